@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds, and runs every test. With CI=true it also builds and runs
+# the suite once more under AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+"$root/scripts/deps.sh"
+"$root/scripts/build.sh"
+(cd "${BUILD_DIR:-$root/build}" && ctest --output-on-failure -j 2 --timeout 300)
+if [ "${CI:-}" = "true" ] || [ "${SANITIZE:-}" = "1" ]; then
+  BUILD_DIR="$root/build-asan" "$root/scripts/build.sh" -DCHIMEWISE_SANITIZE=ON -DCHIMEWISE_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=Debug
+  (cd "$root/build-asan" && ASAN_OPTIONS=detect_leaks=0 ctest --output-on-failure -j 2 --timeout 600)
+fi
