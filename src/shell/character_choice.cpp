@@ -1,0 +1,33 @@
+#include "character_choice.h"
+
+#include "app_paths.h"
+
+#include <QDir>
+
+namespace chimewise {
+
+std::optional<QString> ChooseCharacter(const QStringList& folders) {
+  for (const QString& folder : folders)
+    if (FindPathNoCase(folder, kPreferredCharacter + kCharacterExtension))
+      return kPreferredCharacter.toUpper();
+  for (const QString& folder : folders) {
+    QStringList files = QDir(folder).entryList(QDir::Files, QDir::Name);
+    for (const QString& f : files) {
+      if (!f.endsWith(kCharacterExtension, Qt::CaseInsensitive)) continue;
+      QString name = f;
+      const qsizetype dot = name.indexOf(u'.');
+      if (dot >= 0) name = name.left(dot);
+      if (!name.isEmpty()) return name;
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<QString> FindCharacterFile(const QStringList& folders, const QString& name) {
+  if (name.isEmpty() || name.contains(u'/')) return std::nullopt;
+  for (const QString& folder : folders)
+    if (auto p = FindPathNoCase(folder, name + kCharacterExtension)) return p;
+  return std::nullopt;
+}
+
+}  // namespace chimewise

@@ -1,0 +1,38 @@
+#pragma once
+// Where "now" comes from. Logic takes a Clock (or a moment) instead of reading the wall clock, so
+// tests and the command-line tool can stand at any moment.
+
+#include <QDateTime>
+
+namespace chimewise {
+
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  virtual QDateTime now() const = 0;
+};
+
+class SystemClock final : public Clock {
+ public:
+  QDateTime now() const override { return QDateTime::currentDateTime(); }
+};
+
+// A clock that stands still until moved.
+class ManualClock final : public Clock {
+ public:
+  explicit ManualClock(QDateTime start) : m_now(std::move(start)) {}
+  QDateTime now() const override { return m_now; }
+  void set(const QDateTime& when) { m_now = when; }
+  void advanceSecs(qint64 secs) { m_now = m_now.addSecs(secs); }
+
+ private:
+  QDateTime m_now;
+};
+
+// The clock the program runs on; the system clock unless replaced.
+Clock& ProgramClock();
+// Replaces the program's clock (tests, the command-line tool's --now). Pass nullptr to restore
+// the system clock. The caller keeps ownership.
+void SetProgramClock(Clock* clock);
+
+}  // namespace chimewise

@@ -1,0 +1,101 @@
+// The start routine of Olm Chimewise.
+
+#include "app_paths.h"
+#include "clock.h"
+#include "command_line.h"
+#include "prompts.h"
+#include "qt_prompter.h"
+#include "reminders.h"
+#include "settings_store.h"
+#include "shared_state.h"
+#include "single_instance.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+#include <csignal>
+#include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace chimewise;
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+void onTerminate(int) {
+  const char c = 1;
+  [[maybe_unused]] const auto n = ::write(g_signalPipe[1], &c, 1);
+}
+
+// The character window must be placed and kept on top, which plain Wayland clients cannot do:
+// use XWayland when the session offers it.
+void preferX11OnWayland() {
+  if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) return;
+  if (qEnvironmentVariable("XDG_SESSION_TYPE") == QStringLiteral("wayland") && qEnvironmentVariableIsSet("DISPLAY"))
+    qputenv("QT_QPA_PLATFORM", "xcb");
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  preferX11OnWayland();
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Olm Chimewise"));
+  QApplication::setApplicationVersion(QStringLiteral(CHIMEWISE_VERSION));
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  QtPrompter qtPrompter;
+  Prompter& prompter = qtPrompter;
+  const QString wholeLine = JoinArguments(QApplication::arguments());
+
+  // One instance per user: a later start hands its command line over and ends.
+  SingleInstance instance;
+  if (!instance.becomePrimary()) {
+    instance.sendToPrimary(wholeLine);
+    prompter.message(QStringLiteral("Olm Chimewise is already running. Check the System Tray."),
+                     QStringLiteral("Program Is Loaded"));
+    return 0;
+  }
+
+  SharedState& state = State();
+  const CommandLine cmd = ParseCommandLine(wholeLine, DefaultAppFolder());
+  state.AppFolder = cmd.appFolder;
+
+  const SeedResult seed = SeedAppFolder(state.AppFolder, TemplateFolder());
+  if (!seed.error.isEmpty())
+    prompter.message(seed.error, QString(), PromptIcon::Warning);
+
+  SettingsStore settings(SettingsFilePath());
+  ProgramHooks hooks;
+  Reminders reminders(state, settings, prompter, ProgramClock(), hooks);
+
+  QObject::connect(&instance, &SingleInstance::commandLineReceived, &reminders, [&](const QString& line) {
+    if (ParseCommandLine(line, state.AppFolder).showViewer && reminders.hooks().showViewer)
+      reminders.hooks().showViewer();
+  });
+
+  // SIGTERM and SIGINT run the same shutdown as Quit.
+  if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) == 0) {
+    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &reminders, [&] {
+      char c;
+      [[maybe_unused]] const auto n = ::read(g_signalPipe[0], &c, 1);
+      reminders.quit();
+    });
+    std::signal(SIGTERM, onTerminate);
+    std::signal(SIGINT, onTerminate);
+  }
+  QObject::connect(&reminders, &Reminders::unloaded, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+
+  if (hooks.setUpDataEngine) hooks.setUpDataEngine();
+
+  if (!reminders.load(CharacterFolders())) {
+    // Quit chosen while loading ends normally; anything else means the program could not start.
+    const int code = state.Closing ? 0 : 1;
+    reminders.unload();
+    return code;
+  }
+  if (cmd.showViewer && reminders.hooks().showViewer) reminders.hooks().showViewer();
+  return QApplication::exec();
+}

@@ -1,0 +1,47 @@
+#include "qt_prompter.h"
+
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <cstdio>
+
+namespace chimewise {
+
+namespace {
+QMessageBox::Icon toQt(PromptIcon icon) {
+  switch (icon) {
+    case PromptIcon::Information: return QMessageBox::Information;
+    case PromptIcon::Warning: return QMessageBox::Warning;
+    case PromptIcon::Critical: return QMessageBox::Critical;
+    case PromptIcon::Question: return QMessageBox::Question;
+    case PromptIcon::None: break;
+  }
+  return QMessageBox::NoIcon;
+}
+
+void toStderr(const QString& title, const QString& text, const char* answer) {
+  std::fprintf(stderr, "%s: %s%s\n", qPrintable(title.isEmpty() ? kProgramTitle : title), qPrintable(text), answer);
+  std::fflush(stderr);
+}
+}  // namespace
+
+bool QtPrompter::headless() {
+  const QString p = QGuiApplication::platformName();
+  return p == QStringLiteral("offscreen") || p == QStringLiteral("minimal");
+}
+
+void QtPrompter::message(const QString& text, const QString& title, PromptIcon icon) {
+  if (headless()) return toStderr(title, text, "");
+  QMessageBox box(toQt(icon), title.isEmpty() ? kProgramTitle : title, text, QMessageBox::Ok);
+  box.exec();
+}
+
+bool QtPrompter::askYesNo(const QString& text, const QString& title, PromptIcon icon) {
+  if (headless()) {
+    toStderr(title, text, " [answered No]");
+    return false;
+  }
+  QMessageBox box(toQt(icon), title.isEmpty() ? kProgramTitle : title, text, QMessageBox::Yes | QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
+
+}  // namespace chimewise

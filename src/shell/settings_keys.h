@@ -1,0 +1,82 @@
+#pragma once
+// Every setting the program keeps: its section, its key and its default text, one definition per
+// key. Where two readers of one key pass different defaults, the key carries the first and the
+// other reader passes its own (named here as ...ReaderDefault).
+
+namespace chimewise {
+
+struct SettingKey {
+  const char* section;
+  const char* key;
+  const char* defaultText;
+};
+
+namespace settings {
+
+// The character.
+inline constexpr SettingKey CharacterName{"Character", "Name", ""};
+inline constexpr SettingKey CharacterIndexName{"Character", "IndexName", "0"};
+inline constexpr SettingKey CharacterSize{"Character", "Size", "2"};
+
+// Defaults for reminders.
+inline constexpr SettingKey RemindOn{"Defaults", "Remind On", "1"};
+inline constexpr SettingKey WaitTime{"Defaults", "Wait Time", "5"};
+inline constexpr SettingKey TimeFormat{"Defaults", "Time Format", "h:mm am/pm"};
+inline constexpr SettingKey ShowOnStart{"Defaults", "ShowOnStart", "0"};
+inline constexpr SettingKey LastSound{"Defaults", "Sound", ""};  // written only
+
+// The Reminder Viewer.
+inline constexpr SettingKey ReadMemos{"ReminderView", "Read Memos", "1"};
+inline constexpr SettingKey ReadActivity{"ReminderView", "Read Activity", "1"};
+inline constexpr SettingKey ShowFuture{"ReminderView", "ShowFuture", "1"};
+inline constexpr SettingKey NoSoundEffects{"ReminderView", "NoSoundEffects", "0"};
+inline constexpr SettingKey LastOptimize{"ReminderView", "LastOptimize", "1"};
+inline constexpr SettingKey OptionsOpened{"ReminderView", "Options Opened", ""};  // written only
+// Window placement keys live in a section named after the window; these are their names.
+inline constexpr const char* PlacementTop = "Top";
+inline constexpr const char* PlacementLeft = "Left";
+inline constexpr const char* PlacementWidth = "Width";
+inline constexpr const char* PlacementHeight = "Height";
+inline constexpr const char* ViewerSection = "ReminderView";
+
+// Tours.
+inline constexpr SettingKey ScheduleShowHelp{"Schedule", "ShowHelp", "1"};
+inline constexpr SettingKey OptionsShowHelp{"Options", "ShowHelp", "1"};
+
+// The talking clock.
+inline constexpr SettingKey AnnounceOn{"Big Ben", "AnnounceOn", "1"};
+inline constexpr SettingKey AnnounceInterval{"Big Ben", "Interval", "6"};
+inline constexpr SettingKey TimeOn{"Big Ben", "TimeOn", "-1"};
+inline constexpr const char* TimeOnOptionsReaderDefault = "1";
+inline constexpr SettingKey StartTime{"Big Ben", "Start Time", "7:00:00 AM"};
+inline constexpr SettingKey EndTime{"Big Ben", "End Time", "9:00:00 PM"};
+inline constexpr SettingKey AnnouncePhrase{"Big Ben", "Announce", "The time is"};
+inline constexpr SettingKey AnnounceGesture{"Big Ben", "Gesture", "Announce"};
+inline constexpr SettingKey GestureIndex{"Big Ben", "GestureIndex", "-1"};
+inline constexpr SettingKey SayTimeOfDay{"Big Ben", "Say TimeODay", "0"};
+inline constexpr SettingKey SayDayOfWeek{"Big Ben", "Say DayOWeek", "0"};
+inline constexpr SettingKey SayDate{"Big Ben", "Say Date", "0"};
+
+// Reading mail aloud.
+inline constexpr SettingKey CheckMail{"New Mail", "CheckMail", "0"};
+inline constexpr const char* CheckMailOptionsReaderDefault = "1";
+inline constexpr SettingKey MailInterval{"New Mail", "Interval", "10"};
+inline constexpr SettingKey AutoWhen{"New Mail", "AutoWhen", "1"};
+inline constexpr SettingKey AutoWho{"New Mail", "AutoWho", "0"};
+inline constexpr SettingKey AutoSubject{"New Mail", "AutoSubject", "1"};
+inline constexpr SettingKey AutoBody{"New Mail", "AutoBody", "0"};
+inline constexpr SettingKey ReadAll{"New Mail", "ReadAll", "0"};
+inline constexpr SettingKey MailWhen{"New Mail", "When", "1"};
+inline constexpr SettingKey MailWho{"New Mail", "Who", "0"};
+inline constexpr const char* MailWhoListReaderDefault = "1";  // the unread e-mail window
+inline constexpr SettingKey MailSubject{"New Mail", "Subject", "1"};
+inline constexpr SettingKey MailBody{"New Mail", "Body", "1"};
+inline constexpr SettingKey MarkRead{"New Mail", "MarkRead", "1"};
+inline constexpr SettingKey LastCheck{"New Mail", "LastCheck", "1-JAN-1980 00:01"};
+
+// Jokes and quotes: the section is the name of the table in use.
+inline constexpr const char* NextRecKey = "NextRec";
+inline constexpr const char* NextRecDefault = "1";
+
+}  // namespace settings
+}  // namespace chimewise

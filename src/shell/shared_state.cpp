@@ -1,0 +1,10 @@
+#include "shared_state.h"
+
+namespace chimewise {
+
+SharedState& State() {
+  static SharedState state;
+  return state;
+}
+
+}  // namespace chimewise

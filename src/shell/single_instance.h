@@ -1,0 +1,42 @@
+#pragma once
+// One running instance per user. The first start holds a lock file and listens on a local socket;
+// a later start finds the lock taken, hands its command line to the running instance and ends.
+
+#include <QLocalServer>
+#include <QLockFile>
+#include <QObject>
+#include <QString>
+#include <memory>
+
+namespace chimewise {
+
+class SingleInstance : public QObject {
+  Q_OBJECT
+ public:
+  // key names the instance; the default key is per user.
+  explicit SingleInstance(QString key = DefaultKey(), QObject* parent = nullptr);
+  ~SingleInstance() override;
+
+  // True when this process is now the running instance (it then listens for later starts).
+  bool becomePrimary();
+
+  // From a later start: hands commandLine to the running instance. False when it could not be
+  // delivered within timeoutMs.
+  bool sendToPrimary(const QString& commandLine, int timeoutMs = 3000) const;
+
+  static QString DefaultKey();
+  QString serverName() const;
+
+ signals:
+  // A later start's command line, as it was typed.
+  void commandLineReceived(const QString& commandLine);
+
+ private:
+  void onNewConnection();
+
+  QString m_key;
+  std::unique_ptr<QLockFile> m_lock;
+  QLocalServer m_server;
+};
+
+}  // namespace chimewise
