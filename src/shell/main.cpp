@@ -67,6 +67,7 @@ int main(int argc, char* argv[]) {
     prompter.message(seed.error, QString(), PromptIcon::Warning);
 
   SettingsStore settings(SettingsFilePath());
+  settings.createIfMissing();
   ProgramHooks hooks;
   Reminders reminders(state, settings, prompter, ProgramClock(), hooks);
 

@@ -171,6 +171,15 @@ bool SettingsStore::contains(const QString& section, const QString& key) const {
   return findEntry(m_lines, section, key) >= 0;
 }
 
+bool SettingsStore::createIfMissing() {
+  if (QFileInfo::exists(m_path)) return true;
+  QDir().mkpath(QFileInfo(m_path).absolutePath());
+  QFile f(m_path);
+  // NewOnly: never truncate a file another process created meanwhile.
+  if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly)) return QFileInfo::exists(m_path);
+  return true;
+}
+
 bool SettingsStore::write(const SettingKey& key, const QString& value) {
   return write(QString::fromUtf8(key.section), QString::fromUtf8(key.key), value);
 }

@@ -37,6 +37,9 @@ class SettingsStore {
   bool write(const QString& section, const QString& key, const QString& value);
   bool write(const SettingKey& key, const QString& value);
 
+  // Creates an empty settings file (and its folder) when none exists yet, so a person can find it.
+  bool createIfMissing();
+
   bool contains(const QString& section, const QString& key) const;
   QString filePath() const { return m_path; }
   QString lastError() const { return m_lastError; }

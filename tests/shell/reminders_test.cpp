@@ -1,0 +1,231 @@
+#include "../support/qt_app.h"
+#include "character_choice.h"
+#include "clock.h"
+#include "date_text.h"
+#include "prompts.h"
+#include "reminders.h"
+#include "settings_keys.h"
+#include "settings_store.h"
+#include "shared_state.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+using namespace chimewise;
+
+namespace {
+
+void touch(const QString& path) {
+  QDir().mkpath(QFileInfo(path).absolutePath());
+  QFile f(path);
+  f.open(QIODevice::WriteOnly);
+}
+
+class RemindersTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testsupport::EnsureQtApp();
+    state = SharedState{};
+    state.AppFolder = dir.filePath("app");
+    touch(dir.filePath("chars/olwen" + kCharacterExtension));
+    touch(state.AppFolder + "/data/CALENDAR.DBF");
+    touch(state.AppFolder + "/data/calendar.cdx");
+    hooks.loadCharacter = [this](const QString& file, bool atStartUp) {
+      log << "loadCharacter " + file + (atStartUp ? " start" : "");
+      if (onLoadCharacter) onLoadCharacter();
+      return true;
+    };
+    hooks.rebuildDatabase = [this] { log << "rebuild"; };
+    hooks.findNextAlarm = [this] { log << "findNextAlarm"; };
+    hooks.scheduleNextAnnouncement = [this](int i) { log << QString("scheduleNextAnnouncement %1").arg(i); };
+    hooks.scheduleNextMailCheck = [this](int i) { log << QString("scheduleNextMailCheck %1").arg(i); };
+    hooks.announceTime = [this] {
+      log << "announceTime";
+      state.NextAnnounceTime = QDateTime();
+    };
+    hooks.scanDueAlarms = [this] {
+      log << "scanDueAlarms";
+      state.NextAlarmTime = QDateTime();
+    };
+  }
+  QStringList folders() const { return {dir.filePath("user-chars"), dir.filePath("chars")}; }
+  std::unique_ptr<Reminders> make() {
+    return std::make_unique<Reminders>(state, settings, prompter, clock, hooks);
+  }
+
+  QTemporaryDir dir;
+  SharedState state;
+  SettingsStore settings{dir.filePath("settings.ini")};
+  ScriptedPrompter prompter;
+  ManualClock clock{QDateTime(QDate(2026, 12, 6), QTime(10, 15, 45))};
+  ProgramHooks hooks;
+  std::function<void()> onLoadCharacter;
+  QStringList log;
+};
+
+}  // namespace
+
+TEST_F(RemindersTest, NoCharacterInstalledShowsTheMessageAndEnds) {
+  auto r = make();
+  EXPECT_FALSE(r->load({dir.filePath("nothing-here")}));
+  ASSERT_EQ(prompter.asked.size(), 1u);
+  EXPECT_EQ(prompter.asked[0].text, "No Characters seem to be installed. Please install Characters to Continue.");
+  EXPECT_EQ(prompter.asked[0].title, "Missing Character Files");
+  EXPECT_EQ(prompter.asked[0].icon, PromptIcon::Information);
+  EXPECT_TRUE(log.isEmpty());
+  EXPECT_FALSE(r->timer1().isActive());
+  EXPECT_EQ(settings.read(settings::CharacterName), "");
+}
+
+TEST_F(RemindersTest, LoadRunsItsStepsInOrder) {
+  settings.write(settings::LastOptimize, FormatDateText(clock.now().addDays(3)));
+  auto r = make();
+  ASSERT_TRUE(r->load(folders()));
+  EXPECT_EQ(settings.read(settings::CharacterName), kPreferredCharacter.toUpper());
+  EXPECT_EQ(log, (QStringList{"loadCharacter " + kPreferredCharacter.toUpper() + kCharacterExtension + " start",
+                              "findNextAlarm", "scheduleNextAnnouncement -1", "scheduleNextMailCheck -1"}));
+  EXPECT_TRUE(prompter.asked.empty());
+  EXPECT_TRUE(r->timer1().isActive());
+  EXPECT_EQ(r->timer1().interval(), 3000);
+  EXPECT_FALSE(state.NextAnnounceTime.isValid());
+}
+
+TEST_F(RemindersTest, StoredCharacterNameIsUsedAsStored) {
+  settings.write(settings::CharacterName, "Bolt.v2");
+  settings.write(settings::LastOptimize, FormatDateText(clock.now().addDays(3)));
+  auto r = make();
+  ASSERT_TRUE(r->load({}));  // nothing installed, but a name is stored: loading it is the loader's business
+  EXPECT_EQ(log.value(0), "loadCharacter Bolt.v2" + kCharacterExtension + " start");
+}
+
+TEST_F(RemindersTest, StartUpSettingsBecomeSharedStateEvenWhenDamaged) {
+  settings.write(settings::ReadMemos, "0");
+  settings.write(settings::WaitTime, "12.5 min");
+  settings.write(settings::TimeFormat, "h:mm");
+  settings.write(settings::TimeOn, "0");
+  settings.write(settings::StartTime, "08:30");
+  settings.write(settings::EndTime, "half past never");
+  settings.write(settings::LastOptimize, "not a date");  // counts as long past: the prompt is due
+  auto r = make();
+  ASSERT_TRUE(r->load(folders()));
+  EXPECT_EQ(state.ReadMemos, 0);
+  EXPECT_EQ(state.ReadActivity, 1);
+  EXPECT_EQ(state.WaitTime, 12);
+  EXPECT_EQ(state.TimeFormat, "h:mm");
+  EXPECT_FALSE(state.TimeRangeOn);
+  EXPECT_EQ(state.RangeStart, QTime(8, 30));
+  EXPECT_EQ(state.RangeEnd, QTime(21, 0));
+  EXPECT_EQ(prompter.asked.size(), 1u);
+}
+
+TEST_F(RemindersTest, OptimizePromptNoPostponesExactlySevenDays) {
+  auto r = make();
+  prompter.answers = {false};
+  ASSERT_TRUE(r->load(folders()));
+  ASSERT_EQ(prompter.asked.size(), 1u);
+  EXPECT_TRUE(prompter.asked[0].yesNo);
+  EXPECT_EQ(prompter.asked[0].title, "Optimize Reminders");
+  EXPECT_EQ(prompter.asked[0].text,
+            "You have not Optimized your reminders in a while. You should optimize them to keep them running fast. "
+            "Would you like me to quickly optimize them for you now?");
+  EXPECT_FALSE(log.contains("rebuild"));
+  EXPECT_EQ(ParseDateText(settings.read(settings::LastOptimize)), clock.now().addDays(7));
+
+  // The next start a day later stays quiet; eight days later it asks again.
+  clock.advanceSecs(86400);
+  auto again = make();
+  ASSERT_TRUE(again->load(folders()));
+  EXPECT_EQ(prompter.asked.size(), 1u);
+  clock.advanceSecs(7 * 86400);
+  auto later = make();
+  ASSERT_TRUE(later->load(folders()));
+  EXPECT_EQ(prompter.asked.size(), 2u);
+}
+
+TEST_F(RemindersTest, OptimizePromptYesRebuilds) {
+  auto r = make();
+  prompter.answers = {true};
+  ASSERT_TRUE(r->load(folders()));
+  EXPECT_EQ(log.indexOf("rebuild"), 1);  // after the character, before the next-alarm lookup
+  EXPECT_EQ(log.value(2), "findNextAlarm");
+}
+
+TEST_F(RemindersTest, MissingIndexRebuildsWithoutAsking) {
+  QFile::remove(state.AppFolder + "/data/calendar.cdx");
+  auto r = make();
+  ASSERT_TRUE(r->load(folders()));
+  EXPECT_TRUE(prompter.asked.empty());
+  EXPECT_TRUE(log.contains("rebuild"));
+}
+
+TEST_F(RemindersTest, FirstRunMarkerPutsTheSuggestionTwentyDaysAhead) {
+  touch(state.AppFolder + "/chiminst.dll");
+  auto r = make();
+  ASSERT_TRUE(r->load(folders()));
+  EXPECT_TRUE(prompter.asked.empty());
+  EXPECT_EQ(ParseDateText(settings.read(settings::LastOptimize)), clock.now().addDays(20));
+}
+
+TEST_F(RemindersTest, QuitWhileLoadingEndsBeforeAnythingElse) {
+  onLoadCharacter = [this] { state.Closing = true; };
+  auto r = make();
+  EXPECT_FALSE(r->load(folders()));
+  EXPECT_EQ(log.size(), 1);
+  EXPECT_FALSE(r->timer1().isActive());
+}
+
+TEST_F(RemindersTest, TickAnnouncesBeforeScanningAndHonoursClosing) {
+  auto r = make();
+  state.TimeRangeOn = true;
+  state.RangeStart = QTime(7, 0);
+  state.RangeEnd = QTime(21, 0);
+  state.NextAnnounceTime = clock.now().addSecs(-30);
+  state.NextAlarmTime = clock.now().addSecs(-5);
+  r->tick();
+  EXPECT_EQ(log, (QStringList{"announceTime", "scanDueAlarms"}));
+
+  log.clear();
+  r->tick();  // both guards are down now
+  EXPECT_TRUE(log.isEmpty());
+
+  state.NextAnnounceTime = QDateTime(clock.now().date(), QTime(21, 1));
+  clock.set(QDateTime(clock.now().date(), QTime(21, 2)));
+  r->tick();
+  EXPECT_EQ(log, (QStringList{"scheduleNextAnnouncement -1"}));
+
+  log.clear();
+  state.NextAlarmTime = clock.now().addSecs(-5);
+  state.Closing = true;
+  r->tick();
+  EXPECT_TRUE(log.isEmpty());
+}
+
+TEST_F(RemindersTest, ShutdownRunsEveryStepInOrderWhateverFails) {
+  hooks.sayGoodbye = [this] {
+    log << QString("goodbye toggle=%1").arg(state.SpeechToggle);
+    throw std::runtime_error("the character is gone");
+  };
+  hooks.closeAllTables = [this] { log << "closeAllTables"; };
+  hooks.unloadWindows = [this] { throw 42; };
+  hooks.releaseCharacter = [this] { log << "releaseCharacter"; };
+  settings.write(settings::LastOptimize, FormatDateText(clock.now().addDays(3)));
+  auto r = make();
+  ASSERT_TRUE(r->load(folders()));
+  log.clear();
+  int unloaded = 0;
+  QObject::connect(r.get(), &Reminders::unloaded, [&] { ++unloaded; });
+  const QByteArray settingsBefore = [&] { QFile f(settings.filePath()); f.open(QIODevice::ReadOnly); return f.readAll(); }();
+  r->quit();
+  EXPECT_TRUE(state.Closing);
+  EXPECT_FALSE(r->timer1().isActive());
+  EXPECT_EQ(log, (QStringList{"goodbye toggle=-1", "closeAllTables", "releaseCharacter"}));
+  EXPECT_EQ(unloaded, 1);
+  r->unload();  // a second request runs nothing again
+  EXPECT_EQ(unloaded, 1);
+  const QByteArray settingsAfter = [&] { QFile f(settings.filePath()); f.open(QIODevice::ReadOnly); return f.readAll(); }();
+  EXPECT_EQ(settingsBefore, settingsAfter);  // nothing is stored on shutdown
+}

@@ -1,0 +1,170 @@
+#include "date_text.h"
+#include "settings_keys.h"
+#include "settings_store.h"
+#include "value_reading.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace chimewise;
+
+namespace {
+
+class SettingsStoreTest : public ::testing::Test {
+ protected:
+  QTemporaryDir dir;
+  QString path() const { return dir.filePath("conf/settings.ini"); }
+  void writeRaw(const QByteArray& bytes) {
+    QDir().mkpath(dir.filePath("conf"));
+    QFile f(path());
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+  }
+};
+
+}  // namespace
+
+TEST_F(SettingsStoreTest, FreshStoreGivesTheDocumentedDefaults) {
+  SettingsStore s(path());
+  // The talking clock: on, hourly, 7:00 AM to 9:00 PM with the range on, "The time is" with the
+  // "Announce" animation, no greeting, weekday or date.
+  EXPECT_TRUE(NotZeroReading(s.read(settings::AnnounceOn)));
+  EXPECT_EQ(NumericReading(s.read(settings::AnnounceInterval)), 6);
+  EXPECT_TRUE(TruthReading(s.read(settings::TimeOn)));
+  EXPECT_EQ(ParseTimeText(s.read(settings::StartTime)), QTime(7, 0));
+  EXPECT_EQ(ParseTimeText(s.read(settings::EndTime)), QTime(21, 0));
+  EXPECT_EQ(s.read(settings::AnnouncePhrase), "The time is");
+  EXPECT_EQ(s.read(settings::AnnounceGesture), "Announce");
+  EXPECT_FALSE(NumericFlag(s.read(settings::SayTimeOfDay)));
+  EXPECT_FALSE(NumericFlag(s.read(settings::SayDayOfWeek)));
+  EXPECT_FALSE(NumericFlag(s.read(settings::SayDate)));
+  // The mail schedule does not check mail, while the Options dialog shows the box ticked.
+  EXPECT_FALSE(NotZeroReading(s.read(settings::CheckMail)));
+  EXPECT_TRUE(NotZeroReading(s.read(settings::CheckMail, settings::CheckMailOptionsReaderDefault)));
+  // Reminders and the viewer.
+  EXPECT_EQ(NumericReading(s.read(settings::WaitTime)), 5);
+  EXPECT_EQ(s.read(settings::TimeFormat), "h:mm am/pm");
+  EXPECT_EQ(s.read(settings::CharacterName), "");
+  EXPECT_EQ(NumericReading(s.read(settings::CharacterSize)), 2);
+  EXPECT_EQ(s.read(settings::LastCheck), "1-JAN-1980 00:01");
+  EXPECT_FALSE(QFile::exists(path()));  // reading creates nothing
+}
+
+TEST_F(SettingsStoreTest, NamesMatchWithoutRegardToCase) {
+  SettingsStore s(path());
+  ASSERT_TRUE(s.write("Big Ben", "Say TimeODay", "1"));
+  EXPECT_EQ(s.read("BIG BEN", "say timeoday", "0"), "1");
+  ASSERT_TRUE(s.write("big ben", "SAY TIMEODAY", "0"));  // replaces, does not add a second key
+  EXPECT_EQ(s.read(settings::SayTimeOfDay), "0");
+  QFile f(path());
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  const QString text = QString::fromUtf8(f.readAll());
+  EXPECT_EQ(text.count("TimeODay", Qt::CaseInsensitive), 1);
+  EXPECT_EQ(text.count("[Big Ben]", Qt::CaseInsensitive), 1);
+}
+
+TEST_F(SettingsStoreTest, AnyTextSurvivesARoundTrip) {
+  const QStringList values = {" leading and trailing ", "a=b", "[x]", "back\\slash\\n", "line\nbreak\r\ttab",
+                              "", "\\s", "caf\u00e9 \u263A", "=", "  "};
+  {
+    SettingsStore s(path());
+    for (int i = 0; i < values.size(); ++i) ASSERT_TRUE(s.write("Sec=tion]", QString("key %1").arg(i), values[i]));
+    ASSERT_TRUE(s.write("Sec=tion]", "we=ird]", "v"));
+  }
+  SettingsStore again(path());
+  for (int i = 0; i < values.size(); ++i) EXPECT_EQ(again.read("sec=tion]", QString("KEY %1").arg(i), "?"), values[i]);
+  EXPECT_EQ(again.read("Sec=tion]", "we=ird]", "?"), "v");
+}
+
+TEST_F(SettingsStoreTest, DamagedFileReadsAsDefaultsAndKeepsWhatItCan) {
+  writeRaw("garbage line\n[Big Ben\nInterval=3\n[Defaults]\n=novalue\nWait Time=12 minutes\n\xff\xfe\x00junk\n"
+           "[Big Ben]\nStart Time=not a time\n");
+  SettingsStore s(path());
+  EXPECT_EQ(NumericReading(s.read(settings::WaitTime)), 12);
+  EXPECT_EQ(s.read(settings::AnnounceInterval), "6");  // the broken header does not open a section
+  // An unreadable time counts as its default.
+  EXPECT_EQ(ParseTimeText(s.read(settings::StartTime)).value_or(*ParseTimeText("7:00:00 AM")), QTime(7, 0));
+  ASSERT_TRUE(s.write(settings::AnnounceInterval, "2"));
+  SettingsStore again(path());
+  EXPECT_EQ(again.read(settings::AnnounceInterval), "2");
+  EXPECT_EQ(again.read(settings::WaitTime), "12 minutes");  // a write loses nothing else
+  QFile f(path());
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(f.readAll().contains("garbage line"));
+}
+
+TEST_F(SettingsStoreTest, UnwritablePlaceFailsVisiblyAndReadsNeverFail) {
+  QDir().mkpath(path());  // the settings "file" is a folder
+  SettingsStore s(path());
+  EXPECT_EQ(s.read(settings::WaitTime), "5");
+  EXPECT_FALSE(s.write(settings::WaitTime, "9"));
+  EXPECT_FALSE(s.lastError().isEmpty());
+  EXPECT_EQ(s.read(settings::WaitTime), "5");
+}
+
+TEST_F(SettingsStoreTest, SeesWhatAnotherWriterStored) {
+  SettingsStore a(path());
+  SettingsStore b(path());
+  EXPECT_EQ(a.read(settings::WaitTime), "5");  // cached while unchanged
+  ASSERT_TRUE(b.write(settings::WaitTime, "15"));
+  EXPECT_EQ(a.read(settings::WaitTime), "15");
+  ASSERT_TRUE(a.write(settings::ReadMemos, "0"));
+  EXPECT_EQ(b.read(settings::WaitTime), "15");
+  EXPECT_EQ(b.read(settings::ReadMemos), "0");
+}
+
+TEST_F(SettingsStoreTest, ConcurrentWritersFromTwoProcessesLoseNothing) {
+  const QString p = path();
+  pid_t kids[2];
+  for (int k = 0; k < 2; ++k) {
+    kids[k] = fork();
+    ASSERT_GE(kids[k], 0);
+    if (kids[k] == 0) {
+      SettingsStore s(p);
+      for (int i = 0; i < 40; ++i)
+        if (!s.write(QString("Writer %1").arg(k), QString("Key %1").arg(i), QString::number(i))) _exit(1);
+      _exit(0);
+    }
+  }
+  for (pid_t kid : kids) {
+    int status = 0;
+    waitpid(kid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  SettingsStore s(p);
+  for (int k = 0; k < 2; ++k)
+    for (int i = 0; i < 40; ++i)
+      EXPECT_EQ(s.read(QString("Writer %1").arg(k), QString("Key %1").arg(i), "lost"), QString::number(i));
+}
+
+TEST_F(SettingsStoreTest, AWriterKilledMidWriteLeavesTheOldOrTheNewValue) {
+  const QString p = path();
+  {
+    SettingsStore s(p);
+    ASSERT_TRUE(s.write("Big", "Value", QString(20000, QChar('a'))));
+    ASSERT_TRUE(s.write("Other", "Kept", "yes"));
+  }
+  for (int round = 0; round < 12; ++round) {
+    pid_t kid = fork();
+    ASSERT_GE(kid, 0);
+    if (kid == 0) {
+      SettingsStore s(p);
+      for (int i = 0;; ++i) s.write("Big", "Value", QString(20000, QChar('b' + i % 20)));
+    }
+    usleep(static_cast<useconds_t>(2000 + round * 1700));
+    kill(kid, SIGKILL);
+    waitpid(kid, nullptr, 0);
+    SettingsStore s(p);
+    const QString v = s.read("Big", "Value", "missing");
+    ASSERT_EQ(v.size(), 20000) << "round " << round;
+    EXPECT_EQ(v.count(v.at(0)), 20000) << "a half-written value in round " << round;
+    EXPECT_EQ(s.read("Other", "Kept", "lost"), "yes");
+    EXPECT_TRUE(s.write("Other", "Kept", "yes")) << "a dead writer's lock must not block the next one";
+  }
+}

@@ -1,0 +1,20 @@
+#pragma once
+// A QApplication for tests that need widgets or an event loop, created once per test binary.
+
+#include <QApplication>
+
+namespace chimewise::testsupport {
+
+inline QApplication& EnsureQtApp() {
+  static int argc = 1;
+  static char name[] = "chimewise-tests";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = [] {
+    auto* a = new QApplication(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Olm Chimewise"));
+    return a;
+  }();
+  return *app;
+}
+
+}  // namespace chimewise::testsupport
