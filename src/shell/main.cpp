@@ -11,6 +11,8 @@
 #include "single_instance.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QSocketNotifier>
 #include <csignal>
 #include <cstdio>
@@ -36,9 +38,29 @@ void preferX11OnWayland() {
     qputenv("QT_QPA_PLATFORM", "xcb");
 }
 
+// With CHIMEWISE_STARTUP_REPORT set, says on the error stream how long the start took to its first
+// tick and how much memory the program holds then.
+void reportStartUp(Reminders& reminders, const QElapsedTimer& sinceStart) {
+  if (!qEnvironmentVariableIsSet("CHIMEWISE_STARTUP_REPORT")) return;
+  auto* once = new QMetaObject::Connection;
+  *once = QObject::connect(&reminders.timer1(), &QTimer::timeout, &reminders, [once, sinceStart] {
+    QObject::disconnect(*once);
+    delete once;
+    QFile status(QStringLiteral("/proc/self/status"));
+    QByteArray rss = "unknown";
+    if (status.open(QIODevice::ReadOnly))
+      for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:")) rss = line.mid(6).trimmed();
+    std::fprintf(stderr, "Olm Chimewise: first tick after %lld ms (the timer waits %d ms of it); resident %s\n",
+                 static_cast<long long>(sinceStart.elapsed()), kTimerInterval, rss.constData());
+  });
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  QElapsedTimer sinceStart;
+  sinceStart.start();
   preferX11OnWayland();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Olm Chimewise"));
@@ -90,6 +112,7 @@ int main(int argc, char* argv[]) {
   QObject::connect(&reminders, &Reminders::unloaded, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 
   if (hooks.setUpDataEngine) hooks.setUpDataEngine();
+  reportStartUp(reminders, sinceStart);
 
   if (!reminders.load(CharacterFolders())) {
     // Quit chosen while loading ends normally; anything else means the program could not start.
