@@ -1,0 +1,64 @@
+#pragma once
+
+#include "agent/SpeechMarkup.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace agent {
+
+// Mouth shapes for lip-sync, from the phonemes being spoken.
+enum class MouthShape { Closed, Open, Wide, Round, Teeth };
+inline constexpr int kMouthShapeCount = 5;
+QString mouthShapeName(MouthShape shape);
+MouthShape mouthShapeForPhoneme(const QString& phoneme);
+
+// Something that happens at a point of the audio.
+struct SpeechEvent {
+    enum Kind { Word, Bookmark, Mouth };
+    Kind kind;
+    qint64 ms;      // position in the audio
+    int value;      // Word: end of the shown text reached; Bookmark: its id; Mouth: a MouthShape
+};
+
+// A synthesised utterance: mono 16-bit PCM and its events in time order.
+struct Utterance {
+    QByteArray pcm;
+    int sampleRate = 0;
+    std::vector<SpeechEvent> events;
+    QString error;          // empty when synthesis worked
+    qint64 synthesisUs = 0; // how long espeak-ng took
+    bool cancelled = false;
+    qint64 lengthMs() const { return sampleRate > 0 ? (qint64(pcm.size()) / 2) * 1000 / sampleRate : 0; }
+};
+
+// espeak-ng, which is one per process and not thread-safe: every synthesis runs on the
+// engine's own thread, one at a time, in the order asked.
+class SpeechEngine {
+public:
+    static SpeechEngine& instance();
+    ~SpeechEngine();
+    Q_DISABLE_COPY_MOVE(SpeechEngine)
+
+    using Job = quint64;
+    // Synthesises on the speech thread and calls `done` on `receiver`'s thread (never after
+    // `receiver` is destroyed, never for a cancelled job).
+    Job synthesize(const SpeechMarkup& markup, const Voice& voice, QObject* receiver,
+                   std::function<void(Utterance)> done);
+    // Drops a queued job or cuts short the running one.
+    void cancel(Job job);
+    // Synthesises on the calling thread, waiting for the speech thread to be free.
+    Utterance synthesizeNow(const SpeechMarkup& markup, const Voice& voice);
+
+private:
+    SpeechEngine();
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+}  // namespace agent

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+namespace agent {
+
+// A character's voice: an espeak-ng voice name, a speaking rate in words per minute and a
+// pitch on espeak-ng's 0-100 scale.
+struct Voice {
+    QString name = QStringLiteral("en-us");
+    int rate = 175;
+    int pitch = 50;
+};
+
+// One stretch of the SSML document that espeak-ng will report as a word. When the audio
+// reaches it, the balloon shows the shown text up to `shownEnd` (in UTF-16 units).
+struct WordSpan {
+    int begin = 0;  // code points into the SSML document, inclusive
+    int end = 0;    // exclusive
+    int shownEnd = 0;
+};
+
+// Speech text with the service's inline tags, translated for espeak-ng.
+//
+// Tags: \Mrk=n\ bookmark, \Emp\ stress the next word, \Spd=n\ words per minute,
+// \Pit=n\ pitch in Hz, \Pau=n\ pause in ms, \Map="spoken"="shown"\ say one text and show
+// another, \Ctx="Address"|"E-Mail"|"Unknown"\ how to read what follows, \Rst\ back to the
+// voice's own rate and pitch, and \\ for a literal backslash. Tag names match in any case.
+// Anything else that starts with a backslash is not a tag and is spoken and shown as text.
+struct SpeechMarkup {
+    QString ssml;              // a complete <speak> document
+    QString shown;             // the text the balloon shows once everything has been said
+    std::vector<WordSpan> words;
+    std::vector<int> bookmarks;  // bookmark ids in the order they occur
+    QStringList problems;        // one line per piece of markup taken as plain text
+};
+
+SpeechMarkup translateMarkup(const QString& text, const Voice& voice);
+
+// espeak-ng's pitch scale (0-100, the voice's own pitch at 50) for a pitch given in Hz.
+int espeakPitchForHz(int hz);
+
+}  // namespace agent

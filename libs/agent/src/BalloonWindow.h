@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QPainterPath>
+#include <QRect>
+#include <QString>
+#include <QWidget>
+
+namespace agent {
+
+// The speech balloon: sized for the whole sentence, then filled in word by word as the
+// audio reaches each word. Placed above the character (below it when there is no room),
+// always inside the screen.
+class BalloonWindow final : public QWidget {
+    Q_OBJECT
+public:
+    BalloonWindow();
+
+    // Prepares for a sentence whose full shown text is `full`, beside `character` (screen pixels).
+    void begin(const QString& full, const QRect& character);
+    void reveal(const QString& shownSoFar);
+    void follow(const QRect& character);
+    QString text() const { return m_text; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void place();
+    QRect bodyRect() const;
+    QPainterPath shapePath() const;
+
+    QString m_full;
+    QString m_text;
+    QRect m_character;
+    bool m_tailDown = true;
+    int m_tailX = 0;
+};
+
+}  // namespace agent

@@ -1,0 +1,294 @@
+#include "agent/SpeechEngine.h"
+
+#include <espeak-ng/speak_lib.h>
+
+#include <QElapsedTimer>
+#include <QMetaObject>
+#include <QPointer>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+namespace agent {
+
+QString mouthShapeName(MouthShape shape)
+{
+    switch (shape) {
+    case MouthShape::Closed: return QStringLiteral("closed");
+    case MouthShape::Open: return QStringLiteral("open");
+    case MouthShape::Wide: return QStringLiteral("wide");
+    case MouthShape::Round: return QStringLiteral("round");
+    case MouthShape::Teeth: return QStringLiteral("teeth");
+    }
+    return QStringLiteral("closed");
+}
+
+MouthShape mouthShapeForPhoneme(const QString& phoneme)
+{
+    // espeak-ng's phoneme mnemonics: lips together for p b m, rounded for the back vowels
+    // and w, spread for the front vowels, wide open for the open vowels, and the teeth
+    // showing for the remaining consonants.
+    if (phoneme.isEmpty() || phoneme.startsWith(QLatin1Char('_')) || phoneme == QLatin1String(";"))
+        return MouthShape::Closed;
+    const QChar c = phoneme[0];
+    switch (c.toLatin1()) {
+    case 'p': case 'b': case 'm':
+        return MouthShape::Closed;
+    case 'o': case 'O': case 'u': case 'U': case 'w': case '0':
+        return MouthShape::Round;
+    case 'i': case 'I': case 'e': case 'E': case 'j':
+        return MouthShape::Wide;
+    case 'a': case 'A': case 'V': case '@': case '3': case 'Q':
+        return MouthShape::Open;
+    default:
+        return MouthShape::Teeth;
+    }
+}
+
+namespace {
+
+struct Context {
+    std::vector<short> samples;
+    std::vector<espeak_EVENT> rawEvents;
+    std::vector<QByteArray> markNames;
+    std::vector<QString> phonemes;
+    const std::atomic<bool>* cancelled = nullptr;
+};
+
+Context* g_context = nullptr;
+
+int synthCallback(short* wav, int count, espeak_EVENT* events)
+{
+    Context* ctx = g_context;
+    if (!ctx)
+        return 1;
+    if (wav && count > 0)
+        ctx->samples.insert(ctx->samples.end(), wav, wav + count);
+    for (espeak_EVENT* e = events; e && e->type != espeakEVENT_LIST_TERMINATED; ++e) {
+        espeak_EVENT copy = *e;
+        if (e->type == espeakEVENT_MARK) {
+            ctx->markNames.emplace_back(e->id.name ? e->id.name : "");
+            copy.id.number = static_cast<int>(ctx->markNames.size() - 1);
+        } else if (e->type == espeakEVENT_PHONEME) {
+            ctx->phonemes.push_back(QString::fromUtf8(e->id.string, static_cast<int>(qstrnlen(e->id.string, 8))));
+            copy.id.number = static_cast<int>(ctx->phonemes.size() - 1);
+        }
+        ctx->rawEvents.push_back(copy);
+    }
+    return ctx->cancelled && ctx->cancelled->load() ? 1 : 0;
+}
+
+struct Request {
+    SpeechEngine::Job id;
+    SpeechMarkup markup;
+    Voice voice;
+    QPointer<QObject> receiver;
+    std::function<void(Utterance)> done;
+    std::shared_ptr<std::atomic<bool>> cancelled;
+};
+
+}  // namespace
+
+struct SpeechEngine::Private {
+    std::mutex espeakMutex;  // held for every call into espeak-ng
+    bool initialised = false;
+    int sampleRate = 0;
+    QString initError;
+
+    std::mutex queueMutex;
+    std::condition_variable wake;
+    std::deque<Request> queue;
+    std::shared_ptr<std::atomic<bool>> running;  // cancel flag of the job in progress
+    Job runningId = 0;
+    Job nextId = 1;
+    bool quit = false;
+    std::thread worker;
+
+    void ensureInitialised()
+    {
+        if (initialised)
+            return;
+        initialised = true;
+        sampleRate = espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 200, nullptr,
+                                       espeakINITIALIZE_PHONEME_EVENTS | espeakINITIALIZE_DONT_EXIT);
+        if (sampleRate <= 0)
+            initError = QStringLiteral("espeak-ng could not be initialised (is espeak-ng-data installed?)");
+        else
+            espeak_SetSynthCallback(synthCallback);
+    }
+
+    Utterance run(const SpeechMarkup& markup, const Voice& voice, const std::atomic<bool>* cancelled)
+    {
+        std::lock_guard lock(espeakMutex);
+        QElapsedTimer timer;
+        timer.start();
+        ensureInitialised();
+        Utterance u;
+        if (!initError.isEmpty()) {
+            u.error = initError;
+            return u;
+        }
+        u.sampleRate = sampleRate;
+        const QByteArray voiceName = voice.name.toUtf8();
+        if (espeak_SetVoiceByName(voiceName.constData()) != EE_OK && espeak_SetVoiceByName("en-us") != EE_OK) {
+            u.error = QStringLiteral("no espeak-ng voice named %1 or en-us").arg(voice.name);
+            return u;
+        }
+        espeak_SetParameter(espeakRATE, std::clamp(voice.rate, 80, 450), 0);
+        espeak_SetParameter(espeakPITCH, std::clamp(voice.pitch, 0, 100), 0);
+
+        Context ctx;
+        ctx.cancelled = cancelled;
+        g_context = &ctx;
+        const QByteArray text = markup.ssml.toUtf8();
+        const espeak_ERROR err = espeak_Synth(text.constData(), size_t(text.size()) + 1, 0, POS_CHARACTER, 0,
+                                              espeakCHARS_UTF8 | espeakSSML, nullptr, nullptr);
+        g_context = nullptr;
+        u.synthesisUs = timer.nsecsElapsed() / 1000;
+        if (cancelled && cancelled->load()) {
+            u.cancelled = true;
+            return u;
+        }
+        if (err != EE_OK) {
+            u.error = QStringLiteral("espeak-ng could not synthesise the text (error %1)").arg(int(err));
+            return u;
+        }
+        u.pcm = QByteArray(reinterpret_cast<const char*>(ctx.samples.data()),
+                           qsizetype(ctx.samples.size() * sizeof(short)));
+        const qint64 length = u.lengthMs();
+        MouthShape lastMouth = MouthShape::Closed;
+        for (const espeak_EVENT& e : ctx.rawEvents) {
+            const qint64 at = std::clamp<qint64>(e.audio_position, 0, length);
+            switch (e.type) {
+            case espeakEVENT_WORD: {
+                // text_position counts code points of the SSML from 1.
+                const int pos = e.text_position - 1;
+                auto span = std::find_if(markup.words.begin(), markup.words.end(),
+                                         [pos](const WordSpan& w) { return pos >= w.begin && pos < w.end; });
+                if (span != markup.words.end())
+                    u.events.push_back({SpeechEvent::Word, at, span->shownEnd});
+                break;
+            }
+            case espeakEVENT_MARK: {
+                bool ok = false;
+                const int id = QString::fromUtf8(ctx.markNames[size_t(e.id.number)]).toInt(&ok);
+                if (ok)
+                    u.events.push_back({SpeechEvent::Bookmark, at, id});
+                break;
+            }
+            case espeakEVENT_PHONEME: {
+                const MouthShape m = mouthShapeForPhoneme(ctx.phonemes[size_t(e.id.number)]);
+                if (m != lastMouth)
+                    u.events.push_back({SpeechEvent::Mouth, at, int(m)});
+                lastMouth = m;
+                break;
+            }
+            case espeakEVENT_END:
+            case espeakEVENT_MSG_TERMINATED:
+                if (lastMouth != MouthShape::Closed)
+                    u.events.push_back({SpeechEvent::Mouth, at, int(MouthShape::Closed)});
+                lastMouth = MouthShape::Closed;
+                break;
+            default:
+                break;
+            }
+        }
+        std::stable_sort(u.events.begin(), u.events.end(),
+                         [](const SpeechEvent& a, const SpeechEvent& b) { return a.ms < b.ms; });
+        return u;
+    }
+
+    void loop()
+    {
+        for (;;) {
+            Request r;
+            {
+                std::unique_lock lock(queueMutex);
+                wake.wait(lock, [this] { return quit || !queue.empty(); });
+                if (quit)
+                    return;
+                r = std::move(queue.front());
+                queue.pop_front();
+                if (r.cancelled->load())
+                    continue;
+                running = r.cancelled;
+                runningId = r.id;
+            }
+            Utterance u = run(r.markup, r.voice, r.cancelled.get());
+            {
+                std::lock_guard lock(queueMutex);
+                running.reset();
+                runningId = 0;
+            }
+            if (u.cancelled || r.cancelled->load() || !r.receiver)
+                continue;
+            auto cancelled = r.cancelled;
+            auto done = std::move(r.done);
+            QMetaObject::invokeMethod(
+                r.receiver.data(),
+                [cancelled, done = std::move(done), u = std::move(u)]() mutable {
+                    if (!cancelled->load())
+                        done(std::move(u));
+                },
+                Qt::QueuedConnection);
+        }
+    }
+};
+
+SpeechEngine& SpeechEngine::instance()
+{
+    static SpeechEngine engine;
+    return engine;
+}
+
+SpeechEngine::SpeechEngine() : d(std::make_unique<Private>())
+{
+    d->worker = std::thread([this] { d->loop(); });
+}
+
+SpeechEngine::~SpeechEngine()
+{
+    {
+        std::lock_guard lock(d->queueMutex);
+        d->quit = true;
+        if (d->running)
+            d->running->store(true);
+    }
+    d->wake.notify_all();
+    d->worker.join();
+    std::lock_guard lock(d->espeakMutex);
+    if (d->initialised && d->sampleRate > 0)
+        espeak_Terminate();
+}
+
+SpeechEngine::Job SpeechEngine::synthesize(const SpeechMarkup& markup, const Voice& voice, QObject* receiver,
+                                           std::function<void(Utterance)> done)
+{
+    std::lock_guard lock(d->queueMutex);
+    const Job id = d->nextId++;
+    d->queue.push_back(Request{id, markup, voice, receiver, std::move(done), std::make_shared<std::atomic<bool>>(false)});
+    d->wake.notify_one();
+    return id;
+}
+
+void SpeechEngine::cancel(Job job)
+{
+    std::lock_guard lock(d->queueMutex);
+    if (d->runningId == job && d->running)
+        d->running->store(true);
+    for (Request& r : d->queue)
+        if (r.id == job)
+            r.cancelled->store(true);
+}
+
+Utterance SpeechEngine::synthesizeNow(const SpeechMarkup& markup, const Voice& voice)
+{
+    return d->run(markup, voice, nullptr);
+}
+
+}  // namespace agent
+
