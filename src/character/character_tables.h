@@ -1,0 +1,38 @@
+#pragma once
+// The fixed tables of the character: its sizes, its command menu and the reminder sounds.
+
+#include <QSize>
+#include <QString>
+#include <array>
+#include <optional>
+
+namespace chimewise {
+
+// Character sizes 0-6 ("Petite" ... "Gigantic") scale the original size; any other index gives
+// the original size. Pixels are rounded to the nearest whole number, halves to even.
+QSize ScaledCharacterSize(int sizeIndex, int originalWidth, int originalHeight);
+QString CharacterSizeName(int sizeIndex);  // empty outside 0-6
+
+struct CharacterCommand {
+  const char* name;
+  const char* caption;
+  const char* voice;  // nullptr: no voice entry
+  bool enabled;
+  bool visible;
+};
+
+// The command menu, in the order it is registered.
+const std::array<CharacterCommand, 17>& CharacterCommands();
+
+struct ReminderSound {
+  const char* name;      // as the sound list shows it
+  const char* fileName;  // in the sound folder; nullptr for "None"
+  double pauseSeconds;   // how long the announcement waits after starting it
+};
+
+// Sound indexes 0 ("None") to 8 ("Explode").
+const std::array<ReminderSound, 9>& ReminderSounds();
+// The sound of an index, or nullopt for 0, negative and out-of-range indexes.
+std::optional<ReminderSound> ReminderSoundAt(int index);
+
+}  // namespace chimewise
