@@ -1,0 +1,176 @@
+// The engine: work areas holding open tables under aliases.
+//
+//   xbase::Engine engine;
+//   int area = 0;
+//   Status s = engine.Use("/data/CALENDAR.DBF", "ONETIME", OpenMode::kShared, &area);
+//   WorkArea* wa = engine.Current();
+//   wa->AppendBlank(); wa->Replace("APPT_TEXT", "Dentist"); wa->Commit();
+//   engine.Close(area);
+//
+// Nothing here is global: two Engine objects are as independent as two processes,
+// and their work areas lock against each other the same way.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "xbase/env.h"
+#include "xbase/expr.h"
+#include "xbase/schema.h"
+#include "xbase/status.h"
+
+namespace xbase {
+
+enum class OpenMode { kShared, kExclusive, kReadOnly };
+
+struct TagInfo {
+  std::string name;
+  std::string key_expr;
+  std::string for_expr;
+};
+
+struct EngineSettings {
+  bool hide_deleted = true;   // deleted records are invisible to every move
+  bool century = true;        // date texts carry four-digit years
+  bool soft_seek = false;     // a failed seek lands on the next key instead of the end
+  // How long a record lock waits for another holder before giving up with Busy.
+  int lock_wait_ms = 5000;
+};
+
+class Engine;
+class WorkAreaImpl;
+
+// One open table. All positioning and field calls act on this area.
+class WorkArea {
+ public:
+  ~WorkArea();
+  const std::string& alias() const;
+  const std::string& path() const;
+  OpenMode mode() const;
+  int number() const;
+
+  // ---- structure ----
+  std::vector<FieldSpec> Fields() const;
+  int FieldIndex(std::string_view name) const;  // -1 when absent; accepts "ALIAS->NAME"
+
+  // ---- index ----
+  // OK when the compound index is open and trusted; otherwise why not
+  // (NotFound: no index file; NotSupported: foreign file; Corruption: damaged or stale).
+  Status IndexStatus() const;
+  std::vector<TagInfo> Tags() const;
+  int TagArea(std::string_view tag) const;  // 1-based order number, 0 when absent
+  // 0 selects natural (record number) order.
+  Status SetOrder(int order);
+  int Order() const;
+  // Creates (or replaces) an ascending tag in the table's compound index. Needs exclusive use.
+  Status IndexTag(std::string_view tag, std::string_view key_expr, std::string_view for_expr);
+  // Rebuilds every tag of the index aside and replaces the file. Needs exclusive use.
+  Status Reindex();
+  // Removes the compound index file. Needs exclusive use.
+  Status DropIndex();
+  // The key the current record has (or would have) in a tag, as QKeyVal() returns it.
+  Status KeyValue(std::string_view tag, Value* out);
+
+  // Visits a tag's entries in key order (record number, key as QKeyVal gives it).
+  Status ScanTag(std::string_view tag, const std::function<Status(uint32_t recno, const Value& key)>& visit);
+
+  // ---- moves ----
+  Status GoTop();
+  Status GoBottom();
+  Status Go(uint32_t recno);
+  Status Skip(int64_t n = 1);
+  // In tag order: moves to the first key not below `key` (soft seek) or to an
+  // exact prefix match. *found tells whether the key matched.
+  Status Seek(std::string_view key, bool* found = nullptr);
+  bool Eof() const;
+  bool Bof() const;
+  uint32_t RecNo() const;
+  // Physical record count, deleted records included. Re-read from the file.
+  uint32_t RecCount();
+
+  // ---- queries ----
+  // Restricts moves to records for which `expr` is true. An empty expression lifts it.
+  Status Query(std::string_view expr);
+  bool HasQuery() const;
+  uint32_t QueryRecCount();
+  Status SetQueryBit(uint32_t recno, bool pass);
+
+  // ---- fields (current record) ----
+  Status GetString(std::string_view field, std::string* out);
+  Status GetTrimString(std::string_view field, std::string* out);
+  Status GetMemo(std::string_view field, std::string* out);
+  // The date as display text: "MM/DD/YYYY" (or "MM/DD/YY" with century off); "" when blank.
+  Status GetDateString(std::string_view field, std::string* out);
+  Status GetInteger(std::string_view field, int64_t* out);
+  Status GetNumber(std::string_view field, double* out);
+  Status GetLogical(std::string_view field, bool* out);
+  // Text replace: character fields are cut to their width; dates take "yyyymmdd"
+  // or "" (blank); numbers take their text; logicals T/F; memo fields take the text.
+  Status Replace(std::string_view field, std::string_view text);
+  Status ReplaceMemo(std::string_view field, std::string_view text);
+  Status ReplaceInteger(std::string_view field, int64_t value);
+  bool Deleted() const;
+  Status Delete();
+  Status Recall();
+
+  // ---- writing ----
+  Status AppendBlank();
+  Status Commit();
+  // Releases a record lock (0: all of this area's). Uncommitted changes of the
+  // current record are committed first.
+  Status Unlock(uint32_t recno = 0);
+  // Removes deleted records for good. Needs exclusive use.
+  Status Pack();
+
+  // Full consistency check: table, memo and index agree. Problems are listed in
+  // *report (one line each); the Status is Corruption when there is any.
+  Status Check(std::vector<std::string>* report);
+
+ private:
+  friend class Engine;
+  explicit WorkArea(std::unique_ptr<WorkAreaImpl> impl);
+  std::unique_ptr<WorkAreaImpl> impl_;
+};
+
+class Engine {
+ public:
+  explicit Engine(Env* env = nullptr);
+  ~Engine();
+  Engine(const Engine&) = delete;
+  Engine& operator=(const Engine&) = delete;
+
+  EngineSettings& settings() { return settings_; }
+  Env* env() const { return env_; }
+
+  // Opens a table with its memo file and compound index (same base name) under
+  // `alias` (default: the file's base name, upper case) and makes it current.
+  // The index is optional: when it is missing or damaged the table still opens and
+  // WorkArea::IndexStatus() says why.
+  Status Use(const std::string& path, std::string_view alias, OpenMode mode, int* area);
+  int WorkAreaOf(std::string_view alias) const;  // 0 when not open
+  Status Select(int area);
+  std::string Alias(int area) const;
+  WorkArea* Current();
+  WorkArea* Area(int area);
+  // Closes an area (committing its pending changes). Returns the commit's error, if any;
+  // the area is closed either way.
+  Status Close(int area);
+  Status CloseAll();
+
+  // "ALIAS->FIELD" resolution: the area named by the alias, or the current one.
+  WorkArea* AreaForField(std::string_view field, std::string_view* bare_name);
+
+ private:
+  Env* env_;
+  EngineSettings settings_;
+  std::map<int, std::unique_ptr<WorkArea>> areas_;
+  int current_ = 0;
+};
+
+}  // namespace xbase

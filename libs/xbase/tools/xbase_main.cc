@@ -1,0 +1,178 @@
+// xbase: the engine's own shell.
+//   xbase dump TABLE          one JSON object per record
+//   xbase keys TABLE TAG      record number and key, in tag order
+//   xbase check TABLE         table, memo and index agree (exit 1 when not)
+//   xbase pack TABLE          remove deleted records, rebuild the index
+//   xbase reindex TABLE       rebuild every tag of the index
+//   xbase tags TABLE          the tags with their key and FOR expressions
+//   xbase create TABLE NAME:TYPE:LEN[:DEC] ...   a new empty table
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "xbase/engine.h"
+
+namespace {
+
+void JsonString(std::string* out, std::string_view s) {
+  out->push_back('"');
+  for (unsigned char c : s) {
+    switch (c) {
+      case '"': *out += "\\\""; break;
+      case '\\': *out += "\\\\"; break;
+      case '\n': *out += "\\n"; break;
+      case '\r': *out += "\\r"; break;
+      case '\t': *out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          char b[8];
+          std::snprintf(b, sizeof b, "\\u%04x", c);
+          *out += b;
+        } else if (c >= 0x80) {
+          // Table text is Windows-1252; JSON carries it as the matching code point
+          // for Latin-1 (close enough for the dump; 0x80-0x9F appear as C1 codes).
+          char b[8];
+          std::snprintf(b, sizeof b, "\\u%04x", c);
+          *out += b;
+        } else {
+          out->push_back(static_cast<char>(c));
+        }
+    }
+  }
+  out->push_back('"');
+}
+
+int Fail(const xbase::Status& s) {
+  std::fprintf(stderr, "xbase: %s\n", s.ToString().c_str());
+  return 2;
+}
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: xbase dump TABLE | keys TABLE TAG | check TABLE | pack TABLE | reindex TABLE | tags TABLE\n"
+               "       xbase create TABLE NAME:TYPE:LEN[:DEC] ...\n");
+  return 64;
+}
+
+std::string NumberText(double v) {
+  char b[64];
+  std::snprintf(b, sizeof b, "%.10g", v);
+  return b;
+}
+
+int Dump(xbase::WorkArea* wa) {
+  auto fields = wa->Fields();
+  std::string line;
+  for (uint32_t r = 1; r <= wa->RecCount(); ++r) {
+    xbase::Status s = wa->Go(r);
+    if (!s.ok()) return Fail(s);
+    line = "{\"recno\":" + std::to_string(r) + ",\"deleted\":" + (wa->Deleted() ? "true" : "false");
+    for (const auto& f : fields) {
+      line += ",";
+      JsonString(&line, f.name);
+      line += ":";
+      std::string text;
+      if (f.type == 'M') {
+        s = wa->GetMemo(f.name, &text);
+        if (!s.ok()) return Fail(s);
+        JsonString(&line, text);
+        continue;
+      }
+      s = wa->GetString(f.name, &text);
+      if (!s.ok()) return Fail(s);
+      bool blank = text.find_first_not_of(' ') == std::string::npos;
+      if (f.type == 'N') {
+        double d = 0;
+        wa->GetNumber(f.name, &d);
+        line += blank ? "null" : NumberText(d);
+      } else if (f.type == 'L') {
+        char c = text.empty() ? ' ' : text[0];
+        line += (c == 'T' || c == 't' || c == 'Y' || c == 'y') ? "true" : (c == 'F' || c == 'f' || c == 'N' || c == 'n') ? "false" : "null";
+      } else if (f.type == 'D') {
+        if (blank) line += "null";
+        else JsonString(&line, text);
+      } else {
+        JsonString(&line, text);
+      }
+    }
+    line += "}\n";
+    std::fputs(line.c_str(), stdout);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) return Usage();
+  std::string cmd = argv[1];
+  std::string path = argv[2];
+  xbase::Engine engine;
+  engine.settings().hide_deleted = false;
+
+  if (cmd == "create") {
+    std::vector<xbase::FieldSpec> fields;
+    for (int i = 3; i < argc; ++i) {
+      std::string spec = argv[i];
+      std::vector<std::string> parts;
+      size_t start = 0;
+      for (size_t p; (p = spec.find(':', start)) != std::string::npos; start = p + 1) parts.push_back(spec.substr(start, p - start));
+      parts.push_back(spec.substr(start));
+      if (parts.size() < 3 || parts[1].size() != 1) return Usage();
+      fields.push_back(xbase::FieldSpec{parts[0], parts[1][0], static_cast<uint32_t>(std::stoul(parts[2])),
+                                        parts.size() > 3 ? static_cast<uint32_t>(std::stoul(parts[3])) : 0u});
+    }
+    xbase::Status s = xbase::CreateTable(engine.env(), path, fields);
+    return s.ok() ? 0 : Fail(s);
+  }
+
+  const bool exclusive = cmd == "pack" || cmd == "reindex";
+  int area = 0;
+  xbase::Status s = engine.Use(path, "", exclusive ? xbase::OpenMode::kExclusive : xbase::OpenMode::kReadOnly, &area);
+  if (!s.ok()) return Fail(s);
+  xbase::WorkArea* wa = engine.Current();
+
+  if (cmd == "dump") return Dump(wa);
+  if (cmd == "tags") {
+    if (!wa->IndexStatus().ok()) return Fail(wa->IndexStatus());
+    for (const auto& t : wa->Tags()) std::printf("%s\t%s\t%s\n", t.name.c_str(), t.key_expr.c_str(), t.for_expr.c_str());
+    return 0;
+  }
+  if (cmd == "keys") {
+    if (argc < 4) return Usage();
+    s = wa->ScanTag(argv[3], [](uint32_t recno, const xbase::Value& key) -> xbase::Status {
+      std::string text;
+      switch (key.type) {
+        case xbase::ValueType::kNumber: text = NumberText(key.n); break;
+        case xbase::ValueType::kLogical: text = key.b ? ".T." : ".F."; break;
+        default: text = key.s; break;
+      }
+      std::printf("%u\t%s\n", recno, text.c_str());
+      return xbase::Status::OK();
+    });
+    return s.ok() ? 0 : Fail(s);
+  }
+  if (cmd == "check") {
+    std::vector<std::string> report;
+    s = wa->Check(&report);
+    for (const auto& line : report) std::printf("%s\n", line.c_str());
+    if (!s.ok()) return Fail(s);
+    if (wa->IndexStatus().IsNotFound()) std::printf("note: %s\n", wa->IndexStatus().message().c_str());
+    std::printf("ok: %u records, %zu tags\n", wa->RecCount(), wa->Tags().size());
+    return 0;
+  }
+  if (cmd == "pack") {
+    s = wa->Pack();
+    if (!s.ok()) return Fail(s);
+    std::printf("packed: %u records\n", wa->RecCount());
+    return 0;
+  }
+  if (cmd == "reindex") {
+    s = wa->Reindex();
+    if (!s.ok()) return Fail(s);
+    std::printf("reindexed: %zu tags\n", wa->Tags().size());
+    return 0;
+  }
+  return Usage();
+}

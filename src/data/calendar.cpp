@@ -1,0 +1,195 @@
+#include "calendar.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTime>
+
+namespace chimewise::data {
+
+QString CalendarPath(const QString& appFolder) { return appFolder + "/data/CALENDAR.DBF"; }
+
+void ApplyStartupSettings(xbase::Engine& engine) {
+  engine.settings().hide_deleted = true;
+  engine.settings().century = true;
+  engine.settings().soft_seek = true;
+}
+
+int OpenTable(xbase::Engine& engine, const QString& path, const QString& alias, int mode, xbase::Status* why) {
+  const std::string a = alias.toStdString();
+  QString real = path;
+  if (!QFileInfo::exists(real)) {
+    // File names are not case-sensitive for the program: find "calendar.dbf" too.
+    QFileInfo fi(path);
+    const QStringList hits = QDir(fi.absolutePath()).entryList({fi.fileName()}, QDir::Files);
+    if (hits.isEmpty()) {
+      if (why) *why = xbase::Status::NotFound(path.toStdString() + ": no such table");
+      return 0;
+    }
+    real = QDir(fi.absolutePath()).filePath(hits.first());
+  }
+  if (int open = engine.WorkAreaOf(a); open != 0) {
+    engine.Select(open);
+    if (why) *why = xbase::Status::OK();
+    return open;
+  }
+  int area = 0;
+  xbase::Status s = engine.Use(real.toStdString(), a,
+                               mode == kModeExclusive ? xbase::OpenMode::kExclusive : xbase::OpenMode::kShared, &area);
+  if (why) *why = s;
+  return s.ok() ? area : 0;
+}
+
+void CloseTableIfOpen(xbase::Engine& engine, const QString& alias) {
+  int area = engine.WorkAreaOf(alias.toStdString());
+  if (area != 0) engine.Close(area);
+}
+
+const std::array<TagSpec, 13>& CalendarTags() {
+  static const std::array<TagSpec, 13> kTags = {{
+      {"UNIQUEID", "UNIQUEID+dtos(EVENTDATE)+str(STARTTIME,4,0)", "!DELETED().and.STATUS<>'H'"},
+      {"EVNTDATE", "dtos(EVENTDATE)+str(STARTTIME,4,0)", "!DELETED()"},
+      {"STRTDATE", "substr(dtos(STARTDATE),5)+str(STARTTIME,4,0)", "!DELETED()"},
+      {"STATUS", "STATUS+dtos(EVENTDATE)", "!DELETED()"},
+      {"ALARM", "dtos(ALARMDATE)+str(ALARMTIME,4,0)", "!DELETED().and.!EMPTY(ALARMDATE)"},
+      {"CALENDAR", "USERID+substr(dtos(STARTDATE),5)+str(STARTTIME,4,0)", "!DELETED()"},
+      {"OWNER", "USERID+UNIQUEID+dtos(EVENTDATE)+str(STARTTIME,4,0)", "!DELETED().and.STATUS<>'H'"},
+      {"EVENTORD", "upper(EVENT)+dtos(EVENTDATE)+str(STARTTIME,4,0)", "!DELETED().and.STATUS<>'H'"},
+      {"EVNTTIME", "STARTTIME", "!DELETED()"},
+      {"ACTIVITY", "upper(APPT_TEXT+dtos(EVENTDATE)+str(STARTTIME,4,0))", "!DELETED()"},
+      {"PUBLIC", "PUBLIC", "!DELETED().and.PUBLIC=.T..and.STATUS<>'H'"},
+      {"UPDATED", "dtos(lastedit)+str(edittime,4)", "!DELETED()"},
+      {"RECORDID", "rec_no", "!DELETED()"},
+  }};
+  return kTags;
+}
+
+xbase::Status CalendarIndexProblem(xbase::Engine& engine, const QString& tablePath) {
+  xbase::Engine probe(engine.env());
+  int area = 0;
+  xbase::Status s = probe.Use(tablePath.toStdString(), "INDEXPROBE", xbase::OpenMode::kReadOnly, &area);
+  if (!s.ok()) return s;
+  xbase::WorkArea* wa = probe.Current();
+  if (!wa->IndexStatus().ok()) return wa->IndexStatus();
+  const auto tags = wa->Tags();
+  const auto& want = CalendarTags();
+  if (tags.size() != want.size()) {
+    return xbase::Status::Corruption("index holds " + std::to_string(tags.size()) + " tags, not " + std::to_string(want.size()));
+  }
+  for (size_t i = 0; i < want.size(); ++i) {
+    if (tags[i].name != want[i].name || tags[i].key_expr != want[i].key || tags[i].for_expr != want[i].condition) {
+      return xbase::Status::Corruption("index tag " + std::to_string(i + 1) + " is " + tags[i].name + ", not " + want[i].name +
+                                       " as the calendar needs");
+    }
+  }
+  return xbase::Status::OK();
+}
+
+xbase::Status RebuildDatabase(xbase::Engine& engine, const QString& appFolder) {
+  engine.CloseAll();
+  xbase::Status why;
+  int area = OpenTable(engine, CalendarPath(appFolder), kAliasAlarm, kModeExclusive, &why);
+  if (area == 0) return why;
+  xbase::WorkArea* wa = engine.Area(area);
+  // The old index is dropped first: whatever it held (foreign, damaged, extra
+  // tags), the result holds exactly the thirteen tags. Should the process stop
+  // before they exist, the missing index makes the next start rebuild again.
+  xbase::Status s = wa->DropIndex();
+  if (s.ok()) s = wa->Pack();
+  for (const TagSpec& t : CalendarTags()) {
+    if (!s.ok()) break;
+    s = wa->IndexTag(t.name, t.key, t.condition);
+  }
+  xbase::Status closed = engine.CloseAll();
+  return s.ok() ? closed : s;
+}
+
+int MinutesOfDay(const QDateTime& moment) { return moment.time().hour() * 60 + moment.time().minute(); }
+
+int TimeTextToMinutes(const QString& text, bool* ok) {
+  if (ok) *ok = true;
+  const std::string t = text.toStdString();
+  if (xbase::ParseLeadingNumber(t) < 1) return 0;
+  const QString s = text.trimmed();
+  static const char* const kFormats[] = {"h:mm", "hh:mm", "h:mm:ss", "hh:mm:ss", "h:mm AP", "hh:mm AP",
+                                         "h:mm:ss AP", "h:mmAP", "h:mm ap", "h:mm:ss ap"};
+  for (const char* f : kFormats) {
+    QTime time = QTime::fromString(s, QString::fromLatin1(f));
+    if (time.isValid()) return time.hour() * 60 + time.minute();
+  }
+  if (ok) *ok = false;
+  return 0;
+}
+
+int TimeTextToMinutes(const QDateTime& moment) { return MinutesOfDay(moment); }
+
+QString FormatTime(int hours, int minutes, const QString& fmt) {
+  const QString lower = fmt.toLower();
+  const bool twelve = lower.contains("am/pm") || lower.contains("a/p");
+  int h = hours;
+  if (twelve) {
+    h = hours % 12;
+    if (h == 0) h = 12;
+  }
+  QString out;
+  for (int i = 0; i < fmt.size();) {
+    const QString rest = fmt.mid(i);
+    const QString rl = rest.toLower();
+    if (rl.startsWith("am/pm")) {
+      QString word = hours < 12 ? "am" : "pm";
+      out += rest.at(0).isUpper() ? word.toUpper() : word;
+      i += 5;
+    } else if (rl.startsWith("a/p")) {
+      QString word = hours < 12 ? "a" : "p";
+      out += rest.at(0).isUpper() ? word.toUpper() : word;
+      i += 3;
+    } else if (rl.startsWith("hh")) {
+      out += QString("%1").arg(h, 2, 10, QChar('0'));
+      i += 2;
+    } else if (rl.startsWith("h")) {
+      out += QString::number(h);
+      i += 1;
+    } else if (rl.startsWith("nn") || rl.startsWith("mm")) {
+      out += QString("%1").arg(minutes, 2, 10, QChar('0'));
+      i += 2;
+    } else if (rl.startsWith("n") || rl.startsWith("m")) {
+      out += QString::number(minutes);
+      i += 1;
+    } else if (rl.startsWith("ss")) {
+      out += "00";
+      i += 2;
+    } else {
+      out += fmt.at(i);
+      i += 1;
+    }
+  }
+  return out;
+}
+
+QString MinutesToTimeText(int& minutes, const QString& timeFormat) {
+  if (minutes < 0) return QStringLiteral("Timeless");
+  if (minutes > 1439) minutes = 1439;
+  return FormatTime(minutes / 60, minutes % 60, timeFormat);
+}
+
+QString KeyMinutes(int minutes) {
+  QString s = QString("    ") + QString::number(minutes);
+  return s.right(4);
+}
+
+QString CurrentRemindersQuery(const QDateTime& now) {
+  const QString stamp = now.date().toString("yyyyMMdd") + KeyMinutes(TimeTextToMinutes(now));
+  return "QkeyVal('ALARM')<='" + stamp + "' .or. QKeyVal('EVNTDATE')<='" + stamp + "'";
+}
+
+std::string ToTableText(const QString& text) {
+  std::string out;
+  out.reserve(static_cast<size_t>(text.size()));
+  for (QChar c : text) out.push_back(c.unicode() < 256 ? static_cast<char>(c.unicode()) : '?');
+  return out;
+}
+
+QString FromTableText(const std::string& bytes) {
+  return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+}  // namespace chimewise::data

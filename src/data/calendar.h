@@ -1,0 +1,82 @@
+// The program's view of the reminder table: aliases, opening and closing,
+// the thirteen index tags, the "current reminders" query, time conversions and
+// the engine half of rebuilding the database.
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+#include <array>
+#include <string>
+
+#include "xbase/engine.h"
+
+namespace chimewise::data {
+
+// Work-area aliases, one per part of the program that opens the table.
+inline constexpr char kAliasCalendar[] = "CALENDAR";  // the viewer's data control
+inline constexpr char kAliasAlarm[] = "ALARMDBF";     // alarm scan; rebuild (exclusive)
+inline constexpr char kAliasTimer[] = "TIMERDBF";     // next-alarm lookup
+inline constexpr char kAliasOneTime[] = "ONETIME";    // saving one reminder
+
+// Open modes as the program passes them.
+inline constexpr int kModeShared = 0;
+inline constexpr int kModeExclusive = 2;
+
+// "\data\CALENDAR.DBF" below the application folder.
+QString CalendarPath(const QString& appFolder);
+
+// The engine settings made once at start-up: deleted records hidden everywhere,
+// four-digit years in date texts, soft seek on.
+void ApplyStartupSettings(xbase::Engine& engine);
+
+// Returns the work area of `alias` when it is already open; otherwise opens the
+// table (with its compound index) under `alias`. Returns 0 and opens nothing when
+// the file is missing or cannot be opened; *why (optional) tells the reason.
+int OpenTable(xbase::Engine& engine, const QString& path, const QString& alias, int mode,
+              xbase::Status* why = nullptr);
+// Closes the alias's work area when it is open (committing pending changes).
+void CloseTableIfOpen(xbase::Engine& engine, const QString& alias);
+
+struct TagSpec {
+  const char* name;
+  const char* key;
+  const char* condition;
+};
+// The calendar's index tags, in the order the rebuild creates them.
+const std::array<TagSpec, 13>& CalendarTags();
+
+// OK when CALENDAR.CDX exists, is trusted by the engine and holds exactly the
+// thirteen tags; otherwise the reason it must be rebuilt.
+xbase::Status CalendarIndexProblem(xbase::Engine& engine, const QString& tablePath);
+
+// Close every work area, open the table exclusively under ALARMDBF, remove
+// deleted records, create the thirteen tags in order, close every work area.
+// Other work areas are closed even when this fails.
+xbase::Status RebuildDatabase(xbase::Engine& engine, const QString& appFolder);
+
+// Minutes after midnight of a moment: hour * 60 + minute.
+int MinutesOfDay(const QDateTime& moment);
+// Minutes after midnight of a time text such as "10:30" or "7:05 pm". When the
+// text's leading number is below 1 ("00:25", "abc") the result is 0. A text with
+// a leading number that is no time ("25:99") gives 0 with *ok false.
+int TimeTextToMinutes(const QString& text, bool* ok = nullptr);
+// The same for the current moment (never below 1 as text, so always MinutesOfDay).
+int TimeTextToMinutes(const QDateTime& moment);
+// Negative: "Timeless". Above 1439: clamped to 1439, in `minutes` too. Otherwise
+// the time formatted with `timeFormat` ("h:mm am/pm", "h:mm", "hh:mm AM/PM").
+QString MinutesToTimeText(int& minutes, const QString& timeFormat);
+// Formats hours and minutes with an xBase/VB style time pattern.
+QString FormatTime(int hours, int minutes, const QString& timeFormat);
+
+// The minutes as the index keys render them: str(n,4,0), e.g. " 600".
+QString KeyMinutes(int minutes);
+// Reminders due now or already past, for WorkArea::Query:
+//   QkeyVal('ALARM')<='yyyymmdd mmmm' .or. QKeyVal('EVNTDATE')<='yyyymmdd mmmm'
+QString CurrentRemindersQuery(const QDateTime& now);
+
+// Table text is Windows-1252; these convert to and from it ('?' for what it lacks).
+std::string ToTableText(const QString& text);
+QString FromTableText(const std::string& bytes);
+
+}  // namespace chimewise::data
