@@ -1,0 +1,179 @@
+#include "alarm_rules.h"
+
+#include "time_format.h"
+
+#include <QLocale>
+#include <cmath>
+
+namespace chimewise {
+
+namespace {
+
+qint64 wallMinute(const QDateTime& t) {
+  return t.date().toJulianDay() * 1440 + t.time().hour() * 60 + t.time().minute();
+}
+
+// Now, moved on a minute when more than 30 of its seconds have gone, without its seconds.
+QDateTime roundedMinute(const QDateTime& now) {
+  QDateTime t(now.date(), QTime(now.time().hour(), now.time().minute()));
+  return now.time().second() > 30 ? t.addSecs(60) : t;
+}
+
+AlarmWrite alarmAt(const QDateTime& moment, const QString& timeFormat) {
+  return {moment.date(), MinuteOfDay(moment), FormatDateTimeText(moment, timeFormat)};
+}
+
+QString longDate(const QDate& d) {
+  const QLocale english(QLocale::English, QLocale::UnitedStates);
+  return english.dayName(d.dayOfWeek(), QLocale::LongFormat) + QStringLiteral(", ") +
+         english.monthName(d.month(), QLocale::LongFormat) + u' ' + QString::number(d.day()) + QStringLiteral(", ") +
+         QString::number(d.year());
+}
+
+}  // namespace
+
+int MinuteOfDay(const QDateTime& when) { return when.time().hour() * 60 + when.time().minute(); }
+
+qint64 MinuteBoundaries(const QDateTime& from, const QDateTime& to) { return wallMinute(to) - wallMinute(from); }
+
+QDateTime AlarmMoment(const QDate& date, int minutes) {
+  const int days = minutes >= 0 ? minutes / 1440 : -((1439 - minutes) / 1440);
+  const int rest = minutes - days * 1440;
+  return QDateTime(date.addDays(days), QTime(rest / 60, rest % 60));
+}
+
+QString RemarkText(qint64 minutes, bool late) {
+  qint64 c = minutes < 0 ? -minutes : minutes;
+  if (c == 0) return {};
+  QString text;
+  if (c >= 1440) {
+    const qint64 d = c / 1440;
+    text += QString::number(d) + QStringLiteral(" Day") + (d > 1 ? QStringLiteral("s") : QString()) + u' ';
+    c %= 1440;
+  }
+  if (c >= 60) {
+    const qint64 h = c / 60;
+    text += QString::number(h) + QStringLiteral(" Hour") + (h > 1 ? QStringLiteral("s") : QString()) + u' ';
+    c %= 60;
+  }
+  if (c > 0) {
+    if (!text.isEmpty()) text += QStringLiteral(" and ");
+    text += QString::number(c) + QStringLiteral(" minute") + (c > 1 ? QStringLiteral("s") : QString());
+  }
+  return late ? QStringLiteral(". Your ") + text + QStringLiteral(" late.") : QStringLiteral(". In ") + text;
+}
+
+AnnouncementPlan PlanAnnouncement(const ReminderFacts& r, const AnnounceSettings& s, int readActivity, int readMemos,
+                                  AnnounceMode mode, const QDateTime& now) {
+  AnnouncementPlan plan;
+  // An activity whose moment cannot be read at all counts as due now.
+  const QDateTime activity = r.activity.isValid() ? r.activity : now;
+  const qint64 toGo = MinuteBoundaries(now, activity);
+  const bool late = toGo < 0;
+  plan.due = toGo <= 0;
+  plan.remark = toGo == 0 ? QStringLiteral(". Is Due Now!") : RemarkText(toGo, late);
+
+  if (r.countdown <= 0 && !late) plan.remark.clear();  // without a countdown only lateness is remarked on
+
+  // Where the alarm goes next. A reminder without a pending alarm keeps none.
+  if (r.alarmDate.isValid()) {
+    QDateTime alarm = AlarmMoment(r.alarmDate, r.alarmTime);
+    bool moved = false;
+    if (r.countdown > 0) {
+      if (alarm < now) {
+        alarm = AlarmMoment(now.date(), MinuteOfDay(now) + r.countdown);
+        moved = true;
+      }
+    } else {
+      if (s.remindOn == 1 && s.waitTime > 0 && activity < now) {
+        alarm = roundedMinute(now).addSecs(60LL * s.waitTime);
+        moved = true;
+      }
+    }
+    if (alarm.date() < now.date()) {
+      alarm = AlarmMoment(now.date(), MinuteOfDay(alarm));
+      moved = true;
+    }
+    if (alarm < now) {
+      alarm = AlarmMoment(now.date(), MinuteOfDay(now) + 5);
+      moved = true;
+    }
+    if (moved) plan.alarm = alarmAt(alarm, s.timeFormat);
+  }
+
+  if (r.sayDate != 0) plan.datePhrase = longDate(r.eventDate) + u' ';
+  if (r.startTime > -1 && r.sayTime != 0) {
+    if (!plan.datePhrase.isEmpty()) plan.datePhrase += QStringLiteral("at ");
+    plan.datePhrase += r.timeText.trimmed();
+  }
+
+  if (mode != AnnounceMode::TextsOnly) plan.sound = r.sound;
+  const bool memoAlone = readActivity != 1 && readMemos != 0;
+  if (mode != AnnounceMode::SoundOnly && !memoAlone) {
+    if (!plan.datePhrase.isEmpty())
+      plan.sayTexts.push_back(QStringLiteral("Reminder, you have an activity scheduled for ") + plan.datePhrase);
+    plan.sayTexts.push_back(r.activityText + plan.remark);
+  }
+  if (readMemos == 1) plan.sayTexts.push_back(r.memo);
+  return plan;
+}
+
+QDateTime ActivityMoment(const QString& dateText, const QDate& eventDate, int startTime, const QString& timeFormat) {
+  if (auto t = ParseDateTimeText(dateText, timeFormat)) return *t;
+  if (!eventDate.isValid()) return {};
+  return AlarmMoment(eventDate, startTime >= 0 ? startTime : 0);
+}
+
+const std::array<SnoozeChoice, 9>& SnoozeChoices() {
+  static const std::array<SnoozeChoice, 9> choices{{{"&1 Minute", 1},
+                                                    {"&5 Minutes", 5},
+                                                    {"&10 Minutes", 10},
+                                                    {"&30 Minutes", 30},
+                                                    {"1 &Hour", 60},
+                                                    {"3 Ho&urs", 180},
+                                                    {"5 Hou&rs", 300},
+                                                    {"1 &Day", 1440},
+                                                    {"1 &Week", 7 * 1440}}};
+  return choices;
+}
+
+std::optional<SnoozePlan> PlanSnooze(int choice, const QDateTime& activity, const QDateTime& now) {
+  if (choice < 0 || choice >= static_cast<int>(SnoozeChoices().size())) return std::nullopt;
+  SnoozePlan plan;
+  const int minutes = SnoozeChoices()[static_cast<size_t>(choice)].minutes;
+  // Days are calendar days: a week from 23:50 is 23:50 a week later, whatever the clocks did.
+  const QDateTime start = roundedMinute(now);
+  plan.alarm = minutes % 1440 == 0 ? QDateTime(start.date().addDays(minutes / 1440), start.time())
+                                   : start.addSecs(60LL * minutes);
+  plan.moveActivity = !activity.isValid() || MinuteBoundaries(plan.alarm, activity) < 0;
+  return plan;
+}
+
+std::string NewRecordId(const QDateTime& now, double randomFraction, char prefix) {
+  // The moment as days since 30 December 1899 with the time as a fraction; the day number is
+  // that rounded to the nearest whole day (so after noon the day counts as the next).
+  const QDate dayZero(1899, 12, 30);
+  const int secs = now.time().hour() * 3600 + now.time().minute() * 60 + now.time().second();
+  const double serial = static_cast<double>(dayZero.daysTo(now.date())) + secs / 86400.0;
+  const qint64 dayNumber = static_cast<qint64>(std::nearbyint(serial));
+  const qint64 day1990 = dayZero.daysTo(QDate(1990, 1, 1));
+  qint64 n = (dayNumber - day1990) * 86400 + secs;
+  std::string stamp;
+  for (int i = 0; i < 4; ++i) {
+    qint64 c = n % 256;
+    if (c < 0) c += 256;
+    if (c == 0) c = 1;
+    else if (c == 39) c = 2;
+    else if (c == 34) c = 3;
+    else if (c == 9) c = 4;
+    stamp.insert(stamp.begin(), static_cast<char>(static_cast<unsigned char>(c)));
+    n = static_cast<qint64>(std::nearbyint(static_cast<double>(n) / 256.0));
+  }
+  if (!(randomFraction >= 0.0 && randomFraction < 1.0)) randomFraction = 0.0;
+  const auto digits = static_cast<long long>(std::floor(1e8 * randomFraction));
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%08lld", digits);
+  return std::string(1, prefix) + stamp + buf;
+}
+
+}  // namespace chimewise

@@ -1,0 +1,204 @@
+#include "alarm_rules.h"
+#include "time_format.h"
+
+#include <gtest/gtest.h>
+
+using namespace chimewise;
+
+namespace {
+
+const QDate kDay(2026, 12, 4);  // a Friday
+QDateTime at(int h, int m, int s = 0, QDate d = kDay) { return QDateTime(d, QTime(h, m, s)); }
+
+ReminderFacts reminder(QDateTime activity, QDateTime alarm) {
+  ReminderFacts r;
+  r.activityText = "Call the dentist";
+  r.memo = "Ask about Tuesday";
+  r.sound = 3;
+  r.activity = activity;
+  r.eventDate = activity.date();
+  r.startTime = MinuteOfDay(activity);
+  r.timeText = FormatTime(activity.time(), "h:mm am/pm");
+  r.alarmDate = alarm.date();
+  r.alarmTime = MinuteOfDay(alarm);
+  return r;
+}
+
+AnnounceSettings noRepeat() { return {0, 5, "h:mm am/pm"}; }
+
+}  // namespace
+
+TEST(Remark, TextsOfLatenessAndOfTimeToGo) {
+  EXPECT_EQ(RemarkText(125, true), ". Your 2 Hours  and 5 minutes late.");
+  EXPECT_EQ(RemarkText(1, true), ". Your 1 minute late.");
+  EXPECT_EQ(RemarkText(1440, false), ". In 1 Day ");
+  EXPECT_EQ(RemarkText(2880, false), ". In 2 Days ");
+  EXPECT_EQ(RemarkText(90, false), ". In 1 Hour  and 30 minutes");
+  EXPECT_EQ(RemarkText(1441, true), ". Your 1 Day  and 1 minute late.");
+  EXPECT_EQ(RemarkText(1500, false), ". In 1 Day 1 Hour ");
+  EXPECT_EQ(RemarkText(0, false), "");
+}
+
+TEST(Announcement, LateReminderRepeatsAfterTheWaitTime) {
+  const AnnounceSettings repeat{1, 5, "h:mm am/pm"};
+  auto r = reminder(at(9, 50), at(9, 50));
+  auto plan = PlanAnnouncement(r, repeat, 1, 1, AnnounceMode::Alarm, at(10, 0, 45));
+  EXPECT_TRUE(plan.due);
+  EXPECT_EQ(plan.remark, ". Your 10 minutes late.");
+  ASSERT_TRUE(plan.alarm);
+  EXPECT_EQ(plan.alarm->date, kDay);
+  EXPECT_EQ(plan.alarm->minutes, 10 * 60 + 6);  // 10:00:45 rounds up to 10:01, plus 5
+  EXPECT_EQ(plan.alarm->text, FormatDateTimeText(at(10, 6), "h:mm am/pm"));
+  EXPECT_EQ(plan.sound, 3);
+  EXPECT_EQ(plan.sayTexts, (std::vector<QString>{"Call the dentist. Your 10 minutes late.", "Ask about Tuesday"}));
+
+  plan = PlanAnnouncement(r, repeat, 1, 1, AnnounceMode::Alarm, at(10, 0, 15));
+  EXPECT_EQ(plan.alarm->minutes, 10 * 60 + 5);
+}
+
+TEST(Announcement, DueNowWithAndWithoutCountdown) {
+  auto r = reminder(at(10, 0), at(9, 55));
+  auto plan = PlanAnnouncement(r, noRepeat(), 1, 0, AnnounceMode::Alarm, at(10, 0, 20));
+  EXPECT_TRUE(plan.due);
+  EXPECT_EQ(plan.remark, "");  // no countdown: no remark unless late
+  EXPECT_EQ(plan.sayTexts, (std::vector<QString>{"Call the dentist"}));
+  ASSERT_TRUE(plan.alarm);
+  EXPECT_EQ(plan.alarm->minutes, 10 * 60 + 5);  // a past alarm always moves into the future
+
+  r.countdown = 10;
+  plan = PlanAnnouncement(r, noRepeat(), 1, 0, AnnounceMode::Alarm, at(10, 0, 20));
+  EXPECT_TRUE(plan.due);
+  EXPECT_EQ(plan.remark, ". Is Due Now!");
+  EXPECT_EQ(plan.alarm->minutes, 10 * 60 + 10);
+}
+
+TEST(Announcement, CountdownAheadMovesByItsStep) {
+  auto r = reminder(at(11, 30), at(9, 58));
+  r.countdown = 15;
+  auto plan = PlanAnnouncement(r, {1, 5, "h:mm"}, 1, 0, AnnounceMode::Alarm, at(10, 0, 50));
+  EXPECT_FALSE(plan.due);
+  EXPECT_EQ(plan.remark, ". In 1 Hour  and 30 minutes");
+  ASSERT_TRUE(plan.alarm);
+  EXPECT_EQ(plan.alarm->minutes, 10 * 60 + 15);  // now's minute plus the countdown, no rounding
+
+  // A countdown two days ahead, alarm not yet reached: said, not moved.
+  r = reminder(at(10, 0, 0, kDay.addDays(2)), at(10, 30));
+  r.countdown = 60;
+  plan = PlanAnnouncement(r, noRepeat(), 1, 0, AnnounceMode::ReadFromViewer, at(10, 0));
+  EXPECT_EQ(plan.remark, ". In 2 Days ");
+  EXPECT_FALSE(plan.alarm);
+}
+
+TEST(Announcement, AlarmsPastMidnightRollOverToTheNextDay) {
+  auto r = reminder(at(23, 0), at(23, 0));
+  auto plan = PlanAnnouncement(r, {1, 10, "h:mm"}, 1, 0, AnnounceMode::Alarm, at(23, 57, 40));
+  ASSERT_TRUE(plan.alarm);
+  EXPECT_EQ(plan.alarm->date, kDay.addDays(1));
+  EXPECT_EQ(plan.alarm->minutes, 8);  // 23:58 + 10 minutes = 0:08 the next day
+
+  r = reminder(at(23, 59, 0, kDay.addDays(1)), at(23, 50));
+  r.countdown = 30;
+  plan = PlanAnnouncement(r, noRepeat(), 1, 0, AnnounceMode::Alarm, at(23, 55));
+  EXPECT_EQ(plan.alarm->date, kDay.addDays(1));
+  EXPECT_EQ(plan.alarm->minutes, 25);
+
+  r = reminder(at(12, 0, 0, kDay.addDays(1)), at(23, 56));
+  plan = PlanAnnouncement(r, noRepeat(), 1, 0, AnnounceMode::Alarm, at(23, 58));
+  EXPECT_EQ(plan.alarm->date, kDay.addDays(1));
+  EXPECT_EQ(plan.alarm->minutes, 3);  // the five-minute fallback rolls over too
+}
+
+TEST(Announcement, OldAlarmDateComesToToday) {
+  // An early alarm left from yesterday for an activity tomorrow, no repeat: today, or five
+  // minutes from now if today's time has passed too.
+  auto r = reminder(at(9, 0, 0, kDay.addDays(1)), at(14, 0, 0, kDay.addDays(-1)));
+  auto plan = PlanAnnouncement(r, noRepeat(), 1, 0, AnnounceMode::TextsOnly, at(10, 0));
+  ASSERT_TRUE(plan.alarm);
+  EXPECT_EQ(plan.alarm->date, kDay);
+  EXPECT_EQ(plan.alarm->minutes, 14 * 60);
+  EXPECT_EQ(plan.sound, 0);  // read from the viewer's menu: no sound
+  plan = PlanAnnouncement(r, noRepeat(), 1, 0, AnnounceMode::TextsOnly, at(15, 0));
+  EXPECT_EQ(plan.alarm->minutes, 15 * 60 + 5);
+}
+
+TEST(Announcement, DatePhraseAndWhatIsRead) {
+  auto r = reminder(at(15, 5), at(15, 0));
+  r.sayDate = 1;
+  r.sayTime = 1;
+  auto plan = PlanAnnouncement(r, noRepeat(), 1, 1, AnnounceMode::Alarm, at(15, 0));
+  EXPECT_EQ(plan.datePhrase, "Friday, December 4, 2026 at 3:05 pm");
+  EXPECT_EQ(plan.sayTexts.at(0), "Reminder, you have an activity scheduled for Friday, December 4, 2026 at 3:05 pm");
+  EXPECT_EQ(plan.sayTexts.at(1), "Call the dentist");
+
+  r.sayTime = 0;
+  EXPECT_EQ(PlanAnnouncement(r, noRepeat(), 1, 1, AnnounceMode::Alarm, at(15, 0)).datePhrase,
+            "Friday, December 4, 2026 ");
+  r.sayDate = 0;
+  r.sayTime = 1;
+  EXPECT_EQ(PlanAnnouncement(r, noRepeat(), 1, 1, AnnounceMode::Alarm, at(15, 0)).datePhrase, "3:05 pm");
+  r.startTime = -1;  // an activity without a time
+  plan = PlanAnnouncement(r, noRepeat(), 1, 1, AnnounceMode::Alarm, at(15, 0));
+  EXPECT_EQ(plan.datePhrase, "");
+  EXPECT_EQ(plan.sayTexts.size(), 2u);  // no "Reminder, you have..." sentence
+
+  // memo only; neither (the activity is still read); sound only
+  plan = PlanAnnouncement(r, noRepeat(), 0, 1, AnnounceMode::TextsOnly, at(15, 0));
+  EXPECT_EQ(plan.sayTexts, (std::vector<QString>{"Ask about Tuesday"}));
+  plan = PlanAnnouncement(r, noRepeat(), 0, 0, AnnounceMode::Alarm, at(15, 0));
+  EXPECT_EQ(plan.sayTexts, (std::vector<QString>{"Call the dentist"}));
+  plan = PlanAnnouncement(r, noRepeat(), 0, 0, AnnounceMode::SoundOnly, at(15, 0));
+  EXPECT_TRUE(plan.sayTexts.empty());
+  EXPECT_EQ(plan.sound, 3);
+}
+
+TEST(Announcement, DamagedDateTextFallsBackToTheActivityFields) {
+  EXPECT_EQ(ActivityMoment("garbage", kDay, 615, "h:mm"), at(10, 15));
+  EXPECT_EQ(ActivityMoment(FormatDateTimeText(at(8, 5), "h:mm am/pm"), kDay, 615, "h:mm am/pm"), at(8, 5));
+  EXPECT_EQ(ActivityMoment("", kDay, -1, "h:mm"), at(0, 0));
+  EXPECT_FALSE(ActivityMoment("", QDate(), 0, "h:mm").isValid());
+  ReminderFacts r = reminder(at(10, 0), at(10, 0));
+  r.activity = QDateTime();
+  const auto plan = PlanAnnouncement(r, noRepeat(), 1, 0, AnnounceMode::Alarm, at(10, 3));
+  EXPECT_TRUE(plan.due);
+}
+
+TEST(Snooze, RoundsToTheMinuteAndMovesTheActivityOnlyWhenPassed) {
+  auto p = PlanSnooze(2, at(12, 0), at(10, 15, 45));
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->alarm, at(10, 26));
+  EXPECT_FALSE(p->moveActivity);
+  EXPECT_EQ(PlanSnooze(2, at(12, 0), at(10, 15, 20))->alarm, at(10, 25));
+  EXPECT_EQ(PlanSnooze(2, at(12, 0), at(10, 15, 30))->alarm, at(10, 25));  // 30 seconds do not round up
+
+  p = PlanSnooze(8, at(12, 0, 0, QDate(2026, 12, 5)), at(23, 50, 0, QDate(2026, 12, 3)));
+  EXPECT_EQ(p->alarm, at(23, 50, 0, QDate(2026, 12, 10)));
+  EXPECT_TRUE(p->moveActivity);
+  EXPECT_EQ(PlanSnooze(5, at(23, 0), at(10, 0))->alarm, at(13, 0));  // "3 Hours" waits three hours
+  EXPECT_EQ(PlanSnooze(6, at(23, 0), at(10, 0))->alarm, at(15, 0));
+  EXPECT_TRUE(PlanSnooze(0, at(10, 0), at(10, 0, 10))->moveActivity);
+  EXPECT_FALSE(PlanSnooze(0, at(10, 1), at(10, 0, 10))->moveActivity);  // same minute: not before
+  EXPECT_FALSE(PlanSnooze(9, at(10, 0), at(10, 0)));
+  EXPECT_FALSE(PlanSnooze(-1, at(10, 0), at(10, 0)));
+}
+
+TEST(RecordId, ShapeAndTimeEncoding) {
+  const std::string id = NewRecordId(at(10, 15, 45), 0.123456789);
+  ASSERT_EQ(id.size(), 13u);
+  EXPECT_EQ(id[0], 'E');
+  EXPECT_EQ(id.substr(5), "12345678");
+  for (char c : id.substr(1, 4)) {
+    EXPECT_NE(c, '\0');
+    EXPECT_NE(c, '\'');
+    EXPECT_NE(c, '"');
+    EXPECT_NE(c, '\t');
+  }
+  // 1 January 1990 at 00:00:10 is second 10 of the count: the last byte is 10, the rest 0 -> 1.
+  EXPECT_EQ(NewRecordId(QDateTime(QDate(1990, 1, 1), QTime(0, 0, 10)), 0.0), std::string("E\x01\x01\x01\x0a") + "00000000");
+  // After noon the day counts as the next one: 12:00:01 on 1 Jan 1990 is 86400 + 43201.
+  // 129601: 65, then 129601/256 = 506.25 rounds to 506 -> 250, then 506/256 rounds to 2 -> 2,
+  // then 0 -> 1. Each step rounds the quotient rather than cutting it.
+  const std::string noon = NewRecordId(QDateTime(QDate(1990, 1, 1), QTime(12, 0, 1)), 0.5);
+  EXPECT_EQ(noon.substr(1, 4), std::string("\x01\x02\xfa\x41", 4));
+  EXPECT_EQ(noon.substr(5), "50000000");
+  EXPECT_NE(NewRecordId(at(10, 15, 45), 0.1), NewRecordId(at(10, 15, 46), 0.1));
+}
