@@ -1,0 +1,477 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <random>
+#include <set>
+
+#include "test_util.h"
+
+namespace xbase {
+namespace {
+
+using testing::AddRow;
+using testing::SampleFields;
+using testing::TempDir;
+
+class EngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_OK(CreateTable(Env::Default(), table_, SampleFields())); }
+  WorkArea* Open(OpenMode mode = OpenMode::kExclusive, const char* alias = "T") {
+    int area = 0;
+    Status s = engine_.Use(table_, alias, mode, &area);
+    EXPECT_TRUE(s.ok()) << s.ToString();
+    return engine_.Area(area);
+  }
+  std::vector<std::string> Names(WorkArea* wa) {
+    std::vector<std::string> r;
+    EXPECT_OK(wa->GoTop());
+    for (; !wa->Eof(); wa->Skip(1)) {
+      std::string n;
+      EXPECT_OK(wa->GetTrimString("NAME", &n));
+      r.push_back(n);
+    }
+    return r;
+  }
+  TempDir dir_;
+  std::string table_ = dir_.File("T.DBF");
+  Engine engine_;
+};
+
+TEST_F(EngineTest, FieldsRoundTripThroughTheFiles) {
+  WorkArea* wa = Open();
+  ASSERT_OK(wa->AppendBlank());
+  ASSERT_OK(wa->Replace("name", "Dentist  "));
+  ASSERT_OK(wa->Replace("WHEN", "20261206"));
+  ASSERT_OK(wa->ReplaceInteger("MINUTES", 600));
+  ASSERT_OK(wa->Replace("FLAG", "T"));
+  ASSERT_OK(wa->ReplaceMemo("NOTE", "Bring the card.\r\nSecond line \xE9"));
+  ASSERT_OK(wa->Replace("PRICE", "12.5"));
+  ASSERT_OK(wa->Commit());
+  ASSERT_OK(wa->AppendBlank());
+  ASSERT_OK(wa->Replace("NAME", "blank one"));
+  ASSERT_OK(engine_.CloseAll());
+
+  wa = Open(OpenMode::kShared);
+  EXPECT_EQ(wa->RecCount(), 2u);
+  ASSERT_OK(wa->Go(1));
+  std::string s;
+  ASSERT_OK(wa->GetString("NAME", &s));
+  EXPECT_EQ(s, "Dentist             ");
+  ASSERT_OK(wa->GetTrimString("T->NAME", &s));
+  EXPECT_EQ(s, "Dentist");
+  ASSERT_OK(wa->GetTrimString("WHEN", &s));
+  EXPECT_EQ(s, "20261206");
+  ASSERT_OK(wa->GetDateString("WHEN", &s));
+  EXPECT_EQ(s, "12/06/2026");
+  engine_.settings().century = false;
+  ASSERT_OK(wa->GetDateString("WHEN", &s));
+  EXPECT_EQ(s, "12/06/26");
+  int64_t n = 0;
+  ASSERT_OK(wa->GetInteger("MINUTES", &n));
+  EXPECT_EQ(n, 600);
+  ASSERT_OK(wa->GetString("MINUTES", &s));
+  EXPECT_EQ(s, " 600");
+  ASSERT_OK(wa->GetString("PRICE", &s));
+  EXPECT_EQ(s, "   12.50");
+  bool b = false;
+  ASSERT_OK(wa->GetLogical("FLAG", &b));
+  EXPECT_TRUE(b);
+  ASSERT_OK(wa->GetMemo("NOTE", &s));
+  EXPECT_EQ(s, "Bring the card.\r\nSecond line \xE9");
+
+  ASSERT_OK(wa->Go(2));
+  ASSERT_OK(wa->GetDateString("WHEN", &s));
+  EXPECT_EQ(s, "");
+  ASSERT_OK(wa->GetInteger("MINUTES", &n));
+  EXPECT_EQ(n, 0);
+  ASSERT_OK(wa->GetMemo("NOTE", &s));
+  EXPECT_EQ(s, "");
+}
+
+TEST_F(EngineTest, ReplaceRefusesWhatDoesNotFitAndChangesNothing) {
+  WorkArea* wa = Open();
+  ASSERT_OK(AddRow(wa, "a", "20260101", 5));
+  ASSERT_OK(wa->Go(1));
+  EXPECT_TRUE(wa->Replace("WHEN", "20261301").IsInvalidArgument());
+  EXPECT_TRUE(wa->Replace("WHEN", "2026-1-1").IsInvalidArgument());
+  EXPECT_TRUE(wa->Replace("WHEN", "20260230").IsInvalidArgument());
+  EXPECT_TRUE(wa->ReplaceInteger("MINUTES", 12345).IsInvalidArgument());
+  EXPECT_TRUE(wa->Replace("MINUTES", "12x").IsInvalidArgument());
+  EXPECT_TRUE(wa->Replace("FLAG", "maybe").IsInvalidArgument());
+  EXPECT_TRUE(wa->ReplaceInteger("WHEN", 3).IsInvalidArgument());
+  EXPECT_TRUE(wa->Replace("NOPE", "x").IsNotFound());
+  EXPECT_TRUE(wa->Replace("OTHER->NAME", "x").IsInvalidArgument());
+  std::string s;
+  ASSERT_OK(wa->GetTrimString("WHEN", &s));
+  EXPECT_EQ(s, "20260101");
+  int64_t n = 0;
+  ASSERT_OK(wa->GetInteger("MINUTES", &n));
+  EXPECT_EQ(n, 5);
+  // Empty text blanks a date; long text is cut to the field's width.
+  ASSERT_OK(wa->Replace("WHEN", ""));
+  ASSERT_OK(wa->Replace("NAME", std::string(30, 'x')));
+  ASSERT_OK(wa->ReplaceInteger("MINUTES", -999));
+  ASSERT_OK(wa->Commit());
+  ASSERT_OK(wa->GetString("WHEN", &s));
+  EXPECT_EQ(s, "        ");
+  ASSERT_OK(wa->GetString("NAME", &s));
+  EXPECT_EQ(s, std::string(20, 'x'));
+  ASSERT_OK(wa->GetInteger("MINUTES", &n));
+  EXPECT_EQ(n, -999);
+}
+
+TEST_F(EngineTest, DeletedRecordsAreHiddenAndPackRemovesThem) {
+  WorkArea* wa = Open();
+  for (int i = 1; i <= 5; ++i) ASSERT_OK(AddRow(wa, "r" + std::to_string(i), "20260101", i));
+  ASSERT_OK(wa->Go(2));
+  ASSERT_OK(wa->ReplaceMemo("NOTE", "memo of r2"));
+  ASSERT_OK(wa->Commit());
+  ASSERT_OK(wa->Go(3));
+  ASSERT_OK(wa->ReplaceMemo("NOTE", "memo of r3"));
+  ASSERT_OK(wa->Delete());
+  ASSERT_OK(wa->Commit());
+  ASSERT_OK(wa->Go(5));
+  ASSERT_OK(wa->Delete());
+  ASSERT_OK(wa->Commit());
+  EXPECT_EQ(Names(wa), (std::vector<std::string>{"r1", "r2", "r4"}));
+  EXPECT_EQ(wa->RecCount(), 5u);
+  engine_.settings().hide_deleted = false;
+  EXPECT_EQ(Names(wa).size(), 5u);
+  engine_.settings().hide_deleted = true;
+  ASSERT_OK(wa->Go(3));  // going to a deleted record by number is allowed
+  EXPECT_TRUE(wa->Deleted());
+  ASSERT_OK(wa->Recall());
+  ASSERT_OK(wa->Commit());
+  EXPECT_EQ(Names(wa), (std::vector<std::string>{"r1", "r2", "r3", "r4"}));
+
+  ASSERT_OK(wa->Pack());
+  EXPECT_EQ(wa->RecCount(), 4u);
+  EXPECT_EQ(Names(wa), (std::vector<std::string>{"r1", "r2", "r3", "r4"}));
+  std::string memo;
+  ASSERT_OK(wa->Go(2));
+  ASSERT_OK(wa->GetMemo("NOTE", &memo));
+  EXPECT_EQ(memo, "memo of r2");
+  ASSERT_OK(wa->Go(3));
+  ASSERT_OK(wa->GetMemo("NOTE", &memo));
+  EXPECT_EQ(memo, "memo of r3");
+  std::vector<std::string> report;
+  EXPECT_OK(wa->Check(&report));
+}
+
+TEST_F(EngineTest, MovesAtTheEdges) {
+  WorkArea* wa = Open();
+  ASSERT_OK(wa->GoTop());
+  EXPECT_TRUE(wa->Eof());
+  EXPECT_EQ(wa->RecNo(), 1u);  // past the end of an empty table
+  for (int i = 1; i <= 3; ++i) ASSERT_OK(AddRow(wa, "r" + std::to_string(i), "20260101", i));
+  ASSERT_OK(wa->GoBottom());
+  EXPECT_EQ(wa->RecNo(), 3u);
+  ASSERT_OK(wa->Skip(1));
+  EXPECT_TRUE(wa->Eof());
+  EXPECT_EQ(wa->RecNo(), 4u);
+  ASSERT_OK(wa->Skip(-1));
+  EXPECT_EQ(wa->RecNo(), 3u);
+  ASSERT_OK(wa->Skip(-5));
+  EXPECT_TRUE(wa->Bof());
+  EXPECT_EQ(wa->RecNo(), 1u);
+  EXPECT_TRUE(wa->Go(0).IsInvalidArgument());
+  EXPECT_TRUE(wa->Go(4).IsInvalidArgument());
+  ASSERT_OK(wa->GoBottom());
+  ASSERT_OK(wa->Skip(1));
+  EXPECT_TRUE(wa->Replace("NAME", "x").IsInvalidArgument());  // no current record at the end
+}
+
+TEST_F(EngineTest, TagsOrderSeekAndStayCurrent) {
+  WorkArea* wa = Open();
+  ASSERT_OK(AddRow(wa, "late", "20260301", 600));
+  ASSERT_OK(AddRow(wa, "early", "20260101", 5));
+  ASSERT_OK(AddRow(wa, "nodate", "", 0));
+  ASSERT_OK(AddRow(wa, "middle", "20260201", 1439));
+  ASSERT_OK(wa->IndexTag("WHENKEY", "dtos(WHEN)+str(MINUTES,4,0)", "!DELETED().and.!EMPTY(WHEN)"));
+  ASSERT_OK(wa->IndexTag("byname", "upper(NAME)", ""));
+  EXPECT_EQ(wa->TagArea("whenkey"), 1);
+  EXPECT_EQ(wa->TagArea("BYNAME"), 2);
+  EXPECT_EQ(wa->TagArea("none"), 0);
+  ASSERT_OK(wa->SetOrder(1));
+  EXPECT_EQ(Names(wa), (std::vector<std::string>{"early", "middle", "late"}));
+
+  bool found = false;
+  ASSERT_OK(wa->Seek("20260201", &found));
+  EXPECT_TRUE(found);
+  EXPECT_EQ(wa->RecNo(), 4u);
+  engine_.settings().soft_seek = true;
+  ASSERT_OK(wa->Seek("20260202", &found));
+  EXPECT_FALSE(found);
+  EXPECT_EQ(wa->RecNo(), 1u);  // soft seek: the next key, "late"
+  ASSERT_OK(wa->Seek("2027", &found));
+  EXPECT_TRUE(wa->Eof());
+  engine_.settings().soft_seek = false;
+  ASSERT_OK(wa->Seek("20260202", &found));
+  EXPECT_TRUE(wa->Eof());
+
+  Value key;
+  ASSERT_OK(wa->Go(2));
+  ASSERT_OK(wa->KeyValue("WHENKEY", &key));
+  EXPECT_EQ(key.s, "20260101   5");
+
+  // Upkeep: a replace moves the record in the tag, a delete drops it, an append adds it.
+  ASSERT_OK(wa->Go(2));
+  ASSERT_OK(wa->Replace("WHEN", "20270101"));
+  ASSERT_OK(wa->Commit());
+  ASSERT_OK(wa->Go(4));
+  ASSERT_OK(wa->Delete());
+  ASSERT_OK(wa->Commit());
+  ASSERT_OK(AddRow(wa, "first", "20250101", 0));
+  ASSERT_OK(wa->Go(3));
+  ASSERT_OK(wa->Replace("WHEN", "20260315"));
+  ASSERT_OK(wa->Commit());
+  EXPECT_EQ(Names(wa), (std::vector<std::string>{"first", "late", "nodate", "early"}));
+  ASSERT_OK(wa->SetOrder(2));
+  engine_.settings().hide_deleted = false;
+  EXPECT_EQ(Names(wa), (std::vector<std::string>{"early", "first", "late", "middle", "nodate"}));
+  ASSERT_OK(wa->SetOrder(0));
+  std::vector<std::string> report;
+  EXPECT_OK(wa->Check(&report));
+
+  // Tags survive closing; a shared user sees them too.
+  ASSERT_OK(engine_.CloseAll());
+  wa = Open(OpenMode::kShared);
+  EXPECT_OK(wa->IndexStatus());
+  EXPECT_EQ(wa->Tags().size(), 2u);
+  EXPECT_TRUE(wa->IndexTag("X", "NAME", "").IsInvalidArgument());  // needs exclusive use
+  EXPECT_TRUE(wa->Pack().IsInvalidArgument());
+  EXPECT_TRUE(wa->Seek("x").IsInvalidArgument());                    // natural order
+}
+
+TEST_F(EngineTest, TagRejectsBadDefinitions) {
+  WorkArea* wa = Open();
+  EXPECT_TRUE(wa->IndexTag("BAD", "NOFIELD", "").IsInvalidArgument());
+  EXPECT_TRUE(wa->IndexTag("BAD", "NAME", "NAME").IsInvalidArgument());  // FOR not logical
+  EXPECT_TRUE(wa->IndexTag("BAD", "trim(NAME)", "").IsInvalidArgument());  // empty key on a blank record
+  EXPECT_TRUE(wa->IndexTag("BAD NAME", "NAME", "").IsInvalidArgument());
+  EXPECT_TRUE(wa->IndexStatus().IsNotFound());
+  EXPECT_TRUE(wa->SetOrder(1).IsNotFound());
+}
+
+TEST_F(EngineTest, QueriesRestrictMoves) {
+  WorkArea* wa = Open();
+  for (int i = 1; i <= 6; ++i) ASSERT_OK(AddRow(wa, "r" + std::to_string(i), "2026010" + std::to_string(i), i * 100));
+  ASSERT_OK(wa->IndexTag("K", "dtos(WHEN)+str(MINUTES,4,0)", "!DELETED()"));
+  ASSERT_OK(wa->Query("QKeyVal('K') <= '20260104 400' .and. MINUTES > 100"));
+  EXPECT_EQ(Names(wa), (std::vector<std::string>{"r2", "r3", "r4"}));
+  EXPECT_EQ(wa->QueryRecCount(), 3u);
+  ASSERT_OK(wa->SetQueryBit(3, false));
+  EXPECT_EQ(Names(wa), (std::vector<std::string>{"r2", "r4"}));
+  EXPECT_EQ(wa->QueryRecCount(), 2u);
+  ASSERT_OK(wa->SetOrder(1));
+  EXPECT_EQ(Names(wa), (std::vector<std::string>{"r2", "r4"}));
+  // A bad expression is an error and leaves the query as it was.
+  EXPECT_TRUE(wa->Query("QKeyVal('NOPE')<'1'").IsInvalidArgument());
+  EXPECT_TRUE(wa->Query("NAME").IsInvalidArgument());
+  EXPECT_EQ(wa->QueryRecCount(), 2u);
+  ASSERT_OK(wa->Query(""));
+  EXPECT_FALSE(wa->HasQuery());
+  EXPECT_EQ(Names(wa).size(), 6u);
+  EXPECT_TRUE(wa->SetQueryBit(1, false).IsInvalidArgument());
+}
+
+TEST_F(EngineTest, AliasesAndWorkAreas) {
+  int a = 0, b = 0;
+  ASSERT_OK(engine_.Use(table_, "onetime", OpenMode::kShared, &a));
+  ASSERT_OK(engine_.Use(table_, "TIMERDBF", OpenMode::kShared, &b));
+  EXPECT_NE(a, b);
+  EXPECT_EQ(engine_.WorkAreaOf("ONETIME"), a);
+  EXPECT_EQ(engine_.Alias(b), "TIMERDBF");
+  EXPECT_EQ(engine_.Current()->alias(), "TIMERDBF");
+  int c = 0;
+  EXPECT_TRUE(engine_.Use(table_, "ONETIME", OpenMode::kShared, &c).IsInvalidArgument());
+  EXPECT_EQ(c, 0);
+  EXPECT_TRUE(engine_.Use(dir_.File("MISSING.DBF"), "X", OpenMode::kShared, &c).IsNotFound());
+  ASSERT_OK(engine_.Select(a));
+  ASSERT_OK(AddRow(engine_.Current(), "from a", "", 1));
+  // The other area of the same table sees the append.
+  EXPECT_EQ(engine_.Area(b)->RecCount(), 1u);
+  std::string_view bare;
+  EXPECT_EQ(engine_.AreaForField("TIMERDBF->NAME", &bare), engine_.Area(b));
+  EXPECT_EQ(bare, "NAME");
+  ASSERT_OK(engine_.Close(a));
+  EXPECT_EQ(engine_.WorkAreaOf("ONETIME"), 0);
+  EXPECT_TRUE(engine_.Select(a).IsNotFound());
+  int d = 0;
+  ASSERT_OK(engine_.Use(table_, "", OpenMode::kShared, &d));
+  EXPECT_EQ(engine_.Alias(d), "T");  // from the file name
+}
+
+TEST_F(EngineTest, ExclusiveUseIsRefusedWhileOthersHaveTheTable) {
+  WorkArea* shared = Open(OpenMode::kShared, "A");
+  ASSERT_NE(shared, nullptr);
+  Engine other;
+  int area = 0;
+  Status s = other.Use(table_, "B", OpenMode::kExclusive, &area);
+  EXPECT_TRUE(s.IsBusy()) << s.ToString();
+  EXPECT_NE(s.message().find("exclusive use refused"), std::string::npos);
+  ASSERT_OK(engine_.CloseAll());
+  ASSERT_OK(other.Use(table_, "B", OpenMode::kExclusive, &area));
+  s = engine_.Use(table_, "A", OpenMode::kShared, &area);
+  EXPECT_TRUE(s.IsBusy()) << s.ToString();
+  EXPECT_NE(s.message().find("exclusive use"), std::string::npos);
+}
+
+TEST_F(EngineTest, RecordBeingEditedElsewhereIsBusy) {
+  WorkArea* wa = Open(OpenMode::kShared, "A");
+  ASSERT_OK(AddRow(wa, "one", "", 1));
+  ASSERT_OK(wa->Go(1));
+  ASSERT_OK(wa->Replace("NAME", "mine"));  // holds the record lock until unlock
+  Engine other;
+  other.settings().lock_wait_ms = 30;
+  int area = 0;
+  ASSERT_OK(other.Use(table_, "B", OpenMode::kShared, &area));
+  WorkArea* wb = other.Current();
+  ASSERT_OK(wb->Go(1));
+  EXPECT_TRUE(wb->Replace("NAME", "theirs").IsBusy());
+  ASSERT_OK(wa->Commit());
+  ASSERT_OK(wa->Unlock(1));
+  ASSERT_OK(wb->Replace("NAME", "theirs"));  // re-reads the record under the lock first
+  ASSERT_OK(wb->Commit());
+  std::string s;
+  ASSERT_OK(wa->Go(1));
+  ASSERT_OK(wa->GetTrimString("NAME", &s));
+  EXPECT_EQ(s, "theirs");
+}
+
+// Random appends, replaces and deletes against a model; every tag must list
+// exactly the live records under their current keys, in order.
+TEST_F(EngineTest, IndexMatchesAModelUnderRandomChanges) {
+  WorkArea* wa = Open();
+  ASSERT_OK(wa->IndexTag("K", "dtos(WHEN)+str(MINUTES,4,0)", "!DELETED().and.!EMPTY(WHEN)"));
+  ASSERT_OK(wa->IndexTag("M", "MINUTES", "!DELETED()"));
+  ASSERT_OK(wa->IndexTag("N", "upper(NAME)+str(MINUTES,4)", ""));
+  std::mt19937 rng(42);
+  std::map<uint32_t, std::tuple<std::string, std::string, int, bool>> model;  // name, date, minutes, deleted
+  auto rand_date = [&] {
+    if (rng() % 7 == 0) return std::string();
+    return "20260" + std::to_string(1 + rng() % 9) + "1" + std::to_string(rng() % 10);
+  };
+  for (int step = 0; step < 3000; ++step) {
+    int op = static_cast<int>(rng() % 10);
+    if (op < 5 || model.empty()) {
+      std::string name = "n" + std::to_string(rng() % 50), date = rand_date();
+      int minutes = static_cast<int>(rng() % 1440);
+      ASSERT_OK(AddRow(wa, name, date, minutes));
+      model[wa->RecNo()] = {name, date, minutes, false};
+    } else {
+      uint32_t r = 1 + static_cast<uint32_t>(rng() % model.size());
+      ASSERT_OK(wa->Go(r));
+      auto& m = model[r];
+      if (op < 8) {
+        std::get<1>(m) = rand_date();
+        std::get<2>(m) = static_cast<int>(rng() % 1440);
+        ASSERT_OK(wa->Replace("WHEN", std::get<1>(m)));
+        ASSERT_OK(wa->ReplaceInteger("MINUTES", std::get<2>(m)));
+      } else {
+        std::get<3>(m) = !std::get<3>(m);
+        ASSERT_OK(std::get<3>(m) ? wa->Delete() : wa->Recall());
+      }
+      ASSERT_OK(wa->Commit());
+    }
+  }
+  std::vector<std::pair<std::string, uint32_t>> want;
+  for (auto& [r, m] : model) {
+    if (std::get<3>(m) || std::get<1>(m).empty()) continue;
+    want.emplace_back(std::get<1>(m) + FormatNumber(std::get<2>(m), 4, 0), r);
+  }
+  std::sort(want.begin(), want.end());
+  std::vector<std::pair<std::string, uint32_t>> got;
+  ASSERT_OK(wa->ScanTag("K", [&](uint32_t r, const Value& k) {
+    got.emplace_back(k.s, r);
+    return Status::OK();
+  }));
+  EXPECT_EQ(got, want);
+  double last = -1;
+  size_t live = 0;
+  ASSERT_OK(wa->ScanTag("M", [&](uint32_t, const Value& k) {
+    EXPECT_GE(k.n, last);
+    last = k.n;
+    ++live;
+    return Status::OK();
+  }));
+  EXPECT_EQ(live, static_cast<size_t>(std::count_if(model.begin(), model.end(), [](auto& kv) { return !std::get<3>(kv.second); })));
+  std::vector<std::string> report;
+  EXPECT_OK(wa->Check(&report));
+  // Pack keeps the tags right and Reindex gives the same keys.
+  ASSERT_OK(wa->Pack());
+  EXPECT_OK(wa->Check(&report));
+  std::vector<std::pair<std::string, uint32_t>> before;
+  ASSERT_OK(wa->ScanTag("N", [&](uint32_t r, const Value& k) {
+    before.emplace_back(k.s, r);
+    return Status::OK();
+  }));
+  ASSERT_OK(wa->Reindex());
+  std::vector<std::pair<std::string, uint32_t>> after;
+  ASSERT_OK(wa->ScanTag("N", [&](uint32_t r, const Value& k) {
+    after.emplace_back(k.s, r);
+    return Status::OK();
+  }));
+  EXPECT_EQ(before, after);
+  EXPECT_EQ(after.size(), wa->RecCount());
+}
+
+TEST_F(EngineTest, IndexProblemsAreReportedNeverTrusted) {
+  WorkArea* wa = Open();
+  ASSERT_OK(AddRow(wa, "a", "20260101", 1));
+  ASSERT_OK(wa->IndexTag("K", "NAME", ""));
+  ASSERT_OK(engine_.CloseAll());
+  const std::string cdx = dir_.File("T.CDX");
+  const std::string saved = cdx + ".saved";
+  std::filesystem::copy_file(cdx, saved);
+
+  // Stale: the table changed while the index was away.
+  std::filesystem::remove(cdx);
+  wa = Open();
+  EXPECT_TRUE(wa->IndexStatus().IsNotFound());
+  ASSERT_OK(AddRow(wa, "b", "20260101", 1));
+  ASSERT_OK(engine_.CloseAll());
+  std::filesystem::copy_file(saved, cdx);
+  wa = Open();
+  EXPECT_TRUE(wa->IndexStatus().IsCorruption()) << wa->IndexStatus().ToString();
+  EXPECT_NE(wa->IndexStatus().message().find("stale"), std::string::npos);
+  EXPECT_EQ(wa->TagArea("K"), 0);
+  EXPECT_EQ(wa->RecCount(), 2u);  // the table itself is fine
+  std::vector<std::string> report;
+  EXPECT_TRUE(wa->Check(&report).IsCorruption());
+  ASSERT_OK(wa->Reindex());  // the tag list was readable, so it can be rebuilt
+  EXPECT_OK(wa->IndexStatus());
+  EXPECT_OK(wa->Check(&report));
+  ASSERT_OK(engine_.CloseAll());
+
+  // Foreign: some other program's file under the index's name.
+  {
+    std::ofstream f(cdx, std::ios::binary | std::ios::trunc);
+    f << std::string(1024, '\x01');
+  }
+  wa = Open();
+  EXPECT_TRUE(wa->IndexStatus().IsNotSupported()) << wa->IndexStatus().ToString();
+  ASSERT_OK(wa->IndexTag("K", "NAME", ""));  // replaces it with a fresh index
+  EXPECT_OK(wa->IndexStatus());
+  ASSERT_OK(engine_.CloseAll());
+
+  // Damaged page: one flipped byte in a tag page.
+  {
+    std::fstream f(cdx, std::ios::binary | std::ios::in | std::ios::out);
+    f.seekp(4096 + 20);
+    f.put('\x7f');
+  }
+  wa = Open();
+  ASSERT_OK(wa->SetOrder(1));
+  Status s = wa->GoTop();
+  EXPECT_TRUE(s.IsCorruption()) << s.ToString();
+  EXPECT_FALSE(wa->IndexStatus().ok());  // from then on the index is not used
+  EXPECT_EQ(wa->Order(), 0);
+  ASSERT_OK(wa->GoTop());
+  EXPECT_FALSE(wa->Eof());
+}
+
+}  // namespace
+}  // namespace xbase
