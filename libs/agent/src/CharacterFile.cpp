@@ -79,6 +79,8 @@ public:
         m_def.description = root.value(QLatin1String("description")).toString();
         m_def.width = integer(root, QStringLiteral("width"), QString(), 16, 2048);
         m_def.height = integer(root, QStringLiteral("height"), QString(), 16, 2048);
+        if (root.contains(QLatin1String("origin")))
+            m_def.origin = point(root.value(QLatin1String("origin")), QStringLiteral("origin"));
         m_def.fps = root.contains(QLatin1String("fps")) ? integer(root, QStringLiteral("fps"), QString(), 1, 60) : 20;
         parseVoice(object(root, QStringLiteral("voice"), QString()));
         parseParts(array(root, QStringLiteral("parts"), QString()));
@@ -163,13 +165,19 @@ private:
         return {number(a[0], where + QStringLiteral("[0]"), -1e5, 1e5), number(a[1], where + QStringLiteral("[1]"), -1e5, 1e5)};
     }
 
+    // Colours are SVG names, "#RGB", "#RRGGBB" or "#RRGGBBAA" (alpha last, as in CSS).
     static QColor color(const QJsonValue& v, const QString& where)
     {
-        if (v.isNull())
+        if (v.isNull() || v.isUndefined())
             return {};
         const QString name = v.toString();
         if (!v.isString() || !QColor::isValidColorName(name))
             throw Fault(where, QStringLiteral("\"%1\" is not a colour").arg(v.toVariant().toString()));
+        if (name.size() == 9 && name.startsWith(QLatin1Char('#'))) {
+            QColor c = QColor::fromString(QStringView(name).left(7));
+            c.setAlpha(QStringView(name).mid(7).toInt(nullptr, 16));
+            return c;
+        }
         return QColor::fromString(name);
     }
 

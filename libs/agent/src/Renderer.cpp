@@ -47,7 +47,8 @@ void paintCharacter(QPainter& painter, const CharacterDefinition& character, con
 
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
-    const QTransform base = QTransform::fromScale(size.width() / character.width, size.height() / character.height) *
+    const QTransform base = QTransform::fromTranslate(character.origin.x(), character.origin.y()) *
+                            QTransform::fromScale(size.width() / character.width, size.height() / character.height) *
                             painter.worldTransform();
     for (size_t i : order) {
         if (opacity[i] <= 0.003)

@@ -92,6 +92,7 @@ struct CharacterDefinition {
     QString description;
     int width = 0;       // original size in pixels
     int height = 0;
+    QPointF origin;      // where the design's (0, 0) lies in the character's box
     int fps = 20;        // frame rate of tweened motion
     Voice voice;
     std::vector<Part> parts;
