@@ -17,6 +17,17 @@
 namespace chimewise {
 
 namespace {
+// What of the template belongs in an application folder: the tables, the sounds, the help pages
+// and the first-run marker. Characters stay installed; generators and icons are not data.
+bool belongsInAppFolder(const QString& rel) {
+  static const QStringList topLevel = {"data", "sound", "helpfile", "jokes.dbf", "jokes.fpt", "chiminst.dll"};
+  const QString first = rel.section(u'/', 0, 0).toLower();
+  if (!topLevel.contains(first)) return false;
+  if (rel.endsWith(QStringLiteral(".sh")) || rel.endsWith(QStringLiteral(".py"))) return false;
+  if (first == QStringLiteral("data")) return rel.section(u'/', 1).toUpper().startsWith(QStringLiteral("CALENDAR."));
+  return true;
+}
+
 QString stripSlash(QString p) {
   while (p.size() > 1 && p.endsWith(u'/')) p.chop(1);
   return p;
@@ -91,7 +102,7 @@ SeedResult SeedAppFolder(const QString& appFolder, const QString& templateFolder
   while (it.hasNext()) {
     const QString src = it.next();
     const QString rel = from.relativeFilePath(src);
-    if (rel.startsWith(QStringLiteral("characters/"))) continue;  // installed characters stay installed
+    if (!belongsInAppFolder(rel)) continue;
     if (FindPathNoCase(appFolder, rel)) continue;
     const QString dst = appFolder + u'/' + rel;
     QDir().mkpath(QFileInfo(dst).absolutePath());

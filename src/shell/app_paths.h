@@ -34,8 +34,8 @@ struct SeedResult {
   QString error;         // non-empty when something could not be created or copied
 };
 
-// Seeds an application folder on its first start: when it holds no data/CALENDAR.DBF, every file
-// of the template (but its characters) is copied in, never overwriting a file that exists.
+// Seeds an application folder on its first start: when it holds no data/CALENDAR.DBF, the template's
+// tables, sounds, help pages and first-run marker are copied in, never overwriting a file that exists.
 SeedResult SeedAppFolder(const QString& appFolder, const QString& templateFolder);
 
 }  // namespace chimewise

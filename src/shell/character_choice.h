@@ -10,7 +10,7 @@ namespace chimewise {
 // Character files carry this ending; the stored name is the file name without it.
 inline const QString kCharacterExtension = QStringLiteral(".ochar");
 // The character chosen first when it is installed (the stored name is then in capitals).
-inline const QString kPreferredCharacter = QStringLiteral("olwen");
+inline const QString kPreferredCharacter = QStringLiteral("hoot");
 
 // The character to use when none is stored: the preferred one when any folder holds it, else the
 // first character file (by name) of the first folder that holds any. The result is cut at its

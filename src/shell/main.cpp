@@ -1,6 +1,7 @@
 // The start routine of Olm Chimewise.
 
 #include "app_paths.h"
+#include "character_host.h"
 #include "clock.h"
 #include "command_line.h"
 #include "prompts.h"
@@ -11,6 +12,7 @@
 #include "single_instance.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSocketNotifier>
@@ -40,10 +42,10 @@ void preferX11OnWayland() {
 
 // With CHIMEWISE_STARTUP_REPORT set, says on the error stream how long the start took to its first
 // tick and how much memory the program holds then.
-void reportStartUp(Reminders& reminders, const QElapsedTimer& sinceStart) {
+void reportStartUp(Reminders& reminders, const QElapsedTimer& sinceStart, qint64 readyMs) {
   if (!qEnvironmentVariableIsSet("CHIMEWISE_STARTUP_REPORT")) return;
   auto* once = new QMetaObject::Connection;
-  *once = QObject::connect(&reminders.timer1(), &QTimer::timeout, &reminders, [once, sinceStart] {
+  *once = QObject::connect(&reminders.timer1(), &QTimer::timeout, &reminders, [once, sinceStart, readyMs] {
     QObject::disconnect(*once);
     delete once;
     QFile status(QStringLiteral("/proc/self/status"));
@@ -51,8 +53,8 @@ void reportStartUp(Reminders& reminders, const QElapsedTimer& sinceStart) {
     if (status.open(QIODevice::ReadOnly))
       for (const QByteArray& line : status.readAll().split('\n'))
         if (line.startsWith("VmRSS:")) rss = line.mid(6).trimmed();
-    std::fprintf(stderr, "Olm Chimewise: first tick after %lld ms (the timer waits %d ms of it); resident %s\n",
-                 static_cast<long long>(sinceStart.elapsed()), kTimerInterval, rss.constData());
+    std::fprintf(stderr, "Olm Chimewise: ready after %lld ms; first tick after %lld ms; resident %s\n",
+                 static_cast<long long>(readyMs), static_cast<long long>(sinceStart.elapsed()), rss.constData());
   });
 }
 
@@ -90,7 +92,21 @@ int main(int argc, char* argv[]) {
 
   SettingsStore settings(SettingsFilePath());
   settings.createIfMissing();
+
+  // The user's own character store exists from the first start on, so characters can be added.
+  QDir().mkpath(WindowsFolderPath() + QStringLiteral("msagent/chars"));
+  CharacterHost character(state, settings, prompter,
+                          CharacterHostOptions{CharacterFolders(), WindowsFolderPath(),
+                                               qEnvironmentVariable("CHIMEWISE_AUDIO") == QStringLiteral("silent"),
+                                               nullptr});
+
   ProgramHooks hooks;
+  hooks.loadCharacter = [&](const QString& file, bool atStartUp) {
+    character.LoadCharacter(file, atStartUp);
+    return true;  // a missing character has been reported; the program goes on without one
+  };
+  hooks.sayGoodbye = [&] { character.SayGoodbye(); };
+  hooks.releaseCharacter = [&] { character.ReleaseCharacter(); };
   Reminders reminders(state, settings, prompter, ProgramClock(), hooks);
 
   QObject::connect(&instance, &SingleInstance::commandLineReceived, &reminders, [&](const QString& line) {
@@ -112,14 +128,13 @@ int main(int argc, char* argv[]) {
   QObject::connect(&reminders, &Reminders::unloaded, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 
   if (hooks.setUpDataEngine) hooks.setUpDataEngine();
-  reportStartUp(reminders, sinceStart);
-
   if (!reminders.load(CharacterFolders())) {
     // Quit chosen while loading ends normally; anything else means the program could not start.
     const int code = state.Closing ? 0 : 1;
     reminders.unload();
     return code;
   }
+  reportStartUp(reminders, sinceStart, sinceStart.elapsed());
   if (cmd.showViewer && reminders.hooks().showViewer) reminders.hooks().showViewer();
   return QApplication::exec();
 }

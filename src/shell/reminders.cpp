@@ -4,6 +4,7 @@
 #include "character_choice.h"
 #include "clock.h"
 #include "date_text.h"
+#include "program_events.h"
 #include "prompts.h"
 #include "settings_keys.h"
 #include "settings_store.h"
@@ -143,7 +144,7 @@ void Reminders::tick() {
 }
 
 void Reminders::quit() {
-  m_state.Closing = true;
+  BeginClosing(m_state);
   QCoreApplication::processEvents();
   unload();
 }
@@ -152,7 +153,7 @@ void Reminders::unload() {
   if (m_unloaded) return;
   m_unloaded = true;
   tolerant([&] {
-    m_state.Closing = true;
+    BeginClosing(m_state);
     QCoreApplication::processEvents();
   });
   tolerant([&] { m_timer1.stop(); });

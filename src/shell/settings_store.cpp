@@ -194,8 +194,10 @@ bool SettingsStore::write(const QString& section, const QString& key, const QStr
   // Another process (the command-line tool, a second start) may write too: serialise writers
   // and merge with what is on disk now.
   QLockFile lock(m_path + QStringLiteral(".lock"));
-  lock.setStaleLockTime(10000);
-  if (!lock.tryLock(5000)) {
+  // A writer holds the lock for milliseconds. A lock left by a writer that was killed before it
+  // could even record its process id is judged by its age alone, so keep that age short.
+  lock.setStaleLockTime(2000);
+  if (!lock.tryLock(8000)) {
     m_lastError = QStringLiteral("The settings file %1 is locked by another program").arg(m_path);
     return false;
   }

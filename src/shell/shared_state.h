@@ -47,7 +47,4 @@ struct SharedState {
 // The process's one instance.
 SharedState& State();
 
-// Inverts SpeechToggle the way every event that ends a speech wait does.
-inline void InvertSpeechToggle(SharedState& s) { s.SpeechToggle = static_cast<std::int16_t>(~s.SpeechToggle); }
-
 }  // namespace chimewise

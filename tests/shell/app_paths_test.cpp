@@ -37,6 +37,10 @@ TEST(SeedAppFolder, CopiesTheTemplateOnceAndNeverOverwrites) {
   touch(tpl.filePath("sound/koko.wav"), "wav");
   touch(tpl.filePath("CHIMINST.DLL"), "");
   touch(tpl.filePath("characters/olwen.ochar"), "char");
+  touch(tpl.filePath("data/generate.sh"), "#!/bin/sh");
+  touch(tpl.filePath("data/fields/CALENDAR.fields"), "");
+  touch(tpl.filePath("icons/app.svg"), "<svg/>");
+  touch(tpl.filePath("helpfile/about.htm"), "<html/>");
   QFile(tpl.filePath("data/CALENDAR.DBF")).setPermissions(QFileDevice::ReadOwner);  // installed read-only
   const QString app = home.filePath("Olm Chimewise");
   touch(app + "/jokes.DBF", "mine");  // the user's own file, in another case
@@ -50,6 +54,10 @@ TEST(SeedAppFolder, CopiesTheTemplateOnceAndNeverOverwrites) {
   EXPECT_EQ(slurp(app + "/jokes.DBF"), "mine");
   EXPECT_FALSE(QFile::exists(app + "/JOKES.dbf"));
   EXPECT_FALSE(QFile::exists(app + "/characters/olwen.ochar"));
+  EXPECT_TRUE(QFile::exists(app + "/helpfile/about.htm"));
+  EXPECT_FALSE(QFile::exists(app + "/data/generate.sh"));
+  EXPECT_FALSE(QFile::exists(app + "/data/fields"));
+  EXPECT_FALSE(QFile::exists(app + "/icons"));
   EXPECT_TRUE(QFile(app + "/data/CALENDAR.DBF").permissions() & QFileDevice::WriteOwner);
 
   // Once the table is there, a later start copies nothing (the first-run marker stays consumed).

@@ -29,6 +29,7 @@ class ProgramTest : public ::testing::Test {
     env.insert("XDG_RUNTIME_DIR", home.path());
     env.insert("QT_QPA_PLATFORM", "offscreen");
     env.insert("CHIMEWISE_TEMPLATE_DIR", tpl.path());
+    env.insert("CHIMEWISE_AUDIO", "silent");
     program.setProcessEnvironment(env);
   }
   void TearDown() override {
@@ -64,7 +65,8 @@ TEST_F(ProgramTest, WithoutCharactersItSetsUpItsFilesSaysWhyAndEnds) {
 }
 
 TEST_F(ProgramTest, WithACharacterItRunsUntilAskedToEnd) {
-  write(tpl.filePath("characters/bolt.ochar"), "{}");
+  ASSERT_TRUE(QFile::copy(QStringLiteral(CHIMEWISE_SOURCE_DIR "/assets/characters/Bolt.ochar"),
+                          tpl.filePath("characters/Bolt.ochar")));
   env.insert("CHIMEWISE_STARTUP_REPORT", "1");
   program.setProcessEnvironment(env);
   program.start(QStringLiteral(CHIMEWISE_EXE), {});
@@ -82,7 +84,8 @@ TEST_F(ProgramTest, WithACharacterItRunsUntilAskedToEnd) {
   QFile s(settingsFile());
   ASSERT_TRUE(s.open(QIODevice::ReadOnly));
   const QByteArray settings = s.readAll();
-  EXPECT_TRUE(settings.contains("[Character]\nName=bolt\n")) << settings.toStdString();
+  EXPECT_TRUE(settings.contains("[Character]\nName=Bolt\n")) << settings.toStdString();
+  EXPECT_FALSE(err.contains("Character")) << "the character did not load: " << err.toStdString();
   // The index exists, so the suggestion to optimize was made and (headless) answered No.
   EXPECT_TRUE(err.contains("Optimize Reminders: You have not Optimized your reminders in a while."));
   EXPECT_TRUE(settings.contains("LastOptimize="));

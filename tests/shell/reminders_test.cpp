@@ -31,7 +31,7 @@ class RemindersTest : public ::testing::Test {
     testsupport::EnsureQtApp();
     state = SharedState{};
     state.AppFolder = dir.filePath("app");
-    touch(dir.filePath("chars/olwen" + kCharacterExtension));
+    touch(dir.filePath("chars/" + kPreferredCharacter + kCharacterExtension));
     touch(state.AppFolder + "/data/CALENDAR.DBF");
     touch(state.AppFolder + "/data/calendar.cdx");
     hooks.loadCharacter = [this](const QString& file, bool atStartUp) {

@@ -1,0 +1,273 @@
+#include "character_host.h"
+
+#include "app_paths.h"
+#include "character_tables.h"
+#include "program_events.h"
+#include "prompts.h"
+#include "settings_keys.h"
+#include "settings_store.h"
+#include "shared_state.h"
+#include "speech_markup.h"
+#include "value_reading.h"
+#include "wave_file.h"
+
+#include <agent/AgentService.h>
+#include <agent/AudioOutput.h>
+#include <agent/Character.h>
+#include <agent/Clock.h>
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTimer>
+#include <cmath>
+
+namespace chimewise {
+
+namespace {
+
+constexpr int kSpeechWaitMs = 120000;
+constexpr int kSoundEffectTries = 20;
+
+QSize screenSize() {
+  const QScreen* s = QGuiApplication::primaryScreen();
+  return s ? s->geometry().size() : QSize(1280, 800);
+}
+
+int roundHalfEven(double v) { return static_cast<int>(std::nearbyint(v)); }
+
+}  // namespace
+
+CharacterHost::CharacterHost(SharedState& state, SettingsStore& settings, Prompter& prompter,
+                             CharacterHostOptions options, QObject* parent)
+    : QObject(parent), m_state(state), m_settings(settings), m_prompter(prompter), m_options(std::move(options)) {
+  agent::Clock* clock = m_options.clock;
+  if (!clock) {
+    m_ownClock = std::make_unique<agent::SystemClock>();
+    clock = m_ownClock.get();
+  }
+  agent::AgentOptions ao;
+  ao.clock = clock;
+  ao.audio = m_options.silentAudio ? agent::AgentOptions::Audio::Silent : agent::AgentOptions::Audio::Auto;
+  m_service = std::make_unique<agent::AgentService>(ao);
+  m_sounds = m_options.silentAudio ? std::make_unique<agent::SilentAudioOutput>(*clock) : agent::createAudioOutput(*clock);
+  // The service shutting down ends any wait for its speech.
+  connect(m_service.get(), &agent::AgentService::shutdown, this, [this] { InvertSpeechToggle(m_state); });
+}
+
+CharacterHost::~CharacterHost() = default;
+
+agent::Character* CharacterHost::character() const { return m_character.data(); }
+
+QString CharacterHost::soundFolder() const { return m_state.AppFolder + QStringLiteral("/sound"); }
+
+void CharacterHost::connectEvents(agent::Character* c) {
+  connect(c, &agent::Character::bookmark, this, &CharacterHost::onBookmark);
+  connect(c, &agent::Character::hidden, this, [this] { InvertSpeechToggle(m_state); });
+}
+
+void CharacterHost::onBookmark(int id) {
+  if (id == 100) {
+    InvertSpeechToggle(m_state);
+  } else if (id == 200) {
+    m_prompter.message(QStringLiteral("Please Press OK to Continue"), QStringLiteral("Click to Continue"));
+    InvertSpeechToggle(m_state);
+  }
+}
+
+void CharacterHost::LoadCharacter(const QString& fileName, bool atStartUp) {
+  const QString w = m_options.windowsFolder;
+  const auto info = [this](const QString& text, const QString& title) {
+    m_prompter.message(text, title, PromptIcon::Information);
+  };
+  if (w.isEmpty() || !QFileInfo(w).isDir()) {
+    info(QStringLiteral("Could not find Data Directory ") + w, QStringLiteral("Missing Data Directory"));
+    return;
+  }
+  if (!QFileInfo(w + QStringLiteral("msagent")).isDir()) {
+    info(QStringLiteral("Could not find Character Directory ") + w + QStringLiteral("msagent"),
+         QStringLiteral("Missing Character Directory"));
+    return;
+  }
+  const QString c = w + QStringLiteral("msagent/chars");
+  if (!QFileInfo(c).isDir()) {
+    info(QStringLiteral("Could not find Character Directory ") + c, QStringLiteral("Missing Character Directory"));
+    return;
+  }
+
+  m_service->unload(kCharacterId);
+  m_character = nullptr;
+
+  QString path;
+  for (const QString& folder : m_options.characterFolders)
+    if (auto p = FindPathNoCase(folder, fileName)) {
+      path = *p;
+      break;
+    }
+  if (path.isEmpty() || fileName.contains(u'/')) {
+    info(QStringLiteral("Could not find Character ") + fileName + QStringLiteral(" in ") + c,
+         QStringLiteral("Missing Character"));
+    return;
+  }
+  QString error;
+  agent::Character* loaded = m_service->load(kCharacterId, path, &error);
+  if (!loaded) {
+    // A damaged file: say what is wrong with it rather than go on without a word.
+    info(error, QStringLiteral("Damaged Character"));
+    return;
+  }
+  m_character = loaded;
+  connectEvents(loaded);
+  loaded->setLanguageId(1033);
+
+  SetCharacterSize(NumericReading(m_settings.read(settings::CharacterSize)));
+  const QSize screen = screenSize();
+  if (atStartUp)
+    loaded->moveTo(roundHalfEven(screen.width() / 2.0 - loaded->width() / 2.0),
+                   roundHalfEven(screen.height() / 2.0 - loaded->height() / 2.0));
+
+  loaded->commands().removeAll();
+  for (const CharacterCommand& cmd : CharacterCommands())
+    loaded->commands().add(QString::fromUtf8(cmd.name), QString::fromUtf8(cmd.caption),
+                           cmd.voice ? QString::fromUtf8(cmd.voice) : QString(), cmd.enabled, cmd.visible);
+
+  if (atStartUp) {
+    if (auto marker = FindPathNoCase(m_state.AppFolder, QStringLiteral("CHIMINST.DLL"))) {
+      loaded->show();
+      if (introductionTour) introductionTour();
+      QFile::remove(*marker);
+      if (m_state.Closing) return;
+    } else if (NumericReading(m_settings.read(settings::ShowOnStart)) == 1) {
+      loaded->moveTo(screen.width() - loaded->width(), screen.height() - loaded->height());
+      loaded->show();
+      loaded->play(QStringLiteral("Announce"));
+      loaded->speak(kReadyGreeting);
+    }
+  }
+  if (m_character)
+    m_character->setSoundEffectsOn(NumericReading(m_settings.read(settings::NoSoundEffects)) == 0);
+}
+
+void CharacterHost::SetCharacterSize(int index) {
+  if (!m_character) return;
+  const QSize s = ScaledCharacterSize(index, m_character->originalWidth(), m_character->originalHeight());
+  m_character->setHeight(s.height());
+  m_character->setWidth(s.width());
+}
+
+void CharacterHost::SayText(const QString& text) {
+  agent::Character* c = m_character;
+  if (!c) return;
+  const auto steps = SplitGestureTags(text);
+  if (steps.empty()) return;
+  const bool effectsWereOn = c->soundEffectsOn();
+  if (!effectsWereOn) SetSoundEffects(true);
+  if (!c->isVisible()) c->show();
+  for (const SpeechStep& s : steps) {
+    if (s.kind == SpeechStep::Play) c->play(s.text);
+    else c->speak(s.text);
+  }
+  if (!effectsWereOn) SetSoundEffects(false);
+}
+
+bool CharacterHost::WaitForSpeech(double extraSeconds) {
+  const QDeadlineTimer deadline(kSpeechWaitMs);
+  const std::int16_t remembered = m_state.SpeechToggle;
+  if (m_character) m_character->speak(QStringLiteral("\\Mrk=100\\"));
+  {
+    QEventLoop loop;
+    QTimer wake;  // the deadline, and a slow look at what changed without a signal
+    wake.setSingleShot(false);
+    connect(&wake, &QTimer::timeout, &loop, &QEventLoop::quit);
+    connect(&ProgramEvents::instance(), &ProgramEvents::waitInterrupted, &loop, &QEventLoop::quit);
+    if (m_character) connect(m_character.data(), &agent::Character::hidden, &loop, &QEventLoop::quit);
+    while (m_state.SpeechToggle == remembered && m_character && m_character->isVisible() && !deadline.hasExpired() &&
+           !m_state.Closing) {
+      wake.start(static_cast<int>(std::min<qint64>(500, std::max<qint64>(1, deadline.remainingTime()))));
+      loop.exec();
+    }
+  }
+  if (extraSeconds > 0) PauseSeconds(extraSeconds);
+  if (!m_state.StopRequested && !m_state.Closing) return m_character && m_character->isVisible();
+  m_state.StopRequested = false;
+  return false;
+}
+
+void CharacterHost::SetSoundEffects(bool on) {
+  agent::Character* c = m_character;
+  if (!c) return;
+  for (int tries = 0; tries < kSoundEffectTries && c->soundEffectsOn() != on; ++tries) {
+    c->setSoundEffectsOn(on);
+    QCoreApplication::processEvents();
+    if (!m_character) return;
+  }
+}
+
+void CharacterHost::QuietCharacter() {
+  InvertSpeechToggle(m_state);
+  QCoreApplication::processEvents();
+  if (m_character) m_character->stopAll();
+}
+
+void CharacterHost::PlaySoundEffect(int index) {
+  const auto sound = ReminderSoundAt(index);
+  if (!sound) return;
+  if (auto file = FindPathNoCase(soundFolder(), QString::fromUtf8(sound->fileName))) PlayWaveFile(*file);
+  PauseSeconds(sound->pauseSeconds);  // the pause is made even when the file is missing
+}
+
+void CharacterHost::PlayWaveFile(const QString& path) {
+  if (auto clip = ReadWaveFile(path)) m_sounds->play(clip->pcm, clip->sampleRate);
+}
+
+void CharacterHost::PauseSeconds(double seconds) {
+  if (!(seconds > 0)) return;
+  const QDeadlineTimer deadline(static_cast<qint64>(seconds * 1000.0));
+  QEventLoop loop;
+  QTimer timer;
+  timer.setSingleShot(true);
+  timer.setTimerType(Qt::PreciseTimer);
+  connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+  // A nested loop can be left early (the program quitting); wait out the rest unless closing.
+  while (!deadline.hasExpired()) {
+    timer.start(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())));
+    loop.exec();
+    if (QCoreApplication::closingDown()) break;
+  }
+}
+
+void CharacterHost::SayGoodbye() {
+  if (!m_character) return;
+  m_character->stopAll();
+  m_character->show();
+  m_character->play(QStringLiteral("Wave"));
+  SayText(kGoodbye);
+}
+
+void CharacterHost::ReleaseCharacter() {
+  if (m_character) m_character->hide();
+  m_character = nullptr;
+  m_service->unload(kCharacterId);
+}
+
+void CharacterHost::speak(const QString& text) {
+  if (m_character) m_character->speak(text);
+}
+void CharacterHost::play(const QString& animation) {
+  if (m_character) m_character->play(animation);
+}
+void CharacterHost::show() {
+  if (m_character) m_character->show();
+}
+void CharacterHost::hide() {
+  if (m_character) m_character->hide();
+}
+bool CharacterHost::visible() const { return m_character && m_character->isVisible(); }
+bool CharacterHost::soundEffectsOn() const { return m_character && m_character->soundEffectsOn(); }
+
+}  // namespace chimewise

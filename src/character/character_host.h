@@ -1,0 +1,109 @@
+#pragma once
+// The program's character: loads it from the character store, sizes it, gives it the command
+// menu, speaks through it, waits for its speech, plays reminder sounds, and turns its bookmark,
+// hide and shutdown events into the end of a speech wait.
+
+#include "speaker.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+#include <functional>
+#include <memory>
+
+namespace agent {
+class AgentService;
+class AudioOutput;
+class Character;
+class Clock;
+}  // namespace agent
+
+namespace chimewise {
+
+class Prompter;
+class SettingsStore;
+struct SharedState;
+
+inline const QString kCharacterId = QStringLiteral("CharacterID");
+inline const QString kReadyGreeting = QStringLiteral("Olm Chimewise is Ready to Serve You.");
+inline const QString kGoodbye = QStringLiteral("Thank You For Using Olm Chimewise!");
+
+struct CharacterHostOptions {
+  // The folders of the character store: the user's own first, then the installed ones.
+  QStringList characterFolders;
+  // The user's store, which must exist (the store's base is the folder above "msagent").
+  QString windowsFolder;  // ends in "/"
+  bool silentAudio = false;
+  agent::Clock* clock = nullptr;  // null: real time
+};
+
+class CharacterHost final : public QObject, public Speaker {
+  Q_OBJECT
+ public:
+  CharacterHost(SharedState& state, SettingsStore& settings, Prompter& prompter, CharacterHostOptions options,
+                QObject* parent = nullptr);
+  ~CharacterHost() override;
+
+  // Loads a character file ("Hoot.ochar") from the store. At start-up it is also centred,
+  // introduced on the first run or greets when it is to stay on screen. Failures are told to
+  // the user; the caller goes on either way.
+  void LoadCharacter(const QString& fileName, bool atStartUp);
+  // Sizes the character by the size table; any other index restores its original size.
+  void SetCharacterSize(int index);
+
+  // Queues speech and the animations its gesture tags name; returns at once.
+  void SayText(const QString& text);
+  // Waits until everything queued has been spoken (or the user stops it, the character hides,
+  // the program closes, or two minutes pass), then pauses extraSeconds. True when the caller
+  // may go on speaking.
+  bool WaitForSpeech(double extraSeconds = 0);
+  // Switches the character's own sound effects, giving up after a few refusals.
+  void SetSoundEffects(bool on);
+  // Ends any speech wait and drops everything the character has queued.
+  void QuietCharacter();
+
+  // Reminder sounds: the sound of an index 1-8 from the sound folder, then its pause.
+  void PlaySoundEffect(int index);
+  // Starts a WAV file and returns at once; a missing or unplayable file plays nothing.
+  void PlayWaveFile(const QString& path);
+  // Waits the given seconds of elapsed time while the program goes on handling events.
+  static void PauseSeconds(double seconds);
+
+  // The goodbye of the shutdown and the release of the character.
+  void SayGoodbye();
+  void ReleaseCharacter();
+
+  agent::Character* character() const;
+  agent::AgentService& service() { return *m_service; }
+
+  // Run on the first start after installation, with the character shown.
+  std::function<void()> introductionTour;
+  // Where the reminder sounds live ("<AppFolder>/sound").
+  QString soundFolder() const;
+
+  // Speaker
+  void playSoundEffect(int index) override { PlaySoundEffect(index); }
+  void sayText(const QString& text) override { SayText(text); }
+  void speak(const QString& text) override;
+  void play(const QString& animation) override;
+  void show() override;
+  void hide() override;
+  bool visible() const override;
+  bool soundEffectsOn() const override;
+  void setSoundEffects(bool on) override { SetSoundEffects(on); }
+
+ private:
+  void connectEvents(agent::Character* c);
+  void onBookmark(int id);
+
+  SharedState& m_state;
+  SettingsStore& m_settings;
+  Prompter& m_prompter;
+  CharacterHostOptions m_options;
+  std::unique_ptr<agent::Clock> m_ownClock;
+  std::unique_ptr<agent::AgentService> m_service;
+  std::unique_ptr<agent::AudioOutput> m_sounds;
+  QPointer<agent::Character> m_character;
+};
+
+}  // namespace chimewise

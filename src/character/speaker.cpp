@@ -1,0 +1,32 @@
+#include "speaker.h"
+
+#include "character_tables.h"
+#include "speech_markup.h"
+
+#include <QStringList>
+
+namespace chimewise {
+
+void TranscriptSpeaker::playSoundEffect(int index) {
+  if (ReminderSoundAt(index)) lines << QStringLiteral("Sound: %1").arg(index);
+}
+
+void TranscriptSpeaker::sayText(const QString& text) {
+  for (const SpeechStep& s : SplitGestureTags(text)) {
+    if (s.kind == SpeechStep::Play) play(s.text);
+    else speak(s.text);
+  }
+}
+
+void TranscriptSpeaker::speak(const QString& text) { lines << QStringLiteral("Speak: ") + text; }
+void TranscriptSpeaker::play(const QString& animation) { lines << QStringLiteral("Play: ") + animation; }
+void TranscriptSpeaker::show() {
+  m_visible = true;
+  if (showAndHide) lines << QStringLiteral("Show");
+}
+void TranscriptSpeaker::hide() {
+  m_visible = false;
+  if (showAndHide) lines << QStringLiteral("Hide");
+}
+
+}  // namespace chimewise
