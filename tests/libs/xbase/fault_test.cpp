@@ -1,0 +1,240 @@
+// Failing writes, killed processes and two writers at once.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <map>
+#include <set>
+
+#include "test_util.h"
+
+namespace xbase {
+namespace {
+
+using testing::AddRow;
+using testing::SampleFields;
+using testing::TempDir;
+
+// Live records by name: name -> (minutes, memo).
+std::map<std::string, std::pair<int64_t, std::string>> LiveRows(const std::string& table) {
+  std::map<std::string, std::pair<int64_t, std::string>> rows;
+  Engine e;
+  int area = 0;
+  Status s = e.Use(table, "T", OpenMode::kShared, &area);
+  EXPECT_TRUE(s.ok()) << s.ToString();
+  if (!s.ok()) return rows;
+  WorkArea* wa = e.Current();
+  for (s = wa->GoTop(); s.ok() && !wa->Eof(); s = wa->Skip(1)) {
+    std::string name, memo;
+    int64_t minutes = 0;
+    EXPECT_OK(wa->GetTrimString("NAME", &name));
+    EXPECT_OK(wa->GetInteger("MINUTES", &minutes));
+    EXPECT_OK(wa->GetMemo("NOTE", &memo));
+    EXPECT_EQ(rows.count(name), 0u) << name;
+    rows[name] = {minutes, memo};
+  }
+  EXPECT_OK(s);
+  return rows;
+}
+
+// The index is either trusted and right, or reported as not to be trusted.
+void ExpectIndexHonest(const std::string& table) {
+  Engine e;
+  int area = 0;
+  ASSERT_OK(e.Use(table, "T", OpenMode::kShared, &area));
+  WorkArea* wa = e.Current();
+  if (!wa->IndexStatus().ok()) {
+    EXPECT_TRUE(wa->IndexStatus().IsCorruption() || wa->IndexStatus().IsNotFound()) << wa->IndexStatus().ToString();
+    return;
+  }
+  std::vector<std::string> report;
+  Status s = wa->Check(&report);
+  EXPECT_TRUE(s.ok()) << s.ToString();
+}
+
+class FaultTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_OK(CreateTable(Env::Default(), table_, SampleFields()));
+    Engine e;
+    int area = 0;
+    ASSERT_OK(e.Use(table_, "T", OpenMode::kExclusive, &area));
+    WorkArea* wa = e.Current();
+    for (int i = 0; i < 300; ++i) {
+      ASSERT_OK(AddRow(wa, "row" + std::to_string(i), "20260101", i));
+      ASSERT_OK(wa->ReplaceMemo("NOTE", "memo " + std::to_string(i)));
+      if (i % 4 == 0) ASSERT_OK(wa->Delete());
+      ASSERT_OK(wa->Commit());
+    }
+    ASSERT_OK(wa->IndexTag("K", "dtos(WHEN)+str(MINUTES,4,0)", "!DELETED()"));
+    ASSERT_OK(wa->IndexTag("N", "upper(NAME)", "!DELETED()"));
+  }
+  TempDir dir_;
+  std::string table_ = dir_.File("T.DBF");
+};
+
+TEST_F(FaultTest, FailedWritesAreReportedAndTheIndexIsNotTrustedAfterwards) {
+  const auto before = LiveRows(table_);
+  for (int n = 0; n < 12; ++n) {
+    FaultInjectionEnv env(Env::Default());
+    {
+      Engine e(&env);
+      int area = 0;
+      ASSERT_OK(e.Use(table_, "T", OpenMode::kShared, &area));
+      WorkArea* wa = e.Current();
+      ASSERT_OK(wa->Go(2));
+      ASSERT_OK(wa->ReplaceInteger("MINUTES", 1000 + n));
+      ASSERT_OK(wa->ReplaceMemo("NOTE", "changed " + std::to_string(n)));
+      env.FailAfter(n);
+      Status s = wa->Commit();
+      if (s.ok()) {
+        EXPECT_OK(wa->IndexStatus());
+        continue;
+      }
+      EXPECT_TRUE(s.IsIOError()) << s.ToString();
+      EXPECT_FALSE(wa->IndexStatus().ok());  // this work area stops using it at once
+      EXPECT_EQ(wa->TagArea("K"), 0);
+      env.FailAfter(-1);
+      // Appends still work on the table without the index.
+      EXPECT_OK(AddRow(wa, "extra" + std::to_string(n), "20260101", 1));
+    }
+    ExpectIndexHonest(table_);
+    // Every other record is untouched.
+    auto after = LiveRows(table_);
+    for (const auto& [name, row] : before) {
+      if (name == "row1") continue;
+      ASSERT_TRUE(after.count(name)) << name;
+      EXPECT_EQ(after[name], row) << name;
+    }
+    // Repair for the next round.
+    Engine e;
+    int area = 0;
+    ASSERT_OK(e.Use(table_, "T", OpenMode::kExclusive, &area));
+    ASSERT_OK(e.Current()->Reindex());
+  }
+}
+
+// A pack stopped at each of its writes, renames and removals in turn (the
+// child process kills itself there) leaves a table that opens with every live
+// record and an index that is right or reported.
+TEST_F(FaultTest, PackKilledHalfWayLosesNothing) {
+  const auto live = LiveRows(table_);
+  ASSERT_EQ(live.size(), 225u);
+  int64_t total = 0;
+  {
+    // Count the operations of a whole pack on a copy.
+    TempDir copy;
+    for (const char* ext : {".DBF", ".FPT", ".CDX"}) {
+      std::filesystem::copy_file(dir_.File(std::string("T") + ext), copy.File(std::string("T") + ext));
+    }
+    FaultInjectionEnv env(Env::Default());
+    Engine e(&env);
+    int area = 0;
+    ASSERT_OK(e.Use(copy.File("T.DBF"), "T", OpenMode::kExclusive, &area));
+    ASSERT_OK(e.Current()->Pack());
+    total = env.operations();
+    ASSERT_GT(total, 5);
+  }
+  int packed = 0, unpacked = 0;
+  for (int64_t n = 0; n <= total; ++n) {
+    // Every point near the start and the whole commit phase at the end; a sample between.
+    if (n > 12 && n < total - 20 && n % 23 != 0) continue;
+    TempDir work;
+    for (const char* ext : {".DBF", ".FPT", ".CDX"}) {
+      std::filesystem::copy_file(dir_.File(std::string("T") + ext), work.File(std::string("T") + ext));
+    }
+    const std::string table = work.File("T.DBF");
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      FaultInjectionEnv env(Env::Default());
+      env.SetCrashHook([] { raise(SIGKILL); });
+      env.FailAfter(n);
+      Engine e(&env);
+      int area = 0;
+      if (!e.Use(table, "T", OpenMode::kExclusive, &area).ok()) _exit(3);
+      _exit(e.Current()->Pack().ok() ? 0 : 4);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE((WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) || (WIFEXITED(status) && WEXITSTATUS(status) == 0))
+        << "fault point " << n << " status " << status;
+    EXPECT_EQ(LiveRows(table), live) << "fault point " << n;
+    ExpectIndexHonest(table);
+    Engine e;
+    int area = 0;
+    ASSERT_OK(e.Use(table, "T", OpenMode::kShared, &area));
+    (e.Current()->RecCount() == 225u ? packed : unpacked)++;
+    EXPECT_FALSE(std::filesystem::exists(table + ".pack-commit")) << "fault point " << n;
+  }
+  // Both outcomes occur: early kills keep the old file, late ones finish the pack.
+  EXPECT_GT(packed, 0);
+  EXPECT_GT(unpacked, 0);
+}
+
+// Two processes append 1,000 records each in shared use at the same time.
+TEST_F(FaultTest, TwoProcessesAppendingAtOnce) {
+  constexpr int kEach = 1000;
+  pid_t kids[2];
+  for (int k = 0; k < 2; ++k) {
+    kids[k] = fork();
+    ASSERT_GE(kids[k], 0);
+    if (kids[k] == 0) {
+      Engine e;
+      int area = 0;
+      if (!e.Use(table_, "W", OpenMode::kShared, &area).ok()) _exit(3);
+      WorkArea* wa = e.Current();
+      for (int i = 0; i < kEach; ++i) {
+        std::string name = "p" + std::to_string(k) + "-" + std::to_string(i);
+        Status s = wa->AppendBlank();
+        if (s.ok()) s = wa->Replace("NAME", name);
+        if (s.ok()) s = wa->Replace("WHEN", k ? "20270101" : "20250101");
+        if (s.ok()) s = wa->ReplaceInteger("MINUTES", i % 1440);
+        if (s.ok()) s = wa->ReplaceMemo("NOTE", "memo of " + name);
+        if (s.ok()) s = wa->Commit();
+        if (s.ok()) s = wa->Unlock(wa->RecNo());
+        if (!s.ok()) {
+          fprintf(stderr, "writer %d: %s\n", k, s.ToString().c_str());
+          _exit(4);
+        }
+      }
+      _exit(0);
+    }
+  }
+  for (pid_t kid : kids) {
+    int status = 0;
+    ASSERT_EQ(waitpid(kid, &status, 0), kid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+  auto rows = LiveRows(table_);
+  int found = 0;
+  for (int k = 0; k < 2; ++k) {
+    for (int i = 0; i < kEach; ++i) {
+      std::string name = "p" + std::to_string(k) + "-" + std::to_string(i);
+      auto it = rows.find(name);
+      ASSERT_NE(it, rows.end()) << name;
+      EXPECT_EQ(it->second.first, i % 1440);
+      EXPECT_EQ(it->second.second, "memo of " + name);
+      ++found;
+    }
+  }
+  EXPECT_EQ(found, 2 * kEach);
+  Engine e;
+  int area = 0;
+  ASSERT_OK(e.Use(table_, "T", OpenMode::kShared, &area));
+  EXPECT_EQ(e.Current()->RecCount(), 300u + 2 * kEach);
+  std::vector<std::string> report;
+  EXPECT_OK(e.Current()->Check(&report));
+  e.CloseAll();
+  // The command-line tool agrees.
+  const char* bin = std::getenv("CHIMEWISE_BINARY_DIR");
+  if (bin != nullptr) {
+    std::string cmd = std::string(bin) + "/libs/xbase/xbase check " + table_ + " > /dev/null";
+    EXPECT_EQ(std::system(cmd.c_str()), 0);
+  }
+}
+
+}  // namespace
+}  // namespace xbase
