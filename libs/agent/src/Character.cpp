@@ -95,7 +95,12 @@ RequestId Character::enqueue(Request request)
 {
     request.id = m_nextId++;
     m_queue.push_back(request);
-    kick();
+    // An idle character starts at once, so its state answers for the request before the
+    // caller looks again: after show() on an idle character, isVisible() is already true.
+    if (!m_current && m_queue.size() == 1)
+        runNext();
+    else
+        kick();
     return request.id;
 }
 
@@ -309,6 +314,7 @@ void Character::speechReady(RequestId id, Utterance utterance)
     }
     m_utterance = std::move(utterance);
     m_eventIndex = 0;
+    m_shownEnd = 0;
     m_speaking = true;
     m_playing = m_speechOut.get();
     if (!m_playing->play(m_utterance.pcm, m_utterance.sampleRate)) {
@@ -338,7 +344,8 @@ void Character::pollSpeech()
         const SpeechEvent e = m_utterance.events[m_eventIndex++];
         switch (e.kind) {
         case SpeechEvent::Word:
-            m_balloon->reveal(m_shown.left(e.value));
+            m_shownEnd = std::max(m_shownEnd, e.value);
+            m_balloon->reveal(m_shown.left(m_shownEnd));
             break;
         case SpeechEvent::Mouth:
             if (m_mouth != MouthShape(e.value)) {

@@ -165,6 +165,9 @@ struct SpeechEngine::Private {
             const qint64 at = std::clamp<qint64>(e.audio_position, 0, length);
             switch (e.type) {
             case espeakEVENT_WORD: {
+                // espeak-ng also reports empty words where prosody changes; they show nothing.
+                if (e.length <= 0)
+                    break;
                 // text_position counts code points of the SSML from 1.
                 const int pos = e.text_position - 1;
                 auto span = std::find_if(markup.words.begin(), markup.words.end(),

@@ -252,11 +252,16 @@ public:
 
     void mark(int id)
     {
+        separate();
         append(QStringLiteral("<mark name=\"%1\"/>").arg(id));
         m_out.bookmarks.push_back(id);
     }
 
-    void pause(int ms) { append(QStringLiteral("<break time=\"%1ms\"/>").arg(ms)); }
+    void pause(int ms)
+    {
+        separate();
+        append(QStringLiteral("<break time=\"%1ms\"/>").arg(ms));
+    }
 
     void emphasis() { m_emphasisNext = true; }
 

@@ -165,6 +165,7 @@ private:
     bool m_speaking = false;
     MouthShape m_mouth = MouthShape::Closed;
     QString m_shown;
+    int m_shownEnd = 0;
 
     // Glide in progress.
     QPoint m_moveFrom;
