@@ -22,6 +22,23 @@ std::string FormatNumber(double n, int len, int dec) {
   if (len <= 0) return std::string();
   if (dec < 0) dec = 0;
   if (!std::isfinite(n)) return std::string(static_cast<size_t>(len), '*');
+  if (dec == 0 && std::fabs(n) < 1e15) {
+    // Whole numbers (every time of day in an index key) without printf;
+    // halves round away from zero as xBase does.
+    long long v = std::llround(n);
+    char digits[24];
+    int k = 0;
+    unsigned long long u = v < 0 ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
+    do {
+      digits[k++] = static_cast<char>('0' + u % 10);
+      u /= 10;
+    } while (u != 0);
+    if (v < 0) digits[k++] = '-';
+    if (k > len) return std::string(static_cast<size_t>(len), '*');
+    std::string r(static_cast<size_t>(len - k), ' ');
+    while (k > 0) r.push_back(digits[--k]);
+    return r;
+  }
   char buf[400];
   int w = std::snprintf(buf, sizeof buf, "%*.*f", len, std::min(dec, 30), n);
   if (w < 0 || w > len) return std::string(static_cast<size_t>(len), '*');
@@ -40,6 +57,12 @@ double ParseLeadingNumber(std::string_view text) {
     while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i, digits = true;
   }
   if (!digits) return 0;
+  size_t sign = start < text.size() && (text[start] == '-' || text[start] == '+') ? 1 : 0;
+  if (i - start - sign <= 15 && text.substr(start, i - start).find('.') == std::string_view::npos) {
+    long long v = 0;
+    for (size_t k = start + sign; k < i; ++k) v = v * 10 + (text[k] - '0');
+    return static_cast<double>(sign && text[start] == '-' ? -v : v);
+  }
   std::string part(text.substr(start, i - start));
   return std::strtod(part.c_str(), nullptr);
 }

@@ -268,8 +268,12 @@ class WorkAreaImpl {
     const uint32_t count = dbf->record_count();
     const uint32_t len = dbf->record_length();
     std::string buf;
+    // Usually the very next record passes: read one, then widen the reads while
+    // hidden records are being passed over.
+    uint32_t want = 1;
     for (uint32_t r = std::max<uint32_t>(from, 1); r <= count;) {
-      uint32_t n = std::min(kChunk, count - r + 1);
+      uint32_t n = std::min(want, count - r + 1);
+      want = std::min(want * 8, kChunk);
       XBASE_RETURN_IF_ERROR(dbf->ReadRecords(r, n, &buf));
       for (uint32_t i = 0; i < n; ++i) {
         const char* data = buf.data() + static_cast<size_t>(i) * len;

@@ -38,6 +38,11 @@ TEST(Expr, KeyExpressionsRenderAsTheIndexNeedsThem) {
   EXPECT_EQ(f.Eval("str(MINUTES)").s, "       600");   // default width 10
   EXPECT_EQ(f.Eval("str(12345,4,0)").s, "****");       // does not fit
   EXPECT_EQ(f.Eval("str(2.5,6,2)").s, "  2.50");
+  EXPECT_EQ(f.Eval("str(2.5,4)").s, "   3");  // halves round away from zero
+  EXPECT_EQ(f.Eval("str(-2.5,4)").s, "  -3");
+  EXPECT_EQ(f.Eval("str(-999,4)").s, "-999");
+  EXPECT_EQ(f.Eval("str(-1000,4)").s, "****");
+  EXPECT_EQ(f.Eval("str(0,1)").s, "0");
   EXPECT_EQ(f.Eval("substr(dtos(WHEN),5)").s, "1206");
   EXPECT_EQ(f.Eval("substr(dtos(WHEN),5,2)").s, "12");
   EXPECT_EQ(f.Eval("substr('abc',9)").s, "");

@@ -52,6 +52,10 @@ int main(int argc, char** argv) {
   if (s.ok()) s = wa->Go(1);
   if (s.ok()) s = wa->ReplaceMemo("NOTES", "Bring the card. And the letter.");
   if (s.ok()) s = wa->Commit();
+  // An index too, so readers of index pages have a seed.
+  if (s.ok()) s = wa->IndexTag("NAME", "upper(NAME)", "!DELETED()");
+  if (s.ok()) s = wa->IndexTag("DAY", "dtos(DAY)+str(COUNT,5)", "");
+  if (s.ok()) s = wa->IndexTag("PRICE", "PRICE", "OK");
   if (s.ok()) s = engine.CloseAll();
   if (!s.ok()) {
     std::fprintf(stderr, "make_mixed: %s\n", s.ToString().c_str());
