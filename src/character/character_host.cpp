@@ -31,7 +31,6 @@ namespace chimewise {
 
 namespace {
 
-constexpr int kSpeechWaitMs = 120000;
 constexpr int kSoundEffectTries = 20;
 
 QSize screenSize() {
@@ -69,6 +68,19 @@ QString CharacterHost::soundFolder() const { return m_state.AppFolder + QStringL
 void CharacterHost::connectEvents(agent::Character* c) {
   connect(c, &agent::Character::bookmark, this, &CharacterHost::onBookmark);
   connect(c, &agent::Character::hidden, this, [this] { InvertSpeechToggle(m_state); });
+  // A queued Show stops being "on its way" once it runs, fails or is dropped.
+  connect(c, &agent::Character::requestStarted, this, [this](agent::RequestId id) {
+    if (id == m_pendingShow) m_pendingShow = 0;
+  });
+  connect(c, &agent::Character::requestCompleted, this, [this](agent::RequestId id) {
+    if (id == m_pendingShow) m_pendingShow = 0;
+  });
+}
+
+void CharacterHost::requestShow() {
+  if (!m_character) return;
+  const agent::RequestId id = m_character->show();
+  if (!m_character->isVisible()) m_pendingShow = id;
 }
 
 void CharacterHost::onBookmark(int id) {
@@ -138,13 +150,13 @@ void CharacterHost::LoadCharacter(const QString& fileName, bool atStartUp) {
 
   if (atStartUp) {
     if (auto marker = FindPathNoCase(m_state.AppFolder, QStringLiteral("CHIMINST.DLL"))) {
-      loaded->show();
+      requestShow();
       if (introductionTour) introductionTour();
       QFile::remove(*marker);
       if (m_state.Closing) return;
     } else if (NumericReading(m_settings.read(settings::ShowOnStart)) == 1) {
       loaded->moveTo(screen.width() - loaded->width(), screen.height() - loaded->height());
-      loaded->show();
+      requestShow();
       loaded->play(QStringLiteral("Announce"));
       loaded->speak(kReadyGreeting);
     }
@@ -167,7 +179,7 @@ void CharacterHost::SayText(const QString& text) {
   if (steps.empty()) return;
   const bool effectsWereOn = c->soundEffectsOn();
   if (!effectsWereOn) SetSoundEffects(true);
-  if (!c->isVisible()) c->show();
+  if (!visible()) requestShow();
   for (const SpeechStep& s : steps) {
     if (s.kind == SpeechStep::Play) c->play(s.text);
     else c->speak(s.text);
@@ -176,7 +188,7 @@ void CharacterHost::SayText(const QString& text) {
 }
 
 bool CharacterHost::WaitForSpeech(double extraSeconds) {
-  const QDeadlineTimer deadline(kSpeechWaitMs);
+  const QDeadlineTimer deadline(m_options.speechWaitLimitMs);
   const std::int16_t remembered = m_state.SpeechToggle;
   if (m_character) m_character->speak(QStringLiteral("\\Mrk=100\\"));
   {
@@ -186,14 +198,14 @@ bool CharacterHost::WaitForSpeech(double extraSeconds) {
     connect(&wake, &QTimer::timeout, &loop, &QEventLoop::quit);
     connect(&ProgramEvents::instance(), &ProgramEvents::waitInterrupted, &loop, &QEventLoop::quit);
     if (m_character) connect(m_character.data(), &agent::Character::hidden, &loop, &QEventLoop::quit);
-    while (m_state.SpeechToggle == remembered && m_character && m_character->isVisible() && !deadline.hasExpired() &&
+    while (m_state.SpeechToggle == remembered && visible() && !deadline.hasExpired() &&
            !m_state.Closing) {
       wake.start(static_cast<int>(std::min<qint64>(500, std::max<qint64>(1, deadline.remainingTime()))));
       loop.exec();
     }
   }
   if (extraSeconds > 0) PauseSeconds(extraSeconds);
-  if (!m_state.StopRequested && !m_state.Closing) return m_character && m_character->isVisible();
+  if (!m_state.StopRequested && !m_state.Closing) return visible();
   m_state.StopRequested = false;
   return false;
 }
@@ -212,6 +224,7 @@ void CharacterHost::QuietCharacter() {
   InvertSpeechToggle(m_state);
   QCoreApplication::processEvents();
   if (m_character) m_character->stopAll();
+  m_pendingShow = 0;
 }
 
 void CharacterHost::PlaySoundEffect(int index) {
@@ -244,12 +257,14 @@ void CharacterHost::PauseSeconds(double seconds) {
 void CharacterHost::SayGoodbye() {
   if (!m_character) return;
   m_character->stopAll();
-  m_character->show();
+  m_pendingShow = 0;
+  requestShow();
   m_character->play(QStringLiteral("Wave"));
   SayText(kGoodbye);
 }
 
 void CharacterHost::ReleaseCharacter() {
+  m_pendingShow = 0;
   if (m_character) m_character->hide();
   m_character = nullptr;
   m_service->unload(kCharacterId);
@@ -261,13 +276,12 @@ void CharacterHost::speak(const QString& text) {
 void CharacterHost::play(const QString& animation) {
   if (m_character) m_character->play(animation);
 }
-void CharacterHost::show() {
-  if (m_character) m_character->show();
-}
+void CharacterHost::show() { requestShow(); }
 void CharacterHost::hide() {
+  m_pendingShow = 0;
   if (m_character) m_character->hide();
 }
-bool CharacterHost::visible() const { return m_character && m_character->isVisible(); }
+bool CharacterHost::visible() const { return m_character && (m_character->isVisible() || m_pendingShow != 0); }
 bool CharacterHost::soundEffectsOn() const { return m_character && m_character->soundEffectsOn(); }
 
 }  // namespace chimewise

@@ -35,6 +35,8 @@ struct CharacterHostOptions {
   QString windowsFolder;  // ends in "/"
   bool silentAudio = false;
   agent::Clock* clock = nullptr;  // null: real time
+  // The longest a speech wait lasts when the end of the speech never comes.
+  int speechWaitLimitMs = 120000;
 };
 
 class CharacterHost final : public QObject, public Speaker {
@@ -94,6 +96,8 @@ class CharacterHost final : public QObject, public Speaker {
 
  private:
   void connectEvents(agent::Character* c);
+  // Queues a Show. Until it runs, the character counts as visible: it is on its way.
+  void requestShow();
   void onBookmark(int id);
 
   SharedState& m_state;
@@ -104,6 +108,7 @@ class CharacterHost final : public QObject, public Speaker {
   std::unique_ptr<agent::AgentService> m_service;
   std::unique_ptr<agent::AudioOutput> m_sounds;
   QPointer<agent::Character> m_character;
+  qint64 m_pendingShow = 0;  // the queued Show not yet started, 0 when none
 };
 
 }  // namespace chimewise
