@@ -329,6 +329,9 @@ void Character::speechReady(RequestId id, Utterance utterance)
         m_balloon->show();
         m_balloon->raise();
     }
+    emit speechStarted(id);
+    if (!m_current || m_current->id != id)
+        return;
     pollSpeech();
 }
 
@@ -513,6 +516,7 @@ void Character::playEffect(int sound)
         return;
     const SoundEffect& e = m_def->sounds[size_t(sound)];
     m_effectsOut->play(e.pcm, e.sampleRate);
+    emit soundEffect(e.name);
 }
 
 void Character::showPopupMenu(int x, int y)

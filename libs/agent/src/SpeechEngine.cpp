@@ -94,6 +94,11 @@ struct Request {
 }  // namespace
 
 struct SpeechEngine::Private {
+    // Lives on the thread that created the engine (the user-interface thread). Results are
+    // posted to it, and only there is the receiver checked, so a receiver being destroyed on
+    // its own thread never races with the speech thread.
+    QObject relay;
+
     std::mutex espeakMutex;  // held for every call into espeak-ng
     bool initialised = false;
     int sampleRate = 0;
@@ -227,14 +232,14 @@ struct SpeechEngine::Private {
                 running.reset();
                 runningId = 0;
             }
-            if (u.cancelled || r.cancelled->load() || !r.receiver)
+            if (u.cancelled || r.cancelled->load())
                 continue;
             auto cancelled = r.cancelled;
             auto done = std::move(r.done);
             QMetaObject::invokeMethod(
-                r.receiver.data(),
-                [cancelled, done = std::move(done), u = std::move(u)]() mutable {
-                    if (!cancelled->load())
+                &relay,
+                [cancelled, receiver = r.receiver, done = std::move(done), u = std::move(u)]() mutable {
+                    if (receiver && !cancelled->load())
                         done(std::move(u));
                 },
                 Qt::QueuedConnection);

@@ -6,6 +6,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QSignalSpy>
@@ -166,7 +168,8 @@ TEST_F(AgentCharacter, StopWithARequestDropsOnlyThatOne)
     const RequestId d = c->play(QStringLiteral("Blink"));
     c->stop(b);
     run(3000);
-    EXPECT_EQ(log, (QStringList{QStringLiteral("drop %1").arg(b), QStringLiteral("start %1").arg(a),
+    // The first request starts at once on an idle character; the others wait their turn.
+    EXPECT_EQ(log, (QStringList{QStringLiteral("start %1").arg(a), QStringLiteral("drop %1").arg(b),
                                 QStringLiteral("done %1").arg(a), QStringLiteral("start %1").arg(d),
                                 QStringLiteral("done %1").arg(d)}));
 }
@@ -359,4 +362,65 @@ TEST_F(AgentCharacter, ServiceLoadsUnderAnIdUnloadsAndShutsDown)
     EXPECT_EQ(shutdown.count(), 1);
     EXPECT_TRUE(service->ids().isEmpty());
     c = nullptr;
+}
+
+TEST_F(AgentCharacter, SnoresInItsSleepOnlyWhileSoundEffectsAreOn)
+{
+    showAt(0, 0);
+    QSignalSpy effects(c, &Character::soundEffect);
+    c->setSoundEffectsOn(false);
+    run(130000);
+    ASSERT_EQ(c->currentAnimation(), QStringLiteral("IdleSleep"));
+    EXPECT_EQ(effects.count(), 0);
+    c->setSoundEffectsOn(true);
+    run(8000);
+    ASSERT_GE(effects.count(), 1);
+    EXPECT_EQ(effects[0][0].toString(), QStringLiteral("snore"));
+}
+
+TEST_F(AgentCharacter, BalloonStaysOnTheScreen)
+{
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const QPoint corners[] = {screen.topLeft(), screen.topRight() - QPoint(c->width() - 1, 0),
+                              screen.bottomLeft() - QPoint(0, c->height() - 1),
+                              screen.bottomRight() - QPoint(c->width() - 1, c->height() - 1)};
+    for (QPoint at : corners) {
+        showAt(at.x(), at.y());
+        c->speak(QStringLiteral("A sentence long enough to need a balloon of a good size, wrapped over lines."));
+        run(500);
+        ASSERT_TRUE(c->balloonVisible());
+        QWidget* balloon = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w != c->window() && w->isVisible() && w->metaObject()->className() == QByteArray("agent::BalloonWindow"))
+                balloon = w;
+        ASSERT_TRUE(balloon);
+        EXPECT_TRUE(screen.contains(balloon->geometry())) << at.x() << "," << at.y();
+        // Beside the character, not on top of it.
+        EXPECT_FALSE(balloon->geometry().intersects(c->window()->geometry()));
+        c->stopAll();
+    }
+}
+
+// The program's own configuration: real time and synthesis on the speech thread.
+TEST(AgentCharacterRealTime, SpeechIsSynthesisedOffTheCallingThread)
+{
+    ensureApp();
+    AgentOptions o;
+    o.audio = AgentOptions::Audio::Silent;
+    AgentService service(o);
+    Character* c = service.load(QStringLiteral("CharacterID"), assets() + QStringLiteral("Bolt.ochar"));
+    ASSERT_TRUE(c);
+    QSignalSpy bookmarks(c, &Character::bookmark);
+    QSignalSpy started(c, &Character::speechStarted);
+    c->speak(QStringLiteral("Hi \\Mrk=7\\"));
+    // Nothing is synthesised inside speak(): it returns before the speech thread has answered.
+    EXPECT_EQ(started.count(), 0);
+    EXPECT_TRUE(bookmarks.wait(5000));
+    EXPECT_EQ(started.count(), 1);
+    EXPECT_EQ(bookmarks[0][0].toInt(), 7);
+    // A request stopped while being synthesised never plays.
+    c->speak(QStringLiteral("This sentence is stopped before it is heard. \\Mrk=8\\"));
+    c->stopAll();
+    EXPECT_FALSE(bookmarks.wait(1500));
+    EXPECT_EQ(started.count(), 1);
 }

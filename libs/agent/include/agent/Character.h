@@ -40,8 +40,10 @@ struct CharacterOptions {
 // A loaded character: a window on the desktop, a voice, and a queue of requests.
 //
 // Speak, Play, Show, Hide and MoveTo are queued and run strictly one after another; each
-// returns the request's id at once, and requestStarted / requestCompleted report its
-// progress. A request that cannot be done (an animation the character lacks) fails alone
+// returns the request's id, and requestStarted / requestCompleted report its progress. On an
+// idle character the request starts before the call returns (so after show() isVisible() is
+// already true), which means its requestStarted, and for a request with nothing to do its
+// requestCompleted, can arrive before the caller has the id. A request that cannot be done (an animation the character lacks) fails alone
 // and the queue goes on. Stop and StopAll end the running request and drop everything
 // queued behind it.
 class Character final : public QObject {
@@ -106,6 +108,10 @@ signals:
     void command(const QString& name);
     void hidden(agent::HideCause cause);
     void requestStarted(agent::RequestId request);
+    // The first sample of a spoken request went to the audio output.
+    void speechStarted(agent::RequestId request);
+    // The character played one of its sound effects (only while SoundEffectsOn).
+    void soundEffect(const QString& name);
     void requestCompleted(agent::RequestId request, agent::RequestStatus status, const QString& message);
 
 private:

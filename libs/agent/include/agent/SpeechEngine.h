@@ -46,8 +46,9 @@ public:
     Q_DISABLE_COPY_MOVE(SpeechEngine)
 
     using Job = quint64;
-    // Synthesises on the speech thread and calls `done` on `receiver`'s thread (never after
-    // `receiver` is destroyed, never for a cancelled job).
+    // Synthesises on the speech thread and calls `done` on the thread that first used the
+    // engine (the user-interface thread), never after `receiver` is destroyed and never for a
+    // cancelled job.
     Job synthesize(const SpeechMarkup& markup, const Voice& voice, QObject* receiver,
                    std::function<void(Utterance)> done);
     // Drops a queued job or cuts short the running one.
