@@ -74,9 +74,10 @@ class CalendarTable : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(dir_.isValid());
     QDir(dir_.path()).mkdir("data");
-    const QString src = QString::fromLocal8Bit(getenv("CHIMEWISE_SOURCE_DIR")) + "/assets/data/";
+    const QString src = QStringLiteral(CHIMEWISE_TEST_SOURCE_DIR "/assets/data/");
     for (const char* name : {"CALENDAR.DBF", "CALENDAR.FPT", "CALENDAR.CDX"}) {
-      ASSERT_TRUE(QFile::copy(src + name, dir_.path() + "/data/" + name)) << name;
+      QFile from(src + name);
+      ASSERT_TRUE(from.copy(dir_.path() + "/data/" + name)) << (src + name).toStdString() << ": " << from.errorString().toStdString();
       QFile(dir_.path() + "/data/" + name).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
     }
     ApplyStartupSettings(engine_);

@@ -229,11 +229,8 @@ TEST_F(FaultTest, TwoProcessesAppendingAtOnce) {
   EXPECT_OK(e.Current()->Check(&report));
   e.CloseAll();
   // The command-line tool agrees.
-  const char* bin = std::getenv("CHIMEWISE_BINARY_DIR");
-  if (bin != nullptr) {
-    std::string cmd = std::string(bin) + "/libs/xbase/xbase check " + table_ + " > /dev/null";
-    EXPECT_EQ(std::system(cmd.c_str()), 0);
-  }
+  std::string cmd = std::string(XBASE_TOOL_PATH) + " check " + table_ + " > /dev/null";
+  EXPECT_EQ(std::system(cmd.c_str()), 0);
 }
 
 }  // namespace
