@@ -1,0 +1,95 @@
+// The shipped table templates: the field lists they were generated from, and
+// room for every value the program writes.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include "calendar.h"
+
+namespace chimewise::data {
+namespace {
+
+const QString kAssets = QStringLiteral(CHIMEWISE_TEST_SOURCE_DIR "/assets");
+
+std::vector<xbase::FieldSpec> FieldList(const QString& path) {
+  std::vector<xbase::FieldSpec> r;
+  QFile f(path);
+  EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << path.toStdString();
+  QTextStream in(&f);
+  while (!in.atEnd()) {
+    const QString line = in.readLine().trimmed();
+    if (line.isEmpty() || line.startsWith('#')) continue;
+    const QStringList p = line.split(' ', Qt::SkipEmptyParts);
+    r.push_back({p[0].toStdString(), p[1].at(0).toLatin1(), p[2].toUInt(), p.size() > 3 ? p[3].toUInt() : 0u});
+  }
+  return r;
+}
+
+std::vector<xbase::FieldSpec> TableFields(const QString& path) {
+  xbase::Engine e;
+  int area = 0;
+  xbase::Status s = e.Use(path.toStdString(), "", xbase::OpenMode::kReadOnly, &area);
+  EXPECT_TRUE(s.ok()) << s.ToString();
+  return s.ok() ? e.Current()->Fields() : std::vector<xbase::FieldSpec>{};
+}
+
+bool Same(const std::vector<xbase::FieldSpec>& a, const std::vector<xbase::FieldSpec>& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (a[i].name != b[i].name || a[i].type != b[i].type || a[i].length != b[i].length || a[i].decimals != b[i].decimals) return false;
+  }
+  return true;
+}
+
+TEST(Templates, TablesMatchTheirFieldLists) {
+  EXPECT_TRUE(Same(TableFields(kAssets + "/data/CALENDAR.DBF"), FieldList(kAssets + "/data/fields/CALENDAR.fields")));
+  EXPECT_TRUE(Same(TableFields(kAssets + "/JOKES.dbf"), FieldList(kAssets + "/data/fields/JOKES.fields")));
+  const auto jokes = TableFields(kAssets + "/JOKES.dbf");
+  ASSERT_EQ(jokes.size(), 2u);
+  EXPECT_EQ(jokes[0].name, "TYPE");
+  EXPECT_EQ(jokes[0].type, 'C');
+  EXPECT_EQ(jokes[1].name, "SAYWHAT");
+  EXPECT_EQ(jokes[1].type, 'M');
+}
+
+TEST(Templates, CalendarHoldsEveryValueTheProgramWrites) {
+  QTemporaryDir dir;
+  for (const char* n : {"CALENDAR.DBF", "CALENDAR.FPT", "CALENDAR.CDX"}) {
+    ASSERT_TRUE(QFile::copy(kAssets + "/data/" + n, dir.path() + "/" + n));
+    QFile(dir.path() + "/" + n).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+  }
+  xbase::Engine e;
+  int area = OpenTable(e, dir.path() + "/CALENDAR.DBF", kAliasOneTime, kModeShared);
+  ASSERT_GT(area, 0);
+  xbase::WorkArea* wa = e.Area(area);
+  ASSERT_TRUE(wa->AppendBlank().ok());
+  // The widest values: a full record id, long display texts in a long date form,
+  // the largest times, sound 8, a long countdown.
+  const std::pair<const char*, const char*> texts[] = {
+      {"REC_NO", "E1234" "12345678"}, {"USERID", "  1"}, {"STATUS", "S"},
+      {"EVENT", "Appointment with the optician"},
+      {"ALARMTEXT", "Wednesday, 29 September 2027 12:59 pm"},
+      {"DATETEXT", "Wednesday, 29 September 2027 12:59 pm"},
+      {"TIMETEXT", "12:59 pm"}, {"EVENTDATE", "20270929"}, {"ALARMDATE", "20270929"},
+      {"STARTDATE", "20270929"}, {"ENDDATE", "20270929"}, {"LASTEDIT", "20270929"},
+  };
+  for (const auto& [field, value] : texts) {
+    ASSERT_TRUE(wa->Replace(field, value).ok()) << field;
+    std::string back;
+    ASSERT_TRUE(wa->GetTrimString(field, &back).ok());
+    EXPECT_EQ(back, value) << field << " cut the value";
+  }
+  const std::pair<const char*, int> numbers[] = {{"STARTTIME", 1439}, {"ENDTIME", 1439}, {"ALARMTIME", 1439}, {"EDITTIME", 1439},
+                                                 {"SAYDATE", 1}, {"SAYTIME", 1}, {"SOUND", 8}, {"COUNTDOWN", 1440}};
+  for (const auto& [field, value] : numbers) EXPECT_TRUE(wa->ReplaceInteger(field, value).ok()) << field;
+  EXPECT_TRUE(wa->ReplaceMemo("COMMENT", std::string(5000, 'm')).ok());
+  EXPECT_TRUE(wa->Commit().ok());
+  xbase::Value v;
+  ASSERT_TRUE(wa->KeyValue("ALARM", &v).ok());
+  EXPECT_EQ(v.s, "202709291439");
+}
+
+}  // namespace
+}  // namespace chimewise::data
