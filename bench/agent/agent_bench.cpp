@@ -1,0 +1,216 @@
+// Measures the character platform where it matters to a user: the CPU a visible, idle
+// character costs, whether a hidden one runs any timer, and how soon speech is heard.
+#include "agent/AgentService.h"
+#include "agent/AudioOutput.h"
+#include "agent/Character.h"
+#include "agent/Clock.h"
+#include "agent/SpeechEngine.h"
+
+#include <QApplication>
+#include <QAudioDevice>
+#include <QMediaDevices>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTextStream>
+#include <QTimer>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <vector>
+
+using namespace agent;
+
+namespace {
+
+QTextStream& out()
+{
+    static QTextStream s(stdout);
+    return s;
+}
+
+double cpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+void wait(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+int idle(Character& c, AgentService& service, int seconds)
+{
+    c.moveTo(200, 200);
+    c.show();
+    wait(3000);
+    const double before = cpuSeconds();
+    QElapsedTimer t;
+    t.start();
+    int maxTimers = 0;
+    QTimer sample;
+    QObject::connect(&sample, &QTimer::timeout, [&] { maxTimers = std::max(maxTimers, service.clock().activeTimers()); });
+    sample.start(500);
+    wait(seconds * 1000);
+    sample.stop();
+    const double used = cpuSeconds() - before;
+    out() << "visible idle: " << used << " s CPU in " << t.elapsed() / 1000.0 << " s = "
+          << 100.0 * used / (t.elapsed() / 1000.0) << " % of one core; character timers armed at most " << maxTimers
+          << " at once\n";
+    c.hide();
+    wait(1500);
+    const double hiddenBefore = cpuSeconds();
+    t.restart();
+    int armed = 0;
+    QObject::connect(&sample, &QTimer::timeout, [&] { armed = std::max(armed, service.clock().activeTimers()); });
+    sample.start(250);
+    wait(std::max(5, seconds / 4) * 1000);
+    const double hiddenUsed = cpuSeconds() - hiddenBefore;
+    out() << "hidden: " << 100.0 * hiddenUsed / (t.elapsed() / 1000.0) << " % of one core; character timers armed: "
+          << armed << "\n";
+    out().flush();
+    return 0;
+}
+
+int latency(Character& c, int rounds)
+{
+    c.moveTo(200, 200);
+    c.show();
+    wait(1500);
+    const QStringList sentences = {
+        QStringLiteral("Your meeting with the staff starts in ten minutes."),
+        QStringLiteral("Good afternoon! The time is 3:05 pm \\Mrk=100\\"),
+        QStringLiteral("\\pl=Wave\\ Remember to call the dentist about \\emp\\ Thursday."),
+    };
+    std::vector<double> toStart, toHeard;
+    for (int i = 0; i < rounds; ++i) {
+        QElapsedTimer t;
+        bool started = false;
+        double startedAt = 0;
+        auto conn = QObject::connect(&c, &Character::speechStarted, [&](RequestId) {
+            started = true;
+            startedAt = double(t.nsecsElapsed()) / 1e6;
+        });
+        t.start();
+        c.speak(sentences[i % sentences.size()]);
+        QEventLoop loop;
+        QTimer poll;
+        // The device's clock moves once it has taken the first samples; look every millisecond.
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (started)
+                loop.quit();
+        });
+        poll.start(1);
+        QTimer::singleShot(3000, &loop, &QEventLoop::quit);
+        loop.exec();
+        QObject::disconnect(conn);
+        if (started)
+            toStart.push_back(startedAt);
+        c.stopAll();
+        wait(200);
+    }
+    std::sort(toStart.begin(), toStart.end());
+    if (toStart.empty()) {
+        out() << "speech never started\n";
+        return 1;
+    }
+    out() << "speak() to first sample handed to the audio output, " << toStart.size() << " rounds: median "
+          << toStart[toStart.size() / 2] << " ms, max " << toStart.back() << " ms\n";
+    out().flush();
+    return 0;
+}
+
+// The sound device alone: how long until QAudioSink has taken the first samples.
+int device(int rounds)
+{
+    const Voice voice;
+    const Utterance u = SpeechEngine::instance().synthesizeNow(
+        translateMarkup(QStringLiteral("Testing the sound device, one, two, three."), voice), voice);
+    out() << "default output: " << QMediaDevices::defaultAudioOutput().description() << "\n";
+    std::vector<double> toPlay, toMoving;
+    DeviceAudioOutput output;
+    for (int i = 0; i < rounds; ++i) {
+        QElapsedTimer t;
+        t.start();
+        if (!output.play(u.pcm, u.sampleRate)) {
+            out() << "the device refused to play\n";
+            return 1;
+        }
+        toPlay.push_back(double(t.nsecsElapsed()) / 1e6);
+        QEventLoop loop;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (output.playedMs() > 0)
+                loop.quit();
+        });
+        poll.start(1);
+        QTimer::singleShot(2000, &loop, &QEventLoop::quit);
+        loop.exec();
+        toMoving.push_back(double(t.nsecsElapsed()) / 1e6);
+        if (qEnvironmentVariableIsSet("AGENT_BENCH_VERBOSE"))
+            out() << "round " << i << ": " << toMoving.back() << " ms\n";
+        wait(i + 1 == rounds ? int(u.lengthMs()) + 300 : 300);
+        output.stop();
+    }
+    std::sort(toPlay.begin(), toPlay.end());
+    std::sort(toMoving.begin(), toMoving.end());
+    out() << "play() returns after median " << toPlay[toPlay.size() / 2] << " ms (max " << toPlay.back()
+          << "); the device's clock moves after median " << toMoving[toMoving.size() / 2] << " ms (max "
+          << toMoving.back() << ")\n";
+    out().flush();
+    return 0;
+}
+
+int synthesis()
+{
+    const Voice voice;
+    const QString long_ = QStringLiteral(
+        "Reminder. Have lunch with staff at 11:30 am. Bring the quarterly report and the notes from "
+        "last week's meeting, and ask Sam about the budget for the new office. ");
+    for (const QString& text : {QStringLiteral("Hello."), long_, long_ + long_ + long_ + long_}) {
+        const SpeechMarkup m = translateMarkup(text, voice);
+        const Utterance u = SpeechEngine::instance().synthesizeNow(m, voice);
+        out() << text.size() << " characters: " << u.lengthMs() << " ms of speech synthesised in "
+              << u.synthesisUs / 1000.0 << " ms\n";
+    }
+    out().flush();
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments().mid(1);
+    if (args.size() >= 1 && args[0] == QLatin1String("synthesis"))
+        return synthesis();
+    if (args.size() >= 1 && args[0] == QLatin1String("device"))
+        return device(args.size() > 1 ? args[1].toInt() : 10);
+    if (args.size() < 2) {
+        QTextStream(stderr)
+            << "usage: agent_bench idle CHARFILE [SECONDS] | latency CHARFILE [ROUNDS] | device [ROUNDS] | synthesis\n";
+        return 2;
+    }
+    AgentService service;
+    QString error;
+    Character* c = service.load(QStringLiteral("CharacterID"), args[1], &error);
+    if (!c) {
+        QTextStream(stderr) << error << "\n";
+        return 1;
+    }
+    const bool device = qEnvironmentVariable("CHIMEWISE_AUDIO") != QLatin1String("silent") &&
+                        !QMediaDevices::audioOutputs().isEmpty();
+    out() << "platform " << QGuiApplication::platformName() << ", audio "
+          << (device ? QStringLiteral("device ") + QMediaDevices::defaultAudioOutput().description()
+                     : QStringLiteral("silent")) << "\n";
+    if (args[0] == QLatin1String("idle"))
+        return idle(*c, service, args.size() > 2 ? args[2].toInt() : 60);
+    if (args[0] == QLatin1String("latency"))
+        return latency(*c, args.size() > 2 ? args[2].toInt() : 20);
+    return 2;
+}
