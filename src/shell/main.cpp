@@ -1,7 +1,7 @@
 // The start routine of Olm Chimewise.
 
 #include "app_paths.h"
-#include "character_host.h"
+#include "program.h"
 #include "clock.h"
 #include "command_line.h"
 #include "prompts.h"
@@ -95,24 +95,11 @@ int main(int argc, char* argv[]) {
 
   // The user's own character store exists from the first start on, so characters can be added.
   QDir().mkpath(WindowsFolderPath() + QStringLiteral("msagent/chars"));
-  CharacterHost character(state, settings, prompter,
-                          CharacterHostOptions{CharacterFolders(), WindowsFolderPath(),
-                                               qEnvironmentVariable("CHIMEWISE_AUDIO") == QStringLiteral("silent"),
-                                               nullptr});
-
-  ProgramHooks hooks;
-  hooks.loadCharacter = [&](const QString& file, bool atStartUp) {
-    character.LoadCharacter(file, atStartUp);
-    return true;  // a missing character has been reported; the program goes on without one
-  };
-  hooks.sayGoodbye = [&] { character.SayGoodbye(); };
-  hooks.releaseCharacter = [&] { character.ReleaseCharacter(); };
-  Reminders reminders(state, settings, prompter, ProgramClock(), hooks);
-
-  QObject::connect(&instance, &SingleInstance::commandLineReceived, &reminders, [&](const QString& line) {
-    if (ParseCommandLine(line, state.AppFolder).showViewer && reminders.hooks().showViewer)
-      reminders.hooks().showViewer();
-  });
+  Program program(state, settings, prompter, ProgramClock(),
+                  ProgramOptions{CharacterFolders(), WindowsFolderPath(),
+                                 qEnvironmentVariable("CHIMEWISE_AUDIO") == QStringLiteral("silent")});
+  Reminders& reminders = program.reminders();
+  QObject::connect(&instance, &SingleInstance::commandLineReceived, &program, &Program::handleCommandLine);
 
   // SIGTERM and SIGINT run the same shutdown as Quit.
   if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) == 0) {
@@ -127,8 +114,7 @@ int main(int argc, char* argv[]) {
   }
   QObject::connect(&reminders, &Reminders::unloaded, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 
-  if (hooks.setUpDataEngine) hooks.setUpDataEngine();
-  if (!reminders.load(CharacterFolders())) {
+  if (!program.start()) {
     // Quit chosen while loading ends normally; anything else means the program could not start.
     const int code = state.Closing ? 0 : 1;
     reminders.unload();

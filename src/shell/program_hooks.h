@@ -12,6 +12,8 @@ struct ProgramHooks {
   // Data engine: close every work area and set the engine's start-up properties.
   std::function<void()> setUpDataEngine;
   std::function<void()> closeAllTables;
+  // Whether the reminder table's index is missing, foreign or damaged and must be rebuilt.
+  std::function<bool()> indexNeedsRebuild;
   // Packs the reminder table and rebuilds its index (the optimize command).
   std::function<void()> rebuildDatabase;
 

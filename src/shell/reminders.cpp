@@ -92,7 +92,10 @@ bool Reminders::load(const QStringList& characterFolders) {
   }
   showTrayIcon();
 
-  if (!FindPathNoCase(m_state.AppFolder, QStringLiteral("data/CALENDAR.CDX")))
+  const bool rebuild = m_hooks.indexNeedsRebuild
+                           ? m_hooks.indexNeedsRebuild()
+                           : !FindPathNoCase(m_state.AppFolder, QStringLiteral("data/CALENDAR.CDX")).has_value();
+  if (rebuild)
     callHook(m_hooks.rebuildDatabase);
   else
     optimizePrompt();

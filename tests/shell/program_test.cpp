@@ -20,8 +20,8 @@ class ProgramTest : public ::testing::Test {
     // A template of our own, so the test controls which characters are installed.
     QDir().mkpath(tpl.filePath("data"));
     QDir().mkpath(tpl.filePath("characters"));
-    write(tpl.filePath("data/CALENDAR.DBF"), "table");
-    write(tpl.filePath("data/CALENDAR.CDX"), "index");
+    for (const char* f : {"CALENDAR.DBF", "CALENDAR.FPT", "CALENDAR.CDX"})
+      ASSERT_TRUE(QFile::copy(QStringLiteral(CHIMEWISE_SOURCE_DIR "/assets/data/") + f, tpl.filePath("data/") + f));
     env = QProcessEnvironment::systemEnvironment();
     env.insert("HOME", home.path());
     env.remove("XDG_CONFIG_HOME");

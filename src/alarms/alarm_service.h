@@ -1,0 +1,69 @@
+#pragma once
+// Keeping the reminders coming: the next-alarm lookup, the scan for due reminders, the
+// announcement of one reminder, the snooze and the delete, over the reminder table.
+
+#include "alarm_rules.h"
+
+#include <QString>
+#include <functional>
+
+namespace xbase {
+class Engine;
+class WorkArea;
+}  // namespace xbase
+
+namespace chimewise {
+
+class Clock;
+class Prompter;
+class Speaker;
+struct SharedState;
+
+// What the alarm side needs of the Reminder Viewer and the main timer. Empty entries are skipped.
+struct AlarmHooks {
+  std::function<void(bool enabled)> setTimerEnabled;
+  // The viewer: whether it lists future reminders too, re-reading it, showing it, closing it.
+  std::function<bool()> viewerShowsFuture;
+  std::function<void()> refreshViewer;
+  std::function<void()> showViewer;
+  std::function<void()> closeViewerAndHideCharacter;
+};
+
+inline const QString kCloseScheduleFirst =
+    QStringLiteral("You have reminders. Please close the Schedule Activity window to see them.");
+
+class AlarmService {
+ public:
+  AlarmService(SharedState& state, Prompter& prompter, Clock& clock, xbase::Engine& engine, Speaker& speaker,
+               AlarmHooks hooks = {});
+
+  // Sets NextAlarmTime to the earliest pending alarm (invalid when none).
+  void FindNextAlarm();
+  // Announces every due reminder, moves their alarms and brings the viewer to the user.
+  void ScanDueAlarms();
+  // Announces the record of an open work area; true when its activity is now or past.
+  bool AnnounceReminder(int area, qint64 recno, int readActivity, int readMemos, AnnounceMode mode);
+  // Puts the record off by a snooze choice (0-8). Returns the new alarm, invalid when nothing
+  // was done. dropFromList tells the caller to take the record out of a current-reminders list.
+  QDateTime Snooze(int area, qint64 recno, int choice, bool* dropFromList = nullptr);
+  // Deletes the record: no alarm any more, marked deleted. False when there is no such record.
+  bool DeleteReminder(int area, qint64 recno);
+
+  QString tablePath() const;
+  AlarmHooks& hooks() { return m_hooks; }
+
+ private:
+  // The two checks before opening the table; false after telling the user what is missing.
+  bool tableIsThere();
+  void setTimer(bool on);
+  void report(const QString& text);
+
+  SharedState& m_state;
+  Prompter& m_prompter;
+  Clock& m_clock;
+  xbase::Engine& m_engine;
+  Speaker& m_speaker;
+  AlarmHooks m_hooks;
+};
+
+}  // namespace chimewise

@@ -1,0 +1,46 @@
+#include "talking_clock.h"
+
+#include "clock.h"
+#include "settings_keys.h"
+#include "settings_store.h"
+#include "shared_state.h"
+#include "speaker.h"
+#include "spoken_time.h"
+#include "value_reading.h"
+
+namespace chimewise {
+
+TalkingClock::TalkingClock(SharedState& state, SettingsStore& settings, Clock& clock, Speaker& speaker)
+    : m_state(state), m_settings(settings), m_clock(clock), m_speaker(speaker) {}
+
+void TalkingClock::AnnounceTime() {
+  const bool wasVisible = m_speaker.visible();
+  const bool effectsWereOn = m_speaker.soundEffectsOn();
+  if (!effectsWereOn) m_speaker.setSoundEffects(true);
+  // No second announcement starts while this one speaks.
+  m_state.NextAnnounceTime = QDateTime();
+
+  const QDateTime now = m_clock.now();
+  const QString gesture = m_settings.read(settings::AnnounceGesture);
+  if (!gesture.isEmpty()) {
+    if (!wasVisible) m_speaker.show();  // the gesture is meant to be seen
+    m_speaker.play(gesture);
+  }
+  const QString phrase = m_settings.read(settings::AnnouncePhrase);
+  if (NumericFlag(m_settings.read(settings::SayTimeOfDay)))
+    m_speaker.speak(QStringLiteral("Good ") + PartOfDayWord(now.time().hour()));
+  m_speaker.sayText(phrase + u' ' + SpokenTime(now, m_state.TimeFormat));
+  if (NumericFlag(m_settings.read(settings::SayDayOfWeek)))
+    m_speaker.speak(QStringLiteral(" on ") + SpokenWeekday(now.date()));
+  if (NumericFlag(m_settings.read(settings::SayDate))) m_speaker.speak(SpokenDate(now.date()));
+  if (!effectsWereOn) m_speaker.setSoundEffects(false);
+  if (!wasVisible) m_speaker.hide();
+  ScheduleNextAnnouncement(-1);
+}
+
+void TalkingClock::ScheduleNextAnnouncement(int intervalIndex) {
+  const int index = intervalIndex == -1 ? NumericReading(m_settings.read(settings::AnnounceInterval)) : intervalIndex;
+  m_state.NextAnnounceTime = NextAnnouncementTime(m_clock.now(), m_settings.read(settings::AnnounceOn), index);
+}
+
+}  // namespace chimewise

@@ -1,0 +1,37 @@
+#include "optimize.h"
+
+#include "calendar.h"
+#include "clock.h"
+#include "date_text.h"
+#include "prompts.h"
+#include "settings_keys.h"
+#include "settings_store.h"
+#include "shared_state.h"
+#include "speaker.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <xbase/engine.h>
+
+namespace chimewise {
+
+bool RebuildDatabase(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock,
+                     xbase::Engine& engine, Speaker& speaker, const OptimizeHooks& hooks) {
+  if (QGuiApplication::instance()) QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+  speaker.sayText(QStringLiteral("Rebuilding your Reminder Database"));
+  if (hooks.closeDialogs) hooks.closeDialogs();
+  const bool viewerWasOpen = hooks.closeViewer && hooks.closeViewer();
+  const xbase::Status s = data::RebuildDatabase(engine, state.AppFolder);
+  if (s.ok())
+    speaker.sayText(QStringLiteral("Your Reminder Database has been rebuilt and is ready to use."));
+  if (viewerWasOpen && hooks.reopenViewer) hooks.reopenViewer();
+  settings.write(settings::LastOptimize, FormatDateText(clock.now().addDays(20)));
+  if (QGuiApplication::instance()) QGuiApplication::restoreOverrideCursor();
+  if (!s.ok())
+    prompter.message(QStringLiteral("Your reminders could not be optimized: ") + QString::fromStdString(s.ToString()) +
+                         QStringLiteral("\nNothing was lost; the reminders stay as they were."),
+                     QString(), PromptIcon::Warning);
+  return s.ok();
+}
+
+}  // namespace chimewise

@@ -1,0 +1,65 @@
+#pragma once
+// The running program put together: one data engine, the character, the alarm side, the talking
+// clock and the hidden main window, wired to each other.
+
+#include "alarm_service.h"
+#include "character_host.h"
+#include "reminders.h"
+#include "save_event.h"
+#include "talking_clock.h"
+
+#include <xbase/engine.h>
+
+#include <QObject>
+#include <memory>
+
+namespace chimewise {
+
+class Clock;
+class Prompter;
+class SettingsStore;
+struct SharedState;
+
+// A command line another process sends to make the running program look at the table again
+// (after the command-line tool changed it).
+inline const QString kRefreshCommand = QStringLiteral("--refresh-reminders");
+
+struct ProgramOptions {
+  QStringList characterFolders;
+  QString windowsFolder;
+  bool silentAudio = false;
+};
+
+class Program final : public QObject {
+  Q_OBJECT
+ public:
+  Program(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock, ProgramOptions options);
+  ~Program() override;
+
+  // Sets up the engine and runs the load sequence; false when the program must end.
+  bool start();
+  // Acts on a command line handed over by a later start (or the command-line tool).
+  void handleCommandLine(const QString& line);
+
+  Reminders& reminders() { return *m_reminders; }
+  CharacterHost& character() { return *m_character; }
+  AlarmService& alarms() { return *m_alarms; }
+  TalkingClock& talkingClock() { return *m_talkingClock; }
+  EventSaver& saver() { return *m_saver; }
+  xbase::Engine& engine() { return m_engine; }
+
+ private:
+  SharedState& m_state;
+  SettingsStore& m_settings;
+  Prompter& m_prompter;
+  Clock& m_clock;
+  ProgramOptions m_options;
+  xbase::Engine m_engine;
+  std::unique_ptr<CharacterHost> m_character;
+  std::unique_ptr<AlarmService> m_alarms;
+  std::unique_ptr<TalkingClock> m_talkingClock;
+  std::unique_ptr<EventSaver> m_saver;
+  std::unique_ptr<Reminders> m_reminders;
+};
+
+}  // namespace chimewise
