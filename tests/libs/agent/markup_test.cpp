@@ -61,6 +61,7 @@ TEST(AgentMarkup, EachServiceTagBecomesItsSsml)
     // Pitch in Hz on espeak-ng's scale; a later tag replaces the prosody, not nests it.
     const QString both = inner(translateMarkup(QStringLiteral("\\pit=400\\hi \\pit=50\\lo"), voice()));
     EXPECT_EQ(both, QStringLiteral("<prosody rate=\"100%\" pitch=\"100\"> hi</prosody><prosody rate=\"100%\" pitch=\"0\"> lo</prosody>"));
+    EXPECT_TRUE(translateMarkup(QStringLiteral("\\pit=100\\x"), voice()).ssml.contains(QLatin1String("pitch=\"28\"")));
     EXPECT_EQ(inner(translateMarkup(QStringLiteral("\\Rst\\x"), voice())), QStringLiteral("<prosody rate=\"100%\" pitch=\"50\"> x</prosody>"));
 }
 
@@ -145,10 +146,11 @@ TEST(AgentMarkup, DoubleBackslashIsALiteralBackslash)
 
 TEST(AgentMarkup, PitchScale)
 {
-    EXPECT_EQ(espeakPitchForHz(120), 50);
-    EXPECT_EQ(espeakPitchForHz(240), 100);
+    EXPECT_EQ(espeakPitchForHz(110), 40);
+    EXPECT_EQ(espeakPitchForHz(180), 100);
     EXPECT_EQ(espeakPitchForHz(60), 0);
     EXPECT_LT(espeakPitchForHz(80), espeakPitchForHz(100));
+    EXPECT_LT(espeakPitchForHz(100), espeakPitchForHz(140));
     EXPECT_EQ(espeakPitchForHz(5000), 100);
 }
 
