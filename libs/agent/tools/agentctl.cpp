@@ -1,6 +1,8 @@
 // agentctl: looks inside character files, renders their animations and speaks tagged text,
 // for people checking a character and for tests.
 #include "../src/AnimationPlayer.h"
+#include "agent/AgentService.h"
+#include "agent/Character.h"
 #include "agent/CharacterFile.h"
 #include "agent/Clock.h"
 #include "agent/Renderer.h"
@@ -9,7 +11,7 @@
 
 #include <QDir>
 #include <QFile>
-#include <QGuiApplication>
+#include <QApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTextStream>
@@ -39,6 +41,7 @@ int usage()
              "  agentctl list CHARFILE\n"
              "  agentctl render CHARFILE ANIMATION|all OUTDIR [--size INDEX]\n"
              "  agentctl speak TEXT OUT.wav [--char CHARFILE]\n"
+             "  agentctl show CHARFILE [--at X,Y] [--size INDEX] [--play ANIMATION]... [--say TEXT]...\n"
              "size index: 0 Petite (0.25), 1 Small, 2 Average (1), 3 Husky, 4 Portly, 5 Skinny, 6 Gigantic (2)\n";
     err().flush();
     return 2;
@@ -203,14 +206,73 @@ int speak(const QString& text, const QString& wav, const QString& charFile)
     return 0;
 }
 
+// Puts the character on the desktop, runs the requests in the order given, hides it and quits.
+int show(const QString& path, const QStringList& steps, const QString& at, int sizeIndex)
+{
+    AgentService service;
+    QString error;
+    Character* c = service.load(QStringLiteral("CharacterID"), path, &error);
+    if (!c) {
+        err() << error << "\n";
+        return 1;
+    }
+    const QSize size = scaledSize(c->definition(), sizeIndex);
+    c->setWidth(size.width());
+    c->setHeight(size.height());
+    const QStringList xy = at.split(QLatin1Char(','));
+    if (xy.size() == 2)
+        c->moveTo(xy[0].toInt(), xy[1].toInt());
+    c->show();
+    for (const QString& step : steps) {
+        if (step.startsWith(QLatin1String("play:")))
+            c->play(step.mid(5));
+        else
+            c->speak(step.mid(4));
+    }
+    QObject::connect(c, &Character::requestCompleted, [](RequestId, RequestStatus status, const QString& message) {
+        if (status == RequestStatus::Failed)
+            err() << message << "\n";
+        err().flush();
+    });
+    QObject::connect(c, &Character::bookmark, [](int id) {
+        out() << "bookmark " << id << "\n";
+        out().flush();
+    });
+    const RequestId last = c->hide();
+    QObject::connect(c, &Character::requestCompleted, qApp, [last](RequestId id) {
+        if (id == last)
+            QCoreApplication::quit();
+    });
+    return QCoreApplication::exec();
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    // Only "show" needs a display.
+    const bool needsDisplay = argc > 1 && qstrcmp(argv[1], "show") == 0;
+    if (!needsDisplay && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
+    QApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
+    QStringList steps;
+    for (qsizetype i = 0; i + 1 < args.size();) {
+        if (args[i] == QLatin1String("--play") || args[i] == QLatin1String("--say")) {
+            steps << (args[i] == QLatin1String("--play") ? QStringLiteral("play:") : QStringLiteral("say:")) + args[i + 1];
+            args.remove(i, 2);
+        } else {
+            ++i;
+        }
+    }
+    const QString at = [&] {
+        const qsizetype i = args.indexOf(QStringLiteral("--at"));
+        if (i < 0 || i + 1 >= args.size())
+            return QString();
+        const QString v = args[i + 1];
+        args.remove(i, 2);
+        return v;
+    }();
     auto option = [&](const QString& name) {
         const qsizetype i = args.indexOf(name);
         if (i < 0 || i + 1 >= args.size())
@@ -233,6 +295,12 @@ int main(int argc, char** argv)
         if (!ok)
             return usage();
         rc = render(args[0], args[1], args[2], size);
+    } else if (cmd == QLatin1String("show") && args.size() == 1) {
+        bool ok = true;
+        const int size = sizeText.isEmpty() ? 2 : sizeText.toInt(&ok);
+        if (!ok)
+            return usage();
+        rc = show(args[0], steps, at, size);
     } else if (cmd == QLatin1String("speak") && args.size() == 2) {
         rc = speak(args[0], args[1], charFile);
     } else {
