@@ -181,15 +181,43 @@ QString CurrentRemindersQuery(const QDateTime& now) {
   return "QkeyVal('ALARM')<='" + stamp + "' .or. QKeyVal('EVNTDATE')<='" + stamp + "'";
 }
 
+namespace {
+
+// Windows-1252 bytes 0x80-0x9F; 0 where the code page defines no character.
+constexpr char16_t kCp1252High[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+}  // namespace
+
 std::string ToTableText(const QString& text) {
   std::string out;
   out.reserve(static_cast<size_t>(text.size()));
-  for (QChar c : text) out.push_back(c.unicode() < 256 ? static_cast<char>(c.unicode()) : '?');
+  for (QChar c : text) {
+    const char16_t u = c.unicode();
+    if (u < 0x80 || (u >= 0xA0 && u < 0x100)) {
+      out.push_back(static_cast<char>(u));
+      continue;
+    }
+    char byte = '?';
+    for (int i = 0; i < 32; ++i) {
+      if (kCp1252High[i] != 0 && kCp1252High[i] == u) byte = static_cast<char>(0x80 + i);
+    }
+    out.push_back(byte);
+  }
   return out;
 }
 
 QString FromTableText(const std::string& bytes) {
-  return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+  QString out;
+  out.reserve(static_cast<qsizetype>(bytes.size()));
+  for (char b : bytes) {
+    const auto u = static_cast<unsigned char>(b);
+    if (u >= 0x80 && u < 0xA0 && kCp1252High[u - 0x80] != 0) out.append(QChar(kCp1252High[u - 0x80]));
+    else out.append(QChar(static_cast<char16_t>(u)));
+  }
+  return out;
 }
 
 }  // namespace chimewise::data

@@ -66,7 +66,11 @@ TEST(CurrentReminders, QueryTextIsBuiltFromTheClock) {
 TEST(TableText, Windows1252RoundTrip) {
   EXPECT_EQ(ToTableText(QString::fromUtf8("Caf\xC3\xA9")), "Caf\xE9");
   EXPECT_EQ(FromTableText("Caf\xE9"), QString::fromUtf8("Caf\xC3\xA9"));
-  EXPECT_EQ(ToTableText(QString::fromUtf8("\xE2\x82\xAC")), "?");  // not in Latin-1
+  // Typographic quotes and the euro sign live in 0x80-0x9F of Windows-1252.
+  EXPECT_EQ(ToTableText(QString::fromUtf8("don\xE2\x80\x99t \xE2\x82\xAC""5")), "don\x92t \x80""5");
+  EXPECT_EQ(FromTableText("don\x92t \x80""5"), QString::fromUtf8("don\xE2\x80\x99t \xE2\x82\xAC""5"));
+  EXPECT_EQ(ToTableText(QString::fromUtf8("\xE4\xB8\xAD")), "?");  // not in the code page
+  EXPECT_EQ(FromTableText("\x81"), QString(QChar(0x81)));
 }
 
 class CalendarTable : public ::testing::Test {

@@ -6,6 +6,7 @@
 //   xbase reindex TABLE       rebuild every tag of the index
 //   xbase tags TABLE          the tags with their key and FOR expressions
 //   xbase create TABLE NAME:TYPE:LEN[:DEC] ...   a new empty table
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -30,10 +31,13 @@ void JsonString(std::string* out, std::string_view s) {
           std::snprintf(b, sizeof b, "\\u%04x", c);
           *out += b;
         } else if (c >= 0x80) {
-          // Table text is Windows-1252; JSON carries it as the matching code point
-          // for Latin-1 (close enough for the dump; 0x80-0x9F appear as C1 codes).
+          // Table text is Windows-1252 (the code page mark the engine writes).
+          static const uint16_t kHigh[32] = {
+              0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+              0x2039, 0x0152, 0x8D,   0x017D, 0x8F,   0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+              0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
           char b[8];
-          std::snprintf(b, sizeof b, "\\u%04x", c);
+          std::snprintf(b, sizeof b, "\\u%04x", c < 0xA0 ? kHigh[c - 0x80] : c);
           *out += b;
         } else {
           out->push_back(static_cast<char>(c));

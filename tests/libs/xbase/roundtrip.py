@@ -46,7 +46,7 @@ def normal(value):
 
 
 def via_dbfread(path):
-    t = dbfread.DBF(path, encoding="latin-1", char_decode_errors="strict")
+    t = dbfread.DBF(path, encoding="cp1252", char_decode_errors="strict")
     live = [dict(r) for r in t.records]
     gone = [dict(r) for r in t.deleted]
     # Record numbers from the deletion flags in the file itself.
@@ -120,6 +120,7 @@ with tempfile.TemporaryDirectory() as tmp:
     check([r["deleted"] for r in ours] == [False, False, False, True, False, False, True], "deleted flags in dump")
     check(ours[2]["NAME"].startswith("Caf\u00e9 au lait \u00fc\u00df"), "Latin-1 text in dump")
     check(ours[0]["NOTES"] == "Bring the card. And the letter.", "rewritten memo")
+    check(ours[5]["NAME"].startswith('quote " \\ \u201ccurly\u201d \u20ac'), "Windows-1252 text in dump: %r" % ours[5]["NAME"])
     check(ours[0]["COUNT"] == 600 and ours[2]["PRICE"] == -0.75, "numbers in dump")
     check(ours[1]["DAY"] is None and ours[1]["COUNT"] is None and ours[1]["OK"] is None, "blank values in dump")
     theirs, t = via_dbfread(path)
