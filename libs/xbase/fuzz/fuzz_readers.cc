@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -16,13 +17,20 @@
 
 namespace {
 
+// Never destroyed, so the exit handler that removes the files can still use it.
 const std::string& Dir() {
-  static const std::string dir = [] {
+  static const std::string* dir = [] {
     char tmpl[] = "/tmp/xbase-fuzz-XXXXXX";
     const char* d = mkdtemp(tmpl);
-    return std::string(d ? d : "/tmp");
+    if (d == nullptr) std::abort();
+    auto* path = new std::string(d);
+    std::atexit([] {
+      for (const char* f : {"/F.DBF", "/F.FPT", "/F.CDX"}) std::remove((Dir() + f).c_str());
+      rmdir(Dir().c_str());
+    });
+    return path;
   }();
-  return dir;
+  return *dir;
 }
 
 void Write(const std::string& path, const uint8_t* p, size_t n) {

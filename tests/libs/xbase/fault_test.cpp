@@ -220,10 +220,34 @@ TEST_F(FaultTest, TwoProcessesAppendingAtOnce) {
       _exit(0);
     }
   }
-  for (pid_t kid : kids) {
+  // A reader walks the table meanwhile: every record it sees is either the
+  // blank just appended or complete (name, minutes and memo belong together).
+  pid_t reader = fork();
+  ASSERT_GE(reader, 0);
+  if (reader == 0) {
+    Engine e;
+    int area = 0;
+    if (!e.Use(table_, "R", OpenMode::kShared, &area).ok()) _exit(3);
+    WorkArea* wa = e.Current();
+    for (int pass = 0; pass < 15; ++pass) {
+      for (Status s = wa->GoTop(); !wa->Eof(); s = wa->Skip(1)) {
+        if (!s.ok()) _exit(4);
+        std::string name, memo;
+        int64_t minutes = 0;
+        if (!wa->GetTrimString("NAME", &name).ok() || !wa->GetMemo("NOTE", &memo).ok() ||
+            !wa->GetInteger("MINUTES", &minutes).ok()) {
+          _exit(5);
+        }
+        if (name.empty() || name[0] != 'p') continue;
+        if (memo != "memo of " + name || minutes != std::stoi(name.substr(name.find('-') + 1)) % 1440) _exit(6);
+      }
+    }
+    _exit(0);
+  }
+  for (pid_t kid : {kids[0], kids[1], reader}) {
     int status = 0;
     ASSERT_EQ(waitpid(kid, &status, 0), kid);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << (kid == reader ? "reader " : "writer ") << status;
   }
   auto rows = LiveRows(table_);
   int found = 0;
