@@ -341,6 +341,45 @@ TEST_F(EngineTest, RecordBeingEditedElsewhereIsBusy) {
   EXPECT_EQ(s, "theirs");
 }
 
+TEST_F(EngineTest, SharedUsersSeeEachOthersChangesInTagOrder) {
+  WorkArea* wa = Open();
+  ASSERT_OK(AddRow(wa, "b", "20260201", 0));
+  ASSERT_OK(wa->IndexTag("K", "dtos(WHEN)", "!DELETED()"));
+  ASSERT_OK(engine_.CloseAll());
+  int a = 0, b = 0;
+  ASSERT_OK(engine_.Use(table_, "TIMERDBF", OpenMode::kShared, &a));
+  Engine other;
+  ASSERT_OK(other.Use(table_, "ONETIME", OpenMode::kShared, &b));
+  WorkArea* reader = engine_.Area(a);
+  ASSERT_OK(reader->SetOrder(1));
+  ASSERT_OK(reader->GoTop());
+  EXPECT_EQ(reader->RecNo(), 1u);
+  ASSERT_OK(AddRow(other.Current(), "a", "20260101", 0));  // an earlier key, from another user
+  ASSERT_OK(reader->GoTop());
+  EXPECT_EQ(reader->RecNo(), 2u);
+  ASSERT_OK(other.Current()->Go(2));
+  ASSERT_OK(other.Current()->Delete());
+  ASSERT_OK(other.Current()->Commit());
+  ASSERT_OK(reader->GoTop());
+  EXPECT_EQ(reader->RecNo(), 1u);
+  EXPECT_EQ(reader->RecCount(), 2u);
+}
+
+TEST_F(EngineTest, ReadOnlyUseRefusesWrites) {
+  WorkArea* wa = Open();
+  ASSERT_OK(AddRow(wa, "a", "20260101", 0));
+  ASSERT_OK(engine_.CloseAll());
+  wa = Open(OpenMode::kReadOnly);
+  ASSERT_OK(wa->GoTop());
+  EXPECT_TRUE(wa->AppendBlank().IsInvalidArgument());
+  EXPECT_TRUE(wa->Replace("NAME", "b").IsInvalidArgument());
+  EXPECT_TRUE(wa->Delete().IsInvalidArgument());
+  EXPECT_TRUE(wa->Pack().IsInvalidArgument());
+  std::string s;
+  ASSERT_OK(wa->GetTrimString("NAME", &s));
+  EXPECT_EQ(s, "a");
+}
+
 // Random appends, replaces and deletes against a model; every tag must list
 // exactly the live records under their current keys, in order.
 TEST_F(EngineTest, IndexMatchesAModelUnderRandomChanges) {

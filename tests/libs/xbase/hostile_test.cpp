@@ -168,6 +168,16 @@ TEST_F(HostileTest, MemoPointerPastTheEndOfTheMemoFile) {
   EXPECT_FALSE(Exercise().ok());
 }
 
+TEST_F(HostileTest, MissingMemoFileIsReported) {
+  std::filesystem::remove(dir_.File("T.FPT"));
+  Status s = OpenStatus();
+  EXPECT_TRUE(s.IsNotFound()) << s.ToString();
+  EXPECT_NE(s.message().find("memo file"), std::string::npos);
+  WriteAll(dir_.File("T.FPT"), fpt_.substr(0, 5));  // cut inside its header
+  s = OpenStatus();
+  EXPECT_TRUE(s.IsCorruption()) << s.ToString();
+}
+
 TEST_F(HostileTest, GarbageIndexIsDetectedAndTheTableStillOpens) {
   std::mt19937 rng(5);
   std::string garbage(cdx_.size(), '\0');
