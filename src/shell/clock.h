@@ -3,6 +3,7 @@
 // tests and the command-line tool can stand at any moment.
 
 #include <QDateTime>
+#include <QElapsedTimer>
 
 namespace chimewise {
 
@@ -27,6 +28,18 @@ class ManualClock final : public Clock {
 
  private:
   QDateTime m_now;
+};
+
+// A clock that starts at a chosen moment and then runs at the wall clock's pace (demonstrations and
+// end-to-end tests: "it is 9:59:50 now, see what happens at 10:00").
+class OffsetClock final : public Clock {
+ public:
+  explicit OffsetClock(QDateTime start) : m_start(std::move(start)) { m_elapsed.start(); }
+  QDateTime now() const override { return m_start.addMSecs(m_elapsed.elapsed()); }
+
+ private:
+  QDateTime m_start;
+  QElapsedTimer m_elapsed;
 };
 
 // The clock the program runs on; the system clock unless replaced.

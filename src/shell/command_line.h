@@ -7,6 +7,10 @@
 
 namespace chimewise {
 
+// The line another process (the command-line tool) sends to make the running program look at the
+// reminder table again.
+inline const QString kRefreshCommand = QStringLiteral("--refresh-reminders");
+
 struct CommandLine {
   QString appFolder;  // the folder named on the command line, or ownFolder
   bool showViewer = false;

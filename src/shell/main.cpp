@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QSocketNotifier>
 #include <csignal>
+#include <memory>
 #include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -80,6 +81,16 @@ int main(int argc, char* argv[]) {
     prompter.message(QStringLiteral("Olm Chimewise is already running. Check the System Tray."),
                      QStringLiteral("Program Is Loaded"));
     return 0;
+  }
+
+  // CHIMEWISE_START_TIME="YYYY-MM-DD HH:MM:SS" starts the program's clock at that moment.
+  std::unique_ptr<OffsetClock> startedClock;
+  if (const QString start = qEnvironmentVariable("CHIMEWISE_START_TIME"); !start.isEmpty()) {
+    const QDateTime at = QDateTime::fromString(start, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    if (at.isValid()) {
+      startedClock = std::make_unique<OffsetClock>(at);
+      SetProgramClock(startedClock.get());
+    }
   }
 
   SharedState& state = State();

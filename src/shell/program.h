@@ -20,10 +20,6 @@ class Prompter;
 class SettingsStore;
 struct SharedState;
 
-// A command line another process sends to make the running program look at the table again
-// (after the command-line tool changed it).
-inline const QString kRefreshCommand = QStringLiteral("--refresh-reminders");
-
 struct ProgramOptions {
   QStringList characterFolders;
   QString windowsFolder;

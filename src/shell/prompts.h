@@ -29,10 +29,10 @@ class Prompter {
 // Records every prompt and answers questions from a queue (No when the queue is empty).
 class ScriptedPrompter final : public Prompter {
  public:
-  void message(const QString& text, const QString& title, PromptIcon icon) override {
+  void message(const QString& text, const QString& title = {}, PromptIcon icon = PromptIcon::None) override {
     asked.push_back({text, title, icon, false});
   }
-  bool askYesNo(const QString& text, const QString& title, PromptIcon icon) override {
+  bool askYesNo(const QString& text, const QString& title = {}, PromptIcon icon = PromptIcon::None) override {
     asked.push_back({text, title, icon, true});
     if (answers.empty()) return false;
     const bool a = answers.front();

@@ -9,8 +9,8 @@ namespace chimewise {
 
 class QtPrompter final : public Prompter {
  public:
-  void message(const QString& text, const QString& title, PromptIcon icon) override;
-  bool askYesNo(const QString& text, const QString& title, PromptIcon icon) override;
+  void message(const QString& text, const QString& title = {}, PromptIcon icon = PromptIcon::None) override;
+  bool askYesNo(const QString& text, const QString& title = {}, PromptIcon icon = PromptIcon::None) override;
   static bool headless();
 };
 

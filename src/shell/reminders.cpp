@@ -9,6 +9,7 @@
 #include "settings_keys.h"
 #include "settings_store.h"
 #include "shared_state.h"
+#include "startup_settings.h"
 #include "timer_tick.h"
 #include "value_reading.h"
 
@@ -50,20 +51,6 @@ Reminders::Reminders(SharedState& state, SettingsStore& settings, Prompter& prom
 
 Reminders::~Reminders() = default;
 
-void Reminders::readStartUpSettings() {
-  m_state.ReadMemos = NumericReading(m_settings.read(settings::ReadMemos));
-  m_state.ReadActivity = NumericReading(m_settings.read(settings::ReadActivity));
-  m_state.RemindOn = NumericReading(m_settings.read(settings::RemindOn));
-  m_state.WaitTime = NumericReading(m_settings.read(settings::WaitTime));
-  m_state.TimeFormat = m_settings.read(settings::TimeFormat);
-  m_state.TimeRangeOn = TruthReading(m_settings.read(settings::TimeOn));
-  // A time that cannot be read counts as the default time.
-  const QString defaultStart = QString::fromUtf8(settings::StartTime.defaultText);
-  const QString defaultEnd = QString::fromUtf8(settings::EndTime.defaultText);
-  m_state.RangeStart = ParseTimeText(m_settings.read(settings::StartTime)).value_or(*ParseTimeText(defaultStart));
-  m_state.RangeEnd = ParseTimeText(m_settings.read(settings::EndTime)).value_or(*ParseTimeText(defaultEnd));
-}
-
 bool Reminders::load(const QStringList& characterFolders) {
   // The character: the stored one, or the first installed one, remembered from now on.
   QString name = m_settings.read(settings::CharacterName);
@@ -77,7 +64,7 @@ bool Reminders::load(const QStringList& characterFolders) {
     m_settings.write(settings::CharacterName, name);
   }
 
-  readStartUpSettings();
+  ReadStartUpSettings(m_state, m_settings);
 
   const QDateTime now = m_clock.now();
   if (FindPathNoCase(m_state.AppFolder, QStringLiteral("CHIMINST.DLL")))

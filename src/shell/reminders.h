@@ -60,7 +60,6 @@ class Reminders : public QWidget {
   void quit();
 
  private:
-  void readStartUpSettings();
   void optimizePrompt();
   void showTrayIcon();
 

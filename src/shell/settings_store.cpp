@@ -68,7 +68,10 @@ QString SettingsStore::unescape(const QString& text) {
       case 'r': out += u'\r'; break;
       case 't': out += u'\t'; break;
       case 's': out += u' '; break;
-      default: out += e; break;  // "\\", "\=", "\]" and anything unknown: the character itself
+      case '\\': case '=': case ']': out += e; break;
+      // Anything else was not written by us: a hand-edited value keeps its backslash (speech
+      // tags such as "\pl=Wave\" are typed that way).
+      default: out += u'\\'; out += e; break;
     }
   }
   return out;

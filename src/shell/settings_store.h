@@ -10,8 +10,9 @@
 //   [Section name]
 //   Key name=value
 // Values are escaped so that any text survives: "\\" backslash, "\n" newline, "\r" return,
-// "\t" tab, "\s" a space at either end of the value. In names, "\=" and "\]" stand for "=" and
-// "]". Lines that are neither are kept as they are and otherwise ignored.
+// "\t" tab, "\s" a space at either end of the value; "\=" and "\]" stand for "=" and "]". Any
+// other backslash stands for itself, so hand-written speech tags ("\pl=Wave\") survive. Lines
+// that are neither sections nor entries are kept as they are and otherwise ignored.
 
 #include <QString>
 #include <QStringList>

@@ -71,7 +71,7 @@ TEST_F(SettingsStoreTest, NamesMatchWithoutRegardToCase) {
 
 TEST_F(SettingsStoreTest, AnyTextSurvivesARoundTrip) {
   const QStringList values = {" leading and trailing ", "a=b", "[x]", "back\\slash\\n", "line\nbreak\r\ttab",
-                              "", "\\s", "caf\u00e9 \u263A", "=", "  "};
+                              "", "\\s", "caf\u00e9 \u263A", "=", "  ", "\\pl=Wave\\ \\"};
   {
     SettingsStore s(path());
     for (int i = 0; i < values.size(); ++i) ASSERT_TRUE(s.write("Sec=tion]", QString("key %1").arg(i), values[i]));
@@ -80,6 +80,13 @@ TEST_F(SettingsStoreTest, AnyTextSurvivesARoundTrip) {
   SettingsStore again(path());
   for (int i = 0; i < values.size(); ++i) EXPECT_EQ(again.read("sec=tion]", QString("KEY %1").arg(i), "?"), values[i]);
   EXPECT_EQ(again.read("Sec=tion]", "we=ird]", "?"), "v");
+}
+
+TEST_F(SettingsStoreTest, HandWrittenBackslashesStandForThemselves) {
+  writeRaw("[Big Ben]\nAnnounce=It is \\pl=Wave\\ now\\n\nGesture=a\\\\b\n");
+  SettingsStore s(path());
+  EXPECT_EQ(s.read(settings::AnnouncePhrase), "It is \\pl=Wave\\ now\n");
+  EXPECT_EQ(s.read(settings::AnnounceGesture), "a\\b");
 }
 
 TEST_F(SettingsStoreTest, DamagedFileReadsAsDefaultsAndKeepsWhatItCan) {

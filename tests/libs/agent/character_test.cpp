@@ -11,7 +11,10 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QSignalSpy>
+#include <QTest>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <QEventLoop>
 #include <QWidget>
 
 using namespace agent;
@@ -423,4 +426,95 @@ TEST(AgentCharacterRealTime, SpeechIsSynthesisedOffTheCallingThread)
     c->stopAll();
     EXPECT_FALSE(bookmarks.wait(1500));
     EXPECT_EQ(started.count(), 1);
+}
+
+namespace {
+QString longText()
+{
+    QString text = QStringLiteral("\\Mrk=1\\ Here is the memo. ");
+    for (int i = 0; i < 12; ++i)
+        text += QStringLiteral("Paragraph %1 of the memo says that the quarterly report is due on Friday. ").arg(i + 2);
+    return text + QStringLiteral("\\Mrk=2\\ That is all. \\Mrk=3\\");
+}
+}  // namespace
+
+TEST(AgentSpeechEngine, LongTextsArriveInPiecesThatAddUpToTheWhole)
+{
+    ensureApp();
+    const Voice voice;
+    const SpeechMarkup markup = translateMarkup(longText(), voice);
+    const Utterance whole = SpeechEngine::instance().synthesizeNow(markup, voice);
+    ASSERT_GT(whole.lengthMs(), 20000);
+
+    QObject receiver;
+    std::vector<Utterance> pieces;
+    bool last = false;
+    QEventLoop loop;
+    SpeechEngine::instance().synthesize(markup, voice, &receiver, [&](Utterance u, bool isLast) {
+        pieces.push_back(std::move(u));
+        last = isLast;
+        if (isLast)
+            loop.quit();
+    });
+    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+    loop.exec();
+    ASSERT_TRUE(last);
+    ASSERT_GE(pieces.size(), 3u);
+    // The first piece is short, so playing starts long before the whole text is synthesised.
+    EXPECT_LT(pieces.front().lengthMs(), 1500);
+    QByteArray pcm;
+    std::vector<SpeechEvent> events;
+    for (const Utterance& p : pieces) {
+        pcm += p.pcm;
+        events.insert(events.end(), p.events.begin(), p.events.end());
+    }
+    EXPECT_NEAR(double(pcm.size()), double(whole.pcm.size()), 22050 * 2 * 0.05);
+    std::vector<int> marks;
+    qint64 previous = 0;
+    for (const SpeechEvent& e : events) {
+        EXPECT_GE(e.ms, previous - 1) << "events come in time order across pieces";
+        previous = e.ms;
+        if (e.kind == SpeechEvent::Bookmark)
+            marks.push_back(e.value);
+    }
+    EXPECT_EQ(marks, (std::vector<int>{1, 2, 3}));
+}
+
+TEST_F(AgentCharacter, LongSpeechStreamedFromTheSpeechThreadKeepsItsBookmarksInTime)
+{
+    // Same character, but speech comes from the speech thread in pieces.
+    AgentOptions o;
+    o.clock = &clock;
+    o.audio = AgentOptions::Audio::Silent;
+    AgentService threaded(o);
+    Character* t = threaded.load(QStringLiteral("Threaded"), assets() + QStringLiteral("Hoot.ochar"));
+    ASSERT_TRUE(t);
+    const Utterance whole =
+        SpeechEngine::instance().synthesizeNow(translateMarkup(longText(), t->definition().voice), t->definition().voice);
+    std::vector<qint64> expected;
+    for (const SpeechEvent& e : whole.events)
+        if (e.kind == SpeechEvent::Bookmark)
+            expected.push_back(e.ms);
+    ASSERT_EQ(expected.size(), 3u);
+
+    std::vector<std::pair<int, qint64>> fired;
+    qint64 started = -1;
+    QObject::connect(t, &Character::speechStarted, [&](RequestId) { started = clock.nowMs(); });
+    QObject::connect(t, &Character::bookmark, [&](int id) { fired.emplace_back(id, clock.nowMs()); });
+    t->speak(longText());
+    // Let the speech thread answer before time moves. The hand-driven clock would outrun the
+    // synthesis, so give the speech thread (real) time to deliver every piece first.
+    QSignalSpy startedSpy(t, &Character::speechStarted);
+    ASSERT_TRUE(startedSpy.wait(5000));
+    QTest::qWait(1500);
+    for (int i = 0; i < 6000 && fired.size() < 3; ++i) {
+        clock.advance(10);
+        QCoreApplication::processEvents();
+    }
+    ASSERT_EQ(fired.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(fired[i].first, int(i + 1));
+        // espeak-ng's timing differs slightly from one synthesis to the next (about 0.2 %).
+        EXPECT_NEAR(double(fired[i].second - started), double(expected[i]), 40.0 + expected[i] * 0.005) << i;
+    }
 }

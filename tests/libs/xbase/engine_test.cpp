@@ -439,6 +439,22 @@ TEST_F(EngineTest, IndexMatchesAModelUnderRandomChanges) {
   EXPECT_EQ(live, static_cast<size_t>(std::count_if(model.begin(), model.end(), [](auto& kv) { return !std::get<3>(kv.second); })));
   std::vector<std::string> report;
   EXPECT_OK(wa->Check(&report));
+  // Walking the tag backwards from the bottom visits the same records in reverse.
+  std::vector<uint32_t> forward, backward;
+  ASSERT_OK(wa->SetOrder(1));
+  for (Status s = wa->GoTop(); !wa->Eof(); s = wa->Skip(1)) {
+    ASSERT_OK(s);
+    forward.push_back(wa->RecNo());
+  }
+  ASSERT_OK(wa->GoBottom());
+  while (!wa->Bof() && !wa->Eof()) {
+    backward.push_back(wa->RecNo());
+    ASSERT_OK(wa->Skip(-1));
+  }
+  std::reverse(backward.begin(), backward.end());
+  EXPECT_EQ(backward, forward);
+  EXPECT_GT(forward.size(), 500u);  // several pages deep
+  ASSERT_OK(wa->SetOrder(0));
   // Pack keeps the tags right and Reindex gives the same keys.
   ASSERT_OK(wa->Pack());
   EXPECT_OK(wa->Check(&report));

@@ -1,0 +1,389 @@
+#include "cli.h"
+
+#include "alarm_service.h"
+#include "app_paths.h"
+#include "calendar.h"
+#include "clock.h"
+#include "command_line.h"
+#include "prompts.h"
+#include "save_event.h"
+#include "settings_store.h"
+#include "shared_state.h"
+#include "single_instance.h"
+#include "speaker.h"
+#include "startup_settings.h"
+#include "talking_clock.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <xbase/engine.h>
+
+#include <map>
+#include <optional>
+
+namespace chimewise {
+
+namespace {
+
+const char* const kUsage = R"(usage: chimewise-cli [--app-folder DIR] [--now "YYYY-MM-DD HH:MM:SS"] COMMAND
+  add --text TEXT --activity "YYYY-MM-DD HH:MM" [--remind "YYYY-MM-DD HH:MM"] [--type TYPE]
+      [--memo TEXT] [--sound 0-8] [--say-date] [--say-time] [--countdown MINUTES]
+  list [--all]        reminders in the viewer's order: record, Reminder, Activity, Activity Date
+  show REC            every field of one record
+  delete REC          delete a reminder
+  snooze REC CHOICE   put a reminder off (0: 1 minute, 1: 5, 2: 10, 3: 30 minutes, 4: 1 hour,
+                      5: 3 hours, 6: 5 hours, 7: 1 day, 8: 1 week)
+  next                the next alarm, or "none"
+  due [--dry-run]     one alarm scan: what the character is asked to do, line by line
+  say-time            the talking clock's announcement
+)";
+
+struct UsageError {
+  QString text;
+};
+
+// Messages the logic would show in a box go to the error stream.
+class StreamPrompter final : public Prompter {
+ public:
+  explicit StreamPrompter(QTextStream& err) : m_err(err) {}
+  void message(const QString& text, const QString& title = {}, PromptIcon = PromptIcon::None) override {
+    m_err << (title.isEmpty() ? QString() : title + QStringLiteral(": ")) << text << Qt::endl;
+    ++count;
+  }
+  bool askYesNo(const QString& text, const QString& title, PromptIcon icon) override {
+    message(text + QStringLiteral(" [answered No]"), title, icon);
+    return false;
+  }
+  int count = 0;
+
+ private:
+  QTextStream& m_err;
+};
+
+QDateTime parseMoment(const QString& text, const QString& option, bool seconds) {
+  const QString format = seconds ? QStringLiteral("yyyy-MM-dd HH:mm:ss") : QStringLiteral("yyyy-MM-dd HH:mm");
+  const QDateTime t = QDateTime::fromString(text.trimmed(), format);
+  if (!t.isValid())
+    throw UsageError{QStringLiteral("%1 wants a moment written \"%2\", not \"%3\"")
+                         .arg(option, seconds ? QStringLiteral("YYYY-MM-DD HH:MM:SS") : QStringLiteral("YYYY-MM-DD HH:MM"),
+                              text)};
+  return t;
+}
+
+int parseInt(const QString& text, const QString& what, int lo, int hi) {
+  bool ok = false;
+  const int v = text.trimmed().toInt(&ok);
+  if (!ok || v < lo || v > hi)
+    throw UsageError{QStringLiteral("%1 must be a whole number from %2 to %3, not \"%4\"").arg(what).arg(lo).arg(hi).arg(text)};
+  return v;
+}
+
+// Options of one command: "--name value" pairs and "--flag" switches, then positional words.
+struct Parsed {
+  std::map<QString, QString> values;
+  QStringList flags;
+  QStringList words;
+};
+
+Parsed parseArgs(const QStringList& args, const QStringList& valueOptions, const QStringList& flagOptions) {
+  Parsed p;
+  for (int i = 0; i < args.size(); ++i) {
+    const QString& a = args[i];
+    if (valueOptions.contains(a)) {
+      if (i + 1 >= args.size()) throw UsageError{a + QStringLiteral(" needs a value")};
+      if (p.values.count(a)) throw UsageError{a + QStringLiteral(" is given twice")};
+      p.values[a] = args[++i];
+    } else if (flagOptions.contains(a)) {
+      p.flags << a;
+    } else if (a.startsWith(QStringLiteral("--"))) {
+      throw UsageError{QStringLiteral("unknown option ") + a};
+    } else {
+      p.words << a;
+    }
+  }
+  return p;
+}
+
+void expectWords(const Parsed& p, int n, const QString& command) {
+  if (p.words.size() != n)
+    throw UsageError{QStringLiteral("%1 takes %2 argument%3").arg(command).arg(n).arg(n == 1 ? "" : "s")};
+}
+
+QString momentText(const QDateTime& t) {
+  return t.isValid() ? t.toString(QStringLiteral("yyyy-MM-dd HH:mm")) : QStringLiteral("none");
+}
+
+QString oneLine(QString text) {
+  return text.replace(u'\\', QStringLiteral("\\\\")).replace(u'\n', QStringLiteral("\\n")).replace(u'\r', QStringLiteral("\\r")).replace(u'\t', QStringLiteral("\\t"));
+}
+
+// Tells a running program to look at the table again; nothing happens when none runs.
+void tellRunningProgram() {
+  SingleInstance(SingleInstance::DefaultKey()).sendToPrimary(kRefreshCommand, 1000);
+}
+
+class Session {
+ public:
+  Session(const QString& appFolder, const QDateTime& now, QTextStream& err)
+      : clock(now.isValid() ? now : QDateTime::currentDateTime()), prompter(err),
+        settings(SettingsFilePath()) {
+    state.AppFolder = appFolder;
+    ReadStartUpSettings(state, settings);
+    data::ApplyStartupSettings(engine);
+    alarms = std::make_unique<AlarmService>(state, prompter, clock, engine, speaker);
+  }
+  ~Session() { engine.CloseAll(); }
+
+  // Opens the table as the viewer does; 0 after telling why not.
+  int openViewerArea() {
+    xbase::Status why;
+    const int area = data::OpenTable(engine, data::CalendarPath(state.AppFolder), QStringLiteral("CALENDAR"),
+                                     data::kModeShared, &why);
+    if (area < 1) prompter.message(why.ok() ? QStringLiteral("Missing the ") + data::CalendarPath(state.AppFolder) +
+                                                  QStringLiteral(" file")
+                                            : QString::fromStdString(why.ToString()));
+    return area;
+  }
+
+  SharedState state;
+  ManualClock clock;
+  StreamPrompter prompter;
+  SettingsStore settings;
+  xbase::Engine engine;
+  TranscriptSpeaker speaker;
+  std::unique_ptr<AlarmService> alarms;
+};
+
+int cmdAdd(Session& s, const Parsed& p, QTextStream& out) {
+  EventInput in;
+  in.activity = p.values.at(QStringLiteral("--text"));
+  const QDateTime activity = parseMoment(p.values.at(QStringLiteral("--activity")), QStringLiteral("--activity"), false);
+  const QDateTime remind = p.values.count(QStringLiteral("--remind"))
+                               ? parseMoment(p.values.at(QStringLiteral("--remind")), QStringLiteral("--remind"), false)
+                               : activity;
+  in.activityDate = activity.date();
+  in.activityTime = activity.time();
+  in.remindDate = remind.date();
+  in.remindTime = remind.time();
+  if (p.values.count(QStringLiteral("--type"))) in.event = p.values.at(QStringLiteral("--type"));
+  if (p.values.count(QStringLiteral("--memo"))) in.memo = p.values.at(QStringLiteral("--memo"));
+  if (p.values.count(QStringLiteral("--sound"))) in.sound = parseInt(p.values.at(QStringLiteral("--sound")), "--sound", 0, 8);
+  in.sayDate = p.flags.contains(QStringLiteral("--say-date")) ? 1 : 0;
+  in.sayTime = p.flags.contains(QStringLiteral("--say-time")) ? 1 : 0;
+  if (p.values.count(QStringLiteral("--countdown"))) {
+    in.countdown = parseInt(p.values.at(QStringLiteral("--countdown")), "--countdown", 1, 99999);
+    in.countdownOn = true;
+  }
+  s.state.EditRecNo = -1;
+  EventSaver saver(s.state, s.prompter, s.clock, s.engine, s.speaker, *s.alarms);
+  const SaveResult r = saver.SaveEvent(in);
+  if (!r.saved) return 1;
+  out << r.recno << Qt::endl;
+  return 0;
+}
+
+int cmdList(Session& s, const Parsed& p, QTextStream& out) {
+  const int area = s.openViewerArea();
+  if (area < 1) return 1;
+  xbase::WorkArea* wa = s.engine.Area(area);
+  xbase::Status st = wa->SetOrder(wa->TagArea("ALARM"));
+  if (st.ok() && !p.flags.contains(QStringLiteral("--all")))
+    st = wa->Query(data::CurrentRemindersQuery(s.clock.now()).toStdString());
+  if (st.ok()) st = wa->GoTop();
+  for (; st.ok() && !wa->Eof(); st = wa->Skip(1)) {
+    std::string alarm, activity, when;
+    wa->GetTrimString("ALARMTEXT", &alarm);
+    wa->GetTrimString("APPT_TEXT", &activity);
+    wa->GetTrimString("DATETEXT", &when);
+    out << wa->RecNo() << '\t' << oneLine(data::FromTableText(alarm)) << '\t' << oneLine(data::FromTableText(activity))
+        << '\t' << oneLine(data::FromTableText(when)) << Qt::endl;
+  }
+  if (!st.ok()) {
+    s.prompter.message(QString::fromStdString(st.ToString()));
+    return 1;
+  }
+  return 0;
+}
+
+// Goes to a record that exists and is not deleted; false after saying why not.
+bool goToLiveRecord(Session& s, xbase::WorkArea* wa, qint64 recno) {
+  if (recno < 1 || recno > wa->RecCount() || !wa->Go(static_cast<uint32_t>(recno)).ok() || wa->Deleted()) {
+    s.prompter.message(QStringLiteral("There is no reminder number %1.").arg(recno));
+    return false;
+  }
+  return true;
+}
+
+int cmdShow(Session& s, const Parsed& p, QTextStream& out) {
+  const qint64 recno = parseInt(p.words.at(0), "REC", 1, 0x7FFFFFF0);
+  const int area = s.openViewerArea();
+  if (area < 1) return 1;
+  xbase::WorkArea* wa = s.engine.Area(area);
+  if (!goToLiveRecord(s, wa, recno)) return 1;
+  for (const xbase::FieldSpec& f : wa->Fields()) {
+    std::string v;
+    xbase::Status st = f.type == 'M' ? wa->GetMemo(f.name, &v) : wa->GetTrimString(f.name, &v);
+    if (!st.ok()) v = "<" + st.ToString() + ">";
+    out << QString::fromStdString(f.name) << '\t' << oneLine(data::FromTableText(v)) << Qt::endl;
+  }
+  return 0;
+}
+
+int cmdDelete(Session& s, const Parsed& p, QTextStream&) {
+  const qint64 recno = parseInt(p.words.at(0), "REC", 1, 0x7FFFFFF0);
+  const int area = s.openViewerArea();
+  if (area < 1) return 1;
+  if (!goToLiveRecord(s, s.engine.Area(area), recno)) return 1;
+  if (!s.alarms->DeleteReminder(area, recno)) return 1;
+  s.engine.CloseAll();
+  s.alarms->FindNextAlarm();
+  return 0;
+}
+
+int cmdSnooze(Session& s, const Parsed& p, QTextStream& out) {
+  const qint64 recno = parseInt(p.words.at(0), "REC", 1, 0x7FFFFFF0);
+  const int choice = parseInt(p.words.at(1), "CHOICE", 0, 8);
+  const int area = s.openViewerArea();
+  if (area < 1) return 1;
+  if (!goToLiveRecord(s, s.engine.Area(area), recno)) return 1;
+  const QDateTime alarm = s.alarms->Snooze(area, recno, choice);
+  if (!alarm.isValid()) return 1;
+  out << momentText(alarm) << Qt::endl;
+  return 0;
+}
+
+int cmdDue(Session& s, const Parsed& p, QTextStream& out) {
+  std::unique_ptr<QTemporaryDir> scratch;
+  if (p.flags.contains(QStringLiteral("--dry-run"))) {
+    // The same scan over a copy of the table, so nothing real moves.
+    scratch = std::make_unique<QTemporaryDir>();
+    QDir().mkpath(scratch->filePath("data"));
+    const auto dataDir = FindPathNoCase(s.state.AppFolder, QStringLiteral("data"));
+    if (dataDir)
+      for (const QString& f : QDir(*dataDir).entryList({"CALENDAR.*"}, QDir::Files | QDir::CaseSensitive) +
+                                  QDir(*dataDir).entryList({"calendar.*"}, QDir::Files | QDir::CaseSensitive))
+        QFile::copy(*dataDir + u'/' + f, scratch->filePath("data/") + f.toUpper());
+    s.state.AppFolder = scratch->path();
+  }
+  const int before = s.prompter.count;
+  s.alarms->ScanDueAlarms();
+  for (const QString& line : s.speaker.lines) out << oneLine(line) << Qt::endl;
+  return s.prompter.count == before ? 0 : 1;
+}
+
+int cmdSayTime(Session& s, QTextStream& out) {
+  TalkingClock clock(s.state, s.settings, s.clock, s.speaker);
+  clock.AnnounceTime();
+  for (const QString& line : s.speaker.lines) out << oneLine(line) << Qt::endl;
+  return 0;
+}
+
+}  // namespace
+
+int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err) {
+  try {
+    QStringList args = arguments;
+    QString appFolder = DefaultAppFolder();
+    QDateTime now;
+    // The global options usually come before the command; after it they are taken too.
+    const auto takeGlobal = [&](const QString& option) {
+      if (args.isEmpty()) throw UsageError{option + QStringLiteral(" needs a value")};
+      if (option == QStringLiteral("--app-folder")) appFolder = QDir::cleanPath(args.takeFirst());
+      else now = parseMoment(args.takeFirst(), option, true);
+    };
+    while (!args.isEmpty() && args.first().startsWith(QStringLiteral("--"))) {
+      const QString option = args.takeFirst();
+      if (option == QStringLiteral("--help")) {
+        out << kUsage;
+        return 0;
+      }
+      if (option != QStringLiteral("--app-folder") && option != QStringLiteral("--now"))
+        throw UsageError{QStringLiteral("unknown option ") + option};
+      takeGlobal(option);
+    }
+    if (args.isEmpty()) throw UsageError{QStringLiteral("no command given")};
+    const QString command = args.takeFirst();
+    {
+      // A global option after the command (but never a value of the command's own options).
+      static const QStringList withValues = {"--text", "--activity", "--remind", "--type", "--memo", "--sound",
+                                             "--countdown"};
+      QStringList rest;
+      while (!args.isEmpty()) {
+        const QString a = args.takeFirst();
+        if (a == QStringLiteral("--app-folder") || a == QStringLiteral("--now")) {
+          takeGlobal(a);
+        } else {
+          rest << a;
+          if (withValues.contains(a) && !args.isEmpty()) rest << args.takeFirst();
+        }
+      }
+      args = rest;
+    }
+
+    Parsed p;
+    if (command == QStringLiteral("add")) {
+      p = parseArgs(args, {"--text", "--activity", "--remind", "--type", "--memo", "--sound", "--countdown"},
+                    {"--say-date", "--say-time"});
+      expectWords(p, 0, command);
+      if (!p.values.count(QStringLiteral("--text")) || p.values.at(QStringLiteral("--text")).trimmed().isEmpty())
+        throw UsageError{QStringLiteral("add needs --text with the activity's words")};
+      if (!p.values.count(QStringLiteral("--activity"))) throw UsageError{QStringLiteral("add needs --activity")};
+      // Check every value now, before anything is written.
+      parseMoment(p.values.at(QStringLiteral("--activity")), QStringLiteral("--activity"), false);
+      if (p.values.count(QStringLiteral("--remind")))
+        parseMoment(p.values.at(QStringLiteral("--remind")), QStringLiteral("--remind"), false);
+      if (p.values.count(QStringLiteral("--sound"))) parseInt(p.values.at(QStringLiteral("--sound")), "--sound", 0, 8);
+      if (p.values.count(QStringLiteral("--countdown")))
+        parseInt(p.values.at(QStringLiteral("--countdown")), "--countdown", 1, 99999);
+    } else if (command == QStringLiteral("list")) {
+      p = parseArgs(args, {}, {"--all"});
+      expectWords(p, 0, command);
+    } else if (command == QStringLiteral("show") || command == QStringLiteral("delete")) {
+      p = parseArgs(args, {}, {});
+      expectWords(p, 1, command);
+      parseInt(p.words.at(0), "REC", 1, 0x7FFFFFF0);
+    } else if (command == QStringLiteral("snooze")) {
+      p = parseArgs(args, {}, {});
+      expectWords(p, 2, command);
+      parseInt(p.words.at(0), "REC", 1, 0x7FFFFFF0);
+      parseInt(p.words.at(1), "CHOICE", 0, 8);
+    } else if (command == QStringLiteral("next") || command == QStringLiteral("say-time")) {
+      p = parseArgs(args, {}, {});
+      expectWords(p, 0, command);
+    } else if (command == QStringLiteral("due")) {
+      p = parseArgs(args, {}, {"--dry-run"});
+      expectWords(p, 0, command);
+    } else {
+      throw UsageError{QStringLiteral("unknown command ") + command};
+    }
+
+    const SeedResult seed = SeedAppFolder(appFolder, TemplateFolder());
+    if (!seed.error.isEmpty()) {
+      err << seed.error << Qt::endl;
+      return 1;
+    }
+    Session s(appFolder, now, err);
+    int code = 1;
+    bool changed = false;
+    if (command == QStringLiteral("add")) code = cmdAdd(s, p, out), changed = true;
+    else if (command == QStringLiteral("list")) code = cmdList(s, p, out);
+    else if (command == QStringLiteral("show")) code = cmdShow(s, p, out);
+    else if (command == QStringLiteral("delete")) code = cmdDelete(s, p, out), changed = true;
+    else if (command == QStringLiteral("snooze")) code = cmdSnooze(s, p, out), changed = true;
+    else if (command == QStringLiteral("next")) {
+      s.alarms->FindNextAlarm();
+      out << momentText(s.state.NextAlarmTime) << Qt::endl;
+      code = 0;
+    } else if (command == QStringLiteral("due")) code = cmdDue(s, p, out), changed = !p.flags.contains("--dry-run");
+    else if (command == QStringLiteral("say-time")) code = cmdSayTime(s, out);
+    s.engine.CloseAll();
+    if (changed && code == 0) tellRunningProgram();
+    return code;
+  } catch (const UsageError& e) {
+    err << "chimewise-cli: " << e.text << Qt::endl << kUsage;
+    return 2;
+  }
+}
+
+}  // namespace chimewise

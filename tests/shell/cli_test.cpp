@@ -1,0 +1,203 @@
+// chimewise-cli driven in-process: scripted scenarios of added reminders, scans and snoozes.
+#include "../support/qt_print.h"
+#include "cli.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace chimewise;
+
+namespace {
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static int argc = 1;
+    static char name[] = "cli-tests";
+    static char* argv[] = {name, nullptr};
+    if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
+    QCoreApplication::setApplicationName("Olm Chimewise");
+    qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
+    qputenv("XDG_DATA_HOME", dir.filePath("share").toUtf8());
+    qputenv("XDG_RUNTIME_DIR", dir.path().toUtf8());  // no running program is told anything
+  }
+  // Runs a command at a moment; returns the exit code, keeps the output lines.
+  int run(const QString& now, QStringList args) {
+    QString o, e;
+    QTextStream out(&o), err(&e);
+    args = QStringList{"--app-folder", dir.filePath("app"), "--now", now} + args;
+    const int code = RunCli(args, out, err);
+    out.flush();
+    err.flush();
+    lines = o.split('\n', Qt::SkipEmptyParts);
+    errors = e;
+    return code;
+  }
+  QString field(const QString& rec, const QString& name) {
+    run("2026-12-06 00:00:00", {"show", rec});
+    for (const QString& l : lines)
+      if (l.startsWith(name + '\t')) return l.mid(name.size() + 1);
+    return "<absent>";
+  }
+
+  QTemporaryDir dir;
+  QStringList lines;
+  QString errors;
+};
+
+const QString kMorning = "2026-12-04 10:00:00";  // a Friday
+
+}  // namespace
+
+TEST_F(CliTest, AddComposesTheWholeRecord) {
+  ASSERT_EQ(run(kMorning, {"add", "--text", "Call the dentist", "--activity", "2026-12-04 15:05", "--remind",
+                           "2026-12-04 00:25", "--type", "Phone Call", "--memo", "Line one\nline two", "--sound", "3",
+                           "--say-date", "--say-time", "--countdown", "15"}),
+            0)
+      << errors.toStdString();
+  ASSERT_EQ(lines, QStringList{"1"});
+  const QString id = field("1", "REC_NO");
+  EXPECT_EQ(id.size(), 13);
+  EXPECT_TRUE(id.startsWith('E'));
+  EXPECT_EQ(field("1", "APPT_TEXT"), "Call the dentist");
+  EXPECT_EQ(field("1", "EVENT"), "Phone Call");
+  EXPECT_EQ(field("1", "COMMENT"), "Line one\\nline two");
+  EXPECT_EQ(field("1", "EVENTDATE"), "20261204");
+  EXPECT_EQ(field("1", "STARTDATE"), "20261204");
+  EXPECT_EQ(field("1", "LASTEDIT"), "20261204");
+  EXPECT_EQ(field("1", "STARTTIME").trimmed(), "905");
+  EXPECT_EQ(field("1", "EDITTIME").trimmed(), "905");
+  EXPECT_EQ(field("1", "ALARMTIME").trimmed(), "25");  // 0:25 is 25 minutes after midnight
+  EXPECT_EQ(field("1", "USERID"), "  1");
+  EXPECT_EQ(field("1", "STATUS"), "S");
+  EXPECT_EQ(field("1", "SOUND").trimmed(), "3");
+  EXPECT_EQ(field("1", "SAYDATE").trimmed(), "1");
+  EXPECT_EQ(field("1", "COUNTDOWN").trimmed(), "15");
+  EXPECT_EQ(field("1", "TIMETEXT"), "3:05 pm");
+  EXPECT_TRUE(field("1", "ALARMTEXT").endsWith(" 12:25 am"));
+  EXPECT_TRUE(field("1", "DATETEXT").contains("2026"));
+
+  ASSERT_EQ(run(kMorning, {"add", "--text", "Lunch", "--activity", "2026-12-04 12:30"}), 0);
+  EXPECT_EQ(lines, QStringList{"2"});
+  EXPECT_EQ(field("2", "COUNTDOWN").trimmed(), "0");  // no countdown asked for
+  EXPECT_EQ(field("2", "ALARMTIME").trimmed(), "750");  // --remind defaults to the activity
+  EXPECT_NE(field("2", "REC_NO"), id);
+}
+
+TEST_F(CliTest, BadArgumentsWriteNothing) {
+  ASSERT_EQ(run(kMorning, {"list", "--all"}), 0);
+  const QStringList bad[] = {
+      {"add", "--text", "x"},
+      {"add", "--activity", "2026-12-04 10:00"},
+      {"add", "--text", "x", "--activity", "tomorrow"},
+      {"add", "--text", "x", "--activity", "2026-12-04 10:00", "--sound", "9"},
+      {"add", "--text", "x", "--activity", "2026-12-04 10:00", "--countdown", "-5"},
+      {"add", "--text", "x", "--activity", "2026-12-04 10:00", "--bogus"},
+      {"add", "--text", "x", "--activity", "2026-12-04 10:00", "extra"},
+      {"snooze", "1", "9"},
+      {"show", "zero"},
+      {"frobnicate"},
+      {}};
+  for (const QStringList& args : bad) {
+    EXPECT_EQ(run(kMorning, args), 2) << args.join(' ').toStdString();
+    EXPECT_TRUE(errors.startsWith("chimewise-cli: ")) << errors.toStdString();
+  }
+  QString o, e;
+  QTextStream out(&o), err(&e);
+  EXPECT_EQ(RunCli({"--now", "noon", "next"}, out, err), 2);
+  ASSERT_EQ(run(kMorning, {"list", "--all"}), 0);
+  EXPECT_TRUE(lines.isEmpty());
+  // Text the table cannot hold whole is refused, not cut.
+  EXPECT_EQ(run(kMorning, {"add", "--text", QString(500, 'a'), "--activity", "2026-12-04 10:00"}), 1);
+  ASSERT_EQ(run(kMorning, {"list", "--all"}), 0);
+  EXPECT_TRUE(lines.isEmpty());
+  EXPECT_EQ(run(kMorning, {"show", "7"}), 1);
+  EXPECT_EQ(run(kMorning, {"delete", "7"}), 1);
+}
+
+TEST_F(CliTest, ScanSpeaksAndMovesTheAlarms) {
+  // A late reminder with a sound, date and time; a countdown reminder still ahead.
+  ASSERT_EQ(run(kMorning, {"add", "--text", "Water the plants", "--activity", "2026-12-04 09:50", "--sound", "2",
+                           "--memo", "The ferns too", "--say-date", "--say-time"}),
+            0);
+  ASSERT_EQ(run(kMorning, {"add", "--text", "Train leaves", "--activity", "2026-12-04 11:30", "--remind",
+                           "2026-12-04 09:55", "--countdown", "15"}),
+            0);
+  ASSERT_EQ(run(kMorning, {"next"}), 0);
+  EXPECT_EQ(lines, QStringList{"2026-12-04 09:50"});
+
+  ASSERT_EQ(run("2026-12-04 10:00:45", {"due", "--dry-run"}), 0);
+  const QStringList spoken = lines;
+  ASSERT_EQ(run(kMorning, {"next"}), 0);
+  EXPECT_EQ(lines, QStringList{"2026-12-04 09:50"});  // a dry run moves nothing
+
+  ASSERT_EQ(run("2026-12-04 10:00:45", {"due"}), 0);
+  EXPECT_EQ(lines, spoken);
+  EXPECT_EQ(lines, (QStringList{"Sound: 2",
+                                "Speak: Reminder, you have an activity scheduled for Friday, December 4, 2026 at 9:50 am",
+                                "Speak: Water the plants. Your 10 minutes late.", "Speak: The ferns too",
+                                "Speak: Train leaves. In 1 Hour  and 30 minutes"}));
+  // The late one repeats after the wait time (10:00:45 counts from 10:01); the countdown one
+  // comes back after its step from the current minute.
+  EXPECT_EQ(field("1", "ALARMTIME").trimmed(), QString::number(10 * 60 + 6));
+  EXPECT_EQ(field("2", "ALARMTIME").trimmed(), QString::number(10 * 60 + 15));
+  ASSERT_EQ(run("2026-12-04 10:00:50", {"next"}), 0);
+  EXPECT_EQ(lines, QStringList{"2026-12-04 10:06"});
+
+  // A reminder whose activity has passed stays current: a scan reads it again, whatever its alarm.
+  ASSERT_EQ(run("2026-12-04 10:01:30", {"list"}), 0);
+  ASSERT_EQ(lines.size(), 1);
+  EXPECT_TRUE(lines.value(0).startsWith("1\t"));
+  ASSERT_EQ(run("2026-12-04 10:01:40", {"due"}), 0);
+  EXPECT_TRUE(lines.contains("Speak: Water the plants. Your 11 minutes late.")) << lines.join('|').toStdString();
+  EXPECT_FALSE(lines.join('|').contains("Train leaves"));
+  EXPECT_EQ(field("1", "ALARMTIME").trimmed(), QString::number(10 * 60 + 7));
+}
+
+TEST_F(CliTest, SnoozeRoundsAndMovesThePassedActivity) {
+  ASSERT_EQ(run(kMorning, {"add", "--text", "Stretch", "--activity", "2026-12-04 10:20"}), 0);
+  ASSERT_EQ(run("2026-12-04 10:15:45", {"snooze", "1", "2"}), 0);
+  EXPECT_EQ(lines, QStringList{"2026-12-04 10:26"});
+  EXPECT_EQ(field("1", "ALARMTIME").trimmed(), QString::number(10 * 60 + 26));
+  EXPECT_EQ(field("1", "STARTTIME").trimmed(), QString::number(10 * 60 + 26));  // the activity moved with it
+  EXPECT_EQ(field("1", "TIMETEXT"), "10:20 am");  // the time text keeps the old time
+  EXPECT_EQ(field("1", "EDITTIME").trimmed(), QString::number(10 * 60 + 15));
+
+  ASSERT_EQ(run(kMorning, {"add", "--text", "Far away", "--activity", "2026-12-20 10:00", "--remind", "2026-12-04 09:00"}), 0);
+  ASSERT_EQ(run("2026-12-03 23:50:00", {"snooze", "2", "8"}), 0);
+  EXPECT_EQ(lines, QStringList{"2026-12-10 23:50"});
+  EXPECT_EQ(field("2", "EVENTDATE"), "20261220");  // still ahead of the new alarm: unchanged
+  ASSERT_EQ(run("2026-12-03 23:50:00", {"snooze", "2", "5"}), 0);
+  EXPECT_EQ(lines, QStringList{"2026-12-04 02:50"});  // "3 Hours" waits three hours
+}
+
+TEST_F(CliTest, DeleteTakesTheReminderOutOfEverything) {
+  ASSERT_EQ(run(kMorning, {"add", "--text", "One", "--activity", "2026-12-04 11:00"}), 0);
+  ASSERT_EQ(run(kMorning, {"add", "--text", "Two", "--activity", "2026-12-04 12:00"}), 0);
+  ASSERT_EQ(run(kMorning, {"delete", "1"}), 0);
+  ASSERT_EQ(run(kMorning, {"list", "--all"}), 0);
+  ASSERT_EQ(lines.size(), 1);
+  EXPECT_TRUE(lines[0].startsWith("2\t"));
+  ASSERT_EQ(run(kMorning, {"next"}), 0);
+  EXPECT_EQ(lines, QStringList{"2026-12-04 12:00"});
+  EXPECT_EQ(run(kMorning, {"show", "1"}), 1);
+  ASSERT_EQ(run(kMorning, {"delete", "2"}), 0);
+  ASSERT_EQ(run(kMorning, {"next"}), 0);
+  EXPECT_EQ(lines, QStringList{"none"});
+}
+
+TEST_F(CliTest, TalkingClockFollowsItsSettings) {
+  ASSERT_EQ(run("2026-12-04 15:05:10", {"say-time"}), 0);
+  EXPECT_EQ(lines, (QStringList{"Play: Announce", "Speak: The time is 3:05 pm"}));
+  QDir().mkpath(dir.filePath("config/Olm Chimewise"));
+  QFile f(dir.filePath("config/Olm Chimewise/settings.ini"));
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write("[Big Ben]\nSay TimeODay=1\nSay DayOWeek=1\nSay Date=1\nGesture=\nAnnounce=It is \\pl=Wave\\ now\n"
+          "[Defaults]\nTime Format=h:mm\n");
+  f.close();
+  ASSERT_EQ(run("2026-12-04 15:05:10", {"say-time"}), 0);
+  EXPECT_EQ(lines, (QStringList{"Speak: Good Afternoon", "Speak: It is", "Play: Wave", "Speak: now 15:05",
+                                "Speak:  on Friday", "Speak: December 4th, 2026"}));
+}
