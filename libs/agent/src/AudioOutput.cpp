@@ -5,11 +5,11 @@
 #include <QAudioDevice>
 #include <QAudioFormat>
 #include <QAudioSink>
-#include <QBuffer>
 #include <QElapsedTimer>
 #include <QMediaDevices>
 
 #include <algorithm>
+#include <cstring>
 
 namespace agent {
 
@@ -29,10 +29,24 @@ bool SilentAudioOutput::play(const QByteArray& pcm, int sampleRate)
     if (sampleRate <= 0)
         return false;
     m_startMs = m_clock.nowMs();
+    m_rate = sampleRate;
+    m_bytes = pcm.size();
     m_lengthMs = lengthMs(pcm, sampleRate);
     m_started = true;
     m_firstSampleUs = 0;
     return true;
+}
+
+void SilentAudioOutput::append(const QByteArray& pcm)
+{
+    if (!m_started)
+        return;
+    // Had the audio run dry meanwhile, playing resumes now rather than in the past.
+    const qint64 now = m_clock.nowMs();
+    if (now - m_startMs > m_lengthMs)
+        m_startMs = now - m_lengthMs;
+    m_bytes += pcm.size();
+    m_lengthMs = (m_bytes / 2) * 1000 / m_rate;
 }
 
 void SilentAudioOutput::stop()
@@ -50,6 +64,35 @@ qint64 SilentAudioOutput::playedMs() const
 }
 
 bool SilentAudioOutput::isPlaying() const { return m_started && playedMs() < m_lengthMs; }
+
+// The audio handed to the sound device: a buffer that can grow while it is being read.
+class DeviceAudioOutput::Stream final : public QIODevice {
+public:
+    explicit Stream(const QByteArray& pcm) : m_data(pcm) { open(QIODevice::ReadOnly); }
+    void append(const QByteArray& more)
+    {
+        m_data.append(more);
+        emit readyRead();
+    }
+    bool isSequential() const override { return true; }
+    qint64 bytesAvailable() const override { return m_data.size() - m_pos + QIODevice::bytesAvailable(); }
+
+protected:
+    qint64 readData(char* data, qint64 max) override
+    {
+        const qint64 n = std::min<qint64>(max, m_data.size() - m_pos);
+        if (n <= 0)
+            return 0;
+        std::memcpy(data, m_data.constData() + m_pos, size_t(n));
+        m_pos += n;
+        return n;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    QByteArray m_data;
+    qint64 m_pos = 0;
+};
 
 DeviceAudioOutput::DeviceAudioOutput() = default;
 
@@ -80,19 +123,29 @@ bool DeviceAudioOutput::play(const QByteArray& pcm, int sampleRate)
                 m_finished = true;
         });
     }
-    m_buffer = std::make_unique<QBuffer>();
-    m_pcm = pcm;
-    m_buffer->setData(m_pcm);
-    m_buffer->open(QIODevice::ReadOnly);
-    m_lengthMs = lengthMs(pcm, sampleRate);
+    m_stream = std::make_unique<Stream>(pcm);
+    m_bytes = pcm.size();
     m_finished = false;
-    m_sink->start(m_buffer.get());
+    m_sink->start(m_stream.get());
     if (m_sink->error() != QAudio::NoError) {
         m_finished = true;
         return false;
     }
     m_firstSampleUs = sinceCall.nsecsElapsed() / 1000;
     return true;
+}
+
+void DeviceAudioOutput::append(const QByteArray& pcm)
+{
+    if (!m_stream || !m_sink)
+        return;
+    m_bytes += pcm.size();
+    m_stream->append(pcm);
+    // A sink that ran dry has gone idle; wake it for the new audio.
+    if (m_finished && m_sink->state() == QAudio::IdleState) {
+        m_finished = false;
+        m_sink->resume();
+    }
 }
 
 void DeviceAudioOutput::stop()
@@ -106,9 +159,10 @@ qint64 DeviceAudioOutput::playedMs() const
 {
     if (!m_sink)
         return 0;
+    const qint64 length = m_rate > 0 ? (m_bytes / 2) * 1000 / m_rate : 0;
     if (m_finished)
-        return m_lengthMs;
-    return std::min(m_sink->processedUSecs() / 1000, m_lengthMs);
+        return length;
+    return std::min(m_sink->processedUSecs() / 1000, length);
 }
 
 bool DeviceAudioOutput::isPlaying() const { return m_sink && !m_finished; }

@@ -295,24 +295,35 @@ void Character::startSpeak(const Request& r)
     }
     const RequestId id = r.id;
     if (m_syncSpeech) {
-        speechReady(id, SpeechEngine::instance().synthesizeNow(markup, m_def->voice));
+        speechChunk(id, SpeechEngine::instance().synthesizeNow(markup, m_def->voice), true);
         return;
     }
-    m_job = SpeechEngine::instance().synthesize(markup, m_def->voice, this,
-                                                [this, id](Utterance u) { speechReady(id, std::move(u)); });
+    m_job = SpeechEngine::instance().synthesize(markup, m_def->voice, this, [this, id](Utterance u, bool last) {
+        speechChunk(id, std::move(u), last);
+    });
 }
 
-void Character::speechReady(RequestId id, Utterance utterance)
+void Character::speechChunk(RequestId id, Utterance chunk, bool last)
 {
     if (!m_current || m_current->id != id || m_current->kind != Request::Speak)
         return;  // stopped meanwhile
-    m_job = 0;
-    if (!utterance.error.isEmpty()) {
-        m_balloon->hide();
-        finishCurrent(RequestStatus::Failed, utterance.error);
+    if (last)
+        m_job = 0;
+    if (m_speaking) {
+        // More of an utterance that is already playing.
+        m_playing->append(chunk.pcm);
+        m_utterance.pcm.append(chunk.pcm);
+        m_utterance.events.insert(m_utterance.events.end(), chunk.events.begin(), chunk.events.end());
+        m_synthesisDone = last;
         return;
     }
-    m_utterance = std::move(utterance);
+    if (!chunk.error.isEmpty()) {
+        m_balloon->hide();
+        finishCurrent(RequestStatus::Failed, chunk.error);
+        return;
+    }
+    m_utterance = std::move(chunk);
+    m_synthesisDone = last;
     m_eventIndex = 0;
     m_shownEnd = 0;
     m_speaking = true;
@@ -341,7 +352,8 @@ void Character::pollSpeech()
         return;
     const RequestId id = m_current->id;
     const qint64 position = m_playing->playedMs();
-    const bool done = !m_playing->isPlaying();
+    // Running dry before the rest of the utterance arrives is a pause, not the end.
+    const bool done = m_synthesisDone && !m_playing->isPlaying();
     while (m_eventIndex < m_utterance.events.size() &&
            (done || m_utterance.events[m_eventIndex].ms <= position)) {
         const SpeechEvent e = m_utterance.events[m_eventIndex++];
@@ -375,11 +387,12 @@ void Character::pollSpeech()
         finishCurrent(RequestStatus::Complete);
         return;
     }
-    qint64 wait = kSpeechPollMs;
+    // Wake for the next event or the end of the audio, and at least every poll interval,
+    // since a sound device's clock moves on its own.
+    qint64 next = m_utterance.lengthMs();
     if (m_eventIndex < m_utterance.events.size())
-        wait = std::clamp<qint64>(m_utterance.events[m_eventIndex].ms - position, 1, kSpeechPollMs);
-    else
-        wait = std::clamp<qint64>(m_utterance.lengthMs() - position, 1, kSpeechPollMs);
+        next = std::min(next, m_utterance.events[m_eventIndex].ms);
+    const qint64 wait = next > position ? std::clamp<qint64>(next - position, 1, kSpeechPollMs) : kSpeechPollMs;
     m_speechTimer->start(wait);
 }
 

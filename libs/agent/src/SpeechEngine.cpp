@@ -10,6 +10,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <limits>
 #include <mutex>
 #include <thread>
 
@@ -57,6 +58,9 @@ struct Context {
     std::vector<QByteArray> markNames;
     std::vector<QString> phonemes;
     const std::atomic<bool>* cancelled = nullptr;
+    // Streaming: called from inside the synthesis whenever enough new audio has been made.
+    std::function<void()> flush;
+    size_t flushAt = 0;  // sample count that triggers the next flush
 };
 
 Context* g_context = nullptr;
@@ -79,6 +83,8 @@ int synthCallback(short* wav, int count, espeak_EVENT* events)
         }
         ctx->rawEvents.push_back(copy);
     }
+    if (ctx->flush && ctx->samples.size() >= ctx->flushAt)
+        ctx->flush();
     return ctx->cancelled && ctx->cancelled->load() ? 1 : 0;
 }
 
@@ -87,7 +93,7 @@ struct Request {
     SpeechMarkup markup;
     Voice voice;
     QPointer<QObject> receiver;
-    std::function<void(Utterance)> done;
+    SpeechEngine::ChunkHandler chunk;
     std::shared_ptr<std::atomic<bool>> cancelled;
 };
 
@@ -126,7 +132,79 @@ struct SpeechEngine::Private {
             espeak_SetSynthCallback(synthCallback);
     }
 
-    Utterance run(const SpeechMarkup& markup, const Voice& voice, const std::atomic<bool>* cancelled)
+    // Turns raw espeak-ng events into speech events, piece by piece.
+    //
+    // espeak-ng 1.51 loses a <mark> that follows the end of a sentence ("Done. <mark/> Next").
+    // Every bookmark still has to fire, in order: one that espeak-ng skipped fires when the
+    // audio reaches the first word after it, or at the end of the utterance.
+    struct Converter {
+        const SpeechMarkup& markup;
+        MouthShape lastMouth = MouthShape::Closed;
+        size_t nextMark = 0;  // first bookmark of the markup not reported yet
+
+        void marksBefore(int ssmlPos, qint64 at, std::vector<SpeechEvent>& out)
+        {
+            while (nextMark < markup.bookmarks.size() && markup.bookmarkPositions[nextMark] < ssmlPos)
+                out.push_back({SpeechEvent::Bookmark, at, markup.bookmarks[nextMark++]});
+        }
+
+        void convert(const Context& ctx, size_t from, size_t to, std::vector<SpeechEvent>& out)
+        {
+            for (size_t i = from; i < to; ++i) {
+                const espeak_EVENT& e = ctx.rawEvents[i];
+                const qint64 at = std::max(0, e.audio_position);
+                switch (e.type) {
+                case espeakEVENT_WORD: {
+                    // espeak-ng also reports empty words where prosody changes; they show nothing.
+                    if (e.length <= 0)
+                        break;
+                    // text_position counts code points of the SSML from 1.
+                    const int pos = e.text_position - 1;
+                    marksBefore(pos, at, out);
+                    auto span = std::find_if(markup.words.begin(), markup.words.end(),
+                                             [pos](const WordSpan& w) { return pos >= w.begin && pos < w.end; });
+                    if (span != markup.words.end())
+                        out.push_back({SpeechEvent::Word, at, span->shownEnd});
+                    break;
+                }
+                case espeakEVENT_MARK: {
+                    bool ok = false;
+                    const int id = QString::fromUtf8(ctx.markNames[size_t(e.id.number)]).toInt(&ok);
+                    if (!ok)
+                        break;
+                    // Bookmarks before this one that espeak-ng skipped come first.
+                    auto it = std::find(markup.bookmarks.begin() + qsizetype(nextMark), markup.bookmarks.end(), id);
+                    if (it == markup.bookmarks.end())
+                        break;  // already fired from a later word
+                    marksBefore(markup.bookmarkPositions[size_t(it - markup.bookmarks.begin())] + 1, at, out);
+                    break;
+                }
+                case espeakEVENT_PHONEME: {
+                    const MouthShape m = mouthShapeForPhoneme(ctx.phonemes[size_t(e.id.number)]);
+                    if (m != lastMouth)
+                        out.push_back({SpeechEvent::Mouth, at, int(m)});
+                    lastMouth = m;
+                    break;
+                }
+                case espeakEVENT_END:
+                case espeakEVENT_MSG_TERMINATED:
+                    if (lastMouth != MouthShape::Closed)
+                        out.push_back({SpeechEvent::Mouth, at, int(MouthShape::Closed)});
+                    lastMouth = MouthShape::Closed;
+                    break;
+                default:
+                    break;
+                }
+            }
+        }
+
+        void finish(qint64 end, std::vector<SpeechEvent>& out) { marksBefore(std::numeric_limits<int>::max(), end, out); }
+    };
+
+    // Synthesises `markup`. With `chunks`, the audio is handed out in pieces while it is being
+    // made and the returned utterance holds only what was not handed out yet.
+    Utterance run(const SpeechMarkup& markup, const Voice& voice, const std::atomic<bool>* cancelled,
+                  const std::function<void(Utterance)>& chunks = {})
     {
         std::lock_guard lock(espeakMutex);
         QElapsedTimer timer;
@@ -148,12 +226,32 @@ struct SpeechEngine::Private {
 
         Context ctx;
         ctx.cancelled = cancelled;
+        size_t samplesOut = 0;
+        size_t eventsOut = 0;
+        Converter converter{markup};
+        auto takeChunk = [&] {
+            Utterance piece;
+            piece.sampleRate = sampleRate;
+            piece.pcm = QByteArray(reinterpret_cast<const char*>(ctx.samples.data() + samplesOut),
+                                   qsizetype((ctx.samples.size() - samplesOut) * sizeof(short)));
+            converter.convert(ctx, eventsOut, ctx.rawEvents.size(), piece.events);
+            samplesOut = ctx.samples.size();
+            eventsOut = ctx.rawEvents.size();
+            return piece;
+        };
+        if (chunks) {
+            // A quarter of a second first, to start playing at once; then bigger pieces.
+            ctx.flushAt = size_t(sampleRate / 4);
+            ctx.flush = [&] {
+                chunks(takeChunk());
+                ctx.flushAt = ctx.samples.size() + size_t(sampleRate) * 3;
+            };
+        }
         g_context = &ctx;
         const QByteArray text = markup.ssml.toUtf8();
         const espeak_ERROR err = espeak_Synth(text.constData(), size_t(text.size()) + 1, 0, POS_CHARACTER, 0,
                                               espeakCHARS_UTF8 | espeakSSML, nullptr, nullptr);
         g_context = nullptr;
-        u.synthesisUs = timer.nsecsElapsed() / 1000;
         if (cancelled && cancelled->load()) {
             u.cancelled = true;
             return u;
@@ -162,52 +260,15 @@ struct SpeechEngine::Private {
             u.error = QStringLiteral("espeak-ng could not synthesise the text (error %1)").arg(int(err));
             return u;
         }
-        u.pcm = QByteArray(reinterpret_cast<const char*>(ctx.samples.data()),
-                           qsizetype(ctx.samples.size() * sizeof(short)));
-        const qint64 length = u.lengthMs();
-        MouthShape lastMouth = MouthShape::Closed;
-        for (const espeak_EVENT& e : ctx.rawEvents) {
-            const qint64 at = std::clamp<qint64>(e.audio_position, 0, length);
-            switch (e.type) {
-            case espeakEVENT_WORD: {
-                // espeak-ng also reports empty words where prosody changes; they show nothing.
-                if (e.length <= 0)
-                    break;
-                // text_position counts code points of the SSML from 1.
-                const int pos = e.text_position - 1;
-                auto span = std::find_if(markup.words.begin(), markup.words.end(),
-                                         [pos](const WordSpan& w) { return pos >= w.begin && pos < w.end; });
-                if (span != markup.words.end())
-                    u.events.push_back({SpeechEvent::Word, at, span->shownEnd});
-                break;
-            }
-            case espeakEVENT_MARK: {
-                bool ok = false;
-                const int id = QString::fromUtf8(ctx.markNames[size_t(e.id.number)]).toInt(&ok);
-                if (ok)
-                    u.events.push_back({SpeechEvent::Bookmark, at, id});
-                break;
-            }
-            case espeakEVENT_PHONEME: {
-                const MouthShape m = mouthShapeForPhoneme(ctx.phonemes[size_t(e.id.number)]);
-                if (m != lastMouth)
-                    u.events.push_back({SpeechEvent::Mouth, at, int(m)});
-                lastMouth = m;
-                break;
-            }
-            case espeakEVENT_END:
-            case espeakEVENT_MSG_TERMINATED:
-                if (lastMouth != MouthShape::Closed)
-                    u.events.push_back({SpeechEvent::Mouth, at, int(MouthShape::Closed)});
-                lastMouth = MouthShape::Closed;
-                break;
-            default:
-                break;
-            }
-        }
-        std::stable_sort(u.events.begin(), u.events.end(),
+        Utterance rest = takeChunk();
+        rest.synthesisUs = timer.nsecsElapsed() / 1000;
+        const qint64 total = qint64(ctx.samples.size()) * 1000 / sampleRate;
+        converter.finish(total, rest.events);
+        for (SpeechEvent& e : rest.events)
+            e.ms = std::min(e.ms, total);
+        std::stable_sort(rest.events.begin(), rest.events.end(),
                          [](const SpeechEvent& a, const SpeechEvent& b) { return a.ms < b.ms; });
-        return u;
+        return rest;
     }
 
     void loop()
@@ -226,7 +287,18 @@ struct SpeechEngine::Private {
                 running = r.cancelled;
                 runningId = r.id;
             }
-            Utterance u = run(r.markup, r.voice, r.cancelled.get());
+            auto cancelled = r.cancelled;
+            auto handler = std::make_shared<ChunkHandler>(std::move(r.chunk));
+            auto post = [&](Utterance piece, bool last) {
+                QMetaObject::invokeMethod(
+                    &relay,
+                    [cancelled, receiver = r.receiver, handler, piece = std::move(piece), last]() mutable {
+                        if (receiver && !cancelled->load())
+                            (*handler)(std::move(piece), last);
+                    },
+                    Qt::QueuedConnection);
+            };
+            Utterance u = run(r.markup, r.voice, r.cancelled.get(), [&](Utterance piece) { post(std::move(piece), false); });
             {
                 std::lock_guard lock(queueMutex);
                 running.reset();
@@ -234,15 +306,7 @@ struct SpeechEngine::Private {
             }
             if (u.cancelled || r.cancelled->load())
                 continue;
-            auto cancelled = r.cancelled;
-            auto done = std::move(r.done);
-            QMetaObject::invokeMethod(
-                &relay,
-                [cancelled, receiver = r.receiver, done = std::move(done), u = std::move(u)]() mutable {
-                    if (receiver && !cancelled->load())
-                        done(std::move(u));
-                },
-                Qt::QueuedConnection);
+            post(std::move(u), true);
         }
     }
 };
@@ -274,11 +338,11 @@ SpeechEngine::~SpeechEngine()
 }
 
 SpeechEngine::Job SpeechEngine::synthesize(const SpeechMarkup& markup, const Voice& voice, QObject* receiver,
-                                           std::function<void(Utterance)> done)
+                                           ChunkHandler chunk)
 {
     std::lock_guard lock(d->queueMutex);
     const Job id = d->nextId++;
-    d->queue.push_back(Request{id, markup, voice, receiver, std::move(done), std::make_shared<std::atomic<bool>>(false)});
+    d->queue.push_back(Request{id, markup, voice, receiver, std::move(chunk), std::make_shared<std::atomic<bool>>(false)});
     d->wake.notify_one();
     return id;
 }

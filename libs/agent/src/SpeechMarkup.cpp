@@ -254,6 +254,7 @@ public:
     void mark(int id)
     {
         separate();
+        m_out.bookmarkPositions.push_back(m_codePoints);
         append(QStringLiteral("<mark name=\"%1\"/>").arg(id));
         m_out.bookmarks.push_back(id);
     }

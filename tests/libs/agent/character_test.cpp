@@ -518,3 +518,34 @@ TEST_F(AgentCharacter, LongSpeechStreamedFromTheSpeechThreadKeepsItsBookmarksInT
         EXPECT_NEAR(double(fired[i].second - started), double(expected[i]), 40.0 + expected[i] * 0.005) << i;
     }
 }
+
+TEST(AgentSpeechEngine, EveryBookmarkFiresEvenWhereEspeakDropsIt)
+{
+    // espeak-ng 1.51 reports no mark right after the end of a sentence.
+    const Voice voice;
+    const QString texts[] = {
+        QStringLiteral("One is here. \\Mrk=2\\ That is all."),
+        QStringLiteral("Done. \\Mrk=5\\\\Mrk=6\\ Next \\Mrk=7\\"),
+        QStringLiteral("Wait! \\Mrk=9\\"),
+    };
+    const std::vector<int> wanted[] = {{2}, {5, 6, 7}, {9}};
+    for (size_t i = 0; i < 3; ++i) {
+        const Utterance u = SpeechEngine::instance().synthesizeNow(translateMarkup(texts[i], voice), voice);
+        std::vector<int> marks;
+        qint64 markAt = -1, nextWordAt = -1;
+        for (const SpeechEvent& e : u.events) {
+            if (e.kind == SpeechEvent::Bookmark) {
+                marks.push_back(e.value);
+                if (markAt < 0)
+                    markAt = e.ms;
+            } else if (e.kind == SpeechEvent::Word && markAt >= 0 && nextWordAt < 0) {
+                nextWordAt = e.ms;
+            }
+        }
+        EXPECT_EQ(marks, wanted[i]) << texts[i].toStdString();
+        // It fires where the speech after it begins, not at the start.
+        EXPECT_GT(markAt, 300) << texts[i].toStdString();
+        if (nextWordAt >= 0)
+            EXPECT_LE(markAt, nextWordAt) << texts[i].toStdString();
+    }
+}

@@ -6,7 +6,6 @@
 #include <memory>
 
 class QAudioSink;
-class QBuffer;
 
 namespace agent {
 
@@ -21,6 +20,8 @@ public:
     ~AudioOutput() override;
     // Replaces whatever is playing. Returns false when the buffer cannot be played at all.
     virtual bool play(const QByteArray& pcm, int sampleRate) = 0;
+    // Adds audio after what play() (and earlier appends) gave, at the same sample rate.
+    virtual void append(const QByteArray& pcm) = 0;
     // Cuts playback at once.
     virtual void stop() = 0;
     // Milliseconds of the current buffer played so far; the buffer's length once it is done.
@@ -43,12 +44,15 @@ class SilentAudioOutput final : public AudioOutput {
 public:
     explicit SilentAudioOutput(Clock& clock);
     bool play(const QByteArray& pcm, int sampleRate) override;
+    void append(const QByteArray& pcm) override;
     void stop() override;
     qint64 playedMs() const override;
     bool isPlaying() const override;
 
 private:
     Clock& m_clock;
+    qint64 m_bytes = 0;
+    int m_rate = 0;
     qint64 m_startMs = 0;
     qint64 m_lengthMs = 0;
     bool m_started = false;
@@ -61,16 +65,17 @@ public:
     DeviceAudioOutput();
     ~DeviceAudioOutput() override;
     bool play(const QByteArray& pcm, int sampleRate) override;
+    void append(const QByteArray& pcm) override;
     void stop() override;
     qint64 playedMs() const override;
     bool isPlaying() const override;
 
 private:
+    class Stream;
     std::unique_ptr<QAudioSink> m_sink;
-    std::unique_ptr<QBuffer> m_buffer;
-    QByteArray m_pcm;
+    std::unique_ptr<Stream> m_stream;
     int m_rate = 0;
-    qint64 m_lengthMs = 0;
+    qint64 m_bytes = 0;
     bool m_finished = true;
 };
 

@@ -128,7 +128,7 @@ private:
     void finishCurrent(RequestStatus status, const QString& message = QString());
     void abortCurrent();
     void startSpeak(const Request& r);
-    void speechReady(RequestId id, Utterance utterance);
+    void speechChunk(RequestId id, Utterance chunk, bool last);
     void pollSpeech();
     void startMove(const Request& r);
     void glide();
@@ -169,6 +169,7 @@ private:
     Utterance m_utterance;
     size_t m_eventIndex = 0;
     bool m_speaking = false;
+    bool m_synthesisDone = false;
     MouthShape m_mouth = MouthShape::Closed;
     QString m_shown;
     int m_shownEnd = 0;

@@ -46,11 +46,16 @@ public:
     Q_DISABLE_COPY_MOVE(SpeechEngine)
 
     using Job = quint64;
-    // Synthesises on the speech thread and calls `done` on the thread that first used the
-    // engine (the user-interface thread), never after `receiver` is destroyed and never for a
-    // cancelled job.
-    Job synthesize(const SpeechMarkup& markup, const Voice& voice, QObject* receiver,
-                   std::function<void(Utterance)> done);
+    // Receives an utterance piece by piece: each piece's audio follows the previous one's,
+    // its events are timed from the start of the utterance, and `last` is set on the final
+    // piece (which carries the error, if any).
+    using ChunkHandler = std::function<void(Utterance chunk, bool last)>;
+
+    // Synthesises on the speech thread and hands the audio over in pieces as it is made (the
+    // first after a fraction of a second of speech), so long texts start playing at once.
+    // `chunk` runs on the thread that first used the engine (the user-interface thread),
+    // never after `receiver` is destroyed and never for a cancelled job.
+    Job synthesize(const SpeechMarkup& markup, const Voice& voice, QObject* receiver, ChunkHandler chunk);
     // Drops a queued job or cuts short the running one.
     void cancel(Job job);
     // Synthesises on the calling thread, waiting for the speech thread to be free.

@@ -34,7 +34,8 @@ struct SpeechMarkup {
     QString ssml;              // a complete <speak> document
     QString shown;             // the text the balloon shows once everything has been said
     std::vector<WordSpan> words;
-    std::vector<int> bookmarks;  // bookmark ids in the order they occur
+    std::vector<int> bookmarks;          // bookmark ids in the order they occur
+    std::vector<int> bookmarkPositions;  // where each one stands in the SSML, in code points
     QStringList problems;        // one line per piece of markup taken as plain text
 };
 
