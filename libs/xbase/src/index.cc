@@ -294,6 +294,56 @@ Status IndexFile::Next(int tag, const IndexEntry& cur, bool* found, IndexEntry* 
   return Seek(tag, cur.key, cur.recno + 1, found, out);
 }
 
+Status IndexFile::LastInSubtree(int tag, uint32_t pg, int depth, bool* found, IndexEntry* out) {
+  if (depth > 32) return Status::Corruption(path_ + ": tree too deep");
+  std::string page;
+  XBASE_RETURN_IF_ERROR(ReadPage(pg, tag, &page));
+  PageView v{&page, tags_[static_cast<size_t>(tag)].key_len};
+  if (v.kind() == kLeaf) {
+    if (v.count() > 0) {
+      out->key.assign(v.key(v.count() - 1u));
+      out->recno = v.recno(v.count() - 1u);
+      *found = true;
+    }
+    return Status::OK();
+  }
+  // Emptied leaves are possible, so look further left when a child has nothing.
+  for (uint32_t i = v.count(); i-- > 0 && !*found;) {
+    XBASE_RETURN_IF_ERROR(LastInSubtree(tag, v.child(i), depth + 1, found, out));
+  }
+  return Status::OK();
+}
+
+Status IndexFile::Prev(int tag, std::string_view key, uint32_t recno, bool last, bool* found, IndexEntry* out) {
+  *found = false;
+  if (tag < 0 || static_cast<size_t>(tag) >= tags_.size()) return Status::InvalidArgument("no such tag");
+  if (last) return LastInSubtree(tag, tags_[static_cast<size_t>(tag)].root, 0, found, out);
+  const uint16_t key_len = tags_[static_cast<size_t>(tag)].key_len;
+  std::string k = PadKey(key, key_len);
+  std::vector<std::pair<uint32_t, std::string>> path;
+  std::vector<int> slots;
+  XBASE_RETURN_IF_ERROR(FindLeaf(tag, k, recno, &path, &slots));
+  {
+    PageView v{&path.back().second, key_len};
+    uint32_t pos = LowerBound(v, k, recno);
+    if (pos > 0) {
+      out->key.assign(v.key(pos - 1));
+      out->recno = v.recno(pos - 1);
+      *found = true;
+      return Status::OK();
+    }
+  }
+  // The predecessor is the last entry of the nearest subtree to the left.
+  for (size_t level = slots.size(); level-- > 0;) {
+    PageView v{&path[level].second, key_len};
+    for (int i = slots[level]; i-- > 0;) {
+      XBASE_RETURN_IF_ERROR(LastInSubtree(tag, v.child(static_cast<uint32_t>(i)), static_cast<int>(level) + 1, found, out));
+      if (*found) return Status::OK();
+    }
+  }
+  return Status::OK();
+}
+
 Status IndexFile::Insert(int tag, std::string_view key, uint32_t recno) {
   TagDef& def = tags_[static_cast<size_t>(tag)];
   const uint16_t key_len = def.key_len;

@@ -62,6 +62,8 @@ class IndexFile {
   Status Seek(int tag, std::string_view key, uint32_t recno, bool* found, IndexEntry* out);
   // The entry after `cur`.
   Status Next(int tag, const IndexEntry& cur, bool* found, IndexEntry* out);
+  // The last entry below (key, recno); with `last` true, the last entry of the tag.
+  Status Prev(int tag, std::string_view key, uint32_t recno, bool last, bool* found, IndexEntry* out);
   // Adds a tag built from `tag.entries` (replacing one of the same name) by
   // appending its pages and then rewriting the header.
   Status AddTag(TagBuild* tag);
@@ -76,6 +78,7 @@ class IndexFile {
   Status ReadPage(uint32_t pgno, int tag, std::string* page);
   Status WritePage(uint32_t pgno, std::string* page);
   Status BuildPages(TagBuild* tag, uint32_t first_page, std::string* pages, uint32_t* root, uint32_t* count);
+  Status LastInSubtree(int tag, uint32_t pg, int depth, bool* found, IndexEntry* out);
   Status FindLeaf(int tag, std::string_view key, uint32_t recno, std::vector<std::pair<uint32_t, std::string>>* path,
                   std::vector<int>* slots);
 

@@ -402,35 +402,36 @@ class WorkAreaImpl {
     return Status::OK();
   }
 
-  // Tags hold no backward links; the previous entry is found by a forward walk.
+  // Tag order: moves to the last passing entry before the current one (before
+  // the end when at eof).
   Status PreviousInTag(bool* found) {
     TableLock lk(this, false);
     XBASE_RETURN_IF_ERROR(lk.status());
     *found = false;
-    IndexEntry best;
+    if (order == 0) return index_status;
+    IndexEntry cur = cur_entry, e;
+    bool last = eof;
     std::string data;
-    const bool at_end = eof;
-    const IndexEntry limit = cur_entry;
-    Status s = index->Scan(order - 1, [&](const IndexEntry& e) -> Status {
-      if (!at_end && (e.key > limit.key || (e.key == limit.key && e.recno >= limit.recno))) {
-        return Status::NotFound("stop");
+    for (;;) {
+      bool have = false;
+      Status s = index->Prev(order - 1, cur.key, cur.recno, last, &have, &e);
+      if (!s.ok()) return Fail(s);
+      if (!have) return Status::OK();
+      last = false;
+      if (e.recno < 1 || e.recno > dbf->record_count()) {
+        return Fail(Status::Corruption(index_path + ": tag points at record " + std::to_string(e.recno) + ", past the end of the table"));
       }
-      if (e.recno < 1 || e.recno > dbf->record_count()) return Status::Corruption("tag points past the table");
       XBASE_RETURN_IF_ERROR(dbf->ReadRecord(e.recno, &data));
       if (Passes(e.recno, data.data())) {
-        best = e;
+        recno = e.recno;
+        eof = false;
+        rec = std::move(data);
+        cur_entry = e;
         *found = true;
+        return Status::OK();
       }
-      return Status::OK();
-    });
-    if (!s.ok() && !s.IsNotFound()) return Fail(s);
-    if (*found) {
-      XBASE_RETURN_IF_ERROR(dbf->ReadRecord(best.recno, &rec));
-      recno = best.recno;
-      eof = false;
-      cur_entry = best;
+      cur = e;
     }
-    return Status::OK();
   }
 
   Status GoBottom() {
