@@ -2,6 +2,7 @@
 #include "../support/qt_app.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -89,4 +90,45 @@ TEST_F(ProgramTest, WithACharacterItRunsUntilAskedToEnd) {
   // The index exists, so the suggestion to optimize was made and (headless) answered No.
   EXPECT_TRUE(err.contains("Optimize Reminders: You have not Optimized your reminders in a while."));
   EXPECT_TRUE(settings.contains("LastOptimize="));
+}
+
+// A reminder added with the command-line tool while the program runs is announced by the
+// program within one tick of falling due: the tool tells the program to look again.
+TEST_F(ProgramTest, AReminderAddedFromTheCommandLineIsAnnouncedOnTime) {
+  ASSERT_TRUE(QFile::copy(QStringLiteral(CHIMEWISE_SOURCE_DIR "/assets/characters/Bolt.ochar"),
+                          tpl.filePath("characters/Bolt.ochar")));
+  env.insert("CHIMEWISE_START_TIME", "2026-12-06 10:00:55");
+  program.setProcessEnvironment(env);
+  QElapsedTimer sinceStart;
+  sinceStart.start();
+  program.start(QStringLiteral(CHIMEWISE_EXE), {});
+  ASSERT_TRUE(program.waitForStarted(5000));
+  QThread::msleep(800);  // the program has set itself up
+
+  auto cli = [&](const QStringList& args) {
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(CHIMEWISE_CLI), args);
+    p.waitForFinished(15000);
+    return QString::fromUtf8(p.readAllStandardOutput());
+  };
+  ASSERT_EQ(cli({"--now", "2026-12-06 10:00:56", "add", "--text", "Stand up and stretch", "--activity",
+                 "2026-12-06 10:01"}).trimmed(),
+            "1");
+  // Due at the program's 10:01:00, five seconds after its start; the tick comes every 3 s.
+  QString alarm;
+  while (sinceStart.elapsed() < 20000) {
+    const QString shown = cli({"show", "1"});
+    for (const QString& line : shown.split('\n'))
+      if (line.startsWith("ALARMTIME\t")) alarm = line.mid(10).trimmed();
+    if (alarm != "601") break;
+    QThread::msleep(250);
+  }
+  const qint64 movedAfter = sinceStart.elapsed();
+  // Announced at 10:01:0x and put off by the wait time (five minutes).
+  EXPECT_EQ(alarm, "606");
+  EXPECT_LT(movedAfter, 5000 + 3000 + 2500) << "the alarm moved only after " << movedAfter << " ms";
+  ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+  ASSERT_TRUE(program.waitForFinished(10000));
+  EXPECT_EQ(program.exitCode(), 0);
 }
