@@ -99,30 +99,30 @@ def props(g):
         P(f"M{tx-4},{ty+8} l10,0", stroke="#b28704", width=1),
     ], hidden=True))
     # Things that appear near the head.
-    qx, qy = hx + 26, hy + 2
+    qx, qy = hx + 36, hy - 2
     out.append(part("question", "root", (qx, qy + 8), 60, [
         P(f"M{qx-5},{qy-2} C{qx-5},{qy-10} {qx+6},{qy-10} {qx+6},{qy-3} C{qx+6},{qy+2} {qx},{qy+2} {qx},{qy+7}",
           stroke="#6a1b9a", width=3),
         E(qx, qy + 12, 1.9, 1.9, fill="#6a1b9a"),
     ], hidden=True))
-    ex, ey = hx - 26, hy + 2
+    ex, ey = hx - 36, hy - 2
     out.append(part("exclaim", "root", (ex, ey + 8), 60, [
         P(f"M{ex},{ey-9} L{ex},{ey+5}", stroke="#d32f2f", width=3.6),
         E(ex, ey + 10, 2.1, 2.1, fill="#d32f2f"),
     ], hidden=True))
-    bx, by = hx + 24, hy - 2
+    bx, by = hx + 30, hy - 6
     out.append(part("bulb", "root", (bx, by), 60, [
         P(f"M{bx-6},{by+1} C{bx-10},{by-10} {bx+10},{by-10} {bx+6},{by+1} L{bx+3},{by+6} L{bx-3},{by+6} Z",
           fill="#fff59d", stroke="#f9a825", width=1.2),
         R(bx - 3, by + 6, 6, 4, 1, fill="#9e9e9e"),
         P(f"M{bx-12},{by-8} l-3,-2 M{bx+12},{by-8} l3,-2 M{bx},{by-13} l0,-3", stroke="#f9a825", width=1.2),
     ], hidden=True))
-    ox, oy = hx + 24, hy + 6
+    ox, oy = hx + 32, hy + 4
     out.append(part("heart", "root", (ox, oy), 60, [
         P(f"M{ox},{oy+6} C{ox-10},{oy-1} {ox-6},{oy-9} {ox},{oy-4} C{ox+6},{oy-9} {ox+10},{oy-1} {ox},{oy+6} Z",
           fill="#e91e63", stroke="#ad1457", width=1),
     ], hidden=True))
-    dx, dy = hx + 20, hy - 4
+    dx, dy = hx + 26, hy - 6
     out.append(part("dots", "root", (dx, dy), 60, [
         E(dx - 6, dy + 6, 2.2, 2.2, fill="#9fa8da"),
     ], variants={
@@ -130,7 +130,7 @@ def props(g):
         "three": [E(dx - 6, dy + 6, 2.2, 2.2, fill="#9fa8da"), E(dx, dy, 3, 3, fill="#9fa8da"),
                   E(dx + 9, dy - 7, 6, 4.5, fill="#c5cae9", stroke="#9fa8da", width=1)],
     }, hidden=True))
-    zx, zy = hx + 18, hy + 2
+    zx, zy = hx + 24, hy - 2
     out.append(part("zzz", "root", (zx, zy), 60, [
         P(f"M{zx},{zy} h5 l-5,6 h5", stroke="#5c6bc0", width=1.4),
         P(f"M{zx+7},{zy-8} h7 l-7,8 h7", stroke="#5c6bc0", width=1.6),
@@ -182,7 +182,8 @@ def st(pid, **kw):
 def eyes(v):
     d = merge(st("eyeL", variant=v), st("eyeR", variant=v))
     if v in ("closed", "happy"):
-        d = merge(d, st("pupilL", opacity=0), st("pupilR", opacity=0))
+        # A variant switches at once where opacity would fade: no pupils over shut eyes.
+        d = merge(d, st("pupilL", variant="none"), st("pupilR", variant="none"))
     return d
 
 
@@ -237,7 +238,7 @@ def animations(g):
     up = g["armUp"]            # rotation of the right arm pointing straight up (negative)
     a = {}
     a["Show"] = {"frames": [
-        F(root(sx=0.2, sy=0.05, opacity=0), 1, tween=False),
+        F(merge(root(sx=0.2, sy=0.05, opacity=0), st("shadow", sx=0.2, opacity=0)), 1, tween=False),
         F(root(sx=1.12, sy=0.9), 220, ease="out"),
         F(root(sx=0.95, sy=1.06), 120),
         F(merge(root(), eyes("closed")), 110),
@@ -245,7 +246,7 @@ def animations(g):
     ]}
     a["Hide"] = {"frames": [
         F(merge(root(sx=1.08, sy=0.9), eyes("closed")), 140),
-        F(merge(root(sx=1.1, sy=0.0, dy=0, opacity=0.0), eyes("closed")), 260, ease="in"),
+        F(merge(root(sx=1.1, sy=0.0, dy=0, opacity=0.0), eyes("closed"), st("shadow", sx=0.2, opacity=0)), 260, ease="in"),
     ]}
     a["Blink"] = {"frames": [
         F(eyes("half"), 50, tween=False),
@@ -575,8 +576,10 @@ def owl():
             "closed": eye_closed(eyeL), "half": eye_half(eyeL), "happy": eye_happy(eyeL), "wide": eye_wide(eyeL)}),
         part("eyeR", "head", (eyeR, ey), 22, eye(eyeR), {
             "closed": eye_closed(eyeR), "half": eye_half(eyeR), "happy": eye_happy(eyeR), "wide": eye_wide(eyeR)}),
-        part("pupilL", "head", (eyeL, ey), 23, [E(eyeL, ey, 5.2, 5.2, fill="#1b1b1b"), E(eyeL - 2, ey - 2, 1.6, 1.6, fill="#ffffff")]),
-        part("pupilR", "head", (eyeR, ey), 23, [E(eyeR, ey, 5.2, 5.2, fill="#1b1b1b"), E(eyeR - 2, ey - 2, 1.6, 1.6, fill="#ffffff")]),
+        part("pupilL", "head", (eyeL, ey), 23, [E(eyeL, ey, 5.2, 5.2, fill="#1b1b1b"), E(eyeL - 2, ey - 2, 1.6, 1.6, fill="#ffffff")],
+             {"none": []}),
+        part("pupilR", "head", (eyeR, ey), 23, [E(eyeR, ey, 5.2, 5.2, fill="#1b1b1b"), E(eyeR - 2, ey - 2, 1.6, 1.6, fill="#ffffff")],
+             {"none": []}),
         part("browL", "head", (eyeL + 2, 34), 24, [P(f"M{eyeL-9},34 Q{eyeL},30 {eyeL+10},35", stroke=dark, width=2.6)]),
         part("browR", "head", (eyeR - 2, 34), 24, [P(f"M{eyeR+9},34 Q{eyeR},30 {eyeR-10},35", stroke=dark, width=2.6)]),
         part("tear", "head", (eyeL - 8, 60), 25, [P(f"M{eyeL-8},58 q-3,5 0,7 q3,-2 0,-7 Z", fill="#81d4fa", stroke="#4fc3f7", width=0.6)], hidden=True),
@@ -674,8 +677,8 @@ def robot():
             "half": [R(eyeR - 7, ey - 1, 14, 8, 3, fill=glow, stroke="#00acc1", width=1)],
             "happy": [P(f"M{eyeR-7},{ey+4} L{eyeR},{ey-3} L{eyeR+7},{ey+4}", stroke=glow, width=2.6)],
             "wide": [R(eyeR - 8, ey - 10, 16, 19, 5, fill="#e0f7fa", stroke="#00acc1", width=1)]}),
-        part("pupilL", "head", (eyeL, ey), 23, [R(eyeL - 2.5, ey - 3, 5, 6, 1.5, fill="#006064")]),
-        part("pupilR", "head", (eyeR, ey), 23, [R(eyeR - 2.5, ey - 3, 5, 6, 1.5, fill="#006064")]),
+        part("pupilL", "head", (eyeL, ey), 23, [R(eyeL - 2.5, ey - 3, 5, 6, 1.5, fill="#006064")], {"none": []}),
+        part("pupilR", "head", (eyeR, ey), 23, [R(eyeR - 2.5, ey - 3, 5, 6, 1.5, fill="#006064")], {"none": []}),
         part("browL", "head", (eyeL, 31), 24, [R(eyeL - 7, 30, 14, 2.4, 1, fill=glow)]),
         part("browR", "head", (eyeR, 31), 24, [R(eyeR - 7, 30, 14, 2.4, 1, fill=glow)]),
         part("tear", "head", (eyeL - 6, 56), 25, [P(f"M{eyeL-6},52 q-3,5 0,7 q3,-2 0,-7 Z", fill="#4fc3f7", stroke="#0288d1", width=0.6)], hidden=True),
