@@ -30,6 +30,15 @@ std::optional<QTime> parseClock(const QString& text) {
   return t;
 }
 
+// A date followed, optionally, by a time of day.
+std::optional<QDateTime> dateWithTime(const QDate& d, const QString& timePart) {
+  if (!d.isValid()) return std::nullopt;
+  if (timePart.isEmpty()) return QDateTime(d, QTime(0, 0));
+  const auto t = parseClock(timePart);
+  if (!t) return std::nullopt;
+  return QDateTime(d, *t);
+}
+
 }  // namespace
 
 std::optional<QTime> ParseTimeText(const QString& text) { return parseClock(text); }
@@ -53,17 +62,8 @@ std::optional<QDateTime> ParseDateText(const QString& raw) {
   // yyyy-MM-dd[ T]HH:mm[:ss]
   static const QRegularExpression iso(
       QStringLiteral("^(\\d{4})-(\\d{1,2})-(\\d{1,2})(?:[ T](.+))?$"));
-  if (auto m = iso.match(text); m.hasMatch()) {
-    const QDate d(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
-    if (!d.isValid()) return std::nullopt;
-    QTime t(0, 0);
-    if (!m.captured(4).isEmpty()) {
-      const auto c = parseClock(m.captured(4));
-      if (!c) return std::nullopt;
-      t = *c;
-    }
-    return QDateTime(d, t);
-  }
+  if (auto m = iso.match(text); m.hasMatch())
+    return dateWithTime(QDate(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt()), m.captured(4));
 
   // d-MMM-yyyy [time]
   static const QRegularExpression named(
@@ -72,31 +72,15 @@ std::optional<QDateTime> ParseDateText(const QString& raw) {
     static const QStringList months = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
                                        "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
     const int month = static_cast<int>(months.indexOf(m.captured(2).toUpper())) + 1;
-    const QDate d(m.captured(3).toInt(), month, m.captured(1).toInt());
-    if (month < 1 || !d.isValid()) return std::nullopt;
-    QTime t(0, 0);
-    if (!m.captured(4).isEmpty()) {
-      const auto c = parseClock(m.captured(4));
-      if (!c) return std::nullopt;
-      t = *c;
-    }
-    return QDateTime(d, t);
+    if (month < 1) return std::nullopt;
+    return dateWithTime(QDate(m.captured(3).toInt(), month, m.captured(1).toInt()), m.captured(4));
   }
 
   // M/d/yyyy [time]
   static const QRegularExpression slashed(
       QStringLiteral("^(\\d{1,2})/(\\d{1,2})/(\\d{4})(?:\\s+(.+))?$"));
-  if (auto m = slashed.match(text); m.hasMatch()) {
-    const QDate d(m.captured(3).toInt(), m.captured(1).toInt(), m.captured(2).toInt());
-    if (!d.isValid()) return std::nullopt;
-    QTime t(0, 0);
-    if (!m.captured(4).isEmpty()) {
-      const auto c = parseClock(m.captured(4));
-      if (!c) return std::nullopt;
-      t = *c;
-    }
-    return QDateTime(d, t);
-  }
+  if (auto m = slashed.match(text); m.hasMatch())
+    return dateWithTime(QDate(m.captured(3).toInt(), m.captured(1).toInt(), m.captured(2).toInt()), m.captured(4));
   return std::nullopt;
 }
 
