@@ -44,8 +44,8 @@ void CloseTableIfOpen(xbase::Engine& engine, const QString& alias) {
   if (area != 0) engine.Close(area);
 }
 
-const std::array<TagSpec, 13>& CalendarTags() {
-  static const std::array<TagSpec, 13> kTags = {{
+const std::array<TagDefinition, 13>& CalendarTags() {
+  static const std::array<TagDefinition, 13> kTags = {{
       {"UNIQUEID", "UNIQUEID+dtos(EVENTDATE)+str(STARTTIME,4,0)", "!DELETED().and.STATUS<>'H'"},
       {"EVNTDATE", "dtos(EVENTDATE)+str(STARTTIME,4,0)", "!DELETED()"},
       {"STRTDATE", "substr(dtos(STARTDATE),5)+str(STARTTIME,4,0)", "!DELETED()"},
@@ -95,7 +95,7 @@ xbase::Status RebuildDatabase(xbase::Engine& engine, const QString& appFolder) {
   // before they exist, the missing index makes the next start rebuild again.
   xbase::Status s = wa->DropIndex();
   if (s.ok()) s = wa->Pack();
-  for (const TagSpec& t : CalendarTags()) {
+  for (const TagDefinition& t : CalendarTags()) {
     if (!s.ok()) break;
     s = wa->IndexTag(t.name, t.key, t.condition);
   }

@@ -38,13 +38,13 @@ int OpenTable(xbase::Engine& engine, const QString& path, const QString& alias, 
 // Closes the alias's work area when it is open (committing pending changes).
 void CloseTableIfOpen(xbase::Engine& engine, const QString& alias);
 
-struct TagSpec {
+struct TagDefinition {
   const char* name;
   const char* key;
   const char* condition;
 };
 // The calendar's index tags, in the order the rebuild creates them.
-const std::array<TagSpec, 13>& CalendarTags();
+const std::array<TagDefinition, 13>& CalendarTags();
 
 // OK when CALENDAR.CDX exists, is trusted by the engine and holds exactly the
 // thirteen tags; otherwise the reason it must be rebuilt.

@@ -545,6 +545,9 @@ class WorkAreaImpl {
     if (s.ok() && index) s = UpdateIndex(nullptr, blank.data(), r);
     if (s.ok() && index) s = index->EndUpdate(r);
     if (!s.ok()) {
+      // Take back the count, so a failed append leaves no blank record behind. The index was
+      // marked as being updated; it stays untrusted until it is rebuilt.
+      if (dbf->record_count() >= r) dbf->WriteCount(r - 1);
       if (index) DropTrust(s.WithContext("index not updated"));
       return s;
     }
