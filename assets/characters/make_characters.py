@@ -494,7 +494,8 @@ def animations(g):
         F(None, 200),
     ]}
     asleep = merge(eyes("closed"), head(dy=4, rotate=6), arms(-4, 4))
-    a["IdleSleep"] = {"loop": True, "frames": [
+    # Slow breathing needs few frames: a low frame rate keeps a sleeping character cheap.
+    a["IdleSleep"] = {"loop": True, "fps": 8, "frames": [
         F(merge(asleep, root(sy=0.97)), 700),
         F(merge(asleep, root(sy=1.0), show("zzz", sx=0.6, sy=0.6)), 900, sound="snore"),
         F(merge(asleep, root(sy=1.01), show("zzz", dy=-6)), 700),

@@ -55,8 +55,20 @@ int idle(Character& c, AgentService& service, int seconds)
     QTimer sample;
     QObject::connect(&sample, &QTimer::timeout, [&] { maxTimers = std::max(maxTimers, service.clock().activeTimers()); });
     sample.start(500);
+    // Every 30 s: the CPU of that stretch and what the character was doing at its end.
+    double windowStart = before;
+    QTimer window;
+    QObject::connect(&window, &QTimer::timeout, [&] {
+        const double now = cpuSeconds();
+        out() << "  " << t.elapsed() / 1000 << " s: " << 100.0 * (now - windowStart) / 30.0 << " % over the last 30 s ("
+              << (c.currentAnimation().isEmpty() ? QStringLiteral("resting") : c.currentAnimation()) << ")\n";
+        out().flush();
+        windowStart = now;
+    });
+    window.start(30000);
     wait(seconds * 1000);
     sample.stop();
+    window.stop();
     const double used = cpuSeconds() - before;
     out() << "visible idle: " << used << " s CPU in " << t.elapsed() / 1000.0 << " s = "
           << 100.0 * used / (t.elapsed() / 1000.0) << " % of one core; character timers armed at most " << maxTimers

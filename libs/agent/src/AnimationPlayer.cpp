@@ -115,7 +115,8 @@ void AnimationPlayer::tick()
         }
     }
     if (elapsed < frame.durationMs) {
-        const qint64 interval = std::max(1, 1000 / std::max(1, m_character.fps));
+        const int fps = m_animation->fps > 0 ? m_animation->fps : m_character.fps;
+        const qint64 interval = std::max(1, 1000 / std::max(1, fps));
         m_timer->start(frame.tween ? std::min(interval, frame.durationMs - elapsed) : frame.durationMs - elapsed);
         return;
     }

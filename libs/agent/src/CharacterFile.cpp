@@ -478,6 +478,8 @@ private:
             Animation a;
             a.name = it.key();
             a.loop = o.value(QLatin1String("loop")).toBool(false);
+            if (o.contains(QLatin1String("fps")))
+                a.fps = integer(o, QStringLiteral("fps"), w, 1, 60);
             const QJsonArray frames = array(o, QStringLiteral("frames"), w);
             if (frames.isEmpty())
                 throw Fault(w + QStringLiteral(".frames"), QStringLiteral("an animation needs at least one frame"));

@@ -545,7 +545,8 @@ TEST(AgentSpeechEngine, EveryBookmarkFiresEvenWhereEspeakDropsIt)
         EXPECT_EQ(marks, wanted[i]) << texts[i].toStdString();
         // It fires where the speech after it begins, not at the start.
         EXPECT_GT(markAt, 300) << texts[i].toStdString();
-        if (nextWordAt >= 0)
+        if (nextWordAt >= 0) {
             EXPECT_LE(markAt, nextWordAt) << texts[i].toStdString();
+        }
     }
 }

@@ -68,6 +68,7 @@ struct Animation {
     QString name;
     std::vector<KeyFrame> frames;
     bool loop = false;
+    int fps = 0;  // frame rate of this animation's tweens; 0: the character's
     qint64 durationMs() const;
 };
 
