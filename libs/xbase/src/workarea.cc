@@ -167,6 +167,11 @@ class WorkAreaImpl {
 
   void DropTrust(const Status& why) {
     index_status = why;
+    // Writes from here on reach the table without the index: leave the file marked as being
+    // updated, so no one (this process included, on its next open) trusts it again before a
+    // rebuild. When even that write fails, the index was already left marked by the update
+    // that failed.
+    if (index) index->BeginUpdate();
     if (index) known_tag_defs = index->tags();
     index.reset();
     tags.clear();

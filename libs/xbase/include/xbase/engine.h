@@ -69,6 +69,8 @@ class WorkArea {
   Status SetOrder(int order);
   int Order() const;
   // Creates (or replaces) an ascending tag in the table's compound index. Needs exclusive use.
+  // When the index is missing or not trusted, a new index file holding only this tag
+  // takes its place (Reindex keeps the old tag list instead, when it is readable).
   Status IndexTag(std::string_view tag, std::string_view key_expr, std::string_view for_expr);
   // Rebuilds every tag of the index aside and replaces the file. Needs exclusive use.
   Status Reindex();
