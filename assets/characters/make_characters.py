@@ -495,7 +495,7 @@ def animations(g):
     ]}
     asleep = merge(eyes("closed"), head(dy=4, rotate=6), arms(-4, 4))
     # Slow breathing needs few frames: a low frame rate keeps a sleeping character cheap.
-    a["IdleSleep"] = {"loop": True, "fps": 8, "frames": [
+    a["IdleSleep"] = {"loop": True, "fps": 5, "frames": [
         F(merge(asleep, root(sy=0.97)), 700),
         F(merge(asleep, root(sy=1.0), show("zzz", sx=0.6, sy=0.6)), 900, sound="snore"),
         F(merge(asleep, root(sy=1.01), show("zzz", dy=-6)), 700),

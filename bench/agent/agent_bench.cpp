@@ -3,10 +3,13 @@
 #include "agent/AgentService.h"
 #include "agent/AudioOutput.h"
 #include "agent/Character.h"
+#include "agent/CharacterFile.h"
 #include "agent/Clock.h"
+#include "agent/Renderer.h"
 #include "agent/SpeechEngine.h"
 
 #include <QApplication>
+#include <QBitmap>
 #include <QAudioDevice>
 #include <QMediaDevices>
 #include <QElapsedTimer>
@@ -185,6 +188,34 @@ int device(int rounds)
     return 0;
 }
 
+// What one frame costs: drawing the character, and cutting the window's shape from it.
+int frameCost(const QString& path)
+{
+    const LoadResult r = loadCharacterFile(path);
+    if (!r.character) {
+        out() << r.error << "\n";
+        return 1;
+    }
+    const CharacterDefinition& c = *r.character;
+    const int n = 400;
+    QElapsedTimer t;
+    t.start();
+    QImage img;
+    for (int i = 0; i < n; ++i)
+        img = renderCharacter(c, c.rest, QSize(c.width, c.height));
+    const double render = double(t.nsecsElapsed()) / 1e6 / n;
+    t.restart();
+    for (int i = 0; i < n; ++i) {
+        const QBitmap mask = QBitmap::fromImage(img.createAlphaMask());
+        Q_UNUSED(mask)
+    }
+    const double mask = double(t.nsecsElapsed()) / 1e6 / n;
+    out() << "one frame at " << c.width << "x" << c.height << ": drawing " << render << " ms, shape mask " << mask
+          << " ms\n";
+    out().flush();
+    return 0;
+}
+
 int synthesis()
 {
     const Voice voice;
@@ -209,6 +240,8 @@ int main(int argc, char** argv)
     const QStringList args = app.arguments().mid(1);
     if (args.size() >= 1 && args[0] == QLatin1String("synthesis"))
         return synthesis();
+    if (args.size() >= 2 && args[0] == QLatin1String("frame"))
+        return frameCost(args[1]);
     if (args.size() >= 1 && args[0] == QLatin1String("device"))
         return device(args.size() > 1 ? args[1].toInt() : 10);
     if (args.size() < 2) {
