@@ -359,3 +359,27 @@ TEST_P(AgentShipped, DrawsSharpAtEverySize)
 }
 
 INSTANTIATE_TEST_SUITE_P(Characters, AgentShipped, ::testing::Values("Hoot.ochar", "Bolt.ochar"));
+
+TEST(AgentCharacterFile, FlippedBytesNeverCrashTheLoader)
+{
+    QFile bolt(assets() + QStringLiteral("Bolt.ochar"));
+    ASSERT_TRUE(bolt.open(QIODevice::ReadOnly));
+    const QByteArray original = bolt.readAll();
+    quint32 seed = 99;
+    auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return seed >> 8;
+    };
+    int rejected = 0;
+    for (int i = 0; i < 150; ++i) {
+        QByteArray damaged = original;
+        for (int k = 0; k < 3; ++k)
+            damaged[qsizetype(next() % quint32(damaged.size()))] = char(next() & 0xff);
+        const LoadResult r = parseCharacter(damaged, QStringLiteral("Bolt.ochar"));
+        if (!r.character) {
+            ++rejected;
+            EXPECT_TRUE(r.error.startsWith(QStringLiteral("Bolt.ochar: "))) << r.error.toStdString();
+        }
+    }
+    EXPECT_GT(rejected, 50);
+}

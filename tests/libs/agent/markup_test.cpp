@@ -160,3 +160,28 @@ TEST(AgentMarkup, SpansCountCodePointsBeyondTheBasicPlane)
     const SpeechMarkup m = translateMarkup(QString::fromUtf8("\xF0\x9F\x98\x80 smile"), voice());
     EXPECT_EQ(spokenWords(m).last(), QStringLiteral("smile"));
 }
+
+TEST(AgentMarkup, AnyTextGivesAWellFormedDocument)
+{
+    // Random texts made of the characters that matter to the tag parser and to XML.
+    const QString alphabet = QStringLiteral("\\\\\\\"=MrkEmpSpdPitPauMapCtxRst0123456789 <>&'.x");
+    quint32 seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return seed >> 8;
+    };
+    for (int i = 0; i < 3000; ++i) {
+        QString text;
+        const int length = int(next() % 40);
+        for (int k = 0; k < length; ++k)
+            text += alphabet[qsizetype(next() % quint32(alphabet.size()))];
+        const SpeechMarkup m = translateMarkup(text, voice());
+        QDomDocument doc;
+        ASSERT_TRUE(bool(doc.setContent(m.ssml))) << text.toStdString() << "\n" << m.ssml.toStdString();
+        for (const WordSpan& w : m.words) {
+            ASSERT_LE(w.begin, w.end);
+            ASSERT_LE(w.shownEnd, m.shown.size());
+        }
+        ASSERT_EQ(m.bookmarks.size(), m.bookmarkPositions.size());
+    }
+}
