@@ -5,6 +5,7 @@
 #include "CharacterWindow.h"
 #include "agent/AudioOutput.h"
 #include "agent/Clock.h"
+#include "agent/Renderer.h"
 
 #include <QGuiApplication>
 #include <QMenu>
@@ -46,6 +47,17 @@ Character::Character(const QString& id, std::shared_ptr<const CharacterDefinitio
     connect(m_idleTimer.get(), &Timer::timeout, this, [this] { idleTimeout(); });
     connect(m_balloonTimer.get(), &Timer::timeout, this, [this] { m_balloon->hide(); });
     m_lastActivity = m_clock.nowMs();
+
+    const QImage rest = renderCharacter(*m_def, m_def->rest, m_size);
+    QRect opaque;
+    for (int y = 0; y < rest.height(); ++y)
+        for (int x = 0; x < rest.width(); ++x)
+            if (qAlpha(rest.pixel(x, y)) > 0)
+                opaque |= QRect(x, y, 1, 1);
+    if (opaque.isEmpty())
+        opaque = rest.rect();
+    m_drawn = QRectF(double(opaque.x()) / rest.width(), double(opaque.y()) / rest.height(),
+                     double(opaque.width()) / rest.width(), double(opaque.height()) / rest.height());
 }
 
 Character::~Character()
@@ -70,6 +82,12 @@ Pose Character::pose() const
 QWidget* Character::window() const { return m_window.get(); }
 
 QString Character::balloonText() const { return m_balloon->text(); }
+
+QRect Character::drawnGeometry() const
+{
+    return QRect(m_pos.x() + int(m_drawn.x() * m_size.width()), m_pos.y() + int(m_drawn.y() * m_size.height()),
+                 int(std::ceil(m_drawn.width() * m_size.width())), int(std::ceil(m_drawn.height() * m_size.height())));
+}
 
 bool Character::balloonVisible() const { return m_balloon->isVisible(); }
 
@@ -291,7 +309,7 @@ void Character::startSpeak(const Request& r)
     if (m_visible) {
         m_player->returnToRest(150);
         m_balloonTimer->stop();
-        m_balloon->begin(m_shown, QRect(m_pos, m_size));
+        m_balloon->begin(m_shown, drawnGeometry());
     }
     const RequestId id = r.id;
     if (m_syncSpeech) {
@@ -507,7 +525,7 @@ void Character::applyGeometry()
     if (m_window->size() != m_size)
         m_window->resize(m_size);
     if (m_balloon->isVisible())
-        m_balloon->follow(QRect(m_pos, m_size));
+        m_balloon->follow(drawnGeometry());
 }
 
 void Character::frameChanged()
@@ -575,7 +593,7 @@ void Character::onWindowDragged(Qt::MouseButton button, Qt::KeyboardModifiers mo
     m_lastActivity = m_clock.nowMs();
     m_pos = topLeft;
     if (m_balloon->isVisible())
-        m_balloon->follow(QRect(m_pos, m_size));
+        m_balloon->follow(drawnGeometry());
     emit dragComplete(button, modifiers, global.x(), global.y());
 }
 

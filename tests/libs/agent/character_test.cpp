@@ -399,7 +399,8 @@ TEST_F(AgentCharacter, BalloonStaysOnTheScreen)
         ASSERT_TRUE(balloon);
         EXPECT_TRUE(screen.contains(balloon->geometry())) << at.x() << "," << at.y();
         // Beside the character, not on top of it.
-        EXPECT_FALSE(balloon->geometry().intersects(c->window()->geometry()));
+        EXPECT_FALSE(balloon->geometry().intersects(c->drawnGeometry()));
+        EXPECT_TRUE(c->window()->geometry().contains(c->drawnGeometry()));
         c->stopAll();
     }
 }

@@ -6,6 +6,7 @@
 
 #include <QObject>
 #include <QPoint>
+#include <QRect>
 #include <QString>
 
 #include <deque>
@@ -99,6 +100,9 @@ public:
     Pose pose() const;  // as drawn now, mouth included
     QWidget* window() const;
     QMenu* popupMenu() const { return m_menu; }
+    // Where the character's drawing (at rest) is on the screen: the window minus its
+    // transparent margins. The balloon is placed against it.
+    QRect drawnGeometry() const;
     QString currentAnimation() const;
 
 signals:
@@ -186,6 +190,7 @@ private:
     bool m_visible = false;
     QPoint m_pos;
     QSize m_size;
+    QRectF m_drawn;  // the drawing at rest, as fractions of the character's box
     bool m_soundEffects = true;
     int m_languageId = 1033;
     Commands m_commands;
