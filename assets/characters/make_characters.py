@@ -287,10 +287,10 @@ def animations(g):
     ]}
     a["Congratulate"] = {"frames": [
         F(merge(root(sy=0.92, dy=2), arms(70, -70), eyes("happy")), 160),
-        F(merge(root(dy=-10, sy=1.05), arms(165, up - 5), eyes("happy"), mouth("wide"), show("confetti", dy=-6)), 220, ease="out"),
-        F(merge(root(dy=0), arms(150, up + 10), eyes("happy"), mouth("wide"), show("confetti", dy=4)), 200, ease="in"),
-        F(merge(root(dy=-8), arms(170, up - 10), eyes("happy"), mouth("wide"), show("confetti", dy=14)), 200, ease="out"),
-        F(merge(root(dy=0), arms(150, up + 10), eyes("happy"), mouth("smile"), st("confetti", opacity=0, dy=26)), 260, ease="in"),
+        F(merge(root(dy=-10, sy=1.05), arms(145, -145), eyes("happy"), mouth("wide"), show("confetti", dy=-6)), 220, ease="out"),
+        F(merge(root(dy=0), arms(125, -125), eyes("happy"), mouth("wide"), show("confetti", dy=4)), 200, ease="in"),
+        F(merge(root(dy=-8), arms(148, -148), eyes("happy"), mouth("wide"), show("confetti", dy=14)), 200, ease="out"),
+        F(merge(root(dy=0), arms(125, -125), eyes("happy"), mouth("smile"), st("confetti", opacity=0, dy=26)), 260, ease="in"),
         F(None, 220),
     ]}
 
@@ -353,11 +353,11 @@ def animations(g):
         F(None, 180),
     ]}
     a["GetAttention"] = {"frames": [
-        F(merge(arms(150, up + 30), eyes("wide"), show("exclaim", sy=0.7)), 160),
-        F(merge(arms(175, up - 10), root(dy=-6), eyes("wide"), mouth("open"), show("exclaim")), 150, ease="out"),
-        F(merge(arms(140, up + 35), root(dy=0), eyes("wide"), mouth("wide"), show("exclaim", rotate=-8)), 150, ease="in"),
-        F(merge(arms(175, up - 10), root(dy=-6), eyes("wide"), mouth("open"), show("exclaim", rotate=8)), 150, ease="out"),
-        F(merge(arms(140, up + 35), root(dy=0), eyes("wide"), mouth("wide"), show("exclaim")), 150, ease="in"),
+        F(merge(arms(120, -120), eyes("wide"), show("exclaim", sy=0.7)), 160),
+        F(merge(arms(150, -150), root(dy=-6), eyes("wide"), mouth("open"), show("exclaim")), 150, ease="out"),
+        F(merge(arms(118, -118), root(dy=0), eyes("wide"), mouth("wide"), show("exclaim", rotate=-8)), 150, ease="in"),
+        F(merge(arms(150, -150), root(dy=-6), eyes("wide"), mouth("open"), show("exclaim", rotate=8)), 150, ease="out"),
+        F(merge(arms(118, -118), root(dy=0), eyes("wide"), mouth("wide"), show("exclaim")), 150, ease="in"),
         F(merge(st("exclaim", opacity=0)), 280),
         F(None, 160),
     ]}
@@ -417,11 +417,11 @@ def animations(g):
         F(None, 260),
     ]}
     a["Wave"] = {"frames": [
-        F(merge(arms(r=up + 30), mouth("smile"), eyes("happy")), 200, ease="out"),
-        F(merge(arms(r=up - 10), mouth("smile"), eyes("happy"), head(rotate=4)), 170),
-        F(merge(arms(r=up + 35), mouth("smile"), eyes("happy"), head(rotate=2)), 170),
-        F(merge(arms(r=up - 10), mouth("smile"), eyes("happy"), head(rotate=4)), 170),
-        F(merge(arms(r=up + 35), mouth("smile"), eyes("happy"), head(rotate=2)), 170),
+        F(merge(arms(r=-115), mouth("smile"), eyes("happy")), 200, ease="out"),
+        F(merge(arms(r=-150), mouth("smile"), eyes("happy"), head(rotate=4)), 170),
+        F(merge(arms(r=-118), mouth("smile"), eyes("happy"), head(rotate=2)), 170),
+        F(merge(arms(r=-150), mouth("smile"), eyes("happy"), head(rotate=4)), 170),
+        F(merge(arms(r=-118), mouth("smile"), eyes("happy"), head(rotate=2)), 170),
         F(None, 260),
     ]}
     writing = merge(arms(-30, 42), show("pad"), show("pen"), look(-2, 3), head(dy=2, rotate=-3))
@@ -516,7 +516,7 @@ def owl():
     brown, dark, light, belly = "#8d6e63", "#4e342e", "#d7ccc8", "#efebe9"
     ink = "#3e2723"
     g = {"tipR": (99, 108), "tipL": (29, 108), "headTop": (64, 18), "chest": (64, 92), "sparkle": (110, 58),
-         "armUp": -170, "chin": 62}
+         "armUp": -163, "chin": 62}
     eyeL, eyeR, ey = 50, 78, 50
 
     def eye(cx, **kw):
@@ -630,7 +630,7 @@ def owl():
 def robot():
     steel, dark, teal, glow = "#b0bec5", "#37474f", "#26a69a", "#80deea"
     g = {"tipR": (100, 104), "tipL": (28, 104), "headTop": (64, 14), "chest": (64, 88), "sparkle": (112, 56),
-         "armUp": -172, "chin": 40}
+         "armUp": -163, "chin": 40}
     ey = 44
     eyeL, eyeR = 52, 76
 
