@@ -10,9 +10,14 @@ function(chimewise_add_gtest)
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
   chimewise_warnings(${T_NAME})
+  # The variables are one list for CTest. Its separators pass through three rounds of CMake
+  # argument parsing on their way into the discovered tests, hence the deep escape.
+  set(env QT_QPA_PLATFORM=offscreen TZ=Europe/Berlin CHIMEWISE_SOURCE_DIR=${PROJECT_SOURCE_DIR}
+      CHIMEWISE_BINARY_DIR=${PROJECT_BINARY_DIR} ${T_ENV})
+  string(REPLACE ";" "\\\\\\\\\\\\\\\\;" env "${env}")
   gtest_discover_tests(${T_NAME}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TZ=Europe/Berlin;CHIMEWISE_SOURCE_DIR=${PROJECT_SOURCE_DIR};CHIMEWISE_BINARY_DIR=${PROJECT_BINARY_DIR};${T_ENV}")
+    PROPERTIES ENVIRONMENT "${env}")
 endfunction()
 
 # chimewise_add_script_test(NAME name COMMAND cmd args...) runs a shell or Python script as a test.

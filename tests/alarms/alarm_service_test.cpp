@@ -1,0 +1,289 @@
+// The alarm side over a real reminder table: lookups, scans, saves, snoozes and deletes.
+#include "../support/qt_print.h"
+#include "alarm_service.h"
+#include "calendar.h"
+#include "clock.h"
+#include "prompts.h"
+#include "reminder_table.h"
+#include "save_event.h"
+#include "shared_state.h"
+#include "speaker.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <xbase/engine.h>
+
+using namespace chimewise;
+
+namespace {
+
+const QDateTime kNow(QDate(2026, 12, 4), QTime(10, 0, 45));
+
+class AlarmServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static int argc = 1;
+    static char name[] = "alarm-tests";
+    static char* argv[] = {name, nullptr};
+    if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
+    state.AppFolder = dir.path();
+    QDir().mkpath(dir.filePath("data"));
+    for (const char* f : {"CALENDAR.DBF", "CALENDAR.FPT", "CALENDAR.CDX"}) {
+      ASSERT_TRUE(QFile::copy(QStringLiteral(CHIMEWISE_SOURCE_DIR "/assets/data/") + f, dir.filePath("data/") + f));
+      QFile(dir.filePath("data/") + f).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    }
+    reopen(nullptr);
+    speaker.hide();  // a hidden character: saves and snoozes play no animation
+  }
+  void reopen(xbase::Env* env) {
+    saver.reset();
+    alarms.reset();
+    if (engine) engine->CloseAll();
+    engine = std::make_unique<xbase::Engine>(env);
+    data::ApplyStartupSettings(*engine);
+    AlarmHooks hooks;
+    hooks.setTimerEnabled = [this](bool on) { events << (on ? "timer on" : "timer off"); };
+    hooks.showViewer = [this] { events << "show viewer"; state.ViewerOpen = true; };
+    hooks.refreshViewer = [this] { events << "refresh viewer"; };
+    hooks.closeViewerAndHideCharacter = [this] { events << "close viewer"; };
+    alarms = std::make_unique<AlarmService>(state, prompter, clock, *engine, speaker, hooks);
+    saver = std::make_unique<EventSaver>(state, prompter, clock, *engine, speaker, *alarms);
+    saver->randomFraction = [] { return 0.25; };
+  }
+  qint64 add(const QString& text, QDateTime activity, QDateTime remind, int countdown = 0) {
+    EventInput in;
+    in.activity = text;
+    in.activityDate = activity.date();
+    in.activityTime = activity.time();
+    in.remindDate = remind.date();
+    in.remindTime = remind.time();
+    in.countdown = countdown;
+    in.countdownOn = countdown > 0;
+    state.EditRecNo = -1;
+    const SaveResult r = saver->SaveEvent(in);
+    EXPECT_TRUE(r.saved) << (prompter.asked.empty() ? "" : prompter.asked.back().text.toStdString());
+    return r.recno;
+  }
+  QDateTime at(int h, int m) const { return QDateTime(kNow.date(), QTime(h, m)); }
+  // Every live record's (REC_NO, APPT_TEXT, ALARMTIME), read afresh from the files.
+  QStringList liveRecords() {
+    xbase::Engine fresh;
+    data::ApplyStartupSettings(fresh);
+    int area = 0;
+    QStringList out;
+    if (!fresh.Use(data::CalendarPath(state.AppFolder).toStdString(), "CHECK", xbase::OpenMode::kShared, &area).ok())
+      return {"<cannot open>"};
+    xbase::WorkArea* wa = fresh.Current();
+    for (xbase::Status s = wa->GoTop(); s.ok() && !wa->Eof(); s = wa->Skip(1))
+      out << TableText(*wa, "APPT_TEXT") + "@" + QString::number(TableInt(*wa, "ALARMTIME")) + "#" +
+                 QString::number(TableText(*wa, "REC_NO").size());
+    return out;
+  }
+
+  QTemporaryDir dir;
+  SharedState state;
+  ScriptedPrompter prompter;
+  ManualClock clock{kNow};
+  TranscriptSpeaker speaker;
+  std::unique_ptr<xbase::Engine> engine;
+  std::unique_ptr<AlarmService> alarms;
+  std::unique_ptr<EventSaver> saver;
+  QStringList events;
+};
+
+}  // namespace
+
+TEST_F(AlarmServiceTest, LookupFindsTheEarliestPendingAlarmOrNone) {
+  alarms->FindNextAlarm();
+  EXPECT_FALSE(state.NextAlarmTime.isValid());
+  add("Later", at(15, 0), at(14, 0));
+  add("Sooner", at(16, 0), at(11, 30));
+  add("Ancient", at(16, 0), QDateTime(QDate(1979, 12, 31), QTime(9, 0)));  // before 1980: never found
+  alarms->FindNextAlarm();
+  EXPECT_EQ(state.NextAlarmTime, at(11, 30));
+
+  QDir(dir.filePath("data")).removeRecursively();
+  alarms->FindNextAlarm();
+  EXPECT_FALSE(state.NextAlarmTime.isValid());
+  ASSERT_FALSE(prompter.asked.empty());
+  EXPECT_EQ(prompter.asked.back().text, "Missing the " + dir.filePath("data") + " directory");
+}
+
+TEST_F(AlarmServiceTest, SaveLowersTheNextAlarmAndKeepsEditsInPlace) {
+  const qint64 first = add("Dentist", at(15, 0), at(14, 0));
+  EXPECT_EQ(state.NextAlarmTime, at(14, 0));
+  add("Coffee", at(11, 0), at(10, 55));
+  EXPECT_EQ(state.NextAlarmTime, at(10, 55));
+
+  // Edit the first: same record, same identifier, new alarm.
+  xbase::Engine probe;
+  int area = 0;
+  ASSERT_TRUE(probe.Use(data::CalendarPath(state.AppFolder).toStdString(), "P", xbase::OpenMode::kShared, &area).ok());
+  ASSERT_TRUE(probe.Current()->Go(static_cast<uint32_t>(first)).ok());
+  const QString id = TableText(*probe.Current(), "REC_NO");
+  probe.CloseAll();
+  EventInput in;
+  in.activity = "Dentist, moved";
+  in.activityDate = kNow.date();
+  in.activityTime = QTime(16, 0);
+  in.remindDate = kNow.date();
+  in.remindTime = QTime(10, 50);
+  state.EditRecNo = static_cast<std::int32_t>(first);
+  ASSERT_TRUE(saver->SaveEvent(in).saved);
+  EXPECT_EQ(state.NextAlarmTime, at(10, 50));
+  ASSERT_TRUE(probe.Use(data::CalendarPath(state.AppFolder).toStdString(), "P", xbase::OpenMode::kShared, &area).ok());
+  ASSERT_TRUE(probe.Current()->Go(static_cast<uint32_t>(first)).ok());
+  EXPECT_EQ(TableText(*probe.Current(), "REC_NO"), id);
+  EXPECT_EQ(TableText(*probe.Current(), "APPT_TEXT"), "Dentist, moved");
+  EXPECT_EQ(liveRecords().size(), 2);
+}
+
+TEST_F(AlarmServiceTest, SaveRefusesBadEntriesWithTheirMessages) {
+  EventInput in;
+  in.activity = "x";
+  in.activityDate = kNow.date();
+  in.activityTime = QTime(10, 0);
+  in.remindDate = QDate();  // the reminder date is not a date
+  in.remindTime = QTime(10, 0);
+  state.EditRecNo = -1;
+  const SaveResult r = saver->SaveEvent(in);
+  EXPECT_FALSE(r.saved);
+  EXPECT_EQ(r.refused, SaveField::RemindDate);
+  EXPECT_EQ(prompter.asked.back().text, "Invalid Date Entered");
+  EXPECT_EQ(prompter.asked.back().title, "Enter Valid Date");
+  in.remindDate = kNow.date();
+  in.activityTime = QTime();
+  EXPECT_EQ(saver->SaveEvent(in).refused, SaveField::ActivityTime);
+  EXPECT_EQ(prompter.asked.back().text, "Invalid Time Entered");
+  EXPECT_TRUE(liveRecords().isEmpty());
+}
+
+TEST_F(AlarmServiceTest, ASaveThatFailsPartWayLeavesNoHalfRecord) {
+  add("Kept", at(12, 0), at(11, 0));
+  engine->CloseAll();
+  const QStringList before = liveRecords();
+  QTemporaryDir pristine;
+  for (const char* f : {"CALENDAR.DBF", "CALENDAR.FPT", "CALENDAR.CDX"})
+    ASSERT_TRUE(QFile::copy(dir.filePath("data/") + f, pristine.filePath(f)));
+  // Fail the n-th write of a save, for every n a save makes, and look at what is left.
+  xbase::FaultInjectionEnv faulty(xbase::Env::Default());
+  bool sawSuccess = false;
+  for (int n = 0; n < 400 && !sawSuccess; ++n) {
+    reopen(nullptr);
+    engine->CloseAll();
+    for (const char* f : {"CALENDAR.DBF", "CALENDAR.FPT", "CALENDAR.CDX"}) {
+      QFile::remove(dir.filePath("data/") + f);
+      ASSERT_TRUE(QFile::copy(pristine.filePath(f), dir.filePath("data/") + f));
+    }
+    reopen(&faulty);
+    faulty.FailAfter(n);
+    const size_t messages = prompter.asked.size();
+    state.EditRecNo = -1;
+    EventInput in;
+    in.activity = "Maybe";
+    in.memo = "a memo that goes to the memo file";
+    in.activityDate = kNow.date();
+    in.activityTime = QTime(13, 0);
+    in.remindDate = kNow.date();
+    in.remindTime = QTime(12, 30);
+    const SaveResult r = saver->SaveEvent(in);
+    faulty.FailAfter(-1);
+    reopen(nullptr);
+    const QStringList after = liveRecords();
+    if (r.saved) {
+      sawSuccess = true;
+      EXPECT_EQ(after, before + QStringList{"Maybe@750#13"}) << "write " << n;
+    } else {
+      EXPECT_EQ(after, before) << "a failure at write " << n << " left a trace";
+      EXPECT_GT(prompter.asked.size(), messages) << "a failure at write " << n << " was not told";
+      // An index caught half way is never trusted: the next start rebuilds it, and then the
+      // table and its index agree again.
+      if (!data::CalendarIndexProblem(*engine, data::CalendarPath(state.AppFolder)).ok()) {
+        engine->CloseAll();
+        ASSERT_TRUE(data::RebuildDatabase(*engine, state.AppFolder).ok());
+      }
+      xbase::Engine check;
+      int area = 0;
+      ASSERT_TRUE(check.Use(data::CalendarPath(state.AppFolder).toStdString(), "C", xbase::OpenMode::kShared, &area).ok());
+      std::vector<std::string> report;
+      EXPECT_TRUE(check.Current()->Check(&report).ok()) << "write " << n << ": " << (report.empty() ? "" : report[0]);
+      EXPECT_EQ(liveRecords(), before);
+    }
+  }
+  EXPECT_TRUE(sawSuccess);
+}
+
+TEST_F(AlarmServiceTest, ScanAnnouncesDueRemindersInAlarmOrderThenShowsTheViewer) {
+  add("Second", at(9, 58), at(9, 58));
+  add("First", at(9, 55), at(9, 55));
+  add("Early bird", at(12, 0), at(10, 0), 30);  // a countdown alarm, activity ahead
+  add("Not yet", at(12, 0), at(11, 0));
+  events.clear();
+  alarms->ScanDueAlarms();
+  EXPECT_EQ(speaker.lines, (QStringList{"Speak: First. Your 5 minutes late.", "Speak: Second. Your 2 minutes late.",
+                                        "Speak: Early bird. In 2 Hours"}));
+  EXPECT_EQ(events, (QStringList{"timer off", "show viewer", "timer on"}));
+  EXPECT_EQ(state.NextAlarmTime, at(10, 6));  // the late ones come back after the wait time
+
+  // With only early alarms due, the viewer stays closed.
+  state.ViewerOpen = false;
+  events.clear();
+  speaker.lines.clear();
+  clock.set(QDateTime(kNow.date(), QTime(10, 30, 10)));
+  alarms->ScanDueAlarms();
+  EXPECT_TRUE(speaker.lines.contains("Speak: Early bird. In 1 Hour  and 30 minutes")) << speaker.lines.join('|').toStdString();
+  EXPECT_TRUE(speaker.lines.contains("Speak: First. Your 35 minutes late."));
+}
+
+TEST_F(AlarmServiceTest, ScanWaitsWhileTheScheduleDialogIsOpen) {
+  add("Due", at(10, 0), at(10, 0));
+  state.ScheduleOpen = true;
+  events.clear();
+  alarms->ScanDueAlarms();
+  EXPECT_EQ(speaker.lines, QStringList{"Speak: " + kCloseScheduleFirst});
+  EXPECT_FALSE(state.NextAlarmTime.isValid());  // found again when the dialog closes
+  EXPECT_EQ(events, (QStringList{"timer off", "timer on"}));
+  state.ScheduleOpen = false;
+  alarms->FindNextAlarm();
+  EXPECT_EQ(state.NextAlarmTime, at(10, 0));
+}
+
+TEST_F(AlarmServiceTest, ScanWithOnlyEarlyAlarmsClosesAViewerItOpened) {
+  add("Early", at(18, 0), at(10, 0), 60);
+  events.clear();
+  alarms->hooks().refreshViewer = [this] { events << "refresh viewer"; };
+  // The viewer gets opened while the scan speaks (from the tray, say).
+  alarms->hooks().setTimerEnabled = [this](bool on) {
+    events << (on ? "timer on" : "timer off");
+  };
+  speaker.lines.clear();
+  class OpeningSpeaker : public TranscriptSpeaker {
+   public:
+    explicit OpeningSpeaker(SharedState& s) : m_s(s) {}
+    void sayText(const QString& t) override {
+      m_s.ViewerOpen = true;
+      TranscriptSpeaker::sayText(t);
+    }
+    SharedState& m_s;
+  } opening(state);
+  AlarmService scan(state, prompter, clock, *engine, opening, alarms->hooks());
+  scan.ScanDueAlarms();
+  EXPECT_EQ(events, (QStringList{"timer off", "close viewer", "timer on"}));
+}
+
+TEST_F(AlarmServiceTest, DeletedRemindersAreGoneForEveryone) {
+  const qint64 rec = add("Gone soon", at(11, 0), at(10, 30));
+  add("Stays", at(12, 0), at(11, 45));
+  xbase::Status why;
+  const int area = data::OpenTable(*engine, data::CalendarPath(state.AppFolder), "CALENDAR", data::kModeShared, &why);
+  ASSERT_GT(area, 0);
+  EXPECT_TRUE(alarms->DeleteReminder(area, rec));
+  EXPECT_FALSE(alarms->DeleteReminder(area, 99));
+  data::CloseTableIfOpen(*engine, "CALENDAR");
+  alarms->FindNextAlarm();
+  EXPECT_EQ(state.NextAlarmTime, at(11, 45));
+  EXPECT_EQ(liveRecords(), QStringList{"Stays@705#13"});
+}
