@@ -551,3 +551,30 @@ TEST(AgentSpeechEngine, EveryBookmarkFiresEvenWhereEspeakDropsIt)
         }
     }
 }
+
+namespace {
+QRect opaqueBounds(const QImage& image)
+{
+    QRect r;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (qAlpha(image.pixel(x, y)) > 64)
+                r |= QRect(x, y, 1, 1);
+    return r;
+}
+}  // namespace
+
+TEST_F(AgentCharacter, TheWindowDrawsTheCharacterAtTheSizeItIsGiven)
+{
+    showAt(0, 0);
+    const QRect original = opaqueBounds(c->window()->grab().toImage());
+    ASSERT_FALSE(original.isEmpty());
+    c->setWidth(c->originalWidth() * 2);
+    c->setHeight(c->originalHeight() / 2);
+    run(100);
+    const QImage scaled = c->window()->grab().toImage();
+    EXPECT_EQ(scaled.size(), QSize(c->originalWidth() * 2, c->originalHeight() / 2));
+    const QRect now = opaqueBounds(scaled);
+    EXPECT_NEAR(double(now.width()) / original.width(), 2.0, 0.1);
+    EXPECT_NEAR(double(now.height()) / original.height(), 0.5, 0.1);
+}
