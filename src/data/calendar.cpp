@@ -1,5 +1,7 @@
 #include "calendar.h"
 
+#include "time_format.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QTime>
@@ -122,53 +124,10 @@ int TimeTextToMinutes(const QString& text, bool* ok) {
 
 int TimeTextToMinutes(const QDateTime& moment) { return MinutesOfDay(moment); }
 
-QString FormatTime(int hours, int minutes, const QString& fmt) {
-  const QString lower = fmt.toLower();
-  const bool twelve = lower.contains("am/pm") || lower.contains("a/p");
-  int h = hours;
-  if (twelve) {
-    h = hours % 12;
-    if (h == 0) h = 12;
-  }
-  QString out;
-  for (int i = 0; i < fmt.size();) {
-    const QString rest = fmt.mid(i);
-    const QString rl = rest.toLower();
-    if (rl.startsWith("am/pm")) {
-      QString word = hours < 12 ? "am" : "pm";
-      out += rest.at(0).isUpper() ? word.toUpper() : word;
-      i += 5;
-    } else if (rl.startsWith("a/p")) {
-      QString word = hours < 12 ? "a" : "p";
-      out += rest.at(0).isUpper() ? word.toUpper() : word;
-      i += 3;
-    } else if (rl.startsWith("hh")) {
-      out += QString("%1").arg(h, 2, 10, QChar('0'));
-      i += 2;
-    } else if (rl.startsWith("h")) {
-      out += QString::number(h);
-      i += 1;
-    } else if (rl.startsWith("nn") || rl.startsWith("mm")) {
-      out += QString("%1").arg(minutes, 2, 10, QChar('0'));
-      i += 2;
-    } else if (rl.startsWith("n") || rl.startsWith("m")) {
-      out += QString::number(minutes);
-      i += 1;
-    } else if (rl.startsWith("ss")) {
-      out += "00";
-      i += 2;
-    } else {
-      out += fmt.at(i);
-      i += 1;
-    }
-  }
-  return out;
-}
-
 QString MinutesToTimeText(int& minutes, const QString& timeFormat) {
   if (minutes < 0) return QStringLiteral("Timeless");
   if (minutes > 1439) minutes = 1439;
-  return FormatTime(minutes / 60, minutes % 60, timeFormat);
+  return chimewise::FormatTime(QTime(minutes / 60, minutes % 60), timeFormat);
 }
 
 QString KeyMinutes(int minutes) {

@@ -66,8 +66,6 @@ int TimeTextToMinutes(const QDateTime& moment);
 // Negative: "Timeless". Above 1439: clamped to 1439, in `minutes` too. Otherwise
 // the time formatted with `timeFormat` ("h:mm am/pm", "h:mm", "hh:mm AM/PM").
 QString MinutesToTimeText(int& minutes, const QString& timeFormat);
-// Formats hours and minutes with an xBase/VB style time pattern.
-QString FormatTime(int hours, int minutes, const QString& timeFormat);
 
 // The minutes as the index keys render them: str(n,4,0), e.g. " 600".
 QString KeyMinutes(int minutes);
