@@ -106,23 +106,28 @@ bool DeviceAudioOutput::play(const QByteArray& pcm, int sampleRate)
 {
     QElapsedTimer sinceCall;
     sinceCall.start();
-    if (m_sink)
+    // A fresh sink for every buffer: Qt 6.4's PulseAudio sink, stopped and restarted a few
+    // times, stops taking data; a new one also follows a change of the default device.
+    if (m_sink) {
+        m_sink->disconnect(this);
         m_sink->stop();
-    if (!m_sink || m_rate != sampleRate) {
-        QAudioFormat format;
-        format.setSampleRate(sampleRate);
-        format.setChannelCount(1);
-        format.setSampleFormat(QAudioFormat::Int16);
-        const QAudioDevice device = QMediaDevices::defaultAudioOutput();
-        if (device.isNull() || !device.isFormatSupported(format))
-            return false;
-        m_sink = std::make_unique<QAudioSink>(device, format);
-        m_rate = sampleRate;
-        connect(m_sink.get(), &QAudioSink::stateChanged, this, [this](QAudio::State state) {
-            if (state == QAudio::IdleState || state == QAudio::StoppedState)
-                m_finished = true;
-        });
+        m_sink.reset();
     }
+    m_stream.reset();
+    m_finished = true;
+    QAudioFormat format;
+    format.setSampleRate(sampleRate);
+    format.setChannelCount(1);
+    format.setSampleFormat(QAudioFormat::Int16);
+    const QAudioDevice device = QMediaDevices::defaultAudioOutput();
+    if (sampleRate <= 0 || device.isNull() || !device.isFormatSupported(format))
+        return false;
+    m_sink = std::make_unique<QAudioSink>(device, format);
+    m_rate = sampleRate;
+    connect(m_sink.get(), &QAudioSink::stateChanged, this, [this](QAudio::State state) {
+        if (state == QAudio::IdleState || state == QAudio::StoppedState)
+            m_finished = true;
+    });
     m_stream = std::make_unique<Stream>(pcm);
     m_bytes = pcm.size();
     m_finished = false;
