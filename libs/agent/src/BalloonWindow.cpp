@@ -34,6 +34,7 @@ void BalloonWindow::begin(const QString& full, const QRect& character)
 {
     m_full = full;
     m_text.clear();
+    m_start = 0;
     m_character = character;
     const QFontMetrics fm(font());
     QRect text = fm.boundingRect(QRect(0, 0, kMaxTextWidth, 10000), Qt::TextWordWrap, m_full);
@@ -48,6 +49,22 @@ void BalloonWindow::reveal(const QString& shownSoFar)
     if (shownSoFar == m_text)
         return;
     m_text = shownSoFar;
+    // A long text scrolls: the balloon keeps the latest words, dropping whole words from
+    // the front (the start only ever moves forward, so this stays cheap).
+    const QFontMetrics fm(font());
+    const QRect area = bodyRect().adjusted(kPad, kPad, -kPad, -kPad);
+    if (m_start > m_text.size())
+        m_start = 0;
+    auto fits = [&](qsizetype from) {
+        return fm.boundingRect(QRect(0, 0, area.width(), 100000), Qt::TextWordWrap, m_text.mid(from)).height() <=
+               area.height();
+    };
+    while (m_start < m_text.size() && !fits(m_start)) {
+        const qsizetype space = m_text.indexOf(QLatin1Char(' '), m_start + 1);
+        if (space < 0)
+            break;  // one word longer than the balloon: it is clipped
+        m_start = space + 1;
+    }
     update();
 }
 
@@ -112,7 +129,7 @@ void BalloonWindow::paintEvent(QPaintEvent*)
     p.setBrush(QColor(255, 253, 231));
     p.drawPath(path);
     p.setPen(Qt::black);
-    p.drawText(body.adjusted(kPad, kPad, -kPad, -kPad), Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop, m_text);
+    p.drawText(body.adjusted(kPad, kPad, -kPad, -kPad), Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop, shownText());
 }
 
 }  // namespace agent

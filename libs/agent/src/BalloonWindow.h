@@ -20,6 +20,8 @@ public:
     void reveal(const QString& shownSoFar);
     void follow(const QRect& character);
     QString text() const { return m_text; }
+    // What fits in the balloon now: the end of text() when it is long.
+    QString shownText() const { return m_text.mid(m_start); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -31,6 +33,7 @@ private:
 
     QString m_full;
     QString m_text;
+    qsizetype m_start = 0;
     QRect m_character;
     bool m_tailDown = true;
     int m_tailX = 0;

@@ -81,7 +81,7 @@ Pose Character::pose() const
 
 QWidget* Character::window() const { return m_window.get(); }
 
-QString Character::balloonText() const { return m_balloon->text(); }
+QString Character::balloonText() const { return m_balloon->shownText(); }
 
 QRect Character::drawnGeometry() const
 {

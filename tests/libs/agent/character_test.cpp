@@ -578,3 +578,20 @@ TEST_F(AgentCharacter, TheWindowDrawsTheCharacterAtTheSizeItIsGiven)
     EXPECT_NEAR(double(now.width()) / original.width(), 2.0, 0.1);
     EXPECT_NEAR(double(now.height()) / original.height(), 0.5, 0.1);
 }
+
+TEST_F(AgentCharacter, TheBalloonKeepsUpWithALongText)
+{
+    showAt(300, 300);
+    c->speak(longText());
+    run(15000);
+    const QString shown = c->balloonText();
+    ASSERT_FALSE(shown.isEmpty());
+    // The latest words are in view, earlier ones have scrolled away at a word boundary.
+    const QString full = translateMarkup(longText(), c->definition().voice).shown;
+    const qsizetype at = full.indexOf(shown);
+    ASSERT_GT(at, 0);
+    EXPECT_EQ(full[at - 1], QLatin1Char(' '));
+    EXPECT_LT(shown.size(), 400);
+    run(60000);
+    EXPECT_TRUE(full.endsWith(c->balloonText()));
+}

@@ -94,7 +94,7 @@ public:
 
     // Inspection, for tools and tests.
     int queuedRequests() const { return int(m_queue.size()) + (m_current ? 1 : 0); }
-    QString balloonText() const;
+    QString balloonText() const;  // what the balloon shows now (the latest words of a long text)
     bool balloonVisible() const;
     MouthShape mouthShape() const { return m_mouth; }
     Pose pose() const;  // as drawn now, mouth included
