@@ -28,7 +28,8 @@ using RequestId = qint64;
 
 enum class RequestStatus { Complete, Failed, Interrupted };
 
-// Why the character was hidden (the Hide event's cause).
+// Why the character was hidden (the Hide event's cause). The character offers no hide entry of
+// its own, so for now every hide is the program's.
 enum class HideCause { User = 1, Program = 3 };
 
 struct CharacterOptions {
@@ -44,9 +45,9 @@ struct CharacterOptions {
 // returns the request's id, and requestStarted / requestCompleted report its progress. On an
 // idle character the request starts before the call returns (so after show() isVisible() is
 // already true), which means its requestStarted, and for a request with nothing to do its
-// requestCompleted, can arrive before the caller has the id. A request that cannot be done (an animation the character lacks) fails alone
-// and the queue goes on. Stop and StopAll end the running request and drop everything
-// queued behind it.
+// requestCompleted, can arrive before the caller has the id. A request that cannot be done
+// (an animation the character lacks) fails alone and the queue goes on. Stop and StopAll end
+// the running request and drop everything queued behind it.
 class Character final : public QObject {
     Q_OBJECT
 public:
