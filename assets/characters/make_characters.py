@@ -255,9 +255,9 @@ def animations(g):
         F(None, 60, tween=False),
     ]}
     a["Acknowledge"] = {"frames": [
-        F(merge(head(dy=4, sy=0.96), eyes("happy")), 180),
-        F(merge(head(dy=-1), eyes("happy")), 160),
-        F(merge(head(dy=4, sy=0.96), eyes("happy"), mouth("wide")), 180),
+        F(merge(head(dy=6, sy=0.95), root(sy=0.97), eyes("happy")), 180),
+        F(merge(head(dy=-2), eyes("happy")), 160),
+        F(merge(head(dy=6, sy=0.95), root(sy=0.97), eyes("happy"), mouth("wide")), 180),
         F(None, 220),
     ]}
     a["Alert"] = {"frames": [
@@ -364,9 +364,9 @@ def animations(g):
     a["Greet"] = {"frames": [
         F(merge(arms(r=-30), head(dy=5, sy=0.95), root(sy=0.94, dy=2), eyes("happy")), 260),
         F(merge(arms(r=-20), head(dy=6, sy=0.94), root(sy=0.92, dy=3), eyes("happy")), 300, tween=False),
-        F(merge(arms(r=up + 20), eyes("happy"), mouth("smile"), head(rotate=4)), 260, ease="out"),
-        F(merge(arms(r=up + 45), eyes("happy"), mouth("smile"), head(rotate=4)), 180),
-        F(merge(arms(r=up + 15), eyes("happy"), mouth("smile"), head(rotate=4)), 180),
+        F(merge(arms(r=-125), eyes("happy"), mouth("smile"), head(rotate=4)), 260, ease="out"),
+        F(merge(arms(r=-100), eyes("happy"), mouth("smile"), head(rotate=4)), 180),
+        F(merge(arms(r=-135), eyes("happy"), mouth("smile"), head(rotate=4)), 180),
         F(None, 240),
     ]}
     a["Pleased"] = {"frames": [
