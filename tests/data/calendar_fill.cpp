@@ -12,9 +12,9 @@ namespace {
 
 xbase::Status Fill(xbase::WorkArea* wa, int i, std::mt19937& rng) {
   auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
-  char date[9];
+  char date[32];
   std::snprintf(date, sizeof date, "2026%02d%02d", 1 + pick(12), 1 + pick(28));
-  char alarm[9];
+  char alarm[32];
   std::snprintf(alarm, sizeof alarm, "2026%02d%02d", 1 + pick(12), 1 + pick(28));
   static const int kTimes[] = {0, 5, 600, 1439, 59, 60};
   int start = pick(3) == 0 ? kTimes[pick(6)] : pick(1440);
@@ -27,7 +27,7 @@ xbase::Status Fill(xbase::WorkArea* wa, int i, std::mt19937& rng) {
   }
   if (i % 4 == 3) alarm_date.clear();  // no pending alarm
   static const char* const kEvents[] = {"Phone Call", "Meeting", "birthday", "Appointment", "", "To Do"};
-  char recno[14];
+  char recno[32];
   std::snprintf(recno, sizeof recno, "E%04d%08d", i % 10000, static_cast<int>(rng() % 100000000));
   using chimewise::data::ToTableText;
   XBASE_RETURN_IF_ERROR(wa->AppendBlank());
