@@ -29,3 +29,13 @@ TwipsRect ReadPlacement(const SettingsStore& store, const QString& section, std:
                         std::int32_t currentHeight, std::int32_t screenWidth, std::int32_t screenHeight);
 
 }  // namespace chimewise
+
+class QWidget;
+
+namespace chimewise {
+
+// Sets a window's height, width, top and left from the placement saved in a settings section,
+// fitted to the screen the window is on. Settings keep twips; the window gets pixels.
+void RestoreWindowPlacement(QWidget& window, const SettingsStore& store, const QString& section);
+
+}  // namespace chimewise

@@ -7,8 +7,11 @@
 #include "settings_keys.h"
 #include "settings_store.h"
 #include "shared_state.h"
+#include "window_placement.h"
 
 #include <QDir>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -228,4 +231,26 @@ TEST_F(RemindersTest, ShutdownRunsEveryStepInOrderWhateverFails) {
   EXPECT_EQ(unloaded, 1);
   const QByteArray settingsAfter = [&] { QFile f(settings.filePath()); f.open(QIODevice::ReadOnly); return f.readAll(); }();
   EXPECT_EQ(settingsBefore, settingsAfter);  // nothing is stored on shutdown
+}
+
+// A window placed from saved twips: sizes cut to the screen, off-screen positions centred.
+TEST(RestoreWindowPlacement, AppliesTheSavedPlacementInPixels) {
+  testsupport::EnsureQtApp();
+  QTemporaryDir dir;
+  SettingsStore store(dir.filePath("s.ini"));
+  QWidget w;
+  w.resize(400, 300);
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  ASSERT_NE(screen, nullptr);
+  const double tpp = 1440.0 / screen->logicalDotsPerInch();
+  const QRect g = screen->geometry();
+  store.write("ReminderView", "Top", QString::number(qRound(100 * tpp)));
+  store.write("ReminderView", "Left", QString::number(qRound(-50 * tpp)));
+  store.write("ReminderView", "Width", QString::number(qRound(500 * tpp)));
+  store.write("ReminderView", "Height", QString::number(qRound((g.height() + 500) * tpp)));
+  RestoreWindowPlacement(w, store, "reminderview");
+  EXPECT_EQ(w.width(), 500);
+  EXPECT_EQ(w.height(), g.height());          // cut to the screen
+  EXPECT_EQ(w.y(), g.y());                    // then the only top that fits
+  EXPECT_NEAR(w.x(), g.x() + (g.width() - 500) / 2, 1);  // centred: it was off the left edge
 }
