@@ -76,7 +76,7 @@ SaveResult EventSaver::SaveEvent(const EventInput& in) {
       {"ALARMTEXT", {alarmText, SaveField::None}}};
   // Everything is checked before anything is written: text the table cannot hold whole is
   // refused rather than cut short.
-  for (const xbase::FieldSpec& f : wa->Fields()) {
+  for (const xbase::FieldDef& f : wa->Fields()) {
     const auto it = texts.find(f.name);
     if (it == texts.end()) continue;
     const std::size_t length = data::ToTableText(it->second.first).size();

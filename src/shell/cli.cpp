@@ -221,7 +221,7 @@ int cmdShow(Session& s, const Parsed& p, QTextStream& out) {
   if (area < 1) return 1;
   xbase::WorkArea* wa = s.engine.Area(area);
   if (!goToLiveRecord(s, wa, recno)) return 1;
-  for (const xbase::FieldSpec& f : wa->Fields()) {
+  for (const xbase::FieldDef& f : wa->Fields()) {
     std::string v;
     xbase::Status st = f.type == 'M' ? wa->GetMemo(f.name, &v) : wa->GetTrimString(f.name, &v);
     if (!st.ok()) v = "<" + st.ToString() + ">";

@@ -13,8 +13,8 @@ namespace {
 
 const QString kAssets = QStringLiteral(CHIMEWISE_TEST_SOURCE_DIR "/assets");
 
-std::vector<xbase::FieldSpec> FieldList(const QString& path) {
-  std::vector<xbase::FieldSpec> r;
+std::vector<xbase::FieldDef> FieldList(const QString& path) {
+  std::vector<xbase::FieldDef> r;
   QFile f(path);
   EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << path.toStdString();
   QTextStream in(&f);
@@ -27,15 +27,15 @@ std::vector<xbase::FieldSpec> FieldList(const QString& path) {
   return r;
 }
 
-std::vector<xbase::FieldSpec> TableFields(const QString& path) {
+std::vector<xbase::FieldDef> TableFields(const QString& path) {
   xbase::Engine e;
   int area = 0;
   xbase::Status s = e.Use(path.toStdString(), "", xbase::OpenMode::kReadOnly, &area);
   EXPECT_TRUE(s.ok()) << s.ToString();
-  return s.ok() ? e.Current()->Fields() : std::vector<xbase::FieldSpec>{};
+  return s.ok() ? e.Current()->Fields() : std::vector<xbase::FieldDef>{};
 }
 
-bool Same(const std::vector<xbase::FieldSpec>& a, const std::vector<xbase::FieldSpec>& b) {
+bool Same(const std::vector<xbase::FieldDef>& a, const std::vector<xbase::FieldDef>& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
     if (a[i].name != b[i].name || a[i].type != b[i].type || a[i].length != b[i].length || a[i].decimals != b[i].decimals) return false;

@@ -28,12 +28,12 @@ void StampDate(char* p) {
 
 }  // namespace
 
-Status ValidateFields(const std::vector<FieldSpec>& fields) {
+Status ValidateFields(const std::vector<FieldDef>& fields) {
   if (fields.empty()) return Status::InvalidArgument("a table needs at least one field");
   if (fields.size() > 255) return Status::InvalidArgument("more than 255 fields");
   uint32_t total = 1;
   for (size_t i = 0; i < fields.size(); ++i) {
-    const FieldSpec& f = fields[i];
+    const FieldDef& f = fields[i];
     if (f.name.empty() || f.name.size() > 10) return Status::InvalidArgument("field name '" + f.name + "' must have 1 to 10 characters");
     for (char c : f.name) {
       if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') {
@@ -59,10 +59,10 @@ Status ValidateFields(const std::vector<FieldSpec>& fields) {
   return Status::OK();
 }
 
-std::string DbfFile::BuildHeader(const std::vector<FieldSpec>& fields, uint32_t record_count) {
+std::string DbfFile::BuildHeader(const std::vector<FieldDef>& fields, uint32_t record_count) {
   bool memo = false;
   uint32_t reclen = 1;
-  for (const FieldSpec& f : fields) {
+  for (const FieldDef& f : fields) {
     memo |= f.type == 'M';
     reclen += f.length;
   }
@@ -109,7 +109,7 @@ std::string CompanionPath(Env* env, const std::string& table_path, const char* u
   return lower_ext ? lower : upper;
 }
 
-Status CreateTable(Env* env, const std::string& path, const std::vector<FieldSpec>& fields, bool overwrite) {
+Status CreateTable(Env* env, const std::string& path, const std::vector<FieldDef>& fields, bool overwrite) {
   XBASE_RETURN_IF_ERROR(ValidateFields(fields));
   if (!overwrite && env->FileExists(path)) return Status::InvalidArgument(path + " already exists");
   std::string bytes = DbfFile::BuildHeader(fields, 0);
@@ -119,7 +119,7 @@ Status CreateTable(Env* env, const std::string& path, const std::vector<FieldSpe
   XBASE_RETURN_IF_ERROR(f->Write(0, bytes));
   XBASE_RETURN_IF_ERROR(f->Sync());
   bool memo = false;
-  for (const FieldSpec& fs : fields) memo |= fs.type == 'M';
+  for (const FieldDef& fs : fields) memo |= fs.type == 'M';
   if (memo) XBASE_RETURN_IF_ERROR(MemoFile::Create(env, CompanionPath(env, path, "FPT"), 64));
   return Status::OK();
 }
@@ -202,9 +202,9 @@ Status DbfFile::Open(Env* env, const std::string& path, bool read_only, std::uni
   return Status::OK();
 }
 
-std::vector<FieldSpec> DbfFile::specs() const {
-  std::vector<FieldSpec> r;
-  for (const FieldRef& f : fields_) r.push_back(FieldSpec{f.name, f.type == 'F' ? 'N' : f.type, f.length, f.decimals});
+std::vector<FieldDef> DbfFile::specs() const {
+  std::vector<FieldDef> r;
+  for (const FieldRef& f : fields_) r.push_back(FieldDef{f.name, f.type == 'F' ? 'N' : f.type, f.length, f.decimals});
   return r;
 }
 

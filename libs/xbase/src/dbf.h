@@ -20,12 +20,12 @@ class DbfFile {
  public:
   static Status Open(Env* env, const std::string& path, bool read_only, std::unique_ptr<DbfFile>* out);
   // Builds the header bytes for a new table (with the 0x0D terminator).
-  static std::string BuildHeader(const std::vector<FieldSpec>& fields, uint32_t record_count);
+  static std::string BuildHeader(const std::vector<FieldDef>& fields, uint32_t record_count);
 
   File* file() { return file_.get(); }
   const std::string& path() const { return path_; }
   const std::vector<FieldRef>& fields() const { return fields_; }
-  std::vector<FieldSpec> specs() const;
+  std::vector<FieldDef> specs() const;
   int FieldIndex(std::string_view name) const;  // -1 when absent; name case-insensitive
   bool has_memo() const { return has_memo_; }
   uint32_t header_length() const { return header_length_; }

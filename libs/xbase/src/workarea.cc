@@ -807,7 +807,7 @@ const std::string& WorkArea::path() const { return impl_->path; }
 OpenMode WorkArea::mode() const { return impl_->mode; }
 int WorkArea::number() const { return impl_->number; }
 
-std::vector<FieldSpec> WorkArea::Fields() const { return impl_->dbf->specs(); }
+std::vector<FieldDef> WorkArea::Fields() const { return impl_->dbf->specs(); }
 
 int WorkArea::FieldIndex(std::string_view name) const {
   int idx = -1;
@@ -1214,7 +1214,7 @@ Status WorkArea::Pack() {
   }
 
   // 1. The packed table and memo file, written aside.
-  const std::vector<FieldSpec> specs = w.dbf->specs();
+  const std::vector<FieldDef> specs = w.dbf->specs();
   std::string header = DbfFile::BuildHeader(specs, 0);
   std::unique_ptr<File> out;
   XBASE_RETURN_IF_ERROR(env->OpenFile(new_dbf, OpenFlags::kCreateTruncate, &out));

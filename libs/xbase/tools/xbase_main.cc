@@ -116,7 +116,7 @@ int main(int argc, char** argv) {
   engine.settings().hide_deleted = false;
 
   if (cmd == "create") {
-    std::vector<xbase::FieldSpec> fields;
+    std::vector<xbase::FieldDef> fields;
     for (int i = 3; i < argc; ++i) {
       std::string arg = argv[i];
       std::vector<std::string> parts;
@@ -124,7 +124,7 @@ int main(int argc, char** argv) {
       for (size_t p; (p = arg.find(':', start)) != std::string::npos; start = p + 1) parts.push_back(arg.substr(start, p - start));
       parts.push_back(arg.substr(start));
       if (parts.size() < 3 || parts[1].size() != 1) return Usage();
-      fields.push_back(xbase::FieldSpec{parts[0], parts[1][0], static_cast<uint32_t>(std::stoul(parts[2])),
+      fields.push_back(xbase::FieldDef{parts[0], parts[1][0], static_cast<uint32_t>(std::stoul(parts[2])),
                                         parts.size() > 3 ? static_cast<uint32_t>(std::stoul(parts[3])) : 0u});
     }
     xbase::Status s = xbase::CreateTable(engine.env(), path, fields);

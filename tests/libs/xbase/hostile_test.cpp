@@ -71,7 +71,7 @@ class HostileTest : public ::testing::Test {
       for (int guard = 0; s.ok() && !wa->Eof() && guard < 100; ++guard) {
         std::string text;
         int64_t n;
-        for (const FieldSpec& f : wa->Fields()) {
+        for (const FieldDef& f : wa->Fields()) {
           if (f.type == 'M') note(wa->GetMemo(f.name, &text));
           else note(wa->GetString(f.name, &text));
           if (f.type == 'D') note(wa->GetDateString(f.name, &text));

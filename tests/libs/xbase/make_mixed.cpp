@@ -8,7 +8,7 @@
 int main(int argc, char** argv) {
   if (argc != 2) return 64;
   const std::string path = argv[1];
-  std::vector<xbase::FieldSpec> fields = {
+  std::vector<xbase::FieldDef> fields = {
       {"NAME", 'C', 25}, {"COUNT", 'N', 5}, {"PRICE", 'N', 9, 2}, {"DAY", 'D', 8}, {"OK", 'L', 1}, {"NOTES", 'M', 10},
   };
   xbase::Status s = xbase::CreateTable(xbase::Env::Default(), path, fields, true);

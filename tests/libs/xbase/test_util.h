@@ -30,7 +30,7 @@ class TempDir {
   std::string path_;
 };
 
-inline std::vector<FieldSpec> SampleFields() {
+inline std::vector<FieldDef> SampleFields() {
   return {
       {"NAME", 'C', 20},   {"WHEN", 'D', 8},   {"MINUTES", 'N', 4},
       {"FLAG", 'L', 1},    {"NOTE", 'M', 10},  {"PRICE", 'N', 8, 2},

@@ -56,7 +56,7 @@ class WorkArea {
   int number() const;
 
   // ---- structure ----
-  std::vector<FieldSpec> Fields() const;
+  std::vector<FieldDef> Fields() const;
   int FieldIndex(std::string_view name) const;  // -1 when absent; accepts "ALIAS->NAME"
 
   // ---- index ----

@@ -9,7 +9,7 @@
 
 namespace xbase {
 
-struct FieldSpec {
+struct FieldDef {
   std::string name;  // up to 10 characters, letters, digits and '_', upper case on disk
   char type;         // 'C' character, 'N' numeric, 'D' date, 'L' logical, 'M' memo
   uint32_t length;   // C 1..254, N 1..20, D 8, L 1, M 10
@@ -17,12 +17,12 @@ struct FieldSpec {
 };
 
 // Checks a field list against the FoxPro 2.x limits.
-Status ValidateFields(const std::vector<FieldSpec>& fields);
+Status ValidateFields(const std::vector<FieldDef>& fields);
 
 class Env;
 // Writes an empty FoxPro 2.x table (and an empty memo file when a memo field exists).
 // Fails with InvalidArgument when the table already exists and `overwrite` is false.
-Status CreateTable(Env* env, const std::string& path, const std::vector<FieldSpec>& fields,
+Status CreateTable(Env* env, const std::string& path, const std::vector<FieldDef>& fields,
                    bool overwrite = false);
 
 // The memo file and index file belonging to a table path: "X.DBF" -> "X.FPT", "x.dbf" -> "x.fpt".
