@@ -155,11 +155,7 @@ void Character::runNext()
             finishCurrent(RequestStatus::Complete);
             return;
         }
-        const RequestId id = r.id;
-        m_player->play(*a, [this, id] {
-            if (m_current && m_current->id == id)
-                finishCurrent(RequestStatus::Complete);
-        }, false, 1);
+        playThenFinish(*a, r.id, false);
         break;
     }
     case Request::Show: {
@@ -177,11 +173,7 @@ void Character::runNext()
             finishCurrent(RequestStatus::Complete);
             return;
         }
-        const RequestId id = r.id;
-        m_player->play(*a, [this, id] {
-            if (m_current && m_current->id == id)
-                finishCurrent(RequestStatus::Complete);
-        }, true, 1);
+        playThenFinish(*a, r.id, true);
         break;
     }
     case Request::Hide: {
@@ -213,6 +205,16 @@ void Character::runNext()
         startMove(r);
         break;
     }
+}
+
+// Plays an animation for the running request, which completes when the animation ends (unless
+// the request was stopped meanwhile).
+void Character::playThenFinish(const Animation& animation, RequestId id, bool snapToStart)
+{
+    m_player->play(animation, [this, id] {
+        if (m_current && m_current->id == id)
+            finishCurrent(RequestStatus::Complete);
+    }, snapToStart, 1);
 }
 
 void Character::finishCurrent(RequestStatus status, const QString& message)

@@ -512,30 +512,24 @@ class Parser {
       int* d;
       ~Leave() { --*d; }
     } leave{&depth_};
-    XBASE_RETURN_IF_ERROR(ParseAnd(out));
-    while (Peek().kind == Tok::kOr) {
-      ++pos_;
-      std::unique_ptr<Node> rhs;
-      XBASE_RETURN_IF_ERROR(ParseAnd(&rhs));
-      XBASE_RETURN_IF_ERROR(ExpectType(**out, ValueType::kLogical, ".OR."));
-      XBASE_RETURN_IF_ERROR(ExpectType(*rhs, ValueType::kLogical, ".OR."));
-      auto n = Make(Op::kOr, ValueType::kLogical);
-      n->kids.push_back(std::move(*out));
-      n->kids.push_back(std::move(rhs));
-      *out = std::move(n);
-    }
-    return Status::OK();
+    return ParseLogicalChain(out, Tok::kOr, Op::kOr, ".OR.", &Parser::ParseAnd);
   }
 
   Status ParseAnd(std::unique_ptr<Node>* out) {
-    XBASE_RETURN_IF_ERROR(ParseNot(out));
-    while (Peek().kind == Tok::kAnd) {
+    return ParseLogicalChain(out, Tok::kAnd, Op::kAnd, ".AND.", &Parser::ParseNot);
+  }
+
+  // operand { op operand }, both sides logical, grouped from the left.
+  Status ParseLogicalChain(std::unique_ptr<Node>* out, Tok token, Op op, const char* name,
+                           Status (Parser::*operand)(std::unique_ptr<Node>*)) {
+    XBASE_RETURN_IF_ERROR((this->*operand)(out));
+    while (Peek().kind == token) {
       ++pos_;
       std::unique_ptr<Node> rhs;
-      XBASE_RETURN_IF_ERROR(ParseNot(&rhs));
-      XBASE_RETURN_IF_ERROR(ExpectType(**out, ValueType::kLogical, ".AND."));
-      XBASE_RETURN_IF_ERROR(ExpectType(*rhs, ValueType::kLogical, ".AND."));
-      auto n = Make(Op::kAnd, ValueType::kLogical);
+      XBASE_RETURN_IF_ERROR((this->*operand)(&rhs));
+      XBASE_RETURN_IF_ERROR(ExpectType(**out, ValueType::kLogical, name));
+      XBASE_RETURN_IF_ERROR(ExpectType(*rhs, ValueType::kLogical, name));
+      auto n = Make(op, ValueType::kLogical);
       n->kids.push_back(std::move(*out));
       n->kids.push_back(std::move(rhs));
       *out = std::move(n);

@@ -131,6 +131,7 @@ private:
     void kick();
     void runNext();
     void finishCurrent(RequestStatus status, const QString& message = QString());
+    void playThenFinish(const Animation& animation, RequestId id, bool snapToStart);
     void abortCurrent();
     void startSpeak(const Request& r);
     void speechChunk(RequestId id, Utterance chunk, bool last);
