@@ -364,6 +364,19 @@ struct Token {
   size_t pos = 0;
 };
 
+// Counts how deep a parse has gone, for as long as it lives.
+class Nesting {
+ public:
+  explicit Nesting(int* depth) : depth_(depth) { ++*depth_; }
+  ~Nesting() { --*depth_; }
+  Nesting(const Nesting&) = delete;
+  Nesting& operator=(const Nesting&) = delete;
+  bool tooDeep() const { return *depth_ > 64; }
+
+ private:
+  int* depth_;
+};
+
 class Parser {
  public:
   Parser(std::string_view text, const std::vector<FieldRef>& fields, std::string_view alias,
@@ -507,11 +520,8 @@ class Parser {
 
   Status ParseOr(std::unique_ptr<Node>* out) {
     // Hostile texts such as "((((...": nesting is bounded so parsing cannot exhaust the stack.
-    if (++depth_ > 64) return Error("expression nested too deeply");
-    struct Leave {
-      int* d;
-      ~Leave() { --*d; }
-    } leave{&depth_};
+    Nesting nesting(&depth_);
+    if (nesting.tooDeep()) return Error("expression nested too deeply");
     return ParseLogicalChain(out, Tok::kOr, Op::kOr, ".OR.", &Parser::ParseAnd);
   }
 
@@ -538,22 +548,24 @@ class Parser {
   }
 
   Status ParseNot(std::unique_ptr<Node>* out) {
-    if (Peek().kind == Tok::kNot) {
-      if (++depth_ > 64) return Error("expression nested too deeply");
-      struct Leave {
-        int* d;
-        ~Leave() { --*d; }
-      } leave{&depth_};
-      ++pos_;
-      std::unique_ptr<Node> kid;
-      XBASE_RETURN_IF_ERROR(ParseNot(&kid));
-      XBASE_RETURN_IF_ERROR(ExpectType(*kid, ValueType::kLogical, "'!'"));
-      auto n = Make(Op::kNot, ValueType::kLogical);
-      n->kids.push_back(std::move(kid));
-      *out = std::move(n);
-      return Status::OK();
-    }
+    if (Peek().kind == Tok::kNot) return ParsePrefix(out, Op::kNot, ValueType::kLogical, "'!'", &Parser::ParseNot);
     return ParseCompare(out);
+  }
+
+  // A prefix operator and its operand, of the given type. Nesting is counted so a hostile
+  // expression cannot exhaust the stack.
+  Status ParsePrefix(std::unique_ptr<Node>* out, Op op, ValueType type, const char* name,
+                     Status (Parser::*operand)(std::unique_ptr<Node>*)) {
+    Nesting nesting(&depth_);
+    if (nesting.tooDeep()) return Error("expression nested too deeply");
+    ++pos_;
+    std::unique_ptr<Node> kid;
+    XBASE_RETURN_IF_ERROR((this->*operand)(&kid));
+    XBASE_RETURN_IF_ERROR(ExpectType(*kid, type, name));
+    auto n = Make(op, type);
+    n->kids.push_back(std::move(kid));
+    *out = std::move(n);
+    return Status::OK();
   }
 
   Status ParseCompare(std::unique_ptr<Node>* out) {
@@ -617,21 +629,7 @@ class Parser {
   }
 
   Status ParseUnary(std::unique_ptr<Node>* out) {
-    if (IsOp("-")) {
-      if (++depth_ > 64) return Error("expression nested too deeply");
-      struct Leave {
-        int* d;
-        ~Leave() { --*d; }
-      } leave{&depth_};
-      ++pos_;
-      std::unique_ptr<Node> kid;
-      XBASE_RETURN_IF_ERROR(ParseUnary(&kid));
-      XBASE_RETURN_IF_ERROR(ExpectType(*kid, ValueType::kNumber, "unary '-'"));
-      auto n = Make(Op::kNeg, ValueType::kNumber);
-      n->kids.push_back(std::move(kid));
-      *out = std::move(n);
-      return Status::OK();
-    }
+    if (IsOp("-")) return ParsePrefix(out, Op::kNeg, ValueType::kNumber, "unary '-'", &Parser::ParseUnary);
     if (Peek().kind == Tok::kNot) return ParseNot(out);
     return ParsePrimary(out);
   }
