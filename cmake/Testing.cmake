@@ -9,6 +9,7 @@ function(chimewise_add_gtest)
   cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;ENV" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   chimewise_warnings(${T_NAME})
   # The variables are one list for CTest. Its separators pass through three rounds of CMake
   # argument parsing on their way into the discovered tests, hence the deep escape.

@@ -1,11 +1,11 @@
 // The alarm scan over a table of 100,000 reminders of which 100 are due, and the next-alarm
 // lookup over the same table. Run: build/bench/alarms/bench_due_scan
-#include "alarm_service.h"
-#include "calendar.h"
-#include "clock.h"
-#include "prompts.h"
-#include "shared_state.h"
-#include "speaker.h"
+#include "alarms/alarm_service.h"
+#include "data/calendar.h"
+#include "core/clock.h"
+#include "core/prompts.h"
+#include "core/shared_state.h"
+#include "character/speaker.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -11,7 +11,7 @@
 #include <fstream>
 #include <random>
 
-#include "calendar.h"
+#include "data/calendar.h"
 
 namespace fs = std::filesystem;
 using namespace chimewise::data;

@@ -1,6 +1,6 @@
-#include "alarm_rules.h"
+#include "alarms/alarm_rules.h"
 
-#include "time_format.h"
+#include "core/time_format.h"
 
 #include <QLocale>
 #include <cmath>
@@ -8,10 +8,6 @@
 namespace chimewise {
 
 namespace {
-
-qint64 wallMinute(const QDateTime& t) {
-  return t.date().toJulianDay() * 1440 + t.time().hour() * 60 + t.time().minute();
-}
 
 // Now, moved on a minute when more than 30 of its seconds have gone, without its seconds.
 QDateTime roundedMinute(const QDateTime& now) {
@@ -31,16 +27,6 @@ QString longDate(const QDate& d) {
 }
 
 }  // namespace
-
-int MinuteOfDay(const QDateTime& when) { return when.time().hour() * 60 + when.time().minute(); }
-
-qint64 MinuteBoundaries(const QDateTime& from, const QDateTime& to) { return wallMinute(to) - wallMinute(from); }
-
-QDateTime AlarmMoment(const QDate& date, int minutes) {
-  const int days = minutes >= 0 ? minutes / 1440 : -((1439 - minutes) / 1440);
-  const int rest = minutes - days * 1440;
-  return QDateTime(date.addDays(days), QTime(rest / 60, rest % 60));
-}
 
 QString RemarkText(qint64 minutes, bool late) {
   qint64 c = minutes < 0 ? -minutes : minutes;
@@ -118,12 +104,6 @@ AnnouncementPlan PlanAnnouncement(const ReminderFacts& r, const AnnounceSettings
   return plan;
 }
 
-QDateTime ActivityMoment(const QString& dateText, const QDate& eventDate, int startTime, const QString& timeFormat) {
-  if (auto t = ParseDateTimeText(dateText, timeFormat)) return *t;
-  if (!eventDate.isValid()) return {};
-  return AlarmMoment(eventDate, startTime >= 0 ? startTime : 0);
-}
-
 const std::array<SnoozeChoice, 9>& SnoozeChoices() {
   static const std::array<SnoozeChoice, 9> choices{{{"&1 Minute", 1},
                                                     {"&5 Minutes", 5},
@@ -152,11 +132,10 @@ std::optional<SnoozePlan> PlanSnooze(int choice, const QDateTime& activity, cons
 std::string NewRecordId(const QDateTime& now, double randomFraction, char prefix) {
   // The moment as days since 30 December 1899 with the time as a fraction; the day number is
   // that rounded to the nearest whole day (so after noon the day counts as the next).
-  const QDate dayZero(1899, 12, 30);
   const int secs = now.time().hour() * 3600 + now.time().minute() * 60 + now.time().second();
-  const double serial = static_cast<double>(dayZero.daysTo(now.date())) + secs / 86400.0;
+  const double serial = static_cast<double>(kDayZero.daysTo(now.date())) + secs / 86400.0;
   const qint64 dayNumber = static_cast<qint64>(std::nearbyint(serial));
-  const qint64 day1990 = dayZero.daysTo(QDate(1990, 1, 1));
+  const qint64 day1990 = kDayZero.daysTo(QDate(1990, 1, 1));
   qint64 n = (dayNumber - day1990) * 86400 + secs;
   std::string stamp;
   for (int i = 0; i < 4; ++i) {

@@ -1,13 +1,13 @@
-#include "alarm_service.h"
+#include "alarms/alarm_service.h"
 
-#include "app_paths.h"
-#include "calendar.h"
-#include "clock.h"
-#include "prompts.h"
-#include "reminder_table.h"
-#include "shared_state.h"
-#include "speaker.h"
-#include "time_format.h"
+#include "core/app_paths.h"
+#include "data/calendar.h"
+#include "core/clock.h"
+#include "core/prompts.h"
+#include "data/reminder_record.h"
+#include "core/shared_state.h"
+#include "character/speaker.h"
+#include "core/time_format.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -149,7 +149,7 @@ bool AlarmService::AnnounceReminder(int area, qint64 recno, int readActivity, in
   if (!wa->Go(static_cast<uint32_t>(recno)).ok()) return false;
 
   const QDateTime now = m_clock.now();
-  const ReminderFacts facts = ReadReminderFacts(*wa, m_state.TimeFormat);
+  const ReminderFacts facts = ReadReminderFacts(*wa);
   const AnnounceSettings settings{m_state.RemindOn, m_state.WaitTime, m_state.TimeFormat};
   const AnnouncementPlan plan = PlanAnnouncement(facts, settings, readActivity, readMemos, mode, now);
   if (plan.alarm) {
@@ -172,7 +172,7 @@ QDateTime AlarmService::Snooze(int area, qint64 recno, int choice, bool* dropFro
   if (recno < 1 || area < 1 || !m_engine.Select(area).ok()) return {};
   xbase::WorkArea* wa = m_engine.Current();
   if (!wa || recno > wa->RecCount() || !wa->Go(static_cast<uint32_t>(recno)).ok()) return {};
-  const ReminderFacts facts = ReadReminderFacts(*wa, m_state.TimeFormat);
+  const ReminderFacts facts = ReadReminderFacts(*wa);
   const auto plan = PlanSnooze(choice, facts.activity, now);
   if (!plan) return {};
   const QString stamp = FormatDateTimeText(plan->alarm, m_state.TimeFormat);

@@ -2,7 +2,7 @@
 // Keeping the reminders coming: the next-alarm lookup, the scan for due reminders, the
 // announcement of one reminder, the snooze and the delete, over the reminder table.
 
-#include "alarm_rules.h"
+#include "alarms/alarm_rules.h"
 
 #include <QString>
 #include <functional>

@@ -1,15 +1,15 @@
-#include "character_host.h"
+#include "character/character_host.h"
 
-#include "app_paths.h"
-#include "character_tables.h"
-#include "program_events.h"
-#include "prompts.h"
-#include "settings_keys.h"
-#include "settings_store.h"
-#include "shared_state.h"
-#include "speech_markup.h"
-#include "value_reading.h"
-#include "wave_file.h"
+#include "core/app_paths.h"
+#include "character/character_tables.h"
+#include "core/program_events.h"
+#include "core/prompts.h"
+#include "core/settings_keys.h"
+#include "core/settings_store.h"
+#include "core/shared_state.h"
+#include "character/speech_markup.h"
+#include "core/value_reading.h"
+#include "character/wave_file.h"
 
 #include <agent/AgentService.h>
 #include <agent/AudioOutput.h>

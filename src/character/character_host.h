@@ -3,7 +3,7 @@
 // menu, speaks through it, waits for its speech, plays reminder sounds, and turns its bookmark,
 // hide and shutdown events into the end of a speech wait.
 
-#include "speaker.h"
+#include "character/speaker.h"
 
 #include <QObject>
 #include <QPointer>

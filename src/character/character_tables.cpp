@@ -1,4 +1,4 @@
-#include "character_tables.h"
+#include "character/character_tables.h"
 
 #include <cmath>
 

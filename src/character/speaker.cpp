@@ -1,7 +1,7 @@
-#include "speaker.h"
+#include "character/speaker.h"
 
-#include "character_tables.h"
-#include "speech_markup.h"
+#include "character/character_tables.h"
+#include "character/speech_markup.h"
 
 #include <QStringList>
 

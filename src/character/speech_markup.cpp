@@ -1,4 +1,4 @@
-#include "speech_markup.h"
+#include "character/speech_markup.h"
 
 #include <QRegularExpression>
 

@@ -1,4 +1,4 @@
-#include "wave_file.h"
+#include "character/wave_file.h"
 
 #include <QFile>
 #include <QtEndian>

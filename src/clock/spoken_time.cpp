@@ -1,6 +1,6 @@
-#include "spoken_time.h"
+#include "clock/spoken_time.h"
 
-#include "time_format.h"
+#include "core/time_format.h"
 
 #include <QLocale>
 #include <array>

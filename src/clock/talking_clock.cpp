@@ -1,12 +1,12 @@
-#include "talking_clock.h"
+#include "clock/talking_clock.h"
 
-#include "clock.h"
-#include "settings_keys.h"
-#include "settings_store.h"
-#include "shared_state.h"
-#include "speaker.h"
-#include "spoken_time.h"
-#include "value_reading.h"
+#include "core/clock.h"
+#include "core/settings_keys.h"
+#include "core/settings_store.h"
+#include "core/shared_state.h"
+#include "character/speaker.h"
+#include "clock/spoken_time.h"
+#include "core/value_reading.h"
 
 namespace chimewise {
 

@@ -1,6 +1,6 @@
-#include "calendar.h"
+#include "data/calendar.h"
 
-#include "time_format.h"
+#include "core/time_format.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -105,38 +105,13 @@ xbase::Status RebuildDatabase(xbase::Engine& engine, const QString& appFolder) {
   return s.ok() ? closed : s;
 }
 
-int MinutesOfDay(const QDateTime& moment) { return moment.time().hour() * 60 + moment.time().minute(); }
-
-int TimeTextToMinutes(const QString& text, bool* ok) {
-  if (ok) *ok = true;
-  const std::string t = text.toStdString();
-  if (xbase::ParseLeadingNumber(t) < 1) return 0;
-  const QString s = text.trimmed();
-  static const char* const kFormats[] = {"h:mm", "hh:mm", "h:mm:ss", "hh:mm:ss", "h:mm AP", "hh:mm AP",
-                                         "h:mm:ss AP", "h:mmAP", "h:mm ap", "h:mm:ss ap"};
-  for (const char* f : kFormats) {
-    QTime time = QTime::fromString(s, QString::fromLatin1(f));
-    if (time.isValid()) return time.hour() * 60 + time.minute();
-  }
-  if (ok) *ok = false;
-  return 0;
-}
-
-int TimeTextToMinutes(const QDateTime& moment) { return MinutesOfDay(moment); }
-
-QString MinutesToTimeText(int& minutes, const QString& timeFormat) {
-  if (minutes < 0) return QStringLiteral("Timeless");
-  if (minutes > 1439) minutes = 1439;
-  return chimewise::FormatTime(QTime(minutes / 60, minutes % 60), timeFormat);
-}
-
 QString KeyMinutes(int minutes) {
   QString s = QString("    ") + QString::number(minutes);
   return s.right(4);
 }
 
 QString CurrentRemindersQuery(const QDateTime& now) {
-  const QString stamp = now.date().toString("yyyyMMdd") + KeyMinutes(TimeTextToMinutes(now));
+  const QString stamp = now.date().toString("yyyyMMdd") + KeyMinutes(MinuteOfDay(now));
   return "QkeyVal('ALARM')<='" + stamp + "' .or. QKeyVal('EVNTDATE')<='" + stamp + "'";
 }
 

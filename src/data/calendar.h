@@ -55,18 +55,6 @@ xbase::Status CalendarIndexProblem(xbase::Engine& engine, const QString& tablePa
 // Other work areas are closed even when this fails.
 xbase::Status RebuildDatabase(xbase::Engine& engine, const QString& appFolder);
 
-// Minutes after midnight of a moment: hour * 60 + minute.
-int MinutesOfDay(const QDateTime& moment);
-// Minutes after midnight of a time text such as "10:30" or "7:05 pm". When the
-// text's leading number is below 1 ("00:25", "abc") the result is 0. A text with
-// a leading number that is no time ("25:99") gives 0 with *ok false.
-int TimeTextToMinutes(const QString& text, bool* ok = nullptr);
-// The same for the current moment (never below 1 as text, so always MinutesOfDay).
-int TimeTextToMinutes(const QDateTime& moment);
-// Negative: "Timeless". Above 1439: clamped to 1439, in `minutes` too. Otherwise
-// the time formatted with `timeFormat` ("h:mm am/pm", "h:mm", "hh:mm AM/PM").
-QString MinutesToTimeText(int& minutes, const QString& timeFormat);
-
 // The minutes as the index keys render them: str(n,4,0), e.g. " 600".
 QString KeyMinutes(int minutes);
 // Reminders due now or already past, for WorkArea::Query:

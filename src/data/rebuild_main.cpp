@@ -2,7 +2,7 @@
 // thirteen index tags, exactly as the program's optimize command does.
 #include <cstdio>
 
-#include "calendar.h"
+#include "data/calendar.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

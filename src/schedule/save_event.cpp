@@ -1,15 +1,15 @@
-#include "save_event.h"
+#include "schedule/save_event.h"
 
-#include "alarm_rules.h"
-#include "alarm_service.h"
-#include "app_paths.h"
-#include "calendar.h"
-#include "clock.h"
-#include "prompts.h"
-#include "reminder_table.h"
-#include "shared_state.h"
-#include "speaker.h"
-#include "time_format.h"
+#include "alarms/alarm_rules.h"
+#include "alarms/alarm_service.h"
+#include "core/app_paths.h"
+#include "data/calendar.h"
+#include "core/clock.h"
+#include "core/prompts.h"
+#include "data/reminder_record.h"
+#include "core/shared_state.h"
+#include "character/speaker.h"
+#include "core/time_format.h"
 
 #include <QRandomGenerator>
 #include <xbase/engine.h>

@@ -1,15 +1,15 @@
 // The start routine of Olm Chimewise.
 
-#include "app_paths.h"
-#include "program.h"
-#include "clock.h"
-#include "command_line.h"
-#include "prompts.h"
-#include "qt_prompter.h"
-#include "reminders.h"
-#include "settings_store.h"
-#include "shared_state.h"
-#include "single_instance.h"
+#include "core/app_paths.h"
+#include "shell/program.h"
+#include "core/clock.h"
+#include "core/command_line.h"
+#include "core/prompts.h"
+#include "shell/qt_prompter.h"
+#include "shell/reminders.h"
+#include "core/settings_store.h"
+#include "core/shared_state.h"
+#include "shell/single_instance.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,13 +1,13 @@
-#include "optimize.h"
+#include "shell/optimize.h"
 
-#include "calendar.h"
-#include "clock.h"
-#include "date_text.h"
-#include "prompts.h"
-#include "settings_keys.h"
-#include "settings_store.h"
-#include "shared_state.h"
-#include "speaker.h"
+#include "data/calendar.h"
+#include "core/clock.h"
+#include "core/date_text.h"
+#include "core/prompts.h"
+#include "core/settings_keys.h"
+#include "core/settings_store.h"
+#include "core/shared_state.h"
+#include "character/speaker.h"
 
 #include <QCursor>
 #include <QGuiApplication>

@@ -1,11 +1,11 @@
-#include "program.h"
+#include "shell/program.h"
 
-#include "calendar.h"
-#include "clock.h"
-#include "command_line.h"
-#include "optimize.h"
-#include "settings_store.h"
-#include "shared_state.h"
+#include "data/calendar.h"
+#include "core/clock.h"
+#include "core/command_line.h"
+#include "shell/optimize.h"
+#include "core/settings_store.h"
+#include "core/shared_state.h"
 
 namespace chimewise {
 

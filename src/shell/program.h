@@ -2,11 +2,11 @@
 // The running program put together: one data engine, the character, the alarm side, the talking
 // clock and the hidden main window, wired to each other.
 
-#include "alarm_service.h"
-#include "character_host.h"
-#include "reminders.h"
-#include "save_event.h"
-#include "talking_clock.h"
+#include "alarms/alarm_service.h"
+#include "character/character_host.h"
+#include "shell/reminders.h"
+#include "schedule/save_event.h"
+#include "clock/talking_clock.h"
 
 #include <xbase/engine.h>
 

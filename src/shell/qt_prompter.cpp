@@ -1,4 +1,4 @@
-#include "qt_prompter.h"
+#include "shell/qt_prompter.h"
 
 #include <QGuiApplication>
 #include <QMessageBox>

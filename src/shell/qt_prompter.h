@@ -3,7 +3,7 @@
 // could never be answered, so the text goes to the standard error stream instead and questions
 // are answered No.
 
-#include "prompts.h"
+#include "core/prompts.h"
 
 namespace chimewise {
 

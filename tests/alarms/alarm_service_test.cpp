@@ -1,13 +1,13 @@
 // The alarm side over a real reminder table: lookups, scans, saves, snoozes and deletes.
-#include "../support/qt_print.h"
-#include "alarm_service.h"
-#include "calendar.h"
-#include "clock.h"
-#include "prompts.h"
-#include "reminder_table.h"
-#include "save_event.h"
-#include "shared_state.h"
-#include "speaker.h"
+#include "support/qt_print.h"
+#include "alarms/alarm_service.h"
+#include "data/calendar.h"
+#include "core/clock.h"
+#include "core/prompts.h"
+#include "data/reminder_record.h"
+#include "schedule/save_event.h"
+#include "core/shared_state.h"
+#include "character/speaker.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,15 +1,15 @@
 // The program's character over the real character platform, with silent audio on a clock the
 // test drives.
-#include "../support/qt_app.h"
-#include "character_host.h"
-#include "character_tables.h"
-#include "character_choice.h"
-#include "program_events.h"
-#include "prompts.h"
-#include "settings_keys.h"
-#include "settings_store.h"
-#include "shared_state.h"
-#include "wave_file.h"
+#include "support/qt_app.h"
+#include "character/character_host.h"
+#include "character/character_tables.h"
+#include "character/character_choice.h"
+#include "core/program_events.h"
+#include "core/prompts.h"
+#include "core/settings_keys.h"
+#include "core/settings_store.h"
+#include "core/shared_state.h"
+#include "character/wave_file.h"
 
 #include <agent/AgentService.h>
 #include <agent/Character.h>

@@ -1,4 +1,4 @@
-#include "spoken_time.h"
+#include "clock/spoken_time.h"
 
 #include <gtest/gtest.h>
 

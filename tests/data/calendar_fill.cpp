@@ -6,7 +6,7 @@
 #include <random>
 #include <string>
 
-#include "calendar.h"
+#include "data/calendar.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "calendar.h"
+#include "data/calendar.h"
 
 namespace chimewise::data {
 namespace {
@@ -16,42 +16,6 @@ namespace {
     ::xbase::Status _s = (expr);           \
     ASSERT_TRUE(_s.ok()) << _s.ToString(); \
   } while (0)
-
-TEST(TimeConversions, MinutesOfDayAndTimeTexts) {
-  EXPECT_EQ(MinutesOfDay(QDateTime(QDate(2026, 12, 6), QTime(10, 0))), 600);
-  EXPECT_EQ(MinutesOfDay(QDateTime(QDate(2026, 12, 6), QTime(23, 59, 59))), 1439);
-  EXPECT_EQ(TimeTextToMinutes(QDateTime(QDate(2026, 12, 6), QTime(0, 25))), 25);
-  EXPECT_EQ(TimeTextToMinutes(QString("10:00")), 600);
-  EXPECT_EQ(TimeTextToMinutes(QString("7:05 pm")), 19 * 60 + 5);
-  EXPECT_EQ(TimeTextToMinutes(QString("12:30 AM")), 30);
-  // The hour after midnight reads as the number 0, so it is stored as 0.
-  EXPECT_EQ(TimeTextToMinutes(QString("00:25")), 0);
-  EXPECT_EQ(TimeTextToMinutes(QString("abc")), 0);
-  bool ok = true;
-  EXPECT_EQ(TimeTextToMinutes(QString("25:99"), &ok), 0);
-  EXPECT_FALSE(ok);
-  EXPECT_EQ(TimeTextToMinutes(QString("01:00"), &ok), 60);
-  EXPECT_TRUE(ok);
-}
-
-TEST(TimeConversions, MinutesToTimeText) {
-  int m = 425;
-  EXPECT_EQ(MinutesToTimeText(m, "h:mm am/pm"), "7:05 am");
-  EXPECT_EQ(MinutesToTimeText(m, "h:mm"), "7:05");
-  EXPECT_EQ(MinutesToTimeText(m, "hh:mm AM/PM"), "07:05 AM");
-  m = 1500;
-  EXPECT_EQ(MinutesToTimeText(m, "h:mm am/pm"), "11:59 pm");
-  EXPECT_EQ(m, 1439);  // the caller's variable is clamped too
-  m = -1;
-  EXPECT_EQ(MinutesToTimeText(m, "h:mm"), "Timeless");
-  EXPECT_EQ(m, -1);
-  m = 0;
-  EXPECT_EQ(MinutesToTimeText(m, "h:mm am/pm"), "12:00 am");
-  m = 720;
-  EXPECT_EQ(MinutesToTimeText(m, "h:mm am/pm"), "12:00 pm");
-  m = 780;
-  EXPECT_EQ(MinutesToTimeText(m, "h:mm"), "13:00");
-}
 
 TEST(CurrentReminders, QueryTextIsBuiltFromTheClock) {
   EXPECT_EQ(KeyMinutes(600), " 600");

@@ -6,7 +6,7 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 
-#include "calendar.h"
+#include "data/calendar.h"
 
 namespace chimewise::data {
 namespace {

@@ -1,5 +1,5 @@
 // The real program, started headless in an empty home.
-#include "../support/qt_app.h"
+#include "support/qt_app.h"
 
 #include <QDir>
 #include <QElapsedTimer>

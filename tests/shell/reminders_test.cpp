@@ -1,13 +1,13 @@
-#include "../support/qt_app.h"
-#include "character_choice.h"
-#include "clock.h"
-#include "date_text.h"
-#include "prompts.h"
-#include "reminders.h"
-#include "settings_keys.h"
-#include "settings_store.h"
-#include "shared_state.h"
-#include "window_placement.h"
+#include "support/qt_app.h"
+#include "character/character_choice.h"
+#include "core/clock.h"
+#include "core/date_text.h"
+#include "core/prompts.h"
+#include "shell/reminders.h"
+#include "core/settings_keys.h"
+#include "core/settings_store.h"
+#include "core/shared_state.h"
+#include "core/window_placement.h"
 
 #include <QDir>
 #include <QGuiApplication>

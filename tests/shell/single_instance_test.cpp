@@ -1,5 +1,5 @@
-#include "../support/qt_app.h"
-#include "single_instance.h"
+#include "support/qt_app.h"
+#include "shell/single_instance.h"
 
 #include <QElapsedTimer>
 #include <QProcess>

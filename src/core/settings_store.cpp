@@ -1,6 +1,6 @@
-#include "settings_store.h"
+#include "core/settings_store.h"
 
-#include "settings_keys.h"
+#include "core/settings_keys.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "character_choice.h"
+#include "character/character_choice.h"
 
-#include "app_paths.h"
+#include "core/app_paths.h"
 
 #include <QDir>
 

@@ -1,4 +1,4 @@
-#include "command_line.h"
+#include "core/command_line.h"
 
 #include <QDir>
 

@@ -1,5 +1,5 @@
-#include "settings_store.h"
-#include "window_placement.h"
+#include "core/settings_store.h"
+#include "core/window_placement.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>

@@ -1,10 +1,10 @@
-#include "startup_settings.h"
+#include "core/startup_settings.h"
 
-#include "date_text.h"
-#include "settings_keys.h"
-#include "settings_store.h"
-#include "shared_state.h"
-#include "value_reading.h"
+#include "core/date_text.h"
+#include "core/settings_keys.h"
+#include "core/settings_store.h"
+#include "core/shared_state.h"
+#include "core/value_reading.h"
 
 namespace chimewise {
 

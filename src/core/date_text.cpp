@@ -1,4 +1,5 @@
-#include "date_text.h"
+#include "core/date_text.h"
+#include "core/time_format.h"
 
 #include <QLocale>
 #include <QRegularExpression>
@@ -7,7 +8,7 @@ namespace chimewise {
 
 namespace {
 
-const QDate kDayZero(1899, 12, 30);
+
 
 std::optional<QTime> parseClock(const QString& text) {
   static const QRegularExpression re(

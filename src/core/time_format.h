@@ -29,4 +29,19 @@ std::optional<QDate> ParseShortDate(const QString& text);
 QString FormatDateTimeText(const QDateTime& when, const QString& timePattern);
 std::optional<QDateTime> ParseDateTimeText(const QString& text, const QString& timePattern);
 
+// Minutes after midnight of a moment (0-1439).
+int MinuteOfDay(const QDateTime& when);
+
+// Minute boundaries crossed from `from` to `to`, counted on the wall clock: negative when `to`
+// lies in an earlier minute.
+qint64 MinuteBoundaries(const QDateTime& from, const QDateTime& to);
+
+// A date and a minute count that may run past the day's end, made into a moment on the right
+// day: 1445 minutes on the 6th is 0:05 on the 7th. Alarms moved forward near midnight therefore
+// roll over to the next day instead of sticking at 23:59.
+QDateTime AlarmMoment(const QDate& date, int minutes);
+
+// The day from which day numbers count: 30 December 1899 is day 0.
+inline const QDate kDayZero{1899, 12, 30};
+
 }  // namespace chimewise

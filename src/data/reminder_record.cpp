@@ -1,6 +1,7 @@
-#include "reminder_table.h"
+#include "data/reminder_record.h"
 
-#include "calendar.h"
+#include "core/time_format.h"
+#include "data/calendar.h"
 
 namespace chimewise {
 
@@ -27,7 +28,7 @@ QString TableMemo(xbase::WorkArea& area, const char* field) {
   return area.GetMemo(field, &raw).ok() ? data::FromTableText(raw) : QString();
 }
 
-ReminderFacts ReadReminderFacts(xbase::WorkArea& area, const QString& timeFormat) {
+ReminderFacts ReadReminderFacts(xbase::WorkArea& area) {
   ReminderFacts r;
   r.activityText = TableText(area, "APPT_TEXT");
   r.memo = TableMemo(area, "COMMENT");
@@ -38,7 +39,8 @@ ReminderFacts ReadReminderFacts(xbase::WorkArea& area, const QString& timeFormat
   r.eventDate = TableDate(area, "EVENTDATE");
   r.startTime = TableInt(area, "STARTTIME");
   r.timeText = TableText(area, "TIMETEXT");
-  r.activity = ActivityMoment(TableText(area, "DATETEXT"), r.eventDate, r.startTime, timeFormat);
+  // The activity's moment is its date and start time; the display texts beside them are never read back.
+  if (r.eventDate.isValid()) r.activity = AlarmMoment(r.eventDate, r.startTime >= 0 ? r.startTime : 0);
   r.alarmDate = TableDate(area, "ALARMDATE");
   r.alarmTime = TableInt(area, "ALARMTIME");
   return r;

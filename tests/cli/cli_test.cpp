@@ -1,6 +1,6 @@
 // chimewise-cli driven in-process: scripted scenarios of added reminders, scans and snoozes.
-#include "../support/qt_print.h"
-#include "cli.h"
+#include "support/qt_print.h"
+#include "cli/cli.h"
 
 #include <QCoreApplication>
 #include <QDir>

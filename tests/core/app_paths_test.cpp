@@ -1,5 +1,4 @@
-#include "app_paths.h"
-#include "character_choice.h"
+#include "core/app_paths.h"
 
 #include <QDir>
 #include <QFile>
@@ -74,30 +73,4 @@ TEST(SeedAppFolder, MissingTemplateIsReported) {
   const SeedResult r = SeedAppFolder(home.filePath("app"), QString());
   EXPECT_FALSE(r.seeded);
   EXPECT_FALSE(r.error.isEmpty());
-}
-
-TEST(ChooseCharacter, PreferredFirstThenFirstByNameCutAtTheFirstDot) {
-  QTemporaryDir user, installed;
-  EXPECT_FALSE(ChooseCharacter({user.path(), installed.path()}));
-  EXPECT_FALSE(ChooseCharacter({user.filePath("missing")}));
-
-  touch(installed.filePath("zed.ochar"));
-  touch(installed.filePath("bolt.v2" + kCharacterExtension));
-  touch(installed.filePath("notes.txt"));
-  EXPECT_EQ(ChooseCharacter({user.path(), installed.path()}), "bolt");
-
-  touch(user.filePath("Moss" + kCharacterExtension));
-  EXPECT_EQ(ChooseCharacter({user.path(), installed.path()}), "Moss");  // the user's store comes first
-
-  touch(installed.filePath(kPreferredCharacter.toUpper() + kCharacterExtension));
-  EXPECT_EQ(ChooseCharacter({user.path(), installed.path()}), kPreferredCharacter.toUpper());
-}
-
-TEST(FindCharacterFile, StoredNameIsUsedAsStoredInAnyCase) {
-  QTemporaryDir user, installed;
-  touch(installed.filePath("Bolt" + kCharacterExtension));
-  EXPECT_EQ(FindCharacterFile({user.path(), installed.path()}, "BOLT"), installed.filePath("Bolt" + kCharacterExtension));
-  EXPECT_FALSE(FindCharacterFile({user.path(), installed.path()}, "Bolt.v2"));
-  EXPECT_FALSE(FindCharacterFile({user.path(), installed.path()}, "../Bolt"));
-  EXPECT_FALSE(FindCharacterFile({user.path(), installed.path()}, ""));
 }

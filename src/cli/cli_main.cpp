@@ -1,6 +1,6 @@
 // chimewise-cli: drives the reminder logic of Olm Chimewise from the command line.
 
-#include "cli.h"
+#include "cli/cli.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

@@ -1,6 +1,6 @@
-#include "time_format.h"
+#include "core/time_format.h"
 
-#include "date_text.h"
+#include "core/date_text.h"
 
 #include <QLocale>
 
@@ -15,6 +15,11 @@ bool startsWithCi(const QString& s, qsizetype at, const char* what) {
 bool hasMarker(const QString& pattern) {
   return pattern.contains(QLatin1String("am/pm"), Qt::CaseInsensitive) ||
          pattern.contains(QLatin1String("a/p"), Qt::CaseInsensitive);
+}
+
+// Minutes on the wall clock since day zero.
+qint64 wallMinute(const QDateTime& t) {
+  return t.date().toJulianDay() * 1440 + t.time().hour() * 60 + t.time().minute();
 }
 
 }  // namespace
@@ -95,6 +100,16 @@ std::optional<QDateTime> ParseDateTimeText(const QString& text, const QString& t
   }
   if (auto d = ParseShortDate(t)) return QDateTime(*d, QTime(0, 0));
   return std::nullopt;
+}
+
+int MinuteOfDay(const QDateTime& when) { return when.time().hour() * 60 + when.time().minute(); }
+
+qint64 MinuteBoundaries(const QDateTime& from, const QDateTime& to) { return wallMinute(to) - wallMinute(from); }
+
+QDateTime AlarmMoment(const QDate& date, int minutes) {
+  const int days = minutes >= 0 ? minutes / 1440 : -((1439 - minutes) / 1440);
+  const int rest = minutes - days * 1440;
+  return QDateTime(date.addDays(days), QTime(rest / 60, rest % 60));
 }
 
 }  // namespace chimewise

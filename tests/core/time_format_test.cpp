@@ -1,4 +1,4 @@
-#include "time_format.h"
+#include "core/time_format.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "shared_state.h"
+#include "core/shared_state.h"
 
 namespace chimewise {
 

@@ -1,4 +1,4 @@
-#include "timer_tick.h"
+#include "core/timer_tick.h"
 
 #include <gtest/gtest.h>
 

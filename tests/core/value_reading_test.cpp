@@ -1,4 +1,4 @@
-#include "value_reading.h"
+#include "core/value_reading.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "date_text.h"
-#include "settings_keys.h"
-#include "settings_store.h"
-#include "value_reading.h"
+#include "core/date_text.h"
+#include "core/settings_keys.h"
+#include "core/settings_store.h"
+#include "core/value_reading.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "program_events.h"
+#include "core/program_events.h"
 
-#include "shared_state.h"
+#include "core/shared_state.h"
 
 namespace chimewise {
 

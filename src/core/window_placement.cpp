@@ -1,8 +1,8 @@
-#include "window_placement.h"
+#include "core/window_placement.h"
 
-#include "settings_keys.h"
-#include "settings_store.h"
-#include "value_reading.h"
+#include "core/settings_keys.h"
+#include "core/settings_store.h"
+#include "core/value_reading.h"
 
 namespace chimewise {
 

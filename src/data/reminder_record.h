@@ -1,0 +1,53 @@
+#pragma once
+// Reading and writing reminder records through the engine, field by field.
+
+
+#include <xbase/engine.h>
+
+#include <QDate>
+#include <QDateTime>
+#include <QString>
+
+namespace chimewise {
+
+// The reminder fields the announcement reads.
+struct ReminderFacts {
+  QString activityText;    // APPT_TEXT, trimmed
+  QString memo;            // COMMENT
+  int sound = 0;           // SOUND
+  int sayDate = 0;         // SAYDATE
+  int sayTime = 0;         // SAYTIME
+  int countdown = 0;       // COUNTDOWN, minutes
+  QDateTime activity;      // EVENTDATE at STARTTIME
+  QDate eventDate;         // EVENTDATE
+  int startTime = -1;      // STARTTIME; -1 for an activity without a time
+  QString timeText;        // TIMETEXT
+  QDate alarmDate;         // ALARMDATE; invalid when blank (no pending alarm)
+  int alarmTime = 0;       // ALARMTIME
+};
+
+// A new alarm for a record.
+struct AlarmWrite {
+  QDate date;         // ALARMDATE
+  int minutes = 0;    // ALARMTIME
+  QString text;       // ALARMTEXT
+  bool operator==(const AlarmWrite&) const = default;
+};
+
+
+// A date field's raw "yyyymmdd" as a date; invalid when blank or damaged.
+QDate TableDate(xbase::WorkArea& area, const char* field);
+QString TableText(xbase::WorkArea& area, const char* field, bool trimmed = true);
+int TableInt(xbase::WorkArea& area, const char* field);
+QString TableMemo(xbase::WorkArea& area, const char* field);
+
+// The fields the announcement needs, of the current record.
+ReminderFacts ReadReminderFacts(xbase::WorkArea& area);
+
+// Writes a new alarm (ALARMDATE, ALARMTIME, ALARMTEXT) into the current record, uncommitted.
+xbase::Status WriteAlarm(xbase::WorkArea& area, const AlarmWrite& alarm);
+
+// "Error " + what went wrong + " #" + its number, as the alarm routines report engine errors.
+QString EngineErrorText(const xbase::Status& status);
+
+}  // namespace chimewise
