@@ -4,6 +4,7 @@
 #include "data/calendar.h"
 #include "core/clock.h"
 #include "core/prompts.h"
+#include "support/scripted_prompter.h"
 #include "core/shared_state.h"
 #include "character/speaker.h"
 
@@ -77,7 +78,8 @@ void BM_DueScan(benchmark::State& st) {
   TranscriptSpeaker speaker;
   xbase::Engine engine;
   data::ApplyStartupSettings(engine);
-  AlarmService alarms(state, prompter, clock, engine, speaker);
+  NoWindows windows;
+  AlarmService alarms(state, prompter, clock, engine, speaker, windows, windows);
   size_t spoken = 0;
   for (auto _ : st) {
     st.PauseTiming();
@@ -101,7 +103,8 @@ void BM_FindNextAlarm(benchmark::State& st) {
   TranscriptSpeaker speaker;
   xbase::Engine engine;
   data::ApplyStartupSettings(engine);
-  AlarmService alarms(state, prompter, clock, engine, speaker);
+  NoWindows windows;
+  AlarmService alarms(state, prompter, clock, engine, speaker, windows, windows);
   for (auto _ : st) alarms.FindNextAlarm();
   st.counters["found"] = state.NextAlarmTime.isValid() ? 1 : 0;
 }

@@ -25,15 +25,13 @@ constexpr char kLowestAlarmKey[] = "198001010000";
 }  // namespace
 
 AlarmService::AlarmService(SharedState& state, Prompter& prompter, Clock& clock, xbase::Engine& engine,
-                           Speaker& speaker, AlarmHooks hooks)
-    : m_state(state), m_prompter(prompter), m_clock(clock), m_engine(engine), m_speaker(speaker),
-      m_hooks(std::move(hooks)) {}
+                           Speaker& speaker, MainTimerPort& timer, ViewerPort& viewer)
+    : m_state(state), m_prompter(prompter), m_clock(clock), m_engine(engine), m_speaker(speaker), m_timer(timer),
+      m_viewer(viewer) {}
 
 QString AlarmService::tablePath() const { return data::CalendarPath(m_state.AppFolder); }
 
-void AlarmService::setTimer(bool on) {
-  if (m_hooks.setTimerEnabled) m_hooks.setTimerEnabled(on);
-}
+void AlarmService::setTimer(bool on) { m_timer.SetTimerEnabled(on); }
 
 void AlarmService::report(const QString& text) { m_prompter.message(text); }
 
@@ -130,13 +128,12 @@ void AlarmService::ScanDueAlarms() {
   // Also when nothing was selected, so a reminder never stops firing until a restart.
   FindNextAlarm();
   if (somethingDue) {
-    if (m_state.ViewerOpen) {
-      if (m_hooks.refreshViewer) m_hooks.refreshViewer();
-    } else if (m_hooks.showViewer) {
-      m_hooks.showViewer();
-    }
+    if (m_state.ViewerOpen)
+      m_viewer.RefreshViewer();
+    else
+      m_viewer.ShowViewer();
   } else if (!due.empty() && m_state.ViewerOpen && !viewerWasOpen) {
-    if (m_hooks.closeViewerAndHideCharacter) m_hooks.closeViewerAndHideCharacter();
+    m_viewer.CloseViewerAndHideCharacter();
   }
   setTimer(true);
 }

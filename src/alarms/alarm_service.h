@@ -3,9 +3,9 @@
 // announcement of one reminder, the snooze and the delete, over the reminder table.
 
 #include "alarms/alarm_rules.h"
+#include "core/ports.h"
 
 #include <QString>
-#include <functional>
 
 namespace xbase {
 class Engine;
@@ -19,23 +19,13 @@ class Prompter;
 class Speaker;
 struct SharedState;
 
-// What the alarm side needs of the Reminder Viewer and the main timer. Empty entries are skipped.
-struct AlarmHooks {
-  std::function<void(bool enabled)> setTimerEnabled;
-  // The viewer: whether it lists future reminders too, re-reading it, showing it, closing it.
-  std::function<bool()> viewerShowsFuture;
-  std::function<void()> refreshViewer;
-  std::function<void()> showViewer;
-  std::function<void()> closeViewerAndHideCharacter;
-};
-
 inline const QString kCloseScheduleFirst =
     QStringLiteral("You have reminders. Please close the Schedule Activity window to see them.");
 
 class AlarmService {
  public:
   AlarmService(SharedState& state, Prompter& prompter, Clock& clock, xbase::Engine& engine, Speaker& speaker,
-               AlarmHooks hooks = {});
+               MainTimerPort& timer, ViewerPort& viewer);
 
   // Sets NextAlarmTime to the earliest pending alarm (invalid when none).
   void FindNextAlarm();
@@ -50,7 +40,6 @@ class AlarmService {
   bool DeleteReminder(int area, qint64 recno);
 
   QString tablePath() const;
-  AlarmHooks& hooks() { return m_hooks; }
 
  private:
   // The two checks before opening the table; false after telling the user what is missing.
@@ -63,7 +52,8 @@ class AlarmService {
   Clock& m_clock;
   xbase::Engine& m_engine;
   Speaker& m_speaker;
-  AlarmHooks m_hooks;
+  MainTimerPort& m_timer;
+  ViewerPort& m_viewer;
 };
 
 }  // namespace chimewise

@@ -5,6 +5,7 @@
 #include "data/calendar.h"
 #include "core/clock.h"
 #include "core/command_line.h"
+#include "core/ports.h"
 #include "core/prompts.h"
 #include "schedule/save_event.h"
 #include "core/settings_store.h"
@@ -131,7 +132,7 @@ class Session {
     state.AppFolder = appFolder;
     ReadStartUpSettings(state, settings);
     data::ApplyStartupSettings(engine);
-    alarms = std::make_unique<AlarmService>(state, prompter, clock, engine, speaker);
+    alarms = std::make_unique<AlarmService>(state, prompter, clock, engine, speaker, windows, windows);
   }
   ~Session() { engine.CloseAll(); }
 
@@ -152,6 +153,7 @@ class Session {
   SettingsStore settings;
   xbase::Engine engine;
   TranscriptSpeaker speaker;
+  NoWindows windows;
   std::unique_ptr<AlarmService> alarms;
 };
 
@@ -176,7 +178,7 @@ int cmdAdd(Session& s, const Parsed& p, QTextStream& out) {
     in.countdownOn = true;
   }
   s.state.EditRecNo = -1;
-  EventSaver saver(s.state, s.prompter, s.clock, s.engine, s.speaker, *s.alarms);
+  EventSaver saver(s.state, s.prompter, s.clock, s.engine, s.speaker, *s.alarms, s.windows);
   const SaveResult r = saver.SaveEvent(in);
   if (!r.saved) return 1;
   out << r.recno << Qt::endl;

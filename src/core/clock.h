@@ -25,6 +25,8 @@ class ManualClock final : public Clock {
   QDateTime now() const override { return m_now; }
   void set(const QDateTime& when) { m_now = when; }
   void advanceSecs(qint64 secs) { m_now = m_now.addSecs(secs); }
+  // Calendar days: the same wall time that many days on, whatever the clocks did between.
+  void advanceDays(qint64 days) { m_now = m_now.addDays(days); }
 
  private:
   QDateTime m_now;
@@ -41,11 +43,5 @@ class OffsetClock final : public Clock {
   QDateTime m_start;
   QElapsedTimer m_elapsed;
 };
-
-// The clock the program runs on; the system clock unless replaced.
-Clock& ProgramClock();
-// Replaces the program's clock (tests, the command-line tool's --now). Pass nullptr to restore
-// the system clock. The caller keeps ownership.
-void SetProgramClock(Clock* clock);
 
 }  // namespace chimewise

@@ -44,7 +44,4 @@ struct SharedState {
   bool Closing = false;
 };
 
-// The process's one instance.
-SharedState& State();
-
 }  // namespace chimewise

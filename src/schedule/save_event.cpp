@@ -5,6 +5,7 @@
 #include "core/app_paths.h"
 #include "data/calendar.h"
 #include "core/clock.h"
+#include "core/ports.h"
 #include "core/prompts.h"
 #include "data/reminder_record.h"
 #include "core/shared_state.h"
@@ -24,8 +25,9 @@ std::string ymd(const QDate& d) { return d.toString(QStringLiteral("yyyyMMdd")).
 }  // namespace
 
 EventSaver::EventSaver(SharedState& state, Prompter& prompter, Clock& clock, xbase::Engine& engine, Speaker& speaker,
-                       AlarmService& alarms)
-    : m_state(state), m_prompter(prompter), m_clock(clock), m_engine(engine), m_speaker(speaker), m_alarms(alarms) {}
+                       AlarmService& alarms, ViewerPort& viewer)
+    : m_state(state), m_prompter(prompter), m_clock(clock), m_engine(engine), m_speaker(speaker), m_alarms(alarms),
+      m_viewer(viewer) {}
 
 SaveResult EventSaver::SaveEvent(const EventInput& in) {
   SaveResult result;
@@ -143,7 +145,7 @@ SaveResult EventSaver::SaveEvent(const EventInput& in) {
     return result;
   }
   data::CloseTableIfOpen(m_engine, kOneTime);
-  if (m_state.ViewerOpen && refreshViewer) refreshViewer();
+  if (m_state.ViewerOpen) m_viewer.RefreshViewer();
 
   const QDateTime alarm = AlarmMoment(in.remindDate, remindMinutes);
   if (m_state.NextAlarmTime.isValid() && alarm < m_state.NextAlarmTime) m_state.NextAlarmTime = alarm;

@@ -18,6 +18,7 @@ class AlarmService;
 class Clock;
 class Prompter;
 class Speaker;
+class ViewerPort;
 struct SharedState;
 
 struct EventInput {
@@ -47,14 +48,12 @@ struct SaveResult {
 class EventSaver {
  public:
   EventSaver(SharedState& state, Prompter& prompter, Clock& clock, xbase::Engine& engine, Speaker& speaker,
-             AlarmService& alarms);
+             AlarmService& alarms, ViewerPort& viewer);
 
   // Adds a reminder (EditRecNo -1) or rewrites record EditRecNo. The record is written whole or
   // not at all; every refusal and failure is told to the user.
   SaveResult SaveEvent(const EventInput& in);
 
-  // Re-reads the viewer after a save (when it is open).
-  std::function<void()> refreshViewer;
   // The source of the eight random digits of a new record's identifier, in [0, 1).
   std::function<double()> randomFraction;
 
@@ -65,6 +64,7 @@ class EventSaver {
   xbase::Engine& m_engine;
   Speaker& m_speaker;
   AlarmService& m_alarms;
+  ViewerPort& m_viewer;
 };
 
 }  // namespace chimewise

@@ -84,16 +84,16 @@ int main(int argc, char* argv[]) {
   }
 
   // CHIMEWISE_START_TIME="YYYY-MM-DD HH:MM:SS" starts the program's clock at that moment.
+  SystemClock systemClock;
   std::unique_ptr<OffsetClock> startedClock;
   if (const QString start = qEnvironmentVariable("CHIMEWISE_START_TIME"); !start.isEmpty()) {
     const QDateTime at = QDateTime::fromString(start, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    if (at.isValid()) {
-      startedClock = std::make_unique<OffsetClock>(at);
-      SetProgramClock(startedClock.get());
-    }
+    if (at.isValid()) startedClock = std::make_unique<OffsetClock>(at);
   }
+  Clock& clock = startedClock ? static_cast<Clock&>(*startedClock) : systemClock;
 
-  SharedState& state = State();
+  // The program's shared state: one per process, handed to every part that reads or writes it.
+  SharedState state;
   const CommandLine cmd = ParseCommandLine(wholeLine, DefaultAppFolder());
   state.AppFolder = cmd.appFolder;
 
@@ -106,7 +106,7 @@ int main(int argc, char* argv[]) {
 
   // The user's own character store exists from the first start on, so characters can be added.
   QDir().mkpath(WindowsFolderPath() + QStringLiteral("msagent/chars"));
-  Program program(state, settings, prompter, ProgramClock(),
+  Program program(state, settings, prompter, clock,
                   ProgramOptions{CharacterFolders(), WindowsFolderPath(),
                                  qEnvironmentVariable("CHIMEWISE_AUDIO") == QStringLiteral("silent")});
   Reminders& reminders = program.reminders();
@@ -132,6 +132,6 @@ int main(int argc, char* argv[]) {
     return code;
   }
   reportStartUp(reminders, sinceStart, sinceStart.elapsed());
-  if (cmd.showViewer && reminders.hooks().showViewer) reminders.hooks().showViewer();
+  if (cmd.showViewer) program.ShowViewer();
   return QApplication::exec();
 }

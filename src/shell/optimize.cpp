@@ -2,6 +2,7 @@
 
 #include "data/calendar.h"
 #include "core/clock.h"
+#include "core/ports.h"
 #include "core/date_text.h"
 #include "core/prompts.h"
 #include "core/settings_keys.h"
@@ -16,16 +17,16 @@
 namespace chimewise {
 
 bool RebuildDatabase(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock,
-                     xbase::Engine& engine, Speaker& speaker, const OptimizeHooks& hooks) {
+                     xbase::Engine& engine, Speaker& speaker, ViewerPort& windows) {
   if (QGuiApplication::instance()) QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
   speaker.sayText(QStringLiteral("Rebuilding your Reminder Database"));
-  if (hooks.closeDialogs) hooks.closeDialogs();
-  const bool viewerWasOpen = hooks.closeViewer && hooks.closeViewer();
+  windows.CloseDialogs();
+  const bool viewerWasOpen = windows.CloseViewer();
   const xbase::Status s = data::RebuildDatabase(engine, state.AppFolder);
   if (s.ok())
     speaker.sayText(QStringLiteral("Your Reminder Database has been rebuilt and is ready to use."));
-  if (viewerWasOpen && hooks.reopenViewer) hooks.reopenViewer();
-  settings.write(settings::LastOptimize, FormatDateText(clock.now().addDays(20)));
+  if (viewerWasOpen) windows.ReopenViewer();
+  if (s.ok()) settings.write(settings::LastOptimize, FormatDateText(clock.now().addDays(20)));
   if (QGuiApplication::instance()) QGuiApplication::restoreOverrideCursor();
   if (!s.ok())
     prompter.message(QStringLiteral("Your reminders could not be optimized: ") + QString::fromStdString(s.ToString()) +

@@ -1,12 +1,14 @@
 #pragma once
 // The running program put together: one data engine, the character, the alarm side, the talking
-// clock and the hidden main window, wired to each other.
+// clock and the hidden main window. The program object is what the parts reach each other
+// through: it implements the ports they are given.
 
 #include "alarms/alarm_service.h"
 #include "character/character_host.h"
-#include "shell/reminders.h"
-#include "schedule/save_event.h"
 #include "clock/talking_clock.h"
+#include "core/ports.h"
+#include "schedule/save_event.h"
+#include "shell/reminders.h"
 
 #include <xbase/engine.h>
 
@@ -26,7 +28,11 @@ struct ProgramOptions {
   bool silentAudio = false;
 };
 
-class Program final : public QObject {
+class Program final : public QObject,
+                      public CharacterPort,
+                      public RoutinesPort,
+                      public MainTimerPort,
+                      public ViewerPort {
   Q_OBJECT
  public:
   Program(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock, ProgramOptions options);
@@ -43,6 +49,33 @@ class Program final : public QObject {
   TalkingClock& talkingClock() { return *m_talkingClock; }
   EventSaver& saver() { return *m_saver; }
   xbase::Engine& engine() { return m_engine; }
+
+  // CharacterPort
+  bool LoadCharacter(const QString& fileName, bool atStartUp) override;
+  void SayGoodbye() override;
+  void ReleaseCharacter() override;
+  // RoutinesPort
+  void SetUpDataEngine() override;
+  void CloseAllTables() override;
+  bool IndexNeedsRebuild() override;
+  void RebuildDatabase() override;
+  void FindNextAlarm() override;
+  void ScanDueAlarms() override;
+  void AnnounceTime() override;
+  void ScheduleNextAnnouncement(int interval) override;
+  void ScheduleNextMailCheck(int interval) override;
+  // MainTimerPort
+  void SetTimerEnabled(bool on) override;
+  // ViewerPort. This build has no Reminder Viewer and no dialogs yet: ViewerOpen never becomes
+  // true, so there is nothing to refresh, close or reopen.
+  bool ViewerShowsFuture() const override { return false; }
+  void ShowViewer() override {}
+  void RefreshViewer() override {}
+  void CloseViewerAndHideCharacter() override {}
+  bool CloseViewer() override { return false; }
+  void ReopenViewer() override {}
+  void CloseDialogs() override {}
+  void UnloadWindows() override {}
 
  private:
   SharedState& m_state;

@@ -32,17 +32,12 @@ void tolerant(F&& step) {
   }
 }
 
-template <typename Hook, typename... Args>
-void callHook(const Hook& hook, Args&&... args) {
-  if (hook) hook(std::forward<Args>(args)...);
-}
-
 }  // namespace
 
 Reminders::Reminders(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock,
-                     ProgramHooks hooks, QWidget* parent)
+                     CharacterPort& character, RoutinesPort& routines, ViewerPort& windows, QWidget* parent)
     : QWidget(parent), m_state(state), m_settings(settings), m_prompter(prompter), m_clock(clock),
-      m_hooks(std::move(hooks)) {
+      m_character(character), m_routines(routines), m_windows(windows) {
   setWindowTitle(kProgramTitle);
   resize(120, 90);
   m_timer1.setTimerType(Qt::CoarseTimer);
@@ -70,7 +65,7 @@ bool Reminders::load(const QStringList& characterFolders) {
   if (FindPathNoCase(m_state.AppFolder, QStringLiteral("CHIMINST.DLL")))
     m_settings.write(settings::LastOptimize, FormatDateText(now.addDays(20)));
 
-  if (m_hooks.loadCharacter && !m_hooks.loadCharacter(name + kCharacterExtension, true)) return false;
+  if (!m_character.LoadCharacter(name + kCharacterExtension, true)) return false;
   if (m_state.Closing) return false;
 
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -79,19 +74,16 @@ bool Reminders::load(const QStringList& characterFolders) {
   }
   showTrayIcon();
 
-  const bool rebuild = m_hooks.indexNeedsRebuild
-                           ? m_hooks.indexNeedsRebuild()
-                           : !FindPathNoCase(m_state.AppFolder, QStringLiteral("data/CALENDAR.CDX")).has_value();
-  if (rebuild)
-    callHook(m_hooks.rebuildDatabase);
+  if (m_routines.IndexNeedsRebuild())
+    m_routines.RebuildDatabase();
   else
     optimizePrompt();
 
   m_state.NextAnnounceTime = QDateTime();
-  callHook(m_hooks.findNextAlarm);
+  m_routines.FindNextAlarm();
   m_timer1.start(kTimerInterval);
-  callHook(m_hooks.scheduleNextAnnouncement, -1);
-  callHook(m_hooks.scheduleNextMailCheck, -1);
+  m_routines.ScheduleNextAnnouncement(-1);
+  m_routines.ScheduleNextMailCheck(-1);
   return !m_state.Closing;
 }
 
@@ -102,7 +94,7 @@ void Reminders::optimizePrompt() {
                        .value_or(*ParseDateText(QString::fromUtf8(settings::LastOptimize.defaultText)));
   if (due > now) return;
   if (m_prompter.askYesNo(kOptimizeQuestion, kOptimizeTitle, PromptIcon::Question))
-    callHook(m_hooks.rebuildDatabase);
+    m_routines.RebuildDatabase();
   else
     m_settings.write(settings::LastOptimize, FormatDateText(m_clock.now().addDays(7)));
 }
@@ -126,11 +118,13 @@ void Reminders::tick() {
                       m_state.NextAlarmTime};
   };
   const TickDecision first = DecideTick(inputs(), m_clock.now());
-  if (first.announce) callHook(m_hooks.announceTime);
-  else if (first.rescheduleAnnouncement) callHook(m_hooks.scheduleNextAnnouncement, -1);
+  if (first.announce)
+    m_routines.AnnounceTime();
+  else if (first.rescheduleAnnouncement)
+    m_routines.ScheduleNextAnnouncement(-1);
   if (m_state.Closing) return;
   // The announcement may have spoken for a while: look at the alarms as they are now.
-  if (DecideTick(inputs(), m_clock.now()).scanAlarms) callHook(m_hooks.scanDueAlarms);
+  if (DecideTick(inputs(), m_clock.now()).scanAlarms) m_routines.ScanDueAlarms();
 }
 
 void Reminders::quit() {
@@ -148,10 +142,10 @@ void Reminders::unload() {
   });
   tolerant([&] { m_timer1.stop(); });
   tolerant([&] { InvertSpeechToggle(m_state); });
-  tolerant([&] { callHook(m_hooks.sayGoodbye); });
-  tolerant([&] { callHook(m_hooks.closeAllTables); });
-  tolerant([&] { callHook(m_hooks.unloadWindows); });
-  tolerant([&] { callHook(m_hooks.releaseCharacter); });
+  tolerant([&] { m_character.SayGoodbye(); });
+  tolerant([&] { m_routines.CloseAllTables(); });
+  tolerant([&] { m_windows.UnloadWindows(); });
+  tolerant([&] { m_character.ReleaseCharacter(); });
   tolerant([&] {
     if (m_tray) m_tray->hide();
   });

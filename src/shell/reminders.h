@@ -1,8 +1,8 @@
 #pragma once
-// The hidden main window: it owns the tray icon, the main timer and (through the hooks) the
-// character, runs the start-up load sequence and the shutdown sequence.
+// The hidden main window: it owns the tray icon and the main timer, runs the start-up load
+// sequence, the ticks and the shutdown sequence over the parts it is given.
 
-#include "shell/program_hooks.h"
+#include "core/ports.h"
 
 #include <QDateTime>
 #include <QPointer>
@@ -19,6 +19,34 @@ class Prompter;
 class SettingsStore;
 struct SharedState;
 
+// The character as the load and unload sequences use it.
+class CharacterPort {
+ public:
+  virtual ~CharacterPort() = default;
+  // Loads a character file; false when the program cannot go on.
+  virtual bool LoadCharacter(const QString& fileName, bool atStartUp) = 0;
+  virtual void SayGoodbye() = 0;
+  virtual void ReleaseCharacter() = 0;
+};
+
+// The routines the load sequence and the ticks run: the table's upkeep, the alarms, the talking
+// clock and the mail check.
+class RoutinesPort {
+ public:
+  virtual ~RoutinesPort() = default;
+  virtual void SetUpDataEngine() = 0;
+  virtual void CloseAllTables() = 0;
+  // Whether the reminder table's index is missing, foreign or damaged and must be rebuilt.
+  virtual bool IndexNeedsRebuild() = 0;
+  // Packs the table and rebuilds its index (the optimize command).
+  virtual void RebuildDatabase() = 0;
+  virtual void FindNextAlarm() = 0;
+  virtual void ScanDueAlarms() = 0;
+  virtual void AnnounceTime() = 0;
+  virtual void ScheduleNextAnnouncement(int interval) = 0;
+  virtual void ScheduleNextMailCheck(int interval) = 0;
+};
+
 // Texts the start-up shows.
 inline const QString kNoCharactersText =
     QStringLiteral("No Characters seem to be installed. Please install Characters to Continue.");
@@ -33,8 +61,8 @@ inline constexpr int kTimerInterval = 3000;
 class Reminders : public QWidget {
   Q_OBJECT
  public:
-  Reminders(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock,
-            ProgramHooks hooks, QWidget* parent = nullptr);
+  Reminders(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock, CharacterPort& character,
+            RoutinesPort& routines, ViewerPort& windows, QWidget* parent = nullptr);
   ~Reminders() override;
 
   // The load handler. False when the program must end (no character, or Quit during loading).
@@ -49,7 +77,6 @@ class Reminders : public QWidget {
   QTimer& timer1() { return m_timer1; }
   QSystemTrayIcon* trayIcon() const { return m_tray; }
   QMenu* trayMenu() const { return m_trayMenu; }
-  ProgramHooks& hooks() { return m_hooks; }
 
  signals:
   // Shutdown has run; the application may quit.
@@ -67,7 +94,9 @@ class Reminders : public QWidget {
   SettingsStore& m_settings;
   Prompter& m_prompter;
   Clock& m_clock;
-  ProgramHooks m_hooks;
+  CharacterPort& m_character;
+  RoutinesPort& m_routines;
+  ViewerPort& m_windows;
   QTimer m_timer1;
   QSystemTrayIcon* m_tray = nullptr;
   QMenu* m_trayMenu = nullptr;

@@ -4,6 +4,7 @@
 #include "data/calendar.h"
 #include "core/clock.h"
 #include "core/prompts.h"
+#include "support/scripted_prompter.h"
 #include "data/reminder_record.h"
 #include "schedule/save_event.h"
 #include "core/shared_state.h"
@@ -44,13 +45,8 @@ class AlarmServiceTest : public ::testing::Test {
     if (engine) engine->CloseAll();
     engine = std::make_unique<xbase::Engine>(env);
     data::ApplyStartupSettings(*engine);
-    AlarmHooks hooks;
-    hooks.setTimerEnabled = [this](bool on) { events << (on ? "timer on" : "timer off"); };
-    hooks.showViewer = [this] { events << "show viewer"; state.ViewerOpen = true; };
-    hooks.refreshViewer = [this] { events << "refresh viewer"; };
-    hooks.closeViewerAndHideCharacter = [this] { events << "close viewer"; };
-    alarms = std::make_unique<AlarmService>(state, prompter, clock, *engine, speaker, hooks);
-    saver = std::make_unique<EventSaver>(state, prompter, clock, *engine, speaker, *alarms);
+    alarms = std::make_unique<AlarmService>(state, prompter, clock, *engine, speaker, windows, windows);
+    saver = std::make_unique<EventSaver>(state, prompter, clock, *engine, speaker, *alarms, windows);
     saver->randomFraction = [] { return 0.25; };
   }
   qint64 add(const QString& text, QDateTime activity, QDateTime remind, int countdown = 0) {
@@ -89,9 +85,30 @@ class AlarmServiceTest : public ::testing::Test {
   ManualClock clock{kNow};
   TranscriptSpeaker speaker;
   std::unique_ptr<xbase::Engine> engine;
+  QStringList events;
+  // The main timer and the windows, as the alarm side sees them: every request is logged.
+  class LoggedWindows final : public MainTimerPort, public ViewerPort {
+   public:
+    LoggedWindows(QStringList& events, SharedState& state) : m_events(events), m_state(state) {}
+    void SetTimerEnabled(bool on) override { m_events << (on ? "timer on" : "timer off"); }
+    bool ViewerShowsFuture() const override { return false; }
+    void ShowViewer() override {
+      m_events << "show viewer";
+      m_state.ViewerOpen = true;
+    }
+    void RefreshViewer() override { m_events << "refresh viewer"; }
+    void CloseViewerAndHideCharacter() override { m_events << "close viewer"; }
+    bool CloseViewer() override { return false; }
+    void ReopenViewer() override {}
+    void CloseDialogs() override {}
+    void UnloadWindows() override {}
+
+   private:
+    QStringList& m_events;
+    SharedState& m_state;
+  } windows{events, state};
   std::unique_ptr<AlarmService> alarms;
   std::unique_ptr<EventSaver> saver;
-  QStringList events;
 };
 
 }  // namespace
@@ -254,11 +271,7 @@ TEST_F(AlarmServiceTest, ScanWaitsWhileTheScheduleDialogIsOpen) {
 TEST_F(AlarmServiceTest, ScanWithOnlyEarlyAlarmsClosesAViewerItOpened) {
   add("Early", at(18, 0), at(10, 0), 60);
   events.clear();
-  alarms->hooks().refreshViewer = [this] { events << "refresh viewer"; };
   // The viewer gets opened while the scan speaks (from the tray, say).
-  alarms->hooks().setTimerEnabled = [this](bool on) {
-    events << (on ? "timer on" : "timer off");
-  };
   speaker.lines.clear();
   class OpeningSpeaker : public TranscriptSpeaker {
    public:
@@ -269,7 +282,7 @@ TEST_F(AlarmServiceTest, ScanWithOnlyEarlyAlarmsClosesAViewerItOpened) {
     }
     SharedState& m_s;
   } opening(state);
-  AlarmService scan(state, prompter, clock, *engine, opening, alarms->hooks());
+  AlarmService scan(state, prompter, clock, *engine, opening, windows, windows);
   scan.ScanDueAlarms();
   EXPECT_EQ(events, (QStringList{"timer off", "close viewer", "timer on"}));
 }

@@ -6,6 +6,7 @@
 #include "character/character_choice.h"
 #include "core/program_events.h"
 #include "core/prompts.h"
+#include "support/scripted_prompter.h"
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"

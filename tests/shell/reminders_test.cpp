@@ -1,8 +1,10 @@
 #include "support/qt_app.h"
 #include "character/character_choice.h"
+#include "core/app_paths.h"
 #include "core/clock.h"
 #include "core/date_text.h"
 #include "core/prompts.h"
+#include "support/scripted_prompter.h"
 #include "shell/reminders.h"
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
@@ -37,27 +39,10 @@ class RemindersTest : public ::testing::Test {
     touch(dir.filePath("chars/" + kPreferredCharacter + kCharacterExtension));
     touch(state.AppFolder + "/data/CALENDAR.DBF");
     touch(state.AppFolder + "/data/calendar.cdx");
-    hooks.loadCharacter = [this](const QString& file, bool atStartUp) {
-      log << "loadCharacter " + file + (atStartUp ? " start" : "");
-      if (onLoadCharacter) onLoadCharacter();
-      return true;
-    };
-    hooks.rebuildDatabase = [this] { log << "rebuild"; };
-    hooks.findNextAlarm = [this] { log << "findNextAlarm"; };
-    hooks.scheduleNextAnnouncement = [this](int i) { log << QString("scheduleNextAnnouncement %1").arg(i); };
-    hooks.scheduleNextMailCheck = [this](int i) { log << QString("scheduleNextMailCheck %1").arg(i); };
-    hooks.announceTime = [this] {
-      log << "announceTime";
-      state.NextAnnounceTime = QDateTime();
-    };
-    hooks.scanDueAlarms = [this] {
-      log << "scanDueAlarms";
-      state.NextAlarmTime = QDateTime();
-    };
   }
   QStringList folders() const { return {dir.filePath("user-chars"), dir.filePath("chars")}; }
   std::unique_ptr<Reminders> make() {
-    return std::make_unique<Reminders>(state, settings, prompter, clock, hooks);
+    return std::make_unique<Reminders>(state, settings, prompter, clock, parts, parts, windows);
   }
 
   QTemporaryDir dir;
@@ -65,9 +50,49 @@ class RemindersTest : public ::testing::Test {
   SettingsStore settings{dir.filePath("settings.ini")};
   ScriptedPrompter prompter;
   ManualClock clock{QDateTime(QDate(2026, 12, 6), QTime(10, 15, 45))};
-  ProgramHooks hooks;
   std::function<void()> onLoadCharacter;
   QStringList log;
+  // The parts the main window drives, logging each request.
+  struct LoggedParts final : CharacterPort, RoutinesPort {
+    RemindersTest& t;
+    explicit LoggedParts(RemindersTest& test) : t(test) {}
+    bool LoadCharacter(const QString& file, bool atStartUp) override {
+      t.log << "loadCharacter " + file + (atStartUp ? " start" : "");
+      if (t.onLoadCharacter) t.onLoadCharacter();
+      return true;
+    }
+    void SayGoodbye() override {
+      t.log << QString("goodbye toggle=%1").arg(t.state.SpeechToggle);
+      throw std::runtime_error("the character is gone");
+    }
+    void ReleaseCharacter() override { t.log << "releaseCharacter"; }
+    void SetUpDataEngine() override {}
+    void CloseAllTables() override { t.log << "closeAllTables"; }
+    bool IndexNeedsRebuild() override { return !FindPathNoCase(t.state.AppFolder, "data/CALENDAR.CDX").has_value(); }
+    void RebuildDatabase() override { t.log << "rebuild"; }
+    void FindNextAlarm() override { t.log << "findNextAlarm"; }
+    void ScanDueAlarms() override {
+      t.log << "scanDueAlarms";
+      t.state.NextAlarmTime = QDateTime();
+    }
+    void AnnounceTime() override {
+      t.log << "announceTime";
+      t.state.NextAnnounceTime = QDateTime();
+    }
+    void ScheduleNextAnnouncement(int i) override { t.log << QString("scheduleNextAnnouncement %1").arg(i); }
+    void ScheduleNextMailCheck(int i) override { t.log << QString("scheduleNextMailCheck %1").arg(i); }
+  } parts{*this};
+  // Unloading the windows fails: the shutdown goes on regardless.
+  struct ThrowingViewer final : ViewerPort {
+    bool ViewerShowsFuture() const override { return false; }
+    void ShowViewer() override {}
+    void RefreshViewer() override {}
+    void CloseViewerAndHideCharacter() override {}
+    bool CloseViewer() override { return false; }
+    void ReopenViewer() override {}
+    void CloseDialogs() override {}
+    void UnloadWindows() override { throw 42; }
+  } windows;
 };
 
 }  // namespace
@@ -208,13 +233,6 @@ TEST_F(RemindersTest, TickAnnouncesBeforeScanningAndHonoursClosing) {
 }
 
 TEST_F(RemindersTest, ShutdownRunsEveryStepInOrderWhateverFails) {
-  hooks.sayGoodbye = [this] {
-    log << QString("goodbye toggle=%1").arg(state.SpeechToggle);
-    throw std::runtime_error("the character is gone");
-  };
-  hooks.closeAllTables = [this] { log << "closeAllTables"; };
-  hooks.unloadWindows = [this] { throw 42; };
-  hooks.releaseCharacter = [this] { log << "releaseCharacter"; };
   settings.write(settings::LastOptimize, FormatDateText(clock.now().addDays(3)));
   auto r = make();
   ASSERT_TRUE(r->load(folders()));

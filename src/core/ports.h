@@ -1,0 +1,49 @@
+#pragma once
+// The narrow interfaces through which the logic reaches the parts above it: the main timer and
+// the windows. The program implements them over its real parts; the command-line tool, which has
+// neither, implements them as absent; tests implement them to watch what the logic asks.
+
+namespace chimewise {
+
+class MainTimerPort {
+ public:
+  virtual ~MainTimerPort() = default;
+  // Stops the main timer while a long routine runs, and starts it again (never once shutdown
+  // has begun).
+  virtual void SetTimerEnabled(bool on) = 0;
+};
+
+class ViewerPort {
+ public:
+  virtual ~ViewerPort() = default;
+  // Whether the open viewer lists every reminder, not only the current ones.
+  virtual bool ViewerShowsFuture() const = 0;
+  virtual void ShowViewer() = 0;
+  // Re-reads the open viewer's list after the table changed.
+  virtual void RefreshViewer() = 0;
+  // Closes a viewer the alarm scan opened for nothing, and hides the character.
+  virtual void CloseViewerAndHideCharacter() = 0;
+  // Closes the viewer for the table's upkeep; true when it was open (ReopenViewer brings it back).
+  virtual bool CloseViewer() = 0;
+  virtual void ReopenViewer() = 0;
+  // Closes the dialogs that edit reminders or settings.
+  virtual void CloseDialogs() = 0;
+  // Unloads every window at shutdown.
+  virtual void UnloadWindows() = 0;
+};
+
+// For callers without windows (the command-line tool): no viewer is ever open.
+class NoWindows final : public MainTimerPort, public ViewerPort {
+ public:
+  void SetTimerEnabled(bool) override {}
+  bool ViewerShowsFuture() const override { return false; }
+  void ShowViewer() override {}
+  void RefreshViewer() override {}
+  void CloseViewerAndHideCharacter() override {}
+  bool CloseViewer() override { return false; }
+  void ReopenViewer() override {}
+  void CloseDialogs() override {}
+  void UnloadWindows() override {}
+};
+
+}  // namespace chimewise
