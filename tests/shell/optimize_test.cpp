@@ -1,0 +1,66 @@
+#include "character/speaker.h"
+#include "core/clock.h"
+#include "core/date_text.h"
+#include "core/ports.h"
+#include "core/settings_keys.h"
+#include "core/settings_store.h"
+#include "core/shared_state.h"
+#include "data/calendar.h"
+#include "shell/optimize.h"
+#include "support/qt_app.h"
+#include "support/scripted_prompter.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <xbase/engine.h>
+
+using namespace chimewise;
+
+namespace {
+
+class OptimizeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testsupport::EnsureQtApp();
+    state.AppFolder = dir.path();
+    QDir().mkpath(dir.filePath("data"));
+    for (const char* f : {"CALENDAR.DBF", "CALENDAR.FPT", "CALENDAR.CDX"}) {
+      ASSERT_TRUE(QFile::copy(QStringLiteral(CHIMEWISE_SOURCE_DIR "/assets/data/") + f, dir.filePath("data/") + f));
+      QFile(dir.filePath("data/") + f).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    }
+    data::ApplyStartupSettings(engine);
+    settings.write(settings::LastOptimize, kBefore);
+  }
+  bool rebuild() { return RebuildDatabase(state, settings, prompter, clock, engine, speaker, windows); }
+
+  const QString kBefore = QStringLiteral("2026-11-01 00:00:00");
+  QTemporaryDir dir;
+  SharedState state;
+  SettingsStore settings{dir.filePath("settings.ini")};
+  ScriptedPrompter prompter;
+  ManualClock clock{QDateTime(QDate(2026, 12, 6), QTime(10, 0))};
+  TranscriptSpeaker speaker;
+  NoWindows windows;
+  xbase::Engine engine;
+};
+
+}  // namespace
+
+TEST_F(OptimizeTest, OnlyASuccessfulRebuildPutsTheSuggestionOff) {
+  // Another user holds the table open, so it cannot be taken for sole use.
+  xbase::Engine other;
+  int area = 0;
+  ASSERT_TRUE(other.Use(data::CalendarPath(state.AppFolder).toStdString(), "OTHER", xbase::OpenMode::kShared, &area).ok());
+  EXPECT_FALSE(rebuild());
+  ASSERT_EQ(prompter.asked.size(), 1u);
+  EXPECT_TRUE(prompter.asked[0].text.startsWith("Your reminders could not be optimized")) << prompter.asked[0].text.toStdString();
+  EXPECT_EQ(settings.read(settings::LastOptimize), kBefore);
+  EXPECT_FALSE(speaker.lines.join('\n').contains("has been rebuilt"));
+
+  other.CloseAll();
+  EXPECT_TRUE(rebuild());
+  EXPECT_EQ(settings.read(settings::LastOptimize), FormatDateText(clock.now().addDays(20)));
+  EXPECT_TRUE(speaker.lines.join('\n').contains("has been rebuilt"));
+}
