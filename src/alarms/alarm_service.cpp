@@ -35,95 +35,95 @@ void AlarmService::setTimer(bool on) { m_timer.SetTimerEnabled(on); }
 
 void AlarmService::report(const QString& text) { m_prompter.message(text); }
 
-bool AlarmService::tableIsThere() {
-  const QString folder = m_state.AppFolder + QStringLiteral("/data");
-  if (!FindPathNoCase(m_state.AppFolder, QStringLiteral("data"))) {
-    report(QStringLiteral("Missing the ") + folder + QStringLiteral(" directory"));
-    return false;
-  }
-  if (!FindPathNoCase(m_state.AppFolder, QStringLiteral("data/calendar.dbf"))) {
-    report(QStringLiteral("Missing the ") + folder + QStringLiteral("/calendar.dbf file"));
-    return false;
-  }
-  return true;
+void AlarmService::reportOnce(const xbase::Status& s) {
+  // A table that stays unusable would otherwise bring the same box up on every tick.
+  if (m_lastReported == s.ToString()) return;
+  m_lastReported = s.ToString();
+  report(s.kind() == xbase::Status::Kind::kNotFound ? QString::fromStdString(s.message()) : EngineErrorText(s));
 }
 
-void AlarmService::FindNextAlarm() {
-  m_state.NextAlarmTime = QDateTime();
-  if (!tableIsThere()) return;
-  xbase::Status why;
-  const int area = data::OpenTable(m_engine, tablePath(), kTimerAlias, data::kModeShared, &why);
-  if (area < 1) {
-    if (!why.ok()) report(EngineErrorText(why));
-    return;
-  }
+xbase::Status AlarmService::lookUpNextAlarm() {
+  int area = 0;
+  XBASE_RETURN_IF_ERROR(OpenCalendar(m_engine, m_state.AppFolder, kTimerAlias, &area));
   xbase::WorkArea* wa = m_engine.Area(area);
-  xbase::Status s = wa->SetOrder(wa->TagArea("ALARM"));
-  if (s.ok()) {
-    const bool soft = m_engine.settings().soft_seek;
-    m_engine.settings().soft_seek = true;
-    s = wa->Seek(kLowestAlarmKey);
-    m_engine.settings().soft_seek = soft;
-  }
+  const bool soft = m_engine.settings().soft_seek;
+  m_engine.settings().soft_seek = true;
+  xbase::Status s = wa->Seek(kLowestAlarmKey);
+  m_engine.settings().soft_seek = soft;
   if (s.ok() && !wa->Eof()) {
     const QDate date = TableDate(*wa, "ALARMDATE");
     if (date.isValid()) m_state.NextAlarmTime = AlarmMoment(date, TableInt(*wa, "ALARMTIME"));
   }
   data::CloseTableIfOpen(m_engine, kTimerAlias);
-  if (!s.ok()) report(EngineErrorText(s));
+  return s;
+}
+
+void AlarmService::FindNextAlarm() {
+  m_state.NextAlarmTime = QDateTime();
+  xbase::Status s = lookUpNextAlarm();
+  if (IsIndexTrouble(s)) {
+    // An index found damaged during the lookup is rebuilt once, and the lookup runs again.
+    s = RepairCalendarIndex(m_engine.env(), m_state.AppFolder);
+    if (s.ok()) s = lookUpNextAlarm();
+  }
+  if (s.ok())
+    m_lastReported.clear();
+  else
+    reportOnce(s);
+}
+
+xbase::Status AlarmService::collectDue(std::vector<uint32_t>* due, int* area) {
+  due->clear();
+  XBASE_RETURN_IF_ERROR(OpenCalendar(m_engine, m_state.AppFolder, kAlarmAlias, area));
+  xbase::WorkArea* wa = m_engine.Area(*area);
+  xbase::Status s = wa->Query(data::CurrentRemindersQuery(m_clock.now()).toStdString());
+  if (s.ok()) s = wa->GoTop();
+  const uint32_t n = s.ok() ? wa->QueryRecCount() : 0;
+  // The list is complete before anything is said: each announcement moves alarms, and so
+  // changes what the query selects.
+  for (uint32_t i = 0; s.ok() && i < n && !wa->Eof(); ++i) {
+    due->push_back(wa->RecNo());
+    s = wa->Skip(1);
+  }
+  if (!s.ok()) {
+    data::CloseTableIfOpen(m_engine, kAlarmAlias);
+    *area = 0;
+  }
+  return s;
 }
 
 void AlarmService::ScanDueAlarms() {
   setTimer(false);
   const bool viewerWasOpen = m_state.ViewerOpen;
   m_state.NextAlarmTime = QDateTime();
-  if (!tableIsThere()) {
-    setTimer(true);
-    return;
-  }
-  xbase::Status why;
-  const int area = data::OpenTable(m_engine, tablePath(), kAlarmAlias, data::kModeShared, &why);
-  if (area < 1) {
-    if (!why.ok()) report(EngineErrorText(why));
-    setTimer(true);
-    return;
-  }
-  xbase::WorkArea* wa = m_engine.Area(area);
   std::vector<uint32_t> due;
-  xbase::Status s = wa->SetOrder(wa->TagArea("ALARM"));
-  if (s.ok()) s = wa->Query(data::CurrentRemindersQuery(m_clock.now()).toStdString());
-  if (s.ok()) s = wa->GoTop();
-  const uint32_t n = s.ok() ? wa->QueryRecCount() : 0;
-  bool somethingDue = false;
-  if (s.ok() && n > 0 && !wa->Eof()) {
-    if (m_state.ScheduleOpen) {
-      // The reminders are found again when the dialog closes and looks up the next alarm.
-      m_speaker.speak(kCloseScheduleFirst);
-      data::CloseTableIfOpen(m_engine, kAlarmAlias);
-      setTimer(true);
-      return;
-    }
-    // The list is complete before anything is said: each announcement moves alarms, and so
-    // changes what the query selects.
-    for (uint32_t i = 0; i < n && !wa->Eof() && s.ok(); ++i) {
-      due.push_back(wa->RecNo());
-      s = wa->Skip(1);
-    }
-    for (uint32_t recno : due) {
-      if (!s.ok()) break;
-      if (AnnounceReminder(area, recno, m_state.ReadActivity, m_state.ReadMemos, AnnounceMode::Alarm))
-        somethingDue = true;
-      if (m_engine.WorkAreaOf(kAlarmAlias.toStdString()) != area) break;  // closed meanwhile
-    }
+  int area = 0;
+  xbase::Status s = collectDue(&due, &area);
+  if (IsIndexTrouble(s)) {
+    s = RepairCalendarIndex(m_engine.env(), m_state.AppFolder);
+    if (s.ok()) s = collectDue(&due, &area);
   }
-  data::CloseTableIfOpen(m_engine, kAlarmAlias);
   if (!s.ok()) {
-    report(EngineErrorText(s));
+    reportOnce(s);
     // Keep the reminders coming even after a failed scan.
     FindNextAlarm();
     setTimer(true);
     return;
   }
+  bool somethingDue = false;
+  if (!due.empty() && m_state.ScheduleOpen) {
+    // The reminders are found again when the dialog closes and looks up the next alarm.
+    m_speaker.speak(kCloseScheduleFirst);
+    data::CloseTableIfOpen(m_engine, kAlarmAlias);
+    setTimer(true);
+    return;
+  }
+  for (uint32_t recno : due) {
+    if (AnnounceReminder(area, recno, m_state.ReadActivity, m_state.ReadMemos, AnnounceMode::Alarm))
+      somethingDue = true;
+    if (m_engine.WorkAreaOf(kAlarmAlias.toStdString()) != area) break;  // closed meanwhile
+  }
+  data::CloseTableIfOpen(m_engine, kAlarmAlias);
   QCoreApplication::processEvents();
   // Also when nothing was selected, so a reminder never stops firing until a restart.
   FindNextAlarm();

@@ -7,6 +7,12 @@
 
 #include <QString>
 
+#include <xbase/status.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
 namespace xbase {
 class Engine;
 class WorkArea;
@@ -42,8 +48,11 @@ class AlarmService {
   QString tablePath() const;
 
  private:
-  // The two checks before opening the table; false after telling the user what is missing.
-  bool tableIsThere();
+  // The lookup and the selection of due reminders, each one attempt.
+  xbase::Status lookUpNextAlarm();
+  xbase::Status collectDue(std::vector<uint32_t>* due, int* area);
+  // Tells the user of a failure, unless it is the one told last time and nothing has worked since.
+  void reportOnce(const xbase::Status& s);
   void setTimer(bool on);
   void report(const QString& text);
 
@@ -54,6 +63,7 @@ class AlarmService {
   Speaker& m_speaker;
   MainTimerPort& m_timer;
   ViewerPort& m_viewer;
+  std::string m_lastReported;
 };
 
 }  // namespace chimewise

@@ -143,6 +143,17 @@ std::string ToTableText(const QString& text) {
   return out;
 }
 
+QString CharactersOutsideTable(const QString& text) {
+  QStringList lacking;
+  // A character fits when it comes back from the table as it went in (emoji and other characters
+  // beyond 16 bits are taken whole, never as halves).
+  for (const char32_t ucs : text.toUcs4()) {
+    const QString one = QString::fromUcs4(&ucs, 1);
+    if (FromTableText(ToTableText(one)) != one && !lacking.contains(one)) lacking << one;
+  }
+  return lacking.join(u' ');
+}
+
 QString FromTableText(const std::string& bytes) {
   QString out;
   out.reserve(static_cast<qsizetype>(bytes.size()));

@@ -63,6 +63,9 @@ QString CurrentRemindersQuery(const QDateTime& now);
 
 // Table text is Windows-1252; these convert to and from it ('?' for what it lacks).
 std::string ToTableText(const QString& text);
+// The distinct characters of `text` that Windows-1252 lacks, each once, in order of first
+// appearance, separated by blanks; empty when the table can hold the whole text.
+QString CharactersOutsideTable(const QString& text);
 QString FromTableText(const std::string& bytes);
 
 }  // namespace chimewise::data

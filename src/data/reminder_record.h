@@ -47,6 +47,24 @@ ReminderFacts ReadReminderFacts(xbase::WorkArea& area);
 // Writes a new alarm (ALARMDATE, ALARMTIME, ALARMTEXT) into the current record, uncommitted.
 xbase::Status WriteAlarm(xbase::WorkArea& area, const AlarmWrite& alarm);
 
+// Opens the reminder table under `alias` (or reuses the alias's open work area), ready for
+// lookups in the ALARM order. A table whose folder or file is missing gives NotFound, worded as
+// "Missing the FOLDER directory" / "Missing the FOLDER/calendar.dbf file". An index that is
+// missing, untrusted, damaged or without the calendar's tags is rebuilt once, as at start-up,
+// with the table packed, and the table opened again; *repaired (optional) says that happened.
+// When even that fails, the rebuild's Status is returned and nothing is open under `alias`.
+xbase::Status OpenCalendar(xbase::Engine& engine, const QString& appFolder, const QString& alias, int* area,
+                           bool* repaired = nullptr);
+
+// Whether a Status from an index operation (an order, a seek, a move in tag order, a query) means
+// the index cannot be trusted and must be rebuilt.
+bool IsIndexTrouble(const xbase::Status& status);
+
+// Rebuilds the reminder table's index (packing the table) with an engine of its own, so the
+// caller's other work areas stay open. Fails (and changes nothing) while another user has the
+// table open.
+xbase::Status RepairCalendarIndex(xbase::Env* env, const QString& appFolder);
+
 // "Error " + what went wrong + " #" + its number, as the alarm routines report engine errors.
 QString EngineErrorText(const xbase::Status& status);
 

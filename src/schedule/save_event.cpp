@@ -52,19 +52,24 @@ SaveResult EventSaver::SaveEvent(const EventInput& in) {
   const int activityMinutes = in.activityTime.hour() * 60 + in.activityTime.minute();
   const int remindMinutes = in.remindTime.hour() * 60 + in.remindTime.minute();
 
-  const QString folder = m_state.AppFolder + QStringLiteral("/data");
-  if (!FindPathNoCase(m_state.AppFolder, QStringLiteral("data"))) {
-    m_prompter.message(QStringLiteral("Missing the ") + folder + QStringLiteral(" directory"));
-    return result;
+  // Text the table's code page cannot hold is refused, never stored as "?".
+  const std::pair<const QString*, SaveField> entries[] = {
+      {&in.activity, SaveField::Activity}, {&in.event, SaveField::Event}, {&in.memo, SaveField::Memo}};
+  for (const auto& [text, field] : entries) {
+    const QString lacking = data::CharactersOutsideTable(*text);
+    if (!lacking.isEmpty())
+      return refuse(field,
+                    QStringLiteral("The reminder table cannot hold these characters: %1\nPlease write them "
+                                   "another way.")
+                        .arg(lacking),
+                    QStringLiteral("Characters Not Supported"));
   }
-  if (!FindPathNoCase(m_state.AppFolder, QStringLiteral("data/calendar.dbf"))) {
-    m_prompter.message(QStringLiteral("Missing the ") + folder + QStringLiteral("/calendar.dbf file"));
-    return result;
-  }
-  xbase::Status why;
-  const int area = data::OpenTable(m_engine, data::CalendarPath(m_state.AppFolder), kOneTime, data::kModeShared, &why);
-  if (area < 1) {
-    if (!why.ok()) m_prompter.message(EngineErrorText(why));
+
+  int area = 0;
+  const xbase::Status opened = OpenCalendar(m_engine, m_state.AppFolder, kOneTime, &area);
+  if (!opened.ok()) {
+    m_prompter.message(opened.kind() == xbase::Status::Kind::kNotFound ? QString::fromStdString(opened.message())
+                                                                         : EngineErrorText(opened));
     return result;
   }
   xbase::WorkArea* wa = m_engine.Area(area);

@@ -300,3 +300,71 @@ TEST_F(AlarmServiceTest, DeletedRemindersAreGoneForEveryone) {
   EXPECT_EQ(state.NextAlarmTime, at(11, 45));
   EXPECT_EQ(liveRecords(), QStringList{"Stays@705#13"});
 }
+
+// An index that is missing, damaged or foreign while the program runs is rebuilt once and the
+// lookup goes on; when it cannot be rebuilt the user hears of it once, not on every tick.
+TEST_F(AlarmServiceTest, ADamagedIndexIsRebuiltOnceAndAFailureIsToldOnce) {
+  add("Dentist", at(11, 0), at(10, 45));
+  const QString cdx = dir.filePath("data/CALENDAR.CDX");
+  const auto expectLookupFinds = [&](const char* how) {
+    alarms->FindNextAlarm();
+    EXPECT_EQ(state.NextAlarmTime, at(10, 45)) << how;
+    EXPECT_TRUE(prompter.asked.empty()) << how << ": " << prompter.asked.front().text.toStdString();
+    EXPECT_TRUE(data::CalendarIndexProblem(*engine, data::CalendarPath(state.AppFolder)).ok()) << how;
+  };
+  ASSERT_TRUE(QFile::remove(cdx));
+  expectLookupFinds("missing index");
+  {
+    QFile f(cdx);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    f.seek(600);
+    f.write(QByteArray(512, '\x5A'));
+  }
+  expectLookupFinds("damaged index");
+  {
+    QFile f(cdx);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write("not an index at all");
+  }
+  alarms->ScanDueAlarms();  // the scan repairs it too
+  EXPECT_TRUE(prompter.asked.empty());
+  EXPECT_EQ(state.NextAlarmTime, at(10, 45));
+
+  // Another user keeps the table open while the index is gone: nothing can be rebuilt.
+  ASSERT_TRUE(QFile::remove(cdx));
+  xbase::Engine other;
+  int area = 0;
+  ASSERT_TRUE(other.Use(data::CalendarPath(state.AppFolder).toStdString(), "OTHER", xbase::OpenMode::kShared, &area).ok());
+  alarms->FindNextAlarm();
+  alarms->ScanDueAlarms();
+  alarms->FindNextAlarm();
+  EXPECT_EQ(prompter.asked.size(), 1u);
+  EXPECT_FALSE(state.NextAlarmTime.isValid());
+  other.CloseAll();
+  prompter.asked.clear();
+  expectLookupFinds("after the other user left");
+}
+
+// Text outside the table's code page is refused with the characters named; nothing is stored.
+TEST_F(AlarmServiceTest, TextTheTableCannotHoldIsRefusedNotStoredAsQuestionMarks) {
+  const QStringList before = liveRecords();
+  EventInput in;
+  in.activityDate = in.remindDate = kNow.date();
+  in.activityTime = in.remindTime = QTime(11, 0);
+  in.activity = QString::fromUtf8("Συνάντηση at the caf\xC3\xA9");
+  state.EditRecNo = -1;
+  SaveResult r = saver->SaveEvent(in);
+  EXPECT_FALSE(r.saved);
+  EXPECT_EQ(r.refused, SaveField::Activity);
+  ASSERT_EQ(prompter.asked.size(), 1u);
+  EXPECT_TRUE(prompter.asked[0].text.contains(QString::fromUtf8("Σ υ ν ά τ η σ"))) << prompter.asked[0].text.toStdString();
+  EXPECT_FALSE(prompter.asked[0].text.contains(QString::fromUtf8("\xC3\xA9")));  // é is in the code page
+
+  in.activity = QStringLiteral("Call home");
+  in.memo = QString::fromUtf8("Bring \xF0\x9F\x8E\x82 and \xE2\x82\xAC 5");  // a cake emoji; the euro sign fits
+  r = saver->SaveEvent(in);
+  EXPECT_FALSE(r.saved);
+  EXPECT_EQ(r.refused, SaveField::Memo);
+  EXPECT_TRUE(prompter.asked.back().text.contains(QString::fromUtf8("\xF0\x9F\x8E\x82")));
+  EXPECT_EQ(liveRecords(), before);
+}
