@@ -44,7 +44,7 @@ void AlarmService::reportOnce(const xbase::Status& s) {
 
 xbase::Status AlarmService::lookUpNextAlarm() {
   int area = 0;
-  XBASE_RETURN_IF_ERROR(OpenCalendar(m_engine, m_state.AppFolder, kTimerAlias, &area));
+  XBASE_RETURN_IF_ERROR(OpenCalendar(m_engine, m_state.AppFolder, kTimerAlias, &area, !m_dryRun));
   xbase::WorkArea* wa = m_engine.Area(area);
   const bool soft = m_engine.settings().soft_seek;
   m_engine.settings().soft_seek = true;
@@ -61,7 +61,7 @@ xbase::Status AlarmService::lookUpNextAlarm() {
 void AlarmService::FindNextAlarm() {
   m_state.NextAlarmTime = QDateTime();
   xbase::Status s = lookUpNextAlarm();
-  if (IsIndexTrouble(s)) {
+  if (IsIndexTrouble(s) && !m_dryRun) {
     // An index found damaged during the lookup is rebuilt once, and the lookup runs again.
     s = RepairCalendarIndex(m_engine.env(), m_state.AppFolder);
     if (s.ok()) s = lookUpNextAlarm();
@@ -74,7 +74,7 @@ void AlarmService::FindNextAlarm() {
 
 xbase::Status AlarmService::collectDue(std::vector<uint32_t>* due, int* area) {
   due->clear();
-  XBASE_RETURN_IF_ERROR(OpenCalendar(m_engine, m_state.AppFolder, kAlarmAlias, area));
+  XBASE_RETURN_IF_ERROR(OpenCalendar(m_engine, m_state.AppFolder, kAlarmAlias, area, !m_dryRun));
   xbase::WorkArea* wa = m_engine.Area(*area);
   xbase::Status s = wa->Query(data::CurrentRemindersQuery(m_clock.now()).toStdString());
   if (s.ok()) s = wa->GoTop();
@@ -99,7 +99,7 @@ void AlarmService::ScanDueAlarms() {
   std::vector<uint32_t> due;
   int area = 0;
   xbase::Status s = collectDue(&due, &area);
-  if (IsIndexTrouble(s)) {
+  if (IsIndexTrouble(s) && !m_dryRun) {
     s = RepairCalendarIndex(m_engine.env(), m_state.AppFolder);
     if (s.ok()) s = collectDue(&due, &area);
   }
@@ -149,7 +149,7 @@ bool AlarmService::AnnounceReminder(int area, qint64 recno, int readActivity, in
   const ReminderFacts facts = ReadReminderFacts(*wa);
   const AnnounceSettings settings{m_state.RemindOn, m_state.WaitTime, m_state.TimeFormat};
   const AnnouncementPlan plan = PlanAnnouncement(facts, settings, readActivity, readMemos, mode, now);
-  if (plan.alarm) {
+  if (plan.alarm && !m_dryRun) {
     xbase::Status s = WriteAlarm(*wa, *plan.alarm);
     if (s.ok()) s = wa->Commit();
     if (!s.ok()) report(EngineErrorText(s));

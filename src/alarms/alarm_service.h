@@ -46,6 +46,9 @@ class AlarmService {
   bool DeleteReminder(int area, qint64 recno);
 
   QString tablePath() const;
+  // A dry run reads only: announcements are planned and spoken, but no alarm moves and nothing is
+  // repaired.
+  void setDryRun(bool on) { m_dryRun = on; }
 
  private:
   // The lookup and the selection of due reminders, each one attempt.
@@ -64,6 +67,7 @@ class AlarmService {
   MainTimerPort& m_timer;
   ViewerPort& m_viewer;
   std::string m_lastReported;
+  bool m_dryRun = false;
 };
 
 }  // namespace chimewise

@@ -3,6 +3,7 @@
 #include "alarms/alarm_service.h"
 #include "core/app_paths.h"
 #include "data/calendar.h"
+#include "data/reminder_record.h"
 #include "core/clock.h"
 #include "core/command_line.h"
 #include "core/ports.h"
@@ -17,7 +18,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <xbase/engine.h>
 
 #include <map>
@@ -138,13 +138,10 @@ class Session {
 
   // Opens the table as the viewer does; 0 after telling why not.
   int openViewerArea() {
-    xbase::Status why;
-    const int area = data::OpenTable(engine, data::CalendarPath(state.AppFolder), QStringLiteral("CALENDAR"),
-                                     data::kModeShared, &why);
-    if (area < 1) prompter.message(why.ok() ? QStringLiteral("Missing the ") + data::CalendarPath(state.AppFolder) +
-                                                  QStringLiteral(" file")
-                                            : QString::fromStdString(why.ToString()));
-    return area;
+    int area = 0;
+    const xbase::Status s = OpenCalendar(engine, state.AppFolder, QStringLiteral("CALENDAR"), &area);
+    if (!s.ok()) prompter.message(QString::fromStdString(s.kind() == xbase::Status::Kind::kNotFound ? s.message() : s.ToString()));
+    return s.ok() ? area : 0;
   }
 
   SharedState state;
@@ -256,18 +253,8 @@ int cmdSnooze(Session& s, const Parsed& p, QTextStream& out) {
 }
 
 int cmdDue(Session& s, const Parsed& p, QTextStream& out) {
-  std::unique_ptr<QTemporaryDir> scratch;
-  if (p.flags.contains(QStringLiteral("--dry-run"))) {
-    // The same scan over a copy of the table, so nothing real moves.
-    scratch = std::make_unique<QTemporaryDir>();
-    QDir().mkpath(scratch->filePath("data"));
-    const auto dataDir = FindPathNoCase(s.state.AppFolder, QStringLiteral("data"));
-    if (dataDir)
-      for (const QString& f : QDir(*dataDir).entryList({"CALENDAR.*"}, QDir::Files | QDir::CaseSensitive) +
-                                  QDir(*dataDir).entryList({"calendar.*"}, QDir::Files | QDir::CaseSensitive))
-        QFile::copy(*dataDir + u'/' + f, scratch->filePath("data/") + f.toUpper());
-    s.state.AppFolder = scratch->path();
-  }
+  // A dry run scans the real table but writes nothing to it.
+  s.alarms->setDryRun(p.flags.contains(QStringLiteral("--dry-run")));
   const int before = s.prompter.count;
   s.alarms->ScanDueAlarms();
   for (const QString& line : s.speaker.lines) out << oneLine(line) << Qt::endl;
@@ -380,6 +367,8 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err) {
     } else if (command == QStringLiteral("due")) code = cmdDue(s, p, out), changed = !p.flags.contains("--dry-run");
     else if (command == QStringLiteral("say-time")) code = cmdSayTime(s, out);
     s.engine.CloseAll();
+    // Whatever printed an error did not fully succeed.
+    if (code == 0 && s.prompter.count > 0) code = 1;
     if (changed && code == 0) tellRunningProgram();
     return code;
   } catch (const UsageError& e) {

@@ -80,13 +80,14 @@ xbase::Status OpenOnce(xbase::Engine& engine, const QString& appFolder, const QS
 }  // namespace
 
 xbase::Status OpenCalendar(xbase::Engine& engine, const QString& appFolder, const QString& alias, int* area,
-                           bool* repaired) {
+                           bool mayRepair, bool* repaired) {
   if (repaired) *repaired = false;
   XBASE_RETURN_IF_ERROR(OpenOnce(engine, appFolder, alias, area));
   xbase::Status problem = IndexProblem(*engine.Area(*area));
   if (problem.ok()) return problem;
   data::CloseTableIfOpen(engine, alias);
   *area = 0;
+  if (!mayRepair) return problem;
   XBASE_RETURN_IF_ERROR(RepairCalendarIndex(engine.env(), appFolder));
   if (repaired) *repaired = true;
   XBASE_RETURN_IF_ERROR(OpenOnce(engine, appFolder, alias, area));

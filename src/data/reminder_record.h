@@ -53,8 +53,9 @@ xbase::Status WriteAlarm(xbase::WorkArea& area, const AlarmWrite& alarm);
 // missing, untrusted, damaged or without the calendar's tags is rebuilt once, as at start-up,
 // with the table packed, and the table opened again; *repaired (optional) says that happened.
 // When even that fails, the rebuild's Status is returned and nothing is open under `alias`.
+// With mayRepair false (a caller that must not write) the index trouble is returned instead.
 xbase::Status OpenCalendar(xbase::Engine& engine, const QString& appFolder, const QString& alias, int* area,
-                           bool* repaired = nullptr);
+                           bool mayRepair = true, bool* repaired = nullptr);
 
 // Whether a Status from an index operation (an order, a seek, a move in tag order, a query) means
 // the index cannot be trusted and must be rebuilt.

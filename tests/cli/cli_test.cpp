@@ -128,8 +128,24 @@ TEST_F(CliTest, ScanSpeaksAndMovesTheAlarms) {
   ASSERT_EQ(run(kMorning, {"next"}), 0);
   EXPECT_EQ(lines, QStringList{"2026-12-04 09:50"});
 
+  // A dry run reads the real table: it writes nothing there and copies nothing anywhere.
+  const auto tableBytes = [&] {
+    QByteArray all;
+    for (const char* f : {"CALENDAR.DBF", "CALENDAR.FPT", "CALENDAR.CDX"}) {
+      QFile file(dir.filePath(QStringLiteral("app/data/") + f));
+      all += file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+    return all;
+  };
+  const QByteArray before = tableBytes();
+  const QString scratch = dir.filePath("tmp");
+  QDir().mkpath(scratch);
+  qputenv("TMPDIR", scratch.toUtf8());
   ASSERT_EQ(run("2026-12-04 10:00:45", {"due", "--dry-run"}), 0);
+  qunsetenv("TMPDIR");
   const QStringList spoken = lines;
+  EXPECT_EQ(tableBytes(), before);
+  EXPECT_TRUE(QDir(scratch).isEmpty());
   ASSERT_EQ(run(kMorning, {"next"}), 0);
   EXPECT_EQ(lines, QStringList{"2026-12-04 09:50"});  // a dry run moves nothing
 
