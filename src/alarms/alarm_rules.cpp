@@ -9,14 +9,21 @@ namespace chimewise {
 
 namespace {
 
+// The start of now's minute in real time (seconds dropped).
+QDateTime minuteOf(const QDateTime& now) { return now.addSecs(-now.time().second()).addMSecs(-now.time().msec()); }
+
 // Now, moved on a minute when more than 30 of its seconds have gone, without its seconds.
 QDateTime roundedMinute(const QDateTime& now) {
-  QDateTime t(now.date(), QTime(now.time().hour(), now.time().minute()));
+  const QDateTime t = minuteOf(now);
   return now.time().second() > 30 ? t.addSecs(60) : t;
 }
 
+// Alarms are stored as wall times, which name the first run of a repeated hour: a moment in its
+// second run goes to the end of that hour, so it is neither read back as a moment already past
+// nor fired twice.
 AlarmWrite alarmAt(const QDateTime& moment, const QString& timeFormat) {
-  return {moment.date(), MinuteOfDay(moment), FormatDateTimeText(moment, timeFormat)};
+  const QDateTime at = StorableMoment(moment);
+  return {at.date(), MinuteOfDay(at), FormatDateTimeText(at, timeFormat)};
 }
 
 QString longDate(const QDate& d) {
@@ -66,8 +73,8 @@ AnnouncementPlan PlanAnnouncement(const ReminderFacts& r, const AnnounceSettings
     QDateTime alarm = AlarmMoment(r.alarmDate, r.alarmTime);
     bool moved = false;
     if (r.countdown > 0) {
-      if (alarm < now) {
-        alarm = AlarmMoment(now.date(), MinuteOfDay(now) + r.countdown);
+      if (alarm <= now) {
+        alarm = minuteOf(now).addSecs(60LL * r.countdown);
         moved = true;
       }
     } else {
@@ -80,8 +87,9 @@ AnnouncementPlan PlanAnnouncement(const ReminderFacts& r, const AnnounceSettings
       alarm = AlarmMoment(now.date(), MinuteOfDay(alarm));
       moved = true;
     }
-    if (alarm < now) {
-      alarm = AlarmMoment(now.date(), MinuteOfDay(now) + 5);
+    // Minutes are added in real time; an alarm at now itself has just gone off and moves on.
+    if (StorableMoment(alarm) <= now) {
+      alarm = minuteOf(now).addSecs(60LL * 5);
       moved = true;
     }
     if (moved) plan.alarm = alarmAt(alarm, s.timeFormat);
@@ -122,9 +130,12 @@ std::optional<SnoozePlan> PlanSnooze(int choice, const QDateTime& activity, cons
   SnoozePlan plan;
   const int minutes = SnoozeChoices()[static_cast<size_t>(choice)].minutes;
   // Days are calendar days: a week from 23:50 is 23:50 a week later, whatever the clocks did.
+  // Shorter delays are real time: "1 Hour" from 01:45 on the night the clocks go forward is 03:45.
+  // The alarm is stored as a wall time, so it is a moment a wall time names (see alarmAt).
   const QDateTime start = roundedMinute(now);
-  plan.alarm = minutes % 1440 == 0 ? QDateTime(start.date().addDays(minutes / 1440), start.time())
-                                   : start.addSecs(60LL * minutes);
+  plan.alarm =
+      StorableMoment(minutes % 1440 == 0 ? AlarmMoment(start.date().addDays(minutes / 1440), MinuteOfDay(start))
+                                         : start.addSecs(60LL * minutes));
   plan.moveActivity = !activity.isValid() || MinuteBoundaries(plan.alarm, activity) < 0;
   return plan;
 }
@@ -141,10 +152,14 @@ std::string NewRecordId(const QDateTime& now, double randomFraction, char prefix
   for (int i = 0; i < 4; ++i) {
     qint64 c = n % 256;
     if (c < 0) c += 256;
-    if (c == 0) c = 1;
-    else if (c == 39) c = 2;
-    else if (c == 34) c = 3;
-    else if (c == 9) c = 4;
+    if (c == 0)
+      c = 1;
+    else if (c == 39)
+      c = 2;
+    else if (c == 34)
+      c = 3;
+    else if (c == 9)
+      c = 4;
     stamp.insert(stamp.begin(), static_cast<char>(static_cast<unsigned char>(c)));
     n = static_cast<qint64>(std::nearbyint(static_cast<double>(n) / 256.0));
   }

@@ -13,7 +13,9 @@ CommandLine ParseCommandLine(const QString& wholeLine, const QString& ownFolder)
     result.appFolder = line.left(bar).trimmed();
     // A trailing separator would make "folder/" and "folder" two different names.
     while (result.appFolder.size() > 1 && result.appFolder.endsWith(u'/')) result.appFolder.chop(1);
-    result.folderGiven = true;
+    // Nothing before the bar names no folder: the program's own folder, as with no bar at all.
+    result.folderGiven = !result.appFolder.isEmpty();
+    if (!result.folderGiven) result.appFolder = ownFolder;
     keyword = line.mid(bar + 1);
   } else {
     result.appFolder = ownFolder;
@@ -23,8 +25,6 @@ CommandLine ParseCommandLine(const QString& wholeLine, const QString& ownFolder)
   return result;
 }
 
-QString JoinArguments(const QStringList& argumentsWithProgram) {
-  return argumentsWithProgram.mid(1).join(u' ');
-}
+QString JoinArguments(const QStringList& argumentsWithProgram) { return argumentsWithProgram.mid(1).join(u' '); }
 
 }  // namespace chimewise

@@ -1,14 +1,12 @@
-#include "core/date_text.h"
+// The texts of dates and times kept in the settings store: the part of the time module that reads
+// them. Declared in core/time_format.h.
 #include "core/time_format.h"
 
-#include <QLocale>
 #include <QRegularExpression>
 
 namespace chimewise {
 
 namespace {
-
-
 
 std::optional<QTime> parseClock(const QString& text) {
   static const QRegularExpression re(
@@ -61,14 +59,12 @@ std::optional<QDateTime> ParseDateText(const QString& raw) {
   }
 
   // yyyy-MM-dd[ T]HH:mm[:ss]
-  static const QRegularExpression iso(
-      QStringLiteral("^(\\d{4})-(\\d{1,2})-(\\d{1,2})(?:[ T](.+))?$"));
+  static const QRegularExpression iso(QStringLiteral("^(\\d{4})-(\\d{1,2})-(\\d{1,2})(?:[ T](.+))?$"));
   if (auto m = iso.match(text); m.hasMatch())
     return dateWithTime(QDate(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt()), m.captured(4));
 
   // d-MMM-yyyy [time]
-  static const QRegularExpression named(
-      QStringLiteral("^(\\d{1,2})-([A-Za-z]{3})-(\\d{4})(?:\\s+(.+))?$"));
+  static const QRegularExpression named(QStringLiteral("^(\\d{1,2})-([A-Za-z]{3})-(\\d{4})(?:\\s+(.+))?$"));
   if (auto m = named.match(text); m.hasMatch()) {
     static const QStringList months = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
                                        "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
@@ -78,15 +74,12 @@ std::optional<QDateTime> ParseDateText(const QString& raw) {
   }
 
   // M/d/yyyy [time]
-  static const QRegularExpression slashed(
-      QStringLiteral("^(\\d{1,2})/(\\d{1,2})/(\\d{4})(?:\\s+(.+))?$"));
+  static const QRegularExpression slashed(QStringLiteral("^(\\d{1,2})/(\\d{1,2})/(\\d{4})(?:\\s+(.+))?$"));
   if (auto m = slashed.match(text); m.hasMatch())
     return dateWithTime(QDate(m.captured(3).toInt(), m.captured(1).toInt(), m.captured(2).toInt()), m.captured(4));
   return std::nullopt;
 }
 
-QString FormatDateText(const QDateTime& when) {
-  return when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-}
+QString FormatDateText(const QDateTime& when) { return when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")); }
 
 }  // namespace chimewise

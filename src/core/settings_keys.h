@@ -5,10 +5,13 @@
 
 namespace chimewise {
 
+// maxLength bounds what a read accepts: a longer stored value is unreadable and gives the
+// default (the store also applies its own overall bound, SettingsStore::kMaxValueLength).
 struct SettingKey {
   const char* section;
   const char* key;
   const char* defaultText;
+  int maxLength = 4096;
 };
 
 namespace settings {
@@ -21,7 +24,9 @@ inline constexpr SettingKey CharacterSize{"Character", "Size", "2"};
 // Defaults for reminders.
 inline constexpr SettingKey RemindOn{"Defaults", "Remind On", "1"};
 inline constexpr SettingKey WaitTime{"Defaults", "Wait Time", "5"};
-inline constexpr SettingKey TimeFormat{"Defaults", "Time Format", "h:mm am/pm"};
+// A time pattern is a few characters; its text goes into the 60-character display fields of a
+// reminder after a ten-character date.
+inline constexpr SettingKey TimeFormat{"Defaults", "Time Format", "h:mm am/pm", 32};
 inline constexpr SettingKey ShowOnStart{"Defaults", "ShowOnStart", "0"};
 inline constexpr SettingKey LastSound{"Defaults", "Sound", ""};  // written only
 

@@ -9,21 +9,51 @@
 #include <QSaveFile>
 #include <sys/stat.h>
 
+#include <algorithm>
+
 namespace chimewise {
 
 namespace {
 
-bool sameName(const QString& a, const QString& b) {
-  return a.compare(b, Qt::CaseInsensitive) == 0;
-}
+bool sameName(const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
 
 QString escapeName(const QString& name) {
   QString out;
   for (QChar c : name) {
     if (c == u'\\' || c == u'=' || c == u']') out += u'\\';
-    if (c == u'\n') { out += QStringLiteral("\\n"); continue; }
-    if (c == u'\r') { out += QStringLiteral("\\r"); continue; }
+    if (c == u'\n') {
+      out += QStringLiteral("\\n");
+      continue;
+    }
+    if (c == u'\r') {
+      out += QStringLiteral("\\r");
+      continue;
+    }
     out += c;
+  }
+  return out;
+}
+
+// Names escape "\\", "\=" and "\]" with a backslash, newline and return as "\n" and "\r".
+QString unescapeName(const QString& text) {
+  QString out;
+  for (int i = 0; i < text.size(); ++i) {
+    const QChar c = text.at(i);
+    if (c != u'\\' || i + 1 == text.size()) {
+      out += c;
+      continue;
+    }
+    const QChar e = text.at(++i);
+    if (e == u'n')
+      out += u'\n';
+    else if (e == u'r')
+      out += u'\r';
+    else if (e == u'\\' || e == u'=' || e == u']')
+      out += e;
+    else {
+      out += u'\\';
+      out += e;
+    }
   }
   return out;
 }
@@ -31,7 +61,10 @@ QString escapeName(const QString& name) {
 // Index of the first unescaped occurrence of ch, or -1.
 int findUnescaped(const QString& s, QChar ch) {
   for (int i = 0; i < s.size(); ++i) {
-    if (s.at(i) == u'\\') { ++i; continue; }
+    if (s.at(i) == u'\\') {
+      ++i;
+      continue;
+    }
     if (s.at(i) == ch) return i;
   }
   return -1;
@@ -41,37 +74,49 @@ int findUnescaped(const QString& s, QChar ch) {
 
 SettingsStore::SettingsStore(QString filePath) : m_path(std::move(filePath)) {}
 
+namespace {
+
+bool needsQuotes(const QString& value) {
+  if (value.isEmpty()) return false;
+  if (value.contains(u'\n') || value.contains(u'\r')) return true;
+  if (value.front().isSpace() || value.back().isSpace()) return true;
+  return value.size() >= 2 && value.front() == u'"' && value.back() == u'"';
+}
+
+}  // namespace
+
 QString SettingsStore::escapeValue(const QString& value) {
+  if (!needsQuotes(value)) return value;
   QString out;
   out.reserve(value.size() + 4);
-  for (int i = 0; i < value.size(); ++i) {
-    const QChar c = value.at(i);
-    if (c == u'\\') out += QStringLiteral("\\\\");
-    else if (c == u'\n') out += QStringLiteral("\\n");
-    else if (c == u'\r') out += QStringLiteral("\\r");
-    else if (c == u'\t') out += QStringLiteral("\\t");
-    else if (c == u' ' && (i == 0 || i == value.size() - 1)) out += QStringLiteral("\\s");
-    else out += c;
+  out += u'"';
+  for (const QChar c : value) {
+    if (c == u'\\')
+      out += QStringLiteral("\\\\");
+    else if (c == u'\n')
+      out += QStringLiteral("\\n");
+    else if (c == u'\r')
+      out += QStringLiteral("\\r");
+    else
+      out += c;
   }
+  out += u'"';
   return out;
 }
 
 QString SettingsStore::unescape(const QString& text) {
+  if (text.size() < 2 || text.front() != u'"' || text.back() != u'"') return text;
+  const QStringView inner = QStringView(text).sliced(1, text.size() - 2);
   QString out;
-  out.reserve(text.size());
-  for (int i = 0; i < text.size(); ++i) {
-    const QChar c = text.at(i);
-    if (c != u'\\' || i + 1 == text.size()) { out += c; continue; }
-    const QChar e = text.at(++i);
-    switch (e.unicode()) {
-      case 'n': out += u'\n'; break;
-      case 'r': out += u'\r'; break;
-      case 't': out += u'\t'; break;
-      case 's': out += u' '; break;
-      case '\\': case '=': case ']': out += e; break;
-      // Anything else was not written by us: a hand-edited value keeps its backslash (speech
-      // tags such as "\pl=Wave\" are typed that way).
-      default: out += u'\\'; out += e; break;
+  out.reserve(inner.size());
+  for (qsizetype i = 0; i < inner.size(); ++i) {
+    const QChar c = inner.at(i);
+    const QChar e = i + 1 < inner.size() ? inner.at(i + 1) : QChar();
+    if (c == u'\\' && (e == u'\\' || e == u'n' || e == u'r')) {
+      out += e == u'n' ? QChar(u'\n') : e == u'r' ? QChar(u'\r') : e;
+      ++i;
+    } else {
+      out += c;
     }
   }
   return out;
@@ -79,19 +124,20 @@ QString SettingsStore::unescape(const QString& text) {
 
 std::vector<SettingsStore::Line> SettingsStore::parse(const QByteArray& bytes) {
   std::vector<Line> lines;
-  const QString text = QString::fromUtf8(bytes);
-  const QStringList rows = text.split(u'\n');
-  for (int r = 0; r < rows.size(); ++r) {
-    QString row = rows.at(r);
+  const QList<QByteArray> rows = bytes.split('\n');
+  for (qsizetype r = 0; r < rows.size(); ++r) {
+    const QByteArray& raw = rows.at(r);
+    if (r == rows.size() - 1 && raw.isEmpty()) break;  // the final newline
+    QString row = QString::fromUtf8(raw);
     if (row.endsWith(u'\r')) row.chop(1);
-    if (r == rows.size() - 1 && row.isEmpty()) break;  // the final newline
     const QString t = row.trimmed();
     Line line;
+    line.raw = raw;
     if (t.startsWith(u'[')) {
       const int close = findUnescaped(t, u']');
       if (close > 0) {
         line.kind = Line::Section;
-        line.name = unescape(t.mid(1, close - 1));
+        line.name = unescapeName(t.mid(1, close - 1));
         lines.push_back(line);
         continue;
       }
@@ -99,7 +145,7 @@ std::vector<SettingsStore::Line> SettingsStore::parse(const QByteArray& bytes) {
     const int eq = findUnescaped(row, u'=');
     if (eq > 0 && !t.startsWith(u';') && !t.startsWith(u'#')) {
       line.kind = Line::Entry;
-      line.name = unescape(row.left(eq).trimmed());
+      line.name = unescapeName(row.left(eq).trimmed());
       line.value = unescape(row.mid(eq + 1));
       lines.push_back(line);
       continue;
@@ -112,23 +158,31 @@ std::vector<SettingsStore::Line> SettingsStore::parse(const QByteArray& bytes) {
 }
 
 QByteArray SettingsStore::serialize(const std::vector<Line>& lines) {
-  QString out;
+  QByteArray out;
   for (const Line& l : lines) {
+    // A line read from the file and left alone goes back byte for byte, whatever its bytes are.
+    if (!l.raw.isNull()) {
+      out += l.raw;
+      out += '\n';
+      continue;
+    }
     switch (l.kind) {
-      case Line::Section: out += u'[' + escapeName(l.name) + QStringLiteral("]\n"); break;
-      case Line::Entry: out += escapeName(l.name) + u'=' + escapeValue(l.value) + u'\n'; break;
-      case Line::Raw: out += l.value + u'\n'; break;
+      case Line::Section: out += (u'[' + escapeName(l.name) + QStringLiteral("]\n")).toUtf8(); break;
+      case Line::Entry: out += (escapeName(l.name) + u'=' + escapeValue(l.value) + u'\n').toUtf8(); break;
+      case Line::Raw: out += (l.value + u'\n').toUtf8(); break;
     }
   }
-  return out.toUtf8();
+  return out;
 }
 
 int SettingsStore::findEntry(const std::vector<Line>& lines, const QString& section, const QString& key) {
   bool inSection = false;
   for (int i = 0; i < static_cast<int>(lines.size()); ++i) {
     const Line& l = lines[static_cast<size_t>(i)];
-    if (l.kind == Line::Section) inSection = sameName(l.name, section);
-    else if (inSection && l.kind == Line::Entry && sameName(l.name, key)) return i;
+    if (l.kind == Line::Section)
+      inSection = sameName(l.name, section);
+    else if (inSection && l.kind == Line::Entry && sameName(l.name, key))
+      return i;
   }
   return -1;
 }
@@ -155,18 +209,25 @@ void SettingsStore::refresh() const {
   m_lines = parse(f.readAll());
 }
 
-QString SettingsStore::read(const QString& section, const QString& key, const QString& defaultText) const {
+QString SettingsStore::readBounded(const QString& section, const QString& key, const QString& defaultText,
+                                   qsizetype maxLength) const {
   refresh();
   const int i = findEntry(m_lines, section, key);
-  return i < 0 ? defaultText : m_lines[static_cast<size_t>(i)].value;
+  if (i < 0) return defaultText;
+  const QString& value = m_lines[static_cast<size_t>(i)].value;
+  // Too long to be a sane value: unreadable, so the default applies (the file keeps it).
+  return value.size() > maxLength ? defaultText : value;
 }
 
-QString SettingsStore::read(const SettingKey& key) const {
-  return read(QString::fromUtf8(key.section), QString::fromUtf8(key.key), QString::fromUtf8(key.defaultText));
+QString SettingsStore::read(const QString& section, const QString& key, const QString& defaultText) const {
+  return readBounded(section, key, defaultText, kMaxValueLength);
 }
+
+QString SettingsStore::read(const SettingKey& key) const { return read(key, QString::fromUtf8(key.defaultText)); }
 
 QString SettingsStore::read(const SettingKey& key, const QString& readerDefault) const {
-  return read(QString::fromUtf8(key.section), QString::fromUtf8(key.key), readerDefault);
+  return readBounded(QString::fromUtf8(key.section), QString::fromUtf8(key.key), readerDefault,
+                     std::min<qsizetype>(key.maxLength, kMaxValueLength));
 }
 
 bool SettingsStore::contains(const QString& section, const QString& key) const {
@@ -210,19 +271,21 @@ bool SettingsStore::write(const QString& section, const QString& key, const QStr
   const int at = findEntry(lines, section, key);
   if (at >= 0) {
     lines[static_cast<size_t>(at)].value = value;
+    lines[static_cast<size_t>(at)].raw = QByteArray();
   } else {
     // Append to the last block of the section, or start the section at the end.
     int sectionAt = -1;
     for (int i = 0; i < static_cast<int>(lines.size()); ++i)
       if (lines[static_cast<size_t>(i)].kind == Line::Section && sameName(lines[static_cast<size_t>(i)].name, section))
         sectionAt = i;
-    Line entry{Line::Entry, key, value};
+    Line entry{Line::Entry, key, value, {}};
     if (sectionAt < 0) {
-      lines.push_back(Line{Line::Section, section, {}});
+      lines.push_back(Line{Line::Section, section, {}, {}});
       lines.push_back(entry);
     } else {
       int insertAt = sectionAt + 1;
-      while (insertAt < static_cast<int>(lines.size()) && lines[static_cast<size_t>(insertAt)].kind == Line::Entry) ++insertAt;
+      while (insertAt < static_cast<int>(lines.size()) && lines[static_cast<size_t>(insertAt)].kind == Line::Entry)
+        ++insertAt;
       lines.insert(lines.begin() + insertAt, entry);
     }
   }

@@ -9,11 +9,21 @@
 // File format, one item per line, UTF-8:
 //   [Section name]
 //   Key name=value
-// Values are escaped so that any text survives: "\\" backslash, "\n" newline, "\r" return,
-// "\t" tab, "\s" a space at either end of the value; "\=" and "\]" stand for "=" and "]". Any
-// other backslash stands for itself, so hand-written speech tags ("\pl=Wave\") survive. Lines
-// that are neither sections nor entries are kept as they are and otherwise ignored.
+// A value is kept as it stands, backslashes and all, so hand-written speech tags ("\spd=140\",
+// "\pl=Wave\") mean what they say. A value that cannot stand as it is (a line break or return in
+// it, a blank at either end, or a quote at both ends) is written between double quotes, and only
+// there "\\", "\n" and "\r" stand for a backslash, a line break and a return; any other
+// backslash inside the quotes stands for itself. Names escape "\\", "\=", "\]", "\n" and "\r".
+// Lines that are neither sections nor entries are kept as they are and otherwise ignored. A write
+// changes the bytes of the one line it writes (or adds); every other line, whatever its bytes
+// (invalid UTF-8 included), goes back exactly as it was read.
+//
+// A value longer than kMaxValueLength characters (or than its key's own bound, see SettingKey) is
+// unreadable: reading it gives the default, and the file keeps it until it is written over. No
+// setting the program keeps comes near that length; a huge value can only be damage, and reading
+// it would slow down everything that uses it.
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <vector>
@@ -24,6 +34,8 @@ struct SettingKey;
 
 class SettingsStore {
  public:
+  static constexpr qsizetype kMaxValueLength = 4096;
+
   explicit SettingsStore(QString filePath);
 
   // The stored text, or defaultText when the section or key is absent.
@@ -45,15 +57,16 @@ class SettingsStore {
   QString filePath() const { return m_path; }
   QString lastError() const { return m_lastError; }
 
-  // Exposed for tests of the file format.
+  // A value as the file holds it, and back (exposed for tests of the file format).
   static QString escapeValue(const QString& value);
   static QString unescape(const QString& text);
 
  private:
   struct Line {
     enum Kind { Raw, Section, Entry } kind = Raw;
-    QString name;   // section or key name (unescaped)
-    QString value;  // entry value (unescaped) or the raw line
+    QString name;    // section or key name (unescaped)
+    QString value;   // entry value (unescaped) or the raw line
+    QByteArray raw;  // the line's bytes as read (without its line break); null once changed or when new
   };
   struct FileStamp {
     qint64 size = -1;
@@ -62,6 +75,8 @@ class SettingsStore {
     bool operator==(const FileStamp&) const = default;
   };
 
+  QString readBounded(const QString& section, const QString& key, const QString& defaultText,
+                      qsizetype maxLength) const;
   void refresh() const;
   FileStamp stamp() const;
   static std::vector<Line> parse(const QByteArray& bytes);

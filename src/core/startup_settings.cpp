@@ -1,9 +1,9 @@
 #include "core/startup_settings.h"
 
-#include "core/date_text.h"
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"
+#include "core/time_format.h"
 #include "core/value_reading.h"
 
 namespace chimewise {

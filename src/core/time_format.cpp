@@ -1,15 +1,11 @@
 #include "core/time_format.h"
 
-#include "core/date_text.h"
-
-#include <QLocale>
-
 namespace chimewise {
 
 namespace {
 
-bool startsWithCi(const QString& s, qsizetype at, const char* what) {
-  return s.mid(at).startsWith(QLatin1String(what), Qt::CaseInsensitive);
+bool startsWithCi(QStringView s, qsizetype at, QLatin1String what) {
+  return s.sliced(at).startsWith(what, Qt::CaseInsensitive);
 }
 
 bool hasMarker(const QString& pattern) {
@@ -17,9 +13,43 @@ bool hasMarker(const QString& pattern) {
          pattern.contains(QLatin1String("a/p"), Qt::CaseInsensitive);
 }
 
-// Minutes on the wall clock since day zero.
-qint64 wallMinute(const QDateTime& t) {
-  return t.date().toJulianDay() * 1440 + t.time().hour() * 60 + t.time().minute();
+QString twoDigits(int n) { return QStringLiteral("%1").arg(n, 2, 10, QChar(u'0')); }
+
+qint64 floorDiv(qint64 a, qint64 b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0)) ? 1 : 0); }
+
+// The offset from UTC, in seconds, in force at an instant of real time.
+int offsetAt(qint64 secsSinceEpoch) { return QDateTime::fromSecsSinceEpoch(secsSinceEpoch).offsetFromUtc(); }
+
+struct Resolved {
+  QDateTime moment;
+  bool skipped = false;
+};
+
+// A wall time on a date as a moment of real time. The offsets in force a day before and a day
+// after bracket any change of the clocks near it; each gives a candidate instant, and a candidate
+// counts when the wall clock really shows that date and time at it. The earliest such candidate is
+// the first run of a repeated wall time. When none counts the clocks skipped the wall time: read
+// with the offset in force before the change, it lands as far after the change as it lay after
+// the last wall time before it.
+Resolved resolveWallTime(const QDate& date, const QTime& time) {
+  const qint64 naive = QDateTime(date, time, Qt::UTC).toSecsSinceEpoch();
+  const int before = offsetAt(naive - 86400);
+  const int after = offsetAt(naive + 86400);
+  std::optional<qint64> best;
+  for (const int offset : {before, after}) {
+    const qint64 candidate = naive - offset;
+    const QDateTime local = QDateTime::fromSecsSinceEpoch(candidate);
+    if (local.date() == date && local.time() == time && (!best || candidate < *best)) best = candidate;
+  }
+  if (best) return {QDateTime::fromSecsSinceEpoch(*best), false};
+  return {QDateTime::fromSecsSinceEpoch(naive - before), true};
+}
+
+void splitMinutes(const QDate& date, int minutes, QDate* day, QTime* time) {
+  const int days = minutes >= 0 ? minutes / 1440 : -((1439 - minutes) / 1440);
+  const int rest = minutes - days * 1440;
+  *day = date.addDays(days);
+  *time = QTime(rest / 60, rest % 60);
 }
 
 }  // namespace
@@ -32,30 +62,29 @@ QString FormatTime(const QTime& time, const QString& pattern) {
     if (hour == 0) hour = 12;
   }
   const bool pm = time.hour() >= 12;
+  const QStringView view(pattern);
   QString out;
-  for (qsizetype i = 0; i < pattern.size();) {
-    const QChar c = pattern.at(i);
-    if (startsWithCi(pattern, i, "am/pm")) {
-      const bool upper = pattern.at(i).isUpper();
-      QString m = pm ? QStringLiteral("pm") : QStringLiteral("am");
-      out += upper ? m.toUpper() : m;
+  for (qsizetype i = 0; i < view.size();) {
+    const QChar c = view.at(i);
+    if (startsWithCi(view, i, QLatin1String("am/pm"))) {
+      const QString m = pm ? QStringLiteral("pm") : QStringLiteral("am");
+      out += c.isUpper() ? m.toUpper() : m;
       i += 5;
-    } else if (startsWithCi(pattern, i, "a/p")) {
-      const bool upper = pattern.at(i).isUpper();
-      QString m = pm ? QStringLiteral("p") : QStringLiteral("a");
-      out += upper ? m.toUpper() : m;
+    } else if (startsWithCi(view, i, QLatin1String("a/p"))) {
+      const QString m = pm ? QStringLiteral("p") : QStringLiteral("a");
+      out += c.isUpper() ? m.toUpper() : m;
       i += 3;
     } else if (c == u'h' || c == u'H') {
-      const bool two = i + 1 < pattern.size() && pattern.at(i + 1).toLower() == u'h';
-      out += two ? QStringLiteral("%1").arg(hour, 2, 10, QChar('0')) : QString::number(hour);
+      const bool two = i + 1 < view.size() && view.at(i + 1).toLower() == u'h';
+      out += two ? twoDigits(hour) : QString::number(hour);
       i += two ? 2 : 1;
     } else if (c == u'm' || c == u'M' || c == u'n' || c == u'N') {
-      const bool two = i + 1 < pattern.size() && pattern.at(i + 1).toLower() == c.toLower();
-      out += two ? QStringLiteral("%1").arg(time.minute(), 2, 10, QChar('0')) : QString::number(time.minute());
+      const bool two = i + 1 < view.size() && view.at(i + 1).toLower() == c.toLower();
+      out += two ? twoDigits(time.minute()) : QString::number(time.minute());
       i += two ? 2 : 1;
     } else if (c == u's' || c == u'S') {
-      const bool two = i + 1 < pattern.size() && pattern.at(i + 1).toLower() == u's';
-      out += two ? QStringLiteral("%1").arg(time.second(), 2, 10, QChar('0')) : QString::number(time.second());
+      const bool two = i + 1 < view.size() && view.at(i + 1).toLower() == u's';
+      out += two ? twoDigits(time.second()) : QString::number(time.second());
       i += two ? 2 : 1;
     } else {
       out += c;
@@ -65,51 +94,43 @@ QString FormatTime(const QTime& time, const QString& pattern) {
   return out;
 }
 
-std::optional<QTime> ParseTime(const QString& text, const QString&) {
-  return ParseTimeText(text);
-}
-
-QString ShortDateFormat() {
-  QString f = QLocale::system().dateFormat(QLocale::ShortFormat);
-  // Widen a two-digit year to four digits.
-  if (!f.contains(QLatin1String("yyyy"))) f.replace(QLatin1String("yy"), QLatin1String("yyyy"));
-  return f;
-}
-
-QString FormatShortDate(const QDate& date) { return QLocale::system().toString(date, ShortDateFormat()); }
-
-std::optional<QDate> ParseShortDate(const QString& text) {
-  const QDate d = QLocale::system().toDate(text.trimmed(), ShortDateFormat());
-  if (d.isValid()) return d;
-  if (auto dt = ParseDateText(text)) return dt->date();
-  return std::nullopt;
+QString FormatShortDate(const QDate& date) {
+  return twoDigits(date.month()) + u'/' + twoDigits(date.day()) + u'/' +
+         QStringLiteral("%1").arg(date.year(), 4, 10, QChar(u'0'));
 }
 
 QString FormatDateTimeText(const QDateTime& when, const QString& timePattern) {
   return FormatShortDate(when.date()) + u' ' + FormatTime(when.time(), timePattern);
 }
 
-std::optional<QDateTime> ParseDateTimeText(const QString& text, const QString& timePattern) {
-  const QString t = text.trimmed();
-  // The date is everything up to the first blank of the time part; short date forms hold no blank
-  // in the locales we meet, but try every split to be safe.
-  for (qsizetype space = t.indexOf(u' '); space > 0; space = t.indexOf(u' ', space + 1)) {
-    const auto d = ParseShortDate(t.left(space));
-    const auto time = ParseTime(t.mid(space + 1), timePattern);
-    if (d && time) return QDateTime(*d, *time);
-  }
-  if (auto d = ParseShortDate(t)) return QDateTime(*d, QTime(0, 0));
-  return std::nullopt;
+int MinuteOfDay(const QTime& time) { return time.hour() * 60 + time.minute(); }
+
+int MinuteOfDay(const QDateTime& when) { return MinuteOfDay(when.time()); }
+
+qint64 MinuteBoundaries(const QDateTime& from, const QDateTime& to) {
+  return floorDiv(to.toSecsSinceEpoch(), 60) - floorDiv(from.toSecsSinceEpoch(), 60);
 }
 
-int MinuteOfDay(const QDateTime& when) { return when.time().hour() * 60 + when.time().minute(); }
-
-qint64 MinuteBoundaries(const QDateTime& from, const QDateTime& to) { return wallMinute(to) - wallMinute(from); }
-
 QDateTime AlarmMoment(const QDate& date, int minutes) {
-  const int days = minutes >= 0 ? minutes / 1440 : -((1439 - minutes) / 1440);
-  const int rest = minutes - days * 1440;
-  return QDateTime(date.addDays(days), QTime(rest / 60, rest % 60));
+  QDate day;
+  QTime time;
+  splitMinutes(date, minutes, &day, &time);
+  return resolveWallTime(day, time).moment;
+}
+
+bool WallTimeSkipped(const QDate& date, int minutes) {
+  QDate day;
+  QTime time;
+  splitMinutes(date, minutes, &day, &time);
+  return resolveWallTime(day, time).skipped;
+}
+
+QDateTime StorableMoment(const QDateTime& moment) {
+  const qint64 secs = moment.toSecsSinceEpoch();
+  QDateTime t = QDateTime::fromSecsSinceEpoch(floorDiv(secs, 60) * 60);
+  // A repeated stretch lasts an hour or less; a day bounds the search whatever the zone does.
+  for (int i = 0; i < 1440 && AlarmMoment(t.date(), MinuteOfDay(t)) != t; ++i) t = t.addSecs(60);
+  return t;
 }
 
 }  // namespace chimewise

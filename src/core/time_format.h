@@ -1,10 +1,22 @@
 #pragma once
-// The display forms of times and dates that reminders keep as text.
+// Every time and date text the program keeps, and the arithmetic of wall-clock minutes.
+//
+// Texts and who reads them:
+//  - a time of day in the user's time format pattern (FormatTime): display only, never read back;
+//  - the display texts of a reminder record (ALARMTEXT, DATETEXT, TIMETEXT): FormatShortDate and
+//    FormatDateTimeText, one fixed form whatever the locale, display only, never read back;
+//  - a date and time stored in the settings (FormatDateText / ParseDateText);
+//  - a time of day stored in the settings (ParseTimeText; written by the Options dialog).
 //
 // A time format pattern is the user's choice of "h:mm am/pm" or "h:mm" (any pattern of these
 // pieces works): "h" the hour without a leading zero, "hh" with one, "mm" or "nn" the minutes,
 // "ss" the seconds, "am/pm", "AM/PM", "a/p" or "A/P" a 12-hour clock with that marker; anything
 // else is copied as it stands.
+//
+// Alarms and activities are stored as a date and a minute of the day: wall times. Where the
+// clocks go forward, a wall time that does not exist that day is taken as the same wall time
+// after the change (02:30 becomes 03:30). Where the clocks go back and a stretch of wall times
+// happens twice, a stored wall time means its first run.
 
 #include <QDate>
 #include <QDateTime>
@@ -14,34 +26,53 @@
 
 namespace chimewise {
 
+// The day from which day numbers count: 30 December 1899 is day 0.
+inline const QDate kDayZero{1899, 12, 30};
+
 QString FormatTime(const QTime& time, const QString& pattern);
 
-// Reads a time written with FormatTime and the same pattern (or any ordinary "h:mm[:ss] [am|pm]").
-std::optional<QTime> ParseTime(const QString& text, const QString& pattern);
-
-// The system's short date form, always with a four-digit year, so reading it back can never land
-// in the wrong century.
-QString ShortDateFormat();
+// "MM/dd/yyyy", the date form of the reminder display texts, the same in every locale.
 QString FormatShortDate(const QDate& date);
-std::optional<QDate> ParseShortDate(const QString& text);
 
-// "short date" + " " + time in the pattern: the form of ALARMTEXT and DATETEXT.
+// FormatShortDate, a blank, FormatTime: the form of ALARMTEXT and DATETEXT ("12/31/2026 12:59 pm").
 QString FormatDateTimeText(const QDateTime& when, const QString& timePattern);
-std::optional<QDateTime> ParseDateTimeText(const QString& text, const QString& timePattern);
 
-// Minutes after midnight of a moment (0-1439).
+// Reads a stored date-and-time text. Accepts the form this program writes ("yyyy-MM-dd HH:mm:ss"),
+// ISO dates with or without a time, "d-MMM-yyyy HH:mm" ("1-JAN-1980 00:01"), "M/d/yyyy" with an
+// optional "h:mm[:ss] AM/PM" or 24-hour time, and a plain number, which counts days from
+// 30 December 1899 (so "1" is 31 December 1899, a date long past). Anything else gives nullopt.
+std::optional<QDateTime> ParseDateText(const QString& text);
+
+// The form in which the program stores a date and time: "yyyy-MM-dd HH:mm:ss", local time.
+QString FormatDateText(const QDateTime& when);
+
+// Reads a stored time of day: "7:00:00 AM", "9:00 PM", "07:00", "21:00:00", "7 AM". Seconds are
+// kept. Anything else gives nullopt.
+std::optional<QTime> ParseTimeText(const QString& text);
+
+// Minutes after midnight on the wall clock (0-1439): 00:40 is 40. This is what ALARMTIME and
+// STARTTIME hold.
+int MinuteOfDay(const QTime& time);
 int MinuteOfDay(const QDateTime& when);
 
-// Minute boundaries crossed from `from` to `to`, counted on the wall clock: negative when `to`
-// lies in an earlier minute.
+// Minute boundaries of real time crossed from `from` to `to`: negative when `to` lies in an
+// earlier minute. Real time, so 01:30 to 03:00 on the night the clocks go forward is 30 minutes.
 qint64 MinuteBoundaries(const QDateTime& from, const QDateTime& to);
 
 // A date and a minute count that may run past the day's end, made into a moment on the right
 // day: 1445 minutes on the 6th is 0:05 on the 7th. Alarms moved forward near midnight therefore
-// roll over to the next day instead of sticking at 23:59.
+// roll over to the next day instead of sticking at 23:59. A wall time the clocks skip gives the
+// same wall time after the change; a wall time that happens twice gives its first run.
 QDateTime AlarmMoment(const QDate& date, int minutes);
 
-// The day from which day numbers count: 30 December 1899 is day 0.
-inline const QDate kDayZero{1899, 12, 30};
+// True when AlarmMoment(date, minutes) names a wall time the clocks skip that day, so the moment
+// it gives is later on the wall clock than the one asked for.
+bool WallTimeSkipped(const QDate& date, int minutes);
+
+// The first moment at or after `moment`, in whole minutes (seconds dropped), that a date and a
+// minute of the day name exactly: AlarmMoment(result.date(), MinuteOfDay(result)) == result. Only
+// a moment in the second run of a repeated stretch of wall times moves, to the end of that
+// stretch; stored as a wall time it would otherwise mean the first run, which lies before it.
+QDateTime StorableMoment(const QDateTime& moment);
 
 }  // namespace chimewise

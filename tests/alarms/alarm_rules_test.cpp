@@ -48,7 +48,7 @@ TEST(Announcement, LateReminderRepeatsAfterTheWaitTime) {
   ASSERT_TRUE(plan.alarm);
   EXPECT_EQ(plan.alarm->date, kDay);
   EXPECT_EQ(plan.alarm->minutes, 10 * 60 + 6);  // 10:00:45 rounds up to 10:01, plus 5
-  EXPECT_EQ(plan.alarm->text, FormatDateTimeText(at(10, 6), "h:mm am/pm"));
+  EXPECT_EQ(plan.alarm->text, "12/04/2026 10:06 am");
   EXPECT_EQ(plan.sound, 3);
   EXPECT_EQ(plan.sayTexts, (std::vector<QString>{"Call the dentist. Your 10 minutes late.", "Ask about Tuesday"}));
 
@@ -189,7 +189,8 @@ TEST(RecordId, ShapeAndTimeEncoding) {
     EXPECT_NE(c, '\t');
   }
   // 1 January 1990 at 00:00:10 is second 10 of the count: the last byte is 10, the rest 0 -> 1.
-  EXPECT_EQ(NewRecordId(QDateTime(QDate(1990, 1, 1), QTime(0, 0, 10)), 0.0), std::string("E\x01\x01\x01\x0a") + "00000000");
+  EXPECT_EQ(NewRecordId(QDateTime(QDate(1990, 1, 1), QTime(0, 0, 10)), 0.0),
+            std::string("E\x01\x01\x01\x0a") + "00000000");
   // After noon the day counts as the next one: 12:00:01 on 1 Jan 1990 is 86400 + 43201.
   // 129601: 65, then 129601/256 = 506.25 rounds to 506 -> 250, then 506/256 rounds to 2 -> 2,
   // then 0 -> 1. Each step rounds the quotient rather than cutting it.
@@ -197,4 +198,125 @@ TEST(RecordId, ShapeAndTimeEncoding) {
   EXPECT_EQ(noon.substr(1, 4), std::string("\x01\x02\xfa\x41", 4));
   EXPECT_EQ(noon.substr(5), "50000000");
   EXPECT_NE(NewRecordId(at(10, 15, 45), 0.1), NewRecordId(at(10, 15, 46), 0.1));
+}
+
+namespace {
+
+const QDate kSpring(2026, 3, 29);   // Europe/Berlin: 02:00 CET becomes 03:00 CEST
+const QDate kAutumn(2026, 10, 25);  // Europe/Berlin: 03:00 CEST becomes 02:00 CET, 02:00-03:00 twice
+
+// A moment given in UTC: on the autumn night 00:xx UTC is the first run of 02:xx, 01:xx the second.
+QDateTime utc(int h, int m, int s = 0, QDate d = kAutumn) {
+  return QDateTime(d, QTime(h, m, s), Qt::UTC).toLocalTime();
+}
+
+QDateTime storedAlarm(const AlarmWrite& a) { return AlarmMoment(a.date, a.minutes); }
+
+}  // namespace
+
+TEST(DaylightSaving, LatenessIsRealTimeWhenTheClocksGoForward) {
+  const auto r = reminder(at(1, 30, 0, kSpring), at(1, 30, 0, kSpring));
+  EXPECT_EQ(PlanAnnouncement(r, noRepeat(), 1, 0, AnnounceMode::Alarm, at(3, 0, 0, kSpring)).remark,
+            ". Your 30 minutes late.");
+  const auto early = reminder(at(3, 15, 0, kSpring), at(1, 50, 0, kSpring));
+  auto ahead = early;
+  ahead.countdown = 10;
+  EXPECT_EQ(PlanAnnouncement(ahead, noRepeat(), 1, 0, AnnounceMode::Alarm, at(1, 45, 0, kSpring)).remark,
+            ". In 30 minutes");
+}
+
+TEST(DaylightSaving, SnoozeAcrossBothChanges) {
+  // Spring: an hour from 01:45 is 03:45, and a day from 02:30 the day before is the skipped 02:30,
+  // which is 03:30.
+  auto p = PlanSnooze(4, QDateTime(), at(1, 45, 0, kSpring));
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->alarm, at(3, 45, 0, kSpring));
+  p = PlanSnooze(7, QDateTime(), at(2, 30, 0, kSpring.addDays(-1)));
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->alarm, at(3, 30, 0, kSpring));
+  EXPECT_EQ(AlarmMoment(p->alarm.date(), MinuteOfDay(p->alarm)), p->alarm);
+
+  // Autumn: five minutes from 02:30 in the second run of the repeated hour. The wall time 02:35
+  // means the first run, an hour before now; the alarm goes to the end of the repeated hour.
+  p = PlanSnooze(1, QDateTime(), utc(1, 30, 10));
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->alarm, utc(2, 0));
+  EXPECT_EQ(AlarmMoment(p->alarm.date(), MinuteOfDay(p->alarm)), p->alarm);
+  // In the first run, the same snooze is five real minutes.
+  EXPECT_EQ(PlanSnooze(1, QDateTime(), utc(0, 30, 10))->alarm, utc(0, 35));
+  // Thirty minutes from 02:45 in the first run is 02:15 in the second: again the hour's end.
+  EXPECT_EQ(PlanSnooze(3, QDateTime(), utc(0, 45))->alarm, utc(2, 0));
+}
+
+TEST(DaylightSaving, RepeatsAcrossBothChanges) {
+  const AnnounceSettings repeat{1, 5, "h:mm am/pm"};
+  // Spring: five minutes after 01:58 is 03:03.
+  auto r = reminder(at(1, 0, 0, kSpring), at(1, 58, 0, kSpring));
+  auto plan = PlanAnnouncement(r, repeat, 1, 0, AnnounceMode::Alarm, at(1, 58, 5, kSpring));
+  ASSERT_TRUE(plan.alarm);
+  EXPECT_EQ(storedAlarm(*plan.alarm), at(3, 3, 0, kSpring));
+  EXPECT_EQ(plan.alarm->text, "03/29/2026 3:03 am");
+  // Autumn: five minutes after 02:58 in the first run lies in the second run; stored as a wall time
+  // it would read back as an hour before now, so it goes to the end of the repeated hour.
+  r = reminder(at(1, 0, 0, kAutumn), AlarmMoment(kAutumn, 2 * 60 + 58));
+  plan = PlanAnnouncement(r, repeat, 1, 0, AnnounceMode::Alarm, utc(0, 58, 5));
+  ASSERT_TRUE(plan.alarm);
+  EXPECT_EQ(storedAlarm(*plan.alarm), utc(2, 0));
+}
+
+TEST(DaylightSaving, TheRepeatedHourNeverGivesAnAlarmAtOrBeforeNowNorFiresTwice) {
+  // Every kind of reminder, announced at every moment of the autumn night: the alarm it keeps or
+  // gets lies after now, read back as the wall time it is stored as.
+  for (const int countdown : {0, 10}) {
+    for (const AnnounceSettings& s : {AnnounceSettings{1, 5, "h:mm"}, AnnounceSettings{0, 5, "h:mm"}}) {
+      for (QDateTime now = utc(23, 30, 0, kAutumn.addDays(-1)); now < utc(2, 30); now = now.addSecs(47)) {
+        auto r = reminder(AlarmMoment(kAutumn, 2 * 60 + 15), now);
+        r.alarmDate = now.date();
+        r.alarmTime = MinuteOfDay(now);
+        r.countdown = countdown;
+        const auto plan = PlanAnnouncement(r, s, 1, 0, AnnounceMode::Alarm, now);
+        const QDateTime next = plan.alarm ? storedAlarm(*plan.alarm) : AlarmMoment(r.alarmDate, r.alarmTime);
+        EXPECT_GT(next, now) << now.toString(Qt::ISODateWithMs).toStdString() << " countdown " << countdown;
+      }
+    }
+  }
+
+  // A reminder repeating every five minutes, watched tick by tick through the night: it goes off
+  // at least five minutes apart, and never falls silent for longer than the repeated hour.
+  const AnnounceSettings repeat{1, 5, "h:mm"};
+  auto r = reminder(AlarmMoment(kAutumn, 1 * 60 + 50), AlarmMoment(kAutumn, 1 * 60 + 50));
+  std::vector<QDateTime> fired;
+  for (QDateTime now = utc(23, 45, 0, kAutumn.addDays(-1)); now < utc(3, 0); now = now.addSecs(20)) {
+    if (AlarmMoment(r.alarmDate, r.alarmTime) > now) continue;
+    fired.push_back(now);
+    const auto plan = PlanAnnouncement(r, repeat, 1, 0, AnnounceMode::Alarm, now);
+    ASSERT_TRUE(plan.alarm);
+    r.alarmDate = plan.alarm->date;
+    r.alarmTime = plan.alarm->minutes;
+  }
+  ASSERT_GE(fired.size(), 10u);
+  EXPECT_EQ(fired.front(), utc(23, 50, 0, kAutumn.addDays(-1)));
+  for (size_t i = 1; i < fired.size(); ++i) {
+    const qint64 gap = fired[i - 1].secsTo(fired[i]);
+    EXPECT_GE(gap, 5 * 60 - 30) << fired[i].toString(Qt::ISODate).toStdString();
+    EXPECT_LE(gap, 66 * 60) << fired[i].toString(Qt::ISODate).toStdString();
+  }
+}
+
+TEST(Announcement, AnAlarmAtNowItselfMovesOn) {
+  // Announced at the very second its alarm falls due, a reminder must not keep that alarm: the
+  // next tick would find it due again.
+  const auto plan = PlanAnnouncement(reminder(at(10, 0), at(10, 0)), noRepeat(), 1, 0, AnnounceMode::Alarm, at(10, 0));
+  ASSERT_TRUE(plan.alarm);
+  EXPECT_EQ(plan.alarm->minutes, 10 * 60 + 5);
+}
+
+TEST(AlarmTime, TwentyToOneIsStoredAsForty) {
+  // ALARMTIME counts minutes after midnight on the wall clock: 00:40 is 40, not 0.
+  const auto plan = PlanSnooze(0, QDateTime(), at(0, 39));
+  ASSERT_TRUE(plan);
+  EXPECT_EQ(MinuteOfDay(plan->alarm), 40);
+  const auto r = reminder(at(0, 40), at(0, 40));
+  EXPECT_EQ(r.alarmTime, 40);
+  EXPECT_EQ(AlarmMoment(r.alarmDate, r.alarmTime), at(0, 40));
 }

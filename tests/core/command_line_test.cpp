@@ -50,3 +50,14 @@ TEST(CommandLine, JoinsArgumentsAfterTheProgramName) {
   EXPECT_EQ(JoinArguments({"chimewise", "/a", "b|show"}), "/a b|show");
   EXPECT_EQ(JoinArguments({"chimewise"}), "");
 }
+
+TEST(CommandLine, NothingBeforeTheBarMeansTheOwnFolder) {
+  for (const char* line : {"|show", " | SHOW", "|", "  |other"}) {
+    const auto c = ParseCommandLine(line, own);
+    EXPECT_EQ(c.appFolder, own) << line;  // never "", which would put the table at /data
+    EXPECT_FALSE(c.folderGiven) << line;
+  }
+  EXPECT_TRUE(ParseCommandLine("|show", own).showViewer);
+  EXPECT_FALSE(ParseCommandLine("|", own).showViewer);
+  EXPECT_EQ(ParseCommandLine("/|show", own).appFolder, "/");  // the root is a folder
+}

@@ -1,4 +1,4 @@
-#include "core/date_text.h"
+#include "core/time_format.h"
 
 #include <gtest/gtest.h>
 
@@ -16,8 +16,8 @@ TEST(DateText, ReadsTheFormsTheProgramMeets) {
 }
 
 TEST(DateText, RejectsWhatIsNotADate) {
-  for (const char* t : {"", "soon", "2026-13-01", "2026-02-30", "31-FOO-2020", "2026-01-01 25:00", "1e9",
-                        "99999999", "13/13/2020"})
+  for (const char* t :
+       {"", "soon", "2026-13-01", "2026-02-30", "31-FOO-2020", "2026-01-01 25:00", "1e9", "99999999", "13/13/2020"})
     EXPECT_FALSE(ParseDateText(t).has_value()) << t;
 }
 

@@ -1,6 +1,8 @@
-#include "core/date_text.h"
-#include "core/settings_keys.h"
 #include "core/settings_store.h"
+#include "core/settings_keys.h"
+#include "core/shared_state.h"
+#include "core/startup_settings.h"
+#include "core/time_format.h"
 #include "core/value_reading.h"
 
 #include <QDir>
@@ -70,8 +72,24 @@ TEST_F(SettingsStoreTest, NamesMatchWithoutRegardToCase) {
 }
 
 TEST_F(SettingsStoreTest, AnyTextSurvivesARoundTrip) {
-  const QStringList values = {" leading and trailing ", "a=b", "[x]", "back\\slash\\n", "line\nbreak\r\ttab",
-                              "", "\\s", "caf\u00e9 \u263A", "=", "  ", "\\pl=Wave\\ \\"};
+  const QStringList values = {" leading and trailing ",
+                              "a=b",
+                              "[x]",
+                              "back\\slash\\n",
+                              "line\nbreak\r\ttab",
+                              "",
+                              "\\s",
+                              "caf\u00e9 \u263A",
+                              "=",
+                              "  ",
+                              "\\pl=Wave\\ \\",
+                              "\\spd=140\\the time",
+                              " \\spd=140\\ ",
+                              "\"quoted\"",
+                              "\"",
+                              "\"\"",
+                              "\t\\",
+                              "\\\\Vol=5\\\\n\n"};
   {
     SettingsStore s(path());
     for (int i = 0; i < values.size(); ++i) ASSERT_TRUE(s.write("Sec=tion]", QString("key %1").arg(i), values[i]));
@@ -83,15 +101,65 @@ TEST_F(SettingsStoreTest, AnyTextSurvivesARoundTrip) {
 }
 
 TEST_F(SettingsStoreTest, HandWrittenBackslashesStandForThemselves) {
-  writeRaw("[Big Ben]\nAnnounce=It is \\pl=Wave\\ now\\n\nGesture=a\\\\b\n");
+  // Speech tags are typed with backslashes; none of them may turn into a blank, a tab or a line
+  // break ("\\spd" is not a blank and "pd", "\\the" is not a tab and "he").
+  writeRaw(
+      "[Big Ben]\nAnnounce=\\spd=140\\The time is\nGesture=a\\\\b\\n\n"
+      "[Defaults]\nTime Format=\\Rst\\\\Vol=5\\the h:mm\n");
   SettingsStore s(path());
-  EXPECT_EQ(s.read(settings::AnnouncePhrase), "It is \\pl=Wave\\ now\n");
-  EXPECT_EQ(s.read(settings::AnnounceGesture), "a\\b");
+  EXPECT_EQ(s.read(settings::AnnouncePhrase), "\\spd=140\\The time is");
+  EXPECT_EQ(s.read(settings::AnnounceGesture), "a\\\\b\\n");
+  EXPECT_EQ(s.read(settings::TimeFormat), "\\Rst\\\\Vol=5\\the h:mm");
+  // Written back by the store, they read the same.
+  ASSERT_TRUE(s.write(settings::AnnouncePhrase, s.read(settings::AnnouncePhrase)));
+  EXPECT_EQ(SettingsStore(path()).read(settings::AnnouncePhrase), "\\spd=140\\The time is");
+}
+
+TEST_F(SettingsStoreTest, ASaveLeavesEveryOtherLineByteForByte) {
+  // Bytes that are not UTF-8 (a Latin-1 "\xe9", a stray "\xff"), a return before the line break
+  // and a line without a final line break.
+  const QByteArray before =
+      "[Big Ben]\r\nAnnounce=Caf\xe9 time\r\n; note \xff\xfe\n[Defaults]\nWait Time=5\nSound=a\xff"
+      "b";
+  writeRaw(before);
+  SettingsStore s(path());
+  ASSERT_TRUE(s.write(settings::WaitTime, "7"));
+  ASSERT_TRUE(s.write(settings::SayDate, "1"));
+  QFile f(path());
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_EQ(f.readAll(), QByteArray("[Big Ben]\r\nAnnounce=Caf\xe9 time\r\nSay Date=1\n; note \xff\xfe\n[Defaults]\n"
+                                    "Wait Time=7\nSound=a\xff"
+                                    "b\n"));
+}
+
+TEST_F(SettingsStoreTest, HugeValuesAreUnreadableAndGetTheirDefault) {
+  const QByteArray huge(1 << 20, 'h');
+  writeRaw("[Defaults]\nTime Format=" + huge + "\nSound=" + QByteArray(4096, 'x') +
+           "\n[Big Ben]\nAnnounce=" + QByteArray(4097, 'x') + "\n");
+  SettingsStore s(path());
+  EXPECT_EQ(s.read(settings::TimeFormat), "h:mm am/pm");
+  EXPECT_EQ(s.read(settings::AnnouncePhrase), "The time is");
+  EXPECT_EQ(s.read("Big Ben", "Announce", "d"), "d");
+  EXPECT_EQ(s.read(settings::LastSound).size(), 4096);  // the bound itself is still sane
+  SharedState state;
+  ReadStartUpSettings(state, s);
+  EXPECT_EQ(state.TimeFormat, "h:mm am/pm");
+  // A time pattern has its own, far shorter bound.
+  ASSERT_TRUE(s.write(settings::TimeFormat, QString(32, u'h')));
+  EXPECT_EQ(s.read(settings::TimeFormat), QString(32, u'h'));
+  ASSERT_TRUE(s.write(settings::TimeFormat, QString(33, u'h')));
+  EXPECT_EQ(s.read(settings::TimeFormat), "h:mm am/pm");
+  // Nothing is lost: the unreadable value stays in the file until written over.
+  EXPECT_EQ(SettingsStore(path()).read("Big Ben", "Announce", "d"), "d");
+  QFile f(path());
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(f.readAll().contains("Announce=" + QByteArray(4097, 'x') + "\n"));
 }
 
 TEST_F(SettingsStoreTest, DamagedFileReadsAsDefaultsAndKeepsWhatItCan) {
-  writeRaw("garbage line\n[Big Ben\nInterval=3\n[Defaults]\n=novalue\nWait Time=12 minutes\n\xff\xfe\x00junk\n"
-           "[Big Ben]\nStart Time=not a time\n");
+  writeRaw(
+      "garbage line\n[Big Ben\nInterval=3\n[Defaults]\n=novalue\nWait Time=12 minutes\n\xff\xfe\x00junk\n"
+      "[Big Ben]\nStart Time=not a time\n");
   SettingsStore s(path());
   EXPECT_EQ(NumericReading(s.read(settings::WaitTime)), 12);
   EXPECT_EQ(s.read(settings::AnnounceInterval), "6");  // the broken header does not open a section
@@ -154,7 +222,7 @@ TEST_F(SettingsStoreTest, AWriterKilledMidWriteLeavesTheOldOrTheNewValue) {
   const QString p = path();
   {
     SettingsStore s(p);
-    ASSERT_TRUE(s.write("Big", "Value", QString(20000, QChar('a'))));
+    ASSERT_TRUE(s.write("Big", "Value", QString(SettingsStore::kMaxValueLength, QChar('a'))));
     ASSERT_TRUE(s.write("Other", "Kept", "yes"));
   }
   for (int round = 0; round < 12; ++round) {
@@ -162,15 +230,15 @@ TEST_F(SettingsStoreTest, AWriterKilledMidWriteLeavesTheOldOrTheNewValue) {
     ASSERT_GE(kid, 0);
     if (kid == 0) {
       SettingsStore s(p);
-      for (int i = 0;; ++i) s.write("Big", "Value", QString(20000, QChar('b' + i % 20)));
+      for (int i = 0;; ++i) s.write("Big", "Value", QString(SettingsStore::kMaxValueLength, QChar('b' + i % 20)));
     }
     usleep(static_cast<useconds_t>(2000 + round * 1700));
     kill(kid, SIGKILL);
     waitpid(kid, nullptr, 0);
     SettingsStore s(p);
     const QString v = s.read("Big", "Value", "missing");
-    ASSERT_EQ(v.size(), 20000) << "round " << round;
-    EXPECT_EQ(v.count(v.at(0)), 20000) << "a half-written value in round " << round;
+    ASSERT_EQ(v.size(), 4096) << "round " << round;
+    EXPECT_EQ(v.count(v.at(0)), 4096) << "a half-written value in round " << round;
     EXPECT_EQ(s.read("Other", "Kept", "lost"), "yes");
     EXPECT_TRUE(s.write("Other", "Kept", "yes")) << "a dead writer's lock must not block the next one";
   }

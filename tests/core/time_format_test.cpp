@@ -1,8 +1,27 @@
 #include "core/time_format.h"
 
+#include <QLocale>
 #include <gtest/gtest.h>
 
 using namespace chimewise;
+
+namespace {
+
+const QDate kSpring(2026, 3, 29);   // Europe/Berlin: 02:00 CET becomes 03:00 CEST
+const QDate kAutumn(2026, 10, 25);  // Europe/Berlin: 03:00 CEST becomes 02:00 CET
+
+QDateTime utc(int h, int m, QDate d) { return QDateTime(d, QTime(h, m), Qt::UTC).toLocalTime(); }
+
+// Restores Qt's default locale when a test is done with it.
+class LocaleGuard {
+ public:
+  ~LocaleGuard() { QLocale::setDefault(m_saved); }
+
+ private:
+  QLocale m_saved;
+};
+
+}  // namespace
 
 TEST(TimeFormat, PatternsOfTheTimeFormatSetting) {
   EXPECT_EQ(FormatTime(QTime(0, 40), "h:mm am/pm"), "12:40 am");
@@ -13,14 +32,64 @@ TEST(TimeFormat, PatternsOfTheTimeFormatSetting) {
   EXPECT_EQ(FormatTime(QTime(19, 5), "h:mm a/p"), "7:05 p");
 }
 
-TEST(TimeFormat, DisplayTextsReadBackToTheSameMoment) {
-  for (const char* pattern : {"h:mm am/pm", "h:mm", "hh:mm AM/PM"}) {
-    for (const QDateTime& t : {QDateTime(QDate(2026, 12, 6), QTime(0, 40)), QDateTime(QDate(1999, 1, 31), QTime(12, 0)),
-                              QDateTime(QDate(2101, 7, 4), QTime(23, 59))}) {
-      const QString text = FormatDateTimeText(t, pattern);
-      EXPECT_EQ(ParseDateTimeText(text, pattern), t) << text.toStdString();
-    }
+TEST(TimeFormat, DisplayTextsAreOneFormInEveryLocale) {
+  const LocaleGuard guard;
+  const QDateTime late(QDate(2026, 12, 31), QTime(12, 59));
+  const QDateTime early(QDate(2026, 1, 2), QTime(0, 40));
+  for (const char* name : {"en_US", "en_GB", "de_DE", "C"}) {
+    QLocale::setDefault(QLocale(QString::fromLatin1(name)));
+    EXPECT_EQ(FormatDateTimeText(late, "h:mm am/pm"), "12/31/2026 12:59 pm") << name;
+    EXPECT_EQ(FormatDateTimeText(early, "h:mm"), "01/02/2026 0:40") << name;
+    EXPECT_EQ(FormatShortDate(QDate(987, 6, 5)), "06/05/0987") << name;  // always four year digits
   }
-  EXPECT_TRUE(FormatShortDate(QDate(2026, 12, 6)).contains("2026"));  // four-digit year, always
-  EXPECT_FALSE(ParseDateTimeText("not a date", "h:mm"));
+  // The longest text fits the 60-character ALARMTEXT and DATETEXT fields.
+  EXPECT_LE(FormatDateTimeText(late, "hh:mm:ss AM/PM").size(), 60);
+}
+
+TEST(MinuteOfDay, IsTheWallClockMinuteSoTwentyToOneIsForty) {
+  EXPECT_EQ(MinuteOfDay(QTime(0, 40)), 40);
+  EXPECT_EQ(MinuteOfDay(QDateTime(QDate(2026, 12, 6), QTime(0, 40, 59))), 40);
+  EXPECT_EQ(MinuteOfDay(QTime(23, 59)), 1439);
+  EXPECT_EQ(AlarmMoment(QDate(2026, 12, 6), 40), QDateTime(QDate(2026, 12, 6), QTime(0, 40)));
+  EXPECT_EQ(AlarmMoment(QDate(2026, 12, 6), 1445), QDateTime(QDate(2026, 12, 7), QTime(0, 5)));
+  EXPECT_EQ(AlarmMoment(QDate(2026, 12, 6), -5), QDateTime(QDate(2026, 12, 5), QTime(23, 55)));
+}
+
+TEST(DaylightSaving, DurationsAreRealTime) {
+  // 01:30 CET to 03:00 CEST on the spring night is half an hour; to 02:30 CET on the autumn
+  // night (the second run of the repeated hour) from 02:30 CEST is an hour.
+  EXPECT_EQ(MinuteBoundaries(QDateTime(kSpring, QTime(1, 30)), QDateTime(kSpring, QTime(3, 0))), 30);
+  EXPECT_EQ(MinuteBoundaries(utc(0, 30, kAutumn), utc(1, 30, kAutumn)), 60);
+  EXPECT_EQ(MinuteBoundaries(QDateTime(kSpring, QTime(3, 0, 59)), QDateTime(kSpring, QTime(1, 59, 1))), -1);
+  EXPECT_EQ(
+      MinuteBoundaries(QDateTime(QDate(2026, 12, 4), QTime(10, 0, 45)), QDateTime(QDate(2026, 12, 4), QTime(9, 50))),
+      -10);
+}
+
+TEST(DaylightSaving, WallTimesAtBothChanges) {
+  // The skipped 02:30 is the same wall time after the change, and says so.
+  EXPECT_EQ(AlarmMoment(kSpring, 2 * 60 + 30), QDateTime(kSpring, QTime(3, 30)));
+  EXPECT_EQ(AlarmMoment(kSpring, 2 * 60 + 30), utc(1, 30, kSpring));
+  EXPECT_TRUE(WallTimeSkipped(kSpring, 2 * 60 + 30));
+  EXPECT_TRUE(WallTimeSkipped(kSpring.addDays(-1), 1440 + 2 * 60));  // rolled over into the gap
+  EXPECT_FALSE(WallTimeSkipped(kSpring, 3 * 60));
+  EXPECT_FALSE(WallTimeSkipped(kSpring, 1 * 60 + 59));
+  EXPECT_FALSE(WallTimeSkipped(kAutumn, 2 * 60 + 30));
+  EXPECT_EQ(AlarmMoment(kSpring, 1 * 60 + 59), utc(0, 59, kSpring));
+  // A repeated wall time is its first run (CEST, UTC+2).
+  EXPECT_EQ(AlarmMoment(kAutumn, 2 * 60 + 30), utc(0, 30, kAutumn));
+  EXPECT_EQ(AlarmMoment(kAutumn, 2 * 60), utc(0, 0, kAutumn));
+  EXPECT_EQ(AlarmMoment(kAutumn, 3 * 60), utc(2, 0, kAutumn));
+}
+
+TEST(DaylightSaving, StorableMomentsReadBackAsThemselves) {
+  // The second run of the repeated hour is not a wall time of its own: the end of the hour is.
+  EXPECT_EQ(StorableMoment(utc(1, 35, kAutumn)), utc(2, 0, kAutumn));
+  EXPECT_EQ(StorableMoment(utc(0, 35, kAutumn)), utc(0, 35, kAutumn));
+  EXPECT_EQ(StorableMoment(QDateTime(kSpring, QTime(3, 0, 40))), QDateTime(kSpring, QTime(3, 0)));
+  for (int m = -90; m < 180; m += 7) {
+    const QDateTime s = StorableMoment(utc(0, 0, kAutumn).addSecs(60LL * m));
+    EXPECT_EQ(AlarmMoment(s.date(), MinuteOfDay(s)), s) << m;
+    EXPECT_GE(s, utc(0, 0, kAutumn).addSecs(60LL * m)) << m;
+  }
 }
