@@ -8,8 +8,7 @@ namespace chimewise {
 
 std::optional<QString> ChooseCharacter(const QStringList& folders) {
   for (const QString& folder : folders)
-    if (FindPathNoCase(folder, kPreferredCharacter + kCharacterExtension))
-      return kPreferredCharacter.toUpper();
+    if (FindPathNoCase(folder, kPreferredCharacter + kCharacterExtension)) return kPreferredCharacter.toUpper();
   for (const QString& folder : folders) {
     QStringList files = QDir(folder).entryList(QDir::Files, QDir::Name);
     for (const QString& f : files) {
@@ -20,13 +19,6 @@ std::optional<QString> ChooseCharacter(const QStringList& folders) {
       if (!name.isEmpty()) return name;
     }
   }
-  return std::nullopt;
-}
-
-std::optional<QString> FindCharacterFile(const QStringList& folders, const QString& name) {
-  if (name.isEmpty() || name.contains(u'/')) return std::nullopt;
-  for (const QString& folder : folders)
-    if (auto p = FindPathNoCase(folder, name + kCharacterExtension)) return p;
   return std::nullopt;
 }
 

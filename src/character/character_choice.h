@@ -17,8 +17,4 @@ inline const QString kPreferredCharacter = QStringLiteral("hoot");
 // first "."; nullopt when no character is installed.
 std::optional<QString> ChooseCharacter(const QStringList& characterFolders);
 
-// The file of a stored character name (the name followed by the ending), looked up in the
-// folders without regard to letter case.
-std::optional<QString> FindCharacterFile(const QStringList& characterFolders, const QString& name);
-
 }  // namespace chimewise

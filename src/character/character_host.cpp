@@ -1,15 +1,15 @@
 #include "character/character_host.h"
 
-#include "core/app_paths.h"
 #include "character/character_tables.h"
+#include "character/speech_markup.h"
+#include "character/wave_file.h"
+#include "core/app_paths.h"
 #include "core/program_events.h"
 #include "core/prompts.h"
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"
-#include "character/speech_markup.h"
 #include "core/value_reading.h"
-#include "character/wave_file.h"
 
 #include <agent/AgentService.h>
 #include <agent/AudioOutput.h>
@@ -25,7 +25,9 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QTimer>
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace chimewise {
 
@@ -39,6 +41,35 @@ QSize screenSize() {
 }
 
 int roundHalfEven(double v) { return static_cast<int>(std::nearbyint(v)); }
+
+// The slack a goodbye gets beyond its own length before the character is released anyway.
+constexpr qint64 kGoodbyeSlackMs = 1000;
+
+// How long the character takes to say `text` at `wordsPerMinute`: espeak-ng speaks at that rate.
+qint64 SpokenLengthMs(const QString& text, int wordsPerMinute) {
+  const qsizetype words = text.split(u' ', Qt::SkipEmptyParts).size();
+  return wordsPerMinute > 0 ? words * 60000 / wordsPerMinute : 0;
+}
+
+enum class WaitEnd { Done, Deadline, Leaving };
+
+// Runs `loop` until `done()` holds or `deadline` passes. The caller connects whatever signals
+// may make `done()` true to the loop's quit(); a timer wakes the loop at the deadline and at
+// least every `lookMs` for changes that come without a signal. Once QCoreApplication::exit()
+// has run, every nested loop returns at once until the main loop has ended: the wait then
+// reports Leaving instead of entering the loop again, which would spin.
+WaitEnd WaitInLoop(QEventLoop& loop, const QDeadlineTimer& deadline, const std::function<bool()>& done, qint64 lookMs) {
+  QTimer wake;
+  wake.setSingleShot(true);
+  wake.setTimerType(Qt::PreciseTimer);
+  QObject::connect(&wake, &QTimer::timeout, &loop, &QEventLoop::quit);
+  while (!done()) {
+    if (deadline.hasExpired()) return WaitEnd::Deadline;
+    wake.start(static_cast<int>(std::clamp<qint64>(deadline.remainingTime(), 1, lookMs)));
+    if (loop.exec() < 0) return WaitEnd::Leaving;
+  }
+  return WaitEnd::Done;
+}
 
 }  // namespace
 
@@ -54,7 +85,7 @@ CharacterHost::CharacterHost(SharedState& state, SettingsStore& settings, Prompt
   ao.clock = clock;
   ao.audio = m_options.silentAudio ? agent::AgentOptions::Audio::Silent : agent::AgentOptions::Audio::Auto;
   m_service = std::make_unique<agent::AgentService>(ao);
-  m_sounds = m_options.silentAudio ? std::make_unique<agent::SilentAudioOutput>(*clock) : agent::createAudioOutput(*clock);
+  m_sounds = agent::createAudioOutput(*clock, ao.audio);
   // The service shutting down ends any wait for its speech.
   connect(m_service.get(), &agent::AgentService::shutdown, this, [this] { InvertSpeechToggle(m_state); });
 }
@@ -161,8 +192,7 @@ void CharacterHost::LoadCharacter(const QString& fileName, bool atStartUp) {
       loaded->speak(kReadyGreeting);
     }
   }
-  if (m_character)
-    m_character->setSoundEffectsOn(NumericReading(m_settings.read(settings::NoSoundEffects)) == 0);
+  if (m_character) m_character->setSoundEffectsOn(NumericReading(m_settings.read(settings::NoSoundEffects)) == 0);
 }
 
 void CharacterHost::SetCharacterSize(int index) {
@@ -181,8 +211,10 @@ void CharacterHost::SayText(const QString& text) {
   if (!effectsWereOn) SetSoundEffects(true);
   if (!visible()) requestShow();
   for (const SpeechStep& s : steps) {
-    if (s.kind == SpeechStep::Play) c->play(s.text);
-    else c->speak(s.text);
+    if (s.kind == SpeechStep::Play)
+      c->play(s.text);
+    else
+      c->speak(s.text);
   }
   if (!effectsWereOn) SetSoundEffects(false);
 }
@@ -191,19 +223,15 @@ bool CharacterHost::WaitForSpeech(double extraSeconds) {
   const QDeadlineTimer deadline(m_options.speechWaitLimitMs);
   const std::int16_t remembered = m_state.SpeechToggle;
   if (m_character) m_character->speak(QStringLiteral("\\Mrk=100\\"));
+  WaitEnd end;
   {
     QEventLoop loop;
-    QTimer wake;  // the deadline, and a slow look at what changed without a signal
-    wake.setSingleShot(false);
-    connect(&wake, &QTimer::timeout, &loop, &QEventLoop::quit);
     connect(&ProgramEvents::instance(), &ProgramEvents::waitInterrupted, &loop, &QEventLoop::quit);
     if (m_character) connect(m_character.data(), &agent::Character::hidden, &loop, &QEventLoop::quit);
-    while (m_state.SpeechToggle == remembered && visible() && !deadline.hasExpired() &&
-           !m_state.Closing) {
-      wake.start(static_cast<int>(std::min<qint64>(500, std::max<qint64>(1, deadline.remainingTime()))));
-      loop.exec();
-    }
+    end = WaitInLoop(
+        loop, deadline, [&] { return m_state.SpeechToggle != remembered || !visible() || m_state.Closing; }, 500);
   }
+  if (end == WaitEnd::Leaving) return false;
   if (extraSeconds > 0) PauseSeconds(extraSeconds);
   if (!m_state.StopRequested && !m_state.Closing) return visible();
   m_state.StopRequested = false;
@@ -240,18 +268,13 @@ void CharacterHost::PlayWaveFile(const QString& path) {
 
 void CharacterHost::PauseSeconds(double seconds) {
   if (!(seconds > 0)) return;
-  const QDeadlineTimer deadline(static_cast<qint64>(seconds * 1000.0));
+  const QDeadlineTimer deadline(static_cast<qint64>(seconds * 1000.0), Qt::PreciseTimer);
   QEventLoop loop;
-  QTimer timer;
-  timer.setSingleShot(true);
-  timer.setTimerType(Qt::PreciseTimer);
-  connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-  // A nested loop can be left early (the program quitting); wait out the rest unless closing.
-  while (!deadline.hasExpired()) {
-    timer.start(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())));
-    loop.exec();
-    if (QCoreApplication::closingDown()) break;
-  }
+  // Shutdown ends the pause: what it waited for (a sound, the next words) is not wanted any more.
+  connect(&ProgramEvents::instance(), &ProgramEvents::waitInterrupted, &loop, &QEventLoop::quit);
+  WaitInLoop(
+      loop, deadline, [this] { return m_state.Closing || QCoreApplication::closingDown(); },
+      std::numeric_limits<int>::max());
 }
 
 void CharacterHost::SayGoodbye() {
@@ -261,9 +284,25 @@ void CharacterHost::SayGoodbye() {
   requestShow();
   m_character->play(QStringLiteral("Wave"));
   SayText(kGoodbye);
+  qint64 lengthMs = SpokenLengthMs(kGoodbye, m_character->definition().voice.rate);
+  if (const agent::Animation* wave = m_character->definition().findAnimation(QStringLiteral("Wave")))
+    lengthMs += wave->durationMs();
+  m_goodbyeDeadline = QDeadlineTimer(lengthMs + kGoodbyeSlackMs);
 }
 
 void CharacterHost::ReleaseCharacter() {
+  if (m_character && !m_goodbyeDeadline.isForever()) {
+    // Let the goodbye be heard: wait for the queue to empty (the character hidden or gone ends
+    // it too), though never longer than the goodbye's own length and a second.
+    QEventLoop loop;
+    connect(m_character.data(), &agent::Character::requestCompleted, &loop, &QEventLoop::quit);
+    connect(m_character.data(), &agent::Character::hidden, &loop, &QEventLoop::quit);
+    connect(m_character.data(), &QObject::destroyed, &loop, &QEventLoop::quit);
+    WaitInLoop(
+        loop, m_goodbyeDeadline, [this] { return !m_character || m_character->queuedRequests() == 0 || !visible(); },
+        500);
+  }
+  m_goodbyeDeadline = QDeadlineTimer(QDeadlineTimer::Forever);
   m_pendingShow = 0;
   if (m_character) m_character->hide();
   m_character = nullptr;

@@ -5,6 +5,7 @@
 
 #include "character/speaker.h"
 
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
@@ -68,11 +69,14 @@ class CharacterHost final : public QObject, public Speaker {
   void PlaySoundEffect(int index);
   // Starts a WAV file and returns at once; a missing or unplayable file plays nothing.
   void PlayWaveFile(const QString& path);
-  // Waits the given seconds of elapsed time while the program goes on handling events.
-  static void PauseSeconds(double seconds);
+  // Waits the given seconds of elapsed time while the program goes on handling events. Shutdown
+  // (Closing) ends the pause at once, as does the application leaving its event loop.
+  void PauseSeconds(double seconds);
 
-  // The goodbye of the shutdown and the release of the character.
+  // Shows the character, waves and queues the goodbye of the shutdown; returns at once.
   void SayGoodbye();
+  // Hides and unloads the character. After SayGoodbye it first lets the goodbye play to its
+  // end, waiting in an event loop at most the goodbye's own length plus a second.
   void ReleaseCharacter();
 
   agent::Character* character() const;
@@ -109,6 +113,8 @@ class CharacterHost final : public QObject, public Speaker {
   std::unique_ptr<agent::AudioOutput> m_sounds;
   QPointer<agent::Character> m_character;
   qint64 m_pendingShow = 0;  // the queued Show not yet started, 0 when none
+  // The latest release may wait for the goodbye; forever while no goodbye is queued.
+  QDeadlineTimer m_goodbyeDeadline{QDeadlineTimer::Forever};
 };
 
 }  // namespace chimewise

@@ -27,11 +27,6 @@ QSize ScaledCharacterSize(int index, int originalWidth, int originalHeight) {
   return {roundHalfEven(originalWidth * r.width), roundHalfEven(originalHeight * r.height)};
 }
 
-QString CharacterSizeName(int index) {
-  if (index < 0 || index >= static_cast<int>(kSizes.size())) return {};
-  return QString::fromUtf8(kSizes[static_cast<size_t>(index)].name);
-}
-
 const std::array<CharacterCommand, 17>& CharacterCommands() {
   static const char* const sep = "__________________________";
   static const std::array<CharacterCommand, 17> commands{{

@@ -11,7 +11,6 @@ namespace chimewise {
 // Character sizes 0-6 ("Petite" ... "Gigantic") scale the original size; any other index gives
 // the original size. Pixels are rounded to the nearest whole number, halves to even.
 QSize ScaledCharacterSize(int sizeIndex, int originalWidth, int originalHeight);
-QString CharacterSizeName(int sizeIndex);  // empty outside 0-6
 
 struct CharacterCommand {
   const char* name;

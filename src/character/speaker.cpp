@@ -13,8 +13,10 @@ void TranscriptSpeaker::playSoundEffect(int index) {
 
 void TranscriptSpeaker::sayText(const QString& text) {
   for (const SpeechStep& s : SplitGestureTags(text)) {
-    if (s.kind == SpeechStep::Play) play(s.text);
-    else speak(s.text);
+    if (s.kind == SpeechStep::Play)
+      play(s.text);
+    else
+      speak(s.text);
   }
 }
 

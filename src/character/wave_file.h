@@ -8,7 +8,7 @@
 namespace chimewise {
 
 struct WaveClip {
-  QByteArray pcm;       // 16-bit little-endian mono
+  QByteArray pcm;  // 16-bit little-endian mono
   int sampleRate = 0;
   qint64 durationMs() const { return sampleRate > 0 ? pcm.size() / 2 * 1000 / sampleRate : 0; }
 };

@@ -16,7 +16,6 @@ void touch(const QString& path, const QByteArray& content = "x") {
 }
 }  // namespace
 
-
 TEST(ChooseCharacter, PreferredFirstThenFirstByNameCutAtTheFirstDot) {
   QTemporaryDir user, installed;
   EXPECT_FALSE(ChooseCharacter({user.path(), installed.path()}));
@@ -32,13 +31,4 @@ TEST(ChooseCharacter, PreferredFirstThenFirstByNameCutAtTheFirstDot) {
 
   touch(installed.filePath(kPreferredCharacter.toUpper() + kCharacterExtension));
   EXPECT_EQ(ChooseCharacter({user.path(), installed.path()}), kPreferredCharacter.toUpper());
-}
-
-TEST(FindCharacterFile, StoredNameIsUsedAsStoredInAnyCase) {
-  QTemporaryDir user, installed;
-  touch(installed.filePath("Bolt" + kCharacterExtension));
-  EXPECT_EQ(FindCharacterFile({user.path(), installed.path()}, "BOLT"), installed.filePath("Bolt" + kCharacterExtension));
-  EXPECT_FALSE(FindCharacterFile({user.path(), installed.path()}, "Bolt.v2"));
-  EXPECT_FALSE(FindCharacterFile({user.path(), installed.path()}, "../Bolt"));
-  EXPECT_FALSE(FindCharacterFile({user.path(), installed.path()}, ""));
 }

@@ -1,16 +1,17 @@
 // The program's character over the real character platform, with silent audio on a clock the
 // test drives.
-#include "support/qt_app.h"
 #include "character/character_host.h"
-#include "character/character_tables.h"
 #include "character/character_choice.h"
+#include "character/character_tables.h"
+#include "character/wave_file.h"
+#include "core/app_paths.h"
 #include "core/program_events.h"
 #include "core/prompts.h"
 #include "support/scripted_prompter.h"
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"
-#include "character/wave_file.h"
+#include "support/qt_app.h"
 
 #include <agent/AgentService.h>
 #include <agent/Character.h>
@@ -23,6 +24,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <time.h>
 
 using namespace chimewise;
 
@@ -43,12 +45,13 @@ class CharacterHostTest : public ::testing::Test {
     QObject::connect(&pump, &QTimer::timeout, [this] { clock.advance(20); });
     pump.start();
   }
-  std::unique_ptr<CharacterHost> make(int waitLimitMs = 120000) {
+  // realTime: the host keeps its own system clock, so the character plays at its true pace.
+  std::unique_ptr<CharacterHost> make(int waitLimitMs = 120000, bool realTime = false) {
     CharacterHostOptions o;
     o.characterFolders = {dir.filePath("base/msagent/chars"), kAssets + "/characters"};
     o.windowsFolder = dir.filePath("base") + "/";
     o.silentAudio = true;
-    o.clock = &clock;
+    o.clock = realTime ? nullptr : &clock;
     o.speechWaitLimitMs = waitLimitMs;
     return std::make_unique<CharacterHost>(state, settings, prompter, o);
   }
@@ -61,12 +64,44 @@ class CharacterHostTest : public ::testing::Test {
   QTimer pump;
 };
 
+qint64 ProcessCpuMs() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+// What became of the goodbye: its spoken request, how that ended and the words shown then.
+struct GoodbyeRecord {
+  agent::RequestId speech = 0;
+  bool complete = false;
+  QString shown;
+  void watch(agent::Character* c) {
+    QObject::connect(c, &agent::Character::speechStarted, [this](agent::RequestId id) { speech = id; });
+    QObject::connect(c, &agent::Character::requestCompleted,
+                     [this, c](agent::RequestId id, agent::RequestStatus status, const QString&) {
+                       if (id != speech) return;
+                       complete = status == agent::RequestStatus::Complete;
+                       shown = c->balloonText();
+                     });
+  }
+};
+
+// The goodbye's bound: the wave, the words at the voice's rate, and a second.
+qint64 GoodbyeBoundMs(const agent::Character& c) {
+  const agent::Animation* wave = c.definition().findAnimation("Wave");
+  return (wave ? wave->durationMs() : 0) + kGoodbye.split(' ').size() * 60000 / c.definition().voice.rate + 1000;
+}
+
 }  // namespace
 
 TEST(CharacterStore, ProgramAndPlatformAgreeOnTheFileEnding) {
   EXPECT_EQ(kCharacterExtension, QString::fromLatin1(agent::kCharacterFileSuffix));
-  EXPECT_TRUE(QFile::exists(kAssets + "/characters/" + kPreferredCharacter + kCharacterExtension) ||
-              QFile::exists(kAssets + "/characters/Hoot" + kCharacterExtension));
+  // The character the program prefers ships, is found the way the program looks for it (any
+  // letter case) and loads on the platform.
+  const auto preferred = FindPathNoCase(kAssets + "/characters", kPreferredCharacter + kCharacterExtension);
+  ASSERT_TRUE(preferred);
+  const agent::LoadResult loaded = agent::loadCharacterFile(*preferred);
+  EXPECT_TRUE(loaded.character) << loaded.error.toStdString();
 }
 
 TEST_F(CharacterHostTest, MissingFoldersAndFilesAreToldAndNothingLoads) {
@@ -113,7 +148,7 @@ TEST_F(CharacterHostTest, LoadSizesRegistersCommandsAndGreets) {
   ASSERT_NE(host->character(), nullptr) << (prompter.asked.empty() ? "" : prompter.asked.back().text.toStdString());
   agent::Character* c = host->character();
   EXPECT_EQ(c->languageId(), 1033);
-  EXPECT_EQ(c->width(), c->originalWidth());                                   // "Skinny"
+  EXPECT_EQ(c->width(), c->originalWidth());  // "Skinny"
   EXPECT_EQ(c->height(), qRound(c->originalHeight() * 1.4));
   EXPECT_FALSE(c->soundEffectsOn());
   ASSERT_EQ(c->commands().count(), 17);
@@ -122,18 +157,22 @@ TEST_F(CharacterHostTest, LoadSizesRegistersCommandsAndGreets) {
   EXPECT_FALSE(c->commands().items()[2].enabled);
   EXPECT_TRUE(c->isVisible());
 
-  // The greeting is the first thing said.
+  // The greeting is the first thing said, and it is said to its last word.
+  agent::RequestId speech = 0;
   QString said;
-  QObject::connect(c, &agent::Character::requestStarted, [&] {
-    if (said.isEmpty() && !c->balloonText().isEmpty()) said = c->balloonText();
+  QObject::connect(c, &agent::Character::speechStarted, [&](agent::RequestId id) {
+    if (!speech) speech = id;
   });
+  QObject::connect(c, &agent::Character::requestCompleted,
+                   [&](agent::RequestId id, agent::RequestStatus status, const QString&) {
+                     if (id == speech && status == agent::RequestStatus::Complete) said = c->balloonText();
+                   });
   QElapsedTimer t;
   t.start();
-  while (c->queuedRequests() > 0 && t.elapsed() < 10000) {
+  while (c->queuedRequests() > 0 && t.elapsed() < 10000)
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-    if (said.isEmpty() && c->balloonVisible()) said = c->balloonText();
-  }
-  EXPECT_TRUE(QString(kReadyGreeting).startsWith(said.left(5))) << said.toStdString();
+  EXPECT_NE(speech, 0);
+  EXPECT_EQ(said, kReadyGreeting);
 
   settings.write(settings::CharacterSize, "-10");
   host->SetCharacterSize(-10);
@@ -188,7 +227,10 @@ TEST_F(CharacterHostTest, WaitForSpeechEndings) {
   // The character hides: false.
   host->QuietCharacter();
   host->SayText("Another long sentence that would take a good while to say out loud.");
-  QTimer::singleShot(5, [&] { host->character()->stopAll(); host->character()->hide(); });
+  QTimer::singleShot(5, [&] {
+    host->character()->stopAll();
+    host->character()->hide();
+  });
   EXPECT_FALSE(host->WaitForSpeech());
 
   // The program closes: false.
@@ -269,9 +311,10 @@ TEST(WaveFile, DamagedFilesAreRefusedWithAReason) {
   EXPECT_FALSE(error.isEmpty());
   QByteArray header("RIFF\0\0\0\0WAVEfmt \x10\0\0\0", 20);
   QByteArray fmt(16, '\0');
-  fmt[0] = 1;   // PCM
-  fmt[2] = 1;   // mono
-  fmt[4] = 0x22; fmt[5] = 0x56;  // 22050
+  fmt[0] = 1;  // PCM
+  fmt[2] = 1;  // mono
+  fmt[4] = 0x22;
+  fmt[5] = 0x56;  // 22050
   fmt[14] = 16;
   QByteArray data("data\xff\xff\xff\x7f\x01\x02\x03\x04", 12);  // claims 2 GB, holds 4 bytes
   const auto clip = ParseWave(header + fmt + data, &error);
@@ -279,4 +322,90 @@ TEST(WaveFile, DamagedFilesAreRefusedWithAReason) {
   EXPECT_EQ(clip->pcm.size(), 4);
   fmt[0] = 3;  // float samples
   EXPECT_FALSE(ParseWave(header + fmt + data, &error));
+}
+
+TEST_F(CharacterHostTest, GoodbyeIsHeardToItsLastWordBeforeTheCharacterGoes) {
+  pump.stop();
+  {
+    // At the true pace of a silent output on the system clock, as the program plays it.
+    auto host = make(120000, true);
+    host->LoadCharacter("Hoot.ochar", false);
+    ASSERT_NE(host->character(), nullptr);
+    GoodbyeRecord goodbye;
+    goodbye.watch(host->character());
+    const qint64 bound = GoodbyeBoundMs(*host->character());
+    QElapsedTimer t;
+    t.start();
+    host->SayGoodbye();
+    host->ReleaseCharacter();
+    const qint64 took = t.elapsed();
+    EXPECT_NE(goodbye.speech, 0);
+    EXPECT_TRUE(goodbye.complete);  // the output played it to its end, not cut
+    EXPECT_EQ(goodbye.shown, kGoodbye);
+    EXPECT_LE(took, bound + 300);
+    EXPECT_EQ(host->character(), nullptr);
+    EXPECT_TRUE(host->service().ids().isEmpty());
+  }
+  {
+    // Time stands still, so the goodbye never ends: the release comes at the bound anyway.
+    auto host = make();
+    host->LoadCharacter("Hoot.ochar", false);
+    ASSERT_NE(host->character(), nullptr);
+    const qint64 bound = GoodbyeBoundMs(*host->character());
+    host->SayGoodbye();
+    QElapsedTimer t;
+    t.start();
+    host->ReleaseCharacter();
+    EXPECT_GE(t.elapsed(), bound - 1000);
+    EXPECT_LE(t.elapsed(), bound + 300);
+    EXPECT_TRUE(host->service().ids().isEmpty());
+  }
+  {
+    // Without a goodbye the release is immediate, speech or not.
+    auto host = make();
+    host->LoadCharacter("Hoot.ochar", false);
+    host->SayText("A long sentence that would take a good while to say out loud.");
+    QElapsedTimer t;
+    t.start();
+    host->ReleaseCharacter();
+    EXPECT_LT(t.elapsed(), 500);
+    EXPECT_TRUE(host->service().ids().isEmpty());
+  }
+}
+
+TEST_F(CharacterHostTest, ShutdownDuringASoundPauseEndsItWithoutSpinning) {
+  pump.stop();  // nothing else in the process keeps the CPU busy
+  auto host = make();
+  {
+    // Closing set before the pause: nothing left to wait for.
+    BeginClosing(state);
+    QElapsedTimer t;
+    t.start();
+    host->PlaySoundEffect(7);  // 3.5 s pause
+    EXPECT_LT(t.elapsed(), 1000);
+    state.Closing = false;
+  }
+  // Quit arrives during the pause, as the program handles it: shutdown begins and the main loop
+  // is told to end, which makes every nested event loop return at once from then on.
+  qint64 wallMs = -1;
+  qint64 cpuMs = -1;
+  QTimer::singleShot(0, [&] {
+    QTimer::singleShot(300, [&] {
+      BeginClosing(state);
+      QCoreApplication::exit(0);
+    });
+    QElapsedTimer t;
+    t.start();
+    const qint64 cpu = ProcessCpuMs();
+    host->PlaySoundEffect(7);
+    cpuMs = ProcessCpuMs() - cpu;
+    wallMs = t.elapsed();
+    QCoreApplication::exit(0);
+  });
+  QCoreApplication::exec();
+  ASSERT_GE(wallMs, 0);
+  std::printf("sound pause with Quit: %lld ms of CPU over %lld ms\n", static_cast<long long>(cpuMs),
+              static_cast<long long>(wallMs));
+  EXPECT_LT(wallMs, 3000);  // shutdown ended the 3.5 s pause
+  EXPECT_LT(cpuMs, std::max<qint64>(wallMs, 100) * 3 / 10);
 }

@@ -6,24 +6,23 @@
 using namespace chimewise;
 
 TEST(CharacterSize, TableRowsAndOutsiders) {
-  EXPECT_EQ(ScaledCharacterSize(0, 128, 130), QSize(32, 32));   // 32.5 rounds to the even 32
-  EXPECT_EQ(ScaledCharacterSize(1, 127, 129), QSize(64, 64));   // 63.5 -> 64, 64.5 -> 64
+  EXPECT_EQ(ScaledCharacterSize(0, 128, 130), QSize(32, 32));  // 32.5 rounds to the even 32
+  EXPECT_EQ(ScaledCharacterSize(1, 127, 129), QSize(64, 64));  // 63.5 -> 64, 64.5 -> 64
   EXPECT_EQ(ScaledCharacterSize(2, 127, 129), QSize(127, 129));
   EXPECT_EQ(ScaledCharacterSize(3, 100, 100), QSize(125, 140));
   EXPECT_EQ(ScaledCharacterSize(4, 100, 100), QSize(140, 120));
   EXPECT_EQ(ScaledCharacterSize(5, 100, 100), QSize(100, 140));  // only the height stretches
   EXPECT_EQ(ScaledCharacterSize(6, 127, 129), QSize(254, 258));  // exactly doubled
   for (int outside : {-10, -1, 7, 100}) EXPECT_EQ(ScaledCharacterSize(outside, 127, 129), QSize(127, 129));
-  EXPECT_EQ(CharacterSizeName(5), "Skinny");
-  EXPECT_EQ(CharacterSizeName(7), "");
 }
 
 TEST(CharacterCommands, SeventeenInOrderWithTheirSeparators) {
   const auto& c = CharacterCommands();
   QStringList names;
   for (const auto& cmd : c) names << cmd.name;
-  EXPECT_EQ(names.join(','), "NoTalk,Listen,FileSep1,LoadJoke,Joke,Create,View,Time,Clipboard,FileSep2,Options,"
-                             "NoSound,Optimize,Update,FileSep3,GoAway,Quit");
+  EXPECT_EQ(names.join(','),
+            "NoTalk,Listen,FileSep1,LoadJoke,Joke,Create,View,Time,Clipboard,FileSep2,Options,"
+            "NoSound,Optimize,Update,FileSep3,GoAway,Quit");
   for (const auto& cmd : c) {
     const bool separator = QString(cmd.name).startsWith("FileSep");
     EXPECT_EQ(cmd.enabled, !separator) << cmd.name;

@@ -12,17 +12,18 @@ using Steps = std::vector<SpeechStep>;
 
 TEST(GestureTags, SplitSpeechAroundAnimations) {
   EXPECT_EQ(SplitGestureTags("Hello \\pl=Wave\\ there"), (Steps{say("Hello"), play("Wave"), say("there")}));
-  EXPECT_EQ(SplitGestureTags("\\pl=Wave\\Hi"), (Steps{play("Wave"), say("Hi")}));  // leading tag first
+  EXPECT_EQ(SplitGestureTags("\\pl=Wave\\Hi"), (Steps{play("Wave"), say("Hi")}));   // leading tag first
   EXPECT_EQ(SplitGestureTags("Hi\\ pl=Wave\\"), (Steps{say("Hi"), play("Wave")}));  // spaced tag
   EXPECT_EQ(SplitGestureTags("Hi\\   PL=write\\ done"), (Steps{say("Hi"), play("write"), say("done")}));
-  EXPECT_EQ(SplitGestureTags("\\PL=GestureLeft\\\\pl=GestureRight\\"), (Steps{play("GestureLeft"), play("GestureRight")}));
+  EXPECT_EQ(SplitGestureTags("\\PL=GestureLeft\\\\pl=GestureRight\\"),
+            (Steps{play("GestureLeft"), play("GestureRight")}));
 }
 
 TEST(GestureTags, DamagedMarkers) {
-  EXPECT_EQ(SplitGestureTags("Hello \\pl="), (Steps{say("Hello")}));         // bare marker at the end
+  EXPECT_EQ(SplitGestureTags("Hello \\pl="), (Steps{say("Hello")}));           // bare marker at the end
   EXPECT_EQ(SplitGestureTags("\\pl=Wave hello"), (Steps{say("Wave hello")}));  // no closing backslash
   EXPECT_EQ(SplitGestureTags("\\pl=\\rest"), (Steps{say("\\rest")}));          // empty name
-  EXPECT_EQ(SplitGestureTags("\\ pl"), (Steps{say("\\ pl")}));                // not a marker at all
+  EXPECT_EQ(SplitGestureTags("\\ pl"), (Steps{say("\\ pl")}));                 // not a marker at all
   EXPECT_TRUE(SplitGestureTags("   ").empty());
   EXPECT_TRUE(SplitGestureTags("").empty());
   EXPECT_TRUE(SplitGestureTags(" \\pl= ").empty());

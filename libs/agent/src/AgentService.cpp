@@ -8,89 +8,72 @@
 
 namespace agent {
 
-AgentService::AgentService(AgentOptions options, QObject* parent) : QObject(parent), m_options(options)
-{
-    if (options.clock) {
-        m_clock = options.clock;
-    } else {
-        m_ownClock = std::make_unique<SystemClock>();
-        m_clock = m_ownClock.get();
-    }
-    if (QCoreApplication::instance())
-        connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, &AgentService::close);
+AgentService::AgentService(AgentOptions options, QObject* parent) : QObject(parent), m_options(options) {
+  if (options.clock) {
+    m_clock = options.clock;
+  } else {
+    m_ownClock = std::make_unique<SystemClock>();
+    m_clock = m_ownClock.get();
+  }
+  if (QCoreApplication::instance())
+    connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, &AgentService::close);
 }
 
-AgentService::~AgentService()
-{
-    // Characters go before the clock whose timers they hold.
-    m_characters.clear();
-    for (const QPointer<Character>& c : m_unloaded)
-        delete c.data();
+AgentService::~AgentService() {
+  // Characters go before the clock whose timers they hold.
+  m_characters.clear();
+  for (const QPointer<Character>& c : m_unloaded) delete c.data();
 }
 
-Character* AgentService::load(const QString& id, const QString& path, QString* error)
-{
-    auto fail = [&](const QString& message) -> Character* {
-        if (error)
-            *error = message;
-        return nullptr;
-    };
-    if (m_characters.count(id))
-        return fail(QStringLiteral("a character is already loaded under the ID \"%1\"").arg(id));
-    LoadResult loaded = loadCharacterFile(path);
-    if (!loaded.character)
-        return fail(loaded.error);
-    CharacterOptions o;
-    o.clock = m_clock;
-    const bool silent = m_options.audio == AgentOptions::Audio::Silent;
-    o.speechOutput = silent ? std::make_unique<SilentAudioOutput>(*m_clock) : createAudioOutput(*m_clock);
-    o.effectsOutput = silent ? std::make_unique<SilentAudioOutput>(*m_clock) : createAudioOutput(*m_clock);
-    o.synthesizeOnCallerThread = m_options.synthesizeOnCallerThread;
-    auto character = std::make_unique<Character>(id, std::move(loaded.character), std::move(o));
-    Character* raw = character.get();
-    m_characters[id] = std::move(character);
-    m_closed = false;
-    return raw;
+Character* AgentService::load(const QString& id, const QString& path, QString* error) {
+  auto fail = [&](const QString& message) -> Character* {
+    if (error) *error = message;
+    return nullptr;
+  };
+  if (m_characters.count(id)) return fail(QStringLiteral("a character is already loaded under the ID \"%1\"").arg(id));
+  LoadResult loaded = loadCharacterFile(path);
+  if (!loaded.character) return fail(loaded.error);
+  CharacterOptions o;
+  o.clock = m_clock;
+  o.speechOutput = createAudioOutput(*m_clock, m_options.audio);
+  o.effectsOutput = createAudioOutput(*m_clock, m_options.audio);
+  o.synthesizeOnCallerThread = m_options.synthesizeOnCallerThread;
+  auto character = std::make_unique<Character>(id, std::move(loaded.character), std::move(o));
+  Character* raw = character.get();
+  m_characters[id] = std::move(character);
+  m_closed = false;
+  return raw;
 }
 
-void AgentService::unload(const QString& id)
-{
-    const auto it = m_characters.find(id);
-    if (it == m_characters.end())
-        return;
-    // Handlers may still be running inside this character's signal; delete it later.
-    std::unique_ptr<Character> c = std::move(it->second);
-    m_characters.erase(it);
-    c->stopAll();
-    if (c->window())
-        c->window()->hide();
-    m_unloaded.removeAll(nullptr);
-    m_unloaded.push_back(c.get());
-    c.release()->deleteLater();
+void AgentService::unload(const QString& id) {
+  const auto it = m_characters.find(id);
+  if (it == m_characters.end()) return;
+  // Handlers may still be running inside this character's signal; delete it later.
+  std::unique_ptr<Character> c = std::move(it->second);
+  m_characters.erase(it);
+  c->stopAll();
+  if (c->window()) c->window()->hide();
+  m_unloaded.removeAll(nullptr);
+  m_unloaded.push_back(c.get());
+  c.release()->deleteLater();
 }
 
-Character* AgentService::character(const QString& id) const
-{
-    const auto it = m_characters.find(id);
-    return it == m_characters.end() ? nullptr : it->second.get();
+Character* AgentService::character(const QString& id) const {
+  const auto it = m_characters.find(id);
+  return it == m_characters.end() ? nullptr : it->second.get();
 }
 
-QStringList AgentService::ids() const
-{
-    QStringList out;
-    for (const auto& [id, c] : m_characters)
-        out << id;
-    return out;
+QStringList AgentService::ids() const {
+  QStringList out;
+  for (const auto& [id, c] : m_characters) out << id;
+  return out;
 }
 
-void AgentService::close()
-{
-    if (m_closed)
-        return;
-    m_closed = true;
-    for (const QString& id : ids())
-        unload(id);
-    emit shutdown();
+void AgentService::close() {
+  if (m_closed) return;
+  m_closed = true;
+  for (const QString& id : ids()) unload(id);
+  emit shutdown();
 }
 
 }  // namespace agent

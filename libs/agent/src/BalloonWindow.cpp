@@ -21,115 +21,104 @@ constexpr int kMaxLines = 6;
 
 BalloonWindow::BalloonWindow()
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus |
-                           Qt::NoDropShadowWindowHint | Qt::WindowTransparentForInput)
-{
-    setAttribute(Qt::WA_TranslucentBackground);
-    setAttribute(Qt::WA_ShowWithoutActivating);
-    QFont f = font();
-    f.setPointSizeF(10);
-    setFont(f);
+                           Qt::NoDropShadowWindowHint | Qt::WindowTransparentForInput) {
+  setAttribute(Qt::WA_TranslucentBackground);
+  setAttribute(Qt::WA_ShowWithoutActivating);
+  QFont f = font();
+  f.setPointSizeF(10);
+  setFont(f);
 }
 
-void BalloonWindow::begin(const QString& full, const QRect& character)
-{
-    m_full = full;
-    m_text.clear();
-    m_start = 0;
-    m_character = character;
-    const QFontMetrics fm(font());
-    QRect text = fm.boundingRect(QRect(0, 0, kMaxTextWidth, 10000), Qt::TextWordWrap, m_full);
-    text.setHeight(std::min(text.height(), fm.lineSpacing() * kMaxLines));
-    resize(std::max(text.width(), 40) + 2 * kPad + 2, std::max(text.height(), fm.lineSpacing()) + 2 * kPad + kTail + 2);
-    place();
-    update();
+void BalloonWindow::begin(const QString& full, const QRect& character) {
+  m_full = full;
+  m_text.clear();
+  m_start = 0;
+  m_character = character;
+  const QFontMetrics fm(font());
+  QRect text = fm.boundingRect(QRect(0, 0, kMaxTextWidth, 10000), Qt::TextWordWrap, m_full);
+  text.setHeight(std::min(text.height(), fm.lineSpacing() * kMaxLines));
+  resize(std::max(text.width(), 40) + 2 * kPad + 2, std::max(text.height(), fm.lineSpacing()) + 2 * kPad + kTail + 2);
+  place();
+  update();
 }
 
-void BalloonWindow::reveal(const QString& shownSoFar)
-{
-    if (shownSoFar == m_text)
-        return;
-    m_text = shownSoFar;
-    // A long text scrolls: the balloon keeps the latest words, dropping whole words from
-    // the front (the start only ever moves forward, so this stays cheap).
-    const QFontMetrics fm(font());
-    const QRect area = bodyRect().adjusted(kPad, kPad, -kPad, -kPad);
-    if (m_start > m_text.size())
-        m_start = 0;
-    auto fits = [&](qsizetype from) {
-        return fm.boundingRect(QRect(0, 0, area.width(), 100000), Qt::TextWordWrap, m_text.mid(from)).height() <=
-               area.height();
-    };
-    while (m_start < m_text.size() && !fits(m_start)) {
-        const qsizetype space = m_text.indexOf(QLatin1Char(' '), m_start + 1);
-        if (space < 0)
-            break;  // one word longer than the balloon: it is clipped
-        m_start = space + 1;
-    }
-    update();
+void BalloonWindow::reveal(const QString& shownSoFar) {
+  if (shownSoFar == m_text) return;
+  m_text = shownSoFar;
+  // A long text scrolls: the balloon keeps the latest words, dropping whole words from
+  // the front (the start only ever moves forward, so this stays cheap).
+  const QFontMetrics fm(font());
+  const QRect area = bodyRect().adjusted(kPad, kPad, -kPad, -kPad);
+  if (m_start > m_text.size()) m_start = 0;
+  auto fits = [&](qsizetype from) {
+    return fm.boundingRect(QRect(0, 0, area.width(), 100000), Qt::TextWordWrap, m_text.mid(from)).height() <=
+           area.height();
+  };
+  while (m_start < m_text.size() && !fits(m_start)) {
+    const qsizetype space = m_text.indexOf(QLatin1Char(' '), m_start + 1);
+    if (space < 0) break;  // one word longer than the balloon: it is clipped
+    m_start = space + 1;
+  }
+  update();
 }
 
-void BalloonWindow::follow(const QRect& character)
-{
-    m_character = character;
-    place();
+void BalloonWindow::follow(const QRect& character) {
+  m_character = character;
+  place();
 }
 
-void BalloonWindow::place()
-{
-    QScreen* screen = QGuiApplication::screenAt(m_character.center());
-    if (!screen)
-        screen = QGuiApplication::primaryScreen();
-    const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
-    int x = m_character.center().x() - width() / 2;
-    int y = m_character.top() - height();
-    m_tailDown = true;
-    if (y < area.top()) {
-        y = m_character.bottom() + 1;
-        m_tailDown = false;
-    }
-    x = std::clamp(x, area.left(), std::max(area.left(), area.right() + 1 - width()));
-    y = std::clamp(y, area.top(), std::max(area.top(), area.bottom() + 1 - height()));
-    m_tailX = std::clamp(m_character.center().x() - x, kPad + kTail, std::max(kPad + kTail, width() - kPad - kTail));
-    move(x, y);
-    if (!compositingManagerRunning())
-        setMask(QRegion(shapePath().toFillPolygon().toPolygon()).united(QRegion(bodyRect().adjusted(2, 2, -2, -2))));
+void BalloonWindow::place() {
+  QScreen* screen = QGuiApplication::screenAt(m_character.center());
+  if (!screen) screen = QGuiApplication::primaryScreen();
+  const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+  int x = m_character.center().x() - width() / 2;
+  int y = m_character.top() - height();
+  m_tailDown = true;
+  if (y < area.top()) {
+    y = m_character.bottom() + 1;
+    m_tailDown = false;
+  }
+  x = std::clamp(x, area.left(), std::max(area.left(), area.right() + 1 - width()));
+  y = std::clamp(y, area.top(), std::max(area.top(), area.bottom() + 1 - height()));
+  m_tailX = std::clamp(m_character.center().x() - x, kPad + kTail, std::max(kPad + kTail, width() - kPad - kTail));
+  move(x, y);
+  if (!compositingManagerRunning())
+    setMask(QRegion(shapePath().toFillPolygon().toPolygon()).united(QRegion(bodyRect().adjusted(2, 2, -2, -2))));
 }
 
-QRect BalloonWindow::bodyRect() const
-{
-    return m_tailDown ? QRect(1, 1, width() - 2, height() - kTail - 2) : QRect(1, kTail + 1, width() - 2, height() - kTail - 2);
+QRect BalloonWindow::bodyRect() const {
+  return m_tailDown ? QRect(1, 1, width() - 2, height() - kTail - 2)
+                    : QRect(1, kTail + 1, width() - 2, height() - kTail - 2);
 }
 
-QPainterPath BalloonWindow::shapePath() const
-{
-    const QRectF body = bodyRect();
-    QPainterPath path;
-    path.addRoundedRect(body, 8, 8);
-    QPainterPath tail;
-    if (m_tailDown) {
-        tail.moveTo(m_tailX - 7, body.bottom() - 1);
-        tail.lineTo(m_tailX, height() - 1);
-        tail.lineTo(m_tailX + 7, body.bottom() - 1);
-    } else {
-        tail.moveTo(m_tailX - 7, body.top() + 1);
-        tail.lineTo(m_tailX, 1);
-        tail.lineTo(m_tailX + 7, body.top() + 1);
-    }
-    tail.closeSubpath();
-    return path.united(tail);
+QPainterPath BalloonWindow::shapePath() const {
+  const QRectF body = bodyRect();
+  QPainterPath path;
+  path.addRoundedRect(body, 8, 8);
+  QPainterPath tail;
+  if (m_tailDown) {
+    tail.moveTo(m_tailX - 7, body.bottom() - 1);
+    tail.lineTo(m_tailX, height() - 1);
+    tail.lineTo(m_tailX + 7, body.bottom() - 1);
+  } else {
+    tail.moveTo(m_tailX - 7, body.top() + 1);
+    tail.lineTo(m_tailX, 1);
+    tail.lineTo(m_tailX + 7, body.top() + 1);
+  }
+  tail.closeSubpath();
+  return path.united(tail);
 }
 
-void BalloonWindow::paintEvent(QPaintEvent*)
-{
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    const QRectF body = bodyRect();
-    const QPainterPath path = shapePath();
-    p.setPen(QPen(QColor(60, 60, 60), 1.2));
-    p.setBrush(QColor(255, 253, 231));
-    p.drawPath(path);
-    p.setPen(Qt::black);
-    p.drawText(body.adjusted(kPad, kPad, -kPad, -kPad), Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop, shownText());
+void BalloonWindow::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
+  const QRectF body = bodyRect();
+  const QPainterPath path = shapePath();
+  p.setPen(QPen(QColor(60, 60, 60), 1.2));
+  p.setBrush(QColor(255, 253, 231));
+  p.drawPath(path);
+  p.setPen(Qt::black);
+  p.drawText(body.adjusted(kPad, kPad, -kPad, -kPad), Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop, shownText());
 }
 
 }  // namespace agent

@@ -11,32 +11,32 @@ namespace agent {
 // audio reaches each word. Placed above the character (below it when there is no room),
 // always inside the screen.
 class BalloonWindow final : public QWidget {
-    Q_OBJECT
-public:
-    BalloonWindow();
+  Q_OBJECT
+ public:
+  BalloonWindow();
 
-    // Prepares for a sentence whose full shown text is `full`, beside `character` (screen pixels).
-    void begin(const QString& full, const QRect& character);
-    void reveal(const QString& shownSoFar);
-    void follow(const QRect& character);
-    QString text() const { return m_text; }
-    // What fits in the balloon now: the end of text() when it is long.
-    QString shownText() const { return m_text.mid(m_start); }
+  // Prepares for a sentence whose full shown text is `full`, beside `character` (screen pixels).
+  void begin(const QString& full, const QRect& character);
+  void reveal(const QString& shownSoFar);
+  void follow(const QRect& character);
+  QString text() const { return m_text; }
+  // What fits in the balloon now: the end of text() when it is long.
+  QString shownText() const { return m_text.mid(m_start); }
 
-protected:
-    void paintEvent(QPaintEvent* event) override;
+ protected:
+  void paintEvent(QPaintEvent* event) override;
 
-private:
-    void place();
-    QRect bodyRect() const;
-    QPainterPath shapePath() const;
+ private:
+  void place();
+  QRect bodyRect() const;
+  QPainterPath shapePath() const;
 
-    QString m_full;
-    QString m_text;
-    qsizetype m_start = 0;
-    QRect m_character;
-    bool m_tailDown = true;
-    int m_tailX = 0;
+  QString m_full;
+  QString m_text;
+  qsizetype m_start = 0;
+  QRect m_character;
+  bool m_tailDown = true;
+  int m_tailX = 0;
 };
 
 }  // namespace agent

@@ -12,101 +12,83 @@ namespace agent {
 
 CharacterWindow::CharacterWindow(const CharacterDefinition& character, std::function<Pose()> pose)
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::NoDropShadowWindowHint),
-      m_character(character), m_pose(std::move(pose))
-{
-    setAttribute(Qt::WA_TranslucentBackground);
-    setAttribute(Qt::WA_ShowWithoutActivating);
-    setAttribute(Qt::WA_NoSystemBackground);
-    setWindowTitle(character.name);
+      m_character(character),
+      m_pose(std::move(pose)) {
+  setAttribute(Qt::WA_TranslucentBackground);
+  setAttribute(Qt::WA_ShowWithoutActivating);
+  setAttribute(Qt::WA_NoSystemBackground);
+  setWindowTitle(character.name);
 }
 
-void CharacterWindow::frameChanged()
-{
-    m_dirty = true;
-    if (m_cutToShape)
-        render();  // the mask has to follow the picture
-    update();
+void CharacterWindow::frameChanged() {
+  m_dirty = true;
+  if (m_cutToShape) render();  // the mask has to follow the picture
+  update();
 }
 
-void CharacterWindow::render()
-{
-    m_frame = renderCharacter(m_character, m_pose(), size());
-    m_dirty = false;
-    if (m_cutToShape) {
-        const QBitmap mask = QBitmap::fromImage(m_frame.createAlphaMask());
-        setMask(mask);
-    }
+void CharacterWindow::render() {
+  m_frame = renderCharacter(m_character, m_pose(), size());
+  m_dirty = false;
+  if (m_cutToShape) {
+    const QBitmap mask = QBitmap::fromImage(m_frame.createAlphaMask());
+    setMask(mask);
+  }
 }
 
-void CharacterWindow::paintEvent(QPaintEvent*)
-{
-    if (m_dirty || m_frame.size() != size())
-        render();
-    QPainter p(this);
-    p.setCompositionMode(QPainter::CompositionMode_Source);
-    p.drawImage(0, 0, m_frame);
+void CharacterWindow::paintEvent(QPaintEvent*) {
+  if (m_dirty || m_frame.size() != size()) render();
+  QPainter p(this);
+  p.setCompositionMode(QPainter::CompositionMode_Source);
+  p.drawImage(0, 0, m_frame);
 }
 
-void CharacterWindow::resizeEvent(QResizeEvent* event)
-{
-    QWidget::resizeEvent(event);
-    m_dirty = true;
-    if (m_cutToShape)
-        render();
+void CharacterWindow::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  m_dirty = true;
+  if (m_cutToShape) render();
 }
 
-void CharacterWindow::showEvent(QShowEvent* event)
-{
-    QWidget::showEvent(event);
-    const bool cut = !compositingManagerRunning();
-    if (cut != m_cutToShape) {
-        m_cutToShape = cut;
-        if (!cut)
-            clearMask();
-    }
-    frameChanged();
+void CharacterWindow::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  const bool cut = !compositingManagerRunning();
+  if (cut != m_cutToShape) {
+    m_cutToShape = cut;
+    if (!cut) clearMask();
+  }
+  frameChanged();
 }
 
-void CharacterWindow::mousePressEvent(QMouseEvent* event)
-{
-    if (event->button() == Qt::RightButton) {
-        if (onMenu)
-            onMenu(event->globalPosition().toPoint());
-        return;
-    }
-    if (event->button() != Qt::LeftButton)
-        return;
-    m_pressed = true;
+void CharacterWindow::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::RightButton) {
+    if (onMenu) onMenu(event->globalPosition().toPoint());
+    return;
+  }
+  if (event->button() != Qt::LeftButton) return;
+  m_pressed = true;
+  m_dragging = false;
+  m_pressGlobal = event->globalPosition().toPoint();
+  m_pressTopLeft = pos();
+}
+
+void CharacterWindow::mouseMoveEvent(QMouseEvent* event) {
+  if (!m_pressed) return;
+  const QPoint delta = event->globalPosition().toPoint() - m_pressGlobal;
+  if (!m_dragging && delta.manhattanLength() < QApplication::startDragDistance()) return;
+  m_dragging = true;
+  move(m_pressTopLeft + delta);
+}
+
+void CharacterWindow::mouseReleaseEvent(QMouseEvent* event) {
+  if (!m_pressed || event->button() != Qt::LeftButton) return;
+  m_pressed = false;
+  const QPoint global = event->globalPosition().toPoint();
+  if (m_dragging) {
     m_dragging = false;
-    m_pressGlobal = event->globalPosition().toPoint();
-    m_pressTopLeft = pos();
-}
-
-void CharacterWindow::mouseMoveEvent(QMouseEvent* event)
-{
-    if (!m_pressed)
-        return;
-    const QPoint delta = event->globalPosition().toPoint() - m_pressGlobal;
-    if (!m_dragging && delta.manhattanLength() < QApplication::startDragDistance())
-        return;
-    m_dragging = true;
-    move(m_pressTopLeft + delta);
-}
-
-void CharacterWindow::mouseReleaseEvent(QMouseEvent* event)
-{
-    if (!m_pressed || event->button() != Qt::LeftButton)
-        return;
-    m_pressed = false;
-    const QPoint global = event->globalPosition().toPoint();
-    if (m_dragging) {
-        m_dragging = false;
-        move(m_pressTopLeft + (global - m_pressGlobal));
-        if (onDragged)
-            onDragged(Qt::LeftButton, event->modifiers(), global, pos());
-    } else if (onClick) {
-        onClick(Qt::LeftButton, event->modifiers(), global);
-    }
+    move(m_pressTopLeft + (global - m_pressGlobal));
+    if (onDragged) onDragged(Qt::LeftButton, event->modifiers(), global, pos());
+  } else if (onClick) {
+    onClick(Qt::LeftButton, event->modifiers(), global);
+  }
 }
 
 }  // namespace agent

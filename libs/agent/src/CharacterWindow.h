@@ -13,37 +13,37 @@ namespace agent {
 // entry. Left-drag moves it, a left click without movement is a click, a right click asks
 // for the command menu.
 class CharacterWindow final : public QWidget {
-    Q_OBJECT
-public:
-    CharacterWindow(const CharacterDefinition& character, std::function<Pose()> pose);
+  Q_OBJECT
+ public:
+  CharacterWindow(const CharacterDefinition& character, std::function<Pose()> pose);
 
-    // The pose changed: redraw (and re-cut the window's shape when no compositor runs).
-    void frameChanged();
+  // The pose changed: redraw (and re-cut the window's shape when no compositor runs).
+  void frameChanged();
 
-    std::function<void(Qt::MouseButton, Qt::KeyboardModifiers, QPoint global)> onClick;
-    std::function<void(Qt::MouseButton, Qt::KeyboardModifiers, QPoint global, QPoint topLeft)> onDragged;
-    std::function<void(QPoint global)> onMenu;
+  std::function<void(Qt::MouseButton, Qt::KeyboardModifiers, QPoint global)> onClick;
+  std::function<void(Qt::MouseButton, Qt::KeyboardModifiers, QPoint global, QPoint topLeft)> onDragged;
+  std::function<void(QPoint global)> onMenu;
 
-protected:
-    void paintEvent(QPaintEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
-    void showEvent(QShowEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
 
-private:
-    void render();
+ private:
+  void render();
 
-    const CharacterDefinition& m_character;
-    std::function<Pose()> m_pose;
-    QImage m_frame;
-    bool m_dirty = true;
-    bool m_cutToShape = false;
-    bool m_pressed = false;
-    bool m_dragging = false;
-    QPoint m_pressGlobal;
-    QPoint m_pressTopLeft;
+  const CharacterDefinition& m_character;
+  std::function<Pose()> m_pose;
+  QImage m_frame;
+  bool m_dirty = true;
+  bool m_cutToShape = false;
+  bool m_pressed = false;
+  bool m_dragging = false;
+  QPoint m_pressGlobal;
+  QPoint m_pressTopLeft;
 };
 
 }  // namespace agent

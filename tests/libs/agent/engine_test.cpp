@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QAudioDevice>
 #include <QJsonDocument>
+#include <QMediaDevices>
 
 #include <cmath>
 #include <cstdint>
@@ -18,54 +20,51 @@ using namespace agent;
 
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
-TEST(AgentClock, ManualTimersFireInOrderAtTheirOwnTimes)
-{
-    ManualClock clock;
-    auto a = clock.createTimer();
-    auto b = clock.createTimer();
-    auto c = clock.createTimer();
-    std::vector<std::pair<char, qint64>> fired;
-    QObject::connect(a.get(), &Timer::timeout, [&] { fired.emplace_back('a', clock.nowMs()); });
-    QObject::connect(b.get(), &Timer::timeout, [&] {
-        fired.emplace_back('b', clock.nowMs());
-        b->start(100);  // re-arming from its own handler
-    });
-    QObject::connect(c.get(), &Timer::timeout, [&] { fired.emplace_back('c', clock.nowMs()); });
-    a->start(50);
-    b->start(30);
-    c->start(500);
-    EXPECT_EQ(clock.activeTimers(), 3);
-    c->stop();
-    EXPECT_EQ(clock.activeTimers(), 2);
-    clock.advance(250);
-    EXPECT_EQ(fired, (std::vector<std::pair<char, qint64>>{{'b', 30}, {'a', 50}, {'b', 130}, {'b', 230}}));
-    EXPECT_EQ(clock.nowMs(), 250);
-    EXPECT_EQ(clock.activeTimers(), 1);
-    b.reset();  // a destroyed armed timer no longer counts
-    EXPECT_EQ(clock.activeTimers(), 0);
+TEST(AgentClock, ManualTimersFireInOrderAtTheirOwnTimes) {
+  ManualClock clock;
+  auto a = clock.createTimer();
+  auto b = clock.createTimer();
+  auto c = clock.createTimer();
+  std::vector<std::pair<char, qint64>> fired;
+  QObject::connect(a.get(), &Timer::timeout, [&] { fired.emplace_back('a', clock.nowMs()); });
+  QObject::connect(b.get(), &Timer::timeout, [&] {
+    fired.emplace_back('b', clock.nowMs());
+    b->start(100);  // re-arming from its own handler
+  });
+  QObject::connect(c.get(), &Timer::timeout, [&] { fired.emplace_back('c', clock.nowMs()); });
+  a->start(50);
+  b->start(30);
+  c->start(500);
+  EXPECT_EQ(clock.activeTimers(), 3);
+  c->stop();
+  EXPECT_EQ(clock.activeTimers(), 2);
+  clock.advance(250);
+  EXPECT_EQ(fired, (std::vector<std::pair<char, qint64>>{{'b', 30}, {'a', 50}, {'b', 130}, {'b', 230}}));
+  EXPECT_EQ(clock.nowMs(), 250);
+  EXPECT_EQ(clock.activeTimers(), 1);
+  b.reset();  // a destroyed armed timer no longer counts
+  EXPECT_EQ(clock.activeTimers(), 0);
 }
 
-TEST(AgentClock, ATimerThatKeepsFiringAtOnceCannotHangTime)
-{
-    ManualClock clock;
-    auto t = clock.createTimer();
-    int count = 0;
-    QObject::connect(t.get(), &Timer::timeout, [&] {
-        ++count;
-        t->start(0);
-    });
+TEST(AgentClock, ATimerThatKeepsFiringAtOnceCannotHangTime) {
+  ManualClock clock;
+  auto t = clock.createTimer();
+  int count = 0;
+  QObject::connect(t.get(), &Timer::timeout, [&] {
+    ++count;
     t->start(0);
-    clock.advance(10);
-    EXPECT_GT(count, 0);
-    EXPECT_EQ(clock.nowMs(), 10);
+  });
+  t->start(0);
+  clock.advance(10);
+  EXPECT_GT(count, 0);
+  EXPECT_EQ(clock.nowMs(), 10);
 }
 
 namespace {
 
 // Two parts and three animations: a tween, a held pose, a loop.
-std::shared_ptr<const CharacterDefinition> tiny()
-{
-    const QByteArray text = R"({
+std::shared_ptr<const CharacterDefinition> tiny() {
+  const QByteArray text = R"({
       "format": "olm-chimewise-character", "version": 1, "name": "Tiny", "width": 32, "height": 32, "fps": 10,
       "voice": {"name": "en-us", "rate": 170, "pitch": 50},
       "parts": [
@@ -83,154 +82,166 @@ std::shared_ptr<const CharacterDefinition> tiny()
                                                       {"duration": 500}]}
       }
     })";
-    const LoadResult r = parseCharacter(text, QStringLiteral("tiny.ochar"));
-    EXPECT_TRUE(r.character) << r.error.toStdString();
-    return r.character;
+  const LoadResult r = parseCharacter(text, QStringLiteral("tiny.ochar"));
+  EXPECT_TRUE(r.character) << r.error.toStdString();
+  return r.character;
 }
 
 }  // namespace
 
-TEST(AgentAnimationPlayer, TweensAtTheFrameRateAndRestsWithoutTicking)
-{
-    const auto c = tiny();
-    ManualClock clock;
-    AnimationPlayer player(*c, clock);
-    int frames = 0;
-    player.onFrame = [&] { ++frames; };
-    bool done = false;
-    player.play(*c->findAnimation(QStringLiteral("Slide")), [&] { done = true; });
-    clock.advance(500);
-    EXPECT_NEAR(player.pose()[0].dx, 5.0, 0.01);
-    clock.advance(600);
-    EXPECT_TRUE(done);
-    EXPECT_DOUBLE_EQ(player.pose()[0].dx, 10.0);
-    // 10 frames a second over one second, give or take the first and last.
-    EXPECT_GE(frames, 10);
-    EXPECT_LE(frames, 12);
-    // Nothing runs after the animation: no timer, no frames.
-    EXPECT_EQ(clock.activeTimers(), 0);
-    frames = 0;
-    clock.advance(10000);
-    EXPECT_EQ(frames, 0);
+TEST(AgentAnimationPlayer, TweensAtTheFrameRateAndRestsWithoutTicking) {
+  const auto c = tiny();
+  ManualClock clock;
+  AnimationPlayer player(*c, clock);
+  int frames = 0;
+  player.onFrame = [&] { ++frames; };
+  bool done = false;
+  player.play(*c->findAnimation(QStringLiteral("Slide")), [&] { done = true; });
+  clock.advance(500);
+  EXPECT_NEAR(player.pose()[0].dx, 5.0, 0.01);
+  clock.advance(600);
+  EXPECT_TRUE(done);
+  EXPECT_DOUBLE_EQ(player.pose()[0].dx, 10.0);
+  // 10 frames a second over one second, give or take the first and last.
+  EXPECT_GE(frames, 10);
+  EXPECT_LE(frames, 12);
+  // Nothing runs after the animation: no timer, no frames.
+  EXPECT_EQ(clock.activeTimers(), 0);
+  frames = 0;
+  clock.advance(10000);
+  EXPECT_EQ(frames, 0);
 }
 
-TEST(AgentAnimationPlayer, HeldFramesDrawOnceAndWaitOnOneTimer)
-{
-    const auto c = tiny();
-    ManualClock clock;
-    AnimationPlayer player(*c, clock);
-    int frames = 0;
-    player.onFrame = [&] { ++frames; };
-    bool done = false;
-    player.play(*c->findAnimation(QStringLiteral("Hold")), [&] { done = true; });
-    EXPECT_EQ(frames, 1);
-    EXPECT_DOUBLE_EQ(player.pose()[0].dy, 5.0);
-    EXPECT_EQ(clock.activeTimers(), 1);
-    clock.advance(999);
-    EXPECT_EQ(frames, 1);
-    clock.advance(1);
-    EXPECT_EQ(frames, 2);
-    EXPECT_DOUBLE_EQ(player.pose()[0].dy, 0.0);
-    clock.advance(1000);
-    EXPECT_TRUE(done);
+TEST(AgentAnimationPlayer, HeldFramesDrawOnceAndWaitOnOneTimer) {
+  const auto c = tiny();
+  ManualClock clock;
+  AnimationPlayer player(*c, clock);
+  int frames = 0;
+  player.onFrame = [&] { ++frames; };
+  bool done = false;
+  player.play(*c->findAnimation(QStringLiteral("Hold")), [&] { done = true; });
+  EXPECT_EQ(frames, 1);
+  EXPECT_DOUBLE_EQ(player.pose()[0].dy, 5.0);
+  EXPECT_EQ(clock.activeTimers(), 1);
+  clock.advance(999);
+  EXPECT_EQ(frames, 1);
+  clock.advance(1);
+  EXPECT_EQ(frames, 2);
+  EXPECT_DOUBLE_EQ(player.pose()[0].dy, 0.0);
+  clock.advance(1000);
+  EXPECT_TRUE(done);
 }
 
-TEST(AgentAnimationPlayer, LoopsRunTheirCyclesAtTheirOwnFrameRate)
-{
-    const auto c = tiny();
-    ManualClock clock;
-    AnimationPlayer player(*c, clock);
-    int frames = 0;
-    player.onFrame = [&] { ++frames; };
-    int done = 0;
-    player.play(*c->findAnimation(QStringLiteral("Pulse")), [&] { ++done; }, false, 3);
-    clock.advance(2900);
-    EXPECT_EQ(done, 0);
-    clock.advance(200);
-    EXPECT_EQ(done, 1);
-    // Two frames a second: about six over three seconds, not thirty.
-    EXPECT_LE(frames, 9);
+TEST(AgentAnimationPlayer, LoopsRunTheirCyclesAtTheirOwnFrameRate) {
+  const auto c = tiny();
+  ManualClock clock;
+  AnimationPlayer player(*c, clock);
+  int frames = 0;
+  player.onFrame = [&] { ++frames; };
+  int done = 0;
+  player.play(
+      *c->findAnimation(QStringLiteral("Pulse")), [&] { ++done; }, false, 3);
+  clock.advance(2900);
+  EXPECT_EQ(done, 0);
+  clock.advance(200);
+  EXPECT_EQ(done, 1);
+  // Two frames a second: about six over three seconds, not thirty.
+  EXPECT_LE(frames, 9);
 
-    // Without a cycle limit a loop goes on until stopped.
-    player.play(*c->findAnimation(QStringLiteral("Pulse")), [&] { ++done; });
-    clock.advance(60000);
-    EXPECT_TRUE(player.isPlaying());
-    player.stop();
-    EXPECT_EQ(clock.activeTimers(), 0);
-    EXPECT_EQ(done, 1);
+  // Without a cycle limit a loop goes on until stopped.
+  player.play(*c->findAnimation(QStringLiteral("Pulse")), [&] { ++done; });
+  clock.advance(60000);
+  EXPECT_TRUE(player.isPlaying());
+  player.stop();
+  EXPECT_EQ(clock.activeTimers(), 0);
+  EXPECT_EQ(done, 1);
 }
 
-TEST(AgentAudioOutput, SilentOutputKeepsTimeWithTheClock)
-{
-    ManualClock clock;
-    SilentAudioOutput out(clock);
-    const QByteArray second(22050 * 2, '\0');
-    ASSERT_TRUE(out.play(second, 22050));
-    EXPECT_TRUE(out.isPlaying());
-    clock.advance(400);
-    EXPECT_EQ(out.playedMs(), 400);
-    out.append(second);
-    clock.advance(1000);
-    EXPECT_EQ(out.playedMs(), 1400);
-    EXPECT_TRUE(out.isPlaying());
-    clock.advance(1000);
-    EXPECT_EQ(out.playedMs(), 2000);
-    EXPECT_FALSE(out.isPlaying());
-    // Audio added after running dry plays from now on, not from the past.
-    clock.advance(5000);
-    out.append(second);
-    EXPECT_EQ(out.playedMs(), 2000);
-    clock.advance(300);
-    EXPECT_EQ(out.playedMs(), 2300);
-    // Stopping ends it where it is.
-    out.stop();
-    clock.advance(300);
-    EXPECT_EQ(out.playedMs(), 2300);
-    EXPECT_FALSE(out.isPlaying());
-    EXPECT_FALSE(out.play(second, 0));
+TEST(AgentAudioOutput, SilentOutputKeepsTimeWithTheClock) {
+  ManualClock clock;
+  SilentAudioOutput out(clock);
+  const QByteArray second(22050 * 2, '\0');
+  ASSERT_TRUE(out.play(second, 22050));
+  EXPECT_TRUE(out.isPlaying());
+  clock.advance(400);
+  EXPECT_EQ(out.playedMs(), 400);
+  out.append(second);
+  clock.advance(1000);
+  EXPECT_EQ(out.playedMs(), 1400);
+  EXPECT_TRUE(out.isPlaying());
+  clock.advance(1000);
+  EXPECT_EQ(out.playedMs(), 2000);
+  EXPECT_FALSE(out.isPlaying());
+  // Audio added after running dry plays from now on, not from the past.
+  clock.advance(5000);
+  out.append(second);
+  EXPECT_EQ(out.playedMs(), 2000);
+  clock.advance(300);
+  EXPECT_EQ(out.playedMs(), 2300);
+  // Stopping ends it where it is.
+  out.stop();
+  clock.advance(300);
+  EXPECT_EQ(out.playedMs(), 2300);
+  EXPECT_FALSE(out.isPlaying());
+  EXPECT_FALSE(out.play(second, 0));
 }
 
-TEST(AgentCommands, KeepOrderRejectDuplicatesAndMatchNamesInAnyCase)
-{
-    Commands commands;
-    EXPECT_TRUE(commands.add(QStringLiteral("NoTalk"), QStringLiteral("Stop Tal&king"), QStringLiteral("(Stop | Shut up) [Talking]")));
-    EXPECT_TRUE(commands.add(QStringLiteral("Listen"), QStringLiteral("&Listen")));
-    EXPECT_TRUE(commands.add(QStringLiteral("FileSep1"), QString(26, QLatin1Char('_')), QString(), false, true));
-    EXPECT_FALSE(commands.add(QStringLiteral("listen"), QStringLiteral("again")));
-    EXPECT_FALSE(commands.add(QStringLiteral("  "), QStringLiteral("blank")));
-    ASSERT_EQ(commands.count(), 3);
-    EXPECT_EQ(commands.items()[1].name, QStringLiteral("Listen"));
-    EXPECT_TRUE(commands.items()[1].enabled);
-    EXPECT_TRUE(commands.items()[1].visible);
-    EXPECT_TRUE(commands.items()[1].voice.isEmpty());
-    EXPECT_FALSE(commands.items()[2].enabled);
-    EXPECT_EQ(commands.find(QStringLiteral("NOTALK"))->voice, QStringLiteral("(Stop | Shut up) [Talking]"));
-    EXPECT_TRUE(commands.remove(QStringLiteral("listen")));
-    EXPECT_EQ(commands.count(), 2);
-    commands.removeAll();
-    EXPECT_EQ(commands.count(), 0);
-    EXPECT_EQ(commands.find(QStringLiteral("NoTalk")), nullptr);
+TEST(AgentAudioOutput, TheCallerChoosesBetweenDeviceAndSilence) {
+  // The program's own variable asks for silence; the library must not listen to it.
+  qputenv("CHIMEWISE_AUDIO", "silent");
+  ManualClock clock;
+  const bool deviceExists = !QMediaDevices::audioOutputs().isEmpty();
+  const auto chosen = createAudioOutput(clock, AudioChoice::Auto);
+  EXPECT_EQ(dynamic_cast<DeviceAudioOutput*>(chosen.get()) != nullptr, deviceExists);
+  const auto silent = createAudioOutput(clock, AudioChoice::Silent);
+  auto* s = dynamic_cast<SilentAudioOutput*>(silent.get());
+  ASSERT_NE(s, nullptr);
+  // It keeps time with the given clock.
+  ASSERT_TRUE(s->play(QByteArray(22050 * 2, '\0'), 22050));
+  clock.advance(250);
+  EXPECT_EQ(s->playedMs(), 250);
+  qunsetenv("CHIMEWISE_AUDIO");
 }
 
-TEST(AgentSoundEffects, SnoreRisesAndFallsAndIsTheSameEachTime)
-{
-    SoundLayer noise;
-    noise.wave = SoundLayer::Noise;
-    noise.lowpassHz = 400;
-    noise.gain = 1.5;
-    noise.envelope = {{0, 0}, {0.5, 1}, {1, 0}};
-    const QByteArray pcm = synthesizeSound(1000, 22050, {noise});
-    ASSERT_EQ(pcm.size(), 22050 * 2);
-    EXPECT_EQ(pcm, synthesizeSound(1000, 22050, {noise}));
-    const auto* s = reinterpret_cast<const int16_t*>(pcm.constData());
-    auto rms = [&](int from, int to) {
-        double sum = 0;
-        for (int i = from; i < to; ++i)
-            sum += double(s[i]) * s[i];
-        return std::sqrt(sum / (to - from));
-    };
-    const double start = rms(0, 1000), middle = rms(10000, 12000), end = rms(21000, 22050);
-    EXPECT_GT(middle, 500);
-    EXPECT_LT(start, middle / 5);
-    EXPECT_LT(end, middle / 5);
+TEST(AgentCommands, KeepOrderRejectDuplicatesAndMatchNamesInAnyCase) {
+  Commands commands;
+  EXPECT_TRUE(commands.add(QStringLiteral("NoTalk"), QStringLiteral("Stop Tal&king"),
+                           QStringLiteral("(Stop | Shut up) [Talking]")));
+  EXPECT_TRUE(commands.add(QStringLiteral("Listen"), QStringLiteral("&Listen")));
+  EXPECT_TRUE(commands.add(QStringLiteral("FileSep1"), QString(26, QLatin1Char('_')), QString(), false, true));
+  EXPECT_FALSE(commands.add(QStringLiteral("listen"), QStringLiteral("again")));
+  EXPECT_FALSE(commands.add(QStringLiteral("  "), QStringLiteral("blank")));
+  ASSERT_EQ(commands.count(), 3);
+  EXPECT_EQ(commands.items()[1].name, QStringLiteral("Listen"));
+  EXPECT_TRUE(commands.items()[1].enabled);
+  EXPECT_TRUE(commands.items()[1].visible);
+  EXPECT_TRUE(commands.items()[1].voice.isEmpty());
+  EXPECT_FALSE(commands.items()[2].enabled);
+  EXPECT_EQ(commands.find(QStringLiteral("NOTALK"))->voice, QStringLiteral("(Stop | Shut up) [Talking]"));
+  EXPECT_TRUE(commands.remove(QStringLiteral("listen")));
+  EXPECT_EQ(commands.count(), 2);
+  commands.removeAll();
+  EXPECT_EQ(commands.count(), 0);
+  EXPECT_EQ(commands.find(QStringLiteral("NoTalk")), nullptr);
+}
+
+TEST(AgentSoundEffects, SnoreRisesAndFallsAndIsTheSameEachTime) {
+  SoundLayer noise;
+  noise.wave = SoundLayer::Noise;
+  noise.lowpassHz = 400;
+  noise.gain = 1.5;
+  noise.envelope = {{0, 0}, {0.5, 1}, {1, 0}};
+  const QByteArray pcm = synthesizeSound(1000, 22050, {noise});
+  ASSERT_EQ(pcm.size(), 22050 * 2);
+  EXPECT_EQ(pcm, synthesizeSound(1000, 22050, {noise}));
+  const auto* s = reinterpret_cast<const int16_t*>(pcm.constData());
+  auto rms = [&](int from, int to) {
+    double sum = 0;
+    for (int i = from; i < to; ++i) sum += double(s[i]) * s[i];
+    return std::sqrt(sum / (to - from));
+  };
+  const double start = rms(0, 1000), middle = rms(10000, 12000), end = rms(21000, 22050);
+  EXPECT_GT(middle, 500);
+  EXPECT_LT(start, middle / 5);
+  EXPECT_LT(end, middle / 5);
 }

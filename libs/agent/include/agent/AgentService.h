@@ -1,5 +1,6 @@
 #pragma once
 
+#include "agent/AudioOutput.h"
 #include "agent/Character.h"
 
 #include <QList>
@@ -16,44 +17,44 @@ namespace agent {
 class Clock;
 
 struct AgentOptions {
-    enum class Audio { Auto, Silent };
-    Clock* clock = nullptr;       // null: real time
-    Audio audio = Audio::Auto;    // Auto: the sound device when there is one, else silent
-    bool synthesizeOnCallerThread = false;
+  using Audio = AudioChoice;
+  Clock* clock = nullptr;     // null: real time
+  Audio audio = Audio::Auto;  // Auto: the sound device when there is one, else silent
+  bool synthesizeOnCallerThread = false;
 };
 
 // The character service: loads characters from character files under IDs of the caller's
 // choosing and hands out the loaded characters.
 class AgentService final : public QObject {
-    Q_OBJECT
-public:
-    explicit AgentService(AgentOptions options = {}, QObject* parent = nullptr);
-    ~AgentService() override;
-    Q_DISABLE_COPY_MOVE(AgentService)
+  Q_OBJECT
+ public:
+  explicit AgentService(AgentOptions options = {}, QObject* parent = nullptr);
+  ~AgentService() override;
+  Q_DISABLE_COPY_MOVE(AgentService)
 
-    // Loads the character file at `path` under `id`. Fails, with a message naming the file
-    // and the fault in `error`, when the file is missing or damaged or `id` is taken
-    // (unload it first).
-    Character* load(const QString& id, const QString& path, QString* error = nullptr);
-    // Removes the character; its window closes at once. Unknown IDs are ignored.
-    void unload(const QString& id);
-    Character* character(const QString& id) const;
-    QStringList ids() const;
-    // Unloads everything and raises shutdown(); used when the program quits.
-    void close();
+  // Loads the character file at `path` under `id`. Fails, with a message naming the file
+  // and the fault in `error`, when the file is missing or damaged or `id` is taken
+  // (unload it first).
+  Character* load(const QString& id, const QString& path, QString* error = nullptr);
+  // Removes the character; its window closes at once. Unknown IDs are ignored.
+  void unload(const QString& id);
+  Character* character(const QString& id) const;
+  QStringList ids() const;
+  // Unloads everything and raises shutdown(); used when the program quits.
+  void close();
 
-    Clock& clock() { return *m_clock; }
+  Clock& clock() { return *m_clock; }
 
-signals:
-    void shutdown();
+ signals:
+  void shutdown();
 
-private:
-    std::unique_ptr<Clock> m_ownClock;
-    Clock* m_clock;
-    AgentOptions m_options;
-    std::map<QString, std::unique_ptr<Character>> m_characters;
-    QList<QPointer<Character>> m_unloaded;  // deleted later: they may be inside a signal
-    bool m_closed = false;
+ private:
+  std::unique_ptr<Clock> m_ownClock;
+  Clock* m_clock;
+  AgentOptions m_options;
+  std::map<QString, std::unique_ptr<Character>> m_characters;
+  QList<QPointer<Character>> m_unloaded;  // deleted later: they may be inside a signal
+  bool m_closed = false;
 };
 
 }  // namespace agent

@@ -33,10 +33,10 @@ enum class RequestStatus { Complete, Failed, Interrupted };
 enum class HideCause { User = 1, Program = 3 };
 
 struct CharacterOptions {
-    Clock* clock = nullptr;                        // required
-    std::unique_ptr<AudioOutput> speechOutput;     // required
-    std::unique_ptr<AudioOutput> effectsOutput;    // required
-    bool synthesizeOnCallerThread = false;         // tools and tests; the program uses the speech thread
+  Clock* clock = nullptr;                      // required
+  std::unique_ptr<AudioOutput> speechOutput;   // required
+  std::unique_ptr<AudioOutput> effectsOutput;  // required
+  bool synthesizeOnCallerThread = false;       // tools and tests; the program uses the speech thread
 };
 
 // A loaded character: a window on the desktop, a voice, and a queue of requests.
@@ -49,153 +49,153 @@ struct CharacterOptions {
 // (an animation the character lacks) fails alone and the queue goes on. Stop and StopAll end
 // the running request and drop everything queued behind it.
 class Character final : public QObject {
-    Q_OBJECT
-public:
-    Character(const QString& id, std::shared_ptr<const CharacterDefinition> definition, CharacterOptions options);
-    ~Character() override;
-    Q_DISABLE_COPY_MOVE(Character)
+  Q_OBJECT
+ public:
+  Character(const QString& id, std::shared_ptr<const CharacterDefinition> definition, CharacterOptions options);
+  ~Character() override;
+  Q_DISABLE_COPY_MOVE(Character)
 
-    QString id() const { return m_id; }
-    const CharacterDefinition& definition() const { return *m_def; }
-    QString name() const { return m_def->name; }
-    QString description() const { return m_def->description; }
+  QString id() const { return m_id; }
+  const CharacterDefinition& definition() const { return *m_def; }
+  QString name() const { return m_def->name; }
+  QString description() const { return m_def->description; }
 
-    RequestId speak(const QString& text);
-    RequestId play(const QString& animation);
-    RequestId show();
-    RequestId hide();
-    RequestId moveTo(int x, int y);
-    // Ends the running request and drops the queue.
-    void stop();
-    // Ends or drops one request.
-    void stop(RequestId request);
-    void stopAll();
+  RequestId speak(const QString& text);
+  RequestId play(const QString& animation);
+  RequestId show();
+  RequestId hide();
+  RequestId moveTo(int x, int y);
+  // Ends the running request and drops the queue.
+  void stop();
+  // Ends or drops one request.
+  void stop(RequestId request);
+  void stopAll();
 
-    bool isVisible() const { return m_visible; }
-    int left() const { return m_pos.x(); }
-    int top() const { return m_pos.y(); }
-    void setLeft(int x);
-    void setTop(int y);
-    int width() const { return m_size.width(); }
-    int height() const { return m_size.height(); }
-    void setWidth(int w);
-    void setHeight(int h);
-    int originalWidth() const { return m_def->width; }
-    int originalHeight() const { return m_def->height; }
-    bool soundEffectsOn() const { return m_soundEffects; }
-    void setSoundEffectsOn(bool on);
-    int languageId() const { return m_languageId; }
-    void setLanguageId(int id) { m_languageId = id; }
-    Commands& commands() { return m_commands; }
-    const Commands& commands() const { return m_commands; }
-    // Opens the command menu with its top left corner at (x, y) in screen pixels.
-    void showPopupMenu(int x, int y);
-    // Voice commands are not available yet: always false, and the character says nothing.
-    bool listen(bool on);
+  bool isVisible() const { return m_visible; }
+  int left() const { return m_pos.x(); }
+  int top() const { return m_pos.y(); }
+  void setLeft(int x);
+  void setTop(int y);
+  int width() const { return m_size.width(); }
+  int height() const { return m_size.height(); }
+  void setWidth(int w);
+  void setHeight(int h);
+  int originalWidth() const { return m_def->width; }
+  int originalHeight() const { return m_def->height; }
+  bool soundEffectsOn() const { return m_soundEffects; }
+  void setSoundEffectsOn(bool on);
+  int languageId() const { return m_languageId; }
+  void setLanguageId(int id) { m_languageId = id; }
+  Commands& commands() { return m_commands; }
+  const Commands& commands() const { return m_commands; }
+  // Opens the command menu with its top left corner at (x, y) in screen pixels.
+  void showPopupMenu(int x, int y);
+  // Voice commands are not available yet: always false, and the character says nothing.
+  bool listen(bool on);
 
-    // Inspection, for tools and tests.
-    int queuedRequests() const { return int(m_queue.size()) + (m_current ? 1 : 0); }
-    QString balloonText() const;  // what the balloon shows now (the latest words of a long text)
-    bool balloonVisible() const;
-    MouthShape mouthShape() const { return m_mouth; }
-    Pose pose() const;  // as drawn now, mouth included
-    QWidget* window() const;
-    QMenu* popupMenu() const { return m_menu; }
-    // Where the character's drawing (at rest) is on the screen: the window minus its
-    // transparent margins. The balloon is placed against it.
-    QRect drawnGeometry() const;
-    QString currentAnimation() const;
+  // Inspection, for tools and tests.
+  int queuedRequests() const { return int(m_queue.size()) + (m_current ? 1 : 0); }
+  QString balloonText() const;  // what the balloon shows now (the latest words of a long text)
+  bool balloonVisible() const;
+  MouthShape mouthShape() const { return m_mouth; }
+  Pose pose() const;  // as drawn now, mouth included
+  QWidget* window() const;
+  QMenu* popupMenu() const { return m_menu; }
+  // Where the character's drawing (at rest) is on the screen: the window minus its
+  // transparent margins. The balloon is placed against it.
+  QRect drawnGeometry() const;
+  QString currentAnimation() const;
 
-signals:
-    void bookmark(int id);
-    void click(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, int x, int y);
-    void dragComplete(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, int x, int y);
-    void command(const QString& name);
-    void hidden(agent::HideCause cause);
-    void requestStarted(agent::RequestId request);
-    // The first sample of a spoken request went to the audio output.
-    void speechStarted(agent::RequestId request);
-    // The character played one of its sound effects (only while SoundEffectsOn).
-    void soundEffect(const QString& name);
-    void requestCompleted(agent::RequestId request, agent::RequestStatus status, const QString& message);
+ signals:
+  void bookmark(int id);
+  void click(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, int x, int y);
+  void dragComplete(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, int x, int y);
+  void command(const QString& name);
+  void hidden(agent::HideCause cause);
+  void requestStarted(agent::RequestId request);
+  // The first sample of a spoken request went to the audio output.
+  void speechStarted(agent::RequestId request);
+  // The character played one of its sound effects (only while SoundEffectsOn).
+  void soundEffect(const QString& name);
+  void requestCompleted(agent::RequestId request, agent::RequestStatus status, const QString& message);
 
-private:
-    struct Request {
-        enum Kind { Speak, Play, Show, Hide, Move } kind;
-        RequestId id = 0;
-        QString text;
-        QPoint target;
-    };
+ private:
+  struct Request {
+    enum Kind { Speak, Play, Show, Hide, Move } kind;
+    RequestId id = 0;
+    QString text;
+    QPoint target;
+  };
 
-    RequestId enqueue(Request request);
-    void kick();
-    void runNext();
-    void finishCurrent(RequestStatus status, const QString& message = QString());
-    void playThenFinish(const Animation& animation, RequestId id, bool snapToStart);
-    void abortCurrent();
-    void startSpeak(const Request& r);
-    void speechChunk(RequestId id, Utterance chunk, bool last);
-    void pollSpeech();
-    void startMove(const Request& r);
-    void glide();
-    void armIdle();
-    void idleTimeout();
-    void interruptIdle();
-    void applyGeometry();
-    void frameChanged();
-    void playEffect(int sound);
-    void onWindowClick(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint global);
-    void onWindowDragged(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint global, QPoint topLeft);
+  RequestId enqueue(Request request);
+  void kick();
+  void runNext();
+  void finishCurrent(RequestStatus status, const QString& message = QString());
+  void playThenFinish(const Animation& animation, RequestId id, bool snapToStart);
+  void abortCurrent();
+  void startSpeak(const Request& r);
+  void speechChunk(RequestId id, Utterance chunk, bool last);
+  void pollSpeech();
+  void startMove(const Request& r);
+  void glide();
+  void armIdle();
+  void idleTimeout();
+  void interruptIdle();
+  void applyGeometry();
+  void frameChanged();
+  void playEffect(int sound);
+  void onWindowClick(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint global);
+  void onWindowDragged(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint global, QPoint topLeft);
 
-    QString m_id;
-    std::shared_ptr<const CharacterDefinition> m_def;
-    Clock& m_clock;
-    std::unique_ptr<AudioOutput> m_speechOut;
-    std::unique_ptr<AudioOutput> m_effectsOut;
-    std::unique_ptr<AudioOutput> m_silentFallback;
-    AudioOutput* m_playing = nullptr;
-    bool m_syncSpeech;
-    std::unique_ptr<AnimationPlayer> m_player;
-    std::unique_ptr<CharacterWindow> m_window;
-    std::unique_ptr<BalloonWindow> m_balloon;
-    QMenu* m_menu = nullptr;
+  QString m_id;
+  std::shared_ptr<const CharacterDefinition> m_def;
+  Clock& m_clock;
+  std::unique_ptr<AudioOutput> m_speechOut;
+  std::unique_ptr<AudioOutput> m_effectsOut;
+  std::unique_ptr<AudioOutput> m_silentFallback;
+  AudioOutput* m_playing = nullptr;
+  bool m_syncSpeech;
+  std::unique_ptr<AnimationPlayer> m_player;
+  std::unique_ptr<CharacterWindow> m_window;
+  std::unique_ptr<BalloonWindow> m_balloon;
+  QMenu* m_menu = nullptr;
 
-    std::unique_ptr<Timer> m_kickTimer;
-    std::unique_ptr<Timer> m_speechTimer;
-    std::unique_ptr<Timer> m_moveTimer;
-    std::unique_ptr<Timer> m_idleTimer;
-    std::unique_ptr<Timer> m_balloonTimer;
+  std::unique_ptr<Timer> m_kickTimer;
+  std::unique_ptr<Timer> m_speechTimer;
+  std::unique_ptr<Timer> m_moveTimer;
+  std::unique_ptr<Timer> m_idleTimer;
+  std::unique_ptr<Timer> m_balloonTimer;
 
-    std::deque<Request> m_queue;
-    std::unique_ptr<Request> m_current;
-    RequestId m_nextId = 1;
+  std::deque<Request> m_queue;
+  std::unique_ptr<Request> m_current;
+  RequestId m_nextId = 1;
 
-    // Speech in progress.
-    SpeechEngine::Job m_job = 0;
-    Utterance m_utterance;
-    size_t m_eventIndex = 0;
-    bool m_speaking = false;
-    bool m_synthesisDone = false;
-    MouthShape m_mouth = MouthShape::Closed;
-    QString m_shown;
-    int m_shownEnd = 0;
+  // Speech in progress.
+  SpeechEngine::Job m_job = 0;
+  Utterance m_utterance;
+  size_t m_eventIndex = 0;
+  bool m_speaking = false;
+  bool m_synthesisDone = false;
+  MouthShape m_mouth = MouthShape::Closed;
+  QString m_shown;
+  int m_shownEnd = 0;
 
-    // Glide in progress.
-    QPoint m_moveFrom;
-    QPoint m_moveTo;
-    qint64 m_moveStart = 0;
-    qint64 m_moveDuration = 0;
+  // Glide in progress.
+  QPoint m_moveFrom;
+  QPoint m_moveTo;
+  qint64 m_moveStart = 0;
+  qint64 m_moveDuration = 0;
 
-    bool m_idleAnimation = false;
-    qint64 m_lastActivity = 0;
+  bool m_idleAnimation = false;
+  qint64 m_lastActivity = 0;
 
-    bool m_visible = false;
-    QPoint m_pos;
-    QSize m_size;
-    QRectF m_drawn;  // the drawing at rest, as fractions of the character's box
-    bool m_soundEffects = true;
-    int m_languageId = 1033;
-    Commands m_commands;
+  bool m_visible = false;
+  QPoint m_pos;
+  QSize m_size;
+  QRectF m_drawn;  // the drawing at rest, as fractions of the character's box
+  bool m_soundEffects = true;
+  int m_languageId = 1033;
+  Commands m_commands;
 };
 
 }  // namespace agent

@@ -21,35 +21,35 @@ inline constexpr char kCharacterFileSuffix[] = ".ochar";
 
 // One filled and/or stroked outline, in the character's design coordinates.
 struct Shape {
-    QPainterPath path;
-    QColor fill;             // invalid: not filled
-    QColor fill2;            // valid: linear gradient from fill at gradientFrom to fill2 at gradientTo
-    QPointF gradientFrom;
-    QPointF gradientTo;
-    QColor stroke;           // invalid: no outline
-    double strokeWidth = 0;
+  QPainterPath path;
+  QColor fill;   // invalid: not filled
+  QColor fill2;  // valid: linear gradient from fill at gradientFrom to fill2 at gradientTo
+  QPointF gradientFrom;
+  QPointF gradientTo;
+  QColor stroke;  // invalid: no outline
+  double strokeWidth = 0;
 };
 
 // A drawable piece of the character. Parts form a tree: a part moves with its parent.
 struct Part {
-    QString id;
-    int parent = -1;
-    QPointF pivot;       // rotation and scaling centre
-    double z = 0;        // drawing order, low first
-    std::vector<QString> variantNames;          // [0] is "" (the part's own shapes)
-    std::vector<std::vector<Shape>> variants;   // shapes per variant
+  QString id;
+  int parent = -1;
+  QPointF pivot;                             // rotation and scaling centre
+  double z = 0;                              // drawing order, low first
+  std::vector<QString> variantNames;         // [0] is "" (the part's own shapes)
+  std::vector<std::vector<Shape>> variants;  // shapes per variant
 };
 
 // Where one part is in a pose, relative to its rest position.
 struct PartState {
-    double rotate = 0;   // degrees, clockwise on screen
-    double dx = 0;
-    double dy = 0;
-    double sx = 1;
-    double sy = 1;
-    double opacity = 1;
-    int variant = 0;
-    bool operator==(const PartState&) const = default;
+  double rotate = 0;  // degrees, clockwise on screen
+  double dx = 0;
+  double dy = 0;
+  double sx = 1;
+  double sy = 1;
+  double opacity = 1;
+  int variant = 0;
+  bool operator==(const PartState&) const = default;
 };
 
 using Pose = std::vector<PartState>;  // one entry per part
@@ -57,62 +57,62 @@ using Pose = std::vector<PartState>;  // one entry per part
 enum class Ease { Linear, InOut, In, Out };
 
 struct KeyFrame {
-    Pose pose;            // reached at the end of the frame (tweened) or held for it
-    int durationMs = 100;
-    bool tween = true;
-    Ease ease = Ease::InOut;
-    int sound = -1;       // index into CharacterDefinition::sounds, played as the frame starts
+  Pose pose;  // reached at the end of the frame (tweened) or held for it
+  int durationMs = 100;
+  bool tween = true;
+  Ease ease = Ease::InOut;
+  int sound = -1;  // index into CharacterDefinition::sounds, played as the frame starts
 };
 
 struct Animation {
-    QString name;
-    std::vector<KeyFrame> frames;
-    bool loop = false;
-    int fps = 0;  // frame rate of this animation's tweens; 0: the character's
-    qint64 durationMs() const;
+  QString name;
+  std::vector<KeyFrame> frames;
+  bool loop = false;
+  int fps = 0;  // frame rate of this animation's tweens; 0: the character's
+  qint64 durationMs() const;
 };
 
 struct SoundEffect {
-    QString name;
-    QByteArray pcm;       // 16-bit mono
-    int sampleRate = 22050;
+  QString name;
+  QByteArray pcm;  // 16-bit mono
+  int sampleRate = 22050;
 };
 
 struct IdleSettings {
-    QStringList variants;         // animations played now and then while nothing is asked
-    int minIntervalMs = 5000;
-    int maxIntervalMs = 12000;
-    QString sleep;                // looping animation after a long quiet while
-    int sleepAfterMs = 60000;
+  QStringList variants;  // animations played now and then while nothing is asked
+  int minIntervalMs = 5000;
+  int maxIntervalMs = 12000;
+  QString sleep;  // looping animation after a long quiet while
+  int sleepAfterMs = 60000;
 };
 
 // A loaded character file. Immutable once loaded; shared by the characters that use it.
 struct CharacterDefinition {
-    QString path;
-    QString name;
-    QString description;
-    int width = 0;       // original size in pixels
-    int height = 0;
-    QPointF origin;      // where the design's (0, 0) lies in the character's box
-    int fps = 20;        // frame rate of tweened motion
-    Voice voice;
-    std::vector<Part> parts;
-    int mouthPart = -1;
-    std::array<int, kMouthShapeCount> mouthVariants{};  // variant of mouthPart per MouthShape
-    Pose rest;
-    std::vector<Animation> animations;
-    std::vector<SoundEffect> sounds;
-    IdleSettings idle;
+  QString path;
+  QString name;
+  QString description;
+  int width = 0;  // original size in pixels
+  int height = 0;
+  QPointF origin;  // where the design's (0, 0) lies in the character's box
+  int fps = 20;    // frame rate of tweened motion
+  Voice voice;
+  std::vector<Part> parts;
+  int mouthPart = -1;
+  std::array<int, kMouthShapeCount> mouthVariants{};  // variant of mouthPart per MouthShape
+  Pose rest;
+  std::vector<Animation> animations;
+  std::vector<SoundEffect> sounds;
+  IdleSettings idle;
 
-    // Animation names match without regard to letter case.
-    const Animation* findAnimation(const QString& name) const;
-    QStringList animationNames() const;
-    int findPart(const QString& id) const;
+  // Animation names match without regard to letter case.
+  const Animation* findAnimation(const QString& name) const;
+  QStringList animationNames() const;
+  int findPart(const QString& id) const;
 };
 
 struct LoadResult {
-    std::shared_ptr<const CharacterDefinition> character;  // null on failure
-    QString error;                                          // "FILE: where: what is wrong"
+  std::shared_ptr<const CharacterDefinition> character;  // null on failure
+  QString error;                                         // "FILE: where: what is wrong"
 };
 
 LoadResult loadCharacterFile(const QString& path);

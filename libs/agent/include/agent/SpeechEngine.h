@@ -20,51 +20,51 @@ MouthShape mouthShapeForPhoneme(const QString& phoneme);
 
 // Something that happens at a point of the audio.
 struct SpeechEvent {
-    enum Kind { Word, Bookmark, Mouth };
-    Kind kind;
-    qint64 ms;      // position in the audio
-    int value;      // Word: end of the shown text reached; Bookmark: its id; Mouth: a MouthShape
+  enum Kind { Word, Bookmark, Mouth };
+  Kind kind;
+  qint64 ms;  // position in the audio
+  int value;  // Word: end of the shown text reached; Bookmark: its id; Mouth: a MouthShape
 };
 
 // A synthesised utterance: mono 16-bit PCM and its events in time order.
 struct Utterance {
-    QByteArray pcm;
-    int sampleRate = 0;
-    std::vector<SpeechEvent> events;
-    QString error;          // empty when synthesis worked
-    qint64 synthesisUs = 0; // how long espeak-ng took
-    bool cancelled = false;
-    qint64 lengthMs() const { return sampleRate > 0 ? (qint64(pcm.size()) / 2) * 1000 / sampleRate : 0; }
+  QByteArray pcm;
+  int sampleRate = 0;
+  std::vector<SpeechEvent> events;
+  QString error;           // empty when synthesis worked
+  qint64 synthesisUs = 0;  // how long espeak-ng took
+  bool cancelled = false;
+  qint64 lengthMs() const { return sampleRate > 0 ? (qint64(pcm.size()) / 2) * 1000 / sampleRate : 0; }
 };
 
 // espeak-ng, which is one per process and not thread-safe: every synthesis runs on the
 // engine's own thread, one at a time, in the order asked.
 class SpeechEngine {
-public:
-    static SpeechEngine& instance();
-    ~SpeechEngine();
-    Q_DISABLE_COPY_MOVE(SpeechEngine)
+ public:
+  static SpeechEngine& instance();
+  ~SpeechEngine();
+  Q_DISABLE_COPY_MOVE(SpeechEngine)
 
-    using Job = quint64;
-    // Receives an utterance piece by piece: each piece's audio follows the previous one's,
-    // its events are timed from the start of the utterance, and `last` is set on the final
-    // piece (which carries the error, if any).
-    using ChunkHandler = std::function<void(Utterance chunk, bool last)>;
+  using Job = quint64;
+  // Receives an utterance piece by piece: each piece's audio follows the previous one's,
+  // its events are timed from the start of the utterance, and `last` is set on the final
+  // piece (which carries the error, if any).
+  using ChunkHandler = std::function<void(Utterance chunk, bool last)>;
 
-    // Synthesises on the speech thread and hands the audio over in pieces as it is made (the
-    // first after a fraction of a second of speech), so long texts start playing at once.
-    // `chunk` runs on the thread that first used the engine (the user-interface thread),
-    // never after `receiver` is destroyed and never for a cancelled job.
-    Job synthesize(const SpeechMarkup& markup, const Voice& voice, QObject* receiver, ChunkHandler chunk);
-    // Drops a queued job or cuts short the running one.
-    void cancel(Job job);
-    // Synthesises on the calling thread, waiting for the speech thread to be free.
-    Utterance synthesizeNow(const SpeechMarkup& markup, const Voice& voice);
+  // Synthesises on the speech thread and hands the audio over in pieces as it is made (the
+  // first after a fraction of a second of speech), so long texts start playing at once.
+  // `chunk` runs on the thread that first used the engine (the user-interface thread),
+  // never after `receiver` is destroyed and never for a cancelled job.
+  Job synthesize(const SpeechMarkup& markup, const Voice& voice, QObject* receiver, ChunkHandler chunk);
+  // Drops a queued job or cuts short the running one.
+  void cancel(Job job);
+  // Synthesises on the calling thread, waiting for the speech thread to be free.
+  Utterance synthesizeNow(const SpeechMarkup& markup, const Voice& voice);
 
-private:
-    SpeechEngine();
-    struct Private;
-    std::unique_ptr<Private> d;
+ private:
+  SpeechEngine();
+  struct Private;
+  std::unique_ptr<Private> d;
 };
 
 }  // namespace agent

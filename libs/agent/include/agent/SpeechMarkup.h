@@ -10,17 +10,17 @@ namespace agent {
 // A character's voice: an espeak-ng voice name, a speaking rate in words per minute and a
 // pitch on espeak-ng's 0-100 scale.
 struct Voice {
-    QString name = QStringLiteral("en-us");
-    int rate = 175;
-    int pitch = 50;
+  QString name = QStringLiteral("en-us");
+  int rate = 175;
+  int pitch = 50;
 };
 
 // One stretch of the SSML document that espeak-ng will report as a word. When the audio
 // reaches it, the balloon shows the shown text up to `shownEnd` (in UTF-16 units).
 struct WordSpan {
-    int begin = 0;  // code points into the SSML document, inclusive
-    int end = 0;    // exclusive
-    int shownEnd = 0;
+  int begin = 0;  // code points into the SSML document, inclusive
+  int end = 0;    // exclusive
+  int shownEnd = 0;
 };
 
 // Speech text with the service's inline tags, translated for espeak-ng.
@@ -31,12 +31,12 @@ struct WordSpan {
 // voice's own rate and pitch, and \\ for a literal backslash. Tag names match in any case.
 // Anything else that starts with a backslash is not a tag and is spoken and shown as text.
 struct SpeechMarkup {
-    QString ssml;              // a complete <speak> document
-    QString shown;             // the text the balloon shows once everything has been said
-    std::vector<WordSpan> words;
-    std::vector<int> bookmarks;          // bookmark ids in the order they occur
-    std::vector<int> bookmarkPositions;  // where each one stands in the SSML, in code points
-    QStringList problems;        // one line per piece of markup taken as plain text
+  QString ssml;   // a complete <speak> document
+  QString shown;  // the text the balloon shows once everything has been said
+  std::vector<WordSpan> words;
+  std::vector<int> bookmarks;          // bookmark ids in the order they occur
+  std::vector<int> bookmarkPositions;  // where each one stands in the SSML, in code points
+  QStringList problems;                // one line per piece of markup taken as plain text
 };
 
 SpeechMarkup translateMarkup(const QString& text, const Voice& voice);
