@@ -34,14 +34,17 @@ Status ValidateFields(const std::vector<FieldDef>& fields) {
   uint32_t total = 1;
   for (size_t i = 0; i < fields.size(); ++i) {
     const FieldDef& f = fields[i];
-    if (f.name.empty() || f.name.size() > 10) return Status::InvalidArgument("field name '" + f.name + "' must have 1 to 10 characters");
+    if (f.name.empty() || f.name.size() > 10)
+      return Status::InvalidArgument("field name '" + f.name + "' must have 1 to 10 characters");
     for (char c : f.name) {
       if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') {
-        return Status::InvalidArgument("field name '" + f.name + "' has a character other than letters, digits and '_'");
+        return Status::InvalidArgument("field name '" + f.name +
+                                       "' has a character other than letters, digits and '_'");
       }
     }
     for (size_t j = 0; j < i; ++j) {
-      if (UpperAscii(fields[j].name) == UpperAscii(f.name)) return Status::InvalidArgument("field " + f.name + " appears twice");
+      if (UpperAscii(fields[j].name) == UpperAscii(f.name))
+        return Status::InvalidArgument("field " + f.name + " appears twice");
     }
     bool ok = false;
     switch (f.type) {
@@ -130,7 +133,8 @@ Status DbfFile::Open(Env* env, const std::string& path, bool read_only, std::uni
   XBASE_RETURN_IF_ERROR(env->OpenFile(path, read_only ? OpenFlags::kReadOnly : OpenFlags::kReadWrite, &d->file_));
   uint64_t size = 0;
   XBASE_RETURN_IF_ERROR(d->file_->Size(&size));
-  if (size < 32) return Status::Corruption(path + ": file of " + std::to_string(size) + " bytes is too short for a table header");
+  if (size < 32)
+    return Status::Corruption(path + ": file of " + std::to_string(size) + " bytes is too short for a table header");
   char h[32];
   XBASE_RETURN_IF_ERROR(d->file_->ReadExact(0, 32, h));
   d->version_ = static_cast<uint8_t>(h[0]);
@@ -147,7 +151,8 @@ Status DbfFile::Open(Env* env, const std::string& path, bool read_only, std::uni
   d->record_length_ = DecodeLE16(h + 10);
   d->record_count_ = DecodeLE32(h + 4);
   if (d->header_length_ < 32 + 32 + 1 || d->header_length_ > size) {
-    return Status::Corruption(path + ": header length " + std::to_string(d->header_length_) + " does not fit a file of " + std::to_string(size) + " bytes");
+    return Status::Corruption(path + ": header length " + std::to_string(d->header_length_) +
+                              " does not fit a file of " + std::to_string(size) + " bytes");
   }
   std::string header(d->header_length_, '\0');
   XBASE_RETURN_IF_ERROR(d->file_->ReadExact(0, d->header_length_, header.data()));
@@ -168,9 +173,11 @@ Status DbfFile::Open(Env* env, const std::string& path, bool read_only, std::uni
     f.length = static_cast<uint8_t>(fd[16]);
     f.decimals = static_cast<uint8_t>(fd[17]);
     f.offset = offset;
-    if (f.name.empty()) return Status::Corruption(path + ": field " + std::to_string(d->fields_.size() + 1) + " has no name");
+    if (f.name.empty())
+      return Status::Corruption(path + ": field " + std::to_string(d->fields_.size() + 1) + " has no name");
     for (char c : f.name) {
-      if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') return Status::Corruption(path + ": field name '" + f.name + "' is not valid");
+      if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_')
+        return Status::Corruption(path + ": field name '" + f.name + "' is not valid");
     }
     bool ok = false;
     switch (f.type) {
@@ -179,23 +186,32 @@ Status DbfFile::Open(Env* env, const std::string& path, bool read_only, std::uni
       case 'F': ok = f.length >= 1 && f.length <= 20; break;
       case 'D': ok = f.length == 8; break;
       case 'L': ok = f.length == 1; break;
-      case 'M': ok = f.length == 10; d->has_memo_ = true; break;
+      case 'M':
+        ok = f.length == 10;
+        d->has_memo_ = true;
+        break;
       default:
-        return Status::NotSupported(path + ": field " + f.name + " has type '" + std::string(1, f.type) + "', which this engine does not handle");
+        return Status::NotSupported(path + ": field " + f.name + " has type '" + std::string(1, f.type) +
+                                    "', which this engine does not handle");
     }
-    if (!ok) return Status::Corruption(path + ": field " + f.name + " has an impossible width " + std::to_string(f.length));
-    if (f.type == 'M' && d->version_ != kVersionFoxMemo) return Status::Corruption(path + ": memo field " + f.name + " in a table without a memo file");
+    if (!ok)
+      return Status::Corruption(path + ": field " + f.name + " has an impossible width " + std::to_string(f.length));
+    if (f.type == 'M' && d->version_ != kVersionFoxMemo)
+      return Status::Corruption(path + ": memo field " + f.name + " in a table without a memo file");
     offset += f.length;
     d->fields_.push_back(std::move(f));
   }
   if (!terminated) return Status::Corruption(path + ": field list has no terminator within the header");
   if (d->fields_.empty()) return Status::Corruption(path + ": table has no fields");
   if (offset + 1 != d->record_length_) {
-    return Status::Corruption(path + ": record length " + std::to_string(d->record_length_) + " does not match the fields (" + std::to_string(offset + 1) + ")");
+    return Status::Corruption(path + ": record length " + std::to_string(d->record_length_) +
+                              " does not match the fields (" + std::to_string(offset + 1) + ")");
   }
-  uint64_t need = static_cast<uint64_t>(d->header_length_) + static_cast<uint64_t>(d->record_count_) * d->record_length_;
+  uint64_t need =
+      static_cast<uint64_t>(d->header_length_) + static_cast<uint64_t>(d->record_count_) * d->record_length_;
   if (need > size) {
-    return Status::Corruption(path + ": header says " + std::to_string(d->record_count_) + " records but the file holds only " +
+    return Status::Corruption(path + ": header says " + std::to_string(d->record_count_) +
+                              " records but the file holds only " +
                               std::to_string((size - d->header_length_) / d->record_length_));
   }
   *out = std::move(d);
@@ -232,9 +248,11 @@ Status DbfFile::RefreshCount() {
 }
 
 Status DbfFile::ReadRecord(uint32_t recno, std::string* buf) {
-  if (recno < 1 || recno > record_count_) return Status::InvalidArgument("record " + std::to_string(recno) + " does not exist");
+  if (recno < 1 || recno > record_count_)
+    return Status::InvalidArgument("record " + std::to_string(recno) + " does not exist");
   buf->resize(record_length_);
-  return file_->ReadExact(header_length_ + static_cast<uint64_t>(recno - 1) * record_length_, record_length_, buf->data());
+  return file_->ReadExact(header_length_ + static_cast<uint64_t>(recno - 1) * record_length_, record_length_,
+                          buf->data());
 }
 
 Status DbfFile::ReadRecords(uint32_t first, uint32_t n, std::string* buf) {
@@ -242,7 +260,8 @@ Status DbfFile::ReadRecords(uint32_t first, uint32_t n, std::string* buf) {
     buf->clear();
     return Status::OK();
   }
-  if (first < 1 || first + n - 1 > record_count_) return Status::InvalidArgument("record range past the end of the table");
+  if (first < 1 || first + n - 1 > record_count_)
+    return Status::InvalidArgument("record range past the end of the table");
   buf->resize(static_cast<size_t>(n) * record_length_);
   return file_->ReadExact(header_length_ + static_cast<uint64_t>(first - 1) * record_length_, buf->size(), buf->data());
 }
@@ -319,12 +338,16 @@ Status MemoFile::Read(uint32_t block, std::string* text) {
   uint64_t size = 0;
   XBASE_RETURN_IF_ERROR(file_->Size(&size));
   uint64_t pos = static_cast<uint64_t>(block) * block_size_;
-  if (pos < kHeaderSize && block_size_ < kHeaderSize) return Status::Corruption(path_ + ": memo pointer " + std::to_string(block) + " points into the memo header");
-  if (pos + 8 > size) return Status::Corruption(path_ + ": memo pointer " + std::to_string(block) + " is past the end of the memo file");
+  if (pos < kHeaderSize && block_size_ < kHeaderSize)
+    return Status::Corruption(path_ + ": memo pointer " + std::to_string(block) + " points into the memo header");
+  if (pos + 8 > size)
+    return Status::Corruption(path_ + ": memo pointer " + std::to_string(block) + " is past the end of the memo file");
   char h[8];
   XBASE_RETURN_IF_ERROR(file_->ReadExact(pos, 8, h));
   uint32_t len = DecodeBE32(h + 4);
-  if (len > size - pos - 8) return Status::Corruption(path_ + ": memo at block " + std::to_string(block) + " claims " + std::to_string(len) + " bytes, past the end of the memo file");
+  if (len > size - pos - 8)
+    return Status::Corruption(path_ + ": memo at block " + std::to_string(block) + " claims " + std::to_string(len) +
+                              " bytes, past the end of the memo file");
   text->resize(len);
   return file_->ReadExact(pos + 8, len, text->data());
 }

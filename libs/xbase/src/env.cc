@@ -14,18 +14,15 @@ Status File::ReadExact(uint64_t offset, size_t n, char* buf) {
   size_t got = 0;
   XBASE_RETURN_IF_ERROR(Read(offset, n, buf, &got));
   if (got != n) {
-    return Status::Corruption("file ends at byte " + std::to_string(offset + got) +
-                              ", expected " + std::to_string(n) + " bytes at offset " +
-                              std::to_string(offset));
+    return Status::Corruption("file ends at byte " + std::to_string(offset + got) + ", expected " + std::to_string(n) +
+                              " bytes at offset " + std::to_string(offset));
   }
   return Status::OK();
 }
 
 namespace {
 
-Status PosixError(const std::string& context, int err) {
-  return Status::IOError(context + ": " + strerror(err));
-}
+Status PosixError(const std::string& context, int err) { return Status::IOError(context + ": " + strerror(err)); }
 
 class PosixFile final : public File {
  public:
@@ -49,8 +46,7 @@ class PosixFile final : public File {
   Status Write(uint64_t offset, std::string_view data) override {
     size_t done = 0;
     while (done < data.size()) {
-      ssize_t r = ::pwrite(fd_, data.data() + done, data.size() - done,
-                           static_cast<off_t>(offset + done));
+      ssize_t r = ::pwrite(fd_, data.data() + done, data.size() - done, static_cast<off_t>(offset + done));
       if (r < 0) {
         if (errno == EINTR) continue;
         return PosixError("write " + path_, errno);
@@ -166,9 +162,7 @@ class PosixEnv final : public Env {
 class FaultFile final : public File {
  public:
   FaultFile(FaultInjectionEnv* env, std::unique_ptr<File> base) : env_(env), base_(std::move(base)) {}
-  Status Read(uint64_t offset, size_t n, char* buf, size_t* got) override {
-    return base_->Read(offset, n, buf, got);
-  }
+  Status Read(uint64_t offset, size_t n, char* buf, size_t* got) override { return base_->Read(offset, n, buf, got); }
   Status Write(uint64_t offset, std::string_view data) override {
     XBASE_RETURN_IF_ERROR(env_->Tick("write"));
     return base_->Write(offset, data);
@@ -210,8 +204,7 @@ Status FaultInjectionEnv::Tick(std::string_view what) {
   return Status::IOError("injected failure (" + std::string(what) + ")");
 }
 
-Status FaultInjectionEnv::OpenFile(const std::string& path, OpenFlags flags,
-                                   std::unique_ptr<File>* out) {
+Status FaultInjectionEnv::OpenFile(const std::string& path, OpenFlags flags, std::unique_ptr<File>* out) {
   std::unique_ptr<File> base;
   XBASE_RETURN_IF_ERROR(base_->OpenFile(path, flags, &base));
   *out = std::make_unique<FaultFile>(this, std::move(base));

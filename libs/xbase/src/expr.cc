@@ -103,10 +103,41 @@ int CompareText(std::string_view a, std::string_view b) {
 }
 
 enum class Op {
-  kField, kConst, kNot, kAnd, kOr, kNeg, kAdd, kSub, kMul, kDiv,
-  kEq, kExactEq, kNe, kLt, kLe, kGt, kGe, kContains,
-  kDtos, kStr, kSubstr, kUpper, kLower, kTrim, kLTrim, kAllTrim, kLeft, kRight,
-  kVal, kLen, kEmpty, kDeleted, kRecno, kIif, kQKeyVal,
+  kField,
+  kConst,
+  kNot,
+  kAnd,
+  kOr,
+  kNeg,
+  kAdd,
+  kSub,
+  kMul,
+  kDiv,
+  kEq,
+  kExactEq,
+  kNe,
+  kLt,
+  kLe,
+  kGt,
+  kGe,
+  kContains,
+  kDtos,
+  kStr,
+  kSubstr,
+  kUpper,
+  kLower,
+  kTrim,
+  kLTrim,
+  kAllTrim,
+  kLeft,
+  kRight,
+  kVal,
+  kLen,
+  kEmpty,
+  kDeleted,
+  kRecno,
+  kIif,
+  kQKeyVal,
 };
 
 }  // namespace
@@ -347,15 +378,28 @@ void Eval(const Node& n, const RecordView& rec, Value* out) {
       Eval(*n.kids[c.b ? 1 : 2], rec, out);
       return;
     }
-    case Op::kQKeyVal:
-      n.tag_key->Evaluate(rec, out);
-      return;
+    case Op::kQKeyVal: n.tag_key->Evaluate(rec, out); return;
   }
 }
 
 // ---- Parser ----
 
-enum class Tok { kEnd, kIdent, kString, kNumber, kTrue, kFalse, kAnd, kOr, kNot, kOp, kLParen, kRParen, kComma, kArrow };
+enum class Tok {
+  kEnd,
+  kIdent,
+  kString,
+  kNumber,
+  kTrue,
+  kFalse,
+  kAnd,
+  kOr,
+  kNot,
+  kOp,
+  kLParen,
+  kRParen,
+  kComma,
+  kArrow
+};
 
 struct Token {
   Tok kind;
@@ -379,8 +423,7 @@ class Nesting {
 
 class Parser {
  public:
-  Parser(std::string_view text, const std::vector<FieldRef>& fields, std::string_view alias,
-         const TagResolver& tags)
+  Parser(std::string_view text, const std::vector<FieldRef>& fields, std::string_view alias, const TagResolver& tags)
       : text_(text), fields_(fields), alias_(Upper(alias)), tags_(tags) {}
 
   Status Parse(std::unique_ptr<Node>* out) {
@@ -393,8 +436,8 @@ class Parser {
  private:
   Status Error(const std::string& what) const {
     size_t at = pos_ < tokens_.size() ? tokens_[pos_].pos : text_.size();
-    return Status::InvalidArgument("expression \"" + std::string(text_) + "\": " + what +
-                                   " at column " + std::to_string(at + 1));
+    return Status::InvalidArgument("expression \"" + std::string(text_) + "\": " + what + " at column " +
+                                   std::to_string(at + 1));
   }
   static std::string Describe(const Token& t) {
     if (t.kind == Tok::kEnd) return "end of expression";
@@ -424,8 +467,7 @@ class Parser {
         if (j == std::string_view::npos) {
           pos_ = tokens_.size();
           return Status::InvalidArgument("expression \"" + std::string(text_) +
-                                         "\": unterminated text starting at column " +
-                                         std::to_string(i + 1));
+                                         "\": unterminated text starting at column " + std::to_string(i + 1));
         }
         t.kind = Tok::kString;
         t.text = std::string(text_.substr(i + 1, j - i - 1));
@@ -436,11 +478,16 @@ class Parser {
         while (j < n && std::isalpha(static_cast<unsigned char>(text_[j]))) ++j;
         if (j > i + 1 && j < n && text_[j] == '.') {
           std::string word = Upper(text_.substr(i + 1, j - i - 1));
-          if (word == "T" || word == "Y") t.kind = Tok::kTrue;
-          else if (word == "F" || word == "N") t.kind = Tok::kFalse;
-          else if (word == "AND") t.kind = Tok::kAnd;
-          else if (word == "OR") t.kind = Tok::kOr;
-          else if (word == "NOT") t.kind = Tok::kNot;
+          if (word == "T" || word == "Y")
+            t.kind = Tok::kTrue;
+          else if (word == "F" || word == "N")
+            t.kind = Tok::kFalse;
+          else if (word == "AND")
+            t.kind = Tok::kAnd;
+          else if (word == "OR")
+            t.kind = Tok::kOr;
+          else if (word == "NOT")
+            t.kind = Tok::kNot;
           else {
             pos_ = tokens_.size();
             tokens_.push_back(t);
@@ -478,8 +525,8 @@ class Parser {
       } else if (c == ',') {
         t.kind = Tok::kComma, t.text = ",", ++i;
       } else {
-        static const char* const kOps[] = {"==", "<>", "!=", "<=", ">=", "=", "<", ">", "#",
-                                           "+",  "-",  "*",  "/",  "$",  "!"};
+        static const char* const kOps[] = {"==", "<>", "!=", "<=", ">=", "=", "<", ">",
+                                           "#",  "+",  "-",  "*",  "/",  "$", "!"};
         bool found = false;
         for (const char* op : kOps) {
           size_t len = std::char_traits<char>::length(op);
@@ -686,9 +733,12 @@ class Parser {
         for (const FieldRef& f : fields_) {
           if (f.name == name) {
             ValueType vt = ValueType::kString;
-            if (f.type == 'N' || f.type == 'F') vt = ValueType::kNumber;
-            else if (f.type == 'D') vt = ValueType::kDate;
-            else if (f.type == 'L') vt = ValueType::kLogical;
+            if (f.type == 'N' || f.type == 'F')
+              vt = ValueType::kNumber;
+            else if (f.type == 'D')
+              vt = ValueType::kDate;
+            else if (f.type == 'L')
+              vt = ValueType::kLogical;
             else if (f.type == 'M') {
               --pos_;
               return Error("memo field " + name + " cannot be used in an expression");
@@ -703,8 +753,7 @@ class Parser {
         --pos_;
         return Error("unknown field " + name);
       }
-      default:
-        return Error("unexpected '" + Describe(t) + "'");
+      default: return Error("unexpected '" + Describe(t) + "'");
     }
   }
 
@@ -786,12 +835,11 @@ class Parser {
       if (args.size() < sig->min || args.size() > sig->max) {
         pos_ = at;
         return Error(name + "() takes " + std::to_string(sig->min) +
-                     (sig->max != sig->min ? " to " + std::to_string(sig->max) : std::string()) +
-                     " argument(s), got " + std::to_string(args.size()));
+                     (sig->max != sig->min ? " to " + std::to_string(sig->max) : std::string()) + " argument(s), got " +
+                     std::to_string(args.size()));
       }
       for (size_t i = 0; i < args.size(); ++i) {
-        XBASE_RETURN_IF_ERROR(
-            ExpectType(*args[i], sig->params[i], name + "() argument " + std::to_string(i + 1)));
+        XBASE_RETURN_IF_ERROR(ExpectType(*args[i], sig->params[i], name + "() argument " + std::to_string(i + 1)));
       }
       n = Make(sig->op, sig->result);
     }
@@ -815,9 +863,8 @@ CompiledExpr::~CompiledExpr() = default;
 CompiledExpr::CompiledExpr(CompiledExpr&&) noexcept = default;
 CompiledExpr& CompiledExpr::operator=(CompiledExpr&&) noexcept = default;
 
-Status CompiledExpr::Compile(std::string_view text, const std::vector<FieldRef>& fields,
-                             std::string_view alias, const TagResolver& tags,
-                             std::unique_ptr<CompiledExpr>* out) {
+Status CompiledExpr::Compile(std::string_view text, const std::vector<FieldRef>& fields, std::string_view alias,
+                             const TagResolver& tags, std::unique_ptr<CompiledExpr>* out) {
   if (text.size() > 4096) return Status::InvalidArgument("expression longer than 4096 characters");
   std::unique_ptr<Node> root;
   Parser parser(text, fields, alias, tags);

@@ -17,10 +17,10 @@ namespace {
 
 // Lock bytes far past any real data, on the table file. Locks are advisory, so
 // they never stop reads by tools that do not lock.
-constexpr uint64_t kOpenLock = uint64_t{1} << 40;            // shared by every user; exclusive for sole use
-constexpr uint64_t kTableLock = (uint64_t{1} << 40) + 1;     // readers shared, a writer exclusive
+constexpr uint64_t kOpenLock = uint64_t{1} << 40;               // shared by every user; exclusive for sole use
+constexpr uint64_t kTableLock = (uint64_t{1} << 40) + 1;        // readers shared, a writer exclusive
 constexpr uint64_t kRecordLockBase = (uint64_t{1} << 40) + 16;  // one byte per record number
-constexpr uint32_t kChunk = 512;                             // records per bulk read
+constexpr uint32_t kChunk = 512;                                // records per bulk read
 
 std::string UpperAscii(std::string_view s) {
   std::string r(s);
@@ -157,7 +157,8 @@ class WorkAreaImpl {
   }
 
   Status TrustCheck() {
-    if (index->dirty()) return Status::Corruption(index_path + ": index was left half-updated by a process that stopped");
+    if (index->dirty())
+      return Status::Corruption(index_path + ": index was left half-updated by a process that stopped");
     if (index->table_count() != dbf->record_count()) {
       return Status::Corruption(index_path + ": index is stale (made for " + std::to_string(index->table_count()) +
                                 " records, the table has " + std::to_string(dbf->record_count()) + ")");
@@ -209,9 +210,11 @@ class WorkAreaImpl {
       Status s = CompiledExpr::Compile(def.key_expr, dbf->fields(), alias, nullptr, &t.key);
       if (s.ok() && !def.for_expr.empty()) {
         s = CompiledExpr::Compile(def.for_expr, dbf->fields(), alias, nullptr, &t.cond);
-        if (s.ok() && t.cond->type() != ValueType::kLogical) s = Status::InvalidArgument("FOR condition is not logical");
+        if (s.ok() && t.cond->type() != ValueType::kLogical)
+          s = Status::InvalidArgument("FOR condition is not logical");
       }
-      if (!s.ok()) return Status::Corruption(index_path + ": tag " + def.name + " does not fit this table: " + s.message());
+      if (!s.ok())
+        return Status::Corruption(index_path + ": tag " + def.name + " does not fit this table: " + s.message());
       tags.push_back(std::move(t));
     }
     return Status::OK();
@@ -424,7 +427,8 @@ class WorkAreaImpl {
       if (!have) return Status::OK();
       last = false;
       if (e.recno < 1 || e.recno > dbf->record_count()) {
-        return Fail(Status::Corruption(index_path + ": tag points at record " + std::to_string(e.recno) + ", past the end of the table"));
+        return Fail(Status::Corruption(index_path + ": tag points at record " + std::to_string(e.recno) +
+                                       ", past the end of the table"));
       }
       XBASE_RETURN_IF_ERROR(dbf->ReadRecord(e.recno, &data));
       if (Passes(e.recno, data.data())) {
@@ -614,7 +618,8 @@ class WorkAreaImpl {
         }
         bytes = FormatNumber(v, static_cast<int>(f.length), static_cast<int>(f.decimals));
         if (bytes.find('*') != std::string::npos) {
-          return Status::InvalidArgument("value " + t + " does not fit field " + f.name + " (width " + std::to_string(f.length) + ")");
+          return Status::InvalidArgument("value " + t + " does not fit field " + f.name + " (width " +
+                                         std::to_string(f.length) + ")");
         }
         break;
       }
@@ -629,16 +634,18 @@ class WorkAreaImpl {
         break;
       case 'L': {
         char c = text.empty() ? ' ' : static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
-        if (c == 'T' || c == 'Y') bytes = "T";
-        else if (c == 'F' || c == 'N') bytes = "F";
-        else if (c == ' ' || c == '?') bytes = " ";
-        else return Status::InvalidArgument("'" + std::string(text) + "' is not a logical value for field " + f.name);
+        if (c == 'T' || c == 'Y')
+          bytes = "T";
+        else if (c == 'F' || c == 'N')
+          bytes = "F";
+        else if (c == ' ' || c == '?')
+          bytes = " ";
+        else
+          return Status::InvalidArgument("'" + std::string(text) + "' is not a logical value for field " + f.name);
         break;
       }
-      case 'M':
-        return ReplaceMemo(idx, text);
-      default:
-        return Status::NotSupported("field type");
+      case 'M': return ReplaceMemo(idx, text);
+      default: return Status::NotSupported("field type");
     }
     XBASE_RETURN_IF_ERROR(EnsureEditable());
     return SetRaw(idx, bytes);
@@ -662,8 +669,8 @@ class WorkAreaImpl {
     if (f.type == 'N' || f.type == 'F') {
       bytes = FormatNumber(static_cast<double>(value), static_cast<int>(f.length), static_cast<int>(f.decimals));
       if (bytes.find('*') != std::string::npos) {
-        return Status::InvalidArgument("value " + std::to_string(value) + " does not fit field " + f.name +
-                                       " (width " + std::to_string(f.length) + ")");
+        return Status::InvalidArgument("value " + std::to_string(value) + " does not fit field " + f.name + " (width " +
+                                       std::to_string(f.length) + ")");
       }
     } else if (f.type == 'C') {
       std::string t = std::to_string(value);
@@ -709,13 +716,15 @@ class WorkAreaImpl {
   Status BuildTag(const std::string& name, std::string_view key_expr, std::string_view for_expr, TagBuild* out) {
     if (name.empty() || name.size() > 10) return Status::InvalidArgument("tag name must have 1 to 10 characters");
     for (char c : name) {
-      if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') return Status::InvalidArgument("tag name " + name + " is not valid");
+      if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_')
+        return Status::InvalidArgument("tag name " + name + " is not valid");
     }
     Tag t;
     XBASE_RETURN_IF_ERROR(CompiledExpr::Compile(key_expr, dbf->fields(), alias, nullptr, &t.key));
     if (!for_expr.empty()) {
       XBASE_RETURN_IF_ERROR(CompiledExpr::Compile(for_expr, dbf->fields(), alias, nullptr, &t.cond));
-      if (t.cond->type() != ValueType::kLogical) return Status::InvalidArgument("FOR condition of tag " + name + " is not logical");
+      if (t.cond->type() != ValueType::kLogical)
+        return Status::InvalidArgument("FOR condition of tag " + name + " is not logical");
     }
     t.def.name = name;
     t.def.key_expr = std::string(key_expr);
@@ -726,14 +735,24 @@ class WorkAreaImpl {
     switch (v.type) {
       case ValueType::kString:
         if (v.s.empty() || v.s.size() > IndexFile::kMaxKeyLength) {
-          return Status::InvalidArgument("key of tag " + name + " must be 1 to 240 characters long, is " + std::to_string(v.s.size()));
+          return Status::InvalidArgument("key of tag " + name + " must be 1 to 240 characters long, is " +
+                                         std::to_string(v.s.size()));
         }
         t.def.key_type = 'C';
         t.def.key_len = static_cast<uint16_t>(v.s.size());
         break;
-      case ValueType::kDate: t.def.key_type = 'D'; t.def.key_len = 8; break;
-      case ValueType::kNumber: t.def.key_type = 'N'; t.def.key_len = 8; break;
-      case ValueType::kLogical: t.def.key_type = 'L'; t.def.key_len = 1; break;
+      case ValueType::kDate:
+        t.def.key_type = 'D';
+        t.def.key_len = 8;
+        break;
+      case ValueType::kNumber:
+        t.def.key_type = 'N';
+        t.def.key_len = 8;
+        break;
+      case ValueType::kLogical:
+        t.def.key_type = 'L';
+        t.def.key_len = 1;
+        break;
     }
     out->def = t.def;
     out->entries.clear();
@@ -787,8 +806,8 @@ class WorkAreaImpl {
 
   Status RecompileQuery() {
     if (query_text.empty()) return Status::OK();
-    Status s = CompiledExpr::Compile(query_text, dbf->fields(), alias,
-                                     [this](std::string_view n) { return ResolveTag(n); }, &query);
+    Status s = CompiledExpr::Compile(
+        query_text, dbf->fields(), alias, [this](std::string_view n) { return ResolveTag(n); }, &query);
     if (!s.ok()) {
       query.reset();
       qbits.clear();
@@ -871,10 +890,22 @@ Status WorkArea::ScanTag(std::string_view tag, const std::function<Status(uint32
   Value v;
   Status s = w.index->Scan(t - 1, [&](const IndexEntry& e) -> Status {
     switch (type) {
-      case 'N': v.type = ValueType::kNumber; v.n = DecodeNumberKey(e.key); break;
-      case 'L': v.type = ValueType::kLogical; v.b = e.key == "T"; break;
-      case 'D': v.type = ValueType::kDate; v.s = e.key; break;
-      default: v.type = ValueType::kString; v.s = e.key; break;
+      case 'N':
+        v.type = ValueType::kNumber;
+        v.n = DecodeNumberKey(e.key);
+        break;
+      case 'L':
+        v.type = ValueType::kLogical;
+        v.b = e.key == "T";
+        break;
+      case 'D':
+        v.type = ValueType::kDate;
+        v.s = e.key;
+        break;
+      default:
+        v.type = ValueType::kString;
+        v.s = e.key;
+        break;
     }
     return visit(e.recno, v);
   });
@@ -932,9 +963,10 @@ Status WorkArea::Query(std::string_view expr) {
     return w.GoTop();
   }
   std::unique_ptr<CompiledExpr> q;
-  XBASE_RETURN_IF_ERROR(CompiledExpr::Compile(expr, w.dbf->fields(), w.alias,
-                                              [&w](std::string_view n) { return w.ResolveTag(n); }, &q));
-  if (q->type() != ValueType::kLogical) return Status::InvalidArgument("query expression is not logical: " + std::string(expr));
+  XBASE_RETURN_IF_ERROR(CompiledExpr::Compile(
+      expr, w.dbf->fields(), w.alias, [&w](std::string_view n) { return w.ResolveTag(n); }, &q));
+  if (q->type() != ValueType::kLogical)
+    return Status::InvalidArgument("query expression is not logical: " + std::string(expr));
   {
     WorkAreaImpl::TableLock lk(&w, false);
     XBASE_RETURN_IF_ERROR(lk.status());
@@ -981,7 +1013,8 @@ uint32_t WorkArea::QueryRecCount() {
 Status WorkArea::SetQueryBit(uint32_t recno, bool pass) {
   WorkAreaImpl& w = *impl_;
   if (!w.query) return Status::InvalidArgument("no query is set on " + w.alias);
-  if (recno < 1 || recno > w.dbf->record_count()) return Status::InvalidArgument("record " + std::to_string(recno) + " does not exist");
+  if (recno < 1 || recno > w.dbf->record_count())
+    return Status::InvalidArgument("record " + std::to_string(recno) + " does not exist");
   if (recno >= w.qbits.size()) {
     // Records appended after the query was set: fix their result now.
     std::string data;
@@ -1023,8 +1056,11 @@ Status WorkArea::GetDateString(std::string_view field, std::string* out) {
     out->clear();
     return Status::OK();
   }
-  if (!ValidDate(raw)) return Status::Corruption("record " + std::to_string(impl_->recno) + " holds '" + raw + "' in date field " + f.name);
-  *out = raw.substr(4, 2) + "/" + raw.substr(6, 2) + "/" + (impl_->engine->settings().century ? raw.substr(0, 4) : raw.substr(2, 2));
+  if (!ValidDate(raw))
+    return Status::Corruption("record " + std::to_string(impl_->recno) + " holds '" + raw + "' in date field " +
+                              f.name);
+  *out = raw.substr(4, 2) + "/" + raw.substr(6, 2) + "/" +
+         (impl_->engine->settings().century ? raw.substr(0, 4) : raw.substr(2, 2));
   return Status::OK();
 }
 
@@ -1098,7 +1134,6 @@ Status WorkArea::Unlock(uint32_t recno) {
   return Status::OK();
 }
 
-
 // ================= maintenance =================
 
 namespace {
@@ -1123,7 +1158,8 @@ Status FinishPack(Env* env, const std::string& table, const std::string& memo_pa
 
 Status WorkArea::IndexTag(std::string_view tag, std::string_view key_expr, std::string_view for_expr) {
   WorkAreaImpl& w = *impl_;
-  if (w.mode != OpenMode::kExclusive) return Status::InvalidArgument("creating a tag needs exclusive use of " + w.alias);
+  if (w.mode != OpenMode::kExclusive)
+    return Status::InvalidArgument("creating a tag needs exclusive use of " + w.alias);
   XBASE_RETURN_IF_ERROR(w.CommitIfDirty());
   XBASE_RETURN_IF_ERROR(w.dbf->RefreshCount());
   TagBuild tb;
@@ -1164,8 +1200,10 @@ Status WorkArea::Reindex() {
   XBASE_RETURN_IF_ERROR(w.CommitIfDirty());
   XBASE_RETURN_IF_ERROR(w.dbf->RefreshCount());
   if (w.known_tag_defs.empty()) {
-    if (w.index_status.ok() || w.index_status.IsNotFound()) return Status::InvalidArgument(w.alias + " has no index tags to rebuild");
-    return Status::Corruption("the tag list of " + w.index_path + " cannot be read; create the tags again: " + w.index_status.message());
+    if (w.index_status.ok() || w.index_status.IsNotFound())
+      return Status::InvalidArgument(w.alias + " has no index tags to rebuild");
+    return Status::Corruption("the tag list of " + w.index_path +
+                              " cannot be read; create the tags again: " + w.index_status.message());
   }
   std::vector<TagBuild> all;
   for (const TagDef& d : w.known_tag_defs) {
@@ -1186,7 +1224,8 @@ Status WorkArea::Reindex() {
 
 Status WorkArea::DropIndex() {
   WorkAreaImpl& w = *impl_;
-  if (w.mode != OpenMode::kExclusive) return Status::InvalidArgument("removing the index needs exclusive use of " + w.alias);
+  if (w.mode != OpenMode::kExclusive)
+    return Status::InvalidArgument("removing the index needs exclusive use of " + w.alias);
   XBASE_RETURN_IF_ERROR(w.CommitIfDirty());
   w.index.reset();
   w.tags.clear();
@@ -1303,7 +1342,8 @@ Status WorkArea::Pack() {
   std::unique_ptr<DbfFile> fresh;
   XBASE_RETURN_IF_ERROR(DbfFile::Open(env, w.path, false, &fresh));
   Status s = fresh->file()->Lock(kOpenLock, 1, LockMode::kExclusive, false);
-  if (!s.ok()) return Status::Busy("pack finished, but another user opened " + w.alias + " at once; close and reopen it");
+  if (!s.ok())
+    return Status::Busy("pack finished, but another user opened " + w.alias + " at once; close and reopen it");
   w.dbf = std::move(fresh);
   if (w.memo) XBASE_RETURN_IF_ERROR(MemoFile::Open(env, w.memo_path, false, &w.memo));
   w.locked.clear();
@@ -1334,16 +1374,19 @@ Status WorkArea::Check(std::vector<std::string>* report) {
     for (uint32_t i = 0; i < n; ++i) {
       const char* rec = buf.data() + static_cast<size_t>(i) * len;
       const uint32_t rn = r + i;
-      if (rec[0] != ' ' && rec[0] != '*') problem("record " + std::to_string(rn) + ": deletion flag byte is neither blank nor '*'");
+      if (rec[0] != ' ' && rec[0] != '*')
+        problem("record " + std::to_string(rn) + ": deletion flag byte is neither blank nor '*'");
       for (const FieldRef& f : w.dbf->fields()) {
         std::string_view raw(rec + 1 + f.offset, f.length);
         if (f.type == 'D' && !AllBlank(raw) && !ValidDate(raw)) {
-          problem("record " + std::to_string(rn) + ": field " + f.name + " holds '" + std::string(raw) + "', not a date");
+          problem("record " + std::to_string(rn) + ": field " + f.name + " holds '" + std::string(raw) +
+                  "', not a date");
         } else if (f.type == 'L' && std::string_view("TtFfYyNn? ").find(raw[0]) == std::string_view::npos) {
           problem("record " + std::to_string(rn) + ": field " + f.name + " holds no logical value");
         } else if ((f.type == 'N' || f.type == 'F') &&
                    raw.find_first_not_of(" 0123456789.-+eE") != std::string_view::npos) {
-          problem("record " + std::to_string(rn) + ": field " + f.name + " holds '" + std::string(raw) + "', not a number");
+          problem("record " + std::to_string(rn) + ": field " + f.name + " holds '" + std::string(raw) +
+                  "', not a number");
         } else if (f.type == 'M') {
           uint32_t block = 0;
           Status s = ParseMemoPointer(raw, &block);
@@ -1373,8 +1416,11 @@ Status WorkArea::Check(std::vector<std::string>* report) {
         XBASE_RETURN_IF_ERROR(w.dbf->ReadRecord(e.recno, &data));
         bool in_tag = false;
         w.ComputeKey(tag, data.data(), e.recno, &key, &in_tag);
-        if (!in_tag) problem("tag " + tag.def.name + ": record " + std::to_string(e.recno) + " is listed but fails the FOR condition");
-        else if (key != e.key) problem("tag " + tag.def.name + ": record " + std::to_string(e.recno) + " is listed under an old key");
+        if (!in_tag)
+          problem("tag " + tag.def.name + ": record " + std::to_string(e.recno) +
+                  " is listed but fails the FOR condition");
+        else if (key != e.key)
+          problem("tag " + tag.def.name + ": record " + std::to_string(e.recno) + " is listed under an old key");
         return Status::OK();
       });
       if (!s.ok()) {
@@ -1390,7 +1436,9 @@ Status WorkArea::Check(std::vector<std::string>* report) {
       }
     }
   }
-  if (!report->empty()) return Status::Corruption(std::to_string(report->size()) + " problem(s) in " + w.alias + "; first: " + report->front());
+  if (!report->empty())
+    return Status::Corruption(std::to_string(report->size()) + " problem(s) in " + w.alias +
+                              "; first: " + report->front());
   return Status::OK();
 }
 
@@ -1410,7 +1458,8 @@ Status Engine::Use(const std::string& path, std::string_view alias_in, OpenMode 
     alias = UpperAscii(dot == std::string::npos ? base : base.substr(0, dot));
   }
   for (char c : alias) {
-    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') return Status::InvalidArgument("alias " + alias + " is not valid");
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_')
+      return Status::InvalidArgument("alias " + alias + " is not valid");
   }
   if (WorkAreaOf(alias) != 0) return Status::InvalidArgument("alias " + alias + " is already in use");
   if (!env_->FileExists(path)) return Status::NotFound(path + ": no such table");
@@ -1432,7 +1481,8 @@ Status Engine::Use(const std::string& path, std::string_view alias_in, OpenMode 
   w.path = path;
   w.mode = mode;
   XBASE_RETURN_IF_ERROR(DbfFile::Open(env_, path, mode == OpenMode::kReadOnly, &w.dbf));
-  Status s = w.dbf->file()->Lock(kOpenLock, 1, mode == OpenMode::kExclusive ? LockMode::kExclusive : LockMode::kShared, false);
+  Status s =
+      w.dbf->file()->Lock(kOpenLock, 1, mode == OpenMode::kExclusive ? LockMode::kExclusive : LockMode::kShared, false);
   if (!s.ok()) {
     if (!s.IsBusy()) return s;
     return Status::Busy(mode == OpenMode::kExclusive

@@ -36,9 +36,9 @@ struct TagInfo {
 };
 
 struct EngineSettings {
-  bool hide_deleted = true;   // deleted records are invisible to every move
-  bool century = true;        // date texts carry four-digit years
-  bool soft_seek = false;     // a failed seek lands on the next key instead of the end
+  bool hide_deleted = true;  // deleted records are invisible to every move
+  bool century = true;       // date texts carry four-digit years
+  bool soft_seek = false;    // a failed seek lands on the next key instead of the end
   // How long a record lock waits for another holder before giving up with Busy.
   int lock_wait_ms = 5000;
 };

@@ -38,8 +38,7 @@ enum class OpenFlags { kReadWrite, kReadOnly, kCreateTruncate };
 class Env {
  public:
   virtual ~Env() = default;
-  virtual Status OpenFile(const std::string& path, OpenFlags flags,
-                          std::unique_ptr<File>* out) = 0;
+  virtual Status OpenFile(const std::string& path, OpenFlags flags, std::unique_ptr<File>* out) = 0;
   virtual bool FileExists(const std::string& path) = 0;
   // Atomically replaces `to` with `from` (rename(2) semantics).
   virtual Status RenameFile(const std::string& from, const std::string& to) = 0;
