@@ -8,6 +8,7 @@
 #include <map>
 #include <set>
 
+#include "fault_env.h"
 #include "test_util.h"
 
 namespace xbase {
@@ -77,6 +78,8 @@ class FaultTest : public ::testing::Test {
 
 TEST_F(FaultTest, FailedWritesAreReportedAndTheIndexIsNotTrustedAfterwards) {
   const auto before = LiveRows(table_);
+  int failed_rounds = 0;
+  int64_t commit_ops = -1;  // writes of a commit that succeeds
   for (int n = 0; n < 12; ++n) {
     FaultInjectionEnv env(Env::Default());
     {
@@ -90,9 +93,13 @@ TEST_F(FaultTest, FailedWritesAreReportedAndTheIndexIsNotTrustedAfterwards) {
       env.FailAfter(n);
       Status s = wa->Commit();
       if (s.ok()) {
+        EXPECT_EQ(env.faults(), 0) << "a fault fired and the commit still reported success, round " << n;
+        if (commit_ops < 0) commit_ops = env.operations();
         EXPECT_OK(wa->IndexStatus());
         continue;
       }
+      ASSERT_EQ(env.faults(), 1) << "round " << n;
+      ++failed_rounds;
       EXPECT_TRUE(s.IsIOError()) << s.ToString();
       EXPECT_FALSE(wa->IndexStatus().ok());  // this work area stops using it at once
       EXPECT_EQ(wa->TagArea("K"), 0);
@@ -114,6 +121,9 @@ TEST_F(FaultTest, FailedWritesAreReportedAndTheIndexIsNotTrustedAfterwards) {
     ASSERT_OK(e.Use(table_, "T", OpenMode::kExclusive, &area));
     ASSERT_OK(e.Current()->Reindex());
   }
+  // Round n faults the (n+1)th write: every round below the commit's write count failed.
+  ASSERT_GT(commit_ops, 0);
+  EXPECT_EQ(failed_rounds, commit_ops);
 }
 
 // Each maintenance operation stopped at each of its writes, renames and
@@ -152,6 +162,7 @@ TEST_P(KilledHalfWay, LosesNothing) {
     ASSERT_OK(Run(op, e.Current()));
     total = env.operations();
     ASSERT_GT(total, 1);
+    ASSERT_EQ(env.faults(), 0);
   }
   std::set<uint32_t> counts;
   for (int64_t n = 0; n <= total; ++n) {
@@ -169,12 +180,19 @@ TEST_P(KilledHalfWay, LosesNothing) {
       Engine e(&env);
       int area = 0;
       if (!e.Use(table, "T", OpenMode::kExclusive, &area).ok()) _exit(3);
-      _exit(Run(op, e.Current()).ok() ? 0 : 4);
+      if (!Run(op, e.Current()).ok()) _exit(4);
+      _exit(env.faults() == 0 ? 0 : 5);
     }
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE((WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) || (WIFEXITED(status) && WEXITSTATUS(status) == 0))
-        << op << " fault point " << n << " status " << status;
+    // The hook kills the child when the fault fires; only the point past the last
+    // operation lets it finish, with no fault injected.
+    if (n < total) {
+      ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
+          << op << " fault point " << n << " status " << status;
+    } else {
+      ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << op << " fault point " << n << " status " << status;
+    }
     EXPECT_EQ(LiveRows(table), live) << op << " fault point " << n;
     ExpectIndexHonest(table);
     Engine e;
