@@ -9,6 +9,49 @@ Engine::Engine(Env* env) : env_(env ? env : Env::Default()) {}
 
 Engine::~Engine() { CloseAll(); }
 
+namespace {
+
+// Opens the table file and takes the open lock, making sure the file locked is the one
+// at `path`: a pack renames a new file over the old one, and an opener that locked the
+// old file after the pack let go of it would read and write a file nobody else sees.
+// Such an opener lets go and opens again. A pack that stopped after its commit point
+// is finished here, before anyone reads.
+Status OpenLockedTable(Env* env, const std::string& path, OpenMode mode, std::unique_ptr<File>* out) {
+  const OpenFlags flags = mode == OpenMode::kReadOnly ? OpenFlags::kReadOnly : OpenFlags::kReadWrite;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    if (env->FileExists(MarkerPath(path))) {
+      std::unique_ptr<File> f;
+      XBASE_RETURN_IF_ERROR(env->OpenFile(path, OpenFlags::kReadWrite, &f));
+      Status s = f->Lock(kOpenLock, 1, LockMode::kExclusive, false);
+      if (!s.ok()) return s.IsBusy() ? Status::Busy(path + " is being packed by another user") : s;
+      bool same = false;
+      XBASE_RETURN_IF_ERROR(SameFile(env, path, f.get(), &same));
+      if (!same) continue;
+      if (env->FileExists(MarkerPath(path))) {
+        XBASE_RETURN_IF_ERROR(FinishPack(env, path, CompanionPath(env, path, "FPT"), CompanionPath(env, path, "CDX")));
+      }
+      continue;  // open afresh: the file at the path may be the packed one now
+    }
+    std::unique_ptr<File> f;
+    XBASE_RETURN_IF_ERROR(env->OpenFile(path, flags, &f));
+    Status s = f->Lock(kOpenLock, 1, mode == OpenMode::kExclusive ? LockMode::kExclusive : LockMode::kShared, false);
+    if (!s.ok()) {
+      if (!s.IsBusy()) return s;
+      return Status::Busy(mode == OpenMode::kExclusive
+                              ? path + " is open in another work area or program; exclusive use refused"
+                              : path + " is in exclusive use by another work area or program");
+    }
+    bool same = false;
+    XBASE_RETURN_IF_ERROR(SameFile(env, path, f.get(), &same));
+    if (!same) continue;  // replaced between our open and our lock
+    *out = std::move(f);
+    return Status::OK();
+  }
+  return Status::Busy(path + " keeps being replaced by another user; try again");
+}
+
+}  // namespace
+
 Status Engine::Use(const std::string& path, std::string_view alias_in, OpenMode mode, int* area) {
   *area = 0;
   std::string alias = UpperAscii(alias_in);
@@ -25,15 +68,6 @@ Status Engine::Use(const std::string& path, std::string_view alias_in, OpenMode 
   if (WorkAreaOf(alias) != 0) return Status::InvalidArgument("alias " + alias + " is already in use");
   if (!env_->FileExists(path)) return Status::NotFound(path + ": no such table");
 
-  // A pack that stopped after its commit point is finished before anyone reads.
-  if (env_->FileExists(MarkerPath(path))) {
-    std::unique_ptr<File> f;
-    XBASE_RETURN_IF_ERROR(env_->OpenFile(path, OpenFlags::kReadWrite, &f));
-    Status s = f->Lock(kOpenLock, 1, LockMode::kExclusive, false);
-    if (!s.ok()) return Status::Busy(path + " is being packed by another user");
-    XBASE_RETURN_IF_ERROR(FinishPack(env_, path, CompanionPath(env_, path, "FPT"), CompanionPath(env_, path, "CDX")));
-  }
-
   auto impl = std::make_unique<WorkAreaImpl>();
   WorkAreaImpl& w = *impl;
   w.engine = this;
@@ -41,24 +75,23 @@ Status Engine::Use(const std::string& path, std::string_view alias_in, OpenMode 
   w.alias = alias;
   w.path = path;
   w.mode = mode;
-  XBASE_RETURN_IF_ERROR(DbfFile::Open(env_, path, mode == OpenMode::kReadOnly, &w.dbf));
-  Status s =
-      w.dbf->file()->Lock(kOpenLock, 1, mode == OpenMode::kExclusive ? LockMode::kExclusive : LockMode::kShared, false);
-  if (!s.ok()) {
-    if (!s.IsBusy()) return s;
-    return Status::Busy(mode == OpenMode::kExclusive
-                            ? path + " is open in another work area or program; exclusive use refused"
-                            : path + " is in exclusive use by another work area or program");
-  }
-  if (w.dbf->has_memo()) {
-    w.memo_path = CompanionPath(env_, path, "FPT");
-    if (!env_->FileExists(w.memo_path)) return Status::NotFound(w.memo_path + ": memo file of the table is missing");
-    XBASE_RETURN_IF_ERROR(MemoFile::Open(env_, w.memo_path, mode == OpenMode::kReadOnly, &w.memo));
-  }
+  std::unique_ptr<File> file;
+  XBASE_RETURN_IF_ERROR(OpenLockedTable(env_, path, mode, &file));
   {
-    WorkAreaImpl::TableLock lk(&w, false);
-    XBASE_RETURN_IF_ERROR(lk.status());
-    XBASE_RETURN_IF_ERROR(w.OpenIndex());
+    // Size and header are read under the table lock, so a writer appending at the same
+    // time is seen either before or after its append, never half way.
+    const bool lock = mode != OpenMode::kExclusive;
+    if (lock) XBASE_RETURN_IF_ERROR(file->Lock(kTableLock, 1, LockMode::kShared, true));
+    Status s = DbfFile::Load(path, std::move(file), &w.dbf);
+    if (s.ok() && w.dbf->has_memo()) {
+      w.memo_path = CompanionPath(env_, path, "FPT");
+      s = env_->FileExists(w.memo_path) ? MemoFile::Open(env_, w.memo_path, mode == OpenMode::kReadOnly, &w.memo)
+                                        : Status::NotFound(w.memo_path + ": memo file of the table is missing");
+    }
+    if (s.ok()) s = w.OpenIndex();
+    // A table that failed to load was closed with its handle, which let go of the lock.
+    if (lock && w.dbf) w.dbf->file()->Unlock(kTableLock, 1);
+    XBASE_RETURN_IF_ERROR(s);
   }
   int n = 1;
   while (areas_.count(n)) ++n;

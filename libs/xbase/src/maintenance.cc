@@ -130,7 +130,7 @@ Status WorkArea::Pack() {
   }
   const uint32_t count = w.dbf->record_count();
   const uint32_t len = w.dbf->record_length();
-  uint32_t kept = 0;
+  uint32_t kept = 0, live_read = 0;
   std::string buf, batch, text;
   uint64_t pos = header.size();
   for (uint32_t r = 1; r <= count;) {
@@ -140,6 +140,7 @@ Status WorkArea::Pack() {
     for (uint32_t i = 0; i < n; ++i) {
       std::string rec(buf.data() + static_cast<size_t>(i) * len, len);
       if (rec[0] == '*') continue;
+      ++live_read;
       rec[0] = ' ';
       if (w.memo) {
         for (const FieldRef& f : w.dbf->fields()) {
@@ -169,6 +170,25 @@ Status WorkArea::Pack() {
   out.reset();
   out_memo.reset();
 
+  // The packed table must hold every live record read: a table with fewer is never
+  // put in place, whatever went wrong on the way.
+  {
+    std::unique_ptr<DbfFile> packed;
+    XBASE_RETURN_IF_ERROR(DbfFile::Open(env, new_dbf, true, &packed));
+    uint32_t live_written = 0;
+    for (uint32_t r = 1; r <= packed->record_count();) {
+      uint32_t n = std::min(kChunk * 8, packed->record_count() - r + 1);
+      XBASE_RETURN_IF_ERROR(packed->ReadRecords(r, n, &buf));
+      for (uint32_t i = 0; i < n; ++i) live_written += buf[static_cast<size_t>(i) * len] == '*' ? 0 : 1;
+      r += n;
+    }
+    if (packed->count_repaired() || live_written != live_read || kept != live_read) {
+      return Status::Corruption("pack stopped, nothing changed: the packed table holds " +
+                                std::to_string(live_written) + " live records, " + std::to_string(live_read) +
+                                " were read");
+    }
+  }
+
   // 2. The index of the packed table, aside, with the tags the old index had.
   std::vector<TagDef> defs = w.known_tag_defs;
   if (!defs.empty()) {
@@ -188,7 +208,18 @@ Status WorkArea::Pack() {
     if (!s.ok()) return s.WithContext("pack stopped, nothing changed");
   }
 
-  // 3. Commit point, then replacement.
+  // 3. The packed table is opened and locked for sole use before it takes the table's
+  // name: an opener that finds the new file at the path meets this lock, and one that
+  // opened the old file meets the old lock until this area lets go of it, after the
+  // rename, and then sees that the file it holds is no longer the table.
+  std::unique_ptr<File> fresh;
+  XBASE_RETURN_IF_ERROR(env->OpenFile(new_dbf, OpenFlags::kReadWrite, &fresh));
+  {
+    Status s = fresh->Lock(kOpenLock, 1, LockMode::kExclusive, false);
+    if (!s.ok()) return s.WithContext("pack stopped, nothing changed: locking the packed table");
+  }
+
+  // 4. Commit point, then replacement.
   const std::string marker = MarkerPath(w.path);
   {
     std::unique_ptr<File> m;
@@ -197,26 +228,44 @@ Status WorkArea::Pack() {
     XBASE_RETURN_IF_ERROR(m->Sync());
   }
   XBASE_RETURN_IF_ERROR(env->RenameFile(marker + ".tmp", marker));
-  XBASE_RETURN_IF_ERROR(env->SyncDir(marker));
-  // From here the pack is decided. Without a new index, the old (stale) one goes.
-  if (defs.empty() && env->FileExists(w.index_path)) XBASE_RETURN_IF_ERROR(env->RemoveFile(w.index_path));
+  // From here the pack is decided: an error says so and what is left to do.
+  auto committed = [&](const Status& s, const std::string& what) {
+    return s.WithContext("the pack of " + w.alias + " committed, but " + what +
+                         " failed; the next open of the table finishes it");
+  };
+  Status s = env->SyncDir(marker);
+  if (!s.ok()) return committed(s, "syncing the folder");
+  // Without a new index, the old (stale) one goes.
+  if (defs.empty() && env->FileExists(w.index_path)) {
+    s = env->RemoveFile(w.index_path);
+    if (!s.ok()) return committed(s, "removing the old index");
+  }
   w.index.reset();
-  XBASE_RETURN_IF_ERROR(FinishPack(env, w.path, w.memo ? w.memo_path : std::string(), w.index_path));
+  w.distrusted.reset();
+  s = FinishPack(env, w.path, w.memo ? w.memo_path : std::string(), w.index_path);
+  if (!s.ok()) return committed(s, "replacing the files");
 
-  // 4. Reopen the new files, keeping sole use.
-  std::unique_ptr<DbfFile> fresh;
-  XBASE_RETURN_IF_ERROR(DbfFile::Open(env, w.path, false, &fresh));
-  Status s = fresh->file()->Lock(kOpenLock, 1, LockMode::kExclusive, false);
-  if (!s.ok())
-    return Status::Busy("pack finished, but another user opened " + w.alias + " at once; close and reopen it");
-  w.dbf = std::move(fresh);
-  if (w.memo) XBASE_RETURN_IF_ERROR(MemoFile::Open(env, w.memo_path, false, &w.memo));
+  // 5. Go on with the new files, keeping sole use (the new table was locked before it
+  // was renamed in; the old one is let go of here).
+  bool same = false;
+  s = SameFile(env, w.path, fresh.get(), &same);
+  if (s.ok() && !same) s = Status::IOError(w.path + " is not the packed table after the rename");
+  if (s.ok()) s = DbfFile::Load(w.path, std::move(fresh), &w.dbf);
+  if (!s.ok()) return committed(s, "reopening the packed table");
+  if (w.memo) {
+    s = MemoFile::Open(env, w.memo_path, false, &w.memo);
+    if (!s.ok()) return committed(s, "reopening the packed memo file");
+  }
   w.locked.clear();
   w.query.reset();
   w.qbits.clear();
   w.query_text.clear();
+  w.DropBlock();
+  w.dirty = w.change_failed = false;
+  w.appended_uncommitted = 0;
   int order = w.order;
-  XBASE_RETURN_IF_ERROR(w.OpenIndex());
+  s = w.OpenIndex();
+  if (!s.ok()) return committed(s, "opening the new index");
   w.order = order <= static_cast<int>(w.tags.size()) ? order : 0;
   return w.GoTop();
 }
@@ -232,6 +281,14 @@ Status WorkArea::Check(std::vector<std::string>* report) {
   auto problem = [&](std::string what) {
     if (report->size() < 200) report->push_back(std::move(what));
   };
+  if (w.dbf->count_repaired()) {
+    problem("header says " + std::to_string(w.dbf->claimed_count()) + " records but the file holds " +
+            std::to_string(count) + " (the table goes by the file; a pack writes a right header)");
+  }
+  if (w.memo) {
+    Status s = w.memo->CheckHeader();
+    if (!s.ok()) problem("memo file: " + s.message());
+  }
   std::string buf, text;
   for (uint32_t r = 1; r <= count;) {
     uint32_t n = std::min(kChunk * 8, count - r + 1);

@@ -35,12 +35,20 @@ int WorkArea::TagArea(std::string_view tag) const {
   return 0;
 }
 
+Status WorkArea::SetOrder(std::string_view tag) {
+  if (!impl_->index_status.ok()) return impl_->UnusableIndex();
+  const int order = TagArea(tag);
+  if (order == 0) return Status::NotFound("no tag " + std::string(tag) + " in " + impl_->alias);
+  return SetOrder(order);
+}
+
 Status WorkArea::SetOrder(int order) {
   if (order < 0 || order > static_cast<int>(impl_->tags.size())) {
-    if (!impl_->index_status.ok()) return impl_->index_status;
+    if (!impl_->index_status.ok()) return impl_->UnusableIndex();
     return Status::InvalidArgument("order " + std::to_string(order) + " does not exist");
   }
   XBASE_RETURN_IF_ERROR(impl_->CommitIfDirty());
+  impl_->DropBlock();
   impl_->order = order;
   if (order > 0 && !impl_->eof) {
     bool in_tag;
@@ -55,7 +63,7 @@ int WorkArea::Order() const { return impl_->order; }
 Status WorkArea::KeyValue(std::string_view tag, Value* out) {
   int t = TagArea(tag);
   if (t == 0) {
-    if (!impl_->index_status.ok()) return impl_->index_status;
+    if (!impl_->index_status.ok()) return impl_->UnusableIndex();
     return Status::NotFound("no tag " + std::string(tag) + " in " + impl_->alias);
   }
   impl_->tags[static_cast<size_t>(t - 1)].key->Evaluate(RecordView{impl_->rec.data(), impl_->recno}, out);
@@ -66,12 +74,12 @@ Status WorkArea::ScanTag(std::string_view tag, const std::function<Status(uint32
   WorkAreaImpl& w = *impl_;
   int t = TagArea(tag);
   if (t == 0) {
-    if (!w.index_status.ok()) return w.index_status;
+    if (!w.index_status.ok()) return w.UnusableIndex();
     return Status::NotFound("no tag " + std::string(tag) + " in " + w.alias);
   }
   WorkAreaImpl::TableLock lk(&w, false);
   XBASE_RETURN_IF_ERROR(lk.status());
-  if (!w.index) return w.index_status;
+  if (!w.index) return w.UnusableIndex();
   const char type = w.tags[static_cast<size_t>(t - 1)].def.key_type;
   Value v;
   Status s = w.index->Scan(t - 1, [&](const IndexEntry& e) -> Status {
@@ -112,11 +120,15 @@ Status WorkArea::Seek(std::string_view key, bool* found_out) {
   bool dummy;
   bool& found_key = found_out ? *found_out : dummy;
   found_key = false;
-  if (w.order == 0) return Status::InvalidArgument("seek needs an index order on " + w.alias);
+  if (w.order == 0) {
+    if (!w.index_status.ok()) return w.UnusableIndex();
+    return Status::InvalidArgument("seek needs an index order on " + w.alias);
+  }
   XBASE_RETURN_IF_ERROR(w.CommitIfDirty());
   WorkAreaImpl::TableLock lk(&w, false);
   XBASE_RETURN_IF_ERROR(lk.status());
-  if (w.order == 0) return w.index_status;
+  if (w.order == 0) return w.UnusableIndex();
+  w.DropBlock();
   const TagDef& def = w.CurTag().def;
   std::string k;
   switch (def.key_type) {
@@ -279,30 +291,44 @@ Status WorkArea::GetLogical(std::string_view field, bool* out) {
   return Status::OK();
 }
 
-Status WorkArea::Replace(std::string_view field, std::string_view text) { return impl_->ReplaceText(field, text); }
+Status WorkArea::Replace(std::string_view field, std::string_view text) {
+  return impl_->Changed(impl_->ReplaceText(field, text));
+}
 
 Status WorkArea::ReplaceMemo(std::string_view field, std::string_view text) {
   int idx;
-  XBASE_RETURN_IF_ERROR(impl_->FieldFor(field, &idx));
-  return impl_->ReplaceMemo(idx, text);
+  Status s = impl_->FieldFor(field, &idx);
+  if (s.ok()) s = impl_->ReplaceMemo(idx, text);
+  return impl_->Changed(s);
 }
 
-Status WorkArea::ReplaceInteger(std::string_view field, int64_t value) { return impl_->ReplaceInteger(field, value); }
+Status WorkArea::ReplaceInteger(std::string_view field, int64_t value) {
+  return impl_->Changed(impl_->ReplaceInteger(field, value));
+}
 
 bool WorkArea::Deleted() const { return !impl_->eof && impl_->rec[0] == '*'; }
 
 Status WorkArea::Delete() {
-  XBASE_RETURN_IF_ERROR(impl_->EnsureEditable());
+  XBASE_RETURN_IF_ERROR(impl_->Changed(impl_->EnsureEditable()));
   impl_->rec[0] = '*';
   impl_->dirty = true;
   return Status::OK();
 }
 
 Status WorkArea::Recall() {
-  XBASE_RETURN_IF_ERROR(impl_->EnsureEditable());
+  XBASE_RETURN_IF_ERROR(impl_->Changed(impl_->EnsureEditable()));
   impl_->rec[0] = ' ';
   impl_->dirty = true;
   return Status::OK();
+}
+
+Status WorkArea::Discard() { return impl_->Discard(); }
+
+bool WorkArea::HasPendingChanges() const { return impl_->dirty || impl_->appended_uncommitted != 0; }
+
+std::optional<TableRepair> WorkArea::Repair() const {
+  if (!impl_->dbf->count_repaired()) return std::nullopt;
+  return TableRepair{impl_->dbf->claimed_count(), impl_->dbf->record_count()};
 }
 
 Status WorkArea::AppendBlank() { return impl_->AppendBlank(); }
@@ -310,7 +336,7 @@ Status WorkArea::Commit() { return impl_->Commit(); }
 
 Status WorkArea::Unlock(uint32_t recno) {
   WorkAreaImpl& w = *impl_;
-  if (w.dirty && (recno == 0 || recno == w.recno)) XBASE_RETURN_IF_ERROR(w.Commit());
+  if ((w.dirty || w.change_failed) && (recno == 0 || recno == w.recno)) XBASE_RETURN_IF_ERROR(w.CommitIfDirty());
   if (recno == 0) {
     std::vector<uint32_t> all(w.locked.begin(), w.locked.end());
     for (uint32_t r : all) w.UnlockRecord(r);

@@ -24,15 +24,31 @@ Status WorkAreaImpl::TrustCheck() {
 
 void WorkAreaImpl::DropTrust(const Status& why) {
   index_status = why;
-  // Writes from here on reach the table without the index: leave the file marked as being
-  // updated, so no one (this process included, on its next open) trusts it again before a
-  // rebuild. When even that write fails, the index was already left marked by the update
-  // that failed.
-  if (index) index->BeginUpdate();
-  if (index) known_tag_defs = index->tags();
+  if (index) {
+    known_tag_defs = index->tags();
+    // Reads never write. A writer leaves the file marked as being updated before its next
+    // write to the table (MarkDistrustedIndex): from then on the table changes without the
+    // index, and no one (this process included, on its next open) may trust it again before
+    // a rebuild. An index already marked by an update that failed needs nothing more.
+    if (mode != OpenMode::kReadOnly && !index->dirty()) distrusted = std::move(index);
+  }
   index.reset();
   tags.clear();
   order = 0;
+}
+
+Status WorkAreaImpl::MarkDistrustedIndex() {
+  if (!distrusted) return Status::OK();
+  // Another writer may have moved the header on since; start from the file's own.
+  Status s = distrusted->Refresh();
+  if (s.ok() && distrusted->dirty()) {
+    distrusted.reset();
+    return Status::OK();
+  }
+  s = distrusted->BeginUpdate();
+  if (!s.ok()) return s.WithContext("marking the untrusted index " + index_path);
+  distrusted.reset();
+  return Status::OK();
 }
 
 Status WorkAreaImpl::LockRecord(uint32_t r) {
@@ -89,31 +105,36 @@ Status WorkAreaImpl::LoadRecord(uint32_t r) {
 }
 
 Status WorkAreaImpl::ScanForward(uint32_t from) {
-  TableLock lk(this, false);
-  XBASE_RETURN_IF_ERROR(lk.status());
-  const uint32_t count = dbf->record_count();
   const uint32_t len = dbf->record_length();
-  std::string buf;
-  // Usually the very next record passes: read one, then widen the reads while
-  // hidden records are being passed over.
-  uint32_t want = 1;
-  for (uint32_t r = std::max<uint32_t>(from, 1); r <= count;) {
-    uint32_t n = std::min(want, count - r + 1);
-    want = std::min(want * 8, kChunk);
-    XBASE_RETURN_IF_ERROR(dbf->ReadRecords(r, n, &buf));
-    for (uint32_t i = 0; i < n; ++i) {
-      const char* data = buf.data() + static_cast<size_t>(i) * len;
-      if (Passes(r + i, data)) {
-        recno = r + i;
+  uint32_t r = std::max<uint32_t>(from, 1);
+  for (;;) {
+    while (block_n != 0 && r >= block_first && r - block_first < block_n) {
+      const char* data = block.data() + static_cast<size_t>(r - block_first) * len;
+      if (Passes(r, data)) {
+        recno = r;
         eof = false;
         rec.assign(data, len);
         return Status::OK();
       }
+      ++r;
     }
-    r += n;
+    // The next block, read under the table lock (which also brings in appends by others).
+    // A walk usually stops soon after GoTop, so the first block is small; the blocks
+    // grow while the walk goes on.
+    TableLock lk(this, false);
+    XBASE_RETURN_IF_ERROR(lk.status());
+    const uint32_t count = dbf->record_count();
+    if (r > count) {
+      DropBlock();
+      SetEof();
+      return Status::OK();
+    }
+    block_want = block_want == 0 ? 8 : std::min(block_want * 4, kChunk);
+    const uint32_t n = std::min(block_want, count - r + 1);
+    XBASE_RETURN_IF_ERROR(dbf->ReadRecords(r, n, &block));
+    block_first = r;
+    block_n = n;
   }
-  SetEof();
-  return Status::OK();
 }
 
 Status WorkAreaImpl::ScanBackward(uint32_t from, bool* found) {
@@ -164,6 +185,7 @@ Status WorkAreaImpl::SettleInTag(bool found, IndexEntry e) {
 
 Status WorkAreaImpl::GoTop() {
   XBASE_RETURN_IF_ERROR(CommitIfDirty());
+  DropBlock();
   bof = false;
   if (order == 0) return ScanForward(1);
   TableLock lk(this, false);
@@ -221,7 +243,7 @@ Status WorkAreaImpl::PreviousInTag(bool* found) {
   TableLock lk(this, false);
   XBASE_RETURN_IF_ERROR(lk.status());
   *found = false;
-  if (order == 0) return index_status;
+  if (order == 0) return UnusableIndex();
   IndexEntry cur = cur_entry, e;
   bool last = eof;
   std::string data;
@@ -250,6 +272,7 @@ Status WorkAreaImpl::PreviousInTag(bool* found) {
 
 Status WorkAreaImpl::GoBottom() {
   XBASE_RETURN_IF_ERROR(CommitIfDirty());
+  DropBlock();
   bool found = false;
   if (order == 0) {
     XBASE_RETURN_IF_ERROR(ScanBackward(RecCount(), &found));
@@ -264,6 +287,7 @@ Status WorkAreaImpl::GoBottom() {
 
 Status WorkAreaImpl::Go(uint32_t r) {
   XBASE_RETURN_IF_ERROR(CommitIfDirty());
+  DropBlock();
   TableLock lk(this, false);
   XBASE_RETURN_IF_ERROR(lk.status());
   if (r < 1 || r > dbf->record_count()) {
@@ -282,6 +306,7 @@ Status WorkAreaImpl::Go(uint32_t r) {
 }
 
 Status WorkAreaImpl::EnsureEditable() {
+  DropBlock();
   if (mode == OpenMode::kReadOnly) return Status::InvalidArgument(alias + " is open read-only");
   if (eof || recno == 0) return Status::InvalidArgument("no current record in " + alias);
   XBASE_RETURN_IF_ERROR(LockRecord(recno));
@@ -304,10 +329,17 @@ Status WorkAreaImpl::UpdateIndex(const char* old_rec, const char* new_rec, uint3
 }
 
 Status WorkAreaImpl::Commit() {
-  if (!dirty) return Status::OK();
+  if (!dirty) {
+    change_failed = false;
+    appended_uncommitted = 0;
+    return Status::OK();
+  }
   TableLock lk(this, true);
   XBASE_RETURN_IF_ERROR(lk.status());
+  DropBlock();
   Status s = CommitLocked();
+  change_failed = !s.ok();
+  if (s.ok()) appended_uncommitted = 0;
   if (!s.ok() && index) DropTrust(s.WithContext("index not updated"));
   return s;
 }
@@ -315,15 +347,25 @@ Status WorkAreaImpl::Commit() {
 Status WorkAreaImpl::CommitLocked() {
   std::string old;
   XBASE_RETURN_IF_ERROR(dbf->ReadRecord(recno, &old));
+  XBASE_RETURN_IF_ERROR(MarkDistrustedIndex());
   if (index) XBASE_RETURN_IF_ERROR(index->BeginUpdate());
+  std::string out = rec;
   for (auto& [field, text] : pending_memos) {
     const FieldRef& f = dbf->fields()[static_cast<size_t>(field)];
-    uint32_t block = 0;
-    if (!text.empty()) XBASE_RETURN_IF_ERROR(memo->Append(text, &block));
-    std::string ptr = FormatMemoPointer(block, f.length);
-    std::memcpy(rec.data() + 1 + f.offset, ptr.data(), f.length);
+    uint32_t block_no = 0;
+    if (!text.empty()) XBASE_RETURN_IF_ERROR(memo->Append(text, &block_no));
+    std::string ptr = FormatMemoPointer(block_no, f.length);
+    std::memcpy(out.data() + 1 + f.offset, ptr.data(), f.length);
   }
-  XBASE_RETURN_IF_ERROR(dbf->WriteRecord(recno, rec));
+  Status s = dbf->WriteRecord(recno, out);
+  if (!s.ok()) {
+    // A write that failed may have reached the disk in part: put the old record back, so
+    // the file holds either the old record or the new one. New memo blocks written above
+    // are unreferenced and go at the next pack.
+    dbf->WriteRecord(recno, old);
+    return s;
+  }
+  rec = std::move(out);
   pending_memos.clear();
   dirty = false;
   if (index) {
@@ -343,19 +385,21 @@ Status WorkAreaImpl::AppendBlank() {
   XBASE_RETURN_IF_ERROR(CommitIfDirty());
   TableLock lk(this, true);
   XBASE_RETURN_IF_ERROR(lk.status());
+  DropBlock();
   const uint32_t r = dbf->record_count() + 1;
   if (r == 0 || r > 0x7FFFFFF0u) return Status::InvalidArgument("table is full");
   std::string blank = dbf->BlankRecord();
-  Status s;
-  if (index) s = index->BeginUpdate();
+  Status s = MarkDistrustedIndex();
+  if (s.ok() && index) s = index->BeginUpdate();
   if (s.ok()) s = dbf->WriteRecord(r, blank);
   if (s.ok()) s = dbf->WriteCount(r);
   if (s.ok() && index) s = UpdateIndex(nullptr, blank.data(), r);
   if (s.ok() && index) s = index->EndUpdate(r);
   if (!s.ok()) {
-    // Take back the count, so a failed append leaves no blank record behind. The index was
+    // Take back the count and the bytes, so a failed append leaves no blank record behind
+    // (a record past the count would be found again by the next open). The index was
     // marked as being updated; it stays untrusted until it is rebuilt.
-    if (dbf->record_count() >= r) dbf->WriteCount(r - 1);
+    CutTable(r - 1);
     if (index) DropTrust(s.WithContext("index not updated"));
     return s;
   }
@@ -363,12 +407,67 @@ Status WorkAreaImpl::AppendBlank() {
   recno = r;
   eof = bof = false;
   rec = std::move(blank);
+  dirty = false;
+  change_failed = false;
+  appended_uncommitted = r;
   if (order > 0) {
     bool in_tag;
     ComputeKey(CurTag(), rec.data(), r, &cur_entry.key, &in_tag);
     cur_entry.recno = r;
   }
   return Status::OK();
+}
+
+void WorkAreaImpl::CutTable(uint32_t count) {
+  dbf->WriteCount(count);
+  dbf->file()->Truncate(static_cast<uint64_t>(dbf->header_length()) +
+                        static_cast<uint64_t>(count) * dbf->record_length() + 1);
+}
+
+Status WorkAreaImpl::Discard() {
+  const uint32_t appended = appended_uncommitted;
+  change_failed = false;
+  appended_uncommitted = 0;
+  pending_memos.clear();
+  const bool had_changes = dirty;
+  dirty = false;
+  if (appended != 0 && appended == recno && !eof) return TakeBackAppend(appended);
+  if (had_changes && !eof && recno != 0) return LoadRecord(recno);
+  return Status::OK();
+}
+
+Status WorkAreaImpl::TakeBackAppend(uint32_t r) {
+  TableLock lk(this, true);
+  XBASE_RETURN_IF_ERROR(lk.status());
+  DropBlock();
+  std::string disk;
+  XBASE_RETURN_IF_ERROR(dbf->ReadRecord(r, &disk));
+  if (r != dbf->record_count()) {
+    // Someone appended after it: the record cannot go, so it is left deleted.
+    rec = disk;
+    rec[0] = '*';
+    dirty = true;
+    Status s = CommitLocked();
+    if (!s.ok() && index) DropTrust(s.WithContext("index not updated"));
+    return s;
+  }
+  Status s = MarkDistrustedIndex();
+  if (s.ok() && index) s = index->BeginUpdate();
+  for (size_t t = 0; s.ok() && index && t < tags.size(); ++t) {
+    std::string key;
+    bool in_tag = false;
+    ComputeKey(tags[t], disk.data(), r, &key, &in_tag);
+    if (in_tag) s = index->Erase(static_cast<int>(t), key, r);
+  }
+  if (s.ok()) {
+    CutTable(r - 1);
+    if (dbf->record_count() != r - 1) s = Status::IOError("taking back record " + std::to_string(r) + " of " + alias);
+  }
+  if (s.ok() && index) s = index->EndUpdate(r - 1);
+  if (!s.ok() && index) DropTrust(s.WithContext("index not updated"));
+  UnlockRecord(r);
+  SetEof();
+  return s;
 }
 
 Status WorkAreaImpl::FieldFor(std::string_view name, int* idx) {

@@ -74,6 +74,20 @@ inline double DecodeNumberKey(std::string_view k) {
   return v;
 }
 
+// Whether `file` is still the file at `path` (false also when nothing is at the path now).
+inline Status SameFile(Env* env, const std::string& path, File* file, bool* same) {
+  FileId held, named;
+  XBASE_RETURN_IF_ERROR(file->Id(&held));
+  Status s = env->PathId(path, &named);
+  if (s.IsNotFound()) {
+    *same = false;
+    return Status::OK();
+  }
+  XBASE_RETURN_IF_ERROR(s);
+  *same = held == named;
+  return Status::OK();
+}
+
 // Pack commits by creating a marker file next to the table; see maintenance.cc.
 std::string MarkerPath(const std::string& table);
 std::string AsidePath(const std::string& p);
@@ -95,6 +109,9 @@ class WorkAreaImpl {
   std::unique_ptr<DbfFile> dbf;
   std::unique_ptr<MemoFile> memo;
   std::unique_ptr<IndexFile> index;
+  // An index this writer stopped trusting, still looking sound on disk: it is marked as
+  // being updated before this area's next write to the table (MarkDistrustedIndex).
+  std::unique_ptr<IndexFile> distrusted;
   Status index_status = Status::NotFound("no index");
   std::vector<TagDef> known_tag_defs;  // from a readable header, even when the index is not trusted
   std::vector<Tag> tags;
@@ -104,6 +121,11 @@ class WorkAreaImpl {
   bool eof = true, bof = false;
   std::string rec;
   bool dirty = false;
+  // The last change to the current record (a Replace, Delete, Recall or Commit) failed:
+  // its pending changes are never committed implicitly, only by an explicit Commit.
+  bool change_failed = false;
+  // A record this area appended and has not committed since: Discard takes it back.
+  uint32_t appended_uncommitted = 0;
   std::map<int, std::string> pending_memos;
   std::set<uint32_t> locked;
   IndexEntry cur_entry;
@@ -114,6 +136,17 @@ class WorkAreaImpl {
 
   int lock_depth = 0;
   bool lock_exclusive = false;
+
+  // Natural-order moves read records a block at a time under one table lock and step
+  // through the block without further locks or reads. A block is dropped by any write
+  // of this area and by every move that starts a new walk (GoTop, Go, Seek, ...), so a
+  // walk sees other users' changes as of the block it is in.
+  std::string block;
+  uint32_t block_first = 0, block_n = 0, block_want = 0;
+  void DropBlock() {
+    block_n = 0;
+    block_want = 0;
+  }
 
   const EngineSettings& settings() const { return engine->settings(); }
   bool NeedsLocks() const { return mode != OpenMode::kExclusive; }
@@ -217,7 +250,25 @@ class WorkAreaImpl {
     return s;
   }
 
-  Status CommitIfDirty() { return dirty ? Commit() : Status::OK(); }
+  // Every implicit commit (moves, Unlock, Close, SetOrder, Query, maintenance) goes
+  // through here: a record whose last change failed is discarded, never committed.
+  Status CommitIfDirty() {
+    if (change_failed) return Discard();
+    return dirty ? Commit() : Status::OK();
+  }
+  // Records the outcome of a change to the current record.
+  Status Changed(Status s) {
+    change_failed = !s.ok();
+    return s;
+  }
+  Status Discard();
+  // What a lookup by tag returns when the index cannot be used (missing, foreign, damaged,
+  // stale or found out of order): Corruption, so the caller rebuilds it and tries again.
+  Status UnusableIndex() const {
+    return Status::Corruption("the index of " + alias + " cannot be used: " + index_status.ToString());
+  }
+  Status TakeBackAppend(uint32_t r);
+  Status MarkDistrustedIndex();
 
   // ---------- moves ----------
   Status GoTop();
@@ -247,6 +298,9 @@ class WorkAreaImpl {
   Status CommitLocked();
 
   Status AppendBlank();
+  // Writes `count` into the header and cuts the file after that many records (best effort:
+  // used to take back an append).
+  void CutTable(uint32_t count);
 
   Status FieldFor(std::string_view name, int* idx);
 

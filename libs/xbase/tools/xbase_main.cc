@@ -141,6 +141,10 @@ int main(int argc, char** argv) {
   xbase::Status s = engine.Use(path, "", exclusive ? xbase::OpenMode::kExclusive : xbase::OpenMode::kReadOnly, &area);
   if (!s.ok()) return Fail(s);
   xbase::WorkArea* wa = engine.Current();
+  if (auto repair = wa->Repair()) {
+    std::fprintf(stderr, "xbase: warning: %s is damaged: header says %u records but the file holds %u; using those\n",
+                 path.c_str(), repair->header_count, repair->found_count);
+  }
 
   if (cmd == "dump") return Dump(wa);
   if (cmd == "tags") {

@@ -72,8 +72,10 @@ class HostileTest : public ::testing::Test {
         std::string text;
         int64_t n;
         for (const FieldDef& f : wa->Fields()) {
-          if (f.type == 'M') note(wa->GetMemo(f.name, &text));
-          else note(wa->GetString(f.name, &text));
+          if (f.type == 'M')
+            note(wa->GetMemo(f.name, &text));
+          else
+            note(wa->GetString(f.name, &text));
           if (f.type == 'D') note(wa->GetDateString(f.name, &text));
           if (f.type == 'N') note(wa->GetInteger(f.name, &n));
         }
@@ -122,15 +124,105 @@ TEST_F(HostileTest, TruncatedAndImpossibleHeaders) {
   EXPECT_NE(s.message().find("record length"), std::string::npos);
 }
 
-TEST_F(HostileTest, RecordCountLargerThanTheFile) {
+// A header count that disagrees with the file's length (too high, too low, zero) is
+// damage: the records the file holds are read, the caller is told, opening changes
+// nothing, and neither an append nor a pack loses a record.
+TEST_F(HostileTest, RecordCountThatDisagreesWithTheFileIsReportedAndNotObeyed) {
+  for (uint32_t claimed : {0u, 10u, 0xFFFFu}) {
+    SCOPED_TRACE("header count " + std::to_string(claimed));
+    std::string bad = dbf_;
+    for (int i = 0; i < 4; ++i) bad[4 + i] = static_cast<char>((claimed >> (8 * i)) & 0xff);
+    WriteAll(table_, bad);
+    WriteAll(dir_.File("T.FPT"), fpt_);
+    WriteAll(dir_.File("T.CDX"), cdx_);
+    {
+      Engine e;
+      int area = 0;
+      ASSERT_OK(e.Use(table_, "T", OpenMode::kShared, &area));
+      WorkArea* wa = e.Current();
+      ASSERT_TRUE(wa->Repair().has_value());
+      EXPECT_EQ(wa->Repair()->header_count, claimed);
+      EXPECT_EQ(wa->Repair()->found_count, 40u);
+      EXPECT_EQ(wa->RecCount(), 40u);
+      EXPECT_OK(wa->IndexStatus());  // the index was made for the 40 records
+      int live = 0;
+      for (Status s = wa->GoTop(); !wa->Eof(); s = wa->Skip(1)) {
+        ASSERT_OK(s);
+        ++live;
+      }
+      EXPECT_EQ(live, 39);
+      std::vector<std::string> report;
+      EXPECT_TRUE(wa->Check(&report).IsCorruption());
+      ASSERT_FALSE(report.empty());
+      EXPECT_NE(report[0].find("header says " + std::to_string(claimed) + " records but the file holds 40"),
+                std::string::npos)
+          << report[0];
+      EXPECT_EQ(ReadAll(table_), bad);  // opening and reading wrote nothing
+
+      // An append goes after the records the file holds and writes a right count.
+      ASSERT_OK(AddRow(wa, "appended", "20260101", 1));
+      EXPECT_EQ(wa->RecNo(), 41u);
+    }
+    {
+      Engine e;
+      int area = 0;
+      ASSERT_OK(e.Use(table_, "T", OpenMode::kExclusive, &area));
+      WorkArea* wa = e.Current();
+      EXPECT_FALSE(wa->Repair().has_value());
+      ASSERT_OK(wa->Go(1));
+      std::string name;
+      ASSERT_OK(wa->GetTrimString("NAME", &name));
+      EXPECT_EQ(name, "row0");
+      ASSERT_OK(wa->Pack());
+      EXPECT_EQ(wa->RecCount(), 40u);  // 39 live records and the appended one
+    }
+  }
+
+  // A pack straight on the damaged header keeps every live record too.
   std::string bad = dbf_;
-  bad[4] = static_cast<char>(0xff);
-  bad[5] = static_cast<char>(0xff);
+  for (int i = 0; i < 4; ++i) bad[4 + i] = 0;
   WriteAll(table_, bad);
-  Status s = OpenStatus();
-  EXPECT_TRUE(s.IsCorruption()) << s.ToString();
-  EXPECT_NE(s.message().find("holds only 40"), std::string::npos) << s.message();
-  EXPECT_EQ(ReadAll(table_), bad);
+  WriteAll(dir_.File("T.FPT"), fpt_);
+  WriteAll(dir_.File("T.CDX"), cdx_);
+  Engine e;
+  int area = 0;
+  ASSERT_OK(e.Use(table_, "T", OpenMode::kExclusive, &area));
+  ASSERT_OK(e.Current()->Pack());
+  EXPECT_EQ(e.Current()->RecCount(), 39u);
+  EXPECT_FALSE(e.Current()->Repair().has_value());
+  std::vector<std::string> report;
+  EXPECT_OK(e.Current()->Check(&report));
+}
+
+// A memo file's next-free pointer far past its end is damage: check reports it, and
+// an append goes to the real end of the file instead of growing it to the pointer.
+TEST_F(HostileTest, MemoNextFreePointerPastTheEndIsReportedAndNotObeyed) {
+  std::string memo = fpt_;
+  memo.replace(0, 4, std::string("\x7f\xff\xff\xff", 4));
+  WriteAll(dir_.File("T.FPT"), memo);
+  Engine e;
+  int area = 0;
+  ASSERT_OK(e.Use(table_, "T", OpenMode::kShared, &area));
+  WorkArea* wa = e.Current();
+  std::vector<std::string> report;
+  EXPECT_TRUE(wa->Check(&report).IsCorruption());
+  ASSERT_EQ(report.size(), 1u);
+  EXPECT_NE(report[0].find("past the end"), std::string::npos) << report[0];
+
+  ASSERT_OK(wa->Go(5));
+  ASSERT_OK(wa->ReplaceMemo("NOTE", "a new memo"));
+  ASSERT_OK(wa->Commit());
+  const auto size = std::filesystem::file_size(dir_.File("T.FPT"));
+  EXPECT_LE(size, fpt_.size() + 2 * 64) << "the memo file grew to " << size << " bytes";
+  std::string text;
+  ASSERT_OK(wa->GetMemo("NOTE", &text));
+  EXPECT_EQ(text, "a new memo");
+  e.CloseAll();
+  ASSERT_OK(e.Use(table_, "T", OpenMode::kShared, &area));
+  ASSERT_OK(e.Current()->Go(5));
+  ASSERT_OK(e.Current()->GetMemo("NOTE", &text));
+  EXPECT_EQ(text, "a new memo");
+  EXPECT_OK(e.Current()->Check(&report));  // the append moved the pointer to the real end
 }
 
 TEST_F(HostileTest, MemoPointerPastTheEndOfTheMemoFile) {
