@@ -231,6 +231,16 @@ Status IndexFile::ReadPage(uint32_t pgno, int tag, std::string* page) {
     return Status::Corruption(path_ + ": page " + std::to_string(pgno) + " does not belong to tag " +
                               tags_[static_cast<size_t>(tag)].name);
   }
+  // Entries are kept in order; a page out of order (damaged, or crafted with valid
+  // checksums) would make every binary search on it answer wrongly.
+  // The first entry of an inner page stands for everything below the second, so its key
+  // may lie above keys inserted below it later; order holds from the second entry on.
+  for (uint32_t k = v.kind() == kLeaf ? 1 : 2; k < v.count(); ++k) {
+    if (Compare(v.key(k - 1), v.recno(k - 1), v.key(k), v.recno(k)) >= 0) {
+      return Status::Corruption(path_ + ": tag " + tags_[static_cast<size_t>(tag)].name + " is out of order in page " +
+                                std::to_string(pgno));
+    }
+  }
   return Status::OK();
 }
 
@@ -245,6 +255,9 @@ Status IndexFile::FindLeaf(int tag, std::string_view key, uint32_t recno,
                            std::vector<std::pair<uint32_t, std::string>>* path, std::vector<int>* slots) {
   uint32_t pg = tags_[static_cast<size_t>(tag)].root;
   const uint32_t key_len = tags_[static_cast<size_t>(tag)].key_len;
+  bool have_lo = false, have_hi = false;
+  std::string lo_key, hi_key;
+  uint32_t lo_recno = 0, hi_recno = 0;
   for (int depth = 0;; ++depth) {
     if (depth > 32)
       return Status::Corruption(path_ + ": tag " + tags_[static_cast<size_t>(tag)].name +
@@ -252,9 +265,27 @@ Status IndexFile::FindLeaf(int tag, std::string_view key, uint32_t recno,
     path->emplace_back(pg, std::string());
     XBASE_RETURN_IF_ERROR(ReadPage(pg, tag, &path->back().second));
     PageView v{&path->back().second, key_len};
+    // Every entry below an inner entry lies between its separator and the next one; a
+    // leaf outside the range its parents give it is out of order with its neighbours.
+    if (v.kind() == kLeaf && v.count() > 0 &&
+        ((have_lo && Compare(v.key(0), v.recno(0), lo_key, lo_recno) < 0) ||
+         (have_hi && Compare(v.key(v.count() - 1u), v.recno(v.count() - 1u), hi_key, hi_recno) >= 0))) {
+      return Status::Corruption(path_ + ": tag " + tags_[static_cast<size_t>(tag)].name + " is out of order at page " +
+                                std::to_string(pg));
+    }
     if (v.kind() == kLeaf) return Status::OK();
     uint32_t slot = ChildSlot(v, key, recno);
     slots->push_back(static_cast<int>(slot));
+    if (slot > 0) {
+      have_lo = true;
+      lo_key.assign(v.key(slot));
+      lo_recno = v.recno(slot);
+    }
+    if (slot + 1 < v.count()) {
+      have_hi = true;
+      hi_key.assign(v.key(slot + 1));
+      hi_recno = v.recno(slot + 1);
+    }
     pg = v.child(slot);
   }
 }
@@ -279,6 +310,10 @@ Status IndexFile::Seek(int tag, std::string_view key, uint32_t recno, bool* foun
     if (v.kind() != kLeaf) return Status::Corruption(path_ + ": leaf chain reaches an inner page");
     pg = next;
     pos = 0;
+  }
+  if (Compare(v.key(pos), v.recno(pos), k, recno) < 0) {
+    return Status::Corruption(path_ + ": tag " + tags_[static_cast<size_t>(tag)].name + " is out of order at page " +
+                              std::to_string(pg));
   }
   out->key.assign(v.key(pos));
   out->recno = v.recno(pos);

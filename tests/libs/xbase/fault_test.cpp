@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 
@@ -124,6 +126,80 @@ TEST_F(FaultTest, FailedWritesAreReportedAndTheIndexIsNotTrustedAfterwards) {
   // Round n faults the (n+1)th write: every round below the commit's write count failed.
   ASSERT_GT(commit_ops, 0);
   EXPECT_EQ(failed_rounds, commit_ops);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+// A record write that fails part way (a torn write) leaves the old record in the file,
+// and neither Close nor a move commits the changes afterwards. Discard drops pending
+// changes and takes back an append that was never committed.
+TEST_F(FaultTest, FailedChangesAreNeverCommittedImplicitly) {
+  const std::string before = ReadFile(table_);
+  {
+    FaultInjectionEnv env(Env::Default());
+    env.SetTornWrites(true);
+    Engine e(&env);
+    int area = 0;
+    ASSERT_OK(e.Use(table_, "T", OpenMode::kShared, &area));
+    WorkArea* wa = e.Current();
+    ASSERT_OK(wa->Go(2));
+    ASSERT_OK(wa->Replace("NAME", "changed name"));
+    ASSERT_OK(wa->ReplaceInteger("MINUTES", 999));
+    env.FailAfter(1);  // the index's update mark goes through; the record write is torn
+    Status s = wa->Commit();
+    ASSERT_EQ(env.faults(), 1);
+    EXPECT_TRUE(s.IsIOError()) << s.ToString();
+    EXPECT_TRUE(wa->HasPendingChanges());
+    EXPECT_EQ(ReadFile(table_), before);  // the torn record was put back
+    EXPECT_OK(e.Close(area));
+    EXPECT_EQ(env.faults(), 1);
+  }
+  EXPECT_EQ(ReadFile(table_), before);  // Close committed nothing
+  {
+    // The failed update left the index untrusted, as it should; rebuild it.
+    Engine e;
+    int area = 0;
+    ASSERT_OK(e.Use(table_, "T", OpenMode::kExclusive, &area));
+    EXPECT_TRUE(e.Current()->IndexStatus().IsCorruption());
+    ASSERT_OK(e.Current()->Reindex());
+  }
+
+  // A refused value after good ones: Close drops the half-made change.
+  {
+    Engine e;
+    int area = 0;
+    ASSERT_OK(e.Use(table_, "T", OpenMode::kShared, &area));
+    WorkArea* wa = e.Current();
+    ASSERT_OK(wa->Go(3));
+    ASSERT_OK(wa->Replace("NAME", "half made"));
+    EXPECT_TRUE(wa->ReplaceInteger("MINUTES", 123456).IsInvalidArgument());
+    EXPECT_OK(e.Close(area));
+  }
+  EXPECT_EQ(ReadFile(table_), before);
+
+  // An append never committed is taken back by Discard, to the byte.
+  {
+    Engine e;
+    int area = 0;
+    ASSERT_OK(e.Use(table_, "T", OpenMode::kShared, &area));
+    WorkArea* wa = e.Current();
+    ASSERT_OK(wa->AppendBlank());
+    ASSERT_OK(wa->Replace("NAME", "never committed"));
+    EXPECT_EQ(wa->RecCount(), 301u);
+    ASSERT_OK(wa->Discard());
+    EXPECT_FALSE(wa->HasPendingChanges());
+    EXPECT_TRUE(wa->Eof());
+    EXPECT_EQ(wa->RecCount(), 300u);
+    EXPECT_OK(wa->IndexStatus());
+    std::vector<std::string> report;
+    EXPECT_OK(wa->Check(&report));
+  }
+  const std::string after = ReadFile(table_);
+  ASSERT_EQ(after.size(), before.size());
+  EXPECT_EQ(after.substr(4), before.substr(4));  // all but the last-update date
 }
 
 // Each maintenance operation stopped at each of its writes, renames and
