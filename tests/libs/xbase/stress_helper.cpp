@@ -67,6 +67,8 @@ int Append(const std::string& table, const std::string& id, int seconds, const s
     }
     s = e.CloseAll();
     if (!s.ok()) return Die("close", s);
+    // A pause between opens lets the packer in often; opens then race the packs.
+    std::this_thread::sleep_for(std::chrono::microseconds(1500));
   }
   std::fclose(log);
   return 0;
