@@ -23,6 +23,7 @@ class FaultFile final : public File {
   }
   Status Sync() override { return base_->Sync(); }
   Status Lock(uint64_t start, uint64_t len, LockMode mode, bool wait) override {
+    env_->BeforeLock();
     return base_->Lock(start, len, mode, wait);
   }
   Status Unlock(uint64_t start, uint64_t len) override { return base_->Unlock(start, len); }

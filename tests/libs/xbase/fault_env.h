@@ -30,6 +30,17 @@ class FaultInjectionEnv : public Env {
   void SetTornWrites(bool torn) { torn_ = torn; }
   // Called instead of failing when set; used to kill the process mid-operation.
   void SetCrashHook(std::function<void()> hook) { crash_hook_ = std::move(hook); }
+  // Runs `hook` once, just before the next byte-range lock taken through this Env (an
+  // opener's first lock comes after its open: the hook can replace the file between).
+  void SetLockHook(std::function<void()> hook) { lock_hook_ = std::move(hook); }
+  int64_t lock_hooks_run() const { return lock_hooks_run_; }
+  void BeforeLock() {
+    if (!lock_hook_) return;
+    auto hook = std::move(lock_hook_);
+    lock_hook_ = nullptr;
+    ++lock_hooks_run_;
+    hook();
+  }
   // Operations seen, and faults injected, since construction.
   int64_t operations() const { return operations_; }
   int64_t faults() const { return faults_; }
@@ -54,6 +65,8 @@ class FaultInjectionEnv : public Env {
   int64_t operations_ = 0;
   int64_t faults_ = 0;
   std::function<void()> crash_hook_;
+  std::function<void()> lock_hook_;
+  int64_t lock_hooks_run_ = 0;
 };
 
 }  // namespace xbase

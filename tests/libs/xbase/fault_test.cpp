@@ -285,6 +285,35 @@ TEST_P(KilledHalfWay, LosesNothing) {
 
 INSTANTIATE_TEST_SUITE_P(Maintenance, KilledHalfWay, ::testing::Values("pack", "reindex", "rebuild"));
 
+// A pack replaces the table between an opener's open and its lock (the hook runs the
+// pack there). The opener must notice that the file it locked is no longer the table
+// and open again: an append it makes lands in the table everyone else sees.
+TEST_F(FaultTest, AnOpenerThatLockedAReplacedTableOpensAgain) {
+  FaultInjectionEnv env(Env::Default());
+  int packs = 0;
+  env.SetLockHook([&] {
+    Engine packer;
+    int area = 0;
+    ASSERT_OK(packer.Use(table_, "P", OpenMode::kExclusive, &area));
+    ASSERT_OK(packer.Current()->Pack());
+    ++packs;
+  });
+  Engine e(&env);
+  int area = 0;
+  ASSERT_OK(e.Use(table_, "T", OpenMode::kShared, &area));
+  ASSERT_EQ(env.lock_hooks_run(), 1);
+  ASSERT_EQ(packs, 1);
+  WorkArea* wa = e.Current();
+  EXPECT_EQ(wa->RecCount(), 225u);  // the packed table, not the replaced one
+  ASSERT_OK(AddRow(wa, "after the pack", "20260101", 7));
+  EXPECT_EQ(wa->RecNo(), 226u);
+  ASSERT_OK(e.CloseAll());
+  const auto rows = LiveRows(table_);
+  EXPECT_EQ(rows.size(), 226u);
+  EXPECT_EQ(rows.count("after the pack"), 1u);
+  ExpectIndexHonest(table_);
+}
+
 // Two processes append 1,000 records each in shared use at the same time.
 TEST_F(FaultTest, TwoProcessesAppendingAtOnce) {
   constexpr int kEach = 1000;
