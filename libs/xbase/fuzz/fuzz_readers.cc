@@ -53,8 +53,10 @@ void Exercise(const std::string& table) {
       std::string text;
       int64_t n;
       for (const auto& f : fields) {
-        if (f.type == 'M') (void)wa->GetMemo(f.name, &text);
-        else (void)wa->GetString(f.name, &text);
+        if (f.type == 'M')
+          (void)wa->GetMemo(f.name, &text);
+        else
+          (void)wa->GetString(f.name, &text);
         if (f.type == 'D') (void)wa->GetDateString(f.name, &text);
         if (f.type == 'N') (void)wa->GetInteger(f.name, &n);
       }

@@ -13,8 +13,8 @@ inline uint16_t DecodeLE16(const char* p) {
 }
 inline uint32_t DecodeLE32(const char* p) {
   const auto* u = reinterpret_cast<const unsigned char*>(p);
-  return static_cast<uint32_t>(u[0]) | (static_cast<uint32_t>(u[1]) << 8) |
-         (static_cast<uint32_t>(u[2]) << 16) | (static_cast<uint32_t>(u[3]) << 24);
+  return static_cast<uint32_t>(u[0]) | (static_cast<uint32_t>(u[1]) << 8) | (static_cast<uint32_t>(u[2]) << 16) |
+         (static_cast<uint32_t>(u[3]) << 24);
 }
 inline uint32_t DecodeBE32(const char* p) {
   const auto* u = reinterpret_cast<const unsigned char*>(p);

@@ -34,14 +34,17 @@ Status ValidateFields(const std::vector<FieldDef>& fields) {
   uint32_t total = 1;
   for (size_t i = 0; i < fields.size(); ++i) {
     const FieldDef& f = fields[i];
-    if (f.name.empty() || f.name.size() > 10) return Status::InvalidArgument("field name '" + f.name + "' must have 1 to 10 characters");
+    if (f.name.empty() || f.name.size() > 10)
+      return Status::InvalidArgument("field name '" + f.name + "' must have 1 to 10 characters");
     for (char c : f.name) {
       if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') {
-        return Status::InvalidArgument("field name '" + f.name + "' has a character other than letters, digits and '_'");
+        return Status::InvalidArgument("field name '" + f.name +
+                                       "' has a character other than letters, digits and '_'");
       }
     }
     for (size_t j = 0; j < i; ++j) {
-      if (UpperAscii(fields[j].name) == UpperAscii(f.name)) return Status::InvalidArgument("field " + f.name + " appears twice");
+      if (UpperAscii(fields[j].name) == UpperAscii(f.name))
+        return Status::InvalidArgument("field " + f.name + " appears twice");
     }
     bool ok = false;
     switch (f.type) {
@@ -125,12 +128,19 @@ Status CreateTable(Env* env, const std::string& path, const std::vector<FieldDef
 }
 
 Status DbfFile::Open(Env* env, const std::string& path, bool read_only, std::unique_ptr<DbfFile>* out) {
+  std::unique_ptr<File> file;
+  XBASE_RETURN_IF_ERROR(env->OpenFile(path, read_only ? OpenFlags::kReadOnly : OpenFlags::kReadWrite, &file));
+  return Load(path, std::move(file), out);
+}
+
+Status DbfFile::Load(const std::string& path, std::unique_ptr<File> file, std::unique_ptr<DbfFile>* out) {
   auto d = std::unique_ptr<DbfFile>(new DbfFile);
   d->path_ = path;
-  XBASE_RETURN_IF_ERROR(env->OpenFile(path, read_only ? OpenFlags::kReadOnly : OpenFlags::kReadWrite, &d->file_));
+  d->file_ = std::move(file);
   uint64_t size = 0;
   XBASE_RETURN_IF_ERROR(d->file_->Size(&size));
-  if (size < 32) return Status::Corruption(path + ": file of " + std::to_string(size) + " bytes is too short for a table header");
+  if (size < 32)
+    return Status::Corruption(path + ": file of " + std::to_string(size) + " bytes is too short for a table header");
   char h[32];
   XBASE_RETURN_IF_ERROR(d->file_->ReadExact(0, 32, h));
   d->version_ = static_cast<uint8_t>(h[0]);
@@ -145,9 +155,10 @@ Status DbfFile::Open(Env* env, const std::string& path, bool read_only, std::uni
   if (d->version_ == 0x83) return Status::NotSupported(path + ": dBase III memo files (.DBT) are not supported");
   d->header_length_ = DecodeLE16(h + 8);
   d->record_length_ = DecodeLE16(h + 10);
-  d->record_count_ = DecodeLE32(h + 4);
+  const uint32_t header_count = DecodeLE32(h + 4);
   if (d->header_length_ < 32 + 32 + 1 || d->header_length_ > size) {
-    return Status::Corruption(path + ": header length " + std::to_string(d->header_length_) + " does not fit a file of " + std::to_string(size) + " bytes");
+    return Status::Corruption(path + ": header length " + std::to_string(d->header_length_) +
+                              " does not fit a file of " + std::to_string(size) + " bytes");
   }
   std::string header(d->header_length_, '\0');
   XBASE_RETURN_IF_ERROR(d->file_->ReadExact(0, d->header_length_, header.data()));
@@ -168,9 +179,11 @@ Status DbfFile::Open(Env* env, const std::string& path, bool read_only, std::uni
     f.length = static_cast<uint8_t>(fd[16]);
     f.decimals = static_cast<uint8_t>(fd[17]);
     f.offset = offset;
-    if (f.name.empty()) return Status::Corruption(path + ": field " + std::to_string(d->fields_.size() + 1) + " has no name");
+    if (f.name.empty())
+      return Status::Corruption(path + ": field " + std::to_string(d->fields_.size() + 1) + " has no name");
     for (char c : f.name) {
-      if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') return Status::Corruption(path + ": field name '" + f.name + "' is not valid");
+      if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_')
+        return Status::Corruption(path + ": field name '" + f.name + "' is not valid");
     }
     bool ok = false;
     switch (f.type) {
@@ -179,25 +192,28 @@ Status DbfFile::Open(Env* env, const std::string& path, bool read_only, std::uni
       case 'F': ok = f.length >= 1 && f.length <= 20; break;
       case 'D': ok = f.length == 8; break;
       case 'L': ok = f.length == 1; break;
-      case 'M': ok = f.length == 10; d->has_memo_ = true; break;
+      case 'M':
+        ok = f.length == 10;
+        d->has_memo_ = true;
+        break;
       default:
-        return Status::NotSupported(path + ": field " + f.name + " has type '" + std::string(1, f.type) + "', which this engine does not handle");
+        return Status::NotSupported(path + ": field " + f.name + " has type '" + std::string(1, f.type) +
+                                    "', which this engine does not handle");
     }
-    if (!ok) return Status::Corruption(path + ": field " + f.name + " has an impossible width " + std::to_string(f.length));
-    if (f.type == 'M' && d->version_ != kVersionFoxMemo) return Status::Corruption(path + ": memo field " + f.name + " in a table without a memo file");
+    if (!ok)
+      return Status::Corruption(path + ": field " + f.name + " has an impossible width " + std::to_string(f.length));
+    if (f.type == 'M' && d->version_ != kVersionFoxMemo)
+      return Status::Corruption(path + ": memo field " + f.name + " in a table without a memo file");
     offset += f.length;
     d->fields_.push_back(std::move(f));
   }
   if (!terminated) return Status::Corruption(path + ": field list has no terminator within the header");
   if (d->fields_.empty()) return Status::Corruption(path + ": table has no fields");
   if (offset + 1 != d->record_length_) {
-    return Status::Corruption(path + ": record length " + std::to_string(d->record_length_) + " does not match the fields (" + std::to_string(offset + 1) + ")");
+    return Status::Corruption(path + ": record length " + std::to_string(d->record_length_) +
+                              " does not match the fields (" + std::to_string(offset + 1) + ")");
   }
-  uint64_t need = static_cast<uint64_t>(d->header_length_) + static_cast<uint64_t>(d->record_count_) * d->record_length_;
-  if (need > size) {
-    return Status::Corruption(path + ": header says " + std::to_string(d->record_count_) + " records but the file holds only " +
-                              std::to_string((size - d->header_length_) / d->record_length_));
-  }
+  d->SettleCount(header_count, size);
   *out = std::move(d);
   return Status::OK();
 }
@@ -216,25 +232,37 @@ int DbfFile::FieldIndex(std::string_view name) const {
   return -1;
 }
 
+void DbfFile::SettleCount(uint32_t header_count, uint64_t size) {
+  header_count_ = header_count;
+  const uint32_t found = RecordsIn(size);
+  if (header_count == found) {
+    record_count_ = found;
+    return;
+  }
+  // The header is damaged (or a writer stopped between writing a record and the count):
+  // what the file holds wins, so no record is hidden from reads or overwritten by an append.
+  if (!count_repaired_) claimed_count_ = header_count;
+  count_repaired_ = true;
+  record_count_ = found;
+}
+
 Status DbfFile::RefreshCount() {
   char b[4];
   XBASE_RETURN_IF_ERROR(file_->ReadExact(4, 4, b));
-  uint32_t count = DecodeLE32(b);
-  if (count != record_count_) {
-    uint64_t size = 0;
-    XBASE_RETURN_IF_ERROR(file_->Size(&size));
-    if (header_length_ + static_cast<uint64_t>(count) * record_length_ > size) {
-      return Status::Corruption(path_ + ": header says " + std::to_string(count) + " records but the file is shorter");
-    }
-    record_count_ = count;
-  }
+  const uint32_t count = DecodeLE32(b);
+  if (count == header_count_) return Status::OK();
+  uint64_t size = 0;
+  XBASE_RETURN_IF_ERROR(file_->Size(&size));
+  SettleCount(count, size);
   return Status::OK();
 }
 
 Status DbfFile::ReadRecord(uint32_t recno, std::string* buf) {
-  if (recno < 1 || recno > record_count_) return Status::InvalidArgument("record " + std::to_string(recno) + " does not exist");
+  if (recno < 1 || recno > record_count_)
+    return Status::InvalidArgument("record " + std::to_string(recno) + " does not exist");
   buf->resize(record_length_);
-  return file_->ReadExact(header_length_ + static_cast<uint64_t>(recno - 1) * record_length_, record_length_, buf->data());
+  return file_->ReadExact(header_length_ + static_cast<uint64_t>(recno - 1) * record_length_, record_length_,
+                          buf->data());
 }
 
 Status DbfFile::ReadRecords(uint32_t first, uint32_t n, std::string* buf) {
@@ -242,7 +270,8 @@ Status DbfFile::ReadRecords(uint32_t first, uint32_t n, std::string* buf) {
     buf->clear();
     return Status::OK();
   }
-  if (first < 1 || first + n - 1 > record_count_) return Status::InvalidArgument("record range past the end of the table");
+  if (first < 1 || first + n - 1 > record_count_)
+    return Status::InvalidArgument("record range past the end of the table");
   buf->resize(static_cast<size_t>(n) * record_length_);
   return file_->ReadExact(header_length_ + static_cast<uint64_t>(first - 1) * record_length_, buf->size(), buf->data());
 }
@@ -258,6 +287,7 @@ Status DbfFile::WriteCount(uint32_t count) {
   EncodeLE32(h + 3, count);
   XBASE_RETURN_IF_ERROR(file_->Write(1, std::string_view(h, 7)));
   record_count_ = count;
+  header_count_ = count;
   const char eof = 0x1A;
   return file_->Write(header_length_ + static_cast<uint64_t>(count) * record_length_, std::string_view(&eof, 1));
 }
@@ -319,27 +349,49 @@ Status MemoFile::Read(uint32_t block, std::string* text) {
   uint64_t size = 0;
   XBASE_RETURN_IF_ERROR(file_->Size(&size));
   uint64_t pos = static_cast<uint64_t>(block) * block_size_;
-  if (pos < kHeaderSize && block_size_ < kHeaderSize) return Status::Corruption(path_ + ": memo pointer " + std::to_string(block) + " points into the memo header");
-  if (pos + 8 > size) return Status::Corruption(path_ + ": memo pointer " + std::to_string(block) + " is past the end of the memo file");
+  if (pos < kHeaderSize && block_size_ < kHeaderSize)
+    return Status::Corruption(path_ + ": memo pointer " + std::to_string(block) + " points into the memo header");
+  if (pos + 8 > size)
+    return Status::Corruption(path_ + ": memo pointer " + std::to_string(block) + " is past the end of the memo file");
   char h[8];
   XBASE_RETURN_IF_ERROR(file_->ReadExact(pos, 8, h));
   uint32_t len = DecodeBE32(h + 4);
-  if (len > size - pos - 8) return Status::Corruption(path_ + ": memo at block " + std::to_string(block) + " claims " + std::to_string(len) + " bytes, past the end of the memo file");
+  if (len > size - pos - 8)
+    return Status::Corruption(path_ + ": memo at block " + std::to_string(block) + " claims " + std::to_string(len) +
+                              " bytes, past the end of the memo file");
   text->resize(len);
   return file_->ReadExact(pos + 8, len, text->data());
 }
 
-Status MemoFile::Append(std::string_view text, uint32_t* block) {
-  if (text.size() > 0x7FFFFFF0u) return Status::InvalidArgument("memo text too long");
+Status MemoFile::CheckHeader() {
   char h[8];
   XBASE_RETURN_IF_ERROR(file_->ReadExact(0, 8, h));
-  uint32_t next = DecodeBE32(h);
+  const uint32_t next = DecodeBE32(h);
   uint64_t size = 0;
   XBASE_RETURN_IF_ERROR(file_->Size(&size));
-  uint32_t first_free = kHeaderSize / block_size_ + (kHeaderSize % block_size_ ? 1 : 0);
-  // Never trust a next-free pointer that would overwrite the header or existing memos.
-  uint64_t end_blocks = (size + block_size_ - 1) / block_size_;
-  if (next < first_free || next < end_blocks) next = static_cast<uint32_t>(std::max<uint64_t>(first_free, end_blocks));
+  const uint64_t end_blocks = (size + block_size_ - 1) / block_size_;
+  const uint32_t first_free = kHeaderSize / block_size_ + (kHeaderSize % block_size_ ? 1 : 0);
+  if (next > end_blocks) {
+    return Status::Corruption(path_ + ": next free block " + std::to_string(next) + " is past the end of the file (" +
+                              std::to_string(end_blocks) + " blocks)");
+  }
+  if (next < first_free) {
+    return Status::Corruption(path_ + ": next free block " + std::to_string(next) + " points into the header");
+  }
+  return Status::OK();
+}
+
+Status MemoFile::Append(std::string_view text, uint32_t* block) {
+  if (text.size() > 0x7FFFFFF0u) return Status::InvalidArgument("memo text too long");
+  uint64_t size = 0;
+  XBASE_RETURN_IF_ERROR(file_->Size(&size));
+  const uint32_t first_free = kHeaderSize / block_size_ + (kHeaderSize % block_size_ ? 1 : 0);
+  // The new memo goes to the real end of the file: a next-free pointer below it would
+  // overwrite the header or existing memos, and one past it is damage (obeying it would
+  // grow the file by whatever distance it names).
+  const uint64_t end_blocks = std::max<uint64_t>(first_free, (size + block_size_ - 1) / block_size_);
+  if (end_blocks > 0xFFFFFFF0u) return Status::InvalidArgument(path_ + ": memo file is full");
+  const uint32_t next = static_cast<uint32_t>(end_blocks);
   std::string data(8, '\0');
   EncodeBE32(&data[0], 1);  // type 1: text
   EncodeBE32(&data[4], static_cast<uint32_t>(text.size()));

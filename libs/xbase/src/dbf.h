@@ -18,7 +18,12 @@ constexpr uint8_t kVersionFoxMemo = 0xF5;
 
 class DbfFile {
  public:
+  // Opens the file and reads its header. Only for files nobody else writes (a
+  // pack's own output); shared tables go through Load under the table lock.
   static Status Open(Env* env, const std::string& path, bool read_only, std::unique_ptr<DbfFile>* out);
+  // Reads the header of an open table file. The caller holds the table lock (or
+  // sole use), so size and header are read from one state of the file.
+  static Status Load(const std::string& path, std::unique_ptr<File> file, std::unique_ptr<DbfFile>* out);
   // Builds the header bytes for a new table (with the 0x0D terminator).
   static std::string BuildHeader(const std::vector<FieldDef>& fields, uint32_t record_count);
 
@@ -31,9 +36,20 @@ class DbfFile {
   uint32_t header_length() const { return header_length_; }
   uint32_t record_length() const { return record_length_; }
   uint32_t record_count() const { return record_count_; }
+  // Whole records the file's length makes room for.
+  uint32_t RecordsIn(uint64_t size) const {
+    if (size <= header_length_) return 0;
+    uint64_t n = (size - header_length_) / record_length_;
+    return n > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(n);
+  }
+  // Set when the header's record count disagreed with the file's length: the count the
+  // header claimed. The table then goes by the whole records the file holds.
+  bool count_repaired() const { return count_repaired_; }
+  uint32_t claimed_count() const { return claimed_count_; }
 
-  // Re-reads the record count from the header (another process may have appended)
-  // and checks the file still holds that many records.
+  // Re-reads the record count from the header (another process may have appended).
+  // A count that disagrees with the file's length is damage: the records the file
+  // holds count, and count_repaired() tells. Call under the table lock.
   Status RefreshCount();
   Status ReadRecord(uint32_t recno, std::string* buf);
   // Reads records first..first+n-1 into buf (n * record_length bytes).
@@ -52,6 +68,11 @@ class DbfFile {
   uint32_t header_length_ = 0;
   uint32_t record_length_ = 0;
   uint32_t record_count_ = 0;
+  uint32_t header_count_ = 0;  // the count last read from the header, right or not
+  bool count_repaired_ = false;
+  uint32_t claimed_count_ = 0;
+  // Settles record_count_ from a header count and the file's size.
+  void SettleCount(uint32_t header_count, uint64_t size);
 };
 
 class MemoFile {
@@ -62,10 +83,14 @@ class MemoFile {
 
   // Reads the text stored at `block`. Block 0 means no memo.
   Status Read(uint32_t block, std::string* text);
-  // Appends `text` at the next free block (re-read from the header, so this must
-  // run under the table's write lock) and returns its block number.
+  // Appends `text` at the end of the file (its size is read afresh, so this must run
+  // under the table's write lock), moves the header's next-free pointer past it and
+  // returns its first block number.
   Status Append(std::string_view text, uint32_t* block);
   uint32_t block_size() const { return block_size_; }
+  // Checks the header's next-free pointer against the file: a pointer into the
+  // header or past the end of the file is damage (Corruption).
+  Status CheckHeader();
   File* file() { return file_.get(); }
 
  private:

@@ -6,26 +6,21 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <thread>
-
 namespace xbase {
 
 Status File::ReadExact(uint64_t offset, size_t n, char* buf) {
   size_t got = 0;
   XBASE_RETURN_IF_ERROR(Read(offset, n, buf, &got));
   if (got != n) {
-    return Status::Corruption("file ends at byte " + std::to_string(offset + got) +
-                              ", expected " + std::to_string(n) + " bytes at offset " +
-                              std::to_string(offset));
+    return Status::Corruption("file ends at byte " + std::to_string(offset + got) + ", expected " + std::to_string(n) +
+                              " bytes at offset " + std::to_string(offset));
   }
   return Status::OK();
 }
 
 namespace {
 
-Status PosixError(const std::string& context, int err) {
-  return Status::IOError(context + ": " + strerror(err));
-}
+Status PosixError(const std::string& context, int err) { return Status::IOError(context + ": " + strerror(err)); }
 
 class PosixFile final : public File {
  public:
@@ -49,8 +44,7 @@ class PosixFile final : public File {
   Status Write(uint64_t offset, std::string_view data) override {
     size_t done = 0;
     while (done < data.size()) {
-      ssize_t r = ::pwrite(fd_, data.data() + done, data.size() - done,
-                           static_cast<off_t>(offset + done));
+      ssize_t r = ::pwrite(fd_, data.data() + done, data.size() - done, static_cast<off_t>(offset + done));
       if (r < 0) {
         if (errno == EINTR) continue;
         return PosixError("write " + path_, errno);
@@ -90,6 +84,13 @@ class PosixFile final : public File {
       if (errno == EAGAIN || errno == EACCES) return Status::Busy(path_ + " is locked by another user");
       return PosixError("lock " + path_, errno);
     }
+  }
+
+  Status Id(FileId* id) override {
+    struct stat st;
+    if (::fstat(fd_, &st) != 0) return PosixError("stat " + path_, errno);
+    *id = FileId{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    return Status::OK();
   }
 
   Status Unlock(uint64_t start, uint64_t len) override {
@@ -149,6 +150,16 @@ class PosixEnv final : public Env {
     return Status::OK();
   }
 
+  Status PathId(const std::string& path, FileId* id) override {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+      if (errno == ENOENT) return Status::NotFound(path + ": no such file");
+      return PosixError("stat " + path, errno);
+    }
+    *id = FileId{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    return Status::OK();
+  }
+
   Status SyncDir(const std::string& path) override {
     std::string dir = ".";
     auto slash = path.rfind('/');
@@ -163,69 +174,11 @@ class PosixEnv final : public Env {
   }
 };
 
-class FaultFile final : public File {
- public:
-  FaultFile(FaultInjectionEnv* env, std::unique_ptr<File> base) : env_(env), base_(std::move(base)) {}
-  Status Read(uint64_t offset, size_t n, char* buf, size_t* got) override {
-    return base_->Read(offset, n, buf, got);
-  }
-  Status Write(uint64_t offset, std::string_view data) override {
-    XBASE_RETURN_IF_ERROR(env_->Tick("write"));
-    return base_->Write(offset, data);
-  }
-  Status Size(uint64_t* size) override { return base_->Size(size); }
-  Status Truncate(uint64_t size) override {
-    XBASE_RETURN_IF_ERROR(env_->Tick("truncate"));
-    return base_->Truncate(size);
-  }
-  Status Sync() override { return base_->Sync(); }
-  Status Lock(uint64_t start, uint64_t len, LockMode mode, bool wait) override {
-    return base_->Lock(start, len, mode, wait);
-  }
-  Status Unlock(uint64_t start, uint64_t len) override { return base_->Unlock(start, len); }
-
- private:
-  FaultInjectionEnv* env_;
-  std::unique_ptr<File> base_;
-};
-
 }  // namespace
 
 Env* Env::Default() {
   static PosixEnv* env = new PosixEnv;
   return env;
-}
-
-Status FaultInjectionEnv::Tick(std::string_view what) {
-  ++operations_;
-  if (failed_ && forever_) return Status::IOError("injected failure (" + std::string(what) + ")");
-  if (countdown_ < 0) return Status::OK();
-  if (countdown_ > 0) {
-    --countdown_;
-    return Status::OK();
-  }
-  countdown_ = -1;
-  failed_ = true;
-  if (crash_hook_) crash_hook_();
-  return Status::IOError("injected failure (" + std::string(what) + ")");
-}
-
-Status FaultInjectionEnv::OpenFile(const std::string& path, OpenFlags flags,
-                                   std::unique_ptr<File>* out) {
-  std::unique_ptr<File> base;
-  XBASE_RETURN_IF_ERROR(base_->OpenFile(path, flags, &base));
-  *out = std::make_unique<FaultFile>(this, std::move(base));
-  return Status::OK();
-}
-
-Status FaultInjectionEnv::RenameFile(const std::string& from, const std::string& to) {
-  XBASE_RETURN_IF_ERROR(Tick("rename"));
-  return base_->RenameFile(from, to);
-}
-
-Status FaultInjectionEnv::RemoveFile(const std::string& path) {
-  XBASE_RETURN_IF_ERROR(Tick("remove"));
-  return base_->RemoveFile(path);
 }
 
 }  // namespace xbase

@@ -51,8 +51,10 @@ uint32_t ChildSlot(const PageView& v, std::string_view key, uint32_t recno) {
   uint32_t lo = 1, hi = v.count();
   while (lo < hi) {
     uint32_t mid = (lo + hi) / 2;
-    if (Compare(v.key(mid), v.recno(mid), key, recno) <= 0) lo = mid + 1;
-    else hi = mid;
+    if (Compare(v.key(mid), v.recno(mid), key, recno) <= 0)
+      lo = mid + 1;
+    else
+      hi = mid;
   }
   return lo - 1;
 }
@@ -61,8 +63,10 @@ uint32_t LowerBound(const PageView& v, std::string_view key, uint32_t recno) {
   uint32_t lo = 0, hi = v.count();
   while (lo < hi) {
     uint32_t mid = (lo + hi) / 2;
-    if (Compare(v.key(mid), v.recno(mid), key, recno) < 0) lo = mid + 1;
-    else hi = mid;
+    if (Compare(v.key(mid), v.recno(mid), key, recno) < 0)
+      lo = mid + 1;
+    else
+      hi = mid;
   }
   return lo;
 }
@@ -171,7 +175,8 @@ Status IndexFile::WriteHeader() {
     EncodeLE32(b + 3, t.root);
     dir.append(b, 7);
   }
-  if (dir.size() > kPageSize - kDirectoryAt) return Status::InvalidArgument("tag definitions do not fit the index header");
+  if (dir.size() > kPageSize - kDirectoryAt)
+    return Status::InvalidArgument("tag definitions do not fit the index header");
   std::string h(kPageSize, '\0');
   std::memcpy(h.data(), kMagic, 8);
   EncodeLE32(h.data() + 8, kPageSize);
@@ -189,8 +194,7 @@ Status IndexFile::WriteHeader() {
 Status IndexFile::Refresh() {
   char b[28];
   XBASE_RETURN_IF_ERROR(file_->ReadExact(0, sizeof b, b));
-  if (DecodeLE32(b + 24) != generation_ || (DecodeLE32(b + 20) != 0) != dirty_ ||
-      DecodeLE32(b + 12) != page_count_) {
+  if (DecodeLE32(b + 24) != generation_ || (DecodeLE32(b + 20) != 0) != dirty_ || DecodeLE32(b + 12) != page_count_) {
     return ReadHeader();
   }
   return Status::OK();
@@ -211,18 +215,31 @@ Status IndexFile::EndUpdate(uint32_t table_count) {
 
 Status IndexFile::ReadPage(uint32_t pgno, int tag, std::string* page) {
   if (pgno < 1 || pgno >= page_count_) {
-    return Status::Corruption(path_ + ": tag " + tags_[static_cast<size_t>(tag)].name + " refers to page " + std::to_string(pgno) + " outside the file");
+    return Status::Corruption(path_ + ": tag " + tags_[static_cast<size_t>(tag)].name + " refers to page " +
+                              std::to_string(pgno) + " outside the file");
   }
   page->resize(kPageSize);
   XBASE_RETURN_IF_ERROR(file_->ReadExact(static_cast<uint64_t>(pgno) * kPageSize, kPageSize, page->data()));
   uint32_t stored = DecodeLE32(page->data() + 8);
   EncodeLE32(page->data() + 8, 0);
-  if (Checksum(page->data(), kPageSize) != stored) return Status::Corruption(path_ + ": page " + std::to_string(pgno) + " checksum mismatch");
+  if (Checksum(page->data(), kPageSize) != stored)
+    return Status::Corruption(path_ + ": page " + std::to_string(pgno) + " checksum mismatch");
   EncodeLE32(page->data() + 8, stored);
   PageView v{page, tags_[static_cast<size_t>(tag)].key_len};
   if ((v.kind() != kLeaf && v.kind() != kInternal) || static_cast<uint8_t>((*page)[1]) != static_cast<uint8_t>(tag) ||
       v.count() > v.capacity() || (v.kind() == kInternal && v.count() == 0)) {
-    return Status::Corruption(path_ + ": page " + std::to_string(pgno) + " does not belong to tag " + tags_[static_cast<size_t>(tag)].name);
+    return Status::Corruption(path_ + ": page " + std::to_string(pgno) + " does not belong to tag " +
+                              tags_[static_cast<size_t>(tag)].name);
+  }
+  // Entries are kept in order; a page out of order (damaged, or crafted with valid
+  // checksums) would make every binary search on it answer wrongly.
+  // The first entry of an inner page stands for everything below the second, so its key
+  // may lie above keys inserted below it later; order holds from the second entry on.
+  for (uint32_t k = v.kind() == kLeaf ? 1 : 2; k < v.count(); ++k) {
+    if (Compare(v.key(k - 1), v.recno(k - 1), v.key(k), v.recno(k)) >= 0) {
+      return Status::Corruption(path_ + ": tag " + tags_[static_cast<size_t>(tag)].name + " is out of order in page " +
+                                std::to_string(pgno));
+    }
   }
   return Status::OK();
 }
@@ -238,14 +255,37 @@ Status IndexFile::FindLeaf(int tag, std::string_view key, uint32_t recno,
                            std::vector<std::pair<uint32_t, std::string>>* path, std::vector<int>* slots) {
   uint32_t pg = tags_[static_cast<size_t>(tag)].root;
   const uint32_t key_len = tags_[static_cast<size_t>(tag)].key_len;
+  bool have_lo = false, have_hi = false;
+  std::string lo_key, hi_key;
+  uint32_t lo_recno = 0, hi_recno = 0;
   for (int depth = 0;; ++depth) {
-    if (depth > 32) return Status::Corruption(path_ + ": tag " + tags_[static_cast<size_t>(tag)].name + " is deeper than any valid tree");
+    if (depth > 32)
+      return Status::Corruption(path_ + ": tag " + tags_[static_cast<size_t>(tag)].name +
+                                " is deeper than any valid tree");
     path->emplace_back(pg, std::string());
     XBASE_RETURN_IF_ERROR(ReadPage(pg, tag, &path->back().second));
     PageView v{&path->back().second, key_len};
+    // Every entry below an inner entry lies between its separator and the next one; a
+    // leaf outside the range its parents give it is out of order with its neighbours.
+    if (v.kind() == kLeaf && v.count() > 0 &&
+        ((have_lo && Compare(v.key(0), v.recno(0), lo_key, lo_recno) < 0) ||
+         (have_hi && Compare(v.key(v.count() - 1u), v.recno(v.count() - 1u), hi_key, hi_recno) >= 0))) {
+      return Status::Corruption(path_ + ": tag " + tags_[static_cast<size_t>(tag)].name + " is out of order at page " +
+                                std::to_string(pg));
+    }
     if (v.kind() == kLeaf) return Status::OK();
     uint32_t slot = ChildSlot(v, key, recno);
     slots->push_back(static_cast<int>(slot));
+    if (slot > 0) {
+      have_lo = true;
+      lo_key.assign(v.key(slot));
+      lo_recno = v.recno(slot);
+    }
+    if (slot + 1 < v.count()) {
+      have_hi = true;
+      hi_key.assign(v.key(slot + 1));
+      hi_recno = v.recno(slot + 1);
+    }
     pg = v.child(slot);
   }
 }
@@ -270,6 +310,10 @@ Status IndexFile::Seek(int tag, std::string_view key, uint32_t recno, bool* foun
     if (v.kind() != kLeaf) return Status::Corruption(path_ + ": leaf chain reaches an inner page");
     pg = next;
     pos = 0;
+  }
+  if (Compare(v.key(pos), v.recno(pos), k, recno) < 0) {
+    return Status::Corruption(path_ + ": tag " + tags_[static_cast<size_t>(tag)].name + " is out of order at page " +
+                              std::to_string(pg));
   }
   out->key.assign(v.key(pos));
   out->recno = v.recno(pos);
@@ -337,7 +381,8 @@ Status IndexFile::Prev(int tag, std::string_view key, uint32_t recno, bool last,
   for (size_t level = slots.size(); level-- > 0;) {
     PageView v{&path[level].second, key_len};
     for (int i = slots[level]; i-- > 0;) {
-      XBASE_RETURN_IF_ERROR(LastInSubtree(tag, v.child(static_cast<uint32_t>(i)), static_cast<int>(level) + 1, found, out));
+      XBASE_RETURN_IF_ERROR(
+          LastInSubtree(tag, v.child(static_cast<uint32_t>(i)), static_cast<int>(level) + 1, found, out));
       if (*found) return Status::OK();
     }
   }
@@ -460,11 +505,11 @@ Status IndexFile::BuildPages(TagBuild* tag, uint32_t first_page, std::string* pa
   auto& e = tag->entries;
   const uint16_t key_len = tag->def.key_len;
   for (auto& x : e) x.key = PadKey(x.key, key_len);
-  std::sort(e.begin(), e.end(), [](const IndexEntry& a, const IndexEntry& b) {
-    return Compare(a.key, a.recno, b.key, b.recno) < 0;
-  });
+  std::sort(e.begin(), e.end(),
+            [](const IndexEntry& a, const IndexEntry& b) { return Compare(a.key, a.recno, b.key, b.recno) < 0; });
   for (size_t i = 1; i < e.size(); ++i) {
-    if (e[i].recno == e[i - 1].recno && e[i].key == e[i - 1].key) return Status::InvalidArgument("duplicate index entry");
+    if (e[i].recno == e[i - 1].recno && e[i].key == e[i - 1].key)
+      return Status::InvalidArgument("duplicate index entry");
   }
   const int tag_no = static_cast<int>(tag->def.root);  // caller passes the tag number here
   uint32_t next_pg = first_page;
@@ -562,8 +607,10 @@ Status IndexFile::AddTag(TagBuild* tag) {
   XBASE_RETURN_IF_ERROR(file_->Sync());
   tag->def.root = root;
   std::vector<TagDef> saved = tags_;
-  if (existing >= 0) tags_[slot] = tag->def;
-  else tags_.push_back(tag->def);
+  if (existing >= 0)
+    tags_[slot] = tag->def;
+  else
+    tags_.push_back(tag->def);
   page_count_ += count;
   cached_tag_ = -1;
   Status s = WriteHeader();
@@ -597,7 +644,8 @@ Status IndexFile::Scan(int tag, const std::function<Status(const IndexEntry&)>& 
       cur.key.assign(v.key(i));
       cur.recno = v.recno(i);
       if (have_prev && Compare(prev.key, prev.recno, cur.key, cur.recno) >= 0) {
-        return Status::Corruption(path_ + ": tag " + tags_[static_cast<size_t>(tag)].name + " is out of order at record " + std::to_string(cur.recno));
+        return Status::Corruption(path_ + ": tag " + tags_[static_cast<size_t>(tag)].name +
+                                  " is out of order at record " + std::to_string(cur.recno));
       }
       XBASE_RETURN_IF_ERROR(visit(cur));
       prev = cur;

@@ -32,10 +32,10 @@ void JsonString(std::string* out, std::string_view s) {
           *out += b;
         } else if (c >= 0x80) {
           // Table text is Windows-1252 (the code page mark the engine writes).
-          static const uint16_t kHigh[32] = {
-              0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-              0x2039, 0x0152, 0x8D,   0x017D, 0x8F,   0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-              0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
+          static const uint16_t kHigh[32] = {0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                             0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x8D,   0x017D, 0x8F,
+                                             0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                             0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
           char b[8];
           std::snprintf(b, sizeof b, "\\u%04x", c < 0xA0 ? kHigh[c - 0x80] : c);
           *out += b;
@@ -92,10 +92,14 @@ int Dump(xbase::WorkArea* wa) {
         line += blank ? "null" : NumberText(d);
       } else if (f.type == 'L') {
         char c = text.empty() ? ' ' : text[0];
-        line += (c == 'T' || c == 't' || c == 'Y' || c == 'y') ? "true" : (c == 'F' || c == 'f' || c == 'N' || c == 'n') ? "false" : "null";
+        line += (c == 'T' || c == 't' || c == 'Y' || c == 'y')   ? "true"
+                : (c == 'F' || c == 'f' || c == 'N' || c == 'n') ? "false"
+                                                                 : "null";
       } else if (f.type == 'D') {
-        if (blank) line += "null";
-        else JsonString(&line, text);
+        if (blank)
+          line += "null";
+        else
+          JsonString(&line, text);
       } else {
         JsonString(&line, text);
       }
@@ -121,11 +125,12 @@ int main(int argc, char** argv) {
       std::string arg = argv[i];
       std::vector<std::string> parts;
       size_t start = 0;
-      for (size_t p; (p = arg.find(':', start)) != std::string::npos; start = p + 1) parts.push_back(arg.substr(start, p - start));
+      for (size_t p; (p = arg.find(':', start)) != std::string::npos; start = p + 1)
+        parts.push_back(arg.substr(start, p - start));
       parts.push_back(arg.substr(start));
       if (parts.size() < 3 || parts[1].size() != 1) return Usage();
       fields.push_back(xbase::FieldDef{parts[0], parts[1][0], static_cast<uint32_t>(std::stoul(parts[2])),
-                                        parts.size() > 3 ? static_cast<uint32_t>(std::stoul(parts[3])) : 0u});
+                                       parts.size() > 3 ? static_cast<uint32_t>(std::stoul(parts[3])) : 0u});
     }
     xbase::Status s = xbase::CreateTable(engine.env(), path, fields);
     return s.ok() ? 0 : Fail(s);
@@ -136,11 +141,16 @@ int main(int argc, char** argv) {
   xbase::Status s = engine.Use(path, "", exclusive ? xbase::OpenMode::kExclusive : xbase::OpenMode::kReadOnly, &area);
   if (!s.ok()) return Fail(s);
   xbase::WorkArea* wa = engine.Current();
+  if (auto repair = wa->Repair()) {
+    std::fprintf(stderr, "xbase: warning: %s is damaged: header says %u records but the file holds %u; using those\n",
+                 path.c_str(), repair->header_count, repair->found_count);
+  }
 
   if (cmd == "dump") return Dump(wa);
   if (cmd == "tags") {
     if (!wa->IndexStatus().ok()) return Fail(wa->IndexStatus());
-    for (const auto& t : wa->Tags()) std::printf("%s\t%s\t%s\n", t.name.c_str(), t.key_expr.c_str(), t.for_expr.c_str());
+    for (const auto& t : wa->Tags())
+      std::printf("%s\t%s\t%s\n", t.name.c_str(), t.key_expr.c_str(), t.for_expr.c_str());
     return 0;
   }
   if (cmd == "keys") {

@@ -242,17 +242,20 @@ TEST_F(EngineTest, TagsOrderSeekAndStayCurrent) {
   EXPECT_EQ(wa->Tags().size(), 2u);
   EXPECT_TRUE(wa->IndexTag("X", "NAME", "").IsInvalidArgument());  // needs exclusive use
   EXPECT_TRUE(wa->Pack().IsInvalidArgument());
-  EXPECT_TRUE(wa->Seek("x").IsInvalidArgument());                    // natural order
+  EXPECT_TRUE(wa->Seek("x").IsInvalidArgument());  // natural order
 }
 
 TEST_F(EngineTest, TagRejectsBadDefinitions) {
   WorkArea* wa = Open();
   EXPECT_TRUE(wa->IndexTag("BAD", "NOFIELD", "").IsInvalidArgument());
-  EXPECT_TRUE(wa->IndexTag("BAD", "NAME", "NAME").IsInvalidArgument());  // FOR not logical
+  EXPECT_TRUE(wa->IndexTag("BAD", "NAME", "NAME").IsInvalidArgument());    // FOR not logical
   EXPECT_TRUE(wa->IndexTag("BAD", "trim(NAME)", "").IsInvalidArgument());  // empty key on a blank record
   EXPECT_TRUE(wa->IndexTag("BAD NAME", "NAME", "").IsInvalidArgument());
   EXPECT_TRUE(wa->IndexStatus().IsNotFound());
-  EXPECT_TRUE(wa->SetOrder(1).IsNotFound());
+  // A lookup by tag without a usable index is Corruption, never natural order.
+  EXPECT_TRUE(wa->SetOrder(1).IsCorruption());
+  EXPECT_TRUE(wa->SetOrder("BAD").IsCorruption());
+  EXPECT_TRUE(wa->Seek("x").IsCorruption());
 }
 
 TEST_F(EngineTest, QueriesRestrictMoves) {
@@ -436,7 +439,8 @@ TEST_F(EngineTest, IndexMatchesAModelUnderRandomChanges) {
     ++live;
     return Status::OK();
   }));
-  EXPECT_EQ(live, static_cast<size_t>(std::count_if(model.begin(), model.end(), [](auto& kv) { return !std::get<3>(kv.second); })));
+  EXPECT_EQ(live, static_cast<size_t>(
+                      std::count_if(model.begin(), model.end(), [](auto& kv) { return !std::get<3>(kv.second); })));
   std::vector<std::string> report;
   EXPECT_OK(wa->Check(&report));
   // Walking the tag backwards from the bottom visits the same records in reverse.

@@ -35,8 +35,8 @@ TEST(Expr, KeyExpressionsRenderAsTheIndexNeedsThem) {
   EXPECT_EQ(f.Eval("dtos(WHEN)+str(MINUTES,4,0)").s, "20261206 600");
   EXPECT_EQ(f.Eval("str(minutes,4)").s, " 600");
   EXPECT_EQ(f.Eval("str(5,4,0)").s, "   5");
-  EXPECT_EQ(f.Eval("str(MINUTES)").s, "       600");   // default width 10
-  EXPECT_EQ(f.Eval("str(12345,4,0)").s, "****");       // does not fit
+  EXPECT_EQ(f.Eval("str(MINUTES)").s, "       600");  // default width 10
+  EXPECT_EQ(f.Eval("str(12345,4,0)").s, "****");      // does not fit
   EXPECT_EQ(f.Eval("str(2.5,6,2)").s, "  2.50");
   EXPECT_EQ(f.Eval("str(2.5,4)").s, "   3");  // halves round away from zero
   EXPECT_EQ(f.Eval("str(-2.5,4)").s, "  -3");
@@ -90,7 +90,9 @@ TEST(Expr, QKeyValUsesTheTagKey) {
   Fixture f(' ', "x", "20261206", " 600", 'T');
   std::unique_ptr<CompiledExpr> key;
   ASSERT_OK(CompiledExpr::Compile("dtos(WHEN)+str(MINUTES,4,0)", f.fields, "", nullptr, &key));
-  TagResolver tags = [&](std::string_view name) -> const CompiledExpr* { return name == "ALARM" ? key.get() : nullptr; };
+  TagResolver tags = [&](std::string_view name) -> const CompiledExpr* {
+    return name == "ALARM" ? key.get() : nullptr;
+  };
   EXPECT_TRUE(f.Eval("QkeyVal('ALARM')<='20261206 600' .or. QKeyVal('alarm')<='2000'", tags).b);
   EXPECT_FALSE(f.Eval("QKeyVal('ALARM')<='20261206 559'", tags).b);
   std::unique_ptr<CompiledExpr> e;

@@ -5,9 +5,12 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 
+#include "fault_env.h"
 #include "test_util.h"
 
 namespace xbase {
@@ -77,6 +80,8 @@ class FaultTest : public ::testing::Test {
 
 TEST_F(FaultTest, FailedWritesAreReportedAndTheIndexIsNotTrustedAfterwards) {
   const auto before = LiveRows(table_);
+  int failed_rounds = 0;
+  int64_t commit_ops = -1;  // writes of a commit that succeeds
   for (int n = 0; n < 12; ++n) {
     FaultInjectionEnv env(Env::Default());
     {
@@ -90,9 +95,13 @@ TEST_F(FaultTest, FailedWritesAreReportedAndTheIndexIsNotTrustedAfterwards) {
       env.FailAfter(n);
       Status s = wa->Commit();
       if (s.ok()) {
+        EXPECT_EQ(env.faults(), 0) << "a fault fired and the commit still reported success, round " << n;
+        if (commit_ops < 0) commit_ops = env.operations();
         EXPECT_OK(wa->IndexStatus());
         continue;
       }
+      ASSERT_EQ(env.faults(), 1) << "round " << n;
+      ++failed_rounds;
       EXPECT_TRUE(s.IsIOError()) << s.ToString();
       EXPECT_FALSE(wa->IndexStatus().ok());  // this work area stops using it at once
       EXPECT_EQ(wa->TagArea("K"), 0);
@@ -114,6 +123,83 @@ TEST_F(FaultTest, FailedWritesAreReportedAndTheIndexIsNotTrustedAfterwards) {
     ASSERT_OK(e.Use(table_, "T", OpenMode::kExclusive, &area));
     ASSERT_OK(e.Current()->Reindex());
   }
+  // Round n faults the (n+1)th write: every round below the commit's write count failed.
+  ASSERT_GT(commit_ops, 0);
+  EXPECT_EQ(failed_rounds, commit_ops);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+// A record write that fails part way (a torn write) leaves the old record in the file,
+// and neither Close nor a move commits the changes afterwards. Discard drops pending
+// changes and takes back an append that was never committed.
+TEST_F(FaultTest, FailedChangesAreNeverCommittedImplicitly) {
+  const std::string before = ReadFile(table_);
+  {
+    FaultInjectionEnv env(Env::Default());
+    env.SetTornWrites(true);
+    Engine e(&env);
+    int area = 0;
+    ASSERT_OK(e.Use(table_, "T", OpenMode::kShared, &area));
+    WorkArea* wa = e.Current();
+    ASSERT_OK(wa->Go(2));
+    ASSERT_OK(wa->Replace("NAME", "changed name"));
+    ASSERT_OK(wa->ReplaceInteger("MINUTES", 999));
+    env.FailAfter(1);  // the index's update mark goes through; the record write is torn
+    Status s = wa->Commit();
+    ASSERT_EQ(env.faults(), 1);
+    EXPECT_TRUE(s.IsIOError()) << s.ToString();
+    EXPECT_TRUE(wa->HasPendingChanges());
+    EXPECT_EQ(ReadFile(table_), before);  // the torn record was put back
+    EXPECT_OK(e.Close(area));
+    EXPECT_EQ(env.faults(), 1);
+  }
+  EXPECT_EQ(ReadFile(table_), before);  // Close committed nothing
+  {
+    // The failed update left the index untrusted, as it should; rebuild it.
+    Engine e;
+    int area = 0;
+    ASSERT_OK(e.Use(table_, "T", OpenMode::kExclusive, &area));
+    EXPECT_TRUE(e.Current()->IndexStatus().IsCorruption());
+    ASSERT_OK(e.Current()->Reindex());
+  }
+
+  // A refused value after good ones: Close drops the half-made change.
+  {
+    Engine e;
+    int area = 0;
+    ASSERT_OK(e.Use(table_, "T", OpenMode::kShared, &area));
+    WorkArea* wa = e.Current();
+    ASSERT_OK(wa->Go(3));
+    ASSERT_OK(wa->Replace("NAME", "half made"));
+    EXPECT_TRUE(wa->ReplaceInteger("MINUTES", 123456).IsInvalidArgument());
+    EXPECT_OK(e.Close(area));
+  }
+  EXPECT_EQ(ReadFile(table_), before);
+
+  // An append never committed is taken back by Discard, to the byte.
+  {
+    Engine e;
+    int area = 0;
+    ASSERT_OK(e.Use(table_, "T", OpenMode::kShared, &area));
+    WorkArea* wa = e.Current();
+    ASSERT_OK(wa->AppendBlank());
+    ASSERT_OK(wa->Replace("NAME", "never committed"));
+    EXPECT_EQ(wa->RecCount(), 301u);
+    ASSERT_OK(wa->Discard());
+    EXPECT_FALSE(wa->HasPendingChanges());
+    EXPECT_TRUE(wa->Eof());
+    EXPECT_EQ(wa->RecCount(), 300u);
+    EXPECT_OK(wa->IndexStatus());
+    std::vector<std::string> report;
+    EXPECT_OK(wa->Check(&report));
+  }
+  const std::string after = ReadFile(table_);
+  ASSERT_EQ(after.size(), before.size());
+  EXPECT_EQ(after.substr(4), before.substr(4));  // all but the last-update date
 }
 
 // Each maintenance operation stopped at each of its writes, renames and
@@ -152,6 +238,7 @@ TEST_P(KilledHalfWay, LosesNothing) {
     ASSERT_OK(Run(op, e.Current()));
     total = env.operations();
     ASSERT_GT(total, 1);
+    ASSERT_EQ(env.faults(), 0);
   }
   std::set<uint32_t> counts;
   for (int64_t n = 0; n <= total; ++n) {
@@ -169,12 +256,19 @@ TEST_P(KilledHalfWay, LosesNothing) {
       Engine e(&env);
       int area = 0;
       if (!e.Use(table, "T", OpenMode::kExclusive, &area).ok()) _exit(3);
-      _exit(Run(op, e.Current()).ok() ? 0 : 4);
+      if (!Run(op, e.Current()).ok()) _exit(4);
+      _exit(env.faults() == 0 ? 0 : 5);
     }
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE((WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) || (WIFEXITED(status) && WEXITSTATUS(status) == 0))
-        << op << " fault point " << n << " status " << status;
+    // The hook kills the child when the fault fires; only the point past the last
+    // operation lets it finish, with no fault injected.
+    if (n < total) {
+      ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
+          << op << " fault point " << n << " status " << status;
+    } else {
+      ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << op << " fault point " << n << " status " << status;
+    }
     EXPECT_EQ(LiveRows(table), live) << op << " fault point " << n;
     ExpectIndexHonest(table);
     Engine e;
@@ -190,6 +284,35 @@ TEST_P(KilledHalfWay, LosesNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Maintenance, KilledHalfWay, ::testing::Values("pack", "reindex", "rebuild"));
+
+// A pack replaces the table between an opener's open and its lock (the hook runs the
+// pack there). The opener must notice that the file it locked is no longer the table
+// and open again: an append it makes lands in the table everyone else sees.
+TEST_F(FaultTest, AnOpenerThatLockedAReplacedTableOpensAgain) {
+  FaultInjectionEnv env(Env::Default());
+  int packs = 0;
+  env.SetLockHook([&] {
+    Engine packer;
+    int area = 0;
+    ASSERT_OK(packer.Use(table_, "P", OpenMode::kExclusive, &area));
+    ASSERT_OK(packer.Current()->Pack());
+    ++packs;
+  });
+  Engine e(&env);
+  int area = 0;
+  ASSERT_OK(e.Use(table_, "T", OpenMode::kShared, &area));
+  ASSERT_EQ(env.lock_hooks_run(), 1);
+  ASSERT_EQ(packs, 1);
+  WorkArea* wa = e.Current();
+  EXPECT_EQ(wa->RecCount(), 225u);  // the packed table, not the replaced one
+  ASSERT_OK(AddRow(wa, "after the pack", "20260101", 7));
+  EXPECT_EQ(wa->RecNo(), 226u);
+  ASSERT_OK(e.CloseAll());
+  const auto rows = LiveRows(table_);
+  EXPECT_EQ(rows.size(), 226u);
+  EXPECT_EQ(rows.count("after the pack"), 1u);
+  ExpectIndexHonest(table_);
+}
 
 // Two processes append 1,000 records each in shared use at the same time.
 TEST_F(FaultTest, TwoProcessesAppendingAtOnce) {

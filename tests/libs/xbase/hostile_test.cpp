@@ -72,8 +72,10 @@ class HostileTest : public ::testing::Test {
         std::string text;
         int64_t n;
         for (const FieldDef& f : wa->Fields()) {
-          if (f.type == 'M') note(wa->GetMemo(f.name, &text));
-          else note(wa->GetString(f.name, &text));
+          if (f.type == 'M')
+            note(wa->GetMemo(f.name, &text));
+          else
+            note(wa->GetString(f.name, &text));
           if (f.type == 'D') note(wa->GetDateString(f.name, &text));
           if (f.type == 'N') note(wa->GetInteger(f.name, &n));
         }
@@ -122,15 +124,105 @@ TEST_F(HostileTest, TruncatedAndImpossibleHeaders) {
   EXPECT_NE(s.message().find("record length"), std::string::npos);
 }
 
-TEST_F(HostileTest, RecordCountLargerThanTheFile) {
+// A header count that disagrees with the file's length (too high, too low, zero) is
+// damage: the records the file holds are read, the caller is told, opening changes
+// nothing, and neither an append nor a pack loses a record.
+TEST_F(HostileTest, RecordCountThatDisagreesWithTheFileIsReportedAndNotObeyed) {
+  for (uint32_t claimed : {0u, 10u, 0xFFFFu}) {
+    SCOPED_TRACE("header count " + std::to_string(claimed));
+    std::string bad = dbf_;
+    for (int i = 0; i < 4; ++i) bad[4 + i] = static_cast<char>((claimed >> (8 * i)) & 0xff);
+    WriteAll(table_, bad);
+    WriteAll(dir_.File("T.FPT"), fpt_);
+    WriteAll(dir_.File("T.CDX"), cdx_);
+    {
+      Engine e;
+      int area = 0;
+      ASSERT_OK(e.Use(table_, "T", OpenMode::kShared, &area));
+      WorkArea* wa = e.Current();
+      ASSERT_TRUE(wa->Repair().has_value());
+      EXPECT_EQ(wa->Repair()->header_count, claimed);
+      EXPECT_EQ(wa->Repair()->found_count, 40u);
+      EXPECT_EQ(wa->RecCount(), 40u);
+      EXPECT_OK(wa->IndexStatus());  // the index was made for the 40 records
+      int live = 0;
+      for (Status s = wa->GoTop(); !wa->Eof(); s = wa->Skip(1)) {
+        ASSERT_OK(s);
+        ++live;
+      }
+      EXPECT_EQ(live, 39);
+      std::vector<std::string> report;
+      EXPECT_TRUE(wa->Check(&report).IsCorruption());
+      ASSERT_FALSE(report.empty());
+      EXPECT_NE(report[0].find("header says " + std::to_string(claimed) + " records but the file holds 40"),
+                std::string::npos)
+          << report[0];
+      EXPECT_EQ(ReadAll(table_), bad);  // opening and reading wrote nothing
+
+      // An append goes after the records the file holds and writes a right count.
+      ASSERT_OK(AddRow(wa, "appended", "20260101", 1));
+      EXPECT_EQ(wa->RecNo(), 41u);
+    }
+    {
+      Engine e;
+      int area = 0;
+      ASSERT_OK(e.Use(table_, "T", OpenMode::kExclusive, &area));
+      WorkArea* wa = e.Current();
+      EXPECT_FALSE(wa->Repair().has_value());
+      ASSERT_OK(wa->Go(1));
+      std::string name;
+      ASSERT_OK(wa->GetTrimString("NAME", &name));
+      EXPECT_EQ(name, "row0");
+      ASSERT_OK(wa->Pack());
+      EXPECT_EQ(wa->RecCount(), 40u);  // 39 live records and the appended one
+    }
+  }
+
+  // A pack straight on the damaged header keeps every live record too.
   std::string bad = dbf_;
-  bad[4] = static_cast<char>(0xff);
-  bad[5] = static_cast<char>(0xff);
+  for (int i = 0; i < 4; ++i) bad[4 + i] = 0;
   WriteAll(table_, bad);
-  Status s = OpenStatus();
-  EXPECT_TRUE(s.IsCorruption()) << s.ToString();
-  EXPECT_NE(s.message().find("holds only 40"), std::string::npos) << s.message();
-  EXPECT_EQ(ReadAll(table_), bad);
+  WriteAll(dir_.File("T.FPT"), fpt_);
+  WriteAll(dir_.File("T.CDX"), cdx_);
+  Engine e;
+  int area = 0;
+  ASSERT_OK(e.Use(table_, "T", OpenMode::kExclusive, &area));
+  ASSERT_OK(e.Current()->Pack());
+  EXPECT_EQ(e.Current()->RecCount(), 39u);
+  EXPECT_FALSE(e.Current()->Repair().has_value());
+  std::vector<std::string> report;
+  EXPECT_OK(e.Current()->Check(&report));
+}
+
+// A memo file's next-free pointer far past its end is damage: check reports it, and
+// an append goes to the real end of the file instead of growing it to the pointer.
+TEST_F(HostileTest, MemoNextFreePointerPastTheEndIsReportedAndNotObeyed) {
+  std::string memo = fpt_;
+  memo.replace(0, 4, std::string("\x7f\xff\xff\xff", 4));
+  WriteAll(dir_.File("T.FPT"), memo);
+  Engine e;
+  int area = 0;
+  ASSERT_OK(e.Use(table_, "T", OpenMode::kShared, &area));
+  WorkArea* wa = e.Current();
+  std::vector<std::string> report;
+  EXPECT_TRUE(wa->Check(&report).IsCorruption());
+  ASSERT_EQ(report.size(), 1u);
+  EXPECT_NE(report[0].find("past the end"), std::string::npos) << report[0];
+
+  ASSERT_OK(wa->Go(5));
+  ASSERT_OK(wa->ReplaceMemo("NOTE", "a new memo"));
+  ASSERT_OK(wa->Commit());
+  const auto size = std::filesystem::file_size(dir_.File("T.FPT"));
+  EXPECT_LE(size, fpt_.size() + 2 * 64) << "the memo file grew to " << size << " bytes";
+  std::string text;
+  ASSERT_OK(wa->GetMemo("NOTE", &text));
+  EXPECT_EQ(text, "a new memo");
+  e.CloseAll();
+  ASSERT_OK(e.Use(table_, "T", OpenMode::kShared, &area));
+  ASSERT_OK(e.Current()->Go(5));
+  ASSERT_OK(e.Current()->GetMemo("NOTE", &text));
+  EXPECT_EQ(text, "a new memo");
+  EXPECT_OK(e.Current()->Check(&report));  // the append moved the pointer to the real end
 }
 
 TEST_F(HostileTest, MemoPointerPastTheEndOfTheMemoFile) {
@@ -225,6 +317,73 @@ TEST_F(HostileTest, FlippedBytesNeverCrash) {
   }
   EXPECT_GT(errors, runs / 10);  // the damage is noticed, not silently read
   EXPECT_OK(Exercise());         // and the undamaged files are fine again
+}
+
+// Keys out of order in a page whose checksum is right (crafted, or damaged before the
+// checksum was taken): every lookup says Corruption instead of answering from the
+// disorder, check names it, and only a writer marks the index, before it writes.
+TEST_F(HostileTest, KeysOutOfOrderAreCorruptionNotWrongAnswers) {
+  {
+    Engine e;
+    int area = 0;
+    ASSERT_OK(e.Use(table_, "T", OpenMode::kExclusive, &area));
+    ASSERT_OK(e.Current()->IndexTag("N", "NAME", ""));
+  }
+  // Tag N's tree is one leaf: entries of 20 key bytes and a 4-byte record number.
+  std::string cdx = ReadAll(dir_.File("T.CDX"));
+  const size_t page = cdx.size() - 4096;
+  const size_t es = 24, a = page + 12 + 2 * es, b = page + 12 + 7 * es;
+  ASSERT_EQ(cdx[page], 1);  // a leaf
+  std::string ea = cdx.substr(a, es);
+  cdx.replace(a, es, cdx.substr(b, es));
+  cdx.replace(b, es, ea);
+  uint32_t h = 2166136261u;
+  for (size_t i = 0; i < 4096; ++i) {
+    h ^= (i >= 8 && i < 12) ? 0u : static_cast<unsigned char>(cdx[page + i]);
+    h *= 16777619u;
+  }
+  for (int i = 0; i < 4; ++i) cdx[page + 8 + static_cast<size_t>(i)] = static_cast<char>((h >> (8 * i)) & 0xff);
+  WriteAll(dir_.File("T.CDX"), cdx);
+
+  for (OpenMode mode : {OpenMode::kReadOnly, OpenMode::kShared}) {
+    Engine e;
+    int area = 0;
+    ASSERT_OK(e.Use(table_, "T", mode, &area));
+    WorkArea* wa = e.Current();
+    ASSERT_OK(wa->IndexStatus());  // the header is sound
+    ASSERT_OK(wa->SetOrder("N"));
+    bool found = false;
+    Status s = wa->Seek("row1", &found);
+    EXPECT_TRUE(s.IsCorruption()) << s.ToString();
+    EXPECT_TRUE(wa->IndexStatus().IsCorruption());
+    EXPECT_TRUE(wa->SetOrder("N").IsCorruption());  // from then on the index is not used
+    EXPECT_TRUE(wa->ScanTag("N", [](uint32_t, const Value&) { return Status::OK(); }).IsCorruption());
+    EXPECT_EQ(ReadAll(dir_.File("T.CDX")), cdx) << "a lookup wrote to the index";
+  }
+  {
+    Engine e;
+    int area = 0;
+    ASSERT_OK(e.Use(table_, "T", OpenMode::kReadOnly, &area));
+    std::vector<std::string> report;
+    EXPECT_TRUE(e.Current()->Check(&report).IsCorruption());
+    ASSERT_FALSE(report.empty());
+    EXPECT_NE(report[0].find("out of order"), std::string::npos) << report[0];
+  }
+  {
+    // A writer that met the disorder marks the index before it changes the table.
+    Engine e;
+    int area = 0;
+    ASSERT_OK(e.Use(table_, "T", OpenMode::kShared, &area));
+    WorkArea* wa = e.Current();
+    ASSERT_OK(wa->SetOrder("N"));
+    EXPECT_TRUE(wa->GoTop().IsCorruption());
+    ASSERT_OK(AddRow(wa, "new", "20260101", 1));
+  }
+  Engine e;
+  int area = 0;
+  ASSERT_OK(e.Use(table_, "T", OpenMode::kShared, &area));
+  EXPECT_NE(e.Current()->IndexStatus().message().find("half-updated"), std::string::npos)
+      << e.Current()->IndexStatus().ToString();
 }
 
 }  // namespace

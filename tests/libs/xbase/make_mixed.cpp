@@ -33,7 +33,9 @@ int main(int argc, char** argv) {
       {"Caf\xE9 au lait \xFC\xDF", "-42", "-0.75", "19991231", "F", "na\xEFve memo \xE9", false},
       {"gone", "1", "1.00", "20000229", "T", "deleted memo", true},
       {"long", "99999", "999999.99", "20380119", "T", long_memo, false},
-      {"quote \" \\ \x93" "curly\x94 \x80", "0", "0.00", "20240101", "F", "tab\there\nnewline", false},
+      {"quote \" \\ \x93"
+       "curly\x94 \x80",
+       "0", "0.00", "20240101", "F", "tab\there\nnewline", false},
       {"also gone", "7", "", "", "", "", true},
   };
   for (const Row& r : rows) {

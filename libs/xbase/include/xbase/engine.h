@@ -36,11 +36,21 @@ struct TagInfo {
 };
 
 struct EngineSettings {
-  bool hide_deleted = true;   // deleted records are invisible to every move
-  bool century = true;        // date texts carry four-digit years
-  bool soft_seek = false;     // a failed seek lands on the next key instead of the end
+  bool hide_deleted = true;  // deleted records are invisible to every move
+  bool century = true;       // date texts carry four-digit years
+  bool soft_seek = false;    // a failed seek lands on the next key instead of the end
   // How long a record lock waits for another holder before giving up with Busy.
   int lock_wait_ms = 5000;
+};
+
+// A table whose header's record count disagrees with the length of its file is
+// damaged. Use still opens it and goes by the whole records the file holds, so no
+// record is hidden from reads or overwritten by the next append, and reports it
+// through WorkArea::Repair(). Opening writes nothing; the next append (or pack)
+// stores a right count.
+struct TableRepair {
+  uint32_t header_count = 0;  // the record count the header claimed
+  uint32_t found_count = 0;   // whole records the file holds: the count the work area uses
 };
 
 class Engine;
@@ -59,14 +69,28 @@ class WorkArea {
   std::vector<FieldDef> Fields() const;
   int FieldIndex(std::string_view name) const;  // -1 when absent; accepts "ALIAS->NAME"
 
+  // Set when the table's header was found damaged (see TableRepair); the program tells
+  // the user and may pack the table to store a right header.
+  std::optional<TableRepair> Repair() const;
+
   // ---- index ----
   // OK when the compound index is open and trusted; otherwise why not
   // (NotFound: no index file; NotSupported: foreign file; Corruption: damaged or stale).
+  // Every lookup by tag (SetOrder, Seek, KeyValue, ScanTag, moves in tag order) on an
+  // index that cannot be used returns Corruption naming the reason, never an answer
+  // from natural order: the caller rebuilds the index (Reindex, or IndexTag for each
+  // tag) and tries again. The same holds when a lookup meets a damaged page or keys out
+  // of order; the work area then stops using the index. A read-only user never writes
+  // to the index; a writer marks an index it stopped trusting as half-updated before
+  // its next write to the table, so nobody trusts it again before a rebuild.
   Status IndexStatus() const;
   std::vector<TagInfo> Tags() const;
   int TagArea(std::string_view tag) const;  // 1-based order number, 0 when absent
   // 0 selects natural (record number) order.
   Status SetOrder(int order);
+  // Selects a tag by name: Corruption when the index cannot be used, NotFound when a
+  // trusted index has no such tag.
+  Status SetOrder(std::string_view tag);
   int Order() const;
   // Creates (or replaces) an ascending tag in the table's compound index. Needs exclusive use.
   // When the index is missing or not trusted, a new index file holding only this tag
@@ -122,16 +146,35 @@ class WorkArea {
   Status Recall();
 
   // ---- writing ----
+  // Appends a blank record (written at once, so the record number is this area's) and
+  // makes it current and locked.
   Status AppendBlank();
+  // Writes the current record's changes. A failure leaves the file holding the old
+  // record; the changes stay pending (Commit again, or Discard).
   Status Commit();
+  // Drops the current record's uncommitted changes and re-reads it. A record appended
+  // by this area and not committed since is taken back: when it is still the last
+  // record it is removed from the file; when another user has appended after it, it
+  // is left deleted. Afterwards the area is at the end of the table.
+  Status Discard();
+  bool HasPendingChanges() const;
   // Releases a record lock (0: all of this area's). Uncommitted changes of the
   // current record are committed first.
+  //
+  // Implicit commits. Moves, SetOrder, Query, Unlock, maintenance and Engine::Close
+  // commit the current record's pending changes, except when the last change to it
+  // (a Replace*, Delete, Recall or Commit) failed: such a half-made change is
+  // discarded as by Discard(), never committed, and the call goes on. Only an explicit
+  // Commit() writes changes after a failure.
   Status Unlock(uint32_t recno = 0);
-  // Removes deleted records for good. Needs exclusive use.
+  // Removes deleted records for good. Needs exclusive use, which it keeps. Once the pack
+  // has committed it returns OK, or an error saying that it committed and what is left
+  // (the next Use finishes an interrupted replacement); never Busy.
   Status Pack();
 
-  // Full consistency check: table, memo and index agree. Problems are listed in
-  // *report (one line each); the Status is Corruption when there is any.
+  // Full consistency check: table, memo and index agree (a damaged record count, a memo
+  // file's next-free pointer past its end and tag keys out of order included). Problems
+  // are listed in *report (one line each); the Status is Corruption when there is any.
   Status Check(std::vector<std::string>* report);
 
  private:
@@ -153,15 +196,18 @@ class Engine {
   // Opens a table with its memo file and compound index (same base name) under
   // `alias` (default: the file's base name, upper case) and makes it current.
   // The index is optional: when it is missing or damaged the table still opens and
-  // WorkArea::IndexStatus() says why.
+  // WorkArea::IndexStatus() says why. A table whose record count disagrees with its
+  // length opens too; WorkArea::Repair() says so. Busy when another user has the table
+  // in exclusive use (a pack among them).
   Status Use(const std::string& path, std::string_view alias, OpenMode mode, int* area);
   int WorkAreaOf(std::string_view alias) const;  // 0 when not open
   Status Select(int area);
   std::string Alias(int area) const;
   WorkArea* Current();
   WorkArea* Area(int area);
-  // Closes an area (committing its pending changes). Returns the commit's error, if any;
-  // the area is closed either way.
+  // Closes an area, committing its pending changes unless the last change failed (then
+  // they are discarded; see WorkArea::Unlock). Returns the commit's error, if any; the
+  // area is closed either way.
   Status Close(int area);
   Status CloseAll();
 

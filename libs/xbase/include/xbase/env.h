@@ -1,9 +1,9 @@
 // The engine reaches the file system only through Env and File, so tests can
-// make a write fail, or stop the process at a chosen write or rename.
+// put a layer between them that makes a write fail, or stops the process at a
+// chosen write or rename.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -13,6 +13,16 @@
 namespace xbase {
 
 enum class LockMode { kShared, kExclusive };
+
+// Which file a path or an open handle refers to (device and inode on POSIX). A
+// path can be renamed over while a handle to the file it named stays open;
+// comparing the two identities tells whether the handle still holds the file
+// that others find at the path.
+struct FileId {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  bool operator==(const FileId&) const = default;
+};
 
 class File {
  public:
@@ -28,6 +38,8 @@ class File {
   // With wait false a conflict returns Busy at once.
   virtual Status Lock(uint64_t start, uint64_t len, LockMode mode, bool wait) = 0;
   virtual Status Unlock(uint64_t start, uint64_t len) = 0;
+  // The identity of the open file (which survives renames of its path).
+  virtual Status Id(FileId* id) = 0;
 
   // Reads exactly n bytes or fails with Corruption (short file) / IOError.
   Status ReadExact(uint64_t offset, size_t n, char* buf);
@@ -38,51 +50,18 @@ enum class OpenFlags { kReadWrite, kReadOnly, kCreateTruncate };
 class Env {
  public:
   virtual ~Env() = default;
-  virtual Status OpenFile(const std::string& path, OpenFlags flags,
-                          std::unique_ptr<File>* out) = 0;
+  virtual Status OpenFile(const std::string& path, OpenFlags flags, std::unique_ptr<File>* out) = 0;
   virtual bool FileExists(const std::string& path) = 0;
   // Atomically replaces `to` with `from` (rename(2) semantics).
   virtual Status RenameFile(const std::string& from, const std::string& to) = 0;
   virtual Status RemoveFile(const std::string& path) = 0;
   // Makes earlier renames in the folder of `path` durable.
   virtual Status SyncDir(const std::string& path) = 0;
+  // The identity of the file now at `path`; NotFound when there is none.
+  virtual Status PathId(const std::string& path, FileId* id) = 0;
 
   // The process-wide POSIX environment. Never deleted.
   static Env* Default();
-};
-
-// Wraps another Env and counts writes and renames. When the countdown reaches
-// zero the next one either fails with IOError or calls the crash hook (which a
-// test sets to kill the process) before anything reaches the disk.
-class FaultInjectionEnv : public Env {
- public:
-  explicit FaultInjectionEnv(Env* base) : base_(base) {}
-
-  // After `n` successful writes/renames, the next one faults. -1 disables.
-  void FailAfter(int64_t n, bool always = false) {
-    countdown_ = n;
-    forever_ = always;
-  }
-  // Called instead of failing when set; used to kill the process mid-operation.
-  void SetCrashHook(std::function<void()> hook) { crash_hook_ = std::move(hook); }
-  int64_t operations() const { return operations_; }
-
-  Status OpenFile(const std::string& path, OpenFlags flags, std::unique_ptr<File>* out) override;
-  bool FileExists(const std::string& path) override { return base_->FileExists(path); }
-  Status RenameFile(const std::string& from, const std::string& to) override;
-  Status RemoveFile(const std::string& path) override;
-  Status SyncDir(const std::string& path) override { return base_->SyncDir(path); }
-
-  // Returns non-OK when this operation is the faulting one.
-  Status Tick(std::string_view what);
-
- private:
-  Env* base_;
-  int64_t countdown_ = -1;
-  bool forever_ = false;
-  bool failed_ = false;
-  int64_t operations_ = 0;
-  std::function<void()> crash_hook_;
 };
 
 }  // namespace xbase

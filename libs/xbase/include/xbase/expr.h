@@ -57,9 +57,8 @@ class CompiledExpr {
   CompiledExpr& operator=(CompiledExpr&&) noexcept;
 
   // Parses and type-checks `text`. `alias` (may be empty) is accepted as a field prefix.
-  static Status Compile(std::string_view text, const std::vector<FieldRef>& fields,
-                        std::string_view alias, const TagResolver& tags,
-                        std::unique_ptr<CompiledExpr>* out);
+  static Status Compile(std::string_view text, const std::vector<FieldRef>& fields, std::string_view alias,
+                        const TagResolver& tags, std::unique_ptr<CompiledExpr>* out);
 
   ValueType type() const { return type_; }
   const std::string& text() const { return text_; }

@@ -22,8 +22,7 @@ Status ValidateFields(const std::vector<FieldDef>& fields);
 class Env;
 // Writes an empty FoxPro 2.x table (and an empty memo file when a memo field exists).
 // Fails with InvalidArgument when the table already exists and `overwrite` is false.
-Status CreateTable(Env* env, const std::string& path, const std::vector<FieldDef>& fields,
-                   bool overwrite = false);
+Status CreateTable(Env* env, const std::string& path, const std::vector<FieldDef>& fields, bool overwrite = false);
 
 // The memo file and index file belonging to a table path: "X.DBF" -> "X.FPT", "x.dbf" -> "x.fpt".
 // An existing file of either letter case is preferred.

@@ -24,9 +24,7 @@ class Status {
   static Status NotFound(std::string_view msg) { return Status(Kind::kNotFound, msg); }
   static Status Corruption(std::string_view msg) { return Status(Kind::kCorruption, msg); }
   static Status IOError(std::string_view msg) { return Status(Kind::kIOError, msg); }
-  static Status InvalidArgument(std::string_view msg) {
-    return Status(Kind::kInvalidArgument, msg);
-  }
+  static Status InvalidArgument(std::string_view msg) { return Status(Kind::kInvalidArgument, msg); }
   static Status Busy(std::string_view msg) { return Status(Kind::kBusy, msg); }
   static Status NotSupported(std::string_view msg) { return Status(Kind::kNotSupported, msg); }
 
@@ -56,8 +54,8 @@ const char* KindName(Status::Kind kind);
 
 }  // namespace xbase
 
-#define XBASE_RETURN_IF_ERROR(expr)        \
-  do {                                     \
-    ::xbase::Status _st = (expr);          \
-    if (!_st.ok()) return _st;             \
+#define XBASE_RETURN_IF_ERROR(expr) \
+  do {                              \
+    ::xbase::Status _st = (expr);   \
+    if (!_st.ok()) return _st;      \
   } while (0)

@@ -1,0 +1,72 @@
+// A test double for xbase::Env: wraps another Env, counts the writes, truncates,
+// renames and removals that pass through it, and makes a chosen one fail (or
+// stop the process through a hook) before anything reaches the disk. It counts
+// the faults it injected, so a test can show that its fault fired before it
+// judges the recovery.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "xbase/env.h"
+
+namespace xbase {
+
+class FaultInjectionEnv : public Env {
+ public:
+  explicit FaultInjectionEnv(Env* base) : base_(base) {}
+
+  // After `n` successful operations the next one faults; with `always` every one after it
+  // faults too. -1 disables.
+  void FailAfter(int64_t n, bool always = false) {
+    countdown_ = n;
+    forever_ = always;
+    failing_ = false;
+  }
+  // A faulting write first writes the leading half of its bytes (a torn write), then fails.
+  void SetTornWrites(bool torn) { torn_ = torn; }
+  // Called instead of failing when set; used to kill the process mid-operation.
+  void SetCrashHook(std::function<void()> hook) { crash_hook_ = std::move(hook); }
+  // Runs `hook` once, just before the next byte-range lock taken through this Env (an
+  // opener's first lock comes after its open: the hook can replace the file between).
+  void SetLockHook(std::function<void()> hook) { lock_hook_ = std::move(hook); }
+  int64_t lock_hooks_run() const { return lock_hooks_run_; }
+  void BeforeLock() {
+    if (!lock_hook_) return;
+    auto hook = std::move(lock_hook_);
+    lock_hook_ = nullptr;
+    ++lock_hooks_run_;
+    hook();
+  }
+  // Operations seen, and faults injected, since construction.
+  int64_t operations() const { return operations_; }
+  int64_t faults() const { return faults_; }
+
+  Status OpenFile(const std::string& path, OpenFlags flags, std::unique_ptr<File>* out) override;
+  bool FileExists(const std::string& path) override { return base_->FileExists(path); }
+  Status RenameFile(const std::string& from, const std::string& to) override;
+  Status RemoveFile(const std::string& path) override;
+  Status SyncDir(const std::string& path) override { return base_->SyncDir(path); }
+  Status PathId(const std::string& path, FileId* id) override { return base_->PathId(path, id); }
+
+  // Counts one operation; returns IOError (and counts a fault) when it is the faulting one.
+  Status Tick(std::string_view what);
+  bool torn_writes() const { return torn_; }
+
+ private:
+  Env* base_;
+  int64_t countdown_ = -1;
+  bool forever_ = false;
+  bool failing_ = false;
+  bool torn_ = false;
+  int64_t operations_ = 0;
+  int64_t faults_ = 0;
+  std::function<void()> crash_hook_;
+  std::function<void()> lock_hook_;
+  int64_t lock_hooks_run_ = 0;
+};
+
+}  // namespace xbase
