@@ -140,11 +140,9 @@ SaveResult EventSaver::SaveEvent(const EventInput& in) {
   if (s.ok()) s = wa->Commit();
   if (s.ok()) s = wa->Unlock();
   if (!s.ok()) {
-    // Nothing half-written stays behind: a new record that could not be filled is taken out.
-    if (isNew && recno > 0 && wa->Go(static_cast<uint32_t>(recno)).ok()) {
-      wa->Delete();
-      wa->Commit();
-    }
+    // Nothing half-written stays behind: the pending changes are dropped (a new record that could
+    // not be filled is taken out) and an edited record keeps its old bytes.
+    wa->Discard();
     data::CloseTableIfOpen(m_engine, kOneTime);
     m_prompter.message(EngineErrorText(s));
     return result;

@@ -15,6 +15,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include "fault_env.h"
 #include <xbase/engine.h>
 
 using namespace chimewise;
@@ -188,6 +190,7 @@ TEST_F(AlarmServiceTest, ASaveThatFailsPartWayLeavesNoHalfRecord) {
   // Fail the n-th write of a save, for every n a save makes, and look at what is left.
   xbase::FaultInjectionEnv faulty(xbase::Env::Default());
   bool sawSuccess = false;
+  int failedRounds = 0;
   for (int n = 0; n < 400 && !sawSuccess; ++n) {
     reopen(nullptr);
     engine->CloseAll();
@@ -197,6 +200,7 @@ TEST_F(AlarmServiceTest, ASaveThatFailsPartWayLeavesNoHalfRecord) {
     }
     reopen(&faulty);
     faulty.FailAfter(n);
+    const int64_t faultsBefore = faulty.faults();
     const size_t messages = prompter.asked.size();
     state.EditRecNo = -1;
     EventInput in;
@@ -214,6 +218,8 @@ TEST_F(AlarmServiceTest, ASaveThatFailsPartWayLeavesNoHalfRecord) {
       sawSuccess = true;
       EXPECT_EQ(after, before + QStringList{"Maybe@750#13"}) << "write " << n;
     } else {
+      ++failedRounds;
+      EXPECT_GT(faulty.faults(), faultsBefore) << "round " << n << " failed without an injected fault";
       EXPECT_EQ(after, before) << "a failure at write " << n << " left a trace";
       EXPECT_GT(prompter.asked.size(), messages) << "a failure at write " << n << " was not told";
       // An index caught half way is never trusted: the next start rebuilds it, and then the
@@ -231,6 +237,7 @@ TEST_F(AlarmServiceTest, ASaveThatFailsPartWayLeavesNoHalfRecord) {
     }
   }
   EXPECT_TRUE(sawSuccess);
+  EXPECT_GT(failedRounds, 5);  // a save makes many writes; each one failed once
 }
 
 TEST_F(AlarmServiceTest, ScanAnnouncesDueRemindersInAlarmOrderThenShowsTheViewer) {
