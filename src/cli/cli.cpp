@@ -14,6 +14,7 @@
 #include "shell/single_instance.h"
 #include "character/speaker.h"
 #include "core/startup_settings.h"
+#include "core/time_format.h"
 #include "clock/talking_clock.h"
 
 #include <QDir>
@@ -22,6 +23,7 @@
 
 #include <map>
 #include <optional>
+#include <tuple>
 
 namespace chimewise {
 
@@ -64,7 +66,14 @@ class StreamPrompter final : public Prompter {
 
 QDateTime parseMoment(const QString& text, const QString& option, bool seconds) {
   const QString format = seconds ? QStringLiteral("yyyy-MM-dd HH:mm:ss") : QStringLiteral("yyyy-MM-dd HH:mm");
-  const QDateTime t = QDateTime::fromString(text.trimmed(), format);
+  // Date and time are read apart: a wall time the clocks skip that day is still a time of day.
+  const QString trimmed = text.trimmed();
+  const qsizetype blank = trimmed.indexOf(u' ');
+  const QDate date = QDate::fromString(trimmed.left(blank), QStringLiteral("yyyy-MM-dd"));
+  const QTime time = QTime::fromString(trimmed.mid(blank + 1), format.mid(11));
+  const QDateTime t = blank > 0 && date.isValid() && time.isValid()
+                          ? AlarmMoment(date, MinuteOfDay(time)).addSecs(time.second())
+                          : QDateTime();
   if (!t.isValid())
     throw UsageError{QStringLiteral("%1 wants a moment written \"%2\", not \"%3\"")
                          .arg(option, seconds ? QStringLiteral("YYYY-MM-DD HH:MM:SS") : QStringLiteral("YYYY-MM-DD HH:MM"),
@@ -127,7 +136,7 @@ void tellRunningProgram() {
 class Session {
  public:
   Session(const QString& appFolder, const QDateTime& now, QTextStream& err)
-      : clock(now.isValid() ? now : QDateTime::currentDateTime()), prompter(err),
+      : err(err), clock(now.isValid() ? now : QDateTime::currentDateTime()), prompter(err),
         settings(SettingsFilePath()) {
     state.AppFolder = appFolder;
     ReadStartUpSettings(state, settings);
@@ -144,6 +153,7 @@ class Session {
     return s.ok() ? area : 0;
   }
 
+  QTextStream& err;
   SharedState state;
   ManualClock clock;
   StreamPrompter prompter;
@@ -161,10 +171,15 @@ int cmdAdd(Session& s, const Parsed& p, QTextStream& out) {
   const QDateTime remind = p.values.count(QStringLiteral("--remind"))
                                ? parseMoment(p.values.at(QStringLiteral("--remind")), QStringLiteral("--remind"), false)
                                : activity;
-  in.activityDate = activity.date();
-  in.activityTime = activity.time();
-  in.remindDate = remind.date();
-  in.remindTime = remind.time();
+  const auto wall = [](const QString& text) {
+    const QString t = text.trimmed();
+    return std::pair{QDate::fromString(t.left(10), QStringLiteral("yyyy-MM-dd")),
+                     QTime::fromString(t.mid(11), QStringLiteral("HH:mm"))};
+  };
+  std::tie(in.activityDate, in.activityTime) = wall(p.values.at(QStringLiteral("--activity")));
+  std::tie(in.remindDate, in.remindTime) =
+      p.values.count(QStringLiteral("--remind")) ? wall(p.values.at(QStringLiteral("--remind")))
+                                                 : std::pair{in.activityDate, in.activityTime};
   if (p.values.count(QStringLiteral("--type"))) in.event = p.values.at(QStringLiteral("--type"));
   if (p.values.count(QStringLiteral("--memo"))) in.memo = p.values.at(QStringLiteral("--memo"));
   if (p.values.count(QStringLiteral("--sound"))) in.sound = parseInt(p.values.at(QStringLiteral("--sound")), "--sound", 0, 8);
@@ -179,6 +194,14 @@ int cmdAdd(Session& s, const Parsed& p, QTextStream& out) {
   const SaveResult r = saver.SaveEvent(in);
   if (!r.saved) return 1;
   out << r.recno << Qt::endl;
+  const auto skipped = [&](const char* what, QDate d, QTime t) {
+    s.err << QStringLiteral("Note: %1 %2 does not exist on %3 (the clocks go forward); it counts as %4.")
+                 .arg(QLatin1String(what), t.toString(QStringLiteral("HH:mm")), d.toString(Qt::ISODate),
+                      AlarmMoment(d, MinuteOfDay(t)).time().toString(QStringLiteral("HH:mm")))
+          << Qt::endl;
+  };
+  if (r.activityTimeSkipped) skipped("the activity time", in.activityDate, in.activityTime);
+  if (r.remindTimeSkipped) skipped("the reminder time", in.remindDate, in.remindTime);
   return 0;
 }
 

@@ -154,6 +154,8 @@ SaveResult EventSaver::SaveEvent(const EventInput& in) {
   if (m_state.NextAlarmTime.isValid() && alarm < m_state.NextAlarmTime) m_state.NextAlarmTime = alarm;
   m_alarms.FindNextAlarm();
   result.saved = true;
+  result.activityTimeSkipped = WallTimeSkipped(in.activityDate, activityMinutes);
+  result.remindTimeSkipped = WallTimeSkipped(in.remindDate, remindMinutes);
   result.recno = recno;
   return result;
 }

@@ -43,6 +43,10 @@ struct SaveResult {
   bool saved = false;
   qint64 recno = 0;            // the record written
   SaveField refused = SaveField::None;
+  // The activity or reminder time does not exist on its day (the clocks go forward over it): it
+  // is kept, and means the same wall time after the change (02:30 is 03:30). The caller says so.
+  bool activityTimeSkipped = false;
+  bool remindTimeSkipped = false;
 };
 
 class EventSaver {

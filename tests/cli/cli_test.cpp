@@ -217,3 +217,13 @@ TEST_F(CliTest, TalkingClockFollowsItsSettings) {
   EXPECT_EQ(lines, (QStringList{"Speak: Good Afternoon", "Speak: It is", "Play: Wave", "Speak: now 15:05",
                                 "Speak:  on Friday", "Speak: December 4th, 2026"}));
 }
+
+// A wall time the clocks skip is kept and means the same time after the change, and the user is
+// told; it is not refused as a badly written moment.
+TEST_F(CliTest, ATimeTheClocksSkipIsKeptAsTheTimeAfterTheChange) {
+  ASSERT_EQ(run("2026-03-28 12:00:00", {"add", "--text", "Night shift", "--activity", "2026-03-29 02:30"}), 0);
+  EXPECT_TRUE(errors.contains("02:30 does not exist on 2026-03-29")) << errors.toStdString();
+  EXPECT_TRUE(errors.contains("counts as 03:30")) << errors.toStdString();
+  ASSERT_EQ(run("2026-03-28 12:00:00", {"next"}), 0);
+  EXPECT_EQ(lines, QStringList{"2026-03-29 03:30"});
+}
