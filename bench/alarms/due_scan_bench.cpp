@@ -1,19 +1,19 @@
 // The alarm scan over a table of 100,000 reminders of which 100 are due, and the next-alarm
 // lookup over the same table. Run: build/bench/alarms/bench_due_scan
 #include "alarms/alarm_service.h"
-#include "data/calendar.h"
+#include "character/speaker.h"
 #include "core/clock.h"
 #include "core/prompts.h"
-#include "support/scripted_prompter.h"
 #include "core/shared_state.h"
-#include "character/speaker.h"
+#include "data/calendar.h"
+#include "support/scripted_prompter.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <benchmark/benchmark.h>
 #include <xbase/engine.h>
+#include <benchmark/benchmark.h>
 
 #include <cstdio>
 
@@ -37,7 +37,8 @@ QString pristineFolder() {
     QFile(dir.filePath("data/") + f).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
   xbase::Engine engine;
   int area = 0;
-  xbase::Status s = engine.Use(dir.filePath("data/CALENDAR.DBF").toStdString(), "BUILD", xbase::OpenMode::kExclusive, &area);
+  xbase::Status s =
+      engine.Use(dir.filePath("data/CALENDAR.DBF").toStdString(), "BUILD", xbase::OpenMode::kExclusive, &area);
   xbase::WorkArea* wa = engine.Current();
   for (int i = 0; s.ok() && i < kReminders; ++i) {
     const bool due = i % (kReminders / kDue) == 0;

@@ -28,14 +28,13 @@ struct AnnounceSettings {
 // Who asks for the announcement, and so what is played.
 enum class AnnounceMode { Alarm = 1, ReadFromViewer = -1, TextsOnly = 0, SoundOnly = 10 };
 
-
 struct AnnouncementPlan {
-  bool due = false;                  // the activity moment is now or past
+  bool due = false;  // the activity moment is now or past
   QString remark;
   QString datePhrase;
-  int sound = 0;                     // 0: no sound
-  std::vector<QString> sayTexts;     // each for SayText, in order
-  std::optional<AlarmWrite> alarm;   // the record's new alarm, when it moves
+  int sound = 0;                    // 0: no sound
+  std::vector<QString> sayTexts;    // each for SayText, in order
+  std::optional<AlarmWrite> alarm;  // the record's new alarm, when it moves
 };
 
 // Plans one announcement. After it the alarm always lies in the future: repeated every waitTime
@@ -52,7 +51,7 @@ struct SnoozeChoice {
 const std::array<SnoozeChoice, 9>& SnoozeChoices();
 
 struct SnoozePlan {
-  QDateTime alarm;          // the new alarm moment
+  QDateTime alarm;            // the new alarm moment
   bool moveActivity = false;  // the activity lay before the new alarm and moves with it
 };
 

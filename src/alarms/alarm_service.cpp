@@ -1,13 +1,13 @@
 #include "alarms/alarm_service.h"
 
+#include "character/speaker.h"
 #include "core/app_paths.h"
-#include "data/calendar.h"
 #include "core/clock.h"
 #include "core/prompts.h"
-#include "data/reminder_record.h"
 #include "core/shared_state.h"
-#include "character/speaker.h"
 #include "core/time_format.h"
+#include "data/calendar.h"
+#include "data/reminder_record.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -26,7 +26,12 @@ constexpr char kLowestAlarmKey[] = "198001010000";
 
 AlarmService::AlarmService(SharedState& state, Prompter& prompter, Clock& clock, xbase::Engine& engine,
                            Speaker& speaker, MainTimerPort& timer, ViewerPort& viewer)
-    : m_state(state), m_prompter(prompter), m_clock(clock), m_engine(engine), m_speaker(speaker), m_timer(timer),
+    : m_state(state),
+      m_prompter(prompter),
+      m_clock(clock),
+      m_engine(engine),
+      m_speaker(speaker),
+      m_timer(timer),
       m_viewer(viewer) {}
 
 QString AlarmService::tablePath() const { return data::CalendarPath(m_state.AppFolder); }
@@ -154,8 +159,8 @@ bool AlarmService::AnnounceReminder(int area, qint64 recno, int readActivity, in
     if (s.ok()) s = wa->Commit();
     if (!s.ok()) report(EngineErrorText(s));
   }
-  if (plan.sound != 0) m_speaker.playSoundEffect(plan.sound);
-  for (const QString& text : plan.sayTexts) m_speaker.sayText(text);
+  if (plan.sound != 0) m_speaker.PlaySoundEffect(plan.sound);
+  for (const QString& text : plan.sayTexts) m_speaker.SayText(text);
   return plan.due;
 }
 

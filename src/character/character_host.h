@@ -55,18 +55,18 @@ class CharacterHost final : public QObject, public Speaker {
   void SetCharacterSize(int index);
 
   // Queues speech and the animations its gesture tags name; returns at once.
-  void SayText(const QString& text);
+  void SayText(const QString& text) override;
   // Waits until everything queued has been spoken (or the user stops it, the character hides,
   // the program closes, or two minutes pass), then pauses extraSeconds. True when the caller
   // may go on speaking.
   bool WaitForSpeech(double extraSeconds = 0);
   // Switches the character's own sound effects, giving up after a few refusals.
-  void SetSoundEffects(bool on);
+  void SetSoundEffects(bool on) override;
   // Ends any speech wait and drops everything the character has queued.
   void QuietCharacter();
 
   // Reminder sounds: the sound of an index 1-8 from the sound folder, then its pause.
-  void PlaySoundEffect(int index);
+  void PlaySoundEffect(int index) override;
   // Starts a WAV file and returns at once; a missing or unplayable file plays nothing.
   void PlayWaveFile(const QString& path);
   // Waits the given seconds of elapsed time while the program goes on handling events. Shutdown
@@ -88,15 +88,12 @@ class CharacterHost final : public QObject, public Speaker {
   QString soundFolder() const;
 
   // Speaker
-  void playSoundEffect(int index) override { PlaySoundEffect(index); }
-  void sayText(const QString& text) override { SayText(text); }
   void speak(const QString& text) override;
   void play(const QString& animation) override;
   void show() override;
   void hide() override;
   bool visible() const override;
   bool soundEffectsOn() const override;
-  void setSoundEffects(bool on) override { SetSoundEffects(on); }
 
  private:
   void connectEvents(agent::Character* c);

@@ -7,11 +7,11 @@
 
 namespace chimewise {
 
-void TranscriptSpeaker::playSoundEffect(int index) {
+void TranscriptSpeaker::PlaySoundEffect(int index) {
   if (ReminderSoundAt(index)) lines << QStringLiteral("Sound: %1").arg(index);
 }
 
-void TranscriptSpeaker::sayText(const QString& text) {
+void TranscriptSpeaker::SayText(const QString& text) {
   for (const SpeechStep& s : SplitGestureTags(text)) {
     if (s.kind == SpeechStep::Play)
       play(s.text);

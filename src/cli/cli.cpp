@@ -1,21 +1,21 @@
 #include "cli/cli.h"
 
 #include "alarms/alarm_service.h"
+#include "character/speaker.h"
+#include "clock/talking_clock.h"
 #include "core/app_paths.h"
-#include "data/calendar.h"
-#include "data/reminder_record.h"
 #include "core/clock.h"
 #include "core/command_line.h"
 #include "core/ports.h"
 #include "core/prompts.h"
-#include "schedule/save_event.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"
-#include "shell/single_instance.h"
-#include "character/speaker.h"
 #include "core/startup_settings.h"
 #include "core/time_format.h"
-#include "clock/talking_clock.h"
+#include "data/calendar.h"
+#include "data/reminder_record.h"
+#include "schedule/save_event.h"
+#include "shell/single_instance.h"
 
 #include <QDir>
 #include <QFile>
@@ -75,9 +75,9 @@ QDateTime parseMoment(const QString& text, const QString& option, bool seconds) 
                           ? AlarmMoment(date, MinuteOfDay(time)).addSecs(time.second())
                           : QDateTime();
   if (!t.isValid())
-    throw UsageError{QStringLiteral("%1 wants a moment written \"%2\", not \"%3\"")
-                         .arg(option, seconds ? QStringLiteral("YYYY-MM-DD HH:MM:SS") : QStringLiteral("YYYY-MM-DD HH:MM"),
-                              text)};
+    throw UsageError{
+        QStringLiteral("%1 wants a moment written \"%2\", not \"%3\"")
+            .arg(option, seconds ? QStringLiteral("YYYY-MM-DD HH:MM:SS") : QStringLiteral("YYYY-MM-DD HH:MM"), text)};
   return t;
 }
 
@@ -85,7 +85,8 @@ int parseInt(const QString& text, const QString& what, int lo, int hi) {
   bool ok = false;
   const int v = text.trimmed().toInt(&ok);
   if (!ok || v < lo || v > hi)
-    throw UsageError{QStringLiteral("%1 must be a whole number from %2 to %3, not \"%4\"").arg(what).arg(lo).arg(hi).arg(text)};
+    throw UsageError{
+        QStringLiteral("%1 must be a whole number from %2 to %3, not \"%4\"").arg(what).arg(lo).arg(hi).arg(text)};
   return v;
 }
 
@@ -125,18 +126,21 @@ QString momentText(const QDateTime& t) {
 }
 
 QString oneLine(QString text) {
-  return text.replace(u'\\', QStringLiteral("\\\\")).replace(u'\n', QStringLiteral("\\n")).replace(u'\r', QStringLiteral("\\r")).replace(u'\t', QStringLiteral("\\t"));
+  return text.replace(u'\\', QStringLiteral("\\\\"))
+      .replace(u'\n', QStringLiteral("\\n"))
+      .replace(u'\r', QStringLiteral("\\r"))
+      .replace(u'\t', QStringLiteral("\\t"));
 }
 
 // Tells a running program to look at the table again; nothing happens when none runs.
-void tellRunningProgram() {
-  SingleInstance(SingleInstance::DefaultKey()).sendToPrimary(kRefreshCommand, 1000);
-}
+void tellRunningProgram() { SingleInstance(SingleInstance::DefaultKey()).sendToPrimary(kRefreshCommand, 1000); }
 
 class Session {
  public:
   Session(const QString& appFolder, const QDateTime& now, QTextStream& err)
-      : err(err), clock(now.isValid() ? now : QDateTime::currentDateTime()), prompter(err),
+      : err(err),
+        clock(now.isValid() ? now : QDateTime::currentDateTime()),
+        prompter(err),
         settings(SettingsFilePath()) {
     state.AppFolder = appFolder;
     ReadStartUpSettings(state, settings);
@@ -149,7 +153,8 @@ class Session {
   int openViewerArea() {
     int area = 0;
     const xbase::Status s = OpenCalendar(engine, state.AppFolder, QStringLiteral("CALENDAR"), &area);
-    if (!s.ok()) prompter.message(QString::fromStdString(s.kind() == xbase::Status::Kind::kNotFound ? s.message() : s.ToString()));
+    if (!s.ok())
+      prompter.message(QString::fromStdString(s.kind() == xbase::Status::Kind::kNotFound ? s.message() : s.ToString()));
     return s.ok() ? area : 0;
   }
 
@@ -167,7 +172,8 @@ class Session {
 int cmdAdd(Session& s, const Parsed& p, QTextStream& out) {
   EventInput in;
   in.activity = p.values.at(QStringLiteral("--text"));
-  const QDateTime activity = parseMoment(p.values.at(QStringLiteral("--activity")), QStringLiteral("--activity"), false);
+  const QDateTime activity =
+      parseMoment(p.values.at(QStringLiteral("--activity")), QStringLiteral("--activity"), false);
   const QDateTime remind = p.values.count(QStringLiteral("--remind"))
                                ? parseMoment(p.values.at(QStringLiteral("--remind")), QStringLiteral("--remind"), false)
                                : activity;
@@ -177,12 +183,13 @@ int cmdAdd(Session& s, const Parsed& p, QTextStream& out) {
                      QTime::fromString(t.mid(11), QStringLiteral("HH:mm"))};
   };
   std::tie(in.activityDate, in.activityTime) = wall(p.values.at(QStringLiteral("--activity")));
-  std::tie(in.remindDate, in.remindTime) =
-      p.values.count(QStringLiteral("--remind")) ? wall(p.values.at(QStringLiteral("--remind")))
-                                                 : std::pair{in.activityDate, in.activityTime};
+  std::tie(in.remindDate, in.remindTime) = p.values.count(QStringLiteral("--remind"))
+                                               ? wall(p.values.at(QStringLiteral("--remind")))
+                                               : std::pair{in.activityDate, in.activityTime};
   if (p.values.count(QStringLiteral("--type"))) in.event = p.values.at(QStringLiteral("--type"));
   if (p.values.count(QStringLiteral("--memo"))) in.memo = p.values.at(QStringLiteral("--memo"));
-  if (p.values.count(QStringLiteral("--sound"))) in.sound = parseInt(p.values.at(QStringLiteral("--sound")), "--sound", 0, 8);
+  if (p.values.count(QStringLiteral("--sound")))
+    in.sound = parseInt(p.values.at(QStringLiteral("--sound")), "--sound", 0, 8);
   in.sayDate = p.flags.contains(QStringLiteral("--say-date")) ? 1 : 0;
   in.sayTime = p.flags.contains(QStringLiteral("--say-time")) ? 1 : 0;
   if (p.values.count(QStringLiteral("--countdown"))) {
@@ -301,8 +308,10 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err) {
     // The global options usually come before the command; after it they are taken too.
     const auto takeGlobal = [&](const QString& option) {
       if (args.isEmpty()) throw UsageError{option + QStringLiteral(" needs a value")};
-      if (option == QStringLiteral("--app-folder")) appFolder = QDir::cleanPath(args.takeFirst());
-      else now = parseMoment(args.takeFirst(), option, true);
+      if (option == QStringLiteral("--app-folder"))
+        appFolder = QDir::cleanPath(args.takeFirst());
+      else
+        now = parseMoment(args.takeFirst(), option, true);
     };
     while (!args.isEmpty() && args.first().startsWith(QStringLiteral("--"))) {
       const QString option = args.takeFirst();
@@ -318,8 +327,8 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err) {
     const QString command = args.takeFirst();
     {
       // A global option after the command (but never a value of the command's own options).
-      static const QStringList withValues = {"--text", "--activity", "--remind", "--type", "--memo", "--sound",
-                                             "--countdown"};
+      static const QStringList withValues = {"--text", "--activity", "--remind",   "--type",
+                                             "--memo", "--sound",    "--countdown"};
       QStringList rest;
       while (!args.isEmpty()) {
         const QString a = args.takeFirst();
@@ -378,17 +387,24 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err) {
     Session s(appFolder, now, err);
     int code = 1;
     bool changed = false;
-    if (command == QStringLiteral("add")) code = cmdAdd(s, p, out), changed = true;
-    else if (command == QStringLiteral("list")) code = cmdList(s, p, out);
-    else if (command == QStringLiteral("show")) code = cmdShow(s, p, out);
-    else if (command == QStringLiteral("delete")) code = cmdDelete(s, p, out), changed = true;
-    else if (command == QStringLiteral("snooze")) code = cmdSnooze(s, p, out), changed = true;
+    if (command == QStringLiteral("add"))
+      code = cmdAdd(s, p, out), changed = true;
+    else if (command == QStringLiteral("list"))
+      code = cmdList(s, p, out);
+    else if (command == QStringLiteral("show"))
+      code = cmdShow(s, p, out);
+    else if (command == QStringLiteral("delete"))
+      code = cmdDelete(s, p, out), changed = true;
+    else if (command == QStringLiteral("snooze"))
+      code = cmdSnooze(s, p, out), changed = true;
     else if (command == QStringLiteral("next")) {
       s.alarms->FindNextAlarm();
       out << momentText(s.state.NextAlarmTime) << Qt::endl;
       code = 0;
-    } else if (command == QStringLiteral("due")) code = cmdDue(s, p, out), changed = !p.flags.contains("--dry-run");
-    else if (command == QStringLiteral("say-time")) code = cmdSayTime(s, out);
+    } else if (command == QStringLiteral("due"))
+      code = cmdDue(s, p, out), changed = !p.flags.contains("--dry-run");
+    else if (command == QStringLiteral("say-time"))
+      code = cmdSayTime(s, out);
     s.engine.CloseAll();
     // Whatever printed an error did not fully succeed.
     if (code == 0 && s.prompter.count > 0) code = 1;

@@ -1,11 +1,11 @@
 #include "clock/talking_clock.h"
 
+#include "character/speaker.h"
+#include "clock/spoken_time.h"
 #include "core/clock.h"
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"
-#include "character/speaker.h"
-#include "clock/spoken_time.h"
 #include "core/value_reading.h"
 
 namespace chimewise {
@@ -16,7 +16,7 @@ TalkingClock::TalkingClock(SharedState& state, SettingsStore& settings, Clock& c
 void TalkingClock::AnnounceTime() {
   const bool wasVisible = m_speaker.visible();
   const bool effectsWereOn = m_speaker.soundEffectsOn();
-  if (!effectsWereOn) m_speaker.setSoundEffects(true);
+  if (!effectsWereOn) m_speaker.SetSoundEffects(true);
   // No second announcement starts while this one speaks.
   m_state.NextAnnounceTime = QDateTime();
 
@@ -29,11 +29,11 @@ void TalkingClock::AnnounceTime() {
   const QString phrase = m_settings.read(settings::AnnouncePhrase);
   if (NumericFlag(m_settings.read(settings::SayTimeOfDay)))
     m_speaker.speak(QStringLiteral("Good ") + PartOfDayWord(now.time().hour()));
-  m_speaker.sayText(phrase + u' ' + SpokenTime(now, m_state.TimeFormat));
+  m_speaker.SayText(phrase + u' ' + SpokenTime(now, m_state.TimeFormat));
   if (NumericFlag(m_settings.read(settings::SayDayOfWeek)))
     m_speaker.speak(QStringLiteral(" on ") + SpokenWeekday(now.date()));
   if (NumericFlag(m_settings.read(settings::SayDate))) m_speaker.speak(SpokenDate(now.date()));
-  if (!effectsWereOn) m_speaker.setSoundEffects(false);
+  if (!effectsWereOn) m_speaker.SetSoundEffects(false);
   if (!wasVisible) m_speaker.hide();
   ScheduleNextAnnouncement(-1);
 }

@@ -34,9 +34,7 @@ QString stripSlash(QString p) {
 }
 }  // namespace
 
-QString DefaultAppFolder() {
-  return stripSlash(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
-}
+QString DefaultAppFolder() { return stripSlash(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)); }
 
 QString SettingsFilePath() {
   return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) + QStringLiteral("/settings.ini");
@@ -75,11 +73,18 @@ std::optional<QString> FindPathNoCase(const QString& folder, const QString& rela
   const QStringList parts = relativePath.split(u'/', Qt::SkipEmptyParts);
   for (const QString& part : parts) {
     const QString exact = current + u'/' + part;
-    if (QFileInfo::exists(exact)) { current = exact; continue; }
-    const QStringList names = QDir(current).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    if (QFileInfo::exists(exact)) {
+      current = exact;
+      continue;
+    }
+    const QStringList names =
+        QDir(current).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     QString found;
     for (const QString& n : names)
-      if (n.compare(part, Qt::CaseInsensitive) == 0) { found = n; break; }
+      if (n.compare(part, Qt::CaseInsensitive) == 0) {
+        found = n;
+        break;
+      }
     if (found.isEmpty()) return std::nullopt;
     current += u'/' + found;
   }
@@ -90,7 +95,8 @@ SeedResult SeedAppFolder(const QString& appFolder, const QString& templateFolder
   SeedResult r;
   if (FindPathNoCase(appFolder, QStringLiteral("data/CALENDAR.DBF"))) return r;
   if (templateFolder.isEmpty()) {
-    r.error = QStringLiteral("The program's template files could not be found, so %1 could not be set up.").arg(appFolder);
+    r.error =
+        QStringLiteral("The program's template files could not be found, so %1 could not be set up.").arg(appFolder);
     return r;
   }
   if (!QDir().mkpath(appFolder)) {

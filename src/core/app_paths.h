@@ -30,8 +30,8 @@ QStringList CharacterFolders();
 std::optional<QString> FindPathNoCase(const QString& folder, const QString& relativePath);
 
 struct SeedResult {
-  bool seeded = false;   // the template was copied in
-  QString error;         // non-empty when something could not be created or copied
+  bool seeded = false;  // the template was copied in
+  QString error;        // non-empty when something could not be created or copied
 };
 
 // Seeds an application folder on its first start: when it holds no data/CALENDAR.DBF, the template's

@@ -13,8 +13,10 @@ TickDecision DecideTick(const TickInputs& in, const QDateTime& now) {
       const int s = ClockValue(in.rangeStart);
       const int e = ClockValue(in.rangeEnd);
       const int n = ClockValue(in.nextAnnounceTime.time());
-      if (s <= n && n <= e) d.announce = true;
-      else d.rescheduleAnnouncement = true;
+      if (s <= n && n <= e)
+        d.announce = true;
+      else
+        d.rescheduleAnnouncement = true;
     }
   }
   d.scanAlarms = in.nextAlarmTime.isValid() && in.nextAlarmTime < now;

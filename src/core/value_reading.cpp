@@ -15,11 +15,17 @@ double LeadingNumber(const QString& text) {
   std::string s;
   if (i < n && (t.at(i) == u'+' || t.at(i) == u'-')) s += static_cast<char>(t.at(i++).unicode());
   bool any = false;
-  while (digitAt(i)) { s += static_cast<char>(t.at(i++).unicode()); any = true; }
+  while (digitAt(i)) {
+    s += static_cast<char>(t.at(i++).unicode());
+    any = true;
+  }
   if (i < n && t.at(i) == u'.') {
     s += '.';
     ++i;
-    while (digitAt(i)) { s += static_cast<char>(t.at(i++).unicode()); any = true; }
+    while (digitAt(i)) {
+      s += static_cast<char>(t.at(i++).unicode());
+      any = true;
+    }
   }
   if (!any) return 0.0;
   if (i < n && (t.at(i) == u'e' || t.at(i) == u'E')) {

@@ -75,12 +75,13 @@ xbase::Status CalendarIndexProblem(xbase::Engine& engine, const QString& tablePa
   const auto tags = wa->Tags();
   const auto& want = CalendarTags();
   if (tags.size() != want.size()) {
-    return xbase::Status::Corruption("index holds " + std::to_string(tags.size()) + " tags, not " + std::to_string(want.size()));
+    return xbase::Status::Corruption("index holds " + std::to_string(tags.size()) + " tags, not " +
+                                     std::to_string(want.size()));
   }
   for (size_t i = 0; i < want.size(); ++i) {
     if (tags[i].name != want[i].name || tags[i].key_expr != want[i].key || tags[i].for_expr != want[i].condition) {
-      return xbase::Status::Corruption("index tag " + std::to_string(i + 1) + " is " + tags[i].name + ", not " + want[i].name +
-                                       " as the calendar needs");
+      return xbase::Status::Corruption("index tag " + std::to_string(i + 1) + " is " + tags[i].name + ", not " +
+                                       want[i].name + " as the calendar needs");
     }
   }
   return xbase::Status::OK();
@@ -118,10 +119,10 @@ QString CurrentRemindersQuery(const QDateTime& now) {
 namespace {
 
 // Windows-1252 bytes 0x80-0x9F; 0 where the code page defines no character.
-constexpr char16_t kCp1252High[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+constexpr char16_t kCp1252High[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                      0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+                                      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                      0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
 }  // namespace
 
@@ -159,8 +160,10 @@ QString FromTableText(const std::string& bytes) {
   out.reserve(static_cast<qsizetype>(bytes.size()));
   for (char b : bytes) {
     const auto u = static_cast<unsigned char>(b);
-    if (u >= 0x80 && u < 0xA0 && kCp1252High[u - 0x80] != 0) out.append(QChar(kCp1252High[u - 0x80]));
-    else out.append(QChar(static_cast<char16_t>(u)));
+    if (u >= 0x80 && u < 0xA0 && kCp1252High[u - 0x80] != 0)
+      out.append(QChar(kCp1252High[u - 0x80]));
+    else
+      out.append(QChar(static_cast<char16_t>(u)));
   }
   return out;
 }

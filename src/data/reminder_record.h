@@ -1,7 +1,6 @@
 #pragma once
 // Reading and writing reminder records through the engine, field by field.
 
-
 #include <xbase/engine.h>
 
 #include <QDate>
@@ -12,28 +11,27 @@ namespace chimewise {
 
 // The reminder fields the announcement reads.
 struct ReminderFacts {
-  QString activityText;    // APPT_TEXT, trimmed
-  QString memo;            // COMMENT
-  int sound = 0;           // SOUND
-  int sayDate = 0;         // SAYDATE
-  int sayTime = 0;         // SAYTIME
-  int countdown = 0;       // COUNTDOWN, minutes
-  QDateTime activity;      // EVENTDATE at STARTTIME
-  QDate eventDate;         // EVENTDATE
-  int startTime = -1;      // STARTTIME; -1 for an activity without a time
-  QString timeText;        // TIMETEXT
-  QDate alarmDate;         // ALARMDATE; invalid when blank (no pending alarm)
-  int alarmTime = 0;       // ALARMTIME
+  QString activityText;  // APPT_TEXT, trimmed
+  QString memo;          // COMMENT
+  int sound = 0;         // SOUND
+  int sayDate = 0;       // SAYDATE
+  int sayTime = 0;       // SAYTIME
+  int countdown = 0;     // COUNTDOWN, minutes
+  QDateTime activity;    // EVENTDATE at STARTTIME
+  QDate eventDate;       // EVENTDATE
+  int startTime = -1;    // STARTTIME; -1 for an activity without a time
+  QString timeText;      // TIMETEXT
+  QDate alarmDate;       // ALARMDATE; invalid when blank (no pending alarm)
+  int alarmTime = 0;     // ALARMTIME
 };
 
 // A new alarm for a record.
 struct AlarmWrite {
-  QDate date;         // ALARMDATE
-  int minutes = 0;    // ALARMTIME
-  QString text;       // ALARMTEXT
+  QDate date;       // ALARMDATE
+  int minutes = 0;  // ALARMTIME
+  QString text;     // ALARMTEXT
   bool operator==(const AlarmWrite&) const = default;
 };
-
 
 // A date field's raw "yyyymmdd" as a date; invalid when blank or damaged.
 QDate TableDate(xbase::WorkArea& area, const char* field);

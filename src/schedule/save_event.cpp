@@ -2,15 +2,15 @@
 
 #include "alarms/alarm_rules.h"
 #include "alarms/alarm_service.h"
+#include "character/speaker.h"
 #include "core/app_paths.h"
-#include "data/calendar.h"
 #include "core/clock.h"
 #include "core/ports.h"
 #include "core/prompts.h"
-#include "data/reminder_record.h"
 #include "core/shared_state.h"
-#include "character/speaker.h"
 #include "core/time_format.h"
+#include "data/calendar.h"
+#include "data/reminder_record.h"
 
 #include <QRandomGenerator>
 #include <xbase/engine.h>
@@ -26,7 +26,12 @@ std::string ymd(const QDate& d) { return d.toString(QStringLiteral("yyyyMMdd")).
 
 EventSaver::EventSaver(SharedState& state, Prompter& prompter, Clock& clock, xbase::Engine& engine, Speaker& speaker,
                        AlarmService& alarms, ViewerPort& viewer)
-    : m_state(state), m_prompter(prompter), m_clock(clock), m_engine(engine), m_speaker(speaker), m_alarms(alarms),
+    : m_state(state),
+      m_prompter(prompter),
+      m_clock(clock),
+      m_engine(engine),
+      m_speaker(speaker),
+      m_alarms(alarms),
       m_viewer(viewer) {}
 
 SaveResult EventSaver::SaveEvent(const EventInput& in) {
@@ -69,7 +74,7 @@ SaveResult EventSaver::SaveEvent(const EventInput& in) {
   const xbase::Status opened = OpenCalendar(m_engine, m_state.AppFolder, kOneTime, &area);
   if (!opened.ok()) {
     m_prompter.message(opened.kind() == xbase::Status::Kind::kNotFound ? QString::fromStdString(opened.message())
-                                                                         : EngineErrorText(opened));
+                                                                       : EngineErrorText(opened));
     return result;
   }
   xbase::WorkArea* wa = m_engine.Area(area);
@@ -77,10 +82,11 @@ SaveResult EventSaver::SaveEvent(const EventInput& in) {
   const QString timeText = FormatTime(in.activityTime, m_state.TimeFormat);
   const QString dateText = FormatShortDate(in.activityDate) + u' ' + timeText;
   const QString alarmText = FormatShortDate(in.remindDate) + u' ' + FormatTime(in.remindTime, m_state.TimeFormat);
-  const std::map<std::string, std::pair<QString, SaveField>> texts = {
-      {"EVENT", {in.event, SaveField::Event}},         {"APPT_TEXT", {in.activity, SaveField::Activity}},
-      {"TIMETEXT", {timeText, SaveField::None}},       {"DATETEXT", {dateText, SaveField::None}},
-      {"ALARMTEXT", {alarmText, SaveField::None}}};
+  const std::map<std::string, std::pair<QString, SaveField>> texts = {{"EVENT", {in.event, SaveField::Event}},
+                                                                      {"APPT_TEXT", {in.activity, SaveField::Activity}},
+                                                                      {"TIMETEXT", {timeText, SaveField::None}},
+                                                                      {"DATETEXT", {dateText, SaveField::None}},
+                                                                      {"ALARMTEXT", {alarmText, SaveField::None}}};
   // Everything is checked before anything is written: text the table cannot hold whole is
   // refused rather than cut short.
   for (const xbase::FieldDef& f : wa->Fields()) {
@@ -89,11 +95,12 @@ SaveResult EventSaver::SaveEvent(const EventInput& in) {
     const std::size_t length = data::ToTableText(it->second.first).size();
     if (length > f.length) {
       data::CloseTableIfOpen(m_engine, kOneTime);
-      return refuse(it->second.second,
-                    QStringLiteral("The text \"%1\" is too long: at most %2 characters fit.")
-                        .arg(it->second.first.left(40) + (it->second.first.size() > 40 ? QStringLiteral("...") : QString()))
-                        .arg(f.length),
-                    QStringLiteral("Text Too Long"));
+      return refuse(
+          it->second.second,
+          QStringLiteral("The text \"%1\" is too long: at most %2 characters fit.")
+              .arg(it->second.first.left(40) + (it->second.first.size() > 40 ? QStringLiteral("...") : QString()))
+              .arg(f.length),
+          QStringLiteral("Text Too Long"));
     }
   }
 

@@ -22,17 +22,17 @@ class ViewerPort;
 struct SharedState;
 
 struct EventInput {
-  QString event;        // activity type -> EVENT
-  QDate activityDate;   // "The actual activity occurs"
+  QString event;       // activity type -> EVENT
+  QDate activityDate;  // "The actual activity occurs"
   QTime activityTime;
-  QString activity;     // -> APPT_TEXT
-  QString memo;         // -> COMMENT
-  int sound = 0;        // 0 "None" ... 8 "Explode"
-  QDate remindDate;     // "Please schedule this reminder"
+  QString activity;  // -> APPT_TEXT
+  QString memo;      // -> COMMENT
+  int sound = 0;     // 0 "None" ... 8 "Explode"
+  QDate remindDate;  // "Please schedule this reminder"
   QTime remindTime;
   int sayDate = 0;
   int sayTime = 0;
-  int countdown = 0;    // minutes, stored only when countdownOn
+  int countdown = 0;  // minutes, stored only when countdownOn
   bool countdownOn = false;
 };
 
@@ -41,7 +41,7 @@ enum class SaveField { None, ActivityDate, ActivityTime, RemindDate, RemindTime,
 
 struct SaveResult {
   bool saved = false;
-  qint64 recno = 0;            // the record written
+  qint64 recno = 0;  // the record written
   SaveField refused = SaveField::None;
   // The activity or reminder time does not exist on its day (the clocks go forward over it): it
   // is kept, and means the same wall time after the change (02:30 is 03:30). The caller says so.

@@ -1,14 +1,14 @@
 // The start routine of Olm Chimewise.
 
 #include "core/app_paths.h"
-#include "shell/program.h"
 #include "core/clock.h"
 #include "core/command_line.h"
 #include "core/prompts.h"
-#include "shell/qt_prompter.h"
-#include "shell/reminders.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"
+#include "shell/program.h"
+#include "shell/qt_prompter.h"
+#include "shell/reminders.h"
 #include "shell/single_instance.h"
 
 #include <QApplication>
@@ -17,8 +17,8 @@
 #include <QFile>
 #include <QSocketNotifier>
 #include <csignal>
-#include <memory>
 #include <cstdio>
+#include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -98,8 +98,7 @@ int main(int argc, char* argv[]) {
   state.AppFolder = cmd.appFolder;
 
   const SeedResult seed = SeedAppFolder(state.AppFolder, TemplateFolder());
-  if (!seed.error.isEmpty())
-    prompter.message(seed.error, QString(), PromptIcon::Warning);
+  if (!seed.error.isEmpty()) prompter.message(seed.error, QString(), PromptIcon::Warning);
 
   SettingsStore settings(SettingsFilePath());
   settings.createIfMissing();
@@ -123,7 +122,8 @@ int main(int argc, char* argv[]) {
     std::signal(SIGTERM, onTerminate);
     std::signal(SIGINT, onTerminate);
   }
-  QObject::connect(&reminders, &Reminders::unloaded, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+  QObject::connect(
+      &reminders, &Reminders::unloaded, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 
   if (!program.start()) {
     // Quit chosen while loading ends normally; anything else means the program could not start.

@@ -1,14 +1,14 @@
 #include "shell/optimize.h"
 
-#include "data/calendar.h"
+#include "character/speaker.h"
 #include "core/clock.h"
-#include "core/ports.h"
 #include "core/date_text.h"
+#include "core/ports.h"
 #include "core/prompts.h"
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"
-#include "character/speaker.h"
+#include "data/calendar.h"
 
 #include <QCursor>
 #include <QGuiApplication>
@@ -19,12 +19,11 @@ namespace chimewise {
 bool RebuildDatabase(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock,
                      xbase::Engine& engine, Speaker& speaker, ViewerPort& windows) {
   if (QGuiApplication::instance()) QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
-  speaker.sayText(QStringLiteral("Rebuilding your Reminder Database"));
+  speaker.SayText(QStringLiteral("Rebuilding your Reminder Database"));
   windows.CloseDialogs();
   const bool viewerWasOpen = windows.CloseViewer();
   const xbase::Status s = data::RebuildDatabase(engine, state.AppFolder);
-  if (s.ok())
-    speaker.sayText(QStringLiteral("Your Reminder Database has been rebuilt and is ready to use."));
+  if (s.ok()) speaker.SayText(QStringLiteral("Your Reminder Database has been rebuilt and is ready to use."));
   if (viewerWasOpen) windows.ReopenViewer();
   if (s.ok()) settings.write(settings::LastOptimize, FormatDateText(clock.now().addDays(20)));
   if (QGuiApplication::instance()) QGuiApplication::restoreOverrideCursor();

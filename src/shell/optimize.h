@@ -2,7 +2,6 @@
 // Optimizing the reminders: the character says what is happening, the table is packed and its
 // index rebuilt, and the start-up suggestion is put off for twenty days.
 
-
 namespace xbase {
 class Engine;
 }

@@ -9,8 +9,7 @@
 
 namespace chimewise {
 
-Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock,
-                 ProgramOptions options)
+Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock, ProgramOptions options)
     : m_state(state), m_settings(settings), m_prompter(prompter), m_clock(clock), m_options(std::move(options)) {
   m_character = std::make_unique<CharacterHost>(
       state, settings, prompter,

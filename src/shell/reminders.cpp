@@ -1,7 +1,7 @@
 #include "shell/reminders.h"
 
-#include "core/app_paths.h"
 #include "character/character_choice.h"
+#include "core/app_paths.h"
 #include "core/clock.h"
 #include "core/date_text.h"
 #include "core/program_events.h"
@@ -36,8 +36,14 @@ void tolerant(F&& step) {
 
 Reminders::Reminders(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock,
                      CharacterPort& character, RoutinesPort& routines, ViewerPort& windows, QWidget* parent)
-    : QWidget(parent), m_state(state), m_settings(settings), m_prompter(prompter), m_clock(clock),
-      m_character(character), m_routines(routines), m_windows(windows) {
+    : QWidget(parent),
+      m_state(state),
+      m_settings(settings),
+      m_prompter(prompter),
+      m_clock(clock),
+      m_character(character),
+      m_routines(routines),
+      m_windows(windows) {
   setWindowTitle(kProgramTitle);
   resize(120, 90);
   m_timer1.setTimerType(Qt::CoarseTimer);

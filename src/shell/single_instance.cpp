@@ -16,9 +16,7 @@ SingleInstance::~SingleInstance() {
   if (m_lock) m_lock->unlock();
 }
 
-QString SingleInstance::DefaultKey() {
-  return QStringLiteral("olm-chimewise-%1").arg(::getuid());
-}
+QString SingleInstance::DefaultKey() { return QStringLiteral("olm-chimewise-%1").arg(::getuid()); }
 
 QString SingleInstance::serverName() const {
   QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);

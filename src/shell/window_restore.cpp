@@ -15,8 +15,8 @@ void RestoreWindowPlacement(QWidget& window, const SettingsStore& store, const Q
   const QRect avail = screen->geometry();
   auto twips = [tpp](int px) { return static_cast<std::int32_t>(std::lround(px * tpp)); };
   auto pixels = [tpp](std::int32_t tw) { return static_cast<int>(std::lround(tw / tpp)); };
-  const TwipsRect r = ReadPlacement(store, section, twips(window.width()), twips(window.height()),
-                                    twips(avail.width()), twips(avail.height()));
+  const TwipsRect r = ReadPlacement(store, section, twips(window.width()), twips(window.height()), twips(avail.width()),
+                                    twips(avail.height()));
   window.resize(pixels(r.width), pixels(r.height));
   window.move(avail.x() + pixels(r.left), avail.y() + pixels(r.top));
 }

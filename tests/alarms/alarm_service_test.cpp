@@ -1,14 +1,14 @@
 // The alarm side over a real reminder table: lookups, scans, saves, snoozes and deletes.
-#include "support/qt_print.h"
 #include "alarms/alarm_service.h"
-#include "data/calendar.h"
+#include "character/speaker.h"
 #include "core/clock.h"
 #include "core/prompts.h"
-#include "support/scripted_prompter.h"
+#include "core/shared_state.h"
+#include "data/calendar.h"
 #include "data/reminder_record.h"
 #include "schedule/save_event.h"
-#include "core/shared_state.h"
-#include "character/speaker.h"
+#include "support/qt_print.h"
+#include "support/scripted_prompter.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -230,7 +230,8 @@ TEST_F(AlarmServiceTest, ASaveThatFailsPartWayLeavesNoHalfRecord) {
       }
       xbase::Engine check;
       int area = 0;
-      ASSERT_TRUE(check.Use(data::CalendarPath(state.AppFolder).toStdString(), "C", xbase::OpenMode::kShared, &area).ok());
+      ASSERT_TRUE(
+          check.Use(data::CalendarPath(state.AppFolder).toStdString(), "C", xbase::OpenMode::kShared, &area).ok());
       std::vector<std::string> report;
       EXPECT_TRUE(check.Current()->Check(&report).ok()) << "write " << n << ": " << (report.empty() ? "" : report[0]);
       EXPECT_EQ(liveRecords(), before);
@@ -258,7 +259,8 @@ TEST_F(AlarmServiceTest, ScanAnnouncesDueRemindersInAlarmOrderThenShowsTheViewer
   speaker.lines.clear();
   clock.set(QDateTime(kNow.date(), QTime(10, 30, 10)));
   alarms->ScanDueAlarms();
-  EXPECT_TRUE(speaker.lines.contains("Speak: Early bird. In 1 Hour  and 30 minutes")) << speaker.lines.join('|').toStdString();
+  EXPECT_TRUE(speaker.lines.contains("Speak: Early bird. In 1 Hour  and 30 minutes"))
+      << speaker.lines.join('|').toStdString();
   EXPECT_TRUE(speaker.lines.contains("Speak: First. Your 35 minutes late."));
 }
 
@@ -283,9 +285,9 @@ TEST_F(AlarmServiceTest, ScanWithOnlyEarlyAlarmsClosesAViewerItOpened) {
   class OpeningSpeaker : public TranscriptSpeaker {
    public:
     explicit OpeningSpeaker(SharedState& s) : m_s(s) {}
-    void sayText(const QString& t) override {
+    void SayText(const QString& t) override {
       m_s.ViewerOpen = true;
-      TranscriptSpeaker::sayText(t);
+      TranscriptSpeaker::SayText(t);
     }
     SharedState& m_s;
   } opening(state);
@@ -341,7 +343,8 @@ TEST_F(AlarmServiceTest, ADamagedIndexIsRebuiltOnceAndAFailureIsToldOnce) {
   ASSERT_TRUE(QFile::remove(cdx));
   xbase::Engine other;
   int area = 0;
-  ASSERT_TRUE(other.Use(data::CalendarPath(state.AppFolder).toStdString(), "OTHER", xbase::OpenMode::kShared, &area).ok());
+  ASSERT_TRUE(
+      other.Use(data::CalendarPath(state.AppFolder).toStdString(), "OTHER", xbase::OpenMode::kShared, &area).ok());
   alarms->FindNextAlarm();
   alarms->ScanDueAlarms();
   alarms->FindNextAlarm();
@@ -364,7 +367,8 @@ TEST_F(AlarmServiceTest, TextTheTableCannotHoldIsRefusedNotStoredAsQuestionMarks
   EXPECT_FALSE(r.saved);
   EXPECT_EQ(r.refused, SaveField::Activity);
   ASSERT_EQ(prompter.asked.size(), 1u);
-  EXPECT_TRUE(prompter.asked[0].text.contains(QString::fromUtf8("Σ υ ν ά τ η σ"))) << prompter.asked[0].text.toStdString();
+  EXPECT_TRUE(prompter.asked[0].text.contains(QString::fromUtf8("Σ υ ν ά τ η σ")))
+      << prompter.asked[0].text.toStdString();
   EXPECT_FALSE(prompter.asked[0].text.contains(QString::fromUtf8("\xC3\xA9")));  // é is in the code page
 
   in.activity = QStringLiteral("Call home");

@@ -7,11 +7,11 @@
 #include "core/app_paths.h"
 #include "core/program_events.h"
 #include "core/prompts.h"
-#include "support/scripted_prompter.h"
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"
 #include "support/qt_app.h"
+#include "support/scripted_prompter.h"
 
 #include <agent/AgentService.h>
 #include <agent/Character.h>

@@ -1,6 +1,6 @@
 // chimewise-cli driven in-process: scripted scenarios of added reminders, scans and snoozes.
-#include "support/qt_print.h"
 #include "cli/cli.h"
+#include "support/qt_print.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -81,25 +81,24 @@ TEST_F(CliTest, AddComposesTheWholeRecord) {
 
   ASSERT_EQ(run(kMorning, {"add", "--text", "Lunch", "--activity", "2026-12-04 12:30"}), 0);
   EXPECT_EQ(lines, QStringList{"2"});
-  EXPECT_EQ(field("2", "COUNTDOWN").trimmed(), "0");  // no countdown asked for
+  EXPECT_EQ(field("2", "COUNTDOWN").trimmed(), "0");    // no countdown asked for
   EXPECT_EQ(field("2", "ALARMTIME").trimmed(), "750");  // --remind defaults to the activity
   EXPECT_NE(field("2", "REC_NO"), id);
 }
 
 TEST_F(CliTest, BadArgumentsWriteNothing) {
   ASSERT_EQ(run(kMorning, {"list", "--all"}), 0);
-  const QStringList bad[] = {
-      {"add", "--text", "x"},
-      {"add", "--activity", "2026-12-04 10:00"},
-      {"add", "--text", "x", "--activity", "tomorrow"},
-      {"add", "--text", "x", "--activity", "2026-12-04 10:00", "--sound", "9"},
-      {"add", "--text", "x", "--activity", "2026-12-04 10:00", "--countdown", "-5"},
-      {"add", "--text", "x", "--activity", "2026-12-04 10:00", "--bogus"},
-      {"add", "--text", "x", "--activity", "2026-12-04 10:00", "extra"},
-      {"snooze", "1", "9"},
-      {"show", "zero"},
-      {"frobnicate"},
-      {}};
+  const QStringList bad[] = {{"add", "--text", "x"},
+                             {"add", "--activity", "2026-12-04 10:00"},
+                             {"add", "--text", "x", "--activity", "tomorrow"},
+                             {"add", "--text", "x", "--activity", "2026-12-04 10:00", "--sound", "9"},
+                             {"add", "--text", "x", "--activity", "2026-12-04 10:00", "--countdown", "-5"},
+                             {"add", "--text", "x", "--activity", "2026-12-04 10:00", "--bogus"},
+                             {"add", "--text", "x", "--activity", "2026-12-04 10:00", "extra"},
+                             {"snooze", "1", "9"},
+                             {"show", "zero"},
+                             {"frobnicate"},
+                             {}};
   for (const QStringList& args : bad) {
     EXPECT_EQ(run(kMorning, args), 2) << args.join(' ').toStdString();
     EXPECT_TRUE(errors.startsWith("chimewise-cli: ")) << errors.toStdString();
@@ -151,10 +150,11 @@ TEST_F(CliTest, ScanSpeaksAndMovesTheAlarms) {
 
   ASSERT_EQ(run("2026-12-04 10:00:45", {"due"}), 0);
   EXPECT_EQ(lines, spoken);
-  EXPECT_EQ(lines, (QStringList{"Sound: 2",
-                                "Speak: Reminder, you have an activity scheduled for Friday, December 4, 2026 at 9:50 am",
-                                "Speak: Water the plants. Your 10 minutes late.", "Speak: The ferns too",
-                                "Speak: Train leaves. In 1 Hour  and 30 minutes"}));
+  EXPECT_EQ(lines,
+            (QStringList{"Sound: 2",
+                         "Speak: Reminder, you have an activity scheduled for Friday, December 4, 2026 at 9:50 am",
+                         "Speak: Water the plants. Your 10 minutes late.", "Speak: The ferns too",
+                         "Speak: Train leaves. In 1 Hour  and 30 minutes"}));
   // The late one repeats after the wait time (10:00:45 counts from 10:01); the countdown one
   // comes back after its step from the current minute.
   EXPECT_EQ(field("1", "ALARMTIME").trimmed(), QString::number(10 * 60 + 6));
@@ -178,10 +178,12 @@ TEST_F(CliTest, SnoozeRoundsAndMovesThePassedActivity) {
   EXPECT_EQ(lines, QStringList{"2026-12-04 10:26"});
   EXPECT_EQ(field("1", "ALARMTIME").trimmed(), QString::number(10 * 60 + 26));
   EXPECT_EQ(field("1", "STARTTIME").trimmed(), QString::number(10 * 60 + 26));  // the activity moved with it
-  EXPECT_EQ(field("1", "TIMETEXT"), "10:20 am");  // the time text keeps the old time
+  EXPECT_EQ(field("1", "TIMETEXT"), "10:20 am");                                // the time text keeps the old time
   EXPECT_EQ(field("1", "EDITTIME").trimmed(), QString::number(10 * 60 + 15));
 
-  ASSERT_EQ(run(kMorning, {"add", "--text", "Far away", "--activity", "2026-12-20 10:00", "--remind", "2026-12-04 09:00"}), 0);
+  ASSERT_EQ(
+      run(kMorning, {"add", "--text", "Far away", "--activity", "2026-12-20 10:00", "--remind", "2026-12-04 09:00"}),
+      0);
   ASSERT_EQ(run("2026-12-03 23:50:00", {"snooze", "2", "8"}), 0);
   EXPECT_EQ(lines, QStringList{"2026-12-10 23:50"});
   EXPECT_EQ(field("2", "EVENTDATE"), "20261220");  // still ahead of the new alarm: unchanged
@@ -210,8 +212,9 @@ TEST_F(CliTest, TalkingClockFollowsItsSettings) {
   QDir().mkpath(dir.filePath("config/Olm Chimewise"));
   QFile f(dir.filePath("config/Olm Chimewise/settings.ini"));
   ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-  f.write("[Big Ben]\nSay TimeODay=1\nSay DayOWeek=1\nSay Date=1\nGesture=\nAnnounce=It is \\pl=Wave\\ now\n"
-          "[Defaults]\nTime Format=h:mm\n");
+  f.write(
+      "[Big Ben]\nSay TimeODay=1\nSay DayOWeek=1\nSay Date=1\nGesture=\nAnnounce=It is \\pl=Wave\\ now\n"
+      "[Defaults]\nTime Format=h:mm\n");
   f.close();
   ASSERT_EQ(run("2026-12-04 15:05:10", {"say-time"}), 0);
   EXPECT_EQ(lines, (QStringList{"Speak: Good Afternoon", "Speak: It is", "Play: Wave", "Speak: now 15:05",

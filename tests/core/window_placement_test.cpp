@@ -1,5 +1,5 @@
-#include "core/settings_store.h"
 #include "core/window_placement.h"
+#include "core/settings_store.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>

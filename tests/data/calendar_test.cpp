@@ -31,8 +31,14 @@ TEST(TableText, Windows1252RoundTrip) {
   EXPECT_EQ(ToTableText(QString::fromUtf8("Caf\xC3\xA9")), "Caf\xE9");
   EXPECT_EQ(FromTableText("Caf\xE9"), QString::fromUtf8("Caf\xC3\xA9"));
   // Typographic quotes and the euro sign live in 0x80-0x9F of Windows-1252.
-  EXPECT_EQ(ToTableText(QString::fromUtf8("don\xE2\x80\x99t \xE2\x82\xAC""5")), "don\x92t \x80""5");
-  EXPECT_EQ(FromTableText("don\x92t \x80""5"), QString::fromUtf8("don\xE2\x80\x99t \xE2\x82\xAC""5"));
+  EXPECT_EQ(ToTableText(QString::fromUtf8("don\xE2\x80\x99t \xE2\x82\xAC"
+                                          "5")),
+            "don\x92t \x80"
+            "5");
+  EXPECT_EQ(FromTableText("don\x92t \x80"
+                          "5"),
+            QString::fromUtf8("don\xE2\x80\x99t \xE2\x82\xAC"
+                              "5"));
   EXPECT_EQ(ToTableText(QString::fromUtf8("\xE4\xB8\xAD")), "?");  // not in the code page
   EXPECT_EQ(FromTableText("\x81"), QString(QChar(0x81)));
 }
@@ -45,7 +51,8 @@ class CalendarTable : public ::testing::Test {
     const QString src = QStringLiteral(CHIMEWISE_TEST_SOURCE_DIR "/assets/data/");
     for (const char* name : {"CALENDAR.DBF", "CALENDAR.FPT", "CALENDAR.CDX"}) {
       QFile from(src + name);
-      ASSERT_TRUE(from.copy(dir_.path() + "/data/" + name)) << (src + name).toStdString() << ": " << from.errorString().toStdString();
+      ASSERT_TRUE(from.copy(dir_.path() + "/data/" + name))
+          << (src + name).toStdString() << ": " << from.errorString().toStdString();
       QFile(dir_.path() + "/data/" + name).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
     }
     ApplyStartupSettings(engine_);
@@ -97,12 +104,12 @@ TEST_F(CalendarTable, OpenTableReusesAreasAndCloseTableIfOpenCloses) {
 }
 
 TEST_F(CalendarTable, CurrentRemindersQuerySelectsDueRecordsInAlarmOrder) {
-  Add("20261206", 600, "20261224", 600);   // alarm due exactly now
-  Add("20261206", 601, "20261224", 600);   // alarm one minute ahead
-  Add("20261201", 5, "20261224", 0);       // alarm long past
-  Add("", 0, "20261205", 900);             // no alarm, activity past
-  Add("20261207", 0, "20261206", 599);     // activity a minute ago
-  Add("20261101", 0, "20261101", 0, true); // deleted
+  Add("20261206", 600, "20261224", 600);    // alarm due exactly now
+  Add("20261206", 601, "20261224", 600);    // alarm one minute ahead
+  Add("20261201", 5, "20261224", 0);        // alarm long past
+  Add("", 0, "20261205", 900);              // no alarm, activity past
+  Add("20261207", 0, "20261206", 599);      // activity a minute ago
+  Add("20261101", 0, "20261101", 0, true);  // deleted
   int area = OpenTable(engine_, CalendarPath(dir_.path()), kAliasAlarm, kModeShared);
   ASSERT_GT(area, 0);
   xbase::WorkArea* wa = engine_.Area(area);

@@ -38,7 +38,9 @@ std::vector<xbase::FieldDef> TableFields(const QString& path) {
 bool Same(const std::vector<xbase::FieldDef>& a, const std::vector<xbase::FieldDef>& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
-    if (a[i].name != b[i].name || a[i].type != b[i].type || a[i].length != b[i].length || a[i].decimals != b[i].decimals) return false;
+    if (a[i].name != b[i].name || a[i].type != b[i].type || a[i].length != b[i].length ||
+        a[i].decimals != b[i].decimals)
+      return false;
   }
   return true;
 }
@@ -68,12 +70,20 @@ TEST(Templates, CalendarHoldsEveryValueTheProgramWrites) {
   // The widest values: a full record id, long display texts in a long date form,
   // the largest times, sound 8, a long countdown.
   const std::pair<const char*, const char*> texts[] = {
-      {"REC_NO", "E1234" "12345678"}, {"USERID", "  1"}, {"STATUS", "S"},
+      {"REC_NO",
+       "E1234"
+       "12345678"},
+      {"USERID", "  1"},
+      {"STATUS", "S"},
       {"EVENT", "Appointment with the optician"},
       {"ALARMTEXT", "Wednesday, 29 September 2027 12:59 pm"},
       {"DATETEXT", "Wednesday, 29 September 2027 12:59 pm"},
-      {"TIMETEXT", "12:59 pm"}, {"EVENTDATE", "20270929"}, {"ALARMDATE", "20270929"},
-      {"STARTDATE", "20270929"}, {"ENDDATE", "20270929"}, {"LASTEDIT", "20270929"},
+      {"TIMETEXT", "12:59 pm"},
+      {"EVENTDATE", "20270929"},
+      {"ALARMDATE", "20270929"},
+      {"STARTDATE", "20270929"},
+      {"ENDDATE", "20270929"},
+      {"LASTEDIT", "20270929"},
   };
   for (const auto& [field, value] : texts) {
     ASSERT_TRUE(wa->Replace(field, value).ok()) << field;
@@ -81,8 +91,9 @@ TEST(Templates, CalendarHoldsEveryValueTheProgramWrites) {
     ASSERT_TRUE(wa->GetTrimString(field, &back).ok());
     EXPECT_EQ(back, value) << field << " cut the value";
   }
-  const std::pair<const char*, int> numbers[] = {{"STARTTIME", 1439}, {"ENDTIME", 1439}, {"ALARMTIME", 1439}, {"EDITTIME", 1439},
-                                                 {"SAYDATE", 1}, {"SAYTIME", 1}, {"SOUND", 8}, {"COUNTDOWN", 1440}};
+  const std::pair<const char*, int> numbers[] = {{"STARTTIME", 1439}, {"ENDTIME", 1439},  {"ALARMTIME", 1439},
+                                                 {"EDITTIME", 1439},  {"SAYDATE", 1},     {"SAYTIME", 1},
+                                                 {"SOUND", 8},        {"COUNTDOWN", 1440}};
   for (const auto& [field, value] : numbers) EXPECT_TRUE(wa->ReplaceInteger(field, value).ok()) << field;
   EXPECT_TRUE(wa->ReplaceMemo("COMMENT", std::string(5000, 'm')).ok());
   EXPECT_TRUE(wa->Commit().ok());

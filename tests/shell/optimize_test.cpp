@@ -1,3 +1,4 @@
+#include "shell/optimize.h"
 #include "character/speaker.h"
 #include "core/clock.h"
 #include "core/date_text.h"
@@ -6,15 +7,14 @@
 #include "core/settings_store.h"
 #include "core/shared_state.h"
 #include "data/calendar.h"
-#include "shell/optimize.h"
 #include "support/qt_app.h"
 #include "support/scripted_prompter.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 #include <xbase/engine.h>
+#include <gtest/gtest.h>
 
 using namespace chimewise;
 
@@ -52,10 +52,12 @@ TEST_F(OptimizeTest, OnlyASuccessfulRebuildPutsTheSuggestionOff) {
   // Another user holds the table open, so it cannot be taken for sole use.
   xbase::Engine other;
   int area = 0;
-  ASSERT_TRUE(other.Use(data::CalendarPath(state.AppFolder).toStdString(), "OTHER", xbase::OpenMode::kShared, &area).ok());
+  ASSERT_TRUE(
+      other.Use(data::CalendarPath(state.AppFolder).toStdString(), "OTHER", xbase::OpenMode::kShared, &area).ok());
   EXPECT_FALSE(rebuild());
   ASSERT_EQ(prompter.asked.size(), 1u);
-  EXPECT_TRUE(prompter.asked[0].text.startsWith("Your reminders could not be optimized")) << prompter.asked[0].text.toStdString();
+  EXPECT_TRUE(prompter.asked[0].text.startsWith("Your reminders could not be optimized"))
+      << prompter.asked[0].text.toStdString();
   EXPECT_EQ(settings.read(settings::LastOptimize), kBefore);
   EXPECT_FALSE(speaker.lines.join('\n').contains("has been rebuilt"));
 

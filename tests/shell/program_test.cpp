@@ -112,9 +112,10 @@ TEST_F(ProgramTest, AReminderAddedFromTheCommandLineIsAnnouncedOnTime) {
     p.waitForFinished(15000);
     return QString::fromUtf8(p.readAllStandardOutput());
   };
-  ASSERT_EQ(cli({"--now", "2026-12-06 10:00:56", "add", "--text", "Stand up and stretch", "--activity",
-                 "2026-12-06 10:01"}).trimmed(),
-            "1");
+  ASSERT_EQ(
+      cli({"--now", "2026-12-06 10:00:56", "add", "--text", "Stand up and stretch", "--activity", "2026-12-06 10:01"})
+          .trimmed(),
+      "1");
   // Due at the program's 10:01:00, five seconds after its start; the tick comes every 3 s.
   QString alarm;
   while (sinceStart.elapsed() < 20000) {

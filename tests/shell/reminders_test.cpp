@@ -1,20 +1,20 @@
-#include "support/qt_app.h"
+#include "shell/reminders.h"
 #include "character/character_choice.h"
 #include "core/app_paths.h"
 #include "core/clock.h"
 #include "core/date_text.h"
 #include "core/prompts.h"
-#include "support/scripted_prompter.h"
-#include "shell/reminders.h"
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"
 #include "core/window_placement.h"
+#include "support/qt_app.h"
+#include "support/scripted_prompter.h"
 
 #include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QScreen>
-#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -239,7 +239,11 @@ TEST_F(RemindersTest, ShutdownRunsEveryStepInOrderWhateverFails) {
   log.clear();
   int unloaded = 0;
   QObject::connect(r.get(), &Reminders::unloaded, [&] { ++unloaded; });
-  const QByteArray settingsBefore = [&] { QFile f(settings.filePath()); f.open(QIODevice::ReadOnly); return f.readAll(); }();
+  const QByteArray settingsBefore = [&] {
+    QFile f(settings.filePath());
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+  }();
   r->quit();
   EXPECT_TRUE(state.Closing);
   EXPECT_FALSE(r->timer1().isActive());
@@ -247,7 +251,11 @@ TEST_F(RemindersTest, ShutdownRunsEveryStepInOrderWhateverFails) {
   EXPECT_EQ(unloaded, 1);
   r->unload();  // a second request runs nothing again
   EXPECT_EQ(unloaded, 1);
-  const QByteArray settingsAfter = [&] { QFile f(settings.filePath()); f.open(QIODevice::ReadOnly); return f.readAll(); }();
+  const QByteArray settingsAfter = [&] {
+    QFile f(settings.filePath());
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+  }();
   EXPECT_EQ(settingsBefore, settingsAfter);  // nothing is stored on shutdown
 }
 
@@ -268,7 +276,7 @@ TEST(RestoreWindowPlacement, AppliesTheSavedPlacementInPixels) {
   store.write("ReminderView", "Height", QString::number(qRound((g.height() + 500) * tpp)));
   RestoreWindowPlacement(w, store, "reminderview");
   EXPECT_EQ(w.width(), 500);
-  EXPECT_EQ(w.height(), g.height());          // cut to the screen
-  EXPECT_EQ(w.y(), g.y());                    // then the only top that fits
+  EXPECT_EQ(w.height(), g.height());                     // cut to the screen
+  EXPECT_EQ(w.y(), g.y());                               // then the only top that fits
   EXPECT_NEAR(w.x(), g.x() + (g.width() - 500) / 2, 1);  // centred: it was off the left edge
 }

@@ -1,5 +1,5 @@
-#include "support/qt_app.h"
 #include "shell/single_instance.h"
+#include "support/qt_app.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -10,7 +10,9 @@
 using namespace chimewise;
 
 namespace {
-QString uniqueKey() { return QStringLiteral("chimewise-test-%1-%2").arg(QCoreApplication::applicationPid()).arg(rand()); }
+QString uniqueKey() {
+  return QStringLiteral("chimewise-test-%1-%2").arg(QCoreApplication::applicationPid()).arg(rand());
+}
 }  // namespace
 
 TEST(SingleInstance, SecondStartIsRefusedAndItsCommandLineArrives) {
@@ -47,7 +49,7 @@ TEST(SingleInstance, TheProgramRefusesASecondStart) {
   const QString exe = QStringLiteral(CHIMEWISE_EXE);
   QTemporaryDir runtime;
   qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());  // the program and this test meet here
-  SingleInstance first;  // the default, per-user key
+  SingleInstance first;                                 // the default, per-user key
   ASSERT_TRUE(first.becomePrimary());
   QSignalSpy received(&first, &SingleInstance::commandLineReceived);
 
