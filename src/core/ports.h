@@ -32,8 +32,9 @@ class ViewerPort {
   virtual void UnloadWindows() = 0;
 };
 
-// For callers without windows (the command-line tool): no viewer is ever open.
-class NoWindows final : public MainTimerPort, public ViewerPort {
+// For callers without windows (the command-line tool, and the program until its windows exist):
+// no viewer is ever open, so there is nothing to show, refresh, close or reopen.
+class NoWindows : public MainTimerPort, public ViewerPort {
  public:
   void SetTimerEnabled(bool) override {}
   bool ViewerShowsFuture() const override { return false; }

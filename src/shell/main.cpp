@@ -132,6 +132,6 @@ int main(int argc, char* argv[]) {
     return code;
   }
   reportStartUp(reminders, sinceStart, sinceStart.elapsed());
-  if (cmd.showViewer) program.ShowViewer();
+  if (cmd.showViewer) program.handleCommandLine(QStringLiteral("show"));
   return QApplication::exec();
 }

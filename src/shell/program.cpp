@@ -14,10 +14,10 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   m_character = std::make_unique<CharacterHost>(
       state, settings, prompter,
       CharacterHostOptions{m_options.characterFolders, m_options.windowsFolder, m_options.silentAudio, nullptr});
-  m_alarms = std::make_unique<AlarmService>(state, prompter, clock, m_engine, *m_character, *this, *this);
+  m_alarms = std::make_unique<AlarmService>(state, prompter, clock, m_engine, *m_character, *this, m_windows);
   m_talkingClock = std::make_unique<TalkingClock>(state, settings, clock, *m_character);
-  m_saver = std::make_unique<EventSaver>(state, prompter, clock, m_engine, *m_character, *m_alarms, *this);
-  m_reminders = std::make_unique<Reminders>(state, settings, prompter, clock, *this, *this, *this);
+  m_saver = std::make_unique<EventSaver>(state, prompter, clock, m_engine, *m_character, *m_alarms, m_windows);
+  m_reminders = std::make_unique<Reminders>(state, settings, prompter, clock, *this, *this, m_windows);
 }
 
 Program::~Program() = default;
@@ -30,10 +30,10 @@ bool Program::start() {
 void Program::handleCommandLine(const QString& line) {
   if (line.trimmed() == kRefreshCommand) {
     m_alarms->FindNextAlarm();
-    if (m_state.ViewerOpen) RefreshViewer();
+    if (m_state.ViewerOpen) m_windows.RefreshViewer();
     return;
   }
-  if (ParseCommandLine(line, m_state.AppFolder).showViewer) ShowViewer();
+  if (ParseCommandLine(line, m_state.AppFolder).showViewer) m_windows.ShowViewer();
 }
 
 bool Program::LoadCharacter(const QString& fileName, bool atStartUp) {
@@ -56,7 +56,7 @@ bool Program::IndexNeedsRebuild() {
 }
 
 void Program::RebuildDatabase() {
-  chimewise::RebuildDatabase(m_state, m_settings, m_prompter, m_clock, m_engine, *m_character, *this);
+  chimewise::RebuildDatabase(m_state, m_settings, m_prompter, m_clock, m_engine, *m_character, m_windows);
 }
 
 void Program::FindNextAlarm() { m_alarms->FindNextAlarm(); }

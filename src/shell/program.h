@@ -28,11 +28,7 @@ struct ProgramOptions {
   bool silentAudio = false;
 };
 
-class Program final : public QObject,
-                      public CharacterPort,
-                      public RoutinesPort,
-                      public MainTimerPort,
-                      public ViewerPort {
+class Program final : public QObject, public CharacterPort, public RoutinesPort, public MainTimerPort {
   Q_OBJECT
  public:
   Program(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock, ProgramOptions options);
@@ -66,16 +62,6 @@ class Program final : public QObject,
   void ScheduleNextMailCheck(int interval) override;
   // MainTimerPort
   void SetTimerEnabled(bool on) override;
-  // ViewerPort. This build has no Reminder Viewer and no dialogs yet: ViewerOpen never becomes
-  // true, so there is nothing to refresh, close or reopen.
-  bool ViewerShowsFuture() const override { return false; }
-  void ShowViewer() override {}
-  void RefreshViewer() override {}
-  void CloseViewerAndHideCharacter() override {}
-  bool CloseViewer() override { return false; }
-  void ReopenViewer() override {}
-  void CloseDialogs() override {}
-  void UnloadWindows() override {}
 
  private:
   SharedState& m_state;
@@ -84,6 +70,8 @@ class Program final : public QObject,
   Clock& m_clock;
   ProgramOptions m_options;
   xbase::Engine m_engine;
+  // The program has no Reminder Viewer and no dialogs yet: ViewerOpen never becomes true.
+  NoWindows m_windows;
   std::unique_ptr<CharacterHost> m_character;
   std::unique_ptr<AlarmService> m_alarms;
   std::unique_ptr<TalkingClock> m_talkingClock;

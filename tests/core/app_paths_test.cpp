@@ -1,4 +1,5 @@
 #include "core/app_paths.h"
+#include "support/files.h"
 
 #include <QDir>
 #include <QFile>
@@ -7,22 +8,11 @@
 
 using namespace chimewise;
 
-namespace {
-void touch(const QString& path, const QByteArray& content = "x") {
-  QDir().mkpath(QFileInfo(path).absolutePath());
-  QFile f(path);
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-  f.write(content);
-}
-QByteArray slurp(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-}  // namespace
+namespace {}  // namespace
 
 TEST(FindPathNoCase, MatchesEachNameWithoutRegardToCase) {
   QTemporaryDir d;
-  touch(d.filePath("Data/calendar.dbf"));
+  testsupport::Touch(d.filePath("Data/calendar.dbf"));
   EXPECT_EQ(FindPathNoCase(d.path(), "data/CALENDAR.DBF"), d.filePath("Data/calendar.dbf"));
   EXPECT_EQ(FindPathNoCase(d.path() + "/", "DATA/calendar.DBF"), d.filePath("Data/calendar.dbf"));
   EXPECT_FALSE(FindPathNoCase(d.path(), "data/CALENDAR.CDX"));
@@ -31,26 +21,26 @@ TEST(FindPathNoCase, MatchesEachNameWithoutRegardToCase) {
 
 TEST(SeedAppFolder, CopiesTheTemplateOnceAndNeverOverwrites) {
   QTemporaryDir tpl, home;
-  touch(tpl.filePath("data/CALENDAR.DBF"), "table");
-  touch(tpl.filePath("JOKES.dbf"), "jokes");
-  touch(tpl.filePath("sound/koko.wav"), "wav");
-  touch(tpl.filePath("CHIMINST.DLL"), "");
-  touch(tpl.filePath("characters/olwen.ochar"), "char");
-  touch(tpl.filePath("data/generate.sh"), "#!/bin/sh");
-  touch(tpl.filePath("data/fields/CALENDAR.fields"), "");
-  touch(tpl.filePath("icons/app.svg"), "<svg/>");
-  touch(tpl.filePath("helpfile/about.htm"), "<html/>");
+  testsupport::Touch(tpl.filePath("data/CALENDAR.DBF"), "table");
+  testsupport::Touch(tpl.filePath("JOKES.dbf"), "jokes");
+  testsupport::Touch(tpl.filePath("sound/koko.wav"), "wav");
+  testsupport::Touch(tpl.filePath("CHIMINST.DLL"), "");
+  testsupport::Touch(tpl.filePath("characters/olwen.ochar"), "char");
+  testsupport::Touch(tpl.filePath("data/generate.sh"), "#!/bin/sh");
+  testsupport::Touch(tpl.filePath("data/fields/CALENDAR.fields"), "");
+  testsupport::Touch(tpl.filePath("icons/app.svg"), "<svg/>");
+  testsupport::Touch(tpl.filePath("helpfile/about.htm"), "<html/>");
   QFile(tpl.filePath("data/CALENDAR.DBF")).setPermissions(QFileDevice::ReadOwner);  // installed read-only
   const QString app = home.filePath("Olm Chimewise");
-  touch(app + "/jokes.DBF", "mine");  // the user's own file, in another case
+  testsupport::Touch(app + "/jokes.DBF", "mine");  // the user's own file, in another case
 
   SeedResult r = SeedAppFolder(app, tpl.path());
   EXPECT_TRUE(r.seeded);
   EXPECT_TRUE(r.error.isEmpty()) << r.error.toStdString();
-  EXPECT_EQ(slurp(app + "/data/CALENDAR.DBF"), "table");
-  EXPECT_EQ(slurp(app + "/sound/koko.wav"), "wav");
+  EXPECT_EQ(testsupport::Slurp(app + "/data/CALENDAR.DBF"), "table");
+  EXPECT_EQ(testsupport::Slurp(app + "/sound/koko.wav"), "wav");
   EXPECT_TRUE(QFile::exists(app + "/CHIMINST.DLL"));
-  EXPECT_EQ(slurp(app + "/jokes.DBF"), "mine");
+  EXPECT_EQ(testsupport::Slurp(app + "/jokes.DBF"), "mine");
   EXPECT_FALSE(QFile::exists(app + "/JOKES.dbf"));
   EXPECT_FALSE(QFile::exists(app + "/characters/olwen.ochar"));
   EXPECT_TRUE(QFile::exists(app + "/helpfile/about.htm"));
@@ -61,11 +51,11 @@ TEST(SeedAppFolder, CopiesTheTemplateOnceAndNeverOverwrites) {
 
   // Once the table is there, a later start copies nothing (the first-run marker stays consumed).
   QFile::remove(app + "/CHIMINST.DLL");
-  touch(app + "/data/CALENDAR.DBF", "user data");
+  testsupport::Touch(app + "/data/CALENDAR.DBF", "user data");
   r = SeedAppFolder(app, tpl.path());
   EXPECT_FALSE(r.seeded);
   EXPECT_FALSE(QFile::exists(app + "/CHIMINST.DLL"));
-  EXPECT_EQ(slurp(app + "/data/CALENDAR.DBF"), "user data");
+  EXPECT_EQ(testsupport::Slurp(app + "/data/CALENDAR.DBF"), "user data");
 }
 
 TEST(SeedAppFolder, MissingTemplateIsReported) {

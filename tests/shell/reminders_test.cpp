@@ -8,6 +8,7 @@
 #include "core/settings_store.h"
 #include "core/shared_state.h"
 #include "core/window_placement.h"
+#include "support/files.h"
 #include "support/qt_app.h"
 #include "support/scripted_prompter.h"
 
@@ -24,21 +25,15 @@ using namespace chimewise;
 
 namespace {
 
-void touch(const QString& path) {
-  QDir().mkpath(QFileInfo(path).absolutePath());
-  QFile f(path);
-  f.open(QIODevice::WriteOnly);
-}
-
 class RemindersTest : public ::testing::Test {
  protected:
   void SetUp() override {
     testsupport::EnsureQtApp();
     state = SharedState{};
     state.AppFolder = dir.filePath("app");
-    touch(dir.filePath("chars/" + kPreferredCharacter + kCharacterExtension));
-    touch(state.AppFolder + "/data/CALENDAR.DBF");
-    touch(state.AppFolder + "/data/calendar.cdx");
+    testsupport::Touch(dir.filePath("chars/" + kPreferredCharacter + kCharacterExtension));
+    testsupport::Touch(state.AppFolder + "/data/CALENDAR.DBF");
+    testsupport::Touch(state.AppFolder + "/data/calendar.cdx");
   }
   QStringList folders() const { return {dir.filePath("user-chars"), dir.filePath("chars")}; }
   std::unique_ptr<Reminders> make() {
@@ -83,14 +78,7 @@ class RemindersTest : public ::testing::Test {
     void ScheduleNextMailCheck(int i) override { t.log << QString("scheduleNextMailCheck %1").arg(i); }
   } parts{*this};
   // Unloading the windows fails: the shutdown goes on regardless.
-  struct ThrowingViewer final : ViewerPort {
-    bool ViewerShowsFuture() const override { return false; }
-    void ShowViewer() override {}
-    void RefreshViewer() override {}
-    void CloseViewerAndHideCharacter() override {}
-    bool CloseViewer() override { return false; }
-    void ReopenViewer() override {}
-    void CloseDialogs() override {}
+  struct ThrowingViewer final : NoWindows {
     void UnloadWindows() override { throw 42; }
   } windows;
 };
@@ -191,7 +179,7 @@ TEST_F(RemindersTest, MissingIndexRebuildsWithoutAsking) {
 }
 
 TEST_F(RemindersTest, FirstRunMarkerPutsTheSuggestionTwentyDaysAhead) {
-  touch(state.AppFolder + "/chiminst.dll");
+  testsupport::Touch(state.AppFolder + "/chiminst.dll");
   auto r = make();
   ASSERT_TRUE(r->load(folders()));
   EXPECT_TRUE(prompter.asked.empty());
