@@ -24,28 +24,13 @@ const QString kAlarmAlias = QString::fromLatin1(data::kAliasAlarm);
 constexpr char kLowestAlarmKey[] = "198001010000";
 }  // namespace
 
-AlarmService::AlarmService(SharedState& state, Prompter& prompter, Clock& clock, xbase::Engine& engine,
-                           Speaker& speaker, MainTimerPort& timer, ViewerPort& viewer)
-    : m_state(state),
-      m_prompter(prompter),
-      m_clock(clock),
-      m_engine(engine),
-      m_speaker(speaker),
-      m_timer(timer),
-      m_viewer(viewer) {}
+AlarmService::AlarmService(SharedState& state, Clock& clock, xbase::Engine& engine, Speaker& speaker,
+                           MainTimerPort& timer, ViewerPort& viewer)
+    : m_state(state), m_clock(clock), m_engine(engine), m_speaker(speaker), m_timer(timer), m_viewer(viewer) {}
 
 QString AlarmService::tablePath() const { return data::CalendarPath(m_state.AppFolder); }
 
 void AlarmService::setTimer(bool on) { m_timer.SetTimerEnabled(on); }
-
-void AlarmService::report(const QString& text) { m_prompter.message(text); }
-
-void AlarmService::reportOnce(const xbase::Status& s) {
-  // A table that stays unusable would otherwise bring the same box up on every tick.
-  if (m_lastReported == s.ToString()) return;
-  m_lastReported = s.ToString();
-  report(s.kind() == xbase::Status::Kind::kNotFound ? QString::fromStdString(s.message()) : EngineErrorText(s));
-}
 
 xbase::Status AlarmService::lookUpNextAlarm() {
   int area = 0;
@@ -63,18 +48,16 @@ xbase::Status AlarmService::lookUpNextAlarm() {
   return s;
 }
 
-void AlarmService::FindNextAlarm() {
+Problem AlarmService::FindNextAlarm() {
   m_state.NextAlarmTime = QDateTime();
+  if (Problem place = CalendarPlaceProblem(m_state.AppFolder); !place.ok()) return place;
   xbase::Status s = lookUpNextAlarm();
   if (IsIndexTrouble(s) && !m_dryRun) {
     // An index found damaged during the lookup is rebuilt once, and the lookup runs again.
     s = RepairCalendarIndex(m_engine.env(), m_state.AppFolder);
     if (s.ok()) s = lookUpNextAlarm();
   }
-  if (s.ok())
-    m_lastReported.clear();
-  else
-    reportOnce(s);
+  return ProblemOf(s);
 }
 
 xbase::Status AlarmService::collectDue(std::vector<uint32_t>* due, int* area) {
@@ -97,10 +80,14 @@ xbase::Status AlarmService::collectDue(std::vector<uint32_t>* due, int* area) {
   return s;
 }
 
-void AlarmService::ScanDueAlarms() {
+Problem AlarmService::ScanDueAlarms() {
   setTimer(false);
   const bool viewerWasOpen = m_state.ViewerOpen;
   m_state.NextAlarmTime = QDateTime();
+  if (Problem place = CalendarPlaceProblem(m_state.AppFolder); !place.ok()) {
+    setTimer(true);
+    return place;
+  }
   std::vector<uint32_t> due;
   int area = 0;
   xbase::Status s = collectDue(&due, &area);
@@ -109,11 +96,10 @@ void AlarmService::ScanDueAlarms() {
     if (s.ok()) s = collectDue(&due, &area);
   }
   if (!s.ok()) {
-    reportOnce(s);
     // Keep the reminders coming even after a failed scan.
     FindNextAlarm();
     setTimer(true);
-    return;
+    return ProblemOf(s);
   }
   bool somethingDue = false;
   if (!due.empty() && m_state.ScheduleOpen) {
@@ -121,17 +107,20 @@ void AlarmService::ScanDueAlarms() {
     m_speaker.speak(kCloseScheduleFirst);
     data::CloseTableIfOpen(m_engine, kAlarmAlias);
     setTimer(true);
-    return;
+    return {};
   }
+  Problem problem;
   for (uint32_t recno : due) {
-    if (AnnounceReminder(area, recno, m_state.ReadActivity, m_state.ReadMemos, AnnounceMode::Alarm))
+    Problem one;
+    if (AnnounceReminder(area, recno, m_state.ReadActivity, m_state.ReadMemos, AnnounceMode::Alarm, &one))
       somethingDue = true;
+    if (problem.ok()) problem = one;
     if (m_engine.WorkAreaOf(kAlarmAlias.toStdString()) != area) break;  // closed meanwhile
   }
   data::CloseTableIfOpen(m_engine, kAlarmAlias);
   QCoreApplication::processEvents();
   // Also when nothing was selected, so a reminder never stops firing until a restart.
-  FindNextAlarm();
+  if (Problem lookup = FindNextAlarm(); problem.ok()) problem = lookup;
   if (somethingDue) {
     if (m_state.ViewerOpen)
       m_viewer.RefreshViewer();
@@ -141,9 +130,11 @@ void AlarmService::ScanDueAlarms() {
     m_viewer.CloseViewerAndHideCharacter();
   }
   setTimer(true);
+  return problem;
 }
 
-bool AlarmService::AnnounceReminder(int area, qint64 recno, int readActivity, int readMemos, AnnounceMode mode) {
+bool AlarmService::AnnounceReminder(int area, qint64 recno, int readActivity, int readMemos, AnnounceMode mode,
+                                    Problem* problem) {
   if (recno < 1 || area < 1) return false;
   if (!m_engine.Select(area).ok()) return false;
   xbase::WorkArea* wa = m_engine.Current();
@@ -157,61 +148,58 @@ bool AlarmService::AnnounceReminder(int area, qint64 recno, int readActivity, in
   if (plan.alarm && !m_dryRun) {
     xbase::Status s = WriteAlarm(*wa, *plan.alarm);
     if (s.ok()) s = wa->Commit();
-    if (!s.ok()) report(EngineErrorText(s));
+    if (!s.ok()) {
+      wa->Discard();
+      if (problem) *problem = ProblemOf(s);
+    }
   }
   if (plan.sound != 0) m_speaker.PlaySoundEffect(plan.sound);
   for (const QString& text : plan.sayTexts) m_speaker.SayText(text);
   return plan.due;
 }
 
-QDateTime AlarmService::Snooze(int area, qint64 recno, int choice, bool* dropFromList) {
-  if (dropFromList) *dropFromList = false;
+AlarmService::SnoozeOutcome AlarmService::Snooze(int area, qint64 recno, int choice) {
+  SnoozeOutcome out;
   if (m_speaker.visible()) {
     m_speaker.play(QStringLiteral("write"));
     m_speaker.play(QStringLiteral("blink"));
   }
   const QDateTime now = m_clock.now();
-  if (recno < 1 || area < 1 || !m_engine.Select(area).ok()) return {};
-  xbase::WorkArea* wa = m_engine.Current();
-  if (!wa || recno > wa->RecCount() || !wa->Go(static_cast<uint32_t>(recno)).ok()) return {};
+  xbase::WorkArea* wa = area > 0 && m_engine.Select(area).ok() ? m_engine.Current() : nullptr;
+  if (!wa || recno < 1 || recno > wa->RecCount() || !wa->Go(static_cast<uint32_t>(recno)).ok()) {
+    out.problem = {ProblemKind::NoSuchReminder, {}, {}, recno};
+    return out;
+  }
   const ReminderFacts facts = ReadReminderFacts(*wa);
   const auto plan = PlanSnooze(choice, facts.activity, now);
-  if (!plan) return {};
+  if (!plan) return out;
   const QString stamp = FormatDateTimeText(plan->alarm, m_state.TimeFormat);
-  const int minutes = MinuteOfDay(plan->alarm);
-  const std::string alarmDate = plan->alarm.date().toString(QStringLiteral("yyyyMMdd")).toStdString();
-  xbase::Status s = WriteAlarm(*wa, AlarmWrite{plan->alarm.date(), minutes, stamp});
-  if (s.ok()) s = wa->Replace("LASTEDIT", now.date().toString(QStringLiteral("yyyyMMdd")).toStdString());
-  if (s.ok()) s = wa->ReplaceInteger("EDITTIME", MinuteOfDay(now));
-  if (s.ok() && plan->moveActivity) {
-    s = wa->Replace("EVENTDATE", alarmDate);
-    if (s.ok()) s = wa->ReplaceInteger("STARTTIME", minutes);
-    if (s.ok()) s = wa->Replace("DATETEXT", data::ToTableText(stamp));
-  }
+  xbase::Status s = WriteAlarm(*wa, AlarmWrite{plan->alarm.date(), MinuteOfDay(plan->alarm), stamp});
+  if (s.ok()) s = WriteEditStamp(*wa, now);
+  if (s.ok() && plan->moveActivity) s = WriteActivityMoment(*wa, plan->alarm, stamp);
   if (s.ok()) s = wa->Commit();
   if (!s.ok()) {
-    report(EngineErrorText(s));
-    return {};
+    wa->Discard();
+    out.problem = ProblemOf(s);
+    return out;
   }
-  if (dropFromList) *dropFromList = plan->alarm > now;
-  FindNextAlarm();
-  return plan->alarm;
+  out.alarm = plan->alarm;
+  out.dropFromList = plan->alarm > now;
+  out.problem = FindNextAlarm();
+  return out;
 }
 
-bool AlarmService::DeleteReminder(int area, qint64 recno) {
-  if (recno < 1 || area < 1 || !m_engine.Select(area).ok()) return false;
-  xbase::WorkArea* wa = m_engine.Current();
-  if (!wa || recno > wa->RecCount() || !wa->Go(static_cast<uint32_t>(recno)).ok()) return false;
+Problem AlarmService::DeleteReminder(int area, qint64 recno) {
+  xbase::WorkArea* wa = area > 0 && m_engine.Select(area).ok() ? m_engine.Current() : nullptr;
+  if (!wa || recno < 1 || recno > wa->RecCount() || !wa->Go(static_cast<uint32_t>(recno)).ok() || wa->Deleted())
+    return {ProblemKind::NoSuchReminder, {}, {}, recno};
   xbase::Status s = wa->Replace("ALARMDATE", "");
   if (s.ok()) s = wa->ReplaceInteger("ALARMTIME", 0);
   if (s.ok()) s = wa->Delete();
   if (s.ok()) s = wa->Commit();
   if (s.ok()) s = wa->Unlock();
-  if (!s.ok()) {
-    report(EngineErrorText(s));
-    return false;
-  }
-  return true;
+  if (!s.ok()) wa->Discard();
+  return ProblemOf(s);
 }
 
 }  // namespace chimewise

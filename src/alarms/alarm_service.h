@@ -4,6 +4,7 @@
 
 #include "alarms/alarm_rules.h"
 #include "core/ports.h"
+#include "core/problem.h"
 
 #include <QString>
 
@@ -21,7 +22,6 @@ class WorkArea;
 namespace chimewise {
 
 class Clock;
-class Prompter;
 class Speaker;
 struct SharedState;
 
@@ -30,20 +30,29 @@ inline const QString kCloseScheduleFirst =
 
 class AlarmService {
  public:
-  AlarmService(SharedState& state, Prompter& prompter, Clock& clock, xbase::Engine& engine, Speaker& speaker,
-               MainTimerPort& timer, ViewerPort& viewer);
+  AlarmService(SharedState& state, Clock& clock, xbase::Engine& engine, Speaker& speaker, MainTimerPort& timer,
+               ViewerPort& viewer);
+
+  // Each routine returns what went wrong, if anything, for its caller to tell; none tells the
+  // user itself. A failure loses nothing and leaves the reminders coming.
 
   // Sets NextAlarmTime to the earliest pending alarm (invalid when none).
-  void FindNextAlarm();
+  Problem FindNextAlarm();
   // Announces every due reminder, moves their alarms and brings the viewer to the user.
-  void ScanDueAlarms();
-  // Announces the record of an open work area; true when its activity is now or past.
-  bool AnnounceReminder(int area, qint64 recno, int readActivity, int readMemos, AnnounceMode mode);
-  // Puts the record off by a snooze choice (0-8). Returns the new alarm, invalid when nothing
-  // was done. dropFromList tells the caller to take the record out of a current-reminders list.
-  QDateTime Snooze(int area, qint64 recno, int choice, bool* dropFromList = nullptr);
-  // Deletes the record: no alarm any more, marked deleted. False when there is no such record.
-  bool DeleteReminder(int area, qint64 recno);
+  Problem ScanDueAlarms();
+  // Announces the record of an open work area; true when its activity is now or past. A failed
+  // move of its alarm goes to *problem.
+  bool AnnounceReminder(int area, qint64 recno, int readActivity, int readMemos, AnnounceMode mode,
+                        Problem* problem = nullptr);
+  struct SnoozeOutcome {
+    QDateTime alarm;            // the new alarm; invalid when nothing was done
+    bool dropFromList = false;  // the record leaves a current-reminders list
+    Problem problem;
+  };
+  // Puts the record off by a snooze choice (0-8).
+  SnoozeOutcome Snooze(int area, qint64 recno, int choice);
+  // Deletes the record: no alarm any more, marked deleted.
+  Problem DeleteReminder(int area, qint64 recno);
 
   QString tablePath() const;
   // A dry run reads only: announcements are planned and spoken, but no alarm moves and nothing is
@@ -54,19 +63,14 @@ class AlarmService {
   // The lookup and the selection of due reminders, each one attempt.
   xbase::Status lookUpNextAlarm();
   xbase::Status collectDue(std::vector<uint32_t>* due, int* area);
-  // Tells the user of a failure, unless it is the one told last time and nothing has worked since.
-  void reportOnce(const xbase::Status& s);
   void setTimer(bool on);
-  void report(const QString& text);
 
   SharedState& m_state;
-  Prompter& m_prompter;
   Clock& m_clock;
   xbase::Engine& m_engine;
   Speaker& m_speaker;
   MainTimerPort& m_timer;
   ViewerPort& m_viewer;
-  std::string m_lastReported;
   bool m_dryRun = false;
 };
 

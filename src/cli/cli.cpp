@@ -7,6 +7,7 @@
 #include "core/clock.h"
 #include "core/command_line.h"
 #include "core/ports.h"
+#include "core/problem.h"
 #include "core/prompts.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"
@@ -145,17 +146,23 @@ class Session {
     state.AppFolder = appFolder;
     ReadStartUpSettings(state, settings);
     data::ApplyStartupSettings(engine);
-    alarms = std::make_unique<AlarmService>(state, prompter, clock, engine, speaker, windows, windows);
+    alarms = std::make_unique<AlarmService>(state, clock, engine, speaker, windows, windows);
   }
   ~Session() { engine.CloseAll(); }
 
+  // Tells a problem on the error stream; true when there was none.
+  bool tell(const Problem& problem) {
+    if (problem.ok()) return true;
+    const Wording w = Describe(problem);
+    prompter.message(w.text, w.title, w.icon);
+    return false;
+  }
+
   // Opens the table as the viewer does; 0 after telling why not.
   int openViewerArea() {
+    if (!tell(CalendarPlaceProblem(state.AppFolder))) return 0;
     int area = 0;
-    const xbase::Status s = OpenCalendar(engine, state.AppFolder, QStringLiteral("CALENDAR"), &area);
-    if (!s.ok())
-      prompter.message(QString::fromStdString(s.kind() == xbase::Status::Kind::kNotFound ? s.message() : s.ToString()));
-    return s.ok() ? area : 0;
+    return tell(ProblemOf(OpenCalendar(engine, state.AppFolder, QStringLiteral("CALENDAR"), &area))) ? area : 0;
   }
 
   QTextStream& err;
@@ -197,9 +204,9 @@ int cmdAdd(Session& s, const Parsed& p, QTextStream& out) {
     in.countdownOn = true;
   }
   s.state.EditRecNo = -1;
-  EventSaver saver(s.state, s.prompter, s.clock, s.engine, s.speaker, *s.alarms, s.windows);
+  EventSaver saver(s.state, s.clock, s.engine, s.speaker, *s.alarms, s.windows);
   const SaveResult r = saver.SaveEvent(in);
-  if (!r.saved) return 1;
+  if (!s.tell(r.problem) && !r.saved) return 1;
   out << r.recno << Qt::endl;
   const auto skipped = [&](const char* what, QDate d, QTime t) {
     s.err << QStringLiteral("Note: %1 %2 does not exist on %3 (the clocks go forward); it counts as %4.")
@@ -229,7 +236,7 @@ int cmdList(Session& s, const Parsed& p, QTextStream& out) {
         << '\t' << oneLine(data::FromTableText(when)) << Qt::endl;
   }
   if (!st.ok()) {
-    s.prompter.message(QString::fromStdString(st.ToString()));
+    s.tell(ProblemOf(st));
     return 1;
   }
   return 0;
@@ -238,7 +245,7 @@ int cmdList(Session& s, const Parsed& p, QTextStream& out) {
 // Goes to a record that exists and is not deleted; false after saying why not.
 bool goToLiveRecord(Session& s, xbase::WorkArea* wa, qint64 recno) {
   if (recno < 1 || recno > wa->RecCount() || !wa->Go(static_cast<uint32_t>(recno)).ok() || wa->Deleted()) {
-    s.prompter.message(QStringLiteral("There is no reminder number %1.").arg(recno));
+    s.tell({ProblemKind::NoSuchReminder, {}, {}, recno});
     return false;
   }
   return true;
@@ -264,10 +271,9 @@ int cmdDelete(Session& s, const Parsed& p, QTextStream&) {
   const int area = s.openViewerArea();
   if (area < 1) return 1;
   if (!goToLiveRecord(s, s.engine.Area(area), recno)) return 1;
-  if (!s.alarms->DeleteReminder(area, recno)) return 1;
+  if (!s.tell(s.alarms->DeleteReminder(area, recno))) return 1;
   s.engine.CloseAll();
-  s.alarms->FindNextAlarm();
-  return 0;
+  return s.tell(s.alarms->FindNextAlarm()) ? 0 : 1;
 }
 
 int cmdSnooze(Session& s, const Parsed& p, QTextStream& out) {
@@ -276,7 +282,9 @@ int cmdSnooze(Session& s, const Parsed& p, QTextStream& out) {
   const int area = s.openViewerArea();
   if (area < 1) return 1;
   if (!goToLiveRecord(s, s.engine.Area(area), recno)) return 1;
-  const QDateTime alarm = s.alarms->Snooze(area, recno, choice);
+  const AlarmService::SnoozeOutcome snoozed = s.alarms->Snooze(area, recno, choice);
+  s.tell(snoozed.problem);
+  const QDateTime alarm = snoozed.alarm;
   if (!alarm.isValid()) return 1;
   out << momentText(alarm) << Qt::endl;
   return 0;
@@ -286,7 +294,7 @@ int cmdDue(Session& s, const Parsed& p, QTextStream& out) {
   // A dry run scans the real table but writes nothing to it.
   s.alarms->setDryRun(p.flags.contains(QStringLiteral("--dry-run")));
   const int before = s.prompter.count;
-  s.alarms->ScanDueAlarms();
+  s.tell(s.alarms->ScanDueAlarms());
   for (const QString& line : s.speaker.lines) out << oneLine(line) << Qt::endl;
   return s.prompter.count == before ? 0 : 1;
 }
@@ -398,7 +406,7 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err) {
     else if (command == QStringLiteral("snooze"))
       code = cmdSnooze(s, p, out), changed = true;
     else if (command == QStringLiteral("next")) {
-      s.alarms->FindNextAlarm();
+      s.tell(s.alarms->FindNextAlarm());
       out << momentText(s.state.NextAlarmTime) << Qt::endl;
       code = 0;
     } else if (command == QStringLiteral("due"))

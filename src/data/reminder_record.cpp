@@ -4,6 +4,9 @@
 #include "core/time_format.h"
 #include "data/calendar.h"
 
+#include <map>
+#include <string>
+
 namespace chimewise {
 
 QDate TableDate(xbase::WorkArea& area, const char* field) {
@@ -55,6 +58,82 @@ xbase::Status WriteAlarm(xbase::WorkArea& area, const AlarmWrite& alarm) {
 
 namespace {
 
+std::string Ymd(const QDate& d) { return d.toString(QStringLiteral("yyyyMMdd")).toStdString(); }
+
+}  // namespace
+
+Problem FirstValueThatDoesNotFit(const xbase::WorkArea& area, const ReminderRecord& r, std::string* field) {
+  const std::map<std::string, QString> texts = {{"EVENT", r.event},
+                                                {"APPT_TEXT", r.activityText},
+                                                {"TIMETEXT", r.timeText},
+                                                {"DATETEXT", r.dateText},
+                                                {"ALARMTEXT", r.alarmText}};
+  const std::map<std::string, long long> numbers = {
+      {"STARTTIME", r.startTime}, {"ENDTIME", r.startTime}, {"EDITTIME", r.startTime}, {"ALARMTIME", r.alarmTime},
+      {"SOUND", r.sound},         {"SAYDATE", r.sayDate},   {"SAYTIME", r.sayTime},    {"COUNTDOWN", r.countdown}};
+  for (const xbase::FieldDef& f : area.Fields()) {
+    if (const auto t = texts.find(f.name); t != texts.end()) {
+      if (data::ToTableText(t->second).size() > f.length) {
+        if (field) *field = f.name;
+        return {ProblemKind::TextTooLong, t->second, {}, static_cast<long long>(f.length)};
+      }
+    } else if (const auto n = numbers.find(f.name); n != numbers.end()) {
+      if (std::to_string(n->second).size() > f.length || n->second < 0) {
+        if (field) *field = f.name;
+        return {ProblemKind::TextTooLong, QString::number(n->second), {}, static_cast<long long>(f.length)};
+      }
+    }
+  }
+  for (const QDate& d : {r.eventDate, r.alarmDate})
+    if (!d.isValid() || d.year() < 1000 || d.year() > 9999) return {ProblemKind::InvalidDate};
+  return {};
+}
+
+xbase::Status WriteReminder(xbase::WorkArea& area, const ReminderRecord& r) {
+  XBASE_RETURN_IF_ERROR(area.ReplaceMemo("COMMENT", data::ToTableText(r.memo)));
+  const std::string day = Ymd(r.eventDate);
+  for (const char* f : {"EVENTDATE", "STARTDATE", "LASTEDIT", "ENDDATE"}) XBASE_RETURN_IF_ERROR(area.Replace(f, day));
+  XBASE_RETURN_IF_ERROR(area.Replace("ALARMDATE", Ymd(r.alarmDate)));
+  XBASE_RETURN_IF_ERROR(area.Replace("EVENT", data::ToTableText(r.event)));
+  XBASE_RETURN_IF_ERROR(area.Replace("APPT_TEXT", data::ToTableText(r.activityText)));
+  XBASE_RETURN_IF_ERROR(area.Replace("USERID", "  1"));
+  XBASE_RETURN_IF_ERROR(area.Replace("STATUS", "S"));
+  for (const char* f : {"STARTTIME", "ENDTIME", "EDITTIME"}) XBASE_RETURN_IF_ERROR(area.ReplaceInteger(f, r.startTime));
+  XBASE_RETURN_IF_ERROR(area.ReplaceInteger("ALARMTIME", r.alarmTime));
+  XBASE_RETURN_IF_ERROR(area.ReplaceInteger("SOUND", r.sound));
+  XBASE_RETURN_IF_ERROR(area.Replace("TIMETEXT", data::ToTableText(r.timeText)));
+  XBASE_RETURN_IF_ERROR(area.Replace("DATETEXT", data::ToTableText(r.dateText)));
+  XBASE_RETURN_IF_ERROR(area.Replace("ALARMTEXT", data::ToTableText(r.alarmText)));
+  XBASE_RETURN_IF_ERROR(area.ReplaceInteger("SAYDATE", r.sayDate));
+  XBASE_RETURN_IF_ERROR(area.ReplaceInteger("SAYTIME", r.sayTime));
+  return area.ReplaceInteger("COUNTDOWN", r.countdown);
+}
+
+xbase::Status WriteEditStamp(xbase::WorkArea& area, const QDateTime& now) {
+  XBASE_RETURN_IF_ERROR(area.Replace("LASTEDIT", Ymd(now.date())));
+  return area.ReplaceInteger("EDITTIME", MinuteOfDay(now));
+}
+
+xbase::Status WriteActivityMoment(xbase::WorkArea& area, const QDateTime& moment, const QString& dateText) {
+  XBASE_RETURN_IF_ERROR(area.Replace("EVENTDATE", Ymd(moment.date())));
+  XBASE_RETURN_IF_ERROR(area.ReplaceInteger("STARTTIME", MinuteOfDay(moment)));
+  return area.Replace("DATETEXT", data::ToTableText(dateText));
+}
+
+Problem CalendarPlaceProblem(const QString& appFolder) {
+  const QString folder = appFolder + QStringLiteral("/data");
+  if (!FindPathNoCase(appFolder, QStringLiteral("data"))) return {ProblemKind::MissingFolder, folder};
+  if (!FindPathNoCase(appFolder, QStringLiteral("data/calendar.dbf"))) return {ProblemKind::MissingTable, folder};
+  return {};
+}
+
+Problem ProblemOf(const xbase::Status& status) {
+  if (status.ok()) return {};
+  return {ProblemKind::Engine, {}, QString::fromStdString(status.message()), static_cast<int>(status.kind())};
+}
+
+namespace {
+
 // Why the open work area's index cannot serve the program: not trusted, or without the tag the
 // lookups go by.
 xbase::Status IndexProblem(xbase::WorkArea& wa) {
@@ -65,11 +144,6 @@ xbase::Status IndexProblem(xbase::WorkArea& wa) {
 
 xbase::Status OpenOnce(xbase::Engine& engine, const QString& appFolder, const QString& alias, int* area) {
   *area = 0;
-  const QString folder = appFolder + QStringLiteral("/data");
-  if (!FindPathNoCase(appFolder, QStringLiteral("data")))
-    return xbase::Status::NotFound(("Missing the " + folder + " directory").toStdString());
-  if (!FindPathNoCase(appFolder, QStringLiteral("data/calendar.dbf")))
-    return xbase::Status::NotFound(("Missing the " + folder + "/calendar.dbf file").toStdString());
   xbase::Status why;
   const int open = data::OpenTable(engine, data::CalendarPath(appFolder), alias, data::kModeShared, &why);
   if (open < 1) return why.ok() ? xbase::Status::IOError("the reminder table could not be opened") : why;
@@ -107,11 +181,6 @@ xbase::Status RepairCalendarIndex(xbase::Env* env, const QString& appFolder) {
   xbase::Engine own(env);
   data::ApplyStartupSettings(own);
   return data::RebuildDatabase(own, appFolder);
-}
-
-QString EngineErrorText(const xbase::Status& status) {
-  return QStringLiteral("Error ") + QString::fromStdString(status.message()) + QStringLiteral(" #") +
-         QString::number(static_cast<int>(status.kind()));
 }
 
 }  // namespace chimewise

@@ -1,5 +1,8 @@
 #pragma once
-// Reading and writing reminder records through the engine, field by field.
+// One reminder record: its fields as the program reads and writes them, opening the reminder
+// table, and the engine's failures as the program's problems.
+
+#include "core/problem.h"
 
 #include <xbase/engine.h>
 
@@ -46,8 +49,8 @@ ReminderFacts ReadReminderFacts(xbase::WorkArea& area);
 xbase::Status WriteAlarm(xbase::WorkArea& area, const AlarmWrite& alarm);
 
 // Opens the reminder table under `alias` (or reuses the alias's open work area), ready for
-// lookups in the ALARM order. A table whose folder or file is missing gives NotFound, worded as
-// "Missing the FOLDER directory" / "Missing the FOLDER/calendar.dbf file". An index that is
+// lookups in the ALARM order (check CalendarPlaceProblem first to tell a missing table apart). An
+// index that is
 // missing, untrusted, damaged or without the calendar's tags is rebuilt once, as at start-up,
 // with the table packed, and the table opened again; *repaired (optional) says that happened.
 // When even that fails, the rebuild's Status is returned and nothing is open under `alias`.
@@ -64,7 +67,44 @@ bool IsIndexTrouble(const xbase::Status& status);
 // table open.
 xbase::Status RepairCalendarIndex(xbase::Env* env, const QString& appFolder);
 
-// "Error " + what went wrong + " #" + its number, as the alarm routines report engine errors.
-QString EngineErrorText(const xbase::Status& status);
+// Every value SaveEvent stores for one reminder.
+struct ReminderRecord {
+  QString event;         // EVENT, the activity type
+  QString activityText;  // APPT_TEXT
+  QString memo;          // COMMENT
+  QDate eventDate;       // EVENTDATE, STARTDATE, ENDDATE and LASTEDIT
+  int startTime = 0;     // STARTTIME, ENDTIME and EDITTIME, minutes after midnight
+  QDate alarmDate;       // ALARMDATE
+  int alarmTime = 0;     // ALARMTIME
+  int sound = 0;         // SOUND, 0-8
+  int sayDate = 0;       // SAYDATE
+  int sayTime = 0;       // SAYTIME
+  int countdown = 0;     // COUNTDOWN, minutes; 0 for none
+  QString timeText;      // TIMETEXT, DATETEXT and ALARMTEXT: display texts
+  QString dateText;
+  QString alarmText;
+};
+
+// The first value of `record` the table cannot hold whole: text longer than its field (after the
+// conversion to the table's code page) or a number wider than its field. Checked before anything
+// is written, so a refused reminder leaves the table untouched. An ok Problem when all fit; the
+// field's name goes to *field.
+Problem FirstValueThatDoesNotFit(const xbase::WorkArea& area, const ReminderRecord& record, std::string* field);
+
+// Writes every field of `record` into the current record, uncommitted. The memo goes first: it is
+// the one field written outside the record, so when it fails the record itself is untouched.
+xbase::Status WriteReminder(xbase::WorkArea& area, const ReminderRecord& record);
+
+// A snooze or an edit from the viewer: LASTEDIT and EDITTIME stamped with `now`, uncommitted.
+xbase::Status WriteEditStamp(xbase::WorkArea& area, const QDateTime& now);
+
+// Moves the activity itself (EVENTDATE, STARTTIME, DATETEXT) to `moment`, uncommitted.
+xbase::Status WriteActivityMoment(xbase::WorkArea& area, const QDateTime& moment, const QString& dateText);
+
+// Whether the reminder table is where it belongs under `appFolder` (letter case aside).
+Problem CalendarPlaceProblem(const QString& appFolder);
+
+// An engine failure as a problem: "Error " + its description + " #" + its number when worded.
+Problem ProblemOf(const xbase::Status& status);
 
 }  // namespace chimewise

@@ -2,6 +2,8 @@
 // Storing one reminder: a new record or the rewrite of an existing one, composed from what the
 // Schedule Activity dialog (or the command-line tool) was given.
 
+#include "core/problem.h"
+
 #include <QDate>
 #include <QString>
 #include <QTime>
@@ -16,7 +18,6 @@ namespace chimewise {
 
 class AlarmService;
 class Clock;
-class Prompter;
 class Speaker;
 class ViewerPort;
 struct SharedState;
@@ -42,6 +43,8 @@ enum class SaveField { None, ActivityDate, ActivityTime, RemindDate, RemindTime,
 struct SaveResult {
   bool saved = false;
   qint64 recno = 0;  // the record written
+  // Why nothing was saved (for the caller to tell), and which entry to put the focus on.
+  Problem problem;
   SaveField refused = SaveField::None;
   // The activity or reminder time does not exist on its day (the clocks go forward over it): it
   // is kept, and means the same wall time after the change (02:30 is 03:30). The caller says so.
@@ -51,11 +54,12 @@ struct SaveResult {
 
 class EventSaver {
  public:
-  EventSaver(SharedState& state, Prompter& prompter, Clock& clock, xbase::Engine& engine, Speaker& speaker,
-             AlarmService& alarms, ViewerPort& viewer);
+  EventSaver(SharedState& state, Clock& clock, xbase::Engine& engine, Speaker& speaker, AlarmService& alarms,
+             ViewerPort& viewer);
 
-  // Adds a reminder (EditRecNo -1) or rewrites record EditRecNo. The record is written whole or
-  // not at all; every refusal and failure is told to the user.
+  // Adds a reminder (EditRecNo -1) or rewrites record EditRecNo. Every value is checked before
+  // anything is written; the record is written whole or not at all (an edited record keeps its
+  // old bytes). Refusals and failures come back in the result for the caller to tell.
   SaveResult SaveEvent(const EventInput& in);
 
   // The source of the eight random digits of a new record's identifier, in [0, 1).
@@ -63,7 +67,6 @@ class EventSaver {
 
  private:
   SharedState& m_state;
-  Prompter& m_prompter;
   Clock& m_clock;
   xbase::Engine& m_engine;
   Speaker& m_speaker;

@@ -10,13 +10,18 @@
 namespace chimewise {
 
 Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock, ProgramOptions options)
-    : m_state(state), m_settings(settings), m_prompter(prompter), m_clock(clock), m_options(std::move(options)) {
+    : m_state(state),
+      m_settings(settings),
+      m_prompter(prompter),
+      m_clock(clock),
+      m_options(std::move(options)),
+      m_reporter(prompter) {
   m_character = std::make_unique<CharacterHost>(
       state, settings, prompter,
       CharacterHostOptions{m_options.characterFolders, m_options.windowsFolder, m_options.silentAudio, nullptr});
-  m_alarms = std::make_unique<AlarmService>(state, prompter, clock, m_engine, *m_character, *this, m_windows);
+  m_alarms = std::make_unique<AlarmService>(state, clock, m_engine, *m_character, *this, m_windows);
   m_talkingClock = std::make_unique<TalkingClock>(state, settings, clock, *m_character);
-  m_saver = std::make_unique<EventSaver>(state, prompter, clock, m_engine, *m_character, *m_alarms, m_windows);
+  m_saver = std::make_unique<EventSaver>(state, clock, m_engine, *m_character, *m_alarms, m_windows);
   m_reminders = std::make_unique<Reminders>(state, settings, prompter, clock, *this, *this, m_windows);
 }
 
@@ -29,7 +34,7 @@ bool Program::start() {
 
 void Program::handleCommandLine(const QString& line) {
   if (line.trimmed() == kRefreshCommand) {
-    m_alarms->FindNextAlarm();
+    m_reporter.Report(m_alarms->FindNextAlarm());
     if (m_state.ViewerOpen) m_windows.RefreshViewer();
     return;
   }
@@ -59,8 +64,8 @@ void Program::RebuildDatabase() {
   chimewise::RebuildDatabase(m_state, m_settings, m_prompter, m_clock, m_engine, *m_character, m_windows);
 }
 
-void Program::FindNextAlarm() { m_alarms->FindNextAlarm(); }
-void Program::ScanDueAlarms() { m_alarms->ScanDueAlarms(); }
+void Program::FindNextAlarm() { m_reporter.Report(m_alarms->FindNextAlarm()); }
+void Program::ScanDueAlarms() { m_reporter.Report(m_alarms->ScanDueAlarms()); }
 void Program::AnnounceTime() { m_talkingClock->AnnounceTime(); }
 void Program::ScheduleNextAnnouncement(int interval) { m_talkingClock->ScheduleNextAnnouncement(interval); }
 

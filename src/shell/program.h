@@ -70,6 +70,8 @@ class Program final : public QObject, public CharacterPort, public RoutinesPort,
   Clock& m_clock;
   ProgramOptions m_options;
   xbase::Engine m_engine;
+  // Problems of the routines the timer runs, each told once while it lasts.
+  ProblemReporter m_reporter;
   // The program has no Reminder Viewer and no dialogs yet: ViewerOpen never becomes true.
   NoWindows m_windows;
   std::unique_ptr<CharacterHost> m_character;

@@ -47,8 +47,8 @@ class AlarmServiceTest : public ::testing::Test {
     if (engine) engine->CloseAll();
     engine = std::make_unique<xbase::Engine>(env);
     data::ApplyStartupSettings(*engine);
-    alarms = std::make_unique<AlarmService>(state, prompter, clock, *engine, speaker, windows, windows);
-    saver = std::make_unique<EventSaver>(state, prompter, clock, *engine, speaker, *alarms, windows);
+    alarms = std::make_unique<AlarmService>(state, clock, *engine, speaker, windows, windows);
+    saver = std::make_unique<EventSaver>(state, clock, *engine, speaker, *alarms, windows);
     saver->randomFraction = [] { return 0.25; };
   }
   qint64 add(const QString& text, QDateTime activity, QDateTime remind, int countdown = 0) {
@@ -62,7 +62,7 @@ class AlarmServiceTest : public ::testing::Test {
     in.countdownOn = countdown > 0;
     state.EditRecNo = -1;
     const SaveResult r = saver->SaveEvent(in);
-    EXPECT_TRUE(r.saved) << (prompter.asked.empty() ? "" : prompter.asked.back().text.toStdString());
+    EXPECT_TRUE(r.saved) << Describe(r.problem).text.toStdString();
     return r.recno;
   }
   QDateTime at(int h, int m) const { return QDateTime(kNow.date(), QTime(h, m)); }
@@ -125,10 +125,10 @@ TEST_F(AlarmServiceTest, LookupFindsTheEarliestPendingAlarmOrNone) {
   EXPECT_EQ(state.NextAlarmTime, at(11, 30));
 
   QDir(dir.filePath("data")).removeRecursively();
-  alarms->FindNextAlarm();
+  const Problem missing = alarms->FindNextAlarm();
   EXPECT_FALSE(state.NextAlarmTime.isValid());
-  ASSERT_FALSE(prompter.asked.empty());
-  EXPECT_EQ(prompter.asked.back().text, "Missing the " + dir.filePath("data") + " directory");
+  EXPECT_EQ(missing.kind, ProblemKind::MissingFolder);
+  EXPECT_EQ(Describe(missing).text, "Missing the " + dir.filePath("data") + " directory");
 }
 
 TEST_F(AlarmServiceTest, SaveLowersTheNextAlarmAndKeepsEditsInPlace) {
@@ -171,12 +171,13 @@ TEST_F(AlarmServiceTest, SaveRefusesBadEntriesWithTheirMessages) {
   const SaveResult r = saver->SaveEvent(in);
   EXPECT_FALSE(r.saved);
   EXPECT_EQ(r.refused, SaveField::RemindDate);
-  EXPECT_EQ(prompter.asked.back().text, "Invalid Date Entered");
-  EXPECT_EQ(prompter.asked.back().title, "Enter Valid Date");
+  EXPECT_EQ(Describe(r.problem).text, "Invalid Date Entered");
+  EXPECT_EQ(Describe(r.problem).title, "Enter Valid Date");
   in.remindDate = kNow.date();
   in.activityTime = QTime();
-  EXPECT_EQ(saver->SaveEvent(in).refused, SaveField::ActivityTime);
-  EXPECT_EQ(prompter.asked.back().text, "Invalid Time Entered");
+  const SaveResult noTime = saver->SaveEvent(in);
+  EXPECT_EQ(noTime.refused, SaveField::ActivityTime);
+  EXPECT_EQ(Describe(noTime.problem).text, "Invalid Time Entered");
   EXPECT_TRUE(liveRecords().isEmpty());
 }
 
@@ -201,7 +202,6 @@ TEST_F(AlarmServiceTest, ASaveThatFailsPartWayLeavesNoHalfRecord) {
     reopen(&faulty);
     faulty.FailAfter(n);
     const int64_t faultsBefore = faulty.faults();
-    const size_t messages = prompter.asked.size();
     state.EditRecNo = -1;
     EventInput in;
     in.activity = "Maybe";
@@ -221,7 +221,7 @@ TEST_F(AlarmServiceTest, ASaveThatFailsPartWayLeavesNoHalfRecord) {
       ++failedRounds;
       EXPECT_GT(faulty.faults(), faultsBefore) << "round " << n << " failed without an injected fault";
       EXPECT_EQ(after, before) << "a failure at write " << n << " left a trace";
-      EXPECT_GT(prompter.asked.size(), messages) << "a failure at write " << n << " was not told";
+      EXPECT_EQ(r.problem.kind, ProblemKind::Engine) << "a failure at write " << n << " was not reported";
       // An index caught half way is never trusted: the next start rebuilds it, and then the
       // table and its index agree again.
       if (!data::CalendarIndexProblem(*engine, data::CalendarPath(state.AppFolder)).ok()) {
@@ -291,7 +291,7 @@ TEST_F(AlarmServiceTest, ScanWithOnlyEarlyAlarmsClosesAViewerItOpened) {
     }
     SharedState& m_s;
   } opening(state);
-  AlarmService scan(state, prompter, clock, *engine, opening, windows, windows);
+  AlarmService scan(state, clock, *engine, opening, windows, windows);
   scan.ScanDueAlarms();
   EXPECT_EQ(events, (QStringList{"timer off", "close viewer", "timer on"}));
 }
@@ -302,8 +302,9 @@ TEST_F(AlarmServiceTest, DeletedRemindersAreGoneForEveryone) {
   xbase::Status why;
   const int area = data::OpenTable(*engine, data::CalendarPath(state.AppFolder), "CALENDAR", data::kModeShared, &why);
   ASSERT_GT(area, 0);
-  EXPECT_TRUE(alarms->DeleteReminder(area, rec));
-  EXPECT_FALSE(alarms->DeleteReminder(area, 99));
+  EXPECT_TRUE(alarms->DeleteReminder(area, rec).ok());
+  EXPECT_EQ(alarms->DeleteReminder(area, 99).kind, ProblemKind::NoSuchReminder);
+  EXPECT_EQ(alarms->DeleteReminder(area, rec).kind, ProblemKind::NoSuchReminder);  // already gone
   data::CloseTableIfOpen(*engine, "CALENDAR");
   alarms->FindNextAlarm();
   EXPECT_EQ(state.NextAlarmTime, at(11, 45));
@@ -311,14 +312,15 @@ TEST_F(AlarmServiceTest, DeletedRemindersAreGoneForEveryone) {
 }
 
 // An index that is missing, damaged or foreign while the program runs is rebuilt once and the
-// lookup goes on; when it cannot be rebuilt the user hears of it once, not on every tick.
+// lookup goes on; when it cannot be rebuilt the trouble is reported, and the program's reporter
+// tells the user once, not on every tick.
 TEST_F(AlarmServiceTest, ADamagedIndexIsRebuiltOnceAndAFailureIsToldOnce) {
   add("Dentist", at(11, 0), at(10, 45));
   const QString cdx = dir.filePath("data/CALENDAR.CDX");
   const auto expectLookupFinds = [&](const char* how) {
-    alarms->FindNextAlarm();
+    const Problem p = alarms->FindNextAlarm();
+    EXPECT_TRUE(p.ok()) << how << ": " << Describe(p).text.toStdString();
     EXPECT_EQ(state.NextAlarmTime, at(10, 45)) << how;
-    EXPECT_TRUE(prompter.asked.empty()) << how << ": " << prompter.asked.front().text.toStdString();
     EXPECT_TRUE(data::CalendarIndexProblem(*engine, data::CalendarPath(state.AppFolder)).ok()) << how;
   };
   ASSERT_TRUE(QFile::remove(cdx));
@@ -335,8 +337,7 @@ TEST_F(AlarmServiceTest, ADamagedIndexIsRebuiltOnceAndAFailureIsToldOnce) {
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write("not an index at all");
   }
-  alarms->ScanDueAlarms();  // the scan repairs it too
-  EXPECT_TRUE(prompter.asked.empty());
+  EXPECT_TRUE(alarms->ScanDueAlarms().ok());  // the scan repairs it too
   EXPECT_EQ(state.NextAlarmTime, at(10, 45));
 
   // Another user keeps the table open while the index is gone: nothing can be rebuilt.
@@ -345,14 +346,18 @@ TEST_F(AlarmServiceTest, ADamagedIndexIsRebuiltOnceAndAFailureIsToldOnce) {
   int area = 0;
   ASSERT_TRUE(
       other.Use(data::CalendarPath(state.AppFolder).toStdString(), "OTHER", xbase::OpenMode::kShared, &area).ok());
-  alarms->FindNextAlarm();
-  alarms->ScanDueAlarms();
-  alarms->FindNextAlarm();
+  ProblemReporter reporter(prompter);
+  const Problem first = alarms->FindNextAlarm();
+  EXPECT_EQ(first.kind, ProblemKind::Engine);
+  reporter.Report(first);
+  reporter.Report(alarms->ScanDueAlarms());
+  reporter.Report(alarms->FindNextAlarm());
   EXPECT_EQ(prompter.asked.size(), 1u);
   EXPECT_FALSE(state.NextAlarmTime.isValid());
   other.CloseAll();
-  prompter.asked.clear();
   expectLookupFinds("after the other user left");
+  reporter.Report(alarms->FindNextAlarm());
+  EXPECT_EQ(prompter.asked.size(), 1u);
 }
 
 // Text outside the table's code page is refused with the characters named; nothing is stored.
@@ -366,16 +371,15 @@ TEST_F(AlarmServiceTest, TextTheTableCannotHoldIsRefusedNotStoredAsQuestionMarks
   SaveResult r = saver->SaveEvent(in);
   EXPECT_FALSE(r.saved);
   EXPECT_EQ(r.refused, SaveField::Activity);
-  ASSERT_EQ(prompter.asked.size(), 1u);
-  EXPECT_TRUE(prompter.asked[0].text.contains(QString::fromUtf8("Σ υ ν ά τ η σ")))
-      << prompter.asked[0].text.toStdString();
-  EXPECT_FALSE(prompter.asked[0].text.contains(QString::fromUtf8("\xC3\xA9")));  // é is in the code page
+  EXPECT_EQ(r.problem.kind, ProblemKind::CharactersNotSupported);
+  EXPECT_EQ(r.problem.subject, QString::fromUtf8("Σ υ ν ά τ η σ"));  // é is in the code page
+  EXPECT_TRUE(Describe(r.problem).text.contains(r.problem.subject));
 
   in.activity = QStringLiteral("Call home");
   in.memo = QString::fromUtf8("Bring \xF0\x9F\x8E\x82 and \xE2\x82\xAC 5");  // a cake emoji; the euro sign fits
   r = saver->SaveEvent(in);
   EXPECT_FALSE(r.saved);
   EXPECT_EQ(r.refused, SaveField::Memo);
-  EXPECT_TRUE(prompter.asked.back().text.contains(QString::fromUtf8("\xF0\x9F\x8E\x82")));
+  EXPECT_EQ(r.problem.subject, QString::fromUtf8("\xF0\x9F\x8E\x82"));
   EXPECT_EQ(liveRecords(), before);
 }

@@ -1,0 +1,39 @@
+#include "core/problem.h"
+
+namespace chimewise {
+
+Wording Describe(const Problem& p) {
+  switch (p.kind) {
+    case ProblemKind::None: return {};
+    case ProblemKind::MissingFolder: return {QStringLiteral("Missing the ") + p.subject + QStringLiteral(" directory")};
+    case ProblemKind::MissingTable:
+      return {QStringLiteral("Missing the ") + p.subject + QStringLiteral("/calendar.dbf file")};
+    case ProblemKind::Engine:
+      return {QStringLiteral("Error ") + p.detail + QStringLiteral(" #") + QString::number(p.number)};
+    case ProblemKind::InvalidDate:
+      return {QStringLiteral("Invalid Date Entered"), QStringLiteral("Enter Valid Date"), PromptIcon::Information};
+    case ProblemKind::InvalidTime:
+      return {QStringLiteral("Invalid Time Entered"), QStringLiteral("Enter Valid Time"), PromptIcon::Information};
+    case ProblemKind::TextTooLong:
+      return {QStringLiteral("The text \"%1\" is too long: at most %2 characters fit.")
+                  .arg(p.subject.left(40) + (p.subject.size() > 40 ? QStringLiteral("...") : QString()))
+                  .arg(p.number),
+              QStringLiteral("Text Too Long"), PromptIcon::Information};
+    case ProblemKind::CharactersNotSupported:
+      return {QStringLiteral("The reminder table cannot hold these characters: %1\nPlease write them another way.")
+                  .arg(p.subject),
+              QStringLiteral("Characters Not Supported"), PromptIcon::Information};
+    case ProblemKind::NoSuchReminder: return {QStringLiteral("There is no reminder number %1.").arg(p.number)};
+  }
+  return {};
+}
+
+void ProblemReporter::Report(const Problem& problem) {
+  if (problem == m_last) return;
+  m_last = problem;
+  if (problem.ok()) return;
+  const Wording w = Describe(problem);
+  m_prompter.message(w.text, w.title, w.icon);
+}
+
+}  // namespace chimewise

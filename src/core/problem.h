@@ -1,0 +1,56 @@
+#pragma once
+// What went wrong in the program's logic, as a value: a kind its caller can act on and what is
+// needed to word a message. The logic never shows a message itself; windows and the command-line
+// tool word a Problem with Describe, so every caller says the same thing.
+
+#include "core/prompts.h"
+
+#include <QString>
+
+namespace chimewise {
+
+enum class ProblemKind {
+  None,
+  MissingFolder,           // subject: the folder
+  MissingTable,            // subject: the folder the table should be in
+  Engine,                  // detail: the engine's description; number: its error number
+  InvalidDate,             // a date picker holds no date
+  InvalidTime,             // a time picker holds no time
+  TextTooLong,             // subject: the text; number: the most characters that fit
+  CharactersNotSupported,  // subject: the characters the table cannot hold, separated by blanks
+  NoSuchReminder,          // number: the record asked for
+};
+
+struct Problem {
+  ProblemKind kind = ProblemKind::None;
+  QString subject;
+  QString detail;
+  long long number = 0;
+
+  bool ok() const { return kind == ProblemKind::None; }
+  bool operator==(const Problem&) const = default;
+};
+
+struct Wording {
+  QString text;
+  QString title;  // empty: the program's title
+  PromptIcon icon = PromptIcon::None;
+};
+
+// The message for a problem, in the program's own words.
+Wording Describe(const Problem& problem);
+
+// Shows problems through a Prompter, each only once while it lasts: a routine that runs on every
+// tick and keeps meeting the same trouble tells the user once, and again only after it has
+// worked in between (an ok Problem clears the memory) or met another trouble.
+class ProblemReporter {
+ public:
+  explicit ProblemReporter(Prompter& prompter) : m_prompter(prompter) {}
+  void Report(const Problem& problem);
+
+ private:
+  Prompter& m_prompter;
+  Problem m_last;
+};
+
+}  // namespace chimewise
