@@ -32,10 +32,11 @@ QString AlarmService::tablePath() const { return data::CalendarPath(m_state.AppF
 
 void AlarmService::setTimer(bool on) { m_timer.SetTimerEnabled(on); }
 
-xbase::Status AlarmService::lookUpNextAlarm() {
+xbase::Status AlarmService::lookUpNextAlarm(Problem* notice) {
   int area = 0;
   XBASE_RETURN_IF_ERROR(OpenCalendar(m_engine, m_state.AppFolder, kTimerAlias, &area, !m_dryRun));
   xbase::WorkArea* wa = m_engine.Area(area);
+  *notice = TableRepairProblem(*wa);
   const bool soft = m_engine.settings().soft_seek;
   m_engine.settings().soft_seek = true;
   xbase::Status s = wa->Seek(kLowestAlarmKey);
@@ -51,13 +52,15 @@ xbase::Status AlarmService::lookUpNextAlarm() {
 Problem AlarmService::FindNextAlarm() {
   m_state.NextAlarmTime = QDateTime();
   if (Problem place = CalendarPlaceProblem(m_state.AppFolder); !place.ok()) return place;
-  xbase::Status s = lookUpNextAlarm();
+  Problem notice;
+  xbase::Status s = lookUpNextAlarm(&notice);
   if (IsIndexTrouble(s) && !m_dryRun) {
     // An index found damaged during the lookup is rebuilt once, and the lookup runs again.
     s = RepairCalendarIndex(m_engine.env(), m_state.AppFolder);
-    if (s.ok()) s = lookUpNextAlarm();
+    if (s.ok()) s = lookUpNextAlarm(&notice);
   }
-  return ProblemOf(s);
+  // A header repaired on the way is told, though the lookup itself worked.
+  return s.ok() ? notice : ProblemOf(s);
 }
 
 xbase::Status AlarmService::collectDue(std::vector<uint32_t>* due, int* area) {

@@ -61,7 +61,7 @@ class AlarmService {
 
  private:
   // The lookup and the selection of due reminders, each one attempt.
-  xbase::Status lookUpNextAlarm();
+  xbase::Status lookUpNextAlarm(Problem* notice);
   xbase::Status collectDue(std::vector<uint32_t>* due, int* area);
   void setTimer(bool on);
 

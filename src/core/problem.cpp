@@ -23,6 +23,12 @@ Wording Describe(const Problem& p) {
       return {QStringLiteral("The reminder table cannot hold these characters: %1\nPlease write them another way.")
                   .arg(p.subject),
               QStringLiteral("Characters Not Supported"), PromptIcon::Information};
+    case ProblemKind::TableCountRepaired:
+      return {QStringLiteral("The reminder table was damaged: its header said it holds %1 reminders, but the file "
+                             "holds %2. All %2 were read and none is lost; the next change stores the right count.")
+                  .arg(p.detail)
+                  .arg(p.number),
+              QStringLiteral("Reminder Table Repaired"), PromptIcon::Warning};
     case ProblemKind::NoSuchReminder: return {QStringLiteral("There is no reminder number %1.").arg(p.number)};
   }
   return {};

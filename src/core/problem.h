@@ -19,6 +19,9 @@ enum class ProblemKind {
   TextTooLong,             // subject: the text; number: the most characters that fit
   CharactersNotSupported,  // subject: the characters the table cannot hold, separated by blanks
   NoSuchReminder,          // number: the record asked for
+  // The table's header claimed another record count than the file holds: every whole record was
+  // read all the same. number: records found; detail: the count the header claimed.
+  TableCountRepaired,
 };
 
 struct Problem {

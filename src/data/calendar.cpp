@@ -87,12 +87,14 @@ xbase::Status CalendarIndexProblem(xbase::Engine& engine, const QString& tablePa
   return xbase::Status::OK();
 }
 
-xbase::Status RebuildDatabase(xbase::Engine& engine, const QString& appFolder) {
+xbase::Status RebuildDatabase(xbase::Engine& engine, const QString& appFolder,
+                              std::optional<xbase::TableRepair>* repaired) {
   engine.CloseAll();
   xbase::Status why;
   int area = OpenTable(engine, CalendarPath(appFolder), kAliasAlarm, kModeExclusive, &why);
   if (area == 0) return why;
   xbase::WorkArea* wa = engine.Area(area);
+  if (repaired) *repaired = wa->Repair();
   // The old index is dropped first: whatever it held (foreign, damaged, extra
   // tags), the result holds exactly the thirteen tags. Should the process stop
   // before they exist, the missing index makes the next start rebuild again.

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <array>
+#include <optional>
 #include <string>
 
 #include "xbase/engine.h"
@@ -51,8 +52,11 @@ xbase::Status CalendarIndexProblem(xbase::Engine& engine, const QString& tablePa
 
 // Close every work area, open the table exclusively under ALARMDBF, remove
 // deleted records, create the thirteen tags in order, close every work area.
-// Other work areas are closed even when this fails.
-xbase::Status RebuildDatabase(xbase::Engine& engine, const QString& appFolder);
+// Other work areas are closed even when this fails. When the table's header was found damaged
+// (its record count repaired from the file's length, see xbase::TableRepair) *repaired says so;
+// the pack then stores the right count, and never fewer live records than it read.
+xbase::Status RebuildDatabase(xbase::Engine& engine, const QString& appFolder,
+                              std::optional<xbase::TableRepair>* repaired = nullptr);
 
 // The minutes as the index keys render them: str(n,4,0), e.g. " 600".
 QString KeyMinutes(int minutes);

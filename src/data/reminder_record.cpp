@@ -127,6 +127,12 @@ Problem CalendarPlaceProblem(const QString& appFolder) {
   return {};
 }
 
+Problem TableRepairProblem(const xbase::WorkArea& area) {
+  const auto repair = area.Repair();
+  if (!repair) return {};
+  return {ProblemKind::TableCountRepaired, {}, QString::number(repair->header_count), repair->found_count};
+}
+
 Problem ProblemOf(const xbase::Status& status) {
   if (status.ok()) return {};
   return {ProblemKind::Engine, {}, QString::fromStdString(status.message()), static_cast<int>(status.kind())};

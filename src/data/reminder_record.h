@@ -104,6 +104,10 @@ xbase::Status WriteActivityMoment(xbase::WorkArea& area, const QDateTime& moment
 // Whether the reminder table is where it belongs under `appFolder` (letter case aside).
 Problem CalendarPlaceProblem(const QString& appFolder);
 
+// A table opened with a record count repaired from the file's length (see xbase::TableRepair),
+// as a problem to tell; ok for a sound table.
+Problem TableRepairProblem(const xbase::WorkArea& area);
+
 // An engine failure as a problem: "Error " + its description + " #" + its number when worded.
 Problem ProblemOf(const xbase::Status& status);
 

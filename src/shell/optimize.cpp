@@ -4,6 +4,7 @@
 #include "core/clock.h"
 #include "core/date_text.h"
 #include "core/ports.h"
+#include "core/problem.h"
 #include "core/prompts.h"
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
@@ -22,11 +23,17 @@ bool RebuildDatabase(SharedState& state, SettingsStore& settings, Prompter& prom
   speaker.SayText(QStringLiteral("Rebuilding your Reminder Database"));
   windows.CloseDialogs();
   const bool viewerWasOpen = windows.CloseViewer();
-  const xbase::Status s = data::RebuildDatabase(engine, state.AppFolder);
+  std::optional<xbase::TableRepair> repaired;
+  const xbase::Status s = data::RebuildDatabase(engine, state.AppFolder, &repaired);
   if (s.ok()) speaker.SayText(QStringLiteral("Your Reminder Database has been rebuilt and is ready to use."));
   if (viewerWasOpen) windows.ReopenViewer();
   if (s.ok()) settings.write(settings::LastOptimize, FormatDateText(clock.now().addDays(20)));
   if (QGuiApplication::instance()) QGuiApplication::restoreOverrideCursor();
+  if (repaired) {
+    const Wording w =
+        Describe({ProblemKind::TableCountRepaired, {}, QString::number(repaired->header_count), repaired->found_count});
+    prompter.message(w.text, w.title, w.icon);
+  }
   if (!s.ok())
     prompter.message(QStringLiteral("Your reminders could not be optimized: ") + QString::fromStdString(s.ToString()) +
                          QStringLiteral("\nNothing was lost; the reminders stay as they were."),

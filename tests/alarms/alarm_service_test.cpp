@@ -383,3 +383,35 @@ TEST_F(AlarmServiceTest, TextTheTableCannotHoldIsRefusedNotStoredAsQuestionMarks
   EXPECT_EQ(r.problem.subject, QString::fromUtf8("\xF0\x9F\x8E\x82"));
   EXPECT_EQ(liveRecords(), before);
 }
+
+// A header whose record count is too low hides nothing and lets nothing be overwritten; the
+// user is told, once.
+TEST_F(AlarmServiceTest, ADamagedRecordCountHidesNoReminderAndIsTold) {
+  add("First", at(12, 0), at(11, 0));
+  add("Second", at(12, 30), at(10, 30));
+  add("Third", at(13, 0), at(11, 30));
+  engine->CloseAll();
+  const QStringList before = liveRecords();
+  ASSERT_EQ(before.size(), 3);
+  {
+    QFile dbf(dir.filePath("data/CALENDAR.DBF"));
+    ASSERT_TRUE(dbf.open(QIODevice::ReadWrite));
+    dbf.seek(4);
+    dbf.write(QByteArray(4, '\0'));  // the header now claims no records at all
+  }
+  const Problem told = alarms->FindNextAlarm();
+  EXPECT_EQ(told.kind, ProblemKind::TableCountRepaired);
+  EXPECT_EQ(told.number, 3);
+  EXPECT_EQ(told.detail, "0");
+  EXPECT_EQ(state.NextAlarmTime, at(10, 30));
+  EXPECT_EQ(liveRecords(), before);
+  ProblemReporter reporter(prompter);
+  reporter.Report(told);
+  reporter.Report(alarms->FindNextAlarm());
+  EXPECT_EQ(prompter.asked.size(), 1u);
+
+  // A new reminder goes after the three, not over the first.
+  EXPECT_EQ(add("Fourth", at(14, 0), at(13, 30)), 4);
+  EXPECT_EQ(liveRecords(), before + QStringList{"Fourth@810#13"});
+  EXPECT_TRUE(alarms->FindNextAlarm().ok());  // the append stored the right count
+}

@@ -66,3 +66,34 @@ TEST_F(OptimizeTest, OnlyASuccessfulRebuildPutsTheSuggestionOff) {
   EXPECT_EQ(settings.read(settings::LastOptimize), FormatDateText(clock.now().addDays(20)));
   EXPECT_TRUE(speaker.lines.join('\n').contains("has been rebuilt"));
 }
+
+TEST_F(OptimizeTest, ARebuildOfATableWithADamagedCountKeepsEveryRecordAndSaysSo) {
+  {
+    xbase::Engine writer;
+    int area = 0;
+    ASSERT_TRUE(
+        writer.Use(data::CalendarPath(state.AppFolder).toStdString(), "W", xbase::OpenMode::kShared, &area).ok());
+    for (const char* text : {"one", "two", "three"}) {
+      ASSERT_TRUE(writer.Current()->AppendBlank().ok());
+      ASSERT_TRUE(writer.Current()->Replace("APPT_TEXT", text).ok());
+      ASSERT_TRUE(writer.Current()->Commit().ok());
+    }
+  }
+  {
+    QFile dbf(dir.filePath("data/CALENDAR.DBF"));
+    ASSERT_TRUE(dbf.open(QIODevice::ReadWrite));
+    dbf.seek(4);
+    const char one[4] = {1, 0, 0, 0};
+    dbf.write(one, 4);  // the header claims a single record
+  }
+  EXPECT_TRUE(rebuild());
+  ASSERT_EQ(prompter.asked.size(), 1u);
+  EXPECT_EQ(prompter.asked[0].title, "Reminder Table Repaired");
+  EXPECT_TRUE(prompter.asked[0].text.contains("said it holds 1 reminders, but the file holds 3"))
+      << prompter.asked[0].text.toStdString();
+  xbase::Engine check;
+  int area = 0;
+  ASSERT_TRUE(check.Use(data::CalendarPath(state.AppFolder).toStdString(), "C", xbase::OpenMode::kShared, &area).ok());
+  EXPECT_EQ(check.Current()->RecCount(), 3u);
+  EXPECT_FALSE(check.Current()->Repair().has_value());
+}
