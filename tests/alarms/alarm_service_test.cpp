@@ -415,3 +415,49 @@ TEST_F(AlarmServiceTest, ADamagedRecordCountHidesNoReminderAndIsTold) {
   EXPECT_EQ(liveRecords(), before + QStringList{"Fourth@810#13"});
   EXPECT_TRUE(alarms->FindNextAlarm().ok());  // the append stored the right count
 }
+
+// An edit that fails at any one of its writes leaves the old record byte for byte.
+TEST_F(AlarmServiceTest, AnEditThatFailsPartWayLeavesTheOldRecordByteForByte) {
+  const qint64 rec = add("Original", at(12, 0), at(11, 0));
+  add("Neighbour", at(13, 0), at(12, 30));
+  engine->CloseAll();
+  const auto recordBytes = [&] {
+    QFile dbf(dir.filePath("data/CALENDAR.DBF"));
+    if (!dbf.open(QIODevice::ReadOnly)) return QByteArray("<missing>");
+    const QByteArray head = dbf.read(12);
+    const int headerLength = static_cast<uchar>(head[8]) | static_cast<uchar>(head[9]) << 8;
+    const int recordLength = static_cast<uchar>(head[10]) | static_cast<uchar>(head[11]) << 8;
+    dbf.seek(headerLength + (rec - 1) * recordLength);
+    return dbf.read(recordLength);
+  };
+  const QByteArray before = recordBytes();
+  xbase::FaultInjectionEnv faulty(xbase::Env::Default());
+  int failed = 0;
+  bool saved = false;
+  for (int n = 0; n < 400 && !saved; ++n) {
+    reopen(&faulty);
+    faulty.FailAfter(n);
+    const int64_t faultsBefore = faulty.faults();
+    EventInput in;
+    in.activity = "Edited";
+    in.memo = "a memo for the edit";
+    in.activityDate = in.remindDate = kNow.date();
+    in.activityTime = QTime(14, 0);
+    in.remindTime = QTime(13, 45);
+    state.EditRecNo = static_cast<std::int32_t>(rec);
+    const SaveResult r = saver->SaveEvent(in);
+    faulty.FailAfter(-1);
+    reopen(nullptr);
+    engine->CloseAll();
+    if (r.saved) {
+      saved = true;
+      EXPECT_NE(recordBytes(), before);
+    } else {
+      ++failed;
+      EXPECT_GT(faulty.faults(), faultsBefore) << "round " << n;
+      EXPECT_EQ(recordBytes(), before) << "a failure at write " << n << " changed the record";
+    }
+  }
+  EXPECT_TRUE(saved);
+  EXPECT_GT(failed, 3);
+}

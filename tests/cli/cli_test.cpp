@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -229,4 +230,35 @@ TEST_F(CliTest, ATimeTheClocksSkipIsKeptAsTheTimeAfterTheChange) {
   EXPECT_TRUE(errors.contains("counts as 03:30")) << errors.toStdString();
   ASSERT_EQ(run("2026-03-28 12:00:00", {"next"}), 0);
   EXPECT_EQ(lines, QStringList{"2026-03-29 03:30"});
+}
+
+// One table, written by a process in one locale and read and snoozed by processes in others:
+// the activity moment comes from its date and start time, never from its display text, so every
+// locale hears the same lateness and a snooze keeps the activity's day.
+TEST_F(CliTest, OneTableIsReadTheSameUnderEveryLocale) {
+  const auto runIn = [&](const char* locale, const QString& now, const QStringList& args) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("LC_ALL", locale);
+    env.insert("LANG", locale);
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(CHIMEWISE_CLI), QStringList{"--app-folder", dir.filePath("app"), "--now", now} + args);
+    EXPECT_TRUE(p.waitForFinished(20000));
+    errors = QString::fromUtf8(p.readAllStandardError());
+    lines = QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    return p.exitCode();
+  };
+  ASSERT_EQ(runIn("en_US.UTF-8", "2026-12-09 12:00:00",
+                  {"add", "--text", "Board meeting", "--activity", "2026-12-10 09:00", "--remind", "2026-12-10 08:55"}),
+            0)
+      << errors.toStdString();
+  for (const char* locale : {"en_GB.UTF-8", "de_DE.UTF-8", "en_US.UTF-8"}) {
+    ASSERT_EQ(runIn(locale, "2026-12-10 09:02:00", {"due", "--dry-run"}), 0) << locale;
+    EXPECT_EQ(lines, QStringList{"Speak: Board meeting. Your 2 minutes late."}) << locale;
+  }
+  ASSERT_EQ(runIn("de_DE.UTF-8", "2026-12-10 09:02:00", {"snooze", "1", "4"}), 0) << errors.toStdString();
+  EXPECT_EQ(lines, QStringList{"2026-12-10 10:02"});
+  EXPECT_EQ(field("1", "EVENTDATE"), "20261210");
+  EXPECT_EQ(field("1", "STARTTIME").trimmed(), "602");  // the activity moved with the snooze, on its own day
+  EXPECT_EQ(field("1", "DATETEXT"), "12/10/2026 10:02 am");
 }
