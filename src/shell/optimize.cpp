@@ -2,13 +2,13 @@
 
 #include "character/speaker.h"
 #include "core/clock.h"
-#include "core/date_text.h"
 #include "core/ports.h"
 #include "core/problem.h"
 #include "core/prompts.h"
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"
+#include "core/time_format.h"
 #include "data/calendar.h"
 
 #include <QCursor>
