@@ -3,6 +3,10 @@
 // the windows. The program implements them over its real parts; the command-line tool, which has
 // neither, implements them as absent; tests implement them to watch what the logic asks.
 
+#include <QRect>
+
+#include <cstdint>
+
 namespace chimewise {
 
 class MainTimerPort {
@@ -30,6 +34,18 @@ class ViewerPort {
   virtual void CloseDialogs() = 0;
   // Unloads every window at shutdown.
   virtual void UnloadWindows() = 0;
+  // The open viewer's frame on the screen (dialogs are placed beside it); null when it is closed.
+  virtual QRect ViewerFrame() const = 0;
+};
+
+class SchedulePort {
+ public:
+  virtual ~SchedulePort() = default;
+  // Shows the Schedule Activity dialog modally for record `editRecNo` (-1: a new reminder) and
+  // returns when it closes; true when a reminder was saved.
+  virtual bool OpenSchedule(std::int32_t editRecNo) = 0;
+  // Closes the dialog when it is open, as if cancelled (the optimize command does this).
+  virtual void CloseSchedule() = 0;
 };
 
 // For callers without windows (the command-line tool, and the program until its windows exist):
@@ -45,6 +61,7 @@ class NoWindows : public MainTimerPort, public ViewerPort {
   void ReopenViewer() override {}
   void CloseDialogs() override {}
   void UnloadWindows() override {}
+  QRect ViewerFrame() const override { return {}; }
 };
 
 }  // namespace chimewise
