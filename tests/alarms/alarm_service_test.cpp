@@ -89,21 +89,16 @@ class AlarmServiceTest : public ::testing::Test {
   std::unique_ptr<xbase::Engine> engine;
   QStringList events;
   // The main timer and the windows, as the alarm side sees them: every request is logged.
-  class LoggedWindows final : public MainTimerPort, public ViewerPort {
+  class LoggedWindows final : public NoWindows {
    public:
     LoggedWindows(QStringList& events, SharedState& state) : m_events(events), m_state(state) {}
     void SetTimerEnabled(bool on) override { m_events << (on ? "timer on" : "timer off"); }
-    bool ViewerShowsFuture() const override { return false; }
     void ShowViewer() override {
       m_events << "show viewer";
       m_state.ViewerOpen = true;
     }
     void RefreshViewer() override { m_events << "refresh viewer"; }
     void CloseViewerAndHideCharacter() override { m_events << "close viewer"; }
-    bool CloseViewer() override { return false; }
-    void ReopenViewer() override {}
-    void CloseDialogs() override {}
-    void UnloadWindows() override {}
 
    private:
     QStringList& m_events;
