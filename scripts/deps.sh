@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Installs the Debian packages listed in scripts/packages.txt (skips those already present).
+# Installs the Debian packages listed in scripts/packages.txt (or $PACKAGES_FILE), skipping those
+# already present.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
-mapfile -t wanted < <(grep -v '^\s*#' "$here/packages.txt" | sed '/^\s*$/d')
+mapfile -t wanted < <(grep -v '^\s*#' "${PACKAGES_FILE:-$here/packages.txt}" | sed '/^\s*$/d')
 missing=()
 for p in "${wanted[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# Renders the program's windows under Xvfb with a system tray (trayer) and a compositor, as a
+# person would see them, into build/screenshots/ (or $1), one PNG per view, named after what it
+# shows. Uses a private HOME, so the user's own reminders and settings are never touched.
+#
+#   ./scripts/screenshots.sh [OUT_DIR]
+#
+# Needs the packages in scripts/screenshot-packages.txt (installed when missing) and a build.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="${BUILD_DIR:-$root/build}"
+out="${1:-$build/screenshots}"
+PACKAGES_FILE="$root/scripts/screenshot-packages.txt" "$root/scripts/deps.sh"
+[ -x "$build/src/shell/chimewise" ] || "$root/scripts/build.sh"
+
+mkdir -p "$out"
+work="$(mktemp -d)"
+display=":97"
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+export HOME="$work/home" XDG_RUNTIME_DIR="$work/run" DISPLAY="$display"
+export XDG_CONFIG_HOME="$HOME/.config" XDG_DATA_HOME="$HOME/.local/share"
+mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+unset QT_QPA_PLATFORM WAYLAND_DISPLAY
+export CHIMEWISE_AUDIO=silent
+
+Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+# A desktop-coloured root; no compositor, as on a plain X11 window manager (the character then
+# shapes its window to its drawing). COMPOSITOR=1 starts xcompmgr to see the translucent path.
+xsetroot -solid '#3b6e8f'
+if [ "${COMPOSITOR:-0}" = 1 ]; then
+  xcompmgr >/dev/null 2>&1 &
+  pids+=($!)
+fi
+trayer --edge top --align right --widthtype pixel --width 200 --heighttype pixel --height 30 \
+  --transparent false --tint 0xdddddd >/dev/null 2>&1 &
+pids+=($!)
+sleep 1
+
+shot() {  # shot NAME: the whole screen as NAME.png
+  sleep "${2:-1.5}"
+  xwd -root -silent | convert xwd:- "$out/$1.png"
+  echo "$out/$1.png"
+}
+
+cli() { "$build/src/cli/chimewise-cli" "$@" >/dev/null; }
+
+# About twenty reminders of different kinds: late ones, due now, ahead with a countdown, with
+# memos, sounds and spoken dates, today and on later days.
+today="$(date +%F)"
+tomorrow="$(date -d tomorrow +%F)"
+nextweek="$(date -d '+7 days' +%F)"
+hour() { date -d "$1" +%H:%M; }
+cli add --text "Call the dentist about the crown" --activity "$today $(hour '-2 hours')" --type "Phone Call" \
+  --memo "Ask whether Tuesday morning is free." --sound 2 --say-time
+cli add --text "Water the plants" --activity "$today $(hour '-25 minutes')" --memo "The ferns too."
+cli add --text "Stand-up meeting" --activity "$today $(hour '+10 minutes')" --remind "$today $(hour '-5 minutes')" \
+  --type "Meeting" --countdown 5
+cli add --text "Take the cake out of the oven" --activity "$today $(hour '-1 minutes')" --sound 1
+cli add --text "Pick up the children from school" --activity "$today $(hour '-3 hours')" --say-date --say-time
+for i in $(seq 1 8); do
+  cli add --text "Project review, part $i of the quarterly plan" --activity "$tomorrow $(printf '%02d' $((8 + i))):30" \
+    --type "Meeting"
+done
+cli add --text "Renew the car insurance" --activity "$nextweek 09:00" --memo "Compare the three offers first."
+cli add --text "Mother's birthday: send flowers" --activity "$nextweek 10:00" --sound 7 --say-date
+cli add --text "Dentist" --activity "$today $(hour '-40 minutes')" --type "Appointment"
+cli add --text "Backup the laptop" --activity "$today $(hour '-90 minutes')"
+cli add --text "Buy milk, bread and apples" --activity "$today $(hour '-15 minutes')" --memo "Oat milk."
+cli add --text "Call Anna back" --activity "$today $(hour '-5 minutes')" --type "Phone Call"
+
+"$build/src/shell/chimewise" >"$work/program.log" 2>&1 &
+program=$!
+pids+=($program)
+sleep 6
+shot "character-greeting-at-start" 0
+
+# The tray menu: right-click the tray icon (trayer's strip sits at the top right).
+icon="$(xdotool search --onlyvisible --class trayer 2>/dev/null | head -n1 || true)"
+if [ -n "$icon" ]; then
+  eval "$(xdotool getwindowgeometry --shell "$icon")"
+  xdotool mousemove $((X + WIDTH - 12)) $((Y + 15)) click 3
+  shot "tray-menu-open"
+  xdotool key Escape
+fi
+
+# The Reminder Viewer, with the character reading the due reminders beside it.
+"$build/src/shell/chimewise" show >/dev/null 2>&1 || true
+shot "reminder-viewer-with-twenty-reminders" 3
+
+# The Schedule Activity dialog, from the tray menu's default entry.
+if [ -n "$icon" ]; then
+  xdotool mousemove $((X + WIDTH - 12)) $((Y + 15)) click 3
+  sleep 0.8
+  xdotool key Down Return
+  shot "schedule-activity-dialog" 3
+  xdotool key Escape
+fi
+
+kill -TERM "$program" 2>/dev/null || true
+wait "$program" 2>/dev/null || true
+echo "pictures in $out"
