@@ -34,10 +34,11 @@ export CHIMEWISE_AUDIO=silent
 Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-# A desktop-coloured root; no compositor, as on a plain X11 window manager (the character then
-# shapes its window to its drawing). COMPOSITOR=1 starts xcompmgr to see the translucent path.
+# A compositor, as on most desktops (the character's window is then translucent); COMPOSITOR=0
+# shows a plain X11 window manager's view instead, where the character shapes its window to its
+# drawing. The root is coloured like a desktop.
 xsetroot -solid '#3b6e8f'
-if [ "${COMPOSITOR:-0}" = 1 ]; then
+if [ "${COMPOSITOR:-1}" = 1 ]; then
   xcompmgr >/dev/null 2>&1 &
   pids+=($!)
 fi
@@ -48,7 +49,7 @@ sleep 1
 
 shot() {  # shot NAME: the whole screen as NAME.png
   sleep "${2:-1.5}"
-  xwd -root -silent | convert xwd:- "$out/$1.png"
+  import -window root "$out/$1.png"
   echo "$out/$1.png"
 }
 
