@@ -411,23 +411,33 @@ TEST_F(ScheduleDialogTest, AnEditOfAMissingRecordTellsWhyAndOpensNothing) {
   EXPECT_EQ(prompter.asked[0].text, QStringLiteral("There is no reminder number 42."));
 }
 
-// Renders the dialog for a person to look at, and checks that no caption is cut short.
-TEST_F(ScheduleDialogTest, EveryCaptionHasRoomForItsText) {
-  run(-1, [&](ScheduleDialog& d) {
-    for (QLabel* label : d.findChildren<QLabel*>())
-      EXPECT_GE(label->width(), label->minimumSizeHint().width()) << label->text().toStdString();
-    for (QAbstractButton* b : d.findChildren<QAbstractButton*>())
-      EXPECT_GE(b->width(), b->minimumSizeHint().width()) << b->text().toStdString();
-    for (QWidget* w : d.findChildren<QWidget*>()) {
-      if (qobject_cast<QAbstractSpinBox*>(w) || qobject_cast<QComboBox*>(w)) {
-        EXPECT_GE(w->width(), w->minimumSizeHint().width()) << w->metaObject()->className();
+// Renders the dialog for a person to look at, in both time formats and with the longest entries
+// of its lists chosen, and checks that no caption or value is cut short.
+TEST_F(ScheduleDialogTest, EveryCaptionAndChoiceHasRoomForItsText) {
+  for (const QString& format : {QStringLiteral("h:mm am/pm"), QStringLiteral("h:mm")}) {
+    folder->state.TimeFormat = format;
+    folder->clock.set(QDateTime(QDate(2026, 12, 30), QTime(12, 58)));
+    run(-1, [&](ScheduleDialog& d) {
+      d.type->setCurrentIndex(d.type->findText(QStringLiteral("Anniversary")));
+      d.audio->setCurrentIndex(d.audio->findText(QStringLiteral("Explode")));
+      d.countdown->setChecked(true);
+      d.countdownList->setCurrentIndex(d.countdownList->count() - 1);
+      QApplication::processEvents();
+      for (QLabel* label : d.findChildren<QLabel*>())
+        EXPECT_GE(label->width(), label->minimumSizeHint().width()) << label->text().toStdString();
+      for (QAbstractButton* b : d.findChildren<QAbstractButton*>())
+        EXPECT_GE(b->width(), b->minimumSizeHint().width()) << b->text().toStdString();
+      for (QWidget* w : d.findChildren<QWidget*>()) {
+        if (qobject_cast<QAbstractSpinBox*>(w) || qobject_cast<QComboBox*>(w)) {
+          EXPECT_GE(w->width(), w->sizeHint().width()) << w->metaObject()->className();
+        }
       }
-    }
-    const QString out = qEnvironmentVariable("CHIMEWISE_BINARY_DIR");
-    if (!out.isEmpty()) {
-      d.grab().save(out + "/schedule_dialog.png");
-    }
-  });
+      const QString out = qEnvironmentVariable("CHIMEWISE_BINARY_DIR");
+      if (!out.isEmpty()) {
+        d.grab().save(out + (format == QStringLiteral("h:mm") ? "/schedule_dialog_24h.png" : "/schedule_dialog.png"));
+      }
+    });
+  }
 }
 
 }  // namespace
