@@ -66,7 +66,7 @@ bool ScheduleWindows::OpenSchedule(std::int32_t editRecNo) {
   {
     BusyCursor busy;
     std::optional<EventInput> values;
-    if (editRecNo > 0) {
+    if (editRecNo != -1) {
       Problem problem;
       values = ReadEditEntry(m_engine, m_state.AppFolder, editRecNo, &problem);
       if (!values) {

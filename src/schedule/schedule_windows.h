@@ -35,7 +35,7 @@ class ScheduleWindows final : public SchedulePort {
   ~ScheduleWindows() override;
 
   // Sets EditRecNo, shows the dialog modally and sets EditRecNo to -2 when it has closed. An edit
-  // whose record cannot be read tells why and opens nothing. While a dialog is open, another
+  // (any editRecNo but -1) whose record cannot be read tells why and opens nothing. While a dialog is open, another
   // request only brings it to the front (and returns false).
   bool OpenSchedule(std::int32_t editRecNo) override;
   void CloseSchedule() override;

@@ -55,7 +55,7 @@ class ScheduleDialogTest : public ::testing::Test {
       if (d.isVisible()) d.reject();
     };
     const bool saved = windows->OpenSchedule(recNo);
-    EXPECT_TRUE(ran || recNo > 0);
+    EXPECT_TRUE(ran || recNo != -1);
     return saved;
   }
 
@@ -409,6 +409,9 @@ TEST_F(ScheduleDialogTest, AnEditOfAMissingRecordTellsWhyAndOpensNothing) {
   EXPECT_EQ(folder->state.EditRecNo, -2);
   ASSERT_EQ(prompter.asked.size(), 1u);
   EXPECT_EQ(prompter.asked[0].text, QStringLiteral("There is no reminder number 42."));
+  // Record 0 is no reminder either (only -1 asks for a new one).
+  EXPECT_FALSE(run(0, [](ScheduleDialog&) { ADD_FAILURE() << "the dialog opened"; }));
+  EXPECT_EQ(prompter.asked.size(), 2u);
 }
 
 // Renders the dialog for a person to look at, in both time formats and with the longest entries
