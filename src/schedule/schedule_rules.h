@@ -1,0 +1,86 @@
+#pragma once
+// The rules of the Schedule Activity dialog that need no window: its lists, the countdown steps,
+// the picker formats, how the activity follows the reminder, where the dialog goes on the screen,
+// and the values an edit starts from.
+
+#include "core/problem.h"
+#include "core/window_placement.h"
+#include "schedule/save_event.h"
+
+#include <QDate>
+#include <QString>
+#include <QStringList>
+#include <QTime>
+#include <cstdint>
+#include <optional>
+
+namespace xbase {
+class Engine;
+}
+
+namespace chimewise {
+
+// The activity types, in list order; a new reminder starts at kInitialEventType ("Meeting").
+const QStringList& EventTypes();
+inline constexpr int kInitialEventType = 1;
+
+// The reminder sounds; the position is the sound number (0 "None" plays nothing).
+const QStringList& SoundNames();
+
+// The countdown steps as the list shows them ("1 minute" ... "60 minutes").
+const QStringList& CountdownSteps();
+
+// The leading whole number of a countdown text ("15 minutes" is 15); 0 for an empty text or one
+// that does not start with a digit.
+int CountdownMinutes(const QString& text);
+
+// The list position showing `minutes`; -1 when no step has that many (the list keeps no
+// selection, and the reminder saves without a countdown unless the user picks one).
+int CountdownPosition(int minutes);
+
+// The countdown list after the "Countdown" box changes: checked enables it and selects the first
+// step when none is selected; unchecked clears the selection and disables it.
+struct CountdownList {
+  bool enabled = false;
+  int position = -1;
+  bool operator==(const CountdownList&) const = default;
+};
+CountdownList CountdownAfterToggle(bool checked, int position);
+
+// The display format of the time pickers: a 12-hour clock with its marker for the program's
+// "h:mm am/pm" (exactly that text), a 24-hour clock for anything else.
+QString PickerTimeFormat(const QString& timeFormat);
+// The display format of the date pickers: the date form of the reminder texts.
+QString PickerDateFormat();
+
+// When the reminder date moves past the activity date, the activity moves along to it; moving it
+// earlier leaves the activity alone. nullopt: the activity date stays.
+std::optional<QDate> DraggedActivityDate(const QDate& remindDate, const QDate& activityDate);
+
+// When the reminder time moves past the activity time on the activity's own day (or a later one),
+// the activity time moves along to it. A reminder on an earlier day than its activity keeps the
+// activity time: the evening before a morning meeting is a reminder, not a new meeting time.
+std::optional<QTime> DraggedActivityTime(const QDate& remindDate, const QTime& remindTime, const QDate& activityDate,
+                                         const QTime& activityTime);
+
+// Where the dialog goes, in twips from the screen's top left corner. Beside an open viewer: at the
+// viewer's top left, pulled up and left as far as needed to stay on the screen; without a viewer:
+// centred. Never above or left of the screen's edge, even when the dialog is larger than it.
+struct TwipsPoint {
+  std::int32_t left = 0;
+  std::int32_t top = 0;
+  bool operator==(const TwipsPoint&) const = default;
+};
+TwipsPoint ScheduleOrigin(const std::optional<TwipsRect>& viewer, std::int32_t width, std::int32_t height,
+                          std::int32_t screenWidth, std::int32_t screenHeight);
+
+// The values an edit of record `recno` starts from, read from the reminder table: the reminder's
+// moment from ALARMDATE and ALARMTIME, the activity's from EVENTDATE and STARTTIME (the display
+// texts are never read back), the type, line, memo, sound, spoken options and countdown (with
+// countdownOn when the countdown is one of the list's steps). A blank ALARMDATE or EVENTDATE gives
+// an invalid date (the picker keeps its value). nullopt with *problem set when the table cannot be
+// read or has no such record. The table is opened under ONETIME and closed again.
+std::optional<EventInput> ReadEditEntry(xbase::Engine& engine, const QString& appFolder, qint64 recno,
+                                        Problem* problem);
+
+}  // namespace chimewise

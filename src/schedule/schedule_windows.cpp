@@ -1,0 +1,190 @@
+#include "schedule/schedule_windows.h"
+
+#include "alarms/alarm_service.h"
+#include "character/speaker.h"
+#include "core/app_paths.h"
+#include "core/clock.h"
+#include "core/prompts.h"
+#include "core/settings_keys.h"
+#include "core/settings_store.h"
+#include "core/shared_state.h"
+#include "core/time_format.h"
+#include "core/window_placement.h"
+#include "schedule/save_event.h"
+#include "schedule/schedule_dialog.h"
+#include "schedule/schedule_rules.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTimer>
+#include <cmath>
+#include <memory>
+
+namespace chimewise {
+
+namespace {
+
+// The hourglass while the dialog loads, whatever way the loading ends.
+struct BusyCursor {
+  BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+  BusyCursor(const BusyCursor&) = delete;
+  BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
+}  // namespace
+
+ScheduleWindows::ScheduleWindows(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock,
+                                 xbase::Engine& engine, EventSaver& saver, AlarmService& alarms, Speaker& speaker,
+                                 ViewerPort& viewer, std::function<void(const QString& path)> openHelp)
+    : m_state(state),
+      m_settings(settings),
+      m_prompter(prompter),
+      m_clock(clock),
+      m_engine(engine),
+      m_saver(saver),
+      m_alarms(alarms),
+      m_speaker(speaker),
+      m_viewer(viewer),
+      m_openHelp(std::move(openHelp)) {}
+
+ScheduleWindows::~ScheduleWindows() = default;
+
+bool ScheduleWindows::OpenSchedule(std::int32_t editRecNo) {
+  if (m_dialog) {
+    m_dialog->raise();
+    m_dialog->activateWindow();
+    return false;
+  }
+  // Problems met from here to the close (the save's lookup, the close's lookup) are told once.
+  ProblemReporter reporter(m_prompter);
+  m_state.EditRecNo = editRecNo;
+
+  std::unique_ptr<ScheduleDialog> owned;
+  ScheduleDialog* dialog = nullptr;
+  {
+    BusyCursor busy;
+    std::optional<EventInput> values;
+    if (editRecNo != -1) {
+      Problem problem;
+      values = ReadEditEntry(m_engine, m_state.AppFolder, editRecNo, &problem);
+      if (!values) {
+        m_state.EditRecNo = -2;
+        reporter.Report(problem);
+        return false;
+      }
+    }
+    m_state.ScheduleOpen = true;
+    owned = std::make_unique<ScheduleDialog>(m_clock, m_state.TimeFormat);
+    dialog = owned.get();
+    m_dialog = dialog;
+    if (values) dialog->fill(*values);
+    dialog->adjustSize();
+    place(*dialog);
+  }
+
+  m_saved = false;
+  QObject::connect(dialog, &ScheduleDialog::okClicked, dialog, [this, dialog, &reporter] {
+    save(*dialog);
+    // A failed lookup after a stored reminder is worth telling; the dialog closes all the same.
+    if (!m_lastSaveProblem.ok()) reporter.Report(m_lastSaveProblem);
+  });
+  QObject::connect(dialog, &QDialog::rejected, dialog, [this] {
+    // Cancel, Escape, the close box and CloseSchedule: nothing is saved.
+    if (!m_saved) m_state.EditRecNo = -2;
+  });
+  QObject::connect(dialog, &ScheduleDialog::helpClicked, dialog, [this, dialog] { help(*dialog); });
+  QObject::connect(dialog, &ScheduleDialog::soundClicked, dialog,
+                   [this](int sound) { m_speaker.PlaySoundEffect(sound); });
+  QObject::connect(dialog, &ScheduleDialog::activated, dialog, [this, dialog] {
+    if (!m_tour || m_settings.read(settings::ScheduleShowHelp) != QStringLiteral("1")) return;
+    // After the activation has been handled: the tour speaks and waits, and must not do that
+    // inside the window system's activation.
+    QTimer::singleShot(0, dialog, [this, dialog] {
+      if (m_tour && m_settings.read(settings::ScheduleShowHelp) == QStringLiteral("1")) m_tour(*dialog);
+    });
+  });
+
+  // Once shown, the window frame's size is known: the placement is made again with it, so the
+  // frame too stays on the screen.
+  QTimer::singleShot(0, dialog, [this, dialog] {
+    place(*dialog);
+    if (onShown) onShown(*dialog);
+  });
+  dialog->exec();
+
+  // The dialog has closed: it goes now, and the reminders held back while it was open are looked
+  // for again.
+  owned.reset();
+  m_state.ScheduleOpen = false;
+  reporter.Report(m_alarms.FindNextAlarm());
+  m_state.EditRecNo = -2;
+  return m_saved;
+}
+
+void ScheduleWindows::CloseSchedule() {
+  if (m_dialog) m_dialog->reject();
+}
+
+QString ScheduleWindows::helpPagePath() const {
+  const QString page = QStringLiteral("helpfile/activity.htm");
+  return FindPathNoCase(m_state.AppFolder, page).value_or(m_state.AppFolder + QLatin1Char('/') + page);
+}
+
+void ScheduleWindows::place(ScheduleDialog& dialog) const {
+  const QRect viewer = m_state.ViewerOpen ? m_viewer.ViewerFrame() : QRect();
+  const QScreen* screen = viewer.isNull() ? nullptr : QGuiApplication::screenAt(viewer.center());
+  if (!screen) screen = QGuiApplication::primaryScreen();
+  if (!screen) return;
+  const double tpp = TwipsPerPixel(screen->logicalDotsPerInch());
+  const auto twips = [tpp](int px) { return static_cast<std::int32_t>(std::lround(px * tpp)); };
+  const auto pixels = [tpp](std::int32_t tw) { return static_cast<int>(std::lround(tw / tpp)); };
+  const QRect area = screen->geometry();
+  std::optional<TwipsRect> viewerTwips;
+  if (!viewer.isNull())
+    viewerTwips = TwipsRect{twips(viewer.left() - area.left()), twips(viewer.top() - area.top()), twips(viewer.width()),
+                            twips(viewer.height())};
+  const QSize size = dialog.frameGeometry().size();
+  const TwipsPoint at =
+      ScheduleOrigin(viewerTwips, twips(size.width()), twips(size.height()), twips(area.width()), twips(area.height()));
+  dialog.move(area.left() + pixels(at.left), area.top() + pixels(at.top));
+}
+
+void ScheduleWindows::save(ScheduleDialog& dialog) {
+  m_lastSaveProblem = {};
+  const EventInput in = dialog.entry();
+  const SaveResult r = m_saver.SaveEvent(in);
+  if (!r.saved) {
+    const Wording w = Describe(r.problem);
+    if (!w.text.isEmpty()) m_prompter.message(w.text, w.title, w.icon);
+    dialog.focusField(r.refused);
+    return;  // the dialog stays open
+  }
+  m_saved = true;
+  m_lastSaveProblem = r.problem;
+  if (r.activityTimeSkipped) tellSkippedTime("activity", in.activityDate, in.activityTime);
+  if (r.remindTimeSkipped) tellSkippedTime("reminder", in.remindDate, in.remindTime);
+  // The last sound chosen is kept, though a new dialog always starts at "None".
+  m_settings.write(settings::LastSound, QString::number(in.sound));
+  dialog.accept();
+}
+
+void ScheduleWindows::tellSkippedTime(const char* what, const QDate& date, const QTime& time) {
+  const QTime means = AlarmMoment(date, MinuteOfDay(time)).time();
+  m_prompter.message(QStringLiteral("The %1 time %2 does not exist on %3, when the clocks go forward. It was saved, "
+                                    "and it means %4.")
+                         .arg(QLatin1String(what), FormatTime(time, m_state.TimeFormat), FormatShortDate(date),
+                              FormatTime(means, m_state.TimeFormat)));
+}
+
+void ScheduleWindows::help(ScheduleDialog& dialog) {
+  if (m_tour && m_prompter.askYesNo(QStringLiteral("Would you like a tutorial on how to use this dialog?"),
+                                    QStringLiteral("Tutorial Help"))) {
+    m_tour(dialog);
+    return;
+  }
+  if (m_openHelp) m_openHelp(helpPagePath());
+}
+
+}  // namespace chimewise

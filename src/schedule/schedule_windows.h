@@ -1,0 +1,77 @@
+#pragma once
+// The Schedule Activity dialog as the rest of the program opens it (SchedulePort): it is created
+// when shown and destroyed when closed, placed beside an open viewer, filled from the record for
+// an edit, and saved through EventSaver. ScheduleOpen is true while it is open; every close runs
+// the next-alarm lookup, so reminders held back while it was open are found again.
+
+#include "core/ports.h"
+#include "core/problem.h"
+
+#include <QPointer>
+#include <QString>
+#include <functional>
+
+namespace xbase {
+class Engine;
+}
+
+namespace chimewise {
+
+class AlarmService;
+class Clock;
+class EventSaver;
+class Prompter;
+class ScheduleDialog;
+class SettingsStore;
+class Speaker;
+struct SharedState;
+
+class ScheduleWindows final : public SchedulePort {
+ public:
+  // openHelp opens a help page (a path in the application folder) for the user to read.
+  ScheduleWindows(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock, xbase::Engine& engine,
+                  EventSaver& saver, AlarmService& alarms, Speaker& speaker, ViewerPort& viewer,
+                  std::function<void(const QString& path)> openHelp);
+  ~ScheduleWindows() override;
+
+  // Sets EditRecNo, shows the dialog modally and sets EditRecNo to -2 when it has closed. An edit
+  // (any editRecNo but -1) whose record cannot be read tells why and opens nothing. While a dialog is open, another
+  // request only brings it to the front (and returns false).
+  bool OpenSchedule(std::int32_t editRecNo) override;
+  void CloseSchedule() override;
+
+  // The guided tour of the dialog. While one is set it runs on an activation when the settings'
+  // "Schedule" / "ShowHelp" is "1" (the tour itself writes "0" there), and the Help button offers
+  // it before the help page. Without one, Help opens the help page at once.
+  void setTour(std::function<void(ScheduleDialog&)> tour) { m_tour = std::move(tour); }
+
+  // Called with each dialog once it is filled and placed, just before it is shown (tests drive
+  // the modal dialog from here).
+  std::function<void(ScheduleDialog&)> onShown;
+
+  // The help page of the dialog under the application folder (letter case aside when it exists).
+  QString helpPagePath() const;
+
+ private:
+  void place(ScheduleDialog& dialog) const;
+  void save(ScheduleDialog& dialog);
+  void help(ScheduleDialog& dialog);
+  void tellSkippedTime(const char* what, const QDate& date, const QTime& time);
+
+  SharedState& m_state;
+  SettingsStore& m_settings;
+  Prompter& m_prompter;
+  Clock& m_clock;
+  xbase::Engine& m_engine;
+  EventSaver& m_saver;
+  AlarmService& m_alarms;
+  Speaker& m_speaker;
+  ViewerPort& m_viewer;
+  std::function<void(const QString&)> m_openHelp;
+  std::function<void(ScheduleDialog&)> m_tour;
+  QPointer<ScheduleDialog> m_dialog;
+  bool m_saved = false;
+  Problem m_lastSaveProblem;
+};
+
+}  // namespace chimewise

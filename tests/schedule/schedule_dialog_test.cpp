@@ -1,0 +1,446 @@
+// The Schedule Activity dialog driven as a user drives it, offscreen, over a real reminder table.
+#include "schedule/schedule_dialog.h"
+#include "schedule/schedule_windows.h"
+
+#include "core/settings_keys.h"
+#include "core/settings_store.h"
+#include "schedule/schedule_fixture.h"
+#include "support/files.h"
+#include "support/qt_app.h"
+#include "support/qt_print.h"
+#include "support/scripted_prompter.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimeEdit>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+using namespace chimewise;
+
+namespace {
+
+const QDateTime kNow(QDate(2026, 12, 4), QTime(10, 0, 45));
+
+class ScheduleDialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testsupport::EnsureQtApp();
+    folder = std::make_unique<testsupport::CalendarFolder>(kNow);
+    settings = std::make_unique<SettingsStore>(folder->dir.filePath("settings.ini"));
+    windows = std::make_unique<ScheduleWindows>(folder->state, *settings, prompter, folder->clock, folder->engine,
+                                                *folder->saver, *folder->alarms, folder->speaker, folder->viewer,
+                                                [this](const QString& path) { helpOpened << path; });
+  }
+
+  // Opens the dialog for `recNo` and runs `body` on it while it is shown modally; a dialog the
+  // body leaves open is cancelled, so a failing check cannot hang the test. Returns OpenSchedule's
+  // result.
+  template <typename F>
+  bool run(std::int32_t recNo, F body) {
+    bool ran = false;
+    windows->onShown = [&](ScheduleDialog& d) {
+      ran = true;
+      EXPECT_TRUE(QTest::qWaitForWindowActive(&d));
+      body(d);
+      if (d.isVisible()) d.reject();
+    };
+    const bool saved = windows->OpenSchedule(recNo);
+    EXPECT_TRUE(ran || recNo != -1);
+    return saved;
+  }
+
+  EventInput reminder(const QString& text, int countdown = 0) const {
+    EventInput in;
+    in.event = QStringLiteral("Meeting");
+    in.activity = text;
+    in.activityDate = kNow.date().addDays(1);
+    in.activityTime = QTime(14, 30);
+    in.remindDate = kNow.date().addDays(1);
+    in.remindTime = QTime(14, 0);
+    in.countdown = countdown;
+    in.countdownOn = countdown > 0;
+    return in;
+  }
+
+  std::unique_ptr<testsupport::CalendarFolder> folder;
+  std::unique_ptr<SettingsStore> settings;
+  ScriptedPrompter prompter;
+  QStringList helpOpened;
+  std::unique_ptr<ScheduleWindows> windows;
+};
+
+TEST_F(ScheduleDialogTest, ANewReminderEnteredInTheDialogIsStoredFieldByField) {
+  bool openWhileShown = false;
+  const bool saved = run(-1, [&](ScheduleDialog& d) {
+    openWhileShown = folder->state.ScheduleOpen && folder->state.EditRecNo == -1;
+    d.remindDate->setDate(QDate(2026, 12, 10));
+    d.remindTime->setTime(QTime(0, 40));
+    d.activityTime->setTime(QTime(9, 30));
+    d.type->setCurrentIndex(d.type->findText(QStringLiteral("Travel")));
+    QTest::keyClicks(d.activity, QStringLiteral("Catch the train"));
+    QTest::keyClicks(d.memo, QStringLiteral("Platform 7"));
+    d.audio->setCurrentIndex(3);
+    d.sayDate->setChecked(true);
+    d.countdown->setChecked(true);
+    d.countdownList->setCurrentIndex(5);
+    QTest::mouseClick(d.okButton, Qt::LeftButton);
+  });
+  EXPECT_TRUE(saved);
+  EXPECT_TRUE(openWhileShown);
+  EXPECT_FALSE(folder->state.ScheduleOpen);
+  EXPECT_EQ(folder->state.EditRecNo, -2);
+  EXPECT_TRUE(prompter.asked.empty());
+  ASSERT_EQ(folder->recordCount(), 1u);
+  folder->withRecord(1, [](xbase::WorkArea& wa) {
+    EXPECT_EQ(TableText(wa, "APPT_TEXT"), QStringLiteral("Catch the train"));
+    EXPECT_EQ(TableText(wa, "EVENT"), QStringLiteral("Travel"));
+    EXPECT_EQ(TableMemo(wa, "COMMENT"), QStringLiteral("Platform 7"));
+    EXPECT_EQ(TableDate(wa, "ALARMDATE"), QDate(2026, 12, 10));
+    EXPECT_EQ(TableInt(wa, "ALARMTIME"), 40);
+    // The reminder date moved past the activity's and took it along; its time stayed.
+    EXPECT_EQ(TableDate(wa, "EVENTDATE"), QDate(2026, 12, 10));
+    EXPECT_EQ(TableInt(wa, "STARTTIME"), 9 * 60 + 30);
+    EXPECT_EQ(TableInt(wa, "SOUND"), 3);
+    EXPECT_EQ(TableInt(wa, "SAYDATE"), 1);
+    EXPECT_EQ(TableInt(wa, "SAYTIME"), 0);
+    EXPECT_EQ(TableInt(wa, "COUNTDOWN"), 15);
+    EXPECT_EQ(TableText(wa, "REC_NO").size(), 13);
+  });
+  // The character wrote it down; the sound chosen is remembered; the next alarm is this one.
+  EXPECT_TRUE(folder->speaker.lines.contains(QStringLiteral("Play: write")));
+  EXPECT_EQ(settings->read(settings::LastSound), QStringLiteral("3"));
+  EXPECT_EQ(folder->state.NextAlarmTime, QDateTime(QDate(2026, 12, 10), QTime(0, 40)));
+}
+
+TEST_F(ScheduleDialogTest, ANewDialogStartsAtNowWithTheListsAtTheirFirstChoices) {
+  settings->write(settings::LastSound, QStringLiteral("5"));
+  run(-1, [&](ScheduleDialog& d) {
+    for (QDateEdit* e : {d.remindDate, d.activityDate}) EXPECT_EQ(e->date(), kNow.date());
+    for (QTimeEdit* e : {d.remindTime, d.activityTime}) EXPECT_EQ(e->time().toString("HH:mm"), "10:00");
+    EXPECT_EQ(d.remindTime->text(), QStringLiteral("10:00 am"));
+    EXPECT_EQ(d.type->currentText(), QStringLiteral("Meeting"));
+    EXPECT_EQ(d.type->count(), 11);
+    EXPECT_EQ(d.audio->currentText(), QStringLiteral("None"));  // the last sound is not read back
+    EXPECT_EQ(d.audio->count(), 9);
+    EXPECT_FALSE(d.countdown->isChecked());
+    EXPECT_FALSE(d.countdownList->isEnabled());
+    EXPECT_EQ(d.countdownList->currentIndex(), -1);
+    EXPECT_EQ(d.windowTitle(), QStringLiteral("Schedule Activity"));
+  });
+  // The 24-hour format shows no am/pm in either time picker.
+  folder->state.TimeFormat = QStringLiteral("h:mm");
+  folder->clock.set(QDateTime(kNow.date(), QTime(15, 5)));
+  run(-1, [&](ScheduleDialog& d) {
+    EXPECT_EQ(d.remindTime->text(), QStringLiteral("15:05"));
+    EXPECT_EQ(d.activityTime->text(), QStringLiteral("15:05"));
+  });
+}
+
+TEST_F(ScheduleDialogTest, AnEditWithACountdownNoStepHasShowsNoneAndSavesZero) {
+  const qint64 rec = folder->add(reminder(QStringLiteral("Standup"), 7));
+  QString idBefore;
+  folder->withRecord(rec, [&](xbase::WorkArea& wa) { idBefore = TableText(wa, "REC_NO"); });
+  const bool saved = run(static_cast<std::int32_t>(rec), [&](ScheduleDialog& d) {
+    EXPECT_EQ(folder->state.EditRecNo, rec);
+    EXPECT_EQ(d.activity->text(), QStringLiteral("Standup"));
+    EXPECT_EQ(d.remindTime->time(), QTime(14, 0));
+    EXPECT_EQ(d.activityTime->time(), QTime(14, 30));
+    EXPECT_EQ(d.activityDate->date(), kNow.date().addDays(1));
+    EXPECT_FALSE(d.countdown->isChecked());
+    EXPECT_FALSE(d.countdownList->isEnabled());
+    EXPECT_EQ(d.countdownList->currentIndex(), -1);
+    QTest::mouseClick(d.okButton, Qt::LeftButton);
+  });
+  EXPECT_TRUE(saved);
+  EXPECT_EQ(folder->recordCount(), 1u);  // rewritten in place
+  folder->withRecord(rec, [&](xbase::WorkArea& wa) {
+    EXPECT_EQ(TableInt(wa, "COUNTDOWN"), 0);
+    EXPECT_EQ(TableText(wa, "REC_NO"), idBefore);
+    EXPECT_EQ(TableInt(wa, "STARTTIME"), 14 * 60 + 30);
+  });
+}
+
+TEST_F(ScheduleDialogTest, CancelEscapeAndTheCloseBoxLeaveTheRecordByteForByte) {
+  const qint64 rec = folder->add(reminder(QStringLiteral("Dentist"), 15));
+  const QByteArray dbf = testsupport::Slurp(data::CalendarPath(folder->state.AppFolder));
+  const QByteArray fpt = testsupport::Slurp(folder->dir.filePath("data/CALENDAR.FPT"));
+  const std::function<void(ScheduleDialog&)> closers[] = {
+      [](ScheduleDialog& d) { QTest::mouseClick(d.cancelButton, Qt::LeftButton); },
+      [](ScheduleDialog& d) { QTest::keyClick(&d, Qt::Key_Escape); },
+      [](ScheduleDialog& d) { d.close(); },
+      [this](ScheduleDialog&) { windows->CloseSchedule(); },
+  };
+  for (const auto& close : closers) {
+    folder->state.NextAlarmTime = {};
+    const bool saved = run(static_cast<std::int32_t>(rec), [&](ScheduleDialog& d) {
+      QTest::keyClicks(d.activity, QStringLiteral(" tomorrow"));
+      d.countdown->setChecked(false);
+      d.audio->setCurrentIndex(2);
+      close(d);
+      EXPECT_FALSE(d.isVisible());
+    });
+    EXPECT_FALSE(saved);
+    EXPECT_EQ(folder->state.EditRecNo, -2);
+    EXPECT_FALSE(folder->state.ScheduleOpen);
+    // Every close looks for the next alarm again.
+    EXPECT_EQ(folder->state.NextAlarmTime, QDateTime(kNow.date().addDays(1), QTime(14, 0)));
+  }
+  EXPECT_EQ(testsupport::Slurp(data::CalendarPath(folder->state.AppFolder)), dbf);
+  EXPECT_EQ(testsupport::Slurp(folder->dir.filePath("data/CALENDAR.FPT")), fpt);
+  EXPECT_FALSE(settings->contains(QStringLiteral("Defaults"), QStringLiteral("Sound")));
+}
+
+TEST_F(ScheduleDialogTest, TheActivityFollowsTheReminderForwardButNotBack) {
+  run(-1, [&](ScheduleDialog& d) {
+    d.remindDate->setDate(kNow.date().addDays(5));
+    EXPECT_EQ(d.activityDate->date(), kNow.date().addDays(5));
+    d.remindDate->setDate(kNow.date().addDays(2));
+    EXPECT_EQ(d.activityDate->date(), kNow.date().addDays(5));  // earlier: left alone
+    // Moving the activity never moves the reminder.
+    d.activityDate->setDate(kNow.date().addDays(9));
+    EXPECT_EQ(d.remindDate->date(), kNow.date().addDays(2));
+
+    // A reminder the day before keeps the activity's time.
+    d.activityTime->setTime(QTime(9, 0));
+    d.remindTime->setTime(QTime(17, 0));
+    EXPECT_EQ(d.activityTime->time(), QTime(9, 0));
+    // On the activity's day a later reminder time takes the activity time along.
+    d.remindDate->setDate(d.activityDate->date());
+    d.remindTime->setTime(QTime(17, 30));
+    EXPECT_EQ(d.activityTime->time(), QTime(17, 30));
+    d.remindTime->setTime(QTime(8, 0));
+    EXPECT_EQ(d.activityTime->time(), QTime(17, 30));
+  });
+}
+
+TEST_F(ScheduleDialogTest, TheTKeySetsAPickerToNow) {
+  run(-1, [&](ScheduleDialog& d) {
+    const QDateTime later(QDate(2027, 3, 1), QTime(16, 20, 5));
+    folder->clock.set(later);
+    d.activityDate->setDate(QDate(2027, 6, 1));
+    d.activityTime->setTime(QTime(22, 0));
+    d.remindDate->setDate(QDate(2027, 5, 1));
+    d.remindTime->setTime(QTime(23, 0));
+    QTest::keyClick(d.remindDate, Qt::Key_T);  // "t"
+    EXPECT_EQ(d.remindDate->date(), later.date());
+    EXPECT_EQ(d.activityDate->date(), QDate(2027, 6, 1));         // only the picker the key went to
+    QTest::keyClick(d.remindTime, Qt::Key_T, Qt::ShiftModifier);  // "T"
+    EXPECT_EQ(d.remindTime->time().toString("HH:mm"), "16:20");
+    QTest::keyClick(d.activityDate, 't');
+    EXPECT_EQ(d.activityDate->date(), later.date());
+    QTest::keyClick(d.activityTime, 'T');
+    EXPECT_EQ(d.activityTime->time().toString("HH:mm"), "16:20");
+    // Other letters are no shortcut to now.
+    d.remindDate->setDate(QDate(2027, 5, 1));
+    QTest::keyClick(d.remindDate, 'x');
+    EXPECT_EQ(d.remindDate->date(), QDate(2027, 5, 1));
+  });
+}
+
+TEST_F(ScheduleDialogTest, TheMemoTakesEnterAndTheActivityLineSavesWithIt) {
+  const bool saved = run(-1, [&](ScheduleDialog& d) {
+    EXPECT_TRUE(d.okButton->isDefault());
+    d.memo->setFocus();
+    QApplication::processEvents();
+    EXPECT_FALSE(d.okButton->isDefault());
+    QTest::keyClicks(d.memo, QStringLiteral("first line"));
+    QTest::keyClick(d.memo, Qt::Key_Return);
+    QTest::keyClicks(d.memo, QStringLiteral("second line"));
+    EXPECT_TRUE(d.isVisible());
+    EXPECT_EQ(d.memo->toPlainText(), QStringLiteral("first line\nsecond line"));
+    d.activity->setFocus();
+    QApplication::processEvents();
+    EXPECT_TRUE(d.okButton->isDefault());
+    QTest::keyClicks(d.activity, QStringLiteral("Call Anna"));
+    QTest::keyClick(d.activity, Qt::Key_Return);
+  });
+  EXPECT_TRUE(saved);
+  folder->withRecord(1, [](xbase::WorkArea& wa) {
+    EXPECT_EQ(TableText(wa, "APPT_TEXT"), QStringLiteral("Call Anna"));
+    EXPECT_EQ(TableMemo(wa, "COMMENT"), QStringLiteral("first line\nsecond line"));
+  });
+}
+
+TEST_F(ScheduleDialogTest, UncheckingCountdownStoresZeroAndCheckingAgainOffersOneMinute) {
+  const bool saved = run(-1, [&](ScheduleDialog& d) {
+    QTest::mouseClick(d.countdown, Qt::LeftButton);
+    EXPECT_TRUE(d.countdownList->isEnabled());
+    EXPECT_EQ(d.countdownList->currentText(), QStringLiteral("1 minute"));
+    d.countdownList->setCurrentIndex(5);
+    QTest::mouseClick(d.countdown, Qt::LeftButton);
+    EXPECT_FALSE(d.countdownList->isEnabled());
+    EXPECT_EQ(d.countdownList->currentIndex(), -1);
+    QTest::mouseClick(d.countdown, Qt::LeftButton);
+    EXPECT_EQ(d.countdownList->currentText(), QStringLiteral("1 minute"));
+    QTest::mouseClick(d.countdown, Qt::LeftButton);
+    QTest::mouseClick(d.okButton, Qt::LeftButton);
+  });
+  EXPECT_TRUE(saved);
+  folder->withRecord(1, [](xbase::WorkArea& wa) { EXPECT_EQ(TableInt(wa, "COUNTDOWN"), 0); });
+}
+
+TEST_F(ScheduleDialogTest, ARefusedSaveIsToldWithTheFocusOnTheEntryAndTheDialogStaysOpen) {
+  bool stayedOpen = false;
+  bool focused = false;
+  const bool saved = run(-1, [&](ScheduleDialog& d) {
+    d.activity->setText(QStringLiteral("Call \u03A9mega"));  // Greek: not in the table's character set
+    d.okButton->setFocus();
+    QTest::mouseClick(d.okButton, Qt::LeftButton);
+    stayedOpen = d.isVisible();
+    focused = d.activity->hasFocus();
+  });
+  EXPECT_FALSE(saved);
+  EXPECT_TRUE(stayedOpen);
+  EXPECT_TRUE(focused);
+  ASSERT_EQ(prompter.asked.size(), 1u);
+  EXPECT_TRUE(prompter.asked[0].text.contains(QStringLiteral("\u03A9"))) << prompter.asked[0].text.toStdString();
+  EXPECT_EQ(folder->recordCount(), 0u);
+}
+
+TEST_F(ScheduleDialogTest, EveryAccessKeyReachesItsControl) {
+  run(-1, [&](ScheduleDialog& d) {
+    // Keys that two captions share move between their controls in turn, as on every desktop.
+    const std::vector<std::pair<Qt::Key, std::vector<QWidget*>>> keys = {
+        {Qt::Key_O, {d.remindDate, d.memo}},
+        {Qt::Key_A, {d.remindTime, d.activity}},
+        {Qt::Key_N, {d.activityDate}},
+        {Qt::Key_T, {d.activityTime}},
+        {Qt::Key_Y, {d.sayDate, d.type}},
+        {Qt::Key_M, {d.sayTime}},
+        {Qt::Key_U, {d.audio}},
+    };
+    for (const auto& [key, targets] : keys) {
+      d.helpButton->setFocus();
+      for (QWidget* target : targets) {
+        QTest::keyClick(&d, key, Qt::AltModifier);
+        EXPECT_TRUE(target->hasFocus()) << "Alt+" << QKeySequence(key).toString().toStdString() << " -> "
+                                        << target->metaObject()->className();
+      }
+    }
+    // A check box whose key is its own is ticked by it.
+    d.sayTime->setChecked(false);
+    QTest::keyClick(&d, Qt::Key_M, Qt::AltModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return d.sayTime->isChecked(); }, 2000));
+  });
+}
+
+TEST_F(ScheduleDialogTest, TabOrderRunsDownTheFramesThenTheRowsBelow) {
+  run(-1, [&](ScheduleDialog& d) {
+    const std::vector<QWidget*> order = {d.remindDate,   d.remindTime, d.sayDate,    d.sayTime,  d.activityDate,
+                                         d.activityTime, d.type,       d.activity,   d.memo,     d.audio,
+                                         d.soundButton,  d.countdown,  d.helpButton, d.okButton, d.cancelButton};
+    d.remindDate->setFocus();
+    QApplication::processEvents();
+    for (std::size_t i = 1; i < order.size(); ++i) {
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+      EXPECT_EQ(QApplication::focusWidget(), order[i])
+          << "step " << i << ": " << QApplication::focusWidget()->metaObject()->className();
+    }
+  });
+}
+
+TEST_F(ScheduleDialogTest, BesideAViewerNearTheBottomRightTheDialogIsPulledOnScreen) {
+  const QRect screen = QGuiApplication::primaryScreen()->geometry();
+  folder->state.ViewerOpen = true;
+  folder->viewer.frame = QRect(screen.right() - 100, screen.bottom() - 80, 400, 300);
+  run(-1, [&](ScheduleDialog& d) {
+    const QRect at = d.frameGeometry();
+    EXPECT_TRUE(screen.contains(at)) << at.x() << "," << at.y() << " " << at.width() << "x" << at.height();
+    EXPECT_NEAR(at.right(), screen.right(), 2);
+    EXPECT_NEAR(at.bottom(), screen.bottom(), 2);
+  });
+  folder->viewer.frame = QRect(screen.left() + 40, screen.top() + 30, 400, 300);
+  run(-1, [&](ScheduleDialog& d) {
+    EXPECT_NEAR(d.frameGeometry().left(), screen.left() + 40, 2);
+    EXPECT_NEAR(d.frameGeometry().top(), screen.top() + 30, 2);
+  });
+}
+
+TEST_F(ScheduleDialogTest, HelpSoundAndTheTourHook) {
+  // Without a tour, Help opens the help page at once.
+  run(-1, [&](ScheduleDialog& d) {
+    QTest::mouseClick(d.helpButton, Qt::LeftButton);
+    d.audio->setCurrentIndex(6);
+    QTest::mouseClick(d.soundButton, Qt::LeftButton);
+  });
+  EXPECT_EQ(helpOpened, QStringList{folder->state.AppFolder + "/helpfile/activity.htm"});
+  EXPECT_TRUE(prompter.asked.empty());
+  EXPECT_TRUE(folder->speaker.lines.contains(QStringLiteral("Sound: 6")));
+
+  // With one: it runs on the first activation while ShowHelp is "1", and Help offers it.
+  int tours = 0;
+  windows->setTour([&](ScheduleDialog&) {
+    ++tours;
+    settings->write(settings::ScheduleShowHelp, QStringLiteral("0"));
+  });
+  helpOpened.clear();
+  prompter.answers = {true, false};
+  run(-1, [&](ScheduleDialog& d) {
+    QTest::qWait(20);
+    EXPECT_EQ(tours, 1);
+    QTest::mouseClick(d.helpButton, Qt::LeftButton);  // Yes: the tour
+    EXPECT_EQ(tours, 2);
+    QTest::mouseClick(d.helpButton, Qt::LeftButton);  // No: the page
+  });
+  ASSERT_EQ(prompter.asked.size(), 2u);
+  EXPECT_EQ(prompter.asked[0].text, QStringLiteral("Would you like a tutorial on how to use this dialog?"));
+  EXPECT_EQ(prompter.asked[0].title, QStringLiteral("Tutorial Help"));
+  EXPECT_TRUE(prompter.asked[0].yesNo);
+  EXPECT_EQ(helpOpened.size(), 1);
+  // ShowHelp is now "0": no tour on the next opening.
+  run(-1, [&](ScheduleDialog&) { QTest::qWait(20); });
+  EXPECT_EQ(tours, 2);
+}
+
+TEST_F(ScheduleDialogTest, AnEditOfAMissingRecordTellsWhyAndOpensNothing) {
+  const bool saved = run(42, [](ScheduleDialog&) { ADD_FAILURE() << "the dialog opened"; });
+  EXPECT_FALSE(saved);
+  EXPECT_FALSE(folder->state.ScheduleOpen);
+  EXPECT_EQ(folder->state.EditRecNo, -2);
+  ASSERT_EQ(prompter.asked.size(), 1u);
+  EXPECT_EQ(prompter.asked[0].text, QStringLiteral("There is no reminder number 42."));
+  // Record 0 is no reminder either (only -1 asks for a new one).
+  EXPECT_FALSE(run(0, [](ScheduleDialog&) { ADD_FAILURE() << "the dialog opened"; }));
+  EXPECT_EQ(prompter.asked.size(), 2u);
+}
+
+// Renders the dialog for a person to look at, in both time formats and with the longest entries
+// of its lists chosen, and checks that no caption or value is cut short.
+TEST_F(ScheduleDialogTest, EveryCaptionAndChoiceHasRoomForItsText) {
+  for (const QString& format : {QStringLiteral("h:mm am/pm"), QStringLiteral("h:mm")}) {
+    folder->state.TimeFormat = format;
+    folder->clock.set(QDateTime(QDate(2026, 12, 30), QTime(12, 58)));
+    run(-1, [&](ScheduleDialog& d) {
+      d.type->setCurrentIndex(d.type->findText(QStringLiteral("Anniversary")));
+      d.audio->setCurrentIndex(d.audio->findText(QStringLiteral("Explode")));
+      d.countdown->setChecked(true);
+      d.countdownList->setCurrentIndex(d.countdownList->count() - 1);
+      QApplication::processEvents();
+      for (QLabel* label : d.findChildren<QLabel*>())
+        EXPECT_GE(label->width(), label->minimumSizeHint().width()) << label->text().toStdString();
+      for (QAbstractButton* b : d.findChildren<QAbstractButton*>())
+        EXPECT_GE(b->width(), b->minimumSizeHint().width()) << b->text().toStdString();
+      for (QWidget* w : d.findChildren<QWidget*>()) {
+        if (qobject_cast<QAbstractSpinBox*>(w) || qobject_cast<QComboBox*>(w)) {
+          EXPECT_GE(w->width(), w->sizeHint().width()) << w->metaObject()->className();
+        }
+      }
+      const QString out = qEnvironmentVariable("CHIMEWISE_BINARY_DIR");
+      if (!out.isEmpty()) {
+        d.grab().save(out + (format == QStringLiteral("h:mm") ? "/schedule_dialog_24h.png" : "/schedule_dialog.png"));
+      }
+    });
+  }
+}
+
+}  // namespace

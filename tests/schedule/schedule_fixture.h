@@ -1,0 +1,87 @@
+#pragma once
+// A reminder table of its own in a temporary application folder, with the alarm side and the
+// saver over it, for the scheduling tests.
+
+#include "alarms/alarm_service.h"
+#include "character/speaker.h"
+#include "core/clock.h"
+#include "core/ports.h"
+#include "core/shared_state.h"
+#include "data/calendar.h"
+#include "data/reminder_record.h"
+#include "schedule/save_event.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <memory>
+
+#include <xbase/engine.h>
+
+namespace chimewise::testsupport {
+
+// The program's windows as the scheduling side sees them: an optional open viewer's frame.
+class FakeViewer final : public NoWindows {
+ public:
+  QRect ViewerFrame() const override { return frame; }
+  void RefreshViewer() override { ++refreshes; }
+  QRect frame;
+  int refreshes = 0;
+};
+
+struct CalendarFolder {
+  explicit CalendarFolder(const QDateTime& now) : clock(now) {
+    state.AppFolder = dir.path();
+    QDir().mkpath(dir.filePath("data"));
+    for (const char* f : {"CALENDAR.DBF", "CALENDAR.FPT", "CALENDAR.CDX"}) {
+      const QString to = dir.filePath("data/") + f;
+      EXPECT_TRUE(QFile::copy(QStringLiteral(CHIMEWISE_SOURCE_DIR "/assets/data/") + f, to));
+      QFile(to).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    }
+    data::ApplyStartupSettings(engine);
+    alarms = std::make_unique<AlarmService>(state, clock, engine, speaker, viewer, viewer);
+    saver = std::make_unique<EventSaver>(state, clock, engine, speaker, *alarms, viewer);
+    saver->randomFraction = [] { return 0.5; };
+  }
+
+  // Adds a reminder straight through the saver; its record number.
+  qint64 add(EventInput in) {
+    state.EditRecNo = -1;
+    const SaveResult r = saver->SaveEvent(in);
+    EXPECT_TRUE(r.saved) << Describe(r.problem).text.toStdString();
+    state.EditRecNo = -2;
+    return r.recno;
+  }
+
+  // Runs `read` on record `recno` of the table, opened afresh by an engine of its own.
+  template <typename F>
+  void withRecord(qint64 recno, F read) {
+    xbase::Engine fresh;
+    data::ApplyStartupSettings(fresh);
+    int area = 0;
+    ASSERT_TRUE(
+        fresh.Use(data::CalendarPath(state.AppFolder).toStdString(), "PROBE", xbase::OpenMode::kShared, &area).ok());
+    ASSERT_TRUE(fresh.Current()->Go(static_cast<uint32_t>(recno)).ok());
+    read(*fresh.Current());
+  }
+
+  uint32_t recordCount() {
+    xbase::Engine fresh;
+    int area = 0;
+    if (!fresh.Use(data::CalendarPath(state.AppFolder).toStdString(), "PROBE", xbase::OpenMode::kShared, &area).ok())
+      return 0;
+    return fresh.Current()->RecCount();
+  }
+
+  QTemporaryDir dir;
+  SharedState state;
+  ManualClock clock;
+  TranscriptSpeaker speaker;
+  FakeViewer viewer;
+  xbase::Engine engine;
+  std::unique_ptr<AlarmService> alarms;
+  std::unique_ptr<EventSaver> saver;
+};
+
+}  // namespace chimewise::testsupport
