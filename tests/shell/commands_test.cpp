@@ -2,6 +2,7 @@
 // with silent audio on a clock the test drives.
 #include "shell/commands.h"
 #include "character/character_host.h"
+#include "core/clock.h"
 #include "core/ports.h"
 #include "core/program_events.h"
 #include "core/settings_keys.h"
@@ -26,6 +27,7 @@
 #include <QKeySequence>
 #include <QMenu>
 #include <QMimeData>
+#include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -215,10 +217,50 @@ TEST_F(CommandsTest, AddReminderWhileAReminderIsReadStopsTheReadingAndOpensTheDi
   EXPECT_TRUE(waitEndedBeforeDialog);
   EXPECT_EQ(state.EditRecNo, -2);  // cancelled (the dialog returned false)
 
-  // Saved or cancelled, it is -2 afterwards; the character's command does not exist for it.
-  schedule.whileOpen = nullptr;
+  // Saved or cancelled, it is -2 afterwards.
+  int opened = 0;
+  schedule.whileOpen = [&](std::int32_t) { ++opened; };
   commands->AddReminder();
+  EXPECT_EQ(opened, 1);
   EXPECT_EQ(state.EditRecNo, -2);
+
+  // The dialog is already open (modal, editing record 12): it is left alone with its record.
+  state.ScheduleOpen = true;
+  state.EditRecNo = 12;
+  commands->AddReminder();
+  EXPECT_EQ(opened, 1);
+  EXPECT_EQ(state.EditRecNo, 12);
+}
+
+TEST_F(CommandsTest, DoubleAndMiddleClicksOnTheTrayIconOpenTheViewerOrElseTheMenu) {
+  struct Parts final : CharacterPort {
+    bool LoadCharacter(const QString&, bool) override { return true; }
+    void SayGoodbye() override {}
+    void ReleaseCharacter() override {}
+    void ShowCharacter() override {}
+  } parts;
+  settings.write(settings::CharacterName, "Hoot");
+  settings.write(settings::LastOptimize, "2099-01-01 00:00:00");
+  ManualClock clock(QDateTime(QDate(2026, 12, 6), QTime(10, 0)));
+  for (const bool viewer : {true, false}) {
+    make(CommandFeatures{false, viewer});
+    Reminders r(state, settings, prompter, clock, parts, routines, this->viewer);
+    r.setCommands(commands.get());
+    r.setTrayAvailability([] { return true; });
+    ASSERT_TRUE(r.load({}));
+    ASSERT_NE(r.trayIcon(), nullptr);
+    ASSERT_NE(r.trayMenu(), nullptr);
+    EXPECT_EQ(r.trayMenu()->actions().size(), 19);
+    log.clear();
+    emit r.trayIcon()->activated(QSystemTrayIcon::DoubleClick);
+    emit r.trayIcon()->activated(QSystemTrayIcon::MiddleClick);
+    emit r.trayIcon()->activated(QSystemTrayIcon::Trigger);  // a single click does nothing
+    EXPECT_EQ(log.size(), viewer ? 2 : 0) << viewer;
+    EXPECT_EQ(log.count("showViewer"), log.size());
+    EXPECT_EQ(r.trayMenu()->isVisible(), !viewer);  // without a viewer the clicks offer the menu
+    r.trayMenu()->close();
+    r.timer1().stop();
+  }
 }
 
 TEST_F(CommandsTest, TurningSnoringTwiceReturnsToTheFirstStateAndStoresNothing) {
