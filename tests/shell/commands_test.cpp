@@ -107,12 +107,16 @@ class CommandsTest : public ::testing::Test {
     void SetUpDataEngine() override {}
     void CloseAllTables() override {}
     bool IndexNeedsRebuild() override { return false; }
-    void RebuildDatabase() override { log << "rebuild"; }
+    void RebuildDatabase() override {
+      log << "rebuild";
+      if (onRebuild) onRebuild();
+    }
     void FindNextAlarm() override {}
     void ScanDueAlarms() override {}
     void AnnounceTime() override { log << "announceTime"; }
     void ScheduleNextAnnouncement(int) override {}
     void ScheduleNextMailCheck(int) override {}
+    std::function<void()> onRebuild;
   } routines{log};
   // The dialog: notes what the program looked like while it was open.
   struct WatchedSchedule final : SchedulePort {
@@ -299,22 +303,9 @@ TEST_F(CommandsTest, TheCharactersMenuRunsTheSameHandlersAsTheTray) {
 TEST_F(CommandsTest, OptimizeQuietsTheCharacterBeforeTheRebuild) {
   host->SayText(kLong);
   int queuedAtRebuild = -1;
-  struct : RoutinesPort {
-    std::function<void()> rebuild;
-    void SetUpDataEngine() override {}
-    void CloseAllTables() override {}
-    bool IndexNeedsRebuild() override { return false; }
-    void RebuildDatabase() override { rebuild(); }
-    void FindNextAlarm() override {}
-    void ScanDueAlarms() override {}
-    void AnnounceTime() override {}
-    void ScheduleNextAnnouncement(int) override {}
-    void ScheduleNextMailCheck(int) override {}
-  } watching;
-  watching.rebuild = [&] { queuedAtRebuild = character().queuedRequests(); };
-  ProgramCommands c(state, settings, *host, watching, schedule, viewer, {}, {});
+  routines.onRebuild = [&] { queuedAtRebuild = character().queuedRequests(); };
   const auto toggle = state.SpeechToggle;
-  c.Optimize();
+  commands->Optimize();
   EXPECT_EQ(queuedAtRebuild, 0);
   EXPECT_NE(state.SpeechToggle, toggle);
 }
