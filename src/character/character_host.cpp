@@ -99,6 +99,11 @@ QString CharacterHost::soundFolder() const { return m_state.AppFolder + QStringL
 void CharacterHost::connectEvents(agent::Character* c) {
   connect(c, &agent::Character::bookmark, this, &CharacterHost::onBookmark);
   connect(c, &agent::Character::hidden, this, [this] { InvertSpeechToggle(m_state); });
+  connect(c, &agent::Character::click, this,
+          [this](Qt::MouseButton button, Qt::KeyboardModifiers, int, int) { emit clicked(button); });
+  connect(c, &agent::Character::dragComplete, this,
+          [this](Qt::MouseButton button, Qt::KeyboardModifiers, int, int) { emit dragCompleted(button); });
+  connect(c, &agent::Character::command, this, &CharacterHost::commandChosen);
   // A queued Show stops being "on its way" once it runs, fails or is dropped.
   connect(c, &agent::Character::requestStarted, this, [this](agent::RequestId id) {
     if (id == m_pendingShow) m_pendingShow = 0;
@@ -175,9 +180,12 @@ void CharacterHost::LoadCharacter(const QString& fileName, bool atStartUp) {
                    roundHalfEven(screen.height() / 2.0 - loaded->height() / 2.0));
 
   loaded->commands().removeAll();
-  for (const CharacterCommand& cmd : CharacterCommands())
-    loaded->commands().add(QString::fromUtf8(cmd.name), QString::fromUtf8(cmd.caption),
-                           cmd.voice ? QString::fromUtf8(cmd.voice) : QString(), cmd.enabled, cmd.visible);
+  for (const CharacterCommand& cmd : CharacterCommands()) {
+    const QString name = QString::fromUtf8(cmd.name);
+    const bool enabled = cmd.enabled && (!commandAvailable || commandAvailable(name));
+    loaded->commands().add(name, QString::fromUtf8(cmd.caption), cmd.voice ? QString::fromUtf8(cmd.voice) : QString(),
+                           enabled, cmd.visible);
+  }
 
   if (atStartUp) {
     if (auto marker = FindPathNoCase(m_state.AppFolder, QStringLiteral("CHIMINST.DLL"))) {
@@ -251,6 +259,10 @@ void CharacterHost::SetSoundEffects(bool on) {
 void CharacterHost::QuietCharacter() {
   InvertSpeechToggle(m_state);
   QCoreApplication::processEvents();
+  StopAll();
+}
+
+void CharacterHost::StopAll() {
   if (m_character) m_character->stopAll();
   m_pendingShow = 0;
 }

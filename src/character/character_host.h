@@ -64,6 +64,8 @@ class CharacterHost final : public QObject, public Speaker {
   void SetSoundEffects(bool on) override;
   // Ends any speech wait and drops everything the character has queued.
   void QuietCharacter();
+  // Drops everything the character has queued, its running request included.
+  void StopAll();
 
   // Reminder sounds: the sound of an index 1-8 from the sound folder, then its pause.
   void PlaySoundEffect(int index) override;
@@ -84,6 +86,9 @@ class CharacterHost final : public QObject, public Speaker {
 
   // Run on the first start after installation, with the character shown.
   std::function<void()> introductionTour;
+  // Whether a command of the character's menu can be carried out in this program; one that cannot
+  // is registered disabled. Unset: every command is registered as the command table has it.
+  std::function<bool(const QString& name)> commandAvailable;
   // Where the reminder sounds live ("<AppFolder>/sound").
   QString soundFolder() const;
 
@@ -94,6 +99,13 @@ class CharacterHost final : public QObject, public Speaker {
   void hide() override;
   bool visible() const override;
   bool soundEffectsOn() const override;
+
+ signals:
+  // The loaded character, whichever it is now, was clicked or dropped after a drag with a mouse
+  // button, or a command of its menu was chosen (by its registered name).
+  void clicked(Qt::MouseButton button);
+  void dragCompleted(Qt::MouseButton button);
+  void commandChosen(const QString& name);
 
  private:
   void connectEvents(agent::Character* c);

@@ -27,6 +27,9 @@ QSize ScaledCharacterSize(int index, int originalWidth, int originalHeight) {
   return {roundHalfEven(originalWidth * r.width), roundHalfEven(originalHeight * r.height)};
 }
 
+// Every caption's access key is its own in the menu: "Tell a Joke or Quote" takes "a" (as "Q" is
+// Quit's), "Read Clipboard" takes "e" (as "l" is Listen's) and "Update Me" takes "M" (as "u" is
+// Turn Snoring's), so each letter chooses its entry at once instead of cycling between two.
 const std::array<CharacterCommand, 17>& CharacterCommands() {
   static const char* const sep = "__________________________";
   static const std::array<CharacterCommand, 17> commands{{
@@ -34,16 +37,16 @@ const std::array<CharacterCommand, 17>& CharacterCommands() {
       {"Listen", "&Listen", nullptr, true, true},
       {"FileSep1", sep, "", false, true},
       {"LoadJoke", "&Jesterbox && Quotes", "Load Jesterbox", true, true},
-      {"Joke", "Tell a Joke or &Quote", "[please] Tell a Joke [please]", true, true},
+      {"Joke", "Tell &a Joke or Quote", "[please] Tell a Joke [please]", true, true},
       {"Create", "&Create Mailcaster", "Create Email", true, true},
       {"View", "&Reminder Viewer", "Reminder Viewer [Please]", true, true},
       {"Time", "Say &Time", "[Please] (Say | What is ) [the] Time [Please]", true, true},
-      {"Clipboard", "Read C&lipboard", "(Read | Say) Clipboard", true, true},
+      {"Clipboard", "R&ead Clipboard", "(Read | Say) Clipboard", true, true},
       {"FileSep2", sep, "", false, true},
       {"Options", "&Options", "[Show] Options", true, true},
       {"NoSound", "T&urn Snoring On/Off", "[Stop] Snoring (Off | On)", true, true},
       {"Optimize", "O&ptimize Reminders", "Optimize [Reminders]", true, true},
-      {"Update", "&Update Me", "Update Me", true, true},
+      {"Update", "Update &Me", "Update Me", true, true},
       {"FileSep3", sep, "", false, true},
       {"GoAway", "&Go Away", "Go Away", true, true},
       {"Quit", "&Quit Olm Chimewise", "Quit [Olm] [Chimewise]", true, true},

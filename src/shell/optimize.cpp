@@ -18,10 +18,11 @@
 namespace chimewise {
 
 bool RebuildDatabase(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock,
-                     xbase::Engine& engine, Speaker& speaker, ViewerPort& windows) {
+                     xbase::Engine& engine, Speaker& speaker, ViewerPort& windows, SchedulePort& schedule) {
   if (QGuiApplication::instance()) QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
   speaker.SayText(QStringLiteral("Rebuilding your Reminder Database"));
   windows.CloseDialogs();
+  schedule.CloseSchedule();
   const bool viewerWasOpen = windows.CloseViewer();
   std::optional<xbase::TableRepair> repaired;
   const xbase::Status s = data::RebuildDatabase(engine, state.AppFolder, &repaired);

@@ -10,15 +10,18 @@ namespace chimewise {
 
 class Clock;
 class Prompter;
+class SchedulePort;
 class SettingsStore;
 class Speaker;
 class ViewerPort;
 struct SharedState;
 
-// The dialogs are closed and the viewer closed and reopened around the rebuild. Returns true when
-// the table was rebuilt; a failure is told to the user, loses nothing and leaves "LastOptimize" as
-// it was, so the suggestion comes again at the next start.
+// The character says it is rebuilding; the dialogs that edit reminders or settings close without
+// saving (the Schedule Activity dialog as if cancelled); an open viewer closes for the upkeep,
+// which leaves the character on screen, and comes back after the rebuild. Returns true when the
+// table was rebuilt, after the character has said so; a failure is told to the user, loses
+// nothing and leaves "LastOptimize" as it was, so the suggestion comes again at the next start.
 bool RebuildDatabase(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock,
-                     xbase::Engine& engine, Speaker& speaker, ViewerPort& windows);
+                     xbase::Engine& engine, Speaker& speaker, ViewerPort& windows, SchedulePort& schedule);
 
 }  // namespace chimewise

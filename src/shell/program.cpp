@@ -23,6 +23,17 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   m_talkingClock = std::make_unique<TalkingClock>(state, settings, clock, *m_character);
   m_saver = std::make_unique<EventSaver>(state, clock, m_engine, *m_character, *m_alarms, m_windows);
   m_reminders = std::make_unique<Reminders>(state, settings, prompter, clock, *this, *this, m_windows);
+  // The windows behind Add Reminder and Reminder Viewer are not part of the program yet.
+  m_commands = std::make_unique<ProgramCommands>(state, settings, *m_character, *this, *this, m_windows,
+                                                 CommandFeatures{false, false}, [this] { m_reminders->quit(); });
+  m_reminders->setCommands(m_commands.get());
+  m_character->commandAvailable = [this](const QString& name) {
+    const auto command = CharacterCommandFor(name);
+    return !command || m_commands->Available(*command);
+  };
+  connect(m_character.get(), &CharacterHost::commandChosen, this,
+          [this](const QString& name) { m_commands->RunCharacterCommand(name); });
+  m_banter = std::make_unique<CharacterBanter>(*m_character, clock);
 }
 
 Program::~Program() = default;
@@ -38,7 +49,10 @@ void Program::handleCommandLine(const QString& line) {
     if (m_state.ViewerOpen) m_windows.RefreshViewer();
     return;
   }
-  if (ParseCommandLine(line, m_state.AppFolder).showViewer) m_windows.ShowViewer();
+  if (ParseCommandLine(line, m_state.AppFolder).showViewer)
+    m_commands->ShowViewer();
+  else if (!m_reminders->inTray())
+    ShowCharacter();
 }
 
 bool Program::LoadCharacter(const QString& fileName, bool atStartUp) {
@@ -48,6 +62,7 @@ bool Program::LoadCharacter(const QString& fileName, bool atStartUp) {
 
 void Program::SayGoodbye() { m_character->SayGoodbye(); }
 void Program::ReleaseCharacter() { m_character->ReleaseCharacter(); }
+void Program::ShowCharacter() { m_character->show(); }
 
 void Program::SetUpDataEngine() {
   m_engine.CloseAll();
@@ -61,7 +76,7 @@ bool Program::IndexNeedsRebuild() {
 }
 
 void Program::RebuildDatabase() {
-  chimewise::RebuildDatabase(m_state, m_settings, m_prompter, m_clock, m_engine, *m_character, m_windows);
+  chimewise::RebuildDatabase(m_state, m_settings, m_prompter, m_clock, m_engine, *m_character, m_windows, *this);
 }
 
 void Program::FindNextAlarm() { m_reporter.Report(m_alarms->FindNextAlarm()); }

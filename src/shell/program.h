@@ -4,10 +4,12 @@
 // through: it implements the ports they are given.
 
 #include "alarms/alarm_service.h"
+#include "character/banter.h"
 #include "character/character_host.h"
 #include "clock/talking_clock.h"
 #include "core/ports.h"
 #include "schedule/save_event.h"
+#include "shell/commands.h"
 #include "shell/reminders.h"
 
 #include <xbase/engine.h>
@@ -28,7 +30,11 @@ struct ProgramOptions {
   bool silentAudio = false;
 };
 
-class Program final : public QObject, public CharacterPort, public RoutinesPort, public MainTimerPort {
+class Program final : public QObject,
+                      public CharacterPort,
+                      public RoutinesPort,
+                      public MainTimerPort,
+                      public SchedulePort {
   Q_OBJECT
  public:
   Program(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock, ProgramOptions options);
@@ -36,7 +42,8 @@ class Program final : public QObject, public CharacterPort, public RoutinesPort,
 
   // Sets up the engine and runs the load sequence; false when the program must end.
   bool start();
-  // Acts on a command line handed over by a later start (or the command-line tool).
+  // Acts on a command line handed over by a later start (or the command-line tool): "show" opens
+  // the Reminder Viewer; where there is no tray, any other start brings the character back.
   void handleCommandLine(const QString& line);
 
   Reminders& reminders() { return *m_reminders; }
@@ -44,12 +51,14 @@ class Program final : public QObject, public CharacterPort, public RoutinesPort,
   AlarmService& alarms() { return *m_alarms; }
   TalkingClock& talkingClock() { return *m_talkingClock; }
   EventSaver& saver() { return *m_saver; }
+  ProgramCommands& commands() { return *m_commands; }
   xbase::Engine& engine() { return m_engine; }
 
   // CharacterPort
   bool LoadCharacter(const QString& fileName, bool atStartUp) override;
   void SayGoodbye() override;
   void ReleaseCharacter() override;
+  void ShowCharacter() override;
   // RoutinesPort
   void SetUpDataEngine() override;
   void CloseAllTables() override;
@@ -62,6 +71,10 @@ class Program final : public QObject, public CharacterPort, public RoutinesPort,
   void ScheduleNextMailCheck(int interval) override;
   // MainTimerPort
   void SetTimerEnabled(bool on) override;
+  // SchedulePort. The program has no Schedule Activity dialog yet: the Add Reminder command is
+  // offered disabled, so nothing asks to open one; there is never one to close.
+  bool OpenSchedule(std::int32_t) override { return false; }
+  void CloseSchedule() override {}
 
  private:
   SharedState& m_state;
@@ -79,6 +92,8 @@ class Program final : public QObject, public CharacterPort, public RoutinesPort,
   std::unique_ptr<TalkingClock> m_talkingClock;
   std::unique_ptr<EventSaver> m_saver;
   std::unique_ptr<Reminders> m_reminders;
+  std::unique_ptr<ProgramCommands> m_commands;
+  std::unique_ptr<CharacterBanter> m_banter;
 };
 
 }  // namespace chimewise

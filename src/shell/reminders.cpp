@@ -12,8 +12,11 @@
 #include "core/time_format.h"
 #include "core/timer_tick.h"
 #include "core/value_reading.h"
+#include "shell/commands.h"
+#include "shell/tray_menu.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QIcon>
 #include <QMenu>
 #include <QScreen>
@@ -109,12 +112,40 @@ void Reminders::showTrayIcon() {
   if (!m_tray) {
     m_tray = new QSystemTrayIcon(QIcon(QStringLiteral(":/icons/olm-chimewise.svg")), this);
     m_trayMenu = new QMenu(this);
-    QAction* quitAction = m_trayMenu->addAction(QStringLiteral("&Quit Olm Chimewise"));
-    connect(quitAction, &QAction::triggered, this, &Reminders::quit);
+    if (m_commands) {
+      FillTrayMenu(*m_trayMenu, *m_commands);
+    } else {
+      QAction* quitAction = m_trayMenu->addAction(QStringLiteral("&Quit Olm Chimewise"));
+      connect(quitAction, &QAction::triggered, this, &Reminders::quit);
+    }
     m_tray->setContextMenu(m_trayMenu);
     m_tray->setToolTip(kTrayToolTip);
+    connect(m_tray, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) { onTrayActivated(static_cast<int>(reason)); });
   }
-  m_tray->show();
+  m_inTray = m_trayAvailable ? m_trayAvailable() : QSystemTrayIcon::isSystemTrayAvailable();
+  if (m_inTray) {
+    m_tray->show();
+    return;
+  }
+  // No tray: the character's own menu carries the same commands, so it must be on screen.
+  m_character.ShowCharacter();
+  if (!m_toldNoTray) {
+    m_toldNoTray = true;
+    m_prompter.message(kNoTrayText, kNoTrayTitle, PromptIcon::Information);
+  }
+}
+
+void Reminders::onTrayActivated(int reason) {
+  switch (static_cast<QSystemTrayIcon::ActivationReason>(reason)) {
+    case QSystemTrayIcon::DoubleClick:
+    case QSystemTrayIcon::MiddleClick:
+      // Without a viewer the clicks that would open it offer the menu instead.
+      if (m_commands && m_commands->Run(Command::ReminderViewer)) return;
+      if (m_trayMenu) m_trayMenu->popup(QCursor::pos());
+      return;
+    default: return;  // the right button opens the context menu by itself
+  }
 }
 
 void Reminders::tick() {

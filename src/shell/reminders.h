@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
+#include <functional>
 
 class QMenu;
 class QSystemTrayIcon;
@@ -27,6 +28,8 @@ class CharacterPort {
   virtual bool LoadCharacter(const QString& fileName, bool atStartUp) = 0;
   virtual void SayGoodbye() = 0;
   virtual void ReleaseCharacter() = 0;
+  // Shows the character (where there is no tray it is the way to the program's commands).
+  virtual void ShowCharacter() = 0;
 };
 
 // The routines the load sequence and the ticks run: the table's upkeep, the alarms, the talking
@@ -57,6 +60,13 @@ inline const QString kOptimizeQuestion = QStringLiteral(
 inline const QString kOptimizeTitle = QStringLiteral("Optimize Reminders");
 inline const QString kTrayToolTip = QStringLiteral("Olm Chimewise - Reminders On");
 inline constexpr int kTimerInterval = 3000;
+inline const QString kNoTrayTitle = QStringLiteral("No System Tray");
+inline const QString kNoTrayText = QStringLiteral(
+    "Your desktop has no System Tray, so Olm Chimewise cannot show its icon there. Right-click the character "
+    "to get its menu with the program's commands. If you send the character away, start Olm Chimewise again "
+    "to bring it back.");
+
+class ProgramCommands;
 
 class Reminders : public QWidget {
   Q_OBJECT
@@ -74,6 +84,13 @@ class Reminders : public QWidget {
   // One tick of the main timer.
   void tick();
 
+  // The commands the tray menu offers; set before load. Without them the menu offers only Quit.
+  void setCommands(ProgramCommands* commands) { m_commands = commands; }
+  // Whether the icon is in a system tray (false where the desktop has none).
+  bool inTray() const { return m_inTray; }
+  // Asks whether the desktop has a system tray (QSystemTrayIcon's answer unless replaced).
+  void setTrayAvailability(std::function<bool()> available) { m_trayAvailable = std::move(available); }
+
   QTimer& timer1() { return m_timer1; }
   QSystemTrayIcon* trayIcon() const { return m_tray; }
   QMenu* trayMenu() const { return m_trayMenu; }
@@ -89,6 +106,7 @@ class Reminders : public QWidget {
  private:
   void optimizePrompt();
   void showTrayIcon();
+  void onTrayActivated(int reason);
 
   SharedState& m_state;
   SettingsStore& m_settings;
@@ -100,6 +118,10 @@ class Reminders : public QWidget {
   QTimer m_timer1;
   QSystemTrayIcon* m_tray = nullptr;
   QMenu* m_trayMenu = nullptr;
+  ProgramCommands* m_commands = nullptr;
+  std::function<bool()> m_trayAvailable;
+  bool m_inTray = false;
+  bool m_toldNoTray = false;
   bool m_unloaded = false;
 };
 

@@ -21,6 +21,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QMenu>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -202,6 +203,34 @@ TEST_F(CharacterHostTest, FirstRunIntroducesInsteadOfGreeting) {
   ASSERT_NE(host->character(), nullptr);
   EXPECT_EQ(host->character()->commands().count(), 17);
   EXPECT_FALSE(host->character()->isVisible());
+}
+
+TEST_F(CharacterHostTest, CommandsThatCannotRunAreDisabledAndChoicesReachTheHostAfterAReload) {
+  auto host = make();
+  host->commandAvailable = [](const QString& name) { return name != "Listen" && name != "Options"; };
+  QStringList chosen;
+  QList<Qt::MouseButton> clicks, drags;
+  QObject::connect(host.get(), &CharacterHost::commandChosen, [&](const QString& n) { chosen << n; });
+  QObject::connect(host.get(), &CharacterHost::clicked, [&](Qt::MouseButton b) { clicks << b; });
+  QObject::connect(host.get(), &CharacterHost::dragCompleted, [&](Qt::MouseButton b) { drags << b; });
+  host->LoadCharacter("Hoot.ochar", false);
+  host->LoadCharacter("Bolt.ochar", false);  // the events follow the character now loaded
+  agent::Character* c = host->character();
+  ASSERT_NE(c, nullptr);
+  for (const agent::Command& cmd : c->commands().items())
+    EXPECT_EQ(cmd.enabled, cmd.name != "Listen" && cmd.name != "Options" && !cmd.name.startsWith("FileSep"))
+        << cmd.name.toStdString();
+
+  c->showPopupMenu(0, 0);
+  ASSERT_NE(c->popupMenu(), nullptr);
+  for (QAction* a : c->popupMenu()->actions())
+    if (a->data().toString() == "Time") a->trigger();
+  emit c->click(Qt::LeftButton, Qt::NoModifier, 1, 2);
+  emit c->dragComplete(Qt::RightButton, Qt::NoModifier, 1, 2);
+  EXPECT_EQ(chosen, QStringList{"Time"});
+  EXPECT_EQ(clicks, QList<Qt::MouseButton>{Qt::LeftButton});
+  EXPECT_EQ(drags, QList<Qt::MouseButton>{Qt::RightButton});
+  c->popupMenu()->close();
 }
 
 TEST_F(CharacterHostTest, WaitForSpeechEndings) {

@@ -1,5 +1,6 @@
 #include "character/character_tables.h"
 
+#include <QKeySequence>
 #include <QStringList>
 #include <gtest/gtest.h>
 
@@ -35,6 +36,23 @@ TEST(CharacterCommands, SeventeenInOrderWithTheirSeparators) {
   EXPECT_STREQ(c[3].caption, "&Jesterbox && Quotes");
   EXPECT_STREQ(c[7].voice, "[Please] (Say | What is ) [the] Time [Please]");
   EXPECT_STREQ(c[16].caption, "&Quit Olm Chimewise");
+}
+
+// A letter two entries share only moves the menu's highlight between them; every entry's letter
+// must choose it alone.
+TEST(CharacterCommands, EveryEntryHasAnAccessKeyOfItsOwn) {
+  QStringList keys;
+  for (const auto& cmd : CharacterCommands()) {
+    if (QString(cmd.name).startsWith("FileSep")) continue;
+    const QKeySequence key = QKeySequence::mnemonic(QString::fromUtf8(cmd.caption));
+    ASSERT_FALSE(key.isEmpty()) << cmd.caption;
+    EXPECT_FALSE(keys.contains(key.toString())) << cmd.caption << " repeats " << key.toString().toStdString();
+    keys << key.toString();
+  }
+  EXPECT_EQ(keys.size(), 14);
+  EXPECT_STREQ(CharacterCommands()[4].caption, "Tell &a Joke or Quote");
+  EXPECT_STREQ(CharacterCommands()[8].caption, "R&ead Clipboard");
+  EXPECT_STREQ(CharacterCommands()[13].caption, "Update &Me");
 }
 
 TEST(ReminderSounds, IndexesFilesAndPauses) {

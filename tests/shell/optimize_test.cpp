@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 #include <xbase/engine.h>
 #include <gtest/gtest.h>
+#include <utility>
 
 using namespace chimewise;
 
@@ -33,7 +34,7 @@ class OptimizeTest : public ::testing::Test {
     data::ApplyStartupSettings(engine);
     settings.write(settings::LastOptimize, kBefore);
   }
-  bool rebuild() { return RebuildDatabase(state, settings, prompter, clock, engine, speaker, windows); }
+  bool rebuild() { return RebuildDatabase(state, settings, prompter, clock, engine, speaker, windows, schedule); }
 
   const QString kBefore = QStringLiteral("2026-11-01 00:00:00");
   QTemporaryDir dir;
@@ -42,7 +43,27 @@ class OptimizeTest : public ::testing::Test {
   ScriptedPrompter prompter;
   ManualClock clock{QDateTime(QDate(2026, 12, 6), QTime(10, 0))};
   TranscriptSpeaker speaker;
-  NoWindows windows;
+  // The windows around the rebuild, logging what is asked of them in the speaker's transcript.
+  struct LoggedWindows final : NoWindows {
+    QStringList& lines;
+    bool viewerOpen = false;
+    explicit LoggedWindows(QStringList& l) : lines(l) {}
+    void CloseDialogs() override { lines << "CloseDialogs"; }
+    bool CloseViewer() override {
+      lines << "CloseViewer";
+      return std::exchange(viewerOpen, false);
+    }
+    void ReopenViewer() override {
+      lines << "ReopenViewer";
+      viewerOpen = true;
+    }
+  } windows{speaker.lines};
+  struct LoggedSchedule final : SchedulePort {
+    QStringList& lines;
+    explicit LoggedSchedule(QStringList& l) : lines(l) {}
+    bool OpenSchedule(std::int32_t) override { return false; }
+    void CloseSchedule() override { lines << "CloseSchedule"; }
+  } schedule{speaker.lines};
   xbase::Engine engine;
 };
 
@@ -65,6 +86,22 @@ TEST_F(OptimizeTest, OnlyASuccessfulRebuildPutsTheSuggestionOff) {
   EXPECT_TRUE(rebuild());
   EXPECT_EQ(settings.read(settings::LastOptimize), FormatDateText(clock.now().addDays(20)));
   EXPECT_TRUE(speaker.lines.join('\n').contains("has been rebuilt"));
+}
+
+TEST_F(OptimizeTest, TheCharacterSpeaksAroundARebuildThatClosesTheDialogsAndBringsTheViewerBack) {
+  windows.viewerOpen = true;
+  EXPECT_TRUE(rebuild());
+  EXPECT_EQ(speaker.lines,
+            (QStringList{"Speak: Rebuilding your Reminder Database", "CloseDialogs", "CloseSchedule", "CloseViewer",
+                         "Speak: Your Reminder Database has been rebuilt and is ready to use.", "ReopenViewer"}));
+  EXPECT_TRUE(windows.viewerOpen);
+
+  // A closed viewer stays closed.
+  speaker.lines.clear();
+  windows.viewerOpen = false;
+  EXPECT_TRUE(rebuild());
+  EXPECT_FALSE(speaker.lines.contains("ReopenViewer"));
+  EXPECT_FALSE(windows.viewerOpen);
 }
 
 TEST_F(OptimizeTest, ARebuildOfATableWithADamagedCountKeepsEveryRecordAndSaysSo) {

@@ -37,7 +37,9 @@ class RemindersTest : public ::testing::Test {
   }
   QStringList folders() const { return {dir.filePath("user-chars"), dir.filePath("chars")}; }
   std::unique_ptr<Reminders> make() {
-    return std::make_unique<Reminders>(state, settings, prompter, clock, parts, parts, windows);
+    auto r = std::make_unique<Reminders>(state, settings, prompter, clock, parts, parts, windows);
+    r->setTrayAvailability([this] { return trayAvailable; });
+    return r;
   }
 
   QTemporaryDir dir;
@@ -46,6 +48,7 @@ class RemindersTest : public ::testing::Test {
   ScriptedPrompter prompter;
   ManualClock clock{QDateTime(QDate(2026, 12, 6), QTime(10, 15, 45))};
   std::function<void()> onLoadCharacter;
+  bool trayAvailable = true;
   QStringList log;
   // The parts the main window drives, logging each request.
   struct LoggedParts final : CharacterPort, RoutinesPort {
@@ -61,6 +64,7 @@ class RemindersTest : public ::testing::Test {
       throw std::runtime_error("the character is gone");
     }
     void ReleaseCharacter() override { t.log << "releaseCharacter"; }
+    void ShowCharacter() override { t.log << "showCharacter"; }
     void SetUpDataEngine() override {}
     void CloseAllTables() override { t.log << "closeAllTables"; }
     bool IndexNeedsRebuild() override { return !FindPathNoCase(t.state.AppFolder, "data/CALENDAR.CDX").has_value(); }
@@ -108,6 +112,27 @@ TEST_F(RemindersTest, LoadRunsItsStepsInOrder) {
   EXPECT_TRUE(r->timer1().isActive());
   EXPECT_EQ(r->timer1().interval(), 3000);
   EXPECT_FALSE(state.NextAnnounceTime.isValid());
+}
+
+TEST_F(RemindersTest, WithoutATrayTheCharacterIsShownAndTheUserToldOnce) {
+  settings.write(settings::LastOptimize, FormatDateText(clock.now().addDays(3)));
+  trayAvailable = false;
+  auto r = make();
+  ASSERT_TRUE(r->load(folders()));
+  EXPECT_FALSE(r->inTray());
+  EXPECT_EQ(log.value(1), "showCharacter");  // right after the character is loaded
+  ASSERT_EQ(prompter.asked.size(), 1u);
+  EXPECT_EQ(prompter.asked[0].title, "No System Tray");
+  EXPECT_TRUE(prompter.asked[0].text.contains("Right-click the character")) << prompter.asked[0].text.toStdString();
+  EXPECT_TRUE(r->timer1().isActive());  // the program runs on
+  ASSERT_TRUE(r->load(folders()));
+  EXPECT_EQ(prompter.asked.size(), 1u);
+
+  trayAvailable = true;
+  auto withTray = make();
+  ASSERT_TRUE(withTray->load(folders()));
+  EXPECT_TRUE(withTray->inTray());
+  EXPECT_EQ(prompter.asked.size(), 1u);
 }
 
 TEST_F(RemindersTest, StoredCharacterNameIsUsedAsStored) {

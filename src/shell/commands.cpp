@@ -1,0 +1,139 @@
+#include "shell/commands.h"
+
+#include "character/character_host.h"
+#include "core/ports.h"
+#include "core/program_events.h"
+#include "core/settings_keys.h"
+#include "core/settings_store.h"
+#include "core/shared_state.h"
+#include "shell/reminders.h"
+
+#include <QClipboard>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <utility>
+
+namespace chimewise {
+
+std::optional<Command> CharacterCommandFor(const QString& name) {
+  static const std::pair<const char*, Command> table[] = {
+      {"View", Command::ReminderViewer}, {"Listen", Command::Listen},
+      {"Time", Command::SayTime},        {"Clipboard", Command::ReadClipboard},
+      {"Joke", Command::TellJoke},       {"NoSound", Command::Snoring},
+      {"LoadJoke", Command::LoadJokes},  {"Create", Command::CreateMailcaster},
+      {"Update", Command::Update},       {"NoTalk", Command::StopTalking},
+      {"GoAway", Command::GoAway},       {"Options", Command::Options},
+      {"Optimize", Command::Optimize},   {"Quit", Command::Quit},
+  };
+  for (const auto& [n, command] : table)
+    if (name == QLatin1String(n)) return command;
+  return std::nullopt;
+}
+
+ProgramCommands::ProgramCommands(SharedState& state, SettingsStore& settings, CharacterHost& character,
+                                 RoutinesPort& routines, SchedulePort& schedule, ViewerPort& viewer,
+                                 CommandFeatures features, std::function<void()> quit)
+    : m_state(state),
+      m_settings(settings),
+      m_character(character),
+      m_routines(routines),
+      m_schedule(schedule),
+      m_viewer(viewer),
+      m_features(features),
+      m_quit(std::move(quit)) {}
+
+bool ProgramCommands::Available(Command command) const {
+  switch (command) {
+    case Command::AddReminder: return m_features.scheduleDialog;
+    case Command::ReminderViewer: return m_features.viewer;
+    // Voice commands, the jokes, the mail sender, the options, the update and the About window
+    // are not part of this program yet.
+    case Command::Listen:
+    case Command::LoadJokes:
+    case Command::TellJoke:
+    case Command::CreateMailcaster:
+    case Command::Options:
+    case Command::Update:
+    case Command::About: return false;
+    case Command::SayTime:
+    case Command::ReadClipboard:
+    case Command::Snoring:
+    case Command::Optimize:
+    case Command::Quit:
+    case Command::StopTalking:
+    case Command::GoAway: return true;
+  }
+  return false;
+}
+
+bool ProgramCommands::Run(Command command) {
+  if (!Available(command)) return false;
+  switch (command) {
+    case Command::AddReminder: AddReminder(); break;
+    case Command::ReminderViewer: ShowViewer(); break;
+    case Command::SayTime: SayTime(); break;
+    case Command::ReadClipboard: ReadClipboard(); break;
+    case Command::Snoring: ToggleSnoring(); break;
+    case Command::Optimize: Optimize(); break;
+    case Command::Quit: Quit(); break;
+    case Command::StopTalking: StopTalking(); break;
+    case Command::GoAway: GoAway(); break;
+    default: return false;
+  }
+  return true;
+}
+
+void ProgramCommands::RunCharacterCommand(const QString& name) {
+  if (const auto command = CharacterCommandFor(name)) Run(*command);
+}
+
+void ProgramCommands::quietCharacter() { m_character.QuietCharacter(); }
+
+void ProgramCommands::AddReminder() {
+  // The dialog is modal: while it is open it holds the user's unsaved entry and its own EditRecNo.
+  if (m_state.ScheduleOpen) return;
+  quietCharacter();
+  m_state.EditRecNo = -1;
+  m_schedule.OpenSchedule(-1);
+  m_state.EditRecNo = -2;
+}
+
+void ProgramCommands::ShowViewer() { m_viewer.ShowViewer(); }
+
+void ProgramCommands::SayTime() { m_routines.AnnounceTime(); }
+
+void ProgramCommands::ReadClipboard() {
+  const QClipboard* clipboard = QGuiApplication::clipboard();
+  const QString text = clipboard ? clipboard->text() : QString();
+  if (text.trimmed().isEmpty()) return;
+  quietCharacter();
+  m_character.SayText(text);
+}
+
+void ProgramCommands::ToggleSnoring() {
+  if (m_character.character()) m_character.SetSoundEffects(!m_character.soundEffectsOn());
+}
+
+void ProgramCommands::Optimize() {
+  quietCharacter();
+  m_routines.RebuildDatabase();
+}
+
+void ProgramCommands::Quit() {
+  if (m_quit) m_quit();
+}
+
+void ProgramCommands::StopTalking() {
+  quietCharacter();
+  RequestStop(m_state);
+}
+
+void ProgramCommands::GoAway() {
+  InvertSpeechToggle(m_state);
+  QCoreApplication::processEvents();
+  m_character.hide();
+  m_settings.write(settings::ShowOnStart, QStringLiteral("0"));
+  RequestStop(m_state);
+}
+
+}  // namespace chimewise

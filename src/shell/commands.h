@@ -1,0 +1,97 @@
+#pragma once
+// The program's commands: one handler for each entry of the tray menu and each command of the
+// character's own menu, so a menu entry and the character's command of the same name do the same.
+// The handlers run on the user-interface thread, also inside another part's speech wait; a
+// command that starts new speech first quiets the character, which ends that wait.
+
+#include <QString>
+#include <functional>
+#include <optional>
+
+namespace chimewise {
+
+class CharacterHost;
+class RoutinesPort;
+class SchedulePort;
+class SettingsStore;
+class ViewerPort;
+struct SharedState;
+
+enum class Command {
+  AddReminder,
+  ReminderViewer,
+  Listen,
+  LoadJokes,
+  TellJoke,
+  CreateMailcaster,
+  SayTime,
+  ReadClipboard,
+  Options,
+  Snoring,
+  Optimize,
+  Update,
+  About,
+  Quit,
+  StopTalking,  // only in the character's menu
+  GoAway,       // only in the character's menu
+};
+
+// Which of the windows behind the commands this program has. A command whose window or feature is
+// missing is offered disabled, never as an entry that silently does nothing.
+struct CommandFeatures {
+  bool scheduleDialog = false;  // SchedulePort opens a real Schedule Activity dialog
+  bool viewer = false;          // ViewerPort shows a real Reminder Viewer
+};
+
+// The command a name of the character's menu stands for ("View", "Time", "NoTalk" ...), compared
+// exactly, letter case included; nullopt for a separator or a name that is not a command.
+std::optional<Command> CharacterCommandFor(const QString& name);
+
+class ProgramCommands {
+ public:
+  // quit runs the shutdown (the main window's Quit).
+  ProgramCommands(SharedState& state, SettingsStore& settings, CharacterHost& character, RoutinesPort& routines,
+                  SchedulePort& schedule, ViewerPort& viewer, CommandFeatures features, std::function<void()> quit);
+
+  // Whether the command can be carried out in this program.
+  bool Available(Command command) const;
+  // Runs the command's handler; false (and nothing done) when it is not available.
+  bool Run(Command command);
+  // A command chosen from the character's menu or spoken to it; a name that is no command, or whose
+  // command is not available, does nothing.
+  void RunCharacterCommand(const QString& name);
+
+  // Stops the reading in progress and opens the Schedule Activity dialog for a new reminder:
+  // EditRecNo is -1 while it is open and -2 after, saved or cancelled.
+  void AddReminder();
+  void ShowViewer();
+  void SayTime();
+  // Reads the clipboard's text aloud. A clipboard without text (empty, blank or a picture) does
+  // nothing and leaves the character's speech alone.
+  void ReadClipboard();
+  // Turns the character's own sound effects (its snoring) the other way; nothing is stored.
+  void ToggleSnoring();
+  // Quiets the character, then packs the reminder table and rebuilds its index.
+  void Optimize();
+  void Quit();
+  // The user asks the character to be quiet: speech stops at once, and a spoken sequence that is
+  // running (a tour, the introduction) ends at its next wait.
+  void StopTalking();
+  // As StopTalking, and the character hides and stays hidden at the next start.
+  void GoAway();
+
+ private:
+  // Ends any speech wait, lets pending events run once and drops what the character has queued.
+  void quietCharacter();
+
+  SharedState& m_state;
+  SettingsStore& m_settings;
+  CharacterHost& m_character;
+  RoutinesPort& m_routines;
+  SchedulePort& m_schedule;
+  ViewerPort& m_viewer;
+  CommandFeatures m_features;
+  std::function<void()> m_quit;
+};
+
+}  // namespace chimewise

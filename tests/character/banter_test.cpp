@@ -1,0 +1,151 @@
+// The character's answers to clicks and drags: the remarks by the time of day, and what the loaded
+// character does with them.
+#include "character/banter.h"
+#include "character/character_host.h"
+#include "core/clock.h"
+#include "core/settings_store.h"
+#include "core/shared_state.h"
+#include "support/qt_app.h"
+#include "support/qt_print.h"
+#include "support/scripted_prompter.h"
+
+#include <agent/Character.h>
+#include <agent/Clock.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+using namespace chimewise;
+
+namespace {
+
+const QDate kFriday(2026, 12, 4);
+
+QDateTime At(int h, int m, int s, int ms = 0, QDate date = kFriday) { return QDateTime(date, QTime(h, m, s, ms)); }
+
+}  // namespace
+
+TEST(Banter, SecondsAreRoundedHalvesToEven) {
+  EXPECT_EQ(RoundedSecondOfDay(QTime(12, 0, 2)), 43202);
+  EXPECT_EQ(RoundedSecondOfDay(QTime(12, 0, 2, 500)), 43202);  // 43202.5: the even neighbour
+  EXPECT_EQ(RoundedSecondOfDay(QTime(12, 0, 3, 500)), 43204);  // 43203.5: the even neighbour
+  EXPECT_EQ(RoundedSecondOfDay(QTime(12, 0, 2, 501)), 43203);
+  EXPECT_EQ(RoundedSecondOfDay(QTime(12, 0, 2, 499)), 43202);
+  EXPECT_EQ(RoundedSecondOfDay(QTime(23, 59, 59, 600)), 86400);  // rounds past the last second
+}
+
+TEST(Banter, ClickRemarksByTheRoundedSecond) {
+  const QString hint = " You can right click on me to get my menu.";
+  EXPECT_EQ(ClickRemark(At(12, 0, 2)), "\\pl=surprised\\Watch it with that mouse pointer!" + hint);
+  EXPECT_EQ(ClickRemark(At(12, 0, 2, 500)), ClickRemark(At(12, 0, 2)));
+  EXPECT_EQ(ClickRemark(At(12, 0, 3)), "\\pl=surprised\\Wowa! Careful with that thing!" + hint);
+  EXPECT_EQ(ClickRemark(At(12, 0, 3, 500)), "\\pl=greet\\What can I do for you?" + hint);
+  EXPECT_EQ(ClickRemark(At(12, 0, 0)), "\\pl=pleased\\Hee, Hee, That tickles" + hint);
+  EXPECT_EQ(ClickRemark(At(12, 0, 1)), "\\pl=acknowledge\\You clicked me?" + hint);
+  EXPECT_EQ(ClickRemark(At(23, 59, 59, 600)), ClickRemark(At(12, 0, 0)));  // 86400 is a multiple of 5
+}
+
+TEST(Banter, DragRemarksAndTheWeekdaySentence) {
+  // 9:00:05 is second 32405 = 22 * 1472 + 21.
+  EXPECT_EQ(DragRemark(At(9, 0, 5)), "Hope you are feeling fine on this nice Friday Morning");
+  EXPECT_EQ(DragRemark(At(9, 0, 4, 500)), "You are looking spiffy today.");               // 32404, k = 20
+  EXPECT_EQ(DragRemark(At(9, 0, 5, 500)), "The view here is much nicer.\\pl=pleased\\");  // 32406, k = 0
+  EXPECT_EQ(DragRemark(At(9, 0, 7)), "Sorry, I didn't mean to get in your way.");
+  // 15:00:13 is second 54013 = 22 * 2455 + 3; 15:00:31 is 54031 = 22 * 2455 + 21.
+  EXPECT_EQ(DragRemark(At(15, 0, 13)), "Not so fast, I don't feel so good!");
+  EXPECT_EQ(DragRemark(At(15, 0, 31, 0, kFriday.addDays(2))),
+            "Hope you are feeling fine on this nice Sunday Afternoon");
+  EXPECT_EQ(DragRemark(At(20, 0, 25)), "Oh, is this where you wanted me?");  // 72025 = 22 * 3273 + 19
+  EXPECT_EQ(DragRemark(At(20, 0, 27)), "Hope you are feeling fine on this nice Friday Evening");
+}
+
+namespace {
+
+class BanterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testsupport::EnsureQtApp();
+    state.AppFolder = dir.filePath("app");
+    QDir().mkpath(state.AppFolder);
+    QDir().mkpath(dir.filePath("base/msagent/chars"));
+    pump.setInterval(1);
+    QObject::connect(&pump, &QTimer::timeout, [this] { agentClock.advance(20); });
+    pump.start();
+    CharacterHostOptions o;
+    o.characterFolders = {QStringLiteral(CHIMEWISE_SOURCE_DIR "/assets/characters")};
+    o.windowsFolder = dir.filePath("base") + "/";
+    o.silentAudio = true;
+    o.clock = &agentClock;
+    host = std::make_unique<CharacterHost>(state, settings, prompter, o);
+    host->LoadCharacter("Hoot.ochar", false);
+    ASSERT_NE(host->character(), nullptr);
+    banter = std::make_unique<CharacterBanter>(*host, clock);
+    QObject::connect(host->character(), &agent::Character::requestCompleted,
+                     [this](agent::RequestId, agent::RequestStatus status, const QString&) {
+                       if (status == agent::RequestStatus::Interrupted) ++interrupted;
+                     });
+  }
+  agent::Character& character() { return *host->character(); }
+  // What the balloon showed when the last spoken request finished.
+  QString sayToTheEnd() {
+    QString said;
+    auto c = QObject::connect(host->character(), &agent::Character::requestCompleted,
+                              [&](agent::RequestId, agent::RequestStatus status, const QString&) {
+                                if (status == agent::RequestStatus::Complete && host->character()->balloonVisible())
+                                  said = host->character()->balloonText();
+                              });
+    QElapsedTimer t;
+    t.start();
+    while (character().queuedRequests() > 0 && t.elapsed() < 10000)
+      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    QObject::disconnect(c);
+    return said;
+  }
+
+  QTemporaryDir dir;
+  SharedState state;
+  SettingsStore settings{dir.filePath("settings.ini")};
+  ScriptedPrompter prompter;
+  agent::ManualClock agentClock;
+  QTimer pump;
+  ManualClock clock{At(12, 0, 2)};
+  std::unique_ptr<CharacterHost> host;
+  std::unique_ptr<CharacterBanter> banter;
+  int interrupted = 0;
+};
+
+}  // namespace
+
+TEST_F(BanterTest, ALeftClickOnTheShownCharacterStopsItAndSaysTheRemark) {
+  // Hidden: a click gets no answer.
+  emit character().click(Qt::LeftButton, Qt::NoModifier, 10, 10);
+  EXPECT_FALSE(character().isVisible());
+  EXPECT_EQ(character().queuedRequests(), 0);
+
+  host->SayText("A long sentence that would take a good while to say out loud.");
+  const int queued = character().queuedRequests();
+  // The right button belongs to the character's own menu: nothing is said or stopped.
+  emit character().click(Qt::RightButton, Qt::NoModifier, 10, 10);
+  EXPECT_EQ(character().queuedRequests(), queued);
+  EXPECT_EQ(interrupted, 0);
+
+  emit character().click(Qt::LeftButton, Qt::NoModifier, 10, 10);
+  EXPECT_GE(interrupted, 1);  // the long sentence was cut (and the Show it queued, if still running)
+  EXPECT_EQ(character().currentAnimation().toLower(), "surprised");
+  EXPECT_TRUE(sayToTheEnd().endsWith("Watch it with that mouse pointer! You can right click on me to get my menu."));
+}
+
+TEST_F(BanterTest, ADragAddsItsRemarkBehindWhatIsSaid) {
+  clock.set(At(9, 0, 5));
+  host->SayText("First this.");
+  const int queued = character().queuedRequests();
+  emit character().dragComplete(Qt::RightButton, Qt::NoModifier, 10, 10);
+  EXPECT_EQ(character().queuedRequests(), queued);
+  emit character().dragComplete(Qt::LeftButton, Qt::NoModifier, 10, 10);
+  EXPECT_EQ(character().queuedRequests(), queued + 1);
+  EXPECT_EQ(interrupted, 0);
+  EXPECT_TRUE(sayToTheEnd().endsWith("on this nice Friday Morning"));
+}

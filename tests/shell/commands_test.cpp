@@ -1,0 +1,370 @@
+// The program's commands from the tray menu and the character's own menu, over the real character
+// with silent audio on a clock the test drives.
+#include "shell/commands.h"
+#include "character/character_host.h"
+#include "core/clock.h"
+#include "core/ports.h"
+#include "core/program_events.h"
+#include "core/settings_keys.h"
+#include "core/settings_store.h"
+#include "core/shared_state.h"
+#include "shell/reminders.h"
+#include "shell/tray_menu.h"
+#include "support/qt_app.h"
+#include "support/qt_print.h"
+#include "support/scripted_prompter.h"
+
+#include <agent/Character.h>
+#include <agent/Clock.h>
+
+#include <QAction>
+#include <QClipboard>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QKeySequence>
+#include <QMenu>
+#include <QMimeData>
+#include <QSystemTrayIcon>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+using namespace chimewise;
+
+namespace {
+
+const QString kLong = QStringLiteral("A long sentence that would take a good while to say out loud, word after word.");
+
+class CommandsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testsupport::EnsureQtApp();
+    state.AppFolder = dir.filePath("app");
+    QDir().mkpath(state.AppFolder);
+    QDir().mkpath(dir.filePath("base/msagent/chars"));
+    pump.setInterval(1);
+    QObject::connect(&pump, &QTimer::timeout, [this] { agentClock.advance(20); });
+    pump.start();
+    CharacterHostOptions o;
+    o.characterFolders = {QStringLiteral(CHIMEWISE_SOURCE_DIR "/assets/characters")};
+    o.windowsFolder = dir.filePath("base") + "/";
+    o.silentAudio = true;
+    o.clock = &agentClock;
+    host = std::make_unique<CharacterHost>(state, settings, prompter, o);
+    make(CommandFeatures{true, true});
+    host->LoadCharacter("Hoot.ochar", false);
+    ASSERT_NE(host->character(), nullptr);
+    QObject::connect(host.get(), &CharacterHost::commandChosen,
+                     [this](const QString& name) { commands->RunCharacterCommand(name); });
+  }
+  void make(CommandFeatures features) {
+    commands = std::make_unique<ProgramCommands>(state, settings, *host, routines, schedule, viewer, features,
+                                                 [this] { log << "quit"; });
+    host->commandAvailable = [this](const QString& name) {
+      const auto command = CharacterCommandFor(name);
+      return !command || commands->Available(*command);
+    };
+  }
+  agent::Character& character() { return *host->character(); }
+  // Chooses an entry of the character's own menu, as the user does.
+  void chooseFromCharacterMenu(const QString& name) {
+    character().showPopupMenu(0, 0);
+    bool found = false;
+    for (QAction* a : character().popupMenu()->actions())
+      if (a->data().toString() == name) {
+        ASSERT_TRUE(a->isEnabled()) << name.toStdString();
+        a->trigger();
+        found = true;
+      }
+    character().popupMenu()->close();
+    ASSERT_TRUE(found) << name.toStdString();
+  }
+  QAction* trayAction(QMenu& menu, const QString& caption) {
+    for (QAction* a : menu.actions())
+      if (a->text() == caption) return a;
+    ADD_FAILURE() << "no tray entry " << caption.toStdString();
+    return nullptr;
+  }
+  QByteArray settingsBytes() {
+    QFile f(settings.filePath());
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  }
+
+  QTemporaryDir dir;
+  SharedState state;
+  SettingsStore settings{dir.filePath("settings.ini")};
+  ScriptedPrompter prompter;
+  agent::ManualClock agentClock;
+  QTimer pump;
+  QStringList log;
+  struct LoggedRoutines final : RoutinesPort {
+    QStringList& log;
+    explicit LoggedRoutines(QStringList& l) : log(l) {}
+    void SetUpDataEngine() override {}
+    void CloseAllTables() override {}
+    bool IndexNeedsRebuild() override { return false; }
+    void RebuildDatabase() override {
+      log << "rebuild";
+      if (onRebuild) onRebuild();
+    }
+    void FindNextAlarm() override {}
+    void ScanDueAlarms() override {}
+    void AnnounceTime() override { log << "announceTime"; }
+    void ScheduleNextAnnouncement(int) override {}
+    void ScheduleNextMailCheck(int) override {}
+    std::function<void()> onRebuild;
+  } routines{log};
+  // The dialog: notes what the program looked like while it was open.
+  struct WatchedSchedule final : SchedulePort {
+    std::function<void(std::int32_t)> whileOpen;
+    bool OpenSchedule(std::int32_t recNo) override {
+      if (whileOpen) whileOpen(recNo);
+      return false;
+    }
+    void CloseSchedule() override {}
+  } schedule;
+  struct LoggedViewer final : NoWindows {
+    QStringList& log;
+    explicit LoggedViewer(QStringList& l) : log(l) {}
+    void ShowViewer() override { log << "showViewer"; }
+  } viewer{log};
+  std::unique_ptr<CharacterHost> host;
+  std::unique_ptr<ProgramCommands> commands;
+};
+
+}  // namespace
+
+TEST(TrayMenu, EveryEntryInOrderWithTheAddReminderDefaultAndALetterOfItsOwn) {
+  QStringList captions;
+  QStringList keys;
+  for (const TrayEntry& e : TrayEntries()) {
+    captions << QString::fromUtf8(e.caption);
+    if (!e.command) continue;
+    const QString key = QKeySequence::mnemonic(QString::fromUtf8(e.caption)).toString();
+    EXPECT_FALSE(key.isEmpty()) << e.caption;
+    EXPECT_FALSE(keys.contains(key)) << e.caption << " repeats " << key.toStdString();
+    keys << key;
+  }
+  EXPECT_EQ(captions.join('|'),
+            "&Add Reminder|&Reminder Viewer|&Listen|-|&Jesterbox && Quotes...|&Tell a Joke or Quote...|"
+            "&Create Mailcaster|-|&Say Time|R&ead Clipboard|-|&Options...|T&urn Snoring On/Off|"
+            "Optimi&ze Reminders|Update &Me|-|A&bout Olm Chimewise|-|&Quit Olm Chimewise");
+  EXPECT_EQ(keys.size(), 14);
+}
+
+TEST_F(CommandsTest, TrayMenuOffersWhatTheProgramHasAndDisablesTheRest) {
+  for (const bool windows : {false, true}) {
+    make(CommandFeatures{windows, windows});
+    QMenu menu;
+    FillTrayMenu(menu, *commands);
+    ASSERT_EQ(menu.actions().size(), 19);
+    ASSERT_NE(menu.defaultAction(), nullptr);
+    EXPECT_EQ(menu.defaultAction()->text(), "&Add Reminder");
+    QStringList enabled;
+    for (QAction* a : menu.actions())
+      if (a->isEnabled() && !a->isSeparator()) enabled << a->text();
+    const QStringList always{"&Say Time", "R&ead Clipboard", "T&urn Snoring On/Off", "Optimi&ze Reminders",
+                             "&Quit Olm Chimewise"};
+    const QStringList withWindows = QStringList{"&Add Reminder", "&Reminder Viewer"} + always;
+    EXPECT_EQ(enabled, windows ? withWindows : always);
+  }
+  // What is disabled cannot be run by any way in either.
+  EXPECT_FALSE(commands->Run(Command::About));
+  EXPECT_FALSE(commands->Run(Command::Listen));
+  commands->RunCharacterCommand("Options");
+  EXPECT_TRUE(log.isEmpty());
+}
+
+TEST_F(CommandsTest, AnAccessKeyChoosesItsEntryInTheOpenMenu) {
+  QMenu menu;
+  FillTrayMenu(menu, *commands);
+  menu.popup(QPoint(0, 0));
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu));
+  QTest::keyClick(&menu, Qt::Key_Z);  // Optimi&ze
+  EXPECT_EQ(log, QStringList{"rebuild"});
+  menu.popup(QPoint(0, 0));
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu));
+  const bool before = host->soundEffectsOn();
+  QTest::keyClick(&menu, Qt::Key_U);  // T&urn Snoring; "Update &Me" no longer shares the letter
+  EXPECT_NE(host->soundEffectsOn(), before);
+  menu.popup(QPoint(0, 0));
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu));
+  QTest::keyClick(&menu, Qt::Key_R);  // &Reminder Viewer; "R&ead Clipboard" has its own letter
+  EXPECT_EQ(log, (QStringList{"rebuild", "showViewer"}));
+}
+
+TEST_F(CommandsTest, AddReminderWhileAReminderIsReadStopsTheReadingAndOpensTheDialog) {
+  std::int32_t duringRecNo = 0, duringEdit = 0;
+  int queuedDuring = -1;
+  bool waitEndedBeforeDialog = false;
+  std::int16_t toggleAtWait = 0;
+  schedule.whileOpen = [&](std::int32_t recNo) {
+    duringRecNo = recNo;
+    duringEdit = state.EditRecNo;
+    queuedDuring = character().queuedRequests();
+    waitEndedBeforeDialog = state.SpeechToggle != toggleAtWait;
+  };
+  state.EditRecNo = 7;
+  host->SayText(kLong);
+  QMenu menu;
+  FillTrayMenu(menu, *commands);
+  QTimer::singleShot(20, [&] { trayAction(menu, "&Add Reminder")->trigger(); });
+  toggleAtWait = state.SpeechToggle;
+  EXPECT_TRUE(host->WaitForSpeech());  // the reading's wait ends when the command quiets it
+  EXPECT_EQ(duringRecNo, -1);
+  EXPECT_EQ(duringEdit, -1);
+  EXPECT_EQ(queuedDuring, 0);  // nothing left of the reading when the dialog is up
+  EXPECT_TRUE(waitEndedBeforeDialog);
+  EXPECT_EQ(state.EditRecNo, -2);  // cancelled (the dialog returned false)
+
+  // Saved or cancelled, it is -2 afterwards.
+  int opened = 0;
+  schedule.whileOpen = [&](std::int32_t) { ++opened; };
+  commands->AddReminder();
+  EXPECT_EQ(opened, 1);
+  EXPECT_EQ(state.EditRecNo, -2);
+
+  // The dialog is already open (modal, editing record 12): it is left alone with its record.
+  state.ScheduleOpen = true;
+  state.EditRecNo = 12;
+  commands->AddReminder();
+  EXPECT_EQ(opened, 1);
+  EXPECT_EQ(state.EditRecNo, 12);
+}
+
+TEST_F(CommandsTest, DoubleAndMiddleClicksOnTheTrayIconOpenTheViewerOrElseTheMenu) {
+  struct Parts final : CharacterPort {
+    bool LoadCharacter(const QString&, bool) override { return true; }
+    void SayGoodbye() override {}
+    void ReleaseCharacter() override {}
+    void ShowCharacter() override {}
+  } parts;
+  settings.write(settings::CharacterName, "Hoot");
+  settings.write(settings::LastOptimize, "2099-01-01 00:00:00");
+  ManualClock clock(QDateTime(QDate(2026, 12, 6), QTime(10, 0)));
+  for (const bool viewer : {true, false}) {
+    make(CommandFeatures{false, viewer});
+    Reminders r(state, settings, prompter, clock, parts, routines, this->viewer);
+    r.setCommands(commands.get());
+    r.setTrayAvailability([] { return true; });
+    ASSERT_TRUE(r.load({}));
+    ASSERT_NE(r.trayIcon(), nullptr);
+    ASSERT_NE(r.trayMenu(), nullptr);
+    EXPECT_EQ(r.trayMenu()->actions().size(), 19);
+    log.clear();
+    emit r.trayIcon()->activated(QSystemTrayIcon::DoubleClick);
+    emit r.trayIcon()->activated(QSystemTrayIcon::MiddleClick);
+    emit r.trayIcon()->activated(QSystemTrayIcon::Trigger);  // a single click does nothing
+    EXPECT_EQ(log.size(), viewer ? 2 : 0) << viewer;
+    EXPECT_EQ(log.count("showViewer"), log.size());
+    EXPECT_EQ(r.trayMenu()->isVisible(), !viewer);  // without a viewer the clicks offer the menu
+    r.trayMenu()->close();
+    r.timer1().stop();
+  }
+}
+
+TEST_F(CommandsTest, TurningSnoringTwiceReturnsToTheFirstStateAndStoresNothing) {
+  const QByteArray stored = settingsBytes();
+  const bool first = host->soundEffectsOn();
+  QMenu menu;
+  FillTrayMenu(menu, *commands);
+  trayAction(menu, "T&urn Snoring On/Off")->trigger();
+  EXPECT_EQ(host->soundEffectsOn(), !first);
+  chooseFromCharacterMenu("NoSound");  // the character's entry is the same switch
+  EXPECT_EQ(host->soundEffectsOn(), first);
+  EXPECT_EQ(settingsBytes(), stored);
+}
+
+TEST_F(CommandsTest, TheCharactersMenuRunsTheSameHandlersAsTheTray) {
+  QMenu menu;
+  FillTrayMenu(menu, *commands);
+  for (const auto& [caption, name] :
+       {std::pair{"&Say Time", "Time"}, std::pair{"Optimi&ze Reminders", "Optimize"},
+        std::pair{"&Reminder Viewer", "View"}, std::pair{"&Quit Olm Chimewise", "Quit"}}) {
+    log.clear();
+    trayAction(menu, caption)->trigger();
+    const QStringList fromTray = log;
+    log.clear();
+    chooseFromCharacterMenu(name);
+    EXPECT_FALSE(fromTray.isEmpty()) << caption;
+    EXPECT_EQ(log, fromTray) << name;
+  }
+  // Names are compared exactly: another letter case is no command.
+  log.clear();
+  commands->RunCharacterCommand("time");
+  commands->RunCharacterCommand("FileSep1");
+  EXPECT_TRUE(log.isEmpty());
+}
+
+TEST_F(CommandsTest, OptimizeQuietsTheCharacterBeforeTheRebuild) {
+  host->SayText(kLong);
+  int queuedAtRebuild = -1;
+  routines.onRebuild = [&] { queuedAtRebuild = character().queuedRequests(); };
+  const auto toggle = state.SpeechToggle;
+  commands->Optimize();
+  EXPECT_EQ(queuedAtRebuild, 0);
+  EXPECT_NE(state.SpeechToggle, toggle);
+}
+
+TEST_F(CommandsTest, NoTalkDuringASpokenSequenceEndsItAtTheNextWait) {
+  // A sequence of three sentences, each waited for, as a tour speaks.
+  QStringList spoken;
+  QTimer::singleShot(30, [&] { chooseFromCharacterMenu("NoTalk"); });
+  for (const QString& line : {QString("First ") + kLong, QString("Second ") + kLong, QString("Third ") + kLong}) {
+    host->SayText(line);
+    spoken << line.section(' ', 0, 0);
+    if (!host->WaitForSpeech()) break;
+  }
+  EXPECT_EQ(spoken, QStringList{"First"});  // the next step is not spoken
+  EXPECT_EQ(character().queuedRequests(), 0);
+  EXPECT_FALSE(state.StopRequested);  // cleared by the wait, so the next sequence starts clean
+  host->SayText("Again.");
+  EXPECT_TRUE(host->WaitForSpeech());
+}
+
+TEST_F(CommandsTest, GoAwayHidesEndsTheSequenceAndKeepsTheCharacterHiddenNextTime) {
+  settings.write(settings::ShowOnStart, "1");
+  host->SayText(kLong);
+  QTimer::singleShot(30, [&] { chooseFromCharacterMenu("GoAway"); });
+  EXPECT_FALSE(host->WaitForSpeech());
+  EXPECT_EQ(settings.read(settings::ShowOnStart), "0");
+  QElapsedTimer t;
+  t.start();
+  while (character().isVisible() && t.elapsed() < 10000)
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+  EXPECT_FALSE(character().isVisible());
+
+  // Already hidden: "0" is stored all the same.
+  settings.write(settings::ShowOnStart, "1");
+  commands->RunCharacterCommand("GoAway");
+  EXPECT_EQ(settings.read(settings::ShowOnStart), "0");
+  EXPECT_TRUE(state.StopRequested);
+}
+
+TEST_F(CommandsTest, ReadClipboardSpeaksItsTextAndLeavesSpeechAloneWithoutText) {
+  QClipboard* clipboard = QGuiApplication::clipboard();
+  ASSERT_NE(clipboard, nullptr);
+  host->SayText(kLong);
+  const int queued = character().queuedRequests();
+  const auto toggle = state.SpeechToggle;
+  for (int i = 0; i < 2; ++i) {
+    if (i == 0) {
+      clipboard->clear();
+    } else {
+      QImage picture(4, 4, QImage::Format_RGB32);
+      picture.fill(Qt::red);
+      clipboard->setImage(picture);
+    }
+    commands->Run(Command::ReadClipboard);
+    EXPECT_EQ(character().queuedRequests(), queued) << i;
+    EXPECT_EQ(state.SpeechToggle, toggle) << i;
+  }
+  clipboard->setText("Buy milk \\pl=Wave\\ today");
+  chooseFromCharacterMenu("Clipboard");
+  EXPECT_NE(state.SpeechToggle, toggle);
+  EXPECT_EQ(character().queuedRequests(), 3);  // the long reading dropped for speak, wave, speak
+}
