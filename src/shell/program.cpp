@@ -1,5 +1,8 @@
 #include "shell/program.h"
 
+#include <QDesktopServices>
+#include <QUrl>
+
 #include "core/clock.h"
 #include "core/command_line.h"
 #include "core/settings_store.h"
@@ -22,10 +25,13 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   m_alarms = std::make_unique<AlarmService>(state, clock, m_engine, *m_character, *this, m_windows);
   m_talkingClock = std::make_unique<TalkingClock>(state, settings, clock, *m_character);
   m_saver = std::make_unique<EventSaver>(state, clock, m_engine, *m_character, *m_alarms, m_windows);
+  m_schedule = std::make_unique<ScheduleWindows>(
+      state, settings, prompter, clock, m_engine, *m_saver, *m_alarms, *m_character, m_windows,
+      [](const QString& page) { QDesktopServices::openUrl(QUrl::fromLocalFile(page)); });
   m_reminders = std::make_unique<Reminders>(state, settings, prompter, clock, *this, *this, m_windows);
   // The windows behind Add Reminder and Reminder Viewer are not part of the program yet.
   m_commands = std::make_unique<ProgramCommands>(state, settings, *m_character, *this, *this, m_windows,
-                                                 CommandFeatures{false, false}, [this] { m_reminders->quit(); });
+                                                 CommandFeatures{true, false}, [this] { m_reminders->quit(); });
   m_reminders->setCommands(m_commands.get());
   m_character->commandAvailable = [this](const QString& name) {
     const auto command = CharacterCommandFor(name);

@@ -9,6 +9,7 @@
 #include "clock/talking_clock.h"
 #include "core/ports.h"
 #include "schedule/save_event.h"
+#include "schedule/schedule_windows.h"
 #include "shell/commands.h"
 #include "shell/reminders.h"
 
@@ -71,10 +72,11 @@ class Program final : public QObject,
   void ScheduleNextMailCheck(int interval) override;
   // MainTimerPort
   void SetTimerEnabled(bool on) override;
-  // SchedulePort. The program has no Schedule Activity dialog yet: the Add Reminder command is
-  // offered disabled, so nothing asks to open one; there is never one to close.
-  bool OpenSchedule(std::int32_t) override { return false; }
-  void CloseSchedule() override {}
+  // SchedulePort: the Schedule Activity dialog. The program passes itself where the dialog is
+  // wanted, so the viewer and the dialog (each of which opens or places the other) need not be
+  // built in a particular order.
+  bool OpenSchedule(std::int32_t editRecNo) override { return m_schedule->OpenSchedule(editRecNo); }
+  void CloseSchedule() override { m_schedule->CloseSchedule(); }
 
  private:
   SharedState& m_state;
@@ -91,6 +93,7 @@ class Program final : public QObject,
   std::unique_ptr<AlarmService> m_alarms;
   std::unique_ptr<TalkingClock> m_talkingClock;
   std::unique_ptr<EventSaver> m_saver;
+  std::unique_ptr<ScheduleWindows> m_schedule;
   std::unique_ptr<Reminders> m_reminders;
   std::unique_ptr<ProgramCommands> m_commands;
   std::unique_ptr<CharacterBanter> m_banter;
