@@ -95,14 +95,20 @@ if [ -n "$icon" ]; then
 fi
 
 # The Reminder Viewer, with the character reading the due reminders beside it.
-"$build/src/shell/chimewise" show >/dev/null 2>&1 || true
+# A second start hands "show" to the running program and says so in a box of its own.
+"$build/src/shell/chimewise" show >/dev/null 2>&1 &
+second=$!
+sleep 2
+box="$(xdotool search --sync --onlyvisible --name "Program Is Loaded" 2>/dev/null | head -n1 || true)"
+[ -n "$box" ] && xdotool windowactivate --sync "$box" key Return 2>/dev/null || true
+wait "$second" 2>/dev/null || true
 shot "reminder-viewer-with-twenty-reminders" 3
 
 # The Schedule Activity dialog, from the tray menu's default entry.
 if [ -n "$icon" ]; then
   xdotool mousemove $((X + WIDTH - 12)) $((Y + 15)) click 3
   sleep 0.8
-  xdotool key Down Return
+  xdotool key a
   shot "schedule-activity-dialog" 3
   xdotool key Escape
 fi
