@@ -8,6 +8,7 @@
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"
+#include "core/time_format.h"
 #include "core/window_placement.h"
 #include "data/calendar.h"
 #include "data/reminder_record.h"
@@ -110,6 +111,7 @@ ViewerWindow::ViewerWindow(ViewerContext& context, QWidget* parent)
   m_grid->setAlternatingRowColors(true);
   m_grid->setWordWrap(false);
   m_grid->verticalHeader()->hide();
+  fitGridFont();
   // Rows of one height: the view never measures rows it does not show.
   m_grid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   m_grid->verticalHeader()->setDefaultSectionSize(m_grid->fontMetrics().height() + 6);
@@ -121,6 +123,8 @@ ViewerWindow::ViewerWindow(ViewerContext& context, QWidget* parent)
   m_memo = new QPlainTextEdit(m_pane);
   m_memo->setObjectName(QStringLiteral("Text1"));
   m_memo->setTabChangesFocus(true);
+  m_memo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  m_memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   m_memo->setPlaceholderText(QStringLiteral("Memo"));
   m_memo->setAccessibleName(QStringLiteral("Memo"));
   setTabOrder(m_banner, m_grid);
@@ -159,6 +163,18 @@ ViewerWindow::ViewerWindow(ViewerContext& context, QWidget* parent)
 ViewerWindow::~ViewerWindow() {
   // A window destroyed without a close (the program ending) still gives the table back.
   if (m_area > 0) data::CloseTableIfOpen(m_ctx.engine, kCalendarAlias);
+}
+
+void ViewerWindow::fitGridFont() {
+  // The date columns are 2000 twips wide on a wide window: the grid's font is made small enough
+  // for the widest reminder time text in the user's time format to fit them whole.
+  const double tpp = twipsPerPixel();
+  const int room = static_cast<int>(std::lround(ColumnWidths(10000)[0] / tpp)) - 10;
+  const QString widest = FormatDateTimeText(QDateTime(QDate(2026, 12, 28), QTime(12, 58)), m_ctx.state.TimeFormat);
+  QFont font = m_grid->font();
+  while (QFontMetrics(font).horizontalAdvance(widest) > room && font.pointSizeF() > 7.0)
+    font.setPointSizeF(font.pointSizeF() - 0.5);
+  m_grid->setFont(font);
 }
 
 QAction* ViewerWindow::menuAction(const QString& objectName) const { return findChild<QAction*>(objectName); }

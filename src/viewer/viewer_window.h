@@ -109,6 +109,7 @@ class ViewerWindow final : public QMainWindow {
 
  private:
   void buildMenus();
+  void fitGridFont();
   void buildToolBar();
   void openTable();
   void layOut();

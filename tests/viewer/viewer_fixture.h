@@ -14,6 +14,7 @@
 #include "support/qt_app.h"
 #include "support/qt_print.h"
 #include "support/scripted_prompter.h"
+#include "viewer/reminder_list_model.h"
 #include "viewer/viewer_windows.h"
 
 #include <QDir>
