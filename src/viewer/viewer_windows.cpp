@@ -59,7 +59,12 @@ bool ViewerWindows::CloseViewer() {
 
 void ViewerWindows::ReopenViewer() { ShowViewer(); }
 
-void ViewerWindows::CloseDialogs() { closeNow(); }
+void ViewerWindows::CloseDialogs() {
+  // The viewer is no dialog: the upkeep closes it next, through CloseViewer, which keeps the
+  // character on screen and reopens it afterwards. Closing it here would lose both. What the
+  // user typed in its memo box is stored now, before the table is taken away.
+  if (m_window) m_window->SaveMemo();
+}
 
 void ViewerWindows::UnloadWindows() { closeNow(); }
 

@@ -34,6 +34,7 @@ class ViewerWindows final : public ViewerPort {
   void CloseViewerAndHideCharacter() override;
   bool CloseViewer() override;
   void ReopenViewer() override;
+  // Saves the memo being typed in the viewer; the viewer itself stays (see CloseViewer).
   void CloseDialogs() override;
   void UnloadWindows() override;
   QRect ViewerFrame() const override;

@@ -342,6 +342,9 @@ TEST_F(ViewerWindowTest, ClosingSavesThePlacementAndChoiceAndHidesTheCharacterUn
   port().ShowViewer();
   EXPECT_TRUE(speaker.visible());
   EXPECT_EQ(port().window()->width(), px(*port().window(), 9000));
+  QTest::keyClicks(port().window()->memoBox(), "typed before the upkeep");
+  port().CloseDialogs();
+  EXPECT_EQ(field(1, "COMMENT"), "typed before the upkeep");
   EXPECT_TRUE(port().CloseViewer());
   EXPECT_TRUE(speaker.visible());
   EXPECT_FALSE(port().CloseViewer());  // nothing open any more
@@ -354,6 +357,70 @@ TEST_F(ViewerWindowTest, ClosingSavesThePlacementAndChoiceAndHidesTheCharacterUn
   port().UnloadWindows();
   EXPECT_TRUE(speaker.visible());
   EXPECT_TRUE(port().ViewerFrame().isNull());
+}
+
+TEST_F(ViewerWindowTest, AMaximizedViewerKeepsItsNormalPlacementAndAMinimizedOneSendsTheCharacterAway) {
+  viewer::ViewerWindow& w = open();
+  w.resize(px(w, 8100), px(w, 5100));
+  w.showMaximized();
+  QCoreApplication::processEvents();
+  ASSERT_TRUE(w.isMaximized());
+  ASSERT_NE(w.width(), px(w, 8100));
+  w.showMinimized();
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(speaker.visible());  // "ShowOnStart" is 0 by default
+  w.close();
+  flushDeletes();
+  EXPECT_EQ(settings.read("ReminderView", "Width", ""), "8100");
+  EXPECT_EQ(settings.read("ReminderView", "Height", ""), "5100");
+}
+
+TEST_F(ViewerWindowTest, EveryWriteLetsGoOfItsRecordLockSoTheCommandLineToolIsNeverKeptWaiting) {
+  const qint64 r = add("Dentist", today(9, 0), today(8, 0), "memo");
+  add("Later", today(11, 0), today(10, 0));
+  viewer::ViewerWindow& w = open();
+  auto toolWrites = [&](const char* text) {
+    xbase::Engine cli;
+    data::ApplyStartupSettings(cli);
+    cli.settings().lock_wait_ms = 0;  // a lock still held fails at once
+    int area = 0;
+    xbase::Status s =
+        cli.Use(data::CalendarPath(state.AppFolder).toStdString(), "ONETIME", xbase::OpenMode::kShared, &area);
+    if (s.ok()) s = cli.Current()->Go(static_cast<uint32_t>(r));
+    if (s.ok()) s = cli.Current()->Replace("EVENT", text);
+    if (s.ok()) s = cli.Current()->Commit();
+    cli.CloseAll();
+    return s.ToString();
+  };
+  QTest::keyClicks(w.memoBox(), "x");
+  ASSERT_TRUE(w.SaveMemo());
+  EXPECT_EQ(toolWrites("after memo"), "OK");
+  w.findChild<QAction*>("ReadBoth")->trigger();
+  EXPECT_EQ(toolWrites("after read"), "OK");
+  action(w, "mnuSnoozeTimes0")->trigger();
+  EXPECT_EQ(toolWrites("after snooze"), "OK");
+  EXPECT_EQ(field(r, "EVENT"), "after snooze");
+  EXPECT_EQ(field(r, "COMMENT"), "xmemo");
+}
+
+TEST_F(ViewerWindowTest, TheCurrentListIsBuiltAgainFromTheClockWhenTheProgramRefreshesIt) {
+  settings.write(settings::ShowFuture, "0");
+  add("Half past", today(10, 30), today(10, 30));
+  viewer::ViewerWindow& w = open();
+  EXPECT_EQ(w.model()->rowCount(), 0);
+  clock.set(today(10, 30));
+  port().RefreshViewer();  // the alarm scan, after announcing it
+  EXPECT_EQ(column(w, 1), (QStringList{"Half past"}));
+  EXPECT_EQ(recordCommandsEnabled(w), std::vector<bool>(7, true));
+}
+
+TEST_F(ViewerWindowTest, AMissingTableIsToldAndTheViewerOpensEmpty) {
+  ASSERT_TRUE(QDir(dir.filePath("data")).removeRecursively());
+  viewer::ViewerWindow& w = open();
+  EXPECT_EQ(prompter.asked.size(), 1u);
+  EXPECT_EQ(w.model()->rowCount(), 0);
+  EXPECT_EQ(recordCommandsEnabled(w), std::vector<bool>(7, false));
+  EXPECT_TRUE(state.ViewerOpen);
 }
 
 }  // namespace
