@@ -321,6 +321,19 @@ TEST_F(ViewerWindowTest, EveryMenuEntryHasAnAccessKeyOfItsOwnAndTabFollowsTheLay
   // The memo box keeps no tab for itself: Tab leaves it.
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
   EXPECT_NE(QApplication::focusWidget(), w.memoBox());
+  // From the keyboard: Alt+R opens "&Reminder", V ticks "&View Future Events".
+  const bool before = w.futureAction()->isChecked();
+  QTest::keyClick(&w, Qt::Key_R, Qt::AltModifier);
+  QMenu* open = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+  ASSERT_NE(open, nullptr);
+  QTest::keyClick(open, Qt::Key_V);
+  EXPECT_NE(w.futureAction()->isChecked(), before);
+  // "10 Minutes" has a key of its own, not the "1" of "&1 Minute": Alt+S, 0.
+  QTest::keyClick(&w, Qt::Key_S, Qt::AltModifier);
+  open = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+  ASSERT_NE(open, nullptr);
+  QTest::keyClick(open, Qt::Key_0);
+  EXPECT_EQ(field(1, "ALARMTEXT"), "12/04/2026 10:11 am");
 }
 
 TEST_F(ViewerWindowTest, ClosingSavesThePlacementAndChoiceAndHidesTheCharacterUnlessKeptForUpkeep) {
