@@ -155,8 +155,7 @@ ViewerWindow::ViewerWindow(ViewerContext& context, QWidget* parent)
   openTable();
   m_showFuture = ShowFutureFromText(m_ctx.settings.read(settings::ShowFuture));
   m_future->setChecked(m_showFuture);
-  Refresh();
-  if (m_model->rows() > 0) positionOn(0);
+  Refresh();  // highlights the first row, if any
   m_grid->setFocus();
 }
 
@@ -423,7 +422,6 @@ void ViewerWindow::updateCommands() {
   m_snoozeMenu->menuAction()->setEnabled(on);
   m_readButton->setEnabled(on);
   m_memo->setEnabled(on);
-  m_add->setEnabled(true);
 }
 
 void ViewerWindow::loadMemo() {
