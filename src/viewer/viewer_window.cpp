@@ -402,7 +402,11 @@ void ViewerWindow::Refresh() {
 }
 
 void ViewerWindow::positionOn(int row) {
-  if (m_memoRecno != m_model->recnoAt(row)) SaveMemo();
+  // A memo that cannot be stored (characters the table lacks, a record locked elsewhere) keeps
+  // the highlight on its reminder, so the text stays in the box for the user to mend.
+  if (m_memoRecno != m_model->recnoAt(row) && !SaveMemo()) {
+    if (const int back = m_model->rowOf(m_memoRecno); back >= 0) row = back;
+  }
   m_positioning = true;
   if (row >= 0) {
     m_grid->setCurrentIndex(m_model->index(row, 0));
@@ -412,7 +416,8 @@ void ViewerWindow::positionOn(int row) {
   }
   m_positioning = false;
   m_currentRecno = m_model->recnoAt(row);
-  loadMemo();
+  // Text not yet stored for this very reminder is not replaced by the table's.
+  if (!(m_memoDirty && m_memoRecno == m_currentRecno)) loadMemo();
   updateCommands();
 }
 

@@ -188,12 +188,23 @@ TEST_F(ViewerWindowTest, AMemoEditKeepsAChangeAnotherProgramMadeToTheOtherFields
 
 TEST_F(ViewerWindowTest, AMemoTheTableCannotHoldIsKeptInTheBoxAndTold) {
   const qint64 r = add("Trip", today(9, 0), today(8, 0), "memo");
+  add("Other", today(9, 0), today(8, 30));
   viewer::ViewerWindow& w = open();
-  w.memoBox()->setPlainText(QString::fromUtf8("Ελλάδα"));
+  w.memoBox()->insertPlainText(QString::fromUtf8("Ελλάδα "));  // typed: keyClicks knows only ASCII
   EXPECT_FALSE(w.SaveMemo());
   ASSERT_EQ(prompter.asked.size(), 1u);
+  EXPECT_TRUE(prompter.asked[0].text.contains(QString::fromUtf8("λ")));
   EXPECT_EQ(field(r, "COMMENT"), "memo");
-  EXPECT_EQ(w.memoBox()->toPlainText(), QString::fromUtf8("Ελλάδα"));
+  // Neither another row nor a refresh takes the text away.
+  w.grid()->setCurrentIndex(w.model()->index(1, 0));
+  EXPECT_EQ(w.currentRecno(), r);
+  port().RefreshViewer();
+  EXPECT_EQ(w.memoBox()->toPlainText(), QString::fromUtf8("Ελλάδα memo"));
+  EXPECT_EQ(prompter.asked.size(), 1u);  // told once while it lasts
+  // Mended, it is stored.
+  w.memoBox()->setPlainText("Greece memo");
+  EXPECT_TRUE(w.SaveMemo());
+  EXPECT_EQ(field(r, "COMMENT"), "Greece memo");
 }
 
 TEST_F(ViewerWindowTest, SnoozeDropsTheReminderFromTheCurrentListAndMovesItInTheFullOne) {
