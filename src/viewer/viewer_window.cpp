@@ -65,7 +65,8 @@ class ViewerPane final : public QWidget {
 
 }  // namespace
 
-BannerButton::BannerButton(QWidget* parent) : QAbstractButton(parent) {
+BannerButton::BannerButton(QWidget* parent)
+    : QAbstractButton(parent), m_picture(new QSvgRenderer(QStringLiteral(":/viewer/viewer-banner.svg"), this)) {
   setFocusPolicy(Qt::StrongFocus);
   setCursor(Qt::PointingHandCursor);
   setToolTip(QStringLiteral("Help on the Reminder Viewer"));
@@ -77,7 +78,7 @@ QSize BannerButton::sizeHint() const { return {480, 40}; }
 void BannerButton::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.setRenderHint(QPainter::Antialiasing);
-  static QSvgRenderer renderer(QStringLiteral(":/viewer/viewer-banner.svg"));
+  QSvgRenderer& renderer = *m_picture;
   if (renderer.isValid()) {
     // The picture keeps its proportions at the left; the band behind it fills the width.
     const QSizeF natural = renderer.defaultSize();

@@ -21,6 +21,7 @@
 class QAction;
 class QMenu;
 class QPlainTextEdit;
+class QSvgRenderer;
 class QTableView;
 class QToolBar;
 class QToolButton;
@@ -68,6 +69,9 @@ class BannerButton final : public QAbstractButton {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+
+ private:
+  QSvgRenderer* m_picture;
 };
 
 class ViewerWindow final : public QMainWindow {

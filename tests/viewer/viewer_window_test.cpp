@@ -11,6 +11,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
@@ -282,6 +283,11 @@ TEST_F(ViewerWindowTest, CommandsBuiltElsewhereAreDisabledUntilGivenAndHelpOpens
     action(w, "mnuProgramHelp")->trigger();
     QTest::mouseClick(w.banner(), Qt::LeftButton);
     EXPECT_EQ(opened, QStringList(2, dir.path() + "/helpfile/notify.htm"));
+    // The banner shows its picture (bell and lettering), not an empty band.
+    const QImage banner = w.banner()->grab().toImage();
+    QSet<QRgb> colours;
+    for (int x = 0; x < banner.width(); x += 2) colours.insert(banner.pixel(x, banner.height() / 2));
+    EXPECT_GT(colours.size(), 20);
     w.close();
     flushDeletes();
   }
