@@ -1,0 +1,162 @@
+// The Reminder Viewer over a table of 100,000 reminders: opening it and painting it the first
+// time (every reminder listed, and only the current ones), and scrolling it a page at a time.
+// Run offscreen: QT_QPA_PLATFORM=offscreen build/bench/viewer/bench_viewer_open
+#include "alarms/alarm_service.h"
+#include "character/speaker.h"
+#include "core/clock.h"
+#include "core/ports.h"
+#include "core/prompts.h"
+#include "core/settings_keys.h"
+#include "core/settings_store.h"
+#include "core/shared_state.h"
+#include "data/calendar.h"
+#include "viewer/reminder_list_model.h"
+#include "viewer/viewer_windows.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QScrollBar>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <xbase/engine.h>
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+
+using namespace chimewise;
+
+namespace {
+
+constexpr int kReminders = 100000;
+constexpr int kDue = 100;
+const QDateTime kNow(QDate(2026, 12, 4), QTime(12, 0, 30));
+
+// Built once: 100 reminders due this morning, the rest spread over next year.
+QString tableFolder() {
+  static QTemporaryDir dir;
+  static bool built = false;
+  if (built) return dir.path();
+  QDir().mkpath(dir.filePath("data"));
+  for (const char* f : {"CALENDAR.DBF", "CALENDAR.FPT"}) {
+    QFile::copy(QStringLiteral(CHIMEWISE_SOURCE_DIR "/assets/data/") + f, dir.filePath("data/") + f);
+    QFile(dir.filePath("data/") + f).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+  }
+  xbase::Engine engine;
+  int area = 0;
+  xbase::Status s =
+      engine.Use(dir.filePath("data/CALENDAR.DBF").toStdString(), "BUILD", xbase::OpenMode::kExclusive, &area);
+  xbase::WorkArea* wa = engine.Current();
+  for (int i = 0; s.ok() && i < kReminders; ++i) {
+    const bool due = i % (kReminders / kDue) == 0;
+    const QDate day = due ? kNow.date() : QDate(2027, 1, 1).addDays(i % 365);
+    const int minutes = due ? 8 * 60 + i % 180 : (i * 7) % 1440;
+    const std::string ymd = day.toString("yyyyMMdd").toStdString();
+    const std::string text = day.toString("MM/dd/yyyy").toStdString() + " " + std::to_string(minutes / 60) + ":" +
+                             std::to_string(10 + minutes % 50);
+    s = wa->AppendBlank();
+    if (s.ok()) s = wa->Replace("APPT_TEXT", "Reminder number " + std::to_string(i));
+    if (s.ok()) s = wa->Replace("EVENTDATE", due ? kNow.date().addDays(1).toString("yyyyMMdd").toStdString() : ymd);
+    if (s.ok()) s = wa->Replace("ALARMDATE", ymd);
+    if (s.ok()) s = wa->ReplaceInteger("ALARMTIME", minutes);
+    if (s.ok()) s = wa->ReplaceInteger("STARTTIME", minutes);
+    if (s.ok()) s = wa->Replace("ALARMTEXT", text);
+    if (s.ok()) s = wa->Replace("DATETEXT", text);
+    if (s.ok()) s = wa->Replace("USERID", "  1");
+    if (s.ok()) s = wa->Replace("STATUS", "S");
+  }
+  engine.CloseAll();
+  if (s.ok()) s = data::RebuildDatabase(engine, dir.path());
+  if (!s.ok()) std::fprintf(stderr, "building the table failed: %s\n", s.ToString().c_str());
+  built = true;
+  return dir.path();
+}
+
+class NoSchedule final : public SchedulePort {
+ public:
+  bool OpenSchedule(std::int32_t) override { return false; }
+  void CloseSchedule() override {}
+};
+
+class SilentPrompter final : public Prompter {
+ public:
+  void message(const QString& text, const QString&, PromptIcon) override {
+    std::fprintf(stderr, "%s\n", qPrintable(text));
+  }
+  bool askYesNo(const QString&, const QString&, PromptIcon) override { return false; }
+};
+
+struct Program {
+  QTemporaryDir home;
+  SharedState state;
+  SettingsStore settings{home.filePath("settings.ini")};
+  SilentPrompter prompter;
+  ManualClock clock{kNow};
+  TranscriptSpeaker speaker;
+  xbase::Engine engine;
+  NoWindows windows;
+  NoSchedule schedule;
+  std::unique_ptr<AlarmService> alarms;
+  std::unique_ptr<ViewerWindows> viewers;
+  explicit Program(bool showFuture) {
+    state.AppFolder = tableFolder();
+    data::ApplyStartupSettings(engine);
+    settings.write(settings::ShowFuture, showFuture ? "1" : "0");
+    settings.write("ReminderView", "Width", "10000");
+    settings.write("ReminderView", "Height", "7000");
+    alarms = std::make_unique<AlarmService>(state, clock, engine, speaker, windows, windows);
+    viewers =
+        std::make_unique<ViewerWindows>(state, settings, prompter, clock, engine, *alarms, speaker, schedule, windows);
+  }
+};
+
+// From ShowViewer to the first picture of the window, table opened and list read.
+void openAndPaint(benchmark::State& st, bool showFuture) {
+  Program p(showFuture);
+  int rows = 0;
+  int read = 0;
+  for (auto _ : st) {
+    p.viewers->ShowViewer();
+    benchmark::DoNotOptimize(p.viewers->window()->grab());
+    st.PauseTiming();
+    rows = p.viewers->window()->model()->rowCount();
+    read = p.viewers->window()->model()->recordsRead();
+    p.viewers->UnloadWindows();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    st.ResumeTiming();
+  }
+  st.counters["rows"] = rows;
+  st.counters["records_read"] = read;
+}
+
+void BM_OpenAndPaintAll(benchmark::State& st) { openAndPaint(st, true); }
+BENCHMARK(BM_OpenAndPaintAll)->Unit(benchmark::kMillisecond)->Iterations(10);
+
+void BM_OpenAndPaintCurrent(benchmark::State& st) { openAndPaint(st, false); }
+BENCHMARK(BM_OpenAndPaintCurrent)->Unit(benchmark::kMillisecond)->Iterations(10);
+
+// One page down and its picture, over the whole list of 100,000 in jumps of 1/200.
+void BM_ScrollAPage(benchmark::State& st) {
+  Program p(true);
+  p.viewers->ShowViewer();
+  QTableView* grid = p.viewers->window()->grid();
+  QScrollBar* bar = grid->verticalScrollBar();
+  int step = 0;
+  for (auto _ : st) {
+    bar->setValue((bar->maximum() / 200) * (step++ % 200));
+    benchmark::DoNotOptimize(p.viewers->window()->grab());
+  }
+  st.counters["records_read"] = p.viewers->window()->model()->recordsRead();
+}
+BENCHMARK(BM_ScrollAPage)->Unit(benchmark::kMillisecond)->Iterations(200);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,579 @@
+#include "viewer/viewer_window.h"
+
+#include "alarms/alarm_service.h"
+#include "character/speaker.h"
+#include "core/clock.h"
+#include "core/ports.h"
+#include "core/prompts.h"
+#include "core/settings_keys.h"
+#include "core/settings_store.h"
+#include "core/shared_state.h"
+#include "core/time_format.h"
+#include "core/window_placement.h"
+#include "data/calendar.h"
+#include "data/reminder_record.h"
+#include "viewer/reminder_list_model.h"
+#include "viewer/viewer_rules.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QStyle>
+#include <QSvgRenderer>
+#include <QTableView>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUrl>
+
+#include <xbase/engine.h>
+
+#include <cmath>
+
+namespace chimewise::viewer {
+
+namespace {
+
+const QString kCalendarAlias = QString::fromLatin1(data::kAliasCalendar);
+const QString kSection = QString::fromLatin1(settings::ViewerSection);
+// The banner's height in twips (40 pixels at 96 DPI).
+constexpr int kBannerHeight = 600;
+// The snooze entries' captions. "1&0 Minutes" reads "10 Minutes" like its neighbour "&1 Minute"
+// but has an access key of its own, so every entry can be chosen from the keyboard.
+const char* const kSnoozeCaptions[9] = {"&1 Minute", "&5 Minutes", "1&0 Minutes", "&30 Minutes", "1 &Hour",
+                                        "3 Ho&urs",  "5 Hou&rs",   "1 &Day",      "1 &Week"};
+
+// The part of the window under the toolbar: banner, grid and memo box, placed by the window's
+// arithmetic whenever it changes size.
+class ViewerPane final : public QWidget {
+ public:
+  ViewerPane(std::function<void()> onResize, QWidget* parent) : QWidget(parent), m_onResize(std::move(onResize)) {}
+
+ protected:
+  void resizeEvent(QResizeEvent*) override { m_onResize(); }
+
+ private:
+  std::function<void()> m_onResize;
+};
+
+}  // namespace
+
+BannerButton::BannerButton(QWidget* parent)
+    : QAbstractButton(parent), m_picture(new QSvgRenderer(QStringLiteral(":/viewer/viewer-banner.svg"), this)) {
+  setFocusPolicy(Qt::StrongFocus);
+  setCursor(Qt::PointingHandCursor);
+  setToolTip(QStringLiteral("Help on the Reminder Viewer"));
+  setAccessibleName(QStringLiteral("Reminder Viewer help"));
+}
+
+QSize BannerButton::sizeHint() const { return {480, 40}; }
+
+void BannerButton::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
+  QSvgRenderer& renderer = *m_picture;
+  if (renderer.isValid()) {
+    // The picture keeps its proportions at the left; the band behind it fills the width.
+    const QSizeF natural = renderer.defaultSize();
+    const double scale = natural.height() > 0 ? height() / natural.height() : 1.0;
+    p.fillRect(rect(), QColor(0x1d, 0x3b, 0x5c));
+    renderer.render(&p, QRectF(0, 0, natural.width() * scale, height()));
+  }
+  if (hasFocus()) {
+    p.setPen(QPen(palette().highlight().color(), 2, Qt::DotLine));
+    p.drawRect(rect().adjusted(1, 1, -2, -2));
+  }
+}
+
+ViewerWindow::ViewerWindow(ViewerContext& context, QWidget* parent)
+    : QMainWindow(parent), m_ctx(context), m_reporter(context.prompter) {
+  setAttribute(Qt::WA_DeleteOnClose);
+  setObjectName(QStringLiteral("ReminderView"));
+  setWindowTitle(kProgramTitle);
+
+  m_model = new ReminderListModel(m_ctx.engine, this);
+  m_pane = new ViewerPane([this] { layOut(); }, this);
+  setCentralWidget(m_pane);
+  m_banner = new BannerButton(m_pane);
+  m_grid = new QTableView(m_pane);
+  m_grid->setObjectName(QStringLiteral("DBGrid1"));
+  m_grid->setModel(m_model);
+  m_grid->setSelectionBehavior(QAbstractItemView::SelectRows);
+  m_grid->setSelectionMode(QAbstractItemView::SingleSelection);
+  m_grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  m_grid->setTabKeyNavigation(false);
+  m_grid->setAlternatingRowColors(true);
+  m_grid->setWordWrap(false);
+  m_grid->verticalHeader()->hide();
+  fitGridFont();
+  // Rows of one height: the view never measures rows it does not show.
+  m_grid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  m_grid->verticalHeader()->setDefaultSectionSize(m_grid->fontMetrics().height() + 6);
+  // The column widths follow the window's width (see ColumnWidths).
+  m_grid->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  m_grid->horizontalHeader()->setHighlightSections(false);
+  m_grid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  m_grid->installEventFilter(this);
+  m_memo = new QPlainTextEdit(m_pane);
+  m_memo->setObjectName(QStringLiteral("Text1"));
+  m_memo->setTabChangesFocus(true);
+  m_memo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  m_memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  m_memo->setPlaceholderText(QStringLiteral("Memo"));
+  m_memo->setAccessibleName(QStringLiteral("Memo"));
+  setTabOrder(m_banner, m_grid);
+  setTabOrder(m_grid, m_memo);
+
+  m_memoIdle.setSingleShot(true);
+  m_memoIdle.setInterval(kMemoIdleSaveMs);
+  connect(&m_memoIdle, &QTimer::timeout, this, [this] { SaveMemo(); });
+  connect(m_memo, &QPlainTextEdit::textChanged, this, [this] {
+    if (m_loadingMemo || m_memoRecno == 0) return;
+    m_memoDirty = true;
+    m_memoIdle.start();
+  });
+  connect(m_grid->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this](const QModelIndex& current) {
+    if (!m_positioning) positionOn(current.isValid() ? current.row() : -1);
+  });
+  connect(m_grid, &QAbstractItemView::doubleClicked, this,
+          [this] { readReminder(m_ctx.state.ReadActivity, m_ctx.state.ReadMemos, -1); });
+  connect(m_banner, &QAbstractButton::clicked, this, [this] { openHelp(); });
+
+  buildMenus();
+  buildToolBar();
+
+  // Loading: placement, the character, the flag, the table, the list.
+  restorePlacement();
+  m_ctx.speaker.show();
+  m_ctx.state.ViewerOpen = true;
+  openTable();
+  m_showFuture = ShowFutureFromText(m_ctx.settings.read(settings::ShowFuture));
+  m_future->setChecked(m_showFuture);
+  Refresh();  // highlights the first row, if any
+  m_grid->setFocus();
+}
+
+ViewerWindow::~ViewerWindow() {
+  // A window destroyed without a close (the program ending) still gives the table back.
+  if (m_area > 0) data::CloseTableIfOpen(m_ctx.engine, kCalendarAlias);
+}
+
+void ViewerWindow::fitGridFont() {
+  // The date columns are 2000 twips wide on a wide window: the grid's font is made small enough
+  // for the widest reminder time text in the user's time format to fit them whole.
+  const double tpp = twipsPerPixel();
+  const int room = static_cast<int>(std::lround(ColumnWidths(10000)[0] / tpp)) - 10;
+  const QString widest = FormatDateTimeText(QDateTime(QDate(2026, 12, 28), QTime(12, 58)), m_ctx.state.TimeFormat);
+  QFont font = m_grid->font();
+  while (QFontMetrics(font).horizontalAdvance(widest) > room && font.pointSizeF() > 7.0)
+    font.setPointSizeF(font.pointSizeF() - 0.5);
+  m_grid->setFont(font);
+}
+
+QAction* ViewerWindow::menuAction(const QString& objectName) const { return findChild<QAction*>(objectName); }
+
+void ViewerWindow::buildMenus() {
+  auto entry = [this](QMenu* menu, const char* caption, const char* name, auto handler) {
+    QAction* a = menu->addAction(QString::fromUtf8(caption));
+    a->setObjectName(QString::fromLatin1(name));
+    connect(a, &QAction::triggered, this, handler);
+    return a;
+  };
+  // An entry whose command lives elsewhere is there only when that command exists.
+  auto hooked = [](QAction* a, const std::function<void()>& hook) { a->setEnabled(static_cast<bool>(hook)); };
+
+  QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+  m_read = entry(file, "&Read Message", "mnuRead",
+                 [this] { readReminder(m_ctx.state.ReadActivity, m_ctx.state.ReadMemos, -1); });
+  file->addSeparator();
+  m_options = entry(file, "&Options...", "mnuOptions", [this] { runLater(m_ctx.hooks.showOptions); });
+  hooked(m_options, m_ctx.hooks.showOptions);
+  m_optimize = entry(file, "Optimi&ze Reminders", "mnuOptimize", [this] { optimize(); });
+  hooked(m_optimize, m_ctx.hooks.optimize);
+  file->addSeparator();
+  m_exit = entry(file, "E&xit", "mnuExit", [this] { close(); });
+
+  m_snoozeMenu = menuBar()->addMenu(QStringLiteral("&Snooze"));
+  m_snoozeMenu->menuAction()->setObjectName(QStringLiteral("mnuSnooze"));
+  for (int i = 0; i < 9; ++i) {
+    QAction* a = m_snoozeMenu->addAction(QString::fromUtf8(kSnoozeCaptions[i]));
+    a->setObjectName(QStringLiteral("mnuSnoozeTimes%1").arg(i));
+    connect(a, &QAction::triggered, this, [this, i] { snooze(i); });
+    m_snooze[static_cast<size_t>(i)] = a;
+  }
+
+  QMenu* reminder = menuBar()->addMenu(QStringLiteral("&Reminder"));
+  m_add = entry(reminder, "&Add", "mnuAdd", [this] { addReminder(); });
+  m_properties = entry(reminder, "&Properties", "mnuProperties", [this] { editReminder(); });
+  m_delete = entry(reminder, "&Delete", "mnuDelete", [this] { deleteReminder(); });
+  reminder->addSeparator();
+  m_future = reminder->addAction(QStringLiteral("&View Future Events"));
+  m_future->setObjectName(QStringLiteral("mnuFuture"));
+  m_future->setCheckable(true);
+  connect(m_future, &QAction::triggered, this, [this](bool checked) { toggleFuture(checked); });
+
+  QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+  m_tutorial = entry(help, "&Tutorial", "mnuTutorial", [this] { runLater(m_ctx.hooks.tutorial); });
+  hooked(m_tutorial, m_ctx.hooks.tutorial);
+  m_help = entry(help, "&Program Help", "mnuProgramHelp", [this] { openHelp(); });
+  help->addSeparator();
+  m_update = entry(help, "&Update Me", "mnuUpdate", [this] { runLater(m_ctx.hooks.update); });
+  hooked(m_update, m_ctx.hooks.update);
+  m_about = entry(help, "&About Olm Chimewise...", "mnuAbout", [this] { about(); });
+  hooked(m_about, m_ctx.hooks.about);
+}
+
+void ViewerWindow::buildToolBar() {
+  m_toolBar = addToolBar(QStringLiteral("Toolbar"));
+  m_toolBar->setObjectName(QStringLiteral("Toolbar1"));
+  m_toolBar->setMovable(false);
+  m_toolBar->setFloatable(false);
+  m_toolBar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+  m_toolBar->setIconSize(QSize(24, 24));
+  QStyle* st = style();
+
+  auto* readMenu = new QMenu(this);
+  auto readEntry = [this, readMenu](const char* caption, const char* name, int activity, int memos, int mode) {
+    QAction* a = readMenu->addAction(QString::fromLatin1(caption));
+    a->setObjectName(QString::fromLatin1(name));
+    connect(a, &QAction::triggered, this, [this, activity, memos, mode] { readReminder(activity, memos, mode); });
+  };
+  readEntry("Read Subject", "ReadSubject", 1, 0, 0);
+  readEntry("Read Comment", "ReadComment", 0, 1, 0);
+  readEntry("Read Both", "ReadBoth", 1, 1, 0);
+  readMenu->addSeparator();
+  readEntry("Play Sound", "PlaySound", 0, 0, 10);
+
+  m_readButton = new QToolButton(m_toolBar);
+  m_readButton->setObjectName(QStringLiteral("ToolRead"));
+  m_readButton->setText(QStringLiteral("Read"));
+  m_readButton->setToolTip(QStringLiteral("Read This Reminder"));
+  m_readButton->setIcon(st->standardIcon(QStyle::SP_MediaPlay));
+  m_readButton->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+  m_readButton->setPopupMode(QToolButton::MenuButtonPopup);
+  m_readButton->setMenu(readMenu);
+  connect(m_readButton, &QToolButton::clicked, this,
+          [this] { readReminder(m_ctx.state.ReadActivity, m_ctx.state.ReadMemos, -1); });
+  m_toolBar->addWidget(m_readButton);
+
+  auto tool = [this](const char* caption, const char* tip, const char* name, QStyle::StandardPixmap icon,
+                     auto handler) {
+    QAction* a = m_toolBar->addAction(style()->standardIcon(icon), QString::fromLatin1(caption));
+    a->setToolTip(QString::fromLatin1(tip));
+    a->setObjectName(QString::fromLatin1(name));
+    connect(a, &QAction::triggered, this, handler);
+    return a;
+  };
+  m_toolNew = tool("New", "Add New Reminder", "ToolNew", QStyle::SP_FileIcon, [this] { addReminder(); });
+  m_toolProperties = tool("Properties", "Change Properties", "ToolProperties", QStyle::SP_FileDialogDetailedView,
+                          [this] { editReminder(); });
+  m_toolDelete =
+      tool("Delete", "Delete This Reminder", "ToolDelete", QStyle::SP_TrashIcon, [this] { deleteReminder(); });
+  m_toolOptions = tool("Options", "Set Reminder Options", "ToolOptions", QStyle::SP_FileDialogContentsView,
+                       [this] { runLater(m_ctx.hooks.showOptions); });
+  m_toolOptions->setEnabled(static_cast<bool>(m_ctx.hooks.showOptions));
+}
+
+void ViewerWindow::openTable() {
+  if (Problem place = CalendarPlaceProblem(m_ctx.state.AppFolder); !place.ok()) {
+    report(place);
+    return;
+  }
+  int area = 0;
+  xbase::Status s = OpenCalendar(m_ctx.engine, m_ctx.state.AppFolder, kCalendarAlias, &area);
+  if (s.ok()) {
+    xbase::WorkArea* wa = m_ctx.engine.Area(area);
+    s = wa->SetOrder("ALARM");
+    if (Problem repaired = TableRepairProblem(*wa); !repaired.ok()) report(repaired);
+  }
+  if (!s.ok()) {
+    data::CloseTableIfOpen(m_ctx.engine, kCalendarAlias);
+    report(ProblemOf(s));
+    return;
+  }
+  m_area = area;
+  m_model->setArea(area);
+}
+
+void ViewerWindow::report(const Problem& problem) {
+  if (problem.ok()) return;
+  m_reporter.Report(problem);
+}
+
+double ViewerWindow::twipsPerPixel() const {
+  const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+  return TwipsPerPixel(screen ? screen->logicalDotsPerInch() : 96.0);
+}
+
+void ViewerWindow::restorePlacement() {
+  const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+  const double tpp = twipsPerPixel();
+  auto twips = [tpp](int px) { return static_cast<std::int32_t>(std::lround(px * tpp)); };
+  auto pixels = [tpp](std::int32_t tw) { return static_cast<int>(std::lround(tw / tpp)); };
+  const TwipsSize minimum = EnforceMinimumSize({0, 0});
+  setMinimumSize(pixels(minimum.width), pixels(minimum.height));
+  const QRect avail = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+  // A first start (nothing saved) opens at a comfortable size.
+  const QSize start(std::max(minimumWidth(), 640), std::max(minimumHeight(), 420));
+  const TwipsRect r = ReadPlacement(m_ctx.settings, kSection, twips(start.width()), twips(start.height()),
+                                    twips(avail.width()), twips(avail.height()));
+  const TwipsSize size = EnforceMinimumSize({r.width, r.height});
+  resize(pixels(size.width), pixels(size.height));
+  move(avail.x() + pixels(r.left), avail.y() + pixels(r.top));
+}
+
+void ViewerWindow::savePlacement() {
+  const double tpp = twipsPerPixel();
+  auto twips = [tpp](int px) { return QString::number(std::lround(px * tpp)); };
+  // A maximized or minimized window keeps the last placement it had in the normal state.
+  const QRect g = windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen) ? normalGeometry()
+                                                                                                     : geometry();
+  if (!g.isValid()) return;
+  const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+  const QPoint origin = screen ? screen->availableGeometry().topLeft() : QPoint();
+  m_ctx.settings.write(kSection, QString::fromLatin1(settings::PlacementTop), twips(g.y() - origin.y()));
+  m_ctx.settings.write(kSection, QString::fromLatin1(settings::PlacementLeft), twips(g.x() - origin.x()));
+  m_ctx.settings.write(kSection, QString::fromLatin1(settings::PlacementWidth), twips(g.width()));
+  m_ctx.settings.write(kSection, QString::fromLatin1(settings::PlacementHeight), twips(g.height()));
+}
+
+void ViewerWindow::layOut() {
+  const double tpp = twipsPerPixel();
+  auto twips = [tpp](int px) { return static_cast<int>(std::lround(px * tpp)); };
+  auto pixels = [tpp](int tw) { return static_cast<int>(std::lround(tw / tpp)); };
+  const int bannerPx = pixels(kBannerHeight);
+  m_banner->setGeometry(0, 0, m_pane->width(), bannerPx);
+  const ViewerLayout l = LayoutViewer(twips(m_pane->width()), twips(m_pane->height()), kBannerHeight, kBannerHeight);
+  m_grid->setGeometry(0, pixels(l.gridTop), pixels(l.width), pixels(l.gridHeight));
+  m_memo->setGeometry(0, pixels(l.memoTop), pixels(l.width), pixels(l.memoHeight));
+  for (int c = 0; c < 3; ++c) m_grid->setColumnWidth(c, pixels(l.columns[static_cast<size_t>(c)]));
+}
+
+void ViewerWindow::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  if (isMinimized()) return;
+  if (isVisible() && !m_ctx.speaker.visible()) m_ctx.speaker.show();
+}
+
+void ViewerWindow::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() == QEvent::WindowStateChange && isMinimized() &&
+      HideCharacterWithViewer(m_ctx.settings.read(settings::ShowOnStart), false))
+    m_ctx.speaker.hide();
+}
+
+bool ViewerWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == m_grid && event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      readReminder(m_ctx.state.ReadActivity, m_ctx.state.ReadMemos, -1);
+      return true;
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void ViewerWindow::closeEvent(QCloseEvent* event) {
+  SaveMemo();
+  m_memoIdle.stop();
+  savePlacement();
+  m_ctx.settings.write(settings::ShowFuture, ShowFutureText(m_future->isChecked()));
+  m_ctx.state.ViewerOpen = false;
+  if (HideCharacterWithViewer(m_ctx.settings.read(settings::ShowOnStart), m_keepCharacter)) m_ctx.speaker.hide();
+  m_keepCharacter = false;
+  data::CloseTableIfOpen(m_ctx.engine, kCalendarAlias);
+  m_area = 0;
+  m_model->setArea(0);
+  event->accept();
+}
+
+void ViewerWindow::Refresh() {
+  SaveMemo();
+  const std::uint32_t previous = m_currentRecno;
+  const int previousRow = m_model->rowOf(previous);
+  report(ProblemOf(m_model->reload(m_showFuture, m_ctx.clock.now())));
+  positionOn(RowToHighlight(m_model->rowOf(previous), previousRow < 0 ? 0 : previousRow, m_model->rows()));
+}
+
+void ViewerWindow::positionOn(int row) {
+  // A memo that cannot be stored (characters the table lacks, a record locked elsewhere) keeps
+  // the highlight on its reminder, so the text stays in the box for the user to mend.
+  if (m_memoRecno != m_model->recnoAt(row) && !SaveMemo()) {
+    if (const int back = m_model->rowOf(m_memoRecno); back >= 0) row = back;
+  }
+  m_positioning = true;
+  if (row >= 0) {
+    m_grid->setCurrentIndex(m_model->index(row, 0));
+    m_grid->selectRow(row);
+  } else {
+    m_grid->clearSelection();
+  }
+  m_positioning = false;
+  m_currentRecno = m_model->recnoAt(row);
+  // Text not yet stored for this very reminder is not replaced by the table's.
+  if (!(m_memoDirty && m_memoRecno == m_currentRecno)) loadMemo();
+  updateCommands();
+}
+
+void ViewerWindow::updateCommands() {
+  const bool on = RecordCommandsEnabled(m_model->rows());
+  for (QAction* a : {m_read, m_properties, m_delete, m_toolProperties, m_toolDelete}) a->setEnabled(on);
+  m_snoozeMenu->menuAction()->setEnabled(on);
+  m_readButton->setEnabled(on);
+  m_memo->setEnabled(on);
+}
+
+void ViewerWindow::loadMemo() {
+  QString text;
+  xbase::WorkArea* wa = m_area > 0 ? m_ctx.engine.Area(m_area) : nullptr;
+  if (wa && m_currentRecno > 0 && wa->Go(m_currentRecno).ok()) text = TableMemo(*wa, "COMMENT");
+  m_loadingMemo = true;
+  m_memo->setPlainText(text);
+  m_loadingMemo = false;
+  m_memoRecno = m_currentRecno;
+  m_memoDirty = false;
+  m_memoIdle.stop();
+}
+
+bool ViewerWindow::SaveMemo() {
+  m_memoIdle.stop();
+  if (!m_memoDirty || m_memoRecno == 0) return true;
+  const QString text = m_memo->toPlainText();
+  if (const QString outside = data::CharactersOutsideTable(text); !outside.isEmpty()) {
+    // Kept in the box (and tried again) rather than stored with question marks.
+    report({ProblemKind::CharactersNotSupported, outside});
+    return false;
+  }
+  xbase::WorkArea* wa = m_area > 0 ? m_ctx.engine.Area(m_area) : nullptr;
+  if (!wa) return false;
+  // Only COMMENT is written: the record is read again under its lock before the memo goes in, so
+  // what another program changed meanwhile in the other fields is kept.
+  xbase::Status s = wa->Go(m_memoRecno);
+  if (s.ok()) s = wa->ReplaceMemo("COMMENT", data::ToTableText(text));
+  if (s.ok()) s = wa->Commit();
+  if (s.ok()) s = wa->Unlock(m_memoRecno);
+  if (!s.ok()) {
+    wa->Discard();
+    wa->Unlock(m_memoRecno);
+    report(ProblemOf(s));
+    return false;
+  }
+  m_reporter.Report({});
+  m_memoDirty = false;
+  return true;
+}
+
+void ViewerWindow::readReminder(int readActivity, int readMemos, int mode) {
+  if (m_currentRecno < 1 || m_area < 1) return;
+  SaveMemo();
+  if (m_ctx.hooks.quietCharacter) m_ctx.hooks.quietCharacter();
+  Problem problem;
+  m_ctx.alarms.AnnounceReminder(m_area, m_currentRecno, readActivity, readMemos, static_cast<AnnounceMode>(mode),
+                                &problem);
+  if (xbase::WorkArea* wa = m_ctx.engine.Area(m_area)) wa->Unlock();
+  report(problem);
+  // The announcement may have moved the reminder's alarm.
+  Refresh();
+}
+
+void ViewerWindow::addReminder() {
+  SaveMemo();
+  QPointer<ViewerWindow> self(this);
+  m_ctx.state.EditRecNo = -1;
+  const bool saved = m_ctx.schedule.OpenSchedule(-1);
+  m_ctx.state.EditRecNo = -2;
+  if (!self) return;
+  if (xbase::WorkArea* wa = m_area > 0 ? m_ctx.engine.Area(m_area) : nullptr) wa->Unlock();
+  if (saved) Refresh();
+}
+
+void ViewerWindow::editReminder() {
+  if (m_currentRecno < 1 || m_area < 1) return;
+  xbase::WorkArea* wa = m_ctx.engine.Area(m_area);
+  if (!wa || m_currentRecno > wa->RecCount()) return;
+  // The dialog shows the memo as the table holds it: what was typed here goes in first.
+  SaveMemo();
+  QPointer<ViewerWindow> self(this);
+  const std::uint32_t recno = m_currentRecno;
+  m_ctx.state.EditRecNo = static_cast<std::int32_t>(recno);
+  const bool saved = m_ctx.schedule.OpenSchedule(m_ctx.state.EditRecNo);
+  m_ctx.state.EditRecNo = -2;
+  if (!self) return;
+  if (xbase::WorkArea* area = m_area > 0 ? m_ctx.engine.Area(m_area) : nullptr) area->Unlock();
+  if (saved) Refresh();
+}
+
+void ViewerWindow::deleteReminder() {
+  if (m_currentRecno < 1 || m_area < 1) return;
+  SaveMemo();
+  const Problem problem = m_ctx.alarms.DeleteReminder(m_area, m_currentRecno);
+  if (xbase::WorkArea* wa = m_ctx.engine.Area(m_area)) wa->Unlock();
+  report(problem);
+  // The deleted reminder may have been the next alarm.
+  if (problem.ok()) report(m_ctx.alarms.FindNextAlarm());
+  m_memoRecno = 0;  // its memo box is not saved into a deleted record
+  Refresh();
+}
+
+void ViewerWindow::snooze(int choice) {
+  SaveMemo();
+  const std::uint32_t recno = m_currentRecno;
+  const AlarmService::SnoozeOutcome out = m_ctx.alarms.Snooze(m_area, recno, choice);
+  if (xbase::WorkArea* wa = m_area > 0 ? m_ctx.engine.Area(m_area) : nullptr) wa->Unlock();
+  // With nothing highlighted the snooze only plays its animations.
+  if (recno < 1) return;
+  report(out.problem);
+  if (out.alarm.isValid() && out.dropFromList && !m_future->isChecked()) m_model->dropRecord(recno);
+  Refresh();
+}
+
+void ViewerWindow::ApplyShowFuture(bool showFuture) {
+  if (m_showFuture == showFuture && m_future->isChecked() == showFuture) return;
+  m_showFuture = showFuture;
+  m_future->setChecked(showFuture);
+  Refresh();
+}
+
+void ViewerWindow::toggleFuture(bool checked) {
+  ApplyShowFuture(checked);
+  m_ctx.settings.write(settings::ShowFuture, ShowFutureText(m_future->isChecked()));
+}
+
+void ViewerWindow::openHelp() {
+  const QString path = m_ctx.state.AppFolder + QStringLiteral("/helpfile/notify.htm");
+  if (m_ctx.hooks.openDocument)
+    m_ctx.hooks.openDocument(path);
+  else
+    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+void ViewerWindow::runLater(const std::function<void()>& command) {
+  if (!command) return;
+  // After the menu has closed: the command may close this window.
+  QTimer::singleShot(0, qApp, command);
+}
+
+void ViewerWindow::optimize() {
+  if (!m_ctx.hooks.optimize) return;
+  SaveMemo();
+  m_ctx.state.SpeechToggle = static_cast<std::int16_t>(~m_ctx.state.SpeechToggle);
+  QCoreApplication::processEvents();
+  if (m_ctx.hooks.quietCharacter) m_ctx.hooks.quietCharacter();
+  runLater(m_ctx.hooks.optimize);
+}
+
+void ViewerWindow::about() {
+  if (!m_ctx.hooks.about) return;
+  m_ctx.timer.SetTimerEnabled(false);
+  m_ctx.hooks.about();
+  m_ctx.timer.SetTimerEnabled(true);
+}
+
+}  // namespace chimewise::viewer

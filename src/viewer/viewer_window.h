@@ -1,0 +1,182 @@
+#pragma once
+// The Reminder Viewer window: the reminders in a grid (the current ones or all), the memo of the
+// highlighted one in an editable box below it, a banner that opens the viewer's help page, and
+// the menus and toolbar of the commands on the highlighted reminder.
+//
+// The window is created loaded (placement restored, table open, list read) and deletes itself
+// when closed. While it exists SharedState::ViewerOpen is true and it keeps the reminder table
+// open under the alias CALENDAR; it closes that work area as it closes.
+
+#include "core/problem.h"
+#include "viewer/viewer_hooks.h"
+
+#include <QAbstractButton>
+#include <QMainWindow>
+#include <QPointer>
+#include <QTimer>
+
+#include <array>
+#include <cstdint>
+
+class QAction;
+class QMenu;
+class QPlainTextEdit;
+class QSvgRenderer;
+class QTableView;
+class QToolBar;
+class QToolButton;
+
+namespace chimewise {
+class AlarmService;
+class Clock;
+class MainTimerPort;
+class Prompter;
+class SchedulePort;
+class SettingsStore;
+class Speaker;
+struct SharedState;
+}  // namespace chimewise
+
+namespace xbase {
+class Engine;
+}
+
+namespace chimewise::viewer {
+
+class ReminderListModel;
+
+// Everything the viewer works with, owned elsewhere and outliving the window.
+struct ViewerContext {
+  SharedState& state;
+  SettingsStore& settings;
+  Prompter& prompter;
+  Clock& clock;
+  xbase::Engine& engine;
+  AlarmService& alarms;
+  Speaker& speaker;
+  SchedulePort& schedule;
+  MainTimerPort& timer;
+  ViewerHooks hooks;
+};
+
+// The picture at the top of the viewer: clicking it (or Space with the focus on it) opens the
+// viewer's help page.
+class BannerButton final : public QAbstractButton {
+  Q_OBJECT
+ public:
+  explicit BannerButton(QWidget* parent = nullptr);
+  QSize sizeHint() const override;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  QSvgRenderer* m_picture;
+};
+
+class ViewerWindow final : public QMainWindow {
+  Q_OBJECT
+ public:
+  explicit ViewerWindow(ViewerContext& context, QWidget* parent = nullptr);
+  ~ViewerWindow() override;
+
+  // Lists every reminder (true) or only the current ones, and ticks "&View Future Events" to
+  // match; nothing happens when the list already is so.
+  void ApplyShowFuture(bool showFuture);
+  bool showsFuture() const { return m_showFuture; }
+  // Reads the list again (after the table changed), keeping the highlighted reminder highlighted
+  // where it is still listed. A memo being typed is saved first.
+  void Refresh();
+  // The next close keeps the character on screen (the viewer is closed only for the upkeep).
+  void keepCharacterOnClose() { m_keepCharacter = true; }
+
+  // The record of the highlighted reminder; 0 when none.
+  std::uint32_t currentRecno() const { return m_currentRecno; }
+  // Saves a memo being typed now; true when nothing is left unsaved.
+  bool SaveMemo();
+
+  // The parts, for tests and the program's tours.
+  QTableView* grid() const { return m_grid; }
+  QPlainTextEdit* memoBox() const { return m_memo; }
+  ReminderListModel* model() const { return m_model; }
+  BannerButton* banner() const { return m_banner; }
+  QToolBar* toolBar() const { return m_toolBar; }
+  QToolButton* readButton() const { return m_readButton; }
+  QAction* futureAction() const { return m_future; }
+  QAction* menuAction(const QString& objectName) const;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void buildMenus();
+  void fitGridFont();
+  void buildToolBar();
+  void openTable();
+  void layOut();
+  void positionOn(int row);
+  void updateCommands();
+  void loadMemo();
+  void report(const Problem& problem);
+  double twipsPerPixel() const;
+  void restorePlacement();
+  void savePlacement();
+
+  // The commands.
+  void readReminder(int readActivity, int readMemos, int mode);
+  void addReminder();
+  void editReminder();
+  void deleteReminder();
+  void snooze(int choice);
+  void toggleFuture(bool checked);
+  void openHelp();
+  void runLater(const std::function<void()>& command);
+  void optimize();
+  void about();
+
+  ViewerContext& m_ctx;
+  ProblemReporter m_reporter;
+  int m_area = 0;
+  bool m_showFuture = true;
+  bool m_keepCharacter = false;
+  std::uint32_t m_currentRecno = 0;
+  bool m_positioning = false;
+
+  ReminderListModel* m_model = nullptr;
+  QWidget* m_pane = nullptr;
+  BannerButton* m_banner = nullptr;
+  QTableView* m_grid = nullptr;
+  QPlainTextEdit* m_memo = nullptr;
+  QToolBar* m_toolBar = nullptr;
+  QToolButton* m_readButton = nullptr;
+
+  // The memo box's record, whether the box holds text not yet saved, and the idle timer.
+  std::uint32_t m_memoRecno = 0;
+  bool m_memoDirty = false;
+  bool m_loadingMemo = false;
+  QTimer m_memoIdle;
+
+  QAction* m_read = nullptr;
+  QAction* m_options = nullptr;
+  QAction* m_optimize = nullptr;
+  QAction* m_exit = nullptr;
+  QMenu* m_snoozeMenu = nullptr;
+  std::array<QAction*, 9> m_snooze{};
+  QAction* m_add = nullptr;
+  QAction* m_properties = nullptr;
+  QAction* m_delete = nullptr;
+  QAction* m_future = nullptr;
+  QAction* m_tutorial = nullptr;
+  QAction* m_help = nullptr;
+  QAction* m_update = nullptr;
+  QAction* m_about = nullptr;
+  QAction* m_toolNew = nullptr;
+  QAction* m_toolProperties = nullptr;
+  QAction* m_toolDelete = nullptr;
+  QAction* m_toolOptions = nullptr;
+};
+
+}  // namespace chimewise::viewer

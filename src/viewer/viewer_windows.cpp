@@ -1,0 +1,77 @@
+#include "viewer/viewer_windows.h"
+
+#include "character/speaker.h"
+#include "core/shared_state.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+
+namespace chimewise {
+
+ViewerWindows::ViewerWindows(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock,
+                             xbase::Engine& engine, AlarmService& alarms, Speaker& speaker, SchedulePort& schedule,
+                             MainTimerPort& timer, viewer::ViewerHooks hooks)
+    : m_ctx{state, settings, prompter, clock, engine, alarms, speaker, schedule, timer, std::move(hooks)} {}
+
+ViewerWindows::~ViewerWindows() {
+  closeNow();
+  // The windows hold references into this object: none may outlive it.
+  for (const QPointer<viewer::ViewerWindow>& w : m_closing) delete w.data();
+}
+
+bool ViewerWindows::ViewerShowsFuture() const { return m_window && m_window->showsFuture(); }
+
+void ViewerWindows::ShowViewer() {
+  m_closing.removeAll(nullptr);
+  if (!m_window) m_window = new viewer::ViewerWindow(m_ctx);
+  if (m_window->isMinimized()) m_window->setWindowState(m_window->windowState() & ~Qt::WindowMinimized);
+  m_window->show();
+  m_window->raise();
+  m_window->activateWindow();
+}
+
+void ViewerWindows::RefreshViewer() {
+  if (m_window) m_window->Refresh();
+}
+
+void ViewerWindows::closeNow() {
+  if (!m_window) return;
+  viewer::ViewerWindow* w = m_window.data();
+  // Forgotten at once: a viewer shown right after this (the upkeep reopening it) is a new one.
+  // The closed window deletes itself at the next turn of the event loop, after any of its own
+  // handlers that may be running below this call have returned.
+  m_window = nullptr;
+  m_closing.push_back(w);
+  w->close();
+}
+
+void ViewerWindows::CloseViewerAndHideCharacter() {
+  closeNow();
+  m_ctx.speaker.hide();
+}
+
+bool ViewerWindows::CloseViewer() {
+  if (!m_window) return false;
+  m_window->keepCharacterOnClose();
+  closeNow();
+  return true;
+}
+
+void ViewerWindows::ReopenViewer() { ShowViewer(); }
+
+void ViewerWindows::CloseDialogs() {
+  // The viewer is no dialog: the upkeep closes it next, through CloseViewer, which keeps the
+  // character on screen and reopens it afterwards. Closing it here would lose both. What the
+  // user typed in its memo box is stored now, before the table is taken away.
+  if (m_window) m_window->SaveMemo();
+}
+
+void ViewerWindows::UnloadWindows() { closeNow(); }
+
+QRect ViewerWindows::ViewerFrame() const { return m_window ? m_window->frameGeometry() : QRect(); }
+
+void ViewerWindows::ApplyShowFuture(bool showFuture) {
+  if (m_window) m_window->ApplyShowFuture(showFuture);
+}
+
+}  // namespace chimewise

@@ -1,0 +1,58 @@
+#pragma once
+// The program's Reminder Viewer behind the ViewerPort: it creates the viewer window when it is
+// shown and forgets it when it closes (the window deletes itself), so SharedState::ViewerOpen is
+// true exactly while a viewer is loaded.
+
+#include "core/ports.h"
+#include "viewer/viewer_hooks.h"
+#include "viewer/viewer_window.h"
+
+#include <QList>
+#include <QPointer>
+#include <memory>
+
+namespace chimewise {
+
+class ViewerWindows final : public ViewerPort {
+ public:
+  // Everything is owned by the program and outlives this object. `alarms` reads, snoozes and
+  // deletes reminders; `schedule` opens the Schedule Activity dialog for Add and Properties;
+  // `timer` is stopped around the About window; `hooks` holds the commands built elsewhere (an
+  // unset one shows its entry disabled).
+  ViewerWindows(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock, xbase::Engine& engine,
+                AlarmService& alarms, Speaker& speaker, SchedulePort& schedule, MainTimerPort& timer,
+                viewer::ViewerHooks hooks = {});
+  ~ViewerWindows() override;
+  ViewerWindows(const ViewerWindows&) = delete;
+  ViewerWindows& operator=(const ViewerWindows&) = delete;
+
+  // ViewerPort
+  bool ViewerShowsFuture() const override;
+  // Opens the viewer (or brings the open one to the front, restored from minimized).
+  void ShowViewer() override;
+  void RefreshViewer() override;
+  void CloseViewerAndHideCharacter() override;
+  bool CloseViewer() override;
+  void ReopenViewer() override;
+  // Saves the memo being typed in the viewer; the viewer itself stays (see CloseViewer).
+  void CloseDialogs() override;
+  void UnloadWindows() override;
+  QRect ViewerFrame() const override;
+
+  // The Options dialog's Apply: lists every reminder or only the current ones. The choice is
+  // remembered by the open viewer when it closes; with no viewer open nothing happens.
+  void ApplyShowFuture(bool showFuture);
+
+  // The open viewer, null when none (for the tours and tests).
+  viewer::ViewerWindow* window() const { return m_window.data(); }
+
+ private:
+  void closeNow();
+
+  viewer::ViewerContext m_ctx;
+  QPointer<viewer::ViewerWindow> m_window;
+  // Closed windows waiting for their deletion.
+  QList<QPointer<viewer::ViewerWindow>> m_closing;
+};
+
+}  // namespace chimewise

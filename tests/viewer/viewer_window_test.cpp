@@ -1,0 +1,456 @@
+// The Reminder Viewer window driven offscreen over a real table: its list, commands, memo box,
+// geometry and life cycle.
+#include "core/settings_keys.h"
+#include "core/window_placement.h"
+#include "viewer/reminder_list_model.h"
+#include "viewer/viewer_rules.h"
+#include "viewer_fixture.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QSet>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTest>
+#include <QToolBar>
+#include <QToolButton>
+
+#include <cmath>
+
+using namespace chimewise;
+using namespace chimewise::testsupport;
+
+namespace {
+
+class ViewerWindowTest : public ViewerFixture {
+ protected:
+  QAction* action(viewer::ViewerWindow& w, const char* name) {
+    QAction* a = w.menuAction(QString::fromLatin1(name));
+    EXPECT_NE(a, nullptr) << name;
+    return a;
+  }
+  // Every command that acts on the highlighted reminder, in the menus and on the toolbar.
+  std::vector<bool> recordCommandsEnabled(viewer::ViewerWindow& w) {
+    return {action(w, "mnuRead")->isEnabled(),
+            action(w, "mnuSnooze")->isEnabled(),
+            action(w, "mnuProperties")->isEnabled(),
+            action(w, "mnuDelete")->isEnabled(),
+            w.readButton()->isEnabled(),
+            action(w, "ToolProperties")->isEnabled(),
+            action(w, "ToolDelete")->isEnabled()};
+  }
+  double tpp(viewer::ViewerWindow& w) { return TwipsPerPixel(w.screen()->logicalDotsPerInch()); }
+  int px(viewer::ViewerWindow& w, int twips) { return static_cast<int>(std::lround(twips / tpp(w))); }
+  void flushDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+};
+
+TEST_F(ViewerWindowTest, DeleteMovesTheHighlightOnAndAnEmptyListDisablesTheRecordCommands) {
+  const qint64 a = add("First", today(9, 0), today(8, 0));
+  const qint64 b = add("Second", today(9, 30), today(8, 30));
+  const qint64 c = add("Third", today(9, 45), today(8, 45));
+  viewer::ViewerWindow& w = open();
+  EXPECT_EQ(column(w, 1), (QStringList{"First", "Second", "Third"}));
+  EXPECT_EQ(recordCommandsEnabled(w), std::vector<bool>(7, true));
+
+  w.grid()->setCurrentIndex(w.model()->index(1, 0));
+  EXPECT_EQ(w.currentRecno(), b);
+  action(w, "mnuDelete")->trigger();
+  EXPECT_EQ(field(b, "DELETED"), "yes");
+  EXPECT_EQ(column(w, 1), (QStringList{"First", "Third"}));
+  EXPECT_EQ(w.grid()->currentIndex().row(), 1);  // the next one moved into its place
+  EXPECT_EQ(w.currentRecno(), c);
+
+  action(w, "ToolDelete")->trigger();  // the last row: the previous one is highlighted
+  EXPECT_EQ(w.grid()->currentIndex().row(), 0);
+  EXPECT_EQ(w.currentRecno(), a);
+
+  action(w, "mnuDelete")->trigger();
+  EXPECT_EQ(w.model()->rowCount(), 0);
+  EXPECT_EQ(w.currentRecno(), 0u);
+  EXPECT_EQ(recordCommandsEnabled(w), std::vector<bool>(7, false));
+  EXPECT_FALSE(w.memoBox()->isEnabled());
+  EXPECT_TRUE(action(w, "mnuAdd")->isEnabled());
+  EXPECT_TRUE(prompter.asked.empty());
+}
+
+TEST_F(ViewerWindowTest, CurrentRemindersOnlyHideTomorrowUntilFutureEventsAreTicked) {
+  settings.write(settings::ShowFuture, "0");
+  add("Tomorrow's dentist", today(9, 0).addDays(1), today(8, 0).addDays(1));
+  add("Call the bank", today(9, 0), today(8, 0));
+  viewer::ViewerWindow& w = open();
+  EXPECT_FALSE(w.futureAction()->isChecked());
+  EXPECT_EQ(column(w, 1), (QStringList{"Call the bank"}));
+
+  w.futureAction()->trigger();
+  EXPECT_TRUE(w.futureAction()->isChecked());
+  EXPECT_EQ(column(w, 1), (QStringList{"Call the bank", "Tomorrow's dentist"}));
+  EXPECT_EQ(settings.read(settings::ShowFuture), "1");
+  EXPECT_TRUE(port().ViewerShowsFuture());
+
+  w.futureAction()->trigger();
+  EXPECT_EQ(column(w, 1), (QStringList{"Call the bank"}));
+  EXPECT_EQ(settings.read(settings::ShowFuture), "0");
+
+  // The Options dialog's Apply goes through the port.
+  port().ApplyShowFuture(true);
+  EXPECT_TRUE(w.futureAction()->isChecked());
+  EXPECT_EQ(w.model()->rowCount(), 2);
+}
+
+TEST_F(ViewerWindowTest, ARestoredSmallWindowGrowsToTheMinimumAndColumnsFollowTheWidth) {
+  settings.write("ReminderView", "Width", "6000");
+  settings.write("ReminderView", "Height", "1500");
+  viewer::ViewerWindow& w = open();
+  EXPECT_EQ(w.width(), px(w, 7200));
+  EXPECT_EQ(w.height(), px(w, 2040));
+
+  // An inside width of 10000 twips: 2000, 5670 and 2000.
+  QWidget* pane = w.centralWidget();
+  w.resize(w.width() + (px(w, 10000) - pane->width()), px(w, 6000));
+  ASSERT_EQ(pane->width(), px(w, 10000));
+  EXPECT_EQ(w.grid()->columnWidth(0), px(w, 2000));
+  EXPECT_EQ(w.grid()->columnWidth(1), px(w, 5670));
+  EXPECT_EQ(w.grid()->columnWidth(2), px(w, 2000));
+  EXPECT_EQ(w.grid()->width(), pane->width());
+  EXPECT_EQ(w.memoBox()->width(), pane->width());
+  EXPECT_GT(w.memoBox()->y(), w.grid()->geometry().bottom());
+  // The narrowest window: 30 %, 40 % and 30 % of the room (2061, 2748, 2061 twips for 7200).
+  w.resize(px(w, 7200), px(w, 6000));
+  ASSERT_EQ(pane->width(), px(w, 7200));
+  EXPECT_EQ(w.grid()->columnWidth(0), px(w, 2061));
+  EXPECT_EQ(w.grid()->columnWidth(1), px(w, 2748));
+  EXPECT_EQ(w.grid()->columnWidth(2), px(w, 2061));
+  // Smaller is refused.
+  w.resize(px(w, 5000), px(w, 1000));
+  EXPECT_EQ(w.size(), QSize(px(w, 7200), px(w, 2040)));
+}
+
+TEST_F(ViewerWindowTest, AMemoTypedAndThenTheWindowClosedIsInTheTable) {
+  const qint64 r = add("Pay rent", today(9, 0), today(8, 0), "old memo");
+  viewer::ViewerWindow& w = open();
+  EXPECT_EQ(w.memoBox()->toPlainText(), "old memo");
+  w.memoBox()->setFocus();
+  w.memoBox()->moveCursor(QTextCursor::End);
+  QTest::keyClicks(w.memoBox(), " - transfer before noon");
+  w.close();
+  flushDeletes();
+  EXPECT_EQ(port().window(), nullptr);
+  EXPECT_FALSE(state.ViewerOpen);
+  EXPECT_EQ(field(r, "COMMENT"), "old memo - transfer before noon");
+}
+
+TEST_F(ViewerWindowTest, AMemoIsSavedWhenTheHighlightMovesAndAfterASecondWithoutTyping) {
+  const qint64 a = add("A", today(9, 0), today(8, 0));
+  const qint64 b = add("B", today(9, 0), today(8, 30), "b memo");
+  viewer::ViewerWindow& w = open();
+  QTest::keyClicks(w.memoBox(), "for A");
+  w.grid()->setCurrentIndex(w.model()->index(1, 0));
+  EXPECT_EQ(field(a, "COMMENT"), "for A");
+  EXPECT_EQ(w.memoBox()->toPlainText(), "b memo");
+
+  QTest::keyClicks(w.memoBox(), "!");
+  EXPECT_EQ(field(b, "COMMENT"), "b memo");                                              // not while typing...
+  EXPECT_TRUE(QTest::qWaitFor([&] { return field(b, "COMMENT") == "!b memo"; }, 3000));  // ...but soon after
+  // The new memo is what the character reads.
+  speaker.lines.clear();
+  QTest::keyClick(w.grid(), Qt::Key_Return);
+  EXPECT_TRUE(speaker.lines.join('\n').contains("!b memo")) << speaker.lines.join('\n').toStdString();
+}
+
+TEST_F(ViewerWindowTest, AMemoEditKeepsAChangeAnotherProgramMadeToTheOtherFields) {
+  const qint64 r = add("Old text", today(9, 0), today(8, 0), "memo");
+  viewer::ViewerWindow& w = open();
+  QTest::keyClicks(w.memoBox(), "new ");
+  {
+    // The command-line tool rewrites the activity while the memo is being typed.
+    xbase::Engine cli;
+    data::ApplyStartupSettings(cli);
+    int area = 0;
+    ASSERT_TRUE(
+        cli.Use(data::CalendarPath(state.AppFolder).toStdString(), "ONETIME", xbase::OpenMode::kShared, &area).ok());
+    xbase::WorkArea* wa = cli.Current();
+    ASSERT_TRUE(wa->Go(static_cast<uint32_t>(r)).ok());
+    ASSERT_TRUE(wa->Replace("APPT_TEXT", "Changed by the tool").ok());
+    ASSERT_TRUE(wa->Commit().ok());
+    ASSERT_TRUE(wa->Unlock().ok());
+    cli.CloseAll();
+  }
+  ASSERT_TRUE(w.SaveMemo());
+  EXPECT_EQ(field(r, "COMMENT"), "new memo");
+  EXPECT_EQ(field(r, "APPT_TEXT"), "Changed by the tool");
+  // The program is told of the change and the grid shows it.
+  port().RefreshViewer();
+  EXPECT_EQ(column(w, 1), (QStringList{"Changed by the tool"}));
+  EXPECT_EQ(w.memoBox()->toPlainText(), "new memo");
+}
+
+TEST_F(ViewerWindowTest, AMemoTheTableCannotHoldIsKeptInTheBoxAndTold) {
+  const qint64 r = add("Trip", today(9, 0), today(8, 0), "memo");
+  add("Other", today(9, 0), today(8, 30));
+  viewer::ViewerWindow& w = open();
+  w.memoBox()->insertPlainText(QString::fromUtf8("Ελλάδα "));  // typed: keyClicks knows only ASCII
+  EXPECT_FALSE(w.SaveMemo());
+  ASSERT_EQ(prompter.asked.size(), 1u);
+  EXPECT_TRUE(prompter.asked[0].text.contains(QString::fromUtf8("λ")));
+  EXPECT_EQ(field(r, "COMMENT"), "memo");
+  // Neither another row nor a refresh takes the text away.
+  w.grid()->setCurrentIndex(w.model()->index(1, 0));
+  EXPECT_EQ(w.currentRecno(), r);
+  port().RefreshViewer();
+  EXPECT_EQ(w.memoBox()->toPlainText(), QString::fromUtf8("Ελλάδα memo"));
+  EXPECT_EQ(prompter.asked.size(), 1u);  // told once while it lasts
+  // Mended, it is stored.
+  w.memoBox()->setPlainText("Greece memo");
+  EXPECT_TRUE(w.SaveMemo());
+  EXPECT_EQ(field(r, "COMMENT"), "Greece memo");
+}
+
+TEST_F(ViewerWindowTest, SnoozeDropsTheReminderFromTheCurrentListAndMovesItInTheFullOne) {
+  settings.write(settings::ShowFuture, "0");
+  const qint64 r = add("Stretch", today(11, 0), today(9, 0));
+  add("Water the plants", today(9, 30), today(9, 30));
+  viewer::ViewerWindow& w = open();
+  ASSERT_EQ(column(w, 1), (QStringList{"Stretch", "Water the plants"}));
+  action(w, "mnuSnoozeTimes2")->trigger();  // "10 Minutes" at 10:00:45: 10:11
+  EXPECT_EQ(field(r, "ALARMTEXT"), "12/04/2026 10:11 am");
+  EXPECT_EQ(column(w, 1), (QStringList{"Water the plants"}));
+  EXPECT_EQ(speaker.lines.mid(0, 2), (QStringList{"Play: write", "Play: blink"}));
+
+  w.futureAction()->trigger();
+  w.grid()->setCurrentIndex(w.model()->index(0, 0));  // Water the plants, 9:30
+  const std::uint32_t plants = w.currentRecno();
+  action(w, "mnuSnoozeTimes4")->trigger();  // one hour: 11:01, after Stretch
+  EXPECT_EQ(column(w, 1), (QStringList{"Stretch", "Water the plants"}));
+  EXPECT_EQ(column(w, 0), (QStringList{"12/04/2026 10:11 am", "12/04/2026 11:01 am"}));
+  EXPECT_EQ(w.currentRecno(), plants);  // the highlight went with it
+  EXPECT_TRUE(prompter.asked.empty());
+}
+
+TEST_F(ViewerWindowTest, ReadingStopsTheCharacterFirstAndEachReadEntryReadsItsPart) {
+  QStringList log;
+  hooks.quietCharacter = [&] { log << "quiet"; };
+  add("Dentist", today(9, 0), today(8, 0), "bring the card");
+  viewer::ViewerWindow& w = open();
+  speaker.lines.clear();
+  w.findChild<QAction*>("ReadSubject")->trigger();
+  EXPECT_EQ(log, QStringList{"quiet"});
+  const QString subject = speaker.lines.join('\n');
+  EXPECT_TRUE(subject.contains("Dentist"));
+  EXPECT_FALSE(subject.contains("bring the card"));
+  speaker.lines.clear();
+  w.findChild<QAction*>("ReadComment")->trigger();
+  EXPECT_TRUE(speaker.lines.join('\n').contains("bring the card"));
+  EXPECT_FALSE(speaker.lines.join('\n').contains("Dentist"));
+  speaker.lines.clear();
+  const QPoint cell = w.grid()->visualRect(w.model()->index(0, 1)).center();
+  QTest::mouseClick(w.grid()->viewport(), Qt::LeftButton, {}, cell);
+  QTest::mouseDClick(w.grid()->viewport(), Qt::LeftButton, {}, cell);
+  EXPECT_TRUE(speaker.lines.join('\n').contains("Dentist"));
+  EXPECT_EQ(log.size(), 3);
+}
+
+TEST_F(ViewerWindowTest, AddAndPropertiesOpenTheScheduleDialogAndOnlyASaveRereadsTheList) {
+  const qint64 r = add("Dentist", today(9, 0), today(8, 0));
+  viewer::ViewerWindow& w = open();
+  std::vector<std::int32_t> editing;
+  schedule.onOpen = [&](std::int32_t) { editing.push_back(state.EditRecNo); };
+  // Cancelled: a reminder another program added meanwhile is not listed yet.
+  schedule.onOpen = [&](std::int32_t) {
+    editing.push_back(state.EditRecNo);
+    add("Added meanwhile", today(9, 0), today(8, 30));
+  };
+  action(w, "mnuProperties")->trigger();
+  EXPECT_EQ(w.model()->rowCount(), 1);
+  schedule.answer = true;
+  schedule.onOpen = [&](std::int32_t) { editing.push_back(state.EditRecNo); };
+  action(w, "ToolNew")->trigger();
+  EXPECT_EQ(w.model()->rowCount(), 2);
+  EXPECT_EQ(schedule.opened, (std::vector<std::int32_t>{static_cast<std::int32_t>(r), -1}));
+  EXPECT_EQ(editing, (std::vector<std::int32_t>{static_cast<std::int32_t>(r), -1}));
+  EXPECT_EQ(state.EditRecNo, -2);
+}
+
+TEST_F(ViewerWindowTest, CommandsBuiltElsewhereAreDisabledUntilGivenAndHelpOpensTheViewersPage) {
+  QStringList opened;
+  hooks.openDocument = [&](const QString& path) { opened << path; };
+  {
+    viewer::ViewerWindow& w = open();
+    for (const char* name : {"mnuOptions", "mnuOptimize", "mnuTutorial", "mnuUpdate", "mnuAbout", "ToolOptions"})
+      EXPECT_FALSE(action(w, name)->isEnabled()) << name;
+    action(w, "mnuProgramHelp")->trigger();
+    QTest::mouseClick(w.banner(), Qt::LeftButton);
+    EXPECT_EQ(opened, QStringList(2, dir.path() + "/helpfile/notify.htm"));
+    // The banner shows its picture (bell and lettering), not an empty band.
+    const QImage banner = w.banner()->grab().toImage();
+    QSet<QRgb> colours;
+    for (int x = 0; x < banner.width(); x += 2) colours.insert(banner.pixel(x, banner.height() / 2));
+    EXPECT_GT(colours.size(), 20);
+    w.close();
+    flushDeletes();
+  }
+  viewers.reset();
+  QStringList ran;
+  hooks.showOptions = [&] { ran << "options"; };
+  hooks.tutorial = [&] { ran << "tutorial"; };
+  hooks.update = [&] { ran << "update"; };
+  hooks.about = [&] { ran << "about"; };
+  hooks.optimize = [&] { ran << "optimize"; };
+  viewer::ViewerWindow& w = open();
+  for (const char* name : {"mnuOptions", "mnuOptimize", "mnuTutorial", "mnuUpdate", "mnuAbout", "ToolOptions"}) {
+    EXPECT_TRUE(action(w, name)->isEnabled()) << name;
+    action(w, name)->trigger();
+  }
+  QCoreApplication::processEvents();
+  ran.sort();
+  EXPECT_EQ(ran, (QStringList{"about", "optimize", "options", "options", "tutorial", "update"}));
+}
+
+TEST_F(ViewerWindowTest, EveryMenuEntryHasAnAccessKeyOfItsOwnAndTabFollowsTheLayout) {
+  add("Dentist", today(9, 0), today(8, 0));
+  viewer::ViewerWindow& w = open();
+  QString bar;
+  for (QAction* top : w.menuBar()->actions()) {
+    const QString caption = top->text();
+    ASSERT_TRUE(caption.contains('&')) << caption.toStdString();
+    bar += caption.at(caption.indexOf('&') + 1).toLower();
+    QString keys;
+    for (QAction* a : top->menu()->actions()) {
+      if (a->isSeparator()) continue;
+      const int amp = a->text().indexOf('&');
+      ASSERT_GE(amp, 0) << a->text().toStdString();
+      const QChar key = a->text().at(amp + 1).toLower();
+      EXPECT_FALSE(keys.contains(key)) << a->text().toStdString();
+      keys += key;
+    }
+  }
+  EXPECT_EQ(bar, "fsrh");
+  // Tab goes from the banner to the grid to the memo box, top to bottom.
+  w.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+  w.banner()->setFocus();
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), w.grid());
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), w.memoBox());
+  // The memo box keeps no tab for itself: Tab leaves it.
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  EXPECT_NE(QApplication::focusWidget(), w.memoBox());
+  // From the keyboard: Alt+R opens "&Reminder", V ticks "&View Future Events".
+  const bool before = w.futureAction()->isChecked();
+  QTest::keyClick(&w, Qt::Key_R, Qt::AltModifier);
+  QMenu* open = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+  ASSERT_NE(open, nullptr);
+  QTest::keyClick(open, Qt::Key_V);
+  EXPECT_NE(w.futureAction()->isChecked(), before);
+  // "10 Minutes" has a key of its own, not the "1" of "&1 Minute": Alt+S, 0.
+  QTest::keyClick(&w, Qt::Key_S, Qt::AltModifier);
+  open = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+  ASSERT_NE(open, nullptr);
+  QTest::keyClick(open, Qt::Key_0);
+  EXPECT_EQ(field(1, "ALARMTEXT"), "12/04/2026 10:11 am");
+}
+
+TEST_F(ViewerWindowTest, ClosingSavesThePlacementAndChoiceAndHidesTheCharacterUnlessKeptForUpkeep) {
+  add("Dentist", today(9, 0), today(8, 0));
+  viewer::ViewerWindow& w = open();
+  EXPECT_TRUE(state.ViewerOpen);
+  EXPECT_TRUE(speaker.visible());
+  w.resize(px(w, 9000), px(w, 4500));
+  port().CloseViewerAndHideCharacter();
+  flushDeletes();
+  EXPECT_FALSE(state.ViewerOpen);
+  EXPECT_EQ(port().window(), nullptr);
+  EXPECT_EQ(settings.read("ReminderView", "Width", ""), "9000");
+  EXPECT_EQ(settings.read("ReminderView", "Height", ""), "4500");
+  EXPECT_EQ(settings.read(settings::ShowFuture), "1");
+  EXPECT_FALSE(speaker.visible());
+
+  // The upkeep closes it and keeps the character; reopened, it has its size again.
+  port().ShowViewer();
+  EXPECT_TRUE(speaker.visible());
+  EXPECT_EQ(port().window()->width(), px(*port().window(), 9000));
+  QTest::keyClicks(port().window()->memoBox(), "typed before the upkeep");
+  port().CloseDialogs();
+  EXPECT_EQ(field(1, "COMMENT"), "typed before the upkeep");
+  EXPECT_TRUE(port().CloseViewer());
+  EXPECT_TRUE(speaker.visible());
+  EXPECT_FALSE(port().CloseViewer());  // nothing open any more
+  port().ReopenViewer();
+  ASSERT_NE(port().window(), nullptr);
+  EXPECT_TRUE(state.ViewerOpen);
+  EXPECT_FALSE(port().ViewerFrame().isNull());
+  // The program keeps the character on screen: closing leaves it.
+  settings.write(settings::ShowOnStart, "1");
+  port().UnloadWindows();
+  EXPECT_TRUE(speaker.visible());
+  EXPECT_TRUE(port().ViewerFrame().isNull());
+}
+
+TEST_F(ViewerWindowTest, AMaximizedViewerKeepsItsNormalPlacementAndAMinimizedOneSendsTheCharacterAway) {
+  viewer::ViewerWindow& w = open();
+  w.resize(px(w, 8100), px(w, 5100));
+  w.showMaximized();
+  QCoreApplication::processEvents();
+  ASSERT_TRUE(w.isMaximized());
+  ASSERT_NE(w.width(), px(w, 8100));
+  w.showMinimized();
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(speaker.visible());  // "ShowOnStart" is 0 by default
+  w.close();
+  flushDeletes();
+  EXPECT_EQ(settings.read("ReminderView", "Width", ""), "8100");
+  EXPECT_EQ(settings.read("ReminderView", "Height", ""), "5100");
+}
+
+TEST_F(ViewerWindowTest, EveryWriteLetsGoOfItsRecordLockSoTheCommandLineToolIsNeverKeptWaiting) {
+  const qint64 r = add("Dentist", today(9, 0), today(8, 0), "memo");
+  add("Later", today(11, 0), today(10, 0));
+  viewer::ViewerWindow& w = open();
+  auto toolWrites = [&](const char* text) {
+    xbase::Engine cli;
+    data::ApplyStartupSettings(cli);
+    cli.settings().lock_wait_ms = 0;  // a lock still held fails at once
+    int area = 0;
+    xbase::Status s =
+        cli.Use(data::CalendarPath(state.AppFolder).toStdString(), "ONETIME", xbase::OpenMode::kShared, &area);
+    if (s.ok()) s = cli.Current()->Go(static_cast<uint32_t>(r));
+    if (s.ok()) s = cli.Current()->Replace("EVENT", text);
+    if (s.ok()) s = cli.Current()->Commit();
+    cli.CloseAll();
+    return s.ToString();
+  };
+  QTest::keyClicks(w.memoBox(), "x");
+  ASSERT_TRUE(w.SaveMemo());
+  EXPECT_EQ(toolWrites("after memo"), "OK");
+  w.findChild<QAction*>("ReadBoth")->trigger();
+  EXPECT_EQ(toolWrites("after read"), "OK");
+  action(w, "mnuSnoozeTimes0")->trigger();
+  EXPECT_EQ(toolWrites("after snooze"), "OK");
+  EXPECT_EQ(field(r, "EVENT"), "after snooze");
+  EXPECT_EQ(field(r, "COMMENT"), "xmemo");
+}
+
+TEST_F(ViewerWindowTest, TheCurrentListIsBuiltAgainFromTheClockWhenTheProgramRefreshesIt) {
+  settings.write(settings::ShowFuture, "0");
+  add("Half past", today(10, 30), today(10, 30));
+  viewer::ViewerWindow& w = open();
+  EXPECT_EQ(w.model()->rowCount(), 0);
+  clock.set(today(10, 30));
+  port().RefreshViewer();  // the alarm scan, after announcing it
+  EXPECT_EQ(column(w, 1), (QStringList{"Half past"}));
+  EXPECT_EQ(recordCommandsEnabled(w), std::vector<bool>(7, true));
+}
+
+TEST_F(ViewerWindowTest, AMissingTableIsToldAndTheViewerOpensEmpty) {
+  ASSERT_TRUE(QDir(dir.filePath("data")).removeRecursively());
+  viewer::ViewerWindow& w = open();
+  EXPECT_EQ(prompter.asked.size(), 1u);
+  EXPECT_EQ(w.model()->rowCount(), 0);
+  EXPECT_EQ(recordCommandsEnabled(w), std::vector<bool>(7, false));
+  EXPECT_TRUE(state.ViewerOpen);
+}
+
+}  // namespace
