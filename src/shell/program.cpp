@@ -22,16 +22,21 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   m_character = std::make_unique<CharacterHost>(
       state, settings, prompter,
       CharacterHostOptions{m_options.characterFolders, m_options.windowsFolder, m_options.silentAudio, nullptr});
-  m_alarms = std::make_unique<AlarmService>(state, clock, m_engine, *m_character, *this, m_windows);
+  m_alarms = std::make_unique<AlarmService>(state, clock, m_engine, *m_character, *this, *this);
   m_talkingClock = std::make_unique<TalkingClock>(state, settings, clock, *m_character);
-  m_saver = std::make_unique<EventSaver>(state, clock, m_engine, *m_character, *m_alarms, m_windows);
+  m_saver = std::make_unique<EventSaver>(state, clock, m_engine, *m_character, *m_alarms, *this);
   m_schedule = std::make_unique<ScheduleWindows>(
-      state, settings, prompter, clock, m_engine, *m_saver, *m_alarms, *m_character, m_windows,
+      state, settings, prompter, clock, m_engine, *m_saver, *m_alarms, *m_character, *this,
       [](const QString& page) { QDesktopServices::openUrl(QUrl::fromLocalFile(page)); });
-  m_reminders = std::make_unique<Reminders>(state, settings, prompter, clock, *this, *this, m_windows);
+  viewer::ViewerHooks viewerHooks;
+  viewerHooks.quietCharacter = [this] { m_character->QuietCharacter(); };
+  viewerHooks.optimize = [this] { RebuildDatabase(); };
+  m_viewer = std::make_unique<ViewerWindows>(state, settings, prompter, clock, m_engine, *m_alarms, *m_character, *this,
+                                             *this, std::move(viewerHooks));
+  m_reminders = std::make_unique<Reminders>(state, settings, prompter, clock, *this, *this, *this);
   // The windows behind Add Reminder and Reminder Viewer are not part of the program yet.
-  m_commands = std::make_unique<ProgramCommands>(state, settings, *m_character, *this, *this, m_windows,
-                                                 CommandFeatures{true, false}, [this] { m_reminders->quit(); });
+  m_commands = std::make_unique<ProgramCommands>(state, settings, *m_character, *this, *this, *this,
+                                                 CommandFeatures{true, true}, [this] { m_reminders->quit(); });
   m_reminders->setCommands(m_commands.get());
   m_character->commandAvailable = [this](const QString& name) {
     const auto command = CharacterCommandFor(name);
@@ -52,7 +57,7 @@ bool Program::start() {
 void Program::handleCommandLine(const QString& line) {
   if (line.trimmed() == kRefreshCommand) {
     m_reporter.Report(m_alarms->FindNextAlarm());
-    if (m_state.ViewerOpen) m_windows.RefreshViewer();
+    if (m_state.ViewerOpen) RefreshViewer();
     return;
   }
   if (ParseCommandLine(line, m_state.AppFolder).showViewer)
@@ -82,7 +87,7 @@ bool Program::IndexNeedsRebuild() {
 }
 
 void Program::RebuildDatabase() {
-  chimewise::RebuildDatabase(m_state, m_settings, m_prompter, m_clock, m_engine, *m_character, m_windows, *this);
+  chimewise::RebuildDatabase(m_state, m_settings, m_prompter, m_clock, m_engine, *m_character, *this, *this);
 }
 
 void Program::FindNextAlarm() { m_reporter.Report(m_alarms->FindNextAlarm()); }

@@ -12,6 +12,7 @@
 #include "schedule/schedule_windows.h"
 #include "shell/commands.h"
 #include "shell/reminders.h"
+#include "viewer/viewer_windows.h"
 
 #include <xbase/engine.h>
 
@@ -35,7 +36,8 @@ class Program final : public QObject,
                       public CharacterPort,
                       public RoutinesPort,
                       public MainTimerPort,
-                      public SchedulePort {
+                      public SchedulePort,
+                      public ViewerPort {
   Q_OBJECT
  public:
   Program(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock, ProgramOptions options);
@@ -77,6 +79,19 @@ class Program final : public QObject,
   // built in a particular order.
   bool OpenSchedule(std::int32_t editRecNo) override { return m_schedule->OpenSchedule(editRecNo); }
   void CloseSchedule() override { m_schedule->CloseSchedule(); }
+  // ViewerPort: the Reminder Viewer, which is built after the alarm side it needs.
+  bool ViewerShowsFuture() const override { return m_viewer->ViewerShowsFuture(); }
+  void ShowViewer() override { m_viewer->ShowViewer(); }
+  void RefreshViewer() override { m_viewer->RefreshViewer(); }
+  void CloseViewerAndHideCharacter() override { m_viewer->CloseViewerAndHideCharacter(); }
+  bool CloseViewer() override { return m_viewer->CloseViewer(); }
+  void ReopenViewer() override { m_viewer->ReopenViewer(); }
+  void CloseDialogs() override { m_viewer->CloseDialogs(); }
+  void UnloadWindows() override {
+    m_schedule->CloseSchedule();
+    m_viewer->UnloadWindows();
+  }
+  QRect ViewerFrame() const override { return m_viewer->ViewerFrame(); }
 
  private:
   SharedState& m_state;
@@ -87,13 +102,12 @@ class Program final : public QObject,
   xbase::Engine m_engine;
   // Problems of the routines the timer runs, each told once while it lasts.
   ProblemReporter m_reporter;
-  // The program has no Reminder Viewer and no dialogs yet: ViewerOpen never becomes true.
-  NoWindows m_windows;
   std::unique_ptr<CharacterHost> m_character;
   std::unique_ptr<AlarmService> m_alarms;
   std::unique_ptr<TalkingClock> m_talkingClock;
   std::unique_ptr<EventSaver> m_saver;
   std::unique_ptr<ScheduleWindows> m_schedule;
+  std::unique_ptr<ViewerWindows> m_viewer;
   std::unique_ptr<Reminders> m_reminders;
   std::unique_ptr<ProgramCommands> m_commands;
   std::unique_ptr<CharacterBanter> m_banter;
