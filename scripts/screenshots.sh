@@ -99,9 +99,14 @@ fi
 "$build/src/shell/chimewise" show >/dev/null 2>&1 &
 second=$!
 sleep 2
-box="$(xdotool search --sync --onlyvisible --name "Program Is Loaded" 2>/dev/null | head -n1 || true)"
-[ -n "$box" ] && xdotool windowactivate --sync "$box" key Return 2>/dev/null || true
-wait "$second" 2>/dev/null || true
+for _ in $(seq 20); do
+  box="$(xdotool search --onlyvisible --name "Program Is Loaded" 2>/dev/null | head -n1 || true)"
+  [ -n "$box" ] && break
+  sleep 0.25
+done
+[ -n "$box" ] && xdotool windowactivate "$box" key Return 2>/dev/null || true
+sleep 0.5
+kill "$second" 2>/dev/null || true
 shot "reminder-viewer-with-twenty-reminders" 3
 
 # The Schedule Activity dialog, from the tray menu's default entry.
