@@ -32,20 +32,20 @@ class TempDir {
 
 inline std::vector<FieldDef> SampleFields() {
   return {
-      {"NAME", 'C', 20},   {"WHEN", 'D', 8},   {"MINUTES", 'N', 4},
-      {"FLAG", 'L', 1},    {"NOTE", 'M', 10},  {"PRICE", 'N', 8, 2},
+      {"NAME", 'C', 20}, {"WHEN", 'D', 8},  {"MINUTES", 'N', 4},
+      {"FLAG", 'L', 1},  {"NOTE", 'M', 10}, {"PRICE", 'N', 8, 2},
   };
 }
 
-#define ASSERT_OK(expr)                          \
-  do {                                           \
-    ::xbase::Status _s = (expr);                 \
-    ASSERT_TRUE(_s.ok()) << _s.ToString();       \
+#define ASSERT_OK(expr)                    \
+  do {                                     \
+    ::xbase::Status _s = (expr);           \
+    ASSERT_TRUE(_s.ok()) << _s.ToString(); \
   } while (0)
-#define EXPECT_OK(expr)                          \
-  do {                                           \
-    ::xbase::Status _s = (expr);                 \
-    EXPECT_TRUE(_s.ok()) << _s.ToString();       \
+#define EXPECT_OK(expr)                    \
+  do {                                     \
+    ::xbase::Status _s = (expr);           \
+    EXPECT_TRUE(_s.ok()) << _s.ToString(); \
   } while (0)
 
 // Appends one record with name, date and minutes, committing it.
