@@ -10,6 +10,7 @@
 #include "core/settings_store.h"
 #include "core/shared_state.h"
 #include "data/calendar.h"
+#include "support/big_calendar.h"
 #include "viewer/reminder_list_model.h"
 #include "viewer/viewer_windows.h"
 
@@ -32,45 +33,7 @@ constexpr int kReminders = 100000;
 constexpr int kDue = 100;
 const QDateTime kNow(QDate(2026, 12, 4), QTime(12, 0, 30));
 
-// Built once: 100 reminders due this morning, the rest spread over next year.
-QString tableFolder() {
-  static QTemporaryDir dir;
-  static bool built = false;
-  if (built) return dir.path();
-  QDir().mkpath(dir.filePath("data"));
-  for (const char* f : {"CALENDAR.DBF", "CALENDAR.FPT"}) {
-    QFile::copy(QStringLiteral(CHIMEWISE_SOURCE_DIR "/assets/data/") + f, dir.filePath("data/") + f);
-    QFile(dir.filePath("data/") + f).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-  }
-  xbase::Engine engine;
-  int area = 0;
-  xbase::Status s =
-      engine.Use(dir.filePath("data/CALENDAR.DBF").toStdString(), "BUILD", xbase::OpenMode::kExclusive, &area);
-  xbase::WorkArea* wa = engine.Current();
-  for (int i = 0; s.ok() && i < kReminders; ++i) {
-    const bool due = i % (kReminders / kDue) == 0;
-    const QDate day = due ? kNow.date() : QDate(2027, 1, 1).addDays(i % 365);
-    const int minutes = due ? 8 * 60 + i % 180 : (i * 7) % 1440;
-    const std::string ymd = day.toString("yyyyMMdd").toStdString();
-    const std::string text = day.toString("MM/dd/yyyy").toStdString() + " " + std::to_string(minutes / 60) + ":" +
-                             std::to_string(10 + minutes % 50);
-    s = wa->AppendBlank();
-    if (s.ok()) s = wa->Replace("APPT_TEXT", "Reminder number " + std::to_string(i));
-    if (s.ok()) s = wa->Replace("EVENTDATE", due ? kNow.date().addDays(1).toString("yyyyMMdd").toStdString() : ymd);
-    if (s.ok()) s = wa->Replace("ALARMDATE", ymd);
-    if (s.ok()) s = wa->ReplaceInteger("ALARMTIME", minutes);
-    if (s.ok()) s = wa->ReplaceInteger("STARTTIME", minutes);
-    if (s.ok()) s = wa->Replace("ALARMTEXT", text);
-    if (s.ok()) s = wa->Replace("DATETEXT", text);
-    if (s.ok()) s = wa->Replace("USERID", "  1");
-    if (s.ok()) s = wa->Replace("STATUS", "S");
-  }
-  engine.CloseAll();
-  if (s.ok()) s = data::RebuildDatabase(engine, dir.path());
-  if (!s.ok()) std::fprintf(stderr, "building the table failed: %s\n", s.ToString().c_str());
-  built = true;
-  return dir.path();
-}
+QString tableFolder() { return bench::BigCalendarFolder(kReminders, kDue, kNow); }
 
 class NoSchedule final : public SchedulePort {
  public:

@@ -7,6 +7,7 @@
 #include "data/calendar.h"
 #include "data/reminder_record.h"
 #include "schedule/save_event.h"
+#include "support/files.h"
 #include "support/qt_print.h"
 #include "support/scripted_prompter.h"
 
@@ -33,11 +34,8 @@ class AlarmServiceTest : public ::testing::Test {
     static char* argv[] = {name, nullptr};
     if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
     state.AppFolder = dir.path();
-    QDir().mkpath(dir.filePath("data"));
-    for (const char* f : {"CALENDAR.DBF", "CALENDAR.FPT", "CALENDAR.CDX"}) {
-      ASSERT_TRUE(QFile::copy(QStringLiteral(CHIMEWISE_SOURCE_DIR "/assets/data/") + f, dir.filePath("data/") + f));
-      QFile(dir.filePath("data/") + f).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    }
+    testsupport::CopyEmptyCalendar(dir.path());
+    if (::testing::Test::HasFatalFailure()) return;
     reopen(nullptr);
     speaker.hide();  // a hidden character: saves and snoozes play no animation
   }

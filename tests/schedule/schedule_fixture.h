@@ -10,6 +10,7 @@
 #include "data/calendar.h"
 #include "data/reminder_record.h"
 #include "schedule/save_event.h"
+#include "support/files.h"
 
 #include <QDir>
 #include <QFile>
@@ -33,12 +34,8 @@ class FakeViewer final : public NoWindows {
 struct CalendarFolder {
   explicit CalendarFolder(const QDateTime& now) : clock(now) {
     state.AppFolder = dir.path();
-    QDir().mkpath(dir.filePath("data"));
-    for (const char* f : {"CALENDAR.DBF", "CALENDAR.FPT", "CALENDAR.CDX"}) {
-      const QString to = dir.filePath("data/") + f;
-      EXPECT_TRUE(QFile::copy(QStringLiteral(CHIMEWISE_SOURCE_DIR "/assets/data/") + f, to));
-      QFile(to).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    }
+    testsupport::CopyEmptyCalendar(dir.path());
+    if (::testing::Test::HasFatalFailure()) return;
     data::ApplyStartupSettings(engine);
     alarms = std::make_unique<AlarmService>(state, clock, engine, speaker, viewer, viewer);
     saver = std::make_unique<EventSaver>(state, clock, engine, speaker, *alarms, viewer);

@@ -7,6 +7,7 @@
 #include "core/shared_state.h"
 #include "core/time_format.h"
 #include "data/calendar.h"
+#include "support/files.h"
 #include "support/qt_app.h"
 #include "support/scripted_prompter.h"
 
@@ -26,11 +27,8 @@ class OptimizeTest : public ::testing::Test {
   void SetUp() override {
     testsupport::EnsureQtApp();
     state.AppFolder = dir.path();
-    QDir().mkpath(dir.filePath("data"));
-    for (const char* f : {"CALENDAR.DBF", "CALENDAR.FPT", "CALENDAR.CDX"}) {
-      ASSERT_TRUE(QFile::copy(QStringLiteral(CHIMEWISE_SOURCE_DIR "/assets/data/") + f, dir.filePath("data/") + f));
-      QFile(dir.filePath("data/") + f).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    }
+    testsupport::CopyEmptyCalendar(dir.path());
+    if (::testing::Test::HasFatalFailure()) return;
     data::ApplyStartupSettings(engine);
     settings.write(settings::LastOptimize, kBefore);
   }

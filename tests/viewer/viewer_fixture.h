@@ -11,6 +11,7 @@
 #include "data/calendar.h"
 #include "data/reminder_record.h"
 #include "schedule/save_event.h"
+#include "support/files.h"
 #include "support/qt_app.h"
 #include "support/qt_print.h"
 #include "support/scripted_prompter.h"
@@ -51,11 +52,8 @@ class ViewerFixture : public ::testing::Test {
   void SetUp() override {
     EnsureQtApp();
     state.AppFolder = dir.path();
-    QDir().mkpath(dir.filePath("data"));
-    for (const char* f : {"CALENDAR.DBF", "CALENDAR.FPT", "CALENDAR.CDX"}) {
-      ASSERT_TRUE(QFile::copy(QStringLiteral(CHIMEWISE_SOURCE_DIR "/assets/data/") + f, dir.filePath("data/") + f));
-      QFile(dir.filePath("data/") + f).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    }
+    testsupport::CopyEmptyCalendar(dir.path());
+    if (::testing::Test::HasFatalFailure()) return;
     data::ApplyStartupSettings(engine);
     alarms = std::make_unique<AlarmService>(state, clock, engine, speaker, noWindows, noWindows);
     saver = std::make_unique<EventSaver>(state, clock, engine, speaker, *alarms, noWindows);
