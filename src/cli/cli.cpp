@@ -228,12 +228,8 @@ int cmdList(Session& s, const Parsed& p, QTextStream& out) {
     st = wa->Query(data::CurrentRemindersQuery(s.clock.now()).toStdString());
   if (st.ok()) st = wa->GoTop();
   for (; st.ok() && !wa->Eof(); st = wa->Skip(1)) {
-    std::string alarm, activity, when;
-    wa->GetTrimString("ALARMTEXT", &alarm);
-    wa->GetTrimString("APPT_TEXT", &activity);
-    wa->GetTrimString("DATETEXT", &when);
-    out << wa->RecNo() << '\t' << oneLine(data::FromTableText(alarm)) << '\t' << oneLine(data::FromTableText(activity))
-        << '\t' << oneLine(data::FromTableText(when)) << Qt::endl;
+    out << wa->RecNo() << '\t' << oneLine(TableText(*wa, "ALARMTEXT")) << '\t' << oneLine(TableText(*wa, "APPT_TEXT"))
+        << '\t' << oneLine(TableText(*wa, "DATETEXT")) << Qt::endl;
   }
   if (!st.ok()) {
     s.tell(ProblemOf(st));
