@@ -5,6 +5,7 @@
 #include "core/clock.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"
+#include "support/character_rig.h"
 #include "support/qt_app.h"
 #include "support/qt_print.h"
 #include "support/scripted_prompter.h"
@@ -68,18 +69,7 @@ class BanterTest : public ::testing::Test {
  protected:
   void SetUp() override {
     testsupport::EnsureQtApp();
-    state.AppFolder = dir.filePath("app");
-    QDir().mkpath(state.AppFolder);
-    QDir().mkpath(dir.filePath("base/msagent/chars"));
-    pump.setInterval(1);
-    QObject::connect(&pump, &QTimer::timeout, [this] { agentClock.advance(20); });
-    pump.start();
-    CharacterHostOptions o;
-    o.characterFolders = {QStringLiteral(CHIMEWISE_SOURCE_DIR "/assets/characters")};
-    o.windowsFolder = dir.filePath("base") + "/";
-    o.silentAudio = true;
-    o.clock = &agentClock;
-    host = std::make_unique<CharacterHost>(state, settings, prompter, o);
+    host = testsupport::FastCharacterHost(dir, state, settings, prompter, agentClock, pump);
     host->LoadCharacter("Hoot.ochar", false);
     ASSERT_NE(host->character(), nullptr);
     banter = std::make_unique<CharacterBanter>(*host, clock);

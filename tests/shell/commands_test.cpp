@@ -10,6 +10,7 @@
 #include "core/shared_state.h"
 #include "shell/reminders.h"
 #include "shell/tray_menu.h"
+#include "support/character_rig.h"
 #include "support/qt_app.h"
 #include "support/qt_print.h"
 #include "support/scripted_prompter.h"
@@ -43,18 +44,7 @@ class CommandsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     testsupport::EnsureQtApp();
-    state.AppFolder = dir.filePath("app");
-    QDir().mkpath(state.AppFolder);
-    QDir().mkpath(dir.filePath("base/msagent/chars"));
-    pump.setInterval(1);
-    QObject::connect(&pump, &QTimer::timeout, [this] { agentClock.advance(20); });
-    pump.start();
-    CharacterHostOptions o;
-    o.characterFolders = {QStringLiteral(CHIMEWISE_SOURCE_DIR "/assets/characters")};
-    o.windowsFolder = dir.filePath("base") + "/";
-    o.silentAudio = true;
-    o.clock = &agentClock;
-    host = std::make_unique<CharacterHost>(state, settings, prompter, o);
+    host = testsupport::FastCharacterHost(dir, state, settings, prompter, agentClock, pump);
     make(CommandFeatures{true, true});
     host->LoadCharacter("Hoot.ochar", false);
     ASSERT_NE(host->character(), nullptr);
