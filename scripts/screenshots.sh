@@ -85,15 +85,6 @@ pids+=($program)
 sleep 6
 shot "character-greeting-at-start" 0
 
-# The tray menu: right-click the tray icon (trayer's strip sits at the top right).
-icon="$(xdotool search --onlyvisible --class trayer 2>/dev/null | head -n1 || true)"
-if [ -n "$icon" ]; then
-  eval "$(xdotool getwindowgeometry --shell "$icon")"
-  xdotool mousemove $((X + WIDTH - 12)) $((Y + 15)) click 3
-  shot "tray-menu-open"
-  xdotool key Escape
-fi
-
 # The Reminder Viewer, with the character reading the due reminders beside it.
 # A second start hands "show" to the running program and says so in a box of its own.
 "$build/src/shell/chimewise" show >/dev/null 2>&1 &
@@ -108,6 +99,17 @@ done
 sleep 0.5
 kill "$second" 2>/dev/null || true
 shot "reminder-viewer-with-twenty-reminders" 3
+
+# The tray menu: right-click the tray icon (trayer's strip sits at the top right).
+icon="$(xdotool search --onlyvisible --class trayer 2>/dev/null | head -n1 || true)"
+if [ -n "$icon" ]; then
+  eval "$(xdotool getwindowgeometry --shell "$icon")"
+  sleep 1  # the alarm scan may still be bringing the viewer up; the menu opens on a settled screen
+  xdotool mousemove $((X + WIDTH - 12)) $((Y + 15)) click 3
+  shot "tray-menu-open"
+  xdotool key Escape
+fi
+
 
 # The Schedule Activity dialog, from the tray menu's default entry.
 if [ -n "$icon" ]; then
