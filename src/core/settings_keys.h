@@ -78,6 +78,13 @@ inline constexpr SettingKey MailSubject{"New Mail", "Subject", "1"};
 inline constexpr SettingKey MailBody{"New Mail", "Body", "1"};
 inline constexpr SettingKey MarkRead{"New Mail", "MarkRead", "1"};
 inline constexpr SettingKey LastCheck{"New Mail", "LastCheck", "1-JAN-1980 00:01"};
+// The mailbox read aloud: a Maildir folder's path, or "imap://host[:port]" (STARTTLS) or
+// "imaps://host[:port]"; empty when none is set up. The IMAP user name; the password is never stored here.
+inline constexpr SettingKey Mailbox{"New Mail", "Mailbox", ""};
+inline constexpr SettingKey MailUser{"New Mail", "User", ""};
+
+// The update check: the FTP server looked at for a newer version.
+inline constexpr SettingKey UpdateServer{"Update", "Server", "ftp://updates.olm-chimewise.invalid"};
 
 // Jokes and quotes: the section is the name of the table in use.
 inline constexpr const char* NextRecKey = "NextRec";

@@ -3,6 +3,7 @@
 #include "core/app_paths.h"
 #include "core/clock.h"
 #include "core/command_line.h"
+#include "core/program_version.h"
 #include "core/prompts.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"
@@ -67,7 +68,7 @@ int main(int argc, char* argv[]) {
   preferX11OnWayland();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Olm Chimewise"));
-  QApplication::setApplicationVersion(QStringLiteral(CHIMEWISE_VERSION));
+  QApplication::setApplicationVersion(QString::fromLatin1(version::kText));
   QApplication::setQuitOnLastWindowClosed(false);
 
   QtPrompter qtPrompter;
