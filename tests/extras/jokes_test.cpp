@@ -1,0 +1,245 @@
+// Telling the next joke or quote: the walk through the table, the stored place, and tables that
+// are missing, empty or damaged; and the shipped collection against its source.
+#include "extras/jokes.h"
+
+#include "character/speaker.h"
+#include "character/speech_markup.h"
+#include "core/settings_keys.h"
+#include "core/settings_store.h"
+#include "data/calendar.h"
+#include "support/files.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSet>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace chimewise;
+using chimewise::testsupport::Slurp;
+
+namespace {
+
+class JokesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir.isValid());
+    app = dir.filePath("app");
+    QDir().mkpath(app);
+    data::ApplyStartupSettings(engine);
+  }
+
+  // A table whose record n (from 1) has the kind kinds[n-1] and the text "Record n".
+  void makeTable(const QStringList& kinds) {
+    std::vector<JokeRecord> records;
+    for (int i = 0; i < kinds.size(); ++i) records.push_back({kinds[i], QStringLiteral("Record %1").arg(i + 1)});
+    ASSERT_TRUE(WriteJokesTable(app + "/JOKES.dbf", records).ok());
+  }
+
+  // Tells one; returns the record spoken (0 for none) after checking that exactly its text was said.
+  std::uint32_t tell() {
+    speaker.lines.clear();
+    last = TellJokeOrQuote(engine, settings, speaker, app);
+    EXPECT_EQ(engine.WorkAreaOf("JOKES"), 0) << "the table is closed after each request";
+    if (!last.told) {
+      EXPECT_TRUE(speaker.lines.isEmpty());
+      return 0;
+    }
+    EXPECT_EQ(speaker.lines, QStringList{QStringLiteral("Speak: Record %1").arg(last.record)});
+    return last.record;
+  }
+
+  QString nextRec() { return settings.read(kJokesTable, settings::NextRecKey, "<absent>"); }
+
+  QTemporaryDir dir;
+  QString app;
+  xbase::Engine engine;
+  SettingsStore settings{dir.filePath("settings.ini")};
+  TranscriptSpeaker speaker;
+  JokeOutcome last;
+};
+
+}  // namespace
+
+TEST_F(JokesTest, WalksTheTableInOrderPassingOverOtherKindsAndWrapping) {
+  // Records 5 and 6 are of another kind, 7 a quote: "5" tells 7 and goes on at 8.
+  makeTable({"JOKE", "JOKE", "JOKE", "JOKE", "RIDDLE", "", "QUOTE", "JOKE"});
+  settings.write(kJokesTable, settings::NextRecKey, "5");
+  EXPECT_EQ(tell(), 7u);
+  EXPECT_EQ(nextRec(), "8");
+  // The last record is a joke: told, and the place becomes the count + 1, so the next wraps to 1.
+  EXPECT_EQ(tell(), 8u);
+  EXPECT_EQ(nextRec(), "9");
+  EXPECT_EQ(tell(), 1u);
+  EXPECT_EQ(nextRec(), "2");
+
+  // Nothing told from the place to the end: record 1 is spoken whatever its kind.
+  makeTable({"NOTE", "JOKE", "NOTE", "NOTE"});
+  settings.write(kJokesTable, settings::NextRecKey, "3");
+  EXPECT_EQ(tell(), 1u);
+  EXPECT_EQ(nextRec(), "2");
+  EXPECT_EQ(tell(), 2u);
+
+  // Kinds count without regard to case and blanks.
+  makeTable({"NOTE", "joke", "NOTE", "Quote"});
+  settings.write(kJokesTable, settings::NextRecKey, "2");
+  EXPECT_EQ(tell(), 2u);
+  EXPECT_EQ(tell(), 4u);
+}
+
+TEST_F(JokesTest, TheStoredPlaceIsReadAsAWholeNumber) {
+  makeTable({"JOKE", "JOKE", "JOKE", "JOKE"});
+  const std::vector<std::pair<QString, std::uint32_t>> cases = {{"<absent>", 1},    {"3", 3},    {" 2 ", 2}, {"2.6", 3},
+                                                                {"4th", 4},         {"0", 1},    {"-3", 1},  {"5", 1},
+                                                                {"99999999999", 1}, {"soon", 1}, {"", 1}};
+  for (const auto& [stored, expected] : cases) {
+    if (stored == "<absent>")
+      QFile::remove(settings.filePath());
+    else
+      settings.write(kJokesTable, settings::NextRecKey, stored);
+    EXPECT_EQ(tell(), expected) << stored.toStdString();
+    EXPECT_EQ(nextRec(), QString::number(expected + 1)) << stored.toStdString();
+  }
+}
+
+TEST_F(JokesTest, DeletedRecordsAreNotTold) {
+  makeTable({"JOKE", "JOKE", "JOKE"});
+  {
+    xbase::Engine writer;
+    int area = 0;
+    ASSERT_TRUE(writer.Use((app + "/JOKES.dbf").toStdString(), "W", xbase::OpenMode::kExclusive, &area).ok());
+    ASSERT_TRUE(writer.Area(area)->Go(2).ok());
+    ASSERT_TRUE(writer.Area(area)->Delete().ok());
+    ASSERT_TRUE(writer.CloseAll().ok());
+  }
+  settings.write(kJokesTable, settings::NextRecKey, "2");
+  EXPECT_EQ(tell(), 3u);
+}
+
+TEST_F(JokesTest, AMissingOrEmptyTableSaysNothingAndKeepsThePlace) {
+  settings.write(kJokesTable, settings::NextRecKey, "3");
+  EXPECT_EQ(tell(), 0u);
+  EXPECT_TRUE(last.problem.ok());
+  EXPECT_EQ(nextRec(), "3");
+
+  makeTable({});
+  EXPECT_EQ(tell(), 0u);
+  EXPECT_TRUE(last.problem.ok());
+  EXPECT_EQ(nextRec(), "3");
+
+  // The table's name is matched without regard to letter case.
+  makeTable({"JOKE", "JOKE", "JOKE"});
+  ASSERT_TRUE(QFile::rename(app + "/JOKES.dbf", app + "/jokes.dbf"));
+  ASSERT_TRUE(QFile::rename(app + "/JOKES.fpt", app + "/jokes.fpt"));
+  EXPECT_EQ(tell(), 3u);
+}
+
+TEST_F(JokesTest, ADamagedTableIsToldAndNothingIsLost) {
+  makeTable({"JOKE", "JOKE", "JOKE"});
+  const QString table = app + "/JOKES.dbf", memo = app + "/JOKES.fpt";
+  const QByteArray goodMemo = Slurp(memo);
+  struct Damage {
+    const char* what;
+    QString file;
+    QByteArray bytes;
+  };
+  const std::vector<Damage> damages = {
+      {"not a table at all", table, QByteArray("This is not a table, it is a shopping list.\n").repeated(3)},
+      {"the memo file cut short", memo, goodMemo.left(520)},
+      {"a table without the memo field", table, {}},
+  };
+  for (const Damage& d : damages) {
+    makeTable({"JOKE", "JOKE", "JOKE"});
+    if (d.bytes.isEmpty()) {
+      QFile::remove(table);
+      QFile::remove(memo);
+      ASSERT_TRUE(xbase::CreateTable(engine.env(), table.toStdString(), {{"TYPE", 'C', 10}, {"TEXT", 'C', 80}}).ok());
+    } else {
+      QFile f(d.file);
+      ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+      f.write(d.bytes);
+    }
+    const QByteArray before = Slurp(table) + Slurp(memo);
+    settings.write(kJokesTable, settings::NextRecKey, "2");
+    EXPECT_EQ(tell(), 0u) << d.what;
+    EXPECT_EQ(last.problem.kind, ProblemKind::Engine) << d.what;
+    const QString text = Describe(last.problem).text;
+    EXPECT_TRUE(text.startsWith("Error reading the jokes table " + table + ": ")) << text.toStdString();
+    EXPECT_EQ(nextRec(), "2") << d.what;
+    EXPECT_EQ(Slurp(table) + Slurp(memo), before) << d.what << ": the files are as they were";
+  }
+  // Mended, the table is told from where it was.
+  makeTable({"JOKE", "JOKE", "JOKE"});
+  EXPECT_EQ(tell(), 2u);
+}
+
+TEST(JokeSource, RecordsAreBlocksOfAKindAndItsText) {
+  std::vector<JokeRecord> records;
+  QString error;
+  ASSERT_TRUE(
+      ParseJokeSource("# a comment\n\nJOKE\nWhy did the clock\r\n  stop? \\pl=Think\\ \n\n\n"
+                      "QUOTE\nOne line.\n# not a comment inside a record\nNOTE\nKept too.",
+                      &records, &error))
+      << error.toStdString();
+  // A block runs to the next blank line, whatever its lines look like.
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0], (JokeRecord{"JOKE", "Why did the clock stop? \\pl=Think\\"}));
+  EXPECT_EQ(records[1], (JokeRecord{"QUOTE", "One line. # not a comment inside a record NOTE Kept too."}));
+
+  const std::vector<std::pair<QString, QString>> faults = {
+      {"JOKE\nfine\n\nQUOTE\n\nJOKE\nx", "line 4: the QUOTE has no text"},
+      {"JOKE", "line 1: the JOKE has no text"},
+      {"\n\njoke\nlower case", "line 3: a record starts with its kind"},
+      {"JOKEANDQUOTE\ntoo long a kind", "line 1: a record starts with its kind"},
+      {"JOKE\nThe owl says \u03C9.", "line 2: the table cannot hold these characters: \u03C9"},
+  };
+  for (const auto& [source, message] : faults) {
+    error.clear();
+    EXPECT_FALSE(ParseJokeSource(source, &records, &error)) << source.toStdString();
+    EXPECT_TRUE(error.startsWith(message)) << error.toStdString();
+  }
+}
+
+TEST(ShippedJokes, TheTableHoldsTheSourceRecordByRecord) {
+  const QString assets = qEnvironmentVariable("CHIMEWISE_SOURCE_DIR") + "/assets";
+  QFile source(assets + "/jokes/jokes.txt");
+  ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+  std::vector<JokeRecord> fromSource, fromTable;
+  QString error;
+  ASSERT_TRUE(ParseJokeSource(QString::fromUtf8(source.readAll()), &fromSource, &error)) << error.toStdString();
+  const xbase::Status s = ReadJokesTable(assets + "/JOKES.dbf", &fromTable);
+  ASSERT_TRUE(s.ok()) << s.ToString();
+  ASSERT_EQ(fromTable.size(), fromSource.size()) << "run assets/jokes/make_jokes.sh after changing jokes.txt";
+  for (size_t i = 0; i < fromSource.size(); ++i) EXPECT_EQ(fromTable[i], fromSource[i]) << "record " << i + 1;
+  std::vector<std::string> report;
+  {
+    xbase::Engine engine;
+    int area = 0;
+    ASSERT_TRUE(engine.Use((assets + "/JOKES.dbf").toStdString(), "JOKES", xbase::OpenMode::kReadOnly, &area).ok());
+    EXPECT_TRUE(engine.Area(area)->Check(&report).ok()) << (report.empty() ? "" : report.front());
+  }
+
+  // Every record is told, and every gesture names an animation both shipped characters have.
+  EXPECT_GE(fromSource.size(), 80u);
+  QSet<QString> animations[2];
+  int c = 0;
+  for (const char* name : {"Hoot", "Bolt"}) {
+    QFile f(assets + "/characters/" + name + ".ochar");
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << name;
+    const QJsonObject all = QJsonDocument::fromJson(f.readAll()).object().value("animations").toObject();
+    for (const QString& key : all.keys()) animations[c] << key.toLower();
+    ASSERT_FALSE(animations[c].isEmpty()) << name;
+    ++c;
+  }
+  for (const JokeRecord& r : fromSource) {
+    EXPECT_TRUE(r.kind == "JOKE" || r.kind == "QUOTE") << r.kind.toStdString();
+    for (const SpeechStep& step : SplitGestureTags(r.sayWhat)) {
+      if (step.kind != SpeechStep::Play) continue;
+      EXPECT_TRUE(animations[0].contains(step.text.toLower()) && animations[1].contains(step.text.toLower()))
+          << step.text.toStdString() << " in: " << r.sayWhat.toStdString();
+    }
+  }
+}
