@@ -2,6 +2,7 @@
 
 #include "alarms/alarm_service.h"
 #include "character/speaker.h"
+#include "cli/cli_joke.h"
 #include "clock/talking_clock.h"
 #include "core/app_paths.h"
 #include "core/clock.h"
@@ -41,6 +42,7 @@ const char* const kUsage = R"(usage: chimewise-cli [--app-folder DIR] [--now "YY
   next                the next alarm, or "none"
   due [--dry-run]     one alarm scan: what the character is asked to do, line by line
   say-time            the talking clock's announcement
+  joke                the next joke or quote, and move on to the one after it
 )";
 
 struct UsageError {
@@ -373,7 +375,8 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err) {
       expectWords(p, 2, command);
       parseInt(p.words.at(0), "REC", 1, 0x7FFFFFF0);
       parseInt(p.words.at(1), "CHOICE", 0, 8);
-    } else if (command == QStringLiteral("next") || command == QStringLiteral("say-time")) {
+    } else if (command == QStringLiteral("next") || command == QStringLiteral("say-time") ||
+               command == QStringLiteral("joke")) {
       p = parseArgs(args, {}, {});
       expectWords(p, 0, command);
     } else if (command == QStringLiteral("due")) {
@@ -409,6 +412,8 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err) {
       code = cmdDue(s, p, out), changed = !p.flags.contains("--dry-run");
     else if (command == QStringLiteral("say-time"))
       code = cmdSayTime(s, out);
+    else if (command == QStringLiteral("joke"))
+      code = CliJoke(s.engine, s.settings, s.prompter, s.state.AppFolder, out, err);
     s.engine.CloseAll();
     // Whatever printed an error did not fully succeed.
     if (code == 0 && s.prompter.count > 0) code = 1;

@@ -5,6 +5,7 @@
 #include "extras/about_texts.h"
 #include "support/files.h"
 #include "support/qt_app.h"
+#include "support/qt_print.h"
 #include "support/scripted_prompter.h"
 
 #include <QLabel>
@@ -19,14 +20,13 @@ namespace {
 
 class AboutTest : public ::testing::Test {
  protected:
-  void SetUp() override { testsupport::EnsureQtApp(); }
-
   QString text(const char* name) {
     if (auto* label = dialog.findChild<QLabel*>(name)) return label->text();
     if (auto* button = dialog.findChild<QPushButton*>(name)) return button->text();
     return "<absent>";
   }
 
+  QApplication& qtApp = testsupport::EnsureQtApp();
   QTemporaryDir app;
   ScriptedPrompter prompter;
   QStringList opened;
