@@ -92,8 +92,10 @@ AboutDialog::AboutDialog(QString appFolder, Prompter& prompter, AboutHooks hooks
 
   auto* heading = new QVBoxLayout;
   heading->setSpacing(2);
+  heading->addStretch(1);
   heading->addWidget(title);
   heading->addWidget(version);
+  heading->addStretch(1);
   auto* top = new QHBoxLayout;
   top->setSpacing(16);
   top->addWidget(icon, 0, Qt::AlignTop);

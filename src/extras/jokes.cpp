@@ -207,6 +207,16 @@ JokeOutcome TellJokeOrQuote(xbase::Engine& engine, SettingsStore& settings, Spea
   std::int64_t recno = wa->RecNo();
   if (recno > count || recno < 1) recno = 1;
   if (xbase::Status s = wa->Go(static_cast<uint32_t>(recno)); !s.ok()) return fail(s);
+  if (wa->Deleted()) {
+    // A wrap to a deleted first record goes on to the first one left (the engine hides deleted
+    // records from GoTop); a table of deleted records only has nothing to tell.
+    if (xbase::Status s = wa->GoTop(); !s.ok()) return fail(s);
+    if (wa->Eof() || wa->Deleted()) {
+      data::CloseTableIfOpen(engine, tableName);
+      return out;
+    }
+    recno = wa->RecNo();
+  }
   if (xbase::Status s = readRecord(*wa, &rec); !s.ok()) return fail(s);
   data::CloseTableIfOpen(engine, tableName);
 

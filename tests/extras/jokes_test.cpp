@@ -106,17 +106,28 @@ TEST_F(JokesTest, TheStoredPlaceIsReadAsAWholeNumber) {
 }
 
 TEST_F(JokesTest, DeletedRecordsAreNotTold) {
-  makeTable({"JOKE", "JOKE", "JOKE"});
-  {
+  const auto remove = [this](std::initializer_list<uint32_t> recnos) {
     xbase::Engine writer;
     int area = 0;
     ASSERT_TRUE(writer.Use((app + "/JOKES.dbf").toStdString(), "W", xbase::OpenMode::kExclusive, &area).ok());
-    ASSERT_TRUE(writer.Area(area)->Go(2).ok());
-    ASSERT_TRUE(writer.Area(area)->Delete().ok());
+    for (uint32_t r : recnos) {
+      ASSERT_TRUE(writer.Area(area)->Go(r).ok());
+      ASSERT_TRUE(writer.Area(area)->Delete().ok());
+    }
     ASSERT_TRUE(writer.CloseAll().ok());
-  }
+  };
+  makeTable({"JOKE", "JOKE", "JOKE"});
+  remove({2});
   settings.write(kJokesTable, settings::NextRecKey, "2");
   EXPECT_EQ(tell(), 3u);
+  // The wrap finds record 1 deleted: the first one left is told.
+  makeTable({"JOKE", "NOTE", "NOTE", "JOKE"});
+  remove({1, 4});
+  EXPECT_EQ(tell(), 2u);
+  EXPECT_EQ(nextRec(), "3");
+  remove({2, 3});
+  EXPECT_EQ(tell(), 0u);
+  EXPECT_EQ(nextRec(), "3");
 }
 
 TEST_F(JokesTest, AMissingOrEmptyTableSaysNothingAndKeepsThePlace) {
