@@ -217,14 +217,23 @@ JokeOutcome TellJokeOrQuote(xbase::Engine& engine, SettingsStore& settings, Spea
     }
     recno = wa->RecNo();
   }
-  if (xbase::Status s = readRecord(*wa, &rec); !s.ok()) return fail(s);
+  const auto goOnAfter = [&](std::int64_t r) {
+    if (!settings.write(tableName, settings::NextRecKey, QString::number(r + 1)))
+      out.settingsError = settings.lastError();
+  };
+  if (xbase::Status s = readRecord(*wa, &rec); !s.ok()) {
+    // Only this record is unreadable: the next request goes on with the one after it, rather than
+    // stopping at the same damage for good.
+    fail(s.WithContext("record " + std::to_string(recno)));
+    goOnAfter(recno);
+    return out;
+  }
   data::CloseTableIfOpen(engine, tableName);
 
   speaker.SayText(rec.sayWhat);
   out.told = true;
   out.record = static_cast<std::uint32_t>(recno);
-  if (!settings.write(tableName, settings::NextRecKey, QString::number(recno + 1)))
-    out.settingsError = settings.lastError();
+  goOnAfter(recno);
   return out;
 }
 

@@ -52,7 +52,8 @@ QString FindJokesTable(const QString& appFolder, const QString& tableName);
 struct JokeOutcome {
   bool told = false;
   std::uint32_t record = 0;  // the record that was spoken
-  // A table that is there but cannot be read. Nothing was said, and "NextRec" is as it was.
+  // A table that is there but cannot be read: nothing was said. "NextRec" is as it was, except
+  // when only the record to be told was unreadable: it then points past that record.
   Problem problem;
   // Set when the spoken record was not stored as the place to go on from (the settings file
   // could not be written): the next request repeats it.
