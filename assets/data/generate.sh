@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Writes the empty table templates from the field lists in fields/ with the
-# engine's own tool, then gives the calendar its thirteen index tags.
+# Writes the empty calendar template from its field list in fields/ with the engine's own tool,
+# gives it its thirteen index tags, and writes the jokes table from its source collection.
 #   assets/data/generate.sh BUILD_DIR
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -14,5 +14,5 @@ make_table() {  # TABLE FIELDLIST
 }
 make_table "$here/CALENDAR.DBF" "$here/fields/CALENDAR.fields"
 "$build/src/data/chimewise-rebuild" "$here/.."   # creates CALENDAR.CDX with the thirteen tags
-make_table "$here/../JOKES.dbf" "$here/fields/JOKES.fields"
+"$here/../jokes/make_jokes.sh" "$build"   # the jokes and quotes, from assets/jokes/jokes.txt
 echo "templates written"
