@@ -24,6 +24,7 @@ std::optional<Command> CharacterCommandFor(const QString& name) {
       {"Update", Command::Update},       {"NoTalk", Command::StopTalking},
       {"GoAway", Command::GoAway},       {"Options", Command::Options},
       {"Optimize", Command::Optimize},   {"Quit", Command::Quit},
+      {"ReadMail", Command::ReadMail},
   };
   for (const auto& [n, command] : table)
     if (name == QLatin1String(n)) return command;
@@ -39,7 +40,7 @@ ProgramCommands::ProgramCommands(SharedState& state, SettingsStore& settings, Ch
       m_routines(routines),
       m_schedule(schedule),
       m_viewer(viewer),
-      m_features(features),
+      m_features(std::move(features)),
       m_quit(std::move(quit)) {}
 
 bool ProgramCommands::Available(Command command) const {
@@ -48,13 +49,14 @@ bool ProgramCommands::Available(Command command) const {
     case Command::ReminderViewer: return m_features.viewer;
     // Voice commands, the jokes, the mail sender, the options, the update and the About window
     // are not part of this program yet.
-    case Command::Listen:
-    case Command::LoadJokes:
-    case Command::TellJoke:
-    case Command::CreateMailcaster:
-    case Command::Options:
-    case Command::Update:
-    case Command::About: return false;
+    case Command::Listen: return bool(m_features.listen);
+    case Command::LoadJokes: return bool(m_features.loadJokes);
+    case Command::TellJoke: return bool(m_features.tellJoke);
+    case Command::CreateMailcaster: return bool(m_features.createMailcaster);
+    case Command::Options: return bool(m_features.options);
+    case Command::Update: return bool(m_features.update);
+    case Command::About: return bool(m_features.about);
+    case Command::ReadMail: return bool(m_features.readMail);
     case Command::SayTime:
     case Command::ReadClipboard:
     case Command::Snoring:
@@ -78,7 +80,18 @@ bool ProgramCommands::Run(Command command) {
     case Command::Quit: Quit(); break;
     case Command::StopTalking: StopTalking(); break;
     case Command::GoAway: GoAway(); break;
-    default: return false;
+    case Command::TellJoke:
+    case Command::ReadMail:
+      // Both start new speech at once: what the character says or has queued ends first.
+      quietCharacter();
+      (command == Command::TellJoke ? m_features.tellJoke : m_features.readMail).run();
+      break;
+    case Command::Listen: m_features.listen.run(); break;
+    case Command::LoadJokes: m_features.loadJokes.run(); break;
+    case Command::CreateMailcaster: m_features.createMailcaster.run(); break;
+    case Command::Options: m_features.options.run(); break;
+    case Command::Update: m_features.update.run(); break;
+    case Command::About: m_features.about.run(); break;
   }
   return true;
 }

@@ -34,6 +34,15 @@ enum class Command {
   Quit,
   StopTalking,  // only in the character's menu
   GoAway,       // only in the character's menu
+  ReadMail,
+};
+
+// A feature behind a command: what runs it, and whether it can run now (unset: whenever it has a
+// handler). A sibling program, for one, is offered only while it is installed.
+struct CommandFeature {
+  std::function<void()> run;
+  std::function<bool()> available;
+  explicit operator bool() const { return run && (!available || available()); }
 };
 
 // Which of the windows behind the commands this program has. A command whose window or feature is
@@ -41,6 +50,17 @@ enum class Command {
 struct CommandFeatures {
   bool scheduleDialog = false;  // SchedulePort opens a real Schedule Activity dialog
   bool viewer = false;          // ViewerPort shows a real Reminder Viewer
+  // The features that live above the commands, each run by its handler; an unset handler offers
+  // its command disabled. The commands quiet the character before a joke and before mail read on
+  // request; the others' handlers do what their windows need.
+  CommandFeature listen;
+  CommandFeature loadJokes;  // the sibling jokes program
+  CommandFeature tellJoke;
+  CommandFeature createMailcaster;  // the sibling mail-cartoon program
+  CommandFeature options;
+  CommandFeature update;
+  CommandFeature about;
+  CommandFeature readMail;
 };
 
 // The command a name of the character's menu stands for ("View", "Time", "NoTalk" ...), compared

@@ -8,9 +8,17 @@
 #include "core/settings_store.h"
 #include "core/shared_state.h"
 #include "data/calendar.h"
+#include "extras/about_dialog.h"
+#include "extras/jokes.h"
+#include "extras/programs.h"
 #include "shell/optimize.h"
 
 namespace chimewise {
+
+namespace {
+// Opens one of our pages (help, documents) in the desktop's viewer for it.
+void OpenDocument(const QString& page) { QDesktopServices::openUrl(QUrl::fromLocalFile(page)); }
+}  // namespace
 
 Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock, ProgramOptions options)
     : m_state(state),
@@ -25,18 +33,18 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   m_alarms = std::make_unique<AlarmService>(state, clock, m_engine, *m_character, *this, *this);
   m_talkingClock = std::make_unique<TalkingClock>(state, settings, clock, *m_character);
   m_saver = std::make_unique<EventSaver>(state, clock, m_engine, *m_character, *m_alarms, *this);
-  m_schedule = std::make_unique<ScheduleWindows>(
-      state, settings, prompter, clock, m_engine, *m_saver, *m_alarms, *m_character, *this,
-      [](const QString& page) { QDesktopServices::openUrl(QUrl::fromLocalFile(page)); });
+  m_schedule = std::make_unique<ScheduleWindows>(state, settings, prompter, clock, m_engine, *m_saver, *m_alarms,
+                                                 *m_character, *this, OpenDocument);
   viewer::ViewerHooks viewerHooks;
   viewerHooks.quietCharacter = [this] { m_character->QuietCharacter(); };
   viewerHooks.optimize = [this] { RebuildDatabase(); };
+  viewerHooks.about = [this] { ShowAbout(); };
+  viewerHooks.openDocument = OpenDocument;
   m_viewer = std::make_unique<ViewerWindows>(state, settings, prompter, clock, m_engine, *m_alarms, *m_character, *this,
                                              *this, std::move(viewerHooks));
   m_reminders = std::make_unique<Reminders>(state, settings, prompter, clock, *this, *this, *this);
-  // The windows behind Add Reminder and Reminder Viewer are not part of the program yet.
-  m_commands = std::make_unique<ProgramCommands>(state, settings, *m_character, *this, *this, *this,
-                                                 CommandFeatures{true, true}, [this] { m_reminders->quit(); });
+  m_commands = std::make_unique<ProgramCommands>(state, settings, *m_character, *this, *this, *this, features(),
+                                                 [this] { m_reminders->quit(); });
   m_reminders->setCommands(m_commands.get());
   m_character->commandAvailable = [this](const QString& name) {
     const auto command = CharacterCommandFor(name);
@@ -48,6 +56,29 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
 }
 
 Program::~Program() = default;
+
+CommandFeatures Program::features() {
+  CommandFeatures f{true, true};
+  f.tellJoke.run = [this] {
+    m_reporter.Report(TellJokeOrQuote(m_engine, m_settings, *m_character, m_state.AppFolder).problem);
+  };
+  const auto sibling = [this](const QString& name) {
+    return CommandFeature{[this, name] { LaunchSiblingProgram(m_state.AppFolder, name, m_prompter); },
+                          [this, name] { return !FindSiblingProgram(m_state.AppFolder, name).isEmpty(); }};
+  };
+  f.loadJokes = sibling(kJesterboxProgram);
+  f.createMailcaster = sibling(kMailcasterProgram);
+  f.about.run = [this] { ShowAbout(); };
+  return f;
+}
+
+void Program::ShowAbout() {
+  // Modal: no reminder fires over it.
+  SetTimerEnabled(false);
+  AboutDialog about(m_state.AppFolder, m_prompter, AboutHooks{OpenDocument, {}});
+  about.exec();
+  SetTimerEnabled(true);
+}
 
 bool Program::start() {
   SetUpDataEngine();

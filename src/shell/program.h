@@ -94,6 +94,10 @@ class Program final : public QObject,
   QRect ViewerFrame() const override { return m_viewer->ViewerFrame(); }
 
  private:
+  // The commands' later features, each over the part that carries it out.
+  CommandFeatures features();
+  void ShowAbout();
+
   SharedState& m_state;
   SettingsStore& m_settings;
   Prompter& m_prompter;

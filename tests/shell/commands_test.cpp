@@ -141,9 +141,9 @@ TEST(TrayMenu, EveryEntryInOrderWithTheAddReminderDefaultAndALetterOfItsOwn) {
   }
   EXPECT_EQ(captions.join('|'),
             "&Add Reminder|&Reminder Viewer|&Listen|-|&Jesterbox && Quotes...|&Tell a Joke or Quote...|"
-            "&Create Mailcaster|-|&Say Time|R&ead Clipboard|-|&Options...|T&urn Snoring On/Off|"
-            "Optimi&ze Reminders|Update &Me|-|A&bout Olm Chimewise|-|&Quit Olm Chimewise");
-  EXPECT_EQ(keys.size(), 14);
+            "&Create Mailcaster|-|&Say Time|R&ead Clipboard|Read &Mail|-|&Options...|T&urn Snoring On/Off|"
+            "Optimi&ze Reminders|Up&date Me|-|A&bout Olm Chimewise|-|&Quit Olm Chimewise");
+  EXPECT_EQ(keys.size(), 15);
 }
 
 TEST_F(CommandsTest, TrayMenuOffersWhatTheProgramHasAndDisablesTheRest) {
@@ -151,7 +151,7 @@ TEST_F(CommandsTest, TrayMenuOffersWhatTheProgramHasAndDisablesTheRest) {
     make(CommandFeatures{windows, windows});
     QMenu menu;
     FillTrayMenu(menu, *commands);
-    ASSERT_EQ(menu.actions().size(), 19);
+    ASSERT_EQ(menu.actions().size(), 20);
     ASSERT_NE(menu.defaultAction(), nullptr);
     EXPECT_EQ(menu.defaultAction()->text(), "&Add Reminder");
     QStringList enabled;
@@ -179,7 +179,7 @@ TEST_F(CommandsTest, AnAccessKeyChoosesItsEntryInTheOpenMenu) {
   menu.popup(QPoint(0, 0));
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu));
   const bool before = host->soundEffectsOn();
-  QTest::keyClick(&menu, Qt::Key_U);  // T&urn Snoring; "Update &Me" no longer shares the letter
+  QTest::keyClick(&menu, Qt::Key_U);  // T&urn Snoring; "Up&date Me" no longer shares the letter
   EXPECT_NE(host->soundEffectsOn(), before);
   menu.popup(QPoint(0, 0));
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu));
@@ -244,7 +244,7 @@ TEST_F(CommandsTest, DoubleAndMiddleClicksOnTheTrayIconOpenTheViewerOrElseTheMen
     ASSERT_TRUE(r.load({}));
     ASSERT_NE(r.trayIcon(), nullptr);
     ASSERT_NE(r.trayMenu(), nullptr);
-    EXPECT_EQ(r.trayMenu()->actions().size(), 19);
+    EXPECT_EQ(r.trayMenu()->actions().size(), 20);
     log.clear();
     emit r.trayIcon()->activated(QSystemTrayIcon::DoubleClick);
     emit r.trayIcon()->activated(QSystemTrayIcon::MiddleClick);
@@ -357,4 +357,45 @@ TEST_F(CommandsTest, ReadClipboardSpeaksItsTextAndLeavesSpeechAloneWithoutText) 
   chooseFromCharacterMenu("Clipboard");
   EXPECT_NE(state.SpeechToggle, toggle);
   EXPECT_EQ(character().queuedRequests(), 3);  // the long reading dropped for speak, wave, speak
+}
+
+TEST_F(CommandsTest, ALaterFeatureIsOfferedOnlyWithItsHandlerAndAJokeOrMailQuietsTheCharacterFirst) {
+  CommandFeatures features{true, true};
+  QStringList ran;
+  int queuedAtStart = -1;
+  features.tellJoke.run = [&] {
+    ran << "joke";
+    queuedAtStart = character().queuedRequests();
+  };
+  features.readMail.run = [&] {
+    ran << "mail";
+    queuedAtStart = character().queuedRequests();
+  };
+  features.about.run = [&] { ran << "about"; };
+  bool installed = false;
+  features.loadJokes = {[&] { ran << "jesterbox"; }, [&] { return installed; }};
+  make(std::move(features));
+  host->LoadCharacter("Hoot.ochar", false);  // its menu offers what can run when it is loaded
+
+  QMenu menu;
+  FillTrayMenu(menu, *commands);
+  EXPECT_TRUE(trayAction(menu, "&Tell a Joke or Quote...")->isEnabled());
+  EXPECT_TRUE(trayAction(menu, "Read &Mail")->isEnabled());
+  EXPECT_FALSE(trayAction(menu, "&Options...")->isEnabled());
+  EXPECT_FALSE(trayAction(menu, "&Jesterbox && Quotes...")->isEnabled());
+
+  for (const char* name : {"Joke", "ReadMail"}) {
+    host->SayText(kLong);
+    ASSERT_GT(character().queuedRequests(), 0);
+    chooseFromCharacterMenu(name);
+    EXPECT_EQ(queuedAtStart, 0) << name;  // the reading in progress was dropped before it began
+  }
+  commands->RunCharacterCommand("Options");  // offered disabled: choosing it by voice does nothing
+  commands->RunCharacterCommand("LoadJoke");
+  trayAction(menu, "A&bout Olm Chimewise")->trigger();
+  installed = true;  // the sibling program appears while the program runs
+  FillTrayMenu(menu, *commands);
+  EXPECT_TRUE(trayAction(menu, "&Jesterbox && Quotes...")->isEnabled());
+  commands->RunCharacterCommand("LoadJoke");
+  EXPECT_EQ(ran, (QStringList{"joke", "mail", "about", "jesterbox"}));
 }
