@@ -213,7 +213,8 @@ void Tour::selectTab(QTabWidget* tabs, int index) {
 }
 
 void Tour::press(QAbstractButton* button, bool down) {
-  if (!button || m_windowGone) return;
+  // A button is always released, even in a window that has closed.
+  if (!button || (down && m_windowGone)) return;
   button->setDown(down);
   observe({down ? TourEvent::Kind::Press : TourEvent::Kind::Release, button->text()});
 }
