@@ -4,6 +4,7 @@
 #include "core/settings_keys.h"
 #include "schedule/schedule_dialog.h"
 #include "tours/tour_fixture.h"
+#include "tours/tour_snapshot.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -277,6 +278,50 @@ TEST_F(ScheduleTourTest, SoundEffectsAndAStoppedTimerAreLeftAsFoundAndOneTourRun
   EXPECT_EQ(nestedEvents, 0);
   EXPECT_EQ(timer.calls, std::vector<bool>{false});
   EXPECT_TRUE(dialog->isEnabled());
+}
+
+}  // namespace
+
+namespace {
+
+// Pictures of the character beside the control it explains. With CHIMEWISE_TOUR_SNAPSHOTS naming a
+// folder, a picture of every wait of the tour is written there too (for looking at the placements).
+TEST_F(ScheduleTourTest, SnapshotsShowTheCharacterBesideTheControl) {
+  const QString folder = qEnvironmentVariable("CHIMEWISE_TOUR_SNAPSHOTS");
+  QImage atTheTime, windowAlone;
+  QRect timeThen, characterThen, insideThen;
+  int waits = 0;
+  onEvent = [&](const TourEvent& e) {
+    if (e.kind != Kind::Wait) return;
+    ++waits;
+    const QImage shot = TourSnapshot(*dialog, *host->character());
+    if (!folder.isEmpty()) shot.save(QStringLiteral("%1/schedule-%2.png").arg(folder).arg(waits, 2, 10, QChar('0')));
+    if (waits == 1) {
+      atTheTime = shot;
+      windowAlone = dialog->grab().toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+      timeThen = ScreenRect(dialog->remindTime);
+      insideThen = QRect(dialog->mapToGlobal(QPoint(0, 0)), dialog->size());
+      characterThen = QRect(characterAt(), QSize(host->character()->width(), host->character()->height()));
+      if (folder.isEmpty()) RequestStop(state);
+    }
+  };
+  RunScheduleTour(*dialog, *context);
+  ASSERT_FALSE(atTheTime.isNull());
+  const QRect all = insideThen.united(characterThen);
+  EXPECT_EQ(atTheTime.size(), all.size());
+  EXPECT_FALSE(characterThen.intersects(timeThen));
+  // The character is drawn where it stands: part of its box differs from the window alone.
+  const QRect box = characterThen.translated(-all.topLeft());
+  const QPoint window = insideThen.topLeft() - all.topLeft();
+  const QRgb background = QColor(235, 235, 235).rgb();
+  int drawn = 0;
+  for (int y = box.top(); y <= box.bottom(); y += 2)
+    for (int x = box.left(); x <= box.right(); x += 2) {
+      const QPoint inWindow = QPoint(x, y) - window;
+      const QRgb alone = windowAlone.rect().contains(inWindow) ? windowAlone.pixel(inWindow) : background;
+      if (atTheTime.pixel(x, y) != alone) ++drawn;
+    }
+  EXPECT_GT(drawn, 50);
 }
 
 }  // namespace
