@@ -1,8 +1,13 @@
 // The Schedule Activity tour over the real dialog and the program's (fast, silent) character.
 #include "tours/schedule_tour.h"
+#include "alarms/alarm_service.h"
 #include "core/program_events.h"
 #include "core/settings_keys.h"
+#include "data/calendar.h"
+#include "schedule/save_event.h"
 #include "schedule/schedule_dialog.h"
+#include "schedule/schedule_windows.h"
+#include "support/files.h"
 #include "tours/tour_fixture.h"
 #include "tours/tour_snapshot.h"
 
@@ -11,7 +16,11 @@
 #include <QDateEdit>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
 #include <QTimeEdit>
+
+#include <xbase/engine.h>
 
 using namespace chimewise;
 using testsupport::InOrder;
@@ -322,6 +331,83 @@ TEST_F(ScheduleTourTest, SnapshotsShowTheCharacterBesideTheControl) {
       if (atTheTime.pixel(x, y) != alone) ++drawn;
     }
   EXPECT_GT(drawn, 50);
+}
+
+}  // namespace
+
+namespace {
+
+// The tour as the program starts it: through the Schedule Activity dialog's windows, on the
+// dialog's first activation and from its Help button.
+class ScheduleWindowsTourTest : public testsupport::TourFixture {
+ protected:
+  void SetUp() override {
+    TourFixture::SetUp();
+    testsupport::CopyEmptyCalendar(state.AppFolder);
+    data::ApplyStartupSettings(engine);
+    alarms = std::make_unique<AlarmService>(state, clock, engine, *host, timer, noWindows);
+    saver = std::make_unique<EventSaver>(state, clock, engine, *host, *alarms, noWindows);
+    windows = std::make_unique<ScheduleWindows>(state, settings, prompter, clock, engine, *saver, *alarms, *host,
+                                                noWindows, [this](const QString& path) { helpOpened << path; });
+    windows->setTour([this](ScheduleDialog& d) { RunScheduleTour(d, *context); });
+    // Each tour is cut short at its first wait, and the dialog is closed after it.
+    onEvent = [this](const TourEvent& e) {
+      if (e.kind == Kind::Show) RequestStop(state);
+      if (e.kind == Kind::Wait && dialog) QTimer::singleShot(0, dialog, [this] { dialog->reject(); });
+    };
+  }
+  void TearDown() override {
+    windows.reset();
+    saver.reset();
+    alarms.reset();
+    engine.CloseAll();
+    TourFixture::TearDown();
+  }
+  // Opens a new reminder's dialog; `shown` runs once it is shown and active. A dialog still open
+  // once everything has settled is cancelled.
+  void open(const std::function<void(ScheduleDialog&)>& shown = {}) {
+    windows->onShown = [&](ScheduleDialog& d) {
+      dialog = &d;
+      EXPECT_TRUE(QTest::qWaitForWindowActive(&d));
+      if (shown) shown(d);
+      QTimer::singleShot(0, &d, [&d] {
+        if (d.isVisible()) d.reject();
+      });
+    };
+    windows->OpenSchedule(-1);
+  }
+
+  xbase::Engine engine;
+  NoWindows noWindows;
+  std::unique_ptr<AlarmService> alarms;
+  std::unique_ptr<EventSaver> saver;
+  std::unique_ptr<ScheduleWindows> windows;
+  QPointer<ScheduleDialog> dialog;
+  QStringList helpOpened;
+};
+
+TEST_F(ScheduleWindowsTourTest, TheFirstActivationStartsTheTourOnceAndHelpOffersItAgain) {
+  open();
+  EXPECT_EQ(count(Kind::Show), 1);
+  EXPECT_EQ(settings.read(settings::ScheduleShowHelp), "0");
+  EXPECT_FALSE(state.ScheduleOpen);
+
+  // The next dialog does not start it by itself.
+  open();
+  EXPECT_EQ(count(Kind::Show), 1);
+
+  // Help offers it: Yes runs it, No opens the help page.
+  prompter.answers = {true, false};
+  open([](ScheduleDialog& d) { d.helpButton->click(); });
+  EXPECT_EQ(count(Kind::Show), 2);
+  ASSERT_EQ(prompter.asked.size(), 1u);
+  EXPECT_EQ(prompter.asked[0].text, "Would you like a tutorial on how to use this dialog?");
+  EXPECT_EQ(prompter.asked[0].title, "Tutorial Help");
+  EXPECT_TRUE(helpOpened.isEmpty());
+  open([](ScheduleDialog& d) { d.helpButton->click(); });
+  EXPECT_EQ(count(Kind::Show), 2);
+  EXPECT_EQ(helpOpened.size(), 1);
+  EXPECT_EQ(timer.calls, (std::vector<bool>{false, true, false, true}));
 }
 
 }  // namespace
