@@ -189,7 +189,10 @@ void Tour::toLowerRightCorner() {
 
 bool Tour::wait() {
   if (m_stopped) return false;
-  const bool on = m_ctx.character.WaitForSpeech();
+  // A window that closed before the wait ends the tour without its queued lines being heard; a
+  // stop asked for meanwhile is spent on this tour, as a wait spends it.
+  const bool on = !m_windowGone && m_ctx.character.WaitForSpeech();
+  if (m_windowGone) m_ctx.state.StopRequested = false;
   if (!on || m_windowGone) m_stopped = true;
   TourEvent e{TourEvent::Kind::Wait};
   e.goesOn = !m_stopped;
