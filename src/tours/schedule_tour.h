@@ -1,0 +1,20 @@
+#pragma once
+// The guided tour of the Schedule Activity dialog: the character walks through the dialog,
+// explains each field and fills in an example reminder (a lunch, then a countdown), and at the
+// end every field holds the user's own values again.
+
+#include "tours/tour_runner.h"
+
+namespace chimewise {
+
+class ScheduleDialog;
+
+// The example memo the tour types, as it is shown and as it is spoken.
+extern const char* const kScheduleTourMemo;
+extern const char* const kScheduleTourMemoSpoken;
+
+// Runs the tour over an open dialog; returns when it has ended (finished or stopped). The
+// dialog's automatic start is spent ("Schedule" / "ShowHelp" becomes "0").
+void RunScheduleTour(ScheduleDialog& dialog, TourContext& context);
+
+}  // namespace chimewise

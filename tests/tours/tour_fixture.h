@@ -1,0 +1,129 @@
+#pragma once
+// The program's character (fast, silent) with a pinned clock, a main timer that records what it is
+// told, and a tour context whose watcher records every step of a tour.
+
+#include "character/character_host.h"
+#include "core/clock.h"
+#include "core/ports.h"
+#include "core/settings_store.h"
+#include "core/shared_state.h"
+#include "support/character_rig.h"
+#include "support/qt_app.h"
+#include "support/qt_print.h"
+#include "support/scripted_prompter.h"
+#include "tours/tour_runner.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <agent/Character.h>
+#include <agent/Clock.h>
+
+#include <memory>
+#include <vector>
+
+namespace chimewise::testsupport {
+
+// Friday 4 December 2026, 3 in the afternoon.
+inline const QDateTime kTourNow(QDate(2026, 12, 4), QTime(15, 0));
+
+class RecordingTimer final : public MainTimerPort {
+ public:
+  void SetTimerEnabled(bool on) override {
+    running = on;
+    calls.push_back(on);
+  }
+  bool running = true;
+  std::vector<bool> calls;
+};
+
+class TourFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    EnsureQtApp();
+    host = FastCharacterHost(dir, state, settings, prompter, agentClock, pump);
+    // Faster still than the rig's pace: a tour is minutes of speech.
+    QObject::disconnect(&pump, nullptr, nullptr, nullptr);
+    QObject::connect(&pump, &QTimer::timeout, [this] { agentClock.advance(100); });
+    host->LoadCharacter("Hoot.ochar", false);
+    ASSERT_NE(host->character(), nullptr);
+    host->character()->setLeft(40);
+    host->character()->setTop(30);
+    context = std::make_unique<TourContext>(TourContext{state, settings, *host, timer, clock});
+    context->timerRunning = [this] { return timer.running; };
+    context->observer = [this](const TourEvent& e) {
+      events.push_back(e);
+      if (onEvent) onEvent(e);
+    };
+  }
+  void TearDown() override {
+    context.reset();
+    host.reset();
+  }
+
+  // The words of every spoken step (speak and say), in order.
+  QStringList spoken() const {
+    QStringList out;
+    for (const TourEvent& e : events)
+      if (e.kind == TourEvent::Kind::Speak || e.kind == TourEvent::Kind::Say) out << e.text;
+    return out;
+  }
+  QStringList texts(TourEvent::Kind kind) const {
+    QStringList out;
+    for (const TourEvent& e : events)
+      if (e.kind == kind) out << e.text;
+    return out;
+  }
+  int count(TourEvent::Kind kind) const {
+    int n = 0;
+    for (const TourEvent& e : events) n += e.kind == kind ? 1 : 0;
+    return n;
+  }
+  // Lets the character finish what it has queued (the move back at the end of a tour).
+  void settle() {
+    QElapsedTimer t;
+    t.start();
+    while (host->character() && host->character()->queuedRequests() > 0 && t.elapsed() < 20000)
+      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+  }
+  QPoint characterAt() const { return QPoint(host->character()->left(), host->character()->top()); }
+
+  QTemporaryDir dir;
+  SharedState state;
+  SettingsStore settings{dir.filePath("settings.ini")};
+  ScriptedPrompter prompter;
+  agent::ManualClock agentClock;
+  QTimer pump;
+  ManualClock clock{kTourNow};
+  RecordingTimer timer;
+  std::unique_ptr<CharacterHost> host;
+  std::unique_ptr<TourContext> context;
+  std::vector<TourEvent> events;
+  std::function<void(const TourEvent&)> onEvent;
+};
+
+// Whether `lines` holds every one of `wanted` in this order (other lines may come between).
+inline ::testing::AssertionResult InOrder(const QStringList& lines, const QStringList& wanted) {
+  qsizetype at = 0;
+  for (const QString& w : wanted) {
+    const qsizetype found = lines.indexOf(w, at);
+    if (found < 0) return ::testing::AssertionFailure() << "missing, or out of order: \"" << w.toStdString() << "\"";
+    at = found + 1;
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// The character's box at a move lies on the screen and off what it stands beside.
+inline ::testing::AssertionResult BesideAndOnScreen(const TourEvent& move) {
+  const QRect box(move.at, move.character);
+  if (!move.screen.contains(box))
+    return ::testing::AssertionFailure() << "off the screen at " << move.at.x() << "," << move.at.y();
+  if (!move.target.isNull() && box.intersects(move.target))
+    return ::testing::AssertionFailure() << "covers its target at " << move.at.x() << "," << move.at.y();
+  return ::testing::AssertionSuccess();
+}
+
+}  // namespace chimewise::testsupport
