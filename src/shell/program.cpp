@@ -12,6 +12,8 @@
 #include "extras/jokes.h"
 #include "extras/programs.h"
 #include "shell/optimize.h"
+#include "tours/introduction_tour.h"
+#include "tours/schedule_tour.h"
 
 namespace chimewise {
 
@@ -39,10 +41,17 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   viewerHooks.quietCharacter = [this] { m_character->QuietCharacter(); };
   viewerHooks.optimize = [this] { RebuildDatabase(); };
   viewerHooks.about = [this] { ShowAbout(); };
+  viewerHooks.tutorial = [this] { RunIntroduction(*m_tours, OpenViewerOf(*m_viewer)); };
   viewerHooks.openDocument = OpenDocument;
   m_viewer = std::make_unique<ViewerWindows>(state, settings, prompter, clock, m_engine, *m_alarms, *m_character, *this,
                                              *this, std::move(viewerHooks));
   m_reminders = std::make_unique<Reminders>(state, settings, prompter, clock, *this, *this, *this);
+  m_tours = std::make_unique<TourContext>(TourContext{state, settings, *m_character, *this, clock});
+  // The first start's introduction runs while the character loads, before the timer first starts.
+  m_tours->timerRunning = [this] { return m_reminders->timer1().isActive(); };
+  m_tours->mainWindow = m_reminders.get();
+  m_schedule->setTour([this](ScheduleDialog& dialog) { RunScheduleTour(dialog, *m_tours); });
+  m_character->introductionTour = [this] { RunIntroduction(*m_tours, OpenViewerOf(*m_viewer)); };
   m_commands = std::make_unique<ProgramCommands>(state, settings, *m_character, *this, *this, *this, features(),
                                                  [this] { m_reminders->quit(); });
   m_reminders->setCommands(m_commands.get());

@@ -12,6 +12,7 @@
 #include "schedule/schedule_windows.h"
 #include "shell/commands.h"
 #include "shell/reminders.h"
+#include "tours/tour_runner.h"
 #include "viewer/viewer_windows.h"
 
 #include <xbase/engine.h>
@@ -113,6 +114,7 @@ class Program final : public QObject,
   std::unique_ptr<ScheduleWindows> m_schedule;
   std::unique_ptr<ViewerWindows> m_viewer;
   std::unique_ptr<Reminders> m_reminders;
+  std::unique_ptr<TourContext> m_tours;
   std::unique_ptr<ProgramCommands> m_commands;
   std::unique_ptr<CharacterBanter> m_banter;
 };
