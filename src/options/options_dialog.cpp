@@ -390,7 +390,11 @@ void OptionsDialog::load() {
   m_entries = CharacterEntries(m_ctx.characterFolders);
   characterList->clear();
   for (const CharacterEntry& e : m_entries) characterList->addItem(e.name);
-  characterList->setCurrentIndex(CharacterListPosition(m_entries, v.characterName, v.characterIndex));
+  // With no name stored yet, the character on the screen is the one chosen.
+  QString chosen = v.characterName;
+  if (chosen.trimmed().isEmpty())
+    if (const agent::Character* c = m_ctx.character.character()) chosen = c->name();
+  characterList->setCurrentIndex(CharacterListPosition(m_entries, chosen, v.characterIndex));
 
   gestureList->setCurrentIndex(v.gestureIndex >= 0 && v.gestureIndex < gestureList->count() ? v.gestureIndex : -1);
   showFuture->setChecked(v.showFuture);
