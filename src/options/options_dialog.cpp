@@ -13,6 +13,7 @@
 #include "schedule/schedule_rules.h"
 
 #include <agent/Character.h>
+#include <agent/CharacterFile.h>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -31,6 +32,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QShortcut>
+#include <QSignalBlocker>
 #include <QTabWidget>
 #include <QTimeEdit>
 #include <QTimer>
@@ -177,9 +179,16 @@ QWidget* OptionsDialog::buildCharactersTab() {
   grid->addWidget(downloadLabel, 3, 0, 1, 2);
   grid->addWidget(downloadButton, 3, 2);
 
+  auto* hint = new QLabel(QStringLiteral(
+      "A character chosen here appears at once. A size chosen here is shown only while this dialog is open; "
+      "OK or Apply keeps it for the next start."));
+  hint->setWordWrap(true);
+  hint->setForegroundRole(QPalette::PlaceholderText);
+
   auto* page = named(new QWidget, "picOptions0");
   auto* layout = new QVBoxLayout(page);
   layout->addWidget(frame);
+  layout->addWidget(hint);
   layout->addStretch(1);
   return page;
 }
@@ -199,6 +208,10 @@ QWidget* OptionsDialog::buildTimeTab() {
   gestureList = named(new QComboBox, "cmbGestures");
   gestureList->addItems(AnnounceGestureNames());
   gestureList->setMaxVisibleItems(12);
+  for (QComboBox* list : {intervalList, gestureList}) {
+    list->setMinimumContentsLength(13);
+    list->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  }
   sayTimeOfDay = named(new QCheckBox(QStringLiteral("Include time of day")), "chkDayDate0");
   sayDayOfWeek = named(new QCheckBox(QStringLiteral("Include day of Week")), "chkDayDate1");
   sayDate = named(new QCheckBox(QStringLiteral("Include date")), "chkDayDate2");
@@ -395,6 +408,7 @@ void OptionsDialog::load() {
   if (chosen.trimmed().isEmpty())
     if (const agent::Character* c = m_ctx.character.character()) chosen = c->name();
   characterList->setCurrentIndex(CharacterListPosition(m_entries, chosen, v.characterIndex));
+  m_shownCharacter = characterList->currentIndex();
 
   gestureList->setCurrentIndex(v.gestureIndex >= 0 && v.gestureIndex < gestureList->count() ? v.gestureIndex : -1);
   showFuture->setChecked(v.showFuture);
@@ -603,14 +617,27 @@ void OptionsDialog::greet() {
 
 void OptionsDialog::onCharacterChosen(int position) {
   if (position < 0 || position >= static_cast<int>(m_entries.size())) return;
-  BusyCursor busy;
+  const CharacterEntry& entry = m_entries[static_cast<std::size_t>(position)];
   CharacterHost& host = m_ctx.character;
-  host.LoadCharacter(m_entries[static_cast<std::size_t>(position)].fileName, false);
-  // The new character takes the place of the old one beside the dialog, at its foot.
-  if (agent::Character* c = host.character()) {
-    const QPoint foot = characterFoot();
-    c->moveTo(foot.x(), foot.y());
-    host.show();
+  {
+    BusyCursor busy;
+    // A file that is no character is found out before the character on the screen is unloaded:
+    // the user is told, and keeps the one there is.
+    const agent::LoadResult check = agent::loadCharacterFile(entry.path);
+    if (check.character) {
+      host.LoadCharacter(entry.fileName, false);
+      m_shownCharacter = position;
+      // The new character takes the place of the old one beside the dialog, at its foot.
+      if (agent::Character* c = host.character()) {
+        const QPoint foot = characterFoot();
+        c->moveTo(foot.x(), foot.y());
+        host.show();
+      }
+      return;
+    }
+    const QSignalBlocker quiet(characterList);
+    characterList->setCurrentIndex(m_shownCharacter);
+    m_ctx.prompter.message(check.error, QStringLiteral("Damaged Character"), PromptIcon::Information);
   }
 }
 

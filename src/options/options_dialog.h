@@ -152,6 +152,7 @@ class OptionsDialog final : public QDialog {
 
   OptionsContext& m_ctx;
   std::vector<CharacterEntry> m_entries;
+  int m_shownCharacter = -1;  // the list position of the character on the screen
   bool m_greeted = false;
   bool m_activatedOnce = false;
   bool m_closed = false;

@@ -75,7 +75,7 @@ std::vector<CharacterEntry> CharacterEntries(const QStringList& folders) {
       const bool listed = std::any_of(out.begin(), out.end(), [&](const CharacterEntry& e) {
         return e.name.compare(name, Qt::CaseInsensitive) == 0;
       });
-      if (!listed) out.push_back({name, file});
+      if (!listed) out.push_back({name, file, QDir(folder).filePath(file)});
     }
   }
   return out;

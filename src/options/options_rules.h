@@ -32,6 +32,7 @@ QString CharacterEntryName(const QString& fileName);
 struct CharacterEntry {
   QString name;      // as listed
   QString fileName;  // the file found ("hoot.ochar"), loaded when the entry is chosen
+  QString path;      // where it was found
 };
 
 // Every character file in the folders, the first folder's first (the user's own before the

@@ -19,6 +19,7 @@
 #include <agent/Character.h>
 #include <agent/Clock.h>
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -354,6 +355,17 @@ TEST_F(OptionsDialogTest, ChoosingACharacterLoadsItAtTheDialogsFootAndApplyKeeps
   EXPECT_EQ(stored(settings::CharacterName), "Bolt");
   EXPECT_EQ(stored(settings::CharacterIndexName), "0");
   EXPECT_TRUE(prompter.asked.empty());
+
+  // A file that is no character: told, and the character on the screen stays.
+  testsupport::Touch(userChars + "/Broken.ochar", "{ \"name\": ");
+  OptionsDialog& again = open();
+  agent::Character* before = host->character();
+  again.characterList->setCurrentIndex(again.characterList->findText("Broken"));
+  ASSERT_EQ(prompter.asked.size(), 1u);
+  EXPECT_EQ(prompter.asked[0].title, "Damaged Character");
+  EXPECT_TRUE(prompter.asked[0].text.contains("Broken.ochar")) << prompter.asked[0].text.toStdString();
+  EXPECT_EQ(host->character(), before);
+  EXPECT_EQ(again.characterList->currentText(), "Bolt");
 }
 
 TEST_F(OptionsDialogTest, TestSpeaksTheUnappliedChoicesWithTheAmPmBoxUnticked) {
@@ -480,4 +492,29 @@ TEST_F(OptionsDialogTest, AMailboxThatCannotBeUsedIsToldAndNothingIsStored) {
   d.okButton->click();
   EXPECT_EQ(stored(settings::Mailbox), dir.filePath("Maildir"));
   EXPECT_EQ(stored(settings::WaitTime), "30");
+}
+
+TEST_F(OptionsDialogTest, EveryTabShowsAllItsControlsAtTheDialogsNaturalSize) {
+  OptionsDialog& d = open();
+  const QString shots = qEnvironmentVariable("CHIMEWISE_SHOT_DIR");
+  for (int i = 0; i < d.tabs->count(); ++i) {
+    d.tabs->setCurrentIndex(i);
+    QCoreApplication::processEvents();
+    const QImage picture = d.grab().toImage();
+    EXPECT_EQ(picture.size(), d.size() * picture.devicePixelRatio());
+    if (!shots.isEmpty()) picture.save(QStringLiteral("%1/options-tab%2.png").arg(shots).arg(i + 1));
+    // Nothing is cut off or squeezed below its own minimum: each control lies inside its tab and
+    // is at least as large as it needs to be.
+    QWidget* page = d.tabs->widget(i);
+    for (QWidget* w : page->findChildren<QWidget*>()) {
+      if (!w->isVisible() || !qobject_cast<QWidget*>(w->parent()) || w->isWindow()) continue;
+      const QRect inPage(w->mapTo(page, QPoint(0, 0)), w->size());
+      EXPECT_TRUE(page->rect().contains(inPage))
+          << w->metaObject()->className() << " " << w->objectName().toStdString() << " on tab " << i;
+      if (qobject_cast<QAbstractButton*>(w) || qobject_cast<QLabel*>(w)) {
+        EXPECT_GE(w->width(), w->minimumSizeHint().width()) << w->objectName().toStdString() << " on tab " << i;
+      }
+    }
+  }
+  EXPECT_EQ(d.size(), d.sizeHint());
 }

@@ -38,6 +38,8 @@ TEST(OptionsCharacterList, EntriesAreNamedFromTheFileAndTheUsersOwnCopyWins) {
   // The user's folder first, each folder by name; the installed Hoot is the user's already.
   EXPECT_EQ(names, QStringList({"Hoot", "Zed", "Ancient", "Bolt"}));
   EXPECT_EQ(files, QStringList({"HOOT.ochar", "zed.ochar", "ancient.OCHAR", "Bolt.ochar"}));
+  EXPECT_EQ(entries.front().path, user + "/HOOT.ochar");
+  EXPECT_EQ(entries.back().path, installed + "/Bolt.ochar");
 
   // The stored name chooses the entry, so a character added since never changes the choice; the
   // stored position only helps when the name is not listed.
