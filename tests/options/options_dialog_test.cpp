@@ -113,7 +113,7 @@ class OptionsDialogTest : public ::testing::Test {
     QElapsedTimer t;
     t.start();
     QCoreApplication::processEvents();
-    while (host->character() && character().queuedRequests() > 0 && t.elapsed() < 20000)
+    while (host->character() && character().queuedRequests() > 0 && t.elapsed() < 120000)
       QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
     QCoreApplication::processEvents();
   }
