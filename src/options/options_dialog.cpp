@@ -18,6 +18,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCompleter>
 #include <QDesktopServices>
 #include <QDir>
 #include <QEvent>
@@ -202,6 +203,9 @@ QWidget* OptionsDialog::buildTimeTab() {
   phraseList->setEditable(true);
   phraseList->setInsertPolicy(QComboBox::NoInsert);
   phraseList->addItems(AnnouncePhraseChoices());
+  // A phrase is kept as typed: leaving the box must not swap it for an offered one that differs
+  // only in letter case ("The time is" for "The Time is").
+  phraseList->completer()->setCaseSensitivity(Qt::CaseSensitive);
   // The longest offered phrase would make the box as wide as the screen.
   phraseList->setMinimumContentsLength(32);
   phraseList->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
@@ -400,7 +404,7 @@ void OptionsDialog::load() {
   announceOn->setChecked(v.announceOn);
   sizeList->setCurrentIndex(v.size >= 0 && v.size < sizeList->count() ? v.size : -1);
 
-  m_entries = CharacterEntries(m_ctx.characterFolders);
+  m_entries = CharacterEntries(m_ctx.characterFolders.isEmpty() ? CharacterFolders() : m_ctx.characterFolders);
   characterList->clear();
   for (const CharacterEntry& e : m_entries) characterList->addItem(e.name);
   // With no name stored yet, the character on the screen is the one chosen.

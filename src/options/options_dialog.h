@@ -39,7 +39,7 @@ struct OptionsContext {
   Clock& clock;
   CharacterHost& character;
   // The folders whose character files the character list offers: the user's own, then the
-  // installed ones (CharacterFolders()).
+  // installed ones. Empty: CharacterFolders().
   QStringList characterFolders;
   OptionsHooks hooks;
 };

@@ -341,6 +341,11 @@ TEST_F(OptionsDialogTest, CtrlTabTurnsToTheNextTabFromTheLastBackToTheFirst) {
   EXPECT_EQ(d.tabs->tabText(d.tabs->currentIndex()), "Characters");
   QTest::keyClick(d.focusWidget() ? d.focusWidget() : &d, Qt::Key_Tab, Qt::ControlModifier);
   EXPECT_EQ(d.tabs->tabText(d.tabs->currentIndex()), "Time Announcements");
+  // From inside the editable phrase box too.
+  d.phraseList->setFocus();
+  QTest::keyClick(d.phraseList->lineEdit(), Qt::Key_Tab, Qt::ControlModifier);
+  EXPECT_EQ(d.tabs->tabText(d.tabs->currentIndex()), "Reminder Options");
+  EXPECT_EQ(d.phraseList->currentText(), "The time is");
 }
 
 TEST_F(OptionsDialogTest, ChoosingACharacterLoadsItAtTheDialogsFootAndApplyKeepsIt) {
