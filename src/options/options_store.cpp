@@ -74,7 +74,15 @@ OptionsValues ReadOptions(const SettingsStore& settings, const SharedState& stat
   v.characterIndex = NumericReading(settings.read(settings::CharacterIndexName));
   v.gestureIndex = NumericReading(settings.read(settings::GestureIndex));
   const QStringList gestures = AnnounceGestureNames();
-  if (v.gestureIndex >= 0 && v.gestureIndex < gestures.size()) v.gestureText = gestures[v.gestureIndex];
+  if (v.gestureIndex < 0 || v.gestureIndex >= gestures.size()) {
+    // No position kept (a fresh store, or a gesture written elsewhere): the list shows the gesture
+    // the clock plays, so an Apply made for something else does not change it.
+    const QString gesture = settings.read(settings::AnnounceGesture).trimmed();
+    v.gestureIndex = gesture.isEmpty() ? 0 : -1;
+    for (qsizetype i = 1; i < gestures.size() && !gesture.isEmpty(); ++i)
+      if (gestures[i].compare(gesture, Qt::CaseInsensitive) == 0) v.gestureIndex = static_cast<int>(i);
+  }
+  if (v.gestureIndex >= 0) v.gestureText = gestures[v.gestureIndex];
   v.showFuture = flag(settings::ShowFuture);
   v.noSoundEffects = flag(settings::NoSoundEffects);
   v.amPm = AmPmTicked(state.TimeFormat);

@@ -59,7 +59,8 @@ struct OptionsValues {
 };
 
 // The values the dialog opens with: the settings, and for the reminder switches, the wait time
-// and the time format the running program's own values.
+// and the time format the running program's own values. Without a kept gesture position the
+// gesture list shows the stored gesture ("Announce" on a fresh store, "None" for "").
 OptionsValues ReadOptions(const SettingsStore& settings, const SharedState& state);
 
 // Apply's stores, in order: the character, the mail rules, the announcement range (also into the

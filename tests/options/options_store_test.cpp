@@ -35,8 +35,9 @@ TEST(OptionsStore, AFreshStoreOpensWithTheDialogsOwnDefaults) {
   EXPECT_EQ(v.rangeEnd, QTime(21, 0));
   EXPECT_EQ(v.interval, 6);
   EXPECT_EQ(v.phrase, "The time is");
-  EXPECT_EQ(v.gestureIndex, -1);
-  EXPECT_EQ(v.gestureText, "");
+  // The clock plays "Announce" on a fresh store, and the list says so.
+  EXPECT_EQ(v.gestureIndex, 3);
+  EXPECT_EQ(v.gestureText, "Announce");
   EXPECT_TRUE(v.announceOn);
   EXPECT_EQ(v.size, 2);
   EXPECT_FALSE(v.readAll);
@@ -60,6 +61,17 @@ TEST(OptionsStore, AFreshStoreOpensWithTheDialogsOwnDefaults) {
   EXPECT_EQ(w.gestureText, "Announce");
   EXPECT_TRUE(w.announceOn);  // only "0" is off
   EXPECT_FALSE(w.timeOn);
+
+  // Without a kept position: the stored gesture, "None" for none, nothing for one not listed.
+  settings.write(settings::GestureIndex, "-1");
+  settings.write(settings::AnnounceGesture, "wave");
+  EXPECT_EQ(ReadOptions(settings, state).gestureText, "Wave");
+  settings.write(settings::AnnounceGesture, "");
+  EXPECT_EQ(ReadOptions(settings, state).gestureIndex, 0);
+  settings.write(settings::GestureIndex, "99");
+  settings.write(settings::AnnounceGesture, "Juggle");
+  EXPECT_EQ(ReadOptions(settings, state).gestureIndex, -1);
+  EXPECT_EQ(ReadOptions(settings, state).gestureText, "");
 }
 
 TEST(OptionsStore, ApplyStoresEveryValueAndTheRunningProgramFollows) {
