@@ -1,0 +1,161 @@
+#pragma once
+// The Options dialog: every preference on four tabs, with the character standing beside it and
+// reacting at once (another character is loaded, another size previewed, the am/pm box changes
+// how times are said). Apply stores the rest; closing, however it happens, stores the two read
+// switches and the day, and gives the character back its own size. The controls are public so a
+// guided tour can point at them and tests can drive them.
+
+#include "options/options_hooks.h"
+#include "options/options_rules.h"
+#include "options/options_store.h"
+
+#include <QDialog>
+#include <QStringList>
+#include <functional>
+#include <vector>
+
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QTabWidget;
+class QTimeEdit;
+class QToolButton;
+
+namespace chimewise {
+
+class CharacterHost;
+class Clock;
+class Prompter;
+class SettingsStore;
+struct SharedState;
+
+// Everything the dialog works with, owned elsewhere and outliving it.
+struct OptionsContext {
+  SharedState& state;
+  SettingsStore& settings;
+  Prompter& prompter;
+  Clock& clock;
+  CharacterHost& character;
+  // The folders whose character files the character list offers: the user's own, then the
+  // installed ones. Empty: CharacterFolders().
+  QStringList characterFolders;
+  OptionsHooks hooks;
+};
+
+class OptionsDialog final : public QDialog {
+  Q_OBJECT
+ public:
+  // Builds and fills the dialog. Filling it changes nothing: no character is loaded or resized.
+  explicit OptionsDialog(OptionsContext& context, QWidget* parent = nullptr);
+  ~OptionsDialog() override;
+
+  // What the controls hold now.
+  OptionsValues values() const;
+  // Stores every value and brings the running program in line. False, with nothing stored and
+  // the user told why, when the mailbox cannot be used.
+  bool Apply();
+
+  // The performances of the two buttons, queued on the character; both return at once.
+  void TestVoice();
+  void Demo();
+
+  // Chooses a Maildir folder for the Mailbox box (tests answer it). Unset: a folder dialog.
+  std::function<QString(const QString& start)> chooseFolder;
+
+  QTabWidget* tabs = nullptr;
+  // "Characters"
+  QComboBox* characterList = nullptr;
+  QComboBox* sizeList = nullptr;
+  QPushButton* demoButton = nullptr;
+  QPushButton* downloadButton = nullptr;
+  // "Time Announcements"
+  QCheckBox* announceOn = nullptr;
+  QComboBox* intervalList = nullptr;
+  QComboBox* phraseList = nullptr;
+  QComboBox* gestureList = nullptr;
+  QCheckBox* sayTimeOfDay = nullptr;
+  QCheckBox* sayDayOfWeek = nullptr;
+  QCheckBox* sayDate = nullptr;
+  QCheckBox* amPm = nullptr;
+  QCheckBox* timeRange = nullptr;
+  QTimeEdit* rangeStart = nullptr;
+  QTimeEdit* rangeEnd = nullptr;
+  QPushButton* testButton = nullptr;
+  // "Reminder Options"
+  QCheckBox* keepOnScreen = nullptr;
+  QCheckBox* noSoundEffects = nullptr;
+  QCheckBox* showFuture = nullptr;
+  QCheckBox* readMemos = nullptr;
+  QCheckBox* readActivity = nullptr;
+  QCheckBox* remindOn = nullptr;
+  QLineEdit* waitTime = nullptr;
+  // "Email Options"
+  QLineEdit* mailbox = nullptr;
+  QToolButton* mailboxBrowse = nullptr;
+  QLineEdit* mailUser = nullptr;
+  QCheckBox* checkMail = nullptr;
+  QLineEdit* mailInterval = nullptr;
+  QRadioButton* readAll = nullptr;
+  QRadioButton* readNew = nullptr;
+  QCheckBox* autoWhen = nullptr;
+  QCheckBox* autoWho = nullptr;
+  QCheckBox* autoSubject = nullptr;
+  QCheckBox* autoBody = nullptr;
+  QCheckBox* manualWhen = nullptr;
+  QCheckBox* manualWho = nullptr;
+  QCheckBox* manualSubject = nullptr;
+  QCheckBox* manualBody = nullptr;
+  QCheckBox* markRead = nullptr;
+  // The dialog's own buttons.
+  QPushButton* okButton = nullptr;
+  QPushButton* cancelButton = nullptr;
+  QPushButton* applyButton = nullptr;
+  QPushButton* helpButton = nullptr;
+
+  // The character files the character list offers, in list order.
+  const std::vector<CharacterEntry>& characterEntries() const { return m_entries; }
+
+ public slots:
+  // Every close (OK, Cancel, Escape, the close box) comes through here.
+  void done(int result) override;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  QWidget* buildCharactersTab();
+  QWidget* buildTimeTab();
+  QWidget* buildRemindersTab();
+  QWidget* buildEmailTab();
+  void load();
+  void connectControls();
+  void updateEnabling();
+  void centreOnScreen();
+  void greet();
+  void onCharacterChosen(int position);
+  void onSizeChosen(int position);
+  void onRangeStartChanged();
+  void onRangeEndChanged();
+  void help();
+  void download();
+  void browseMailbox();
+  void openHelpPage(const QString& page);
+  void nextTab();
+  bool viewerOpen() const;
+  QRect screenArea() const;
+  double twipsPerPixel() const;
+  QPoint characterFoot() const;
+
+  OptionsContext& m_ctx;
+  std::vector<CharacterEntry> m_entries;
+  int m_shownCharacter = -1;  // the list position of the character on the screen
+  bool m_greeted = false;
+  bool m_activatedOnce = false;
+  bool m_closed = false;
+};
+
+}  // namespace chimewise

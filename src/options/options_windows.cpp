@@ -1,0 +1,30 @@
+#include "options/options_windows.h"
+
+namespace chimewise {
+
+OptionsWindows::OptionsWindows(OptionsContext context) : m_ctx(std::move(context)) {}
+
+OptionsWindows::~OptionsWindows() {
+  // The dialog holds a reference to the context kept here: it may not outlive this object.
+  if (m_dialog) {
+    m_dialog->reject();
+    delete m_dialog.data();
+  }
+}
+
+void OptionsWindows::ShowOptions() {
+  if (!m_dialog) {
+    m_dialog = new OptionsDialog(m_ctx);
+    m_dialog->setAttribute(Qt::WA_DeleteOnClose);
+  }
+  if (m_dialog->isMinimized()) m_dialog->setWindowState(m_dialog->windowState() & ~Qt::WindowMinimized);
+  m_dialog->show();
+  m_dialog->raise();
+  m_dialog->activateWindow();
+}
+
+void OptionsWindows::CloseOptions() {
+  if (m_dialog) m_dialog->reject();
+}
+
+}  // namespace chimewise

@@ -1,0 +1,34 @@
+#pragma once
+// The Options dialog as the rest of the program opens it: created when shown, not modal, and
+// destroyed when closed; a second request while it is open only brings it to the front.
+
+#include "options/options_dialog.h"
+
+#include <QPointer>
+#include <functional>
+
+namespace chimewise {
+
+class OptionsWindows final {
+ public:
+  // Everything in `context` is owned by the program and outlives this object.
+  explicit OptionsWindows(OptionsContext context);
+  ~OptionsWindows();
+  OptionsWindows(const OptionsWindows&) = delete;
+  OptionsWindows& operator=(const OptionsWindows&) = delete;
+
+  // Opens the dialog (or brings the open one to the front, restored from minimized).
+  void ShowOptions();
+  // Closes an open dialog as Cancel does (its closing stores still happen).
+  void CloseOptions();
+
+  // The open dialog, null when none (for the tours and tests).
+  OptionsDialog* dialog() const { return m_dialog.data(); }
+  OptionsContext& context() { return m_ctx; }
+
+ private:
+  OptionsContext m_ctx;
+  QPointer<OptionsDialog> m_dialog;
+};
+
+}  // namespace chimewise

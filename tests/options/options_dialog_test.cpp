@@ -1,0 +1,525 @@
+// The Options dialog driven as a user drives it, offscreen, with the real character beside it on
+// the silent output whose clock the test moves.
+#include "options/options_dialog.h"
+#include "options/options_windows.h"
+
+#include "character/character_host.h"
+#include "clock/spoken_time.h"
+#include "core/clock.h"
+#include "core/settings_keys.h"
+#include "core/settings_store.h"
+#include "core/shared_state.h"
+#include "core/window_placement.h"
+#include "support/character_rig.h"
+#include "support/files.h"
+#include "support/qt_app.h"
+#include "support/qt_print.h"
+#include "support/scripted_prompter.h"
+
+#include <agent/Character.h>
+#include <agent/Clock.h>
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimeEdit>
+#include <QTimer>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+using namespace chimewise;
+
+namespace {
+
+// A Friday afternoon.
+const QDateTime kNow(QDate(2026, 12, 4), QTime(15, 5, 30));
+
+// What the character did, in order: each spoken request as the balloon showed it when it was
+// done, each animation it played, and each request that failed.
+struct Performance {
+  QStringList said;
+  QStringList played;
+  QStringList failed;
+  QList<QMetaObject::Connection> connections;
+
+  void watch(agent::Character* c) {
+    auto speech = std::make_shared<QSet<agent::RequestId>>();
+    connections << QObject::connect(c, &agent::Character::speechStarted,
+                                    [speech](agent::RequestId id) { speech->insert(id); });
+    connections << QObject::connect(c, &agent::Character::requestStarted, [this, c](agent::RequestId) {
+      // A Play's animation is on by the time the next event is handled.
+      QTimer::singleShot(0, c, [this, c] {
+        const QString a = c->currentAnimation();
+        if (!a.isEmpty() && !a.startsWith("Idle") && !a.startsWith(u'(') && (played.isEmpty() || played.last() != a))
+          played << a;
+      });
+    });
+    connections << QObject::connect(
+        c, &agent::Character::requestCompleted,
+        [this, c, speech](agent::RequestId id, agent::RequestStatus status, const QString& message) {
+          if (status == agent::RequestStatus::Failed) failed << message;
+          if (status == agent::RequestStatus::Complete && speech->contains(id)) said << c->balloonText().trimmed();
+        });
+  }
+  ~Performance() {
+    for (const auto& c : connections) QObject::disconnect(c);
+  }
+};
+
+class OptionsDialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testsupport::EnsureQtApp();
+    host = testsupport::FastCharacterHost(dir, state, settings, prompter, agentClock, pump);
+    host->LoadCharacter("Hoot.ochar", false);
+    ASSERT_NE(host->character(), nullptr);
+    userChars = dir.filePath("base/msagent/chars");
+    installedChars = qEnvironmentVariable("CHIMEWISE_SOURCE_DIR") + "/assets/characters";
+  }
+  void TearDown() override { windows.reset(); }
+
+  OptionsHooks loggedHooks() {
+    OptionsHooks h;
+    h.applyShowFuture = [this](bool on) { log << QStringLiteral("showFuture %1").arg(on); };
+    h.scheduleNextAnnouncement = [this](int i) { log << QStringLiteral("announce %1").arg(i); };
+    h.scheduleNextMailCheck = [this](int m) { log << QStringLiteral("mail %1").arg(m); };
+    h.openDocument = [this](const QString& path) { log << "open " + QFileInfo(path).fileName(); };
+    return h;
+  }
+  // Opens the dialog and waits until the character has been greeted beside it.
+  OptionsDialog& open(OptionsHooks hooks) {
+    windows = std::make_unique<OptionsWindows>(
+        OptionsContext{state, settings, prompter, clock, *host, {userChars, installedChars}, std::move(hooks)});
+    windows->ShowOptions();
+    OptionsDialog* d = windows->dialog();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(d));
+    drain();
+    return *d;
+  }
+  OptionsDialog& open() { return open(loggedHooks()); }
+  agent::Character& character() { return *host->character(); }
+  // Lets the character finish everything it was asked to do.
+  void drain() {
+    QElapsedTimer t;
+    t.start();
+    QCoreApplication::processEvents();
+    while (host->character() && character().queuedRequests() > 0 && t.elapsed() < 120000)
+      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    QCoreApplication::processEvents();
+  }
+  QString stored(const SettingKey& key) { return settings.read(key.section, key.key, "<absent>"); }
+  QPoint foot(OptionsDialog& d) {
+    return CharacterAtDialogFoot(d.frameGeometry(), QSize(character().width(), character().height()),
+                                 d.screen()->availableGeometry(), TwipsPerPixel(d.screen()->logicalDotsPerInch()));
+  }
+
+  QTemporaryDir dir;
+  SharedState state;
+  SettingsStore settings{dir.filePath("settings.ini")};
+  ScriptedPrompter prompter;
+  agent::ManualClock agentClock;
+  QTimer pump;
+  ManualClock clock{kNow};
+  std::unique_ptr<CharacterHost> host;
+  QString userChars;
+  QString installedChars;
+  QStringList log;
+  std::unique_ptr<OptionsWindows> windows;
+};
+
+}  // namespace
+
+TEST_F(OptionsDialogTest, OpensFilledBesideTheCharacterWithoutReloadingOrResizingIt) {
+  settings.write(settings::CharacterName, "HOOT");
+  settings.write(settings::CharacterIndexName, "0");  // a stale position: the name wins
+  settings.write(settings::CharacterSize, "6");
+  settings.write(settings::GestureIndex, "13");
+  settings.write(settings::AnnounceOn, "0");
+  settings.write(settings::CheckMail, "0");
+  settings.write(settings::Mailbox, "imaps://mail.example.org");
+  testsupport::Touch(userChars + "/bolt.ochar", "a copy of the user's own");
+  agent::Character* before = host->character();
+  Performance seen;
+  seen.watch(before);
+
+  OptionsDialog& d = open();
+  EXPECT_EQ(d.windowTitle(), "Options");
+  QStringList tabs;
+  for (int i = 0; i < d.tabs->count(); ++i) tabs << d.tabs->tabText(i);
+  EXPECT_EQ(tabs, QStringList({"Characters", "Time Announcements", "Reminder Options", "Email Options"}));
+  EXPECT_EQ(d.tabs->tabToolTip(3), "Set Options for Email Reader");
+
+  // The lists were filled and chosen without a word to the character: the same one, its own size.
+  EXPECT_EQ(host->character(), before);
+  EXPECT_EQ(character().height(), character().originalHeight());
+  QStringList names;
+  for (int i = 0; i < d.characterList->count(); ++i) names << d.characterList->itemText(i);
+  EXPECT_EQ(names, QStringList({"Bolt", "Hoot"}));  // the user's Bolt; the installed one is not listed again
+  EXPECT_EQ(d.characterList->currentText(), "Hoot");
+  EXPECT_EQ(d.sizeList->currentText(), "Gigantic");
+  EXPECT_EQ(d.gestureList->currentText(), "Greet");
+  EXPECT_EQ(d.phraseList->currentText(), "The time is");
+  EXPECT_EQ(d.mailbox->text(), "imaps://mail.example.org");
+  EXPECT_TRUE(d.readNew->isChecked());
+
+  // The enabling rules hold from the start and follow the boxes.
+  EXPECT_FALSE(d.intervalList->isEnabled());
+  EXPECT_FALSE(d.testButton->isEnabled());
+  EXPECT_FALSE(d.mailInterval->isEnabled());
+  EXPECT_TRUE(d.rangeStart->isEnabled());
+  d.announceOn->setChecked(true);
+  d.checkMail->setChecked(true);
+  d.timeRange->setChecked(false);
+  for (QWidget* w :
+       std::initializer_list<QWidget*>{d.intervalList, d.phraseList, d.gestureList, d.testButton, d.mailInterval})
+    EXPECT_TRUE(w->isEnabled()) << w->objectName().toStdString();
+  EXPECT_FALSE(d.rangeStart->isEnabled());
+  EXPECT_FALSE(d.rangeEnd->isEnabled());
+
+  // The character stands at the dialog's upper right corner and asks.
+  EXPECT_TRUE(character().isVisible());
+  EXPECT_EQ(QPoint(character().left(), character().top()),
+            CharacterBesideDialog(d.frameGeometry(), QSize(character().width(), character().height()),
+                                  d.screen()->availableGeometry()));
+  EXPECT_EQ(seen.said, QStringList({"Want to make some changes?"}));
+  EXPECT_TRUE(prompter.asked.empty());
+}
+
+TEST_F(OptionsDialogTest, ImmediateEffectsOutliveCancelAndEveryCloseStoresTheReadSwitches) {
+  OptionsDialog& d = open();
+  ASSERT_TRUE(d.amPm->isChecked());
+  d.amPm->click();
+  // Times are said in 24 hours from now on, until the next start; nothing of it is stored.
+  EXPECT_EQ(state.TimeFormat, "h:mm");
+  EXPECT_EQ(SpokenTime(clock.now(), state.TimeFormat), "15:05");
+  EXPECT_EQ(d.rangeEnd->text(), "21:00");
+  d.readMemos->click();
+  EXPECT_EQ(state.ReadMemos, 0);
+  d.waitTime->setText("25");
+  EXPECT_EQ(state.WaitTime, 25);
+  d.sizeList->setCurrentIndex(0);
+  EXPECT_EQ(character().height(), character().originalHeight() / 4);
+  d.gestureList->setCurrentIndex(0);
+  d.cancelButton->click();
+  QCoreApplication::processEvents();
+
+  EXPECT_EQ(windows->dialog(), nullptr);
+  EXPECT_EQ(state.TimeFormat, "h:mm");
+  EXPECT_EQ(stored(settings::TimeFormat), "<absent>");
+  EXPECT_EQ(stored(settings::WaitTime), "<absent>");
+  EXPECT_EQ(stored(settings::AnnounceGesture), "<absent>");
+  EXPECT_EQ(stored(settings::ReadMemos), "0");
+  EXPECT_EQ(stored(settings::ReadActivity), "1");
+  EXPECT_EQ(stored(settings::OptionsOpened), "20261204");
+  // The preview size is given back.
+  EXPECT_EQ(character().height(), character().originalHeight());
+
+  // The window's close box closes the same way.
+  clock.set(kNow.addDays(3));
+  OptionsDialog& again = open();
+  EXPECT_FALSE(again.amPm->isChecked());  // from the running format
+  EXPECT_FALSE(again.readMemos->isChecked());
+  again.readMemos->click();
+  again.close();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(windows->dialog(), nullptr);
+  EXPECT_EQ(stored(settings::ReadMemos), "1");
+  EXPECT_EQ(stored(settings::OptionsOpened), "20261207");
+}
+
+TEST_F(OptionsDialogTest, ApplyStoresTheControlsAndBringsTheProgramInLine) {
+  OptionsDialog& d = open();
+  d.gestureList->setCurrentIndex(d.gestureList->findText("None"));
+  d.remindOn->setChecked(false);
+  d.readActivity->setChecked(false);
+  d.intervalList->setCurrentIndex(3);
+  d.phraseList->setEditText("  Wake up sleepy head its ");
+  d.rangeStart->setTime(QTime(8, 15));
+  d.rangeEnd->setTime(QTime(20, 45));
+  d.manualWho->setChecked(true);
+  d.readAll->setChecked(true);
+  d.showFuture->setChecked(false);
+  d.noSoundEffects->setChecked(true);
+  d.keepOnScreen->setChecked(true);
+  d.mailbox->setText(" imaps://mail.example.org:993 ");
+  d.mailUser->setText("ann");
+  d.sizeList->setCurrentIndex(6);
+  EXPECT_EQ(character().height(), character().originalHeight() * 2);
+  d.applyButton->click();
+
+  EXPECT_EQ(stored(settings::AnnounceGesture), "");
+  EXPECT_EQ(stored(settings::GestureIndex), "0");
+  EXPECT_EQ(stored(settings::RemindOn), "0");
+  EXPECT_EQ(stored(settings::ReadActivity), "0");
+  EXPECT_EQ(state.RemindOn, 0);
+  EXPECT_EQ(state.ReadActivity, 0);
+  EXPECT_EQ(stored(settings::AnnounceInterval), "3");
+  EXPECT_EQ(stored(settings::AnnouncePhrase), "Wake up sleepy head its");
+  EXPECT_EQ(stored(settings::StartTime), "08:15");
+  EXPECT_EQ(stored(settings::EndTime), "20:45");
+  EXPECT_EQ(state.RangeStart, QTime(8, 15));
+  EXPECT_EQ(stored(settings::MailWho), "1");
+  EXPECT_EQ(stored(settings::ReadAll), "-1");
+  EXPECT_EQ(stored(settings::CheckMail), "1");  // ticked by the dialog's own default
+  EXPECT_EQ(stored(settings::Mailbox), "imaps://mail.example.org:993");
+  EXPECT_EQ(stored(settings::MailUser), "ann");
+  EXPECT_EQ(stored(settings::CharacterName), "Hoot");
+  EXPECT_EQ(stored(settings::CharacterSize), "6");
+  EXPECT_EQ(stored(settings::TimeFormat), "h:mm am/pm");
+  // The stored size waits for the next start: the character is back at its own size now.
+  EXPECT_EQ(character().height(), character().originalHeight());
+  EXPECT_FALSE(character().soundEffectsOn());
+  // No viewer is open: its filter is left alone; both schedules start again from now.
+  EXPECT_EQ(log, QStringList({"announce 3", "mail 10"}));
+  EXPECT_TRUE(character().isVisible());  // kept on screen
+
+  // With the viewer open it follows the future-reminders box; the dialog stays open after Apply.
+  log.clear();
+  state.ViewerOpen = true;
+  d.keepOnScreen->setChecked(false);
+  d.applyButton->click();
+  EXPECT_EQ(log, QStringList({"showFuture 0", "announce 3", "mail 10"}));
+  drain();
+  EXPECT_TRUE(character().isVisible());  // the viewer keeps it
+  EXPECT_TRUE(windows->dialog());
+  // Neither kept on screen nor a viewer open: Apply sends the character away.
+  state.ViewerOpen = false;
+  d.okButton->click();
+  drain();
+  EXPECT_FALSE(character().isVisible());
+  EXPECT_EQ(windows->dialog(), nullptr);
+}
+
+TEST_F(OptionsDialogTest, TheMailIntervalAndTheRangePickersAreCheckedAsTheyChange) {
+  OptionsDialog& d = open();
+  d.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&d));
+  d.tabs->setCurrentIndex(3);
+  const auto typeAndLeave = [&](const QString& text) {
+    d.mailInterval->setFocus();
+    d.mailInterval->selectAll();
+    QTest::keyClicks(d.mailInterval, text);
+    EXPECT_EQ(d.mailInterval->text(), text);  // nothing changes while typing
+    d.mailUser->setFocus();
+    return d.mailInterval->text();
+  };
+  EXPECT_EQ(typeAndLeave("0"), "1");
+  EXPECT_EQ(typeAndLeave("1500"), "999");
+  EXPECT_EQ(typeAndLeave("45"), "45");
+  // Typed and applied without leaving the box (Enter): the same rule before it is stored.
+  d.mailInterval->setFocus();
+  d.mailInterval->setText("0");
+  ASSERT_TRUE(d.Apply());
+  EXPECT_EQ(stored(settings::MailInterval), "1");
+  EXPECT_EQ(log.last(), "mail 1");
+
+  d.rangeStart->setTime(QTime(9, 0));
+  d.rangeEnd->setTime(QTime(17, 0));
+  d.rangeEnd->setTime(QTime(8, 30));  // before the start: the start comes along
+  EXPECT_EQ(d.rangeStart->time(), QTime(8, 30));
+  d.rangeStart->setTime(QTime(10, 0));  // past the end: the end comes along
+  EXPECT_EQ(d.rangeEnd->time(), QTime(10, 0));
+}
+
+TEST_F(OptionsDialogTest, CtrlTabTurnsToTheNextTabFromTheLastBackToTheFirst) {
+  OptionsDialog& d = open();
+  d.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&d));
+  d.tabs->setCurrentIndex(3);
+  d.mailbox->setFocus();
+  QTest::keyClick(d.mailbox, Qt::Key_Tab, Qt::ControlModifier);
+  EXPECT_EQ(d.tabs->tabText(d.tabs->currentIndex()), "Characters");
+  QTest::keyClick(d.focusWidget() ? d.focusWidget() : &d, Qt::Key_Tab, Qt::ControlModifier);
+  EXPECT_EQ(d.tabs->tabText(d.tabs->currentIndex()), "Time Announcements");
+  // From inside the editable phrase box too.
+  d.phraseList->setFocus();
+  QTest::keyClick(d.phraseList->lineEdit(), Qt::Key_Tab, Qt::ControlModifier);
+  EXPECT_EQ(d.tabs->tabText(d.tabs->currentIndex()), "Reminder Options");
+  EXPECT_EQ(d.phraseList->currentText(), "The time is");
+}
+
+TEST_F(OptionsDialogTest, ChoosingACharacterLoadsItAtTheDialogsFootAndApplyKeepsIt) {
+  OptionsDialog& d = open();
+  d.characterList->setCurrentIndex(d.characterList->findText("Bolt"));
+  ASSERT_NE(host->character(), nullptr);
+  EXPECT_EQ(character().name(), "Bolt");
+  drain();
+  EXPECT_TRUE(character().isVisible());
+  EXPECT_EQ(QPoint(character().left(), character().top()), foot(d));
+  d.okButton->click();
+  EXPECT_EQ(stored(settings::CharacterName), "Bolt");
+  EXPECT_EQ(stored(settings::CharacterIndexName), "0");
+  EXPECT_TRUE(prompter.asked.empty());
+
+  // A file that is no character: told, and the character on the screen stays.
+  testsupport::Touch(userChars + "/Broken.ochar", "{ \"name\": ");
+  OptionsDialog& again = open();
+  agent::Character* before = host->character();
+  again.characterList->setCurrentIndex(again.characterList->findText("Broken"));
+  ASSERT_EQ(prompter.asked.size(), 1u);
+  EXPECT_EQ(prompter.asked[0].title, "Damaged Character");
+  EXPECT_TRUE(prompter.asked[0].text.contains("Broken.ochar")) << prompter.asked[0].text.toStdString();
+  EXPECT_EQ(host->character(), before);
+  EXPECT_EQ(again.characterList->currentText(), "Bolt");
+}
+
+TEST_F(OptionsDialogTest, TestSpeaksTheUnappliedChoicesWithTheAmPmBoxUnticked) {
+  OptionsDialog& d = open();
+  d.amPm->click();
+  d.gestureList->setCurrentIndex(0);  // "None": the character has no such animation
+  d.phraseList->setEditText("The time is");
+  d.sayTimeOfDay->setChecked(true);
+  d.sayDayOfWeek->setChecked(true);
+  host->SetSoundEffects(false);
+  Performance seen;
+  seen.watch(host->character());
+  d.testButton->click();
+  EXPECT_FALSE(character().soundEffectsOn());  // switched back once everything was queued
+  drain();
+  ASSERT_EQ(seen.failed.size(), 1);
+  EXPECT_TRUE(seen.failed[0].contains("\"None\"")) << seen.failed[0].toStdString();
+  EXPECT_EQ(seen.said, QStringList({"Good Afternoon", "The time is 15:05", "on Friday"}));
+  EXPECT_EQ(stored(settings::TimeFormat), "<absent>");
+
+  // A second press drops what the first queued and starts again.
+  seen.said.clear();
+  d.testButton->click();
+  d.testButton->click();
+  drain();
+  EXPECT_EQ(seen.said, QStringList({"Good Afternoon", "The time is 15:05", "on Friday"}));
+}
+
+TEST_F(OptionsDialogTest, DemoPerformsTheShowInOrderAndEndsAtTheDialogsFoot) {
+  OptionsDialog& d = open();
+  Performance seen;
+  seen.watch(host->character());
+  d.demoButton->click();
+  EXPECT_EQ(character().queuedRequests(), 27);
+  drain();
+  EXPECT_TRUE(seen.failed.isEmpty()) << seen.failed.join("; ").toStdString();
+  const QStringList sentences = {"Hi, this is what my voice sounds like. Do you like it?",
+                                 "Here are a few of my movements.",
+                                 "I Acknowlege humans, are a superior race",
+                                 "Announcing me. The greatest character of all.",
+                                 "Sometimes I get confused",
+                                 "Here is one of my favorites.",
+                                 "Abra-Ka-Dabra",
+                                 "If you don't understand I can explain myself.",
+                                 "May I please have your attention?",
+                                 "Hello I am Hoot",
+                                 "I like it when you are around.",
+                                 "I get Sad when you put me away.",
+                                 "I know how to wave",
+                                 "I try to write down everything you say."};
+  ASSERT_EQ(seen.said.size(), sentences.size()) << seen.said.join(" | ").toStdString();
+  for (qsizetype i = 0; i < sentences.size(); ++i)
+    EXPECT_TRUE(!seen.said[i].isEmpty() && sentences[i].endsWith(seen.said[i]))
+        << i << ": " << seen.said[i].toStdString();
+  EXPECT_EQ(seen.played, QStringList({"Acknowledge", "Announce", "Confused", "DoMagic2", "Explain", "GetAttention",
+                                      "Greet", "Pleased", "Sad", "Wave", "Write"}));
+  EXPECT_TRUE(character().isVisible());
+  EXPECT_EQ(QPoint(character().left(), character().top()), foot(d));
+}
+
+TEST_F(OptionsDialogTest, HelpOffersTheTourAndElseOpensTheHelpPage) {
+  // No tour in the program: Yes and No both open the page.
+  {
+    OptionsDialog& d = open();
+    prompter.answers = {true};
+    d.helpButton->click();
+    d.helpButton->click();
+    ASSERT_EQ(prompter.asked.size(), 2u);
+    EXPECT_EQ(prompter.asked[0].text, "Would you like a tutorial on how to use this dialog?");
+    EXPECT_EQ(prompter.asked[0].title, "Tutorial Help");
+    EXPECT_TRUE(prompter.asked[0].yesNo);
+    EXPECT_EQ(log, QStringList({"open options.htm", "open options.htm"}));
+    d.reject();
+  }
+  // With a tour: the first activation runs it all while "ShowHelp" is "1"; Yes runs the section
+  // of the selected tab.
+  log.clear();
+  OptionsHooks hooks = loggedHooks();
+  hooks.runTour = [this](OptionsDialog& dialog, int section) {
+    log << QStringLiteral("tour %1").arg(section);
+    if (section == 0) settings.write(settings::OptionsShowHelp, "0");  // as the tour does
+    EXPECT_EQ(&dialog, windows->dialog());
+  };
+  OptionsDialog& d = open(hooks);
+  d.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&d));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(log, QStringList({"tour 0"}));
+  d.tabs->setCurrentIndex(2);
+  prompter.answers = {true, false};
+  d.helpButton->click();
+  d.helpButton->click();
+  EXPECT_EQ(log, QStringList({"tour 0", "tour 3", "open options.htm"}));
+
+  // Download speaks and opens the page on characters.
+  log.clear();
+  Performance seen;
+  seen.watch(host->character());
+  d.downloadButton->click();
+  EXPECT_EQ(log, QStringList({"open characters.htm"}));
+  drain();
+  ASSERT_EQ(seen.said.size(), 1);
+  EXPECT_TRUE(seen.said[0].endsWith("our help page for characters.")) << seen.said[0].toStdString();
+}
+
+TEST_F(OptionsDialogTest, AMailboxThatCannotBeUsedIsToldAndNothingIsStored) {
+  OptionsDialog& d = open();
+  d.mailbox->setText("pop3://mail.example.org");
+  d.waitTime->setText("30");
+  d.okButton->click();
+  ASSERT_EQ(prompter.asked.size(), 1u);
+  EXPECT_TRUE(prompter.asked[0].text.contains("Maildir folder")) << prompter.asked[0].text.toStdString();
+  EXPECT_TRUE(windows->dialog());  // still open, on the mail tab, the text kept
+  EXPECT_EQ(d.tabs->currentIndex(), 3);
+  EXPECT_EQ(d.mailbox->text(), "pop3://mail.example.org");
+  EXPECT_EQ(stored(settings::Mailbox), "<absent>");
+  EXPECT_EQ(stored(settings::WaitTime), "<absent>");
+  EXPECT_TRUE(log.isEmpty());
+
+  // A folder chosen with Browse... is a mailbox.
+  d.chooseFolder = [this](const QString&) { return dir.filePath("Maildir/"); };
+  d.mailboxBrowse->click();
+  EXPECT_EQ(d.mailbox->text(), dir.filePath("Maildir"));
+  d.okButton->click();
+  EXPECT_EQ(stored(settings::Mailbox), dir.filePath("Maildir"));
+  EXPECT_EQ(stored(settings::WaitTime), "30");
+}
+
+TEST_F(OptionsDialogTest, EveryTabShowsAllItsControlsAtTheDialogsNaturalSize) {
+  OptionsDialog& d = open();
+  const QString shots = qEnvironmentVariable("CHIMEWISE_SHOT_DIR");
+  for (int i = 0; i < d.tabs->count(); ++i) {
+    d.tabs->setCurrentIndex(i);
+    QCoreApplication::processEvents();
+    const QImage picture = d.grab().toImage();
+    EXPECT_EQ(picture.size(), d.size() * picture.devicePixelRatio());
+    if (!shots.isEmpty()) picture.save(QStringLiteral("%1/options-tab%2.png").arg(shots).arg(i + 1));
+    // Nothing is cut off or squeezed below its own minimum: each control lies inside its tab and
+    // is at least as large as it needs to be.
+    QWidget* page = d.tabs->widget(i);
+    for (QWidget* w : page->findChildren<QWidget*>()) {
+      if (!w->isVisible() || !qobject_cast<QWidget*>(w->parent()) || w->isWindow()) continue;
+      const QRect inPage(w->mapTo(page, QPoint(0, 0)), w->size());
+      EXPECT_TRUE(page->rect().contains(inPage))
+          << w->metaObject()->className() << " " << w->objectName().toStdString() << " on tab " << i;
+      if (qobject_cast<QAbstractButton*>(w) || qobject_cast<QLabel*>(w)) {
+        EXPECT_GE(w->width(), w->minimumSizeHint().width()) << w->objectName().toStdString() << " on tab " << i;
+      }
+    }
+  }
+  EXPECT_EQ(d.size(), d.sizeHint());
+}
