@@ -11,8 +11,10 @@
 #include "extras/about_dialog.h"
 #include "extras/jokes.h"
 #include "extras/programs.h"
+#include "options/options_windows.h"
 #include "shell/optimize.h"
 #include "tours/introduction_tour.h"
+#include "tours/options_tour.h"
 #include "tours/schedule_tour.h"
 
 namespace chimewise {
@@ -41,6 +43,7 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   viewerHooks.quietCharacter = [this] { m_character->QuietCharacter(); };
   viewerHooks.optimize = [this] { RebuildDatabase(); };
   viewerHooks.about = [this] { ShowAbout(); };
+  viewerHooks.showOptions = [this] { m_optionsWindows->ShowOptions(); };
   viewerHooks.tutorial = [this] { RunIntroduction(*m_tours, OpenViewerOf(*m_viewer)); };
   viewerHooks.openDocument = OpenDocument;
   m_viewer = std::make_unique<ViewerWindows>(state, settings, prompter, clock, m_engine, *m_alarms, *m_character, *this,
@@ -52,6 +55,14 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   m_tours->mainWindow = m_reminders.get();
   m_schedule->setTour([this](ScheduleDialog& dialog) { RunScheduleTour(dialog, *m_tours); });
   m_character->introductionTour = [this] { RunIntroduction(*m_tours, OpenViewerOf(*m_viewer)); };
+  OptionsHooks optionsHooks;
+  optionsHooks.applyShowFuture = [this](bool on) { m_viewer->ApplyShowFuture(on); };
+  optionsHooks.scheduleNextAnnouncement = [this](int interval) { ScheduleNextAnnouncement(interval); };
+  optionsHooks.scheduleNextMailCheck = [this](int minutes) { ScheduleNextMailCheck(minutes); };
+  optionsHooks.openDocument = OpenDocument;
+  optionsHooks.runTour = [this](OptionsDialog& dialog, int section) { RunOptionsTour(dialog, section, *m_tours); };
+  m_optionsWindows = std::make_unique<OptionsWindows>(OptionsContext{
+      state, settings, prompter, clock, *m_character, m_options.characterFolders, std::move(optionsHooks)});
   m_commands = std::make_unique<ProgramCommands>(state, settings, *m_character, *this, *this, *this, features(),
                                                  [this] { m_reminders->quit(); });
   m_reminders->setCommands(m_commands.get());
@@ -78,6 +89,10 @@ CommandFeatures Program::features() {
   f.loadJokes = sibling(kJesterboxProgram);
   f.createMailcaster = sibling(kMailcasterProgram);
   f.about.run = [this] { ShowAbout(); };
+  f.options.run = [this] {
+    m_character->QuietCharacter();
+    m_optionsWindows->ShowOptions();
+  };
   return f;
 }
 

@@ -8,6 +8,7 @@
 #include "character/character_host.h"
 #include "clock/talking_clock.h"
 #include "core/ports.h"
+#include "options/options_windows.h"
 #include "schedule/save_event.h"
 #include "schedule/schedule_windows.h"
 #include "shell/commands.h"
@@ -87,8 +88,12 @@ class Program final : public QObject,
   void CloseViewerAndHideCharacter() override { m_viewer->CloseViewerAndHideCharacter(); }
   bool CloseViewer() override { return m_viewer->CloseViewer(); }
   void ReopenViewer() override { m_viewer->ReopenViewer(); }
-  void CloseDialogs() override { m_viewer->CloseDialogs(); }
+  void CloseDialogs() override {
+    m_optionsWindows->CloseOptions();
+    m_viewer->CloseDialogs();
+  }
   void UnloadWindows() override {
+    m_optionsWindows->CloseOptions();
     m_schedule->CloseSchedule();
     m_viewer->UnloadWindows();
   }
@@ -113,6 +118,8 @@ class Program final : public QObject,
   std::unique_ptr<EventSaver> m_saver;
   std::unique_ptr<ScheduleWindows> m_schedule;
   std::unique_ptr<ViewerWindows> m_viewer;
+  // After the character: closing the dialog gives the character back its size.
+  std::unique_ptr<OptionsWindows> m_optionsWindows;
   std::unique_ptr<Reminders> m_reminders;
   std::unique_ptr<TourContext> m_tours;
   std::unique_ptr<ProgramCommands> m_commands;

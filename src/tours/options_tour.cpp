@@ -35,7 +35,7 @@ int OptionsSectionOfTab(const QString& caption) {
 void RunOptionsTour(QDialog& dialog, const OptionsSections& sections, TourContext& context) {
   Tour t(context, TourKind::Options, &dialog);
   if (!t.started()) return;
-  QTabWidget* tabs = dialog.findChild<QTabWidget*>(QStringLiteral("tabs"));
+  QTabWidget* tabs = dialog.findChild<QTabWidget*>(QStringLiteral("tbsOptions"));
   const auto control = [&dialog](const char* name) { return dialog.findChild<QWidget*>(QLatin1String(name)); };
   const auto at = [&](const char* name) { t.besideAtHeight(control(name)); };
 
@@ -71,7 +71,7 @@ void RunOptionsTour(QDialog& dialog, const OptionsSections& sections, TourContex
     t.selectTab(tabs, 1);
     t.besideWindow();
     t.speak(T("This is my Time Options Tab."));
-    at("announceBox");
+    at("Check1");
     t.play(T("GestureRight"));
     t.speak(T(R"(Check announce the time, to turn \emp\on this function.)"));
     at("cmbInterval");
@@ -88,7 +88,7 @@ void RunOptionsTour(QDialog& dialog, const OptionsSections& sections, TourContex
     t.speak(QStringLiteral("Include the time of day such as Good ") + PartOfDayWord(now.time().hour()));
     t.speak(QStringLiteral("Include the day of Week such as ") + SpokenWeekday(now.date()));
     t.speak(QStringLiteral("and include the date such as ") + SpokenDate(now.date()));
-    at("testButton");
+    at("cmdTest");
     t.speak(T("You can test what I will say when I announce the time by clicking the test button."));
     t.play(T("Pleased"));
     t.speak(

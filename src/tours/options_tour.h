@@ -3,7 +3,7 @@
 // (Characters, Time Announcements, Reminder Options, Email Options). The dialog starts all five on
 // its first activation and, from its Help button, the section of the tab in front.
 //
-// The tour finds the dialog's parts by object name: the tab strip "tabs" and the controls named
+// The tour finds the dialog's parts by object name: the tab strip "tbsOptions" and the controls named
 // below; a control that is not there costs only the step that points at it.
 
 #include "tours/tour_runner.h"

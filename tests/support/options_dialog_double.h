@@ -1,6 +1,6 @@
 #pragma once
 // A stand-in for the Options dialog with its parts under the object names the program's tours
-// look for: the tab strip "tabs" with the four tabs, and the controls of each tab.
+// look for: the tab strip "tbsOptions" with the four tabs, and the controls of each tab.
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -23,12 +23,12 @@ class OptionsDialogDouble final : public QDialog {
   explicit OptionsDialogDouble(QWidget* parent = nullptr) : QDialog(parent) {
     setWindowTitle(QStringLiteral("Options"));
     tabs = new QTabWidget(this);
-    tabs->setObjectName(QStringLiteral("tabs"));
+    tabs->setObjectName(QStringLiteral("tbsOptions"));
     page("Characters", {{"cmbCharacter", new QComboBox},
                         {"cmbSize", new QComboBox},
                         {"demoButton", new QPushButton(QStringLiteral("Demo"))},
                         {"downloadButton", new QPushButton(QStringLiteral("Download"))}});
-    page("Time Announcements", {{"announceBox", new QCheckBox(QStringLiteral("Announce the time"))},
+    page("Time Announcements", {{"Check1", new QCheckBox(QStringLiteral("Announce the time"))},
                                 {"cmbInterval", new QComboBox},
                                 {"cmbTimes", new QComboBox},
                                 {"cmbGestures", new QComboBox},
@@ -39,7 +39,7 @@ class OptionsDialogDouble final : public QDialog {
                                 {"chkTimeRange", new QCheckBox(QStringLiteral("Only announce the time between"))},
                                 {"startPicker", new QTimeEdit},
                                 {"endPicker", new QTimeEdit},
-                                {"testButton", new QPushButton(QStringLiteral("Test"))}});
+                                {"cmdTest", new QPushButton(QStringLiteral("Test"))}});
     page("Reminder Options", {{"chkShow", new QCheckBox},
                               {"chkNoSnore", new QCheckBox},
                               {"chkShowFuture", new QCheckBox},

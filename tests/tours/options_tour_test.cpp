@@ -1,8 +1,10 @@
 // The Options tour over a stand-in dialog that has the Options dialog's parts under their names.
 #include "tours/options_tour.h"
 #include "core/settings_keys.h"
+#include "options/options_windows.h"
 #include "support/options_dialog_double.h"
 #include "tours/tour_fixture.h"
+#include <QTest>
 
 using namespace chimewise;
 using testsupport::InOrder;
@@ -125,6 +127,37 @@ TEST_F(OptionsTourTest, BesideTheWindowAtTheHeightOfEachControl) {
       EXPECT_LE(std::abs(e.at.y() + e.character.height() / 2 - e.target.center().y()), 1);
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The tour finds the real dialog's parts under the names the stand-in has: every move that points
+// at a control over the stand-in points at one over the real dialog too, on the same tab.
+TEST_F(OptionsTourTest, OverTheRealDialogEveryMoveFindsItsControl) {
+  const auto pointedMoves = [this] {
+    int n = 0;
+    for (const TourEvent& e : events)
+      if (e.kind == Kind::Move && !e.target.isNull()) ++n;
+    return n;
+  };
+  RunOptionsTour(*dialog, 0, *context);
+  const auto overStandIn = pointedMoves();
+  ASSERT_GT(overStandIn, 10);
+  dialog.reset();
+  events.clear();
+  settings.write(settings::OptionsShowHelp, "0");  // the dialog's own first-activation tour stays out of it
+
+  OptionsWindows windows(OptionsContext{state, settings, prompter, clock, *host, {}, {}});
+  windows.ShowOptions();
+  ASSERT_NE(windows.dialog(), nullptr);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(windows.dialog()));
+  events.clear();
+  RunOptionsTour(*windows.dialog(), 0, *context);
+  EXPECT_EQ(pointedMoves(), overStandIn);
+  EXPECT_EQ(texts(Kind::Tab), (QStringList{"Characters", "Time Announcements", "Reminder Options", "Email Options"}));
+  EXPECT_TRUE(windows.dialog()->isEnabled());
 }
 
 }  // namespace
