@@ -113,11 +113,11 @@ void UpdateCheck::CheckForUpdate() {
     return;
   }
   if (server.kind == ServerAddress::Invalid) {
-    m_prompter.message(QStringLiteral("The update server address \"%1\" is not an FTP address. Enter it as a host "
-                                      "name or as ftp://host:port under [Update] Server in %2.")
-                           .arg(m_settings.read(settings::UpdateServer).left(200),
-                                QDir::toNativeSeparators(m_settings.filePath())),
-                       kErrorTitle, PromptIcon::Information);
+    m_prompter.message(
+        QStringLiteral("The update server address \"%1\" is not an FTP address. Enter it as a host "
+                       "name or as ftp://host:port under [Update] Server in %2.")
+            .arg(m_settings.read(settings::UpdateServer).left(200), QDir::toNativeSeparators(m_settings.filePath())),
+        kErrorTitle, PromptIcon::Information);
     return;
   }
 
@@ -129,7 +129,7 @@ void UpdateCheck::CheckForUpdate() {
   ftpOptions.connectTimeoutSeconds = m_options.connectTimeoutSeconds;
   m_client = std::make_unique<ftp::FtpClient>(ftpOptions);
   QObject::connect(m_client.get(), &ftp::FtpClient::progress, [this](qint64 received, qint64) {
-    m_view.setProgressText(ProgressText(received, m_sizeText));
+    if (m_showProgress) m_view.setProgressText(ProgressText(received, m_sizeText));
   });
   m_running = true;
   m_aborted = false;
@@ -202,7 +202,10 @@ UpdateCheck::Outcome UpdateCheck::run() {
       say(kGoodNews);
       const QString local = localFilePath();
       const qint64 max = m_options.maxUpdateBytes;
+      m_showProgress = true;
       result = runOperation([&](ftp::FtpClient& c) { return c.download(remote, local, max); }).result;
+      QCoreApplication::processEvents();  // the last progress report
+      m_showProgress = false;
       if (result.ok() && !m_aborted) {
         // The signature comes the same way; a missing one is told below, as a bad one is.
         runOperation([&](ftp::FtpClient& c) {

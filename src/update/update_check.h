@@ -147,6 +147,7 @@ class UpdateCheck final {
   bool m_running = false;
   bool m_aborted = false;
   QString m_sizeText;
+  bool m_showProgress = false;  // progress reports are the update file's (not its signature's)
 };
 
 }  // namespace update

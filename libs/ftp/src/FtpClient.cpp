@@ -146,6 +146,9 @@ void FtpClient::Job::run() {
       curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &WriteFile);
       curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
       curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(maxBytes));
+      // Without this curl asks SIZE before RETR and takes a refused SIZE (550) for a missing
+      // file; the transfer itself tells whether the file is there. size() asks separately.
+      curl_easy_setopt(curl, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
       break;
   }
 
@@ -244,7 +247,8 @@ bool FtpClient::start(std::shared_ptr<Job> job) {
   m_running = true;
   Job* raw = job.get();
   job->thread = QThread::create([raw] { raw->run(); });
-  connect(job->thread, &QThread::finished, this, [this, job] { onJobDone(job); }, Qt::QueuedConnection);
+  connect(
+      job->thread, &QThread::finished, this, [this, job] { onJobDone(job); }, Qt::QueuedConnection);
   job->thread->start();
   return true;
 }

@@ -53,8 +53,7 @@ QByteArray Sign(const QByteArray& message, const QByteArray& secretKey) {
 }
 
 bool Verify(const QByteArray& message, const QByteArray& signature, const QByteArray& publicKey) {
-  if (!Ready() || signature.size() != crypto_sign_BYTES || publicKey.size() != crypto_sign_PUBLICKEYBYTES)
-    return false;
+  if (!Ready() || signature.size() != crypto_sign_BYTES || publicKey.size() != crypto_sign_PUBLICKEYBYTES) return false;
   return crypto_sign_verify_detached(reinterpret_cast<const unsigned char*>(signature.constData()),
                                      reinterpret_cast<const unsigned char*>(message.constData()),
                                      quint64(message.size()),
