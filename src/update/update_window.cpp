@@ -128,4 +128,14 @@ void BindCharacter(UpdateHooks& hooks, CharacterHost& host) {
   hooks.say = [&host](const QString& text) { host.SayText(text); };
 }
 
+UpdateCommand::UpdateCommand(SettingsStore& settings, Prompter& prompter, CharacterHost& character, UpdateHooks hooks,
+                             UpdateOptions options)
+    : m_window(std::make_unique<UpdateWindow>()), m_siblings(SystemSiblingWindows()) {
+  BindCharacter(hooks, character);
+  m_check =
+      std::make_unique<UpdateCheck>(settings, prompter, *m_window, *m_siblings, std::move(hooks), std::move(options));
+}
+
+UpdateCommand::~UpdateCommand() = default;
+
 }  // namespace chimewise::update

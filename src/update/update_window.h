@@ -59,5 +59,27 @@ class UpdateWindow final : public QWidget, public UpdateView {
 // Hooks for the program's character: stop, show, move and speak through the loaded character.
 void BindCharacter(UpdateHooks& hooks, CharacterHost& host);
 
+// The update command as the program runs it: the window, the sibling windows of the desktop and
+// the check, with the character's hooks bound. The program sets the remaining hooks (quit,
+// setMainWindowEnabled, closing) and calls CheckForUpdate from its menus and the character.
+class UpdateCommand final {
+ public:
+  UpdateCommand(SettingsStore& settings, Prompter& prompter, CharacterHost& character, UpdateHooks hooks,
+                UpdateOptions options);
+  ~UpdateCommand();
+  UpdateCommand(const UpdateCommand&) = delete;
+  UpdateCommand& operator=(const UpdateCommand&) = delete;
+
+  void CheckForUpdate() { m_check->CheckForUpdate(); }
+  // Ends a check in progress (at shutdown).
+  void Abort() { m_check->Abort(); }
+  bool running() const { return m_check->running(); }
+
+ private:
+  std::unique_ptr<UpdateWindow> m_window;
+  std::unique_ptr<SiblingWindows> m_siblings;
+  std::unique_ptr<UpdateCheck> m_check;
+};
+
 }  // namespace update
 }  // namespace chimewise

@@ -121,6 +121,7 @@ class UpdateCheckTest : public ::testing::Test {
     options.publicKey = keys.publicKey;
     options.connectTimeoutSeconds = 10;
     options.ownVersion = ownVersion;
+    options.maxUpdateBytes = maxUpdateBytes;
     // Run the installer to its end, so what it recorded is there when the check returns.
     options.startInstaller = [this](const QString& program, const QStringList& args, QString* error) {
       installerRuns << program;
@@ -161,6 +162,7 @@ class UpdateCheckTest : public ::testing::Test {
   QList<bool> mainEnabled;
   QStringList installerRuns;
   int quits = 0;
+  qint64 maxUpdateBytes = qint64(256) << 20;
 };
 
 TEST_F(UpdateCheckTest, EmptyFolderIsUpToDateAndTheProgramStays) {
@@ -360,6 +362,19 @@ TEST_F(UpdateCheckTest, HostileNamesAndAPlantedLinkWriteNothingOutsideTemp) {
   EXPECT_EQ(quits, 0);
 }
 
+TEST_F(UpdateCheckTest, AnOversizedUpdateFileIsCutOffAndDeleted) {
+  serve("600.exe", QByteArray(50000, 'z'), true);
+  FtpServer server(dir.filePath("srv"));
+  ASSERT_TRUE(server.ready());
+  maxUpdateBytes = 10000;
+  check(server.address());
+  ASSERT_EQ(prompter.asked.size(), 1u);
+  EXPECT_TRUE(prompter.asked[0].text.startsWith(kErrorText + "23: The server sent more than 10000 bytes"))
+      << prompter.asked[0].text.toStdString();
+  EXPECT_FALSE(QFile::exists(local()));
+  EXPECT_EQ(quits, 0);
+}
+
 TEST_F(UpdateCheckTest, WindowMarksTheCurrentStepAndIsDrawn) {
   UpdateWindow& w = view.window;
   w.open();
@@ -385,6 +400,28 @@ TEST_F(UpdateCheckTest, WindowMarksTheCurrentStepAndIsDrawn) {
   w.onAbort = [&] { aborted = true; };
   w.QWidget::close();
   EXPECT_TRUE(aborted);
+}
+
+}  // namespace
+}  // namespace chimewise::update
+
+namespace chimewise::update {
+namespace {
+
+// The command as the program builds it: its own window, the desktop's sibling windows and the
+// character bound; with no server set up it only says so.
+TEST_F(UpdateCheckTest, CommandAsTheProgramBuildsItTellsOfAMissingServer) {
+  UpdateHooks hooks;
+  hooks.quit = [this] { ++quits; };
+  UpdateOptions options;
+  options.appFolder = state.AppFolder;
+  UpdateCommand command(settings, prompter, *host, hooks, options);
+  command.CheckForUpdate();
+  EXPECT_FALSE(command.running());
+  ASSERT_EQ(prompter.asked.size(), 1u);
+  EXPECT_EQ(prompter.asked[0].title, kErrorTitle);
+  EXPECT_TRUE(prompter.asked[0].text.startsWith("No update server is set up."));
+  EXPECT_EQ(quits, 0);
 }
 
 }  // namespace
