@@ -140,7 +140,9 @@ void UpdateCheck::CheckForUpdate() {
   m_running = false;
   m_client.reset();
   if (outcome == Outcome::Installing) {
-    call(m_hooks.quit);
+    // The shutdown may destroy this object: nothing of it is touched once the hook runs.
+    const std::function<void()> quit = m_hooks.quit;
+    if (quit) quit();
     return;
   }
   m_view.close();
