@@ -21,6 +21,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 #include <gtest/gtest.h>
 
 namespace chimewise::update {
@@ -422,6 +423,27 @@ TEST_F(UpdateCheckTest, CommandAsTheProgramBuildsItTellsOfAMissingServer) {
   EXPECT_EQ(prompter.asked[0].title, kErrorTitle);
   EXPECT_TRUE(prompter.asked[0].text.startsWith("No update server is set up."));
   EXPECT_EQ(quits, 0);
+}
+
+// The program's own way of starting the installer: a detached process, which finds the file
+// executable and gets its one argument.
+TEST_F(UpdateCheckTest, CommandStartsTheVerifiedInstallerDetachedAndQuits) {
+  serve("700.exe", installer(), true);
+  FtpServer server(dir.filePath("srv"));
+  ASSERT_TRUE(server.ready());
+  settings.write(settings::UpdateServer, server.address());
+  UpdateHooks hooks;
+  hooks.quit = [this] { ++quits; };
+  UpdateOptions options;
+  options.appFolder = state.AppFolder;
+  options.publicKey = keys.publicKey;
+  UpdateCommand command(settings, prompter, *host, hooks, options);
+  command.CheckForUpdate();
+  EXPECT_TRUE(prompter.asked.empty()) << prompts().join("\n").toStdString();
+  EXPECT_EQ(quits, 1);
+  // The installer runs on its own; wait (bounded) for what it writes.
+  QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(record).size() > 0, 20000);
+  EXPECT_EQ(Slurp(record), "False,-1,False");
 }
 
 }  // namespace

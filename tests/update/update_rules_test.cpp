@@ -1,5 +1,9 @@
 #include "update/update_rules.h"
 
+#include "update/update_check.h"
+
+#include <signature/Signature.h>
+
 #include <gtest/gtest.h>
 
 namespace chimewise::update {
@@ -68,6 +72,18 @@ TEST(UpdateRules, ServerAddressFromTheSettings) {
   for (const char* bad : {"http://example.com", "ftp://", "ftp://host/pub/", "ftp://user:pw@host", "host:99999",
                           "ftp://host?x=1", "file:///etc"})
     EXPECT_EQ(ParseServerAddress(QString::fromLatin1(bad)).kind, ServerAddress::Invalid) << bad;
+}
+
+// The key given to the build (CHIMEWISE_UPDATE_PUBLIC_KEY) is the one the program checks with;
+// a build without one holds none.
+TEST(UpdateRules, BuiltInKeyIsTheConfiguredOne) {
+  const QString configured = QStringLiteral(CONFIGURED_UPDATE_KEY);
+  if (configured.isEmpty()) {
+    EXPECT_TRUE(BuiltInPublicKey().isEmpty());
+  } else {
+    EXPECT_EQ(BuiltInPublicKey().size(), signature::kPublicKeyBytes);
+    EXPECT_EQ(BuiltInPublicKey(), signature::ParseKeyText(configured).value_or(QByteArray()));
+  }
 }
 
 }  // namespace
