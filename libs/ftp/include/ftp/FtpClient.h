@@ -62,7 +62,8 @@ class FtpClient final : public QObject {
   bool probe();
   // The names in a folder (NLST). A listing of more than maxBytes ends with kWriteError.
   bool list(const QString& folder, qint64 maxBytes = 1 << 20);
-  // The size of a file (SIZE); a server without an answer gives size -1 and success.
+  // The size of a file (SIZE); -1 when the server gives none. curl takes a refused SIZE (550) for a
+  // missing file (kRemoteFileMissing): a caller that only wants the number ignores failures.
   bool size(const QString& path);
   // Fetches a file into localPath, which must not exist yet (it is created exclusively, so a
   // link planted in its place is never followed). A file of more than maxBytes ends with
