@@ -83,8 +83,9 @@ inline constexpr SettingKey LastCheck{"New Mail", "LastCheck", "1-JAN-1980 00:01
 inline constexpr SettingKey Mailbox{"New Mail", "Mailbox", ""};
 inline constexpr SettingKey MailUser{"New Mail", "User", ""};
 
-// The update check: the FTP server looked at for a newer version.
-inline constexpr SettingKey UpdateServer{"Update", "Server", "ftp://updates.olm-chimewise.invalid"};
+// The update check: the FTP server looked at for a newer version ("host", "host:port" or
+// "ftp://host[:port]"). Empty: no server is set up, and the check says so.
+inline constexpr SettingKey UpdateServer{"Update", "Server", ""};
 
 // Jokes and quotes: the section is the name of the table in use.
 inline constexpr const char* NextRecKey = "NextRec";

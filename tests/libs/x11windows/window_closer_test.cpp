@@ -1,0 +1,156 @@
+// The window closer against a private Xvfb. The test plays a minimal EWMH window manager: it
+// keeps _NET_CLIENT_LIST on the root window and, on _NET_CLOSE_WINDOW, destroys the window and
+// drops it from the list (unless told to ignore the request).
+
+#include <x11windows/WindowCloser.h>
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QSocketNotifier>
+#include <QStandardPaths>
+#include <gtest/gtest.h>
+
+#include <xcb/xcb.h>
+#include <xcb/xcb_ewmh.h>
+
+#include <cstdlib>
+
+namespace {
+
+QCoreApplication& App() {
+  static int argc = 1;
+  static char name[] = "x11windows-tests";
+  static char* argv[] = {name, nullptr};
+  static auto* app = new QCoreApplication(argc, argv);
+  return *app;
+}
+
+class FakeWindowManager {
+ public:
+  explicit FakeWindowManager(const QString& display) {
+    const QByteArray d = display.toLocal8Bit();
+    conn = xcb_connect(d.constData(), nullptr);
+    if (xcb_connection_has_error(conn)) return;
+    xcb_ewmh_init_atoms_replies(&ewmh, xcb_ewmh_init_atoms(conn, &ewmh), nullptr);
+    root = ewmh.screens[0]->root;
+    // Client messages to the root window come to the manager through these masks.
+    const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+    xcb_change_window_attributes(conn, root, XCB_CW_EVENT_MASK, &mask);
+    xcb_flush(conn);
+    notifier = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(conn), QSocketNotifier::Read);
+    QObject::connect(notifier.get(), &QSocketNotifier::activated, [this] { handleEvents(); });
+    ok = true;
+  }
+  ~FakeWindowManager() {
+    notifier.reset();
+    if (ok) xcb_ewmh_connection_wipe(&ewmh);
+    xcb_disconnect(conn);
+  }
+
+  xcb_window_t addWindow(const QByteArray& title) {
+    const xcb_window_t w = xcb_generate_id(conn);
+    xcb_create_window(conn, XCB_COPY_FROM_PARENT, w, root, 0, 0, 100, 100, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                      ewmh.screens[0]->root_visual, 0, nullptr);
+    xcb_ewmh_set_wm_name(&ewmh, w, uint32_t(title.size()), title.constData());
+    clients.push_back(w);
+    publish();
+    return w;
+  }
+  void publish() {
+    xcb_ewmh_set_client_list(&ewmh, 0, uint32_t(clients.size()), clients.data());
+    xcb_flush(conn);
+  }
+  void handleEvents() {
+    while (xcb_generic_event_t* ev = xcb_poll_for_event(conn)) {
+      if ((ev->response_type & 0x7f) == XCB_CLIENT_MESSAGE) {
+        auto* cm = reinterpret_cast<xcb_client_message_event_t*>(ev);
+        if (cm->type == ewmh._NET_CLOSE_WINDOW) {
+          ++closeRequests;
+          if (!ignoreClose) {
+            std::erase(clients, cm->window);
+            xcb_destroy_window(conn, cm->window);
+            publish();
+          }
+        }
+      }
+      std::free(ev);
+    }
+  }
+
+  bool ok = false;
+  xcb_connection_t* conn = nullptr;
+  xcb_ewmh_connection_t ewmh{};
+  xcb_window_t root = 0;
+  std::vector<xcb_window_t> clients;
+  std::unique_ptr<QSocketNotifier> notifier;
+  int closeRequests = 0;
+  bool ignoreClose = false;
+};
+
+class WindowCloserTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    App();
+    const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+    if (xvfb.isEmpty()) GTEST_SKIP() << "Xvfb is not installed";
+    // Xvfb picks a free display and writes its number to standard output.
+    m_xvfb.start(xvfb, {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x480x24"});
+    ASSERT_TRUE(m_xvfb.waitForStarted(10000));
+    QByteArray number;
+    while (!number.contains('\n') && m_xvfb.waitForReadyRead(15000)) number += m_xvfb.readAllStandardOutput();
+    ASSERT_TRUE(number.contains('\n')) << "Xvfb gave no display";
+    display = ":" + QString::fromLatin1(number.trimmed());
+  }
+  void TearDown() override {
+    m_xvfb.kill();
+    m_xvfb.waitForFinished(5000);
+  }
+  QString display;
+  QProcess m_xvfb;
+};
+
+TEST_F(WindowCloserTest, FindsByExactTitleAndWaitsUntilTheWindowIsGone) {
+  FakeWindowManager wm(display);
+  ASSERT_TRUE(wm.ok);
+  wm.addWindow("Olm Toonpost mail");
+  const xcb_window_t jokes = wm.addWindow("Olm Jesterbox (Guardian OFF)");
+  const xcb_window_t other = wm.addWindow(QString::fromUtf8("Grüße").toUtf8());
+
+  x11windows::WindowCloser closer(display);
+  ASSERT_TRUE(closer.connected());
+  EXPECT_TRUE(closer.findByTitle("Olm Jesterbox").isEmpty());
+  EXPECT_TRUE(closer.findByTitle("Olm Toonpost").isEmpty());
+  EXPECT_EQ(closer.findByTitle("Olm Jesterbox (Guardian OFF)"), QList<x11windows::WindowId>({jokes}));
+  EXPECT_EQ(closer.findByTitle(QString::fromUtf8("Grüße")), QList<x11windows::WindowId>({other}));
+
+  ASSERT_TRUE(closer.requestClose({jokes}));
+  EXPECT_TRUE(closer.waitUntilGone({jokes}, 60000));
+  EXPECT_EQ(wm.closeRequests, 1);
+  EXPECT_TRUE(closer.findByTitle("Olm Jesterbox (Guardian OFF)").isEmpty());
+  EXPECT_EQ(closer.findByTitle(QString::fromUtf8("Grüße")).size(), 1);
+}
+
+TEST_F(WindowCloserTest, AWindowThatStaysEndsTheWaitAtTheLimit) {
+  FakeWindowManager wm(display);
+  ASSERT_TRUE(wm.ok);
+  wm.ignoreClose = true;
+  const xcb_window_t stubborn = wm.addWindow("Olm Toonpost");
+  x11windows::WindowCloser closer(display);
+  closer.requestClose({stubborn});
+  EXPECT_FALSE(closer.waitUntilGone({stubborn}, 300));
+  EXPECT_EQ(wm.closeRequests, 1);
+}
+
+TEST(WindowCloserNoDisplay, FindsNothing) {
+  App();
+  const QByteArray saved = qgetenv("DISPLAY");
+  qunsetenv("DISPLAY");
+  x11windows::WindowCloser closer;
+  EXPECT_FALSE(closer.connected());
+  EXPECT_TRUE(closer.findByTitle("Olm Toonpost").isEmpty());
+  EXPECT_FALSE(closer.requestClose({1}));
+  EXPECT_TRUE(closer.waitUntilGone({1}, 1000));
+  if (!saved.isEmpty()) qputenv("DISPLAY", saved);
+}
+
+}  // namespace

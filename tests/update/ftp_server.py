@@ -1,0 +1,47 @@
+#!/usr/bin/python3
+"""A throwaway FTP server for the tests: serves a folder read-only to anonymous users (any
+spelling of "anonymous", any password), optionally slowly or without a SIZE answer."""
+
+import argparse
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
+from pyftpdlib.servers import FTPServer
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--dir", required=True)
+    parser.add_argument("--bytes-per-second", type=int, default=0)
+    parser.add_argument("--no-size", action="store_true")
+    args = parser.parse_args()
+
+    authorizer = DummyAuthorizer()
+    authorizer.add_anonymous(args.dir)
+
+    class Handler(FTPHandler):
+        def ftp_USER(self, line):
+            # The program logs in as "Anonymous"; pyftpdlib only knows the lower-case spelling.
+            if line.lower() == "anonymous":
+                line = "anonymous"
+            return FTPHandler.ftp_USER(self, line)
+
+        if args.no_size:
+            def ftp_SIZE(self, path):
+                self.respond("550 SIZE not allowed here.")
+
+    Handler.authorizer = authorizer
+    Handler.banner = "test server ready"
+    if args.bytes_per_second:
+        class Slow(ThrottledDTPHandler):
+            read_limit = args.bytes_per_second
+            write_limit = args.bytes_per_second
+        Handler.dtp_handler = Slow
+
+    server = FTPServer(("127.0.0.1", args.port), Handler)
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()

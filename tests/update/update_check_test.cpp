@@ -1,0 +1,450 @@
+// The update check end to end: a real FTP server on 127.0.0.1, the update window offscreen, the
+// silent character, and installers that are small shell scripts recording their arguments.
+
+#include "update/update_check.h"
+#include "update/update_rules.h"
+#include "update/update_window.h"
+
+#include "core/settings_keys.h"
+#include "core/settings_store.h"
+#include "core/shared_state.h"
+#include "support/character_rig.h"
+#include "support/files.h"
+#include "support/qt_app.h"
+#include "support/scripted_prompter.h"
+#include "update/ftp_server.h"
+
+#include <signature/Signature.h>
+
+#include <QLabel>
+#include <QListWidget>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace chimewise::update {
+namespace {
+
+using testsupport::FtpServer;
+using testsupport::Slurp;
+using testsupport::Touch;
+
+// The real window, watched: every step, row and progress line the check shows.
+class WatchedView final : public UpdateView {
+ public:
+  WatchedView() {
+    window.onAbort = [this] {
+      if (onAbort) onAbort();
+    };
+  }
+  void open() override {
+    ++opened;
+    window.open();
+  }
+  void close() override {
+    ++closed;
+    window.close();
+  }
+  void bringToFront() override { window.bringToFront(); }
+  QRect frame() const override { return window.frame(); }
+  void setStep(int step) override {
+    steps << step;
+    window.setStep(step);
+  }
+  void addRow(const QString& text) override { window.addRow(text); }
+  void selectRow(int row) override { window.selectRow(row); }
+  void setProgressText(const QString& text) override {
+    window.setProgressText(text);
+    if (!text.isEmpty()) progress << text;
+    // The user clicks Abort once bytes are coming in.
+    if (abortOnProgress && !text.isEmpty() && text != QLatin1String("0")) {
+      abortOnProgress = false;
+      window.abortButton()->click();
+    }
+  }
+
+  UpdateWindow window;
+  QList<int> steps;
+  QStringList progress;
+  int opened = 0;
+  int closed = 0;
+  bool abortOnProgress = false;
+};
+
+class FakeSiblings final : public SiblingWindows {
+ public:
+  bool closeFirstFound(const QStringList& titles, int) override {
+    asked << titles;
+    return running.contains(titles.first());
+  }
+  QList<QStringList> asked;
+  QStringList running;  // first titles of the lists that count as found
+};
+
+class UpdateCheckTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testsupport::EnsureQtApp();
+    ASSERT_TRUE(dir.isValid());
+    folder = dir.filePath("srv/pub/updrmind");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    host = testsupport::FastCharacterHost(dir, state, settings, prompter, agentClock, pump);
+    host->LoadCharacter("Hoot.ochar", false);
+    ASSERT_NE(host->character(), nullptr);
+    keys = signature::GenerateKeyPair();
+    record = dir.filePath("installer-arguments.txt");
+  }
+
+  // A file on the server; signed with the test key when `sign` is set.
+  void serve(const QString& name, const QByteArray& bytes, bool sign = false) {
+    Touch(folder + "/" + name, bytes);
+    if (sign) Touch(folder + "/" + name + ".sig", signature::Sign(bytes, keys.secretKey));
+  }
+  QByteArray installer(const QString& marker = "installer") const {
+    return "#!/bin/sh\n# " + marker.toUtf8() + "\nprintf '%s' \"$*\" > '" + record.toUtf8() + "'\n";
+  }
+
+  void check(const QString& server, std::optional<double> ownVersion = std::nullopt) {
+    settings.write(settings::UpdateServer, server);
+    UpdateHooks hooks;
+    BindCharacter(hooks, *host);
+    hooks.say = [this](const QString& text) {
+      said << text;
+      host->SayText(text);
+    };
+    hooks.setMainWindowEnabled = [this](bool on) { mainEnabled << on; };
+    hooks.quit = [this] { ++quits; };
+    hooks.closing = [this] { return state.Closing; };
+    UpdateOptions options;
+    options.appFolder = state.AppFolder;
+    options.publicKey = keys.publicKey;
+    options.connectTimeoutSeconds = 10;
+    options.ownVersion = ownVersion;
+    options.maxUpdateBytes = maxUpdateBytes;
+    // Run the installer to its end, so what it recorded is there when the check returns.
+    options.startInstaller = [this](const QString& program, const QStringList& args, QString* error) {
+      installerRuns << program;
+      QProcess p;
+      p.start(program, args);
+      if (!p.waitForFinished(20000) || p.exitCode() != 0) {
+        *error = p.errorString();
+        return false;
+      }
+      return true;
+    };
+    UpdateCheck checker(settings, prompter, view, siblings, hooks, options);
+    checker.CheckForUpdate();
+  }
+
+  QString local() const { return state.AppFolder + "/TEMP/PELORUPD.EXE"; }
+  QStringList prompts() const {
+    QStringList texts;
+    for (const Prompt& p : prompter.asked) texts << p.title + "|" + p.text;
+    return texts;
+  }
+
+  // The application comes before the window below.
+  QApplication& app = testsupport::EnsureQtApp();
+  QTemporaryDir dir;
+  QString folder;
+  SharedState state;
+  SettingsStore settings{dir.filePath("settings.ini")};
+  ScriptedPrompter prompter;
+  agent::ManualClock agentClock;
+  QTimer pump;
+  std::unique_ptr<CharacterHost> host;
+  signature::KeyPair keys;
+  QString record;
+  WatchedView view;
+  FakeSiblings siblings;
+  QStringList said;
+  QList<bool> mainEnabled;
+  QStringList installerRuns;
+  int quits = 0;
+  qint64 maxUpdateBytes = qint64(256) << 20;
+};
+
+TEST_F(UpdateCheckTest, EmptyFolderIsUpToDateAndTheProgramStays) {
+  FtpServer server(dir.filePath("srv"));
+  ASSERT_TRUE(server.ready());
+  check(server.address());
+  EXPECT_EQ(said, QStringList({kLetsGo, kUpToDate}));
+  EXPECT_TRUE(prompter.asked.empty()) << prompts().join("\n").toStdString();
+  EXPECT_EQ(mainEnabled, QList<bool>({false, true}));
+  EXPECT_EQ(view.steps, QList<int>({1}));  // the window opens at the first step
+  EXPECT_EQ(view.opened, 1);
+  EXPECT_FALSE(view.window.isVisible());
+  EXPECT_TRUE(QFileInfo(state.AppFolder + "/TEMP").isDir());
+  EXPECT_EQ(quits, 0);
+  EXPECT_TRUE(siblings.asked.isEmpty());
+
+  // Only older files: up to date as well.
+  serve("9.exe", "old");
+  said.clear();
+  check(server.address(), 10.6);
+  EXPECT_EQ(said, QStringList({kLetsGo, kUpToDate}));
+  EXPECT_EQ(view.window.list()->count(), 1);
+}
+
+TEST_F(UpdateCheckTest, FirstNewerRowIsFetchedVerifiedAndInstalled) {
+  serve("105.exe", installer("105"), true);
+  serve("107.exe", installer("107"), true);
+  FtpServer server(dir.filePath("srv"));
+  ASSERT_TRUE(server.ready());
+  check(server.address(), 10.6);
+
+  EXPECT_TRUE(prompter.asked.empty()) << prompts().join("\n").toStdString();
+  EXPECT_EQ(said, QStringList({kLetsGo, kGoodNews}));
+  EXPECT_EQ(view.steps, QList<int>({1, 2}));
+  EXPECT_TRUE(Slurp(local()).contains("# 105"));
+  EXPECT_TRUE(QFileInfo(local()).isExecutable());
+  EXPECT_EQ(installerRuns, QStringList({local()}));
+  EXPECT_EQ(Slurp(record), "False,-1,False");
+  EXPECT_EQ(siblings.asked, QList<QStringList>({kJokesTitles, kMailTitles}));
+  EXPECT_EQ(quits, 1);
+  const QString size = FormatCount(installer("105").size());
+  ASSERT_FALSE(view.progress.isEmpty());
+  EXPECT_EQ(view.progress.last(), size + " of " + size);
+  EXPECT_EQ(view.window.list()->count(), 4);     // with the signatures
+  EXPECT_EQ(mainEnabled, QList<bool>({false}));  // the program is on its way out
+}
+
+TEST_F(UpdateCheckTest, RunningSiblingsAreClosedAndNamedToTheInstaller) {
+  serve("200.exe", installer(), true);
+  FtpServer server(dir.filePath("srv"));
+  ASSERT_TRUE(server.ready());
+  siblings.running = {kJokesTitles.first()};
+  check(server.address());
+  EXPECT_EQ(Slurp(record), "True,-1,False");
+  siblings.running = {kMailTitles.first()};
+  check(server.address());
+  EXPECT_EQ(Slurp(record), "False,-1,True");
+  EXPECT_EQ(quits, 2);
+}
+
+TEST_F(UpdateCheckTest, UnsignedTamperedOrForeignFilesAreRefusedAndDeleted) {
+  FtpServer server(dir.filePath("srv"));
+  ASSERT_TRUE(server.ready());
+  struct Case {
+    const char* name;
+    std::function<void()> prepare;
+    const char* why;
+  };
+  const QList<Case> cases = {
+      {"unsigned", [&] { serve("300.exe", installer()); }, "signature is missing"},
+      {"tampered",
+       [&] {
+         serve("300.exe", installer(), true);
+         Touch(folder + "/300.exe", installer() + "rm -rf \"$HOME\"\n");
+       },
+       "does not match"},
+      {"foreign key",
+       [&] {
+         serve("300.exe", installer());
+         Touch(folder + "/300.exe.sig", signature::Sign(installer(), signature::GenerateKeyPair().secretKey));
+       },
+       "does not match"},
+      {"damaged signature",
+       [&] {
+         serve("300.exe", installer());
+         Touch(folder + "/300.exe.sig", "garbage");
+       },
+       "damaged"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    QFile::remove(folder + "/300.exe.sig");
+    c.prepare();
+    prompter.asked.clear();
+    said.clear();
+    check(server.address());
+    ASSERT_EQ(prompter.asked.size(), 1u);
+    EXPECT_EQ(prompter.asked[0].title, kErrorTitle);
+    EXPECT_EQ(prompter.asked[0].icon, PromptIcon::Warning);
+    EXPECT_TRUE(prompter.asked[0].text.contains(c.why)) << prompter.asked[0].text.toStdString();
+    EXPECT_EQ(said, QStringList({kLetsGo, kGoodNews}));
+    EXPECT_FALSE(QFile::exists(local()));
+    EXPECT_FALSE(QFile::exists(local() + ".sig"));
+    EXPECT_TRUE(installerRuns.isEmpty());
+    EXPECT_FALSE(QFile::exists(record));
+    EXPECT_EQ(quits, 0);
+    EXPECT_EQ(mainEnabled.last(), true);
+  }
+}
+
+TEST_F(UpdateCheckTest, NoServerRefusedConnectionAndUnknownHost) {
+  check(QString());
+  ASSERT_EQ(prompter.asked.size(), 1u);
+  EXPECT_TRUE(prompter.asked[0].text.startsWith("No update server is set up."));
+  EXPECT_TRUE(prompter.asked[0].text.contains(settings.filePath()));
+  EXPECT_EQ(view.opened, 0);
+
+  prompter.asked.clear();
+  check(QStringLiteral("http://example.com/"));
+  ASSERT_EQ(prompter.asked.size(), 1u);
+  EXPECT_TRUE(prompter.asked[0].text.contains("is not an FTP address"));
+  EXPECT_EQ(view.opened, 0);
+
+  // Refused: the error box with curl's code and text, and not a word of going to look.
+  prompter.asked.clear();
+  check(QStringLiteral("ftp://127.0.0.1:%1").arg(FtpServer::FreePort()));
+  ASSERT_EQ(prompter.asked.size(), 1u);
+  EXPECT_EQ(prompter.asked[0].title, kErrorTitle);
+  EXPECT_EQ(prompter.asked[0].icon, PromptIcon::Information);
+  EXPECT_TRUE(prompter.asked[0].text.startsWith(kErrorText + "7: ")) << prompter.asked[0].text.toStdString();
+  EXPECT_TRUE(said.isEmpty());
+  EXPECT_EQ(mainEnabled, QList<bool>({false, true}));
+
+  // A host that cannot be found: the sentence about the Internet, no box.
+  prompter.asked.clear();
+  check(QStringLiteral("no-such-host.invalid"));
+  EXPECT_TRUE(prompter.asked.empty()) << prompts().join("\n").toStdString();
+  EXPECT_EQ(said, QStringList({kNoInternet}));
+  EXPECT_EQ(mainEnabled.last(), true);
+  EXPECT_FALSE(view.window.isVisible());
+}
+
+TEST_F(UpdateCheckTest, MissingFolderIsAnErrorNotUpToDate) {
+  ASSERT_TRUE(QDir(dir.filePath("srv/pub/updrmind")).removeRecursively());
+  FtpServer server(dir.filePath("srv"));
+  ASSERT_TRUE(server.ready());
+  check(server.address());
+  EXPECT_EQ(said, QStringList({kLetsGo}));
+  ASSERT_EQ(prompter.asked.size(), 1u);
+  EXPECT_TRUE(prompter.asked[0].text.startsWith(kErrorText + "9: ")) << prompter.asked[0].text.toStdString();
+}
+
+TEST_F(UpdateCheckTest, AbortDuringASlowTransferDeletesThePartialFile) {
+  serve("400.exe", QByteArray(300000, 'x'), true);
+  FtpServer server(dir.filePath("srv"), {.bytesPerSecond = 20000});
+  ASSERT_TRUE(server.ready());
+  view.abortOnProgress = true;
+  check(server.address());
+  EXPECT_FALSE(view.abortOnProgress);  // Abort was clicked
+  EXPECT_FALSE(QFile::exists(local()));
+  EXPECT_TRUE(prompter.asked.empty()) << prompts().join("\n").toStdString();
+  EXPECT_EQ(said, QStringList({kLetsGo, kGoodNews}));
+  EXPECT_EQ(mainEnabled, QList<bool>({false, true}));
+  EXPECT_EQ(quits, 0);
+  EXPECT_FALSE(view.window.isVisible());
+}
+
+TEST_F(UpdateCheckTest, FailingSizeStillDownloadsAndShowsTheCountAlone) {
+  serve("500.exe", installer() + QByteArray(5000, '#'), true);
+  FtpServer server(dir.filePath("srv"), {.noSize = true});
+  ASSERT_TRUE(server.ready());
+  check(server.address());
+  EXPECT_TRUE(prompter.asked.empty()) << prompts().join("\n").toStdString();
+  ASSERT_FALSE(view.progress.isEmpty());
+  EXPECT_EQ(view.progress.last(), FormatCount(installer().size() + 5000));
+  EXPECT_EQ(quits, 1);
+}
+
+TEST_F(UpdateCheckTest, HostileNamesAndAPlantedLinkWriteNothingOutsideTemp) {
+  // A name with a control character is shown (made visible) but never fetched.
+  serve(QString::fromLatin1("900\x07.exe"), installer(), true);
+  const QString outside = dir.filePath("outside.txt");
+  Touch(outside, "precious");
+  Touch(state.AppFolder + "/TEMP/keep", "");
+  ASSERT_TRUE(QFile::link(outside, local()));
+  FtpServer server(dir.filePath("srv"));
+  ASSERT_TRUE(server.ready());
+  check(server.address());
+  EXPECT_EQ(said, QStringList({kLetsGo, kUpToDate}));
+  EXPECT_EQ(view.window.list()->item(0)->text(), "900?.exe");
+
+  serve("901.exe", "not an installer");
+  check(server.address());
+  EXPECT_EQ(Slurp(outside), "precious");
+  EXPECT_FALSE(QFileInfo(local()).isSymLink());
+  EXPECT_FALSE(QFile::exists(local()));
+  EXPECT_EQ(quits, 0);
+}
+
+TEST_F(UpdateCheckTest, AnOversizedUpdateFileIsCutOffAndDeleted) {
+  serve("600.exe", QByteArray(50000, 'z'), true);
+  FtpServer server(dir.filePath("srv"));
+  ASSERT_TRUE(server.ready());
+  maxUpdateBytes = 10000;
+  check(server.address());
+  ASSERT_EQ(prompter.asked.size(), 1u);
+  EXPECT_TRUE(prompter.asked[0].text.startsWith(kErrorText + "23: The server sent more than 10000 bytes"))
+      << prompter.asked[0].text.toStdString();
+  EXPECT_FALSE(QFile::exists(local()));
+  EXPECT_EQ(quits, 0);
+}
+
+TEST_F(UpdateCheckTest, WindowMarksTheCurrentStepAndIsDrawn) {
+  UpdateWindow& w = view.window;
+  w.open();
+  EXPECT_EQ(w.windowTitle(), "Pelor Update Utility");
+  EXPECT_EQ(w.stepLabel(0)->text(), "Connecting to Pelor Server");
+  EXPECT_EQ(w.stepLabel(1)->text(), "Retrieving available update information");
+  EXPECT_EQ(w.stepLabel(2)->text(), "Downloading update file");
+  EXPECT_EQ(w.abortButton()->text(), "Abort");
+  for (int step : {0, 1, 2}) {
+    w.setStep(step);
+    const QLabel* caption = w.stepLabel(step);
+    EXPECT_LT(w.marker()->geometry().right(), caption->x());
+    EXPECT_EQ(w.marker()->geometry().center().y(), caption->geometry().center().y());
+  }
+  w.addRow("105.exe");
+  w.addRow("107.exe");
+  w.selectRow(0);
+  w.setProgressText(ProgressText(51234, "70,000"));
+  const QString png = qEnvironmentVariable("CHIMEWISE_BINARY_DIR") + "/update-window.png";
+  EXPECT_TRUE(w.grab().save(png));
+  // Closing by hand counts as Abort.
+  bool aborted = false;
+  w.onAbort = [&] { aborted = true; };
+  w.QWidget::close();
+  EXPECT_TRUE(aborted);
+}
+
+}  // namespace
+}  // namespace chimewise::update
+
+namespace chimewise::update {
+namespace {
+
+// The command as the program builds it: its own window, the desktop's sibling windows and the
+// character bound; with no server set up it only says so.
+TEST_F(UpdateCheckTest, CommandAsTheProgramBuildsItTellsOfAMissingServer) {
+  UpdateHooks hooks;
+  hooks.quit = [this] { ++quits; };
+  UpdateOptions options;
+  options.appFolder = state.AppFolder;
+  UpdateCommand command(settings, prompter, *host, hooks, options);
+  command.CheckForUpdate();
+  EXPECT_FALSE(command.running());
+  ASSERT_EQ(prompter.asked.size(), 1u);
+  EXPECT_EQ(prompter.asked[0].title, kErrorTitle);
+  EXPECT_TRUE(prompter.asked[0].text.startsWith("No update server is set up."));
+  EXPECT_EQ(quits, 0);
+}
+
+// The program's own way of starting the installer: a detached process, which finds the file
+// executable and gets its one argument.
+TEST_F(UpdateCheckTest, CommandStartsTheVerifiedInstallerDetachedAndQuits) {
+  serve("700.exe", installer(), true);
+  FtpServer server(dir.filePath("srv"));
+  ASSERT_TRUE(server.ready());
+  settings.write(settings::UpdateServer, server.address());
+  UpdateHooks hooks;
+  hooks.quit = [this] { ++quits; };
+  UpdateOptions options;
+  options.appFolder = state.AppFolder;
+  options.publicKey = keys.publicKey;
+  UpdateCommand command(settings, prompter, *host, hooks, options);
+  command.CheckForUpdate();
+  EXPECT_TRUE(prompter.asked.empty()) << prompts().join("\n").toStdString();
+  EXPECT_EQ(quits, 1);
+  // The installer runs on its own; wait (bounded) for what it writes.
+  QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(record).size() > 0, 20000);
+  EXPECT_EQ(Slurp(record), "False,-1,False");
+}
+
+}  // namespace
+}  // namespace chimewise::update
