@@ -42,6 +42,10 @@ if [ "${COMPOSITOR:-1}" = 1 ]; then
   xcompmgr >/dev/null 2>&1 &
   pids+=($!)
 fi
+# A window manager, as on every desktop: title bars, and the character kept above other windows.
+openbox >/dev/null 2>&1 &
+pids+=($!)
+sleep 0.5
 trayer --edge top --align right --widthtype pixel --width 200 --heighttype pixel --height 30 \
   --transparent false --tint 0xdddddd >/dev/null 2>&1 &
 pids+=($!)
@@ -79,9 +83,46 @@ cli add --text "Backup the laptop" --activity "$today $(hour '-90 minutes')"
 cli add --text "Buy milk, bread and apples" --activity "$today $(hour '-15 minutes')" --memo "Oat milk."
 cli add --text "Call Anna back" --activity "$today $(hour '-5 minutes')" --type "Phone Call"
 
-"$build/src/shell/chimewise" >"$work/program.log" 2>&1 &
-program=$!
-pids+=($program)
+# Starts the program in the background; stop_program ends it as the desktop's logout does.
+start_program() {
+  "$build/src/shell/chimewise" "$@" >>"$work/program.log" 2>&1 &
+  program=$!
+  pids+=($program)
+}
+stop_program() {
+  kill -TERM "$program" 2>/dev/null || true
+  wait "$program" 2>/dev/null || true
+}
+# The tray icon's place (trayer's strip sits at the top right): X, Y, WIDTH of the strip.
+icon=""
+find_tray() {
+  icon="$(xdotool search --onlyvisible --class trayer 2>/dev/null | head -n1 || true)"
+  [ -n "$icon" ] && eval "$(xdotool getwindowgeometry --shell "$icon")"
+}
+tray_menu() {  # right-click the tray icon
+  xdotool mousemove $((X + WIDTH - 12)) $((Y + 15)) click 3
+  sleep 0.8
+}
+# A tour's moments: shots at the given seconds after it began, named tour-NAME-1, -2, ...
+tour_shots() {
+  local name="$1" n=0 last=0 at
+  shift
+  for at in "$@"; do
+    sleep $((at - last))
+    last=$at
+    n=$((n + 1))
+    shot "tour-$name-$n" 0
+  done
+}
+
+# The first start after installation: the character introduces itself and walks through the
+# Reminder Viewer.
+start_program
+tour_shots introduction 6 200 235
+stop_program
+
+# Later starts greet from the corner of the screen.
+start_program
 sleep 6
 shot "character-greeting-at-start" 0
 
@@ -100,26 +141,47 @@ sleep 0.5
 kill "$second" 2>/dev/null || true
 shot "reminder-viewer-with-twenty-reminders" 3
 
-# The tray menu: right-click the tray icon (trayer's strip sits at the top right).
-icon="$(xdotool search --onlyvisible --class trayer 2>/dev/null | head -n1 || true)"
+find_tray
 if [ -n "$icon" ]; then
-  eval "$(xdotool getwindowgeometry --shell "$icon")"
   sleep 1  # the alarm scan may still be bringing the viewer up; the menu opens on a settled screen
-  xdotool mousemove $((X + WIDTH - 12)) $((Y + 15)) click 3
+  tray_menu
   shot "tray-menu-open"
   xdotool key Escape
-fi
 
-
-# The Schedule Activity dialog, from the tray menu's default entry.
-if [ -n "$icon" ]; then
-  xdotool mousemove $((X + WIDTH - 12)) $((Y + 15)) click 3
-  sleep 0.8
+  # The Schedule Activity dialog's first opening gives its tour; the next opening is the dialog alone.
+  tray_menu
+  xdotool key a
+  tour_shots schedule 8 30 75
+  stop_program
+  start_program
+  sleep 6
+  tray_menu
   xdotool key a
   shot "schedule-activity-dialog" 3
   xdotool key Escape
+  sleep 1
+
+  # The same with the Options dialog: its tour, then each of its four tabs (Ctrl+Tab goes on).
+  tray_menu
+  xdotool key o
+  tour_shots options 8 40 90
+  stop_program
+  start_program
+  sleep 6
+  tray_menu
+  xdotool key o
+  sleep 2
+  for tab in characters time-announcements reminder-options email-options; do
+    shot "options-$tab" 1
+    xdotool key ctrl+Tab
+  done
+  xdotool key Escape
+  sleep 1
+  tray_menu
+  xdotool key b
+  shot "about" 2
+  xdotool key Return
 fi
 
-kill -TERM "$program" 2>/dev/null || true
-wait "$program" 2>/dev/null || true
+stop_program
 echo "pictures in $out"

@@ -16,6 +16,7 @@
 #include "tours/introduction_tour.h"
 #include "tours/options_tour.h"
 #include "tours/schedule_tour.h"
+#include "update/update_window.h"
 
 namespace chimewise {
 
@@ -44,6 +45,7 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   viewerHooks.optimize = [this] { RebuildDatabase(); };
   viewerHooks.about = [this] { ShowAbout(); };
   viewerHooks.showOptions = [this] { m_optionsWindows->ShowOptions(); };
+  viewerHooks.update = [this] { CheckForUpdate(); };
   viewerHooks.tutorial = [this] { RunIntroduction(*m_tours, OpenViewerOf(*m_viewer)); };
   viewerHooks.openDocument = OpenDocument;
   m_viewer = std::make_unique<ViewerWindows>(state, settings, prompter, clock, m_engine, *m_alarms, *m_character, *this,
@@ -89,11 +91,30 @@ CommandFeatures Program::features() {
   f.loadJokes = sibling(kJesterboxProgram);
   f.createMailcaster = sibling(kMailcasterProgram);
   f.about.run = [this] { ShowAbout(); };
+  f.update.run = [this] {
+    m_character->QuietCharacter();
+    CheckForUpdate();
+  };
   f.options.run = [this] {
     m_character->QuietCharacter();
     m_optionsWindows->ShowOptions();
   };
   return f;
+}
+
+void Program::CheckForUpdate() {
+  if (!m_update) {
+    // Made at the first check: the data folder it downloads into is known once the program runs.
+    update::UpdateHooks hooks;
+    hooks.quit = [this] { m_reminders->quit(); };
+    hooks.setMainWindowEnabled = [this](bool on) { m_reminders->setEnabled(on); };
+    hooks.closing = [this] { return m_state.Closing; };
+    update::UpdateOptions options;
+    options.appFolder = m_state.AppFolder;
+    m_update = std::make_unique<update::UpdateCommand>(m_settings, m_prompter, *m_character, std::move(hooks),
+                                                       std::move(options));
+  }
+  m_update->CheckForUpdate();
 }
 
 void Program::ShowAbout() {

@@ -14,6 +14,7 @@
 #include "shell/commands.h"
 #include "shell/reminders.h"
 #include "tours/tour_runner.h"
+#include "update/update_window.h"
 #include "viewer/viewer_windows.h"
 
 #include <xbase/engine.h>
@@ -93,6 +94,7 @@ class Program final : public QObject,
     m_viewer->CloseDialogs();
   }
   void UnloadWindows() override {
+    if (m_update) m_update->Abort();
     m_optionsWindows->CloseOptions();
     m_schedule->CloseSchedule();
     m_viewer->UnloadWindows();
@@ -103,6 +105,7 @@ class Program final : public QObject,
   // The commands' later features, each over the part that carries it out.
   CommandFeatures features();
   void ShowAbout();
+  void CheckForUpdate();
 
   SharedState& m_state;
   SettingsStore& m_settings;
@@ -120,6 +123,7 @@ class Program final : public QObject,
   std::unique_ptr<ViewerWindows> m_viewer;
   // After the character: closing the dialog gives the character back its size.
   std::unique_ptr<OptionsWindows> m_optionsWindows;
+  std::unique_ptr<update::UpdateCommand> m_update;
   std::unique_ptr<Reminders> m_reminders;
   std::unique_ptr<TourContext> m_tours;
   std::unique_ptr<ProgramCommands> m_commands;
