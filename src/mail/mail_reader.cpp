@@ -46,10 +46,12 @@ void MailReader::background(std::function<void()> job) {
     m_pool.start(std::move(job));
 }
 
+// Ends any speech wait, drops what the character still had queued and brings it out. The show
+// comes after the stop, so the stop cannot drop it.
 void MailReader::quiet() {
   InvertSpeechToggle(m_state);
-  m_speaker.show();
   if (stopAll) stopAll();
+  m_speaker.show();
 }
 
 void MailReader::CheckNewMail(bool quietIfNone, bool onRequest) {

@@ -31,12 +31,6 @@ MailFlags ReadMailFlags(const SettingsStore& s, bool onRequest) {
   return f;
 }
 
-std::array<bool, 4> ReadListFlags(const SettingsStore& s) {
-  const QString one = QStringLiteral("1");
-  return {NumericFlag(s.read(settings::MailWhen, one)), NumericFlag(s.read(settings::MailWho, one)),
-          NumericFlag(s.read(settings::MailSubject, one)), NumericFlag(s.read(settings::MailBody, one))};
-}
-
 QString MailAnnouncement(int count) {
   if (count < 1) return kNoNewMail;
   return QStringLiteral("You have %1 unread message%2.").arg(count).arg(count > 1 ? QStringLiteral("s") : QString());

@@ -24,9 +24,6 @@ struct MailFlags {
 // otherwise the automatic ones ("AutoWhen" ... "ReadAll"; never mark read).
 MailFlags ReadMailFlags(const SettingsStore& settings, bool onRequest);
 
-// The four "what to say" flags the unread e-mail window reads for itself, every default "1".
-std::array<bool, 4> ReadListFlags(const SettingsStore& settings);
-
 // The message as the reader speaks it: who sent it, when, about what, what it says.
 struct MailItem {
   QDateTime sent;  // the Date header, else the delivery time

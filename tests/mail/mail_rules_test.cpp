@@ -112,8 +112,6 @@ TEST_F(MailSettingsTest, FlagsOnRequestAndAutomatic) {
   f = ReadMailFlags(settings, false);
   EXPECT_TRUE(f.readAll && !f.markRead && !f.sayWho);
   EXPECT_FALSE(ReadMailFlags(settings, true).readAll);
-  // The window's own defaults turn "Who" on.
-  EXPECT_EQ(ReadListFlags(settings), (std::array<bool, 4>{true, true, true, true}));
 }
 
 TEST_F(MailSettingsTest, NextCheckFromTheMinuteAndTheInterval) {

@@ -142,13 +142,19 @@ class ImapMailbox final : public Mailbox {
       std::vector<MailMessage> out;
       if (m_folder->getMessageCount() == 0) return out;
       auto messages = m_folder->getMessages(vmime::net::messageSet::byNumber(1, -1));
-      m_folder->fetchMessages(messages, vmime::net::fetchAttributes::FLAGS | vmime::net::fetchAttributes::UID);
+      m_folder->fetchMessages(messages, vmime::net::fetchAttributes::FLAGS | vmime::net::fetchAttributes::UID |
+                                            vmime::net::fetchAttributes::SIZE);
       for (const auto& msg : messages) {
         if (msg->getFlags() & vmime::net::message::FLAG_SEEN) continue;
-        std::string raw;
-        vmime::utility::outputStreamStringAdapter os(raw);
-        msg->extract(os, nullptr, 0, static_cast<size_t>(-1), true);  // peek: stays unseen
-        MailMessage m = ParseMessage(QByteArray(raw.data(), static_cast<qsizetype>(raw.size())));
+        MailMessage m;
+        if (msg->getSize() > static_cast<size_t>(kMaxMessageBytes)) {
+          m.problem = QStringLiteral("it is too large to read");
+        } else {
+          std::string raw;
+          vmime::utility::outputStreamStringAdapter os(raw);
+          msg->extract(os, nullptr, 0, static_cast<size_t>(-1), true);  // peek: stays unseen
+          m = ParseMessage(QByteArray(raw.data(), static_cast<qsizetype>(raw.size())));
+        }
         m.id = QString::fromStdString(static_cast<std::string>(msg->getUID()));
         m.seen = false;
         if (!m.received.isValid()) m.received = m.sent;

@@ -34,6 +34,13 @@ TEST(ParseMessage, AlternativeGivesThePlainPartAndHtmlOnlyIsReadAsText) {
   EXPECT_EQ(m.body, QString::fromUtf8("Hello & welcome\r\nSecond\r\nline €"));
 }
 
+TEST(ParseMessage, AnUnknownCharsetReadsAsLatin1) {
+  const MailMessage m = ParseMessage("From: a@b.c\r\nSubject: =?x-nonsense?Q?Caf=E9?=\r\n"
+                                     "Content-Type: text/plain; charset=x-nonsense\r\n\r\nCaf\xe9\r\n");
+  EXPECT_TRUE(m.problem.isEmpty());
+  EXPECT_EQ(m.body.trimmed(), QString::fromUtf8("Café"));
+}
+
 TEST(ParseMessage, WhatIsNoMessageSaysSo) {
   EXPECT_EQ(ParseMessage(MalformedMessage()).problem, QStringLiteral("it is not a mail message"));
   EXPECT_EQ(ParseMessage("").problem, QStringLiteral("it is empty"));
