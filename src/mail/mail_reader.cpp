@@ -81,8 +81,10 @@ void MailReader::start(bool quietIfNone, bool onRequest) {
     return;
   }
   std::shared_ptr<mailbox::Mailbox> mb(std::move(choice.mailbox));
-  background([this, run, mb] {
-    Snapshot snap = Fetch(*mb);
+  // An automatic check without read all wants only what came since the last one.
+  const QDateTime onlyAfter = !onRequest && !run.flags.readAll ? run.lastCheck : QDateTime();
+  background([this, run, mb, onlyAfter] {
+    Snapshot snap = Fetch(*mb, onlyAfter);
     if (m_synchronous)
       finish(run, snap, mb);
     else
@@ -91,7 +93,7 @@ void MailReader::start(bool quietIfNone, bool onRequest) {
   });
 }
 
-MailReader::Snapshot MailReader::Fetch(mailbox::Mailbox& mb) {
+MailReader::Snapshot MailReader::Fetch(mailbox::Mailbox& mb, const QDateTime& onlyAfter) {
   Snapshot s;
   s.failure = mb.Open();
   if (!s.failure.ok()) return s;
@@ -99,7 +101,7 @@ MailReader::Snapshot MailReader::Fetch(mailbox::Mailbox& mb) {
   if (!count) return s;
   s.unseen = *count;
   if (s.unseen < 1) return s;
-  if (auto messages = mb.UnseenMessages(&s.failure)) s.messages = std::move(*messages);
+  if (auto messages = mb.UnseenMessages(&s.failure, onlyAfter)) s.messages = std::move(*messages);
   return s;
 }
 

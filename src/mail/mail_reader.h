@@ -106,7 +106,7 @@ class MailReader : public QObject {
     int unseen = 0;
     std::vector<mailbox::MailMessage> messages;
   };
-  static Snapshot Fetch(mailbox::Mailbox& mb);
+  static Snapshot Fetch(mailbox::Mailbox& mb, const QDateTime& onlyAfter);
   void start(bool quietIfNone, bool onRequest);
   void finish(const Run& run, const Snapshot& snap, std::shared_ptr<mailbox::Mailbox> mb);
   void markAndEnd(QStringList ids, std::shared_ptr<mailbox::Mailbox> mb);

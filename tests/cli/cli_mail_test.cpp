@@ -62,8 +62,8 @@ TEST_F(CliMailTest, AsTheWindowReadsEachRowAndMarksAsTheSettingsSay) {
                                 "Speak: Message sent Friday" + kAt + "3:45 in the Afternoon.",
                                 QString::fromUtf8("Speak: Subject: Grüße aus Köln."),
                                 QString::fromUtf8("Speak: Message Reads: Café at noon tomorrow."), "Play: Blink",
-                                "Speak: Message sent today " + kAt + "8:05 in the Morning.",
-                                "Speak: Subject: Order.", QString::fromUtf8("Speak: Message Reads: Die Größe passt.")}))
+                                "Speak: Message sent today " + kAt + "8:05 in the Morning.", "Speak: Subject: Order.",
+                                QString::fromUtf8("Speak: Message Reads: Die Größe passt.")}))
       << lines.join('\n').toStdString();
   // "MarkRead" is on unless the settings say otherwise; no message file is left anywhere.
   EXPECT_TRUE(md.Files("new").isEmpty());

@@ -24,8 +24,8 @@ class MailCharacterTest : public MailFixture {
                        if (status == agent::RequestStatus::Complete && host->character()->balloonVisible())
                          balloons << host->character()->balloonText();
                      });
-    characterReader = std::make_unique<MailReader>(state, settings, clock, *host, account,
-                                                   MessageFiles(dir.filePath("NewMail")));
+    characterReader =
+        std::make_unique<MailReader>(state, settings, clock, *host, account, MessageFiles(dir.filePath("NewMail")));
     characterReader->setSynchronous(true);
     characterReader->stopAll = [this] { host->StopAll(); };
   }

@@ -136,18 +136,26 @@ class ImapMailbox final : public Mailbox {
     }
   }
 
-  std::optional<std::vector<MailMessage>> UnseenMessages(Failure* failure) override {
+  std::optional<std::vector<MailMessage>> UnseenMessages(Failure* failure, const QDateTime& onlyAfter) override {
     if (Failure f = Open(); !f.ok()) return fail(failure, f);
     try {
       std::vector<MailMessage> out;
       if (m_folder->getMessageCount() == 0) return out;
       auto messages = m_folder->getMessages(vmime::net::messageSet::byNumber(1, -1));
       m_folder->fetchMessages(messages, vmime::net::fetchAttributes::FLAGS | vmime::net::fetchAttributes::UID |
-                                            vmime::net::fetchAttributes::SIZE);
+                                            vmime::net::fetchAttributes::SIZE |
+                                            (onlyAfter.isValid() ? vmime::net::fetchAttributes::FULL_HEADER : 0));
       for (const auto& msg : messages) {
         if (msg->getFlags() & vmime::net::message::FLAG_SEEN) continue;
         MailMessage m;
-        if (msg->getSize() > static_cast<size_t>(kMaxMessageBytes)) {
+        if (onlyAfter.isValid()) {
+          // The header tells when the message came; only the newer ones are fetched whole.
+          const MailMessage head = ParseMessage(QByteArray::fromStdString(msg->getHeader()->generate()) + "\r\n");
+          m.received = head.received.isValid() ? head.received : head.sent;
+        }
+        if (onlyAfter.isValid() && m.received.isValid() && m.received <= onlyAfter) {
+          // Not wanted: known by its time alone.
+        } else if (msg->getSize() > static_cast<size_t>(kMaxMessageBytes)) {
           m.problem = QStringLiteral("it is too large to read");
         } else {
           std::string raw;
@@ -158,6 +166,8 @@ class ImapMailbox final : public Mailbox {
         m.id = QString::fromStdString(static_cast<std::string>(msg->getUID()));
         m.seen = false;
         if (!m.received.isValid()) m.received = m.sent;
+        // Without a date of its own a message counts as just come, so it is never passed over.
+        if (!m.received.isValid()) m.received = QDateTime::currentDateTime();
         out.push_back(std::move(m));
       }
       return out;

@@ -64,7 +64,7 @@ class MaildirMailbox final : public Mailbox {
     return static_cast<int>(std::count_if(entries->begin(), entries->end(), [](const Entry& e) { return !Seen(e); }));
   }
 
-  std::optional<std::vector<MailMessage>> UnseenMessages(Failure* failure) override {
+  std::optional<std::vector<MailMessage>> UnseenMessages(Failure* failure, const QDateTime& onlyAfter) override {
     auto entries = Walk(failure);
     if (!entries) return std::nullopt;
     std::vector<MailMessage> out;
@@ -72,7 +72,9 @@ class MaildirMailbox final : public Mailbox {
       if (Seen(e)) continue;
       QFile f(e.path);
       MailMessage m;
-      if (f.size() > kMaxMessageBytes) {
+      if (onlyAfter.isValid() && e.delivered <= onlyAfter) {
+        // Not wanted: known by its delivery time alone.
+      } else if (f.size() > kMaxMessageBytes) {
         m.problem = QStringLiteral("it is too large to read");
       } else if (!f.open(QIODevice::ReadOnly)) {
         // Delivered or moved on meanwhile by another program: it is no longer ours to read.

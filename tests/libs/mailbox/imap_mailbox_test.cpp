@@ -49,6 +49,14 @@ TEST_F(ImapTest, CountsFetchesWithPeekAndMarksSeen) {
     EXPECT_EQ((*messages)[2].subject, QStringLiteral("Weekly"));
     // Fetching the whole messages marked nothing seen.
     EXPECT_EQ(box->UnseenCount(&f), 3);
+    // Only what came after a moment is fetched whole; the rest is known by its date.
+    messages = box->UnseenMessages(&f, Berlin(2026, 12, 5, 0, 0));
+    ASSERT_TRUE(messages);
+    ASSERT_EQ(messages->size(), 3u);
+    EXPECT_TRUE((*messages)[0].subject.isEmpty());
+    EXPECT_EQ((*messages)[0].received, Berlin(2026, 12, 4, 15, 45));
+    EXPECT_EQ((*messages)[1].subject, QStringLiteral("Order"));
+    EXPECT_TRUE((*messages)[2].subject.isEmpty());  // dated 23 November
     EXPECT_TRUE(box->MarkSeen({(*messages)[1].id}).ok());
   }
   // A new session sees what the last one stored.

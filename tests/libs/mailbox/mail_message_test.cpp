@@ -35,8 +35,9 @@ TEST(ParseMessage, AlternativeGivesThePlainPartAndHtmlOnlyIsReadAsText) {
 }
 
 TEST(ParseMessage, AnUnknownCharsetReadsAsLatin1) {
-  const MailMessage m = ParseMessage("From: a@b.c\r\nSubject: =?x-nonsense?Q?Caf=E9?=\r\n"
-                                     "Content-Type: text/plain; charset=x-nonsense\r\n\r\nCaf\xe9\r\n");
+  const MailMessage m = ParseMessage(
+      "From: a@b.c\r\nSubject: =?x-nonsense?Q?Caf=E9?=\r\n"
+      "Content-Type: text/plain; charset=x-nonsense\r\n\r\nCaf\xe9\r\n");
   EXPECT_TRUE(m.problem.isEmpty());
   EXPECT_EQ(m.body.trimmed(), QString::fromUtf8("Café"));
 }
@@ -83,6 +84,15 @@ TEST_F(MaildirTest, UnseenAreNewAndCurWithoutSInDeliveryOrder) {
   EXPECT_EQ((*messages)[0].received, Berlin(2026, 12, 4, 15, 46));
   EXPECT_EQ((*messages)[3].received, Berlin(2026, 12, 6, 9, 0));
   EXPECT_EQ((*messages)[3].sent, Berlin(2026, 11, 23, 9, 0));
+
+  // Delivered at or before the moment: not read, known by the delivery time only.
+  messages = box->UnseenMessages(&failure, Berlin(2026, 12, 6, 8, 30));
+  ASSERT_TRUE(messages);
+  ASSERT_EQ(messages->size(), 4u);
+  EXPECT_TRUE((*messages)[0].subject.isEmpty());
+  EXPECT_TRUE((*messages)[2].problem.isEmpty());  // the malformed one was not even opened
+  EXPECT_EQ((*messages)[2].received, Berlin(2026, 12, 6, 8, 30));
+  EXPECT_EQ((*messages)[3].subject, "Weekly");
 }
 
 TEST_F(MaildirTest, MarkSeenMovesNewToCurAndAddsSKeepingTheOtherFlags) {

@@ -40,8 +40,10 @@ class Mailbox {
   // How many messages are not seen.
   virtual std::optional<int> UnseenCount(Failure* failure) = 0;
   // Every message not seen, parsed, in the mailbox's order (delivery order). Messages that
-  // cannot be read come back with their problem set; the others are still read.
-  virtual std::optional<std::vector<MailMessage>> UnseenMessages(Failure* failure) = 0;
+  // cannot be read come back with their problem set; the others are still read. Messages received
+  // at or before `onlyAfter` (when valid) are not read: they come back with their id and
+  // received time only.
+  virtual std::optional<std::vector<MailMessage>> UnseenMessages(Failure* failure, const QDateTime& onlyAfter = {}) = 0;
   // Sets the seen flag of the messages with these ids; ids no longer there are passed over.
   virtual Failure MarkSeen(const QStringList& ids) = 0;
 };
