@@ -139,8 +139,8 @@ void MailReader::finish(const Run& run, const Snapshot& snap, std::shared_ptr<ma
             if (!(m.received > lastCheck)) continue;
             lastCheck = m.received;
           }
-          // A message that could not be read stays unread, so nothing is lost.
-          if (f.markRead && m.problem.isEmpty()) toMark << m.id;
+          // A message that could not be read (or kept for the list) stays unread: nothing is lost.
+          bool handled = m.problem.isEmpty();
           const MailItem item = ItemOf(m);
           if (run.onRequest) {
             MailRow row;
@@ -149,11 +149,15 @@ void MailReader::finish(const Run& run, const Snapshot& snap, std::shared_ptr<ma
             row.unreadable = !m.problem.isEmpty();
             row.text = row.unreadable ? UnreadableRowText(item) : item.subject;
             QString error;
-            if (!m_files.Write(index, MessageFileLines(item, fileFlags, now), &error)) row.fileProblem = error;
+            if (!m_files.Write(index, MessageFileLines(item, fileFlags, now), &error)) {
+              row.fileProblem = error;
+              handled = false;
+            }
             if (window) window->AddRow(row);
           } else {
             for (const QString& line : AutomaticSpeech(item, f, now)) m_speaker.SayText(line);
           }
+          if (f.markRead && handled) toMark << m.id;
           ++index;
         }
         if (window) window->PlaceAndShow();

@@ -170,6 +170,19 @@ TEST_F(MailReaderTest, ASecondRequestAddsRowsWithoutOverwritingTheListedOnes) {
   EXPECT_TRUE(said().join('|').contains(QString::fromUtf8("Grüße"))) << said().join('|').toStdString();
 }
 
+TEST_F(MailReaderTest, AMessageFileThatCannotBeWrittenIsSaidWhenItsRowIsClicked) {
+  md.Deliver(Base64Latin1Message(), Berlin(2026, 12, 6, 8, 6));
+  testsupport::Touch(dir.filePath("NewMail"), "a file where the folder should be");
+  reader->CheckNewMail(false, true);
+  ASSERT_EQ(rows.rows.size(), 1u);
+  EXPECT_EQ(rows.rows[0].text, "Order");
+  speaker.lines.clear();
+  reader->ReadMyMail(rows.rows[0]);
+  ASSERT_EQ(said().size(), 1);
+  EXPECT_TRUE(said()[0].startsWith("I could not keep this message for the list because ")) << said()[0].toStdString();
+  EXPECT_EQ(md.Files("new").size(), 1);  // not marked read: it was never heard
+}
+
 TEST_F(MailReaderTest, LeftoversOfAnEarlierRunAreRemovedAtStart) {
   MessageFiles files(dir.filePath("NewMail"));
   ASSERT_TRUE(files.Write(0, {"old"}));
