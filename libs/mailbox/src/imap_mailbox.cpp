@@ -106,6 +106,9 @@ class ImapMailbox final : public Mailbox {
                                     static_cast<vmime::port_t>(port), "", m_account.user.toStdString(),
                                     m_account.password.toStdString());
       m_store = session->getStore(url);
+      // The plain LOGIN command, inside TLS: one attempt, where trying each SASL mechanism in turn
+      // makes a refused password take seconds to be known.
+      m_store->setProperty("options.sasl", false);
       if (!m_account.implicitTls) {
         m_store->setProperty("connection.tls", true);
         m_store->setProperty("connection.tls.required", !m_account.allowPlain);
