@@ -29,10 +29,11 @@ QSize ScaledCharacterSize(int index, int originalWidth, int originalHeight) {
 
 // Every caption's access key is its own in the menu: "Tell a Joke or Quote" takes "a" (as "Q" is
 // Quit's), "Read Clipboard" takes "e" (as "l" is Listen's) and "Update Me" takes "M" (as "u" is
-// Turn Snoring's), so each letter chooses its entry at once instead of cycling between two.
-const std::array<CharacterCommand, 17>& CharacterCommands() {
+// Turn Snoring's), "Read Mail" takes "d" (as "M" is Update Me's), so each letter chooses its entry
+// at once instead of cycling between two.
+const std::array<CharacterCommand, 18>& CharacterCommands() {
   static const char* const sep = "__________________________";
-  static const std::array<CharacterCommand, 17> commands{{
+  static const std::array<CharacterCommand, 18> commands{{
       {"NoTalk", "Stop Tal&king", "(Stop | Shut up) [Talking]", true, true},
       {"Listen", "&Listen", nullptr, true, true},
       {"FileSep1", sep, "", false, true},
@@ -42,6 +43,7 @@ const std::array<CharacterCommand, 17>& CharacterCommands() {
       {"View", "&Reminder Viewer", "Reminder Viewer [Please]", true, true},
       {"Time", "Say &Time", "[Please] (Say | What is ) [the] Time [Please]", true, true},
       {"Clipboard", "R&ead Clipboard", "(Read | Say) Clipboard", true, true},
+      {"ReadMail", "Rea&d Mail", "Read [my] Mail", true, true},
       {"FileSep2", sep, "", false, true},
       {"Options", "&Options", "[Show] Options", true, true},
       {"NoSound", "T&urn Snoring On/Off", "[Stop] Snoring (Off | On)", true, true},

@@ -3,6 +3,7 @@
 #include "alarms/alarm_service.h"
 #include "character/speaker.h"
 #include "cli/cli_joke.h"
+#include "cli/cli_mail.h"
 #include "clock/talking_clock.h"
 #include "core/app_paths.h"
 #include "core/clock.h"
@@ -31,7 +32,7 @@ namespace chimewise {
 
 namespace {
 
-const char* const kUsage = R"(usage: chimewise-cli [--app-folder DIR] [--now "YYYY-MM-DD HH:MM:SS"] COMMAND
+const QString kUsage = R"(usage: chimewise-cli [--app-folder DIR] [--now "YYYY-MM-DD HH:MM:SS"] COMMAND
   add --text TEXT --activity "YYYY-MM-DD HH:MM" [--remind "YYYY-MM-DD HH:MM"] [--type TYPE]
       [--memo TEXT] [--sound 0-8] [--say-date] [--say-time] [--countdown MINUTES]
   list [--all]        reminders in the viewer's order: record, Reminder, Activity, Activity Date
@@ -43,7 +44,7 @@ const char* const kUsage = R"(usage: chimewise-cli [--app-folder DIR] [--now "YY
   due [--dry-run]     one alarm scan: what the character is asked to do, line by line
   say-time            the talking clock's announcement
   joke                the next joke or quote, and move on to the one after it
-)";
+)" + QString::fromLatin1(kMailUsage);
 
 struct UsageError {
   QString text;
@@ -348,6 +349,12 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err) {
       args = rest;
     }
 
+    if (command == QStringLiteral("mail")) {
+      QString usageError;
+      const int code = RunMailCommand(args, appFolder, now, out, err, &usageError);
+      if (code == 2) throw UsageError{usageError};
+      return code;
+    }
     Parsed p;
     if (command == QStringLiteral("add")) {
       p = parseArgs(args, {"--text", "--activity", "--remind", "--type", "--memo", "--sound", "--countdown"},

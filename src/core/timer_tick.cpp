@@ -20,6 +20,7 @@ TickDecision DecideTick(const TickInputs& in, const QDateTime& now) {
     }
   }
   d.scanAlarms = in.nextAlarmTime.isValid() && in.nextAlarmTime < now;
+  d.checkMail = !in.mailCheckRunning && in.nextMailCheck.isValid() && in.nextMailCheck < now;
   return d;
 }
 

@@ -16,6 +16,8 @@ struct TickInputs {
   QTime rangeStart;
   QTime rangeEnd;
   QDateTime nextAlarmTime;  // invalid = no pending alarm
+  QDateTime nextMailCheck;  // invalid = automatic mail checks are off
+  bool mailCheckRunning = false;
 };
 
 struct TickDecision {
@@ -25,6 +27,9 @@ struct TickDecision {
   // clock speaks again once the range opens.
   bool rescheduleAnnouncement = false;
   bool scanAlarms = false;
+  // Start an automatic mail check (quiet when there is nothing new, automatic rules). Decided
+  // last and run after the rest; never while a check is still running.
+  bool checkMail = false;
 };
 
 // The range test uses the scheduled time of the announcement, not now; both bounds are inclusive,

@@ -17,12 +17,12 @@ TEST(CharacterSize, TableRowsAndOutsiders) {
   for (int outside : {-10, -1, 7, 100}) EXPECT_EQ(ScaledCharacterSize(outside, 127, 129), QSize(127, 129));
 }
 
-TEST(CharacterCommands, SeventeenInOrderWithTheirSeparators) {
+TEST(CharacterCommands, EighteenInOrderWithTheirSeparators) {
   const auto& c = CharacterCommands();
   QStringList names;
   for (const auto& cmd : c) names << cmd.name;
   EXPECT_EQ(names.join(','),
-            "NoTalk,Listen,FileSep1,LoadJoke,Joke,Create,View,Time,Clipboard,FileSep2,Options,"
+            "NoTalk,Listen,FileSep1,LoadJoke,Joke,Create,View,Time,Clipboard,ReadMail,FileSep2,Options,"
             "NoSound,Optimize,Update,FileSep3,GoAway,Quit");
   for (const auto& cmd : c) {
     const bool separator = QString(cmd.name).startsWith("FileSep");
@@ -35,7 +35,8 @@ TEST(CharacterCommands, SeventeenInOrderWithTheirSeparators) {
   EXPECT_EQ(c[1].voice, nullptr);  // Listen has no voice entry
   EXPECT_STREQ(c[3].caption, "&Jesterbox && Quotes");
   EXPECT_STREQ(c[7].voice, "[Please] (Say | What is ) [the] Time [Please]");
-  EXPECT_STREQ(c[16].caption, "&Quit Olm Chimewise");
+  EXPECT_STREQ(c[9].voice, "Read [my] Mail");
+  EXPECT_STREQ(c[17].caption, "&Quit Olm Chimewise");
 }
 
 // A letter two entries share only moves the menu's highlight between them; every entry's letter
@@ -49,10 +50,10 @@ TEST(CharacterCommands, EveryEntryHasAnAccessKeyOfItsOwn) {
     EXPECT_FALSE(keys.contains(key.toString())) << cmd.caption << " repeats " << key.toString().toStdString();
     keys << key.toString();
   }
-  EXPECT_EQ(keys.size(), 14);
+  EXPECT_EQ(keys.size(), 15);
   EXPECT_STREQ(CharacterCommands()[4].caption, "Tell &a Joke or Quote");
   EXPECT_STREQ(CharacterCommands()[8].caption, "R&ead Clipboard");
-  EXPECT_STREQ(CharacterCommands()[13].caption, "Update &Me");
+  EXPECT_STREQ(CharacterCommands()[14].caption, "Update &Me");
 }
 
 TEST(ReminderSounds, IndexesFilesAndPauses) {

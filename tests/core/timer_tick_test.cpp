@@ -80,3 +80,22 @@ TEST(TickDecision, NoScheduleNeverTriggers) {
   in.timeRangeOn = false;
   EXPECT_FALSE(DecideTick(in, at(12, 0)).announce);
 }
+
+TEST(TickDecision, MailCheckOnceItsMomentHasPassedAndNoneRuns) {
+  TickInputs in;
+  EXPECT_FALSE(DecideTick(in, at(10, 0)).checkMail);  // checking is off
+  in.nextMailCheck = at(10, 10);
+  EXPECT_FALSE(DecideTick(in, at(10, 10)).checkMail);
+  auto d = DecideTick(in, at(10, 10, 1));
+  EXPECT_TRUE(d.checkMail);
+  EXPECT_FALSE(d.announce);
+  EXPECT_FALSE(d.scanAlarms);
+  in.mailCheckRunning = true;  // the previous check has not answered yet
+  EXPECT_FALSE(DecideTick(in, at(10, 30)).checkMail);
+  in.mailCheckRunning = false;
+  in.nextAlarmTime = at(10, 0);
+  in.nextAnnounceTime = at(10, 0);
+  in.timeRangeOn = false;
+  d = DecideTick(in, at(10, 30));
+  EXPECT_TRUE(d.announce && d.scanAlarms && d.checkMail);  // all three in one tick
+}

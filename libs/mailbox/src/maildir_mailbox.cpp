@@ -1,0 +1,185 @@
+// A Maildir walked by hand: new/ holds messages never looked at, cur/ the others with their flags
+// after ":2," in the file name (S: seen). Marking seen moves a message to cur/ and adds S.
+
+#include "mailbox/mailbox.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <algorithm>
+
+namespace mailbox {
+
+namespace {
+
+struct Entry {
+  QString path;
+  QString name;    // the whole file name
+  QString unique;  // the name before the ":2," info
+  QString flags;   // the letters after ":2,"
+  bool inNew = false;
+  QDateTime delivered;
+};
+
+Entry EntryOf(const QFileInfo& info, bool inNew) {
+  Entry e;
+  e.path = info.absoluteFilePath();
+  e.name = info.fileName();
+  e.inNew = inNew;
+  const qsizetype info2 = e.name.indexOf(QStringLiteral(":2,"));
+  e.unique = info2 < 0 ? e.name : e.name.left(info2);
+  if (info2 >= 0 && !inNew) e.flags = e.name.mid(info2 + 3);
+  // A delivery agent names the file after the moment of delivery, in seconds since 1970.
+  bool ok = false;
+  const qint64 secs = e.unique.section(u'.', 0, 0).toLongLong(&ok);
+  if (ok && secs > 0 && secs < 32503680000LL)
+    e.delivered = QDateTime::fromSecsSinceEpoch(secs);
+  else
+    e.delivered = info.lastModified();
+  return e;
+}
+
+class MaildirMailbox final : public Mailbox {
+ public:
+  explicit MaildirMailbox(QString folder) : m_folder(std::move(folder)) {}
+
+  Failure Open() override {
+    const QDir dir(m_folder);
+    if (!dir.exists())
+      return {FailureKind::NotFound,
+              QStringLiteral("the folder %1 does not exist").arg(QDir::toNativeSeparators(m_folder))};
+    if (!dir.exists(QStringLiteral("cur")) || !dir.exists(QStringLiteral("new")))
+      return {FailureKind::NotFound,
+              QStringLiteral("the folder %1 is not a mail folder").arg(QDir::toNativeSeparators(m_folder))};
+    if (!QFileInfo(dir.filePath(QStringLiteral("cur"))).isReadable() ||
+        !QFileInfo(dir.filePath(QStringLiteral("new"))).isReadable())
+      return {FailureKind::Other,
+              QStringLiteral("the folder %1 may not be read").arg(QDir::toNativeSeparators(m_folder))};
+    return {};
+  }
+
+  std::optional<int> UnseenCount(Failure* failure) override {
+    auto entries = Walk(failure);
+    if (!entries) return std::nullopt;
+    return static_cast<int>(std::count_if(entries->begin(), entries->end(), [](const Entry& e) { return !Seen(e); }));
+  }
+
+  std::optional<std::vector<MailMessage>> UnseenMessages(Failure* failure, const QDateTime& onlyAfter) override {
+    auto entries = Walk(failure);
+    if (!entries) return std::nullopt;
+    std::vector<MailMessage> out;
+    for (const Entry& e : *entries) {
+      if (Seen(e)) continue;
+      QFile f(e.path);
+      MailMessage m;
+      if (onlyAfter.isValid() && e.delivered <= onlyAfter) {
+        // Not wanted: known by its delivery time alone.
+      } else if (f.size() > kMaxMessageBytes) {
+        m.problem = QStringLiteral("it is too large to read");
+      } else if (!f.open(QIODevice::ReadOnly)) {
+        // Delivered or moved on meanwhile by another program: it is no longer ours to read.
+        if (!f.exists()) continue;
+        m.problem = QStringLiteral("its file cannot be read (%1)").arg(f.errorString());
+      } else {
+        m = ParseMessage(f.readAll());
+      }
+      m.id = e.unique;
+      m.seen = false;
+      m.received = e.delivered;
+      out.push_back(std::move(m));
+    }
+    return out;
+  }
+
+  Failure MarkSeen(const QStringList& ids) override {
+    Failure failure;
+    auto entries = Walk(&failure);
+    if (!entries) return failure;
+    const QDir dir(m_folder);
+    for (const Entry& e : *entries) {
+      if (!ids.contains(e.unique) || Seen(e)) continue;
+      QString flags = e.flags + u'S';
+      std::sort(flags.begin(), flags.end());
+      const QString target = dir.filePath(QStringLiteral("cur/") + e.unique + QStringLiteral(":2,") + flags);
+      if (!QFile::rename(e.path, target) && QFile::exists(e.path))
+        failure = {FailureKind::Other, QStringLiteral("a message could not be marked as read")};
+    }
+    return failure;
+  }
+
+ private:
+  static bool Seen(const Entry& e) { return e.flags.contains(u'S'); }
+
+  // Every message of new/ and cur/, oldest delivery first.
+  std::optional<std::vector<Entry>> Walk(Failure* failure) {
+    if (Failure f = Open(); !f.ok()) {
+      if (failure) *failure = f;
+      return std::nullopt;
+    }
+    std::vector<Entry> entries;
+    const QDir dir(m_folder);
+    for (const char* sub : {"new", "cur"}) {
+      const QDir d(dir.filePath(QLatin1String(sub)));
+      for (const QFileInfo& info : d.entryInfoList(QDir::Files | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name)) {
+        if (info.fileName().startsWith(u'.')) continue;
+        entries.push_back(EntryOf(info, QLatin1String(sub) == QLatin1String("new")));
+      }
+    }
+    std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+      return a.delivered != b.delivered ? a.delivered < b.delivered : a.unique < b.unique;
+    });
+    return entries;
+  }
+
+  QString m_folder;
+};
+
+}  // namespace
+
+std::unique_ptr<Mailbox> OpenMaildir(const QString& folder) { return std::make_unique<MaildirMailbox>(folder); }
+
+MailboxAddress ParseMailboxAddress(const QString& text) {
+  MailboxAddress a;
+  const QString t = text.trimmed();
+  if (t.isEmpty()) return a;
+  const bool imaps = t.startsWith(QStringLiteral("imaps://"), Qt::CaseInsensitive);
+  const bool imap = t.startsWith(QStringLiteral("imap://"), Qt::CaseInsensitive);
+  if (!imap && !imaps) {
+    a.kind = MailboxAddress::Maildir;
+    a.folder = t.startsWith(QStringLiteral("~/")) ? QDir::homePath() + t.mid(1) : t;
+    return a;
+  }
+  a.kind = MailboxAddress::Imap;
+  a.account.implicitTls = imaps;
+  QString rest = t.mid(imaps ? 8 : 7);
+  while (rest.endsWith(u'/')) rest.chop(1);
+  QString host = rest;
+  int port = 0;
+  // "[::1]:143", "host:143", "host".
+  if (rest.startsWith(u'[')) {
+    const qsizetype close = rest.indexOf(u']');
+    host = close > 0 ? rest.mid(1, close - 1) : QString();
+    const QString after = close > 0 ? rest.mid(close + 1) : QString();
+    if (after.startsWith(u':'))
+      port = after.mid(1).toInt();
+    else if (!after.isEmpty())
+      host.clear();
+  } else if (const qsizetype colon = rest.lastIndexOf(u':'); colon >= 0) {
+    host = rest.left(colon);
+    bool ok = false;
+    port = rest.mid(colon + 1).toInt(&ok);
+    if (!ok) port = -1;
+  }
+  if (host.isEmpty() || host.contains(u'/') || host.contains(u'@') || port < 0 || port > 65535) {
+    a.kind = MailboxAddress::None;
+    a.error = QStringLiteral("the mailbox address %1 is not one I understand").arg(t);
+    return a;
+  }
+  a.account.host = host;
+  a.account.port = port;
+  a.account.allowPlain =
+      host == QLatin1String("localhost") || host == QLatin1String("127.0.0.1") || host == QLatin1String("::1");
+  return a;
+}
+
+}  // namespace mailbox

@@ -1,0 +1,113 @@
+#include "cli/cli_mail.h"
+
+#include "character/speaker.h"
+#include "core/app_paths.h"
+#include "core/clock.h"
+#include "core/settings_store.h"
+#include "core/shared_state.h"
+#include "mail/mail_account.h"
+#include "mail/mail_reader.h"
+
+#include <QTemporaryDir>
+#include <cstdio>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+namespace chimewise {
+
+namespace {
+
+// The rows the unread e-mail window would list.
+class CollectedRows final : public MailList {
+ public:
+  void Load() override {}
+  int rowCount() const override { return static_cast<int>(rows.size()); }
+  void AddRow(const MailRow& row) override { rows.push_back(row); }
+  void PlaceAndShow() override {}
+  std::vector<MailRow> rows;
+};
+
+// A password typed on the terminal without echo; none when not run from one.
+std::optional<QString> AskOnTerminal(QTextStream& err, const QString& server, const QString& user) {
+  if (!isatty(STDIN_FILENO)) return std::nullopt;
+  err << QStringLiteral("Password for %1 on %2: ").arg(user, server) << Qt::flush;
+  termios old{};
+  const bool quiet = tcgetattr(STDIN_FILENO, &old) == 0;
+  if (quiet) {
+    termios noEcho = old;
+    noEcho.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    tcsetattr(STDIN_FILENO, TCSANOW, &noEcho);
+  }
+  char buffer[1024];
+  const bool got = std::fgets(buffer, sizeof buffer, stdin) != nullptr;
+  if (quiet) tcsetattr(STDIN_FILENO, TCSANOW, &old);
+  err << Qt::endl;
+  if (!got) return std::nullopt;
+  QString password = QString::fromLocal8Bit(buffer);
+  while (password.endsWith(u'\n') || password.endsWith(u'\r')) password.chop(1);
+  return password;
+}
+
+QString OneLine(QString text) {
+  return text.replace(u'\\', QStringLiteral("\\\\"))
+      .replace(u'\n', QStringLiteral("\\n"))
+      .replace(u'\r', QStringLiteral("\\r"))
+      .replace(u'\t', QStringLiteral("\\t"));
+}
+
+}  // namespace
+
+int RunMailCommand(const QStringList& args, const QString& appFolder, const QDateTime& now, QTextStream& out,
+                   QTextStream& err, QString* usageError) {
+  QString address;
+  bool automatic = false;
+  for (qsizetype i = 0; i < args.size(); ++i) {
+    if (args[i] == QStringLiteral("--auto")) {
+      automatic = true;
+    } else if (args[i] == QStringLiteral("--mailbox") && i + 1 < args.size() && address.isEmpty()) {
+      address = args[++i];
+      if (address.trimmed().isEmpty()) {
+        *usageError = QStringLiteral("--mailbox needs a folder or an imap:// or imaps:// address");
+        return 2;
+      }
+    } else {
+      *usageError = args[i] == QStringLiteral("--mailbox") ? QStringLiteral("--mailbox needs a value, once")
+                                                           : QStringLiteral("mail does not take ") + args[i];
+      return 2;
+    }
+  }
+
+  SharedState state;
+  state.AppFolder = appFolder;
+  SettingsStore settings(SettingsFilePath());
+  ManualClock clock(now.isValid() ? now : QDateTime::currentDateTime());
+  TranscriptSpeaker speaker;
+  SecretServiceVault vault;
+  MailAccount account(settings, vault);
+  account.askPassword = [&err](const QString& server, const QString& user) { return AskOnTerminal(err, server, user); };
+  // The message files of this run live in a folder of its own and go with it, so a running
+  // program's window keeps its own.
+  QTemporaryDir files;
+  if (!files.isValid()) {
+    err << "chimewise-cli: no temporary folder for the message files: " << files.errorString() << Qt::endl;
+    return 1;
+  }
+  CollectedRows rows;
+  MailReader reader(state, settings, clock, speaker, account, MessageFiles(files.path()));
+  reader.setSynchronous(true);
+  reader.setMailboxAddress(address);
+  reader.list = [&rows]() -> MailList* { return &rows; };
+  // As the timer starts it, or as a request from the menu does.
+  reader.CheckNewMail(automatic, !automatic);
+  for (const MailRow& row : rows.rows) reader.ReadMyMail(row);
+  reader.ListClosed(rows.rows);
+  for (const QString& line : speaker.lines) out << OneLine(line) << Qt::endl;
+  if (!reader.lastFailure().ok()) {
+    err << "Could not reach the mailbox: " << reader.lastFailure().reason << Qt::endl;
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace chimewise

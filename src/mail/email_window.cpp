@@ -1,0 +1,123 @@
+#include "mail/email_window.h"
+
+#include "character/speaker.h"
+#include "core/program_events.h"
+#include "core/shared_state.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QScreen>
+#include <QVBoxLayout>
+
+namespace chimewise {
+
+QPoint EmailWindowPosition(const QRect& character, const QSize& window, const QRect& screen) {
+  int x = character.left();
+  int y = character.top();
+  if (x + character.width() + window.width() < screen.right() + 1)
+    x += character.width();
+  else
+    x -= window.width();
+  if (y + window.height() > screen.bottom() + 1) y = screen.bottom() + 1 - window.height();
+  // Never off the screen's left or top edge.
+  return {std::max(x, screen.left()), std::max(y, screen.top())};
+}
+
+EmailWindow::EmailWindow(SharedState& state, Speaker& speaker, MailReader& reader, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_state(state), m_speaker(speaker), m_reader(reader) {
+  setWindowTitle(QStringLiteral("Unread Email"));
+  setObjectName(QStringLiteral("frmEmail"));
+  m_list = new QListWidget(this);
+  m_list->setObjectName(QStringLiteral("List1"));
+  auto* label = new QLabel(QStringLiteral("Click on a message to hear its contents"), this);
+  label->setObjectName(QStringLiteral("Label1"));
+  m_options = new QPushButton(QStringLiteral("Options"), this);
+  m_options->setObjectName(QStringLiteral("cmdOptions"));
+  m_close = new QPushButton(QStringLiteral("Close"), this);
+  m_close->setObjectName(QStringLiteral("cmdClose"));
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(m_options);
+  buttons->addStretch();
+  buttons->addWidget(m_close);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(m_list, 1);
+  layout->addWidget(label);
+  layout->addLayout(buttons);
+  resize(340, 260);
+
+  connect(m_list, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) { ReadRow(m_list->row(item)); });
+  connect(m_options, &QPushButton::clicked, this, &EmailWindow::onOptions);
+  connect(m_close, &QPushButton::clicked, this, &QWidget::close);
+}
+
+void EmailWindow::Load() {
+  if (m_loaded) return;
+  m_loaded = true;
+  m_wasVisible = m_speaker.visible();
+  if (!m_wasVisible) m_speaker.hide();
+}
+
+void EmailWindow::AddRow(const MailRow& row) {
+  m_rows.push_back(row);
+  m_list->addItem(row.text);
+}
+
+void EmailWindow::PlaceAndShow() {
+  const QRect character = characterGeometry ? characterGeometry() : QRect();
+  QScreen* screen = QGuiApplication::primaryScreen();
+  if (character.isValid() && screen) {
+    const QRect area = screen->geometry();
+    move(EmailWindowPosition(character, frameGeometry().size(), area));
+  }
+  show();
+  raise();
+}
+
+void EmailWindow::ReadRow(int row) {
+  if (!isVisible() || row < 0 || row >= rowCount()) return;
+  m_reader.ReadMyMail(m_rows[static_cast<size_t>(row)]);
+}
+
+void EmailWindow::onOptions() {
+  InvertSpeechToggle(m_state);
+  QCoreApplication::processEvents();
+  if (m_reader.stopAll) m_reader.stopAll();
+  if (showOptions) showOptions();
+  m_speaker.SayText(QStringLiteral("\\pl=Blink\\Changes will not take effect until the next time you get email."));
+}
+
+void EmailWindow::closeEvent(QCloseEvent* event) {
+  m_reader.ListClosed(m_rows);
+  m_rows.clear();
+  m_list->clear();
+  if (m_speaker.visible() && !m_state.ViewerOpen && !m_wasVisible) m_speaker.hide();
+  m_loaded = false;
+  event->accept();
+}
+
+EmailWindows::~EmailWindows() {
+  if (m_window) {
+    m_window->close();
+    delete m_window;
+  }
+}
+
+EmailWindow* EmailWindows::list() {
+  if (!m_window) {
+    m_window = new EmailWindow(m_state, m_speaker, m_reader);
+    m_window->setAttribute(Qt::WA_DeleteOnClose);
+    m_window->showOptions = [this] {
+      if (showOptions) showOptions();
+    };
+    m_window->characterGeometry = [this] { return characterGeometry ? characterGeometry() : QRect(); };
+  }
+  return m_window;
+}
+
+}  // namespace chimewise

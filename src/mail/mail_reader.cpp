@@ -1,0 +1,224 @@
+#include "mail/mail_reader.h"
+
+#include "character/speaker.h"
+#include "core/clock.h"
+#include "core/program_events.h"
+#include "core/settings_keys.h"
+#include "core/settings_store.h"
+#include "core/shared_state.h"
+#include "core/time_format.h"
+#include "mail/mail_account.h"
+
+namespace chimewise {
+
+namespace {
+
+QDateTime StoredLastCheck(const SettingsStore& settings) {
+  if (auto t = ParseDateText(settings.read(settings::LastCheck))) return *t;
+  return *ParseDateText(QString::fromLatin1(settings::LastCheck.defaultText));
+}
+
+MailItem ItemOf(const mailbox::MailMessage& m) {
+  return {m.sent.isValid() ? m.sent : m.received, m.senderName, m.subject, m.body, m.problem};
+}
+
+}  // namespace
+
+MailReader::MailReader(SharedState& state, SettingsStore& settings, Clock& clock, Speaker& speaker,
+                       MailAccount& account, MessageFiles files, QObject* parent)
+    : QObject(parent),
+      m_state(state),
+      m_settings(settings),
+      m_clock(clock),
+      m_speaker(speaker),
+      m_account(account),
+      m_files(std::move(files)) {
+  m_pool.setMaxThreadCount(1);
+  m_files.RemoveAll();
+}
+
+MailReader::~MailReader() { m_pool.waitForDone(); }
+
+void MailReader::background(std::function<void()> job) {
+  if (m_synchronous)
+    job();
+  else
+    m_pool.start(std::move(job));
+}
+
+// Ends any speech wait, drops what the character still had queued and brings it out. The show
+// comes after the stop, so the stop cannot drop it.
+void MailReader::quiet() {
+  InvertSpeechToggle(m_state);
+  if (stopAll) stopAll();
+  m_speaker.show();
+}
+
+void MailReader::CheckNewMail(bool quietIfNone, bool onRequest) {
+  if (m_busy) {
+    m_pendingQuiet = m_pending ? (m_pendingQuiet && quietIfNone) : quietIfNone;
+    m_pendingOnRequest = m_pendingOnRequest || onRequest;
+    m_pending = true;
+    return;
+  }
+  start(quietIfNone, onRequest);
+}
+
+void MailReader::start(bool quietIfNone, bool onRequest) {
+  m_busy = true;
+  Run run;
+  run.quietIfNone = quietIfNone;
+  run.onRequest = onRequest;
+  run.wasVisible = m_speaker.visible();
+  run.flags = ReadMailFlags(m_settings, onRequest);
+  run.lastCheck = StoredLastCheck(m_settings);
+  // Only a check the user asked for may ask for a password.
+  MailboxChoice choice = m_account.Choose(onRequest, m_address);
+  if (!choice.mailbox) {
+    Snapshot none;
+    none.failure = {mailbox::FailureKind::NotFound, choice.problem};
+    finish(run, none, nullptr);
+    return;
+  }
+  std::shared_ptr<mailbox::Mailbox> mb(std::move(choice.mailbox));
+  // An automatic check without read all wants only what came since the last one.
+  const QDateTime onlyAfter = !onRequest && !run.flags.readAll ? run.lastCheck : QDateTime();
+  background([this, run, mb, onlyAfter] {
+    Snapshot snap = Fetch(*mb, onlyAfter);
+    if (m_synchronous)
+      finish(run, snap, mb);
+    else
+      QMetaObject::invokeMethod(
+          this, [this, run, snap, mb] { finish(run, snap, mb); }, Qt::QueuedConnection);
+  });
+}
+
+MailReader::Snapshot MailReader::Fetch(mailbox::Mailbox& mb, const QDateTime& onlyAfter) {
+  Snapshot s;
+  s.failure = mb.Open();
+  if (!s.failure.ok()) return s;
+  const std::optional<int> count = mb.UnseenCount(&s.failure);
+  if (!count) return s;
+  s.unseen = *count;
+  if (s.unseen < 1) return s;
+  if (auto messages = mb.UnseenMessages(&s.failure, onlyAfter)) s.messages = std::move(*messages);
+  return s;
+}
+
+void MailReader::finish(const Run& run, const Snapshot& snap, std::shared_ptr<mailbox::Mailbox> mb) {
+  QDateTime lastCheck = run.lastCheck;
+  const MailFlags& f = run.flags;
+  QStringList toMark;
+  m_lastFailure = snap.failure;
+  if (!snap.failure.ok()) {
+    // An automatic check keeps quiet and tries again at the next interval.
+    if (snap.failure.kind == mailbox::FailureKind::LoginRefused) m_account.PasswordRefused();
+    if (run.onRequest) {
+      quiet();
+      m_speaker.SayText(MailboxUnreachableText(snap.failure.reason));
+    }
+  } else {
+    int count = snap.unseen;
+    if (!run.onRequest && count >= 1 && !f.readAll) {
+      count = 0;
+      for (const auto& m : snap.messages)
+        if (m.received > lastCheck) ++count;
+    }
+    if (count >= 1 || !run.quietIfNone) {
+      MailList* window = count > 0 && run.onRequest && list ? list() : nullptr;
+      if (window) window->Load();
+      quiet();
+      m_speaker.SayText(MailAnnouncement(count));
+      if (count >= 1) {
+        const QDateTime now = m_clock.now();
+        // Rows already listed keep their files: numbering goes on after them.
+        int index = window ? window->rowCount() : 0;
+        const std::array<bool, 4> fileFlags{f.sayWhen, f.sayWho, f.saySubject, f.sayBody};
+        for (const auto& m : snap.messages) {
+          if (!f.readAll && !run.onRequest) {
+            if (!(m.received > lastCheck)) continue;
+            lastCheck = m.received;
+          }
+          // A message that could not be read (or kept for the list) stays unread: nothing is lost.
+          bool handled = m.problem.isEmpty();
+          const MailItem item = ItemOf(m);
+          if (run.onRequest) {
+            MailRow row;
+            row.fileIndex = index;
+            row.flags = fileFlags;
+            row.unreadable = !m.problem.isEmpty();
+            row.text = row.unreadable ? UnreadableRowText(item) : item.subject;
+            QString error;
+            if (!m_files.Write(index, MessageFileLines(item, fileFlags, now), &error)) {
+              row.fileProblem = error;
+              handled = false;
+            }
+            if (window) window->AddRow(row);
+          } else {
+            for (const QString& line : AutomaticSpeech(item, f, now)) m_speaker.SayText(line);
+          }
+          if (f.markRead && handled) toMark << m.id;
+          ++index;
+        }
+        if (window) window->PlaceAndShow();
+      }
+    }
+  }
+  if (!run.onRequest && !m_state.ViewerOpen && m_speaker.visible() && !run.wasVisible) m_speaker.hide();
+  m_settings.write(settings::LastCheck, FormatDateText(lastCheck));
+  ScheduleNextMailCheck();
+  markAndEnd(toMark, std::move(mb));
+}
+
+void MailReader::markAndEnd(QStringList ids, std::shared_ptr<mailbox::Mailbox> mb) {
+  if (!mb) {
+    end();
+    return;
+  }
+  // The mailbox is also let go of on the worker: closing an IMAP session talks to the server.
+  background([this, ids, mb]() mutable {
+    if (!ids.isEmpty()) mb->MarkSeen(ids);
+    mb.reset();
+    if (m_synchronous)
+      end();
+    else
+      QMetaObject::invokeMethod(
+          this, [this] { end(); }, Qt::QueuedConnection);
+  });
+}
+
+void MailReader::end() {
+  m_busy = false;
+  emit checkFinished();
+  if (m_pending) {
+    m_pending = false;
+    const bool q = m_pendingQuiet, r = m_pendingOnRequest;
+    m_pendingQuiet = true;
+    m_pendingOnRequest = false;
+    start(q, r);
+  }
+}
+
+void MailReader::ScheduleNextMailCheck(int& interval) {
+  m_state.NextMailCheck = NextMailCheckTime(m_settings, interval, m_clock.now());
+}
+
+void MailReader::ReadMyMail(const MailRow& row) {
+  quiet();
+  if (!row.fileProblem.isEmpty()) {
+    m_speaker.SayText(QStringLiteral("\\pl=Uncertain\\I could not keep this message for the list because %1.")
+                          .arg(PlainSpeech(row.fileProblem)));
+    return;
+  }
+  const std::optional<QStringList> lines = m_files.Read(row.fileIndex);
+  if (!lines) return;
+  for (const QString& text : ListedMessageSpeech(*lines, row.flags, row.unreadable)) m_speaker.SayText(text);
+}
+
+void MailReader::ListClosed(const std::vector<MailRow>& rows) {
+  InvertSpeechToggle(m_state);
+  if (stopAll) stopAll();
+  for (const MailRow& row : rows) m_files.Remove(row.fileIndex);
+}
+
+}  // namespace chimewise

@@ -1,0 +1,133 @@
+#pragma once
+// The new-mail reader: tells how many unread messages wait in the mailbox, then reads them aloud
+// (automatic rules) or lists them in the unread e-mail window, where a click reads one (manual
+// rules). Also keeps the time of the next automatic check.
+//
+// The mailbox is read on a worker thread (an IMAP server may take up to its timeout to answer);
+// everything the character says and every window is handled on the thread that owns the reader,
+// once the mailbox has answered. setSynchronous(true) reads in the calling thread instead (the
+// command-line tool and tests).
+
+#include "mail/mail_rules.h"
+#include "mail/message_files.h"
+
+#include <mailbox/mailbox.h>
+
+#include <QDateTime>
+#include <QObject>
+#include <QThreadPool>
+#include <array>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace chimewise {
+
+class Clock;
+class MailAccount;
+class SettingsStore;
+class Speaker;
+struct SharedState;
+
+// One row of the unread e-mail window.
+struct MailRow {
+  QString text;  // the subject
+  int fileIndex = 0;
+  std::array<bool, 4> flags{};  // when, who, subject, body: what its message file holds
+  bool unreadable = false;      // the file holds one line saying why the message could not be read
+  QString fileProblem;          // not empty: the file could not be written, and why
+};
+
+// The unread e-mail window as the reader uses it.
+class MailList {
+ public:
+  virtual ~MailList() = default;
+  // Loads the window without showing it (nothing when it is loaded already); it remembers whether
+  // the character is visible now.
+  virtual void Load() = 0;
+  virtual int rowCount() const = 0;
+  virtual void AddRow(const MailRow& row) = 0;
+  // Places the window beside the character and shows it.
+  virtual void PlaceAndShow() = 0;
+};
+
+class MailReader : public QObject {
+  Q_OBJECT
+ public:
+  // Removes the message files a earlier run may have left behind.
+  MailReader(SharedState& state, SettingsStore& settings, Clock& clock, Speaker& speaker, MailAccount& account,
+             MessageFiles files, QObject* parent = nullptr);
+  ~MailReader() override;
+
+  // quietIfNone: when nothing is new, say and show nothing. onRequest: the user asked; the manual
+  // rules and the list window instead of reading aloud. A check asked for while one runs follows
+  // it (one on request wins over an automatic one).
+  void CheckNewMail(bool quietIfNone, bool onRequest);
+  // NextMailCheck from the settings: interval -1 takes "Interval" and writes it back.
+  void ScheduleNextMailCheck(int& interval);
+  void ScheduleNextMailCheck() {
+    int interval = -1;
+    ScheduleNextMailCheck(interval);
+  }
+
+  // The unread e-mail window's click: the character speaks a listed message from its file, with
+  // the flags the file was written with.
+  void ReadMyMail(const MailRow& row);
+  // The window closed: quiet the character and delete the files of its rows.
+  void ListClosed(const std::vector<MailRow>& rows);
+
+  bool busy() const { return m_busy; }
+  // Why the latest check could not read the mailbox; ok when it could.
+  const mailbox::Failure& lastFailure() const { return m_lastFailure; }
+  void setSynchronous(bool on) { m_synchronous = on; }
+  // Reads this mailbox (a folder or an imap(s):// address) instead of the one in the settings.
+  void setMailboxAddress(const QString& address) { m_address = address; }
+  const MessageFiles& files() const { return m_files; }
+
+  // Drops everything the character has queued (the lead wires the character's StopAll).
+  std::function<void()> stopAll;
+  // The unread e-mail window, loaded on first use.
+  std::function<MailList*()> list;
+
+ signals:
+  // A check has ended: spoken, listed, marked and rescheduled.
+  void checkFinished();
+
+ private:
+  struct Run {
+    bool quietIfNone = false;
+    bool onRequest = false;
+    bool wasVisible = false;
+    MailFlags flags;
+    QDateTime lastCheck;
+  };
+  struct Snapshot {
+    mailbox::Failure failure;
+    int unseen = 0;
+    std::vector<mailbox::MailMessage> messages;
+  };
+  static Snapshot Fetch(mailbox::Mailbox& mb, const QDateTime& onlyAfter);
+  void start(bool quietIfNone, bool onRequest);
+  void finish(const Run& run, const Snapshot& snap, std::shared_ptr<mailbox::Mailbox> mb);
+  void markAndEnd(QStringList ids, std::shared_ptr<mailbox::Mailbox> mb);
+  void end();
+  void quiet();
+  void background(std::function<void()> job);
+
+  SharedState& m_state;
+  SettingsStore& m_settings;
+  Clock& m_clock;
+  Speaker& m_speaker;
+  MailAccount& m_account;
+  MessageFiles m_files;
+  QString m_address;
+  mailbox::Failure m_lastFailure;
+  bool m_synchronous = false;
+  bool m_busy = false;
+  bool m_pending = false;
+  bool m_pendingQuiet = true;
+  bool m_pendingOnRequest = false;
+  QThreadPool m_pool;
+};
+
+}  // namespace chimewise

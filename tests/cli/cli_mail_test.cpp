@@ -1,0 +1,106 @@
+// chimewise-cli mail over a Maildir in a temporary folder.
+#include "cli/cli.h"
+#include "core/app_paths.h"
+#include "core/settings_keys.h"
+#include "core/settings_store.h"
+#include "libs/mailbox/sample_messages.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace chimewise;
+using namespace mailbox::testing;
+
+namespace {
+
+class CliMailTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static int argc = 1;
+    static char name[] = "cli-mail-tests";
+    static char* argv[] = {name, nullptr};
+    if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
+    QCoreApplication::setApplicationName("Olm Chimewise");
+    qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
+    qputenv("XDG_DATA_HOME", dir.filePath("share").toUtf8());
+    qputenv("XDG_RUNTIME_DIR", dir.path().toUtf8());
+    QDir().mkpath(dir.filePath("tmp"));
+    qputenv("TMPDIR", dir.filePath("tmp").toUtf8());
+    md.Deliver(EncodedWordsMessage(), Berlin(2026, 12, 4, 15, 46));
+    md.Deliver(AlternativeMessage(), Berlin(2026, 12, 5, 19, 31), "S");
+    md.Deliver(Base64Latin1Message(), Berlin(2026, 12, 6, 8, 6));
+  }
+  void TearDown() override { qunsetenv("TMPDIR"); }
+  int run(QStringList args) {
+    QString o, e;
+    QTextStream out(&o), err(&e);
+    args = QStringList{"--app-folder", dir.filePath("app"), "--now", "2026-12-06 10:41:37", "mail"} + args;
+    const int code = RunCli(args, out, err);
+    out.flush();
+    err.flush();
+    lines = o.split('\n', Qt::SkipEmptyParts);
+    errors = e;
+    return code;
+  }
+  SettingsStore settings() { return SettingsStore(SettingsFilePath()); }
+
+  QTemporaryDir dir;
+  Maildir md{dir.filePath("Maildir")};
+  QStringList lines;
+  QString errors;
+};
+
+const QString kAt = "\\\\map=\".at.\"=\" at \"\\\\";  // as printed: backslashes doubled
+
+}  // namespace
+
+TEST_F(CliMailTest, AsTheWindowReadsEachRowAndMarksAsTheSettingsSay) {
+  ASSERT_EQ(run({"--mailbox", md.folder()}), 0) << errors.toStdString();
+  EXPECT_EQ(lines, (QStringList{"Speak: You have 2 unread messages.", "Play: Blink",
+                                "Speak: Message sent Friday" + kAt + "3:45 in the Afternoon.",
+                                QString::fromUtf8("Speak: Subject: Grüße aus Köln."),
+                                QString::fromUtf8("Speak: Message Reads: Café at noon tomorrow."), "Play: Blink",
+                                "Speak: Message sent today " + kAt + "8:05 in the Morning.", "Speak: Subject: Order.",
+                                QString::fromUtf8("Speak: Message Reads: Die Größe passt.")}))
+      << lines.join('\n').toStdString();
+  // "MarkRead" is on unless the settings say otherwise; no message file is left anywhere.
+  EXPECT_TRUE(md.Files("new").isEmpty());
+  EXPECT_EQ(md.Files("cur").filter(":2,S").size(), 3);
+  EXPECT_TRUE(QDir(dir.filePath("tmp")).isEmpty());
+  EXPECT_FALSE(QDir(dir.filePath("app/NewMail")).exists());
+}
+
+TEST_F(CliMailTest, AutoAppliesTheAutomaticRules) {
+  {
+    SettingsStore s = settings();
+    s.write(settings::Mailbox, md.folder());
+    s.write(settings::LastCheck, "2026-12-05 00:00:00");
+    s.write(settings::AutoWho, "1");
+  }
+  ASSERT_EQ(run({"--auto"}), 0) << errors.toStdString();
+  EXPECT_EQ(lines, (QStringList{"Speak: You have 1 unread message.",
+                                "Speak: Message sent today " + kAt + "8:05 in the Morning.",
+                                "Speak: By sales@example.com.", "Speak: Subject: Order."}))
+      << lines.join('\n').toStdString();
+  EXPECT_EQ(md.Files("new").size(), 2);  // never marked
+  EXPECT_EQ(settings().read(settings::LastCheck), "2026-12-06 08:06:00");
+  // Nothing new since: nothing said.
+  ASSERT_EQ(run({"--auto"}), 0);
+  EXPECT_TRUE(lines.isEmpty()) << lines.join('\n').toStdString();
+}
+
+TEST_F(CliMailTest, AMailboxOutOfReachAndWrongArguments) {
+  EXPECT_EQ(run({"--mailbox", dir.filePath("none")}), 1);
+  EXPECT_EQ(lines, (QStringList{"Play: Sad",
+                                "Speak: Sorry, I could not reach your mailbox because the folder " +
+                                    dir.filePath("none") + " does not exist.",
+                                "Play: Blink"}));
+  EXPECT_TRUE(errors.contains("does not exist"));
+  EXPECT_EQ(run({"--auto", "--mailbox", dir.filePath("none")}), 1);
+  EXPECT_TRUE(lines.isEmpty());
+  EXPECT_EQ(run({"--mailbox"}), 2);
+  EXPECT_EQ(run({"--all"}), 2);
+  EXPECT_TRUE(errors.contains("mail does not take --all"));
+}

@@ -1,0 +1,112 @@
+#pragma once
+// A throwaway Dovecot IMAP server on 127.0.0.1 for one test: its own configuration, run and state
+// folders, one user ("alice", password "secret") whose Maildir the test fills before starting it.
+// It needs root (the mail user is uid 65534) and the dovecot binary; Skipped() says why not.
+
+#include "libs/mailbox/sample_messages.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <csignal>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+namespace mailbox::testing {
+
+class DovecotServer {
+ public:
+  DovecotServer() : m_maildir(m_dir.filePath("home/alice/Maildir")) {
+    m_binary = QStandardPaths::findExecutable("dovecot", {"/usr/sbin", "/usr/local/sbin"});
+    if (m_binary.isEmpty())
+      m_skip = "dovecot is not installed (package dovecot-imapd)";
+    else if (geteuid() != 0)
+      m_skip = "a throwaway dovecot needs root to run its mail user as uid 65534";
+  }
+  ~DovecotServer() { Stop(); }
+
+  // Empty when the server can run here.
+  QString Skipped() const { return m_skip; }
+  Maildir& maildir() { return m_maildir; }
+  int port() const { return m_port; }
+  QString address() const { return QStringLiteral("imap://127.0.0.1:%1").arg(m_port); }
+
+  // Starts the server and waits until it takes connections; false (with the log in error) when not.
+  bool Start(QString* error) {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    m_port = probe.serverPort();
+    probe.close();
+    const QString t = m_dir.path();
+    for (const char* d : {"run", "state"}) QDir().mkpath(t + u'/' + QLatin1String(d));
+    chmod(t.toLocal8Bit().constData(), 0755);
+    write(t + "/users", QStringLiteral("alice:{PLAIN}secret:65534:65534::%1/home/alice::\n").arg(t).toUtf8());
+    write(t + "/dovecot.conf", QStringLiteral("base_dir = %1/run\n"
+                                              "state_dir = %1/state\n"
+                                              "log_path = %1/dovecot.log\n"
+                                              "protocols = imap\n"
+                                              "listen = 127.0.0.1\n"
+                                              "ssl = no\n"
+                                              "disable_plaintext_auth = no\n"
+                                              "auth_failure_delay = 0\n"
+                                              "mail_location = maildir:~/Maildir\n"
+                                              "passdb {\n  driver = passwd-file\n  args = %1/users\n}\n"
+                                              "userdb {\n  driver = passwd-file\n  args = %1/users\n}\n"
+                                              "service imap-login {\n"
+                                              "  inet_listener imap {\n    port = %2\n  }\n"
+                                              "  inet_listener imaps {\n    port = 0\n  }\n"
+                                              "}\n")
+                                   .arg(t)
+                                   .arg(m_port)
+                                   .toUtf8());
+    QProcess::execute("chown", {"-R", "65534:65534", t + "/home"});
+    m_process.setProgram(m_binary);
+    m_process.setArguments({"-F", "-c", t + "/dovecot.conf"});
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+    m_process.start();
+    if (!m_process.waitForStarted(10000)) {
+      *error = "dovecot did not start: " + m_process.errorString();
+      return false;
+    }
+    // Ready once it accepts a connection; each try waits for the socket, nothing spins.
+    for (int i = 0; i < 100 && m_process.state() == QProcess::Running; ++i) {
+      QTcpSocket s;
+      s.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(m_port));
+      if (s.waitForConnected(200)) return true;
+      m_process.waitForFinished(100);
+    }
+    *error = "dovecot did not come up: " + QString::fromUtf8(m_process.readAll());
+    QFile log(t + "/dovecot.log");
+    if (log.open(QIODevice::ReadOnly)) *error += "\n" + QString::fromUtf8(log.readAll());
+    return false;
+  }
+
+  void Stop() {
+    if (m_process.state() == QProcess::NotRunning) return;
+    m_process.terminate();
+    if (!m_process.waitForFinished(10000)) m_process.kill(), m_process.waitForFinished(5000);
+  }
+
+  // The file names of the user's Maildir, as the server left them.
+  QStringList Files(const char* sub) const { return m_maildir.Files(sub); }
+
+ private:
+  static void write(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly)) f.write(bytes);
+  }
+
+  QTemporaryDir m_dir;
+  Maildir m_maildir;
+  QString m_binary;
+  QString m_skip;
+  QProcess m_process;
+  int m_port = 0;
+};
+
+}  // namespace mailbox::testing

@@ -1,0 +1,248 @@
+#include "mail/mail_reader.h"
+
+#include "core/time_format.h"
+#include "mail/mail_fixture.h"
+#include "support/qt_app.h"
+
+#include "support/files.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <sys/stat.h>
+
+using namespace chimewise;
+using namespace chimewise::testing;
+using namespace mailbox::testing;
+
+namespace {
+const QString kAt = "\\map=\".at.\"=\" at \"\\";
+}
+
+class MailReaderTest : public MailFixture {
+ protected:
+  // Three unread (one of them not a message) and one read.
+  void DeliverFour() {
+    md.Deliver(EncodedWordsMessage(), Berlin(2026, 12, 4, 15, 46));
+    md.Deliver(AlternativeMessage(), Berlin(2026, 12, 5, 19, 31), "S");
+    md.Deliver(MalformedMessage(), Berlin(2026, 12, 6, 8, 1));
+    md.Deliver(Base64Latin1Message(), Berlin(2026, 12, 6, 8, 6), "");
+  }
+};
+
+TEST_F(MailReaderTest, OnRequestListsEveryUnreadMessageWithItsFileAndMarksOnlyTheReadable) {
+  DeliverFour();
+  reader->CheckNewMail(false, true);
+  EXPECT_EQ(said(), QStringList{"You have 3 unread messages."});
+  EXPECT_GE(stops, 1);
+  ASSERT_EQ(rows.rows.size(), 3u);
+  EXPECT_EQ(rows.loads, 1);
+  EXPECT_EQ(rows.shown, 1);
+  EXPECT_EQ(rows.rows[0].text, QString::fromUtf8("Grüße aus Köln"));
+  EXPECT_EQ(rows.rows[1].text, "(a message that could not be read)");
+  EXPECT_TRUE(rows.rows[1].unreadable);
+  EXPECT_EQ(rows.rows[2].text, "Order");
+  for (int i = 0; i < 3; ++i) {
+    const QString path = reader->files().path(i);
+    struct stat st {};
+    ASSERT_EQ(stat(path.toLocal8Bit().constData(), &st), 0) << path.toStdString();
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << path.toStdString();
+  }
+  // "MarkRead" is on by default: the two readable ones are read now, the broken one is kept.
+  const QStringList cur = md.Files("cur");
+  EXPECT_EQ(cur.filter(":2,S").size(), 3);  // the one read before and the two marked now
+  EXPECT_EQ(md.Files("new").size(), 1);
+
+  // The window reads a row as it was written (When, Subject, Body; no Who).
+  speaker.lines.clear();
+  reader->ReadMyMail(rows.rows[0]);
+  EXPECT_EQ(said(), (QStringList{"Message sent Friday" + kAt + "3:45 in the Afternoon.",
+                                 "Subject: " + QString::fromUtf8("Grüße aus Köln."),
+                                 QString::fromUtf8("Message Reads: Café at noon tomorrow.")}));
+  speaker.lines.clear();
+  reader->ReadMyMail(rows.rows[1]);
+  EXPECT_EQ(said(), QStringList{"I could not read a message because it is not a mail message."});
+
+  // Changing the options before the click does not shift the lines.
+  settings.write(settings::MailWho, "1");
+  speaker.lines.clear();
+  reader->ReadMyMail(rows.rows[2]);
+  EXPECT_EQ(said()[1], "Subject: Order.");
+
+  reader->ListClosed(rows.rows);
+  for (int i = 0; i < 3; ++i) EXPECT_FALSE(QFile::exists(reader->files().path(i)));
+  // A request on request leaves "LastCheck" as it was.
+  EXPECT_EQ(settings.read(settings::LastCheck), "1980-01-01 00:01:00");
+}
+
+TEST_F(MailReaderTest, MarkReadOffLeavesEverythingUnread) {
+  DeliverFour();
+  settings.write(settings::MarkRead, "0");
+  reader->CheckNewMail(false, true);
+  EXPECT_EQ(rows.rows.size(), 3u);
+  EXPECT_EQ(md.Files("new").size(), 2);
+  EXPECT_EQ(md.Files("cur").filter(":2,S").size(), 1);
+}
+
+TEST_F(MailReaderTest, AutomaticReadsOnlyWhatCameSinceTheLastCheckAndNeverMarks) {
+  DeliverFour();
+  settings.write(settings::LastCheck, FormatDateText(Berlin(2026, 12, 5, 0, 0)));
+  settings.write(settings::AutoBody, "1");
+  reader->CheckNewMail(true, false);
+  EXPECT_EQ(said(),
+            (QStringList{"You have 2 unread messages.", "I could not read a message because it is not a mail message.",
+                         "Message sent today " + kAt + "8:05 in the Morning.", "Subject: Order.",
+                         QString::fromUtf8("Message Reads: Die Größe passt.")}));
+  EXPECT_TRUE(rows.rows.empty());
+  EXPECT_EQ(rows.loads, 0);
+  EXPECT_EQ(settings.read(settings::LastCheck), FormatDateText(Berlin(2026, 12, 6, 8, 6)));
+  EXPECT_EQ(md.Files("new").size(), 2);
+  EXPECT_EQ(md.Files("cur").filter(":2,S").size(), 1);
+
+  // Nothing new since: quiet, and "LastCheck" stays.
+  speaker.lines.clear();
+  reader->CheckNewMail(true, false);
+  EXPECT_TRUE(speaker.lines.isEmpty()) << speaker.lines.join('\n').toStdString();
+  EXPECT_EQ(settings.read(settings::LastCheck), FormatDateText(Berlin(2026, 12, 6, 8, 6)));
+  // Read all: every unread message again.
+  settings.write(settings::ReadAll, "1");
+  reader->CheckNewMail(true, false);
+  EXPECT_EQ(said().first(), "You have 3 unread messages.");
+}
+
+TEST_F(MailReaderTest, AutomaticHidesTheCharacterItShowed) {
+  DeliverFour();
+  speaker.hide();
+  speaker.lines.clear();
+  reader->CheckNewMail(true, false);
+  EXPECT_EQ(speaker.lines.first(), "Show");
+  EXPECT_EQ(speaker.lines.last(), "Hide");
+  // Not while the viewer is open.
+  speaker.hide();
+  speaker.lines.clear();
+  state.ViewerOpen = true;
+  settings.write(settings::ReadAll, "1");
+  reader->CheckNewMail(true, false);
+  EXPECT_NE(speaker.lines.last(), "Hide");
+}
+
+TEST_F(MailReaderTest, UnreachableMailboxOnRequestSaysWhyAutomaticStaysQuiet) {
+  settings.write(settings::Mailbox, dir.filePath("gone"));
+  settings.write(settings::CheckMail, "1");
+  reader->CheckNewMail(false, true);
+  EXPECT_EQ(speaker.lines.filter("Speak: ").size(), 1);
+  EXPECT_EQ(said().first(),
+            "Sorry, I could not reach your mailbox because the folder " + dir.filePath("gone") + " does not exist.");
+  EXPECT_FALSE(said().first().contains("no new mail"));
+  EXPECT_EQ(reader->lastFailure().kind, mailbox::FailureKind::NotFound);
+
+  speaker.lines.clear();
+  reader->CheckNewMail(false, false);  // even when not asked to keep quiet
+  EXPECT_TRUE(speaker.lines.isEmpty()) << speaker.lines.join('\n').toStdString();
+  // It tries again at the next interval.
+  EXPECT_EQ(state.NextMailCheck, QDateTime(QDate(2026, 12, 6), QTime(10, 51)));
+  EXPECT_EQ(settings.read(settings::LastCheck), "1980-01-01 00:01:00");
+
+  settings.write(settings::Mailbox, "");
+  speaker.lines.clear();
+  reader->CheckNewMail(false, true);
+  EXPECT_EQ(said().first(), "Sorry, I could not reach your mailbox because no mailbox is set up in the options.");
+}
+
+TEST_F(MailReaderTest, NoMailOnRequestIsTheSorryLine) {
+  md.Deliver(AlternativeMessage(), Berlin(2026, 12, 5, 19, 31), "S");
+  reader->CheckNewMail(false, true);
+  EXPECT_EQ(speaker.lines.filter(QRegularExpression("^(Speak|Play)")),
+            (QStringList{"Play: Sad", "Speak: Sorry, there is no new mail.", "Play: Blink"}));
+  EXPECT_EQ(rows.loads, 0);
+}
+
+TEST_F(MailReaderTest, ASecondRequestAddsRowsWithoutOverwritingTheListedOnes) {
+  md.Deliver(EncodedWordsMessage(), Berlin(2026, 12, 4, 15, 46));
+  settings.write(settings::MarkRead, "0");
+  reader->CheckNewMail(false, true);
+  md.Deliver(Base64Latin1Message(), Berlin(2026, 12, 6, 8, 6));
+  reader->CheckNewMail(false, true);
+  ASSERT_EQ(rows.rows.size(), 3u);
+  EXPECT_EQ(rows.rows[2].fileIndex, 2);
+  speaker.lines.clear();
+  reader->ReadMyMail(rows.rows[0]);
+  EXPECT_TRUE(said().join('|').contains(QString::fromUtf8("Grüße"))) << said().join('|').toStdString();
+}
+
+TEST_F(MailReaderTest, AMessageFileThatCannotBeWrittenIsSaidWhenItsRowIsClicked) {
+  md.Deliver(Base64Latin1Message(), Berlin(2026, 12, 6, 8, 6));
+  testsupport::Touch(dir.filePath("NewMail"), "a file where the folder should be");
+  reader->CheckNewMail(false, true);
+  ASSERT_EQ(rows.rows.size(), 1u);
+  EXPECT_EQ(rows.rows[0].text, "Order");
+  speaker.lines.clear();
+  reader->ReadMyMail(rows.rows[0]);
+  ASSERT_EQ(said().size(), 1);
+  EXPECT_TRUE(said()[0].startsWith("I could not keep this message for the list because ")) << said()[0].toStdString();
+  EXPECT_EQ(md.Files("new").size(), 1);  // not marked read: it was never heard
+}
+
+TEST_F(MailReaderTest, LeftoversOfAnEarlierRunAreRemovedAtStart) {
+  MessageFiles files(dir.filePath("NewMail"));
+  ASSERT_TRUE(files.Write(0, {"old"}));
+  ASSERT_TRUE(files.Write(7, {"old"}));
+  testsupport::Touch(dir.filePath("NewMail/notes.txt"));
+  MailReader again(state, settings, clock, speaker, account, files);
+  EXPECT_FALSE(QFile::exists(files.path(0)));
+  EXPECT_FALSE(QFile::exists(files.path(7)));
+  EXPECT_TRUE(QFile::exists(dir.filePath("NewMail/notes.txt")));
+}
+
+TEST_F(MailReaderTest, InTheBackgroundTheAnswerComesLaterAndARequestMeanwhileFollows) {
+  testsupport::EnsureQtApp();
+  DeliverFour();
+  reader->setSynchronous(false);
+  QSignalSpy finished(reader.get(), &MailReader::checkFinished);
+  reader->CheckNewMail(true, false);
+  EXPECT_TRUE(reader->busy());
+  reader->CheckNewMail(false, true);  // follows the running one
+  EXPECT_TRUE(speaker.lines.isEmpty());
+  while (finished.size() < 2) ASSERT_TRUE(finished.wait(20000));
+  EXPECT_FALSE(reader->busy());
+  EXPECT_EQ(said().first(), "You have 3 unread messages.");
+  EXPECT_EQ(rows.rows.size(), 3u);
+}
+
+class MailAccountTest : public MailFixture {};
+
+TEST_F(MailAccountTest, ImapPasswordFromTheStoreOrAskedOncePerSession) {
+  settings.write(settings::Mailbox, "imaps://mail.example.org");
+  EXPECT_EQ(account.Choose(true).problem, "no user name is set up for it");
+  settings.write(settings::MailUser, "alice");
+  int asked = 0;
+  account.askPassword = [&](const QString& server, const QString& user) -> std::optional<QString> {
+    ++asked;
+    EXPECT_EQ(server, "imaps://mail.example.org");
+    EXPECT_EQ(user, "alice");
+    return QString("pw");
+  };
+  // An automatic check never asks.
+  EXPECT_EQ(account.Choose(false).problem, "no password is known for it");
+  EXPECT_EQ(asked, 0);
+  EXPECT_TRUE(account.Choose(true).mailbox);
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(vault.kept["imaps://mail.example.org|alice"], "pw");  // into the secret store
+  EXPECT_TRUE(account.Choose(false).mailbox);
+  EXPECT_EQ(asked, 1);
+  // Refused: asked anew at the next request, not taken from the store again.
+  account.PasswordRefused();
+  EXPECT_FALSE(account.Choose(false).mailbox);
+  EXPECT_TRUE(account.Choose(true).mailbox);
+  EXPECT_EQ(asked, 2);
+
+  // Without a secret service the password lives in memory for the session.
+  vault.available = false;
+  vault.kept.clear();
+  MailAccount other(settings, vault);
+  other.askPassword = account.askPassword;
+  EXPECT_TRUE(other.Choose(true).mailbox);
+  EXPECT_TRUE(other.Choose(true).mailbox);
+  EXPECT_EQ(asked, 3);
+  EXPECT_TRUE(vault.kept.empty());
+}
