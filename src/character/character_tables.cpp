@@ -28,9 +28,9 @@ QSize ScaledCharacterSize(int index, int originalWidth, int originalHeight) {
 }
 
 // Every caption's access key is its own in the menu: "Tell a Joke or Quote" takes "a" (as "Q" is
-// Quit's), "Read Clipboard" takes "e" (as "l" is Listen's) and "Update Me" takes "M" (as "u" is
-// Turn Snoring's), "Read Mail" takes "d" (as "M" is Update Me's), so each letter chooses its entry
-// at once instead of cycling between two.
+// Quit's), "Read Clipboard" takes "e" (as "l" is Listen's), "Read Mail" takes "M" and "Update Me"
+// "d" (as "u" is Turn Snoring's), as in the tray menu, so each letter chooses its entry at once
+// instead of cycling between two.
 const std::array<CharacterCommand, 18>& CharacterCommands() {
   static const char* const sep = "__________________________";
   static const std::array<CharacterCommand, 18> commands{{
@@ -43,12 +43,12 @@ const std::array<CharacterCommand, 18>& CharacterCommands() {
       {"View", "&Reminder Viewer", "Reminder Viewer [Please]", true, true},
       {"Time", "Say &Time", "[Please] (Say | What is ) [the] Time [Please]", true, true},
       {"Clipboard", "R&ead Clipboard", "(Read | Say) Clipboard", true, true},
-      {"ReadMail", "Rea&d Mail", "Read [my] Mail", true, true},
+      {"ReadMail", "Read &Mail", "Read [my] Mail", true, true},
       {"FileSep2", sep, "", false, true},
       {"Options", "&Options", "[Show] Options", true, true},
       {"NoSound", "T&urn Snoring On/Off", "[Stop] Snoring (Off | On)", true, true},
       {"Optimize", "O&ptimize Reminders", "Optimize [Reminders]", true, true},
-      {"Update", "Update &Me", "Update Me", true, true},
+      {"Update", "Up&date Me", "Update Me", true, true},
       {"FileSep3", sep, "", false, true},
       {"GoAway", "&Go Away", "Go Away", true, true},
       {"Quit", "&Quit Olm Chimewise", "Quit [Olm] [Chimewise]", true, true},

@@ -11,12 +11,14 @@
 #include "extras/about_dialog.h"
 #include "extras/jokes.h"
 #include "extras/programs.h"
+#include "mail/password_dialog.h"
 #include "options/options_windows.h"
 #include "shell/optimize.h"
 #include "tours/introduction_tour.h"
 #include "tours/options_tour.h"
 #include "tours/schedule_tour.h"
 #include "update/update_window.h"
+#include <agent/Character.h>
 
 namespace chimewise {
 
@@ -91,6 +93,7 @@ CommandFeatures Program::features() {
   f.loadJokes = sibling(kJesterboxProgram);
   f.createMailcaster = sibling(kMailcasterProgram);
   f.about.run = [this] { ShowAbout(); };
+  f.readMail.run = [this] { mail().CheckNewMail(false, true); };
   f.update.run = [this] {
     m_character->QuietCharacter();
     CheckForUpdate();
@@ -171,8 +174,34 @@ void Program::ScanDueAlarms() { m_reporter.Report(m_alarms->ScanDueAlarms()); }
 void Program::AnnounceTime() { m_talkingClock->AnnounceTime(); }
 void Program::ScheduleNextAnnouncement(int interval) { m_talkingClock->ScheduleNextAnnouncement(interval); }
 
-// This build has no mail reader yet: no automatic mail check is ever scheduled.
-void Program::ScheduleNextMailCheck(int) { m_state.NextMailCheck = QDateTime(); }
+void Program::ScheduleNextMailCheck(int interval) { mail().ScheduleNextMailCheck(interval); }
+void Program::CheckMailAutomatically() { mail().CheckNewMail(true, false); }
+bool Program::MailCheckRunning() const { return m_mail && m_mail->busy(); }
+
+MailReader& Program::mail() {
+  if (!m_mail) {
+    // Made at the first use, once the data folder is known: it clears what a crash left there.
+    m_vault = std::make_unique<SecretServiceVault>();
+    m_mailAccount = std::make_unique<MailAccount>(m_settings, *m_vault);
+    m_mailAccount->askPassword = [](const QString& server, const QString& user) {
+      return AskMailPassword(nullptr, server, user);
+    };
+    m_mail = std::make_unique<MailReader>(m_state, m_settings, m_clock, *m_character, *m_mailAccount,
+                                          MessageFiles(MessageFiles::DefaultFolder(m_state.AppFolder)));
+    m_mail->stopAll = [this] { m_character->StopAll(); };
+    m_mailWindows = std::make_unique<EmailWindows>(m_state, *m_character, *m_mail);
+    m_mailWindows->characterGeometry = [this] {
+      const agent::Character* c = m_character->character();
+      return c ? c->drawnGeometry() : QRect();
+    };
+    m_mailWindows->showOptions = [this] {
+      m_optionsWindows->ShowOptions();
+      if (OptionsDialog* d = m_optionsWindows->dialog()) d->tabs->setCurrentIndex(3);  // "Email Options"
+    };
+    m_mail->list = [this]() -> MailList* { return m_mailWindows ? m_mailWindows->list() : nullptr; };
+  }
+  return *m_mail;
+}
 
 void Program::SetTimerEnabled(bool on) {
   if (on && !m_state.Closing)

@@ -8,6 +8,9 @@
 #include "character/character_host.h"
 #include "clock/talking_clock.h"
 #include "core/ports.h"
+#include "mail/email_window.h"
+#include "mail/mail_account.h"
+#include "mail/mail_reader.h"
 #include "options/options_windows.h"
 #include "schedule/save_event.h"
 #include "schedule/schedule_windows.h"
@@ -75,6 +78,8 @@ class Program final : public QObject,
   void AnnounceTime() override;
   void ScheduleNextAnnouncement(int interval) override;
   void ScheduleNextMailCheck(int interval) override;
+  void CheckMailAutomatically() override;
+  bool MailCheckRunning() const override;
   // MainTimerPort
   void SetTimerEnabled(bool on) override;
   // SchedulePort: the Schedule Activity dialog. The program passes itself where the dialog is
@@ -95,6 +100,7 @@ class Program final : public QObject,
   }
   void UnloadWindows() override {
     if (m_update) m_update->Abort();
+    m_mailWindows.reset();
     m_optionsWindows->CloseOptions();
     m_schedule->CloseSchedule();
     m_viewer->UnloadWindows();
@@ -106,6 +112,7 @@ class Program final : public QObject,
   CommandFeatures features();
   void ShowAbout();
   void CheckForUpdate();
+  MailReader& mail();
 
   SharedState& m_state;
   SettingsStore& m_settings;
@@ -124,6 +131,11 @@ class Program final : public QObject,
   // After the character: closing the dialog gives the character back its size.
   std::unique_ptr<OptionsWindows> m_optionsWindows;
   std::unique_ptr<update::UpdateCommand> m_update;
+  // The mail reader, made once the data folder is known; its window goes before it.
+  std::unique_ptr<SecretServiceVault> m_vault;
+  std::unique_ptr<MailAccount> m_mailAccount;
+  std::unique_ptr<MailReader> m_mail;
+  std::unique_ptr<EmailWindows> m_mailWindows;
   std::unique_ptr<Reminders> m_reminders;
   std::unique_ptr<TourContext> m_tours;
   std::unique_ptr<ProgramCommands> m_commands;

@@ -151,8 +151,8 @@ void Reminders::onTrayActivated(int reason) {
 void Reminders::tick() {
   if (m_state.Closing) return;
   auto inputs = [this] {
-    return TickInputs{m_state.NextAnnounceTime, m_state.TimeRangeOn, m_state.RangeStart, m_state.RangeEnd,
-                      m_state.NextAlarmTime};
+    return TickInputs{m_state.NextAnnounceTime, m_state.TimeRangeOn,   m_state.RangeStart,           m_state.RangeEnd,
+                      m_state.NextAlarmTime,    m_state.NextMailCheck, m_routines.MailCheckRunning()};
   };
   const TickDecision first = DecideTick(inputs(), m_clock.now());
   if (first.announce)
@@ -162,6 +162,8 @@ void Reminders::tick() {
   if (m_state.Closing) return;
   // The announcement may have spoken for a while: look at the alarms as they are now.
   if (DecideTick(inputs(), m_clock.now()).scanAlarms) m_routines.ScanDueAlarms();
+  if (m_state.Closing) return;
+  if (DecideTick(inputs(), m_clock.now()).checkMail) m_routines.CheckMailAutomatically();
 }
 
 void Reminders::quit() {

@@ -48,6 +48,9 @@ class RoutinesPort {
   virtual void AnnounceTime() = 0;
   virtual void ScheduleNextAnnouncement(int interval) = 0;
   virtual void ScheduleNextMailCheck(int interval) = 0;
+  // An automatic mail check: quiet when nothing is new. Whether one is still running.
+  virtual void CheckMailAutomatically() = 0;
+  virtual bool MailCheckRunning() const = 0;
 };
 
 // Texts the start-up shows.

@@ -53,7 +53,7 @@ TEST(CharacterCommands, EveryEntryHasAnAccessKeyOfItsOwn) {
   EXPECT_EQ(keys.size(), 15);
   EXPECT_STREQ(CharacterCommands()[4].caption, "Tell &a Joke or Quote");
   EXPECT_STREQ(CharacterCommands()[8].caption, "R&ead Clipboard");
-  EXPECT_STREQ(CharacterCommands()[14].caption, "Update &Me");
+  EXPECT_STREQ(CharacterCommands()[14].caption, "Up&date Me");
 }
 
 TEST(ReminderSounds, IndexesFilesAndPauses) {

@@ -106,6 +106,8 @@ class CommandsTest : public ::testing::Test {
     void AnnounceTime() override { log << "announceTime"; }
     void ScheduleNextAnnouncement(int) override {}
     void ScheduleNextMailCheck(int) override {}
+    void CheckMailAutomatically() override {}
+    bool MailCheckRunning() const override { return false; }
     std::function<void()> onRebuild;
   } routines{log};
   // The dialog: notes what the program looked like while it was open.

@@ -80,6 +80,8 @@ class RemindersTest : public ::testing::Test {
     }
     void ScheduleNextAnnouncement(int i) override { t.log << QString("scheduleNextAnnouncement %1").arg(i); }
     void ScheduleNextMailCheck(int i) override { t.log << QString("scheduleNextMailCheck %1").arg(i); }
+    void CheckMailAutomatically() override { t.log << "checkMail"; }
+    bool MailCheckRunning() const override { return false; }
   } parts{*this};
   // Unloading the windows fails: the shutdown goes on regardless.
   struct ThrowingViewer final : NoWindows {
