@@ -17,6 +17,19 @@ namespace {
 const char* const kModelDir = "/usr/share/pocketsphinx/model/en-us/en-us";
 const char* const kDictionary = "/usr/share/pocketsphinx/model/en-us/cmudict-en-us.dict";
 const char* const kSearch = "commands";
+
+// Everyday words the recogniser may hear instead of a command: longer ones, which do not
+// pass for the short words of a command ("way" for "away") but absorb everyday speech. A closed grammar always finds
+// its nearest phrase; with these beside the commands, speech that is not a command ends up as
+// a string of them rather than as the phrase it sounds least unlike.
+const char* const kEverydayWords[] = {
+    "about",  "other",    "people",  "water",   "little",   "very",    "after",    "called",    "animal",   "mother",
+    "father", "picture",  "follow",  "number",  "family",   "weather", "morning",  "evening",   "garden",   "doctor",
+    "money",  "really",   "always",  "because", "before",   "between", "together", "important", "remember", "coffee",
+    "dinner", "birthday", "music",   "paper",   "window",   "office",  "minute",   "meeting",   "over",     "under",
+    "into",   "only",     "many",    "any",     "every",    "even",    "open",     "later",     "never",    "house",
+    "world",  "school",   "country", "problem", "question", "answer",  "children", "letter",
+};
 }  // namespace
 
 struct SpeechRecognizer::Private {
@@ -86,7 +99,19 @@ bool SpeechRecognizer::setCommands(const std::vector<Command>& commands) {
         if (VoiceGrammar::parse(c.voice).vocabulary().contains(word)) c.voice.clear();
     }
   }
-  const QString finalJsgf = commandsJsgf(usable);
+  QString finalJsgf = commandsJsgf(usable);
+  if (!finalJsgf.isEmpty()) {
+    QStringList grammarWords;
+    for (const Command& c : usable) grammarWords << VoiceGrammar::parse(c.voice).vocabulary();
+    QStringList everyday;
+    for (const char* w : kEverydayWords)
+      if (!grammarWords.contains(QLatin1String(w))) everyday << QString::fromLatin1(w);
+    finalJsgf.replace(QStringLiteral("public <command> = "), QStringLiteral("public <command> = <other> | "));
+    finalJsgf += QStringLiteral(
+                     "<other> = <word> [ <word> ] [ <word> ] [ <word> ] [ <word> ] [ <word> ] [ <word> ] [ <word> ];\n"
+                     "<word> = %1;\n")
+                     .arg(everyday.join(QStringLiteral(" | ")));
+  }
   if (finalJsgf.isEmpty() || ps_set_jsgf_string(d->ps, kSearch, finalJsgf.toUtf8().constData()) != 0 ||
       ps_set_search(d->ps, kSearch) != 0) {
     m_error = QStringLiteral("pocketsphinx did not accept the command grammar");
