@@ -24,7 +24,7 @@ export QT_QPA_PLATFORM=offscreen
 voices=()
 labels=()
 for char in $([ -z "${VOICES:-}" ] && echo "$root"/assets/characters/*.ochar); do
-  voice=$("$agentctl" list "$char" | sed -n 's/^voice: \([^ ]*\).*/\1/p')
+  voice=$("$agentctl" list "$char" 2>/dev/null | sed -n 's/^voice: \([^ ]*\).*/\1/p')
   voices+=("--char $char")
   labels+=("$(basename "$char" .ochar) ($voice)")
 done

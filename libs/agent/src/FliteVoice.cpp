@@ -83,6 +83,10 @@ bool endsSentence(const QString& word) {
   return !w.isEmpty() && QStringLiteral(".!?").contains(w.back());
 }
 
+bool endsPhrase(const QString& word) { return !word.isEmpty() && QStringLiteral(",;:").contains(word.back()); }
+
+constexpr size_t kFirstPieceWords = 10;
+
 // Number of flite tokens (white-space separated pieces) in a text.
 int tokenCount(const QString& text) { return int(text.split(QLatin1Char(' '), Qt::SkipEmptyParts).size()); }
 
@@ -213,6 +217,11 @@ Utterance synthesize(const SpeechMarkup& markup, const QString& voiceName, int r
       tokensPerWord.push_back(std::max(1, tokenCount(items[j].text)));
       ++j;
       if (endsSentence(items[j - 1].text)) break;
+      // While streaming, the first piece is kept short (to a pause in the sentence, or ten
+      // words) so that a long first sentence starts playing at once.
+      if (chunks && firstChunk && samples.empty() &&
+          ((j - i >= 4 && endsPhrase(items[j - 1].text)) || j - i >= kFirstPieceWords))
+        break;
     }
     const bool sentenceEnd = endsSentence(items[j - 1].text) || j == items.size() || items[j].kind == SpokenItem::Pause;
 
