@@ -78,7 +78,7 @@ bool SpeechRecognizer::setCommands(const std::vector<Command>& commands) {
     return false;
   }
   if (!ready()) return false;
-  if (jsgf == m_grammar && d->hasSearch) return true;
+  if (jsgf == m_commandsGrammar && d->hasSearch) return true;
   // Words the dictionary lacks: flite's pronunciation; a word nobody can pronounce drops the
   // commands that need it.
   QStringList vocabulary;
@@ -121,6 +121,7 @@ bool SpeechRecognizer::setCommands(const std::vector<Command>& commands) {
   }
   d->hasSearch = true;
   m_grammar = finalJsgf;
+  m_commandsGrammar = jsgf;
   return true;
 }
 

@@ -56,6 +56,7 @@ class SpeechRecognizer {
   std::unique_ptr<Private> d;
   QString m_error;
   QString m_grammar;
+  QString m_commandsGrammar;  // the commands' own grammar that m_grammar was made from
   QStringList m_problems;
   std::vector<Command> m_commands;
 };
