@@ -613,7 +613,7 @@ def owl():
         "width": W, "height": H, "origin": ORIGIN, "fps": 20,
         # flite's slt: a warm, unhurried voice for the old scholar, at her own pitch (lower
         # sounds gruffer and is heard less well).
-        "voice": {"name": "flite:slt", "rate": 165, "pitch": 50},
+        "voice": {"name": "flite:slt", "rate": 150, "pitch": 50},
         "parts": parts,
         "mouth": {"part": "mouth", "shapes": {"closed": "", "open": "open", "wide": "wide", "round": "round", "teeth": "teeth"}},
         "sounds": {"snore": {"durationMs": 1500, "layers": [

@@ -6,14 +6,16 @@
 #
 #   bench/voice/intelligibility.sh [AGENTCTL] [SENTENCES]
 #
-# VOICES="flite:slt flite:awb" measures those voices instead (at the default rate).
-# Needs the pocketsphinx and pocketsphinx-en-us packages. Not run by the tests.
+# VOICES="flite:slt flite:awb" measures those voices instead (at the default rate);
+# CHARS="dir/*.ochar" other character files instead of the shipped ones.
+# Needs sox, the pocketsphinx and pocketsphinx-en-us packages. Not run by the tests.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 agentctl=${1:-$root/build/libs/agent/agentctl}
 sentences=${2:-$here/sentences.txt}
 model=/usr/share/pocketsphinx/model/en-us
+command -v sox >/dev/null || { echo "sox is missing" >&2; exit 1; }
 command -v pocketsphinx_continuous >/dev/null || { echo "pocketsphinx_continuous is missing (package pocketsphinx)" >&2; exit 1; }
 [ -x "$agentctl" ] || { echo "no agentctl at $agentctl (build first)" >&2; exit 1; }
 work=$(mktemp -d)
@@ -23,7 +25,7 @@ export QT_QPA_PLATFORM=offscreen
 # Voices: each shipped character's, then espeak-ng's for comparison.
 voices=()
 labels=()
-for char in $([ -z "${VOICES:-}" ] && echo "$root"/assets/characters/*.ochar); do
+for char in $([ -z "${VOICES:-}" ] && echo ${CHARS:-"$root"/assets/characters/*.ochar}); do
   voice=$("$agentctl" list "$char" 2>/dev/null | sed -n 's/^voice: \([^ ]*\).*/\1/p')
   voices+=("--char $char")
   labels+=("$(basename "$char" .ochar) ($voice)")
@@ -60,7 +62,10 @@ for k in "${!voices[@]}"; do
     i=$((i + 1))
     wav="$work/s$k-$i.wav"
     # shellcheck disable=SC2086
-    "$agentctl" speak "$text" "$wav" ${voices[$k]} --wav-rate 16000 >/dev/null 2>&1
+    "$agentctl" speak "$text" "$wav.raw.wav" ${voices[$k]} --wav-rate 16000 >/dev/null 2>&1
+    # Half a second of quiet on each side, as a listener hears speech in a room: the
+    # recogniser takes its measure of the background from the first frames.
+    sox "$wav.raw.wav" "$wav" pad 0.5 0.5
     hyp=$(pocketsphinx_continuous -infile "$wav" -hmm "$model/en-us" -lm "$model/en-us.lm.bin" \
             -dict "$model/cmudict-en-us.dict" -logfn /dev/null 2>/dev/null | tr '\n' ' ' | tr -s ' ')
     read -r e n < <(wer "$reference" "${hyp,,}")
