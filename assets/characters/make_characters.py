@@ -611,7 +611,9 @@ def owl():
         "name": "Hoot",
         "description": "A wise old owl in a scholar's cap, fond of books and bad puns.",
         "width": W, "height": H, "origin": ORIGIN, "fps": 20,
-        "voice": {"name": "en-us+m3", "rate": 165, "pitch": 42},
+        # flite's slt: a warm, unhurried voice for the old scholar, at her own pitch (lower
+        # sounds gruffer and is heard less well).
+        "voice": {"name": "flite:slt", "rate": 150, "pitch": 50},
         "parts": parts,
         "mouth": {"part": "mouth", "shapes": {"closed": "", "open": "open", "wide": "wide", "round": "round", "teeth": "teeth"}},
         "sounds": {"snore": {"durationMs": 1500, "layers": [
@@ -698,7 +700,8 @@ def robot():
         "name": "Bolt",
         "description": "A small, eager robot on treads who keeps your schedule in its memory banks.",
         "width": W, "height": H, "origin": ORIGIN, "fps": 20,
-        "voice": {"name": "en-us+f3", "rate": 175, "pitch": 60},
+        # flite's rms: a plain male voice for the robot, at its own pitch.
+        "voice": {"name": "flite:rms", "rate": 175, "pitch": 50},
         "parts": parts,
         "mouth": {"part": "mouth", "shapes": {"closed": "", "open": "open", "wide": "wide", "round": "round", "teeth": "teeth"}},
         "sounds": {"snore": {"durationMs": 1400, "layers": [

@@ -94,6 +94,8 @@ CharacterHost::~CharacterHost() = default;
 
 agent::Character* CharacterHost::character() const { return m_character.data(); }
 
+bool CharacterHost::Listen() { return m_character && m_character->listen(true); }
+
 QString CharacterHost::soundFolder() const { return m_state.AppFolder + QStringLiteral("/sound"); }
 
 void CharacterHost::connectEvents(agent::Character* c) {
@@ -104,6 +106,11 @@ void CharacterHost::connectEvents(agent::Character* c) {
   connect(c, &agent::Character::dragComplete, this,
           [this](Qt::MouseButton button, Qt::KeyboardModifiers, int, int) { emit dragCompleted(button); });
   connect(c, &agent::Character::command, this, &CharacterHost::commandChosen);
+  connect(c, &agent::Character::listenUnavailable, this, [this](const QString& reason) {
+    if (m_listenUnavailableTold) return;
+    m_listenUnavailableTold = true;
+    emit listenUnavailable(reason);
+  });
   // A queued Show stops being "on its way" once it runs, fails or is dropped.
   connect(c, &agent::Character::requestStarted, this, [this](agent::RequestId id) {
     if (id == m_pendingShow) m_pendingShow = 0;

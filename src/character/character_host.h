@@ -81,6 +81,12 @@ class CharacterHost final : public QObject, public Speaker {
   // end, waiting in an event loop at most the goodbye's own length plus a second.
   void ReleaseCharacter();
 
+  // Voice commands: the character listens for the phrases of its menu's voice entries. A phrase
+  // heard comes back as commandChosen(name), like a menu choice; nothing heard plays its
+  // "DontRecognize". False when it cannot listen (no character, no microphone, no recogniser);
+  // the first time that happens listenUnavailable(reason) is raised, so the user is told once.
+  bool Listen();
+
   agent::Character* character() const;
   agent::AgentService& service() { return *m_service; }
 
@@ -106,6 +112,8 @@ class CharacterHost final : public QObject, public Speaker {
   void clicked(Qt::MouseButton button);
   void dragCompleted(Qt::MouseButton button);
   void commandChosen(const QString& name);
+  // Listening failed for the first time in this run of the program.
+  void listenUnavailable(const QString& reason);
 
  private:
   void connectEvents(agent::Character* c);
@@ -122,6 +130,7 @@ class CharacterHost final : public QObject, public Speaker {
   std::unique_ptr<agent::AudioOutput> m_sounds;
   QPointer<agent::Character> m_character;
   qint64 m_pendingShow = 0;  // the queued Show not yet started, 0 when none
+  bool m_listenUnavailableTold = false;
   // The latest release may wait for the goodbye; forever while no goodbye is queued.
   QDeadlineTimer m_goodbyeDeadline{QDeadlineTimer::Forever};
 };

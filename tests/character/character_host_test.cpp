@@ -18,9 +18,11 @@
 #include <agent/CharacterFile.h>
 #include <agent/Clock.h>
 
+#include <QAudioDevice>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QMediaDevices>
 #include <QMenu>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -435,4 +437,18 @@ TEST_F(CharacterHostTest, ShutdownDuringASoundPauseEndsItWithoutSpinning) {
               static_cast<long long>(wallMs));
   EXPECT_LT(wallMs, 3000);  // shutdown ended the 3.5 s pause
   EXPECT_LT(cpuMs, std::max<qint64>(wallMs, 100) * 3 / 10);
+}
+
+TEST_F(CharacterHostTest, ListenWithoutAMicrophoneIsRefusedAndToldOnce) {
+  if (!QMediaDevices::defaultAudioInput().isNull()) GTEST_SKIP() << "this machine has a microphone";
+  auto host = make();
+  EXPECT_FALSE(host->Listen());  // no character yet
+  host->LoadCharacter("Hoot.ochar", false);
+  ASSERT_NE(host->character(), nullptr);
+  QStringList told;
+  QObject::connect(host.get(), &CharacterHost::listenUnavailable, [&](const QString& reason) { told << reason; });
+  EXPECT_FALSE(host->Listen());
+  EXPECT_FALSE(host->Listen());
+  ASSERT_EQ(told.size(), 1);
+  EXPECT_FALSE(told.front().isEmpty());
 }

@@ -3,6 +3,7 @@
 #include "AnimationPlayer.h"
 #include "BalloonWindow.h"
 #include "CharacterWindow.h"
+#include "Listener.h"
 #include "agent/AudioOutput.h"
 #include "agent/Clock.h"
 #include "agent/Renderer.h"
@@ -20,6 +21,7 @@ namespace {
 constexpr int kBalloonLingerMs = 1500;
 constexpr int kSpeechPollMs = 30;
 constexpr int kGlideStepMs = 16;
+const QString kListeningText = QStringLiteral("Listening...");
 }  // namespace
 
 Character::Character(const QString& id, std::shared_ptr<const CharacterDefinition> definition, CharacterOptions options)
@@ -515,7 +517,75 @@ void Character::showPopupMenu(int x, int y) {
   m_menu->popup(QPoint(x, y));
 }
 
-bool Character::listen(bool) { return false; }
+// ---- Listening ------------------------------------------------------------------------
+
+Listener& Character::listener() {
+  if (!m_listener) {
+    m_listener = std::make_unique<Listener>();
+    connect(m_listener.get(), &Listener::finished, this,
+            [this](const QString& command, const QString& words) { listeningFinished(command, words); });
+  }
+  return *m_listener;
+}
+
+bool Character::isListening() const { return m_listener && m_listener->isListening(); }
+
+bool Character::listen(bool on) {
+  if (!on) {
+    if (isListening()) {
+      m_listener->cancel();
+      if (!m_speaking) m_balloon->hide();
+    }
+    return true;
+  }
+  if (isListening()) return true;
+  QString reason;
+  if (!listener().startMicrophone(m_commands.items(), &reason)) {
+    emit listenUnavailable(reason);
+    return false;
+  }
+  listeningStarted();
+  return true;
+}
+
+bool Character::listenToRecording(const QByteArray& pcm, int sampleRate) {
+  QString reason;
+  if (!listener().startFed(m_commands.items(), &reason)) {
+    emit listenUnavailable(reason);
+    return false;
+  }
+  listeningStarted();
+  const QByteArray audio = SpeechRecognizer::resample(pcm, sampleRate, SpeechRecognizer::kSampleRate);
+  constexpr qsizetype kPiece = SpeechRecognizer::kSampleRate / 10 * 2;  // 100 ms, as a microphone delivers
+  for (qsizetype at = 0; at < audio.size() && m_listener->isListening(); at += kPiece)
+    m_listener->feed(audio.mid(at, kPiece));
+  // A recording that ends before the spell does is followed by silence.
+  const QByteArray quiet(kPiece, '\0');
+  while (m_listener->isListening()) m_listener->feed(quiet);
+  return true;
+}
+
+void Character::listeningStarted() {
+  m_lastActivity = m_clock.nowMs();
+  if (m_visible && !m_speaking) {
+    m_balloonTimer->stop();
+    m_balloon->begin(kListeningText, drawnGeometry());
+    m_balloon->reveal(kListeningText);
+    m_balloon->show();
+    m_balloon->raise();
+  }
+}
+
+void Character::listeningFinished(const QString& command, const QString& words) {
+  m_lastActivity = m_clock.nowMs();
+  if (!m_speaking && m_balloon->text() == kListeningText) m_balloon->hide();
+  emit listenComplete(command, words);
+  if (command.isEmpty()) {
+    if (m_visible) play(QStringLiteral("DontRecognize"));
+    return;
+  }
+  emit this->command(command);
+}
 
 void Character::onWindowClick(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint global) {
   m_lastActivity = m_clock.nowMs();

@@ -154,6 +154,10 @@ class Parser {
   void parseVoice(const QJsonObject& o) {
     m_def.voice.name = text(o, QStringLiteral("name"), QStringLiteral("voice"));
     if (m_def.voice.name.isEmpty()) throw Fault(QStringLiteral("voice.name"), QStringLiteral("must not be empty"));
+    // A voice this machine cannot give is no reason to lose the character: it speaks with the
+    // synthesiser's default voice, and the file's fault is kept for tools and logs.
+    const VoiceChoice choice = resolveVoice(m_def.voice.name);
+    if (!choice.problem.isEmpty()) m_def.warnings << QStringLiteral("voice.name: ") + choice.problem;
     m_def.voice.rate = integer(o, QStringLiteral("rate"), QStringLiteral("voice"), 80, 450);
     m_def.voice.pitch = integer(o, QStringLiteral("pitch"), QStringLiteral("voice"), 0, 100);
   }

@@ -1,5 +1,7 @@
 #include "agent/SpeechEngine.h"
 
+#include "FliteVoice.h"
+
 #include <espeak-ng/speak_lib.h>
 
 #include <QElapsedTimer>
@@ -200,6 +202,9 @@ struct SpeechEngine::Private {
   Utterance run(const SpeechMarkup& markup, const Voice& voice, const std::atomic<bool>* cancelled,
                 const std::function<void(Utterance)>& chunks = {}) {
     std::lock_guard lock(espeakMutex);
+    const VoiceChoice choice = resolveVoice(voice.name);
+    if (choice.synthesizer == Synthesizer::Flite)
+      return flitevoice::synthesize(markup, choice.voice, voice.rate, voice.pitch, cancelled, chunks);
     QElapsedTimer timer;
     timer.start();
     ensureInitialised();
@@ -209,9 +214,9 @@ struct SpeechEngine::Private {
       return u;
     }
     u.sampleRate = sampleRate;
-    const QByteArray voiceName = voice.name.toUtf8();
+    const QByteArray voiceName = choice.voice.toUtf8();
     if (espeak_SetVoiceByName(voiceName.constData()) != EE_OK && espeak_SetVoiceByName("en-us") != EE_OK) {
-      u.error = QStringLiteral("no espeak-ng voice named %1 or en-us").arg(voice.name);
+      u.error = QStringLiteral("no espeak-ng voice named %1 or en-us").arg(choice.voice);
       return u;
     }
     espeak_SetParameter(espeakRATE, std::clamp(voice.rate, 80, 450), 0);

@@ -15,6 +15,38 @@ int espeakPitchForHz(int hz) {
   return std::clamp(static_cast<int>(std::lround(value)), 0, 100);
 }
 
+VoiceChoice resolveVoice(const QString& name) {
+  VoiceChoice choice;
+  const QString n = name.trimmed();
+  const qsizetype colon = n.indexOf(QLatin1Char(':'));
+  const QString engine = colon < 0 ? QString() : n.left(colon).trimmed().toLower();
+  const QString voice = colon < 0 ? n : n.mid(colon + 1).trimmed();
+  if (engine == QLatin1String("flite")) {
+    choice.synthesizer = Synthesizer::Flite;
+    QString v = voice.toLower();
+    if (v.startsWith(QLatin1String("cmu_us_"))) v = v.mid(7);
+    static const QStringList known{QStringLiteral("slt"), QStringLiteral("rms"), QStringLiteral("awb")};
+    if (known.contains(v)) {
+      choice.voice = v;
+    } else {
+      choice.voice = QStringLiteral("slt");
+      choice.problem =
+          QStringLiteral("flite has no voice named \"%1\" (it has slt, rms and awb); speaking with slt").arg(voice);
+    }
+    return choice;
+  }
+  choice.synthesizer = Synthesizer::Espeak;
+  if (engine.isEmpty() || engine == QLatin1String("espeak") || engine == QLatin1String("espeak-ng")) {
+    choice.voice = voice.isEmpty() ? QStringLiteral("en-us") : voice;
+    if (voice.isEmpty()) choice.problem = QStringLiteral("no voice named; speaking with espeak-ng's en-us");
+  } else {
+    choice.voice = QStringLiteral("en-us");
+    choice.problem =
+        QStringLiteral("unknown synthesiser \"%1\" (flite or espeak); speaking with espeak-ng's en-us").arg(engine);
+  }
+  return choice;
+}
+
 namespace {
 
 QString escapeXml(QStringView text) {
@@ -196,8 +228,10 @@ class Builder {
       const int begin = m_codePoints;
       append(escapeXml(spoken));
       const int end = m_codePoints;
+      const bool emphasised = m_emphasisNext;
       closeEmphasis();
       m_out.words.push_back({begin, end, static_cast<int>(m_out.shown.size())});
+      spokenWord(spoken, emphasised);
     }
   }
 
@@ -212,8 +246,10 @@ class Builder {
     const int begin = m_codePoints;
     append(escapeXml(s));
     const int end = m_codePoints;
+    const bool emphasised = m_emphasisNext;
     closeEmphasis();
     m_out.words.push_back({begin, end, static_cast<int>(m_out.shown.size())});
+    spokenWord(s, emphasised);
   }
 
   void literalShown(const QString& shown) {
@@ -226,11 +262,19 @@ class Builder {
     m_out.bookmarkPositions.push_back(m_codePoints);
     append(QStringLiteral("<mark name=\"%1\"/>").arg(id));
     m_out.bookmarks.push_back(id);
+    SpokenItem item;
+    item.kind = SpokenItem::Mark;
+    item.value = id;
+    m_out.items.push_back(item);
   }
 
   void pause(int ms) {
     separate();
     append(QStringLiteral("<break time=\"%1ms\"/>").arg(ms));
+    SpokenItem item;
+    item.kind = SpokenItem::Pause;
+    item.value = ms;
+    m_out.items.push_back(item);
   }
 
   void emphasis() { m_emphasisNext = true; }
@@ -242,12 +286,14 @@ class Builder {
 
   void pitch(int hz) {
     m_pitch = espeakPitchForHz(hz);
+    m_pitchHz = hz;
     prosody();
   }
 
   void reset() {
     m_rate = m_voice.rate;
     m_pitch = m_voice.pitch;
+    m_pitchHz = 0;
     prosody();
   }
 
@@ -265,6 +311,16 @@ class Builder {
   }
 
  private:
+  void spokenWord(const QString& spoken, bool emphasised) {
+    SpokenItem item;
+    item.text = spoken;
+    item.shownEnd = static_cast<int>(m_out.shown.size());
+    item.rate = m_rate;
+    item.pitchHz = m_pitchHz;
+    item.emphasis = emphasised;
+    m_out.items.push_back(item);
+  }
+
   void append(const QString& s) {
     m_out.ssml += s;
     m_codePoints += codePoints(s);
@@ -302,6 +358,7 @@ class Builder {
   int m_codePoints = 0;
   int m_rate;
   int m_pitch;
+  int m_pitchHz = 0;  // as asked by the latest pitch tag; 0 for the voice's own
   bool m_prosodyOpen = false;
   bool m_emphasisNext = false;
   bool m_address = false;

@@ -8,6 +8,7 @@
 #include "agent/Renderer.h"
 #include "agent/SpeechEngine.h"
 #include "agent/SpeechMarkup.h"
+#include "agent/SpeechRecognizer.h"
 
 #include <QApplication>
 #include <QDir>
@@ -37,9 +38,12 @@ int usage() {
   err() << "usage:\n"
            "  agentctl list CHARFILE\n"
            "  agentctl render CHARFILE ANIMATION|all OUTDIR [--size INDEX]\n"
-           "  agentctl speak TEXT OUT.wav [--char CHARFILE]\n"
+           "  agentctl speak TEXT OUT.wav [--char CHARFILE] [--voice VOICE] [--wav-rate HZ]\n"
+           "  agentctl hear IN.wav GRAMMAR...\n"
            "  agentctl show CHARFILE [--at X,Y] [--size INDEX] [--play ANIMATION]... [--say TEXT]...\n"
            "size index: 0 Petite (0.25), 1 Small, 2 Average (1), 3 Husky, 4 Portly, 5 Skinny, 6 Gigantic (2)\n";
+  err() << "voice: flite:slt, flite:rms, flite:awb, espeak:en-us+f3 (any espeak-ng voice)\n"
+           "hear: recognises one command in a 16-bit mono WAV; each GRAMMAR is NAME=VOICE-GRAMMAR\n";
   err().flush();
   return 2;
 }
@@ -65,8 +69,9 @@ int list(const QString& path) {
   if (!c) return 1;
   out() << "name: " << c->name << "\n"
         << "size: " << c->width << "x" << c->height << "\n"
-        << "voice: " << c->voice.name << " rate " << c->voice.rate << " pitch " << c->voice.pitch << "\n"
-        << "animations:\n";
+        << "voice: " << c->voice.name << " rate " << c->voice.rate << " pitch " << c->voice.pitch << "\n";
+  for (const QString& w : c->warnings) out() << "warning: " << w << "\n";
+  out() << "animations:\n";
   for (const Animation& a : c->animations)
     out() << "  " << a.name << "\t" << a.frames.size() << " key frames\t" << a.durationMs() << " ms"
           << (a.loop ? "\tloops" : "") << "\n";
@@ -150,13 +155,16 @@ bool writeWav(const QString& path, const QByteArray& pcm, int rate) {
 
 QString json(const QJsonObject& o) { return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)); }
 
-int speak(const QString& text, const QString& wav, const QString& charFile) {
+int speak(const QString& text, const QString& wav, const QString& charFile, const QString& voiceName, int wavRate) {
   Voice voice;
   if (!charFile.isEmpty()) {
     const auto c = load(charFile);
     if (!c) return 1;
     voice = c->voice;
   }
+  if (!voiceName.isEmpty()) voice.name = voiceName;
+  const VoiceChoice choice = resolveVoice(voice.name);
+  if (!choice.problem.isEmpty()) err() << "note: " << choice.problem << "\n";
   const SpeechMarkup markup = translateMarkup(text, voice);
   for (const QString& p : markup.problems) err() << "note: " << p << "\n";
   const Utterance u = SpeechEngine::instance().synthesizeNow(markup, voice);
@@ -164,7 +172,8 @@ int speak(const QString& text, const QString& wav, const QString& charFile) {
     err() << u.error << "\n";
     return 1;
   }
-  if (!writeWav(wav, u.pcm, u.sampleRate)) {
+  const int rate = wavRate > 0 ? wavRate : u.sampleRate;
+  if (!writeWav(wav, SpeechRecognizer::resample(u.pcm, u.sampleRate, rate), rate)) {
     err() << "cannot write " << wav << "\n";
     return 1;
   }
@@ -193,6 +202,66 @@ int speak(const QString& text, const QString& wav, const QString& charFile) {
                  {QStringLiteral("shown"), markup.shown},
                  {QStringLiteral("synthesisMs"), double(u.synthesisUs) / 1000.0}})
         << "\n";
+  return 0;
+}
+
+// Reads a 16-bit mono WAV file's samples and rate.
+bool readWav(const QString& path, QByteArray* pcm, int* rate) {
+  QFile f(path);
+  if (!f.open(QIODevice::ReadOnly)) return false;
+  const QByteArray data = f.readAll();
+  if (data.size() < 12 || !data.startsWith("RIFF") || data.mid(8, 4) != "WAVE") return false;
+  auto u32 = [&](qsizetype at) {
+    return quint32(quint8(data[at])) | quint32(quint8(data[at + 1])) << 8 | quint32(quint8(data[at + 2])) << 16 |
+           quint32(quint8(data[at + 3])) << 24;
+  };
+  qsizetype at = 12;
+  bool format = false;
+  while (at + 8 <= data.size()) {
+    const QByteArray id = data.mid(at, 4);
+    const qsizetype size = qsizetype(u32(at + 4));
+    if (id == "fmt " && size >= 16) {
+      const int channels = quint8(data[at + 10]) | quint8(data[at + 11]) << 8;
+      const int bits = quint8(data[at + 22]) | quint8(data[at + 23]) << 8;
+      if (channels != 1 || bits != 16) return false;
+      *rate = int(u32(at + 12));
+      format = true;
+    } else if (id == "data" && format) {
+      *pcm = data.mid(at + 8, size);
+      return true;
+    }
+    at += 8 + size + (size & 1);
+  }
+  return false;
+}
+
+// Recognises one command in a recording, as the character would through its microphone.
+int hear(const QString& wav, const QStringList& grammars) {
+  QByteArray pcm;
+  int rate = 0;
+  if (!readWav(wav, &pcm, &rate)) {
+    err() << "cannot read " << wav << " (16-bit mono WAV expected)\n";
+    return 1;
+  }
+  std::vector<Command> commands;
+  for (const QString& g : grammars) {
+    const qsizetype eq = g.indexOf(QLatin1Char('='));
+    if (eq <= 0) {
+      err() << "not NAME=GRAMMAR: " << g << "\n";
+      return 2;
+    }
+    commands.push_back({g.left(eq), g.left(eq), g.mid(eq + 1), true, true});
+  }
+  SpeechRecognizer recognizer;
+  if (!recognizer.setCommands(commands)) {
+    err() << recognizer.error() << "\n";
+    return 1;
+  }
+  for (const QString& p : recognizer.problems()) err() << "note: " << p << "\n";
+  recognizer.begin();
+  recognizer.feed(SpeechRecognizer::resample(pcm, rate, SpeechRecognizer::kSampleRate));
+  const QString words = recognizer.end();
+  out() << json({{QStringLiteral("words"), words}, {QStringLiteral("command"), recognizer.commandFor(words)}}) << "\n";
   return 0;
 }
 
@@ -268,6 +337,8 @@ int main(int argc, char** argv) {
   };
   const QString sizeText = option(QStringLiteral("--size"));
   const QString charFile = option(QStringLiteral("--char"));
+  const QString voiceName = option(QStringLiteral("--voice"));
+  const QString wavRateText = option(QStringLiteral("--wav-rate"));
   if (args.isEmpty()) return usage();
   const QString cmd = args.takeFirst();
   int rc = 2;
@@ -284,7 +355,12 @@ int main(int argc, char** argv) {
     if (!ok) return usage();
     rc = show(args[0], steps, at, size);
   } else if (cmd == QLatin1String("speak") && args.size() == 2) {
-    rc = speak(args[0], args[1], charFile);
+    bool ok = true;
+    const int wavRate = wavRateText.isEmpty() ? 0 : wavRateText.toInt(&ok);
+    if (!ok || wavRate < 0 || (wavRate > 0 && (wavRate < 8000 || wavRate > 48000))) return usage();
+    rc = speak(args[0], args[1], charFile, voiceName, wavRate);
+  } else if (cmd == QLatin1String("hear") && args.size() >= 2) {
+    rc = hear(args[0], args.mid(1));
   } else {
     return usage();
   }

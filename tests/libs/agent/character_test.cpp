@@ -482,11 +482,11 @@ TEST_F(AgentCharacter, LongSpeechStreamedFromTheSpeechThreadKeepsItsBookmarksInT
   QObject::connect(t, &Character::bookmark, [&](int id) { fired.emplace_back(id, clock.nowMs()); });
   t->speak(longText());
   // Let the speech thread answer before time moves. The hand-driven clock would outrun the
-  // synthesis, so give the speech thread (real) time to deliver every piece first.
+  // synthesis, so let the speech thread deliver every piece first.
   QSignalSpy startedSpy(t, &Character::speechStarted);
   ASSERT_TRUE(startedSpy.wait(5000));
-  QTest::qWait(1500);
-  for (int i = 0; i < 6000 && fired.size() < 3; ++i) {
+  QTRY_VERIFY_WITH_TIMEOUT(t->speechSynthesized(), 30000);
+  for (int i = 0; i < 12000 && fired.size() < 3; ++i) {
     clock.advance(10);
     QCoreApplication::processEvents();
   }

@@ -19,6 +19,7 @@ namespace agent {
 
 class AnimationPlayer;
 class AudioOutput;
+class Listener;
 class BalloonWindow;
 class CharacterWindow;
 class Clock;
@@ -90,13 +91,24 @@ class Character final : public QObject {
   const Commands& commands() const { return m_commands; }
   // Opens the command menu with its top left corner at (x, y) in screen pixels.
   void showPopupMenu(int x, int y);
-  // Voice commands are not available yet: always false, and the character says nothing.
+  // Voice commands. listen(true) starts listening to the microphone for the phrases of the
+  // command menu's voice entries: the balloon says "Listening...", and the spell ends when the
+  // speaker falls silent or after five seconds. A phrase heard raises command(name); nothing
+  // heard, or nothing of the menu, plays "DontRecognize". False, with listenUnavailable(reason),
+  // when there is no microphone or recogniser or no command has a voice entry. listen(false)
+  // stops listening without an outcome.
   bool listen(bool on);
+  bool isListening() const;
+  // Listens to a recording (16-bit mono PCM) as if it came through the microphone, to its end
+  // or until the spell is over; for tools and tests.
+  bool listenToRecording(const QByteArray& pcm, int sampleRate);
 
   // Inspection, for tools and tests.
   int queuedRequests() const { return int(m_queue.size()) + (m_current ? 1 : 0); }
   QString balloonText() const;  // what the balloon shows now (the latest words of a long text)
   bool balloonVisible() const;
+  // True once the running speech (if any) has been synthesised to its end.
+  bool speechSynthesized() const { return !m_speaking || m_synthesisDone; }
   MouthShape mouthShape() const { return m_mouth; }
   Pose pose() const;  // as drawn now, mouth included
   QWidget* window() const;
@@ -118,6 +130,10 @@ class Character final : public QObject {
   // The character played one of its sound effects (only while SoundEffectsOn).
   void soundEffect(const QString& name);
   void requestCompleted(agent::RequestId request, agent::RequestStatus status, const QString& message);
+  // Listening could not start.
+  void listenUnavailable(const QString& reason);
+  // A spell of listening ended: the command heard (empty when none) and the words recognised.
+  void listenComplete(const QString& command, const QString& words);
 
  private:
   struct Request {
@@ -146,6 +162,9 @@ class Character final : public QObject {
   void playEffect(int sound);
   void onWindowClick(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint global);
   void onWindowDragged(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint global, QPoint topLeft);
+  Listener& listener();
+  void listeningStarted();
+  void listeningFinished(const QString& command, const QString& words);
 
   QString m_id;
   std::shared_ptr<const CharacterDefinition> m_def;
@@ -196,6 +215,7 @@ class Character final : public QObject {
   bool m_soundEffects = true;
   int m_languageId = 1033;
   Commands m_commands;
+  std::unique_ptr<Listener> m_listener;
 };
 
 }  // namespace agent

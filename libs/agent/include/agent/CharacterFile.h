@@ -103,6 +103,7 @@ struct CharacterDefinition {
   std::vector<Animation> animations;
   std::vector<SoundEffect> sounds;
   IdleSettings idle;
+  QStringList warnings;  // faults the loader worked around, e.g. a voice this machine lacks
 
   // Animation names match without regard to letter case.
   const Animation* findAnimation(const QString& name) const;

@@ -32,13 +32,14 @@ struct Utterance {
   int sampleRate = 0;
   std::vector<SpeechEvent> events;
   QString error;           // empty when synthesis worked
-  qint64 synthesisUs = 0;  // how long espeak-ng took
+  qint64 synthesisUs = 0;  // how long the synthesis took
   bool cancelled = false;
   qint64 lengthMs() const { return sampleRate > 0 ? (qint64(pcm.size()) / 2) * 1000 / sampleRate : 0; }
 };
 
-// espeak-ng, which is one per process and not thread-safe: every synthesis runs on the
-// engine's own thread, one at a time, in the order asked.
+// The synthesisers (flite and espeak-ng, each one per process and not thread-safe): every
+// synthesis runs on the engine's own thread, one at a time, in the order asked. The voice's
+// name chooses the synthesiser (see resolveVoice).
 class SpeechEngine {
  public:
   static SpeechEngine& instance();

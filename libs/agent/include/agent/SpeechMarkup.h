@@ -7,12 +7,36 @@
 
 namespace agent {
 
-// A character's voice: an espeak-ng voice name, a speaking rate in words per minute and a
-// pitch on espeak-ng's 0-100 scale.
+// A character's voice: a synthesiser and its voice ("flite:slt", "espeak:en-us+f3"; a name
+// without a prefix is an espeak-ng voice), a speaking rate in words per minute and a pitch on
+// a 0-100 scale where 50 is the voice's own pitch.
 struct Voice {
   QString name = QStringLiteral("en-us");
   int rate = 175;
   int pitch = 50;
+};
+
+enum class Synthesizer { Espeak, Flite };
+
+// Which synthesiser and which of its voices a voice name asks for. A name the synthesiser does
+// not know falls back to its default voice, and `problem` says so.
+struct VoiceChoice {
+  Synthesizer synthesizer = Synthesizer::Espeak;
+  QString voice;    // "en-us+f3" for espeak-ng, "slt", "rms" or "awb" for flite
+  QString problem;  // empty when the name was understood as written
+};
+VoiceChoice resolveVoice(const QString& name);
+
+// One step of speech in the order it is heard, for synthesisers that take plain text and no
+// markup (flite): a word (or a mapped text) with the prosody in force, a pause or a bookmark.
+struct SpokenItem {
+  enum Kind { Word, Pause, Mark } kind = Word;
+  QString text;      // Word: what to say (may be several words for a mapped text)
+  int shownEnd = 0;  // Word: the balloon shows the shown text up to here once it is heard
+  int rate = 0;      // Word: words per minute
+  int pitchHz = 0;   // Word: pitch target in Hz, 0 for the voice's own
+  bool emphasis = false;
+  int value = 0;  // Pause: milliseconds; Mark: bookmark id
 };
 
 // One stretch of the SSML document that espeak-ng will report as a word. When the audio
@@ -37,6 +61,7 @@ struct SpeechMarkup {
   std::vector<int> bookmarks;          // bookmark ids in the order they occur
   std::vector<int> bookmarkPositions;  // where each one stands in the SSML, in code points
   QStringList problems;                // one line per piece of markup taken as plain text
+  std::vector<SpokenItem> items;       // the same speech as plain steps
 };
 
 SpeechMarkup translateMarkup(const QString& text, const Voice& voice);

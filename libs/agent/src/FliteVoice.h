@@ -1,0 +1,29 @@
+#pragma once
+
+#include "agent/SpeechEngine.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <functional>
+
+namespace agent::flitevoice {
+
+inline constexpr int kSampleRate = 16000;
+
+// Synthesises the markup's spoken items with one of flite's voices. The text is cut where the
+// prosody changes, at bookmarks, at pauses and at sentence ends, and each piece is one flite
+// utterance; word and phone times come from the utterance's relations. With `chunks`, each
+// piece's audio is handed out as soon as it is made and the result holds the rest.
+Utterance synthesize(const SpeechMarkup& markup, const QString& voice, int rate, int pitch,
+                     const std::atomic<bool>* cancelled, const std::function<void(Utterance)>& chunks = {});
+
+// The mouth shape for one of flite's phones (CMU phone set, "pau" for silence).
+MouthShape mouthShapeForPhone(const QString& phone);
+
+// The pronunciation flite gives a word (its lexicon, else its letter-to-sound rules), as CMU
+// phones without stress marks in upper case ("OW M" for "olm"). Empty when it has none.
+QStringList pronounce(const QString& word);
+
+}  // namespace agent::flitevoice

@@ -1,0 +1,355 @@
+// flite speaking tagged text (on the silent, hand-driven output) and the voice grammars.
+#include "FliteVoice.h"
+#include "agent/AgentService.h"
+#include "agent/Character.h"
+#include "agent/CharacterFile.h"
+#include "agent/Clock.h"
+#include "agent/SpeechEngine.h"
+#include "agent/VoiceGrammar.h"
+#include "voice_commands.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFile>
+
+#include <algorithm>
+#include <cmath>
+
+using namespace agent;
+
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+
+namespace {
+
+QString assets() { return QStringLiteral(AGENT_ASSETS_DIR); }
+
+void ensureApp() {
+  static int argc = 1;
+  static char name[] = "agent_voice_test";
+  static char* argv[] = {name, nullptr};
+  if (!QApplication::instance()) new QApplication(argc, argv);
+}
+
+Voice fliteVoice(const char* name) {
+  Voice v;
+  v.name = QString::fromLatin1(name);
+  v.rate = 175;
+  v.pitch = 50;
+  return v;
+}
+
+Utterance say(const QString& text, const Voice& voice) {
+  return SpeechEngine::instance().synthesizeNow(translateMarkup(text, voice), voice);
+}
+
+// The voice's typical pitch in Hz: the median of autocorrelation peaks over loud frames.
+double pitchHz(const Utterance& u) {
+  const auto* s = reinterpret_cast<const qint16*>(u.pcm.constData());
+  const qsizetype n = u.pcm.size() / 2;
+  const int frame = u.sampleRate / 20;
+  std::vector<double> found;
+  for (qsizetype at = 0; at + frame < n; at += frame / 2) {
+    double energy = 0;
+    for (int k = 0; k < frame; ++k) energy += double(s[at + k]) * s[at + k];
+    if (energy / frame < 1e5) continue;
+    int best = 0;
+    double bestValue = 0;
+    for (int lag = u.sampleRate / 450; lag < u.sampleRate / 60; ++lag) {
+      double c = 0;
+      for (int k = 0; k + lag < frame; ++k) c += double(s[at + k]) * s[at + k + lag];
+      if (c > bestValue) {
+        bestValue = c;
+        best = lag;
+      }
+    }
+    if (best) found.push_back(double(u.sampleRate) / best);
+  }
+  if (found.empty()) return 0;
+  std::nth_element(found.begin(), found.begin() + qsizetype(found.size() / 2), found.end());
+  return found[found.size() / 2];
+}
+
+class FliteCharacter : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ensureApp();
+    AgentOptions o;
+    o.clock = &clock;
+    o.audio = AgentOptions::Audio::Silent;
+    o.synthesizeOnCallerThread = true;
+    service = std::make_unique<AgentService>(o);
+    QString error;
+    c = service->load(QStringLiteral("CharacterID"), assets() + QStringLiteral("Hoot.ochar"), &error);
+    ASSERT_TRUE(c) << error.toStdString();
+    ASSERT_EQ(resolveVoice(c->definition().voice.name).synthesizer, Synthesizer::Flite);
+  }
+
+  void run(qint64 ms) {
+    for (qint64 t = 0; t < ms; t += 10) {
+      clock.advance(std::min<qint64>(10, ms - t));
+      QCoreApplication::processEvents();
+    }
+  }
+
+  ManualClock clock;
+  std::unique_ptr<AgentService> service;
+  Character* c = nullptr;
+};
+
+}  // namespace
+
+TEST(AgentVoice, VoiceNamesChooseTheSynthesiserAndUnknownOnesFallBackWithAReason) {
+  EXPECT_EQ(resolveVoice("flite:slt").synthesizer, Synthesizer::Flite);
+  EXPECT_EQ(resolveVoice("Flite: cmu_us_rms").voice, "rms");
+  EXPECT_EQ(resolveVoice("espeak:en-us+f3").synthesizer, Synthesizer::Espeak);
+  EXPECT_EQ(resolveVoice("espeak:en-us+f3").voice, "en-us+f3");
+  // Files written before flite came keep meaning what they meant.
+  EXPECT_EQ(resolveVoice("en-gb-x-rp").synthesizer, Synthesizer::Espeak);
+  EXPECT_EQ(resolveVoice("en-gb-x-rp").voice, "en-gb-x-rp");
+  EXPECT_TRUE(resolveVoice("en-us+m3").problem.isEmpty());
+
+  const VoiceChoice unknownFlite = resolveVoice("flite:kevin");
+  EXPECT_EQ(unknownFlite.voice, "slt");
+  EXPECT_TRUE(unknownFlite.problem.contains("kevin"));
+  const VoiceChoice unknownEngine = resolveVoice("festival:kal");
+  EXPECT_EQ(unknownEngine.synthesizer, Synthesizer::Espeak);
+  EXPECT_TRUE(unknownEngine.problem.contains("festival"));
+
+  // A character naming a voice this machine lacks still loads, still speaks, and says why.
+  QFile f(assets() + QStringLiteral("Bolt.ochar"));
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  QByteArray contents = f.readAll();
+  ASSERT_TRUE(contents.contains("\"flite:rms\""));
+  contents.replace("\"flite:rms\"", "\"flite:kevin\"");
+  const LoadResult loaded = parseCharacter(contents, QStringLiteral("Bolt.ochar"));
+  ASSERT_TRUE(loaded.character) << loaded.error.toStdString();
+  ASSERT_EQ(loaded.character->warnings.size(), 1);
+  EXPECT_TRUE(loaded.character->warnings.front().contains("kevin"));
+  const Utterance u = say(QStringLiteral("Hello there."), loaded.character->voice);
+  EXPECT_TRUE(u.error.isEmpty());
+  EXPECT_GT(u.lengthMs(), 300);
+}
+
+TEST(AgentVoice, ShippedCharactersSpeakWithFlite) {
+  for (const char* file : {"Hoot.ochar", "Bolt.ochar"}) {
+    const LoadResult r = loadCharacterFile(assets() + QString::fromLatin1(file));
+    ASSERT_TRUE(r.character) << r.error.toStdString();
+    EXPECT_TRUE(r.character->warnings.isEmpty()) << file;
+    EXPECT_EQ(resolveVoice(r.character->voice.name).synthesizer, Synthesizer::Flite) << file;
+  }
+}
+
+TEST(AgentVoice, FliteWordsAndMouthFollowTheUtterance) {
+  const Voice voice = fliteVoice("flite:slt");
+  const SpeechMarkup m = translateMarkup(QStringLiteral("Call the dentist about the crown."), voice);
+  const Utterance u = SpeechEngine::instance().synthesizeNow(m, voice);
+  ASSERT_TRUE(u.error.isEmpty()) << u.error.toStdString();
+  EXPECT_EQ(u.sampleRate, flitevoice::kSampleRate);
+  std::vector<qint64> words;
+  std::vector<int> shownEnds;
+  int mouthChanges = 0;
+  bool closedForM = false;
+  for (const SpeechEvent& e : u.events) {
+    if (e.kind == SpeechEvent::Word) {
+      words.push_back(e.ms);
+      shownEnds.push_back(e.value);
+    }
+    if (e.kind == SpeechEvent::Mouth) {
+      ++mouthChanges;
+      if (e.value == int(MouthShape::Closed) && e.ms > 200 && e.ms + 200 < u.lengthMs()) closedForM = true;
+    }
+  }
+  // One event per word, in order, each later than the one before, all inside the audio, and
+  // the balloon reaches the whole text with the last.
+  ASSERT_EQ(words.size(), 6u);
+  EXPECT_TRUE(std::is_sorted(words.begin(), words.end()));
+  EXPECT_EQ(std::adjacent_find(words.begin(), words.end()), words.end());
+  EXPECT_LT(words.back(), u.lengthMs());
+  EXPECT_EQ(shownEnds.back(), m.shown.size());
+  // "dentist" is the long word: its gap to "about" is wider than "the"'s to "dentist".
+  EXPECT_GT(words[3] - words[2], words[2] - words[1]);
+  // The phones move the mouth, closing it for the "b" of "about" mid-sentence.
+  EXPECT_GT(mouthChanges, 8);
+  EXPECT_TRUE(closedForM);
+  // The whole sentence lasts about as long as flite says it (two seconds at this pace).
+  EXPECT_GT(u.lengthMs(), 1400);
+  EXPECT_LT(u.lengthMs(), 3200);
+}
+
+TEST(AgentVoice, FliteHonoursPausesSpeedEmphasisAndPitch) {
+  for (const char* name : {"flite:slt", "flite:rms"}) {
+    SCOPED_TRACE(name);
+    const Voice voice = fliteVoice(name);
+    const qint64 plain = say(QStringLiteral("Hello there my friend"), voice).lengthMs();
+    const qint64 paused = say(QStringLiteral("Hello \\pau=400\\ there my friend"), voice).lengthMs();
+    EXPECT_GE(paused - plain, 350);
+    const qint64 slow = say(QStringLiteral("\\spd=100\\ Hello there my friend"), voice).lengthMs();
+    const qint64 fast = say(QStringLiteral("\\spd=300\\ Hello there my friend"), voice).lengthMs();
+    EXPECT_GT(slow, plain * 13 / 10);
+    EXPECT_LT(fast, plain * 8 / 10);
+    const qint64 stressed = say(QStringLiteral("Hello there my \\emp\\ friend"), voice).lengthMs();
+    EXPECT_GT(stressed, plain);
+    // The pitch tag sets the voice's pitch in Hz, also for rms, whose own model ignores it.
+    const double low = pitchHz(say(QStringLiteral("\\pit=90\\ Hello there my friend"), voice));
+    const double high = pitchHz(say(QStringLiteral("\\pit=220\\ Hello there my friend"), voice));
+    EXPECT_NEAR(low, 90, 20);
+    EXPECT_NEAR(high, 220, 45);
+    // \rst\ goes back to the voice's own pace.
+    const qint64 reset = say(QStringLiteral("\\spd=100\\ \\rst\\ Hello there my friend"), voice).lengthMs();
+    EXPECT_NEAR(double(reset), double(plain), plain * 0.1);
+  }
+}
+
+TEST_F(FliteCharacter, BookmarksFireWhenTheirPlaceIsPlayed) {
+  std::vector<std::pair<int, QString>> fired;
+  QObject::connect(c, &Character::bookmark, [&](int id) { fired.emplace_back(id, c->balloonText()); });
+  c->show();
+  run(2000);
+  c->speak(QStringLiteral("\\Mrk=1\\First words here, \\Mrk=2\\ then the middle. \\Mrk=3\\ And the end. \\Mrk=4\\"));
+  ASSERT_TRUE(fired.size() <= 1u);
+  run(15000);
+  ASSERT_EQ(fired.size(), 4u);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(fired[size_t(i)].first, i + 1);
+  // Each mark fires after the words before it are shown and before those after it are.
+  EXPECT_FALSE(fired[1].second.contains("then"));
+  EXPECT_TRUE(fired[1].second.contains("here,"));
+  EXPECT_TRUE(fired[2].second.contains("middle."));
+  EXPECT_FALSE(fired[2].second.contains("And"));
+  EXPECT_EQ(fired[3].second, "First words here, then the middle. And the end.");
+}
+
+TEST_F(FliteCharacter, MappedTextIsShownWhileTheOtherIsSpokenAndBadTagsAreSpokenAsText) {
+  const Voice voice = c->definition().voice;
+  // The spoken side decides the sound: five words take far longer than the one shown.
+  const SpeechMarkup mapped = translateMarkup(QStringLiteral("\\map=\"one two three four five\"=\"five\"\\"), voice);
+  EXPECT_EQ(mapped.shown, "five");
+  const qint64 mappedMs = SpeechEngine::instance().synthesizeNow(mapped, voice).lengthMs();
+  const qint64 oneWordMs = say(QStringLiteral("five"), voice).lengthMs();
+  EXPECT_GT(mappedMs, oneWordMs * 2);
+
+  c->show();
+  run(2000);
+  QStringList seen;
+  QObject::connect(c, &Character::requestCompleted,
+                   [&](RequestId, RequestStatus, const QString&) { seen << c->balloonText(); });
+  c->speak(QStringLiteral("Reading the \\map=\"ac-tivity\"=\"activity\"\\ list"));
+  run(6000);
+  ASSERT_EQ(seen.size(), 1);
+  EXPECT_EQ(seen.front(), "Reading the activity list");
+
+  // A tag that is not one: its words are spoken (the audio is longer than without them) and
+  // shown with their backslashes.
+  const qint64 withBad = say(QStringLiteral("\\bogus=really\\ hello"), voice).lengthMs();
+  const qint64 without = say(QStringLiteral("hello"), voice).lengthMs();
+  EXPECT_GT(withBad, without + 200);
+  const SpeechMarkup bad = translateMarkup(QStringLiteral("\\bogus=really\\ hello"), voice);
+  EXPECT_EQ(bad.shown, "\\bogus=really\\ hello");
+  EXPECT_FALSE(bad.problems.isEmpty());
+}
+
+// ---- Voice grammars ------------------------------------------------------------------------
+
+TEST(AgentVoiceGrammar, TheProgramsGrammarsBecomeOneJsgfGrammar) {
+  const std::vector<Command> commands = programCommands();
+  const std::map<QString, QString> expected{
+      {"NoTalk", "( stop | shut up ) [ talking ]"},
+      {"LoadJoke", "load jesterbox"},
+      {"Joke", "[ please ] tell a joke [ please ]"},
+      {"Create", "create email"},
+      {"View", "reminder viewer [ please ]"},
+      {"Time", "[ please ] ( say | what is ) [ the ] time [ please ]"},
+      {"Clipboard", "( read | say ) clipboard"},
+      {"Options", "[ show ] options"},
+      {"NoSound", "[ stop ] snoring ( off | on )"},
+      {"Optimize", "optimize [ reminders ]"},
+      {"Update", "update me"},
+      {"GoAway", "go away"},
+      {"Quit", "quit [ olm ] [ chimewise ]"},
+      {"ReadMail", "read [ my ] mail"},
+  };
+  for (const Command& c : commands) {
+    const VoiceGrammar g = VoiceGrammar::parse(c.voice);
+    ASSERT_TRUE(g.isValid()) << c.name.toStdString();
+    const auto it = expected.find(c.name);
+    if (it == expected.end()) {
+      EXPECT_TRUE(g.isEmpty()) << c.name.toStdString();  // Listen and the separators
+      continue;
+    }
+    EXPECT_EQ(g.jsgf(), it->second) << c.name.toStdString();
+  }
+  QStringList problems;
+  const QString jsgf = commandsJsgf(commands, &problems);
+  EXPECT_TRUE(problems.isEmpty());
+  EXPECT_EQ(jsgf,
+            "#JSGF V1.0;\n"
+            "grammar commands;\n"
+            "public <command> = <NoTalk> | <LoadJoke> | <Joke> | <Create> | <View> | <Time> | <Clipboard> | "
+            "<Options> | <NoSound> | <Optimize> | <Update> | <GoAway> | <Quit> | <ReadMail>;\n"
+            "<NoTalk> = ( stop | shut up ) [ talking ];\n"
+            "<LoadJoke> = load jesterbox;\n"
+            "<Joke> = [ please ] tell a joke [ please ];\n"
+            "<Create> = create email;\n"
+            "<View> = reminder viewer [ please ];\n"
+            "<Time> = [ please ] ( say | what is ) [ the ] time [ please ];\n"
+            "<Clipboard> = ( read | say ) clipboard;\n"
+            "<Options> = [ show ] options;\n"
+            "<NoSound> = [ stop ] snoring ( off | on );\n"
+            "<Optimize> = optimize [ reminders ];\n"
+            "<Update> = update me;\n"
+            "<GoAway> = go away;\n"
+            "<Quit> = quit [ olm ] [ chimewise ];\n"
+            "<ReadMail> = read [ my ] mail;\n");
+}
+
+TEST(AgentVoiceGrammar, PhrasesMatchTheirCommandAndNothingElse) {
+  const std::vector<Command> commands = programCommands();
+  EXPECT_EQ(commandForPhrase(commands, "shut up talking"), "NoTalk");
+  EXPECT_EQ(commandForPhrase(commands, "stop"), "NoTalk");
+  EXPECT_EQ(commandForPhrase(commands, "please what is the time please"), "Time");
+  EXPECT_EQ(commandForPhrase(commands, "say time"), "Time");
+  EXPECT_EQ(commandForPhrase(commands, "say clipboard"), "Clipboard");
+  EXPECT_EQ(commandForPhrase(commands, "stop snoring off"), "NoSound");
+  EXPECT_EQ(commandForPhrase(commands, "quit chimewise"), "Quit");
+  EXPECT_EQ(commandForPhrase(commands, "read my mail"), "ReadMail");
+  EXPECT_EQ(commandForPhrase(commands, "Read Mail"), "ReadMail");
+  EXPECT_EQ(commandForPhrase(commands, "read"), "");
+  EXPECT_EQ(commandForPhrase(commands, "what time"), "");
+  EXPECT_EQ(commandForPhrase(commands, "snoring"), "");
+  EXPECT_EQ(commandForPhrase(commands, "stop talking please"), "");
+  EXPECT_EQ(commandForPhrase(commands, ""), "");
+  // A disabled command is not heard.
+  std::vector<Command> disabled = commands;
+  for (Command& c : disabled)
+    if (c.name == "GoAway") c.enabled = false;
+  EXPECT_EQ(commandForPhrase(disabled, "go away"), "");
+  EXPECT_FALSE(commandsJsgf(disabled).contains("GoAway"));
+
+  // Every phrase a grammar allows leads back to its own command.
+  int phrases = 0;
+  for (const Command& c : commands)
+    for (const QString& p : VoiceGrammar::parse(c.voice).phrases()) {
+      EXPECT_EQ(commandForPhrase(commands, p), c.name) << p.toStdString();
+      ++phrases;
+    }
+  EXPECT_EQ(phrases, 46);
+}
+
+TEST(AgentVoiceGrammar, MalformedGrammarsAreReportedAndLeftOut) {
+  for (const char* bad : {"(Stop | Shut up [Talking]", "Stop ] now", "[please]", "(a | | b)", "Go ) away", "[a] [b]"}) {
+    const VoiceGrammar g = VoiceGrammar::parse(QString::fromLatin1(bad));
+    EXPECT_FALSE(g.isValid()) << bad;
+    EXPECT_FALSE(g.error().isEmpty()) << bad;
+    EXPECT_FALSE(g.matches({"please"})) << bad;
+  }
+  std::vector<Command> commands{{"Good", "Good", "Go Away", true, true}, {"Bad", "Bad", "(Stop | Shut up", true, true}};
+  QStringList problems;
+  const QString jsgf = commandsJsgf(commands, &problems);
+  EXPECT_TRUE(jsgf.contains("<Good> = go away;"));
+  EXPECT_FALSE(jsgf.contains("Bad"));
+  ASSERT_EQ(problems.size(), 1);
+  EXPECT_TRUE(problems.front().contains("Bad"));
+  // Punctuation separates words; case does not matter.
+  EXPECT_EQ(VoiceGrammar::parse("Olm's  Options, please!").jsgf(), "olm's options please");
+  EXPECT_TRUE(commandsJsgf({}).isEmpty());
+}
