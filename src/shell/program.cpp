@@ -74,6 +74,10 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
     const auto command = CharacterCommandFor(name);
     return !command || m_commands->Available(*command);
   };
+  connect(m_character.get(), &CharacterHost::listenUnavailable, this, [this](const QString& reason) {
+    m_prompter.message(QStringLiteral("Voice commands are unavailable: ") + reason, kProgramTitle,
+                       PromptIcon::Information);
+  });
   connect(m_character.get(), &CharacterHost::commandChosen, this,
           [this](const QString& name) { m_commands->RunCharacterCommand(name); });
   m_banter = std::make_unique<CharacterBanter>(*m_character, clock);
@@ -93,6 +97,8 @@ CommandFeatures Program::features() {
   f.loadJokes = sibling(kJesterboxProgram);
   f.createMailcaster = sibling(kMailcasterProgram);
   f.about.run = [this] { ShowAbout(); };
+  // Voice commands: the character listens; a recognised phrase comes back as its command.
+  f.listen = {[this] { m_character->Listen(); }, [this] { return m_character->character() != nullptr; }};
   f.readMail.run = [this] { mail().CheckNewMail(false, true); };
   f.update.run = [this] {
     m_character->QuietCharacter();
