@@ -300,12 +300,16 @@ void CharacterHost::SayGoodbye() {
   if (!m_character) return;
   m_character->stopAll();
   m_pendingShow = 0;
+  const bool wasVisible = m_character->isVisible();
   requestShow();
   m_character->play(QStringLiteral("Wave"));
   SayText(kGoodbye);
+  // The goodbye's length: the appearance (when hidden), the wave and the words.
   qint64 lengthMs = SpokenLengthMs(kGoodbye, m_character->definition().voice.rate);
-  if (const agent::Animation* wave = m_character->definition().findAnimation(QStringLiteral("Wave")))
-    lengthMs += wave->durationMs();
+  const auto& definition = m_character->definition();
+  if (const agent::Animation* show = definition.findAnimation(QStringLiteral("Show")); show && !wasVisible)
+    lengthMs += show->durationMs();
+  if (const agent::Animation* wave = definition.findAnimation(QStringLiteral("Wave"))) lengthMs += wave->durationMs();
   m_goodbyeDeadline = QDeadlineTimer(lengthMs + kGoodbyeSlackMs);
 }
 

@@ -88,9 +88,13 @@ struct GoodbyeRecord {
 };
 
 // The goodbye's bound: the wave, the words at the voice's rate, and a second.
+// The longest a goodbye may hold the release: a hidden character's appearance, its wave and its
+// words at the character's rate, and a second.
 qint64 GoodbyeBoundMs(const agent::Character& c) {
+  const agent::Animation* show = c.isVisible() ? nullptr : c.definition().findAnimation("Show");
   const agent::Animation* wave = c.definition().findAnimation("Wave");
-  return (wave ? wave->durationMs() : 0) + kGoodbye.split(' ').size() * 60000 / c.definition().voice.rate + 1000;
+  return (show ? show->durationMs() : 0) + (wave ? wave->durationMs() : 0) +
+         kGoodbye.split(' ').size() * 60000 / c.definition().voice.rate + 1000;
 }
 
 }  // namespace
