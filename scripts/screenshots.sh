@@ -59,6 +59,18 @@ shot() {  # shot NAME: the whole screen as NAME.png
 
 cli() { "$build/src/cli/chimewise-cli" "$@" >/dev/null; }
 
+# A mailbox with three unread messages, named in the settings before the first start.
+maildir="$work/Maildir"
+mkdir -p "$maildir/cur" "$maildir/new" "$maildir/tmp" "$XDG_CONFIG_HOME/Olm Chimewise"
+mail() {  # mail N FROM SUBJECT BODY
+  printf 'From: %s\r\nTo: me@example.org\r\nSubject: %s\r\nDate: %s\r\n\r\n%s\r\n' "$2" "$3" \
+    "$(date -R -d "-$((4 - $1)) hours")" "$4" >"$maildir/new/$(date +%s).M$1P1.screens"
+}
+mail 1 "Anna Berg <anna@example.org>" "Lunch on Friday?" "Shall we try the new place by the river?"
+mail 2 "=?UTF-8?Q?J=C3=BCrgen_M=C3=BCller?= <jm@example.org>" "Quarterly plan, second draft" "Comments by Monday, please."
+mail 3 "Library <noreply@library.example.org>" "Your books are due on Tuesday" "Two books are due."
+printf '[New Mail]\nMailbox=%s\n' "$maildir" >"$XDG_CONFIG_HOME/Olm Chimewise/settings.ini"
+
 # About twenty reminders of different kinds: late ones, due now, ahead with a countdown, with
 # memos, sounds and spoken dates, today and on later days.
 today="$(date +%F)"
@@ -181,6 +193,12 @@ if [ -n "$icon" ]; then
   xdotool key b
   shot "about" 2
   xdotool key Return
+  sleep 1
+
+  # Read Mail: the character tells how many messages wait and lists them in the unread e-mail window.
+  tray_menu
+  xdotool key m
+  shot "unread-email-window" 5
 fi
 
 stop_program
