@@ -9,6 +9,7 @@
 #include "core/shared_state.h"
 #include "core/value_reading.h"
 #include "core/window_placement.h"
+#include "options/autostart.h"
 #include "options/voice_demo.h"
 #include "schedule/schedule_rules.h"
 
@@ -278,6 +279,7 @@ QWidget* OptionsDialog::buildRemindersTab() {
       named(new QCheckBox(QStringLiteral("Character should always read the Activity Line")), "chkReadActivity");
   remindOn = named(new QCheckBox(QStringLiteral("Remind Me Every")), "chkRemind");
   waitTime = minutesBox("Text2");
+  startAtLogin = named(new QCheckBox(QStringLiteral("Start Olm Chimewise when I log in")), "chkStartAtLogin");
 
   auto* frame = named(new QGroupBox(QStringLiteral("Reminder Options")), "fraReminder");
   auto* layout = new QVBoxLayout(frame);
@@ -288,6 +290,7 @@ QWidget* OptionsDialog::buildRemindersTab() {
   remind->addWidget(captionFor(QStringLiteral("minutes for existing reminders"), waitTime));
   remind->addStretch(1);
   layout->addLayout(remind);
+  layout->addWidget(startAtLogin);
 
   auto* page = named(new QWidget, "picOptions2");
   auto* pageLayout = new QVBoxLayout(page);
@@ -418,6 +421,7 @@ void OptionsDialog::load() {
   showFuture->setChecked(v.showFuture);
   noSoundEffects->setChecked(v.noSoundEffects);
   amPm->setChecked(v.amPm);
+  startAtLogin->setChecked(StartsAtLogin());
 }
 
 void OptionsDialog::connectControls() {
@@ -522,7 +526,17 @@ bool OptionsDialog::Apply() {
   m_ctx.character.SetCharacterSize(-10);
   if (!v.showOnStart && !viewer) m_ctx.character.hide();
   if (!error.isEmpty()) m_ctx.prompter.message(error, QString(), PromptIcon::Warning);
+  applyStartAtLogin();
   return true;
+}
+
+void OptionsDialog::applyStartAtLogin() {
+  const bool wanted = startAtLogin->isChecked();
+  if (wanted == StartsAtLogin()) return;
+  const QString problem = wanted ? EnableStartAtLogin(QCoreApplication::applicationFilePath()) : DisableStartAtLogin();
+  if (!problem.isEmpty()) m_ctx.prompter.message(problem, QString(), PromptIcon::Warning);
+  // Whatever happened, the box tells the truth.
+  startAtLogin->setChecked(StartsAtLogin());
 }
 
 void OptionsDialog::done(int result) {

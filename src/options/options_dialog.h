@@ -53,8 +53,9 @@ class OptionsDialog final : public QDialog {
 
   // What the controls hold now.
   OptionsValues values() const;
-  // Stores every value and brings the running program in line. False, with nothing stored and
-  // the user told why, when the mailbox cannot be used.
+  // Stores every value and brings the running program in line; last, writes or removes the
+  // autostart entry when the login box changed. False, with nothing stored and the user told why,
+  // when the mailbox cannot be used.
   bool Apply();
 
   // The performances of the two buttons, queued on the character; both return at once.
@@ -91,6 +92,8 @@ class OptionsDialog final : public QDialog {
   QCheckBox* readActivity = nullptr;
   QCheckBox* remindOn = nullptr;
   QLineEdit* waitTime = nullptr;
+  // Shows whether the program starts at login; Apply writes or removes its autostart entry.
+  QCheckBox* startAtLogin = nullptr;
   // "Email Options"
   QLineEdit* mailbox = nullptr;
   QToolButton* mailboxBrowse = nullptr;
@@ -134,6 +137,7 @@ class OptionsDialog final : public QDialog {
   void load();
   void connectControls();
   void updateEnabling();
+  void applyStartAtLogin();
   void centreOnScreen();
   void greet();
   void onCharacterChosen(int position);

@@ -1,6 +1,7 @@
 // The Options dialog driven as a user drives it, offscreen, with the real character beside it on
 // the silent output whose clock the test moves.
 #include "options/options_dialog.h"
+#include "options/autostart.h"
 #include "options/options_windows.h"
 
 #include "character/character_host.h"
@@ -80,6 +81,8 @@ class OptionsDialogTest : public ::testing::Test {
  protected:
   void SetUp() override {
     testsupport::EnsureQtApp();
+    // The login box reads and writes the autostart folder here, never the user's own.
+    qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
     host = testsupport::FastCharacterHost(dir, state, settings, prompter, agentClock, pump);
     host->LoadCharacter("Hoot.ochar", false);
     ASSERT_NE(host->character(), nullptr);
@@ -522,4 +525,60 @@ TEST_F(OptionsDialogTest, EveryTabShowsAllItsControlsAtTheDialogsNaturalSize) {
     }
   }
   EXPECT_EQ(d.size(), d.sizeHint());
+}
+
+TEST_F(OptionsDialogTest, StartAtLoginIsOffUntilTickedAndChangesOnlyWithApplyOrOk) {
+  const QString entry = AutostartEntryPath();
+  ASSERT_TRUE(entry.startsWith(dir.path()));
+  OptionsDialog& d = open();
+  EXPECT_EQ(d.startAtLogin->text(), "Start Olm Chimewise when I log in");
+  EXPECT_FALSE(d.startAtLogin->isChecked());
+  d.applyButton->click();
+  EXPECT_FALSE(QFileInfo::exists(dir.filePath("config")));  // nothing written by default
+  d.startAtLogin->click();
+  d.cancelButton->click();
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(QFileInfo::exists(entry));
+
+  OptionsDialog& ticking = open();
+  EXPECT_FALSE(ticking.startAtLogin->isChecked());
+  ticking.startAtLogin->click();
+  ticking.applyButton->click();
+  EXPECT_TRUE(StartsAtLogin());
+  // It starts the program that is running.
+  EXPECT_TRUE(testsupport::Slurp(entry).contains(
+      "\nExec=" + DesktopExecArgument(QCoreApplication::applicationFilePath()).toUtf8() + "\n"));
+  EXPECT_TRUE(ticking.startAtLogin->isChecked());
+  ticking.okButton->click();
+
+  OptionsDialog& unticking = open();
+  EXPECT_TRUE(unticking.startAtLogin->isChecked());
+  unticking.startAtLogin->click();
+  unticking.okButton->click();
+  EXPECT_FALSE(QFileInfo::exists(entry));
+  EXPECT_TRUE(prompter.asked.empty());
+
+  // An entry the desktop's own settings switched off shows unticked, and Apply leaves it be.
+  const QByteArray disabled = "[Desktop Entry]\nType=Application\nName=Olm Chimewise\nExec=/usr/bin/x\nHidden=true\n";
+  testsupport::Touch(entry, disabled);
+  OptionsDialog& hidden = open();
+  EXPECT_FALSE(hidden.startAtLogin->isChecked());
+  hidden.applyButton->click();
+  EXPECT_EQ(testsupport::Slurp(entry), disabled);
+}
+
+TEST_F(OptionsDialogTest, AnAutostartFolderThatCannotBeWrittenIsToldAndTheBoxShowsItOff) {
+  testsupport::Touch(AutostartFolder(), "a file where the folder should be");
+  OptionsDialog& d = open();
+  d.waitTime->setText("30");
+  d.startAtLogin->click();
+  d.applyButton->click();
+  ASSERT_EQ(prompter.asked.size(), 1u);
+  EXPECT_TRUE(prompter.asked[0].text.contains("start when you log in")) << prompter.asked[0].text.toStdString();
+  EXPECT_TRUE(prompter.asked[0].text.contains(AutostartFolder())) << prompter.asked[0].text.toStdString();
+  EXPECT_EQ(prompter.asked[0].icon, PromptIcon::Warning);
+  EXPECT_FALSE(d.startAtLogin->isChecked());
+  // The rest was applied all the same, and the dialog stays open.
+  EXPECT_EQ(stored(settings::WaitTime), "30");
+  EXPECT_TRUE(windows->dialog());
 }
