@@ -70,6 +70,8 @@ int main(int argc, char* argv[]) {
   QApplication::setApplicationName(QStringLiteral("Olm Chimewise"));
   QApplication::setApplicationVersion(QString::fromLatin1(version::kText));
   QApplication::setQuitOnLastWindowClosed(false);
+  // The installed menu entry, so desktops match the program's windows to its name and icon.
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.olmchimewise.Chimewise"));
 
   QtPrompter qtPrompter;
   Prompter& prompter = qtPrompter;

@@ -24,6 +24,8 @@ BalloonWindow::BalloonWindow()
                            Qt::NoDropShadowWindowHint | Qt::WindowTransparentForInput) {
   setAttribute(Qt::WA_TranslucentBackground);
   setAttribute(Qt::WA_ShowWithoutActivating);
+  // Never shown by a frameless window; named for screen readers and window lookups.
+  setWindowTitle(QStringLiteral("Word Balloon"));
   QFont f = font();
   f.setPointSizeF(10);
   setFont(f);

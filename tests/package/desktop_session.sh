@@ -1,0 +1,171 @@
+#!/usr/bin/env bash
+# A first session on a fresh desktop with the installed program, run as the new user:
+#   Xvfb with a window manager and a system tray (trayer), PulseAudio with a null sink whose
+#   monitor is recorded (parec); the program started as its menu entry starts it; a reminder due
+#   a minute later added with chimewise-cli; the reminder's words must be recognised in the
+#   recording (pocketsphinx); a screenshot while the character shows its balloon; Quit from the
+#   tray menu; the goodbye must be heard and the program must end with status 0.
+#
+#   desktop_session.sh PREFIX      (PREFIX holds the installed usr/ tree; results in ~/e2e)
+set -euo pipefail
+prefix="$1"
+out="$HOME/e2e"
+mkdir -p "$out"
+export XDG_RUNTIME_DIR="$HOME/run"
+mkdir -p -m 700 "$XDG_RUNTIME_DIR"
+unset QT_QPA_PLATFORM WAYLAND_DISPLAY
+
+say() { echo "[$(date +%T)] $*"; }
+fail() {
+  echo "FAILED: $*" >&2
+  [ -f "$out/program.log" ] && sed 's/^/  program: /' "$out/program.log" >&2
+  exit 1
+}
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+}
+trap cleanup EXIT
+# Waits up to $1 seconds for the command after it to succeed.
+wait_for() {
+  local seconds="$1"
+  shift
+  for _ in $(seq $((seconds * 10))); do
+    "$@" >/dev/null 2>&1 && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# The desktop: a free display, a window manager, a tray at the top right.
+n=90
+while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+export DISPLAY=":$n"
+Xvfb "$DISPLAY" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+pids+=($!)
+wait_for 10 xdpyinfo || fail "Xvfb did not start on $DISPLAY"
+openbox >/dev/null 2>&1 &
+pids+=($!)
+trayer --edge top --align right --widthtype pixel --width 200 --heighttype pixel --height 30 \
+  --transparent false --tint 0xdddddd >/dev/null 2>&1 &
+pids+=($!)
+
+# The sound server: everything played goes to a null sink, whose monitor parec records.
+pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no -L "module-null-sink sink_name=nullsink" \
+  -L "module-native-protocol-unix auth-anonymous=1" -L module-always-sink >"$out/pulseaudio.log" 2>&1 &
+pids+=($!)
+wait_for 10 pactl info || fail "PulseAudio did not start"
+record() {  # record FILE: starts recording the sink; the recorder's PID is in $recorder
+  parec -d nullsink.monitor --rate=16000 --channels=1 --format=s16le --file-format=wav "$1" &
+  recorder=$!
+  pids+=($recorder)
+}
+stop_recording() {
+  kill -INT "$recorder" 2>/dev/null || true
+  wait "$recorder" 2>/dev/null || true
+}
+# The words pocketsphinx hears in a recording, lower case, one line per utterance.
+hear() { pocketsphinx_continuous -infile "$1" -logfn /dev/null 2>/dev/null | tr '[:upper:]' '[:lower:]'; }
+# heard FILE MIN WORD...: at least MIN of the words are among those heard.
+heard() {
+  local text="$1" min="$2" found=0 w
+  shift 2
+  for w in "$@"; do grep -qw -- "$w" "$text" && found=$((found + 1)); done
+  [ "$found" -ge "$min" ]
+}
+
+record "$out/reminder.wav"
+
+# Start the program as the desktop's menu entry does.
+entry="$prefix/usr/share/applications/org.olmchimewise.Chimewise.desktop"
+[ -f "$entry" ] || fail "no menu entry at $entry"
+exec_line="$(sed -n 's/^Exec=//p' "$entry" | head -n1)"
+read -r -a command <<<"${exec_line//%[fFuUick]/}"
+say "starting: ${command[*]} (found at $(command -v "${command[0]}"))"
+"${command[@]}" >"$out/program.log" 2>&1 &
+program=$!
+
+tray_icon() { xdotool search --onlyvisible --class trayer | head -n1; }
+wait_for 30 tray_icon || fail "no system tray"
+data="$HOME/.local/share/Olm Chimewise/data/CALENDAR.DBF"
+wait_for 30 test -f "$data" || fail "the program did not set up its data folder"
+wait_for 30 xdotool search --onlyvisible --name "Word Balloon" || fail "the character never spoke"
+say "the character is on the desktop and speaking"
+
+# A new user's first start introduces the program at length, and holds reminders back while it
+# does. Having heard the start of it, the user stops it from the character's menu ("Stop Talking").
+sleep 8
+character=""
+for file in "$prefix"/usr/share/olm-chimewise/characters/*.ochar; do
+  character="$(xdotool search --onlyvisible --name "^$(basename "$file" .ochar)\$" 2>/dev/null | head -n1 || true)"
+  [ -n "$character" ] && break
+done
+[ -n "$character" ] || fail "the character's window is not on the desktop"
+eval "$(xdotool getwindowgeometry --shell "$character")"
+xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click 3
+sleep 1
+xdotool key k
+say "stopped the introduction from the character's menu"
+
+# A reminder due a minute later.
+text="Send flowers to mother for her birthday"
+due="$(date -d '+1 minute' '+%F %H:%M')"
+chimewise-cli add --text "$text" --activity "$due" >"$out/cli.log"
+say "added \"$text\" due at $due"
+
+# Once it is due (a new user's introduction holds the reminders back until it ends), the program
+# moves the reminder's alarm on and reads it: picture the character with its balloon meanwhile.
+due_epoch="$(date -d "$due" +%s)"
+while [ "$(date +%s)" -lt "$due_epoch" ]; do sleep 1; done
+announced=""
+for _ in $(seq 150); do
+  kill -0 "$program" 2>/dev/null || fail "the program ended by itself"
+  if [ "$(chimewise-cli next)" != "$due" ]; then
+    announced=yes
+    break
+  fi
+  sleep 1
+done
+[ -n "$announced" ] || fail "the reminder was not announced within 150 s of falling due"
+say "the reminder is being announced"
+shot=""
+for _ in $(seq 60); do
+  if xdotool search --onlyvisible --name "Word Balloon" >/dev/null 2>&1; then
+    sleep 3  # the balloon fills word by word as the character speaks
+    import -window root "$out/reminder.png"
+    shot="$out/reminder.png"
+    break
+  fi
+  sleep 0.5
+done
+[ -n "$shot" ] || fail "no balloon after the reminder fell due"
+say "screenshot $shot"
+# Let it finish reading, then check what was heard.
+for _ in $(seq 60); do
+  xdotool search --onlyvisible --name "Word Balloon" >/dev/null 2>&1 || break
+  sleep 0.5
+done
+sleep 2
+stop_recording
+hear "$out/reminder.wav" >"$out/reminder.txt"
+say "heard: $(tr '\n' ' ' <"$out/reminder.txt")"
+heard "$out/reminder.txt" 3 send flowers mother birthday || fail "the reminder's words were not heard"
+
+# Quit from the tray menu: right-click the icon, then Q.
+record "$out/goodbye.wav"
+eval "$(xdotool getwindowgeometry --shell "$(tray_icon)")"
+xdotool mousemove $((X + WIDTH - 12)) $((Y + 15)) click 3
+sleep 1
+import -window root "$out/tray-menu.png"
+xdotool key q
+wait_for 30 bash -c "! kill -0 $program" || fail "the program did not end after Quit"
+status=0
+wait "$program" || status=$?
+sleep 1
+stop_recording
+hear "$out/goodbye.wav" >"$out/goodbye.txt"
+say "heard at Quit: $(tr '\n' ' ' <"$out/goodbye.txt")"
+heard "$out/goodbye.txt" 2 thank you for using || fail "the goodbye was not heard"
+[ "$status" -eq 0 ] || fail "the program ended with status $status"
+say "the program ended with status 0"

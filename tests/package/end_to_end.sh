@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Installs the built package into a fresh prefix and uses the program as a new user would on a
+# desktop: see desktop_session.sh. Run as root, the session belongs to a throwaway account with an
+# empty home, removed afterwards; otherwise to this account with a new, empty home.
+#
+#   end_to_end.sh PACKAGE.deb OUT_DIR
+#
+# OUT_DIR receives the recordings, the screenshot, the recognised words and the program's log.
+set -euo pipefail
+deb="$(realpath "$1")"
+out="$(mkdir -p "$2" && realpath "$2")"
+here="$(cd "$(dirname "$0")" && pwd)"
+
+work="$(mktemp -d /tmp/chimewise-e2e.XXXXXX)"
+chmod 755 "$work"
+user=""
+cleanup() {
+  if [ -n "$user" ]; then
+    pkill -KILL -u "$user" 2>/dev/null || true
+    sleep 0.5
+    userdel "$user" 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+prefix="$work/prefix"
+dpkg-deb -x "$deb" "$prefix"
+cp "$here/desktop_session.sh" "$work/"
+mkdir -p "$work/home"
+
+if [ "$(id -u)" -eq 0 ]; then
+  user="chimewise-e2e-$$"
+  useradd --home-dir "$work/home" --no-create-home --shell /bin/bash --user-group "$user"
+  chown "$user:" "$work/home"
+  as_user=(runuser -u "$user" --)
+else
+  as_user=()
+fi
+
+status=0
+"${as_user[@]}" env -i PATH="$prefix/usr/bin:/usr/local/bin:/usr/bin:/bin" HOME="$work/home" LANG=C.UTF-8 \
+  USER="${user:-$(id -un)}" bash "$work/desktop_session.sh" "$prefix" || status=$?
+cp -r "$work/home/e2e/." "$out/" 2>/dev/null || true
+exit "$status"
