@@ -123,6 +123,8 @@ void RunOptionsTour(QDialog& dialog, const OptionsSections& sections, TourContex
           "up."));
     at("chkNoSnore");
     t.speak(T("If you get tired of things like my snoring check the turn off sound effects option."));
+    at("chkStartAtLogin");
+    t.speak(T("And if you want me to start whenever you log in, check the last box on this tab."));
     if (!t.wait()) return;
   }
 

@@ -42,6 +42,7 @@ class OptionsDialogDouble final : public QDialog {
                                 {"cmdTest", new QPushButton(QStringLiteral("Test"))}});
     page("Reminder Options", {{"chkShow", new QCheckBox},
                               {"chkNoSnore", new QCheckBox},
+                              {"chkStartAtLogin", new QCheckBox},
                               {"chkShowFuture", new QCheckBox},
                               {"chkReadMemos", new QCheckBox},
                               {"chkReadActivity", new QCheckBox},

@@ -44,7 +44,7 @@ TEST_F(OptionsTourTest, TheWholeTourTakesEachSectionOnItsOwnTab) {
   RunOptionsTour(*dialog, 0, *context);
 
   const QStringList lines = spoken();
-  EXPECT_EQ(lines.size(), 40);
+  EXPECT_EQ(lines.size(), 41);
   EXPECT_EQ(lines.first(), "Welcome to my Chimewise Options Dialog Window.");
   EXPECT_TRUE(InOrder(
       lines,
