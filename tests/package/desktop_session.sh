@@ -38,13 +38,12 @@ wait_for() {
   return 1
 }
 
-# The desktop: a free display, a window manager, a tray at the top right.
-n=90
-while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-export DISPLAY=":$n"
-Xvfb "$DISPLAY" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+# The desktop: a display Xvfb picks free, a window manager, a tray at the top right.
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$HOME/display" >/dev/null 2>&1 &
 pids+=($!)
-wait_for 10 xdpyinfo || fail "Xvfb did not start on $DISPLAY"
+wait_for 10 grep -q '[0-9]' "$HOME/display" || fail "Xvfb did not start"
+export DISPLAY=":$(tr -dc 0-9 <"$HOME/display")"
+wait_for 10 xdpyinfo || fail "Xvfb does not answer on $DISPLAY"
 openbox >/dev/null 2>&1 &
 pids+=($!)
 trayer --edge top --align right --widthtype pixel --width 200 --heighttype pixel --height 30 \
