@@ -102,9 +102,22 @@ for file in "$prefix"/usr/share/olm-chimewise/characters/*.ochar; do
 done
 [ -n "$character" ] || fail "the character's window is not on the desktop"
 eval "$(xdotool getwindowgeometry --shell "$character")"
-xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click 3
-sleep 1
-xdotool key k
+# Quiet: no balloon for three seconds on end (the introduction pauses between its lines too).
+quiet() {
+  for _ in $(seq 6); do
+    xdotool search --onlyvisible --name "Word Balloon" >/dev/null 2>&1 && return 1
+    sleep 0.5
+  done
+}
+stopped=""
+for _ in 1 2 3; do
+  xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click 3
+  sleep 1
+  xdotool key k
+  for _ in 1 2 3; do quiet && stopped=yes && break; done
+  [ -n "$stopped" ] && break
+done
+[ -n "$stopped" ] || fail "\"Stop Talking\" from the character's menu did not quiet it"
 say "stopped the introduction from the character's menu"
 
 # A reminder due a minute later.

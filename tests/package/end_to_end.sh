@@ -30,6 +30,8 @@ cp "$here/desktop_session.sh" "$work/"
 mkdir -p "$work/home"
 
 if [ "$(id -u)" -eq 0 ]; then
+  # X servers started by other users keep their sockets here; it must exist as X expects it.
+  mkdir -p /tmp/.X11-unix && chmod 1777 /tmp/.X11-unix
   user="chimewise-e2e-$$"
   useradd --home-dir "$work/home" --no-create-home --shell /bin/bash --user-group "$user"
   chown "$user:" "$work/home"
