@@ -43,6 +43,9 @@ namespace {
 
 const QString kCalendarAlias = QString::fromLatin1(data::kAliasCalendar);
 const QString kSection = QString::fromLatin1(settings::ViewerSection);
+const QString kDropUnsavedMemo = QStringLiteral(
+    "The memo could not be saved, so closing now would lose what you typed in it. Close the Reminder Viewer "
+    "anyway?");
 // The banner's height in twips (40 pixels at 96 DPI).
 constexpr int kBannerHeight = 600;
 // The snooze entries' captions. "1&0 Minutes" reads "10 Minutes" like its neighbour "&1 Minute"
@@ -381,7 +384,13 @@ bool ViewerWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void ViewerWindow::closeEvent(QCloseEvent* event) {
-  SaveMemo();
+  // A memo that cannot be stored stays in its box for the user to mend, unless the user chooses to
+  // drop it. When the whole program is closing nobody is asked: it has been told already.
+  if (!SaveMemo() && !m_ctx.state.Closing &&
+      !m_ctx.prompter.askYesNo(kDropUnsavedMemo, windowTitle(), PromptIcon::Question)) {
+    event->ignore();
+    return;
+  }
   m_memoIdle.stop();
   savePlacement();
   m_ctx.settings.write(settings::ShowFuture, ShowFutureText(m_future->isChecked()));

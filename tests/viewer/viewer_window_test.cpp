@@ -208,6 +208,31 @@ TEST_F(ViewerWindowTest, AMemoTheTableCannotHoldIsKeptInTheBoxAndTold) {
   EXPECT_EQ(field(r, "COMMENT"), "Greece memo");
 }
 
+TEST_F(ViewerWindowTest, AMemoTheTableCannotHoldKeepsTheViewerOpenUntilTheUserAgreesToDropIt) {
+  const qint64 r = add("Trip", today(9, 0), today(8, 0), "memo");
+  viewer::ViewerWindow& w = open();
+  w.memoBox()->insertPlainText(QString::fromUtf8("Ελλάδα "));
+  prompter.answers = {false};
+  EXPECT_FALSE(w.close());
+  EXPECT_TRUE(w.isVisible());
+  EXPECT_EQ(w.memoBox()->toPlainText(), QString::fromUtf8("Ελλάδα memo"));
+  ASSERT_FALSE(prompter.asked.empty());
+  EXPECT_TRUE(prompter.asked.back().yesNo);
+  // Agreed: the window closes and the table keeps what it had.
+  prompter.answers = {true};
+  EXPECT_TRUE(w.close());
+  EXPECT_EQ(field(r, "COMMENT"), "memo");
+}
+
+TEST_F(ViewerWindowTest, AMemoTheTableCannotHoldDoesNotHoldUpTheProgramsEnd) {
+  add("Trip", today(9, 0), today(8, 0), "memo");
+  viewer::ViewerWindow& w = open();
+  w.memoBox()->insertPlainText(QString::fromUtf8("Ελλάδα "));
+  state.Closing = true;
+  EXPECT_TRUE(w.close());
+  for (const Prompt& p : prompter.asked) EXPECT_FALSE(p.yesNo);
+}
+
 TEST_F(ViewerWindowTest, SnoozeDropsTheReminderFromTheCurrentListAndMovesItInTheFullOne) {
   settings.write(settings::ShowFuture, "0");
   const qint64 r = add("Stretch", today(11, 0), today(9, 0));
