@@ -461,7 +461,13 @@ bool ViewerWindow::SaveMemo() {
     return false;
   }
   xbase::WorkArea* wa = m_area > 0 ? m_ctx.engine.Area(m_area) : nullptr;
-  if (!wa) return false;
+  if (!wa) {
+    // The program ending closes every table before its windows: the table is opened again so
+    // the last words typed are stored all the same.
+    openTable();
+    wa = m_area > 0 ? m_ctx.engine.Area(m_area) : nullptr;
+    if (!wa) return false;
+  }
   // Only COMMENT is written: the record is read again under its lock before the memo goes in, so
   // what another program changed meanwhile in the other fields is kept.
   xbase::Status s = wa->Go(m_memoRecno);

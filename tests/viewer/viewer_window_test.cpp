@@ -224,6 +224,17 @@ TEST_F(ViewerWindowTest, AMemoTheTableCannotHoldKeepsTheViewerOpenUntilTheUserAg
   EXPECT_EQ(field(r, "COMMENT"), "memo");
 }
 
+TEST_F(ViewerWindowTest, AMemoTypedJustBeforeTheProgramEndsIsStoredThoughTheTablesClosedFirst) {
+  const qint64 r = add("Trip", today(9, 0), today(8, 0), "memo");
+  viewer::ViewerWindow& w = open();
+  w.memoBox()->insertPlainText("Bring the tickets. ");
+  state.Closing = true;
+  engine.CloseAll();  // the program's end closes every table before it closes the windows
+  EXPECT_TRUE(w.close());
+  EXPECT_EQ(field(r, "COMMENT"), "Bring the tickets. memo");
+  EXPECT_TRUE(prompter.asked.empty());
+}
+
 TEST_F(ViewerWindowTest, AMemoTheTableCannotHoldDoesNotHoldUpTheProgramsEnd) {
   add("Trip", today(9, 0), today(8, 0), "memo");
   viewer::ViewerWindow& w = open();
