@@ -35,7 +35,9 @@ QString AutostartFolder() {
   return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/autostart");
 }
 
-QString AutostartEntryPath() { return AutostartFolder() + u'/' + QLatin1String(kDesktopId); }
+QString AutostartEntryPath() {
+  return AutostartFolder() + u'/' + QLatin1String(kApplicationId) + QStringLiteral(".desktop");
+}
 
 bool AutostartEntryEnabled(const QString& entryText) {
   bool inEntry = false;

@@ -8,8 +8,8 @@
 
 namespace chimewise {
 
-// The program's desktop ID, the file name of its menu entry and of its autostart entry.
-inline constexpr char kDesktopId[] = "org.olmchimewise.Chimewise.desktop";
+// The program's application ID: its menu entry and its autostart entry are this plus ".desktop".
+inline constexpr char kApplicationId[] = "org.olmchimewise.Chimewise";
 
 // The user's autostart folder and the program's entry in it.
 QString AutostartFolder();

@@ -7,6 +7,7 @@
 #include "core/prompts.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"
+#include "options/autostart.h"
 #include "shell/program.h"
 #include "shell/qt_prompter.h"
 #include "shell/reminders.h"
@@ -71,7 +72,7 @@ int main(int argc, char* argv[]) {
   QApplication::setApplicationVersion(QString::fromLatin1(version::kText));
   QApplication::setQuitOnLastWindowClosed(false);
   // The installed menu entry, so desktops match the program's windows to its name and icon.
-  QGuiApplication::setDesktopFileName(QStringLiteral("org.olmchimewise.Chimewise"));
+  QGuiApplication::setDesktopFileName(QString::fromLatin1(kApplicationId));
 
   QtPrompter qtPrompter;
   Prompter& prompter = qtPrompter;
