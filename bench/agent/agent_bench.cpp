@@ -143,11 +143,13 @@ int latency(Character& c, int rounds) {
 // The sound device alone: how long until QAudioSink has taken the first samples.
 int device(int rounds) {
   const Voice voice;
-  const Utterance u = SpeechEngine::instance().synthesizeNow(
-      translateMarkup(QStringLiteral("Testing the sound device, one, two, three."), voice), voice);
+  SpeechEngine engine;
+  const Utterance u =
+      engine.synthesizeNow(translateMarkup(QStringLiteral("Testing the sound device, one, two, three."), voice), voice);
   out() << "default output: " << QMediaDevices::defaultAudioOutput().description() << "\n";
   std::vector<double> toPlay, toMoving;
-  DeviceAudioOutput output;
+  SystemClock clock;
+  DeviceAudioOutput output(clock);
   for (int i = 0; i < rounds; ++i) {
     QElapsedTimer t;
     t.start();
@@ -209,9 +211,10 @@ int synthesis() {
   const QString long_ = QStringLiteral(
       "Reminder. Have lunch with staff at 11:30 am. Bring the quarterly report and the notes from "
       "last week's meeting, and ask Sam about the budget for the new office. ");
+  SpeechEngine engine;
   for (const QString& text : {QStringLiteral("Hello."), long_, long_ + long_ + long_ + long_}) {
     const SpeechMarkup m = translateMarkup(text, voice);
-    const Utterance u = SpeechEngine::instance().synthesizeNow(m, voice);
+    const Utterance u = engine.synthesizeNow(m, voice);
     out() << text.size() << " characters: " << u.lengthMs() << " ms of speech synthesised in " << u.synthesisUs / 1000.0
           << " ms\n";
   }

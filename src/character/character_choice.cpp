@@ -22,4 +22,17 @@ std::optional<QString> ChooseCharacter(const QStringList& folders) {
   return std::nullopt;
 }
 
+QStringList CharacterFiles(const QStringList& folders) {
+  QStringList preferred, others;
+  for (const QString& folder : folders) {
+    const QDir dir(folder);
+    for (const QString& f : dir.entryList(QDir::Files, QDir::Name)) {
+      if (!f.endsWith(kCharacterExtension, Qt::CaseInsensitive)) continue;
+      (f.compare(kPreferredCharacter + kCharacterExtension, Qt::CaseInsensitive) == 0 ? preferred : others)
+          << dir.filePath(f);
+    }
+  }
+  return preferred + others;
+}
+
 }  // namespace chimewise

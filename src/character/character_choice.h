@@ -16,5 +16,8 @@ inline const QString kPreferredCharacter = QStringLiteral("hoot");
 // first character file (by name) of the first folder that holds any. The result is cut at its
 // first "."; nullopt when no character is installed.
 std::optional<QString> ChooseCharacter(const QStringList& characterFolders);
+// Every character file of the folders (full paths): the preferred character's first, then the
+// others folder by folder, by name.
+QStringList CharacterFiles(const QStringList& characterFolders);
 
 }  // namespace chimewise

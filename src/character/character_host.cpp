@@ -1,5 +1,6 @@
 #include "character/character_host.h"
 
+#include "character/character_choice.h"
 #include "character/character_tables.h"
 #include "character/speech_markup.h"
 #include "character/wave_file.h"
@@ -10,6 +11,7 @@
 #include "core/settings_store.h"
 #include "core/shared_state.h"
 #include "core/value_reading.h"
+#include "core/wait_scope.h"
 
 #include <agent/AgentService.h>
 #include <agent/AudioOutput.h>
@@ -24,6 +26,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QTime>
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
@@ -34,6 +37,7 @@ namespace chimewise {
 namespace {
 
 constexpr int kSoundEffectTries = 20;
+const QString kSkipLabel = QStringLiteral("Skip");
 
 QSize screenSize() {
   const QScreen* s = QGuiApplication::primaryScreen();
@@ -59,6 +63,7 @@ enum class WaitEnd { Done, Deadline, Leaving };
 // has run, every nested loop returns at once until the main loop has ended: the wait then
 // reports Leaving instead of entering the loop again, which would spin.
 WaitEnd WaitInLoop(QEventLoop& loop, const QDeadlineTimer& deadline, const std::function<bool()>& done, qint64 lookMs) {
+  WaitScope scope;
   QTimer wake;
   wake.setSingleShot(true);
   wake.setTimerType(Qt::PreciseTimer);
@@ -98,7 +103,14 @@ bool CharacterHost::Listen() { return m_character && m_character->listen(true); 
 
 QString CharacterHost::soundFolder() const { return m_state.AppFolder + QStringLiteral("/sound"); }
 
+void CharacterHost::OfferSkip(bool on) {
+  m_offerSkip = on;
+  if (m_character) m_character->setBalloonAction(on ? kSkipLabel : QString());
+}
+
 void CharacterHost::connectEvents(agent::Character* c) {
+  connect(c, &agent::Character::balloonActionChosen, this, &CharacterHost::skipChosen);
+  c->setBalloonAction(m_offerSkip ? kSkipLabel : QString());
   connect(c, &agent::Character::bookmark, this, &CharacterHost::onBookmark);
   connect(c, &agent::Character::hidden, this, [this] { InvertSpeechToggle(m_state); });
   connect(c, &agent::Character::click, this,
@@ -171,6 +183,18 @@ void CharacterHost::LoadCharacter(const QString& fileName, bool atStartUp) {
   }
   QString error;
   agent::Character* loaded = m_service->load(kCharacterId, path, &error);
+  if (!loaded && atStartUp) {
+    // A damaged file: the program starts with another installed character (the preferred one
+    // first) rather than with none, and says why; the stored choice stays for the user to mend.
+    for (const QString& other : CharacterFiles(m_options.characterFolders)) {
+      if (QFileInfo(other).canonicalFilePath() == QFileInfo(path).canonicalFilePath()) continue;
+      if ((loaded = m_service->load(kCharacterId, other))) {
+        m_prompter.notice(error + QStringLiteral("\n\nOlm Chimewise uses %1 for now.").arg(loaded->name()),
+                          QStringLiteral("Damaged Character"), PromptIcon::Information);
+        break;
+      }
+    }
+  }
   if (!loaded) {
     // A damaged file: say what is wrong with it rather than go on without a word.
     info(error, QStringLiteral("Damaged Character"));
@@ -217,9 +241,19 @@ void CharacterHost::SetCharacterSize(int index) {
   m_character->setWidth(s.width());
 }
 
+void CharacterHost::record(const QString& text) const {
+  if (m_options.transcriptPath.isEmpty()) return;
+  QFile f(m_options.transcriptPath);
+  if (!f.open(QIODevice::Append | QIODevice::Text)) return;
+  QString line = text;
+  line.replace(u'\n', u' ');
+  f.write((QTime::currentTime().toString(QStringLiteral("HH:mm:ss")) + u'\t' + line + u'\n').toUtf8());
+}
+
 void CharacterHost::SayText(const QString& text) {
   agent::Character* c = m_character;
   if (!c) return;
+  record(text);
   const auto steps = SplitGestureTags(text);
   if (steps.empty()) return;
   const bool effectsWereOn = c->soundEffectsOn();
@@ -242,9 +276,16 @@ bool CharacterHost::WaitForSpeech(double extraSeconds) {
   {
     QEventLoop loop;
     connect(&ProgramEvents::instance(), &ProgramEvents::waitInterrupted, &loop, &QEventLoop::quit);
-    if (m_character) connect(m_character.data(), &agent::Character::hidden, &loop, &QEventLoop::quit);
+    if (m_character) {
+      connect(m_character.data(), &agent::Character::hidden, &loop, &QEventLoop::quit);
+      connect(m_character.data(), &agent::Character::requestCompleted, &loop, &QEventLoop::quit);
+    }
+    // The mark can be dropped unheard (a click on the character makes it stop and answer): once
+    // nothing is queued any more, the words waited for are over.
+    const auto said = [this] { return !m_character || m_character->queuedRequests() == 0; };
     end = WaitInLoop(
-        loop, deadline, [&] { return m_state.SpeechToggle != remembered || !visible() || m_state.Closing; }, 500);
+        loop, deadline, [&] { return m_state.SpeechToggle != remembered || !visible() || m_state.Closing || said(); },
+        500);
   }
   if (end == WaitEnd::Leaving) return false;
   if (extraSeconds > 0) PauseSeconds(extraSeconds);
@@ -258,14 +299,14 @@ void CharacterHost::SetSoundEffects(bool on) {
   if (!c) return;
   for (int tries = 0; tries < kSoundEffectTries && c->soundEffectsOn() != on; ++tries) {
     c->setSoundEffectsOn(on);
-    QCoreApplication::processEvents();
+    ProcessEventsInWait();
     if (!m_character) return;
   }
 }
 
 void CharacterHost::QuietCharacter() {
   InvertSpeechToggle(m_state);
-  QCoreApplication::processEvents();
+  ProcessEventsInWait();
   StopAll();
 }
 
@@ -333,7 +374,9 @@ void CharacterHost::ReleaseCharacter() {
 }
 
 void CharacterHost::speak(const QString& text) {
-  if (m_character) m_character->speak(text);
+  if (!m_character) return;
+  record(text);
+  m_character->speak(text);
 }
 void CharacterHost::play(const QString& animation) {
   if (m_character) m_character->play(animation);

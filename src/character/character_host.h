@@ -38,6 +38,9 @@ struct CharacterHostOptions {
   agent::Clock* clock = nullptr;  // null: real time
   // The longest a speech wait lasts when the end of the speech never comes.
   int speechWaitLimitMs = 120000;
+  // When set, every line given to the character to say is appended to this file, one per line
+  // after the time ("HH:mm:ss<TAB>text"): what a soak test checks the announcements against.
+  QString transcriptPath;
 };
 
 class CharacterHost final : public QObject, public Speaker {
@@ -66,6 +69,8 @@ class CharacterHost final : public QObject, public Speaker {
   void QuietCharacter();
   // Drops everything the character has queued, its running request included.
   void StopAll();
+  // Offers "Skip" at the foot of the character's balloon (kept for a character loaded later).
+  void OfferSkip(bool on);
 
   // Reminder sounds: the sound of an index 1-8 from the sound folder, then its pause.
   void PlaySoundEffect(int index) override;
@@ -114,12 +119,16 @@ class CharacterHost final : public QObject, public Speaker {
   void commandChosen(const QString& name);
   // Listening failed for the first time in this run of the program.
   void listenUnavailable(const QString& reason);
+  // The user chose "Skip" in the balloon while it was offered.
+  void skipChosen();
 
  private:
   void connectEvents(agent::Character* c);
   // Queues a Show. Until it runs, the character counts as visible: it is on its way.
   void requestShow();
   void onBookmark(int id);
+  bool m_offerSkip = false;
+  void record(const QString& text) const;
 
   SharedState& m_state;
   SettingsStore& m_settings;

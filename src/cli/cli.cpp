@@ -62,6 +62,7 @@ class StreamPrompter final : public Prompter {
     message(text + QStringLiteral(" [answered No]"), title, icon);
     return false;
   }
+  void notice(const QString& text, const QString& title, PromptIcon icon) override { message(text, title, icon); }
   int count = 0;
 
  private:

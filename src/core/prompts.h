@@ -13,6 +13,7 @@ struct Prompt {
   QString title;
   PromptIcon icon = PromptIcon::None;
   bool yesNo = false;
+  bool notice = false;  // shown without holding the program up
 };
 
 class Prompter {
@@ -22,6 +23,8 @@ class Prompter {
   virtual void message(const QString& text, const QString& title = {}, PromptIcon icon = PromptIcon::None) = 0;
   // A Yes/No question; true for Yes.
   virtual bool askYesNo(const QString& text, const QString& title = {}, PromptIcon icon = PromptIcon::None) = 0;
+  // A message that holds nothing up: the caller goes on at once while it is shown.
+  virtual void notice(const QString& text, const QString& title = {}, PromptIcon icon = PromptIcon::None) = 0;
 };
 
 inline const QString kProgramTitle = QStringLiteral("Olm Chimewise");

@@ -3,6 +3,7 @@
 #include "character/speaker.h"
 #include "core/program_events.h"
 #include "core/shared_state.h"
+#include "core/wait_scope.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -86,7 +87,7 @@ void EmailWindow::ReadRow(int row) {
 
 void EmailWindow::onOptions() {
   InvertSpeechToggle(m_state);
-  QCoreApplication::processEvents();
+  ProcessEventsInWait();
   if (m_reader.stopAll) m_reader.stopAll();
   if (showOptions) showOptions();
   m_speaker.SayText(QStringLiteral("\\pl=Blink\\Changes will not take effect until the next time you get email."));

@@ -9,6 +9,7 @@
 #include "core/settings_store.h"
 #include "core/shared_state.h"
 #include "core/time_format.h"
+#include "core/wait_scope.h"
 #include "core/window_placement.h"
 #include "schedule/save_event.h"
 #include "schedule/schedule_dialog.h"
@@ -112,7 +113,10 @@ bool ScheduleWindows::OpenSchedule(std::int32_t editRecNo) {
     place(*dialog);
     if (onShown) onShown(*dialog);
   });
-  dialog->exec();
+  {
+    WaitScope wait;
+    dialog->exec();
+  }
 
   // The dialog has closed: it goes now, and the reminders held back while it was open are looked
   // for again.

@@ -6,6 +6,7 @@
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"
+#include "core/wait_scope.h"
 #include "shell/reminders.h"
 
 #include <QClipboard>
@@ -118,7 +119,11 @@ void ProgramCommands::SayTime() { m_routines.AnnounceTime(); }
 void ProgramCommands::ReadClipboard() {
   const QClipboard* clipboard = QGuiApplication::clipboard();
   const QString text = clipboard ? clipboard->text() : QString();
-  if (text.trimmed().isEmpty()) return;
+  if (text.trimmed().isEmpty()) {
+    // Said after whatever is being said now, which it leaves alone.
+    m_character.SayText(kEmptyClipboardText);
+    return;
+  }
   quietCharacter();
   m_character.SayText(text);
 }
@@ -143,7 +148,7 @@ void ProgramCommands::StopTalking() {
 
 void ProgramCommands::GoAway() {
   InvertSpeechToggle(m_state);
-  QCoreApplication::processEvents();
+  ProcessEventsInWait();
   m_character.hide();
   m_settings.write(settings::ShowOnStart, QStringLiteral("0"));
   RequestStop(m_state);

@@ -10,6 +10,9 @@
 
 namespace chimewise {
 
+// What Read Clipboard says when the clipboard holds no text.
+inline const QString kEmptyClipboardText = QStringLiteral("The clipboard holds no text for me to read.");
+
 class CharacterHost;
 class RoutinesPort;
 class SchedulePort;

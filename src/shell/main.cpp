@@ -61,6 +61,11 @@ void reportStartUp(Reminders& reminders, const QElapsedTimer& sinceStart, qint64
   });
 }
 
+// Objects handed to deleteLater() while the event loop ran and not deleted by the time it ended
+// go now, before their owners are destroyed: nothing may be left for a destructor that spins
+// the event loop once (the sound device's) to delete under its owner.
+void FinishDeferredDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -133,9 +138,12 @@ int main(int argc, char* argv[]) {
     // Quit chosen while loading ends normally; anything else means the program could not start.
     const int code = state.Closing ? 0 : 1;
     reminders.unload();
+    FinishDeferredDeletes();
     return code;
   }
   reportStartUp(reminders, sinceStart, sinceStart.elapsed());
   if (cmd.showViewer) program.handleCommandLine(QStringLiteral("show"));
-  return QApplication::exec();
+  const int code = QApplication::exec();
+  FinishDeferredDeletes();
+  return code;
 }

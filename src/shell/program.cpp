@@ -1,12 +1,16 @@
 #include "shell/program.h"
 
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
 #include <QUrl>
 
 #include "core/clock.h"
 #include "core/command_line.h"
+#include "core/program_events.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"
+#include "core/wait_scope.h"
 #include "data/calendar.h"
 #include "extras/about_dialog.h"
 #include "extras/jokes.h"
@@ -22,10 +26,18 @@
 
 namespace chimewise {
 
-namespace {
-// Opens one of our pages (help, documents) in the desktop's viewer for it.
-void OpenDocument(const QString& page) { QDesktopServices::openUrl(QUrl::fromLocalFile(page)); }
-}  // namespace
+// Opens one of our pages (help, documents) in the desktop's viewer for it, or says why not.
+void Program::OpenDocument(const QString& page) {
+  if (!QFileInfo(page).isFile()) {
+    m_prompter.notice(QStringLiteral("The help page %1 is missing.").arg(QDir::toNativeSeparators(page)), kProgramTitle,
+                      PromptIcon::Information);
+    return;
+  }
+  if (!QDesktopServices::openUrl(QUrl::fromLocalFile(page)))
+    m_prompter.notice(
+        QStringLiteral("No web browser could be started to show the help page %1.").arg(QDir::toNativeSeparators(page)),
+        kProgramTitle, PromptIcon::Information);
+}
 
 Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock, ProgramOptions options)
     : m_state(state),
@@ -36,12 +48,14 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
       m_reporter(prompter) {
   m_character = std::make_unique<CharacterHost>(
       state, settings, prompter,
-      CharacterHostOptions{m_options.characterFolders, m_options.windowsFolder, m_options.silentAudio, nullptr});
+      CharacterHostOptions{m_options.characterFolders, m_options.windowsFolder, m_options.silentAudio, nullptr, 120000,
+                           qEnvironmentVariable("CHIMEWISE_TRANSCRIPT")});
   m_alarms = std::make_unique<AlarmService>(state, clock, m_engine, *m_character, *this, *this);
   m_talkingClock = std::make_unique<TalkingClock>(state, settings, clock, *m_character);
   m_saver = std::make_unique<EventSaver>(state, clock, m_engine, *m_character, *m_alarms, *this);
-  m_schedule = std::make_unique<ScheduleWindows>(state, settings, prompter, clock, m_engine, *m_saver, *m_alarms,
-                                                 *m_character, *this, OpenDocument);
+  m_schedule =
+      std::make_unique<ScheduleWindows>(state, settings, prompter, clock, m_engine, *m_saver, *m_alarms, *m_character,
+                                        *this, [this](const QString& page) { OpenDocument(page); });
   viewer::ViewerHooks viewerHooks;
   viewerHooks.quietCharacter = [this] { m_character->QuietCharacter(); };
   viewerHooks.optimize = [this] { RebuildDatabase(); };
@@ -49,7 +63,7 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   viewerHooks.showOptions = [this] { m_optionsWindows->ShowOptions(); };
   viewerHooks.update = [this] { CheckForUpdate(); };
   viewerHooks.tutorial = [this] { RunIntroduction(*m_tours, OpenViewerOf(*m_viewer)); };
-  viewerHooks.openDocument = OpenDocument;
+  viewerHooks.openDocument = [this](const QString& page) { OpenDocument(page); };
   m_viewer = std::make_unique<ViewerWindows>(state, settings, prompter, clock, m_engine, *m_alarms, *m_character, *this,
                                              *this, std::move(viewerHooks));
   m_reminders = std::make_unique<Reminders>(state, settings, prompter, clock, *this, *this, *this);
@@ -63,7 +77,7 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   optionsHooks.applyShowFuture = [this](bool on) { m_viewer->ApplyShowFuture(on); };
   optionsHooks.scheduleNextAnnouncement = [this](int interval) { ScheduleNextAnnouncement(interval); };
   optionsHooks.scheduleNextMailCheck = [this](int minutes) { ScheduleNextMailCheck(minutes); };
-  optionsHooks.openDocument = OpenDocument;
+  optionsHooks.openDocument = [this](const QString& page) { OpenDocument(page); };
   optionsHooks.runTour = [this](OptionsDialog& dialog, int section) { RunOptionsTour(dialog, section, *m_tours); };
   m_optionsWindows = std::make_unique<OptionsWindows>(OptionsContext{
       state, settings, prompter, clock, *m_character, m_options.characterFolders, std::move(optionsHooks)});
@@ -122,6 +136,10 @@ void Program::CheckForUpdate() {
     options.appFolder = m_state.AppFolder;
     m_update = std::make_unique<update::UpdateCommand>(m_settings, m_prompter, *m_character, std::move(hooks),
                                                        std::move(options));
+    // Quit or logout ends a check in progress at once: its transfer stops and its waits return.
+    connect(&ProgramEvents::instance(), &ProgramEvents::waitInterrupted, this, [this] {
+      if (m_state.Closing && m_update) m_update->Abort();
+    });
   }
   m_update->CheckForUpdate();
 }
@@ -129,8 +147,11 @@ void Program::CheckForUpdate() {
 void Program::ShowAbout() {
   // Modal: no reminder fires over it.
   SetTimerEnabled(false);
-  AboutDialog about(m_state.AppFolder, m_prompter, AboutHooks{OpenDocument, {}});
-  about.exec();
+  AboutDialog about(m_state.AppFolder, m_prompter, AboutHooks{[this](const QString& page) { OpenDocument(page); }, {}});
+  {
+    WaitScope wait;
+    about.exec();
+  }
   SetTimerEnabled(true);
 }
 

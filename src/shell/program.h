@@ -111,6 +111,7 @@ class Program final : public QObject,
   // The commands' later features, each over the part that carries it out.
   CommandFeatures features();
   void ShowAbout();
+  void OpenDocument(const QString& page);
   void CheckForUpdate();
   MailReader& mail();
 

@@ -1,5 +1,7 @@
 #include "shell/qt_prompter.h"
 
+#include "core/wait_scope.h"
+
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <cstdio>
@@ -32,7 +34,16 @@ bool QtPrompter::headless() {
 void QtPrompter::message(const QString& text, const QString& title, PromptIcon icon) {
   if (headless()) return toStderr(title, text, "");
   QMessageBox box(toQt(icon), title.isEmpty() ? kProgramTitle : title, text, QMessageBox::Ok);
+  WaitScope wait;
   box.exec();
+}
+
+void QtPrompter::notice(const QString& text, const QString& title, PromptIcon icon) {
+  if (headless()) return toStderr(title, text, "");
+  auto* box = new QMessageBox(toQt(icon), title.isEmpty() ? kProgramTitle : title, text, QMessageBox::Ok);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setWindowModality(Qt::NonModal);
+  box->show();
 }
 
 bool QtPrompter::askYesNo(const QString& text, const QString& title, PromptIcon icon) {
@@ -41,6 +52,7 @@ bool QtPrompter::askYesNo(const QString& text, const QString& title, PromptIcon 
     return false;
   }
   QMessageBox box(toQt(icon), title.isEmpty() ? kProgramTitle : title, text, QMessageBox::Yes | QMessageBox::No);
+  WaitScope wait;
   return box.exec() == QMessageBox::Yes;
 }
 

@@ -12,11 +12,13 @@
 #include "core/time_format.h"
 #include "core/timer_tick.h"
 #include "core/value_reading.h"
+#include "core/wait_scope.h"
 #include "shell/commands.h"
 #include "shell/tray_menu.h"
 
 #include <QApplication>
 #include <QCursor>
+#include <QDialog>
 #include <QIcon>
 #include <QMenu>
 #include <QScreen>
@@ -25,6 +27,10 @@
 namespace chimewise {
 
 namespace {
+
+// A panel started with the session may come up after the program: without a tray, the program
+// looks for one this often.
+constexpr int kTrayWatchMs = 3000;
 
 // Runs one shutdown step; a failure in one never keeps the next from running.
 template <typename F>
@@ -51,6 +57,8 @@ Reminders::Reminders(SharedState& state, SettingsStore& settings, Prompter& prom
   resize(120, 90);
   m_timer1.setTimerType(Qt::CoarseTimer);
   connect(&m_timer1, &QTimer::timeout, this, &Reminders::tick);
+  m_trayWatch.setInterval(kTrayWatchMs);
+  connect(&m_trayWatch, &QTimer::timeout, this, &Reminders::lookForTray);
 }
 
 Reminders::~Reminders() = default;
@@ -83,16 +91,23 @@ bool Reminders::load(const QStringList& characterFolders) {
   }
   showTrayIcon();
 
-  if (m_routines.IndexNeedsRebuild())
-    m_routines.RebuildDatabase();
-  else
-    optimizePrompt();
+  const bool repair = m_routines.IndexNeedsRebuild();
+  if (repair) m_routines.RebuildDatabase();
 
   m_state.NextAnnounceTime = QDateTime();
   m_routines.FindNextAlarm();
   m_timer1.start(kTimerInterval);
   m_routines.ScheduleNextAnnouncement(-1);
   m_routines.ScheduleNextMailCheck(-1);
+  if (m_state.Closing) return false;
+
+  // Only now, with the timer running, may anything wait for the user: a reminder due meanwhile
+  // is announced while a box is open.
+  if (!m_inTray && !m_toldNoTray) {
+    m_toldNoTray = true;
+    m_prompter.notice(kNoTrayText, kNoTrayTitle, PromptIcon::Information);
+  }
+  if (!repair) optimizePrompt();
   return !m_state.Closing;
 }
 
@@ -102,9 +117,11 @@ void Reminders::optimizePrompt() {
   const auto due = ParseDateText(m_settings.read(settings::LastOptimize))
                        .value_or(*ParseDateText(QString::fromUtf8(settings::LastOptimize.defaultText)));
   if (due > now) return;
-  if (m_prompter.askYesNo(kOptimizeQuestion, kOptimizeTitle, PromptIcon::Question))
+  if (m_prompter.askYesNo(kOptimizeQuestion, kOptimizeTitle, PromptIcon::Question)) {
+    if (m_state.Closing) return;
     m_routines.RebuildDatabase();
-  else
+    m_routines.FindNextAlarm();
+  } else if (!m_state.Closing)
     m_settings.write(settings::LastOptimize, FormatDateText(m_clock.now().addDays(7)));
 }
 
@@ -125,15 +142,23 @@ void Reminders::showTrayIcon() {
   }
   m_inTray = m_trayAvailable ? m_trayAvailable() : QSystemTrayIcon::isSystemTrayAvailable();
   if (m_inTray) {
+    m_trayWatch.stop();
     m_tray->show();
     return;
   }
-  // No tray: the character's own menu carries the same commands, so it must be on screen.
+  // No tray: the character's own menu carries the same commands, so it must be on screen. The
+  // user is told once the timer runs; meanwhile the program watches for a tray to appear.
   m_character.ShowCharacter();
-  if (!m_toldNoTray) {
-    m_toldNoTray = true;
-    m_prompter.message(kNoTrayText, kNoTrayTitle, PromptIcon::Information);
+  m_trayWatch.start();
+}
+
+void Reminders::lookForTray() {
+  if (m_state.Closing || m_inTray) {
+    m_trayWatch.stop();
+    return;
   }
+  const bool available = m_trayAvailable ? m_trayAvailable() : QSystemTrayIcon::isSystemTrayAvailable();
+  if (available) showTrayIcon();
 }
 
 void Reminders::onTrayActivated(int reason) {
@@ -168,8 +193,25 @@ void Reminders::tick() {
 
 void Reminders::quit() {
   BeginClosing(m_state);
-  QCoreApplication::processEvents();
-  unload();
+  m_timer1.stop();
+  m_trayWatch.stop();
+  if (WaitScope::depth() == 0) {
+    unload();
+    return;
+  }
+  // Something waits under this request (a spoken line, a box, a transfer): it ends now, and
+  // the teardown runs once the outermost wait has returned, so nothing a wait still uses is
+  // destroyed under it.
+  closeOpenBoxes();
+  RunWhenNoWaitRuns(this, [this] { unload(); });
+}
+
+void Reminders::closeOpenBoxes() {
+  if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    auto* dialog = qobject_cast<QDialog*>(w);
+    if (dialog && dialog->isVisible() && dialog->isModal()) dialog->done(QDialog::Rejected);
+  }
 }
 
 void Reminders::unload() {
@@ -177,7 +219,7 @@ void Reminders::unload() {
   m_unloaded = true;
   tolerant([&] {
     BeginClosing(m_state);
-    QCoreApplication::processEvents();
+    ProcessEventsInWait();
   });
   tolerant([&] { m_timer1.stop(); });
   tolerant([&] { InvertSpeechToggle(m_state); });

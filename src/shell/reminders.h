@@ -95,6 +95,8 @@ class Reminders : public QWidget {
   void setTrayAvailability(std::function<bool()> available) { m_trayAvailable = std::move(available); }
 
   QTimer& timer1() { return m_timer1; }
+  // How often a program started without a tray looks for one that appeared since.
+  void setTrayWatchInterval(int ms) { m_trayWatch.setInterval(ms); }
   QSystemTrayIcon* trayIcon() const { return m_tray; }
   QMenu* trayMenu() const { return m_trayMenu; }
 
@@ -109,6 +111,8 @@ class Reminders : public QWidget {
  private:
   void optimizePrompt();
   void showTrayIcon();
+  void lookForTray();
+  void closeOpenBoxes();
   void onTrayActivated(int reason);
 
   SharedState& m_state;
@@ -119,6 +123,7 @@ class Reminders : public QWidget {
   RoutinesPort& m_routines;
   ViewerPort& m_windows;
   QTimer m_timer1;
+  QTimer m_trayWatch;
   QSystemTrayIcon* m_tray = nullptr;
   QMenu* m_trayMenu = nullptr;
   ProgramCommands* m_commands = nullptr;

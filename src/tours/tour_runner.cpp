@@ -6,12 +6,14 @@
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"
+#include "core/wait_scope.h"
 #include "tours/tour_placement.h"
 
 #include <QAbstractButton>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QScreen>
 #include <QTabWidget>
@@ -20,18 +22,28 @@
 
 namespace chimewise {
 
-// Notices a window of the tour closing (hidden, closed or destroyed) and ends the wait in progress.
+// Notices a window of the tour closing (hidden, closed or destroyed) and ends the wait in progress;
+// and Escape pressed in any of the program's windows, which skips the tour.
 class Tour::Watch final : public QObject {
  public:
-  explicit Watch(std::function<void()> gone) : m_gone(std::move(gone)) {}
+  Watch(std::function<void()> gone, std::function<void()> skip) : m_gone(std::move(gone)), m_skip(std::move(skip)) {
+    if (QCoreApplication* app = QCoreApplication::instance()) app->installEventFilter(this);
+  }
   void add(QWidget* window) {
+    m_windows.push_back(window);
     window->installEventFilter(this);
     connect(window, &QObject::destroyed, this, [this] { m_gone(); });
   }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
-    if (event->type() == QEvent::Hide) {
+    // The toured window is disabled, which keeps its keys from it; the application sees them first.
+    if (event->type() == QEvent::KeyPress && watched->isWidgetType() &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+      m_skip();
+      return true;
+    }
+    if (event->type() == QEvent::Hide && m_windows.contains(watched)) {
       auto* w = qobject_cast<QWidget*>(watched);
       // A minimized window is still open.
       if (w && !w->isMinimized() && !w->isVisible()) m_gone();
@@ -41,6 +53,8 @@ class Tour::Watch final : public QObject {
 
  private:
   std::function<void()> m_gone;
+  std::function<void()> m_skip;
+  QList<QPointer<QObject>> m_windows;
 };
 
 QRect ScreenRect(const QWidget* widget) {
@@ -53,8 +67,11 @@ Tour::Tour(TourContext& context, TourKind kind, QWidget* window) : m_ctx(context
   if (m_ctx.busy) return;
   m_ctx.busy = true;
   m_started = true;
-  m_watch = std::make_unique<Watch>([this] { onWindowGone(); });
+  m_watch = std::make_unique<Watch>([this] { onWindowGone(); }, [this] { skip(); });
   CharacterHost& host = m_ctx.character;
+  // 0. The user can end it at once: "Skip" in the balloon, or Escape.
+  host.OfferSkip(true);
+  QObject::connect(&host, &CharacterHost::skipChosen, m_watch.get(), [this] { skip(); });
 
   // 1. The character's own sounds are part of the show.
   m_effectsWereOn = host.soundEffectsOn() || !host.character();
@@ -81,7 +98,7 @@ Tour::Tour(TourContext& context, TourKind kind, QWidget* window) : m_ctx(context
   }
   // 8. The character drops what it was doing and comes to the window.
   host.StopAll();
-  QCoreApplication::processEvents();
+  ProcessEventsInWait();
   if (m_window) besideWindow();
   host.show();
   observe({TourEvent::Kind::Show});
@@ -108,7 +125,20 @@ Tour::~Tour() {
   }
   if (m_timerWasRunning) m_ctx.timer.SetTimerEnabled(true);
   if (!m_effectsWereOn) host.SetSoundEffects(false);
+  host.OfferSkip(false);
+  // A skip that no wait of the tour took is not meant for whatever waits next.
+  if (m_skipped) m_ctx.state.StopRequested = false;
   m_ctx.busy = false;
+}
+
+void Tour::skip() {
+  if (m_stopped || m_skipped) return;
+  m_skipped = true;
+  // As "Stop Talking" does: the lines queued are dropped and the wait in progress ends the tour.
+  InvertSpeechToggle(m_ctx.state);
+  m_ctx.character.StopAll();
+  RequestStop(m_ctx.state);
+  observe({TourEvent::Kind::Skip});
 }
 
 void Tour::observe(TourEvent event) const {

@@ -51,6 +51,7 @@ struct TourEvent {
     Press,    // a toolbar button shown pressed (text: its caption)
     Release,  // and released
     Popup,    // the character's menu opened at its position
+    Skip,     // the user skipped the rest (Escape, or "Skip" in the balloon)
   };
   Kind kind = Kind::Speak;
   QString text;
@@ -112,6 +113,9 @@ class Tour {
   void toLowerRightCorner();
   // Waits until everything queued has been said; false when the tour is to end.
   bool wait();
+  // Ends the tour now, as "Stop Talking" does: what is queued is dropped and the wait in progress
+  // (or the next one) returns false. Escape and the balloon's "Skip" call it.
+  void skip();
   // A change of a control of the window ("set field", "select tab"): skipped once a watched
   // window has closed. `what` names the new value for the watchers.
   void change(const QString& what, const std::function<void()>& apply);
@@ -155,6 +159,7 @@ class Tour {
   bool m_effectsWereOn = true;
   bool m_timerWasRunning = true;
   bool m_popupOpen = false;
+  bool m_skipped = false;
   QPoint m_characterAt;
   bool m_characterKnown = false;
   QPointer<QWidget> m_window;

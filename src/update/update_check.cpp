@@ -3,6 +3,7 @@
 #include "core/prompts.h"
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
+#include "core/wait_scope.h"
 #include "update/update_rules.h"
 
 #include <signature/Signature.h>
@@ -28,6 +29,7 @@ class X11SiblingWindows final : public SiblingWindows {
       const QList<x11windows::WindowId> found = m_closer.findByTitle(title);
       if (found.isEmpty()) continue;
       m_closer.requestClose(found);
+      WaitScope wait;
       m_closer.waitUntilGone(found, timeoutMs);
       return true;
     }
@@ -93,7 +95,11 @@ void UpdateCheck::removeDownload() const {
 ftp::Reply UpdateCheck::runOperation(const std::function<bool(ftp::FtpClient&)>& start) {
   if (stopped()) return {{ftp::kAborted, QStringLiteral("Aborted")}, {}, -1};
   if (!start(*m_client)) return {{ftp::kAborted, QStringLiteral("Busy")}, {}, -1};
-  ftp::Reply reply = m_client->waitForFinished();
+  ftp::Reply reply;
+  {
+    WaitScope wait;
+    reply = m_client->waitForFinished();
+  }
   // Shutdown may have begun while the transfer ran; it ends the check as Abort does.
   if (stopped()) m_aborted = true;
   return reply;
@@ -162,7 +168,7 @@ UpdateCheck::Outcome UpdateCheck::run() {
     const int height = m_hooks.characterHeight ? m_hooks.characterHeight() : 0;
     m_hooks.moveCharacter(frame.left(), frame.top() - height);
   }
-  QCoreApplication::processEvents();
+  ProcessEventsInWait();
 
   auto say = [this](const QString& text) {
     if (m_hooks.say) m_hooks.say(text);
@@ -181,7 +187,7 @@ UpdateCheck::Outcome UpdateCheck::run() {
   if (result.ok()) {
     say(kLetsGo);
     m_view.setStep(1);
-    QCoreApplication::processEvents();
+    ProcessEventsInWait();
     const ftp::Reply listing = runOperation([](ftp::FtpClient& c) { return c.list(kRemoteFolder); });
     result = listing.result;
     for (const QString& row : listing.names) m_view.addRow(DisplayRow(row));
@@ -200,13 +206,13 @@ UpdateCheck::Outcome UpdateCheck::run() {
       m_sizeText = size.result.ok() && size.size >= 0 ? FormatCount(size.size) : QString();
       m_view.setStep(2);
       m_view.setProgressText(QString());
-      QCoreApplication::processEvents();
+      ProcessEventsInWait();
       say(kGoodNews);
       const QString local = localFilePath();
       const qint64 max = m_options.maxUpdateBytes;
       m_showProgress = true;
       result = runOperation([&](ftp::FtpClient& c) { return c.download(remote, local, max); }).result;
-      QCoreApplication::processEvents();  // the last progress report
+      ProcessEventsInWait();  // the last progress report
       m_showProgress = false;
       if (result.ok() && !m_aborted) {
         // The signature comes the same way; a missing one is told below, as a bad one is.
@@ -274,9 +280,9 @@ bool UpdateCheck::verifyDownload(QString* why) const {
 
 bool UpdateCheck::startInstaller() {
   const bool jokesRunning = m_siblings.closeFirstFound(kJokesTitles, m_options.siblingWaitMs);
-  QCoreApplication::processEvents();
+  ProcessEventsInWait();
   const bool emailRunning = m_siblings.closeFirstFound(kMailTitles, m_options.siblingWaitMs);
-  QCoreApplication::processEvents();
+  ProcessEventsInWait();
 
   const QString program = localFilePath();
   // Downloaded data carries no execute permission; the verified installer gets it for its owner.

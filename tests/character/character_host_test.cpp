@@ -142,6 +142,16 @@ TEST_F(CharacterHostTest, MissingFoldersAndFilesAreToldAndNothingLoads) {
   host->LoadCharacter("broken.OCHAR", false);
   EXPECT_TRUE(prompter.asked.back().text.contains("Broken.ochar")) << prompter.asked.back().text.toStdString();
   EXPECT_EQ(host->character(), nullptr);
+
+  // At start-up a damaged (or refused) character gives way to an installed one, the preferred
+  // first, and the user is told without being held up.
+  host->LoadCharacter("broken.OCHAR", true);
+  ASSERT_NE(host->character(), nullptr);
+  EXPECT_EQ(host->character()->name(), "Hoot");
+  EXPECT_TRUE(prompter.asked.back().notice);
+  EXPECT_EQ(prompter.asked.back().title, "Damaged Character");
+  EXPECT_TRUE(prompter.asked.back().text.contains("Broken.ochar")) << prompter.asked.back().text.toStdString();
+  EXPECT_TRUE(prompter.asked.back().text.endsWith("uses Hoot for now.")) << prompter.asked.back().text.toStdString();
 }
 
 TEST_F(CharacterHostTest, LoadSizesRegistersCommandsAndGreets) {
@@ -279,6 +289,23 @@ TEST_F(CharacterHostTest, WaitForSpeechEndings) {
   t.start();
   EXPECT_TRUE(host->WaitForSpeech());  // still shown, nobody stopped it
   EXPECT_GE(t.elapsed(), 390);
+}
+
+// A click on the character drops what it was saying, the mark the wait listens for with it, and
+// the character answers: the wait ends once the answer is said, not at its deadline.
+TEST_F(CharacterHostTest, AClickThatDropsTheWordsNeverStallsTheWait) {
+  auto host = make(30000);
+  host->LoadCharacter("Hoot.ochar", false);
+  ASSERT_NE(host->character(), nullptr);
+  host->SayText("A long sentence that would take a good while to say out loud.");
+  QTimer::singleShot(5, [&] {
+    host->StopAll();
+    host->SayText("You clicked me?");
+  });
+  QElapsedTimer t;
+  t.start();
+  EXPECT_TRUE(host->WaitForSpeech());
+  EXPECT_LT(t.elapsed(), 20000) << "the wait stalled until its deadline";
 }
 
 TEST_F(CharacterHostTest, SayTextShowsQueuesAndRestoresSoundEffects) {

@@ -1,4 +1,5 @@
 // The real program, started headless in an empty home.
+#include "support/program_home.h"
 #include "support/qt_app.h"
 
 #include <QDir>
@@ -17,19 +18,8 @@ class ProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
     chimewise::testsupport::EnsureQtApp();
-    ASSERT_TRUE(home.isValid());
-    // A template of our own, so the test controls which characters are installed.
-    QDir().mkpath(tpl.filePath("data"));
-    QDir().mkpath(tpl.filePath("characters"));
-    for (const char* f : {"CALENDAR.DBF", "CALENDAR.FPT", "CALENDAR.CDX"})
-      ASSERT_TRUE(QFile::copy(QStringLiteral(CHIMEWISE_SOURCE_DIR "/assets/data/") + f, tpl.filePath("data/") + f));
-    env = QProcessEnvironment::systemEnvironment();
-    env.insert("HOME", home.path());
-    env.remove("XDG_CONFIG_HOME");
-    env.remove("XDG_DATA_HOME");
-    env.insert("XDG_RUNTIME_DIR", home.path());
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.insert("CHIMEWISE_TEMPLATE_DIR", tpl.path());
+    h.prepare(QStringLiteral(CHIMEWISE_SOURCE_DIR));
+    env.insert("XDG_RUNTIME_DIR", h.home.path());
     env.insert("CHIMEWISE_AUDIO", "silent");
     program.setProcessEnvironment(env);
   }
@@ -39,16 +29,12 @@ class ProgramTest : public ::testing::Test {
       program.waitForFinished(3000);
     }
   }
-  static void write(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-  }
-  QString dataFolder() const { return home.filePath(".local/share/Olm Chimewise"); }
-  QString settingsFile() const { return home.filePath(".config/Olm Chimewise/settings.ini"); }
+  QString dataFolder() const { return h.dataFolder(); }
+  QString settingsFile() const { return h.settingsFile(); }
 
-  QTemporaryDir home, tpl;
-  QProcessEnvironment env;
+  chimewise::testsupport::ProgramHome h;
+  QTemporaryDir& tpl = h.tpl;
+  QProcessEnvironment& env = h.env;
   QProcess program;
 };
 

@@ -7,6 +7,7 @@
 #include "core/settings_store.h"
 #include "core/shared_state.h"
 #include "core/time_format.h"
+#include "core/wait_scope.h"
 #include "core/window_placement.h"
 #include "support/files.h"
 #include "support/qt_app.h"
@@ -124,6 +125,7 @@ TEST_F(RemindersTest, WithoutATrayTheCharacterIsShownAndTheUserToldOnce) {
   EXPECT_FALSE(r->inTray());
   EXPECT_EQ(log.value(1), "showCharacter");  // right after the character is loaded
   ASSERT_EQ(prompter.asked.size(), 1u);
+  EXPECT_TRUE(prompter.asked[0].notice);  // nothing waits for it to be read
   EXPECT_EQ(prompter.asked[0].title, "No System Tray");
   EXPECT_TRUE(prompter.asked[0].text.contains("Right-click the character")) << prompter.asked[0].text.toStdString();
   EXPECT_TRUE(r->timer1().isActive());  // the program runs on
@@ -135,6 +137,46 @@ TEST_F(RemindersTest, WithoutATrayTheCharacterIsShownAndTheUserToldOnce) {
   ASSERT_TRUE(withTray->load(folders()));
   EXPECT_TRUE(withTray->inTray());
   EXPECT_EQ(prompter.asked.size(), 1u);
+}
+
+// Autostart often wins the race with the panel: a tray that comes later is used when it comes.
+TEST_F(RemindersTest, ATrayThatAppearsAfterTheStartIsUsed) {
+  settings.write(settings::LastOptimize, FormatDateText(clock.now().addDays(3)));
+  trayAvailable = false;
+  auto r = make();
+  r->setTrayWatchInterval(5);
+  ASSERT_TRUE(r->load(folders()));
+  ASSERT_FALSE(r->inTray());
+  testsupport::RunEventsFor(60);
+  EXPECT_FALSE(r->inTray());
+  trayAvailable = true;
+  testsupport::RunEventsFor(60);
+  EXPECT_TRUE(r->inTray());
+  ASSERT_NE(r->trayIcon(), nullptr);
+}
+
+// A box at start-up holds nothing back: the question is asked with the main timer running, and
+// a reminder that falls due while it is open is looked for.
+TEST_F(RemindersTest, NoReminderWaitsForAStartUpQuestion) {
+  trayAvailable = false;  // the notice of the missing tray comes first
+  auto r = make();
+  bool timerRanDuringQuestion = false;
+  bool scannedDuringQuestion = false;
+  prompter.whileOpen = [&](const Prompt& p) {
+    if (!p.yesNo) return;
+    timerRanDuringQuestion = r->timer1().isActive();
+    if (!timerRanDuringQuestion) return;
+    state.NextAlarmTime = clock.now().addSecs(-5);
+    r->timer1().setInterval(1);  // the question stays open while the timer ticks
+    testsupport::RunEventsFor(50);
+    scannedDuringQuestion = log.contains("scanDueAlarms");
+  };
+  ASSERT_TRUE(r->load(folders()));
+  ASSERT_EQ(prompter.asked.size(), 2u);
+  EXPECT_TRUE(prompter.asked[0].notice);
+  EXPECT_EQ(prompter.asked[1].title, "Optimize Reminders");
+  EXPECT_TRUE(timerRanDuringQuestion);
+  EXPECT_TRUE(scannedDuringQuestion);
 }
 
 TEST_F(RemindersTest, StoredCharacterNameIsUsedAsStored) {
@@ -180,6 +222,7 @@ TEST_F(RemindersTest, OptimizePromptNoPostponesExactlySevenDays) {
 
   // The next start a day later stays quiet; eight days later it asks again.
   clock.advanceSecs(86400);
+  state.Closing = false;
   auto again = make();
   ASSERT_TRUE(again->load(folders()));
   EXPECT_EQ(prompter.asked.size(), 1u);
@@ -193,8 +236,9 @@ TEST_F(RemindersTest, OptimizePromptYesRebuilds) {
   auto r = make();
   prompter.answers = {true};
   ASSERT_TRUE(r->load(folders()));
-  EXPECT_EQ(log.indexOf("rebuild"), 1);  // after the character, before the next-alarm lookup
-  EXPECT_EQ(log.value(2), "findNextAlarm");
+  // Asked once the timer runs; the next alarm is looked for again in the rebuilt table.
+  EXPECT_EQ(log.mid(1), (QStringList{"findNextAlarm", "scheduleNextAnnouncement -1", "scheduleNextMailCheck -1",
+                                     "rebuild", "findNextAlarm"}));
 }
 
 TEST_F(RemindersTest, MissingIndexRebuildsWithoutAsking) {
@@ -272,6 +316,26 @@ TEST_F(RemindersTest, ShutdownRunsEveryStepInOrderWhateverFails) {
     return f.readAll();
   }();
   EXPECT_EQ(settingsBefore, settingsAfter);  // nothing is stored on shutdown
+
+  // Quit asked for under a wait (a spoken line, a box, a transfer) ends the wait, and the
+  // teardown runs only once the wait has returned.
+  state.Closing = false;
+  auto again = make();
+  ASSERT_TRUE(again->load(folders()));
+  log.clear();
+  unloaded = 0;
+  QObject::connect(again.get(), &Reminders::unloaded, [&] { ++unloaded; });
+  {
+    WaitScope wait;
+    again->quit();
+    EXPECT_FALSE(again->timer1().isActive());
+    testsupport::RunEventsFor(30);  // the wait's own loop turns: still nothing is torn down
+    EXPECT_TRUE(log.isEmpty());
+    EXPECT_EQ(unloaded, 0);
+  }
+  testsupport::RunEventsFor(30);
+  EXPECT_EQ(log, (QStringList{"goodbye toggle=0", "closeAllTables", "releaseCharacter"}));
+  EXPECT_EQ(unloaded, 1);
 }
 
 // A window placed from saved twips: sizes cut to the screen, off-screen positions centred.

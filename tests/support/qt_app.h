@@ -2,6 +2,8 @@
 // A QApplication for tests that need widgets or an event loop, created once per test binary.
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QThread>
 
 namespace chimewise::testsupport {
 
@@ -15,6 +17,16 @@ inline QApplication& EnsureQtApp() {
     return a;
   }();
   return *app;
+}
+
+// Runs the event loop for `ms` milliseconds of real time.
+inline void RunEventsFor(int ms) {
+  QElapsedTimer t;
+  t.start();
+  while (t.elapsed() < ms) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QThread::msleep(1);
+  }
 }
 
 }  // namespace chimewise::testsupport

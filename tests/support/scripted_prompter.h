@@ -5,6 +5,7 @@
 #include "support/scripted_prompter.h"
 
 #include <deque>
+#include <functional>
 #include <vector>
 
 namespace chimewise {
@@ -14,14 +15,22 @@ class ScriptedPrompter final : public Prompter {
  public:
   void message(const QString& text, const QString& title = {}, PromptIcon icon = PromptIcon::None) override {
     asked.push_back({text, title, icon, false});
+    if (whileOpen) whileOpen(asked.back());
   }
   bool askYesNo(const QString& text, const QString& title = {}, PromptIcon icon = PromptIcon::None) override {
     asked.push_back({text, title, icon, true});
+    if (whileOpen) whileOpen(asked.back());
     if (answers.empty()) return false;
     const bool a = answers.front();
     answers.pop_front();
     return a;
   }
+  void notice(const QString& text, const QString& title = {}, PromptIcon icon = PromptIcon::None) override {
+    asked.push_back({text, title, icon, false, true});
+  }
+  // Runs while a message or question is open, before it is answered: a test holds the box open
+  // here and looks at what the program does meanwhile.
+  std::function<void(const Prompt&)> whileOpen;
   std::vector<Prompt> asked;
   std::deque<bool> answers;
 };

@@ -13,6 +13,7 @@
 
 #include <QAbstractButton>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QScreen>
 
 #include <xbase/engine.h>
@@ -174,6 +175,36 @@ TEST_F(IntroductionTest, NoTalkEndsItAtTheNextWait) {
   EXPECT_TRUE(mainWindow->isEnabled());
   EXPECT_EQ(viewers->window(), nullptr);
   EXPECT_EQ(timer.calls, (std::vector<bool>{false, true}));
+}
+
+// Escape in the program's windows, or "Skip" in the balloon, ends it as Stop Talking does; the
+// balloon offers "Skip" only while it runs.
+TEST_F(IntroductionTest, EscapeOrSkipEndsItAtTheNextWait) {
+  for (const bool escape : {true, false}) {
+    events.clear();
+    timer.calls.clear();
+    bool offered = false;
+    onEvent = [&](const TourEvent& e) {
+      if (e.text != "I will be constantly searching for upcoming reminders you have set.") return;
+      offered = host->character()->balloonAction() == "Skip";
+      if (escape) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QCoreApplication::sendEvent(mainWindow.get(), &press);  // disabled while the tour runs
+      } else {
+        emit host->character()->balloonActionChosen();
+      }
+    };
+    RunIntroduction(*context, OpenViewerOf(*viewers));
+    SCOPED_TRACE(escape ? "Escape" : "Skip");
+    EXPECT_TRUE(offered);
+    EXPECT_EQ(count(Kind::Skip), 1);
+    EXPECT_EQ(spoken().last(), R"(\pit=50\And don't forget to pick up your prescription!)");
+    EXPECT_EQ(count(Kind::Wait), 2);
+    EXPECT_TRUE(mainWindow->isEnabled());
+    EXPECT_EQ(timer.calls, (std::vector<bool>{false, true}));
+    EXPECT_EQ(host->character()->balloonAction(), "");
+    EXPECT_FALSE(state.StopRequested);
+  }
 }
 
 TEST_F(IntroductionTest, ClosingTheViewerEndsIt) {

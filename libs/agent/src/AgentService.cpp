@@ -8,7 +8,8 @@
 
 namespace agent {
 
-AgentService::AgentService(AgentOptions options, QObject* parent) : QObject(parent), m_options(options) {
+AgentService::AgentService(AgentOptions options, QObject* parent)
+    : QObject(parent), m_options(options), m_speech(std::make_unique<SpeechEngine>()) {
   if (options.clock) {
     m_clock = options.clock;
   } else {
@@ -20,9 +21,25 @@ AgentService::AgentService(AgentOptions options, QObject* parent) : QObject(pare
 }
 
 AgentService::~AgentService() {
-  // Characters go before the clock whose timers they hold.
+  // Characters go before the clock whose timers they hold, the engine whose jobs they cancel
+  // and the outputs they play on. Deleting one directly also drops its pending deferred delete.
   m_characters.clear();
   for (const QPointer<Character>& c : m_unloaded) delete c.data();
+  m_unloaded.clear();
+  m_speech.reset();
+  for (auto& out : m_outputs) out->stop();
+  m_freeOutputs.clear();
+  m_outputs.clear();
+}
+
+AudioOutput* AgentService::takeOutput() {
+  if (!m_freeOutputs.empty()) {
+    AudioOutput* out = m_freeOutputs.back();
+    m_freeOutputs.pop_back();
+    return out;
+  }
+  m_outputs.push_back(createAudioOutput(*m_clock, m_options.audio));
+  return m_outputs.back().get();
 }
 
 Character* AgentService::load(const QString& id, const QString& path, QString* error) {
@@ -35,11 +52,15 @@ Character* AgentService::load(const QString& id, const QString& path, QString* e
   if (!loaded.character) return fail(loaded.error);
   CharacterOptions o;
   o.clock = m_clock;
-  o.speechOutput = createAudioOutput(*m_clock, m_options.audio);
-  o.effectsOutput = createAudioOutput(*m_clock, m_options.audio);
+  o.speech = m_speech.get();
+  o.speechOutput = takeOutput();
+  o.effectsOutput = takeOutput();
   o.synthesizeOnCallerThread = m_options.synthesizeOnCallerThread;
-  auto character = std::make_unique<Character>(id, std::move(loaded.character), std::move(o));
+  auto character = std::make_unique<Character>(id, std::move(loaded.character), o);
   Character* raw = character.get();
+  connect(raw, &QObject::destroyed, this, [this, lent = std::vector<AudioOutput*>{o.speechOutput, o.effectsOutput}] {
+    m_freeOutputs.insert(m_freeOutputs.end(), lent.begin(), lent.end());
+  });
   m_characters[id] = std::move(character);
   m_closed = false;
   return raw;

@@ -51,98 +51,178 @@ qint64 SilentAudioOutput::playedMs() const {
 
 bool SilentAudioOutput::isPlaying() const { return m_started && playedMs() < m_lengthMs; }
 
-// The audio handed to the sound device: a buffer that can grow while it is being read.
+namespace {
+// The sink's own buffer: what is still played after stop(), and how long the program thread
+// may be busy before the sound stutters.
+constexpr int kDeviceBufferMs = 200;
+// Silence after every buffer, longer than the device buffer: the sound server starts playing
+// only once its buffer has filled, so the tail pushes the last words out.
+constexpr int kTailMs = 300;
+// A device that has played nothing for this long after a buffer should have ended is taken to
+// have gone; the position then follows the clock.
+constexpr qint64 kStallMs = 1500;
+constexpr int kPreferredRate = 48000;
+}  // namespace
+
+QByteArray resamplePcm16(const QByteArray& pcm, int fromRate, int toRate) {
+  if (fromRate <= 0 || toRate <= 0 || fromRate == toRate) return pcm;
+  const auto* in = reinterpret_cast<const qint16*>(pcm.constData());
+  const qint64 n = pcm.size() / 2;
+  if (n == 0) return {};
+  const qint64 outCount = n * toRate / fromRate;
+  QByteArray out(qsizetype(outCount * 2), Qt::Uninitialized);
+  auto* o = reinterpret_cast<qint16*>(out.data());
+  for (qint64 i = 0; i < outCount; ++i) {
+    // Position in the input, in 1/toRate steps, kept exact in integers.
+    const qint64 num = i * fromRate;
+    const qint64 j = num / toRate;
+    const qint64 frac = num % toRate;
+    const int a = in[j];
+    const int b = j + 1 < n ? in[j + 1] : a;
+    o[i] = qint16(a + (b - a) * frac / toRate);
+  }
+  return out;
+}
+
+// The audio handed to the sound device: a queue the sink reads from the program thread.
+// Real audio first, then the tail of silence; an empty queue reads as nothing, which lets
+// the sink go idle until readyRead wakes it.
 class DeviceAudioOutput::Stream final : public QIODevice {
  public:
-  explicit Stream(const QByteArray& pcm) : m_data(pcm) { open(QIODevice::ReadOnly); }
-  void append(const QByteArray& more) {
-    m_data.append(more);
+  Stream() { open(QIODevice::ReadOnly); }
+  // Drops what has not been read yet.
+  void clear() {
+    m_data.clear();
+    m_pos = 0;
+    m_silence = 0;
+  }
+  void push(const QByteArray& pcm, qint64 tailBytes) {
+    if (m_pos > 0) {
+      m_data.remove(0, m_pos);
+      m_pos = 0;
+    }
+    m_data.append(pcm);
+    m_silence = tailBytes;
     emit readyRead();
   }
+  qint64 served() const { return m_served; }
   bool isSequential() const override { return true; }
-  qint64 bytesAvailable() const override { return m_data.size() - m_pos + QIODevice::bytesAvailable(); }
+  qint64 bytesAvailable() const override { return (m_data.size() - m_pos) + m_silence + QIODevice::bytesAvailable(); }
 
  protected:
   qint64 readData(char* data, qint64 max) override {
-    const qint64 n = std::min<qint64>(max, m_data.size() - m_pos);
-    if (n <= 0) return 0;
-    std::memcpy(data, m_data.constData() + m_pos, size_t(n));
-    m_pos += n;
+    qint64 n = std::min<qint64>(max, m_data.size() - m_pos);
+    if (n > 0) {
+      std::memcpy(data, m_data.constData() + m_pos, size_t(n));
+      m_pos += n;
+    } else {
+      n = std::min<qint64>(max, m_silence) & ~qint64(1);
+      if (n <= 0) return 0;
+      std::memset(data, 0, size_t(n));
+      m_silence -= n;
+    }
+    m_served += n;
     return n;
   }
   qint64 writeData(const char*, qint64) override { return -1; }
 
  private:
   QByteArray m_data;
-  qint64 m_pos = 0;
+  qsizetype m_pos = 0;
+  qint64 m_silence = 0;
+  qint64 m_served = 0;
 };
 
-DeviceAudioOutput::DeviceAudioOutput() = default;
+DeviceAudioOutput::DeviceAudioOutput(Clock& clock) : m_clock(clock), m_stream(std::make_unique<Stream>()) {}
 
 DeviceAudioOutput::~DeviceAudioOutput() {
-  if (m_sink) m_sink->stop();
-}
-
-bool DeviceAudioOutput::play(const QByteArray& pcm, int sampleRate) {
-  // A fresh sink for every buffer: Qt 6.4's PulseAudio sink, stopped and restarted a few
-  // times, stops taking data; a new one also follows a change of the default device.
   if (m_sink) {
-    m_sink->disconnect(this);
+    m_sink->disconnect();
     m_sink->stop();
     m_sink.reset();
   }
-  m_stream.reset();
-  m_finished = true;
+}
+
+bool DeviceAudioOutput::openSink() {
+  if (m_sink && m_sink->state() != QAudio::StoppedState) return true;
+  if (m_sink) {
+    // The sound server went away and came back: the same sink connects again.
+    m_stream->clear();
+    m_sink->start(m_stream.get());
+    return m_sink->error() == QAudio::NoError && m_sink->state() != QAudio::StoppedState;
+  }
+  const QAudioDevice device = QMediaDevices::defaultAudioOutput();
+  if (device.isNull()) return false;
   QAudioFormat format;
-  format.setSampleRate(sampleRate);
   format.setChannelCount(1);
   format.setSampleFormat(QAudioFormat::Int16);
-  const QAudioDevice device = QMediaDevices::defaultAudioOutput();
-  if (sampleRate <= 0 || device.isNull() || !device.isFormatSupported(format)) return false;
-  m_sink = std::make_unique<QAudioSink>(device, format);
-  m_rate = sampleRate;
-  connect(m_sink.get(), &QAudioSink::stateChanged, this, [this](QAudio::State state) {
-    if (state == QAudio::IdleState || state == QAudio::StoppedState) m_finished = true;
-  });
-  m_stream = std::make_unique<Stream>(pcm);
-  m_bytes = pcm.size();
-  m_finished = false;
-  m_sink->start(m_stream.get());
-  if (m_sink->error() != QAudio::NoError) {
-    m_finished = true;
-    return false;
+  format.setSampleRate(kPreferredRate);
+  if (!device.isFormatSupported(format)) {
+    format.setSampleRate(device.preferredFormat().sampleRate());
+    if (!device.isFormatSupported(format)) return false;
   }
+  m_deviceRate = format.sampleRate();
+  m_sink = std::make_unique<QAudioSink>(device, format);
+  m_sink->setBufferSize(qsizetype(m_deviceRate) * 2 * kDeviceBufferMs / 1000);
+  m_sink->start(m_stream.get());
+  return m_sink->error() == QAudio::NoError && m_sink->state() != QAudio::StoppedState;
+}
+
+qint64 DeviceAudioOutput::deviceBytesPlayed() const {
+  if (!m_sink || m_deviceRate <= 0) return 0;
+  return (m_sink->processedUSecs() * m_deviceRate / 1000000) * 2;
+}
+
+bool DeviceAudioOutput::play(const QByteArray& pcm, int sampleRate) {
+  stop();
+  if (sampleRate <= 0 || !openSink()) return false;
+  m_inputRate = sampleRate;
+  m_stream->clear();
+  m_startByte = m_stream->served();
+  const QByteArray converted = resamplePcm16(pcm, sampleRate, m_deviceRate);
+  m_lengthMs = (qint64(converted.size()) / 2) * 1000 / m_deviceRate;
+  m_startedAtMs = m_clock.nowMs();
+  m_stoppedAtMs = -1;
+  m_started = true;
+  m_stream->push(converted, qint64(m_deviceRate) * 2 * kTailMs / 1000);
   return true;
 }
 
 void DeviceAudioOutput::append(const QByteArray& pcm) {
-  if (!m_stream || !m_sink) return;
-  m_bytes += pcm.size();
-  m_stream->append(pcm);
-  // A sink that ran dry has gone idle; wake it for the new audio.
-  if (m_finished && m_sink->state() == QAudio::IdleState) {
-    m_finished = false;
-    m_sink->resume();
-  }
+  if (!m_started) return;
+  const QByteArray converted = resamplePcm16(pcm, m_inputRate, m_deviceRate);
+  // Had the audio run dry meanwhile, the server plays the new audio after the silence it
+  // was given: the buffer's start moves on by the silence that was played.
+  const qint64 expectedEnd = m_startByte + (m_lengthMs * m_deviceRate / 1000) * 2;
+  if (m_stream->served() > expectedEnd) m_startByte += m_stream->served() - expectedEnd;
+  m_lengthMs += (qint64(converted.size()) / 2) * 1000 / m_deviceRate;
+  m_stream->push(converted, qint64(m_deviceRate) * 2 * kTailMs / 1000);
 }
 
 void DeviceAudioOutput::stop() {
-  if (m_sink) m_sink->stop();
-  m_finished = true;
+  if (!m_started) return;
+  m_lengthMs = std::min(m_lengthMs, playedMs());
+  m_started = false;
+  // What the server already holds plays out (at most the device buffer); the silence
+  // pushes it through so that it never precedes the next buffer.
+  m_stream->clear();
+  if (m_sink) m_stream->push({}, qint64(m_deviceRate) * 2 * kTailMs / 1000);
 }
 
 qint64 DeviceAudioOutput::playedMs() const {
-  if (!m_sink) return 0;
-  const qint64 length = m_rate > 0 ? (m_bytes / 2) * 1000 / m_rate : 0;
-  if (m_finished) return length;
-  return std::min(m_sink->processedUSecs() / 1000, length);
+  if (!m_started) return m_lengthMs;
+  const qint64 byClock = m_clock.nowMs() - m_startedAtMs;
+  if (!m_sink || m_sink->state() == QAudio::StoppedState || byClock > m_lengthMs + kStallMs)
+    return std::clamp<qint64>(byClock, 0, m_lengthMs);
+  const qint64 played = (deviceBytesPlayed() - m_startByte) / 2 * 1000 / m_deviceRate;
+  return std::clamp<qint64>(played, 0, m_lengthMs);
 }
 
-bool DeviceAudioOutput::isPlaying() const { return m_sink && !m_finished; }
+bool DeviceAudioOutput::isPlaying() const { return m_started && playedMs() < m_lengthMs; }
 
 std::unique_ptr<AudioOutput> createAudioOutput(Clock& clock, AudioChoice choice) {
   if (choice == AudioChoice::Auto && !QMediaDevices::audioOutputs().isEmpty())
-    return std::make_unique<DeviceAudioOutput>();
+    return std::make_unique<DeviceAudioOutput>(clock);
   return std::make_unique<SilentAudioOutput>(clock);
 }
 

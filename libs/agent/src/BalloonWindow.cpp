@@ -4,6 +4,7 @@
 
 #include <QFontMetrics>
 #include <QGuiApplication>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScreen>
@@ -39,9 +40,36 @@ void BalloonWindow::begin(const QString& full, const QRect& character) {
   const QFontMetrics fm(font());
   QRect text = fm.boundingRect(QRect(0, 0, kMaxTextWidth, 10000), Qt::TextWordWrap, m_full);
   text.setHeight(std::min(text.height(), fm.lineSpacing() * kMaxLines));
-  resize(std::max(text.width(), 40) + 2 * kPad + 2, std::max(text.height(), fm.lineSpacing()) + 2 * kPad + kTail + 2);
+  const int actionWidth = m_action.isEmpty() ? 0 : fm.horizontalAdvance(m_action) + 2 * kPad;
+  const int actionHeight = m_action.isEmpty() ? 0 : fm.lineSpacing() + kPad / 2;
+  resize(std::max({text.width(), 40, actionWidth}) + 2 * kPad + 2,
+         std::max(text.height(), fm.lineSpacing()) + actionHeight + 2 * kPad + kTail + 2);
   place();
   update();
+}
+
+void BalloonWindow::setAction(const QString& label) {
+  if (label == m_action) return;
+  m_action = label;
+  // Clicks pass through to what lies under the balloon unless it carries a control.
+  const bool wasVisible = isVisible();
+  setWindowFlag(Qt::WindowTransparentForInput, m_action.isEmpty());
+  if (!m_full.isEmpty()) begin(m_full, m_character);
+  reveal(m_text);
+  if (wasVisible) show();
+}
+
+QRect BalloonWindow::actionRect() const {
+  if (m_action.isEmpty()) return {};
+  const QFontMetrics fm(font());
+  const QRect body = bodyRect();
+  const int w = fm.horizontalAdvance(m_action) + kPad;
+  return QRect(body.right() - kPad - w, body.bottom() - kPad / 2 - fm.lineSpacing(), w + kPad / 2, fm.lineSpacing());
+}
+
+void BalloonWindow::mousePressEvent(QMouseEvent* event) {
+  if (actionRect().contains(event->position().toPoint()) && onAction) onAction();
+  event->accept();
 }
 
 void BalloonWindow::reveal(const QString& shownSoFar) {
@@ -50,7 +78,8 @@ void BalloonWindow::reveal(const QString& shownSoFar) {
   // A long text scrolls: the balloon keeps the latest words, dropping whole words from
   // the front (the start only ever moves forward, so this stays cheap).
   const QFontMetrics fm(font());
-  const QRect area = bodyRect().adjusted(kPad, kPad, -kPad, -kPad);
+  QRect area = bodyRect().adjusted(kPad, kPad, -kPad, -kPad);
+  if (!m_action.isEmpty()) area.setBottom(actionRect().top() - 1);
   if (m_start > m_text.size()) m_start = 0;
   auto fits = [&](qsizetype from) {
     return fm.boundingRect(QRect(0, 0, area.width(), 100000), Qt::TextWordWrap, m_text.mid(from)).height() <=
@@ -120,7 +149,19 @@ void BalloonWindow::paintEvent(QPaintEvent*) {
   p.setBrush(QColor(255, 253, 231));
   p.drawPath(path);
   p.setPen(Qt::black);
-  p.drawText(body.adjusted(kPad, kPad, -kPad, -kPad), Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop, shownText());
+  QRectF textArea = body.adjusted(kPad, kPad, -kPad, -kPad);
+  if (!m_action.isEmpty()) {
+    const QRect action = actionRect();
+    textArea.setBottom(action.top() - 1);
+    QFont underlined = font();
+    underlined.setUnderline(true);
+    p.setFont(underlined);
+    p.setPen(QColor(0, 70, 160));
+    p.drawText(action, Qt::AlignRight | Qt::AlignVCenter, m_action);
+    p.setFont(font());
+    p.setPen(Qt::black);
+  }
+  p.drawText(textArea, Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop, shownText());
 }
 
 }  // namespace agent

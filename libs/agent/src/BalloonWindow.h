@@ -5,6 +5,8 @@
 #include <QString>
 #include <QWidget>
 
+#include <functional>
+
 namespace agent {
 
 // The speech balloon: sized for the whole sentence, then filled in word by word as the
@@ -22,15 +24,23 @@ class BalloonWindow final : public QWidget {
   QString text() const { return m_text; }
   // What fits in the balloon now: the end of text() when it is long.
   QString shownText() const { return m_text.mid(m_start); }
+  // A control at the foot of the balloon (such as "Skip"); empty for none. While one is shown
+  // the balloon takes clicks, and a click on the control calls onAction.
+  void setAction(const QString& label);
+  QString action() const { return m_action; }
+  std::function<void()> onAction;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
 
  private:
   void place();
   QRect bodyRect() const;
   QPainterPath shapePath() const;
+  QRect actionRect() const;
 
+  QString m_action;
   QString m_full;
   QString m_text;
   qsizetype m_start = 0;

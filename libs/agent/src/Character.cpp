@@ -28,8 +28,9 @@ Character::Character(const QString& id, std::shared_ptr<const CharacterDefinitio
     : m_id(id),
       m_def(std::move(definition)),
       m_clock(*options.clock),
-      m_speechOut(std::move(options.speechOutput)),
-      m_effectsOut(std::move(options.effectsOutput)),
+      m_speech(*options.speech),
+      m_speechOut(options.speechOutput),
+      m_effectsOut(options.effectsOutput),
       m_syncSpeech(options.synthesizeOnCallerThread),
       m_kickTimer(m_clock.createTimer()),
       m_speechTimer(m_clock.createTimer()),
@@ -48,6 +49,7 @@ Character::Character(const QString& id, std::shared_ptr<const CharacterDefinitio
     onWindowDragged(b, m, g, tl);
   };
   m_window->onMenu = [this](QPoint g) { showPopupMenu(g.x(), g.y()); };
+  m_balloon->onAction = [this] { emit balloonActionChosen(); };
 
   connect(m_kickTimer.get(), &Timer::timeout, this, [this] { runNext(); });
   connect(m_speechTimer.get(), &Timer::timeout, this, [this] { pollSpeech(); });
@@ -67,12 +69,17 @@ Character::Character(const QString& id, std::shared_ptr<const CharacterDefinitio
 }
 
 Character::~Character() {
-  if (m_job) SpeechEngine::instance().cancel(m_job);
+  if (m_job) m_speech.cancel(m_job);
   m_player->onFrame = nullptr;
   m_player->onSound = nullptr;
   m_speechOut->stop();
   m_effectsOut->stop();
-  delete m_menu;
+  // The menu may be inside one of its own handlers (a command chosen from it still running):
+  // it goes once that has returned.
+  if (m_menu) {
+    m_menu->close();
+    m_menu->deleteLater();
+  }
 }
 
 Pose Character::pose() const {
@@ -85,6 +92,10 @@ Pose Character::pose() const {
 QWidget* Character::window() const { return m_window.get(); }
 
 QString Character::balloonText() const { return m_balloon->shownText(); }
+
+void Character::setBalloonAction(const QString& label) { m_balloon->setAction(label); }
+
+QString Character::balloonAction() const { return m_balloon->action(); }
 
 QRect Character::drawnGeometry() const {
   return QRect(m_pos.x() + int(m_drawn.x() * m_size.width()), m_pos.y() + int(m_drawn.y() * m_size.height()),
@@ -223,7 +234,7 @@ void Character::abortCurrent() {
   if (!m_current) return;
   switch (m_current->kind) {
     case Request::Speak:
-      if (m_job) SpeechEngine::instance().cancel(m_job);
+      if (m_job) m_speech.cancel(m_job);
       m_job = 0;
       m_speechTimer->stop();
       if (m_playing) m_playing->stop();
@@ -290,11 +301,11 @@ void Character::startSpeak(const Request& r) {
   }
   const RequestId id = r.id;
   if (m_syncSpeech) {
-    speechChunk(id, SpeechEngine::instance().synthesizeNow(markup, m_def->voice), true);
+    speechChunk(id, m_speech.synthesizeNow(markup, m_def->voice), true);
     return;
   }
-  m_job = SpeechEngine::instance().synthesize(
-      markup, m_def->voice, this, [this, id](Utterance u, bool last) { speechChunk(id, std::move(u), last); });
+  m_job = m_speech.synthesize(markup, m_def->voice, this,
+                              [this, id](Utterance u, bool last) { speechChunk(id, std::move(u), last); });
 }
 
 void Character::speechChunk(RequestId id, Utterance chunk, bool last) {
@@ -318,7 +329,7 @@ void Character::speechChunk(RequestId id, Utterance chunk, bool last) {
   m_eventIndex = 0;
   m_shownEnd = 0;
   m_speaking = true;
-  m_playing = m_speechOut.get();
+  m_playing = m_speechOut;
   if (!m_playing->play(m_utterance.pcm, m_utterance.sampleRate)) {
     // The device went away: keep time with a silent output so the words, the mouth and
     // the bookmarks still come in order.
@@ -493,6 +504,8 @@ void Character::playEffect(int sound) {
   m_effectsOut->play(e.pcm, e.sampleRate);
   emit soundEffect(e.name);
 }
+
+QMenu* Character::popupMenu() const { return m_menu; }
 
 void Character::showPopupMenu(int x, int y) {
   if (m_menu) {

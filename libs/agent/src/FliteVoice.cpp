@@ -104,21 +104,22 @@ float wordStart(const cst_item* word) {
 }  // namespace
 
 MouthShape mouthShapeForPhone(const QString& phone) {
-  static const std::map<QString, MouthShape> shapes{
-      {QStringLiteral("pau"), MouthShape::Closed}, {QStringLiteral("p"), MouthShape::Closed},
-      {QStringLiteral("b"), MouthShape::Closed},   {QStringLiteral("m"), MouthShape::Closed},
-      {QStringLiteral("ow"), MouthShape::Round},   {QStringLiteral("uw"), MouthShape::Round},
-      {QStringLiteral("uh"), MouthShape::Round},   {QStringLiteral("w"), MouthShape::Round},
-      {QStringLiteral("ao"), MouthShape::Round},   {QStringLiteral("oy"), MouthShape::Round},
-      {QStringLiteral("er"), MouthShape::Round},   {QStringLiteral("iy"), MouthShape::Wide},
-      {QStringLiteral("ih"), MouthShape::Wide},    {QStringLiteral("ey"), MouthShape::Wide},
-      {QStringLiteral("eh"), MouthShape::Wide},    {QStringLiteral("y"), MouthShape::Wide},
-      {QStringLiteral("aa"), MouthShape::Open},    {QStringLiteral("ae"), MouthShape::Open},
-      {QStringLiteral("ah"), MouthShape::Open},    {QStringLiteral("ay"), MouthShape::Open},
-      {QStringLiteral("aw"), MouthShape::Open},    {QStringLiteral("hh"), MouthShape::Open},
+  // Constant data: read by the speech thread, so nothing here may ever be destroyed.
+  struct Entry {
+    const char* phone;
+    MouthShape shape;
   };
-  const auto it = shapes.find(phone.toLower());
-  if (it != shapes.end()) return it->second;
+  static constexpr Entry kShapes[] = {
+      {"pau", MouthShape::Closed}, {"p", MouthShape::Closed}, {"b", MouthShape::Closed}, {"m", MouthShape::Closed},
+      {"ow", MouthShape::Round},   {"uw", MouthShape::Round}, {"uh", MouthShape::Round}, {"w", MouthShape::Round},
+      {"ao", MouthShape::Round},   {"oy", MouthShape::Round}, {"er", MouthShape::Round}, {"iy", MouthShape::Wide},
+      {"ih", MouthShape::Wide},    {"ey", MouthShape::Wide},  {"eh", MouthShape::Wide},  {"y", MouthShape::Wide},
+      {"aa", MouthShape::Open},    {"ae", MouthShape::Open},  {"ah", MouthShape::Open},  {"ay", MouthShape::Open},
+      {"aw", MouthShape::Open},    {"hh", MouthShape::Open},
+  };
+  const QString lower = phone.toLower();
+  for (const Entry& e : kShapes)
+    if (lower == QLatin1String(e.phone)) return e.shape;
   return phone.isEmpty() ? MouthShape::Closed : MouthShape::Teeth;
 }
 

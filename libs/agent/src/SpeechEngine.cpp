@@ -104,6 +104,13 @@ struct Request {
   std::shared_ptr<std::atomic<bool>> cancelled;
 };
 
+// The synthesisers are process-wide: every engine takes turns under this lock, and espeak-ng
+// is set up once and ended with the last engine.
+std::mutex g_synthesisMutex;
+int g_engines = 0;           // guarded by g_synthesisMutex
+bool g_espeakTried = false;  // guarded by g_synthesisMutex
+int g_espeakRate = 0;        // guarded by g_synthesisMutex
+
 }  // namespace
 
 struct SpeechEngine::Private {
@@ -111,11 +118,6 @@ struct SpeechEngine::Private {
   // posted to it, and only there is the receiver checked, so a receiver being destroyed on
   // its own thread never races with the speech thread.
   QObject relay;
-
-  std::mutex espeakMutex;  // held for every call into espeak-ng
-  bool initialised = false;
-  int sampleRate = 0;
-  QString initError;
 
   std::mutex queueMutex;
   std::condition_variable wake;
@@ -126,15 +128,17 @@ struct SpeechEngine::Private {
   bool quit = false;
   std::thread worker;
 
-  void ensureInitialised() {
-    if (initialised) return;
-    initialised = true;
-    sampleRate = espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 200, nullptr,
-                                   espeakINITIALIZE_PHONEME_EVENTS | espeakINITIALIZE_DONT_EXIT);
-    if (sampleRate <= 0)
-      initError = QStringLiteral("espeak-ng could not be initialised (is espeak-ng-data installed?)");
-    else
+  // Called with g_synthesisMutex held. The rate, or 0 when espeak-ng cannot be used.
+  static int ensureEspeak() {
+    if (g_espeakTried) return g_espeakRate;
+    g_espeakTried = true;
+    g_espeakRate = espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 200, nullptr,
+                                     espeakINITIALIZE_PHONEME_EVENTS | espeakINITIALIZE_DONT_EXIT);
+    if (g_espeakRate > 0)
       espeak_SetSynthCallback(synthCallback);
+    else
+      g_espeakRate = 0;
+    return g_espeakRate;
   }
 
   // Turns raw espeak-ng events into speech events, piece by piece.
@@ -201,16 +205,16 @@ struct SpeechEngine::Private {
   // made and the returned utterance holds only what was not handed out yet.
   Utterance run(const SpeechMarkup& markup, const Voice& voice, const std::atomic<bool>* cancelled,
                 const std::function<void(Utterance)>& chunks = {}) {
-    std::lock_guard lock(espeakMutex);
+    std::lock_guard lock(g_synthesisMutex);
     const VoiceChoice choice = resolveVoice(voice.name);
     if (choice.synthesizer == Synthesizer::Flite)
       return flitevoice::synthesize(markup, choice.voice, voice.rate, voice.pitch, cancelled, chunks);
     QElapsedTimer timer;
     timer.start();
-    ensureInitialised();
+    const int sampleRate = ensureEspeak();
     Utterance u;
-    if (!initError.isEmpty()) {
-      u.error = initError;
+    if (sampleRate <= 0) {
+      u.error = QStringLiteral("espeak-ng could not be initialised (is espeak-ng-data installed?)");
       return u;
     }
     u.sampleRate = sampleRate;
@@ -303,12 +307,11 @@ struct SpeechEngine::Private {
   }
 };
 
-SpeechEngine& SpeechEngine::instance() {
-  static SpeechEngine engine;
-  return engine;
-}
-
 SpeechEngine::SpeechEngine() : d(std::make_unique<Private>()) {
+  {
+    std::lock_guard lock(g_synthesisMutex);
+    ++g_engines;
+  }
   d->worker = std::thread([this] { d->loop(); });
 }
 
@@ -320,8 +323,12 @@ SpeechEngine::~SpeechEngine() {
   }
   d->wake.notify_all();
   d->worker.join();
-  std::lock_guard lock(d->espeakMutex);
-  if (d->initialised && d->sampleRate > 0) espeak_Terminate();
+  std::lock_guard lock(g_synthesisMutex);
+  if (--g_engines == 0 && g_espeakTried) {
+    if (g_espeakRate > 0) espeak_Terminate();
+    g_espeakTried = false;
+    g_espeakRate = 0;
+  }
 }
 
 SpeechEngine::Job SpeechEngine::synthesize(const SpeechMarkup& markup, const Voice& voice, QObject* receiver,

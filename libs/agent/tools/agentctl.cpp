@@ -167,7 +167,8 @@ int speak(const QString& text, const QString& wav, const QString& charFile, cons
   if (!choice.problem.isEmpty()) err() << "note: " << choice.problem << "\n";
   const SpeechMarkup markup = translateMarkup(text, voice);
   for (const QString& p : markup.problems) err() << "note: " << p << "\n";
-  const Utterance u = SpeechEngine::instance().synthesizeNow(markup, voice);
+  SpeechEngine engine;
+  const Utterance u = engine.synthesizeNow(markup, voice);
   if (!u.error.isEmpty()) {
     err() << u.error << "\n";
     return 1;

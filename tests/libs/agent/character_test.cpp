@@ -2,6 +2,7 @@
 #include "agent/AgentService.h"
 #include "agent/Clock.h"
 
+#include "support/speech_engine.h"
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -189,8 +190,8 @@ TEST_F(AgentCharacter, BookmarksWordsAndMouthFollowThePlayedAudio) {
   showAt(0, 0);
   const QString text = QStringLiteral("one \\Mrk=1\\ two three \\Mrk=2\\ four");
   // The same synthesis the character will do, to know where the marks fall in the audio.
-  const Utterance expected =
-      SpeechEngine::instance().synthesizeNow(translateMarkup(text, c->definition().voice), c->definition().voice);
+  const Utterance expected = chimewise::testsupport::TestSpeechEngine().synthesizeNow(
+      translateMarkup(text, c->definition().voice), c->definition().voice);
   std::vector<qint64> markAt;
   for (const SpeechEvent& e : expected.events)
     if (e.kind == SpeechEvent::Bookmark) markAt.push_back(e.ms);
@@ -426,14 +427,14 @@ TEST(AgentSpeechEngine, LongTextsArriveInPiecesThatAddUpToTheWhole) {
   ensureApp();
   const Voice voice;
   const SpeechMarkup markup = translateMarkup(longText(), voice);
-  const Utterance whole = SpeechEngine::instance().synthesizeNow(markup, voice);
+  const Utterance whole = chimewise::testsupport::TestSpeechEngine().synthesizeNow(markup, voice);
   ASSERT_GT(whole.lengthMs(), 20000);
 
   QObject receiver;
   std::vector<Utterance> pieces;
   bool last = false;
   QEventLoop loop;
-  SpeechEngine::instance().synthesize(markup, voice, &receiver, [&](Utterance u, bool isLast) {
+  chimewise::testsupport::TestSpeechEngine().synthesize(markup, voice, &receiver, [&](Utterance u, bool isLast) {
     pieces.push_back(std::move(u));
     last = isLast;
     if (isLast) loop.quit();
@@ -469,8 +470,8 @@ TEST_F(AgentCharacter, LongSpeechStreamedFromTheSpeechThreadKeepsItsBookmarksInT
   AgentService threaded(o);
   Character* t = threaded.load(QStringLiteral("Threaded"), assets() + QStringLiteral("Hoot.ochar"));
   ASSERT_TRUE(t);
-  const Utterance whole =
-      SpeechEngine::instance().synthesizeNow(translateMarkup(longText(), t->definition().voice), t->definition().voice);
+  const Utterance whole = chimewise::testsupport::TestSpeechEngine().synthesizeNow(
+      translateMarkup(longText(), t->definition().voice), t->definition().voice);
   std::vector<qint64> expected;
   for (const SpeechEvent& e : whole.events)
     if (e.kind == SpeechEvent::Bookmark) expected.push_back(e.ms);
@@ -508,7 +509,8 @@ TEST(AgentSpeechEngine, EveryBookmarkFiresEvenWhereEspeakDropsIt) {
   };
   const std::vector<int> wanted[] = {{2}, {5, 6, 7}, {9}};
   for (size_t i = 0; i < 3; ++i) {
-    const Utterance u = SpeechEngine::instance().synthesizeNow(translateMarkup(texts[i], voice), voice);
+    const Utterance u =
+        chimewise::testsupport::TestSpeechEngine().synthesizeNow(translateMarkup(texts[i], voice), voice);
     std::vector<int> marks;
     qint64 markAt = -1, nextWordAt = -1;
     for (const SpeechEvent& e : u.events) {

@@ -10,6 +10,7 @@
 #include "agent/VoiceGrammar.h"
 #include "voice_commands.h"
 
+#include "support/speech_engine.h"
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -40,7 +41,7 @@ Voice characterVoice(const char* file) {
 
 // Speech as the microphone would bring it: 16 kHz, with a little room noise around it.
 QByteArray spoken(const QString& text, const Voice& voice) {
-  const Utterance u = SpeechEngine::instance().synthesizeNow(translateMarkup(text, voice), voice);
+  const Utterance u = chimewise::testsupport::TestSpeechEngine().synthesizeNow(translateMarkup(text, voice), voice);
   QByteArray pcm = QByteArray(SpeechRecognizer::kSampleRate / 5 * 2, '\0') +
                    SpeechRecognizer::resample(u.pcm, u.sampleRate, SpeechRecognizer::kSampleRate) +
                    QByteArray(SpeechRecognizer::kSampleRate / 2 * 2, '\0');

@@ -8,6 +8,7 @@
 #include "agent/VoiceGrammar.h"
 #include "voice_commands.h"
 
+#include "support/speech_engine.h"
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -40,7 +41,7 @@ Voice fliteVoice(const char* name) {
 }
 
 Utterance say(const QString& text, const Voice& voice) {
-  return SpeechEngine::instance().synthesizeNow(translateMarkup(text, voice), voice);
+  return chimewise::testsupport::TestSpeechEngine().synthesizeNow(translateMarkup(text, voice), voice);
 }
 
 // The voice's typical pitch in Hz: the median of autocorrelation peaks over loud frames.
@@ -143,7 +144,7 @@ TEST(AgentVoice, ShippedCharactersSpeakWithFlite) {
 TEST(AgentVoice, FliteWordsAndMouthFollowTheUtterance) {
   const Voice voice = fliteVoice("flite:slt");
   const SpeechMarkup m = translateMarkup(QStringLiteral("Call the dentist about the crown."), voice);
-  const Utterance u = SpeechEngine::instance().synthesizeNow(m, voice);
+  const Utterance u = chimewise::testsupport::TestSpeechEngine().synthesizeNow(m, voice);
   ASSERT_TRUE(u.error.isEmpty()) << u.error.toStdString();
   EXPECT_EQ(u.sampleRate, flitevoice::kSampleRate);
   std::vector<qint64> words;
@@ -224,7 +225,7 @@ TEST_F(FliteCharacter, MappedTextIsShownWhileTheOtherIsSpokenAndBadTagsAreSpoken
   // The spoken side decides the sound: five words take far longer than the one shown.
   const SpeechMarkup mapped = translateMarkup(QStringLiteral("\\map=\"one two three four five\"=\"five\"\\"), voice);
   EXPECT_EQ(mapped.shown, "five");
-  const qint64 mappedMs = SpeechEngine::instance().synthesizeNow(mapped, voice).lengthMs();
+  const qint64 mappedMs = chimewise::testsupport::TestSpeechEngine().synthesizeNow(mapped, voice).lengthMs();
   const qint64 oneWordMs = say(QStringLiteral("five"), voice).lengthMs();
   EXPECT_GT(mappedMs, oneWordMs * 2);
 

@@ -11,6 +11,7 @@
 
 #include <map>
 #include <memory>
+#include <vector>
 
 namespace agent {
 
@@ -24,7 +25,11 @@ struct AgentOptions {
 };
 
 // The character service: loads characters from character files under IDs of the caller's
-// choosing and hands out the loaded characters.
+// choosing and hands out the loaded characters. It owns what the characters share: the speech
+// engine with its thread, and the sound outputs, which are made once and lent to one character
+// at a time. Destroy the service where no handler of its characters is running (the program
+// does it after its event loop has ended): it joins the speech thread and closes the sound
+// device, which spins the event loop once.
 class AgentService final : public QObject {
   Q_OBJECT
  public:
@@ -44,6 +49,7 @@ class AgentService final : public QObject {
   void close();
 
   Clock& clock() { return *m_clock; }
+  SpeechEngine& speech() { return *m_speech; }
 
  signals:
   void shutdown();
@@ -52,6 +58,12 @@ class AgentService final : public QObject {
   std::unique_ptr<Clock> m_ownClock;
   Clock* m_clock;
   AgentOptions m_options;
+  std::unique_ptr<SpeechEngine> m_speech;
+  // Every output ever made, and those no character holds; a character gives its own back
+  // when it is destroyed.
+  std::vector<std::unique_ptr<AudioOutput>> m_outputs;
+  std::vector<AudioOutput*> m_freeOutputs;
+  AudioOutput* takeOutput();
   std::map<QString, std::unique_ptr<Character>> m_characters;
   QList<QPointer<Character>> m_unloaded;  // deleted later: they may be inside a signal
   bool m_closed = false;

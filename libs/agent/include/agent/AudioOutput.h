@@ -54,26 +54,50 @@ class SilentAudioOutput final : public AudioOutput {
   bool m_started = false;
 };
 
-// The sound device through Qt Multimedia. QAudioSink::processedUSecs() is the position.
+// The sound device through Qt Multimedia: one sink for the life of the output, fed through one
+// stream. Every buffer is converted to the sink's rate and queued after a short tail of
+// silence that pushes the last of it through the sound server's start-up buffering; the sink
+// goes idle by itself when the stream runs dry and wakes when more comes. The sink is never
+// stopped, recreated or deleted while the output lives: Qt 6.4's PulseAudio sink reports its
+// state from the sound server's thread, and one destroyed while a report is on its way crashes
+// the program.
+//
+// The position is what the sound server has played since the buffer's first byte. Where the
+// device stops playing (the server went away), the position follows the clock instead, so a
+// caller waiting for the end is never held.
 class DeviceAudioOutput final : public AudioOutput {
   Q_OBJECT
  public:
-  DeviceAudioOutput();
+  explicit DeviceAudioOutput(Clock& clock);
+  // Stops the sink and lets it go. Destroy outputs only where no handler is running: Qt's sink
+  // spins the event loop once in its destructor.
   ~DeviceAudioOutput() override;
   bool play(const QByteArray& pcm, int sampleRate) override;
   void append(const QByteArray& pcm) override;
   void stop() override;
   qint64 playedMs() const override;
   bool isPlaying() const override;
+  // The rate the sink runs at; 0 until the first play().
+  int deviceRate() const { return m_deviceRate; }
 
  private:
   class Stream;
-  std::unique_ptr<QAudioSink> m_sink;
+  bool openSink();
+  qint64 deviceBytesPlayed() const;
+  Clock& m_clock;
   std::unique_ptr<Stream> m_stream;
-  int m_rate = 0;
-  qint64 m_bytes = 0;
-  bool m_finished = true;
+  std::unique_ptr<QAudioSink> m_sink;
+  int m_deviceRate = 0;
+  int m_inputRate = 0;
+  qint64 m_startByte = 0;    // the stream's byte count where the current buffer begins
+  qint64 m_lengthMs = 0;     // of the current buffer, appends included
+  qint64 m_startedAtMs = 0;  // on the clock
+  qint64 m_stoppedAtMs = -1;
+  bool m_started = false;
 };
+
+// `pcm` (16-bit mono) at `toRate`, by linear interpolation; the length in time is kept.
+QByteArray resamplePcm16(const QByteArray& pcm, int fromRate, int toRate);
 
 // What the caller wants to hear. The library never decides this on its own: the program (or
 // tool) passes its choice in.

@@ -6,6 +6,7 @@
 
 #include <QObject>
 #include <QPoint>
+#include <QPointer>
 #include <QRect>
 #include <QString>
 
@@ -33,11 +34,14 @@ enum class RequestStatus { Complete, Failed, Interrupted };
 // its own, so for now every hide is the program's.
 enum class HideCause { User = 1, Program = 3 };
 
+// What a character works with. It borrows them: the owner (the character service) keeps them
+// alive until the character is gone, and destroys sound outputs only where no handler runs.
 struct CharacterOptions {
-  Clock* clock = nullptr;                      // required
-  std::unique_ptr<AudioOutput> speechOutput;   // required
-  std::unique_ptr<AudioOutput> effectsOutput;  // required
-  bool synthesizeOnCallerThread = false;       // tools and tests; the program uses the speech thread
+  Clock* clock = nullptr;                 // required
+  SpeechEngine* speech = nullptr;         // required
+  AudioOutput* speechOutput = nullptr;    // required
+  AudioOutput* effectsOutput = nullptr;   // required
+  bool synthesizeOnCallerThread = false;  // tools and tests; the program uses the speech thread
 };
 
 // A loaded character: a window on the desktop, a voice, and a queue of requests.
@@ -105,6 +109,10 @@ class Character final : public QObject {
 
   // Inspection, for tools and tests.
   int queuedRequests() const { return int(m_queue.size()) + (m_current ? 1 : 0); }
+  // A control at the foot of the word balloon ("Skip"); empty for none. A click on it raises
+  // balloonAction().
+  void setBalloonAction(const QString& label);
+  QString balloonAction() const;
   QString balloonText() const;  // what the balloon shows now (the latest words of a long text)
   bool balloonVisible() const;
   // True once the running speech (if any) has been synthesised to its end.
@@ -112,7 +120,7 @@ class Character final : public QObject {
   MouthShape mouthShape() const { return m_mouth; }
   Pose pose() const;  // as drawn now, mouth included
   QWidget* window() const;
-  QMenu* popupMenu() const { return m_menu; }
+  QMenu* popupMenu() const;
   // Where the character's drawing (at rest) is on the screen: the window minus its
   // transparent margins. The balloon is placed against it.
   QRect drawnGeometry() const;
@@ -134,6 +142,7 @@ class Character final : public QObject {
   void listenUnavailable(const QString& reason);
   // A spell of listening ended: the command heard (empty when none) and the words recognised.
   void listenComplete(const QString& command, const QString& words);
+  void balloonActionChosen();
 
  private:
   struct Request {
@@ -169,15 +178,16 @@ class Character final : public QObject {
   QString m_id;
   std::shared_ptr<const CharacterDefinition> m_def;
   Clock& m_clock;
-  std::unique_ptr<AudioOutput> m_speechOut;
-  std::unique_ptr<AudioOutput> m_effectsOut;
+  SpeechEngine& m_speech;
+  AudioOutput* m_speechOut;
+  AudioOutput* m_effectsOut;
   std::unique_ptr<AudioOutput> m_silentFallback;
   AudioOutput* m_playing = nullptr;
   bool m_syncSpeech;
   std::unique_ptr<AnimationPlayer> m_player;
   std::unique_ptr<CharacterWindow> m_window;
   std::unique_ptr<BalloonWindow> m_balloon;
-  QMenu* m_menu = nullptr;
+  QPointer<QMenu> m_menu;
 
   std::unique_ptr<Timer> m_kickTimer;
   std::unique_ptr<Timer> m_speechTimer;

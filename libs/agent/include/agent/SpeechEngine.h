@@ -40,9 +40,14 @@ struct Utterance {
 // The synthesisers (flite and espeak-ng, each one per process and not thread-safe): every
 // synthesis runs on the engine's own thread, one at a time, in the order asked. The voice's
 // name chooses the synthesiser (see resolveVoice).
+//
+// The engine has one owner (the character service, or a tool's main), made and destroyed on
+// the user-interface thread while QCoreApplication exists. Destroying it cuts the running
+// synthesis short and joins the speech thread. Two engines in one process take turns, since
+// the synthesisers are shared.
 class SpeechEngine {
  public:
-  static SpeechEngine& instance();
+  SpeechEngine();
   ~SpeechEngine();
   Q_DISABLE_COPY_MOVE(SpeechEngine)
 
@@ -63,7 +68,6 @@ class SpeechEngine {
   Utterance synthesizeNow(const SpeechMarkup& markup, const Voice& voice);
 
  private:
-  SpeechEngine();
   struct Private;
   std::unique_ptr<Private> d;
 };

@@ -1,0 +1,207 @@
+#!/usr/bin/env bash
+# A soak test of the real program as a user has it: Xvfb with a window manager (openbox) and a
+# system tray (trayer), a PulseAudio null sink, the program started from a fresh home (so its
+# first start introduces itself), and a seeded random "monkey" (xdotool) that opens and closes
+# its windows and menus, presses keys in them, asks for jokes, the time, the clipboard and mail,
+# while chimewise-cli adds reminders that fall due during the run. Every so often the program is
+# ended, by Quit from the tray menu or by SIGTERM as logout does, and started again.
+#
+#   scripts/soak.sh [SECONDS] [SEED]        (defaults: 150 seconds, seed 1)
+#
+# It fails when the program ends other than with status 0 (a signal, an abort, a hang), when a
+# reminder added is never announced (the program's transcript of what its character said), or
+# when a reminder added is missing from the table at the end (read with dbfread). The binaries
+# are taken from BUILD_DIR (default: build/). Results stay in $SOAK_OUT (default: a new temp dir).
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="${BUILD_DIR:-$root/build}"
+seconds="${1:-150}"
+seed="${2:-1}"
+program="$build/src/shell/chimewise"
+cli="$build/src/cli/chimewise-cli"
+[ -x "$program" ] && [ -x "$cli" ] || { echo "build the program first ($program)" >&2; exit 2; }
+
+if [ -z "${SOAK_INNER:-}" ]; then
+  # The sound server (and a private HOME with it) first; the rest runs inside.
+  export SOAK_INNER=1
+  exec "$root/tests/support/with_sound_server.sh" - "$0" "$seconds" "$seed"
+fi
+
+out="${SOAK_OUT:-$(mktemp -d)}"
+mkdir -p "$out"
+unset QT_QPA_PLATFORM WAYLAND_DISPLAY CHIMEWISE_AUDIO CHIMEWISE_START_TIME
+export CHIMEWISE_TRANSCRIPT="$out/transcript.txt"
+: >"$CHIMEWISE_TRANSCRIPT"
+RANDOM="$seed"
+
+log() { echo "[$(date +%T)] $*" | tee -a "$out/soak.log"; }
+failures=0
+fail() {
+  log "FAILED: $*"
+  failures=$((failures + 1))
+}
+pids=()
+cleanup() {
+  [ -n "${app:-}" ] && kill -9 "$app" 2>/dev/null || true
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+}
+trap cleanup EXIT
+wait_for() {
+  local tenths=$(($1 * 10))
+  shift
+  for _ in $(seq "$tenths"); do
+    "$@" >/dev/null 2>&1 && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# The desktop.
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$out/display" >/dev/null 2>&1 &
+pids+=($!)
+wait_for 10 grep -q '[0-9]' "$out/display" || { echo "Xvfb did not start" >&2; exit 1; }
+export DISPLAY=":$(tr -dc 0-9 <"$out/display")"
+wait_for 10 xdpyinfo || { echo "Xvfb does not answer" >&2; exit 1; }
+openbox >/dev/null 2>&1 &
+pids+=($!)
+trayer --edge top --align right --widthtype pixel --width 200 --heighttype pixel --height 30 \
+  --transparent false --tint 0xdddddd >/dev/null 2>&1 &
+pids+=($!)
+sleep 1
+
+app=""
+starts=0
+start_program() {
+  "$program" >>"$out/program.log" 2>&1 &
+  app=$!
+  starts=$((starts + 1))
+  log "start $starts (pid $app)"
+}
+# end_program HOW: ends the running program by Quit from its tray menu or by SIGTERM, and checks
+# how it ended.
+end_program() {
+  local how="$1" status
+  if [ "$how" = quit ]; then
+    tray_menu
+    xdotool key --clearmodifiers q 2>/dev/null || true
+    # A menu that did not open (tray icon not there yet): fall back to logout's signal.
+    sleep 1
+    kill -0 "$app" 2>/dev/null && ! wait_for 2 sh -c "! kill -0 $app" && kill -TERM "$app" 2>/dev/null && how="quit→term"
+  else
+    kill -TERM "$app" 2>/dev/null || true
+  fi
+  local waited=0
+  while kill -0 "$app" 2>/dev/null && [ "$waited" -lt 300 ]; do
+    sleep 0.1
+    waited=$((waited + 1))
+  done
+  if kill -0 "$app" 2>/dev/null; then
+    fail "the program did not end within 30 s of $how (start $starts)"
+    kill -9 "$app" 2>/dev/null || true
+  fi
+  status=0
+  wait "$app" || status=$?
+  if [ "$status" -ne 0 ]; then
+    fail "the program ended with status $status after $how (start $starts)"
+  else
+    log "ended by $how with status 0"
+  fi
+  app=""
+}
+
+tray_window() { xdotool search --classname trayer 2>/dev/null | head -1; }
+tray_menu() {
+  local w
+  w="$(tray_window)" || true
+  [ -n "$w" ] || return 0
+  eval "$(xdotool getwindowgeometry --shell "$w")"
+  # The program's icon is the only one in the tray: its first slot.
+  xdotool mousemove "$((X + 12))" "$((Y + 15))" click 3 2>/dev/null || true
+  sleep 0.4
+}
+
+added=()   # "N<TAB>due" of every reminder the tool acknowledged
+next_reminder=1
+add_reminder() {
+  local due text n
+  due="$(date -d "+$((1 + RANDOM % 2)) minutes" '+%Y-%m-%d %H:%M')"
+  n=$next_reminder
+  text="Soak reminder number $n"
+  if rec="$("$cli" add --text "$text" --activity "$due" 2>>"$out/cli.log")"; then
+    added+=("$n	$due")
+    next_reminder=$((n + 1))
+    echo "$n	$due	record $rec" >>"$out/added.txt"
+  else
+    log "add $n refused: $(tail -1 "$out/cli.log")"
+  fi
+}
+
+# One random act of a user.
+monkey() {
+  case $((RANDOM % 12)) in
+    0) "$program" show >/dev/null 2>&1 & ;;              # a second start: the viewer opens
+    1) xdotool key --clearmodifiers Escape ;;
+    2) xdotool key --clearmodifiers Tab Tab Down ;;
+    3) xdotool key --clearmodifiers alt+F4 ;;
+    4) tray_menu && xdotool key --clearmodifiers Escape ;;
+    5) tray_menu && xdotool key --clearmodifiers s ;;     # Say Time
+    6) tray_menu && xdotool key --clearmodifiers e ;;     # Read Clipboard
+    7) tray_menu && xdotool key --clearmodifiers a ;;     # Add Reminder (its tour the first time)
+    8) tray_menu && xdotool key --clearmodifiers o ;;     # Options (its tour the first time)
+    9) tray_menu && xdotool key --clearmodifiers m ;;     # Read Mail (no mailbox: said so)
+    10) tray_menu && xdotool key --clearmodifiers r ;;    # Reminder Viewer
+    11) # A click on the character, wherever it stands.
+      local c
+      c="$(xdotool search --name '^(Hoot|Bolt)$' 2>/dev/null | head -1)" || true
+      if [ -n "$c" ]; then
+        eval "$(xdotool getwindowgeometry --shell "$c")"
+        xdotool mousemove "$((X + WIDTH / 2))" "$((Y + HEIGHT / 2))" click 1 2>/dev/null || true
+      fi
+      ;;
+  esac 2>/dev/null || true
+}
+
+end_at=$(($(date +%s) + seconds))
+adds_until=$((end_at - 75))   # the last reminders fall due before the end
+start_program
+sleep 3
+while [ "$(date +%s)" -lt "$end_at" ]; do
+  # A stretch of use, then an end.
+  stretch=$((8 + RANDOM % 25))
+  stretch_end=$(($(date +%s) + stretch))
+  while [ "$(date +%s)" -lt "$stretch_end" ] && [ "$(date +%s)" -lt "$end_at" ]; do
+    [ "$(date +%s)" -lt "$adds_until" ] && [ $((RANDOM % 3)) -eq 0 ] && add_reminder
+    monkey
+    sleep "0.$((2 + RANDOM % 8))"
+  done
+  [ "$(date +%s)" -ge "$end_at" ] && break
+  if [ $((RANDOM % 2)) -eq 0 ]; then end_program quit; else end_program term; fi
+  start_program
+  sleep 2
+done
+
+# Every reminder has fallen due: the program gets a moment to announce the last, then ends.
+last_due=""
+for a in "${added[@]}"; do last_due="$(cut -f2 <<<"$a")"; done
+if [ -n "$last_due" ]; then
+  until_due=$(($(date -d "$last_due" +%s) + 20 - $(date +%s)))
+  [ "$until_due" -gt 0 ] && { log "waiting ${until_due}s for the last reminder"; sleep "$until_due"; }
+fi
+end_program term
+
+# Every reminder added was announced and is still in the table.
+table="$HOME/.local/share/Olm Chimewise/data/CALENDAR.DBF"
+/usr/bin/python3 - "$table" >"$out/table.txt" <<'EOF'
+import sys, dbfread
+t = dbfread.DBF(sys.argv[1], load=True, char_decode_errors="replace")
+for r in t.records:
+    print((r.get("APPT_TEXT") or "").rstrip())
+EOF
+for a in "${added[@]}"; do
+  n="$(cut -f1 <<<"$a")"
+  grep -q "Soak reminder number $n\b" "$CHIMEWISE_TRANSCRIPT" || fail "reminder $n (due $(cut -f2 <<<"$a")) was never announced"
+  grep -qx "Soak reminder number $n" "$out/table.txt" || fail "reminder $n is missing from the table"
+done
+log "$starts starts, ${#added[@]} reminders added, $failures failures; transcript and logs in $out"
+[ "$failures" -eq 0 ]

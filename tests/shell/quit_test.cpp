@@ -1,0 +1,69 @@
+// The real program on a real sound device (run by with_sound_server.sh): ended by SIGTERM, as
+// logout ends it, at moments when it is in the middle of something, it always ends with status 0.
+#include "support/program_home.h"
+#include "support/qt_app.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace {
+
+class QuitTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    chimewise::testsupport::EnsureQtApp();
+    h.prepare(QStringLiteral(CHIMEWISE_SOURCE_DIR));
+    h.install(QStringLiteral(CHIMEWISE_SOURCE_DIR), QStringLiteral("Bolt.ochar"));
+  }
+
+  // Starts the program, signals it after `ms`, and says how it ended.
+  QString endAfter(int ms, int signal = SIGTERM) {
+    QProcess program;
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(CHIMEWISE_EXE), {});
+    if (!program.waitForStarted(5000)) return QStringLiteral("did not start");
+    QThread::msleep(ms);
+    if (program.state() != QProcess::Running) return QStringLiteral("ended by itself");
+    ::kill(static_cast<pid_t>(program.processId()), signal);
+    if (!program.waitForFinished(20000)) {
+      program.kill();
+      program.waitForFinished(3000);
+      return QStringLiteral("hung");
+    }
+    if (program.exitStatus() != QProcess::NormalExit) return QStringLiteral("crashed");
+    if (program.exitCode() != 0) {
+      return QStringLiteral("status %1: %2")
+          .arg(program.exitCode())
+          .arg(QString::fromUtf8(program.readAllStandardError()));
+    }
+    return QStringLiteral("0");
+  }
+
+  chimewise::testsupport::ProgramHome h;
+  QTemporaryDir& home = h.home;
+  QTemporaryDir& tpl = h.tpl;
+  QProcessEnvironment& env = h.env;
+};
+
+}  // namespace
+
+// The first start: the character introduces itself for minutes, speaking on the device.
+TEST_F(QuitTest, DuringTheIntroductionTheProgramEndsWithStatusZero) {
+  ASSERT_TRUE(QFile::copy(QStringLiteral(CHIMEWISE_SOURCE_DIR "/assets/CHIMINST.DLL"), tpl.filePath("CHIMINST.DLL")));
+  for (const int ms : {700, 1800, 3500, 6000}) {
+    QDir(home.filePath(".local")).removeRecursively();
+    QDir(home.filePath(".config")).removeRecursively();
+    EXPECT_EQ(endAfter(ms), "0") << "SIGTERM after " << ms << " ms";
+  }
+}
+
+// A later start: the greeting, then the program idles with the timer running.
+TEST_F(QuitTest, WhileGreetingOrIdleTheProgramEndsWithStatusZero) {
+  for (const int ms : {300, 1500, 4000}) EXPECT_EQ(endAfter(ms, ms == 1500 ? SIGINT : SIGTERM), "0") << ms << " ms";
+}
