@@ -12,10 +12,14 @@
 #include <QSet>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
-#include <functional>
-#include <optional>
 #include <stdexcept>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace agent {
 
@@ -53,6 +57,13 @@ struct Fault : std::runtime_error {
   QString what_;
 };
 
+using Limits = CharacterLimits;
+
+// The file asks for more than any character may have.
+Fault overLimit(const QString& where, qint64 count, const QString& what, qint64 limit) {
+  return Fault(where, QStringLiteral("%1 %2; the limit is %3").arg(count).arg(what).arg(limit));
+}
+
 class Parser {
  public:
   explicit Parser(CharacterDefinition& def) : m_def(def) {}
@@ -78,6 +89,7 @@ class Parser {
     parseParts(array(root, QStringLiteral("parts"), QString()));
     parseMouth(object(root, QStringLiteral("mouth"), QString()));
     m_def.rest = Pose(m_def.parts.size());
+    addPartStates(QStringLiteral("parts"), 1);
     for (size_t i = 0; i < m_def.parts.size(); ++i) m_def.rest[i].opacity = m_hidden[i] ? 0 : 1;
     if (root.contains(QLatin1String("sounds"))) parseSounds(object(root, QStringLiteral("sounds"), QString()));
     if (root.contains(QLatin1String("poses"))) parsePoses(object(root, QStringLiteral("poses"), QString()));
@@ -175,7 +187,10 @@ class Parser {
       if (s.contains(QLatin1String("path"))) {
         ++geometries;
         QString error;
-        if (!parsePathData(text(s, QStringLiteral("path"), w), shape.path, error))
+        // A path that would go past the outline points left stops early and is refused below.
+        const int room = Limits::kMaxOutlinePoints - m_outlinePoints;
+        if (!parsePathData(text(s, QStringLiteral("path"), w), shape.path, error, room) &&
+            shape.path.elementCount() <= room)
           throw Fault(w + QStringLiteral(".path"), error);
       }
       if (s.contains(QLatin1String("ellipse"))) {
@@ -199,6 +214,10 @@ class Parser {
         shape.path.addRoundedRect(QRectF(n[0], n[1], n[2], n[3]), n[4], n[4]);
       }
       if (geometries != 1) throw Fault(w, QStringLiteral("needs exactly one of path, ellipse, rect"));
+      m_outlinePoints += shape.path.elementCount();
+      if (m_outlinePoints > Limits::kMaxOutlinePoints)
+        throw overLimit(w, m_outlinePoints, QStringLiteral("outline points in the shapes so far"),
+                        Limits::kMaxOutlinePoints);
       shape.fill = color(s.value(QLatin1String("fill")), w + QStringLiteral(".fill"));
       if (s.contains(QLatin1String("gradient"))) {
         const QJsonArray g = s.value(QLatin1String("gradient")).toArray();
@@ -221,6 +240,8 @@ class Parser {
 
   void parseParts(const QJsonArray& parts) {
     if (parts.isEmpty()) throw Fault(QStringLiteral("parts"), QStringLiteral("a character needs at least one part"));
+    if (parts.size() > Limits::kMaxParts)
+      throw overLimit(QStringLiteral("parts"), parts.size(), QStringLiteral("parts"), Limits::kMaxParts);
     std::vector<QString> parents;
     for (qsizetype i = 0; i < parts.size(); ++i) {
       const QString w = QStringLiteral("parts[%1]").arg(i);
@@ -229,7 +250,7 @@ class Parser {
       Part part;
       part.id = text(o, QStringLiteral("id"), w);
       if (part.id.isEmpty()) throw Fault(w + QStringLiteral(".id"), QStringLiteral("must not be empty"));
-      if (m_def.findPart(part.id) >= 0)
+      if (m_partIndex.contains(part.id))
         throw Fault(w + QStringLiteral(".id"), QStringLiteral("part \"%1\" is defined twice").arg(part.id));
       part.pivot = o.contains(QLatin1String("pivot"))
                        ? point(o.value(QLatin1String("pivot")), w + QStringLiteral(".pivot"))
@@ -241,6 +262,9 @@ class Parser {
                                   : std::vector<Shape>());
       if (o.contains(QLatin1String("variants"))) {
         const QJsonObject vars = object(o, QStringLiteral("variants"), w);
+        if (vars.size() > Limits::kMaxVariantsPerPart)
+          throw overLimit(w + QStringLiteral(".variants"), vars.size(), QStringLiteral("variants"),
+                          Limits::kMaxVariantsPerPart);
         for (auto it = vars.begin(); it != vars.end(); ++it) {
           part.variantNames.push_back(it.key());
           part.variants.push_back(shapes(it.value(), w + QStringLiteral(".variants.") + it.key()));
@@ -248,11 +272,12 @@ class Parser {
       }
       parents.push_back(o.value(QLatin1String("parent")).toString());
       m_hidden.push_back(o.value(QLatin1String("hidden")).toBool(false));
+      m_partIndex.insert(part.id, int(m_def.parts.size()));
       m_def.parts.push_back(std::move(part));
     }
     for (size_t i = 0; i < parents.size(); ++i) {
       if (parents[i].isEmpty()) continue;
-      const int p = m_def.findPart(parents[i]);
+      const int p = partIndex(parents[i]);
       if (p < 0)
         throw Fault(QStringLiteral("parts[%1].parent").arg(i), QStringLiteral("no part named \"%1\"").arg(parents[i]));
       m_def.parts[i].parent = p;
@@ -267,7 +292,7 @@ class Parser {
 
   void parseMouth(const QJsonObject& o) {
     const QString partId = text(o, QStringLiteral("part"), QStringLiteral("mouth"));
-    m_def.mouthPart = m_def.findPart(partId);
+    m_def.mouthPart = partIndex(partId);
     if (m_def.mouthPart < 0)
       throw Fault(QStringLiteral("mouth.part"), QStringLiteral("no part named \"%1\"").arg(partId));
     const Part& part = m_def.parts[size_t(m_def.mouthPart)];
@@ -291,7 +316,7 @@ class Parser {
   void applyState(Pose& pose, const QJsonObject& parts, const QString& where) {
     for (auto it = parts.begin(); it != parts.end(); ++it) {
       const QString w = join(where, it.key());
-      const int p = m_def.findPart(it.key());
+      const int p = partIndex(it.key());
       if (p < 0) throw Fault(w, QStringLiteral("no part named \"%1\"").arg(it.key()));
       if (!it.value().isObject()) throw Fault(w, QStringLiteral("must be an object"));
       const QJsonObject s = it.value().toObject();
@@ -326,36 +351,66 @@ class Parser {
   }
 
   void parsePoses(const QJsonObject& poses) {
-    // A pose may build on another ("base"); resolve in dependency order.
-    QSet<QString> resolving;
-    std::function<Pose(const QString&)> resolve = [&](const QString& name) -> Pose {
-      if (m_poses.contains(name)) return m_poses.value(name);
+    if (poses.size() > Limits::kMaxPoses)
+      throw overLimit(QStringLiteral("poses"), poses.size(), QStringLiteral("poses"), Limits::kMaxPoses);
+    addPartStates(QStringLiteral("poses"), poses.size());
+    // A pose may build on another ("base"), which may build on a third, and so on. Each chain is
+    // resolved from its foot up: `chain` holds the poses waiting for their base, each the base of
+    // the one below it, so that a long chain costs no stack.
+    std::vector<QString> chain;
+    QSet<QString> inChain;
+    const auto wait = [&](const QString& name) {
       const QString w = QStringLiteral("poses.") + name;
       if (!poses.contains(name)) throw Fault(w, QStringLiteral("no such pose"));
-      if (resolving.contains(name)) throw Fault(w, QStringLiteral("poses build on each other in a loop"));
-      resolving.insert(name);
+      if (inChain.contains(name)) throw Fault(w, QStringLiteral("poses build on each other in a loop"));
       if (!poses.value(name).isObject()) throw Fault(w, QStringLiteral("must be an object"));
-      QJsonObject o = poses.value(name).toObject();
-      Pose pose = m_def.rest;
-      if (o.contains(QLatin1String("base"))) {
-        pose = resolve(o.value(QLatin1String("base")).toString());
-        o.remove(QLatin1String("base"));
-      }
-      applyState(pose, o, w);
-      m_poses.insert(name, pose);
-      return pose;
+      chain.push_back(name);
+      inChain.insert(name);
     };
-    for (auto it = poses.begin(); it != poses.end(); ++it) resolve(it.key());
+    for (auto it = poses.begin(); it != poses.end(); ++it) {
+      if (m_poses.contains(it.key())) continue;
+      wait(it.key());
+      while (!chain.empty()) {
+        const QString name = chain.back();
+        QJsonObject o = poses.value(name).toObject();
+        Pose pose = m_def.rest;
+        if (o.contains(QLatin1String("base"))) {
+          const QString base = o.value(QLatin1String("base")).toString();
+          if (!m_poses.contains(base)) {
+            wait(base);
+            continue;
+          }
+          pose = m_poses.value(base);
+          o.remove(QLatin1String("base"));
+        }
+        applyState(pose, o, QStringLiteral("poses.") + name);
+        m_poses.insert(name, pose);
+        chain.pop_back();
+        inChain.remove(name);
+      }
+    }
   }
 
   void parseSounds(const QJsonObject& sounds) {
+    if (sounds.size() > Limits::kMaxSounds)
+      throw overLimit(QStringLiteral("sounds"), sounds.size(), QStringLiteral("sounds"), Limits::kMaxSounds);
+    qint64 totalMs = 0;
+    qint64 totalLayerMs = 0;
     for (auto it = sounds.begin(); it != sounds.end(); ++it) {
       const QString w = QStringLiteral("sounds.") + it.key();
       if (!it.value().isObject()) throw Fault(w, QStringLiteral("must be an object"));
       const QJsonObject o = it.value().toObject();
       const int duration = integer(o, QStringLiteral("durationMs"), w, 1, 10000);
+      totalMs += duration;
+      if (totalMs > Limits::kMaxSoundMs)
+        throw overLimit(w + QStringLiteral(".durationMs"), totalMs, QStringLiteral("ms of sound in all"),
+                        Limits::kMaxSoundMs);
       std::vector<SoundLayer> layers;
       const QJsonArray arr = array(o, QStringLiteral("layers"), w);
+      totalLayerMs += duration * arr.size();
+      if (totalLayerMs > Limits::kMaxSoundLayerMs)
+        throw overLimit(w + QStringLiteral(".layers"), totalLayerMs,
+                        QStringLiteral("ms of sound layers in all (length × layers)"), Limits::kMaxSoundLayerMs);
       for (qsizetype i = 0; i < arr.size(); ++i) {
         const QString lw = QStringLiteral("%1.layers[%2]").arg(w).arg(i);
         if (!arr[i].isObject()) throw Fault(lw, QStringLiteral("must be an object"));
@@ -386,6 +441,9 @@ class Parser {
             l.contains(QLatin1String("tremoloDepth")) ? number(l, QStringLiteral("tremoloDepth"), lw, 0, 1) : 0;
         if (l.contains(QLatin1String("envelope"))) {
           const QJsonArray env = l.value(QLatin1String("envelope")).toArray();
+          if (env.size() > Limits::kMaxEnvelopePoints)
+            throw overLimit(lw + QStringLiteral(".envelope"), env.size(), QStringLiteral("envelope points"),
+                            Limits::kMaxEnvelopePoints);
           for (qsizetype k = 0; k < env.size(); ++k) {
             const QPointF p = point(env[k], lw + QStringLiteral(".envelope[%1]").arg(k));
             if (p.x() < 0 || p.x() > 1 || p.y() < 0 || p.y() > 1 ||
@@ -443,6 +501,8 @@ class Parser {
   void parseAnimations(const QJsonObject& anims) {
     if (anims.isEmpty())
       throw Fault(QStringLiteral("animations"), QStringLiteral("a character needs at least one animation"));
+    if (anims.size() > Limits::kMaxAnimations)
+      throw overLimit(QStringLiteral("animations"), anims.size(), QStringLiteral("animations"), Limits::kMaxAnimations);
     for (auto it = anims.begin(); it != anims.end(); ++it) {
       const QString w = QStringLiteral("animations.") + it.key();
       if (m_def.findAnimation(it.key()))
@@ -456,6 +516,10 @@ class Parser {
       const QJsonArray frames = array(o, QStringLiteral("frames"), w);
       if (frames.isEmpty())
         throw Fault(w + QStringLiteral(".frames"), QStringLiteral("an animation needs at least one frame"));
+      if (frames.size() > Limits::kMaxFramesPerAnimation)
+        throw overLimit(w + QStringLiteral(".frames"), frames.size(), QStringLiteral("key frames"),
+                        Limits::kMaxFramesPerAnimation);
+      addPartStates(w + QStringLiteral(".frames"), frames.size());
       for (qsizetype i = 0; i < frames.size(); ++i) {
         const QString fw = QStringLiteral("%1.frames[%2]").arg(w).arg(i);
         if (!frames[i].isObject()) throw Fault(fw, QStringLiteral("must be an object"));
@@ -468,6 +532,9 @@ class Parser {
   void parseIdle(const QJsonObject& o) {
     IdleSettings& idle = m_def.idle;
     const QJsonArray variants = array(o, QStringLiteral("variants"), QStringLiteral("idle"));
+    if (variants.size() > Limits::kMaxIdleVariants)
+      throw overLimit(QStringLiteral("idle.variants"), variants.size(), QStringLiteral("entries"),
+                      Limits::kMaxIdleVariants);
     for (qsizetype i = 0; i < variants.size(); ++i) {
       const QString name = variants[i].toString();
       if (!m_def.findAnimation(name))
@@ -486,17 +553,40 @@ class Parser {
     }
   }
 
+  int partIndex(const QString& id) const { return m_partIndex.value(id, -1); }
+
+  // The rest pose, each named pose and each key frame hold a state for every part.
+  void addPartStates(const QString& where, qint64 poses) {
+    m_partStates += poses * qint64(m_def.parts.size());
+    if (m_partStates > Limits::kMaxPartStates)
+      throw overLimit(where, m_partStates, QStringLiteral("part states in all (parts × (1 + poses + key frames))"),
+                      Limits::kMaxPartStates);
+  }
+
   CharacterDefinition& m_def;
   std::vector<bool> m_hidden;
+  QHash<QString, int> m_partIndex;
   QHash<QString, Pose> m_poses;
+  int m_outlinePoints = 0;
+  qint64 m_partStates = 0;
 };
 
 int lineOf(const QByteArray& contents, int offset) { return int(contents.left(offset).count('\n')) + 1; }
+
+QString tooLarge(qint64 bytes) {
+  return QStringLiteral("too large to be a character file (%1 bytes; the limit is %2)")
+      .arg(bytes)
+      .arg(Limits::kMaxFileBytes);
+}
 
 }  // namespace
 
 LoadResult parseCharacter(const QByteArray& contents, const QString& fileName) {
   LoadResult result;
+  if (contents.size() > Limits::kMaxFileBytes) {
+    result.error = fileName + QStringLiteral(": ") + tooLarge(contents.size());
+    return result;
+  }
   QJsonParseError parseError;
   const QJsonDocument doc = QJsonDocument::fromJson(contents, &parseError);
   if (parseError.error != QJsonParseError::NoError) {
@@ -522,19 +612,36 @@ LoadResult parseCharacter(const QByteArray& contents, const QString& fileName) {
 }
 
 LoadResult loadCharacterFile(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) {
-    LoadResult r;
-    r.error = QStringLiteral("%1: cannot be read: %2").arg(path, file.errorString());
+  LoadResult r;
+  const auto fail = [&](const QString& what) {
+    r.error = path + QStringLiteral(": ") + what;
     return r;
+  };
+  // Only a regular file is read: a pipe could hold the program up for good and a device could
+  // go on for ever. It is looked at before it is opened, so that no device is opened at all, and
+  // again once open in case it was swapped in between; O_NONBLOCK keeps a pipe from holding up
+  // the open itself.
+  const QByteArray name = QFile::encodeName(path);
+  struct stat st {};
+  if (::stat(name.constData(), &st) != 0) return fail(QStringLiteral("cannot be read: ") + qt_error_string(errno));
+  if (!S_ISREG(st.st_mode)) return fail(QStringLiteral("cannot be read: not a regular file"));
+  const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return fail(QStringLiteral("cannot be read: ") + qt_error_string(errno));
+  QFile file;
+  if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+    ::close(fd);
+    return fail(QStringLiteral("cannot be read: ") + file.errorString());
   }
-  // Character files are small; anything huge is not one of ours.
-  if (file.size() > 16 * 1024 * 1024) {
-    LoadResult r;
-    r.error = QStringLiteral("%1: too large to be a character file").arg(path);
-    return r;
-  }
-  LoadResult r = parseCharacter(file.readAll(), path);
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return fail(QStringLiteral("cannot be read: not a regular file"));
+  // Refused before it is read, and read no further than the limit, should it grow meanwhile or
+  // not know its size (as files under /proc).
+  if (st.st_size > Limits::kMaxFileBytes) return fail(tooLarge(st.st_size));
+  const QByteArray contents = file.read(Limits::kMaxFileBytes + 1);
+  if (file.error() != QFileDevice::NoError) return fail(QStringLiteral("cannot be read: ") + file.errorString());
+  if (contents.size() > Limits::kMaxFileBytes)
+    return fail(QStringLiteral("too large to be a character file (more than the limit of %1 bytes)")
+                    .arg(Limits::kMaxFileBytes));
+  r = parseCharacter(contents, path);
   if (r.character) std::const_pointer_cast<CharacterDefinition>(r.character)->path = path;
   return r;
 }

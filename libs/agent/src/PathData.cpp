@@ -131,7 +131,7 @@ void arcTo(QPainterPath& path, QPointF from, double rx, double ry, double angleD
 
 }  // namespace
 
-bool parsePathData(const QString& data, QPainterPath& path, QString& error) {
+bool parsePathData(const QString& data, QPainterPath& path, QString& error, int maxElements) {
   Reader r(data);
   QPointF current, start, lastControl;
   QChar command, lastCommand;
@@ -231,6 +231,7 @@ bool parsePathData(const QString& data, QPainterPath& path, QString& error) {
       default: break;
     }
     lastCommand = command;
+    if (path.elementCount() > maxElements) return fail(QStringLiteral("more than %1 outline points").arg(maxElements));
   }
   if (!any) return fail(QStringLiteral("empty path"));
   return true;

@@ -10,7 +10,15 @@
 #include <QSet>
 #include <QTemporaryDir>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <functional>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace agent;
 
@@ -147,6 +155,10 @@ TEST(AgentCharacterFile, LoaderNamesTheFileAndTheFault) {
       {nonLoopingSleep, "idle.sleep: the sleep animation must loop"},
       {noGeometry, "parts[0].shapes[0]: needs exactly one of path, ellipse, rect"},
       {with(minimal(), "parts", QJsonArray{}), "parts: a character needs at least one part"},
+      {with(minimal(), "poses", QJsonObject{{"up", QJsonObject{{"base", "down"}}}}), "poses.down: no such pose"},
+      {with(minimal(), "poses",
+            QJsonObject{{"up", QJsonObject{{"base", "high"}}}, {"high", QJsonObject{{"base", "up"}}}}),
+       "poses.high: poses build on each other in a loop"},
   };
   for (const Case& c : cases) {
     const QString error = errorFor(c.doc);
@@ -366,4 +378,242 @@ TEST(AgentCharacterFile, FlippedBytesNeverCrashTheLoader) {
     }
   }
   EXPECT_GT(rejected, 50);
+}
+
+// ---- What a character file may ask of the loader ---------------------------------------------
+
+namespace {
+
+QByteArray compact(const QJsonObject& o) { return QJsonDocument(o).toJson(QJsonDocument::Compact); }
+
+// `o` with one more member written straight into its text: large members are quicker written than built.
+QByteArray withMember(const QJsonObject& o, const QByteArray& key, const QByteArray& value) {
+  QByteArray text = compact(o);
+  text.chop(1);
+  return text + ",\"" + key + "\":" + value + '}';
+}
+
+// `length` poses: "up" builds on "p0", "p0" on "p1", and so on down to one that lifts the body.
+QByteArray poseChain(int length) {
+  QByteArray poses = "{\"up\":";
+  for (int i = 0; i + 1 < length; ++i) {
+    const QByteArray name = "\"p" + QByteArray::number(i, 36) + '"';
+    poses += "{\"base\":" + name + "}," + name + ':';
+  }
+  return poses + "{\"body\":{\"dy\":-7}}}";
+}
+
+LoadResult parse(const QByteArray& text) { return parseCharacter(text, QStringLiteral("dot.ochar")); }
+
+QJsonObject edited(QJsonObject o, const QString& key, const std::function<void(QJsonObject&)>& edit) {
+  QJsonObject member = o[key].toObject();
+  edit(member);
+  o[key] = member;
+  return o;
+}
+
+QJsonObject withPart(QJsonObject o, int index, const std::function<void(QJsonObject&)>& edit) {
+  QJsonArray parts = o[QStringLiteral("parts")].toArray();
+  QJsonObject part = parts[index].toObject();
+  edit(part);
+  parts[index] = part;
+  o[QStringLiteral("parts")] = parts;
+  return o;
+}
+
+QJsonObject withParts(QJsonObject o, int count) {
+  QJsonArray parts = o[QStringLiteral("parts")].toArray();
+  while (parts.size() < count) parts.append(QJsonObject{{"id", QStringLiteral("p%1").arg(parts.size())}});
+  o[QStringLiteral("parts")] = parts;
+  return o;
+}
+
+QJsonArray repeated(const QJsonValue& v, int count) {
+  QJsonArray a;
+  for (int i = 0; i < count; ++i) a.append(v);
+  return a;
+}
+
+int outlinePoints(const CharacterDefinition& c) {
+  int n = 0;
+  for (const Part& p : c.parts)
+    for (const std::vector<Shape>& v : p.variants)
+      for (const Shape& s : v) n += s.path.elementCount();
+  return n;
+}
+
+}  // namespace
+
+TEST(AgentCharacterFile, LongChainsAndDeepNestingNeedNoDeepStack) {
+  QJsonObject noPoses = minimal();
+  noPoses.remove(QStringLiteral("poses"));
+  // Resolving poses recursively overflowed an 8 MB stack at some 30,000 poses in a chain.
+  const QByteArray hostile = withMember(noPoses, "poses", poseChain(70'000));
+  ASSERT_LE(hostile.size(), CharacterLimits::kMaxFileBytes);
+  LoadResult r = parse(hostile);
+  EXPECT_FALSE(r.character);
+  EXPECT_TRUE(r.error.startsWith(QStringLiteral("dot.ochar: poses: 70000 poses; the limit is")))
+      << r.error.toStdString();
+  // A chain as long as a character may have resolves from its foot to its top.
+  r = parse(withMember(noPoses, "poses", poseChain(CharacterLimits::kMaxPoses)));
+  ASSERT_TRUE(r.character) << r.error.toStdString();
+  EXPECT_DOUBLE_EQ(r.character->findAnimation(QStringLiteral("Hop"))->frames[0].pose[0].dy, -7);
+  // JSON nested deeper than any character needs is refused by the JSON reader itself.
+  r = parse(withMember(minimal(), "deep", QByteArray(100'000, '[') + QByteArray(100'000, ']')));
+  EXPECT_TRUE(r.error.startsWith(QStringLiteral("dot.ochar: line 1: not valid JSON"))) << r.error.toStdString();
+}
+
+TEST(AgentCharacterFile, EachBoundTakesItsLimitAndRefusesOneMore) {
+  using L = CharacterLimits;
+  // The outline points of the minimal character, but for its "wide" mouth, which the table fills up.
+  const LoadResult dot = parse(compact(minimal()));
+  ASSERT_TRUE(dot.character) << dot.error.toStdString();
+  const int wide = 3;  // variants of a part are in name order, after its own shapes: open, round, wide
+  ASSERT_EQ(dot.character->parts[1].variantNames[wide], QStringLiteral("wide"));
+  const int others = outlinePoints(*dot.character) - dot.character->parts[1].variants[wide][0].path.elementCount();
+  static_assert(L::kMaxPartStates % 400 == 0);
+
+  struct Bound {
+    const char* where;  // where the refusal points
+    int limit;
+    std::function<QJsonObject(int)> make;  // a character that uses this much
+  };
+  const Bound bounds[] = {
+      {"parts", L::kMaxParts, [](int n) { return withParts(minimal(), n); }},
+      {"parts[0].variants", L::kMaxVariantsPerPart,
+       [](int n) {
+         return withPart(minimal(), 0, [n](QJsonObject& body) {
+           QJsonObject variants;
+           for (int i = 0; i < n; ++i) variants.insert(QStringLiteral("v%1").arg(i), QJsonArray{});
+           body[QStringLiteral("variants")] = variants;
+         });
+       }},
+      {"parts[1].variants.wide[0]", L::kMaxOutlinePoints,
+       [others](int n) {
+         return withPart(minimal(), 1, [&](QJsonObject& mouth) {
+           QJsonObject variants = mouth[QStringLiteral("variants")].toObject();
+           const QString path = QStringLiteral("M0,0") + QStringLiteral(" h1").repeated(n - others - 1);
+           variants[QStringLiteral("wide")] = QJsonArray{QJsonObject{{"path", path}, {"fill", "black"}}};
+           mouth[QStringLiteral("variants")] = variants;
+         });
+       }},
+      {"poses", L::kMaxPoses,
+       [](int n) {
+         return edited(minimal(), QStringLiteral("poses"), [n](QJsonObject& poses) {
+           for (int i = 1; i < n; ++i)
+             poses.insert(QStringLiteral("q%1").arg(i), QJsonObject{{"body", QJsonObject{{"dx", 1}}}});
+         });
+       }},
+      {"animations", L::kMaxAnimations,
+       [](int n) {
+         return edited(minimal(), QStringLiteral("animations"), [n](QJsonObject& anims) {
+           for (int i = 2; i < n; ++i)
+             anims.insert(QStringLiteral("A%1").arg(i),
+                          QJsonObject{{"frames", QJsonArray{QJsonObject{{"duration", 1}}}}});
+         });
+       }},
+      {"animations.Walk.frames", L::kMaxFramesPerAnimation,
+       [](int n) {
+         return edited(minimal(), QStringLiteral("animations"), [n](QJsonObject& anims) {
+           anims.insert(QStringLiteral("Walk"), QJsonObject{{"frames", repeated(QJsonObject{{"duration", 1}}, n)}});
+         });
+       }},
+      // 400 parts in the rest pose, the one named pose, three frames and the walk's; one frame more is over.
+      {"animations.Walk.frames", L::kMaxPartStates,
+       [](int n) {
+         const int walk = (n + 399) / 400 - 5;
+         return edited(withParts(minimal(), 400), QStringLiteral("animations"), [walk](QJsonObject& anims) {
+           anims.insert(QStringLiteral("Walk"), QJsonObject{{"frames", repeated(QJsonObject{{"duration", 1}}, walk)}});
+         });
+       }},
+      {"sounds", L::kMaxSounds,
+       [](int n) {
+         return edited(minimal(), QStringLiteral("sounds"), [n](QJsonObject& sounds) {
+           for (int i = 1; i < n; ++i)
+             sounds.insert(QStringLiteral("a%1").arg(i), QJsonObject{{"durationMs", 1}, {"layers", QJsonArray{}}});
+         });
+       }},
+      // Ten-second sounds and a snore that makes up the rest.
+      {"sounds.snore.durationMs", L::kMaxSoundMs,
+       [](int n) {
+         return edited(minimal(), QStringLiteral("sounds"), [n](QJsonObject& sounds) {
+           const int full = (n - 1) / 10'000;
+           for (int i = 0; i < full; ++i)
+             sounds.insert(QStringLiteral("a%1").arg(i), QJsonObject{{"durationMs", 10'000}, {"layers", QJsonArray{}}});
+           sounds[QStringLiteral("snore")] = QJsonObject{{"durationMs", n - full * 10'000}, {"layers", QJsonArray{}}};
+         });
+       }},
+      {"sounds.snore.layers", L::kMaxSoundLayerMs,
+       [](int n) {
+         return edited(minimal(), QStringLiteral("sounds"), [n](QJsonObject& sounds) {
+           const int layers = (n - 1) / 10'000;
+           const QJsonObject noise{{"wave", "noise"}};
+           sounds.insert(QStringLiteral("a"), QJsonObject{{"durationMs", 10'000}, {"layers", repeated(noise, layers)}});
+           sounds[QStringLiteral("snore")] =
+               QJsonObject{{"durationMs", n - layers * 10'000}, {"layers", QJsonArray{noise}}};
+         });
+       }},
+      {"sounds.snore.layers[0].envelope", L::kMaxEnvelopePoints,
+       [](int n) {
+         return edited(minimal(), QStringLiteral("sounds"), [n](QJsonObject& sounds) {
+           const QJsonObject layer{{"wave", "sine"}, {"envelope", repeated(QJsonArray{0.5, 1}, n)}};
+           sounds[QStringLiteral("snore")] = QJsonObject{{"durationMs", 300}, {"layers", QJsonArray{layer}}};
+         });
+       }},
+      {"idle.variants", L::kMaxIdleVariants,
+       [](int n) {
+         return edited(minimal(), QStringLiteral("idle"),
+                       [n](QJsonObject& idle) { idle[QStringLiteral("variants")] = repeated("Hop", n); });
+       }},
+  };
+  for (const Bound& b : bounds) {
+    SCOPED_TRACE(b.where);
+    const LoadResult atLimit = parse(compact(b.make(b.limit)));
+    EXPECT_TRUE(atLimit.character) << atLimit.error.toStdString();
+    const QString over = parse(compact(b.make(b.limit + 1))).error;
+    EXPECT_TRUE(over.startsWith(QStringLiteral("dot.ochar: %1: ").arg(QString::fromUtf8(b.where))))
+        << over.toStdString();
+    EXPECT_TRUE(over.endsWith(QStringLiteral("; the limit is %1").arg(b.limit))) << over.toStdString();
+  }
+}
+
+TEST(AgentCharacterFile, OnlyRegularFilesWithinTheSizeLimitAreRead) {
+  QTemporaryDir dir;
+  const auto write = [&](const QString& name, qint64 size) {
+    QByteArray text = compact(minimal());
+    text.append(QByteArray(size - text.size(), ' '));
+    QFile f(dir.filePath(name));
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(text);
+    return f.fileName();
+  };
+  LoadResult r = loadCharacterFile(write(QStringLiteral("full.ochar"), CharacterLimits::kMaxFileBytes));
+  EXPECT_TRUE(r.character) << r.error.toStdString();
+  const QString over = write(QStringLiteral("over.ochar"), CharacterLimits::kMaxFileBytes + 1);
+  EXPECT_EQ(loadCharacterFile(over).error,
+            over + QStringLiteral(": too large to be a character file (%1 bytes; the limit is %2)")
+                       .arg(CharacterLimits::kMaxFileBytes + 1)
+                       .arg(CharacterLimits::kMaxFileBytes));
+
+  r = loadCharacterFile(dir.path());
+  EXPECT_FALSE(r.character);
+  EXPECT_TRUE(r.error.startsWith(dir.path() + QStringLiteral(": cannot be read"))) << r.error.toStdString();
+
+  // Opening a pipe for reading waits for a writer. Should the loader do so, one comes along in a
+  // while and goes at once, so that the test fails rather than hangs.
+  const QString pipe = dir.filePath(QStringLiteral("pipe.ochar"));
+  const QByteArray pipeName = QFile::encodeName(pipe);
+  ASSERT_EQ(mkfifo(pipeName.constData(), 0600), 0);
+  std::atomic<bool> done{false};
+  std::thread writer([&] {
+    for (int i = 0; i < 100 && !done; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      const int fd = ::open(pipeName.constData(), O_WRONLY | O_NONBLOCK);  // fails while no one reads
+      if (fd >= 0) return void(::close(fd));
+    }
+  });
+  r = loadCharacterFile(pipe);
+  done = true;
+  writer.join();
+  EXPECT_EQ(r.error, pipe + QStringLiteral(": cannot be read: not a regular file"));
 }

@@ -19,6 +19,34 @@ namespace agent {
 // The file name extension of our character files.
 inline constexpr char kCharacterFileSuffix[] = ".ochar";
 
+// How much a character file may ask of the loader. A character file can come from anywhere,
+// and without bounds a small file could take the program's memory (a frame holds one state
+// per part, a sound is synthesised sample by sample), its time or its stack. The characters
+// we ship use a tenth or less of each limit (their use is noted beside it); a file at every
+// limit at once still loads in a fraction of a second and a few tens of MB. A file over a
+// limit is refused with a message that names the limit.
+struct CharacterLimits {
+  static constexpr qint64 kMaxFileBytes = 2 * 1024 * 1024;  // shipped: 86 KB
+  // Also bounds the depth of the part tree, which drawing walks recursively.
+  static constexpr int kMaxParts = 500;                 // shipped: 30
+  static constexpr int kMaxVariantsPerPart = 100;       // named variants; shipped: 6
+  static constexpr int kMaxOutlinePoints = 50'000;      // path elements of all shapes; shipped: 1,135
+  static constexpr int kMaxPoses = 1'000;               // shipped: none, the frames set their parts
+  static constexpr int kMaxAnimations = 500;            // shipped: 34
+  static constexpr int kMaxFramesPerAnimation = 1'000;  // shipped: 9
+  // Part states held by the rest pose, the named poses and every key frame: parts × (1 + poses +
+  // key frames), 56 bytes each. Shipped: 5,850.
+  static constexpr int kMaxPartStates = 200'000;
+  static constexpr int kMaxSounds = 64;  // shipped: 1
+  // Sounds are synthesised as the file loads into 16-bit PCM at 22,050 Hz (44 KB a second, with
+  // a mixing buffer of four times that for the sound at hand); each layer costs a pass over
+  // its samples, and each of those looks its level up along the layer's envelope.
+  static constexpr int kMaxSoundMs = 60'000;        // all sounds together; shipped: 1.5 s
+  static constexpr int kMaxSoundLayerMs = 120'000;  // length × layers, all sounds; shipped: 3 s
+  static constexpr int kMaxEnvelopePoints = 64;     // per layer; shipped: 4
+  static constexpr int kMaxIdleVariants = 100;      // entries of idle.variants; shipped: 5
+};
+
 // One filled and/or stroked outline, in the character's design coordinates.
 struct Shape {
   QPainterPath path;
