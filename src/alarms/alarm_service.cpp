@@ -13,6 +13,9 @@
 #include <QFileInfo>
 #include <xbase/engine.h>
 
+#include <algorithm>
+#include <limits>
+#include <utility>
 #include <vector>
 
 namespace chimewise {
@@ -22,6 +25,30 @@ const QString kTimerAlias = QString::fromLatin1(data::kAliasTimer);
 const QString kAlarmAlias = QString::fromLatin1(data::kAliasAlarm);
 // The lowest alarm key that counts: alarms dated before 1980 are never found.
 constexpr char kLowestAlarmKey[] = "198001010000";
+
+// The earliest alarm moment among the keys from the work area's position on, in ALARM order.
+// Keys are wall times, and their moments follow key order except where the clocks go forward:
+// a wall time the clocks skip means the time after the change, so 02:30 (03:30) comes after
+// 03:05 in real time though its key sorts first. Keys are read on until one reads no earlier on
+// the wall clock than the earliest moment found so far: no later key can mean an earlier moment.
+xbase::Status earliestAlarmFromHere(xbase::WorkArea& wa, QDateTime* earliest) {
+  *earliest = QDateTime();
+  QDateTime bound;
+  xbase::Status s;
+  for (; s.ok() && !wa.Eof(); s = wa.Skip(1)) {
+    const QDate date = TableDate(wa, "ALARMDATE");
+    if (!date.isValid()) continue;
+    const int minutes = TableInt(wa, "ALARMTIME");
+    if (earliest->isValid() && WallReading(date, minutes) >= bound) break;
+    const QDateTime moment = AlarmMoment(date, minutes);
+    if (!earliest->isValid() || moment < *earliest) {
+      *earliest = moment;
+      bound = WallReading(moment);
+    }
+  }
+  return s;
+}
+
 }  // namespace
 
 AlarmService::AlarmService(SharedState& state, Clock& clock, xbase::Engine& engine, Speaker& speaker,
@@ -41,10 +68,7 @@ xbase::Status AlarmService::lookUpNextAlarm(Problem* notice) {
   m_engine.settings().soft_seek = true;
   xbase::Status s = wa->Seek(kLowestAlarmKey);
   m_engine.settings().soft_seek = soft;
-  if (s.ok() && !wa->Eof()) {
-    const QDate date = TableDate(*wa, "ALARMDATE");
-    if (date.isValid()) m_state.NextAlarmTime = AlarmMoment(date, TableInt(*wa, "ALARMTIME"));
-  }
+  if (s.ok()) s = earliestAlarmFromHere(*wa, &m_state.NextAlarmTime);
   data::CloseTableIfOpen(m_engine, kTimerAlias);
   return s;
 }
@@ -67,15 +91,25 @@ xbase::Status AlarmService::collectDue(std::vector<uint32_t>* due, int* area) {
   due->clear();
   XBASE_RETURN_IF_ERROR(OpenCalendar(m_engine, m_state.AppFolder, kAlarmAlias, area, !m_dryRun));
   xbase::WorkArea* wa = m_engine.Area(*area);
-  xbase::Status s = wa->Query(data::CurrentRemindersQuery(m_clock.now()).toStdString());
+  // The query selects by wall time, up to a bound that misses nothing due; what it selects is
+  // kept when its moment has come in real time, and announced in the order of the alarms' moments.
+  const QDateTime now = m_clock.now();
+  xbase::Status s = wa->Query(data::RemindersUpToQuery(LatestWallReadingBy(now)).toStdString());
   if (s.ok()) s = wa->GoTop();
   const uint32_t n = s.ok() ? wa->QueryRecCount() : 0;
   // The list is complete before anything is said: each announcement moves alarms, and so
   // changes what the query selects.
+  std::vector<std::pair<qint64, uint32_t>> found;
   for (uint32_t i = 0; s.ok() && i < n && !wa->Eof(); ++i) {
-    due->push_back(wa->RecNo());
+    const ReminderFacts facts = ReadReminderFacts(*wa);
+    if (ReminderCurrent(facts, now)) {
+      const QDateTime alarm = facts.alarmDate.isValid() ? AlarmMoment(facts.alarmDate, facts.alarmTime) : QDateTime();
+      found.emplace_back(alarm.isValid() ? alarm.toSecsSinceEpoch() : std::numeric_limits<qint64>::min(), wa->RecNo());
+    }
     s = wa->Skip(1);
   }
+  std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (const auto& [moment, recno] : found) due->push_back(recno);
   if (!s.ok()) {
     data::CloseTableIfOpen(m_engine, kAlarmAlias);
     *area = 0;
