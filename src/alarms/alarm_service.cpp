@@ -117,7 +117,10 @@ xbase::Status AlarmService::collectDue(std::vector<uint32_t>* due, int* area) {
   return s;
 }
 
-Problem AlarmService::ScanDueAlarms() {
+Problem AlarmService::ScanDueAlarms(ScanCounts* counts) {
+  ScanCounts ownCounts;
+  if (!counts) counts = &ownCounts;
+  *counts = {};
   setTimer(false);
   const bool viewerWasOpen = m_state.ViewerOpen;
   m_state.NextAlarmTime = QDateTime();
@@ -149,9 +152,12 @@ Problem AlarmService::ScanDueAlarms() {
   Problem problem;
   for (uint32_t recno : due) {
     Problem one;
-    if (AnnounceReminder(area, recno, m_state.ReadActivity, m_state.ReadMemos, AnnounceMode::Alarm, &one))
+    AlarmMove move = AlarmMove::None;
+    if (announce(area, recno, m_state.ReadActivity, m_state.ReadMemos, AnnounceMode::Alarm, &one, &move))
       somethingDue = true;
-    if (problem.ok()) problem = one;
+    if (move == AlarmMove::Stored) ++counts->stored;
+    if (move == AlarmMove::Failed) ++counts->failed;
+    if (problem.ok() || (move == AlarmMove::Failed && counts->failed == 1)) problem = one;
     if (m_engine.WorkAreaOf(kAlarmAlias.toStdString()) != area) break;  // closed meanwhile
   }
   data::CloseTableIfOpen(m_engine, kAlarmAlias);
@@ -172,6 +178,12 @@ Problem AlarmService::ScanDueAlarms() {
 
 bool AlarmService::AnnounceReminder(int area, qint64 recno, int readActivity, int readMemos, AnnounceMode mode,
                                     Problem* problem) {
+  AlarmMove move = AlarmMove::None;
+  return announce(area, recno, readActivity, readMemos, mode, problem, &move);
+}
+
+bool AlarmService::announce(int area, qint64 recno, int readActivity, int readMemos, AnnounceMode mode,
+                            Problem* problem, AlarmMove* move) {
   if (recno < 1 || area < 1) return false;
   if (!m_engine.Select(area).ok()) return false;
   xbase::WorkArea* wa = m_engine.Current();
@@ -184,11 +196,10 @@ bool AlarmService::AnnounceReminder(int area, qint64 recno, int readActivity, in
   const AnnouncementPlan plan = PlanAnnouncement(facts, settings, readActivity, readMemos, mode, now);
   if (plan.alarm && !m_dryRun) {
     xbase::Status s = WriteAlarm(*wa, *plan.alarm);
-    if (s.ok()) s = wa->Commit();
-    if (!s.ok()) {
-      wa->Discard();
-      if (problem) *problem = ProblemOf(s);
-    }
+    const bool stored = s.ok() && CommitRecord(*wa, &s);
+    if (!stored) wa->Discard();
+    *move = stored ? AlarmMove::Stored : AlarmMove::Failed;
+    if (problem && !s.ok()) *problem = ProblemOf(s);
   }
   if (plan.sound != 0) m_speaker.PlaySoundEffect(plan.sound);
   for (const QString& text : plan.sayTexts) m_speaker.SayText(text);
@@ -214,29 +225,35 @@ AlarmService::SnoozeOutcome AlarmService::Snooze(int area, qint64 recno, int cho
   xbase::Status s = WriteAlarm(*wa, AlarmWrite{plan->alarm.date(), MinuteOfDay(plan->alarm), stamp});
   if (s.ok()) s = WriteEditStamp(*wa, now);
   if (s.ok() && plan->moveActivity) s = WriteActivityMoment(*wa, plan->alarm, stamp);
-  if (s.ok()) s = wa->Commit();
-  if (!s.ok()) {
+  if (!s.ok() || !CommitRecord(*wa, &s)) {
     wa->Discard();
     out.problem = ProblemOf(s);
     return out;
   }
+  // The snooze is stored. What fails from here on is still worth telling, but undoes nothing.
   out.alarm = plan->alarm;
   out.dropFromList = plan->alarm > now;
   out.problem = FindNextAlarm();
+  if (!s.ok()) out.problem = ProblemOf(s);
   return out;
 }
 
-Problem AlarmService::DeleteReminder(int area, qint64 recno) {
+Problem AlarmService::DeleteReminder(int area, qint64 recno, bool* deleted) {
+  if (deleted) *deleted = false;
   xbase::WorkArea* wa = area > 0 && m_engine.Select(area).ok() ? m_engine.Current() : nullptr;
   if (!wa || recno < 1 || recno > wa->RecCount() || !wa->Go(static_cast<uint32_t>(recno)).ok() || wa->Deleted())
     return {ProblemKind::NoSuchReminder, {}, {}, recno};
   xbase::Status s = wa->Replace("ALARMDATE", "");
   if (s.ok()) s = wa->ReplaceInteger("ALARMTIME", 0);
   if (s.ok()) s = wa->Delete();
-  if (s.ok()) s = wa->Commit();
-  if (s.ok()) s = wa->Unlock();
-  if (!s.ok()) wa->Discard();
-  return ProblemOf(s);
+  if (!s.ok() || !CommitRecord(*wa, &s)) {
+    wa->Discard();
+    return ProblemOf(s);
+  }
+  // The deletion is stored. What fails from here on is still worth telling, but undoes nothing.
+  if (deleted) *deleted = true;
+  const xbase::Status unlocked = wa->Unlock();
+  return ProblemOf(s.ok() ? unlocked : s);
 }
 
 }  // namespace chimewise

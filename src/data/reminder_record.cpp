@@ -56,6 +56,13 @@ xbase::Status WriteAlarm(xbase::WorkArea& area, const AlarmWrite& alarm) {
   return area.Replace("ALARMTEXT", data::ToTableText(alarm.text));
 }
 
+bool CommitRecord(xbase::WorkArea& area, xbase::Status* why) {
+  *why = area.Commit();
+  // A commit that fails keeps its changes pending, unless it failed after the record was written:
+  // then only the index was left behind.
+  return why->ok() || !area.HasPendingChanges();
+}
+
 namespace {
 
 std::string Ymd(const QDate& d) { return d.toString(QStringLiteral("yyyyMMdd")).toStdString(); }
