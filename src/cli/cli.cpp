@@ -241,22 +241,42 @@ int cmdAdd(Session& s, const Parsed& p, QTextStream& out) {
   return 0;
 }
 
-int cmdList(Session& s, const Parsed& p, QTextStream& out) {
-  const int area = s.openViewerArea();
-  if (area < 1) return 1;
+// The list's lines, read whole before any is printed.
+xbase::Status listLines(Session& s, int area, bool all, QStringList* lines) {
+  lines->clear();
   xbase::WorkArea* wa = s.engine.Area(area);
   xbase::Status st = wa->SetOrder(wa->TagArea("ALARM"));
-  if (st.ok() && !p.flags.contains(QStringLiteral("--all")))
-    st = wa->Query(data::CurrentRemindersQuery(s.clock.now()).toStdString());
+  if (st.ok() && !all) st = wa->Query(data::CurrentRemindersQuery(s.clock.now()).toStdString());
   if (st.ok()) st = wa->GoTop();
   for (; st.ok() && !wa->Eof(); st = wa->Skip(1)) {
-    out << wa->RecNo() << '\t' << oneLine(TableText(*wa, "ALARMTEXT")) << '\t' << oneLine(TableText(*wa, "APPT_TEXT"))
-        << '\t' << oneLine(TableText(*wa, "DATETEXT")) << Qt::endl;
+    *lines << QString::number(wa->RecNo()) + u'\t' + oneLine(TableText(*wa, "ALARMTEXT")) + u'\t' +
+                  oneLine(TableText(*wa, "APPT_TEXT")) + u'\t' + oneLine(TableText(*wa, "DATETEXT"));
+  }
+  return st;
+}
+
+int cmdList(Session& s, const Parsed& p, QTextStream& out) {
+  int area = s.openViewerArea();
+  if (area < 1) return 1;
+  const bool all = p.flags.contains(QStringLiteral("--all"));
+  QStringList lines;
+  xbase::Status st = listLines(s, area, all, &lines);
+  if (IsIndexTrouble(st)) {
+    // Damage the opening did not show (keys out of order, say) is met as the list is read: the
+    // index is rebuilt once, as the opening would have, and the list read again.
+    s.engine.CloseAll();
+    st = RepairCalendarIndex(s.engine.env(), s.state.AppFolder);
+    if (st.ok()) {
+      area = s.openViewerArea();
+      if (area < 1) return 1;
+      st = listLines(s, area, all, &lines);
+    }
   }
   if (!st.ok()) {
     s.tell(ProblemOf(st));
     return 1;
   }
+  for (const QString& line : lines) out << line << Qt::endl;
   return 0;
 }
 
@@ -327,6 +347,15 @@ int cmdDue(Session& s, const Parsed& p, QTextStream& out) {
   const Problem problem = s.alarms->ScanDueAlarms(&counts);
   // Each alarm moved is a change of its own; a clean scan is told as before, though it moved none.
   s.committed = !dryRun && (counts.stored > 0 || problem.ok());
+  if (dryRun && IsIndexTrouble(problem)) {
+    // The scan could not read the whole table, so none of what it planned is printed.
+    s.prompter.message(
+        QStringLiteral("The reminder index is damaged (%1). A dry run only reads, and the index cannot be "
+                       "repaired by a command that only reads; any other command (\"chimewise-cli next\", say) "
+                       "rebuilds it.")
+            .arg(problem.detail));
+    return 1;
+  }
   for (const QString& line : s.speaker.lines) out << oneLine(line) << Qt::endl;
   if (problem.ok()) return 0;
   if (counts.stored > 0 && counts.failed == 0) {

@@ -190,6 +190,12 @@ bool IsIndexTrouble(const xbase::Status& status) {
   return status.kind() == xbase::Status::Kind::kCorruption || status.kind() == xbase::Status::Kind::kNotSupported;
 }
 
+bool IsIndexTrouble(const Problem& problem) {
+  using Kind = xbase::Status::Kind;
+  return problem.kind == ProblemKind::Engine && (problem.number == static_cast<int>(Kind::kCorruption) ||
+                                                 problem.number == static_cast<int>(Kind::kNotSupported));
+}
+
 xbase::Status RepairCalendarIndex(xbase::Env* env, const QString& appFolder) {
   xbase::Engine own(env);
   data::ApplyStartupSettings(own);

@@ -68,6 +68,8 @@ xbase::Status OpenCalendar(xbase::Engine& engine, const QString& appFolder, cons
 // Whether a Status from an index operation (an order, a seek, a move in tag order, a query) means
 // the index cannot be trusted and must be rebuilt.
 bool IsIndexTrouble(const xbase::Status& status);
+// The same for such a Status as ProblemOf words it.
+bool IsIndexTrouble(const Problem& problem);
 
 // Rebuilds the reminder table's index (packing the table) with an engine of its own, so the
 // caller's other work areas stay open. Fails (and changes nothing) while another user has the

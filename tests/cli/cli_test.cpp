@@ -331,6 +331,23 @@ TEST_F(CliTest, AChangeWrittenBeforeTheIndexFailedIsReportedDone) {
   EXPECT_EQ(field("1", "ALARMTIME").trimmed(), QString::number(10 * 60 + 5));
 }
 
+// A lookup that meets keys out of order: a command that may write rebuilds the index once and goes
+// on; a dry run writes nothing, so it says it cannot repair the index and prints none of its work.
+TEST_F(CliTest, KeysOutOfOrderAreRebuiltOnceOrADryRunRefusesWhole) {
+  for (const char* at : {"2026-12-04 09:50", "2026-12-04 09:55", "2026-12-04 11:00"})
+    ASSERT_EQ(run(kMorning, {"add", "--text", "Due at " + QString(at), "--activity", at}), 0);
+  putAlarmKeysOutOfOrder();
+  const QByteArray damaged = tableBytes();
+  EXPECT_EQ(run(kMorning, {"due", "--dry-run"}), 1);
+  EXPECT_EQ(lines, QStringList{});
+  EXPECT_TRUE(errors.contains("cannot be repaired by a command that only reads")) << errors.toStdString();
+  EXPECT_EQ(tableBytes(), damaged);
+
+  EXPECT_EQ(run(kMorning, {"list"}), 0) << errors.toStdString();
+  EXPECT_EQ(lines.size(), 2) << lines.join('|').toStdString();
+  EXPECT_TRUE(lines.value(0).contains("Due at 2026-12-04 09:50")) << lines.join('|').toStdString();
+}
+
 // Another program holds the table (a pack, or the running program) when a command has stored its
 // change and looks up the next alarm, which meets a damaged index it may not rebuild meanwhile: the
 // change is done, so the command says so (exit 0, the running program told) and warns.
