@@ -112,6 +112,12 @@ AnnouncementPlan PlanAnnouncement(const ReminderFacts& r, const AnnounceSettings
   return plan;
 }
 
+bool ReminderCurrent(const ReminderFacts& r, const QDateTime& now) {
+  const bool alarmCome = !r.alarmDate.isValid() || AlarmMoment(r.alarmDate, r.alarmTime) <= now;
+  const bool activityCome = !r.activity.isValid() || r.activity <= now;
+  return alarmCome || activityCome;
+}
+
 const std::array<SnoozeChoice, 9>& SnoozeChoices() {
   static const std::array<SnoozeChoice, 9> choices{{{"&1 Minute", 1},
                                                     {"&5 Minutes", 5},

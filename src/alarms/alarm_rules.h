@@ -43,6 +43,12 @@ struct AnnouncementPlan {
 AnnouncementPlan PlanAnnouncement(const ReminderFacts& r, const AnnounceSettings& s, int readActivity, int readMemos,
                                   AnnounceMode mode, const QDateTime& now);
 
+// Whether a reminder the current-reminders query selected is really due: its alarm or its
+// activity has come by `now` in real time. Wall times are read as AlarmMoment reads them, so on the
+// night the clocks go forward an alarm at the skipped 02:30 comes at 03:30, after one at 03:05. A
+// date that cannot be read leaves the query's word standing.
+bool ReminderCurrent(const ReminderFacts& r, const QDateTime& now);
+
 // Snooze choices 0-8 and their delays in minutes ("3 Hours" and "5 Hours" wait what they say).
 struct SnoozeChoice {
   const char* caption;

@@ -14,6 +14,9 @@
 #include <QFileInfo>
 #include <xbase/engine.h>
 
+#include <algorithm>
+#include <limits>
+#include <utility>
 #include <vector>
 
 namespace chimewise {
@@ -23,6 +26,30 @@ const QString kTimerAlias = QString::fromLatin1(data::kAliasTimer);
 const QString kAlarmAlias = QString::fromLatin1(data::kAliasAlarm);
 // The lowest alarm key that counts: alarms dated before 1980 are never found.
 constexpr char kLowestAlarmKey[] = "198001010000";
+
+// The earliest alarm moment among the keys from the work area's position on, in ALARM order.
+// Keys are wall times, and their moments follow key order except where the clocks go forward:
+// a wall time the clocks skip means the time after the change, so 02:30 (03:30) comes after
+// 03:05 in real time though its key sorts first. Keys are read on until one reads no earlier on
+// the wall clock than the earliest moment found so far: no later key can mean an earlier moment.
+xbase::Status earliestAlarmFromHere(xbase::WorkArea& wa, QDateTime* earliest) {
+  *earliest = QDateTime();
+  QDateTime bound;
+  xbase::Status s;
+  for (; s.ok() && !wa.Eof(); s = wa.Skip(1)) {
+    const QDate date = TableDate(wa, "ALARMDATE");
+    if (!date.isValid()) continue;
+    const int minutes = TableInt(wa, "ALARMTIME");
+    if (earliest->isValid() && WallReading(date, minutes) >= bound) break;
+    const QDateTime moment = AlarmMoment(date, minutes);
+    if (!earliest->isValid() || moment < *earliest) {
+      *earliest = moment;
+      bound = WallReading(moment);
+    }
+  }
+  return s;
+}
+
 }  // namespace
 
 AlarmService::AlarmService(SharedState& state, Clock& clock, xbase::Engine& engine, Speaker& speaker,
@@ -42,10 +69,7 @@ xbase::Status AlarmService::lookUpNextAlarm(Problem* notice) {
   m_engine.settings().soft_seek = true;
   xbase::Status s = wa->Seek(kLowestAlarmKey);
   m_engine.settings().soft_seek = soft;
-  if (s.ok() && !wa->Eof()) {
-    const QDate date = TableDate(*wa, "ALARMDATE");
-    if (date.isValid()) m_state.NextAlarmTime = AlarmMoment(date, TableInt(*wa, "ALARMTIME"));
-  }
+  if (s.ok()) s = earliestAlarmFromHere(*wa, &m_state.NextAlarmTime);
   data::CloseTableIfOpen(m_engine, kTimerAlias);
   return s;
 }
@@ -68,15 +92,25 @@ xbase::Status AlarmService::collectDue(std::vector<uint32_t>* due, int* area) {
   due->clear();
   XBASE_RETURN_IF_ERROR(OpenCalendar(m_engine, m_state.AppFolder, kAlarmAlias, area, !m_dryRun));
   xbase::WorkArea* wa = m_engine.Area(*area);
-  xbase::Status s = wa->Query(data::CurrentRemindersQuery(m_clock.now()).toStdString());
+  // The query selects by wall time, up to a bound that misses nothing due; what it selects is
+  // kept when its moment has come in real time, and announced in the order of the alarms' moments.
+  const QDateTime now = m_clock.now();
+  xbase::Status s = wa->Query(data::RemindersUpToQuery(LatestWallReadingBy(now)).toStdString());
   if (s.ok()) s = wa->GoTop();
   const uint32_t n = s.ok() ? wa->QueryRecCount() : 0;
   // The list is complete before anything is said: each announcement moves alarms, and so
   // changes what the query selects.
+  std::vector<std::pair<qint64, uint32_t>> found;
   for (uint32_t i = 0; s.ok() && i < n && !wa->Eof(); ++i) {
-    due->push_back(wa->RecNo());
+    const ReminderFacts facts = ReadReminderFacts(*wa);
+    if (ReminderCurrent(facts, now)) {
+      const QDateTime alarm = facts.alarmDate.isValid() ? AlarmMoment(facts.alarmDate, facts.alarmTime) : QDateTime();
+      found.emplace_back(alarm.isValid() ? alarm.toSecsSinceEpoch() : std::numeric_limits<qint64>::min(), wa->RecNo());
+    }
     s = wa->Skip(1);
   }
+  std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (const auto& [moment, recno] : found) due->push_back(recno);
   if (!s.ok()) {
     data::CloseTableIfOpen(m_engine, kAlarmAlias);
     *area = 0;
@@ -84,7 +118,10 @@ xbase::Status AlarmService::collectDue(std::vector<uint32_t>* due, int* area) {
   return s;
 }
 
-Problem AlarmService::ScanDueAlarms() {
+Problem AlarmService::ScanDueAlarms(ScanCounts* counts) {
+  ScanCounts ownCounts;
+  if (!counts) counts = &ownCounts;
+  *counts = {};
   setTimer(false);
   const bool viewerWasOpen = m_state.ViewerOpen;
   m_state.NextAlarmTime = QDateTime();
@@ -116,9 +153,12 @@ Problem AlarmService::ScanDueAlarms() {
   Problem problem;
   for (uint32_t recno : due) {
     Problem one;
-    if (AnnounceReminder(area, recno, m_state.ReadActivity, m_state.ReadMemos, AnnounceMode::Alarm, &one))
+    AlarmMove move = AlarmMove::None;
+    if (announce(area, recno, m_state.ReadActivity, m_state.ReadMemos, AnnounceMode::Alarm, &one, &move))
       somethingDue = true;
-    if (problem.ok()) problem = one;
+    if (move == AlarmMove::Stored) ++counts->stored;
+    if (move == AlarmMove::Failed) ++counts->failed;
+    if (problem.ok() || (move == AlarmMove::Failed && counts->failed == 1)) problem = one;
     if (m_engine.WorkAreaOf(kAlarmAlias.toStdString()) != area) break;  // closed meanwhile
   }
   data::CloseTableIfOpen(m_engine, kAlarmAlias);
@@ -139,6 +179,12 @@ Problem AlarmService::ScanDueAlarms() {
 
 bool AlarmService::AnnounceReminder(int area, qint64 recno, int readActivity, int readMemos, AnnounceMode mode,
                                     Problem* problem) {
+  AlarmMove move = AlarmMove::None;
+  return announce(area, recno, readActivity, readMemos, mode, problem, &move);
+}
+
+bool AlarmService::announce(int area, qint64 recno, int readActivity, int readMemos, AnnounceMode mode,
+                            Problem* problem, AlarmMove* move) {
   if (recno < 1 || area < 1) return false;
   if (!m_engine.Select(area).ok()) return false;
   xbase::WorkArea* wa = m_engine.Current();
@@ -151,11 +197,10 @@ bool AlarmService::AnnounceReminder(int area, qint64 recno, int readActivity, in
   const AnnouncementPlan plan = PlanAnnouncement(facts, settings, readActivity, readMemos, mode, now);
   if (plan.alarm && !m_dryRun) {
     xbase::Status s = WriteAlarm(*wa, *plan.alarm);
-    if (s.ok()) s = wa->Commit();
-    if (!s.ok()) {
-      wa->Discard();
-      if (problem) *problem = ProblemOf(s);
-    }
+    const bool stored = s.ok() && CommitRecord(*wa, &s);
+    if (!stored) wa->Discard();
+    *move = stored ? AlarmMove::Stored : AlarmMove::Failed;
+    if (problem && !s.ok()) *problem = ProblemOf(s);
   }
   if (plan.sound != 0) m_speaker.PlaySoundEffect(plan.sound);
   for (const QString& text : plan.sayTexts) m_speaker.SayText(text);
@@ -181,29 +226,35 @@ AlarmService::SnoozeOutcome AlarmService::Snooze(int area, qint64 recno, int cho
   xbase::Status s = WriteAlarm(*wa, AlarmWrite{plan->alarm.date(), MinuteOfDay(plan->alarm), stamp});
   if (s.ok()) s = WriteEditStamp(*wa, now);
   if (s.ok() && plan->moveActivity) s = WriteActivityMoment(*wa, plan->alarm, stamp);
-  if (s.ok()) s = wa->Commit();
-  if (!s.ok()) {
+  if (!s.ok() || !CommitRecord(*wa, &s)) {
     wa->Discard();
     out.problem = ProblemOf(s);
     return out;
   }
+  // The snooze is stored. What fails from here on is still worth telling, but undoes nothing.
   out.alarm = plan->alarm;
   out.dropFromList = plan->alarm > now;
   out.problem = FindNextAlarm();
+  if (!s.ok()) out.problem = ProblemOf(s);
   return out;
 }
 
-Problem AlarmService::DeleteReminder(int area, qint64 recno) {
+Problem AlarmService::DeleteReminder(int area, qint64 recno, bool* deleted) {
+  if (deleted) *deleted = false;
   xbase::WorkArea* wa = area > 0 && m_engine.Select(area).ok() ? m_engine.Current() : nullptr;
   if (!wa || recno < 1 || recno > wa->RecCount() || !wa->Go(static_cast<uint32_t>(recno)).ok() || wa->Deleted())
     return {ProblemKind::NoSuchReminder, {}, {}, recno};
   xbase::Status s = wa->Replace("ALARMDATE", "");
   if (s.ok()) s = wa->ReplaceInteger("ALARMTIME", 0);
   if (s.ok()) s = wa->Delete();
-  if (s.ok()) s = wa->Commit();
-  if (s.ok()) s = wa->Unlock();
-  if (!s.ok()) wa->Discard();
-  return ProblemOf(s);
+  if (!s.ok() || !CommitRecord(*wa, &s)) {
+    wa->Discard();
+    return ProblemOf(s);
+  }
+  // The deletion is stored. What fails from here on is still worth telling, but undoes nothing.
+  if (deleted) *deleted = true;
+  const xbase::Status unlocked = wa->Unlock();
+  return ProblemOf(s.ok() ? unlocked : s);
 }
 
 }  // namespace chimewise

@@ -38,21 +38,28 @@ class AlarmService {
 
   // Sets NextAlarmTime to the earliest pending alarm (invalid when none).
   Problem FindNextAlarm();
-  // Announces every due reminder, moves their alarms and brings the viewer to the user.
-  Problem ScanDueAlarms();
+  // What a scan did to the table: each alarm it moved is a change of its own.
+  struct ScanCounts {
+    int stored = 0;  // alarms moved (what failed after one was stored undoes nothing)
+    int failed = 0;  // alarms that should have moved and kept their place
+  };
+  // Announces every due reminder, moves their alarms and brings the viewer to the user. A failed
+  // move is the problem returned before anything that failed after a change was stored.
+  Problem ScanDueAlarms(ScanCounts* counts = nullptr);
   // Announces the record of an open work area; true when its activity is now or past. A failed
-  // move of its alarm goes to *problem.
+  // move of its alarm goes to *problem, and so does what failed after the move was stored.
   bool AnnounceReminder(int area, qint64 recno, int readActivity, int readMemos, AnnounceMode mode,
                         Problem* problem = nullptr);
   struct SnoozeOutcome {
     QDateTime alarm;            // the new alarm; invalid when nothing was done
     bool dropFromList = false;  // the record leaves a current-reminders list
-    Problem problem;
+    Problem problem;            // with a new alarm: what failed after it was stored
   };
   // Puts the record off by a snooze choice (0-8).
   SnoozeOutcome Snooze(int area, qint64 recno, int choice);
-  // Deletes the record: no alarm any more, marked deleted.
-  Problem DeleteReminder(int area, qint64 recno);
+  // Deletes the record: no alarm any more, marked deleted. *deleted (optional) says whether it is:
+  // a problem that comes back with it set failed after the deletion was stored, and undoes nothing.
+  Problem DeleteReminder(int area, qint64 recno, bool* deleted = nullptr);
 
   QString tablePath() const;
   // A dry run reads only: announcements are planned and spoken, but no alarm moves and nothing is
@@ -63,6 +70,9 @@ class AlarmService {
   // The lookup and the selection of due reminders, each one attempt.
   xbase::Status lookUpNextAlarm(Problem* notice);
   xbase::Status collectDue(std::vector<uint32_t>* due, int* area);
+  enum class AlarmMove { None, Stored, Failed };
+  bool announce(int area, qint64 recno, int readActivity, int readMemos, AnnounceMode mode, Problem* problem,
+                AlarmMove* move);
   void setTimer(bool on);
 
   SharedState& m_state;

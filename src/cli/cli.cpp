@@ -63,6 +63,11 @@ class StreamPrompter final : public Prompter {
     return false;
   }
   void notice(const QString& text, const QString& title, PromptIcon icon) override { message(text, title, icon); }
+  // A failure after a change was stored: told, but the change stands and the command succeeded.
+  void warning(const QString& text, const QString& title = {}) {
+    m_err << QStringLiteral("Warning: ") << (title.isEmpty() ? QString() : title + QStringLiteral(": ")) << text
+          << Qt::endl;
+  }
   int count = 0;
 
  private:
@@ -162,6 +167,13 @@ class Session {
     return false;
   }
 
+  // Tells what failed after a change was stored, as a warning.
+  void warn(const Problem& problem) {
+    if (problem.ok()) return;
+    const Wording w = Describe(problem);
+    prompter.warning(w.text, w.title);
+  }
+
   // Opens the table as the viewer does; 0 after telling why not.
   int openViewerArea() {
     if (!tell(CalendarPlaceProblem(state.AppFolder))) return 0;
@@ -178,6 +190,8 @@ class Session {
   TranscriptSpeaker speaker;
   NoWindows windows;
   std::unique_ptr<AlarmService> alarms;
+  // A change reached the table: a running program is told, whatever failed after it.
+  bool committed = false;
 };
 
 int cmdAdd(Session& s, const Parsed& p, QTextStream& out) {
@@ -210,8 +224,13 @@ int cmdAdd(Session& s, const Parsed& p, QTextStream& out) {
   s.state.EditRecNo = -1;
   EventSaver saver(s.state, s.clock, s.engine, s.speaker, *s.alarms, s.windows);
   const SaveResult r = saver.SaveEvent(in);
-  if (!s.tell(r.problem) && !r.saved) return 1;
+  if (!r.saved) {
+    s.tell(r.problem);
+    return 1;
+  }
+  s.committed = true;
   out << r.recno << Qt::endl;
+  s.warn(r.problem);
   const auto skipped = [&](const char* what, QDate d, QTime t) {
     s.err << QStringLiteral("Note: %1 %2 does not exist on %3 (the clocks go forward); it counts as %4.")
                  .arg(QLatin1String(what), t.toString(QStringLiteral("HH:mm")), d.toString(Qt::ISODate),
@@ -223,22 +242,42 @@ int cmdAdd(Session& s, const Parsed& p, QTextStream& out) {
   return 0;
 }
 
-int cmdList(Session& s, const Parsed& p, QTextStream& out) {
-  const int area = s.openViewerArea();
-  if (area < 1) return 1;
+// The list's lines, read whole before any is printed.
+xbase::Status listLines(Session& s, int area, bool all, QStringList* lines) {
+  lines->clear();
   xbase::WorkArea* wa = s.engine.Area(area);
   xbase::Status st = wa->SetOrder(wa->TagArea("ALARM"));
-  if (st.ok() && !p.flags.contains(QStringLiteral("--all")))
-    st = wa->Query(data::CurrentRemindersQuery(s.clock.now()).toStdString());
+  if (st.ok() && !all) st = wa->Query(data::CurrentRemindersQuery(s.clock.now()).toStdString());
   if (st.ok()) st = wa->GoTop();
   for (; st.ok() && !wa->Eof(); st = wa->Skip(1)) {
-    out << wa->RecNo() << '\t' << oneLine(TableText(*wa, "ALARMTEXT")) << '\t' << oneLine(TableText(*wa, "APPT_TEXT"))
-        << '\t' << oneLine(TableText(*wa, "DATETEXT")) << Qt::endl;
+    *lines << QString::number(wa->RecNo()) + u'\t' + oneLine(TableText(*wa, "ALARMTEXT")) + u'\t' +
+                  oneLine(TableText(*wa, "APPT_TEXT")) + u'\t' + oneLine(TableText(*wa, "DATETEXT"));
+  }
+  return st;
+}
+
+int cmdList(Session& s, const Parsed& p, QTextStream& out) {
+  int area = s.openViewerArea();
+  if (area < 1) return 1;
+  const bool all = p.flags.contains(QStringLiteral("--all"));
+  QStringList lines;
+  xbase::Status st = listLines(s, area, all, &lines);
+  if (IsIndexTrouble(st)) {
+    // Damage the opening did not show (keys out of order, say) is met as the list is read: the
+    // index is rebuilt once, as the opening would have, and the list read again.
+    s.engine.CloseAll();
+    st = RepairCalendarIndex(s.engine.env(), s.state.AppFolder);
+    if (st.ok()) {
+      area = s.openViewerArea();
+      if (area < 1) return 1;
+      st = listLines(s, area, all, &lines);
+    }
   }
   if (!st.ok()) {
     s.tell(ProblemOf(st));
     return 1;
   }
+  for (const QString& line : lines) out << line << Qt::endl;
   return 0;
 }
 
@@ -271,9 +310,17 @@ int cmdDelete(Session& s, const Parsed& p, QTextStream&) {
   const int area = s.openViewerArea();
   if (area < 1) return 1;
   if (!goToLiveRecord(s, s.engine.Area(area), recno)) return 1;
-  if (!s.tell(s.alarms->DeleteReminder(area, recno))) return 1;
+  bool deleted = false;
+  const Problem problem = s.alarms->DeleteReminder(area, recno, &deleted);
+  if (!deleted) {
+    s.tell(problem);
+    return 1;
+  }
+  s.committed = true;
+  s.warn(problem);
   s.engine.CloseAll();
-  return s.tell(s.alarms->FindNextAlarm()) ? 0 : 1;
+  s.warn(s.alarms->FindNextAlarm());
+  return 0;
 }
 
 int cmdSnooze(Session& s, const Parsed& p, QTextStream& out) {
@@ -283,20 +330,41 @@ int cmdSnooze(Session& s, const Parsed& p, QTextStream& out) {
   if (area < 1) return 1;
   if (!goToLiveRecord(s, s.engine.Area(area), recno)) return 1;
   const AlarmService::SnoozeOutcome snoozed = s.alarms->Snooze(area, recno, choice);
-  s.tell(snoozed.problem);
-  const QDateTime alarm = snoozed.alarm;
-  if (!alarm.isValid()) return 1;
-  out << momentText(alarm) << Qt::endl;
+  if (!snoozed.alarm.isValid()) {
+    s.tell(snoozed.problem);
+    return 1;
+  }
+  s.committed = true;
+  out << momentText(snoozed.alarm) << Qt::endl;
+  s.warn(snoozed.problem);
   return 0;
 }
 
 int cmdDue(Session& s, const Parsed& p, QTextStream& out) {
   // A dry run scans the real table but writes nothing to it.
-  s.alarms->setDryRun(p.flags.contains(QStringLiteral("--dry-run")));
-  const int before = s.prompter.count;
-  s.tell(s.alarms->ScanDueAlarms());
+  const bool dryRun = p.flags.contains(QStringLiteral("--dry-run"));
+  s.alarms->setDryRun(dryRun);
+  AlarmService::ScanCounts counts;
+  const Problem problem = s.alarms->ScanDueAlarms(&counts);
+  // Each alarm moved is a change of its own; a clean scan is told as before, though it moved none.
+  s.committed = !dryRun && (counts.stored > 0 || problem.ok());
+  if (dryRun && IsIndexTrouble(problem)) {
+    // The scan could not read the whole table, so none of what it planned is printed.
+    s.prompter.message(
+        QStringLiteral("The reminder index is damaged (%1). A dry run only reads, and the index cannot be "
+                       "repaired by a command that only reads; any other command (\"chimewise-cli next\", say) "
+                       "rebuilds it.")
+            .arg(problem.detail));
+    return 1;
+  }
   for (const QString& line : s.speaker.lines) out << oneLine(line) << Qt::endl;
-  return s.prompter.count == before ? 0 : 1;
+  if (problem.ok()) return 0;
+  if (counts.stored > 0 && counts.failed == 0) {
+    s.warn(problem);
+    return 0;
+  }
+  s.tell(problem);
+  return 1;
 }
 
 int cmdSayTime(Session& s, QTextStream& out) {
@@ -401,31 +469,30 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err) {
     }
     Session s(appFolder, now, err);
     int code = 1;
-    bool changed = false;
     if (command == QStringLiteral("add"))
-      code = cmdAdd(s, p, out), changed = true;
+      code = cmdAdd(s, p, out);
     else if (command == QStringLiteral("list"))
       code = cmdList(s, p, out);
     else if (command == QStringLiteral("show"))
       code = cmdShow(s, p, out);
     else if (command == QStringLiteral("delete"))
-      code = cmdDelete(s, p, out), changed = true;
+      code = cmdDelete(s, p, out);
     else if (command == QStringLiteral("snooze"))
-      code = cmdSnooze(s, p, out), changed = true;
+      code = cmdSnooze(s, p, out);
     else if (command == QStringLiteral("next")) {
       s.tell(s.alarms->FindNextAlarm());
       out << momentText(s.state.NextAlarmTime) << Qt::endl;
       code = 0;
     } else if (command == QStringLiteral("due"))
-      code = cmdDue(s, p, out), changed = !p.flags.contains("--dry-run");
+      code = cmdDue(s, p, out);
     else if (command == QStringLiteral("say-time"))
       code = cmdSayTime(s, out);
     else if (command == QStringLiteral("joke"))
       code = CliJoke(s.engine, s.settings, s.prompter, s.state.AppFolder, out, err);
     s.engine.CloseAll();
-    // Whatever printed an error did not fully succeed.
+    // Whatever printed an error did not fully succeed; a warning is no error.
     if (code == 0 && s.prompter.count > 0) code = 1;
-    if (changed && code == 0) tellRunningProgram();
+    if (s.committed) tellRunningProgram();
     return code;
   } catch (const UsageError& e) {
     err << "chimewise-cli: " << e.text << Qt::endl << kUsage;

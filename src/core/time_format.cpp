@@ -1,5 +1,7 @@
 #include "core/time_format.h"
 
+#include <algorithm>
+
 namespace chimewise {
 
 namespace {
@@ -131,6 +133,23 @@ QDateTime StorableMoment(const QDateTime& moment) {
   // A repeated stretch lasts an hour or less; a day bounds the search whatever the zone does.
   for (int i = 0; i < 1440 && AlarmMoment(t.date(), MinuteOfDay(t)) != t; ++i) t = t.addSecs(60);
   return t;
+}
+
+QDateTime WallReading(const QDate& date, int minutes) {
+  return QDateTime(date, QTime(0, 0), Qt::UTC).addSecs(60LL * minutes);
+}
+
+QDateTime WallReading(const QDateTime& moment) {
+  const QDateTime local = moment.toLocalTime();
+  return QDateTime(local.date(), local.time(), Qt::UTC);
+}
+
+QDateTime LatestWallReadingBy(const QDateTime& now) {
+  // Within a day after the clocks went back, the wall clock may read behind wall times that have
+  // had their first run; read with the larger offset of the day before, none is missed.
+  const qint64 secs = now.toSecsSinceEpoch();
+  const int offset = std::max(offsetAt(secs - 86400), offsetAt(secs));
+  return QDateTime::fromSecsSinceEpoch(secs + offset, Qt::UTC);
 }
 
 }  // namespace chimewise

@@ -75,4 +75,17 @@ bool WallTimeSkipped(const QDate& date, int minutes);
 // stretch; stored as a wall time it would otherwise mean the first run, which lies before it.
 QDateTime StorableMoment(const QDateTime& moment);
 
+// A wall-clock reading, a date and a minute count (which may run past the day's end), as a
+// QDateTime in UTC: readings then compare as the table's keys for them sort, whatever the clocks
+// did. Only its date and time mean anything.
+QDateTime WallReading(const QDate& date, int minutes);
+// What the wall clock reads at `moment`, in the same form.
+QDateTime WallReading(const QDateTime& moment);
+
+// A bound for looking wall times up by key: every wall time whose moment (AlarmMoment) lies at or
+// before `now` reads no later than this. It is now's own reading, except in the second run of a
+// repeated stretch, where later wall times already had their first run: the bound then lies past
+// the stretch's end, and a lookup keeps only what AlarmMoment puts at or before now.
+QDateTime LatestWallReadingBy(const QDateTime& now);
+
 }  // namespace chimewise

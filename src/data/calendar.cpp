@@ -113,8 +113,10 @@ QString KeyMinutes(int minutes) {
   return s.right(4);
 }
 
-QString CurrentRemindersQuery(const QDateTime& now) {
-  const QString stamp = now.date().toString("yyyyMMdd") + KeyMinutes(MinuteOfDay(now));
+QString CurrentRemindersQuery(const QDateTime& now) { return RemindersUpToQuery(WallReading(now)); }
+
+QString RemindersUpToQuery(const QDateTime& wallReading) {
+  const QString stamp = wallReading.date().toString("yyyyMMdd") + KeyMinutes(MinuteOfDay(wallReading));
   return "QkeyVal('ALARM')<='" + stamp + "' .or. QKeyVal('EVNTDATE')<='" + stamp + "'";
 }
 

@@ -63,6 +63,8 @@ QString KeyMinutes(int minutes);
 // Reminders due now or already past, for WorkArea::Query:
 //   QkeyVal('ALARM')<='yyyymmdd mmmm' .or. QKeyVal('EVNTDATE')<='yyyymmdd mmmm'
 QString CurrentRemindersQuery(const QDateTime& now);
+// The same test against a wall-clock reading (see WallReading) instead of now's wall time.
+QString RemindersUpToQuery(const QDateTime& wallReading);
 
 // Table text is Windows-1252; these convert to and from it ('?' for what it lacks).
 std::string ToTableText(const QString& text);

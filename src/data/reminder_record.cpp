@@ -56,6 +56,13 @@ xbase::Status WriteAlarm(xbase::WorkArea& area, const AlarmWrite& alarm) {
   return area.Replace("ALARMTEXT", data::ToTableText(alarm.text));
 }
 
+bool CommitRecord(xbase::WorkArea& area, xbase::Status* why) {
+  *why = area.Commit();
+  // A commit that fails keeps its changes pending, unless it failed after the record was written:
+  // then only the index was left behind.
+  return why->ok() || !area.HasPendingChanges();
+}
+
 namespace {
 
 std::string Ymd(const QDate& d) { return d.toString(QStringLiteral("yyyyMMdd")).toStdString(); }
@@ -181,6 +188,12 @@ xbase::Status OpenCalendar(xbase::Engine& engine, const QString& appFolder, cons
 
 bool IsIndexTrouble(const xbase::Status& status) {
   return status.kind() == xbase::Status::Kind::kCorruption || status.kind() == xbase::Status::Kind::kNotSupported;
+}
+
+bool IsIndexTrouble(const Problem& problem) {
+  using Kind = xbase::Status::Kind;
+  return problem.kind == ProblemKind::Engine && (problem.number == static_cast<int>(Kind::kCorruption) ||
+                                                 problem.number == static_cast<int>(Kind::kNotSupported));
 }
 
 xbase::Status RepairCalendarIndex(xbase::Env* env, const QString& appFolder) {

@@ -48,6 +48,13 @@ ReminderFacts ReadReminderFacts(xbase::WorkArea& area);
 // Writes a new alarm (ALARMDATE, ALARMTIME, ALARMTEXT) into the current record, uncommitted.
 xbase::Status WriteAlarm(xbase::WorkArea& area, const AlarmWrite& alarm);
 
+// Commits the current record's changes. True once the record itself is written, the point of no
+// return: also when keeping the index up to date failed after it (the index is then left marked as
+// half-updated, and rebuilt at its next open), and *why says what failed there. False when the
+// table keeps the old record, or is to take back a record appended and not committed before: *why
+// says why, and the caller discards the changes.
+bool CommitRecord(xbase::WorkArea& area, xbase::Status* why);
+
 // Opens the reminder table under `alias` (or reuses the alias's open work area), ready for
 // lookups in the ALARM order (check CalendarPlaceProblem first to tell a missing table apart). An
 // index that is
@@ -61,6 +68,8 @@ xbase::Status OpenCalendar(xbase::Engine& engine, const QString& appFolder, cons
 // Whether a Status from an index operation (an order, a seek, a move in tag order, a query) means
 // the index cannot be trusted and must be rebuilt.
 bool IsIndexTrouble(const xbase::Status& status);
+// The same for such a Status as ProblemOf words it.
+bool IsIndexTrouble(const Problem& problem);
 
 // Rebuilds the reminder table's index (packing the table) with an engine of its own, so the
 // caller's other work areas stay open. Fails (and changes nothing) while another user has the

@@ -100,22 +100,23 @@ SaveResult EventSaver::SaveEvent(const EventInput& in) {
     if (s.ok()) s = wa->Go(static_cast<uint32_t>(recno));
   }
   if (s.ok()) s = WriteReminder(*wa, record);
-  if (s.ok()) s = wa->Commit();
-  if (s.ok()) s = wa->Unlock();
-  if (!s.ok()) {
+  if (!s.ok() || !CommitRecord(*wa, &s)) {
     // Nothing half-written stays behind: the pending changes are dropped (a new record that could
     // not be filled is taken out) and an edited record keeps its old bytes.
     wa->Discard();
     data::CloseTableIfOpen(m_engine, kOneTime);
     return refuse(SaveField::None, ProblemOf(s));
   }
+  // The reminder is saved. What fails from here on is still worth telling, but undoes nothing.
+  Problem after = ProblemOf(s);
+  if (const xbase::Status unlocked = wa->Unlock(); after.ok()) after = ProblemOf(unlocked);
   data::CloseTableIfOpen(m_engine, kOneTime);
   if (m_state.ViewerOpen) m_viewer.RefreshViewer();
 
   const QDateTime alarm = AlarmMoment(in.remindDate, record.alarmTime);
   if (m_state.NextAlarmTime.isValid() && alarm < m_state.NextAlarmTime) m_state.NextAlarmTime = alarm;
-  // The reminder is saved; a failed lookup afterwards is still worth telling.
   result.problem = m_alarms.FindNextAlarm();
+  if (!after.ok()) result.problem = after;
   result.saved = true;
   result.activityTimeSkipped = WallTimeSkipped(in.activityDate, record.startTime);
   result.remindTimeSkipped = WallTimeSkipped(in.remindDate, record.alarmTime);

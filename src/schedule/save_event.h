@@ -43,7 +43,8 @@ enum class SaveField { None, ActivityDate, ActivityTime, RemindDate, RemindTime,
 struct SaveResult {
   bool saved = false;
   qint64 recno = 0;  // the record written
-  // Why nothing was saved (for the caller to tell), and which entry to put the focus on.
+  // Why nothing was saved (for the caller to tell), and which entry to put the focus on. When the
+  // reminder was saved: what failed after it was stored (worth telling, but it undoes nothing).
   Problem problem;
   SaveField refused = SaveField::None;
   // The activity or reminder time does not exist on its day (the clocks go forward over it): it

@@ -529,11 +529,12 @@ void ViewerWindow::editReminder() {
 void ViewerWindow::deleteReminder() {
   if (m_currentRecno < 1 || m_area < 1) return;
   SaveMemo();
-  const Problem problem = m_ctx.alarms.DeleteReminder(m_area, m_currentRecno);
+  bool deleted = false;
+  const Problem problem = m_ctx.alarms.DeleteReminder(m_area, m_currentRecno, &deleted);
   if (xbase::WorkArea* wa = m_ctx.engine.Area(m_area)) wa->Unlock();
   report(problem);
   // The deleted reminder may have been the next alarm.
-  if (problem.ok()) report(m_ctx.alarms.FindNextAlarm());
+  if (deleted) report(m_ctx.alarms.FindNextAlarm());
   m_memoRecno = 0;  // its memo box is not saved into a deleted record
   Refresh();
 }

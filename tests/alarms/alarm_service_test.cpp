@@ -4,6 +4,7 @@
 #include "core/clock.h"
 #include "core/prompts.h"
 #include "core/shared_state.h"
+#include "core/timer_tick.h"
 #include "data/calendar.h"
 #include "data/reminder_record.h"
 #include "schedule/save_event.h"
@@ -25,6 +26,11 @@ using namespace chimewise;
 namespace {
 
 const QDateTime kNow(QDate(2026, 12, 4), QTime(10, 0, 45));
+const QDate kSpring(2026, 3, 29);   // Europe/Berlin: 02:00 CET becomes 03:00 CEST
+const QDate kAutumn(2026, 10, 25);  // Europe/Berlin: 03:00 CEST becomes 02:00 CET, 02:00-03:00 twice
+
+// A moment given in UTC: on the autumn night 00:xx UTC is the first run of 02:xx, 01:xx the second.
+QDateTime utc(const QDate& d, int h, int m) { return QDateTime(d, QTime(h, m), Qt::UTC).toLocalTime(); }
 
 class AlarmServiceTest : public ::testing::Test {
  protected:
@@ -50,12 +56,17 @@ class AlarmServiceTest : public ::testing::Test {
     saver->randomFraction = [] { return 0.25; };
   }
   qint64 add(const QString& text, QDateTime activity, QDateTime remind, int countdown = 0) {
+    return add(text, activity.date(), activity.time(), remind.date(), remind.time(), countdown);
+  }
+  // Wall times as typed, also one the clocks skip.
+  qint64 add(const QString& text, QDate activityDate, QTime activityTime, QDate remindDate, QTime remindTime,
+             int countdown = 0) {
     EventInput in;
     in.activity = text;
-    in.activityDate = activity.date();
-    in.activityTime = activity.time();
-    in.remindDate = remind.date();
-    in.remindTime = remind.time();
+    in.activityDate = activityDate;
+    in.activityTime = activityTime;
+    in.remindDate = remindDate;
+    in.remindTime = remindTime;
     in.countdown = countdown;
     in.countdownOn = countdown > 0;
     state.EditRecNo = -1;
@@ -64,6 +75,25 @@ class AlarmServiceTest : public ::testing::Test {
     return r.recno;
   }
   QDateTime at(int h, int m) const { return QDateTime(kNow.date(), QTime(h, m)); }
+  // The main timer from `from` until `to`, a tick every 30 seconds, with the lookup first as at
+  // start-up: what each scan the timer asked for said, as "HH:mm zone: line".
+  QStringList runTimer(const QDateTime& from, const QDateTime& to) {
+    QStringList heard;
+    clock.set(from);
+    alarms->FindNextAlarm();
+    for (QDateTime now = from; now < to; now = now.addSecs(30)) {
+      clock.set(now);
+      TickInputs in;
+      in.nextAlarmTime = state.NextAlarmTime;
+      if (!DecideTick(in, now).scanAlarms) continue;
+      speaker.lines.clear();
+      alarms->ScanDueAlarms();
+      const QString when = now.toString("HH:mm t: ");
+      if (speaker.lines.isEmpty()) heard << when + "(nothing)";
+      for (const QString& line : speaker.lines) heard << when + line;
+    }
+    return heard;
+  }
   // Every live record's (REC_NO, APPT_TEXT, ALARMTIME), read afresh from the files.
   QStringList liveRecords() {
     xbase::Engine fresh;
@@ -453,4 +483,47 @@ TEST_F(AlarmServiceTest, AnEditThatFailsPartWayLeavesTheOldRecordByteForByte) {
   }
   EXPECT_TRUE(saved);
   EXPECT_GT(failed, 3);
+}
+
+// On the night the clocks go forward, the skipped 02:30 means 03:30: it comes after 03:05 though
+// its key sorts first, for the lookup, the scan and the main timer alike.
+TEST_F(AlarmServiceTest, OnTheNightTheClocksGoForwardAlarmsComeInRealTimeOrder) {
+  add("Night shift", kSpring, QTime(2, 30), kSpring, QTime(2, 30));
+  add("Early train", kSpring, QTime(3, 5), kSpring, QTime(3, 5));
+  clock.set(QDateTime(kSpring, QTime(1, 0)));
+  alarms->FindNextAlarm();
+  EXPECT_EQ(state.NextAlarmTime, QDateTime(kSpring, QTime(3, 5)));
+  clock.set(QDateTime(kSpring, QTime(3, 0)));
+  alarms->ScanDueAlarms();
+  EXPECT_EQ(speaker.lines, QStringList{});  // neither is due yet
+
+  // Lateness counts real minutes: 01:55 CET to 03:05 CEST is ten.
+  add("Dishwasher", kSpring, QTime(1, 55), kSpring, QTime(3, 5));
+  EXPECT_EQ(runTimer(QDateTime(kSpring, QTime(1, 58)), QDateTime(kSpring, QTime(3, 32))),
+            (QStringList{"03:05 CEST: Speak: Early train", "03:05 CEST: Speak: Dishwasher. Your 10 minutes late.",
+                         "03:10 CEST: Speak: Early train. Your 5 minutes late.",
+                         "03:10 CEST: Speak: Dishwasher. Your 15 minutes late.",
+                         "03:15 CEST: Speak: Early train. Your 10 minutes late.",
+                         "03:15 CEST: Speak: Dishwasher. Your 20 minutes late.",
+                         "03:20 CEST: Speak: Early train. Your 15 minutes late.",
+                         "03:20 CEST: Speak: Dishwasher. Your 25 minutes late.",
+                         "03:25 CEST: Speak: Early train. Your 20 minutes late.",
+                         "03:25 CEST: Speak: Dishwasher. Your 30 minutes late.", "03:30 CEST: Speak: Night shift",
+                         "03:30 CEST: Speak: Early train. Your 25 minutes late.",
+                         "03:30 CEST: Speak: Dishwasher. Your 35 minutes late."}));
+}
+
+// On the night the clocks go back, 02:00-03:00 happens twice and a wall time in it means its first
+// run: an alarm there goes off once, in the first run, and one the first run missed (the machine
+// was asleep) goes off as soon as the second run starts watching, not an hour later.
+TEST_F(AlarmServiceTest, OnTheNightTheClocksGoBackAnAlarmInTheRepeatedHourGoesOffOnce) {
+  // Countdowns of two hours: each comes back after the night, so every line heard is a first one.
+  add("Ferry", kAutumn, QTime(9, 0), kAutumn, QTime(2, 30), 120);
+  EXPECT_EQ(runTimer(utc(kAutumn.addDays(-1), 23, 50), utc(kAutumn, 2, 10)),
+            QStringList{"02:30 CEST: Speak: Ferry. In 7 Hours  and 30 minutes"});
+
+  add("Night bus", kAutumn, QTime(9, 0), kAutumn, QTime(2, 40), 120);
+  EXPECT_EQ(runTimer(utc(kAutumn, 1, 10), utc(kAutumn, 2, 10)),
+            QStringList{"02:10 CET: Speak: Night bus. In 6 Hours  and 50 minutes"});
+  EXPECT_EQ(state.NextAlarmTime, utc(kAutumn, 2, 30));  // the Ferry's countdown: 03:30 CET
 }

@@ -1,11 +1,15 @@
 // chimewise-cli driven in-process: scripted scenarios of added reminders, scans and snoozes.
 #include "cli/cli.h"
+#include "core/command_line.h"
+#include "data/calendar.h"
+#include "shell/single_instance.h"
 #include "support/qt_print.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <xbase/engine.h>
 #include <gtest/gtest.h>
 
 using namespace chimewise;
@@ -35,6 +39,56 @@ class CliTest : public ::testing::Test {
     lines = o.split('\n', Qt::SkipEmptyParts);
     errors = e;
     return code;
+  }
+  // The reminder table's three files, byte for byte.
+  QByteArray tableBytes() {
+    QByteArray all;
+    for (const char* f : {"CALENDAR.DBF", "CALENDAR.FPT", "CALENDAR.CDX"}) {
+      QFile file(dir.filePath(QStringLiteral("app/data/") + f));
+      all += file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+    return all;
+  }
+  // Swaps the first two entries of the ALARM tag's first leaf and sets the page's checksum right,
+  // as a damaged or foreign writer may leave them: only a lookup that reads that page finds out.
+  void putAlarmKeysOutOfOrder() {
+    QFile f(dir.filePath("app/data/CALENDAR.CDX"));
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    QByteArray cdx = f.readAll();
+    const auto le = [&](qsizetype at, int bytes) {
+      quint32 v = 0;
+      for (int i = bytes - 1; i >= 0; --i) v = v << 8 | static_cast<quint8>(cdx[at + i]);
+      return v;
+    };
+    // The tag directory, from byte 40: per tag its name, key and condition (each with a two-byte
+    // length), the key type, the key length (two bytes) and the root page (four).
+    qsizetype at = 40;
+    quint32 keyLength = 0, page = 0;
+    QByteArray name;
+    for (quint32 tag = 0; tag < le(28, 4) && name != "ALARM"; ++tag) {
+      name = cdx.mid(at + 2, le(at, 2));
+      for (int text = 0; text < 3; ++text) at += 2 + le(at, 2);
+      keyLength = le(at + 1, 2);
+      page = le(at + 3, 4);
+      at += 7;
+    }
+    ASSERT_EQ(name, "ALARM");
+    // Down the first children (after each inner entry's key and record number) to a leaf.
+    qsizetype p = page * 4096;
+    while (cdx[p] != 1) p = le(p + 12 + keyLength + 4, 4) * 4096;
+    const qsizetype first = p + 12, size = keyLength + 4;
+    ASSERT_GE(le(p + 2, 2), 2u);
+    const QByteArray entry = cdx.mid(first, size);
+    cdx.replace(first, size, cdx.mid(first + size, size));
+    cdx.replace(first + size, size, entry);
+    quint32 h = 2166136261u;  // FNV-1a of the page, its checksum bytes 8-11 taken as zero
+    for (int i = 0; i < 4096; ++i) {
+      h ^= i >= 8 && i < 12 ? 0u : static_cast<quint8>(cdx[p + i]);
+      h *= 16777619u;
+    }
+    for (int i = 0; i < 4; ++i) cdx[p + 8 + i] = static_cast<char>(h >> (8 * i));
+    ASSERT_TRUE(f.seek(0));
+    ASSERT_EQ(f.write(cdx), cdx.size());
   }
   QString field(const QString& rec, const QString& name) {
     run("2026-12-06 00:00:00", {"show", rec});
@@ -129,14 +183,6 @@ TEST_F(CliTest, ScanSpeaksAndMovesTheAlarms) {
   EXPECT_EQ(lines, QStringList{"2026-12-04 09:50"});
 
   // A dry run reads the real table: it writes nothing there and copies nothing anywhere.
-  const auto tableBytes = [&] {
-    QByteArray all;
-    for (const char* f : {"CALENDAR.DBF", "CALENDAR.FPT", "CALENDAR.CDX"}) {
-      QFile file(dir.filePath(QStringLiteral("app/data/") + f));
-      all += file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-    }
-    return all;
-  };
   const QByteArray before = tableBytes();
   const QString scratch = dir.filePath("tmp");
   QDir().mkpath(scratch);
@@ -261,4 +307,71 @@ TEST_F(CliTest, OneTableIsReadTheSameUnderEveryLocale) {
   EXPECT_EQ(field("1", "EVENTDATE"), "20261210");
   EXPECT_EQ(field("1", "STARTTIME").trimmed(), "602");  // the activity moved with the snooze, on its own day
   EXPECT_EQ(field("1", "DATETEXT"), "12/10/2026 10:02 am");
+}
+
+// Keys out of order in the index are met by a change only as it brings the index up to date,
+// after the record itself was written: the change stands, so the command reports it done, warns
+// of what failed after it, and the index is rebuilt before the command ends.
+TEST_F(CliTest, AChangeWrittenBeforeTheIndexFailedIsReportedDone) {
+  for (int i = 1; i <= 6; ++i)
+    ASSERT_EQ(
+        run(kMorning, {"add", "--text", QString("Call %1").arg(i), "--activity", QString("2026-12-04 1%1:00").arg(i)}),
+        0);
+  putAlarmKeysOutOfOrder();
+  EXPECT_EQ(run(kMorning, {"delete", "5"}), 0) << errors.toStdString();
+  EXPECT_TRUE(errors.startsWith("Warning: ")) << errors.toStdString();
+  ASSERT_EQ(run(kMorning, {"list", "--all"}), 0) << errors.toStdString();
+  EXPECT_EQ(lines.size(), 5);
+  EXPECT_FALSE(lines.join('|').contains("Call 5")) << lines.join('|').toStdString();
+
+  putAlarmKeysOutOfOrder();
+  EXPECT_EQ(run(kMorning, {"snooze", "1", "1"}), 0) << errors.toStdString();
+  EXPECT_EQ(lines, QStringList{"2026-12-04 10:05"});
+  EXPECT_TRUE(errors.startsWith("Warning: ")) << errors.toStdString();
+  EXPECT_EQ(field("1", "ALARMTIME").trimmed(), QString::number(10 * 60 + 5));
+}
+
+// A lookup that meets keys out of order: a command that may write rebuilds the index once and goes
+// on; a dry run writes nothing, so it says it cannot repair the index and prints none of its work.
+TEST_F(CliTest, KeysOutOfOrderAreRebuiltOnceOrADryRunRefusesWhole) {
+  for (const char* at : {"2026-12-04 09:50", "2026-12-04 09:55", "2026-12-04 11:00"})
+    ASSERT_EQ(run(kMorning, {"add", "--text", "Due at " + QString(at), "--activity", at}), 0);
+  putAlarmKeysOutOfOrder();
+  const QByteArray damaged = tableBytes();
+  EXPECT_EQ(run(kMorning, {"due", "--dry-run"}), 1);
+  EXPECT_EQ(lines, QStringList{});
+  EXPECT_TRUE(errors.contains("cannot be repaired by a command that only reads")) << errors.toStdString();
+  EXPECT_EQ(tableBytes(), damaged);
+
+  EXPECT_EQ(run(kMorning, {"list"}), 0) << errors.toStdString();
+  EXPECT_EQ(lines.size(), 2) << lines.join('|').toStdString();
+  EXPECT_TRUE(lines.value(0).contains("Due at 2026-12-04 09:50")) << lines.join('|').toStdString();
+}
+
+// Another program holds the table (a pack, or the running program) when a command has stored its
+// change and looks up the next alarm, which meets a damaged index it may not rebuild meanwhile: the
+// change is done, so the command says so (exit 0, the running program told) and warns.
+TEST_F(CliTest, WhatFailsAfterTheChangeIsStoredIsAWarning) {
+  // Enough alarms for their index to span pages: the first page is damaged, and only the lookup,
+  // which starts at the lowest key, reads it; the new reminder's key goes to the last page.
+  for (int i = 0; i < 260; ++i) ASSERT_EQ(run(kMorning, {"add", "--text", "Old", "--activity", "2026-12-05 10:00"}), 0);
+  putAlarmKeysOutOfOrder();
+  xbase::Engine other;
+  int area = 0;
+  ASSERT_TRUE(
+      other.Use(dir.filePath("app/data/CALENDAR.DBF").toStdString(), "OTHER", xbase::OpenMode::kShared, &area).ok());
+  SingleInstance program;  // the running program, listening for the tool
+  ASSERT_TRUE(program.becomePrimary());
+  QStringList told;
+  QObject::connect(&program, &SingleInstance::commandLineReceived, [&](const QString& line) { told << line; });
+
+  EXPECT_EQ(run(kMorning, {"add", "--text", "New", "--activity", "2026-12-06 10:00"}), 0) << errors.toStdString();
+  EXPECT_EQ(lines, QStringList{"261"});
+  EXPECT_TRUE(errors.startsWith("Warning: ")) << errors.toStdString();
+  EXPECT_EQ(run(kMorning, {"delete", "261"}), 0) << errors.toStdString();
+  EXPECT_TRUE(errors.startsWith("Warning: ")) << errors.toStdString();
+  for (int i = 0; i < 100 && told.size() < 2; ++i) QCoreApplication::processEvents();
+  EXPECT_EQ(told, QStringList(2, kRefreshCommand));
+  other.CloseAll();
+  EXPECT_EQ(run(kMorning, {"show", "261"}), 1);  // deleted indeed
 }

@@ -150,7 +150,11 @@ class WorkArea {
   // makes it current and locked.
   Status AppendBlank();
   // Writes the current record's changes. A failure leaves the file holding the old
-  // record; the changes stay pending (Commit again, or Discard).
+  // record; the changes stay pending (Commit again, or Discard). Except when the record
+  // was written and bringing the index up to date failed after it: the error says why,
+  // the new record stays, and nothing is pending but a record appended and not committed
+  // before (which Discard still takes back). The index is then no longer used and is left
+  // marked as half-updated, for a rebuild.
   Status Commit();
   // Drops the current record's uncommitted changes and re-reads it. A record appended
   // by this area and not committed since is taken back: when it is still the last
