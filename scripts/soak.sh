@@ -70,6 +70,21 @@ trayer --edge top --align right --widthtype pixel --width 200 --heighttype pixel
 pids+=($!)
 sleep 1
 
+# An update server that accepts connections and never answers: "Update Me" then waits with its
+# window open, which is when Quit and logout must still end the program cleanly.
+/usr/bin/python3 -c '
+import socket, sys, time
+s = socket.socket(); s.bind(("127.0.0.1", 0)); s.listen(16)
+open(sys.argv[1], "w").write(str(s.getsockname()[1]))
+held = []
+while True:
+    c, _ = s.accept(); held.append(c)
+' "$out/ftp-port" &
+pids+=($!)
+wait_for 5 test -s "$out/ftp-port"
+mkdir -p "$HOME/.config/Olm Chimewise"
+printf '[Update]\nServer=ftp://127.0.0.1:%s\n' "$(cat "$out/ftp-port")" >"$HOME/.config/Olm Chimewise/settings.ini"
+
 app=""
 starts=0
 start_program() {
@@ -85,9 +100,11 @@ end_program() {
   if [ "$how" = quit ]; then
     tray_menu
     xdotool key --clearmodifiers q 2>/dev/null || true
-    # A menu that did not open (tray icon not there yet): fall back to logout's signal.
-    sleep 1
-    kill -0 "$app" 2>/dev/null && ! wait_for 2 sh -c "! kill -0 $app" && kill -TERM "$app" 2>/dev/null && how="quit→term"
+    # The goodbye takes a few seconds. A menu that did not open (no tray icon yet, during the
+    # introduction) leaves the program running: logout's signal then ends it.
+    if ! wait_for 12 sh -c "! kill -0 $app"; then
+      kill -TERM "$app" 2>/dev/null && how="quit (no menu), then SIGTERM"
+    fi
   else
     kill -TERM "$app" 2>/dev/null || true
   fi
@@ -110,14 +127,14 @@ end_program() {
   app=""
 }
 
-tray_window() { xdotool search --classname trayer 2>/dev/null | head -1; }
+tray_window() { xdotool search --classname panel 2>/dev/null | head -1; }
 tray_menu() {
   local w
   w="$(tray_window)" || true
   [ -n "$w" ] || return 0
   eval "$(xdotool getwindowgeometry --shell "$w")"
-  # The program's icon is the only one in the tray: its first slot.
-  xdotool mousemove "$((X + 12))" "$((Y + 15))" click 3 2>/dev/null || true
+  # The program's icon is the only one in the tray, at its right end.
+  xdotool mousemove "$((X + WIDTH - 13))" "$((Y + HEIGHT / 2))" click 3 2>/dev/null || true
   sleep 0.4
 }
 
@@ -139,7 +156,9 @@ add_reminder() {
 
 # One random act of a user.
 monkey() {
-  case $((RANDOM % 12)) in
+  local act=$((RANDOM % 14))
+  echo "$(date +%T) $act" >>"$out/monkey.log"
+  case $act in
     0) "$program" show >/dev/null 2>&1 & ;;              # a second start: the viewer opens
     1) xdotool key --clearmodifiers Escape ;;
     2) xdotool key --clearmodifiers Tab Tab Down ;;
@@ -151,6 +170,8 @@ monkey() {
     8) tray_menu && xdotool key --clearmodifiers o ;;     # Options (its tour the first time)
     9) tray_menu && xdotool key --clearmodifiers m ;;     # Read Mail (no mailbox: said so)
     10) tray_menu && xdotool key --clearmodifiers r ;;    # Reminder Viewer
+    12) tray_menu && xdotool key --clearmodifiers d ;;    # Update Me (the server never answers)
+    13) tray_menu && xdotool key --clearmodifiers t ;;    # Tell a Joke or Quote
     11) # A click on the character, wherever it stands.
       local c
       c="$(xdotool search --name '^(Hoot|Bolt)$' 2>/dev/null | head -1)" || true
@@ -181,11 +202,21 @@ while [ "$(date +%s)" -lt "$end_at" ]; do
   sleep 2
 done
 
-# Every reminder has fallen due: the program gets a moment to announce the last, then ends.
-last_due=""
-for a in "${added[@]}"; do last_due="$(cut -f2 <<<"$a")"; done
-if [ -n "$last_due" ]; then
-  until_due=$(($(date -d "$last_due" +%s) + 20 - $(date +%s)))
+# Reminders wait while the Schedule Activity dialog is open (the program says so): the user closes
+# the dialogs. Every reminder has fallen due: the program gets a moment to announce the last.
+for _ in 1 2 3; do
+  for w in $(xdotool search --onlyvisible --name '^(Schedule Activity|Options)' 2>/dev/null); do
+    xdotool windowactivate --sync "$w" key --clearmodifiers Escape 2>/dev/null || true
+  done
+  sleep 1
+done
+last_due=0
+for a in "${added[@]}"; do
+  due=$(date -d "$(cut -f2 <<<"$a")" +%s)
+  [ "$due" -gt "$last_due" ] && last_due=$due
+done
+if [ "$last_due" -gt 0 ]; then
+  until_due=$((last_due + 20 - $(date +%s)))
   [ "$until_due" -gt 0 ] && { log "waiting ${until_due}s for the last reminder"; sleep "$until_due"; }
 fi
 end_program term
