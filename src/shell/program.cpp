@@ -3,6 +3,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QTimer>
 #include <QUrl>
 
 #include "core/clock.h"
@@ -231,10 +232,15 @@ MailReader& Program::mail() {
 }
 
 void Program::SetTimerEnabled(bool on) {
-  if (on && !m_state.Closing)
-    m_reminders->timer1().start(kTimerInterval);
-  else
-    m_reminders->timer1().stop();
+  QTimer& timer = m_reminders->timer1();
+  if (!on || m_state.Closing) {
+    timer.stop();
+    return;
+  }
+  const bool wasRunning = timer.isActive();
+  timer.start(kTimerInterval);
+  // Held back meanwhile (a tour, a modal window): what fell due is looked at now, not a tick later.
+  if (!wasRunning) QTimer::singleShot(0, m_reminders.get(), [r = m_reminders.get()] { r->tick(); });
 }
 
 }  // namespace chimewise

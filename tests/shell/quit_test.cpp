@@ -2,6 +2,7 @@
 // logout ends it, at moments when it is in the middle of something, it always ends with status 0.
 #include "support/program_home.h"
 #include "support/qt_app.h"
+#include "support/qt_print.h"
 
 #include <QDir>
 #include <QFile>

@@ -186,6 +186,23 @@ TEST(AgentAudioOutput, SilentOutputKeepsTimeWithTheClock) {
   EXPECT_FALSE(out.play(second, 0));
 }
 
+// The sound device runs at one rate; every buffer is brought to it keeping its length in time
+// and its shape.
+TEST(AgentAudioOutput, ResamplingKeepsLengthAndShape) {
+  QByteArray ramp(16000 * 2, Qt::Uninitialized);
+  auto* in = reinterpret_cast<qint16*>(ramp.data());
+  for (int i = 0; i < 16000; ++i) in[i] = qint16(i);
+  for (const int to : {48000, 44100, 22050, 11025}) {
+    const QByteArray out = resamplePcm16(ramp, 16000, to);
+    ASSERT_EQ(out.size(), qsizetype(to) * 2) << to;
+    const auto* o = reinterpret_cast<const qint16*>(out.constData());
+    // The ramp is followed: at each output sample, the input value at the same moment.
+    for (int i = 0; i < to; i += 997) EXPECT_NEAR(o[i], double(i) * 16000 / to, 1.0) << to << " at " << i;
+  }
+  EXPECT_EQ(resamplePcm16(ramp, 16000, 16000), ramp);
+  EXPECT_TRUE(resamplePcm16(QByteArray(), 16000, 48000).isEmpty());
+}
+
 TEST(AgentAudioOutput, TheCallerChoosesBetweenDeviceAndSilence) {
   // The program's own variable asks for silence; the library must not listen to it.
   qputenv("CHIMEWISE_AUDIO", "silent");
