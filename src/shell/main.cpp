@@ -71,6 +71,13 @@ void FinishDeferredDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEven
 int main(int argc, char* argv[]) {
   QElapsedTimer sinceStart;
   sinceStart.start();
+  // SIGTERM and SIGINT run the same shutdown as Quit. They are caught from the first moment: one
+  // that comes while the program is still starting waits in the pipe until the program can act.
+  const bool signalsCaught = ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) == 0;
+  if (signalsCaught) {
+    std::signal(SIGTERM, onTerminate);
+    std::signal(SIGINT, onTerminate);
+  }
   preferX11OnWayland();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Olm Chimewise"));
@@ -86,6 +93,9 @@ int main(int argc, char* argv[]) {
   // One instance per user: a later start hands its command line over and ends.
   SingleInstance instance;
   if (!instance.becomePrimary()) {
+    // Nothing to shut down here: a signal ends this start at once, as it would any program.
+    std::signal(SIGTERM, SIG_DFL);
+    std::signal(SIGINT, SIG_DFL);
     instance.sendToPrimary(wholeLine);
     prompter.message(QStringLiteral("Olm Chimewise is already running. Check the System Tray."),
                      QStringLiteral("Program Is Loaded"));
@@ -120,16 +130,13 @@ int main(int argc, char* argv[]) {
   Reminders& reminders = program.reminders();
   QObject::connect(&instance, &SingleInstance::commandLineReceived, &program, &Program::handleCommandLine);
 
-  // SIGTERM and SIGINT run the same shutdown as Quit.
-  if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) == 0) {
+  if (signalsCaught) {
     auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
     QObject::connect(notifier, &QSocketNotifier::activated, &reminders, [&] {
       char c;
       [[maybe_unused]] const auto n = ::read(g_signalPipe[0], &c, 1);
       reminders.quit();
     });
-    std::signal(SIGTERM, onTerminate);
-    std::signal(SIGINT, onTerminate);
   }
   QObject::connect(
       &reminders, &Reminders::unloaded, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);

@@ -23,12 +23,16 @@ class QuitTest : public ::testing::Test {
     h.install(QStringLiteral(CHIMEWISE_SOURCE_DIR), QStringLiteral("Bolt.ochar"));
   }
 
-  // Starts the program, signals it after `ms`, and says how it ended.
+  // Starts the program, signals it `ms` after it has set up its files, and says how it ended.
   QString endAfter(int ms, int signal = SIGTERM) {
+    QFile::remove(h.settingsFile());  // made again by the program as it starts
     QProcess program;
     program.setProcessEnvironment(env);
     program.start(QStringLiteral(CHIMEWISE_EXE), {});
     if (!program.waitForStarted(5000)) return QStringLiteral("did not start");
+    // Counted from the moment the program has set up its files (its main has long begun, under a
+    // sanitizer too), so each delay falls at the same step of the start.
+    for (int i = 0; i < 200 && !QFile::exists(h.settingsFile()); ++i) QThread::msleep(50);
     QThread::msleep(ms);
     if (program.state() != QProcess::Running) return QStringLiteral("ended by itself");
     ::kill(static_cast<pid_t>(program.processId()), signal);
@@ -59,12 +63,11 @@ TEST_F(QuitTest, DuringTheIntroductionTheProgramEndsWithStatusZero) {
   ASSERT_TRUE(QFile::copy(QStringLiteral(CHIMEWISE_SOURCE_DIR "/assets/CHIMINST.DLL"), tpl.filePath("CHIMINST.DLL")));
   for (const int ms : {700, 1800, 3500, 6000}) {
     QDir(home.filePath(".local")).removeRecursively();
-    QDir(home.filePath(".config")).removeRecursively();
     EXPECT_EQ(endAfter(ms), "0") << "SIGTERM after " << ms << " ms";
   }
 }
 
 // A later start: the greeting, then the program idles with the timer running.
 TEST_F(QuitTest, WhileGreetingOrIdleTheProgramEndsWithStatusZero) {
-  for (const int ms : {300, 1500, 4000}) EXPECT_EQ(endAfter(ms, ms == 1500 ? SIGINT : SIGTERM), "0") << ms << " ms";
+  for (const int ms : {0, 1500, 4000}) EXPECT_EQ(endAfter(ms, ms == 1500 ? SIGINT : SIGTERM), "0") << ms << " ms";
 }
