@@ -19,6 +19,10 @@ function(chimewise_add_gtest)
   else()
     add_test(NAME ${T_NAME} COMMAND ${T_NAME})
   endif()
+  # The long binaries start first, so that two run side by side to the end.
+  if(T_SPEAKS)
+    set_tests_properties(${T_NAME} PROPERTIES COST 100)
+  endif()
   set_tests_properties(${T_NAME} PROPERTIES TIMEOUT 900 ENVIRONMENT
     "QT_QPA_PLATFORM=offscreen;TZ=Europe/Berlin;CHIMEWISE_SOURCE_DIR=${PROJECT_SOURCE_DIR};CHIMEWISE_BINARY_DIR=${PROJECT_BINARY_DIR};${T_ENV}")
 endfunction()

@@ -65,7 +65,7 @@ TEST_F(AudioDevice, HundredsOfShortBuffersBackToBackAllPlayToTheirEnd) {
   QRandomGenerator random(22);
   const int rates[] = {16000, 22050, 44100, 11025};
   int endedByDevice = 0;
-  const int rounds = 300;
+  const int rounds = 100;
   for (int i = 0; i < rounds; ++i) {
     const int rate = rates[random.bounded(4)];
     const int ms = 20 + random.bounded(60);
@@ -116,7 +116,7 @@ TEST_F(AudioDevice, HundredsOfShortBuffersBackToBackAllPlayToTheirEnd) {
 TEST_F(AudioDevice, BuffersReplacedAtEveryMomentAroundTheirEnd) {
   DeviceAudioOutput out(clock);
   QRandomGenerator random(7);
-  for (int i = 0; i < 400; ++i) {
+  for (int i = 0; i < 250; ++i) {
     ASSERT_TRUE(out.play(tone(30, 16000, 500 + i % 300), 16000)) << "round " << i;
     runUntil([] { return false; }, random.bounded(90));
   }
@@ -144,7 +144,7 @@ TEST_F(AudioDevice, ACharacterSpeaksManySentencesOnTheDeviceAndIsUnloadedWhileSp
     int completed = 0;
     QObject::connect(c, &Character::requestCompleted, [&](RequestId, RequestStatus, const QString&) { ++completed; });
     c->show();
-    const int sentences = 12;
+    const int sentences = 6;
     for (int i = 0; i < sentences; ++i) c->speak(i % 2 ? QStringLiteral("Yes.") : QStringLiteral("One, two."));
     // Everything is said, through the device's own clock, within a generous time.
     if (round == 0) {
