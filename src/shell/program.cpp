@@ -8,7 +8,6 @@
 
 #include "core/clock.h"
 #include "core/command_line.h"
-#include "core/program_events.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"
 #include "core/wait_scope.h"
@@ -137,10 +136,6 @@ void Program::CheckForUpdate() {
     options.appFolder = m_state.AppFolder;
     m_update = std::make_unique<update::UpdateCommand>(m_settings, m_prompter, *m_character, std::move(hooks),
                                                        std::move(options));
-    // Quit or logout ends a check in progress at once: its transfer stops and its waits return.
-    connect(&ProgramEvents::instance(), &ProgramEvents::waitInterrupted, this, [this] {
-      if (m_state.Closing && m_update) m_update->Abort();
-    });
   }
   m_update->CheckForUpdate();
 }

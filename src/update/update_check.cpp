@@ -1,5 +1,6 @@
 #include "update/update_check.h"
 
+#include "core/program_events.h"
 #include "core/prompts.h"
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
@@ -73,9 +74,15 @@ UpdateCheck::UpdateCheck(SettingsStore& settings, Prompter& prompter, UpdateView
   if (m_options.publicKey.isEmpty()) m_options.publicKey = BuiltInPublicKey();
   if (!m_options.startInstaller) m_options.startInstaller = &StartDetached;
   m_view.onAbort = [this] { Abort(); };
+  m_closingWatch = QObject::connect(&ProgramEvents::instance(), &ProgramEvents::waitInterrupted, [this] {
+    if (m_hooks.closing && m_hooks.closing()) Abort();
+  });
 }
 
-UpdateCheck::~UpdateCheck() { m_view.onAbort = nullptr; }
+UpdateCheck::~UpdateCheck() {
+  QObject::disconnect(m_closingWatch);
+  m_view.onAbort = nullptr;
+}
 
 QString UpdateCheck::localFilePath() const { return m_options.appFolder + QStringLiteral("/TEMP/") + kLocalFileName; }
 

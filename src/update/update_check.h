@@ -148,6 +148,8 @@ class UpdateCheck final {
   bool m_aborted = false;
   QString m_sizeText;
   bool m_showProgress = false;  // progress reports are the update file's (not its signature's)
+  // Shutdown beginning (the program's waits are woken) stops a check in progress at once.
+  QMetaObject::Connection m_closingWatch;
 };
 
 }  // namespace update

@@ -5,6 +5,7 @@
 #include "update/update_rules.h"
 #include "update/update_window.h"
 
+#include "core/program_events.h"
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"
@@ -16,6 +17,7 @@
 
 #include <signature/Signature.h>
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QListWidget>
 #include <QProcess>
@@ -58,11 +60,12 @@ class WatchedView final : public UpdateView {
   void setProgressText(const QString& text) override {
     window.setProgressText(text);
     if (!text.isEmpty()) progress << text;
-    // The user clicks Abort once bytes are coming in.
+    // The user clicks Abort (or the session ends) once bytes are coming in.
     if (abortOnProgress && !text.isEmpty() && text != QLatin1String("0")) {
       abortOnProgress = false;
       window.abortButton()->click();
     }
+    if (onFirstBytes && !text.isEmpty() && text != QLatin1String("0")) std::exchange(onFirstBytes, nullptr)();
   }
 
   UpdateWindow window;
@@ -71,6 +74,7 @@ class WatchedView final : public UpdateView {
   int opened = 0;
   int closed = 0;
   bool abortOnProgress = false;
+  std::function<void()> onFirstBytes;
 };
 
 class FakeSiblings final : public SiblingWindows {
@@ -329,6 +333,27 @@ TEST_F(UpdateCheckTest, AbortDuringASlowTransferDeletesThePartialFile) {
   EXPECT_EQ(mainEnabled, QList<bool>({false, true}));
   EXPECT_EQ(quits, 0);
   EXPECT_FALSE(view.window.isVisible());
+}
+
+// Quit or logout while the update downloads: the transfer stops at once rather than running to
+// its end, the partial file goes and nothing is said or asked.
+TEST_F(UpdateCheckTest, ShutdownDuringATransferStopsItAtOnce) {
+  serve("400.exe", QByteArray(300000, 'x'), true);
+  FtpServer server(dir.filePath("srv"), {.bytesPerSecond = 20000});
+  ASSERT_TRUE(server.ready());
+  QElapsedTimer sinceClosing;
+  view.onFirstBytes = [&] {
+    sinceClosing.start();
+    BeginClosing(state);
+  };
+  check(server.address());
+  ASSERT_TRUE(sinceClosing.isValid());
+  EXPECT_FALSE(QFile::exists(local()));
+  EXPECT_TRUE(prompter.asked.empty()) << prompts().join("\n").toStdString();
+  EXPECT_EQ(quits, 0);
+  EXPECT_FALSE(view.window.isVisible());
+  // The whole file takes fifteen seconds at this pace.
+  EXPECT_LT(sinceClosing.elapsed(), 5000) << "the transfer ran on after shutdown began";
 }
 
 TEST_F(UpdateCheckTest, FailingSizeStillDownloadsAndShowsTheCountAlone) {
