@@ -216,7 +216,7 @@ for a in "${added[@]}"; do
   [ "$due" -gt "$last_due" ] && last_due=$due
 done
 if [ "$last_due" -gt 0 ]; then
-  until_due=$((last_due + 20 - $(date +%s)))
+  until_due=$((last_due + 30 - $(date +%s)))
   [ "$until_due" -gt 0 ] && { log "waiting ${until_due}s for the last reminder"; sleep "$until_due"; }
 fi
 end_program term
