@@ -21,6 +21,8 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <optional>
+#include <string_view>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -66,9 +68,37 @@ void reportStartUp(Reminders& reminders, const QElapsedTimer& sinceStart, qint64
 // the event loop once (the sound device's) to delete under its owner.
 void FinishDeferredDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
 
+// --help and --version answer and end before anything starts: no display, no data folder.
+// Returns the exit status when the command line was one of them.
+std::optional<int> AnswerInformationOptions(int argc, char* argv[]) {
+  if (argc != 2) return std::nullopt;
+  const std::string_view option = argv[1];
+  if (option == "--version") {
+    std::printf("Olm Chimewise %s\n", version::kText);
+    return 0;
+  }
+  if (option == "--help" || option == "-h") {
+    std::printf(
+        "Usage: chimewise [show]\n"
+        "       chimewise 'FOLDER|[show]'\n"
+        "Olm Chimewise: desktop reminders read aloud by an animated, talking character.\n"
+        "\n"
+        "  show        open the Reminder Viewer at start\n"
+        "  FOLDER|     keep the reminders, sounds and help pages in FOLDER\n"
+        "  --help      show this help and end\n"
+        "  --version   show the version and end\n"
+        "\n"
+        "A second start hands its command line to the running program. See chimewise(1),\n"
+        "and chimewise-cli(1) for the command-line companion.\n");
+    return 0;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  if (const auto answered = AnswerInformationOptions(argc, argv)) return *answered;
   QElapsedTimer sinceStart;
   sinceStart.start();
   // SIGTERM and SIGINT run the same shutdown as Quit. They are caught from the first moment: one

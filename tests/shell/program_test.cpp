@@ -51,6 +51,22 @@ TEST_F(ProgramTest, WithoutCharactersItSetsUpItsFilesSaysWhyAndEnds) {
   EXPECT_TRUE(QFile::exists(settingsFile()));
 }
 
+// --help and --version answer on standard output and end, as the manual page says, without
+// starting the program or making its data folder.
+TEST_F(ProgramTest, HelpAndVersionAnswerAndEndWithoutStarting) {
+  for (const char* option : {"--help", "--version"}) {
+    program.start(QStringLiteral(CHIMEWISE_EXE), {QString::fromLatin1(option)});
+    ASSERT_TRUE(program.waitForFinished(15000)) << option;
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << option;
+    EXPECT_EQ(program.exitCode(), 0) << option;
+    const QByteArray out = program.readAllStandardOutput();
+    EXPECT_TRUE(out.contains(std::string_view(option) == "--help" ? "Usage: chimewise" : "Olm Chimewise 0."))
+        << option << ": " << out.toStdString();
+  }
+  EXPECT_FALSE(QFile::exists(dataFolder()));
+  EXPECT_FALSE(QFile::exists(settingsFile()));
+}
+
 TEST_F(ProgramTest, WithACharacterItRunsUntilAskedToEnd) {
   ASSERT_TRUE(QFile::copy(QStringLiteral(CHIMEWISE_SOURCE_DIR "/assets/characters/Bolt.ochar"),
                           tpl.filePath("characters/Bolt.ochar")));
