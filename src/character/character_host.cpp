@@ -91,11 +91,23 @@ CharacterHost::CharacterHost(SharedState& state, SettingsStore& settings, Prompt
   ao.audio = m_options.silentAudio ? agent::AgentOptions::Audio::Silent : agent::AgentOptions::Audio::Auto;
   m_service = std::make_unique<agent::AgentService>(ao);
   m_sounds = agent::createAudioOutput(*clock, ao.audio);
+  m_releaseTimer.setSingleShot(true);
+  m_releaseTimer.setTimerType(Qt::PreciseTimer);
+  connect(&m_releaseTimer, &QTimer::timeout, this, &CharacterHost::lookAtGoodbye);
   // The service shutting down ends any wait for its speech.
   connect(m_service.get(), &agent::AgentService::shutdown, this, [this] { InvertSpeechToggle(m_state); });
 }
 
-CharacterHost::~CharacterHost() = default;
+CharacterHost::~CharacterHost() {
+  // The sound outputs' own teardown may turn the event loop: nothing is called back from it, and
+  // what it delivers still finds this host whole.
+  m_afterRelease = nullptr;
+  m_releaseTimer.stop();
+  for (const QMetaObject::Connection& c : m_releaseWatch) disconnect(c);
+  QCoreApplication::removePostedEvents(this);
+  m_sounds.reset();
+  m_service.reset();
+}
 
 agent::Character* CharacterHost::character() const { return m_character.data(); }
 
@@ -354,23 +366,52 @@ void CharacterHost::SayGoodbye() {
   m_goodbyeDeadline = QDeadlineTimer(lengthMs + kGoodbyeSlackMs);
 }
 
-void CharacterHost::ReleaseCharacter() {
-  if (m_character && !m_goodbyeDeadline.isForever()) {
-    // Let the goodbye be heard: wait for the queue to empty (the character hidden or gone ends
-    // it too), though never longer than the goodbye's own length and a second.
-    QEventLoop loop;
-    connect(m_character.data(), &agent::Character::requestCompleted, &loop, &QEventLoop::quit);
-    connect(m_character.data(), &agent::Character::hidden, &loop, &QEventLoop::quit);
-    connect(m_character.data(), &QObject::destroyed, &loop, &QEventLoop::quit);
-    WaitInLoop(
-        loop, m_goodbyeDeadline, [this] { return !m_character || m_character->queuedRequests() == 0 || !visible(); },
-        500);
+void CharacterHost::ReleaseCharacter(std::function<void()> then) {
+  if (m_afterRelease) {
+    // A release is already on its way: this one ends with it.
+    const std::function<void()> earlier = std::move(m_afterRelease);
+    m_afterRelease = [earlier, then] {
+      earlier();
+      if (then) then();
+    };
+    return;
   }
+  m_afterRelease = then ? std::move(then) : [] {};
+  if (!m_character || m_goodbyeDeadline.isForever()) {
+    finishRelease();
+    return;
+  }
+  // Let the goodbye be heard: the release waits for the queue to empty (the character hidden or
+  // gone ends it too), though never longer than the goodbye's own length and a second.
+  const auto look = [this] { lookAtGoodbye(); };
+  m_releaseWatch = {connect(m_character.data(), &agent::Character::requestCompleted, this, look, Qt::QueuedConnection),
+                    connect(m_character.data(), &agent::Character::hidden, this, look, Qt::QueuedConnection),
+                    connect(m_character.data(), &QObject::destroyed, this, look, Qt::QueuedConnection)};
+  lookAtGoodbye();
+}
+
+void CharacterHost::lookAtGoodbye() {
+  if (!m_afterRelease) return;
+  const bool over = !m_character || m_character->queuedRequests() == 0 || !visible() || m_goodbyeDeadline.hasExpired();
+  if (over) {
+    finishRelease();
+    return;
+  }
+  // Changes that come without a signal are looked for twice a second.
+  m_releaseTimer.start(static_cast<int>(std::clamp<qint64>(m_goodbyeDeadline.remainingTime(), 1, 500)));
+}
+
+void CharacterHost::finishRelease() {
+  m_releaseTimer.stop();
+  for (const QMetaObject::Connection& c : m_releaseWatch) disconnect(c);
+  m_releaseWatch.clear();
   m_goodbyeDeadline = QDeadlineTimer(QDeadlineTimer::Forever);
   m_pendingShow = 0;
   if (m_character) m_character->hide();
   m_character = nullptr;
   m_service->unload(kCharacterId);
+  const std::function<void()> then = std::exchange(m_afterRelease, nullptr);
+  if (then) then();
 }
 
 void CharacterHost::speak(const QString& text) {

@@ -6,9 +6,11 @@
 #include "character/speaker.h"
 
 #include <QDeadlineTimer>
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
+#include <QTimer>
 #include <functional>
 #include <memory>
 
@@ -82,9 +84,13 @@ class CharacterHost final : public QObject, public Speaker {
 
   // Shows the character, waves and queues the goodbye of the shutdown; returns at once.
   void SayGoodbye();
-  // Hides and unloads the character. After SayGoodbye it first lets the goodbye play to its
-  // end, waiting in an event loop at most the goodbye's own length plus a second.
-  void ReleaseCharacter();
+  // Hides and unloads the character, then calls `then`. After SayGoodbye the goodbye first plays
+  // to its end (at most its own length plus a second): this returns at once and the release
+  // follows while the program goes on handling events. Without a goodbye it all happens before
+  // this returns. Nothing is called back once this host is destroyed.
+  void ReleaseCharacter(std::function<void()> then = {});
+  // True while a release waits for the goodbye to end.
+  bool releasing() const { return static_cast<bool>(m_afterRelease); }
 
   // Voice commands: the character listens for the phrases of its menu's voice entries. A phrase
   // heard comes back as commandChosen(name), like a menu choice; nothing heard plays its
@@ -129,6 +135,8 @@ class CharacterHost final : public QObject, public Speaker {
   void onBookmark(int id);
   bool m_offerSkip = false;
   void record(const QString& text) const;
+  void lookAtGoodbye();
+  void finishRelease();
 
   SharedState& m_state;
   SettingsStore& m_settings;
@@ -142,6 +150,10 @@ class CharacterHost final : public QObject, public Speaker {
   bool m_listenUnavailableTold = false;
   // The latest release may wait for the goodbye; forever while no goodbye is queued.
   QDeadlineTimer m_goodbyeDeadline{QDeadlineTimer::Forever};
+  // What follows the release that waits for the goodbye; empty while none waits.
+  std::function<void()> m_afterRelease;
+  QTimer m_releaseTimer;
+  QList<QMetaObject::Connection> m_releaseWatch;
 };
 
 }  // namespace chimewise

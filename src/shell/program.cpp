@@ -174,7 +174,7 @@ bool Program::LoadCharacter(const QString& fileName, bool atStartUp) {
 }
 
 void Program::SayGoodbye() { m_character->SayGoodbye(); }
-void Program::ReleaseCharacter() { m_character->ReleaseCharacter(); }
+void Program::ReleaseCharacter(std::function<void()> then) { m_character->ReleaseCharacter(std::move(then)); }
 void Program::ShowCharacter() { m_character->show(); }
 
 void Program::SetUpDataEngine() {

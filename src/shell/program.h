@@ -66,7 +66,7 @@ class Program final : public QObject,
   // CharacterPort
   bool LoadCharacter(const QString& fileName, bool atStartUp) override;
   void SayGoodbye() override;
-  void ReleaseCharacter() override;
+  void ReleaseCharacter(std::function<void()> then) override;
   void ShowCharacter() override;
   // RoutinesPort
   void SetUpDataEngine() override;

@@ -217,16 +217,24 @@ void Reminders::closeOpenBoxes() {
 void Reminders::unload() {
   if (m_unloaded) return;
   m_unloaded = true;
-  tolerant([&] {
-    BeginClosing(m_state);
-    ProcessEventsInWait();
-  });
+  tolerant([&] { BeginClosing(m_state); });
   tolerant([&] { m_timer1.stop(); });
   tolerant([&] { InvertSpeechToggle(m_state); });
   tolerant([&] { m_character.SayGoodbye(); });
   tolerant([&] { m_routines.CloseAllTables(); });
   tolerant([&] { m_windows.UnloadWindows(); });
-  tolerant([&] { m_character.ReleaseCharacter(); });
+  // The goodbye plays on while the event loop runs; the last steps follow its end.
+  bool released = false;
+  tolerant([&] {
+    m_character.ReleaseCharacter([this] { finishUnload(); });
+    released = true;
+  });
+  if (!released) finishUnload();
+}
+
+void Reminders::finishUnload() {
+  if (m_unloadFinished) return;
+  m_unloadFinished = true;
   tolerant([&] {
     if (m_tray) m_tray->hide();
   });

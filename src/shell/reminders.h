@@ -27,7 +27,9 @@ class CharacterPort {
   // Loads a character file; false when the program cannot go on.
   virtual bool LoadCharacter(const QString& fileName, bool atStartUp) = 0;
   virtual void SayGoodbye() = 0;
-  virtual void ReleaseCharacter() = 0;
+  // Unloads the character once its goodbye is over, then calls `then` (at once, or later from
+  // the event loop while the goodbye still plays).
+  virtual void ReleaseCharacter(std::function<void()> then) = 0;
   // Shows the character (where there is no tray it is the way to the program's commands).
   virtual void ShowCharacter() = 0;
 };
@@ -81,7 +83,8 @@ class Reminders : public QWidget {
   // The load handler. False when the program must end (no character, or Quit during loading).
   bool load(const QStringList& characterFolders);
 
-  // The unload handler: the shutdown sequence. Safe to call more than once.
+  // The unload handler: the shutdown sequence. Safe to call more than once. It ends with
+  // unloaded(), once the character's goodbye has played (the event loop runs meanwhile).
   void unload();
 
   // One tick of the main timer.
@@ -109,6 +112,7 @@ class Reminders : public QWidget {
   void quit();
 
  private:
+  void finishUnload();
   void optimizePrompt();
   void showTrayIcon();
   void lookForTray();
@@ -131,6 +135,7 @@ class Reminders : public QWidget {
   bool m_inTray = false;
   bool m_toldNoTray = false;
   bool m_unloaded = false;
+  bool m_unloadFinished = false;
 };
 
 }  // namespace chimewise

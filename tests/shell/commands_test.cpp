@@ -232,7 +232,7 @@ TEST_F(CommandsTest, DoubleAndMiddleClicksOnTheTrayIconOpenTheViewerOrElseTheMen
   struct Parts final : CharacterPort {
     bool LoadCharacter(const QString&, bool) override { return true; }
     void SayGoodbye() override {}
-    void ReleaseCharacter() override {}
+    void ReleaseCharacter(std::function<void()> then) override { then(); }
     void ShowCharacter() override {}
   } parts;
   settings.write(settings::CharacterName, "Hoot");

@@ -51,6 +51,9 @@ class RemindersTest : public ::testing::Test {
   std::function<void()> onLoadCharacter;
   bool trayAvailable = true;
   QStringList log;
+  // The goodbye still plays when the release is asked for: the release ends later.
+  bool goodbyePlaysOn = false;
+  std::function<void()> afterGoodbye;
   // The parts the main window drives, logging each request.
   struct LoggedParts final : CharacterPort, RoutinesPort {
     RemindersTest& t;
@@ -64,7 +67,13 @@ class RemindersTest : public ::testing::Test {
       t.log << QString("goodbye toggle=%1").arg(t.state.SpeechToggle);
       throw std::runtime_error("the character is gone");
     }
-    void ReleaseCharacter() override { t.log << "releaseCharacter"; }
+    void ReleaseCharacter(std::function<void()> then) override {
+      t.log << "releaseCharacter";
+      if (t.goodbyePlaysOn)
+        t.afterGoodbye = std::move(then);
+      else
+        then();
+    }
     void ShowCharacter() override { t.log << "showCharacter"; }
     void SetUpDataEngine() override {}
     void CloseAllTables() override { t.log << "closeAllTables"; }
@@ -335,6 +344,24 @@ TEST_F(RemindersTest, ShutdownRunsEveryStepInOrderWhateverFails) {
   }
   testsupport::RunEventsFor(30);
   EXPECT_EQ(log, (QStringList{"goodbye toggle=0", "closeAllTables", "releaseCharacter"}));
+  EXPECT_EQ(unloaded, 1);
+
+  // While the goodbye plays the teardown waits for it without a loop of its own: quit returns,
+  // and the program is told it may end only once the release is done.
+  state.Closing = false;
+  auto third = make();
+  ASSERT_TRUE(third->load(folders()));
+  log.clear();
+  unloaded = 0;
+  goodbyePlaysOn = true;
+  QObject::connect(third.get(), &Reminders::unloaded, [&] { ++unloaded; });
+  third->quit();
+  EXPECT_EQ(log.mid(1), (QStringList{"closeAllTables", "releaseCharacter"}));
+  EXPECT_EQ(unloaded, 0);
+  ASSERT_TRUE(afterGoodbye);
+  afterGoodbye();
+  EXPECT_EQ(unloaded, 1);
+  afterGoodbye();  // a late second call changes nothing
   EXPECT_EQ(unloaded, 1);
 }
 

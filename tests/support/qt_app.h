@@ -29,4 +29,17 @@ inline void RunEventsFor(int ms) {
   }
 }
 
+// Runs the event loop until `done()` holds or `ms` milliseconds of real time have passed; the
+// last look at `done()` decides.
+template <typename Done>
+bool RunEventsUntil(Done done, int ms) {
+  QElapsedTimer t;
+  t.start();
+  while (!done() && t.elapsed() < ms) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QThread::msleep(1);
+  }
+  return done();
+}
+
 }  // namespace chimewise::testsupport
