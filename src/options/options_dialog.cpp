@@ -271,7 +271,7 @@ QWidget* OptionsDialog::buildTimeTab() {
 }
 
 QWidget* OptionsDialog::buildRemindersTab() {
-  keepOnScreen = named(new QCheckBox(QStringLiteral("Keep Charater on Screen when not in use")), "chkShow");
+  keepOnScreen = named(new QCheckBox(QStringLiteral("Keep Character on Screen when not in use")), "chkShow");
   noSoundEffects = named(new QCheckBox(QStringLiteral("Turn off Sound Effects (such as Snoring)")), "chkNoSnore");
   showFuture = named(new QCheckBox(QStringLiteral("Show all reminders including future reminders")), "chkShowFuture");
   readMemos = named(new QCheckBox(QStringLiteral("Character should always read the Memos")), "chkReadMemos");
@@ -507,6 +507,13 @@ bool OptionsDialog::Apply() {
   // The interval's rule holds for a value typed and applied with Enter too, never left.
   const QString interval = ClampedMailInterval(mailInterval->text());
   if (interval != mailInterval->text()) mailInterval->setText(interval);
+  if (const QString problem = WaitTimeProblem(waitTime->text()); !problem.isEmpty()) {
+    m_ctx.prompter.message(problem, QString(), PromptIcon::Information);
+    tabs->setCurrentIndex(2);
+    waitTime->setFocus(Qt::OtherFocusReason);
+    waitTime->selectAll();
+    return false;
+  }
   if (const QString problem = MailboxProblem(mailbox->text()); !problem.isEmpty()) {
     m_ctx.prompter.message(problem, QString(), PromptIcon::Information);
     tabs->setCurrentIndex(3);

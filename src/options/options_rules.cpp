@@ -112,6 +112,16 @@ GestureSetting GestureToStore(int position, const QString& text) {
   return {text.trimmed(), position};
 }
 
+QString WaitTimeProblem(const QString& text) {
+  bool ok = false;
+  const int minutes = text.trimmed().toInt(&ok);
+  if (ok && minutes >= 1 && minutes <= kMaxWaitMinutes) return {};
+  return QStringLiteral(
+             "Remind Me Every takes a whole number of minutes from 1 to %1 (a day): a reminder not yet "
+             "dealt with is repeated after that many minutes.")
+      .arg(kMaxWaitMinutes);
+}
+
 QString MailboxProblem(const QString& text) {
   const QString t = text.trimmed();
   if (t.isEmpty() || t.startsWith(u'/') || t.startsWith(QStringLiteral("~/"))) return {};

@@ -67,6 +67,11 @@ GestureSetting GestureToStore(int position, const QString& text);
 // (an absolute path, or one starting with "~/"), or "imap://host[:port]" / "imaps://host[:port]".
 QString MailboxProblem(const QString& text);
 
+// "Remind Me Every": a whole number of minutes from 1 to a day. Empty when the text is one (spaces
+// around it allowed); otherwise what the user is told.
+inline constexpr int kMaxWaitMinutes = 1440;
+QString WaitTimeProblem(const QString& text);
+
 // The mailbox text as stored: trimmed, with a leading "~/" made into the home folder.
 QString MailboxToStore(const QString& text, const QString& homeFolder);
 

@@ -479,8 +479,17 @@ TEST_F(OptionsDialogTest, HelpOffersTheTourAndElseOpensTheHelpPage) {
   EXPECT_TRUE(seen.said[0].endsWith("our help page for characters.")) << seen.said[0].toStdString();
 }
 
-TEST_F(OptionsDialogTest, AMailboxThatCannotBeUsedIsToldAndNothingIsStored) {
+TEST_F(OptionsDialogTest, AMailboxOrARepeatTimeThatCannotBeUsedIsToldAndNothingIsStored) {
   OptionsDialog& d = open();
+  d.waitTime->setText("0");
+  d.okButton->click();
+  ASSERT_EQ(prompter.asked.size(), 1u);
+  EXPECT_TRUE(prompter.asked[0].text.contains("from 1 to 1440")) << prompter.asked[0].text.toStdString();
+  EXPECT_EQ(d.tabs->currentIndex(), 2);
+  EXPECT_EQ(d.waitTime->text(), "0");
+  EXPECT_EQ(stored(settings::WaitTime), "<absent>");
+  prompter.asked.clear();
+
   d.mailbox->setText("pop3://mail.example.org");
   d.waitTime->setText("30");
   d.okButton->click();

@@ -110,6 +110,10 @@ TEST(OptionsChecks, AMailboxIsAFolderOrAnImapServerAndNothingElse) {
                           "imaps://ann@mail.example.org", "imaps://mail.example.org/INBOX", "http://example.org"})
     EXPECT_NE(MailboxProblem(bad), "") << bad;
   EXPECT_TRUE(MailboxProblem("imaps://ann@mail.example.org").contains("User box"));
+
+  for (const char* good : {"1", " 5 ", "1440"}) EXPECT_EQ(WaitTimeProblem(good), "") << good;
+  for (const char* bad : {"", "0", "-5", "1441", "99999", "2.5", "ten", "5 minutes"})
+    EXPECT_TRUE(WaitTimeProblem(bad).contains("from 1 to 1440")) << bad;
   EXPECT_EQ(MailboxToStore(" ~/Maildir ", "/home/ann"), "/home/ann/Maildir");
   EXPECT_EQ(MailboxToStore(" imaps://mail.example.org ", "/home/ann"), "imaps://mail.example.org");
 }
