@@ -25,7 +25,8 @@ std::optional<Command> CharacterCommandFor(const QString& name) {
       {"Update", Command::Update},       {"NoTalk", Command::StopTalking},
       {"GoAway", Command::GoAway},       {"Options", Command::Options},
       {"Optimize", Command::Optimize},   {"Quit", Command::Quit},
-      {"ReadMail", Command::ReadMail},
+      {"ReadMail", Command::ReadMail},   {"Add", Command::AddReminder},
+      {"About", Command::About},
   };
   for (const auto& [n, command] : table)
     if (name == QLatin1String(n)) return command;

@@ -166,9 +166,9 @@ TEST_F(CharacterHostTest, LoadSizesRegistersCommandsAndGreets) {
   EXPECT_EQ(c->width(), c->originalWidth());  // "Skinny"
   EXPECT_EQ(c->height(), qRound(c->originalHeight() * 1.4));
   EXPECT_FALSE(c->soundEffectsOn());
-  ASSERT_EQ(c->commands().count(), 18);
+  ASSERT_EQ(c->commands().count(), 20);
   EXPECT_EQ(c->commands().items()[0].name, "NoTalk");
-  EXPECT_EQ(c->commands().items()[17].caption, "&Quit Olm Chimewise");
+  EXPECT_EQ(c->commands().items()[19].caption, "&Quit Olm Chimewise");
   EXPECT_FALSE(c->commands().items()[2].enabled);
   EXPECT_TRUE(c->isVisible());
 
@@ -215,7 +215,7 @@ TEST_F(CharacterHostTest, FirstRunIntroducesInsteadOfGreeting) {
   host->LoadCharacter("Bolt.ochar", false);
   EXPECT_EQ(introductions, 1);
   ASSERT_NE(host->character(), nullptr);
-  EXPECT_EQ(host->character()->commands().count(), 18);
+  EXPECT_EQ(host->character()->commands().count(), 20);
   EXPECT_FALSE(host->character()->isVisible());
 }
 

@@ -5,6 +5,8 @@
 
 #include <QApplication>
 #include <QBitmap>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -18,6 +20,8 @@ CharacterWindow::CharacterWindow(const CharacterDefinition& character, std::func
   setAttribute(Qt::WA_ShowWithoutActivating);
   setAttribute(Qt::WA_NoSystemBackground);
   setWindowTitle(character.name);
+  // Once the user has given it the focus (a click), the keyboard reaches its menu.
+  setFocusPolicy(Qt::StrongFocus);
 }
 
 void CharacterWindow::frameChanged() {
@@ -68,6 +72,23 @@ void CharacterWindow::mousePressEvent(QMouseEvent* event) {
   m_dragging = false;
   m_pressGlobal = event->globalPosition().toPoint();
   m_pressTopLeft = pos();
+}
+
+void CharacterWindow::keyPressEvent(QKeyEvent* event) {
+  const bool menuKey =
+      event->key() == Qt::Key_Menu || (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier);
+  if (!menuKey) {
+    QWidget::keyPressEvent(event);
+    return;
+  }
+  if (onMenu) onMenu(mapToGlobal(rect().center()));
+  event->accept();
+}
+
+void CharacterWindow::contextMenuEvent(QContextMenuEvent* event) {
+  // The mouse's right button is answered as it is pressed; this is the keyboard's request.
+  if (event->reason() == QContextMenuEvent::Keyboard && onMenu) onMenu(mapToGlobal(rect().center()));
+  event->accept();
 }
 
 void CharacterWindow::mouseMoveEvent(QMouseEvent* event) {

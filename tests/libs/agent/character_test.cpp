@@ -312,6 +312,24 @@ TEST_F(AgentCharacter, ClickDragAndMenuRaiseTheirEvents) {
   ASSERT_EQ(commands.count(), 1);
   EXPECT_EQ(commands[0][0].toString(), QStringLiteral("LoadJoke"));
   EXPECT_EQ(clicks.count(), 1);
+
+  // Without a mouse: the menu key and Shift+F10 on the character open the same menu over it,
+  // and its access keys then choose an entry.
+  EXPECT_EQ(w->focusPolicy(), Qt::StrongFocus);
+  for (const auto& [key, modifiers] :
+       {std::pair{Qt::Key_Menu, Qt::NoModifier}, std::pair{Qt::Key_F10, Qt::ShiftModifier}}) {
+    c->popupMenu()->hide();
+    QTest::keyClick(w, key, modifiers);
+    QMenu* opened = c->popupMenu();
+    ASSERT_TRUE(opened && opened->isVisible()) << key;
+    EXPECT_TRUE(opened->geometry().contains(w->mapToGlobal(w->rect().center()))) << key;
+  }
+  QTest::keyClick(c->popupMenu(), Qt::Key_J);
+  ASSERT_EQ(commands.count(), 2);
+  EXPECT_EQ(commands[1][0].toString(), QStringLiteral("LoadJoke"));
+  c->popupMenu()->hide();
+  QTest::keyClick(w, Qt::Key_F10);  // F10 alone is not the menu's key
+  EXPECT_FALSE(c->popupMenu()->isVisible());
 }
 
 TEST_F(AgentCharacter, PropertiesAndSizes) {
