@@ -96,12 +96,12 @@ ScheduleDialog::ScheduleDialog(const Clock& clock, const QString& timeFormat, QW
   soundButton->setIcon(style()->standardIcon(QStyle::SP_MediaVolume));
   soundButton->setToolTip(QStringLiteral("Play the sound"));
   soundButton->setAccessibleName(QStringLiteral("Play the sound"));
-  countdown = new QCheckBox(QStringLiteral("Countdown"));
+  countdown = new QCheckBox(QStringLiteral("&Countdown"));
   countdownList = new QComboBox;
   countdownList->addItems(CountdownSteps());
   countdownList->setCurrentIndex(-1);
   countdownList->setEnabled(false);
-  helpButton = new QPushButton(QStringLiteral("Help"));
+  helpButton = new QPushButton(QStringLiteral("&Help"));
   okButton = new QPushButton(QStringLiteral("OK"));
   cancelButton = new QPushButton(QStringLiteral("Cancel"));
   okButton->setDefault(true);
@@ -122,7 +122,7 @@ ScheduleDialog::ScheduleDialog(const Clock& clock, const QString& timeFormat, QW
   activityGrid->addWidget(activityDate, 0, 1);
   activityGrid->addWidget(captionFor(QStringLiteral("A&t:"), activityTime), 0, 2);
   activityGrid->addWidget(activityTime, 0, 3);
-  activityGrid->addWidget(captionFor(QStringLiteral("T&ype:"), type), 1, 0);
+  activityGrid->addWidget(captionFor(QStringLiteral("Ty&pe:"), type), 1, 0);
   activityGrid->addWidget(type, 1, 1, 1, 3);
   activityGrid->setColumnStretch(1, 1);
 
@@ -147,9 +147,9 @@ ScheduleDialog::ScheduleDialog(const Clock& clock, const QString& timeFormat, QW
 
   auto* main = new QVBoxLayout(this);
   main->addLayout(frames);
-  main->addWidget(captionFor(QStringLiteral("&Activity"), activity));
+  main->addWidget(captionFor(QStringLiteral("Acti&vity"), activity));
   main->addWidget(activity);
-  main->addWidget(captionFor(QStringLiteral("Mem&o:"), memo));
+  main->addWidget(captionFor(QStringLiteral("M&emo:"), memo));
   main->addWidget(memo, 1);
   main->addLayout(soundRow);
   main->addLayout(buttons);

@@ -309,24 +309,26 @@ TEST_F(ScheduleDialogTest, ARefusedSaveIsToldWithTheFocusOnTheEntryAndTheDialogS
 
 TEST_F(ScheduleDialogTest, EveryAccessKeyReachesItsControl) {
   run(-1, [&](ScheduleDialog& d) {
-    // Keys that two captions share move between their controls in turn, as on every desktop.
-    const std::vector<std::pair<Qt::Key, std::vector<QWidget*>>> keys = {
-        {Qt::Key_O, {d.remindDate, d.memo}},
-        {Qt::Key_A, {d.remindTime, d.activity}},
-        {Qt::Key_N, {d.activityDate}},
-        {Qt::Key_T, {d.activityTime}},
-        {Qt::Key_Y, {d.sayDate, d.type}},
-        {Qt::Key_M, {d.sayTime}},
-        {Qt::Key_U, {d.audio}},
+    // Every control has a key of its own: a key two captions shared would only move between them,
+    // and what is typed next would land in the wrong one.
+    const std::vector<std::pair<Qt::Key, QWidget*>> keys = {
+        {Qt::Key_O, d.remindDate},   {Qt::Key_A, d.remindTime}, {Qt::Key_N, d.activityDate},
+        {Qt::Key_T, d.activityTime}, {Qt::Key_P, d.type},       {Qt::Key_Y, d.sayDate},
+        {Qt::Key_M, d.sayTime},      {Qt::Key_U, d.audio},      {Qt::Key_V, d.activity},
+        {Qt::Key_E, d.memo},         {Qt::Key_C, d.countdown},
     };
-    for (const auto& [key, targets] : keys) {
-      d.helpButton->setFocus();
-      for (QWidget* target : targets) {
+    for (const auto& [key, target] : keys) {
+      for (int twice = 0; twice < 2; ++twice) {
         QTest::keyClick(&d, key, Qt::AltModifier);
         EXPECT_TRUE(target->hasFocus()) << "Alt+" << QKeySequence(key).toString().toStdString() << " -> "
                                         << target->metaObject()->className();
       }
     }
+    // Typed after its key, the memo's text is the memo's.
+    d.memo->clear();
+    QTest::keyClick(&d, Qt::Key_E, Qt::AltModifier);
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("Bring the forms"));
+    EXPECT_EQ(d.memo->toPlainText(), QStringLiteral("Bring the forms"));
     // A check box whose key is its own is ticked by it.
     d.sayTime->setChecked(false);
     QTest::keyClick(&d, Qt::Key_M, Qt::AltModifier);
