@@ -229,6 +229,9 @@ void CharacterHost::LoadCharacter(const QString& fileName, bool atStartUp) {
     loaded->commands().add(name, QString::fromUtf8(cmd.caption), cmd.voice ? QString::fromUtf8(cmd.voice) : QString(),
                            enabled, cmd.visible);
   }
+  // "Turn Snoring On/Off" shows whether the snoring (the character's sound effects) is on.
+  loaded->commands().setChecked(QStringLiteral("NoSound"),
+                                [c = QPointer<agent::Character>(loaded)] { return c && c->soundEffectsOn(); });
 
   if (atStartUp) {
     if (auto marker = FindPathNoCase(m_state.AppFolder, QStringLiteral("CHIMINST.DLL"))) {

@@ -129,6 +129,11 @@ void ProgramCommands::ReadClipboard() {
   m_character.SayText(text);
 }
 
+std::optional<bool> ProgramCommands::Checked(Command command) const {
+  if (command == Command::Snoring) return m_character.character() && m_character.soundEffectsOn();
+  return std::nullopt;
+}
+
 void ProgramCommands::ToggleSnoring() {
   if (m_character.character()) m_character.SetSoundEffects(!m_character.soundEffectsOn());
 }

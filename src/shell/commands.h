@@ -78,6 +78,8 @@ class ProgramCommands {
 
   // Whether the command can be carried out in this program.
   bool Available(Command command) const;
+  // For a command that switches something on and off, whether it is on now; else nothing.
+  std::optional<bool> Checked(Command command) const;
   // Runs the command's handler; false (and nothing done) when it is not available.
   bool Run(Command command);
   // A command chosen from the character's menu or spoken to it; a name that is no command, or whose

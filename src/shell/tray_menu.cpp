@@ -47,13 +47,21 @@ void FillTrayMenu(QMenu& menu, ProgramCommands& commands) {
     const Command command = *e.command;
     action->setEnabled(commands.Available(command));
     action->setData(static_cast<int>(command));
+    if (const std::optional<bool> on = commands.Checked(command)) {
+      action->setCheckable(true);
+      action->setChecked(*on);
+    }
     QObject::connect(action, &QAction::triggered, &menu, [&commands, command] { commands.Run(command); });
     if (command == Command::AddReminder) menu.setDefaultAction(action);
   }
   // What can run may change while the program runs (a sibling program installed or removed).
   QObject::connect(&menu, &QMenu::aboutToShow, &menu, [&menu, &commands] {
-    for (QAction* action : menu.actions())
-      if (!action->isSeparator()) action->setEnabled(commands.Available(static_cast<Command>(action->data().toInt())));
+    for (QAction* action : menu.actions()) {
+      if (action->isSeparator()) continue;
+      const auto command = static_cast<Command>(action->data().toInt());
+      action->setEnabled(commands.Available(command));
+      if (const std::optional<bool> on = commands.Checked(command)) action->setChecked(*on);
+    }
   });
 }
 

@@ -264,10 +264,27 @@ TEST_F(CommandsTest, TurningSnoringTwiceReturnsToTheFirstStateAndStoresNothing) 
   const bool first = host->soundEffectsOn();
   QMenu menu;
   FillTrayMenu(menu, *commands);
-  trayAction(menu, "T&urn Snoring On/Off")->trigger();
+  QAction* tray = trayAction(menu, "T&urn Snoring On/Off");
+  // Both menus show the switch's state with a check mark, as it is when they open.
+  const auto characterEntryChecked = [&] {
+    character().showPopupMenu(0, 0);
+    for (QAction* a : character().popupMenu()->actions())
+      if (a->data().toString() == "NoSound") return a->isCheckable() && a->isChecked();
+    ADD_FAILURE() << "no snoring entry";
+    return false;
+  };
+  EXPECT_TRUE(tray->isCheckable());
+  EXPECT_EQ(tray->isChecked(), first);
+  EXPECT_EQ(characterEntryChecked(), first);
+  tray->trigger();
   EXPECT_EQ(host->soundEffectsOn(), !first);
+  emit menu.aboutToShow();
+  EXPECT_EQ(tray->isChecked(), !first);
+  EXPECT_EQ(characterEntryChecked(), !first);
   chooseFromCharacterMenu("NoSound");  // the character's entry is the same switch
   EXPECT_EQ(host->soundEffectsOn(), first);
+  emit menu.aboutToShow();
+  EXPECT_EQ(tray->isChecked(), first);
   EXPECT_EQ(settingsBytes(), stored);
 }
 

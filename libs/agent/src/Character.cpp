@@ -520,6 +520,10 @@ void Character::showPopupMenu(int x, int y) {
     QAction* action = m_menu->addAction(c.caption);
     action->setEnabled(c.enabled);
     action->setData(c.name);
+    if (c.checked) {
+      action->setCheckable(true);
+      action->setChecked(c.checked());
+    }
     const QString name = c.name;
     connect(action, &QAction::triggered, this, [this, name] {
       m_lastActivity = m_clock.nowMs();

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <vector>
 
 namespace agent {
@@ -13,6 +14,8 @@ struct Command {
   QString voice;    // voice grammar: [optional words], (alternative | words)
   bool enabled = true;
   bool visible = true;
+  // Shown with a check mark while this holds (asked each time the menu opens); unset: none.
+  std::function<bool()> checked;
 };
 
 // The commands a character offers in its pop-up menu, in the order they were added.
@@ -23,6 +26,8 @@ class Commands {
   bool add(const QString& name, const QString& caption, const QString& voice = QString(), bool enabled = true,
            bool visible = true);
   bool remove(const QString& name);
+  // Gives a command a check mark that follows `checked`; false when there is no such command.
+  bool setChecked(const QString& name, std::function<bool()> checked);
   const Command* find(const QString& name) const;  // names match in any letter case
   int count() const { return int(m_items.size()); }
   const std::vector<Command>& items() const { return m_items; }
