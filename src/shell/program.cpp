@@ -97,7 +97,12 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   m_banter = std::make_unique<CharacterBanter>(*m_character, clock);
 }
 
-Program::~Program() = default;
+Program::~Program() {
+  // The update check goes first: one still running at shutdown (aborted, its transfer not yet
+  // given up) must not reach, through its hooks, the parts destroyed before it. Its destructor
+  // stops the transfer and calls nothing back.
+  m_update.reset();
+}
 
 CommandFeatures Program::features() {
   CommandFeatures f{true, true};
@@ -125,10 +130,13 @@ CommandFeatures Program::features() {
   return f;
 }
 
+// Starts the check and returns at once: the check runs on from the event loop, with the main
+// window out of use until it ends (or until the installer has started and the program quits).
 void Program::CheckForUpdate() {
   if (!m_update) {
     // Made at the first check: the data folder it downloads into is known once the program runs.
     update::UpdateHooks hooks;
+    // The check touches nothing of itself once this has run, so the shutdown may go ahead at once.
     hooks.quit = [this] { m_reminders->quit(); };
     hooks.setMainWindowEnabled = [this](bool on) { m_reminders->setEnabled(on); };
     hooks.closing = [this] { return m_state.Closing; };

@@ -99,6 +99,7 @@ class Program final : public QObject,
     m_viewer->CloseDialogs();
   }
   void UnloadWindows() override {
+    // A check in progress stops; it ends from the event loop, or goes with the program.
     if (m_update) m_update->Abort();
     m_mailWindows.reset();
     m_optionsWindows->CloseOptions();

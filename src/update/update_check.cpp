@@ -4,7 +4,6 @@
 #include "core/prompts.h"
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
-#include "core/wait_scope.h"
 #include "update/update_rules.h"
 
 #include <signature/Signature.h>
@@ -25,17 +24,18 @@ constexpr qint64 kMaxSignatureBytes = 4096;
 
 class X11SiblingWindows final : public SiblingWindows {
  public:
-  bool closeFirstFound(const QStringList& titles, int timeoutMs) override {
+  void closeFirstFound(const QStringList& titles, int timeoutMs, std::function<void(bool)> done) override {
     for (const QString& title : titles) {
       const QList<x11windows::WindowId> found = m_closer.findByTitle(title);
       if (found.isEmpty()) continue;
       m_closer.requestClose(found);
-      WaitScope wait;
-      m_closer.waitUntilGone(found, timeoutMs);
-      return true;
+      m_closer.whenGone(found, timeoutMs, [done = std::move(done)](bool) { done(true); });
+      return;
     }
-    return false;
+    // Nothing to wait for: the answer still comes from the event loop.
+    m_closer.whenGone({}, 0, [done = std::move(done)](bool) { done(false); });
   }
+  void cancel() override { m_closer.cancelWait(); }
 
  private:
   x11windows::WindowCloser m_closer;
@@ -74,22 +74,35 @@ UpdateCheck::UpdateCheck(SettingsStore& settings, Prompter& prompter, UpdateView
   if (m_options.publicKey.isEmpty()) m_options.publicKey = BuiltInPublicKey();
   if (!m_options.startInstaller) m_options.startInstaller = &StartDetached;
   m_view.onAbort = [this] { Abort(); };
-  m_closingWatch = QObject::connect(&ProgramEvents::instance(), &ProgramEvents::waitInterrupted, [this] {
+  // Shutdown beginning (the program's waits are woken) stops a check in progress at once.
+  QObject::connect(&ProgramEvents::instance(), &ProgramEvents::waitInterrupted, &m_context, [this] {
     if (m_hooks.closing && m_hooks.closing()) Abort();
   });
 }
 
 UpdateCheck::~UpdateCheck() {
-  QObject::disconnect(m_closingWatch);
   m_view.onAbort = nullptr;
+  QObject::disconnect(&ProgramEvents::instance(), nullptr, &m_context, nullptr);
+  if (!m_running) return;
+  if (m_step == Step::Siblings) m_siblings.cancel();
+  // Stops the transfer and waits for its worker, which closes the file it writes.
+  m_client.reset();
+  removeDownload();
 }
 
 QString UpdateCheck::localFilePath() const { return m_options.appFolder + QStringLiteral("/TEMP/") + kLocalFileName; }
 
 void UpdateCheck::Abort() {
-  if (!m_running) return;
+  if (!m_running || m_aborted) return;
   m_aborted = true;
   if (m_client) m_client->abort();
+  if (m_step == Step::Siblings) {
+    // No transfer to give up: the wait for the sibling windows is dropped and the check ends
+    // without starting the installer.
+    m_siblings.cancel();
+    QMetaObject::invokeMethod(
+        &m_context, [this] { conclude(); }, Qt::QueuedConnection);
+  }
 }
 
 bool UpdateCheck::stopped() const { return m_aborted || (m_hooks.closing && m_hooks.closing()); }
@@ -99,17 +112,20 @@ void UpdateCheck::removeDownload() const {
   QFile::remove(localFilePath() + kSignatureSuffix);
 }
 
-ftp::Reply UpdateCheck::runOperation(const std::function<bool(ftp::FtpClient&)>& start) {
-  if (stopped()) return {{ftp::kAborted, QStringLiteral("Aborted")}, {}, -1};
-  if (!start(*m_client)) return {{ftp::kAborted, QStringLiteral("Busy")}, {}, -1};
-  ftp::Reply reply;
-  {
-    WaitScope wait;
-    reply = m_client->waitForFinished();
+void UpdateCheck::startOperation(Step step, const std::function<bool(ftp::FtpClient&)>& start) {
+  m_step = step;
+  if (stopped()) {
+    m_aborted = true;
+    postReply({{ftp::kAborted, QStringLiteral("Aborted")}, {}, -1});
+    return;
   }
-  // Shutdown may have begun while the transfer ran; it ends the check as Abort does.
-  if (stopped()) m_aborted = true;
-  return reply;
+  if (!start(*m_client)) postReply({{ftp::kAborted, QStringLiteral("Busy")}, {}, -1});
+}
+
+// A reply made here rather than by the client arrives the same way, from the event loop.
+void UpdateCheck::postReply(const ftp::Reply& reply) {
+  QMetaObject::invokeMethod(
+      &m_context, [this, reply] { onReply(reply); }, Qt::QueuedConnection);
 }
 
 void UpdateCheck::CheckForUpdate() {
@@ -119,14 +135,14 @@ void UpdateCheck::CheckForUpdate() {
   }
   const ServerAddress server = ParseServerAddress(m_settings.read(settings::UpdateServer));
   if (server.kind == ServerAddress::NotSet) {
-    m_prompter.message(QStringLiteral("No update server is set up. Enter its address (for example "
-                                      "ftp://ftp.example.com) as Server in the [Update] section of %1.")
-                           .arg(QDir::toNativeSeparators(m_settings.filePath())),
-                       kErrorTitle, PromptIcon::Information);
+    m_prompter.notice(QStringLiteral("No update server is set up. Enter its address (for example "
+                                     "ftp://ftp.example.com) as Server in the [Update] section of %1.")
+                          .arg(QDir::toNativeSeparators(m_settings.filePath())),
+                      kErrorTitle, PromptIcon::Information);
     return;
   }
   if (server.kind == ServerAddress::Invalid) {
-    m_prompter.message(
+    m_prompter.notice(
         QStringLiteral("The update server address \"%1\" is not an FTP address. Enter it as a host "
                        "name or as ftp://host:port under [Update] Server in %2.")
             .arg(m_settings.read(settings::UpdateServer).left(200), QDir::toNativeSeparators(m_settings.filePath())),
@@ -141,28 +157,23 @@ void UpdateCheck::CheckForUpdate() {
   ftpOptions.password = kPassword;
   ftpOptions.connectTimeoutSeconds = m_options.connectTimeoutSeconds;
   m_client = std::make_unique<ftp::FtpClient>(ftpOptions);
-  QObject::connect(m_client.get(), &ftp::FtpClient::progress, [this](qint64 received, qint64) {
+  QObject::connect(m_client.get(), &ftp::FtpClient::progress, &m_context, [this](qint64 received, qint64) {
     if (m_showProgress) m_view.setProgressText(ProgressText(received, m_sizeText));
   });
+  // Queued: each step runs from the event loop, outside the client's own signal, so it may start
+  // the next operation or let the client go.
+  QObject::connect(
+      m_client.get(), &ftp::FtpClient::finished, &m_context, [this](const ftp::Reply& reply) { onReply(reply); },
+      Qt::QueuedConnection);
   m_running = true;
   m_aborted = false;
+  m_result = {};
+  m_newerFound = false;
+  m_remote.clear();
   m_sizeText.clear();
+  m_showProgress = false;
+  m_jokesRunning = false;
 
-  const Outcome outcome = run();
-
-  m_running = false;
-  m_client.reset();
-  if (outcome == Outcome::Installing) {
-    // The shutdown may destroy this object: nothing of it is touched once the hook runs.
-    const std::function<void()> quit = m_hooks.quit;
-    if (quit) quit();
-    return;
-  }
-  m_view.close();
-  if (m_hooks.setMainWindowEnabled) m_hooks.setMainWindowEnabled(true);
-}
-
-UpdateCheck::Outcome UpdateCheck::run() {
   const QString tempFolder = m_options.appFolder + QStringLiteral("/TEMP");
   if (!QFileInfo(tempFolder).isDir()) QDir().mkpath(tempFolder);
 
@@ -175,87 +186,151 @@ UpdateCheck::Outcome UpdateCheck::run() {
     const int height = m_hooks.characterHeight ? m_hooks.characterHeight() : 0;
     m_hooks.moveCharacter(frame.left(), frame.top() - height);
   }
-  ProcessEventsInWait();
-
-  auto say = [this](const QString& text) {
-    if (m_hooks.say) m_hooks.say(text);
-  };
 
   // Connect.
-  ftp::Result result = runOperation([](ftp::FtpClient& c) { return c.probe(); }).result;
+  startOperation(Step::Probe, [](ftp::FtpClient& c) { return c.probe(); });
+}
+
+void UpdateCheck::onReply(const ftp::Reply& reply) {
+  // Shutdown may have begun while the transfer ran; it ends the check as Abort does.
+  if (stopped()) m_aborted = true;
+  switch (m_step) {
+    case Step::Probe: afterProbe(reply.result); break;
+    case Step::List: afterList(reply); break;
+    case Step::Size: afterSize(reply); break;
+    case Step::Download: afterDownload(reply.result); break;
+    // The signature's own result is not looked at: a missing one is told as a bad one is.
+    case Step::Signature: conclude(); break;
+    case Step::Idle:
+    case Step::Siblings: break;
+  }
+}
+
+void UpdateCheck::afterProbe(const ftp::Result& result) {
   m_view.bringToFront();
-  if (m_aborted) return Outcome::Finished;
+  if (m_aborted) return finish(Outcome::Finished);
   if (result.code == ftp::kHostNotFound) {
     say(kNoInternet);
-    return Outcome::Finished;
+    return finish(Outcome::Finished);
   }
+  m_result = result;
+  if (!result.ok()) return conclude();
+  say(kLetsGo);
+  m_view.setStep(1);
+  startOperation(Step::List, [](ftp::FtpClient& c) { return c.list(kRemoteFolder); });
+}
 
-  bool newerFound = false;
-  if (result.ok()) {
-    say(kLetsGo);
-    m_view.setStep(1);
-    ProcessEventsInWait();
-    const ftp::Reply listing = runOperation([](ftp::FtpClient& c) { return c.list(kRemoteFolder); });
-    result = listing.result;
-    for (const QString& row : listing.names) m_view.addRow(DisplayRow(row));
+void UpdateCheck::afterList(const ftp::Reply& listing) {
+  m_result = listing.result;
+  for (const QString& row : listing.names) m_view.addRow(DisplayRow(row));
 
-    removeDownload();
-    const double own = m_options.ownVersion.value_or(OwnVersionNumber());
-    const int newer = m_aborted ? -1 : FirstNewerRow(listing.names, own);
-    // The rows are looked at in order, up to the one fetched (or all of them).
-    const int last = newer >= 0 ? newer : int(listing.names.size()) - 1;
-    for (int i = 0; i <= last; ++i) m_view.selectRow(i);
-    if (newer >= 0) {
-      newerFound = true;
-      const QString name = listing.names[newer];
-      const QString remote = kRemoteFolder + name;
-      const ftp::Reply size = runOperation([&remote](ftp::FtpClient& c) { return c.size(remote); });
-      m_sizeText = size.result.ok() && size.size >= 0 ? FormatCount(size.size) : QString();
-      m_view.setStep(2);
-      m_view.setProgressText(QString());
-      ProcessEventsInWait();
-      say(kGoodNews);
-      const QString local = localFilePath();
-      const qint64 max = m_options.maxUpdateBytes;
-      m_showProgress = true;
-      result = runOperation([&](ftp::FtpClient& c) { return c.download(remote, local, max); }).result;
-      ProcessEventsInWait();  // the last progress report
-      m_showProgress = false;
-      if (result.ok() && !m_aborted) {
-        // The signature comes the same way; a missing one is told below, as a bad one is.
-        runOperation([&](ftp::FtpClient& c) {
-          return c.download(remote + kSignatureSuffix, local + kSignatureSuffix, kMaxSignatureBytes);
-        });
-      }
-    }
-  }
+  removeDownload();
+  const double own = m_options.ownVersion.value_or(OwnVersionNumber());
+  const int newer = m_aborted ? -1 : FirstNewerRow(listing.names, own);
+  // The rows are looked at in order, up to the one fetched (or all of them).
+  const int last = newer >= 0 ? newer : int(listing.names.size()) - 1;
+  for (int i = 0; i <= last; ++i) m_view.selectRow(i);
+  if (newer < 0) return conclude();
+  m_newerFound = true;
+  m_remote = kRemoteFolder + listing.names[newer];
+  const QString remote = m_remote;
+  startOperation(Step::Size, [&remote](ftp::FtpClient& c) { return c.size(remote); });
+}
 
-  if (!m_aborted && !newerFound && result.ok()) say(kUpToDate);
+void UpdateCheck::afterSize(const ftp::Reply& size) {
+  m_sizeText = size.result.ok() && size.size >= 0 ? FormatCount(size.size) : QString();
+  m_view.setStep(2);
+  m_view.setProgressText(QString());
+  say(kGoodNews);
+  const QString remote = m_remote;
+  const QString local = localFilePath();
+  const qint64 max = m_options.maxUpdateBytes;
+  m_showProgress = true;
+  startOperation(Step::Download, [&](ftp::FtpClient& c) { return c.download(remote, local, max); });
+}
+
+void UpdateCheck::afterDownload(const ftp::Result& result) {
+  // The client reports the last progress before it finishes.
+  m_showProgress = false;
+  m_result = result;
+  if (!result.ok() || m_aborted) return conclude();
+  // The signature comes the same way.
+  const QString remote = m_remote + kSignatureSuffix;
+  const QString local = localFilePath() + kSignatureSuffix;
+  startOperation(Step::Signature, [&](ftp::FtpClient& c) { return c.download(remote, local, kMaxSignatureBytes); });
+}
+
+// The transfers are over (or were given up): what they brought is told, checked and installed.
+void UpdateCheck::conclude() {
+  m_step = Step::Idle;
+  if (!m_aborted && !m_newerFound && m_result.ok()) say(kUpToDate);
   m_view.close();
 
   if (m_aborted) {
     removeDownload();
-    return Outcome::Finished;
+    return finish(Outcome::Finished);
   }
-  if (!result.ok()) {
+  if (!m_result.ok()) {
     removeDownload();
-    QString text = kErrorText + QString::number(result.code);
-    if (!result.text.isEmpty()) text += QStringLiteral(": ") + result.text;
-    m_prompter.message(text, kErrorTitle, PromptIcon::Information);
-    return Outcome::Finished;
+    QString text = kErrorText + QString::number(m_result.code);
+    if (!m_result.text.isEmpty()) text += QStringLiteral(": ") + m_result.text;
+    m_prompter.notice(text, kErrorTitle, PromptIcon::Information);
+    return finish(Outcome::Finished);
   }
-  if (!newerFound || !QFileInfo::exists(localFilePath())) return Outcome::Finished;
+  if (!m_newerFound || !QFileInfo::exists(localFilePath())) return finish(Outcome::Finished);
 
   QString why;
   if (!verifyDownload(&why)) {
     removeDownload();
-    m_prompter.message(QStringLiteral("The update file could not be verified (%1), so it was not installed. "
-                                      "It has been deleted.")
-                           .arg(why),
-                       kErrorTitle, PromptIcon::Warning);
-    return Outcome::Finished;
+    m_prompter.notice(QStringLiteral("The update file could not be verified (%1), so it was not installed. "
+                                     "It has been deleted.")
+                          .arg(why),
+                      kErrorTitle, PromptIcon::Warning);
+    return finish(Outcome::Finished);
   }
-  return startInstaller() ? Outcome::Installing : Outcome::Finished;
+  closeSiblings();
+}
+
+void UpdateCheck::closeSiblings() {
+  m_step = Step::Siblings;
+  m_siblings.closeFirstFound(kJokesTitles, m_options.siblingWaitMs, [this](bool jokesRunning) {
+    m_jokesRunning = jokesRunning;
+    m_siblings.closeFirstFound(kMailTitles, m_options.siblingWaitMs,
+                               [this](bool emailRunning) { startInstaller(m_jokesRunning, emailRunning); });
+  });
+}
+
+void UpdateCheck::startInstaller(bool jokesRunning, bool emailRunning) {
+  m_step = Step::Idle;
+  const QString program = localFilePath();
+  // Downloaded data carries no execute permission; the verified installer gets it for its owner.
+  QFile::setPermissions(program, QFile::permissions(program) | QFileDevice::ExeOwner | QFileDevice::ExeUser);
+  QString error;
+  if (!m_options.startInstaller(program, {InstallerArguments(jokesRunning, emailRunning)}, &error)) {
+    m_prompter.notice(QStringLiteral("The update could not be started: %1").arg(error), kErrorTitle,
+                      PromptIcon::Information);
+    return finish(Outcome::Finished);
+  }
+  finish(Outcome::Installing);
+}
+
+void UpdateCheck::finish(Outcome outcome) {
+  m_step = Step::Idle;
+  m_running = false;
+  m_showProgress = false;
+  // Called from a queued reply or a sibling answer, never from inside the client's own signal.
+  m_client.reset();
+  // The hooks may destroy this object: nothing of it is touched once they run.
+  const std::function<void()> finished = m_hooks.finished;
+  if (outcome == Outcome::Installing) {
+    const std::function<void()> quit = m_hooks.quit;
+    if (finished) finished();
+    if (quit) quit();
+    return;
+  }
+  m_view.close();
+  if (m_hooks.setMainWindowEnabled) m_hooks.setMainWindowEnabled(true);
+  if (finished) finished();
 }
 
 bool UpdateCheck::verifyDownload(QString* why) const {
@@ -280,24 +355,6 @@ bool UpdateCheck::verifyDownload(QString* why) const {
   }
   if (!signature::Verify(file.readAll(), *sig, m_options.publicKey)) {
     *why = QStringLiteral("its signature does not match");
-    return false;
-  }
-  return true;
-}
-
-bool UpdateCheck::startInstaller() {
-  const bool jokesRunning = m_siblings.closeFirstFound(kJokesTitles, m_options.siblingWaitMs);
-  ProcessEventsInWait();
-  const bool emailRunning = m_siblings.closeFirstFound(kMailTitles, m_options.siblingWaitMs);
-  ProcessEventsInWait();
-
-  const QString program = localFilePath();
-  // Downloaded data carries no execute permission; the verified installer gets it for its owner.
-  QFile::setPermissions(program, QFile::permissions(program) | QFileDevice::ExeOwner | QFileDevice::ExeUser);
-  QString error;
-  if (!m_options.startInstaller(program, {InstallerArguments(jokesRunning, emailRunning)}, &error)) {
-    m_prompter.message(QStringLiteral("The update could not be started: %1").arg(error), kErrorTitle,
-                       PromptIcon::Information);
     return false;
   }
   return true;

@@ -8,6 +8,7 @@
 #include <ftp/FtpClient.h>
 
 #include <QByteArray>
+#include <QObject>
 #include <QPointer>
 #include <QRect>
 #include <QString>
@@ -64,9 +65,13 @@ class UpdateView {
 class SiblingWindows {
  public:
   virtual ~SiblingWindows() = default;
-  // Finds the windows titled exactly like the first title in `titles` that names any, asks them
-  // to close and waits until they are gone or timeoutMs has passed. True when one was found.
-  virtual bool closeFirstFound(const QStringList& titles, int timeoutMs) = 0;
+  // Finds the windows titled exactly like the first title in `titles` that names any and asks
+  // them to close; then calls done(found) once, when they are gone or timeoutMs has passed (at
+  // the next turn of the event loop when none was found). `done` always comes from the event
+  // loop, never from inside this call, and may destroy this object. One request at a time.
+  virtual void closeFirstFound(const QStringList& titles, int timeoutMs, std::function<void(bool found)> done) = 0;
+  // Drops the pending request: its `done` is not called.
+  virtual void cancel() = 0;
 };
 
 // Over the X11 window manager's client list; finds nothing without an X display.
@@ -87,6 +92,9 @@ struct UpdateHooks {
   std::function<void(int x, int y)> moveCharacter;
   std::function<int()> characterHeight;
   std::function<void(const QString& text)> say;
+  // A check that started has ended: the window is closed, and the main window is back in use
+  // unless the installer started. Runs before `quit`.
+  std::function<void()> finished;
 };
 
 struct UpdateOptions {
@@ -107,32 +115,50 @@ struct UpdateOptions {
 // when the build has none.
 QByteArray BuiltInPublicKey();
 
+// Runs as a chain of steps, each started by the end of the one before (an FTP reply, the sibling
+// windows' answer); nothing in it waits in a nested event loop.
 class UpdateCheck final {
  public:
+  // The settings, prompter, view and sibling windows must outlive the check.
   UpdateCheck(SettingsStore& settings, Prompter& prompter, UpdateView& view, SiblingWindows& siblings,
               UpdateHooks hooks, UpdateOptions options);
+  // A check in progress stops here as with Abort, its partial download removed, but nothing is
+  // called back: no hook, no view method, now or later.
   ~UpdateCheck();
   UpdateCheck(const UpdateCheck&) = delete;
   UpdateCheck& operator=(const UpdateCheck&) = delete;
 
-  // The whole check, from the server's address to the installer. Returns when it is over;
-  // events keep being handled meanwhile. A second call while one runs only brings the window
-  // to the front.
+  // Starts the whole check, from the server's address to the installer, and returns at once;
+  // the finished hook tells when it is over. Without a usable server address it only says so
+  // and starts nothing. A second call while one runs only brings the window to the front.
   void CheckForUpdate();
-  // Stops a check in progress (the window's Abort; also for shutdown). The partial file goes.
+  // Stops a check in progress (the window's Abort; also for shutdown): it ends at the next turn
+  // of the event loop, or as soon as the running transfer has given up. The partial file goes.
   void Abort();
   bool running() const { return m_running; }
 
   QString localFilePath() const;
 
  private:
+  enum class Step { Idle, Probe, List, Size, Download, Signature, Siblings };
   enum class Outcome { Finished, Installing };
-  Outcome run();
-  ftp::Reply runOperation(const std::function<bool(ftp::FtpClient&)>& start);
+  void startOperation(Step step, const std::function<bool(ftp::FtpClient&)>& start);
+  void postReply(const ftp::Reply& reply);
+  void onReply(const ftp::Reply& reply);
+  void afterProbe(const ftp::Result& result);
+  void afterList(const ftp::Reply& listing);
+  void afterSize(const ftp::Reply& size);
+  void afterDownload(const ftp::Result& result);
+  void conclude();
+  void closeSiblings();
+  void startInstaller(bool jokesRunning, bool emailRunning);
+  void finish(Outcome outcome);
   bool stopped() const;
   void removeDownload() const;
   bool verifyDownload(QString* why) const;
-  bool startInstaller();
+  void say(const QString& text) const {
+    if (m_hooks.say) m_hooks.say(text);
+  }
   void call(const std::function<void()>& f) const {
     if (f) f();
   }
@@ -146,10 +172,18 @@ class UpdateCheck final {
   std::unique_ptr<ftp::FtpClient> m_client;
   bool m_running = false;
   bool m_aborted = false;
+  Step m_step = Step::Idle;
+  // What the steps hand on: the result that decides the end, whether a newer file was found and
+  // its remote path, the size text for the progress line.
+  ftp::Result m_result;
+  bool m_newerFound = false;
+  QString m_remote;
   QString m_sizeText;
   bool m_showProgress = false;  // progress reports are the update file's (not its signature's)
-  // Shutdown beginning (the program's waits are woken) stops a check in progress at once.
-  QMetaObject::Connection m_closingWatch;
+  bool m_jokesRunning = false;
+  // Receives the client's replies and the posted steps. Destroyed with the check, so nothing
+  // queued for it runs afterwards; the closing watch goes with it too.
+  QObject m_context;
 };
 
 }  // namespace update

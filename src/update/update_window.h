@@ -70,6 +70,7 @@ class UpdateCommand final {
   UpdateCommand(const UpdateCommand&) = delete;
   UpdateCommand& operator=(const UpdateCommand&) = delete;
 
+  // Starts a check and returns at once (see UpdateCheck::CheckForUpdate).
   void CheckForUpdate() { m_check->CheckForUpdate(); }
   // Ends a check in progress (at shutdown).
   void Abort() { m_check->Abort(); }

@@ -30,6 +30,8 @@ namespace chimewise::update {
 namespace {
 
 using testsupport::FtpServer;
+using testsupport::RunEventsFor;
+using testsupport::RunEventsUntil;
 using testsupport::Slurp;
 using testsupport::Touch;
 
@@ -77,14 +79,39 @@ class WatchedView final : public UpdateView {
   std::function<void()> onFirstBytes;
 };
 
+// Answers from the event loop, as the desktop's windows do: at once, or after `delayMs` (a
+// sibling program slow to close).
 class FakeSiblings final : public SiblingWindows {
  public:
-  bool closeFirstFound(const QStringList& titles, int) override {
-    asked << titles;
-    return running.contains(titles.first());
+  FakeSiblings() {
+    m_answer.setSingleShot(true);
+    QObject::connect(&m_answer, &QTimer::timeout, [this] { std::exchange(m_done, nullptr)(m_found); });
   }
+  void closeFirstFound(const QStringList& titles, int timeoutMs, std::function<void(bool)> done) override {
+    EXPECT_FALSE(m_done) << "one request at a time";
+    asked << titles;
+    timeouts << timeoutMs;
+    m_found = running.contains(titles.first());
+    m_done = std::move(done);
+    m_answer.start(delayMs);
+  }
+  void cancel() override {
+    ++cancels;
+    m_answer.stop();
+    m_done = nullptr;
+  }
+  bool waiting() const { return bool(m_done); }
+
   QList<QStringList> asked;
+  QList<int> timeouts;
   QStringList running;  // first titles of the lists that count as found
+  int delayMs = 0;
+  int cancels = 0;
+
+ private:
+  QTimer m_answer;
+  std::function<void(bool)> m_done;
+  bool m_found = false;
 };
 
 class UpdateCheckTest : public ::testing::Test {
@@ -110,25 +137,28 @@ class UpdateCheckTest : public ::testing::Test {
     return "#!/bin/sh\n# " + marker.toUtf8() + "\nprintf '%s' \"$*\" > '" + record.toUtf8() + "'\n";
   }
 
-  void check(const QString& server, std::optional<double> ownVersion = std::nullopt) {
-    settings.write(settings::UpdateServer, server);
-    UpdateHooks hooks;
-    BindCharacter(hooks, *host);
-    hooks.say = [this](const QString& text) {
+  UpdateHooks hooks() {
+    UpdateHooks h;
+    BindCharacter(h, *host);
+    h.say = [this](const QString& text) {
       said << text;
       host->SayText(text);
     };
-    hooks.setMainWindowEnabled = [this](bool on) { mainEnabled << on; };
-    hooks.quit = [this] { ++quits; };
-    hooks.closing = [this] { return state.Closing; };
-    UpdateOptions options;
-    options.appFolder = state.AppFolder;
-    options.publicKey = keys.publicKey;
-    options.connectTimeoutSeconds = 10;
-    options.ownVersion = ownVersion;
-    options.maxUpdateBytes = maxUpdateBytes;
-    // Run the installer to its end, so what it recorded is there when the check returns.
-    options.startInstaller = [this](const QString& program, const QStringList& args, QString* error) {
+    h.setMainWindowEnabled = [this](bool on) { mainEnabled << on; };
+    h.quit = [this] { ++quits; };
+    h.closing = [this] { return state.Closing; };
+    h.finished = [this] { ++finishes; };
+    return h;
+  }
+  UpdateOptions options(std::optional<double> ownVersion = std::nullopt) {
+    UpdateOptions o;
+    o.appFolder = state.AppFolder;
+    o.publicKey = keys.publicKey;
+    o.connectTimeoutSeconds = 10;
+    o.ownVersion = ownVersion;
+    o.maxUpdateBytes = maxUpdateBytes;
+    // Run the installer to its end, so what it recorded is there when the check ends.
+    o.startInstaller = [this](const QString& program, const QStringList& args, QString* error) {
       installerRuns << program;
       QProcess p;
       p.start(program, args);
@@ -138,8 +168,22 @@ class UpdateCheckTest : public ::testing::Test {
       }
       return true;
     };
-    UpdateCheck checker(settings, prompter, view, siblings, hooks, options);
+    return o;
+  }
+
+  // One whole check: started, then the event loop runs until it has told that it is over.
+  void check(const QString& server, std::optional<double> ownVersion = std::nullopt) {
+    settings.write(settings::UpdateServer, server);
+    UpdateCheck checker(settings, prompter, view, siblings, hooks(), options(ownVersion));
+    const int before = finishes;
     checker.CheckForUpdate();
+    if (!checker.running()) {
+      EXPECT_EQ(finishes, before) << "a check that never started has nothing to finish";
+      return;
+    }
+    ASSERT_TRUE(RunEventsUntil([&] { return finishes > before; }, 60000)) << "the check did not end";
+    EXPECT_EQ(finishes, before + 1);
+    EXPECT_FALSE(checker.running());
   }
 
   QString local() const { return state.AppFolder + "/TEMP/PELORUPD.EXE"; }
@@ -167,6 +211,7 @@ class UpdateCheckTest : public ::testing::Test {
   QList<bool> mainEnabled;
   QStringList installerRuns;
   int quits = 0;
+  int finishes = 0;
   qint64 maxUpdateBytes = qint64(256) << 20;
 };
 
@@ -207,6 +252,7 @@ TEST_F(UpdateCheckTest, FirstNewerRowIsFetchedVerifiedAndInstalled) {
   EXPECT_EQ(installerRuns, QStringList({local()}));
   EXPECT_EQ(Slurp(record), "False,-1,False");
   EXPECT_EQ(siblings.asked, QList<QStringList>({kJokesTitles, kMailTitles}));
+  EXPECT_EQ(siblings.timeouts, QList<int>({60000, 60000}));
   EXPECT_EQ(quits, 1);
   const QString size = FormatCount(installer("105").size());
   ASSERT_FALSE(view.progress.isEmpty());
@@ -267,6 +313,7 @@ TEST_F(UpdateCheckTest, UnsignedTamperedOrForeignFilesAreRefusedAndDeleted) {
     ASSERT_EQ(prompter.asked.size(), 1u);
     EXPECT_EQ(prompter.asked[0].title, kErrorTitle);
     EXPECT_EQ(prompter.asked[0].icon, PromptIcon::Warning);
+    EXPECT_TRUE(prompter.asked[0].notice);  // nothing modal holds the end of the check up
     EXPECT_TRUE(prompter.asked[0].text.contains(c.why)) << prompter.asked[0].text.toStdString();
     EXPECT_EQ(said, QStringList({kLetsGo, kGoodNews}));
     EXPECT_FALSE(QFile::exists(local()));
@@ -282,6 +329,8 @@ TEST_F(UpdateCheckTest, NoServerRefusedConnectionAndUnknownHost) {
   check(QString());
   ASSERT_EQ(prompter.asked.size(), 1u);
   EXPECT_TRUE(prompter.asked[0].text.startsWith("No update server is set up."));
+  EXPECT_EQ(prompter.asked[0].title, kErrorTitle);
+  EXPECT_TRUE(prompter.asked[0].notice);
   EXPECT_TRUE(prompter.asked[0].text.contains(settings.filePath()));
   EXPECT_EQ(view.opened, 0);
 
@@ -298,6 +347,7 @@ TEST_F(UpdateCheckTest, NoServerRefusedConnectionAndUnknownHost) {
   EXPECT_EQ(prompter.asked[0].title, kErrorTitle);
   EXPECT_EQ(prompter.asked[0].icon, PromptIcon::Information);
   EXPECT_TRUE(prompter.asked[0].text.startsWith(kErrorText + "7: ")) << prompter.asked[0].text.toStdString();
+  EXPECT_TRUE(prompter.asked[0].notice);
   EXPECT_TRUE(said.isEmpty());
   EXPECT_EQ(mainEnabled, QList<bool>({false, true}));
 
@@ -354,6 +404,127 @@ TEST_F(UpdateCheckTest, ShutdownDuringATransferStopsItAtOnce) {
   EXPECT_FALSE(view.window.isVisible());
   // The whole file takes fifteen seconds at this pace.
   EXPECT_LT(sinceClosing.elapsed(), 5000) << "the transfer ran on after shutdown began";
+}
+
+// CheckForUpdate only starts the check: the window is up and the transfer runs while the caller's
+// handler has long returned. A second request meanwhile only brings the window to the front.
+TEST_F(UpdateCheckTest, CheckReturnsAtOnceAndTheTransferGoesOnUnderIt) {
+  serve("800.exe", installer() + QByteArray(40000, '#'), true);
+  FtpServer server(dir.filePath("srv"), {.bytesPerSecond = 40000});
+  ASSERT_TRUE(server.ready());
+  settings.write(settings::UpdateServer, server.address());
+  UpdateCheck checker(settings, prompter, view, siblings, hooks(), options());
+  QElapsedTimer call;
+  call.start();
+  checker.CheckForUpdate();
+  EXPECT_LT(call.elapsed(), 1000);
+  EXPECT_TRUE(checker.running());
+  EXPECT_TRUE(view.window.isVisible());
+  EXPECT_EQ(view.opened, 1);
+  EXPECT_EQ(mainEnabled, QList<bool>({false}));
+  EXPECT_TRUE(said.isEmpty());  // the server has not answered yet
+  EXPECT_EQ(finishes, 0);
+
+  ASSERT_TRUE(RunEventsUntil([&] { return !view.progress.isEmpty(); }, 30000));
+  EXPECT_TRUE(checker.running());
+  EXPECT_EQ(view.steps, QList<int>({1, 2}));
+  checker.CheckForUpdate();
+  EXPECT_EQ(view.opened, 1);
+  EXPECT_EQ(finishes, 0);
+  EXPECT_TRUE(prompter.asked.empty());
+
+  ASSERT_TRUE(RunEventsUntil([&] { return finishes > 0; }, 60000));
+  EXPECT_FALSE(checker.running());
+  EXPECT_EQ(said, QStringList({kLetsGo, kGoodNews}));
+  EXPECT_EQ(quits, 1);
+  EXPECT_EQ(Slurp(record), "False,-1,False");
+  RunEventsFor(200);
+  EXPECT_EQ(finishes, 1);
+  EXPECT_EQ(quits, 1);
+}
+
+// The program may destroy the check at shutdown while a download runs: the transfer stops, the
+// partial file goes and nothing of the check runs afterwards (no hook, no view, no abort button,
+// no reaction to shutdown). Worth running under a memory checker.
+TEST_F(UpdateCheckTest, DestroyingTheCheckDuringADownloadCallsNothingBack) {
+  serve("400.exe", QByteArray(300000, 'x'), true);
+  FtpServer server(dir.filePath("srv"), {.bytesPerSecond = 20000});
+  ASSERT_TRUE(server.ready());
+  settings.write(settings::UpdateServer, server.address());
+  auto checker = std::make_unique<UpdateCheck>(settings, prompter, view, siblings, hooks(), options());
+  checker->CheckForUpdate();
+  ASSERT_TRUE(RunEventsUntil([&] { return QFileInfo(local()).size() > 0; }, 30000));
+  const QStringList saidBefore = said;
+  const qsizetype progressBefore = view.progress.size();
+  const int closedBefore = view.closed;
+
+  QElapsedTimer destroying;
+  destroying.start();
+  checker.reset();
+  EXPECT_LT(destroying.elapsed(), 5000) << "the destructor let the transfer run on";
+  EXPECT_FALSE(QFile::exists(local()));
+
+  view.window.abortButton()->click();
+  BeginClosing(state);
+  RunEventsFor(500);
+  EXPECT_EQ(finishes, 0);
+  EXPECT_EQ(quits, 0);
+  EXPECT_EQ(said, saidBefore);
+  EXPECT_EQ(view.progress.size(), progressBefore);
+  EXPECT_EQ(view.closed, closedBefore);
+  EXPECT_EQ(mainEnabled, QList<bool>({false}));
+  EXPECT_TRUE(prompter.asked.empty()) << prompts().join("\n").toStdString();
+}
+
+// A sibling program slow to close is waited for without holding the program up; the installer
+// starts only once both answers are in.
+TEST_F(UpdateCheckTest, TheInstallerWaitsForTheSiblingWindows) {
+  serve("810.exe", installer(), true);
+  FtpServer server(dir.filePath("srv"));
+  ASSERT_TRUE(server.ready());
+  settings.write(settings::UpdateServer, server.address());
+  siblings.delayMs = 400;
+  siblings.running = {kMailTitles.first()};
+  UpdateCheck checker(settings, prompter, view, siblings, hooks(), options());
+  checker.CheckForUpdate();
+  ASSERT_TRUE(RunEventsUntil([&] { return siblings.waiting(); }, 30000));
+  EXPECT_TRUE(checker.running());
+  EXPECT_FALSE(view.window.isVisible());  // closed before the sibling programs are
+  EXPECT_TRUE(installerRuns.isEmpty());
+  ASSERT_TRUE(RunEventsUntil([&] { return finishes > 0; }, 30000));
+  EXPECT_EQ(siblings.asked, QList<QStringList>({kJokesTitles, kMailTitles}));
+  EXPECT_EQ(installerRuns, QStringList({local()}));
+  EXPECT_EQ(Slurp(record), "False,-1,True");
+  EXPECT_EQ(quits, 1);
+}
+
+// Shutdown while the sibling programs are being closed: the wait is dropped, the installer never
+// starts and the downloaded file goes.
+TEST_F(UpdateCheckTest, ShutdownWhileSiblingsCloseStartsNoInstaller) {
+  serve("820.exe", installer(), true);
+  FtpServer server(dir.filePath("srv"));
+  ASSERT_TRUE(server.ready());
+  settings.write(settings::UpdateServer, server.address());
+  siblings.delayMs = 60000;
+  UpdateCheck checker(settings, prompter, view, siblings, hooks(), options());
+  checker.CheckForUpdate();
+  ASSERT_TRUE(RunEventsUntil([&] { return siblings.waiting(); }, 30000));
+  ASSERT_TRUE(QFile::exists(local()));
+  QElapsedTimer sinceClosing;
+  sinceClosing.start();
+  BeginClosing(state);
+  EXPECT_EQ(finishes, 0);  // ended from the event loop, not inside the shutdown's signal
+  ASSERT_TRUE(RunEventsUntil([&] { return finishes > 0; }, 5000));
+  EXPECT_LT(sinceClosing.elapsed(), 2000);
+  EXPECT_EQ(siblings.cancels, 1);
+  EXPECT_FALSE(siblings.waiting());
+  EXPECT_TRUE(installerRuns.isEmpty());
+  EXPECT_FALSE(QFile::exists(local()));
+  EXPECT_FALSE(QFile::exists(local() + ".sig"));
+  EXPECT_EQ(quits, 0);
+  EXPECT_EQ(mainEnabled, QList<bool>({false, true}));
+  EXPECT_TRUE(prompter.asked.empty()) << prompts().join("\n").toStdString();
+  EXPECT_FALSE(checker.running());
 }
 
 TEST_F(UpdateCheckTest, FailingSizeStillDownloadsAndShowsTheCountAlone) {
@@ -464,6 +635,9 @@ TEST_F(UpdateCheckTest, CommandStartsTheVerifiedInstallerDetachedAndQuits) {
   options.publicKey = keys.publicKey;
   UpdateCommand command(settings, prompter, *host, hooks, options);
   command.CheckForUpdate();
+  EXPECT_TRUE(command.running());
+  ASSERT_TRUE(RunEventsUntil([&] { return quits > 0; }, 60000));
+  EXPECT_FALSE(command.running());
   EXPECT_TRUE(prompter.asked.empty()) << prompts().join("\n").toStdString();
   EXPECT_EQ(quits, 1);
   // The installer runs on its own; wait (bounded) for what it writes.

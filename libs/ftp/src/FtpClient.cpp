@@ -1,6 +1,5 @@
 #include "ftp/FtpClient.h"
 
-#include <QEventLoop>
 #include <QFile>
 #include <QPointer>
 #include <QThread>
@@ -296,15 +295,6 @@ bool FtpClient::download(const QString& path, const QString& localPath, qint64 m
 
 void FtpClient::abort() {
   if (m_job) m_job->abort = true;
-}
-
-Reply FtpClient::waitForFinished() {
-  if (m_running) {
-    QEventLoop loop;
-    connect(this, &FtpClient::finished, &loop, &QEventLoop::quit);
-    if (m_running) loop.exec();
-  }
-  return m_last;
 }
 
 }  // namespace ftp

@@ -1,13 +1,12 @@
 #include "x11windows/WindowCloser.h"
 
-#include <QDeadlineTimer>
-#include <QEventLoop>
 #include <QSocketNotifier>
 #include <QTimer>
 
 #include <xcb/xcb.h>
 #include <xcb/xcb_ewmh.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace x11windows {
@@ -19,13 +18,32 @@ struct WindowCloser::Impl {
   int screen = 0;
   xcb_window_t root = 0;
 
+  // The wait in progress: the first look (from the event loop), the limit, a slow re-check and
+  // the connection's events.
+  QTimer soon;
+  QTimer limit;
+  QTimer recheck;
+  std::unique_ptr<QSocketNotifier> notifier;
+  QList<WindowId> watched;
+  std::function<void(bool)> done;
+
   ~Impl() {
+    notifier.reset();  // before its socket closes
     if (ewmhReady) xcb_ewmh_connection_wipe(&ewmh);
     if (conn) xcb_disconnect(conn);
   }
 };
 
 WindowCloser::WindowCloser(const QString& display) : m(std::make_unique<Impl>()) {
+  m->soon.setSingleShot(true);
+  m->limit.setSingleShot(true);
+  // A slow re-check besides the events: a manager may drop a window without touching the list
+  // property we watch in the usual way, and replies read by other requests take their events
+  // off the socket unseen.
+  m->recheck.setInterval(500);
+  QObject::connect(&m->soon, &QTimer::timeout, &m->soon, [this] { look(); });
+  QObject::connect(&m->recheck, &QTimer::timeout, &m->recheck, [this] { look(); });
+  QObject::connect(&m->limit, &QTimer::timeout, &m->limit, [this] { finish(!anyLeft()); });
   const QByteArray name = display.toLocal8Bit();
   if (display.isEmpty() && !std::getenv("DISPLAY")) return;
   m->conn = xcb_connect(display.isEmpty() ? nullptr : name.constData(), &m->screen);
@@ -35,10 +53,24 @@ WindowCloser::WindowCloser(const QString& display) : m(std::make_unique<Impl>())
   m->ewmhReady = true;
   if (m->screen < 0 || m->screen >= m->ewmh.nb_screens) m->screen = 0;
   m->root = m->ewmh.screens[m->screen]->root;
-  // Changes of the client list arrive as events: the wait below reacts to them at once.
+  // Changes of the client list arrive as events: a wait reacts to them at once.
   const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
   xcb_change_window_attributes(m->conn, m->root, XCB_CW_EVENT_MASK, &mask);
   xcb_flush(m->conn);
+  m->notifier = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(m->conn), QSocketNotifier::Read);
+  m->notifier->setEnabled(false);
+  QObject::connect(m->notifier.get(), &QSocketNotifier::activated, m->notifier.get(), [this] {
+    bool relevant = false;
+    while (xcb_generic_event_t* ev = xcb_poll_for_event(m->conn)) {
+      if ((ev->response_type & 0x7f) == XCB_PROPERTY_NOTIFY) relevant = true;
+      std::free(ev);
+    }
+    if (!m->done) return;
+    if (xcb_connection_has_error(m->conn))
+      finish(!anyLeft());
+    else if (relevant)
+      look();
+  });
 }
 
 WindowCloser::~WindowCloser() = default;
@@ -86,51 +118,46 @@ bool WindowCloser::requestClose(const QList<WindowId>& windows) {
   return true;
 }
 
-bool WindowCloser::waitUntilGone(const QList<WindowId>& windows, int timeoutMs) {
-  if (!connected()) return true;
-  auto anyLeft = [this, &windows] {
-    const QList<WindowId> clients = clientList();
-    for (WindowId w : windows) {
-      if (clients.contains(w)) return true;
-    }
-    return false;
-  };
-  if (!anyLeft()) return true;
+bool WindowCloser::anyLeft() const {
+  if (!connected()) return false;
+  const QList<WindowId> clients = clientList();
+  for (WindowId w : m->watched) {
+    if (clients.contains(w)) return true;
+  }
+  return false;
+}
 
-  QEventLoop loop;
-  QDeadlineTimer deadline(timeoutMs);
-  QSocketNotifier notifier(xcb_get_file_descriptor(m->conn), QSocketNotifier::Read);
-  QTimer limit;
-  limit.setSingleShot(true);
-  QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
-  // A slow re-check besides the events: a manager may drop a window without touching the list
-  // property we watch in the usual way.
-  QTimer recheck;
-  recheck.setInterval(500);
-  bool gone = false;
-  auto check = [&] {
-    if (!anyLeft()) {
-      gone = true;
-      loop.quit();
-    }
-  };
-  QObject::connect(&notifier, &QSocketNotifier::activated, &loop, [&] {
-    bool relevant = false;
-    while (xcb_generic_event_t* ev = xcb_poll_for_event(m->conn)) {
-      if ((ev->response_type & 0x7f) == XCB_PROPERTY_NOTIFY) relevant = true;
-      std::free(ev);
-    }
-    if (xcb_connection_has_error(m->conn)) {
-      loop.quit();
-      return;
-    }
-    if (relevant) check();
-  });
-  QObject::connect(&recheck, &QTimer::timeout, &loop, check);
-  limit.start(int(deadline.remainingTime()));
-  recheck.start();
-  loop.exec();
-  return gone || !anyLeft();
+void WindowCloser::whenGone(const QList<WindowId>& windows, int timeoutMs, std::function<void(bool)> done) {
+  cancelWait();
+  m->watched = windows;
+  m->done = std::move(done);
+  m->soon.start(0);
+  if (!connected()) return;
+  m->limit.start(std::max(0, timeoutMs));
+  m->recheck.start();
+  m->notifier->setEnabled(true);
+}
+
+void WindowCloser::cancelWait() {
+  m->soon.stop();
+  m->limit.stop();
+  m->recheck.stop();
+  if (m->notifier) m->notifier->setEnabled(false);
+  m->watched.clear();
+  m->done = nullptr;
+}
+
+bool WindowCloser::waiting() const { return bool(m->done); }
+
+void WindowCloser::look() {
+  if (m->done && !anyLeft()) finish(true);
+}
+
+void WindowCloser::finish(bool allGone) {
+  std::function<void(bool)> done = std::move(m->done);
+  cancelWait();
+  // Last: the call may destroy the closer.
+  if (done) done(allGone);
 }
 
 }  // namespace x11windows

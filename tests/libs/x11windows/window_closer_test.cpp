@@ -2,9 +2,12 @@
 // keeps _NET_CLIENT_LIST on the root window and, on _NET_CLOSE_WINDOW, destroys the window and
 // drops it from the list (unless told to ignore the request).
 
+#include "support/event_wait.h"
+
 #include <x11windows/WindowCloser.h>
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QSocketNotifier>
 #include <QStandardPaths>
@@ -14,8 +17,13 @@
 #include <xcb/xcb_ewmh.h>
 
 #include <cstdlib>
+#include <functional>
+#include <memory>
 
 namespace {
+
+using chimewise::testsupport::RunEventsFor;
+using chimewise::testsupport::RunEventsUntil;
 
 QCoreApplication& App() {
   static int argc = 1;
@@ -109,7 +117,25 @@ class WindowCloserTest : public ::testing::Test {
   QProcess m_xvfb;
 };
 
-TEST_F(WindowCloserTest, FindsByExactTitleAndWaitsUntilTheWindowIsGone) {
+// What a wait called back with, and when.
+struct WaitRecord {
+  int calls = 0;
+  bool allGone = false;
+  qint64 afterMs = -1;
+  QElapsedTimer since;
+
+  WaitRecord() { since.start(); }
+  std::function<void(bool)> callback() {
+    return [this](bool gone) {
+      ++calls;
+      allGone = gone;
+      afterMs = since.elapsed();
+    };
+  }
+};
+
+// The wait ends as soon as the manager has dropped the window, long before its limit.
+TEST_F(WindowCloserTest, FindsByExactTitleAndTheWaitEndsWhenTheWindowIsGone) {
   FakeWindowManager wm(display);
   ASSERT_TRUE(wm.ok);
   wm.addWindow("Olm Toonpost mail");
@@ -124,7 +150,16 @@ TEST_F(WindowCloserTest, FindsByExactTitleAndWaitsUntilTheWindowIsGone) {
   EXPECT_EQ(closer.findByTitle(QString::fromUtf8("Grüße")), QList<x11windows::WindowId>({other}));
 
   ASSERT_TRUE(closer.requestClose({jokes}));
-  EXPECT_TRUE(closer.waitUntilGone({jokes}, 60000));
+  WaitRecord record;
+  closer.whenGone({jokes}, 60000, record.callback());
+  EXPECT_TRUE(closer.waiting());
+  EXPECT_EQ(record.calls, 0);  // never from inside the call
+  ASSERT_TRUE(RunEventsUntil([&] { return record.calls > 0; }, 10000));
+  RunEventsFor(100);
+  EXPECT_EQ(record.calls, 1);
+  EXPECT_TRUE(record.allGone);
+  EXPECT_LT(record.afterMs, 5000);
+  EXPECT_FALSE(closer.waiting());
   EXPECT_EQ(wm.closeRequests, 1);
   EXPECT_TRUE(closer.findByTitle("Olm Jesterbox (Guardian OFF)").isEmpty());
   EXPECT_EQ(closer.findByTitle(QString::fromUtf8("Grüße")).size(), 1);
@@ -137,11 +172,68 @@ TEST_F(WindowCloserTest, AWindowThatStaysEndsTheWaitAtTheLimit) {
   const xcb_window_t stubborn = wm.addWindow("Olm Toonpost");
   x11windows::WindowCloser closer(display);
   closer.requestClose({stubborn});
-  EXPECT_FALSE(closer.waitUntilGone({stubborn}, 300));
+  WaitRecord record;
+  closer.whenGone({stubborn}, 300, record.callback());
+  ASSERT_TRUE(RunEventsUntil([&] { return record.calls > 0; }, 10000));
+  RunEventsFor(700);  // past a re-check: the wait is over and stays over
+  EXPECT_EQ(record.calls, 1);
+  EXPECT_FALSE(record.allGone);
+  EXPECT_GE(record.afterMs, 300);
+  EXPECT_LT(record.afterMs, 3000);
   EXPECT_EQ(wm.closeRequests, 1);
 }
 
-TEST(WindowCloserNoDisplay, FindsNothing) {
+// Windows already gone, or none asked for: the answer still comes from the event loop.
+TEST_F(WindowCloserTest, NothingLeftToWaitForAnswersAtTheNextTurn) {
+  FakeWindowManager wm(display);
+  ASSERT_TRUE(wm.ok);
+  const xcb_window_t kept = wm.addWindow("Olm Jesterbox");
+  x11windows::WindowCloser closer(display);
+  for (const QList<x11windows::WindowId>& windows : {QList<x11windows::WindowId>{}, QList<x11windows::WindowId>{1}}) {
+    WaitRecord record;
+    closer.whenGone(windows, 60000, record.callback());
+    EXPECT_EQ(record.calls, 0);
+    ASSERT_TRUE(RunEventsUntil([&] { return record.calls > 0; }, 2000));
+    EXPECT_TRUE(record.allGone);
+  }
+  // A window still there is not taken for gone at the first look.
+  WaitRecord record;
+  closer.whenGone({kept}, 400, record.callback());
+  ASSERT_TRUE(RunEventsUntil([&] { return record.calls > 0; }, 10000));
+  EXPECT_FALSE(record.allGone);
+}
+
+// A cancelled wait, one replaced by the next and one whose closer goes never call back; the
+// callback may destroy the closer.
+TEST_F(WindowCloserTest, CancelledReplacedAndDestroyedWaitsNeverCallBack) {
+  FakeWindowManager wm(display);
+  ASSERT_TRUE(wm.ok);
+  wm.ignoreClose = true;
+  const xcb_window_t stubborn = wm.addWindow("Olm Toonpost");
+
+  auto closer = std::make_unique<x11windows::WindowCloser>(display);
+  WaitRecord cancelled, replaced, destroyed, last;
+  closer->whenGone({stubborn}, 100, cancelled.callback());
+  closer->cancelWait();
+  EXPECT_FALSE(closer->waiting());
+  closer->whenGone({stubborn}, 100, replaced.callback());
+  closer->whenGone({stubborn}, 150, [&](bool gone) {
+    last.callback()(gone);
+    closer.reset();
+  });
+  ASSERT_TRUE(RunEventsUntil([&] { return last.calls > 0; }, 10000));
+  EXPECT_EQ(closer, nullptr);
+  closer = std::make_unique<x11windows::WindowCloser>(display);
+  closer->whenGone({stubborn}, 100, destroyed.callback());
+  closer.reset();
+  RunEventsFor(400);
+  EXPECT_EQ(cancelled.calls, 0);
+  EXPECT_EQ(replaced.calls, 0);
+  EXPECT_EQ(destroyed.calls, 0);
+  EXPECT_EQ(last.calls, 1);
+}
+
+TEST(WindowCloserNoDisplay, FindsNothingAndWaitsForNothing) {
   App();
   const QByteArray saved = qgetenv("DISPLAY");
   qunsetenv("DISPLAY");
@@ -149,7 +241,11 @@ TEST(WindowCloserNoDisplay, FindsNothing) {
   EXPECT_FALSE(closer.connected());
   EXPECT_TRUE(closer.findByTitle("Olm Toonpost").isEmpty());
   EXPECT_FALSE(closer.requestClose({1}));
-  EXPECT_TRUE(closer.waitUntilGone({1}, 1000));
+  WaitRecord record;
+  closer.whenGone({1}, 60000, record.callback());
+  EXPECT_EQ(record.calls, 0);
+  EXPECT_TRUE(RunEventsUntil([&] { return record.calls > 0; }, 2000));
+  EXPECT_TRUE(record.allGone);
   if (!saved.isEmpty()) qputenv("DISPLAY", saved);
 }
 

@@ -75,9 +75,7 @@ class FtpClient final : public QObject {
   // Asks the running operation to stop; it finishes with kAborted. Safe at any time.
   void abort();
 
-  // Runs an event loop until the running operation has finished and returns its reply (at once
-  // when none runs: the last reply). Events go on being handled meanwhile.
-  Reply waitForFinished();
+  // The reply of the last operation that finished.
   const Reply& lastReply() const { return m_last; }
 
   // The URL of a remote path on this server (exposed for tests).
@@ -86,6 +84,8 @@ class FtpClient final : public QObject {
  signals:
   // Bytes received so far and the total when known (-1 otherwise). Sent at most every 100 ms.
   void progress(qint64 received, qint64 total);
+  // Once for every operation started, from the event loop (never inside the call that started
+  // it). A handler may start the next operation.
   void finished(const ftp::Reply& reply);
 
  public:

@@ -9,6 +9,7 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 namespace x11windows {
@@ -29,12 +30,20 @@ class WindowCloser {
   QList<WindowId> findByTitle(const QString& title) const;
   // Asks the window manager to close each window. False when not connected.
   bool requestClose(const QList<WindowId>& windows);
-  // Waits in an event loop (events keep being handled) until none of the windows is in the
-  // client list any more, or timeoutMs has passed. True when all are gone.
-  bool waitUntilGone(const QList<WindowId>& windows, int timeoutMs);
+  // Watches, without blocking, until none of the windows is in the client list any more or
+  // timeoutMs has passed, then calls done(allGone) once. The call always comes from the event
+  // loop, never from inside whenGone, and may destroy the closer. Without a display (or once the
+  // connection is lost) the windows count as gone. One wait at a time: a new one, cancelWait()
+  // and the closer's destruction each drop the pending one without calling it.
+  void whenGone(const QList<WindowId>& windows, int timeoutMs, std::function<void(bool allGone)> done);
+  void cancelWait();
+  bool waiting() const;
 
  private:
   QList<WindowId> clientList() const;
+  bool anyLeft() const;
+  void look();
+  void finish(bool allGone);
   struct Impl;
   std::unique_ptr<Impl> m;
 };
