@@ -6,7 +6,6 @@
 #include "core/prompts.h"
 #include "core/shared_state.h"
 #include "core/time_format.h"
-#include "core/wait_scope.h"
 #include "data/calendar.h"
 #include "data/reminder_record.h"
 
@@ -162,7 +161,6 @@ Problem AlarmService::ScanDueAlarms(ScanCounts* counts) {
     if (m_engine.WorkAreaOf(kAlarmAlias.toStdString()) != area) break;  // closed meanwhile
   }
   data::CloseTableIfOpen(m_engine, kAlarmAlias);
-  ProcessEventsInWait();
   // Also when nothing was selected, so a reminder never stops firing until a restart.
   if (Problem lookup = FindNextAlarm(); problem.ok()) problem = lookup;
   if (somethingDue) {

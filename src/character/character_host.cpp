@@ -36,7 +36,6 @@ namespace chimewise {
 
 namespace {
 
-constexpr int kSoundEffectTries = 20;
 const QString kSkipLabel = QStringLiteral("Skip");
 
 QSize screenSize() {
@@ -310,18 +309,11 @@ bool CharacterHost::WaitForSpeech(double extraSeconds) {
 }
 
 void CharacterHost::SetSoundEffects(bool on) {
-  agent::Character* c = m_character;
-  if (!c) return;
-  for (int tries = 0; tries < kSoundEffectTries && c->soundEffectsOn() != on; ++tries) {
-    c->setSoundEffectsOn(on);
-    ProcessEventsInWait();
-    if (!m_character) return;
-  }
+  if (m_character) m_character->setSoundEffectsOn(on);
 }
 
 void CharacterHost::QuietCharacter() {
   InvertSpeechToggle(m_state);
-  ProcessEventsInWait();
   StopAll();
 }
 

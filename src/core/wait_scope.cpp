@@ -49,9 +49,4 @@ int WaitScope::depth() { return g_depth; }
 
 void RunWhenNoWaitRuns(QObject* context, std::function<void()> step) { runSoon(context, std::move(step)); }
 
-void ProcessEventsInWait() {
-  WaitScope scope;
-  QCoreApplication::processEvents();
-}
-
 }  // namespace chimewise

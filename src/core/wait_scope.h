@@ -24,7 +24,4 @@ class WaitScope final {
 // destroyed first.
 void RunWhenNoWaitRuns(QObject* context, std::function<void()> step);
 
-// QCoreApplication::processEvents() as a counted wait.
-void ProcessEventsInWait();
-
 }  // namespace chimewise

@@ -3,7 +3,6 @@
 #include "character/speaker.h"
 #include "core/program_events.h"
 #include "core/shared_state.h"
-#include "core/wait_scope.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -87,7 +86,6 @@ void EmailWindow::ReadRow(int row) {
 
 void EmailWindow::onOptions() {
   InvertSpeechToggle(m_state);
-  ProcessEventsInWait();
   if (m_reader.stopAll) m_reader.stopAll();
   if (showOptions) showOptions();
   m_speaker.SayText(QStringLiteral("\\pl=Blink\\Changes will not take effect until the next time you get email."));

@@ -6,7 +6,6 @@
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"
-#include "core/wait_scope.h"
 #include "shell/reminders.h"
 
 #include <QClipboard>
@@ -154,7 +153,6 @@ void ProgramCommands::StopTalking() {
 
 void ProgramCommands::GoAway() {
   InvertSpeechToggle(m_state);
-  ProcessEventsInWait();
   m_character.hide();
   m_settings.write(settings::ShowOnStart, QStringLiteral("0"));
   RequestStop(m_state);

@@ -10,7 +10,6 @@
 #include "core/command_line.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"
-#include "core/wait_scope.h"
 #include "data/calendar.h"
 #include "extras/about_dialog.h"
 #include "extras/jokes.h"
@@ -102,6 +101,7 @@ Program::~Program() {
   // given up) must not reach, through its hooks, the parts destroyed before it. Its destructor
   // stops the transfer and calls nothing back.
   m_update.reset();
+  delete m_about.data();  // its hooks reach this program
 }
 
 CommandFeatures Program::features() {
@@ -149,14 +149,17 @@ void Program::CheckForUpdate() {
 }
 
 void Program::ShowAbout() {
-  // Modal: no reminder fires over it.
-  SetTimerEnabled(false);
-  AboutDialog about(m_state.AppFolder, m_prompter, AboutHooks{[this](const QString& page) { OpenDocument(page); }, {}});
-  {
-    WaitScope wait;
-    about.exec();
+  // A window of its own, not a modal box: reminders keep firing while it is open.
+  if (m_about) {
+    m_about->raise();
+    m_about->activateWindow();
+    return;
   }
-  SetTimerEnabled(true);
+  auto* about = new AboutDialog(m_state.AppFolder, m_prompter,
+                                AboutHooks{[this](const QString& page) { OpenDocument(page); }, {}});
+  about->setAttribute(Qt::WA_DeleteOnClose);
+  m_about = about;
+  about->show();
 }
 
 bool Program::start() {

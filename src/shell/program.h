@@ -23,10 +23,12 @@
 #include <xbase/engine.h>
 
 #include <QObject>
+#include <QPointer>
 #include <memory>
 
 namespace chimewise {
 
+class AboutDialog;
 class Clock;
 class Prompter;
 class SettingsStore;
@@ -133,6 +135,7 @@ class Program final : public QObject,
   // After the character: closing the dialog gives the character back its size.
   std::unique_ptr<OptionsWindows> m_optionsWindows;
   std::unique_ptr<update::UpdateCommand> m_update;
+  QPointer<AboutDialog> m_about;  // open while shown; it deletes itself when closed
   // The mail reader, made once the data folder is known; its window goes before it.
   std::unique_ptr<SecretServiceVault> m_vault;
   std::unique_ptr<MailAccount> m_mailAccount;

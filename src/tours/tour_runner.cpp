@@ -6,7 +6,6 @@
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"
-#include "core/wait_scope.h"
 #include "tours/tour_placement.h"
 
 #include <QAbstractButton>
@@ -98,7 +97,6 @@ Tour::Tour(TourContext& context, TourKind kind, QWidget* window) : m_ctx(context
   }
   // 8. The character drops what it was doing and comes to the window.
   host.StopAll();
-  ProcessEventsInWait();
   if (m_window) besideWindow();
   host.show();
   observe({TourEvent::Kind::Show});

@@ -9,7 +9,6 @@
 #include "core/settings_store.h"
 #include "core/shared_state.h"
 #include "core/time_format.h"
-#include "core/wait_scope.h"
 #include "core/window_placement.h"
 #include "data/calendar.h"
 #include "data/reminder_record.h"
@@ -581,7 +580,6 @@ void ViewerWindow::optimize() {
   if (!m_ctx.hooks.optimize) return;
   SaveMemo();
   m_ctx.state.SpeechToggle = static_cast<std::int16_t>(~m_ctx.state.SpeechToggle);
-  ProcessEventsInWait();
   if (m_ctx.hooks.quietCharacter) m_ctx.hooks.quietCharacter();
   runLater(m_ctx.hooks.optimize);
 }
