@@ -4,6 +4,7 @@
 #include "character/speaker.h"
 #include "cli/cli_joke.h"
 #include "cli/cli_mail.h"
+#include "cli/terminal_text.h"
 #include "clock/talking_clock.h"
 #include "core/app_paths.h"
 #include "core/clock.h"
@@ -135,12 +136,7 @@ QString momentText(const QDateTime& t) {
   return t.isValid() ? t.toString(QStringLiteral("yyyy-MM-dd HH:mm")) : QStringLiteral("none");
 }
 
-QString oneLine(QString text) {
-  return text.replace(u'\\', QStringLiteral("\\\\"))
-      .replace(u'\n', QStringLiteral("\\n"))
-      .replace(u'\r', QStringLiteral("\\r"))
-      .replace(u'\t', QStringLiteral("\\t"));
-}
+QString oneLine(const QString& text) { return TerminalLine(text); }
 
 // Tells a running program to look at the table again; nothing happens when none runs.
 void tellRunningProgram() { SingleInstance(SingleInstance::DefaultKey()).sendToPrimary(kRefreshCommand, 1000); }

@@ -32,8 +32,10 @@ bool MessageFiles::Write(int index, const QStringList& lines, QString* error) co
     }
     QFile::setPermissions(m_folder, kUserOnly | QFileDevice::ExeOwner);
   }
+  // Only the exact name can be there: files named in another letter case go at the start
+  // (RemoveAll). Looking no further keeps writing n files linear in n.
   const QString target = path(index);
-  if (const QString old = find(index); !old.isEmpty()) QFile::remove(old);
+  QFile::remove(target);
   QFile f(target);
   // Created with the user's permissions only, never readable by others even for a moment.
   if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly, kUserOnly)) {

@@ -6,7 +6,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace mailbox {
 
@@ -37,6 +43,59 @@ Entry EntryOf(const QFileInfo& info, bool inNew) {
   else
     e.delivered = info.lastModified();
   return e;
+}
+
+// A message file's bytes, or why they cannot be had. The file is opened without blocking (a FIFO
+// would wait for a writer for ever) and read only when it is a regular file, a symbolic link to
+// one included; never more than the size limit is read, whatever the file claims its size is.
+struct FileBytes {
+  bool gone = false;  // no longer there: delivered or moved on meanwhile by another program
+  QByteArray bytes;
+  QString problem;  // fits after "because"
+};
+
+FileBytes ReadMessageFile(const QString& path) {
+  FileBytes r;
+  const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT)
+      r.gone = true;
+    else
+      r.problem = QStringLiteral("its file cannot be read (%1)").arg(QString::fromLocal8Bit(std::strerror(errno)));
+    return r;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    r.problem = QStringLiteral("it is not a regular file");
+    return r;
+  }
+  if (st.st_size > kMaxMessageBytes) {
+    ::close(fd);
+    r.problem = QStringLiteral("it is too large to read");
+    return r;
+  }
+  r.bytes.resize(static_cast<qsizetype>(st.st_size) + 1);
+  qsizetype have = 0;
+  while (true) {
+    if (have == r.bytes.size()) {
+      if (have > kMaxMessageBytes) break;
+      r.bytes.resize(std::min<qsizetype>(have * 2 + 4096, kMaxMessageBytes + 1));
+    }
+    const ssize_t got = ::read(fd, r.bytes.data() + have, static_cast<size_t>(r.bytes.size() - have));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      r.problem = QStringLiteral("its file cannot be read (%1)").arg(QString::fromLocal8Bit(std::strerror(errno)));
+      break;
+    }
+    if (got == 0) break;
+    have += got;
+  }
+  ::close(fd);
+  r.bytes.resize(have);
+  if (r.problem.isEmpty() && have > kMaxMessageBytes) r.problem = QStringLiteral("it is too large to read");
+  if (!r.problem.isEmpty()) r.bytes.clear();
+  return r;
 }
 
 class MaildirMailbox final : public Mailbox {
@@ -70,18 +129,16 @@ class MaildirMailbox final : public Mailbox {
     std::vector<MailMessage> out;
     for (const Entry& e : *entries) {
       if (Seen(e)) continue;
-      QFile f(e.path);
       MailMessage m;
       if (onlyAfter.isValid() && e.delivered <= onlyAfter) {
         // Not wanted: known by its delivery time alone.
-      } else if (f.size() > kMaxMessageBytes) {
-        m.problem = QStringLiteral("it is too large to read");
-      } else if (!f.open(QIODevice::ReadOnly)) {
-        // Delivered or moved on meanwhile by another program: it is no longer ours to read.
-        if (!f.exists()) continue;
-        m.problem = QStringLiteral("its file cannot be read (%1)").arg(f.errorString());
       } else {
-        m = ParseMessage(f.readAll());
+        FileBytes file = ReadMessageFile(e.path);
+        if (file.gone) continue;  // no longer ours to read
+        if (file.problem.isEmpty())
+          m = ParseMessage(file.bytes);
+        else
+          m.problem = file.problem;
       }
       m.id = e.unique;
       m.seen = false;
@@ -96,8 +153,9 @@ class MaildirMailbox final : public Mailbox {
     auto entries = Walk(&failure);
     if (!entries) return failure;
     const QDir dir(m_folder);
+    const QSet<QString> wanted(ids.begin(), ids.end());
     for (const Entry& e : *entries) {
-      if (!ids.contains(e.unique) || Seen(e)) continue;
+      if (!wanted.contains(e.unique) || Seen(e)) continue;
       QString flags = e.flags + u'S';
       std::sort(flags.begin(), flags.end());
       const QString target = dir.filePath(QStringLiteral("cur/") + e.unique + QStringLiteral(":2,") + flags);
@@ -120,7 +178,10 @@ class MaildirMailbox final : public Mailbox {
     const QDir dir(m_folder);
     for (const char* sub : {"new", "cur"}) {
       const QDir d(dir.filePath(QLatin1String(sub)));
-      for (const QFileInfo& info : d.entryInfoList(QDir::Files | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name)) {
+      // System: FIFOs, devices and dangling links are listed too, to be reported rather than
+      // passed over in silence.
+      for (const QFileInfo& info :
+           d.entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name)) {
         if (info.fileName().startsWith(u'.')) continue;
         entries.push_back(EntryOf(info, QLatin1String(sub) == QLatin1String("new")));
       }
