@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cctype>
 #include <chrono>
+#include <limits>
 #include <memory>
 #include <vmime/security/cert/certificateException.hpp>
 #include <vmime/security/cert/defaultCertificateVerifier.hpp>
@@ -145,12 +146,14 @@ class BudgetSocketFactory final : public vmime::net::socketFactory {
 };
 
 // Sees each response line before the parser reads what it announces: a literal ("{N}" at the end
-// of a line, RFC 3501 4.3) larger than any message read is refused before a byte of it is held.
+// of a line, RFC 3501 4.3) larger than any message read is refused before a byte of it is held,
+// and so is a message number larger than any mailbox holds.
 class LiteralGuard final : public vmime::net::tracer {
  public:
   explicit LiteralGuard(std::shared_ptr<Budget> budget) : m_budget(std::move(budget)) {}
   void traceSend(const vmime::string&) override {}
   void traceReceive(const vmime::string& line) override {
+    checkCount(line);
     if (line.empty() || line.back() != '}') return;
     const size_t open = line.rfind('{');
     if (open == vmime::string::npos) return;
@@ -166,6 +169,19 @@ class LiteralGuard final : public vmime::net::tracer {
   }
 
  private:
+  // "* 4000000000 EXISTS": the library would make room for every message it announces before
+  // a byte more is read, so a message number no mailbox reaches is refused on sight.
+  void checkCount(const vmime::string& line) {
+    if (line.size() < 3 || line[0] != '*' || line[1] != ' ' || !::isdigit(static_cast<unsigned char>(line[2]))) return;
+    size_t end = 2;
+    while (end < line.size() && end < 24 && ::isdigit(static_cast<unsigned char>(line[end]))) ++end;
+    const qint64 n = end - 2 > 18 ? std::numeric_limits<qint64>::max() : std::stoll(line.substr(2, end - 2));
+    if (n > kMaxMailboxMessages) {
+      m_budget->announced = n;
+      m_budget->stop(Budget::Count);
+    }
+  }
+
   std::shared_ptr<Budget> m_budget;
 };
 
