@@ -56,7 +56,7 @@ class StreamPrompter final : public Prompter {
  public:
   explicit StreamPrompter(QTextStream& err) : m_err(err) {}
   void message(const QString& text, const QString& title = {}, PromptIcon = PromptIcon::None) override {
-    m_err << (title.isEmpty() ? QString() : title + QStringLiteral(": ")) << text << Qt::endl;
+    m_err << TerminalText((title.isEmpty() ? QString() : title + QStringLiteral(": ")) + text) << Qt::endl;
     ++count;
   }
   bool askYesNo(const QString& text, const QString& title, PromptIcon icon) override {
@@ -66,8 +66,8 @@ class StreamPrompter final : public Prompter {
   void notice(const QString& text, const QString& title, PromptIcon icon) override { message(text, title, icon); }
   // A failure after a change was stored: told, but the change stands and the command succeeded.
   void warning(const QString& text, const QString& title = {}) {
-    m_err << QStringLiteral("Warning: ") << (title.isEmpty() ? QString() : title + QStringLiteral(": ")) << text
-          << Qt::endl;
+    m_err << QStringLiteral("Warning: ")
+          << TerminalText((title.isEmpty() ? QString() : title + QStringLiteral(": ")) + text) << Qt::endl;
   }
   int count = 0;
 

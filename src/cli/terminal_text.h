@@ -9,5 +9,8 @@
 namespace chimewise {
 
 QString TerminalLine(const QString& text);
+// A message of several lines (the program's own, quoting outside text): line ends and tabs stay,
+// every other control character is written \xHH.
+QString TerminalText(const QString& text);
 
 }  // namespace chimewise
