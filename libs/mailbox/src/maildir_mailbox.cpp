@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,28 +21,26 @@ namespace {
 
 struct Entry {
   QString path;
-  QString name;    // the whole file name
-  QString unique;  // the name before the ":2," info
-  QString flags;   // the letters after ":2,"
-  bool inNew = false;
-  QDateTime delivered;
+  QString unique;        // the name before the ":2," info
+  QString flags;         // the letters after ":2,"
+  qint64 delivered = 0;  // milliseconds since 1970
 };
 
-Entry EntryOf(const QFileInfo& info, bool inNew) {
+// An entry of new/ or cur/ by its name; the file is looked at only when the name does not tell
+// when it was delivered.
+Entry EntryOf(const QString& folder, const QString& name, bool inNew) {
   Entry e;
-  e.path = info.absoluteFilePath();
-  e.name = info.fileName();
-  e.inNew = inNew;
-  const qsizetype info2 = e.name.indexOf(QStringLiteral(":2,"));
-  e.unique = info2 < 0 ? e.name : e.name.left(info2);
-  if (info2 >= 0 && !inNew) e.flags = e.name.mid(info2 + 3);
+  e.path = folder + u'/' + name;
+  const qsizetype info2 = name.indexOf(QStringLiteral(":2,"));
+  e.unique = info2 < 0 ? name : name.left(info2);
+  if (info2 >= 0 && !inNew) e.flags = name.mid(info2 + 3);
   // A delivery agent names the file after the moment of delivery, in seconds since 1970.
   bool ok = false;
   const qint64 secs = e.unique.section(u'.', 0, 0).toLongLong(&ok);
   if (ok && secs > 0 && secs < 32503680000LL)
-    e.delivered = QDateTime::fromSecsSinceEpoch(secs);
+    e.delivered = secs * 1000;
   else
-    e.delivered = info.lastModified();
+    e.delivered = QFileInfo(e.path).lastModified().toMSecsSinceEpoch();
   return e;
 }
 
@@ -130,7 +129,7 @@ class MaildirMailbox final : public Mailbox {
     for (const Entry& e : *entries) {
       if (Seen(e)) continue;
       MailMessage m;
-      if (onlyAfter.isValid() && e.delivered <= onlyAfter) {
+      if (onlyAfter.isValid() && e.delivered <= onlyAfter.toMSecsSinceEpoch()) {
         // Not wanted: known by its delivery time alone.
       } else {
         FileBytes file = ReadMessageFile(e.path);
@@ -142,7 +141,7 @@ class MaildirMailbox final : public Mailbox {
       }
       m.id = e.unique;
       m.seen = false;
-      m.received = e.delivered;
+      m.received = QDateTime::fromMSecsSinceEpoch(e.delivered);
       out.push_back(std::move(m));
     }
     return out;
@@ -175,16 +174,20 @@ class MaildirMailbox final : public Mailbox {
       return std::nullopt;
     }
     std::vector<Entry> entries;
-    const QDir dir(m_folder);
     for (const char* sub : {"new", "cur"}) {
-      const QDir d(dir.filePath(QLatin1String(sub)));
-      // System: FIFOs, devices and dangling links are listed too, to be reported rather than
-      // passed over in silence.
-      for (const QFileInfo& info :
-           d.entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name)) {
-        if (info.fileName().startsWith(u'.')) continue;
-        entries.push_back(EntryOf(info, QLatin1String(sub) == QLatin1String("new")));
+      const QString folder = m_folder + u'/' + QLatin1String(sub);
+      const bool inNew = sub[0] == 'n';
+      // Read straight from the directory: one pass, no look at each file. FIFOs, devices and
+      // links are listed too, to be reported when read rather than passed over in silence.
+      DIR* d = ::opendir(QFile::encodeName(folder).constData());
+      if (!d) continue;
+      while (const dirent* de = ::readdir(d)) {
+        if (de->d_name[0] == '.' || de->d_type == DT_DIR) continue;
+        const QString name = QFile::decodeName(de->d_name);
+        if (de->d_type == DT_UNKNOWN && QFileInfo(folder + u'/' + name).isDir()) continue;
+        entries.push_back(EntryOf(folder, name, inNew));
       }
+      ::closedir(d);
     }
     std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
       return a.delivered != b.delivered ? a.delivered < b.delivered : a.unique < b.unique;
