@@ -173,9 +173,9 @@ TEST(MailProperty, GeneratedMimeTreesNeverCrashAndNeverPutControlCharactersIntoS
 }
 
 TEST(MailProperty, ReadingTimeGrowsLinearlyWithTheMessage) {
-  // Wide (many parts), deep (as deep as is read, each level with text) and hostile (a header of
-  // nothing but "=?", lines of nothing but "--"): eight times the size may take at most about
-  // eight times as long, with ample room for a busy machine.
+  // Wide (many parts), deep (as deep as is read, each level with text), hostile (a header of
+  // nothing but "=?", lines of nothing but "--") and HTML of unclosed tags and comments: eight times the size may take
+  // at most about eight times as long, with ample room for a busy machine.
   const auto wide = [](int n) {
     QByteArray body;
     for (int i = 0; i < n; ++i) body += "--b\r\nContent-Type: text/plain\r\n\r\nPart " + QByteArray::number(i) + "\r\n";
@@ -194,6 +194,11 @@ TEST(MailProperty, ReadingTimeGrowsLinearlyWithTheMessage) {
     return "Subject: " + QByteArray(n, '=').replace("==", "=?") + "\r\nContent-Type: multipart/mixed\r\n\r\n" +
            QByteArray(n, '-').replace("-----", "--\r\n-");
   };
+  const auto html = [](int n) {
+    QByteArray body;
+    while (body.size() < n) body += "<p>text<script <!-- <br <";
+    return "Subject: html\r\nContent-Type: text/html\r\n\r\n" + body;
+  };
   const auto timeOf = [](const QByteArray& raw) {
     qint64 best = std::numeric_limits<qint64>::max();
     for (int i = 0; i < 3; ++i) {
@@ -205,7 +210,8 @@ TEST(MailProperty, ReadingTimeGrowsLinearlyWithTheMessage) {
     }
     return best;
   };
-  const std::pair<std::function<QByteArray(int)>, int> cases[] = {{wide, 1000}, {deep, 20000}, {hostile, 200000}};
+  const std::pair<std::function<QByteArray(int)>, int> cases[] = {
+      {wide, 1000}, {deep, 20000}, {hostile, 200000}, {html, 100000}};
   for (const auto& [make, n] : cases) {
     const qint64 small = timeOf(make(n));
     const qint64 large = timeOf(make(8 * n));
