@@ -379,6 +379,18 @@ class MimeWalk {
   int m_parts = 0;
 };
 
+// Whether decoded bytes can be the text of a part in this charset: no control character text
+// does not have, and UTF-8 where the charset says UTF-8 or ASCII.
+bool LooksLikeText(std::string_view bytes, const std::string& charset) {
+  const bool controls = std::any_of(bytes.begin(), bytes.end(), [](char c) {
+    const auto b = static_cast<unsigned char>(c);
+    return b < 0x09 || (b > 0x0D && b < 0x20 && b != 0x1B);
+  });
+  if (controls) return false;
+  return !detail::IsUtf8Charset(charset) ||
+         QUtf8StringView(bytes.data(), static_cast<qsizetype>(bytes.size())).isValidUtf8();
+}
+
 // A text part's text: its transfer encoding undone, its charset read, HTML and enriched text
 // made plain.
 QString TextOf(const TextPart& part) {
@@ -387,8 +399,10 @@ QString TextOf(const TextPart& part) {
   if (part.transferEncoding == "quoted-printable") {
     bytes = detail::DecodeQuotedPrintable(raw);
   } else if (part.transferEncoding == "base64") {
-    // A part labelled base64 that is not base64 is the text it is.
-    if (!detail::DecodeBase64Strict(raw, &bytes)) bytes = std::string(raw);
+    // A part labelled base64 that is not base64 is the text it is; so is one whose "decoded"
+    // bytes are no text in its charset (a word alone is made of base64 letters too).
+    if (!detail::DecodeBase64Strict(raw, &bytes) || !LooksLikeText(bytes, part.type.param("charset")))
+      bytes = std::string(raw);
   } else {
     bytes = std::string(raw);
   }
@@ -527,8 +541,12 @@ MailMessage ParseMessage(const QByteArray& raw) {
   Header header;
   std::string_view body;
   SplitEntity(all, header, body);
-  // A header with none of the fields every message has is not a message.
-  if (!header.find("from") && !header.find("subject") && !header.find("date") && !header.find("content-type")) {
+  // A header with none of the fields mail carries is not a message.
+  static const char* const kMailFields[] = {"from",     "subject",      "date",         "content-type", "to",
+                                            "cc",       "message-id",   "received",     "return-path",  "sender",
+                                            "reply-to", "mime-version", "delivered-to", "in-reply-to",  "references"};
+  if (std::none_of(std::begin(kMailFields), std::end(kMailFields),
+                   [&](const char* name) { return header.find(name) != nullptr; })) {
     m.problem = QStringLiteral("it is not a mail message");
     return m;
   }

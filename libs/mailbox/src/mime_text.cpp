@@ -148,6 +148,12 @@ bool EncodedWordAt(std::string_view v, size_t at, std::string* charset, std::str
 
 }  // namespace
 
+bool IsUtf8Charset(std::string_view charset) {
+  std::string cs = Lower(charset);
+  while (!cs.empty() && IsSpace(cs.back())) cs.pop_back();
+  return IsUtf8Family(cs);
+}
+
 QString DecodeCharset(std::string_view bytes, std::string_view charsetName) {
   std::string cs = Lower(charsetName);
   while (!cs.empty() && IsSpace(cs.back())) cs.pop_back();

@@ -19,6 +19,9 @@ namespace mailbox::detail {
 // reads as Windows-1252. Invalid sequences become '?'.
 QString DecodeCharset(std::string_view bytes, std::string_view charset);
 
+// Whether a charset name is one DecodeCharset reads as UTF-8 (none, US-ASCII, UTF-8).
+bool IsUtf8Charset(std::string_view charset);
+
 // A header value (unfolded) with its RFC 2047 encoded words decoded: "=?charset?B|Q?text?=".
 // Whitespace between two encoded words is dropped; consecutive words in one charset are joined
 // before decoding, so a character split across two words survives. A word that is not well

@@ -129,6 +129,8 @@ TEST(TextParts, ParametersCharsetsAndTransferEncodings) {
             QString::fromUtf8("Grüß und Köln"));
   EXPECT_EQ(Body(Message("text/plain; charset=utf-8", "base64 body\r\n", "Content-Transfer-Encoding: BASE64\r\n")),
             "base64 body");  // not base64: the text it is
+  EXPECT_EQ(Body(Message("text/plain", "Tschuess\r\n", "Content-Transfer-Encoding: base64\r\n")),
+            "Tschuess");  // base64 letters, but what they decode to is no text
   EXPECT_EQ(Body(Message("text/plain; charset=utf-8", QByteArray("Zm9vIGJhcg==\r\n"),
                          "Content-Transfer-Encoding: base64\r\n")),
             "foo bar");
@@ -197,6 +199,8 @@ TEST(Senders, AsAPersonWouldSayThem) {
   EXPECT_EQ(From("\"=?utf-8?Q?Caf=C3=A9?=\" <c@x.fr>"), QString::fromUtf8("Café"));
   EXPECT_EQ(From("Friends: ann@example.net, bob@example.net;"), "ann@example.net");
   EXPECT_EQ(From("undisclosed-recipients:;"), "undisclosed-recipients");
+  // A header of other mail fields is still a message.
+  EXPECT_TRUE(ParseMessage("To: me@example.org\r\nMessage-ID: <1@x>\r\n\r\nHi\r\n").problem.isEmpty());
   // No From at all: no name, and the message is still read.
   const MailMessage m = ParseMessage("Subject: anonymous\r\n\r\nHello\r\n");
   EXPECT_TRUE(m.problem.isEmpty());
