@@ -345,7 +345,10 @@ class MimeWalk {
       std::vector<std::string_view> parts = SplitMultipart(body, ct.param("boundary"));
       if (parts.empty()) parts = SplitMultipart(body, GuessBoundary(body));
       if (parts.empty()) {
-        Remember(kPlain, false, ContentType(), std::string(), body, WithoutBoundaryLines(body));
+        // Read as text only when there is text: an empty multipart (a nested one that reuses
+        // its parent's boundary leaves one) must not stand in for the parts after it.
+        std::string text = WithoutBoundaryLines(body);
+        if (!Trim(text).empty()) Remember(kPlain, false, ContentType(), std::string(), body, std::move(text));
         return;
       }
       for (std::string_view part : parts) {

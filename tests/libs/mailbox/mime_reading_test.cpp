@@ -174,6 +174,12 @@ TEST(BrokenMail, ABoundaryThatDoesNotMatchIsFoundOrLeftOut) {
   // Missing closing delimiter: the last part runs to the end.
   EXPECT_EQ(Body(Message("multipart/mixed; boundary=b", "--b\r\nContent-Type: text/plain\r\n\r\nCut short\r\n")),
             "Cut short");
+  // A nested multipart that reuses its parent's boundary is empty; the text after it is the body.
+  EXPECT_EQ(Body(Message("multipart/mixed; boundary=\"same\"",
+                         "--same\r\nContent-Type: multipart/alternative; boundary=\"same\"\r\n\r\n\r\n"
+                         "--same\r\nContent-Type: text/plain\r\n\r\nAfter the empty one\r\n"
+                         "--same\r\nContent-Type: text/html\r\n\r\n<p>x</p>\r\n--same--\r\n")),
+            "After the empty one");
   // LF line ends throughout, as some stores keep them.
   EXPECT_EQ(Body(Message("multipart/mixed; boundary=b", "--b\nContent-Type: text/plain\n\nLF only\n--b--\n")),
             "LF only");
