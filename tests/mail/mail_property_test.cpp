@@ -201,7 +201,7 @@ TEST(MailProperty, ReadingTimeGrowsLinearlyWithTheMessage) {
   };
   const auto timeOf = [](const QByteArray& raw) {
     qint64 best = std::numeric_limits<qint64>::max();
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 5; ++i) {
       QElapsedTimer t;
       t.start();
       const mailbox::MailMessage m = mailbox::ParseMessage(raw);
@@ -215,6 +215,6 @@ TEST(MailProperty, ReadingTimeGrowsLinearlyWithTheMessage) {
   for (const auto& [make, n] : cases) {
     const qint64 small = timeOf(make(n));
     const qint64 large = timeOf(make(8 * n));
-    EXPECT_LT(large, 24 * small + 20'000'000) << "small " << small << " ns, large " << large << " ns";
+    EXPECT_LT(large, 24 * small + 50'000'000) << "small " << small << " ns, large " << large << " ns";
   }
 }

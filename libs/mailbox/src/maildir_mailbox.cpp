@@ -9,7 +9,6 @@
 #include <QSet>
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -53,6 +52,13 @@ struct FileBytes {
   QString problem;  // fits after "because"
 };
 
+// Why a file could not be read, in the words of this library rather than the system's.
+QString ReadProblem(int error) {
+  if (error == EACCES || error == EPERM) return QStringLiteral("its file may not be read");
+  if (error == ELOOP) return QStringLiteral("its file is a loop of links");
+  return QStringLiteral("its file cannot be read");
+}
+
 FileBytes ReadMessageFile(const QString& path) {
   FileBytes r;
   const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -60,7 +66,7 @@ FileBytes ReadMessageFile(const QString& path) {
     if (errno == ENOENT)
       r.gone = true;
     else
-      r.problem = QStringLiteral("its file cannot be read (%1)").arg(QString::fromLocal8Bit(std::strerror(errno)));
+      r.problem = ReadProblem(errno);
     return r;
   }
   struct stat st {};
@@ -84,7 +90,7 @@ FileBytes ReadMessageFile(const QString& path) {
     const ssize_t got = ::read(fd, r.bytes.data() + have, static_cast<size_t>(r.bytes.size() - have));
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
-      r.problem = QStringLiteral("its file cannot be read (%1)").arg(QString::fromLocal8Bit(std::strerror(errno)));
+      r.problem = ReadProblem(errno);
       break;
     }
     if (got == 0) break;
