@@ -27,6 +27,7 @@ class ScriptedImapServer {
     HugeLiteral,   // the first FETCH answer announces a 4 GB literal, then floods it
     AbsurdExists,  // 4,000,000,000 messages in the inbox
     AbsurdUnseen,  // one message, 2^31 of them unseen
+    DeepNesting,   // the first FETCH answer carries a BODYSTRUCTURE nested 100,000 deep
   };
 
   explicit ScriptedImapServer(Fault fault) : m_fault(fault) {
@@ -122,6 +123,10 @@ class ScriptedImapServer {
         reply = std::string("* STATUS INBOX (MESSAGES ") + "1 UNSEEN " + (absurdUnseen ? "2147483648" : "1") + ")\r\n" +
                 tag + " OK done\r\n";
       } else if (command == "FETCH" || command == "UID") {
+        if (m_fault == Fault::DeepNesting) {
+          send(fd, "* 1 FETCH (UID 1 FLAGS () BODYSTRUCTURE " + std::string(100000, '(') + "\r\n");
+          return;  // and gone
+        }
         if (m_fault == Fault::HugeLiteral) {
           if (send(fd, "* 1 FETCH (UID 1 RFC822.SIZE 100 FLAGS () BODY[HEADER] {4000000000}\r\n"))
             flood(fd, std::string(65536, 'y'));

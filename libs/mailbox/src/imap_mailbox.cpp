@@ -25,7 +25,7 @@ namespace {
 // whichever sees the limit first stops the exchange; once spent, every further read fails at
 // once (closing the session must not wait on a hostile server either).
 struct Budget {
-  enum Spent { None, Time, Bytes, Literal, Count };
+  enum Spent { None, Time, Bytes, Literal, Count, Nesting };
   std::chrono::steady_clock::time_point deadline;
   qint64 maxBytes = 0;
   std::atomic<qint64> received{0};
@@ -147,13 +147,14 @@ class BudgetSocketFactory final : public vmime::net::socketFactory {
 
 // Sees each response line before the parser reads what it announces: a literal ("{N}" at the end
 // of a line, RFC 3501 4.3) larger than any message read is refused before a byte of it is held,
-// and so is a message number larger than any mailbox holds.
+// and so are a message number larger than any mailbox holds and lists nested past all reason.
 class LiteralGuard final : public vmime::net::tracer {
  public:
   explicit LiteralGuard(std::shared_ptr<Budget> budget) : m_budget(std::move(budget)) {}
   void traceSend(const vmime::string&) override {}
   void traceReceive(const vmime::string& line) override {
     checkCount(line);
+    checkNesting(line);
     if (line.empty() || line.back() != '}') return;
     const size_t open = line.rfind('{');
     if (open == vmime::string::npos) return;
@@ -182,7 +183,34 @@ class LiteralGuard final : public vmime::net::tracer {
     }
   }
 
+  // The library parses parenthesised lists (a BODYSTRUCTURE) by recursion: a server nesting
+  // them without end would exhaust the stack. A response goes on across the lines that follow a
+  // literal; anything else starts a new one.
+  void checkNesting(const vmime::string& line) {
+    constexpr int kDeepest = 64;
+    if (!m_continued) m_depth = 0;
+    bool quoted = false;
+    for (size_t i = 0; i < line.size(); ++i) {
+      const char c = line[i];
+      if (quoted) {
+        if (c == '\\')
+          ++i;
+        else if (c == '"')
+          quoted = false;
+      } else if (c == '"') {
+        quoted = true;
+      } else if (c == '(') {
+        if (++m_depth > kDeepest) m_budget->stop(Budget::Nesting);
+      } else if (c == ')' && m_depth > 0) {
+        --m_depth;
+      }
+    }
+    m_continued = !line.empty() && line.back() == '}';
+  }
+
   std::shared_ptr<Budget> m_budget;
+  int m_depth = 0;
+  bool m_continued = false;
 };
 
 class LiteralGuardFactory final : public vmime::net::tracerFactory {
@@ -267,6 +295,9 @@ std::optional<Failure> BudgetFailure(const Budget& budget, const ImapAccount& ac
                      QStringLiteral("the server %1 claimed %2 messages, more than any mailbox holds")
                          .arg(account.host)
                          .arg(budget.announced.load())};
+    case Budget::Nesting:
+      return Failure{FailureKind::Protocol,
+                     QStringLiteral("the server %1 sent an answer nested too deeply").arg(account.host)};
   }
   return std::nullopt;
 }
@@ -277,11 +308,16 @@ class ImapMailbox final : public Mailbox {
     m_budget->maxBytes = m_account.maxBytes;
   }
   ~ImapMailbox() override {
+    // Each step on its own: after a failed check the server may be gone or the budget spent.
     try {
       if (m_folder && m_folder->isOpen()) m_folder->close(false);
+    } catch (const std::exception&) {
+    }
+    try {
       if (m_store && m_store->isConnected()) m_store->disconnect();
     } catch (const std::exception&) {
     }
+    release();
   }
 
   Failure Open() override {
@@ -315,8 +351,7 @@ class ImapMailbox final : public Mailbox {
       m_folder->open(vmime::net::folder::MODE_READ_WRITE);
       return {};
     } catch (const std::exception& e) {
-      m_folder.reset();
-      m_store.reset();
+      release();
       return failureOf(e);
     }
   }
@@ -394,6 +429,13 @@ class ImapMailbox final : public Mailbox {
     // Without a Received field the Date stands in; without either the time stays unknown.
     if (!m.received.isValid()) m.received = m.sent;
     return m;
+  }
+
+  // The store goes before its folder: a store still connected tells the folders it knows of that
+  // it disconnects, and a folder holds the store only weakly.
+  void release() {
+    m_store.reset();
+    m_folder.reset();
   }
 
   [[noreturn]] void refuseCount(size_t count) {

@@ -83,6 +83,16 @@ TEST(ImapBudget, AbsurdCountsAreAnErrorNotNoMail) {
   EXPECT_LT(t.elapsed(), 2900);
 }
 
+TEST(ImapBudget, AnswersNestedPastAllReasonAreRefusedBeforeTheyAreParsed) {
+  ScriptedImapServer server(ScriptedImapServer::Fault::DeepNesting);
+  auto box = OpenImap(Account(server));
+  ASSERT_TRUE(box->Open().ok());
+  Failure f;
+  EXPECT_FALSE(box->UnseenMessages(&f));
+  EXPECT_EQ(f.kind, FailureKind::Protocol);
+  EXPECT_EQ(f.reason, "the server 127.0.0.1 sent an answer nested too deeply");
+}
+
 TEST(ImapBudget, AWellBehavedServerIsReadWithinTheBudget) {
   ScriptedImapServer server(ScriptedImapServer::Fault::None);
   auto box = OpenImap(Account(server));
