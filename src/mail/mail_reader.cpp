@@ -189,20 +189,30 @@ void MailReader::listAndEnd(const Run& run, std::vector<mailbox::MailMessage> me
     }
     if (!toMark.isEmpty()) mb->MarkSeen(toMark);
     mb.reset();
-    const auto show = [this, rows] {
-      // The window was loaded when the count was said; the list gives the one that is open now.
-      if (MailList* w = list ? list() : nullptr) {
-        for (const MailRow& row : *rows) w->AddRow(row);
-        w->PlaceAndShow();
-      }
-      end();
-    };
     if (m_synchronous)
-      show();
+      addRows(rows, 0);
     else
-      QMetaObject::invokeMethod(this, show, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          this, [this, rows] { addRows(rows, 0); }, Qt::QueuedConnection);
   };
   background(std::move(job));
+}
+
+void MailReader::addRows(std::shared_ptr<std::vector<MailRow>> rows, size_t from) {
+  // The window was loaded when the count was said; the list gives the one that is open now. A
+  // thousand rows a turn of the event loop, so that a mailbox of any size never holds it long.
+  MailList* window = list ? list() : nullptr;
+  constexpr size_t kRowsPerTurn = 1000;
+  const size_t to = m_synchronous ? rows->size() : std::min(rows->size(), from + kRowsPerTurn);
+  if (window)
+    for (size_t i = from; i < to; ++i) window->AddRow((*rows)[i]);
+  if (to < rows->size()) {
+    QMetaObject::invokeMethod(
+        this, [this, rows, to] { addRows(rows, to); }, Qt::QueuedConnection);
+    return;
+  }
+  if (window) window->PlaceAndShow();
+  end();
 }
 
 void MailReader::markAndEnd(QStringList ids, std::shared_ptr<mailbox::Mailbox> mb) {

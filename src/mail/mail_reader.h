@@ -113,6 +113,9 @@ class MailReader : public QObject {
   // On request: the message files written and the messages marked on the worker, then the rows
   // listed.
   void listAndEnd(const Run& run, std::vector<mailbox::MailMessage> messages, std::shared_ptr<mailbox::Mailbox> mb);
+  // Adds the rows from `from` on to the window, a slice per turn of the event loop, then shows it
+  // and ends the check.
+  void addRows(std::shared_ptr<std::vector<MailRow>> rows, size_t from);
   void markAndEnd(QStringList ids, std::shared_ptr<mailbox::Mailbox> mb);
   void end();
   void quiet();
