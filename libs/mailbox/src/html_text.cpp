@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QRegularExpression>
+#include <QSet>
 #include <QStringList>
 
 namespace mailbox {
@@ -52,6 +53,15 @@ QString HtmlToText(const QString& html) {
                                     QStringLiteral("/h2"),         QStringLiteral("/h3"), QStringLiteral("/h4"),
                                     QStringLiteral("/h5"),         QStringLiteral("/h6"), QStringLiteral("/table"),
                                     QStringLiteral("/blockquote"), QStringLiteral("hr")};
+  // A text searched for and not found after some place is not found after any later one: known
+  // misses are not searched again, which keeps a document of many unclosed tags linear.
+  QSet<QString> missing;
+  const auto find = [&](const QString& needle, qsizetype from) -> qsizetype {
+    if (missing.contains(needle)) return -1;
+    const qsizetype at = html.indexOf(needle, from, Qt::CaseInsensitive);
+    if (at < 0) missing.insert(needle);
+    return at;
+  };
   QString t;
   t.reserve(html.size());
   const qsizetype n = html.size();
@@ -84,9 +94,21 @@ QString HtmlToText(const QString& html) {
     const QString name = html.mid(nameStart, k - nameStart).toLower();
     i = close + 1;
     if (hidden.contains(name)) {
-      // Its contents are no text: skip to its end tag, or to the end when there is none.
-      const qsizetype end = html.indexOf(QStringLiteral("</") + name, i, Qt::CaseInsensitive);
-      if (end < 0) break;
+      // Its contents are no text: skip to its end tag. A script or style never ended hides the
+      // rest, as in a browser; a head ends where the body starts, and a head or title never
+      // ended is an ordinary tag.
+      qsizetype end = find(QStringLiteral("</") + name, i);
+      if (name == u"head") {
+        const qsizetype body = find(QStringLiteral("<body"), i);
+        if (body >= 0 && (end < 0 || body < end)) {
+          i = body;
+          continue;
+        }
+      }
+      if (end < 0) {
+        if (name == u"script" || name == u"style") break;
+        continue;
+      }
       const qsizetype endClose = html.indexOf(u'>', end);
       if (endClose < 0) break;
       i = endClose + 1;

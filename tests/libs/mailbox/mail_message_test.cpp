@@ -59,6 +59,11 @@ TEST(HtmlToText, BlocksEntitiesAndHiddenParts) {
   EXPECT_EQ(HtmlToText("<div>a&lt;b</div><div>c&#x41;&nbsp;d</div>"), QStringLiteral("a<b\nc\u0041 d"));
   EXPECT_EQ(HtmlToText("<!-- x --><title>T</title>one\n two"), QStringLiteral("one two"));
   EXPECT_EQ(HtmlToText("&bogus; &#0; &#1114112;"), QStringLiteral("&bogus; &#0; &#1114112;"));
+  // A head never closed ends where the body begins; a script never closed hides the rest.
+  EXPECT_EQ(HtmlToText("<html><head><meta charset=utf-8><body><p>Hello</p>"), QStringLiteral("Hello"));
+  EXPECT_EQ(HtmlToText("<title>T<br>Text"), QStringLiteral("T\nText"));
+  EXPECT_EQ(HtmlToText("<p>Before</p><script>var a = 1 < 2;"), QStringLiteral("Before"));
+  EXPECT_EQ(HtmlToText("a <b>bold</b> and <i>italic</i><!-- x"), QStringLiteral("a bold and italic"));
 }
 
 class MaildirTest : public ::testing::Test {
