@@ -4,6 +4,7 @@
 #include "character/speaker.h"
 #include "cli/cli_joke.h"
 #include "cli/cli_mail.h"
+#include "cli/terminal_text.h"
 #include "clock/talking_clock.h"
 #include "core/app_paths.h"
 #include "core/clock.h"
@@ -55,7 +56,7 @@ class StreamPrompter final : public Prompter {
  public:
   explicit StreamPrompter(QTextStream& err) : m_err(err) {}
   void message(const QString& text, const QString& title = {}, PromptIcon = PromptIcon::None) override {
-    m_err << (title.isEmpty() ? QString() : title + QStringLiteral(": ")) << text << Qt::endl;
+    m_err << TerminalText((title.isEmpty() ? QString() : title + QStringLiteral(": ")) + text) << Qt::endl;
     ++count;
   }
   bool askYesNo(const QString& text, const QString& title, PromptIcon icon) override {
@@ -65,8 +66,8 @@ class StreamPrompter final : public Prompter {
   void notice(const QString& text, const QString& title, PromptIcon icon) override { message(text, title, icon); }
   // A failure after a change was stored: told, but the change stands and the command succeeded.
   void warning(const QString& text, const QString& title = {}) {
-    m_err << QStringLiteral("Warning: ") << (title.isEmpty() ? QString() : title + QStringLiteral(": ")) << text
-          << Qt::endl;
+    m_err << QStringLiteral("Warning: ")
+          << TerminalText((title.isEmpty() ? QString() : title + QStringLiteral(": ")) + text) << Qt::endl;
   }
   int count = 0;
 
@@ -135,12 +136,7 @@ QString momentText(const QDateTime& t) {
   return t.isValid() ? t.toString(QStringLiteral("yyyy-MM-dd HH:mm")) : QStringLiteral("none");
 }
 
-QString oneLine(QString text) {
-  return text.replace(u'\\', QStringLiteral("\\\\"))
-      .replace(u'\n', QStringLiteral("\\n"))
-      .replace(u'\r', QStringLiteral("\\r"))
-      .replace(u'\t', QStringLiteral("\\t"));
-}
+QString oneLine(const QString& text) { return TerminalLine(text); }
 
 // Tells a running program to look at the table again; nothing happens when none runs.
 void tellRunningProgram() { SingleInstance(SingleInstance::DefaultKey()).sendToPrimary(kRefreshCommand, 1000); }

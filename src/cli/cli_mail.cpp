@@ -1,6 +1,7 @@
 #include "cli/cli_mail.h"
 
 #include "character/speaker.h"
+#include "cli/terminal_text.h"
 #include "core/app_paths.h"
 #include "core/clock.h"
 #include "core/settings_store.h"
@@ -8,7 +9,11 @@
 #include "mail/mail_account.h"
 #include "mail/mail_reader.h"
 
+#include <QDir>
+#include <QRegularExpression>
 #include <QTemporaryDir>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <termios.h>
 #include <unistd.h>
@@ -49,11 +54,22 @@ std::optional<QString> AskOnTerminal(QTextStream& err, const QString& server, co
   return password;
 }
 
-QString OneLine(QString text) {
-  return text.replace(u'\\', QStringLiteral("\\\\"))
-      .replace(u'\n', QStringLiteral("\\n"))
-      .replace(u'\r', QStringLiteral("\\r"))
-      .replace(u'\t', QStringLiteral("\\t"));
+// The message files of one run live in "chimewise-mail-<pid>-XXXXXX" in the temporary folder. A
+// run that was killed could not remove its own; the next run removes those whose process is
+// gone.
+const QString kFilesPrefix = QStringLiteral("chimewise-mail-");
+
+void RemoveLeftFolders() {
+  static const QRegularExpression name(QStringLiteral("^chimewise-mail-([0-9]+)-"));
+  const QDir temp(QDir::tempPath());
+  for (const QFileInfo& info : temp.entryInfoList({kFilesPrefix + u'*'}, QDir::Dirs | QDir::NoDotAndDotDot)) {
+    const auto m = name.match(info.fileName());
+    if (!m.hasMatch() || info.isSymLink() || info.ownerId() != getuid()) continue;
+    const pid_t pid = static_cast<pid_t>(m.captured(1).toLongLong());
+    if (pid <= 0 || pid == getpid()) continue;
+    if (::kill(pid, 0) == 0 || errno != ESRCH) continue;  // still running (or not ours to ask)
+    QDir(info.absoluteFilePath()).removeRecursively();
+  }
 }
 
 }  // namespace
@@ -88,7 +104,8 @@ int RunMailCommand(const QStringList& args, const QString& appFolder, const QDat
   account.askPassword = [&err](const QString& server, const QString& user) { return AskOnTerminal(err, server, user); };
   // The message files of this run live in a folder of its own and go with it, so a running
   // program's window keeps its own.
-  QTemporaryDir files;
+  RemoveLeftFolders();
+  QTemporaryDir files(QDir::tempPath() + u'/' + kFilesPrefix + QString::number(getpid()) + QStringLiteral("-XXXXXX"));
   if (!files.isValid()) {
     err << "chimewise-cli: no temporary folder for the message files: " << files.errorString() << Qt::endl;
     return 1;
@@ -102,9 +119,9 @@ int RunMailCommand(const QStringList& args, const QString& appFolder, const QDat
   reader.CheckNewMail(automatic, !automatic);
   for (const MailRow& row : rows.rows) reader.ReadMyMail(row);
   reader.ListClosed(rows.rows);
-  for (const QString& line : speaker.lines) out << OneLine(line) << Qt::endl;
+  for (const QString& line : speaker.lines) out << TerminalLine(line) << Qt::endl;
   if (!reader.lastFailure().ok()) {
-    err << "Could not reach the mailbox: " << reader.lastFailure().reason << Qt::endl;
+    err << "Could not reach the mailbox: " << TerminalLine(reader.lastFailure().reason) << Qt::endl;
     return 1;
   }
   return 0;

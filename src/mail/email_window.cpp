@@ -10,6 +10,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QVBoxLayout>
@@ -38,6 +39,10 @@ EmailWindow::EmailWindow(SharedState& state, Speaker& speaker, MailReader& reade
   label->setObjectName(QStringLiteral("Label1"));
   m_options = new QPushButton(QStringLiteral("Options"), this);
   m_options->setObjectName(QStringLiteral("cmdOptions"));
+  // The character reads a long message only in part; here it can be read whole.
+  m_text = new QPlainTextEdit(this);
+  m_text->setObjectName(QStringLiteral("txtMessage"));
+  m_text->setReadOnly(true);
   m_close = new QPushButton(QStringLiteral("Close"), this);
   m_close->setObjectName(QStringLiteral("cmdClose"));
 
@@ -48,8 +53,9 @@ EmailWindow::EmailWindow(SharedState& state, Speaker& speaker, MailReader& reade
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(m_list, 1);
   layout->addWidget(label);
+  layout->addWidget(m_text, 1);
   layout->addLayout(buttons);
-  resize(340, 260);
+  resize(340, 380);
 
   connect(m_list, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) { ReadRow(m_list->row(item)); });
   connect(m_options, &QPushButton::clicked, this, &EmailWindow::onOptions);
@@ -81,7 +87,10 @@ void EmailWindow::PlaceAndShow() {
 
 void EmailWindow::ReadRow(int row) {
   if (!isVisible() || row < 0 || row >= rowCount()) return;
-  m_reader.ReadMyMail(m_rows[static_cast<size_t>(row)]);
+  const MailRow& r = m_rows[static_cast<size_t>(row)];
+  m_reader.ReadMyMail(r);
+  const std::optional<QStringList> lines = m_reader.files().Read(r.fileIndex);
+  m_text->setPlainText(!r.fileProblem.isEmpty() ? r.fileProblem : lines ? lines->join(u'\n') : QString());
 }
 
 void EmailWindow::onOptions() {
@@ -95,6 +104,7 @@ void EmailWindow::closeEvent(QCloseEvent* event) {
   m_reader.ListClosed(m_rows);
   m_rows.clear();
   m_list->clear();
+  m_text->clear();
   if (m_speaker.visible() && !m_state.ViewerOpen && !m_wasVisible) m_speaker.hide();
   m_loaded = false;
   event->accept();

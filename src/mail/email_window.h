@@ -12,6 +12,7 @@
 #include <vector>
 
 class QListWidget;
+class QPlainTextEdit;
 class QPushButton;
 
 namespace chimewise {
@@ -38,6 +39,8 @@ class EmailWindow final : public QWidget, public MailList {
   void ReadRow(int row);
   const std::vector<MailRow>& rows() const { return m_rows; }
   QListWidget* listWidget() const { return m_list; }
+  // The whole of the message last clicked, the part read aloud and the rest.
+  QPlainTextEdit* messageView() const { return m_text; }
   QPushButton* optionsButton() const { return m_options; }
   QPushButton* closeButton() const { return m_close; }
 
@@ -56,6 +59,7 @@ class EmailWindow final : public QWidget, public MailList {
   Speaker& m_speaker;
   MailReader& m_reader;
   QListWidget* m_list = nullptr;
+  QPlainTextEdit* m_text = nullptr;
   QPushButton* m_options = nullptr;
   QPushButton* m_close = nullptr;
   std::vector<MailRow> m_rows;

@@ -72,6 +72,7 @@ void MailReader::start(bool quietIfNone, bool onRequest) {
   run.wasVisible = m_speaker.visible();
   run.flags = ReadMailFlags(m_settings, onRequest);
   run.lastCheck = StoredLastCheck(m_settings);
+  run.now = m_clock.now();
   // Only a check the user asked for may ask for a password.
   MailboxChoice choice = m_account.Choose(onRequest, m_address);
   if (!choice.mailbox) {
@@ -84,12 +85,12 @@ void MailReader::start(bool quietIfNone, bool onRequest) {
   // An automatic check without read all wants only what came since the last one.
   const QDateTime onlyAfter = !onRequest && !run.flags.readAll ? run.lastCheck : QDateTime();
   background([this, run, mb, onlyAfter] {
-    Snapshot snap = Fetch(*mb, onlyAfter);
+    auto snap = std::make_shared<Snapshot>(Fetch(*mb, onlyAfter));
     if (m_synchronous)
-      finish(run, snap, mb);
+      finish(run, std::move(*snap), mb);
     else
       QMetaObject::invokeMethod(
-          this, [this, run, snap, mb] { finish(run, snap, mb); }, Qt::QueuedConnection);
+          this, [this, run, snap, mb] { finish(run, std::move(*snap), mb); }, Qt::QueuedConnection);
   });
 }
 
@@ -105,11 +106,15 @@ MailReader::Snapshot MailReader::Fetch(mailbox::Mailbox& mb, const QDateTime& on
   return s;
 }
 
-void MailReader::finish(const Run& run, const Snapshot& snap, std::shared_ptr<mailbox::Mailbox> mb) {
+void MailReader::finish(const Run& run, Snapshot snap, std::shared_ptr<mailbox::Mailbox> mb) {
   QDateTime lastCheck = run.lastCheck;
   const MailFlags& f = run.flags;
   QStringList toMark;
+  bool listing = false;
   m_lastFailure = snap.failure;
+  // A message that tells nothing of its time came, as far as anyone can know, just now.
+  for (auto& m : snap.messages)
+    if (!m.received.isValid()) m.received = run.now;
   if (!snap.failure.ok()) {
     // An automatic check keeps quiet and tries again at the next interval.
     if (snap.failure.kind == mailbox::FailureKind::LoginRefused) m_account.PasswordRefused();
@@ -129,45 +134,85 @@ void MailReader::finish(const Run& run, const Snapshot& snap, std::shared_ptr<ma
       if (window) window->Load();
       quiet();
       m_speaker.SayText(MailAnnouncement(count));
-      if (count >= 1) {
-        const QDateTime now = m_clock.now();
-        // Rows already listed keep their files: numbering goes on after them.
-        int index = window ? window->rowCount() : 0;
-        const std::array<bool, 4> fileFlags{f.sayWhen, f.sayWho, f.saySubject, f.sayBody};
+      if (count >= 1 && run.onRequest) {
+        listing = true;
+      } else if (count >= 1) {
         for (const auto& m : snap.messages) {
-          if (!f.readAll && !run.onRequest) {
+          if (!f.readAll) {
             if (!(m.received > lastCheck)) continue;
             lastCheck = m.received;
           }
-          // A message that could not be read (or kept for the list) stays unread: nothing is lost.
-          bool handled = m.problem.isEmpty();
-          const MailItem item = ItemOf(m);
-          if (run.onRequest) {
-            MailRow row;
-            row.fileIndex = index;
-            row.flags = fileFlags;
-            row.unreadable = !m.problem.isEmpty();
-            row.text = row.unreadable ? UnreadableRowText(item) : item.subject;
-            QString error;
-            if (!m_files.Write(index, MessageFileLines(item, fileFlags, now), &error)) {
-              row.fileProblem = error;
-              handled = false;
-            }
-            if (window) window->AddRow(row);
-          } else {
-            for (const QString& line : AutomaticSpeech(item, f, now)) m_speaker.SayText(line);
-          }
-          if (f.markRead && handled) toMark << m.id;
-          ++index;
+          for (const QString& line : AutomaticSpeech(ItemOf(m), f, run.now)) m_speaker.SayText(line);
+          // A message that could not be read stays unread: nothing is lost.
+          if (f.markRead && m.problem.isEmpty()) toMark << m.id;
         }
-        if (window) window->PlaceAndShow();
       }
     }
   }
   if (!run.onRequest && !m_state.ViewerOpen && m_speaker.visible() && !run.wasVisible) m_speaker.hide();
   m_settings.write(settings::LastCheck, FormatDateText(lastCheck));
   ScheduleNextMailCheck();
-  markAndEnd(toMark, std::move(mb));
+  if (listing)
+    listAndEnd(run, std::move(snap.messages), std::move(mb));
+  else
+    markAndEnd(toMark, std::move(mb));
+}
+
+void MailReader::listAndEnd(const Run& run, std::vector<mailbox::MailMessage> messages,
+                            std::shared_ptr<mailbox::Mailbox> mb) {
+  // Rows already listed keep their files: numbering goes on after them.
+  MailList* window = list ? list() : nullptr;
+  const int firstIndex = window ? window->rowCount() : 0;
+  auto rows = std::make_shared<std::vector<MailRow>>();
+  auto job = [this, run, firstIndex, rows, messages = std::move(messages), mb]() mutable {
+    const MailFlags& f = run.flags;
+    const std::array<bool, 4> fileFlags{f.sayWhen, f.sayWho, f.saySubject, f.sayBody};
+    QStringList toMark;
+    rows->reserve(messages.size());
+    int index = firstIndex;
+    for (const auto& m : messages) {
+      const MailItem item = ItemOf(m);
+      MailRow row;
+      row.fileIndex = index++;
+      row.flags = fileFlags;
+      row.unreadable = !m.problem.isEmpty();
+      row.text = row.unreadable ? UnreadableRowText(item) : item.subject;
+      QString error;
+      // A message that could not be read, or not kept for the list, stays unread: nothing is lost.
+      bool handled = m.problem.isEmpty();
+      if (!m_files.Write(row.fileIndex, MessageFileLines(item, fileFlags, run.now), &error)) {
+        row.fileProblem = error;
+        handled = false;
+      }
+      if (f.markRead && handled) toMark << m.id;
+      rows->push_back(std::move(row));
+    }
+    if (!toMark.isEmpty()) mb->MarkSeen(toMark);
+    mb.reset();
+    if (m_synchronous)
+      addRows(rows, 0);
+    else
+      QMetaObject::invokeMethod(
+          this, [this, rows] { addRows(rows, 0); }, Qt::QueuedConnection);
+  };
+  background(std::move(job));
+}
+
+void MailReader::addRows(std::shared_ptr<std::vector<MailRow>> rows, size_t from) {
+  // The window was loaded when the count was said; the list gives the one that is open now. A
+  // thousand rows a turn of the event loop, so that a mailbox of any size never holds it long.
+  MailList* window = list ? list() : nullptr;
+  constexpr size_t kRowsPerTurn = 1000;
+  const size_t to = m_synchronous ? rows->size() : std::min(rows->size(), from + kRowsPerTurn);
+  if (window)
+    for (size_t i = from; i < to; ++i) window->AddRow((*rows)[i]);
+  if (to < rows->size()) {
+    QMetaObject::invokeMethod(
+        this, [this, rows, to] { addRows(rows, to); }, Qt::QueuedConnection);
+    return;
+  }
+  if (window) window->PlaceAndShow();
+  end();
 }
 
 void MailReader::markAndEnd(QStringList ids, std::shared_ptr<mailbox::Mailbox> mb) {

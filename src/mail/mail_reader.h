@@ -100,6 +100,7 @@ class MailReader : public QObject {
     bool wasVisible = false;
     MailFlags flags;
     QDateTime lastCheck;
+    QDateTime now;  // when the check started, by the program's clock
   };
   struct Snapshot {
     mailbox::Failure failure;
@@ -108,7 +109,13 @@ class MailReader : public QObject {
   };
   static Snapshot Fetch(mailbox::Mailbox& mb, const QDateTime& onlyAfter);
   void start(bool quietIfNone, bool onRequest);
-  void finish(const Run& run, const Snapshot& snap, std::shared_ptr<mailbox::Mailbox> mb);
+  void finish(const Run& run, Snapshot snap, std::shared_ptr<mailbox::Mailbox> mb);
+  // On request: the message files written and the messages marked on the worker, then the rows
+  // listed.
+  void listAndEnd(const Run& run, std::vector<mailbox::MailMessage> messages, std::shared_ptr<mailbox::Mailbox> mb);
+  // Adds the rows from `from` on to the window, a slice per turn of the event loop, then shows it
+  // and ends the check.
+  void addRows(std::shared_ptr<std::vector<MailRow>> rows, size_t from);
   void markAndEnd(QStringList ids, std::shared_ptr<mailbox::Mailbox> mb);
   void end();
   void quiet();

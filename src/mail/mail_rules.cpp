@@ -65,6 +65,24 @@ QString SpokenBody(const QString& body) {
   return b;
 }
 
+QString SpeechPortion(const QString& body) {
+  if (body.size() <= kMaxSpokenBody) return body;
+  qsizetype cut = kMaxSpokenBody;
+  // At the last blank of the final stretch, so no word is cut in two.
+  for (qsizetype i = kMaxSpokenBody; i > kMaxSpokenBody * 3 / 4; --i) {
+    if (body[i].isSpace()) {
+      cut = i;
+      break;
+    }
+  }
+  if (body[cut - 1].isHighSurrogate()) --cut;
+  return body.left(cut).trimmed() + QStringLiteral(" and more.");
+}
+
+QString SpokenSender(const QString& senderName) {
+  return senderName.trimmed().isEmpty() ? QStringLiteral("an unknown sender") : senderName;
+}
+
 QStringList AutomaticSpeech(const MailItem& item, const MailFlags& f, const QDateTime& now) {
   QStringList out;
   if (!item.problem.isEmpty()) {
@@ -73,14 +91,14 @@ QStringList AutomaticSpeech(const MailItem& item, const MailFlags& f, const QDat
   }
   if (f.sayWhen) out << QStringLiteral("Message sent ") + WhenLine(item.sent, now);
   if (f.sayWho)
-    out << (f.sayWhen ? QStringLiteral("By ") : QStringLiteral("Message sent by ")) + PlainSpeech(item.senderName) +
-               QStringLiteral(".");
+    out << (f.sayWhen ? QStringLiteral("By ") : QStringLiteral("Message sent by ")) +
+               PlainSpeech(SpokenSender(item.senderName)) + QStringLiteral(".");
   if (f.saySubject && !item.subject.trimmed().isEmpty())
     out << (f.sayWhen || f.sayWho ? QStringLiteral("S") : QStringLiteral("Message S")) + QStringLiteral("ubject: ") +
                PlainSpeech(item.subject) + QStringLiteral(".");
   if (f.sayBody) {
     const QString body = SpokenBody(item.body);
-    if (!body.isEmpty()) out << QStringLiteral("Message Reads: ") + PlainSpeech(body);
+    if (!body.isEmpty()) out << QStringLiteral("Message Reads: ") + PlainSpeech(SpeechPortion(body));
   }
   return out;
 }
@@ -101,7 +119,7 @@ QStringList MessageFileLines(const MailItem& item, const std::array<bool, 4>& fl
   // One value a line: line breaks inside a name or subject would shift every line after it.
   const auto oneLine = [](QString s) { return s.replace(u'\r', u' ').replace(u'\n', u' '); };
   if (flags[0]) lines << WhenLine(item.sent, now);
-  if (flags[1]) lines << PlainSpeech(oneLine(item.senderName));
+  if (flags[1]) lines << PlainSpeech(oneLine(SpokenSender(item.senderName)));
   if (flags[2]) lines << PlainSpeech(oneLine(item.subject));
   if (flags[3]) lines << PlainSpeech(item.body);
   return lines;
@@ -129,7 +147,7 @@ QStringList ListedMessageSpeech(const QStringList& fileLines, const std::array<b
     QString body;
     while (next < fileLines.size()) body += take() + QStringLiteral("\r\n");
     body = SpokenBody(body);
-    if (!body.isEmpty()) out << QStringLiteral("Message Reads: ") + body;
+    if (!body.isEmpty()) out << QStringLiteral("Message Reads: ") + SpeechPortion(body);
   }
   return out;
 }

@@ -52,6 +52,14 @@ QString PlainSpeech(QString text);
 // The body as it is spoken: trimmed, trailing line ends dropped.
 QString SpokenBody(const QString& body);
 
+// The most of a body read aloud; the message file, and so the window, keep the whole of it.
+inline constexpr qsizetype kMaxSpokenBody = 2000;
+// A spoken body cut to about kMaxSpokenBody characters at a word's end, then " and more.".
+QString SpeechPortion(const QString& body);
+
+// Who sent a message, as said: its name, or "an unknown sender" when it names none.
+QString SpokenSender(const QString& senderName);
+
 // What the character says for one message under the automatic rules, line by line.
 QStringList AutomaticSpeech(const MailItem& item, const MailFlags& flags, const QDateTime& now);
 

@@ -32,18 +32,23 @@ bool MessageFiles::Write(int index, const QStringList& lines, QString* error) co
     }
     QFile::setPermissions(m_folder, kUserOnly | QFileDevice::ExeOwner);
   }
+  // Only the exact name can be there: files named in another letter case go at the start
+  // (RemoveAll). Looking no further keeps writing n files linear in n.
   const QString target = path(index);
-  if (const QString old = find(index); !old.isEmpty()) QFile::remove(old);
+  QFile::remove(target);
   QFile f(target);
   // Created with the user's permissions only, never readable by others even for a moment.
   if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly, kUserOnly)) {
-    if (error) *error = f.errorString();
+    if (error)
+      *error = f.error() == QFileDevice::PermissionsError
+                   ? QStringLiteral("the folder %1 may not be written to").arg(m_folder)
+                   : QStringLiteral("the file %1 cannot be made").arg(target);
     return false;
   }
   QByteArray bytes;
   for (const QString& line : lines) bytes += line.toUtf8() + "\r\n";
   if (f.write(bytes) != bytes.size() || !f.flush()) {
-    if (error) *error = f.errorString();
+    if (error) *error = QStringLiteral("the file %1 cannot be written (is the disk full?)").arg(target);
     f.close();
     QFile::remove(target);
     return false;

@@ -20,7 +20,8 @@ class MessageFiles {
   QString folder() const { return m_folder; }
   QString path(int index) const;
 
-  // Replaces any old file. False, with the reason in error, when it cannot be written.
+  // Replaces any old file of the same name. False, with the reason in error, when it cannot be
+  // written. Safe to call from another thread than the one that reads.
   bool Write(int index, const QStringList& lines, QString* error = nullptr) const;
   // The lines of a file (found without regard to the letter case of its name); nullopt when there
   // is none or it cannot be read.

@@ -104,3 +104,37 @@ TEST_F(CliMailTest, AMailboxOutOfReachAndWrongArguments) {
   EXPECT_EQ(run({"--all"}), 2);
   EXPECT_TRUE(errors.contains("mail does not take --all"));
 }
+
+TEST_F(CliMailTest, NothingFromTheMailboxReachesTheTerminalRaw) {
+  // A subject and a name carrying escape sequences, raw and RFC 2047 encoded.
+  md.Deliver("From: =?utf-8?Q?Eve=1B=5D0=3Bx=07?= <eve@example.org>\r\nSubject: \x1b[2JClear =?utf-8?B?" +
+                 QByteArray("\x1b]2;title\x07\xc2\x9b").toBase64() +
+                 "?=\r\nDate: Sun, 6 Dec 2026 09:00:00 +0100\r\n\r\nBody \x07\x1b[5m\r\n",
+             Berlin(2026, 12, 6, 9, 1));
+  {
+    SettingsStore s = settings();
+    s.write(settings::MailWho, "1");
+  }
+  ASSERT_EQ(run({"--mailbox", md.folder()}), 0) << errors.toStdString();
+  EXPECT_TRUE(lines.contains("Speak: By Eve ]0;x.")) << lines.join('\n').toStdString();
+  for (const QString& line : lines)
+    for (const QChar c : line) {
+      const char16_t u = c.unicode();
+      EXPECT_FALSE(u < 0x20 || (u >= 0x7F && u < 0xA0)) << "U+" << std::hex << int(u) << " in " << line.toStdString();
+    }
+}
+
+TEST_F(CliMailTest, TheFilesOfARunThatWasKilledGoWithTheNextRun) {
+  // What a killed run left: its folder, named after a process that is no more. A running one's
+  // (process 1 always runs) stays.
+  const QString dead = dir.filePath("tmp/chimewise-mail-999999999-AbCdEf");
+  const QString alive = dir.filePath("tmp/chimewise-mail-1-AbCdEf");
+  for (const QString& f : {dead, alive}) {
+    QDir().mkpath(f);
+    QFile file(f + "/mail0.txt");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  }
+  ASSERT_EQ(run({"--mailbox", md.folder()}), 0) << errors.toStdString();
+  EXPECT_FALSE(QDir(dead).exists());
+  EXPECT_TRUE(QFile::exists(alive + "/mail0.txt"));
+}

@@ -141,6 +141,34 @@ TEST_F(CliTest, AddComposesTheWholeRecord) {
   EXPECT_NE(field("2", "REC_NO"), id);
 }
 
+TEST_F(CliTest, ListAndShowPrintControlCharactersEscaped) {
+  // The table cannot be given control characters through the program, but another program's
+  // table can hold them: the record is written here and its bytes changed afterwards, to a text
+  // that would retitle the terminal (OSC), colour it (CSI) and ring the bell.
+  ASSERT_EQ(run(kMorning, {"add", "--text", "Call QQ]0;owned{ now QQ[31mred", "--activity", "2026-12-04 15:05"}), 0)
+      << errors.toStdString();
+  {
+    QFile dbf(dir.filePath("app/data/CALENDAR.DBF"));
+    ASSERT_TRUE(dbf.open(QIODevice::ReadWrite));
+    QByteArray bytes = dbf.readAll();
+    ASSERT_TRUE(bytes.contains("QQ]0;owned{"));
+    bytes.replace("QQ", "\x1b\x01").replace('{', '\x07');
+    dbf.seek(0);
+    dbf.write(bytes);
+  }
+  ASSERT_EQ(run(kMorning, {"list", "--all"}), 0) << errors.toStdString();
+  ASSERT_EQ(lines.size(), 1);
+  EXPECT_TRUE(lines[0].contains("Call \\x1b\\x01]0;owned\\x07 now \\x1b\\x01[31mred")) << lines[0].toStdString();
+  ASSERT_EQ(run(kMorning, {"show", "1"}), 0);
+  ASSERT_TRUE(lines.join('\n').contains("Call \\x1b")) << lines.join('\n').toStdString();
+  for (const QString& line : lines + QStringList{errors})
+    for (const QChar c : line) {
+      const char16_t u = c.unicode();
+      EXPECT_FALSE(u != u'\t' && (u < 0x20 || (u >= 0x7F && u < 0xA0)))
+          << "U+" << std::hex << int(u) << " in " << line.toStdString();
+    }
+}
+
 TEST_F(CliTest, BadArgumentsWriteNothing) {
   ASSERT_EQ(run(kMorning, {"list", "--all"}), 0);
   const QStringList bad[] = {{"add", "--text", "x"},

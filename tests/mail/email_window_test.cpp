@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
 
@@ -89,4 +90,25 @@ TEST_F(EmailWindowTest, TheCharacterGoesBackIntoHidingWhenTheWindowCloses) {
   speaker.lines.clear();
   w->close();
   EXPECT_EQ(speaker.lines.last(), "Hide");
+}
+
+TEST_F(EmailWindowTest, ALongMessageIsReadInPartAndShownWhole) {
+  QString body;
+  for (int i = 0; body.size() < 6000; ++i) body += QStringLiteral("sentence %1 of a long letter. ").arg(i);
+  md.Deliver("From: Ann <ann@example.net>\r\nSubject: Long\r\nDate: Sun, 6 Dec 2026 09:00:00 +0100\r\n\r\n" +
+                 body.toUtf8() + "\r\n",
+             Berlin(2026, 12, 6, 9, 1));
+  reader->CheckNewMail(false, true);
+  EmailWindow* w = windows->current();
+  ASSERT_NE(w, nullptr);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
+  ASSERT_EQ(w->listWidget()->count(), 4);
+  speaker.lines.clear();
+  w->ReadRow(3);
+  const QStringList said = speaker.lines.filter("Speak: Message Reads: ");
+  ASSERT_EQ(said.size(), 1);
+  EXPECT_TRUE(said[0].endsWith(" and more.")) << said[0].right(60).toStdString();
+  EXPECT_LT(said[0].size(), 2100);
+  EXPECT_TRUE(w->messageView()->toPlainText().contains(body.trimmed()));
+  w->close();
 }

@@ -2,6 +2,7 @@
 #include "mail/mail_fixture.h"
 
 #include <QCoreApplication>
+#include <algorithm>
 
 using namespace chimewise;
 using namespace chimewise::testing;
@@ -86,6 +87,20 @@ TEST_F(MailImapTest, AServerThatIsDownIsSaidSo) {
   reader->CheckNewMail(false, true);
   EXPECT_EQ(said(), QStringList{"Sorry, I could not reach your mailbox because the server 127.0.0.1 could not be "
                                 "reached."});
+}
+
+TEST_F(MailImapTest, AMessageWithNeitherDateNorReceivedIsDatedByTheProgramsClock) {
+  server.maildir().Deliver("From: Ann <ann@example.net>\r\nSubject: Undated\r\n\r\nNo date at all.\r\n",
+                           Berlin(2026, 12, 1, 9, 0));
+  settings.write(settings::MarkRead, "0");
+  reader->CheckNewMail(false, true);
+  const auto undated =
+      std::find_if(rows.rows.begin(), rows.rows.end(), [](const MailRow& r) { return r.text == "Undated"; });
+  ASSERT_NE(undated, rows.rows.end());
+  speaker.lines.clear();
+  reader->ReadMyMail(*undated);
+  // The pinned clock says 10:41 on 6 December; the machine's own clock would say otherwise.
+  EXPECT_EQ(said().first(), "Message sent today \\map=\".at.\"=\" at \"\\10:41 in the Morning.");
 }
 
 int main(int argc, char** argv) {

@@ -3,6 +3,7 @@
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
 
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -71,6 +72,51 @@ TEST(AutomaticSpeech, AnUnreadableMessageIsSaidToBeSo) {
   MailItem bad{{}, "Ann Lee", {}, {}, "it is not a mail message"};
   EXPECT_EQ(AutomaticSpeech(bad, MailFlags{}, {}),
             QStringList{"\\pl=Uncertain\\I could not read a message from Ann Lee because it is not a mail message."});
+}
+
+TEST(AutomaticSpeech, AMessageWithoutASenderIsFromAnUnknownSender) {
+  MailFlags who;
+  who.sayWho = true;
+  MailItem item = Item("Hello");
+  item.senderName = " ";
+  EXPECT_EQ(AutomaticSpeech(item, who, at(5, 16, 0)), QStringList{"Message sent by an unknown sender."});
+  who.sayWhen = true;
+  EXPECT_EQ(AutomaticSpeech(item, who, at(5, 16, 0))[1], "By an unknown sender.");
+  // The window's file says the same, and reads it back under the sender's heading.
+  const std::array<bool, 4> flags{false, true, false, false};
+  EXPECT_EQ(ListedMessageSpeech(MessageFileLines(item, flags, at(5, 16, 0)), flags, false),
+            QStringList{"Message sent by an unknown sender."});
+}
+
+TEST(AutomaticSpeech, ALongBodyIsReadToAboutTwoThousandCharactersThenAndMore) {
+  MailFlags body;
+  body.sayBody = true;
+  QString text;
+  for (int i = 0; text.size() < 31 * 1024; ++i) text += QStringLiteral("word%1 ").arg(i % 10);
+  text += QString::fromUtf8("😀");  // a character of two UTF-16 units at the very end
+  const QStringList said = AutomaticSpeech(Item("Long", text), body, at(5, 16, 0));
+  ASSERT_EQ(said.size(), 1);
+  const QString spoken = said[0];
+  EXPECT_TRUE(spoken.endsWith(" and more.")) << spoken.right(40).toStdString();
+  EXPECT_LE(spoken.size(), QString("Message Reads: ").size() + kMaxSpokenBody + 10);
+  EXPECT_GE(spoken.size(), kMaxSpokenBody * 3 / 4);
+  // Cut after a whole word, never inside one.
+  EXPECT_TRUE(QRegularExpression("word[0-9]$").match(spoken.chopped(QString(" and more.").size())).hasMatch())
+      << spoken.right(40).toStdString();
+  // The window's file keeps all of it; only what is read aloud is cut.
+  const std::array<bool, 4> flags{false, false, false, true};
+  const QStringList lines = MessageFileLines(Item("Long", text), flags, at(5, 16, 0));
+  EXPECT_EQ(lines.join(""), text);
+  EXPECT_TRUE(ListedMessageSpeech(lines, flags, false)[0].endsWith(" and more."));
+  // A body of exactly the limit is read whole; a word without any blank is cut at the limit,
+  // never inside a surrogate pair.
+  const QString exact(kMaxSpokenBody, u'a');
+  EXPECT_EQ(SpeechPortion(exact), exact);
+  QString pairs = "a";  // so that the limit falls between the two halves of a pair
+  while (pairs.size() < kMaxSpokenBody + 10) pairs += QString::fromUtf8("😀");
+  const QString cut = SpeechPortion(pairs).chopped(QString(" and more.").size());
+  EXPECT_TRUE(cut.back().isLowSurrogate());
+  EXPECT_EQ(cut.size(), kMaxSpokenBody - 1);
 }
 
 TEST(MessageFiles, LinesWrittenAndReadWithTheSameFlags) {

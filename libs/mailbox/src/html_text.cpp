@@ -2,6 +2,8 @@
 
 #include <QHash>
 #include <QRegularExpression>
+#include <QSet>
+#include <QStringList>
 
 namespace mailbox {
 
@@ -41,31 +43,95 @@ QString DecodeEntities(const QString& text) {
 
 }  // namespace
 
+// One pass over the document, so that no input, however malformed (a thousand unclosed
+// "<script" or "<!--", "<" without ">"), takes more than linear time.
 QString HtmlToText(const QString& html) {
-  static const QRegularExpression hidden(
-      QStringLiteral("<(script|style|head|title)\\b.*?</\\1\\s*>"),
-      QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
-  static const QRegularExpression comment(QStringLiteral("<!--.*?-->"), QRegularExpression::DotMatchesEverythingOption);
-  static const QRegularExpression breaks(
-      QStringLiteral("<\\s*(br|/p|/div|/li|/tr|/h[1-6]|/table|/blockquote|hr)\\b[^>]*>"),
-      QRegularExpression::CaseInsensitiveOption);
-  static const QRegularExpression tag(QStringLiteral("<[^>]*>"));
-  static const QRegularExpression spaces(QStringLiteral("[ \\t\\r\\f]+"));
-  static const QRegularExpression blankRuns(QStringLiteral("\\n\\s*\\n(\\s*\\n)+"));
-  QString t = html;
-  t.remove(comment);
-  t.remove(hidden);
-  // Line breaks in the source mean nothing in HTML.
-  t.replace(u'\n', u' ');
-  t.replace(breaks, QStringLiteral("\n"));
-  t.remove(tag);
+  static const QStringList hidden{QStringLiteral("script"), QStringLiteral("style"), QStringLiteral("head"),
+                                  QStringLiteral("title")};
+  static const QStringList breaking{QStringLiteral("br"),          QStringLiteral("/p"),  QStringLiteral("/div"),
+                                    QStringLiteral("/li"),         QStringLiteral("/tr"), QStringLiteral("/h1"),
+                                    QStringLiteral("/h2"),         QStringLiteral("/h3"), QStringLiteral("/h4"),
+                                    QStringLiteral("/h5"),         QStringLiteral("/h6"), QStringLiteral("/table"),
+                                    QStringLiteral("/blockquote"), QStringLiteral("hr")};
+  // A text searched for and not found after some place is not found after any later one: known
+  // misses are not searched again, which keeps a document of many unclosed tags linear.
+  QSet<QString> missing;
+  const auto find = [&](const QString& needle, qsizetype from) -> qsizetype {
+    if (missing.contains(needle)) return -1;
+    const qsizetype at = html.indexOf(needle, from, Qt::CaseInsensitive);
+    if (at < 0) missing.insert(needle);
+    return at;
+  };
+  QString t;
+  t.reserve(html.size());
+  const qsizetype n = html.size();
+  qsizetype i = 0;
+  while (i < n) {
+    const QChar c = html[i];
+    if (c != u'<') {
+      // Line breaks in the source mean nothing in HTML.
+      t += (c == u'\n' || c == u'\r') ? QChar(u' ') : c;
+      ++i;
+      continue;
+    }
+    if (QStringView(html).mid(i, 4) == u"<!--") {
+      const qsizetype close = html.indexOf(QStringLiteral("-->"), i + 4);
+      if (close < 0) break;  // an unclosed comment hides the rest
+      i = close + 3;
+      continue;
+    }
+    const qsizetype close = html.indexOf(u'>', i + 1);
+    if (close < 0) {
+      t += QStringView(html).mid(i);  // no tag at all: the text it is
+      break;
+    }
+    // The tag's name: what follows "<" (and "/") up to a blank, "/" or ">".
+    qsizetype k = i + 1;
+    while (k < close && html[k].isSpace()) ++k;
+    const qsizetype nameStart = k;
+    if (k < close && html[k] == u'/') ++k;
+    while (k < close && !html[k].isSpace() && html[k] != u'/' && html[k] != u'>') ++k;
+    const QString name = html.mid(nameStart, k - nameStart).toLower();
+    i = close + 1;
+    if (hidden.contains(name)) {
+      // Its contents are no text: skip to its end tag. A script or style never ended hides the
+      // rest, as in a browser; a head ends where the body starts, and a head or title never
+      // ended is an ordinary tag.
+      qsizetype end = find(QStringLiteral("</") + name, i);
+      if (name == u"head") {
+        const qsizetype body = find(QStringLiteral("<body"), i);
+        if (body >= 0 && (end < 0 || body < end)) {
+          i = body;
+          continue;
+        }
+      }
+      if (end < 0) {
+        if (name == u"script" || name == u"style") break;
+        continue;
+      }
+      const qsizetype endClose = html.indexOf(u'>', end);
+      if (endClose < 0) break;
+      i = endClose + 1;
+      continue;
+    }
+    if (breaking.contains(name)) t += u'\n';
+  }
   t = DecodeEntities(t);
-  t.replace(spaces, QStringLiteral(" "));
-  QStringList lines = t.split(u'\n');
-  for (QString& line : lines) line = line.trimmed();
-  t = lines.join(u'\n');
-  t.replace(blankRuns, QStringLiteral("\n\n"));
-  return t.trimmed();
+  // Blanks collapsed within each line, lines trimmed, at most one empty line in a row.
+  QStringList lines;
+  int blank = 0;
+  for (const QString& raw : t.split(u'\n')) {
+    QString line = raw;
+    line.replace(u'\t', u' ').replace(u'\r', u' ').replace(u'\f', u' ');
+    line = line.simplified();
+    if (line.isEmpty()) {
+      if (++blank > 1) continue;
+    } else {
+      blank = 0;
+    }
+    lines << line;
+  }
+  return lines.join(u'\n').trimmed();
 }
 
 }  // namespace mailbox

@@ -6,7 +6,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <algorithm>
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace mailbox {
 
@@ -14,29 +20,87 @@ namespace {
 
 struct Entry {
   QString path;
-  QString name;    // the whole file name
-  QString unique;  // the name before the ":2," info
-  QString flags;   // the letters after ":2,"
-  bool inNew = false;
-  QDateTime delivered;
+  QString unique;        // the name before the ":2," info
+  QString flags;         // the letters after ":2,"
+  qint64 delivered = 0;  // milliseconds since 1970
 };
 
-Entry EntryOf(const QFileInfo& info, bool inNew) {
+// An entry of new/ or cur/ by its name; the file is looked at only when the name does not tell
+// when it was delivered.
+Entry EntryOf(const QString& folder, const QString& name, bool inNew) {
   Entry e;
-  e.path = info.absoluteFilePath();
-  e.name = info.fileName();
-  e.inNew = inNew;
-  const qsizetype info2 = e.name.indexOf(QStringLiteral(":2,"));
-  e.unique = info2 < 0 ? e.name : e.name.left(info2);
-  if (info2 >= 0 && !inNew) e.flags = e.name.mid(info2 + 3);
+  e.path = folder + u'/' + name;
+  const qsizetype info2 = name.indexOf(QStringLiteral(":2,"));
+  e.unique = info2 < 0 ? name : name.left(info2);
+  if (info2 >= 0 && !inNew) e.flags = name.mid(info2 + 3);
   // A delivery agent names the file after the moment of delivery, in seconds since 1970.
   bool ok = false;
   const qint64 secs = e.unique.section(u'.', 0, 0).toLongLong(&ok);
   if (ok && secs > 0 && secs < 32503680000LL)
-    e.delivered = QDateTime::fromSecsSinceEpoch(secs);
+    e.delivered = secs * 1000;
   else
-    e.delivered = info.lastModified();
+    e.delivered = QFileInfo(e.path).lastModified().toMSecsSinceEpoch();
   return e;
+}
+
+// A message file's bytes, or why they cannot be had. The file is opened without blocking (a FIFO
+// would wait for a writer for ever) and read only when it is a regular file, a symbolic link to
+// one included; never more than the size limit is read, whatever the file claims its size is.
+struct FileBytes {
+  bool gone = false;  // no longer there: delivered or moved on meanwhile by another program
+  QByteArray bytes;
+  QString problem;  // fits after "because"
+};
+
+// Why a file could not be read, in the words of this library rather than the system's.
+QString ReadProblem(int error) {
+  if (error == EACCES || error == EPERM) return QStringLiteral("its file may not be read");
+  if (error == ELOOP) return QStringLiteral("its file is a loop of links");
+  return QStringLiteral("its file cannot be read");
+}
+
+FileBytes ReadMessageFile(const QString& path) {
+  FileBytes r;
+  const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT)
+      r.gone = true;
+    else
+      r.problem = ReadProblem(errno);
+    return r;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    r.problem = QStringLiteral("it is not a regular file");
+    return r;
+  }
+  if (st.st_size > kMaxMessageBytes) {
+    ::close(fd);
+    r.problem = QStringLiteral("it is too large to read");
+    return r;
+  }
+  r.bytes.resize(static_cast<qsizetype>(st.st_size) + 1);
+  qsizetype have = 0;
+  while (true) {
+    if (have == r.bytes.size()) {
+      if (have > kMaxMessageBytes) break;
+      r.bytes.resize(std::min<qsizetype>(have * 2 + 4096, kMaxMessageBytes + 1));
+    }
+    const ssize_t got = ::read(fd, r.bytes.data() + have, static_cast<size_t>(r.bytes.size() - have));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      r.problem = ReadProblem(errno);
+      break;
+    }
+    if (got == 0) break;
+    have += got;
+  }
+  ::close(fd);
+  r.bytes.resize(have);
+  if (r.problem.isEmpty() && have > kMaxMessageBytes) r.problem = QStringLiteral("it is too large to read");
+  if (!r.problem.isEmpty()) r.bytes.clear();
+  return r;
 }
 
 class MaildirMailbox final : public Mailbox {
@@ -70,22 +134,20 @@ class MaildirMailbox final : public Mailbox {
     std::vector<MailMessage> out;
     for (const Entry& e : *entries) {
       if (Seen(e)) continue;
-      QFile f(e.path);
       MailMessage m;
-      if (onlyAfter.isValid() && e.delivered <= onlyAfter) {
+      if (onlyAfter.isValid() && e.delivered <= onlyAfter.toMSecsSinceEpoch()) {
         // Not wanted: known by its delivery time alone.
-      } else if (f.size() > kMaxMessageBytes) {
-        m.problem = QStringLiteral("it is too large to read");
-      } else if (!f.open(QIODevice::ReadOnly)) {
-        // Delivered or moved on meanwhile by another program: it is no longer ours to read.
-        if (!f.exists()) continue;
-        m.problem = QStringLiteral("its file cannot be read (%1)").arg(f.errorString());
       } else {
-        m = ParseMessage(f.readAll());
+        FileBytes file = ReadMessageFile(e.path);
+        if (file.gone) continue;  // no longer ours to read
+        if (file.problem.isEmpty())
+          m = ParseMessage(file.bytes);
+        else
+          m.problem = file.problem;
       }
       m.id = e.unique;
       m.seen = false;
-      m.received = e.delivered;
+      m.received = QDateTime::fromMSecsSinceEpoch(e.delivered);
       out.push_back(std::move(m));
     }
     return out;
@@ -96,8 +158,9 @@ class MaildirMailbox final : public Mailbox {
     auto entries = Walk(&failure);
     if (!entries) return failure;
     const QDir dir(m_folder);
+    const QSet<QString> wanted(ids.begin(), ids.end());
     for (const Entry& e : *entries) {
-      if (!ids.contains(e.unique) || Seen(e)) continue;
+      if (!wanted.contains(e.unique) || Seen(e)) continue;
       QString flags = e.flags + u'S';
       std::sort(flags.begin(), flags.end());
       const QString target = dir.filePath(QStringLiteral("cur/") + e.unique + QStringLiteral(":2,") + flags);
@@ -117,13 +180,20 @@ class MaildirMailbox final : public Mailbox {
       return std::nullopt;
     }
     std::vector<Entry> entries;
-    const QDir dir(m_folder);
     for (const char* sub : {"new", "cur"}) {
-      const QDir d(dir.filePath(QLatin1String(sub)));
-      for (const QFileInfo& info : d.entryInfoList(QDir::Files | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name)) {
-        if (info.fileName().startsWith(u'.')) continue;
-        entries.push_back(EntryOf(info, QLatin1String(sub) == QLatin1String("new")));
+      const QString folder = m_folder + u'/' + QLatin1String(sub);
+      const bool inNew = sub[0] == 'n';
+      // Read straight from the directory: one pass, no look at each file. FIFOs, devices and
+      // links are listed too, to be reported when read rather than passed over in silence.
+      DIR* d = ::opendir(QFile::encodeName(folder).constData());
+      if (!d) continue;
+      while (const dirent* de = ::readdir(d)) {
+        if (de->d_name[0] == '.' || de->d_type == DT_DIR) continue;
+        const QString name = QFile::decodeName(de->d_name);
+        if (de->d_type == DT_UNKNOWN && QFileInfo(folder + u'/' + name).isDir()) continue;
+        entries.push_back(EntryOf(folder, name, inNew));
       }
+      ::closedir(d);
     }
     std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
       return a.delivered != b.delivered ? a.delivered < b.delivered : a.unique < b.unique;

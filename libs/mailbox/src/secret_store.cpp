@@ -1,6 +1,8 @@
 #include "mailbox/secret_store.h"
 
 #include <libsecret/secret.h>
+#include <optional>
+#include <sys/stat.h>
 
 namespace mailbox {
 
@@ -46,9 +48,24 @@ SecretResult ErrorResult(GError* error) {
   return r;
 }
 
+// libsecret reaches the secret service over the session bus. Where no bus address is set and no
+// bus socket waits in XDG_RUNTIME_DIR, GLib would start a bus of its own with dbus-launch
+// whenever DISPLAY is set, and that bus and its daemon outlive us. No bus means no secret
+// service: the caller asks for the password instead.
+std::optional<SecretResult> WithoutSessionBus() {
+  if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) return std::nullopt;
+  const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+  struct stat st {};
+  if (!runtime.isEmpty() && stat((runtime + "/bus").constData(), &st) == 0 && S_ISSOCK(st.st_mode)) return std::nullopt;
+  SecretResult r;
+  r.error = QStringLiteral("no session bus runs");
+  return r;
+}
+
 }  // namespace
 
 SecretResult LookupSecret(const QString& schema, const QMap<QString, QString>& attributes) {
+  if (auto none = WithoutSessionBus()) return *none;
   const Schema s(schema, attributes);
   std::vector<QByteArray> keep;
   GHashTable* table = AttributeTable(attributes, keep);
@@ -67,6 +84,7 @@ SecretResult LookupSecret(const QString& schema, const QMap<QString, QString>& a
 
 SecretResult StoreSecret(const QString& schema, const QMap<QString, QString>& attributes, const QString& label,
                          const QString& secret) {
+  if (auto none = WithoutSessionBus()) return *none;
   const Schema s(schema, attributes);
   std::vector<QByteArray> keep;
   GHashTable* table = AttributeTable(attributes, keep);
@@ -84,6 +102,7 @@ SecretResult StoreSecret(const QString& schema, const QMap<QString, QString>& at
 }
 
 SecretResult ClearSecret(const QString& schema, const QMap<QString, QString>& attributes) {
+  if (auto none = WithoutSessionBus()) return *none;
   const Schema s(schema, attributes);
   std::vector<QByteArray> keep;
   GHashTable* table = AttributeTable(attributes, keep);

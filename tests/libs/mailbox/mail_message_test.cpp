@@ -5,6 +5,8 @@
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace mailbox;
 using namespace mailbox::testing;
@@ -57,6 +59,11 @@ TEST(HtmlToText, BlocksEntitiesAndHiddenParts) {
   EXPECT_EQ(HtmlToText("<div>a&lt;b</div><div>c&#x41;&nbsp;d</div>"), QStringLiteral("a<b\nc\u0041 d"));
   EXPECT_EQ(HtmlToText("<!-- x --><title>T</title>one\n two"), QStringLiteral("one two"));
   EXPECT_EQ(HtmlToText("&bogus; &#0; &#1114112;"), QStringLiteral("&bogus; &#0; &#1114112;"));
+  // A head never closed ends where the body begins; a script never closed hides the rest.
+  EXPECT_EQ(HtmlToText("<html><head><meta charset=utf-8><body><p>Hello</p>"), QStringLiteral("Hello"));
+  EXPECT_EQ(HtmlToText("<title>T<br>Text"), QStringLiteral("T\nText"));
+  EXPECT_EQ(HtmlToText("<p>Before</p><script>var a = 1 < 2;"), QStringLiteral("Before"));
+  EXPECT_EQ(HtmlToText("a <b>bold</b> and <i>italic</i><!-- x"), QStringLiteral("a bold and italic"));
 }
 
 class MaildirTest : public ::testing::Test {
@@ -125,6 +132,28 @@ TEST_F(MaildirTest, MissingOrWrongFolderIsNotFound) {
   EXPECT_EQ(f.kind, FailureKind::NotFound);
   EXPECT_TRUE(f.reason.contains("is not a mail folder"));
   EXPECT_FALSE(OpenMaildir(dir.filePath("plain"))->UnseenMessages(&f));
+}
+
+TEST_F(MaildirTest, EntriesThatAreNoRegularFilesAreReportedWithoutReadingOrWaiting) {
+  // Each of these once made a check allocate without end or wait for ever: guard the whole test.
+  alarm(60);
+  const QString kept = md.Deliver(AlternativeMessage(), Berlin(2026, 12, 5, 19, 31), "S");
+  const auto entry = [&](const char* name) { return md.folder() + "/new/" + name; };
+  ASSERT_EQ(symlink("/dev/zero", entry("1796450000.M1P1.zero").toLocal8Bit().constData()), 0);
+  ASSERT_EQ(mkfifo(entry("1796450001.M2P1.fifo").toLocal8Bit().constData(), 0600), 0);
+  // A link to a real message (as search tools leave in their result folders) is read.
+  ASSERT_EQ(symlink(kept.toLocal8Bit().constData(), entry("1796450002.M3P1.link").toLocal8Bit().constData()), 0);
+  // A file claiming more than the limit is not read at all (sparse: it costs no disk).
+  ASSERT_EQ(truncate(md.Deliver("x", Berlin(2026, 12, 6, 9, 0)).toLocal8Bit().constData(), kMaxMessageBytes + 1), 0);
+  auto box = OpenMaildir(md.folder());
+  Failure failure;
+  const auto messages = box->UnseenMessages(&failure);
+  alarm(0);
+  ASSERT_TRUE(messages) << failure.reason.toStdString();
+  ASSERT_EQ(messages->size(), 4u);
+  QStringList seen;
+  for (const auto& m : *messages) seen << (m.problem.isEmpty() ? m.subject : "!" + m.problem);
+  EXPECT_EQ(seen.join('|'), "!it is not a regular file|!it is not a regular file|Lunch|!it is too large to read");
 }
 
 TEST(MailboxAddress, FoldersAndImapAddresses) {

@@ -15,11 +15,13 @@ struct MailMessage {
   QDateTime received;
   // The Date header; invalid when the message has none or it cannot be read.
   QDateTime sent;
-  // The display name of From, or its address when it has no name.
+  // The display name of From, else its address, else what the field holds; empty when the
+  // message has no From.
   QString senderName;
   QString subject;
-  // The plain text: the text/plain part (of a multipart/alternative too), else the HTML part read
-  // as text. Line ends are CR LF.
+  // The text read aloud: the first text/plain part in reading order, else the first text/html
+  // part as text, else the first other text part. Line ends are CR LF; it holds no other control
+  // character than CR LF and tab, and no U+FFFD.
   QString body;
   // Not empty when the message could not be read; says why in a few words ("it is empty").
   // What could be read is still filled in.
@@ -27,8 +29,9 @@ struct MailMessage {
 };
 
 // Parses one message (RFC 5322 with MIME): RFC 2047 encoded names and subjects, quoted-printable
-// and base64, any charset ICU knows (unknown ones read as ISO-8859-1). Never throws: a message
-// that is not one fills `problem`.
+// and base64, any charset ICU knows (unknown ones read as Windows-1252), RFC 2231 parameters.
+// Never throws: a message that is not one fills `problem`. Names and subjects hold no control
+// characters. Time and memory are linear in the message's size.
 MailMessage ParseMessage(const QByteArray& raw);
 
 // The text of an HTML document: tags dropped, line breaks at block ends, entities decoded, the
@@ -37,5 +40,8 @@ QString HtmlToText(const QString& html);
 
 // The largest message read; bigger ones are reported as too large instead of being read.
 inline constexpr qint64 kMaxMessageBytes = 32 * 1024 * 1024;
+// The deepest nesting of multipart parts read; a message nested deeper is reported as
+// unreadable.
+inline constexpr int kMaxMimeNesting = 50;
 
 }  // namespace mailbox

@@ -22,6 +22,7 @@ enum class FailureKind {
   Unreachable,   // the server could not be reached or stopped answering
   LoginRefused,  // the server refused the user name or password
   Insecure,      // the server offers no encrypted connection
+  Protocol,      // the server's answers make no sense or go beyond the check's limits
   Other,
 };
 
@@ -42,7 +43,8 @@ class Mailbox {
   // Every message not seen, parsed, in the mailbox's order (delivery order). Messages that
   // cannot be read come back with their problem set; the others are still read. Messages received
   // at or before `onlyAfter` (when valid) are not read: they come back with their id and
-  // received time only.
+  // received time only. `received` is invalid for a message that tells nothing of its time (over
+  // IMAP, one with neither Received nor Date): the caller's clock knows best when that is.
   virtual std::optional<std::vector<MailMessage>> UnseenMessages(Failure* failure, const QDateTime& onlyAfter = {}) = 0;
   // Sets the seen flag of the messages with these ids; ids no longer there are passed over.
   virtual Failure MarkSeen(const QStringList& ids) = 0;
@@ -60,8 +62,15 @@ struct ImapAccount {
   bool allowPlain = false;
   QString user;
   QString password;
-  int timeoutSeconds = 20;  // the longest any one exchange with the server waits
+  int timeoutSeconds = 20;  // the longest the server may stay silent
+  // What one mail check (one Mailbox, from Open on) may take in all, however the server talks:
+  // a server that drips its answers or never stops sending is stopped here.
+  int totalSeconds = 120;
+  qint64 maxBytes = 256 * 1024 * 1024;
 };
+
+// A mailbox claiming more messages than this is answering nonsense.
+inline constexpr qint64 kMaxMailboxMessages = 10'000'000;
 
 std::unique_ptr<Mailbox> OpenImap(const ImapAccount& account);
 

@@ -1,6 +1,7 @@
 #pragma once
 // Passwords in the desktop's secret store (the Secret Service over D-Bus, through libsecret),
-// found by a schema name and attributes.
+// found by a schema name and attributes. Only a session bus that already runs is used: without
+// one there is no secret service, and no bus is ever started for it.
 
 #include <QMap>
 #include <QString>

@@ -1,0 +1,220 @@
+// Generated MIME trees, seeded so any failure can be replayed: random nesting, types, charsets,
+// transfer encodings (valid and broken), boundaries that match or not, headers or none, CR LF or
+// LF, then random damage. Whatever comes in, the reader must not crash and what the character
+// says must hold no control character but line ends and tabs, and no U+FFFD.
+#include "mail/mail_rules.h"
+
+#include <mailbox/mail_message.h>
+
+#include <QElapsedTimer>
+#include <array>
+#include <functional>
+#include <gtest/gtest.h>
+#include <limits>
+#include <random>
+
+using namespace chimewise;
+
+namespace {
+
+class MimeGenerator {
+ public:
+  explicit MimeGenerator(unsigned seed) : m_rng(seed) {}
+
+  QByteArray Message() {
+    m_eol = chance(20) ? "\n" : "\r\n";
+    QByteArray head;
+    if (!chance(10)) head += "From: " + headerText() + " <" + token() + "@example.org>" + m_eol;
+    if (!chance(10)) head += "Subject: " + headerText() + m_eol;
+    if (!chance(20)) head += "Date: Fri, 4 Dec 2026 15:45:00 +0100" + m_eol;
+    head += "MIME-Version: 1.0" + m_eol;
+    QByteArray m = head + entity(0, true);
+    // Damage: a byte changed, a piece cut off.
+    if (chance(30) && !m.isEmpty()) m[pick(static_cast<int>(m.size()))] = static_cast<char>(pick(256));
+    if (chance(20)) m.truncate(pick(static_cast<int>(m.size()) + 1));
+    return m;
+  }
+
+ private:
+  bool chance(int percent) { return pick(100) < percent; }
+  int pick(int n) { return n <= 0 ? 0 : std::uniform_int_distribution<int>(0, n - 1)(m_rng); }
+  template <typename T, size_t N>
+  const T& oneOf(const T (&options)[N]) {
+    return options[pick(static_cast<int>(N))];
+  }
+
+  QByteArray token() {
+    QByteArray t;
+    for (int i = 0, n = 1 + pick(12); i < n; ++i) t += static_cast<char>('a' + pick(26));
+    return t;
+  }
+
+  // Bytes of every kind: letters, controls, 8-bit, UTF-8 of U+FFFD and C1 controls, escapes.
+  QByteArray noise(int length) {
+    static const char* pieces[] = {"hello ",   "\x1b]0;title\x07",
+                                   "\x1b[31m", "\xef\xbf\xbd",
+                                   "\xc2\x9b", "\xff",
+                                   "\x00",     "\t",
+                                   "\r",       "\n",
+                                   "=",        "=ZZ",
+                                   "=0",       "=?",
+                                   "?=",       "<b>",
+                                   "&#1;",     "&#xFFFD;",
+                                   "--",       "\xc3\xa9",
+                                   "\x80",     " "};
+    QByteArray b;
+    while (b.size() < length) {
+      const char* p = oneOf(pieces);
+      b += *p == '\0' ? QByteArray(1, '\0') : QByteArray(p);
+    }
+    return b;
+  }
+
+  QByteArray headerText() {
+    static const char* charsets[] = {"utf-8", "iso-8859-1", "koi8-r", "x-bogus", "windows-1252", "utf-16", "shift_jis"};
+    QByteArray text = noise(pick(20)).replace('\r', ' ').replace('\n', ' ');
+    if (chance(50)) {
+      const QByteArray word = noise(pick(16));
+      text += chance(50)
+                  ? " =?" + QByteArray(oneOf(charsets)) + "?B?" + word.toBase64() + "?="
+                  : " =?" + QByteArray(oneOf(charsets)) + "?Q?" + word.toPercentEncoding().replace('%', '=') + "?=";
+    }
+    return text;
+  }
+
+  QByteArray textBody(const QByteArray& encoding) {
+    const QByteArray raw = noise(pick(300));
+    if (encoding == "base64") return chance(70) ? raw.toBase64() + m_eol : raw;  // sometimes not base64 at all
+    if (encoding == "quoted-printable") return raw.toPercentEncoding(" \t\r\n").replace('%', '=') + m_eol;
+    return raw + m_eol;
+  }
+
+  QByteArray entity(int depth, bool top) {
+    static const char* textTypes[] = {"text/plain",
+                                      "text/html",
+                                      "text/enriched",
+                                      "text",
+                                      "text/calendar",
+                                      "text/x-thing",
+                                      "application/octet-stream",
+                                      "message/rfc822",
+                                      "image/png",
+                                      "TEXT/PLAIN"};
+    static const char* multiTypes[] = {"mixed", "alternative", "signed", "encrypted", "related", "digest", "x-odd"};
+    static const char* charsets[] = {"utf-8",   "us-ascii", "iso-8859-1", "koi8-r", "windows-1252",
+                                     "x-bogus", "utf-16",   "shift_jis",  ""};
+    static const char* encodings[] = {"7bit", "8bit", "binary", "quoted-printable", "base64", "x-uuencode", ""};
+    QByteArray h;
+    const bool multipart = depth < 60 && chance(depth < 5 ? 45 : 25);
+    if (multipart) {
+      const QByteArray boundary = "b" + token() + QByteArray::number(depth);
+      const QByteArray used = chance(15) ? "x" + token() : boundary;  // a boundary that does not match
+      h += "Content-Type: multipart/" + QByteArray(oneOf(multiTypes)) + "; boundary=\"" + boundary + "\"" + m_eol;
+      QByteArray body = chance(30) ? "Preamble " + noise(20) + m_eol : QByteArray();
+      for (int i = 0, n = pick(4); i < n; ++i) body += "--" + used + m_eol + entity(depth + 1, false) + m_eol;
+      if (!chance(20)) body += "--" + used + "--" + m_eol;
+      if (chance(20)) body += noise(30);
+      return h + m_eol + body;
+    }
+    const QByteArray encoding = oneOf(encodings);
+    if (!top && chance(15)) return textBody(encoding);  // no header block at all
+    QByteArray type = oneOf(textTypes);
+    if (const char* cs = oneOf(charsets); *cs) type += "; charset=" + QByteArray(cs);
+    if (!chance(10)) h += "Content-Type: " + type + m_eol;
+    if (!encoding.isEmpty()) h += "Content-Transfer-Encoding: " + encoding + m_eol;
+    if (chance(15)) h += "Content-Disposition: attachment; filename=\"" + token() + ".txt\"" + m_eol;
+    return h + m_eol + textBody(encoding);
+  }
+
+  std::mt19937 m_rng;
+  QByteArray m_eol = "\r\n";
+};
+
+// Where the text breaks the rule: the index of the first character that may not be spoken, or -1.
+qsizetype Forbidden(const QString& text) {
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const char16_t u = text[i].unicode();
+    if (u == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') continue;
+    if (u == u'\n' || u == u'\t') continue;
+    if (u < 0x20 || (u >= 0x7F && u < 0xA0) || u == 0xFFFD) return i;
+  }
+  return -1;
+}
+
+}  // namespace
+
+TEST(MailProperty, GeneratedMimeTreesNeverCrashAndNeverPutControlCharactersIntoSpeech) {
+  MailFlags all;
+  all.sayWhen = all.sayWho = all.saySubject = all.sayBody = true;
+  const std::array<bool, 4> fileFlags{true, true, true, true};
+  const QDateTime now(QDate(2026, 12, 6), QTime(10, 41, 37));
+  int withBody = 0, unreadable = 0;
+  for (unsigned seed = 1; seed <= 3000; ++seed) {
+    MimeGenerator gen(seed);
+    const QByteArray raw = gen.Message();
+    const mailbox::MailMessage m = mailbox::ParseMessage(raw);
+    if (!m.problem.isEmpty()) ++unreadable;
+    if (!m.body.isEmpty()) ++withBody;
+    const MailItem item{m.sent.isValid() ? m.sent : now, m.senderName, m.subject, m.body, m.problem};
+    QStringList spoken = AutomaticSpeech(item, all, now);
+    spoken += ListedMessageSpeech(MessageFileLines(item, fileFlags, now), fileFlags, !m.problem.isEmpty());
+    spoken << m.senderName << m.subject << m.body;
+    for (const QString& text : spoken) {
+      const qsizetype at = Forbidden(text);
+      ASSERT_LT(at, 0) << "seed " << seed << ": U+" << std::hex << static_cast<int>(text[at].unicode()) << " in "
+                       << text.toStdString();
+    }
+    for (const QString& text : {m.senderName, m.subject})
+      ASSERT_FALSE(text.contains(u'\n') || text.contains(u'\r')) << "seed " << seed;
+  }
+  // The generator made what it should: mostly readable mail with text, some of it refused.
+  EXPECT_GT(withBody, 1000);
+  EXPECT_LT(unreadable, 1500);
+}
+
+TEST(MailProperty, ReadingTimeGrowsLinearlyWithTheMessage) {
+  // Wide (many parts), deep (as deep as is read, each level with text), hostile (a header of
+  // nothing but "=?", lines of nothing but "--") and HTML of unclosed tags and comments: eight times the size may take
+  // at most about eight times as long, with ample room for a busy machine.
+  const auto wide = [](int n) {
+    QByteArray body;
+    for (int i = 0; i < n; ++i) body += "--b\r\nContent-Type: text/plain\r\n\r\nPart " + QByteArray::number(i) + "\r\n";
+    return "Subject: wide\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n" + body + "--b--\r\n";
+  };
+  const auto deep = [](int n) {
+    QByteArray head, tail;
+    for (int i = 0; i < mailbox::kMaxMimeNesting - 1; ++i) {
+      head += "--b" + QByteArray::number(i) + "\r\nContent-Type: multipart/mixed; boundary=b" +
+              QByteArray::number(i + 1) + "\r\n\r\n" + QByteArray(n, 'x') + "\r\n";
+      tail.prepend("--b" + QByteArray::number(i) + "--\r\n");
+    }
+    return "Subject: deep\r\nContent-Type: multipart/mixed; boundary=b0\r\n\r\n" + head + tail;
+  };
+  const auto hostile = [](int n) {
+    return "Subject: " + QByteArray(n, '=').replace("==", "=?") + "\r\nContent-Type: multipart/mixed\r\n\r\n" +
+           QByteArray(n, '-').replace("-----", "--\r\n-");
+  };
+  const auto html = [](int n) {
+    QByteArray body;
+    while (body.size() < n) body += "<head><title>x<p>text<br>&amp; <b";
+    return "Subject: html\r\nContent-Type: text/html\r\n\r\n" + body;
+  };
+  const auto timeOf = [](const QByteArray& raw) {
+    qint64 best = std::numeric_limits<qint64>::max();
+    for (int i = 0; i < 5; ++i) {
+      QElapsedTimer t;
+      t.start();
+      const mailbox::MailMessage m = mailbox::ParseMessage(raw);
+      best = std::min(best, t.nsecsElapsed());
+      EXPECT_TRUE(m.problem.isEmpty()) << m.problem.toStdString();
+    }
+    return best;
+  };
+  const std::pair<std::function<QByteArray(int)>, int> cases[] = {
+      {wide, 1000}, {deep, 20000}, {hostile, 200000}, {html, 100000}};
+  for (const auto& [make, n] : cases) {
+    const qint64 small = timeOf(make(n));
+    const qint64 large = timeOf(make(8 * n));
+    EXPECT_LT(large, 24 * small + 50'000'000) << "small " << small << " ns, large " << large << " ns";
+  }
+}
