@@ -61,8 +61,10 @@ QString PlainSpeech(QString text) { return text.replace(u'\\', u'/'); }
 
 QString SpokenBody(const QString& body) {
   QString b = body.trimmed();
-  while (b.endsWith(QStringLiteral("\r\n"))) b.chop(2);
-  return b;
+  // Line ends are spoken as plain newlines: no carriage return reaches the voice.
+  b.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  b.replace(u'\r', u'\n');
+  return b.trimmed();
 }
 
 QString SpeechPortion(const QString& body) {

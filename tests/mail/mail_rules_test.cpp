@@ -130,11 +130,11 @@ TEST(MessageFiles, LinesWrittenAndReadWithTheSameFlags) {
   const QStringList fileLines{lines[0], lines[1], lines[2], "First", "Second"};
   EXPECT_EQ(ListedMessageSpeech(fileLines, all, false),
             (QStringList{"\\pl=Blink\\Message sent today " + kAt + "8:05 in the Morning.", "By Bob  Smith.",
-                         "Subject: Two lines.", "Message Reads: First\r\nSecond"}));
+                         "Subject: Two lines.", "Message Reads: First\nSecond"}));
   // Who off when written: the subject is read as the subject.
   const std::array<bool, 4> noWho{false, false, true, true};
   EXPECT_EQ(ListedMessageSpeech(MessageFileLines(item, noWho, now), noWho, false),
-            (QStringList{"Message subject: Two lines.", "Message Reads: First\r\nSecond"}));
+            (QStringList{"Message subject: Two lines.", "Message Reads: First\nSecond"}));
   // A blank subject is not spoken; the body still is.
   EXPECT_EQ(ListedMessageSpeech({"  ", "Body"}, noWho, false), QStringList{"Message Reads: Body"});
   // A short file gives fewer lines.
