@@ -1,8 +1,8 @@
 #pragma once
 // Starting the program when the user logs in: an XDG autostart entry under the program's own
-// desktop ID in the user's autostart folder ($XDG_CONFIG_HOME/autostart). The Options dialog's
-// "Start Olm Chimewise when I log in" box shows and changes it; nothing is written until the
-// user ticks it.
+// desktop ID in the user's autostart folder ($XDG_CONFIG_HOME/autostart). The program's first
+// start writes it; the Options dialog's "Start Olm Chimewise when I log in" box shows and changes
+// it, and an entry the user has removed or disabled is left so.
 
 #include <QString>
 

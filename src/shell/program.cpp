@@ -1,5 +1,6 @@
 #include "shell/program.h"
 
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
@@ -15,8 +16,10 @@
 #include "extras/jokes.h"
 #include "extras/programs.h"
 #include "mail/password_dialog.h"
+#include "options/autostart.h"
 #include "options/options_windows.h"
 #include "shell/optimize.h"
+#include "tours/first_run.h"
 #include "tours/introduction_tour.h"
 #include "tours/options_tour.h"
 #include "tours/schedule_tour.h"
@@ -24,6 +27,15 @@
 #include <agent/Character.h>
 
 namespace chimewise {
+
+namespace {
+
+const QString kStartAtLoginTitle = QStringLiteral("Start at Login");
+const QString kStartAtLoginText = QStringLiteral(
+    "Olm Chimewise will now start each time you log in, so that no reminder is missed. To change "
+    "this, untick \"Start Olm Chimewise when I log in\" under Reminder Options in Options.");
+
+}  // namespace
 
 // Opens one of our pages (help, documents) in the desktop's viewer for it, or says why not.
 void Program::OpenDocument(const QString& page) {
@@ -164,7 +176,17 @@ void Program::ShowAbout() {
 
 bool Program::start() {
   SetUpDataEngine();
-  return m_reminders->load(m_options.characterFolders);
+  // A reminder program starts with the session: the first start puts it there and says so once.
+  // An entry the user has removed or disabled since is never written again.
+  bool startsAtLogin = false;
+  if (FirstRunMarker(m_state.AppFolder) && !QFileInfo::exists(AutostartEntryPath())) {
+    const QString problem = EnableStartAtLogin(QCoreApplication::applicationFilePath());
+    startsAtLogin = problem.isEmpty();
+    if (!startsAtLogin) qWarning("%s", qUtf8Printable(problem));
+  }
+  const bool running = m_reminders->load(m_options.characterFolders);
+  if (running && startsAtLogin) m_prompter.notice(kStartAtLoginText, kStartAtLoginTitle, PromptIcon::Information);
+  return running;
 }
 
 void Program::handleCommandLine(const QString& line) {

@@ -67,6 +67,32 @@ TEST_F(ProgramTest, HelpAndVersionAnswerAndEndWithoutStarting) {
   EXPECT_FALSE(QFile::exists(settingsFile()));
 }
 
+// The first start puts the program into the session's autostart; once the user has taken it out,
+// no later start writes it again.
+TEST_F(ProgramTest, TheFirstStartMakesTheProgramStartAtLoginAndNoLaterStartDoes) {
+  ASSERT_TRUE(QFile::copy(QStringLiteral(CHIMEWISE_SOURCE_DIR "/assets/characters/Bolt.ochar"),
+                          tpl.filePath("characters/Bolt.ochar")));
+  ASSERT_TRUE(QFile::copy(QStringLiteral(CHIMEWISE_SOURCE_DIR "/assets/CHIMINST.DLL"), tpl.filePath("CHIMINST.DLL")));
+  const QString entry = h.home.filePath(".config/autostart/org.olmchimewise.Chimewise.desktop");
+  const auto runFor = [&](int ms) {
+    program.start(QStringLiteral(CHIMEWISE_EXE), {});
+    EXPECT_TRUE(program.waitForStarted(5000));
+    QThread::msleep(static_cast<unsigned long>(ms));
+    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+    EXPECT_TRUE(program.waitForFinished(15000));
+    EXPECT_EQ(program.exitCode(), 0);
+  };
+  runFor(3000);  // the introduction has begun
+  ASSERT_TRUE(QFile::exists(entry));
+  QFile f(entry);
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(f.readAll().contains(QByteArray("Exec=\"") + QByteArray(CHIMEWISE_EXE)));
+  f.close();
+  ASSERT_TRUE(QFile::remove(entry));  // the user unticks the box
+  runFor(2000);
+  EXPECT_FALSE(QFile::exists(entry));
+}
+
 TEST_F(ProgramTest, WithACharacterItRunsUntilAskedToEnd) {
   ASSERT_TRUE(QFile::copy(QStringLiteral(CHIMEWISE_SOURCE_DIR "/assets/characters/Bolt.ochar"),
                           tpl.filePath("characters/Bolt.ochar")));
