@@ -8,6 +8,12 @@ namespace chimewise {
 
 double TwipsPerPixel(double logicalDpi) { return logicalDpi > 0 ? 1440.0 / logicalDpi : 15.0; }
 
+QRect PlacementToSave(const QRect& frame, const QRect& inside, const QRect& normal) {
+  if (normal.isEmpty()) return {frame.topLeft(), inside.size()};
+  // The frame around the normal inside is taken to be as wide as the one around the inside now.
+  return {normal.topLeft() - (inside.topLeft() - frame.topLeft()), normal.size()};
+}
+
 TwipsRect FitPlacement(TwipsRect r, std::int32_t screenWidth, std::int32_t screenHeight) {
   if (screenHeight < r.height) r.height = screenHeight;
   if (screenWidth < r.width) r.width = screenWidth;

@@ -1,6 +1,7 @@
 #pragma once
 // Saved window placement, in twips (1440 per logical inch), as the settings keep it.
 
+#include <QRect>
 #include <QString>
 #include <cstdint>
 
@@ -27,6 +28,11 @@ TwipsRect FitPlacement(TwipsRect stored, std::int32_t screenWidth, std::int32_t 
 // the leading-number rule, then fits them to the screen.
 TwipsRect ReadPlacement(const SettingsStore& store, const QString& section, std::int32_t currentWidth,
                         std::int32_t currentHeight, std::int32_t screenWidth, std::int32_t screenHeight);
+
+// Where a window stands, in pixels, as it is saved to be put back with a move (which places the
+// frame's top left) and a resize (which sizes the inside): `frame` and `inside` as the window is
+// now; `normal` the inside in the normal state while it is maximized or minimized, else empty.
+QRect PlacementToSave(const QRect& frame, const QRect& inside, const QRect& normal);
 
 }  // namespace chimewise
 

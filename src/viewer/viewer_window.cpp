@@ -335,9 +335,11 @@ void ViewerWindow::restorePlacement() {
 void ViewerWindow::savePlacement() {
   const double tpp = twipsPerPixel();
   auto twips = [tpp](int px) { return QString::number(std::lround(px * tpp)); };
-  // A maximized or minimized window keeps the last placement it had in the normal state.
-  const QRect g = windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen) ? normalGeometry()
-                                                                                                     : geometry();
+  // A maximized or minimized window keeps the last placement it had in the normal state. The
+  // frame's top left is kept (a move puts it back there): the inside's would move the window down
+  // by its title bar at every reopen.
+  const bool normal = !(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
+  const QRect g = PlacementToSave(frameGeometry(), geometry(), normal ? QRect() : normalGeometry());
   if (!g.isValid()) return;
   const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
   const QPoint origin = screen ? screen->availableGeometry().topLeft() : QPoint();

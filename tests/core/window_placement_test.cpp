@@ -41,3 +41,17 @@ TEST(WindowPlacement, ReadsTheSectionWithDefaultsAndDamagedValues) {
   s.write("ReminderView", "Width", "99999999999");
   EXPECT_EQ(ReadPlacement(s, "ReminderView", 7000, 5000, 19200, 14400), (TwipsRect{0, 1200, 19200, 5000}));
 }
+
+// Saved, then put back with a move and a resize, a window stands where it stood: a frame 4 px wide
+// with a 24 px title bar does not push it down or to the right at each reopen.
+TEST(WindowPlacement, TheSavedPlacementPutsTheWindowBackWhereItWas) {
+  const QRect frame(100, 80, 648, 452);
+  const QRect inside(104, 104, 640, 424);
+  EXPECT_EQ(PlacementToSave(frame, inside, QRect()), QRect(100, 80, 640, 424));
+  // Maximized: the normal state's inside, with the same frame around it.
+  const QRect maxFrame(0, 0, 1024, 768);
+  const QRect maxInside(4, 24, 1016, 740);
+  EXPECT_EQ(PlacementToSave(maxFrame, maxInside, inside), QRect(100, 80, 640, 424));
+  // Without a frame (no window manager) inside and frame are one.
+  EXPECT_EQ(PlacementToSave(inside, inside, QRect()), inside);
+}
