@@ -50,4 +50,19 @@ inline uint32_t Checksum(const char* p, size_t n) {
   return h;
 }
 
+// A quick 64-bit hash of a record, eight bytes at a time, for telling whether bytes read
+// back are the bytes written (not for keys, not against malice).
+inline uint64_t RecordHash(const char* p, size_t n) {
+  uint64_t h = 0x9E3779B97F4A7C15ull ^ n;
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t w = 0;
+    for (int k = 7; k >= 0; --k) w = (w << 8) | static_cast<unsigned char>(p[i + static_cast<size_t>(k)]);
+    h = (h ^ w) * 0x100000001B3ull;
+    h ^= h >> 29;
+  }
+  for (; i < n; ++i) h = (h ^ static_cast<unsigned char>(p[i])) * 0x100000001B3ull;
+  return h;
+}
+
 }  // namespace xbase

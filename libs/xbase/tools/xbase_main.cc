@@ -1,7 +1,7 @@
 // xbase: the engine's own shell.
 //   xbase dump TABLE          one JSON object per record
 //   xbase keys TABLE TAG      record number and key, in tag order
-//   xbase check TABLE         table, memo and index agree (exit 1 when not)
+//   xbase check TABLE         table, memo and index agree (exit 2 when not)
 //   xbase pack TABLE          remove deleted records, rebuild the index
 //   xbase reindex TABLE       rebuild every tag of the index
 //   xbase tags TABLE          the tags with their key and FOR expressions
@@ -65,6 +65,24 @@ std::string NumberText(double v) {
   return b;
 }
 
+// A numeric field as JSON: its own digits when they form a JSON number (so numbers
+// wider than a double keep every digit), otherwise the value as xBase reads it.
+std::string NumberJson(std::string_view text) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.remove_suffix(1);
+  size_t i = text.starts_with('-') ? 1 : 0;
+  const size_t int_start = i;
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+  bool ok = i > int_start && !(text[int_start] == '0' && i - int_start > 1);
+  if (ok && i < text.size() && text[i] == '.') {
+    const size_t frac = ++i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+    ok = i > frac;
+  }
+  if (ok && i == text.size()) return std::string(text);
+  return NumberText(xbase::ParseLeadingNumber(text));
+}
+
 int Dump(xbase::WorkArea* wa) {
   auto fields = wa->Fields();
   std::string line;
@@ -72,24 +90,20 @@ int Dump(xbase::WorkArea* wa) {
     xbase::Status s = wa->Go(r);
     if (!s.ok()) return Fail(s);
     line = "{\"recno\":" + std::to_string(r) + ",\"deleted\":" + (wa->Deleted() ? "true" : "false");
-    for (const auto& f : fields) {
+    // By position: a table written by another program may give two fields one name.
+    for (size_t i = 0; i < fields.size(); ++i) {
+      const xbase::FieldDef& f = fields[i];
       line += ",";
       JsonString(&line, f.name);
       line += ":";
       std::string text;
-      if (f.type == 'M') {
-        s = wa->GetMemo(f.name, &text);
-        if (!s.ok()) return Fail(s);
-        JsonString(&line, text);
-        continue;
-      }
-      s = wa->GetString(f.name, &text);
+      s = wa->GetStringAt(i, &text);
       if (!s.ok()) return Fail(s);
       bool blank = text.find_first_not_of(' ') == std::string::npos;
-      if (f.type == 'N') {
-        double d = 0;
-        wa->GetNumber(f.name, &d);
-        line += blank ? "null" : NumberText(d);
+      if (f.type == 'M') {
+        JsonString(&line, text);
+      } else if (f.type == 'N') {
+        line += blank ? "null" : NumberJson(text);
       } else if (f.type == 'L') {
         char c = text.empty() ? ' ' : text[0];
         line += (c == 'T' || c == 't' || c == 'Y' || c == 'y')   ? "true"
@@ -168,8 +182,9 @@ int main(int argc, char** argv) {
     return s.ok() ? 0 : Fail(s);
   }
   if (cmd == "check") {
-    std::vector<std::string> report;
-    s = wa->Check(&report);
+    std::vector<std::string> report, notes;
+    s = wa->Check(&report, &notes);
+    for (const auto& line : notes) std::printf("note: %s\n", line.c_str());
     for (const auto& line : report) std::printf("%s\n", line.c_str());
     if (!s.ok()) return Fail(s);
     if (wa->IndexStatus().IsNotFound()) std::printf("note: %s\n", wa->IndexStatus().message().c_str());
