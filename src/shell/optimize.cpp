@@ -25,7 +25,8 @@ bool RebuildDatabase(SharedState& state, SettingsStore& settings, Prompter& prom
   schedule.CloseSchedule();
   const bool viewerWasOpen = windows.CloseViewer();
   std::optional<xbase::TableRepair> repaired;
-  const xbase::Status s = data::RebuildDatabase(engine, state.AppFolder, &repaired);
+  bool foreignIndex = false;
+  const xbase::Status s = data::RebuildDatabase(engine, state.AppFolder, &repaired, &foreignIndex);
   if (s.ok()) speaker.SayText(QStringLiteral("Your Reminder Database has been rebuilt and is ready to use."));
   if (viewerWasOpen) windows.ReopenViewer();
   if (s.ok()) settings.write(settings::LastOptimize, FormatDateText(clock.now().addDays(20)));
@@ -35,6 +36,10 @@ bool RebuildDatabase(SharedState& state, SettingsStore& settings, Prompter& prom
         Describe({ProblemKind::TableCountRepaired, {}, QString::number(repaired->header_count), repaired->found_count});
     prompter.message(w.text, w.title, w.icon);
   }
+  // Said once: the index is the program's own from now on.
+  if (foreignIndex)
+    prompter.notice(data::ForeignIndexRebuiltText(data::CalendarPath(state.AppFolder)), QString(),
+                    PromptIcon::Information);
   if (!s.ok())
     prompter.message(QStringLiteral("Your reminders could not be optimized: ") + QString::fromStdString(s.ToString()) +
                          QStringLiteral("\nNothing was lost; the reminders stay as they were."),
