@@ -12,11 +12,28 @@
 #include <string>
 #include <vector>
 
+#include "code_pages.h"
 #include "xbase/engine.h"
 
 namespace {
 
-void JsonString(std::string* out, std::string_view s) {
+// Windows-1252, bytes 0x80-0x9F; 0xA0-0xFF are the Latin-1 code points.
+constexpr uint16_t kWindows1252[32] = {0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                       0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x8D,   0x017D, 0x8F,
+                                       0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                       0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
+
+// The upper half of the code page a table's mark names; nullptr for Windows-1252, which
+// is also how a table without a mark (0x00) or with one this tool does not know is read.
+const uint16_t* HighHalf(uint8_t mark) {
+  for (const auto& page : xbase::tool::kCodePages) {
+    if (page.mark == mark) return page.high;
+  }
+  return nullptr;
+}
+
+// Text as a JSON string, bytes above 0x7F decoded with the table's code page.
+void JsonString(std::string* out, std::string_view s, const uint16_t* high = nullptr) {
   out->push_back('"');
   for (unsigned char c : s) {
     switch (c) {
@@ -31,13 +48,9 @@ void JsonString(std::string* out, std::string_view s) {
           std::snprintf(b, sizeof b, "\\u%04x", c);
           *out += b;
         } else if (c >= 0x80) {
-          // Table text is Windows-1252 (the code page mark the engine writes).
-          static const uint16_t kHigh[32] = {0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                             0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x8D,   0x017D, 0x8F,
-                                             0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                             0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
+          const unsigned code = high ? high[c - 0x80] : c < 0xA0 ? kWindows1252[c - 0x80] : c;
           char b[8];
-          std::snprintf(b, sizeof b, "\\u%04x", c < 0xA0 ? kHigh[c - 0x80] : c);
+          std::snprintf(b, sizeof b, "\\u%04x", code);
           *out += b;
         } else {
           out->push_back(static_cast<char>(c));
@@ -85,6 +98,7 @@ std::string NumberJson(std::string_view text) {
 
 int Dump(xbase::WorkArea* wa) {
   auto fields = wa->Fields();
+  const uint16_t* high = HighHalf(wa->CodePageMark());
   std::string line;
   for (uint32_t r = 1; r <= wa->RecCount(); ++r) {
     xbase::Status s = wa->Go(r);
@@ -94,14 +108,14 @@ int Dump(xbase::WorkArea* wa) {
     for (size_t i = 0; i < fields.size(); ++i) {
       const xbase::FieldDef& f = fields[i];
       line += ",";
-      JsonString(&line, f.name);
+      JsonString(&line, f.name, high);
       line += ":";
       std::string text;
       s = wa->GetStringAt(i, &text);
       if (!s.ok()) return Fail(s);
       bool blank = text.find_first_not_of(' ') == std::string::npos;
       if (f.type == 'M') {
-        JsonString(&line, text);
+        JsonString(&line, text, high);
       } else if (f.type == 'N') {
         line += blank ? "null" : NumberJson(text);
       } else if (f.type == 'L') {
@@ -113,9 +127,9 @@ int Dump(xbase::WorkArea* wa) {
         if (blank)
           line += "null";
         else
-          JsonString(&line, text);
+          JsonString(&line, text, high);
       } else {
-        JsonString(&line, text);
+        JsonString(&line, text, high);
       }
     }
     line += "}\n";

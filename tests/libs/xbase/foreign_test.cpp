@@ -198,6 +198,8 @@ TEST_F(ForeignTable, WideNumbersOddNamesAndAnyFileNameAreRead) {
   std::string out;
   EXPECT_EQ(Tool("dump " + path, &out), 0) << out;
   EXPECT_NE(out.find(R"("BIG":1234567890123456789012,"HUGE":-0.125,)"), std::string::npos) << out;
+  // The name's bytes in the table's code page (0x65: DOS Russian).
+  EXPECT_NE(out.find(R"("\u0428\u0410\u0420":"ball")"), std::string::npos) << out;
 }
 
 // Well-formed tables of other dialects are NotSupported, saying which and why; only a
