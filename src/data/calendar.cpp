@@ -117,6 +117,13 @@ xbase::Status RebuildDatabase(xbase::Engine& engine, const QString& appFolder,
   return s.ok() ? closed : s;
 }
 
+bool IndexIsForeign(xbase::Engine& engine, const QString& tablePath) {
+  xbase::Engine probe(engine.env());
+  int area = 0;
+  return probe.Use(tablePath.toStdString(), "INDEXPROBE", xbase::OpenMode::kReadOnly, &area).ok() &&
+         probe.Current()->IndexStatus().IsNotSupported();
+}
+
 QString ForeignIndexRebuiltText(const QString& tablePath) {
   return QFileInfo(tablePath).completeBaseName() +
          QStringLiteral(".CDX: the index was made by another program and has been rebuilt");

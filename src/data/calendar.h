@@ -60,6 +60,9 @@ xbase::Status CalendarIndexProblem(xbase::Engine& engine, const QString& tablePa
 // FoxPro CDX, say): a user who shares the table with that program is to be told.
 xbase::Status RebuildDatabase(xbase::Engine& engine, const QString& appFolder,
                               std::optional<xbase::TableRepair>* repaired = nullptr, bool* foreignIndex = nullptr);
+// Whether the table's index file is another program's (the engine finds it NotSupported).
+// Reads only.
+bool IndexIsForeign(xbase::Engine& engine, const QString& tablePath);
 // What the program says, once, after replacing another program's index with its own.
 QString ForeignIndexRebuiltText(const QString& tablePath);
 

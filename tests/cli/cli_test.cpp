@@ -371,6 +371,29 @@ TEST_F(CliTest, ADryRunNeverRebuildsAnIndexFoundUntrustedAtOpen) {
   EXPECT_NE(tableBytes(), damaged);
 }
 
+// A Visual FoxPro index where the calendar's belongs: the first command that may write replaces
+// it and says so, once; a dry run before it leaves it as it was.
+TEST_F(CliTest, AForeignIndexIsReplacedAndThatIsToldOnce) {
+  ASSERT_EQ(run(kMorning, {"add", "--text", "Call", "--activity", "2026-12-04 09:50"}), 0);
+  QFile cdx(dir.filePath("app/data/CALENDAR.CDX"));
+  ASSERT_TRUE(cdx.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  QByteArray vfp(1536, '\0');  // root node at 1024, compact and compound
+  vfp[1] = 0x04;
+  vfp[14] = static_cast<char>(0xE0);
+  vfp[15] = 0x01;
+  cdx.write(vfp);
+  cdx.close();
+  const QByteArray foreign = tableBytes();
+  run(kMorning, {"due", "--dry-run"});
+  EXPECT_EQ(tableBytes(), foreign);
+  EXPECT_FALSE(errors.contains("made by another program")) << errors.toStdString();
+  EXPECT_EQ(run(kMorning, {"list"}), 0) << errors.toStdString();
+  EXPECT_EQ(errors, "Warning: CALENDAR.CDX: the index was made by another program and has been rebuilt\n");
+  EXPECT_EQ(lines.size(), 1);
+  EXPECT_EQ(run(kMorning, {"list"}), 0) << errors.toStdString();
+  EXPECT_EQ(errors, "");
+}
+
 // Another program holds the table (a pack, or the running program) when a command has stored its
 // change and looks up the next alarm, which meets a damaged index it may not rebuild meanwhile: the
 // change is done, so the command says so (exit 0, the running program told) and warns.
