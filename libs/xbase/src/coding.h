@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 namespace xbase {
@@ -51,13 +52,14 @@ inline uint32_t Checksum(const char* p, size_t n) {
 }
 
 // A quick 64-bit hash of a record, eight bytes at a time, for telling whether bytes read
-// back are the bytes written (not for keys, not against malice).
+// back are the bytes written in the same process (not stored, not for keys, not against
+// malice; the words are in the host's byte order).
 inline uint64_t RecordHash(const char* p, size_t n) {
   uint64_t h = 0x9E3779B97F4A7C15ull ^ n;
   size_t i = 0;
   for (; i + 8 <= n; i += 8) {
-    uint64_t w = 0;
-    for (int k = 7; k >= 0; --k) w = (w << 8) | static_cast<unsigned char>(p[i + static_cast<size_t>(k)]);
+    uint64_t w;
+    std::memcpy(&w, p + i, sizeof w);
     h = (h ^ w) * 0x100000001B3ull;
     h ^= h >> 29;
   }
