@@ -156,6 +156,9 @@ Status WorkArea::Pack() {
   // the version, the code page mark, the field list and anything another program keeps
   // in the header stay as they were; only the count and the date change.
   std::string header = w.dbf->HeaderWithCount(0);
+  // Except the structural-index flag: the index written beside the packed table is this
+  // engine's, which FoxPro must not open as its own CDX.
+  header[28] = static_cast<char>(header[28] & ~0x01);
   std::unique_ptr<File> out;
   XBASE_RETURN_IF_ERROR(env->OpenFile(new_dbf, OpenFlags::kCreateTruncate, &out));
   XBASE_RETURN_IF_ERROR(out->Write(0, header));
@@ -202,7 +205,9 @@ Status WorkArea::Pack() {
     pos += batch.size();
     r += n;
   }
+  const char flags = header[28];
   header = w.dbf->HeaderWithCount(kept);
+  header[28] = flags;
   XBASE_RETURN_IF_ERROR(out->Write(0, header));
   XBASE_RETURN_IF_ERROR(out->Write(pos, std::string_view("\x1A", 1)));
   XBASE_RETURN_IF_ERROR(out->Sync());

@@ -108,7 +108,9 @@ TEST_F(ForeignTable, EveryWriteKeepsTheCodePageMarkAndTheHeaderItFound) {
                              " Stra\xE1"
                              "e      3"},
                             263));
-    const std::string found = ReadAll(path);
+    std::string found = ReadAll(path);
+    found[28] = 0x03;  // FoxPro's flags: a structural CDX, a memo file
+    WriteAll(path, found);
     WorkArea* wa = nullptr;
     ASSERT_OK(Open(path, &wa, OpenMode::kExclusive));
     EXPECT_EQ(wa->CodePageMark(), mark);
@@ -132,9 +134,12 @@ TEST_F(ForeignTable, EveryWriteKeepsTheCodePageMarkAndTheHeaderItFound) {
     EXPECT_EQ(now[0], found[0]);
     EXPECT_EQ(static_cast<uint8_t>(now[29]), mark);
     EXPECT_EQ(testing::GetLE(now, 4, 4), 2u);
-    // Everything after the count (flags, mark, field list, the bytes after it) as found.
+    // Everything after the count (mark, field list, the bytes after it) as found; of the flags,
+    // only the structural-index one goes: the index beside the table is no FoxPro CDX.
     const size_t header = testing::GetLE(found, 8, 2);
-    EXPECT_EQ(now.substr(8, header - 8), found.substr(8, header - 8));
+    EXPECT_EQ(now.substr(8, 20), found.substr(8, 20));
+    EXPECT_EQ(now[28], 0x02);
+    EXPECT_EQ(now.substr(29, header - 29), found.substr(29, header - 29));
     EXPECT_EQ(now.substr(header, 16),
               " Stra\xE1"
               "e      3 K");
