@@ -18,7 +18,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include "fault_env.h"
+#include "support/xbase_fault_env.h"
 #include <xbase/engine.h>
 
 using namespace chimewise;

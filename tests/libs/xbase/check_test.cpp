@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "fault_env.h"
+#include "support/xbase_fault_env.h"
 #include "support/xbase_raw_files.h"
 #include "test_util.h"
 

@@ -11,7 +11,7 @@
 #include <map>
 #include <set>
 
-#include "fault_env.h"
+#include "support/xbase_fault_env.h"
 #include "test_util.h"
 
 namespace xbase {

@@ -1,4 +1,4 @@
-#include "fault_env.h"
+#include "support/xbase_fault_env.h"
 
 namespace xbase {
 
