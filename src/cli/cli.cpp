@@ -474,10 +474,7 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err) {
     if (!dryRun && command != QStringLiteral("say-time") && command != QStringLiteral("joke") &&
         data::IndexIsForeign(s.engine, data::CalendarPath(s.state.AppFolder))) {
       const xbase::Status rebuilt = RepairCalendarIndex(s.engine.env(), s.state.AppFolder);
-      if (rebuilt.ok())
-        s.prompter.warning(data::ForeignIndexRebuiltText(data::CalendarPath(s.state.AppFolder)));
-      else
-        s.warn(ProblemOf(rebuilt));
+      s.warn(rebuilt.ok() ? ForeignIndexProblem(s.state.AppFolder) : ProblemOf(rebuilt));
     }
     int code = 1;
     if (command == QStringLiteral("add"))

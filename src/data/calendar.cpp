@@ -100,7 +100,8 @@ xbase::Status RebuildDatabase(xbase::Engine& engine, const QString& appFolder,
   if (area == 0) return why;
   xbase::WorkArea* wa = engine.Area(area);
   if (repaired) *repaired = wa->Repair();
-  const bool foreign = wa->IndexStatus().IsNotSupported();
+  const bool foreign = wa->IndexStatus().IsNotSupported() &&
+                       xbase::IsFoxProIndexFile(engine.env(), xbase::CompanionPath(engine.env(), wa->path(), "CDX"));
   // The old index is dropped first: whatever it held (foreign, damaged, extra
   // tags), the result holds exactly the thirteen tags, which come into place at
   // once. Should the process stop before, the missing index makes the next start
@@ -120,13 +121,10 @@ xbase::Status RebuildDatabase(xbase::Engine& engine, const QString& appFolder,
 bool IndexIsForeign(xbase::Engine& engine, const QString& tablePath) {
   xbase::Engine probe(engine.env());
   int area = 0;
-  return probe.Use(tablePath.toStdString(), "INDEXPROBE", xbase::OpenMode::kReadOnly, &area).ok() &&
-         probe.Current()->IndexStatus().IsNotSupported();
-}
-
-QString ForeignIndexRebuiltText(const QString& tablePath) {
-  return QFileInfo(tablePath).completeBaseName() +
-         QStringLiteral(".CDX: the index was made by another program and has been rebuilt");
+  const std::string path = tablePath.toStdString();
+  return probe.Use(path, "INDEXPROBE", xbase::OpenMode::kReadOnly, &area).ok() &&
+         probe.Current()->IndexStatus().IsNotSupported() &&
+         xbase::IsFoxProIndexFile(engine.env(), xbase::CompanionPath(engine.env(), path, "CDX"));
 }
 
 QString KeyMinutes(int minutes) {

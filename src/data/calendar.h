@@ -57,14 +57,12 @@ xbase::Status CalendarIndexProblem(xbase::Engine& engine, const QString& tablePa
 // (its record count repaired from the file's length, see xbase::TableRepair) *repaired says so;
 // the pack then stores the right count, and never fewer live records than it read.
 // *foreignIndex (optional) is set when the index replaced was another program's file (a
-// FoxPro CDX, say): a user who shares the table with that program is to be told.
+// FoxPro CDX; see IndexIsForeign): a user who shares the table with that program is to be told.
 xbase::Status RebuildDatabase(xbase::Engine& engine, const QString& appFolder,
                               std::optional<xbase::TableRepair>* repaired = nullptr, bool* foreignIndex = nullptr);
-// Whether the table's index file is another program's (the engine finds it NotSupported).
-// Reads only.
+// Whether the table's index file is another program's: a FoxPro CDX, not the engine's own
+// layout and not mere damage. Reads only.
 bool IndexIsForeign(xbase::Engine& engine, const QString& tablePath);
-// What the program says, once, after replacing another program's index with its own.
-QString ForeignIndexRebuiltText(const QString& tablePath);
 
 // The minutes as the index keys render them: str(n,4,0), e.g. " 600".
 QString KeyMinutes(int minutes);

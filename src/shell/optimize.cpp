@@ -10,6 +10,7 @@
 #include "core/shared_state.h"
 #include "core/time_format.h"
 #include "data/calendar.h"
+#include "data/reminder_record.h"
 
 #include <QCursor>
 #include <QGuiApplication>
@@ -37,9 +38,10 @@ bool RebuildDatabase(SharedState& state, SettingsStore& settings, Prompter& prom
     prompter.message(w.text, w.title, w.icon);
   }
   // Said once: the index is the program's own from now on.
-  if (foreignIndex)
-    prompter.notice(data::ForeignIndexRebuiltText(data::CalendarPath(state.AppFolder)), QString(),
-                    PromptIcon::Information);
+  if (foreignIndex) {
+    const Wording w = Describe(ForeignIndexProblem(state.AppFolder));
+    prompter.notice(w.text, w.title, w.icon);
+  }
   if (!s.ok())
     prompter.message(QStringLiteral("Your reminders could not be optimized: ") + QString::fromStdString(s.ToString()) +
                          QStringLiteral("\nNothing was lost; the reminders stay as they were."),

@@ -322,7 +322,7 @@ TEST_F(CalendarTable, AForeignIndexIsReplacedAndThatIsToldOnce) {
   ASSERT_OK(CalendarIndexProblem(engine_, CalendarPath(dir_.path())));
   ASSERT_OK(RebuildDatabase(engine_, dir_.path(), nullptr, &foreign));
   EXPECT_FALSE(foreign);
-  EXPECT_EQ(ForeignIndexRebuiltText(CalendarPath(dir_.path())),
+  EXPECT_EQ(Describe(ForeignIndexProblem(dir_.path())).text,
             "CALENDAR.CDX: the index was made by another program and has been rebuilt");
 }
 

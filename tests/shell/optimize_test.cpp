@@ -143,6 +143,7 @@ TEST_F(OptimizeTest, AForeignIndexIsReplacedAndThatIsToldOnce) {
     vfp[1] = 0x04;
     vfp[14] = static_cast<char>(0xE0);
     vfp[15] = 0x01;
+    vfp[12] = 10;  // key length
     cdx.write(vfp);
   }
   EXPECT_TRUE(rebuild());

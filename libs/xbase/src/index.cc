@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "coding.h"
+#include "xbase/schema.h"
 
 namespace xbase {
 
@@ -97,6 +98,26 @@ int IndexFile::TagIndex(std::string_view name) const {
   return -1;
 }
 
+// FoxPro's CDX and IDX files are 512-byte pages: a header whose first four bytes point at the
+// root page (a multiple of 512 past the header, inside the file), with the key length in
+// bytes 12-13 (at most 240).
+bool IndexFile::LooksLikeFoxProIndex(const char* header, size_t got, uint64_t size) {
+  if (got < 16 || size < 1024 || size % 512 != 0) return false;
+  const uint32_t root = DecodeLE32(header);
+  const uint16_t key_len = DecodeLE16(header + 12);
+  return root >= 512 && root % 512 == 0 && root < size && key_len >= 1 && key_len <= 240;
+}
+
+bool IsFoxProIndexFile(Env* env, const std::string& path) {
+  std::unique_ptr<File> f;
+  if (!env->FileExists(path) || !env->OpenFile(path, OpenFlags::kReadOnly, &f).ok()) return false;
+  char h[16];
+  size_t got = 0;
+  uint64_t size = 0;
+  if (!f->Read(0, sizeof h, h, &got).ok() || !f->Size(&size).ok()) return false;
+  return IndexFile::LooksLikeFoxProIndex(h, got, size);
+}
+
 Status IndexFile::Open(Env* env, const std::string& path, bool read_only, std::unique_ptr<IndexFile>* out) {
   auto ix = std::unique_ptr<IndexFile>(new IndexFile);
   ix->path_ = path;
@@ -111,6 +132,10 @@ Status IndexFile::ReadHeader() {
   size_t got = 0;
   XBASE_RETURN_IF_ERROR(file_->Read(0, kPageSize, h.data(), &got));
   if (got < 8 || std::memcmp(h.data(), kMagic, 8) != 0) {
+    uint64_t size = 0;
+    XBASE_RETURN_IF_ERROR(file_->Size(&size));
+    if (LooksLikeFoxProIndex(h.data(), got, size))
+      return Status::NotSupported(path_ + ": a FoxPro index, not one this engine writes");
     return Status::NotSupported(path_ + ": not an index written by this engine (foreign or unknown layout)");
   }
   if (got < kPageSize) return Status::Corruption(path_ + ": index header is truncated");

@@ -83,6 +83,8 @@ class IndexFile {
                 const std::function<void(const IndexEntry&)>& visit);
 
   static std::string PadKey(std::string_view key, uint16_t len);
+  // Whether a file that is not this engine's index has the shape of a FoxPro CDX or IDX.
+  static bool LooksLikeFoxProIndex(const char* header, size_t got, uint64_t size);
 
  private:
   Status ReadHeader();
