@@ -260,8 +260,13 @@ Status IndexFile::ReadPage(uint32_t pgno, int tag, std::string* page, bool check
   // checksums) would make every binary search on it answer wrongly.
   // The first entry of an inner page stands for everything below the second, so its key
   // may lie above keys inserted below it later; order holds from the second entry on.
+  const uint32_t key_len = v.key_len, es = v.entry_size();
+  const char* entries = page->data() + kPageHeader;
   for (uint32_t k = v.kind() == kLeaf ? 1 : 2; check_order && k < v.count(); ++k) {
-    if (Compare(v.key(k - 1), v.recno(k - 1), v.key(k), v.recno(k)) >= 0) {
+    const char* a = entries + (k - 1) * es;
+    const char* b = a + es;
+    const int c = std::memcmp(a, b, key_len);
+    if (c > 0 || (c == 0 && DecodeLE32(a + key_len) >= DecodeLE32(b + key_len))) {
       return Status::Corruption(path_ + ": tag " + tags_[static_cast<size_t>(tag)].name + " is out of order in page " +
                                 std::to_string(pgno));
     }
