@@ -61,7 +61,8 @@ void AlarmService::setTimer(bool on) { m_timer.SetTimerEnabled(on); }
 
 xbase::Status AlarmService::lookUpNextAlarm(Problem* notice) {
   int area = 0;
-  XBASE_RETURN_IF_ERROR(OpenCalendar(m_engine, m_state.AppFolder, kTimerAlias, &area, !m_dryRun));
+  XBASE_RETURN_IF_ERROR(
+      OpenCalendar(m_engine, m_state.AppFolder, kTimerAlias, &area, !m_dryRun, nullptr, &m_foreignIndex));
   xbase::WorkArea* wa = m_engine.Area(area);
   *notice = TableRepairProblem(*wa);
   const bool soft = m_engine.settings().soft_seek;
@@ -80,16 +81,21 @@ Problem AlarmService::FindNextAlarm() {
   xbase::Status s = lookUpNextAlarm(&notice);
   if (IsIndexTrouble(s) && !m_dryRun) {
     // An index found damaged during the lookup is rebuilt once, and the lookup runs again.
-    s = RepairCalendarIndex(m_engine.env(), m_state.AppFolder);
+    s = RepairCalendarIndex(m_engine.env(), m_state.AppFolder, &m_foreignIndex);
     if (s.ok()) s = lookUpNextAlarm(&notice);
   }
-  // A header repaired on the way is told, though the lookup itself worked.
-  return s.ok() ? notice : ProblemOf(s);
+  // A header repaired on the way is told, though the lookup itself worked; so is another
+  // program's index replaced, once.
+  if (!s.ok()) return ProblemOf(s);
+  if (!notice.ok()) return notice;
+  if (std::exchange(m_foreignIndex, false)) return ForeignIndexProblem(m_state.AppFolder);
+  return {};
 }
 
 xbase::Status AlarmService::collectDue(std::vector<uint32_t>* due, int* area) {
   due->clear();
-  XBASE_RETURN_IF_ERROR(OpenCalendar(m_engine, m_state.AppFolder, kAlarmAlias, area, !m_dryRun));
+  XBASE_RETURN_IF_ERROR(
+      OpenCalendar(m_engine, m_state.AppFolder, kAlarmAlias, area, !m_dryRun, nullptr, &m_foreignIndex));
   xbase::WorkArea* wa = m_engine.Area(*area);
   // The query selects by wall time, up to a bound that misses nothing due; what it selects is
   // kept when its moment has come in real time, and announced in the order of the alarms' moments.
@@ -132,7 +138,7 @@ Problem AlarmService::ScanDueAlarms(ScanCounts* counts) {
   int area = 0;
   xbase::Status s = collectDue(&due, &area);
   if (IsIndexTrouble(s) && !m_dryRun) {
-    s = RepairCalendarIndex(m_engine.env(), m_state.AppFolder);
+    s = RepairCalendarIndex(m_engine.env(), m_state.AppFolder, &m_foreignIndex);
     if (s.ok()) s = collectDue(&due, &area);
   }
   if (!s.ok()) {

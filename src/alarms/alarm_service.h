@@ -82,6 +82,8 @@ class AlarmService {
   MainTimerPort& m_timer;
   ViewerPort& m_viewer;
   bool m_dryRun = false;
+  // A repair on the way replaced another program's index: the next lookup tells it.
+  bool m_foreignIndex = false;
 };
 
 }  // namespace chimewise

@@ -464,6 +464,14 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err) {
       return 1;
     }
     Session s(appFolder, now, err);
+    // Another program's index in the calendar's place is replaced before any command meets it,
+    // and the user who shares the table with that program is told, once. A dry run writes nothing.
+    const bool dryRun = command == QStringLiteral("due") && p.flags.contains(QStringLiteral("--dry-run"));
+    if (!dryRun && command != QStringLiteral("say-time") && command != QStringLiteral("joke") &&
+        data::IndexIsForeign(s.engine, data::CalendarPath(s.state.AppFolder))) {
+      const xbase::Status rebuilt = RepairCalendarIndex(s.engine.env(), s.state.AppFolder);
+      s.warn(rebuilt.ok() ? ForeignIndexProblem(s.state.AppFolder) : ProblemOf(rebuilt));
+    }
     int code = 1;
     if (command == QStringLiteral("add"))
       code = cmdAdd(s, p, out);

@@ -29,6 +29,9 @@ Wording Describe(const Problem& p) {
                   .arg(p.detail)
                   .arg(p.number),
               QStringLiteral("Reminder Table Repaired"), PromptIcon::Warning};
+    case ProblemKind::ForeignIndexReplaced:
+      return {p.subject + QStringLiteral(": the index was made by another program and has been rebuilt"), QString(),
+              PromptIcon::Information};
     case ProblemKind::NoSuchReminder: return {QStringLiteral("There is no reminder number %1.").arg(p.number)};
   }
   return {};

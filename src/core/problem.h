@@ -22,6 +22,9 @@ enum class ProblemKind {
   // The table's header claimed another record count than the file holds: every whole record was
   // read all the same. number: records found; detail: the count the header claimed.
   TableCountRepaired,
+  // Another program's index (a FoxPro CDX) stood where the reminder table's belongs and was
+  // replaced by a rebuild. subject: the index file's name.
+  ForeignIndexReplaced,
 };
 
 struct Problem {

@@ -84,28 +84,47 @@ xbase::Status CalendarIndexProblem(xbase::Engine& engine, const QString& tablePa
                                        want[i].name + " as the calendar needs");
     }
   }
-  return xbase::Status::OK();
+  // A header that looks right says nothing of the entries: each tag is compared with the
+  // records, so an entry missing, listed twice, under an old key or out of order is found
+  // before the first alarm lookup trusts it.
+  std::vector<std::string> report;
+  return wa->CheckIndex(&report);
 }
 
 xbase::Status RebuildDatabase(xbase::Engine& engine, const QString& appFolder,
-                              std::optional<xbase::TableRepair>* repaired) {
+                              std::optional<xbase::TableRepair>* repaired, bool* foreignIndex) {
   engine.CloseAll();
+  if (foreignIndex) *foreignIndex = false;
   xbase::Status why;
   int area = OpenTable(engine, CalendarPath(appFolder), kAliasAlarm, kModeExclusive, &why);
   if (area == 0) return why;
   xbase::WorkArea* wa = engine.Area(area);
   if (repaired) *repaired = wa->Repair();
+  const bool foreign = wa->IndexStatus().IsNotSupported() &&
+                       xbase::IsFoxProIndexFile(engine.env(), xbase::CompanionPath(engine.env(), wa->path(), "CDX"));
   // The old index is dropped first: whatever it held (foreign, damaged, extra
-  // tags), the result holds exactly the thirteen tags. Should the process stop
-  // before they exist, the missing index makes the next start rebuild again.
+  // tags), the result holds exactly the thirteen tags, which come into place at
+  // once. Should the process stop before, the missing index makes the next start
+  // rebuild again.
   xbase::Status s = wa->DropIndex();
   if (s.ok()) s = wa->Pack();
-  for (const TagDefinition& t : CalendarTags()) {
-    if (!s.ok()) break;
-    s = wa->IndexTag(t.name, t.key, t.condition);
+  if (s.ok()) {
+    std::vector<xbase::TagInfo> tags;
+    for (const TagDefinition& t : CalendarTags()) tags.push_back({t.name, t.key, t.condition});
+    s = wa->CreateIndex(tags);
   }
   xbase::Status closed = engine.CloseAll();
+  if (s.ok() && foreignIndex) *foreignIndex = foreign;
   return s.ok() ? closed : s;
+}
+
+bool IndexIsForeign(xbase::Engine& engine, const QString& tablePath) {
+  xbase::Engine probe(engine.env());
+  int area = 0;
+  const std::string path = tablePath.toStdString();
+  return probe.Use(path, "INDEXPROBE", xbase::OpenMode::kReadOnly, &area).ok() &&
+         probe.Current()->IndexStatus().IsNotSupported() &&
+         xbase::IsFoxProIndexFile(engine.env(), xbase::CompanionPath(engine.env(), path, "CDX"));
 }
 
 QString KeyMinutes(int minutes) {

@@ -46,8 +46,9 @@ struct TagDefinition {
 // The calendar's index tags, in the order the rebuild creates them.
 const std::array<TagDefinition, 13>& CalendarTags();
 
-// OK when CALENDAR.CDX exists, is trusted by the engine and holds exactly the
-// thirteen tags; otherwise the reason it must be rebuilt.
+// OK when CALENDAR.CDX exists, is trusted by the engine, holds exactly the thirteen
+// tags and every tag agrees, entry by entry, with the records (the engine's CheckIndex);
+// otherwise the reason it must be rebuilt.
 xbase::Status CalendarIndexProblem(xbase::Engine& engine, const QString& tablePath);
 
 // Close every work area, open the table exclusively under ALARMDBF, remove
@@ -55,8 +56,13 @@ xbase::Status CalendarIndexProblem(xbase::Engine& engine, const QString& tablePa
 // Other work areas are closed even when this fails. When the table's header was found damaged
 // (its record count repaired from the file's length, see xbase::TableRepair) *repaired says so;
 // the pack then stores the right count, and never fewer live records than it read.
+// *foreignIndex (optional) is set when the index replaced was another program's file (a
+// FoxPro CDX; see IndexIsForeign): a user who shares the table with that program is to be told.
 xbase::Status RebuildDatabase(xbase::Engine& engine, const QString& appFolder,
-                              std::optional<xbase::TableRepair>* repaired = nullptr);
+                              std::optional<xbase::TableRepair>* repaired = nullptr, bool* foreignIndex = nullptr);
+// Whether the table's index file is another program's: a FoxPro CDX, not the engine's own
+// layout and not mere damage. Reads only.
+bool IndexIsForeign(xbase::Engine& engine, const QString& tablePath);
 
 // The minutes as the index keys render them: str(n,4,0), e.g. " 600".
 QString KeyMinutes(int minutes);

@@ -4,6 +4,8 @@
 #include "core/time_format.h"
 #include "data/calendar.h"
 
+#include <QFileInfo>
+
 #include <map>
 #include <string>
 
@@ -167,7 +169,7 @@ xbase::Status OpenOnce(xbase::Engine& engine, const QString& appFolder, const QS
 }  // namespace
 
 xbase::Status OpenCalendar(xbase::Engine& engine, const QString& appFolder, const QString& alias, int* area,
-                           bool mayRepair, bool* repaired) {
+                           bool mayRepair, bool* repaired, bool* foreignIndex) {
   if (repaired) *repaired = false;
   XBASE_RETURN_IF_ERROR(OpenOnce(engine, appFolder, alias, area));
   xbase::Status problem = IndexProblem(*engine.Area(*area));
@@ -175,7 +177,7 @@ xbase::Status OpenCalendar(xbase::Engine& engine, const QString& appFolder, cons
   data::CloseTableIfOpen(engine, alias);
   *area = 0;
   if (!mayRepair) return problem;
-  XBASE_RETURN_IF_ERROR(RepairCalendarIndex(engine.env(), appFolder));
+  XBASE_RETURN_IF_ERROR(RepairCalendarIndex(engine.env(), appFolder, foreignIndex));
   if (repaired) *repaired = true;
   XBASE_RETURN_IF_ERROR(OpenOnce(engine, appFolder, alias, area));
   problem = IndexProblem(*engine.Area(*area));
@@ -196,10 +198,17 @@ bool IsIndexTrouble(const Problem& problem) {
                                                  problem.number == static_cast<int>(Kind::kNotSupported));
 }
 
-xbase::Status RepairCalendarIndex(xbase::Env* env, const QString& appFolder) {
+xbase::Status RepairCalendarIndex(xbase::Env* env, const QString& appFolder, bool* foreignIndex) {
   xbase::Engine own(env);
   data::ApplyStartupSettings(own);
-  return data::RebuildDatabase(own, appFolder);
+  bool foreign = false;
+  const xbase::Status s = data::RebuildDatabase(own, appFolder, nullptr, &foreign);
+  if (foreignIndex && foreign) *foreignIndex = true;
+  return s;
+}
+
+Problem ForeignIndexProblem(const QString& appFolder) {
+  return {ProblemKind::ForeignIndexReplaced, QFileInfo(data::CalendarPath(appFolder)).completeBaseName() + ".CDX"};
 }
 
 }  // namespace chimewise

@@ -62,8 +62,9 @@ bool CommitRecord(xbase::WorkArea& area, xbase::Status* why);
 // with the table packed, and the table opened again; *repaired (optional) says that happened.
 // When even that fails, the rebuild's Status is returned and nothing is open under `alias`.
 // With mayRepair false (a caller that must not write) the index trouble is returned instead.
+// *foreignIndex as for RepairCalendarIndex.
 xbase::Status OpenCalendar(xbase::Engine& engine, const QString& appFolder, const QString& alias, int* area,
-                           bool mayRepair = true, bool* repaired = nullptr);
+                           bool mayRepair = true, bool* repaired = nullptr, bool* foreignIndex = nullptr);
 
 // Whether a Status from an index operation (an order, a seek, a move in tag order, a query) means
 // the index cannot be trusted and must be rebuilt.
@@ -74,7 +75,12 @@ bool IsIndexTrouble(const Problem& problem);
 // Rebuilds the reminder table's index (packing the table) with an engine of its own, so the
 // caller's other work areas stay open. Fails (and changes nothing) while another user has the
 // table open.
-xbase::Status RepairCalendarIndex(xbase::Env* env, const QString& appFolder);
+// *foreignIndex (optional) is set to true when the index replaced was another program's file
+// (and left as it was otherwise, so one flag can gather several repairs).
+xbase::Status RepairCalendarIndex(xbase::Env* env, const QString& appFolder, bool* foreignIndex = nullptr);
+
+// Another program's index replaced by the reminder table's, as a problem to tell once.
+Problem ForeignIndexProblem(const QString& appFolder);
 
 // Every value SaveEvent stores for one reminder.
 struct ReminderRecord {

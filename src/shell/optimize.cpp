@@ -10,6 +10,7 @@
 #include "core/shared_state.h"
 #include "core/time_format.h"
 #include "data/calendar.h"
+#include "data/reminder_record.h"
 
 #include <QCursor>
 #include <QGuiApplication>
@@ -25,7 +26,8 @@ bool RebuildDatabase(SharedState& state, SettingsStore& settings, Prompter& prom
   schedule.CloseSchedule();
   const bool viewerWasOpen = windows.CloseViewer();
   std::optional<xbase::TableRepair> repaired;
-  const xbase::Status s = data::RebuildDatabase(engine, state.AppFolder, &repaired);
+  bool foreignIndex = false;
+  const xbase::Status s = data::RebuildDatabase(engine, state.AppFolder, &repaired, &foreignIndex);
   if (s.ok()) speaker.SayText(QStringLiteral("Your Reminder Database has been rebuilt and is ready to use."));
   if (viewerWasOpen) windows.ReopenViewer();
   if (s.ok()) settings.write(settings::LastOptimize, FormatDateText(clock.now().addDays(20)));
@@ -34,6 +36,11 @@ bool RebuildDatabase(SharedState& state, SettingsStore& settings, Prompter& prom
     const Wording w =
         Describe({ProblemKind::TableCountRepaired, {}, QString::number(repaired->header_count), repaired->found_count});
     prompter.message(w.text, w.title, w.icon);
+  }
+  // Said once: the index is the program's own from now on.
+  if (foreignIndex) {
+    const Wording w = Describe(ForeignIndexProblem(state.AppFolder));
+    prompter.notice(w.text, w.title, w.icon);
   }
   if (!s.ok())
     prompter.message(QStringLiteral("Your reminders could not be optimized: ") + QString::fromStdString(s.ToString()) +

@@ -18,7 +18,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include "fault_env.h"
+#include "support/xbase_fault_env.h"
 #include <xbase/engine.h>
 
 using namespace chimewise;
@@ -381,6 +381,35 @@ TEST_F(AlarmServiceTest, ADamagedIndexIsRebuiltOnceAndAFailureIsToldOnce) {
   expectLookupFinds("after the other user left");
   reporter.Report(alarms->FindNextAlarm());
   EXPECT_EQ(prompter.asked.size(), 1u);
+}
+
+// Another program's index (a Visual FoxPro CDX) put in place while the program runs: the next
+// lookup rebuilds it and tells so, once; bytes that are no index at all are rebuilt silently.
+TEST_F(AlarmServiceTest, AForeignIndexMetByALookupIsReplacedAndToldOnce) {
+  add("Dentist", at(11, 0), at(10, 45));
+  const QString cdx = dir.filePath("data/CALENDAR.CDX");
+  {
+    QFile f(cdx);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QByteArray vfp(1536, '\0');  // root node at 1024, key length 10, compact and compound
+    vfp[1] = 0x04;
+    vfp[12] = 10;
+    vfp[14] = static_cast<char>(0xE0);
+    vfp[15] = 0x01;
+    f.write(vfp);
+  }
+  const Problem told = alarms->FindNextAlarm();
+  EXPECT_EQ(told.kind, ProblemKind::ForeignIndexReplaced);
+  EXPECT_EQ(Describe(told).text, "CALENDAR.CDX: the index was made by another program and has been rebuilt");
+  EXPECT_EQ(state.NextAlarmTime, at(10, 45));
+  EXPECT_TRUE(alarms->FindNextAlarm().ok());
+  {
+    QFile f(cdx);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(QByteArray(1536, '\x5A'));
+  }
+  EXPECT_TRUE(alarms->FindNextAlarm().ok());
+  EXPECT_EQ(state.NextAlarmTime, at(10, 45));
 }
 
 // Text outside the table's code page is refused with the characters named; nothing is stored.

@@ -4,6 +4,7 @@
 #include "data/calendar.h"
 #include "shell/single_instance.h"
 #include "support/qt_print.h"
+#include "support/xbase_raw_files.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -374,6 +375,52 @@ TEST_F(CliTest, KeysOutOfOrderAreRebuiltOnceOrADryRunRefusesWhole) {
   EXPECT_EQ(run(kMorning, {"list"}), 0) << errors.toStdString();
   EXPECT_EQ(lines.size(), 2) << lines.join('|').toStdString();
   EXPECT_TRUE(lines.value(0).contains("Due at 2026-12-04 09:50")) << lines.join('|').toStdString();
+}
+
+// An index found untrusted as the table opens (here: its header made for one record more than
+// the table holds) is rebuilt by a command that may write; a dry run leaves every byte as it was,
+// whichever lookup meets it first, and says why it stops.
+TEST_F(CliTest, ADryRunNeverRebuildsAnIndexFoundUntrustedAtOpen) {
+  for (const char* at : {"2026-12-04 09:50", "2026-12-04 11:00"})
+    ASSERT_EQ(run(kMorning, {"add", "--text", "Due at " + QString(at), "--activity", at}), 0);
+  const std::string cdxPath = dir.filePath("app/data/CALENDAR.CDX").toStdString();
+  xbase::testing::IndexBytes cdx(xbase::testing::ReadAll(cdxPath));
+  cdx.SetTableCount(3);
+  xbase::testing::WriteAll(cdxPath, cdx.bytes());
+  const QByteArray damaged = tableBytes();
+  EXPECT_EQ(run(kMorning, {"due", "--dry-run"}), 1);
+  EXPECT_EQ(lines, QStringList{});
+  EXPECT_TRUE(errors.contains("cannot be repaired by a command that only reads")) << errors.toStdString();
+  EXPECT_TRUE(errors.contains("index is stale")) << errors.toStdString();
+  EXPECT_EQ(tableBytes(), damaged);
+
+  EXPECT_EQ(run(kMorning, {"due"}), 0) << errors.toStdString();
+  EXPECT_EQ(lines, QStringList{"Speak: Due at 2026-12-04 09:50. Your 10 minutes late."});
+  EXPECT_NE(tableBytes(), damaged);
+}
+
+// A Visual FoxPro index where the calendar's belongs: the first command that may write replaces
+// it and says so, once; a dry run before it leaves it as it was.
+TEST_F(CliTest, AForeignIndexIsReplacedAndThatIsToldOnce) {
+  ASSERT_EQ(run(kMorning, {"add", "--text", "Call", "--activity", "2026-12-04 09:50"}), 0);
+  QFile cdx(dir.filePath("app/data/CALENDAR.CDX"));
+  ASSERT_TRUE(cdx.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  QByteArray vfp(1536, '\0');  // root node at 1024, compact and compound
+  vfp[1] = 0x04;
+  vfp[14] = static_cast<char>(0xE0);
+  vfp[15] = 0x01;
+  vfp[12] = 10;  // key length
+  cdx.write(vfp);
+  cdx.close();
+  const QByteArray foreign = tableBytes();
+  run(kMorning, {"due", "--dry-run"});
+  EXPECT_EQ(tableBytes(), foreign);
+  EXPECT_FALSE(errors.contains("made by another program")) << errors.toStdString();
+  EXPECT_EQ(run(kMorning, {"list"}), 0) << errors.toStdString();
+  EXPECT_EQ(errors, "Warning: CALENDAR.CDX: the index was made by another program and has been rebuilt\n");
+  EXPECT_EQ(lines.size(), 1);
+  EXPECT_EQ(run(kMorning, {"list"}), 0) << errors.toStdString();
+  EXPECT_EQ(errors, "");
 }
 
 // Another program holds the table (a pack, or the running program) when a command has stored its

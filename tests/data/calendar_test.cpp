@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 
 #include "data/calendar.h"
+#include "data/reminder_record.h"
+#include "support/xbase_raw_files.h"
 
 namespace chimewise::data {
 namespace {
@@ -177,6 +179,151 @@ TEST_F(CalendarTable, RebuildRefusesWhileAnotherProgramHasTheTable) {
   EXPECT_TRUE(engine_.Area(area)->IndexStatus().ok());
   engine_.CloseAll();
   EXPECT_TRUE(RebuildDatabase(engine_, dir_.path() + "/nowhere").IsNotFound());
+}
+
+// The index of the records the start-up check looks at, edited below what its header shows:
+// the ALARM tag's first leaf loses its last entry, with the page's checksum set right.
+void DropAnAlarmEntry(const QString& appFolder) {
+  const std::string path = (appFolder + "/data/CALENDAR.CDX").toStdString();
+  xbase::testing::IndexBytes cdx(xbase::testing::ReadAll(path));
+  uint32_t keyLen = 0, root = 0;
+  ASSERT_TRUE(cdx.FindTag("ALARM", &keyLen, &root));
+  const uint32_t leaf = cdx.Leaves("ALARM").front();
+  ASSERT_GE(cdx.Count(leaf), 1u);
+  cdx.SetCount(leaf, cdx.Count(leaf) - 1);
+  cdx.FixChecksum(leaf);
+  xbase::testing::WriteAll(path, cdx.bytes());
+}
+
+// The start-up check compares each tag with the records: an index whose header is sound but
+// whose ALARM tag lacks an entry is found, and the rebuild it asks for makes it right.
+TEST_F(CalendarTable, TheStartUpCheckComparesTheEntriesWithTheRecords) {
+  Add("20261206", 600, "20261224", 600);
+  Add("20261207", 601, "20261224", 600);
+  ASSERT_OK(CalendarIndexProblem(engine_, CalendarPath(dir_.path())));
+  DropAnAlarmEntry(dir_.path());
+  {
+    int area = OpenTable(engine_, CalendarPath(dir_.path()), kAliasTimer, kModeShared);
+    ASSERT_GT(area, 0);
+    EXPECT_TRUE(engine_.Area(area)->IndexStatus().ok());  // the header alone says nothing is wrong
+    CloseTableIfOpen(engine_, kAliasTimer);
+  }
+  const xbase::Status s = CalendarIndexProblem(engine_, CalendarPath(dir_.path()));
+  EXPECT_TRUE(s.IsCorruption()) << s.ToString();
+  EXPECT_NE(s.message().find("tag ALARM: record"), std::string::npos) << s.ToString();
+  ASSERT_OK(RebuildDatabase(engine_, dir_.path()));
+  ASSERT_OK(CalendarIndexProblem(engine_, CalendarPath(dir_.path())));
+}
+
+// Lookups go by the ALARM tag: an index that lacks it is not trusted even though the engine
+// trusts the file. A caller that may not write gets the reason and nothing open; one that
+// may has the index rebuilt.
+TEST_F(CalendarTable, AnIndexWithoutTheAlarmTagIsNotTrusted) {
+  Add("20261206", 600, "20261224", 600);
+  {
+    xbase::Engine e;
+    int a = 0;
+    ASSERT_OK(e.Use(CalendarPath(dir_.path()).toStdString(), "X", xbase::OpenMode::kExclusive, &a));
+    std::vector<xbase::TagInfo> tags;
+    for (const TagDefinition& t : CalendarTags())
+      if (std::string(t.name) != "ALARM") tags.push_back({t.name, t.key, t.condition});
+    ASSERT_OK(e.Current()->CreateIndex(tags));
+  }
+  const QByteArray before = [&] {
+    QFile f(dir_.path() + "/data/CALENDAR.CDX");
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  }();
+  int area = -1;
+  xbase::Status s = OpenCalendar(engine_, dir_.path(), kAliasTimer, &area, false);
+  EXPECT_TRUE(s.IsCorruption()) << s.ToString();
+  EXPECT_NE(s.message().find("no ALARM tag"), std::string::npos) << s.ToString();
+  EXPECT_EQ(area, 0);
+  EXPECT_EQ(engine_.WorkAreaOf(kAliasTimer), 0);
+  QFile f(dir_.path() + "/data/CALENDAR.CDX");
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_EQ(f.readAll(), before);
+  f.close();
+
+  bool repaired = false;
+  ASSERT_OK(OpenCalendar(engine_, dir_.path(), kAliasTimer, &area, true, &repaired));
+  EXPECT_TRUE(repaired);
+  EXPECT_EQ(engine_.Area(area)->TagArea("ALARM"), 5);
+}
+
+// An activity without a time (STARTTIME -1) happens on its own day, at its start: never at
+// 23:59 of the day before.
+TEST_F(CalendarTable, AnActivityWithoutATimeStaysOnItsDay) {
+  Add("", 0, "20261224", -1);
+  int area = OpenTable(engine_, CalendarPath(dir_.path()), kAliasTimer, kModeShared);
+  ASSERT_GT(area, 0);
+  xbase::WorkArea* wa = engine_.Area(area);
+  ASSERT_OK(wa->GoTop());
+  const ReminderFacts facts = ReadReminderFacts(*wa);
+  EXPECT_EQ(facts.startTime, -1);
+  EXPECT_EQ(facts.eventDate, QDate(2026, 12, 24));
+  EXPECT_EQ(facts.activity, QDateTime(QDate(2026, 12, 24), QTime(0, 0)));
+}
+
+// What the program stores is checked before anything is written: no negative number and no
+// year outside 1000-9999 goes into the table, while the edges themselves do.
+TEST_F(CalendarTable, NegativeNumbersAndYearsOutsideTheTableAreRefused) {
+  int area = OpenTable(engine_, CalendarPath(dir_.path()), kAliasOneTime, kModeShared);
+  ASSERT_GT(area, 0);
+  const xbase::WorkArea& wa = *engine_.Area(area);
+  ReminderRecord r;
+  r.event = "Meeting";
+  r.activityText = "Dentist";
+  r.eventDate = QDate(2026, 12, 24);
+  r.alarmDate = QDate(2026, 12, 24);
+  r.startTime = 600;
+  r.alarmTime = 590;
+  std::string field;
+  EXPECT_TRUE(FirstValueThatDoesNotFit(wa, r, &field).ok());
+  for (auto member : {&ReminderRecord::startTime, &ReminderRecord::alarmTime, &ReminderRecord::sound,
+                      &ReminderRecord::sayDate, &ReminderRecord::sayTime, &ReminderRecord::countdown}) {
+    ReminderRecord bad = r;
+    bad.*member = -1;
+    field.clear();
+    EXPECT_EQ(FirstValueThatDoesNotFit(wa, bad, &field).kind, ProblemKind::TextTooLong);
+    EXPECT_FALSE(field.empty());
+  }
+  for (const QDate& d : {QDate(999, 12, 31), QDate(10000, 1, 1)}) {
+    ReminderRecord bad = r;
+    bad.eventDate = d;
+    EXPECT_EQ(FirstValueThatDoesNotFit(wa, bad, nullptr).kind, ProblemKind::InvalidDate) << d.year();
+    bad = r;
+    bad.alarmDate = d;
+    EXPECT_EQ(FirstValueThatDoesNotFit(wa, bad, nullptr).kind, ProblemKind::InvalidDate) << d.year();
+  }
+  for (const QDate& d : {QDate(1000, 1, 1), QDate(9999, 12, 31)}) {
+    ReminderRecord edge = r;
+    edge.eventDate = edge.alarmDate = d;
+    EXPECT_TRUE(FirstValueThatDoesNotFit(wa, edge, nullptr).ok()) << d.year();
+  }
+}
+
+// Another program's index (a Visual FoxPro CDX) where the calendar's belongs is replaced by
+// the rebuild, which says so the one time it happens.
+TEST_F(CalendarTable, AForeignIndexIsReplacedAndThatIsToldOnce) {
+  Add("20261206", 600, "20261224", 600);
+  // A Visual FoxPro compound index: root node at 1024, no free list, compact and compound.
+  std::string cdx(1536, '\0');
+  xbase::testing::PutLE(&cdx, 0, 4, 1024);
+  xbase::testing::PutLE(&cdx, 4, 4, 0xFFFFFFFFu);
+  xbase::testing::PutLE(&cdx, 12, 2, 10);
+  cdx[14] = static_cast<char>(0xE0);
+  cdx[15] = 0x01;
+  xbase::testing::PutLE(&cdx, 1024, 2, 3);
+  xbase::testing::WriteAll((dir_.path() + "/data/CALENDAR.CDX").toStdString(), cdx);
+  EXPECT_TRUE(CalendarIndexProblem(engine_, CalendarPath(dir_.path())).IsNotSupported());
+  bool foreign = false;
+  ASSERT_OK(RebuildDatabase(engine_, dir_.path(), nullptr, &foreign));
+  EXPECT_TRUE(foreign);
+  ASSERT_OK(CalendarIndexProblem(engine_, CalendarPath(dir_.path())));
+  ASSERT_OK(RebuildDatabase(engine_, dir_.path(), nullptr, &foreign));
+  EXPECT_FALSE(foreign);
+  EXPECT_EQ(Describe(ForeignIndexProblem(dir_.path())).text,
+            "CALENDAR.CDX: the index was made by another program and has been rebuilt");
 }
 
 }  // namespace

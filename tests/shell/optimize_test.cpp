@@ -132,3 +132,24 @@ TEST_F(OptimizeTest, ARebuildOfATableWithADamagedCountKeepsEveryRecordAndSaysSo)
   EXPECT_EQ(check.Current()->RecCount(), 3u);
   EXPECT_FALSE(check.Current()->Repair().has_value());
 }
+
+// A user who shares the table with another program is told, once, that the index that
+// program made was replaced.
+TEST_F(OptimizeTest, AForeignIndexIsReplacedAndThatIsToldOnce) {
+  {
+    QFile cdx(dir.filePath("data/CALENDAR.CDX"));
+    ASSERT_TRUE(cdx.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QByteArray vfp(1536, '\0');  // a Visual FoxPro compound index: root at 1024, compact and compound
+    vfp[1] = 0x04;
+    vfp[14] = static_cast<char>(0xE0);
+    vfp[15] = 0x01;
+    vfp[12] = 10;  // key length
+    cdx.write(vfp);
+  }
+  EXPECT_TRUE(rebuild());
+  ASSERT_EQ(prompter.asked.size(), 1u);
+  EXPECT_TRUE(prompter.asked[0].notice);
+  EXPECT_EQ(prompter.asked[0].text, "CALENDAR.CDX: the index was made by another program and has been rebuilt");
+  EXPECT_TRUE(rebuild());
+  EXPECT_EQ(prompter.asked.size(), 1u);
+}

@@ -26,6 +26,28 @@ void StampDate(char* p) {
   p[2] = static_cast<char>(tm.tm_mday);
 }
 
+// Version bytes of other xBase dialects, whose headers or memo files this engine does
+// not read; nullptr for a byte that names no known table format.
+const char* ForeignVersion(uint8_t version) {
+  switch (version) {
+    case 0x02: return "FoxBASE / dBase II";
+    case 0x04: return "dBase 7";
+    case 0x8C: return "dBase 7 with memo";
+    case 0x30:
+    case 0x31:
+    case 0x32: return "Visual FoxPro";
+    case 0x43:
+    case 0x63:
+    case 0xCB: return "dBase IV SQL";
+    case 0x7B:
+    case 0x8B: return "dBase IV with a .DBT memo file";
+    case 0x83: return "dBase III with a .DBT memo file";
+    case 0xE5: return "Clipper SIX with memo";
+    case 0xFB: return "FoxBASE with memo";
+    default: return nullptr;
+  }
+}
+
 }  // namespace
 
 Status ValidateFields(const std::vector<FieldDef>& fields) {
@@ -144,19 +166,19 @@ Status DbfFile::Load(const std::string& path, std::unique_ptr<File> file, std::u
   char h[32];
   XBASE_RETURN_IF_ERROR(d->file_->ReadExact(0, 32, h));
   d->version_ = static_cast<uint8_t>(h[0]);
-  if (d->version_ != kVersionNoMemo && d->version_ != kVersionFoxMemo && d->version_ != 0x83) {
-    if (d->version_ == 0x30 || d->version_ == 0x31 || d->version_ == 0x8B || d->version_ == 0x04) {
+  if (d->version_ != kVersionNoMemo && d->version_ != kVersionFoxMemo) {
+    if (const char* what = ForeignVersion(d->version_)) {
       char buf[8];
       std::snprintf(buf, sizeof buf, "0x%02X", d->version_);
-      return Status::NotSupported(path + ": table version " + buf + " is not FoxPro 2.x / dBase III");
+      return Status::NotSupported(path + ": table version " + buf + " (" + what +
+                                  ") is not supported; this engine reads FoxPro 2.x and dBase III tables");
     }
     return Status::Corruption(path + ": not a table file (version byte " + std::to_string(d->version_) + ")");
   }
-  if (d->version_ == 0x83) return Status::NotSupported(path + ": dBase III memo files (.DBT) are not supported");
   d->header_length_ = DecodeLE16(h + 8);
   d->record_length_ = DecodeLE16(h + 10);
   const uint32_t header_count = DecodeLE32(h + 4);
-  if (d->header_length_ < 32 + 32 + 1 || d->header_length_ > size) {
+  if (d->header_length_ < 32 + 1 || d->header_length_ > size) {
     return Status::Corruption(path + ": header length " + std::to_string(d->header_length_) +
                               " does not fit a file of " + std::to_string(size) + " bytes");
   }
@@ -174,6 +196,8 @@ Status DbfFile::Load(const std::string& path, std::unique_ptr<File> file, std::u
     FieldRef f;
     size_t n = 0;
     while (n < 11 && fd[n] != '\0') ++n;
+    // Names are bytes in the table's code page: other programs write letters beyond
+    // ASCII and characters such as '-'. Only ASCII letters change case.
     f.name = UpperAscii(std::string_view(fd, n));
     f.type = static_cast<char>(std::toupper(static_cast<unsigned char>(fd[11])));
     f.length = static_cast<uint8_t>(fd[16]);
@@ -182,14 +206,17 @@ Status DbfFile::Load(const std::string& path, std::unique_ptr<File> file, std::u
     if (f.name.empty())
       return Status::Corruption(path + ": field " + std::to_string(d->fields_.size() + 1) + " has no name");
     for (char c : f.name) {
-      if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_')
-        return Status::Corruption(path + ": field name '" + f.name + "' is not valid");
+      if (static_cast<unsigned char>(c) < 0x20)
+        return Status::Corruption(path + ": the name of field " + std::to_string(d->fields_.size() + 1) +
+                                  " holds control bytes");
     }
     bool ok = false;
     switch (f.type) {
       case 'C': ok = f.length >= 1; break;
+      // Numbers wider than the 20 digits FoxPro writes are read as text of their width, and
+      // as numbers as far as a double holds them.
       case 'N':
-      case 'F': ok = f.length >= 1 && f.length <= 20; break;
+      case 'F': ok = f.length >= 1; break;
       case 'D': ok = f.length == 8; break;
       case 'L': ok = f.length == 1; break;
       case 'M':
@@ -208,11 +235,19 @@ Status DbfFile::Load(const std::string& path, std::unique_ptr<File> file, std::u
     d->fields_.push_back(std::move(f));
   }
   if (!terminated) return Status::Corruption(path + ": field list has no terminator within the header");
-  if (d->fields_.empty()) return Status::Corruption(path + ": table has no fields");
+  if (d->fields_.empty())
+    return Status::NotSupported(path + ": the table has no fields, which this engine does not handle");
   if (offset + 1 != d->record_length_) {
     return Status::Corruption(path + ": record length " + std::to_string(d->record_length_) +
                               " does not match the fields (" + std::to_string(offset + 1) + ")");
   }
+  d->shared_name_.assign(d->fields_.size(), false);
+  for (size_t i = 0; i < d->fields_.size(); ++i) {
+    for (size_t j = 0; j < i; ++j) {
+      if (d->fields_[i].name == d->fields_[j].name) d->shared_name_[i] = d->shared_name_[j] = true;
+    }
+  }
+  d->raw_header_ = std::move(header);
   d->SettleCount(header_count, size);
   *out = std::move(d);
   return Status::OK();
@@ -227,9 +262,16 @@ std::vector<FieldDef> DbfFile::specs() const {
 int DbfFile::FieldIndex(std::string_view name) const {
   std::string u = UpperAscii(name);
   for (size_t i = 0; i < fields_.size(); ++i) {
-    if (fields_[i].name == u) return static_cast<int>(i);
+    if (fields_[i].name == u) return shared_name_[i] ? kAmbiguousField : static_cast<int>(i);
   }
   return -1;
+}
+
+std::string DbfFile::HeaderWithCount(uint32_t record_count) const {
+  std::string h = raw_header_;
+  StampDate(&h[1]);
+  EncodeLE32(&h[4], record_count);
+  return h;
 }
 
 void DbfFile::SettleCount(uint32_t header_count, uint64_t size) {

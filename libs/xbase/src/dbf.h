@@ -26,12 +26,23 @@ class DbfFile {
   static Status Load(const std::string& path, std::unique_ptr<File> file, std::unique_ptr<DbfFile>* out);
   // Builds the header bytes for a new table (with the 0x0D terminator).
   static std::string BuildHeader(const std::vector<FieldDef>& fields, uint32_t record_count);
+  // The header as it was found (version, flags, code page mark, field descriptors and
+  // whatever another program keeps after the field list), with `record_count` and
+  // today's date: what a rewrite of the table (a pack) puts in front of its records, so
+  // that nothing another program relies on changes.
+  std::string HeaderWithCount(uint32_t record_count) const;
 
   File* file() { return file_.get(); }
   const std::string& path() const { return path_; }
   const std::vector<FieldRef>& fields() const { return fields_; }
   std::vector<FieldDef> specs() const;
-  int FieldIndex(std::string_view name) const;  // -1 when absent; name case-insensitive
+  // The position of the field called `name` (ASCII letters in any case): -1 when no
+  // field has it, kAmbiguousField when more than one does (fields are told apart by
+  // position then).
+  static constexpr int kAmbiguousField = -2;
+  int FieldIndex(std::string_view name) const;
+  // The code page mark (header byte 29) as found; 0x00 when the writer set none.
+  uint8_t code_page_mark() const { return static_cast<uint8_t>(raw_header_[29]); }
   bool has_memo() const { return has_memo_; }
   uint32_t header_length() const { return header_length_; }
   uint32_t record_length() const { return record_length_; }
@@ -63,6 +74,8 @@ class DbfFile {
   std::string path_;
   std::unique_ptr<File> file_;
   std::vector<FieldRef> fields_;
+  std::vector<bool> shared_name_;  // per field: another field has the same name
+  std::string raw_header_;         // header_length_ bytes as read
   bool has_memo_ = false;
   uint8_t version_ = 0;
   uint32_t header_length_ = 0;

@@ -50,16 +50,32 @@ Status OpenLockedTable(Env* env, const std::string& path, OpenMode mode, std::un
   return Status::Busy(path + " keeps being replaced by another user; try again");
 }
 
+// The alias a table gets when the caller names none: its file's base name in upper case,
+// with every byte that an alias cannot hold (a '-', a blank, a letter beyond ASCII) made
+// '_', and '_' in front of a leading digit, so that any file name gives a valid alias.
+std::string AliasFromPath(const std::string& path) {
+  size_t slash = path.rfind('/');
+  std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  size_t dot = base.rfind('.');
+  if (dot != std::string::npos && dot > 0) base.resize(dot);
+  std::string alias;
+  for (char c : base) {
+    const auto u = static_cast<unsigned char>(c);
+    alias.push_back(u < 0x80 && std::isalnum(u) ? static_cast<char>(std::toupper(u)) : '_');
+  }
+  if (alias.empty() || std::isdigit(static_cast<unsigned char>(alias[0]))) alias.insert(0, "_");
+  return alias;
+}
+
 }  // namespace
 
 Status Engine::Use(const std::string& path, std::string_view alias_in, OpenMode mode, int* area) {
   *area = 0;
   std::string alias = UpperAscii(alias_in);
   if (alias.empty()) {
-    size_t slash = path.rfind('/');
-    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    size_t dot = base.rfind('.');
-    alias = UpperAscii(dot == std::string::npos ? base : base.substr(0, dot));
+    alias = AliasFromPath(path);
+    // A derived alias never refuses the table: one already in use gets a number.
+    for (int n = 2; WorkAreaOf(alias) != 0; ++n) alias = AliasFromPath(path) + "_" + std::to_string(n);
   }
   for (char c : alias) {
     if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_')

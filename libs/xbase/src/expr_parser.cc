@@ -229,25 +229,33 @@ class Parser {
           name = Peek().text;
           ++pos_;
         }
+        const FieldRef* match = nullptr;
         for (const FieldRef& f : fields_) {
-          if (f.name == name) {
-            ValueType vt = ValueType::kString;
-            if (f.type == 'N' || f.type == 'F')
-              vt = ValueType::kNumber;
-            else if (f.type == 'D')
-              vt = ValueType::kDate;
-            else if (f.type == 'L')
-              vt = ValueType::kLogical;
-            else if (f.type == 'M') {
-              --pos_;
-              return Error("memo field " + name + " cannot be used in an expression");
-            }
-            auto n = Make(Op::kField, vt);
-            n->field_copy = f;
-            n->field = &n->field_copy;
-            *out = std::move(n);
-            return Status::OK();
+          if (f.name != name) continue;
+          if (match) {
+            --pos_;
+            return Error("field name " + name + " is not unique in this table");
           }
+          match = &f;
+        }
+        if (match) {
+          const FieldRef& f = *match;
+          ValueType vt = ValueType::kString;
+          if (f.type == 'N' || f.type == 'F')
+            vt = ValueType::kNumber;
+          else if (f.type == 'D')
+            vt = ValueType::kDate;
+          else if (f.type == 'L')
+            vt = ValueType::kLogical;
+          else if (f.type == 'M') {
+            --pos_;
+            return Error("memo field " + name + " cannot be used in an expression");
+          }
+          auto n = Make(Op::kField, vt);
+          n->field_copy = f;
+          n->field = &n->field_copy;
+          *out = std::move(n);
+          return Status::OK();
         }
         --pos_;
         return Error("unknown field " + name);

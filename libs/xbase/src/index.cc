@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "coding.h"
+#include "xbase/schema.h"
 
 namespace xbase {
 
@@ -97,6 +98,26 @@ int IndexFile::TagIndex(std::string_view name) const {
   return -1;
 }
 
+// FoxPro's CDX and IDX files are 512-byte pages: a header whose first four bytes point at the
+// root page (a multiple of 512 past the header, inside the file), with the key length in
+// bytes 12-13 (at most 240).
+bool IndexFile::LooksLikeFoxProIndex(const char* header, size_t got, uint64_t size) {
+  if (got < 16 || size < 1024 || size % 512 != 0) return false;
+  const uint32_t root = DecodeLE32(header);
+  const uint16_t key_len = DecodeLE16(header + 12);
+  return root >= 512 && root % 512 == 0 && root < size && key_len >= 1 && key_len <= 240;
+}
+
+bool IsFoxProIndexFile(Env* env, const std::string& path) {
+  std::unique_ptr<File> f;
+  if (!env->FileExists(path) || !env->OpenFile(path, OpenFlags::kReadOnly, &f).ok()) return false;
+  char h[16];
+  size_t got = 0;
+  uint64_t size = 0;
+  if (!f->Read(0, sizeof h, h, &got).ok() || !f->Size(&size).ok()) return false;
+  return IndexFile::LooksLikeFoxProIndex(h, got, size);
+}
+
 Status IndexFile::Open(Env* env, const std::string& path, bool read_only, std::unique_ptr<IndexFile>* out) {
   auto ix = std::unique_ptr<IndexFile>(new IndexFile);
   ix->path_ = path;
@@ -111,6 +132,10 @@ Status IndexFile::ReadHeader() {
   size_t got = 0;
   XBASE_RETURN_IF_ERROR(file_->Read(0, kPageSize, h.data(), &got));
   if (got < 8 || std::memcmp(h.data(), kMagic, 8) != 0) {
+    uint64_t size = 0;
+    XBASE_RETURN_IF_ERROR(file_->Size(&size));
+    if (LooksLikeFoxProIndex(h.data(), got, size))
+      return Status::NotSupported(path_ + ": a FoxPro index, not one this engine writes");
     return Status::NotSupported(path_ + ": not an index written by this engine (foreign or unknown layout)");
   }
   if (got < kPageSize) return Status::Corruption(path_ + ": index header is truncated");
@@ -213,7 +238,7 @@ Status IndexFile::EndUpdate(uint32_t table_count) {
   return WriteHeader();
 }
 
-Status IndexFile::ReadPage(uint32_t pgno, int tag, std::string* page) {
+Status IndexFile::ReadPage(uint32_t pgno, int tag, std::string* page, bool check_order) {
   if (pgno < 1 || pgno >= page_count_) {
     return Status::Corruption(path_ + ": tag " + tags_[static_cast<size_t>(tag)].name + " refers to page " +
                               std::to_string(pgno) + " outside the file");
@@ -235,8 +260,13 @@ Status IndexFile::ReadPage(uint32_t pgno, int tag, std::string* page) {
   // checksums) would make every binary search on it answer wrongly.
   // The first entry of an inner page stands for everything below the second, so its key
   // may lie above keys inserted below it later; order holds from the second entry on.
-  for (uint32_t k = v.kind() == kLeaf ? 1 : 2; k < v.count(); ++k) {
-    if (Compare(v.key(k - 1), v.recno(k - 1), v.key(k), v.recno(k)) >= 0) {
+  const uint32_t key_len = v.key_len, es = v.entry_size();
+  const char* entries = page->data() + kPageHeader;
+  for (uint32_t k = v.kind() == kLeaf ? 1 : 2; check_order && k < v.count(); ++k) {
+    const char* a = entries + (k - 1) * es;
+    const char* b = a + es;
+    const int c = std::memcmp(a, b, key_len);
+    if (c > 0 || (c == 0 && DecodeLE32(a + key_len) >= DecodeLE32(b + key_len))) {
       return Status::Corruption(path_ + ": tag " + tags_[static_cast<size_t>(tag)].name + " is out of order in page " +
                                 std::to_string(pgno));
     }
@@ -575,14 +605,26 @@ Status IndexFile::BuildPages(TagBuild* tag, uint32_t first_page, std::string* pa
 }
 
 Status IndexFile::Create(Env* env, const std::string& path, std::vector<TagBuild>* tags, uint32_t table_count) {
+  return Create(
+      env, path, tags->size(),
+      [tags](size_t t, TagBuild* out) {
+        *out = std::move((*tags)[t]);
+        return Status::OK();
+      },
+      table_count);
+}
+
+Status IndexFile::Create(Env* env, const std::string& path, size_t tag_count,
+                         const std::function<Status(size_t, TagBuild*)>& build, uint32_t table_count) {
   auto ix = std::unique_ptr<IndexFile>(new IndexFile);
   ix->path_ = path;
   XBASE_RETURN_IF_ERROR(env->OpenFile(path, OpenFlags::kCreateTruncate, &ix->file_));
   ix->page_count_ = 1;
   ix->table_count_ = table_count;
   std::string pages;
-  for (size_t t = 0; t < tags->size(); ++t) {
-    TagBuild& tb = (*tags)[t];
+  for (size_t t = 0; t < tag_count; ++t) {
+    TagBuild tb;
+    XBASE_RETURN_IF_ERROR(build(t, &tb));
     tb.def.root = static_cast<uint32_t>(t);
     uint32_t root = 0, count = 0;
     XBASE_RETURN_IF_ERROR(ix->BuildPages(&tb, ix->page_count_, &pages, &root, &count));
@@ -653,6 +695,73 @@ Status IndexFile::Scan(int tag, const std::function<Status(const IndexEntry&)>& 
     }
     if (v.next() == 0) break;
     XBASE_RETURN_IF_ERROR(ReadPage(v.next(), tag, &page));
+  }
+  return Status::OK();
+}
+
+Status IndexFile::Verify(int tag, const std::function<void(const std::string&)>& problem,
+                         const std::function<void(const IndexEntry&)>& visit) {
+  if (tag < 0 || static_cast<size_t>(tag) >= tags_.size()) return Status::InvalidArgument("no such tag");
+  const uint16_t key_len = tags_[static_cast<size_t>(tag)].key_len;
+  struct Bound {
+    bool have = false;
+    std::string key;
+    uint32_t recno = 0;
+  };
+  std::vector<std::pair<uint32_t, uint32_t>> leaves;  // (page, its next leaf), in tree order
+  std::vector<uint8_t> reached(page_count_, 0);
+  IndexEntry prev, cur;
+  bool have_prev = false;
+  uint64_t position = 0;
+  std::function<Status(uint32_t, int, const Bound&, const Bound&)> walk = [&](uint32_t pg, int depth, const Bound& lo,
+                                                                              const Bound& hi) -> Status {
+    if (depth > 32) return Status::Corruption(path_ + ": tree too deep");
+    if (pg >= 1 && pg < page_count_) {
+      if (reached[pg]) return Status::Corruption(path_ + ": page " + std::to_string(pg) + " is reached twice");
+      reached[pg] = 1;
+    }
+    std::string page;
+    XBASE_RETURN_IF_ERROR(ReadPage(pg, tag, &page, false));
+    PageView v{&page, key_len};
+    if (v.kind() == kLeaf) {
+      leaves.emplace_back(pg, v.next());
+      bool outside = false;
+      for (uint32_t i = 0; i < v.count(); ++i) {
+        cur.key.assign(v.key(i));
+        cur.recno = v.recno(i);
+        ++position;
+        if ((lo.have && Compare(cur.key, cur.recno, lo.key, lo.recno) < 0) ||
+            (hi.have && Compare(cur.key, cur.recno, hi.key, hi.recno) >= 0)) {
+          outside = true;
+        }
+        if (have_prev && Compare(prev.key, prev.recno, cur.key, cur.recno) >= 0) {
+          problem("keys out of order at entry " + std::to_string(position) + " (page " + std::to_string(pg) +
+                  ", position " + std::to_string(i + 1) + "): record " + std::to_string(cur.recno) +
+                  " comes after record " + std::to_string(prev.recno));
+        }
+        visit(cur);
+        prev = cur;
+        have_prev = true;
+      }
+      if (outside) problem("page " + std::to_string(pg) + " holds keys outside the range its parent gives it");
+      return Status::OK();
+    }
+    for (uint32_t i = 0; i < v.count(); ++i) {
+      Bound clo = lo, chi = hi;
+      if (i > 0) clo = Bound{true, std::string(v.key(i)), v.recno(i)};
+      if (i + 1 < v.count()) chi = Bound{true, std::string(v.key(i + 1)), v.recno(i + 1)};
+      XBASE_RETURN_IF_ERROR(walk(v.child(i), depth + 1, clo, chi));
+    }
+    return Status::OK();
+  };
+  XBASE_RETURN_IF_ERROR(walk(tags_[static_cast<size_t>(tag)].root, 0, Bound{}, Bound{}));
+  // Lookups step from leaf to leaf along the chain: it must link the leaves as the tree orders them.
+  for (size_t k = 0; k < leaves.size(); ++k) {
+    const uint32_t want = k + 1 < leaves.size() ? leaves[k + 1].first : 0;
+    if (leaves[k].second != want) {
+      problem("leaf page " + std::to_string(leaves[k].first) + " links to page " + std::to_string(leaves[k].second) +
+              " instead of " + (want ? "page " + std::to_string(want) : std::string("the end")));
+    }
   }
   return Status::OK();
 }

@@ -42,6 +42,10 @@ class IndexFile {
   static Status Open(Env* env, const std::string& path, bool read_only, std::unique_ptr<IndexFile>* out);
   // Writes a complete new index file holding `tags` (entries are sorted here).
   static Status Create(Env* env, const std::string& path, std::vector<TagBuild>* tags, uint32_t table_count);
+  // The same, with each tag built by `build` just before its pages are written, so only
+  // one tag's entries are held at a time.
+  static Status Create(Env* env, const std::string& path, size_t tag_count,
+                       const std::function<Status(size_t, TagBuild*)>& build, uint32_t table_count);
 
   const std::vector<TagDef>& tags() const { return tags_; }
   int TagIndex(std::string_view name) const;
@@ -69,13 +73,24 @@ class IndexFile {
   Status AddTag(TagBuild* tag);
   // Visits every entry of a tag in order and checks the tree's structure.
   Status Scan(int tag, const std::function<Status(const IndexEntry&)>& visit);
+  // For a consistency check: walks a tag's tree from its root, visiting every leaf entry
+  // in the order the tree gives, and tells `problem` all that is wrong on the way without
+  // stopping: entries out of order (every pair, the first of each leaf and the pairs
+  // across leaves included), a leaf outside the range its parents give it, a leaf chain
+  // that does not link the leaves in that order. A page that cannot be read at all
+  // (outside the file, checksum, another tag's) ends the walk with Corruption.
+  Status Verify(int tag, const std::function<void(const std::string&)>& problem,
+                const std::function<void(const IndexEntry&)>& visit);
 
   static std::string PadKey(std::string_view key, uint16_t len);
+  // Whether a file that is not this engine's index has the shape of a FoxPro CDX or IDX.
+  static bool LooksLikeFoxProIndex(const char* header, size_t got, uint64_t size);
 
  private:
   Status ReadHeader();
   Status WriteHeader();
-  Status ReadPage(uint32_t pgno, int tag, std::string* page);
+  // Reads and checks a page; with check_order, entries out of order are Corruption too.
+  Status ReadPage(uint32_t pgno, int tag, std::string* page, bool check_order = true);
   Status WritePage(uint32_t pgno, std::string* page);
   Status BuildPages(TagBuild* tag, uint32_t first_page, std::string* pages, uint32_t* root, uint32_t* count);
   Status LastInSubtree(int tag, uint32_t pg, int depth, bool* found, IndexEntry* out);

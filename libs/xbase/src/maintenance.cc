@@ -1,4 +1,6 @@
 // Maintenance: tags, reindex, pack and the consistency check.
+#include <cstdio>
+
 #include "workarea_impl.h"
 
 namespace xbase {
@@ -70,21 +72,54 @@ Status WorkArea::Reindex() {
     return Status::Corruption("the tag list of " + w.index_path +
                               " cannot be read; create the tags again: " + w.index_status.message());
   }
-  std::vector<TagBuild> all;
-  for (const TagDef& d : w.known_tag_defs) {
-    TagBuild tb;
-    XBASE_RETURN_IF_ERROR(w.BuildTag(d.name, d.key_expr, d.for_expr, &tb));
-    all.push_back(std::move(tb));
+  return w.ReplaceIndex(w.known_tag_defs);
+}
+
+Status WorkArea::CreateIndex(const std::vector<TagInfo>& tags) {
+  WorkAreaImpl& w = *impl_;
+  if (w.mode != OpenMode::kExclusive)
+    return Status::InvalidArgument("creating an index needs exclusive use of " + w.alias);
+  if (tags.empty()) return Status::InvalidArgument("an index needs at least one tag");
+  XBASE_RETURN_IF_ERROR(w.CommitIfDirty());
+  XBASE_RETURN_IF_ERROR(w.dbf->RefreshCount());
+  std::vector<TagDef> defs;
+  for (const TagInfo& t : tags) {
+    TagDef d;
+    d.name = UpperAscii(t.name);
+    d.key_expr = t.key_expr;
+    d.for_expr = t.for_expr;
+    for (const TagDef& e : defs) {
+      if (e.name == d.name) return Status::InvalidArgument("tag " + d.name + " is given twice");
+    }
+    defs.push_back(std::move(d));
   }
-  std::string aside = w.index_path + ".building";
-  w.index.reset();
-  XBASE_RETURN_IF_ERROR(IndexFile::Create(w.env, aside, &all, w.dbf->record_count()));
-  XBASE_RETURN_IF_ERROR(w.env->RenameFile(aside, w.index_path));
-  XBASE_RETURN_IF_ERROR(w.env->SyncDir(w.index_path));
-  XBASE_RETURN_IF_ERROR(w.OpenIndex());
-  w.RecompileQuery();
-  if (w.order > static_cast<int>(w.tags.size())) w.order = 0;
-  return w.index_status;
+  return w.ReplaceIndex(defs);
+}
+
+Status WorkAreaImpl::ReplaceIndex(const std::vector<TagDef>& defs) {
+  // Every definition must compile before anything is written.
+  for (const TagDef& d : defs) {
+    Tag t;
+    XBASE_RETURN_IF_ERROR(CompileTag(d, &t));
+  }
+  // Built aside and put in place in one rename: whoever stops this half way leaves the
+  // index as it was (or none, and the aside file, which Check reports).
+  std::string aside = index_path + ".building";
+  index.reset();
+  Status s = IndexFile::Create(
+      env, aside, defs.size(),
+      [&](size_t t, TagBuild* tb) { return BuildTag(defs[t].name, defs[t].key_expr, defs[t].for_expr, tb); },
+      dbf->record_count());
+  if (s.ok()) s = env->RenameFile(aside, index_path);
+  if (!s.ok()) {
+    OpenIndex();  // the old index, as it was
+    return s;
+  }
+  XBASE_RETURN_IF_ERROR(env->SyncDir(index_path));
+  XBASE_RETURN_IF_ERROR(OpenIndex());
+  RecompileQuery();
+  if (order > static_cast<int>(tags.size())) order = 0;
+  return index_status;
 }
 
 Status WorkArea::DropIndex() {
@@ -117,9 +152,13 @@ Status WorkArea::Pack() {
     if (!p.empty() && env->FileExists(p)) XBASE_RETURN_IF_ERROR(env->RemoveFile(p));
   }
 
-  // 1. The packed table and memo file, written aside.
-  const std::vector<FieldDef> specs = w.dbf->specs();
-  std::string header = DbfFile::BuildHeader(specs, 0);
+  // 1. The packed table and memo file, written aside. The header is the one found, so
+  // the version, the code page mark, the field list and anything another program keeps
+  // in the header stay as they were; only the count and the date change.
+  std::string header = w.dbf->HeaderWithCount(0);
+  // Except the structural-index flag: the index written beside the packed table is this
+  // engine's, which FoxPro must not open as its own CDX.
+  header[28] = static_cast<char>(header[28] & ~0x01);
   std::unique_ptr<File> out;
   XBASE_RETURN_IF_ERROR(env->OpenFile(new_dbf, OpenFlags::kCreateTruncate, &out));
   XBASE_RETURN_IF_ERROR(out->Write(0, header));
@@ -131,6 +170,9 @@ Status WorkArea::Pack() {
   const uint32_t count = w.dbf->record_count();
   const uint32_t len = w.dbf->record_length();
   uint32_t kept = 0, live_read = 0;
+  // A sum of the records' hashes (each with its position), compared with the file read
+  // back: a write that reached the disk short or garbled stops the pack before it commits.
+  uint64_t written_sum = 0;
   std::string buf, batch, text;
   uint64_t pos = header.size();
   for (uint32_t r = 1; r <= count;) {
@@ -156,13 +198,16 @@ Status WorkArea::Pack() {
         }
       }
       batch += rec;
+      written_sum += RecordHash(rec.data(), rec.size()) ^ kept;
       ++kept;
     }
     XBASE_RETURN_IF_ERROR(out->Write(pos, batch));
     pos += batch.size();
     r += n;
   }
-  header = DbfFile::BuildHeader(specs, kept);
+  const char flags = header[28];
+  header = w.dbf->HeaderWithCount(kept);
+  header[28] = flags;
   XBASE_RETURN_IF_ERROR(out->Write(0, header));
   XBASE_RETURN_IF_ERROR(out->Write(pos, std::string_view("\x1A", 1)));
   XBASE_RETURN_IF_ERROR(out->Sync());
@@ -176,16 +221,24 @@ Status WorkArea::Pack() {
     std::unique_ptr<DbfFile> packed;
     XBASE_RETURN_IF_ERROR(DbfFile::Open(env, new_dbf, true, &packed));
     uint32_t live_written = 0;
+    uint64_t read_sum = 0;
     for (uint32_t r = 1; r <= packed->record_count();) {
       uint32_t n = std::min(kChunk * 8, packed->record_count() - r + 1);
       XBASE_RETURN_IF_ERROR(packed->ReadRecords(r, n, &buf));
-      for (uint32_t i = 0; i < n; ++i) live_written += buf[static_cast<size_t>(i) * len] == '*' ? 0 : 1;
+      for (uint32_t i = 0; i < n; ++i) {
+        const char* rec = buf.data() + static_cast<size_t>(i) * len;
+        live_written += rec[0] == ' ' ? 1 : 0;
+        read_sum += RecordHash(rec, len) ^ (r + i - 1);
+      }
       r += n;
     }
     if (packed->count_repaired() || live_written != live_read || kept != live_read) {
       return Status::Corruption("pack stopped, nothing changed: the packed table holds " +
                                 std::to_string(live_written) + " live records, " + std::to_string(live_read) +
                                 " were read");
+    }
+    if (read_sum != written_sum || packed->header_length() != w.dbf->header_length()) {
+      return Status::Corruption("pack stopped, nothing changed: the packed table does not read back as written");
     }
   }
 
@@ -270,17 +323,179 @@ Status WorkArea::Pack() {
   return w.GoTop();
 }
 
-Status WorkArea::Check(std::vector<std::string>* report) {
+namespace {
+
+// A report keeps its first lines; the count of every problem is kept apart.
+constexpr size_t kMaxReportLines = 200;
+constexpr size_t kMaxLinesPerTag = 20;
+
+class Report {
+ public:
+  explicit Report(std::vector<std::string>* lines) : lines_(lines) { lines_->clear(); }
+  void operator()(std::string what) {
+    ++count_;
+    if (lines_->size() < kMaxReportLines) lines_->push_back(std::move(what));
+  }
+  // Status for the whole check: Corruption naming the first problem and the count.
+  Status Finish(const std::string& alias) {
+    if (count_ == 0) return Status::OK();
+    const std::string first = lines_->front();
+    if (count_ > lines_->size()) lines_->push_back("... and " + std::to_string(count_ - lines_->size()) + " more");
+    return Status::Corruption(std::to_string(count_) + " problem(s) in " + alias + "; first: " + first);
+  }
+
+ private:
+  std::vector<std::string>* lines_;
+  size_t count_ = 0;
+};
+
+}  // namespace
+
+std::string Printable(std::string_view bytes) {
+  std::string out;
+  for (char c : bytes) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F) {
+      char b[8];
+      std::snprintf(b, sizeof b, "\\x%02X", u);
+      out += b;
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
+void WorkAreaImpl::CheckIndexLocked(const std::function<void(std::string)>& problem) {
+  if (!env->FileExists(index_path)) {
+    // Index builds write aside and rename: the aside file without an index means a build
+    // was stopped after the old index went (nobody builds while this area has the table
+    // open). Beside an index it is only left over, and the next build overwrites it.
+    if (env->FileExists(index_path + ".building"))
+      problem("index: a build of the index stopped before it finished (" + index_path + ".building is left over)");
+    return;
+  }
+  // The file is read afresh, whether or not this work area trusts it, so every tag is
+  // compared with the records even when the index was found stale or half-updated.
+  std::unique_ptr<IndexFile> ix;
+  Status s = IndexFile::Open(env, index_path, true, &ix);
+  if (!s.ok()) {
+    problem("index: " + s.message());
+    return;
+  }
+  const uint32_t count = dbf->record_count();
+  const uint32_t len = dbf->record_length();
+  if (ix->dirty()) problem("index: " + index_path + ": index was left half-updated by a process that stopped");
+  if (ix->table_count() != count) {
+    problem("index: " + index_path + ": index is stale (made for " + std::to_string(ix->table_count()) +
+            " records, the table has " + std::to_string(count) + ")");
+  }
+  std::string buf, key;
+  for (size_t t = 0; t < ix->tags().size(); ++t) {
+    Tag tag;
+    const std::string& name = ix->tags()[t].name;
+    s = CompileTag(ix->tags()[t], &tag);
+    if (!s.ok()) {
+      problem("tag " + name + " does not fit this table: " + s.message());
+      continue;
+    }
+    const uint16_t key_len = tag.def.key_len;
+    auto key_text = [&](std::string_view k) {
+      if (tag.def.key_type != 'N') return Printable(k);
+      char b[40];
+      std::snprintf(b, sizeof b, "%.15g", DecodeNumberKey(k));
+      return std::string(b);
+    };
+    // What the records give: each record's key, and whether it belongs in the tag.
+    enum : uint8_t { kOut = 0, kIn = 1, kListed = 2, kListedOut = 3 };
+    std::string keys(static_cast<size_t>(count + 1) * key_len, '\0');
+    std::vector<uint8_t> state(static_cast<size_t>(count) + 1, kOut);
+    uint32_t expected = 0;
+    for (uint32_t r = 1; r <= count;) {
+      const uint32_t n = std::min(kChunk * 8, count - r + 1);
+      s = dbf->ReadRecords(r, n, &buf);
+      if (!s.ok()) {
+        problem("tag " + name + ": " + s.message());
+        return;
+      }
+      for (uint32_t i = 0; i < n; ++i) {
+        bool in_tag = false;
+        ComputeKey(tag, buf.data() + static_cast<size_t>(i) * len, r + i, &key, &in_tag);
+        if (!in_tag) continue;
+        state[r + i] = kIn;
+        key.resize(key_len, '\0');
+        key.copy(keys.data() + static_cast<size_t>(r + i) * key_len, key_len);
+        ++expected;
+      }
+      r += n;
+    }
+    uint64_t entries = 0;
+    // A tag lists its first problems; one damaged tag does not hide the others.
+    size_t tag_problems = 0;
+    auto entry_problem = [&](const std::string& what) {
+      if (++tag_problems <= kMaxLinesPerTag) problem("tag " + name + ": " + what);
+    };
+    s = ix->Verify(static_cast<int>(t), entry_problem, [&](const IndexEntry& e) {
+      ++entries;
+      const std::string which = "record " + std::to_string(e.recno);
+      if (e.recno < 1 || e.recno > count) {
+        entry_problem("entry for " + which + ", which does not exist");
+        return;
+      }
+      uint8_t& st = state[e.recno];
+      if (st == kListed || st == kListedOut) {
+        entry_problem(which + " appears twice");
+      } else if (st == kOut) {
+        entry_problem(which + " is listed but fails the FOR condition");
+        st = kListedOut;
+      } else {
+        const std::string_view want(keys.data() + static_cast<size_t>(e.recno) * key_len, key_len);
+        if (e.key != want) {
+          entry_problem(which + " is listed under the key '" + key_text(e.key) + "', its record gives '" +
+                        key_text(want) + "'");
+        }
+        st = kListed;
+      }
+    });
+    if (!s.ok()) {
+      problem("tag " + name + ": " + s.message());
+      continue;
+    }
+    for (uint32_t r = 1; r <= count; ++r) {
+      if (state[r] == kIn) entry_problem("record " + std::to_string(r) + " is missing");
+    }
+    if (tag_problems > kMaxLinesPerTag) {
+      problem("tag " + name + ": " + std::to_string(tag_problems - kMaxLinesPerTag) + " more problems like these");
+    }
+    if (entries != expected) {
+      problem("tag " + name + ": holds " + std::to_string(entries) + " entries, the records give " +
+              std::to_string(expected));
+    }
+  }
+}
+
+Status WorkArea::CheckIndex(std::vector<std::string>* report) {
   WorkAreaImpl& w = *impl_;
-  report->clear();
+  Report problems(report);
+  XBASE_RETURN_IF_ERROR(w.CommitIfDirty());
+  WorkAreaImpl::TableLock lk(&w, false);
+  XBASE_RETURN_IF_ERROR(lk.status());
+  w.CheckIndexLocked([&](std::string what) { problems(std::move(what)); });
+  return problems.Finish(w.alias);
+}
+
+Status WorkArea::Check(std::vector<std::string>* report, std::vector<std::string>* notes) {
+  WorkAreaImpl& w = *impl_;
+  Report problem(report);
+  if (notes) notes->clear();
+  auto note = [&](std::string what) {
+    if (notes && notes->size() < kMaxReportLines) notes->push_back(std::move(what));
+  };
   XBASE_RETURN_IF_ERROR(w.CommitIfDirty());
   WorkAreaImpl::TableLock lk(&w, false);
   XBASE_RETURN_IF_ERROR(lk.status());
   const uint32_t count = w.dbf->record_count();
   const uint32_t len = w.dbf->record_length();
-  auto problem = [&](std::string what) {
-    if (report->size() < 200) report->push_back(std::move(what));
-  };
   if (w.dbf->count_repaired()) {
     problem("header says " + std::to_string(w.dbf->claimed_count()) + " records but the file holds " +
             std::to_string(count) + " (the table goes by the file; a pack writes a right header)");
@@ -300,14 +515,21 @@ Status WorkArea::Check(std::vector<std::string>* report) {
         problem("record " + std::to_string(rn) + ": deletion flag byte is neither blank nor '*'");
       for (const FieldRef& f : w.dbf->fields()) {
         std::string_view raw(rec + 1 + f.offset, f.length);
-        if (f.type == 'D' && !AllBlank(raw) && !ValidDate(raw)) {
-          problem("record " + std::to_string(rn) + ": field " + f.name + " holds '" + std::string(raw) +
-                  "', not a date");
+        if (f.type == 'C') {
+          // Other programs pad with NUL bytes; a NUL with text after it is kept as it is
+          // (readers differ on where such text ends), and told.
+          const size_t nul = raw.find('\0');
+          if (nul != std::string_view::npos && raw.find_first_not_of(std::string_view("\0 ", 2), nul) != raw.npos) {
+            note("record " + std::to_string(rn) + ": field " + f.name + " has a NUL byte at position " +
+                 std::to_string(nul + 1) + " with text after it: '" + Printable(RTrim(raw)) + "'");
+          }
+        } else if (f.type == 'D' && !AllBlank(raw) && !ValidDate(raw)) {
+          problem("record " + std::to_string(rn) + ": field " + f.name + " holds '" + Printable(raw) + "', not a date");
         } else if (f.type == 'L' && std::string_view("TtFfYyNn? ").find(raw[0]) == std::string_view::npos) {
           problem("record " + std::to_string(rn) + ": field " + f.name + " holds no logical value");
         } else if ((f.type == 'N' || f.type == 'F') &&
                    raw.find_first_not_of(" 0123456789.-+eE") != std::string_view::npos) {
-          problem("record " + std::to_string(rn) + ": field " + f.name + " holds '" + std::string(raw) +
+          problem("record " + std::to_string(rn) + ": field " + f.name + " holds '" + Printable(raw) +
                   "', not a number");
         } else if (f.type == 'M') {
           uint32_t block = 0;
@@ -319,49 +541,8 @@ Status WorkArea::Check(std::vector<std::string>* report) {
     }
     r += n;
   }
-  if (!w.index_status.ok()) {
-    if (!w.index_status.IsNotFound()) problem("index: " + w.index_status.message());
-  } else {
-    for (size_t t = 0; t < w.tags.size(); ++t) {
-      const auto& tag = w.tags[t];
-      std::vector<uint8_t> seen(static_cast<size_t>(count) + 1, 0);
-      std::string key, data;
-      size_t bad = 0;
-      Status s = w.index->Scan(static_cast<int>(t), [&](const IndexEntry& e) -> Status {
-        if (e.recno < 1 || e.recno > count) {
-          problem("tag " + tag.def.name + ": entry for record " + std::to_string(e.recno) + ", which does not exist");
-          ++bad;
-          return Status::OK();
-        }
-        if (seen[e.recno]) problem("tag " + tag.def.name + ": record " + std::to_string(e.recno) + " appears twice");
-        seen[e.recno] = 1;
-        XBASE_RETURN_IF_ERROR(w.dbf->ReadRecord(e.recno, &data));
-        bool in_tag = false;
-        w.ComputeKey(tag, data.data(), e.recno, &key, &in_tag);
-        if (!in_tag)
-          problem("tag " + tag.def.name + ": record " + std::to_string(e.recno) +
-                  " is listed but fails the FOR condition");
-        else if (key != e.key)
-          problem("tag " + tag.def.name + ": record " + std::to_string(e.recno) + " is listed under an old key");
-        return Status::OK();
-      });
-      if (!s.ok()) {
-        problem("tag " + tag.def.name + ": " + s.message());
-        continue;
-      }
-      for (uint32_t r = 1; r <= count; ++r) {
-        if (seen[r]) continue;
-        XBASE_RETURN_IF_ERROR(w.dbf->ReadRecord(r, &data));
-        bool in_tag = false;
-        w.ComputeKey(tag, data.data(), r, &key, &in_tag);
-        if (in_tag) problem("tag " + tag.def.name + ": record " + std::to_string(r) + " is missing");
-      }
-    }
-  }
-  if (!report->empty())
-    return Status::Corruption(std::to_string(report->size()) + " problem(s) in " + w.alias +
-                              "; first: " + report->front());
-  return Status::OK();
+  w.CheckIndexLocked([&](std::string what) { problem(std::move(what)); });
+  return problem.Finish(w.alias);
 }
 
 }  // namespace xbase

@@ -19,6 +19,8 @@ int WorkArea::FieldIndex(std::string_view name) const {
   return impl_->FieldFor(name, &idx).ok() ? idx : -1;
 }
 
+uint8_t WorkArea::CodePageMark() const { return impl_->dbf->code_page_mark(); }
+
 Status WorkArea::IndexStatus() const { return impl_->index_status; }
 
 std::vector<TagInfo> WorkArea::Tags() const {
@@ -230,6 +232,11 @@ Status WorkArea::SetQueryBit(uint32_t recno, bool pass) {
 }
 
 Status WorkArea::GetString(std::string_view field, std::string* out) { return impl_->FieldText(field, out); }
+
+Status WorkArea::GetStringAt(size_t position, std::string* out) {
+  if (position > 0xFFFF) return Status::InvalidArgument("field position out of range");
+  return impl_->FieldTextAt(static_cast<int>(position), out);
+}
 
 Status WorkArea::GetTrimString(std::string_view field, std::string* out) {
   XBASE_RETURN_IF_ERROR(impl_->FieldText(field, out));

@@ -68,17 +68,22 @@ Status WorkAreaImpl::LockRecord(uint32_t r) {
   }
 }
 
+Status WorkAreaImpl::CompileTag(const TagDef& def, Tag* t) const {
+  t->def = def;
+  Status s = CompiledExpr::Compile(def.key_expr, dbf->fields(), alias, nullptr, &t->key);
+  if (s.ok() && !def.for_expr.empty()) {
+    s = CompiledExpr::Compile(def.for_expr, dbf->fields(), alias, nullptr, &t->cond);
+    if (s.ok() && t->cond->type() != ValueType::kLogical) s = Status::InvalidArgument("FOR condition is not logical");
+  }
+  return s;
+}
+
 Status WorkAreaImpl::LoadTags() {
   tags.clear();
   if (!index) return Status::OK();
   for (const TagDef& def : index->tags()) {
     Tag t;
-    t.def = def;
-    Status s = CompiledExpr::Compile(def.key_expr, dbf->fields(), alias, nullptr, &t.key);
-    if (s.ok() && !def.for_expr.empty()) {
-      s = CompiledExpr::Compile(def.for_expr, dbf->fields(), alias, nullptr, &t.cond);
-      if (s.ok() && t.cond->type() != ValueType::kLogical) s = Status::InvalidArgument("FOR condition is not logical");
-    }
+    Status s = CompileTag(def, &t);
     if (!s.ok())
       return Status::Corruption(index_path + ": tag " + def.name + " does not fit this table: " + s.message());
     tags.push_back(std::move(t));
@@ -480,6 +485,10 @@ Status WorkAreaImpl::FieldFor(std::string_view name, int* idx) {
     bare = name.substr(arrow + 2);
   }
   *idx = dbf->FieldIndex(bare);
+  if (*idx == DbfFile::kAmbiguousField) {
+    return Status::InvalidArgument("field name " + UpperAscii(bare) + " is not unique in " + alias +
+                                   "; its fields can be reached only by position");
+  }
   if (*idx < 0) return Status::NotFound("no field " + std::string(bare) + " in " + alias);
   return Status::OK();
 }
@@ -578,6 +587,12 @@ Status WorkAreaImpl::ReplaceInteger(std::string_view field, int64_t value) {
 Status WorkAreaImpl::FieldText(std::string_view field, std::string* out) {
   int idx;
   XBASE_RETURN_IF_ERROR(FieldFor(field, &idx));
+  return FieldTextAt(idx, out);
+}
+
+Status WorkAreaImpl::FieldTextAt(int idx, std::string* out) {
+  if (idx < 0 || static_cast<size_t>(idx) >= dbf->fields().size())
+    return Status::InvalidArgument("field " + std::to_string(idx + 1) + " does not exist in " + alias);
   const FieldRef& f = dbf->fields()[static_cast<size_t>(idx)];
   if (f.type == 'M') return MemoText(idx, out);
   out->assign(rec.data() + 1 + f.offset, f.length);

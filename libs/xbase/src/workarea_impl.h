@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <set>
 #include <thread>
@@ -87,6 +88,9 @@ inline Status SameFile(Env* env, const std::string& path, File* file, bool* same
   *same = held == named;
   return Status::OK();
 }
+
+// Bytes for a message: control bytes (a NUL among them) as \xNN, so a line is never cut.
+std::string Printable(std::string_view bytes);
 
 // Pack commits by creating a marker file next to the table; see maintenance.cc.
 std::string MarkerPath(const std::string& table);
@@ -199,6 +203,11 @@ class WorkAreaImpl {
 
   // ---------- tags ----------
   Status LoadTags();
+  // Compiles a tag's key and FOR condition against this table.
+  Status CompileTag(const TagDef& def, Tag* out) const;
+  // Compares every tag of the index file, entry by entry, with the records, and tells
+  // `problem` all that disagrees. Call under the table lock.
+  void CheckIndexLocked(const std::function<void(std::string)>& problem);
 
   const CompiledExpr* ResolveTag(std::string_view name) const {
     for (const Tag& t : tags) {
@@ -318,6 +327,8 @@ class WorkAreaImpl {
   Status ReplaceInteger(std::string_view field, int64_t value);
 
   Status FieldText(std::string_view field, std::string* out);
+  // The field at position idx (0-based): its bytes, or a memo's text.
+  Status FieldTextAt(int idx, std::string* out);
 
   Status MemoText(int idx, std::string* out);
 
@@ -325,6 +336,8 @@ class WorkAreaImpl {
   Status BuildTag(const std::string& name, std::string_view key_expr, std::string_view for_expr, TagBuild* out);
 
   Status OpenIndex();
+  // Builds a new index file holding `defs` aside and renames it over the old one.
+  Status ReplaceIndex(const std::vector<TagDef>& defs);
 
   Status RecompileQuery();
 };

@@ -1,7 +1,7 @@
 // xbase: the engine's own shell.
 //   xbase dump TABLE          one JSON object per record
 //   xbase keys TABLE TAG      record number and key, in tag order
-//   xbase check TABLE         table, memo and index agree (exit 1 when not)
+//   xbase check TABLE         table, memo and index agree (exit 2 when not)
 //   xbase pack TABLE          remove deleted records, rebuild the index
 //   xbase reindex TABLE       rebuild every tag of the index
 //   xbase tags TABLE          the tags with their key and FOR expressions
@@ -12,11 +12,28 @@
 #include <string>
 #include <vector>
 
+#include "code_pages.h"
 #include "xbase/engine.h"
 
 namespace {
 
-void JsonString(std::string* out, std::string_view s) {
+// Windows-1252, bytes 0x80-0x9F; 0xA0-0xFF are the Latin-1 code points.
+constexpr uint16_t kWindows1252[32] = {0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                       0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x8D,   0x017D, 0x8F,
+                                       0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                       0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
+
+// The upper half of the code page a table's mark names; nullptr for Windows-1252, which
+// is also how a table without a mark (0x00) or with one this tool does not know is read.
+const uint16_t* HighHalf(uint8_t mark) {
+  for (const auto& page : xbase::tool::kCodePages) {
+    if (page.mark == mark) return page.high;
+  }
+  return nullptr;
+}
+
+// Text as a JSON string, bytes above 0x7F decoded with the table's code page.
+void JsonString(std::string* out, std::string_view s, const uint16_t* high = nullptr) {
   out->push_back('"');
   for (unsigned char c : s) {
     switch (c) {
@@ -31,13 +48,9 @@ void JsonString(std::string* out, std::string_view s) {
           std::snprintf(b, sizeof b, "\\u%04x", c);
           *out += b;
         } else if (c >= 0x80) {
-          // Table text is Windows-1252 (the code page mark the engine writes).
-          static const uint16_t kHigh[32] = {0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                             0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x8D,   0x017D, 0x8F,
-                                             0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                             0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
+          const unsigned code = high ? high[c - 0x80] : c < 0xA0 ? kWindows1252[c - 0x80] : c;
           char b[8];
-          std::snprintf(b, sizeof b, "\\u%04x", c < 0xA0 ? kHigh[c - 0x80] : c);
+          std::snprintf(b, sizeof b, "\\u%04x", code);
           *out += b;
         } else {
           out->push_back(static_cast<char>(c));
@@ -65,31 +78,46 @@ std::string NumberText(double v) {
   return b;
 }
 
+// A numeric field as JSON: its own digits when they form a JSON number (so numbers
+// wider than a double keep every digit), otherwise the value as xBase reads it.
+std::string NumberJson(std::string_view text) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.remove_suffix(1);
+  size_t i = text.starts_with('-') ? 1 : 0;
+  const size_t int_start = i;
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+  bool ok = i > int_start && !(text[int_start] == '0' && i - int_start > 1);
+  if (ok && i < text.size() && text[i] == '.') {
+    const size_t frac = ++i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+    ok = i > frac;
+  }
+  if (ok && i == text.size()) return std::string(text);
+  return NumberText(xbase::ParseLeadingNumber(text));
+}
+
 int Dump(xbase::WorkArea* wa) {
   auto fields = wa->Fields();
+  const uint16_t* high = HighHalf(wa->CodePageMark());
   std::string line;
   for (uint32_t r = 1; r <= wa->RecCount(); ++r) {
     xbase::Status s = wa->Go(r);
     if (!s.ok()) return Fail(s);
     line = "{\"recno\":" + std::to_string(r) + ",\"deleted\":" + (wa->Deleted() ? "true" : "false");
-    for (const auto& f : fields) {
+    // By position: a table written by another program may give two fields one name.
+    for (size_t i = 0; i < fields.size(); ++i) {
+      const xbase::FieldDef& f = fields[i];
       line += ",";
-      JsonString(&line, f.name);
+      JsonString(&line, f.name, high);
       line += ":";
       std::string text;
-      if (f.type == 'M') {
-        s = wa->GetMemo(f.name, &text);
-        if (!s.ok()) return Fail(s);
-        JsonString(&line, text);
-        continue;
-      }
-      s = wa->GetString(f.name, &text);
+      s = wa->GetStringAt(i, &text);
       if (!s.ok()) return Fail(s);
       bool blank = text.find_first_not_of(' ') == std::string::npos;
-      if (f.type == 'N') {
-        double d = 0;
-        wa->GetNumber(f.name, &d);
-        line += blank ? "null" : NumberText(d);
+      if (f.type == 'M') {
+        JsonString(&line, text, high);
+      } else if (f.type == 'N') {
+        line += blank ? "null" : NumberJson(text);
       } else if (f.type == 'L') {
         char c = text.empty() ? ' ' : text[0];
         line += (c == 'T' || c == 't' || c == 'Y' || c == 'y')   ? "true"
@@ -99,9 +127,9 @@ int Dump(xbase::WorkArea* wa) {
         if (blank)
           line += "null";
         else
-          JsonString(&line, text);
+          JsonString(&line, text, high);
       } else {
-        JsonString(&line, text);
+        JsonString(&line, text, high);
       }
     }
     line += "}\n";
@@ -168,8 +196,9 @@ int main(int argc, char** argv) {
     return s.ok() ? 0 : Fail(s);
   }
   if (cmd == "check") {
-    std::vector<std::string> report;
-    s = wa->Check(&report);
+    std::vector<std::string> report, notes;
+    s = wa->Check(&report, &notes);
+    for (const auto& line : notes) std::printf("note: %s\n", line.c_str());
     for (const auto& line : report) std::printf("%s\n", line.c_str());
     if (!s.ok()) return Fail(s);
     if (wa->IndexStatus().IsNotFound()) std::printf("note: %s\n", wa->IndexStatus().message().c_str());

@@ -67,7 +67,10 @@ class WorkArea {
 
   // ---- structure ----
   std::vector<FieldDef> Fields() const;
-  int FieldIndex(std::string_view name) const;  // -1 when absent; accepts "ALIAS->NAME"
+  int FieldIndex(std::string_view name) const;  // -1 when absent or not unique; accepts "ALIAS->NAME"
+  // The code page mark in the table's header (byte 29) as found: 0x03 Windows-1252 in
+  // tables this engine creates, 0x00 when the writer set none. Every write keeps it.
+  uint8_t CodePageMark() const;
 
   // Set when the table's header was found damaged (see TableRepair); the program tells
   // the user and may pack the table to store a right header.
@@ -98,6 +101,10 @@ class WorkArea {
   Status IndexTag(std::string_view tag, std::string_view key_expr, std::string_view for_expr);
   // Rebuilds every tag of the index aside and replaces the file. Needs exclusive use.
   Status Reindex();
+  // A new index file holding exactly `tags`, in this order, built aside and put in place
+  // in one rename (so a process stopped half way leaves no index with only some of the
+  // tags). Needs exclusive use.
+  Status CreateIndex(const std::vector<TagInfo>& tags);
   // Removes the compound index file. Needs exclusive use.
   Status DropIndex();
   // The key the current record has (or would have) in a tag, as QKeyVal() returns it.
@@ -128,6 +135,13 @@ class WorkArea {
   Status SetQueryBit(uint32_t recno, bool pass);
 
   // ---- fields (current record) ----
+  // Fields are named in any letter case, with an optional "ALIAS->". Tables written by
+  // other programs may give two fields one name: every call that takes a name refuses
+  // such a name (InvalidArgument naming it), and those fields are read by position.
+  //
+  // The field at `position` (0-based, as Fields() lists them): its bytes as stored, or
+  // a memo field's text.
+  Status GetStringAt(size_t position, std::string* out);
   Status GetString(std::string_view field, std::string* out);
   Status GetTrimString(std::string_view field, std::string* out);
   Status GetMemo(std::string_view field, std::string* out);
@@ -177,9 +191,16 @@ class WorkArea {
   Status Pack();
 
   // Full consistency check: table, memo and index agree (a damaged record count, a memo
-  // file's next-free pointer past its end and tag keys out of order included). Problems
-  // are listed in *report (one line each); the Status is Corruption when there is any.
-  Status Check(std::vector<std::string>* report);
+  // file's next-free pointer past its end and everything CheckIndex finds included).
+  // Problems are listed in *report (one line each, the first 200, then how many more);
+  // the Status is Corruption when there is any. *notes (optional) gets what is unusual
+  // but no damage: a NUL byte with text after it in a character field, say.
+  Status Check(std::vector<std::string>* report, std::vector<std::string>* notes = nullptr);
+  // The index part of Check: every tag of the index file compared, entry by entry, with
+  // the records (the number of entries, each record's key and FOR condition, entries
+  // missing, listed twice or out of order), whether or not this area trusts the file. A
+  // missing index file is no problem here (IndexStatus says NotFound).
+  Status CheckIndex(std::vector<std::string>* report);
 
  private:
   friend class Engine;
@@ -198,7 +219,9 @@ class Engine {
   Env* env() const { return env_; }
 
   // Opens a table with its memo file and compound index (same base name) under
-  // `alias` (default: the file's base name, upper case) and makes it current.
+  // `alias` and makes it current. Without an alias the file's base name gives one, in
+  // upper case, with '_' for each character an alias cannot hold ("KUNDEN-SCHEMA.DBF":
+  // KUNDEN_SCHEMA) and a number added when it is in use already.
   // The index is optional: when it is missing or damaged the table still opens and
   // WorkArea::IndexStatus() says why. A table whose record count disagrees with its
   // length opens too; WorkArea::Repair() says so. Busy when another user has the table

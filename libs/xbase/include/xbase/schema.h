@@ -24,6 +24,11 @@ class Env;
 // Fails with InvalidArgument when the table already exists and `overwrite` is false.
 Status CreateTable(Env* env, const std::string& path, const std::vector<FieldDef>& fields, bool overwrite = false);
 
+// Whether the file at `path` has the shape of an index FoxPro writes (CDX or IDX: 512-byte
+// pages, a header naming its root page and key length), as opposed to this engine's index
+// or bytes that are no index at all.
+bool IsFoxProIndexFile(Env* env, const std::string& path);
+
 // The memo file and index file belonging to a table path: "X.DBF" -> "X.FPT", "x.dbf" -> "x.fpt".
 // An existing file of either letter case is preferred.
 std::string CompanionPath(Env* env, const std::string& table_path, const char* upper_ext);

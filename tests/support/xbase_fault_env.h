@@ -28,6 +28,10 @@ class FaultInjectionEnv : public Env {
   }
   // A faulting write first writes the leading half of its bytes (a torn write), then fails.
   void SetTornWrites(bool torn) { torn_ = torn; }
+  // A faulting write writes the leading half of its bytes and reports success, as a disk
+  // that loses the end of a write without telling does (still counted as a fault).
+  void SetShortWrites(bool short_writes) { short_ = short_writes; }
+  bool short_writes() const { return short_; }
   // Called instead of failing when set; used to kill the process mid-operation.
   void SetCrashHook(std::function<void()> hook) { crash_hook_ = std::move(hook); }
   // Runs `hook` once, just before the next byte-range lock taken through this Env (an
@@ -44,6 +48,8 @@ class FaultInjectionEnv : public Env {
   // Operations seen, and faults injected, since construction.
   int64_t operations() const { return operations_; }
   int64_t faults() const { return faults_; }
+  // What the last fault struck: "write", "truncate", "rename" or "remove".
+  const std::string& last_fault() const { return last_fault_; }
 
   Status OpenFile(const std::string& path, OpenFlags flags, std::unique_ptr<File>* out) override;
   bool FileExists(const std::string& path) override { return base_->FileExists(path); }
@@ -62,6 +68,8 @@ class FaultInjectionEnv : public Env {
   bool forever_ = false;
   bool failing_ = false;
   bool torn_ = false;
+  bool short_ = false;
+  std::string last_fault_;
   int64_t operations_ = 0;
   int64_t faults_ = 0;
   std::function<void()> crash_hook_;

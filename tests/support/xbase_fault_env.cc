@@ -1,4 +1,4 @@
-#include "fault_env.h"
+#include "support/xbase_fault_env.h"
 
 namespace xbase {
 
@@ -11,6 +11,7 @@ class FaultFile final : public File {
   Status Write(uint64_t offset, std::string_view data) override {
     Status s = env_->Tick("write");
     if (!s.ok()) {
+      if (env_->short_writes()) return base_->Write(offset, data.substr(0, data.size() / 2));
       if (env_->torn_writes() && data.size() > 1) base_->Write(offset, data.substr(0, data.size() / 2));
       return s;
     }
@@ -40,6 +41,7 @@ Status FaultInjectionEnv::Tick(std::string_view what) {
   ++operations_;
   if (failing_ && forever_) {
     ++faults_;
+    last_fault_ = what;
     return Status::IOError("injected failure (" + std::string(what) + ")");
   }
   if (countdown_ < 0) return Status::OK();
@@ -50,6 +52,7 @@ Status FaultInjectionEnv::Tick(std::string_view what) {
   countdown_ = -1;
   failing_ = true;
   ++faults_;
+  last_fault_ = what;
   if (crash_hook_) crash_hook_();
   return Status::IOError("injected failure (" + std::string(what) + ")");
 }
