@@ -126,10 +126,10 @@ OptionsDialog::OptionsDialog(OptionsContext& context, QWidget* parent) : QDialog
   tabs->setTabToolTip(2, QStringLiteral("Set Options for Reminders"));
   tabs->setTabToolTip(3, QStringLiteral("Set Options for Email Reader"));
 
-  helpButton = named(new QPushButton(QStringLiteral("Help")), "cmdHelp");
+  helpButton = named(new QPushButton(QStringLiteral("&Help")), "cmdHelp");
   okButton = named(new QPushButton(QStringLiteral("OK")), "cmdOK");
   cancelButton = named(new QPushButton(QStringLiteral("Cancel")), "cmdCancel");
-  applyButton = named(new QPushButton(QStringLiteral("Apply")), "cmdApply");
+  applyButton = named(new QPushButton(QStringLiteral("&Apply")), "cmdApply");
   okButton->setDefault(true);
 
   auto* buttons = new QHBoxLayout;
@@ -161,22 +161,23 @@ QWidget* OptionsDialog::buildCharactersTab() {
   characterList->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   sizeList = named(new QComboBox, "cmbSize");
   sizeList->addItems(CharacterSizeNames());
-  demoButton = named(new QPushButton(QStringLiteral("Demo")), "Command1");
-  downloadButton = named(new QPushButton(QStringLiteral("Download")), "cmdDownLoad");
+  demoButton = named(new QPushButton(QStringLiteral("&Demo")), "Command1");
+  downloadButton = named(new QPushButton(QStringLiteral("Do&wnload")), "cmdDownLoad");
 
   auto* frame = named(new QGroupBox(QStringLiteral("Character Information")), "fraCharacter");
   auto* grid = new QGridLayout(frame);
-  grid->addWidget(captionFor(QStringLiteral("Character"), characterList), 0, 0);
+  grid->addWidget(captionFor(QStringLiteral("&Character"), characterList), 0, 0);
   grid->addWidget(characterList, 0, 1);
   grid->addWidget(demoButton, 0, 2);
-  grid->addWidget(captionFor(QStringLiteral("Size"), sizeList), 1, 0);
+  grid->addWidget(captionFor(QStringLiteral("&Size"), sizeList), 1, 0);
   grid->addWidget(sizeList, 1, 1);
   grid->setColumnStretch(1, 1);
   auto* line = new QFrame;
   line->setFrameShape(QFrame::HLine);
   line->setFrameShadow(QFrame::Sunken);
   grid->addWidget(line, 2, 0, 1, 3);
-  auto* downloadLabel = captionFor(QStringLiteral("Download new characters from the Internet"), downloadButton);
+  // The button beside it carries the key.
+  auto* downloadLabel = new QLabel(QStringLiteral("Download new characters from the Internet"));
   downloadLabel->setWordWrap(true);
   grid->addWidget(downloadLabel, 3, 0, 1, 2);
   grid->addWidget(downloadButton, 3, 2);
@@ -197,7 +198,7 @@ QWidget* OptionsDialog::buildCharactersTab() {
 
 QWidget* OptionsDialog::buildTimeTab() {
   const QLocale english(QLocale::English, QLocale::UnitedStates);
-  announceOn = named(new QCheckBox(QStringLiteral("Announce the time")), "Check1");
+  announceOn = named(new QCheckBox(QStringLiteral("A&nnounce the time")), "Check1");
   intervalList = named(new QComboBox, "cmbInterval");
   intervalList->addItems(AnnounceIntervalNames());
   phraseList = named(new QComboBox, "cmbTimes");
@@ -217,11 +218,11 @@ QWidget* OptionsDialog::buildTimeTab() {
     list->setMinimumContentsLength(13);
     list->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   }
-  sayTimeOfDay = named(new QCheckBox(QStringLiteral("Include time of day")), "chkDayDate0");
-  sayDayOfWeek = named(new QCheckBox(QStringLiteral("Include day of Week")), "chkDayDate1");
-  sayDate = named(new QCheckBox(QStringLiteral("Include date")), "chkDayDate2");
-  amPm = named(new QCheckBox(QStringLiteral("am/pm")), "chkampm");
-  timeRange = named(new QCheckBox(QStringLiteral("Only announce the time between")), "chkTimeRange");
+  sayTimeOfDay = named(new QCheckBox(QStringLiteral("Include time of &day")), "chkDayDate0");
+  sayDayOfWeek = named(new QCheckBox(QStringLiteral("Include day of &Week")), "chkDayDate1");
+  sayDate = named(new QCheckBox(QStringLiteral("Include dat&e")), "chkDayDate2");
+  amPm = named(new QCheckBox(QStringLiteral("a&m/pm")), "chkampm");
+  timeRange = named(new QCheckBox(QStringLiteral("&Only announce the time between")), "chkTimeRange");
   const auto makePicker = [&](const char* name) {
     auto* picker = named(new TimePicker, name);
     picker->setLocale(english);
@@ -232,16 +233,16 @@ QWidget* OptionsDialog::buildTimeTab() {
   rangeEnd = makePicker("DTPicker1_1");
   rangeStart->setTime(QTime(7, 0));
   rangeEnd->setTime(QTime(21, 0));
-  testButton = named(new QPushButton(QStringLiteral("Test")), "cmdTest");
+  testButton = named(new QPushButton(QStringLiteral("&Test")), "cmdTest");
 
   auto* frame = named(new QGroupBox(QStringLiteral("Time Announcement")), "fraTime");
   auto* grid = new QGridLayout(frame);
   grid->addWidget(announceOn, 0, 0, 1, 2);
-  grid->addWidget(captionFor(QStringLiteral("Say the time every"), intervalList), 1, 0);
+  grid->addWidget(captionFor(QStringLiteral("Say the time e&very"), intervalList), 1, 0);
   grid->addWidget(intervalList, 1, 1, Qt::AlignLeft);
-  grid->addWidget(captionFor(QStringLiteral("Say the following before the time"), phraseList), 2, 0);
+  grid->addWidget(captionFor(QStringLiteral("Say the following &before the time"), phraseList), 2, 0);
   grid->addWidget(phraseList, 2, 1);
-  grid->addWidget(captionFor(QStringLiteral("Make this gesture when announcing time"), gestureList), 3, 0);
+  grid->addWidget(captionFor(QStringLiteral("Make this &gesture when announcing time"), gestureList), 3, 0);
   grid->addWidget(gestureList, 3, 1, Qt::AlignLeft);
   grid->setColumnStretch(1, 1);
 
@@ -271,15 +272,15 @@ QWidget* OptionsDialog::buildTimeTab() {
 }
 
 QWidget* OptionsDialog::buildRemindersTab() {
-  keepOnScreen = named(new QCheckBox(QStringLiteral("Keep Character on Screen when not in use")), "chkShow");
-  noSoundEffects = named(new QCheckBox(QStringLiteral("Turn off Sound Effects (such as Snoring)")), "chkNoSnore");
-  showFuture = named(new QCheckBox(QStringLiteral("Show all reminders including future reminders")), "chkShowFuture");
-  readMemos = named(new QCheckBox(QStringLiteral("Character should always read the Memos")), "chkReadMemos");
+  keepOnScreen = named(new QCheckBox(QStringLiteral("&Keep Character on Screen when not in use")), "chkShow");
+  noSoundEffects = named(new QCheckBox(QStringLiteral("Turn off Sound &Effects (such as Snoring)")), "chkNoSnore");
+  showFuture = named(new QCheckBox(QStringLiteral("Sho&w all reminders including future reminders")), "chkShowFuture");
+  readMemos = named(new QCheckBox(QStringLiteral("Character should always read the &Memos")), "chkReadMemos");
   readActivity =
-      named(new QCheckBox(QStringLiteral("Character should always read the Activity Line")), "chkReadActivity");
-  remindOn = named(new QCheckBox(QStringLiteral("Remind Me Every")), "chkRemind");
+      named(new QCheckBox(QStringLiteral("Character should always read the Activity &Line")), "chkReadActivity");
+  remindOn = named(new QCheckBox(QStringLiteral("&Remind Me Every")), "chkRemind");
   waitTime = minutesBox("Text2");
-  startAtLogin = named(new QCheckBox(QStringLiteral("Start Olm Chimewise when I log in")), "chkStartAtLogin");
+  startAtLogin = named(new QCheckBox(QStringLiteral("&Start Olm Chimewise when I log in")), "chkStartAtLogin");
 
   auto* frame = named(new QGroupBox(QStringLiteral("Reminder Options")), "fraReminder");
   auto* layout = new QVBoxLayout(frame);
@@ -287,7 +288,7 @@ QWidget* OptionsDialog::buildRemindersTab() {
   auto* remind = new QHBoxLayout;
   remind->addWidget(remindOn);
   remind->addWidget(waitTime);
-  remind->addWidget(captionFor(QStringLiteral("minutes for existing reminders"), waitTime));
+  remind->addWidget(captionFor(QStringLiteral("m&inutes for existing reminders"), waitTime));
   remind->addStretch(1);
   layout->addLayout(remind);
   layout->addWidget(startAtLogin);
@@ -305,31 +306,31 @@ QWidget* OptionsDialog::buildEmailTab() {
   mailbox->setToolTip(
       QStringLiteral("A Maildir folder, or a mail server as imap://host[:port] or imaps://host[:port]"));
   mailboxBrowse = named(new QToolButton, "cmdMailbox");
-  mailboxBrowse->setText(QStringLiteral("Browse..."));
+  mailboxBrowse->setText(QStringLiteral("B&rowse..."));
   mailboxBrowse->setToolTip(QStringLiteral("Choose a Maildir folder"));
   mailUser = named(new QLineEdit, "txtUser");
   mailUser->setToolTip(QStringLiteral("The user name on the mail server"));
 
-  checkMail = named(new QCheckBox(QStringLiteral("Auto check for mail every")), "chkCheckInterval");
+  checkMail = named(new QCheckBox(QStringLiteral("Auto &check for mail every")), "chkCheckInterval");
   mailInterval = minutesBox("txtInterval");
   mailInterval->installEventFilter(this);
-  readAll = named(new QRadioButton(QStringLiteral("Read all unread mail")), "optRead0");
-  readNew = named(new QRadioButton(QStringLiteral("Read only new mail")), "optRead1");
-  autoWhen = named(new QCheckBox(QStringLiteral("Say when sent")), "chkSayWhat5");
-  autoWho = named(new QCheckBox(QStringLiteral("Say who sent")), "chkSayWhat6");
-  autoSubject = named(new QCheckBox(QStringLiteral("Say subject")), "chkSayWhat7");
-  autoBody = named(new QCheckBox(QStringLiteral("Say body")), "chkSayWhat8");
-  manualWhen = named(new QCheckBox(QStringLiteral("Say when sent")), "chkSayWhat0");
-  manualWho = named(new QCheckBox(QStringLiteral("Say who sent")), "chkSayWhat1");
-  manualSubject = named(new QCheckBox(QStringLiteral("Say subject")), "chkSayWhat2");
-  manualBody = named(new QCheckBox(QStringLiteral("Say body")), "chkSayWhat3");
-  markRead = named(new QCheckBox(QStringLiteral("Mark messages as Read in your mailbox")), "chkSayWhat4");
+  readAll = named(new QRadioButton(QStringLiteral("Read a&ll unread mail")), "optRead0");
+  readNew = named(new QRadioButton(QStringLiteral("Read only &new mail")), "optRead1");
+  autoWhen = named(new QCheckBox(QStringLiteral("Say &when sent")), "chkSayWhat5");
+  autoWho = named(new QCheckBox(QStringLiteral("Say wh&o sent")), "chkSayWhat6");
+  autoSubject = named(new QCheckBox(QStringLiteral("Say &subject")), "chkSayWhat7");
+  autoBody = named(new QCheckBox(QStringLiteral("Say bo&dy")), "chkSayWhat8");
+  manualWhen = named(new QCheckBox(QStringLiteral("Say when s&ent")), "chkSayWhat0");
+  manualWho = named(new QCheckBox(QStringLiteral("Say who sen&t")), "chkSayWhat1");
+  manualSubject = named(new QCheckBox(QStringLiteral("Say sub&ject")), "chkSayWhat2");
+  manualBody = named(new QCheckBox(QStringLiteral("Sa&y body")), "chkSayWhat3");
+  markRead = named(new QCheckBox(QStringLiteral("Mar&k messages as Read in your mailbox")), "chkSayWhat4");
 
   auto* box = new QGridLayout;
-  box->addWidget(captionFor(QStringLiteral("Mailbox"), mailbox), 0, 0);
+  box->addWidget(captionFor(QStringLiteral("Mail&box"), mailbox), 0, 0);
   box->addWidget(mailbox, 0, 1);
   box->addWidget(mailboxBrowse, 0, 2);
-  box->addWidget(captionFor(QStringLiteral("User"), mailUser), 1, 0);
+  box->addWidget(captionFor(QStringLiteral("&User"), mailUser), 1, 0);
   box->addWidget(mailUser, 1, 1);
   box->setColumnStretch(1, 1);
 
@@ -338,7 +339,7 @@ QWidget* OptionsDialog::buildEmailTab() {
   auto* every = new QHBoxLayout;
   every->addWidget(checkMail);
   every->addWidget(mailInterval);
-  every->addWidget(captionFor(QStringLiteral("minutes"), mailInterval));
+  every->addWidget(captionFor(QStringLiteral("m&inutes"), mailInterval));
   every->addStretch(1);
   autoLayout->addLayout(every);
   autoLayout->addWidget(readAll);

@@ -11,6 +11,7 @@
 #include "core/settings_store.h"
 #include "core/shared_state.h"
 #include "core/window_placement.h"
+#include "support/access_keys.h"
 #include "support/character_rig.h"
 #include "support/files.h"
 #include "support/qt_app.h"
@@ -536,11 +537,34 @@ TEST_F(OptionsDialogTest, EveryTabShowsAllItsControlsAtTheDialogsNaturalSize) {
   EXPECT_EQ(d.size(), d.sizeHint());
 }
 
+// Every control of every tab is reached with Alt and a letter of its own on that tab; the
+// dialog's own buttons count on every tab.
+TEST_F(OptionsDialogTest, EveryControlHasAnAccessKeyOfItsOwnOnItsTab) {
+  OptionsDialog& d = open();
+  QList<QWidget*> pages;
+  for (int i = 0; i < d.tabs->count(); ++i) pages << d.tabs->widget(i);
+  const testsupport::AccessKeyProblems problems = testsupport::CheckAccessKeys(
+      pages, {d.helpButton, d.applyButton, d.okButton, d.cancelButton}, {d.okButton, d.cancelButton});
+  EXPECT_TRUE(problems.repeated.isEmpty()) << problems.repeated.join("; ").toStdString();
+  EXPECT_TRUE(problems.missing.isEmpty()) << problems.missing.join("; ").toStdString();
+  // The two sets of mail rules are told apart by their keys: Alt+E is the manual "when".
+  d.tabs->setCurrentIndex(3);
+  d.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&d));
+  d.manualWhen->setChecked(false);
+  d.autoWhen->setChecked(false);
+  QTest::keyClick(&d, Qt::Key_E, Qt::AltModifier);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return d.manualWhen->isChecked(); }, 2000));
+  EXPECT_FALSE(d.autoWhen->isChecked());
+  QTest::keyClick(&d, Qt::Key_B, Qt::AltModifier);
+  EXPECT_TRUE(d.mailbox->hasFocus());
+}
+
 TEST_F(OptionsDialogTest, StartAtLoginIsOffUntilTickedAndChangesOnlyWithApplyOrOk) {
   const QString entry = AutostartEntryPath();
   ASSERT_TRUE(entry.startsWith(dir.path()));
   OptionsDialog& d = open();
-  EXPECT_EQ(d.startAtLogin->text(), "Start Olm Chimewise when I log in");
+  EXPECT_EQ(d.startAtLogin->text(), "&Start Olm Chimewise when I log in");
   EXPECT_FALSE(d.startAtLogin->isChecked());
   d.applyButton->click();
   EXPECT_FALSE(QFileInfo::exists(dir.filePath("config")));  // nothing written by default
