@@ -521,7 +521,7 @@ Status WorkArea::Check(std::vector<std::string>* report, std::vector<std::string
           const size_t nul = raw.find('\0');
           if (nul != std::string_view::npos && raw.find_first_not_of(std::string_view("\0 ", 2), nul) != raw.npos) {
             note("record " + std::to_string(rn) + ": field " + f.name + " has a NUL byte at position " +
-                 std::to_string(nul + 1) + " with text after it: '" + Printable(RTrim(raw)) + "'");
+                 std::to_string(nul + 1) + " with text after it: '" + Printable(RTrimPadding(raw)) + "'");
           }
         } else if (f.type == 'D' && !AllBlank(raw) && !ValidDate(raw)) {
           problem("record " + std::to_string(rn) + ": field " + f.name + " holds '" + Printable(raw) + "', not a date");

@@ -240,7 +240,7 @@ Status WorkArea::GetStringAt(size_t position, std::string* out) {
 
 Status WorkArea::GetTrimString(std::string_view field, std::string* out) {
   XBASE_RETURN_IF_ERROR(impl_->FieldText(field, out));
-  out->resize(RTrim(*out).size());
+  out->resize(RTrimPadding(*out).size());
   return Status::OK();
 }
 

@@ -505,7 +505,7 @@ Status WorkAreaImpl::ReplaceText(std::string_view field, std::string_view text) 
       break;
     case 'N':
     case 'F': {
-      std::string t(RTrim(text));
+      std::string t(RTrimPadding(text));
       while (!t.empty() && t.front() == ' ') t.erase(0, 1);
       if (t.empty()) {
         bytes.assign(f.length, ' ');

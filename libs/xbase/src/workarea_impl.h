@@ -32,7 +32,10 @@ inline std::string UpperAscii(std::string_view s) {
   return r;
 }
 
-inline std::string_view RTrim(std::string_view s) {
+// A field's text without its padding: the blanks and the NUL bytes other programs pad with. (Not
+// the expressions' RTrim, which takes off blanks only: one name for both broke the one-definition
+// rule, and a build that did not inline it got the other.)
+inline std::string_view RTrimPadding(std::string_view s) {
   while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.remove_suffix(1);
   return s;
 }
