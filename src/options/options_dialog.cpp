@@ -508,20 +508,17 @@ bool OptionsDialog::Apply() {
   // The interval's rule holds for a value typed and applied with Enter too, never left.
   const QString interval = ClampedMailInterval(mailInterval->text());
   if (interval != mailInterval->text()) mailInterval->setText(interval);
-  if (const QString problem = WaitTimeProblem(waitTime->text()); !problem.isEmpty()) {
+  // A value that cannot be used is told, and left on its tab, selected, for correction.
+  const auto refused = [this](const QString& problem, int tab, QLineEdit* box) {
+    if (problem.isEmpty()) return false;
     m_ctx.prompter.message(problem, QString(), PromptIcon::Information);
-    tabs->setCurrentIndex(2);
-    waitTime->setFocus(Qt::OtherFocusReason);
-    waitTime->selectAll();
+    tabs->setCurrentIndex(tab);
+    box->setFocus(Qt::OtherFocusReason);
+    box->selectAll();
+    return true;
+  };
+  if (refused(WaitTimeProblem(waitTime->text()), 2, waitTime) || refused(MailboxProblem(mailbox->text()), 3, mailbox))
     return false;
-  }
-  if (const QString problem = MailboxProblem(mailbox->text()); !problem.isEmpty()) {
-    m_ctx.prompter.message(problem, QString(), PromptIcon::Information);
-    tabs->setCurrentIndex(3);
-    mailbox->setFocus(Qt::OtherFocusReason);
-    mailbox->selectAll();
-    return false;
-  }
 
   const OptionsValues v = values();
   const QString error = StoreOptions(v, m_ctx.settings, m_ctx.state);
