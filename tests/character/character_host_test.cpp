@@ -407,7 +407,7 @@ TEST_F(CharacterHostTest, GoodbyeIsHeardToItsLastWordBeforeTheCharacterGoes) {
     EXPECT_NE(goodbye.speech, 0);
     EXPECT_TRUE(goodbye.complete);  // the output played it to its end, not cut
     EXPECT_EQ(goodbye.shown, kGoodbye);
-    EXPECT_LE(took, bound + 300);
+    EXPECT_LE(took, bound + 1500);
     EXPECT_EQ(host->character(), nullptr);
     EXPECT_TRUE(host->service().ids().isEmpty());
   }
@@ -425,7 +425,7 @@ TEST_F(CharacterHostTest, GoodbyeIsHeardToItsLastWordBeforeTheCharacterGoes) {
     host->ReleaseCharacter([&] { ++released; });  // a second request ends with the first
     EXPECT_TRUE(testsupport::RunEventsUntil([&] { return released == 2; }, int(bound) + 2000));
     EXPECT_GE(t.elapsed(), bound - 1000);
-    EXPECT_LE(t.elapsed(), bound + 300);
+    EXPECT_LE(t.elapsed(), bound + 1500);  // a loaded machine may run late, never early
     EXPECT_TRUE(host->service().ids().isEmpty());
   }
   {

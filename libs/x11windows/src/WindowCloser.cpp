@@ -37,6 +37,8 @@ struct WindowCloser::Impl {
 WindowCloser::WindowCloser(const QString& display) : m(std::make_unique<Impl>()) {
   m->soon.setSingleShot(true);
   m->limit.setSingleShot(true);
+  // A coarse timer may fire a few percent early; the caller was promised the whole wait.
+  m->limit.setTimerType(Qt::PreciseTimer);
   // A slow re-check besides the events: a manager may drop a window without touching the list
   // property we watch in the usual way, and replies read by other requests take their events
   // off the socket unseen.
