@@ -4,6 +4,11 @@
 #include <QFile>
 #include <QRegularExpression>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace chimewise {
 
 namespace {
@@ -23,34 +28,63 @@ QString MessageFiles::find(int index) const {
   return {};
 }
 
+namespace {
+
+// Opens a new file for writing, for the user only from its first moment; -1 with errno set when
+// it cannot. An existing name, a link included, is never opened.
+int OpenNew(const QByteArray& name) {
+  int fd;
+  do fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
+  while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+bool WriteWhole(int fd, const QByteArray& bytes) {
+  qsizetype done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += n;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool MessageFiles::Write(int index, const QStringList& lines, QString* error) const {
-  QDir dir(m_folder);
-  if (!dir.exists()) {
+  QByteArray bytes;
+  for (const QString& line : lines) bytes += line.toUtf8() + "\r\n";
+  // A check may write a file for each of many thousand messages: the usual case (a new name in
+  // a folder that is there) costs one open, one write and one close. The folder is made, or an
+  // old file of the same name removed, only when the open says so. Files named in another letter
+  // case go at the start (RemoveAll), so only the exact name can be in the way.
+  const QString target = path(index);
+  const QByteArray name = QFile::encodeName(target);
+  int fd = OpenNew(name);
+  if (fd < 0 && (errno == ENOENT || errno == ENOTDIR)) {
     if (!QDir().mkpath(m_folder)) {
       if (error) *error = QStringLiteral("the folder %1 cannot be made").arg(m_folder);
       return false;
     }
     QFile::setPermissions(m_folder, kUserOnly | QFileDevice::ExeOwner);
+    fd = OpenNew(name);
   }
-  // Only the exact name can be there: files named in another letter case go at the start
-  // (RemoveAll). Looking no further keeps writing n files linear in n.
-  const QString target = path(index);
-  QFile::remove(target);
-  QFile f(target);
-  // Created with the user's permissions only, never readable by others even for a moment.
-  if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly, kUserOnly)) {
+  if (fd < 0 && errno == EEXIST) {
+    ::unlink(name.constData());
+    fd = OpenNew(name);
+  }
+  if (fd < 0) {
     if (error)
-      *error = f.error() == QFileDevice::PermissionsError
+      *error = errno == EACCES || errno == EPERM || errno == EROFS
                    ? QStringLiteral("the folder %1 may not be written to").arg(m_folder)
                    : QStringLiteral("the file %1 cannot be made").arg(target);
     return false;
   }
-  QByteArray bytes;
-  for (const QString& line : lines) bytes += line.toUtf8() + "\r\n";
-  if (f.write(bytes) != bytes.size() || !f.flush()) {
+  const bool written = WriteWhole(fd, bytes);
+  if (::close(fd) != 0 || !written) {
     if (error) *error = QStringLiteral("the file %1 cannot be written (is the disk full?)").arg(target);
-    f.close();
-    QFile::remove(target);
+    ::unlink(name.constData());
     return false;
   }
   return true;

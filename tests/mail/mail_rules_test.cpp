@@ -2,6 +2,8 @@
 
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
+#include "mail/message_files.h"
+#include "support/files.h"
 
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -139,6 +141,37 @@ TEST(MessageFiles, LinesWrittenAndReadWithTheSameFlags) {
   EXPECT_EQ(ListedMessageSpeech({"  ", "Body"}, noWho, false), QStringList{"Message Reads: Body"});
   // A short file gives fewer lines.
   EXPECT_EQ(ListedMessageSpeech({}, noWho, false), QStringList{});
+}
+
+// A file is the user's alone from its first moment, whatever held its name before: an old file
+// of wider permissions, a link leading elsewhere. What cannot be replaced is refused, not
+// written through.
+TEST(MessageFiles, WrittenForTheUserOnlyWhateverHeldTheName) {
+  QTemporaryDir dir;
+  const MessageFiles files(dir.filePath("app/NewMail"));
+  ASSERT_TRUE(files.Write(3, {"Today", "First\r\nSecond"}));
+  EXPECT_EQ(QFileInfo(files.folder()).permissions() & 0x7077, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  EXPECT_EQ(files.Read(3), (QStringList{"Today", "First", "Second"}));
+
+  testsupport::Touch(files.path(4), "an older and longer message of someone else's");
+  QFile::setPermissions(files.path(4), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+  const QString elsewhere = dir.filePath("elsewhere.txt");
+  testsupport::Touch(elsewhere, "keep me");
+  ASSERT_TRUE(QFile::link(elsewhere, files.path(5)));
+  for (int index : {4, 5}) {
+    QString error;
+    ASSERT_TRUE(files.Write(index, {"New"}, &error)) << error.toStdString();
+    EXPECT_EQ(testsupport::Slurp(files.path(index)), "New\r\n");
+    EXPECT_FALSE(QFileInfo(files.path(index)).isSymLink());
+    EXPECT_EQ(QFileInfo(files.path(index)).permissions() & 0x7077, QFile::ReadOwner | QFile::WriteOwner);
+  }
+  EXPECT_EQ(testsupport::Slurp(elsewhere), "keep me");
+
+  ASSERT_TRUE(QDir().mkpath(files.path(6)));
+  QString error;
+  EXPECT_FALSE(files.Write(6, {"New"}, &error));
+  EXPECT_TRUE(error.contains(files.path(6))) << error.toStdString();
+  EXPECT_TRUE(QFileInfo(files.path(6)).isDir());
 }
 
 class MailSettingsTest : public ::testing::Test {

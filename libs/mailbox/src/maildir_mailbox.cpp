@@ -9,6 +9,7 @@
 #include <QSet>
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -164,7 +165,7 @@ class MaildirMailbox final : public Mailbox {
       QString flags = e.flags + u'S';
       std::sort(flags.begin(), flags.end());
       const QString target = dir.filePath(QStringLiteral("cur/") + e.unique + QStringLiteral(":2,") + flags);
-      if (!QFile::rename(e.path, target) && QFile::exists(e.path))
+      if (!MoveAside(e.path, target))
         failure = {FailureKind::Other, QStringLiteral("a message could not be marked as read")};
     }
     return failure;
@@ -172,6 +173,21 @@ class MaildirMailbox final : public Mailbox {
 
  private:
   static bool Seen(const Entry& e) { return e.flags.contains(u'S'); }
+
+  // Renames a message file within the Maildir, never over another file; a file no longer there
+  // (another program moved it on meanwhile) is no failure. One call per message: a check may
+  // mark many thousands.
+  static bool MoveAside(const QString& from, const QString& to) {
+    const QByteArray source = QFile::encodeName(from);
+    const QByteArray target = QFile::encodeName(to);
+    int result;
+    do result = ::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE);
+    while (result != 0 && errno == EINTR);
+    if (result == 0 || errno == ENOENT) return true;
+    // A file system that cannot promise not to replace: Qt's rename never replaces either.
+    if (errno == EINVAL || errno == ENOSYS) return QFile::rename(from, to) || !QFile::exists(from);
+    return false;
+  }
 
   // Every message of new/ and cur/, oldest delivery first.
   std::optional<std::vector<Entry>> Walk(Failure* failure) {
