@@ -7,6 +7,9 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/build.sh"
 (cd "${BUILD_DIR:-$root/build}" && ctest --output-on-failure -j 2 --timeout 300)
 if [ "${CI:-}" = "true" ] || [ "${SANITIZE:-}" = "1" ]; then
-  BUILD_DIR="$root/build-asan" "$root/scripts/build.sh" -DCHIMEWISE_SANITIZE=ON -DCHIMEWISE_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=Debug
+  # Lean: line tables only for the reports, and the tours (dialogs driven step by step, the
+  # slowest tests by far, over code the other tests run too) only in the plain pass.
+  BUILD_DIR="$root/build-asan" "$root/scripts/build.sh" -DCHIMEWISE_SANITIZE=ON -DCHIMEWISE_BUILD_BENCHMARKS=OFF \
+    -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-g1 -DCMAKE_C_FLAGS_DEBUG=-g1 -DCHIMEWISE_SKIP=tests/tours
   (cd "$root/build-asan" && ASAN_OPTIONS=detect_leaks=0 ctest --output-on-failure -j 2 --timeout 600)
 fi
