@@ -231,6 +231,9 @@ QWidget* OptionsDialog::buildTimeTab() {
   };
   rangeStart = makePicker("DTPicker1_0");
   rangeEnd = makePicker("DTPicker1_1");
+  // Heard apart by a screen reader, which would otherwise call both by the group's title.
+  rangeStart->setAccessibleName(QStringLiteral("Announce the time from"));
+  rangeEnd->setAccessibleName(QStringLiteral("Announce the time until"));
   rangeStart->setTime(QTime(7, 0));
   rangeEnd->setTime(QTime(21, 0));
   testButton = named(new QPushButton(QStringLiteral("&Test")), "cmdTest");
@@ -325,6 +328,12 @@ QWidget* OptionsDialog::buildEmailTab() {
   manualSubject = named(new QCheckBox(QStringLiteral("Say sub&ject")), "chkSayWhat2");
   manualBody = named(new QCheckBox(QStringLiteral("Sa&y body")), "chkSayWhat3");
   markRead = named(new QCheckBox(QStringLiteral("Mar&k messages as Read in your mailbox")), "chkSayWhat4");
+
+  // The two sets of rules have the same boxes: a screen reader hears which set each belongs to.
+  for (QCheckBox* b : {autoWhen, autoWho, autoSubject, autoBody})
+    b->setAccessibleName(QString(b->text()).remove(u'&') + QStringLiteral(" on automatic checks"));
+  for (QCheckBox* b : {manualWhen, manualWho, manualSubject, manualBody})
+    b->setAccessibleName(QString(b->text()).remove(u'&') + QStringLiteral(" when reading mail by hand"));
 
   auto* box = new QGridLayout;
   box->addWidget(captionFor(QStringLiteral("Mail&box"), mailbox), 0, 0);

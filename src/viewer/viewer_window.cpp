@@ -107,6 +107,7 @@ ViewerWindow::ViewerWindow(ViewerContext& context, QWidget* parent)
   m_banner = new BannerButton(m_pane);
   m_grid = new QTableView(m_pane);
   m_grid->setObjectName(QStringLiteral("DBGrid1"));
+  m_grid->setAccessibleName(QStringLiteral("Reminders"));
   m_grid->setModel(m_model);
   m_grid->setSelectionBehavior(QAbstractItemView::SelectRows);
   m_grid->setSelectionMode(QAbstractItemView::SingleSelection);

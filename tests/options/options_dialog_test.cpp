@@ -12,6 +12,7 @@
 #include "core/shared_state.h"
 #include "core/window_placement.h"
 #include "support/access_keys.h"
+#include "support/accessible_names.h"
 #include "support/character_rig.h"
 #include "support/files.h"
 #include "support/qt_app.h"
@@ -558,6 +559,15 @@ TEST_F(OptionsDialogTest, EveryControlHasAnAccessKeyOfItsOwnOnItsTab) {
   EXPECT_FALSE(d.autoWhen->isChecked());
   QTest::keyClick(&d, Qt::Key_B, Qt::AltModifier);
   EXPECT_TRUE(d.mailbox->hasFocus());
+}
+
+// A screen reader names every control of every tab, and no two alike: the two sets of mail rules
+// and the two ends of the announcement hours are told apart by ear.
+TEST_F(OptionsDialogTest, EveryControlHasANameOfItsOwnForAScreenReader) {
+  OptionsDialog& d = open();
+  const testsupport::AccessibleNameProblems problems = testsupport::CheckAccessibleNames(&d);
+  EXPECT_TRUE(problems.unnamed.isEmpty()) << problems.unnamed.join("; ").toStdString();
+  EXPECT_TRUE(problems.repeated.isEmpty()) << problems.repeated.join("; ").toStdString();
 }
 
 TEST_F(OptionsDialogTest, StartAtLoginIsOffUntilTickedAndChangesOnlyWithApplyOrOk) {

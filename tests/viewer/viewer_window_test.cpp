@@ -4,6 +4,7 @@
 #include "core/window_placement.h"
 #include "viewer/reminder_list_model.h"
 #include "viewer/viewer_rules.h"
+#include "support/accessible_names.h"
 #include "viewer_fixture.h"
 
 #include <QAction>
@@ -363,6 +364,10 @@ TEST_F(ViewerWindowTest, EveryMenuEntryHasAnAccessKeyOfItsOwnAndTabFollowsTheLay
     }
   }
   EXPECT_EQ(bar, "fsrh");
+  // A screen reader names the list and the memo box, each its own.
+  const testsupport::AccessibleNameProblems names = testsupport::CheckAccessibleNames(&w);
+  EXPECT_TRUE(names.unnamed.isEmpty()) << names.unnamed.join("; ").toStdString();
+  EXPECT_TRUE(names.repeated.isEmpty()) << names.repeated.join("; ").toStdString();
   // Tab goes from the banner to the grid to the memo box, top to bottom.
   w.activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(&w));

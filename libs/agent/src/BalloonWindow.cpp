@@ -2,6 +2,8 @@
 
 #include "X11Compositor.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QMouseEvent>
@@ -10,6 +12,7 @@
 #include <QScreen>
 
 #include <algorithm>
+#include <mutex>
 
 namespace agent {
 
@@ -18,6 +21,14 @@ constexpr int kPad = 8;
 constexpr int kTail = 12;
 constexpr int kMaxTextWidth = 260;
 constexpr int kMaxLines = 6;
+constexpr auto kBalloonName = "Word Balloon";
+
+// To a screen reader the balloon is a notification whose name is the sentence being said, so
+// that it is read out when it appears and can be read again while it stays.
+QAccessibleInterface* BalloonAccessible(const QString& className, QObject* object) {
+  if (className != QLatin1String("agent::BalloonWindow") || !object || !object->isWidgetType()) return nullptr;
+  return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Notification);
+}
 }  // namespace
 
 BalloonWindow::BalloonWindow()
@@ -26,7 +37,11 @@ BalloonWindow::BalloonWindow()
   setAttribute(Qt::WA_TranslucentBackground);
   setAttribute(Qt::WA_ShowWithoutActivating);
   // Never shown by a frameless window; named for screen readers and window lookups.
-  setWindowTitle(QStringLiteral("Word Balloon"));
+  setWindowTitle(QString::fromLatin1(kBalloonName));
+  static std::once_flag accessible;
+  std::call_once(accessible, [] { QAccessible::installFactory(BalloonAccessible); });
+  setAccessibleName(QString::fromLatin1(kBalloonName));
+  setAccessibleDescription(QString::fromLatin1(kBalloonName));
   QFont f = font();
   f.setPointSizeF(10);
   setFont(f);
@@ -34,6 +49,7 @@ BalloonWindow::BalloonWindow()
 
 void BalloonWindow::begin(const QString& full, const QRect& character) {
   m_full = full;
+  setAccessibleName(full.trimmed().isEmpty() ? QString::fromLatin1(kBalloonName) : full.simplified());
   m_text.clear();
   m_start = 0;
   m_character = character;

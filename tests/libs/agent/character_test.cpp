@@ -5,6 +5,7 @@
 #include "support/speech_engine.h"
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QEventLoop>
@@ -402,9 +403,20 @@ TEST_F(AgentCharacter, BalloonStaysOnTheScreen) {
         balloon = w;
     ASSERT_TRUE(balloon);
     EXPECT_TRUE(screen.contains(balloon->geometry())) << at.x() << "," << at.y();
+    // A screen reader hears the sentence, announced as a notification.
+    QAccessibleInterface* heard = QAccessible::queryAccessibleInterface(balloon);
+    ASSERT_TRUE(heard);
+    EXPECT_EQ(heard->role(), QAccessible::Notification);
+    EXPECT_EQ(heard->text(QAccessible::Name),
+              QStringLiteral("A sentence long enough to need a balloon of a good size, wrapped over lines."));
     // Beside the character, not on top of it.
     EXPECT_FALSE(balloon->geometry().intersects(c->drawnGeometry()));
     EXPECT_TRUE(c->window()->geometry().contains(c->drawnGeometry()));
+    c->stopAll();
+    // The next sentence is heard in its turn.
+    c->speak(QStringLiteral("Short."));
+    run(300);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(balloon)->text(QAccessible::Name), QStringLiteral("Short."));
     c->stopAll();
   }
 }
