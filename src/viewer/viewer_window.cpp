@@ -20,10 +20,13 @@
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QIcon>
+#include <QImage>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
+#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QStyle>
@@ -65,6 +68,29 @@ class ViewerPane final : public QWidget {
  private:
   std::function<void()> m_onResize;
 };
+
+// A standard icon as it shows on buttons of this palette. The built-in icons are drawn in dark
+// strokes for light buttons; on dark buttons those strokes take the palette's button text colour,
+// their coloured parts kept.
+QIcon IconForPalette(const QStyle* style, QStyle::StandardPixmap which, const QPalette& palette) {
+  const QIcon icon = style->standardIcon(which);
+  if (palette.color(QPalette::Button).lightnessF() >= 0.5) return icon;
+  const QColor ink = palette.color(QPalette::ButtonText);
+  QIcon drawn;
+  for (int size : {16, 24, 32, 48}) {
+    QImage image = icon.pixmap(size).toImage().convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < image.height(); ++y)
+      for (int x = 0; x < image.width(); ++x) {
+        const QColor c = image.pixelColor(x, y);
+        if (c.alpha() == 0 || c.lightnessF() >= 0.35) continue;
+        QColor stroke = ink;
+        stroke.setAlpha(c.alpha());
+        image.setPixelColor(x, y, stroke);
+      }
+    drawn.addPixmap(QPixmap::fromImage(image));
+  }
+  return drawn;
+}
 
 }  // namespace
 
@@ -241,7 +267,6 @@ void ViewerWindow::buildToolBar() {
   m_toolBar->setFloatable(false);
   m_toolBar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
   m_toolBar->setIconSize(QSize(24, 24));
-  QStyle* st = style();
 
   auto* readMenu = new QMenu(this);
   auto readEntry = [this, readMenu](const char* caption, const char* name, int activity, int memos, int mode) {
@@ -259,7 +284,7 @@ void ViewerWindow::buildToolBar() {
   m_readButton->setObjectName(QStringLiteral("ToolRead"));
   m_readButton->setText(QStringLiteral("Read"));
   m_readButton->setToolTip(QStringLiteral("Read This Reminder"));
-  m_readButton->setIcon(st->standardIcon(QStyle::SP_MediaPlay));
+  m_readIcon = QStyle::SP_MediaPlay;
   m_readButton->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
   m_readButton->setPopupMode(QToolButton::MenuButtonPopup);
   m_readButton->setMenu(readMenu);
@@ -269,7 +294,8 @@ void ViewerWindow::buildToolBar() {
 
   auto tool = [this](const char* caption, const char* tip, const char* name, QStyle::StandardPixmap icon,
                      auto handler) {
-    QAction* a = m_toolBar->addAction(style()->standardIcon(icon), QString::fromLatin1(caption));
+    QAction* a = m_toolBar->addAction(QString::fromLatin1(caption));
+    m_icons.emplace_back(a, icon);
     a->setToolTip(QString::fromLatin1(tip));
     a->setObjectName(QString::fromLatin1(name));
     connect(a, &QAction::triggered, this, handler);
@@ -283,6 +309,13 @@ void ViewerWindow::buildToolBar() {
   m_toolOptions = tool("Options", "Set Reminder Options", "ToolOptions", QStyle::SP_FileDialogContentsView,
                        [this] { runLater(m_ctx.hooks.showOptions); });
   m_toolOptions->setEnabled(static_cast<bool>(m_ctx.hooks.showOptions));
+  paintIcons();
+}
+
+void ViewerWindow::paintIcons() {
+  const QPalette& colours = palette();
+  m_readButton->setIcon(IconForPalette(style(), m_readIcon, colours));
+  for (const auto& [action, which] : m_icons) action->setIcon(IconForPalette(style(), which, colours));
 }
 
 void ViewerWindow::openTable() {
@@ -370,6 +403,7 @@ void ViewerWindow::resizeEvent(QResizeEvent* event) {
 
 void ViewerWindow::changeEvent(QEvent* event) {
   QMainWindow::changeEvent(event);
+  if (event->type() == QEvent::PaletteChange && m_toolBar) paintIcons();
   if (event->type() == QEvent::WindowStateChange && isMinimized() &&
       HideCharacterWithViewer(m_ctx.settings.read(settings::ShowOnStart), false))
     m_ctx.speaker.hide();

@@ -13,10 +13,13 @@
 #include <QAbstractButton>
 #include <QMainWindow>
 #include <QPointer>
+#include <QStyle>
 #include <QTimer>
 
 #include <array>
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 class QAction;
 class QMenu;
@@ -115,6 +118,7 @@ class ViewerWindow final : public QMainWindow {
   void buildMenus();
   void fitGridFont();
   void buildToolBar();
+  void paintIcons();  // the toolbar's icons for the window's palette, light or dark
   void openTable();
   void layOut();
   void positionOn(int row);
@@ -152,6 +156,8 @@ class ViewerWindow final : public QMainWindow {
   QPlainTextEdit* m_memo = nullptr;
   QToolBar* m_toolBar = nullptr;
   QToolButton* m_readButton = nullptr;
+  QStyle::StandardPixmap m_readIcon = QStyle::SP_MediaPlay;
+  std::vector<std::pair<QAction*, QStyle::StandardPixmap>> m_icons;
 
   // The memo box's record, whether the box holds text not yet saved, and the idle timer.
   std::uint32_t m_memoRecno = 0;

@@ -2,9 +2,9 @@
 // geometry and life cycle.
 #include "core/settings_keys.h"
 #include "core/window_placement.h"
+#include "support/accessible_names.h"
 #include "viewer/reminder_list_model.h"
 #include "viewer/viewer_rules.h"
-#include "support/accessible_names.h"
 #include "viewer_fixture.h"
 
 #include <QAction>
@@ -19,6 +19,7 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include <array>
 #include <cmath>
 
 using namespace chimewise;
@@ -343,6 +344,45 @@ TEST_F(ViewerWindowTest, CommandsBuiltElsewhereAreDisabledUntilGivenAndHelpOpens
   QCoreApplication::processEvents();
   ran.sort();
   EXPECT_EQ(ran, (QStringList{"about", "optimize", "options", "options", "tutorial", "update"}));
+}
+
+// Share of an icon's visible pixels that stand out from the button behind it.
+double StandingOut(const QIcon& icon, const QColor& button) {
+  const QImage image = icon.pixmap(24).toImage().convertToFormat(QImage::Format_ARGB32);
+  int shown = 0;
+  int apart = 0;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x) {
+      const QColor c = image.pixelColor(x, y);
+      if (c.alpha() < 128) continue;
+      ++shown;
+      if (std::abs(c.lightnessF() - button.lightnessF()) > 0.3) ++apart;
+    }
+  return shown ? double(apart) / shown : 0.0;
+}
+
+// The toolbar's icons stand out from dark buttons, after the desktop turns dark, as well as they
+// do from light ones.
+TEST_F(ViewerWindowTest, ToolbarIconsStandOutOnDarkButtonsAsOnLightOnes) {
+  viewer::ViewerWindow& w = open();
+  QPalette dark;
+  for (QPalette::ColorRole role : {QPalette::Window, QPalette::Button, QPalette::Base})
+    dark.setColor(role, QColor(0x2a, 0x2a, 0x2e));
+  for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text})
+    dark.setColor(role, QColor(0xee, 0xee, 0xee));
+  std::array<QList<double>, 2> seen;
+  const std::array<QPalette, 2> palettes{w.palette(), dark};
+  for (size_t p = 0; p < palettes.size(); ++p) {
+    w.setPalette(palettes[p]);
+    const QColor button = w.toolBar()->palette().color(QPalette::Button);
+    seen[p] << StandingOut(w.readButton()->icon(), button);
+    for (QAction* a : w.toolBar()->actions())
+      if (!a->icon().isNull()) seen[p] << StandingOut(a->icon(), button);
+  }
+  ASSERT_EQ(seen[0].size(), 5);
+  ASSERT_EQ(seen[1].size(), 5);
+  for (int i = 0; i < 5; ++i) EXPECT_GE(seen[1][i], seen[0][i] - 0.15) << "icon " << i;
+  EXPECT_GT(seen[1][0], 0.9);  // the Read icon: a dark triangle on light buttons
 }
 
 TEST_F(ViewerWindowTest, EveryMenuEntryHasAnAccessKeyOfItsOwnAndTabFollowsTheLayout) {
