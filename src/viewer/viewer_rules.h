@@ -30,8 +30,16 @@ TwipsSize EnforceMinimumSize(TwipsSize window);
 
 // Widths of the "Reminder", "Activity" and "Activity Date" columns for an inside width: the two
 // date columns 2000 each with the rest for the activity while 30 % of the room exceeds 2300,
-// otherwise 30 %, 40 % and 30 % of the room.
-std::array<int, 3> ColumnWidths(int insideWidth);
+// otherwise 30 %, 40 % and 30 % of the room. `dateNeed` is what the widest reminder time takes
+// in the list's font: the date columns are never narrower (a large font widens them; the
+// activity gives up the room).
+std::array<int, 3> ColumnWidths(int insideWidth, int dateNeed = 0);
+
+// The smallest window for the list's font, in twips: wide enough for both date columns whole
+// (`dateNeed` each) beside an activity column as wide, and high enough for the list to show its
+// heading and three rows (`rowHeight` each) with the memo box below. `chromeHeight` is what the
+// menu bar, toolbar and banner take above the list. Never below kMinimumWidth x kMinimumHeight.
+TwipsSize MinimumViewerSize(int dateNeed, int rowHeight, int chromeHeight);
 
 struct ViewerLayout {
   int gridTop = 0;
@@ -47,7 +55,7 @@ struct ViewerLayout {
 // below the banner (at gridTop) and takes 60 % of the height the banner leaves; the memo box
 // fills the rest, 60 twips below the grid and 60 above the bottom edge. A window too small for
 // that gives zero heights, never negative ones.
-ViewerLayout LayoutViewer(int insideWidth, int insideHeight, int bannerHeight, int gridTop);
+ViewerLayout LayoutViewer(int insideWidth, int insideHeight, int bannerHeight, int gridTop, int dateNeed = 0);
 
 // The commands that act on the highlighted reminder (Read, Snooze, Properties, Delete) are
 // enabled exactly while the list has a row.

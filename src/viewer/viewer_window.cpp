@@ -142,7 +142,6 @@ ViewerWindow::ViewerWindow(ViewerContext& context, QWidget* parent)
   m_grid->setAlternatingRowColors(true);
   m_grid->setWordWrap(false);
   m_grid->verticalHeader()->hide();
-  fitGridFont();
   // Rows of one height: the view never measures rows it does not show.
   m_grid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   m_grid->verticalHeader()->setDefaultSectionSize(m_grid->fontMetrics().height() + 6);
@@ -195,16 +194,13 @@ ViewerWindow::~ViewerWindow() {
   if (m_area > 0) data::CloseTableIfOpen(m_ctx.engine, kCalendarAlias);
 }
 
-void ViewerWindow::fitGridFont() {
-  // The date columns are 2000 twips wide on a wide window: the grid's font is made small enough
-  // for the widest reminder time text in the user's time format to fit them whole.
-  const double tpp = twipsPerPixel();
-  const int room = static_cast<int>(std::lround(ColumnWidths(10000)[0] / tpp)) - 10;
+int ViewerWindow::dateColumnNeed() const {
+  // The widest reminder time in the user's time format, in the list's own font (the user's: a
+  // large desktop font widens the columns, it is never shrunk to fit them), with the cell's
+  // margins.
   const QString widest = FormatDateTimeText(QDateTime(QDate(2026, 12, 28), QTime(12, 58)), m_ctx.state.TimeFormat);
-  QFont font = m_grid->font();
-  while (QFontMetrics(font).horizontalAdvance(widest) > room && font.pointSizeF() > 7.0)
-    font.setPointSizeF(font.pointSizeF() - 0.5);
-  m_grid->setFont(font);
+  const int pixels = m_grid->fontMetrics().horizontalAdvance(widest) + 12;
+  return static_cast<int>(std::lround(pixels * twipsPerPixel()));
 }
 
 QAction* ViewerWindow::menuAction(const QString& objectName) const { return findChild<QAction*>(objectName); }
@@ -354,14 +350,17 @@ void ViewerWindow::restorePlacement() {
   const double tpp = twipsPerPixel();
   auto twips = [tpp](int px) { return static_cast<std::int32_t>(std::lround(px * tpp)); };
   auto pixels = [tpp](std::int32_t tw) { return static_cast<int>(std::lround(tw / tpp)); };
-  const TwipsSize minimum = EnforceMinimumSize({0, 0});
+  // Room for the list's font: both dates whole and three rows in view.
+  const int chrome = menuBar()->sizeHint().height() + m_toolBar->sizeHint().height() + pixels(kBannerHeight);
+  const TwipsSize minimum =
+      MinimumViewerSize(dateColumnNeed(), twips(m_grid->verticalHeader()->defaultSectionSize()), twips(chrome));
   setMinimumSize(pixels(minimum.width), pixels(minimum.height));
   const QRect avail = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
   // A first start (nothing saved) opens at a comfortable size.
   const QSize start(std::max(minimumWidth(), 640), std::max(minimumHeight(), 420));
   const TwipsRect r = ReadPlacement(m_ctx.settings, kSection, twips(start.width()), twips(start.height()),
                                     twips(avail.width()), twips(avail.height()));
-  const TwipsSize size = EnforceMinimumSize({r.width, r.height});
+  const TwipsSize size{std::max(r.width, minimum.width), std::max(r.height, minimum.height)};
   resize(pixels(size.width), pixels(size.height));
   move(avail.x() + pixels(r.left), avail.y() + pixels(r.top));
 }
@@ -389,7 +388,8 @@ void ViewerWindow::layOut() {
   auto pixels = [tpp](int tw) { return static_cast<int>(std::lround(tw / tpp)); };
   const int bannerPx = pixels(kBannerHeight);
   m_banner->setGeometry(0, 0, m_pane->width(), bannerPx);
-  const ViewerLayout l = LayoutViewer(twips(m_pane->width()), twips(m_pane->height()), kBannerHeight, kBannerHeight);
+  const ViewerLayout l =
+      LayoutViewer(twips(m_pane->width()), twips(m_pane->height()), kBannerHeight, kBannerHeight, dateColumnNeed());
   m_grid->setGeometry(0, pixels(l.gridTop), pixels(l.width), pixels(l.gridHeight));
   m_memo->setGeometry(0, pixels(l.memoTop), pixels(l.width), pixels(l.memoHeight));
   for (int c = 0; c < 3; ++c) m_grid->setColumnWidth(c, pixels(l.columns[static_cast<size_t>(c)]));

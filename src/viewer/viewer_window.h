@@ -116,7 +116,7 @@ class ViewerWindow final : public QMainWindow {
 
  private:
   void buildMenus();
-  void fitGridFont();
+  int dateColumnNeed() const;  // twips the widest reminder time takes in the list's font
   void buildToolBar();
   void paintIcons();  // the toolbar's icons for the window's palette, light or dark
   void openTable();

@@ -28,6 +28,24 @@ TEST(ViewerColumns, NarrowWindowsShareTheRoomThirtyFortyThirty) {
   EXPECT_EQ(min[0], min[2]);
 }
 
+// A time that needs more than the rule gives widens both date columns; the activity gives up the
+// room. A time that fits changes nothing.
+TEST(ViewerColumns, ALargeFontWidensTheDateColumnsAndTheWindow) {
+  EXPECT_EQ(ColumnWidths(10000, 2000), ColumnWidths(10000));
+  EXPECT_EQ(ColumnWidths(7000, 2001), ColumnWidths(7000));
+  EXPECT_EQ(ColumnWidths(10000, 3100), (std::array<int, 3>{3100, 3470, 3100}));
+  EXPECT_EQ(ColumnWidths(7000, 2500), (std::array<int, 3>{2500, 1670, 2500}));
+  EXPECT_EQ(ColumnWidths(5000, 3000), (std::array<int, 3>{3000, 0, 3000}));
+  // The smallest window keeps both dates whole beside an activity as wide, and three rows of the
+  // list in view; a small font keeps the old minimum.
+  EXPECT_EQ(MinimumViewerSize(1500, 200, 1200), (TwipsSize{kMinimumWidth, 1200 + 1534}));
+  EXPECT_EQ(MinimumViewerSize(3100, 400, 1500), (TwipsSize{330 + 9300, 1500 + 2867}));
+  EXPECT_EQ(MinimumViewerSize(0, 0, 0), (TwipsSize{kMinimumWidth, kMinimumHeight}));
+  const TwipsSize large = MinimumViewerSize(3100, 400, 1500);
+  const auto columns = ColumnWidths(large.width, 3100);
+  EXPECT_GE(columns[1], 3100);
+}
+
 TEST(ViewerLayoutTest, GridTakesSixTenthsBelowTheBannerAndTheMemoTheRestWithGaps) {
   const ViewerLayout l = LayoutViewer(10000, 6000, 600, 600);
   EXPECT_EQ(l.gridTop, 600);

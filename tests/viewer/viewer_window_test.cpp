@@ -8,6 +8,8 @@
 #include "viewer_fixture.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QHeaderView>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -102,12 +104,33 @@ TEST_F(ViewerWindowTest, CurrentRemindersOnlyHideTomorrowUntilFutureEventsAreTic
   EXPECT_EQ(w.model()->rowCount(), 2);
 }
 
+// The desktop's font for the length of a test.
+class DesktopFont {
+ public:
+  explicit DesktopFont(double points) : m_was(QApplication::font()) {
+    QFont f = m_was;
+    f.setPointSizeF(points);
+    QApplication::setFont(f);
+  }
+  ~DesktopFont() { QApplication::setFont(m_was); }
+
+ private:
+  QFont m_was;
+};
+
+// Rows of the list in view at once, below its heading.
+int RowsInView(viewer::ViewerWindow& w) {
+  return w.grid()->viewport()->height() / w.grid()->verticalHeader()->defaultSectionSize();
+}
+
 TEST_F(ViewerWindowTest, ARestoredSmallWindowGrowsToTheMinimumAndColumnsFollowTheWidth) {
+  DesktopFont small(6);  // the reminder times fit the 2000-twip date columns
   settings.write("ReminderView", "Width", "6000");
   settings.write("ReminderView", "Height", "1500");
   viewer::ViewerWindow& w = open();
   EXPECT_EQ(w.width(), px(w, 7200));
-  EXPECT_EQ(w.height(), px(w, 2040));
+  EXPECT_GE(w.height(), px(w, 2040));
+  EXPECT_GE(RowsInView(w), 3);
 
   // An inside width of 10000 twips: 2000, 5670 and 2000.
   QWidget* pane = w.centralWidget();
@@ -125,9 +148,28 @@ TEST_F(ViewerWindowTest, ARestoredSmallWindowGrowsToTheMinimumAndColumnsFollowTh
   EXPECT_EQ(w.grid()->columnWidth(0), px(w, 2061));
   EXPECT_EQ(w.grid()->columnWidth(1), px(w, 2748));
   EXPECT_EQ(w.grid()->columnWidth(2), px(w, 2061));
-  // Smaller is refused.
+  // Smaller is refused, and the smallest still shows three reminders.
   w.resize(px(w, 5000), px(w, 1000));
-  EXPECT_EQ(w.size(), QSize(px(w, 7200), px(w, 2040)));
+  EXPECT_EQ(w.width(), px(w, 7200));
+  EXPECT_GE(RowsInView(w), 3);
+}
+
+// A large desktop font is the list's font: the date columns and the window grow to show every
+// reminder time whole, rather than the text shrinking to the columns.
+TEST_F(ViewerWindowTest, ALargeDesktopFontWidensTheColumnsAndTheWindow) {
+  DesktopFont large(16);
+  add("Dentist", QDateTime(QDate(2026, 12, 28), QTime(12, 58)), QDateTime(QDate(2026, 12, 28), QTime(12, 58)));
+  viewer::ViewerWindow& w = open();
+  EXPECT_DOUBLE_EQ(w.grid()->font().pointSizeF(), 16.0);
+  const QString when = w.model()->data(w.model()->index(0, 0)).toString();
+  ASSERT_FALSE(when.isEmpty());
+  const int whole = w.grid()->fontMetrics().horizontalAdvance(when);
+  w.resize(1, 1);  // as small as it goes
+  EXPECT_GT(w.width(), px(w, 7200));
+  EXPECT_GE(w.grid()->columnWidth(0), whole);
+  EXPECT_GE(w.grid()->columnWidth(2), whole);
+  EXPECT_GT(w.grid()->columnWidth(1), 0);
+  EXPECT_GE(RowsInView(w), 3);
 }
 
 TEST_F(ViewerWindowTest, AMemoTypedAndThenTheWindowClosedIsInTheTable) {
