@@ -12,6 +12,7 @@
 #include <QScreen>
 
 #include <algorithm>
+#include <cmath>
 #include <mutex>
 
 namespace agent {
@@ -42,8 +43,10 @@ BalloonWindow::BalloonWindow()
   std::call_once(accessible, [] { QAccessible::installFactory(BalloonAccessible); });
   setAccessibleName(QString::fromLatin1(kBalloonName));
   setAccessibleDescription(QString::fromLatin1(kBalloonName));
+  // The desktop's font where it is larger than the balloon's own 10 points; the balloon widens
+  // with it, so that as many words fit on a line.
   QFont f = font();
-  f.setPointSizeF(10);
+  f.setPointSizeF(std::max(10.0, QGuiApplication::font().pointSizeF()));
   setFont(f);
 }
 
@@ -54,7 +57,8 @@ void BalloonWindow::begin(const QString& full, const QRect& character) {
   m_start = 0;
   m_character = character;
   const QFontMetrics fm(font());
-  QRect text = fm.boundingRect(QRect(0, 0, kMaxTextWidth, 10000), Qt::TextWordWrap, m_full);
+  const int maxWidth = static_cast<int>(std::lround(kMaxTextWidth * font().pointSizeF() / 10.0));
+  QRect text = fm.boundingRect(QRect(0, 0, maxWidth, 10000), Qt::TextWordWrap, m_full);
   text.setHeight(std::min(text.height(), fm.lineSpacing() * kMaxLines));
   const int actionWidth = m_action.isEmpty() ? 0 : fm.horizontalAdvance(m_action) + 2 * kPad;
   const int actionHeight = m_action.isEmpty() ? 0 : fm.lineSpacing() + kPad / 2;

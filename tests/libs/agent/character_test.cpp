@@ -421,6 +421,25 @@ TEST_F(AgentCharacter, BalloonStaysOnTheScreen) {
   }
 }
 
+// A desktop with a large font gets a balloon in that font, as wide for the same words per line.
+TEST(AgentCharacterFonts, TheBalloonTakesALargeDesktopFont) {
+  ensureApp();
+  const QFont was = QApplication::font();
+  QFont large = was;
+  large.setPointSizeF(16);
+  QApplication::setFont(large);
+  AgentOptions o;
+  o.audio = AgentOptions::Audio::Silent;
+  AgentService service(o);
+  Character* c = service.load(QStringLiteral("Large"), assets() + QStringLiteral("Bolt.ochar"));
+  QApplication::setFont(was);
+  ASSERT_TRUE(c);
+  QList<double> sizes;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (w->metaObject()->className() == QByteArray("agent::BalloonWindow")) sizes << w->font().pointSizeF();
+  EXPECT_TRUE(sizes.contains(16.0)) << sizes.size();
+}
+
 // The program's own configuration: real time and synthesis on the speech thread.
 TEST(AgentCharacterRealTime, SpeechIsSynthesisedOffTheCallingThread) {
   ensureApp();
