@@ -202,4 +202,15 @@ if [ -n "$icon" ]; then
 fi
 
 stop_program
+
+# A dark desktop with a 16-point font, as a GTK desktop sets them (Qt reads both through its GTK
+# platform theme): the viewer's list, icons and the word balloon in the user's font and colours.
+mkdir -p "$XDG_CONFIG_HOME/gtk-3.0"
+printf '[Settings]\ngtk-font-name=DejaVu Sans 16\ngtk-application-prefer-dark-theme=1\n' \
+  >"$XDG_CONFIG_HOME/gtk-3.0/settings.ini"
+export QT_QPA_PLATFORMTHEME=gtk3 GTK_THEME=Adwaita:dark
+start_program show
+shot "reminder-viewer-dark-16pt" 8
+stop_program
+unset QT_QPA_PLATFORMTHEME GTK_THEME
 echo "pictures in $out"
