@@ -148,6 +148,7 @@ Problem AlarmService::ScanDueAlarms(ScanCounts* counts) {
     return ProblemOf(s);
   }
   bool somethingDue = false;
+  std::uint32_t lastSaid = 0;
   if (!due.empty() && m_state.ScheduleOpen) {
     // The reminders are found again when the dialog closes and looks up the next alarm.
     m_speaker.speak(kCloseScheduleFirst);
@@ -159,8 +160,10 @@ Problem AlarmService::ScanDueAlarms(ScanCounts* counts) {
   for (uint32_t recno : due) {
     Problem one;
     AlarmMove move = AlarmMove::None;
-    if (announce(area, recno, m_state.ReadActivity, m_state.ReadMemos, AnnounceMode::Alarm, &one, &move))
+    if (announce(area, recno, m_state.ReadActivity, m_state.ReadMemos, AnnounceMode::Alarm, &one, &move)) {
       somethingDue = true;
+      lastSaid = recno;
+    }
     if (move == AlarmMove::Stored) ++counts->stored;
     if (move == AlarmMove::Failed) ++counts->failed;
     if (problem.ok() || (move == AlarmMove::Failed && counts->failed == 1)) problem = one;
@@ -170,10 +173,7 @@ Problem AlarmService::ScanDueAlarms(ScanCounts* counts) {
   // Also when nothing was selected, so a reminder never stops firing until a restart.
   if (Problem lookup = FindNextAlarm(); problem.ok()) problem = lookup;
   if (somethingDue) {
-    if (m_state.ViewerOpen)
-      m_viewer.RefreshViewer();
-    else
-      m_viewer.ShowViewer();
+    m_viewer.ShowAnnounced(lastSaid);
   } else if (!due.empty() && m_state.ViewerOpen && !viewerWasOpen) {
     m_viewer.CloseViewerAndHideCharacter();
   }

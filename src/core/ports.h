@@ -25,6 +25,9 @@ class ViewerPort {
   virtual void ShowViewer() = 0;
   // Re-reads the open viewer's list after the table changed.
   virtual void RefreshViewer() = 0;
+  // After reminders were announced: opens the viewer, or re-reads the open one, with the
+  // reminder announced last highlighted (Read and Snooze act on it).
+  virtual void ShowAnnounced(std::uint32_t recno) = 0;
   // Closes a viewer the alarm scan opened for nothing, and hides the character.
   virtual void CloseViewerAndHideCharacter() = 0;
   // Closes the viewer for the table's upkeep; true when it was open (ReopenViewer brings it back).
@@ -56,6 +59,7 @@ class NoWindows : public MainTimerPort, public ViewerPort {
   bool ViewerShowsFuture() const override { return false; }
   void ShowViewer() override {}
   void RefreshViewer() override {}
+  void ShowAnnounced(std::uint32_t) override {}
   void CloseViewerAndHideCharacter() override {}
   bool CloseViewer() override { return false; }
   void ReopenViewer() override {}

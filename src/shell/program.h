@@ -93,6 +93,7 @@ class Program final : public QObject,
   bool ViewerShowsFuture() const override { return m_viewer->ViewerShowsFuture(); }
   void ShowViewer() override { m_viewer->ShowViewer(); }
   void RefreshViewer() override { m_viewer->RefreshViewer(); }
+  void ShowAnnounced(std::uint32_t recno) override { m_viewer->ShowAnnounced(recno); }
   void CloseViewerAndHideCharacter() override { m_viewer->CloseViewerAndHideCharacter(); }
   bool CloseViewer() override { return m_viewer->CloseViewer(); }
   void ReopenViewer() override { m_viewer->ReopenViewer(); }

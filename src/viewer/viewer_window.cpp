@@ -437,6 +437,7 @@ void ViewerWindow::closeEvent(QCloseEvent* event) {
   data::CloseTableIfOpen(m_ctx.engine, kCalendarAlias);
   m_area = 0;
   m_model->setArea(0);
+  m_closed = true;
   event->accept();
 }
 
@@ -446,6 +447,10 @@ void ViewerWindow::Refresh() {
   const int previousRow = m_model->rowOf(previous);
   report(ProblemOf(m_model->reload(m_showFuture, m_ctx.clock.now())));
   positionOn(RowToHighlight(m_model->rowOf(previous), previousRow < 0 ? 0 : previousRow, m_model->rows()));
+}
+
+void ViewerWindow::Highlight(std::uint32_t recno) {
+  if (const int row = m_model->rowOf(recno); row >= 0) positionOn(row);
 }
 
 void ViewerWindow::positionOn(int row) {

@@ -90,6 +90,11 @@ class ViewerWindow final : public QMainWindow {
   // Reads the list again (after the table changed), keeping the highlighted reminder highlighted
   // where it is still listed. A memo being typed is saved first.
   void Refresh();
+  // Closed (its table let go): it deletes itself at the next turn of the event loop and is never
+  // shown again.
+  bool closed() const { return m_closed; }
+  // Highlights a reminder of the list (one just announced); nothing when it is not listed.
+  void Highlight(std::uint32_t recno);
   // The next close keeps the character on screen (the viewer is closed only for the upkeep).
   void keepCharacterOnClose() { m_keepCharacter = true; }
 
@@ -155,6 +160,7 @@ class ViewerWindow final : public QMainWindow {
   QTableView* m_grid = nullptr;
   QPlainTextEdit* m_memo = nullptr;
   QToolBar* m_toolBar = nullptr;
+  bool m_closed = false;
   QToolButton* m_readButton = nullptr;
   QStyle::StandardPixmap m_readIcon = QStyle::SP_MediaPlay;
   std::vector<std::pair<QAction*, QStyle::StandardPixmap>> m_icons;

@@ -22,16 +22,39 @@ ViewerWindows::~ViewerWindows() {
 bool ViewerWindows::ViewerShowsFuture() const { return m_window && m_window->showsFuture(); }
 
 void ViewerWindows::ShowViewer() {
+  forgetClosed();
   m_closing.removeAll(nullptr);
-  if (!m_window) m_window = new viewer::ViewerWindow(m_ctx);
+  // A window already there may have missed changes to the table while it was out of sight.
+  if (m_window)
+    m_window->Refresh();
+  else
+    m_window = new viewer::ViewerWindow(m_ctx);
   if (m_window->isMinimized()) m_window->setWindowState(m_window->windowState() & ~Qt::WindowMinimized);
   m_window->show();
   m_window->raise();
   m_window->activateWindow();
 }
 
+void ViewerWindows::forgetClosed() {
+  // Closed by the user and not yet deleted: a window of its own comes instead.
+  if (m_window && m_window->closed()) {
+    m_closing.push_back(m_window);
+    m_window = nullptr;
+  }
+}
+
 void ViewerWindows::RefreshViewer() {
+  forgetClosed();
   if (m_window) m_window->Refresh();
+}
+
+void ViewerWindows::ShowAnnounced(std::uint32_t recno) {
+  forgetClosed();
+  if (m_window)
+    m_window->Refresh();
+  else
+    ShowViewer();
+  if (m_window) m_window->Highlight(recno);
 }
 
 void ViewerWindows::closeNow() {

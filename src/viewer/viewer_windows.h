@@ -28,9 +28,11 @@ class ViewerWindows final : public ViewerPort {
 
   // ViewerPort
   bool ViewerShowsFuture() const override;
-  // Opens the viewer (or brings the open one to the front, restored from minimized).
+  // Opens the viewer (or brings the open one to the front, restored from minimized, its list read
+  // again).
   void ShowViewer() override;
   void RefreshViewer() override;
+  void ShowAnnounced(std::uint32_t recno) override;
   void CloseViewerAndHideCharacter() override;
   bool CloseViewer() override;
   void ReopenViewer() override;
@@ -47,6 +49,7 @@ class ViewerWindows final : public ViewerPort {
   viewer::ViewerWindow* window() const { return m_window.data(); }
 
  private:
+  void forgetClosed();
   void closeNow();
 
   viewer::ViewerContext m_ctx;

@@ -1,6 +1,7 @@
 // The Reminder Viewer window driven offscreen over a real table: its list, commands, memo box,
 // geometry and life cycle.
 #include "core/settings_keys.h"
+#include "core/time_format.h"
 #include "core/window_placement.h"
 #include "support/accessible_names.h"
 #include "viewer/reminder_list_model.h"
@@ -170,6 +171,35 @@ TEST_F(ViewerWindowTest, ALargeDesktopFontWidensTheColumnsAndTheWindow) {
   EXPECT_GE(w.grid()->columnWidth(2), whole);
   EXPECT_GT(w.grid()->columnWidth(1), 0);
   EXPECT_GE(RowsInView(w), 3);
+}
+
+// Announcements move the reminders on: the open viewer lists the times the table holds after
+// each one, in their new order, and highlights the reminder just announced.
+TEST_F(ViewerWindowTest, AfterEachAnnouncementTheListShowsTheTableAndTheReminderJustSaid) {
+  const qint64 first = add("Call the bank", today(9, 50), today(9, 58));
+  const qint64 second = add("Water the plants", today(10, 0), today(10, 0));
+  add("Later today", today(15, 0), today(15, 0));
+  AlarmService scanner(state, clock, engine, speaker, noWindows, port());
+  for (int round = 0; round < 6; ++round) {
+    // Every reminder listed, then only the current ones; the second time the window is shown
+    // again while its close is still under way (it goes at the next turn of the event loop).
+    if (round == 0) port().CloseViewer();
+    if (round == 3) port().window()->close();
+    if (round == 0 || round == 3) settings.write(settings::ShowFuture, round == 0 ? "1" : "0");
+    viewer::ViewerWindow& w = open();
+    ASSERT_TRUE(scanner.ScanDueAlarms().ok());
+    for (qint64 r : {first, second}) {
+      const QDate date = QDate::fromString(field(r, "ALARMDATE"), "yyyyMMdd");
+      const QDateTime held(date, QTime(0, 0).addSecs(60 * field(r, "ALARMTIME").trimmed().toInt()));
+      ASSERT_TRUE(held.isValid()) << field(r, "ALARMDATE").toStdString();
+      const int row = w.model()->rowOf(static_cast<std::uint32_t>(r));
+      ASSERT_GE(row, 0) << round;
+      EXPECT_EQ(w.model()->index(row, 0).data().toString(), FormatDateTimeText(held, state.TimeFormat)) << round;
+    }
+    // The last reminder said is the highlighted one.
+    EXPECT_EQ(w.grid()->currentIndex().row(), w.model()->rowOf(static_cast<std::uint32_t>(second))) << round;
+    clock.advanceSecs(5 * 60);
+  }
 }
 
 TEST_F(ViewerWindowTest, AMemoTypedAndThenTheWindowClosedIsInTheTable) {
