@@ -111,6 +111,9 @@ TEST_F(NotificationClientTest, SendsEverythingAndHearsActionsAndClosingOfItsOwnN
   EXPECT_EQ(heard.sent[0], std::make_pair(first, server->calls()[0].id));
   EXPECT_EQ(heard.sent[1], std::make_pair(second, server->calls()[1].id));
 
+  // Another client on the bus sends the same signal: it is not the server that answered.
+  NotificationServer impostor(bus.connect(QStringLiteral("impostor")));
+  impostor.invokeAction(server->calls()[0].id, QStringLiteral("open"));
   server->invokeAction(server->calls()[1].id, QStringLiteral("snooze"));
   server->invokeAction(999, QStringLiteral("open"));  // not ours
   ASSERT_TRUE(RunEventsUntil([&] { return !heard.actions.empty(); }, 10000));
