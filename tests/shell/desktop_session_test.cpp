@@ -17,6 +17,7 @@
 
 #include <csignal>
 #include <memory>
+#include <sys/prctl.h>
 
 using chimewise::testsupport::NotificationServer;
 using chimewise::testsupport::PrivateBus;
@@ -52,6 +53,7 @@ class DesktopSessionTest : public ::testing::Test {
     if (!bus.running()) GTEST_SKIP() << "dbus-daemon could not be started";
     xserver.setProgram(QStringLiteral("Xvfb"));
     xserver.setArguments({"-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
+    xserver.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     xserver.start();
     ASSERT_TRUE(xserver.waitForStarted(5000));
     ASSERT_TRUE(RunEventsUntil([&] { return xserver.canReadLine(); }, 10000));

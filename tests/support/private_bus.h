@@ -11,6 +11,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <csignal>
+#include <sys/prctl.h>
+
 namespace chimewise::testsupport {
 
 class PrivateBus {
@@ -21,6 +24,8 @@ class PrivateBus {
     m_daemon.setArguments({QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--nopidfile"),
                            QStringLiteral("--print-address=1")});
     m_daemon.setProcessChannelMode(QProcess::SeparateChannels);
+    // The bus goes with the test also when the test is killed before its destructors run.
+    m_daemon.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     m_daemon.start();
     if (!m_daemon.waitForStarted(5000)) return;
     const QDeadlineTimer deadline(10000);
