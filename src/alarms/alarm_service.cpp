@@ -23,6 +23,8 @@ namespace chimewise {
 namespace {
 const QString kTimerAlias = QString::fromLatin1(data::kAliasTimer);
 const QString kAlarmAlias = QString::fromLatin1(data::kAliasAlarm);
+// A snooze asked for from outside the viewer (a desktop notification's action).
+const QString kSnoozeAlias = QStringLiteral("SNOOZEDBF");
 // The lowest alarm key that counts: alarms dated before 1980 are never found.
 constexpr char kLowestAlarmKey[] = "198001010000";
 
@@ -206,8 +208,11 @@ bool AlarmService::announce(int area, qint64 recno, int readActivity, int readMe
     *move = stored ? AlarmMove::Stored : AlarmMove::Failed;
     if (problem && !s.ok()) *problem = ProblemOf(s);
   }
+  // Read before the sound: its pause lets other events run, which may move the work area.
+  const QString recordId = mode == AnnounceMode::Alarm && announced ? TableText(*wa, "REC_NO") : QString();
   if (plan.sound != 0) m_speaker.PlaySoundEffect(plan.sound);
   for (const QString& text : plan.sayTexts) m_speaker.SayText(text);
+  if (mode == AnnounceMode::Alarm && announced) announced(AnnouncedReminder{recno, recordId, facts});
   return plan.due;
 }
 
@@ -240,6 +245,33 @@ AlarmService::SnoozeOutcome AlarmService::Snooze(int area, qint64 recno, int cho
   out.dropFromList = plan->alarm > now;
   out.problem = FindNextAlarm();
   if (!s.ok()) out.problem = ProblemOf(s);
+  return out;
+}
+
+AlarmService::SnoozeOutcome AlarmService::SnoozeAnnounced(qint64 recno, const QString& recordId, int choice) {
+  SnoozeOutcome out;
+  out.problem = {ProblemKind::NoSuchReminder, {}, {}, recno};
+  if (recordId.isEmpty()) return out;
+  if (Problem place = CalendarPlaceProblem(m_state.AppFolder); !place.ok()) {
+    out.problem = place;
+    return out;
+  }
+  int area = 0;
+  if (xbase::Status s = OpenCalendar(m_engine, m_state.AppFolder, kSnoozeAlias, &area); !s.ok()) {
+    out.problem = ProblemOf(s);
+    return out;
+  }
+  xbase::WorkArea* wa = m_engine.Area(area);
+  const auto carriesId = [&](qint64 n) {
+    return n >= 1 && n <= wa->RecCount() && wa->Go(static_cast<uint32_t>(n)).ok() && !wa->Deleted() &&
+           TableText(*wa, "REC_NO") == recordId;
+  };
+  qint64 found = carriesId(recno) ? recno : 0;
+  for (qint64 n = 1; found == 0 && n <= wa->RecCount(); ++n)
+    if (n != recno && carriesId(n)) found = n;
+  if (found != 0) out = Snooze(area, found, choice);
+  if (xbase::WorkArea* open = m_engine.Area(area)) open->Unlock();
+  data::CloseTableIfOpen(m_engine, kSnoozeAlias);
   return out;
 }
 

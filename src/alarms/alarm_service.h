@@ -11,6 +11,7 @@
 #include <xbase/status.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,13 @@ struct SharedState;
 
 inline const QString kCloseScheduleFirst =
     QStringLiteral("You have reminders. Please close the Schedule Activity window to see them.");
+
+// A reminder the alarm scan has just announced: where it is and what it says.
+struct AnnouncedReminder {
+  qint64 recno = 0;
+  QString recordId;  // REC_NO: finds the record again after the table was packed
+  ReminderFacts facts;
+};
 
 class AlarmService {
  public:
@@ -57,6 +65,10 @@ class AlarmService {
   };
   // Puts the record off by a snooze choice (0-8).
   SnoozeOutcome Snooze(int area, qint64 recno, int choice);
+  // The same snooze for a reminder announced earlier, with the table opened here for it: the
+  // record at `recno` when it still carries `recordId`, else the live record that does. A
+  // reminder deleted or gone meanwhile is NoSuchReminder, and nothing is written.
+  SnoozeOutcome SnoozeAnnounced(qint64 recno, const QString& recordId, int choice);
   // Deletes the record: no alarm any more, marked deleted. *deleted (optional) says whether it is:
   // a problem that comes back with it set failed after the deletion was stored, and undoes nothing.
   Problem DeleteReminder(int area, qint64 recno, bool* deleted = nullptr);
@@ -65,6 +77,9 @@ class AlarmService {
   // A dry run reads only: announcements are planned and spoken, but no alarm moves and nothing is
   // repaired.
   void setDryRun(bool on) { m_dryRun = on; }
+
+  // Told of every reminder the scan announces, after its texts were queued.
+  std::function<void(const AnnouncedReminder&)> announced;
 
  private:
   // The lookup and the selection of due reminders, each one attempt.

@@ -100,6 +100,9 @@ class CharacterHost final : public QObject, public Speaker {
 
   agent::Character* character() const;
   agent::AgentService& service() { return *m_service; }
+  // Whether the character's speech and sounds can be heard: sound is not switched off for this
+  // run and the desktop has a sound output device.
+  bool audible() const;
 
   // Run on the first start after installation, with the character shown.
   std::function<void()> introductionTour;

@@ -29,6 +29,9 @@ inline constexpr SettingKey WaitTime{"Defaults", "Wait Time", "5"};
 inline constexpr SettingKey TimeFormat{"Defaults", "Time Format", "h:mm am/pm", 32};
 inline constexpr SettingKey ShowOnStart{"Defaults", "ShowOnStart", "0"};
 inline constexpr SettingKey LastSound{"Defaults", "Sound", ""};  // written only
+// "1": every announced reminder is also a desktop notification; "0": only when the character
+// cannot be seen or heard.
+inline constexpr SettingKey DesktopNotices{"Defaults", "Desktop Notices", "0"};
 
 // The Reminder Viewer.
 inline constexpr SettingKey ReadMemos{"ReminderView", "Read Memos", "1"};

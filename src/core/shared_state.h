@@ -42,6 +42,10 @@ struct SharedState {
   bool StopRequested = false;
   // Shutdown has begun.
   bool Closing = false;
+  // The user sent the character away (Go Away) and has not called it back since (a click on it,
+  // or a start of the program that brings it back). Reminders then also reach the desktop's
+  // notifications.
+  bool CharacterSentAway = false;
 };
 
 }  // namespace chimewise

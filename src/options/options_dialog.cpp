@@ -284,6 +284,11 @@ QWidget* OptionsDialog::buildRemindersTab() {
   remindOn = named(new QCheckBox(QStringLiteral("&Remind Me Every")), "chkRemind");
   waitTime = minutesBox("Text2");
   startAtLogin = named(new QCheckBox(QStringLiteral("&Start Olm Chimewise when I log in")), "chkStartAtLogin");
+  desktopNotices =
+      named(new QCheckBox(QStringLiteral("Also show reminders as &desktop notifications")), "chkDesktopNotices");
+  desktopNotices->setToolTip(
+      QStringLiteral("Unticked, a reminder becomes a desktop notification only when the character cannot be seen "
+                     "or heard."));
 
   auto* frame = named(new QGroupBox(QStringLiteral("Reminder Options")), "fraReminder");
   auto* layout = new QVBoxLayout(frame);
@@ -294,6 +299,7 @@ QWidget* OptionsDialog::buildRemindersTab() {
   remind->addWidget(captionFor(QStringLiteral("m&inutes for existing reminders"), waitTime));
   remind->addStretch(1);
   layout->addLayout(remind);
+  layout->addWidget(desktopNotices);
   layout->addWidget(startAtLogin);
 
   auto* page = named(new QWidget, "picOptions2");
@@ -430,6 +436,7 @@ void OptionsDialog::load() {
   gestureList->setCurrentIndex(v.gestureIndex >= 0 && v.gestureIndex < gestureList->count() ? v.gestureIndex : -1);
   showFuture->setChecked(v.showFuture);
   noSoundEffects->setChecked(v.noSoundEffects);
+  desktopNotices->setChecked(v.desktopNotices);
   amPm->setChecked(v.amPm);
   startAtLogin->setChecked(StartsAtLogin());
 }
@@ -491,6 +498,7 @@ OptionsValues OptionsDialog::values() const {
   v.rangeEnd = rangeEnd->time();
   v.showOnStart = keepOnScreen->isChecked();
   v.noSoundEffects = noSoundEffects->isChecked();
+  v.desktopNotices = desktopNotices->isChecked();
   v.showFuture = showFuture->isChecked();
   v.readMemos = readMemos->isChecked();
   v.readActivity = readActivity->isChecked();

@@ -94,6 +94,7 @@ class OptionsDialog final : public QDialog {
   QLineEdit* waitTime = nullptr;
   // Shows whether the program starts at login; Apply writes or removes its autostart entry.
   QCheckBox* startAtLogin = nullptr;
+  QCheckBox* desktopNotices = nullptr;
   // "Email Options"
   QLineEdit* mailbox = nullptr;
   QToolButton* mailboxBrowse = nullptr;

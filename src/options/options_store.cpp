@@ -85,6 +85,7 @@ OptionsValues ReadOptions(const SettingsStore& settings, const SharedState& stat
   if (v.gestureIndex >= 0) v.gestureText = gestures[v.gestureIndex];
   v.showFuture = flag(settings::ShowFuture);
   v.noSoundEffects = flag(settings::NoSoundEffects);
+  v.desktopNotices = flag(settings::DesktopNotices);
   v.amPm = AmPmTicked(state.TimeFormat);
   return v;
 }
@@ -143,6 +144,7 @@ QString StoreOptions(const OptionsValues& v, SettingsStore& settings, SharedStat
   write(settings::NoSoundEffects, CheckText(v.noSoundEffects));
 
   write(settings::ShowOnStart, CheckText(v.showOnStart));
+  write(settings::DesktopNotices, CheckText(v.desktopNotices));
   return write.error();
 }
 

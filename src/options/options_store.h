@@ -39,7 +39,8 @@ struct OptionsValues {
   bool readMemos = true;
   bool readActivity = true;
   bool remindOn = true;
-  QString waitTime;  // the minutes box's text
+  QString waitTime;             // the minutes box's text
+  bool desktopNotices = false;  // every reminder also as a desktop notification
 
   // Mail
   QString mailbox;

@@ -155,6 +155,7 @@ void ProgramCommands::GoAway() {
   InvertSpeechToggle(m_state);
   m_character.hide();
   m_settings.write(settings::ShowOnStart, QStringLiteral("0"));
+  m_state.CharacterSentAway = true;
   RequestStop(m_state);
 }
 

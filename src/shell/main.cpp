@@ -14,6 +14,7 @@
 #include "shell/single_instance.h"
 
 #include <QApplication>
+#include <QDBusConnection>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -24,6 +25,7 @@
 #include <optional>
 #include <string_view>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace chimewise;
@@ -43,6 +45,17 @@ void preferX11OnWayland() {
   if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) return;
   if (qEnvironmentVariable("XDG_SESSION_TYPE") == QStringLiteral("wayland") && qEnvironmentVariableIsSet("DISPLAY"))
     qputenv("QT_QPA_PLATFORM", "xcb");
+}
+
+// Whether a session bus is there to be reached. Without its address and without a bus socket in
+// XDG_RUNTIME_DIR, the D-Bus library would start a bus of its own with dbus-launch, which outlives
+// the program: there is then no desktop to notify.
+bool SessionBusRuns() {
+  if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) return true;
+  const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+  struct stat st {};
+  return !runtime.isEmpty() && ::stat(QFile::encodeName(runtime + QStringLiteral("/bus")).constData(), &st) == 0 &&
+         S_ISSOCK(st.st_mode);
 }
 
 // With CHIMEWISE_STARTUP_REPORT set, says on the error stream how long the start took to its first
@@ -154,9 +167,10 @@ int main(int argc, char* argv[]) {
 
   // The user's own character store exists from the first start on, so characters can be added.
   QDir().mkpath(WindowsFolderPath() + QStringLiteral("msagent/chars"));
-  Program program(state, settings, prompter, clock,
-                  ProgramOptions{CharacterFolders(), WindowsFolderPath(),
-                                 qEnvironmentVariable("CHIMEWISE_AUDIO") == QStringLiteral("silent")});
+  ProgramOptions programOptions{CharacterFolders(), WindowsFolderPath(),
+                                qEnvironmentVariable("CHIMEWISE_AUDIO") == QStringLiteral("silent"), std::nullopt};
+  if (SessionBusRuns()) programOptions.notificationBus = QDBusConnection::sessionBus();
+  Program program(state, settings, prompter, clock, std::move(programOptions));
   Reminders& reminders = program.reminders();
   QObject::connect(&instance, &SingleInstance::commandLineReceived, &program, &Program::handleCommandLine);
 

@@ -4,6 +4,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QTimer>
 #include <QUrl>
 
@@ -18,6 +19,7 @@
 #include "mail/password_dialog.h"
 #include "options/autostart.h"
 #include "options/options_windows.h"
+#include "shell/desktop_notices.h"
 #include "shell/optimize.h"
 #include "tours/first_run.h"
 #include "tours/introduction_tour.h"
@@ -77,6 +79,23 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   viewerHooks.openDocument = [this](const QString& page) { OpenDocument(page); };
   m_viewer = std::make_unique<ViewerWindows>(state, settings, prompter, clock, m_engine, *m_alarms, *m_character, *this,
                                              *this, std::move(viewerHooks));
+  if (m_options.notificationBus) {
+    m_notices = std::make_unique<DesktopNotices>(
+        state, settings, *m_alarms, *this,
+        [this] {
+          NoticeConditions c;
+          c.characterLoaded = m_character->character() != nullptr;
+          c.characterSentAway = m_state.CharacterSentAway;
+          c.audible = m_character->audible();
+          c.canPlaceItself = CharacterCanPlaceItself(QGuiApplication::platformName());
+          return c;
+        },
+        *m_options.notificationBus);
+    m_notices->report = [this](const Problem& problem) { m_reporter.Report(problem); };
+    m_alarms->announced = [this](const AnnouncedReminder& reminder) { m_notices->ReminderAnnounced(reminder); };
+  }
+  // A click on the character calls it back after Go Away.
+  connect(m_character.get(), &CharacterHost::clicked, this, [this] { m_state.CharacterSentAway = false; });
   m_reminders = std::make_unique<Reminders>(state, settings, prompter, clock, *this, *this, *this);
   m_tours = std::make_unique<TourContext>(TourContext{state, settings, *m_character, *this, clock});
   // The first start's introduction runs while the character loads, before the timer first starts.
@@ -109,6 +128,8 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
 }
 
 Program::~Program() {
+  // Announcements made during the teardown (none are expected) reach no notification any more.
+  if (m_alarms) m_alarms->announced = nullptr;
   // The update check goes first: one still running at shutdown (aborted, its transfer not yet
   // given up) must not reach, through its hooks, the parts destroyed before it. Its destructor
   // stops the transfer and calls nothing back.
@@ -208,7 +229,10 @@ bool Program::LoadCharacter(const QString& fileName, bool atStartUp) {
 
 void Program::SayGoodbye() { m_character->SayGoodbye(); }
 void Program::ReleaseCharacter(std::function<void()> then) { m_character->ReleaseCharacter(std::move(then)); }
-void Program::ShowCharacter() { m_character->show(); }
+void Program::ShowCharacter() {
+  m_state.CharacterSentAway = false;
+  m_character->show();
+}
 
 void Program::SetUpDataEngine() {
   m_engine.CloseAll();

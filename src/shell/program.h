@@ -22,14 +22,17 @@
 
 #include <xbase/engine.h>
 
+#include <QDBusConnection>
 #include <QObject>
 #include <QPointer>
 #include <memory>
+#include <optional>
 
 namespace chimewise {
 
 class AboutDialog;
 class Clock;
+class DesktopNotices;
 class Prompter;
 class SettingsStore;
 struct SharedState;
@@ -38,6 +41,9 @@ struct ProgramOptions {
   QStringList characterFolders;
   QString windowsFolder;
   bool silentAudio = false;
+  // Where the desktop's notification server is reached (the session bus); none: reminders never
+  // become desktop notifications.
+  std::optional<QDBusConnection> notificationBus;
 };
 
 class Program final : public QObject,
@@ -63,6 +69,7 @@ class Program final : public QObject,
   TalkingClock& talkingClock() { return *m_talkingClock; }
   EventSaver& saver() { return *m_saver; }
   ProgramCommands& commands() { return *m_commands; }
+  DesktopNotices* notices() { return m_notices.get(); }
   xbase::Engine& engine() { return m_engine; }
 
   // CharacterPort
@@ -133,6 +140,8 @@ class Program final : public QObject,
   std::unique_ptr<EventSaver> m_saver;
   std::unique_ptr<ScheduleWindows> m_schedule;
   std::unique_ptr<ViewerWindows> m_viewer;
+  // After the alarms and the viewer it acts on.
+  std::unique_ptr<DesktopNotices> m_notices;
   // After the character: closing the dialog gives the character back its size.
   std::unique_ptr<OptionsWindows> m_optionsWindows;
   std::unique_ptr<update::UpdateCommand> m_update;

@@ -136,6 +136,8 @@ void Reminders::showTrayIcon() {
       connect(quitAction, &QAction::triggered, this, &Reminders::quit);
     }
     m_tray->setContextMenu(m_trayMenu);
+    // Exported over D-Bus (a StatusNotifier host), the menu's captions are read by dbusmenu rules.
+    if (statusNotifierTray()) UseExportedMenuCaptions(*m_trayMenu);
     m_tray->setToolTip(kTrayToolTip);
     connect(m_tray, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) { onTrayActivated(static_cast<int>(reason)); });
@@ -161,15 +163,22 @@ void Reminders::lookForTray() {
   if (available) showTrayIcon();
 }
 
+bool Reminders::statusNotifierTray() const {
+  // Qt gives the tray's menu a platform menu only where it exports it to a StatusNotifier host.
+  return m_trayMenu && m_trayMenu->platformMenu();
+}
+
 void Reminders::onTrayActivated(int reason) {
-  switch (static_cast<QSystemTrayIcon::ActivationReason>(reason)) {
-    case QSystemTrayIcon::DoubleClick:
-    case QSystemTrayIcon::MiddleClick:
+  switch (TrayClickAction(static_cast<QSystemTrayIcon::ActivationReason>(reason), statusNotifierTray())) {
+    case TrayClick::OpenViewer:
+      if (m_commands) m_commands->Run(Command::ReminderViewer);
+      return;
+    case TrayClick::OpenViewerElseMenu:
       // Without a viewer the clicks that would open it offer the menu instead.
       if (m_commands && m_commands->Run(Command::ReminderViewer)) return;
       if (m_trayMenu) m_trayMenu->popup(QCursor::pos());
       return;
-    default: return;  // the right button opens the context menu by itself
+    case TrayClick::Nothing: return;  // the right button opens the context menu by itself
   }
 }
 

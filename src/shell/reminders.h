@@ -102,6 +102,9 @@ class Reminders : public QWidget {
   void setTrayWatchInterval(int ms) { m_trayWatch.setInterval(ms); }
   QSystemTrayIcon* trayIcon() const { return m_tray; }
   QMenu* trayMenu() const { return m_trayMenu; }
+  // Whether the icon sits with a StatusNotifier host (its menu exported over D-Bus) rather than
+  // in an X11 tray.
+  bool statusNotifierTray() const;
 
  signals:
   // Shutdown has run; the application may quit.

@@ -65,4 +65,56 @@ void FillTrayMenu(QMenu& menu, ProgramCommands& commands) {
   });
 }
 
+TrayClick TrayClickAction(QSystemTrayIcon::ActivationReason reason, bool statusNotifier) {
+  switch (reason) {
+    case QSystemTrayIcon::Trigger: return statusNotifier ? TrayClick::OpenViewer : TrayClick::Nothing;
+    case QSystemTrayIcon::DoubleClick:
+    case QSystemTrayIcon::MiddleClick: return TrayClick::OpenViewerElseMenu;
+    case QSystemTrayIcon::Context:
+    case QSystemTrayIcon::Unknown: break;  // the context menu opens by itself
+  }
+  return TrayClick::Nothing;
+}
+
+QString ExportedMenuCaption(const QString& caption) {
+  // Read as QMenu reads it: "&&" a literal "&", "&" before another character the access key (the
+  // first one only), a "&" at the very end a literal.
+  QString shown;
+  qsizetype keyAt = -1;  // where the access key's character is in `shown`
+  for (qsizetype i = 0; i < caption.size(); ++i) {
+    if (caption[i] != u'&' || i + 1 == caption.size()) {
+      shown += caption[i];
+      continue;
+    }
+    ++i;
+    if (caption[i] != u'&' && keyAt < 0) keyAt = shown.size();
+    shown += caption[i];
+  }
+  // Qt turns the first "&" of the text into the key, so the key's own "&" must come first. A
+  // literal before it (or in a caption without a key) would be taken for the key: it is written
+  // as the fullwidth ampersand, which looks the same and which Qt leaves alone.
+  // An underscore is dbusmenu's own key mark, so a literal one is doubled.
+  const qsizetype plainFrom = keyAt < 0 ? shown.size() : keyAt;
+  for (qsizetype i = 0; i < plainFrom; ++i)
+    if (shown[i] == u'&') shown[i] = QChar(0xFF06);
+  QString before = shown.left(plainFrom);
+  QString after = shown.mid(plainFrom);
+  before.replace(u'_', QStringLiteral("__"));
+  after.replace(u'_', QStringLiteral("__"));
+  return keyAt < 0 ? before : before + u'&' + after;
+}
+
+void UseExportedMenuCaptions(QMenu& menu) {
+  for (QAction* action : menu.actions()) {
+    if (action->isSeparator()) continue;
+    // The caption it was filled with is kept, so that doing this twice changes nothing more.
+    QVariant original = action->property("chimewiseCaption");
+    if (!original.isValid()) {
+      original = action->text();
+      action->setProperty("chimewiseCaption", original);
+    }
+    action->setText(ExportedMenuCaption(original.toString()));
+  }
+}
+
 }  // namespace chimewise

@@ -339,6 +339,50 @@ TEST_F(AlarmServiceTest, DeletedRemindersAreGoneForEveryone) {
   EXPECT_EQ(liveRecords(), QStringList{"Stays@705#13"});
 }
 
+// A reminder announced earlier is snoozed from outside the viewer (a desktop notification) by its
+// record identifier: found again after a pack moved it, and left alone once deleted.
+TEST_F(AlarmServiceTest, AnAnnouncedReminderIsSnoozedByItsIdAlsoAfterAPackMovedIt) {
+  double fraction = 0.1;
+  saver->randomFraction = [&fraction] { return fraction += 0.1; };
+  std::vector<AnnouncedReminder> heard;
+  alarms->announced = [&heard](const AnnouncedReminder& r) { heard.push_back(r); };
+  const qint64 gone = add("Gone soon", at(11, 0), at(10, 30));
+  const qint64 dentist = add("Dentist", at(10, 30), at(10, 0));
+  alarms->ScanDueAlarms();
+  ASSERT_EQ(heard.size(), 1u);
+  EXPECT_EQ(heard[0].recno, dentist);
+  EXPECT_EQ(heard[0].facts.activityText, "Dentist");
+  EXPECT_EQ(heard[0].recordId.size(), 13);
+  // Only the scan tells: a reminder read from the viewer is no announcement of a due one.
+  alarms->AnnounceReminder(1, dentist, 1, 1, AnnounceMode::ReadFromViewer);
+  EXPECT_EQ(heard.size(), 1u);
+
+  xbase::Status why;
+  int area = data::OpenTable(*engine, data::CalendarPath(state.AppFolder), "CALENDAR", data::kModeShared, &why);
+  ASSERT_GT(area, 0);
+  ASSERT_TRUE(alarms->DeleteReminder(area, gone).ok());
+  data::CloseTableIfOpen(*engine, "CALENDAR");
+  ASSERT_TRUE(RepairCalendarIndex(engine->env(), state.AppFolder).ok());  // packs: the dentist is record 1 now
+
+  clock.set(QDateTime(kNow.date(), QTime(10, 3, 0)));
+  const auto out = alarms->SnoozeAnnounced(heard[0].recno, heard[0].recordId, 1);
+  EXPECT_TRUE(out.problem.ok()) << Describe(out.problem).text.toStdString();
+  EXPECT_EQ(out.alarm, at(10, 8));
+  EXPECT_EQ(liveRecords(), QStringList{"Dentist@608#13"});
+  EXPECT_EQ(state.NextAlarmTime, at(10, 8));
+  EXPECT_EQ(engine->WorkAreaOf("SNOOZEDBF"), 0);  // closed again
+
+  EXPECT_EQ(alarms->SnoozeAnnounced(1, QStringLiteral("E-unknown-id"), 1).problem.kind, ProblemKind::NoSuchReminder);
+  area = data::OpenTable(*engine, data::CalendarPath(state.AppFolder), "CALENDAR", data::kModeShared, &why);
+  ASSERT_GT(area, 0);
+  ASSERT_TRUE(alarms->DeleteReminder(area, 1).ok());
+  data::CloseTableIfOpen(*engine, "CALENDAR");
+  clock.set(QDateTime(kNow.date(), QTime(10, 20, 0)));
+  const auto deleted = alarms->SnoozeAnnounced(1, heard[0].recordId, 1);
+  EXPECT_EQ(deleted.problem.kind, ProblemKind::NoSuchReminder);
+  EXPECT_FALSE(deleted.alarm.isValid());
+}
+
 // An index that is missing, damaged or foreign while the program runs is rebuilt once and the
 // lookup goes on; when it cannot be rebuilt the trouble is reported, and the program's reporter
 // tells the user once, not on every tick.

@@ -610,6 +610,24 @@ TEST_F(OptionsDialogTest, StartAtLoginIsOffUntilTickedAndChangesOnlyWithApplyOrO
   EXPECT_EQ(testsupport::Slurp(entry), disabled);
 }
 
+// Unticked, reminders reach the desktop's notifications only when the character cannot be seen or
+// heard; ticked, always.
+TEST_F(OptionsDialogTest, TheDesktopNotificationsBoxIsOffUntilTickedAndIsStoredWithApply) {
+  OptionsDialog& d = open();
+  EXPECT_EQ(d.desktopNotices->text(), "Also show reminders as &desktop notifications");
+  EXPECT_FALSE(d.desktopNotices->isChecked());
+  d.desktopNotices->click();
+  d.applyButton->click();
+  EXPECT_EQ(stored(settings::DesktopNotices), "1");
+  d.okButton->click();
+
+  OptionsDialog& again = open();
+  EXPECT_TRUE(again.desktopNotices->isChecked());
+  again.desktopNotices->click();
+  again.okButton->click();
+  EXPECT_EQ(stored(settings::DesktopNotices), "0");
+}
+
 TEST_F(OptionsDialogTest, AnAutostartFolderThatCannotBeWrittenIsToldAndTheBoxShowsItOff) {
   testsupport::Touch(AutostartFolder(), "a file where the folder should be");
   OptionsDialog& d = open();

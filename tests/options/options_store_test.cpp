@@ -98,6 +98,7 @@ TEST(OptionsStore, ApplyStoresEveryValueAndTheRunningProgramFollows) {
   v.showFuture = false;
   v.noSoundEffects = true;
   v.showOnStart = true;
+  v.desktopNotices = true;
   v.mailbox = " imaps://mail.example.org ";
   v.mailUser = " ann ";
   v.mailInterval = " 20 ";
@@ -127,6 +128,7 @@ TEST(OptionsStore, ApplyStoresEveryValueAndTheRunningProgramFollows) {
   EXPECT_EQ(stored(settings::ShowFuture), "0");
   EXPECT_EQ(stored(settings::NoSoundEffects), "1");
   EXPECT_EQ(stored(settings::ShowOnStart), "1");
+  EXPECT_EQ(stored(settings::DesktopNotices), "1");
   EXPECT_EQ(stored(settings::Mailbox), "imaps://mail.example.org");
   EXPECT_EQ(stored(settings::MailUser), "ann");
   EXPECT_EQ(stored(settings::MailInterval), "20");

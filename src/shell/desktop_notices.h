@@ -1,0 +1,66 @@
+#pragma once
+// Reminders as desktop notifications: each reminder the alarm scan announces also goes to the
+// desktop's notification server when the rule says so (the Options box ticked, or the character
+// cannot be seen or heard), with the actions "Snooze 5 Minutes" and "Open Reminder Viewer".
+// Sending never waits for the server; an action the user invokes is carried out once no wait of
+// the program runs.
+
+#include "alarms/alarm_service.h"
+#include "alarms/reminder_notice.h"
+
+#include <QDBusConnection>
+#include <QObject>
+#include <functional>
+#include <map>
+
+namespace notify {
+class NotificationClient;
+}
+
+namespace chimewise {
+
+class SettingsStore;
+class ViewerPort;
+struct SharedState;
+
+inline const QString kSnoozeAction = QStringLiteral("snooze-5");
+inline const QString kViewerAction = QStringLiteral("open-viewer");
+inline const QString kSnoozeActionLabel = QStringLiteral("Snooze 5 Minutes");
+inline const QString kViewerActionLabel = QStringLiteral("Open Reminder Viewer");
+// The snooze choice the notification's action uses ("&5 Minutes").
+inline constexpr int kNoticeSnoozeChoice = 1;
+
+class DesktopNotices final : public QObject {
+  Q_OBJECT
+ public:
+  // `conditions` tells how the character stands now (the Options box is read here, from the
+  // settings). Everything given outlives this object.
+  DesktopNotices(SharedState& state, SettingsStore& settings, AlarmService& alarms, ViewerPort& viewer,
+                 std::function<NoticeConditions()> conditions, QDBusConnection bus, QObject* parent = nullptr);
+  ~DesktopNotices() override;
+
+  // An announced reminder: sent as a notification when the rule says so. True when it was sent.
+  bool ReminderAnnounced(const AnnouncedReminder& reminder);
+
+  // Told what a snooze from a notification could not do.
+  std::function<void(const Problem&)> report;
+
+  notify::NotificationClient& client() { return *m_client; }
+
+ private:
+  void onAction(quint64 handle, const QString& key);
+
+  struct Sent {
+    qint64 recno = 0;
+    QString recordId;
+  };
+  SharedState& m_state;
+  SettingsStore& m_settings;
+  AlarmService& m_alarms;
+  ViewerPort& m_viewer;
+  std::function<NoticeConditions()> m_conditions;
+  std::unique_ptr<notify::NotificationClient> m_client;
+  std::map<quint64, Sent> m_sent;  // the client's handles that still stand for a reminder
+};
+
+}  // namespace chimewise

@@ -1,0 +1,283 @@
+// Reminders as desktop notifications: the real alarm side over a real reminder table, and a
+// notification server of the test's own on a private bus.
+#include "shell/desktop_notices.h"
+
+#include "alarms/alarm_service.h"
+#include "character/speaker.h"
+#include "core/clock.h"
+#include "core/settings_keys.h"
+#include "core/settings_store.h"
+#include "core/shared_state.h"
+#include "data/calendar.h"
+#include "data/reminder_record.h"
+#include "schedule/save_event.h"
+#include "support/event_wait.h"
+#include "support/files.h"
+#include "support/notification_server.h"
+#include "support/private_bus.h"
+#include "support/qt_print.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <xbase/engine.h>
+
+using namespace chimewise;
+using testsupport::NotificationServer;
+using testsupport::PrivateBus;
+using testsupport::RunEventsFor;
+using testsupport::RunEventsUntil;
+
+namespace {
+
+const QDateTime kNow(QDate(2026, 12, 4), QTime(10, 0, 45));
+
+class DesktopNoticesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static int argc = 1;
+    static char name[] = "notice-tests";
+    static char* argv[] = {name, nullptr};
+    if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
+    if (!bus.running()) GTEST_SKIP() << "dbus-daemon could not be started";
+    state.AppFolder = dir.path();
+    testsupport::CopyEmptyCalendar(dir.path());
+    if (::testing::Test::HasFatalFailure()) return;
+    data::ApplyStartupSettings(engine);
+    speaker.hide();
+    alarms = std::make_unique<AlarmService>(state, clock, engine, speaker, windows, windows);
+    saver = std::make_unique<EventSaver>(state, clock, engine, speaker, *alarms, windows);
+    saver->randomFraction = [this] { return fraction += 0.01; };
+    serverBus = std::make_unique<QDBusConnection>(bus.connect(QStringLiteral("server")));
+    notices = std::make_unique<DesktopNotices>(
+        state, settings, *alarms, windows, [this] { return conditions; }, bus.connect(QStringLiteral("program")));
+    notices->report = [this](const Problem& p) { reported << Describe(p).text; };
+    alarms->announced = [this](const AnnouncedReminder& r) { sentNow += notices->ReminderAnnounced(r) ? 1 : 0; };
+  }
+  void TearDown() override {
+    server.reset();
+    notices.reset();
+  }
+  void startServer() {
+    server = std::make_unique<NotificationServer>(*serverBus);
+    ASSERT_TRUE(server->registered());
+  }
+  qint64 add(const QString& text, const QDateTime& activity, const QDateTime& remind) {
+    EventInput in;
+    in.activity = text;
+    in.activityDate = activity.date();
+    in.activityTime = activity.time();
+    in.remindDate = remind.date();
+    in.remindTime = remind.time();
+    state.EditRecNo = -1;
+    const SaveResult r = saver->SaveEvent(in);
+    EXPECT_TRUE(r.saved) << Describe(r.problem).text.toStdString();
+    return r.recno;
+  }
+  QDateTime at(int h, int m) const { return QDateTime(kNow.date(), QTime(h, m)); }
+  // One scan at `now`: how many notifications were sent for what it announced.
+  int scanAt(const QDateTime& now) {
+    clock.set(now);
+    sentNow = 0;
+    alarms->ScanDueAlarms();
+    return sentNow;
+  }
+  // The record's alarm as stored, "HH:mm", read afresh from the files.
+  QString storedAlarm(qint64 recno) {
+    xbase::Engine fresh;
+    data::ApplyStartupSettings(fresh);
+    int area = 0;
+    if (!fresh.Use(data::CalendarPath(state.AppFolder).toStdString(), "CHECK", xbase::OpenMode::kShared, &area).ok())
+      return "<cannot open>";
+    xbase::WorkArea* wa = fresh.Current();
+    if (!wa->Go(static_cast<uint32_t>(recno)).ok()) return "<no record>";
+    const int minutes = TableInt(*wa, "ALARMTIME");
+    return TableText(*wa, "ALARMDATE") + " " + QTime(minutes / 60, minutes % 60).toString("HH:mm");
+  }
+
+  PrivateBus bus;
+  QTemporaryDir dir;
+  SharedState state;
+  SettingsStore settings{dir.filePath("settings.ini")};
+  ManualClock clock{kNow};
+  TranscriptSpeaker speaker;
+  xbase::Engine engine;
+  class LoggedWindows final : public NoWindows {
+   public:
+    LoggedWindows(QStringList& events, SharedState& state) : m_events(events), m_state(state) {}
+    void ShowViewer() override {
+      m_events << "show viewer";
+      m_state.ViewerOpen = true;
+    }
+    void RefreshViewer() override { m_events << "refresh viewer"; }
+
+   private:
+    QStringList& m_events;
+    SharedState& m_state;
+  };
+  QStringList events;
+  LoggedWindows windows{events, state};
+  std::unique_ptr<AlarmService> alarms;
+  std::unique_ptr<EventSaver> saver;
+  std::unique_ptr<QDBusConnection> serverBus;
+  std::unique_ptr<NotificationServer> server;
+  std::unique_ptr<DesktopNotices> notices;
+  NoticeConditions conditions;  // the character as the test has it: on screen and heard
+  QStringList reported;
+  int sentNow = 0;
+  double fraction = 0.1;
+};
+
+}  // namespace
+
+TEST(NoticeRule, OnlyWhenTickedOrTheCharacterCannotBeSeenOrHeard) {
+  const NoticeConditions present;
+  EXPECT_FALSE(ShouldNotifyDesktop(present));
+  NoticeConditions c = present;
+  c.alwaysNotify = true;
+  EXPECT_TRUE(ShouldNotifyDesktop(c));
+  c = present;
+  c.characterSentAway = true;
+  EXPECT_TRUE(ShouldNotifyDesktop(c));
+  c = present;
+  c.audible = false;
+  EXPECT_TRUE(ShouldNotifyDesktop(c));
+  c = present;
+  c.canPlaceItself = false;
+  EXPECT_TRUE(ShouldNotifyDesktop(c));
+  c = present;
+  c.characterLoaded = false;
+  EXPECT_TRUE(ShouldNotifyDesktop(c));
+
+  EXPECT_TRUE(CharacterCanPlaceItself(QStringLiteral("xcb")));
+  EXPECT_TRUE(CharacterCanPlaceItself(QStringLiteral("offscreen")));
+  EXPECT_FALSE(CharacterCanPlaceItself(QStringLiteral("wayland")));
+  EXPECT_FALSE(CharacterCanPlaceItself(QStringLiteral("wayland-egl")));
+}
+
+TEST(NoticeTexts, TheActivityLineItsMomentInTheUsersFormatAndTheMemo) {
+  ReminderFacts r;
+  r.activityText = QStringLiteral("  Call the dentist ");
+  r.memo = QStringLiteral("Ask about the crown");
+  r.eventDate = QDate(2026, 12, 4);
+  r.startTime = 14 * 60 + 5;
+  r.activity = QDateTime(r.eventDate, QTime(14, 5));
+  NoticeTexts t = ReminderNoticeTexts(r, QStringLiteral("h:mm am/pm"));
+  EXPECT_EQ(t.summary, "Call the dentist");
+  EXPECT_EQ(t.body, "12/04/2026 2:05 pm\nAsk about the crown");
+  EXPECT_EQ(ReminderNoticeTexts(r, QStringLiteral("h:mm")).body, "12/04/2026 14:05\nAsk about the crown");
+  r.startTime = -1;  // a day without a time
+  r.memo.clear();
+  r.activityText.clear();
+  t = ReminderNoticeTexts(r, QStringLiteral("h:mm"));
+  EXPECT_EQ(t.summary, "Reminder");
+  EXPECT_EQ(t.body, "12/04/2026");
+}
+
+TEST_F(DesktopNoticesTest, NoneWhileTheCharacterIsSeenAndHeardOneForEachReminderWhenTicked) {
+  startServer();
+  add("Dentist", at(10, 30), at(10, 0));
+  EXPECT_EQ(scanAt(kNow), 0);
+  RunEventsFor(200);
+  EXPECT_TRUE(server->calls().empty());
+  ASSERT_FALSE(speaker.lines.isEmpty());  // announced by the character all the same
+
+  settings.write(settings::DesktopNotices, QStringLiteral("1"));
+  add("Coffee <with> Ann & Bob", at(10, 40), at(10, 1));
+  EXPECT_EQ(scanAt(kNow.addSecs(600)), 2);
+  ASSERT_TRUE(RunEventsUntil([&] { return server->calls().size() == 2; }, 10000));
+  const auto calls = server->calls();
+  // In the order of their alarms: the dentist's was put off to 10:05 by its first announcement.
+  EXPECT_EQ(calls[0].summary, "Coffee <with> Ann & Bob");
+  EXPECT_EQ(calls[0].body, "12/04/2026 10:40 am");
+  EXPECT_EQ(calls[1].summary, "Dentist");
+  EXPECT_EQ(calls[1].body, "12/04/2026 10:30 am");
+  for (const auto& c : calls) {
+    EXPECT_EQ(c.actions, QStringList({kSnoozeAction, "Snooze 5 Minutes", kViewerAction, "Open Reminder Viewer"}));
+    EXPECT_EQ(c.appName, "Olm Chimewise");
+    EXPECT_EQ(c.appIcon, "olm-chimewise");
+    EXPECT_EQ(c.hints.value("desktop-entry").toString(), "org.olmchimewise.Chimewise");
+  }
+}
+
+TEST_F(DesktopNoticesTest, SentWhenTheCharacterIsAwayUnheardOrCannotShowItself) {
+  startServer();
+  add("Dentist", at(10, 30), at(10, 0));
+  int minute = 0;
+  for (auto change :
+       {+[](NoticeConditions& c) { c.characterSentAway = true; }, +[](NoticeConditions& c) { c.audible = false; },
+        +[](NoticeConditions& c) { c.canPlaceItself = false; },
+        +[](NoticeConditions& c) { c.characterLoaded = false; }}) {
+    conditions = NoticeConditions{};
+    change(conditions);
+    minute += 10;  // each scan finds the reminder due again
+    EXPECT_EQ(scanAt(kNow.addSecs(60 * minute)), 1) << minute;
+  }
+  EXPECT_TRUE(RunEventsUntil([&] { return server->calls().size() == 4; }, 10000));
+  // Each came back in place of the one before: three were closed.
+  EXPECT_TRUE(RunEventsUntil([&] { return server->closeCalls().size() == 3; }, 10000));
+  const auto calls = server->calls();
+  EXPECT_EQ(server->closeCalls(), std::vector<uint>({calls[0].id, calls[1].id, calls[2].id}));
+}
+
+TEST_F(DesktopNoticesTest, TheSnoozeActionPutsTheReminderOffFiveMinutesAsTheViewersSnoozeWould) {
+  startServer();
+  conditions.characterSentAway = true;
+  add("Early", at(9, 0), at(9, 0));
+  const qint64 dentist = add("Dentist", at(10, 30), at(10, 0));
+  EXPECT_EQ(scanAt(kNow), 2);
+  ASSERT_TRUE(RunEventsUntil([&] { return server->calls().size() == 2; }, 10000));
+  // The announcement put it off to five minutes from the scan, as every announcement does.
+  const QString announcedAlarm = storedAlarm(dentist);
+  EXPECT_EQ(announcedAlarm, "20261204 10:05");
+
+  // Later, the user snoozes the dentist from its notification.
+  clock.set(QDateTime(kNow.date(), QTime(10, 2, 40)));
+  events.clear();
+  server->invokeAction(server->calls()[1].id, kSnoozeAction);
+  ASSERT_TRUE(RunEventsUntil([&] { return storedAlarm(dentist) != announcedAlarm; }, 10000));
+  EXPECT_EQ(storedAlarm(dentist), "20261204 10:08");  // 10:02:40 counts from 10:03
+  // The next alarm was looked up again: the late "Early" (every WaitTime minutes) is now first.
+  EXPECT_EQ(state.NextAlarmTime, QDateTime(kNow.date(), QTime(10, 6)));
+  EXPECT_TRUE(events.contains("refresh viewer"));  // the scan had shown the viewer
+  EXPECT_TRUE(reported.isEmpty()) << reported.join(", ").toStdString();
+
+  // The same action again does nothing more: the notification has done its work.
+  clock.set(QDateTime(kNow.date(), QTime(10, 4, 0)));
+  server->invokeAction(server->calls()[1].id, kSnoozeAction);
+  RunEventsFor(200);
+  EXPECT_EQ(storedAlarm(dentist), "20261204 10:08");
+}
+
+TEST_F(DesktopNoticesTest, TheViewerActionOpensTheReminderViewer) {
+  startServer();
+  conditions.audible = false;
+  add("Dentist", at(10, 30), at(10, 0));
+  EXPECT_EQ(scanAt(kNow), 1);
+  ASSERT_TRUE(RunEventsUntil([&] { return server->calls().size() == 1; }, 10000));
+  events.clear();
+  state.ViewerOpen = false;  // closed by the user since
+  server->invokeAction(server->calls()[0].id, kViewerAction);
+  ASSERT_TRUE(RunEventsUntil([&] { return events.contains("show viewer"); }, 10000));
+  // An action of a notification that is not ours, or an unknown one, does nothing.
+  events.clear();
+  server->invokeAction(server->calls()[0].id + 100, kViewerAction);
+  server->invokeAction(server->calls()[0].id, QStringLiteral("something-else"));
+  RunEventsFor(200);
+  EXPECT_TRUE(events.isEmpty()) << events.join(", ").toStdString();
+}
+
+TEST_F(DesktopNoticesTest, WithoutANotificationServerTheReminderIsStillAnnouncedAndNothingWaits) {
+  conditions.characterSentAway = true;
+  const qint64 dentist = add("Dentist", at(10, 30), at(10, 0));
+  QElapsedTimer took;
+  took.start();
+  EXPECT_EQ(scanAt(kNow), 1);  // sent off; the missing server answers later
+  EXPECT_LT(took.elapsed(), 2000);
+  EXPECT_FALSE(speaker.lines.isEmpty());
+  EXPECT_NE(storedAlarm(dentist), "20261204 10:00");  // the alarm moved on as always
+  RunEventsFor(500);
+  EXPECT_TRUE(reported.isEmpty());
+}
