@@ -9,6 +9,7 @@
 #include "data/reminder_record.h"
 #include "schedule/save_event.h"
 #include "support/files.h"
+#include "support/logged_windows.h"
 #include "support/qt_print.h"
 #include "support/scripted_prompter.h"
 
@@ -117,25 +118,7 @@ class AlarmServiceTest : public ::testing::Test {
   std::unique_ptr<xbase::Engine> engine;
   QStringList events;
   // The main timer and the windows, as the alarm side sees them: every request is logged.
-  class LoggedWindows final : public NoWindows {
-   public:
-    LoggedWindows(QStringList& events, SharedState& state) : m_events(events), m_state(state) {}
-    void SetTimerEnabled(bool on) override { m_events << (on ? "timer on" : "timer off"); }
-    void ShowViewer() override {
-      m_events << "show viewer";
-      m_state.ViewerOpen = true;
-    }
-    void RefreshViewer() override { m_events << "refresh viewer"; }
-    void ShowAnnounced(std::uint32_t recno) override {
-      m_events << QStringLiteral("show viewer at %1").arg(recno);
-      m_state.ViewerOpen = true;
-    }
-    void CloseViewerAndHideCharacter() override { m_events << "close viewer"; }
-
-   private:
-    QStringList& m_events;
-    SharedState& m_state;
-  } windows{events, state};
+  testsupport::LoggedWindows windows{events, state};
   std::unique_ptr<AlarmService> alarms;
   std::unique_ptr<EventSaver> saver;
 };

@@ -13,6 +13,7 @@
 #include "schedule/save_event.h"
 #include "support/event_wait.h"
 #include "support/files.h"
+#include "support/logged_windows.h"
 #include "support/notification_server.h"
 #include "support/private_bus.h"
 #include "support/qt_print.h"
@@ -104,21 +105,8 @@ class DesktopNoticesTest : public ::testing::Test {
   ManualClock clock{kNow};
   TranscriptSpeaker speaker;
   xbase::Engine engine;
-  class LoggedWindows final : public NoWindows {
-   public:
-    LoggedWindows(QStringList& events, SharedState& state) : m_events(events), m_state(state) {}
-    void ShowViewer() override {
-      m_events << "show viewer";
-      m_state.ViewerOpen = true;
-    }
-    void RefreshViewer() override { m_events << "refresh viewer"; }
-
-   private:
-    QStringList& m_events;
-    SharedState& m_state;
-  };
   QStringList events;
-  LoggedWindows windows{events, state};
+  testsupport::LoggedWindows windows{events, state};
   std::unique_ptr<AlarmService> alarms;
   std::unique_ptr<EventSaver> saver;
   std::unique_ptr<QDBusConnection> serverBus;

@@ -1,0 +1,33 @@
+#pragma once
+// The program's windows as the alarm side sees them, each call written to a log: the main timer
+// switched, the viewer shown (after an announcement, with the reminder it highlights), re-read
+// or closed. A shown viewer counts as open, as the real one does.
+
+#include "core/ports.h"
+#include "core/shared_state.h"
+
+#include <QStringList>
+
+namespace chimewise::testsupport {
+
+class LoggedWindows final : public NoWindows {
+ public:
+  LoggedWindows(QStringList& events, SharedState& state) : m_events(events), m_state(state) {}
+  void SetTimerEnabled(bool on) override { m_events << (on ? "timer on" : "timer off"); }
+  void ShowViewer() override {
+    m_events << "show viewer";
+    m_state.ViewerOpen = true;
+  }
+  void ShowAnnounced(std::uint32_t recno) override {
+    m_events << QStringLiteral("show viewer at %1").arg(recno);
+    m_state.ViewerOpen = true;
+  }
+  void RefreshViewer() override { m_events << "refresh viewer"; }
+  void CloseViewerAndHideCharacter() override { m_events << "close viewer"; }
+
+ private:
+  QStringList& m_events;
+  SharedState& m_state;
+};
+
+}  // namespace chimewise::testsupport
