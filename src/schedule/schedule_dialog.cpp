@@ -37,6 +37,8 @@ class DatePicker final : public QDateEdit {
  public:
   using QDateEdit::QDateEdit;
   QString typed() const { return lineEdit()->text(); }
+  // Shows the picker's date again in place of a text that names no day.
+  void showDate() { showTyped(textFromDateTime(dateTime()), 0); }
 
  protected:
   bool focusNextPrevChild(bool next) override { return QWidget::focusNextPrevChild(next); }
@@ -44,6 +46,10 @@ class DatePicker final : public QDateEdit {
   QValidator::State validate(QString& input, int& pos) const override {
     if (NamesNoDay(input)) return QValidator::Intermediate;
     return QDateEdit::validate(input, pos);
+  }
+  // The picker's own repair would make such a text the nearest day it can hold (02/28).
+  void fixup(QString& input) const override {
+    if (!NamesNoDay(input)) QDateEdit::fixup(input);
   }
 
   void keyPressEvent(QKeyEvent* event) override {
@@ -53,11 +59,20 @@ class DatePicker final : public QDateEdit {
       overwrite(key.at(0));
       return;
     }
-    // Enter with a text that names no day goes to the dialog as it is (OK then refuses it): the
-    // picker would otherwise put its last date back first.
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && NamesNoDay(typed())) {
-      event->ignore();
-      return;
+    if (NamesNoDay(typed())) {
+      // Enter with a text that names no day goes to the dialog as it is (OK then refuses it): the
+      // picker would otherwise put its last date back first. For the same reason the cursor keys
+      // move the cursor in the text, unknown to the picker.
+      if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        event->ignore();
+        return;
+      }
+      if (event->key() == Qt::Key_Home || event->key() == Qt::Key_End || event->key() == Qt::Key_Left ||
+          event->key() == Qt::Key_Right) {
+        const QSignalBlocker quiet(lineEdit());
+        lineEdit()->event(event);
+        return;
+      }
     }
     QDateEdit::keyPressEvent(event);
   }
@@ -73,9 +88,13 @@ class DatePicker final : public QDateEdit {
   }
 
   void focusOutEvent(QFocusEvent* event) override {
-    const QString kept = typed();
-    QDateEdit::focusOutEvent(event);
-    if (NamesNoDay(kept)) showTyped(kept, kept.size());
+    if (!NamesNoDay(typed())) {
+      QDateEdit::focusOutEvent(event);
+      return;
+    }
+    // Leaving keeps the text as typed, and the picker's date as it was.
+    lineEdit()->event(event);
+    QWidget::focusOutEvent(event);
   }
 
  private:
@@ -136,13 +155,18 @@ class TimePicker final : public QTimeEdit {
 
   void stepBy(int steps) override {
     const Section section = currentSection();
-    if (!day || (section != MinuteSection && section != HourSection && section != AmPmSection)) {
+    if (section == AmPmSection) {
+      // Morning and afternoon of the same day.
+      setTime(time().addSecs(12 * 3600));
+      setCurrentSection(section);
+      return;
+    }
+    if (!day || (section != MinuteSection && section != HourSection)) {
       QTimeEdit::stepBy(steps);
       return;
     }
     const TimeStep unit = section == MinuteSection ? TimeStep::Minute : TimeStep::Hour;
-    const int count = section == AmPmSection ? steps * 12 : steps;
-    const PickerMoment next = SteppedTime(day->date(), time(), unit, count);
+    const PickerMoment next = SteppedTime(day->date(), time(), unit, steps);
     day->setDate(next.date);
     setTime(next.time);
     setCurrentSection(section);
@@ -395,6 +419,7 @@ bool ScheduleDialog::eventFilter(QObject* watched, QEvent* event) {
       const QDateTime now = m_clock.now();
       if (auto* d = qobject_cast<QDateEdit*>(watched)) {
         d->setDate(now.date());
+        if (auto* picker = dynamic_cast<DatePicker*>(d)) picker->showDate();
         return true;
       }
       if (auto* t = qobject_cast<QTimeEdit*>(watched)) {

@@ -412,6 +412,11 @@ TEST_F(ScheduleDialogTest, AnImpossibleDateStaysTypedAndIsRefused) {
     QTest::keyClick(d.remindDate, Qt::Key_Return);
     EXPECT_TRUE(d.isVisible());
     EXPECT_EQ(d.remindDate->text(), QStringLiteral("02/31/2027"));
+    // "T" puts today back in place of the text.
+    QTest::keyClick(d.remindDate, Qt::Key_T);
+    EXPECT_EQ(d.remindDate->text(), kNow.date().toString(QStringLiteral("MM/dd/yyyy")));
+    QTest::keyClick(d.remindDate, Qt::Key_Home);
+    QTest::keyClicks(d.remindDate, QStringLiteral("02/31/2027"));
     // Corrected, it saves.
     QTest::keyClick(d.remindDate, Qt::Key_Home);
     QTest::keyClicks(d.remindDate, QStringLiteral("02/28"));
@@ -447,6 +452,11 @@ TEST_F(ScheduleDialogTest, TimePickersCarryMinutesIntoTheHourAndHoursIntoTheDay)
     d.remindTime->setCurrentSection(QDateTimeEdit::HourSection);
     QTest::keyClick(d.remindTime, Qt::Key_Down);
     EXPECT_EQ(d.remindTime->time().toString("HH:mm"), "23:00");
+    EXPECT_EQ(d.remindDate->date(), QDate(2027, 1, 10));
+    // Am and pm of the same day.
+    d.remindTime->setCurrentSection(QDateTimeEdit::AmPmSection);
+    QTest::keyClick(d.remindTime, Qt::Key_Up);
+    EXPECT_EQ(d.remindTime->time().toString("HH:mm"), "11:00");
     EXPECT_EQ(d.remindDate->date(), QDate(2027, 1, 10));
     // The activity's pickers carry alike, each into its own date.
     d.activityTime->setTime(QTime(9, 59));
