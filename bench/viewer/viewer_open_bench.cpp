@@ -47,6 +47,7 @@ class SilentPrompter final : public Prompter {
     std::fprintf(stderr, "%s\n", qPrintable(text));
   }
   bool askYesNo(const QString&, const QString&, PromptIcon) override { return false; }
+  void ask(const QString&, const QString&, PromptIcon, std::function<void(bool)> answered) override { answered(false); }
   void notice(const QString& text, const QString& title, PromptIcon icon) override { message(text, title, icon); }
 };
 

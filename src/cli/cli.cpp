@@ -64,6 +64,10 @@ class StreamPrompter final : public Prompter {
     return false;
   }
   void notice(const QString& text, const QString& title, PromptIcon icon) override { message(text, title, icon); }
+  // The tool answers No at once and has no event loop to wait in: the answer comes right away.
+  void ask(const QString& text, const QString& title, PromptIcon icon, std::function<void(bool)> answered) override {
+    answered(askYesNo(text, title, icon));
+  }
   // A failure after a change was stored: told, but the change stands and the command succeeded.
   void warning(const QString& text, const QString& title = {}) {
     m_err << QStringLiteral("Warning: ")

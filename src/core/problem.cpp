@@ -14,6 +14,9 @@ Wording Describe(const Problem& p) {
       return {QStringLiteral("Invalid Date Entered"), QStringLiteral("Enter Valid Date"), PromptIcon::Information};
     case ProblemKind::InvalidTime:
       return {QStringLiteral("Invalid Time Entered"), QStringLiteral("Enter Valid Time"), PromptIcon::Information};
+    case ProblemKind::EmptyActivity:
+      return {QStringLiteral("No Activity Entered: please type what you want to be reminded of."),
+              QStringLiteral("Enter Activity"), PromptIcon::Information};
     case ProblemKind::TextTooLong:
       return {QStringLiteral("The text \"%1\" is too long: at most %2 characters fit.")
                   .arg(p.subject.left(40) + (p.subject.size() > 40 ? QStringLiteral("...") : QString()))

@@ -16,6 +16,7 @@ enum class ProblemKind {
   Engine,                  // detail: the engine's description; number: its error number
   InvalidDate,             // a date picker holds no date
   InvalidTime,             // a time picker holds no time
+  EmptyActivity,           // the activity line is empty (or only blanks)
   TextTooLong,             // subject: the text; number: the most characters that fit
   CharactersNotSupported,  // subject: the characters the table cannot hold, separated by blanks
   NoSuchReminder,          // number: the record asked for

@@ -3,6 +3,7 @@
 // read what was asked and answer it without a dialog.
 
 #include <QString>
+#include <functional>
 
 namespace chimewise {
 
@@ -23,6 +24,11 @@ class Prompter {
   virtual void message(const QString& text, const QString& title = {}, PromptIcon icon = PromptIcon::None) = 0;
   // A Yes/No question; true for Yes.
   virtual bool askYesNo(const QString& text, const QString& title = {}, PromptIcon icon = PromptIcon::None) = 0;
+  // A Yes/No question that holds nothing up: the call returns at once, and `answered` runs later,
+  // once the box has closed, with true for Yes. It never runs inside the call. Whatever the
+  // answer acts on may be gone by then: `answered` checks it first.
+  virtual void ask(const QString& text, const QString& title, PromptIcon icon,
+                   std::function<void(bool yes)> answered) = 0;
   // A message that holds nothing up: the caller goes on at once while it is shown.
   virtual void notice(const QString& text, const QString& title = {}, PromptIcon icon = PromptIcon::None) = 0;
 };

@@ -212,3 +212,71 @@ Problem ForeignIndexProblem(const QString& appFolder) {
 }
 
 }  // namespace chimewise
+
+namespace chimewise {
+
+xbase::Status TakeRecordImage(xbase::WorkArea& area, RecordImage* image) {
+  image->recno = area.RecNo();
+  image->fields.clear();
+  const std::size_t count = area.Fields().size();
+  for (std::size_t i = 0; i < count; ++i) {
+    std::string bytes;
+    XBASE_RETURN_IF_ERROR(area.GetStringAt(i, &bytes));
+    image->fields.push_back(std::move(bytes));
+  }
+  return xbase::Status::OK();
+}
+
+namespace {
+
+// Writes the image's fields that differ from the current record's, uncommitted.
+xbase::Status WriteImageFields(xbase::WorkArea& area, const RecordImage& image) {
+  const std::vector<xbase::FieldDef> fields = area.Fields();
+  if (fields.size() != image.fields.size())
+    return xbase::Status::InvalidArgument("the reminder table's fields changed since the reminder was deleted");
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    std::string now;
+    XBASE_RETURN_IF_ERROR(area.GetStringAt(i, &now));
+    if (now == image.fields[i]) continue;
+    const xbase::Status s = fields[i].type == 'M' ? area.ReplaceMemo(fields[i].name, image.fields[i])
+                                                  : area.Replace(fields[i].name, image.fields[i]);
+    XBASE_RETURN_IF_ERROR(s);
+  }
+  return xbase::Status::OK();
+}
+
+}  // namespace
+
+Problem RestoreRecordImage(xbase::WorkArea& area, const RecordImage& image, uint32_t* recno) {
+  *recno = 0;
+  const int idField = area.FieldIndex("REC_NO");
+  if (idField < 0 || static_cast<std::size_t>(idField) >= image.fields.size())
+    return ProblemOf(xbase::Status::InvalidArgument("the reminder table has no REC_NO field"));
+  const std::string& id = image.fields[static_cast<std::size_t>(idField)];
+
+  // The record itself, when it is still there to recall.
+  bool inPlace = false;
+  if (image.recno >= 1 && image.recno <= area.RecCount() && area.Go(image.recno).ok()) {
+    std::string there;
+    if (area.GetStringAt(static_cast<std::size_t>(idField), &there).ok() && there == id) {
+      if (!area.Deleted()) {
+        *recno = image.recno;
+        return {};  // put back already
+      }
+      inPlace = true;
+    }
+  }
+  xbase::Status s = inPlace ? area.Recall() : area.AppendBlank();
+  if (s.ok()) s = WriteImageFields(area, image);
+  if (!s.ok() || !CommitRecord(area, &s)) {
+    area.Discard();
+    area.Unlock();
+    return ProblemOf(s);
+  }
+  *recno = area.RecNo();
+  // The reminder is back; a failure from here on undoes nothing.
+  const xbase::Status unlocked = area.Unlock();
+  return ProblemOf(s.ok() ? unlocked : s);
+}
+
+}  // namespace chimewise

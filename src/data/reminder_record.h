@@ -10,6 +10,10 @@
 #include <QDateTime>
 #include <QString>
 
+#include <cstdint>
+#include <string>
+#include <vector>
+
 namespace chimewise {
 
 // The reminder fields the announcement reads.
@@ -115,6 +119,25 @@ xbase::Status WriteEditStamp(xbase::WorkArea& area, const QDateTime& now);
 
 // Moves the activity itself (EVENTDATE, STARTTIME, DATETEXT) to `moment`, uncommitted.
 xbase::Status WriteActivityMoment(xbase::WorkArea& area, const QDateTime& moment, const QString& dateText);
+
+// A record as it was stored, to put back after a deletion: every field's bytes (a memo field's
+// text) in the order WorkArea::Fields lists them, and the record's number.
+struct RecordImage {
+  uint32_t recno = 0;
+  std::vector<std::string> fields;
+  bool operator==(const RecordImage&) const = default;
+};
+
+// The current record's image.
+xbase::Status TakeRecordImage(xbase::WorkArea& area, RecordImage* image);
+
+// Puts back a deleted record as `image` holds it, committed and unlocked. While the record is
+// still in the table (deleted, with the image's REC_NO) it is recalled and every field that
+// changed since is written back, so it keeps its record number; once the table has been packed
+// it is appended anew with every field of the image. Nothing is changed when the image's REC_NO
+// is found on a live record (it was put back already) or when a write fails. *recno: the record
+// that now holds it.
+Problem RestoreRecordImage(xbase::WorkArea& area, const RecordImage& image, uint32_t* recno);
 
 // Whether the reminder table is where it belongs under `appFolder` (letter case aside).
 Problem CalendarPlaceProblem(const QString& appFolder);

@@ -9,6 +9,7 @@
 #include "core/time_format.h"
 #include "data/calendar.h"
 #include "data/reminder_record.h"
+#include "schedule/schedule_rules.h"
 
 #include <QRandomGenerator>
 #include <xbase/engine.h>
@@ -34,6 +35,8 @@ SaveResult EventSaver::SaveEvent(const EventInput& in) {
   if (!in.activityTime.isValid()) return refuse(SaveField::ActivityTime, {ProblemKind::InvalidTime});
   if (!in.remindDate.isValid()) return refuse(SaveField::RemindDate, {ProblemKind::InvalidDate});
   if (!in.remindTime.isValid()) return refuse(SaveField::RemindTime, {ProblemKind::InvalidTime});
+  // A reminder with nothing to say is refused; the rest of what was typed stays in the dialog.
+  if (ActivityIsBlank(in.activity)) return refuse(SaveField::Activity, {ProblemKind::EmptyActivity});
 
   if (m_speaker.visible()) {
     m_speaker.play(QStringLiteral("write"));

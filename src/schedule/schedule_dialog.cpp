@@ -14,7 +14,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QStyle>
 #include <QTimeEdit>
 #include <QToolButton>
@@ -26,20 +28,154 @@ namespace {
 
 // Tab leaves a picker for the next control, as it leaves every other one; the arrow keys move
 // between the picker's day, month and year (or hour, minute and am/pm).
+//
+// Digits typed into a date picker overwrite the digit at the cursor ("/" goes on to the next
+// part), and the text stays as typed: a text that names no day ("02/31/2026") is kept for the user
+// to correct, rather than turned into another date by the picker's own section rules, and OK
+// refuses it (see TypedPickerDate).
 class DatePicker final : public QDateEdit {
  public:
   using QDateEdit::QDateEdit;
+  QString typed() const { return lineEdit()->text(); }
+  // Shows the picker's date again in place of a text that names no day.
+  void showDate() { showTyped(textFromDateTime(dateTime()), 0); }
 
  protected:
   bool focusNextPrevChild(bool next) override { return QWidget::focusNextPrevChild(next); }
+
+  QValidator::State validate(QString& input, int& pos) const override {
+    if (NamesNoDay(input)) return QValidator::Intermediate;
+    return QDateEdit::validate(input, pos);
+  }
+  // The picker's own repair would make such a text the nearest day it can hold (02/28).
+  void fixup(QString& input) const override {
+    if (!NamesNoDay(input)) QDateEdit::fixup(input);
+  }
+
+  void keyPressEvent(QKeyEvent* event) override {
+    const QString key = event->text();
+    const bool plain = (event->modifiers() & (Qt::AltModifier | Qt::ControlModifier | Qt::MetaModifier)) == 0;
+    if (plain && key.size() == 1 && (key.at(0).isDigit() || key.at(0) == QLatin1Char('/'))) {
+      overwrite(key.at(0));
+      return;
+    }
+    if (NamesNoDay(typed())) {
+      // Enter with a text that names no day goes to the dialog as it is (OK then refuses it): the
+      // picker would otherwise put its last date back first. For the same reason the cursor keys
+      // move the cursor in the text, unknown to the picker.
+      if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        event->ignore();
+        return;
+      }
+      if (event->key() == Qt::Key_Home || event->key() == Qt::Key_End || event->key() == Qt::Key_Left ||
+          event->key() == Qt::Key_Right) {
+        const QSignalBlocker quiet(lineEdit());
+        lineEdit()->event(event);
+        return;
+      }
+    }
+    QDateEdit::keyPressEvent(event);
+  }
+
+  void focusInEvent(QFocusEvent* event) override {
+    if (!NamesNoDay(typed())) {
+      QDateEdit::focusInEvent(event);
+      return;
+    }
+    // The picker's own focus handling would read the text as the nearest day it can hold.
+    lineEdit()->event(event);
+    QWidget::focusInEvent(event);
+  }
+
+  void focusOutEvent(QFocusEvent* event) override {
+    if (!NamesNoDay(typed())) {
+      QDateEdit::focusOutEvent(event);
+      return;
+    }
+    // Leaving keeps the text as typed, and the picker's date as it was.
+    lineEdit()->event(event);
+    QWidget::focusOutEvent(event);
+  }
+
+ private:
+  // Shows a text the picker's date does not hold. The picker is not told: it would put its own
+  // date back at once.
+  void showTyped(const QString& text, qsizetype cursor) {
+    const QSignalBlocker quiet(lineEdit());
+    lineEdit()->setText(text);
+    lineEdit()->setCursorPosition(static_cast<int>(cursor));
+  }
+
+  void overwrite(QChar c) {
+    QLineEdit* line = lineEdit();
+    QString text = line->text();
+    qsizetype at = line->hasSelectedText() ? line->selectionStart() : line->cursorPosition();
+    if (c == QLatin1Char('/')) {
+      // At the start of a part already (just after a "/"): the "/" is the one typed past.
+      if (at > 0 && text.at(at - 1) == QLatin1Char('/')) return;
+      const qsizetype slash = text.indexOf(QLatin1Char('/'), at);
+      line->setCursorPosition(static_cast<int>(slash < 0 ? text.size() : slash + 1));
+      return;
+    }
+    if (at < text.size() && text.at(at) == QLatin1Char('/')) ++at;
+    if (at >= text.size()) return;
+    text[at] = c;
+    ++at;
+    if (at < text.size() && text.at(at) == QLatin1Char('/')) ++at;
+    const QDate date = QDate::fromString(text, PickerDateFormat());
+    if (date.isValid()) {
+      if (date < minimumDate() || date > maximumDate()) return;  // a day the picker cannot show
+      setDate(date);
+      line->setCursorPosition(static_cast<int>(at));
+      return;
+    }
+    showTyped(text, at);
+  }
 };
 
+// A time picker steps the way a clock runs: a step past :59 carries into the hour and one past
+// the day's last hour into the next day, moving its date picker along (see SteppedTime).
 class TimePicker final : public QTimeEdit {
  public:
   using QTimeEdit::QTimeEdit;
+  QDateEdit* day = nullptr;  // the date picker this time belongs to
+
+  // Shows a count of minutes from now being typed ("+15") in place of the time.
+  void showTyped(const QString& text) { lineEdit()->setText(text); }
+  // Shows the picker's time again.
+  void showValue() { lineEdit()->setText(textFromDateTime(dateTime())); }
 
  protected:
   bool focusNextPrevChild(bool next) override { return QWidget::focusNextPrevChild(next); }
+
+  QValidator::State validate(QString& input, int& pos) const override {
+    if (input.startsWith(QLatin1Char('+'))) return QValidator::Intermediate;
+    return QTimeEdit::validate(input, pos);
+  }
+
+  void stepBy(int steps) override {
+    const Section section = currentSection();
+    if (section == AmPmSection) {
+      // Morning and afternoon of the same day.
+      setTime(time().addSecs(12 * 3600));
+      setCurrentSection(section);
+      return;
+    }
+    if (!day || (section != MinuteSection && section != HourSection)) {
+      QTimeEdit::stepBy(steps);
+      return;
+    }
+    const TimeStep unit = section == MinuteSection ? TimeStep::Minute : TimeStep::Hour;
+    const PickerMoment next = SteppedTime(day->date(), time(), unit, steps);
+    day->setDate(next.date);
+    setTime(next.time);
+    setCurrentSection(section);
+  }
+
+  StepEnabled stepEnabled() const override {
+    if (isReadOnly()) return StepNone;
+    return StepUpEnabled | StepDownEnabled;
+  }
 };
 
 QLabel* captionFor(const QString& text, QWidget* buddy) {
@@ -59,15 +195,16 @@ ScheduleDialog::ScheduleDialog(const Clock& clock, const QString& timeFormat, QW
   // the reminder texts do.
   const QLocale english(QLocale::English, QLocale::UnitedStates);
   const QString timePattern = PickerTimeFormat(timeFormat);
-  const auto makeDate = [&] {
+  const auto makeDate = [&]() -> QDateEdit* {
     auto* e = new DatePicker;
     e->setCalendarPopup(true);
     e->setDisplayFormat(PickerDateFormat());
     e->installEventFilter(this);
     return e;
   };
-  const auto makeTime = [&] {
+  const auto makeTime = [&](QDateEdit* day) -> QTimeEdit* {
     auto* e = new TimePicker;
+    e->day = day;
     e->setLocale(english);
     e->setDisplayFormat(timePattern);
     e->installEventFilter(this);
@@ -75,11 +212,11 @@ ScheduleDialog::ScheduleDialog(const Clock& clock, const QString& timeFormat, QW
   };
 
   remindDate = makeDate();
-  remindTime = makeTime();
+  remindTime = makeTime(remindDate);
   sayDate = new QCheckBox(QStringLiteral("Sa&y date"));
   sayTime = new QCheckBox(QStringLiteral("Say ti&me"));
   activityDate = makeDate();
-  activityTime = makeTime();
+  activityTime = makeTime(activityDate);
   type = new QComboBox;
   type->setEditable(true);
   type->setInsertPolicy(QComboBox::NoInsert);
@@ -177,12 +314,12 @@ ScheduleDialog::ScheduleDialog(const Clock& clock, const QString& timeFormat, QW
 EventInput ScheduleDialog::entry() const {
   EventInput in;
   in.event = type->currentText();
-  in.activityDate = activityDate->date();
+  in.activityDate = TypedPickerDate(activityDate->text(), activityDate->date());
   in.activityTime = activityTime->time();
   in.activity = activity->text();
   in.memo = memo->toPlainText();
   in.sound = audio->currentIndex();
-  in.remindDate = remindDate->date();
+  in.remindDate = TypedPickerDate(remindDate->text(), remindDate->date());
   in.remindTime = remindTime->time();
   in.sayDate = sayDate->isChecked() ? 1 : 0;
   in.sayTime = sayTime->isChecked() ? 1 : 0;
@@ -232,13 +369,57 @@ bool ScheduleDialog::eventFilter(QObject* watched, QEvent* event) {
     okButton->setDefault(event->type() == QEvent::FocusOut);
     return false;
   }
+  if (event->type() == QEvent::FocusOut && watched == m_fromNowPicker) {
+    // Leaving the picker takes what was typed after "+".
+    takeMinutesFromNow();
+    return false;
+  }
   if (event->type() == QEvent::KeyPress) {
     auto* key = static_cast<QKeyEvent*>(event);
     const bool plain = (key->modifiers() & (Qt::AltModifier | Qt::ControlModifier | Qt::MetaModifier)) == 0;
+    // "+" in a time picker starts a count of minutes from now ("+15"): digits add to it,
+    // Backspace takes one back, Escape drops it, Enter or leaving the picker takes it.
+    if (auto* t = qobject_cast<QTimeEdit*>(watched); t && plain) {
+      if (m_fromNowPicker == t) {
+        if (key->text().size() == 1 && key->text().at(0).isDigit() && m_fromNow.size() < 5) {
+          m_fromNow += key->text();
+          showMinutesFromNow();
+          return true;
+        }
+        if (key->key() == Qt::Key_Backspace) {
+          m_fromNow.chop(1);
+          if (m_fromNow.isEmpty())
+            dropMinutesFromNow();
+          else
+            showMinutesFromNow();
+          return true;
+        }
+        if (key->key() == Qt::Key_Escape) {
+          dropMinutesFromNow();
+          return true;
+        }
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+          takeMinutesFromNow();
+          return false;  // Enter goes on to the dialog's default button
+        }
+        // Other characters and steps are no part of a count; anything else (Tab, a click away)
+        // takes it first.
+        if ((key->text().size() == 1 && key->text().at(0).isPrint()) || key->key() == Qt::Key_Up ||
+            key->key() == Qt::Key_Down)
+          return true;
+        takeMinutesFromNow();
+      } else if (key->text() == QStringLiteral("+")) {
+        m_fromNowPicker = t;
+        m_fromNow = QStringLiteral("+");
+        showMinutesFromNow();
+        return true;
+      }
+    }
     if (plain && (key->text() == QStringLiteral("T") || key->text() == QStringLiteral("t"))) {
       const QDateTime now = m_clock.now();
       if (auto* d = qobject_cast<QDateEdit*>(watched)) {
         d->setDate(now.date());
+        if (auto* picker = dynamic_cast<DatePicker*>(d)) picker->showDate();
         return true;
       }
       if (auto* t = qobject_cast<QTimeEdit*>(watched)) {
@@ -248,6 +429,28 @@ bool ScheduleDialog::eventFilter(QObject* watched, QEvent* event) {
     }
   }
   return QDialog::eventFilter(watched, event);
+}
+
+void ScheduleDialog::showMinutesFromNow() {
+  if (m_fromNowPicker) static_cast<TimePicker*>(m_fromNowPicker.data())->showTyped(m_fromNow);
+}
+
+void ScheduleDialog::dropMinutesFromNow() {
+  QPointer<QTimeEdit> picker = m_fromNowPicker;
+  m_fromNowPicker = nullptr;
+  m_fromNow.clear();
+  if (picker) static_cast<TimePicker*>(picker.data())->showValue();
+}
+
+void ScheduleDialog::takeMinutesFromNow() {
+  QPointer<QTimeEdit> picker = m_fromNowPicker;
+  const auto when = MinutesFromNow(m_fromNow, m_clock.now());
+  dropMinutesFromNow();
+  if (!picker || !when) return;
+  QDateEdit* day = picker == remindTime ? remindDate : activityDate;
+  day->setDate(when->date());
+  picker->setTime(when->time());
+  static_cast<TimePicker*>(picker.data())->showValue();
 }
 
 void ScheduleDialog::changeEvent(QEvent* event) {

@@ -7,6 +7,8 @@
 #include "schedule/save_event.h"
 
 #include <QDialog>
+#include <QPointer>
+#include <QTimeEdit>
 
 class QCheckBox;
 class QComboBox;
@@ -71,8 +73,14 @@ class ScheduleDialog final : public QDialog {
   void onRemindDateChanged();
   void onRemindTimeChanged();
   void onCountdownToggled(bool checked);
+  // "+N" typed in a time picker: N minutes from now (MinutesFromNow).
+  void showMinutesFromNow();
+  void dropMinutesFromNow();
+  void takeMinutesFromNow();
 
   const Clock& m_clock;
+  QPointer<QTimeEdit> m_fromNowPicker;
+  QString m_fromNow;  // "+" and the digits typed after it
 };
 
 }  // namespace chimewise

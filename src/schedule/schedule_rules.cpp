@@ -6,6 +6,7 @@
 
 #include <xbase/engine.h>
 
+#include <QRegularExpression>
 #include <algorithm>
 
 namespace chimewise {
@@ -71,6 +72,47 @@ std::optional<QTime> DraggedActivityTime(const QDate& remindDate, const QTime& r
   // Whole minutes: the pickers show no seconds, so seconds left from "now" must not decide.
   if (MinuteOfDay(remindTime) > MinuteOfDay(activityTime)) return remindTime;
   return std::nullopt;
+}
+
+bool ActivityIsBlank(const QString& text) { return text.trimmed().isEmpty(); }
+
+bool NamesNoDay(const QString& text) {
+  static const QRegularExpression fullForm(QStringLiteral("^\\d\\d/\\d\\d/\\d\\d\\d\\d$"));
+  return fullForm.match(text).hasMatch() && !QDate::fromString(text, PickerDateFormat()).isValid();
+}
+
+QDate TypedPickerDate(const QString& text, const QDate& value) { return NamesNoDay(text) ? QDate() : value; }
+
+std::optional<QDateTime> MinutesFromNow(const QString& typed, const QDateTime& now) {
+  static const QRegularExpression plus(QStringLiteral("^\\+(\\d{1,4})$"));
+  const QRegularExpressionMatch m = plus.match(typed.trimmed());
+  if (!m.hasMatch() || !now.isValid()) return std::nullopt;
+  const QDateTime minute(now.date(), QTime(now.time().hour(), now.time().minute()));
+  return minute.addSecs(m.captured(1).toLongLong() * 60);
+}
+
+PickerMoment SteppedTime(const QDate& date, const QTime& time, TimeStep unit, int steps) {
+  if (!date.isValid() || !time.isValid()) return {date, time};
+  const qint64 perStep = unit == TimeStep::Hour ? 60 : 1;
+  const qint64 minutes = MinuteOfDay(time) + perStep * steps;
+  // Floor division: a step back from 0:00 lands on the day before.
+  const qint64 days = minutes >= 0 ? minutes / 1440 : -((-minutes + 1439) / 1440);
+  const qint64 ofDay = minutes - days * 1440;
+  return {date.addDays(days), QTime(static_cast<int>(ofDay / 60), static_cast<int>(ofDay % 60), time.second())};
+}
+
+bool AsksToRemindNow(const EventInput& in, const QDateTime& now) {
+  if (!in.activityDate.isValid() || !in.activityTime.isValid() || !in.remindDate.isValid() ||
+      !in.remindTime.isValid() || ActivityIsBlank(in.activity))
+    return false;
+  const QDateTime thisMinute(now.date(), QTime(now.time().hour(), now.time().minute()));
+  return AlarmMoment(in.remindDate, MinuteOfDay(in.remindTime)) < thisMinute;
+}
+
+EventInput RemindingNow(EventInput in, const QDateTime& now) {
+  in.remindDate = now.date();
+  in.remindTime = QTime(now.time().hour(), now.time().minute());
+  return in;
 }
 
 TwipsPoint ScheduleOrigin(const std::optional<TwipsRect>& viewer, std::int32_t width, std::int32_t height,

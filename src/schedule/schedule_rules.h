@@ -8,6 +8,7 @@
 #include "schedule/save_event.h"
 
 #include <QDate>
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 #include <QTime>
@@ -62,6 +63,40 @@ std::optional<QDate> DraggedActivityDate(const QDate& remindDate, const QDate& a
 // activity time: the evening before a morning meeting is a reminder, not a new meeting time.
 std::optional<QTime> DraggedActivityTime(const QDate& remindDate, const QTime& remindTime, const QDate& activityDate,
                                          const QTime& activityTime);
+
+// Whether an activity line says nothing (empty or only blanks): such a reminder is refused.
+bool ActivityIsBlank(const QString& text);
+
+// The date a date picker's typed text names. A text in the picker's full form ("MM/dd/yyyy")
+// that names no day of the calendar ("02/31/2026") gives an invalid date, so the entry is refused
+// and the text stays for correction; any other text gives `value`, the picker's own date.
+QDate TypedPickerDate(const QString& text, const QDate& value);
+// Whether a text has the picker's full form but names no day of the calendar.
+bool NamesNoDay(const QString& text);
+
+// "+15" typed in a time picker: that many minutes (0 to 9999) from now, to the minute; nullopt
+// for any other text.
+std::optional<QDateTime> MinutesFromNow(const QString& typed, const QDateTime& now);
+
+// A step of a time picker's hours or minutes, carried the way a clock carries: minutes roll into
+// the hour (12:59 and one minute is 13:00) and hours into the day (23:59 and one minute is 0:00
+// of the next day), backwards alike. Wall-clock arithmetic on the date and time the pickers show;
+// the seconds stay.
+enum class TimeStep { Minute, Hour };
+struct PickerMoment {
+  QDate date;
+  QTime time;
+  bool operator==(const PickerMoment&) const = default;
+};
+PickerMoment SteppedTime(const QDate& date, const QTime& time, TimeStep unit, int steps);
+
+// Whether OK is to ask "This time has already passed. Remind you now?" first: the entry would
+// otherwise be stored (its four moments valid, its activity line not blank) and its reminder lies
+// in a minute before now's (the current minute is now, not past). The reminder table holds no
+// repeating reminders, so no entry is exempt: a past moment always means the reminder is due at once.
+bool AsksToRemindNow(const EventInput& in, const QDateTime& now);
+// The entry as the answer Yes stores it: the reminder at now's minute, everything else as typed.
+EventInput RemindingNow(EventInput in, const QDateTime& now);
 
 // Where the dialog goes, in twips from the screen's top left corner. Beside an open viewer: at the
 // viewer's top left, pulled up and left as far as needed to stay on the screen; without a viewer:

@@ -17,6 +17,7 @@
 
 #include <QApplication>
 #include <QGuiApplication>
+#include <QPushButton>
 #include <QScreen>
 #include <QTimer>
 #include <cmath>
@@ -86,6 +87,7 @@ bool ScheduleWindows::OpenSchedule(std::int32_t editRecNo) {
   }
 
   m_saved = false;
+  m_reporter = &reporter;
   QObject::connect(dialog, &ScheduleDialog::okClicked, dialog, [this, dialog, &reporter] {
     save(*dialog);
     // A failed lookup after a stored reminder is worth telling; the dialog closes all the same.
@@ -121,6 +123,7 @@ bool ScheduleWindows::OpenSchedule(std::int32_t editRecNo) {
   // The dialog has closed: it goes now, and the reminders held back while it was open are looked
   // for again.
   owned.reset();
+  m_reporter = &m_closedReporter;
   m_state.ScheduleOpen = false;
   reporter.Report(m_alarms.FindNextAlarm());
   m_state.EditRecNo = -2;
@@ -158,6 +161,29 @@ void ScheduleWindows::place(ScheduleDialog& dialog) const {
 void ScheduleWindows::save(ScheduleDialog& dialog) {
   m_lastSaveProblem = {};
   const EventInput in = dialog.entry();
+  if (!AsksToRemindNow(in, m_clock.now())) {
+    store(dialog, in);
+    return;
+  }
+  // The question holds nothing up: its answer comes back here, when the dialog may be gone.
+  // Meanwhile OK is not offered twice.
+  dialog.okButton->setEnabled(false);
+  QPointer<ScheduleDialog> still(&dialog);
+  m_prompter.ask(QStringLiteral("This time has already passed. Remind you now?"), QString(), PromptIcon::Question,
+                 [this, still, in](bool yes) {
+                   if (!still || !still->isVisible()) return;
+                   still->okButton->setEnabled(true);
+                   if (yes) {
+                     store(*still, RemindingNow(in, m_clock.now()));
+                     if (!m_lastSaveProblem.ok()) m_reporter->Report(m_lastSaveProblem);
+                     return;
+                   }
+                   // No: the dialog stays open with the reminder's time ready for correction.
+                   still->focusField(SaveField::RemindTime);
+                 });
+}
+
+void ScheduleWindows::store(ScheduleDialog& dialog, const EventInput& in) {
   const SaveResult r = m_saver.SaveEvent(in);
   if (!r.saved) {
     const Wording w = Describe(r.problem);

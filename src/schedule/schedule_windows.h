@@ -23,6 +23,7 @@ class EventSaver;
 class Prompter;
 class ScheduleDialog;
 class SettingsStore;
+struct EventInput;
 class Speaker;
 struct SharedState;
 
@@ -55,6 +56,7 @@ class ScheduleWindows final : public SchedulePort {
  private:
   void place(ScheduleDialog& dialog) const;
   void save(ScheduleDialog& dialog);
+  void store(ScheduleDialog& dialog, const EventInput& in);
   void help(ScheduleDialog& dialog);
   void tellSkippedTime(const char* what, const QDate& date, const QTime& time);
 
@@ -72,6 +74,9 @@ class ScheduleWindows final : public SchedulePort {
   QPointer<ScheduleDialog> m_dialog;
   bool m_saved = false;
   Problem m_lastSaveProblem;
+  // Tells the problems met while a dialog is open (the one of OpenSchedule); outside it, this one.
+  ProblemReporter m_closedReporter{m_prompter};
+  ProblemReporter* m_reporter = &m_closedReporter;
 };
 
 }  // namespace chimewise

@@ -4,6 +4,7 @@
 
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QTimer>
 #include <cstdio>
 
 namespace chimewise {
@@ -43,6 +44,22 @@ void QtPrompter::notice(const QString& text, const QString& title, PromptIcon ic
   auto* box = new QMessageBox(toQt(icon), title.isEmpty() ? kProgramTitle : title, text, QMessageBox::Ok);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->setWindowModality(Qt::NonModal);
+  box->show();
+}
+
+void QtPrompter::ask(const QString& text, const QString& title, PromptIcon icon, std::function<void(bool)> answered) {
+  if (headless()) {
+    toStderr(title, text, " [answered No]");
+    QTimer::singleShot(0, qApp, [answered = std::move(answered)] { answered(false); });
+    return;
+  }
+  // Modal to the whole program, yet without a loop of its own: the answer arrives as a signal.
+  auto* box =
+      new QMessageBox(toQt(icon), title.isEmpty() ? kProgramTitle : title, text, QMessageBox::Yes | QMessageBox::No);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setWindowModality(Qt::ApplicationModal);
+  QObject::connect(box, &QMessageBox::finished, box,
+                   [answered = std::move(answered)](int result) { answered(result == QMessageBox::Yes); });
   box->show();
 }
 

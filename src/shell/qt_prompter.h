@@ -11,6 +11,7 @@ class QtPrompter final : public Prompter {
  public:
   void message(const QString& text, const QString& title = {}, PromptIcon icon = PromptIcon::None) override;
   bool askYesNo(const QString& text, const QString& title = {}, PromptIcon icon = PromptIcon::None) override;
+  void ask(const QString& text, const QString& title, PromptIcon icon, std::function<void(bool)> answered) override;
   void notice(const QString& text, const QString& title = {}, PromptIcon icon = PromptIcon::None) override;
   static bool headless();
 };

@@ -239,6 +239,10 @@ void ViewerWindow::buildMenus() {
   m_add = entry(reminder, "&Add", "mnuAdd", [this] { addReminder(); });
   m_properties = entry(reminder, "&Properties", "mnuProperties", [this] { editReminder(); });
   m_delete = entry(reminder, "&Delete", "mnuDelete", [this] { deleteReminder(); });
+  m_undoDelete = entry(reminder, "&Undo Delete", "mnuUndoDelete", [this] { undoDelete(); });
+  m_undoDelete->setShortcut(QKeySequence::Undo);
+  // In the memo box Ctrl+Z undoes typing, as in every text box; everywhere else it is this.
+  m_undoDelete->setShortcutContext(Qt::WindowShortcut);
   reminder->addSeparator();
   m_future = reminder->addAction(QStringLiteral("&View Future Events"));
   m_future->setObjectName(QStringLiteral("mnuFuture"));
@@ -477,6 +481,7 @@ void ViewerWindow::updateCommands() {
   const bool on = RecordCommandsEnabled(m_model->rows());
   for (QAction* a : {m_read, m_properties, m_delete, m_toolProperties, m_toolDelete}) a->setEnabled(on);
   m_snoozeMenu->menuAction()->setEnabled(on);
+  m_undoDelete->setEnabled(!m_ctx.deleted.empty());
   m_readButton->setEnabled(on);
   m_memo->setEnabled(on);
 }
@@ -570,14 +575,48 @@ void ViewerWindow::editReminder() {
 void ViewerWindow::deleteReminder() {
   if (m_currentRecno < 1 || m_area < 1) return;
   SaveMemo();
+  // The reminder as it is now, for "&Undo Delete": the deletion blanks its alarm.
+  RecordImage image;
+  xbase::WorkArea* wa = m_ctx.engine.Area(m_area);
+  const bool imaged = wa && wa->Go(m_currentRecno).ok() && !wa->Deleted() && TakeRecordImage(*wa, &image).ok();
   bool deleted = false;
   const Problem problem = m_ctx.alarms.DeleteReminder(m_area, m_currentRecno, &deleted);
-  if (xbase::WorkArea* wa = m_ctx.engine.Area(m_area)) wa->Unlock();
+  if (xbase::WorkArea* area = m_ctx.engine.Area(m_area)) area->Unlock();
   report(problem);
+  if (deleted && imaged) m_ctx.deleted.push_back(std::move(image));
   // The deleted reminder may have been the next alarm.
   if (deleted) report(m_ctx.alarms.FindNextAlarm());
   m_memoRecno = 0;  // its memo box is not saved into a deleted record
   Refresh();
+}
+
+void ViewerWindow::undoDelete() {
+  if (m_ctx.deleted.empty()) return;
+  SaveMemo();
+  // Through a work area of its own, as a save goes: the list's order and filter stay as they are.
+  const QString alias = QString::fromLatin1(data::kAliasOneTime);
+  if (const Problem place = CalendarPlaceProblem(m_ctx.state.AppFolder); !place.ok()) {
+    report(place);
+    return;
+  }
+  int area = 0;
+  if (const xbase::Status opened = OpenCalendar(m_ctx.engine, m_ctx.state.AppFolder, alias, &area); !opened.ok()) {
+    report(ProblemOf(opened));
+    return;
+  }
+  std::uint32_t recno = 0;
+  const Problem problem = RestoreRecordImage(*m_ctx.engine.Area(area), m_ctx.deleted.back(), &recno);
+  data::CloseTableIfOpen(m_ctx.engine, alias);
+  if (recno > 0) m_ctx.deleted.pop_back();
+  report(problem);
+  if (recno == 0) {
+    updateCommands();
+    return;
+  }
+  // The reminder's alarm is pending again and may be the next one.
+  report(m_ctx.alarms.FindNextAlarm());
+  Refresh();
+  if (const int row = m_model->rowOf(recno); row >= 0) positionOn(row);
 }
 
 void ViewerWindow::snooze(int choice) {

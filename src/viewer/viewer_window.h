@@ -8,6 +8,7 @@
 // open under the alias CALENDAR; it closes that work area as it closes.
 
 #include "core/problem.h"
+#include "data/reminder_record.h"
 #include "viewer/viewer_hooks.h"
 
 #include <QAbstractButton>
@@ -60,6 +61,9 @@ struct ViewerContext {
   SchedulePort& schedule;
   MainTimerPort& timer;
   ViewerHooks hooks;
+  // The reminders deleted in this run of the program, the latest last: "&Undo Delete" puts them
+  // back one at a time. Kept here, so closing the viewer forgets none of them.
+  std::vector<RecordImage> deleted = {};
 };
 
 // The picture at the top of the viewer: clicking it (or Space with the focus on it) opens the
@@ -139,6 +143,7 @@ class ViewerWindow final : public QMainWindow {
   void addReminder();
   void editReminder();
   void deleteReminder();
+  void undoDelete();
   void snooze(int choice);
   void toggleFuture(bool checked);
   void openHelp();
@@ -180,6 +185,7 @@ class ViewerWindow final : public QMainWindow {
   QAction* m_add = nullptr;
   QAction* m_properties = nullptr;
   QAction* m_delete = nullptr;
+  QAction* m_undoDelete = nullptr;
   QAction* m_future = nullptr;
   QAction* m_tutorial = nullptr;
   QAction* m_help = nullptr;

@@ -273,6 +273,7 @@ TEST_F(ScheduleDialogTest, TheMemoTakesEnterAndTheActivityLineSavesWithIt) {
 
 TEST_F(ScheduleDialogTest, UncheckingCountdownStoresZeroAndCheckingAgainOffersOneMinute) {
   const bool saved = run(-1, [&](ScheduleDialog& d) {
+    d.activity->setText(QStringLiteral("Stretch"));
     QTest::mouseClick(d.countdown, Qt::LeftButton);
     EXPECT_TRUE(d.countdownList->isEnabled());
     EXPECT_EQ(d.countdownList->currentText(), QStringLiteral("1 minute"));
@@ -307,15 +308,199 @@ TEST_F(ScheduleDialogTest, ARefusedSaveIsToldWithTheFocusOnTheEntryAndTheDialogS
   EXPECT_EQ(folder->recordCount(), 0u);
 }
 
+TEST_F(ScheduleDialogTest, EnterWithNoActivityIsRefusedAndKeepsWhatWasTyped) {
+  bool stayedOpen = false;
+  bool focused = false;
+  QString memoKept;
+  const bool saved = run(-1, [&](ScheduleDialog& d) {
+    QTest::keyClicks(d.memo, QStringLiteral("Bring the contract"));
+    d.activity->setFocus();
+    QTest::keyClicks(d.activity, QStringLiteral("   "));
+    QTest::keyClick(d.activity, Qt::Key_Return);
+    stayedOpen = d.isVisible();
+    focused = d.activity->hasFocus();
+    memoKept = d.memo->toPlainText();
+    // Typed now, the same Enter saves.
+    QTest::keyClicks(d.activity, QStringLiteral("Sign the contract"));
+    QTest::keyClick(d.activity, Qt::Key_Return);
+  });
+  EXPECT_TRUE(stayedOpen);
+  EXPECT_TRUE(focused);
+  EXPECT_EQ(memoKept, QStringLiteral("Bring the contract"));
+  ASSERT_EQ(prompter.asked.size(), 1u);
+  EXPECT_EQ(prompter.asked[0].title, QStringLiteral("Enter Activity"));
+  EXPECT_EQ(prompter.asked[0].icon, PromptIcon::Information);
+  EXPECT_FALSE(prompter.asked[0].yesNo);
+  EXPECT_TRUE(saved);
+  ASSERT_EQ(folder->recordCount(), 1u);
+  folder->withRecord(1, [](xbase::WorkArea& wa) {
+    EXPECT_EQ(TableText(wa, "APPT_TEXT"), QStringLiteral("   Sign the contract"));
+    EXPECT_EQ(TableMemo(wa, "COMMENT"), QStringLiteral("Bring the contract"));
+  });
+}
+
+TEST_F(ScheduleDialogTest, APastTimeAsksAndNoLeavesTheDialogOpenForCorrection) {
+  bool openWhileAsked = false;
+  bool okWhileAsked = true;
+  bool openAfterNo = false;
+  bool timeFocused = false;
+  const bool saved = run(-1, [&](ScheduleDialog& d) {
+    d.activity->setText(QStringLiteral("Water the plants"));
+    d.remindTime->setTime(QTime(9, 30));
+    prompter.answers = {false};
+    QTest::mouseClick(d.okButton, Qt::LeftButton);
+    // The question holds nothing up: the dialog is still there, OK not offered twice, nothing saved.
+    openWhileAsked = d.isVisible();
+    okWhileAsked = d.okButton->isEnabled();
+    EXPECT_EQ(folder->recordCount(), 0u);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return d.okButton->isEnabled(); }));
+    openAfterNo = d.isVisible();
+    timeFocused = d.remindTime->hasFocus();
+  });
+  EXPECT_TRUE(openWhileAsked);
+  EXPECT_FALSE(okWhileAsked);
+  EXPECT_TRUE(openAfterNo);
+  EXPECT_TRUE(timeFocused);
+  EXPECT_FALSE(saved);
+  ASSERT_EQ(prompter.asked.size(), 1u);
+  EXPECT_EQ(prompter.asked[0].text, QStringLiteral("This time has already passed. Remind you now?"));
+  EXPECT_TRUE(prompter.asked[0].yesNo);
+  EXPECT_EQ(folder->recordCount(), 0u);
+}
+
+TEST_F(ScheduleDialogTest, APastTimeAnsweredYesIsStoredForNow) {
+  const bool saved = run(-1, [&](ScheduleDialog& d) {
+    d.activity->setText(QStringLiteral("Water the plants"));
+    d.remindDate->setDate(kNow.date().addDays(-3));
+    d.remindTime->setTime(QTime(8, 0));
+    d.activityDate->setDate(kNow.date().addDays(1));
+    d.activityTime->setTime(QTime(18, 0));
+    prompter.answers = {true};
+    QTest::mouseClick(d.okButton, Qt::LeftButton);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !d.isVisible(); }));
+  });
+  EXPECT_TRUE(saved);
+  ASSERT_EQ(prompter.asked.size(), 1u);
+  ASSERT_EQ(folder->recordCount(), 1u);
+  folder->withRecord(1, [](xbase::WorkArea& wa) {
+    EXPECT_EQ(TableDate(wa, "ALARMDATE"), kNow.date());
+    EXPECT_EQ(TableInt(wa, "ALARMTIME"), 10 * 60);
+    EXPECT_EQ(TableDate(wa, "EVENTDATE"), kNow.date().addDays(1));
+    EXPECT_EQ(TableInt(wa, "STARTTIME"), 18 * 60);
+  });
+  EXPECT_EQ(folder->state.NextAlarmTime, QDateTime(kNow.date(), QTime(10, 0)));
+}
+
+TEST_F(ScheduleDialogTest, AnImpossibleDateStaysTypedAndIsRefused) {
+  QString shownAfterLeaving;
+  QString shownAfterRefusal;
+  bool focused = false;
+  const bool saved = run(-1, [&](ScheduleDialog& d) {
+    d.activity->setText(QStringLiteral("Pay the rent"));
+    d.remindDate->setFocus();
+    QTest::keyClick(d.remindDate, Qt::Key_Home);
+    QTest::keyClicks(d.remindDate, QStringLiteral("02/31/2027"));
+    EXPECT_EQ(d.remindDate->text(), QStringLiteral("02/31/2027"));
+    d.activity->setFocus();
+    QApplication::processEvents();
+    shownAfterLeaving = d.remindDate->text();
+    QTest::mouseClick(d.okButton, Qt::LeftButton);
+    shownAfterRefusal = d.remindDate->text();
+    focused = d.remindDate->hasFocus();
+    EXPECT_TRUE(d.isVisible());
+    // Enter in the picker itself is refused the same way.
+    QTest::keyClick(d.remindDate, Qt::Key_Return);
+    EXPECT_TRUE(d.isVisible());
+    EXPECT_EQ(d.remindDate->text(), QStringLiteral("02/31/2027"));
+    // "T" puts today back in place of the text.
+    QTest::keyClick(d.remindDate, Qt::Key_T);
+    EXPECT_EQ(d.remindDate->text(), kNow.date().toString(QStringLiteral("MM/dd/yyyy")));
+    QTest::keyClick(d.remindDate, Qt::Key_Home);
+    QTest::keyClicks(d.remindDate, QStringLiteral("02/31/2027"));
+    // Corrected, it saves.
+    QTest::keyClick(d.remindDate, Qt::Key_Home);
+    QTest::keyClicks(d.remindDate, QStringLiteral("02/28"));
+    EXPECT_EQ(d.remindDate->date(), QDate(2027, 2, 28));
+    QTest::mouseClick(d.okButton, Qt::LeftButton);
+  });
+  EXPECT_EQ(shownAfterLeaving, QStringLiteral("02/31/2027"));
+  EXPECT_EQ(shownAfterRefusal, QStringLiteral("02/31/2027"));
+  EXPECT_TRUE(focused);
+  ASSERT_EQ(prompter.asked.size(), 2u);
+  EXPECT_EQ(prompter.asked[0].text, QStringLiteral("Invalid Date Entered"));
+  EXPECT_EQ(prompter.asked[1].text, QStringLiteral("Invalid Date Entered"));
+  EXPECT_TRUE(saved);
+  folder->withRecord(1, [](xbase::WorkArea& wa) { EXPECT_EQ(TableDate(wa, "ALARMDATE"), QDate(2027, 2, 28)); });
+}
+
+TEST_F(ScheduleDialogTest, TimePickersCarryMinutesIntoTheHourAndHoursIntoTheDay) {
+  run(-1, [&](ScheduleDialog& d) {
+    d.activityDate->setDate(QDate(2027, 1, 20));
+    d.remindDate->setDate(QDate(2027, 1, 10));
+    d.remindTime->setTime(QTime(12, 59));
+    d.remindTime->setFocus();
+    d.remindTime->setCurrentSection(QDateTimeEdit::MinuteSection);
+    QTest::keyClick(d.remindTime, Qt::Key_Up);
+    EXPECT_EQ(d.remindTime->time().toString("HH:mm"), "13:00");
+    QTest::keyClick(d.remindTime, Qt::Key_Down);
+    EXPECT_EQ(d.remindTime->time().toString("HH:mm"), "12:59");
+    d.remindTime->setTime(QTime(23, 59));
+    d.remindTime->setCurrentSection(QDateTimeEdit::MinuteSection);
+    QTest::keyClick(d.remindTime, Qt::Key_Up);
+    EXPECT_EQ(d.remindTime->time().toString("HH:mm"), "00:00");
+    EXPECT_EQ(d.remindDate->date(), QDate(2027, 1, 11));
+    d.remindTime->setCurrentSection(QDateTimeEdit::HourSection);
+    QTest::keyClick(d.remindTime, Qt::Key_Down);
+    EXPECT_EQ(d.remindTime->time().toString("HH:mm"), "23:00");
+    EXPECT_EQ(d.remindDate->date(), QDate(2027, 1, 10));
+    // Am and pm of the same day.
+    d.remindTime->setCurrentSection(QDateTimeEdit::AmPmSection);
+    QTest::keyClick(d.remindTime, Qt::Key_Up);
+    EXPECT_EQ(d.remindTime->time().toString("HH:mm"), "11:00");
+    EXPECT_EQ(d.remindDate->date(), QDate(2027, 1, 10));
+    // The activity's pickers carry alike, each into its own date.
+    d.activityTime->setTime(QTime(9, 59));
+    d.activityTime->setCurrentSection(QDateTimeEdit::MinuteSection);
+    d.activityTime->stepBy(2);
+    EXPECT_EQ(d.activityTime->time().toString("HH:mm"), "10:01");
+    EXPECT_EQ(d.activityDate->date(), QDate(2027, 1, 20));
+  });
+}
+
+TEST_F(ScheduleDialogTest, PlusMinutesInATimePickerCountFromNow) {
+  run(-1, [&](ScheduleDialog& d) {
+    folder->clock.set(QDateTime(QDate(2027, 3, 1), QTime(23, 50, 30)));
+    d.remindTime->setFocus();
+    QTest::keyClicks(d.remindTime, QStringLiteral("+15"));
+    EXPECT_EQ(d.remindTime->text(), QStringLiteral("+15"));  // shown while typed
+    QTest::keyClick(d.remindTime, Qt::Key_Tab);
+    EXPECT_EQ(d.remindTime->time().toString("HH:mm"), "00:05");
+    EXPECT_EQ(d.remindDate->date(), QDate(2027, 3, 2));
+    // Backspace takes a digit back, Escape drops the count.
+    d.activityTime->setTime(QTime(7, 0));
+    d.activityTime->setFocus();
+    QTest::keyClicks(d.activityTime, QStringLiteral("+45"));
+    QTest::keyClick(d.activityTime, Qt::Key_Backspace);
+    QTest::keyClick(d.activityTime, Qt::Key_Escape);
+    EXPECT_TRUE(d.isVisible());
+    EXPECT_EQ(d.activityTime->time().toString("HH:mm"), "07:00");
+    EXPECT_EQ(d.activityTime->text(), QStringLiteral("7:00 am"));
+    QTest::keyClicks(d.activityTime, QStringLiteral("+45"));
+    QTest::keyClick(d.activityTime, Qt::Key_Backspace);
+    d.activity->setFocus();  // leaving takes "+4"
+    QApplication::processEvents();
+    EXPECT_EQ(d.activityTime->time().toString("HH:mm"), "23:54");
+  });
+}
+
 TEST_F(ScheduleDialogTest, EveryAccessKeyReachesItsControl) {
   run(-1, [&](ScheduleDialog& d) {
     // Every control has a key of its own: a key two captions shared would only move between them,
     // and what is typed next would land in the wrong one.
     const std::vector<std::pair<Qt::Key, QWidget*>> keys = {
-        {Qt::Key_O, d.remindDate},   {Qt::Key_A, d.remindTime}, {Qt::Key_N, d.activityDate},
-        {Qt::Key_T, d.activityTime}, {Qt::Key_P, d.type},       {Qt::Key_Y, d.sayDate},
-        {Qt::Key_M, d.sayTime},      {Qt::Key_U, d.audio},      {Qt::Key_V, d.activity},
-        {Qt::Key_E, d.memo},         {Qt::Key_C, d.countdown},
+        {Qt::Key_O, d.remindDate}, {Qt::Key_A, d.remindTime}, {Qt::Key_N, d.activityDate}, {Qt::Key_T, d.activityTime},
+        {Qt::Key_P, d.type},       {Qt::Key_Y, d.sayDate},    {Qt::Key_M, d.sayTime},      {Qt::Key_U, d.audio},
+        {Qt::Key_V, d.activity},   {Qt::Key_E, d.memo},       {Qt::Key_C, d.countdown},
     };
     for (const auto& [key, target] : keys) {
       for (int twice = 0; twice < 2; ++twice) {

@@ -81,6 +81,84 @@ TEST(ScheduleRules, PlacementFollowsTheViewerAndStaysOnTheScreen) {
   EXPECT_EQ(ScheduleOrigin(std::nullopt, sw + 3000, sh + 3000, sw, sh), (TwipsPoint{0, 0}));
 }
 
+TEST(ScheduleRules, AnActivityOfBlanksIsNone) {
+  EXPECT_TRUE(ActivityIsBlank(QString()));
+  EXPECT_TRUE(ActivityIsBlank(QStringLiteral("  \t ")));
+  EXPECT_FALSE(ActivityIsBlank(QStringLiteral(" x ")));
+}
+
+TEST(ScheduleRules, ATypedDateThatNamesNoDayIsRefusedNotMovedToAnother) {
+  const QDate picker(2026, 12, 4);
+  for (const char* text : {"02/31/2026", "02/29/2026", "04/31/2026", "13/01/2026", "00/10/2026", "12/00/2026"}) {
+    EXPECT_TRUE(NamesNoDay(QString::fromLatin1(text))) << text;
+    EXPECT_FALSE(TypedPickerDate(QString::fromLatin1(text), picker).isValid()) << text;
+  }
+  // A real day, and any text not in the picker's full form, leave the picker's own date.
+  for (const char* text : {"02/28/2026", "02/29/2028", "12/31/2026", "2/3/2026", ""}) {
+    EXPECT_FALSE(NamesNoDay(QString::fromLatin1(text))) << text;
+    EXPECT_EQ(TypedPickerDate(QString::fromLatin1(text), picker), picker) << text;
+  }
+}
+
+TEST(ScheduleRules, PlusMinutesCountFromNowToTheMinute) {
+  const QDateTime now(kDay, QTime(10, 0, 45));
+  EXPECT_EQ(MinutesFromNow(QStringLiteral("+15"), now), QDateTime(kDay, QTime(10, 15)));
+  EXPECT_EQ(MinutesFromNow(QStringLiteral("+0"), now), QDateTime(kDay, QTime(10, 0)));
+  EXPECT_EQ(MinutesFromNow(QStringLiteral("+90"), QDateTime(kDay, QTime(23, 0))),
+            QDateTime(kDay.addDays(1), QTime(0, 30)));
+  EXPECT_EQ(MinutesFromNow(QStringLiteral("+9999"), now), QDateTime(kDay, QTime(10, 0)).addSecs(9999 * 60));
+  for (const char* text : {"15", "+", "+12345", "-5", "+1a", "+ 5"})
+    EXPECT_EQ(MinutesFromNow(QString::fromLatin1(text), now), std::nullopt) << text;
+}
+
+TEST(ScheduleRules, TimeStepsCarryLikeAClock) {
+  EXPECT_EQ(SteppedTime(kDay, QTime(12, 59), TimeStep::Minute, 1), (PickerMoment{kDay, QTime(13, 0)}));
+  EXPECT_EQ(SteppedTime(kDay, QTime(13, 0), TimeStep::Minute, -1), (PickerMoment{kDay, QTime(12, 59)}));
+  EXPECT_EQ(SteppedTime(kDay, QTime(23, 59, 45), TimeStep::Minute, 1),
+            (PickerMoment{kDay.addDays(1), QTime(0, 0, 45)}));
+  EXPECT_EQ(SteppedTime(kDay, QTime(0, 0), TimeStep::Minute, -1), (PickerMoment{kDay.addDays(-1), QTime(23, 59)}));
+  EXPECT_EQ(SteppedTime(kDay, QTime(23, 30), TimeStep::Hour, 1), (PickerMoment{kDay.addDays(1), QTime(0, 30)}));
+  EXPECT_EQ(SteppedTime(kDay, QTime(0, 30), TimeStep::Hour, -1), (PickerMoment{kDay.addDays(-1), QTime(23, 30)}));
+  EXPECT_EQ(SteppedTime(kDay, QTime(9, 15), TimeStep::Hour, 12), (PickerMoment{kDay, QTime(21, 15)}));
+  EXPECT_EQ(SteppedTime(kDay, QTime(9, 15), TimeStep::Minute, 3 * 1440), (PickerMoment{kDay.addDays(3), QTime(9, 15)}));
+}
+
+TEST(ScheduleRules, OnlyAReminderInAnEarlierMinuteThanNowAsksToRemindNow) {
+  const QDateTime now(kDay, QTime(10, 0, 45));
+  EventInput in;
+  in.activity = QStringLiteral("Call Anna");
+  in.activityDate = kDay;
+  in.activityTime = QTime(11, 0);
+  const auto at = [&](const QDate& d, const QTime& t) {
+    EventInput e = in;
+    e.remindDate = d;
+    e.remindTime = t;
+    return e;
+  };
+  EXPECT_FALSE(AsksToRemindNow(at(kDay, QTime(10, 0)), now));  // this minute is now
+  EXPECT_FALSE(AsksToRemindNow(at(kDay, QTime(10, 1)), now));
+  EXPECT_TRUE(AsksToRemindNow(at(kDay, QTime(9, 59)), now));
+  EXPECT_TRUE(AsksToRemindNow(at(kDay.addDays(-1), QTime(23, 0)), now));
+  EXPECT_FALSE(AsksToRemindNow(at(kDay.addDays(1), QTime(0, 0)), now));
+  // An entry that will be refused anyway is not asked about.
+  EventInput blank = at(kDay, QTime(9, 0));
+  blank.activity = QStringLiteral("   ");
+  EXPECT_FALSE(AsksToRemindNow(blank, now));
+  EXPECT_FALSE(AsksToRemindNow(at(QDate(), QTime(9, 0)), now));
+  EventInput noActivityDate = at(kDay, QTime(9, 0));
+  noActivityDate.activityDate = QDate();
+  EXPECT_FALSE(AsksToRemindNow(noActivityDate, now));
+
+  // Yes: the reminder moves to this minute, everything else stays as typed.
+  const EventInput yes = RemindingNow(at(kDay.addDays(-2), QTime(8, 0)), now);
+  EXPECT_EQ(yes.remindDate, kDay);
+  EXPECT_EQ(yes.remindTime, QTime(10, 0));
+  EXPECT_EQ(yes.activityDate, kDay);
+  EXPECT_EQ(yes.activityTime, QTime(11, 0));
+  EXPECT_EQ(yes.activity, QStringLiteral("Call Anna"));
+  EXPECT_FALSE(AsksToRemindNow(yes, now));
+}
+
 class EditEntryTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -135,6 +213,7 @@ TEST_F(EditEntryTest, AnEditStartsFromTheStoredMomentsNotTheDisplayTexts) {
 
 TEST_F(EditEntryTest, ACountdownNoStepHasIsNotOnAndMissingRecordsAreTold) {
   EventInput in;
+  in.activity = QStringLiteral("Stretch");
   in.activityDate = kDay;
   in.activityTime = QTime(12, 0);
   in.remindDate = kDay;
@@ -156,6 +235,29 @@ TEST_F(EditEntryTest, ACountdownNoStepHasIsNotOnAndMissingRecordsAreTold) {
   QDir(folder->dir.filePath("data")).removeRecursively();
   EXPECT_FALSE(ReadEditEntry(folder->engine, folder->state.AppFolder, rec, &problem));
   EXPECT_EQ(problem.kind, ProblemKind::MissingFolder);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(EditEntryTest, AnEmptyActivityIsRefusedAndNothingIsStored) {
+  EventInput in;
+  in.activity = QStringLiteral("  ");
+  in.activityDate = kDay.addDays(1);
+  in.activityTime = QTime(9, 0);
+  in.remindDate = kDay.addDays(1);
+  in.remindTime = QTime(8, 0);
+  folder->state.EditRecNo = -1;
+  const SaveResult r = folder->saver->SaveEvent(in);
+  EXPECT_FALSE(r.saved);
+  EXPECT_EQ(r.refused, SaveField::Activity);
+  EXPECT_EQ(r.problem.kind, ProblemKind::EmptyActivity);
+  EXPECT_EQ(Describe(r.problem).title, QStringLiteral("Enter Activity"));
+  EXPECT_EQ(folder->recordCount(), 0u);
+  // Invalid dates are still told first.
+  in.remindDate = QDate();
+  EXPECT_EQ(folder->saver->SaveEvent(in).refused, SaveField::RemindDate);
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include "core/prompts.h"
 #include "support/scripted_prompter.h"
 
+#include <QTimer>
+
 #include <deque>
 #include <functional>
 #include <vector>
@@ -24,6 +26,18 @@ class ScriptedPrompter final : public Prompter {
     const bool a = answers.front();
     answers.pop_front();
     return a;
+  }
+  // Answers from the same queue, as the real box does: later, from the event loop, never inside
+  // the call.
+  void ask(const QString& text, const QString& title, PromptIcon icon, std::function<void(bool)> answered) override {
+    asked.push_back({text, title, icon, true});
+    if (whileOpen) whileOpen(asked.back());
+    bool a = false;
+    if (!answers.empty()) {
+      a = answers.front();
+      answers.pop_front();
+    }
+    QTimer::singleShot(0, [answered = std::move(answered), a] { answered(a); });
   }
   void notice(const QString& text, const QString& title = {}, PromptIcon icon = PromptIcon::None) override {
     asked.push_back({text, title, icon, false, true});

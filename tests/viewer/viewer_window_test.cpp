@@ -81,6 +81,98 @@ TEST_F(ViewerWindowTest, DeleteMovesTheHighlightOnAndAnEmptyListDisablesTheRecor
   EXPECT_TRUE(prompter.asked.empty());
 }
 
+// Every field of every record as stored, and its deleted flag, read afresh from the files.
+std::vector<std::pair<bool, std::vector<std::string>>> TableImage(const QString& appFolder) {
+  xbase::Engine fresh;
+  int area = 0;
+  std::vector<std::pair<bool, std::vector<std::string>>> out;
+  if (!fresh.Use(data::CalendarPath(appFolder).toStdString(), "CHECK", xbase::OpenMode::kShared, &area).ok())
+    return out;
+  xbase::WorkArea* wa = fresh.Current();
+  for (uint32_t r = 1; r <= wa->RecCount(); ++r) {
+    EXPECT_TRUE(wa->Go(r).ok());
+    RecordImage image;
+    EXPECT_TRUE(TakeRecordImage(*wa, &image).ok());
+    out.emplace_back(wa->Deleted(), image.fields);
+  }
+  return out;
+}
+
+TEST_F(ViewerWindowTest, UndoDeletePutsBackEachDeletedReminderExactlyOneAtATime) {
+  add("First", today(9, 0), today(8, 0), "memo one");
+  const qint64 b = add("Second", today(9, 30), today(8, 30), "memo two");
+  const qint64 c = add("Third", today(9, 45), today(8, 45));
+  viewer::ViewerWindow& w = open();
+  const auto before = TableImage(state.AppFolder);
+  QAction* undo = action(w, "mnuUndoDelete");
+  EXPECT_FALSE(undo->isEnabled());
+  EXPECT_EQ(undo->shortcut(), QKeySequence(QKeySequence::Undo));
+
+  w.grid()->setCurrentIndex(w.model()->index(1, 0));
+  action(w, "mnuDelete")->trigger();  // Second
+  w.grid()->setCurrentIndex(w.model()->index(1, 0));
+  ASSERT_EQ(w.currentRecno(), c);
+  action(w, "ToolDelete")->trigger();  // Third
+  EXPECT_EQ(column(w, 1), (QStringList{"First"}));
+  EXPECT_TRUE(undo->isEnabled());
+  EXPECT_NE(TableImage(state.AppFolder), before);
+
+  // Ctrl+Z with the grid focused: the last deletion comes back first, highlighted.
+  w.activateWindow();
+  EXPECT_TRUE(QTest::qWaitForWindowActive(&w));
+  w.grid()->setFocus();
+  QTest::keyClick(w.grid(), Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_EQ(column(w, 1), (QStringList{"First", "Third"}));
+  EXPECT_EQ(w.currentRecno(), c);
+  EXPECT_EQ(field(c, "DELETED"), "no");
+  EXPECT_EQ(field(b, "DELETED"), "yes");
+  undo->trigger();
+  EXPECT_EQ(column(w, 1), (QStringList{"First", "Second", "Third"}));
+  EXPECT_EQ(w.currentRecno(), b);
+  EXPECT_EQ(w.memoBox()->toPlainText(), "memo two");
+  EXPECT_FALSE(undo->isEnabled());
+  // Byte for byte as before, alarms included; and the next alarm is found again.
+  EXPECT_EQ(TableImage(state.AppFolder), before);
+  EXPECT_EQ(state.NextAlarmTime, today(8, 0));
+  EXPECT_TRUE(prompter.asked.empty());
+}
+
+TEST_F(ViewerWindowTest, UndoDeleteOutlivesTheViewerAndAPackOfTheTable) {
+  add("Keep", today(9, 0), today(8, 0));
+  const qint64 gone = add("Dentist", today(11, 0), today(10, 30), "bring the card");
+  {
+    // Fields a save never writes (another program's, or a snooze's stamp) come back as well.
+    xbase::Engine other;
+    int area = 0;
+    ASSERT_TRUE(
+        other.Use(data::CalendarPath(state.AppFolder).toStdString(), "OTHER", xbase::OpenMode::kShared, &area).ok());
+    xbase::WorkArea* wa = other.Current();
+    ASSERT_TRUE(wa->Go(static_cast<uint32_t>(gone)).ok());
+    ASSERT_TRUE(wa->Replace("UNIQUEID", "U-42").ok());
+    ASSERT_TRUE(wa->Replace("PUBLIC", "T").ok());
+    ASSERT_TRUE(wa->Replace("LASTEDIT", "20261201").ok());
+    ASSERT_TRUE(wa->ReplaceInteger("EDITTIME", 1234).ok());
+    ASSERT_TRUE(wa->Commit().ok());
+  }
+  viewer::ViewerWindow& w = open();
+  const auto before = TableImage(state.AppFolder);
+  w.grid()->setCurrentIndex(w.model()->index(1, 0));
+  ASSERT_EQ(w.currentRecno(), gone);
+  action(w, "mnuDelete")->trigger();
+  port().CloseViewerAndHideCharacter();
+  flushDeletes();
+  // Packed away while the viewer was closed: it comes back as a new record, every field as it was.
+  ASSERT_TRUE(data::RebuildDatabase(engine, state.AppFolder).ok());
+  ASSERT_EQ(TableImage(state.AppFolder).size(), 1u);
+  viewer::ViewerWindow& again = open();
+  QAction* undo = action(again, "mnuUndoDelete");
+  ASSERT_TRUE(undo->isEnabled());
+  undo->trigger();
+  EXPECT_EQ(column(again, 1), (QStringList{"Keep", "Dentist"}));
+  EXPECT_EQ(TableImage(state.AppFolder), before);
+  EXPECT_FALSE(undo->isEnabled());
+}
+
 TEST_F(ViewerWindowTest, CurrentRemindersOnlyHideTomorrowUntilFutureEventsAreTicked) {
   settings.write(settings::ShowFuture, "0");
   add("Tomorrow's dentist", today(9, 0).addDays(1), today(8, 0).addDays(1));
