@@ -243,6 +243,11 @@ ScheduleDialog::ScheduleDialog(const Clock& clock, const QString& timeFormat, QW
   cancelButton = new QPushButton(QStringLiteral("Cancel"));
   okButton->setDefault(true);
 
+  // The two groups have the same captions: a screen reader hears which group each field is in.
+  remindDate->setAccessibleName(QStringLiteral("Remind me on"));
+  remindTime->setAccessibleName(QStringLiteral("Remind me at"));
+  activityDate->setAccessibleName(QStringLiteral("The activity occurs on"));
+  activityTime->setAccessibleName(QStringLiteral("The activity occurs at"));
   auto* remindBox = new QGroupBox(QStringLiteral("Please schedule this reminder"));
   auto* remindGrid = new QGridLayout(remindBox);
   remindGrid->addWidget(captionFor(QStringLiteral("&On:"), remindDate), 0, 0);

@@ -5,6 +5,7 @@
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
 #include "schedule/schedule_fixture.h"
+#include "support/accessible_names.h"
 #include "support/files.h"
 #include "support/qt_app.h"
 #include "support/qt_print.h"
@@ -518,6 +519,10 @@ TEST_F(ScheduleDialogTest, EveryAccessKeyReachesItsControl) {
     d.sayTime->setChecked(false);
     QTest::keyClick(&d, Qt::Key_M, Qt::AltModifier);
     EXPECT_TRUE(QTest::qWaitFor([&] { return d.sayTime->isChecked(); }, 2000));
+    // A screen reader names every control, each its own.
+    const testsupport::AccessibleNameProblems names = testsupport::CheckAccessibleNames(&d);
+    EXPECT_TRUE(names.unnamed.isEmpty()) << names.unnamed.join("; ").toStdString();
+    EXPECT_TRUE(names.repeated.isEmpty()) << names.repeated.join("; ").toStdString();
   });
 }
 
