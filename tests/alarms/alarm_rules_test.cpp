@@ -191,6 +191,11 @@ TEST(RecordId, ShapeAndTimeEncoding) {
   // 1 January 1990 at 00:00:10 is second 10 of the count: the last byte is 10, the rest 0 -> 1.
   EXPECT_EQ(NewRecordId(QDateTime(QDate(1990, 1, 1), QTime(0, 0, 10)), 0.0),
             std::string("E\x01\x01\x01\x0a") + "00000000");
+  // A byte that would be a quote, a double quote or a tab (39, 34, 9) is stored as 2, 3 and 4:
+  // ids are written into filter expressions between quotes.
+  EXPECT_EQ(NewRecordId(QDateTime(QDate(1990, 1, 1), QTime(0, 0, 39)), 0.0).substr(4, 1), "\x02");
+  EXPECT_EQ(NewRecordId(QDateTime(QDate(1990, 1, 1), QTime(0, 0, 34)), 0.0).substr(4, 1), "\x03");
+  EXPECT_EQ(NewRecordId(QDateTime(QDate(1990, 1, 1), QTime(0, 0, 9)), 0.0).substr(4, 1), "\x04");
   // After noon the day counts as the next one: 12:00:01 on 1 Jan 1990 is 86400 + 43201.
   // 129601: 65, then 129601/256 = 506.25 rounds to 506 -> 250, then 506/256 rounds to 2 -> 2,
   // then 0 -> 1. Each step rounds the quotient rather than cutting it.

@@ -35,6 +35,10 @@ TEST(WhenPhrase, MidnightsCrossed) {
   EXPECT_EQ(WhenPhrase(at(13, 12, 0), now), "Sunday");  // no blank after a weekday
   EXPECT_EQ(WhenPhrase(at(6, 12, 0), now), "a week ago Sunday");
   EXPECT_EQ(WhenPhrase(at(7, 12, 0), now), "a week ago Monday");  // 9 days
+  // The edges: 6 days is a weekday, 7 and 13 are "a week ago", 14 is the date.
+  EXPECT_EQ(WhenPhrase(at(10, 12, 0), now), "Thursday");
+  EXPECT_EQ(WhenPhrase(at(9, 23, 59), now), "a week ago Wednesday");
+  EXPECT_EQ(WhenPhrase(at(3, 0, 0), now), "a week ago Thursday");
   EXPECT_EQ(WhenPhrase(at(18, 12, 0), now), "Friday");            // sent in the future
   EXPECT_TRUE(WhenPhrase(at(2, 12, 0), now).startsWith("on "));
   EXPECT_TRUE(WhenPhrase(at(2, 12, 0), now).contains("2026"));
