@@ -86,6 +86,7 @@ mkdir -p "$HOME/.config/Olm Chimewise"
 printf '[Update]\nServer=ftp://127.0.0.1:%s\n' "$(cat "$out/ftp-port")" >"$HOME/.config/Olm Chimewise/settings.ini"
 
 app=""
+extra=()   # second starts made by the user
 starts=0
 start_program() {
   "$program" >>"$out/program.log" 2>&1 &
@@ -125,6 +126,12 @@ end_program() {
     log "ended by $how with status 0"
   fi
   app=""
+  # The second starts made meanwhile end before the next start: one still showing its "already
+  # running" box goes, and one that came while the program was ending may have become the
+  # program itself. Their own ends are not judged (a second start ends on a signal at once).
+  for p in "${extra[@]}"; do kill -TERM "$p" 2>/dev/null || true; done
+  for p in "${extra[@]}"; do wait "$p" 2>/dev/null || true; done
+  extra=()
 }
 
 tray_window() { xdotool search --classname panel 2>/dev/null | head -1; }
@@ -159,7 +166,7 @@ monkey() {
   local act=$((RANDOM % 14))
   echo "$(date +%T) $act" >>"$out/monkey.log"
   case $act in
-    0) "$program" show >/dev/null 2>&1 & ;;              # a second start: the viewer opens
+    0) "$program" show >/dev/null 2>&1 & extra+=($!) ;;  # a second start: the viewer opens
     1) xdotool key --clearmodifiers Escape ;;
     2) xdotool key --clearmodifiers Tab Tab Down ;;
     3) xdotool key --clearmodifiers alt+F4 ;;
