@@ -256,7 +256,10 @@ MailboxAddress ParseMailboxAddress(const QString& text) {
     port = rest.mid(colon + 1).toInt(&ok);
     if (!ok) port = -1;
   }
-  if (host.isEmpty() || host.contains(u'/') || host.contains(u'@') || port < 0 || port > 65535) {
+  // A path, a user, a query or a fragment: a kind of address this reader does not follow, not a
+  // host name with odd characters in it.
+  const bool notHost = host.contains(u'/') || host.contains(u'@') || host.contains(u'?') || host.contains(u'#');
+  if (host.isEmpty() || notHost || port < 0 || port > 65535) {
     a.kind = MailboxAddress::None;
     a.error = QStringLiteral("the mailbox address %1 is not one I understand").arg(t);
     return a;

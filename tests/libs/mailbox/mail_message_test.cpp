@@ -174,7 +174,8 @@ TEST(MailboxAddress, FoldersAndImapAddresses) {
   a = ParseMailboxAddress("imap://[::1]:143");
   EXPECT_EQ(a.account.host, "::1");
   EXPECT_EQ(a.account.port, 143);
-  for (const char* bad : {"imap://", "imap://host:x", "imap://user@host", "imap://host:70000"})
+  for (const char* bad : {"imap://", "imap://host:x", "imap://user@host", "imap://host:70000", "imap://host/INBOX",
+                          "imap://host?mailbox=INBOX", "imaps://host#top", "imap://host:143?x"})
     EXPECT_EQ(ParseMailboxAddress(bad).kind, MailboxAddress::None) << bad;
   EXPECT_EQ(ParseMailboxAddress("").kind, MailboxAddress::None);
 }
