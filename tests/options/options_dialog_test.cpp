@@ -251,7 +251,16 @@ TEST_F(OptionsDialogTest, ApplyStoresTheControlsAndBringsTheProgramInLine) {
   d.phraseList->setEditText("  Wake up sleepy head its ");
   d.rangeStart->setTime(QTime(8, 15));
   d.rangeEnd->setTime(QTime(20, 45));
+  // The mail rules in a pattern where every box differs from its neighbour and from its
+  // namesake in the other set: a value read from the wrong box shows.
+  d.manualWhen->setChecked(false);
   d.manualWho->setChecked(true);
+  d.manualSubject->setChecked(false);
+  d.manualBody->setChecked(true);
+  d.autoWhen->setChecked(true);
+  d.autoWho->setChecked(false);
+  d.autoSubject->setChecked(true);
+  d.autoBody->setChecked(false);
   d.readAll->setChecked(true);
   d.showFuture->setChecked(false);
   d.noSoundEffects->setChecked(true);
@@ -273,7 +282,10 @@ TEST_F(OptionsDialogTest, ApplyStoresTheControlsAndBringsTheProgramInLine) {
   EXPECT_EQ(stored(settings::StartTime), "08:15");
   EXPECT_EQ(stored(settings::EndTime), "20:45");
   EXPECT_EQ(state.RangeStart, QTime(8, 15));
-  EXPECT_EQ(stored(settings::MailWho), "1");
+  EXPECT_EQ(QStringList({stored(settings::MailWhen), stored(settings::MailWho), stored(settings::MailSubject),
+                         stored(settings::MailBody), stored(settings::AutoWhen), stored(settings::AutoWho),
+                         stored(settings::AutoSubject), stored(settings::AutoBody)}),
+            QStringList({"0", "1", "0", "1", "1", "0", "1", "0"}));
   EXPECT_EQ(stored(settings::ReadAll), "-1");
   EXPECT_EQ(stored(settings::CheckMail), "1");  // ticked by the dialog's own default
   EXPECT_EQ(stored(settings::Mailbox), "imaps://mail.example.org:993");
