@@ -71,6 +71,10 @@ TEST(TourPlacement, LeftOfTheWindowAtTheControlsHeightOrWhereverTheScreenHasRoom
     EXPECT_EQ(at.x() + kCharacter.width(), window.left());
     EXPECT_LE(std::abs(CharacterMiddle(at) - Middle(box)), 1);
     EXPECT_TRUE(OnScreenAndOff(at, box, s));
+    // Exactly room on the left: the character stands there, its left edge on the screen's.
+    const QRect snug = On(s, kCharacter.width(), 150, 500, 400);
+    at = LeftOfWindowAt(snug, On(s, kCharacter.width() + 50, 420, 150, 20), kCharacter, s);
+    EXPECT_EQ(at.x(), s.left());
     // A window at the screen's left edge: on its right.
     const QRect leftWindow = On(s, 0, 150, 500, 400);
     const QRect leftBox = On(s, 50, 420, 150, 20);
