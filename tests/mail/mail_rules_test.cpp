@@ -141,6 +141,10 @@ TEST(MessageFiles, LinesWrittenAndReadWithTheSameFlags) {
   const std::array<bool, 4> noWho{false, false, true, true};
   EXPECT_EQ(ListedMessageSpeech(MessageFileLines(item, noWho, now), noWho, false),
             (QStringList{"Message subject: Two lines.", "Message Reads: First\nSecond"}));
+  // Who on and when off: the sender opens the message, and the subject follows it as "Subject".
+  const std::array<bool, 4> whoNoWhen{false, true, true, false};
+  EXPECT_EQ(ListedMessageSpeech(MessageFileLines(item, whoNoWhen, now), whoNoWhen, false),
+            (QStringList{"Message sent by Bob  Smith.", "Subject: Two lines."}));
   // A blank subject is not spoken; the body still is.
   EXPECT_EQ(ListedMessageSpeech({"  ", "Body"}, noWho, false), QStringList{"Message Reads: Body"});
   // A short file gives fewer lines.
