@@ -235,6 +235,8 @@ ScheduleDialog::ScheduleDialog(const Clock& clock, const QString& timeFormat, QW
   soundButton->setAccessibleName(QStringLiteral("Play the sound"));
   countdown = new QCheckBox(QStringLiteral("&Countdown"));
   countdownList = new QComboBox;
+  // No caption of its own: the box before it says what it is for.
+  countdownList->setAccessibleName(QStringLiteral("Countdown minutes"));
   countdownList->addItems(CountdownSteps());
   countdownList->setCurrentIndex(-1);
   countdownList->setEnabled(false);
