@@ -8,6 +8,7 @@
 #include "data/calendar.h"
 #include "data/reminder_record.h"
 #include "schedule/save_event.h"
+#include "support/add_reminder.h"
 #include "support/files.h"
 #include "support/logged_windows.h"
 #include "support/qt_print.h"
@@ -62,18 +63,8 @@ class AlarmServiceTest : public ::testing::Test {
   // Wall times as typed, also one the clocks skip.
   qint64 add(const QString& text, QDate activityDate, QTime activityTime, QDate remindDate, QTime remindTime,
              int countdown = 0) {
-    EventInput in;
-    in.activity = text;
-    in.activityDate = activityDate;
-    in.activityTime = activityTime;
-    in.remindDate = remindDate;
-    in.remindTime = remindTime;
-    in.countdown = countdown;
-    in.countdownOn = countdown > 0;
-    state.EditRecNo = -1;
-    const SaveResult r = saver->SaveEvent(in);
-    EXPECT_TRUE(r.saved) << Describe(r.problem).text.toStdString();
-    return r.recno;
+    return testsupport::AddReminder(*saver, state,
+                                    {text, activityDate, activityTime, remindDate, remindTime, QString(), countdown});
   }
   QDateTime at(int h, int m) const { return QDateTime(kNow.date(), QTime(h, m)); }
   // The main timer from `from` until `to`, a tick every 30 seconds, with the lookup first as at

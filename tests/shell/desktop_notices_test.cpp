@@ -11,6 +11,7 @@
 #include "data/calendar.h"
 #include "data/reminder_record.h"
 #include "schedule/save_event.h"
+#include "support/add_reminder.h"
 #include "support/event_wait.h"
 #include "support/files.h"
 #include "support/logged_windows.h"
@@ -66,16 +67,8 @@ class DesktopNoticesTest : public ::testing::Test {
     ASSERT_TRUE(server->registered());
   }
   qint64 add(const QString& text, const QDateTime& activity, const QDateTime& remind) {
-    EventInput in;
-    in.activity = text;
-    in.activityDate = activity.date();
-    in.activityTime = activity.time();
-    in.remindDate = remind.date();
-    in.remindTime = remind.time();
-    state.EditRecNo = -1;
-    const SaveResult r = saver->SaveEvent(in);
-    EXPECT_TRUE(r.saved) << Describe(r.problem).text.toStdString();
-    return r.recno;
+    return testsupport::AddReminder(*saver, state,
+                                    {text, activity.date(), activity.time(), remind.date(), remind.time()});
   }
   QDateTime at(int h, int m) const { return QDateTime(kNow.date(), QTime(h, m)); }
   // One scan at `now`: how many notifications were sent for what it announced.

@@ -11,6 +11,7 @@
 #include "data/calendar.h"
 #include "data/reminder_record.h"
 #include "schedule/save_event.h"
+#include "support/add_reminder.h"
 #include "support/files.h"
 #include "support/qt_app.h"
 #include "support/qt_print.h"
@@ -77,18 +78,7 @@ class ViewerFixture : public ::testing::Test {
 
   // Saves a reminder as the Schedule Activity dialog does; returns its record number.
   qint64 add(const QString& text, const QDateTime& activity, const QDateTime& remind, const QString& memo = {}) {
-    EventInput in;
-    in.activity = text;
-    in.memo = memo;
-    in.activityDate = activity.date();
-    in.activityTime = activity.time();
-    in.remindDate = remind.date();
-    in.remindTime = remind.time();
-    state.EditRecNo = -1;
-    const SaveResult r = saver->SaveEvent(in);
-    EXPECT_TRUE(r.saved) << Describe(r.problem).text.toStdString();
-    state.EditRecNo = -2;
-    return r.recno;
+    return AddReminder(*saver, state, {text, activity.date(), activity.time(), remind.date(), remind.time(), memo});
   }
   QDateTime today(int h, int m) const { return QDateTime(kViewerNow.date(), QTime(h, m)); }
 
