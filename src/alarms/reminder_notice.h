@@ -26,6 +26,13 @@ bool ShouldNotifyDesktop(const NoticeConditions& c);
 // Wayland client cannot (the program runs on XWayland where the session offers it).
 bool CharacterCanPlaceItself(const QString& qtPlatformName);
 
+// Why the character may stand in the wrong place, told once where it cannot place itself.
+inline const QString kPlacementLimitSummary = QStringLiteral("Olm Chimewise cannot place its character here");
+inline const QString kPlacementLimitText = QStringLiteral(
+    "This Wayland desktop decides where every window goes, so the character may not stand where it should or stay "
+    "above other windows. Reminders also come as desktop notifications. To let the character place itself, start "
+    "Olm Chimewise under XWayland: QT_QPA_PLATFORM=xcb chimewise");
+
 struct NoticeTexts {
   QString summary;  // the activity line ("Reminder" when it is empty)
   QString body;     // the activity's date and time (the date alone without a time), then the memo

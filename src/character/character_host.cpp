@@ -90,6 +90,7 @@ CharacterHost::CharacterHost(SharedState& state, SettingsStore& settings, Prompt
   agent::AgentOptions ao;
   ao.clock = clock;
   ao.audio = m_options.silentAudio ? agent::AgentOptions::Audio::Silent : agent::AgentOptions::Audio::Auto;
+  ao.voiceName = m_options.voiceName;
   m_service = std::make_unique<agent::AgentService>(ao);
   m_sounds = agent::createAudioOutput(*clock, ao.audio);
   m_releaseTimer.setSingleShot(true);

@@ -43,6 +43,8 @@ struct CharacterHostOptions {
   // When set, every line given to the character to say is appended to this file, one per line
   // after the time ("HH:mm:ss<TAB>text"): what a soak test checks the announcements against.
   QString transcriptPath;
+  // Set: the character speaks with this voice instead of its own (tests: a quick synthesiser).
+  QString voiceName;
 };
 
 class CharacterHost final : public QObject, public Speaker {

@@ -32,6 +32,9 @@ inline constexpr SettingKey LastSound{"Defaults", "Sound", ""};  // written only
 // "1": every announced reminder is also a desktop notification; "0": only when the character
 // cannot be seen or heard.
 inline constexpr SettingKey DesktopNotices{"Defaults", "Desktop Notices", "0"};
+// "1" once the user has been told (by a notification) that the desktop will not let the
+// character place itself.
+inline constexpr SettingKey PlacementLimitTold{"Defaults", "Placement Limit Told", "0"};
 
 // The Reminder Viewer.
 inline constexpr SettingKey ReadMemos{"ReminderView", "Read Memos", "1"};

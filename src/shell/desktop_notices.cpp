@@ -67,6 +67,21 @@ bool DesktopNotices::ReminderAnnounced(const AnnouncedReminder& reminder) {
   return true;
 }
 
+bool DesktopNotices::TellPlacementLimitOnce() {
+  const NoticeConditions c = m_conditions ? m_conditions() : NoticeConditions{};
+  if (c.canPlaceItself || NumericFlag(m_settings.read(settings::PlacementLimitTold))) return false;
+  notify::Notification n;
+  n.appName = kNoticeAppName;
+  n.appIcon = kNoticeIcon;
+  n.summary = kPlacementLimitSummary;
+  n.body = kPlacementLimitText.toHtmlEscaped();
+  n.hints.insert(QStringLiteral("desktop-entry"), QString::fromLatin1(kApplicationId));
+  n.expireTimeoutMs = 0;  // stays until read
+  m_client->notify(n);
+  m_settings.write(settings::PlacementLimitTold, QStringLiteral("1"));
+  return true;
+}
+
 void DesktopNotices::onAction(quint64 handle, const QString& key) {
   const auto it = m_sent.find(handle);
   if (it == m_sent.end()) return;

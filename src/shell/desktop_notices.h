@@ -42,6 +42,10 @@ class DesktopNotices final : public QObject {
   // An announced reminder: sent as a notification when the rule says so. True when it was sent.
   bool ReminderAnnounced(const AnnouncedReminder& reminder);
 
+  // Where the character cannot place itself, tells the user why in a notification, once for good
+  // (the settings remember it). True when it was sent.
+  bool TellPlacementLimitOnce();
+
   // Told what a snooze from a notification could not do.
   std::function<void(const Problem&)> report;
 

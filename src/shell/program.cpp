@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QTimer>
 #include <QUrl>
+#include <cstdio>
 
 #include "core/clock.h"
 #include "core/command_line.h"
@@ -207,6 +208,11 @@ bool Program::start() {
   }
   const bool running = m_reminders->load(m_options.characterFolders);
   if (running && startsAtLogin) m_prompter.notice(kStartAtLoginText, kStartAtLoginTitle, PromptIcon::Information);
+  if (running && !CharacterCanPlaceItself(QGuiApplication::platformName())) {
+    // Said at each start to whoever reads the program's output, and once as a notification.
+    std::fprintf(stderr, "Olm Chimewise: %s\n", qUtf8Printable(kPlacementLimitText));
+    if (m_notices) m_notices->TellPlacementLimitOnce();
+  }
   return running;
 }
 

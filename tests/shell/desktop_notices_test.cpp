@@ -203,6 +203,26 @@ TEST_F(DesktopNoticesTest, SentWhenTheCharacterIsAwayUnheardOrCannotShowItself) 
   EXPECT_EQ(server->closeCalls(), std::vector<uint>({calls[0].id, calls[1].id, calls[2].id}));
 }
 
+// A desktop that will not let the character place itself is explained once, for good; one where it
+// can is never mentioned.
+TEST_F(DesktopNoticesTest, WhyTheCharacterMayStandAnywhereIsToldOnceForGood) {
+  startServer();
+  EXPECT_FALSE(notices->TellPlacementLimitOnce());
+  EXPECT_EQ(settings.read(settings::PlacementLimitTold), "0");
+  conditions.canPlaceItself = false;
+  EXPECT_TRUE(notices->TellPlacementLimitOnce());
+  EXPECT_FALSE(notices->TellPlacementLimitOnce());
+  // The next start reads what this one wrote.
+  DesktopNotices later(
+      state, settings, *alarms, windows, [this] { return conditions; }, bus.connect("later"));
+  EXPECT_FALSE(later.TellPlacementLimitOnce());
+  ASSERT_TRUE(RunEventsUntil([&] { return server->calls().size() == 1; }, 10000));
+  RunEventsFor(200);
+  ASSERT_EQ(server->calls().size(), 1u);
+  EXPECT_EQ(server->calls()[0].summary, kPlacementLimitSummary);
+  EXPECT_TRUE(server->calls()[0].body.contains("QT_QPA_PLATFORM=xcb"));
+}
+
 TEST_F(DesktopNoticesTest, TheSnoozeActionPutsTheReminderOffFiveMinutesAsTheViewersSnoozeWould) {
   startServer();
   conditions.characterSentAway = true;

@@ -4,9 +4,14 @@
 #include "agent/Clock.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QWidget>
 
 namespace agent {
+
+BalloonPlace defaultBalloonPlace(const QString& qtPlatformName) {
+  return qtPlatformName.startsWith(QLatin1String("wayland")) ? BalloonPlace::InsideCharacter : BalloonPlace::OwnWindow;
+}
 
 AgentService::AgentService(AgentOptions options, QObject* parent)
     : QObject(parent), m_options(options), m_speech(std::make_unique<SpeechEngine>()) {
@@ -56,6 +61,8 @@ Character* AgentService::load(const QString& id, const QString& path, QString* e
   o.speechOutput = takeOutput();
   o.effectsOutput = takeOutput();
   o.synthesizeOnCallerThread = m_options.synthesizeOnCallerThread;
+  o.voiceName = m_options.voiceName;
+  o.balloon = m_options.balloon.value_or(defaultBalloonPlace(QGuiApplication::platformName()));
   auto character = std::make_unique<Character>(id, std::move(loaded.character), o);
   Character* raw = character.get();
   connect(raw, &QObject::destroyed, this, [this, lent = std::vector<AudioOutput*>{o.speechOutput, o.effectsOutput}] {

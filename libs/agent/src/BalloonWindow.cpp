@@ -32,11 +32,18 @@ QAccessibleInterface* BalloonAccessible(const QString& className, QObject* objec
 }
 }  // namespace
 
-BalloonWindow::BalloonWindow()
-    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus |
-                           Qt::NoDropShadowWindowHint | Qt::WindowTransparentForInput) {
-  setAttribute(Qt::WA_TranslucentBackground);
-  setAttribute(Qt::WA_ShowWithoutActivating);
+BalloonWindow::BalloonWindow(QWidget* host)
+    : QWidget(host, host
+                        ? Qt::WindowFlags()
+                        : Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus |
+                              Qt::NoDropShadowWindowHint | Qt::WindowTransparentForInput) {
+  if (host) {
+    hide();  // a child would otherwise show with its host
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+  } else {
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_ShowWithoutActivating);
+  }
   // Never shown by a frameless window; named for screen readers and window lookups.
   setWindowTitle(QString::fromLatin1(kBalloonName));
   static std::once_flag accessible;
@@ -50,6 +57,19 @@ BalloonWindow::BalloonWindow()
   setFont(f);
 }
 
+int BalloonWindow::maxTextWidth() const {
+  return static_cast<int>(std::lround(kMaxTextWidth * font().pointSizeF() / 10.0));
+}
+
+int BalloonWindow::actionHeight() const {
+  return m_action.isEmpty() ? 0 : QFontMetrics(font()).lineSpacing() + kPad / 2;
+}
+
+QSize BalloonWindow::largestSize() const {
+  const QFontMetrics fm(font());
+  return {maxTextWidth() + 2 * kPad + 2, fm.lineSpacing() * (kMaxLines + 1) + kPad / 2 + 2 * kPad + kTail + 2};
+}
+
 void BalloonWindow::begin(const QString& full, const QRect& character) {
   m_full = full;
   setAccessibleName(full.trimmed().isEmpty() ? QString::fromLatin1(kBalloonName) : full.simplified());
@@ -57,13 +77,11 @@ void BalloonWindow::begin(const QString& full, const QRect& character) {
   m_start = 0;
   m_character = character;
   const QFontMetrics fm(font());
-  const int maxWidth = static_cast<int>(std::lround(kMaxTextWidth * font().pointSizeF() / 10.0));
-  QRect text = fm.boundingRect(QRect(0, 0, maxWidth, 10000), Qt::TextWordWrap, m_full);
+  QRect text = fm.boundingRect(QRect(0, 0, maxTextWidth(), 10000), Qt::TextWordWrap, m_full);
   text.setHeight(std::min(text.height(), fm.lineSpacing() * kMaxLines));
   const int actionWidth = m_action.isEmpty() ? 0 : fm.horizontalAdvance(m_action) + 2 * kPad;
-  const int actionHeight = m_action.isEmpty() ? 0 : fm.lineSpacing() + kPad / 2;
   resize(std::max({text.width(), 40, actionWidth}) + 2 * kPad + 2,
-         std::max(text.height(), fm.lineSpacing()) + actionHeight + 2 * kPad + kTail + 2);
+         std::max(text.height(), fm.lineSpacing()) + actionHeight() + 2 * kPad + kTail + 2);
   place();
   update();
 }
@@ -73,7 +91,10 @@ void BalloonWindow::setAction(const QString& label) {
   m_action = label;
   // Clicks pass through to what lies under the balloon unless it carries a control.
   const bool wasVisible = isVisible();
-  setWindowFlag(Qt::WindowTransparentForInput, m_action.isEmpty());
+  if (isWindow())
+    setWindowFlag(Qt::WindowTransparentForInput, m_action.isEmpty());
+  else
+    setAttribute(Qt::WA_TransparentForMouseEvents, m_action.isEmpty());
   if (!m_full.isEmpty()) begin(m_full, m_character);
   reveal(m_text);
   if (wasVisible) show();
@@ -119,9 +140,14 @@ void BalloonWindow::follow(const QRect& character) {
 }
 
 void BalloonWindow::place() {
-  QScreen* screen = QGuiApplication::screenAt(m_character.center());
-  if (!screen) screen = QGuiApplication::primaryScreen();
-  const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+  QRect area;
+  if (!isWindow()) {
+    area = parentWidget()->rect();
+  } else {
+    QScreen* screen = QGuiApplication::screenAt(m_character.center());
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    area = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+  }
   int x = m_character.center().x() - width() / 2;
   int y = m_character.top() - height();
   m_tailDown = true;
@@ -133,7 +159,7 @@ void BalloonWindow::place() {
   y = std::clamp(y, area.top(), std::max(area.top(), area.bottom() + 1 - height()));
   m_tailX = std::clamp(m_character.center().x() - x, kPad + kTail, std::max(kPad + kTail, width() - kPad - kTail));
   move(x, y);
-  if (!compositingManagerRunning())
+  if (!isWindow() || !compositingManagerRunning())
     setMask(QRegion(shapePath().toFillPolygon().toPolygon()).united(QRegion(bodyRect().adjusted(2, 2, -2, -2))));
 }
 

@@ -11,11 +11,17 @@ namespace agent {
 
 // The speech balloon: sized for the whole sentence, then filled in word by word as the
 // audio reaches each word. Placed above the character (below it when there is no room),
-// always inside the screen.
+// always inside the screen. Given a host, it is a part of the host window instead of a window
+// of its own: then it is placed inside the host, and the character's box is in the host's
+// coordinates.
 class BalloonWindow final : public QWidget {
   Q_OBJECT
  public:
-  BalloonWindow();
+  explicit BalloonWindow(QWidget* host = nullptr);
+
+  // The most room the balloon can take in its font: its widest text, all its lines, a control
+  // at its foot and the tail.
+  QSize largestSize() const;
 
   // Prepares for a sentence whose full shown text is `full`, beside `character` (screen pixels).
   void begin(const QString& full, const QRect& character);
@@ -39,6 +45,8 @@ class BalloonWindow final : public QWidget {
   QRect bodyRect() const;
   QPainterPath shapePath() const;
   QRect actionRect() const;
+  int maxTextWidth() const;
+  int actionHeight() const;
 
   QString m_action;
   QString m_full;

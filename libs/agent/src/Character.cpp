@@ -32,16 +32,20 @@ Character::Character(const QString& id, std::shared_ptr<const CharacterDefinitio
       m_speechOut(options.speechOutput),
       m_effectsOut(options.effectsOutput),
       m_syncSpeech(options.synthesizeOnCallerThread),
+      m_balloonPlace(options.balloon),
+      m_voice(m_def->voice),
       m_kickTimer(m_clock.createTimer()),
       m_speechTimer(m_clock.createTimer()),
       m_moveTimer(m_clock.createTimer()),
       m_idleTimer(m_clock.createTimer()),
       m_balloonTimer(m_clock.createTimer()) {
+  if (!options.voiceName.isEmpty()) m_voice.name = options.voiceName;
   m_size = QSize(m_def->width, m_def->height);
   m_player = std::make_unique<AnimationPlayer>(*m_def, m_clock);
   m_window = std::make_unique<CharacterWindow>(*m_def, [this] { return pose(); });
-  m_balloon = std::make_unique<BalloonWindow>();
-  m_window->resize(m_size);
+  m_balloon =
+      std::make_unique<BalloonWindow>(m_balloonPlace == BalloonPlace::InsideCharacter ? m_window.get() : nullptr);
+  applyGeometry();
   m_player->onFrame = [this] { frameChanged(); };
   m_player->onSound = [this](int sound) { playEffect(sound); };
   m_window->onClick = [this](Qt::MouseButton b, Qt::KeyboardModifiers m, QPoint g) { onWindowClick(b, m, g); };
@@ -90,6 +94,22 @@ Pose Character::pose() const {
 }
 
 QWidget* Character::window() const { return m_window.get(); }
+
+QRect Character::balloonGeometry() const {
+  if (!m_balloon->isVisible()) return {};
+  return QRect(m_balloon->mapToGlobal(QPoint(0, 0)), m_balloon->size());
+}
+
+QRect Character::characterArea() const {
+  if (m_balloonPlace == BalloonPlace::OwnWindow) return QRect(QPoint(0, 0), m_size);
+  const QSize room = m_balloon->largestSize();
+  return QRect(std::max(0, (room.width() - m_size.width()) / 2), room.height(), m_size.width(), m_size.height());
+}
+
+QRect Character::balloonTarget() const {
+  if (m_balloonPlace == BalloonPlace::OwnWindow) return drawnGeometry();
+  return drawnGeometry().translated(characterArea().topLeft() - m_pos);
+}
 
 QString Character::balloonText() const { return m_balloon->shownText(); }
 
@@ -292,19 +312,19 @@ void Character::stopAll() { stop(); }
 // ---- Speech ---------------------------------------------------------------------------
 
 void Character::startSpeak(const Request& r) {
-  const SpeechMarkup markup = translateMarkup(r.text, m_def->voice);
+  const SpeechMarkup markup = translateMarkup(r.text, m_voice);
   m_shown = markup.shown;
   if (m_visible) {
     m_player->returnToRest(150);
     m_balloonTimer->stop();
-    m_balloon->begin(m_shown, drawnGeometry());
+    m_balloon->begin(m_shown, balloonTarget());
   }
   const RequestId id = r.id;
   if (m_syncSpeech) {
-    speechChunk(id, m_speech.synthesizeNow(markup, m_def->voice), true);
+    speechChunk(id, m_speech.synthesizeNow(markup, m_voice), true);
     return;
   }
-  m_job = m_speech.synthesize(markup, m_def->voice, this,
+  m_job = m_speech.synthesize(markup, m_voice, this,
                               [this, id](Utterance u, bool last) { speechChunk(id, std::move(u), last); });
 }
 
@@ -484,9 +504,18 @@ void Character::setHeight(int h) {
 }
 
 void Character::applyGeometry() {
-  if (m_window->pos() != m_pos) m_window->move(m_pos);
-  if (m_window->size() != m_size) m_window->resize(m_size);
-  if (m_balloon->isVisible()) m_balloon->follow(drawnGeometry());
+  // Inside the window, the balloon's room lies above the drawing, which stays where the
+  // character's position says.
+  const QRect area = characterArea();
+  const QSize windowSize =
+      m_balloonPlace == BalloonPlace::OwnWindow
+          ? m_size
+          : QSize(std::max(m_size.width(), m_balloon->largestSize().width()), area.top() + m_size.height());
+  const QPoint windowPos = m_pos - area.topLeft();
+  if (m_window->pos() != windowPos) m_window->move(windowPos);
+  if (m_window->size() != windowSize) m_window->resize(windowSize);
+  m_window->setCharacterArea(area);
+  if (m_balloon->isVisible()) m_balloon->follow(balloonTarget());
 }
 
 void Character::frameChanged() {
@@ -586,7 +615,7 @@ void Character::listeningStarted() {
   m_lastActivity = m_clock.nowMs();
   if (m_visible && !m_speaking) {
     m_balloonTimer->stop();
-    m_balloon->begin(kListeningText, drawnGeometry());
+    m_balloon->begin(kListeningText, balloonTarget());
     m_balloon->reveal(kListeningText);
     m_balloon->show();
     m_balloon->raise();
@@ -616,8 +645,8 @@ void Character::onWindowClick(Qt::MouseButton button, Qt::KeyboardModifiers modi
 void Character::onWindowDragged(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint global,
                                 QPoint topLeft) {
   m_lastActivity = m_clock.nowMs();
-  m_pos = topLeft;
-  if (m_balloon->isVisible()) m_balloon->follow(drawnGeometry());
+  m_pos = topLeft + characterArea().topLeft();
+  if (m_balloon->isVisible()) m_balloon->follow(balloonTarget());
   emit dragComplete(button, modifiers, global.x(), global.y());
 }
 

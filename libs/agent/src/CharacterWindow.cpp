@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QRegion>
 
 namespace agent {
 
@@ -30,12 +31,26 @@ void CharacterWindow::frameChanged() {
   update();
 }
 
+void CharacterWindow::setCharacterArea(const QRect& area) {
+  if (area == m_area) return;
+  m_area = area;
+  frameChanged();
+}
+
 void CharacterWindow::render() {
-  m_frame = renderCharacter(m_character, m_pose(), size());
+  const QRect area = characterArea();
+  if (area == rect()) {
+    m_frame = renderCharacter(m_character, m_pose(), size());
+  } else {
+    m_frame = QImage(size(), QImage::Format_ARGB32_Premultiplied);
+    m_frame.fill(Qt::transparent);
+    QPainter p(&m_frame);
+    p.drawImage(area.topLeft(), renderCharacter(m_character, m_pose(), area.size()));
+  }
   m_dirty = false;
   if (m_cutToShape) {
-    const QBitmap mask = QBitmap::fromImage(m_frame.createAlphaMask());
-    setMask(mask);
+    // The drawing, and whatever part of the window is shown over it (a balloon inside it).
+    setMask(QRegion(QBitmap::fromImage(m_frame.createAlphaMask())).united(childrenRegion()));
   }
 }
 
@@ -63,6 +78,7 @@ void CharacterWindow::showEvent(QShowEvent* event) {
 }
 
 void CharacterWindow::mousePressEvent(QMouseEvent* event) {
+  if (!characterArea().contains(event->position().toPoint())) return;
   if (event->button() == Qt::RightButton) {
     if (onMenu) onMenu(event->globalPosition().toPoint());
     return;
@@ -81,13 +97,13 @@ void CharacterWindow::keyPressEvent(QKeyEvent* event) {
     QWidget::keyPressEvent(event);
     return;
   }
-  if (onMenu) onMenu(mapToGlobal(rect().center()));
+  if (onMenu) onMenu(mapToGlobal(characterArea().center()));
   event->accept();
 }
 
 void CharacterWindow::contextMenuEvent(QContextMenuEvent* event) {
   // The mouse's right button is answered as it is pressed; this is the keyboard's request.
-  if (event->reason() == QContextMenuEvent::Keyboard && onMenu) onMenu(mapToGlobal(rect().center()));
+  if (event->reason() == QContextMenuEvent::Keyboard && onMenu) onMenu(mapToGlobal(characterArea().center()));
   event->accept();
 }
 

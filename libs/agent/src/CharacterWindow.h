@@ -3,6 +3,7 @@
 #include "agent/CharacterFile.h"
 
 #include <QImage>
+#include <QRect>
 #include <QWidget>
 
 #include <functional>
@@ -19,6 +20,10 @@ class CharacterWindow final : public QWidget {
 
   // The pose changed: redraw (and re-cut the window's shape when no compositor runs).
   void frameChanged();
+  // Where in the window the character is drawn (the whole window unless set); the rest of the
+  // window is clear and takes no clicks of the character's.
+  void setCharacterArea(const QRect& area);
+  QRect characterArea() const { return m_area.isNull() ? rect() : m_area; }
 
   std::function<void(Qt::MouseButton, Qt::KeyboardModifiers, QPoint global)> onClick;
   std::function<void(Qt::MouseButton, Qt::KeyboardModifiers, QPoint global, QPoint topLeft)> onDragged;
@@ -41,6 +46,7 @@ class CharacterWindow final : public QWidget {
   const CharacterDefinition& m_character;
   std::function<Pose()> m_pose;
   QImage m_frame;
+  QRect m_area;
   bool m_dirty = true;
   bool m_cutToShape = false;
   bool m_pressed = false;

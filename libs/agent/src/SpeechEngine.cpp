@@ -105,9 +105,8 @@ struct Request {
 };
 
 // The synthesisers are process-wide: every engine takes turns under this lock, and espeak-ng
-// is set up once and ended with the last engine.
+// is set up once, when first used, for the rest of the process.
 std::mutex g_synthesisMutex;
-int g_engines = 0;           // guarded by g_synthesisMutex
 bool g_espeakTried = false;  // guarded by g_synthesisMutex
 int g_espeakRate = 0;        // guarded by g_synthesisMutex
 
@@ -308,10 +307,6 @@ struct SpeechEngine::Private {
 };
 
 SpeechEngine::SpeechEngine() : d(std::make_unique<Private>()) {
-  {
-    std::lock_guard lock(g_synthesisMutex);
-    ++g_engines;
-  }
   d->worker = std::thread([this] { d->loop(); });
 }
 
@@ -323,12 +318,10 @@ SpeechEngine::~SpeechEngine() {
   }
   d->wake.notify_all();
   d->worker.join();
-  std::lock_guard lock(g_synthesisMutex);
-  if (--g_engines == 0 && g_espeakTried) {
-    if (g_espeakRate > 0) espeak_Terminate();
-    g_espeakTried = false;
-    g_espeakRate = 0;
-  }
+  // espeak-ng, once started, stays for the rest of the process. Its espeak_Terminate() can wait
+  // forever: the stop handshake with espeak-ng's own queue thread races with that thread's
+  // start, and a test that made and dropped engines one after another hung there. The thread
+  // idles (espeak-ng is used synchronously) and ends with the process.
 }
 
 SpeechEngine::Job SpeechEngine::synthesize(const SpeechMarkup& markup, const Voice& voice, QObject* receiver,

@@ -19,6 +19,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <optional>
+
 using namespace agent;
 
 // Readable failure messages.
@@ -44,6 +46,7 @@ class AgentCharacter : public ::testing::Test {
     o.clock = &clock;
     o.audio = AgentOptions::Audio::Silent;
     o.synthesizeOnCallerThread = true;
+    o.balloon = balloonPlace;
     service = std::make_unique<AgentService>(o);
     QString error;
     c = service->load(QStringLiteral("CharacterID"), assets() + QStringLiteral("Hoot.ochar"), &error);
@@ -75,6 +78,7 @@ class AgentCharacter : public ::testing::Test {
     log.clear();
   }
 
+  std::optional<BalloonPlace> balloonPlace;
   ManualClock clock;
   std::unique_ptr<AgentService> service;
   Character* c = nullptr;
@@ -421,6 +425,64 @@ TEST_F(AgentCharacter, BalloonStaysOnTheScreen) {
   }
 }
 
+// Where the desktop places every window itself (Wayland), the balloon is drawn inside the
+// character's own window, above the drawing, and the character stays where it was put.
+class AgentCharacterBalloonInside : public AgentCharacter {
+ protected:
+  void SetUp() override {
+    balloonPlace = BalloonPlace::InsideCharacter;
+    AgentCharacter::SetUp();
+  }
+};
+
+TEST_F(AgentCharacterBalloonInside, TheBalloonIsPartOfTheCharactersWindow) {
+  EXPECT_EQ(defaultBalloonPlace(QStringLiteral("wayland")), BalloonPlace::InsideCharacter);
+  EXPECT_EQ(defaultBalloonPlace(QStringLiteral("wayland-egl")), BalloonPlace::InsideCharacter);
+  EXPECT_EQ(defaultBalloonPlace(QStringLiteral("xcb")), BalloonPlace::OwnWindow);
+
+  showAt(300, 400);
+  const QRect drawn = c->drawnGeometry();
+  EXPECT_EQ(c->left(), 300);
+  EXPECT_EQ(c->top(), 400);
+  EXPECT_TRUE(c->window()->geometry().contains(drawn));
+  const QString sentence =
+      QStringLiteral("A sentence long enough to need a balloon of a good size, wrapped over lines.");
+  c->speak(sentence);
+  run(500);
+  ASSERT_TRUE(c->balloonVisible());
+  // No window of its own: the character's window holds it, above the drawing.
+  for (QWidget* w : QApplication::topLevelWidgets())
+    EXPECT_FALSE(w->isVisible() && w->metaObject()->className() == QByteArray("agent::BalloonWindow"));
+  const QRect balloon = c->balloonGeometry();
+  EXPECT_TRUE(c->window()->geometry().contains(balloon)) << balloon.y() << " " << c->window()->geometry().y();
+  EXPECT_FALSE(balloon.intersects(drawn));
+  EXPECT_LT(balloon.bottom(), drawn.top());
+  EXPECT_EQ(c->drawnGeometry(), drawn);  // speaking moved nothing
+  QWidget* inside = nullptr;
+  for (QWidget* w : c->window()->findChildren<QWidget*>())
+    if (w->metaObject()->className() == QByteArray("agent::BalloonWindow")) inside = w;
+  ASSERT_TRUE(inside);
+  QAccessibleInterface* heard = QAccessible::queryAccessibleInterface(inside);
+  ASSERT_TRUE(heard);
+  EXPECT_EQ(heard->text(QAccessible::Name), sentence);
+
+  // The clear room above the drawing is not the character: a click there is no click on it.
+  QSignalSpy clicks(c, &Character::click);
+  const QPoint room = c->window()->geometry().topLeft() + QPoint(1, 1);
+  mouse(c->window(), QEvent::MouseButtonPress, room, Qt::LeftButton, Qt::LeftButton);
+  mouse(c->window(), QEvent::MouseButtonRelease, room, Qt::LeftButton, Qt::NoButton);
+  EXPECT_EQ(clicks.count(), 0);
+  mouse(c->window(), QEvent::MouseButtonPress, drawn.center(), Qt::LeftButton, Qt::LeftButton);
+  mouse(c->window(), QEvent::MouseButtonRelease, drawn.center(), Qt::LeftButton, Qt::NoButton);
+  EXPECT_EQ(clicks.count(), 1);
+
+  // Moved, the drawing goes where it is sent and the balloon goes with it.
+  c->setLeft(500);
+  EXPECT_EQ(c->drawnGeometry(), drawn.translated(200, 0));
+  EXPECT_TRUE(c->window()->geometry().contains(c->balloonGeometry()));
+  EXPECT_FALSE(c->balloonGeometry().intersects(c->drawnGeometry()));
+}
+
 // A desktop with a large font gets a balloon in that font, as wide for the same words per line.
 TEST(AgentCharacterFonts, TheBalloonTakesALargeDesktopFont) {
   ensureApp();
@@ -545,6 +607,27 @@ TEST_F(AgentCharacter, LongSpeechStreamedFromTheSpeechThreadKeepsItsBookmarksInT
     EXPECT_EQ(fired[i].first, int(i + 1));
     // espeak-ng's timing differs slightly from one synthesis to the next (about 0.2 %).
     EXPECT_NEAR(double(fired[i].second - started), double(expected[i]), 40.0 + expected[i] * 0.005) << i;
+  }
+}
+
+// Engines made and dropped one after another (each of the program's tests does so), each
+// speaking on its own thread, neither wait forever at the end nor lose espeak-ng for the next one.
+TEST(AgentSpeechEngine, EnginesComeAndGoWithEspeakWithoutHanging) {
+  ensureApp();
+  Voice voice;
+  voice.name = QStringLiteral("espeak:en-us");
+  const SpeechMarkup markup = translateMarkup(QStringLiteral("Hi there."), voice);
+  for (int i = 0; i < 40; ++i) {
+    SpeechEngine engine;
+    QObject receiver;
+    qint64 heardMs = 0;
+    bool last = false;
+    engine.synthesize(markup, voice, &receiver, [&](Utterance u, bool isLast) {
+      heardMs += u.lengthMs();
+      last = isLast;
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return last; }, 10000)) << i;
+    ASSERT_GT(heardMs, 0) << i;
   }
 }
 

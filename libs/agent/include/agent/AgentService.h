@@ -11,6 +11,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace agent {
@@ -22,7 +23,16 @@ struct AgentOptions {
   Clock* clock = nullptr;     // null: real time
   Audio audio = Audio::Auto;  // Auto: the sound device when there is one, else silent
   bool synthesizeOnCallerThread = false;
+  // Unset: inside the character's window on a Wayland desktop (where the program cannot place
+  // windows), in a window of its own elsewhere.
+  std::optional<BalloonPlace> balloon;
+  // Set: every character speaks with this voice ("espeak:en-us", "flite:rms") at its own rate and
+  // pitch instead of its own voice. For tools and tests that want a quick synthesiser.
+  QString voiceName;
 };
+
+// Where the balloon goes on this Qt platform when nothing else is asked for.
+BalloonPlace defaultBalloonPlace(const QString& qtPlatformName);
 
 // The character service: loads characters from character files under IDs of the caller's
 // choosing and hands out the loaded characters. It owns what the characters share: the speech

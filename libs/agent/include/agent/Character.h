@@ -34,6 +34,12 @@ enum class RequestStatus { Complete, Failed, Interrupted };
 // its own, so for now every hide is the program's.
 enum class HideCause { User = 1, Program = 3 };
 
+// Where the word balloon appears: in a window of its own beside the character, or inside the
+// character's window, which then keeps room for it above the drawing. A desktop that places every
+// window itself (a plain Wayland client cannot choose where its windows go) would put a balloon of
+// its own anywhere, or tile it; inside the character's window it stays with the character.
+enum class BalloonPlace { OwnWindow, InsideCharacter };
+
 // What a character works with. It borrows them: the owner (the character service) keeps them
 // alive until the character is gone, and destroys sound outputs only where no handler runs.
 struct CharacterOptions {
@@ -42,6 +48,8 @@ struct CharacterOptions {
   AudioOutput* speechOutput = nullptr;    // required
   AudioOutput* effectsOutput = nullptr;   // required
   bool synthesizeOnCallerThread = false;  // tools and tests; the program uses the speech thread
+  BalloonPlace balloon = BalloonPlace::OwnWindow;
+  QString voiceName;  // set: speaks with this voice instead of the character's own (tools and tests)
 };
 
 // A loaded character: a window on the desktop, a voice, and a queue of requests.
@@ -120,6 +128,8 @@ class Character final : public QObject {
   MouthShape mouthShape() const { return m_mouth; }
   Pose pose() const;  // as drawn now, mouth included
   QWidget* window() const;
+  // Where the balloon is on the screen now (empty while it is hidden).
+  QRect balloonGeometry() const;
   QMenu* popupMenu() const;
   // Where the character's drawing (at rest) is on the screen: the window minus its
   // transparent margins. The balloon is placed against it.
@@ -167,6 +177,11 @@ class Character final : public QObject {
   void idleTimeout();
   void interruptIdle();
   void applyGeometry();
+  // The drawing's box inside the window: the whole window, or its foot below the balloon's room.
+  QRect characterArea() const;
+  // Where the balloon points to, in the coordinates it is placed in (the screen's, or the
+  // window's when it lives inside it).
+  QRect balloonTarget() const;
   void frameChanged();
   void playEffect(int sound);
   void onWindowClick(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint global);
@@ -184,6 +199,8 @@ class Character final : public QObject {
   std::unique_ptr<AudioOutput> m_silentFallback;
   AudioOutput* m_playing = nullptr;
   bool m_syncSpeech;
+  BalloonPlace m_balloonPlace;
+  Voice m_voice;
   std::unique_ptr<AnimationPlayer> m_player;
   std::unique_ptr<CharacterWindow> m_window;
   std::unique_ptr<BalloonWindow> m_balloon;
