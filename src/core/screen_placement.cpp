@@ -1,9 +1,9 @@
-#include "tours/tour_placement.h"
+#include "core/screen_placement.h"
 
 #include <algorithm>
 #include <initializer_list>
 
-namespace chimewise::tours {
+namespace chimewise {
 
 namespace {
 
@@ -71,4 +71,4 @@ QPoint CentredOrigin(QSize size, const QRect& screen) {
       size, screen);
 }
 
-}  // namespace chimewise::tours
+}  // namespace chimewise

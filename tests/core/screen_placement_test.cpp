@@ -1,10 +1,10 @@
 // Where the character stands during a tour, on two screens: a laptop's at the desktop's origin and
 // a large one to its right whose top lies above the origin (coordinates of a two-monitor desktop).
-#include "tours/tour_placement.h"
+#include "core/screen_placement.h"
 
 #include <gtest/gtest.h>
 
-using namespace chimewise::tours;
+using namespace chimewise;
 
 namespace {
 
@@ -26,7 +26,7 @@ int CharacterMiddle(QPoint at) { return at.y() + kCharacter.height() / 2; }
 
 }  // namespace
 
-TEST(TourPlacement, BesideAControlOnItsRightOrWhereverTheScreenHasRoom) {
+TEST(ScreenPlacement, BesideAControlOnItsRightOrWhereverTheScreenHasRoom) {
   for (const QRect& s : kScreens) {
     SCOPED_TRACE(s.width());
     // Room on the right: just past the control's right edge, level with its middle.
@@ -62,7 +62,7 @@ TEST(TourPlacement, BesideAControlOnItsRightOrWhereverTheScreenHasRoom) {
   }
 }
 
-TEST(TourPlacement, LeftOfTheWindowAtTheControlsHeightOrWhereverTheScreenHasRoom) {
+TEST(ScreenPlacement, LeftOfTheWindowAtTheControlsHeightOrWhereverTheScreenHasRoom) {
   for (const QRect& s : kScreens) {
     SCOPED_TRACE(s.width());
     const QRect window = On(s, 400, 150, 500, 400);
@@ -89,7 +89,7 @@ TEST(TourPlacement, LeftOfTheWindowAtTheControlsHeightOrWhereverTheScreenHasRoom
   }
 }
 
-TEST(TourPlacement, BesideAWindowCornerInTheScreensCornerAndCentredWindows) {
+TEST(ScreenPlacement, BesideAWindowCornerInTheScreensCornerAndCentredWindows) {
   for (const QRect& s : kScreens) {
     SCOPED_TRACE(s.width());
     const QRect window = On(s, 300, 100, 600, 450);

@@ -1,6 +1,6 @@
 #pragma once
-// Where the character stands during a guided tour, as plain arithmetic on screen rectangles (Qt's
-// device-independent pixels, so any DPI): beside a control, at the side of a window, in the
+// Where the character stands, as plain arithmetic on screen rectangles (Qt's device-independent
+// pixels, so any DPI). For the guided tours: beside a control, at the side of a window, in the
 // screen's corner, and where a toured window is centred. Every position keeps the character
 // wholly inside the screen's available area, and off the control it talks about whenever the
 // screen has room for that anywhere around it.
@@ -9,7 +9,7 @@
 #include <QRect>
 #include <QSize>
 
-namespace chimewise::tours {
+namespace chimewise {
 
 // Keeps a box of `size` at `at` inside `area`; a box larger than the area keeps its top left corner
 // on the area's top left.
@@ -35,4 +35,4 @@ QPoint LowerRightCorner(QSize character, const QRect& screen);
 // screen keeps its top left corner on the screen).
 QPoint CentredOrigin(QSize size, const QRect& screen);
 
-}  // namespace chimewise::tours
+}  // namespace chimewise
