@@ -68,6 +68,9 @@ Tour::Tour(TourContext& context, TourKind kind, QWidget* window) : m_ctx(context
   m_started = true;
   m_watch = std::make_unique<Watch>([this] { onWindowGone(); }, [this] { skip(); });
   CharacterHost& host = m_ctx.character;
+  // The tour places the character itself, beside or in front of what it explains; only a message
+  // box still makes it step aside.
+  host.SetKeepClearOfDialogs(false);
   // 0. The user can end it at once: "Skip" in the balloon, or Escape.
   host.OfferSkip(true);
   QObject::connect(&host, &CharacterHost::skipChosen, m_watch.get(), [this] { skip(); });
@@ -126,6 +129,7 @@ Tour::~Tour() {
   host.OfferSkip(false);
   // A skip that no wait of the tour took is not meant for whatever waits next.
   if (m_skipped) m_ctx.state.StopRequested = false;
+  host.SetKeepClearOfDialogs(true);
   m_ctx.busy = false;
 }
 
