@@ -2,6 +2,7 @@
 
 #include "character/character_choice.h"
 #include "character/character_tables.h"
+#include "character/keep_clear.h"
 #include "character/speech_markup.h"
 #include "character/wave_file.h"
 #include "core/app_paths.h"
@@ -98,11 +99,13 @@ CharacterHost::CharacterHost(SharedState& state, SettingsStore& settings, Prompt
   connect(&m_releaseTimer, &QTimer::timeout, this, &CharacterHost::lookAtGoodbye);
   // The service shutting down ends any wait for its speech.
   connect(m_service.get(), &agent::AgentService::shutdown, this, [this] { InvertSpeechToggle(m_state); });
+  m_keepClear = std::make_unique<KeepClear>([this] { return m_character.data(); });
 }
 
 CharacterHost::~CharacterHost() {
   // The sound outputs' own teardown may turn the event loop: nothing is called back from it, and
   // what it delivers still finds this host whole.
+  m_keepClear.reset();
   m_afterRelease = nullptr;
   m_releaseTimer.stop();
   for (const QMetaObject::Connection& c : m_releaseWatch) disconnect(c);
@@ -121,6 +124,9 @@ void CharacterHost::OfferSkip(bool on) {
   m_offerSkip = on;
   if (m_character) m_character->setBalloonAction(on ? kSkipLabel : QString());
 }
+
+void CharacterHost::SetKeepClearOfDialogs(bool on) { m_keepClear->setAllDialogs(on); }
+bool CharacterHost::keepsClearOfDialogs() const { return m_keepClear->allDialogs(); }
 
 void CharacterHost::connectEvents(agent::Character* c) {
   connect(c, &agent::Character::balloonActionChosen, this, &CharacterHost::skipChosen);

@@ -23,6 +23,7 @@ class Clock;
 
 namespace chimewise {
 
+class KeepClear;
 class Prompter;
 class SettingsStore;
 struct SharedState;
@@ -75,6 +76,11 @@ class CharacterHost final : public QObject, public Speaker {
   void StopAll();
   // Offers "Skip" at the foot of the character's balloon (kept for a character loaded later).
   void OfferSkip(bool on);
+  // The character steps aside from a dialog it covers: from every dialog (on, as it starts), or
+  // from message boxes alone (off: a guided tour places it beside the window it explains).
+  // Switching it on looks again at once.
+  void SetKeepClearOfDialogs(bool on);
+  bool keepsClearOfDialogs() const;
 
   // Reminder sounds: the sound of an index 1-8 from the sound folder, then its pause.
   void PlaySoundEffect(int index) override;
@@ -159,6 +165,7 @@ class CharacterHost final : public QObject, public Speaker {
   std::function<void()> m_afterRelease;
   QTimer m_releaseTimer;
   QList<QMetaObject::Connection> m_releaseWatch;
+  std::unique_ptr<KeepClear> m_keepClear;
 };
 
 }  // namespace chimewise

@@ -2,26 +2,20 @@
 
 #include "character/character_choice.h"
 #include "core/app_paths.h"
+#include "core/screen_placement.h"
 #include "core/value_reading.h"
 
 #include <QDir>
 #include <QUrl>
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace chimewise {
 
 namespace {
 const QString kTwelveHour = QStringLiteral("h:mm am/pm");
 const QString kTwentyFourHour = QStringLiteral("h:mm");
-
-// Keeps a box of `size` at `at` wholly inside `area` (its top left corner wins when it cannot).
-QPoint keepInside(QPoint at, const QSize& size, const QRect& area) {
-  if (area.isEmpty()) return at;
-  at.setX(std::max(area.left(), std::min(at.x(), area.left() + area.width() - size.width())));
-  at.setY(std::max(area.top(), std::min(at.y(), area.top() + area.height() - size.height())));
-  return at;
-}
 }  // namespace
 
 QStringList CharacterSizeNames() {
@@ -162,17 +156,26 @@ int NextTab(int current, int count) {
 }
 
 QPoint CharacterBesideDialog(const QRect& dialog, const QSize& character, const QRect& screen) {
-  QPoint at(dialog.left() + dialog.width(), dialog.top());
-  const bool roomRight = screen.isEmpty() || at.x() + character.width() <= screen.left() + screen.width();
-  const bool roomLeft = !screen.isEmpty() && dialog.left() - character.width() >= screen.left();
-  if (!roomRight && roomLeft) at.setX(dialog.left() - character.width());
-  return keepInside(at, character, screen);
+  // Against the right edge level with the top; else against the left edge; else above the
+  // dialog's right end, then below it.
+  const int rightEnd = dialog.left() + dialog.width() - character.width();
+  const std::vector<QPoint> places = {
+      QPoint(dialog.left() + dialog.width(), dialog.top()), QPoint(dialog.left() - character.width(), dialog.top()),
+      QPoint(rightEnd, dialog.top() - character.height()), QPoint(rightEnd, dialog.top() + dialog.height())};
+  return screen.isEmpty() ? places.front() : FirstFree(places, character, dialog, screen);
 }
 
 QPoint CharacterAtDialogFoot(const QRect& dialog, const QSize& character, const QRect& screen, double twipsPerPixel) {
   const int inset = static_cast<int>(std::lround(100.0 / (twipsPerPixel > 0 ? twipsPerPixel : 15.0)));
-  const QPoint at(dialog.left() + inset, dialog.top() + dialog.height() - character.height());
-  return keepInside(at, character, screen);
+  const int belowTop = dialog.top() + dialog.height();
+  const int feetOnBottom = belowTop - character.height();
+  // Below the dialog at its left; else beside it with the feet level with its bottom edge (right,
+  // then left), then above it at its left.
+  const std::vector<QPoint> places = {QPoint(dialog.left() + inset, belowTop),
+                                      QPoint(dialog.left() + dialog.width(), feetOnBottom),
+                                      QPoint(dialog.left() - character.width(), feetOnBottom),
+                                      QPoint(dialog.left() + inset, dialog.top() - character.height())};
+  return screen.isEmpty() ? places.front() : FirstFree(places, character, dialog, screen);
 }
 
 }  // namespace chimewise

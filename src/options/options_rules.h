@@ -88,10 +88,13 @@ int NextTab(int current, int count);
 // character always ends up wholly on the screen.
 //
 // Upper right: the character stands outside the dialog against its right edge, level with its
-// top; where the screen has no room on the right it stands against the left edge instead.
+// top; where the screen has no room on the right it stands against the left edge instead, then
+// above the dialog's right end, then below it; never over the dialog while the screen has room.
 QPoint CharacterBesideDialog(const QRect& dialog, const QSize& character, const QRect& screen);
-// Lower left: the character's left edge a little inside the dialog's (100 twips) and its feet on
-// the dialog's bottom edge. twipsPerPixel turns the 100 twips into pixels.
+// At the foot: just below the dialog's lower edge, the character's left edge a little inside the
+// dialog's (100 twips); where the screen has no room below, beside the dialog with its feet level
+// with the dialog's bottom edge (right, then left), then above it; never over the dialog while the
+// screen has room for that. twipsPerPixel turns the 100 twips into pixels.
 QPoint CharacterAtDialogFoot(const QRect& dialog, const QSize& character, const QRect& screen, double twipsPerPixel);
 
 }  // namespace chimewise

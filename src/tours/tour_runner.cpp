@@ -3,10 +3,10 @@
 #include "character/character_host.h"
 #include "core/ports.h"
 #include "core/program_events.h"
+#include "core/screen_placement.h"
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"
-#include "tours/tour_placement.h"
 
 #include <QAbstractButton>
 #include <QCoreApplication>
@@ -68,6 +68,9 @@ Tour::Tour(TourContext& context, TourKind kind, QWidget* window) : m_ctx(context
   m_started = true;
   m_watch = std::make_unique<Watch>([this] { onWindowGone(); }, [this] { skip(); });
   CharacterHost& host = m_ctx.character;
+  // The tour places the character itself, beside or in front of what it explains; only a message
+  // box still makes it step aside.
+  host.SetKeepClearOfDialogs(false);
   // 0. The user can end it at once: "Skip" in the balloon, or Escape.
   host.OfferSkip(true);
   QObject::connect(&host, &CharacterHost::skipChosen, m_watch.get(), [this] { skip(); });
@@ -126,6 +129,7 @@ Tour::~Tour() {
   host.OfferSkip(false);
   // A skip that no wait of the tour took is not meant for whatever waits next.
   if (m_skipped) m_ctx.state.StopRequested = false;
+  host.SetKeepClearOfDialogs(true);
   m_ctx.busy = false;
 }
 
@@ -188,7 +192,7 @@ void Tour::besideWindow() {
   if (!m_window || m_windowGone || !m_ctx.character.character()) return;
   const QRect window = ScreenRect(m_window);
   const QRect area = areaOf(m_window);
-  moveCharacter(tours::BesideWindow(window, characterSize(), area), window, area);
+  moveCharacter(BesideWindow(window, characterSize(), area), window, area);
 }
 
 void Tour::beside(QWidget* control) {
@@ -197,7 +201,7 @@ void Tour::beside(QWidget* control) {
   QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
   const QRect target = ScreenRect(control);
   const QRect area = areaOf(control);
-  moveCharacter(tours::BesideControl(target, characterSize(), area), target, area);
+  moveCharacter(BesideControl(target, characterSize(), area), target, area);
 }
 
 void Tour::besideAtHeight(QWidget* control) {
@@ -205,14 +209,14 @@ void Tour::besideAtHeight(QWidget* control) {
   QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
   const QRect target = ScreenRect(control);
   const QRect area = areaOf(control);
-  moveCharacter(tours::LeftOfWindowAt(ScreenRect(m_window), target, characterSize(), area), target, area);
+  moveCharacter(LeftOfWindowAt(ScreenRect(m_window), target, characterSize(), area), target, area);
 }
 
 void Tour::toLowerRightCorner() {
   if (!m_ctx.character.character()) return;
   const QScreen* screen = QGuiApplication::primaryScreen();
   const QRect area = screen ? screen->availableGeometry() : QRect();
-  moveCharacter(tours::LowerRightCorner(characterSize(), area), QRect(), area);
+  moveCharacter(LowerRightCorner(characterSize(), area), QRect(), area);
 }
 
 bool Tour::wait() {
@@ -278,7 +282,7 @@ void Tour::take(QWidget* window, bool watchAndPlace) {
   window->setEnabled(false);
   if (!watchAndPlace) return;
   m_watch->add(window);
-  window->move(tours::CentredOrigin(window->frameGeometry().size(), areaOf(window)));
+  window->move(CentredOrigin(window->frameGeometry().size(), areaOf(window)));
 }
 
 void Tour::onWindowGone() {

@@ -12,8 +12,10 @@
 // Speech is queued and heard later; only wait() blocks, in an event loop, until the character has
 // said everything queued. A wait ends the tour (returns false) when the user asked the character
 // to stop ("NoTalk"), hid it ("GoAway"), the program is closing, or a window the tour walks through
-// was closed. Whatever way the script leaves, the destructor runs the ending: the windows are
-// enabled again, the character goes back where it stood, the main timer runs again and the sound
+// was closed. While a tour runs, the character stands where the script puts it, in front of the
+// toured window too (only a message box still makes it step aside). Whatever way the script
+// leaves, the destructor runs the ending: the windows are enabled again, the character goes back
+// where it stood and keeps clear of every dialog again, the main timer runs again and the sound
 // effects are as they were.
 
 #include <QPoint>

@@ -196,6 +196,8 @@ TEST_F(OptionsDialogTest, OpensFilledBesideTheCharacterWithoutReloadingOrResizin
   EXPECT_EQ(QPoint(character().left(), character().top()),
             CharacterBesideDialog(d.frameGeometry(), QSize(character().width(), character().height()),
                                   d.screen()->availableGeometry()));
+  // Gigantic on a small screen, it has no room beside the dialog and stands above or below it.
+  EXPECT_FALSE(character().drawnGeometry().intersects(d.frameGeometry()));
   EXPECT_EQ(seen.said, QStringList({"Want to make some changes?"}));
   EXPECT_TRUE(prompter.asked.empty());
 }
@@ -446,6 +448,8 @@ TEST_F(OptionsDialogTest, DemoPerformsTheShowInOrderAndEndsAtTheDialogsFoot) {
                                       "Greet", "Pleased", "Sad", "Wave", "Write"}));
   EXPECT_TRUE(character().isVisible());
   EXPECT_EQ(QPoint(character().left(), character().top()), foot(d));
+  // Below the dialog or beside it: the character leaves every control of the dialog free.
+  EXPECT_FALSE(character().drawnGeometry().intersects(d.frameGeometry()));
 }
 
 TEST_F(OptionsDialogTest, HelpOffersTheTourAndElseOpensTheHelpPage) {

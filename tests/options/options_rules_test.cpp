@@ -138,14 +138,31 @@ TEST(OptionsPlacement, TheCharacterStandsBesideTheDialogAndStaysOnTheScreen) {
   EXPECT_EQ(CharacterBesideDialog(QRect(300, 200, 500, 400), character, screen), QPoint(800, 200));
   // No room on the right: against the left edge instead.
   EXPECT_EQ(CharacterBesideDialog(QRect(700, 200, 500, 400), character, screen), QPoint(540, 200));
-  // No room on either side: on the screen all the same.
-  EXPECT_EQ(CharacterBesideDialog(QRect(100, 700, 1100, 400), character, screen), QPoint(1120, 660));
+  // No room on either side: above the dialog's right end, or below it at the top of the screen.
+  EXPECT_EQ(CharacterBesideDialog(QRect(100, 700, 1100, 400), character, screen), QPoint(1040, 560));
+  EXPECT_EQ(CharacterBesideDialog(QRect(100, 0, 1100, 400), character, screen), QPoint(1040, 400));
   // A second screen to the right of the first keeps its own coordinates.
   EXPECT_EQ(CharacterBesideDialog(QRect(1500, 100, 400, 300), character, QRect(1280, 0, 1920, 1080)),
             QPoint(1900, 100));
 
-  // Lower left: 100 twips in (7 pixels at 96 DPI, 5 at 144 DPI), the feet on the bottom edge.
-  EXPECT_EQ(CharacterAtDialogFoot(QRect(300, 200, 500, 400), character, screen, 15.0), QPoint(307, 460));
-  EXPECT_EQ(CharacterAtDialogFoot(QRect(300, 200, 500, 400), character, screen, 10.0), QPoint(310, 460));
-  EXPECT_EQ(CharacterAtDialogFoot(QRect(1200, -50, 500, 150), character, screen, 15.0), QPoint(1120, 0));
+  // At the foot: just below the lower edge, 100 twips in (7 pixels at 96 DPI, 5 at 144 DPI).
+  EXPECT_EQ(CharacterAtDialogFoot(QRect(300, 200, 500, 400), character, screen, 15.0), QPoint(307, 600));
+  EXPECT_EQ(CharacterAtDialogFoot(QRect(300, 200, 500, 400), character, screen, 10.0), QPoint(310, 600));
+  // No room below: on the right with the feet level with the bottom edge, else on the left, else
+  // above.
+  EXPECT_EQ(CharacterAtDialogFoot(QRect(300, 350, 500, 400), character, screen, 15.0), QPoint(800, 610));
+  EXPECT_EQ(CharacterAtDialogFoot(QRect(700, 350, 500, 400), character, screen, 15.0), QPoint(540, 610));
+  EXPECT_EQ(CharacterAtDialogFoot(QRect(100, 400, 1100, 400), character, screen, 15.0), QPoint(107, 260));
+  // Half off the screen: pulled onto it below the dialog, not over it.
+  EXPECT_EQ(CharacterAtDialogFoot(QRect(1200, -50, 500, 150), character, screen, 15.0), QPoint(1120, 100));
+  // Wherever the dialog stands, the character is on the screen and off the dialog, at its foot
+  // as at its side.
+  for (int x = -200; x <= 1000; x += 50)
+    for (int y = -100; y <= 500; y += 50) {
+      const QRect dialog(x, y, 480, 380);
+      const QRect foot(CharacterAtDialogFoot(dialog, character, screen, 15.0), character);
+      EXPECT_TRUE(screen.contains(foot) && !foot.intersects(dialog)) << x << "," << y;
+      const QRect side(CharacterBesideDialog(dialog, character, screen), character);
+      EXPECT_TRUE(screen.contains(side) && !side.intersects(dialog)) << x << "," << y;
+    }
 }

@@ -2,13 +2,13 @@
 // the first start after installation that runs it.
 #include "alarms/alarm_service.h"
 #include "core/program_events.h"
+#include "core/screen_placement.h"
 #include "core/settings_keys.h"
 #include "data/calendar.h"
 #include "support/files.h"
 #include "tours/first_run.h"
 #include "tours/introduction_tour.h"
 #include "tours/tour_fixture.h"
-#include "tours/tour_placement.h"
 #include "viewer/viewer_windows.h"
 
 #include <QAbstractButton>
@@ -89,7 +89,7 @@ TEST_F(IntroductionTest, GreetsFromTheCornerPresentsTheProgramAndWalksThroughThe
       std::find_if(events.begin(), events.end(), [](const TourEvent& e) { return e.kind == Kind::Move; });
   ASSERT_NE(firstMove, events.end());
   const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
-  EXPECT_EQ(firstMove->at, tours::LowerRightCorner(firstMove->character, area));
+  EXPECT_EQ(firstMove->at, LowerRightCorner(firstMove->character, area));
 
   const QStringList lines = spoken();
   EXPECT_EQ(lines.first(), "Hi, I am Hoot!");

@@ -253,6 +253,7 @@ TEST_P(ScheduleTourStop, EndsAtTheNextWaitAndRestoresEverything) {
   EXPECT_EQ(timer.calls, (std::vector<bool>{false, true}));
   EXPECT_FALSE(state.StopRequested);
   EXPECT_FALSE(context->busy);
+  EXPECT_TRUE(host->keepsClearOfDialogs());
   if (GetParam() != 4) {
     // Nothing the tour had queued is said any more; the character goes back where it stood.
     settle();
@@ -271,10 +272,13 @@ TEST_F(ScheduleTourTest, SoundEffectsAndAStoppedTimerAreLeftAsFoundAndOneTourRun
   host->SetSoundEffects(false);
   timer.running = false;  // a tour started inside the alarm scan's wait
   bool effectsDuring = false;
+  bool keptClearDuring = true;
   int nestedEvents = -1;
   onEvent = [&](const TourEvent& e) {
     if (e.kind != Kind::Show) return;
     effectsDuring = host->soundEffectsOn();
+    // The tour places the character beside the controls of the dialog, in front of it.
+    keptClearDuring = host->keepsClearOfDialogs();
     // A second tour asked for meanwhile does not start.
     const size_t before = events.size();
     RunScheduleTour(*dialog, *context);
@@ -283,6 +287,8 @@ TEST_F(ScheduleTourTest, SoundEffectsAndAStoppedTimerAreLeftAsFoundAndOneTourRun
   };
   RunScheduleTour(*dialog, *context);
   EXPECT_TRUE(effectsDuring);
+  EXPECT_FALSE(keptClearDuring);
+  EXPECT_TRUE(host->keepsClearOfDialogs());
   EXPECT_FALSE(host->soundEffectsOn());
   EXPECT_EQ(nestedEvents, 0);
   EXPECT_EQ(timer.calls, std::vector<bool>{false});

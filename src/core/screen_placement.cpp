@@ -1,16 +1,18 @@
-#include "tours/tour_placement.h"
+#include "core/screen_placement.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <initializer_list>
+#include <vector>
 
-namespace chimewise::tours {
+namespace chimewise {
 
 namespace {
 
 // The first place that lies inside the screen without covering `avoid`; failing that, the first
-// one that does not cover it once pulled onto the screen; failing that, the first pulled onto the
-// screen (a screen too small for both).
-QPoint FirstFree(std::initializer_list<QPoint> candidates, QSize character, const QRect& avoid, const QRect& screen) {
+// one that does not cover it once pulled onto the screen.
+std::optional<QPoint> FirstClear(const std::vector<QPoint>& candidates, QSize character, const QRect& avoid,
+                                 const QRect& screen) {
   for (const QPoint p : candidates) {
     const QRect box(p, character);
     if (screen.contains(box) && !box.intersects(avoid)) return p;
@@ -19,7 +21,13 @@ QPoint FirstFree(std::initializer_list<QPoint> candidates, QSize character, cons
     const QPoint q = ClampToArea(p, character, screen);
     if (!QRect(q, character).intersects(avoid)) return q;
   }
-  return ClampToArea(*candidates.begin(), character, screen);
+  return std::nullopt;
+}
+
+// How much of `avoid` a box covers.
+qint64 CoveredArea(const QRect& box, const QRect& avoid) {
+  const QRect common = box.intersected(avoid);
+  return common.isEmpty() ? 0 : qint64(common.width()) * common.height();
 }
 
 // The top that puts the character's middle level with the middle of `r`, and the left that puts
@@ -28,6 +36,43 @@ int MiddleTop(const QRect& r, QSize character) { return r.top() + (r.height() - 
 int MiddleLeft(const QRect& r, QSize character) { return r.left() + (r.width() - character.width()) / 2; }
 
 }  // namespace
+
+QPoint FirstFree(const std::vector<QPoint>& candidates, QSize character, const QRect& avoid, const QRect& screen) {
+  if (candidates.empty()) return ClampToArea(QPoint(), character, screen);
+  if (const auto p = FirstClear(candidates, character, avoid, screen)) return *p;
+  return ClampToArea(candidates.front(), character, screen);
+}
+
+std::optional<QPoint> StepAside(const QRect& window, const QRect& drawn, const QRect& avoid, const QRect& screen) {
+  if (!drawn.intersects(avoid)) return std::nullopt;
+  const QSize size = drawn.size();
+  // The four sides, the shortest step first (on a tie: right, left, below, above).
+  std::vector<QPoint> sides = {
+      QPoint(avoid.left() + avoid.width(), drawn.top()), QPoint(avoid.left() - size.width(), drawn.top()),
+      QPoint(drawn.left(), avoid.top() + avoid.height()), QPoint(drawn.left(), avoid.top() - size.height())};
+  const auto step = [&drawn](QPoint p) { return std::abs(p.x() - drawn.left()) + std::abs(p.y() - drawn.top()); };
+  std::stable_sort(sides.begin(), sides.end(), [&step](QPoint a, QPoint b) { return step(a) < step(b); });
+  QPoint at = drawn.topLeft();
+  if (const auto clear = FirstClear(sides, size, avoid, screen)) {
+    at = *clear;
+  } else {
+    // No room anywhere: on the screen, covering as little of `avoid` as it can; it stays where it
+    // is unless that is less than now, so that looking again never moves it on.
+    // The corners count too: a corner of the screen may cover less than any side.
+    qint64 least = CoveredArea(drawn, avoid);
+    for (const int x : {avoid.left() + avoid.width(), avoid.left() - size.width(), drawn.left()})
+      for (const int y : {avoid.top() + avoid.height(), avoid.top() - size.height(), drawn.top()}) {
+        const QPoint q = ClampToArea(QPoint(x, y), size, screen);
+        if (const qint64 covered = CoveredArea(QRect(q, size), avoid); covered < least) {
+          least = covered;
+          at = q;
+        }
+      }
+    if (at == drawn.topLeft()) return std::nullopt;
+  }
+  // The window keeps its margins around the drawing.
+  return window.topLeft() + (at - drawn.topLeft());
+}
 
 QPoint ClampToArea(QPoint at, QSize size, const QRect& area) {
   const int x = std::max(area.left(), std::min(at.x(), area.left() + area.width() - size.width()));
@@ -71,4 +116,4 @@ QPoint CentredOrigin(QSize size, const QRect& screen) {
       size, screen);
 }
 
-}  // namespace chimewise::tours
+}  // namespace chimewise

@@ -1,0 +1,174 @@
+// The character keeps off the dialogs the user must read or answer: the program's character over
+// the real character platform, headless, with its clock driven by the test.
+#include "character/keep_clear.h"
+#include "character/character_host.h"
+#include "core/settings_store.h"
+#include "core/shared_state.h"
+#include "support/character_rig.h"
+#include "support/qt_app.h"
+#include "support/scripted_prompter.h"
+
+#include <agent/Character.h>
+#include <agent/Clock.h>
+
+#include <QDialog>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+using namespace chimewise;
+
+namespace {
+
+class KeepClearTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testsupport::EnsureQtApp();
+    host = testsupport::FastCharacterHost(dir, state, settings, prompter, clock, pump);
+    host->LoadCharacter("Hoot.ochar", false);
+    ASSERT_NE(host->character(), nullptr);
+    c = host->character();
+    standAt(area().topLeft() + QPoint(40, 40));
+    host->show();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return c->isVisible() && c->queuedRequests() == 0; }, 10000));
+  }
+
+  static QRect area() { return QGuiApplication::primaryScreen()->availableGeometry(); }
+  void standAt(QPoint p) {
+    c->setLeft(p.x());
+    c->setTop(p.y());
+  }
+  // Puts the middle of the character's drawing on `p`.
+  void drawingCentredOn(QPoint p) {
+    const QRect d = c->drawnGeometry();
+    standAt(QPoint(c->left(), c->top()) + (p - d.center()));
+  }
+  QPoint at() const { return {c->left(), c->top()}; }
+  bool clearOf(const QWidget& w) const { return !c->drawnGeometry().intersects(w.frameGeometry()); }
+  // Off the window and on the screen, right against one of the window's sides.
+  ::testing::AssertionResult besideOf(const QWidget& w) const {
+    const QRect drawn = c->drawnGeometry();
+    const QRect frame = w.frameGeometry();
+    if (drawn.intersects(frame)) return ::testing::AssertionFailure() << "covers the window";
+    if (!area().contains(drawn)) return ::testing::AssertionFailure() << "off the screen";
+    if (!drawn.adjusted(-1, -1, 1, 1).intersects(frame)) return ::testing::AssertionFailure() << "wandered off";
+    return ::testing::AssertionSuccess();
+  }
+  // A dialog of `size` shown at `topLeft`, with the window system done with it.
+  static void showAt(QDialog& d, QPoint topLeft, QSize size) {
+    d.resize(size);
+    d.move(topLeft);
+    d.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&d));
+  }
+  // Long enough to go on speaking while the test looks.
+  void startTalking() {
+    host->speak(
+        QStringLiteral("Here is a long sentence that takes the character a good while to say, word by word, "
+                       "while the user reads the box in front of them and decides what to answer."));
+  }
+  // Longer than any move takes to settle.
+  static void settle() { QTest::qWait(KeepClear::kSettleMs * 3); }
+
+  QTemporaryDir dir;
+  SharedState state;
+  SettingsStore settings{dir.filePath("settings.ini")};
+  ScriptedPrompter prompter;
+  agent::ManualClock clock;
+  QTimer pump;
+  std::unique_ptr<CharacterHost> host;
+  agent::Character* c = nullptr;
+};
+
+TEST_F(KeepClearTest, AMessageBoxShownOverTheCharacterIsClearedAtOnceEvenMidSpeech) {
+  // A message box without a parent stands in the middle of the screen; so does the character.
+  drawingCentredOn(area().center());
+  startTalking();
+  QMessageBox box(QMessageBox::Information, QStringLiteral("Text Too Long"),
+                  QStringLiteral("The memo is longer than a reminder can hold."));
+  box.show();
+  // At once: well before a move would have settled.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return clearOf(box); }, KeepClear::kSettleMs / 2));
+  EXPECT_GT(c->queuedRequests(), 0) << "the speech ended before the box was cleared";
+  EXPECT_TRUE(besideOf(box));
+}
+
+TEST_F(KeepClearTest, ADialogMovedOntoTheCharacterIsClearedOnceItHasSettled) {
+  QDialog d;
+  const QRect drawn = c->drawnGeometry();
+  const QPoint before = at();
+  showAt(d, drawn.topLeft() + QPoint(drawn.width() + 60, 0), QSize(300, 200));
+  settle();
+  EXPECT_EQ(at(), before);  // nothing covered, nothing moved
+  // Dragged over the character's right half.
+  d.move(drawn.center() + QPoint(0, -40));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return clearOf(d); }, 5000));
+  EXPECT_TRUE(besideOf(d));
+
+  // Two dialogs with a gap narrower than the character between them: the short step out of one
+  // lands on the other, so it steps aside from both.
+  QDialog second;
+  const QRect frame = d.frameGeometry();
+  showAt(second, QPoint(frame.left() + frame.width() + c->drawnGeometry().width() / 2, frame.top()), frame.size());
+  drawingCentredOn(QPoint(frame.left() + frame.width() - 10, frame.center().y()));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return clearOf(d) && clearOf(second); }, 5000));
+  EXPECT_TRUE(area().contains(c->drawnGeometry()));
+}
+
+TEST_F(KeepClearTest, WhileATourPlacesTheCharacterOnlyMessageBoxesAreCleared) {
+  host->SetKeepClearOfDialogs(false);
+  QDialog toured;
+  const QRect drawn = c->drawnGeometry();
+  showAt(toured, drawn.topLeft() + QPoint(20, 20), QSize(360, 260));
+  drawingCentredOn(toured.frameGeometry().center());
+  const QPoint inFront = at();
+  settle();
+  EXPECT_EQ(at(), inFront);
+  ASSERT_FALSE(clearOf(toured));
+
+  QMessageBox box(QMessageBox::Warning, QStringLiteral("Characters Not Supported"),
+                  QStringLiteral("The memo holds characters a reminder cannot keep."));
+  box.move(toured.frameGeometry().center() - QPoint(60, 40));
+  box.show();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return clearOf(box); }, 5000));
+  box.close();
+
+  // The tour over, the toured dialog is cleared too.
+  drawingCentredOn(toured.frameGeometry().center());
+  settle();
+  ASSERT_FALSE(clearOf(toured));
+  host->SetKeepClearOfDialogs(true);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return clearOf(toured); }, 5000));
+  EXPECT_TRUE(besideOf(toured));
+}
+
+TEST_F(KeepClearTest, AGlideIntoADialogEndsBesideItAndAHiddenCharacterStaysWhereItIs) {
+  QDialog d;
+  const QRect drawn = c->drawnGeometry();
+  showAt(d, drawn.topLeft() + QPoint(drawn.width() + 100, 60), QSize(300, 220));
+  const QRect frame = d.frameGeometry();
+  const QPoint into = at() + (frame.center() - drawn.center());
+  c->moveTo(into.x(), into.y());
+  EXPECT_TRUE(QTest::qWaitFor([&] { return c->queuedRequests() == 0 && at() != into; }, 10000));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return clearOf(d); }, 5000));
+  EXPECT_TRUE(besideOf(d));
+
+  // Hidden, it is in nobody's way, even with a dialog moved over it; shown again there, it steps
+  // aside at once.
+  host->hide();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !c->isVisible(); }, 10000));
+  const QPoint hiddenAt = at();
+  d.move(d.pos() + (c->drawnGeometry().center() - frame.center()));
+  settle();
+  ASSERT_FALSE(clearOf(d));
+  EXPECT_EQ(at(), hiddenAt);
+  host->show();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return c->isVisible() && clearOf(d); }, 5000));
+  EXPECT_TRUE(besideOf(d));
+}
+
+}  // namespace
