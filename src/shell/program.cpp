@@ -197,6 +197,12 @@ void Program::ShowAbout() {
 }
 
 bool Program::start() {
+  if (!CharacterCanPlaceItself(QGuiApplication::platformName())) {
+    // Said at each start to whoever reads the program's output, and once as a notification,
+    // before the character first appears.
+    std::fprintf(stderr, "Olm Chimewise: %s\n", qUtf8Printable(kPlacementLimitText));
+    if (m_notices) m_notices->TellPlacementLimitOnce();
+  }
   SetUpDataEngine();
   // A reminder program starts with the session: the first start puts it there and says so once.
   // An entry the user has removed or disabled since is never written again.
@@ -208,11 +214,6 @@ bool Program::start() {
   }
   const bool running = m_reminders->load(m_options.characterFolders);
   if (running && startsAtLogin) m_prompter.notice(kStartAtLoginText, kStartAtLoginTitle, PromptIcon::Information);
-  if (running && !CharacterCanPlaceItself(QGuiApplication::platformName())) {
-    // Said at each start to whoever reads the program's output, and once as a notification.
-    std::fprintf(stderr, "Olm Chimewise: %s\n", qUtf8Printable(kPlacementLimitText));
-    if (m_notices) m_notices->TellPlacementLimitOnce();
-  }
   return running;
 }
 
