@@ -611,9 +611,11 @@ def owl():
         "name": "Hoot",
         "description": "A wise old owl in a scholar's cap, fond of books and bad puns.",
         "width": W, "height": H, "origin": ORIGIN, "fps": 20,
-        # flite's slt: a warm, unhurried voice for the old scholar, at her own pitch (lower
-        # sounds gruffer and is heard less well).
-        "voice": {"name": "flite:slt", "rate": 150, "pitch": 50},
+        # flite's slt for the old scholar, at her own pitch (lower sounds gruffer and is heard
+        # less well) and her own pace (slower or quicker, flite stretches or squeezes every sound
+        # alike and the words blur), with her resonances 9 % lower: a fuller voice, still far
+        # above Bolt's, and far better understood (bench/voice).
+        "voice": {"name": "flite:slt", "rate": 185, "pitch": 50, "formants": 91},
         "parts": parts,
         "mouth": {"part": "mouth", "shapes": {"closed": "", "open": "open", "wide": "wide", "round": "round", "teeth": "teeth"}},
         "sounds": {"snore": {"durationMs": 1500, "layers": [

@@ -6,8 +6,8 @@
 #
 #   bench/voice/intelligibility.sh [AGENTCTL] [SENTENCES]
 #
-# VOICES="flite:slt flite:awb" measures those voices instead (at the default rate);
-# CHARS="dir/*.ochar" other character files instead of the shipped ones.
+# VOICES="flite:slt flite:awb" measures those voices instead (at the default rate), VOICES=""
+# the characters alone; CHARS="dir/*.ochar" other character files instead of the shipped ones.
 # Needs sox, the pocketsphinx and pocketsphinx-en-us packages. Not run by the tests.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -30,7 +30,7 @@ for char in $([ -z "${VOICES:-}" ] && echo ${CHARS:-"$root"/assets/characters/*.
   voices+=("--char $char")
   labels+=("$(basename "$char" .ochar) ($voice)")
 done
-for v in ${VOICES:-espeak:en-us espeak:en-us+f3}; do
+for v in ${VOICES-espeak:en-us espeak:en-us+f3}; do
   voices+=("--voice $v")
   labels+=("$v")
 done

@@ -172,6 +172,10 @@ class Parser {
     if (!choice.problem.isEmpty()) m_def.warnings << QStringLiteral("voice.name: ") + choice.problem;
     m_def.voice.rate = integer(o, QStringLiteral("rate"), QStringLiteral("voice"), 80, 450);
     m_def.voice.pitch = integer(o, QStringLiteral("pitch"), QStringLiteral("voice"), 0, 100);
+    // Files written before the formants could be placed speak with the voice's own.
+    m_def.voice.formants = o.contains(QLatin1String("formants"))
+                               ? integer(o, QStringLiteral("formants"), QStringLiteral("voice"), 80, 120)
+                               : 100;
   }
 
   std::vector<Shape> shapes(const QJsonValue& v, const QString& where) {

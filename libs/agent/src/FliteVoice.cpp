@@ -16,6 +16,7 @@ cst_lexicon* cmulex_init(void);
 #include <limits>
 #include <map>
 #include <mutex>
+#include <utility>
 
 namespace agent::flitevoice {
 
@@ -39,7 +40,27 @@ struct LoadedVoice {
   // voice's own.
   cst_cg_db* accentModel = nullptr;
   cst_cg_db* plainModel = nullptr;
+  cst_cg_db* ownModel = nullptr;  // the voice's data as it comes
 };
+
+// A copy of a voice's data that places its formants at `percent` of their own frequencies.
+// flite's voices describe the spectrum on a warped frequency scale (an all-pass warp with the
+// data's `mlsa_alpha`); synthesising with a stronger warp maps each part of that description
+// to a lower frequency, and a weaker one to a higher. The warp's alpha is chosen so that the
+// low frequencies, where the first formants are, move by the factor asked for. Called with
+// fliteMutex held; the copies are kept for the life of the process, as the voices are.
+cst_cg_db* withFormants(cst_cg_db* model, int percent) {
+  if (!model || percent == 100) return model;
+  static std::map<std::pair<cst_cg_db*, int>, cst_cg_db*> copies;
+  cst_cg_db*& copy = copies[{model, percent}];
+  if (!copy) {
+    const double a = model->mlsa_alpha;
+    const double slope = (1 + a) / (1 - a) * 100.0 / percent;  // the warp's slope at 0 Hz
+    copy = new cst_cg_db(*model);
+    copy->mlsa_alpha = float((slope - 1) / (slope + 1));
+  }
+  return copy;
+}
 
 // Called with fliteMutex held.
 LoadedVoice loadVoice(const QString& name) {
@@ -62,6 +83,7 @@ LoadedVoice loadVoice(const QString& name) {
     v.ownF0 = get_param_float(v.voice->features, "int_f0_target_mean", 0);
     if (feat_present(v.voice->features, "cg_db")) {
       cst_cg_db* db = val_cg_db(feat_val(v.voice->features, "cg_db"));
+      v.ownModel = db;
       if (v.ownF0 <= 0) v.ownF0 = db->f0_mean;
       if (db->spamf0) {
         // Kept for the life of the process, as the voice itself is; flite never frees a
@@ -143,7 +165,7 @@ QStringList pronounce(const QString& word) {
   return phones;
 }
 
-Utterance synthesize(const SpeechMarkup& markup, const QString& voiceName, int rate, int pitch,
+Utterance synthesize(const SpeechMarkup& markup, const QString& voiceName, int rate, int pitch, int formants,
                      const std::atomic<bool>* cancelled, const std::function<void(Utterance)>& chunks) {
   std::lock_guard lock(fliteMutex());
   QElapsedTimer timer;
@@ -159,6 +181,7 @@ Utterance synthesize(const SpeechMarkup& markup, const QString& voiceName, int r
   // The file's pitch is 0-100 with the voice's own at 50; one step is about 1/87 octave, as on
   // espeak-ng's scale.
   const double ownF0 = voice.ownF0 * std::pow(2.0, (std::clamp(pitch, 0, 100) - 50) / 87.0);
+  formants = std::clamp(formants, 80, 120);
 
   std::vector<short> samples;
   std::vector<SpeechEvent> events;
@@ -234,9 +257,9 @@ Utterance synthesize(const SpeechMarkup& markup, const QString& voiceName, int r
     }
     feat_set_float(voice.voice->features, "duration_stretch", float(std::clamp(stretch, 0.3, 3.0)));
     feat_set_float(voice.voice->features, "int_f0_target_mean", float(f0));
-    if (voice.accentModel)
-      feat_set(voice.voice->features, "cg_db",
-               cg_db_val(std::abs(f0 - voice.ownF0) < 0.5 ? voice.accentModel : voice.plainModel));
+    cst_cg_db* model = voice.ownModel;
+    if (voice.accentModel) model = std::abs(f0 - voice.ownF0) < 0.5 ? voice.accentModel : voice.plainModel;
+    if (model) feat_set(voice.voice->features, "cg_db", cg_db_val(withFormants(model, formants)));
     const QByteArray utf8 = text.toUtf8();
     cst_utterance* utt = flite_synth_text(utf8.constData(), voice.voice);
     const cst_wave* wave = utt ? utt_wave(utt) : nullptr;

@@ -16,7 +16,8 @@ inline constexpr int kSampleRate = 16000;
 // prosody changes, at bookmarks, at pauses and at sentence ends, and each piece is one flite
 // utterance; word and phone times come from the utterance's relations. With `chunks`, each
 // piece's audio is handed out as soon as it is made and the result holds the rest.
-Utterance synthesize(const SpeechMarkup& markup, const QString& voice, int rate, int pitch,
+// `formants` is where the voice's resonances lie, in per cent of its own (80-120).
+Utterance synthesize(const SpeechMarkup& markup, const QString& voice, int rate, int pitch, int formants,
                      const std::atomic<bool>* cancelled, const std::function<void(Utterance)>& chunks = {});
 
 // The mouth shape for one of flite's phones (CMU phone set, "pau" for silence).

@@ -207,7 +207,7 @@ struct SpeechEngine::Private {
     std::lock_guard lock(g_synthesisMutex);
     const VoiceChoice choice = resolveVoice(voice.name);
     if (choice.synthesizer == Synthesizer::Flite)
-      return flitevoice::synthesize(markup, choice.voice, voice.rate, voice.pitch, cancelled, chunks);
+      return flitevoice::synthesize(markup, choice.voice, voice.rate, voice.pitch, voice.formants, cancelled, chunks);
     QElapsedTimer timer;
     timer.start();
     const int sampleRate = ensureEspeak();

@@ -69,7 +69,8 @@ int list(const QString& path) {
   if (!c) return 1;
   out() << "name: " << c->name << "\n"
         << "size: " << c->width << "x" << c->height << "\n"
-        << "voice: " << c->voice.name << " rate " << c->voice.rate << " pitch " << c->voice.pitch << "\n";
+        << "voice: " << c->voice.name << " rate " << c->voice.rate << " pitch " << c->voice.pitch << " formants "
+        << c->voice.formants << "\n";
   for (const QString& w : c->warnings) out() << "warning: " << w << "\n";
   out() << "animations:\n";
   for (const Animation& a : c->animations)

@@ -78,6 +78,21 @@ TEST(AgentCharacterFile, MinimalCharacterLoads) {
   EXPECT_EQ(c.sounds[0].pcm.size(), 300 * 22050 / 1000 * 2);
 }
 
+TEST(AgentCharacterFile, VoiceFormantsAreOptionalAndKeptWhenGiven) {
+  // Written before the formants could be placed: the voice's own.
+  LoadResult r = parseCharacter(QJsonDocument(minimal()).toJson(), QStringLiteral("dot.ochar"));
+  ASSERT_TRUE(r.character) << r.error.toStdString();
+  EXPECT_EQ(r.character->voice.formants, 100);
+  EXPECT_EQ(r.character->voice.rate, 170);
+
+  const QJsonObject voice{{"name", "flite:slt"}, {"rate", 180}, {"pitch", 55}, {"formants", 91}};
+  r = parseCharacter(QJsonDocument(with(minimal(), "voice", voice)).toJson(), QStringLiteral("dot.ochar"));
+  ASSERT_TRUE(r.character) << r.error.toStdString();
+  EXPECT_EQ(r.character->voice.formants, 91);
+  EXPECT_EQ(r.character->voice.pitch, 55);
+  EXPECT_EQ(r.character->voice.rate, 180);
+}
+
 TEST(AgentCharacterFile, LoaderNamesTheFileAndTheFault) {
   struct Case {
     QJsonObject doc;
@@ -145,6 +160,12 @@ TEST(AgentCharacterFile, LoaderNamesTheFileAndTheFault) {
       {with(minimal(), "width", 0), "width: 0 is outside 16 to 2048"},
       {with(minimal(), "height", "tall"), "height: must be a number"},
       {with(minimal(), "voice", QJsonObject{{"name", "en-us"}, {"rate", 170}}), "voice.pitch: missing"},
+      {with(minimal(), "voice", QJsonObject{{"name", "en-us"}, {"rate", 170}, {"pitch", 50}, {"formants", 79}}),
+       "voice.formants: 79 is outside 80 to 120"},
+      {with(minimal(), "voice", QJsonObject{{"name", "en-us"}, {"rate", 170}, {"pitch", 50}, {"formants", 121}}),
+       "voice.formants: 121 is outside 80 to 120"},
+      {with(minimal(), "voice", QJsonObject{{"name", "en-us"}, {"rate", 170}, {"pitch", 50}, {"formants", 92.5}}),
+       "voice.formants: must be a whole number"},
       {badPath, "parts[0].shapes[0].path: unknown path command 'X'"},
       {badParent, "parts[1].parent: no part named \"nose\""},
       {loop, "parts form a loop"},

@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 
 using namespace agent;
 
@@ -44,8 +45,8 @@ Utterance say(const QString& text, const Voice& voice) {
   return chimewise::testsupport::TestSpeechEngine().synthesizeNow(translateMarkup(text, voice), voice);
 }
 
-// The voice's typical pitch in Hz: the median of autocorrelation peaks over loud frames.
-double pitchHz(const Utterance& u) {
+// The pitch of each loud frame in Hz, from its autocorrelation peak, from low to high.
+std::vector<double> framePitches(const Utterance& u) {
   const auto* s = reinterpret_cast<const qint16*>(u.pcm.constData());
   const qsizetype n = u.pcm.size() / 2;
   const int frame = u.sampleRate / 20;
@@ -66,9 +67,52 @@ double pitchHz(const Utterance& u) {
     }
     if (best) found.push_back(double(u.sampleRate) / best);
   }
-  if (found.empty()) return 0;
-  std::nth_element(found.begin(), found.begin() + qsizetype(found.size() / 2), found.end());
-  return found[found.size() / 2];
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+// The voice's typical pitch in Hz: the median over its loud frames.
+double pitchHz(const Utterance& u) {
+  const std::vector<double> found = framePitches(u);
+  return found.empty() ? 0 : found[found.size() / 2];
+}
+
+// Where the energy of the voice lies: the mean over its loud frames of the spectral centroid
+// (the amplitude-weighted mean frequency, from a Hann-windowed DFT of 32 ms), in Hz.
+double spectralCentroidHz(const Utterance& u) {
+  const auto* s = reinterpret_cast<const qint16*>(u.pcm.constData());
+  const qsizetype n = u.pcm.size() / 2;
+  const int frame = 512;
+  const double pi = std::acos(-1.0);
+  std::vector<double> cosine(frame), sine(frame);
+  for (int k = 0; k < frame; ++k) {
+    cosine[size_t(k)] = std::cos(2 * pi * k / frame);
+    sine[size_t(k)] = std::sin(2 * pi * k / frame);
+  }
+  double sum = 0;
+  int frames = 0;
+  std::vector<double> x(frame);
+  for (qsizetype at = 0; at + frame < n; at += frame) {
+    double energy = 0;
+    for (int k = 0; k < frame; ++k) energy += double(s[at + k]) * s[at + k];
+    if (energy / frame < 1e5) continue;
+    for (int k = 0; k < frame; ++k) x[size_t(k)] = s[at + k] * (0.5 - 0.5 * cosine[size_t(k)]);
+    double weighted = 0, total = 0;
+    for (int bin = 1; bin < frame / 2; ++bin) {
+      double re = 0, im = 0;
+      for (int k = 0; k < frame; ++k) {
+        const size_t m = size_t(bin * k % frame);
+        re += x[size_t(k)] * cosine[m];
+        im -= x[size_t(k)] * sine[m];
+      }
+      const double magnitude = std::hypot(re, im);
+      weighted += magnitude * bin * u.sampleRate / frame;
+      total += magnitude;
+    }
+    sum += weighted / total;
+    ++frames;
+  }
+  return frames ? sum / frames : 0;
 }
 
 class FliteCharacter : public ::testing::Test {
@@ -200,6 +244,46 @@ TEST(AgentVoice, FliteHonoursPausesSpeedEmphasisAndPitch) {
     const qint64 reset = say(QStringLiteral("\\spd=100\\ \\rst\\ Hello there my friend"), voice).lengthMs();
     EXPECT_NEAR(double(reset), double(plain), plain * 0.1);
   }
+}
+
+TEST(AgentVoice, FliteFormantsMoveTheVoicesResonancesButNotItsPitchOrPace) {
+  Voice voice = fliteVoice("flite:slt");
+  const QString text = QStringLiteral("Reminder, you have an activity scheduled for Monday at three forty five.");
+  const Utterance own = say(text, voice);
+  voice.formants = 88;
+  const Utterance lower = say(text, voice);
+  voice.formants = 112;
+  const Utterance higher = say(text, voice);
+  voice.formants = 60;  // out of range: as far as they go
+  const Utterance lowest = say(text, voice);
+  EXPECT_LT(spectralCentroidHz(lower), spectralCentroidHz(own) * 0.95);
+  EXPECT_GT(spectralCentroidHz(higher), spectralCentroidHz(own) * 1.05);
+  EXPECT_LT(spectralCentroidHz(lowest), spectralCentroidHz(lower));
+  for (const Utterance* u : {&lower, &higher}) {
+    EXPECT_NEAR(pitchHz(*u), pitchHz(own), pitchHz(own) * 0.08);
+    EXPECT_NEAR(double(u->lengthMs()), double(own.lengthMs()), own.lengthMs() * 0.03);
+  }
+  // rms, whose pitch comes from its accent model, as well (its noisier sound moves less).
+  Voice rms = fliteVoice("flite:rms");
+  const Utterance rmsOwn = say(text, rms);
+  rms.formants = 88;
+  const Utterance rmsLower = say(text, rms);
+  EXPECT_LT(spectralCentroidHz(rmsLower), spectralCentroidHz(rmsOwn));
+  EXPECT_NEAR(pitchHz(rmsLower), pitchHz(rmsOwn), pitchHz(rmsOwn) * 0.08);
+}
+
+TEST(AgentVoice, HootSpeaksHigherThanBolt) {
+  std::map<QString, Utterance> said;
+  for (const char* file : {"Hoot.ochar", "Bolt.ochar"}) {
+    const LoadResult r = loadCharacterFile(assets() + QString::fromLatin1(file));
+    ASSERT_TRUE(r.character) << r.error.toStdString();
+    said[QString::fromLatin1(file)] =
+        say(QStringLiteral("The time is three forty five in the afternoon."), r.character->voice);
+  }
+  const Utterance& hoot = said[QStringLiteral("Hoot.ochar")];
+  const Utterance& bolt = said[QStringLiteral("Bolt.ochar")];
+  // The owl's voice is the higher by well over half an octave.
+  EXPECT_GT(pitchHz(hoot), pitchHz(bolt) * 1.5);
 }
 
 TEST_F(FliteCharacter, BookmarksFireWhenTheirPlaceIsPlayed) {

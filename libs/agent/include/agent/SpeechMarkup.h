@@ -9,11 +9,15 @@ namespace agent {
 
 // A character's voice: a synthesiser and its voice ("flite:slt", "espeak:en-us+f3"; a name
 // without a prefix is an espeak-ng voice), a speaking rate in words per minute and a pitch on
-// a 0-100 scale where 50 is the voice's own pitch.
+// a 0-100 scale where 50 is the voice's own pitch. `formants` places the resonances of the
+// voice (the size of the speaker's throat and mouth, heard apart from the pitch) in per cent
+// of the voice's own: below 100 a fuller, larger voice, above it a smaller one. flite voices
+// only; espeak-ng voices keep their own.
 struct Voice {
   QString name = QStringLiteral("en-us");
   int rate = 175;
   int pitch = 50;
+  int formants = 100;
 };
 
 enum class Synthesizer { Espeak, Flite };
