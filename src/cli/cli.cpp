@@ -19,11 +19,11 @@
 #include "data/calendar.h"
 #include "data/reminder_record.h"
 #include "schedule/save_event.h"
-#include "shell/single_instance.h"
 
 #include <QDir>
 #include <QFile>
 #include <xbase/engine.h>
+#include <instance/SingleInstance.h>
 
 #include <map>
 #include <optional>
@@ -143,7 +143,7 @@ QString momentText(const QDateTime& t) {
 QString oneLine(const QString& text) { return TerminalLine(text); }
 
 // Tells a running program to look at the table again; nothing happens when none runs.
-void tellRunningProgram() { SingleInstance(SingleInstance::DefaultKey()).sendToPrimary(kRefreshCommand, 1000); }
+void tellRunningProgram() { instance::SingleInstance(InstanceKey()).sendToPrimary(kRefreshCommand, 1000); }
 
 class Session {
  public:

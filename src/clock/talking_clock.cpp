@@ -1,11 +1,11 @@
 #include "clock/talking_clock.h"
 
-#include "character/speaker.h"
 #include "clock/spoken_time.h"
 #include "core/clock.h"
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"
+#include "core/speaker.h"
 #include "core/value_reading.h"
 
 namespace chimewise {

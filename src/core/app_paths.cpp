@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <unistd.h>
 
 #ifndef CHIMEWISE_SOURCE_ASSETS
 #define CHIMEWISE_SOURCE_ASSETS ""
@@ -122,5 +123,7 @@ SeedResult SeedAppFolder(const QString& appFolder, const QString& templateFolder
   r.seeded = true;
   return r;
 }
+
+QString InstanceKey() { return QStringLiteral("olm-chimewise-%1").arg(::getuid()); }
 
 }  // namespace chimewise

@@ -12,6 +12,10 @@ namespace chimewise {
 // and the base of the character store.
 QString DefaultAppFolder();
 
+// The key of the user's one running program (its lock file and the socket a later start or the
+// command-line tool talks to).
+QString InstanceKey();
+
 // The settings file (e.g. ~/.config/Olm Chimewise/settings.ini).
 QString SettingsFilePath();
 

@@ -11,7 +11,8 @@
 #include "shell/program.h"
 #include "shell/qt_prompter.h"
 #include "shell/reminders.h"
-#include "shell/single_instance.h"
+
+#include <instance/SingleInstance.h>
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -134,12 +135,12 @@ int main(int argc, char* argv[]) {
   const QString wholeLine = JoinArguments(QApplication::arguments());
 
   // One instance per user: a later start hands its command line over and ends.
-  SingleInstance instance;
-  if (!instance.becomePrimary()) {
+  instance::SingleInstance oneInstance(InstanceKey());
+  if (!oneInstance.becomePrimary()) {
     // Nothing to shut down here: a signal ends this start at once, as it would any program.
     std::signal(SIGTERM, SIG_DFL);
     std::signal(SIGINT, SIG_DFL);
-    instance.sendToPrimary(wholeLine);
+    oneInstance.sendToPrimary(wholeLine);
     prompter.message(QStringLiteral("Olm Chimewise is already running. Check the System Tray."),
                      QStringLiteral("Program Is Loaded"));
     return 0;
@@ -172,7 +173,7 @@ int main(int argc, char* argv[]) {
   if (SessionBusRuns()) programOptions.notificationBus = QDBusConnection::sessionBus();
   Program program(state, settings, prompter, clock, std::move(programOptions));
   Reminders& reminders = program.reminders();
-  QObject::connect(&instance, &SingleInstance::commandLineReceived, &program, &Program::handleCommandLine);
+  QObject::connect(&oneInstance, &instance::SingleInstance::commandLineReceived, &program, &Program::handleCommandLine);
 
   if (signalsCaught) {
     auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);

@@ -4,10 +4,10 @@
 // through: it implements the ports they are given.
 
 #include "alarms/alarm_service.h"
-#include "character/banter.h"
 #include "character/character_host.h"
 #include "clock/talking_clock.h"
 #include "core/ports.h"
+#include "extras/banter.h"
 #include "mail/email_window.h"
 #include "mail/mail_account.h"
 #include "mail/mail_reader.h"

@@ -23,6 +23,7 @@
 #include <QMenu>
 #include <QScreen>
 #include <QSystemTrayIcon>
+#include <exception>
 
 namespace chimewise {
 
@@ -32,12 +33,16 @@ namespace {
 // looks for one this often.
 constexpr int kTrayWatchMs = 3000;
 
-// Runs one shutdown step; a failure in one never keeps the next from running.
+// Runs one shutdown step; a failure in one never keeps the next from running, and is written to
+// the error stream with the step's name.
 template <typename F>
-void tolerant(F&& step) {
+void tolerant(const char* name, F&& step) {
   try {
     step();
+  } catch (const std::exception& e) {
+    qWarning("Olm Chimewise: the shutdown step \"%s\" failed (%s); the others go on", name, e.what());
   } catch (...) {
+    qWarning("Olm Chimewise: the shutdown step \"%s\" failed; the others go on", name);
   }
 }
 
@@ -226,15 +231,15 @@ void Reminders::closeOpenBoxes() {
 void Reminders::unload() {
   if (m_unloaded) return;
   m_unloaded = true;
-  tolerant([&] { BeginClosing(m_state); });
-  tolerant([&] { m_timer1.stop(); });
-  tolerant([&] { InvertSpeechToggle(m_state); });
-  tolerant([&] { m_character.SayGoodbye(); });
-  tolerant([&] { m_routines.CloseAllTables(); });
-  tolerant([&] { m_windows.UnloadWindows(); });
+  tolerant("begin closing", [&] { BeginClosing(m_state); });
+  tolerant("stop the timer", [&] { m_timer1.stop(); });
+  tolerant("end the speech waits", [&] { InvertSpeechToggle(m_state); });
+  tolerant("say goodbye", [&] { m_character.SayGoodbye(); });
+  tolerant("close the tables", [&] { m_routines.CloseAllTables(); });
+  tolerant("close the windows", [&] { m_windows.UnloadWindows(); });
   // The goodbye plays on while the event loop runs; the last steps follow its end.
   bool released = false;
-  tolerant([&] {
+  tolerant("release the character", [&] {
     m_character.ReleaseCharacter([this] { finishUnload(); });
     released = true;
   });
@@ -244,7 +249,7 @@ void Reminders::unload() {
 void Reminders::finishUnload() {
   if (m_unloadFinished) return;
   m_unloadFinished = true;
-  tolerant([&] {
+  tolerant("hide the tray icon", [&] {
     if (m_tray) m_tray->hide();
   });
   emit unloaded();

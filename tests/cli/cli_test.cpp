@@ -1,8 +1,8 @@
 // chimewise-cli driven in-process: scripted scenarios of added reminders, scans and snoozes.
 #include "cli/cli.h"
+#include "core/app_paths.h"
 #include "core/command_line.h"
 #include "data/calendar.h"
-#include "shell/single_instance.h"
 #include "support/qt_print.h"
 #include "support/xbase_raw_files.h"
 
@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <instance/SingleInstance.h>
 #include <xbase/engine.h>
 #include <gtest/gtest.h>
 
@@ -435,10 +436,11 @@ TEST_F(CliTest, WhatFailsAfterTheChangeIsStoredIsAWarning) {
   int area = 0;
   ASSERT_TRUE(
       other.Use(dir.filePath("app/data/CALENDAR.DBF").toStdString(), "OTHER", xbase::OpenMode::kShared, &area).ok());
-  SingleInstance program;  // the running program, listening for the tool
+  instance::SingleInstance program(InstanceKey());  // the running program, listening for the tool
   ASSERT_TRUE(program.becomePrimary());
   QStringList told;
-  QObject::connect(&program, &SingleInstance::commandLineReceived, [&](const QString& line) { told << line; });
+  QObject::connect(&program, &instance::SingleInstance::commandLineReceived,
+                   [&](const QString& line) { told << line; });
 
   EXPECT_EQ(run(kMorning, {"add", "--text", "New", "--activity", "2026-12-06 10:00"}), 0) << errors.toStdString();
   EXPECT_EQ(lines, QStringList{"261"});

@@ -312,7 +312,20 @@ TEST_F(RemindersTest, ShutdownRunsEveryStepInOrderWhateverFails) {
     f.open(QIODevice::ReadOnly);
     return f.readAll();
   }();
+  // Each failed step is written down by name, with what went wrong where that is known.
+  static QStringList* warnings = nullptr;
+  QStringList written;
+  warnings = &written;
+  const QtMessageHandler before =
+      qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& m) {
+        if (type == QtWarningMsg && warnings) *warnings << m;
+      });
   r->quit();
+  qInstallMessageHandler(before);
+  warnings = nullptr;
+  ASSERT_EQ(written.size(), 2) << written.join('|').toStdString();
+  EXPECT_TRUE(written[0].contains("\"say goodbye\"") && written[0].contains("the character is gone"));
+  EXPECT_TRUE(written[1].contains("\"close the windows\""));
   EXPECT_TRUE(state.Closing);
   EXPECT_FALSE(r->timer1().isActive());
   EXPECT_EQ(log, (QStringList{"goodbye toggle=-1", "closeAllTables", "releaseCharacter"}));

@@ -1,47 +1,17 @@
-#include "shell/single_instance.h"
+#include "core/app_paths.h"
 #include "support/qt_app.h"
 
+#include <instance/SingleInstance.h>
+
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+using instance::SingleInstance;
 using namespace chimewise;
-
-namespace {
-QString uniqueKey() {
-  return QStringLiteral("chimewise-test-%1-%2").arg(QCoreApplication::applicationPid()).arg(rand());
-}
-}  // namespace
-
-TEST(SingleInstance, SecondStartIsRefusedAndItsCommandLineArrives) {
-  testsupport::EnsureQtApp();
-  const QString key = uniqueKey();
-  SingleInstance first(key);
-  ASSERT_TRUE(first.becomePrimary());
-  QSignalSpy received(&first, &SingleInstance::commandLineReceived);
-
-  SingleInstance second(key);
-  EXPECT_FALSE(second.becomePrimary());
-  // The sender waits for the bytes to be written; the first instance reads them in its loop.
-  EXPECT_TRUE(second.sendToPrimary(QStringLiteral("/srv/x|show")));
-  ASSERT_TRUE(received.wait(3000) || received.count() > 0);
-  EXPECT_EQ(received.at(0).at(0).toString(), "/srv/x|show");
-}
-
-TEST(SingleInstance, TheLockIsFreedWhenTheFirstEnds) {
-  testsupport::EnsureQtApp();
-  const QString key = uniqueKey();
-  {
-    SingleInstance first(key);
-    ASSERT_TRUE(first.becomePrimary());
-  }
-  SingleInstance next(key);
-  EXPECT_TRUE(next.becomePrimary());
-  SingleInstance nobody(uniqueKey());
-  EXPECT_FALSE(nobody.sendToPrimary("show", 200));
-}
 
 // The real program, started while an instance runs, hands over its command line and ends.
 TEST(SingleInstance, TheProgramRefusesASecondStart) {
@@ -49,7 +19,7 @@ TEST(SingleInstance, TheProgramRefusesASecondStart) {
   const QString exe = QStringLiteral(CHIMEWISE_EXE);
   QTemporaryDir runtime;
   qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());  // the program and this test meet here
-  SingleInstance first;                                 // the default, per-user key
+  SingleInstance first(InstanceKey());                  // the program's own, per-user key
   ASSERT_TRUE(first.becomePrimary());
   QSignalSpy received(&first, &SingleInstance::commandLineReceived);
 

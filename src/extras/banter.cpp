@@ -1,4 +1,4 @@
-#include "character/banter.h"
+#include "extras/banter.h"
 
 #include "character/character_host.h"
 #include "clock/spoken_time.h"

@@ -1,6 +1,6 @@
 // The character's answers to clicks and drags: the remarks by the time of day, and what the loaded
 // character does with them.
-#include "character/banter.h"
+#include "extras/banter.h"
 #include "character/character_host.h"
 #include "core/clock.h"
 #include "core/settings_store.h"

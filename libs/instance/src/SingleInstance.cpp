@@ -1,11 +1,10 @@
-#include "shell/single_instance.h"
+#include "instance/SingleInstance.h"
 
 #include <QDir>
 #include <QLocalSocket>
 #include <QStandardPaths>
-#include <unistd.h>
 
-namespace chimewise {
+namespace instance {
 
 SingleInstance::SingleInstance(QString key, QObject* parent) : QObject(parent), m_key(std::move(key)) {
   connect(&m_server, &QLocalServer::newConnection, this, &SingleInstance::onNewConnection);
@@ -15,8 +14,6 @@ SingleInstance::~SingleInstance() {
   m_server.close();
   if (m_lock) m_lock->unlock();
 }
-
-QString SingleInstance::DefaultKey() { return QStringLiteral("olm-chimewise-%1").arg(::getuid()); }
 
 QString SingleInstance::serverName() const {
   QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
@@ -65,4 +62,4 @@ void SingleInstance::onNewConnection() {
   }
 }
 
-}  // namespace chimewise
+}  // namespace instance

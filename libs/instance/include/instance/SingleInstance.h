@@ -8,13 +8,13 @@
 #include <QString>
 #include <memory>
 
-namespace chimewise {
+namespace instance {
 
 class SingleInstance : public QObject {
   Q_OBJECT
  public:
-  // key names the instance; the default key is per user.
-  explicit SingleInstance(QString key = DefaultKey(), QObject* parent = nullptr);
+  // key names the instance: its lock file and its socket in the user's runtime folder.
+  explicit SingleInstance(QString key, QObject* parent = nullptr);
   ~SingleInstance() override;
 
   // True when this process is now the running instance (it then listens for later starts).
@@ -24,7 +24,6 @@ class SingleInstance : public QObject {
   // delivered within timeoutMs.
   bool sendToPrimary(const QString& commandLine, int timeoutMs = 3000) const;
 
-  static QString DefaultKey();
   QString serverName() const;
 
  signals:
@@ -39,4 +38,4 @@ class SingleInstance : public QObject {
   QLocalServer m_server;
 };
 
-}  // namespace chimewise
+}  // namespace instance
