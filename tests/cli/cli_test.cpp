@@ -10,9 +10,9 @@
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <instance/SingleInstance.h>
 #include <xbase/engine.h>
 #include <gtest/gtest.h>
+#include <instance/SingleInstance.h>
 
 using namespace chimewise;
 
