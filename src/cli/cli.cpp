@@ -23,7 +23,7 @@
 #include <QDir>
 #include <QFile>
 #include <xbase/engine.h>
-#include <instance/SingleInstance.h>
+#include <instance/Channel.h>
 
 #include <map>
 #include <optional>
@@ -143,7 +143,7 @@ QString momentText(const QDateTime& t) {
 QString oneLine(const QString& text) { return TerminalLine(text); }
 
 // Tells a running program to look at the table again; nothing happens when none runs.
-void tellRunningProgram() { instance::SingleInstance(InstanceKey()).sendToPrimary(kRefreshCommand, 1000); }
+void tellRunningProgram() { instance::SendToRunning(InstanceKey(), kRefreshCommand, 1000); }
 
 class Session {
  public:

@@ -1,8 +1,8 @@
 #include "instance/SingleInstance.h"
 
-#include <QDir>
+#include "instance/Channel.h"
+
 #include <QLocalSocket>
-#include <QStandardPaths>
 
 namespace instance {
 
@@ -15,11 +15,7 @@ SingleInstance::~SingleInstance() {
   if (m_lock) m_lock->unlock();
 }
 
-QString SingleInstance::serverName() const {
-  QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-  if (dir.isEmpty()) dir = QDir::tempPath();
-  return dir + u'/' + m_key + QStringLiteral(".sock");
-}
+QString SingleInstance::serverName() const { return ChannelPath(m_key); }
 
 bool SingleInstance::becomePrimary() {
   const QString name = serverName();
@@ -36,17 +32,7 @@ bool SingleInstance::becomePrimary() {
 }
 
 bool SingleInstance::sendToPrimary(const QString& commandLine, int timeoutMs) const {
-  QLocalSocket socket;
-  socket.connectToServer(serverName());
-  if (!socket.waitForConnected(timeoutMs)) return false;
-  QByteArray payload = commandLine.toUtf8();
-  payload.replace('\n', ' ');
-  payload += '\n';
-  socket.write(payload);
-  if (!socket.waitForBytesWritten(timeoutMs)) return false;
-  socket.disconnectFromServer();
-  if (socket.state() != QLocalSocket::UnconnectedState) socket.waitForDisconnected(timeoutMs);
-  return true;
+  return SendToRunning(m_key, commandLine, timeoutMs);
 }
 
 void SingleInstance::onNewConnection() {
