@@ -1,10 +1,8 @@
 #include "agent/SpeechRecognizer.h"
 
 #include "FliteVoice.h"
+#include "SphinxBackend.h"
 #include "agent/VoiceGrammar.h"
-
-#include <pocketsphinx.h>
-#include <sphinxbase/ckd_alloc.h>
 
 #include <QFileInfo>
 
@@ -33,15 +31,14 @@ const char* const kEverydayWords[] = {
 }  // namespace
 
 struct SpeechRecognizer::Private {
-  cmd_ln_t* config = nullptr;
-  ps_decoder_t* ps = nullptr;
+  const sphinx::Api* api = nullptr;
+  sphinx::Decoder* ps = nullptr;
   bool tried = false;
   bool inUtterance = false;
   bool hasSearch = false;
 
   ~Private() {
-    if (ps) ps_free(ps);
-    if (config) cmd_ln_free_r(config);
+    if (ps) api->close(ps);
   }
 };
 
@@ -57,9 +54,9 @@ bool SpeechRecognizer::ready() {
     m_error = QStringLiteral("the speech recognition model is missing (install pocketsphinx-en-us)");
     return false;
   }
-  d->config =
-      cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", kModelDir, "-dict", kDictionary, "-logfn", "/dev/null", nullptr);
-  if (d->config) d->ps = ps_init(d->config);
+  d->api = sphinx::Load(&m_error);
+  if (!d->api) return false;
+  d->ps = d->api->open(kModelDir, kDictionary);
   if (!d->ps) {
     m_error = QStringLiteral("pocketsphinx could not load its model from %1").arg(QString::fromLatin1(kModelDir));
     return false;
@@ -87,13 +84,10 @@ bool SpeechRecognizer::setCommands(const std::vector<Command>& commands) {
   std::vector<Command> usable = commands;
   for (const QString& word : vocabulary) {
     const QByteArray w = word.toUtf8();
-    if (char* known = ps_lookup_word(d->ps, w.constData())) {
-      ckd_free(known);
-      continue;
-    }
+    if (d->api->knowsWord(d->ps, w.constData())) continue;
     const QStringList phones = flitevoice::pronounce(word);
     if (phones.isEmpty() ||
-        ps_add_word(d->ps, w.constData(), phones.join(QLatin1Char(' ')).toLatin1().constData(), FALSE) < 0) {
+        !d->api->addWord(d->ps, w.constData(), phones.join(QLatin1Char(' ')).toLatin1().constData())) {
       m_problems << QStringLiteral("no pronunciation for \"%1\"; commands using it cannot be spoken").arg(word);
       for (Command& c : usable)
         if (VoiceGrammar::parse(c.voice).vocabulary().contains(word)) c.voice.clear();
@@ -112,8 +106,7 @@ bool SpeechRecognizer::setCommands(const std::vector<Command>& commands) {
                      "<word> = %1;\n")
                      .arg(everyday.join(QStringLiteral(" | ")));
   }
-  if (finalJsgf.isEmpty() || ps_set_jsgf_string(d->ps, kSearch, finalJsgf.toUtf8().constData()) != 0 ||
-      ps_set_search(d->ps, kSearch) != 0) {
+  if (finalJsgf.isEmpty() || !d->api->useGrammar(d->ps, kSearch, finalJsgf.toUtf8().constData())) {
     m_error = QStringLiteral("pocketsphinx did not accept the command grammar");
     d->hasSearch = false;
     m_grammar.clear();
@@ -127,21 +120,20 @@ bool SpeechRecognizer::setCommands(const std::vector<Command>& commands) {
 
 void SpeechRecognizer::begin() {
   if (!d->ps || !d->hasSearch) return;
-  if (d->inUtterance) ps_end_utt(d->ps);
-  d->inUtterance = ps_start_utt(d->ps) == 0;
+  if (d->inUtterance) d->api->endUtterance(d->ps);
+  d->inUtterance = d->api->startUtterance(d->ps);
 }
 
 void SpeechRecognizer::feed(const QByteArray& pcm) {
   if (!d->inUtterance || pcm.size() < 2) return;
-  ps_process_raw(d->ps, reinterpret_cast<const int16*>(pcm.constData()), size_t(pcm.size() / 2), FALSE, FALSE);
+  d->api->process(d->ps, reinterpret_cast<const short*>(pcm.constData()), size_t(pcm.size() / 2));
 }
 
 QString SpeechRecognizer::end() {
   if (!d->inUtterance) return {};
   d->inUtterance = false;
-  ps_end_utt(d->ps);
-  int32 score = 0;
-  const char* hyp = ps_get_hyp(d->ps, &score);
+  d->api->endUtterance(d->ps);
+  const char* hyp = d->api->hypothesis(d->ps);
   return hyp ? QString::fromUtf8(hyp).simplified().toLower() : QString();
 }
 
