@@ -1,22 +1,40 @@
 #include "ftp/FtpClient.h"
 
+#include "CurlTransfer.h"
+
 #include <QFile>
 #include <QPointer>
 #include <QThread>
 #include <QUrl>
 
-#include <curl/curl.h>
+#include <modules/Module.h>
 
 #include <chrono>
-#include <mutex>
 
 namespace ftp {
 
 namespace {
 
-void GlobalInit() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+struct Backend {
+  const transfer::Api* api = nullptr;
+  QString error;  // why there is none
+};
+
+const Backend& TheBackend() {
+  static const Backend backend = [] {
+    Backend b;
+    const modules::Loaded loaded = modules::Load(QString::fromLatin1(transfer::kModuleFile), transfer::kEntryPoint);
+    using EntryPoint = const transfer::Api* (*)();
+    const transfer::Api* api = loaded.entry ? reinterpret_cast<EntryPoint>(loaded.entry)() : nullptr;
+    if (!loaded.entry)
+      b.error = QStringLiteral("The FTP client is not installed properly (%1)").arg(loaded.error);
+    else if (!api || api->version != transfer::kVersion)
+      b.error = QStringLiteral("The FTP client belongs to another version of this program");
+    else
+      b.api = api;
+    return b;
+  }();
+  return backend;
 }
 
 }  // namespace
@@ -48,22 +66,18 @@ struct FtpClient::Job {
 
 namespace {
 
-size_t DiscardHeader(char*, size_t size, size_t count, void*) { return size * count; }
-
-size_t CollectListing(char* data, size_t size, size_t count, void* user) {
-  auto* job = static_cast<FtpClient::Job*>(user);
-  const size_t n = size * count;
+size_t CollectListing(const char* data, size_t n, void* context) {
+  auto* job = static_cast<FtpClient::Job*>(context);
   if (job->listing.size() + qint64(n) > job->maxBytes) {
     job->tooLarge = true;
-    return 0;  // curl ends with CURLE_WRITE_ERROR
+    return 0;  // the transfer ends with kWriteError
   }
   job->listing.append(data, qsizetype(n));
   return n;
 }
 
-size_t WriteFile(char* data, size_t size, size_t count, void* user) {
-  auto* job = static_cast<FtpClient::Job*>(user);
-  const size_t n = size * count;
+size_t WriteFile(const char* data, size_t n, void* context) {
+  auto* job = static_cast<FtpClient::Job*>(context);
   if (job->written + qint64(n) > job->maxBytes) {
     job->tooLarge = true;
     return 0;
@@ -83,91 +97,71 @@ size_t WriteFile(char* data, size_t size, size_t count, void* user) {
   return n;
 }
 
-int Progress(void* user, curl_off_t dltotal, curl_off_t dlnow, curl_off_t, curl_off_t) {
-  auto* job = static_cast<FtpClient::Job*>(user);
-  if (job->abort.load()) return 1;  // curl ends with CURLE_ABORTED_BY_CALLBACK
+bool Progress(qint64 received, qint64 total, void* context) {
+  auto* job = static_cast<FtpClient::Job*>(context);
+  if (job->abort.load()) return false;
   if (job->kind == FtpClient::Job::Download) {
     const auto now = std::chrono::steady_clock::now();
     if (now - job->lastProgress >= std::chrono::milliseconds(100)) {
       job->lastProgress = now;
-      const qint64 received = qint64(dlnow);
-      const qint64 total = dltotal > 0 ? qint64(dltotal) : -1;
       if (FtpClient* c = job->client.data()) {
         QMetaObject::invokeMethod(
             c, [c, received, total] { emit c->progress(received, total); }, Qt::QueuedConnection);
       }
     }
   }
-  return 0;
+  return true;
 }
 
 }  // namespace
 
 void FtpClient::Job::run() {
-  CURL* curl = curl_easy_init();
-  if (!curl) {
-    reply.result = {int(CURLE_FAILED_INIT), QString::fromUtf8(curl_easy_strerror(CURLE_FAILED_INIT))};
+  const transfer::Api* api = TheBackend().api;
+  if (!api) {
+    reply.result = {transfer::kFailedInit, TheBackend().error};
     return;
   }
-  char errorBuffer[CURL_ERROR_SIZE] = {};
-  const QByteArray url8 = url.toUtf8();
-  const QByteArray user8 = user.toUtf8();
-  const QByteArray password8 = password.toUtf8();
-  curl_easy_setopt(curl, CURLOPT_URL, url8.constData());
-  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "ftp");
-  curl_easy_setopt(curl, CURLOPT_USERNAME, user8.constData());
-  curl_easy_setopt(curl, CURLOPT_PASSWORD, password8.constData());
-  curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
-  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, long(connectTimeout));
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, long(stallTimeout));
-  curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-  curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &Progress);
-  curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
-  // Without a header callback, curl prints the headers of a body-less request to stdout.
-  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &DiscardHeader);
-
+  transfer::Request request;
+  request.url = url.toUtf8();
+  request.user = user.toUtf8();
+  request.password = password.toUtf8();
+  request.connectTimeoutSeconds = connectTimeout;
+  request.stallTimeoutSeconds = stallTimeout;
+  request.progress = &Progress;
+  request.context = this;
   switch (kind) {
     case Probe:
-    case Size:
-      curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
-      // curl hands the size it learnt to the body callback as a header line too.
-      curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &DiscardHeader);
-      break;
+    case Size: request.kind = transfer::Request::NoBody; break;
     case List:
-      curl_easy_setopt(curl, CURLOPT_DIRLISTONLY, 1L);
-      curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &CollectListing);
-      curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
+      request.kind = transfer::Request::Listing;
+      request.write = &CollectListing;
       break;
     case Download:
       file.setFileName(localPath);
-      curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &WriteFile);
-      curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
-      curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(maxBytes));
-      // Without this curl asks SIZE before RETR and takes a refused SIZE (550) for a missing
-      // file; the transfer itself tells whether the file is there. size() asks separately.
-      curl_easy_setopt(curl, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
+      request.kind = transfer::Request::File;
+      request.write = &WriteFile;
+      request.maxFileSize = maxBytes;
       break;
   }
 
-  CURLcode code = curl_easy_perform(curl);
-  if (code == CURLE_OK && kind == Download && !file.isOpen()) {
+  const transfer::Outcome outcome = api->perform(request);
+  int code = outcome.code;
+  if (code == 0 && kind == Download && !file.isOpen()) {
     // An empty file: nothing was written, but the caller gets a file all the same.
     if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
       localError = file.errorString();
-      code = CURLE_WRITE_ERROR;
+      code = kWriteError;
     }
   }
   if (file.isOpen()) {
     if (!file.flush()) {
-      if (code == CURLE_OK) code = CURLE_WRITE_ERROR;
+      if (code == 0) code = kWriteError;
       localError = file.errorString();
     }
     file.close();
   }
 
-  if (kind == Download && code == CURLE_OK) {
+  if (kind == Download && code == 0) {
     // The last word on progress: the periodic reports may have skipped the final bytes.
     if (FtpClient* c = client.data()) {
       const qint64 received = written;
@@ -175,35 +169,27 @@ void FtpClient::Job::run() {
           c, [c, received] { emit c->progress(received, received); }, Qt::QueuedConnection);
     }
   }
-  reply.result.code = int(code);
-  if (code != CURLE_OK) {
-    if (tooLarge || code == CURLE_FILESIZE_EXCEEDED) {
-      reply.result.code = int(CURLE_WRITE_ERROR);
+  reply.result.code = code;
+  if (code != 0) {
+    if (tooLarge || code == transfer::kFileSizeExceeded) {
+      reply.result.code = kWriteError;
       reply.result.text = QStringLiteral("The server sent more than %1 bytes").arg(maxBytes);
     } else if (!localError.isEmpty()) {
       reply.result.text = QStringLiteral("Cannot write %1: %2").arg(localPath, localError);
-    } else if (errorBuffer[0] != '\0') {
-      reply.result.text = QString::fromUtf8(errorBuffer).trimmed();
     } else {
-      reply.result.text = QString::fromUtf8(curl_easy_strerror(code));
+      reply.result.text = outcome.message;
     }
   }
-  if (code == CURLE_OK && kind == List) {
+  if (code == 0 && kind == List) {
     for (QByteArray line : listing.split('\n')) {
       if (line.endsWith('\r')) line.chop(1);
       if (!line.isEmpty()) reply.names.append(QString::fromUtf8(line));
     }
   }
-  if (code == CURLE_OK && kind == Size) {
-    curl_off_t length = -1;
-    if (curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK && length >= 0)
-      reply.size = qint64(length);
-  }
-  curl_easy_cleanup(curl);
+  if (code == 0 && kind == Size) reply.size = outcome.contentLength;
 }
 
 FtpClient::FtpClient(ServerOptions options, QObject* parent) : QObject(parent), m_options(std::move(options)) {
-  GlobalInit();
   qRegisterMetaType<ftp::Reply>();
 }
 

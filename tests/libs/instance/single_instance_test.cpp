@@ -1,8 +1,11 @@
+#include "instance/Channel.h"
 #include "instance/SingleInstance.h"
 #include "support/qt_app.h"
 
+#include <QFile>
 #include <QSignalSpy>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using instance::SingleInstance;
 using namespace chimewise;
@@ -39,4 +42,27 @@ TEST(SingleInstance, TheLockIsFreedWhenTheFirstEnds) {
   EXPECT_TRUE(next.becomePrimary());
   SingleInstance nobody(uniqueKey());
   EXPECT_FALSE(nobody.sendToPrimary("show", 200));
+}
+
+TEST(SingleInstance, OnlyItsUserReachesItAndNoSenderCanSwampIt) {
+  testsupport::EnsureQtApp();
+  const QString key = uniqueKey();
+  SingleInstance first(key);
+  ASSERT_TRUE(first.becomePrimary());
+  struct stat st {};
+  ASSERT_EQ(::stat(QFile::encodeName(first.serverName()).constData(), &st), 0);
+  EXPECT_TRUE(S_ISSOCK(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0077, 0u);
+
+  QSignalSpy received(&first, &SingleInstance::commandLineReceived);
+  // A sender that never ends its line is cut off; two lines in one go both arrive; a later
+  // sender is heard as before.
+  instance::SendToRunning(key, QString(200 * 1024, u'x'), 3000);  // delivered or refused midway
+  QByteArray two = "one\ntwo";
+  EXPECT_TRUE(instance::SendToRunning(key, QString::fromUtf8(two), 3000));  // its line break becomes a space
+  EXPECT_TRUE(instance::SendToRunning(key, QStringLiteral("show"), 3000));
+  for (int i = 0; i < 50 && received.count() < 2; ++i) received.wait(100);
+  ASSERT_EQ(received.count(), 2);
+  EXPECT_EQ(received.at(0).at(0).toString(), "one two");
+  EXPECT_EQ(received.at(1).at(0).toString(), "show");
 }

@@ -2,11 +2,14 @@
 // One running instance per user. The first start holds a lock file and listens on a local socket;
 // a later start finds the lock taken, hands its command line to the running instance and ends.
 
-#include <QLocalServer>
+#include <QByteArray>
 #include <QLockFile>
 #include <QObject>
 #include <QString>
+#include <map>
 #include <memory>
+
+class QSocketNotifier;
 
 namespace instance {
 
@@ -32,10 +35,19 @@ class SingleInstance : public QObject {
 
  private:
   void onNewConnection();
+  void onReadable(int fd);
+  void closeConnection(int fd);
+
+  struct Connection {
+    QSocketNotifier* notifier = nullptr;
+    QByteArray pending;  // bytes of a line not yet complete
+  };
 
   QString m_key;
   std::unique_ptr<QLockFile> m_lock;
-  QLocalServer m_server;
+  int m_listener = -1;
+  QSocketNotifier* m_listening = nullptr;
+  std::map<int, Connection> m_connections;
 };
 
 }  // namespace instance
