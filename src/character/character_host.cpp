@@ -19,7 +19,6 @@
 #include <agent/Character.h>
 #include <agent/Clock.h>
 
-#include <QAudioDevice>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -27,7 +26,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QMediaDevices>
 #include <QScreen>
 #include <QTime>
 #include <QTimer>
@@ -432,7 +430,7 @@ void CharacterHost::hide() {
   if (m_character) m_character->hide();
 }
 bool CharacterHost::visible() const { return m_character && (m_character->isVisible() || m_pendingShow != 0); }
-bool CharacterHost::audible() const { return !m_options.silentAudio && !QMediaDevices::audioOutputs().isEmpty(); }
+bool CharacterHost::audible() const { return !m_options.silentAudio && agent::soundOutputExists(); }
 bool CharacterHost::soundEffectsOn() const { return m_character && m_character->soundEffectsOn(); }
 
 }  // namespace chimewise

@@ -1,11 +1,9 @@
 #include "agent/AudioOutput.h"
 
+#include "SoundBackend.h"
 #include "agent/Clock.h"
 
-#include <QAudioDevice>
-#include <QAudioFormat>
-#include <QAudioSink>
-#include <QMediaDevices>
+#include <QIODevice>
 
 #include <algorithm>
 #include <cstring>
@@ -135,37 +133,24 @@ class DeviceAudioOutput::Stream final : public QIODevice {
 
 DeviceAudioOutput::DeviceAudioOutput(Clock& clock) : m_clock(clock), m_stream(std::make_unique<Stream>()) {}
 
-DeviceAudioOutput::~DeviceAudioOutput() {
-  if (m_sink) {
-    m_sink->disconnect();
-    m_sink->stop();
-    m_sink.reset();
-  }
-}
+DeviceAudioOutput::~DeviceAudioOutput() { m_sink.reset(); }
 
 bool DeviceAudioOutput::openSink() {
-  if (m_sink && m_sink->state() != QAudio::StoppedState) return true;
+  if (m_sink && !m_sink->stopped()) return true;
   if (m_sink) {
     // The sound server went away and came back: the same sink connects again.
     m_stream->clear();
-    m_sink->start(m_stream.get());
-    return m_sink->error() == QAudio::NoError && m_sink->state() != QAudio::StoppedState;
+    return m_sink->start(m_stream.get());
   }
-  const QAudioDevice device = QMediaDevices::defaultAudioOutput();
-  if (device.isNull()) return false;
-  QAudioFormat format;
-  format.setChannelCount(1);
-  format.setSampleFormat(QAudioFormat::Int16);
-  format.setSampleRate(kPreferredRate);
-  if (!device.isFormatSupported(format)) {
-    format.setSampleRate(device.preferredFormat().sampleRate());
-    if (!device.isFormatSupported(format)) return false;
+  const sound::Api* api = sound::Load();
+  if (!api || !api->hasOutput()) {
+    m_silent = std::make_unique<SilentAudioOutput>(m_clock);
+    return false;
   }
-  m_deviceRate = format.sampleRate();
-  m_sink = std::make_unique<QAudioSink>(device, format);
-  m_sink->setBufferSize(qsizetype(m_deviceRate) * 2 * kDeviceBufferMs / 1000);
-  m_sink->start(m_stream.get());
-  return m_sink->error() == QAudio::NoError && m_sink->state() != QAudio::StoppedState;
+  m_sink.reset(api->openOutput(kPreferredRate, kDeviceBufferMs));
+  if (!m_sink) return false;
+  m_deviceRate = m_sink->sampleRate();
+  return m_sink->start(m_stream.get());
 }
 
 qint64 DeviceAudioOutput::deviceBytesPlayed() const {
@@ -175,7 +160,9 @@ qint64 DeviceAudioOutput::deviceBytesPlayed() const {
 
 bool DeviceAudioOutput::play(const QByteArray& pcm, int sampleRate) {
   stop();
-  if (sampleRate <= 0 || !openSink()) return false;
+  if (m_silent) return m_silent->play(pcm, sampleRate);
+  if (sampleRate <= 0) return false;
+  if (!openSink()) return m_silent ? m_silent->play(pcm, sampleRate) : false;
   m_inputRate = sampleRate;
   m_stream->clear();
   m_startByte = m_stream->served();
@@ -189,6 +176,7 @@ bool DeviceAudioOutput::play(const QByteArray& pcm, int sampleRate) {
 }
 
 void DeviceAudioOutput::append(const QByteArray& pcm) {
+  if (m_silent) return m_silent->append(pcm);
   if (!m_started) return;
   const QByteArray converted = resamplePcm16(pcm, m_inputRate, m_deviceRate);
   // Had the audio run dry meanwhile, the server plays the new audio after the silence it
@@ -200,6 +188,7 @@ void DeviceAudioOutput::append(const QByteArray& pcm) {
 }
 
 void DeviceAudioOutput::stop() {
+  if (m_silent) return m_silent->stop();
   if (!m_started) return;
   m_lengthMs = std::min(m_lengthMs, playedMs());
   m_started = false;
@@ -210,20 +199,28 @@ void DeviceAudioOutput::stop() {
 }
 
 qint64 DeviceAudioOutput::playedMs() const {
+  if (m_silent) return m_silent->playedMs();
   if (!m_started) return m_lengthMs;
   const qint64 byClock = m_clock.nowMs() - m_startedAtMs;
-  if (!m_sink || m_sink->state() == QAudio::StoppedState || byClock > m_lengthMs + kStallMs)
+  if (!m_sink || m_sink->stopped() || byClock > m_lengthMs + kStallMs)
     return std::clamp<qint64>(byClock, 0, m_lengthMs);
   const qint64 played = (deviceBytesPlayed() - m_startByte) / 2 * 1000 / m_deviceRate;
   return std::clamp<qint64>(played, 0, m_lengthMs);
 }
 
-bool DeviceAudioOutput::isPlaying() const { return m_started && playedMs() < m_lengthMs; }
+bool DeviceAudioOutput::isPlaying() const {
+  if (m_silent) return m_silent->isPlaying();
+  return m_started && playedMs() < m_lengthMs;
+}
 
 std::unique_ptr<AudioOutput> createAudioOutput(Clock& clock, AudioChoice choice) {
-  if (choice == AudioChoice::Auto && !QMediaDevices::audioOutputs().isEmpty())
-    return std::make_unique<DeviceAudioOutput>(clock);
+  if (choice == AudioChoice::Auto) return std::make_unique<DeviceAudioOutput>(clock);
   return std::make_unique<SilentAudioOutput>(clock);
+}
+
+bool soundOutputExists() {
+  const sound::Api* api = sound::Load();
+  return api && api->hasOutput();
 }
 
 }  // namespace agent

@@ -1,9 +1,8 @@
 #include "Listener.h"
 
-#include <QAudioDevice>
-#include <QAudioFormat>
-#include <QAudioSource>
-#include <QMediaDevices>
+#include "SoundBackend.h"
+
+#include <QIODevice>
 
 #include <algorithm>
 #include <cmath>
@@ -39,23 +38,18 @@ bool Listener::begin(const std::vector<Command>& commands, QString* reason) {
 
 bool Listener::startMicrophone(const std::vector<Command>& commands, QString* reason) {
   if (m_listening) return true;
-  const QAudioDevice device = QMediaDevices::defaultAudioInput();
-  if (device.isNull()) {
-    if (reason) *reason = QStringLiteral("no microphone was found");
+  QString error;
+  const sound::Api* api = sound::Load(&error);
+  if (!api) {
+    if (reason) *reason = error;
     return false;
   }
-  QAudioFormat format;
-  format.setSampleRate(SpeechRecognizer::kSampleRate);
-  format.setChannelCount(1);
-  format.setSampleFormat(QAudioFormat::Int16);
-  if (!device.isFormatSupported(format)) {
-    if (reason) *reason = QStringLiteral("the microphone cannot record 16 kHz mono sound");
-    return false;
-  }
+  std::unique_ptr<sound::Source> source(api->openInput(SpeechRecognizer::kSampleRate, reason));
+  if (!source) return false;
   if (!begin(commands, reason)) return false;
-  m_source = std::make_unique<QAudioSource>(device, format);
+  m_source = std::move(source);
   m_input = m_source->start();
-  if (!m_input || m_source->error() != QAudio::NoError) {
+  if (!m_input) {
     m_listening = false;
     m_recognizer.end();
     closeMicrophone();
@@ -130,7 +124,6 @@ void Listener::closeMicrophone() {
   if (m_input) disconnect(m_input, nullptr, this, nullptr);
   m_input = nullptr;
   if (m_source) {
-    m_source->stop();
     m_source.reset();
   }
 }

@@ -10,10 +10,13 @@
 #include <memory>
 #include <vector>
 
-class QAudioSource;
 class QIODevice;
 
 namespace agent {
+
+namespace sound {
+class Source;
+}  // namespace sound
 
 // One spell of listening for a voice command: audio comes from the microphone (or is fed in
 // by the caller), goes to the recogniser piece by piece, and the spell ends when the speaker
@@ -59,7 +62,7 @@ class Listener final : public QObject {
 
   SpeechRecognizer m_recognizer;
   Limits m_limits;
-  std::unique_ptr<QAudioSource> m_source;
+  std::unique_ptr<sound::Source> m_source;
   QIODevice* m_input = nullptr;
   bool m_listening = false;
 

@@ -1,7 +1,9 @@
-// The faces of the voice and recogniser modules: flite and pocketsphinx are loaded the first time
-// something is said with a flite voice or listened for, not when the program starts.
+// The faces of the voice, recogniser and sound modules: flite, pocketsphinx and Qt Multimedia are
+// loaded the first time something is said with a flite voice, listened for or played, not when
+// the program starts.
 
 #include "FliteBackend.h"
+#include "SoundBackend.h"
 #include "SphinxBackend.h"
 
 #include <modules/Module.h>
@@ -69,5 +71,15 @@ const Api* Load(QString* error) {
 }
 
 }  // namespace sphinx
+
+namespace sound {
+
+const Api* Load(QString* error) {
+  static const auto backend = LoadBackend<Api>(kModuleFile, kEntryPoint, kVersion, QStringLiteral("sound"));
+  if (!backend.api && error) *error = backend.error;
+  return backend.api;
+}
+
+}  // namespace sound
 
 }  // namespace agent

@@ -5,9 +5,11 @@
 
 #include <memory>
 
-class QAudioSink;
-
 namespace agent {
+
+namespace sound {
+class Sink;
+}  // namespace sound
 
 class Clock;
 class Timer;
@@ -86,7 +88,10 @@ class DeviceAudioOutput final : public AudioOutput {
   qint64 deviceBytesPlayed() const;
   Clock& m_clock;
   std::unique_ptr<Stream> m_stream;
-  std::unique_ptr<QAudioSink> m_sink;
+  std::unique_ptr<sound::Sink> m_sink;
+  // Set once the first sound finds no device (or no sound module): from then on the output
+  // keeps time on the clock, as the silent one does.
+  std::unique_ptr<SilentAudioOutput> m_silent;
   int m_deviceRate = 0;
   int m_inputRate = 0;
   qint64 m_startByte = 0;    // the stream's byte count where the current buffer begins
@@ -106,7 +111,12 @@ enum class AudioChoice {
   Silent,  // always silence on the clock
 };
 
-// The sound device when `choice` is Auto and one exists; otherwise a silent output on `clock`.
+// The sound device when `choice` is Auto (which plays on the clock, as the silent output does,
+// when the first sound finds no device); otherwise a silent output on `clock`. Nothing of the
+// sound system is loaded until something is played.
 std::unique_ptr<AudioOutput> createAudioOutput(Clock& clock, AudioChoice choice);
+
+// Whether the machine has a sound device to play on (loads the sound system).
+bool soundOutputExists();
 
 }  // namespace agent
