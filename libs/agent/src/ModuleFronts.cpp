@@ -12,33 +12,11 @@ namespace agent {
 
 namespace {
 
-template <typename Api>
-struct Backend {
-  const Api* api = nullptr;
-  QString error;  // why there is none
-};
-
-template <typename Api>
-Backend<Api> LoadBackend(const char* file, const char* entryPoint, int version, const QString& what) {
-  Backend<Api> b;
-  const modules::Loaded loaded = modules::Load(QString::fromLatin1(file), entryPoint);
-  if (!loaded.entry) {
-    b.error = QStringLiteral("%1 is not installed properly (%2)").arg(what, loaded.error);
-    return b;
-  }
-  using EntryPoint = const Api* (*)();
-  const Api* api = reinterpret_cast<EntryPoint>(loaded.entry)();
-  if (!api || api->version != version)
-    b.error = QStringLiteral("%1 belongs to another version of this program").arg(what);
-  else
-    b.api = api;
-  return b;
-}
-
-const Backend<flitevoice::Api>& Flite() {
-  static const auto backend = LoadBackend<flitevoice::Api>(flitevoice::kModuleFile, flitevoice::kEntryPoint,
-                                                           flitevoice::kVersion, QStringLiteral("the flite voice"));
-  return backend;
+const modules::Table<flitevoice::Api>& Flite() {
+  static const auto table =
+      modules::LoadTable<flitevoice::Api>(QString::fromLatin1(flitevoice::kModuleFile), flitevoice::kEntryPoint,
+                                          flitevoice::kVersion, QStringLiteral("the flite voice"));
+  return table;
 }
 
 }  // namespace
@@ -64,10 +42,10 @@ QStringList pronounce(const QString& word) {
 namespace sphinx {
 
 const Api* Load(QString* error) {
-  static const auto backend =
-      LoadBackend<Api>(kModuleFile, kEntryPoint, kVersion, QStringLiteral("speech recognition"));
-  if (!backend.api && error) *error = backend.error;
-  return backend.api;
+  static const auto table = modules::LoadTable<Api>(QString::fromLatin1(kModuleFile), kEntryPoint, kVersion,
+                                                    QStringLiteral("speech recognition"));
+  if (!table.api && error) *error = table.error;
+  return table.api;
 }
 
 }  // namespace sphinx
@@ -75,9 +53,10 @@ const Api* Load(QString* error) {
 namespace sound {
 
 const Api* Load(QString* error) {
-  static const auto backend = LoadBackend<Api>(kModuleFile, kEntryPoint, kVersion, QStringLiteral("sound"));
-  if (!backend.api && error) *error = backend.error;
-  return backend.api;
+  static const auto table =
+      modules::LoadTable<Api>(QString::fromLatin1(kModuleFile), kEntryPoint, kVersion, QStringLiteral("sound"));
+  if (!table.api && error) *error = table.error;
+  return table.api;
 }
 
 }  // namespace sound

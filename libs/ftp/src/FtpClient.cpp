@@ -15,26 +15,11 @@ namespace ftp {
 
 namespace {
 
-struct Backend {
-  const transfer::Api* api = nullptr;
-  QString error;  // why there is none
-};
-
-const Backend& TheBackend() {
-  static const Backend backend = [] {
-    Backend b;
-    const modules::Loaded loaded = modules::Load(QString::fromLatin1(transfer::kModuleFile), transfer::kEntryPoint);
-    using EntryPoint = const transfer::Api* (*)();
-    const transfer::Api* api = loaded.entry ? reinterpret_cast<EntryPoint>(loaded.entry)() : nullptr;
-    if (!loaded.entry)
-      b.error = QStringLiteral("The FTP client is not installed properly (%1)").arg(loaded.error);
-    else if (!api || api->version != transfer::kVersion)
-      b.error = QStringLiteral("The FTP client belongs to another version of this program");
-    else
-      b.api = api;
-    return b;
-  }();
-  return backend;
+const modules::Table<transfer::Api>& TheBackend() {
+  static const auto table =
+      modules::LoadTable<transfer::Api>(QString::fromLatin1(transfer::kModuleFile), transfer::kEntryPoint,
+                                        transfer::kVersion, QStringLiteral("The FTP client"));
+  return table;
 }
 
 }  // namespace

@@ -9,32 +9,11 @@ namespace mailbox {
 
 namespace {
 
-struct Backend {
-  const backend::Api* api = nullptr;
-  QString error;  // why there is none
-};
-
-const Backend& TheBackend() {
-  static const Backend backend = [] {
-    Backend b;
-    const modules::Loaded loaded = modules::Load(QString::fromLatin1(backend::kModuleFile), backend::kEntryPoint);
-    if (!loaded.entry) {
-      b.error = loaded.error;
-      return b;
-    }
-    using EntryPoint = const backend::Api* (*)();
-    const backend::Api* api = reinterpret_cast<EntryPoint>(loaded.entry)();
-    if (!api || api->version != backend::kVersion)
-      b.error = QStringLiteral("the mail module belongs to another version of this program");
-    else
-      b.api = api;
-    return b;
-  }();
-  return backend;
-}
-
-QString Unavailable(const QString& error) {
-  return QStringLiteral("the mail reader is not installed properly (%1)").arg(error);
+const modules::Table<backend::Api>& TheBackend() {
+  static const auto table =
+      modules::LoadTable<backend::Api>(QString::fromLatin1(backend::kModuleFile), backend::kEntryPoint,
+                                       backend::kVersion, QStringLiteral("the mail reader"));
+  return table;
 }
 
 // What a mailbox is when the mail module cannot be had: every call says so.
@@ -58,7 +37,7 @@ class UnavailableMailbox : public Mailbox {
 
 SecretResult NoSecretService() {
   SecretResult r;
-  r.error = Unavailable(TheBackend().error);
+  r.error = TheBackend().error;
   return r;
 }
 
@@ -67,18 +46,18 @@ SecretResult NoSecretService() {
 MailMessage ParseMessage(const QByteArray& raw) {
   if (const auto* api = TheBackend().api) return api->parseMessage(raw);
   MailMessage m;
-  m.problem = Unavailable(TheBackend().error);
+  m.problem = TheBackend().error;
   return m;
 }
 
 std::unique_ptr<Mailbox> OpenMaildir(const QString& folder) {
   if (const auto* api = TheBackend().api) return api->openMaildir(folder);
-  return std::make_unique<UnavailableMailbox>(Unavailable(TheBackend().error));
+  return std::make_unique<UnavailableMailbox>(TheBackend().error);
 }
 
 std::unique_ptr<Mailbox> OpenImap(const ImapAccount& account) {
   if (const auto* api = TheBackend().api) return api->openImap(account);
-  return std::make_unique<UnavailableMailbox>(Unavailable(TheBackend().error));
+  return std::make_unique<UnavailableMailbox>(TheBackend().error);
 }
 
 SecretResult LookupSecret(const QString& schema, const QMap<QString, QString>& attributes) {

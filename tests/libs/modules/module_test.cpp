@@ -1,3 +1,5 @@
+#include "test_table.h"
+
 #include <modules/Module.h>
 
 #include <QDir>
@@ -21,6 +23,23 @@ TEST(Module, LoadsOnceAndKeepsItsOwnCodeToItself) {
   EXPECT_EQ(again.entry, first.entry);
   // Only the entry point shows.
   EXPECT_EQ(modules::Load(QStringLiteral("libmodules_test_module.so"), "_Z23SameNameAsTheProgramHasv").entry, nullptr);
+}
+
+TEST(Module, ATableIsTakenOnlyFromItsOwnBuild) {
+  const QString file = QStringLiteral("libmodules_test_module.so");
+  const auto table = modules::LoadTable<TestTable>(file, "modules_test_table", 3, QStringLiteral("the test module"));
+  ASSERT_NE(table.api, nullptr) << table.error.toStdString();
+  EXPECT_EQ(table.api->answer(), 7);
+
+  const auto older = modules::LoadTable<TestTable>(file, "modules_test_table", 4, QStringLiteral("the test module"));
+  EXPECT_EQ(older.api, nullptr);
+  EXPECT_EQ(older.error, "the test module belongs to another version of this program");
+
+  const auto missing =
+      modules::LoadTable<TestTable>(QStringLiteral("libno-such.so"), "x", 3, QStringLiteral("the test module"));
+  EXPECT_EQ(missing.api, nullptr);
+  EXPECT_TRUE(missing.error.startsWith("the test module is not installed properly (libno-such.so is missing"))
+      << missing.error.toStdString();
 }
 
 TEST(Module, WhatCannotBeLoadedIsSaidAndNothingElseHappens) {

@@ -1,7 +1,14 @@
-// A module with one entry point, and a function of the same name as one in the test program:
-// the program must keep calling its own.
+// A module with entry points, and a function of the same name as one in the test program: the
+// program must keep calling its own.
+#include "test_table.h"
+
 #include <modules/Module.h>
 
 int SameNameAsTheProgramHas() { return 2; }
 
 MODULES_ENTRY_POINT int modules_test_entry() { return 40 + SameNameAsTheProgramHas(); }
+
+MODULES_ENTRY_POINT const TestTable* modules_test_table() {
+  static const TestTable table{3, [] { return 7; }};
+  return &table;
+}

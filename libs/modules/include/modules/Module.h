@@ -4,6 +4,7 @@
 // build's own module folder; it is loaded once and stays for the life of the process.
 
 #include <QString>
+#include <QStringList>
 
 // Declares a module's entry point: the one symbol a module shows (the rest is hidden, so nothing
 // of it can stand in for the program's own code or the other way round).
@@ -23,5 +24,32 @@ Loaded Load(const QString& fileName, const char* symbol);
 
 // The folders looked in, in order.
 QStringList SearchFolders();
+
+// A module's table of functions, as its entry point hands it out.
+template <typename Api>
+struct Table {
+  const Api* api = nullptr;
+  QString error;  // why there is none
+};
+
+// Loads `fileName` and asks its entry point for its table, which must be of `version` (a module
+// of another build is refused rather than called wrongly). `what` names the module in the error:
+// "<what> is not installed properly (...)".
+template <typename Api>
+Table<Api> LoadTable(const QString& fileName, const char* entryPoint, int version, const QString& what) {
+  Table<Api> table;
+  const Loaded loaded = Load(fileName, entryPoint);
+  if (!loaded.entry) {
+    table.error = QStringLiteral("%1 is not installed properly (%2)").arg(what, loaded.error);
+    return table;
+  }
+  using EntryPoint = const Api* (*)();
+  const Api* api = reinterpret_cast<EntryPoint>(loaded.entry)();
+  if (!api || api->version != version)
+    table.error = QStringLiteral("%1 belongs to another version of this program").arg(what);
+  else
+    table.api = api;
+  return table;
+}
 
 }  // namespace modules
