@@ -237,6 +237,29 @@ TEST_F(EditEntryTest, ACountdownNoStepHasIsNotOnAndMissingRecordsAreTold) {
   EXPECT_EQ(problem.kind, ProblemKind::MissingFolder);
 }
 
+TEST_F(EditEntryTest, AReminderWithoutAnAlarmDateStillShowsATimeOfDay) {
+  // Dealt with (its alarm date cleared), with an alarm minute another program left out of range.
+  EventInput in;
+  in.activity = QStringLiteral("Water the plants");
+  in.activityDate = kDay;
+  in.activityTime = QTime(9, 0);
+  in.remindDate = kDay;
+  in.remindTime = QTime(8, 30);
+  const qint64 rec = folder->add(in);
+  Problem problem;
+  for (const auto& [minutes, shown] : {std::pair{1500, QTime(23, 59)}, std::pair{-30, QTime(0, 0)}}) {
+    folder->withRecord(rec, [minutes](xbase::WorkArea& wa) {
+      ASSERT_TRUE(wa.Replace("ALARMDATE", "").ok());
+      ASSERT_TRUE(wa.ReplaceInteger("ALARMTIME", minutes).ok());
+      ASSERT_TRUE(wa.Commit().ok());
+    });
+    const auto got = ReadEditEntry(folder->engine, folder->state.AppFolder, rec, &problem);
+    ASSERT_TRUE(got) << Describe(problem).text.toStdString();
+    EXPECT_FALSE(got->remindDate.isValid());
+    EXPECT_EQ(got->remindTime, shown) << minutes;
+  }
+}
+
 }  // namespace
 
 namespace {
