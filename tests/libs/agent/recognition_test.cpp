@@ -8,7 +8,7 @@
 #include "agent/SpeechEngine.h"
 #include "agent/SpeechRecognizer.h"
 #include "agent/VoiceGrammar.h"
-#include "voice_commands.h"
+#include "support/program_commands.h"
 
 #include "support/speech_engine.h"
 #include <gtest/gtest.h>
