@@ -123,6 +123,37 @@ float wordStart(const cst_item* word) {
   return before ? segmentEnd(before) : 0.0f;
 }
 
+// Where flite's filter hands the audio of the utterance being synthesised: its utterance
+// (complete but for the wave), the wave and how many of its samples are made. False stops the
+// synthesis.
+struct StreamedPiece {
+  std::function<bool(const cst_utterance*, const cst_wave*, int)> made;
+};
+
+int streamedAudio(const cst_wave* wave, int start, int size, int /*last*/, cst_audio_streaming_info* asi) {
+  const auto* piece = static_cast<const StreamedPiece*>(asi->userdata);
+  if (!piece || !piece->made) return CST_AUDIO_STREAM_CONT;
+  return piece->made(asi->utt, wave, start + size) ? CST_AUDIO_STREAM_CONT : CST_AUDIO_STREAM_STOP;
+}
+
+// Has a voice's filter hand its audio to `piece` while it is set (clustergen voices only; the
+// others make the whole wave first). Called with fliteMutex held.
+class StreamingInfo {
+ public:
+  StreamingInfo(cst_voice* voice, StreamedPiece* piece) : m_voice(voice) {
+    cst_audio_streaming_info* asi = new_audio_streaming_info();
+    asi->min_buffsize = kSampleRate / 50;  // every 20 ms of audio
+    asi->asc = streamedAudio;
+    asi->userdata = piece;
+    feat_set(m_voice->features, "streaming_info", audio_streaming_info_val(asi));
+  }
+  ~StreamingInfo() { feat_remove(m_voice->features, "streaming_info"); }  // frees the info
+  Q_DISABLE_COPY_MOVE(StreamingInfo)
+
+ private:
+  cst_voice* m_voice;
+};
+
 }  // namespace
 
 MouthShape mouthShapeForPhone(const QString& phone) {
@@ -184,32 +215,38 @@ Utterance synthesize(const SpeechMarkup& markup, const QString& voiceName, int r
   formants = std::clamp(formants, 80, 120);
 
   std::vector<short> samples;
-  std::vector<SpeechEvent> events;
+  std::vector<SpeechEvent> events;  // each piece's in time order
   size_t samplesOut = 0;
   size_t eventsOut = 0;
-  bool firstChunk = true;
   MouthShape lastMouth = MouthShape::Closed;
   auto nowMs = [&] { return qint64(samples.size()) * 1000 / kSampleRate; };
+  // The audio made so far, with the events that fall inside it.
   auto takeChunk = [&] {
     Utterance piece;
     piece.sampleRate = kSampleRate;
     piece.pcm = QByteArray(reinterpret_cast<const char*>(samples.data() + samplesOut),
                            qsizetype((samples.size() - samplesOut) * sizeof(short)));
-    piece.events.assign(events.begin() + qsizetype(eventsOut), events.end());
+    const qint64 end = nowMs();
+    size_t e = eventsOut;
+    while (e < events.size() && events[e].ms <= end) ++e;
+    piece.events.assign(events.begin() + qsizetype(eventsOut), events.begin() + qsizetype(e));
     samplesOut = samples.size();
-    eventsOut = events.size();
+    eventsOut = e;
     return piece;
   };
   auto maybeFlush = [&] {
     if (!chunks) return;
-    // The first piece goes out at once; later ones in bigger pieces.
+    // A tenth of a second goes out first, then pieces as long as all before them together,
+    // up to three seconds: the audio handed out stays well ahead of the synthesis.
     const size_t pending = samples.size() - samplesOut;
-    if (pending == 0) return;
-    if (firstChunk || pending >= size_t(kSampleRate) * 3) {
-      firstChunk = false;
-      chunks(takeChunk());
-    }
+    const size_t wanted = std::clamp(samplesOut, size_t(kSampleRate / 10), size_t(kSampleRate) * 3);
+    if (pending > 0 && pending >= wanted) chunks(takeChunk());
   };
+
+  // flite hands its audio out while its filter makes it; by the first handful of samples the
+  // utterance's words and phones are all known, so the piece's events are placed then.
+  StreamedPiece piece;
+  StreamingInfo streaming(voice.voice, &piece);
 
   const auto& items = markup.items;
   size_t i = 0;
@@ -242,12 +279,12 @@ Utterance synthesize(const SpeechMarkup& markup, const QString& voiceName, int r
       ++j;
       if (endsSentence(items[j - 1].text)) break;
       // While streaming, the first piece is kept short (to a pause in the sentence, or ten
-      // words) so that a long first sentence starts playing at once.
-      if (chunks && firstChunk && samples.empty() &&
-          ((j - i >= 4 && endsPhrase(items[j - 1].text)) || j - i >= kFirstPieceWords))
+      // words): flite reads and times a whole piece before its first sample.
+      if (chunks && samples.empty() && ((j - i >= 4 && endsPhrase(items[j - 1].text)) || j - i >= kFirstPieceWords))
         break;
     }
     const bool sentenceEnd = endsSentence(items[j - 1].text) || j == items.size() || items[j].kind == SpokenItem::Pause;
+    const bool more = j < items.size();
 
     double stretch = native / std::clamp(item.rate > 0 ? item.rate : rate, 80, 450);
     double f0 = item.pitchHz > 0 ? std::clamp(item.pitchHz, 50, 400) : ownF0;
@@ -260,84 +297,111 @@ Utterance synthesize(const SpeechMarkup& markup, const QString& voiceName, int r
     cst_cg_db* model = voice.ownModel;
     if (voice.accentModel) model = std::abs(f0 - voice.ownF0) < 0.5 ? voice.accentModel : voice.plainModel;
     if (model) feat_set(voice.voice->features, "cg_db", cg_db_val(withFormants(model, formants)));
+
+    // Where the piece's speech lies, and its events: from the utterance's relations.
+    double from = 0;
+    double to = std::numeric_limits<double>::infinity();
+    auto place = [&](const cst_utterance* utt) {
+      // Silence flite puts around the utterance: a short breath between sentences, next to
+      // nothing between the pieces of one sentence (so that emphasis or a change of pitch
+      // does not break it up) and at the end, where the speech is over when the words are.
+      const cst_item* firstSeg = relation_head(utt_relation(utt, "Segment"));
+      const cst_item* lastSeg = relation_tail(utt_relation(utt, "Segment"));
+      if (firstSeg && QLatin1String(item_feat_string(firstSeg, "name")) == QLatin1String("pau"))
+        from = std::max(0.0, double(segmentEnd(firstSeg)) - 0.05);
+      if (lastSeg && QLatin1String(item_feat_string(lastSeg, "name")) == QLatin1String("pau") && item_prev(lastSeg))
+        to = double(segmentEnd(item_prev(lastSeg))) + (sentenceEnd && more ? 0.25 : 0.05);
+      // The audio lasts as long as the phones (to within one of the filter's frames).
+      const double spoken = std::min(to, double(segmentEnd(lastSeg)));
+      const qint64 base = nowMs();
+      const size_t firstEvent = events.size();
+      auto at = [&](double seconds) { return base + qint64(std::lround((std::max(seconds, from) - from) * 1000)); };
+
+      // Words: flite's tokens are the text's white-space separated pieces, so they line up
+      // with ours; each of our words is heard when its first token starts.
+      std::vector<double> tokenStarts;
+      for (const cst_item* t = relation_head(utt_relation(utt, "Token")); t; t = item_next(t)) {
+        double start = -1;
+        for (const cst_item* w = item_daughter(item_as(t, "Token")); w && start < 0; w = item_next(w))
+          start = wordStart(w);
+        tokenStarts.push_back(start);
+      }
+      const int wanted = [&] {
+        int n = 0;
+        for (int c : tokensPerWord) n += c;
+        return n;
+      }();
+      size_t token = 0;
+      double previous = from;
+      for (size_t w = 0; w < tokensPerWord.size(); ++w) {
+        double start = -1;
+        if (int(tokenStarts.size()) == wanted) {
+          for (int k = 0; k < tokensPerWord[w] && start < 0; ++k) start = tokenStarts[token + size_t(k)];
+          token += size_t(tokensPerWord[w]);
+        } else {
+          // flite split the text differently: spread the words over the speech instead.
+          start = from + (spoken - from) * double(w) / double(tokensPerWord.size());
+        }
+        if (start < 0) start = previous;
+        previous = start;
+        events.push_back({SpeechEvent::Word, at(start), items[i + w].shownEnd});
+      }
+      // The mouth follows the phones.
+      double segStart = 0;
+      for (const cst_item* s = firstSeg; s; s = item_next(s)) {
+        const MouthShape m = mouthShapeForPhone(QString::fromLatin1(item_feat_string(s, "name")));
+        if (m != lastMouth && segStart >= from && segStart < to) {
+          events.push_back({SpeechEvent::Mouth, at(segStart), int(m)});
+          lastMouth = m;
+        }
+        segStart = segmentEnd(s);
+      }
+      std::stable_sort(events.begin() + qsizetype(firstEvent), events.end(),
+                       [](const SpeechEvent& a, const SpeechEvent& b) { return a.ms < b.ms; });
+    };
+
+    // The samples of [from, to) made so far, converted to our rate when the voice's differs.
+    double next = -1;  // the voice's sample that becomes our next one
+    auto take = [&](const cst_utterance* utt, const cst_wave* wave, int available) {
+      if (next < 0) {
+        place(utt);
+        next = std::round(from * wave->sample_rate);
+      }
+      const double step = double(wave->sample_rate) / kSampleRate;
+      const double end = std::min(double(available), std::round(to * wave->sample_rate));
+      if (step == 1.0) {
+        if (next < end) samples.insert(samples.end(), wave->samples + int(next), wave->samples + int(end));
+        next = std::max(next, end);
+      } else {
+        for (; next < end; next += step) samples.push_back(wave->samples[int(next)]);
+      }
+      maybeFlush();
+      return !(cancelled && cancelled->load());
+    };
+    piece.made = take;
     const QByteArray utf8 = text.toUtf8();
     cst_utterance* utt = flite_synth_text(utf8.constData(), voice.voice);
+    piece.made = {};
+    if (cancelled && cancelled->load()) {
+      if (utt) delete_utterance(utt);
+      out.cancelled = true;
+      return out;
+    }
     const cst_wave* wave = utt ? utt_wave(utt) : nullptr;
     if (!wave || wave->num_channels != 1) {
       if (utt) delete_utterance(utt);
       out.error = QStringLiteral("flite could not synthesise \"%1\"").arg(text.left(60));
       return out;
     }
-    const double rateScale = double(kSampleRate) / wave->sample_rate;
-
-    // Silence flite puts around the utterance: a short breath between sentences, next to
-    // nothing between the pieces of one sentence (so that emphasis or a change of pitch does
-    // not break it up) and at the end, where the speech is over when the words are.
-    const cst_item* firstSeg = relation_head(utt_relation(utt, "Segment"));
-    const cst_item* lastSeg = relation_tail(utt_relation(utt, "Segment"));
-    double from = 0;
-    double to = double(wave->num_samples) / wave->sample_rate;
-    if (firstSeg && QLatin1String(item_feat_string(firstSeg, "name")) == QLatin1String("pau"))
-      from = std::max(0.0, double(segmentEnd(firstSeg)) - 0.05);
-    if (lastSeg && QLatin1String(item_feat_string(lastSeg, "name")) == QLatin1String("pau") && item_prev(lastSeg)) {
-      const bool more = j < items.size();
-      to = std::min(to, double(segmentEnd(item_prev(lastSeg))) + (sentenceEnd && more ? 0.25 : 0.05));
-    }
-    const qint64 base = nowMs();
-    auto at = [&](double seconds) { return base + qint64(std::lround((std::max(seconds, from) - from) * 1000)); };
-
-    // Words: flite's tokens are the text's white-space separated pieces, so they line up with
-    // ours; each of our words is heard when its first token starts.
-    std::vector<double> tokenStarts;
-    for (const cst_item* t = relation_head(utt_relation(utt, "Token")); t; t = item_next(t)) {
-      double start = -1;
-      for (const cst_item* w = item_daughter(item_as(t, "Token")); w && start < 0; w = item_next(w))
-        start = wordStart(w);
-      tokenStarts.push_back(start);
-    }
-    const int wanted = [&] {
-      int n = 0;
-      for (int c : tokensPerWord) n += c;
-      return n;
-    }();
-    size_t token = 0;
-    double previous = from;
-    for (size_t w = 0; w < tokensPerWord.size(); ++w) {
-      double start = -1;
-      if (int(tokenStarts.size()) == wanted) {
-        for (int k = 0; k < tokensPerWord[w] && start < 0; ++k) start = tokenStarts[token + size_t(k)];
-        token += size_t(tokensPerWord[w]);
-      } else {
-        // flite split the text differently: spread the words over the speech instead.
-        start = from + (to - from) * double(w) / double(tokensPerWord.size());
-      }
-      if (start < 0) start = previous;
-      previous = start;
-      events.push_back({SpeechEvent::Word, at(start), items[i + w].shownEnd});
-    }
-    // The mouth follows the phones.
-    double segStart = 0;
-    for (const cst_item* s = firstSeg; s; s = item_next(s)) {
-      const MouthShape m = mouthShapeForPhone(QString::fromLatin1(item_feat_string(s, "name")));
-      if (m != lastMouth && segStart >= from && segStart < to) {
-        events.push_back({SpeechEvent::Mouth, at(segStart), int(m)});
-        lastMouth = m;
-      }
-      segStart = segmentEnd(s);
-    }
-    const int begin = int(std::lround(from * wave->sample_rate));
-    const int end = std::min(wave->num_samples, int(std::lround(to * wave->sample_rate)));
-    if (wave->sample_rate == kSampleRate) {
-      samples.insert(samples.end(), wave->samples + begin, wave->samples + std::max(begin, end));
-    } else {
-      for (double k = begin; k < end; k += 1.0 / rateScale) samples.push_back(wave->samples[int(k)]);
-    }
+    // A voice that does not stream hands its audio over all at once.
+    if (next < 0) take(utt, wave, wave->num_samples);
     delete_utterance(utt);
     i = j;
     maybeFlush();
   }
   if (lastMouth != MouthShape::Closed) events.push_back({SpeechEvent::Mouth, nowMs(), int(MouthShape::Closed)});
   Utterance rest = takeChunk();
+  rest.events.insert(rest.events.end(), events.begin() + qsizetype(eventsOut), events.end());
   rest.synthesisUs = timer.nsecsElapsed() / 1000;
   const qint64 total = nowMs();
   for (SpeechEvent& e : rest.events) e.ms = std::min(e.ms, total);

@@ -14,8 +14,12 @@ inline constexpr int kSampleRate = 16000;
 
 // Synthesises the markup's spoken items with one of flite's voices. The text is cut where the
 // prosody changes, at bookmarks, at pauses and at sentence ends, and each piece is one flite
-// utterance; word and phone times come from the utterance's relations. With `chunks`, each
-// piece's audio is handed out as soon as it is made and the result holds the rest.
+// utterance; word and phone times come from the utterance's relations. With `chunks`, the audio
+// is handed out while flite's filter makes it (a tenth of a second first, then longer pieces),
+// each chunk with the events that fall inside it, and the result holds the rest. Together they
+// are the audio and events made without `chunks`, but for a long first sentence: flite reads a
+// whole piece before its first sample, so that one is cut at a comma or after ten words.
+// `cancelled` stops the synthesis within a few milliseconds of audio.
 // `formants` is where the voice's resonances lie, in per cent of its own (80-120).
 Utterance synthesize(const SpeechMarkup& markup, const QString& voice, int rate, int pitch, int formants,
                      const std::atomic<bool>* cancelled, const std::function<void(Utterance)>& chunks = {});

@@ -15,7 +15,10 @@
 #include <QFile>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <cstdlib>
+#include <functional>
 #include <map>
 
 using namespace agent;
@@ -220,6 +223,66 @@ TEST(AgentVoice, FliteWordsAndMouthFollowTheUtterance) {
   // The whole sentence lasts about as long as flite says it (two seconds at this pace).
   EXPECT_GT(u.lengthMs(), 1400);
   EXPECT_LT(u.lengthMs(), 3200);
+}
+
+TEST(AgentVoice, FliteHandsOutASentenceWhileMakingItWithTheSameSoundAndTimes) {
+  const Voice voice = fliteVoice("flite:slt");
+  // Two flite utterances (the emphasis starts a new one) and a bookmark between sentences.
+  const SpeechMarkup m = translateMarkup(
+      QStringLiteral("Remember to call the dentist about \\emp\\ Thursday. \\Mrk=7\\ Then feed the cat."), voice);
+  auto synthesize = [&](const std::function<void(Utterance)>& chunks) {
+    // flite's filter draws its noise from rand(): the same seed, the same samples.
+    std::srand(1);
+    return flitevoice::synthesize(m, QStringLiteral("slt"), voice.rate, voice.pitch, voice.formants, nullptr, chunks);
+  };
+  const Utterance whole = synthesize({});
+  ASSERT_TRUE(whole.error.isEmpty()) << whole.error.toStdString();
+
+  std::vector<Utterance> chunks;
+  Utterance rest = synthesize([&](Utterance u) { chunks.push_back(std::move(u)); });
+  ASSERT_TRUE(rest.error.isEmpty()) << rest.error.toStdString();
+  ASSERT_FALSE(chunks.empty());
+  // The first chunk leaves before its utterance is done: it holds at most the first word.
+  const auto& first = chunks.front().events;
+  EXPECT_FALSE(chunks.front().pcm.isEmpty());
+  EXPECT_LE(std::count_if(first.begin(), first.end(), [](const SpeechEvent& e) { return e.kind == SpeechEvent::Word; }),
+            1);
+  EXPECT_GT(chunks.size(), 3u);
+
+  // Put together, the chunks are the same audio, and their events the same in the same order.
+  chunks.push_back(std::move(rest));
+  QByteArray pcm;
+  std::vector<SpeechEvent> events;
+  for (const Utterance& c : chunks) {
+    pcm += c.pcm;
+    events.insert(events.end(), c.events.begin(), c.events.end());
+  }
+  EXPECT_EQ(pcm.size(), whole.pcm.size());
+  EXPECT_TRUE(pcm == whole.pcm);
+  ASSERT_EQ(events.size(), whole.events.size());
+  for (size_t k = 0; k < events.size(); ++k) {
+    EXPECT_EQ(events[k].kind, whole.events[k].kind) << k;
+    EXPECT_EQ(events[k].ms, whole.events[k].ms) << k;
+    EXPECT_EQ(events[k].value, whole.events[k].value) << k;
+  }
+}
+
+TEST(AgentVoice, FliteStopsWithinTheSentenceWhenCancelled) {
+  const Voice voice = fliteVoice("flite:slt");
+  const SpeechMarkup m = translateMarkup(QStringLiteral("Remember to call the dentist about Thursday."), voice);
+  const qint64 wholeMs = say(QStringLiteral("Remember to call the dentist about Thursday."), voice).lengthMs();
+  std::atomic<bool> cancelled = false;
+  int chunks = 0;
+  qint64 handedMs = 0;
+  const Utterance u = flitevoice::synthesize(m, QStringLiteral("slt"), voice.rate, voice.pitch, voice.formants,
+                                             &cancelled, [&](const Utterance& chunk) {
+                                               ++chunks;
+                                               handedMs += chunk.lengthMs();
+                                               cancelled = true;
+                                             });
+  EXPECT_TRUE(u.cancelled);
+  EXPECT_EQ(chunks, 1);
+  EXPECT_LT(handedMs, wholeMs / 2);
 }
 
 TEST(AgentVoice, FliteHonoursPausesSpeedEmphasisAndPitch) {
