@@ -1,7 +1,8 @@
-// The faces of the voice, recogniser and sound modules: flite, pocketsphinx and Qt Multimedia are
-// loaded the first time something is said with a flite voice, listened for or played, not when
-// the program starts.
+// The faces of the voice, recogniser and sound modules: flite, espeak-ng, pocketsphinx and Qt
+// Multimedia are loaded the first time something is said with one of their voices, listened for
+// or played, not when the program starts.
 
+#include "EspeakVoice.h"
 #include "FliteBackend.h"
 #include "SoundBackend.h"
 #include "SphinxBackend.h"
@@ -38,6 +39,20 @@ QStringList pronounce(const QString& word) {
 }
 
 }  // namespace flitevoice
+
+namespace espeakvoice {
+
+Utterance synthesize(const SpeechMarkup& markup, const QString& voice, int rate, int pitch,
+                     const std::atomic<bool>* cancelled, const std::function<void(Utterance)>& chunks) {
+  static const auto table = modules::LoadTable<Api>(QString::fromLatin1(kModuleFile), kEntryPoint, kVersion,
+                                                    QStringLiteral("the espeak-ng voice"));
+  if (table.api) return table.api->synthesizeText(markup, voice, rate, pitch, cancelled, chunks);
+  Utterance u;
+  u.error = table.error;
+  return u;
+}
+
+}  // namespace espeakvoice
 
 namespace sphinx {
 
