@@ -135,7 +135,11 @@ RequestId Character::speak(const QString& text) { return enqueue({Request::Speak
 
 RequestId Character::play(const QString& animation) { return enqueue({Request::Play, 0, animation, {}}); }
 
-RequestId Character::show() { return enqueue({Request::Show, 0, {}, {}}); }
+RequestId Character::show() {
+  // Whatever the character says once shown comes sooner with its voice ready.
+  if (!m_syncSpeech && !isVisible()) m_speech.prepare(m_voice);
+  return enqueue({Request::Show, 0, {}, {}});
+}
 
 RequestId Character::hide() { return enqueue({Request::Hide, 0, {}, {}}); }
 

@@ -145,6 +145,7 @@ Utterance synthesize(const SpeechMarkup& markup, const QString& voiceName, int r
     u.error = QStringLiteral("no espeak-ng voice named %1 or en-us").arg(voiceName);
     return u;
   }
+  if (markup.ssml.isEmpty()) return u;  // nothing to say: the voice is ready
   espeak_SetParameter(espeakRATE, std::clamp(rate, 80, 450), 0);
   espeak_SetParameter(espeakPITCH, std::clamp(pitch, 0, 100), 0);
 

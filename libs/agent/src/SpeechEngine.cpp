@@ -133,6 +133,12 @@ SpeechEngine::Job SpeechEngine::synthesize(const SpeechMarkup& markup, const Voi
   return id;
 }
 
+void SpeechEngine::prepare(const Voice& voice) {
+  // An empty text loads the synthesiser and its voice and makes no sound; with no receiver,
+  // nothing is handed out.
+  synthesize(SpeechMarkup{}, voice, nullptr, [](Utterance, bool) {});
+}
+
 void SpeechEngine::cancel(Job job) {
   std::lock_guard lock(d->queueMutex);
   if (d->runningId == job && d->running) d->running->store(true);

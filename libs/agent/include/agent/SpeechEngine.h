@@ -66,6 +66,9 @@ class SpeechEngine {
   void cancel(Job job);
   // Synthesises on the calling thread, waiting for the speech thread to be free.
   Utterance synthesizeNow(const SpeechMarkup& markup, const Voice& voice);
+  // Gets the voice's synthesiser ready on the speech thread (loaded and its voice set up), so
+  // that the first words said with it come sooner. Nothing is said or handed out.
+  void prepare(const Voice& voice);
 
  private:
   struct Private;
