@@ -32,16 +32,13 @@ def build_name(build):
     return os.path.normpath(build)
 
 
-def timed_runs(argv, env, runs):
-    times = []
-    for _ in range(runs):
-        start = time.perf_counter_ns()
-        pid = os.posix_spawn(argv[0], argv, env, file_actions=QUIET)
-        _, status = os.waitpid(pid, 0)
-        times.append((time.perf_counter_ns() - start) / 1e6)
-        if os.waitstatus_to_exitcode(status) not in (0, 1):
-            raise SystemExit(f"{' '.join(argv)} failed with {status}")
-    return statistics.median(times), max(times)
+def run_once(argv, env):
+    start = time.perf_counter_ns()
+    pid = os.posix_spawn(argv[0], argv, env, file_actions=QUIET)
+    _, status = os.waitpid(pid, 0)
+    if os.waitstatus_to_exitcode(status) not in (0, 1):
+        raise SystemExit(f"{' '.join(argv)} failed with {status}")
+    return (time.perf_counter_ns() - start) / 1e6
 
 
 def private_home():
@@ -70,11 +67,15 @@ def start_measures(builds, bare_core, runs):
             (f"{tag}: chimewise-cli list", [cli, "list"], env),
             (f"{tag}: chimewise-cli next", [cli, "next"], env),
         ]
-    print(f"Start, whole process, {runs} runs (ms):")
+    # Round by round, every command once in each: a machine busier for a while slows them alike.
+    times = [[] for _ in rows]
+    for _ in range(runs):
+        for i, (_, argv, env) in enumerate(rows):
+            times[i].append(run_once(argv, env))
+    print(f"Start, whole process, {runs} rounds (ms):")
     print(f"  {'':50} {'median':>8} {'slowest':>8}")
-    for name, argv, env in rows:
-        median, slowest = timed_runs(argv, env, runs)
-        print(f"  {name:50} {median:8.1f} {slowest:8.1f}")
+    for (name, _, _), t in zip(rows, times):
+        print(f"  {name:50} {statistics.median(t):8.1f} {max(t):8.1f}")
     for home in homes:
         shutil.rmtree(home, ignore_errors=True)
 
