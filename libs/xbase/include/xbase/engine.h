@@ -39,7 +39,9 @@ struct EngineSettings {
   bool hide_deleted = true;  // deleted records are invisible to every move
   bool century = true;       // date texts carry four-digit years
   bool soft_seek = false;    // a failed seek lands on the next key instead of the end
-  // How long a record lock waits for another holder before giving up with Busy.
+  // How long a lock on the table (to read or write it, and to open it) or on a record waits
+  // for another holder before the call gives up with Busy, having changed nothing. 0: one try.
+  // The wait ends at this deadline whatever the holder does: no call waits without one.
   int lock_wait_ms = 5000;
 };
 
