@@ -118,7 +118,9 @@ SaveResult EventSaver::SaveEvent(const EventInput& in) {
 
   const QDateTime alarm = AlarmMoment(in.remindDate, record.alarmTime);
   if (m_state.NextAlarmTime.isValid() && alarm < m_state.NextAlarmTime) m_state.NextAlarmTime = alarm;
-  result.problem = m_alarms.FindNextAlarm();
+  // A lookup that found the table busy is made again by the timer's next tick (FindNextAlarm saw
+  // to that): the reminder is saved, and nothing is to be told about it.
+  if (Problem lookup = m_alarms.FindNextAlarm(); lookup.kind != ProblemKind::TableBusy) result.problem = lookup;
   if (!after.ok()) result.problem = after;
   result.saved = true;
   result.activityTimeSkipped = WallTimeSkipped(in.activityDate, record.startTime);
