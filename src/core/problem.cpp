@@ -37,7 +37,7 @@ Wording Describe(const Problem& p) {
               PromptIcon::Information};
     case ProblemKind::TableBusy:
       return {QStringLiteral("Another program is using the reminder table, so it cannot be read or changed just "
-                             "now. Reminders that fall due meanwhile are announced as soon as it is free.\n(%1)")
+                             "now.\n(%1)")
                   .arg(p.detail),
               QStringLiteral("Reminder Table in Use"), PromptIcon::Information};
     case ProblemKind::NoSuchReminder: return {QStringLiteral("There is no reminder number %1.").arg(p.number)};

@@ -26,8 +26,6 @@ class TableBusySpell {
   // nothing again while the spell lasts. Any other outcome (ok, or another problem) ends the spell
   // and is to be reported as it is; a spell after it is told again once it lasts.
   std::optional<Problem> filter(const Problem& outcome);
-  // Whether the last outcome was busy.
-  bool busy() const { return m_since.isValid(); }
 
  private:
   const Clock& m_clock;

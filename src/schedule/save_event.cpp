@@ -118,9 +118,7 @@ SaveResult EventSaver::SaveEvent(const EventInput& in) {
 
   const QDateTime alarm = AlarmMoment(in.remindDate, record.alarmTime);
   if (m_state.NextAlarmTime.isValid() && alarm < m_state.NextAlarmTime) m_state.NextAlarmTime = alarm;
-  // A lookup that found the table busy is made again by the timer's next tick (FindNextAlarm saw
-  // to that): the reminder is saved, and nothing is to be told about it.
-  if (Problem lookup = m_alarms.FindNextAlarm(); lookup.kind != ProblemKind::TableBusy) result.problem = lookup;
+  result.problem = m_alarms.FindNextAlarm();
   if (!after.ok()) result.problem = after;
   result.saved = true;
   result.activityTimeSkipped = WallTimeSkipped(in.activityDate, record.startTime);
