@@ -227,7 +227,7 @@ class Engine {
   // The index is optional: when it is missing or damaged the table still opens and
   // WorkArea::IndexStatus() says why. A table whose record count disagrees with its
   // length opens too; WorkArea::Repair() says so. Busy when another user has the table
-  // in exclusive use (a pack among them).
+  // in exclusive use (a pack among them), or holds it for a write past lock_wait_ms.
   Status Use(const std::string& path, std::string_view alias, OpenMode mode, int* area);
   int WorkAreaOf(std::string_view alias) const;  // 0 when not open
   Status Select(int area);
