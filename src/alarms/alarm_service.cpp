@@ -86,6 +86,10 @@ Problem AlarmService::FindNextAlarm() {
     s = RepairCalendarIndex(m_engine.env(), m_state.AppFolder, &m_foreignIndex);
     if (s.ok()) s = lookUpNextAlarm(&notice);
   }
+  // The table held by another program (a pack, a writer) past the engine's short wait: the next
+  // tick's scan looks again, and finds what fell due meanwhile, rather than no alarm being looked
+  // for until something else asks.
+  if (s.IsBusy()) m_state.NextAlarmTime = m_clock.now();
   // A header repaired on the way is told, though the lookup itself worked; so is another
   // program's index replaced, once.
   if (!s.ok()) return ProblemOf(s);

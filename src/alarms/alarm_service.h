@@ -44,7 +44,9 @@ class AlarmService {
   // Each routine returns what went wrong, if anything, for its caller to tell; none tells the
   // user itself. A failure loses nothing and leaves the reminders coming.
 
-  // Sets NextAlarmTime to the earliest pending alarm (invalid when none).
+  // Sets NextAlarmTime to the earliest pending alarm (invalid when none). While another program
+  // holds the table (a TableBusy problem) it is set to now instead, so that the timer's next tick
+  // scans, and so looks again, once the table is free.
   Problem FindNextAlarm();
   // What a scan did to the table: each alarm it moved is a change of its own.
   struct ScanCounts {

@@ -35,6 +35,11 @@ Wording Describe(const Problem& p) {
     case ProblemKind::ForeignIndexReplaced:
       return {p.subject + QStringLiteral(": the index was made by another program and has been rebuilt"), QString(),
               PromptIcon::Information};
+    case ProblemKind::TableBusy:
+      return {QStringLiteral("Another program is using the reminder table, so it cannot be read or changed just "
+                             "now.\n(%1)")
+                  .arg(p.detail),
+              QStringLiteral("Reminder Table in Use"), PromptIcon::Information};
     case ProblemKind::NoSuchReminder: return {QStringLiteral("There is no reminder number %1.").arg(p.number)};
   }
   return {};

@@ -23,6 +23,9 @@ enum class ProblemKind {
   // The table's header claimed another record count than the file holds: every whole record was
   // read all the same. number: records found; detail: the count the header claimed.
   TableCountRepaired,
+  // Another user (a program, or a work area of this one) held the reminder table or a record of it
+  // past the time waited for it; nothing was read or changed. detail: the engine's description.
+  TableBusy,
   // Another program's index (a FoxPro CDX) stood where the reminder table's belongs and was
   // replaced by a rebuild. subject: the index file's name.
   ForeignIndexReplaced,

@@ -67,6 +67,7 @@ const std::array<TagDefinition, 13>& CalendarTags() {
 
 xbase::Status CalendarIndexProblem(xbase::Engine& engine, const QString& tablePath) {
   xbase::Engine probe(engine.env());
+  probe.settings().lock_wait_ms = engine.settings().lock_wait_ms;
   int area = 0;
   xbase::Status s = probe.Use(tablePath.toStdString(), "INDEXPROBE", xbase::OpenMode::kReadOnly, &area);
   if (!s.ok()) return s;
@@ -89,6 +90,11 @@ xbase::Status CalendarIndexProblem(xbase::Engine& engine, const QString& tablePa
   // before the first alarm lookup trusts it.
   std::vector<std::string> report;
   return wa->CheckIndex(&report);
+}
+
+bool CalendarIndexNeedsRebuild(xbase::Engine& engine, const QString& tablePath) {
+  const xbase::Status s = CalendarIndexProblem(engine, tablePath);
+  return !s.ok() && !s.IsBusy();
 }
 
 xbase::Status RebuildDatabase(xbase::Engine& engine, const QString& appFolder,
@@ -120,6 +126,7 @@ xbase::Status RebuildDatabase(xbase::Engine& engine, const QString& appFolder,
 
 bool IndexIsForeign(xbase::Engine& engine, const QString& tablePath) {
   xbase::Engine probe(engine.env());
+  probe.settings().lock_wait_ms = engine.settings().lock_wait_ms;
   int area = 0;
   const std::string path = tablePath.toStdString();
   return probe.Use(path, "INDEXPROBE", xbase::OpenMode::kReadOnly, &area).ok() &&

@@ -24,11 +24,19 @@ inline constexpr char kAliasOneTime[] = "ONETIME";    // saving one reminder
 inline constexpr int kModeShared = 0;
 inline constexpr int kModeExclusive = 2;
 
+// How long the program's windows and its timer wait for the reminder table (or one of its
+// records) while another program holds it, in milliseconds: briefly, so that nothing freezes. What
+// gives up says so, or (the timer's routines) tries again on a later tick. The command-line tool
+// keeps the engine's long wait.
+inline constexpr int kInteractiveLockWaitMs = 200;
+
 // "\data\CALENDAR.DBF" below the application folder.
 QString CalendarPath(const QString& appFolder);
 
 // The engine settings made once at start-up: deleted records hidden everywhere,
-// four-digit years in date texts, soft seek on.
+// four-digit years in date texts, soft seek on. The lock wait is the caller's: the program sets
+// kInteractiveLockWaitMs, and the engines made here for a look at the table (the index checks)
+// wait as long as the engine they are given.
 void ApplyStartupSettings(xbase::Engine& engine);
 
 // Returns the work area of `alias` when it is already open; otherwise opens the
@@ -50,6 +58,10 @@ const std::array<TagDefinition, 13>& CalendarTags();
 // tags and every tag agrees, entry by entry, with the records (the engine's CheckIndex);
 // otherwise the reason it must be rebuilt.
 xbase::Status CalendarIndexProblem(xbase::Engine& engine, const QString& tablePath);
+// Whether CalendarIndexProblem finds the index to be rebuilt. Not while another user holds the
+// table (Busy): that says nothing of the index, which the first lookup looks at, and repairs, once
+// the table is free.
+bool CalendarIndexNeedsRebuild(xbase::Engine& engine, const QString& tablePath);
 
 // Close every work area, open the table exclusively under ALARMDBF, remove
 // deleted records, create the thirteen tags in order, close every work area.

@@ -144,6 +144,7 @@ Problem TableRepairProblem(const xbase::WorkArea& area) {
 
 Problem ProblemOf(const xbase::Status& status) {
   if (status.ok()) return {};
+  if (status.IsBusy()) return {ProblemKind::TableBusy, {}, QString::fromStdString(status.message())};
   return {ProblemKind::Engine, {}, QString::fromStdString(status.message()), static_cast<int>(status.kind())};
 }
 

@@ -146,7 +146,8 @@ Problem CalendarPlaceProblem(const QString& appFolder);
 // as a problem to tell; ok for a sound table.
 Problem TableRepairProblem(const xbase::WorkArea& area);
 
-// An engine failure as a problem: "Error " + its description + " #" + its number when worded.
+// An engine failure as a problem: "Error " + its description + " #" + its number when worded; a
+// lock not had in time (Busy) is a TableBusy problem.
 Problem ProblemOf(const xbase::Status& status);
 
 }  // namespace chimewise

@@ -186,7 +186,9 @@ void ScheduleWindows::save(ScheduleDialog& dialog) {
 void ScheduleWindows::store(ScheduleDialog& dialog, const EventInput& in) {
   const SaveResult r = m_saver.SaveEvent(in);
   if (!r.saved) {
-    const Wording w = Describe(r.problem);
+    Wording w = Describe(r.problem);
+    if (r.problem.kind == ProblemKind::TableBusy)
+      w.text += QStringLiteral("\nThe reminder was not saved. What you entered is kept: save it again in a moment.");
     if (!w.text.isEmpty()) m_prompter.message(w.text, w.title, w.icon);
     dialog.focusField(r.refused);
     return;  // the dialog stays open

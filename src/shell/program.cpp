@@ -59,7 +59,8 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
       m_prompter(prompter),
       m_clock(clock),
       m_options(std::move(options)),
-      m_reporter(prompter) {
+      m_reporter(prompter),
+      m_tableBusy(clock) {
   m_character = std::make_unique<CharacterHost>(
       state, settings, prompter,
       CharacterHostOptions{m_options.characterFolders, m_options.windowsFolder, m_options.silentAudio, nullptr, 120000,
@@ -219,7 +220,7 @@ bool Program::start() {
 
 void Program::handleCommandLine(const QString& line) {
   if (line.trimmed() == kRefreshCommand) {
-    m_reporter.Report(m_alarms->FindNextAlarm());
+    reportTableOutcome(m_alarms->FindNextAlarm());
     if (m_state.ViewerOpen) RefreshViewer();
     return;
   }
@@ -244,20 +245,29 @@ void Program::ShowCharacter() {
 void Program::SetUpDataEngine() {
   m_engine.CloseAll();
   data::ApplyStartupSettings(m_engine);
+  // Every table the program opens is reached through this engine, from the event loop's thread:
+  // a table another program holds is waited for only briefly (see ScanDueAlarms for the timer).
+  m_engine.settings().lock_wait_ms = data::kInteractiveLockWaitMs;
 }
 
 void Program::CloseAllTables() { m_engine.CloseAll(); }
 
 bool Program::IndexNeedsRebuild() {
-  return !data::CalendarIndexProblem(m_engine, data::CalendarPath(m_state.AppFolder)).ok();
+  return data::CalendarIndexNeedsRebuild(m_engine, data::CalendarPath(m_state.AppFolder));
 }
 
 void Program::RebuildDatabase() {
   chimewise::RebuildDatabase(m_state, m_settings, m_prompter, m_clock, m_engine, *m_character, *this, *this);
 }
 
-void Program::FindNextAlarm() { m_reporter.Report(m_alarms->FindNextAlarm()); }
-void Program::ScanDueAlarms() { m_reporter.Report(m_alarms->ScanDueAlarms()); }
+// The table busy (another program packing or writing it) is not told at once: the alarm side has
+// kept the scan due, and the next tick tries again. Only a spell that lasts is told, once.
+void Program::reportTableOutcome(const Problem& outcome) {
+  if (const std::optional<Problem> tell = m_tableBusy.filter(outcome)) m_reporter.Report(*tell);
+}
+
+void Program::FindNextAlarm() { reportTableOutcome(m_alarms->FindNextAlarm()); }
+void Program::ScanDueAlarms() { reportTableOutcome(m_alarms->ScanDueAlarms()); }
 void Program::AnnounceTime() { m_talkingClock->AnnounceTime(); }
 void Program::ScheduleNextAnnouncement(int interval) { m_talkingClock->ScheduleNextAnnouncement(interval); }
 

@@ -7,6 +7,7 @@
 #include "character/character_host.h"
 #include "clock/talking_clock.h"
 #include "core/ports.h"
+#include "core/table_busy.h"
 #include "extras/banter.h"
 #include "mail/email_window.h"
 #include "mail/mail_account.h"
@@ -125,6 +126,8 @@ class Program final : public QObject,
   void OpenDocument(const QString& page);
   void CheckForUpdate();
   MailReader& mail();
+  // Reports what the alarm routines met, the table busy only when it lasts (see TableBusySpell).
+  void reportTableOutcome(const Problem& outcome);
 
   SharedState& m_state;
   SettingsStore& m_settings;
@@ -134,6 +137,8 @@ class Program final : public QObject,
   xbase::Engine m_engine;
   // Problems of the routines the timer runs, each told once while it lasts.
   ProblemReporter m_reporter;
+  // The reminder table held by another program: told only when it lasts.
+  TableBusySpell m_tableBusy;
   std::unique_ptr<CharacterHost> m_character;
   std::unique_ptr<AlarmService> m_alarms;
   std::unique_ptr<TalkingClock> m_talkingClock;

@@ -330,6 +330,7 @@ void ViewerWindow::openTable() {
     s = wa->SetOrder("ALARM");
     if (Problem repaired = TableRepairProblem(*wa); !repaired.ok()) report(repaired);
   }
+  m_openWhenFree = s.IsBusy();
   if (!s.ok()) {
     data::CloseTableIfOpen(m_ctx.engine, kCalendarAlias);
     report(ProblemOf(s));
@@ -447,6 +448,8 @@ void ViewerWindow::closeEvent(QCloseEvent* event) {
 
 void ViewerWindow::Refresh() {
   SaveMemo();
+  // (Not while the window is being built: it has just tried.)
+  if (m_area == 0 && m_openWhenFree && isVisible() && !m_closed) openTable();
   const std::uint32_t previous = m_currentRecno;
   const int previousRow = m_model->rowOf(previous);
   report(ProblemOf(m_model->reload(m_showFuture, m_ctx.clock.now())));

@@ -154,6 +154,9 @@ class ViewerWindow final : public QMainWindow {
   ViewerContext& m_ctx;
   ProblemReporter m_reporter;
   int m_area = 0;
+  // The table could not be opened with the window because another program held it: the next
+  // refresh opens it.
+  bool m_openWhenFree = false;
   bool m_showFuture = true;
   bool m_keepCharacter = false;
   std::uint32_t m_currentRecno = 0;

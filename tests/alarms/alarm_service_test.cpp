@@ -13,6 +13,7 @@
 #include "support/logged_windows.h"
 #include "support/qt_print.h"
 #include "support/scripted_prompter.h"
+#include "support/table_lock_holder.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -386,7 +387,8 @@ TEST_F(AlarmServiceTest, ADamagedIndexIsRebuiltOnceAndAFailureIsToldOnce) {
   EXPECT_TRUE(alarms->ScanDueAlarms().ok());  // the scan repairs it too
   EXPECT_EQ(state.NextAlarmTime, at(10, 45));
 
-  // Another user keeps the table open while the index is gone: nothing can be rebuilt.
+  // Another user keeps the table open while the index is gone: nothing can be rebuilt yet. The
+  // table is busy, as while another program writes it: the timer's next tick tries again.
   ASSERT_TRUE(QFile::remove(cdx));
   xbase::Engine other;
   int area = 0;
@@ -394,12 +396,12 @@ TEST_F(AlarmServiceTest, ADamagedIndexIsRebuiltOnceAndAFailureIsToldOnce) {
       other.Use(data::CalendarPath(state.AppFolder).toStdString(), "OTHER", xbase::OpenMode::kShared, &area).ok());
   ProblemReporter reporter(prompter);
   const Problem first = alarms->FindNextAlarm();
-  EXPECT_EQ(first.kind, ProblemKind::Engine);
+  EXPECT_EQ(first.kind, ProblemKind::TableBusy);
   reporter.Report(first);
   reporter.Report(alarms->ScanDueAlarms());
   reporter.Report(alarms->FindNextAlarm());
   EXPECT_EQ(prompter.asked.size(), 1u);
-  EXPECT_FALSE(state.NextAlarmTime.isValid());
+  EXPECT_EQ(state.NextAlarmTime, clock.now());
   other.CloseAll();
   expectLookupFinds("after the other user left");
   reporter.Report(alarms->FindNextAlarm());
@@ -578,4 +580,86 @@ TEST_F(AlarmServiceTest, OnTheNightTheClocksGoBackAnAlarmInTheRepeatedHourGoesOf
   EXPECT_EQ(runTimer(utc(kAutumn, 1, 10), utc(kAutumn, 2, 10)),
             QStringList{"02:10 CET: Speak: Night bus. In 6 Hours  and 50 minutes"});
   EXPECT_EQ(state.NextAlarmTime, utc(kAutumn, 2, 30));  // the Ferry's countdown: 03:30 CET
+}
+
+// Another program holds the table (a pack by the command-line tool, another writer). The program
+// waits for it only briefly, as it does in use.
+class BusyTableTest : public AlarmServiceTest {
+ protected:
+  void SetUp() override {
+    AlarmServiceTest::SetUp();
+    if (::testing::Test::HasFatalFailure()) return;
+    engine->settings().lock_wait_ms = data::kInteractiveLockWaitMs;
+  }
+  std::string table() const { return data::CalendarPath(state.AppFolder).toStdString(); }
+  // One tick of the main timer three seconds on: whether it scanned, and what the scan said.
+  bool tick(Problem* outcome) {
+    clock.advanceSecs(3);
+    TickInputs in;
+    in.nextAlarmTime = state.NextAlarmTime;
+    if (!DecideTick(in, clock.now()).scanAlarms) return false;
+    *outcome = alarms->ScanDueAlarms();
+    return true;
+  }
+};
+
+TEST_F(BusyTableTest, ADueAlarmHeldBackIsAnnouncedOnTheFirstTickAfterTheTableIsFree) {
+  add("Due", at(10, 0), at(10, 0));
+  add("Later", at(12, 0), at(11, 0));
+  alarms->FindNextAlarm();
+  const QStringList before = liveRecords();
+  testsupport::TableLockHolder holder(table());
+  ASSERT_TRUE(holder.holdTable());
+  speaker.lines.clear();
+  for (int n = 0; n < 4; ++n) {
+    Problem outcome;
+    ASSERT_TRUE(tick(&outcome)) << "tick " << n << ": the scan was not kept due";
+    EXPECT_EQ(outcome.kind, ProblemKind::TableBusy) << n;
+    EXPECT_TRUE(speaker.lines.isEmpty()) << speaker.lines.join('|').toStdString();
+  }
+  holder.release();
+  EXPECT_FALSE(holder.guardFired()) << "a wait for the table had no deadline";
+  EXPECT_EQ(liveRecords(), before);
+
+  Problem outcome;
+  ASSERT_TRUE(tick(&outcome));
+  EXPECT_TRUE(outcome.ok()) << Describe(outcome).text.toStdString();
+  ASSERT_EQ(speaker.lines.size(), 1) << speaker.lines.join('|').toStdString();
+  EXPECT_TRUE(speaker.lines[0].startsWith("Speak: Due.")) << speaker.lines[0].toStdString();
+  EXPECT_EQ(state.NextAlarmTime, at(10, 6));  // moved on by the wait time, as any late alarm
+}
+
+TEST_F(BusyTableTest, ALookupThatFindsTheTableBusyKeepsTheScanComing) {
+  add("Due", at(10, 0), at(10, 0));
+  testsupport::TableLockHolder holder(table());
+  ASSERT_TRUE(holder.holdTable());
+  EXPECT_EQ(alarms->FindNextAlarm().kind, ProblemKind::TableBusy);
+  EXPECT_EQ(state.NextAlarmTime, clock.now());  // the next tick scans, and so looks again
+  holder.release();
+  EXPECT_FALSE(holder.guardFired());
+}
+
+TEST_F(BusyTableTest, ASaveThatCannotHaveTheTableSaysSoAndWritesNothing) {
+  add("Kept", at(15, 0), at(14, 0));
+  const QStringList before = liveRecords();
+  testsupport::TableLockHolder holder(table());
+  ASSERT_TRUE(holder.holdTable());
+  EventInput in;
+  in.activity = "Dentist";
+  in.activityDate = kNow.date();
+  in.activityTime = QTime(16, 0);
+  in.remindDate = kNow.date();
+  in.remindTime = QTime(15, 30);
+  state.EditRecNo = -1;
+  const SaveResult r = saver->SaveEvent(in);
+  holder.release();
+  EXPECT_FALSE(holder.guardFired());
+  EXPECT_FALSE(r.saved);
+  EXPECT_EQ(r.problem.kind, ProblemKind::TableBusy);
+  EXPECT_TRUE(Describe(r.problem).text.startsWith("Another program is using the reminder table"))
+      << Describe(r.problem).text.toStdString();
+  EXPECT_EQ(liveRecords(), before);
+  // Saved as soon as the table is free.
+  ASSERT_TRUE(saver->SaveEvent(in).saved);
+  EXPECT_EQ(liveRecords().size(), 2);
 }

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <functional>
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -8,6 +10,8 @@
 
 #include "data/calendar.h"
 #include "data/reminder_record.h"
+#include "support/table_lock_holder.h"
+#include "support/xbase_fault_env.h"
 #include "support/xbase_raw_files.h"
 
 namespace chimewise::data {
@@ -165,6 +169,37 @@ TEST_F(CalendarTable, RebuildPacksAndRecreatesTheThirteenTags) {
     ASSERT_OK(e.Current()->IndexTag("EXTRA", "STATUS", ""));
   }
   EXPECT_TRUE(CalendarIndexProblem(engine_, CalendarPath(dir_.path())).IsCorruption());
+}
+
+TEST_F(CalendarTable, TheIndexCheckWaitsAsLongAsItsEngineAndABusyTableNeedsNoRebuild) {
+  Add("20261206", 600, "20261224", 600);
+  engine_.CloseAll();
+  const QString path = CalendarPath(dir_.path());
+  testsupport::TableLockHolder holder(path.toStdString());
+  ASSERT_TRUE(holder.holdTable());
+  // The check looks at the table through an engine of its own, which waits as long as the
+  // caller's: here once, no more.
+  xbase::FaultInjectionEnv env(xbase::Env::Default());
+  xbase::Engine engine(&env);
+  ApplyStartupSettings(engine);
+  engine.settings().lock_wait_ms = 0;
+  int tries = 0;
+  std::function<void()> count = [&] {
+    ++tries;
+    env.SetLockHook(count);
+  };
+  env.SetLockHook(count);
+  const xbase::Status s = CalendarIndexProblem(engine, path);
+  EXPECT_TRUE(s.IsBusy()) << s.ToString();
+  EXPECT_EQ(tries, 2);  // the open byte, then the table byte once
+  env.SetLockHook(nullptr);
+  // A busy table says nothing of its index.
+  EXPECT_FALSE(CalendarIndexNeedsRebuild(engine, path));
+  holder.release();
+  EXPECT_FALSE(holder.guardFired());
+  EXPECT_FALSE(CalendarIndexNeedsRebuild(engine, path));
+  QFile::remove(dir_.path() + "/data/CALENDAR.CDX");
+  EXPECT_TRUE(CalendarIndexNeedsRebuild(engine, path));
 }
 
 TEST_F(CalendarTable, RebuildRefusesWhileAnotherProgramHasTheTable) {

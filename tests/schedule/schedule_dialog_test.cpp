@@ -10,6 +10,7 @@
 #include "support/qt_app.h"
 #include "support/qt_print.h"
 #include "support/scripted_prompter.h"
+#include "support/table_lock_holder.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -336,6 +337,40 @@ TEST_F(ScheduleDialogTest, EnterWithNoActivityIsRefusedAndKeepsWhatWasTyped) {
   ASSERT_EQ(folder->recordCount(), 1u);
   folder->withRecord(1, [](xbase::WorkArea& wa) {
     EXPECT_EQ(TableText(wa, "APPT_TEXT"), QStringLiteral("   Sign the contract"));
+    EXPECT_EQ(TableMemo(wa, "COMMENT"), QStringLiteral("Bring the contract"));
+  });
+}
+
+TEST_F(ScheduleDialogTest, ASaveWhileAnotherProgramHoldsTheTableSaysSoAndKeepsWhatWasTyped) {
+  folder->engine.settings().lock_wait_ms = data::kInteractiveLockWaitMs;  // as the program waits
+  testsupport::TableLockHolder holder(data::CalendarPath(folder->state.AppFolder).toStdString());
+  bool stayedOpen = false;
+  QString activityKept, memoKept;
+  const bool saved = run(-1, [&](ScheduleDialog& d) {
+    QTest::keyClicks(d.memo, QStringLiteral("Bring the contract"));
+    d.activity->setText(QStringLiteral("Sign the contract"));
+    ASSERT_TRUE(holder.holdTable());
+    QTest::mouseClick(d.okButton, Qt::LeftButton);
+    stayedOpen = d.isVisible();
+    activityKept = d.activity->text();
+    memoKept = d.memo->toPlainText();
+    // The same entries are saved once the table is free.
+    holder.release();
+    QTest::mouseClick(d.okButton, Qt::LeftButton);
+  });
+  EXPECT_FALSE(holder.guardFired()) << "the save waited for the table without a deadline";
+  EXPECT_TRUE(stayedOpen);
+  EXPECT_EQ(activityKept, QStringLiteral("Sign the contract"));
+  EXPECT_EQ(memoKept, QStringLiteral("Bring the contract"));
+  ASSERT_EQ(prompter.asked.size(), 1u);
+  EXPECT_TRUE(prompter.asked[0].text.startsWith(QStringLiteral("Another program is using the reminder table")))
+      << prompter.asked[0].text.toStdString();
+  EXPECT_TRUE(prompter.asked[0].text.contains(QStringLiteral("The reminder was not saved. What you entered is kept")))
+      << prompter.asked[0].text.toStdString();
+  EXPECT_TRUE(saved);
+  ASSERT_EQ(folder->recordCount(), 1u);
+  folder->withRecord(1, [](xbase::WorkArea& wa) {
+    EXPECT_EQ(TableText(wa, "APPT_TEXT"), QStringLiteral("Sign the contract"));
     EXPECT_EQ(TableMemo(wa, "COMMENT"), QStringLiteral("Bring the contract"));
   });
 }

@@ -1,6 +1,7 @@
 // The real program, started headless in an empty home.
 #include "support/program_home.h"
 #include "support/qt_app.h"
+#include "support/table_lock_holder.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -160,4 +161,63 @@ TEST_F(ProgramTest, AReminderAddedFromTheCommandLineIsAnnouncedOnTime) {
   ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
   ASSERT_TRUE(program.waitForFinished(10000));
   EXPECT_EQ(program.exitCode(), 0);
+}
+
+// While another program holds the reminder table the program goes on ticking: a reminder that
+// falls due meanwhile is announced once the table is free, and the user is told once, only after
+// the table has stayed busy for a while.
+TEST_F(ProgramTest, WhileAnotherProgramHoldsTheTableItTellsOnceAndAnnouncesWhenItIsFree) {
+  ASSERT_TRUE(QFile::copy(QStringLiteral(CHIMEWISE_SOURCE_DIR "/assets/characters/Bolt.ochar"),
+                          tpl.filePath("characters/Bolt.ochar")));
+  env.insert("CHIMEWISE_START_TIME", "2026-12-06 10:00:50");
+  program.setProcessEnvironment(env);
+  program.start(QStringLiteral(CHIMEWISE_EXE), {});
+  ASSERT_TRUE(program.waitForStarted(5000));
+  QThread::msleep(800);  // the program has set itself up
+  auto cli = [&](const QStringList& args) {
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(CHIMEWISE_CLI), args);
+    p.waitForFinished(15000);
+    return QString::fromUtf8(p.readAllStandardOutput());
+  };
+  ASSERT_EQ(
+      cli({"--now", "2026-12-06 10:00:51", "add", "--text", "Stretch", "--activity", "2026-12-06 10:01"}).trimmed(),
+      "1");
+  const QString told = QStringLiteral("Reminder Table in Use: Another program is using the reminder table");
+  QString err;
+  const auto readErr = [&] { err += QString::fromUtf8(program.readAllStandardError()); };
+  {
+    chimewise::testsupport::TableLockHolder holder((dataFolder() + "/data/CALENDAR.DBF").toStdString(),
+                                                   std::chrono::seconds(90));
+    ASSERT_TRUE(holder.holdTable());
+    // Due at the program's 10:01:00; told once the table has been busy for ten seconds.
+    QElapsedTimer guard;
+    guard.start();
+    while (!err.contains(told) && guard.elapsed() < 60000) {
+      program.waitForReadyRead(500);
+      readErr();
+    }
+    ASSERT_TRUE(err.contains(told)) << err.toStdString();
+    // A few more ticks with the table still busy tell nothing more.
+    QThread::msleep(7000);
+    readErr();
+    EXPECT_EQ(program.state(), QProcess::Running);
+    EXPECT_FALSE(holder.guardFired());
+  }
+  // Free again: the next tick announces the reminder and puts its alarm off by the wait time.
+  QString alarm;
+  QElapsedTimer guard;
+  guard.start();
+  while ((alarm.isEmpty() || alarm == "601") && guard.elapsed() < 30000) {
+    for (const QString& line : cli({"show", "1"}).split('\n'))
+      if (line.startsWith("ALARMTIME\t")) alarm = line.mid(10).trimmed();
+    if (alarm.isEmpty() || alarm == "601") QThread::msleep(250);
+  }
+  EXPECT_GE(alarm.toInt(), 606) << "the alarm was not put off: " << alarm.toStdString();
+  ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+  ASSERT_TRUE(program.waitForFinished(10000));
+  EXPECT_EQ(program.exitCode(), 0);
+  readErr();
+  EXPECT_EQ(err.count(told), 1) << err.toStdString();
 }

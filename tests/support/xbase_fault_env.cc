@@ -23,9 +23,9 @@ class FaultFile final : public File {
     return base_->Truncate(size);
   }
   Status Sync() override { return base_->Sync(); }
-  Status Lock(uint64_t start, uint64_t len, LockMode mode, bool wait) override {
+  Status Lock(uint64_t start, uint64_t len, LockMode mode) override {
     env_->BeforeLock();
-    return base_->Lock(start, len, mode, wait);
+    return base_->Lock(start, len, mode);
   }
   Status Unlock(uint64_t start, uint64_t len) override { return base_->Unlock(start, len); }
   Status Id(FileId* id) override { return base_->Id(id); }

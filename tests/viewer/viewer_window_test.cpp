@@ -4,6 +4,7 @@
 #include "core/time_format.h"
 #include "core/window_placement.h"
 #include "support/accessible_names.h"
+#include "support/table_lock_holder.h"
 #include "viewer/reminder_list_model.h"
 #include "viewer/viewer_rules.h"
 #include "viewer_fixture.h"
@@ -687,6 +688,25 @@ TEST_F(ViewerWindowTest, TheCurrentListIsBuiltAgainFromTheClockWhenTheProgramRef
   port().RefreshViewer();  // the alarm scan, after announcing it
   EXPECT_EQ(column(w, 1), (QStringList{"Half past"}));
   EXPECT_EQ(recordCommandsEnabled(w), std::vector<bool>(7, true));
+}
+
+TEST_F(ViewerWindowTest, AViewerOpenedWhileAnotherProgramHoldsTheTableSaysSoAndListsOnceItIsFree) {
+  settings.write(settings::ShowFuture, "1");
+  add("Dentist", today(11, 0), today(10, 30));
+  engine.settings().lock_wait_ms = data::kInteractiveLockWaitMs;  // as the program waits
+  TableLockHolder holder(data::CalendarPath(state.AppFolder).toStdString());
+  ASSERT_TRUE(holder.holdTable());
+  viewer::ViewerWindow& w = open();
+  EXPECT_TRUE(state.ViewerOpen);
+  EXPECT_EQ(w.model()->rowCount(), 0);
+  ASSERT_EQ(prompter.asked.size(), 1u);
+  EXPECT_TRUE(prompter.asked[0].text.startsWith("Another program is using the reminder table"))
+      << prompter.asked[0].text.toStdString();
+  holder.release();
+  EXPECT_FALSE(holder.guardFired()) << "the viewer waited for the table without a deadline";
+  port().RefreshViewer();  // the next alarm scan, say
+  EXPECT_EQ(column(w, 1), (QStringList{"Dentist"}));
+  EXPECT_EQ(prompter.asked.size(), 1u);
 }
 
 TEST_F(ViewerWindowTest, AMissingTableIsToldAndTheViewerOpensEmpty) {

@@ -22,7 +22,7 @@ Status OpenLockedTable(Env* env, const std::string& path, OpenMode mode, std::un
     if (env->FileExists(MarkerPath(path))) {
       std::unique_ptr<File> f;
       XBASE_RETURN_IF_ERROR(env->OpenFile(path, OpenFlags::kReadWrite, &f));
-      Status s = f->Lock(kOpenLock, 1, LockMode::kExclusive, false);
+      Status s = f->Lock(kOpenLock, 1, LockMode::kExclusive);
       if (!s.ok()) return s.IsBusy() ? Status::Busy(path + " is being packed by another user") : s;
       bool same = false;
       XBASE_RETURN_IF_ERROR(SameFile(env, path, f.get(), &same));
@@ -34,7 +34,7 @@ Status OpenLockedTable(Env* env, const std::string& path, OpenMode mode, std::un
     }
     std::unique_ptr<File> f;
     XBASE_RETURN_IF_ERROR(env->OpenFile(path, flags, &f));
-    Status s = f->Lock(kOpenLock, 1, mode == OpenMode::kExclusive ? LockMode::kExclusive : LockMode::kShared, false);
+    Status s = f->Lock(kOpenLock, 1, mode == OpenMode::kExclusive ? LockMode::kExclusive : LockMode::kShared);
     if (!s.ok()) {
       if (!s.IsBusy()) return s;
       return Status::Busy(mode == OpenMode::kExclusive
@@ -97,7 +97,12 @@ Status Engine::Use(const std::string& path, std::string_view alias_in, OpenMode 
     // Size and header are read under the table lock, so a writer appending at the same
     // time is seen either before or after its append, never half way.
     const bool lock = mode != OpenMode::kExclusive;
-    if (lock) XBASE_RETURN_IF_ERROR(file->Lock(kTableLock, 1, LockMode::kShared, true));
+    // Like every table lock, it is waited for up to the settings' lock_wait_ms and no longer.
+    if (lock) {
+      Status locked = LockWithin(file.get(), kTableLock, 1, LockMode::kShared, settings_.lock_wait_ms);
+      if (locked.IsBusy()) return Status::Busy(TableBusyMessage(path, settings_.lock_wait_ms));
+      XBASE_RETURN_IF_ERROR(locked);
+    }
     Status s = DbfFile::Load(path, std::move(file), &w.dbf);
     if (s.ok() && w.dbf->has_memo()) {
       w.memo_path = CompanionPath(env_, path, "FPT");

@@ -71,7 +71,7 @@ class PosixFile final : public File {
     return Status::OK();
   }
 
-  Status Lock(uint64_t start, uint64_t len, LockMode mode, bool wait) override {
+  Status Lock(uint64_t start, uint64_t len, LockMode mode) override {
     struct flock fl;
     memset(&fl, 0, sizeof fl);
     fl.l_type = mode == LockMode::kShared ? F_RDLCK : F_WRLCK;
@@ -79,7 +79,7 @@ class PosixFile final : public File {
     fl.l_start = static_cast<off_t>(start);
     fl.l_len = static_cast<off_t>(len);
     for (;;) {
-      if (::fcntl(fd_, wait ? F_OFD_SETLKW : F_OFD_SETLK, &fl) == 0) return Status::OK();
+      if (::fcntl(fd_, F_OFD_SETLK, &fl) == 0) return Status::OK();
       if (errno == EINTR) continue;
       if (errno == EAGAIN || errno == EACCES) return Status::Busy(path_ + " is locked by another user");
       return PosixError("lock " + path_, errno);

@@ -268,7 +268,7 @@ Status WorkArea::Pack() {
   std::unique_ptr<File> fresh;
   XBASE_RETURN_IF_ERROR(env->OpenFile(new_dbf, OpenFlags::kReadWrite, &fresh));
   {
-    Status s = fresh->Lock(kOpenLock, 1, LockMode::kExclusive, false);
+    Status s = fresh->Lock(kOpenLock, 1, LockMode::kExclusive);
     if (!s.ok()) return s.WithContext("pack stopped, nothing changed: locking the packed table");
   }
 

@@ -51,21 +51,31 @@ Status WorkAreaImpl::MarkDistrustedIndex() {
   return Status::OK();
 }
 
+Status LockWithin(File* file, uint64_t start, uint64_t len, LockMode mode, int wait_ms) {
+  using Clock = std::chrono::steady_clock;
+  constexpr Clock::duration kLongestPause = std::chrono::milliseconds(50);
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::max(wait_ms, 0));
+  Clock::duration pause = std::chrono::milliseconds(1);
+  for (;;) {
+    Status s = file->Lock(start, len, mode);
+    if (!s.IsBusy()) return s;
+    const Clock::time_point now = Clock::now();
+    if (now >= deadline) return s;
+    std::this_thread::sleep_for(std::min(pause, deadline - now));
+    pause = std::min(pause * 2, kLongestPause);
+  }
+}
+
 Status WorkAreaImpl::LockRecord(uint32_t r) {
   if (!NeedsLocks() || locked.count(r)) return Status::OK();
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(settings().lock_wait_ms);
-  for (;;) {
-    Status s = dbf->file()->Lock(kRecordLockBase + r, 1, LockMode::kExclusive, false);
-    if (s.ok()) {
-      locked.insert(r);
-      return s;
-    }
-    if (!s.IsBusy()) return s;
-    if (std::chrono::steady_clock::now() >= deadline) {
-      return Status::Busy("record " + std::to_string(r) + " of " + alias + " is being edited by another user");
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  const int wait_ms = settings().lock_wait_ms;
+  Status s = LockWithin(dbf->file(), kRecordLockBase + r, 1, LockMode::kExclusive, wait_ms);
+  if (s.IsBusy()) {
+    return Status::Busy("record " + std::to_string(r) + " of " + alias + " is being edited by another user (waited " +
+                        std::to_string(std::max(wait_ms, 0)) + " ms for it)");
   }
+  if (s.ok()) locked.insert(r);
+  return s;
 }
 
 Status WorkAreaImpl::CompileTag(const TagDef& def, Tag* t) const {

@@ -92,8 +92,20 @@ inline Status SameFile(Env* env, const std::string& path, File* file, bool* same
   return Status::OK();
 }
 
+// Why a table lock was not had in time: another user (a pack, a writer) holds the table.
+inline std::string TableBusyMessage(const std::string& path, int wait_ms) {
+  return path + " is in use by another user or program (waited " + std::to_string(std::max(wait_ms, 0)) +
+         " ms for it); nothing was read or changed";
+}
+
 // Bytes for a message: control bytes (a NUL among them) as \xNN, so a line is never cut.
 std::string Printable(std::string_view bytes);
+
+// Takes a byte-range lock, trying again while another user holds it until `wait_ms` have passed
+// (0 or less: one try). The pauses between the tries grow from 1 ms to 50 ms, so a long wait
+// costs next to no processor time and a short one still ends soon after the holder lets go.
+// Busy (File's own message) when the time ran out; the caller words it.
+Status LockWithin(File* file, uint64_t start, uint64_t len, LockMode mode, int wait_ms);
 
 // Pack commits by creating a marker file next to the table; see maintenance.cc.
 std::string MarkerPath(const std::string& table);
@@ -172,7 +184,10 @@ class WorkAreaImpl {
         taken_ = true;
         return;
       }
-      status_ = w->dbf->file()->Lock(kTableLock, 1, exclusive ? LockMode::kExclusive : LockMode::kShared, true);
+      const int wait_ms = w->settings().lock_wait_ms;
+      status_ =
+          LockWithin(w->dbf->file(), kTableLock, 1, exclusive ? LockMode::kExclusive : LockMode::kShared, wait_ms);
+      if (status_.IsBusy()) status_ = Status::Busy(TableBusyMessage(w->path, wait_ms));
       if (!status_.ok()) return;
       taken_ = true;
       w->lock_depth = 1;

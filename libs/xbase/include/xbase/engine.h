@@ -39,7 +39,9 @@ struct EngineSettings {
   bool hide_deleted = true;  // deleted records are invisible to every move
   bool century = true;       // date texts carry four-digit years
   bool soft_seek = false;    // a failed seek lands on the next key instead of the end
-  // How long a record lock waits for another holder before giving up with Busy.
+  // How long a lock on the table (to read or write it, and to open it) or on a record waits
+  // for another holder before the call gives up with Busy, having changed nothing. 0: one try.
+  // The wait ends at this deadline whatever the holder does: no call waits without one.
   int lock_wait_ms = 5000;
 };
 
@@ -225,7 +227,7 @@ class Engine {
   // The index is optional: when it is missing or damaged the table still opens and
   // WorkArea::IndexStatus() says why. A table whose record count disagrees with its
   // length opens too; WorkArea::Repair() says so. Busy when another user has the table
-  // in exclusive use (a pack among them).
+  // in exclusive use (a pack among them), or holds it for a write past lock_wait_ms.
   Status Use(const std::string& path, std::string_view alias, OpenMode mode, int* area);
   int WorkAreaOf(std::string_view alias) const;  // 0 when not open
   Status Select(int area);

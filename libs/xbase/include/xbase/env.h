@@ -35,8 +35,9 @@ class File {
   virtual Status Sync() = 0;
   // Byte-range lock owned by this open file (not by the process), so two work
   // areas of one process on the same table conflict exactly as two processes do.
-  // With wait false a conflict returns Busy at once.
-  virtual Status Lock(uint64_t start, uint64_t len, LockMode mode, bool wait) = 0;
+  // Never waits: a conflict returns Busy at once. Waiting for a holder to let go,
+  // always up to a deadline, is the engine's business (see EngineSettings).
+  virtual Status Lock(uint64_t start, uint64_t len, LockMode mode) = 0;
   virtual Status Unlock(uint64_t start, uint64_t len) = 0;
   // The identity of the open file (which survives renames of its path).
   virtual Status Id(FileId* id) = 0;
