@@ -149,7 +149,7 @@ Problem AlarmService::ScanDueAlarms(ScanCounts* counts) {
   }
   if (!s.ok()) {
     // Keep the reminders coming even after a failed scan.
-    FindNextAlarm();
+    static_cast<void>(FindNextAlarm());  // the scan's own trouble is the one told
     setTimer(true);
     return ProblemOf(s);
   }

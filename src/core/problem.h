@@ -31,7 +31,7 @@ enum class ProblemKind {
   ForeignIndexReplaced,
 };
 
-struct Problem {
+struct [[nodiscard]] Problem {
   ProblemKind kind = ProblemKind::None;
   QString subject;
   QString detail;

@@ -75,7 +75,7 @@ class DesktopNoticesTest : public ::testing::Test {
   int scanAt(const QDateTime& now) {
     clock.set(now);
     sentNow = 0;
-    alarms->ScanDueAlarms();
+    EXPECT_TRUE(alarms->ScanDueAlarms().ok());
     return sentNow;
   }
   // The record's alarm as stored, "HH:mm", read afresh from the files.
