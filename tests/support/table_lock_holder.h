@@ -48,6 +48,16 @@ class TableLockHolder {
   // user of the table holds it (so nobody gets exclusive use meanwhile), and the table byte
   // exclusively. False when the file could not be opened or another user holds either.
   bool holdTable() { return lock(kOpenByte, F_RDLCK) && lock(kTableByte, F_WRLCK); }
+  // The same, trying again for a while: a program that has the table open takes the lock for
+  // moments at a time (a scan, a save), and the holder takes it in between.
+  bool holdTableWithin(std::chrono::milliseconds wait) {
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    while (!holdTable()) {
+      if (std::chrono::steady_clock::now() >= deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+  }
   // Lets go of everything held (by closing the description); safe to call more than once.
   void release() {
     std::lock_guard<std::mutex> lock(m_mutex);
