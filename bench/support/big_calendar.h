@@ -4,6 +4,7 @@
 // over the next year, each with its display texts, and the thirteen index tags.
 
 #include "data/calendar.h"
+#include "support/must.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -50,7 +51,7 @@ inline QString BigCalendarFolder(int reminders, int due, const QDateTime& now) {
     if (s.ok()) s = wa->Replace("USERID", "  1");
     if (s.ok()) s = wa->Replace("STATUS", "S");
   }
-  engine.CloseAll();
+  Must(engine.CloseAll());
   if (s.ok()) s = data::RebuildDatabase(engine, dir.path());
   if (!s.ok()) std::fprintf(stderr, "building the table failed: %s\n", s.ToString().c_str());
   return dir.path();

@@ -15,6 +15,7 @@
 #include <random>
 
 #include "data/calendar.h"
+#include "support/must.h"
 
 namespace fs = std::filesystem;
 using namespace chimewise::data;
@@ -46,26 +47,27 @@ struct Fixture {
     for (int i = 0; i < kReminders; ++i) {
       std::snprintf(date, sizeof date, "20%02u%02u%02u", 20 + r(10), 1 + r(12), 1 + r(28));
       std::snprintf(alarm, sizeof alarm, "20%02u%02u%02u", 20 + r(10), 1 + r(12), 1 + r(28));
-      wa->AppendBlank();
-      wa->Replace("REC_NO", "E" + std::to_string(100000000 + i));
-      wa->Replace("USERID", "  1");
-      wa->Replace("STATUS", "S");
-      wa->Replace("EVENT", "Meeting");
-      wa->Replace("APPT_TEXT", "Reminder number " + std::to_string(i));
-      if (i % 3 == 0) wa->ReplaceMemo("COMMENT", "A memo for reminder " + std::to_string(i));
-      for (const char* f : {"EVENTDATE", "STARTDATE", "ENDDATE", "LASTEDIT"}) wa->Replace(f, date);
-      for (const char* f : {"STARTTIME", "ENDTIME", "EDITTIME"}) wa->ReplaceInteger(f, static_cast<int>(rng() % 1440));
-      if (i % 10 != 0) wa->Replace("ALARMDATE", alarm);
-      wa->ReplaceInteger("ALARMTIME", static_cast<int>(rng() % 1440));
-      wa->Replace("ALARMTEXT", "1/2/2026 10:00 am");
-      wa->Replace("DATETEXT", "1/2/2026 10:00 am");
-      wa->Replace("TIMETEXT", "10:00 am");
-      if (i % 50 == 0) wa->Delete();
-      wa->Commit();
+      Must(wa->AppendBlank());
+      Must(wa->Replace("REC_NO", "E" + std::to_string(100000000 + i)));
+      Must(wa->Replace("USERID", "  1"));
+      Must(wa->Replace("STATUS", "S"));
+      Must(wa->Replace("EVENT", "Meeting"));
+      Must(wa->Replace("APPT_TEXT", "Reminder number " + std::to_string(i)));
+      if (i % 3 == 0) Must(wa->ReplaceMemo("COMMENT", "A memo for reminder " + std::to_string(i)));
+      for (const char* f : {"EVENTDATE", "STARTDATE", "ENDDATE", "LASTEDIT"}) Must(wa->Replace(f, date));
+      for (const char* f : {"STARTTIME", "ENDTIME", "EDITTIME"})
+        Must(wa->ReplaceInteger(f, static_cast<int>(rng() % 1440)));
+      if (i % 10 != 0) Must(wa->Replace("ALARMDATE", alarm));
+      Must(wa->ReplaceInteger("ALARMTIME", static_cast<int>(rng() % 1440)));
+      Must(wa->Replace("ALARMTEXT", "1/2/2026 10:00 am"));
+      Must(wa->Replace("DATETEXT", "1/2/2026 10:00 am"));
+      Must(wa->Replace("TIMETEXT", "10:00 am"));
+      if (i % 50 == 0) Must(wa->Delete());
+      Must(wa->Commit());
     }
-    e.CloseAll();
+    Must(e.CloseAll());
     Backup();
-    RebuildDatabase(e, appq);
+    Must(RebuildDatabase(e, appq));
   }
   void Backup() {
     for (const char* n : {"CALENDAR.DBF", "CALENDAR.FPT"})
@@ -91,10 +93,10 @@ void BM_OpenAndFindLowestAlarm(benchmark::State& state) {
     ApplyStartupSettings(e);
     int area = OpenTable(e, f.appq + "/data/CALENDAR.DBF", kAliasTimer, kModeShared);
     xbase::WorkArea* wa = e.Area(area);
-    wa->SetOrder(wa->TagArea("ALARM"));
-    wa->GoTop();
+    Must(wa->SetOrder(wa->TagArea("ALARM")));
+    Must(wa->GoTop());
     std::string date;
-    wa->GetTrimString("ALARMDATE", &date);
+    Must(wa->GetTrimString("ALARMDATE", &date));
     benchmark::DoNotOptimize(date);
     if (date.size() != 8) state.SkipWithError("no alarm found");
     CloseTableIfOpen(e, kAliasTimer);
@@ -108,7 +110,7 @@ void BM_CurrentRemindersQuery(benchmark::State& state) {
   ApplyStartupSettings(e);
   int area = OpenTable(e, f.appq + "/data/CALENDAR.DBF", kAliasAlarm, kModeShared);
   xbase::WorkArea* wa = e.Area(area);
-  wa->SetOrder(wa->TagArea("ALARM"));
+  Must(wa->SetOrder(wa->TagArea("ALARM")));
   const std::string q = CurrentRemindersQuery(QDateTime(QDate(2025, 6, 1), QTime(12, 0))).toStdString();
   for (auto _ : state) {
     xbase::Status s = wa->Query(q);
@@ -128,19 +130,20 @@ void BM_AppendWithCommitAndIndexUpkeep(benchmark::State& state) {
     xbase::WorkArea* wa = e.Area(area);
     state.PauseTiming();
     state.ResumeTiming();
-    wa->AppendBlank();
-    wa->Replace("REC_NO", "E" + std::to_string(900000000 + i++));
-    wa->Replace("USERID", "  1");
-    wa->Replace("STATUS", "S");
-    wa->Replace("EVENT", "Phone Call");
-    wa->Replace("APPT_TEXT", "Call the bank");
-    wa->ReplaceMemo("COMMENT", "About the card");
-    for (const char* fld : {"EVENTDATE", "STARTDATE", "ENDDATE", "LASTEDIT", "ALARMDATE"}) wa->Replace(fld, "20261206");
-    for (const char* fld : {"STARTTIME", "ENDTIME", "EDITTIME", "ALARMTIME"}) wa->ReplaceInteger(fld, 600);
-    wa->Replace("ALARMTEXT", "12/6/2026 10:00 am");
+    Must(wa->AppendBlank());
+    Must(wa->Replace("REC_NO", "E" + std::to_string(900000000 + i++)));
+    Must(wa->Replace("USERID", "  1"));
+    Must(wa->Replace("STATUS", "S"));
+    Must(wa->Replace("EVENT", "Phone Call"));
+    Must(wa->Replace("APPT_TEXT", "Call the bank"));
+    Must(wa->ReplaceMemo("COMMENT", "About the card"));
+    for (const char* fld : {"EVENTDATE", "STARTDATE", "ENDDATE", "LASTEDIT", "ALARMDATE"})
+      Must(wa->Replace(fld, "20261206"));
+    for (const char* fld : {"STARTTIME", "ENDTIME", "EDITTIME", "ALARMTIME"}) Must(wa->ReplaceInteger(fld, 600));
+    Must(wa->Replace("ALARMTEXT", "12/6/2026 10:00 am"));
     xbase::Status s = wa->Commit();
     if (!s.ok()) state.SkipWithError(s.ToString().c_str());
-    wa->Unlock(wa->RecNo());
+    Must(wa->Unlock(wa->RecNo()));
     CloseTableIfOpen(e, kAliasOneTime);
   }
 }
@@ -212,7 +215,7 @@ void BM_EngineNaturalOrderScan(benchmark::State& state) {
   for (auto _ : state) {
     auto t0 = Clock::now();
     n = 0;
-    for (wa->GoTop(); !wa->Eof(); wa->Skip(1)) ++n;
+    for (Must(wa->GoTop()); !wa->Eof(); Must(wa->Skip(1))) ++n;
     benchmark::DoNotOptimize(n);
     walk = std::min(walk, std::chrono::duration<double>(Clock::now() - t0).count());
   }

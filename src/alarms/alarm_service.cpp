@@ -208,7 +208,7 @@ bool AlarmService::announce(int area, qint64 recno, int readActivity, int readMe
   if (plan.alarm && !m_dryRun) {
     xbase::Status s = WriteAlarm(*wa, *plan.alarm);
     const bool stored = s.ok() && CommitRecord(*wa, &s);
-    if (!stored) wa->Discard();
+    if (!stored) wa->Discard().IgnoreError();
     *move = stored ? AlarmMove::Stored : AlarmMove::Failed;
     if (problem && !s.ok()) *problem = ProblemOf(s);
   }
@@ -240,7 +240,7 @@ AlarmService::SnoozeOutcome AlarmService::Snooze(int area, qint64 recno, int cho
   if (s.ok()) s = WriteEditStamp(*wa, now);
   if (s.ok() && plan->moveActivity) s = WriteActivityMoment(*wa, plan->alarm, stamp);
   if (!s.ok() || !CommitRecord(*wa, &s)) {
-    wa->Discard();
+    wa->Discard().IgnoreError();
     out.problem = ProblemOf(s);
     return out;
   }
@@ -274,7 +274,7 @@ AlarmService::SnoozeOutcome AlarmService::SnoozeAnnounced(qint64 recno, const QS
   for (qint64 n = 1; found == 0 && n <= wa->RecCount(); ++n)
     if (n != recno && carriesId(n)) found = n;
   if (found != 0) out = Snooze(area, found, choice);
-  if (xbase::WorkArea* open = m_engine.Area(area)) open->Unlock();
+  if (xbase::WorkArea* open = m_engine.Area(area)) open->Unlock().IgnoreError();
   data::CloseTableIfOpen(m_engine, kSnoozeAlias);
   return out;
 }
@@ -288,7 +288,7 @@ Problem AlarmService::DeleteReminder(int area, qint64 recno, bool* deleted) {
   if (s.ok()) s = wa->ReplaceInteger("ALARMTIME", 0);
   if (s.ok()) s = wa->Delete();
   if (!s.ok() || !CommitRecord(*wa, &s)) {
-    wa->Discard();
+    wa->Discard().IgnoreError();
     return ProblemOf(s);
   }
   // The deletion is stored. What fails from here on is still worth telling, but undoes nothing.

@@ -157,7 +157,7 @@ class Session {
     data::ApplyStartupSettings(engine);
     alarms = std::make_unique<AlarmService>(state, clock, engine, speaker, windows, windows);
   }
-  ~Session() { engine.CloseAll(); }
+  ~Session() { engine.CloseAll().IgnoreError(); }  // every command closes its tables itself
 
   // Tells a problem on the error stream; true when there was none.
   bool tell(const Problem& problem) {
@@ -265,7 +265,7 @@ int cmdList(Session& s, const Parsed& p, QTextStream& out) {
   if (IsIndexTrouble(st)) {
     // Damage the opening did not show (keys out of order, say) is met as the list is read: the
     // index is rebuilt once, as the opening would have, and the list read again.
-    s.engine.CloseAll();
+    s.engine.CloseAll().IgnoreError();  // nothing was changed: there is nothing to write out
     st = RepairCalendarIndex(s.engine.env(), s.state.AppFolder);
     if (st.ok()) {
       area = s.openViewerArea();
@@ -318,7 +318,7 @@ int cmdDelete(Session& s, const Parsed& p, QTextStream&) {
   }
   s.committed = true;
   s.warn(problem);
-  s.engine.CloseAll();
+  s.warn(ProblemOf(s.engine.CloseAll()));
   s.warn(s.alarms->FindNextAlarm());
   return 0;
 }
@@ -497,7 +497,7 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err) {
       code = cmdSayTime(s, out);
     else if (command == QStringLiteral("joke"))
       code = CliJoke(s.engine, s.settings, s.prompter, s.state.AppFolder, out, err);
-    s.engine.CloseAll();
+    s.warn(ProblemOf(s.engine.CloseAll()));
     // Whatever printed an error did not fully succeed; a warning is no error.
     if (code == 0 && s.prompter.count > 0) code = 1;
     if (s.committed) tellRunningProgram();

@@ -30,7 +30,7 @@ int OpenTable(xbase::Engine& engine, const QString& path, const QString& alias, 
     real = QDir(fi.absolutePath()).filePath(hits.first());
   }
   if (int open = engine.WorkAreaOf(a); open != 0) {
-    engine.Select(open);
+    engine.Select(open).IgnoreError();  // an open area is always there to select
     if (why) *why = xbase::Status::OK();
     return open;
   }
@@ -43,7 +43,8 @@ int OpenTable(xbase::Engine& engine, const QString& path, const QString& alias, 
 
 void CloseTableIfOpen(xbase::Engine& engine, const QString& alias) {
   int area = engine.WorkAreaOf(alias.toStdString());
-  if (area != 0) engine.Close(area);
+  // The caller has committed or dropped its changes: closing has nothing left to write.
+  if (area != 0) engine.Close(area).IgnoreError();
 }
 
 const std::array<TagDefinition, 13>& CalendarTags() {
@@ -99,7 +100,8 @@ bool CalendarIndexNeedsRebuild(xbase::Engine& engine, const QString& tablePath) 
 
 xbase::Status RebuildDatabase(xbase::Engine& engine, const QString& appFolder,
                               std::optional<xbase::TableRepair>* repaired, bool* foreignIndex) {
-  engine.CloseAll();
+  // A table whose changes cannot be written out is not rebuilt under them.
+  XBASE_RETURN_IF_ERROR(engine.CloseAll());
   if (foreignIndex) *foreignIndex = false;
   xbase::Status why;
   int area = OpenTable(engine, CalendarPath(appFolder), kAliasAlarm, kModeExclusive, &why);

@@ -270,8 +270,8 @@ Problem RestoreRecordImage(xbase::WorkArea& area, const RecordImage& image, uint
   xbase::Status s = inPlace ? area.Recall() : area.AppendBlank();
   if (s.ok()) s = WriteImageFields(area, image);
   if (!s.ok() || !CommitRecord(area, &s)) {
-    area.Discard();
-    area.Unlock();
+    area.Discard().IgnoreError();
+    area.Unlock().IgnoreError();
     return ProblemOf(s);
   }
   *recno = area.RecNo();

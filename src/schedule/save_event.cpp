@@ -106,7 +106,7 @@ SaveResult EventSaver::SaveEvent(const EventInput& in) {
   if (!s.ok() || !CommitRecord(*wa, &s)) {
     // Nothing half-written stays behind: the pending changes are dropped (a new record that could
     // not be filled is taken out) and an edited record keeps its old bytes.
-    wa->Discard();
+    wa->Discard().IgnoreError();
     data::CloseTableIfOpen(m_engine, kOneTime);
     return refuse(SaveField::None, ProblemOf(s));
   }

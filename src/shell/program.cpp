@@ -243,14 +243,17 @@ void Program::ShowCharacter() {
 }
 
 void Program::SetUpDataEngine() {
-  m_engine.CloseAll();
+  m_engine.CloseAll().IgnoreError();  // nothing is open yet
   data::ApplyStartupSettings(m_engine);
   // Every table the program opens is reached through this engine, from the event loop's thread:
   // a table another program holds is waited for only briefly (see ScanDueAlarms for the timer).
   m_engine.settings().lock_wait_ms = data::kInteractiveLockWaitMs;
 }
 
-void Program::CloseAllTables() { m_engine.CloseAll(); }
+void Program::CloseAllTables() {
+  if (const xbase::Status s = m_engine.CloseAll(); !s.ok())
+    qWarning("Olm Chimewise: the reminder tables could not be written out at the end (%s)", s.message().c_str());
+}
 
 bool Program::IndexNeedsRebuild() {
   return data::CalendarIndexNeedsRebuild(m_engine, data::CalendarPath(m_state.AppFolder));

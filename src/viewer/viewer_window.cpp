@@ -525,8 +525,8 @@ bool ViewerWindow::SaveMemo() {
   if (s.ok()) s = wa->Commit();
   if (s.ok()) s = wa->Unlock(m_memoRecno);
   if (!s.ok()) {
-    wa->Discard();
-    wa->Unlock(m_memoRecno);
+    wa->Discard().IgnoreError();
+    wa->Unlock(m_memoRecno).IgnoreError();
     report(ProblemOf(s));
     return false;
   }
@@ -542,7 +542,7 @@ void ViewerWindow::readReminder(int readActivity, int readMemos, int mode) {
   Problem problem;
   m_ctx.alarms.AnnounceReminder(m_area, m_currentRecno, readActivity, readMemos, static_cast<AnnounceMode>(mode),
                                 &problem);
-  if (xbase::WorkArea* wa = m_ctx.engine.Area(m_area)) wa->Unlock();
+  if (xbase::WorkArea* wa = m_ctx.engine.Area(m_area)) wa->Unlock().IgnoreError();
   report(problem);
   // The announcement may have moved the reminder's alarm.
   Refresh();
@@ -555,7 +555,7 @@ void ViewerWindow::addReminder() {
   const bool saved = m_ctx.schedule.OpenSchedule(-1);
   m_ctx.state.EditRecNo = -2;
   if (!self) return;
-  if (xbase::WorkArea* wa = m_area > 0 ? m_ctx.engine.Area(m_area) : nullptr) wa->Unlock();
+  if (xbase::WorkArea* wa = m_area > 0 ? m_ctx.engine.Area(m_area) : nullptr) wa->Unlock().IgnoreError();
   if (saved) Refresh();
 }
 
@@ -571,7 +571,7 @@ void ViewerWindow::editReminder() {
   const bool saved = m_ctx.schedule.OpenSchedule(m_ctx.state.EditRecNo);
   m_ctx.state.EditRecNo = -2;
   if (!self) return;
-  if (xbase::WorkArea* area = m_area > 0 ? m_ctx.engine.Area(m_area) : nullptr) area->Unlock();
+  if (xbase::WorkArea* area = m_area > 0 ? m_ctx.engine.Area(m_area) : nullptr) area->Unlock().IgnoreError();
   if (saved) Refresh();
 }
 
@@ -584,7 +584,7 @@ void ViewerWindow::deleteReminder() {
   const bool imaged = wa && wa->Go(m_currentRecno).ok() && !wa->Deleted() && TakeRecordImage(*wa, &image).ok();
   bool deleted = false;
   const Problem problem = m_ctx.alarms.DeleteReminder(m_area, m_currentRecno, &deleted);
-  if (xbase::WorkArea* area = m_ctx.engine.Area(m_area)) area->Unlock();
+  if (xbase::WorkArea* area = m_ctx.engine.Area(m_area)) area->Unlock().IgnoreError();
   report(problem);
   if (deleted && imaged) m_ctx.deleted.push_back(std::move(image));
   // The deleted reminder may have been the next alarm.
@@ -626,7 +626,7 @@ void ViewerWindow::snooze(int choice) {
   SaveMemo();
   const std::uint32_t recno = m_currentRecno;
   const AlarmService::SnoozeOutcome out = m_ctx.alarms.Snooze(m_area, recno, choice);
-  if (xbase::WorkArea* wa = m_area > 0 ? m_ctx.engine.Area(m_area) : nullptr) wa->Unlock();
+  if (xbase::WorkArea* wa = m_area > 0 ? m_ctx.engine.Area(m_area) : nullptr) wa->Unlock().IgnoreError();
   // With nothing highlighted the snooze only plays its animations.
   if (recno < 1) return;
   report(out.problem);

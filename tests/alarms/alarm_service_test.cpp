@@ -51,7 +51,9 @@ class AlarmServiceTest : public ::testing::Test {
   void reopen(xbase::Env* env) {
     saver.reset();
     alarms.reset();
-    if (engine) engine->CloseAll();
+    if (engine) {
+      EXPECT_TRUE(engine->CloseAll().ok());
+    }
     engine = std::make_unique<xbase::Engine>(env);
     data::ApplyStartupSettings(*engine);
     alarms = std::make_unique<AlarmService>(state, clock, *engine, speaker, windows, windows);
@@ -145,7 +147,7 @@ TEST_F(AlarmServiceTest, SaveLowersTheNextAlarmAndKeepsEditsInPlace) {
   ASSERT_TRUE(probe.Use(data::CalendarPath(state.AppFolder).toStdString(), "P", xbase::OpenMode::kShared, &area).ok());
   ASSERT_TRUE(probe.Current()->Go(static_cast<uint32_t>(first)).ok());
   const QString id = TableText(*probe.Current(), "REC_NO");
-  probe.CloseAll();
+  EXPECT_TRUE(probe.CloseAll().ok());
   EventInput in;
   in.activity = "Dentist, moved";
   in.activityDate = kNow.date();
@@ -185,7 +187,7 @@ TEST_F(AlarmServiceTest, SaveRefusesBadEntriesWithTheirMessages) {
 
 TEST_F(AlarmServiceTest, ASaveThatFailsPartWayLeavesNoHalfRecord) {
   add("Kept", at(12, 0), at(11, 0));
-  engine->CloseAll();
+  EXPECT_TRUE(engine->CloseAll().ok());
   const QStringList before = liveRecords();
   QTemporaryDir pristine;
   for (const char* f : {"CALENDAR.DBF", "CALENDAR.FPT", "CALENDAR.CDX"})
@@ -196,7 +198,7 @@ TEST_F(AlarmServiceTest, ASaveThatFailsPartWayLeavesNoHalfRecord) {
   int failedRounds = 0;
   for (int n = 0; n < 400 && !sawSuccess; ++n) {
     reopen(nullptr);
-    engine->CloseAll();
+    EXPECT_TRUE(engine->CloseAll().ok());
     for (const char* f : {"CALENDAR.DBF", "CALENDAR.FPT", "CALENDAR.CDX"}) {
       QFile::remove(dir.filePath("data/") + f);
       ASSERT_TRUE(QFile::copy(pristine.filePath(f), dir.filePath("data/") + f));
@@ -227,7 +229,7 @@ TEST_F(AlarmServiceTest, ASaveThatFailsPartWayLeavesNoHalfRecord) {
       // An index caught half way is never trusted: the next start rebuilds it, and then the
       // table and its index agree again.
       if (!data::CalendarIndexProblem(*engine, data::CalendarPath(state.AppFolder)).ok()) {
-        engine->CloseAll();
+        EXPECT_TRUE(engine->CloseAll().ok());
         ASSERT_TRUE(data::RebuildDatabase(*engine, state.AppFolder).ok());
       }
       xbase::Engine check;
@@ -402,7 +404,7 @@ TEST_F(AlarmServiceTest, ADamagedIndexIsRebuiltOnceAndAFailureIsToldOnce) {
   reporter.Report(alarms->FindNextAlarm());
   EXPECT_EQ(prompter.asked.size(), 1u);
   EXPECT_EQ(state.NextAlarmTime, clock.now());
-  other.CloseAll();
+  EXPECT_TRUE(other.CloseAll().ok());
   expectLookupFinds("after the other user left");
   reporter.Report(alarms->FindNextAlarm());
   EXPECT_EQ(prompter.asked.size(), 1u);
@@ -467,7 +469,7 @@ TEST_F(AlarmServiceTest, ADamagedRecordCountHidesNoReminderAndIsTold) {
   add("First", at(12, 0), at(11, 0));
   add("Second", at(12, 30), at(10, 30));
   add("Third", at(13, 0), at(11, 30));
-  engine->CloseAll();
+  EXPECT_TRUE(engine->CloseAll().ok());
   const QStringList before = liveRecords();
   ASSERT_EQ(before.size(), 3);
   {
@@ -497,7 +499,7 @@ TEST_F(AlarmServiceTest, ADamagedRecordCountHidesNoReminderAndIsTold) {
 TEST_F(AlarmServiceTest, AnEditThatFailsPartWayLeavesTheOldRecordByteForByte) {
   const qint64 rec = add("Original", at(12, 0), at(11, 0));
   add("Neighbour", at(13, 0), at(12, 30));
-  engine->CloseAll();
+  EXPECT_TRUE(engine->CloseAll().ok());
   const auto recordBytes = [&] {
     QFile dbf(dir.filePath("data/CALENDAR.DBF"));
     if (!dbf.open(QIODevice::ReadOnly)) return QByteArray("<missing>");
@@ -525,7 +527,7 @@ TEST_F(AlarmServiceTest, AnEditThatFailsPartWayLeavesTheOldRecordByteForByte) {
     const SaveResult r = saver->SaveEvent(in);
     faulty.FailAfter(-1);
     reopen(nullptr);
-    engine->CloseAll();
+    EXPECT_TRUE(engine->CloseAll().ok());
     if (r.saved) {
       saved = true;
       EXPECT_NE(recordBytes(), before);

@@ -449,6 +449,6 @@ TEST_F(CliTest, WhatFailsAfterTheChangeIsStoredIsAWarning) {
   EXPECT_TRUE(errors.startsWith("Warning: ")) << errors.toStdString();
   for (int i = 0; i < 100 && told.size() < 2; ++i) QCoreApplication::processEvents();
   EXPECT_EQ(told, QStringList(2, kRefreshCommand));
-  other.CloseAll();
+  EXPECT_TRUE(other.CloseAll().ok());
   EXPECT_EQ(run(kMorning, {"show", "261"}), 1);  // deleted indeed
 }

@@ -161,7 +161,7 @@ TEST_F(CalendarTable, RebuildPacksAndRecreatesTheThirteenTags) {
   EXPECT_TRUE(wa->Check(&report).ok());
 
   // An index with a tag too many or too few is not the calendar's index.
-  engine_.CloseAll();
+  EXPECT_TRUE(engine_.CloseAll().ok());
   {
     xbase::Engine e;
     int a = 0;
@@ -173,7 +173,7 @@ TEST_F(CalendarTable, RebuildPacksAndRecreatesTheThirteenTags) {
 
 TEST_F(CalendarTable, TheIndexCheckWaitsAsLongAsItsEngineAndABusyTableNeedsNoRebuild) {
   Add("20261206", 600, "20261224", 600);
-  engine_.CloseAll();
+  EXPECT_TRUE(engine_.CloseAll().ok());
   const QString path = CalendarPath(dir_.path());
   testsupport::TableLockHolder holder(path.toStdString());
   ASSERT_TRUE(holder.holdTable());
@@ -208,11 +208,11 @@ TEST_F(CalendarTable, RebuildRefusesWhileAnotherProgramHasTheTable) {
   ASSERT_GT(OpenTable(other, CalendarPath(dir_.path()), kAliasOneTime, kModeShared), 0);
   xbase::Status s = RebuildDatabase(engine_, dir_.path());
   EXPECT_TRUE(s.IsBusy()) << s.ToString();
-  other.CloseAll();
+  EXPECT_TRUE(other.CloseAll().ok());
   int area = OpenTable(engine_, CalendarPath(dir_.path()), kAliasTimer, kModeShared);
   EXPECT_EQ(engine_.Area(area)->RecCount(), 1u);  // nothing was packed
   EXPECT_TRUE(engine_.Area(area)->IndexStatus().ok());
-  engine_.CloseAll();
+  EXPECT_TRUE(engine_.CloseAll().ok());
   EXPECT_TRUE(RebuildDatabase(engine_, dir_.path() + "/nowhere").IsNotFound());
 }
 

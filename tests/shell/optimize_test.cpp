@@ -80,7 +80,7 @@ TEST_F(OptimizeTest, OnlyASuccessfulRebuildPutsTheSuggestionOff) {
   EXPECT_EQ(settings.read(settings::LastOptimize), kBefore);
   EXPECT_FALSE(speaker.lines.join('\n').contains("has been rebuilt"));
 
-  other.CloseAll();
+  EXPECT_TRUE(other.CloseAll().ok());
   EXPECT_TRUE(rebuild());
   EXPECT_EQ(settings.read(settings::LastOptimize), FormatDateText(clock.now().addDays(20)));
   EXPECT_TRUE(speaker.lines.join('\n').contains("has been rebuilt"));

@@ -44,7 +44,7 @@ class IntroductionTest : public testsupport::TourFixture {
   }
   void TearDown() override {
     viewers.reset();
-    engine.CloseAll();
+    EXPECT_TRUE(engine.CloseAll().ok());
     alarms.reset();
     mainWindow.reset();
     TourFixture::TearDown();

@@ -366,7 +366,7 @@ class ScheduleWindowsTourTest : public testsupport::TourFixture {
     windows.reset();
     saver.reset();
     alarms.reset();
-    engine.CloseAll();
+    EXPECT_TRUE(engine.CloseAll().ok());
     TourFixture::TearDown();
   }
   // Opens a new reminder's dialog; `shown` runs once it is shown and active. A dialog still open

@@ -74,7 +74,7 @@ TEST_F(ReminderListTest, OpensWithoutReadingRecordsAndReadsOnlyTheRowsInSight) {
       ASSERT_TRUE(wa->Replace("EVENTDATE", "20261201").ok());
     }
     ASSERT_TRUE(wa->Commit().ok());
-    writer.CloseAll();
+    EXPECT_TRUE(writer.CloseAll().ok());
   }
   const int area = openArea();
   viewer::ReminderListModel model(engine);

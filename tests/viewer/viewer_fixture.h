@@ -62,7 +62,7 @@ class ViewerFixture : public ::testing::Test {
   }
   void TearDown() override {
     viewers.reset();
-    engine.CloseAll();
+    EXPECT_TRUE(engine.CloseAll().ok());
   }
 
   ViewerWindows& port() {

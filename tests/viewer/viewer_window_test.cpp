@@ -343,7 +343,7 @@ TEST_F(ViewerWindowTest, AMemoEditKeepsAChangeAnotherProgramMadeToTheOtherFields
     ASSERT_TRUE(wa->Replace("APPT_TEXT", "Changed by the tool").ok());
     ASSERT_TRUE(wa->Commit().ok());
     ASSERT_TRUE(wa->Unlock().ok());
-    cli.CloseAll();
+    EXPECT_TRUE(cli.CloseAll().ok());
   }
   ASSERT_TRUE(w.SaveMemo());
   EXPECT_EQ(field(r, "COMMENT"), "new memo");
@@ -396,7 +396,7 @@ TEST_F(ViewerWindowTest, AMemoTypedJustBeforeTheProgramEndsIsStoredThoughTheTabl
   viewer::ViewerWindow& w = open();
   w.memoBox()->insertPlainText("Bring the tickets. ");
   state.Closing = true;
-  engine.CloseAll();  // the program's end closes every table before it closes the windows
+  EXPECT_TRUE(engine.CloseAll().ok());  // the program's end closes every table before it closes the windows
   EXPECT_TRUE(w.close());
   EXPECT_EQ(field(r, "COMMENT"), "Bring the tickets. memo");
   EXPECT_TRUE(prompter.asked.empty());
@@ -665,7 +665,7 @@ TEST_F(ViewerWindowTest, EveryWriteLetsGoOfItsRecordLockSoTheCommandLineToolIsNe
     if (s.ok()) s = cli.Current()->Go(static_cast<uint32_t>(r));
     if (s.ok()) s = cli.Current()->Replace("EVENT", text);
     if (s.ok()) s = cli.Current()->Commit();
-    cli.CloseAll();
+    EXPECT_TRUE(cli.CloseAll().ok());
     return s.ToString();
   };
   QTest::keyClicks(w.memoBox(), "x");

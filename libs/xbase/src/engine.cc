@@ -7,7 +7,8 @@ namespace xbase {
 
 Engine::Engine(Env* env) : env_(env ? env : Env::Default()) {}
 
-Engine::~Engine() { CloseAll(); }
+// A caller that must know whether the tables were written out calls CloseAll() itself.
+Engine::~Engine() { CloseAll().IgnoreError(); }
 
 namespace {
 
@@ -111,7 +112,7 @@ Status Engine::Use(const std::string& path, std::string_view alias_in, OpenMode 
     }
     if (s.ok()) s = w.OpenIndex();
     // A table that failed to load was closed with its handle, which let go of the lock.
-    if (lock && w.dbf) w.dbf->file()->Unlock(kTableLock, 1);
+    if (lock && w.dbf) w.dbf->file()->Unlock(kTableLock, 1).IgnoreError();
     XBASE_RETURN_IF_ERROR(s);
   }
   int n = 1;
@@ -154,7 +155,7 @@ Status Engine::Close(int area) {
   auto it = areas_.find(area);
   if (it == areas_.end()) return Status::NotFound("work area " + std::to_string(area) + " is not open");
   Status s = it->second->impl_->CommitIfDirty();
-  it->second->Unlock(0);
+  it->second->Unlock(0).IgnoreError();  // closing the file lets go of its locks anyway
   areas_.erase(it);
   if (current_ == area) current_ = 0;
   return s;

@@ -56,7 +56,7 @@ Status WorkArea::IndexTag(std::string_view tag, std::string_view key_expr, std::
     return s;
   }
   w.known_tag_defs = w.index->tags();
-  w.RecompileQuery();
+  w.RecompileQuery().IgnoreError();  // same fields: it compiles as it did
   if (w.order > static_cast<int>(w.tags.size())) w.order = 0;
   return Status::OK();
 }
@@ -112,12 +112,13 @@ Status WorkAreaImpl::ReplaceIndex(const std::vector<TagDef>& defs) {
       dbf->record_count());
   if (s.ok()) s = env->RenameFile(aside, index_path);
   if (!s.ok()) {
-    OpenIndex();  // the old index, as it was
+    OpenIndex().IgnoreError();  // the old index, as it was; the failure told is the rebuild's
     return s;
   }
   XBASE_RETURN_IF_ERROR(env->SyncDir(index_path));
   XBASE_RETURN_IF_ERROR(OpenIndex());
-  RecompileQuery();
+  // The fields are the same: a query that compiled before compiles again.
+  RecompileQuery().IgnoreError();
   if (order > static_cast<int>(tags.size())) order = 0;
   return index_status;
 }

@@ -101,7 +101,7 @@ Status WorkAreaImpl::LoadTags() {
   return Status::OK();
 }
 
-Status WorkAreaImpl::EncodeKey(const Value& v, char type, uint16_t len, std::string* out) {
+void WorkAreaImpl::EncodeKey(const Value& v, char type, uint16_t len, std::string* out) {
   switch (type) {
     case 'N': *out = EncodeNumberKey(v.n); break;
     case 'L': *out = v.b ? "T" : "F"; break;
@@ -110,7 +110,6 @@ Status WorkAreaImpl::EncodeKey(const Value& v, char type, uint16_t len, std::str
       out->resize(len, ' ');
       break;
   }
-  return Status::OK();
 }
 
 Status WorkAreaImpl::LoadRecord(uint32_t r) {
@@ -377,7 +376,7 @@ Status WorkAreaImpl::CommitLocked() {
     // A write that failed may have reached the disk in part: put the old record back, so
     // the file holds either the old record or the new one. New memo blocks written above
     // are unreferenced and go at the next pack.
-    dbf->WriteRecord(recno, old);
+    dbf->WriteRecord(recno, old).IgnoreError();
     return s;
   }
   rec = std::move(out);
@@ -433,10 +432,12 @@ Status WorkAreaImpl::AppendBlank() {
   return Status::OK();
 }
 
+// Only after another failure, which is the one told.
 void WorkAreaImpl::CutTable(uint32_t count) {
-  dbf->WriteCount(count);
-  dbf->file()->Truncate(static_cast<uint64_t>(dbf->header_length()) +
-                        static_cast<uint64_t>(count) * dbf->record_length() + 1);
+  dbf->WriteCount(count).IgnoreError();
+  dbf->file()
+      ->Truncate(static_cast<uint64_t>(dbf->header_length()) + static_cast<uint64_t>(count) * dbf->record_length() + 1)
+      .IgnoreError();
 }
 
 Status WorkAreaImpl::Discard() {

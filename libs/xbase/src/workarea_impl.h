@@ -196,7 +196,7 @@ class WorkAreaImpl {
     }
     ~TableLock() {
       if (!taken_) return;
-      if (--w_->lock_depth == 0) w_->dbf->file()->Unlock(kTableLock, 1);
+      if (--w_->lock_depth == 0) w_->dbf->file()->Unlock(kTableLock, 1).IgnoreError();
     }
     const Status& status() const { return status_; }
 
@@ -216,7 +216,7 @@ class WorkAreaImpl {
   Status LockRecord(uint32_t r);
 
   void UnlockRecord(uint32_t r) {
-    if (locked.erase(r) && NeedsLocks()) dbf->file()->Unlock(kRecordLockBase + r, 1);
+    if (locked.erase(r) && NeedsLocks()) dbf->file()->Unlock(kRecordLockBase + r, 1).IgnoreError();
   }
 
   // ---------- tags ----------
@@ -234,7 +234,7 @@ class WorkAreaImpl {
     return nullptr;
   }
 
-  static Status EncodeKey(const Value& v, char type, uint16_t len, std::string* out);
+  static void EncodeKey(const Value& v, char type, uint16_t len, std::string* out);
 
   void ComputeKey(const Tag& t, const char* data, uint32_t r, std::string* key, bool* in_tag) const {
     RecordView view{data, r};

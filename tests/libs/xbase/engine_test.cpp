@@ -27,10 +27,14 @@ class EngineTest : public ::testing::Test {
   std::vector<std::string> Names(WorkArea* wa) {
     std::vector<std::string> r;
     EXPECT_OK(wa->GoTop());
-    for (; !wa->Eof(); wa->Skip(1)) {
+    while (!wa->Eof()) {
       std::string n;
       EXPECT_OK(wa->GetTrimString("NAME", &n));
       r.push_back(n);
+      if (!wa->Skip(1).ok()) {
+        ADD_FAILURE() << "the walk stopped";
+        break;
+      }
     }
     return r;
   }

@@ -464,7 +464,7 @@ TEST_F(FaultTest, TwoProcessesAppendingAtOnce) {
   EXPECT_EQ(e.Current()->RecCount(), 300u + 2 * kEach);
   std::vector<std::string> report;
   EXPECT_OK(e.Current()->Check(&report));
-  e.CloseAll();
+  EXPECT_TRUE(e.CloseAll().ok());
   // The command-line tool agrees.
   std::string cmd = std::string(XBASE_TOOL_PATH) + " check " + table_ + " > /dev/null";
   EXPECT_EQ(std::system(cmd.c_str()), 0);

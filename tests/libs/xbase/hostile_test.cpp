@@ -217,7 +217,7 @@ TEST_F(HostileTest, MemoNextFreePointerPastTheEndIsReportedAndNotObeyed) {
   std::string text;
   ASSERT_OK(wa->GetMemo("NOTE", &text));
   EXPECT_EQ(text, "a new memo");
-  e.CloseAll();
+  EXPECT_TRUE(e.CloseAll().ok());
   ASSERT_OK(e.Use(table_, "T", OpenMode::kShared, &area));
   ASSERT_OK(e.Current()->Go(5));
   ASSERT_OK(e.Current()->GetMemo("NOTE", &text));
@@ -246,7 +246,7 @@ TEST_F(HostileTest, MemoPointerPastTheEndOfTheMemoFile) {
   ASSERT_FALSE(report.empty());
   EXPECT_NE(report[0].find("record 2"), std::string::npos);
   // Pack refuses rather than dropping the memo.
-  e.CloseAll();
+  EXPECT_TRUE(e.CloseAll().ok());
   ASSERT_OK(e.Use(table_, "T", OpenMode::kExclusive, &area));
   EXPECT_TRUE(e.Current()->Pack().IsCorruption());
   EXPECT_EQ(ReadAll(table_), bad);
@@ -256,7 +256,7 @@ TEST_F(HostileTest, MemoPointerPastTheEndOfTheMemoFile) {
   std::string memo = fpt_;
   memo.replace(512 + 64 + 4, 4, std::string("\x7f\xff\xff\xff", 4));
   WriteAll(dir_.File("T.FPT"), memo);
-  e.CloseAll();
+  EXPECT_TRUE(e.CloseAll().ok());
   EXPECT_FALSE(Exercise().ok());
 }
 
@@ -283,12 +283,12 @@ TEST_F(HostileTest, GarbageIndexIsDetectedAndTheTableStillOpens) {
 
   garbage.replace(0, 8, cdx_.substr(0, 8));  // our magic, garbage after it
   WriteAll(dir_.File("T.CDX"), garbage);
-  e.CloseAll();
+  EXPECT_TRUE(e.CloseAll().ok());
   ASSERT_OK(e.Use(table_, "T", OpenMode::kShared, &area));
   EXPECT_TRUE(e.Current()->IndexStatus().IsCorruption()) << e.Current()->IndexStatus().ToString();
 
   WriteAll(dir_.File("T.CDX"), cdx_.substr(0, 5000));  // truncated
-  e.CloseAll();
+  EXPECT_TRUE(e.CloseAll().ok());
   ASSERT_OK(e.Use(table_, "T", OpenMode::kShared, &area));
   EXPECT_TRUE(e.Current()->IndexStatus().IsCorruption());
 }

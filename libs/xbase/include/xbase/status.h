@@ -1,5 +1,7 @@
 // Outcome of an engine operation. Every call that can fail returns a Status;
-// callers test ok() or the kind, never a magic number.
+// callers test ok() or the kind, never a magic number. A Status cannot be dropped
+// unnoticed: a caller that has nothing to do with one (a clean-up after another failure,
+// which is the one reported) says so with IgnoreError().
 #pragma once
 
 #include <string>
@@ -7,7 +9,7 @@
 
 namespace xbase {
 
-class Status {
+class [[nodiscard]] Status {
  public:
   enum class Kind {
     kOk = 0,
@@ -37,6 +39,8 @@ class Status {
   bool IsBusy() const { return kind_ == Kind::kBusy; }
   bool IsNotSupported() const { return kind_ == Kind::kNotSupported; }
   const std::string& message() const { return message_; }
+  // For a clean-up whose own failure changes nothing for the caller.
+  void IgnoreError() const {}
 
   // "OK" or "Corruption: <message>".
   std::string ToString() const;
