@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <sys/resource.h>
 
 namespace {
 
@@ -28,6 +29,12 @@ class QuitTest : public ::testing::Test {
     QFile::remove(h.settingsFile());  // made again by the program as it starts
     QProcess program;
     program.setProcessEnvironment(env);
+    // A crash leaves a core in a folder of the test's, for the report below.
+    program.setWorkingDirectory(cores.path());
+    program.setChildProcessModifier([] {
+      const rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
+      ::setrlimit(RLIMIT_CORE, &unlimited);
+    });
     program.start(QStringLiteral(CHIMEWISE_EXE), {});
     if (!program.waitForStarted(5000)) return QStringLiteral("did not start");
     // Counted from the moment the program has set up its files (its main has long begun, under a
@@ -41,7 +48,7 @@ class QuitTest : public ::testing::Test {
       program.waitForFinished(3000);
       return QStringLiteral("hung");
     }
-    if (program.exitStatus() != QProcess::NormalExit) return QStringLiteral("crashed");
+    if (program.exitStatus() != QProcess::NormalExit) return crashReport(program);
     if (program.exitCode() != 0) {
       return QStringLiteral("status %1: %2")
           .arg(program.exitCode())
@@ -50,6 +57,25 @@ class QuitTest : public ::testing::Test {
     return QStringLiteral("0");
   }
 
+  // How the program crashed: its signal, the end of what it wrote, and where each thread was when
+  // the system left a core (gdb reads it when it is installed).
+  QString crashReport(QProcess& program) {
+    QString report = QStringLiteral("crashed with signal %1\n").arg(program.exitCode());
+    report += QString::fromUtf8(program.readAllStandardError().right(4000));
+    QDir folder(cores.path());
+    for (const QString& core : folder.entryList({QStringLiteral("core*")}, QDir::Files)) {
+      QProcess gdb;
+      gdb.setProcessChannelMode(QProcess::MergedChannels);
+      gdb.start(QStringLiteral("gdb"),
+                {QStringLiteral("-batch"), QStringLiteral("-ex"), QStringLiteral("thread apply all bt 25"),
+                 QStringLiteral(CHIMEWISE_EXE), folder.filePath(core)});
+      if (gdb.waitForFinished(120000)) report += QString::fromUtf8(gdb.readAll().right(30000));
+      folder.remove(core);
+    }
+    return report;
+  }
+
+  QTemporaryDir cores;
   chimewise::testsupport::ProgramHome h;
   QTemporaryDir& home = h.home;
   QTemporaryDir& tpl = h.tpl;
