@@ -474,13 +474,9 @@ TEST_F(ScheduleDialogTest, TimePickersCarryMinutesIntoTheHourAndHoursIntoTheDay)
   run(-1, [&](ScheduleDialog& d) {
     d.activityDate->setDate(QDate(2027, 1, 20));
     d.remindDate->setDate(QDate(2027, 1, 10));
-    d.remindTime->setTime(QTime(12, 59));
+    // How a step carries is the rules' test; here, that each section steps its own unit and the
+    // picker's date moves along.
     d.remindTime->setFocus();
-    d.remindTime->setCurrentSection(QDateTimeEdit::MinuteSection);
-    QTest::keyClick(d.remindTime, Qt::Key_Up);
-    EXPECT_EQ(d.remindTime->time().toString("HH:mm"), "13:00");
-    QTest::keyClick(d.remindTime, Qt::Key_Down);
-    EXPECT_EQ(d.remindTime->time().toString("HH:mm"), "12:59");
     d.remindTime->setTime(QTime(23, 59));
     d.remindTime->setCurrentSection(QDateTimeEdit::MinuteSection);
     QTest::keyClick(d.remindTime, Qt::Key_Up);
