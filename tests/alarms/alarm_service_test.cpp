@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include "support/xbase_fault_env.h"
+#include "support/xbase_raw_files.h"
 #include <xbase/engine.h>
 
 using namespace chimewise;
@@ -415,16 +416,7 @@ TEST_F(AlarmServiceTest, ADamagedIndexIsRebuiltOnceAndAFailureIsToldOnce) {
 TEST_F(AlarmServiceTest, AForeignIndexMetByALookupIsReplacedAndToldOnce) {
   add("Dentist", at(11, 0), at(10, 45));
   const QString cdx = dir.filePath("data/CALENDAR.CDX");
-  {
-    QFile f(cdx);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QByteArray vfp(1536, '\0');  // root node at 1024, key length 10, compact and compound
-    vfp[1] = 0x04;
-    vfp[12] = 10;
-    vfp[14] = static_cast<char>(0xE0);
-    vfp[15] = 0x01;
-    f.write(vfp);
-  }
+  xbase::testing::WriteAll(cdx.toStdString(), xbase::testing::ForeignIndex());
   const Problem told = alarms->FindNextAlarm();
   EXPECT_EQ(told.kind, ProblemKind::ForeignIndexReplaced);
   EXPECT_EQ(Describe(told).text, "CALENDAR.CDX: the index was made by another program and has been rebuilt");
@@ -472,12 +464,7 @@ TEST_F(AlarmServiceTest, ADamagedRecordCountHidesNoReminderAndIsTold) {
   EXPECT_TRUE(engine->CloseAll().ok());
   const QStringList before = liveRecords();
   ASSERT_EQ(before.size(), 3);
-  {
-    QFile dbf(dir.filePath("data/CALENDAR.DBF"));
-    ASSERT_TRUE(dbf.open(QIODevice::ReadWrite));
-    dbf.seek(4);
-    dbf.write(QByteArray(4, '\0'));  // the header now claims no records at all
-  }
+  xbase::testing::SetHeaderRecordCount(dir.filePath("data/CALENDAR.DBF").toStdString(), 0);  // no records at all
   const Problem told = alarms->FindNextAlarm();
   EXPECT_EQ(told.kind, ProblemKind::TableCountRepaired);
   EXPECT_EQ(told.number, 3);

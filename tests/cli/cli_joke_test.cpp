@@ -5,41 +5,20 @@
 #include "core/app_paths.h"
 #include "core/settings_store.h"
 #include "extras/jokes.h"
+#include "support/cli_fixture.h"
 #include "support/files.h"
 #include "support/qt_print.h"
 
-#include <QCoreApplication>
-#include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using namespace chimewise;
 
 namespace {
 
-class CliJokeTest : public ::testing::Test {
+class CliJokeTest : public testsupport::CliFixture {
  protected:
-  void SetUp() override {
-    static int argc = 1;
-    static char name[] = "cli-joke-tests";
-    static char* argv[] = {name, nullptr};
-    if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
-    QCoreApplication::setApplicationName("Olm Chimewise");
-    qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
-    qputenv("XDG_DATA_HOME", dir.filePath("share").toUtf8());
-    qputenv("XDG_RUNTIME_DIR", dir.path().toUtf8());
-  }
-  int run(QStringList args) {
-    QString o, e;
-    QTextStream out(&o), err(&e);
-    const int code = RunCli(QStringList{"--app-folder", app} + args, out, err);
-    out.flush();
-    err.flush();
-    lines = o.split('\n', Qt::SkipEmptyParts);
-    errors = e;
-    return code;
-  }
+  int run(const QStringList& args) { return runCli(args); }
   // What the character is asked to do for a record of the shipped collection, as printed.
   static QStringList shipped(int recno) {
     static std::vector<JokeRecord> records;
@@ -53,11 +32,6 @@ class CliJokeTest : public ::testing::Test {
     return printed;
   }
   QString nextRec() { return SettingsStore(SettingsFilePath()).read("JOKES", "NextRec", "<absent>"); }
-
-  QTemporaryDir dir;
-  QString app = dir.filePath("app");
-  QStringList lines;
-  QString errors;
 };
 
 }  // namespace

@@ -4,10 +4,9 @@
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
 #include "libs/mailbox/sample_messages.h"
+#include "support/cli_fixture.h"
 
-#include <QCoreApplication>
 #include <QDir>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using namespace chimewise;
@@ -15,17 +14,10 @@ using namespace mailbox::testing;
 
 namespace {
 
-class CliMailTest : public ::testing::Test {
+class CliMailTest : public testsupport::CliFixture {
  protected:
   void SetUp() override {
-    static int argc = 1;
-    static char name[] = "cli-mail-tests";
-    static char* argv[] = {name, nullptr};
-    if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
-    QCoreApplication::setApplicationName("Olm Chimewise");
-    qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
-    qputenv("XDG_DATA_HOME", dir.filePath("share").toUtf8());
-    qputenv("XDG_RUNTIME_DIR", dir.path().toUtf8());
+    CliFixture::SetUp();
     QDir().mkpath(dir.filePath("tmp"));
     qputenv("TMPDIR", dir.filePath("tmp").toUtf8());
     md.Deliver(EncodedWordsMessage(), Berlin(2026, 12, 4, 15, 46));
@@ -33,23 +25,10 @@ class CliMailTest : public ::testing::Test {
     md.Deliver(Base64Latin1Message(), Berlin(2026, 12, 6, 8, 6));
   }
   void TearDown() override { qunsetenv("TMPDIR"); }
-  int run(QStringList args) {
-    QString o, e;
-    QTextStream out(&o), err(&e);
-    args = QStringList{"--app-folder", dir.filePath("app"), "--now", "2026-12-06 10:41:37", "mail"} + args;
-    const int code = RunCli(args, out, err);
-    out.flush();
-    err.flush();
-    lines = o.split('\n', Qt::SkipEmptyParts);
-    errors = e;
-    return code;
-  }
+  int run(const QStringList& args) { return runCli(QStringList{"--now", "2026-12-06 10:41:37", "mail"} + args); }
   SettingsStore settings() { return SettingsStore(SettingsFilePath()); }
 
-  QTemporaryDir dir;
   Maildir md{dir.filePath("Maildir")};
-  QStringList lines;
-  QString errors;
 };
 
 const QString kAt = "\\\\map=\".at.\"=\" at \"\\\\";  // as printed: backslashes doubled

@@ -3,13 +3,13 @@
 #include "core/app_paths.h"
 #include "core/command_line.h"
 #include "data/calendar.h"
+#include "support/cli_fixture.h"
 #include "support/qt_print.h"
 #include "support/xbase_raw_files.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <xbase/engine.h>
 #include <gtest/gtest.h>
 #include <instance/SingleInstance.h>
@@ -18,30 +18,10 @@ using namespace chimewise;
 
 namespace {
 
-class CliTest : public ::testing::Test {
+class CliTest : public testsupport::CliFixture {
  protected:
-  void SetUp() override {
-    static int argc = 1;
-    static char name[] = "cli-tests";
-    static char* argv[] = {name, nullptr};
-    if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
-    QCoreApplication::setApplicationName("Olm Chimewise");
-    qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
-    qputenv("XDG_DATA_HOME", dir.filePath("share").toUtf8());
-    qputenv("XDG_RUNTIME_DIR", dir.path().toUtf8());  // no running program is told anything
-  }
   // Runs a command at a moment; returns the exit code, keeps the output lines.
-  int run(const QString& now, QStringList args) {
-    QString o, e;
-    QTextStream out(&o), err(&e);
-    args = QStringList{"--app-folder", dir.filePath("app"), "--now", now} + args;
-    const int code = RunCli(args, out, err);
-    out.flush();
-    err.flush();
-    lines = o.split('\n', Qt::SkipEmptyParts);
-    errors = e;
-    return code;
-  }
+  int run(const QString& now, const QStringList& args) { return runCli(QStringList{"--now", now} + args); }
   // The reminder table's three files, byte for byte.
   QByteArray tableBytes() {
     QByteArray all;
@@ -98,10 +78,6 @@ class CliTest : public ::testing::Test {
       if (l.startsWith(name + '\t')) return l.mid(name.size() + 1);
     return "<absent>";
   }
-
-  QTemporaryDir dir;
-  QStringList lines;
-  QString errors;
 };
 
 const QString kMorning = "2026-12-04 10:00:00";  // a Friday

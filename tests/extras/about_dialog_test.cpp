@@ -35,15 +35,10 @@ class AboutTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(AboutTest, ShowsTheTitleAndTheVersionOfThisBuild) {
-  EXPECT_EQ(dialog.windowTitle(), "About Olm Chimewise");
-  EXPECT_EQ(text("lblTitle"), "Olm Chimewise");
+TEST_F(AboutTest, ShowsTheVersionOfThisBuildAndItsIcon) {
   EXPECT_EQ(text("lblVersion"), QStringLiteral("Version: ") + CHIMEWISE_PROJECT_VERSION);
   EXPECT_EQ(AboutVersionText(),
             QStringLiteral("Version: %1.%2.%3").arg(version::kMajor).arg(version::kMinor).arg(version::kRevision));
-  EXPECT_EQ(text("cmdOK"), "OK");
-  EXPECT_EQ(text("cmdSysInfo"), "&System Info...");
-  EXPECT_EQ(text("cmdMore"), "Detailed Info");
   EXPECT_FALSE(text("lblDescription").isEmpty());
   EXPECT_FALSE(text("lblDisclaimer").isEmpty());
 

@@ -5,7 +5,6 @@
 #include "support/qt_app.h"
 
 #include <QFile>
-#include <QLabel>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -44,10 +43,6 @@ TEST_F(EmailWindowTest, ClickReadsTheRowCloseDeletesTheFiles) {
   EmailWindow* w = windows->current();
   ASSERT_NE(w, nullptr);
   ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
-  EXPECT_EQ(w->windowTitle(), "Unread Email");
-  EXPECT_EQ(w->findChild<QLabel*>("Label1")->text(), "Click on a message to hear its contents");
-  EXPECT_EQ(w->optionsButton()->text(), "Options");
-  EXPECT_EQ(w->closeButton()->text(), "Close");
   ASSERT_EQ(w->listWidget()->count(), 3);
   EXPECT_EQ(w->listWidget()->item(1)->text(), "Lunch");
   EXPECT_EQ(w->pos(), QPoint(168, 60));  // right of the character

@@ -10,6 +10,7 @@
 #include "support/files.h"
 #include "support/qt_app.h"
 #include "support/scripted_prompter.h"
+#include "support/xbase_raw_files.h"
 
 #include <QDir>
 #include <QFile>
@@ -114,13 +115,7 @@ TEST_F(OptimizeTest, ARebuildOfATableWithADamagedCountKeepsEveryRecordAndSaysSo)
       ASSERT_TRUE(writer.Current()->Commit().ok());
     }
   }
-  {
-    QFile dbf(dir.filePath("data/CALENDAR.DBF"));
-    ASSERT_TRUE(dbf.open(QIODevice::ReadWrite));
-    dbf.seek(4);
-    const char one[4] = {1, 0, 0, 0};
-    dbf.write(one, 4);  // the header claims a single record
-  }
+  xbase::testing::SetHeaderRecordCount(dir.filePath("data/CALENDAR.DBF").toStdString(), 1);
   EXPECT_TRUE(rebuild());
   ASSERT_EQ(prompter.asked.size(), 1u);
   EXPECT_EQ(prompter.asked[0].title, "Reminder Table Repaired");
@@ -136,16 +131,7 @@ TEST_F(OptimizeTest, ARebuildOfATableWithADamagedCountKeepsEveryRecordAndSaysSo)
 // A user who shares the table with another program is told, once, that the index that
 // program made was replaced.
 TEST_F(OptimizeTest, AForeignIndexIsReplacedAndThatIsToldOnce) {
-  {
-    QFile cdx(dir.filePath("data/CALENDAR.CDX"));
-    ASSERT_TRUE(cdx.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QByteArray vfp(1536, '\0');  // a Visual FoxPro compound index: root at 1024, compact and compound
-    vfp[1] = 0x04;
-    vfp[14] = static_cast<char>(0xE0);
-    vfp[15] = 0x01;
-    vfp[12] = 10;  // key length
-    cdx.write(vfp);
-  }
+  xbase::testing::WriteAll(dir.filePath("data/CALENDAR.CDX").toStdString(), xbase::testing::ForeignIndex());
   EXPECT_TRUE(rebuild());
   ASSERT_EQ(prompter.asked.size(), 1u);
   EXPECT_TRUE(prompter.asked[0].notice);

@@ -1,22 +1,27 @@
 #pragma once
-// The access keys of a window's controls, as a user reaches them with Alt: every button, check or
-// radio box and every label with a buddy that is inside one of `pages` (each page looked at with
-// the controls in `everywhere`, such as a dialog's own buttons, which every page shows). A key two
-// controls of one page share only moves between them, so what is typed next lands in the wrong one.
+// What a keyboard user and a reader of the screen meet in a window: the access keys of its
+// controls and menus, the order Tab visits its controls in, and room for every caption.
+//
+// Access keys: every button, check or radio box and every label with a buddy inside one of
+// `pages` (each page looked at with the controls in `everywhere`, such as a dialog's own buttons,
+// which every page shows), or every entry of a menu.
 
 #include <QAbstractButton>
-#include <QKeySequence>
+#include <QAbstractSpinBox>
+#include <QApplication>
+#include <QComboBox>
 #include <QLabel>
-#include <QMap>
-#include <QStringList>
+#include <QMenu>
+#include <QTest>
 #include <QWidget>
 
-namespace chimewise::testsupport {
+#include "support/caption_keys.h"
 
-struct AccessKeyProblems {
-  QStringList repeated;  // "Alt+X: first caption / second caption"
-  QStringList missing;   // captions without a key
-};
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace chimewise::testsupport {
 
 inline QString CaptionOf(const QWidget* w) {
   if (const auto* b = qobject_cast<const QAbstractButton*>(w)) return b->text();
@@ -29,21 +34,55 @@ inline AccessKeyProblems CheckAccessKeys(const QList<QWidget*>& pages, const QLi
                                          const QList<QWidget*>& exempt = {}) {
   AccessKeyProblems problems;
   for (QWidget* page : pages) {
-    QList<QWidget*> controls = page->findChildren<QWidget*>();
-    controls += everywhere;
-    QMap<QString, QString> seen;
-    for (QWidget* w : controls) {
-      const QString caption = CaptionOf(w);
-      if (caption.isEmpty() || exempt.contains(w)) continue;
-      const QString key = QKeySequence::mnemonic(caption).toString();
-      if (key.isEmpty()) {
-        problems.missing << caption;
-        continue;
-      }
-      if (seen.contains(key))
-        problems.repeated << key + QStringLiteral(": ") + seen[key] + QStringLiteral(" / ") + caption;
-      seen.insert(key, caption);
-    }
+    QStringList captions;
+    for (QWidget* w : page->findChildren<QWidget*>() + everywhere)
+      if (!exempt.contains(w)) captions << CaptionOf(w);
+    CheckCaptionKeys(captions, problems);
+  }
+  return problems;
+}
+
+// The entries of a menu (separators left out), each of which must have a key of its own.
+inline AccessKeyProblems CheckMenuKeys(const QMenu* menu) {
+  QStringList captions;
+  for (const QAction* a : menu->actions())
+    if (!a->isSeparator()) captions << (a->text().isEmpty() ? QStringLiteral("(no caption)") : a->text());
+  return CheckCaptionKeys(captions);
+}
+
+// Starting on the first of `order`, Tab visits the others in turn; each step that lands elsewhere
+// is told.
+inline QStringList TabOrderProblems(const std::vector<QWidget*>& order) {
+  QStringList problems;
+  if (order.empty()) return problems;
+  order.front()->setFocus();
+  QApplication::processEvents();
+  for (std::size_t i = 1; i < order.size(); ++i) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QWidget* at = QApplication::focusWidget();
+    if (at != order[i])
+      problems << QStringLiteral("step %1: %2 %3 instead of %4 %5")
+                      .arg(i)
+                      .arg(at ? at->metaObject()->className() : "nothing", at ? at->objectName() : QString(),
+                           order[i]->metaObject()->className(), order[i]->objectName());
+  }
+  return problems;
+}
+
+// Controls under `root` that have no room for their text: a visible caption (label or button)
+// narrower than its minimum, a spin or combo box narrower than its natural width (its value would
+// be cut short), or a control reaching outside `root`.
+inline QStringList CutShort(QWidget* root) {
+  QStringList problems;
+  for (QWidget* w : root->findChildren<QWidget*>()) {
+    if (!w->isVisible() || w->isWindow()) continue;
+    const QString name = QString::fromLatin1(w->metaObject()->className()) + u' ' + w->objectName();
+    if (!root->rect().contains(QRect(w->mapTo(root, QPoint(0, 0)), w->size())))
+      problems << name + QStringLiteral(" reaches outside");
+    const bool caption = qobject_cast<QAbstractButton*>(w) || qobject_cast<QLabel*>(w);
+    const bool value = qobject_cast<QAbstractSpinBox*>(w) || qobject_cast<QComboBox*>(w);
+    const int needed = caption ? w->minimumSizeHint().width() : value ? w->sizeHint().width() : 0;
+    if (w->width() < needed) problems << QStringLiteral("%1 is %2 wide of %3").arg(name).arg(w->width()).arg(needed);
   }
   return problems;
 }

@@ -54,4 +54,10 @@ inline AccessibleNameProblems CheckAccessibleNames(QWidget* window) {
   return problems;
 }
 
+// Both kinds of problem in one list.
+inline QStringList NameProblems(QWidget* window) {
+  const AccessibleNameProblems problems = CheckAccessibleNames(window);
+  return problems.unnamed + problems.repeated;
+}
+
 }  // namespace chimewise::testsupport

@@ -31,6 +31,28 @@ inline void PutLE(std::string* b, size_t at, int bytes, uint32_t v) {
   for (int i = 0; i < bytes; ++i) (*b)[at + static_cast<size_t>(i)] = static_cast<char>((v >> (8 * i)) & 0xFF);
 }
 
+// Another program's index where this engine's belongs: a Visual FoxPro compound index (root node
+// at 1024, no free list, key length 10, compact and compound) that the engine recognises and
+// cannot read.
+inline std::string ForeignIndex() {
+  std::string cdx(1536, '\0');
+  PutLE(&cdx, 0, 4, 1024);
+  PutLE(&cdx, 4, 4, 0xFFFFFFFFu);
+  PutLE(&cdx, 12, 2, 10);
+  cdx[14] = static_cast<char>(0xE0);
+  cdx[15] = 0x01;
+  PutLE(&cdx, 1024, 2, 3);
+  return cdx;
+}
+
+// Changes the record count a table file's header claims, as a writer that stopped between
+// appending and counting leaves it.
+inline void SetHeaderRecordCount(const std::string& path, uint32_t count) {
+  std::string bytes = ReadAll(path);
+  PutLE(&bytes, 4, 4, count);
+  WriteAll(path, bytes);
+}
+
 struct RawField {
   std::string name;  // bytes, at most 10
   char type;

@@ -587,11 +587,6 @@ TEST_F(UpdateCheckTest, AnOversizedUpdateFileIsCutOffAndDeleted) {
 TEST_F(UpdateCheckTest, WindowMarksTheCurrentStepAndIsDrawn) {
   UpdateWindow& w = view.window;
   w.open();
-  EXPECT_EQ(w.windowTitle(), "Pelor Update Utility");
-  EXPECT_EQ(w.stepLabel(0)->text(), "Connecting to Pelor Server");
-  EXPECT_EQ(w.stepLabel(1)->text(), "Retrieving available update information");
-  EXPECT_EQ(w.stepLabel(2)->text(), "Downloading update file");
-  EXPECT_EQ(w.abortButton()->text(), "Abort");
   for (int step : {0, 1, 2}) {
     w.setStep(step);
     const QLabel* caption = w.stepLabel(step);

@@ -3,6 +3,7 @@
 #include "core/settings_keys.h"
 #include "core/time_format.h"
 #include "core/window_placement.h"
+#include "support/access_keys.h"
 #include "support/accessible_names.h"
 #include "support/table_lock_holder.h"
 #include "viewer/reminder_list_model.h"
@@ -553,35 +554,19 @@ TEST_F(ViewerWindowTest, ToolbarIconsStandOutOnDarkButtonsAsOnLightOnes) {
 TEST_F(ViewerWindowTest, EveryMenuEntryHasAnAccessKeyOfItsOwnAndTabFollowsTheLayout) {
   add("Dentist", today(9, 0), today(8, 0));
   viewer::ViewerWindow& w = open();
-  QString bar;
+  QStringList bar;
   for (QAction* top : w.menuBar()->actions()) {
-    const QString caption = top->text();
-    ASSERT_TRUE(caption.contains('&')) << caption.toStdString();
-    bar += caption.at(caption.indexOf('&') + 1).toLower();
-    QString keys;
-    for (QAction* a : top->menu()->actions()) {
-      if (a->isSeparator()) continue;
-      const int amp = a->text().indexOf('&');
-      ASSERT_GE(amp, 0) << a->text().toStdString();
-      const QChar key = a->text().at(amp + 1).toLower();
-      EXPECT_FALSE(keys.contains(key)) << a->text().toStdString();
-      keys += key;
-    }
+    bar << top->text();
+    EXPECT_TRUE(testsupport::NoProblems(testsupport::CheckMenuKeys(top->menu()))) << top->text().toStdString();
   }
-  EXPECT_EQ(bar, "fsrh");
+  EXPECT_TRUE(testsupport::NoProblems(testsupport::CheckCaptionKeys(bar)));
   // A screen reader names the list and the memo box, each its own.
-  const testsupport::AccessibleNameProblems names = testsupport::CheckAccessibleNames(&w);
-  EXPECT_TRUE(names.unnamed.isEmpty()) << names.unnamed.join("; ").toStdString();
-  EXPECT_TRUE(names.repeated.isEmpty()) << names.repeated.join("; ").toStdString();
-  // Tab goes from the banner to the grid to the memo box, top to bottom.
+  EXPECT_TRUE(testsupport::NoProblems(testsupport::NameProblems(&w)));
+  // Tab goes from the banner to the grid to the memo box, top to bottom; the memo box keeps no
+  // tab for itself: Tab leaves it.
   w.activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
-  w.banner()->setFocus();
-  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-  EXPECT_EQ(QApplication::focusWidget(), w.grid());
-  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-  EXPECT_EQ(QApplication::focusWidget(), w.memoBox());
-  // The memo box keeps no tab for itself: Tab leaves it.
+  EXPECT_TRUE(testsupport::NoProblems(testsupport::TabOrderProblems({w.banner(), w.grid(), w.memoBox()})));
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
   EXPECT_NE(QApplication::focusWidget(), w.memoBox());
   // From the keyboard: Alt+R opens "&Reminder", V ticks "&View Future Events".

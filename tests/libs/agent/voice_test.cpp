@@ -425,14 +425,8 @@ TEST(AgentVoiceGrammar, TheProgramsGrammarsBecomeOneJsgfGrammar) {
 
 TEST(AgentVoiceGrammar, PhrasesMatchTheirCommandAndNothingElse) {
   const std::vector<Command> commands = programCommands();
-  EXPECT_EQ(commandForPhrase(commands, "shut up talking"), "NoTalk");
-  EXPECT_EQ(commandForPhrase(commands, "stop"), "NoTalk");
-  EXPECT_EQ(commandForPhrase(commands, "please what is the time please"), "Time");
-  EXPECT_EQ(commandForPhrase(commands, "say time"), "Time");
-  EXPECT_EQ(commandForPhrase(commands, "say clipboard"), "Clipboard");
-  EXPECT_EQ(commandForPhrase(commands, "stop snoring off"), "NoSound");
-  EXPECT_EQ(commandForPhrase(commands, "quit chimewise"), "Quit");
-  EXPECT_EQ(commandForPhrase(commands, "read my mail"), "ReadMail");
+  // What a grammar allows is heard (every phrase of every command, below), in any letter case;
+  // a part of a phrase, or a phrase with more words, is not.
   EXPECT_EQ(commandForPhrase(commands, "Read Mail"), "ReadMail");
   EXPECT_EQ(commandForPhrase(commands, "read"), "");
   EXPECT_EQ(commandForPhrase(commands, "what time"), "");

@@ -12,6 +12,7 @@
 #include <set>
 
 #include "support/xbase_fault_env.h"
+#include "support/xbase_raw_files.h"
 #include "test_util.h"
 
 namespace xbase {
@@ -129,16 +130,11 @@ TEST_F(FaultTest, FailedWritesAreReportedAndTheIndexIsNotTrustedAfterwards) {
   EXPECT_EQ(failed_rounds, commit_ops);
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
-
 // A record write that fails part way (a torn write) leaves the old record in the file,
 // and neither Close nor a move commits the changes afterwards. Discard drops pending
 // changes and takes back an append that was never committed.
 TEST_F(FaultTest, FailedChangesAreNeverCommittedImplicitly) {
-  const std::string before = ReadFile(table_);
+  const std::string before = testing::ReadAll(table_);
   {
     FaultInjectionEnv env(Env::Default());
     env.SetTornWrites(true);
@@ -154,11 +150,11 @@ TEST_F(FaultTest, FailedChangesAreNeverCommittedImplicitly) {
     ASSERT_EQ(env.faults(), 1);
     EXPECT_TRUE(s.IsIOError()) << s.ToString();
     EXPECT_TRUE(wa->HasPendingChanges());
-    EXPECT_EQ(ReadFile(table_), before);  // the torn record was put back
+    EXPECT_EQ(testing::ReadAll(table_), before);  // the torn record was put back
     EXPECT_OK(e.Close(area));
     EXPECT_EQ(env.faults(), 1);
   }
-  EXPECT_EQ(ReadFile(table_), before);  // Close committed nothing
+  EXPECT_EQ(testing::ReadAll(table_), before);  // Close committed nothing
   {
     // The failed update left the index untrusted, as it should; rebuild it.
     Engine e;
@@ -179,7 +175,7 @@ TEST_F(FaultTest, FailedChangesAreNeverCommittedImplicitly) {
     EXPECT_TRUE(wa->ReplaceInteger("MINUTES", 123456).IsInvalidArgument());
     EXPECT_OK(e.Close(area));
   }
-  EXPECT_EQ(ReadFile(table_), before);
+  EXPECT_EQ(testing::ReadAll(table_), before);
 
   // An append never committed is taken back by Discard, to the byte.
   {
@@ -198,7 +194,7 @@ TEST_F(FaultTest, FailedChangesAreNeverCommittedImplicitly) {
     std::vector<std::string> report;
     EXPECT_OK(wa->Check(&report));
   }
-  const std::string after = ReadFile(table_);
+  const std::string after = testing::ReadAll(table_);
   ASSERT_EQ(after.size(), before.size());
   EXPECT_EQ(after.substr(4), before.substr(4));  // all but the last-update date
 }

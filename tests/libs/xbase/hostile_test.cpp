@@ -2,10 +2,9 @@
 // crashes, and never changes the file it could not read.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <random>
 
+#include "support/xbase_raw_files.h"
 #include "test_util.h"
 
 namespace xbase {
@@ -15,14 +14,8 @@ using testing::AddRow;
 using testing::SampleFields;
 using testing::TempDir;
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
-void WriteAll(const std::string& path, const std::string& bytes) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  f << bytes;
-}
+using testing::ReadAll;
+using testing::WriteAll;
 
 class HostileTest : public ::testing::Test {
  protected:
@@ -321,7 +314,8 @@ TEST_F(HostileTest, FlippedBytesNeverCrash) {
 
 // Keys out of order in a page whose checksum is right (crafted, or damaged before the
 // checksum was taken): every lookup says Corruption instead of answering from the
-// disorder, check names it, and only a writer marks the index, before it writes.
+// disorder (the check's own test shows it names it), and only a writer marks the index, before
+// it writes.
 TEST_F(HostileTest, KeysOutOfOrderAreCorruptionNotWrongAnswers) {
   {
     Engine e;
@@ -329,20 +323,16 @@ TEST_F(HostileTest, KeysOutOfOrderAreCorruptionNotWrongAnswers) {
     ASSERT_OK(e.Use(table_, "T", OpenMode::kExclusive, &area));
     ASSERT_OK(e.Current()->IndexTag("N", "NAME", ""));
   }
-  // Tag N's tree is one leaf: entries of 20 key bytes and a 4-byte record number.
-  std::string cdx = ReadAll(dir_.File("T.CDX"));
-  const size_t page = cdx.size() - 4096;
-  const size_t es = 24, a = page + 12 + 2 * es, b = page + 12 + 7 * es;
-  ASSERT_EQ(cdx[page], 1);  // a leaf
-  std::string ea = cdx.substr(a, es);
-  cdx.replace(a, es, cdx.substr(b, es));
-  cdx.replace(b, es, ea);
-  uint32_t h = 2166136261u;
-  for (size_t i = 0; i < 4096; ++i) {
-    h ^= (i >= 8 && i < 12) ? 0u : static_cast<unsigned char>(cdx[page + i]);
-    h *= 16777619u;
-  }
-  for (int i = 0; i < 4; ++i) cdx[page + 8 + static_cast<size_t>(i)] = static_cast<char>((h >> (8 * i)) & 0xff);
+  // Tag N's tree is one leaf: two of its entries change places.
+  testing::IndexBytes index(ReadAll(dir_.File("T.CDX")));
+  const std::vector<uint32_t> leaves = index.Leaves("N");
+  ASSERT_EQ(leaves.size(), 1u);
+  const uint32_t leaf = leaves[0], key_len = 20;
+  const std::string third = index.Entry(leaf, key_len, 2);
+  index.SetEntry(leaf, key_len, 2, index.Entry(leaf, key_len, 7));
+  index.SetEntry(leaf, key_len, 7, third);
+  index.FixChecksum(leaf);
+  const std::string cdx = index.bytes();
   WriteAll(dir_.File("T.CDX"), cdx);
 
   for (OpenMode mode : {OpenMode::kReadOnly, OpenMode::kShared}) {
@@ -359,15 +349,6 @@ TEST_F(HostileTest, KeysOutOfOrderAreCorruptionNotWrongAnswers) {
     EXPECT_TRUE(wa->SetOrder("N").IsCorruption());  // from then on the index is not used
     EXPECT_TRUE(wa->ScanTag("N", [](uint32_t, const Value&) { return Status::OK(); }).IsCorruption());
     EXPECT_EQ(ReadAll(dir_.File("T.CDX")), cdx) << "a lookup wrote to the index";
-  }
-  {
-    Engine e;
-    int area = 0;
-    ASSERT_OK(e.Use(table_, "T", OpenMode::kReadOnly, &area));
-    std::vector<std::string> report;
-    EXPECT_TRUE(e.Current()->Check(&report).IsCorruption());
-    ASSERT_FALSE(report.empty());
-    EXPECT_NE(report[0].find("out of order"), std::string::npos) << report[0];
   }
   {
     // A writer that met the disorder marks the index before it changes the table.

@@ -1,0 +1,47 @@
+#pragma once
+// chimewise-cli run in-process over an application folder of its own: the user's configuration,
+// data and runtime folders are under the same temporary folder, so no running program is told
+// anything and nothing of the user's is read or written.
+
+#include "cli/cli.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <gtest/gtest.h>
+
+namespace chimewise::testsupport {
+
+class CliFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static int argc = 1;
+    static char name[] = "cli-tests";
+    static char* argv[] = {name, nullptr};
+    if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
+    QCoreApplication::setApplicationName("Olm Chimewise");
+    qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
+    qputenv("XDG_DATA_HOME", dir.filePath("share").toUtf8());
+    qputenv("XDG_RUNTIME_DIR", dir.path().toUtf8());
+  }
+  // Runs the tool on `app` with `args`; returns the exit code, keeps the output's lines and the
+  // error text.
+  int runCli(const QStringList& args) {
+    QString o, e;
+    QTextStream out(&o), err(&e);
+    const int code = RunCli(QStringList{"--app-folder", app} + args, out, err);
+    out.flush();
+    err.flush();
+    lines = o.split('\n', Qt::SkipEmptyParts);
+    errors = e;
+    return code;
+  }
+
+  QTemporaryDir dir;
+  QString app = dir.filePath("app");
+  QStringList lines;
+  QString errors;
+};
+
+}  // namespace chimewise::testsupport
