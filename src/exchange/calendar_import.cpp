@@ -30,6 +30,7 @@ const QString kImportAlias = QStringLiteral("CALIMPORT");
 struct Stored {
   qint64 recno = 0;
   EventInput values;
+  bool byRecordId = false;  // found by the UID an export gives it, not by a stored one
 };
 
 EventInput ValuesOf(xbase::WorkArea& area) {
@@ -70,6 +71,7 @@ xbase::Status ReadStored(xbase::WorkArea& area, std::map<QString, Stored>* byUid
     std::string id;
     XBASE_RETURN_IF_ERROR(area.GetString("REC_NO", &id));
     const QString uid = SplitCalendarMemo(s.values.memo).uid;
+    s.byRecordId = uid.isEmpty();
     (*byUid)[uid.isEmpty() ? RecordUid(id) : uid] = s;
   }
   return st;
@@ -192,7 +194,8 @@ ImportReport CalendarImporter::Import(const QString& path, const ImportOptions& 
     in.activity = e.summary;
     CalendarMemo memo;
     memo.text = e.description;
-    memo.uid = e.uid;
+    // A reminder that answers to its record's own UID needs no other.
+    if (known == byUid.end() || !known->second.byRecordId) memo.uid = e.uid;
     memo.series = e.series;
     if (e.allDay && memo.series.isEmpty())
       memo.series << QStringLiteral("DTSTART;VALUE=DATE:") + e.date.toString(QStringLiteral("yyyyMMdd"));
@@ -200,10 +203,14 @@ ImportReport CalendarImporter::Import(const QString& path, const ImportOptions& 
     const QDateTime start = e.allDay ? QDateTime(e.date, options.allDayAt, local) : e.start.toTimeZone(local);
     in.activityDate = start.date();
     in.activityTime = QTime(start.time().hour(), start.time().minute());
-    // The earliest alarm still to come; without one the start, less the lead time.
+    // The earliest alarm still to come; when all have gone by, the last of them (the reminder is
+    // due at once, as the alarm was); without any the start, less the lead time.
     QDateTime remind = start.addSecs(-60LL * options.leadMinutes);
     const auto coming = std::find_if(e.alarms.begin(), e.alarms.end(), [&](const QDateTime& a) { return a >= now; });
-    if (coming != e.alarms.end()) remind = coming->toTimeZone(local);
+    if (coming != e.alarms.end())
+      remind = coming->toTimeZone(local);
+    else if (!e.alarms.empty())
+      remind = e.alarms.back().toTimeZone(local);
     in.remindDate = remind.date();
     in.remindTime = QTime(remind.time().hour(), remind.time().minute());
     // The program's own fields, when the file has them; an update keeps what the reminder had.
@@ -228,7 +235,7 @@ ImportReport CalendarImporter::Import(const QString& path, const ImportOptions& 
     }
     if (!saved.problem.ok()) report.problem = saved.problem;
     ++(before ? report.updated : report.imported);
-    byUid[e.uid] = Stored{saved.recno, in};
+    byUid[e.uid] = Stored{saved.recno, in, before && known->second.byRecordId};
   }
   if (calendar.componentsOverLimit > 0)
     report.skipped << QStringLiteral("%1 more events and to-dos: a file is read up to %2 of them")

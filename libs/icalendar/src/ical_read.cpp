@@ -123,7 +123,10 @@ class ComponentReader {
       const QString note = Utf8(icalproperty_get_xlicerror(p));
       for (const char* name : {" RRULE ", " EXDATE ", " DTSTART ", " DUE ", " DTEND "})
         if (note.contains(QLatin1String(name))) {
-          e.refused = QStringLiteral("cannot read its%1property (%2)").arg(QLatin1String(name), note.simplified());
+          e.refused =
+              QLatin1String(name) == QLatin1String(" RRULE ")
+                  ? QStringLiteral("invalid repeat rule (%1)").arg(note.simplified())
+                  : QStringLiteral("cannot read its%1property (%2)").arg(QLatin1String(name), note.simplified());
           return e;
         }
     }
@@ -224,14 +227,16 @@ class ComponentReader {
       e->series << (x.allDay ? QStringLiteral("EXDATE;VALUE=DATE:") + DateText(x.date)
                              : QStringLiteral("EXDATE:") + UtcText(x.utc));
 
+    const bool utc = icaltime_is_utc(startTime);
     icaltimetype wallStart = startTime;
-    wallStart.zone = nullptr;
+    if (!utc) wallStart.zone = nullptr;
     icalrecur_iterator* it = icalrecur_iterator_new(rule, wallStart);
     if (!it) return refuse(QString::fromUtf8(icalerror_strerror(icalerrno)));
     std::optional<Moment> found;
     for (int n = 0; n < m_options.maxOccurrences; ++n) {
-      const icaltimetype next = icalrecur_iterator_next(it);
+      icaltimetype next = icalrecur_iterator_next(it);
       if (icaltime_is_null_time(next)) break;
+      if (utc) next.zone = icaltimezone_get_utc_timezone();
       QString why;
       std::optional<Moment> m = m_zones.resolve(next, startProp, &why);
       if (!m) break;

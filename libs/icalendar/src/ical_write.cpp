@@ -13,7 +13,8 @@ icalproperty* TextProperty(icalproperty* (*make)(const char*), const QString& te
 }
 
 // A timed moment as DTSTART takes it: the wall time in `zone` with its TZID, or UTC without one.
-icalproperty* StartProperty(const QDateTime& start, icaltimezone* zone, const QTimeZone& qzone) {
+icalproperty* StartProperty(const QDateTime& start, icaltimezone* zone, const QTimeZone& qzone,
+                            const QByteArray& tzid) {
   if (!zone) return icalproperty_new_dtstart(IcalUtc(start));
   const QDateTime wall = start.toTimeZone(qzone);
   icaltimetype t = icaltime_null_time();
@@ -24,7 +25,7 @@ icalproperty* StartProperty(const QDateTime& start, icaltimezone* zone, const QT
   t.minute = wall.time().minute();
   t.second = wall.time().second();
   icalproperty* p = icalproperty_new_dtstart(t);
-  icalproperty_add_parameter(p, icalparameter_new_tzid(icaltimezone_get_tzid(zone)));
+  icalproperty_add_parameter(p, icalparameter_new_tzid(tzid.constData()));
   return p;
 }
 
@@ -47,7 +48,15 @@ WriteResult WriteWithLibical(const std::vector<WriteEvent>& events, const WriteO
   icalcomponent_add_property(cal, TextProperty(icalproperty_new_prodid, options.productId));
   icalcomponent_add_property(cal, icalproperty_new_version("2.0"));
   icalcomponent_add_property(cal, icalproperty_new_calscale("GREGORIAN"));
-  if (zone) icalcomponent_add_component(cal, icalcomponent_new_clone(icaltimezone_get_component(zone)));
+  // libical names its own zones "/freeassociation.sourceforge.net/Europe/Berlin"; the file names
+  // the zone as everyone else does.
+  const QByteArray tzid = options.timeZone.toUtf8();
+  if (zone) {
+    icalcomponent* vtimezone = icalcomponent_new_clone(icaltimezone_get_component(zone));
+    if (icalproperty* p = icalcomponent_get_first_property(vtimezone, ICAL_TZID_PROPERTY))
+      icalproperty_set_tzid(p, tzid.constData());
+    icalcomponent_add_component(cal, vtimezone);
+  }
 
   for (const WriteEvent& e : events) {
     icalcomponent* ev = icalcomponent_new(ICAL_VEVENT_COMPONENT);
@@ -75,9 +84,10 @@ WriteResult WriteWithLibical(const std::vector<WriteEvent>& events, const WriteO
         // Excluded moments are written in the zone the start is written in.
         const icaltimetype t = icalproperty_get_exdate(p);
         icalproperty_free(p);
-        icalproperty* x = StartProperty(QDateTime(DateOf(t), QTime(t.hour, t.minute, t.second), Qt::UTC), zone, qzone);
+        icalproperty* x =
+            StartProperty(QDateTime(DateOf(t), QTime(t.hour, t.minute, t.second), Qt::UTC), zone, qzone, tzid);
         icalproperty* exdate = icalproperty_new_exdate(icalproperty_get_dtstart(x));
-        icalproperty_add_parameter(exdate, icalparameter_new_tzid(icaltimezone_get_tzid(zone)));
+        icalproperty_add_parameter(exdate, icalparameter_new_tzid(tzid.constData()));
         icalproperty_free(x);
         icalcomponent_add_property(ev, exdate);
       } else {
@@ -88,7 +98,7 @@ WriteResult WriteWithLibical(const std::vector<WriteEvent>& events, const WriteO
       icalproperty* p = icalproperty_new_dtstart(IcalDate(date));
       icalcomponent_add_property(ev, p);
     } else {
-      icalcomponent_add_property(ev, StartProperty(start, zone, qzone));
+      icalcomponent_add_property(ev, StartProperty(start, zone, qzone, tzid));
     }
     icalcomponent_add_property(ev, TextProperty(icalproperty_new_summary, e.summary));
     if (!e.description.isEmpty())
