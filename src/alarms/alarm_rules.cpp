@@ -1,6 +1,7 @@
 #include "alarms/alarm_rules.h"
 
 #include "core/time_format.h"
+#include "data/calendar_memo.h"
 
 #include <QLocale>
 #include <cmath>
@@ -108,7 +109,8 @@ AnnouncementPlan PlanAnnouncement(const ReminderFacts& r, const AnnounceSettings
       plan.sayTexts.push_back(QStringLiteral("Reminder, you have an activity scheduled for ") + plan.datePhrase);
     plan.sayTexts.push_back(r.activityText + plan.remark);
   }
-  if (readMemos == 1) plan.sayTexts.push_back(r.memo);
+  // What a calendar left in the memo (its UID, its repeat rule) is not for reading out.
+  if (readMemos == 1) plan.sayTexts.push_back(MemoText(r.memo));
   return plan;
 }
 

@@ -146,6 +146,10 @@ TEST(Announcement, DatePhraseAndWhatIsRead) {
   EXPECT_EQ(plan.sayTexts, (std::vector<QString>{"Ask about Tuesday"}));
   plan = PlanAnnouncement(r, noRepeat(), 0, 0, AnnounceMode::Alarm, at(15, 0));
   EXPECT_EQ(plan.sayTexts, (std::vector<QString>{"Call the dentist"}));
+  // A calendar's UID and repeat rule below the memo are not read out.
+  r.memo = "Ask about Tuesday\n\n[iCalendar]\nUID:x@example.org\nRRULE:FREQ=WEEKLY";
+  plan = PlanAnnouncement(r, noRepeat(), 0, 1, AnnounceMode::TextsOnly, at(15, 0));
+  EXPECT_EQ(plan.sayTexts, (std::vector<QString>{"Ask about Tuesday"}));
   plan = PlanAnnouncement(r, noRepeat(), 0, 0, AnnounceMode::SoundOnly, at(15, 0));
   EXPECT_TRUE(plan.sayTexts.empty());
   EXPECT_EQ(plan.sound, 3);
