@@ -8,6 +8,7 @@
 #include <QTimeZone>
 #include <xbase/engine.h>
 #include <icalendar/icalendar.h>
+#include <optional>
 
 namespace chimewise {
 
@@ -34,11 +35,20 @@ icalendar::WriteEvent EventOf(xbase::WorkArea& area) {
   e.allDay = facts.startTime < 0 || dateStart;
   e.date = facts.eventDate;
   e.start = facts.activity.toUTC();
-  if (memo.series.size() > 1) e.series = memo.series;  // a DTSTART alone is no series
+  std::optional<qint64> lead;
+  for (const QString& line : memo.series) {
+    if (line.startsWith(QStringLiteral("X-CHIMEWISE-LEAD:")))
+      lead = line.mid(17).toLongLong();
+    else
+      e.series << line;
+  }
+  if (e.series.size() < 2) e.series.clear();  // a DTSTART alone is no series
   if (facts.alarmDate.isValid()) {
     e.hasAlarm = true;
     e.alarm = AlarmMoment(facts.alarmDate, facts.alarmTime).toUTC();
-    e.alarmLead = e.alarm.secsTo(e.allDay ? QDateTime(facts.eventDate, QTime(0, 0)).toUTC() : e.start);
+    // The lead is kept from the activity; an all-day event's alarm counts from its midnight.
+    const QDateTime from = e.allDay ? QDateTime(facts.eventDate, QTime(0, 0)).toUTC() : e.start;
+    e.alarmLead = lead ? *lead - from.secsTo(e.start) : e.alarm.secsTo(from);
     e.alarmText = TableText(area, "ALARMTEXT");
   }
   e.extras = {{QStringLiteral("X-CHIMEWISE-SOUND"), QString::number(facts.sound)},

@@ -199,7 +199,6 @@ ImportReport CalendarImporter::Import(const QString& path, const ImportOptions& 
     memo.series = e.series;
     if (e.allDay && memo.series.isEmpty())
       memo.series << QStringLiteral("DTSTART;VALUE=DATE:") + e.date.toString(QStringLiteral("yyyyMMdd"));
-    in.memo = JoinCalendarMemo(memo);
     const QDateTime start = e.allDay ? QDateTime(e.date, options.allDayAt, local) : e.start.toTimeZone(local);
     in.activityDate = start.date();
     in.activityTime = QTime(start.time().hour(), start.time().minute());
@@ -213,6 +212,12 @@ ImportReport CalendarImporter::Import(const QString& path, const ImportOptions& 
       remind = e.alarms.back().toTimeZone(local);
     in.remindDate = remind.date();
     in.remindTime = QTime(remind.time().hour(), remind.time().minute());
+    // A series keeps how long before each occurrence it reminds, for the alarm scan to move it on.
+    if (!e.series.isEmpty())
+      memo.series
+          << QStringLiteral("X-CHIMEWISE-LEAD:%1")
+                 .arg(QDateTime(in.remindDate, in.remindTime).secsTo(QDateTime(in.activityDate, in.activityTime)));
+    in.memo = JoinCalendarMemo(memo);
     // The program's own fields, when the file has them; an update keeps what the reminder had.
     const EventInput* before = known != byUid.end() ? &known->second.values : nullptr;
     in.sound = ExtraNumber(e, "X-CHIMEWISE-SOUND", 0, 8).value_or(before ? before->sound : 0);

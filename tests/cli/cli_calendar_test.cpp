@@ -122,9 +122,15 @@ END:VEVENT
   EXPECT_TRUE(out.contains("EXDATE;TZID=Europe/Berlin:20270104T093000"));
   EXPECT_TRUE(out.contains("TRIGGER:-PT15M"));
 
+  // Once its occurrence has gone by, the alarm scan moves the reminder on to the next one.
+  ASSERT_EQ(run("2027-01-18 09:31:00", {"due"}), 0) << errors.toStdString();
+  EXPECT_EQ(moments("1"), "20270201 570 / 20270201 555");
+  ASSERT_EQ(run("2027-01-18 09:31:00", {"export", "--all", dir.filePath("moved.ics")}), 0);
+  EXPECT_TRUE(read("moved.ics").contains("TRIGGER:-PT15M"));
+
   // After the last occurrence the series is past; at 10:00 on the 18th the next one is on 1 February.
   ASSERT_EQ(import("2027-01-18 10:00:00", ics), 0);
-  EXPECT_EQ(lines.value(0), "imported 0, updated 1, deleted 0, unchanged 0, skipped 1");
+  EXPECT_EQ(lines.value(0), "imported 0, updated 1, deleted 0, unchanged 0, skipped 1");  // no --lead this time
   EXPECT_EQ(moments("1"), "20270201 570 / 20270201 570");
   ASSERT_EQ(import("2027-03-02 10:00:00", ics), 0);
   EXPECT_TRUE(lines.contains("skipped \"Team review\" (UID review-7731@planner.example): every occurrence is past"))

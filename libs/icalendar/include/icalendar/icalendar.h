@@ -100,6 +100,11 @@ struct WriteResult {
 
 WriteResult Write(const std::vector<WriteEvent>& events, const WriteOptions& options);
 
+// The first occurrence of a series (ReadEvent::series) not before `after`, its wall times read
+// in the system time zone; a ReadEvent whose `past` says there is none, or whose `refused` says
+// why the series cannot be read.
+ReadEvent NextOccurrence(const QStringList& series, const QDateTime& after);
+
 // The IANA zone of a Windows time-zone name ("W. Europe Standard Time" is "Europe/Berlin"), or
 // the name itself when it is none of the common ones.
 QString IanaFromWindows(const QString& name);
