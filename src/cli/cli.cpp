@@ -418,13 +418,7 @@ int cmdImport(Session& s, const Parsed& p, QTextStream& out) {
     return 1;
   }
   s.committed = r.imported + r.updated + r.deleted > 0;
-  out << QStringLiteral("imported %1, updated %2, deleted %3, unchanged %4, skipped %5")
-             .arg(r.imported)
-             .arg(r.updated)
-             .arg(r.deleted)
-             .arg(r.unchanged)
-             .arg(r.skipped.size())
-      << Qt::endl;
+  out << ImportSummary(r) << Qt::endl;
   for (const QString& line : r.skipped) out << QStringLiteral("skipped ") << oneLine(line) << Qt::endl;
   if (s.committed) {
     s.warn(r.problem);

@@ -6,11 +6,11 @@ namespace {
 
 const QString kMarker = QStringLiteral("[iCalendar]");
 
-// An iCalendar content line: a name of letters, digits and dashes, then ';' or ':'.
+// A line of the calendar part: one of the properties kept there, as an iCalendar content line.
 bool IsContentLine(const QString& line) {
-  qsizetype i = 0;
-  while (i < line.size() && (line[i].isLetterOrNumber() || line[i] == u'-') && line[i].unicode() < 128) ++i;
-  return i > 0 && i < line.size() && (line[i] == u':' || line[i] == u';');
+  for (const char* name : {"UID:", "DTSTART:", "DTSTART;", "RRULE:", "EXDATE:", "EXDATE;", "X-CHIMEWISE-"})
+    if (line.startsWith(QLatin1String(name))) return true;
+  return false;
 }
 
 }  // namespace

@@ -95,6 +95,15 @@ QString Describe(const icalendar::ReadEvent& e) {
 
 }  // namespace
 
+QString ImportSummary(const ImportReport& r) {
+  return QStringLiteral("imported %1, updated %2, deleted %3, unchanged %4, skipped %5")
+      .arg(r.imported)
+      .arg(r.updated)
+      .arg(r.deleted)
+      .arg(r.unchanged)
+      .arg(r.skipped.size());
+}
+
 CalendarImporter::CalendarImporter(SharedState& state, Clock& clock, xbase::Engine& engine, Speaker& speaker,
                                    AlarmService& alarms, ViewerPort& viewer)
     : m_state(state), m_clock(clock), m_engine(engine), m_speaker(speaker), m_alarms(alarms), m_viewer(viewer) {}

@@ -44,6 +44,9 @@ struct ImportReport {
   QStringList skipped;  // one line each: what, and why
 };
 
+// "imported N, updated N, deleted N, unchanged N, skipped N".
+QString ImportSummary(const ImportReport& report);
+
 class CalendarImporter {
  public:
   CalendarImporter(SharedState& state, Clock& clock, xbase::Engine& engine, Speaker& speaker, AlarmService& alarms,

@@ -18,6 +18,7 @@ TEST(CalendarMemo, TheCalendarPartComesBackAsItWasPut) {
 TEST(CalendarMemo, TextThatOnlyLooksLikeItStaysText) {
   // The marker followed by prose is the user's own writing, and so is a marker mid-line.
   for (const QString& memo : {QString("Notes\n\n[iCalendar]\nsee the attached file, please"),
+                              QString("Notes\n\n[iCalendar]\nUID:x\nNote: call back"),
                               QString("about [iCalendar]\nUID:x"), QString("UID:x")}) {
     const CalendarMemo m = SplitCalendarMemo(memo);
     EXPECT_EQ(m.text, memo);
