@@ -14,11 +14,14 @@ class ViewerCalendarTest : public ViewerFixture {
   // Picks `path` in the file dialog the menu entry opens.
   void choose(viewer::ViewerWindow& w, const char* entry, const QString& path) {
     w.menuAction(QString::fromLatin1(entry))->trigger();
-    auto* dialog = w.findChild<QFileDialog*>(QStringLiteral("calendarFileDialog"));
+    // The one open now: a dialog answered before is deleted only at the next turn of the event loop.
+    QFileDialog* dialog = nullptr;
+    for (QFileDialog* d : w.findChildren<QFileDialog*>(QStringLiteral("calendarFileDialog")))
+      if (d->isVisible()) dialog = d;
     ASSERT_NE(dialog, nullptr);
     EXPECT_TRUE(dialog->isModal());  // window-modal, opened without an event loop of its own
     dialog->selectFile(path);
-    dialog->accept();
+    static_cast<QDialog*>(dialog)->accept();  // QFileDialog::accept, as the Open button does
   }
 };
 
@@ -52,7 +55,7 @@ TEST_F(ViewerCalendarTest, ExportsWhatItListsAndImportsIntoTheList) {
             "theirs.ics: imported 1, updated 0, deleted 0, unchanged 0, skipped 1.\n"
             "Skipped \"Old fair\" (UID old@example.org): it is past");
   EXPECT_EQ(prompter.asked.back().icon, PromptIcon::Warning);
-  EXPECT_TRUE(column(w, 2).contains("Book fair")) << column(w, 2).join('|').toStdString();
+  EXPECT_TRUE(column(w, 1).contains("Book fair")) << column(w, 1).join('|').toStdString();
 
   // A file that is no calendar is told, and nothing changes.
   const int rows = w.model()->rowCount();

@@ -272,7 +272,9 @@ ReadResult ReadWithLibical(const QByteArray& text, const ReadOptions& options) {
   }
   const ComponentPtr root(icalparser_parse_string(text.constData()));
   if (!root) {
-    result.error = QStringLiteral("the calendar cannot be read (%1)").arg(Utf8(icalerror_strerror(icalerrno)));
+    result.error = text.contains("END:VCALENDAR")
+                       ? QStringLiteral("the calendar cannot be read: its BEGIN and END lines do not pair up")
+                       : QStringLiteral("the calendar is cut short: it has no END:VCALENDAR");
     return result;
   }
   std::vector<icalcomponent*> calendars;
