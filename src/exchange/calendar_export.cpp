@@ -49,7 +49,8 @@ icalendar::WriteEvent EventOf(xbase::WorkArea& area) {
     // The lead is kept from the activity; an all-day event's alarm counts from its midnight.
     const QDateTime from = e.allDay ? QDateTime(facts.eventDate, QTime(0, 0)).toUTC() : e.start;
     e.alarmLead = lead ? *lead - from.secsTo(e.start) : e.alarm.secsTo(from);
-    e.alarmText = TableText(area, "ALARMTEXT");
+    // A series' alarm comes before every occurrence: it names the activity, not one moment.
+    e.alarmText = e.series.isEmpty() ? TableText(area, "ALARMTEXT") : e.summary;
   }
   e.extras = {{QStringLiteral("X-CHIMEWISE-SOUND"), QString::number(facts.sound)},
               {QStringLiteral("X-CHIMEWISE-SAY-DATE"), QString::number(facts.sayDate)},

@@ -127,6 +127,12 @@ END:VEVENT
   EXPECT_EQ(moments("1"), "20270201 570 / 20270201 555");
   ASSERT_EQ(run("2027-01-18 09:31:00", {"export", "--all", dir.filePath("moved.ics")}), 0);
   EXPECT_TRUE(read("moved.ics").contains("TRIGGER:-PT15M"));
+  // The series goes out the same wherever its reminder stands.
+  ASSERT_EQ(run(kNewYear, {"delete", "2"}), 0);
+  ASSERT_EQ(run(kNewYear, {"export", "--all", dir.filePath("a.ics")}), 0);
+  ASSERT_EQ(run(kNewYear, {"import", dir.filePath("a.ics")}, "other"), 0);
+  ASSERT_EQ(run(kNewYear, {"export", "--all", dir.filePath("b.ics")}, "other"), 0);
+  EXPECT_EQ(read("a.ics"), read("b.ics"));
 
   // After the last occurrence the series is past; at 10:00 on the 18th the next one is on 1 February.
   ASSERT_EQ(import("2027-01-18 10:00:00", ics), 0);
