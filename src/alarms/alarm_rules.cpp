@@ -1,8 +1,10 @@
 #include "alarms/alarm_rules.h"
 
 #include "core/time_format.h"
+#include "data/calendar_memo.h"
 
 #include <QLocale>
+#include <algorithm>
 #include <cmath>
 
 namespace chimewise {
@@ -108,7 +110,8 @@ AnnouncementPlan PlanAnnouncement(const ReminderFacts& r, const AnnounceSettings
       plan.sayTexts.push_back(QStringLiteral("Reminder, you have an activity scheduled for ") + plan.datePhrase);
     plan.sayTexts.push_back(r.activityText + plan.remark);
   }
-  if (readMemos == 1) plan.sayTexts.push_back(r.memo);
+  // What a calendar left in the memo (its UID, its repeat rule) is not for reading out.
+  if (readMemos == 1) plan.sayTexts.push_back(MemoText(r.memo));
   return plan;
 }
 
@@ -174,6 +177,25 @@ std::string NewRecordId(const QDateTime& now, double randomFraction, char prefix
   char buf[16];
   std::snprintf(buf, sizeof buf, "%08lld", digits);
   return std::string(1, prefix) + stamp + buf;
+}
+
+std::optional<SeriesMove> PlanSeriesMove(
+    const ReminderFacts& r, const QDateTime& now,
+    const std::function<std::optional<SeriesOccurrence>(const QStringList& series, const QDateTime& after)>& next) {
+  const CalendarMemo memo = SplitCalendarMemo(r.memo);
+  const bool repeats =
+      std::any_of(memo.series.begin(), memo.series.end(), [](const QString& l) { return l.startsWith("RRULE"); });
+  if (!repeats || !r.activity.isValid() || r.activity >= now) return std::nullopt;
+  qint64 lead = 0;
+  for (const QString& line : memo.series)
+    if (line.startsWith(QStringLiteral("X-CHIMEWISE-LEAD:"))) lead = line.mid(17).toLongLong();
+  // The first occurrence after the one gone by, and not before now either.
+  const std::optional<SeriesOccurrence> o = next(memo.series, std::max(r.activity.addSecs(60), now));
+  if (!o) return std::nullopt;
+  SeriesMove move;
+  move.activity = o->allDay ? AlarmMoment(o->date, MinuteOfDay(r.activity)) : o->start.toLocalTime();
+  move.alarm = move.activity.addSecs(-lead);
+  return move;
 }
 
 }  // namespace chimewise

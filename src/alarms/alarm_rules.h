@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QString>
 #include <array>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -63,6 +64,29 @@ struct SnoozePlan {
 
 // The snooze counts from the nearest whole minute (31 seconds and more round up).
 std::optional<SnoozePlan> PlanSnooze(int choice, const QDateTime& activity, const QDateTime& now);
+
+// One occurrence of a repeating reminder: a day (an all-day series) or a moment.
+struct SeriesOccurrence {
+  bool allDay = false;
+  QDate date;
+  QDateTime start;
+};
+
+// Where a repeating reminder moves once its occurrence has gone by.
+struct SeriesMove {
+  QDateTime activity;
+  QDateTime alarm;
+};
+
+// A reminder read from a repeating calendar event (its series kept in the memo, see
+// data/calendar_memo.h) whose activity lies before `now` moves to the series' next occurrence
+// after it, its alarm as long before that as the calendar's alarm was (the memo's
+// X-CHIMEWISE-LEAD, seconds; otherwise the activity itself). An all-day series keeps the time of
+// day it is reminded at. `next` gives the first occurrence not before a moment, or nullopt when
+// the series has ended. nullopt: no series, the activity is still to come, or no occurrence left.
+std::optional<SeriesMove> PlanSeriesMove(
+    const ReminderFacts& r, const QDateTime& now,
+    const std::function<std::optional<SeriesOccurrence>(const QStringList& series, const QDateTime& after)>& next);
 
 // A new record identifier: "E", four bytes encoding the creation moment, eight random digits
 // (from randomFraction in [0, 1)). Thirteen bytes, none of them a quote, a tab or a zero byte.

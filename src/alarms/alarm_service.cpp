@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <xbase/engine.h>
+#include <icalendar/icalendar.h>
 
 #include <algorithm>
 #include <limits>
@@ -21,6 +22,13 @@
 namespace chimewise {
 
 namespace {
+
+// The first occurrence of a calendar series not before `after` (libical, loaded on first use).
+std::optional<SeriesOccurrence> NextSeriesOccurrence(const QStringList& series, const QDateTime& after) {
+  const icalendar::ReadEvent e = icalendar::NextOccurrence(series, after.toUTC());
+  if (!e.refused.isEmpty() || e.past) return std::nullopt;
+  return SeriesOccurrence{e.allDay, e.date, e.start};
+}
 const QString kTimerAlias = QString::fromLatin1(data::kAliasTimer);
 const QString kAlarmAlias = QString::fromLatin1(data::kAliasAlarm);
 // A snooze asked for from outside the viewer (a desktop notification's action).
@@ -205,8 +213,17 @@ bool AlarmService::announce(int area, qint64 recno, int readActivity, int readMe
   const ReminderFacts facts = ReadReminderFacts(*wa);
   const AnnounceSettings settings{m_state.RemindOn, m_state.WaitTime, m_state.TimeFormat};
   const AnnouncementPlan plan = PlanAnnouncement(facts, settings, readActivity, readMemos, mode, now);
-  if (plan.alarm && !m_dryRun) {
-    xbase::Status s = WriteAlarm(*wa, *plan.alarm);
+  // A repeating reminder whose occurrence has gone by moves on to the next one.
+  std::optional<AlarmWrite> alarm = plan.alarm;
+  const std::optional<SeriesMove> series =
+      mode == AnnounceMode::Alarm && !m_dryRun ? PlanSeriesMove(facts, now, &NextSeriesOccurrence) : std::nullopt;
+  if (series)
+    alarm = AlarmWrite{series->alarm.date(), MinuteOfDay(series->alarm),
+                       FormatDateTimeText(series->alarm, m_state.TimeFormat)};
+  if (alarm && !m_dryRun) {
+    xbase::Status s = WriteAlarm(*wa, *alarm);
+    if (s.ok() && series)
+      s = WriteActivityMoment(*wa, series->activity, FormatDateTimeText(series->activity, m_state.TimeFormat));
     const bool stored = s.ok() && CommitRecord(*wa, &s);
     if (!stored) wa->Discard().IgnoreError();
     *move = stored ? AlarmMove::Stored : AlarmMove::Failed;

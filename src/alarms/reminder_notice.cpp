@@ -1,6 +1,7 @@
 #include "alarms/reminder_notice.h"
 
 #include "core/time_format.h"
+#include "data/calendar_memo.h"
 
 namespace chimewise {
 
@@ -22,7 +23,7 @@ NoticeTexts ReminderNoticeTexts(const ReminderFacts& r, const QString& timeForma
     t.body = FormatDateTimeText(r.activity, timeFormat);
   else if (r.eventDate.isValid())
     t.body = FormatShortDate(r.eventDate);
-  const QString memo = r.memo.trimmed();
+  const QString memo = MemoText(r.memo).trimmed();
   if (!memo.isEmpty()) t.body += (t.body.isEmpty() ? QString() : QStringLiteral("\n")) + memo;
   return t;
 }

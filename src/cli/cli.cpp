@@ -18,10 +18,13 @@
 #include "core/time_format.h"
 #include "data/calendar.h"
 #include "data/reminder_record.h"
+#include "exchange/calendar_export.h"
+#include "exchange/calendar_import.h"
 #include "schedule/save_event.h"
 
 #include <QDir>
 #include <QFile>
+#include <QSaveFile>
 #include <xbase/engine.h>
 #include <instance/Channel.h>
 
@@ -45,6 +48,14 @@ const QString kUsage = R"(usage: chimewise-cli [--app-folder DIR] [--now "YYYY-M
   due [--dry-run]     one alarm scan: what the character is asked to do, line by line
   say-time            the talking clock's announcement
   joke                the next joke or quote, and move on to the one after it
+  export [--all] FILE.ics
+                      the reminders list shows (--all: every one) as an iCalendar file; "-" writes
+                      it on the standard output
+  import [--lead MINUTES] [--all-day-at HH:MM] FILE.ics
+                      reminders from an iCalendar file: events and to-dos still to come, one
+                      reminder per repeating event; read again, it updates them. --lead: how long
+                      before its start an event without an alarm is reminded of (default 0);
+                      --all-day-at: when an all-day event is (default 09:00)
 )" + QString::fromLatin1(kMailUsage);
 
 struct UsageError {
@@ -367,6 +378,55 @@ int cmdDue(Session& s, const Parsed& p, QTextStream& out) {
   return 1;
 }
 
+int cmdExport(Session& s, const Parsed& p, QTextStream& out) {
+  const int area = s.openViewerArea();
+  if (area < 1) return 1;
+  const ExportResult r = ExportCalendar(*s.engine.Area(area), p.flags.contains(QStringLiteral("--all")), s.clock.now());
+  if (!s.tell(r.problem)) return 1;
+  if (!r.error.isEmpty()) {
+    s.prompter.message(r.error);
+    return 1;
+  }
+  const QString path = p.words.at(0);
+  if (path == QStringLiteral("-")) {
+    out << QString::fromUtf8(r.text);
+    out.flush();
+    return 0;
+  }
+  // Written whole or not at all: a file that was there stays as it was when writing fails.
+  QSaveFile file(path);
+  if (!file.open(QIODevice::WriteOnly) || file.write(r.text) != r.text.size() || !file.commit()) {
+    s.prompter.message(QStringLiteral("%1 cannot be written (%2)").arg(path, file.errorString()));
+    return 1;
+  }
+  s.err << QStringLiteral("exported %1 reminder%2").arg(r.count).arg(r.count == 1 ? "" : "s") << Qt::endl;
+  return 0;
+}
+
+int cmdImport(Session& s, const Parsed& p, QTextStream& out) {
+  ImportOptions options;
+  if (p.values.count(QStringLiteral("--lead")))
+    options.leadMinutes = parseInt(p.values.at(QStringLiteral("--lead")), "--lead", 0, 99999);
+  if (p.values.count(QStringLiteral("--all-day-at")))
+    options.allDayAt =
+        QTime::fromString(p.values.at(QStringLiteral("--all-day-at")).trimmed(), QStringLiteral("HH:mm"));
+  if (!s.tell(CalendarPlaceProblem(s.state.AppFolder))) return 1;
+  CalendarImporter importer(s.state, s.clock, s.engine, s.speaker, *s.alarms, s.windows);
+  const ImportReport r = importer.Import(p.words.at(0), options);
+  if (!r.error.isEmpty()) {
+    s.prompter.message(r.error + QStringLiteral("; nothing was changed"));
+    return 1;
+  }
+  s.committed = r.imported + r.updated + r.deleted > 0;
+  out << ImportSummary(r) << Qt::endl;
+  for (const QString& line : r.skipped) out << QStringLiteral("skipped ") << oneLine(line) << Qt::endl;
+  if (s.committed) {
+    s.warn(r.problem);
+    return 0;
+  }
+  return s.tell(r.problem) ? 0 : 1;
+}
+
 int cmdSayTime(Session& s, QTextStream& out) {
   TalkingClock clock(s.state, s.settings, s.clock, s.speaker);
   clock.AnnounceTime();
@@ -403,8 +463,8 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err) {
     const QString command = args.takeFirst();
     {
       // A global option after the command (but never a value of the command's own options).
-      static const QStringList withValues = {"--text", "--activity", "--remind",   "--type",
-                                             "--memo", "--sound",    "--countdown"};
+      static const QStringList withValues = {"--text",  "--activity",  "--remind", "--type",      "--memo",
+                                             "--sound", "--countdown", "--lead",   "--all-day-at"};
       QStringList rest;
       while (!args.isEmpty()) {
         const QString a = args.takeFirst();
@@ -458,6 +518,17 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err) {
     } else if (command == QStringLiteral("due")) {
       p = parseArgs(args, {}, {"--dry-run"});
       expectWords(p, 0, command);
+    } else if (command == QStringLiteral("export")) {
+      p = parseArgs(args, {}, {"--all"});
+      expectWords(p, 1, command);
+    } else if (command == QStringLiteral("import")) {
+      p = parseArgs(args, {"--lead", "--all-day-at"}, {});
+      expectWords(p, 1, command);
+      if (p.values.count(QStringLiteral("--lead"))) parseInt(p.values.at(QStringLiteral("--lead")), "--lead", 0, 99999);
+      if (p.values.count(QStringLiteral("--all-day-at")) &&
+          !QTime::fromString(p.values.at(QStringLiteral("--all-day-at")).trimmed(), QStringLiteral("HH:mm")).isValid())
+        throw UsageError{QStringLiteral("--all-day-at wants a time of day written HH:MM, not \"%1\"")
+                             .arg(p.values.at(QStringLiteral("--all-day-at")))};
     } else {
       throw UsageError{QStringLiteral("unknown command ") + command};
     }
@@ -493,6 +564,10 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err) {
       code = 0;
     } else if (command == QStringLiteral("due"))
       code = cmdDue(s, p, out);
+    else if (command == QStringLiteral("export"))
+      code = cmdExport(s, p, out);
+    else if (command == QStringLiteral("import"))
+      code = cmdImport(s, p, out);
     else if (command == QStringLiteral("say-time"))
       code = cmdSayTime(s, out);
     else if (command == QStringLiteral("joke"))

@@ -12,12 +12,17 @@
 #include "core/window_placement.h"
 #include "data/calendar.h"
 #include "data/reminder_record.h"
+#include "exchange/calendar_export.h"
+#include "exchange/calendar_import.h"
 #include "viewer/reminder_list_model.h"
 #include "viewer/viewer_rules.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QIcon>
@@ -28,6 +33,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPlainTextEdit>
+#include <QSaveFile>
 #include <QScreen>
 #include <QStyle>
 #include <QSvgRenderer>
@@ -223,6 +229,9 @@ void ViewerWindow::buildMenus() {
   hooked(m_options, m_ctx.hooks.showOptions);
   m_optimize = entry(file, "Optimi&ze Reminders", "mnuOptimize", [this] { optimize(); });
   hooked(m_optimize, m_ctx.hooks.optimize);
+  file->addSeparator();
+  entry(file, "&Import Calendar...", "mnuImportCalendar", [this] { chooseCalendarFile(false); });
+  entry(file, "&Export Calendar...", "mnuExportCalendar", [this] { chooseCalendarFile(true); });
   file->addSeparator();
   m_exit = entry(file, "E&xit", "mnuExit", [this] { close(); });
 
@@ -673,6 +682,72 @@ void ViewerWindow::about() {
   m_ctx.timer.SetTimerEnabled(false);
   m_ctx.hooks.about();
   m_ctx.timer.SetTimerEnabled(true);
+}
+
+void ViewerWindow::chooseCalendarFile(bool exporting) {
+  auto* dialog =
+      new QFileDialog(this, exporting ? QStringLiteral("Export Calendar") : QStringLiteral("Import Calendar"),
+                      QDir::homePath(), QStringLiteral("iCalendar files (*.ics);;All files (*)"));
+  dialog->setObjectName(QStringLiteral("calendarFileDialog"));
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  dialog->setAcceptMode(exporting ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  dialog->setFileMode(exporting ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+  if (exporting) dialog->setDefaultSuffix(QStringLiteral("ics"));
+  connect(dialog, &QFileDialog::fileSelected, this, [this, exporting](const QString& path) {
+    if (exporting)
+      exportCalendar(path);
+    else
+      importCalendar(path);
+  });
+  dialog->open();  // window-modal; the answer comes through fileSelected
+}
+
+void ViewerWindow::importCalendar(const QString& path) {
+  SaveMemo();
+  // Each reminder is stored as the Schedule Activity dialog stores one, quietly; the list is read
+  // again once at the end.
+  TranscriptSpeaker quiet;
+  NoWindows noViewer;
+  CalendarImporter importer(m_ctx.state, m_ctx.clock, m_ctx.engine, quiet, m_ctx.alarms, noViewer);
+  const ImportReport r = importer.Import(path, ImportOptions{});
+  Refresh();
+  const QString title = QStringLiteral("Import Calendar");
+  if (!r.error.isEmpty()) {
+    m_ctx.prompter.notice(r.error + QStringLiteral("; nothing was changed."), title, PromptIcon::Warning);
+    return;
+  }
+  QString text = QFileInfo(path).fileName() + QStringLiteral(": ") + ImportSummary(r) + u'.';
+  for (const QString& line : r.skipped) text += QStringLiteral("\nSkipped ") + line;
+  if (!r.problem.ok()) text += u'\n' + Describe(r.problem).text;
+  m_ctx.prompter.notice(text, title,
+                        r.skipped.isEmpty() && r.problem.ok() ? PromptIcon::Information : PromptIcon::Warning);
+}
+
+void ViewerWindow::exportCalendar(const QString& path) {
+  SaveMemo();
+  const QString title = QStringLiteral("Export Calendar");
+  // A work area of its own: the list's order and position stay as they are.
+  const QString alias = QStringLiteral("CALEXPORT");
+  int area = 0;
+  ExportResult r;
+  r.problem = ProblemOf(OpenCalendar(m_ctx.engine, m_ctx.state.AppFolder, alias, &area));
+  if (r.problem.ok()) r = ExportCalendar(*m_ctx.engine.Area(area), m_showFuture, m_ctx.clock.now());
+  data::CloseTableIfOpen(m_ctx.engine, alias);
+  QString failure = r.problem.ok() ? r.error : Describe(r.problem).text;
+  if (failure.isEmpty()) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(r.text) != r.text.size() || !file.commit())
+      failure = QStringLiteral("%1 cannot be written (%2).").arg(path, file.errorString());
+  }
+  if (!failure.isEmpty()) {
+    m_ctx.prompter.notice(failure, title, PromptIcon::Warning);
+    return;
+  }
+  m_ctx.prompter.notice(QStringLiteral("%1 reminder%2 written to %3.")
+                            .arg(r.count)
+                            .arg(r.count == 1 ? "" : "s")
+                            .arg(QFileInfo(path).fileName()),
+                        title, PromptIcon::Information);
 }
 
 }  // namespace chimewise::viewer

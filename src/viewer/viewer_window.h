@@ -150,6 +150,11 @@ class ViewerWindow final : public QMainWindow {
   void runLater(const std::function<void()>& command);
   void optimize();
   void about();
+  // File > Import Calendar / Export Calendar: a file chosen in a window-modal dialog, then read
+  // in or written out, and the outcome told.
+  void chooseCalendarFile(bool exporting);
+  void importCalendar(const QString& path);
+  void exportCalendar(const QString& path);
 
   ViewerContext& m_ctx;
   ProblemReporter m_reporter;

@@ -146,6 +146,10 @@ TEST(Announcement, DatePhraseAndWhatIsRead) {
   EXPECT_EQ(plan.sayTexts, (std::vector<QString>{"Ask about Tuesday"}));
   plan = PlanAnnouncement(r, noRepeat(), 0, 0, AnnounceMode::Alarm, at(15, 0));
   EXPECT_EQ(plan.sayTexts, (std::vector<QString>{"Call the dentist"}));
+  // A calendar's UID and repeat rule below the memo are not read out.
+  r.memo = "Ask about Tuesday\n\n[iCalendar]\nUID:x@example.org\nRRULE:FREQ=WEEKLY";
+  plan = PlanAnnouncement(r, noRepeat(), 0, 1, AnnounceMode::TextsOnly, at(15, 0));
+  EXPECT_EQ(plan.sayTexts, (std::vector<QString>{"Ask about Tuesday"}));
   plan = PlanAnnouncement(r, noRepeat(), 0, 0, AnnounceMode::SoundOnly, at(15, 0));
   EXPECT_TRUE(plan.sayTexts.empty());
   EXPECT_EQ(plan.sound, 3);
@@ -324,4 +328,45 @@ TEST(AlarmTime, TwentyToOneIsStoredAsForty) {
   const auto r = reminder(at(0, 40), at(0, 40));
   EXPECT_EQ(r.alarmTime, 40);
   EXPECT_EQ(AlarmMoment(r.alarmDate, r.alarmTime), at(0, 40));
+}
+
+TEST(SeriesMove, AGoneOccurrenceMovesToTheNextWithItsLead) {
+  ReminderFacts r = reminder(at(9, 30), at(9, 20));
+  const QString calendar = "Room 4\n\n[iCalendar]\nUID:review\nDTSTART:20261120T083000Z\nRRULE:FREQ=WEEKLY\n";
+  QDateTime askedAfter;
+  const auto weekLater = [&](const QStringList& series, const QDateTime& after) -> std::optional<SeriesOccurrence> {
+    askedAfter = after;
+    if (!series.contains("RRULE:FREQ=WEEKLY")) return std::nullopt;
+    return SeriesOccurrence{false, {}, at(9, 30, 0, kDay.addDays(7))};
+  };
+  // Not a series, or still to come: nothing moves.
+  EXPECT_FALSE(PlanSeriesMove(r, at(10, 0), weekLater));
+  r.memo = calendar + "X-CHIMEWISE-LEAD:600\n";
+  EXPECT_FALSE(PlanSeriesMove(r, at(9, 29), weekLater));
+
+  const auto move = PlanSeriesMove(r, at(9, 35), weekLater);
+  ASSERT_TRUE(move);
+  EXPECT_EQ(move->activity, at(9, 30, 0, kDay.addDays(7)));
+  EXPECT_EQ(move->alarm, at(9, 20, 0, kDay.addDays(7)));
+  EXPECT_EQ(askedAfter, at(9, 35));  // not before now
+  // A day late, the occurrence after the one gone by is asked for from now on.
+  ASSERT_TRUE(PlanSeriesMove(r, at(9, 35, 0, kDay.addDays(1)), weekLater));
+  EXPECT_EQ(askedAfter, at(9, 35, 0, kDay.addDays(1)));
+
+  // Without a lead the alarm is at the activity; an ended series leaves the reminder where it is.
+  r.memo = calendar;
+  EXPECT_EQ(PlanSeriesMove(r, at(9, 35), weekLater)->alarm, at(9, 30, 0, kDay.addDays(7)));
+  EXPECT_FALSE(PlanSeriesMove(r, at(9, 35),
+                              [](const QStringList&, const QDateTime&) { return std::optional<SeriesOccurrence>(); }));
+}
+
+TEST(SeriesMove, AnAllDaySeriesKeepsItsTimeOfDay) {
+  ReminderFacts r = reminder(at(9, 0), at(9, 0));
+  r.memo = "[iCalendar]\nUID:bins\nDTSTART;VALUE=DATE:20261120\nRRULE:FREQ=WEEKLY\nX-CHIMEWISE-LEAD:54000\n";
+  const auto move = PlanSeriesMove(r, at(12, 0), [](const QStringList&, const QDateTime&) {
+    return std::optional<SeriesOccurrence>(SeriesOccurrence{true, kDay.addDays(7), {}});
+  });
+  ASSERT_TRUE(move);
+  EXPECT_EQ(move->activity, at(9, 0, 0, kDay.addDays(7)));
+  EXPECT_EQ(move->alarm, at(18, 0, 0, kDay.addDays(6)));  // 15 hours before
 }

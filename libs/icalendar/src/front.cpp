@@ -1,0 +1,65 @@
+// The library's face: reading and writing go to the calendar module, loaded the first time one is
+// asked for.
+
+#include "backend.h"
+
+#include <modules/Module.h>
+
+namespace icalendar {
+
+namespace {
+
+const modules::Table<backend::Api>& TheBackend() {
+  static const auto table =
+      modules::LoadTable<backend::Api>(QString::fromLatin1(backend::kModuleFile), backend::kEntryPoint,
+                                       backend::kVersion, QStringLiteral("the calendar reader"));
+  return table;
+}
+
+}  // namespace
+
+ReadResult Read(const QByteArray& text, const ReadOptions& options) {
+  if (const auto* api = TheBackend().api) return api->read(text, options);
+  ReadResult r;
+  r.error = TheBackend().error;
+  return r;
+}
+
+WriteResult Write(const std::vector<WriteEvent>& events, const WriteOptions& options) {
+  if (const auto* api = TheBackend().api) return api->write(events, options);
+  WriteResult r;
+  r.error = TheBackend().error;
+  return r;
+}
+
+ReadEvent NextOccurrence(const QStringList& series, const QDateTime& after) {
+  // A calendar of one event. Its start goes in as the system zone's wall time, so that a weekly
+  // 09:30 stays at 09:30 on both sides of a change of the clocks.
+  QByteArray text = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VEVENT\r\nUID:series\r\n";
+  for (const QString& line : series) {
+    QString l = line;
+    if (l.startsWith(QStringLiteral("DTSTART:")) && l.endsWith(u'Z')) {
+      const QDateTime utc = QDateTime::fromString(l.mid(8), QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
+      if (utc.isValid()) {
+        QDateTime u = utc;
+        u.setTimeSpec(Qt::UTC);
+        l = QStringLiteral("DTSTART:") + u.toLocalTime().toString(QStringLiteral("yyyyMMdd'T'HHmmss"));
+      }
+    }
+    if (l.startsWith(QStringLiteral("DTSTART")) || l.startsWith(QStringLiteral("RRULE")) ||
+        l.startsWith(QStringLiteral("EXDATE")))
+      text += l.toUtf8() + "\r\n";
+  }
+  text += "END:VEVENT\r\nEND:VCALENDAR\r\n";
+  ReadOptions options;
+  options.now = after;
+  ReadResult r = Read(text, options);
+  if (!r.error.isEmpty() || r.events.size() != 1) {
+    ReadEvent e;
+    e.refused = r.error.isEmpty() ? QStringLiteral("no series") : r.error;
+    return e;
+  }
+  return r.events.front();
+}
+
+}  // namespace icalendar

@@ -1,0 +1,37 @@
+#pragma once
+// Reminders written out as an iCalendar file: one VEVENT per reminder, its alarm as a VALARM and
+// the program's own fields as X-CHIMEWISE-... properties, so that reading the file back gives the
+// same reminders.
+
+#include "core/problem.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+namespace xbase {
+class WorkArea;
+}
+
+namespace chimewise {
+
+// The product id every exported calendar names.
+inline constexpr char kCalendarProductId[] = "-//Olm Chimewise//Reminders//EN";
+
+struct ExportResult {
+  Problem problem;  // the table could not be read
+  QString error;    // the calendar could not be composed
+  int count = 0;
+  QByteArray text;
+};
+
+// The reminders of `area` in the viewer's order (ALARM): only the current ones (as `list` shows
+// them), or with `all` every one. Timed starts are written in the system time zone; DTSTAMP is
+// `now`, so the same table at the same moment gives the same bytes.
+ExportResult ExportCalendar(xbase::WorkArea& area, bool all, const QDateTime& now);
+
+// The UID of a reminder that did not come from a calendar: its record identifier (REC_NO, whose
+// bytes may lie outside ASCII) in hexadecimal.
+QString RecordUid(const std::string& recordId);
+
+}  // namespace chimewise
