@@ -165,7 +165,10 @@ ImportReport CalendarImporter::Import(const QString& path, const ImportOptions& 
 
   const QTimeZone local = QTimeZone::systemTimeZone();
   for (const icalendar::ReadEvent& e : calendar.events) {
-    const auto skip = [&](const QString& why) { report.skipped << QStringLiteral("%1: %2").arg(Describe(e), why); };
+    // One line each: a message worded for a box loses its line breaks.
+    const auto skip = [&](const QString& why) {
+      report.skipped << QStringLiteral("%1: %2").arg(Describe(e), why.simplified());
+    };
     if (!e.refused.isEmpty()) {
       skip(e.refused);
       continue;
@@ -175,9 +178,10 @@ ImportReport CalendarImporter::Import(const QString& path, const ImportOptions& 
       continue;
     }
     const auto known = byUid.find(e.uid);
-    if (e.cancelled) {
+    if (e.cancelled || e.done) {
+      const QString gone = e.done ? QStringLiteral("done") : QStringLiteral("cancelled");
       if (known == byUid.end()) {
-        skip(QStringLiteral("cancelled, and not among the reminders"));
+        skip(gone + QStringLiteral(", and not among the reminders"));
         continue;
       }
       int area = 0;
@@ -186,7 +190,7 @@ ImportReport CalendarImporter::Import(const QString& path, const ImportOptions& 
       if (problem.ok()) problem = m_alarms.DeleteReminder(area, known->second.recno, &deleted);
       data::CloseTableIfOpen(m_engine, kImportAlias);
       if (!deleted) {
-        skip(QStringLiteral("cancelled, but the reminder could not be deleted: ") + chimewise::Describe(problem).text);
+        skip(gone + QStringLiteral(", but the reminder could not be deleted: ") + chimewise::Describe(problem).text);
         continue;
       }
       ++report.deleted;

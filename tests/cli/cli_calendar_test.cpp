@@ -290,6 +290,7 @@ END:VEVENT
   ASSERT_EQ(import(kNewYear, ics), 0) << errors.toStdString();
   const QString report = lines.join('\n');
   EXPECT_EQ(lines.value(0), "imported 1, updated 0, deleted 0, unchanged 0, skipped 5") << report.toStdString();
+  EXPECT_EQ(lines.size(), 6) << "one line per skipped event: " << report.toStdString();
   EXPECT_TRUE(report.contains("\"Bad frequency\" (UID bad-freq): invalid repeat rule (")) << report.toStdString();
   EXPECT_TRUE(report.contains("FREQ=SOMETIMES)"));
   EXPECT_TRUE(report.contains("\"Count and until\" (UID bad-both): invalid repeat rule (")) << report.toStdString();
@@ -332,10 +333,17 @@ BEGIN:VTODO
 UID:someday
 SUMMARY:Someday
 END:VTODO
+BEGIN:VTODO
+UID:renewed
+DUE:20270201T090000Z
+SUMMARY:Renew the passport
+PERCENT-COMPLETE:100
+END:VTODO
 )");
   ASSERT_EQ(import(kNewYear, ics, {"--all-day-at", "07:30"}), 0) << errors.toStdString();
-  EXPECT_EQ(lines.value(0), "imported 3, updated 0, deleted 0, unchanged 0, skipped 1");
+  EXPECT_EQ(lines.value(0), "imported 3, updated 0, deleted 0, unchanged 0, skipped 2");
   EXPECT_EQ(lines.value(1), "skipped \"Someday\" (UID someday): a to-do without a due date");
+  EXPECT_EQ(lines.value(2), "skipped \"Renew the passport\" (UID renewed): done, and not among the reminders");
   EXPECT_EQ(moments("1"), "20270115 450 / 20270115 450");
   EXPECT_EQ(moments("2"), "20270120 450 / 20270119 540");  // 15 hours before its midnight
   EXPECT_EQ(moments("3"), "20270131 1020 / 20270130 1020");
@@ -347,6 +355,14 @@ END:VTODO
   EXPECT_TRUE(out.contains("DTSTART;VALUE=DATE:20270120"));
   EXPECT_TRUE(out.contains("TRIGGER;VALUE=DATE-TIME:20270119T080000Z"));
   EXPECT_TRUE(out.contains("DTSTART;TZID=Europe/Berlin:20270131T170000"));
+
+  // The to-do done on another device: its reminder goes.
+  ASSERT_EQ(import(kNewYear, Calendar("BEGIN:VTODO\nUID:taxes\nSUMMARY:File the taxes\nSTATUS:COMPLETED\n"
+                                      "COMPLETED:20270102T100000Z\nEND:VTODO\n")),
+            0)
+      << errors.toStdString();
+  EXPECT_EQ(lines.value(0), "imported 0, updated 0, deleted 1, unchanged 0, skipped 0");
+  EXPECT_EQ(list(kNewYear).size(), 2);
 }
 
 TEST_F(CalendarCliTest, ExportImportExportIsByteForByte) {

@@ -94,6 +94,11 @@ bool Before(const Moment& m, const QDateTime& now) {
 
 QString PropertyText(icalproperty* p) { return p ? Utf8(icalproperty_get_value_as_string(p)) : QString(); }
 
+int PercentComplete(icalcomponent* c) {
+  icalproperty* p = icalcomponent_get_first_property(c, ICAL_PERCENTCOMPLETE_PROPERTY);
+  return p ? icalproperty_get_percentcomplete(p) : 0;
+}
+
 class ComponentReader {
  public:
   ComponentReader(icalcomponent* calendar, const ReadOptions& options, bool cancelMethod)
@@ -130,7 +135,9 @@ class ComponentReader {
           return e;
         }
     }
-    if (e.cancelled) return e;  // a cancellation needs no moments
+    e.done = todo && (icalcomponent_get_status(c) == ICAL_STATUS_COMPLETED ||
+                      icalcomponent_get_first_property(c, ICAL_COMPLETED_PROPERTY) || PercentComplete(c) >= 100);
+    if (e.cancelled || e.done) return e;  // a cancellation needs no moments
     if (icalcomponent_get_first_property(c, ICAL_RECURRENCEID_PROPERTY)) {
       e.refused = QStringLiteral("a changed occurrence of a series (RECURRENCE-ID); the series itself is taken");
       return e;

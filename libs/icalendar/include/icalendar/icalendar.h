@@ -36,6 +36,9 @@ struct ReadEvent {
   QString description;
   QStringList categories;
   bool cancelled = false;  // STATUS:CANCELLED, or the calendar's METHOD is CANCEL
+  // A VTODO marked done (STATUS:COMPLETED, a COMPLETED moment, or PERCENT-COMPLETE:100): like a
+  // cancellation, nothing is left to remind of.
+  bool done = false;
   // Why the component cannot be taken (an invalid repeat rule, a time zone that cannot be
   // resolved, no start at all); empty when it can. The fields below are then not filled in.
   QString refused;
