@@ -1,5 +1,5 @@
 // chimewise-cli export and import: calendars as other programs write them, read in and written out.
-#include "cli/cli.h"
+#include "support/cli_fixture.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -12,28 +12,12 @@ using namespace chimewise;
 
 namespace {
 
-class CalendarCliTest : public ::testing::Test {
+class CalendarCliTest : public testsupport::CliFixture {
  protected:
-  void SetUp() override {
-    static int argc = 1;
-    static char name[] = "cli-calendar-tests";
-    static char* argv[] = {name, nullptr};
-    if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
-    QCoreApplication::setApplicationName("Olm Chimewise");
-    qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
-    qputenv("XDG_DATA_HOME", dir.filePath("share").toUtf8());
-    qputenv("XDG_RUNTIME_DIR", dir.path().toUtf8());  // no running program is told anything
-  }
-  int run(const QString& now, QStringList args, const QString& app = "app") {
-    QString o, e;
-    QTextStream out(&o), err(&e);
-    args = QStringList{"--app-folder", dir.filePath(app), "--now", now} + args;
-    const int code = RunCli(args, out, err);
-    out.flush();
-    err.flush();
-    lines = o.split('\n', Qt::SkipEmptyParts);
-    errors = e;
-    return code;
+  // Runs the tool at `now` on the application folder `folder` (under the test's folder).
+  int run(const QString& now, const QStringList& args, const QString& folder = "app") {
+    app = dir.filePath(folder);
+    return runCli(QStringList{"--now", now} + args);
   }
   QString write(const QString& name, const QByteArray& text) {
     QFile f(dir.filePath(name));
@@ -65,10 +49,6 @@ class CalendarCliTest : public ::testing::Test {
     return field(rec, "EVENTDATE") + ' ' + field(rec, "STARTTIME") + " / " + field(rec, "ALARMDATE") + ' ' +
            field(rec, "ALARMTIME");
   }
-
-  QTemporaryDir dir;
-  QStringList lines;
-  QString errors;
 };
 
 const QString kNewYear = "2027-01-01 08:00:00";
