@@ -239,12 +239,13 @@ void CharacterHost::LoadCharacter(const QString& fileName, bool atStartUp) {
   loaded->commands().setChecked(QStringLiteral("NoSound"),
                                 [c = QPointer<agent::Character>(loaded)] { return c && c->soundEffectsOn(); });
 
+  // Before the introduction, which turns the sound effects on for itself and back as it found them.
+  loaded->setSoundEffectsOn(NumericReading(m_settings.read(settings::NoSoundEffects)) == 0);
   if (atStartUp) {
     if (auto marker = FindPathNoCase(m_state.AppFolder, QStringLiteral("CHIMINST.DLL"))) {
       requestShow();
       if (introductionTour) introductionTour();
       QFile::remove(*marker);
-      if (m_state.Closing) return;
     } else if (NumericReading(m_settings.read(settings::ShowOnStart)) == 1) {
       loaded->moveTo(screen.width() - loaded->width(), screen.height() - loaded->height());
       requestShow();
@@ -252,7 +253,6 @@ void CharacterHost::LoadCharacter(const QString& fileName, bool atStartUp) {
       loaded->speak(kReadyGreeting);
     }
   }
-  if (m_character) m_character->setSoundEffectsOn(NumericReading(m_settings.read(settings::NoSoundEffects)) == 0);
 }
 
 void CharacterHost::SetCharacterSize(int index) {

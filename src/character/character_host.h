@@ -68,6 +68,8 @@ class CharacterHost final : public QObject, public Speaker {
   // the program closes, or two minutes pass), then pauses extraSeconds. True when the caller
   // may go on speaking.
   bool WaitForSpeech(double extraSeconds = 0);
+  // How long a wait for the character's speech goes on at most.
+  int speechWaitLimitMs() const { return m_options.speechWaitLimitMs; }
   // Switches the character's own sound effects, giving up after a few refusals.
   void SetSoundEffects(bool on) override;
   // Ends any speech wait and drops everything the character has queued.
@@ -112,7 +114,8 @@ class CharacterHost final : public QObject, public Speaker {
   // run and the desktop has a sound output device.
   bool audible() const;
 
-  // Run on the first start after installation, with the character shown.
+  // Run on the first start after installation, with the character shown: it starts the
+  // introduction, which goes on from the event loop after the load has returned.
   std::function<void()> introductionTour;
   // Whether a command of the character's menu can be carried out in this program; one that cannot
   // is registered disabled. Unset: every command is registered as the command table has it.

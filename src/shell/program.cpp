@@ -103,6 +103,8 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   // The first start's introduction runs while the character loads, before the timer first starts.
   m_tours->timerRunning = [this] { return m_reminders->timer1().isActive(); };
   m_tours->mainWindow = m_reminders.get();
+  // The start goes on once the first start's introduction has ended.
+  m_reminders->setAfterTours([this](std::function<void()> work) { RunWhenNoTourRuns(*m_tours, std::move(work)); });
   m_schedule->setTour([this](ScheduleDialog& dialog) { RunScheduleTour(dialog, *m_tours); });
   m_character->introductionTour = [this] { RunIntroduction(*m_tours, OpenViewerOf(*m_viewer)); };
   OptionsHooks optionsHooks;
@@ -214,7 +216,10 @@ bool Program::start() {
     if (!startsAtLogin) qWarning("%s", qUtf8Printable(problem));
   }
   const bool running = m_reminders->load(m_options.characterFolders);
-  if (running && startsAtLogin) m_prompter.notice(kStartAtLoginText, kStartAtLoginTitle, PromptIcon::Information);
+  if (running && startsAtLogin)
+    RunWhenNoTourRuns(*m_tours, [this] {
+      if (!m_state.Closing) m_prompter.notice(kStartAtLoginText, kStartAtLoginTitle, PromptIcon::Information);
+    });
   return running;
 }
 

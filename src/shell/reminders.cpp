@@ -89,7 +89,17 @@ bool Reminders::load(const QStringList& characterFolders) {
 
   if (!m_character.LoadCharacter(name + kCharacterExtension, true)) return false;
   if (m_state.Closing) return false;
+  // The first start's introduction, begun as the character loaded, runs on from the event loop:
+  // the timer and the boxes below wait for its end, as they wait for the character to load.
+  if (m_afterTours)
+    m_afterTours([this] { finishLoad(); });
+  else
+    finishLoad();
+  return !m_state.Closing;
+}
 
+void Reminders::finishLoad() {
+  if (m_state.Closing) return;
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     const QRect g = screen->geometry();
     move(g.width() - width(), g.height() - height());
@@ -104,7 +114,7 @@ bool Reminders::load(const QStringList& characterFolders) {
   m_timer1.start(kTimerInterval);
   m_routines.ScheduleNextAnnouncement(-1);
   m_routines.ScheduleNextMailCheck(-1);
-  if (m_state.Closing) return false;
+  if (m_state.Closing) return;
 
   // Only now, with the timer running, may anything wait for the user: a reminder due meanwhile
   // is announced while a box is open.
@@ -113,7 +123,6 @@ bool Reminders::load(const QStringList& characterFolders) {
     m_prompter.notice(kNoTrayText, kNoTrayTitle, PromptIcon::Information);
   }
   if (!repair) optimizePrompt();
-  return !m_state.Closing;
 }
 
 void Reminders::optimizePrompt() {

@@ -96,6 +96,9 @@ class Reminders : public QWidget {
   bool inTray() const { return m_inTray; }
   // Asks whether the desktop has a system tray (QSystemTrayIcon's answer unless replaced).
   void setTrayAvailability(std::function<bool()> available) { m_trayAvailable = std::move(available); }
+  // Puts work off until no guided tour runs (the first start's introduction, begun while the
+  // character loads); unset, the work runs at once.
+  void setAfterTours(std::function<void(std::function<void()>)> defer) { m_afterTours = std::move(defer); }
 
   QTimer& timer1() { return m_timer1; }
   // How often a program started without a tray looks for one that appeared since.
@@ -117,6 +120,8 @@ class Reminders : public QWidget {
  private:
   void finishUnload();
   void optimizePrompt();
+  // The rest of the load once the character is there: the window, the tray, the timer, the boxes.
+  void finishLoad();
   void showTrayIcon();
   void lookForTray();
   void closeOpenBoxes();
@@ -135,6 +140,7 @@ class Reminders : public QWidget {
   QMenu* m_trayMenu = nullptr;
   ProgramCommands* m_commands = nullptr;
   std::function<bool()> m_trayAvailable;
+  std::function<void(std::function<void()>)> m_afterTours;
   bool m_inTray = false;
   bool m_toldNoTray = false;
   bool m_unloaded = false;

@@ -14,6 +14,8 @@
 #include <QTableView>
 #include <QToolBar>
 
+#include <memory>
+
 #include <agent/Character.h>
 
 namespace chimewise {
@@ -41,11 +43,8 @@ ViewerOpener OpenViewerOf(ViewerWindows& viewers) {
   };
 }
 
-void RunIntroduction(TourContext& context, const ViewerOpener& openViewer) {
-  Tour t(context, TourKind::Introduction);
-  if (!t.started()) return;
-  const agent::Character* c = context.character.character();
-  const QString name = c ? c->name() : QString();
+TourScript IntroductionScript(const QString& name, const ViewerOpener& openViewer, const TourContext& context) {
+  ScriptWriter t;
 
   // The greeting.
   t.toLowerRightCorner();
@@ -54,7 +53,7 @@ void RunIntroduction(TourContext& context, const ViewerOpener& openViewer) {
   t.speak(T("Thank you for trying Olm Chimewise."));
   t.speak(QStringLiteral("Olm Chimewise lets you choose ") + name +
           QStringLiteral("! as well as any of my character friends. We all love to talk to you."));
-  if (!t.wait()) return;
+  t.wait();
 
   // Reminders.
   t.play(T("Announce"));
@@ -69,7 +68,7 @@ void RunIntroduction(TourContext& context, const ViewerOpener& openViewer) {
   t.speak(T(R"(\pit=400\\spd=180\Hey, Gorgeous, \spd=140\\pit=100\You Fantastic Creature,)"));
   t.speak(T("You better get ready for your 9:15 A.M. doctor's appointment!"));
   t.speak(T(R"(\pit=50\And don't forget to pick up your prescription!)"));
-  if (!t.wait()) return;
+  t.wait();
 
   // The talking clock.
   t.play(T("Acknowledge"));
@@ -79,8 +78,10 @@ void RunIntroduction(TourContext& context, const ViewerOpener& openViewer) {
       T("You can specify what I say when I announce the time. For example you might build your self esteem by having "
         "me say."));
   t.speak(T(R"(\spd=140\\pit=50\Dudette, it looks like another good hair day,  you're looking better every minute)"));
-  t.speak(QStringLiteral("The time is ") + SpokenTime(t.clock().now(), t.state().TimeFormat));
-  if (!t.wait()) return;
+  t.speak([&context] {
+    return QStringLiteral("The time is ") + SpokenTime(context.clock.now(), context.state.TimeFormat);
+  });
+  t.wait();
 
   // What the user types, and the character as a companion.
   t.play(T("Write"));
@@ -90,19 +91,19 @@ void RunIntroduction(TourContext& context, const ViewerOpener& openViewer) {
   t.speak(
       T(R"(\spd=140\ Just like a lovable pet, the cartoon characters will become your faithful computer companions.)"));
   t.speak(T("Every time you start your computer I will greet you and stand on the bottom of your screen."));
-  if (!t.wait()) return;
+  t.wait();
 
   // The menu.
   t.speak(T("It's easy to use me."));
   t.speak(T("Using your mouse you can right click on me, or on my Alarm Icon in the System Tray."));
   t.speak(T("When you right click on me you'll get this menu."));
-  if (!t.wait()) return;
+  t.wait();
   t.popup();
   t.speak(T("This menu gives you access to all my functions."));
   t.speak(T("The Jesterbox and Quotes entry starts our companion program of jokes and quotes, when you have it."));
   t.speak(T("To hear a joke or quote at anytime click on Tell a Joke or Quote."));
   t.speak(T(R"(When you want to set a reminder just click on the "Reminder Viewer" option.)"));
-  if (!t.wait()) return;
+  t.wait();
   t.closePopup();
 
   // Jokes and quotes.
@@ -113,7 +114,7 @@ void RunIntroduction(TourContext& context, const ViewerOpener& openViewer) {
   t.speak(T("You can also keep your own jokes and quotes in it."));
   t.speak(T("Then I can tell them to you whenever you like."));
   t.speak(T("You can customize what I say, how I say it and even the movements I make."));
-  if (!t.wait()) return;
+  t.wait();
 
   // Reading the clipboard.
   t.play(T("Explain"));
@@ -130,19 +131,25 @@ void RunIntroduction(TourContext& context, const ViewerOpener& openViewer) {
   t.speak(T("You can get help from each program by clicking on the help menu from those programs."));
   t.play(T("Congratulate"));
   t.speak(T("Enjoy!"));
-  if (!t.wait()) return;
+  t.wait();
 
   // The Reminder Viewer.
-  QPointer<QWidget> viewer = openViewer ? openViewer() : nullptr;
-  t.takeWindow(viewer);
-  QToolBar* bar = viewer ? viewer->findChild<QToolBar*>(QStringLiteral("Toolbar1")) : nullptr;
+  // Opened when the tour comes to it; its parts are looked for then.
+  auto viewer = std::make_shared<QPointer<QWidget>>();
+  t.takeWindow([viewer, openViewer]() -> QWidget* {
+    *viewer = openViewer ? openViewer() : nullptr;
+    return *viewer;
+  });
+  const auto bar = [viewer]() -> QToolBar* {
+    return *viewer ? (*viewer)->findChild<QToolBar*>(QStringLiteral("Toolbar1")) : nullptr;
+  };
   t.besideWindow();
   t.speak(T("This is the Olm Chimewise View Window."));
   t.speak(T("From here you can add, edit, delete or view your reminders and set the program options."));
   t.speak(T("This window will contain the date and time of each reminder as well as the activity to be performed."));
-  t.beside(bar);
+  t.beside([bar] { return bar(); });
   t.speak(T("The toolbar contains five buttons."));
-  if (!t.wait()) return;
+  t.wait();
   struct Button {
     const char* name;
     const char* line;
@@ -159,28 +166,26 @@ void RunIntroduction(TourContext& context, const ViewerOpener& openViewer) {
        "button."},
   };
   for (const Button& b : kButtons) {
-    QPointer<QAbstractButton> button = ToolButton(viewer, bar, b.name);
-    t.press(button, true);
+    t.press([viewer, bar, name = b.name] { return ToolButton(*viewer, bar(), name); });
     t.play(T("GestureLeft"));
     t.speak(T(b.line));
     t.play(T("Blink"));
-    const bool goesOn = t.wait();
-    t.press(button, false);
-    if (!goesOn) return;
+    t.wait();
+    t.release();
   }
 
   // The list, the menus and the memo box.
-  t.beside(viewer ? viewer->findChild<QTableView*>() : nullptr);
+  t.beside([viewer]() -> QWidget* { return *viewer ? (*viewer)->findChild<QTableView*>() : nullptr; });
   t.play(T("GestureUp"));
   t.speak(T("This window will list the reminders by the reminder time and date."));
   t.play(T("GestureDown"));
   t.speak(T("It will also display the corresponding activity."));
-  QMenuBar* menus = viewer ? viewer->findChild<QMenuBar*>() : nullptr;
+  const auto menus = [viewer]() -> QWidget* { return *viewer ? (*viewer)->findChild<QMenuBar*>() : nullptr; };
   t.beside(menus);
   t.speak(T("The Reminder Menu allows you to show future activities. This enables you to see upcoming activities."));
   t.speak(T("If you don't want to see future reminders just turn off the option."));
-  if (!t.wait()) return;
-  t.beside(viewer ? viewer->findChild<QPlainTextEdit*>() : nullptr);
+  t.wait();
+  t.beside([viewer]() -> QWidget* { return *viewer ? (*viewer)->findChild<QPlainTextEdit*>() : nullptr; });
   t.play(T("GestureLeft"));
   t.speak(
       T("Below is a text window that will show you the memos, if there are any, associated with the highlighted "
@@ -188,7 +193,7 @@ void RunIntroduction(TourContext& context, const ViewerOpener& openViewer) {
   t.speak(T("You can edit the memos for existing reminders by typing text in this field."));
   t.speak(T("Under the Options dialog you can tell me to read the memos along with the activity."));
   t.speak(T("You can also edit the memos from the properties dialog window."));
-  if (!t.wait()) return;
+  t.wait();
   t.beside(menus);
   t.speak(T("You can snooze a reminder by first highlighting it and then using the snooze menu."));
   t.speak(T("This option works just like the snooze button on your alarm clock."));
@@ -196,6 +201,14 @@ void RunIntroduction(TourContext& context, const ViewerOpener& openViewer) {
       T("If you snooze a reminder for 10 minutes I will reset the reminder for 10 minutes from the time you click the "
         "Snooze option."));
   t.wait();
+  return std::move(t.script);
+}
+
+void RunIntroduction(TourContext& context, const ViewerOpener& openViewer) {
+  if (context.busy) return;
+  const agent::Character* c = context.character.character();
+  StartTour(context, TourKind::Introduction, nullptr,
+            IntroductionScript(c ? c->name() : QString(), openViewer, context));
 }
 
 }  // namespace chimewise

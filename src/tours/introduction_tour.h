@@ -21,6 +21,11 @@ class ViewerWindows;
 using ViewerOpener = std::function<QWidget*()>;
 ViewerOpener OpenViewerOf(ViewerWindows& viewers);
 
+// The introduction's steps, spoken by the character named `name`.
+TourScript IntroductionScript(const QString& name, const ViewerOpener& openViewer, const TourContext& context);
+
+// Starts the introduction and returns; it runs on from the event loop. Nothing is done while
+// another tour runs.
 void RunIntroduction(TourContext& context, const ViewerOpener& openViewer);
 
 }  // namespace chimewise

@@ -4,6 +4,7 @@
 #include "core/clock.h"
 
 #include <QDialog>
+#include <QPointer>
 #include <QTabWidget>
 
 namespace chimewise {
@@ -32,17 +33,18 @@ int OptionsSectionOfTab(const QString& caption) {
   return 0;
 }
 
-void RunOptionsTour(QDialog& dialog, const OptionsSections& sections, TourContext& context) {
-  Tour t(context, TourKind::Options, &dialog);
-  if (!t.started()) return;
-  QTabWidget* tabs = dialog.findChild<QTabWidget*>(QStringLiteral("tbsOptions"));
-  const auto control = [&dialog](const char* name) { return dialog.findChild<QWidget*>(QLatin1String(name)); };
-  const auto at = [&](const char* name) { t.besideAtHeight(control(name)); };
+TourScript OptionsTourScript(QDialog& dialog, const OptionsSections& sections, const Clock& clock) {
+  ScriptWriter t;
+  const QPointer<QDialog> d(&dialog);
+  const auto tabs = [d]() -> QWidget* { return d ? d->findChild<QTabWidget*>(QStringLiteral("tbsOptions")) : nullptr; };
+  const auto at = [&](const char* name) {
+    t.besideAtHeight([d, name]() -> QWidget* { return d ? d->findChild<QWidget*>(QLatin1String(name)) : nullptr; });
+  };
 
   if (sections.intro) {
     t.play(T("Greet"));
     t.speak(T("Welcome to my Chimewise Options Dialog Window."));
-    if (!t.wait()) return;
+    t.wait();
   }
 
   if (sections.characters) {
@@ -64,7 +66,7 @@ void RunOptionsTour(QDialog& dialog, const OptionsSections& sections, TourContex
     t.speak(T("There are many characters you can download from the Internet and use."));
     t.speak(T("When you click the Download button I will load your browser and take you to our web site."));
     t.speak(T("There you can pick out new characters and download them."));
-    if (!t.wait()) return;
+    t.wait();
   }
 
   if (sections.time) {
@@ -84,16 +86,18 @@ void RunOptionsTour(QDialog& dialog, const OptionsSections& sections, TourContex
     t.speak(T(R"(The \map="AM / PM"="am/pm"\ check box allows you to set a 12 or 24 hour time format.)"));
     at("chkDayDate0");
     t.speak(T("The last 3 check boxes tell me to;"));
-    const QDateTime now = t.clock().now();
-    t.speak(QStringLiteral("Include the time of day such as Good ") + PartOfDayWord(now.time().hour()));
-    t.speak(QStringLiteral("Include the day of Week such as ") + SpokenWeekday(now.date()));
-    t.speak(QStringLiteral("and include the date such as ") + SpokenDate(now.date()));
+    const Clock* c = &clock;
+    t.speak([c] {
+      return QStringLiteral("Include the time of day such as Good ") + PartOfDayWord(c->now().time().hour());
+    });
+    t.speak([c] { return QStringLiteral("Include the day of Week such as ") + SpokenWeekday(c->now().date()); });
+    t.speak([c] { return QStringLiteral("and include the date such as ") + SpokenDate(c->now().date()); });
     at("cmdTest");
     t.speak(T("You can test what I will say when I announce the time by clicking the test button."));
     t.play(T("Pleased"));
     t.speak(
         T("There are enough options here, that I think you will find, at least one combination, that works for you!"));
-    if (!t.wait()) return;
+    t.wait();
   }
 
   if (sections.reminders) {
@@ -125,7 +129,7 @@ void RunOptionsTour(QDialog& dialog, const OptionsSections& sections, TourContex
     t.speak(T("If you get tired of things like my snoring check the turn off sound effects option."));
     at("chkStartAtLogin");
     t.speak(T("And if you want me to start whenever you log in, check the last box on this tab."));
-    if (!t.wait()) return;
+    t.wait();
   }
 
   if (sections.email) {
@@ -145,8 +149,14 @@ void RunOptionsTour(QDialog& dialog, const OptionsSections& sections, TourContex
     at("chkSayWhat4");
     t.speak(T(
         R"(If you check, "Mark messages as \map="red"="Read"\ in your mailbox", I will tell your mailbox to show those messages as \map="red"="Read"\.)"));
-    if (!t.wait()) return;
+    t.wait();
   }
+  return std::move(t.script);
+}
+
+void RunOptionsTour(QDialog& dialog, const OptionsSections& sections, TourContext& context) {
+  if (context.busy) return;
+  StartTour(context, TourKind::Options, &dialog, OptionsTourScript(dialog, sections, context.clock));
 }
 
 }  // namespace chimewise

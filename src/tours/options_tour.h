@@ -29,6 +29,11 @@ OptionsSections OptionsSectionsFor(int section);
 // The section of a tab by its caption ("Characters" is 1 ... "Email Options" is 4); 0 for any other.
 int OptionsSectionOfTab(const QString& caption);
 
+// The tour's steps over `dialog`: the sections asked for, in order.
+TourScript OptionsTourScript(QDialog& dialog, const OptionsSections& sections, const Clock& clock);
+
+// Starts the tour and returns; it runs on from the event loop. Nothing is done while another tour
+// runs.
 void RunOptionsTour(QDialog& dialog, const OptionsSections& sections, TourContext& context);
 inline void RunOptionsTour(QDialog& dialog, int section, TourContext& context) {
   RunOptionsTour(dialog, OptionsSectionsFor(section), context);

@@ -15,6 +15,8 @@
 #include <QPointer>
 #include <QTimeEdit>
 
+#include <memory>
+
 namespace chimewise {
 
 const char* const kScheduleTourMemo =
@@ -26,8 +28,8 @@ namespace {
 
 QString T(const char* utf8) { return QString::fromUtf8(utf8); }
 
-// Every field the tour changes, remembered at the start and put back at the end, whatever way the
-// tour ends. Put back in the order that leaves each value as it was: the reminder's pickers drag
+// Every field the tour changes, remembered at the start and put back at the end (restore()),
+// whatever way the tour ends. Put back in the order that leaves each value as it was: the reminder's pickers drag
 // the activity's along, so the activity's come after them; "Countdown" clears or fills its list,
 // so the list comes after it.
 class ScheduleFields {
@@ -47,7 +49,7 @@ class ScheduleFields {
         m_audio(d.audio->currentIndex()),
         m_countdown(d.countdown->isChecked()),
         m_countdownIndex(d.countdownList->currentIndex()) {}
-  ~ScheduleFields() {
+  void restore() const {
     ScheduleDialog* d = m_dialog;
     if (!d) return;
     d->remindDate->setDate(m_remindDate);
@@ -64,8 +66,6 @@ class ScheduleFields {
     d->countdown->setChecked(m_countdown);
     d->countdownList->setCurrentIndex(m_countdownIndex);
   }
-  ScheduleFields(const ScheduleFields&) = delete;
-  ScheduleFields& operator=(const ScheduleFields&) = delete;
 
  private:
   QPointer<ScheduleDialog> m_dialog;
@@ -93,18 +93,20 @@ QWidget* FrameOf(QWidget* control) {
 
 }  // namespace
 
-void RunScheduleTour(ScheduleDialog& d, TourContext& context) {
-  Tour t(context, TourKind::Schedule, &d);
-  if (!t.started()) return;
-  ScheduleFields fields(d);
-  const QString& format = t.state().TimeFormat;
-  const auto timeText = [&](const QTime& time) { return FormatTime(time, format); };
+TourScript ScheduleTourScript(ScheduleDialog& d, const SharedState& state) {
+  ScriptWriter t;
+  const QPointer<ScheduleDialog> dp(&d);
+  const SharedState* st = &state;
+  const auto timeText = [st](const QTime& time) { return FormatTime(time, st->TimeFormat); };
   const auto setTime = [&](QTimeEdit* picker, QTime time) {
-    t.change(timeText(time), [picker, time] { picker->setTime(time); });
+    t.change(timeText(time), [p = QPointer<QTimeEdit>(picker), time] {
+      if (p) p->setTime(time);
+    });
   };
-  t.change(QStringLiteral("Say date and Say time cleared"), [&d] {
-    d.sayDate->setChecked(false);
-    d.sayTime->setChecked(false);
+  t.change(QStringLiteral("Say date and Say time cleared"), [dp] {
+    if (!dp) return;
+    dp->sayDate->setChecked(false);
+    dp->sayTime->setChecked(false);
   });
 
   // The dialog.
@@ -140,7 +142,7 @@ void RunScheduleTour(ScheduleDialog& d, TourContext& context) {
   t.speak(T(R"(In the \emp\At field you enter the reminder time.)"));
   t.speak(T("Let's change the time to 10:30 since that is when we want to be reminded of this meeting."));
   t.play(T("DoMagic2"));
-  if (!t.wait()) return;
+  t.wait();
   setTime(d.remindTime, QTime(10, 30));
   t.speak(
       T("You can change the Hour, Minute and AM/PM by clicking on that portion of the time and pressing the up or down "
@@ -163,12 +165,17 @@ void RunScheduleTour(ScheduleDialog& d, TourContext& context) {
   t.speak(T("I will read the information you type in this box at the time the reminder is activated."));
   t.speak(T("For Example, if you entered"));
   t.play(T("DoMagic2"));
-  if (!t.wait()) return;
-  t.change(T("Have lunch with staff"), [&d] { d.activity->setText(QStringLiteral("Have lunch with staff")); });
+  t.wait();
+  t.change(T("Have lunch with staff"), [dp] {
+    if (dp) dp->activity->setText(QStringLiteral("Have lunch with staff"));
+  });
   t.speak(T("Have lunch with staff."));
   t.speak(T(R"(I'm an \emp\excellent typist.)"));
-  t.speak(QStringLiteral("On ") + SpokenDate(d.remindDate->date()) + QStringLiteral(" at ") +
-          timeText(d.remindTime->time()) + QStringLiteral(" I would say."));
+  t.speak([dp, timeText] {
+    if (!dp) return QString();
+    return QStringLiteral("On ") + SpokenDate(dp->remindDate->date()) + QStringLiteral(" at ") +
+           timeText(dp->remindTime->time()) + QStringLiteral(" I would say.");
+  });
   t.speak(T("Reminder, have lunch with staff."));
   t.speak(T(
       R"(You can see that in this case, it might have been useful to have me give you the actual time of the \map="ac-tivity"="activity"\ as well.)"));
@@ -183,8 +190,10 @@ void RunScheduleTour(ScheduleDialog& d, TourContext& context) {
   t.speak(T(
       "As an example, if you were asked to bring something to this lunch, you might put that into the memo text box."));
   t.play(T("DoMagic2"));
-  if (!t.wait()) return;
-  t.change(T(kScheduleTourMemo), [&d] { d.memo->setPlainText(T(kScheduleTourMemo)); });
+  t.wait();
+  t.change(T(kScheduleTourMemo), [dp] {
+    if (dp) dp->memo->setPlainText(T(kScheduleTourMemo));
+  });
   t.speak(T("I'm an excellent typist."));
 
   // The activity's own date and time.
@@ -211,7 +220,7 @@ void RunScheduleTour(ScheduleDialog& d, TourContext& context) {
   t.speak(QStringLiteral("In this case the date is fine we just need to adjust the time to reflect the ") +
           timeText(QTime(11, 30)) + QStringLiteral(" lunch time."));
   t.play(T("DoMagic2"));
-  if (!t.wait()) return;
+  t.wait();
   setTime(d.activityTime, QTime(11, 30));
   t.speak(T("This tells me that you have a meeting at 11:30"));
   t.beside(d.remindTime);
@@ -226,29 +235,40 @@ void RunScheduleTour(ScheduleDialog& d, TourContext& context) {
   t.speak(T(
       R"(For instance, if you wanted a \emp\Horn to sound before the character started speaking, you could \emp\set that in the Sound Combo Box.)"));
   t.play(T("DoMagic2"));
-  if (!t.wait()) return;
-  t.change(d.audio->itemText(3), [&d] { d.audio->setCurrentIndex(3); });
+  t.wait();
+  t.change(d.audio->itemText(3), [dp] {
+    if (dp) dp->audio->setCurrentIndex(3);
+  });
 
   t.beside(d.countdown);
   t.speak(T("I'll come back and explain the Countdown function in a minute."));
-  if (!t.wait()) return;
-  t.change(d.audio->itemText(0), [&d] { d.audio->setCurrentIndex(0); });
+  t.wait();
+  t.change(d.audio->itemText(0), [dp] {
+    if (dp) dp->audio->setCurrentIndex(0);
+  });
   t.beside(d.sayTime);
   t.speak(T("For this example I will turn on the Say Date and Say Time check boxes above."));
-  if (!t.wait()) return;
-  t.change(QStringLiteral("Say date and Say time ticked"), [&d] {
-    d.sayDate->setChecked(true);
-    d.sayTime->setChecked(true);
+  t.wait();
+  t.change(QStringLiteral("Say date and Say time ticked"), [dp] {
+    if (!dp) return;
+    dp->sayDate->setChecked(true);
+    dp->sayTime->setChecked(true);
   });
 
   // What the character would say.
-  t.speak(QStringLiteral("Once this dialog was saved I would watch your computer clock and on ") +
-          SpokenDate(d.remindDate->date()) + QStringLiteral(" at ") + timeText(d.remindTime->time()) +
-          QStringLiteral(" I would say."));
-  t.say(QStringLiteral("Reminder, you have an activity scheduled for ") + SpokenWeekday(d.activityDate->date()) +
-        QStringLiteral(" ") + SpokenDate(d.activityDate->date()) + QStringLiteral(" at ") +
-        timeText(d.activityTime->time()));
-  t.say(d.activity->text());
+  t.speak([dp, timeText] {
+    if (!dp) return QString();
+    return QStringLiteral("Once this dialog was saved I would watch your computer clock and on ") +
+           SpokenDate(dp->remindDate->date()) + QStringLiteral(" at ") + timeText(dp->remindTime->time()) +
+           QStringLiteral(" I would say.");
+  });
+  t.say([dp, timeText] {
+    if (!dp) return QString();
+    return QStringLiteral("Reminder, you have an activity scheduled for ") + SpokenWeekday(dp->activityDate->date()) +
+           QStringLiteral(" ") + SpokenDate(dp->activityDate->date()) + QStringLiteral(" at ") +
+           timeText(dp->activityTime->time());
+  });
+  t.say([dp] { return dp ? dp->activity->text() : QString(); });
   t.say(T(kScheduleTourMemoSpoken));
   t.speak(
       T("In this example you can see that it was helpful to have the actual time and date of the activity, while "
@@ -262,39 +282,48 @@ void RunScheduleTour(ScheduleDialog& d, TourContext& context) {
   t.speak(T("Let's say you have to pick up your kids at school at 3:30."));
   t.speak(T("So you set an activity for 3:30"));
   t.play(T("DoMagic2"));
-  if (!t.wait()) return;
-  t.change(T("Pick up kids at school"), [&d] { d.activity->setText(QStringLiteral("Pick up kids at school")); });
+  t.wait();
+  t.change(T("Pick up kids at school"), [dp] {
+    if (dp) dp->activity->setText(QStringLiteral("Pick up kids at school"));
+  });
   setTime(d.activityTime, QTime(15, 30));
   t.speak(T("and we'll set the reminder for 2:30."));
-  if (!t.wait()) return;
+  t.wait();
   setTime(d.remindTime, QTime(14, 30));
 
   t.play(T("Uncertain"));
   t.speak(T("Are you following me?"));
-  if (!t.wait()) return;
+  t.wait();
 
   t.beside(d.countdownList);
   t.speak(T("Now you set the countdown for 5 minutes."));
   t.play(T("DoMagic2"));
-  if (!t.wait()) return;
-  t.change(d.countdownList->itemText(3), [&d] {
-    d.countdown->setChecked(true);
-    d.countdownList->setCurrentIndex(3);
+  t.wait();
+  t.change(d.countdownList->itemText(3), [dp] {
+    if (!dp) return;
+    dp->countdown->setChecked(true);
+    dp->countdownList->setCurrentIndex(3);
   });
   t.speak(T("Just like before I will remind you at 2:30 about the 3:30 activity."));
   t.speak(
       T("But, since you also set a countdown I will include the amount of time before the activity is actually due."));
   t.speak(T("Here is an example of what I might say."));
-  const QString scheduledAt =
-      QStringLiteral("Reminder, you have an activity scheduled at ") + timeText(d.activityTime->time());
+  const auto scheduledAt = [dp, timeText] {
+    return dp ? QStringLiteral("Reminder, you have an activity scheduled at ") + timeText(dp->activityTime->time())
+              : QString();
+  };
+  const auto inMinutes = [dp](int minutes) {
+    return
+        [dp, minutes] { return dp ? dp->activity->text() + QStringLiteral(" in %1 minutes").arg(minutes) : QString(); };
+  };
   t.say(scheduledAt);
-  t.say(d.activity->text() + QStringLiteral(" in 60 minutes"));
+  t.say(inMinutes(60));
   t.speak(T("Then I would automatically reset the reminder to occur at 2:35."));
-  if (!t.wait()) return;
+  t.wait();
   setTime(d.remindTime, QTime(14, 35));
   t.speak(T("At 2:35 I would say."));
   t.say(scheduledAt);
-  t.say(d.activity->text() + QStringLiteral(" in 55 minutes"));
+  t.say(inMinutes(55));
 
   // The end.
   t.speak(T("This would continue until your turned off the alarm or the activity became due."));
@@ -302,16 +331,23 @@ void RunScheduleTour(ScheduleDialog& d, TourContext& context) {
       T("Sometimes it is nice to have a reminder, and know how much time you have, before the activity actually "
         "occurs."));
   t.speak(T(R"(Don't you think that is \emp\Knarley?)"));
-  if (!t.wait()) return;
+  t.wait();
   t.besideWindow();
   t.speak(T("That's it, any questions?"));
-  if (!t.wait()) return;
+  t.wait();
   t.play(T("Uncertain"));
   t.speak(T("You didn't really think I could answer questions did you?"));
-  if (!t.wait()) return;
+  t.wait();
   t.play(T("Pleased"));
   t.speak(T("No one before you believed in me. I like you!"));
   t.wait();
+  return std::move(t.script);
+}
+
+void RunScheduleTour(ScheduleDialog& d, TourContext& context) {
+  if (context.busy) return;
+  auto fields = std::make_shared<ScheduleFields>(d);
+  StartTour(context, TourKind::Schedule, &d, ScheduleTourScript(d, context.state), [fields] { fields->restore(); });
 }
 
 }  // namespace chimewise

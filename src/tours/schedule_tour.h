@@ -13,8 +13,12 @@ class ScheduleDialog;
 extern const char* const kScheduleTourMemo;
 extern const char* const kScheduleTourMemoSpoken;
 
-// Runs the tour over an open dialog; returns when it has ended (finished or stopped). The
-// dialog's automatic start is spent ("Schedule" / "ShowHelp" becomes "0").
+// The tour's steps over `d`.
+TourScript ScheduleTourScript(ScheduleDialog& d, const SharedState& state);
+
+// Starts the tour over an open dialog and returns; it runs on from the event loop, and at its end
+// every field holds the user's own values again. The dialog's automatic start is spent
+// ("Schedule" / "ShowHelp" becomes "0"). Nothing is done while another tour runs.
 void RunScheduleTour(ScheduleDialog& dialog, TourContext& context);
 
 }  // namespace chimewise

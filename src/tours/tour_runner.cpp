@@ -16,10 +16,18 @@
 #include <QMenu>
 #include <QScreen>
 #include <QTabWidget>
+#include <QTimer>
 
 #include <agent/Character.h>
 
 namespace chimewise {
+
+namespace {
+
+// How often a wait looks again at what comes without a signal (a mark dropped unheard).
+constexpr int kWaitLookMs = 500;
+
+}  // namespace
 
 // Notices a window of the tour closing (hidden, closed or destroyed) and ends the wait in progress;
 // and Escape pressed in any of the program's windows, which skips the tour.
@@ -62,10 +70,38 @@ QRect ScreenRect(const QWidget* widget) {
   return QRect(widget->mapToGlobal(QPoint(0, 0)), widget->size());
 }
 
-Tour::Tour(TourContext& context, TourKind kind, QWidget* window) : m_ctx(context), m_kind(kind) {
-  if (m_ctx.busy) return;
+TourContext::~TourContext() { delete running.data(); }
+
+bool StartTour(TourContext& context, TourKind kind, QWidget* window, TourScript script, std::function<void()> atEnd) {
+  if (context.busy) return false;
+  // The last tour, ended, goes now if it has not gone yet.
+  delete context.running.data();
+  auto* tour = new Tour(context, kind, std::move(script), std::move(atEnd));
+  context.running = tour;
+  tour->open(window);
+  tour->advance();
+  return true;
+}
+
+void RunWhenNoTourRuns(TourContext& context, std::function<void()> work) {
+  if (!work) return;
+  if (!context.busy) {
+    work();
+    return;
+  }
+  context.afterTour.push_back(std::move(work));
+}
+
+Tour::Tour(TourContext& context, TourKind kind, TourScript script, std::function<void()> atEnd)
+    : m_ctx(context), m_kind(kind), m_script(std::move(script)), m_atEnd(std::move(atEnd)) {}
+
+Tour::~Tour() {
+  m_destroying = true;
+  finish();
+}
+
+void Tour::open(QWidget* window) {
   m_ctx.busy = true;
-  m_started = true;
   m_watch = std::make_unique<Watch>([this] { onWindowGone(); }, [this] { skip(); });
   CharacterHost& host = m_ctx.character;
   // The tour places the character itself, beside or in front of what it explains; only a message
@@ -73,7 +109,7 @@ Tour::Tour(TourContext& context, TourKind kind, QWidget* window) : m_ctx(context
   host.SetKeepClearOfDialogs(false);
   // 0. The user can end it at once: "Skip" in the balloon, or Escape.
   host.OfferSkip(true);
-  QObject::connect(&host, &CharacterHost::skipChosen, m_watch.get(), [this] { skip(); });
+  connect(&host, &CharacterHost::skipChosen, m_watch.get(), [this] { skip(); });
 
   // 1. The character's own sounds are part of the show.
   m_effectsWereOn = host.soundEffectsOn() || !host.character();
@@ -81,8 +117,8 @@ Tour::Tour(TourContext& context, TourKind kind, QWidget* window) : m_ctx(context
   // 2. A stop asked for before the tour is not meant for it.
   m_ctx.state.StopRequested = false;
   // 3. The dialog starts its tour by itself only once.
-  if (kind == TourKind::Schedule) m_ctx.settings.write(settings::ScheduleShowHelp, QStringLiteral("0"));
-  if (kind == TourKind::Options) m_ctx.settings.write(settings::OptionsShowHelp, QStringLiteral("0"));
+  if (m_kind == TourKind::Schedule) m_ctx.settings.write(settings::ScheduleShowHelp, QStringLiteral("0"));
+  if (m_kind == TourKind::Options) m_ctx.settings.write(settings::OptionsShowHelp, QStringLiteral("0"));
   // 4. No reminder, announcement or mail check comes in between.
   m_timerWasRunning = !m_ctx.timerRunning || m_ctx.timerRunning();
   m_ctx.timer.SetTimerEnabled(false);
@@ -92,7 +128,7 @@ Tour::Tour(TourContext& context, TourKind kind, QWidget* window) : m_ctx(context
     m_characterAt = QPoint(c->left(), c->top());
     m_characterKnown = true;
   }
-  if (kind == TourKind::Introduction) {
+  if (m_kind == TourKind::Introduction) {
     if (m_ctx.mainWindow) take(m_ctx.mainWindow, false);
   } else if (window) {
     m_window = window;
@@ -105,9 +141,140 @@ Tour::Tour(TourContext& context, TourKind kind, QWidget* window) : m_ctx(context
   observe({TourEvent::Kind::Show});
 }
 
-Tour::~Tour() {
-  if (!m_started) return;
+void Tour::advance() {
+  while (!m_ended && m_next < m_script.size()) {
+    const TourStep& step = m_script[m_next++];
+    if (step.kind == TourStep::Kind::Wait) {
+      beginWait();
+      return;
+    }
+    run(step);
+  }
+  finish();
+}
+
+void Tour::run(const TourStep& step) {
+  using K = TourStep::Kind;
   CharacterHost& host = m_ctx.character;
+  switch (step.kind) {
+    case K::Speak: {
+      const QString text = step.text();
+      host.speak(text);
+      observe({TourEvent::Kind::Speak, text});
+      break;
+    }
+    case K::Say: {
+      const QString text = step.text();
+      host.SayText(text);
+      observe({TourEvent::Kind::Say, text});
+      break;
+    }
+    case K::Play:
+      host.play(step.line);
+      observe({TourEvent::Kind::Play, step.line});
+      break;
+    case K::BesideWindow: besideWindow(); break;
+    case K::Beside: beside(step.control ? step.control() : nullptr); break;
+    case K::BesideAtHeight: besideAtHeight(step.control ? step.control() : nullptr); break;
+    case K::LowerRightCorner: toLowerRightCorner(); break;
+    case K::Wait: break;  // advance() starts it
+    case K::Change:
+      // Skipped once a watched window has closed.
+      if (m_windowGone || !step.apply) break;
+      step.apply();
+      observe({TourEvent::Kind::Change, step.line});
+      break;
+    case K::Tab: selectTab(qobject_cast<QTabWidget*>(step.control ? step.control() : nullptr), step.index); break;
+    case K::Press: press(qobject_cast<QAbstractButton*>(step.control ? step.control() : nullptr)); break;
+    case K::Release: releaseButtons(); break;
+    case K::Popup: popup(); break;
+    case K::ClosePopup: closePopup(); break;
+    case K::TakeWindow:
+      if (QWidget* window = step.control ? step.control() : nullptr) {
+        take(window, true);
+        if (!m_window) m_window = window;
+      }
+      break;
+  }
+}
+
+void Tour::beginWait() {
+  // A window that closed before the wait ends the tour without its queued lines being heard.
+  if (m_windowGone) {
+    endWait();
+    return;
+  }
+  m_toggleAtWait = m_ctx.state.SpeechToggle;
+  const int wait = ++m_waitCount;
+  m_waiting = std::make_unique<QObject>();
+  QObject* waiting = m_waiting.get();
+  const auto look = [this, wait] {
+    if (wait == m_waitCount && m_waiting) lookAtWait();
+  };
+  connect(&ProgramEvents::instance(), &ProgramEvents::waitInterrupted, waiting, look);
+  if (agent::Character* c = m_ctx.character.character()) {
+    // The mark is said after everything queued: its request completing ends the wait.
+    c->speak(QStringLiteral("\\Mrk=100\\"));
+    connect(c, &agent::Character::hidden, waiting, look);
+    connect(c, &agent::Character::requestCompleted, waiting, look);
+  }
+  auto* again = new QTimer(waiting);
+  connect(again, &QTimer::timeout, waiting, look);
+  again->start(kWaitLookMs);
+  // However long the character takes, the tour does not hang on it for ever.
+  auto* deadline = new QTimer(waiting);
+  deadline->setSingleShot(true);
+  connect(deadline, &QTimer::timeout, waiting, [this, wait] {
+    if (wait == m_waitCount && m_waiting) endWait();
+  });
+  deadline->start(m_ctx.character.speechWaitLimitMs());
+  lookAtWait();
+}
+
+void Tour::lookAtWait() {
+  const agent::Character* c = m_ctx.character.character();
+  // The mark can be dropped unheard (a click on the character makes it stop and answer): once
+  // nothing is queued any more, the words waited for are over.
+  const bool said = !c || c->queuedRequests() == 0;
+  if (m_ctx.state.SpeechToggle != m_toggleAtWait || !m_ctx.character.visible() || m_ctx.state.Closing || said)
+    endWait();
+}
+
+void Tour::endWait() {
+  if (m_waiting) {
+    // Its timers stop now; the object goes once the signal that ended the wait has been handled.
+    for (QTimer* t : m_waiting->findChildren<QTimer*>()) t->stop();
+    m_waiting.release()->deleteLater();
+  }
+  ++m_waitCount;
+  bool goesOn = !m_windowGone;
+  if (goesOn && (m_ctx.state.StopRequested || m_ctx.state.Closing)) goesOn = false;
+  if (goesOn) goesOn = m_ctx.character.visible();
+  // A stop asked for meanwhile is spent on this tour, as a wait spends it.
+  if (m_ctx.state.StopRequested || m_windowGone) m_ctx.state.StopRequested = false;
+  if (!goesOn) m_stopped = true;
+  TourEvent e{TourEvent::Kind::Wait};
+  e.goesOn = goesOn;
+  observe(e);
+  if (goesOn)
+    advance();
+  else
+    finish();
+}
+
+void Tour::finish() {
+  if (m_ended) return;
+  m_ended = true;
+  ++m_waitCount;
+  if (m_waiting) {
+    for (QTimer* t : m_waiting->findChildren<QTimer*>()) t->stop();
+    m_waiting.release()->deleteLater();
+  }
+  CharacterHost& host = m_ctx.character;
+  // The script's own clean-up (the fields it filled in), then a button is always released, even
+  // in a window that has closed.
+  if (m_atEnd) m_atEnd();
+  releaseButtons();
   // What a stopped tour still had queued is not said any more.
   if (m_stopped && !m_ctx.state.Closing) host.StopAll();
   closePopup();
@@ -130,11 +297,19 @@ Tour::~Tour() {
   // A skip that no wait of the tour took is not meant for whatever waits next.
   if (m_skipped) m_ctx.state.StopRequested = false;
   host.SetKeepClearOfDialogs(true);
+  // The watch may be what called: it goes once that has returned.
+  if (m_watch) m_watch.release()->deleteLater();
   m_ctx.busy = false;
+  if (m_destroying) return;
+  // What was put off until the tour ended (the rest of the first start) runs now.
+  std::vector<std::function<void()>> after;
+  after.swap(m_ctx.afterTour);
+  for (const auto& work : after) work();
+  deleteLater();
 }
 
 void Tour::skip() {
-  if (m_stopped || m_skipped) return;
+  if (m_ended || m_stopped || m_skipped) return;
   m_skipped = true;
   // As "Stop Talking" does: the lines queued are dropped and the wait in progress ends the tour.
   InvertSpeechToggle(m_ctx.state);
@@ -145,24 +320,6 @@ void Tour::skip() {
 
 void Tour::observe(TourEvent event) const {
   if (m_ctx.observer) m_ctx.observer(event);
-}
-
-const Clock& Tour::clock() const { return m_ctx.clock; }
-const SharedState& Tour::state() const { return m_ctx.state; }
-
-void Tour::speak(const QString& text) {
-  m_ctx.character.speak(text);
-  observe({TourEvent::Kind::Speak, text});
-}
-
-void Tour::say(const QString& text) {
-  m_ctx.character.SayText(text);
-  observe({TourEvent::Kind::Say, text});
-}
-
-void Tour::play(const QString& animation) {
-  m_ctx.character.play(animation);
-  observe({TourEvent::Kind::Play, animation});
 }
 
 QSize Tour::characterSize() const {
@@ -219,25 +376,6 @@ void Tour::toLowerRightCorner() {
   moveCharacter(LowerRightCorner(characterSize(), area), QRect(), area);
 }
 
-bool Tour::wait() {
-  if (m_stopped) return false;
-  // A window that closed before the wait ends the tour without its queued lines being heard; a
-  // stop asked for meanwhile is spent on this tour, as a wait spends it.
-  const bool on = !m_windowGone && m_ctx.character.WaitForSpeech();
-  if (m_windowGone) m_ctx.state.StopRequested = false;
-  if (!on || m_windowGone) m_stopped = true;
-  TourEvent e{TourEvent::Kind::Wait};
-  e.goesOn = !m_stopped;
-  observe(e);
-  return !m_stopped;
-}
-
-void Tour::change(const QString& what, const std::function<void()>& apply) {
-  if (m_windowGone) return;
-  apply();
-  observe({TourEvent::Kind::Change, what});
-}
-
 void Tour::selectTab(QTabWidget* tabs, int index) {
   if (!tabs || m_windowGone || index < 0 || index >= tabs->count()) return;
   if (QWidget* w = tabs->window()) w->raise();
@@ -247,11 +385,21 @@ void Tour::selectTab(QTabWidget* tabs, int index) {
   observe(e);
 }
 
-void Tour::press(QAbstractButton* button, bool down) {
-  // A button is always released, even in a window that has closed.
-  if (!button || (down && m_windowGone)) return;
-  button->setDown(down);
-  observe({down ? TourEvent::Kind::Press : TourEvent::Kind::Release, button->text()});
+void Tour::press(QAbstractButton* button) {
+  if (!button || m_windowGone) return;
+  button->setDown(true);
+  m_pressed.push_back(button);
+  observe({TourEvent::Kind::Press, button->text()});
+}
+
+void Tour::releaseButtons() {
+  std::vector<QPointer<QAbstractButton>> pressed;
+  pressed.swap(m_pressed);
+  for (const QPointer<QAbstractButton>& button : pressed) {
+    if (!button) continue;
+    button->setDown(false);
+    observe({TourEvent::Kind::Release, button->text()});
+  }
 }
 
 void Tour::popup() {
@@ -269,14 +417,6 @@ void Tour::closePopup() {
     if (QMenu* menu = c->popupMenu()) menu->close();
 }
 
-void Tour::takeWindow(QWidget* window) {
-  if (!window) return;
-  take(window, true);
-  if (!m_window) m_window = window;
-}
-
-bool Tour::windowsOpen() const { return !m_windowGone; }
-
 void Tour::take(QWidget* window, bool watchAndPlace) {
   m_taken.push_back({window, window->isEnabled(), watchAndPlace, window->pos()});
   window->setEnabled(false);
@@ -286,7 +426,7 @@ void Tour::take(QWidget* window, bool watchAndPlace) {
 }
 
 void Tour::onWindowGone() {
-  if (m_windowGone) return;
+  if (m_ended || m_windowGone) return;
   m_windowGone = true;
   // The wait in progress ends now; the tour ends with it.
   InvertSpeechToggle(m_ctx.state);

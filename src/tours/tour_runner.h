@@ -1,35 +1,42 @@
 #pragma once
 // The guided tours' runner: the common opening and ending, and the steps a tour script is made
-// of. A script is straight-line code on the one program thread:
+// of. A script is a table of steps, built before the tour starts:
 //
-//   Tour t(context, TourKind::Schedule, &dialog);
-//   if (!t.started()) return;
-//   t.beside(dialog.remindTime);
-//   t.play("GestureLeft");
-//   t.speak("...");
-//   if (!t.wait()) return;      // stopped: the destructor runs the ending
+//   TourScript s;
+//   s.push_back(TourStep::Beside([&dialog] { return dialog.remindTime; }));
+//   s.push_back(TourStep::Play("GestureLeft"));
+//   s.push_back(TourStep::Speak("..."));
+//   s.push_back(TourStep::Wait());
+//   StartTour(context, TourKind::Schedule, &dialog, std::move(s));
 //
-// Speech is queued and heard later; only wait() blocks, in an event loop, until the character has
-// said everything queued. A wait ends the tour (returns false) when the user asked the character
-// to stop ("NoTalk"), hid it ("GoAway"), the program is closing, or a window the tour walks through
-// was closed. While a tour runs, the character stands where the script puts it, in front of the
-// toured window too (only a message box still makes it step aside). Whatever way the script
-// leaves, the destructor runs the ending: the windows are enabled again, the character goes back
-// where it stood and keeps clear of every dialog again, the main timer runs again and the sound
-// effects are as they were.
+// StartTour runs the opening and the steps up to the first wait, and returns. Speech is queued
+// and heard later; a wait step lets the event loop run until the character has said everything
+// queued (its requestCompleted or hidden signal, the program's waitInterrupted, a window of the
+// tour closing, or a deadline), and the steps after it run from there. Nothing waits in an event
+// loop of its own. A wait ends the tour when the user asked the character to stop ("NoTalk"), hid
+// it ("GoAway"), the program is closing, or a window the tour walks through was closed. While a
+// tour runs, the character stands where the script puts it, in front of the toured window too
+// (only a message box still makes it step aside). However the tour ends, the ending runs: the
+// script's own clean-up first, a button shown pressed is released, the windows are enabled again,
+// the character goes back where it stood and keeps clear of every dialog again, the main timer
+// runs again and the sound effects are as they were. The running tour belongs to its context: a
+// context destroyed under it (the program ending) ends it.
 
+#include <QObject>
 #include <QPoint>
 #include <QPointer>
 #include <QRect>
 #include <QSize>
 #include <QString>
 #include <QWidget>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <vector>
 
 class QAbstractButton;
 class QTabWidget;
+class QTimer;
 
 namespace chimewise {
 
@@ -37,6 +44,7 @@ class CharacterHost;
 class Clock;
 class MainTimerPort;
 class SettingsStore;
+class Tour;
 struct SharedState;
 
 // What one step of a tour did, for whoever watches (tests, the screenshot script).
@@ -65,7 +73,7 @@ struct TourEvent {
   bool goesOn = true;
 };
 
-// Everything the tours work with, owned by the program and outliving every tour.
+// Everything the tours work with, owned by the program and outliving every tour it starts.
 struct TourContext {
   SharedState& state;
   SettingsStore& settings;
@@ -81,61 +89,111 @@ struct TourContext {
   std::function<void(const TourEvent&)> observer;
   // A tour is running; a second one asked for meanwhile is not started.
   bool busy = false;
+  // The tour running now, or the last one (ended, not yet deleted).
+  QPointer<Tour> running;
+  // Work put off until no tour runs (RunWhenNoTourRuns).
+  std::vector<std::function<void()>> afterTour;
+
+  // Ends the running tour (its ending runs) and deletes it.
+  ~TourContext();
 };
 
 enum class TourKind { Schedule, Options, Introduction };
 
-class Tour {
+// One step of a tour script. Controls are looked for when the step runs, so a page or a window
+// opened by an earlier step can be pointed at; a step whose control is not there (or whose window
+// has closed) is passed over.
+struct TourStep {
+  enum class Kind {
+    Speak,             // queues `line`
+    Say,               // queues `line` through SayText
+    Play,              // an animation (`line`)
+    BesideWindow,      // beside the toured window, outside its upper left corner
+    Beside,            // beside `control`, on its right
+    BesideAtHeight,    // left of the toured window at `control`'s height
+    LowerRightCorner,  // to the lower right corner of the screen
+    Wait,              // until everything queued has been said; the tour may end here
+    Change,            // `apply` changes a control of the window; `line` names the new value
+    Tab,               // selects tab `index` of `control` (a QTabWidget)
+    Press,             // shows toolbar button `control` pressed
+    Release,           // releases the buttons shown pressed
+    Popup,             // opens the character's own menu where it stands
+    ClosePopup,        // and closes it
+    TakeWindow,        // `control` opens a further window the tour walks through (the viewer)
+  };
+  Kind kind = Kind::Speak;
+  QString line;
+  // A line made when it is said (the time now, a field's value then); it stands in for `line`.
+  std::function<QString()> made;
+  std::function<QWidget*()> control;
+  std::function<void()> apply;
+  int index = -1;
+
+  // The line as it is to be said now.
+  QString text() const { return made ? made() : line; }
+};
+using TourScript = std::vector<TourStep>;
+
+// Writes a script in the words of its steps. A control is given as it is now (a dialog's member,
+// held weakly) or as the way to find it when the step runs.
+class ScriptWriter {
  public:
-  // The common opening. `window` is the toured dialog (Schedule, Options): it is disabled,
-  // centred on its screen and watched, and the character moves beside it and shows. For the
-  // introduction `window` is ignored: the context's main window is disabled and the character
-  // only shows; the script places it.
-  Tour(TourContext& context, TourKind kind, QWidget* window = nullptr);
-  // The common ending.
-  ~Tour();
-  Tour(const Tour&) = delete;
-  Tour& operator=(const Tour&) = delete;
+  using Find = std::function<QWidget*()>;
+  void speak(const QString& line) { add({TourStep::Kind::Speak, line}); }
+  void speak(std::function<QString()> made) { add({TourStep::Kind::Speak, {}, std::move(made)}); }
+  void say(const QString& line) { add({TourStep::Kind::Say, line}); }
+  void say(std::function<QString()> made) { add({TourStep::Kind::Say, {}, std::move(made)}); }
+  void play(const QString& animation) { add({TourStep::Kind::Play, animation}); }
+  void besideWindow() { add({TourStep::Kind::BesideWindow}); }
+  void beside(QWidget* control) { beside(held(control)); }
+  void beside(Find control) { add({TourStep::Kind::Beside, {}, {}, std::move(control)}); }
+  void besideAtHeight(Find control) { add({TourStep::Kind::BesideAtHeight, {}, {}, std::move(control)}); }
+  void toLowerRightCorner() { add({TourStep::Kind::LowerRightCorner}); }
+  void wait() { add({TourStep::Kind::Wait}); }
+  void change(const QString& what, std::function<void()> apply) {
+    add({TourStep::Kind::Change, what, {}, {}, std::move(apply)});
+  }
+  void selectTab(Find tabs, int index) { add({TourStep::Kind::Tab, {}, {}, std::move(tabs), {}, index}); }
+  void press(Find button) { add({TourStep::Kind::Press, {}, {}, std::move(button)}); }
+  void release() { add({TourStep::Kind::Release}); }
+  void popup() { add({TourStep::Kind::Popup}); }
+  void closePopup() { add({TourStep::Kind::ClosePopup}); }
+  void takeWindow(Find open) { add({TourStep::Kind::TakeWindow, {}, {}, std::move(open)}); }
 
-  // False when another tour was running: nothing was done and nothing will be.
-  bool started() const { return m_started; }
-  // The tour has ended early (its last wait returned false).
+  TourScript script;
+
+ private:
+  static Find held(QWidget* control) {
+    return [c = QPointer<QWidget>(control)]() -> QWidget* { return c; };
+  }
+  void add(TourStep step) { script.push_back(std::move(step)); }
+};
+
+// Starts a tour over `script` and returns once it runs on from the event loop (or has already
+// ended). The opening: `window` is the toured dialog (Schedule, Options): it is disabled, centred
+// on its screen and watched, and the character moves beside it and shows. For the introduction
+// `window` is ignored: the context's main window is disabled and the character only shows; the
+// script places it. `atEnd` is the script's own clean-up, run first in the ending. False when
+// another tour was running: nothing was done and nothing will be.
+bool StartTour(TourContext& context, TourKind kind, QWidget* window, TourScript script,
+               std::function<void()> atEnd = {});
+
+// Runs `work` now when no tour runs, else once the running tour has ended.
+void RunWhenNoTourRuns(TourContext& context, std::function<void()> work);
+
+// The tour as it runs: carries out its steps up to each wait and goes on when the wait ends.
+class Tour final : public QObject {
+ public:
+  Tour(TourContext& context, TourKind kind, TourScript script, std::function<void()> atEnd);
+  ~Tour() override;
+
+  // The tour has ended (finished or stopped).
+  bool ended() const { return m_ended; }
+  // The tour has ended early (a wait ended it).
   bool stopped() const { return m_stopped; }
-
-  void speak(const QString& text);
-  void say(const QString& text);
-  void play(const QString& animation);
-  // Beside the toured window, outside its upper left corner.
-  void besideWindow();
-  // Beside a control, on its right (the Schedule tour).
-  void beside(QWidget* control);
-  // Left of the toured window at a control's height (the Options tour).
-  void besideAtHeight(QWidget* control);
-  // To the lower right corner of the screen (the introduction's greeting).
-  void toLowerRightCorner();
-  // Waits until everything queued has been said; false when the tour is to end.
-  bool wait();
-  // Ends the tour now, as "Stop Talking" does: what is queued is dropped and the wait in progress
-  // (or the next one) returns false. Escape and the balloon's "Skip" call it.
+  // Ends the tour as "Stop Talking" does: what is queued is dropped and the wait in progress (or
+  // the next one) ends the tour. Escape and the balloon's "Skip" call it.
   void skip();
-  // A change of a control of the window ("set field", "select tab"): skipped once a watched
-  // window has closed. `what` names the new value for the watchers.
-  void change(const QString& what, const std::function<void()>& apply);
-  void selectTab(QTabWidget* tabs, int index);
-  // A toolbar button shown pressed or released.
-  void press(QAbstractButton* button, bool down);
-  // The character's own menu, opened where it stands; closed again by closePopup or the ending.
-  void popup();
-  void closePopup();
-
-  // A further window the tour walks through (the viewer in the introduction): disabled until the
-  // end, watched like the toured window, and placed in the middle of its screen.
-  void takeWindow(QWidget* window);
-  // The windows the tour walks through are still open.
-  bool windowsOpen() const;
-
-  const Clock& clock() const;
-  const SharedState& state() const;
 
  private:
   class Watch;
@@ -145,17 +203,39 @@ class Tour {
     bool placed = false;  // moved to the middle of its screen; `at` is where it stood
     QPoint at;
   };
+  friend bool StartTour(TourContext&, TourKind, QWidget*, TourScript, std::function<void()>);
+
+  void open(QWidget* window);
+  void advance();
+  void run(const TourStep& step);
+  void beginWait();
+  void lookAtWait();
+  void endWait();
+  void finish();
 
   void observe(TourEvent event) const;
   void moveCharacter(QPoint at, const QRect& target, const QRect& screen);
   QSize characterSize() const;
   QRect areaOf(const QWidget* widget) const;
+  void besideWindow();
+  void beside(QWidget* control);
+  void besideAtHeight(QWidget* control);
+  void toLowerRightCorner();
+  void selectTab(QTabWidget* tabs, int index);
+  void press(QAbstractButton* button);
+  void releaseButtons();
+  void popup();
+  void closePopup();
   void take(QWidget* window, bool watchAndPlace);
   void onWindowGone();
 
   TourContext& m_ctx;
   TourKind m_kind;
-  bool m_started = false;
+  TourScript m_script;
+  std::size_t m_next = 0;
+  std::function<void()> m_atEnd;
+  bool m_ended = false;
+  bool m_destroying = false;
   bool m_stopped = false;
   bool m_windowGone = false;
   bool m_effectsWereOn = true;
@@ -166,7 +246,12 @@ class Tour {
   bool m_characterKnown = false;
   QPointer<QWidget> m_window;
   std::vector<Taken> m_taken;
+  std::vector<QPointer<QAbstractButton>> m_pressed;
   std::unique_ptr<Watch> m_watch;
+  // While a wait step runs: what ends it, and the speech toggle as it was at its start.
+  std::unique_ptr<QObject> m_waiting;
+  std::int16_t m_toggleAtWait = 0;
+  int m_waitCount = 0;  // counts the waits begun and ended; a signal of an earlier one is passed over
 };
 
 // The rectangle a widget covers on the screen now.

@@ -22,6 +22,7 @@
 #include <agent/Character.h>
 #include <agent/Clock.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -89,6 +90,14 @@ class TourFixture : public ::testing::Test {
     while (host->character() && host->character()->queuedRequests() > 0 && t.elapsed() < 20000)
       QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
   }
+  // Lets the event loop run until the tour started has ended (a tour returns at once and runs on
+  // from the loop).
+  void runToEnd() {
+    QElapsedTimer t;
+    t.start();
+    while (context->busy && t.elapsed() < 60000) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    ASSERT_FALSE(context->busy) << "the tour did not end";
+  }
   QPoint characterAt() const { return QPoint(host->character()->left(), host->character()->top()); }
 
   QTemporaryDir dir;
@@ -104,6 +113,33 @@ class TourFixture : public ::testing::Test {
   std::vector<TourEvent> events;
   std::function<void(const TourEvent&)> onEvent;
 };
+
+// The tour spoke the lines of `script`, every one and in order, each as the step it is (Speak or
+// Say); a line made when it is said is only checked to be there.
+inline ::testing::AssertionResult SpokenAsScripted(const std::vector<TourEvent>& events, const TourScript& script) {
+  std::vector<const TourEvent*> spoken;
+  for (const TourEvent& e : events)
+    if (e.kind == TourEvent::Kind::Speak || e.kind == TourEvent::Kind::Say) spoken.push_back(&e);
+  std::vector<const TourStep*> lines;
+  for (const TourStep& s : script)
+    if (s.kind == TourStep::Kind::Speak || s.kind == TourStep::Kind::Say) lines.push_back(&s);
+  if (spoken.size() != lines.size())
+    return ::testing::AssertionFailure() << spoken.size() << " lines spoken, " << lines.size() << " in the script";
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const bool say = lines[i]->kind == TourStep::Kind::Say;
+    if ((spoken[i]->kind == TourEvent::Kind::Say) != say || spoken[i]->text.isEmpty() ||
+        (!lines[i]->made && spoken[i]->text != lines[i]->line))
+      return ::testing::AssertionFailure() << "line " << i << ": \"" << spoken[i]->text.toStdString()
+                                           << "\" where the script has \"" << lines[i]->line.toStdString() << "\"";
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// How many steps of `script` are of `kind`.
+inline int StepCount(const TourScript& script, TourStep::Kind kind) {
+  return static_cast<int>(
+      std::count_if(script.begin(), script.end(), [kind](const TourStep& s) { return s.kind == kind; }));
+}
 
 // Whether `lines` holds every one of `wanted` in this order (other lines may come between).
 inline ::testing::AssertionResult InOrder(const QStringList& lines, const QStringList& wanted) {

@@ -1,0 +1,239 @@
+// The runner over a small table of steps and a dialog of three controls: each kind of step, the
+// ways a tour ends early, and the ending that puts everything back.
+#include "core/program_events.h"
+#include "core/screen_placement.h"
+#include "core/settings_keys.h"
+#include "tours/tour_fixture.h"
+
+#include <QDialog>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QTabWidget>
+#include <QToolButton>
+
+using namespace chimewise;
+using Kind = TourEvent::Kind;
+
+namespace {
+
+class TourRunnerTest : public testsupport::TourFixture {
+ protected:
+  void SetUp() override {
+    TourFixture::SetUp();
+    dialog = std::make_unique<QDialog>();
+    field = new QLineEdit(QStringLiteral("user"), dialog.get());
+    field->setGeometry(10, 10, 120, 24);
+    tabs = new QTabWidget(dialog.get());
+    tabs->addTab(new QWidget, QStringLiteral("First"));
+    tabs->addTab(new QWidget, QStringLiteral("Second"));
+    tabs->setGeometry(10, 40, 200, 100);
+    button = new QToolButton(dialog.get());
+    button->setText(QStringLiteral("Go"));
+    button->setGeometry(150, 10, 40, 24);
+    dialog->resize(260, 160);
+    dialog->show();
+    dialog->move(5, 5);
+    dialogAt = dialog->pos();
+
+    ScriptWriter w;
+    w.beside(field);
+    w.beside([]() -> QWidget* { return nullptr; });  // a control that is not there: passed over
+    w.besideAtHeight([this]() -> QWidget* { return tabs; });
+    w.play(QStringLiteral("Greet"));
+    w.speak(QStringLiteral("One."));
+    w.say(QStringLiteral("Two."));
+    w.press([this]() -> QWidget* { return button; });
+    w.popup();
+    w.wait();
+    w.release();
+    w.closePopup();
+    w.change(QStringLiteral("typed"), [this] { field->setText(QStringLiteral("typed")); });
+    w.selectTab([this]() -> QWidget* { return tabs; }, 1);
+    w.toLowerRightCorner();
+    w.speak([this] { return field->text(); });  // made when it is said
+    w.wait();
+    script = std::move(w.script);
+  }
+  void TearDown() override {
+    context.reset();
+    dialog.reset();
+    TourFixture::TearDown();
+  }
+  bool start() {
+    return StartTour(*context, TourKind::Options, dialog.get(), script, [this] {
+      ++cleanUps;
+      field->setText(QStringLiteral("user"));
+    });
+  }
+  // Everything is as it was before the tour.
+  void expectRestored() {
+    EXPECT_EQ(cleanUps, 1);
+    EXPECT_EQ(field->text(), "user");
+    EXPECT_FALSE(button->isDown());
+    EXPECT_TRUE(dialog->isEnabled());
+    EXPECT_EQ(dialog->pos(), dialogAt);
+    EXPECT_EQ(timer.calls, (std::vector<bool>{false, true}));
+    EXPECT_FALSE(state.StopRequested);
+    EXPECT_FALSE(context->busy);
+    EXPECT_TRUE(host->keepsClearOfDialogs());
+    EXPECT_EQ(host->character()->balloonAction(), "");
+    EXPECT_EQ(texts(Kind::Release), texts(Kind::Press));
+  }
+
+  std::unique_ptr<QDialog> dialog;
+  QPointer<QLineEdit> field;
+  QTabWidget* tabs = nullptr;
+  QToolButton* button = nullptr;
+  QPoint dialogAt;
+  TourScript script;
+  int cleanUps = 0;
+};
+
+TEST_F(TourRunnerTest, CarriesOutEachKindOfStepAndEndsWithEverythingBack) {
+  bool downWhileSaid = false;
+  QRect windowThen, fieldThen, tabsThen;
+  onEvent = [&](const TourEvent& e) {
+    EXPECT_FALSE(dialog->isEnabled());
+    if (e.kind == Kind::Popup) downWhileSaid = button->isDown();
+    if (e.kind == Kind::Move && fieldThen.isNull()) {
+      windowThen = ScreenRect(dialog.get());
+      fieldThen = ScreenRect(field);
+      tabsThen = ScreenRect(tabs);
+    }
+  };
+  ASSERT_TRUE(start());
+  runToEnd();
+
+  std::vector<Kind> kinds;
+  for (const TourEvent& e : events) kinds.push_back(e.kind);
+  EXPECT_EQ(kinds, (std::vector<Kind>{Kind::Move, Kind::Show, Kind::Move, Kind::Move, Kind::Play, Kind::Speak,
+                                      Kind::Say, Kind::Press, Kind::Popup, Kind::Wait, Kind::Release, Kind::Change,
+                                      Kind::Tab, Kind::Move, Kind::Speak, Kind::Wait}));
+  EXPECT_TRUE(testsupport::SpokenAsScripted(events, script));
+  EXPECT_EQ(spoken(), (QStringList{"One.", "Two.", "typed"}));
+  EXPECT_EQ(events[0].target, windowThen);  // the opening: beside the window, then shown
+  EXPECT_EQ(events[2].target, fieldThen);
+  EXPECT_EQ(events[3].target, tabsThen);
+  for (const TourEvent& e : events) {
+    if (e.kind == Kind::Move) {
+      EXPECT_TRUE(testsupport::BesideAndOnScreen(e));
+    }
+  }
+  EXPECT_EQ(events[13].at, LowerRightCorner(events[13].character, events[13].screen));
+  EXPECT_TRUE(downWhileSaid);
+  EXPECT_EQ(texts(Kind::Tab), QStringList{"Second"});
+  EXPECT_EQ(tabs->currentIndex(), 1);
+  EXPECT_EQ(settings.read(settings::OptionsShowHelp), "0");
+  expectRestored();
+  settle();
+  EXPECT_EQ(characterAt(), QPoint(40, 30));
+}
+
+// The ways a tour ends early: each ends it at the wait in progress, and the steps after it are not
+// carried out.
+class TourRunnerStop : public TourRunnerTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(TourRunnerStop, EndsAtTheWaitAndPutsEverythingBack) {
+  bool stopped = false;
+  onEvent = [&](const TourEvent& e) {
+    if (stopped || e.kind != Kind::Popup) return;
+    stopped = true;
+    switch (GetParam()) {
+      case 0:  // "NoTalk"
+        host->QuietCharacter();
+        RequestStop(state);
+        break;
+      case 1:  // "GoAway"
+        InvertSpeechToggle(state);
+        host->hide();
+        RequestStop(state);
+        break;
+      case 2:  // the character hidden by itself
+        host->hide();
+        break;
+      case 3:  // the window closed under the tour
+        dialog->reject();
+        break;
+      case 4:  // Quit
+        BeginClosing(state);
+        break;
+      case 5: {  // Escape, in the disabled window
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QCoreApplication::sendEvent(dialog.get(), &press);
+        break;
+      }
+      case 6:  // "Skip" in the balloon
+        EXPECT_EQ(host->character()->balloonAction(), "Skip");
+        emit host->character()->balloonActionChosen();
+        break;
+    }
+  };
+  ASSERT_TRUE(start());
+  runToEnd();
+  ASSERT_TRUE(stopped);
+  EXPECT_EQ(spoken(), (QStringList{"One.", "Two."}));
+  ASSERT_EQ(count(Kind::Wait), 1);
+  EXPECT_EQ(count(Kind::Change), 0);
+  EXPECT_EQ(count(Kind::Skip), GetParam() >= 5 ? 1 : 0);
+  const auto wait = std::find_if(events.begin(), events.end(), [](const TourEvent& e) { return e.kind == Kind::Wait; });
+  EXPECT_FALSE(wait->goesOn);
+  expectRestored();
+  if (GetParam() != 4) {
+    settle();
+    EXPECT_EQ(characterAt(), QPoint(40, 30));
+  }
+}
+
+std::string StopName(const ::testing::TestParamInfo<int>& info) {
+  static const char* const kNames[] = {"NoTalk", "GoAway", "CharacterHidden", "WindowClosed", "Quit", "Escape", "Skip"};
+  return kNames[info.param];
+}
+
+INSTANTIATE_TEST_SUITE_P(Stops, TourRunnerStop, ::testing::Range(0, 7), StopName);
+
+// A tour returns at once and runs on from the event loop; meanwhile no second tour starts, work put
+// off until it ends waits, and its ending leaves the sound effects and a stopped timer as found.
+TEST_F(TourRunnerTest, ReturnsAtOnceAndRunsOnFromTheEventLoop) {
+  host->SetSoundEffects(false);
+  timer.running = false;  // a tour started inside the alarm scan's wait
+  int later = 0;
+  RunWhenNoTourRuns(*context, [&] { ++later; });
+  EXPECT_EQ(later, 1);
+  ASSERT_TRUE(start());
+  EXPECT_TRUE(context->busy);
+  EXPECT_EQ(count(Kind::Wait), 0);
+  EXPECT_EQ(spoken(), (QStringList{"One.", "Two."}));
+  EXPECT_TRUE(host->soundEffectsOn());
+  EXPECT_FALSE(host->keepsClearOfDialogs());
+  const size_t before = events.size();
+  EXPECT_FALSE(StartTour(*context, TourKind::Schedule, dialog.get(), script));
+  EXPECT_EQ(events.size(), before);
+  EXPECT_EQ(settings.read(settings::ScheduleShowHelp), "1");
+  RunWhenNoTourRuns(*context, [&] {
+    EXPECT_FALSE(context->busy);
+    EXPECT_TRUE(dialog->isEnabled());
+    ++later;
+  });
+  EXPECT_EQ(later, 1);
+  runToEnd();
+  EXPECT_EQ(later, 2);
+  EXPECT_FALSE(host->soundEffectsOn());
+  EXPECT_EQ(timer.calls, std::vector<bool>{false});
+  EXPECT_TRUE(dialog->isEnabled());
+}
+
+// The program ending under a tour (its context goes) ends it there.
+TEST_F(TourRunnerTest, AContextDestroyedUnderATourEndsIt) {
+  ASSERT_TRUE(start());
+  ASSERT_TRUE(context->busy);
+  ASSERT_TRUE(button->isDown());
+  context.reset();
+  EXPECT_EQ(cleanUps, 1);
+  EXPECT_EQ(field->text(), "user");
+  EXPECT_FALSE(button->isDown());
+  EXPECT_TRUE(dialog->isEnabled());
+  EXPECT_EQ(timer.calls, (std::vector<bool>{false, true}));
+  EXPECT_TRUE(host->keepsClearOfDialogs());
+}
+
+}  // namespace
