@@ -36,14 +36,25 @@ class Tour::Watch final : public QObject {
   Watch(std::function<void()> gone, std::function<void()> skip) : m_gone(std::move(gone)), m_skip(std::move(skip)) {
     if (QCoreApplication* app = QCoreApplication::instance()) app->installEventFilter(this);
   }
+  // Watches no more: the tour has ended.
+  void stop() {
+    m_on = false;
+    if (QCoreApplication* app = QCoreApplication::instance()) app->removeEventFilter(this);
+    for (const QPointer<QObject>& w : m_windows)
+      if (w) w->removeEventFilter(this);
+    m_windows.clear();
+  }
   void add(QWidget* window) {
     m_windows.push_back(window);
     window->installEventFilter(this);
-    connect(window, &QObject::destroyed, this, [this] { m_gone(); });
+    connect(window, &QObject::destroyed, this, [this] {
+      if (m_on) m_gone();
+    });
   }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
+    if (!m_on) return false;
     // The toured window is disabled, which keeps its keys from it; the application sees them first.
     if (event->type() == QEvent::KeyPress && watched->isWidgetType() &&
         static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
@@ -62,6 +73,7 @@ class Tour::Watch final : public QObject {
   std::function<void()> m_gone;
   std::function<void()> m_skip;
   QList<QPointer<QObject>> m_windows;
+  bool m_on = true;
 };
 
 QRect ScreenRect(const QWidget* widget) {
@@ -206,8 +218,9 @@ void Tour::beginWait() {
   }
   m_toggleAtWait = m_ctx.state.SpeechToggle;
   const int wait = ++m_waitCount;
-  m_waiting = std::make_unique<QObject>();
-  QObject* waiting = m_waiting.get();
+  // A child of the tour: whatever it connects ends with the tour at the latest.
+  auto* waiting = new QObject(this);
+  m_waiting = waiting;
   const auto look = [this, wait] {
     if (wait == m_waitCount && m_waiting) lookAtWait();
   };
@@ -240,13 +253,17 @@ void Tour::lookAtWait() {
     endWait();
 }
 
-void Tour::endWait() {
-  if (m_waiting) {
-    // Its timers stop now; the object goes once the signal that ended the wait has been handled.
-    for (QTimer* t : m_waiting->findChildren<QTimer*>()) t->stop();
-    m_waiting.release()->deleteLater();
-  }
+void Tour::stopWaiting() {
   ++m_waitCount;
+  if (!m_waiting) return;
+  // Its timers stop now; the object goes once the signal that ended the wait has been handled.
+  for (QTimer* t : m_waiting->findChildren<QTimer*>()) t->stop();
+  m_waiting->deleteLater();
+  m_waiting = nullptr;
+}
+
+void Tour::endWait() {
+  stopWaiting();
   bool goesOn = !m_windowGone;
   if (goesOn && (m_ctx.state.StopRequested || m_ctx.state.Closing)) goesOn = false;
   if (goesOn) goesOn = m_ctx.character.visible();
@@ -265,11 +282,7 @@ void Tour::endWait() {
 void Tour::finish() {
   if (m_ended) return;
   m_ended = true;
-  ++m_waitCount;
-  if (m_waiting) {
-    for (QTimer* t : m_waiting->findChildren<QTimer*>()) t->stop();
-    m_waiting.release()->deleteLater();
-  }
+  stopWaiting();
   CharacterHost& host = m_ctx.character;
   // The script's own clean-up (the fields it filled in), then a button is always released, even
   // in a window that has closed.
@@ -297,8 +310,7 @@ void Tour::finish() {
   // A skip that no wait of the tour took is not meant for whatever waits next.
   if (m_skipped) m_ctx.state.StopRequested = false;
   host.SetKeepClearOfDialogs(true);
-  // The watch may be what called: it goes once that has returned.
-  if (m_watch) m_watch.release()->deleteLater();
+  if (m_watch) m_watch->stop();
   m_ctx.busy = false;
   if (m_destroying) return;
   // What was put off until the tour ended (the rest of the first start) runs now.

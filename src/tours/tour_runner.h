@@ -182,20 +182,14 @@ bool StartTour(TourContext& context, TourKind kind, QWidget* window, TourScript 
 void RunWhenNoTourRuns(TourContext& context, std::function<void()> work);
 
 // The tour as it runs: carries out its steps up to each wait and goes on when the wait ends.
+// Made by StartTour and owned by the context; deleted under a tour still running, it runs the
+// ending there.
 class Tour final : public QObject {
  public:
-  Tour(TourContext& context, TourKind kind, TourScript script, std::function<void()> atEnd);
   ~Tour() override;
 
-  // The tour has ended (finished or stopped).
-  bool ended() const { return m_ended; }
-  // The tour has ended early (a wait ended it).
-  bool stopped() const { return m_stopped; }
-  // Ends the tour as "Stop Talking" does: what is queued is dropped and the wait in progress (or
-  // the next one) ends the tour. Escape and the balloon's "Skip" call it.
-  void skip();
-
  private:
+  Tour(TourContext& context, TourKind kind, TourScript script, std::function<void()> atEnd);
   class Watch;
   struct Taken {
     QPointer<QWidget> window;
@@ -211,7 +205,12 @@ class Tour final : public QObject {
   void beginWait();
   void lookAtWait();
   void endWait();
+  void stopWaiting();
+  // The ending; the tour is deleted from the event loop after it.
   void finish();
+  // Ends the tour as "Stop Talking" does: what is queued is dropped and the wait in progress (or
+  // the next one) ends the tour. Escape and the balloon's "Skip" call it.
+  void skip();
 
   void observe(TourEvent event) const;
   void moveCharacter(QPoint at, const QRect& target, const QRect& screen);
@@ -249,7 +248,7 @@ class Tour final : public QObject {
   std::vector<QPointer<QAbstractButton>> m_pressed;
   std::unique_ptr<Watch> m_watch;
   // While a wait step runs: what ends it, and the speech toggle as it was at its start.
-  std::unique_ptr<QObject> m_waiting;
+  QPointer<QObject> m_waiting;
   std::int16_t m_toggleAtWait = 0;
   int m_waitCount = 0;  // counts the waits begun and ended; a signal of an earlier one is passed over
 };
