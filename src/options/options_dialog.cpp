@@ -605,8 +605,8 @@ void OptionsDialog::changeEvent(QEvent* event) {
   if (event->type() != QEvent::ActivationChange || !isActiveWindow() || m_activatedOnce) return;
   m_activatedOnce = true;
   if (!m_ctx.hooks.runTour || m_ctx.settings.read(settings::OptionsShowHelp) != QStringLiteral("1")) return;
-  // After the activation has been handled: the tour speaks and waits, and must not do that
-  // inside the window system's activation.
+  // After the activation has been handled: the tour disables, moves and raises the window, and
+  // must not do that inside the window system's activation.
   QTimer::singleShot(0, this, [this] {
     if (m_ctx.hooks.runTour && m_ctx.settings.read(settings::OptionsShowHelp) == QStringLiteral("1"))
       m_ctx.hooks.runTour(*this, 0);

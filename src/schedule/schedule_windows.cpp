@@ -102,8 +102,8 @@ bool ScheduleWindows::OpenSchedule(std::int32_t editRecNo) {
                    [this](int sound) { m_speaker.PlaySoundEffect(sound); });
   QObject::connect(dialog, &ScheduleDialog::activated, dialog, [this, dialog] {
     if (!m_tour || m_settings.read(settings::ScheduleShowHelp) != QStringLiteral("1")) return;
-    // After the activation has been handled: the tour speaks and waits, and must not do that
-    // inside the window system's activation.
+    // After the activation has been handled: the tour disables, moves and raises the window, and
+    // must not do that inside the window system's activation.
     QTimer::singleShot(0, dialog, [this, dialog] {
       if (m_tour && m_settings.read(settings::ScheduleShowHelp) == QStringLiteral("1")) m_tour(*dialog);
     });

@@ -86,8 +86,8 @@ TourContext::~TourContext() { delete running.data(); }
 
 bool StartTour(TourContext& context, TourKind kind, QWidget* window, TourScript script, std::function<void()> atEnd) {
   if (context.busy) return false;
-  // The last tour, ended, goes now if it has not gone yet.
-  delete context.running.data();
+  // The last tour, if it is still there, has ended and goes from the event loop (its ending may be
+  // what started this one).
   auto* tour = new Tour(context, kind, std::move(script), std::move(atEnd));
   context.running = tour;
   tour->open(window);

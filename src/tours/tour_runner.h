@@ -89,7 +89,7 @@ struct TourContext {
   std::function<void(const TourEvent&)> observer;
   // A tour is running; a second one asked for meanwhile is not started.
   bool busy = false;
-  // The tour running now, or the last one (ended, not yet deleted).
+  // The tour running now, or the last one (ended, and deleted from the event loop).
   QPointer<Tour> running;
   // Work put off until no tour runs (RunWhenNoTourRuns).
   std::vector<std::function<void()>> afterTour;

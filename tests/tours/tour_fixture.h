@@ -141,17 +141,6 @@ inline int StepCount(const TourScript& script, TourStep::Kind kind) {
       std::count_if(script.begin(), script.end(), [kind](const TourStep& s) { return s.kind == kind; }));
 }
 
-// Whether `lines` holds every one of `wanted` in this order (other lines may come between).
-inline ::testing::AssertionResult InOrder(const QStringList& lines, const QStringList& wanted) {
-  qsizetype at = 0;
-  for (const QString& w : wanted) {
-    const qsizetype found = lines.indexOf(w, at);
-    if (found < 0) return ::testing::AssertionFailure() << "missing, or out of order: \"" << w.toStdString() << "\"";
-    at = found + 1;
-  }
-  return ::testing::AssertionSuccess();
-}
-
 // The character's box at a move lies on the screen and off what it stands beside.
 inline ::testing::AssertionResult BesideAndOnScreen(const TourEvent& move) {
   const QRect box(move.at, move.character);
