@@ -256,7 +256,7 @@ TEST_F(ScheduleTourTest, SaysItsScriptBesideEveryControlFillsInTheExampleAndPuts
 }
 
 // Stopped after it has typed into the dialog, the user's entry comes back.
-TEST_F(ScheduleTourTest, StoppedMidwayThePutsTheEntryBack) {
+TEST_F(ScheduleTourTest, StoppedMidwayItPutsTheEntryBack) {
   for (const bool quit : {false, true}) {
     SCOPED_TRACE(quit ? "Quit" : "NoTalk");
     events.clear();
