@@ -5,6 +5,8 @@
 
 #include <modules/Module.h>
 
+#include <QTimeZone>
+
 namespace icalendar {
 
 namespace {
@@ -41,8 +43,7 @@ ReadEvent NextOccurrence(const QStringList& series, const QDateTime& after) {
     if (l.startsWith(QStringLiteral("DTSTART:")) && l.endsWith(u'Z')) {
       const QDateTime utc = QDateTime::fromString(l.mid(8), QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
       if (utc.isValid()) {
-        QDateTime u = utc;
-        u.setTimeSpec(Qt::UTC);
+        const QDateTime u(utc.date(), utc.time(), QTimeZone::utc());
         l = QStringLiteral("DTSTART:") + u.toLocalTime().toString(QStringLiteral("yyyyMMdd'T'HHmmss"));
       }
     }
