@@ -8,7 +8,7 @@ file(RELATIVE_PATH CHIMEWISE_MODULES_RELATIVE_DIR "/prefix/${CMAKE_INSTALL_BINDI
   "/prefix/${CHIMEWISE_MODULES_INSTALL_DIR}")
 
 # chimewise_add_module(target sources...): a module whose only visible symbol is its entry point
-# (declared with MODULES_ENTRY_POINT from modules/Module.h).
+# (declared with MODULES_ENTRY_POINT from modules/module.h).
 function(chimewise_add_module target)
   add_library(${target} MODULE ${ARGN})
   set_target_properties(${target} PROPERTIES

@@ -1,12 +1,12 @@
 // Measures the character platform where it matters to a user: the CPU a visible, idle
 // character costs, whether a hidden one runs any timer, and how soon speech is heard.
-#include "agent/AgentService.h"
-#include "agent/AudioOutput.h"
-#include "agent/Character.h"
-#include "agent/CharacterFile.h"
-#include "agent/Clock.h"
-#include "agent/Renderer.h"
-#include "agent/SpeechEngine.h"
+#include "agent/agent_service.h"
+#include "agent/audio_output.h"
+#include "agent/character.h"
+#include "agent/character_file.h"
+#include "agent/clock.h"
+#include "agent/renderer.h"
+#include "agent/speech_engine.h"
 
 #include <QApplication>
 #include <QAudioDevice>

@@ -14,10 +14,10 @@
 #include "core/value_reading.h"
 #include "core/wait_scope.h"
 
-#include <agent/AgentService.h>
-#include <agent/AudioOutput.h>
-#include <agent/Character.h>
-#include <agent/Clock.h>
+#include <agent/agent_service.h>
+#include <agent/audio_output.h>
+#include <agent/character.h>
+#include <agent/clock.h>
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

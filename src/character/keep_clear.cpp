@@ -2,7 +2,7 @@
 
 #include "core/screen_placement.h"
 
-#include <agent/Character.h>
+#include <agent/character.h>
 
 #include <QApplication>
 #include <QDialog>

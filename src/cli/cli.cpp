@@ -26,7 +26,7 @@
 #include <QFile>
 #include <QSaveFile>
 #include <xbase/engine.h>
-#include <instance/Channel.h>
+#include <instance/channel.h>
 
 #include <map>
 #include <optional>

@@ -13,8 +13,8 @@
 #include "options/voice_demo.h"
 #include "schedule/schedule_rules.h"
 
-#include <agent/Character.h>
-#include <agent/CharacterFile.h>
+#include <agent/character.h>
+#include <agent/character_file.h>
 
 #include <QApplication>
 #include <QCheckBox>

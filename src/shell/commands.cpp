@@ -6,7 +6,7 @@
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"
-#include "shell/reminders.h"
+#include "shell/hidden_main_window.h"
 
 #include <QClipboard>
 #include <QCoreApplication>

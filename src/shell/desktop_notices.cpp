@@ -8,7 +8,7 @@
 #include "core/wait_scope.h"
 #include "options/autostart.h"
 
-#include <notify/NotificationClient.h>
+#include <notify/notification_client.h>
 
 namespace chimewise {
 

@@ -8,11 +8,11 @@
 #include "core/settings_store.h"
 #include "core/shared_state.h"
 #include "options/autostart.h"
+#include "shell/hidden_main_window.h"
 #include "shell/program.h"
 #include "shell/qt_prompter.h"
-#include "shell/reminders.h"
 
-#include <instance/SingleInstance.h>
+#include <instance/single_instance.h>
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -62,10 +62,10 @@ bool SessionBusRuns() {
 
 // With CHIMEWISE_STARTUP_REPORT set, says on the error stream how long the start took to its first
 // tick and how much memory the program holds then.
-void reportStartUp(Reminders& reminders, const QElapsedTimer& sinceStart, qint64 readyMs) {
+void reportStartUp(HiddenMainWindow& mainWindow, const QElapsedTimer& sinceStart, qint64 readyMs) {
   if (!qEnvironmentVariableIsSet("CHIMEWISE_STARTUP_REPORT")) return;
   auto* once = new QMetaObject::Connection;
-  *once = QObject::connect(&reminders.timer1(), &QTimer::timeout, &reminders, [once, sinceStart, readyMs] {
+  *once = QObject::connect(&mainWindow.timer1(), &QTimer::timeout, &mainWindow, [once, sinceStart, readyMs] {
     QObject::disconnect(*once);
     delete once;
     QFile status(QStringLiteral("/proc/self/status"));
@@ -99,7 +99,7 @@ std::optional<int> AnswerInformationOptions(int argc, char* argv[]) {
         "Olm Chimewise: desktop reminders read aloud by an animated, talking character.\n"
         "\n"
         "  show        open the Reminder Viewer at start\n"
-        "  FOLDER|     keep the reminders, sounds and help pages in FOLDER\n"
+        "  FOLDER|     keep the mainWindow, sounds and help pages in FOLDER\n"
         "  --help      show this help and end\n"
         "  --version   show the version and end\n"
         "\n"
@@ -172,28 +172,28 @@ int RunProgram(int argc, char* argv[]) {
                                 qEnvironmentVariable("CHIMEWISE_AUDIO") == QStringLiteral("silent"), std::nullopt};
   if (SessionBusRuns()) programOptions.notificationBus = QDBusConnection::sessionBus();
   Program program(state, settings, prompter, clock, std::move(programOptions));
-  Reminders& reminders = program.reminders();
+  HiddenMainWindow& mainWindow = program.mainWindow();
   QObject::connect(&oneInstance, &instance::SingleInstance::commandLineReceived, &program, &Program::handleCommandLine);
 
   if (signalsCaught) {
     auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &reminders, [&] {
+    QObject::connect(notifier, &QSocketNotifier::activated, &mainWindow, [&] {
       char c;
       [[maybe_unused]] const auto n = ::read(g_signalPipe[0], &c, 1);
-      reminders.quit();
+      mainWindow.quit();
     });
   }
   QObject::connect(
-      &reminders, &Reminders::unloaded, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+      &mainWindow, &HiddenMainWindow::unloaded, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 
   if (!program.start()) {
     // Quit chosen while loading ends normally; anything else means the program could not start.
     const int code = state.Closing ? 0 : 1;
-    reminders.unload();
+    mainWindow.unload();
     FinishDeferredDeletes();
     return code;
   }
-  reportStartUp(reminders, sinceStart, sinceStart.elapsed());
+  reportStartUp(mainWindow, sinceStart, sinceStart.elapsed());
   if (cmd.showViewer) program.handleCommandLine(QStringLiteral("show"));
   const int code = QApplication::exec();
   FinishDeferredDeletes();

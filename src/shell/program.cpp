@@ -27,7 +27,7 @@
 #include "tours/options_tour.h"
 #include "tours/schedule_tour.h"
 #include "update/update_window.h"
-#include <agent/Character.h>
+#include <agent/character.h>
 
 namespace chimewise {
 
@@ -98,13 +98,13 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   }
   // A click on the character calls it back after Go Away.
   connect(m_character.get(), &CharacterHost::clicked, this, [this] { m_state.CharacterSentAway = false; });
-  m_reminders = std::make_unique<Reminders>(state, settings, prompter, clock, *this, *this, *this);
+  m_mainWindow = std::make_unique<HiddenMainWindow>(state, settings, prompter, clock, *this, *this, *this);
   m_tours = std::make_unique<TourContext>(TourContext{state, settings, *m_character, *this, clock});
   // The first start's introduction runs while the character loads, before the timer first starts.
-  m_tours->timerRunning = [this] { return m_reminders->timer1().isActive(); };
-  m_tours->mainWindow = m_reminders.get();
+  m_tours->timerRunning = [this] { return m_mainWindow->timer1().isActive(); };
+  m_tours->mainWindow = m_mainWindow.get();
   // The start goes on once the first start's introduction has ended.
-  m_reminders->setAfterTours([this](std::function<void()> work) { RunWhenNoTourRuns(*m_tours, std::move(work)); });
+  m_mainWindow->setAfterTours([this](std::function<void()> work) { RunWhenNoTourRuns(*m_tours, std::move(work)); });
   m_schedule->setTour([this](ScheduleDialog& dialog) { RunScheduleTour(dialog, *m_tours); });
   m_character->introductionTour = [this] { RunIntroduction(*m_tours, OpenViewerOf(*m_viewer)); };
   OptionsHooks optionsHooks;
@@ -116,8 +116,8 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   m_optionsWindows = std::make_unique<OptionsWindows>(OptionsContext{
       state, settings, prompter, clock, *m_character, m_options.characterFolders, std::move(optionsHooks)});
   m_commands = std::make_unique<ProgramCommands>(state, settings, *m_character, *this, *this, *this, features(),
-                                                 [this] { m_reminders->quit(); });
-  m_reminders->setCommands(m_commands.get());
+                                                 [this] { m_mainWindow->quit(); });
+  m_mainWindow->setCommands(m_commands.get());
   m_character->commandAvailable = [this](const QString& name) {
     const auto command = CharacterCommandFor(name);
     return !command || m_commands->Available(*command);
@@ -174,8 +174,8 @@ void Program::CheckForUpdate() {
     // Made at the first check: the data folder it downloads into is known once the program runs.
     update::UpdateHooks hooks;
     // The check touches nothing of itself once this has run, so the shutdown may go ahead at once.
-    hooks.quit = [this] { m_reminders->quit(); };
-    hooks.setMainWindowEnabled = [this](bool on) { m_reminders->setEnabled(on); };
+    hooks.quit = [this] { m_mainWindow->quit(); };
+    hooks.setMainWindowEnabled = [this](bool on) { m_mainWindow->setEnabled(on); };
     hooks.closing = [this] { return m_state.Closing; };
     update::UpdateOptions options;
     options.appFolder = m_state.AppFolder;
@@ -215,7 +215,7 @@ bool Program::start() {
     startsAtLogin = problem.isEmpty();
     if (!startsAtLogin) qWarning("%s", qUtf8Printable(problem));
   }
-  const bool running = m_reminders->load(m_options.characterFolders);
+  const bool running = m_mainWindow->load(m_options.characterFolders);
   if (running && startsAtLogin)
     RunWhenNoTourRuns(*m_tours, [this] {
       if (!m_state.Closing) m_prompter.notice(kStartAtLoginText, kStartAtLoginTitle, PromptIcon::Information);
@@ -231,7 +231,7 @@ void Program::handleCommandLine(const QString& line) {
   }
   if (ParseCommandLine(line, m_state.AppFolder).showViewer)
     m_commands->ShowViewer();
-  else if (!m_reminders->inTray())
+  else if (!m_mainWindow->inTray())
     ShowCharacter();
 }
 
@@ -309,7 +309,7 @@ MailReader& Program::mail() {
 }
 
 void Program::SetTimerEnabled(bool on) {
-  QTimer& timer = m_reminders->timer1();
+  QTimer& timer = m_mainWindow->timer1();
   if (!on || m_state.Closing) {
     timer.stop();
     return;
@@ -317,7 +317,7 @@ void Program::SetTimerEnabled(bool on) {
   const bool wasRunning = timer.isActive();
   timer.start(kTimerInterval);
   // Held back meanwhile (a tour, a modal window): what fell due is looked at now, not a tick later.
-  if (!wasRunning) QTimer::singleShot(0, m_reminders.get(), [r = m_reminders.get()] { r->tick(); });
+  if (!wasRunning) QTimer::singleShot(0, m_mainWindow.get(), [r = m_mainWindow.get()] { r->tick(); });
 }
 
 }  // namespace chimewise

@@ -16,7 +16,7 @@
 #include "schedule/save_event.h"
 #include "schedule/schedule_windows.h"
 #include "shell/commands.h"
-#include "shell/reminders.h"
+#include "shell/hidden_main_window.h"
 #include "tours/tour_runner.h"
 #include "update/update_window.h"
 #include "viewer/viewer_windows.h"
@@ -64,7 +64,7 @@ class Program final : public QObject,
   // the Reminder Viewer; where there is no tray, any other start brings the character back.
   void handleCommandLine(const QString& line);
 
-  Reminders& reminders() { return *m_reminders; }
+  HiddenMainWindow& mainWindow() { return *m_mainWindow; }
   CharacterHost& character() { return *m_character; }
   AlarmService& alarms() { return *m_alarms; }
   TalkingClock& talkingClock() { return *m_talkingClock; }
@@ -156,7 +156,7 @@ class Program final : public QObject,
   std::unique_ptr<MailAccount> m_mailAccount;
   std::unique_ptr<MailReader> m_mail;
   std::unique_ptr<EmailWindows> m_mailWindows;
-  std::unique_ptr<Reminders> m_reminders;
+  std::unique_ptr<HiddenMainWindow> m_mainWindow;
   std::unique_ptr<TourContext> m_tours;
   std::unique_ptr<ProgramCommands> m_commands;
   std::unique_ptr<CharacterBanter> m_banter;

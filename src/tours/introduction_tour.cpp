@@ -16,7 +16,7 @@
 
 #include <memory>
 
-#include <agent/Character.h>
+#include <agent/character.h>
 
 namespace chimewise {
 

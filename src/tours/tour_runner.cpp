@@ -18,7 +18,7 @@
 #include <QTabWidget>
 #include <QTimer>
 
-#include <agent/Character.h>
+#include <agent/character.h>
 
 namespace chimewise {
 

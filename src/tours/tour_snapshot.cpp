@@ -4,8 +4,8 @@
 #include <QPixmap>
 #include <QWidget>
 
-#include <agent/Character.h>
-#include <agent/Renderer.h>
+#include <agent/character.h>
+#include <agent/renderer.h>
 
 namespace chimewise {
 

@@ -6,8 +6,8 @@
 #include "core/settings_store.h"
 #include "update/update_rules.h"
 
-#include <signature/Signature.h>
-#include <x11windows/WindowCloser.h>
+#include <signature/signature.h>
+#include <x11windows/window_closer.h>
 
 #include <QCoreApplication>
 #include <QDir>

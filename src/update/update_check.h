@@ -5,7 +5,7 @@
 // quit so the installer can replace it. The update window shows the steps and the progress; the
 // character comments. Everything above this folder comes in through UpdateHooks.
 
-#include <ftp/FtpClient.h>
+#include <ftp/ftp_client.h>
 
 #include <QByteArray>
 #include <QObject>

@@ -2,7 +2,7 @@
 
 #include "character/character_host.h"
 
-#include <agent/Character.h>
+#include <agent/character.h>
 
 #include <QCloseEvent>
 #include <QFrame>

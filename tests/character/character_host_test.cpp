@@ -13,10 +13,10 @@
 #include "support/qt_app.h"
 #include "support/scripted_prompter.h"
 
-#include <agent/AgentService.h>
-#include <agent/Character.h>
-#include <agent/CharacterFile.h>
-#include <agent/Clock.h>
+#include <agent/agent_service.h>
+#include <agent/character.h>
+#include <agent/character_file.h>
+#include <agent/clock.h>
 
 #include <QAudioDevice>
 #include <QDir>

@@ -8,8 +8,8 @@
 #include "support/qt_app.h"
 #include "support/scripted_prompter.h"
 
-#include <agent/Character.h>
-#include <agent/Clock.h>
+#include <agent/character.h>
+#include <agent/clock.h>
 
 #include <QDialog>
 #include <QGuiApplication>

@@ -12,7 +12,7 @@
 #include <QProcess>
 #include <xbase/engine.h>
 #include <gtest/gtest.h>
-#include <instance/SingleInstance.h>
+#include <instance/single_instance.h>
 
 using namespace chimewise;
 

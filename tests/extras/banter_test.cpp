@@ -10,8 +10,8 @@
 #include "support/qt_print.h"
 #include "support/scripted_prompter.h"
 
-#include <agent/Character.h>
-#include <agent/Clock.h>
+#include <agent/character.h>
+#include <agent/clock.h>
 
 #include <QDir>
 #include <QElapsedTimer>

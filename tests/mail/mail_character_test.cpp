@@ -4,7 +4,7 @@
 #include "support/qt_app.h"
 #include "support/scripted_prompter.h"
 
-#include <agent/Character.h>
+#include <agent/character.h>
 
 #include <QElapsedTimer>
 

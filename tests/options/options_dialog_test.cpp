@@ -20,8 +20,8 @@
 #include "support/qt_print.h"
 #include "support/scripted_prompter.h"
 
-#include <agent/Character.h>
-#include <agent/Clock.h>
+#include <agent/character.h>
+#include <agent/clock.h>
 
 #include <QAbstractButton>
 #include <QCheckBox>

@@ -8,7 +8,7 @@
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"
-#include "shell/reminders.h"
+#include "shell/hidden_main_window.h"
 #include "shell/tray_menu.h"
 #include "support/access_keys.h"
 #include "support/character_rig.h"
@@ -16,8 +16,8 @@
 #include "support/qt_print.h"
 #include "support/scripted_prompter.h"
 
-#include <agent/Character.h>
-#include <agent/Clock.h>
+#include <agent/character.h>
+#include <agent/clock.h>
 
 #include <QAction>
 #include <QClipboard>
@@ -237,7 +237,7 @@ TEST_F(CommandsTest, DoubleAndMiddleClicksOnTheTrayIconOpenTheViewerOrElseTheMen
   ManualClock clock(QDateTime(QDate(2026, 12, 6), QTime(10, 0)));
   for (const bool viewer : {true, false}) {
     make(CommandFeatures{false, viewer});
-    Reminders r(state, settings, prompter, clock, parts, routines, this->viewer);
+    HiddenMainWindow r(state, settings, prompter, clock, parts, routines, this->viewer);
     r.setCommands(commands.get());
     r.setTrayAvailability([] { return true; });
     ASSERT_TRUE(r.load({}));

@@ -1,7 +1,7 @@
 #include "core/app_paths.h"
 #include "support/qt_app.h"
 
-#include <instance/SingleInstance.h>
+#include <instance/single_instance.h>
 
 #include <QElapsedTimer>
 #include <QFileInfo>

@@ -8,7 +8,7 @@
 #include "core/settings_store.h"
 #include "core/shared_state.h"
 
-#include <agent/Clock.h>
+#include <agent/clock.h>
 
 #include <QDir>
 #include <QTemporaryDir>

@@ -4,7 +4,7 @@
 
 #include "support/event_wait.h"
 
-#include <ftp/FtpClient.h>
+#include <ftp/ftp_client.h>
 
 #include <optional>
 

@@ -5,7 +5,7 @@
 
 #include "character/character_tables.h"
 
-#include <agent/Commands.h>
+#include <agent/commands.h>
 
 #include <vector>
 

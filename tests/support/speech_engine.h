@@ -3,7 +3,7 @@
 // service. It is made on first use and ended, its thread joined, once every test has run, before
 // the process's static destructors.
 
-#include <agent/SpeechEngine.h>
+#include <agent/speech_engine.h>
 #include <gtest/gtest.h>
 
 #include <memory>

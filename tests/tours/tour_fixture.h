@@ -19,8 +19,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
-#include <agent/Character.h>
-#include <agent/Clock.h>
+#include <agent/character.h>
+#include <agent/clock.h>
 
 #include <algorithm>
 #include <memory>

@@ -15,7 +15,7 @@
 #include "support/scripted_prompter.h"
 #include "update/ftp_server.h"
 
-#include <signature/Signature.h>
+#include <signature/signature.h>
 
 #include <QElapsedTimer>
 #include <QLabel>

@@ -2,7 +2,7 @@
 
 #include "update/update_check.h"
 
-#include <signature/Signature.h>
+#include <signature/signature.h>
 
 #include <gtest/gtest.h>
 

@@ -1,14 +1,14 @@
 // agentctl: looks inside character files, renders their animations and speaks tagged text,
 // for people checking a character and for tests.
-#include "../src/AnimationPlayer.h"
-#include "agent/AgentService.h"
-#include "agent/Character.h"
-#include "agent/CharacterFile.h"
-#include "agent/Clock.h"
-#include "agent/Renderer.h"
-#include "agent/SpeechEngine.h"
-#include "agent/SpeechMarkup.h"
-#include "agent/SpeechRecognizer.h"
+#include "../src/animation_player.h"
+#include "agent/agent_service.h"
+#include "agent/character.h"
+#include "agent/character_file.h"
+#include "agent/clock.h"
+#include "agent/renderer.h"
+#include "agent/speech_engine.h"
+#include "agent/speech_markup.h"
+#include "agent/speech_recognizer.h"
 
 #include <QApplication>
 #include <QDir>

@@ -2,7 +2,7 @@
 
 #include "backend.h"
 
-#include <modules/Module.h>
+#include <modules/module.h>
 
 MODULES_ENTRY_POINT const icalendar::backend::Api* icalendar_backend_api() {
   static const icalendar::backend::Api api{icalendar::backend::kVersion, &icalendar::backend::ReadWithLibical,

@@ -3,7 +3,7 @@
 
 #include "backend.h"
 
-#include <modules/Module.h>
+#include <modules/module.h>
 
 #include <QTimeZone>
 

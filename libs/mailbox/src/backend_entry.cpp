@@ -2,7 +2,7 @@
 
 #include "backend.h"
 
-#include <modules/Module.h>
+#include <modules/module.h>
 
 MODULES_ENTRY_POINT const mailbox::backend::Api* mailbox_backend_api() {
   static const mailbox::backend::Api api{

@@ -4,7 +4,7 @@
 //   update-sign sign SECRET_FILE FILE  writes FILE.sig, the detached signature (64 bytes)
 //   update-sign verify PUBLIC_KEY FILE checks FILE against FILE.sig; exit status 0 when it holds
 
-#include "signature/Signature.h"
+#include "signature/signature.h"
 
 #include <QFile>
 #include <QTextStream>

@@ -107,7 +107,7 @@ std::string Printable(std::string_view bytes);
 // Busy (File's own message) when the time ran out; the caller words it.
 Status LockWithin(File* file, uint64_t start, uint64_t len, LockMode mode, int wait_ms);
 
-// Pack commits by creating a marker file next to the table; see maintenance.cc.
+// Pack commits by creating a marker file next to the table; see maintenance.cpp.
 std::string MarkerPath(const std::string& table);
 std::string AsidePath(const std::string& p);
 Status FinishPack(Env* env, const std::string& table, const std::string& memo_path, const std::string& index_path);

@@ -1,7 +1,7 @@
 // Upper halves (bytes 0x80-0xFF) of the code pages a table's header may name, as Unicode
 // code points, for the tool's output. Bytes a code page leaves undefined map to the same
 // code point (U+0080-U+00FF). Generated from the code page definitions; Windows-1252 (mark
-// 0x03, and tables that name none) is in xbase_main.cc.
+// 0x03, and tables that name none) is in xbase_main.cpp.
 #pragma once
 
 #include <cstdint>

@@ -1,10 +1,10 @@
 // The sound device through a real PulseAudio (run by with_sound_server.sh on a null sink): many
 // short buffers back to back on one output, outputs made and dropped while they play, and a
 // character speaking on the device, as the program uses them.
-#include "agent/AgentService.h"
-#include "agent/AudioOutput.h"
-#include "agent/Character.h"
-#include "agent/Clock.h"
+#include "agent/agent_service.h"
+#include "agent/audio_output.h"
+#include "agent/character.h"
+#include "agent/clock.h"
 
 #include <QApplication>
 #include <QAudioDevice>

@@ -1,5 +1,5 @@
-#include "agent/CharacterFile.h"
-#include "agent/Renderer.h"
+#include "agent/character_file.h"
+#include "agent/renderer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "agent/Character.h"
-#include "agent/AgentService.h"
-#include "agent/Clock.h"
+#include "agent/character.h"
+#include "agent/agent_service.h"
+#include "agent/clock.h"
 
 #include "support/speech_engine.h"
 #include <gtest/gtest.h>

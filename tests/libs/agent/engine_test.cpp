@@ -1,11 +1,11 @@
 // The machinery under the character: the clock, the animation player, the audio outputs,
 // the command list and the synthesised sound effects.
-#include "AnimationPlayer.h"
-#include "SoundEffects.h"
-#include "agent/AudioOutput.h"
-#include "agent/CharacterFile.h"
-#include "agent/Clock.h"
-#include "agent/Commands.h"
+#include "agent/audio_output.h"
+#include "agent/character_file.h"
+#include "agent/clock.h"
+#include "agent/commands.h"
+#include "animation_player.h"
+#include "sound_effects.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "agent/SpeechMarkup.h"
+#include "agent/speech_markup.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,13 @@
 // Voice commands heard from synthesised speech: every phrase of the program's grammars, spoken
 // by each shipped character's voice and by espeak-ng, goes through the recogniser; sentences
 // outside the grammars and silence must come back empty.
-#include "agent/AgentService.h"
-#include "agent/Character.h"
-#include "agent/CharacterFile.h"
-#include "agent/Clock.h"
-#include "agent/SpeechEngine.h"
-#include "agent/SpeechRecognizer.h"
-#include "agent/VoiceGrammar.h"
+#include "agent/agent_service.h"
+#include "agent/character.h"
+#include "agent/character_file.h"
+#include "agent/clock.h"
+#include "agent/speech_engine.h"
+#include "agent/speech_recognizer.h"
+#include "agent/voice_grammar.h"
 #include "support/program_commands.h"
 
 #include "support/speech_engine.h"

@@ -1,11 +1,11 @@
 // flite speaking tagged text (on the silent, hand-driven output) and the voice grammars.
-#include "FliteVoice.h"
-#include "agent/AgentService.h"
-#include "agent/Character.h"
-#include "agent/CharacterFile.h"
-#include "agent/Clock.h"
-#include "agent/SpeechEngine.h"
-#include "agent/VoiceGrammar.h"
+#include "agent/agent_service.h"
+#include "agent/character.h"
+#include "agent/character_file.h"
+#include "agent/clock.h"
+#include "agent/speech_engine.h"
+#include "agent/voice_grammar.h"
+#include "flite_voice.h"
 #include "support/program_commands.h"
 
 #include "support/speech_engine.h"

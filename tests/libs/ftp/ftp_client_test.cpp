@@ -3,7 +3,7 @@
 #include "support/ftp_wait.h"
 #include "update/ftp_server.h"
 
-#include <ftp/FtpClient.h>
+#include <ftp/ftp_client.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

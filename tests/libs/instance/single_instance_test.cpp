@@ -1,5 +1,5 @@
-#include "instance/Channel.h"
-#include "instance/SingleInstance.h"
+#include "instance/single_instance.h"
+#include "instance/channel.h"
 #include "support/qt_app.h"
 
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "test_table.h"
 
-#include <modules/Module.h>
+#include <modules/module.h>
 
 #include <QDir>
 #include <QFile>

@@ -2,7 +2,7 @@
 // program must keep calling its own.
 #include "test_table.h"
 
-#include <modules/Module.h>
+#include <modules/module.h>
 
 int SameNameAsTheProgramHas() { return 2; }
 

@@ -1,4 +1,4 @@
-#include <notify/NotificationClient.h>
+#include <notify/notification_client.h>
 
 #include "support/event_wait.h"
 #include "support/notification_server.h"

@@ -1,4 +1,4 @@
-#include <signature/Signature.h>
+#include <signature/signature.h>
 
 #include <gtest/gtest.h>
 

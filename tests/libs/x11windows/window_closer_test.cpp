@@ -4,7 +4,7 @@
 
 #include "support/event_wait.h"
 
-#include <x11windows/WindowCloser.h>
+#include <x11windows/window_closer.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

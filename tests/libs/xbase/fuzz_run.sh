@@ -8,9 +8,9 @@ out="$build/fuzz-xbase"
 mkdir -p "$out/corpus" "$out/artifacts"
 cxx="${FUZZ_CXX:-clang++}"
 lib="$src/libs/xbase"
-if [ ! -x "$out/fuzz_readers" ] || [ -n "$(find "$lib" -newer "$out/fuzz_readers" -name '*.cc' -o -newer "$out/fuzz_readers" -name '*.h' | head -1)" ]; then
+if [ ! -x "$out/fuzz_readers" ] || [ -n "$(find "$lib" -newer "$out/fuzz_readers" -name '*.cpp' -o -newer "$out/fuzz_readers" -name '*.h' | head -1)" ]; then
   "$cxx" -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-    -I"$lib/include" -I"$lib/src" "$lib"/src/*.cc "$lib/fuzz/fuzz_readers.cc" -o "$out/fuzz_readers"
+    -I"$lib/include" -I"$lib/src" "$lib"/src/*.cpp "$lib/fuzz/fuzz_readers.cpp" -o "$out/fuzz_readers"
 fi
 # Seeds: a table with every field kind and its memo file and index, packed into
 # the target's input format, plus the calendar template and a few expressions.

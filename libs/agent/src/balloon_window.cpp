@@ -1,0 +1,213 @@
+#include "balloon_window.h"
+
+#include "x11_compositor.h"
+
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScreen>
+
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+
+namespace agent {
+
+namespace {
+constexpr int kPad = 8;
+constexpr int kTail = 12;
+constexpr int kMaxTextWidth = 260;
+constexpr int kMaxLines = 6;
+constexpr auto kBalloonName = "Word Balloon";
+
+// To a screen reader the balloon is a notification whose name is the sentence being said, so
+// that it is read out when it appears and can be read again while it stays.
+QAccessibleInterface* BalloonAccessible(const QString& className, QObject* object) {
+  if (className != QLatin1String("agent::BalloonWindow") || !object || !object->isWidgetType()) return nullptr;
+  return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Notification);
+}
+}  // namespace
+
+BalloonWindow::BalloonWindow(QWidget* host)
+    : QWidget(host, host
+                        ? Qt::WindowFlags()
+                        : Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus |
+                              Qt::NoDropShadowWindowHint | Qt::WindowTransparentForInput) {
+  if (host) {
+    hide();  // a child would otherwise show with its host
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+  } else {
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_ShowWithoutActivating);
+  }
+  // Never shown by a frameless window; named for screen readers and window lookups.
+  setWindowTitle(QString::fromLatin1(kBalloonName));
+  static std::once_flag accessible;
+  std::call_once(accessible, [] { QAccessible::installFactory(BalloonAccessible); });
+  setAccessibleName(QString::fromLatin1(kBalloonName));
+  setAccessibleDescription(QString::fromLatin1(kBalloonName));
+  // The desktop's font where it is larger than the balloon's own 10 points; the balloon widens
+  // with it, so that as many words fit on a line.
+  QFont f = font();
+  f.setPointSizeF(std::max(10.0, QGuiApplication::font().pointSizeF()));
+  setFont(f);
+}
+
+int BalloonWindow::maxTextWidth() const {
+  return static_cast<int>(std::lround(kMaxTextWidth * font().pointSizeF() / 10.0));
+}
+
+int BalloonWindow::actionHeight() const {
+  return m_action.isEmpty() ? 0 : QFontMetrics(font()).lineSpacing() + kPad / 2;
+}
+
+QSize BalloonWindow::largestSize() const {
+  const QFontMetrics fm(font());
+  return {maxTextWidth() + 2 * kPad + 2, fm.lineSpacing() * (kMaxLines + 1) + kPad / 2 + 2 * kPad + kTail + 2};
+}
+
+void BalloonWindow::begin(const QString& full, const QRect& character) {
+  m_full = full;
+  setAccessibleName(full.trimmed().isEmpty() ? QString::fromLatin1(kBalloonName) : full.simplified());
+  m_text.clear();
+  m_start = 0;
+  m_character = character;
+  const QFontMetrics fm(font());
+  QRect text = fm.boundingRect(QRect(0, 0, maxTextWidth(), 10000), Qt::TextWordWrap, m_full);
+  text.setHeight(std::min(text.height(), fm.lineSpacing() * kMaxLines));
+  const int actionWidth = m_action.isEmpty() ? 0 : fm.horizontalAdvance(m_action) + 2 * kPad;
+  resize(std::max({text.width(), 40, actionWidth}) + 2 * kPad + 2,
+         std::max(text.height(), fm.lineSpacing()) + actionHeight() + 2 * kPad + kTail + 2);
+  place();
+  update();
+}
+
+void BalloonWindow::setAction(const QString& label) {
+  if (label == m_action) return;
+  m_action = label;
+  // Clicks pass through to what lies under the balloon unless it carries a control.
+  const bool wasVisible = isVisible();
+  if (isWindow())
+    setWindowFlag(Qt::WindowTransparentForInput, m_action.isEmpty());
+  else
+    setAttribute(Qt::WA_TransparentForMouseEvents, m_action.isEmpty());
+  if (!m_full.isEmpty()) begin(m_full, m_character);
+  reveal(m_text);
+  if (wasVisible) show();
+}
+
+QRect BalloonWindow::actionRect() const {
+  if (m_action.isEmpty()) return {};
+  const QFontMetrics fm(font());
+  const QRect body = bodyRect();
+  const int w = fm.horizontalAdvance(m_action) + kPad;
+  return QRect(body.right() - kPad - w, body.bottom() - kPad / 2 - fm.lineSpacing(), w + kPad / 2, fm.lineSpacing());
+}
+
+void BalloonWindow::mousePressEvent(QMouseEvent* event) {
+  if (actionRect().contains(event->position().toPoint()) && onAction) onAction();
+  event->accept();
+}
+
+void BalloonWindow::reveal(const QString& shownSoFar) {
+  if (shownSoFar == m_text) return;
+  m_text = shownSoFar;
+  // A long text scrolls: the balloon keeps the latest words, dropping whole words from
+  // the front (the start only ever moves forward, so this stays cheap).
+  const QFontMetrics fm(font());
+  QRect area = bodyRect().adjusted(kPad, kPad, -kPad, -kPad);
+  if (!m_action.isEmpty()) area.setBottom(actionRect().top() - 1);
+  if (m_start > m_text.size()) m_start = 0;
+  auto fits = [&](qsizetype from) {
+    return fm.boundingRect(QRect(0, 0, area.width(), 100000), Qt::TextWordWrap, m_text.mid(from)).height() <=
+           area.height();
+  };
+  while (m_start < m_text.size() && !fits(m_start)) {
+    const qsizetype space = m_text.indexOf(QLatin1Char(' '), m_start + 1);
+    if (space < 0) break;  // one word longer than the balloon: it is clipped
+    m_start = space + 1;
+  }
+  update();
+}
+
+void BalloonWindow::follow(const QRect& character) {
+  m_character = character;
+  place();
+}
+
+void BalloonWindow::place() {
+  QRect area;
+  if (!isWindow()) {
+    area = parentWidget()->rect();
+  } else {
+    QScreen* screen = QGuiApplication::screenAt(m_character.center());
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    area = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+  }
+  int x = m_character.center().x() - width() / 2;
+  int y = m_character.top() - height();
+  m_tailDown = true;
+  if (y < area.top()) {
+    y = m_character.bottom() + 1;
+    m_tailDown = false;
+  }
+  x = std::clamp(x, area.left(), std::max(area.left(), area.right() + 1 - width()));
+  y = std::clamp(y, area.top(), std::max(area.top(), area.bottom() + 1 - height()));
+  m_tailX = std::clamp(m_character.center().x() - x, kPad + kTail, std::max(kPad + kTail, width() - kPad - kTail));
+  move(x, y);
+  if (!isWindow() || !compositingManagerRunning())
+    setMask(QRegion(shapePath().toFillPolygon().toPolygon()).united(QRegion(bodyRect().adjusted(2, 2, -2, -2))));
+}
+
+QRect BalloonWindow::bodyRect() const {
+  return m_tailDown ? QRect(1, 1, width() - 2, height() - kTail - 2)
+                    : QRect(1, kTail + 1, width() - 2, height() - kTail - 2);
+}
+
+QPainterPath BalloonWindow::shapePath() const {
+  const QRectF body = bodyRect();
+  QPainterPath path;
+  path.addRoundedRect(body, 8, 8);
+  QPainterPath tail;
+  if (m_tailDown) {
+    tail.moveTo(m_tailX - 7, body.bottom() - 1);
+    tail.lineTo(m_tailX, height() - 1);
+    tail.lineTo(m_tailX + 7, body.bottom() - 1);
+  } else {
+    tail.moveTo(m_tailX - 7, body.top() + 1);
+    tail.lineTo(m_tailX, 1);
+    tail.lineTo(m_tailX + 7, body.top() + 1);
+  }
+  tail.closeSubpath();
+  return path.united(tail);
+}
+
+void BalloonWindow::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
+  const QRectF body = bodyRect();
+  const QPainterPath path = shapePath();
+  p.setPen(QPen(QColor(60, 60, 60), 1.2));
+  p.setBrush(QColor(255, 253, 231));
+  p.drawPath(path);
+  p.setPen(Qt::black);
+  QRectF textArea = body.adjusted(kPad, kPad, -kPad, -kPad);
+  if (!m_action.isEmpty()) {
+    const QRect action = actionRect();
+    textArea.setBottom(action.top() - 1);
+    QFont underlined = font();
+    underlined.setUnderline(true);
+    p.setFont(underlined);
+    p.setPen(QColor(0, 70, 160));
+    p.drawText(action, Qt::AlignRight | Qt::AlignVCenter, m_action);
+    p.setFont(font());
+    p.setPen(Qt::black);
+  }
+  p.drawText(textArea, Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop, shownText());
+}
+
+}  // namespace agent

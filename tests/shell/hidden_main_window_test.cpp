@@ -1,0 +1,401 @@
+#include "shell/hidden_main_window.h"
+#include "character/character_choice.h"
+#include "core/app_paths.h"
+#include "core/clock.h"
+#include "core/prompts.h"
+#include "core/settings_keys.h"
+#include "core/settings_store.h"
+#include "core/shared_state.h"
+#include "core/time_format.h"
+#include "core/wait_scope.h"
+#include "core/window_placement.h"
+#include "support/files.h"
+#include "support/qt_app.h"
+#include "support/scripted_prompter.h"
+
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+using namespace chimewise;
+
+namespace {
+
+class HiddenMainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testsupport::EnsureQtApp();
+    state = SharedState{};
+    state.AppFolder = dir.filePath("app");
+    testsupport::Touch(dir.filePath("chars/" + kPreferredCharacter + kCharacterExtension));
+    testsupport::Touch(state.AppFolder + "/data/CALENDAR.DBF");
+    testsupport::Touch(state.AppFolder + "/data/calendar.cdx");
+  }
+  QStringList folders() const { return {dir.filePath("user-chars"), dir.filePath("chars")}; }
+  std::unique_ptr<HiddenMainWindow> make() {
+    auto r = std::make_unique<HiddenMainWindow>(state, settings, prompter, clock, parts, parts, windows);
+    r->setTrayAvailability([this] { return trayAvailable; });
+    return r;
+  }
+
+  QTemporaryDir dir;
+  SharedState state;
+  SettingsStore settings{dir.filePath("settings.ini")};
+  ScriptedPrompter prompter;
+  ManualClock clock{QDateTime(QDate(2026, 12, 6), QTime(10, 15, 45))};
+  std::function<void()> onLoadCharacter;
+  bool trayAvailable = true;
+  QStringList log;
+  // The goodbye still plays when the release is asked for: the release ends later.
+  bool goodbyePlaysOn = false;
+  std::function<void()> afterGoodbye;
+  // The parts the main window drives, logging each request.
+  struct LoggedParts final : CharacterPort, RoutinesPort {
+    HiddenMainWindowTest& t;
+    explicit LoggedParts(HiddenMainWindowTest& test) : t(test) {}
+    bool LoadCharacter(const QString& file, bool atStartUp) override {
+      t.log << "loadCharacter " + file + (atStartUp ? " start" : "");
+      if (t.onLoadCharacter) t.onLoadCharacter();
+      return true;
+    }
+    void SayGoodbye() override {
+      t.log << QString("goodbye toggle=%1").arg(t.state.SpeechToggle);
+      throw std::runtime_error("the character is gone");
+    }
+    void ReleaseCharacter(std::function<void()> then) override {
+      t.log << "releaseCharacter";
+      if (t.goodbyePlaysOn)
+        t.afterGoodbye = std::move(then);
+      else
+        then();
+    }
+    void ShowCharacter() override { t.log << "showCharacter"; }
+    void SetUpDataEngine() override {}
+    void CloseAllTables() override { t.log << "closeAllTables"; }
+    bool IndexNeedsRebuild() override { return !FindPathNoCase(t.state.AppFolder, "data/CALENDAR.CDX").has_value(); }
+    void RebuildDatabase() override { t.log << "rebuild"; }
+    void FindNextAlarm() override { t.log << "findNextAlarm"; }
+    void ScanDueAlarms() override {
+      t.log << "scanDueAlarms";
+      t.state.NextAlarmTime = QDateTime();
+    }
+    void AnnounceTime() override {
+      t.log << "announceTime";
+      t.state.NextAnnounceTime = QDateTime();
+    }
+    void ScheduleNextAnnouncement(int i) override { t.log << QString("scheduleNextAnnouncement %1").arg(i); }
+    void ScheduleNextMailCheck(int i) override { t.log << QString("scheduleNextMailCheck %1").arg(i); }
+    void CheckMailAutomatically() override { t.log << "checkMail"; }
+    bool MailCheckRunning() const override { return false; }
+  } parts{*this};
+  // Unloading the windows fails: the shutdown goes on regardless.
+  struct ThrowingViewer final : NoWindows {
+    void UnloadWindows() override { throw 42; }
+  } windows;
+};
+
+}  // namespace
+
+TEST_F(HiddenMainWindowTest, NoCharacterInstalledShowsTheMessageAndEnds) {
+  auto r = make();
+  EXPECT_FALSE(r->load({dir.filePath("nothing-here")}));
+  ASSERT_EQ(prompter.asked.size(), 1u);
+  EXPECT_EQ(prompter.asked[0].text, "No Characters seem to be installed. Please install Characters to Continue.");
+  EXPECT_EQ(prompter.asked[0].title, "Missing Character Files");
+  EXPECT_EQ(prompter.asked[0].icon, PromptIcon::Information);
+  EXPECT_TRUE(log.isEmpty());
+  EXPECT_FALSE(r->timer1().isActive());
+  EXPECT_EQ(settings.read(settings::CharacterName), "");
+}
+
+TEST_F(HiddenMainWindowTest, LoadRunsItsStepsInOrder) {
+  settings.write(settings::LastOptimize, FormatDateText(clock.now().addDays(3)));
+  auto r = make();
+  ASSERT_TRUE(r->load(folders()));
+  EXPECT_EQ(settings.read(settings::CharacterName), kPreferredCharacter.toUpper());
+  EXPECT_EQ(log, (QStringList{"loadCharacter " + kPreferredCharacter.toUpper() + kCharacterExtension + " start",
+                              "findNextAlarm", "scheduleNextAnnouncement -1", "scheduleNextMailCheck -1"}));
+  EXPECT_TRUE(prompter.asked.empty());
+  EXPECT_TRUE(r->timer1().isActive());
+  EXPECT_EQ(r->timer1().interval(), 3000);
+  EXPECT_FALSE(state.NextAnnounceTime.isValid());
+}
+
+TEST_F(HiddenMainWindowTest, WithoutATrayTheCharacterIsShownAndTheUserToldOnce) {
+  settings.write(settings::LastOptimize, FormatDateText(clock.now().addDays(3)));
+  trayAvailable = false;
+  auto r = make();
+  ASSERT_TRUE(r->load(folders()));
+  EXPECT_FALSE(r->inTray());
+  EXPECT_EQ(log.value(1), "showCharacter");  // right after the character is loaded
+  ASSERT_EQ(prompter.asked.size(), 1u);
+  EXPECT_TRUE(prompter.asked[0].notice);  // nothing waits for it to be read
+  EXPECT_EQ(prompter.asked[0].title, "No System Tray");
+  EXPECT_TRUE(prompter.asked[0].text.contains("Right-click the character")) << prompter.asked[0].text.toStdString();
+  EXPECT_TRUE(r->timer1().isActive());  // the program runs on
+  ASSERT_TRUE(r->load(folders()));
+  EXPECT_EQ(prompter.asked.size(), 1u);
+
+  trayAvailable = true;
+  auto withTray = make();
+  ASSERT_TRUE(withTray->load(folders()));
+  EXPECT_TRUE(withTray->inTray());
+  EXPECT_EQ(prompter.asked.size(), 1u);
+}
+
+// Autostart often wins the race with the panel: a tray that comes later is used when it comes.
+TEST_F(HiddenMainWindowTest, ATrayThatAppearsAfterTheStartIsUsed) {
+  settings.write(settings::LastOptimize, FormatDateText(clock.now().addDays(3)));
+  trayAvailable = false;
+  auto r = make();
+  r->setTrayWatchInterval(5);
+  ASSERT_TRUE(r->load(folders()));
+  ASSERT_FALSE(r->inTray());
+  testsupport::RunEventsFor(60);
+  EXPECT_FALSE(r->inTray());
+  trayAvailable = true;
+  testsupport::RunEventsFor(60);
+  EXPECT_TRUE(r->inTray());
+  ASSERT_NE(r->trayIcon(), nullptr);
+}
+
+// A box at start-up holds nothing back: the question is asked with the main timer running, and
+// a reminder that falls due while it is open is looked for.
+TEST_F(HiddenMainWindowTest, NoReminderWaitsForAStartUpQuestion) {
+  trayAvailable = false;  // the notice of the missing tray comes first
+  auto r = make();
+  bool timerRanDuringQuestion = false;
+  bool scannedDuringQuestion = false;
+  prompter.whileOpen = [&](const Prompt& p) {
+    if (!p.yesNo) return;
+    timerRanDuringQuestion = r->timer1().isActive();
+    if (!timerRanDuringQuestion) return;
+    state.NextAlarmTime = clock.now().addSecs(-5);
+    r->timer1().setInterval(1);  // the question stays open while the timer ticks
+    testsupport::RunEventsFor(50);
+    scannedDuringQuestion = log.contains("scanDueAlarms");
+  };
+  ASSERT_TRUE(r->load(folders()));
+  ASSERT_EQ(prompter.asked.size(), 2u);
+  EXPECT_TRUE(prompter.asked[0].notice);
+  EXPECT_EQ(prompter.asked[1].title, "Optimize Reminders");
+  EXPECT_TRUE(timerRanDuringQuestion);
+  EXPECT_TRUE(scannedDuringQuestion);
+}
+
+TEST_F(HiddenMainWindowTest, StoredCharacterNameIsUsedAsStored) {
+  settings.write(settings::CharacterName, "Bolt.v2");
+  settings.write(settings::LastOptimize, FormatDateText(clock.now().addDays(3)));
+  auto r = make();
+  ASSERT_TRUE(r->load({}));  // nothing installed, but a name is stored: loading it is the loader's business
+  EXPECT_EQ(log.value(0), "loadCharacter Bolt.v2" + kCharacterExtension + " start");
+}
+
+TEST_F(HiddenMainWindowTest, StartUpSettingsBecomeSharedStateEvenWhenDamaged) {
+  settings.write(settings::ReadMemos, "0");
+  settings.write(settings::WaitTime, "12.5 min");
+  settings.write(settings::TimeFormat, "h:mm");
+  settings.write(settings::TimeOn, "0");
+  settings.write(settings::StartTime, "08:30");
+  settings.write(settings::EndTime, "half past never");
+  settings.write(settings::LastOptimize, "not a date");  // counts as long past: the prompt is due
+  auto r = make();
+  ASSERT_TRUE(r->load(folders()));
+  EXPECT_EQ(state.ReadMemos, 0);
+  EXPECT_EQ(state.ReadActivity, 1);
+  EXPECT_EQ(state.WaitTime, 12);
+  EXPECT_EQ(state.TimeFormat, "h:mm");
+  EXPECT_FALSE(state.TimeRangeOn);
+  EXPECT_EQ(state.RangeStart, QTime(8, 30));
+  EXPECT_EQ(state.RangeEnd, QTime(21, 0));
+  EXPECT_EQ(prompter.asked.size(), 1u);
+}
+
+TEST_F(HiddenMainWindowTest, OptimizePromptNoPostponesExactlySevenDays) {
+  auto r = make();
+  prompter.answers = {false};
+  ASSERT_TRUE(r->load(folders()));
+  ASSERT_EQ(prompter.asked.size(), 1u);
+  EXPECT_TRUE(prompter.asked[0].yesNo);
+  EXPECT_EQ(prompter.asked[0].title, "Optimize Reminders");
+  EXPECT_EQ(prompter.asked[0].text,
+            "You have not Optimized your reminders in a while. You should optimize them to keep them running fast. "
+            "Would you like me to quickly optimize them for you now?");
+  EXPECT_FALSE(log.contains("rebuild"));
+  EXPECT_EQ(ParseDateText(settings.read(settings::LastOptimize)), clock.now().addDays(7));
+
+  // The next start a day later stays quiet; eight days later it asks again.
+  clock.advanceSecs(86400);
+  state.Closing = false;
+  auto again = make();
+  ASSERT_TRUE(again->load(folders()));
+  EXPECT_EQ(prompter.asked.size(), 1u);
+  clock.advanceSecs(7 * 86400);
+  auto later = make();
+  ASSERT_TRUE(later->load(folders()));
+  EXPECT_EQ(prompter.asked.size(), 2u);
+}
+
+TEST_F(HiddenMainWindowTest, OptimizePromptYesRebuilds) {
+  auto r = make();
+  prompter.answers = {true};
+  ASSERT_TRUE(r->load(folders()));
+  // Asked once the timer runs; the next alarm is looked for again in the rebuilt table.
+  EXPECT_EQ(log.mid(1), (QStringList{"findNextAlarm", "scheduleNextAnnouncement -1", "scheduleNextMailCheck -1",
+                                     "rebuild", "findNextAlarm"}));
+}
+
+TEST_F(HiddenMainWindowTest, MissingIndexRebuildsWithoutAsking) {
+  QFile::remove(state.AppFolder + "/data/calendar.cdx");
+  auto r = make();
+  ASSERT_TRUE(r->load(folders()));
+  EXPECT_TRUE(prompter.asked.empty());
+  EXPECT_TRUE(log.contains("rebuild"));
+}
+
+TEST_F(HiddenMainWindowTest, FirstRunMarkerPutsTheSuggestionTwentyDaysAhead) {
+  testsupport::Touch(state.AppFolder + "/chiminst.dll");
+  auto r = make();
+  ASSERT_TRUE(r->load(folders()));
+  EXPECT_TRUE(prompter.asked.empty());
+  EXPECT_EQ(ParseDateText(settings.read(settings::LastOptimize)), clock.now().addDays(20));
+}
+
+TEST_F(HiddenMainWindowTest, QuitWhileLoadingEndsBeforeAnythingElse) {
+  onLoadCharacter = [this] { state.Closing = true; };
+  auto r = make();
+  EXPECT_FALSE(r->load(folders()));
+  EXPECT_EQ(log.size(), 1);
+  EXPECT_FALSE(r->timer1().isActive());
+}
+
+TEST_F(HiddenMainWindowTest, TickAnnouncesBeforeScanningAndHonoursClosing) {
+  auto r = make();
+  state.TimeRangeOn = true;
+  state.RangeStart = QTime(7, 0);
+  state.RangeEnd = QTime(21, 0);
+  state.NextAnnounceTime = clock.now().addSecs(-30);
+  state.NextAlarmTime = clock.now().addSecs(-5);
+  r->tick();
+  EXPECT_EQ(log, (QStringList{"announceTime", "scanDueAlarms"}));
+
+  log.clear();
+  r->tick();  // both guards are down now
+  EXPECT_TRUE(log.isEmpty());
+
+  state.NextAnnounceTime = QDateTime(clock.now().date(), QTime(21, 1));
+  clock.set(QDateTime(clock.now().date(), QTime(21, 2)));
+  r->tick();
+  EXPECT_EQ(log, (QStringList{"scheduleNextAnnouncement -1"}));
+
+  log.clear();
+  state.NextAlarmTime = clock.now().addSecs(-5);
+  state.Closing = true;
+  r->tick();
+  EXPECT_TRUE(log.isEmpty());
+}
+
+TEST_F(HiddenMainWindowTest, ShutdownRunsEveryStepInOrderWhateverFails) {
+  settings.write(settings::LastOptimize, FormatDateText(clock.now().addDays(3)));
+  auto r = make();
+  ASSERT_TRUE(r->load(folders()));
+  log.clear();
+  int unloaded = 0;
+  QObject::connect(r.get(), &HiddenMainWindow::unloaded, [&] { ++unloaded; });
+  const QByteArray settingsBefore = [&] {
+    QFile f(settings.filePath());
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+  }();
+  // Each failed step is written down by name, with what went wrong where that is known.
+  static QStringList* warnings = nullptr;
+  QStringList written;
+  warnings = &written;
+  const QtMessageHandler before =
+      qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& m) {
+        if (type == QtWarningMsg && warnings) *warnings << m;
+      });
+  r->quit();
+  qInstallMessageHandler(before);
+  warnings = nullptr;
+  ASSERT_EQ(written.size(), 2) << written.join('|').toStdString();
+  EXPECT_TRUE(written[0].contains("\"say goodbye\"") && written[0].contains("the character is gone"));
+  EXPECT_TRUE(written[1].contains("\"close the windows\""));
+  EXPECT_TRUE(state.Closing);
+  EXPECT_FALSE(r->timer1().isActive());
+  EXPECT_EQ(log, (QStringList{"goodbye toggle=-1", "closeAllTables", "releaseCharacter"}));
+  EXPECT_EQ(unloaded, 1);
+  r->unload();  // a second request runs nothing again
+  EXPECT_EQ(unloaded, 1);
+  const QByteArray settingsAfter = [&] {
+    QFile f(settings.filePath());
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+  }();
+  EXPECT_EQ(settingsBefore, settingsAfter);  // nothing is stored on shutdown
+
+  // Quit asked for under a wait (a spoken line, a box, a transfer) ends the wait, and the
+  // teardown runs only once the wait has returned.
+  state.Closing = false;
+  auto again = make();
+  ASSERT_TRUE(again->load(folders()));
+  log.clear();
+  unloaded = 0;
+  QObject::connect(again.get(), &HiddenMainWindow::unloaded, [&] { ++unloaded; });
+  {
+    WaitScope wait;
+    again->quit();
+    EXPECT_FALSE(again->timer1().isActive());
+    testsupport::RunEventsFor(30);  // the wait's own loop turns: still nothing is torn down
+    EXPECT_TRUE(log.isEmpty());
+    EXPECT_EQ(unloaded, 0);
+  }
+  testsupport::RunEventsFor(30);
+  EXPECT_EQ(log, (QStringList{"goodbye toggle=0", "closeAllTables", "releaseCharacter"}));
+  EXPECT_EQ(unloaded, 1);
+
+  // While the goodbye plays the teardown waits for it without a loop of its own: quit returns,
+  // and the program is told it may end only once the release is done.
+  state.Closing = false;
+  auto third = make();
+  ASSERT_TRUE(third->load(folders()));
+  log.clear();
+  unloaded = 0;
+  goodbyePlaysOn = true;
+  QObject::connect(third.get(), &HiddenMainWindow::unloaded, [&] { ++unloaded; });
+  third->quit();
+  EXPECT_EQ(log.mid(1), (QStringList{"closeAllTables", "releaseCharacter"}));
+  EXPECT_EQ(unloaded, 0);
+  ASSERT_TRUE(afterGoodbye);
+  afterGoodbye();
+  EXPECT_EQ(unloaded, 1);
+  afterGoodbye();  // a late second call changes nothing
+  EXPECT_EQ(unloaded, 1);
+}
+
+// A window placed from saved twips: sizes cut to the screen, off-screen positions centred.
+TEST(RestoreWindowPlacement, AppliesTheSavedPlacementInPixels) {
+  testsupport::EnsureQtApp();
+  QTemporaryDir dir;
+  SettingsStore store(dir.filePath("s.ini"));
+  QWidget w;
+  w.resize(400, 300);
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  ASSERT_NE(screen, nullptr);
+  const double tpp = 1440.0 / screen->logicalDotsPerInch();
+  const QRect g = screen->geometry();
+  store.write("ReminderView", "Top", QString::number(qRound(100 * tpp)));
+  store.write("ReminderView", "Left", QString::number(qRound(-50 * tpp)));
+  store.write("ReminderView", "Width", QString::number(qRound(500 * tpp)));
+  store.write("ReminderView", "Height", QString::number(qRound((g.height() + 500) * tpp)));
+  RestoreWindowPlacement(w, store, "reminderview");
+  EXPECT_EQ(w.width(), 500);
+  EXPECT_EQ(w.height(), g.height());                     // cut to the screen
+  EXPECT_EQ(w.y(), g.y());                               // then the only top that fits
+  EXPECT_NEAR(w.x(), g.x() + (g.width() - 500) / 2, 1);  // centred: it was off the left edge
+}
