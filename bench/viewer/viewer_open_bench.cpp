@@ -37,7 +37,7 @@ QString tableFolder() { return bench::BigCalendarFolder(kReminders, kDue, kNow);
 
 class NoSchedule final : public SchedulePort {
  public:
-  bool OpenSchedule(std::int32_t) override { return false; }
+  bool OpenSchedule(std::optional<qint64>) override { return false; }
   void CloseSchedule() override {}
 };
 

@@ -96,7 +96,7 @@ CharacterHost::CharacterHost(SharedState& state, SettingsStore& settings, Prompt
   m_releaseTimer.setTimerType(Qt::PreciseTimer);
   connect(&m_releaseTimer, &QTimer::timeout, this, &CharacterHost::lookAtGoodbye);
   // The service shutting down ends any wait for its speech.
-  connect(m_service.get(), &agent::AgentService::shutdown, this, [this] { InvertSpeechToggle(m_state); });
+  connect(m_service.get(), &agent::AgentService::shutdown, this, [this] { m_state.events->EndSpeechWaits(); });
   m_keepClear = std::make_unique<KeepClear>([this] { return m_character.data(); });
 }
 
@@ -130,7 +130,7 @@ void CharacterHost::connectEvents(agent::Character* c) {
   connect(c, &agent::Character::balloonActionChosen, this, &CharacterHost::skipChosen);
   c->setBalloonAction(m_offerSkip ? kSkipLabel : QString());
   connect(c, &agent::Character::bookmark, this, &CharacterHost::onBookmark);
-  connect(c, &agent::Character::hidden, this, [this] { InvertSpeechToggle(m_state); });
+  connect(c, &agent::Character::hidden, this, [this] { m_state.events->EndSpeechWaits(); });
   connect(c, &agent::Character::click, this,
           [this](Qt::MouseButton button, Qt::KeyboardModifiers, int, int) { emit clicked(button); });
   connect(c, &agent::Character::dragComplete, this,
@@ -158,10 +158,10 @@ void CharacterHost::requestShow() {
 
 void CharacterHost::onBookmark(int id) {
   if (id == 100) {
-    InvertSpeechToggle(m_state);
+    m_state.events->EndSpeechWaits();
   } else if (id == 200) {
     m_prompter.message(QStringLiteral("Please Press OK to Continue"), QStringLiteral("Click to Continue"));
-    InvertSpeechToggle(m_state);
+    m_state.events->EndSpeechWaits();
   }
 }
 
@@ -291,12 +291,12 @@ void CharacterHost::SayText(const QString& text) {
 
 bool CharacterHost::WaitForSpeech(double extraSeconds) {
   const QDeadlineTimer deadline(m_options.speechWaitLimitMs);
-  const std::int16_t remembered = m_state.SpeechToggle;
+  const quint64 remembered = m_state.events->speechWaitsEnded();
   if (m_character) m_character->speak(QStringLiteral("\\Mrk=100\\"));
   WaitEnd end;
   {
     QEventLoop loop;
-    connect(&ProgramEvents::instance(), &ProgramEvents::waitInterrupted, &loop, &QEventLoop::quit);
+    connect(m_state.events.get(), &ProgramEvents::waitInterrupted, &loop, &QEventLoop::quit);
     if (m_character) {
       connect(m_character.data(), &agent::Character::hidden, &loop, &QEventLoop::quit);
       connect(m_character.data(), &agent::Character::requestCompleted, &loop, &QEventLoop::quit);
@@ -305,13 +305,16 @@ bool CharacterHost::WaitForSpeech(double extraSeconds) {
     // nothing is queued any more, the words waited for are over.
     const auto said = [this] { return !m_character || m_character->queuedRequests() == 0; };
     end = WaitInLoop(
-        loop, deadline, [&] { return m_state.SpeechToggle != remembered || !visible() || m_state.Closing || said(); },
+        loop, deadline,
+        [&] {
+          return m_state.events->speechWaitsEnded() != remembered || !visible() || m_state.events->closing() || said();
+        },
         500);
   }
   if (end == WaitEnd::Leaving) return false;
   if (extraSeconds > 0) PauseSeconds(extraSeconds);
-  if (!m_state.StopRequested && !m_state.Closing) return visible();
-  m_state.StopRequested = false;
+  if (!m_state.events->stopRequested() && !m_state.events->closing()) return visible();
+  m_state.events->ClearStop();
   return false;
 }
 
@@ -320,7 +323,7 @@ void CharacterHost::SetSoundEffects(bool on) {
 }
 
 void CharacterHost::QuietCharacter() {
-  InvertSpeechToggle(m_state);
+  m_state.events->EndSpeechWaits();
   StopAll();
 }
 
@@ -345,9 +348,9 @@ void CharacterHost::PauseSeconds(double seconds) {
   const QDeadlineTimer deadline(static_cast<qint64>(seconds * 1000.0), Qt::PreciseTimer);
   QEventLoop loop;
   // Shutdown ends the pause: what it waited for (a sound, the next words) is not wanted any more.
-  connect(&ProgramEvents::instance(), &ProgramEvents::waitInterrupted, &loop, &QEventLoop::quit);
+  connect(m_state.events.get(), &ProgramEvents::waitInterrupted, &loop, &QEventLoop::quit);
   WaitInLoop(
-      loop, deadline, [this] { return m_state.Closing || QCoreApplication::closingDown(); },
+      loop, deadline, [this] { return m_state.events->closing() || QCoreApplication::closingDown(); },
       std::numeric_limits<int>::max());
 }
 

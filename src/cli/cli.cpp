@@ -232,7 +232,6 @@ int cmdAdd(Session& s, const Parsed& p, QTextStream& out) {
     in.countdown = parseInt(p.values.at(QStringLiteral("--countdown")), "--countdown", 1, 99999);
     in.countdownOn = true;
   }
-  s.state.EditRecNo = -1;
   EventSaver saver(s.state, s.clock, s.engine, s.speaker, *s.alarms, s.windows);
   const SaveResult r = saver.SaveEvent(in);
   if (!r.saved) {

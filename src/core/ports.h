@@ -4,6 +4,7 @@
 // neither, implements them as absent; tests implement them to watch what the logic asks.
 
 #include <QRect>
+#include <optional>
 
 #include <cstdint>
 
@@ -44,9 +45,9 @@ class ViewerPort {
 class SchedulePort {
  public:
   virtual ~SchedulePort() = default;
-  // Shows the Schedule Activity dialog modally for record `editRecNo` (-1: a new reminder) and
-  // returns when it closes; true when a reminder was saved.
-  virtual bool OpenSchedule(std::int32_t editRecNo) = 0;
+  // Shows the Schedule Activity dialog modally for the reminder at `record` (none: a new reminder)
+  // and returns when it closes; true when a reminder was saved.
+  virtual bool OpenSchedule(std::optional<qint64> record) = 0;
   // Closes the dialog when it is open, as if cancelled (the optimize command does this).
   virtual void CloseSchedule() = 0;
 };

@@ -1,27 +1,20 @@
 #include "core/program_events.h"
 
-#include "core/shared_state.h"
-
 namespace chimewise {
 
-ProgramEvents& ProgramEvents::instance() {
-  static ProgramEvents events;
-  return events;
+void ProgramEvents::EndSpeechWaits() {
+  ++m_speechWaitsEnded;
+  emit waitInterrupted();
 }
 
-void InvertSpeechToggle(SharedState& state) {
-  state.SpeechToggle = static_cast<std::int16_t>(~state.SpeechToggle);
-  emit ProgramEvents::instance().waitInterrupted();
+void ProgramEvents::RequestStop() {
+  m_stopRequested = true;
+  emit waitInterrupted();
 }
 
-void RequestStop(SharedState& state) {
-  state.StopRequested = true;
-  emit ProgramEvents::instance().waitInterrupted();
-}
-
-void BeginClosing(SharedState& state) {
-  state.Closing = true;
-  emit ProgramEvents::instance().waitInterrupted();
+void ProgramEvents::BeginClosing() {
+  m_closing = true;
+  emit waitInterrupted();
 }
 
 }  // namespace chimewise

@@ -1,12 +1,14 @@
 #pragma once
-// The program's shared state: one instance per process, read and written by every subsystem on
-// the user-interface thread. The flags are the program's only guards between a tick, a menu
-// command and a character event that run inside one another's waits.
+// The program's shared state: one instance per process, owned by the composition root and read
+// and written by every subsystem on the user-interface thread.
+
+#include "core/program_events.h"
 
 #include <QDateTime>
 #include <QString>
 #include <QTime>
 #include <cstdint>
+#include <memory>
 
 namespace chimewise {
 
@@ -33,15 +35,9 @@ struct SharedState {
 
   bool ViewerOpen = false;
   bool ScheduleOpen = false;
-  // The record the Schedule Activity dialog edits: -1 a new reminder, -2 none.
-  std::int32_t EditRecNo = 0;
 
-  // Inverted to end a pending speech wait.
-  std::int16_t SpeechToggle = 0;
-  // The user asked the character to stop; ends spoken sequences.
-  bool StopRequested = false;
-  // Shutdown has begun.
-  bool Closing = false;
+  // Ends the speech waits, asks for a stop, says that shutdown has begun. Never null.
+  std::unique_ptr<ProgramEvents> events = std::make_unique<ProgramEvents>();
   // The user sent the character away (Go Away) and has not called it back since (a click on it,
   // or a start of the program that brings it back). Reminders then also reach the desktop's
   // notifications.

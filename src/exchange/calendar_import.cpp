@@ -243,10 +243,8 @@ ImportReport CalendarImporter::Import(const QString& path, const ImportOptions& 
       ++report.unchanged;
       continue;
     }
-    m_state.EditRecNo = before ? known->second.recno : -1;
     EventSaver saver(m_state, m_clock, m_engine, m_speaker, m_alarms, m_viewer);
-    const SaveResult saved = saver.SaveEvent(in);
-    m_state.EditRecNo = -1;
+    const SaveResult saved = saver.SaveEvent(in, before ? std::optional<qint64>(known->second.recno) : std::nullopt);
     if (!saved.saved) {
       skip(chimewise::Describe(saved.problem).text);
       continue;

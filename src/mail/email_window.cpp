@@ -94,7 +94,7 @@ void EmailWindow::ReadRow(int row) {
 }
 
 void EmailWindow::onOptions() {
-  InvertSpeechToggle(m_state);
+  m_state.events->EndSpeechWaits();
   if (m_reader.stopAll) m_reader.stopAll();
   if (showOptions) showOptions();
   m_speaker.SayText(QStringLiteral("\\pl=Blink\\Changes will not take effect until the next time you get email."));

@@ -49,7 +49,7 @@ void MailReader::background(std::function<void()> job) {
 // Ends any speech wait, drops what the character still had queued and brings it out. The show
 // comes after the stop, so the stop cannot drop it.
 void MailReader::quiet() {
-  InvertSpeechToggle(m_state);
+  m_state.events->EndSpeechWaits();
   if (stopAll) stopAll();
   m_speaker.show();
 }
@@ -261,7 +261,7 @@ void MailReader::ReadMyMail(const MailRow& row) {
 }
 
 void MailReader::ListClosed(const std::vector<MailRow>& rows) {
-  InvertSpeechToggle(m_state);
+  m_state.events->EndSpeechWaits();
   if (stopAll) stopAll();
   for (const MailRow& row : rows) m_files.Remove(row.fileIndex);
 }

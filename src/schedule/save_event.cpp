@@ -24,7 +24,7 @@ EventSaver::EventSaver(SharedState& state, Clock& clock, xbase::Engine& engine, 
                        ViewerPort& viewer)
     : m_state(state), m_clock(clock), m_engine(engine), m_speaker(speaker), m_alarms(alarms), m_viewer(viewer) {}
 
-SaveResult EventSaver::SaveEvent(const EventInput& in) {
+SaveResult EventSaver::SaveEvent(const EventInput& in, std::optional<qint64> editing) {
   SaveResult result;
   const auto refuse = [&](SaveField field, Problem problem) {
     result.refused = field;
@@ -85,8 +85,8 @@ SaveResult EventSaver::SaveEvent(const EventInput& in) {
     return refuse(field, fit);
   }
 
-  const bool isNew = m_state.EditRecNo == -1;
-  qint64 recno = m_state.EditRecNo;
+  const bool isNew = !editing;
+  qint64 recno = editing.value_or(0);
   xbase::Status s;
   if (isNew) {
     s = wa->AppendBlank();

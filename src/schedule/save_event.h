@@ -58,10 +58,10 @@ class EventSaver {
   EventSaver(SharedState& state, Clock& clock, xbase::Engine& engine, Speaker& speaker, AlarmService& alarms,
              ViewerPort& viewer);
 
-  // Adds a reminder (EditRecNo -1) or rewrites record EditRecNo. Every value is checked before
-  // anything is written; the record is written whole or not at all (an edited record keeps its
-  // old bytes). Refusals and failures come back in the result for the caller to tell.
-  SaveResult SaveEvent(const EventInput& in);
+  // Adds a reminder (`editing` none) or rewrites the reminder at `editing`. Every value is checked
+  // before anything is written; the record is written whole or not at all (an edited record keeps
+  // its old bytes). Refusals and failures come back in the result for the caller to tell.
+  SaveResult SaveEvent(const EventInput& in, std::optional<qint64> editing = std::nullopt);
 
   // The source of the eight random digits of a new record's identifier, in [0, 1).
   std::function<double()> randomFraction;

@@ -53,7 +53,7 @@ ScheduleWindows::ScheduleWindows(SharedState& state, SettingsStore& settings, Pr
 
 ScheduleWindows::~ScheduleWindows() = default;
 
-bool ScheduleWindows::OpenSchedule(std::int32_t editRecNo) {
+bool ScheduleWindows::OpenSchedule(std::optional<qint64> record) {
   if (m_dialog) {
     m_dialog->raise();
     m_dialog->activateWindow();
@@ -61,23 +61,22 @@ bool ScheduleWindows::OpenSchedule(std::int32_t editRecNo) {
   }
   // Problems met from here to the close (the save's lookup, the close's lookup) are told once.
   ProblemReporter reporter(m_prompter);
-  m_state.EditRecNo = editRecNo;
 
   std::unique_ptr<ScheduleDialog> owned;
   ScheduleDialog* dialog = nullptr;
   {
     BusyCursor busy;
     std::optional<EventInput> values;
-    if (editRecNo != -1) {
+    if (record) {
       Problem problem;
-      values = ReadEditEntry(m_engine, m_state.AppFolder, editRecNo, &problem);
+      values = ReadEditEntry(m_engine, m_state.AppFolder, *record, &problem);
       if (!values) {
-        m_state.EditRecNo = -2;
         reporter.Report(problem);
         return false;
       }
     }
     m_state.ScheduleOpen = true;
+    m_editing = record;
     owned = std::make_unique<ScheduleDialog>(m_clock, m_state.TimeFormat);
     dialog = owned.get();
     m_dialog = dialog;
@@ -92,10 +91,6 @@ bool ScheduleWindows::OpenSchedule(std::int32_t editRecNo) {
     save(*dialog);
     // A failed lookup after a stored reminder is worth telling; the dialog closes all the same.
     if (!m_lastSaveProblem.ok()) reporter.Report(m_lastSaveProblem);
-  });
-  QObject::connect(dialog, &QDialog::rejected, dialog, [this] {
-    // Cancel, Escape, the close box and CloseSchedule: nothing is saved.
-    if (!m_saved) m_state.EditRecNo = -2;
   });
   QObject::connect(dialog, &ScheduleDialog::helpClicked, dialog, [this, dialog] { help(*dialog); });
   QObject::connect(dialog, &ScheduleDialog::soundClicked, dialog,
@@ -125,8 +120,8 @@ bool ScheduleWindows::OpenSchedule(std::int32_t editRecNo) {
   owned.reset();
   m_reporter = &m_closedReporter;
   m_state.ScheduleOpen = false;
+  m_editing.reset();
   reporter.Report(m_alarms.FindNextAlarm());
-  m_state.EditRecNo = -2;
   return m_saved;
 }
 
@@ -184,7 +179,7 @@ void ScheduleWindows::save(ScheduleDialog& dialog) {
 }
 
 void ScheduleWindows::store(ScheduleDialog& dialog, const EventInput& in) {
-  const SaveResult r = m_saver.SaveEvent(in);
+  const SaveResult r = m_saver.SaveEvent(in, m_editing);
   if (!r.saved) {
     Wording w = Describe(r.problem);
     if (r.problem.kind == ProblemKind::TableBusy)

@@ -35,10 +35,10 @@ class ScheduleWindows final : public SchedulePort {
                   std::function<void(const QString& path)> openHelp);
   ~ScheduleWindows() override;
 
-  // Sets EditRecNo, shows the dialog modally and sets EditRecNo to -2 when it has closed. An edit
-  // (any editRecNo but -1) whose record cannot be read tells why and opens nothing. While a dialog is open, another
-  // request only brings it to the front (and returns false).
-  bool OpenSchedule(std::int32_t editRecNo) override;
+  // Shows the dialog modally for a new reminder or the one at `record`. An edit whose record cannot
+  // be read tells why and opens nothing. While a dialog is open, another request only brings it to
+  // the front (and returns false).
+  bool OpenSchedule(std::optional<qint64> record) override;
   void CloseSchedule() override;
 
   // The guided tour of the dialog. While one is set it runs on an activation when the settings'
@@ -73,6 +73,8 @@ class ScheduleWindows final : public SchedulePort {
   std::function<void(ScheduleDialog&)> m_tour;
   QPointer<ScheduleDialog> m_dialog;
   bool m_saved = false;
+  // The reminder the open dialog edits; none for a new one.
+  std::optional<qint64> m_editing;
   Problem m_lastSaveProblem;
   // Tells the problems met while a dialog is open (the one of OpenSchedule); outside it, this one.
   ProblemReporter m_closedReporter{m_prompter};

@@ -104,12 +104,10 @@ void ProgramCommands::RunCharacterCommand(const QString& name) {
 void ProgramCommands::quietCharacter() { m_character.QuietCharacter(); }
 
 void ProgramCommands::AddReminder() {
-  // The dialog is modal: while it is open it holds the user's unsaved entry and its own EditRecNo.
+  // The dialog is modal: while it is open it holds the user's unsaved entry.
   if (m_state.ScheduleOpen) return;
   quietCharacter();
-  m_state.EditRecNo = -1;
-  m_schedule.OpenSchedule(-1);
-  m_state.EditRecNo = -2;
+  m_schedule.OpenSchedule(std::nullopt);
 }
 
 void ProgramCommands::ShowViewer() { m_viewer.ShowViewer(); }
@@ -148,15 +146,15 @@ void ProgramCommands::Quit() {
 
 void ProgramCommands::StopTalking() {
   quietCharacter();
-  RequestStop(m_state);
+  m_state.events->RequestStop();
 }
 
 void ProgramCommands::GoAway() {
-  InvertSpeechToggle(m_state);
+  m_state.events->EndSpeechWaits();
   m_character.hide();
   m_settings.write(settings::ShowOnStart, QStringLiteral("0"));
   m_state.CharacterSentAway = true;
-  RequestStop(m_state);
+  m_state.events->RequestStop();
 }
 
 }  // namespace chimewise

@@ -86,8 +86,8 @@ class ProgramCommands {
   // command is not available, does nothing.
   void RunCharacterCommand(const QString& name);
 
-  // Stops the reading in progress and opens the Schedule Activity dialog for a new reminder:
-  // EditRecNo is -1 while it is open and -2 after, saved or cancelled.
+  // Stops the reading in progress and opens the Schedule Activity dialog for a new reminder, unless
+  // the dialog is open already.
   void AddReminder();
   void ShowViewer();
   void SayTime();

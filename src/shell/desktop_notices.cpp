@@ -91,14 +91,14 @@ void DesktopNotices::onAction(quint64 handle, const QString& key) {
     // The viewer's own snooze, carried out as a menu command would be: after any wait under way
     // (a reminder's sound, a spoken line) has returned.
     RunWhenNoWaitRuns(this, [this, sent] {
-      if (m_state.Closing) return;
+      if (m_state.events->closing()) return;
       const AlarmService::SnoozeOutcome out = m_alarms.SnoozeAnnounced(sent.recno, sent.recordId, kNoticeSnoozeChoice);
       if (m_state.ViewerOpen && out.alarm.isValid()) m_viewer.RefreshViewer();
       if (!out.problem.ok() && report) report(out.problem);
     });
   } else if (key == kViewerAction) {
     RunWhenNoWaitRuns(this, [this] {
-      if (!m_state.Closing) m_viewer.ShowViewer();
+      if (!m_state.events->closing()) m_viewer.ShowViewer();
     });
   }
 }

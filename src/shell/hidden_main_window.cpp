@@ -89,18 +89,18 @@ bool HiddenMainWindow::load(const QStringList& characterFolders) {
     m_settings.write(settings::LastOptimize, FormatDateText(now.addDays(20)));
 
   if (!m_character.LoadCharacter(name + kCharacterExtension, true)) return false;
-  if (m_state.Closing) return false;
+  if (m_state.events->closing()) return false;
   // The first start's introduction, begun as the character loaded, runs on from the event loop:
   // the timer and the boxes below wait for its end, as they wait for the character to load.
   if (m_afterTours)
     m_afterTours([this] { finishLoad(); });
   else
     finishLoad();
-  return !m_state.Closing;
+  return !m_state.events->closing();
 }
 
 void HiddenMainWindow::finishLoad() {
-  if (m_state.Closing) return;
+  if (m_state.events->closing()) return;
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     const QRect g = screen->geometry();
     move(g.width() - width(), g.height() - height());
@@ -115,7 +115,7 @@ void HiddenMainWindow::finishLoad() {
   m_timer1.start(kTimerInterval);
   m_routines.ScheduleNextAnnouncement(-1);
   m_routines.ScheduleNextMailCheck(-1);
-  if (m_state.Closing) return;
+  if (m_state.events->closing()) return;
 
   // Only now, with the timer running, may anything wait for the user: a reminder due meanwhile
   // is announced while a box is open.
@@ -133,10 +133,10 @@ void HiddenMainWindow::optimizePrompt() {
                        .value_or(*ParseDateText(QString::fromUtf8(settings::LastOptimize.defaultText)));
   if (due > now) return;
   if (m_prompter.askYesNo(kOptimizeQuestion, kOptimizeTitle, PromptIcon::Question)) {
-    if (m_state.Closing) return;
+    if (m_state.events->closing()) return;
     m_routines.RebuildDatabase();
     m_routines.FindNextAlarm();
-  } else if (!m_state.Closing)
+  } else if (!m_state.events->closing())
     m_settings.write(settings::LastOptimize, FormatDateText(m_clock.now().addDays(7)));
 }
 
@@ -170,7 +170,7 @@ void HiddenMainWindow::showTrayIcon() {
 }
 
 void HiddenMainWindow::lookForTray() {
-  if (m_state.Closing || m_inTray) {
+  if (m_state.events->closing() || m_inTray) {
     m_trayWatch.stop();
     return;
   }
@@ -198,7 +198,7 @@ void HiddenMainWindow::onTrayActivated(int reason) {
 }
 
 void HiddenMainWindow::tick() {
-  if (m_state.Closing) return;
+  if (m_state.events->closing()) return;
   auto inputs = [this] {
     return TickInputs{m_state.NextAnnounceTime, m_state.TimeRangeOn,   m_state.RangeStart,           m_state.RangeEnd,
                       m_state.NextAlarmTime,    m_state.NextMailCheck, m_routines.MailCheckRunning()};
@@ -208,15 +208,15 @@ void HiddenMainWindow::tick() {
     m_routines.AnnounceTime();
   else if (first.rescheduleAnnouncement)
     m_routines.ScheduleNextAnnouncement(-1);
-  if (m_state.Closing) return;
+  if (m_state.events->closing()) return;
   // The announcement may have spoken for a while: look at the alarms as they are now.
   if (DecideTick(inputs(), m_clock.now()).scanAlarms) m_routines.ScanDueAlarms();
-  if (m_state.Closing) return;
+  if (m_state.events->closing()) return;
   if (DecideTick(inputs(), m_clock.now()).checkMail) m_routines.CheckMailAutomatically();
 }
 
 void HiddenMainWindow::quit() {
-  BeginClosing(m_state);
+  m_state.events->BeginClosing();
   m_timer1.stop();
   m_trayWatch.stop();
   if (WaitScope::depth() == 0) {
@@ -241,9 +241,9 @@ void HiddenMainWindow::closeOpenBoxes() {
 void HiddenMainWindow::unload() {
   if (m_unloaded) return;
   m_unloaded = true;
-  tolerant("begin closing", [&] { BeginClosing(m_state); });
+  tolerant("begin closing", [&] { m_state.events->BeginClosing(); });
   tolerant("stop the timer", [&] { m_timer1.stop(); });
-  tolerant("end the speech waits", [&] { InvertSpeechToggle(m_state); });
+  tolerant("end the speech waits", [&] { m_state.events->EndSpeechWaits(); });
   tolerant("say goodbye", [&] { m_character.SayGoodbye(); });
   tolerant("close the tables", [&] { m_routines.CloseAllTables(); });
   tolerant("close the windows", [&] { m_windows.UnloadWindows(); });

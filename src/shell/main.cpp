@@ -188,7 +188,7 @@ int RunProgram(int argc, char* argv[]) {
 
   if (!program.start()) {
     // Quit chosen while loading ends normally; anything else means the program could not start.
-    const int code = state.Closing ? 0 : 1;
+    const int code = state.events->closing() ? 0 : 1;
     mainWindow.unload();
     FinishDeferredDeletes();
     return code;

@@ -176,7 +176,7 @@ void Program::CheckForUpdate() {
     // The check touches nothing of itself once this has run, so the shutdown may go ahead at once.
     hooks.quit = [this] { m_mainWindow->quit(); };
     hooks.setMainWindowEnabled = [this](bool on) { m_mainWindow->setEnabled(on); };
-    hooks.closing = [this] { return m_state.Closing; };
+    hooks.events = m_state.events.get();
     update::UpdateOptions options;
     options.appFolder = m_state.AppFolder;
     m_update = std::make_unique<update::UpdateCommand>(m_settings, m_prompter, *m_character, std::move(hooks),
@@ -218,7 +218,7 @@ bool Program::start() {
   const bool running = m_mainWindow->load(m_options.characterFolders);
   if (running && startsAtLogin)
     RunWhenNoTourRuns(*m_tours, [this] {
-      if (!m_state.Closing) m_prompter.notice(kStartAtLoginText, kStartAtLoginTitle, PromptIcon::Information);
+      if (!m_state.events->closing()) m_prompter.notice(kStartAtLoginText, kStartAtLoginTitle, PromptIcon::Information);
     });
   return running;
 }
@@ -310,7 +310,7 @@ MailReader& Program::mail() {
 
 void Program::SetTimerEnabled(bool on) {
   QTimer& timer = m_mainWindow->timer1();
-  if (!on || m_state.Closing) {
+  if (!on || m_state.events->closing()) {
     timer.stop();
     return;
   }

@@ -95,7 +95,7 @@ class Program final : public QObject,
   // SchedulePort: the Schedule Activity dialog. The program passes itself where the dialog is
   // wanted, so the viewer and the dialog (each of which opens or places the other) need not be
   // built in a particular order.
-  bool OpenSchedule(std::int32_t editRecNo) override { return m_schedule->OpenSchedule(editRecNo); }
+  bool OpenSchedule(std::optional<qint64> record) override { return m_schedule->OpenSchedule(record); }
   void CloseSchedule() override { m_schedule->CloseSchedule(); }
   // ViewerPort: the Reminder Viewer, which is built after the alarm side it needs.
   bool ViewerShowsFuture() const override { return m_viewer->ViewerShowsFuture(); }

@@ -127,7 +127,7 @@ void Tour::open(QWidget* window) {
   m_effectsWereOn = host.soundEffectsOn() || !host.character();
   if (!m_effectsWereOn) host.SetSoundEffects(true);
   // 2. A stop asked for before the tour is not meant for it.
-  m_ctx.state.StopRequested = false;
+  m_ctx.state.events->ClearStop();
   // 3. The dialog starts its tour by itself only once.
   if (m_kind == TourKind::Schedule) m_ctx.settings.write(settings::ScheduleShowHelp, QStringLiteral("0"));
   if (m_kind == TourKind::Options) m_ctx.settings.write(settings::OptionsShowHelp, QStringLiteral("0"));
@@ -216,7 +216,7 @@ void Tour::beginWait() {
     endWait();
     return;
   }
-  m_toggleAtWait = m_ctx.state.SpeechToggle;
+  m_speechEndsAtWait = m_ctx.state.events->speechWaitsEnded();
   const int wait = ++m_waitCount;
   // A child of the tour: whatever it connects ends with the tour at the latest.
   auto* waiting = new QObject(this);
@@ -224,7 +224,7 @@ void Tour::beginWait() {
   const auto look = [this, wait] {
     if (wait == m_waitCount && m_waiting) lookAtWait();
   };
-  connect(&ProgramEvents::instance(), &ProgramEvents::waitInterrupted, waiting, look);
+  connect(m_ctx.state.events.get(), &ProgramEvents::waitInterrupted, waiting, look);
   if (agent::Character* c = m_ctx.character.character()) {
     // The mark is said after everything queued: its request completing ends the wait.
     c->speak(QStringLiteral("\\Mrk=100\\"));
@@ -249,7 +249,8 @@ void Tour::lookAtWait() {
   // The mark can be dropped unheard (a click on the character makes it stop and answer): once
   // nothing is queued any more, the words waited for are over.
   const bool said = !c || c->queuedRequests() == 0;
-  if (m_ctx.state.SpeechToggle != m_toggleAtWait || !m_ctx.character.visible() || m_ctx.state.Closing || said)
+  if (m_ctx.state.events->speechWaitsEnded() != m_speechEndsAtWait || !m_ctx.character.visible() ||
+      m_ctx.state.events->closing() || said)
     endWait();
 }
 
@@ -265,10 +266,10 @@ void Tour::stopWaiting() {
 void Tour::endWait() {
   stopWaiting();
   bool goesOn = !m_windowGone;
-  if (goesOn && (m_ctx.state.StopRequested || m_ctx.state.Closing)) goesOn = false;
+  if (goesOn && (m_ctx.state.events->stopRequested() || m_ctx.state.events->closing())) goesOn = false;
   if (goesOn) goesOn = m_ctx.character.visible();
   // A stop asked for meanwhile is spent on this tour, as a wait spends it.
-  if (m_ctx.state.StopRequested || m_windowGone) m_ctx.state.StopRequested = false;
+  if (m_ctx.state.events->stopRequested() || m_windowGone) m_ctx.state.events->ClearStop();
   if (!goesOn) m_stopped = true;
   TourEvent e{TourEvent::Kind::Wait};
   e.goesOn = goesOn;
@@ -289,7 +290,7 @@ void Tour::finish() {
   if (m_atEnd) m_atEnd();
   releaseButtons();
   // What a stopped tour still had queued is not said any more.
-  if (m_stopped && !m_ctx.state.Closing) host.StopAll();
+  if (m_stopped && !m_ctx.state.events->closing()) host.StopAll();
   closePopup();
   for (auto it = m_taken.rbegin(); it != m_taken.rend(); ++it) {
     if (!it->window) continue;
@@ -308,7 +309,7 @@ void Tour::finish() {
   if (!m_effectsWereOn) host.SetSoundEffects(false);
   host.OfferSkip(false);
   // A skip that no wait of the tour took is not meant for whatever waits next.
-  if (m_skipped) m_ctx.state.StopRequested = false;
+  if (m_skipped) m_ctx.state.events->ClearStop();
   host.SetKeepClearOfDialogs(true);
   if (m_watch) m_watch->stop();
   m_ctx.busy = false;
@@ -324,9 +325,9 @@ void Tour::skip() {
   if (m_ended || m_stopped || m_skipped) return;
   m_skipped = true;
   // As "Stop Talking" does: the lines queued are dropped and the wait in progress ends the tour.
-  InvertSpeechToggle(m_ctx.state);
+  m_ctx.state.events->EndSpeechWaits();
   m_ctx.character.StopAll();
-  RequestStop(m_ctx.state);
+  m_ctx.state.events->RequestStop();
   observe({TourEvent::Kind::Skip});
 }
 
@@ -441,7 +442,7 @@ void Tour::onWindowGone() {
   if (m_ended || m_windowGone) return;
   m_windowGone = true;
   // The wait in progress ends now; the tour ends with it.
-  InvertSpeechToggle(m_ctx.state);
+  m_ctx.state.events->EndSpeechWaits();
 }
 
 }  // namespace chimewise

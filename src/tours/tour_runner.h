@@ -249,7 +249,7 @@ class Tour final : public QObject {
   std::unique_ptr<Watch> m_watch;
   // While a wait step runs: what ends it, and the speech toggle as it was at its start.
   QPointer<QObject> m_waiting;
-  std::int16_t m_toggleAtWait = 0;
+  quint64 m_speechEndsAtWait = 0;
   int m_waitCount = 0;  // counts the waits begun and ended; a signal of an earlier one is passed over
 };
 

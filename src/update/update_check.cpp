@@ -75,14 +75,15 @@ UpdateCheck::UpdateCheck(SettingsStore& settings, Prompter& prompter, UpdateView
   if (!m_options.startInstaller) m_options.startInstaller = &StartDetached;
   m_view.onAbort = [this] { Abort(); };
   // Shutdown beginning (the program's waits are woken) stops a check in progress at once.
-  QObject::connect(&ProgramEvents::instance(), &ProgramEvents::waitInterrupted, &m_context, [this] {
-    if (m_hooks.closing && m_hooks.closing()) Abort();
-  });
+  if (m_hooks.events)
+    QObject::connect(m_hooks.events, &ProgramEvents::waitInterrupted, &m_context, [this] {
+      if (m_hooks.events->closing()) Abort();
+    });
 }
 
 UpdateCheck::~UpdateCheck() {
   m_view.onAbort = nullptr;
-  QObject::disconnect(&ProgramEvents::instance(), nullptr, &m_context, nullptr);
+  if (m_hooks.events) QObject::disconnect(m_hooks.events, nullptr, &m_context, nullptr);
   if (!m_running) return;
   if (m_step == Step::Siblings) m_siblings.cancel();
   // Stops the transfer and waits for its worker, which closes the file it writes.
@@ -105,7 +106,7 @@ void UpdateCheck::Abort() {
   }
 }
 
-bool UpdateCheck::stopped() const { return m_aborted || (m_hooks.closing && m_hooks.closing()); }
+bool UpdateCheck::stopped() const { return m_aborted || (m_hooks.events && m_hooks.events->closing()); }
 
 void UpdateCheck::removeDownload() const {
   QFile::remove(localFilePath());

@@ -19,6 +19,7 @@
 
 namespace chimewise {
 
+class ProgramEvents;
 class Prompter;
 class SettingsStore;
 
@@ -83,8 +84,8 @@ struct UpdateHooks {
   std::function<void(bool enabled)> setMainWindowEnabled;
   // Shuts the program down as the Quit command does, once the installer has started.
   std::function<void()> quit;
-  // True once shutdown has begun: a check in progress then stops as if aborted.
-  std::function<bool()> closing;
+  // The program's events: once shutdown has begun, a check in progress stops as if aborted.
+  ProgramEvents* events = nullptr;
   // The character: stop its queued actions, show it, move its top left corner, its height,
   // and queue speech (returns at once).
   std::function<void()> stopCharacter;

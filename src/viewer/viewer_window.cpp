@@ -437,7 +437,7 @@ bool ViewerWindow::eventFilter(QObject* watched, QEvent* event) {
 void ViewerWindow::closeEvent(QCloseEvent* event) {
   // A memo that cannot be stored stays in its box for the user to mend, unless the user chooses to
   // drop it. When the whole program is closing nobody is asked: it has been told already.
-  if (!SaveMemo() && !m_ctx.state.Closing &&
+  if (!SaveMemo() && !m_ctx.state.events->closing() &&
       !m_ctx.prompter.askYesNo(kDropUnsavedMemo, windowTitle(), PromptIcon::Question)) {
     event->ignore();
     return;
@@ -560,9 +560,7 @@ void ViewerWindow::readReminder(int readActivity, int readMemos, int mode) {
 void ViewerWindow::addReminder() {
   SaveMemo();
   QPointer<ViewerWindow> self(this);
-  m_ctx.state.EditRecNo = -1;
-  const bool saved = m_ctx.schedule.OpenSchedule(-1);
-  m_ctx.state.EditRecNo = -2;
+  const bool saved = m_ctx.schedule.OpenSchedule(std::nullopt);
   if (!self) return;
   if (xbase::WorkArea* wa = m_area > 0 ? m_ctx.engine.Area(m_area) : nullptr) wa->Unlock().IgnoreError();
   if (saved) Refresh();
@@ -576,9 +574,7 @@ void ViewerWindow::editReminder() {
   SaveMemo();
   QPointer<ViewerWindow> self(this);
   const std::uint32_t recno = m_currentRecno;
-  m_ctx.state.EditRecNo = static_cast<std::int32_t>(recno);
-  const bool saved = m_ctx.schedule.OpenSchedule(m_ctx.state.EditRecNo);
-  m_ctx.state.EditRecNo = -2;
+  const bool saved = m_ctx.schedule.OpenSchedule(qint64{recno});
   if (!self) return;
   if (xbase::WorkArea* area = m_area > 0 ? m_ctx.engine.Area(m_area) : nullptr) area->Unlock().IgnoreError();
   if (saved) Refresh();
@@ -672,7 +668,7 @@ void ViewerWindow::runLater(const std::function<void()>& command) {
 void ViewerWindow::optimize() {
   if (!m_ctx.hooks.optimize) return;
   SaveMemo();
-  m_ctx.state.SpeechToggle = static_cast<std::int16_t>(~m_ctx.state.SpeechToggle);
+  m_ctx.state.events->EndSpeechWaits();
   if (m_ctx.hooks.quietCharacter) m_ctx.hooks.quietCharacter();
   runLater(m_ctx.hooks.optimize);
 }

@@ -67,7 +67,7 @@ class AlarmServiceTest : public ::testing::Test {
   // Wall times as typed, also one the clocks skip.
   qint64 add(const QString& text, QDate activityDate, QTime activityTime, QDate remindDate, QTime remindTime,
              int countdown = 0) {
-    return testsupport::AddReminder(*saver, state,
+    return testsupport::AddReminder(*saver,
                                     {text, activityDate, activityTime, remindDate, remindTime, QString(), countdown});
   }
   QDateTime at(int h, int m) const { return QDateTime(kNow.date(), QTime(h, m)); }
@@ -155,8 +155,7 @@ TEST_F(AlarmServiceTest, SaveLowersTheNextAlarmAndKeepsEditsInPlace) {
   in.activityTime = QTime(16, 0);
   in.remindDate = kNow.date();
   in.remindTime = QTime(10, 50);
-  state.EditRecNo = static_cast<std::int32_t>(first);
-  ASSERT_TRUE(saver->SaveEvent(in).saved);
+  ASSERT_TRUE(saver->SaveEvent(in, first).saved);
   EXPECT_EQ(state.NextAlarmTime, at(10, 50));
   ASSERT_TRUE(probe.Use(data::CalendarPath(state.AppFolder).toStdString(), "P", xbase::OpenMode::kShared, &area).ok());
   ASSERT_TRUE(probe.Current()->Go(static_cast<uint32_t>(first)).ok());
@@ -172,7 +171,6 @@ TEST_F(AlarmServiceTest, SaveRefusesBadEntriesWithTheirMessages) {
   in.activityTime = QTime(10, 0);
   in.remindDate = QDate();  // the reminder date is not a date
   in.remindTime = QTime(10, 0);
-  state.EditRecNo = -1;
   const SaveResult r = saver->SaveEvent(in);
   EXPECT_FALSE(r.saved);
   EXPECT_EQ(r.refused, SaveField::RemindDate);
@@ -207,7 +205,6 @@ TEST_F(AlarmServiceTest, ASaveThatFailsPartWayLeavesNoHalfRecord) {
     reopen(&faulty);
     faulty.FailAfter(n);
     const int64_t faultsBefore = faulty.faults();
-    state.EditRecNo = -1;
     EventInput in;
     in.activity = "Maybe";
     in.memo = "a memo that goes to the memo file";
@@ -438,7 +435,6 @@ TEST_F(AlarmServiceTest, TextTheTableCannotHoldIsRefusedNotStoredAsQuestionMarks
   in.activityDate = in.remindDate = kNow.date();
   in.activityTime = in.remindTime = QTime(11, 0);
   in.activity = QString::fromUtf8("Συνάντηση at the caf\xC3\xA9");
-  state.EditRecNo = -1;
   SaveResult r = saver->SaveEvent(in);
   EXPECT_FALSE(r.saved);
   EXPECT_EQ(r.refused, SaveField::Activity);
@@ -510,8 +506,7 @@ TEST_F(AlarmServiceTest, AnEditThatFailsPartWayLeavesTheOldRecordByteForByte) {
     in.activityDate = in.remindDate = kNow.date();
     in.activityTime = QTime(14, 0);
     in.remindTime = QTime(13, 45);
-    state.EditRecNo = static_cast<std::int32_t>(rec);
-    const SaveResult r = saver->SaveEvent(in);
+    const SaveResult r = saver->SaveEvent(in, rec);
     faulty.FailAfter(-1);
     reopen(nullptr);
     EXPECT_TRUE(engine->CloseAll().ok());
@@ -639,7 +634,6 @@ TEST_F(BusyTableTest, ASaveThatCannotHaveTheTableSaysSoAndWritesNothing) {
   in.activityTime = QTime(16, 0);
   in.remindDate = kNow.date();
   in.remindTime = QTime(15, 30);
-  state.EditRecNo = -1;
   const SaveResult r = saver->SaveEvent(in);
   holder.release();
   EXPECT_FALSE(holder.guardFired());

@@ -257,15 +257,15 @@ TEST_F(CharacterHostTest, WaitForSpeechEndings) {
 
   // The bookmark is reached: true, and the toggle has moved.
   host->SayText("One two.");
-  const auto before = state.SpeechToggle;
+  const auto before = state.events->speechWaitsEnded();
   EXPECT_TRUE(host->WaitForSpeech());
-  EXPECT_NE(state.SpeechToggle, before);
+  EXPECT_NE(state.events->speechWaitsEnded(), before);
 
   // The user asks to stop: false, and the request is cleared for the next sequence.
   host->SayText("A long sentence that would take a good while to say out loud.");
-  QTimer::singleShot(5, [&] { RequestStop(state); });
+  QTimer::singleShot(5, [&] { state.events->RequestStop(); });
   EXPECT_FALSE(host->WaitForSpeech());
-  EXPECT_FALSE(state.StopRequested);
+  EXPECT_FALSE(state.events->stopRequested());
 
   // The character hides: false.
   host->QuietCharacter();
@@ -278,9 +278,9 @@ TEST_F(CharacterHostTest, WaitForSpeechEndings) {
 
   // The program closes: false.
   host->SayText("A third long sentence that would take a good while to say out loud.");
-  QTimer::singleShot(5, [&] { BeginClosing(state); });
+  QTimer::singleShot(5, [&] { state.events->BeginClosing(); });
   EXPECT_FALSE(host->WaitForSpeech());
-  state.Closing = false;
+  state.events = std::make_unique<ProgramEvents>();
 
   // The end never comes (time stands still): the deadline ends the wait.
   pump.stop();
@@ -445,12 +445,12 @@ TEST_F(CharacterHostTest, ShutdownDuringASoundPauseEndsItWithoutSpinning) {
   auto host = make();
   {
     // Closing set before the pause: nothing left to wait for.
-    BeginClosing(state);
+    state.events->BeginClosing();
     QElapsedTimer t;
     t.start();
     host->PlaySoundEffect(7);  // 3.5 s pause
     EXPECT_LT(t.elapsed(), 1000);
-    state.Closing = false;
+    state.events = std::make_unique<ProgramEvents>();
   }
   // Quit arrives during the pause, as the program handles it: shutdown begins and the main loop
   // is told to end, which makes every nested event loop return at once from then on.
@@ -458,7 +458,7 @@ TEST_F(CharacterHostTest, ShutdownDuringASoundPauseEndsItWithoutSpinning) {
   qint64 cpuMs = -1;
   QTimer::singleShot(0, [&] {
     QTimer::singleShot(300, [&] {
-      BeginClosing(state);
+      state.events->BeginClosing();
       QCoreApplication::exit(0);
     });
     QElapsedTimer t;

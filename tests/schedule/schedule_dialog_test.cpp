@@ -45,11 +45,11 @@ class ScheduleDialogTest : public ::testing::Test {
                                                 [this](const QString& path) { helpOpened << path; });
   }
 
-  // Opens the dialog for `recNo` and runs `body` on it while it is shown modally; a dialog the
+  // Opens the dialog for `record` (none: a new reminder) and runs `body` on it while it is shown modally; a dialog the
   // body leaves open is cancelled, so a failing check cannot hang the test. Returns OpenSchedule's
   // result.
   template <typename F>
-  bool run(std::int32_t recNo, F body) {
+  bool run(std::optional<qint64> record, F body) {
     bool ran = false;
     windows->onShown = [&](ScheduleDialog& d) {
       ran = true;
@@ -57,8 +57,8 @@ class ScheduleDialogTest : public ::testing::Test {
       body(d);
       if (d.isVisible()) d.reject();
     };
-    const bool saved = windows->OpenSchedule(recNo);
-    EXPECT_TRUE(ran || recNo != -1);
+    const bool saved = windows->OpenSchedule(record);
+    EXPECT_TRUE(ran || record);
     return saved;
   }
 
@@ -84,8 +84,8 @@ class ScheduleDialogTest : public ::testing::Test {
 
 TEST_F(ScheduleDialogTest, ANewReminderEnteredInTheDialogIsStoredFieldByField) {
   bool openWhileShown = false;
-  const bool saved = run(-1, [&](ScheduleDialog& d) {
-    openWhileShown = folder->state.ScheduleOpen && folder->state.EditRecNo == -1;
+  const bool saved = run(std::nullopt, [&](ScheduleDialog& d) {
+    openWhileShown = folder->state.ScheduleOpen;
     d.remindDate->setDate(QDate(2026, 12, 10));
     d.remindTime->setTime(QTime(0, 40));
     d.activityTime->setTime(QTime(9, 30));
@@ -101,7 +101,6 @@ TEST_F(ScheduleDialogTest, ANewReminderEnteredInTheDialogIsStoredFieldByField) {
   EXPECT_TRUE(saved);
   EXPECT_TRUE(openWhileShown);
   EXPECT_FALSE(folder->state.ScheduleOpen);
-  EXPECT_EQ(folder->state.EditRecNo, -2);
   EXPECT_TRUE(prompter.asked.empty());
   ASSERT_EQ(folder->recordCount(), 1u);
   folder->withRecord(1, [](xbase::WorkArea& wa) {
@@ -127,7 +126,7 @@ TEST_F(ScheduleDialogTest, ANewReminderEnteredInTheDialogIsStoredFieldByField) {
 
 TEST_F(ScheduleDialogTest, ANewDialogStartsAtNowWithTheListsAtTheirFirstChoices) {
   settings->write(settings::LastSound, QStringLiteral("5"));
-  run(-1, [&](ScheduleDialog& d) {
+  run(std::nullopt, [&](ScheduleDialog& d) {
     for (QDateEdit* e : {d.remindDate, d.activityDate}) EXPECT_EQ(e->date(), kNow.date());
     for (QTimeEdit* e : {d.remindTime, d.activityTime}) EXPECT_EQ(e->time().toString("HH:mm"), "10:00");
     EXPECT_EQ(d.remindTime->text(), QStringLiteral("10:00 am"));
@@ -143,7 +142,7 @@ TEST_F(ScheduleDialogTest, ANewDialogStartsAtNowWithTheListsAtTheirFirstChoices)
   // The 24-hour format shows no am/pm in either time picker.
   folder->state.TimeFormat = QStringLiteral("h:mm");
   folder->clock.set(QDateTime(kNow.date(), QTime(15, 5)));
-  run(-1, [&](ScheduleDialog& d) {
+  run(std::nullopt, [&](ScheduleDialog& d) {
     EXPECT_EQ(d.remindTime->text(), QStringLiteral("15:05"));
     EXPECT_EQ(d.activityTime->text(), QStringLiteral("15:05"));
   });
@@ -153,8 +152,7 @@ TEST_F(ScheduleDialogTest, AnEditWithACountdownNoStepHasShowsNoneAndSavesZero) {
   const qint64 rec = folder->add(reminder(QStringLiteral("Standup"), 7));
   QString idBefore;
   folder->withRecord(rec, [&](xbase::WorkArea& wa) { idBefore = TableText(wa, "REC_NO"); });
-  const bool saved = run(static_cast<std::int32_t>(rec), [&](ScheduleDialog& d) {
-    EXPECT_EQ(folder->state.EditRecNo, rec);
+  const bool saved = run(rec, [&](ScheduleDialog& d) {
     EXPECT_EQ(d.activity->text(), QStringLiteral("Standup"));
     EXPECT_EQ(d.remindTime->time(), QTime(14, 0));
     EXPECT_EQ(d.activityTime->time(), QTime(14, 30));
@@ -185,7 +183,7 @@ TEST_F(ScheduleDialogTest, CancelEscapeAndTheCloseBoxLeaveTheRecordByteForByte) 
   };
   for (const auto& close : closers) {
     folder->state.NextAlarmTime = {};
-    const bool saved = run(static_cast<std::int32_t>(rec), [&](ScheduleDialog& d) {
+    const bool saved = run(rec, [&](ScheduleDialog& d) {
       QTest::keyClicks(d.activity, QStringLiteral(" tomorrow"));
       d.countdown->setChecked(false);
       d.audio->setCurrentIndex(2);
@@ -193,7 +191,6 @@ TEST_F(ScheduleDialogTest, CancelEscapeAndTheCloseBoxLeaveTheRecordByteForByte) 
       EXPECT_FALSE(d.isVisible());
     });
     EXPECT_FALSE(saved);
-    EXPECT_EQ(folder->state.EditRecNo, -2);
     EXPECT_FALSE(folder->state.ScheduleOpen);
     // Every close looks for the next alarm again.
     EXPECT_EQ(folder->state.NextAlarmTime, QDateTime(kNow.date().addDays(1), QTime(14, 0)));
@@ -204,7 +201,7 @@ TEST_F(ScheduleDialogTest, CancelEscapeAndTheCloseBoxLeaveTheRecordByteForByte) 
 }
 
 TEST_F(ScheduleDialogTest, TheActivityFollowsTheReminderForwardButNotBack) {
-  run(-1, [&](ScheduleDialog& d) {
+  run(std::nullopt, [&](ScheduleDialog& d) {
     d.remindDate->setDate(kNow.date().addDays(5));
     EXPECT_EQ(d.activityDate->date(), kNow.date().addDays(5));
     d.remindDate->setDate(kNow.date().addDays(2));
@@ -227,7 +224,7 @@ TEST_F(ScheduleDialogTest, TheActivityFollowsTheReminderForwardButNotBack) {
 }
 
 TEST_F(ScheduleDialogTest, TheTKeySetsAPickerToNow) {
-  run(-1, [&](ScheduleDialog& d) {
+  run(std::nullopt, [&](ScheduleDialog& d) {
     const QDateTime later(QDate(2027, 3, 1), QTime(16, 20, 5));
     folder->clock.set(later);
     d.activityDate->setDate(QDate(2027, 6, 1));
@@ -251,7 +248,7 @@ TEST_F(ScheduleDialogTest, TheTKeySetsAPickerToNow) {
 }
 
 TEST_F(ScheduleDialogTest, TheMemoTakesEnterAndTheActivityLineSavesWithIt) {
-  const bool saved = run(-1, [&](ScheduleDialog& d) {
+  const bool saved = run(std::nullopt, [&](ScheduleDialog& d) {
     EXPECT_TRUE(d.okButton->isDefault());
     d.memo->setFocus();
     QApplication::processEvents();
@@ -275,7 +272,7 @@ TEST_F(ScheduleDialogTest, TheMemoTakesEnterAndTheActivityLineSavesWithIt) {
 }
 
 TEST_F(ScheduleDialogTest, UncheckingCountdownStoresZeroAndCheckingAgainOffersOneMinute) {
-  const bool saved = run(-1, [&](ScheduleDialog& d) {
+  const bool saved = run(std::nullopt, [&](ScheduleDialog& d) {
     d.activity->setText(QStringLiteral("Stretch"));
     QTest::mouseClick(d.countdown, Qt::LeftButton);
     EXPECT_TRUE(d.countdownList->isEnabled());
@@ -296,7 +293,7 @@ TEST_F(ScheduleDialogTest, UncheckingCountdownStoresZeroAndCheckingAgainOffersOn
 TEST_F(ScheduleDialogTest, ARefusedSaveIsToldWithTheFocusOnTheEntryAndTheDialogStaysOpen) {
   bool stayedOpen = false;
   bool focused = false;
-  const bool saved = run(-1, [&](ScheduleDialog& d) {
+  const bool saved = run(std::nullopt, [&](ScheduleDialog& d) {
     d.activity->setText(QStringLiteral("Call \u03A9mega"));  // Greek: not in the table's character set
     d.okButton->setFocus();
     QTest::mouseClick(d.okButton, Qt::LeftButton);
@@ -315,7 +312,7 @@ TEST_F(ScheduleDialogTest, EnterWithNoActivityIsRefusedAndKeepsWhatWasTyped) {
   bool stayedOpen = false;
   bool focused = false;
   QString memoKept;
-  const bool saved = run(-1, [&](ScheduleDialog& d) {
+  const bool saved = run(std::nullopt, [&](ScheduleDialog& d) {
     QTest::keyClicks(d.memo, QStringLiteral("Bring the contract"));
     d.activity->setFocus();
     QTest::keyClicks(d.activity, QStringLiteral("   "));
@@ -347,7 +344,7 @@ TEST_F(ScheduleDialogTest, ASaveWhileAnotherProgramHoldsTheTableSaysSoAndKeepsWh
   testsupport::TableLockHolder holder(data::CalendarPath(folder->state.AppFolder).toStdString());
   bool stayedOpen = false;
   QString activityKept, memoKept;
-  const bool saved = run(-1, [&](ScheduleDialog& d) {
+  const bool saved = run(std::nullopt, [&](ScheduleDialog& d) {
     QTest::keyClicks(d.memo, QStringLiteral("Bring the contract"));
     d.activity->setText(QStringLiteral("Sign the contract"));
     ASSERT_TRUE(holder.holdTable());
@@ -381,7 +378,7 @@ TEST_F(ScheduleDialogTest, APastTimeAsksAndNoLeavesTheDialogOpenForCorrection) {
   bool okWhileAsked = true;
   bool openAfterNo = false;
   bool timeFocused = false;
-  const bool saved = run(-1, [&](ScheduleDialog& d) {
+  const bool saved = run(std::nullopt, [&](ScheduleDialog& d) {
     d.activity->setText(QStringLiteral("Water the plants"));
     d.remindTime->setTime(QTime(9, 30));
     prompter.answers = {false};
@@ -406,7 +403,7 @@ TEST_F(ScheduleDialogTest, APastTimeAsksAndNoLeavesTheDialogOpenForCorrection) {
 }
 
 TEST_F(ScheduleDialogTest, APastTimeAnsweredYesIsStoredForNow) {
-  const bool saved = run(-1, [&](ScheduleDialog& d) {
+  const bool saved = run(std::nullopt, [&](ScheduleDialog& d) {
     d.activity->setText(QStringLiteral("Water the plants"));
     d.remindDate->setDate(kNow.date().addDays(-3));
     d.remindTime->setTime(QTime(8, 0));
@@ -432,7 +429,7 @@ TEST_F(ScheduleDialogTest, AnImpossibleDateStaysTypedAndIsRefused) {
   QString shownAfterLeaving;
   QString shownAfterRefusal;
   bool focused = false;
-  const bool saved = run(-1, [&](ScheduleDialog& d) {
+  const bool saved = run(std::nullopt, [&](ScheduleDialog& d) {
     d.activity->setText(QStringLiteral("Pay the rent"));
     d.remindDate->setFocus();
     QTest::keyClick(d.remindDate, Qt::Key_Home);
@@ -471,7 +468,7 @@ TEST_F(ScheduleDialogTest, AnImpossibleDateStaysTypedAndIsRefused) {
 }
 
 TEST_F(ScheduleDialogTest, TimePickersCarryMinutesIntoTheHourAndHoursIntoTheDay) {
-  run(-1, [&](ScheduleDialog& d) {
+  run(std::nullopt, [&](ScheduleDialog& d) {
     d.activityDate->setDate(QDate(2027, 1, 20));
     d.remindDate->setDate(QDate(2027, 1, 10));
     // How a step carries is the rules' test; here, that each section steps its own unit and the
@@ -501,7 +498,7 @@ TEST_F(ScheduleDialogTest, TimePickersCarryMinutesIntoTheHourAndHoursIntoTheDay)
 }
 
 TEST_F(ScheduleDialogTest, PlusMinutesInATimePickerCountFromNow) {
-  run(-1, [&](ScheduleDialog& d) {
+  run(std::nullopt, [&](ScheduleDialog& d) {
     folder->clock.set(QDateTime(QDate(2027, 3, 1), QTime(23, 50, 30)));
     d.remindTime->setFocus();
     QTest::keyClicks(d.remindTime, QStringLiteral("+15"));
@@ -527,7 +524,7 @@ TEST_F(ScheduleDialogTest, PlusMinutesInATimePickerCountFromNow) {
 }
 
 TEST_F(ScheduleDialogTest, EveryAccessKeyReachesItsControl) {
-  run(-1, [&](ScheduleDialog& d) {
+  run(std::nullopt, [&](ScheduleDialog& d) {
     // Every control has a key of its own: a key two captions shared would only move between them,
     // and what is typed next would land in the wrong one.
     const std::vector<std::pair<Qt::Key, QWidget*>> keys = {
@@ -557,7 +554,7 @@ TEST_F(ScheduleDialogTest, EveryAccessKeyReachesItsControl) {
 }
 
 TEST_F(ScheduleDialogTest, TabOrderRunsDownTheFramesThenTheRowsBelow) {
-  run(-1, [&](ScheduleDialog& d) {
+  run(std::nullopt, [&](ScheduleDialog& d) {
     EXPECT_TRUE(testsupport::NoProblems(testsupport::TabOrderProblems(
         {d.remindDate, d.remindTime, d.sayDate, d.sayTime, d.activityDate, d.activityTime, d.type, d.activity, d.memo,
          d.audio, d.soundButton, d.countdown, d.helpButton, d.okButton, d.cancelButton})));
@@ -568,14 +565,14 @@ TEST_F(ScheduleDialogTest, BesideAViewerNearTheBottomRightTheDialogIsPulledOnScr
   const QRect screen = QGuiApplication::primaryScreen()->geometry();
   folder->state.ViewerOpen = true;
   folder->viewer.frame = QRect(screen.right() - 100, screen.bottom() - 80, 400, 300);
-  run(-1, [&](ScheduleDialog& d) {
+  run(std::nullopt, [&](ScheduleDialog& d) {
     const QRect at = d.frameGeometry();
     EXPECT_TRUE(screen.contains(at)) << at.x() << "," << at.y() << " " << at.width() << "x" << at.height();
     EXPECT_NEAR(at.right(), screen.right(), 2);
     EXPECT_NEAR(at.bottom(), screen.bottom(), 2);
   });
   folder->viewer.frame = QRect(screen.left() + 40, screen.top() + 30, 400, 300);
-  run(-1, [&](ScheduleDialog& d) {
+  run(std::nullopt, [&](ScheduleDialog& d) {
     EXPECT_NEAR(d.frameGeometry().left(), screen.left() + 40, 2);
     EXPECT_NEAR(d.frameGeometry().top(), screen.top() + 30, 2);
   });
@@ -583,7 +580,7 @@ TEST_F(ScheduleDialogTest, BesideAViewerNearTheBottomRightTheDialogIsPulledOnScr
 
 TEST_F(ScheduleDialogTest, HelpSoundAndTheTourHook) {
   // Without a tour, Help opens the help page at once.
-  run(-1, [&](ScheduleDialog& d) {
+  run(std::nullopt, [&](ScheduleDialog& d) {
     QTest::mouseClick(d.helpButton, Qt::LeftButton);
     d.audio->setCurrentIndex(6);
     QTest::mouseClick(d.soundButton, Qt::LeftButton);
@@ -600,7 +597,7 @@ TEST_F(ScheduleDialogTest, HelpSoundAndTheTourHook) {
   });
   helpOpened.clear();
   prompter.answers = {true, false};
-  run(-1, [&](ScheduleDialog& d) {
+  run(std::nullopt, [&](ScheduleDialog& d) {
     QTest::qWait(20);
     EXPECT_EQ(tours, 1);
     QTest::mouseClick(d.helpButton, Qt::LeftButton);  // Yes: the tour
@@ -613,7 +610,7 @@ TEST_F(ScheduleDialogTest, HelpSoundAndTheTourHook) {
   EXPECT_TRUE(prompter.asked[0].yesNo);
   EXPECT_EQ(helpOpened.size(), 1);
   // ShowHelp is now "0": no tour on the next opening.
-  run(-1, [&](ScheduleDialog&) { QTest::qWait(20); });
+  run(std::nullopt, [&](ScheduleDialog&) { QTest::qWait(20); });
   EXPECT_EQ(tours, 2);
 }
 
@@ -621,7 +618,6 @@ TEST_F(ScheduleDialogTest, AnEditOfAMissingRecordTellsWhyAndOpensNothing) {
   const bool saved = run(42, [](ScheduleDialog&) { ADD_FAILURE() << "the dialog opened"; });
   EXPECT_FALSE(saved);
   EXPECT_FALSE(folder->state.ScheduleOpen);
-  EXPECT_EQ(folder->state.EditRecNo, -2);
   ASSERT_EQ(prompter.asked.size(), 1u);
   EXPECT_EQ(prompter.asked[0].text, QStringLiteral("There is no reminder number 42."));
   // Record 0 is no reminder either (only -1 asks for a new one).
@@ -635,7 +631,7 @@ TEST_F(ScheduleDialogTest, EveryCaptionAndChoiceHasRoomForItsText) {
   for (const QString& format : {QStringLiteral("h:mm am/pm"), QStringLiteral("h:mm")}) {
     folder->state.TimeFormat = format;
     folder->clock.set(QDateTime(QDate(2026, 12, 30), QTime(12, 58)));
-    run(-1, [&](ScheduleDialog& d) {
+    run(std::nullopt, [&](ScheduleDialog& d) {
       d.type->setCurrentIndex(d.type->findText(QStringLiteral("Anniversary")));
       d.audio->setCurrentIndex(d.audio->findText(QStringLiteral("Explode")));
       d.countdown->setChecked(true);

@@ -44,10 +44,8 @@ struct CalendarFolder {
 
   // Adds a reminder straight through the saver; its record number.
   qint64 add(EventInput in) {
-    state.EditRecNo = -1;
     const SaveResult r = saver->SaveEvent(in);
     EXPECT_TRUE(r.saved) << Describe(r.problem).text.toStdString();
-    state.EditRecNo = -2;
     return r.recno;
   }
 

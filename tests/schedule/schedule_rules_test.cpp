@@ -271,7 +271,6 @@ TEST_F(EditEntryTest, AnEmptyActivityIsRefusedAndNothingIsStored) {
   in.activityTime = QTime(9, 0);
   in.remindDate = kDay.addDays(1);
   in.remindTime = QTime(8, 0);
-  folder->state.EditRecNo = -1;
   const SaveResult r = folder->saver->SaveEvent(in);
   EXPECT_FALSE(r.saved);
   EXPECT_EQ(r.refused, SaveField::Activity);

@@ -112,8 +112,8 @@ class CommandsTest : public ::testing::Test {
   } routines{log};
   // The dialog: notes what the program looked like while it was open.
   struct WatchedSchedule final : SchedulePort {
-    std::function<void(std::int32_t)> whileOpen;
-    bool OpenSchedule(std::int32_t recNo) override {
+    std::function<void(std::optional<qint64>)> whileOpen;
+    bool OpenSchedule(std::optional<qint64> recNo) override {
       if (whileOpen) whileOpen(recNo);
       return false;
     }
@@ -187,42 +187,31 @@ TEST_F(CommandsTest, AnAccessKeyChoosesItsEntryInTheOpenMenu) {
 }
 
 TEST_F(CommandsTest, AddReminderWhileAReminderIsReadStopsTheReadingAndOpensTheDialog) {
-  std::int32_t duringRecNo = 0, duringEdit = 0;
+  std::optional<qint64> duringRecord = 7;
   int queuedDuring = -1;
   bool waitEndedBeforeDialog = false;
-  std::int16_t toggleAtWait = 0;
-  schedule.whileOpen = [&](std::int32_t recNo) {
-    duringRecNo = recNo;
-    duringEdit = state.EditRecNo;
+  quint64 toggleAtWait = 0;
+  schedule.whileOpen = [&](std::optional<qint64> record) {
+    duringRecord = record;
     queuedDuring = character().queuedRequests();
-    waitEndedBeforeDialog = state.SpeechToggle != toggleAtWait;
+    waitEndedBeforeDialog = state.events->speechWaitsEnded() != toggleAtWait;
   };
-  state.EditRecNo = 7;
   host->SayText(kLong);
   QMenu menu;
   FillTrayMenu(menu, *commands);
   QTimer::singleShot(20, [&] { trayAction(menu, "&Add Reminder")->trigger(); });
-  toggleAtWait = state.SpeechToggle;
-  EXPECT_TRUE(host->WaitForSpeech());  // the reading's wait ends when the command quiets it
-  EXPECT_EQ(duringRecNo, -1);
-  EXPECT_EQ(duringEdit, -1);
-  EXPECT_EQ(queuedDuring, 0);  // nothing left of the reading when the dialog is up
+  toggleAtWait = state.events->speechWaitsEnded();
+  EXPECT_TRUE(host->WaitForSpeech());     // the reading's wait ends when the command quiets it
+  EXPECT_EQ(duringRecord, std::nullopt);  // a new reminder
+  EXPECT_EQ(queuedDuring, 0);             // nothing left of the reading when the dialog is up
   EXPECT_TRUE(waitEndedBeforeDialog);
-  EXPECT_EQ(state.EditRecNo, -2);  // cancelled (the dialog returned false)
 
-  // Saved or cancelled, it is -2 afterwards.
+  // The dialog is already open (modal, editing another reminder): it is left alone.
   int opened = 0;
-  schedule.whileOpen = [&](std::int32_t) { ++opened; };
-  commands->AddReminder();
-  EXPECT_EQ(opened, 1);
-  EXPECT_EQ(state.EditRecNo, -2);
-
-  // The dialog is already open (modal, editing record 12): it is left alone with its record.
+  schedule.whileOpen = [&](std::optional<qint64>) { ++opened; };
   state.ScheduleOpen = true;
-  state.EditRecNo = 12;
   commands->AddReminder();
-  EXPECT_EQ(opened, 1);
-  EXPECT_EQ(state.EditRecNo, 12);
+  EXPECT_EQ(opened, 0);
 }
 
 TEST_F(CommandsTest, DoubleAndMiddleClicksOnTheTrayIconOpenTheViewerOrElseTheMenu) {
@@ -310,10 +299,10 @@ TEST_F(CommandsTest, OptimizeQuietsTheCharacterBeforeTheRebuild) {
   host->SayText(kLong);
   int queuedAtRebuild = -1;
   routines.onRebuild = [&] { queuedAtRebuild = character().queuedRequests(); };
-  const auto toggle = state.SpeechToggle;
+  const auto toggle = state.events->speechWaitsEnded();
   commands->Optimize();
   EXPECT_EQ(queuedAtRebuild, 0);
-  EXPECT_NE(state.SpeechToggle, toggle);
+  EXPECT_NE(state.events->speechWaitsEnded(), toggle);
 }
 
 TEST_F(CommandsTest, NoTalkDuringASpokenSequenceEndsItAtTheNextWait) {
@@ -327,7 +316,7 @@ TEST_F(CommandsTest, NoTalkDuringASpokenSequenceEndsItAtTheNextWait) {
   }
   EXPECT_EQ(spoken, QStringList{"First"});  // the next step is not spoken
   EXPECT_EQ(character().queuedRequests(), 0);
-  EXPECT_FALSE(state.StopRequested);  // cleared by the wait, so the next sequence starts clean
+  EXPECT_FALSE(state.events->stopRequested());  // cleared by the wait, so the next sequence starts clean
   host->SayText("Again.");
   EXPECT_TRUE(host->WaitForSpeech());
 }
@@ -348,7 +337,7 @@ TEST_F(CommandsTest, GoAwayHidesEndsTheSequenceAndKeepsTheCharacterHiddenNextTim
   settings.write(settings::ShowOnStart, "1");
   commands->RunCharacterCommand("GoAway");
   EXPECT_EQ(settings.read(settings::ShowOnStart), "0");
-  EXPECT_TRUE(state.StopRequested);
+  EXPECT_TRUE(state.events->stopRequested());
 }
 
 TEST_F(CommandsTest, ReadClipboardSpeaksItsTextAndWithoutTextSaysSoAfterWhatIsBeingSaid) {
@@ -356,7 +345,7 @@ TEST_F(CommandsTest, ReadClipboardSpeaksItsTextAndWithoutTextSaysSoAfterWhatIsBe
   ASSERT_NE(clipboard, nullptr);
   host->SayText(kLong);
   const int queued = character().queuedRequests();
-  const auto toggle = state.SpeechToggle;
+  const auto toggle = state.events->speechWaitsEnded();
   for (int i = 0; i < 2; ++i) {
     if (i == 0) {
       clipboard->clear();
@@ -367,11 +356,11 @@ TEST_F(CommandsTest, ReadClipboardSpeaksItsTextAndWithoutTextSaysSoAfterWhatIsBe
     }
     commands->Run(Command::ReadClipboard);
     EXPECT_EQ(character().queuedRequests(), queued + 1 + i) << i;
-    EXPECT_EQ(state.SpeechToggle, toggle) << i;
+    EXPECT_EQ(state.events->speechWaitsEnded(), toggle) << i;
   }
   clipboard->setText("Buy milk \\pl=Wave\\ today");
   chooseFromCharacterMenu("Clipboard");
-  EXPECT_NE(state.SpeechToggle, toggle);
+  EXPECT_NE(state.events->speechWaitsEnded(), toggle);
   EXPECT_EQ(character().queuedRequests(), 3);  // the long reading dropped for speak, wave, speak
 }
 

@@ -67,8 +67,7 @@ class DesktopNoticesTest : public ::testing::Test {
     ASSERT_TRUE(server->registered());
   }
   qint64 add(const QString& text, const QDateTime& activity, const QDateTime& remind) {
-    return testsupport::AddReminder(*saver, state,
-                                    {text, activity.date(), activity.time(), remind.date(), remind.time()});
+    return testsupport::AddReminder(*saver, {text, activity.date(), activity.time(), remind.date(), remind.time()});
   }
   QDateTime at(int h, int m) const { return QDateTime(kNow.date(), QTime(h, m)); }
   // One scan at `now`: how many notifications were sent for what it announced.

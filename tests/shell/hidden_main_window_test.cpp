@@ -64,7 +64,7 @@ class HiddenMainWindowTest : public ::testing::Test {
       return true;
     }
     void SayGoodbye() override {
-      t.log << QString("goodbye toggle=%1").arg(t.state.SpeechToggle);
+      t.log << QString("goodbye after speech waits ended %1").arg(t.state.events->speechWaitsEnded());
       throw std::runtime_error("the character is gone");
     }
     void ReleaseCharacter(std::function<void()> then) override {
@@ -231,7 +231,7 @@ TEST_F(HiddenMainWindowTest, OptimizePromptNoPostponesExactlySevenDays) {
 
   // The next start a day later stays quiet; eight days later it asks again.
   clock.advanceSecs(86400);
-  state.Closing = false;
+  state.events = std::make_unique<ProgramEvents>();
   auto again = make();
   ASSERT_TRUE(again->load(folders()));
   EXPECT_EQ(prompter.asked.size(), 1u);
@@ -267,7 +267,7 @@ TEST_F(HiddenMainWindowTest, FirstRunMarkerPutsTheSuggestionTwentyDaysAhead) {
 }
 
 TEST_F(HiddenMainWindowTest, QuitWhileLoadingEndsBeforeAnythingElse) {
-  onLoadCharacter = [this] { state.Closing = true; };
+  onLoadCharacter = [this] { state.events->BeginClosing(); };
   auto r = make();
   EXPECT_FALSE(r->load(folders()));
   EXPECT_EQ(log.size(), 1);
@@ -295,7 +295,7 @@ TEST_F(HiddenMainWindowTest, TickAnnouncesBeforeScanningAndHonoursClosing) {
 
   log.clear();
   state.NextAlarmTime = clock.now().addSecs(-5);
-  state.Closing = true;
+  state.events->BeginClosing();
   r->tick();
   EXPECT_TRUE(log.isEmpty());
 }
@@ -326,9 +326,9 @@ TEST_F(HiddenMainWindowTest, ShutdownRunsEveryStepInOrderWhateverFails) {
   ASSERT_EQ(written.size(), 2) << written.join('|').toStdString();
   EXPECT_TRUE(written[0].contains("\"say goodbye\"") && written[0].contains("the character is gone"));
   EXPECT_TRUE(written[1].contains("\"close the windows\""));
-  EXPECT_TRUE(state.Closing);
+  EXPECT_TRUE(state.events->closing());
   EXPECT_FALSE(r->timer1().isActive());
-  EXPECT_EQ(log, (QStringList{"goodbye toggle=-1", "closeAllTables", "releaseCharacter"}));
+  EXPECT_EQ(log, (QStringList{"goodbye after speech waits ended 1", "closeAllTables", "releaseCharacter"}));
   EXPECT_EQ(unloaded, 1);
   r->unload();  // a second request runs nothing again
   EXPECT_EQ(unloaded, 1);
@@ -341,7 +341,7 @@ TEST_F(HiddenMainWindowTest, ShutdownRunsEveryStepInOrderWhateverFails) {
 
   // Quit asked for under a wait (a spoken line, a box, a transfer) ends the wait, and the
   // teardown runs only once the wait has returned.
-  state.Closing = false;
+  state.events = std::make_unique<ProgramEvents>();
   auto again = make();
   ASSERT_TRUE(again->load(folders()));
   log.clear();
@@ -356,12 +356,12 @@ TEST_F(HiddenMainWindowTest, ShutdownRunsEveryStepInOrderWhateverFails) {
     EXPECT_EQ(unloaded, 0);
   }
   testsupport::RunEventsFor(30);
-  EXPECT_EQ(log, (QStringList{"goodbye toggle=0", "closeAllTables", "releaseCharacter"}));
+  EXPECT_EQ(log, (QStringList{"goodbye after speech waits ended 1", "closeAllTables", "releaseCharacter"}));
   EXPECT_EQ(unloaded, 1);
 
   // While the goodbye plays the teardown waits for it without a loop of its own: quit returns,
   // and the program is told it may end only once the release is done.
-  state.Closing = false;
+  state.events = std::make_unique<ProgramEvents>();
   auto third = make();
   ASSERT_TRUE(third->load(folders()));
   log.clear();

@@ -60,7 +60,7 @@ class OptimizeTest : public ::testing::Test {
   struct LoggedSchedule final : SchedulePort {
     QStringList& lines;
     explicit LoggedSchedule(QStringList& l) : lines(l) {}
-    bool OpenSchedule(std::int32_t) override { return false; }
+    bool OpenSchedule(std::optional<qint64>) override { return false; }
     void CloseSchedule() override { lines << "CloseSchedule"; }
   } schedule{speaker.lines};
   xbase::Engine engine;

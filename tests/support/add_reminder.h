@@ -23,7 +23,7 @@ struct NewReminder {
   int countdown = 0;
 };
 
-inline qint64 AddReminder(EventSaver& saver, SharedState& state, const NewReminder& r) {
+inline qint64 AddReminder(EventSaver& saver, const NewReminder& r) {
   EventInput in;
   in.activity = r.text;
   in.memo = r.memo;
@@ -33,10 +33,8 @@ inline qint64 AddReminder(EventSaver& saver, SharedState& state, const NewRemind
   in.remindTime = r.remindTime;
   in.countdown = r.countdown;
   in.countdownOn = r.countdown > 0;
-  state.EditRecNo = -1;
   const SaveResult saved = saver.SaveEvent(in);
   EXPECT_TRUE(saved.saved) << Describe(saved.problem).text.toStdString();
-  state.EditRecNo = -2;
   return saved.recno;
 }
 

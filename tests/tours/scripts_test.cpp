@@ -60,7 +60,7 @@ QStringList MadeLines(const std::vector<TourEvent>& events, const TourScript& sc
 
 class NoSchedule final : public SchedulePort {
  public:
-  bool OpenSchedule(std::int32_t) override { return false; }
+  bool OpenSchedule(std::optional<qint64>) override { return false; }
   void CloseSchedule() override {}
 };
 
@@ -139,7 +139,7 @@ TEST_F(IntroductionTest, EndedAtAButtonItPutsEverythingBack) {
       for (auto* b : viewers->window()->findChildren<QAbstractButton*>())
         if (b->isDown()) newButton = b;
       if (quit)
-        BeginClosing(state);
+        state.events->BeginClosing();
       else
         viewers->CloseViewer();
     };
@@ -263,10 +263,10 @@ TEST_F(ScheduleTourTest, StoppedMidwayItPutsTheEntryBack) {
     onEvent = [&](const TourEvent& e) {
       if (e.kind != Kind::Change || e.text != "Have lunch with staff") return;
       if (quit) {
-        BeginClosing(state);
+        state.events->BeginClosing();
       } else {
         host->QuietCharacter();
-        RequestStop(state);
+        state.events->RequestStop();
       }
     };
     RunScheduleTour(*dialog, *context);
@@ -274,7 +274,7 @@ TEST_F(ScheduleTourTest, StoppedMidwayItPutsTheEntryBack) {
     EXPECT_EQ(texts(Kind::Change).last(), "Have lunch with staff");
     EXPECT_EQ(entry(), user);
     EXPECT_TRUE(dialog->isEnabled());
-    EXPECT_FALSE(state.StopRequested);
+    EXPECT_FALSE(state.events->stopRequested());
   }
 }
 
@@ -296,7 +296,7 @@ TEST_F(ScheduleTourTest, SnapshotsShowTheCharacterBesideTheControl) {
     inside = QRect(dialog->mapToGlobal(QPoint(0, 0)), dialog->size());
     character = QRect(characterAt(), QSize(host->character()->width(), host->character()->height()));
     EXPECT_FALSE(character.intersects(ScreenRect(dialog->remindTime)));
-    if (folder.isEmpty()) RequestStop(state);
+    if (folder.isEmpty()) state.events->RequestStop();
   };
   RunScheduleTour(*dialog, *context);
   runToEnd();
@@ -323,7 +323,7 @@ TEST_F(ScheduleTourTest, TheDialogStartsItOnceAndHelpOffersItAgain) {
   windows.setTour([this](ScheduleDialog& d) { RunScheduleTour(d, *context); });
   // Each tour is cut short, and the dialog closed once it has ended.
   onEvent = [&](const TourEvent& e) {
-    if (e.kind == Kind::Show) RequestStop(state);
+    if (e.kind == Kind::Show) state.events->RequestStop();
   };
   const auto open = [&](bool help) {
     windows.onShown = [&, help](ScheduleDialog& d) {
@@ -334,7 +334,7 @@ TEST_F(ScheduleTourTest, TheDialogStartsItOnceAndHelpOffersItAgain) {
         d.reject();
       });
     };
-    windows.OpenSchedule(-1);
+    windows.OpenSchedule(std::nullopt);
   };
   dialog->hide();
   open(false);

@@ -73,7 +73,7 @@ class TourRunnerTest : public testsupport::TourFixture {
     EXPECT_TRUE(dialog->isEnabled());
     EXPECT_EQ(dialog->pos(), dialogAt);
     EXPECT_EQ(timer.calls, (std::vector<bool>{false, true}));
-    EXPECT_FALSE(state.StopRequested);
+    EXPECT_FALSE(state.events->stopRequested());
     EXPECT_FALSE(context->busy);
     EXPECT_TRUE(host->keepsClearOfDialogs());
     EXPECT_EQ(host->character()->balloonAction(), "");
@@ -141,12 +141,12 @@ TEST_P(TourRunnerStop, EndsAtTheWaitAndPutsEverythingBack) {
     switch (GetParam()) {
       case 0:  // "NoTalk"
         host->QuietCharacter();
-        RequestStop(state);
+        state.events->RequestStop();
         break;
       case 1:  // "GoAway"
-        InvertSpeechToggle(state);
+        state.events->EndSpeechWaits();
         host->hide();
-        RequestStop(state);
+        state.events->RequestStop();
         break;
       case 2:  // the character hidden by itself
         host->hide();
@@ -155,7 +155,7 @@ TEST_P(TourRunnerStop, EndsAtTheWaitAndPutsEverythingBack) {
         dialog->reject();
         break;
       case 4:  // Quit
-        BeginClosing(state);
+        state.events->BeginClosing();
         break;
       case 5: {  // Escape, in the disabled window
         QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);

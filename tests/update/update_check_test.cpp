@@ -147,7 +147,7 @@ class UpdateCheckTest : public ::testing::Test {
     };
     h.setMainWindowEnabled = [this](bool on) { mainEnabled << on; };
     h.quit = [this] { ++quits; };
-    h.closing = [this] { return state.Closing; };
+    h.events = state.events.get();
     h.finished = [this] { ++finishes; };
     return h;
   }
@@ -406,7 +406,7 @@ TEST_F(UpdateCheckTest, ShutdownDuringATransferStopsItAtOnce) {
   QElapsedTimer sinceClosing;
   view.onFirstBytes = [&] {
     sinceClosing.start();
-    BeginClosing(state);
+    state.events->BeginClosing();
   };
   check(server.address());
   ASSERT_TRUE(sinceClosing.isValid());
@@ -477,7 +477,7 @@ TEST_F(UpdateCheckTest, DestroyingTheCheckDuringADownloadCallsNothingBack) {
   EXPECT_FALSE(QFile::exists(local()));
 
   view.window.abortButton()->click();
-  BeginClosing(state);
+  state.events->BeginClosing();
   RunEventsFor(500);
   EXPECT_EQ(finishes, 0);
   EXPECT_EQ(quits, 0);
@@ -524,7 +524,7 @@ TEST_F(UpdateCheckTest, ShutdownWhileSiblingsCloseStartsNoInstaller) {
   ASSERT_TRUE(QFile::exists(local()));
   QElapsedTimer sinceClosing;
   sinceClosing.start();
-  BeginClosing(state);
+  state.events->BeginClosing();
   EXPECT_EQ(finishes, 0);  // ended from the event loop, not inside the shutdown's signal
   ASSERT_TRUE(RunEventsUntil([&] { return finishes > 0; }, 5000));
   EXPECT_LT(sinceClosing.elapsed(), 2000);

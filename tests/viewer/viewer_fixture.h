@@ -37,14 +37,14 @@ inline const QDateTime kViewerNow(QDate(2026, 12, 4), QTime(10, 0, 45));
 // as told (saved or cancelled).
 class LoggedSchedule final : public SchedulePort {
  public:
-  bool OpenSchedule(std::int32_t editRecNo) override {
-    opened.push_back(editRecNo);
-    if (onOpen) onOpen(editRecNo);
+  bool OpenSchedule(std::optional<qint64> record) override {
+    opened.push_back(record);
+    if (onOpen) onOpen(record);
     return answer;
   }
   void CloseSchedule() override {}
-  std::vector<std::int32_t> opened;
-  std::function<void(std::int32_t)> onOpen;
+  std::vector<std::optional<qint64>> opened;
+  std::function<void(std::optional<qint64>)> onOpen;
   bool answer = false;
 };
 
@@ -78,7 +78,7 @@ class ViewerFixture : public ::testing::Test {
 
   // Saves a reminder as the Schedule Activity dialog does; returns its record number.
   qint64 add(const QString& text, const QDateTime& activity, const QDateTime& remind, const QString& memo = {}) {
-    return AddReminder(*saver, state, {text, activity.date(), activity.time(), remind.date(), remind.time(), memo});
+    return AddReminder(*saver, {text, activity.date(), activity.time(), remind.date(), remind.time(), memo});
   }
   QDateTime today(int h, int m) const { return QDateTime(kViewerNow.date(), QTime(h, m)); }
 

@@ -396,7 +396,7 @@ TEST_F(ViewerWindowTest, AMemoTypedJustBeforeTheProgramEndsIsStoredThoughTheTabl
   const qint64 r = add("Trip", today(9, 0), today(8, 0), "memo");
   viewer::ViewerWindow& w = open();
   w.memoBox()->insertPlainText("Bring the tickets. ");
-  state.Closing = true;
+  state.events->BeginClosing();
   EXPECT_TRUE(engine.CloseAll().ok());  // the program's end closes every table before it closes the windows
   EXPECT_TRUE(w.close());
   EXPECT_EQ(field(r, "COMMENT"), "Bring the tickets. memo");
@@ -407,7 +407,7 @@ TEST_F(ViewerWindowTest, AMemoTheTableCannotHoldDoesNotHoldUpTheProgramsEnd) {
   add("Trip", today(9, 0), today(8, 0), "memo");
   viewer::ViewerWindow& w = open();
   w.memoBox()->insertPlainText(QString::fromUtf8("Ελλάδα "));
-  state.Closing = true;
+  state.events->BeginClosing();
   EXPECT_TRUE(w.close());
   for (const Prompt& p : prompter.asked) EXPECT_FALSE(p.yesNo);
 }
@@ -459,22 +459,15 @@ TEST_F(ViewerWindowTest, ReadingStopsTheCharacterFirstAndEachReadEntryReadsItsPa
 TEST_F(ViewerWindowTest, AddAndPropertiesOpenTheScheduleDialogAndOnlyASaveRereadsTheList) {
   const qint64 r = add("Dentist", today(9, 0), today(8, 0));
   viewer::ViewerWindow& w = open();
-  std::vector<std::int32_t> editing;
-  schedule.onOpen = [&](std::int32_t) { editing.push_back(state.EditRecNo); };
   // Cancelled: a reminder another program added meanwhile is not listed yet.
-  schedule.onOpen = [&](std::int32_t) {
-    editing.push_back(state.EditRecNo);
-    add("Added meanwhile", today(9, 0), today(8, 30));
-  };
+  schedule.onOpen = [&](std::optional<qint64>) { add("Added meanwhile", today(9, 0), today(8, 30)); };
   action(w, "mnuProperties")->trigger();
   EXPECT_EQ(w.model()->rowCount(), 1);
   schedule.answer = true;
-  schedule.onOpen = [&](std::int32_t) { editing.push_back(state.EditRecNo); };
+  schedule.onOpen = nullptr;
   action(w, "ToolNew")->trigger();
   EXPECT_EQ(w.model()->rowCount(), 2);
-  EXPECT_EQ(schedule.opened, (std::vector<std::int32_t>{static_cast<std::int32_t>(r), -1}));
-  EXPECT_EQ(editing, (std::vector<std::int32_t>{static_cast<std::int32_t>(r), -1}));
-  EXPECT_EQ(state.EditRecNo, -2);
+  EXPECT_EQ(schedule.opened, (std::vector<std::optional<qint64>>{r, std::nullopt}));
 }
 
 TEST_F(ViewerWindowTest, CommandsBuiltElsewhereAreDisabledUntilGivenAndHelpOpensTheViewersPage) {
