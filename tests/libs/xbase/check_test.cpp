@@ -1,8 +1,5 @@
-// The consistency check against index damage that leaves every page's checksum right:
-// entries missing, listed twice, out of order (the first pair of a leaf included),
-// under old keys, an index that a pack left behind, a build that was stopped. The
-// index header still looks trusted, so only a comparison of the entries with the
-// records can see it.
+// The consistency check against index damage under right checksums and a trusted header: entries
+// missing, twice, out of order, under old keys, left by a pack, or a build that stopped.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -108,8 +105,7 @@ TEST_F(IndexCheck, EntriesMissingTwiceOrOutOfOrderAreListed) {
   }
 }
 
-// A record changed behind the index's back (by a program that keeps no index) is listed
-// under its old key in every tag.
+// A record changed behind the index's back is listed under its old key in every tag.
 TEST_F(IndexCheck, KeysTheRecordsNoLongerGiveAreListed) {
   std::string dbf = ReadAll(table_);
   // Record 10's MINUTES (after the flag, NAME 20 and WHEN 8): 9 becomes 999.
@@ -120,9 +116,7 @@ TEST_F(IndexCheck, KeysTheRecordsNoLongerGiveAreListed) {
                     "tag M: record 10 is listed under the key '9', its record gives '999'"}));
 }
 
-// The index of the table before a pack, put back (or never replaced) and with the record
-// count in its header matching the packed table: every entry is checked against the
-// records, so it is found although the header says nothing wrong.
+// The index from before a pack, its header count matching the packed table, is found all the same.
 TEST_F(IndexCheck, AnIndexLeftStaleByAPackIsFound) {
   IndexBytes before_pack{""};
   {
@@ -145,8 +139,7 @@ TEST_F(IndexCheck, AnIndexLeftStaleByAPackIsFound) {
   EXPECT_LE(report.size(), 50u);
 }
 
-// A build of the index stopped before its rename leaves no index and the file it was
-// writing; check says so (the table's own records are sound).
+// A build of the index stopped before its rename: check names the file it left.
 TEST_F(IndexCheck, ABuildStoppedHalfWayIsFound) {
   auto build = [&](FaultInjectionEnv* env) {
     Opened t(table_, OpenMode::kExclusive, env);

@@ -324,8 +324,7 @@ TEST_F(EngineTest, SharedUsersSeeEachOthersChangesInTagOrder) {
   EXPECT_EQ(reader->RecCount(), 2u);
 }
 
-// Random appends, replaces and deletes against a model; every tag must list
-// exactly the live records under their current keys, in order.
+// Random changes against a model: every tag lists exactly the live records under their keys, in order.
 TEST_F(EngineTest, IndexMatchesAModelUnderRandomChanges) {
   WorkArea* wa = Open();
   ASSERT_OK(wa->IndexTag("K", "dtos(WHEN)+str(MINUTES,4,0)", "!DELETED().and.!EMPTY(WHEN)"));

@@ -110,9 +110,8 @@ TEST_F(FaultTest, FailedWritesAreReportedAndTheIndexIsNotTrustedAfterwards) {
   EXPECT_EQ(failed_rounds, commit_ops);
 }
 
-// A record write that fails part way (a torn write) leaves the old record in the file,
-// and neither Close nor a move commits the changes afterwards. Discard drops pending
-// changes and takes back an append that was never committed.
+// A torn record write leaves the old record, and nothing commits the failed change later; Discard
+// drops pending changes and takes back an append never committed.
 TEST_F(FaultTest, FailedChangesAreNeverCommittedImplicitly) {
   const std::string before = ReadAll(table_);
   {
@@ -163,9 +162,8 @@ TEST_F(FaultTest, FailedChangesAreNeverCommittedImplicitly) {
   EXPECT_EQ(after.substr(4), before.substr(4));  // all but the last-update date
 }
 
-// A disk that loses the end of a write, or changes a byte, without saying so: pack reads the
-// packed table back before it commits, and a table that does not hold every live record as
-// written is never put in place. Every write of the pack is made short in turn.
+// A disk that silently cuts a write short (each write of the pack in turn) or changes a byte: the
+// pack reads its table back and never puts one in place that differs from what it wrote.
 TEST_F(FaultTest, APackWrittenShortOrChangedIsNeverPutInPlace) {
   const std::string table = dir_.File("S.DBF");
   ASSERT_OK(CreateTable(Env::Default(), table, {{"NAME", 'C', 20}, {"MINUTES", 'N', 4}}));
@@ -210,8 +208,7 @@ TEST_F(FaultTest, APackWrittenShortOrChangedIsNeverPutInPlace) {
     }
     EXPECT_EQ(live_names(copy), live) << "write " << n << ": " << s.ToString();
   }
-  // A short batch of records is refused (the other writes are whole again by the end:
-  // the header is written once more, in full, after the records).
+  // A short batch of records is refused (the header is written again, whole, after the records).
   EXPECT_GE(refused, 1);
 
   // The last byte of the first batch of records changed: every record is still there and live.
@@ -227,9 +224,8 @@ TEST_F(FaultTest, APackWrittenShortOrChangedIsNeverPutInPlace) {
   EXPECT_EQ(ReadAll(copy), before);
 }
 
-// Each maintenance operation stopped at each of its writes, renames and
-// removals in turn (the child process kills itself there) leaves a table that
-// opens with every live record and an index that is right or reported.
+// Each maintenance operation killed at each of its writes, renames and removals in turn leaves
+// every live record and an index that is right or reported.
 class KilledHalfWay : public FaultTest, public ::testing::WithParamInterface<const char*> {
  protected:
   static Status Run(const std::string& op, WorkArea* wa) {
@@ -283,8 +279,7 @@ TEST_P(KilledHalfWay, LosesNothing) {
     }
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    // The hook kills the child when the fault fires; only the point past the last
-    // operation lets it finish, with no fault injected.
+    // Killed where the fault fires; only the point past the last operation finishes.
     if (n < total) {
       ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
     } else {
@@ -312,9 +307,8 @@ TEST_P(KilledHalfWay, LosesNothing) {
 
 INSTANTIATE_TEST_SUITE_P(Maintenance, KilledHalfWay, ::testing::Values("pack", "reindex", "rebuild"));
 
-// A pack replaces the table between an opener's open and its lock (the hook runs the
-// pack there). The opener must notice that the file it locked is no longer the table
-// and open again: an append it makes lands in the table everyone else sees.
+// A pack replaces the table between an opener's open and its lock: the opener opens again, so its
+// append lands in the table everyone else sees.
 TEST_F(FaultTest, AnOpenerThatLockedAReplacedTableOpensAgain) {
   FaultInjectionEnv env(Env::Default());
   int packs = 0;
@@ -337,9 +331,7 @@ TEST_F(FaultTest, AnOpenerThatLockedAReplacedTableOpensAgain) {
   ExpectIndexHonest(table_);
 }
 
-// Two processes append 1,000 records each in shared use at the same time, while a reader
-// walks the table: every record it sees is either the blank just appended or complete
-// (name, minutes and memo belong together).
+// Two processes append 1,000 records each at once while a reader sees only blanks or whole records.
 TEST_F(FaultTest, TwoProcessesAppendingAtOnce) {
   constexpr int kEach = 1000;
   pid_t kids[3];

@@ -1,7 +1,5 @@
-// Tables written by other programs, in shapes this engine never writes itself: each is
-// read as far as it can be, refused as NotSupported (with the reason) where it cannot,
-// and never called damaged when it is well formed. Whatever the engine writes to such a
-// table keeps what the other program relies on.
+// Tables other programs wrote, in shapes this engine never writes: read as far as possible, else
+// NotSupported with the reason, never called damaged; writes keep what the other program relies on.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -43,10 +41,8 @@ class ForeignTable : public ::testing::Test {
   Engine engine_;
 };
 
-// A dBase III table with two fields called Point_ID, one text and one number, as a
-// surveying program wrote it. Each field is read by position with its own bytes; the
-// shared name is refused wherever a name is used, naming it, so no call answers with
-// the other field's value.
+// Two fields called Point_ID (text and number, as a surveying program wrote them): each is read by
+// position, and the shared name is refused wherever a name is used, so none answers for the other.
 TEST_F(ForeignTable, TwoFieldsOfOneNameAreReadByPositionAndTheNameIsRefused) {
   const std::string path = dir_.File("POINTS.DBF");
   std::vector<std::string> records;
@@ -89,10 +85,8 @@ TEST_F(ForeignTable, TwoFieldsOfOneNameAreReadByPositionAndTheNameIsRefused) {
   EXPECT_EQ(ReadAll(path), before);
 }
 
-// The code page mark says how other programs decode the text. A table whose mark is
-// 0x00 (none) or 0x65 (DOS Russian) keeps it, with every byte of the header beyond the
-// count and date, through appends, replaces, deletes, pack and reindex; the text bytes
-// are read as they are.
+// The code page mark (0x00 none, 0x65 DOS Russian) and the header beyond count and date survive
+// every write, pack and reindex; text bytes are read as they are.
 TEST_F(ForeignTable, EveryWriteKeepsTheCodePageMarkAndTheHeaderItFound) {
   for (const uint8_t mark : {uint8_t{0x00}, uint8_t{0x65}}) {
     SCOPED_TRACE(static_cast<int>(mark));
@@ -137,9 +131,8 @@ TEST_F(ForeignTable, EveryWriteKeepsTheCodePageMarkAndTheHeaderItFound) {
   }
 }
 
-// Valid tables of shapes FoxPro never writes: numbers wider than 20 digits and field
-// names with letters beyond ASCII or '-' are read; the file name gives a usable alias
-// whatever its spelling.
+// Numbers wider than 20 digits and field names beyond ASCII or with '-' are read; any file name
+// gives a usable alias.
 TEST_F(ForeignTable, WideNumbersOddNamesAndAnyFileNameAreRead) {
   const std::string shar = "\x98\x80\x90";  // "ШАР" in DOS code page 866
   const std::string path = dir_.File("KUNDEN-SCHEMA-ONLY.DBF");
@@ -187,8 +180,7 @@ TEST_F(ForeignTable, WideNumbersOddNamesAndAnyFileNameAreRead) {
   EXPECT_HAS(out, R"("\u0428\u0410\u0420":"ball")");  // the name's bytes in the table's code page
 }
 
-// Well-formed tables of other dialects are NotSupported, saying which and why; only a
-// file that is no table at all is Corruption.
+// Other dialects are NotSupported, saying which; only a file that is no table is Corruption.
 TEST_F(ForeignTable, OtherDialectsAreNotSupportedWithTheReason) {
   const std::string path = dir_.File("OTHER.DBF");
   const std::string good = RawTable(0x03, 0x03, {{"NAME", 'C', 4}}, {" abcd"});
@@ -216,9 +208,8 @@ TEST_F(ForeignTable, OtherDialectsAreNotSupportedWithTheReason) {
   EXPECT_TRUE(s.IsCorruption()) << s.ToString();
 }
 
-// A NUL inside a character field, with text after it, is what another program wrote:
-// check says what it found and where, goes on to the end of the table (the damaged
-// date further on is found too), and the tool prints every line whole.
+// A NUL inside text is noted with its place, check goes on (finding the bad date after it), and the
+// tool prints every line whole.
 TEST_F(ForeignTable, CheckTellsOfANulInsideTextAndGoesOn) {
   const std::string path = dir_.File("NUL.DBF");
   WriteAll(path, RawTable(0x03, 0x03, {{"NAME", 'C', 8}, {"WHEN", 'D', 8}},

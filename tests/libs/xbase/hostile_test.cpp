@@ -1,5 +1,4 @@
-// Damaged and hostile files: every reader returns a clear error value, never
-// crashes, and never changes the file it could not read.
+// Damaged and hostile files: a clear error value, never a crash, never a change to the file.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -103,10 +102,8 @@ TEST_F(HostileTest, TruncatedAndImpossibleHeaders) {
   }
 }
 
-// A header count that disagrees with the file's length (too high, too low, zero) is
-// damage: the records the file holds are read, the caller is told, opening changes
-// nothing, and neither an append nor a pack (after the append, or straight on the
-// damaged header) loses a record.
+// A header count that disagrees with the file (too high, too low, zero): the records the file holds
+// are read, the caller is told, opening writes nothing, and no append or pack loses a record.
 TEST_F(HostileTest, RecordCountThatDisagreesWithTheFileIsReportedAndNotObeyed) {
   auto with_count = [&](uint32_t claimed) {
     std::string bad = dbf_;
@@ -154,8 +151,7 @@ TEST_F(HostileTest, RecordCountThatDisagreesWithTheFileIsReportedAndNotObeyed) {
   EXPECT_OK(CheckOf(t.wa));
 }
 
-// A memo file's next-free pointer far past its end is damage: check reports it, and
-// an append goes to the real end of the file instead of growing it to the pointer.
+// A memo next-free pointer far past the end: check reports it; an append goes to the real end.
 TEST_F(HostileTest, MemoNextFreePointerPastTheEndIsReportedAndNotObeyed) {
   WriteAll(fpt_path_, std::string("\x7f\xff\xff\xff", 4) + fpt_.substr(4));
   {
@@ -233,8 +229,7 @@ TEST_F(HostileTest, GarbageIndexIsDetectedAndTheTableStillOpens) {
   }
 }
 
-// Every byte of the header area, and a sample of the rest, flipped in turn:
-// the engine reports or tolerates, and never crashes.
+// Every header byte and a sample of the rest flipped in turn: reported or tolerated, never a crash.
 TEST_F(HostileTest, FlippedBytesNeverCrash) {
   std::mt19937 rng(11);
   const std::pair<std::string, const std::string*> targets[] = {
@@ -257,9 +252,8 @@ TEST_F(HostileTest, FlippedBytesNeverCrash) {
   EXPECT_OK(Exercise());         // and the undamaged files are fine again
 }
 
-// Keys out of order in a page whose checksum is right (crafted, or damaged before the
-// checksum was taken): every lookup says Corruption instead of answering from the
-// disorder, and only a writer marks the index, before it writes.
+// Keys out of order under a right checksum: every lookup says Corruption instead of answering from
+// the disorder, and only a writer marks the index, before it writes.
 TEST_F(HostileTest, KeysOutOfOrderAreCorruptionNotWrongAnswers) {
   ASSERT_OK(Opened(table_, OpenMode::kExclusive).wa->IndexTag("N", "NAME", ""));
   // Tag N's tree is one leaf: two of its entries change places.

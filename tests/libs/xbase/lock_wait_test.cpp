@@ -126,8 +126,7 @@ TEST_F(LockWaitTest, AHolderThatLetsGoBeforeTheDeadlineIsWaitedFor) {
   ASSERT_OK(wa_->Go(2));
   ASSERT_OK(wa_->Replace("NAME", "waited"));
   Hold();
-  // The holder lets go while the commit waits (or, on a slow machine, before it starts: the
-  // commit then has the table at once, which proves nothing but fails nothing either).
+  // The holder lets go while the commit waits (on a slow machine maybe before: that fails nothing).
   std::thread letGo([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     holder_->release();
