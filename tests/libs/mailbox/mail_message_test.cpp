@@ -37,6 +37,7 @@ TEST(ParseMessage, EncodingsCharsetsAndAlternatives) {
   const MailMessage m = ParseMessage(EncodedWordsMessage());
   EXPECT_EQ(m.body, QString::fromUtf8("Café at noon tomorrow.\r\n\r\n"));
   EXPECT_EQ(m.sent, QDateTime(QDate(2026, 12, 4), QTime(15, 45)));  // the tests run in Berlin time
+  EXPECT_EQ(ParseMessage(HtmlOnlyMessage()).body, QString::fromUtf8("Hello & welcome\r\nSecond\r\nline €"));
 }
 
 TEST(ParseMessage, WhatIsNoMessageSaysSo) {
