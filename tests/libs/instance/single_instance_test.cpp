@@ -8,45 +8,33 @@
 #include <sys/stat.h>
 
 using instance::SingleInstance;
-using namespace chimewise;
 
 namespace {
-QString uniqueKey() {
+
+QString UniqueKey() {
+  chimewise::testsupport::EnsureQtApp();
   return QStringLiteral("chimewise-test-%1-%2").arg(QCoreApplication::applicationPid()).arg(rand());
 }
-}  // namespace
 
-TEST(SingleInstance, SecondStartIsRefusedAndItsCommandLineArrives) {
-  testsupport::EnsureQtApp();
-  const QString key = uniqueKey();
-  SingleInstance first(key);
-  ASSERT_TRUE(first.becomePrimary());
-  QSignalSpy received(&first, &SingleInstance::commandLineReceived);
-
-  SingleInstance second(key);
-  EXPECT_FALSE(second.becomePrimary());
-  // The sender waits for the bytes to be written; the first instance reads them in its loop.
-  EXPECT_TRUE(second.sendToPrimary(QStringLiteral("/srv/x|show")));
-  ASSERT_TRUE(received.wait(3000) || received.count() > 0);
-  EXPECT_EQ(received.at(0).at(0).toString(), "/srv/x|show");
-}
-
-TEST(SingleInstance, TheLockIsFreedWhenTheFirstEnds) {
-  testsupport::EnsureQtApp();
-  const QString key = uniqueKey();
+TEST(SingleInstance, SecondStartIsRefusedItsCommandLineArrivesAndTheLockGoesWithTheFirst) {
+  const QString key = UniqueKey();
   {
     SingleInstance first(key);
     ASSERT_TRUE(first.becomePrimary());
+    QSignalSpy received(&first, &SingleInstance::commandLineReceived);
+    SingleInstance second(key);
+    EXPECT_FALSE(second.becomePrimary());
+    // The sender waits for the bytes to be written; the first instance reads them in its loop.
+    EXPECT_TRUE(second.sendToPrimary(QStringLiteral("/srv/x|show")));
+    ASSERT_TRUE(received.wait(3000) || received.count() > 0);
+    EXPECT_EQ(received.at(0).at(0).toString(), "/srv/x|show");
   }
-  SingleInstance next(key);
-  EXPECT_TRUE(next.becomePrimary());
-  SingleInstance nobody(uniqueKey());
-  EXPECT_FALSE(nobody.sendToPrimary("show", 200));
+  EXPECT_TRUE(SingleInstance(key).becomePrimary());
+  EXPECT_FALSE(SingleInstance(UniqueKey()).sendToPrimary("show", 200));
 }
 
 TEST(SingleInstance, OnlyItsUserReachesItAndNoSenderCanSwampIt) {
-  testsupport::EnsureQtApp();
-  const QString key = uniqueKey();
+  const QString key = UniqueKey();
   SingleInstance first(key);
   ASSERT_TRUE(first.becomePrimary());
   struct stat st {};
@@ -55,14 +43,14 @@ TEST(SingleInstance, OnlyItsUserReachesItAndNoSenderCanSwampIt) {
   EXPECT_EQ(st.st_mode & 0077, 0u);
 
   QSignalSpy received(&first, &SingleInstance::commandLineReceived);
-  // A sender that never ends its line is cut off; two lines in one go both arrive; a later
-  // sender is heard as before.
-  instance::SendToRunning(key, QString(200 * 1024, u'x'), 3000);  // delivered or refused midway
-  QByteArray two = "one\ntwo";
-  EXPECT_TRUE(instance::SendToRunning(key, QString::fromUtf8(two), 3000));  // its line break becomes a space
+  // A line that never ends is cut off (delivered or refused midway); a line break becomes a space.
+  instance::SendToRunning(key, QString(200 * 1024, u'x'), 3000);
+  EXPECT_TRUE(instance::SendToRunning(key, QStringLiteral("one\ntwo"), 3000));
   EXPECT_TRUE(instance::SendToRunning(key, QStringLiteral("show"), 3000));
   for (int i = 0; i < 50 && received.count() < 2; ++i) received.wait(100);
   ASSERT_EQ(received.count(), 2);
   EXPECT_EQ(received.at(0).at(0).toString(), "one two");
   EXPECT_EQ(received.at(1).at(0).toString(), "show");
 }
+
+}  // namespace

@@ -11,37 +11,33 @@
 using namespace mailbox;
 using namespace mailbox::testing;
 
-TEST(ParseMessage, EncodedWordsAndQuotedPrintable) {
+// The sample messages: sender, subject and body as a reader shows them.
+TEST(ParseMessage, EncodingsCharsetsAndAlternatives) {
+  const struct {
+    QByteArray raw;
+    QString sender, subject, body;
+  } cases[] = {
+      {EncodedWordsMessage(), QString::fromUtf8("Jürgen Müller"), QString::fromUtf8("Grüße aus Köln"),
+       QString::fromUtf8("Café at noon tomorrow.")},
+      {Base64Latin1Message(), "sales@example.com", "Order", QString::fromUtf8("Die Größe passt.")},
+      {AlternativeMessage(), "Ann Lee", "Lunch", "Plain words."},
+      {HtmlOnlyMessage(), "News", "Weekly", QString::fromUtf8("Hello & welcome\r\nSecond\r\nline €")},
+      // An unknown charset reads as Latin-1.
+      {"From: a@b.c\r\nSubject: =?x-nonsense?Q?Caf=E9?=\r\nContent-Type: text/plain; charset=x-nonsense\r\n\r\n"
+       "Caf\xe9\r\n",
+       "a@b.c", QString::fromUtf8("Café"), QString::fromUtf8("Café")},
+  };
+  for (const auto& c : cases) {
+    const MailMessage m = ParseMessage(c.raw);
+    EXPECT_TRUE(m.problem.isEmpty()) << m.problem.toStdString();
+    EXPECT_EQ(m.senderName, c.sender);
+    EXPECT_EQ(m.subject, c.subject);
+    EXPECT_EQ(m.body.trimmed(), c.body);
+  }
   const MailMessage m = ParseMessage(EncodedWordsMessage());
-  EXPECT_TRUE(m.problem.isEmpty()) << m.problem.toStdString();
-  EXPECT_EQ(m.senderName, QString::fromUtf8("Jürgen Müller"));
-  EXPECT_EQ(m.subject, QString::fromUtf8("Grüße aus Köln"));
   EXPECT_EQ(m.body, QString::fromUtf8("Café at noon tomorrow.\r\n\r\n"));
   EXPECT_EQ(m.sent, QDateTime(QDate(2026, 12, 4), QTime(15, 45)));  // the tests run in Berlin time
-}
-
-TEST(ParseMessage, Base64InIso8859_1AndAnAddressAsTheName) {
-  const MailMessage m = ParseMessage(Base64Latin1Message());
-  EXPECT_TRUE(m.problem.isEmpty());
-  EXPECT_EQ(m.senderName, QStringLiteral("sales@example.com"));
-  EXPECT_EQ(m.body.trimmed(), QString::fromUtf8("Die Größe passt."));
-}
-
-TEST(ParseMessage, AlternativeGivesThePlainPartAndHtmlOnlyIsReadAsText) {
-  MailMessage m = ParseMessage(AlternativeMessage());
-  EXPECT_EQ(m.senderName, QStringLiteral("Ann Lee"));
-  EXPECT_EQ(m.body.trimmed(), QStringLiteral("Plain words."));
-  m = ParseMessage(HtmlOnlyMessage());
-  EXPECT_TRUE(m.problem.isEmpty());
-  EXPECT_EQ(m.body, QString::fromUtf8("Hello & welcome\r\nSecond\r\nline €"));
-}
-
-TEST(ParseMessage, AnUnknownCharsetReadsAsLatin1) {
-  const MailMessage m = ParseMessage(
-      "From: a@b.c\r\nSubject: =?x-nonsense?Q?Caf=E9?=\r\n"
-      "Content-Type: text/plain; charset=x-nonsense\r\n\r\nCaf\xe9\r\n");
-  EXPECT_TRUE(m.problem.isEmpty());
-  EXPECT_EQ(m.body.trimmed(), QString::fromUtf8("Café"));
+  EXPECT_EQ(ParseMessage(HtmlOnlyMessage()).body, QString::fromUtf8("Hello & welcome\r\nSecond\r\nline €"));
 }
 
 TEST(ParseMessage, WhatIsNoMessageSaysSo) {
@@ -56,14 +52,17 @@ TEST(ParseMessage, WhatIsNoMessageSaysSo) {
 }
 
 TEST(HtmlToText, BlocksEntitiesAndHiddenParts) {
-  EXPECT_EQ(HtmlToText("<div>a&lt;b</div><div>c&#x41;&nbsp;d</div>"), QStringLiteral("a<b\nc\u0041 d"));
-  EXPECT_EQ(HtmlToText("<!-- x --><title>T</title>one\n two"), QStringLiteral("one two"));
-  EXPECT_EQ(HtmlToText("&bogus; &#0; &#1114112;"), QStringLiteral("&bogus; &#0; &#1114112;"));
-  // A head never closed ends where the body begins; a script never closed hides the rest.
-  EXPECT_EQ(HtmlToText("<html><head><meta charset=utf-8><body><p>Hello</p>"), QStringLiteral("Hello"));
-  EXPECT_EQ(HtmlToText("<title>T<br>Text"), QStringLiteral("T\nText"));
-  EXPECT_EQ(HtmlToText("<p>Before</p><script>var a = 1 < 2;"), QStringLiteral("Before"));
-  EXPECT_EQ(HtmlToText("a <b>bold</b> and <i>italic</i><!-- x"), QStringLiteral("a bold and italic"));
+  const std::pair<const char*, const char*> cases[] = {
+      {"<div>a&lt;b</div><div>c&#x41;&nbsp;d</div>", "a<b\ncA d"},
+      {"<!-- x --><title>T</title>one\n two", "one two"},
+      {"&bogus; &#0; &#1114112;", "&bogus; &#0; &#1114112;"},
+      // A head never closed ends where the body begins; a script never closed hides the rest.
+      {"<html><head><meta charset=utf-8><body><p>Hello</p>", "Hello"},
+      {"<title>T<br>Text", "T\nText"},
+      {"<p>Before</p><script>var a = 1 < 2;", "Before"},
+      {"a <b>bold</b> and <i>italic</i><!-- x", "a bold and italic"},
+  };
+  for (const auto& [html, text] : cases) EXPECT_EQ(HtmlToText(html), QString::fromUtf8(text)) << html;
 }
 
 class MaildirTest : public ::testing::Test {

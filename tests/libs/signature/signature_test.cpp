@@ -4,44 +4,41 @@
 
 namespace {
 
-TEST(Signature, VerifiesOnlyTheSignedBytesUnderTheRightKey) {
-  const signature::KeyPair pair = signature::GenerateKeyPair();
-  ASSERT_EQ(pair.publicKey.size(), signature::kPublicKeyBytes);
-  const QByteArray message("#!/bin/sh\necho installer\n");
-  const QByteArray sig = signature::Sign(message, pair.secretKey);
-  ASSERT_EQ(sig.size(), signature::kSignatureBytes);
+using namespace signature;
 
-  EXPECT_TRUE(signature::Verify(message, sig, pair.publicKey));
-  QByteArray tampered = message;
+TEST(Signature, VerifiesOnlyTheSignedBytesUnderTheRightKey) {
+  const KeyPair pair = GenerateKeyPair();
+  ASSERT_EQ(pair.publicKey.size(), kPublicKeyBytes);
+  const QByteArray message("#!/bin/sh\necho installer\n");
+  const QByteArray sig = Sign(message, pair.secretKey);
+  ASSERT_EQ(sig.size(), kSignatureBytes);
+  EXPECT_TRUE(Verify(message, sig, pair.publicKey));
+  QByteArray tampered = message, badSig = sig;
   tampered[3] = 'X';
-  EXPECT_FALSE(signature::Verify(tampered, sig, pair.publicKey));
-  EXPECT_FALSE(signature::Verify(message + '\n', sig, pair.publicKey));
-  EXPECT_FALSE(signature::Verify(message, sig, signature::GenerateKeyPair().publicKey));
-  QByteArray badSig = sig;
   badSig[10] = char(badSig[10] ^ 1);
-  EXPECT_FALSE(signature::Verify(message, badSig, pair.publicKey));
-  EXPECT_FALSE(signature::Verify(message, sig.left(63), pair.publicKey));
-  EXPECT_FALSE(signature::Verify(message, sig, pair.publicKey.left(31)));
-  EXPECT_TRUE(signature::Sign(message, pair.secretKey.left(32)).isEmpty());
+  EXPECT_FALSE(Verify(tampered, sig, pair.publicKey));
+  EXPECT_FALSE(Verify(message + '\n', sig, pair.publicKey));
+  EXPECT_FALSE(Verify(message, sig, GenerateKeyPair().publicKey));
+  EXPECT_FALSE(Verify(message, badSig, pair.publicKey));
+  EXPECT_FALSE(Verify(message, sig.left(63), pair.publicKey));
+  EXPECT_FALSE(Verify(message, sig, pair.publicKey.left(31)));
+  EXPECT_TRUE(Sign(message, pair.secretKey.left(32)).isEmpty());
 }
 
 TEST(Signature, KeysAndSignaturesReadFromHexOrBase64) {
-  const signature::KeyPair pair = signature::GenerateKeyPair();
-  EXPECT_EQ(signature::ParseKeyText(QString::fromLatin1(pair.publicKey.toHex())), pair.publicKey);
-  EXPECT_EQ(signature::ParseKeyText(" " + QString::fromLatin1(pair.publicKey.toHex().toUpper()) + "\n"),
-            pair.publicKey);
-  EXPECT_EQ(signature::ParseKeyText(QString::fromLatin1(pair.publicKey.toBase64())), pair.publicKey);
-  EXPECT_FALSE(signature::ParseKeyText(QString::fromLatin1(pair.publicKey.toHex().left(62))));
-  EXPECT_FALSE(signature::ParseKeyText(QString::fromLatin1(pair.publicKey.left(31).toBase64())));
-  EXPECT_FALSE(signature::ParseKeyText(QStringLiteral("not a key at all")));
-  EXPECT_FALSE(signature::ParseKeyText(QString()));
+  const QByteArray key = GenerateKeyPair().publicKey;
+  for (const QString& text : {QString::fromLatin1(key.toHex()), " " + QString::fromLatin1(key.toHex().toUpper()) + "\n",
+                              QString::fromLatin1(key.toBase64())})
+    EXPECT_EQ(ParseKeyText(text), key) << text.toStdString();
+  for (const QString& text : {QString::fromLatin1(key.toHex().left(62)), QString::fromLatin1(key.left(31).toBase64()),
+                              QStringLiteral("not a key at all"), QString()})
+    EXPECT_FALSE(ParseKeyText(text)) << text.toStdString();
 
-  const QByteArray sig = signature::Sign("m", pair.secretKey);
-  EXPECT_EQ(signature::ParseSignatureText(sig), sig);
-  EXPECT_EQ(signature::ParseSignatureText(sig.toHex() + "\n"), sig);
-  EXPECT_EQ(signature::ParseSignatureText(sig.toBase64() + "\r\n"), sig);
-  EXPECT_FALSE(signature::ParseSignatureText(sig.left(60)));
-  EXPECT_FALSE(signature::ParseSignatureText(QByteArray(5000, 'a')));
+  const QByteArray sig = Sign("m", GenerateKeyPair().secretKey);
+  for (const QByteArray& text : {sig, sig.toHex() + "\n", sig.toBase64() + "\r\n"})
+    EXPECT_EQ(ParseSignatureText(text), sig);
+  EXPECT_FALSE(ParseSignatureText(sig.left(60)));
+  EXPECT_FALSE(ParseSignatureText(QByteArray(5000, 'a')));
 }
 
 }  // namespace

@@ -4,16 +4,14 @@
 #include <fstream>
 #include <map>
 #include <random>
-#include <set>
 
 #include "test_util.h"
 
 namespace xbase {
 namespace {
 
-using testing::AddRow;
-using testing::SampleFields;
-using testing::TempDir;
+using namespace testing;
+using Names_ = std::vector<std::string>;
 
 class EngineTest : public ::testing::Test {
  protected:
@@ -23,20 +21,6 @@ class EngineTest : public ::testing::Test {
     Status s = engine_.Use(table_, alias, mode, &area);
     EXPECT_TRUE(s.ok()) << s.ToString();
     return engine_.Area(area);
-  }
-  std::vector<std::string> Names(WorkArea* wa) {
-    std::vector<std::string> r;
-    EXPECT_OK(wa->GoTop());
-    while (!wa->Eof()) {
-      std::string n;
-      EXPECT_OK(wa->GetTrimString("NAME", &n));
-      r.push_back(n);
-      if (!wa->Skip(1).ok()) {
-        ADD_FAILURE() << "the walk stopped";
-        break;
-      }
-    }
-    return r;
   }
   TempDir dir_;
   std::string table_ = dir_.File("T.DBF");
@@ -60,70 +44,50 @@ TEST_F(EngineTest, FieldsRoundTripThroughTheFiles) {
   wa = Open(OpenMode::kShared);
   EXPECT_EQ(wa->RecCount(), 2u);
   ASSERT_OK(wa->Go(1));
-  std::string s;
-  ASSERT_OK(wa->GetString("NAME", &s));
-  EXPECT_EQ(s, "Dentist             ");
-  ASSERT_OK(wa->GetTrimString("T->NAME", &s));
-  EXPECT_EQ(s, "Dentist");
-  ASSERT_OK(wa->GetTrimString("WHEN", &s));
-  EXPECT_EQ(s, "20261206");
-  ASSERT_OK(wa->GetDateString("WHEN", &s));
-  EXPECT_EQ(s, "12/06/2026");
+  EXPECT_EQ(Str(wa, "NAME"), "Dentist             ");
+  EXPECT_EQ(Trim(wa, "T->NAME"), "Dentist");
+  EXPECT_EQ(Trim(wa, "WHEN"), "20261206");
+  EXPECT_EQ(Date(wa, "WHEN"), "12/06/2026");
   engine_.settings().century = false;
-  ASSERT_OK(wa->GetDateString("WHEN", &s));
-  EXPECT_EQ(s, "12/06/26");
-  int64_t n = 0;
-  ASSERT_OK(wa->GetInteger("MINUTES", &n));
-  EXPECT_EQ(n, 600);
-  ASSERT_OK(wa->GetString("MINUTES", &s));
-  EXPECT_EQ(s, " 600");
-  ASSERT_OK(wa->GetString("PRICE", &s));
-  EXPECT_EQ(s, "   12.50");
+  EXPECT_EQ(Date(wa, "WHEN"), "12/06/26");
+  EXPECT_EQ(Int(wa, "MINUTES"), 600);
+  EXPECT_EQ(Str(wa, "MINUTES"), " 600");
+  EXPECT_EQ(Str(wa, "PRICE"), "   12.50");
   bool b = false;
   ASSERT_OK(wa->GetLogical("FLAG", &b));
   EXPECT_TRUE(b);
-  ASSERT_OK(wa->GetMemo("NOTE", &s));
-  EXPECT_EQ(s, "Bring the card.\r\nSecond line \xE9");
-
+  EXPECT_EQ(Memo(wa, "NOTE"), "Bring the card.\r\nSecond line \xE9");
   ASSERT_OK(wa->Go(2));
-  ASSERT_OK(wa->GetDateString("WHEN", &s));
-  EXPECT_EQ(s, "");
-  ASSERT_OK(wa->GetInteger("MINUTES", &n));
-  EXPECT_EQ(n, 0);
-  ASSERT_OK(wa->GetMemo("NOTE", &s));
-  EXPECT_EQ(s, "");
+  EXPECT_EQ(Date(wa, "WHEN"), "");
+  EXPECT_EQ(Int(wa, "MINUTES"), 0);
+  EXPECT_EQ(Memo(wa, "NOTE"), "");
 }
 
 TEST_F(EngineTest, ReplaceRefusesWhatDoesNotFitAndChangesNothing) {
   WorkArea* wa = Open();
   ASSERT_OK(AddRow(wa, "a", "20260101", 5));
   ASSERT_OK(wa->Go(1));
-  EXPECT_TRUE(wa->Replace("WHEN", "20261301").IsInvalidArgument());
-  EXPECT_TRUE(wa->Replace("WHEN", "2026-1-1").IsInvalidArgument());
-  EXPECT_TRUE(wa->Replace("WHEN", "20260230").IsInvalidArgument());
+  for (const auto& [field, value] : std::vector<std::pair<const char*, const char*>>{{"WHEN", "20261301"},
+                                                                                     {"WHEN", "2026-1-1"},
+                                                                                     {"WHEN", "20260230"},
+                                                                                     {"MINUTES", "12x"},
+                                                                                     {"FLAG", "maybe"},
+                                                                                     {"OTHER->NAME", "x"}}) {
+    EXPECT_TRUE(wa->Replace(field, value).IsInvalidArgument()) << field << " " << value;
+  }
   EXPECT_TRUE(wa->ReplaceInteger("MINUTES", 12345).IsInvalidArgument());
-  EXPECT_TRUE(wa->Replace("MINUTES", "12x").IsInvalidArgument());
-  EXPECT_TRUE(wa->Replace("FLAG", "maybe").IsInvalidArgument());
   EXPECT_TRUE(wa->ReplaceInteger("WHEN", 3).IsInvalidArgument());
   EXPECT_TRUE(wa->Replace("NOPE", "x").IsNotFound());
-  EXPECT_TRUE(wa->Replace("OTHER->NAME", "x").IsInvalidArgument());
-  std::string s;
-  ASSERT_OK(wa->GetTrimString("WHEN", &s));
-  EXPECT_EQ(s, "20260101");
-  int64_t n = 0;
-  ASSERT_OK(wa->GetInteger("MINUTES", &n));
-  EXPECT_EQ(n, 5);
+  EXPECT_EQ(Trim(wa, "WHEN"), "20260101");
+  EXPECT_EQ(Int(wa, "MINUTES"), 5);
   // Empty text blanks a date; long text is cut to the field's width.
   ASSERT_OK(wa->Replace("WHEN", ""));
   ASSERT_OK(wa->Replace("NAME", std::string(30, 'x')));
   ASSERT_OK(wa->ReplaceInteger("MINUTES", -999));
   ASSERT_OK(wa->Commit());
-  ASSERT_OK(wa->GetString("WHEN", &s));
-  EXPECT_EQ(s, "        ");
-  ASSERT_OK(wa->GetString("NAME", &s));
-  EXPECT_EQ(s, std::string(20, 'x'));
-  ASSERT_OK(wa->GetInteger("MINUTES", &n));
-  EXPECT_EQ(n, -999);
+  EXPECT_EQ(Str(wa, "WHEN"), "        ");
+  EXPECT_EQ(Str(wa, "NAME"), std::string(20, 'x'));
+  EXPECT_EQ(Int(wa, "MINUTES"), -999);
 }
 
 TEST_F(EngineTest, DeletedRecordsAreHiddenAndPackRemovesThem) {
@@ -134,12 +98,10 @@ TEST_F(EngineTest, DeletedRecordsAreHiddenAndPackRemovesThem) {
   ASSERT_OK(wa->Commit());
   ASSERT_OK(wa->Go(3));
   ASSERT_OK(wa->ReplaceMemo("NOTE", "memo of r3"));
-  ASSERT_OK(wa->Delete());
+  ASSERT_OK(wa->Delete());  // the memo and the deletion in one commit
   ASSERT_OK(wa->Commit());
-  ASSERT_OK(wa->Go(5));
-  ASSERT_OK(wa->Delete());
-  ASSERT_OK(wa->Commit());
-  EXPECT_EQ(Names(wa), (std::vector<std::string>{"r1", "r2", "r4"}));
+  ASSERT_OK(DeleteRecord(wa, 5));
+  EXPECT_EQ(Names(wa), (Names_{"r1", "r2", "r4"}));
   EXPECT_EQ(wa->RecCount(), 5u);
   engine_.settings().hide_deleted = false;
   EXPECT_EQ(Names(wa).size(), 5u);
@@ -148,20 +110,16 @@ TEST_F(EngineTest, DeletedRecordsAreHiddenAndPackRemovesThem) {
   EXPECT_TRUE(wa->Deleted());
   ASSERT_OK(wa->Recall());
   ASSERT_OK(wa->Commit());
-  EXPECT_EQ(Names(wa), (std::vector<std::string>{"r1", "r2", "r3", "r4"}));
+  EXPECT_EQ(Names(wa), (Names_{"r1", "r2", "r3", "r4"}));
 
   ASSERT_OK(wa->Pack());
   EXPECT_EQ(wa->RecCount(), 4u);
-  EXPECT_EQ(Names(wa), (std::vector<std::string>{"r1", "r2", "r3", "r4"}));
-  std::string memo;
-  ASSERT_OK(wa->Go(2));
-  ASSERT_OK(wa->GetMemo("NOTE", &memo));
-  EXPECT_EQ(memo, "memo of r2");
-  ASSERT_OK(wa->Go(3));
-  ASSERT_OK(wa->GetMemo("NOTE", &memo));
-  EXPECT_EQ(memo, "memo of r3");
-  std::vector<std::string> report;
-  EXPECT_OK(wa->Check(&report));
+  EXPECT_EQ(Names(wa), (Names_{"r1", "r2", "r3", "r4"}));
+  for (uint32_t r : {2u, 3u}) {
+    ASSERT_OK(wa->Go(r));
+    EXPECT_EQ(Memo(wa, "NOTE"), "memo of r" + std::to_string(r));
+  }
+  EXPECT_OK(CheckOf(wa));
 }
 
 TEST_F(EngineTest, MovesAtTheEdges) {
@@ -175,6 +133,7 @@ TEST_F(EngineTest, MovesAtTheEdges) {
   ASSERT_OK(wa->Skip(1));
   EXPECT_TRUE(wa->Eof());
   EXPECT_EQ(wa->RecNo(), 4u);
+  EXPECT_TRUE(wa->Replace("NAME", "x").IsInvalidArgument());  // no current record at the end
   ASSERT_OK(wa->Skip(-1));
   EXPECT_EQ(wa->RecNo(), 3u);
   ASSERT_OK(wa->Skip(-5));
@@ -182,9 +141,6 @@ TEST_F(EngineTest, MovesAtTheEdges) {
   EXPECT_EQ(wa->RecNo(), 1u);
   EXPECT_TRUE(wa->Go(0).IsInvalidArgument());
   EXPECT_TRUE(wa->Go(4).IsInvalidArgument());
-  ASSERT_OK(wa->GoBottom());
-  ASSERT_OK(wa->Skip(1));
-  EXPECT_TRUE(wa->Replace("NAME", "x").IsInvalidArgument());  // no current record at the end
 }
 
 TEST_F(EngineTest, TagsOrderSeekAndStayCurrent) {
@@ -199,7 +155,7 @@ TEST_F(EngineTest, TagsOrderSeekAndStayCurrent) {
   EXPECT_EQ(wa->TagArea("BYNAME"), 2);
   EXPECT_EQ(wa->TagArea("none"), 0);
   ASSERT_OK(wa->SetOrder(1));
-  EXPECT_EQ(Names(wa), (std::vector<std::string>{"early", "middle", "late"}));
+  EXPECT_EQ(Names(wa), (Names_{"early", "middle", "late"}));
 
   bool found = false;
   ASSERT_OK(wa->Seek("20260201", &found));
@@ -221,23 +177,19 @@ TEST_F(EngineTest, TagsOrderSeekAndStayCurrent) {
   EXPECT_EQ(key.s, "20260101   5");
 
   // Upkeep: a replace moves the record in the tag, a delete drops it, an append adds it.
-  ASSERT_OK(wa->Go(2));
   ASSERT_OK(wa->Replace("WHEN", "20270101"));
   ASSERT_OK(wa->Commit());
-  ASSERT_OK(wa->Go(4));
-  ASSERT_OK(wa->Delete());
-  ASSERT_OK(wa->Commit());
+  ASSERT_OK(DeleteRecord(wa, 4));
   ASSERT_OK(AddRow(wa, "first", "20250101", 0));
   ASSERT_OK(wa->Go(3));
   ASSERT_OK(wa->Replace("WHEN", "20260315"));
   ASSERT_OK(wa->Commit());
-  EXPECT_EQ(Names(wa), (std::vector<std::string>{"first", "late", "nodate", "early"}));
+  EXPECT_EQ(Names(wa), (Names_{"first", "late", "nodate", "early"}));
   ASSERT_OK(wa->SetOrder(2));
   engine_.settings().hide_deleted = false;
-  EXPECT_EQ(Names(wa), (std::vector<std::string>{"early", "first", "late", "middle", "nodate"}));
+  EXPECT_EQ(Names(wa), (Names_{"early", "first", "late", "middle", "nodate"}));
   ASSERT_OK(wa->SetOrder(0));
-  std::vector<std::string> report;
-  EXPECT_OK(wa->Check(&report));
+  EXPECT_OK(CheckOf(wa));
 
   // Tags survive closing; a shared user sees them too.
   ASSERT_OK(engine_.CloseAll());
@@ -251,10 +203,13 @@ TEST_F(EngineTest, TagsOrderSeekAndStayCurrent) {
 
 TEST_F(EngineTest, TagRejectsBadDefinitions) {
   WorkArea* wa = Open();
-  EXPECT_TRUE(wa->IndexTag("BAD", "NOFIELD", "").IsInvalidArgument());
-  EXPECT_TRUE(wa->IndexTag("BAD", "NAME", "NAME").IsInvalidArgument());    // FOR not logical
-  EXPECT_TRUE(wa->IndexTag("BAD", "trim(NAME)", "").IsInvalidArgument());  // empty key on a blank record
-  EXPECT_TRUE(wa->IndexTag("BAD NAME", "NAME", "").IsInvalidArgument());
+  for (const auto& [name, key, filter] : std::vector<std::tuple<const char*, const char*, const char*>>{
+           {"BAD", "NOFIELD", ""},
+           {"BAD", "NAME", "NAME"},    // FOR not logical
+           {"BAD", "trim(NAME)", ""},  // empty key on a blank record
+           {"BAD NAME", "NAME", ""}}) {
+    EXPECT_TRUE(wa->IndexTag(name, key, filter).IsInvalidArgument()) << key << " FOR " << filter;
+  }
   EXPECT_TRUE(wa->IndexStatus().IsNotFound());
   // A lookup by tag without a usable index is Corruption, never natural order.
   EXPECT_TRUE(wa->SetOrder(1).IsCorruption());
@@ -267,13 +222,13 @@ TEST_F(EngineTest, QueriesRestrictMoves) {
   for (int i = 1; i <= 6; ++i) ASSERT_OK(AddRow(wa, "r" + std::to_string(i), "2026010" + std::to_string(i), i * 100));
   ASSERT_OK(wa->IndexTag("K", "dtos(WHEN)+str(MINUTES,4,0)", "!DELETED()"));
   ASSERT_OK(wa->Query("QKeyVal('K') <= '20260104 400' .and. MINUTES > 100"));
-  EXPECT_EQ(Names(wa), (std::vector<std::string>{"r2", "r3", "r4"}));
+  EXPECT_EQ(Names(wa), (Names_{"r2", "r3", "r4"}));
   EXPECT_EQ(wa->QueryRecCount(), 3u);
   ASSERT_OK(wa->SetQueryBit(3, false));
-  EXPECT_EQ(Names(wa), (std::vector<std::string>{"r2", "r4"}));
+  EXPECT_EQ(Names(wa), (Names_{"r2", "r4"}));
   EXPECT_EQ(wa->QueryRecCount(), 2u);
   ASSERT_OK(wa->SetOrder(1));
-  EXPECT_EQ(Names(wa), (std::vector<std::string>{"r2", "r4"}));
+  EXPECT_EQ(Names(wa), (Names_{"r2", "r4"}));
   // A bad expression is an error and leaves the query as it was.
   EXPECT_TRUE(wa->Query("QKeyVal('NOPE')<'1'").IsInvalidArgument());
   EXPECT_TRUE(wa->Query("NAME").IsInvalidArgument());
@@ -285,45 +240,49 @@ TEST_F(EngineTest, QueriesRestrictMoves) {
 }
 
 TEST_F(EngineTest, AliasesAndWorkAreas) {
-  int a = 0, b = 0;
+  int a = 0, b = 0, c = 0;
   ASSERT_OK(engine_.Use(table_, "onetime", OpenMode::kShared, &a));
   ASSERT_OK(engine_.Use(table_, "TIMERDBF", OpenMode::kShared, &b));
   EXPECT_NE(a, b);
   EXPECT_EQ(engine_.WorkAreaOf("ONETIME"), a);
   EXPECT_EQ(engine_.Alias(b), "TIMERDBF");
   EXPECT_EQ(engine_.Current()->alias(), "TIMERDBF");
-  int c = 0;
   EXPECT_TRUE(engine_.Use(table_, "ONETIME", OpenMode::kShared, &c).IsInvalidArgument());
   EXPECT_EQ(c, 0);
   EXPECT_TRUE(engine_.Use(dir_.File("MISSING.DBF"), "X", OpenMode::kShared, &c).IsNotFound());
   ASSERT_OK(engine_.Select(a));
   ASSERT_OK(AddRow(engine_.Current(), "from a", "", 1));
-  // The other area of the same table sees the append.
-  EXPECT_EQ(engine_.Area(b)->RecCount(), 1u);
+  EXPECT_EQ(engine_.Area(b)->RecCount(), 1u);  // the other area of the same table sees the append
   std::string_view bare;
   EXPECT_EQ(engine_.AreaForField("TIMERDBF->NAME", &bare), engine_.Area(b));
   EXPECT_EQ(bare, "NAME");
   ASSERT_OK(engine_.Close(a));
   EXPECT_EQ(engine_.WorkAreaOf("ONETIME"), 0);
   EXPECT_TRUE(engine_.Select(a).IsNotFound());
-  int d = 0;
-  ASSERT_OK(engine_.Use(table_, "", OpenMode::kShared, &d));
-  EXPECT_EQ(engine_.Alias(d), "T");  // from the file name
+  ASSERT_OK(engine_.Use(table_, "", OpenMode::kShared, &c));
+  EXPECT_EQ(engine_.Alias(c), "T");  // from the file name
 }
 
-TEST_F(EngineTest, ExclusiveUseIsRefusedWhileOthersHaveTheTable) {
-  WorkArea* shared = Open(OpenMode::kShared, "A");
-  ASSERT_NE(shared, nullptr);
-  Engine other;
-  int area = 0;
-  Status s = other.Use(table_, "B", OpenMode::kExclusive, &area);
-  EXPECT_TRUE(s.IsBusy()) << s.ToString();
-  EXPECT_NE(s.message().find("exclusive use refused"), std::string::npos);
+TEST_F(EngineTest, ExclusiveUseIsRefusedWhileOthersHaveTheTableAndReadOnlyUseRefusesWrites) {
+  ASSERT_OK(AddRow(Open(OpenMode::kShared, "A"), "a", "20260101", 0));
+  Opened other(table_, OpenMode::kExclusive, nullptr, "B");
+  EXPECT_TRUE(other.s.IsBusy()) << other.s.ToString();
+  EXPECT_NE(other.s.message().find("exclusive use refused"), std::string::npos);
   ASSERT_OK(engine_.CloseAll());
-  ASSERT_OK(other.Use(table_, "B", OpenMode::kExclusive, &area));
-  s = engine_.Use(table_, "A", OpenMode::kShared, &area);
-  EXPECT_TRUE(s.IsBusy()) << s.ToString();
-  EXPECT_NE(s.message().find("exclusive use"), std::string::npos);
+  {
+    Opened exclusive(table_, OpenMode::kExclusive, nullptr, "B");
+    ASSERT_OK(exclusive.s);
+    Opened shared(table_);
+    EXPECT_TRUE(shared.s.IsBusy()) << shared.s.ToString();
+    EXPECT_NE(shared.s.message().find("exclusive use"), std::string::npos);
+  }
+  WorkArea* wa = Open(OpenMode::kReadOnly);
+  ASSERT_OK(wa->GoTop());
+  EXPECT_TRUE(wa->AppendBlank().IsInvalidArgument());
+  EXPECT_TRUE(wa->Replace("NAME", "b").IsInvalidArgument());
+  EXPECT_TRUE(wa->Delete().IsInvalidArgument());
+  EXPECT_TRUE(wa->Pack().IsInvalidArgument());
+  EXPECT_EQ(Trim(wa, "NAME"), "a");
 }
 
 TEST_F(EngineTest, RecordBeingEditedElsewhereIsBusy) {
@@ -342,10 +301,8 @@ TEST_F(EngineTest, RecordBeingEditedElsewhereIsBusy) {
   ASSERT_OK(wa->Unlock(1));
   ASSERT_OK(wb->Replace("NAME", "theirs"));  // re-reads the record under the lock first
   ASSERT_OK(wb->Commit());
-  std::string s;
   ASSERT_OK(wa->Go(1));
-  ASSERT_OK(wa->GetTrimString("NAME", &s));
-  EXPECT_EQ(s, "theirs");
+  EXPECT_EQ(Trim(wa, "NAME"), "theirs");
 }
 
 TEST_F(EngineTest, SharedUsersSeeEachOthersChangesInTagOrder) {
@@ -353,88 +310,75 @@ TEST_F(EngineTest, SharedUsersSeeEachOthersChangesInTagOrder) {
   ASSERT_OK(AddRow(wa, "b", "20260201", 0));
   ASSERT_OK(wa->IndexTag("K", "dtos(WHEN)", "!DELETED()"));
   ASSERT_OK(engine_.CloseAll());
-  int a = 0, b = 0;
-  ASSERT_OK(engine_.Use(table_, "TIMERDBF", OpenMode::kShared, &a));
-  Engine other;
-  ASSERT_OK(other.Use(table_, "ONETIME", OpenMode::kShared, &b));
-  WorkArea* reader = engine_.Area(a);
+  WorkArea* reader = Open(OpenMode::kShared, "TIMERDBF");
+  Opened other(table_, OpenMode::kShared, nullptr, "ONETIME");
+  ASSERT_OK(other.s);
   ASSERT_OK(reader->SetOrder(1));
   ASSERT_OK(reader->GoTop());
   EXPECT_EQ(reader->RecNo(), 1u);
-  ASSERT_OK(AddRow(other.Current(), "a", "20260101", 0));  // an earlier key, from another user
+  ASSERT_OK(AddRow(other.wa, "a", "20260101", 0));  // an earlier key, from another user
   ASSERT_OK(reader->GoTop());
   EXPECT_EQ(reader->RecNo(), 2u);
-  ASSERT_OK(other.Current()->Go(2));
-  ASSERT_OK(other.Current()->Delete());
-  ASSERT_OK(other.Current()->Commit());
+  ASSERT_OK(DeleteRecord(other.wa, 2));
   ASSERT_OK(reader->GoTop());
   EXPECT_EQ(reader->RecNo(), 1u);
   EXPECT_EQ(reader->RecCount(), 2u);
 }
 
-TEST_F(EngineTest, ReadOnlyUseRefusesWrites) {
-  WorkArea* wa = Open();
-  ASSERT_OK(AddRow(wa, "a", "20260101", 0));
-  ASSERT_OK(engine_.CloseAll());
-  wa = Open(OpenMode::kReadOnly);
-  ASSERT_OK(wa->GoTop());
-  EXPECT_TRUE(wa->AppendBlank().IsInvalidArgument());
-  EXPECT_TRUE(wa->Replace("NAME", "b").IsInvalidArgument());
-  EXPECT_TRUE(wa->Delete().IsInvalidArgument());
-  EXPECT_TRUE(wa->Pack().IsInvalidArgument());
-  std::string s;
-  ASSERT_OK(wa->GetTrimString("NAME", &s));
-  EXPECT_EQ(s, "a");
-}
-
-// Random appends, replaces and deletes against a model; every tag must list
-// exactly the live records under their current keys, in order.
+// Random changes against a model: every tag lists exactly the live records under their keys, in order.
 TEST_F(EngineTest, IndexMatchesAModelUnderRandomChanges) {
   WorkArea* wa = Open();
   ASSERT_OK(wa->IndexTag("K", "dtos(WHEN)+str(MINUTES,4,0)", "!DELETED().and.!EMPTY(WHEN)"));
   ASSERT_OK(wa->IndexTag("M", "MINUTES", "!DELETED()"));
   ASSERT_OK(wa->IndexTag("N", "upper(NAME)+str(MINUTES,4)", ""));
   std::mt19937 rng(42);
-  std::map<uint32_t, std::tuple<std::string, std::string, int, bool>> model;  // name, date, minutes, deleted
+  struct Row {
+    std::string date;
+    int minutes;
+    bool deleted;
+  };
+  std::map<uint32_t, Row> model;
   auto rand_date = [&] {
-    if (rng() % 7 == 0) return std::string();
-    return "20260" + std::to_string(1 + rng() % 9) + "1" + std::to_string(rng() % 10);
+    return rng() % 7 == 0 ? std::string() : "20260" + std::to_string(1 + rng() % 9) + "1" + std::to_string(rng() % 10);
   };
   for (int step = 0; step < 3000; ++step) {
-    int op = static_cast<int>(rng() % 10);
+    const int op = static_cast<int>(rng() % 10);
     if (op < 5 || model.empty()) {
-      std::string name = "n" + std::to_string(rng() % 50), date = rand_date();
-      int minutes = static_cast<int>(rng() % 1440);
+      const std::string name = "n" + std::to_string(rng() % 50), date = rand_date();
+      const int minutes = static_cast<int>(rng() % 1440);
       ASSERT_OK(AddRow(wa, name, date, minutes));
-      model[wa->RecNo()] = {name, date, minutes, false};
-    } else {
-      uint32_t r = 1 + static_cast<uint32_t>(rng() % model.size());
-      ASSERT_OK(wa->Go(r));
-      auto& m = model[r];
-      if (op < 8) {
-        std::get<1>(m) = rand_date();
-        std::get<2>(m) = static_cast<int>(rng() % 1440);
-        ASSERT_OK(wa->Replace("WHEN", std::get<1>(m)));
-        ASSERT_OK(wa->ReplaceInteger("MINUTES", std::get<2>(m)));
-      } else {
-        std::get<3>(m) = !std::get<3>(m);
-        ASSERT_OK(std::get<3>(m) ? wa->Delete() : wa->Recall());
-      }
-      ASSERT_OK(wa->Commit());
+      model[wa->RecNo()] = {date, minutes, false};
+      continue;
     }
+    const uint32_t r = 1 + static_cast<uint32_t>(rng() % model.size());
+    ASSERT_OK(wa->Go(r));
+    Row& m = model[r];
+    if (op < 8) {
+      m.date = rand_date();
+      m.minutes = static_cast<int>(rng() % 1440);
+      ASSERT_OK(wa->Replace("WHEN", m.date));
+      ASSERT_OK(wa->ReplaceInteger("MINUTES", m.minutes));
+    } else {
+      m.deleted = !m.deleted;
+      ASSERT_OK(m.deleted ? wa->Delete() : wa->Recall());
+    }
+    ASSERT_OK(wa->Commit());
   }
-  std::vector<std::pair<std::string, uint32_t>> want;
-  for (auto& [r, m] : model) {
-    if (std::get<3>(m) || std::get<1>(m).empty()) continue;
-    want.emplace_back(std::get<1>(m) + FormatNumber(std::get<2>(m), 4, 0), r);
+  using Keys = std::vector<std::pair<std::string, uint32_t>>;
+  auto scan = [&](const char* tag) {
+    Keys keys;
+    EXPECT_OK(wa->ScanTag(tag, [&](uint32_t r, const Value& k) {
+      keys.emplace_back(k.s, r);
+      return Status::OK();
+    }));
+    return keys;
+  };
+  Keys want;
+  for (const auto& [r, m] : model) {
+    if (!m.deleted && !m.date.empty()) want.emplace_back(m.date + FormatNumber(m.minutes, 4, 0), r);
   }
   std::sort(want.begin(), want.end());
-  std::vector<std::pair<std::string, uint32_t>> got;
-  ASSERT_OK(wa->ScanTag("K", [&](uint32_t r, const Value& k) {
-    got.emplace_back(k.s, r);
-    return Status::OK();
-  }));
-  EXPECT_EQ(got, want);
+  EXPECT_EQ(scan("K"), want);
   double last = -1;
   size_t live = 0;
   ASSERT_OK(wa->ScanTag("M", [&](uint32_t, const Value& k) {
@@ -444,9 +388,8 @@ TEST_F(EngineTest, IndexMatchesAModelUnderRandomChanges) {
     return Status::OK();
   }));
   EXPECT_EQ(live, static_cast<size_t>(
-                      std::count_if(model.begin(), model.end(), [](auto& kv) { return !std::get<3>(kv.second); })));
-  std::vector<std::string> report;
-  EXPECT_OK(wa->Check(&report));
+                      std::count_if(model.begin(), model.end(), [](auto& kv) { return !kv.second.deleted; })));
+  EXPECT_OK(CheckOf(wa));
   // Walking the tag backwards from the bottom visits the same records in reverse.
   std::vector<uint32_t> forward, backward;
   ASSERT_OK(wa->SetOrder(1));
@@ -465,20 +408,11 @@ TEST_F(EngineTest, IndexMatchesAModelUnderRandomChanges) {
   ASSERT_OK(wa->SetOrder(0));
   // Pack keeps the tags right and Reindex gives the same keys.
   ASSERT_OK(wa->Pack());
-  EXPECT_OK(wa->Check(&report));
-  std::vector<std::pair<std::string, uint32_t>> before;
-  ASSERT_OK(wa->ScanTag("N", [&](uint32_t r, const Value& k) {
-    before.emplace_back(k.s, r);
-    return Status::OK();
-  }));
+  EXPECT_OK(CheckOf(wa));
+  const Keys before = scan("N");
   ASSERT_OK(wa->Reindex());
-  std::vector<std::pair<std::string, uint32_t>> after;
-  ASSERT_OK(wa->ScanTag("N", [&](uint32_t r, const Value& k) {
-    after.emplace_back(k.s, r);
-    return Status::OK();
-  }));
-  EXPECT_EQ(before, after);
-  EXPECT_EQ(after.size(), wa->RecCount());
+  EXPECT_EQ(scan("N"), before);
+  EXPECT_EQ(before.size(), wa->RecCount());
 }
 
 TEST_F(EngineTest, IndexProblemsAreReportedNeverTrusted) {
@@ -486,8 +420,7 @@ TEST_F(EngineTest, IndexProblemsAreReportedNeverTrusted) {
   ASSERT_OK(AddRow(wa, "a", "20260101", 1));
   ASSERT_OK(wa->IndexTag("K", "NAME", ""));
   ASSERT_OK(engine_.CloseAll());
-  const std::string cdx = dir_.File("T.CDX");
-  const std::string saved = cdx + ".saved";
+  const std::string cdx = dir_.File("T.CDX"), saved = cdx + ".saved";
   std::filesystem::copy_file(cdx, saved);
 
   // Stale: the table changed while the index was away.
@@ -502,18 +435,14 @@ TEST_F(EngineTest, IndexProblemsAreReportedNeverTrusted) {
   EXPECT_NE(wa->IndexStatus().message().find("stale"), std::string::npos);
   EXPECT_EQ(wa->TagArea("K"), 0);
   EXPECT_EQ(wa->RecCount(), 2u);  // the table itself is fine
-  std::vector<std::string> report;
-  EXPECT_TRUE(wa->Check(&report).IsCorruption());
+  EXPECT_TRUE(CheckOf(wa).IsCorruption());
   ASSERT_OK(wa->Reindex());  // the tag list was readable, so it can be rebuilt
   EXPECT_OK(wa->IndexStatus());
-  EXPECT_OK(wa->Check(&report));
+  EXPECT_OK(CheckOf(wa));
   ASSERT_OK(engine_.CloseAll());
 
   // Foreign: some other program's file under the index's name.
-  {
-    std::ofstream f(cdx, std::ios::binary | std::ios::trunc);
-    f << std::string(1024, '\x01');
-  }
+  std::ofstream(cdx, std::ios::binary | std::ios::trunc) << std::string(1024, '\x01');
   wa = Open();
   EXPECT_TRUE(wa->IndexStatus().IsNotSupported()) << wa->IndexStatus().ToString();
   ASSERT_OK(wa->IndexTag("K", "NAME", ""));  // replaces it with a fresh index

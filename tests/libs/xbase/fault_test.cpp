@@ -6,11 +6,10 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <set>
 
+#include "support/lib_xbase_corrupting_env.h"
 #include "support/xbase_fault_env.h"
 #include "support/xbase_raw_files.h"
 #include "test_util.h"
@@ -18,27 +17,19 @@
 namespace xbase {
 namespace {
 
-using testing::AddRow;
-using testing::SampleFields;
-using testing::TempDir;
+using namespace testing;
 
 // Live records by name: name -> (minutes, memo).
 std::map<std::string, std::pair<int64_t, std::string>> LiveRows(const std::string& table) {
   std::map<std::string, std::pair<int64_t, std::string>> rows;
-  Engine e;
-  int area = 0;
-  Status s = e.Use(table, "T", OpenMode::kShared, &area);
-  EXPECT_TRUE(s.ok()) << s.ToString();
-  if (!s.ok()) return rows;
-  WorkArea* wa = e.Current();
-  for (s = wa->GoTop(); s.ok() && !wa->Eof(); s = wa->Skip(1)) {
-    std::string name, memo;
-    int64_t minutes = 0;
-    EXPECT_OK(wa->GetTrimString("NAME", &name));
-    EXPECT_OK(wa->GetInteger("MINUTES", &minutes));
-    EXPECT_OK(wa->GetMemo("NOTE", &memo));
+  Opened t(table);
+  EXPECT_TRUE(t.s.ok()) << t.s.ToString();
+  if (!t.s.ok()) return rows;
+  Status s = t.wa->GoTop();
+  for (; s.ok() && !t.wa->Eof(); s = t.wa->Skip(1)) {
+    const std::string name = Trim(t.wa, "NAME");
     EXPECT_EQ(rows.count(name), 0u) << name;
-    rows[name] = {minutes, memo};
+    rows[name] = {Int(t.wa, "MINUTES"), Memo(t.wa, "NOTE")};
   }
   EXPECT_OK(s);
   return rows;
@@ -46,36 +37,32 @@ std::map<std::string, std::pair<int64_t, std::string>> LiveRows(const std::strin
 
 // The index is either trusted and right, or reported as not to be trusted.
 void ExpectIndexHonest(const std::string& table) {
-  Engine e;
-  int area = 0;
-  ASSERT_OK(e.Use(table, "T", OpenMode::kShared, &area));
-  WorkArea* wa = e.Current();
-  if (!wa->IndexStatus().ok()) {
-    EXPECT_TRUE(wa->IndexStatus().IsCorruption() || wa->IndexStatus().IsNotFound()) << wa->IndexStatus().ToString();
-    return;
+  Opened t(table);
+  ASSERT_OK(t.s);
+  const Status index = t.wa->IndexStatus();
+  if (index.ok()) {
+    EXPECT_OK(CheckOf(t.wa));
+  } else {
+    EXPECT_TRUE(index.IsCorruption() || index.IsNotFound()) << index.ToString();
   }
-  std::vector<std::string> report;
-  Status s = wa->Check(&report);
-  EXPECT_TRUE(s.ok()) << s.ToString();
 }
 
 class FaultTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_OK(CreateTable(Env::Default(), table_, SampleFields()));
-    Engine e;
-    int area = 0;
-    ASSERT_OK(e.Use(table_, "T", OpenMode::kExclusive, &area));
-    WorkArea* wa = e.Current();
+    Opened t(table_, OpenMode::kExclusive);
+    ASSERT_OK(t.s);
     for (int i = 0; i < 300; ++i) {
-      ASSERT_OK(AddRow(wa, "row" + std::to_string(i), "20260101", i));
-      ASSERT_OK(wa->ReplaceMemo("NOTE", "memo " + std::to_string(i)));
-      if (i % 4 == 0) ASSERT_OK(wa->Delete());
-      ASSERT_OK(wa->Commit());
+      ASSERT_OK(AddRow(t.wa, "row" + std::to_string(i), "20260101", i));
+      ASSERT_OK(t.wa->ReplaceMemo("NOTE", "memo " + std::to_string(i)));
+      if (i % 4 == 0) ASSERT_OK(t.wa->Delete());
+      ASSERT_OK(t.wa->Commit());
     }
-    ASSERT_OK(wa->IndexTag("K", "dtos(WHEN)+str(MINUTES,4,0)", "!DELETED()"));
-    ASSERT_OK(wa->IndexTag("N", "upper(NAME)", "!DELETED()"));
+    ASSERT_OK(t.wa->IndexTag("K", "dtos(WHEN)+str(MINUTES,4,0)", "!DELETED()"));
+    ASSERT_OK(t.wa->IndexTag("N", "upper(NAME)", "!DELETED()"));
   }
+  void Reindex() { ASSERT_OK(Opened(table_, OpenMode::kExclusive).wa->Reindex()); }
   TempDir dir_;
   std::string table_ = dir_.File("T.DBF");
 };
@@ -85,156 +72,119 @@ TEST_F(FaultTest, FailedWritesAreReportedAndTheIndexIsNotTrustedAfterwards) {
   int failed_rounds = 0;
   int64_t commit_ops = -1;  // writes of a commit that succeeds
   for (int n = 0; n < 12; ++n) {
+    SCOPED_TRACE("round " + std::to_string(n));
     FaultInjectionEnv env(Env::Default());
     {
-      Engine e(&env);
-      int area = 0;
-      ASSERT_OK(e.Use(table_, "T", OpenMode::kShared, &area));
-      WorkArea* wa = e.Current();
-      ASSERT_OK(wa->Go(2));
-      ASSERT_OK(wa->ReplaceInteger("MINUTES", 1000 + n));
-      ASSERT_OK(wa->ReplaceMemo("NOTE", "changed " + std::to_string(n)));
+      Opened t(table_, OpenMode::kShared, &env);
+      ASSERT_OK(t.s);
+      ASSERT_OK(t.wa->Go(2));
+      ASSERT_OK(t.wa->ReplaceInteger("MINUTES", 1000 + n));
+      ASSERT_OK(t.wa->ReplaceMemo("NOTE", "changed " + std::to_string(n)));
       env.FailAfter(n);
-      Status s = wa->Commit();
+      Status s = t.wa->Commit();
       if (s.ok()) {
-        EXPECT_EQ(env.faults(), 0) << "a fault fired and the commit still reported success, round " << n;
+        EXPECT_EQ(env.faults(), 0) << "a fault fired and the commit still reported success";
         if (commit_ops < 0) commit_ops = env.operations();
-        EXPECT_OK(wa->IndexStatus());
+        EXPECT_OK(t.wa->IndexStatus());
         continue;
       }
-      ASSERT_EQ(env.faults(), 1) << "round " << n;
+      ASSERT_EQ(env.faults(), 1);
       ++failed_rounds;
       EXPECT_TRUE(s.IsIOError()) << s.ToString();
-      EXPECT_FALSE(wa->IndexStatus().ok());  // this work area stops using it at once
-      EXPECT_EQ(wa->TagArea("K"), 0);
+      EXPECT_FALSE(t.wa->IndexStatus().ok());  // this work area stops using it at once
+      EXPECT_EQ(t.wa->TagArea("K"), 0);
       env.FailAfter(-1);
-      // Appends still work on the table without the index.
-      EXPECT_OK(AddRow(wa, "extra" + std::to_string(n), "20260101", 1));
+      EXPECT_OK(AddRow(t.wa, "extra" + std::to_string(n), "20260101", 1));  // appends work without the index
     }
     ExpectIndexHonest(table_);
-    // Every other record is untouched.
-    auto after = LiveRows(table_);
+    auto after = LiveRows(table_);  // every other record is untouched
     for (const auto& [name, row] : before) {
       if (name == "row1") continue;
       ASSERT_TRUE(after.count(name)) << name;
       EXPECT_EQ(after[name], row) << name;
     }
-    // Repair for the next round.
-    Engine e;
-    int area = 0;
-    ASSERT_OK(e.Use(table_, "T", OpenMode::kExclusive, &area));
-    ASSERT_OK(e.Current()->Reindex());
+    Reindex();
   }
   // Round n faults the (n+1)th write: every round below the commit's write count failed.
   ASSERT_GT(commit_ops, 0);
   EXPECT_EQ(failed_rounds, commit_ops);
 }
 
-// A record write that fails part way (a torn write) leaves the old record in the file,
-// and neither Close nor a move commits the changes afterwards. Discard drops pending
-// changes and takes back an append that was never committed.
+// A torn record write leaves the old record, and nothing commits the failed change later; Discard
+// drops pending changes and takes back an append never committed.
 TEST_F(FaultTest, FailedChangesAreNeverCommittedImplicitly) {
-  const std::string before = testing::ReadAll(table_);
+  const std::string before = ReadAll(table_);
   {
     FaultInjectionEnv env(Env::Default());
     env.SetTornWrites(true);
-    Engine e(&env);
-    int area = 0;
-    ASSERT_OK(e.Use(table_, "T", OpenMode::kShared, &area));
-    WorkArea* wa = e.Current();
-    ASSERT_OK(wa->Go(2));
-    ASSERT_OK(wa->Replace("NAME", "changed name"));
-    ASSERT_OK(wa->ReplaceInteger("MINUTES", 999));
+    Opened t(table_, OpenMode::kShared, &env);
+    ASSERT_OK(t.s);
+    ASSERT_OK(t.wa->Go(2));
+    ASSERT_OK(t.wa->Replace("NAME", "changed name"));
+    ASSERT_OK(t.wa->ReplaceInteger("MINUTES", 999));
     env.FailAfter(1);  // the index's update mark goes through; the record write is torn
-    Status s = wa->Commit();
+    Status s = t.wa->Commit();
     ASSERT_EQ(env.faults(), 1);
     EXPECT_TRUE(s.IsIOError()) << s.ToString();
-    EXPECT_TRUE(wa->HasPendingChanges());
-    EXPECT_EQ(testing::ReadAll(table_), before);  // the torn record was put back
-    EXPECT_OK(e.Close(area));
+    EXPECT_TRUE(t.wa->HasPendingChanges());
+    EXPECT_EQ(ReadAll(table_), before);  // the torn record was put back
+    EXPECT_OK(t.e.CloseAll());
     EXPECT_EQ(env.faults(), 1);
   }
-  EXPECT_EQ(testing::ReadAll(table_), before);  // Close committed nothing
+  EXPECT_EQ(ReadAll(table_), before);  // Close committed nothing
+  // The failed update left the index untrusted, as it should; rebuild it.
+  EXPECT_TRUE(Opened(table_).wa->IndexStatus().IsCorruption());
+  Reindex();
   {
-    // The failed update left the index untrusted, as it should; rebuild it.
-    Engine e;
-    int area = 0;
-    ASSERT_OK(e.Use(table_, "T", OpenMode::kExclusive, &area));
-    EXPECT_TRUE(e.Current()->IndexStatus().IsCorruption());
-    ASSERT_OK(e.Current()->Reindex());
+    // A refused value after good ones: Close drops the half-made change.
+    Opened t(table_);
+    ASSERT_OK(t.wa->Go(3));
+    ASSERT_OK(t.wa->Replace("NAME", "half made"));
+    EXPECT_TRUE(t.wa->ReplaceInteger("MINUTES", 123456).IsInvalidArgument());
+    EXPECT_OK(t.e.CloseAll());
   }
-
-  // A refused value after good ones: Close drops the half-made change.
+  EXPECT_EQ(ReadAll(table_), before);
   {
-    Engine e;
-    int area = 0;
-    ASSERT_OK(e.Use(table_, "T", OpenMode::kShared, &area));
-    WorkArea* wa = e.Current();
-    ASSERT_OK(wa->Go(3));
-    ASSERT_OK(wa->Replace("NAME", "half made"));
-    EXPECT_TRUE(wa->ReplaceInteger("MINUTES", 123456).IsInvalidArgument());
-    EXPECT_OK(e.Close(area));
+    // An append never committed is taken back by Discard, to the byte.
+    Opened t(table_);
+    ASSERT_OK(t.wa->AppendBlank());
+    ASSERT_OK(t.wa->Replace("NAME", "never committed"));
+    EXPECT_EQ(t.wa->RecCount(), 301u);
+    ASSERT_OK(t.wa->Discard());
+    EXPECT_FALSE(t.wa->HasPendingChanges());
+    EXPECT_TRUE(t.wa->Eof());
+    EXPECT_EQ(t.wa->RecCount(), 300u);
+    EXPECT_OK(t.wa->IndexStatus());
+    EXPECT_OK(CheckOf(t.wa));
   }
-  EXPECT_EQ(testing::ReadAll(table_), before);
-
-  // An append never committed is taken back by Discard, to the byte.
-  {
-    Engine e;
-    int area = 0;
-    ASSERT_OK(e.Use(table_, "T", OpenMode::kShared, &area));
-    WorkArea* wa = e.Current();
-    ASSERT_OK(wa->AppendBlank());
-    ASSERT_OK(wa->Replace("NAME", "never committed"));
-    EXPECT_EQ(wa->RecCount(), 301u);
-    ASSERT_OK(wa->Discard());
-    EXPECT_FALSE(wa->HasPendingChanges());
-    EXPECT_TRUE(wa->Eof());
-    EXPECT_EQ(wa->RecCount(), 300u);
-    EXPECT_OK(wa->IndexStatus());
-    std::vector<std::string> report;
-    EXPECT_OK(wa->Check(&report));
-  }
-  const std::string after = testing::ReadAll(table_);
+  const std::string after = ReadAll(table_);
   ASSERT_EQ(after.size(), before.size());
   EXPECT_EQ(after.substr(4), before.substr(4));  // all but the last-update date
 }
 
-// A disk that loses the end of a write without saying so: pack reads the packed table
-// back before it commits, and a table that does not hold every live record as written is
-// never put in place. Every write of the pack is made short in turn.
-TEST_F(FaultTest, APackWrittenShortIsNeverPutInPlace) {
+// A disk that silently cuts a write short (each write of the pack in turn) or changes a byte: the
+// pack reads its table back and never puts one in place that differs from what it wrote.
+TEST_F(FaultTest, APackWrittenShortOrChangedIsNeverPutInPlace) {
   const std::string table = dir_.File("S.DBF");
   ASSERT_OK(CreateTable(Env::Default(), table, {{"NAME", 'C', 20}, {"MINUTES", 'N', 4}}));
+  std::set<std::string> live;
   {
-    Engine e;
-    int area = 0;
-    ASSERT_OK(e.Use(table, "S", OpenMode::kExclusive, &area));
-    WorkArea* wa = e.Current();
+    Opened t(table, OpenMode::kExclusive);
+    ASSERT_OK(t.s);
     for (int i = 0; i < 3000; ++i) {
-      ASSERT_OK(wa->AppendBlank());
-      ASSERT_OK(wa->Replace("NAME", "row" + std::to_string(i)));
-      ASSERT_OK(wa->ReplaceInteger("MINUTES", i % 1440));
-      if (i % 3 == 0) ASSERT_OK(wa->Delete());
-      ASSERT_OK(wa->Commit());
+      ASSERT_OK(t.wa->AppendBlank());
+      ASSERT_OK(t.wa->Replace("NAME", "row" + std::to_string(i)));
+      ASSERT_OK(t.wa->ReplaceInteger("MINUTES", i % 1440));
+      if (i % 3 == 0) ASSERT_OK(t.wa->Delete());
+      ASSERT_OK(t.wa->Commit());
     }
+    for (const std::string& name : Names(t.wa)) live.insert(name);
   }
-  const std::string before = [&] {
-    std::ifstream f(table, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), {});
-  }();
+  const std::string before = ReadAll(table);
   auto live_names = [](const std::string& path) {
-    std::set<std::string> names;
-    Engine e;
-    int area = 0;
-    EXPECT_OK(e.Use(path, "S", OpenMode::kShared, &area));
-    for (Status s = e.Current()->GoTop(); s.ok() && !e.Current()->Eof(); s = e.Current()->Skip(1)) {
-      std::string name;
-      EXPECT_OK(e.Current()->GetTrimString("NAME", &name));
-      names.insert(name);
-    }
-    return names;
+    const auto names = Names(Opened(path).wa);
+    return std::set<std::string>(names.begin(), names.end());
   };
-  const std::set<std::string> live = live_names(table);
   ASSERT_EQ(live.size(), 2000u);
   int refused = 0;
   for (int64_t n = 0;; ++n) {
@@ -244,28 +194,38 @@ TEST_F(FaultTest, APackWrittenShortIsNeverPutInPlace) {
     FaultInjectionEnv env(Env::Default());
     env.SetShortWrites(true);
     env.FailAfter(n);
-    Engine e(&env);
-    int area = 0;
-    ASSERT_OK(e.Use(copy, "S", OpenMode::kExclusive, &area));
-    const Status s = e.Current()->Pack();
-    ASSERT_OK(e.CloseAll());
+    Status s;
+    {
+      Opened t(copy, OpenMode::kExclusive, &env);
+      ASSERT_OK(t.s);
+      s = t.wa->Pack();
+    }
     if (env.faults() == 0) break;  // past the last write: the pack ran whole
     if (!s.ok() && env.last_fault() == "write") {
       ++refused;
       EXPECT_NE(s.message().find("pack stopped, nothing changed"), std::string::npos) << n << ": " << s.ToString();
-      std::ifstream f(copy, std::ios::binary);
-      EXPECT_EQ(std::string(std::istreambuf_iterator<char>(f), {}), before) << "write " << n;
+      EXPECT_EQ(ReadAll(copy), before) << "write " << n;
     }
     EXPECT_EQ(live_names(copy), live) << "write " << n << ": " << s.ToString();
   }
-  // A short batch of records is refused (the other writes are whole again by the end:
-  // the header is written once more, in full, after the records).
+  // A short batch of records is refused (the header is written again, whole, after the records).
   EXPECT_GE(refused, 1);
+
+  // The last byte of the first batch of records changed: every record is still there and live.
+  TempDir work;
+  const std::string copy = work.File("S.DBF");
+  std::filesystem::copy_file(table, copy);
+  CorruptingEnv env(Env::Default(), 1000);
+  Opened t(copy, OpenMode::kExclusive, &env);
+  ASSERT_OK(t.s);
+  const Status s = t.wa->Pack();
+  ASSERT_TRUE(env.corrupted());
+  EXPECT_NE(s.message().find("pack stopped, nothing changed"), std::string::npos) << s.ToString();
+  EXPECT_EQ(ReadAll(copy), before);
 }
 
-// Each maintenance operation stopped at each of its writes, renames and
-// removals in turn (the child process kills itself there) leaves a table that
-// opens with every live record and an index that is right or reported.
+// Each maintenance operation killed at each of its writes, renames and removals in turn leaves
+// every live record and an index that is right or reported.
 class KilledHalfWay : public FaultTest, public ::testing::WithParamInterface<const char*> {
  protected:
   static Status Run(const std::string& op, WorkArea* wa) {
@@ -283,19 +243,17 @@ TEST_P(KilledHalfWay, LosesNothing) {
   const auto live = LiveRows(table_);
   ASSERT_EQ(live.size(), 225u);
   auto copy_to = [&](const TempDir& d) {
-    for (const char* ext : {".DBF", ".FPT", ".CDX"}) {
+    for (const char* ext : {".DBF", ".FPT", ".CDX"})
       std::filesystem::copy_file(dir_.File(std::string("T") + ext), d.File(std::string("T") + ext));
-    }
   };
   int64_t total = 0;
   {
     TempDir copy;
     copy_to(copy);
     FaultInjectionEnv env(Env::Default());
-    Engine e(&env);
-    int area = 0;
-    ASSERT_OK(e.Use(copy.File("T.DBF"), "T", OpenMode::kExclusive, &area));
-    ASSERT_OK(Run(op, e.Current()));
+    Opened t(copy.File("T.DBF"), OpenMode::kExclusive, &env);
+    ASSERT_OK(t.s);
+    ASSERT_OK(Run(op, t.wa));
     total = env.operations();
     ASSERT_GT(total, 1);
     ASSERT_EQ(env.faults(), 0);
@@ -304,6 +262,7 @@ TEST_P(KilledHalfWay, LosesNothing) {
   for (int64_t n = 0; n <= total; ++n) {
     // Every point near the start and the whole commit phase at the end; a sample between.
     if (n > 12 && n < total - 20 && n % 23 != 0) continue;
+    SCOPED_TRACE(op + " fault point " + std::to_string(n));
     TempDir work;
     copy_to(work);
     const std::string table = work.File("T.DBF");
@@ -313,120 +272,95 @@ TEST_P(KilledHalfWay, LosesNothing) {
       FaultInjectionEnv env(Env::Default());
       env.SetCrashHook([] { raise(SIGKILL); });
       env.FailAfter(n);
-      Engine e(&env);
-      int area = 0;
-      if (!e.Use(table, "T", OpenMode::kExclusive, &area).ok()) _exit(3);
-      if (!Run(op, e.Current()).ok()) _exit(4);
+      Opened t(table, OpenMode::kExclusive, &env);
+      if (!t.s.ok()) _exit(3);
+      if (!Run(op, t.wa).ok()) _exit(4);
       _exit(env.faults() == 0 ? 0 : 5);
     }
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    // The hook kills the child when the fault fires; only the point past the last
-    // operation lets it finish, with no fault injected.
+    // Killed where the fault fires; only the point past the last operation finishes.
     if (n < total) {
-      ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
-          << op << " fault point " << n << " status " << status;
+      ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
     } else {
-      ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << op << " fault point " << n << " status " << status;
+      ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     }
-    EXPECT_EQ(LiveRows(table), live) << op << " fault point " << n;
+    EXPECT_EQ(LiveRows(table), live);
     ExpectIndexHonest(table);
-    Engine e;
-    int area = 0;
-    ASSERT_OK(e.Use(table, "T", OpenMode::kShared, &area));
-    counts.insert(e.Current()->RecCount());
+    Opened t(table);
+    ASSERT_OK(t.s);
+    counts.insert(t.wa->RecCount());
     // An index in use holds every tag: a build stopped half way leaves none, never some.
-    if (e.Current()->IndexStatus().ok()) {
-      EXPECT_EQ(e.Current()->Tags().size(), 2u) << op << " fault point " << n;
+    if (t.wa->IndexStatus().ok()) {
+      EXPECT_EQ(t.wa->Tags().size(), 2u);
     }
-    std::vector<std::string> report;
-    if (e.Current()->IndexStatus().IsNotFound() && op == "rebuild" &&
-        std::filesystem::exists(work.File("T.CDX.building"))) {
-      EXPECT_TRUE(e.Current()->Check(&report).IsCorruption()) << "fault point " << n;
+    if (t.wa->IndexStatus().IsNotFound() && op == "rebuild" && std::filesystem::exists(work.File("T.CDX.building"))) {
+      EXPECT_TRUE(CheckOf(t.wa).IsCorruption());
     }
-    EXPECT_FALSE(std::filesystem::exists(table + ".pack-commit")) << "fault point " << n;
+    EXPECT_FALSE(std::filesystem::exists(table + ".pack-commit"));
   }
+  // Both outcomes occur: early kills keep the old file, late ones finish the pack.
   if (op != "reindex") {
-    // Both outcomes occur: early kills keep the old file, late ones finish the pack.
     EXPECT_EQ(counts, (std::set<uint32_t>{225u, 300u}));
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(Maintenance, KilledHalfWay, ::testing::Values("pack", "reindex", "rebuild"));
 
-// A pack replaces the table between an opener's open and its lock (the hook runs the
-// pack there). The opener must notice that the file it locked is no longer the table
-// and open again: an append it makes lands in the table everyone else sees.
+// A pack replaces the table between an opener's open and its lock: the opener opens again, so its
+// append lands in the table everyone else sees.
 TEST_F(FaultTest, AnOpenerThatLockedAReplacedTableOpensAgain) {
   FaultInjectionEnv env(Env::Default());
   int packs = 0;
   env.SetLockHook([&] {
-    Engine packer;
-    int area = 0;
-    ASSERT_OK(packer.Use(table_, "P", OpenMode::kExclusive, &area));
-    ASSERT_OK(packer.Current()->Pack());
+    ASSERT_OK(Opened(table_, OpenMode::kExclusive, nullptr, "P").wa->Pack());
     ++packs;
   });
-  Engine e(&env);
-  int area = 0;
-  ASSERT_OK(e.Use(table_, "T", OpenMode::kShared, &area));
-  ASSERT_EQ(env.lock_hooks_run(), 1);
-  ASSERT_EQ(packs, 1);
-  WorkArea* wa = e.Current();
-  EXPECT_EQ(wa->RecCount(), 225u);  // the packed table, not the replaced one
-  ASSERT_OK(AddRow(wa, "after the pack", "20260101", 7));
-  EXPECT_EQ(wa->RecNo(), 226u);
-  ASSERT_OK(e.CloseAll());
+  {
+    Opened t(table_, OpenMode::kShared, &env);
+    ASSERT_OK(t.s);
+    ASSERT_EQ(env.lock_hooks_run(), 1);
+    ASSERT_EQ(packs, 1);
+    EXPECT_EQ(t.wa->RecCount(), 225u);  // the packed table, not the replaced one
+    ASSERT_OK(AddRow(t.wa, "after the pack", "20260101", 7));
+    EXPECT_EQ(t.wa->RecNo(), 226u);
+  }
   const auto rows = LiveRows(table_);
   EXPECT_EQ(rows.size(), 226u);
   EXPECT_EQ(rows.count("after the pack"), 1u);
   ExpectIndexHonest(table_);
 }
 
-// Two processes append 1,000 records each in shared use at the same time.
+// Two processes append 1,000 records each at once while a reader sees only blanks or whole records.
 TEST_F(FaultTest, TwoProcessesAppendingAtOnce) {
   constexpr int kEach = 1000;
-  pid_t kids[2];
-  for (int k = 0; k < 2; ++k) {
+  pid_t kids[3];
+  for (int k = 0; k < 3; ++k) {
     kids[k] = fork();
     ASSERT_GE(kids[k], 0);
-    if (kids[k] == 0) {
-      Engine e;
-      int area = 0;
-      if (!e.Use(table_, "W", OpenMode::kShared, &area).ok()) _exit(3);
-      WorkArea* wa = e.Current();
-      for (int i = 0; i < kEach; ++i) {
-        std::string name = "p" + std::to_string(k) + "-" + std::to_string(i);
-        Status s = wa->AppendBlank();
-        if (s.ok()) s = wa->Replace("NAME", name);
-        if (s.ok()) s = wa->Replace("WHEN", k ? "20270101" : "20250101");
-        if (s.ok()) s = wa->ReplaceInteger("MINUTES", i % 1440);
-        if (s.ok()) s = wa->ReplaceMemo("NOTE", "memo of " + name);
-        if (s.ok()) s = wa->Commit();
-        if (s.ok()) s = wa->Unlock(wa->RecNo());
-        if (!s.ok()) {
-          fprintf(stderr, "writer %d: %s\n", k, s.ToString().c_str());
-          _exit(4);
-        }
+    if (kids[k] != 0) continue;
+    Opened t(table_, OpenMode::kShared, nullptr, k == 2 ? "R" : "W");
+    if (!t.s.ok()) _exit(3);
+    WorkArea* wa = t.wa;
+    for (int i = 0; k < 2 && i < kEach; ++i) {
+      const std::string name = "p" + std::to_string(k) + "-" + std::to_string(i);
+      Status s = wa->AppendBlank();
+      if (s.ok()) s = wa->Replace("NAME", name);
+      if (s.ok()) s = wa->Replace("WHEN", k ? "20270101" : "20250101");
+      if (s.ok()) s = wa->ReplaceInteger("MINUTES", i % 1440);
+      if (s.ok()) s = wa->ReplaceMemo("NOTE", "memo of " + name);
+      if (s.ok()) s = wa->Commit();
+      if (s.ok()) s = wa->Unlock(wa->RecNo());
+      if (!s.ok()) {
+        fprintf(stderr, "writer %d: %s\n", k, s.ToString().c_str());
+        _exit(4);
       }
-      _exit(0);
     }
-  }
-  // A reader walks the table meanwhile: every record it sees is either the
-  // blank just appended or complete (name, minutes and memo belong together).
-  pid_t reader = fork();
-  ASSERT_GE(reader, 0);
-  if (reader == 0) {
-    Engine e;
-    int area = 0;
-    if (!e.Use(table_, "R", OpenMode::kShared, &area).ok()) _exit(3);
-    WorkArea* wa = e.Current();
-    for (int pass = 0; pass < 15; ++pass) {
+    for (int pass = 0; k == 2 && pass < 15; ++pass) {
       for (Status s = wa->GoTop(); !wa->Eof(); s = wa->Skip(1)) {
-        if (!s.ok()) _exit(4);
         std::string name, memo;
         int64_t minutes = 0;
-        if (!wa->GetTrimString("NAME", &name).ok() || !wa->GetMemo("NOTE", &memo).ok() ||
+        if (!s.ok() || !wa->GetTrimString("NAME", &name).ok() || !wa->GetMemo("NOTE", &memo).ok() ||
             !wa->GetInteger("MINUTES", &minutes).ok()) {
           _exit(5);
         }
@@ -436,34 +370,27 @@ TEST_F(FaultTest, TwoProcessesAppendingAtOnce) {
     }
     _exit(0);
   }
-  for (pid_t kid : {kids[0], kids[1], reader}) {
+  for (int k = 0; k < 3; ++k) {
     int status = 0;
-    ASSERT_EQ(waitpid(kid, &status, 0), kid);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << (kid == reader ? "reader " : "writer ") << status;
+    ASSERT_EQ(waitpid(kids[k], &status, 0), kids[k]);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << (k == 2 ? "reader " : "writer ") << status;
   }
   auto rows = LiveRows(table_);
-  int found = 0;
   for (int k = 0; k < 2; ++k) {
     for (int i = 0; i < kEach; ++i) {
-      std::string name = "p" + std::to_string(k) + "-" + std::to_string(i);
-      auto it = rows.find(name);
-      ASSERT_NE(it, rows.end()) << name;
-      EXPECT_EQ(it->second.first, i % 1440);
-      EXPECT_EQ(it->second.second, "memo of " + name);
-      ++found;
+      const std::string name = "p" + std::to_string(k) + "-" + std::to_string(i);
+      ASSERT_TRUE(rows.count(name)) << name;
+      EXPECT_EQ(rows[name], std::make_pair(int64_t{i % 1440}, "memo of " + name));
     }
   }
-  EXPECT_EQ(found, 2 * kEach);
-  Engine e;
-  int area = 0;
-  ASSERT_OK(e.Use(table_, "T", OpenMode::kShared, &area));
-  EXPECT_EQ(e.Current()->RecCount(), 300u + 2 * kEach);
-  std::vector<std::string> report;
-  EXPECT_OK(e.Current()->Check(&report));
-  EXPECT_TRUE(e.CloseAll().ok());
+  {
+    Opened t(table_);
+    ASSERT_OK(t.s);
+    EXPECT_EQ(t.wa->RecCount(), 300u + 2 * kEach);
+    EXPECT_OK(CheckOf(t.wa));
+  }
   // The command-line tool agrees.
-  std::string cmd = std::string(XBASE_TOOL_PATH) + " check " + table_ + " > /dev/null";
-  EXPECT_EQ(std::system(cmd.c_str()), 0);
+  EXPECT_EQ(std::system((std::string(XBASE_TOOL_PATH) + " check " + table_ + " > /dev/null").c_str()), 0);
 }
 
 }  // namespace

@@ -4,40 +4,24 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <future>
 #include <map>
-#include <sstream>
+#include <optional>
 #include <thread>
 
 #include "support/table_lock_holder.h"
+#include "support/xbase_raw_files.h"
 #include "test_util.h"
 
 namespace xbase {
 namespace {
 
 using chimewise::testsupport::TableLockHolder;
-using testing::AddRow;
-using testing::SampleFields;
-using testing::TempDir;
+using namespace testing;
 
 // Far beyond any deadline these tests set: a call still waiting then waits without one.
 constexpr std::chrono::seconds kHangGuard{30};
-
-// Runs `call` on a thread of its own. When it is still waiting after kHangGuard the test fails,
-// and the holder lets go so that the call, and with it the test, can end.
-Status GuardedCall(const std::function<Status()>& call, TableLockHolder& holder) {
-  std::promise<Status> done;
-  std::future<Status> result = done.get_future();
-  std::thread worker([&] { done.set_value(call()); });
-  if (result.wait_for(kHangGuard) != std::future_status::ready) {
-    ADD_FAILURE() << "still waiting for the lock after " << kHangGuard.count() << " s";
-    holder.release();
-  }
-  worker.join();
-  return result.get();
-}
 
 class LockWaitTest : public ::testing::Test {
  protected:
@@ -50,95 +34,90 @@ class LockWaitTest : public ::testing::Test {
     ASSERT_OK(AddRow(wa_, "two", "20261208", 660));
     engine_.settings().lock_wait_ms = 100;
   }
+  // Another program takes the table's lock.
+  void Hold() {
+    holder_.emplace(table_);
+    ASSERT_TRUE(holder_->holdTable());
+  }
+  // Runs `call` on a thread of its own while the holder has the table. When it is still waiting
+  // after kHangGuard the test fails, and the holder lets go so that the call can end.
+  Status Guarded(const std::function<Status()>& call) {
+    std::promise<Status> done;
+    std::future<Status> result = done.get_future();
+    std::thread worker([&] { done.set_value(call()); });
+    if (result.wait_for(kHangGuard) != std::future_status::ready) {
+      ADD_FAILURE() << "still waiting for the lock after " << kHangGuard.count() << " s";
+      holder_->release();
+    }
+    worker.join();
+    return result.get();
+  }
   // Every file of the table (table, memo, index), byte for byte.
   std::map<std::string, std::string> Files() const {
     std::map<std::string, std::string> files;
-    for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
-      std::ifstream in(entry.path(), std::ios::binary);
-      std::ostringstream bytes;
-      bytes << in.rdbuf();
-      files[entry.path().filename().string()] = bytes.str();
-    }
+    for (const auto& entry : std::filesystem::directory_iterator(dir_.path()))
+      files[entry.path().filename().string()] = ReadAll(entry.path().string());
     return files;
   }
   std::string Name(uint32_t recno) {
-    std::string name;
     EXPECT_OK(wa_->Go(recno));
-    EXPECT_OK(wa_->GetTrimString("NAME", &name));
-    return name;
+    return Trim(wa_, "NAME");
   }
 
   TempDir dir_;
   std::string table_ = dir_.File("T.DBF");
   Engine engine_;
   WorkArea* wa_ = nullptr;
+  std::optional<TableLockHolder> holder_;
 };
 
-TEST_F(LockWaitTest, OpeningGivesUpAtItsDeadlineAndOpensNothing) {
-  TableLockHolder holder(table_);
-  ASSERT_TRUE(holder.holdTable());
+TEST_F(LockWaitTest, OpeningAndReadingGiveUpAtTheDeadlineAndOpenNothing) {
+  Hold();
   for (int wait_ms : {100, 0}) {  // 0: one try
     SCOPED_TRACE(wait_ms);
     Engine other;
     other.settings().lock_wait_ms = wait_ms;
     int area = -1;
-    const Status s = GuardedCall([&] { return other.Use(table_, "B", OpenMode::kShared, &area); }, holder);
+    const Status s = Guarded([&] { return other.Use(table_, "B", OpenMode::kShared, &area); });
     EXPECT_TRUE(s.IsBusy()) << s.ToString();
     EXPECT_NE(s.message().find("in use by another user or program"), std::string::npos) << s.message();
     EXPECT_EQ(area, 0);
     EXPECT_EQ(other.WorkAreaOf("B"), 0);
   }
-  holder.release();
-  Engine other;
-  int area = 0;
-  ASSERT_OK(other.Use(table_, "B", OpenMode::kShared, &area));
-  EXPECT_EQ(other.Area(area)->RecCount(), 2u);
-}
-
-TEST_F(LockWaitTest, ReadsGiveUpAtTheDeadline) {
-  TableLockHolder holder(table_);
-  ASSERT_TRUE(holder.holdTable());
-  EXPECT_TRUE(GuardedCall([&] { return wa_->GoTop(); }, holder).IsBusy());
-  EXPECT_TRUE(GuardedCall([&] { return wa_->Go(2); }, holder).IsBusy());
-  std::vector<std::string> report;
-  EXPECT_TRUE(GuardedCall([&] { return wa_->Check(&report); }, holder).IsBusy());
-  holder.release();
+  EXPECT_TRUE(Guarded([&] { return wa_->GoTop(); }).IsBusy());
+  EXPECT_TRUE(Guarded([&] { return wa_->Go(2); }).IsBusy());
+  EXPECT_TRUE(Guarded([&] { return CheckOf(wa_); }).IsBusy());
+  holder_->release();
   EXPECT_EQ(Name(2), "two");
+  Opened other(table_, OpenMode::kShared, nullptr, "B");
+  ASSERT_OK(other.s);
+  EXPECT_EQ(other.wa->RecCount(), 2u);
 }
 
 TEST_F(LockWaitTest, AWriteThatGivesUpChangesNothingAndKeepsItsChangesPending) {
+  Opened other(table_, OpenMode::kShared, nullptr, "B");
+  ASSERT_OK(other.s);
+  other.e.settings().lock_wait_ms = 50;
   ASSERT_OK(wa_->Go(1));
   ASSERT_OK(wa_->Replace("NAME", "changed"));
   ASSERT_OK(wa_->ReplaceMemo("NOTE", "a note"));
   const auto before = Files();
-  TableLockHolder holder(table_);
-  ASSERT_TRUE(holder.holdTable());
+  Hold();
 
-  const Status s = GuardedCall([&] { return wa_->Commit(); }, holder);
+  const Status s = Guarded([&] { return wa_->Commit(); });
   EXPECT_TRUE(s.IsBusy()) << s.ToString();
   EXPECT_NE(s.message().find(table_), std::string::npos) << s.message();
   EXPECT_TRUE(wa_->HasPendingChanges());
-  EXPECT_TRUE(Files() == before) << "the table's files changed";
-
   // Another work area's append is refused the same way, and leaves no record behind.
-  Engine other;
-  other.settings().lock_wait_ms = 50;
-  int area = 0;
-  holder.release();
-  ASSERT_OK(other.Use(table_, "B", OpenMode::kShared, &area));
-  TableLockHolder again(table_);
-  ASSERT_TRUE(again.holdTable());
-  EXPECT_TRUE(GuardedCall([&] { return other.Area(area)->AppendBlank(); }, again).IsBusy());
+  EXPECT_TRUE(Guarded([&] { return other.wa->AppendBlank(); }).IsBusy());
   EXPECT_TRUE(Files() == before) << "the table's files changed";
-  again.release();
+  holder_->release();
 
   // Once the table is free the same changes are written.
   ASSERT_OK(wa_->Commit());
   ASSERT_OK(wa_->Unlock());
   EXPECT_EQ(Name(1), "changed");
-  std::string note;
-  ASSERT_OK(wa_->GetMemo("NOTE", &note));
-  EXPECT_EQ(note, "a note");
+  EXPECT_EQ(Memo(wa_, "NOTE"), "a note");
   EXPECT_EQ(wa_->RecCount(), 2u);
 }
 
@@ -146,13 +125,11 @@ TEST_F(LockWaitTest, AHolderThatLetsGoBeforeTheDeadlineIsWaitedFor) {
   engine_.settings().lock_wait_ms = 60000;
   ASSERT_OK(wa_->Go(2));
   ASSERT_OK(wa_->Replace("NAME", "waited"));
-  TableLockHolder holder(table_);
-  ASSERT_TRUE(holder.holdTable());
-  // The holder lets go while the commit waits (or, on a slow machine, before it starts: the
-  // commit then has the table at once, which proves nothing but fails nothing either).
+  Hold();
+  // The holder lets go while the commit waits (on a slow machine maybe before: that fails nothing).
   std::thread letGo([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    holder.release();
+    holder_->release();
   });
   const Status s = wa_->Commit();
   letGo.join();

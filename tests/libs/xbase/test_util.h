@@ -1,5 +1,5 @@
-// Shared helpers for the engine tests: a private temporary folder per test and
-// the small reminder-like table most tests use.
+// Shared helpers for the engine tests: a private temporary folder per test, the small
+// reminder-like table most tests use, and one-line reads of the current record.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -48,6 +48,41 @@ inline std::vector<FieldDef> SampleFields() {
     EXPECT_TRUE(_s.ok()) << _s.ToString(); \
   } while (0)
 
+// A field of the current record: as stored, trimmed, as a whole number, a memo, a date as shown.
+#define XBASE_TEST_GETTER(Name, Type, Call)                  \
+  inline Type Name(WorkArea* wa, const std::string& field) { \
+    Type v{};                                                \
+    const Status s = wa->Call(field, &v);                    \
+    EXPECT_TRUE(s.ok()) << field << ": " << s.ToString();    \
+    return v;                                                \
+  }
+XBASE_TEST_GETTER(Str, std::string, GetString)
+XBASE_TEST_GETTER(Trim, std::string, GetTrimString)
+XBASE_TEST_GETTER(Int, int64_t, GetInteger)
+XBASE_TEST_GETTER(Memo, std::string, GetMemo)
+XBASE_TEST_GETTER(Date, std::string, GetDateString)
+#undef XBASE_TEST_GETTER
+
+// A table opened by an engine of its own; s says how the open went, wa is its work area.
+struct Opened {
+  explicit Opened(const std::string& path, OpenMode mode = OpenMode::kShared, Env* env = nullptr,
+                  std::string_view alias = "T")
+      : e(env) {
+    int area = 0;
+    s = e.Use(path, alias, mode, &area);
+    if (s.ok()) wa = e.Current();
+  }
+  Engine e;
+  Status s;
+  WorkArea* wa = nullptr;
+};
+
+// Check's result; its report lines go to *report when given.
+inline Status CheckOf(WorkArea* wa, std::vector<std::string>* report = nullptr) {
+  std::vector<std::string> lines;
+  return wa->Check(report ? report : &lines);
+}
+
 // Appends one record with name, date and minutes, committing it.
 inline Status AddRow(WorkArea* wa, const std::string& name, const std::string& date, int minutes) {
   XBASE_RETURN_IF_ERROR(wa->AppendBlank());
@@ -56,6 +91,22 @@ inline Status AddRow(WorkArea* wa, const std::string& name, const std::string& d
   XBASE_RETURN_IF_ERROR(wa->ReplaceInteger("MINUTES", minutes));
   XBASE_RETURN_IF_ERROR(wa->Commit());
   return wa->Unlock(0);
+}
+
+// Goes to record r, marks it deleted and commits.
+inline Status DeleteRecord(WorkArea* wa, uint32_t r) {
+  XBASE_RETURN_IF_ERROR(wa->Go(r));
+  XBASE_RETURN_IF_ERROR(wa->Delete());
+  return wa->Commit();
+}
+
+// The trimmed names of the records a walk in the current order visits.
+inline std::vector<std::string> Names(WorkArea* wa) {
+  std::vector<std::string> r;
+  Status s = wa->GoTop();
+  for (; s.ok() && !wa->Eof(); s = wa->Skip(1)) r.push_back(Trim(wa, "NAME"));
+  EXPECT_TRUE(s.ok()) << "the walk stopped: " << s.ToString();
+  return r;
 }
 
 }  // namespace xbase::testing
