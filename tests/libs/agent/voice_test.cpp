@@ -289,24 +289,6 @@ TEST(AgentVoice, FliteFormantsMoveTheVoicesResonancesButNotItsPitchOrPace) {
   EXPECT_NEAR(pitchHz(rmsLower), pitchHz(rmsOwn), pitchHz(rmsOwn) * 0.08);
 }
 
-TEST_F(FliteCharacter, BookmarksFireWhenTheirPlaceIsPlayed) {
-  std::vector<std::pair<int, QString>> fired;
-  QObject::connect(c, &Character::bookmark, [&](int id) { fired.emplace_back(id, c->balloonText()); });
-  c->show();
-  run(2000);
-  c->speak(QStringLiteral("\\Mrk=1\\First words here, \\Mrk=2\\ then the middle. \\Mrk=3\\ And the end. \\Mrk=4\\"));
-  ASSERT_TRUE(fired.size() <= 1u);
-  run(15000);
-  ASSERT_EQ(fired.size(), 4u);
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(fired[size_t(i)].first, i + 1);
-  // Each mark fires after the words before it are shown and before those after it are.
-  EXPECT_FALSE(fired[1].second.contains("then"));
-  EXPECT_TRUE(fired[1].second.contains("here,"));
-  EXPECT_TRUE(fired[2].second.contains("middle."));
-  EXPECT_FALSE(fired[2].second.contains("And"));
-  EXPECT_EQ(fired[3].second, "First words here, then the middle. And the end.");
-}
-
 TEST_F(FliteCharacter, MappedTextIsShownWhileTheOtherIsSpokenAndBadTagsAreSpokenAsText) {
   const Voice voice = c->definition().voice;
   // The spoken side decides the sound: five words take far longer than the one shown.
