@@ -148,13 +148,11 @@ TEST_F(CharacterHostTest, LoadSizesRegistersCommandsAndGreets) {
   host->LoadCharacter("hoot.ochar", true);  // any letter case
   agent::Character* c = host->character();
   ASSERT_NE(c, nullptr) << (prompter.asked.empty() ? "" : prompter.asked.back().text.toStdString());
-  EXPECT_EQ(c->languageId(), 1033);
   EXPECT_EQ(c->width(), c->originalWidth());  // "Skinny"
   EXPECT_EQ(c->height(), qRound(c->originalHeight() * 1.4));
   EXPECT_FALSE(c->soundEffectsOn());
   ASSERT_EQ(c->commands().count(), 20);
   EXPECT_EQ(c->commands().items()[0].name, "NoTalk");
-  EXPECT_EQ(c->commands().items()[19].caption, "&Quit Olm Chimewise");
   EXPECT_FALSE(c->commands().items()[2].enabled);
   EXPECT_TRUE(c->isVisible());
 
@@ -262,19 +260,15 @@ TEST_F(CharacterHostTest, WaitForSpeechEndings) {
   EXPECT_GE(t.elapsed(), 390);
 }
 
-TEST_F(CharacterHostTest, BookmarkTwoHundredAsksThenEndsTheWait) {
-  auto host = make();
+// A click on the character drops what it was saying, the mark the wait listens for with it, and
+// the character answers: the wait ends once the answer is said, not at its deadline.
+TEST_F(CharacterHostTest, BookmarkTwoHundredAsksAndAClickThatDropsTheWordsNeverStallsTheWait) {
+  auto host = make(30000);
   ASSERT_NE(loaded(*host), nullptr);
+  // Bookmark 200 asks the user to go on, then ends the wait.
   host->SayText("Read this \\Mrk=200\\ and that.");
   EXPECT_TRUE(host->WaitForSpeech());
   EXPECT_TRUE(told("Click to Continue", "Please Press OK to Continue"));
-}
-
-// A click on the character drops what it was saying, the mark the wait listens for with it, and
-// the character answers: the wait ends once the answer is said, not at its deadline.
-TEST_F(CharacterHostTest, AClickThatDropsTheWordsNeverStallsTheWait) {
-  auto host = make(30000);
-  ASSERT_NE(loaded(*host), nullptr);
   host->SayText(kLong);
   QTimer::singleShot(5, [&] {
     host->StopAll();
