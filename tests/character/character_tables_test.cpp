@@ -2,28 +2,20 @@
 
 #include "support/caption_keys.h"
 
-#include <QDir>
 #include <QStringList>
 #include <gtest/gtest.h>
 
 using namespace chimewise;
 
-TEST(CharacterSize, TableRowsAndOutsiders) {
+TEST(CharacterTables, SizeRowsOutsidersAndNoSoundForNone) {
   EXPECT_EQ(ScaledCharacterSize(0, 128, 130), QSize(32, 32));  // 32.5 rounds to the even 32
   EXPECT_EQ(ScaledCharacterSize(1, 127, 129), QSize(64, 64));  // 63.5 -> 64, 64.5 -> 64
   EXPECT_EQ(ScaledCharacterSize(2, 127, 129), QSize(127, 129));
   EXPECT_EQ(ScaledCharacterSize(5, 100, 100), QSize(100, 140));  // width and height scale apart
   EXPECT_EQ(ScaledCharacterSize(6, 127, 129), QSize(254, 258));  // exactly doubled
   for (int outside : {-10, -1, 7, 100}) EXPECT_EQ(ScaledCharacterSize(outside, 127, 129), QSize(127, 129));
-}
-
-TEST(CharacterCommands, SeparatorsAreInertAndOnlyListenHasNoVoice) {
-  for (const auto& cmd : CharacterCommands()) {
-    const bool separator = QString(cmd.name).startsWith("FileSep");
-    EXPECT_EQ(cmd.enabled, !separator) << cmd.name;
-    EXPECT_TRUE(cmd.visible);
-    EXPECT_EQ(cmd.voice == nullptr, QString(cmd.name) == "Listen") << cmd.name;
-  }
+  // "None" and the numbers outside the list have no reminder sound.
+  for (int none : {-1, 0, 9}) EXPECT_FALSE(ReminderSoundAt(none)) << none;
 }
 
 // A letter two entries share only moves the menu's highlight between them; every entry's letter
@@ -33,16 +25,4 @@ TEST(CharacterCommands, EveryEntryHasAnAccessKeyOfItsOwn) {
   for (const auto& cmd : CharacterCommands())
     if (!QString(cmd.name).startsWith("FileSep")) captions << QString::fromUtf8(cmd.caption);
   EXPECT_TRUE(testsupport::NoProblems(testsupport::CheckCaptionKeys(captions)));
-}
-
-TEST(ReminderSounds, EveryChoiceIsAShippedSoundAndNoneIsNone) {
-  EXPECT_FALSE(ReminderSoundAt(0));
-  EXPECT_FALSE(ReminderSoundAt(-1));
-  EXPECT_FALSE(ReminderSoundAt(9));
-  const QDir sounds(qEnvironmentVariable("CHIMEWISE_SOURCE_DIR") + "/assets/sound");
-  for (int i = 1; i <= 8; ++i) {
-    ASSERT_TRUE(ReminderSoundAt(i)) << i;
-    EXPECT_TRUE(sounds.exists(QString::fromUtf8(ReminderSoundAt(i)->fileName))) << ReminderSoundAt(i)->fileName;
-    EXPECT_GT(ReminderSoundAt(i)->pauseSeconds, 0) << i;
-  }
 }

@@ -43,12 +43,12 @@ class KeepClearTest : public ::testing::Test {
     c->setTop(p.y());
   }
   // Puts the middle of the character's drawing on `p`.
-  void drawingCentredOn(QPoint p) {
-    const QRect d = c->drawnGeometry();
-    standAt(QPoint(c->left(), c->top()) + (p - d.center()));
-  }
+  void drawingCentredOn(QPoint p) { standAt(at() + (p - c->drawnGeometry().center())); }
   QPoint at() const { return {c->left(), c->top()}; }
   bool clearOf(const QWidget& w) const { return !c->drawnGeometry().intersects(w.frameGeometry()); }
+  bool clearedOf(const QWidget& w, int ms = 5000) const {
+    return QTest::qWaitFor([&] { return clearOf(w); }, ms);
+  }
   // Off the window and on the screen, right against one of the window's sides.
   ::testing::AssertionResult besideOf(const QWidget& w) const {
     const QRect drawn = c->drawnGeometry();
@@ -64,12 +64,6 @@ class KeepClearTest : public ::testing::Test {
     d.move(topLeft);
     d.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&d));
-  }
-  // Long enough to go on speaking while the test looks.
-  void startTalking() {
-    host->speak(
-        QStringLiteral("Here is a long sentence that takes the character a good while to say, word by word, "
-                       "while the user reads the box in front of them and decides what to answer."));
   }
   // Longer than any move takes to settle.
   static void settle() { QTest::qWait(KeepClear::kSettleMs * 3); }
@@ -87,12 +81,13 @@ class KeepClearTest : public ::testing::Test {
 TEST_F(KeepClearTest, AMessageBoxShownOverTheCharacterIsClearedAtOnceEvenMidSpeech) {
   // A message box without a parent stands in the middle of the screen; so does the character.
   drawingCentredOn(area().center());
-  startTalking();
+  host->speak(
+      QStringLiteral("Here is a long sentence that takes the character a good while to say, word by word, "
+                     "while the user reads the box in front of them and decides what to answer."));
   QMessageBox box(QMessageBox::Information, QStringLiteral("Text Too Long"),
                   QStringLiteral("The memo is longer than a reminder can hold."));
   box.show();
-  // At once: well before a move would have settled.
-  EXPECT_TRUE(QTest::qWaitFor([&] { return clearOf(box); }, KeepClear::kSettleMs / 2));
+  EXPECT_TRUE(clearedOf(box, KeepClear::kSettleMs / 2));  // well before a move would have settled
   EXPECT_GT(c->queuedRequests(), 0) << "the speech ended before the box was cleared";
   EXPECT_TRUE(besideOf(box));
 }
@@ -103,10 +98,9 @@ TEST_F(KeepClearTest, ADialogMovedOntoTheCharacterIsClearedOnceItHasSettled) {
   const QPoint before = at();
   showAt(d, drawn.topLeft() + QPoint(drawn.width() + 60, 0), QSize(300, 200));
   settle();
-  EXPECT_EQ(at(), before);  // nothing covered, nothing moved
-  // Dragged over the character's right half.
-  d.move(drawn.center() + QPoint(0, -40));
-  EXPECT_TRUE(QTest::qWaitFor([&] { return clearOf(d); }, 5000));
+  EXPECT_EQ(at(), before);                  // nothing covered, nothing moved
+  d.move(drawn.center() + QPoint(0, -40));  // dragged over the character's right half
+  EXPECT_TRUE(clearedOf(d));
   EXPECT_TRUE(besideOf(d));
 
   // Two dialogs with a gap narrower than the character between them: the short step out of one
@@ -122,27 +116,24 @@ TEST_F(KeepClearTest, ADialogMovedOntoTheCharacterIsClearedOnceItHasSettled) {
 TEST_F(KeepClearTest, WhileATourPlacesTheCharacterOnlyMessageBoxesAreCleared) {
   host->SetKeepClearOfDialogs(false);
   QDialog toured;
-  const QRect drawn = c->drawnGeometry();
-  showAt(toured, drawn.topLeft() + QPoint(20, 20), QSize(360, 260));
+  showAt(toured, c->drawnGeometry().topLeft() + QPoint(20, 20), QSize(360, 260));
   drawingCentredOn(toured.frameGeometry().center());
   const QPoint inFront = at();
   settle();
   EXPECT_EQ(at(), inFront);
   ASSERT_FALSE(clearOf(toured));
-
   QMessageBox box(QMessageBox::Warning, QStringLiteral("Characters Not Supported"),
                   QStringLiteral("The memo holds characters a reminder cannot keep."));
   box.move(toured.frameGeometry().center() - QPoint(60, 40));
   box.show();
-  EXPECT_TRUE(QTest::qWaitFor([&] { return clearOf(box); }, 5000));
+  EXPECT_TRUE(clearedOf(box));
   box.close();
-
   // The tour over, the toured dialog is cleared too.
   drawingCentredOn(toured.frameGeometry().center());
   settle();
   ASSERT_FALSE(clearOf(toured));
   host->SetKeepClearOfDialogs(true);
-  EXPECT_TRUE(QTest::qWaitFor([&] { return clearOf(toured); }, 5000));
+  EXPECT_TRUE(clearedOf(toured));
   EXPECT_TRUE(besideOf(toured));
 }
 
@@ -154,9 +145,8 @@ TEST_F(KeepClearTest, AGlideIntoADialogEndsBesideItAndAHiddenCharacterStaysWhere
   const QPoint into = at() + (frame.center() - drawn.center());
   c->moveTo(into.x(), into.y());
   EXPECT_TRUE(QTest::qWaitFor([&] { return c->queuedRequests() == 0 && at() != into; }, 10000));
-  EXPECT_TRUE(QTest::qWaitFor([&] { return clearOf(d); }, 5000));
+  EXPECT_TRUE(clearedOf(d));
   EXPECT_TRUE(besideOf(d));
-
   // Hidden, it is in nobody's way, even with a dialog moved over it; shown again there, it steps
   // aside at once.
   host->hide();

@@ -4,34 +4,27 @@
 
 using namespace chimewise;
 
-namespace {
-SpeechStep say(const char* t) { return {SpeechStep::Speak, t}; }
-SpeechStep play(const char* t) { return {SpeechStep::Play, t}; }
-using Steps = std::vector<SpeechStep>;
-}  // namespace
-
-TEST(GestureTags, SplitSpeechAroundAnimations) {
-  EXPECT_EQ(SplitGestureTags("Hello \\pl=Wave\\ there"), (Steps{say("Hello"), play("Wave"), say("there")}));
-  EXPECT_EQ(SplitGestureTags("\\pl=Wave\\Hi"), (Steps{play("Wave"), say("Hi")}));   // leading tag first
-  EXPECT_EQ(SplitGestureTags("Hi\\ pl=Wave\\"), (Steps{say("Hi"), play("Wave")}));  // spaced tag
-  EXPECT_EQ(SplitGestureTags("Hi\\   PL=write\\ done"), (Steps{say("Hi"), play("write"), say("done")}));
-  EXPECT_EQ(SplitGestureTags("\\PL=GestureLeft\\\\pl=GestureRight\\"),
-            (Steps{play("GestureLeft"), play("GestureRight")}));
-}
-
-TEST(GestureTags, DamagedMarkers) {
-  EXPECT_EQ(SplitGestureTags("Hello \\pl="), (Steps{say("Hello")}));           // bare marker at the end
-  EXPECT_EQ(SplitGestureTags("\\pl=Wave hello"), (Steps{say("Wave hello")}));  // no closing backslash
-  EXPECT_EQ(SplitGestureTags("\\pl=\\rest"), (Steps{say("\\rest")}));          // empty name
-  EXPECT_EQ(SplitGestureTags("\\ pl"), (Steps{say("\\ pl")}));                 // not a marker at all
-  EXPECT_TRUE(SplitGestureTags("   ").empty());
-  EXPECT_TRUE(SplitGestureTags("").empty());
-  EXPECT_TRUE(SplitGestureTags(" \\pl= ").empty());
-}
-
-TEST(GestureTags, ServiceTagsPassThrough) {
-  EXPECT_EQ(SplitGestureTags("\\spd=160\\Hello \\emp\\there\\Mrk=100\\"),
-            (Steps{say("\\spd=160\\Hello \\emp\\there\\Mrk=100\\")}));
-  EXPECT_EQ(SplitGestureTags("The time is \\pl=Announce\\ \\map=\"ac-tivity\"=\"activity\"\\"),
-            (Steps{say("The time is"), play("Announce"), say("\\map=\"ac-tivity\"=\"activity\"\\")}));
+TEST(GestureTags, SplitSpeechAroundAnimationsAndPassServiceTagsThrough) {
+  const auto say = [](const char* t) { return SpeechStep{SpeechStep::Speak, t}; };
+  const auto play = [](const char* t) { return SpeechStep{SpeechStep::Play, t}; };
+  const std::pair<const char*, std::vector<SpeechStep>> cases[] = {
+      {"Hello \\pl=Wave\\ there", {say("Hello"), play("Wave"), say("there")}},
+      {"\\pl=Wave\\Hi", {play("Wave"), say("Hi")}},   // leading tag first
+      {"Hi\\ pl=Wave\\", {say("Hi"), play("Wave")}},  // spaced tag
+      {"Hi\\   PL=write\\ done", {say("Hi"), play("write"), say("done")}},
+      {"\\PL=GestureLeft\\\\pl=GestureRight\\", {play("GestureLeft"), play("GestureRight")}},
+      // Damaged markers.
+      {"Hello \\pl=", {say("Hello")}},           // bare marker at the end
+      {"\\pl=Wave hello", {say("Wave hello")}},  // no closing backslash
+      {"\\pl=\\rest", {say("\\rest")}},          // empty name
+      {"\\ pl", {say("\\ pl")}},                 // not a marker at all
+      {"   ", {}},
+      {"", {}},
+      {" \\pl= ", {}},
+      // The character platform's own tags stay in the speech.
+      {"\\spd=160\\Hello \\emp\\there\\Mrk=100\\", {say("\\spd=160\\Hello \\emp\\there\\Mrk=100\\")}},
+      {"The time is \\pl=Announce\\ \\map=\"ac-tivity\"=\"activity\"\\",
+       {say("The time is"), play("Announce"), say("\\map=\"ac-tivity\"=\"activity\"\\")}},
+  };
+  for (const auto& [text, steps] : cases) EXPECT_EQ(SplitGestureTags(text), steps) << text;
 }

@@ -86,6 +86,17 @@ class ScriptTest : public testsupport::TourFixture {
     TourFixture::TearDown();
   }
 
+  // Every step finds `window` disabled, and every move puts the character beside its target.
+  void checkEachStep(QWidget* window, const std::function<void(const TourEvent&)>& more = {}) {
+    onEvent = [=](const TourEvent& e) {
+      EXPECT_FALSE(window->isEnabled());
+      if (e.kind == Kind::Move) {
+        EXPECT_TRUE(testsupport::BesideAndOnScreen(e));
+      }
+      if (more) more(e);
+    };
+  }
+
   xbase::Engine engine;
   NoWindows noWindows;
   NoSchedule schedule;
@@ -98,16 +109,12 @@ using IntroductionTest = ScriptTest;
 
 TEST_F(IntroductionTest, SaysItsScriptPointsAtEveryPartOfTheViewerAndPressesItsButtons) {
   QStringList pressed;
-  onEvent = [&](const TourEvent& e) {
-    EXPECT_FALSE(mainWindow->isEnabled());
-    if (e.kind == Kind::Move) {
-      EXPECT_TRUE(testsupport::BesideAndOnScreen(e));
-    }
+  checkEachStep(mainWindow.get(), [&](const TourEvent& e) {
     if (e.kind != Kind::Press) return;
     EXPECT_FALSE(viewers->window()->isEnabled());
     for (auto* b : viewers->window()->findChildren<QAbstractButton*>())
       if (b->isDown()) pressed << b->text();
-  };
+  });
   RunIntroduction(*context, OpenViewerOf(*viewers));
   runToEnd();
 
@@ -223,13 +230,9 @@ class ScheduleTourTest : public ScriptTest {
 TEST_F(ScheduleTourTest, SaysItsScriptBesideEveryControlFillsInTheExampleAndPutsTheEntryBack) {
   const QPoint dialogAt = dialog->pos();
   QStringList atTheExample;
-  onEvent = [&](const TourEvent& e) {
-    EXPECT_FALSE(dialog->isEnabled());
-    if (e.kind == Kind::Move) {
-      EXPECT_TRUE(testsupport::BesideAndOnScreen(e));
-    }
+  checkEachStep(dialog.get(), [&](const TourEvent& e) {
     if (e.kind == Kind::Say && atTheExample.isEmpty()) atTheExample = entry();
-  };
+  });
   RunScheduleTour(*dialog, *context);
   runToEnd();
 
@@ -373,16 +376,12 @@ class OptionsTourTest : public ScriptTest {
 };
 
 TEST_F(OptionsTourTest, SaysItsScriptBesideEveryControlOnEachTab) {
-  QDialog& dialog = *windows->dialog();
+  OptionsDialog& dialog = *windows->dialog();
   QStringList tabAtFirstLine;
-  onEvent = [&](const TourEvent& e) {
-    EXPECT_FALSE(dialog.isEnabled());
-    if (e.kind == Kind::Move) {
-      EXPECT_TRUE(testsupport::BesideAndOnScreen(e));
-    }
+  checkEachStep(&dialog, [&](const TourEvent& e) {
     if (e.kind == Kind::Speak && e.text.startsWith("This is my "))
-      tabAtFirstLine << windows->dialog()->tabs->tabText(windows->dialog()->tabs->currentIndex());
-  };
+      tabAtFirstLine << dialog.tabs->tabText(dialog.tabs->currentIndex());
+  });
   RunOptionsTour(dialog, 0, *context);
   runToEnd();
 

@@ -14,7 +14,6 @@
 #include "tours/tour_runner.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -40,6 +39,9 @@ class RecordingTimer final : public MainTimerPort {
   bool running = true;
   std::vector<bool> calls;
 };
+
+inline bool IsLine(TourEvent::Kind k) { return k == TourEvent::Kind::Speak || k == TourEvent::Kind::Say; }
+inline bool IsLine(TourStep::Kind k) { return k == TourStep::Kind::Speak || k == TourStep::Kind::Say; }
 
 class TourFixture : public ::testing::Test {
  protected:
@@ -69,7 +71,7 @@ class TourFixture : public ::testing::Test {
   QStringList spoken() const {
     QStringList out;
     for (const TourEvent& e : events)
-      if (e.kind == TourEvent::Kind::Speak || e.kind == TourEvent::Kind::Say) out << e.text;
+      if (IsLine(e.kind)) out << e.text;
     return out;
   }
   QStringList texts(TourEvent::Kind kind) const {
@@ -78,25 +80,15 @@ class TourFixture : public ::testing::Test {
       if (e.kind == kind) out << e.text;
     return out;
   }
-  int count(TourEvent::Kind kind) const {
-    int n = 0;
-    for (const TourEvent& e : events) n += e.kind == kind ? 1 : 0;
-    return n;
-  }
+  int count(TourEvent::Kind kind) const { return int(texts(kind).size()); }
   // Lets the character finish what it has queued (the move back at the end of a tour).
   void settle() {
-    QElapsedTimer t;
-    t.start();
-    while (host->character() && host->character()->queuedRequests() > 0 && t.elapsed() < 20000)
-      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    RunEventsUntil([this] { return !host->character() || host->character()->queuedRequests() == 0; }, 20000);
   }
   // Lets the event loop run until the tour started has ended (a tour returns at once and runs on
   // from the loop).
   void runToEnd() {
-    QElapsedTimer t;
-    t.start();
-    while (context->busy && t.elapsed() < 60000) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-    ASSERT_FALSE(context->busy) << "the tour did not end";
+    ASSERT_TRUE(RunEventsUntil([this] { return !context->busy; }, 60000)) << "the tour did not end";
   }
   QPoint characterAt() const { return QPoint(host->character()->left(), host->character()->top()); }
 
@@ -119,10 +111,10 @@ class TourFixture : public ::testing::Test {
 inline ::testing::AssertionResult SpokenAsScripted(const std::vector<TourEvent>& events, const TourScript& script) {
   std::vector<const TourEvent*> spoken;
   for (const TourEvent& e : events)
-    if (e.kind == TourEvent::Kind::Speak || e.kind == TourEvent::Kind::Say) spoken.push_back(&e);
+    if (IsLine(e.kind)) spoken.push_back(&e);
   std::vector<const TourStep*> lines;
   for (const TourStep& s : script)
-    if (s.kind == TourStep::Kind::Speak || s.kind == TourStep::Kind::Say) lines.push_back(&s);
+    if (IsLine(s.kind)) lines.push_back(&s);
   if (spoken.size() != lines.size())
     return ::testing::AssertionFailure() << spoken.size() << " lines spoken, " << lines.size() << " in the script";
   for (size_t i = 0; i < lines.size(); ++i) {

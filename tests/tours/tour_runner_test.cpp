@@ -66,16 +66,17 @@ class TourRunnerTest : public testsupport::TourFixture {
     });
   }
   // Everything is as it was before the tour.
-  void expectRestored() {
+  void expectRestored(bool contextGone = false) {
     EXPECT_EQ(cleanUps, 1);
     EXPECT_EQ(field->text(), "user");
     EXPECT_FALSE(button->isDown());
     EXPECT_TRUE(dialog->isEnabled());
-    EXPECT_EQ(dialog->pos(), dialogAt);
     EXPECT_EQ(timer.calls, (std::vector<bool>{false, true}));
+    EXPECT_TRUE(host->keepsClearOfDialogs());
+    if (contextGone) return;
+    EXPECT_EQ(dialog->pos(), dialogAt);
     EXPECT_FALSE(state.events->stopRequested());
     EXPECT_FALSE(context->busy);
-    EXPECT_TRUE(host->keepsClearOfDialogs());
     EXPECT_EQ(host->character()->balloonAction(), "");
     EXPECT_EQ(texts(Kind::Release), texts(Kind::Press));
   }
@@ -114,11 +115,10 @@ TEST_F(TourRunnerTest, CarriesOutEachKindOfStepAndEndsWithEverythingBack) {
   EXPECT_EQ(events[0].target, windowThen);  // the opening: beside the window, then shown
   EXPECT_EQ(events[2].target, fieldThen);
   EXPECT_EQ(events[3].target, tabsThen);
-  for (const TourEvent& e : events) {
+  for (const TourEvent& e : events)
     if (e.kind == Kind::Move) {
       EXPECT_TRUE(testsupport::BesideAndOnScreen(e));
     }
-  }
   EXPECT_EQ(events[13].at, LowerRightCorner(events[13].character, events[13].screen));
   EXPECT_TRUE(downWhileSaid);
   EXPECT_EQ(texts(Kind::Tab), QStringList{"Second"});
@@ -148,16 +148,10 @@ TEST_P(TourRunnerStop, EndsAtTheWaitAndPutsEverythingBack) {
         host->hide();
         state.events->RequestStop();
         break;
-      case 2:  // the character hidden by itself
-        host->hide();
-        break;
-      case 3:  // the window closed under the tour
-        dialog->reject();
-        break;
-      case 4:  // Quit
-        state.events->BeginClosing();
-        break;
-      case 5: {  // Escape, in the disabled window
+      case 2: host->hide(); break;         // the character hidden by itself
+      case 3: dialog->reject(); break;     // the window closed under the tour
+      case 4: state.events->BeginClosing(); break;  // Quit
+      case 5: {                            // Escape, in the disabled window
         QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
         QCoreApplication::sendEvent(dialog.get(), &press);
         break;
@@ -228,12 +222,7 @@ TEST_F(TourRunnerTest, AContextDestroyedUnderATourEndsIt) {
   ASSERT_TRUE(context->busy);
   ASSERT_TRUE(button->isDown());
   context.reset();
-  EXPECT_EQ(cleanUps, 1);
-  EXPECT_EQ(field->text(), "user");
-  EXPECT_FALSE(button->isDown());
-  EXPECT_TRUE(dialog->isEnabled());
-  EXPECT_EQ(timer.calls, (std::vector<bool>{false, true}));
-  EXPECT_TRUE(host->keepsClearOfDialogs());
+  expectRestored(true);
 }
 
 }  // namespace

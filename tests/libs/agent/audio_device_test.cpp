@@ -5,14 +5,13 @@
 #include "agent/audio_output.h"
 #include "agent/character.h"
 #include "agent/clock.h"
+#include "support/qt_app.h"
 
 #include <QApplication>
 #include <QAudioDevice>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QMediaDevices>
 #include <QRandomGenerator>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -22,13 +21,6 @@ using namespace agent;
 
 namespace {
 
-void ensureApp() {
-  static int argc = 1;
-  static char name[] = "agent_audio_device_test";
-  static char* argv[] = {name, nullptr};
-  if (!QApplication::instance()) new QApplication(argc, argv);
-}
-
 QByteArray tone(int ms, int rate, double hz) {
   const int n = rate * ms / 1000;
   QByteArray pcm(n * 2, Qt::Uninitialized);
@@ -37,24 +29,13 @@ QByteArray tone(int ms, int rate, double hz) {
   return pcm;
 }
 
-// Runs the event loop until `done` holds or `limitMs` passes; true when it held.
-bool runUntil(const std::function<bool()>& done, int limitMs) {
-  QElapsedTimer t;
-  t.start();
-  QEventLoop loop;
-  QTimer poll;
-  QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-    if (done() || t.elapsed() > limitMs) loop.quit();
-  });
-  poll.start(5);
-  if (!done()) loop.exec();
-  return done();
-}
+using chimewise::testsupport::RunEventsFor;
+using chimewise::testsupport::RunEventsUntil;
 
 class AudioDevice : public ::testing::Test {
  protected:
   void SetUp() override {
-    ensureApp();
+    chimewise::testsupport::EnsureQtApp();
     ASSERT_FALSE(QMediaDevices::audioOutputs().isEmpty()) << "no sound device: run under with_sound_server.sh";
   }
   SystemClock clock;
@@ -76,7 +57,7 @@ TEST_F(AudioDevice, HundredsOfShortBuffersBackToBackAllPlayToTheirEnd) {
       out.append(tone(30, rate, 660));
     } else if (kind == 1) {
       // Cut short at once, or a moment in.
-      if (random.bounded(2)) runUntil([] { return false; }, 10);
+      if (random.bounded(2)) RunEventsFor(10);
       const qint64 at = out.playedMs();
       out.stop();
       EXPECT_FALSE(out.isPlaying());
@@ -89,7 +70,7 @@ TEST_F(AudioDevice, HundredsOfShortBuffersBackToBackAllPlayToTheirEnd) {
     QElapsedTimer t;
     t.start();
     const qint64 length = kind == 0 ? ms + 30 : ms;
-    ASSERT_TRUE(runUntil([&] { return !out.isPlaying(); }, 5000)) << "round " << i << " never ended";
+    ASSERT_TRUE(RunEventsUntil([&] { return !out.isPlaying(); }, 5000)) << "round " << i << " never ended";
     EXPECT_NEAR(double(out.playedMs()), double(length), 2.0) << "round " << i;
     // The device's own position ended it, not the clock standing in for a stalled device.
     if (t.elapsed() < length + 1400) ++endedByDevice;
@@ -99,7 +80,7 @@ TEST_F(AudioDevice, HundredsOfShortBuffersBackToBackAllPlayToTheirEnd) {
   ASSERT_TRUE(out.play(tone(1500, 16000, 300), 16000));
   qint64 last = 0;
   bool moved = false;
-  ASSERT_TRUE(runUntil(
+  ASSERT_TRUE(RunEventsUntil(
       [&] {
         const qint64 p = out.playedMs();
         EXPECT_GE(p, last);
@@ -118,7 +99,7 @@ TEST_F(AudioDevice, BuffersReplacedAtEveryMomentAroundTheirEnd) {
   QRandomGenerator random(7);
   for (int i = 0; i < 250; ++i) {
     ASSERT_TRUE(out.play(tone(30, 16000, 500 + i % 300), 16000)) << "round " << i;
-    runUntil([] { return false; }, random.bounded(90));
+    RunEventsFor(random.bounded(90));
   }
   out.stop();
   EXPECT_FALSE(out.isPlaying());
@@ -128,7 +109,7 @@ TEST_F(AudioDevice, OutputsMadeAndDroppedWhilePlaying) {
   for (int i = 0; i < 40; ++i) {
     auto out = std::make_unique<DeviceAudioOutput>(clock);
     ASSERT_TRUE(out->play(tone(200, 16000, 500), 16000));
-    runUntil([] { return false; }, i % 3 == 0 ? 0 : 30);
+    RunEventsFor(i % 3 == 0 ? 1 : 30);
   }
   SUCCEED();
 }
@@ -148,15 +129,15 @@ TEST_F(AudioDevice, ACharacterSpeaksManySentencesOnTheDeviceAndIsUnloadedWhileSp
     for (int i = 0; i < sentences; ++i) c->speak(i % 2 ? QStringLiteral("Yes.") : QStringLiteral("One, two."));
     // Everything is said, through the device's own clock, within a generous time.
     if (round == 0) {
-      ASSERT_TRUE(runUntil([&] { return completed >= sentences + 1; }, 60000)) << completed;
+      ASSERT_TRUE(RunEventsUntil([&] { return completed >= sentences + 1; }, 60000)) << completed;
     }
     // Unloaded while speaking, then the service goes with a deferred delete pending.
     if (round == 1) {
-      runUntil([&] { return completed >= 3; }, 20000);
+      RunEventsUntil([&] { return completed >= 3; }, 20000);
       service->unload(QStringLiteral("C"));
     }
     service.reset();
-    runUntil([] { return false; }, 50);
+    RunEventsFor(50);
   }
 }
 
