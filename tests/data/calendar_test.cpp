@@ -34,17 +34,15 @@ TEST(CurrentReminders, QueryTextIsBuiltFromTheClock) {
 }
 
 TEST(TableText, Windows1252RoundTrip) {
-  EXPECT_EQ(ToTableText(QString::fromUtf8("Caf\xC3\xA9")), "Caf\xE9");
-  EXPECT_EQ(FromTableText("Caf\xE9"), QString::fromUtf8("Caf\xC3\xA9"));
   // Typographic quotes and the euro sign live in 0x80-0x9F of Windows-1252.
-  EXPECT_EQ(ToTableText(QString::fromUtf8("don\xE2\x80\x99t \xE2\x82\xAC"
-                                          "5")),
-            "don\x92t \x80"
-            "5");
-  EXPECT_EQ(FromTableText("don\x92t \x80"
-                          "5"),
-            QString::fromUtf8("don\xE2\x80\x99t \xE2\x82\xAC"
-                              "5"));
+  for (const auto& [text, bytes] : {std::pair<const char*, const char*>{"Caf\xC3\xA9", "Caf\xE9"},
+                                    {"don\xE2\x80\x99t \xE2\x82\xAC"
+                                     "5",
+                                     "don\x92t \x80"
+                                     "5"}}) {
+    EXPECT_EQ(ToTableText(QString::fromUtf8(text)), bytes);
+    EXPECT_EQ(FromTableText(bytes), QString::fromUtf8(text));
+  }
   EXPECT_EQ(ToTableText(QString::fromUtf8("\xE4\xB8\xAD")), "?");  // not in the code page
   EXPECT_EQ(FromTableText("\x81"), QString(QChar(0x81)));
 }
@@ -341,15 +339,7 @@ TEST_F(CalendarTable, NegativeNumbersAndYearsOutsideTheTableAreRefused) {
 // the rebuild, which says so the one time it happens.
 TEST_F(CalendarTable, AForeignIndexIsReplacedAndThatIsToldOnce) {
   Add("20261206", 600, "20261224", 600);
-  // A Visual FoxPro compound index: root node at 1024, no free list, compact and compound.
-  std::string cdx(1536, '\0');
-  xbase::testing::PutLE(&cdx, 0, 4, 1024);
-  xbase::testing::PutLE(&cdx, 4, 4, 0xFFFFFFFFu);
-  xbase::testing::PutLE(&cdx, 12, 2, 10);
-  cdx[14] = static_cast<char>(0xE0);
-  cdx[15] = 0x01;
-  xbase::testing::PutLE(&cdx, 1024, 2, 3);
-  xbase::testing::WriteAll((dir_.path() + "/data/CALENDAR.CDX").toStdString(), cdx);
+  xbase::testing::WriteAll((dir_.path() + "/data/CALENDAR.CDX").toStdString(), xbase::testing::ForeignIndex());
   EXPECT_TRUE(CalendarIndexProblem(engine_, CalendarPath(dir_.path())).IsNotSupported());
   bool foreign = false;
   ASSERT_OK(RebuildDatabase(engine_, dir_.path(), nullptr, &foreign));
