@@ -6,11 +6,8 @@
 
 #include <mailbox/mail_message.h>
 
-#include <QElapsedTimer>
 #include <array>
-#include <functional>
 #include <gtest/gtest.h>
-#include <limits>
 #include <random>
 
 using namespace chimewise;
@@ -51,17 +48,11 @@ class MimeGenerator {
 
   // Bytes of every kind: letters, controls, 8-bit, UTF-8 of U+FFFD and C1 controls, escapes.
   QByteArray noise(int length) {
-    static const char* pieces[] = {"hello ",   "\x1b]0;title\x07",
-                                   "\x1b[31m", "\xef\xbf\xbd",
-                                   "\xc2\x9b", "\xff",
-                                   "\x00",     "\t",
-                                   "\r",       "\n",
-                                   "=",        "=ZZ",
-                                   "=0",       "=?",
-                                   "?=",       "<b>",
-                                   "&#1;",     "&#xFFFD;",
-                                   "--",       "\xc3\xa9",
-                                   "\x80",     " "};
+    // clang-format off
+    static const char* pieces[] = {"hello ", "\x1b]0;title\x07", "\x1b[31m", "\xef\xbf\xbd", "\xc2\x9b", "\xff",
+                                   "\x00", "\t", "\r", "\n", "=", "=ZZ", "=0", "=?", "?=", "<b>", "&#1;", "&#xFFFD;", "--",
+                                   "\xc3\xa9", "\x80", " "};
+    // clang-format on
     QByteArray b;
     while (b.size() < length) {
       const char* p = oneOf(pieces);
@@ -90,16 +81,11 @@ class MimeGenerator {
   }
 
   QByteArray entity(int depth, bool top) {
-    static const char* textTypes[] = {"text/plain",
-                                      "text/html",
-                                      "text/enriched",
-                                      "text",
-                                      "text/calendar",
-                                      "text/x-thing",
-                                      "application/octet-stream",
-                                      "message/rfc822",
-                                      "image/png",
+    // clang-format off
+    static const char* textTypes[] = {"text/plain", "text/html", "text/enriched", "text", "text/calendar",
+                                      "text/x-thing", "application/octet-stream", "message/rfc822", "image/png",
                                       "TEXT/PLAIN"};
+    // clang-format on
     static const char* multiTypes[] = {"mixed", "alternative", "signed", "encrypted", "related", "digest", "x-odd"};
     static const char* charsets[] = {"utf-8",   "us-ascii", "iso-8859-1", "koi8-r", "windows-1252",
                                      "x-bogus", "utf-16",   "shift_jis",  ""};
@@ -174,49 +160,26 @@ TEST(MailProperty, GeneratedMimeTreesNeverCrashAndNeverPutControlCharactersIntoS
   EXPECT_LT(unreadable, 1500);
 }
 
-TEST(MailProperty, ReadingTimeGrowsLinearlyWithTheMessage) {
-  // Wide (many parts), deep (as deep as is read, each level with text), hostile (a header of
-  // nothing but "=?", lines of nothing but "--") and HTML of unclosed tags and comments: eight times the size may take
-  // at most about eight times as long, with ample room for a busy machine.
-  const auto wide = [](int n) {
-    QByteArray body;
-    for (int i = 0; i < n; ++i) body += "--b\r\nContent-Type: text/plain\r\n\r\nPart " + QByteArray::number(i) + "\r\n";
-    return "Subject: wide\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n" + body + "--b--\r\n";
-  };
-  const auto deep = [](int n) {
-    QByteArray head, tail;
-    for (int i = 0; i < mailbox::kMaxMimeNesting - 1; ++i) {
-      head += "--b" + QByteArray::number(i) + "\r\nContent-Type: multipart/mixed; boundary=b" +
-              QByteArray::number(i + 1) + "\r\n\r\n" + QByteArray(n, 'x') + "\r\n";
-      tail.prepend("--b" + QByteArray::number(i) + "--\r\n");
-    }
-    return "Subject: deep\r\nContent-Type: multipart/mixed; boundary=b0\r\n\r\n" + head + tail;
-  };
-  const auto hostile = [](int n) {
-    return "Subject: " + QByteArray(n, '=').replace("==", "=?") + "\r\nContent-Type: multipart/mixed\r\n\r\n" +
-           QByteArray(n, '-').replace("-----", "--\r\n-");
-  };
-  const auto html = [](int n) {
-    QByteArray body;
-    while (body.size() < n) body += "<head><title>x<p>text<br>&amp; <b";
-    return "Subject: html\r\nContent-Type: text/html\r\n\r\n" + body;
-  };
-  const auto timeOf = [](const QByteArray& raw) {
-    qint64 best = std::numeric_limits<qint64>::max();
-    for (int i = 0; i < 5; ++i) {
-      QElapsedTimer t;
-      t.start();
-      const mailbox::MailMessage m = mailbox::ParseMessage(raw);
-      best = std::min(best, t.nsecsElapsed());
-      EXPECT_TRUE(m.problem.isEmpty()) << m.problem.toStdString();
-    }
-    return best;
-  };
-  const std::pair<std::function<QByteArray(int)>, int> cases[] = {
-      {wide, 1000}, {deep, 20000}, {hostile, 200000}, {html, 100000}};
-  for (const auto& [make, n] : cases) {
-    const qint64 small = timeOf(make(n));
-    const qint64 large = timeOf(make(8 * n));
-    EXPECT_LT(large, 24 * small + 50'000'000) << "small " << small << " ns, large " << large << " ns";
+TEST(MailProperty, WideDeepAndHostileMessagesAreRead) {
+  // Many parts, as deep as is read, a header of nothing but "=?", lines of nothing but "--", and
+  // HTML of unclosed tags: each is read without a problem.
+  QByteArray wide, deep, deepTail, html;
+  for (int i = 0; i < 1000; ++i)
+    wide += "--b\r\nContent-Type: text/plain\r\n\r\nPart " + QByteArray::number(i) + "\r\n";
+  for (int i = 0; i < mailbox::kMaxMimeNesting - 1; ++i) {
+    deep += "--b" + QByteArray::number(i) + "\r\nContent-Type: multipart/mixed; boundary=b" +
+            QByteArray::number(i + 1) + "\r\n\r\n" + QByteArray(200, 'x') + "\r\n";
+    deepTail.prepend("--b" + QByteArray::number(i) + "--\r\n");
+  }
+  while (html.size() < 100000) html += "<head><title>x<p>text<br>&amp; <b";
+  const QByteArray messages[] = {
+      "Subject: wide\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n" + wide + "--b--\r\n",
+      "Subject: deep\r\nContent-Type: multipart/mixed; boundary=b0\r\n\r\n" + deep + deepTail,
+      "Subject: " + QByteArray(200000, '=').replace("==", "=?") + "\r\nContent-Type: multipart/mixed\r\n\r\n" +
+          QByteArray(200000, '-').replace("-----", "--\r\n-"),
+      "Subject: html\r\nContent-Type: text/html\r\n\r\n" + html};
+  for (const QByteArray& raw : messages) {
+    const mailbox::MailMessage m = mailbox::ParseMessage(raw);
+    EXPECT_TRUE(m.problem.isEmpty()) << raw.left(20).toStdString() << ": " << m.problem.toStdString();
   }
 }
