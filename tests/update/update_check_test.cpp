@@ -263,19 +263,6 @@ TEST_F(UpdateCheckTest, FirstNewerRowIsFetchedVerifiedAndInstalled) {
   EXPECT_EQ(mainEnabled, QList<bool>({false}));  // the program is on its way out
 }
 
-TEST_F(UpdateCheckTest, RunningSiblingsAreClosedAndNamedToTheInstaller) {
-  serve("200.exe", installer(), true);
-  FtpServer server(dir.filePath("srv"));
-  ASSERT_TRUE(server.ready());
-  siblings.running = {kJokesTitles.first()};
-  check(server.address());
-  EXPECT_EQ(Slurp(record), "True,-1,False");
-  siblings.running = {kMailTitles.first()};
-  check(server.address());
-  EXPECT_EQ(Slurp(record), "False,-1,True");
-  EXPECT_EQ(quits, 2);
-}
-
 TEST_F(UpdateCheckTest, UnsignedTamperedOrForeignFilesAreRefusedAndDeleted) {
   FtpServer server(dir.filePath("srv"));
   ASSERT_TRUE(server.ready());
@@ -337,7 +324,7 @@ TEST_F(UpdateCheckTest, UnsignedTamperedOrForeignFilesAreRefusedAndDeleted) {
   }
 }
 
-TEST_F(UpdateCheckTest, NoServerRefusedConnectionAndUnknownHost) {
+TEST_F(UpdateCheckTest, NoServerRefusedConnectionUnknownHostAndMissingFolder) {
   check(QString());
   ASSERT_EQ(prompter.asked.size(), 1u);
   EXPECT_TRUE(prompter.asked[0].text.startsWith("No update server is set up."));
@@ -370,19 +357,22 @@ TEST_F(UpdateCheckTest, NoServerRefusedConnectionAndUnknownHost) {
   EXPECT_EQ(said, QStringList({kNoInternet}));
   EXPECT_EQ(mainEnabled.last(), true);
   EXPECT_FALSE(view.window.isVisible());
-}
 
-TEST_F(UpdateCheckTest, MissingFolderIsAnErrorNotUpToDate) {
-  ASSERT_TRUE(QDir(dir.filePath("srv/pub/updrmind")).removeRecursively());
+  // A server without the update folder: an error, not "up to date".
+  ASSERT_TRUE(QDir(folder).removeRecursively());
   FtpServer server(dir.filePath("srv"));
   ASSERT_TRUE(server.ready());
+  said.clear();
+  prompter.asked.clear();
   check(server.address());
   EXPECT_EQ(said, QStringList({kLetsGo}));
   ASSERT_EQ(prompter.asked.size(), 1u);
   EXPECT_TRUE(prompter.asked[0].text.startsWith(kErrorText + "9: ")) << prompter.asked[0].text.toStdString();
 }
 
-TEST_F(UpdateCheckTest, AbortDuringASlowTransferDeletesThePartialFile) {
+// Abort, then quit or logout, while the update downloads: the transfer stops at once rather than
+// running to its end, the partial file goes and nothing is asked.
+TEST_F(UpdateCheckTest, AbortOrShutdownDuringASlowTransferDeletesThePartialFile) {
   serve("400.exe", QByteArray(300000, 'x'), true);
   FtpServer server(dir.filePath("srv"), {.bytesPerSecond = 20000});
   ASSERT_TRUE(server.ready());
@@ -393,16 +383,8 @@ TEST_F(UpdateCheckTest, AbortDuringASlowTransferDeletesThePartialFile) {
   EXPECT_TRUE(prompter.asked.empty()) << prompts().join("\n").toStdString();
   EXPECT_EQ(said, QStringList({kLetsGo, kGoodNews}));
   EXPECT_EQ(mainEnabled, QList<bool>({false, true}));
-  EXPECT_EQ(quits, 0);
   EXPECT_FALSE(view.window.isVisible());
-}
 
-// Quit or logout while the update downloads: the transfer stops at once rather than running to
-// its end, the partial file goes and nothing is said or asked.
-TEST_F(UpdateCheckTest, ShutdownDuringATransferStopsItAtOnce) {
-  serve("400.exe", QByteArray(300000, 'x'), true);
-  FtpServer server(dir.filePath("srv"), {.bytesPerSecond = 20000});
-  ASSERT_TRUE(server.ready());
   QElapsedTimer sinceClosing;
   view.onFirstBytes = [&] {
     sinceClosing.start();
@@ -488,13 +470,17 @@ TEST_F(UpdateCheckTest, DestroyingTheCheckDuringADownloadCallsNothingBack) {
   EXPECT_TRUE(prompter.asked.empty()) << prompts().join("\n").toStdString();
 }
 
-// A sibling program slow to close is waited for without holding the program up; the installer
-// starts only once both answers are in.
-TEST_F(UpdateCheckTest, TheInstallerWaitsForTheSiblingWindows) {
+// Running sibling programs are closed and named to the installer. One slow to close is waited for
+// without holding the program up; the installer starts only once both answers are in.
+TEST_F(UpdateCheckTest, TheInstallerWaitsForTheSiblingWindowsAndIsToldOfThem) {
   serve("810.exe", installer(), true);
   FtpServer server(dir.filePath("srv"));
   ASSERT_TRUE(server.ready());
-  settings.write(settings::UpdateServer, server.address());
+  siblings.running = {kJokesTitles.first()};
+  check(server.address());
+  EXPECT_EQ(Slurp(record), "True,-1,False");
+  installerRuns.clear();
+  siblings.asked.clear();
   siblings.delayMs = 400;
   siblings.running = {kMailTitles.first()};
   UpdateCheck checker(settings, prompter, view, siblings, hooks(), options());
@@ -503,11 +489,11 @@ TEST_F(UpdateCheckTest, TheInstallerWaitsForTheSiblingWindows) {
   EXPECT_TRUE(checker.running());
   EXPECT_FALSE(view.window.isVisible());  // closed before the sibling programs are
   EXPECT_TRUE(installerRuns.isEmpty());
-  ASSERT_TRUE(RunEventsUntil([&] { return finishes > 0; }, 30000));
+  ASSERT_TRUE(RunEventsUntil([&] { return finishes > 1; }, 30000));
   EXPECT_EQ(siblings.asked, QList<QStringList>({kJokesTitles, kMailTitles}));
   EXPECT_EQ(installerRuns, QStringList({local()}));
   EXPECT_EQ(Slurp(record), "False,-1,True");
-  EXPECT_EQ(quits, 1);
+  EXPECT_EQ(quits, 2);
 }
 
 // Shutdown while the sibling programs are being closed: the wait is dropped, the installer never
@@ -606,19 +592,15 @@ TEST_F(UpdateCheckTest, WindowMarksTheCurrentStepAndIsDrawn) {
   EXPECT_TRUE(aborted);
 }
 
-}  // namespace
-}  // namespace chimewise::update
-
-namespace chimewise::update {
-namespace {
-
-// The command as the program builds it: its own window, the desktop's sibling windows and the
-// character bound; with no server set up it only says so.
-TEST_F(UpdateCheckTest, CommandAsTheProgramBuildsItTellsOfAMissingServer) {
+// The command as the program builds it (its own window, the desktop's windows, the character):
+// with no server set up it only says so; otherwise it starts the verified installer detached,
+// which finds the file executable and gets its one argument, and quits.
+TEST_F(UpdateCheckTest, CommandAsTheProgramBuildsIt) {
   UpdateHooks hooks;
   hooks.quit = [this] { ++quits; };
   UpdateOptions options;
   options.appFolder = state.AppFolder;
+  options.publicKey = keys.publicKey;
   UpdateCommand command(settings, prompter, *host, hooks, options);
   command.CheckForUpdate();
   EXPECT_FALSE(command.running());
@@ -626,21 +608,12 @@ TEST_F(UpdateCheckTest, CommandAsTheProgramBuildsItTellsOfAMissingServer) {
   EXPECT_EQ(prompter.asked[0].title, kErrorTitle);
   EXPECT_TRUE(prompter.asked[0].text.startsWith("No update server is set up."));
   EXPECT_EQ(quits, 0);
-}
 
-// The program's own way of starting the installer: a detached process, which finds the file
-// executable and gets its one argument.
-TEST_F(UpdateCheckTest, CommandStartsTheVerifiedInstallerDetachedAndQuits) {
+  prompter.asked.clear();
   serve("700.exe", installer(), true);
   FtpServer server(dir.filePath("srv"));
   ASSERT_TRUE(server.ready());
   settings.write(settings::UpdateServer, server.address());
-  UpdateHooks hooks;
-  hooks.quit = [this] { ++quits; };
-  UpdateOptions options;
-  options.appFolder = state.AppFolder;
-  options.publicKey = keys.publicKey;
-  UpdateCommand command(settings, prompter, *host, hooks, options);
   command.CheckForUpdate();
   EXPECT_TRUE(command.running());
   ASSERT_TRUE(RunEventsUntil([&] { return quits > 0; }, 60000));
