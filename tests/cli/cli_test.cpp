@@ -247,8 +247,7 @@ TEST_F(CliTest, TalkingClockFollowsItsSettings) {
                                 "Speak:  on Friday", "Speak: December 4th, 2026"}));
 }
 
-// A wall time the clocks skip is kept and means the same time after the change, and the user is
-// told; it is not refused as a badly written moment.
+// A wall time the clocks skip means the time after the change, with a word to the user; not refused.
 TEST_F(CliTest, ATimeTheClocksSkipIsKeptAsTheTimeAfterTheChange) {
   ASSERT_EQ(run("2026-03-28 12:00:00", {"add", "--text", "Night shift", "--activity", "2026-03-29 02:30"}), 0);
   EXPECT_TRUE(errors.contains("02:30 does not exist on 2026-03-29")) << errors.toStdString();
@@ -257,9 +256,8 @@ TEST_F(CliTest, ATimeTheClocksSkipIsKeptAsTheTimeAfterTheChange) {
   EXPECT_EQ(lines, QStringList{"2026-03-29 03:30"});
 }
 
-// One table, written by a process in one locale and read and snoozed by processes in others:
-// the activity moment comes from its date and start time, never from its display text, so every
-// locale hears the same lateness and a snooze keeps the activity's day.
+// The activity moment comes from its date and start time, never its display text: every locale
+// hears the same lateness, and a snooze keeps the activity's day.
 TEST_F(CliTest, OneTableIsReadTheSameUnderEveryLocale) {
   const auto runIn = [&](const char* locale, const QString& now, const QStringList& args) {
     QProcess p;
@@ -288,9 +286,8 @@ TEST_F(CliTest, OneTableIsReadTheSameUnderEveryLocale) {
   EXPECT_EQ(field("1", "DATETEXT"), "12/10/2026 10:02 am");
 }
 
-// Keys out of order in the index are met by a change only as it brings the index up to date,
-// after the record itself was written: the change stands, so the command reports it done, warns
-// of what failed after it, and the index is rebuilt before the command ends.
+// Keys out of order are met only as the index is brought up to date after the record was written:
+// the change stands, so it is reported done with a warning, and the index is rebuilt.
 TEST_F(CliTest, AChangeWrittenBeforeTheIndexFailedIsReportedDone) {
   for (int i = 1; i <= 6; ++i)
     ASSERT_EQ(
@@ -357,9 +354,8 @@ TEST_F(CliTest, AForeignIndexIsReplacedAndThatIsToldOnce) {
   EXPECT_EQ(errors, "");
 }
 
-// Another program holds the table (a pack, or the running program) when a command has stored its
-// change and looks up the next alarm, which meets a damaged index it may not rebuild meanwhile: the
-// change is done, so the command says so (exit 0, the running program told) and warns.
+// A damaged index the lookup after a stored change may not rebuild (another program holds the
+// table): the change is done, so exit 0, the running program told, and a warning.
 TEST_F(CliTest, WhatFailsAfterTheChangeIsStoredIsAWarning) {
   // Enough alarms for their index to span pages: the first page is damaged, and only the lookup,
   // which starts at the lowest key, reads it; the new reminder's key goes to the last page.
