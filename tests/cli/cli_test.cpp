@@ -1,5 +1,6 @@
 // chimewise-cli driven in-process: scripted scenarios of added reminders, scans and snoozes.
 #include "cli/cli.h"
+#include "cli/terminal_text.h"
 #include "core/app_paths.h"
 #include "core/command_line.h"
 #include "data/calendar.h"
@@ -380,4 +381,11 @@ TEST_F(CliTest, WhatFailsAfterTheChangeIsStoredIsAWarning) {
   EXPECT_EQ(told, QStringList(2, kRefreshCommand));
   EXPECT_TRUE(other.CloseAll().ok());
   EXPECT_EQ(run(kMorning, {"show", "261"}), 1);  // deleted indeed
+}
+
+// Messages quoting outside text keep their line ends and tabs; every other control goes out as \xHH.
+TEST(TerminalText, NoControlCharacterReachesTheTerminalRaw) {
+  const QString hostile = QString::fromUtf8("a\\b\x1b]0;t\x07\n\tc\x7f\xc2\x9b");
+  EXPECT_EQ(TerminalText(hostile), "a\\b\\x1b]0;t\\x07\n\tc\\x7f\\x9b");
+  EXPECT_EQ(TerminalLine(hostile), "a\\\\b\\x1b]0;t\\x07\\n\\tc\\x7f\\x9b");
 }
