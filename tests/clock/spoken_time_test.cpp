@@ -28,12 +28,7 @@ TEST(SpokenTime, OrdinalSuffixes) {
 }
 
 TEST(SpokenTime, PartOfDayBoundaries) {
-  EXPECT_EQ(PartOfDayWord(0), "Morning");
-  EXPECT_EQ(PartOfDayWord(11), "Morning");  // 11:59
-  EXPECT_EQ(PartOfDayWord(12), "Afternoon");
-  EXPECT_EQ(PartOfDayWord(16), "Afternoon");  // 16:59
-  EXPECT_EQ(PartOfDayWord(17), "Evening");
-  EXPECT_EQ(PartOfDayWord(23), "Evening");
+  for (int h = 0; h < 24; ++h) EXPECT_EQ(PartOfDayWord(h), h < 12 ? "Morning" : h < 17 ? "Afternoon" : "Evening") << h;
 }
 
 TEST(AnnouncementSchedule, NextWholeStepStrictlyAfterTheCurrentMinute) {

@@ -8,8 +8,6 @@
 
 using namespace chimewise;
 
-namespace {}  // namespace
-
 TEST(FindPathNoCase, MatchesEachNameWithoutRegardToCase) {
   QTemporaryDir d;
   testsupport::Touch(d.filePath("Data/calendar.dbf"));

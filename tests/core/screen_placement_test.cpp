@@ -1,6 +1,5 @@
-// Where the character stands during a tour, and where it steps aside to from a dialog it covers,
-// on two screens: a laptop's at the desktop's origin and a large one to its right whose top lies
-// above the origin (coordinates of a two-monitor desktop).
+// Where the character stands during a tour and steps aside to from a dialog it covers, on a laptop
+// screen at the origin and a large one to its right whose top lies above the origin.
 #include "core/screen_placement.h"
 
 #include <gtest/gtest.h>
@@ -24,8 +23,7 @@ QRect On(const QRect& screen, int x, int y, int w, int h) { return QRect(screen.
   return ::testing::AssertionSuccess();
 }
 
-// The character's window and, inside it, its drawing: transparent margins of 20 on the left, 18 on
-// the right, 30 above and 10 below.
+// The character's window and its drawing inside: transparent margins 20 left, 18 right, 30 above, 10 below.
 QRect Window(QPoint at) { return QRect(at, kCharacter); }
 QRect Drawn(QPoint at) { return QRect(at + QPoint(20, 30), QSize(90, 110)); }
 // The window whose drawing has its top left corner at `at`.

@@ -44,6 +44,11 @@ TEST_F(TableBusyTest, ABriefSpellIsNeverToldALastingOneOnce) {
   EXPECT_EQ(busyTicksUntilTold(), 4);
   // Told once: the spell going on is not told again, however long it lasts.
   for (int n = 0; n < 100; ++n) EXPECT_FALSE(tick(kBusy)) << n;
+  // Ten seconds exactly are a lasting spell.
+  EXPECT_EQ(tick({}), Problem{});
+  EXPECT_FALSE(tick(kBusy));
+  clock.advanceSecs(7);
+  EXPECT_EQ(tick(kBusy), kBusy);
 }
 
 TEST_F(TableBusyTest, TheNextSpellIsToldAgainOnlyAfterTheTableWasHadInBetween) {

@@ -13,6 +13,12 @@ TickInputs range(QTime start, QTime end) {
   in.rangeEnd = end;
   return in;
 }
+// What a tick decides: Announce, Reschedule the announcement, Scan the alarms, check Mail.
+std::string tick(const TickInputs& in, const QDateTime& now) {
+  const TickDecision d = DecideTick(in, now);
+  return std::string(d.announce ? "A" : "-") + (d.rescheduleAnnouncement ? "R" : "-") + (d.scanAlarms ? "S" : "-") +
+         (d.checkMail ? "M" : "-");
+}
 }  // namespace
 
 TEST(ClockValue, HourWithoutLeadingZeroThenMinutes) {
@@ -22,80 +28,47 @@ TEST(ClockValue, HourWithoutLeadingZeroThenMinutes) {
   EXPECT_EQ(ClockValue(QTime(23, 59, 59)), 2359);
 }
 
-TEST(TickDecision, RangeBoundsAreInclusiveOnTheScheduledTime) {
+TEST(TickDecision, TheRangeBoundsTheScheduledTimeInclusively) {
   TickInputs in = range(QTime(7, 0), QTime(21, 0));
   in.nextAnnounceTime = at(21, 0);
-  auto d = DecideTick(in, at(21, 0, 3));
-  EXPECT_TRUE(d.announce);
-  EXPECT_FALSE(d.rescheduleAnnouncement);
-
+  EXPECT_EQ(tick(in, at(21, 0, 3)), "A---");
   in.nextAnnounceTime = at(7, 0);
-  EXPECT_TRUE(DecideTick(in, at(7, 0, 1)).announce);
-
+  EXPECT_EQ(tick(in, at(7, 0, 1)), "A---");
   in.nextAnnounceTime = at(21, 1);
-  d = DecideTick(in, at(21, 1, 3));
-  EXPECT_FALSE(d.announce);
-  EXPECT_TRUE(d.rescheduleAnnouncement);
-
+  EXPECT_EQ(tick(in, at(21, 1, 3)), "-R--");
   in.nextAnnounceTime = at(6, 59);
-  d = DecideTick(in, at(7, 30));  // it is inside the range now, but the scheduled time was not
-  EXPECT_FALSE(d.announce);
-  EXPECT_TRUE(d.rescheduleAnnouncement);
-}
-
-TEST(TickDecision, NothingBeforeTheScheduledMoment) {
-  TickInputs in = range(QTime(7, 0), QTime(21, 0));
-  in.nextAnnounceTime = at(10, 0);
-  in.nextAlarmTime = at(10, 0);
-  auto d = DecideTick(in, at(10, 0));  // equal is not yet "earlier than now"
-  EXPECT_FALSE(d.announce);
-  EXPECT_FALSE(d.rescheduleAnnouncement);
-  EXPECT_FALSE(d.scanAlarms);
-  d = DecideTick(in, at(10, 0, 1));
-  EXPECT_TRUE(d.announce);
-  EXPECT_TRUE(d.scanAlarms);  // both due in one tick: the caller announces first
-}
-
-TEST(TickDecision, InvertedRangeAdmitsNothingAndMovesOn) {
-  TickInputs in = range(QTime(22, 0), QTime(6, 0));
+  EXPECT_EQ(tick(in, at(7, 30)), "-R--");  // inside the range now, but the scheduled time was not
+  // An inverted range admits nothing and moves on; without a range anything goes.
+  in = range(QTime(22, 0), QTime(6, 0));
   for (auto t : {at(23, 0), at(2, 0), at(22, 0), at(6, 0), at(12, 0)}) {
     in.nextAnnounceTime = t;
-    auto d = DecideTick(in, t.addSecs(5));
-    EXPECT_FALSE(d.announce) << t.toString().toStdString();
-    EXPECT_TRUE(d.rescheduleAnnouncement);
+    EXPECT_EQ(tick(in, t.addSecs(5)), "-R--") << t.toString().toStdString();
   }
   in.timeRangeOn = false;
   in.nextAnnounceTime = at(23, 0);
-  EXPECT_TRUE(DecideTick(in, at(23, 0, 5)).announce);
+  EXPECT_EQ(tick(in, at(23, 0, 5)), "A---");
 }
 
-TEST(TickDecision, NoScheduleNeverTriggers) {
-  TickInputs in = range(QTime(0, 0), QTime(23, 59));
-  in.nextAnnounceTime = QDateTime();  // none scheduled (0)
-  in.nextAlarmTime = QDateTime();     // none pending (-1)
-  auto d = DecideTick(in, at(12, 0));
-  EXPECT_FALSE(d.announce);
-  EXPECT_FALSE(d.rescheduleAnnouncement);
-  EXPECT_FALSE(d.scanAlarms);
+TEST(TickDecision, EachDutyOnlyOnceItsMomentHasPassed) {
+  TickInputs in = range(QTime(7, 0), QTime(21, 0));
+  in.nextAnnounceTime = at(10, 0);
+  in.nextAlarmTime = at(10, 0);
+  EXPECT_EQ(tick(in, at(10, 0)), "----");  // equal is not yet "earlier than now"
+  EXPECT_EQ(tick(in, at(10, 0, 1)), "A-S-");
+  // Nothing scheduled (0) and no alarm pending (-1): never, with or without a range.
+  in = range(QTime(0, 0), QTime(23, 59));
+  EXPECT_EQ(tick(in, at(12, 0)), "----");
   in.timeRangeOn = false;
-  EXPECT_FALSE(DecideTick(in, at(12, 0)).announce);
-}
-
-TEST(TickDecision, MailCheckOnceItsMomentHasPassedAndNoneRuns) {
-  TickInputs in;
-  EXPECT_FALSE(DecideTick(in, at(10, 0)).checkMail);  // checking is off
+  EXPECT_EQ(tick(in, at(12, 0)), "----");
+  // Mail: off, not yet, due, and not while the previous check has not answered.
+  EXPECT_EQ(tick(in, at(10, 0)), "----");
   in.nextMailCheck = at(10, 10);
-  EXPECT_FALSE(DecideTick(in, at(10, 10)).checkMail);
-  auto d = DecideTick(in, at(10, 10, 1));
-  EXPECT_TRUE(d.checkMail);
-  EXPECT_FALSE(d.announce);
-  EXPECT_FALSE(d.scanAlarms);
-  in.mailCheckRunning = true;  // the previous check has not answered yet
-  EXPECT_FALSE(DecideTick(in, at(10, 30)).checkMail);
+  EXPECT_EQ(tick(in, at(10, 10)), "----");
+  EXPECT_EQ(tick(in, at(10, 10, 1)), "---M");
+  in.mailCheckRunning = true;
+  EXPECT_EQ(tick(in, at(10, 30)), "----");
   in.mailCheckRunning = false;
   in.nextAlarmTime = at(10, 0);
   in.nextAnnounceTime = at(10, 0);
-  in.timeRangeOn = false;
-  d = DecideTick(in, at(10, 30));
-  EXPECT_TRUE(d.announce && d.scanAlarms && d.checkMail);  // all three in one tick
+  EXPECT_EQ(tick(in, at(10, 30)), "A-SM");  // all three in one tick
 }

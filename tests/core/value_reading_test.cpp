@@ -4,7 +4,7 @@
 
 using namespace chimewise;
 
-TEST(LeadingNumber, ReadsTheNumberATextStartsWith) {
+TEST(LeadingNumber, ReadsTheNumberATextStartsWithOrZero) {
   EXPECT_EQ(LeadingNumber("5 min"), 5);
   EXPECT_EQ(LeadingNumber("  12abc"), 12);
   EXPECT_EQ(LeadingNumber("-1"), -1);
@@ -12,11 +12,8 @@ TEST(LeadingNumber, ReadsTheNumberATextStartsWith) {
   EXPECT_DOUBLE_EQ(LeadingNumber("2.5e1x"), 25);
   EXPECT_DOUBLE_EQ(LeadingNumber(".5"), 0.5);
   EXPECT_EQ(LeadingNumber("3e"), 3);  // a dangling exponent is not part of the number
-}
-
-TEST(LeadingNumber, DamagedTextReadsAsZero) {
   for (const char* t : {"", "   ", "abc", "-", ".", "e5", "one", "\xC3\xA9", "--5", "1e999"})
-    EXPECT_EQ(LeadingNumber(QString::fromUtf8(t)), 0) << t;
+    EXPECT_EQ(LeadingNumber(QString::fromUtf8(t)), 0) << t;  // damaged text reads as zero
 }
 
 TEST(NumericReading, RoundsHalvesToEvenAndClampsTo16Bits) {
@@ -31,23 +28,12 @@ TEST(NumericReading, RoundsHalvesToEvenAndClampsTo16Bits) {
 }
 
 TEST(SwitchReadings, EachRuleOnDamagedValues) {
-  // numeric flag: only exactly 1 is on
-  EXPECT_TRUE(NumericFlag("1"));
-  EXPECT_TRUE(NumericFlag("1.4"));
-  EXPECT_FALSE(NumericFlag("-1"));
-  EXPECT_FALSE(NumericFlag("2"));
-  EXPECT_FALSE(NumericFlag("yes"));
-  EXPECT_FALSE(NumericFlag(""));
-  // not-zero: only the text "0" is off, even an empty text is on
+  // A numeric flag is on only at exactly 1; "not zero" is off only for the text "0", even an empty
+  // text is on; truth is any non-zero number, and what is not a number is off.
+  for (const char* on : {"1", "1.4"}) EXPECT_TRUE(NumericFlag(on)) << on;
+  for (const char* off : {"-1", "2", "yes", ""}) EXPECT_FALSE(NumericFlag(off)) << off;
+  for (const char* on : {"", "00", "garbage"}) EXPECT_TRUE(NotZeroReading(on)) << on;
   EXPECT_FALSE(NotZeroReading("0"));
-  EXPECT_TRUE(NotZeroReading(""));
-  EXPECT_TRUE(NotZeroReading("00"));
-  EXPECT_TRUE(NotZeroReading("garbage"));
-  // truth: any non-zero number is on; what is not a number is off
-  EXPECT_TRUE(TruthReading("-1"));
-  EXPECT_TRUE(TruthReading("1"));
-  EXPECT_TRUE(TruthReading("0.5"));
-  EXPECT_FALSE(TruthReading("0"));
-  EXPECT_FALSE(TruthReading("x"));
-  EXPECT_FALSE(TruthReading(""));
+  for (const char* on : {"-1", "1", "0.5"}) EXPECT_TRUE(TruthReading(on)) << on;
+  for (const char* off : {"0", "x", ""}) EXPECT_FALSE(TruthReading(off)) << off;
 }

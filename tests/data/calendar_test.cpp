@@ -34,17 +34,15 @@ TEST(CurrentReminders, QueryTextIsBuiltFromTheClock) {
 }
 
 TEST(TableText, Windows1252RoundTrip) {
-  EXPECT_EQ(ToTableText(QString::fromUtf8("Caf\xC3\xA9")), "Caf\xE9");
-  EXPECT_EQ(FromTableText("Caf\xE9"), QString::fromUtf8("Caf\xC3\xA9"));
   // Typographic quotes and the euro sign live in 0x80-0x9F of Windows-1252.
-  EXPECT_EQ(ToTableText(QString::fromUtf8("don\xE2\x80\x99t \xE2\x82\xAC"
-                                          "5")),
-            "don\x92t \x80"
-            "5");
-  EXPECT_EQ(FromTableText("don\x92t \x80"
-                          "5"),
-            QString::fromUtf8("don\xE2\x80\x99t \xE2\x82\xAC"
-                              "5"));
+  for (const auto& [text, bytes] : {std::pair<const char*, const char*>{"Caf\xC3\xA9", "Caf\xE9"},
+                                    {"don\xE2\x80\x99t \xE2\x82\xAC"
+                                     "5",
+                                     "don\x92t \x80"
+                                     "5"}}) {
+    EXPECT_EQ(ToTableText(QString::fromUtf8(text)), bytes);
+    EXPECT_EQ(FromTableText(bytes), QString::fromUtf8(text));
+  }
   EXPECT_EQ(ToTableText(QString::fromUtf8("\xE4\xB8\xAD")), "?");  // not in the code page
   EXPECT_EQ(FromTableText("\x81"), QString(QChar(0x81)));
 }
@@ -216,8 +214,7 @@ TEST_F(CalendarTable, RebuildRefusesWhileAnotherProgramHasTheTable) {
   EXPECT_TRUE(RebuildDatabase(engine_, dir_.path() + "/nowhere").IsNotFound());
 }
 
-// The index of the records the start-up check looks at, edited below what its header shows:
-// the ALARM tag's first leaf loses its last entry, with the page's checksum set right.
+// The ALARM tag's first leaf loses its last entry, its checksum set right: the header shows nothing.
 void DropAnAlarmEntry(const QString& appFolder) {
   const std::string path = (appFolder + "/data/CALENDAR.CDX").toStdString();
   xbase::testing::IndexBytes cdx(xbase::testing::ReadAll(path));
@@ -230,8 +227,7 @@ void DropAnAlarmEntry(const QString& appFolder) {
   xbase::testing::WriteAll(path, cdx.bytes());
 }
 
-// The start-up check compares each tag with the records: an index whose header is sound but
-// whose ALARM tag lacks an entry is found, and the rebuild it asks for makes it right.
+// The start-up check compares each tag with the records, and the rebuild it asks for makes it right.
 TEST_F(CalendarTable, TheStartUpCheckComparesTheEntriesWithTheRecords) {
   Add("20261206", 600, "20261224", 600);
   Add("20261207", 601, "20261224", 600);
@@ -250,9 +246,8 @@ TEST_F(CalendarTable, TheStartUpCheckComparesTheEntriesWithTheRecords) {
   ASSERT_OK(CalendarIndexProblem(engine_, CalendarPath(dir_.path())));
 }
 
-// Lookups go by the ALARM tag: an index that lacks it is not trusted even though the engine
-// trusts the file. A caller that may not write gets the reason and nothing open; one that
-// may has the index rebuilt.
+// Lookups go by the ALARM tag: an index without it is not trusted. A caller that may not write gets
+// the reason and nothing open; one that may has the index rebuilt.
 TEST_F(CalendarTable, AnIndexWithoutTheAlarmTagIsNotTrusted) {
   Add("20261206", 600, "20261224", 600);
   {
@@ -285,8 +280,7 @@ TEST_F(CalendarTable, AnIndexWithoutTheAlarmTagIsNotTrusted) {
   EXPECT_EQ(engine_.Area(area)->TagArea("ALARM"), 5);
 }
 
-// An activity without a time (STARTTIME -1) happens on its own day, at its start: never at
-// 23:59 of the day before.
+// An activity without a time (STARTTIME -1) is at the start of its day, not 23:59 the day before.
 TEST_F(CalendarTable, AnActivityWithoutATimeStaysOnItsDay) {
   Add("", 0, "20261224", -1);
   int area = OpenTable(engine_, CalendarPath(dir_.path()), kAliasTimer, kModeShared);
@@ -299,8 +293,7 @@ TEST_F(CalendarTable, AnActivityWithoutATimeStaysOnItsDay) {
   EXPECT_EQ(facts.activity, QDateTime(QDate(2026, 12, 24), QTime(0, 0)));
 }
 
-// What the program stores is checked before anything is written: no negative number and no
-// year outside 1000-9999 goes into the table, while the edges themselves do.
+// Checked before anything is written: no negative number, no year outside 1000-9999 (edges fit).
 TEST_F(CalendarTable, NegativeNumbersAndYearsOutsideTheTableAreRefused) {
   int area = OpenTable(engine_, CalendarPath(dir_.path()), kAliasOneTime, kModeShared);
   ASSERT_GT(area, 0);
@@ -337,19 +330,10 @@ TEST_F(CalendarTable, NegativeNumbersAndYearsOutsideTheTableAreRefused) {
   }
 }
 
-// Another program's index (a Visual FoxPro CDX) where the calendar's belongs is replaced by
-// the rebuild, which says so the one time it happens.
+// A Visual FoxPro index where the calendar's belongs is replaced by the rebuild, told once.
 TEST_F(CalendarTable, AForeignIndexIsReplacedAndThatIsToldOnce) {
   Add("20261206", 600, "20261224", 600);
-  // A Visual FoxPro compound index: root node at 1024, no free list, compact and compound.
-  std::string cdx(1536, '\0');
-  xbase::testing::PutLE(&cdx, 0, 4, 1024);
-  xbase::testing::PutLE(&cdx, 4, 4, 0xFFFFFFFFu);
-  xbase::testing::PutLE(&cdx, 12, 2, 10);
-  cdx[14] = static_cast<char>(0xE0);
-  cdx[15] = 0x01;
-  xbase::testing::PutLE(&cdx, 1024, 2, 3);
-  xbase::testing::WriteAll((dir_.path() + "/data/CALENDAR.CDX").toStdString(), cdx);
+  xbase::testing::WriteAll((dir_.path() + "/data/CALENDAR.CDX").toStdString(), xbase::testing::ForeignIndex());
   EXPECT_TRUE(CalendarIndexProblem(engine_, CalendarPath(dir_.path())).IsNotSupported());
   bool foreign = false;
   ASSERT_OK(RebuildDatabase(engine_, dir_.path(), nullptr, &foreign));

@@ -48,17 +48,11 @@ class MimeGenerator {
 
   // Bytes of every kind: letters, controls, 8-bit, UTF-8 of U+FFFD and C1 controls, escapes.
   QByteArray noise(int length) {
-    static const char* pieces[] = {"hello ",   "\x1b]0;title\x07",
-                                   "\x1b[31m", "\xef\xbf\xbd",
-                                   "\xc2\x9b", "\xff",
-                                   "\x00",     "\t",
-                                   "\r",       "\n",
-                                   "=",        "=ZZ",
-                                   "=0",       "=?",
-                                   "?=",       "<b>",
-                                   "&#1;",     "&#xFFFD;",
-                                   "--",       "\xc3\xa9",
-                                   "\x80",     " "};
+    // clang-format off
+    static const char* pieces[] = {"hello ", "\x1b]0;title\x07", "\x1b[31m", "\xef\xbf\xbd", "\xc2\x9b", "\xff",
+                                   "\x00", "\t", "\r", "\n", "=", "=ZZ", "=0", "=?", "?=", "<b>", "&#1;", "&#xFFFD;", "--",
+                                   "\xc3\xa9", "\x80", " "};
+    // clang-format on
     QByteArray b;
     while (b.size() < length) {
       const char* p = oneOf(pieces);
@@ -87,16 +81,11 @@ class MimeGenerator {
   }
 
   QByteArray entity(int depth, bool top) {
-    static const char* textTypes[] = {"text/plain",
-                                      "text/html",
-                                      "text/enriched",
-                                      "text",
-                                      "text/calendar",
-                                      "text/x-thing",
-                                      "application/octet-stream",
-                                      "message/rfc822",
-                                      "image/png",
+    // clang-format off
+    static const char* textTypes[] = {"text/plain", "text/html", "text/enriched", "text", "text/calendar",
+                                      "text/x-thing", "application/octet-stream", "message/rfc822", "image/png",
                                       "TEXT/PLAIN"};
+    // clang-format on
     static const char* multiTypes[] = {"mixed", "alternative", "signed", "encrypted", "related", "digest", "x-odd"};
     static const char* charsets[] = {"utf-8",   "us-ascii", "iso-8859-1", "koi8-r", "windows-1252",
                                      "x-bogus", "utf-16",   "shift_jis",  ""};
@@ -169,4 +158,28 @@ TEST(MailProperty, GeneratedMimeTreesNeverCrashAndNeverPutControlCharactersIntoS
   // The generator made what it should: mostly readable mail with text, some of it refused.
   EXPECT_GT(withBody, 1000);
   EXPECT_LT(unreadable, 1500);
+}
+
+TEST(MailProperty, WideDeepAndHostileMessagesAreRead) {
+  // Many parts, as deep as is read, a header of nothing but "=?", lines of nothing but "--", and
+  // HTML of unclosed tags: each is read without a problem.
+  QByteArray wide, deep, deepTail, html;
+  for (int i = 0; i < 1000; ++i)
+    wide += "--b\r\nContent-Type: text/plain\r\n\r\nPart " + QByteArray::number(i) + "\r\n";
+  for (int i = 0; i < mailbox::kMaxMimeNesting - 1; ++i) {
+    deep += "--b" + QByteArray::number(i) + "\r\nContent-Type: multipart/mixed; boundary=b" +
+            QByteArray::number(i + 1) + "\r\n\r\n" + QByteArray(200, 'x') + "\r\n";
+    deepTail.prepend("--b" + QByteArray::number(i) + "--\r\n");
+  }
+  while (html.size() < 100000) html += "<head><title>x<p>text<br>&amp; <b";
+  const QByteArray messages[] = {
+      "Subject: wide\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n" + wide + "--b--\r\n",
+      "Subject: deep\r\nContent-Type: multipart/mixed; boundary=b0\r\n\r\n" + deep + deepTail,
+      "Subject: " + QByteArray(200000, '=').replace("==", "=?") + "\r\nContent-Type: multipart/mixed\r\n\r\n" +
+          QByteArray(200000, '-').replace("-----", "--\r\n-"),
+      "Subject: html\r\nContent-Type: text/html\r\n\r\n" + html};
+  for (const QByteArray& raw : messages) {
+    const mailbox::MailMessage m = mailbox::ParseMessage(raw);
+    EXPECT_TRUE(m.problem.isEmpty()) << raw.left(20).toStdString() << ": " << m.problem.toStdString();
+  }
 }

@@ -77,15 +77,6 @@ TEST_F(MailReaderTest, OnRequestListsEveryUnreadMessageWithItsFileAndMarksOnlyTh
   EXPECT_EQ(settings.read(settings::LastCheck), "1980-01-01 00:01:00");
 }
 
-TEST_F(MailReaderTest, MarkReadOffLeavesEverythingUnread) {
-  DeliverFour();
-  settings.write(settings::MarkRead, "0");
-  reader->CheckNewMail(false, true);
-  EXPECT_EQ(rows.rows.size(), 3u);
-  EXPECT_EQ(md.Files("new").size(), 2);
-  EXPECT_EQ(md.Files("cur").filter(":2,S").size(), 1);
-}
-
 TEST_F(MailReaderTest, AutomaticReadsOnlyWhatCameSinceTheLastCheckAndNeverMarks) {
   DeliverFour();
   settings.write(settings::LastCheck, FormatDateText(Berlin(2026, 12, 5, 0, 0)));
@@ -128,7 +119,7 @@ TEST_F(MailReaderTest, AutomaticHidesTheCharacterItShowed) {
   EXPECT_NE(speaker.lines.last(), "Hide");
 }
 
-TEST_F(MailReaderTest, UnreachableMailboxOnRequestSaysWhyAutomaticStaysQuiet) {
+TEST_F(MailReaderTest, UnreachableOrEmptyMailboxOnRequestSaysWhyAutomaticStaysQuiet) {
   settings.write(settings::Mailbox, dir.filePath("gone"));
   settings.write(settings::CheckMail, "1");
   reader->CheckNewMail(false, true);
@@ -149,24 +140,29 @@ TEST_F(MailReaderTest, UnreachableMailboxOnRequestSaysWhyAutomaticStaysQuiet) {
   speaker.lines.clear();
   reader->CheckNewMail(false, true);
   EXPECT_EQ(said().first(), "Sorry, I could not reach your mailbox because no mailbox is set up in the options.");
-}
 
-TEST_F(MailReaderTest, NoMailOnRequestIsTheSorryLine) {
+  // Reached, with nothing unread: the sorry line.
+  settings.write(settings::Mailbox, md.folder());
   md.Deliver(AlternativeMessage(), Berlin(2026, 12, 5, 19, 31), "S");
+  speaker.lines.clear();
   reader->CheckNewMail(false, true);
   EXPECT_EQ(speaker.lines.filter(QRegularExpression("^(Speak|Play)")),
             (QStringList{"Play: Sad", "Speak: Sorry, there is no new mail.", "Play: Blink"}));
   EXPECT_EQ(rows.loads, 0);
 }
 
-TEST_F(MailReaderTest, ASecondRequestAddsRowsWithoutOverwritingTheListedOnes) {
-  md.Deliver(EncodedWordsMessage(), Berlin(2026, 12, 4, 15, 46));
+// With "MarkRead" off nothing is marked; a second request adds rows after the listed ones.
+TEST_F(MailReaderTest, MarkReadOffLeavesEverythingUnreadAndASecondRequestAddsRows) {
+  DeliverFour();
   settings.write(settings::MarkRead, "0");
   reader->CheckNewMail(false, true);
-  md.Deliver(Base64Latin1Message(), Berlin(2026, 12, 6, 8, 6));
+  EXPECT_EQ(rows.rows.size(), 3u);
+  EXPECT_EQ(md.Files("new").size(), 2);
+  EXPECT_EQ(md.Files("cur").filter(":2,S").size(), 1);
+  md.Deliver(Base64Latin1Message(), Berlin(2026, 12, 6, 8, 7));
   reader->CheckNewMail(false, true);
-  ASSERT_EQ(rows.rows.size(), 3u);
-  EXPECT_EQ(rows.rows[2].fileIndex, 2);
+  ASSERT_EQ(rows.rows.size(), 7u);
+  EXPECT_EQ(rows.rows[6].fileIndex, 6);
   speaker.lines.clear();
   reader->ReadMyMail(rows.rows[0]);
   EXPECT_TRUE(said().join('|').contains(QString::fromUtf8("Grüße"))) << said().join('|').toStdString();

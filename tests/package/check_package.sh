@@ -1,9 +1,6 @@
 #!/usr/bin/env bash
-# Checks the built Debian package as Debian would and as a user's desktop will read it:
-# lintian reports no errors; the dependencies include the libraries and the speech and recogniser
-# data; the programs, the template, the icons, the menu and software-centre entries and the
-# manual pages are where the desktop looks for them, and valid.
-#
+# The built Debian package as Debian and a desktop read it: lintian, the dependencies, and the
+# programs, template, icons, menu and software-centre entries and manual pages in place and valid.
 #   check_package.sh PACKAGE.deb
 set -euo pipefail
 deb="$1"

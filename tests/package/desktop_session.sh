@@ -1,11 +1,7 @@
 #!/usr/bin/env bash
-# A first session on a fresh desktop with the installed program, run as the new user:
-#   Xvfb with a window manager and a system tray (trayer), PulseAudio with a null sink whose
-#   monitor is recorded (parec); the program started as its menu entry starts it; a reminder due
-#   a minute later added with chimewise-cli; the reminder's words must be recognised in the
-#   recording (pocketsphinx); a screenshot while the character shows its balloon; Quit from the
-#   tray menu; the goodbye must be heard and the program must end with status 0.
-#
+# A new user's first session on a fresh desktop (Xvfb, openbox, trayer; PulseAudio recorded by
+# parec): the program started from its menu entry hears a reminder added with chimewise-cli read
+# aloud (recognised by pocketsphinx), then says goodbye at Quit from the tray and ends with 0.
 #   desktop_session.sh PREFIX      (PREFIX holds the installed usr/ tree; results in ~/e2e)
 set -euo pipefail
 prefix="$1"
@@ -92,8 +88,7 @@ wait_for 30 test -f "$data" || fail "the program did not set up its data folder"
 wait_for 30 xdotool search --onlyvisible --name "Word Balloon" || fail "the character never spoke"
 say "the character is on the desktop and speaking"
 
-# A new user's first start introduces the program at length, and holds reminders back while it
-# does. Having heard the start of it, the user stops it from the character's menu ("Stop Talking").
+# A first start introduces the program at length, holding reminders back; "Stop Talking" ends it.
 sleep 8
 character=""
 for file in "$prefix"/usr/share/olm-chimewise/characters/*.ochar; do
@@ -126,8 +121,7 @@ due="$(date -d '+1 minute' '+%F %H:%M')"
 chimewise-cli add --text "$text" --activity "$due" >"$out/cli.log"
 say "added \"$text\" due at $due"
 
-# Once it is due (a new user's introduction holds the reminders back until it ends), the program
-# moves the reminder's alarm on and reads it: picture the character with its balloon meanwhile.
+# Once due, the program moves the reminder's alarm on and reads it: picture the balloon meanwhile.
 due_epoch="$(date -d "$due" +%s)"
 while [ "$(date +%s)" -lt "$due_epoch" ]; do sleep 1; done
 announced=""

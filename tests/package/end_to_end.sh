@@ -1,11 +1,7 @@
 #!/usr/bin/env bash
-# Installs the built package into a fresh prefix and uses the program as a new user would on a
-# desktop: see desktop_session.sh. Run as root, the session belongs to a throwaway account with an
-# empty home, removed afterwards; otherwise to this account with a new, empty home.
-#
-#   end_to_end.sh PACKAGE.deb OUT_DIR
-#
-# OUT_DIR receives the recordings, the screenshot, the recognised words and the program's log.
+# Installs the package into a fresh prefix and runs desktop_session.sh with an empty home: as a
+# throwaway account when run as root, else as this account.
+#   end_to_end.sh PACKAGE.deb OUT_DIR   (OUT_DIR gets the recordings, screenshots, words and log)
 set -euo pipefail
 deb="$(realpath "$1")"
 out="$(mkdir -p "$2" && realpath "$2")"

@@ -187,6 +187,13 @@ class UpdateCheckTest : public ::testing::Test {
     EXPECT_FALSE(checker.running());
   }
 
+  // Starts the FTP server on the test's folder, set up as the update server; returns its address.
+  QString startServer(FtpServer::Options o = {}) {
+    ftp = std::make_unique<FtpServer>(dir.filePath("srv"), o);
+    EXPECT_TRUE(ftp->ready());
+    settings.write(settings::UpdateServer, ftp->address());
+    return ftp->address();
+  }
   QString local() const { return state.AppFolder + "/TEMP/PELORUPD.EXE"; }
   QStringList prompts() const {
     QStringList texts;
@@ -215,12 +222,12 @@ class UpdateCheckTest : public ::testing::Test {
   int quits = 0;
   int finishes = 0;
   qint64 maxUpdateBytes = qint64(256) << 20;
+  std::unique_ptr<FtpServer> ftp;
 };
 
 TEST_F(UpdateCheckTest, EmptyFolderIsUpToDateAndTheProgramStays) {
-  FtpServer server(dir.filePath("srv"));
-  ASSERT_TRUE(server.ready());
-  check(server.address());
+  const QString server = startServer();
+  check(server);
   EXPECT_EQ(said, QStringList({kLetsGo, kUpToDate}));
   EXPECT_TRUE(prompter.asked.empty()) << prompts().join("\n").toStdString();
   EXPECT_EQ(mainEnabled, QList<bool>({false, true}));
@@ -234,7 +241,7 @@ TEST_F(UpdateCheckTest, EmptyFolderIsUpToDateAndTheProgramStays) {
   // Only older files: up to date as well.
   serve("9.exe", "old");
   said.clear();
-  check(server.address(), 10.6);
+  check(server, 10.6);
   EXPECT_EQ(said, QStringList({kLetsGo, kUpToDate}));
   EXPECT_EQ(view.window.list()->count(), 1);
 }
@@ -242,9 +249,8 @@ TEST_F(UpdateCheckTest, EmptyFolderIsUpToDateAndTheProgramStays) {
 TEST_F(UpdateCheckTest, FirstNewerRowIsFetchedVerifiedAndInstalled) {
   serve("105.exe", installer("105"), true);
   serve("107.exe", installer("107"), true);
-  FtpServer server(dir.filePath("srv"));
-  ASSERT_TRUE(server.ready());
-  check(server.address(), 10.6);
+  const QString server = startServer();
+  check(server, 10.6);
 
   EXPECT_TRUE(prompter.asked.empty()) << prompts().join("\n").toStdString();
   EXPECT_EQ(said, QStringList({kLetsGo, kGoodNews}));
@@ -263,22 +269,8 @@ TEST_F(UpdateCheckTest, FirstNewerRowIsFetchedVerifiedAndInstalled) {
   EXPECT_EQ(mainEnabled, QList<bool>({false}));  // the program is on its way out
 }
 
-TEST_F(UpdateCheckTest, RunningSiblingsAreClosedAndNamedToTheInstaller) {
-  serve("200.exe", installer(), true);
-  FtpServer server(dir.filePath("srv"));
-  ASSERT_TRUE(server.ready());
-  siblings.running = {kJokesTitles.first()};
-  check(server.address());
-  EXPECT_EQ(Slurp(record), "True,-1,False");
-  siblings.running = {kMailTitles.first()};
-  check(server.address());
-  EXPECT_EQ(Slurp(record), "False,-1,True");
-  EXPECT_EQ(quits, 2);
-}
-
 TEST_F(UpdateCheckTest, UnsignedTamperedOrForeignFilesAreRefusedAndDeleted) {
-  FtpServer server(dir.filePath("srv"));
-  ASSERT_TRUE(server.ready());
+  const QString server = startServer();
   struct Case {
     const char* name;
     std::function<void()> prepare;
@@ -320,7 +312,7 @@ TEST_F(UpdateCheckTest, UnsignedTamperedOrForeignFilesAreRefusedAndDeleted) {
     c.prepare();
     prompter.asked.clear();
     said.clear();
-    check(server.address());
+    check(server);
     ASSERT_EQ(prompter.asked.size(), 1u);
     EXPECT_EQ(prompter.asked[0].title, kErrorTitle);
     EXPECT_EQ(prompter.asked[0].icon, PromptIcon::Warning);
@@ -337,7 +329,7 @@ TEST_F(UpdateCheckTest, UnsignedTamperedOrForeignFilesAreRefusedAndDeleted) {
   }
 }
 
-TEST_F(UpdateCheckTest, NoServerRefusedConnectionAndUnknownHost) {
+TEST_F(UpdateCheckTest, NoServerRefusedConnectionUnknownHostAndMissingFolder) {
   check(QString());
   ASSERT_EQ(prompter.asked.size(), 1u);
   EXPECT_TRUE(prompter.asked[0].text.startsWith("No update server is set up."));
@@ -370,45 +362,38 @@ TEST_F(UpdateCheckTest, NoServerRefusedConnectionAndUnknownHost) {
   EXPECT_EQ(said, QStringList({kNoInternet}));
   EXPECT_EQ(mainEnabled.last(), true);
   EXPECT_FALSE(view.window.isVisible());
-}
 
-TEST_F(UpdateCheckTest, MissingFolderIsAnErrorNotUpToDate) {
-  ASSERT_TRUE(QDir(dir.filePath("srv/pub/updrmind")).removeRecursively());
-  FtpServer server(dir.filePath("srv"));
-  ASSERT_TRUE(server.ready());
-  check(server.address());
+  // A server without the update folder: an error, not "up to date".
+  ASSERT_TRUE(QDir(folder).removeRecursively());
+  const QString server = startServer();
+  said.clear();
+  prompter.asked.clear();
+  check(server);
   EXPECT_EQ(said, QStringList({kLetsGo}));
   ASSERT_EQ(prompter.asked.size(), 1u);
   EXPECT_TRUE(prompter.asked[0].text.startsWith(kErrorText + "9: ")) << prompter.asked[0].text.toStdString();
 }
 
-TEST_F(UpdateCheckTest, AbortDuringASlowTransferDeletesThePartialFile) {
+// Abort, then quit or logout, while the update downloads: the transfer stops at once rather than
+// running to its end, the partial file goes and nothing is asked.
+TEST_F(UpdateCheckTest, AbortOrShutdownDuringASlowTransferDeletesThePartialFile) {
   serve("400.exe", QByteArray(300000, 'x'), true);
-  FtpServer server(dir.filePath("srv"), {.bytesPerSecond = 20000});
-  ASSERT_TRUE(server.ready());
+  const QString server = startServer({.bytesPerSecond = 20000});
   view.abortOnProgress = true;
-  check(server.address());
+  check(server);
   EXPECT_FALSE(view.abortOnProgress);  // Abort was clicked
   EXPECT_FALSE(QFile::exists(local()));
   EXPECT_TRUE(prompter.asked.empty()) << prompts().join("\n").toStdString();
   EXPECT_EQ(said, QStringList({kLetsGo, kGoodNews}));
   EXPECT_EQ(mainEnabled, QList<bool>({false, true}));
-  EXPECT_EQ(quits, 0);
   EXPECT_FALSE(view.window.isVisible());
-}
 
-// Quit or logout while the update downloads: the transfer stops at once rather than running to
-// its end, the partial file goes and nothing is said or asked.
-TEST_F(UpdateCheckTest, ShutdownDuringATransferStopsItAtOnce) {
-  serve("400.exe", QByteArray(300000, 'x'), true);
-  FtpServer server(dir.filePath("srv"), {.bytesPerSecond = 20000});
-  ASSERT_TRUE(server.ready());
   QElapsedTimer sinceClosing;
   view.onFirstBytes = [&] {
     sinceClosing.start();
     state.events->BeginClosing();
   };
-  check(server.address());
+  check(server);
   ASSERT_TRUE(sinceClosing.isValid());
   EXPECT_FALSE(QFile::exists(local()));
   EXPECT_TRUE(prompter.asked.empty()) << prompts().join("\n").toStdString();
@@ -422,9 +407,7 @@ TEST_F(UpdateCheckTest, ShutdownDuringATransferStopsItAtOnce) {
 // handler has long returned. A second request meanwhile only brings the window to the front.
 TEST_F(UpdateCheckTest, CheckReturnsAtOnceAndTheTransferGoesOnUnderIt) {
   serve("800.exe", installer() + QByteArray(40000, '#'), true);
-  FtpServer server(dir.filePath("srv"), {.bytesPerSecond = 40000});
-  ASSERT_TRUE(server.ready());
-  settings.write(settings::UpdateServer, server.address());
+  const QString server = startServer({.bytesPerSecond = 40000});
   UpdateCheck checker(settings, prompter, view, siblings, hooks(), options());
   QElapsedTimer call;
   call.start();
@@ -460,9 +443,7 @@ TEST_F(UpdateCheckTest, CheckReturnsAtOnceAndTheTransferGoesOnUnderIt) {
 // no reaction to shutdown). Worth running under a memory checker.
 TEST_F(UpdateCheckTest, DestroyingTheCheckDuringADownloadCallsNothingBack) {
   serve("400.exe", QByteArray(300000, 'x'), true);
-  FtpServer server(dir.filePath("srv"), {.bytesPerSecond = 20000});
-  ASSERT_TRUE(server.ready());
-  settings.write(settings::UpdateServer, server.address());
+  startServer({.bytesPerSecond = 20000});
   auto checker = std::make_unique<UpdateCheck>(settings, prompter, view, siblings, hooks(), options());
   checker->CheckForUpdate();
   ASSERT_TRUE(RunEventsUntil([&] { return QFileInfo(local()).size() > 0; }, 30000));
@@ -488,13 +469,16 @@ TEST_F(UpdateCheckTest, DestroyingTheCheckDuringADownloadCallsNothingBack) {
   EXPECT_TRUE(prompter.asked.empty()) << prompts().join("\n").toStdString();
 }
 
-// A sibling program slow to close is waited for without holding the program up; the installer
-// starts only once both answers are in.
-TEST_F(UpdateCheckTest, TheInstallerWaitsForTheSiblingWindows) {
+// Running sibling programs are closed and named to the installer. One slow to close is waited for
+// without holding the program up; the installer starts only once both answers are in.
+TEST_F(UpdateCheckTest, TheInstallerWaitsForTheSiblingWindowsAndIsToldOfThem) {
   serve("810.exe", installer(), true);
-  FtpServer server(dir.filePath("srv"));
-  ASSERT_TRUE(server.ready());
-  settings.write(settings::UpdateServer, server.address());
+  const QString server = startServer();
+  siblings.running = {kJokesTitles.first()};
+  check(server);
+  EXPECT_EQ(Slurp(record), "True,-1,False");
+  installerRuns.clear();
+  siblings.asked.clear();
   siblings.delayMs = 400;
   siblings.running = {kMailTitles.first()};
   UpdateCheck checker(settings, prompter, view, siblings, hooks(), options());
@@ -503,20 +487,18 @@ TEST_F(UpdateCheckTest, TheInstallerWaitsForTheSiblingWindows) {
   EXPECT_TRUE(checker.running());
   EXPECT_FALSE(view.window.isVisible());  // closed before the sibling programs are
   EXPECT_TRUE(installerRuns.isEmpty());
-  ASSERT_TRUE(RunEventsUntil([&] { return finishes > 0; }, 30000));
+  ASSERT_TRUE(RunEventsUntil([&] { return finishes > 1; }, 30000));
   EXPECT_EQ(siblings.asked, QList<QStringList>({kJokesTitles, kMailTitles}));
   EXPECT_EQ(installerRuns, QStringList({local()}));
   EXPECT_EQ(Slurp(record), "False,-1,True");
-  EXPECT_EQ(quits, 1);
+  EXPECT_EQ(quits, 2);
 }
 
 // Shutdown while the sibling programs are being closed: the wait is dropped, the installer never
 // starts and the downloaded file goes.
 TEST_F(UpdateCheckTest, ShutdownWhileSiblingsCloseStartsNoInstaller) {
   serve("820.exe", installer(), true);
-  FtpServer server(dir.filePath("srv"));
-  ASSERT_TRUE(server.ready());
-  settings.write(settings::UpdateServer, server.address());
+  startServer();
   siblings.delayMs = 60000;
   UpdateCheck checker(settings, prompter, view, siblings, hooks(), options());
   checker.CheckForUpdate();
@@ -541,9 +523,8 @@ TEST_F(UpdateCheckTest, ShutdownWhileSiblingsCloseStartsNoInstaller) {
 
 TEST_F(UpdateCheckTest, FailingSizeStillDownloadsAndShowsTheCountAlone) {
   serve("500.exe", installer() + QByteArray(5000, '#'), true);
-  FtpServer server(dir.filePath("srv"), {.noSize = true});
-  ASSERT_TRUE(server.ready());
-  check(server.address());
+  const QString server = startServer({.noSize = true});
+  check(server);
   EXPECT_TRUE(prompter.asked.empty()) << prompts().join("\n").toStdString();
   ASSERT_FALSE(view.progress.isEmpty());
   EXPECT_EQ(view.progress.last(), FormatCount(installer().size() + 5000));
@@ -557,14 +538,13 @@ TEST_F(UpdateCheckTest, HostileNamesAndAPlantedLinkWriteNothingOutsideTemp) {
   Touch(outside, "precious");
   Touch(state.AppFolder + "/TEMP/keep", "");
   ASSERT_TRUE(QFile::link(outside, local()));
-  FtpServer server(dir.filePath("srv"));
-  ASSERT_TRUE(server.ready());
-  check(server.address());
+  const QString server = startServer();
+  check(server);
   EXPECT_EQ(said, QStringList({kLetsGo, kUpToDate}));
   EXPECT_EQ(view.window.list()->item(0)->text(), "900?.exe");
 
   serve("901.exe", "not an installer");
-  check(server.address());
+  check(server);
   EXPECT_EQ(Slurp(outside), "precious");
   EXPECT_FALSE(QFileInfo(local()).isSymLink());
   EXPECT_FALSE(QFile::exists(local()));
@@ -573,10 +553,9 @@ TEST_F(UpdateCheckTest, HostileNamesAndAPlantedLinkWriteNothingOutsideTemp) {
 
 TEST_F(UpdateCheckTest, AnOversizedUpdateFileIsCutOffAndDeleted) {
   serve("600.exe", QByteArray(50000, 'z'), true);
-  FtpServer server(dir.filePath("srv"));
-  ASSERT_TRUE(server.ready());
+  const QString server = startServer();
   maxUpdateBytes = 10000;
-  check(server.address());
+  check(server);
   ASSERT_EQ(prompter.asked.size(), 1u);
   EXPECT_TRUE(prompter.asked[0].text.startsWith(kErrorText + "23: The server sent more than 10000 bytes"))
       << prompter.asked[0].text.toStdString();
@@ -606,19 +585,15 @@ TEST_F(UpdateCheckTest, WindowMarksTheCurrentStepAndIsDrawn) {
   EXPECT_TRUE(aborted);
 }
 
-}  // namespace
-}  // namespace chimewise::update
-
-namespace chimewise::update {
-namespace {
-
-// The command as the program builds it: its own window, the desktop's sibling windows and the
-// character bound; with no server set up it only says so.
-TEST_F(UpdateCheckTest, CommandAsTheProgramBuildsItTellsOfAMissingServer) {
+// The command as the program builds it (its own window, the desktop's windows, the character):
+// with no server set up it only says so; otherwise it starts the verified installer detached,
+// which finds the file executable and gets its one argument, and quits.
+TEST_F(UpdateCheckTest, CommandAsTheProgramBuildsIt) {
   UpdateHooks hooks;
   hooks.quit = [this] { ++quits; };
   UpdateOptions options;
   options.appFolder = state.AppFolder;
+  options.publicKey = keys.publicKey;
   UpdateCommand command(settings, prompter, *host, hooks, options);
   command.CheckForUpdate();
   EXPECT_FALSE(command.running());
@@ -626,21 +601,10 @@ TEST_F(UpdateCheckTest, CommandAsTheProgramBuildsItTellsOfAMissingServer) {
   EXPECT_EQ(prompter.asked[0].title, kErrorTitle);
   EXPECT_TRUE(prompter.asked[0].text.startsWith("No update server is set up."));
   EXPECT_EQ(quits, 0);
-}
 
-// The program's own way of starting the installer: a detached process, which finds the file
-// executable and gets its one argument.
-TEST_F(UpdateCheckTest, CommandStartsTheVerifiedInstallerDetachedAndQuits) {
+  prompter.asked.clear();
   serve("700.exe", installer(), true);
-  FtpServer server(dir.filePath("srv"));
-  ASSERT_TRUE(server.ready());
-  settings.write(settings::UpdateServer, server.address());
-  UpdateHooks hooks;
-  hooks.quit = [this] { ++quits; };
-  UpdateOptions options;
-  options.appFolder = state.AppFolder;
-  options.publicKey = keys.publicKey;
-  UpdateCommand command(settings, prompter, *host, hooks, options);
+  const QString server = startServer();
   command.CheckForUpdate();
   EXPECT_TRUE(command.running());
   ASSERT_TRUE(RunEventsUntil([&] { return quits > 0; }, 60000));
