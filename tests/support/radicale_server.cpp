@@ -2,6 +2,7 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -50,7 +51,11 @@ RadicaleServer::RadicaleServer(RadicaleOptions options) {
 
 bool RadicaleServer::start(const RadicaleOptions& options) {
   m_port = FreePort();
-  QByteArray config = "[server]\nhosts = 127.0.0.1:" + QByteArray::number(m_port) + "\n\n[auth]\n";
+  QByteArray config = "[server]\nhosts = 127.0.0.1:" + QByteArray::number(m_port) + "\n";
+  m_tls = !options.certificate.isEmpty() && !options.key.isEmpty();
+  if (m_tls)
+    config += "ssl = True\ncertificate = " + options.certificate.toUtf8() + "\nkey = " + options.key.toUtf8() + "\n";
+  config += "\n[auth]\n";
   if (options.user.isEmpty()) {
     config += "type = none\n";
   } else {
@@ -101,7 +106,7 @@ void RadicaleServer::kill() {
 
 QUrl RadicaleServer::url(const QString& path) const {
   QUrl url;
-  url.setScheme(QStringLiteral("http"));
+  url.setScheme(m_tls ? QStringLiteral("https") : QStringLiteral("http"));
   url.setHost(QStringLiteral("127.0.0.1"));
   url.setPort(m_port);
   url.setPath(path);
@@ -109,7 +114,9 @@ QUrl RadicaleServer::url(const QString& path) const {
 }
 
 QString RadicaleServer::log() const {
-  QFile f(m_dir.filePath(QStringLiteral("log")));
+  const QString path = m_dir.filePath(QStringLiteral("log"));
+  if (!QFileInfo(path).isFile()) return {};
+  QFile f(path);
   if (!f.open(QIODevice::ReadOnly)) return {};
   return QString::fromUtf8(f.read(64 * 1024));
 }

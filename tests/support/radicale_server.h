@@ -15,6 +15,9 @@ struct RadicaleOptions {
   // htpasswd file with this one user.
   QString user;
   QString password;
+  // Both set: https with this certificate and key (PEM files).
+  QString certificate;
+  QString key;
 };
 
 class RadicaleServer {
@@ -31,7 +34,7 @@ class RadicaleServer {
   bool ready() const { return m_ready; }
   QString error() const { return m_error; }
   int port() const { return m_port; }
-  // http://127.0.0.1:<port><path>
+  // http://127.0.0.1:<port><path> (https with a certificate)
   QUrl url(const QString& path = QStringLiteral("/")) const;
   // The server's own log (warnings and errors).
   QString log() const;
@@ -48,6 +51,7 @@ class RadicaleServer {
   QProcess m_process;
   int m_port = 0;
   bool m_ready = false;
+  bool m_tls = false;
   QString m_error;
 };
 

@@ -7,7 +7,9 @@
 #include <caldav/caldav_session.h>
 
 #include <QCoreApplication>
+#include <QProcess>
 #include <QTcpSocket>
+#include <QThread>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -353,6 +355,86 @@ TEST_F(RadicaleTest, DestroyingTheClientDropsWhatItHasNotAnswered) {
   }
   App().processEvents();
   EXPECT_EQ(answered, 0);
+}
+
+}  // namespace
+
+namespace {
+
+const QString kCertificate = QStringLiteral(CALDAV_TLS_DIR "/test_server.pem");
+const QString kKey = QStringLiteral(CALDAV_TLS_DIR "/test_server.key");
+
+class RadicaleOverTlsTest : public RadicaleTest {
+ protected:
+  RadicaleOptions options() const override { return {{}, {}, kCertificate, kKey}; }
+};
+
+TEST_F(RadicaleOverTlsTest, TheServerCertificateMustVerifyAgainstTheTrustedOnes) {
+  EXPECT_TRUE(caldav::Settings().verifyTls);
+  ASSERT_EQ(m_server->url().scheme(), QStringLiteral("https"));
+
+  caldav::Session untrusted(settings());
+  const caldav::Discovery refused = untrusted.discover();
+  EXPECT_EQ(refused.status.error, Error::CertificateRefused) << Why(refused.status);
+  EXPECT_TRUE(refused.calendars.isEmpty());
+
+  caldav::Settings trusting = settings();
+  trusting.caFile = kCertificate;
+  caldav::Session session(trusting);
+  const caldav::Status made = session.makeCalendar(m_server->url(QStringLiteral("/jo/work/")), QStringLiteral("W"));
+  ASSERT_TRUE(made.ok()) << Why(made);
+  const caldav::Discovery found = session.discover();
+  ASSERT_TRUE(found.status.ok()) << Why(found.status);
+  ASSERT_EQ(found.calendars.size(), 1);
+  EXPECT_EQ(found.calendars[0].url.scheme(), QStringLiteral("https"));
+}
+
+// An https server of the test's own that redirects every request to one URL.
+class TlsRedirector {
+ public:
+  explicit TlsRedirector(const QUrl& location) {
+    m_port = RadicaleServer::FreePort();
+    m_process.setStandardOutputFile(QProcess::nullDevice());
+    m_process.setStandardErrorFile(QProcess::nullDevice());
+    m_process.start(QStringLiteral("/usr/bin/python3"),
+                    {QStringLiteral(CALDAV_TLS_DIR "/../tls_redirect.py"), QString::number(m_port), kCertificate, kKey,
+                     location.toString()});
+    if (!m_process.waitForStarted(10000)) return;
+    for (int attempt = 0; attempt < 300 && m_process.state() == QProcess::Running; ++attempt) {
+      QTcpSocket probe;
+      probe.connectToHost(QStringLiteral("127.0.0.1"), quint16(m_port));
+      if (probe.waitForConnected(1000)) {
+        m_ready = true;
+        return;
+      }
+      QThread::msleep(50);
+    }
+  }
+  ~TlsRedirector() {
+    m_process.kill();
+    m_process.waitForFinished(10000);
+  }
+  bool ready() const { return m_ready; }
+  QUrl url() const { return QUrl(QStringLiteral("https://127.0.0.1:%1/cal/").arg(m_port)); }
+
+ private:
+  QProcess m_process;
+  int m_port = 0;
+  bool m_ready = false;
+};
+
+TEST_F(RadicaleTest, ARedirectFromHttpsToHttpIsRefused) {
+  // Radicale on http is where the redirect points: it is never asked.
+  TlsRedirector redirector(m_server->url(QStringLiteral("/jo/")));
+  ASSERT_TRUE(redirector.ready());
+  caldav::Settings s = settings();
+  s.url = redirector.url();
+  s.caFile = kCertificate;
+  caldav::Session session(s);
+  const caldav::Discovery found = session.discover();
+  EXPECT_EQ(found.status.error, Error::RedirectRefused) << Why(found.status);
+  EXPECT_TRUE(found.calendars.isEmpty());
+  EXPECT_TRUE(found.principal.isEmpty());
 }
 
 }  // namespace
