@@ -270,8 +270,8 @@ Session::Exchange Session::send(const QByteArray& method, const QUrl& url, const
     request.connectTimeoutMs = m_settings.connectTimeoutMs;
     request.totalTimeoutMs = m_settings.requestTimeoutMs;
     request.verifyTls = m_settings.verifyTls;
-    request.caFile = QFileInfo(m_settings.caFile).absoluteFilePath().toLocal8Bit();
-    if (m_settings.caFile.isEmpty()) request.caFile.clear();
+    if (!m_settings.caFile.isEmpty())
+      request.caFile = QFile::encodeName(QFileInfo(m_settings.caFile).absoluteFilePath());
     request.maxBodyBytes = limits.maxResponseBytes;
     request.abort = &m_abort;
     transfer::Outcome outcome = api->perform(request);

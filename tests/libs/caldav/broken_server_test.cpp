@@ -198,6 +198,54 @@ TEST(BrokenServerTest, AServerThatTakesDigestOnlyIsAnsweredInDigest) {
   EXPECT_FALSE(requests.last().contains("pw"));
 }
 
+QByteArray Answer(const QByteArray& status, const QByteArray& headers, const QByteArray& body) {
+  return "HTTP/1.1 " + status + "\r\n" + headers + "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" +
+         body;
+}
+
+TEST(ServerAnswerTest, AListingCutByTheServerSaysSoAndSkipsTheCollectionItself) {
+  ScriptedHttpServer server({Answer("207 Multi-Status", {}, R"(<D:multistatus xmlns:D="DAV:">
+    <D:response><D:href>/cal/</D:href><D:status>HTTP/1.1 507 Insufficient Storage</D:status></D:response>
+    <D:response><D:href>/cal/a.ics</D:href><D:propstat><D:prop><D:getetag>"a1"</D:getetag></D:prop>
+      <D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>
+    <D:response><D:href>/cal/b%20c.ics</D:href><D:status>HTTP/1.1 404 Not Found</D:status></D:response>
+    <D:sync-token>t9</D:sync-token></D:multistatus>)")});
+  ASSERT_TRUE(server.ready());
+  caldav::Session session(SettingsFor(server));
+  const caldav::Changes changes = session.syncCollection(server.url(QStringLiteral("/cal")), QStringLiteral("t8"));
+  ASSERT_TRUE(changes.status.ok()) << Why(changes.status);
+  EXPECT_TRUE(changes.truncated);
+  ASSERT_EQ(changes.changed.size(), 1);
+  EXPECT_EQ(changes.changed[0].href, server.url(QStringLiteral("/cal/a.ics")));
+  EXPECT_EQ(changes.changed[0].etag, QStringLiteral("\"a1\""));
+  EXPECT_EQ(changes.removed, QList<QUrl>{server.url(QStringLiteral("/cal/b c.ics"))});
+  EXPECT_EQ(changes.syncToken, QStringLiteral("t9"));
+  const QByteArray request = server.requests().value(0);
+  EXPECT_TRUE(request.startsWith("REPORT /cal HTTP/1.1"));
+  EXPECT_TRUE(request.contains("Depth: 0"));
+}
+
+TEST(ServerAnswerTest, ACreatedResourceIsWhereTheServerSaysWithTheStrongEtagItGave) {
+  ScriptedHttpServer moved({Answer("201 Created", "Location: /cal/renamed%40x.ics\r\nETag: \"v1\"\r\n", {})});
+  ScriptedHttpServer transformed({Answer("204 No Content", "ETag: W/\"v2\"\r\n", {})});
+  ASSERT_TRUE(moved.ready() && transformed.ready());
+  caldav::Session session(SettingsFor(moved));
+  const caldav::WriteResult created = session.create(moved.url(QStringLiteral("/cal/new.ics")), "BEGIN:VCALENDAR\r\n");
+  ASSERT_TRUE(created.status.ok()) << Why(created.status);
+  EXPECT_EQ(created.href, moved.url(QStringLiteral("/cal/renamed@x.ics")));
+  EXPECT_EQ(created.etag, QStringLiteral("\"v1\""));
+  EXPECT_TRUE(moved.requests().value(0).startsWith("PUT /cal/new.ics HTTP/1.1"));
+  EXPECT_TRUE(moved.requests().value(0).contains("Content-Type: text/calendar"));
+
+  caldav::Session other(SettingsFor(transformed));
+  const QUrl href = transformed.url(QStringLiteral("/cal/a.ics"));
+  const caldav::WriteResult updated = other.update(href, "BEGIN:VCALENDAR\r\n", QStringLiteral("\"v1\""));
+  ASSERT_TRUE(updated.status.ok()) << Why(updated.status);
+  EXPECT_EQ(updated.href, href);
+  EXPECT_TRUE(updated.etag.isEmpty());  // weak: the server changed the object, fetch it again
+  EXPECT_TRUE(transformed.requests().value(0).contains("If-Match: \"v1\""));
+}
+
 TEST(BrokenServerTest, ServerErrorsAndPreconditionsAreTyped) {
   const QByteArray quota = R"(<D:error xmlns:D="DAV:"><D:quota-not-exceeded/></D:error>)";
   ScriptedHttpServer full({"HTTP/1.1 403 Forbidden\r\nContent-Type: application/xml\r\nContent-Length: " +

@@ -53,7 +53,8 @@ class Session {
   // Stops the running call (it ends with Cancelled) and every later one. Thread-safe.
   void abort() { m_abort = true; }
 
-  // One HTTP exchange as the session sees it (exposed for tests).
+ private:
+  // One HTTP exchange as the session sees it.
   struct Exchange {
     Status status;  // transport failures and refused redirects only; the HTTP status is in httpStatus
     int httpStatus = 0;
@@ -63,7 +64,6 @@ class Session {
     QByteArray header(const char* name) const;
   };
 
- private:
   Exchange send(const QByteArray& method, const QUrl& url, const QByteArray& body, const QList<QByteArray>& headers);
   // A multistatus request: the status is an error unless the answer was a readable 207.
   Status multistatus(const QByteArray& method, const QUrl& url, int depth, const QByteArray& body, ParseOutcome* parsed,
