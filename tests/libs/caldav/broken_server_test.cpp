@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 namespace {
 
 using caldav::Error;
@@ -279,6 +281,34 @@ TEST(BrokenServerTest, ASilentServerTimesOut) {
   caldav::Session session(s);
   const caldav::Discovery found = session.discover();
   EXPECT_EQ(found.status.error, Error::Timeout) << Why(found.status);
+  ::close(listener);
+}
+
+TEST(BrokenServerTest, AbortingStopsARequestInFlight) {
+  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 4), 0);
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  caldav::Settings s;
+  s.url = QUrl(QStringLiteral("http://127.0.0.1:%1/cal/").arg(ntohs(address.sin_port)));
+  s.requestTimeoutMs = 120000;  // what the request would end with, were the abort not heard
+  caldav::Session session(s);
+  caldav::Status status;
+  std::thread worker([&] { status = session.discover().status; });
+  // The request is in flight once its connection is there.
+  pollfd p{listener, POLLIN, 0};
+  const bool connected = ::poll(&p, 1, 30000) == 1;
+  const int client = connected ? ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+  session.abort();
+  worker.join();
+  EXPECT_TRUE(connected);
+  EXPECT_EQ(status.error, Error::Cancelled) << Why(status);
+  if (client >= 0) ::close(client);
   ::close(listener);
 }
 

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace {
 
 using caldav::Error;
@@ -252,6 +254,10 @@ struct StatusCase {
   QByteArray body;
   Error expected;
 };
+
+void PrintTo(const StatusCase& c, std::ostream* os) {
+  *os << c.http << " " << c.body.toStdString() << " -> " << caldav::ErrorName(c.expected).toStdString();
+}
 
 class StatusForTest : public ::testing::TestWithParam<StatusCase> {};
 
