@@ -12,8 +12,16 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <optional>
+#include <thread>
 
 namespace {
 
@@ -274,6 +282,133 @@ TEST_F(RadicaleTest, ObjectsBeyondTheSizeLimitAreNeitherSentNorTaken) {
   ASSERT_EQ(got.objects.size(), 1);
   EXPECT_EQ(got.objects[0].href, small);
   EXPECT_EQ(got.oversized, QList<QUrl>{big});
+}
+
+// Between the client and Radicale: passes one connection through, both ways, until the answer
+// has reached `cutAfter` bytes; then drops both sides and says so.
+class CuttingRelay {
+ public:
+  CuttingRelay(int serverPort, qint64 cutAfter) : m_serverPort(serverPort), m_cutAfter(cutAfter) {
+    m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = Loopback(0);
+    socklen_t length = sizeof address;
+    if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(m_listener, 1) != 0 || ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+      return;
+    m_port = ntohs(address.sin_port);
+    m_thread = std::thread([this] { relay(); });
+  }
+  ~CuttingRelay() {
+    m_stop = true;
+    if (m_thread.joinable()) m_thread.join();
+    if (m_listener >= 0) ::close(m_listener);
+  }
+  int port() const { return m_port; }
+  // The relay has ended.
+  bool cut() const { return m_cut; }
+  // It ended at cutAfter bytes, not because a side closed first.
+  bool cutShort() const { return m_cutShort; }
+
+ private:
+  static sockaddr_in Loopback(int port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(quint16(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+  }
+  void relay() {
+    pollfd p{m_listener, POLLIN, 0};
+    while (!m_stop && ::poll(&p, 1, 50) <= 0) {
+    }
+    if (m_stop) return;
+    const int client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+    const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in address = Loopback(m_serverPort);
+    if (client >= 0 && server >= 0 &&
+        ::connect(server, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+      char buffer[16384];
+      while (!m_stop && m_answered < m_cutAfter) {
+        pollfd fds[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+        if (::poll(fds, 2, 50) <= 0) continue;
+        if (fds[0].revents) {
+          const ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
+          if (n <= 0 || ::send(server, buffer, size_t(n), MSG_NOSIGNAL) != n) break;
+        }
+        if (fds[1].revents) {
+          const ssize_t n = ::recv(server, buffer, size_t(qMin<qint64>(sizeof buffer, m_cutAfter - m_answered)), 0);
+          if (n <= 0 || ::send(client, buffer, size_t(n), MSG_NOSIGNAL) != n) break;
+          m_answered += n;
+        }
+      }
+    }
+    m_cutShort = m_answered >= m_cutAfter;
+    m_cut = true;
+    if (server >= 0) ::close(server);
+    if (client >= 0) ::close(client);
+  }
+
+  int m_serverPort;
+  qint64 m_cutAfter;
+  int m_listener = -1;
+  int m_port = 0;
+  std::atomic<bool> m_stop{false};
+  std::atomic<bool> m_cut{false};
+  std::atomic<bool> m_cutShort{false};
+  qint64 m_answered = 0;  // the relay's thread only
+  std::thread m_thread;
+};
+
+TEST_F(RadicaleTest, AServerStoppedDuringALargeFetchGivesAnErrorAndNoneOfTheObjects) {
+  const QUrl calendar = makeCalendar(QStringLiteral("work"), QStringLiteral("Work"));
+  caldav::Settings s = settings();
+  s.limits.multigetBatch = 1000;  // one request for all
+  caldav::Session session(s);
+  QList<QUrl> hrefs;
+  // A description of about 150 KB of letters no compression shrinks much, folded into lines of
+  // 75 octets.
+  quint32 seed = 12345;
+  const auto letters = [&seed](int n) {
+    QByteArray text;
+    for (int i = 0; i < n; ++i) {
+      seed = seed * 1664525u + 1013904223u;
+      text += char('a' + (seed >> 24) % 26);
+    }
+    return text;
+  };
+  QByteArray description = "DESCRIPTION:" + letters(63) + "\r\n";
+  for (int line = 0; line < 2000; ++line) description += " " + letters(74) + "\r\n";
+  for (int i = 0; i < 20; ++i) {
+    hrefs << m_server->url(QStringLiteral("/jo/work/%1.ics").arg(i));
+    QByteArray todo = Todo("big-" + QByteArray::number(i), "Big");
+    todo.replace("SUMMARY:", description + "SUMMARY:");
+    const caldav::WriteResult put = session.create(hrefs.last(), todo);
+    ASSERT_TRUE(put.status.ok()) << Why(put.status);
+  }
+
+  // The answer is about 3 MB (some 2 MB compressed); it stops after 1 MB, and Radicale is killed.
+  CuttingRelay relay(m_server->port(), 1 << 20);
+  ASSERT_NE(relay.port(), 0);
+  caldav::Settings relayed = s;
+  relayed.url.setPort(relay.port());
+  caldav::Session broken(relayed);
+  QUrl relayedCalendar = calendar;
+  relayedCalendar.setPort(relay.port());
+  QList<QUrl> relayedHrefs;
+  for (QUrl href : hrefs) {
+    href.setPort(relay.port());
+    relayedHrefs << href;
+  }
+  caldav::Objects got;
+  std::thread worker([&] { got = broken.fetch(relayedCalendar, relayedHrefs); });
+  ASSERT_TRUE(chimewise::testsupport::RunEventsUntil([&] { return relay.cut(); }, 60000));
+  m_server->kill();
+  worker.join();
+  EXPECT_TRUE(relay.cutShort());
+  EXPECT_NE(got.status.error, Error::None);
+  EXPECT_TRUE(got.objects.isEmpty()) << Why(got.status);
+  EXPECT_TRUE(got.missing.isEmpty());
+  EXPECT_TRUE(got.oversized.isEmpty());
 }
 
 TEST_F(RadicaleTest, WithoutAUserTheServerRefusesAndNothingElseHappens) {
