@@ -109,8 +109,11 @@ bool HasCondition(const QStringList& conditions, const char* ns, const char* loc
 
 int EffectivePort(const QUrl& url) { return url.port(url.scheme() == u"https" ? 443 : 80); }
 
-bool SameServer(const QUrl& a, const QUrl& b) {
-  return a.host().compare(b.host(), Qt::CaseInsensitive) == 0 && EffectivePort(a) == EffectivePort(b);
+// Whether credentials for `server` may go to `target`: the same host, on the same port or over
+// https (a server that moves from http to https moves to its standard port as well).
+bool MayHaveCredentials(const QUrl& target, const QUrl& server) {
+  return target.host().compare(server.host(), Qt::CaseInsensitive) == 0 &&
+         (EffectivePort(target) == EffectivePort(server) || target.scheme().toLower() == u"https");
 }
 
 bool WantsDigestOnly(const QList<QByteArray>& headers) {
@@ -262,7 +265,7 @@ Session::Exchange Session::send(const QByteArray& method, const QUrl& url, const
     // Credentials go to the server of the settings only, never to one a redirect names.
     // Basic goes with the first request: servers answer a request without credentials with
     // whatever they show to anyone (Radicale: 404, 409, or an empty listing), not always 401.
-    if (!m_settings.user.isEmpty() && SameServer(current, m_settings.url)) {
+    if (!m_settings.user.isEmpty() && MayHaveCredentials(current, m_settings.url)) {
       request.auth = negotiate ? transfer::Request::Negotiated : transfer::Request::Basic;
       request.user = m_settings.user.toUtf8();
       request.password = m_settings.password.toUtf8();
