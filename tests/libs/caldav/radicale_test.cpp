@@ -470,6 +470,7 @@ TEST_F(RadicaleTest, TheClientRunsOperationsInOrderAndAnswersFromTheEventLoop) {
     order << QStringLiteral("created");
   });
   client.syncCollection(calendar, {}, [&](const caldav::Changes& c) {
+    EXPECT_EQ(QThread::currentThread(), client.thread());
     order << QStringLiteral("listed");
     listed = c;
   });
