@@ -1,0 +1,58 @@
+#pragma once
+// A real Radicale CalDAV server on 127.0.0.1 for the tests: started on a free port with a storage
+// folder and a configuration of its own, ready once it accepts connections, killed and reaped when
+// the object goes. Radicale is a Debian package (radicale); run with the system's Python.
+
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+#include <QUrl>
+
+namespace chimewise::testsupport {
+
+struct RadicaleOptions {
+  // Empty: no authentication (any user name is taken, with any password). Otherwise a plain
+  // htpasswd file with this one user.
+  QString user;
+  QString password;
+  // Both set: https with this certificate and key (PEM files).
+  QString certificate;
+  QString key;
+};
+
+class RadicaleServer {
+ public:
+  // Why Radicale cannot be run here; empty when it can.
+  static QString Unavailable();
+
+  explicit RadicaleServer(RadicaleOptions options = {});
+  ~RadicaleServer();
+  RadicaleServer(const RadicaleServer&) = delete;
+  RadicaleServer& operator=(const RadicaleServer&) = delete;
+
+  // False when it did not come up (within a bounded wait); error() says why.
+  bool ready() const { return m_ready; }
+  QString error() const { return m_error; }
+  int port() const { return m_port; }
+  // http://127.0.0.1:<port><path> (https with a certificate)
+  QUrl url(const QString& path = QStringLiteral("/")) const;
+  // The server's own log (warnings and errors).
+  QString log() const;
+  // Kills the server at once (and reaps it).
+  void kill();
+
+  // A port nothing listens on at the moment.
+  static int FreePort();
+
+ private:
+  bool start(const RadicaleOptions& options);
+
+  QTemporaryDir m_dir;
+  QProcess m_process;
+  int m_port = 0;
+  bool m_ready = false;
+  bool m_tls = false;
+  QString m_error;
+};
+
+}  // namespace chimewise::testsupport
