@@ -113,6 +113,10 @@ class OptionsDialogTest : public ::testing::Test {
     return *d;
   }
   OptionsDialog& open() { return open(loggedHooks()); }
+  void activate(OptionsDialog& d) {
+    d.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&d));
+  }
   agent::Character& character() { return *host->character(); }
   // Lets the character finish everything it was asked to do.
   void drain() {
@@ -304,8 +308,7 @@ TEST_F(OptionsDialogTest, ApplyStoresTheControlsAndBringsTheProgramInLine) {
 
 TEST_F(OptionsDialogTest, TheMailIntervalAndTheRangePickersAreCheckedAsTheyChange) {
   OptionsDialog& d = open();
-  d.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&d));
+  ASSERT_NO_FATAL_FAILURE(activate(d));
   d.tabs->setCurrentIndex(3);
   const auto typeAndLeave = [&](const QString& text) {
     d.mailInterval->setFocus();
@@ -335,8 +338,7 @@ TEST_F(OptionsDialogTest, TheMailIntervalAndTheRangePickersAreCheckedAsTheyChang
 
 TEST_F(OptionsDialogTest, CtrlTabTurnsToTheNextTabFromTheLastBackToTheFirst) {
   OptionsDialog& d = open();
-  d.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&d));
+  ASSERT_NO_FATAL_FAILURE(activate(d));
   d.tabs->setCurrentIndex(3);
   d.mailbox->setFocus();
   QTest::keyClick(d.mailbox, Qt::Key_Tab, Qt::ControlModifier);
@@ -448,8 +450,7 @@ TEST_F(OptionsDialogTest, HelpOffersTheTourAndElseOpensTheHelpPage) {
     EXPECT_EQ(&dialog, windows->dialog());
   };
   OptionsDialog& d = open(hooks);
-  d.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&d));
+  ASSERT_NO_FATAL_FAILURE(activate(d));
   QCoreApplication::processEvents();
   EXPECT_EQ(log, QStringList({"tour 0"}));
   d.tabs->setCurrentIndex(2);
@@ -528,8 +529,7 @@ TEST_F(OptionsDialogTest, EveryControlHasAnAccessKeyAndANameOfItsOwn) {
       pages, {d.helpButton, d.applyButton, d.okButton, d.cancelButton}, {d.okButton, d.cancelButton})));
   // The two sets of mail rules are told apart by their keys: Alt+E is the manual "when".
   d.tabs->setCurrentIndex(3);
-  d.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&d));
+  ASSERT_NO_FATAL_FAILURE(activate(d));
   d.manualWhen->setChecked(false);
   d.autoWhen->setChecked(false);
   QTest::keyClick(&d, Qt::Key_E, Qt::AltModifier);

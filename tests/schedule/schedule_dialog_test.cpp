@@ -237,7 +237,11 @@ TEST_F(ScheduleDialogTest, TheTKeySetsAPickerToNow) {
   });
 }
 
-TEST_F(ScheduleDialogTest, TheMemoTakesEnterAndTheActivityLineSavesWithIt) {
+// Enter in the memo makes a new line; in the activity line it saves, or with no activity is
+// refused and keeps what was typed.
+TEST_F(ScheduleDialogTest, TheMemoTakesEnterAndTheActivityLineSavesWithItOrIsRefusedEmpty) {
+  bool stayedOpen = false, focused = false;
+  QString memoKept;
   const bool saved = run(-1, [&](ScheduleDialog& d) {
     EXPECT_TRUE(d.okButton->isDefault());
     d.memo->setFocus();
@@ -247,16 +251,26 @@ TEST_F(ScheduleDialogTest, TheMemoTakesEnterAndTheActivityLineSavesWithIt) {
     QTest::keyClick(d.memo, Qt::Key_Return);
     QTest::keyClicks(d.memo, QStringLiteral("second line"));
     EXPECT_TRUE(d.isVisible());
-    EXPECT_EQ(d.memo->toPlainText(), QStringLiteral("first line\nsecond line"));
     d.activity->setFocus();
     QApplication::processEvents();
     EXPECT_TRUE(d.okButton->isDefault());
-    QTest::keyClicks(d.activity, QStringLiteral("Call Anna"));
+    QTest::keyClicks(d.activity, QStringLiteral("   "));
+    QTest::keyClick(d.activity, Qt::Key_Return);
+    stayedOpen = d.isVisible();
+    focused = d.activity->hasFocus();
+    memoKept = d.memo->toPlainText();
+    QTest::keyClicks(d.activity, QStringLiteral("Sign the contract"));  // typed now, the same Enter saves
     QTest::keyClick(d.activity, Qt::Key_Return);
   });
+  EXPECT_TRUE(stayedOpen && focused);
+  EXPECT_EQ(memoKept, QStringLiteral("first line\nsecond line"));
+  ASSERT_EQ(prompter.asked.size(), 1u);
+  EXPECT_EQ(prompter.asked[0].title, QStringLiteral("Enter Activity"));
+  EXPECT_FALSE(prompter.asked[0].yesNo);
   EXPECT_TRUE(saved);
+  ASSERT_EQ(folder->recordCount(), 1u);
   folder->withRecord(1, [](xbase::WorkArea& wa) {
-    EXPECT_EQ(TableText(wa, "APPT_TEXT"), QStringLiteral("Call Anna"));
+    EXPECT_EQ(TableText(wa, "APPT_TEXT"), QStringLiteral("   Sign the contract"));
     EXPECT_EQ(TableMemo(wa, "COMMENT"), QStringLiteral("first line\nsecond line"));
   });
 }
@@ -294,34 +308,6 @@ TEST_F(ScheduleDialogTest, ARefusedSaveIsToldWithTheFocusOnTheEntryAndTheDialogS
   ASSERT_EQ(prompter.asked.size(), 1u);
   EXPECT_TRUE(prompter.asked[0].text.contains(QStringLiteral("\u03A9"))) << prompter.asked[0].text.toStdString();
   EXPECT_EQ(folder->recordCount(), 0u);
-}
-
-TEST_F(ScheduleDialogTest, EnterWithNoActivityIsRefusedAndKeepsWhatWasTyped) {
-  bool stayedOpen = false, focused = false;
-  QString memoKept;
-  const bool saved = run(-1, [&](ScheduleDialog& d) {
-    QTest::keyClicks(d.memo, QStringLiteral("Bring the contract"));
-    d.activity->setFocus();
-    QTest::keyClicks(d.activity, QStringLiteral("   "));
-    QTest::keyClick(d.activity, Qt::Key_Return);
-    stayedOpen = d.isVisible();
-    focused = d.activity->hasFocus();
-    memoKept = d.memo->toPlainText();
-    // Typed now, the same Enter saves.
-    QTest::keyClicks(d.activity, QStringLiteral("Sign the contract"));
-    QTest::keyClick(d.activity, Qt::Key_Return);
-  });
-  EXPECT_TRUE(stayedOpen && focused);
-  EXPECT_EQ(memoKept, QStringLiteral("Bring the contract"));
-  ASSERT_EQ(prompter.asked.size(), 1u);
-  EXPECT_EQ(prompter.asked[0].title, QStringLiteral("Enter Activity"));
-  EXPECT_FALSE(prompter.asked[0].yesNo);
-  EXPECT_TRUE(saved);
-  ASSERT_EQ(folder->recordCount(), 1u);
-  folder->withRecord(1, [](xbase::WorkArea& wa) {
-    EXPECT_EQ(TableText(wa, "APPT_TEXT"), QStringLiteral("   Sign the contract"));
-    EXPECT_EQ(TableMemo(wa, "COMMENT"), QStringLiteral("Bring the contract"));
-  });
 }
 
 TEST_F(ScheduleDialogTest, ASaveWhileAnotherProgramHoldsTheTableSaysSoAndKeepsWhatWasTyped) {
