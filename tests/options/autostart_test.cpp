@@ -21,20 +21,17 @@ class OptionsAutostart : public ::testing::Test {
     qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
     ASSERT_EQ(AutostartEntryPath(), dir.filePath("config/autostart/org.olmchimewise.Chimewise.desktop"));
   }
-  // The value of a key of the written entry, as the file has it.
   QString rawValue(const QString& key) {
-    const QStringList lines = QString::fromUtf8(testsupport::Slurp(AutostartEntryPath())).split(u'\n');
-    for (const QString& l : lines)
+    for (const QString& l : QString::fromUtf8(testsupport::Slurp(AutostartEntryPath())).split(u'\n'))
       if (l.startsWith(key + u'=')) return l.mid(key.size() + 1);
     return QStringLiteral("<absent>");
   }
-
   QTemporaryDir dir;
 };
 
 }  // namespace
 
-TEST_F(OptionsAutostart, TheEntryStartsTheProgramFromAPathWithAnyCharacters) {
+TEST_F(OptionsAutostart, TheEntryStartsTheProgramFromAPathWithAnyCharactersAndValidates) {
   ASSERT_EQ(EnableStartAtLogin(QStringLiteral("/opt/Olm's \"Chimewise\"/a\\b/$HOME/`id`/100%u/new\nline")), "");
   EXPECT_TRUE(StartsAtLogin());
   // Quoted; ", `, $ and \ escaped inside the quotes; % doubled; then the file's own string escapes.
@@ -43,9 +40,7 @@ TEST_F(OptionsAutostart, TheEntryStartsTheProgramFromAPathWithAnyCharacters) {
   // Hidden from menus would hide it from some sessions' lists of login programs too.
   EXPECT_EQ(rawValue(QStringLiteral("NoDisplay")), "<absent>");
   EXPECT_NE(EnableStartAtLogin(QStringLiteral("olm-chimewise")), "");  // no path a session can follow
-}
 
-TEST_F(OptionsAutostart, DesktopFileValidateAcceptsTheEntry) {
   const QString validator = QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
   if (validator.isEmpty()) GTEST_SKIP() << "desktop-file-validate is not installed";
   static int argc = 1;
@@ -59,11 +54,10 @@ TEST_F(OptionsAutostart, DesktopFileValidateAcceptsTheEntry) {
   ASSERT_TRUE(validate.waitForFinished(30000));
   const QString output = QString::fromUtf8(validate.readAll());
   EXPECT_EQ(validate.exitCode(), 0) << output.toStdString();
-  // Not even a warning or a hint.
-  EXPECT_EQ(output.trimmed(), "");
+  EXPECT_EQ(output.trimmed(), "");  // not even a warning or a hint
 }
 
-TEST_F(OptionsAutostart, AnEntryTheDesktopDisabledReadsAsOff) {
+TEST_F(OptionsAutostart, AnEntryTheDesktopDisabledReadsAsOffAndIsWrittenOverWhenTicked) {
   EXPECT_FALSE(StartsAtLogin());  // no entry
   const QString head = QStringLiteral("[Desktop Entry]\nType=Application\nName=Olm Chimewise\nExec=/usr/bin/x\n");
   EXPECT_TRUE(AutostartEntryEnabled(head));
@@ -73,10 +67,8 @@ TEST_F(OptionsAutostart, AnEntryTheDesktopDisabledReadsAsOff) {
   // Only the entry's own group counts.
   EXPECT_TRUE(AutostartEntryEnabled(head + "[Desktop Action Quit]\nName=Quit\nHidden=true\n"));
   EXPECT_FALSE(AutostartEntryEnabled("# edited\n[Desktop Action Quit]\nName=Quit\n" + head + "Hidden=true"));
-
   testsupport::Touch(AutostartEntryPath(), (head + "Hidden=true\n").toUtf8());
   EXPECT_FALSE(StartsAtLogin());
-  // Ticking it again writes the program's own entry over the disabled one.
   ASSERT_EQ(EnableStartAtLogin(QStringLiteral("/usr/bin/olm-chimewise")), "");
   EXPECT_TRUE(StartsAtLogin());
 }
@@ -90,7 +82,6 @@ TEST_F(OptionsAutostart, DisablingRemovesOnlyTheProgramsEntryAndFailuresAreTold)
   EXPECT_FALSE(StartsAtLogin());
   EXPECT_TRUE(QFileInfo::exists(other));
   EXPECT_EQ(DisableStartAtLogin(), "");  // nothing to remove
-
   // Something that is no file where the entry goes: neither written nor removed, and said so.
   ASSERT_TRUE(QDir().mkpath(AutostartEntryPath() + "/inside"));
   const QString writeError = EnableStartAtLogin(QStringLiteral("/usr/bin/olm-chimewise"));

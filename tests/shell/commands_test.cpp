@@ -1,5 +1,5 @@
-// The program's commands from the tray menu and the character's own menu, over the real character
-// with silent audio on a clock the test drives.
+// The program's commands from the tray menu and the character's own menu, over the real silent
+// character on a clock the test drives.
 #include "shell/commands.h"
 #include "character/character_host.h"
 #include "core/clock.h"
@@ -12,6 +12,7 @@
 #include "shell/tray_menu.h"
 #include "support/access_keys.h"
 #include "support/character_rig.h"
+#include "support/files.h"
 #include "support/qt_app.h"
 #include "support/qt_print.h"
 #include "support/scripted_prompter.h"
@@ -79,10 +80,6 @@ class CommandsTest : public ::testing::Test {
     ADD_FAILURE() << "no tray entry " << caption.toStdString();
     return nullptr;
   }
-  QByteArray settingsBytes() {
-    QFile f(settings.filePath());
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-  }
 
   QTemporaryDir dir;
   SharedState state;
@@ -130,19 +127,17 @@ class CommandsTest : public ::testing::Test {
 
 }  // namespace
 
-TEST(TrayMenu, EveryEntryInOrderWithTheAddReminderDefaultAndALetterOfItsOwn) {
-  QStringList captions;
-  QStringList commandCaptions;
+// Every entry has a letter of its own; separators only between groups.
+TEST(TrayMenu, EveryEntryHasALetterOfItsOwnAndSeparatorsOnlyBetweenGroups) {
+  QStringList captions, commandCaptions;
   for (const TrayEntry& e : TrayEntries()) {
-    captions << QString::fromUtf8(e.caption);
+    captions << (e.command ? QString::fromUtf8(e.caption) : "-");
     if (e.command) commandCaptions << captions.last();
   }
   EXPECT_TRUE(testsupport::NoProblems(testsupport::CheckCaptionKeys(commandCaptions)));
-  // Separators only between groups: never at an end, never two in a row.
-  EXPECT_EQ(captions.first(), "&Add Reminder");
-  EXPECT_EQ(captions.last(), "&Quit Olm Chimewise");
+  EXPECT_NE(captions.first(), "-");
+  EXPECT_NE(captions.last(), "-");
   EXPECT_FALSE(captions.join('|').contains("-|-"));
-  EXPECT_EQ(commandCaptions.size(), 15);
 }
 
 TEST_F(CommandsTest, TrayMenuOffersWhatTheProgramHasAndDisablesTheRest) {
@@ -171,18 +166,14 @@ TEST_F(CommandsTest, TrayMenuOffersWhatTheProgramHasAndDisablesTheRest) {
 TEST_F(CommandsTest, AnAccessKeyChoosesItsEntryInTheOpenMenu) {
   QMenu menu;
   FillTrayMenu(menu, *commands);
-  menu.popup(QPoint(0, 0));
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu));
-  QTest::keyClick(&menu, Qt::Key_Z);  // Optimi&ze
-  EXPECT_EQ(log, QStringList{"rebuild"});
-  menu.popup(QPoint(0, 0));
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu));
   const bool before = host->soundEffectsOn();
-  QTest::keyClick(&menu, Qt::Key_U);  // T&urn Snoring; "Up&date Me" no longer shares the letter
+  // Optimi&ze; T&urn Snoring ("Up&date Me" does not share it); &Reminder Viewer (not R&ead Clipboard).
+  for (const Qt::Key key : {Qt::Key_Z, Qt::Key_U, Qt::Key_R}) {
+    menu.popup(QPoint(0, 0));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu));
+    QTest::keyClick(&menu, key);
+  }
   EXPECT_NE(host->soundEffectsOn(), before);
-  menu.popup(QPoint(0, 0));
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu));
-  QTest::keyClick(&menu, Qt::Key_R);  // &Reminder Viewer; "R&ead Clipboard" has its own letter
   EXPECT_EQ(log, (QStringList{"rebuild", "showViewer"}));
 }
 
@@ -246,7 +237,7 @@ TEST_F(CommandsTest, DoubleAndMiddleClicksOnTheTrayIconOpenTheViewerOrElseTheMen
 }
 
 TEST_F(CommandsTest, TurningSnoringTwiceReturnsToTheFirstStateAndStoresNothing) {
-  const QByteArray stored = settingsBytes();
+  const QByteArray stored = testsupport::Slurp(settings.filePath());
   const bool first = host->soundEffectsOn();
   QMenu menu;
   FillTrayMenu(menu, *commands);
@@ -271,7 +262,7 @@ TEST_F(CommandsTest, TurningSnoringTwiceReturnsToTheFirstStateAndStoresNothing) 
   EXPECT_EQ(host->soundEffectsOn(), first);
   emit menu.aboutToShow();
   EXPECT_EQ(tray->isChecked(), first);
-  EXPECT_EQ(settingsBytes(), stored);
+  EXPECT_EQ(testsupport::Slurp(settings.filePath()), stored);
 }
 
 TEST_F(CommandsTest, TheCharactersMenuRunsTheSameHandlersAsTheTray) {
@@ -346,14 +337,11 @@ TEST_F(CommandsTest, ReadClipboardSpeaksItsTextAndWithoutTextSaysSoAfterWhatIsBe
   host->SayText(kLong);
   const int queued = character().queuedRequests();
   const auto toggle = state.events->speechWaitsEnded();
-  for (int i = 0; i < 2; ++i) {
-    if (i == 0) {
-      clipboard->clear();
-    } else {
-      QImage picture(4, 4, QImage::Format_RGB32);
-      picture.fill(Qt::red);
-      clipboard->setImage(picture);
-    }
+  QImage picture(4, 4, QImage::Format_RGB32);
+  picture.fill(Qt::red);
+  for (int i = 0; i < 2; ++i) {  // empty, then a picture: no text to read
+    if (i == 0) clipboard->clear();
+    if (i == 1) clipboard->setImage(picture);
     commands->Run(Command::ReadClipboard);
     EXPECT_EQ(character().queuedRequests(), queued + 1 + i) << i;
     EXPECT_EQ(state.events->speechWaitsEnded(), toggle) << i;

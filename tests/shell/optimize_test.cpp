@@ -1,3 +1,4 @@
+// Optimize: the rebuild of the reminder table with the windows around it.
 #include "shell/optimize.h"
 #include "character/speaker.h"
 #include "core/clock.h"
@@ -34,6 +35,10 @@ class OptimizeTest : public ::testing::Test {
     settings.write(settings::LastOptimize, kBefore);
   }
   bool rebuild() { return RebuildDatabase(state, settings, prompter, clock, engine, speaker, windows, schedule); }
+  xbase::Status use(xbase::Engine& e, const char* alias) {
+    int area = 0;
+    return e.Use(data::CalendarPath(state.AppFolder).toStdString(), alias, xbase::OpenMode::kShared, &area);
+  }
 
   const QString kBefore = QStringLiteral("2026-11-01 00:00:00");
   QTemporaryDir dir;
@@ -42,7 +47,7 @@ class OptimizeTest : public ::testing::Test {
   ScriptedPrompter prompter;
   ManualClock clock{QDateTime(QDate(2026, 12, 6), QTime(10, 0))};
   TranscriptSpeaker speaker;
-  // The windows around the rebuild, logging what is asked of them in the speaker's transcript.
+  // The windows, logging into the speaker's transcript.
   struct LoggedWindows final : NoWindows {
     QStringList& lines;
     bool viewerOpen = false;
@@ -69,11 +74,8 @@ class OptimizeTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(OptimizeTest, OnlyASuccessfulRebuildPutsTheSuggestionOff) {
-  // Another user holds the table open, so it cannot be taken for sole use.
-  xbase::Engine other;
-  int area = 0;
-  ASSERT_TRUE(
-      other.Use(data::CalendarPath(state.AppFolder).toStdString(), "OTHER", xbase::OpenMode::kShared, &area).ok());
+  xbase::Engine other;  // holds the table open, so it cannot be taken for sole use
+  ASSERT_TRUE(use(other, "OTHER").ok());
   EXPECT_FALSE(rebuild());
   ASSERT_EQ(prompter.asked.size(), 1u);
   EXPECT_TRUE(prompter.asked[0].text.startsWith("Your reminders could not be optimized"))
@@ -106,9 +108,7 @@ TEST_F(OptimizeTest, TheCharacterSpeaksAroundARebuildThatClosesTheDialogsAndBrin
 TEST_F(OptimizeTest, ARebuildOfATableWithADamagedCountKeepsEveryRecordAndSaysSo) {
   {
     xbase::Engine writer;
-    int area = 0;
-    ASSERT_TRUE(
-        writer.Use(data::CalendarPath(state.AppFolder).toStdString(), "W", xbase::OpenMode::kShared, &area).ok());
+    ASSERT_TRUE(use(writer, "W").ok());
     for (const char* text : {"one", "two", "three"}) {
       ASSERT_TRUE(writer.Current()->AppendBlank().ok());
       ASSERT_TRUE(writer.Current()->Replace("APPT_TEXT", text).ok());
@@ -122,14 +122,12 @@ TEST_F(OptimizeTest, ARebuildOfATableWithADamagedCountKeepsEveryRecordAndSaysSo)
   EXPECT_TRUE(prompter.asked[0].text.contains("said it holds 1 reminders, but the file holds 3"))
       << prompter.asked[0].text.toStdString();
   xbase::Engine check;
-  int area = 0;
-  ASSERT_TRUE(check.Use(data::CalendarPath(state.AppFolder).toStdString(), "C", xbase::OpenMode::kShared, &area).ok());
+  ASSERT_TRUE(use(check, "C").ok());
   EXPECT_EQ(check.Current()->RecCount(), 3u);
   EXPECT_FALSE(check.Current()->Repair().has_value());
 }
 
-// A user who shares the table with another program is told, once, that the index that
-// program made was replaced.
+// A table shared with another program: the user is told once that its index was replaced.
 TEST_F(OptimizeTest, AForeignIndexIsReplacedAndThatIsToldOnce) {
   xbase::testing::WriteAll(dir.filePath("data/CALENDAR.CDX").toStdString(), xbase::testing::ForeignIndex());
   EXPECT_TRUE(rebuild());

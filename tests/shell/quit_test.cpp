@@ -24,21 +24,19 @@ class QuitTest : public ::testing::Test {
     h.install(QStringLiteral(CHIMEWISE_SOURCE_DIR), QStringLiteral("Bolt.ochar"));
   }
 
-  // Starts the program, signals it `ms` after it has set up its files, and says how it ended.
+  // Starts the program, signals it `ms` after it has set up its files (its main has long begun,
+  // under a sanitizer too), and says how it ended.
   QString endAfter(int ms, int signal = SIGTERM) {
     QFile::remove(h.settingsFile());  // made again by the program as it starts
     QProcess program;
-    program.setProcessEnvironment(env);
-    // A crash leaves a core in a folder of the test's, for the report below.
-    program.setWorkingDirectory(cores.path());
+    program.setProcessEnvironment(h.env);
+    program.setWorkingDirectory(cores.path());  // a crash leaves its core here, for the report
     program.setChildProcessModifier([] {
       const rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
       ::setrlimit(RLIMIT_CORE, &unlimited);
     });
     program.start(QStringLiteral(CHIMEWISE_EXE), {});
     if (!program.waitForStarted(5000)) return QStringLiteral("did not start");
-    // Counted from the moment the program has set up its files (its main has long begun, under a
-    // sanitizer too), so each delay falls at the same step of the start.
     for (int i = 0; i < 200 && !QFile::exists(h.settingsFile()); ++i) QThread::msleep(50);
     QThread::msleep(ms);
     if (program.state() != QProcess::Running) return QStringLiteral("ended by itself");
@@ -49,16 +47,14 @@ class QuitTest : public ::testing::Test {
       return QStringLiteral("hung");
     }
     if (program.exitStatus() != QProcess::NormalExit) return crashReport(program);
-    if (program.exitCode() != 0) {
-      return QStringLiteral("status %1: %2")
-          .arg(program.exitCode())
-          .arg(QString::fromUtf8(program.readAllStandardError()));
-    }
-    return QStringLiteral("0");
+    if (program.exitCode() == 0) return QStringLiteral("0");
+    return QStringLiteral("status %1: %2")
+        .arg(program.exitCode())
+        .arg(QString::fromUtf8(program.readAllStandardError()));
   }
 
-  // How the program crashed: its signal, the end of what it wrote, and where each thread was when
-  // the system left a core (gdb reads it when it is installed).
+  // How the program crashed: its signal, the end of what it wrote, and each thread's stack from
+  // the core when gdb is installed.
   QString crashReport(QProcess& program) {
     QString report = QStringLiteral("crashed with signal %1\n").arg(program.exitCode());
     report += QString::fromUtf8(program.readAllStandardError().right(4000));
@@ -77,23 +73,19 @@ class QuitTest : public ::testing::Test {
 
   QTemporaryDir cores;
   chimewise::testsupport::ProgramHome h;
-  QTemporaryDir& home = h.home;
-  QTemporaryDir& tpl = h.tpl;
-  QProcessEnvironment& env = h.env;
 };
 
 }  // namespace
 
-// The first start: the character introduces itself for minutes, speaking on the device.
-TEST_F(QuitTest, DuringTheIntroductionTheProgramEndsWithStatusZero) {
-  ASSERT_TRUE(QFile::copy(QStringLiteral(CHIMEWISE_SOURCE_DIR "/assets/CHIMINST.DLL"), tpl.filePath("CHIMINST.DLL")));
+// The first start (the character introduces itself for minutes, speaking on the device), then
+// later starts (the greeting, then idle with the timer running).
+TEST_F(QuitTest, DuringTheIntroductionGreetingOrIdleTheProgramEndsWithStatusZero) {
+  ASSERT_TRUE(QFile::copy(QStringLiteral(CHIMEWISE_SOURCE_DIR "/assets/CHIMINST.DLL"), h.tpl.filePath("CHIMINST.DLL")));
   for (const int ms : {700, 1800, 3500, 6000}) {
-    QDir(home.filePath(".local")).removeRecursively();
-    EXPECT_EQ(endAfter(ms), "0") << "SIGTERM after " << ms << " ms";
+    QDir(h.home.filePath(".local")).removeRecursively();
+    EXPECT_EQ(endAfter(ms), "0") << "SIGTERM after " << ms << " ms of the introduction";
   }
-}
-
-// A later start: the greeting, then the program idles with the timer running.
-TEST_F(QuitTest, WhileGreetingOrIdleTheProgramEndsWithStatusZero) {
+  ASSERT_TRUE(QFile::remove(h.tpl.filePath("CHIMINST.DLL")));
+  QDir(h.home.filePath(".local")).removeRecursively();
   for (const int ms : {0, 1500, 4000}) EXPECT_EQ(endAfter(ms, ms == 1500 ? SIGINT : SIGTERM), "0") << ms << " ms";
 }

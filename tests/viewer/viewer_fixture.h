@@ -1,6 +1,6 @@
 #pragma once
-// A reminder table in a temporary folder with the program's logic over it, and the viewer port
-// that shows the real Reminder Viewer window offscreen.
+// A reminder table in a temporary folder with the program's logic over it, and the port that
+// shows the real Reminder Viewer offscreen.
 
 #include "alarms/alarm_service.h"
 #include "character/speaker.h"
@@ -26,6 +26,7 @@
 
 #include <xbase/engine.h>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -33,8 +34,7 @@ namespace chimewise::testsupport {
 
 inline const QDateTime kViewerNow(QDate(2026, 12, 4), QTime(10, 0, 45));
 
-// The Schedule Activity dialog as the viewer sees it: every opening is logged, and it answers
-// as told (saved or cancelled).
+// The Schedule Activity dialog as the viewer sees it: logs each opening, answers as told.
 class LoggedSchedule final : public SchedulePort {
  public:
   bool OpenSchedule(std::optional<qint64> record) override {
@@ -75,25 +75,36 @@ class ViewerFixture : public ::testing::Test {
     port().ShowViewer();
     return *port().window();
   }
-
-  // Saves a reminder as the Schedule Activity dialog does; returns its record number.
   qint64 add(const QString& text, const QDateTime& activity, const QDateTime& remind, const QString& memo = {}) {
     return AddReminder(*saver, {text, activity.date(), activity.time(), remind.date(), remind.time(), memo});
   }
   QDateTime today(int h, int m) const { return QDateTime(kViewerNow.date(), QTime(h, m)); }
 
-  // A field of a record, read afresh from the files by an engine of its own (another process).
-  QString field(qint64 recno, const char* name) {
-    xbase::Engine fresh;
-    data::ApplyStartupSettings(fresh);
+  // Runs `use` on record `recno` as another program would, through an engine of its own.
+  xbase::Status otherProgram(qint64 recno, const std::function<xbase::Status(xbase::WorkArea&)>& write,
+                             int lockWaitMs = -1) {
+    xbase::Engine other;
+    data::ApplyStartupSettings(other);
+    if (lockWaitMs >= 0) other.settings().lock_wait_ms = lockWaitMs;
     int area = 0;
-    if (!fresh.Use(data::CalendarPath(state.AppFolder).toStdString(), "CHECK", xbase::OpenMode::kShared, &area).ok())
-      return "<cannot open>";
-    xbase::WorkArea* wa = fresh.Current();
-    if (!wa->Go(static_cast<uint32_t>(recno)).ok()) return "<no record>";
-    if (QString::fromLatin1(name) == "COMMENT") return TableMemo(*wa, name);
-    if (QString::fromLatin1(name) == "DELETED") return wa->Deleted() ? "yes" : "no";
-    return TableText(*wa, name);
+    xbase::Status s =
+        other.Use(data::CalendarPath(state.AppFolder).toStdString(), "ONETIME", xbase::OpenMode::kShared, &area);
+    if (s.ok() && recno > 0) s = other.Current()->Go(static_cast<uint32_t>(recno));
+    if (s.ok()) s = write(*other.Current());
+    EXPECT_TRUE(other.CloseAll().ok());
+    return s;
+  }
+  // A field of a record, read afresh from the files.
+  QString field(qint64 recno, const char* name) {
+    QString out = "<cannot read>";
+    otherProgram(recno, [&](xbase::WorkArea& wa) {
+      const QString n = QString::fromLatin1(name);
+      out = n == "COMMENT"   ? TableMemo(wa, name)
+            : n == "DELETED" ? (wa.Deleted() ? QStringLiteral("yes") : QStringLiteral("no"))
+                             : TableText(wa, name);
+      return xbase::Status();
+    });
+    return out;
   }
   // The texts of the grid's rows in one column.
   QStringList column(viewer::ViewerWindow& w, int c) {

@@ -1,24 +1,23 @@
-// The Reminder Viewer window driven offscreen over a real table: its list, commands, memo box,
-// geometry and life cycle.
+// The Reminder Viewer driven offscreen over a real table: its list model, commands, memo box,
+// geometry, calendar files and life cycle.
 #include "core/settings_keys.h"
 #include "core/time_format.h"
 #include "core/window_placement.h"
 #include "support/access_keys.h"
 #include "support/accessible_names.h"
 #include "support/table_lock_holder.h"
-#include "viewer/reminder_list_model.h"
 #include "viewer/viewer_rules.h"
 #include "viewer_fixture.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QSet>
-#include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
 #include <QToolBar>
@@ -32,6 +31,8 @@ using namespace chimewise::testsupport;
 
 namespace {
 
+using Table = std::vector<std::pair<bool, std::vector<std::string>>>;
+
 class ViewerWindowTest : public ViewerFixture {
  protected:
   QAction* action(viewer::ViewerWindow& w, const char* name) {
@@ -41,163 +42,50 @@ class ViewerWindowTest : public ViewerFixture {
   }
   // Every command that acts on the highlighted reminder, in the menus and on the toolbar.
   std::vector<bool> recordCommandsEnabled(viewer::ViewerWindow& w) {
-    return {action(w, "mnuRead")->isEnabled(),
-            action(w, "mnuSnooze")->isEnabled(),
-            action(w, "mnuProperties")->isEnabled(),
-            action(w, "mnuDelete")->isEnabled(),
-            w.readButton()->isEnabled(),
-            action(w, "ToolProperties")->isEnabled(),
-            action(w, "ToolDelete")->isEnabled()};
-  }
-  double tpp(viewer::ViewerWindow& w) { return TwipsPerPixel(w.screen()->logicalDotsPerInch()); }
-  int px(viewer::ViewerWindow& w, int twips) { return static_cast<int>(std::lround(twips / tpp(w))); }
-  void flushDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
-};
-
-TEST_F(ViewerWindowTest, DeleteMovesTheHighlightOnAndAnEmptyListDisablesTheRecordCommands) {
-  const qint64 a = add("First", today(9, 0), today(8, 0));
-  const qint64 b = add("Second", today(9, 30), today(8, 30));
-  const qint64 c = add("Third", today(9, 45), today(8, 45));
-  viewer::ViewerWindow& w = open();
-  EXPECT_EQ(column(w, 1), (QStringList{"First", "Second", "Third"}));
-  EXPECT_EQ(recordCommandsEnabled(w), std::vector<bool>(7, true));
-
-  w.grid()->setCurrentIndex(w.model()->index(1, 0));
-  EXPECT_EQ(w.currentRecno(), b);
-  action(w, "mnuDelete")->trigger();
-  EXPECT_EQ(field(b, "DELETED"), "yes");
-  EXPECT_EQ(column(w, 1), (QStringList{"First", "Third"}));
-  EXPECT_EQ(w.grid()->currentIndex().row(), 1);  // the next one moved into its place
-  EXPECT_EQ(w.currentRecno(), c);
-
-  action(w, "ToolDelete")->trigger();  // the last row: the previous one is highlighted
-  EXPECT_EQ(w.grid()->currentIndex().row(), 0);
-  EXPECT_EQ(w.currentRecno(), a);
-
-  action(w, "mnuDelete")->trigger();
-  EXPECT_EQ(w.model()->rowCount(), 0);
-  EXPECT_EQ(w.currentRecno(), 0u);
-  EXPECT_EQ(recordCommandsEnabled(w), std::vector<bool>(7, false));
-  EXPECT_FALSE(w.memoBox()->isEnabled());
-  EXPECT_TRUE(action(w, "mnuAdd")->isEnabled());
-  EXPECT_TRUE(prompter.asked.empty());
-}
-
-// Every field of every record as stored, and its deleted flag, read afresh from the files.
-std::vector<std::pair<bool, std::vector<std::string>>> TableImage(const QString& appFolder) {
-  xbase::Engine fresh;
-  int area = 0;
-  std::vector<std::pair<bool, std::vector<std::string>>> out;
-  if (!fresh.Use(data::CalendarPath(appFolder).toStdString(), "CHECK", xbase::OpenMode::kShared, &area).ok())
+    std::vector<bool> out{w.readButton()->isEnabled()};
+    for (const char* a : {"mnuRead", "mnuSnooze", "mnuProperties", "mnuDelete", "ToolProperties", "ToolDelete"})
+      out.push_back(action(w, a)->isEnabled());
     return out;
-  xbase::WorkArea* wa = fresh.Current();
-  for (uint32_t r = 1; r <= wa->RecCount(); ++r) {
-    EXPECT_TRUE(wa->Go(r).ok());
-    RecordImage image;
-    EXPECT_TRUE(TakeRecordImage(*wa, &image).ok());
-    out.emplace_back(wa->Deleted(), image.fields);
   }
-  return out;
-}
-
-TEST_F(ViewerWindowTest, UndoDeletePutsBackEachDeletedReminderExactlyOneAtATime) {
-  add("First", today(9, 0), today(8, 0), "memo one");
-  const qint64 b = add("Second", today(9, 30), today(8, 30), "memo two");
-  const qint64 c = add("Third", today(9, 45), today(8, 45));
-  viewer::ViewerWindow& w = open();
-  const auto before = TableImage(state.AppFolder);
-  QAction* undo = action(w, "mnuUndoDelete");
-  EXPECT_FALSE(undo->isEnabled());
-  EXPECT_EQ(undo->shortcut(), QKeySequence(QKeySequence::Undo));
-
-  w.grid()->setCurrentIndex(w.model()->index(1, 0));
-  action(w, "mnuDelete")->trigger();  // Second
-  w.grid()->setCurrentIndex(w.model()->index(1, 0));
-  ASSERT_EQ(w.currentRecno(), c);
-  action(w, "ToolDelete")->trigger();  // Third
-  EXPECT_EQ(column(w, 1), (QStringList{"First"}));
-  EXPECT_TRUE(undo->isEnabled());
-  EXPECT_NE(TableImage(state.AppFolder), before);
-
-  // Ctrl+Z with the grid focused: the last deletion comes back first, highlighted.
-  w.activateWindow();
-  EXPECT_TRUE(QTest::qWaitForWindowActive(&w));
-  w.grid()->setFocus();
-  QTest::keyClick(w.grid(), Qt::Key_Z, Qt::ControlModifier);
-  EXPECT_EQ(column(w, 1), (QStringList{"First", "Third"}));
-  EXPECT_EQ(w.currentRecno(), c);
-  EXPECT_EQ(field(c, "DELETED"), "no");
-  EXPECT_EQ(field(b, "DELETED"), "yes");
-  undo->trigger();
-  EXPECT_EQ(column(w, 1), (QStringList{"First", "Second", "Third"}));
-  EXPECT_EQ(w.currentRecno(), b);
-  EXPECT_EQ(w.memoBox()->toPlainText(), "memo two");
-  EXPECT_FALSE(undo->isEnabled());
-  // Byte for byte as before, alarms included; and the next alarm is found again.
-  EXPECT_EQ(TableImage(state.AppFolder), before);
-  EXPECT_EQ(state.NextAlarmTime, today(8, 0));
-  EXPECT_TRUE(prompter.asked.empty());
-}
-
-TEST_F(ViewerWindowTest, UndoDeleteOutlivesTheViewerAndAPackOfTheTable) {
-  add("Keep", today(9, 0), today(8, 0));
-  const qint64 gone = add("Dentist", today(11, 0), today(10, 30), "bring the card");
-  {
-    // Fields a save never writes (another program's, or a snooze's stamp) come back as well.
-    xbase::Engine other;
+  int px(viewer::ViewerWindow& w, int twips) {
+    return static_cast<int>(std::lround(twips / TwipsPerPixel(w.screen()->logicalDotsPerInch())));
+  }
+  void flushDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+  int rowsInView(viewer::ViewerWindow& w) {
+    return w.grid()->viewport()->height() / w.grid()->verticalHeader()->defaultSectionSize();
+  }
+  // Every field of every record as stored, and its deleted flag, read afresh from the files.
+  Table tableImage() {
+    Table out;
+    otherProgram(0, [&](xbase::WorkArea& wa) {
+      for (uint32_t r = 1; r <= wa.RecCount(); ++r) {
+        RecordImage image;
+        EXPECT_TRUE(wa.Go(r).ok() && TakeRecordImage(wa, &image).ok());
+        out.emplace_back(wa.Deleted(), image.fields);
+      }
+      return xbase::Status();
+    });
+    return out;
+  }
+  int openArea() {
     int area = 0;
-    ASSERT_TRUE(
-        other.Use(data::CalendarPath(state.AppFolder).toStdString(), "OTHER", xbase::OpenMode::kShared, &area).ok());
-    xbase::WorkArea* wa = other.Current();
-    ASSERT_TRUE(wa->Go(static_cast<uint32_t>(gone)).ok());
-    ASSERT_TRUE(wa->Replace("UNIQUEID", "U-42").ok());
-    ASSERT_TRUE(wa->Replace("PUBLIC", "T").ok());
-    ASSERT_TRUE(wa->Replace("LASTEDIT", "20261201").ok());
-    ASSERT_TRUE(wa->ReplaceInteger("EDITTIME", 1234).ok());
-    ASSERT_TRUE(wa->Commit().ok());
+    EXPECT_TRUE(OpenCalendar(engine, state.AppFolder, QString::fromLatin1(data::kAliasCalendar), &area).ok());
+    EXPECT_TRUE(engine.Area(area)->SetOrder("ALARM").ok());
+    return area;
   }
-  viewer::ViewerWindow& w = open();
-  const auto before = TableImage(state.AppFolder);
-  w.grid()->setCurrentIndex(w.model()->index(1, 0));
-  ASSERT_EQ(w.currentRecno(), gone);
-  action(w, "mnuDelete")->trigger();
-  port().CloseViewerAndHideCharacter();
-  flushDeletes();
-  // Packed away while the viewer was closed: it comes back as a new record, every field as it was.
-  ASSERT_TRUE(data::RebuildDatabase(engine, state.AppFolder).ok());
-  ASSERT_EQ(TableImage(state.AppFolder).size(), 1u);
-  viewer::ViewerWindow& again = open();
-  QAction* undo = action(again, "mnuUndoDelete");
-  ASSERT_TRUE(undo->isEnabled());
-  undo->trigger();
-  EXPECT_EQ(column(again, 1), (QStringList{"Keep", "Dentist"}));
-  EXPECT_EQ(TableImage(state.AppFolder), before);
-  EXPECT_FALSE(undo->isEnabled());
-}
-
-TEST_F(ViewerWindowTest, CurrentRemindersOnlyHideTomorrowUntilFutureEventsAreTicked) {
-  settings.write(settings::ShowFuture, "0");
-  add("Tomorrow's dentist", today(9, 0).addDays(1), today(8, 0).addDays(1));
-  add("Call the bank", today(9, 0), today(8, 0));
-  viewer::ViewerWindow& w = open();
-  EXPECT_FALSE(w.futureAction()->isChecked());
-  EXPECT_EQ(column(w, 1), (QStringList{"Call the bank"}));
-
-  w.futureAction()->trigger();
-  EXPECT_TRUE(w.futureAction()->isChecked());
-  EXPECT_EQ(column(w, 1), (QStringList{"Call the bank", "Tomorrow's dentist"}));
-  EXPECT_EQ(settings.read(settings::ShowFuture), "1");
-  EXPECT_TRUE(port().ViewerShowsFuture());
-
-  w.futureAction()->trigger();
-  EXPECT_EQ(column(w, 1), (QStringList{"Call the bank"}));
-  EXPECT_EQ(settings.read(settings::ShowFuture), "0");
-
-  // The Options dialog's Apply goes through the port.
-  port().ApplyShowFuture(true);
-  EXPECT_TRUE(w.futureAction()->isChecked());
-  EXPECT_EQ(w.model()->rowCount(), 2);
-}
+  // Picks `path` in the file dialog a menu entry opens.
+  void chooseFile(viewer::ViewerWindow& w, const char* entry, const QString& path) {
+    action(w, entry)->trigger();
+    // The one open now: a dialog answered before is deleted only at the next turn of the event loop.
+    QFileDialog* dialog = nullptr;
+    for (QFileDialog* d : w.findChildren<QFileDialog*>(QStringLiteral("calendarFileDialog")))
+      if (d->isVisible()) dialog = d;
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(dialog->isModal());  // window-modal, without an event loop of its own
+    dialog->selectFile(path);
+    static_cast<QDialog*>(dialog)->accept();
+  }
+};
 
 // The desktop's font for the length of a test.
 class DesktopFont {
@@ -213,9 +101,119 @@ class DesktopFont {
   QFont m_was;
 };
 
-// Rows of the list in view at once, below its heading.
-int RowsInView(viewer::ViewerWindow& w) {
-  return w.grid()->viewport()->height() / w.grid()->verticalHeader()->defaultSectionSize();
+TEST_F(ViewerWindowTest, DeleteMovesTheHighlightOnAndAnEmptyListDisablesTheRecordCommands) {
+  const qint64 a = add("First", today(9, 0), today(8, 0));
+  const qint64 b = add("Second", today(9, 30), today(8, 30));
+  const qint64 c = add("Third", today(9, 45), today(8, 45));
+  viewer::ViewerWindow& w = open();
+  EXPECT_EQ(column(w, 1), (QStringList{"First", "Second", "Third"}));
+  EXPECT_EQ(recordCommandsEnabled(w), std::vector<bool>(7, true));
+  w.grid()->setCurrentIndex(w.model()->index(1, 0));
+  EXPECT_EQ(w.currentRecno(), b);
+  action(w, "mnuDelete")->trigger();
+  EXPECT_EQ(field(b, "DELETED"), "yes");
+  EXPECT_EQ(column(w, 1), (QStringList{"First", "Third"}));
+  EXPECT_EQ(w.grid()->currentIndex().row(), 1);  // the next one moved into its place
+  EXPECT_EQ(w.currentRecno(), c);
+  action(w, "ToolDelete")->trigger();  // the last row: the previous one is highlighted
+  EXPECT_EQ(w.grid()->currentIndex().row(), 0);
+  EXPECT_EQ(w.currentRecno(), a);
+  action(w, "mnuDelete")->trigger();
+  EXPECT_EQ(w.model()->rowCount(), 0);
+  EXPECT_EQ(w.currentRecno(), 0u);
+  EXPECT_EQ(recordCommandsEnabled(w), std::vector<bool>(7, false));
+  EXPECT_FALSE(w.memoBox()->isEnabled());
+  EXPECT_TRUE(action(w, "mnuAdd")->isEnabled());
+  EXPECT_TRUE(prompter.asked.empty());
+}
+
+TEST_F(ViewerWindowTest, UndoDeletePutsBackEachDeletedReminderExactlyOneAtATime) {
+  add("First", today(9, 0), today(8, 0), "memo one");
+  const qint64 b = add("Second", today(9, 30), today(8, 30), "memo two");
+  const qint64 c = add("Third", today(9, 45), today(8, 45));
+  viewer::ViewerWindow& w = open();
+  const Table before = tableImage();
+  QAction* undo = action(w, "mnuUndoDelete");
+  EXPECT_FALSE(undo->isEnabled());
+  EXPECT_EQ(undo->shortcut(), QKeySequence(QKeySequence::Undo));
+  w.grid()->setCurrentIndex(w.model()->index(1, 0));
+  action(w, "mnuDelete")->trigger();  // Second
+  w.grid()->setCurrentIndex(w.model()->index(1, 0));
+  ASSERT_EQ(w.currentRecno(), c);
+  action(w, "ToolDelete")->trigger();  // Third
+  EXPECT_EQ(column(w, 1), (QStringList{"First"}));
+  EXPECT_TRUE(undo->isEnabled());
+  EXPECT_NE(tableImage(), before);
+  // Ctrl+Z with the grid focused: the last deletion comes back first, highlighted.
+  w.activateWindow();
+  EXPECT_TRUE(QTest::qWaitForWindowActive(&w));
+  w.grid()->setFocus();
+  QTest::keyClick(w.grid(), Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_EQ(column(w, 1), (QStringList{"First", "Third"}));
+  EXPECT_EQ(w.currentRecno(), c);
+  EXPECT_EQ(field(c, "DELETED") + field(b, "DELETED"), "noyes");
+  undo->trigger();
+  EXPECT_EQ(column(w, 1), (QStringList{"First", "Second", "Third"}));
+  EXPECT_EQ(w.currentRecno(), b);
+  EXPECT_EQ(w.memoBox()->toPlainText(), "memo two");
+  EXPECT_FALSE(undo->isEnabled());
+  EXPECT_EQ(tableImage(), before);  // byte for byte, alarms included
+  EXPECT_EQ(state.NextAlarmTime, today(8, 0));
+  EXPECT_TRUE(prompter.asked.empty());
+}
+
+TEST_F(ViewerWindowTest, UndoDeleteOutlivesTheViewerAndAPackOfTheTable) {
+  add("Keep", today(9, 0), today(8, 0));
+  const qint64 gone = add("Dentist", today(11, 0), today(10, 30), "bring the card");
+  // Fields a save never writes (another program's, or a snooze's stamp) come back as well.
+  ASSERT_TRUE(otherProgram(gone, [](xbase::WorkArea& wa) {
+                xbase::Status s = wa.Replace("UNIQUEID", "U-42");
+                if (s.ok()) s = wa.Replace("PUBLIC", "T");
+                if (s.ok()) s = wa.Replace("LASTEDIT", "20261201");
+                if (s.ok()) s = wa.ReplaceInteger("EDITTIME", 1234);
+                return s.ok() ? wa.Commit() : s;
+              }).ok());
+  viewer::ViewerWindow& w = open();
+  const Table before = tableImage();
+  w.grid()->setCurrentIndex(w.model()->index(1, 0));
+  ASSERT_EQ(w.currentRecno(), gone);
+  action(w, "mnuDelete")->trigger();
+  port().CloseViewerAndHideCharacter();
+  flushDeletes();
+  // Packed away while the viewer was closed: it comes back as a new record, every field as it was.
+  ASSERT_TRUE(data::RebuildDatabase(engine, state.AppFolder).ok());
+  ASSERT_EQ(tableImage().size(), 1u);
+  viewer::ViewerWindow& again = open();
+  QAction* undo = action(again, "mnuUndoDelete");
+  ASSERT_TRUE(undo->isEnabled());
+  undo->trigger();
+  EXPECT_EQ(column(again, 1), (QStringList{"Keep", "Dentist"}));
+  EXPECT_EQ(tableImage(), before);
+  EXPECT_FALSE(undo->isEnabled());
+}
+
+TEST_F(ViewerWindowTest, CurrentRemindersFollowTheClockAndHideTomorrowUntilFutureEventsAreTicked) {
+  settings.write(settings::ShowFuture, "0");
+  add("Tomorrow's dentist", today(9, 0).addDays(1), today(8, 0).addDays(1));
+  add("Call the bank", today(9, 0), today(8, 0));
+  add("Half past", today(10, 30), today(10, 30));
+  viewer::ViewerWindow& w = open();
+  EXPECT_FALSE(w.futureAction()->isChecked());
+  EXPECT_EQ(column(w, 1), (QStringList{"Call the bank"}));
+  clock.set(today(10, 30));
+  port().RefreshViewer();  // the alarm scan, after announcing
+  EXPECT_EQ(column(w, 1), (QStringList{"Call the bank", "Half past"}));
+  w.futureAction()->trigger();
+  EXPECT_TRUE(w.futureAction()->isChecked());
+  EXPECT_EQ(column(w, 1), (QStringList{"Call the bank", "Half past", "Tomorrow's dentist"}));
+  EXPECT_EQ(settings.read(settings::ShowFuture), "1");
+  EXPECT_TRUE(port().ViewerShowsFuture());
+  w.futureAction()->trigger();
+  EXPECT_EQ(w.model()->rowCount(), 2);
+  EXPECT_EQ(settings.read(settings::ShowFuture), "0");
+  port().ApplyShowFuture(true);  // the Options dialog's Apply
+  EXPECT_TRUE(w.futureAction()->isChecked());
+  EXPECT_EQ(w.model()->rowCount(), 3);
 }
 
 TEST_F(ViewerWindowTest, ARestoredSmallWindowGrowsToTheMinimumAndColumnsFollowTheWidth) {
@@ -225,32 +223,24 @@ TEST_F(ViewerWindowTest, ARestoredSmallWindowGrowsToTheMinimumAndColumnsFollowTh
   viewer::ViewerWindow& w = open();
   EXPECT_EQ(w.width(), px(w, 7200));
   EXPECT_GE(w.height(), px(w, 2040));
-  EXPECT_GE(RowsInView(w), 3);
-
-  // An inside width of 10000 twips: 2000, 5670 and 2000.
+  EXPECT_GE(rowsInView(w), 3);
   QWidget* pane = w.centralWidget();
-  w.resize(w.width() + (px(w, 10000) - pane->width()), px(w, 6000));
-  ASSERT_EQ(pane->width(), px(w, 10000));
-  EXPECT_EQ(w.grid()->columnWidth(0), px(w, 2000));
-  EXPECT_EQ(w.grid()->columnWidth(1), px(w, 5670));
-  EXPECT_EQ(w.grid()->columnWidth(2), px(w, 2000));
-  EXPECT_EQ(w.grid()->width(), pane->width());
-  EXPECT_EQ(w.memoBox()->width(), pane->width());
-  EXPECT_GT(w.memoBox()->y(), w.grid()->geometry().bottom());
-  // The narrowest window: 30 %, 40 % and 30 % of the room (2061, 2748, 2061 twips for 7200).
-  w.resize(px(w, 7200), px(w, 6000));
-  ASSERT_EQ(pane->width(), px(w, 7200));
-  EXPECT_EQ(w.grid()->columnWidth(0), px(w, 2061));
-  EXPECT_EQ(w.grid()->columnWidth(1), px(w, 2748));
-  EXPECT_EQ(w.grid()->columnWidth(2), px(w, 2061));
-  // Smaller is refused, and the smallest still shows three reminders.
-  w.resize(px(w, 5000), px(w, 1000));
+  // Inside widths of 10000 and (the narrowest) 7200 twips.
+  for (const auto& [inside, columns] :
+       {std::pair{10000, std::array{2000, 5670, 2000}}, std::pair{7200, std::array{2061, 2748, 2061}}}) {
+    w.resize(w.width() + (px(w, inside) - pane->width()), px(w, 6000));
+    ASSERT_EQ(pane->width(), px(w, inside));
+    for (int c = 0; c < 3; ++c) EXPECT_EQ(w.grid()->columnWidth(c), px(w, columns[c])) << inside << " " << c;
+    EXPECT_EQ(w.grid()->width(), pane->width());
+    EXPECT_EQ(w.memoBox()->width(), pane->width());
+    EXPECT_GT(w.memoBox()->y(), w.grid()->geometry().bottom());
+  }
+  w.resize(px(w, 5000), px(w, 1000));  // smaller is refused
   EXPECT_EQ(w.width(), px(w, 7200));
-  EXPECT_GE(RowsInView(w), 3);
+  EXPECT_GE(rowsInView(w), 3);
 }
 
-// A large desktop font is the list's font: the date columns and the window grow to show every
-// reminder time whole, rather than the text shrinking to the columns.
+// A large desktop font widens the date columns and the window to show every time whole.
 TEST_F(ViewerWindowTest, ALargeDesktopFontWidensTheColumnsAndTheWindow) {
   DesktopFont large(16);
   add("Dentist", QDateTime(QDate(2026, 12, 28), QTime(12, 58)), QDateTime(QDate(2026, 12, 28), QTime(12, 58)));
@@ -259,24 +249,24 @@ TEST_F(ViewerWindowTest, ALargeDesktopFontWidensTheColumnsAndTheWindow) {
   const QString when = w.model()->data(w.model()->index(0, 0)).toString();
   ASSERT_FALSE(when.isEmpty());
   const int whole = w.grid()->fontMetrics().horizontalAdvance(when);
-  w.resize(1, 1);  // as small as it goes
+  w.resize(1, 1);
   EXPECT_GT(w.width(), px(w, 7200));
   EXPECT_GE(w.grid()->columnWidth(0), whole);
   EXPECT_GE(w.grid()->columnWidth(2), whole);
   EXPECT_GT(w.grid()->columnWidth(1), 0);
-  EXPECT_GE(RowsInView(w), 3);
+  EXPECT_GE(rowsInView(w), 3);
 }
 
-// Announcements move the reminders on: the open viewer lists the times the table holds after
-// each one, in their new order, and highlights the reminder just announced.
+// After each announcement the open viewer lists the times the table holds, in their new order,
+// with the reminder just said highlighted.
 TEST_F(ViewerWindowTest, AfterEachAnnouncementTheListShowsTheTableAndTheReminderJustSaid) {
   const qint64 first = add("Call the bank", today(9, 50), today(9, 58));
   const qint64 second = add("Water the plants", today(10, 0), today(10, 0));
   add("Later today", today(15, 0), today(15, 0));
   AlarmService scanner(state, clock, engine, speaker, noWindows, port());
   for (int round = 0; round < 6; ++round) {
-    // Every reminder listed, then only the current ones; the second time the window is shown
-    // again while its close is still under way (it goes at the next turn of the event loop).
+    // All reminders, then only the current ones; the second time shown again while its close is
+    // still under way.
     if (round == 0) port().CloseViewer();
     if (round == 3) port().window()->close();
     if (round == 0 || round == 3) settings.write(settings::ShowFuture, round == 0 ? "1" : "0");
@@ -290,126 +280,102 @@ TEST_F(ViewerWindowTest, AfterEachAnnouncementTheListShowsTheTableAndTheReminder
       ASSERT_GE(row, 0) << round;
       EXPECT_EQ(w.model()->index(row, 0).data().toString(), FormatDateTimeText(held, state.TimeFormat)) << round;
     }
-    // The last reminder said is the highlighted one.
     EXPECT_EQ(w.grid()->currentIndex().row(), w.model()->rowOf(static_cast<std::uint32_t>(second))) << round;
     clock.advanceSecs(5 * 60);
   }
 }
 
-TEST_F(ViewerWindowTest, AMemoTypedAndThenTheWindowClosedIsInTheTable) {
-  const qint64 r = add("Pay rent", today(9, 0), today(8, 0), "old memo");
+TEST_F(ViewerWindowTest, AMemoIsSavedWhenTheHighlightMovesAfterASecondIdleAndWhenTheWindowCloses) {
+  const qint64 a = add("A", today(9, 0), today(8, 0), "old memo");
+  const qint64 b = add("B", today(9, 0), today(8, 30), "b memo");
   viewer::ViewerWindow& w = open();
   EXPECT_EQ(w.memoBox()->toPlainText(), "old memo");
-  w.memoBox()->setFocus();
   w.memoBox()->moveCursor(QTextCursor::End);
-  QTest::keyClicks(w.memoBox(), " - transfer before noon");
+  QTest::keyClicks(w.memoBox(), " for A");
+  w.grid()->setCurrentIndex(w.model()->index(1, 0));
+  EXPECT_EQ(field(a, "COMMENT"), "old memo for A");
+  EXPECT_EQ(w.memoBox()->toPlainText(), "b memo");
+  QTest::keyClicks(w.memoBox(), "!");
+  EXPECT_EQ(field(b, "COMMENT"), "b memo");                                              // not while typing...
+  EXPECT_TRUE(QTest::qWaitFor([&] { return field(b, "COMMENT") == "!b memo"; }, 3000));  // ...but soon after
+  speaker.lines.clear();
+  QTest::keyClick(w.grid(), Qt::Key_Return);  // the new memo is what the character reads
+  EXPECT_TRUE(speaker.lines.join('\n').contains("!b memo")) << speaker.lines.join('\n').toStdString();
+  w.memoBox()->moveCursor(QTextCursor::End);
+  QTest::keyClicks(w.memoBox(), "?");
   w.close();
   flushDeletes();
   EXPECT_EQ(port().window(), nullptr);
   EXPECT_FALSE(state.ViewerOpen);
-  EXPECT_EQ(field(r, "COMMENT"), "old memo - transfer before noon");
-}
-
-TEST_F(ViewerWindowTest, AMemoIsSavedWhenTheHighlightMovesAndAfterASecondWithoutTyping) {
-  const qint64 a = add("A", today(9, 0), today(8, 0));
-  const qint64 b = add("B", today(9, 0), today(8, 30), "b memo");
-  viewer::ViewerWindow& w = open();
-  QTest::keyClicks(w.memoBox(), "for A");
-  w.grid()->setCurrentIndex(w.model()->index(1, 0));
-  EXPECT_EQ(field(a, "COMMENT"), "for A");
-  EXPECT_EQ(w.memoBox()->toPlainText(), "b memo");
-
-  QTest::keyClicks(w.memoBox(), "!");
-  EXPECT_EQ(field(b, "COMMENT"), "b memo");                                              // not while typing...
-  EXPECT_TRUE(QTest::qWaitFor([&] { return field(b, "COMMENT") == "!b memo"; }, 3000));  // ...but soon after
-  // The new memo is what the character reads.
-  speaker.lines.clear();
-  QTest::keyClick(w.grid(), Qt::Key_Return);
-  EXPECT_TRUE(speaker.lines.join('\n').contains("!b memo")) << speaker.lines.join('\n').toStdString();
+  EXPECT_EQ(field(b, "COMMENT"), "!b memo?");
+  // Typed just before the program ends: stored though the program closed every table first.
+  viewer::ViewerWindow& last = open();
+  last.grid()->setCurrentIndex(last.model()->index(0, 0));
+  last.memoBox()->insertPlainText("Bring the tickets. ");
+  state.events->BeginClosing();
+  EXPECT_TRUE(engine.CloseAll().ok());
+  EXPECT_TRUE(last.close());
+  EXPECT_EQ(field(a, "COMMENT"), "Bring the tickets. old memo for A");
+  EXPECT_TRUE(prompter.asked.empty());
 }
 
 TEST_F(ViewerWindowTest, AMemoEditKeepsAChangeAnotherProgramMadeToTheOtherFields) {
   const qint64 r = add("Old text", today(9, 0), today(8, 0), "memo");
   viewer::ViewerWindow& w = open();
   QTest::keyClicks(w.memoBox(), "new ");
-  {
-    // The command-line tool rewrites the activity while the memo is being typed.
-    xbase::Engine cli;
-    data::ApplyStartupSettings(cli);
-    int area = 0;
-    ASSERT_TRUE(
-        cli.Use(data::CalendarPath(state.AppFolder).toStdString(), "ONETIME", xbase::OpenMode::kShared, &area).ok());
-    xbase::WorkArea* wa = cli.Current();
-    ASSERT_TRUE(wa->Go(static_cast<uint32_t>(r)).ok());
-    ASSERT_TRUE(wa->Replace("APPT_TEXT", "Changed by the tool").ok());
-    ASSERT_TRUE(wa->Commit().ok());
-    ASSERT_TRUE(wa->Unlock().ok());
-    EXPECT_TRUE(cli.CloseAll().ok());
-  }
+  ASSERT_TRUE(otherProgram(r,
+                           [](xbase::WorkArea& wa) {  // the command-line tool, meanwhile
+                             xbase::Status s = wa.Replace("APPT_TEXT", "Changed by the tool");
+                             if (s.ok()) s = wa.Commit();
+                             return s.ok() ? wa.Unlock() : s;
+                           })
+                  .ok());
   ASSERT_TRUE(w.SaveMemo());
   EXPECT_EQ(field(r, "COMMENT"), "new memo");
   EXPECT_EQ(field(r, "APPT_TEXT"), "Changed by the tool");
-  // The program is told of the change and the grid shows it.
   port().RefreshViewer();
   EXPECT_EQ(column(w, 1), (QStringList{"Changed by the tool"}));
   EXPECT_EQ(w.memoBox()->toPlainText(), "new memo");
 }
 
-TEST_F(ViewerWindowTest, AMemoTheTableCannotHoldIsKeptInTheBoxAndTold) {
+// A memo in characters the table cannot hold is kept and told once, and holds the window open
+// until the user agrees to drop it, but never holds up the program's end.
+TEST_F(ViewerWindowTest, AMemoTheTableCannotHoldIsKeptToldAndDroppedOnlyWhenAgreed) {
   const qint64 r = add("Trip", today(9, 0), today(8, 0), "memo");
   add("Other", today(9, 0), today(8, 30));
   viewer::ViewerWindow& w = open();
-  w.memoBox()->insertPlainText(QString::fromUtf8("Ελλάδα "));  // typed: keyClicks knows only ASCII
+  w.memoBox()->insertPlainText(QString::fromUtf8("Ελλάδα "));  // keyClicks knows only ASCII
   EXPECT_FALSE(w.SaveMemo());
   ASSERT_EQ(prompter.asked.size(), 1u);
   EXPECT_TRUE(prompter.asked[0].text.contains(QString::fromUtf8("λ")));
   EXPECT_EQ(field(r, "COMMENT"), "memo");
-  // Neither another row nor a refresh takes the text away.
-  w.grid()->setCurrentIndex(w.model()->index(1, 0));
+  w.grid()->setCurrentIndex(w.model()->index(1, 0));  // neither another row nor a refresh takes it
   EXPECT_EQ(w.currentRecno(), r);
   port().RefreshViewer();
   EXPECT_EQ(w.memoBox()->toPlainText(), QString::fromUtf8("Ελλάδα memo"));
-  EXPECT_EQ(prompter.asked.size(), 1u);  // told once while it lasts
-  // Mended, it is stored.
-  w.memoBox()->setPlainText("Greece memo");
-  EXPECT_TRUE(w.SaveMemo());
-  EXPECT_EQ(field(r, "COMMENT"), "Greece memo");
-}
-
-TEST_F(ViewerWindowTest, AMemoTheTableCannotHoldKeepsTheViewerOpenUntilTheUserAgreesToDropIt) {
-  const qint64 r = add("Trip", today(9, 0), today(8, 0), "memo");
-  viewer::ViewerWindow& w = open();
-  w.memoBox()->insertPlainText(QString::fromUtf8("Ελλάδα "));
+  EXPECT_EQ(prompter.asked.size(), 1u);
   prompter.answers = {false};
   EXPECT_FALSE(w.close());
   EXPECT_TRUE(w.isVisible());
-  EXPECT_EQ(w.memoBox()->toPlainText(), QString::fromUtf8("Ελλάδα memo"));
-  ASSERT_FALSE(prompter.asked.empty());
+  ASSERT_EQ(prompter.asked.size(), 2u);
   EXPECT_TRUE(prompter.asked.back().yesNo);
-  // Agreed: the window closes and the table keeps what it had.
   prompter.answers = {true};
   EXPECT_TRUE(w.close());
   EXPECT_EQ(field(r, "COMMENT"), "memo");
-}
-
-TEST_F(ViewerWindowTest, AMemoTypedJustBeforeTheProgramEndsIsStoredThoughTheTablesClosedFirst) {
-  const qint64 r = add("Trip", today(9, 0), today(8, 0), "memo");
-  viewer::ViewerWindow& w = open();
-  w.memoBox()->insertPlainText("Bring the tickets. ");
+  flushDeletes();
+  // Mended, it is stored.
+  viewer::ViewerWindow& again = open();
+  again.memoBox()->setPlainText(QString::fromUtf8("Ελλάδα"));
+  EXPECT_FALSE(again.SaveMemo());
+  again.memoBox()->setPlainText("Greece memo");
+  EXPECT_TRUE(again.SaveMemo());
+  EXPECT_EQ(field(r, "COMMENT"), "Greece memo");
+  // At the program's end nothing is asked.
+  again.memoBox()->setPlainText(QString::fromUtf8("Ελλάδα"));
+  const size_t asked = prompter.asked.size();
   state.events->BeginClosing();
-  EXPECT_TRUE(engine.CloseAll().ok());  // the program's end closes every table before it closes the windows
-  EXPECT_TRUE(w.close());
-  EXPECT_EQ(field(r, "COMMENT"), "Bring the tickets. memo");
-  EXPECT_TRUE(prompter.asked.empty());
-}
-
-TEST_F(ViewerWindowTest, AMemoTheTableCannotHoldDoesNotHoldUpTheProgramsEnd) {
-  add("Trip", today(9, 0), today(8, 0), "memo");
-  viewer::ViewerWindow& w = open();
-  w.memoBox()->insertPlainText(QString::fromUtf8("Ελλάδα "));
-  state.events->BeginClosing();
-  EXPECT_TRUE(w.close());
-  for (const Prompt& p : prompter.asked) EXPECT_FALSE(p.yesNo);
+  EXPECT_TRUE(again.close());
+  for (size_t i = asked; i < prompter.asked.size(); ++i) EXPECT_FALSE(prompter.asked[i].yesNo);
 }
 
 TEST_F(ViewerWindowTest, SnoozeDropsTheReminderFromTheCurrentListAndMovesItInTheFullOne) {
@@ -422,7 +388,6 @@ TEST_F(ViewerWindowTest, SnoozeDropsTheReminderFromTheCurrentListAndMovesItInThe
   EXPECT_EQ(field(r, "ALARMTEXT"), "12/04/2026 10:11 am");
   EXPECT_EQ(column(w, 1), (QStringList{"Water the plants"}));
   EXPECT_EQ(speaker.lines.mid(0, 2), (QStringList{"Play: write", "Play: blink"}));
-
   w.futureAction()->trigger();
   w.grid()->setCurrentIndex(w.model()->index(0, 0));  // Water the plants, 9:30
   const std::uint32_t plants = w.currentRecno();
@@ -434,52 +399,52 @@ TEST_F(ViewerWindowTest, SnoozeDropsTheReminderFromTheCurrentListAndMovesItInThe
 }
 
 TEST_F(ViewerWindowTest, ReadingStopsTheCharacterFirstAndEachReadEntryReadsItsPart) {
-  QStringList log;
-  hooks.quietCharacter = [&] { log << "quiet"; };
+  int quieted = 0;
+  hooks.quietCharacter = [&] { ++quieted; };
   add("Dentist", today(9, 0), today(8, 0), "bring the card");
   viewer::ViewerWindow& w = open();
-  speaker.lines.clear();
-  w.findChild<QAction*>("ReadSubject")->trigger();
-  EXPECT_EQ(log, QStringList{"quiet"});
-  const QString subject = speaker.lines.join('\n');
-  EXPECT_TRUE(subject.contains("Dentist"));
-  EXPECT_FALSE(subject.contains("bring the card"));
-  speaker.lines.clear();
-  w.findChild<QAction*>("ReadComment")->trigger();
-  EXPECT_TRUE(speaker.lines.join('\n').contains("bring the card"));
-  EXPECT_FALSE(speaker.lines.join('\n').contains("Dentist"));
-  speaker.lines.clear();
+  const auto read = [&](const std::function<void()>& how) {
+    speaker.lines.clear();
+    how();
+    const QString said = speaker.lines.join('\n');
+    return QString(said.contains("Dentist") ? "subject" : "") + (said.contains("bring the card") ? "memo" : "");
+  };
+  EXPECT_EQ(read([&] { w.findChild<QAction*>("ReadSubject")->trigger(); }), "subject");
+  EXPECT_EQ(quieted, 1);
+  EXPECT_EQ(read([&] { w.findChild<QAction*>("ReadComment")->trigger(); }), "memo");
   const QPoint cell = w.grid()->visualRect(w.model()->index(0, 1)).center();
-  QTest::mouseClick(w.grid()->viewport(), Qt::LeftButton, {}, cell);
-  QTest::mouseDClick(w.grid()->viewport(), Qt::LeftButton, {}, cell);
-  EXPECT_TRUE(speaker.lines.join('\n').contains("Dentist"));
-  EXPECT_EQ(log.size(), 3);
+  EXPECT_TRUE(read([&] {
+                QTest::mouseClick(w.grid()->viewport(), Qt::LeftButton, {}, cell);
+                QTest::mouseDClick(w.grid()->viewport(), Qt::LeftButton, {}, cell);
+              }).startsWith("subject"));
+  EXPECT_EQ(quieted, 3);
 }
 
 TEST_F(ViewerWindowTest, AddAndPropertiesOpenTheScheduleDialogAndOnlyASaveRereadsTheList) {
   const qint64 r = add("Dentist", today(9, 0), today(8, 0));
   viewer::ViewerWindow& w = open();
   // Cancelled: a reminder another program added meanwhile is not listed yet.
-  schedule.onOpen = [&](std::optional<qint64>) { add("Added meanwhile", today(9, 0), today(8, 30)); };
+  schedule.onOpen = [&](std::optional<qint64>) {
+    if (schedule.opened.size() == 1) add("Added meanwhile", today(9, 0), today(8, 30));
+  };
   action(w, "mnuProperties")->trigger();
   EXPECT_EQ(w.model()->rowCount(), 1);
   schedule.answer = true;
-  schedule.onOpen = nullptr;
   action(w, "ToolNew")->trigger();
   EXPECT_EQ(w.model()->rowCount(), 2);
   EXPECT_EQ(schedule.opened, (std::vector<std::optional<qint64>>{r, std::nullopt}));
 }
 
 TEST_F(ViewerWindowTest, CommandsBuiltElsewhereAreDisabledUntilGivenAndHelpOpensTheViewersPage) {
-  QStringList opened;
-  hooks.openDocument = [&](const QString& path) { opened << path; };
+  const char* elsewhere[] = {"mnuOptions", "mnuOptimize", "mnuTutorial", "mnuUpdate", "mnuAbout", "ToolOptions"};
+  QStringList ran;
+  hooks.openDocument = [&](const QString& path) { ran << path; };
   {
     viewer::ViewerWindow& w = open();
-    for (const char* name : {"mnuOptions", "mnuOptimize", "mnuTutorial", "mnuUpdate", "mnuAbout", "ToolOptions"})
-      EXPECT_FALSE(action(w, name)->isEnabled()) << name;
+    for (const char* name : elsewhere) EXPECT_FALSE(action(w, name)->isEnabled()) << name;
     action(w, "mnuProgramHelp")->trigger();
     QTest::mouseClick(w.banner(), Qt::LeftButton);
-    EXPECT_EQ(opened, QStringList(2, dir.path() + "/helpfile/notify.htm"));
+    EXPECT_EQ(ran, QStringList(2, dir.path() + "/helpfile/notify.htm"));
     // The banner shows its picture (bell and lettering), not an empty band.
     const QImage banner = w.banner()->grab().toImage();
     QSet<QRgb> colours;
@@ -489,14 +454,14 @@ TEST_F(ViewerWindowTest, CommandsBuiltElsewhereAreDisabledUntilGivenAndHelpOpens
     flushDeletes();
   }
   viewers.reset();
-  QStringList ran;
+  ran.clear();
   hooks.showOptions = [&] { ran << "options"; };
   hooks.tutorial = [&] { ran << "tutorial"; };
   hooks.update = [&] { ran << "update"; };
   hooks.about = [&] { ran << "about"; };
   hooks.optimize = [&] { ran << "optimize"; };
   viewer::ViewerWindow& w = open();
-  for (const char* name : {"mnuOptions", "mnuOptimize", "mnuTutorial", "mnuUpdate", "mnuAbout", "ToolOptions"}) {
+  for (const char* name : elsewhere) {
     EXPECT_TRUE(action(w, name)->isEnabled()) << name;
     action(w, name)->trigger();
   }
@@ -508,8 +473,7 @@ TEST_F(ViewerWindowTest, CommandsBuiltElsewhereAreDisabledUntilGivenAndHelpOpens
 // Share of an icon's visible pixels that stand out from the button behind it.
 double StandingOut(const QIcon& icon, const QColor& button) {
   const QImage image = icon.pixmap(24).toImage().convertToFormat(QImage::Format_ARGB32);
-  int shown = 0;
-  int apart = 0;
+  int shown = 0, apart = 0;
   for (int y = 0; y < image.height(); ++y)
     for (int x = 0; x < image.width(); ++x) {
       const QColor c = image.pixelColor(x, y);
@@ -520,8 +484,6 @@ double StandingOut(const QIcon& icon, const QColor& button) {
   return shown ? double(apart) / shown : 0.0;
 }
 
-// The toolbar's icons stand out from dark buttons, after the desktop turns dark, as well as they
-// do from light ones.
 TEST_F(ViewerWindowTest, ToolbarIconsStandOutOnDarkButtonsAsOnLightOnes) {
   viewer::ViewerWindow& w = open();
   QPalette dark;
@@ -553,27 +515,22 @@ TEST_F(ViewerWindowTest, EveryMenuEntryHasAnAccessKeyOfItsOwnAndTabFollowsTheLay
     EXPECT_TRUE(testsupport::NoProblems(testsupport::CheckMenuKeys(top->menu()))) << top->text().toStdString();
   }
   EXPECT_TRUE(testsupport::NoProblems(testsupport::CheckCaptionKeys(bar)));
-  // A screen reader names the list and the memo box, each its own.
   EXPECT_TRUE(testsupport::NoProblems(testsupport::NameProblems(&w)));
-  // Tab goes from the banner to the grid to the memo box, top to bottom; the memo box keeps no
-  // tab for itself: Tab leaves it.
+  // Tab runs banner, grid, memo box; the memo box keeps no tab for itself.
   w.activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
   EXPECT_TRUE(testsupport::NoProblems(testsupport::TabOrderProblems({w.banner(), w.grid(), w.memoBox()})));
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
   EXPECT_NE(QApplication::focusWidget(), w.memoBox());
-  // From the keyboard: Alt+R opens "&Reminder", V ticks "&View Future Events".
+  // Alt+R, V ticks "&View Future Events"; Alt+S, 0 is "10 Minutes", not the "1" of "&1 Minute".
   const bool before = w.futureAction()->isChecked();
-  QTest::keyClick(&w, Qt::Key_R, Qt::AltModifier);
-  QMenu* open = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-  ASSERT_NE(open, nullptr);
-  QTest::keyClick(open, Qt::Key_V);
+  for (const auto& [menu, key] : {std::pair{Qt::Key_R, Qt::Key_V}, std::pair{Qt::Key_S, Qt::Key_0}}) {
+    QTest::keyClick(&w, menu, Qt::AltModifier);
+    QMenu* popup = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    ASSERT_NE(popup, nullptr);
+    QTest::keyClick(popup, key);
+  }
   EXPECT_NE(w.futureAction()->isChecked(), before);
-  // "10 Minutes" has a key of its own, not the "1" of "&1 Minute": Alt+S, 0.
-  QTest::keyClick(&w, Qt::Key_S, Qt::AltModifier);
-  open = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-  ASSERT_NE(open, nullptr);
-  QTest::keyClick(open, Qt::Key_0);
   EXPECT_EQ(field(1, "ALARMTEXT"), "12/04/2026 10:11 am");
 }
 
@@ -587,11 +544,10 @@ TEST_F(ViewerWindowTest, ClosingSavesThePlacementAndChoiceAndHidesTheCharacterUn
   flushDeletes();
   EXPECT_FALSE(state.ViewerOpen);
   EXPECT_EQ(port().window(), nullptr);
-  EXPECT_EQ(settings.read("ReminderView", "Width", ""), "9000");
-  EXPECT_EQ(settings.read("ReminderView", "Height", ""), "4500");
+  EXPECT_EQ(settings.read("ReminderView", "Width", "") + " " + settings.read("ReminderView", "Height", ""),
+            "9000 4500");
   EXPECT_EQ(settings.read(settings::ShowFuture), "1");
   EXPECT_FALSE(speaker.visible());
-
   // The upkeep closes it and keeps the character; reopened, it has its size again.
   port().ShowViewer();
   EXPECT_TRUE(speaker.visible());
@@ -606,8 +562,7 @@ TEST_F(ViewerWindowTest, ClosingSavesThePlacementAndChoiceAndHidesTheCharacterUn
   ASSERT_NE(port().window(), nullptr);
   EXPECT_TRUE(state.ViewerOpen);
   EXPECT_FALSE(port().ViewerFrame().isNull());
-  // The program keeps the character on screen: closing leaves it.
-  settings.write(settings::ShowOnStart, "1");
+  settings.write(settings::ShowOnStart, "1");  // kept on screen: closing leaves the character
   port().UnloadWindows();
   EXPECT_TRUE(speaker.visible());
   EXPECT_TRUE(port().ViewerFrame().isNull());
@@ -625,26 +580,23 @@ TEST_F(ViewerWindowTest, AMaximizedViewerKeepsItsNormalPlacementAndAMinimizedOne
   EXPECT_FALSE(speaker.visible());  // "ShowOnStart" is 0 by default
   w.close();
   flushDeletes();
-  EXPECT_EQ(settings.read("ReminderView", "Width", ""), "8100");
-  EXPECT_EQ(settings.read("ReminderView", "Height", ""), "5100");
+  EXPECT_EQ(settings.read("ReminderView", "Width", "") + " " + settings.read("ReminderView", "Height", ""),
+            "8100 5100");
 }
 
 TEST_F(ViewerWindowTest, EveryWriteLetsGoOfItsRecordLockSoTheCommandLineToolIsNeverKeptWaiting) {
   const qint64 r = add("Dentist", today(9, 0), today(8, 0), "memo");
   add("Later", today(11, 0), today(10, 0));
   viewer::ViewerWindow& w = open();
-  auto toolWrites = [&](const char* text) {
-    xbase::Engine cli;
-    data::ApplyStartupSettings(cli);
-    cli.settings().lock_wait_ms = 0;  // a lock still held fails at once
-    int area = 0;
-    xbase::Status s =
-        cli.Use(data::CalendarPath(state.AppFolder).toStdString(), "ONETIME", xbase::OpenMode::kShared, &area);
-    if (s.ok()) s = cli.Current()->Go(static_cast<uint32_t>(r));
-    if (s.ok()) s = cli.Current()->Replace("EVENT", text);
-    if (s.ok()) s = cli.Current()->Commit();
-    EXPECT_TRUE(cli.CloseAll().ok());
-    return s.ToString();
+  auto toolWrites = [&](const char* text) {  // a lock still held fails at once
+    return otherProgram(
+               r,
+               [&](xbase::WorkArea& wa) {
+                 xbase::Status s = wa.Replace("EVENT", text);
+                 return s.ok() ? wa.Commit() : s;
+               },
+               0)
+        .ToString();
   };
   QTest::keyClicks(w.memoBox(), "x");
   ASSERT_TRUE(w.SaveMemo());
@@ -657,18 +609,7 @@ TEST_F(ViewerWindowTest, EveryWriteLetsGoOfItsRecordLockSoTheCommandLineToolIsNe
   EXPECT_EQ(field(r, "COMMENT"), "xmemo");
 }
 
-TEST_F(ViewerWindowTest, TheCurrentListIsBuiltAgainFromTheClockWhenTheProgramRefreshesIt) {
-  settings.write(settings::ShowFuture, "0");
-  add("Half past", today(10, 30), today(10, 30));
-  viewer::ViewerWindow& w = open();
-  EXPECT_EQ(w.model()->rowCount(), 0);
-  clock.set(today(10, 30));
-  port().RefreshViewer();  // the alarm scan, after announcing it
-  EXPECT_EQ(column(w, 1), (QStringList{"Half past"}));
-  EXPECT_EQ(recordCommandsEnabled(w), std::vector<bool>(7, true));
-}
-
-TEST_F(ViewerWindowTest, AViewerOpenedWhileAnotherProgramHoldsTheTableSaysSoAndListsOnceItIsFree) {
+TEST_F(ViewerWindowTest, ATableHeldByAnotherProgramOrMissingIsToldAndTheViewerOpensEmpty) {
   settings.write(settings::ShowFuture, "1");
   add("Dentist", today(11, 0), today(10, 30));
   engine.settings().lock_wait_ms = data::kInteractiveLockWaitMs;  // as the program waits
@@ -682,18 +623,114 @@ TEST_F(ViewerWindowTest, AViewerOpenedWhileAnotherProgramHoldsTheTableSaysSoAndL
       << prompter.asked[0].text.toStdString();
   holder.release();
   EXPECT_FALSE(holder.guardFired()) << "the viewer waited for the table without a deadline";
-  port().RefreshViewer();  // the next alarm scan, say
+  port().RefreshViewer();  // once free, the next refresh lists it
   EXPECT_EQ(column(w, 1), (QStringList{"Dentist"}));
+  EXPECT_EQ(recordCommandsEnabled(w), std::vector<bool>(7, true));
   EXPECT_EQ(prompter.asked.size(), 1u);
+  w.close();
+  flushDeletes();
+
+  ASSERT_TRUE(QDir(dir.filePath("data")).removeRecursively());
+  viewer::ViewerWindow& empty = open();
+  EXPECT_EQ(prompter.asked.size(), 2u);
+  EXPECT_EQ(empty.model()->rowCount(), 0);
+  EXPECT_EQ(recordCommandsEnabled(empty), std::vector<bool>(7, false));
+  EXPECT_TRUE(state.ViewerOpen);
 }
 
-TEST_F(ViewerWindowTest, AMissingTableIsToldAndTheViewerOpensEmpty) {
-  ASSERT_TRUE(QDir(dir.filePath("data")).removeRecursively());
+TEST_F(ViewerWindowTest, ExportsWhatItListsAndImportsIntoTheList) {
+  add("Water the plants", today(9, 0), today(9, 0));
+  add("Concert", QDateTime(QDate(2026, 12, 20), QTime(19, 30)), QDateTime(QDate(2026, 12, 20), QTime(18, 0)));
   viewer::ViewerWindow& w = open();
-  EXPECT_EQ(prompter.asked.size(), 1u);
-  EXPECT_EQ(w.model()->rowCount(), 0);
-  EXPECT_EQ(recordCommandsEnabled(w), std::vector<bool>(7, false));
-  EXPECT_TRUE(state.ViewerOpen);
+  w.ApplyShowFuture(false);
+  chooseFile(w, "mnuExportCalendar", dir.filePath("mine.ics"));
+  ASSERT_FALSE(prompter.asked.empty());
+  EXPECT_EQ(prompter.asked.back().text, "1 reminder written to mine.ics.");
+  const QByteArray text = Slurp(dir.filePath("mine.ics"));
+  EXPECT_TRUE(text.contains("SUMMARY:Water the plants"));
+  EXPECT_FALSE(text.contains("SUMMARY:Concert"));  // not listed now
+
+  Touch(dir.filePath("theirs.ics"),
+        "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Example//Planner//EN\r\nBEGIN:VEVENT\r\nUID:fair@example.org\r\n"
+        "DTSTART:20261210T090000Z\r\nSUMMARY:Book fair\r\nEND:VEVENT\r\nBEGIN:VEVENT\r\nUID:old@example.org\r\n"
+        "DTSTART:20261110T090000Z\r\nSUMMARY:Old fair\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n");
+  w.ApplyShowFuture(true);
+  chooseFile(w, "mnuImportCalendar", dir.filePath("theirs.ics"));
+  EXPECT_EQ(prompter.asked.back().text,
+            "theirs.ics: imported 1, updated 0, deleted 0, unchanged 0, skipped 1.\n"
+            "Skipped \"Old fair\" (UID old@example.org): it is past");
+  EXPECT_EQ(prompter.asked.back().icon, PromptIcon::Warning);
+  EXPECT_TRUE(column(w, 1).contains("Book fair")) << column(w, 1).join('|').toStdString();
+  // A file that is no calendar is told, and nothing changes.
+  const int rows = w.model()->rowCount();
+  Touch(dir.filePath("notes.txt"), "Milk, eggs, bread\n");
+  chooseFile(w, "mnuImportCalendar", dir.filePath("notes.txt"));
+  EXPECT_TRUE(prompter.asked.back().text.contains("nothing was changed")) << prompter.asked.back().text.toStdString();
+  EXPECT_EQ(w.model()->rowCount(), rows);
+}
+
+TEST_F(ViewerWindowTest, TheListHoldsPendingRemindersInAlarmOrderAndOnlyTheCurrentOnesWithAStamp) {
+  add("Tomorrow", today(12, 0).addDays(1), today(11, 0).addDays(1));
+  add("Early alarm, activity later today", today(15, 0), today(9, 0));
+  add("Alarm later, activity already past", today(8, 0), today(18, 0));
+  add("This very minute", today(10, 30), today(10, 0));
+  const qint64 gone = add("Deleted", today(7, 0), today(7, 0));
+  const qint64 silent = add("No alarm any more", today(7, 0), today(7, 30));
+  ASSERT_TRUE(otherProgram(gone, [](xbase::WorkArea& wa) { return wa.Delete(); }).ok());
+  ASSERT_TRUE(otherProgram(silent, [](xbase::WorkArea& wa) {
+                const xbase::Status s = wa.Replace("ALARMDATE", "");
+                return s.ok() ? wa.Commit() : s;
+              }).ok());
+  viewer::ReminderListModel model(engine);
+  model.setArea(openArea());
+  const auto listed = [&](bool all, const QDateTime& now) {
+    EXPECT_TRUE(model.reload(all, now).ok());
+    QStringList out;
+    for (int r = 0; r < model.rowCount(); ++r)
+      out << model.index(r, viewer::ReminderListModel::ActivityColumn).data().toString();
+    return out;
+  };
+  EXPECT_EQ(listed(true, kViewerNow), (QStringList{"Early alarm, activity later today", "This very minute",
+                                                   "Alarm later, activity already past", "Tomorrow"}));
+  // Due: the alarm or the activity is not later than 10:00 (the minute of 10:00:45).
+  EXPECT_EQ(listed(false, kViewerNow), (QStringList{"Early alarm, activity later today", "This very minute",
+                                                    "Alarm later, activity already past"}));
+  EXPECT_EQ(listed(false, today(9, 59)),
+            (QStringList{"Early alarm, activity later today", "Alarm later, activity already past"}));
+  EXPECT_EQ(viewer::CurrentStamp(today(9, 5)), "20261204 545");
+}
+
+TEST_F(ViewerWindowTest, TheListOpensWithoutReadingRecordsAndReadsOnlyTheRowsInSight) {
+  ASSERT_TRUE(otherProgram(0,
+                           [](xbase::WorkArea& wa) {  // 3000 through the saver would take long
+                             xbase::Status s;
+                             for (int i = 0; i < 3000 && s.ok(); ++i) {
+                               s = wa.AppendBlank();
+                               if (s.ok()) s = wa.Replace("APPT_TEXT", "Reminder " + std::to_string(i));
+                               if (s.ok()) s = wa.Replace("ALARMDATE", "20261201");
+                               if (s.ok()) s = wa.ReplaceInteger("ALARMTIME", i % 1440);
+                               if (s.ok()) s = wa.Replace("EVENTDATE", "20261201");
+                             }
+                             return s.ok() ? wa.Commit() : s;
+                           })
+                  .ok());
+  viewer::ReminderListModel model(engine);
+  model.setArea(openArea());
+  ASSERT_TRUE(model.reload(true, kViewerNow).ok());
+  EXPECT_EQ(model.rowCount(), 3000);
+  EXPECT_EQ(model.recordsRead(), 0);
+  QTableView view;
+  view.resize(400, 300);
+  view.setModel(&model);
+  view.verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  view.show();
+  (void)view.grab();
+  EXPECT_GT(model.recordsRead(), 0);
+  EXPECT_LE(model.recordsRead(), 128);  // one or two blocks of rows, not the table
+  view.scrollToBottom();
+  (void)view.grab();
+  EXPECT_LE(model.recordsRead(), 256);
+  EXPECT_EQ(model.index(2999, 1).data().toString(), "Reminder 2879");  // the later of the two at 23:59
 }
 
 }  // namespace
