@@ -182,6 +182,25 @@ END:VEVENT
   EXPECT_EQ(field("2", "APPT_TEXT"), "Standup");
 }
 
+TEST_F(CalendarCliTest, ASeriesMovesOnWithTheClocksOfItsOwnZone) {
+  // 09:00 in New York every Monday: 15:00 here, but 14:00 in the two weeks between the American
+  // and the European change of the clocks.
+  ASSERT_EQ(import("2027-03-01 08:00:00", Calendar(R"(BEGIN:VEVENT
+UID:ny-weekly@calendar.example
+DTSTART;TZID=America/New_York:20270301T090000
+RRULE:FREQ=WEEKLY;BYDAY=MO
+SUMMARY:New York weekly
+END:VEVENT
+)")),
+            0)
+      << errors.toStdString();
+  EXPECT_EQ(moments("1"), "20270301 900 / 20270301 900");
+  ASSERT_EQ(run("2027-03-08 15:01:00", {"due"}), 0) << errors.toStdString();
+  EXPECT_EQ(moments("1"), "20270315 840 / 20270315 840");
+  ASSERT_EQ(run("2027-03-22 14:01:00", {"due"}), 0) << errors.toStdString();
+  EXPECT_EQ(moments("1"), "20270329 900 / 20270329 900");
+}
+
 TEST_F(CalendarCliTest, TheEarliestAlarmStillToComeOfSeveral) {
   // Two alarms as a mail client sets them: half an hour before the start and a quarter before the end.
   const QByteArray ics = Calendar(R"(BEGIN:VEVENT
