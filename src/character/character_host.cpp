@@ -340,7 +340,8 @@ void CharacterHost::PlaySoundEffect(int index) {
 }
 
 void CharacterHost::PlayWaveFile(const QString& path) {
-  if (auto clip = ReadWaveFile(path)) m_sounds->play(clip->pcm, clip->sampleRate);
+  // A sound that cannot be played is left out; the pause after it is made all the same.
+  if (WaveClip clip; ReadWaveFile(path, &clip).ok()) m_sounds->play(clip.pcm, clip.sampleRate);
 }
 
 void CharacterHost::PauseSeconds(double seconds) {

@@ -1,20 +1,19 @@
 #include "character/wave_file.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QtEndian>
 
 namespace chimewise {
 
 namespace {
+constexpr qint64 kMaxWaveBytes = 64 * 1024 * 1024;
 quint32 u32(const QByteArray& b, qsizetype at) { return qFromLittleEndian<quint32>(b.constData() + at); }
 quint16 u16(const QByteArray& b, qsizetype at) { return qFromLittleEndian<quint16>(b.constData() + at); }
 }  // namespace
 
-std::optional<WaveClip> ParseWave(const QByteArray& b, QString* error) {
-  auto fail = [&](const char* why) -> std::optional<WaveClip> {
-    if (error) *error = QString::fromUtf8(why);
-    return std::nullopt;
-  };
+Problem ParseWave(const QByteArray& b, WaveClip* result, const QString& name) {
+  auto fail = [&](const char* why) { return Problem{ProblemKind::FileFault, name, QString::fromUtf8(why)}; };
   if (b.size() < 12 || !b.startsWith("RIFF") || b.mid(8, 4) != "WAVE") return fail("not a WAV file");
   int channels = 0, bits = 0, format = 0;
   quint32 rate = 0;
@@ -42,7 +41,8 @@ std::optional<WaveClip> ParseWave(const QByteArray& b, QString* error) {
   if (channels < 1 || channels > 2 || (bits != 8 && bits != 16)) return fail("unsupported channels or sample size");
   if (rate < 4000 || rate > 192000) return fail("unsupported sample rate");
   if (data.isEmpty()) return fail("no sound data");
-  WaveClip clip;
+  WaveClip& clip = *result;
+  clip = {};
   clip.sampleRate = static_cast<int>(rate);
   const int frameBytes = channels * bits / 8;
   const qsizetype frames = data.size() / frameBytes;
@@ -57,20 +57,19 @@ std::optional<WaveClip> ParseWave(const QByteArray& b, QString* error) {
     }
     out[f] = static_cast<qint16>(sum / channels);
   }
-  return clip;
+  return {};
 }
 
-std::optional<WaveClip> ReadWaveFile(const QString& path, QString* error) {
+Problem ReadWaveFile(const QString& path, WaveClip* clip) {
+  const auto fail = [&](const QString& why) { return Problem{ProblemKind::FileFault, path, why}; };
+  // A pipe or a device under a sound's name would hold the reader: only a regular file is read.
+  const QFileInfo info(path);
+  if (!info.exists()) return fail(QStringLiteral("no such file"));
+  if (!info.isFile()) return fail(QStringLiteral("not a regular file"));
+  if (info.size() > kMaxWaveBytes) return fail(QStringLiteral("too large for a reminder sound"));
   QFile f(path);
-  if (!f.open(QIODevice::ReadOnly)) {
-    if (error) *error = QStringLiteral("cannot open %1").arg(path);
-    return std::nullopt;
-  }
-  if (f.size() > 64 * 1024 * 1024) {
-    if (error) *error = QStringLiteral("%1 is too large for a reminder sound").arg(path);
-    return std::nullopt;
-  }
-  return ParseWave(f.readAll(), error);
+  if (!f.open(QIODevice::ReadOnly)) return fail(f.errorString());
+  return ParseWave(f.read(kMaxWaveBytes + 1), clip, path);
 }
 
 }  // namespace chimewise

@@ -1,9 +1,10 @@
 #pragma once
 // Reading WAV files for reminder sounds: RIFF PCM, 8 or 16 bits, mono or stereo, any rate.
 
+#include "core/problem.h"
+
 #include <QByteArray>
 #include <QString>
-#include <optional>
 
 namespace chimewise {
 
@@ -13,8 +14,10 @@ struct WaveClip {
   qint64 durationMs() const { return sampleRate > 0 ? pcm.size() / 2 * 1000 / sampleRate : 0; }
 };
 
-// The clip, or nullopt with *error saying why (missing, not a WAV, a format we do not play).
-std::optional<WaveClip> ReadWaveFile(const QString& path, QString* error = nullptr);
-std::optional<WaveClip> ParseWave(const QByteArray& bytes, QString* error = nullptr);
+// Reads a clip into *clip, or says why it cannot be played (missing, not a regular file, too
+// large, not a WAV, a format we do not play).
+Problem ReadWaveFile(const QString& path, WaveClip* clip);
+// The same for a file's bytes; `name` names it in the problem.
+Problem ParseWave(const QByteArray& bytes, WaveClip* clip, const QString& name = QStringLiteral("the sound"));
 
 }  // namespace chimewise

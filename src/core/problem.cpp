@@ -40,6 +40,7 @@ Wording Describe(const Problem& p) {
                              "now.\n(%1)")
                   .arg(p.detail),
               QStringLiteral("Reminder Table in Use"), PromptIcon::Information};
+    case ProblemKind::FileFault: return {p.subject.isEmpty() ? p.detail : p.subject + QStringLiteral(": ") + p.detail};
     case ProblemKind::NoSuchReminder: return {QStringLiteral("There is no reminder number %1.").arg(p.number)};
   }
   return {};

@@ -29,6 +29,9 @@ enum class ProblemKind {
   // Another program's index (a FoxPro CDX) stood where the reminder table's belongs and was
   // replaced by a rebuild. subject: the index file's name.
   ForeignIndexReplaced,
+  // A file could not be read, written or started. subject: the file (or a line of it), or empty
+  // when detail says it all; detail: why.
+  FileFault,
 };
 
 struct [[nodiscard]] Problem {

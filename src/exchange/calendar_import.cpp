@@ -230,6 +230,11 @@ ImportReport CalendarImporter::Import(const QString& path, const ImportOptions& 
       memo.series
           << QStringLiteral("X-CHIMEWISE-LEAD:%1")
                  .arg(QDateTime(in.remindDate, in.remindTime).secsTo(QDateTime(in.activityDate, in.activityTime)));
+    // A timed series written in another zone than this computer's keeps that zone, so that it
+    // moves on as its organiser's clocks change, not this computer's.
+    if (!e.series.isEmpty() && !e.allDay && !e.timeZone.isEmpty() && e.timeZone.toUtf8() != local.id() &&
+        QTimeZone(e.timeZone.toUtf8()).isValid())
+      memo.series << QStringLiteral("X-CHIMEWISE-TZID:") + e.timeZone;
     in.memo = JoinCalendarMemo(memo);
     // The program's own fields, when the file has them; an update keeps what the reminder had.
     const EventInput* before = known != byUid.end() ? &known->second.values : nullptr;

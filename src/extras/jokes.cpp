@@ -23,7 +23,9 @@ bool isTold(const QString& kind) {
   return k == QStringLiteral("JOKE") || k == QStringLiteral("QUOTE");
 }
 
-QString lineError(int line, const QString& what) { return QStringLiteral("line %1: %2").arg(line).arg(what); }
+Problem lineError(int line, const QString& what) {
+  return {ProblemKind::FileFault, QStringLiteral("line %1").arg(line), what};
+}
 
 // A record's fields as the engine reads them; the first failure is returned.
 xbase::Status readRecord(xbase::WorkArea& wa, JokeRecord* out) {
@@ -50,22 +52,19 @@ xbase::Status checkFields(const xbase::WorkArea& wa) {
 
 }  // namespace
 
-bool ParseJokeSource(const QString& text, std::vector<JokeRecord>* records, QString* error) {
+Problem ParseJokeSource(const QString& text, std::vector<JokeRecord>* records) {
   records->clear();
   static const QRegularExpression kindPattern(QStringLiteral("^[A-Z][A-Z0-9_]*$"));
   const QStringList lines = text.split(u'\n');
   JokeRecord current;
   int kindLine = 0;  // the line of the kind of the record being read; 0 between records
-  const auto finish = [&]() -> bool {
-    if (kindLine == 0) return true;
-    if (current.sayWhat.isEmpty()) {
-      *error = lineError(kindLine, QStringLiteral("the %1 has no text").arg(current.kind));
-      return false;
-    }
+  const auto finish = [&]() -> Problem {
+    if (kindLine == 0) return {};
+    if (current.sayWhat.isEmpty()) return lineError(kindLine, QStringLiteral("the %1 has no text").arg(current.kind));
     records->push_back(current);
     current = {};
     kindLine = 0;
-    return true;
+    return {};
   };
   for (int i = 0; i < lines.size(); ++i) {
     const int number = i + 1;
@@ -73,17 +72,16 @@ bool ParseJokeSource(const QString& text, std::vector<JokeRecord>* records, QStr
     if (line.endsWith(u'\r')) line.chop(1);
     const QString trimmed = line.trimmed();
     if (trimmed.isEmpty()) {
-      if (!finish()) return false;
+      if (Problem p = finish(); !p.ok()) return p;
       continue;
     }
     if (kindLine == 0) {
       if (trimmed.startsWith(u'#')) continue;
       if (!kindPattern.match(trimmed).hasMatch() || trimmed.size() > kJokeKindWidth) {
-        *error = lineError(number, QStringLiteral("a record starts with its kind, one upper-case word of at most %1 "
-                                                  "letters (JOKE or QUOTE), not \"%2\"")
-                                       .arg(kJokeKindWidth)
-                                       .arg(trimmed));
-        return false;
+        return lineError(number, QStringLiteral("a record starts with its kind, one upper-case word of at most %1 "
+                                                "letters (JOKE or QUOTE), not \"%2\"")
+                                     .arg(kJokeKindWidth)
+                                     .arg(trimmed));
       }
       current.kind = trimmed;
       kindLine = number;
@@ -91,8 +89,7 @@ bool ParseJokeSource(const QString& text, std::vector<JokeRecord>* records, QStr
     }
     const QString lacking = data::CharactersOutsideTable(trimmed);
     if (!lacking.isEmpty()) {
-      *error = lineError(number, QStringLiteral("the table cannot hold these characters: %1").arg(lacking));
-      return false;
+      return lineError(number, QStringLiteral("the table cannot hold these characters: %1").arg(lacking));
     }
     if (!current.sayWhat.isEmpty()) current.sayWhat += u' ';
     current.sayWhat += trimmed;

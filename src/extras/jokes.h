@@ -34,9 +34,9 @@ struct JokeRecord {
   bool operator==(const JokeRecord&) const = default;
 };
 
-// Reads the collection's source text. On a fault returns false with *error naming the line and
-// what is wrong with it; *records is then left unspecified.
-bool ParseJokeSource(const QString& text, std::vector<JokeRecord>* records, QString* error);
+// Reads the collection's source text into *records, or says which line is wrong and how; *records
+// is then left unspecified.
+Problem ParseJokeSource(const QString& text, std::vector<JokeRecord>* records);
 
 // Writes the table at `path` (and its memo file) afresh from `records`, in order. The table is
 // built beside the target and renamed into place, so a failure leaves an existing table alone.

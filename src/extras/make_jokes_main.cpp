@@ -21,9 +21,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::vector<chimewise::JokeRecord> records;
-  QString error;
-  if (!chimewise::ParseJokeSource(QString::fromUtf8(source.readAll()), &records, &error)) {
-    err << args[0] << ": " << error << Qt::endl;
+  if (const chimewise::Problem p = chimewise::ParseJokeSource(QString::fromUtf8(source.readAll()), &records); !p.ok()) {
+    err << args[0] << ": " << chimewise::Describe(p).text << Qt::endl;
     return 1;
   }
   const xbase::Status s = chimewise::WriteJokesTable(args[1], records);

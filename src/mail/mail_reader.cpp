@@ -177,11 +177,10 @@ void MailReader::listAndEnd(const Run& run, std::vector<mailbox::MailMessage> me
       row.flags = fileFlags;
       row.unreadable = !m.problem.isEmpty();
       row.text = row.unreadable ? UnreadableRowText(item) : item.subject;
-      QString error;
       // A message that could not be read, or not kept for the list, stays unread: nothing is lost.
       bool handled = m.problem.isEmpty();
-      if (!m_files.Write(row.fileIndex, MessageFileLines(item, fileFlags, run.now), &error)) {
-        row.fileProblem = error;
+      if (const Problem kept = m_files.Write(row.fileIndex, MessageFileLines(item, fileFlags, run.now)); !kept.ok()) {
+        row.fileProblem = Describe(kept).text;
         handled = false;
       }
       if (f.markRead && handled) toMark << m.id;

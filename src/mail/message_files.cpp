@@ -52,7 +52,8 @@ bool WriteWhole(int fd, const QByteArray& bytes) {
 
 }  // namespace
 
-bool MessageFiles::Write(int index, const QStringList& lines, QString* error) const {
+Problem MessageFiles::Write(int index, const QStringList& lines) const {
+  const auto fail = [](const QString& why) { return Problem{ProblemKind::FileFault, {}, why}; };
   QByteArray bytes;
   for (const QString& line : lines) bytes += line.toUtf8() + "\r\n";
   // A check may write a file for each of many thousand messages: the usual case (a new name in
@@ -63,10 +64,7 @@ bool MessageFiles::Write(int index, const QStringList& lines, QString* error) co
   const QByteArray name = QFile::encodeName(target);
   int fd = OpenNew(name);
   if (fd < 0 && (errno == ENOENT || errno == ENOTDIR)) {
-    if (!QDir().mkpath(m_folder)) {
-      if (error) *error = QStringLiteral("the folder %1 cannot be made").arg(m_folder);
-      return false;
-    }
+    if (!QDir().mkpath(m_folder)) return fail(QStringLiteral("the folder %1 cannot be made").arg(m_folder));
     QFile::setPermissions(m_folder, kUserOnly | QFileDevice::ExeOwner);
     fd = OpenNew(name);
   }
@@ -74,20 +72,16 @@ bool MessageFiles::Write(int index, const QStringList& lines, QString* error) co
     ::unlink(name.constData());
     fd = OpenNew(name);
   }
-  if (fd < 0) {
-    if (error)
-      *error = errno == EACCES || errno == EPERM || errno == EROFS
-                   ? QStringLiteral("the folder %1 may not be written to").arg(m_folder)
-                   : QStringLiteral("the file %1 cannot be made").arg(target);
-    return false;
-  }
+  if (fd < 0)
+    return fail(errno == EACCES || errno == EPERM || errno == EROFS
+                    ? QStringLiteral("the folder %1 may not be written to").arg(m_folder)
+                    : QStringLiteral("the file %1 cannot be made").arg(target));
   const bool written = WriteWhole(fd, bytes);
   if (::close(fd) != 0 || !written) {
-    if (error) *error = QStringLiteral("the file %1 cannot be written (is the disk full?)").arg(target);
     ::unlink(name.constData());
-    return false;
+    return fail(QStringLiteral("the file %1 cannot be written (is the disk full?)").arg(target));
   }
-  return true;
+  return {};
 }
 
 std::optional<QStringList> MessageFiles::Read(int index) const {

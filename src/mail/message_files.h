@@ -3,6 +3,8 @@
 // value (CR LF), UTF-8, readable by the user only. File N belongs to row N of the unread e-mail
 // window and lives until the window closes.
 
+#include "core/problem.h"
+
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -20,9 +22,9 @@ class MessageFiles {
   QString folder() const { return m_folder; }
   QString path(int index) const;
 
-  // Replaces any old file of the same name. False, with the reason in error, when it cannot be
-  // written. Safe to call from another thread than the one that reads.
-  bool Write(int index, const QStringList& lines, QString* error = nullptr) const;
+  // Replaces any old file of the same name, or says why it cannot be written. Safe to call from
+  // another thread than the one that reads.
+  Problem Write(int index, const QStringList& lines) const;
   // The lines of a file (found without regard to the letter case of its name); nullopt when there
   // is none or it cannot be read.
   std::optional<QStringList> Read(int index) const;

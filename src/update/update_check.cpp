@@ -41,14 +41,13 @@ class X11SiblingWindows final : public SiblingWindows {
   x11windows::WindowCloser m_closer;
 };
 
-bool StartDetached(const QString& program, const QStringList& arguments, QString* error) {
+Problem StartDetached(const QString& program, const QStringList& arguments) {
   QProcess process;
   process.setProgram(program);
   process.setArguments(arguments);
   process.setWorkingDirectory(QFileInfo(program).absolutePath());
-  if (process.startDetached()) return true;
-  *error = process.errorString();
-  return false;
+  if (process.startDetached()) return {};
+  return {ProblemKind::FileFault, {}, process.errorString()};
 }
 
 }  // namespace
@@ -306,9 +305,8 @@ void UpdateCheck::startInstaller(bool jokesRunning, bool emailRunning) {
   const QString program = localFilePath();
   // Downloaded data carries no execute permission; the verified installer gets it for its owner.
   QFile::setPermissions(program, QFile::permissions(program) | QFileDevice::ExeOwner | QFileDevice::ExeUser);
-  QString error;
-  if (!m_options.startInstaller(program, {InstallerArguments(jokesRunning, emailRunning)}, &error)) {
-    m_prompter.notice(QStringLiteral("The update could not be started: %1").arg(error), kErrorTitle,
+  if (const Problem p = m_options.startInstaller(program, {InstallerArguments(jokesRunning, emailRunning)}); !p.ok()) {
+    m_prompter.notice(QStringLiteral("The update could not be started: %1").arg(Describe(p).text), kErrorTitle,
                       PromptIcon::Information);
     return finish(Outcome::Finished);
   }

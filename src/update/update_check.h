@@ -5,6 +5,8 @@
 // quit so the installer can replace it. The update window shows the steps and the progress; the
 // character comments. Everything above this folder comes in through UpdateHooks.
 
+#include "core/problem.h"
+
 #include <ftp/ftp_client.h>
 
 #include <QByteArray>
@@ -109,7 +111,7 @@ struct UpdateOptions {
   std::optional<double> ownVersion;
   // Starts the installer, not waiting for it; false with a reason when it could not start.
   // Unset: a detached process.
-  std::function<bool(const QString& program, const QStringList& arguments, QString* error)> startInstaller;
+  std::function<Problem(const QString& program, const QStringList& arguments)> startInstaller;
 };
 
 // The public key built into the program (the CHIMEWISE_UPDATE_PUBLIC_KEY build setting), empty

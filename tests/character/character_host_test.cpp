@@ -30,6 +30,7 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <sys/stat.h>
 
 using namespace chimewise;
 
@@ -315,18 +316,17 @@ TEST(ReminderSoundFiles, EveryShippedSoundIsAValidWaveShorterThanItsPause) {
   for (int i = 1; i <= 8; ++i) {
     const auto sound = ReminderSoundAt(i);
     ASSERT_TRUE(sound);
-    QString error;
-    const auto clip = ReadWaveFile(kAssets + "/sound/" + sound->fileName, &error);
-    ASSERT_TRUE(clip) << sound->fileName << ": " << error.toStdString();
-    EXPECT_GT(clip->durationMs(), 500) << sound->fileName;
-    EXPECT_LT(clip->durationMs(), sound->pauseSeconds * 1000) << sound->fileName;
+    WaveClip clip;
+    const Problem read = ReadWaveFile(kAssets + "/sound/" + sound->fileName, &clip);
+    ASSERT_TRUE(read.ok()) << Describe(read).text.toStdString();
+    EXPECT_GT(clip.durationMs(), 500) << sound->fileName;
+    EXPECT_LT(clip.durationMs(), sound->pauseSeconds * 1000) << sound->fileName;
   }
 }
 
 TEST(WaveFile, DamagedFilesAreRefusedWithAReason) {
-  QString error;
-  EXPECT_FALSE(ParseWave("RIFF\x10\0\0\0WAVEfmt ", &error));
-  EXPECT_FALSE(error.isEmpty());
+  WaveClip clip;
+  EXPECT_EQ(ParseWave("RIFF\x10\0\0\0WAVEfmt ", &clip).kind, ProblemKind::FileFault);
   QByteArray header("RIFF\0\0\0\0WAVEfmt \x10\0\0\0", 20);
   QByteArray fmt(16, '\0');
   fmt[0] = 1;  // PCM
@@ -335,11 +335,18 @@ TEST(WaveFile, DamagedFilesAreRefusedWithAReason) {
   fmt[5] = 0x56;  // 22050
   fmt[14] = 16;
   QByteArray data("data\xff\xff\xff\x7f\x01\x02\x03\x04", 12);  // claims 2 GB, holds 4 bytes
-  const auto clip = ParseWave(header + fmt + data, &error);
-  ASSERT_TRUE(clip) << error.toStdString();
-  EXPECT_EQ(clip->pcm.size(), 4);
+  const Problem cut = ParseWave(header + fmt + data, &clip);
+  ASSERT_TRUE(cut.ok()) << Describe(cut).text.toStdString();
+  EXPECT_EQ(clip.pcm.size(), 4);
   fmt[0] = 3;  // float samples
-  EXPECT_FALSE(ParseWave(header + fmt + data, &error));
+  EXPECT_FALSE(ParseWave(header + fmt + data, &clip).ok());
+
+  // Only a regular file is read: a pipe under a sound's name would hold the reader.
+  QTemporaryDir dir;
+  const QString pipe = dir.filePath("pipe.wav");
+  ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+  EXPECT_TRUE(Describe(ReadWaveFile(pipe, &clip)).text.endsWith("not a regular file"));
+  EXPECT_TRUE(Describe(ReadWaveFile(dir.filePath("none.wav"), &clip)).text.endsWith("no such file"));
 }
 
 TEST_F(CharacterHostTest, GoodbyeIsHeardToItsLastWordBeforeTheCharacterGoes) {

@@ -123,6 +123,84 @@ END:VEVENT
       << lines.join('\n').toStdString();
 }
 
+TEST_F(CalendarCliTest, OccurrencesMovedOrCancelledOnTheirOwn) {
+  // As web calendars export a series with exceptions: the moved occurrence before its series.
+  const QByteArray ics = Calendar(R"(BEGIN:VEVENT
+UID:standup-42@calendar.example
+RECURRENCE-ID;TZID=Europe/Berlin:20270104T100000
+DTSTART;TZID=Europe/Berlin:20270105T140000
+SUMMARY:Standup (moved)
+BEGIN:VALARM
+ACTION:DISPLAY
+TRIGGER:-PT10M
+END:VALARM
+END:VEVENT
+BEGIN:VEVENT
+UID:standup-42@calendar.example
+DTSTART;TZID=Europe/Berlin:20261228T100000
+RRULE:FREQ=WEEKLY;BYDAY=MO
+SUMMARY:Standup
+BEGIN:VALARM
+ACTION:DISPLAY
+TRIGGER:-PT10M
+END:VALARM
+END:VEVENT
+BEGIN:VEVENT
+UID:standup-42@calendar.example
+RECURRENCE-ID;TZID=Europe/Berlin:20270111T100000
+DTSTART;TZID=Europe/Berlin:20270111T100000
+STATUS:CANCELLED
+SUMMARY:Standup
+END:VEVENT
+)");
+  ASSERT_EQ(import(kNewYear, ics), 0) << errors.toStdString();
+  EXPECT_EQ(lines.value(0), "imported 2, updated 0, deleted 0, unchanged 0, skipped 1")
+      << lines.join('\n').toStdString();
+  EXPECT_TRUE(lines.value(1).contains("a cancelled occurrence of a series")) << lines.value(1).toStdString();
+  // The moved one reminds at its new time; the series skips both the 4th and the 11th.
+  EXPECT_EQ(field("1", "APPT_TEXT"), "Standup (moved)");
+  EXPECT_EQ(moments("1"), "20270105 840 / 20270105 830");
+  EXPECT_EQ(field("2", "APPT_TEXT"), "Standup");
+  EXPECT_EQ(moments("2"), "20270118 600 / 20270118 590");
+  ASSERT_EQ(import(kNewYear, ics), 0);
+  EXPECT_EQ(lines.value(0).toStdString(), "imported 0, updated 0, deleted 0, unchanged 2, skipped 1");
+  // Moved on after the 18th, the series still leaves the cancelled and moved dates out of its rule.
+  ASSERT_EQ(run("2027-01-18 10:01:00", {"due"}), 0) << errors.toStdString();
+  EXPECT_EQ(moments("2"), "20270125 600 / 20270125 590");
+
+  // An invitation's cancellation of one occurrence takes nothing else away.
+  ASSERT_EQ(import(kNewYear, Calendar(R"(BEGIN:VEVENT
+UID:standup-42@calendar.example
+RECURRENCE-ID;TZID=Europe/Berlin:20270201T100000
+DTSTART;TZID=Europe/Berlin:20270201T100000
+SUMMARY:Standup
+END:VEVENT
+)",
+                                      "METHOD:CANCEL\r\n")),
+            0);
+  EXPECT_EQ(lines.value(0).toStdString(), "imported 0, updated 0, deleted 0, unchanged 0, skipped 1");
+  EXPECT_EQ(field("2", "APPT_TEXT"), "Standup");
+}
+
+TEST_F(CalendarCliTest, ASeriesMovesOnWithTheClocksOfItsOwnZone) {
+  // 09:00 in New York every Monday: 15:00 here, but 14:00 in the two weeks between the American
+  // and the European change of the clocks.
+  ASSERT_EQ(import("2027-03-01 08:00:00", Calendar(R"(BEGIN:VEVENT
+UID:ny-weekly@calendar.example
+DTSTART;TZID=America/New_York:20270301T090000
+RRULE:FREQ=WEEKLY;BYDAY=MO
+SUMMARY:New York weekly
+END:VEVENT
+)")),
+            0)
+      << errors.toStdString();
+  EXPECT_EQ(moments("1"), "20270301 900 / 20270301 900");
+  ASSERT_EQ(run("2027-03-08 15:01:00", {"due"}), 0) << errors.toStdString();
+  EXPECT_EQ(moments("1"), "20270315 840 / 20270315 840");
+  ASSERT_EQ(run("2027-03-22 14:01:00", {"due"}), 0) << errors.toStdString();
+  EXPECT_EQ(moments("1"), "20270329 900 / 20270329 900");
+}
+
 TEST_F(CalendarCliTest, TheEarliestAlarmStillToComeOfSeveral) {
   // Two alarms as a mail client sets them: half an hour before the start and a quarter before the end.
   const QByteArray ics = Calendar(R"(BEGIN:VEVENT

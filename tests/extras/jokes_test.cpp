@@ -192,12 +192,11 @@ TEST_F(JokesTest, ADamagedTableIsToldAndNothingIsLost) {
 
 TEST(JokeSource, RecordsAreBlocksOfAKindAndItsText) {
   std::vector<JokeRecord> records;
-  QString error;
-  ASSERT_TRUE(
-      ParseJokeSource("# a comment\n\nJOKE\nWhy did the clock\r\n  stop? \\pl=Think\\ \n\n\n"
-                      "QUOTE\nOne line.\n# not a comment inside a record\nNOTE\nKept too.",
-                      &records, &error))
-      << error.toStdString();
+  const Problem read = ParseJokeSource(
+      "# a comment\n\nJOKE\nWhy did the clock\r\n  stop? \\pl=Think\\ \n\n\n"
+      "QUOTE\nOne line.\n# not a comment inside a record\nNOTE\nKept too.",
+      &records);
+  ASSERT_TRUE(read.ok()) << Describe(read).text.toStdString();
   // A block runs to the next blank line, whatever its lines look like.
   ASSERT_EQ(records.size(), 2u);
   EXPECT_EQ(records[0], (JokeRecord{"JOKE", "Why did the clock stop? \\pl=Think\\"}));
@@ -211,9 +210,8 @@ TEST(JokeSource, RecordsAreBlocksOfAKindAndItsText) {
       {"JOKE\nThe owl says \u03C9.", "line 2: the table cannot hold these characters: \u03C9"},
   };
   for (const auto& [source, message] : faults) {
-    error.clear();
-    EXPECT_FALSE(ParseJokeSource(source, &records, &error)) << source.toStdString();
-    EXPECT_TRUE(error.startsWith(message)) << error.toStdString();
+    const QString error = Describe(ParseJokeSource(source, &records)).text;
+    EXPECT_TRUE(error.startsWith(message)) << source.toStdString() << ": " << error.toStdString();
   }
 }
 
@@ -222,8 +220,8 @@ TEST(ShippedJokes, TheTableHoldsTheSourceRecordByRecord) {
   QFile source(assets + "/jokes/jokes.txt");
   ASSERT_TRUE(source.open(QIODevice::ReadOnly));
   std::vector<JokeRecord> fromSource, fromTable;
-  QString error;
-  ASSERT_TRUE(ParseJokeSource(QString::fromUtf8(source.readAll()), &fromSource, &error)) << error.toStdString();
+  const Problem read = ParseJokeSource(QString::fromUtf8(source.readAll()), &fromSource);
+  ASSERT_TRUE(read.ok()) << Describe(read).text.toStdString();
   const xbase::Status s = ReadJokesTable(assets + "/JOKES.dbf", &fromTable);
   ASSERT_TRUE(s.ok()) << s.ToString();
   ASSERT_EQ(fromTable.size(), fromSource.size()) << "run assets/jokes/make_jokes.sh after changing jokes.txt";

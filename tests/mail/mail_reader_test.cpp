@@ -183,8 +183,8 @@ TEST_F(MailReaderTest, AMessageFileThatCannotBeWrittenIsSaidWhenItsRowIsClicked)
 
 TEST_F(MailReaderTest, LeftoversOfAnEarlierRunAreRemovedAtStart) {
   MessageFiles files(dir.filePath("NewMail"));
-  ASSERT_TRUE(files.Write(0, {"old"}));
-  ASSERT_TRUE(files.Write(7, {"old"}));
+  ASSERT_TRUE(files.Write(0, {"old"}).ok());
+  ASSERT_TRUE(files.Write(7, {"old"}).ok());
   testsupport::Touch(dir.filePath("NewMail/notes.txt"));
   MailReader again(state, settings, clock, speaker, account, files);
   EXPECT_FALSE(QFile::exists(files.path(0)));

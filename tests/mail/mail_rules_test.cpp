@@ -39,7 +39,7 @@ TEST(WhenPhrase, MidnightsCrossed) {
   EXPECT_EQ(WhenPhrase(at(10, 12, 0), now), "Thursday");
   EXPECT_EQ(WhenPhrase(at(9, 23, 59), now), "a week ago Wednesday");
   EXPECT_EQ(WhenPhrase(at(3, 0, 0), now), "a week ago Thursday");
-  EXPECT_EQ(WhenPhrase(at(18, 12, 0), now), "Friday");            // sent in the future
+  EXPECT_EQ(WhenPhrase(at(18, 12, 0), now), "Friday");  // sent in the future
   EXPECT_TRUE(WhenPhrase(at(2, 12, 0), now).startsWith("on "));
   EXPECT_TRUE(WhenPhrase(at(2, 12, 0), now).contains("2026"));
 }
@@ -157,7 +157,7 @@ TEST(MessageFiles, LinesWrittenAndReadWithTheSameFlags) {
 TEST(MessageFiles, WrittenForTheUserOnlyWhateverHeldTheName) {
   QTemporaryDir dir;
   const MessageFiles files(dir.filePath("app/NewMail"));
-  ASSERT_TRUE(files.Write(3, {"Today", "First\r\nSecond"}));
+  ASSERT_TRUE(files.Write(3, {"Today", "First\r\nSecond"}).ok());
   EXPECT_EQ(QFileInfo(files.folder()).permissions() & 0x7077, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
   EXPECT_EQ(files.Read(3), (QStringList{"Today", "First", "Second"}));
 
@@ -167,8 +167,8 @@ TEST(MessageFiles, WrittenForTheUserOnlyWhateverHeldTheName) {
   testsupport::Touch(elsewhere, "keep me");
   ASSERT_TRUE(QFile::link(elsewhere, files.path(5)));
   for (int index : {4, 5}) {
-    QString error;
-    ASSERT_TRUE(files.Write(index, {"New"}, &error)) << error.toStdString();
+    const Problem written = files.Write(index, {"New"});
+    ASSERT_TRUE(written.ok()) << Describe(written).text.toStdString();
     EXPECT_EQ(testsupport::Slurp(files.path(index)), "New\r\n");
     EXPECT_FALSE(QFileInfo(files.path(index)).isSymLink());
     EXPECT_EQ(QFileInfo(files.path(index)).permissions() & 0x7077, QFile::ReadOwner | QFile::WriteOwner);
@@ -176,8 +176,7 @@ TEST(MessageFiles, WrittenForTheUserOnlyWhateverHeldTheName) {
   EXPECT_EQ(testsupport::Slurp(elsewhere), "keep me");
 
   ASSERT_TRUE(QDir().mkpath(files.path(6)));
-  QString error;
-  EXPECT_FALSE(files.Write(6, {"New"}, &error));
+  const QString error = Describe(files.Write(6, {"New"})).text;
   EXPECT_TRUE(error.contains(files.path(6))) << error.toStdString();
   EXPECT_TRUE(QFileInfo(files.path(6)).isDir());
 }

@@ -159,15 +159,12 @@ class UpdateCheckTest : public ::testing::Test {
     o.ownVersion = ownVersion;
     o.maxUpdateBytes = maxUpdateBytes;
     // Run the installer to its end, so what it recorded is there when the check ends.
-    o.startInstaller = [this](const QString& program, const QStringList& args, QString* error) {
+    o.startInstaller = [this](const QString& program, const QStringList& args) {
       installerRuns << program;
       QProcess p;
       p.start(program, args);
-      if (!p.waitForFinished(20000) || p.exitCode() != 0) {
-        *error = p.errorString();
-        return false;
-      }
-      return true;
+      if (!p.waitForFinished(20000) || p.exitCode() != 0) return Problem{ProblemKind::FileFault, {}, p.errorString()};
+      return Problem{};
     };
     return o;
   }

@@ -35,8 +35,16 @@ WriteResult Write(const std::vector<WriteEvent>& events, const WriteOptions& opt
 }
 
 ReadEvent NextOccurrence(const QStringList& series, const QDateTime& after) {
-  // A calendar of one event. Its start goes in as the system zone's wall time, so that a weekly
-  // 09:30 stays at 09:30 on both sides of a change of the clocks.
+  // A calendar of one event. Its start goes in as the wall time of the zone the series was
+  // written in (an "X-CHIMEWISE-TZID:" line), else of the system zone, so that a weekly 09:30
+  // stays at 09:30 there on both sides of a change of the clocks.
+  QTimeZone zone = QTimeZone::systemTimeZone();
+  for (const QString& line : series)
+    if (line.startsWith(QStringLiteral("X-CHIMEWISE-TZID:"))) {
+      const QTimeZone given(line.mid(17).trimmed().toUtf8());
+      if (given.isValid()) zone = given;
+    }
+  const bool named = zone != QTimeZone::systemTimeZone();
   QByteArray text = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VEVENT\r\nUID:series\r\n";
   for (const QString& line : series) {
     QString l = line;
@@ -44,7 +52,9 @@ ReadEvent NextOccurrence(const QStringList& series, const QDateTime& after) {
       const QDateTime utc = QDateTime::fromString(l.mid(8), QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
       if (utc.isValid()) {
         const QDateTime u(utc.date(), utc.time(), QTimeZone::utc());
-        l = QStringLiteral("DTSTART:") + u.toLocalTime().toString(QStringLiteral("yyyyMMdd'T'HHmmss"));
+        l = (named ? QStringLiteral("DTSTART;TZID=") + QString::fromUtf8(zone.id()) + u':'
+                   : QStringLiteral("DTSTART:")) +
+            u.toTimeZone(zone).toString(QStringLiteral("yyyyMMdd'T'HHmmss"));
       }
     }
     if (l.startsWith(QStringLiteral("DTSTART")) || l.startsWith(QStringLiteral("RRULE")) ||

@@ -6,6 +6,7 @@
 #include "ical_util.h"
 
 #include <algorithm>
+#include <map>
 #include <optional>
 
 namespace icalendar::backend {
@@ -116,6 +117,25 @@ class ComponentReader {
       for (const QString& one : Utf8(icalproperty_get_categories(p)).split(u',', Qt::SkipEmptyParts))
         e.categories << one.trimmed();
     e.cancelled = m_cancelMethod || icalcomponent_get_status(c) == ICAL_STATUS_CANCELLED;
+    // One occurrence of a series, changed or cancelled on its own (RECURRENCE-ID). Its series
+    // leaves that occurrence out (see noteOccurrence); a cancelled one takes nothing else away,
+    // and a changed one is a reminder of its own, apart from its series.
+    icalproperty* occurrenceProp = icalcomponent_get_first_property(c, ICAL_RECURRENCEID_PROPERTY);
+    if (occurrenceProp) {
+      if (e.cancelled || icalcomponent_get_status(c) == ICAL_STATUS_COMPLETED) {
+        e.cancelled = false;
+        e.refused = QStringLiteral("a cancelled occurrence of a series (RECURRENCE-ID): the series itself stays");
+        return e;
+      }
+      QString why;
+      const std::optional<Moment> original =
+          m_zones.resolve(icalproperty_get_recurrenceid(occurrenceProp), occurrenceProp, &why);
+      if (!original) {
+        e.refused = QStringLiteral("RECURRENCE-ID: ") + why;
+        return e;
+      }
+      e.uid += QStringLiteral("/") + (original->allDay ? DateText(original->date) : UtcText(original->utc));
+    }
     for (icalproperty* p = icalcomponent_get_first_property(c, ICAL_X_PROPERTY); p;
          p = icalcomponent_get_next_property(c, ICAL_X_PROPERTY)) {
       const QString name = Utf8(icalproperty_get_x_name(p));
@@ -138,10 +158,6 @@ class ComponentReader {
     e.done = todo && (icalcomponent_get_status(c) == ICAL_STATUS_COMPLETED ||
                       icalcomponent_get_first_property(c, ICAL_COMPLETED_PROPERTY) || PercentComplete(c) >= 100);
     if (e.cancelled || e.done) return e;  // a cancellation needs no moments
-    if (icalcomponent_get_first_property(c, ICAL_RECURRENCEID_PROPERTY)) {
-      e.refused = QStringLiteral("a changed occurrence of a series (RECURRENCE-ID); the series itself is taken");
-      return e;
-    }
 
     icalproperty* startProp = icalcomponent_get_first_property(c, todo ? ICAL_DUE_PROPERTY : ICAL_DTSTART_PROPERTY);
     if (!startProp) {
@@ -166,7 +182,8 @@ class ComponentReader {
     }
 
     std::optional<Moment> chosen;
-    icalproperty* rruleProp = icalcomponent_get_first_property(c, ICAL_RRULE_PROPERTY);
+    // A changed occurrence is that one occurrence, whatever rule it carries.
+    icalproperty* rruleProp = occurrenceProp ? nullptr : icalcomponent_get_first_property(c, ICAL_RRULE_PROPERTY);
     if (!rruleProp) {
       chosen = first;
       e.past = Before(*first, m_options.now);
@@ -199,6 +216,16 @@ class ComponentReader {
     return e;
   }
 
+  // Notes an occurrence changed or cancelled on its own (a component with RECURRENCE-ID), so that
+  // its series leaves it out. Called for every component before any is read.
+  void noteOccurrence(icalcomponent* c) {
+    icalproperty* p = icalcomponent_get_first_property(c, ICAL_RECURRENCEID_PROPERTY);
+    if (!p) return;
+    QString why;
+    if (const std::optional<Moment> m = m_zones.resolve(icalproperty_get_recurrenceid(p), p, &why))
+      m_changedOccurrences[Utf8(icalcomponent_get_uid(c))].push_back(*m);
+  }
+
  private:
   // The first occurrence not excluded and not before now; nullopt when every one is past. Fills
   // e->series with the series' lines, or e->refused.
@@ -227,6 +254,14 @@ class ComponentReader {
       }
       excluded.push_back(*x);
     }
+    // The occurrences changed or cancelled on their own in the same calendar.
+    if (const auto own = m_changedOccurrences.find(e->uid); own != m_changedOccurrences.end())
+      for (const Moment& x : own->second) {
+        const bool known = std::any_of(excluded.begin(), excluded.end(), [&](const Moment& y) {
+          return x.allDay == y.allDay && (x.allDay ? x.date == y.date : x.utc == y.utc);
+        });
+        if (!known) excluded.push_back(x);
+      }
     e->series << (first.allDay ? QStringLiteral("DTSTART;VALUE=DATE:") + DateText(first.date)
                                : QStringLiteral("DTSTART:") + UtcText(first.utc))
               << QStringLiteral("RRULE:") + ruleText;
@@ -262,6 +297,7 @@ class ComponentReader {
   ZoneResolver m_zones;
   const ReadOptions& m_options;
   bool m_cancelMethod;
+  std::map<QString, std::vector<Moment>> m_changedOccurrences;  // by UID
 };
 
 }  // namespace
@@ -301,10 +337,15 @@ ReadResult ReadWithLibical(const QByteArray& text, const ReadOptions& options) {
     const QString method = PropertyText(icalcomponent_get_first_property(calendar, ICAL_METHOD_PROPERTY));
     if (result.method.isEmpty()) result.method = method;
     ComponentReader reader(calendar, options, method.compare(QStringLiteral("CANCEL"), Qt::CaseInsensitive) == 0);
+    std::vector<icalcomponent*> components;
     for (icalcomponent* c = icalcomponent_get_first_component(calendar, ICAL_ANY_COMPONENT); c;
          c = icalcomponent_get_next_component(calendar, ICAL_ANY_COMPONENT)) {
       const icalcomponent_kind kind = icalcomponent_isa(c);
       if (kind != ICAL_VEVENT_COMPONENT && kind != ICAL_VTODO_COMPONENT) continue;
+      components.push_back(c);
+      if (seen + static_cast<int>(components.size()) <= options.maxComponents) reader.noteOccurrence(c);
+    }
+    for (icalcomponent* c : components) {
       if (++seen > options.maxComponents) {
         ++result.componentsOverLimit;
         continue;
