@@ -45,8 +45,9 @@ class ScheduleDialogTest : public ::testing::Test {
                                                 [this](const QString& path) { helpOpened << path; });
   }
 
-  // Opens the dialog for `record` (none: a new reminder), runs `body` on it while it is shown modally and cancels it if
-  // still open, so a failing check cannot hang the test; OpenSchedule's result.
+  // Opens the dialog for `record` (none: a new reminder), runs `body` on it while it is shown
+  // modally and cancels it if still open, so a failing check cannot hang the test; OpenSchedule's
+  // result.
   template <typename F>
   bool run(std::optional<qint64> record, F body) {
     bool ran = false;
