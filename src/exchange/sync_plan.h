@@ -98,7 +98,11 @@ struct SyncAction {
   // The ETag the server must still have: If-Match for PushUpdate, PushDelete and a Conflict the
   // reminder wins; for a pull or an Adopt, the ETag of the version fetched.
   QString etag;
-  QByteArray localFingerprint;   // the reminder's content now (empty when there is none)
+  // The reminder's content when the plan was made (empty when there is none). The reminder may be
+  // edited while the plan is carried out: a pull, a delete here or a conflict is to find it still
+  // with this fingerprint, as a write on the server names its ETag, and else report
+  // PreconditionFailed and leave it alone.
+  QByteArray localFingerprint;
   QByteArray remoteFingerprint;  // the resource's content as fetched (empty when not known)
   bool localWins = false;        // Conflict only
   QString why;                   // one line for the log

@@ -3,8 +3,9 @@
 // no version a user made is lost unless that user edited or deleted it afterwards, and a sync
 // without failures leaves both sides holding the same reminders and nothing more to do.
 //
-// The reminders and the server are plain maps here; the executor below carries a plan out on them
-// as the real one is to do against the table and the server (If-Match, If-None-Match, 412).
+// The reminders and the server are plain maps here, the server listing everything or the changes
+// since a sync token; the executor below carries a plan out on them as the real one is to do
+// against the table and the server (If-Match, If-None-Match, 412).
 
 #include "exchange/sync_plan.h"
 #include "exchange/sync_state.h"
@@ -85,24 +86,23 @@ class World {
   void RemoteCreate() {
     const int n = ++m_next;
     const QString content = QString("remote-%1").arg(n);
-    server[QString("/cal/R%1.ics").arg(n)] = {QString("R%1").arg(n), content, NewEtag(), Tick()};
+    Put(QString("/cal/R%1.ics").arg(n), {QString("R%1").arg(n), content, NewEtag(), Tick()});
     mustExist.insert(content);
   }
   void RemoteEdit() {
     if (server.empty()) return;
     auto it = std::next(server.begin(), Pick(static_cast<int>(server.size())));
     mustExist.erase(VersionOf(it->second.content));
-    it->second.content = QString("remote-%1").arg(++m_next);
-    it->second.etag = NewEtag();
-    it->second.modified = Tick();
-    mustExist.insert(it->second.content);
+    const QString content = QString("remote-%1").arg(++m_next);
+    Put(it->first, {it->second.uid, content, NewEtag(), Tick()});
+    mustExist.insert(content);
   }
   // Never the last one: a server that lists nothing is not trusted to have deleted everything.
   void RemoteDelete() {
     if (server.size() < 2) return;
     auto it = std::next(server.begin(), Pick(static_cast<int>(server.size())));
     mustExist.erase(VersionOf(it->second.content));
-    server.erase(it);
+    Drop(it->first);
   }
   // The state file damaged: the next sync is a first one.
   void DamageState(const QString& path) {
@@ -131,10 +131,7 @@ class World {
     for (const auto& [id, r] : local) locals.push_back({id, r.uid, Fp(r.content), r.changedAt});
     state = NoteLocalChanges(state, locals, Now());
 
-    RemoteListing listing;
-    listing.ok = true;
-    listing.syncToken = QString("token-%1").arg(m_clock);
-    for (const auto& [href, r] : server) listing.items.push_back({href, r.etag, false, {}, {}, {}});
+    RemoteListing listing = ListChanges(state.syncToken);
     const QStringList fetch = HrefsToFetch(state, listing);
     for (RemoteItem& item : listing.items) {
       if (!fetch.contains(item.href)) continue;
@@ -191,6 +188,33 @@ class World {
  private:
   QString NewEtag() { return QString("\"%1\"").arg(++m_etag); }
 
+  // Every change on the server is numbered, so that a listing of the changes since a token can be
+  // given (the token is the number of the last change listed).
+  void Put(const QString& href, const Resource& r) {
+    server[href] = r;
+    m_changed[href] = ++m_version;
+  }
+  void Drop(const QString& href) {
+    server.erase(href);
+    m_changed[href] = ++m_version;
+  }
+  RemoteListing ListChanges(const QString& token) {
+    RemoteListing listing;
+    listing.ok = true;
+    listing.syncToken = QString::number(m_version);
+    listing.complete = token.isEmpty() || Chance(0.3);
+    const int since = token.toInt();
+    for (const auto& [href, r] : server) {
+      if (listing.complete || m_changed.at(href) > since) listing.items.push_back({href, r.etag, false, {}, {}, {}});
+    }
+    if (!listing.complete) {
+      for (const auto& [href, at] : m_changed) {
+        if (at > since && !server.contains(href)) listing.removed.append(href);
+      }
+    }
+    return listing;
+  }
+
   SyncOutcome Result(SyncResult result, SyncedItem item = {}, std::optional<SyncedItem> copy = {}) {
     return {result, std::move(item), std::move(copy)};
   }
@@ -217,19 +241,19 @@ class World {
         const QString href = "/cal/" + rec->second.uid + ".ics";
         if (server.contains(href)) return Result(SyncResult::PreconditionFailed);  // If-None-Match: *
         const QString etag = NewEtag();
-        server[href] = {rec->second.uid, rec->second.content, etag, rec->second.changedAt};
+        Put(href, {rec->second.uid, rec->second.content, etag, rec->second.changedAt});
         return Result(SyncResult::Done, {.href = href, .etag = etag});
       }
       case SyncActionKind::PushUpdate: {
         if (rec == local.end() || res == server.end()) return Result(SyncResult::Failed);
         if (res->second.etag != a.etag) return Result(SyncResult::PreconditionFailed);
-        res->second = {rec->second.uid, rec->second.content, NewEtag(), rec->second.changedAt};
-        return Result(SyncResult::Done, {.etag = res->second.etag});
+        Put(a.href, {rec->second.uid, rec->second.content, NewEtag(), rec->second.changedAt});
+        return Result(SyncResult::Done, {.etag = server.at(a.href).etag});
       }
       case SyncActionKind::PushDelete:
         if (res == server.end()) return Result(SyncResult::Done);  // gone already
         if (res->second.etag != a.etag) return Result(SyncResult::PreconditionFailed);
-        server.erase(res);
+        Drop(a.href);
         return Result(SyncResult::Done);
       case SyncActionKind::Conflict: {
         if (rec == local.end() || res == server.end()) return Result(SyncResult::Failed);
@@ -238,8 +262,8 @@ class World {
         SyncedItem item;
         if (a.localWins) {
           copyContent = res->second.content + kCopyMark;
-          res->second = {res->second.uid, rec->second.content, NewEtag(), rec->second.changedAt};
-          item.etag = res->second.etag;
+          Put(a.href, {res->second.uid, rec->second.content, NewEtag(), rec->second.changedAt});
+          item.etag = server.at(a.href).etag;
         } else {
           copyContent = rec->second.content + kCopyMark;
           rec->second.content = res->second.content;
@@ -253,7 +277,7 @@ class World {
         if (Chance(failRate)) return Result(SyncResult::Done, item);  // the copy is not on the server yet
         const QString copyHref = "/cal/" + copyUid + ".ics";
         const QString copyEtag = NewEtag();
-        server[copyHref] = {copyUid, copyContent, copyEtag, Now()};
+        Put(copyHref, {copyUid, copyContent, copyEtag, Now()});
         return Result(SyncResult::Done, item,
                       SyncedItem{copyUid, copyId, copyHref, copyEtag, Fp(copyContent), Fp(copyContent)});
       }
@@ -265,6 +289,8 @@ class World {
 
   std::mt19937 m_rng;
   SyncState m_saved;
+  std::map<QString, int> m_changed;  // the number of each member's last change
+  int m_version = 0;
   int m_clock = 0;
   int m_next = 0;
   int m_etag = 0;
