@@ -1,5 +1,5 @@
 // Random sequences of edits, deletions and creations on both sides, with syncs in between that
-// fail in part or race an edit on the server, checked against what must hold whatever happened:
+// fail in part or race an edit on either side, checked against what must hold whatever happened:
 // no version a user made is lost unless that user edited or deleted it afterwards, and a sync
 // without failures leaves both sides holding the same reminders and nothing more to do.
 //
@@ -122,7 +122,7 @@ class World {
   };
 
   // One sync from the state saved by the last one; each action fails with `failRate`; with `race`
-  // the server's copy of something changes between the listing and the writes. With `path` the
+  // a reminder or the server's copy of one changes between the listing and the writes. With `path` the
   // state goes through the file between syncs (slower: each write reaches the disk).
   Pass Sync(const QString& path, double failRate, bool race) {
     SyncState state = m_saved;
@@ -142,7 +142,7 @@ class World {
       item.modified = r.modified;
     }
     const SyncPlan plan = PlanSync(state, locals, listing, Now());
-    if (race) RemoteEdit();
+    if (race) Chance(0.5) ? RemoteEdit() : LocalEdit();
 
     Pass pass;
     pass.actions = plan.actions.size();
@@ -223,6 +223,12 @@ class World {
     if (Chance(failRate)) return Result(SyncResult::Failed);
     auto res = server.find(a.href);
     auto rec = local.find(a.recordId);
+    if (a.kind == SyncActionKind::PullDelete && rec == local.end()) return Result(SyncResult::Done);  // gone already
+    // The reminder edited since the plan was made: left for the next sync.
+    const bool touchesLocal = a.kind != SyncActionKind::PullCreate && a.kind != SyncActionKind::PushDelete &&
+                              a.kind != SyncActionKind::Adopt && a.kind != SyncActionKind::Forget;
+    if (touchesLocal && (rec == local.end() || Fp(rec->second.content) != a.localFingerprint))
+      return Result(SyncResult::PreconditionFailed);
     switch (a.kind) {
       case SyncActionKind::PullCreate: {
         if (res == server.end() || res->second.etag != a.etag) return Result(SyncResult::Failed);
