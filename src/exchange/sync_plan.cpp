@@ -202,7 +202,8 @@ SyncPlan PlanSync(const SyncState& state, const std::vector<LocalItem>& locals, 
     if (local == Side::Same && remote == Side::Same) {
       if (rewritten) add(SyncActionKind::Adopt, "the server rewrote it without changing it");
     } else if (local == Side::Same && remote == Side::Changed) {
-      add(SyncActionKind::PullUpdate, "changed on the server");
+      // The resource may hold another UID now: the reminder takes the one it is stored with.
+      add(SyncActionKind::PullUpdate, "changed on the server").uid = r->uid;
     } else if (local == Side::Same && remote == Side::Missing) {
       add(SyncActionKind::PullDelete, "deleted on the server");
     } else if (local == Side::Changed && remote == Side::Same) {
@@ -216,6 +217,7 @@ SyncPlan PlanSync(const SyncState& state, const std::vector<LocalItem>& locals, 
       add(SyncActionKind::PushDelete, "deleted here");
     } else if (local == Side::Missing && remote == Side::Changed) {
       SyncAction& a = add(SyncActionKind::PullCreate, "deleted here and changed on the server: stored again");
+      a.uid = r->uid;
       a.recordId.clear();
     } else if (local == Side::Missing && remote == Side::Missing) {
       add(SyncActionKind::Forget, "deleted on both sides");

@@ -97,6 +97,31 @@ TEST(SyncPlan, OneSyncedItemAgainstEachChangeOnEachSide) {
   }
 }
 
+TEST(SyncPlan, APullTakesTheUidTheResourceNowHolds) {
+  RemoteItem moved = Fetched("a", "v1");
+  moved.uid = "other@example.org";
+  for (const std::optional<LocalItem>& local : {std::optional(Local("a")), std::optional<LocalItem>()}) {
+    std::vector<LocalItem> locals{Local("b")};
+    if (local) locals.push_back(*local);
+    const SyncState state = State({Entry("a"), Entry("b")});
+    const SyncPlan plan = PlanSync(state, locals, Listing({moved, Listed("b")}), kNow);
+    ASSERT_EQ(plan.actions.size(), 1u) << Names(plan);
+    EXPECT_EQ(plan.actions[0].kind, local ? SyncActionKind::PullUpdate : SyncActionKind::PullCreate);
+    EXPECT_EQ(plan.actions[0].uid, "other@example.org");
+    const SyncState after =
+        ApplyOutcome(state, plan.actions[0], {SyncResult::Done, {.recordId = local ? "" : "rec-new"}, {}});
+    EXPECT_EQ(after.entries[0].uid, "other@example.org");
+    EXPECT_EQ(after.entries[0].etag, "\"a-e2\"");
+  }
+}
+
+TEST(SyncPlan, APutWithoutAResourceNameIsNotRemembered) {
+  const SyncPlan plan = PlanSync(SyncState{}, {Local("n")}, Listing({}), kNow);
+  ASSERT_EQ(Kinds(plan), (std::vector{SyncActionKind::PushCreate}));
+  // The executor reported success but no href: nothing to pair, so the next sync looks again.
+  EXPECT_TRUE(ApplyOutcome(SyncState{}, plan.actions[0], {SyncResult::Done, {}, {}}).entries.empty());
+}
+
 TEST(SyncPlan, WritesAndDeletesNameTheETagTheServerMustStillHave) {
   SyncPlan plan =
       PlanSync(State({Entry("a"), Entry("b")}), {Local("a", "v2")}, Listing({Listed("a"), Listed("b")}), kNow);
