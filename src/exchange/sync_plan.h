@@ -44,7 +44,10 @@ struct LocalItem {
   QByteArray recordId;     // REC_NO
   QString uid;             // the calendar UID it was read in with; else RecordUid(recordId)
   QByteArray fingerprint;  // ReminderFingerprint of its record
-  QDateTime changedAt;     // when it was last edited (LASTEDIT, EDITTIME); invalid when unknown
+  // When it was last edited, where that is known for certain; invalid otherwise. Not the table's
+  // LASTEDIT and EDITTIME: a save stamps those with the activity's own date and time. Without it,
+  // the change counts from when NoteLocalChanges first saw it (and, never seen, from now).
+  QDateTime changedAt;
 };
 
 // A member of the collection as the listing gave it, with what its fetch told when it was fetched.
@@ -121,6 +124,8 @@ struct SyncPlan {
 
 // Records when each local change not yet synced was first seen (`now`), for reminders whose
 // record does not say when it was edited; clears it for reminders back to their synced content.
+// The later-change rule is as exact as this is called often: after a save, or on a tick, not only
+// when a sync starts.
 SyncState NoteLocalChanges(const SyncState& state, const std::vector<LocalItem>& locals, const QDateTime& now);
 
 // The members of `listing` whose content the plan needs and the listing does not hold: new to
