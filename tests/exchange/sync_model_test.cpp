@@ -128,7 +128,9 @@ class World {
     SyncState state = m_saved;
     if (state.empty()) state.collection = kCollection;
     std::vector<LocalItem> locals;
-    for (const auto& [id, r] : local) locals.push_back({id, r.uid, Fp(r.content), r.changedAt});
+    // Some reminders do not tell when they were edited: the time the sync first saw it stands in.
+    for (const auto& [id, r] : local)
+      locals.push_back({id, r.uid, Fp(r.content), Chance(0.3) ? QDateTime() : r.changedAt});
     state = NoteLocalChanges(state, locals, Now());
 
     RemoteListing listing = ListChanges(state.syncToken);
