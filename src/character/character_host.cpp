@@ -289,35 +289,6 @@ void CharacterHost::SayText(const QString& text) {
   if (!effectsWereOn) SetSoundEffects(false);
 }
 
-bool CharacterHost::WaitForSpeech(double extraSeconds) {
-  const QDeadlineTimer deadline(m_options.speechWaitLimitMs);
-  const quint64 remembered = m_state.events->speechWaitsEnded();
-  if (m_character) m_character->speak(QStringLiteral("\\Mrk=100\\"));
-  WaitEnd end;
-  {
-    QEventLoop loop;
-    connect(m_state.events.get(), &ProgramEvents::waitInterrupted, &loop, &QEventLoop::quit);
-    if (m_character) {
-      connect(m_character.data(), &agent::Character::hidden, &loop, &QEventLoop::quit);
-      connect(m_character.data(), &agent::Character::requestCompleted, &loop, &QEventLoop::quit);
-    }
-    // The mark can be dropped unheard (a click on the character makes it stop and answer): once
-    // nothing is queued any more, the words waited for are over.
-    const auto said = [this] { return !m_character || m_character->queuedRequests() == 0; };
-    end = WaitInLoop(
-        loop, deadline,
-        [&] {
-          return m_state.events->speechWaitsEnded() != remembered || !visible() || m_state.events->closing() || said();
-        },
-        500);
-  }
-  if (end == WaitEnd::Leaving) return false;
-  if (extraSeconds > 0) PauseSeconds(extraSeconds);
-  if (!m_state.events->stopRequested() && !m_state.events->closing()) return visible();
-  m_state.events->ClearStop();
-  return false;
-}
-
 void CharacterHost::SetSoundEffects(bool on) {
   if (m_character) m_character->setSoundEffectsOn(on);
 }

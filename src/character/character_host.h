@@ -64,11 +64,7 @@ class CharacterHost final : public QObject, public Speaker {
 
   // Queues speech and the animations its gesture tags name; returns at once.
   void SayText(const QString& text) override;
-  // Waits until everything queued has been spoken (or the user stops it, the character hides,
-  // the program closes, or two minutes pass), then pauses extraSeconds. True when the caller
-  // may go on speaking.
-  bool WaitForSpeech(double extraSeconds = 0);
-  // How long a wait for the character's speech goes on at most.
+  // How long a wait for the character's speech (a tour's) goes on at most.
   int speechWaitLimitMs() const { return m_options.speechWaitLimitMs; }
   // Switches the character's own sound effects, giving up after a few refusals.
   void SetSoundEffects(bool on) override;

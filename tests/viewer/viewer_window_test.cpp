@@ -57,7 +57,7 @@ class ViewerWindowTest : public ViewerFixture {
   // Every field of every record as stored, and its deleted flag, read afresh from the files.
   Table tableImage() {
     Table out;
-    otherProgram(0, [&](xbase::WorkArea& wa) {
+    const xbase::Status read = otherProgram(0, [&](xbase::WorkArea& wa) {
       for (uint32_t r = 1; r <= wa.RecCount(); ++r) {
         RecordImage image;
         EXPECT_TRUE(wa.Go(r).ok() && TakeRecordImage(wa, &image).ok());
@@ -65,6 +65,7 @@ class ViewerWindowTest : public ViewerFixture {
       }
       return xbase::Status();
     });
+    EXPECT_TRUE(read.ok()) << read.ToString();
     return out;
   }
   int openArea() {
