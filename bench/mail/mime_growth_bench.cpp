@@ -20,8 +20,8 @@ QByteArray Wide(int n) {
 QByteArray Deep(int n) {
   QByteArray head, tail;
   for (int i = 0; i < mailbox::kMaxMimeNesting - 1; ++i) {
-    head += "--b" + QByteArray::number(i) + "\r\nContent-Type: multipart/mixed; boundary=b" + QByteArray::number(i + 1) +
-            "\r\n\r\n" + QByteArray(n, 'x') + "\r\n";
+    head += "--b" + QByteArray::number(i) + "\r\nContent-Type: multipart/mixed; boundary=b" +
+            QByteArray::number(i + 1) + "\r\n\r\n" + QByteArray(n, 'x') + "\r\n";
     tail.prepend("--b" + QByteArray::number(i) + "--\r\n");
   }
   return "Subject: deep\r\nContent-Type: multipart/mixed; boundary=b0\r\n\r\n" + head + tail;

@@ -148,10 +148,10 @@ TEST_P(TourRunnerStop, EndsAtTheWaitAndPutsEverythingBack) {
         host->hide();
         state.events->RequestStop();
         break;
-      case 2: host->hide(); break;         // the character hidden by itself
-      case 3: dialog->reject(); break;     // the window closed under the tour
+      case 2: host->hide(); break;                  // the character hidden by itself
+      case 3: dialog->reject(); break;              // the window closed under the tour
       case 4: state.events->BeginClosing(); break;  // Quit
-      case 5: {                            // Escape, in the disabled window
+      case 5: {                                     // Escape, in the disabled window
         QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
         QCoreApplication::sendEvent(dialog.get(), &press);
         break;
