@@ -196,7 +196,7 @@ class World {
     server[href] = r;
     m_changed[href] = ++m_version;
   }
-  void Drop(const QString& href) {
+  void Drop(QString href) {  // a copy: the key it names goes with the erase
     server.erase(href);
     m_changed[href] = ++m_version;
   }
