@@ -83,8 +83,16 @@ QByteArray ReminderFingerprint(const ReminderRecord& record) {
   AddField(hash, record.activityText.trimmed());
   AddField(hash, memo.text);
   AddField(hash, memo.series.join('\n'));
-  AddField(hash, record.eventDate.isValid() ? record.eventDate.toString(Qt::ISODate) : QString());
-  AddField(hash, record.startTime);
+  // A series' own lines say when it starts; the occurrence it stands at moves on as alarms go off,
+  // which changes nothing on either side.
+  const bool series = std::any_of(memo.series.begin(), memo.series.end(),
+                                  [](const QString& line) { return line.startsWith(QLatin1String("RRULE")); });
+  AddField(hash, series || !record.eventDate.isValid() ? QString() : record.eventDate.toString(Qt::ISODate));
+  AddField(hash, series ? -1 : record.startTime);
+  // The alarm still to come of a single reminder (a snooze moves it); a series' comes from its rule.
+  AddField(hash, series || !record.alarmDate.isValid()
+                     ? QString()
+                     : record.alarmDate.toString(Qt::ISODate) + u' ' + QString::number(record.alarmTime));
   AddField(hash, record.sound);
   AddField(hash, record.sayDate);
   AddField(hash, record.sayTime);

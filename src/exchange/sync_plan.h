@@ -32,8 +32,9 @@ namespace chimewise {
 struct ReminderRecord;
 
 // The fingerprint of what a reminder says: its activity, memo (with the calendar series), date,
-// time, kind, sound, countdown and what is spoken. Not the display texts (made from the rest), and
-// not the pending alarm, which the program moves as alarms go off and are snoozed.
+// time, kind, sound, countdown, what is spoken, and the alarm it has pending (a snooze moves it;
+// one dealt with leaves none). Not the display texts (made from the rest), and for a series neither
+// the occurrence it stands at nor its alarm (its series lines and lead say when both are).
 QByteArray ReminderFingerprint(const ReminderRecord& record);
 
 // The text a reminder saved as the other side's version in a conflict is given.

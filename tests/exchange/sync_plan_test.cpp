@@ -328,8 +328,10 @@ TEST(SyncFingerprint, TellsContentNotItsCalendarUidOrDisplayTexts) {
   ReminderRecord same = r;
   same.memo = "Bring the card.\n\n[iCalendar]\nUID:x@example.org";
   same.timeText = "9:00 AM";
-  same.alarmDate = QDate(2027, 1, 4);
   EXPECT_EQ(ReminderFingerprint(same), base);
+  // A snooze is a change; a series' alarm moving on with it is not.
+  same.alarmDate = QDate(2027, 1, 4);
+  EXPECT_NE(ReminderFingerprint(same), base);
   ReminderRecord other = r;
   other.startTime = 600;
   EXPECT_NE(ReminderFingerprint(other), base);
@@ -340,6 +342,15 @@ TEST(SyncFingerprint, TellsContentNotItsCalendarUidOrDisplayTexts) {
   other = r;
   other.memo = "Bring the card.\n\n[iCalendar]\nUID:x@example.org\nRRULE:FREQ=WEEKLY";
   EXPECT_NE(ReminderFingerprint(other), base);
+  // A series moved on to its next occurrence says the same; its rule changed does not.
+  ReminderRecord movedOn = other;
+  movedOn.eventDate = r.eventDate.addDays(7);
+  movedOn.startTime = 660;
+  movedOn.alarmDate = movedOn.eventDate;
+  movedOn.alarmTime = 600;
+  EXPECT_EQ(ReminderFingerprint(movedOn), ReminderFingerprint(other));
+  movedOn.memo.replace("WEEKLY", "DAILY");
+  EXPECT_NE(ReminderFingerprint(movedOn), ReminderFingerprint(other));
   EXPECT_EQ(ConflictingCopyText("Dentist"), "Dentist (conflicting copy)");
 }
 
