@@ -174,6 +174,10 @@ TEST_F(AgentCharacter, AWaitHoldsWhatFollowsForItsTimeAndStoppingItLetsTheQueueG
   run(500);
   EXPECT_EQ(log.mid(0, 3), (QStringList{ev("start", wait), ev("done", wait), ev("start", say)}));
   EXPECT_EQ(bookmarks.count(), 1);
+  // A wait stopped leaves no timer running behind it.
+  c->wait(60000);
+  c->stop();
+  EXPECT_EQ(clock.activeTimers(), 0);
   for (const qint64 ms : {0, -5}) {
     const RequestId none = c->wait(ms);
     EXPECT_TRUE(log.contains(ev("done", none))) << ms << " ms is nothing to wait for";
