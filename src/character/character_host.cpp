@@ -24,6 +24,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QScopedValueRollback>
 #include <QScreen>
 #include <QTime>
 #include <QTimer>
@@ -107,7 +108,11 @@ void CharacterHost::connectEvents(agent::Character* c) {
   connect(c, &agent::Character::balloonActionChosen, this, &CharacterHost::skipChosen);
   c->setBalloonAction(m_offerSkip ? kSkipLabel : QString());
   connect(c, &agent::Character::bookmark, this, &CharacterHost::onBookmark);
-  connect(c, &agent::Character::hidden, this, [this] { m_state.events->EndSpeechWaits(); });
+  connect(c, &agent::Character::hidden, this, [this] {
+    // The hide ran in the character's queue: the pauses queued behind it are still to come.
+    const QScopedValueRollback keep(m_keepPauses, true);
+    m_state.events->EndSpeechWaits();
+  });
   connect(c, &agent::Character::click, this,
           [this](Qt::MouseButton button, Qt::KeyboardModifiers, int, int) { emit clicked(button); });
   connect(c, &agent::Character::dragComplete, this,
@@ -321,6 +326,7 @@ void CharacterHost::watchPauses() {
 }
 
 void CharacterHost::endPauses() {
+  if (m_keepPauses) return;
   m_pauseEndMs = -1;
   // Stopping a pause lets what is queued behind it go on at once.
   const QList<qint64> pauses = std::exchange(m_pauses, {});

@@ -169,6 +169,7 @@ class CharacterHost final : public QObject, public Speaker {
   // The program events whose interruptions end the pauses (tests may replace the object).
   QPointer<QObject> m_pauseEvents;
   QMetaObject::Connection m_pauseWatch;
+  bool m_keepPauses = false;  // set while the character's own hide ends the speech waits
   bool m_listenUnavailableTold = false;
   // The latest release may wait for the goodbye; forever while no goodbye is queued.
   QDeadlineTimer m_goodbyeDeadline{QDeadlineTimer::Forever};

@@ -303,6 +303,20 @@ TEST_F(CharacterHostPauseTest, TheWordsAfterASoundStartOnlyOnceItsPauseIsOver) {
   EXPECT_EQ(started, 2);
   settle(c);
 
+  // A hide queued before the sound ends no pause when it has run: the pause comes after it.
+  started = 0;
+  host->hide();
+  host->PlaySoundEffect(6);
+  host->SayText("Back again.");
+  while (started < 2 && clock.nowMs() < 60000) clock.advance(10);  // the hide, then the pause
+  ASSERT_EQ(started, 2);
+  EXPECT_FALSE(c->isVisible());
+  clock.advance(1490);
+  EXPECT_EQ(started, 2) << "the words came straight after the hide";
+  clock.advance(10);
+  EXPECT_EQ(started, 3);
+  settle(c);
+
   // Two sounds in a row hold the words back for both pauses (7: 3.5 s).
   started = 0;
   host->PlaySoundEffect(6);
