@@ -280,6 +280,14 @@ class CharacterHostPauseTest : public CharacterHostTest {
   void watch(agent::Character* c) {
     QObject::connect(c, &agent::Character::requestStarted, [this](agent::RequestId) { ++started; });
   }
+  // The next request starts when the clock has moved on by `ms`, not a millisecond sooner.
+  void expectNextStartIn(qint64 ms) {
+    const int before = started;
+    clock.advance(ms - 1);
+    EXPECT_EQ(started, before) << "the words did not wait for the pause";
+    clock.advance(1);
+    EXPECT_EQ(started, before + 1);
+  }
   std::unique_ptr<CharacterHost> host;
   int started = 0;
 };
@@ -297,10 +305,7 @@ TEST_F(CharacterHostPauseTest, TheWordsAfterASoundStartOnlyOnceItsPauseIsOver) {
   EXPECT_FALSE(eventsRan) << "the pause ran an event loop of its own";
   EXPECT_EQ(started, 1);  // the pause; the words wait behind it
   EXPECT_EQ(c->queuedRequests(), 2);
-  clock.advance(1499);
-  EXPECT_EQ(started, 1) << "the words started before the pause was over";
-  clock.advance(1);
-  EXPECT_EQ(started, 2);
+  expectNextStartIn(1500);
   settle(c);
 
   // A hide queued before the sound ends no pause when it has run: the pause comes after it.
@@ -308,13 +313,10 @@ TEST_F(CharacterHostPauseTest, TheWordsAfterASoundStartOnlyOnceItsPauseIsOver) {
   host->hide();
   host->PlaySoundEffect(6);
   host->SayText("Back again.");
-  while (started < 2 && clock.nowMs() < 60000) clock.advance(10);  // the hide, then the pause
+  while (started < 2 && clock.nowMs() < 60000) clock.advance(1);  // the hide, then the pause
   ASSERT_EQ(started, 2);
   EXPECT_FALSE(c->isVisible());
-  clock.advance(1490);
-  EXPECT_EQ(started, 2) << "the words came straight after the hide";
-  clock.advance(10);
-  EXPECT_EQ(started, 3);
+  expectNextStartIn(1500);
   settle(c);
 
   // Two sounds in a row hold the words back for both pauses (7: 3.5 s).
@@ -322,10 +324,9 @@ TEST_F(CharacterHostPauseTest, TheWordsAfterASoundStartOnlyOnceItsPauseIsOver) {
   host->PlaySoundEffect(6);
   host->PlaySoundEffect(7);
   host->SayText("Two reminders.");
-  clock.advance(4999);
-  EXPECT_EQ(started, 2);
-  clock.advance(1);
-  EXPECT_EQ(started, 3);
+  EXPECT_EQ(started, 1);
+  expectNextStartIn(1500);  // the second pause
+  expectNextStartIn(3500);  // the words
 }
 
 TEST_F(CharacterHostPauseTest, APauseMadeWithoutACharacterHoldsBackTheNextOneLoaded) {
@@ -336,10 +337,7 @@ TEST_F(CharacterHostPauseTest, APauseMadeWithoutACharacterHoldsBackTheNextOneLoa
   watch(c);
   host->SayText("Loaded during the pause.");
   EXPECT_EQ(c->queuedRequests(), 3);  // what is left of the pause, then the show and the words
-  clock.advance(999);
-  EXPECT_EQ(started, 0);
-  clock.advance(1);
-  EXPECT_EQ(started, 1);  // the show, on its way to the words
+  expectNextStartIn(1000);            // the show, on its way to the words
 
   // Over before a character comes, or ended meanwhile, a pause holds nothing back.
   const std::vector<std::pair<const char*, std::function<void()>>> meanwhile = {
