@@ -105,7 +105,7 @@ TEST(CharacterStore, ProgramAndPlatformAgreeOnTheFileEnding) {
   const auto preferred = FindPathNoCase(kAssets + "/characters", kPreferredCharacter + kCharacterExtension);
   ASSERT_TRUE(preferred);
   const agent::LoadResult loaded = agent::loadCharacterFile(*preferred);
-  EXPECT_TRUE(loaded.character) << loaded.error.toStdString();
+  EXPECT_TRUE(loaded.value()) << loaded.error().toStdString();
 }
 
 TEST_F(CharacterHostTest, MissingFoldersAndFilesAreToldAndNothingLoads) {
