@@ -82,6 +82,14 @@ class Parser {
   }
 
  private:
+  // Stores a step's value in `into`; false when the step failed.
+  template <typename T, typename Field>
+  static bool assign(const std::optional<T>& value, Field& into) {
+    if (!value) return false;
+    into = *value;
+    return true;
+  }
+
   Failed fail(const QString& where, const QString& what) {
     m_fault = Fault{where, what};
     return {};
@@ -107,20 +115,12 @@ class Parser {
     if (name->trimmed().isEmpty()) return fail(QStringLiteral("name"), QStringLiteral("must not be empty"));
     m_def.name = *name;
     m_def.description = root.value(QLatin1String("description")).toString();
-    const std::optional<int> width = integer(root, QStringLiteral("width"), QString(), 16, 2048);
-    if (!width) return false;
-    m_def.width = *width;
-    const std::optional<int> height = integer(root, QStringLiteral("height"), QString(), 16, 2048);
-    if (!height) return false;
-    m_def.height = *height;
+    if (!assign(integer(root, QStringLiteral("width"), QString(), 16, 2048), m_def.width)) return false;
+    if (!assign(integer(root, QStringLiteral("height"), QString(), 16, 2048), m_def.height)) return false;
     if (root.contains(QLatin1String("origin"))) {
-      const std::optional<QPointF> origin = point(root.value(QLatin1String("origin")), QStringLiteral("origin"));
-      if (!origin) return false;
-      m_def.origin = *origin;
+      if (!assign(point(root.value(QLatin1String("origin")), QStringLiteral("origin")), m_def.origin)) return false;
     }
-    const std::optional<int> fps = integerOr(root, QStringLiteral("fps"), QString(), 1, 60, 20);
-    if (!fps) return false;
-    m_def.fps = *fps;
+    if (!assign(integerOr(root, QStringLiteral("fps"), QString(), 1, 60, 20), m_def.fps)) return false;
     const std::optional<QJsonObject> voice = object(root, QStringLiteral("voice"), QString());
     if (!voice || !parseVoice(*voice)) return false;
     const std::optional<QJsonArray> parts = array(root, QStringLiteral("parts"), QString());
@@ -242,16 +242,11 @@ class Parser {
     // synthesiser's default voice, and the file's fault is kept for tools and logs.
     const VoiceChoice choice = resolveVoice(m_def.voice.name);
     if (!choice.problem.isEmpty()) m_def.warnings << QStringLiteral("voice.name: ") + choice.problem;
-    const std::optional<int> rate = integer(o, QStringLiteral("rate"), QStringLiteral("voice"), 80, 450);
-    if (!rate) return false;
-    m_def.voice.rate = *rate;
-    const std::optional<int> pitch = integer(o, QStringLiteral("pitch"), QStringLiteral("voice"), 0, 100);
-    if (!pitch) return false;
-    m_def.voice.pitch = *pitch;
+    if (!assign(integer(o, QStringLiteral("rate"), QStringLiteral("voice"), 80, 450), m_def.voice.rate)) return false;
+    if (!assign(integer(o, QStringLiteral("pitch"), QStringLiteral("voice"), 0, 100), m_def.voice.pitch)) return false;
     // Files written before the formants could be placed speak with the voice's own.
-    const std::optional<int> formants = integerOr(o, QStringLiteral("formants"), QStringLiteral("voice"), 80, 120, 100);
-    if (!formants) return false;
-    m_def.voice.formants = *formants;
+    if (!assign(integerOr(o, QStringLiteral("formants"), QStringLiteral("voice"), 80, 120, 100), m_def.voice.formants))
+      return false;
     return true;
   }
 
@@ -309,9 +304,7 @@ class Parser {
       if (m_outlinePoints > Limits::kMaxOutlinePoints)
         return overLimit(w, m_outlinePoints, QStringLiteral("outline points in the shapes so far"),
                          Limits::kMaxOutlinePoints);
-      const std::optional<QColor> fill = color(s.value(QLatin1String("fill")), w + QStringLiteral(".fill"));
-      if (!fill) return std::nullopt;
-      shape.fill = *fill;
+      if (!assign(color(s.value(QLatin1String("fill")), w + QStringLiteral(".fill")), shape.fill)) return std::nullopt;
       if (s.contains(QLatin1String("gradient"))) {
         const QJsonArray g = s.value(QLatin1String("gradient")).toArray();
         if (g.size() != 3 || !shape.fill.isValid())
@@ -327,13 +320,10 @@ class Parser {
         shape.gradientTo = *to;
         shape.fill2 = *fill2;
       }
-      const std::optional<QColor> stroke = color(s.value(QLatin1String("stroke")), w + QStringLiteral(".stroke"));
-      if (!stroke) return std::nullopt;
-      shape.stroke = *stroke;
+      if (!assign(color(s.value(QLatin1String("stroke")), w + QStringLiteral(".stroke")), shape.stroke))
+        return std::nullopt;
       if (shape.stroke.isValid()) {
-        const std::optional<double> width = numberOr(s, QStringLiteral("width"), w, 0, 100, 1);
-        if (!width) return std::nullopt;
-        shape.strokeWidth = *width;
+        if (!assign(numberOr(s, QStringLiteral("width"), w, 0, 100, 1), shape.strokeWidth)) return std::nullopt;
       }
       if (!shape.fill.isValid() && !shape.stroke.isValid())
         return fail(w, QStringLiteral("has neither fill nor stroke"));
@@ -352,20 +342,14 @@ class Parser {
       if (!parts[i].isObject()) return fail(w, QStringLiteral("must be an object"));
       const QJsonObject o = parts[i].toObject();
       Part part;
-      const std::optional<QString> id = text(o, QStringLiteral("id"), w);
-      if (!id) return false;
-      part.id = *id;
+      if (!assign(text(o, QStringLiteral("id"), w), part.id)) return false;
       if (part.id.isEmpty()) return fail(w + QStringLiteral(".id"), QStringLiteral("must not be empty"));
       if (m_partIndex.contains(part.id))
         return fail(w + QStringLiteral(".id"), QStringLiteral("part \"%1\" is defined twice").arg(part.id));
       if (o.contains(QLatin1String("pivot"))) {
-        const std::optional<QPointF> pivot = point(o.value(QLatin1String("pivot")), w + QStringLiteral(".pivot"));
-        if (!pivot) return false;
-        part.pivot = *pivot;
+        if (!assign(point(o.value(QLatin1String("pivot")), w + QStringLiteral(".pivot")), part.pivot)) return false;
       }
-      const std::optional<double> z = numberOr(o, QStringLiteral("z"), w, -1e4, 1e4, 0);
-      if (!z) return false;
-      part.z = *z;
+      if (!assign(numberOr(o, QStringLiteral("z"), w, -1e4, 1e4, 0), part.z)) return false;
       part.variantNames.push_back(QString());
       std::optional<std::vector<Shape>> own = std::vector<Shape>();
       if (o.contains(QLatin1String("shapes")))
@@ -539,18 +523,10 @@ class Parser {
       layer.freqFrom = f->x();
       layer.freqTo = f->y();
     }
-    const std::optional<double> lowpass = numberOr(l, QStringLiteral("lowpassHz"), lw, 0, 20000, 0);
-    if (!lowpass) return std::nullopt;
-    layer.lowpassHz = *lowpass;
-    const std::optional<double> gain = numberOr(l, QStringLiteral("gain"), lw, 0, 4, 0.5);
-    if (!gain) return std::nullopt;
-    layer.gain = *gain;
-    const std::optional<double> tremolo = numberOr(l, QStringLiteral("tremoloHz"), lw, 0, 200, 0);
-    if (!tremolo) return std::nullopt;
-    layer.tremoloHz = *tremolo;
-    const std::optional<double> depth = numberOr(l, QStringLiteral("tremoloDepth"), lw, 0, 1, 0);
-    if (!depth) return std::nullopt;
-    layer.tremoloDepth = *depth;
+    if (!assign(numberOr(l, QStringLiteral("lowpassHz"), lw, 0, 20000, 0), layer.lowpassHz)) return std::nullopt;
+    if (!assign(numberOr(l, QStringLiteral("gain"), lw, 0, 4, 0.5), layer.gain)) return std::nullopt;
+    if (!assign(numberOr(l, QStringLiteral("tremoloHz"), lw, 0, 200, 0), layer.tremoloHz)) return std::nullopt;
+    if (!assign(numberOr(l, QStringLiteral("tremoloDepth"), lw, 0, 1, 0), layer.tremoloDepth)) return std::nullopt;
     if (l.contains(QLatin1String("envelope"))) {
       const QJsonArray env = l.value(QLatin1String("envelope")).toArray();
       if (env.size() > Limits::kMaxEnvelopePoints)
@@ -621,9 +597,7 @@ class Parser {
       const std::optional<QJsonObject> set = object(o, QStringLiteral("set"), w);
       if (!set || !applyState(f.pose, *set, w + QStringLiteral(".set"))) return std::nullopt;
     }
-    const std::optional<int> duration = integer(o, QStringLiteral("duration"), w, 1, 60000);
-    if (!duration) return std::nullopt;
-    f.durationMs = *duration;
+    if (!assign(integer(o, QStringLiteral("duration"), w, 1, 60000), f.durationMs)) return std::nullopt;
     f.tween = o.value(QLatin1String("tween")).toBool(true);
     const QString ease = o.value(QLatin1String("ease")).toString(QStringLiteral("inout"));
     if (ease == QLatin1String("inout"))
@@ -663,9 +637,7 @@ class Parser {
       Animation a;
       a.name = it.key();
       a.loop = o.value(QLatin1String("loop")).toBool(false);
-      const std::optional<int> fps = integerOr(o, QStringLiteral("fps"), w, 1, 60, 0);
-      if (!fps) return false;
-      a.fps = *fps;
+      if (!assign(integerOr(o, QStringLiteral("fps"), w, 1, 60, 0), a.fps)) return false;
       const std::optional<QJsonArray> frames = array(o, QStringLiteral("frames"), w);
       if (!frames) return false;
       if (frames->isEmpty())
@@ -699,25 +671,18 @@ class Parser {
         return fail(QStringLiteral("idle.variants[%1]").arg(i), QStringLiteral("no animation named \"%1\"").arg(name));
       idle.variants << name;
     }
-    const std::optional<int> minInterval =
-        integer(o, QStringLiteral("minIntervalMs"), QStringLiteral("idle"), 500, 600000);
-    if (!minInterval) return false;
-    idle.minIntervalMs = *minInterval;
-    const std::optional<int> maxInterval =
-        integer(o, QStringLiteral("maxIntervalMs"), QStringLiteral("idle"), idle.minIntervalMs, 600000);
-    if (!maxInterval) return false;
-    idle.maxIntervalMs = *maxInterval;
+    if (!assign(integer(o, QStringLiteral("minIntervalMs"), QStringLiteral("idle"), 500, 600000), idle.minIntervalMs))
+      return false;
+    if (!assign(integer(o, QStringLiteral("maxIntervalMs"), QStringLiteral("idle"), idle.minIntervalMs, 600000),
+                idle.maxIntervalMs))
+      return false;
     if (o.contains(QLatin1String("sleep"))) {
-      const std::optional<QString> sleep = text(o, QStringLiteral("sleep"), QStringLiteral("idle"));
-      if (!sleep) return false;
-      idle.sleep = *sleep;
+      if (!assign(text(o, QStringLiteral("sleep"), QStringLiteral("idle")), idle.sleep)) return false;
       const Animation* a = m_def.findAnimation(idle.sleep);
       if (!a) return fail(QStringLiteral("idle.sleep"), QStringLiteral("no animation named \"%1\"").arg(idle.sleep));
       if (!a->loop) return fail(QStringLiteral("idle.sleep"), QStringLiteral("the sleep animation must loop"));
-      const std::optional<int> after =
-          integer(o, QStringLiteral("sleepAfterMs"), QStringLiteral("idle"), 1000, 3600000);
-      if (!after) return false;
-      idle.sleepAfterMs = *after;
+      if (!assign(integer(o, QStringLiteral("sleepAfterMs"), QStringLiteral("idle"), 1000, 3600000), idle.sleepAfterMs))
+        return false;
     }
     return true;
   }
