@@ -5,6 +5,7 @@
 #include "character/speaker.h"
 #include "core/clock.h"
 #include "core/ports.h"
+#include "core/program_options.h"
 #include "core/prompts.h"
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
@@ -54,6 +55,7 @@ class SilentPrompter final : public Prompter {
 struct Program {
   QTemporaryDir home;
   SharedState state;
+  ProgramOptions options;
   SettingsStore settings{home.filePath("settings.ini")};
   SilentPrompter prompter;
   ManualClock clock{kNow};
@@ -69,7 +71,7 @@ struct Program {
     settings.write(settings::ShowFuture, showFuture ? "1" : "0");
     settings.write("ReminderView", "Width", "10000");
     settings.write("ReminderView", "Height", "7000");
-    alarms = std::make_unique<AlarmService>(state, clock, engine, speaker, windows, windows);
+    alarms = std::make_unique<AlarmService>(state, options, clock, engine, speaker, windows, windows);
     viewers =
         std::make_unique<ViewerWindows>(state, settings, prompter, clock, engine, *alarms, speaker, schedule, windows);
   }

@@ -61,9 +61,15 @@ xbase::Status earliestAlarmFromHere(xbase::WorkArea& wa, QDateTime* earliest) {
 
 }  // namespace
 
-AlarmService::AlarmService(SharedState& state, Clock& clock, xbase::Engine& engine, Speaker& speaker,
-                           MainTimerPort& timer, ViewerPort& viewer)
-    : m_state(state), m_clock(clock), m_engine(engine), m_speaker(speaker), m_timer(timer), m_viewer(viewer) {}
+AlarmService::AlarmService(SharedState& state, const ProgramOptions& options, Clock& clock, xbase::Engine& engine,
+                           Speaker& speaker, MainTimerPort& timer, ViewerPort& viewer)
+    : m_state(state),
+      m_options(options),
+      m_clock(clock),
+      m_engine(engine),
+      m_speaker(speaker),
+      m_timer(timer),
+      m_viewer(viewer) {}
 
 QString AlarmService::tablePath() const { return data::CalendarPath(m_state.AppFolder); }
 
@@ -174,7 +180,8 @@ Problem AlarmService::ScanDueAlarms(ScanCounts* counts) {
   for (uint32_t recno : due) {
     Problem one;
     AlarmMove move = AlarmMove::None;
-    if (announce(area, recno, m_state.ReadActivity, m_state.ReadMemos, AnnounceMode::Alarm, &one, &move)) {
+    if (announce(area, recno, m_options.readActivity ? 1 : 0, m_options.readMemos ? 1 : 0, AnnounceMode::Alarm, &one,
+                 &move)) {
       somethingDue = true;
       lastSaid = recno;
     }
@@ -211,7 +218,7 @@ bool AlarmService::announce(int area, qint64 recno, int readActivity, int readMe
 
   const QDateTime now = m_clock.now();
   const ReminderFacts facts = ReadReminderFacts(*wa);
-  const AnnounceSettings settings{m_state.RemindOn, m_state.WaitTime, m_state.TimeFormat};
+  const AnnounceSettings settings{m_options.remindOn ? 1 : 0, m_options.waitTime, m_options.timeFormat};
   const AnnouncementPlan plan = PlanAnnouncement(facts, settings, readActivity, readMemos, mode, now);
   // A repeating reminder whose occurrence has gone by moves on to the next one.
   std::optional<AlarmWrite> alarm = plan.alarm;
@@ -219,11 +226,11 @@ bool AlarmService::announce(int area, qint64 recno, int readActivity, int readMe
       mode == AnnounceMode::Alarm && !m_dryRun ? PlanSeriesMove(facts, now, &NextSeriesOccurrence) : std::nullopt;
   if (series)
     alarm = AlarmWrite{series->alarm.date(), MinuteOfDay(series->alarm),
-                       FormatDateTimeText(series->alarm, m_state.TimeFormat)};
+                       FormatDateTimeText(series->alarm, m_options.timeFormat)};
   if (alarm && !m_dryRun) {
     xbase::Status s = WriteAlarm(*wa, *alarm);
     if (s.ok() && series)
-      s = WriteActivityMoment(*wa, series->activity, FormatDateTimeText(series->activity, m_state.TimeFormat));
+      s = WriteActivityMoment(*wa, series->activity, FormatDateTimeText(series->activity, m_options.timeFormat));
     const bool stored = s.ok() && CommitRecord(*wa, &s);
     if (!stored) wa->Discard().IgnoreError();
     *move = stored ? AlarmMove::Stored : AlarmMove::Failed;
@@ -252,7 +259,7 @@ AlarmService::SnoozeOutcome AlarmService::Snooze(int area, qint64 recno, int cho
   const ReminderFacts facts = ReadReminderFacts(*wa);
   const auto plan = PlanSnooze(choice, facts.activity, now);
   if (!plan) return out;
-  const QString stamp = FormatDateTimeText(plan->alarm, m_state.TimeFormat);
+  const QString stamp = FormatDateTimeText(plan->alarm, m_options.timeFormat);
   xbase::Status s = WriteAlarm(*wa, AlarmWrite{plan->alarm.date(), MinuteOfDay(plan->alarm), stamp});
   if (s.ok()) s = WriteEditStamp(*wa, now);
   if (s.ok() && plan->moveActivity) s = WriteActivityMoment(*wa, plan->alarm, stamp);

@@ -5,6 +5,7 @@
 #include "alarms/alarm_rules.h"
 #include "core/ports.h"
 #include "core/problem.h"
+#include "core/program_options.h"
 
 #include <QString>
 
@@ -38,8 +39,12 @@ struct AnnouncedReminder {
 
 class AlarmService {
  public:
-  AlarmService(SharedState& state, Clock& clock, xbase::Engine& engine, Speaker& speaker, MainTimerPort& timer,
-               ViewerPort& viewer);
+  AlarmService(SharedState& state, const ProgramOptions& options, Clock& clock, xbase::Engine& engine, Speaker& speaker,
+               MainTimerPort& timer, ViewerPort& viewer);
+
+  // The options the announcements follow (the read switches, the late-reminder wait, the time
+  // format), as they are now.
+  const ProgramOptions& options() const { return m_options; }
 
   // Each routine returns what went wrong, if anything, for its caller to tell; none tells the
   // user itself. A failure loses nothing and leaves the reminders coming.
@@ -93,6 +98,7 @@ class AlarmService {
   void setTimer(bool on);
 
   SharedState& m_state;
+  const ProgramOptions& m_options;
   Clock& m_clock;
   xbase::Engine& m_engine;
   Speaker& m_speaker;

@@ -164,9 +164,9 @@ class Session {
         prompter(err),
         settings(SettingsFilePath()) {
     state.AppFolder = appFolder;
-    ReadStartUpSettings(state, settings);
+    options = ReadStartUpSettings(settings);
     data::ApplyStartupSettings(engine);
-    alarms = std::make_unique<AlarmService>(state, clock, engine, speaker, windows, windows);
+    alarms = std::make_unique<AlarmService>(state, options, clock, engine, speaker, windows, windows);
   }
   ~Session() { engine.CloseAll().IgnoreError(); }  // every command closes its tables itself
 
@@ -194,6 +194,7 @@ class Session {
 
   QTextStream& err;
   SharedState state;
+  ProgramOptions options;
   ManualClock clock;
   StreamPrompter prompter;
   SettingsStore settings;
@@ -427,7 +428,7 @@ int cmdImport(Session& s, const Parsed& p, QTextStream& out) {
 }
 
 int cmdSayTime(Session& s, QTextStream& out) {
-  TalkingClock clock(s.state, s.settings, s.clock, s.speaker);
+  TalkingClock clock(s.state, s.options, s.settings, s.clock, s.speaker);
   clock.AnnounceTime();
   for (const QString& line : s.speaker.lines) out << oneLine(line) << Qt::endl;
   return 0;

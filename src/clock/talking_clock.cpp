@@ -10,8 +10,9 @@
 
 namespace chimewise {
 
-TalkingClock::TalkingClock(SharedState& state, SettingsStore& settings, Clock& clock, Speaker& speaker)
-    : m_state(state), m_settings(settings), m_clock(clock), m_speaker(speaker) {}
+TalkingClock::TalkingClock(SharedState& state, const ProgramOptions& options, SettingsStore& settings, Clock& clock,
+                           Speaker& speaker)
+    : m_state(state), m_options(options), m_settings(settings), m_clock(clock), m_speaker(speaker) {}
 
 void TalkingClock::AnnounceTime() {
   const bool wasVisible = m_speaker.visible();
@@ -29,7 +30,7 @@ void TalkingClock::AnnounceTime() {
   const QString phrase = m_settings.read(settings::AnnouncePhrase);
   if (NumericFlag(m_settings.read(settings::SayTimeOfDay)))
     m_speaker.speak(QStringLiteral("Good ") + PartOfDayWord(now.time().hour()));
-  m_speaker.SayText(phrase + u' ' + SpokenTime(now, m_state.TimeFormat));
+  m_speaker.SayText(phrase + u' ' + SpokenTime(now, m_options.timeFormat));
   if (NumericFlag(m_settings.read(settings::SayDayOfWeek)))
     m_speaker.speak(QStringLiteral(" on ") + SpokenWeekday(now.date()));
   if (NumericFlag(m_settings.read(settings::SayDate))) m_speaker.speak(SpokenDate(now.date()));

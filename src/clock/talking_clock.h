@@ -1,6 +1,8 @@
 #pragma once
 // The talking clock: announcing the time and scheduling the next announcement.
 
+#include "core/program_options.h"
+
 namespace chimewise {
 
 class Clock;
@@ -10,7 +12,8 @@ struct SharedState;
 
 class TalkingClock {
  public:
-  TalkingClock(SharedState& state, SettingsStore& settings, Clock& clock, Speaker& speaker);
+  TalkingClock(SharedState& state, const ProgramOptions& options, SettingsStore& settings, Clock& clock,
+               Speaker& speaker);
 
   // The gesture, the greeting, the phrase with the time, the weekday and the date, as the settings
   // ask; then the next announcement is scheduled. The character is left as it was found.
@@ -20,6 +23,7 @@ class TalkingClock {
 
  private:
   SharedState& m_state;
+  const ProgramOptions& m_options;
   SettingsStore& m_settings;
   Clock& m_clock;
   Speaker& m_speaker;

@@ -6,8 +6,6 @@
 
 #include <QDateTime>
 #include <QString>
-#include <QTime>
-#include <cstdint>
 #include <memory>
 
 namespace chimewise {
@@ -15,16 +13,6 @@ namespace chimewise {
 struct SharedState {
   // Base of every data, sound, help and mail path. Never ends in "/".
   QString AppFolder;
-
-  // Copied from the settings at start-up; the Options dialog may change them while running.
-  std::int16_t ReadMemos = 1;
-  std::int16_t ReadActivity = 1;
-  std::int16_t RemindOn = 1;
-  std::int16_t WaitTime = 5;
-  QString TimeFormat = QStringLiteral("h:mm am/pm");
-  bool TimeRangeOn = true;
-  QTime RangeStart = QTime(7, 0);
-  QTime RangeEnd = QTime(21, 0);
 
   // Next time announcement; invalid means none (the stored 0).
   QDateTime NextAnnounceTime;

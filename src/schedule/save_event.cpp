@@ -64,9 +64,9 @@ SaveResult EventSaver::SaveEvent(const EventInput& in, std::optional<qint64> edi
   record.sayDate = in.sayDate;
   record.sayTime = in.sayTime;
   record.countdown = in.countdownOn ? in.countdown : 0;
-  record.timeText = FormatTime(in.activityTime, m_state.TimeFormat);
-  record.dateText = FormatDateTimeText(QDateTime(in.activityDate, in.activityTime), m_state.TimeFormat);
-  record.alarmText = FormatDateTimeText(QDateTime(in.remindDate, in.remindTime), m_state.TimeFormat);
+  record.timeText = FormatTime(in.activityTime, m_alarms.options().timeFormat);
+  record.dateText = FormatDateTimeText(QDateTime(in.activityDate, in.activityTime), m_alarms.options().timeFormat);
+  record.alarmText = FormatDateTimeText(QDateTime(in.remindDate, in.remindTime), m_alarms.options().timeFormat);
 
   if (Problem place = CalendarPlaceProblem(m_state.AppFolder); !place.ok()) return refuse(SaveField::None, place);
   int area = 0;

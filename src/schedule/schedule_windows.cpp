@@ -77,7 +77,7 @@ bool ScheduleWindows::OpenSchedule(std::optional<qint64> record) {
     }
     m_state.ScheduleOpen = true;
     m_editing = record;
-    owned = std::make_unique<ScheduleDialog>(m_clock, m_state.TimeFormat);
+    owned = std::make_unique<ScheduleDialog>(m_clock, m_alarms.options().timeFormat);
     dialog = owned.get();
     m_dialog = dialog;
     if (values) dialog->fill(*values);
@@ -201,8 +201,8 @@ void ScheduleWindows::tellSkippedTime(const char* what, const QDate& date, const
   const QTime means = AlarmMoment(date, MinuteOfDay(time)).time();
   m_prompter.message(QStringLiteral("The %1 time %2 does not exist on %3, when the clocks go forward. It was saved, "
                                     "and it means %4.")
-                         .arg(QLatin1String(what), FormatTime(time, m_state.TimeFormat), FormatShortDate(date),
-                              FormatTime(means, m_state.TimeFormat)));
+                         .arg(QLatin1String(what), FormatTime(time, m_alarms.options().timeFormat),
+                              FormatShortDate(date), FormatTime(means, m_alarms.options().timeFormat)));
 }
 
 void ScheduleWindows::help(ScheduleDialog& dialog) {

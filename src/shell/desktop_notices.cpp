@@ -40,7 +40,7 @@ bool DesktopNotices::ReminderAnnounced(const AnnouncedReminder& reminder) {
   NoticeConditions c = m_conditions ? m_conditions() : NoticeConditions{};
   c.alwaysNotify = NumericFlag(m_settings.read(settings::DesktopNotices));
   if (!ShouldNotifyDesktop(c)) return false;
-  const NoticeTexts texts = ReminderNoticeTexts(reminder.facts, m_state.TimeFormat);
+  const NoticeTexts texts = ReminderNoticeTexts(reminder.facts, m_alarms.options().timeFormat);
   notify::Notification n;
   n.appName = kNoticeAppName;
   n.appIcon = kNoticeIcon;

@@ -3,6 +3,7 @@
 // sequence, the ticks and the shutdown sequence over the parts it is given.
 
 #include "core/ports.h"
+#include "core/program_options.h"
 
 #include <QDateTime>
 #include <QPointer>
@@ -76,8 +77,9 @@ class ProgramCommands;
 class HiddenMainWindow : public QWidget {
   Q_OBJECT
  public:
-  HiddenMainWindow(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock,
-                   CharacterPort& character, RoutinesPort& routines, ViewerPort& windows, QWidget* parent = nullptr);
+  HiddenMainWindow(SharedState& state, ProgramOptions& options, SettingsStore& settings, Prompter& prompter,
+                   Clock& clock, CharacterPort& character, RoutinesPort& routines, ViewerPort& windows,
+                   QWidget* parent = nullptr);
   ~HiddenMainWindow() override;
 
   // The load handler. False when the program must end (no character, or Quit during loading).
@@ -128,6 +130,8 @@ class HiddenMainWindow : public QWidget {
   void onTrayActivated(int reason);
 
   SharedState& m_state;
+  // Read from the settings as the program loads.
+  ProgramOptions& m_options;
   SettingsStore& m_settings;
   Prompter& m_prompter;
   Clock& m_clock;

@@ -53,20 +53,20 @@ void Program::OpenDocument(const QString& page) {
         kProgramTitle, PromptIcon::Information);
 }
 
-Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock, ProgramOptions options)
+Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock, ProgramSetup setup)
     : m_state(state),
       m_settings(settings),
       m_prompter(prompter),
       m_clock(clock),
-      m_options(std::move(options)),
+      m_setup(std::move(setup)),
       m_reporter(prompter),
       m_tableBusy(clock) {
   m_character = std::make_unique<CharacterHost>(
       state, settings, prompter,
-      CharacterHostOptions{m_options.characterFolders, m_options.windowsFolder, m_options.silentAudio, nullptr, 120000,
+      CharacterHostOptions{m_setup.characterFolders, m_setup.windowsFolder, m_setup.silentAudio, nullptr, 120000,
                            qEnvironmentVariable("CHIMEWISE_TRANSCRIPT")});
-  m_alarms = std::make_unique<AlarmService>(state, clock, m_engine, *m_character, *this, *this);
-  m_talkingClock = std::make_unique<TalkingClock>(state, settings, clock, *m_character);
+  m_alarms = std::make_unique<AlarmService>(state, m_options, clock, m_engine, *m_character, *this, *this);
+  m_talkingClock = std::make_unique<TalkingClock>(state, m_options, settings, clock, *m_character);
   m_saver = std::make_unique<EventSaver>(state, clock, m_engine, *m_character, *m_alarms, *this);
   m_schedule =
       std::make_unique<ScheduleWindows>(state, settings, prompter, clock, m_engine, *m_saver, *m_alarms, *m_character,
@@ -81,7 +81,7 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   viewerHooks.openDocument = [this](const QString& page) { OpenDocument(page); };
   m_viewer = std::make_unique<ViewerWindows>(state, settings, prompter, clock, m_engine, *m_alarms, *m_character, *this,
                                              *this, std::move(viewerHooks));
-  if (m_options.notificationBus) {
+  if (m_setup.notificationBus) {
     m_notices = std::make_unique<DesktopNotices>(
         state, settings, *m_alarms, *this,
         [this] {
@@ -92,14 +92,14 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
           c.canPlaceItself = CharacterCanPlaceItself(QGuiApplication::platformName());
           return c;
         },
-        *m_options.notificationBus);
+        *m_setup.notificationBus);
     m_notices->report = [this](const Problem& problem) { m_reporter.Report(problem); };
     m_alarms->announced = [this](const AnnouncedReminder& reminder) { m_notices->ReminderAnnounced(reminder); };
   }
   // A click on the character calls it back after Go Away.
   connect(m_character.get(), &CharacterHost::clicked, this, [this] { m_state.CharacterSentAway = false; });
-  m_mainWindow = std::make_unique<HiddenMainWindow>(state, settings, prompter, clock, *this, *this, *this);
-  m_tours = std::make_unique<TourContext>(TourContext{state, settings, *m_character, *this, clock});
+  m_mainWindow = std::make_unique<HiddenMainWindow>(state, m_options, settings, prompter, clock, *this, *this, *this);
+  m_tours = std::make_unique<TourContext>(TourContext{state, m_options, settings, *m_character, *this, clock});
   // The first start's introduction runs while the character loads, before the timer first starts.
   m_tours->timerRunning = [this] { return m_mainWindow->timer1().isActive(); };
   m_tours->mainWindow = m_mainWindow.get();
@@ -114,7 +114,7 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   optionsHooks.openDocument = [this](const QString& page) { OpenDocument(page); };
   optionsHooks.runTour = [this](OptionsDialog& dialog, int section) { RunOptionsTour(dialog, section, *m_tours); };
   m_optionsWindows = std::make_unique<OptionsWindows>(OptionsContext{
-      state, settings, prompter, clock, *m_character, m_options.characterFolders, std::move(optionsHooks)});
+      state, m_options, settings, prompter, clock, *m_character, m_setup.characterFolders, std::move(optionsHooks)});
   m_commands = std::make_unique<ProgramCommands>(state, settings, *m_character, *this, *this, *this, features(),
                                                  [this] { m_mainWindow->quit(); });
   m_mainWindow->setCommands(m_commands.get());
@@ -215,7 +215,7 @@ bool Program::start() {
     startsAtLogin = problem.isEmpty();
     if (!startsAtLogin) qWarning("%s", qUtf8Printable(problem));
   }
-  const bool running = m_mainWindow->load(m_options.characterFolders);
+  const bool running = m_mainWindow->load(m_setup.characterFolders);
   if (running && startsAtLogin)
     RunWhenNoTourRuns(*m_tours, [this] {
       if (!m_state.events->closing()) m_prompter.notice(kStartAtLoginText, kStartAtLoginTitle, PromptIcon::Information);

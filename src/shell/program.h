@@ -7,6 +7,7 @@
 #include "character/character_host.h"
 #include "clock/talking_clock.h"
 #include "core/ports.h"
+#include "core/program_options.h"
 #include "core/table_busy.h"
 #include "extras/banter.h"
 #include "mail/email_window.h"
@@ -38,7 +39,7 @@ class Prompter;
 class SettingsStore;
 struct SharedState;
 
-struct ProgramOptions {
+struct ProgramSetup {
   QStringList characterFolders;
   QString windowsFolder;
   bool silentAudio = false;
@@ -55,7 +56,7 @@ class Program final : public QObject,
                       public ViewerPort {
   Q_OBJECT
  public:
-  Program(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock, ProgramOptions options);
+  Program(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock, ProgramSetup setup);
   ~Program() override;
 
   // Sets up the engine and runs the load sequence; false when the program must end.
@@ -133,6 +134,8 @@ class Program final : public QObject,
   SettingsStore& m_settings;
   Prompter& m_prompter;
   Clock& m_clock;
+  ProgramSetup m_setup;
+  // The options the parts follow: read as the program loads, changed by the Options dialog.
   ProgramOptions m_options;
   xbase::Engine m_engine;
   // Problems of the routines the timer runs, each told once while it lasts.

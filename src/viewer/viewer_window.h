@@ -140,6 +140,8 @@ class ViewerWindow final : public QMainWindow {
 
   // The commands.
   void readReminder(int readActivity, int readMemos, int mode);
+  // Reads the reminder out as the options ask (the activity line, the memo).
+  void readReminderAsSet();
   void addReminder();
   void editReminder();
   void deleteReminder();

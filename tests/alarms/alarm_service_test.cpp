@@ -2,6 +2,7 @@
 #include "alarms/alarm_service.h"
 #include "character/speaker.h"
 #include "core/clock.h"
+#include "core/program_options.h"
 #include "core/prompts.h"
 #include "core/shared_state.h"
 #include "core/timer_tick.h"
@@ -58,7 +59,7 @@ class AlarmServiceTest : public ::testing::Test {
     }
     engine = std::make_unique<xbase::Engine>(env);
     data::ApplyStartupSettings(*engine);
-    alarms = std::make_unique<AlarmService>(state, clock, *engine, speaker, windows, windows);
+    alarms = std::make_unique<AlarmService>(state, options, clock, *engine, speaker, windows, windows);
     saver = std::make_unique<EventSaver>(state, clock, *engine, speaker, *alarms, windows);
     saver->randomFraction = [] { return 0.25; };
   }
@@ -162,6 +163,7 @@ class AlarmServiceTest : public ::testing::Test {
 
   QTemporaryDir dir;
   SharedState state;
+  ProgramOptions options;
   ScriptedPrompter prompter;
   ManualClock clock{kNow};
   TranscriptSpeaker speaker;
@@ -345,7 +347,7 @@ TEST_F(AlarmServiceTest, ScanWithOnlyEarlyAlarmsClosesAViewerItOpened) {
     }
     SharedState& m_s;
   } opening(state);
-  AlarmService scan(state, clock, *engine, opening, windows, windows);
+  AlarmService scan(state, options, clock, *engine, opening, windows, windows);
   EXPECT_TRUE(scan.ScanDueAlarms().ok());
   EXPECT_EQ(events, (QStringList{"timer off", "close viewer", "timer on"}));
 }

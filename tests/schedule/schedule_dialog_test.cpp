@@ -132,7 +132,7 @@ TEST_F(ScheduleDialogTest, ANewDialogStartsAtNowWithTheListsAtTheirFirstChoices)
     EXPECT_EQ(d.countdownList->currentIndex(), -1);
   });
   // The 24-hour format shows no am/pm in either time picker.
-  folder->state.TimeFormat = QStringLiteral("h:mm");
+  folder->options.timeFormat = QStringLiteral("h:mm");
   folder->clock.set(QDateTime(kNow.date(), QTime(15, 5)));
   run(std::nullopt, [&](ScheduleDialog& d) {
     EXPECT_EQ(d.remindTime->text(), QStringLiteral("15:05"));
@@ -575,7 +575,7 @@ TEST_F(ScheduleDialogTest, AnEditOfAMissingRecordTellsWhyAndOpensNothing) {
 // of its lists chosen, and checks that no caption or value is cut short.
 TEST_F(ScheduleDialogTest, EveryCaptionAndChoiceHasRoomForItsText) {
   for (const QString& format : {QStringLiteral("h:mm am/pm"), QStringLiteral("h:mm")}) {
-    folder->state.TimeFormat = format;
+    folder->options.timeFormat = format;
     folder->clock.set(QDateTime(QDate(2026, 12, 30), QTime(12, 58)));
     run(std::nullopt, [&](ScheduleDialog& d) {
       d.type->setCurrentIndex(d.type->findText(QStringLiteral("Anniversary")));

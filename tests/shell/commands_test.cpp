@@ -84,6 +84,7 @@ class CommandsTest : public ::testing::Test {
 
   QTemporaryDir dir;
   SharedState state;
+  ProgramOptions options;
   SettingsStore settings{dir.filePath("settings.ini")};
   ScriptedPrompter prompter;
   agent::ManualClock agentClock;
@@ -218,7 +219,7 @@ TEST_F(CommandsTest, DoubleAndMiddleClicksOnTheTrayIconOpenTheViewerOrElseTheMen
   ManualClock clock(QDateTime(QDate(2026, 12, 6), QTime(10, 0)));
   for (const bool viewer : {true, false}) {
     make(CommandFeatures{false, viewer});
-    HiddenMainWindow r(state, settings, prompter, clock, parts, routines, this->viewer);
+    HiddenMainWindow r(state, options, settings, prompter, clock, parts, routines, this->viewer);
     r.setCommands(commands.get());
     r.setTrayAvailability([] { return true; });
     ASSERT_TRUE(r.load({}));

@@ -5,6 +5,7 @@
 #include "alarms/alarm_service.h"
 #include "character/speaker.h"
 #include "core/clock.h"
+#include "core/program_options.h"
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"
@@ -48,7 +49,7 @@ class DesktopNoticesTest : public ::testing::Test {
     if (::testing::Test::HasFatalFailure()) return;
     data::ApplyStartupSettings(engine);
     speaker.hide();
-    alarms = std::make_unique<AlarmService>(state, clock, engine, speaker, windows, windows);
+    alarms = std::make_unique<AlarmService>(state, options, clock, engine, speaker, windows, windows);
     saver = std::make_unique<EventSaver>(state, clock, engine, speaker, *alarms, windows);
     saver->randomFraction = [this] { return fraction += 0.01; };
     serverBus = std::make_unique<QDBusConnection>(bus.connect(QStringLiteral("server")));
@@ -92,6 +93,7 @@ class DesktopNoticesTest : public ::testing::Test {
   PrivateBus bus;
   QTemporaryDir dir;
   SharedState state;
+  ProgramOptions options;
   SettingsStore settings{dir.filePath("settings.ini")};
   ManualClock clock{kNow};
   TranscriptSpeaker speaker;

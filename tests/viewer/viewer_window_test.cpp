@@ -264,7 +264,7 @@ TEST_F(ViewerWindowTest, AfterEachAnnouncementTheListShowsTheTableAndTheReminder
   const qint64 first = add("Call the bank", today(9, 50), today(9, 58));
   const qint64 second = add("Water the plants", today(10, 0), today(10, 0));
   add("Later today", today(15, 0), today(15, 0));
-  AlarmService scanner(state, clock, engine, speaker, noWindows, port());
+  AlarmService scanner(state, options, clock, engine, speaker, noWindows, port());
   for (int round = 0; round < 6; ++round) {
     // All reminders, then only the current ones; the second time shown again while its close is
     // still under way.
@@ -279,7 +279,7 @@ TEST_F(ViewerWindowTest, AfterEachAnnouncementTheListShowsTheTableAndTheReminder
       ASSERT_TRUE(held.isValid()) << field(r, "ALARMDATE").toStdString();
       const int row = w.model()->rowOf(static_cast<std::uint32_t>(r));
       ASSERT_GE(row, 0) << round;
-      EXPECT_EQ(w.model()->index(row, 0).data().toString(), FormatDateTimeText(held, state.TimeFormat)) << round;
+      EXPECT_EQ(w.model()->index(row, 0).data().toString(), FormatDateTimeText(held, options.timeFormat)) << round;
     }
     EXPECT_EQ(w.grid()->currentIndex().row(), w.model()->rowOf(static_cast<std::uint32_t>(second))) << round;
     clock.advanceSecs(5 * 60);
