@@ -40,6 +40,7 @@ class NoSchedule final : public SchedulePort {
  public:
   bool OpenSchedule(std::optional<qint64>) override { return false; }
   void CloseSchedule() override {}
+  bool ScheduleOpen() const override { return false; }
 };
 
 class SilentPrompter final : public Prompter {

@@ -85,13 +85,17 @@ xbase::Status AlarmService::lookUpNextAlarm(Problem* notice) {
   m_engine.settings().soft_seek = true;
   xbase::Status s = wa->Seek(kLowestAlarmKey);
   m_engine.settings().soft_seek = soft;
-  if (s.ok()) s = earliestAlarmFromHere(*wa, &m_state.NextAlarmTime);
+  if (s.ok()) {
+    QDateTime earliest;
+    s = earliestAlarmFromHere(*wa, &earliest);
+    m_nextAlarm = MomentOrNone(earliest);
+  }
   data::CloseTableIfOpen(m_engine, kTimerAlias);
   return s;
 }
 
 Problem AlarmService::FindNextAlarm() {
-  m_state.NextAlarmTime = QDateTime();
+  m_nextAlarm.reset();
   if (Problem place = CalendarPlaceProblem(m_state.AppFolder); !place.ok()) return place;
   Problem notice;
   xbase::Status s = lookUpNextAlarm(&notice);
@@ -103,7 +107,7 @@ Problem AlarmService::FindNextAlarm() {
   // The table held by another program (a pack, a writer) past the engine's short wait: the next
   // tick's scan looks again, and finds what fell due meanwhile, rather than no alarm being looked
   // for until something else asks.
-  if (s.IsBusy()) m_state.NextAlarmTime = m_clock.now();
+  if (s.IsBusy()) m_nextAlarm = m_clock.now();
   // A header repaired on the way is told, though the lookup itself worked; so is another
   // program's index replaced, once.
   if (!s.ok()) return ProblemOf(s);
@@ -148,8 +152,8 @@ Problem AlarmService::ScanDueAlarms(ScanCounts* counts) {
   if (!counts) counts = &ownCounts;
   *counts = {};
   setTimer(false);
-  const bool viewerWasOpen = m_state.ViewerOpen;
-  m_state.NextAlarmTime = QDateTime();
+  const bool viewerWasOpen = m_viewer.ViewerOpen();
+  m_nextAlarm.reset();
   if (Problem place = CalendarPlaceProblem(m_state.AppFolder); !place.ok()) {
     setTimer(true);
     return place;
@@ -169,7 +173,7 @@ Problem AlarmService::ScanDueAlarms(ScanCounts* counts) {
   }
   bool somethingDue = false;
   std::uint32_t lastSaid = 0;
-  if (!due.empty() && m_state.ScheduleOpen) {
+  if (!due.empty() && scheduleOpen && scheduleOpen()) {
     // The reminders are found again when the dialog closes and looks up the next alarm.
     m_speaker.speak(kCloseScheduleFirst);
     data::CloseTableIfOpen(m_engine, kAlarmAlias);
@@ -195,7 +199,7 @@ Problem AlarmService::ScanDueAlarms(ScanCounts* counts) {
   if (Problem lookup = FindNextAlarm(); problem.ok()) problem = lookup;
   if (somethingDue) {
     m_viewer.ShowAnnounced(lastSaid);
-  } else if (!due.empty() && m_state.ViewerOpen && !viewerWasOpen) {
+  } else if (!due.empty() && m_viewer.ViewerOpen() && !viewerWasOpen) {
     m_viewer.CloseViewerAndHideCharacter();
   }
   setTimer(true);

@@ -428,7 +428,7 @@ int cmdImport(Session& s, const Parsed& p, QTextStream& out) {
 }
 
 int cmdSayTime(Session& s, QTextStream& out) {
-  TalkingClock clock(s.state, s.options, s.settings, s.clock, s.speaker);
+  TalkingClock clock(s.options, s.settings, s.clock, s.speaker);
   clock.AnnounceTime();
   for (const QString& line : s.speaker.lines) out << oneLine(line) << Qt::endl;
   return 0;
@@ -560,7 +560,7 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err) {
       code = cmdSnooze(s, p, out);
     else if (command == QStringLiteral("next")) {
       s.tell(s.alarms->FindNextAlarm());
-      out << momentText(s.state.NextAlarmTime) << Qt::endl;
+      out << momentText(s.alarms->nextAlarm().value_or(QDateTime())) << Qt::endl;
       code = 0;
     } else if (command == QStringLiteral("due"))
       code = cmdDue(s, p, out);

@@ -697,9 +697,7 @@ void OptionsDialog::onRangeEndChanged() {
 
 void OptionsDialog::nextTab() { tabs->setCurrentIndex(NextTab(tabs->currentIndex(), tabs->count())); }
 
-bool OptionsDialog::viewerOpen() const {
-  return m_ctx.hooks.viewerOpen ? m_ctx.hooks.viewerOpen() : m_ctx.state.ViewerOpen;
-}
+bool OptionsDialog::viewerOpen() const { return m_ctx.hooks.viewerOpen && m_ctx.hooks.viewerOpen(); }
 
 void OptionsDialog::help() {
   const bool tour = m_ctx.prompter.askYesNo(kTutorialQuestion, QStringLiteral("Tutorial Help"));

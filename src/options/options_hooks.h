@@ -24,7 +24,7 @@ struct OptionsHooks {
   std::function<void(OptionsDialog& dialog, int section)> runTour;
   // Opens a document (a help page) in the desktop's viewer. Unset: QDesktopServices.
   std::function<void(const QString& path)> openDocument;
-  // Whether the Reminder Viewer is open. Unset: SharedState::ViewerOpen.
+  // Whether the Reminder Viewer is open. Unset: it never is.
   std::function<bool()> viewerOpen;
 };
 

@@ -93,7 +93,7 @@ void DesktopNotices::onAction(quint64 handle, const QString& key) {
     RunWhenNoWaitRuns(this, [this, sent] {
       if (m_state.events->closing()) return;
       const AlarmService::SnoozeOutcome out = m_alarms.SnoozeAnnounced(sent.recno, sent.recordId, kNoticeSnoozeChoice);
-      if (m_state.ViewerOpen && out.alarm.isValid()) m_viewer.RefreshViewer();
+      if (m_viewer.ViewerOpen() && out.alarm.isValid()) m_viewer.RefreshViewer();
       if (!out.problem.ok() && report) report(out.problem);
     });
   } else if (key == kViewerAction) {

@@ -111,7 +111,6 @@ void HiddenMainWindow::finishLoad() {
   const bool repair = m_routines.IndexNeedsRebuild();
   if (repair) m_routines.RebuildDatabase();
 
-  m_state.NextAnnounceTime = QDateTime();
   m_routines.FindNextAlarm();
   m_timer1.start(kTimerInterval);
   m_routines.ScheduleNextAnnouncement(-1);
@@ -201,8 +200,13 @@ void HiddenMainWindow::onTrayActivated(int reason) {
 void HiddenMainWindow::tick() {
   if (m_state.events->closing()) return;
   auto inputs = [this] {
-    return TickInputs{m_state.NextAnnounceTime, m_options.timeRangeOn, m_options.rangeStart,         m_options.rangeEnd,
-                      m_state.NextAlarmTime,    m_state.NextMailCheck, m_routines.MailCheckRunning()};
+    return TickInputs{m_routines.NextAnnouncement().value_or(QDateTime()),
+                      m_options.timeRangeOn,
+                      m_options.rangeStart,
+                      m_options.rangeEnd,
+                      m_routines.NextAlarm().value_or(QDateTime()),
+                      m_routines.NextMailCheck().value_or(QDateTime()),
+                      m_routines.MailCheckRunning()};
   };
   const TickDecision first = DecideTick(inputs(), m_clock.now());
   if (first.announce)

@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <functional>
+#include <optional>
 
 class QMenu;
 class QSystemTrayIcon;
@@ -54,6 +55,10 @@ class RoutinesPort {
   // An automatic mail check: quiet when nothing is new. Whether one is still running.
   virtual void CheckMailAutomatically() = 0;
   virtual bool MailCheckRunning() const = 0;
+  // When the talking clock, the alarms and the mail check are due next; none: not scheduled.
+  virtual std::optional<QDateTime> NextAnnouncement() const = 0;
+  virtual std::optional<QDateTime> NextAlarm() const = 0;
+  virtual std::optional<QDateTime> NextMailCheck() const = 0;
 };
 
 // Texts the start-up shows.

@@ -66,7 +66,7 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
       CharacterHostOptions{m_setup.characterFolders, m_setup.windowsFolder, m_setup.silentAudio, nullptr, 120000,
                            qEnvironmentVariable("CHIMEWISE_TRANSCRIPT")});
   m_alarms = std::make_unique<AlarmService>(state, m_options, clock, m_engine, *m_character, *this, *this);
-  m_talkingClock = std::make_unique<TalkingClock>(state, m_options, settings, clock, *m_character);
+  m_talkingClock = std::make_unique<TalkingClock>(m_options, settings, clock, *m_character);
   m_saver = std::make_unique<EventSaver>(state, clock, m_engine, *m_character, *m_alarms, *this);
   m_schedule =
       std::make_unique<ScheduleWindows>(state, settings, prompter, clock, m_engine, *m_saver, *m_alarms, *m_character,
@@ -79,6 +79,7 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   viewerHooks.update = [this] { CheckForUpdate(); };
   viewerHooks.tutorial = [this] { RunIntroduction(*m_tours, OpenViewerOf(*m_viewer)); };
   viewerHooks.openDocument = [this](const QString& page) { OpenDocument(page); };
+  m_alarms->scheduleOpen = [this] { return ScheduleOpen(); };
   m_viewer = std::make_unique<ViewerWindows>(state, settings, prompter, clock, m_engine, *m_alarms, *m_character, *this,
                                              *this, std::move(viewerHooks));
   if (m_setup.notificationBus) {
@@ -87,7 +88,7 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
         [this] {
           NoticeConditions c;
           c.characterLoaded = m_character->character() != nullptr;
-          c.characterSentAway = m_state.CharacterSentAway;
+          c.characterSentAway = m_character->sentAway();
           c.audible = m_character->audible();
           c.canPlaceItself = CharacterCanPlaceItself(QGuiApplication::platformName());
           return c;
@@ -97,7 +98,7 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
     m_alarms->announced = [this](const AnnouncedReminder& reminder) { m_notices->ReminderAnnounced(reminder); };
   }
   // A click on the character calls it back after Go Away.
-  connect(m_character.get(), &CharacterHost::clicked, this, [this] { m_state.CharacterSentAway = false; });
+  connect(m_character.get(), &CharacterHost::clicked, this, [this] { m_character->setSentAway(false); });
   m_mainWindow = std::make_unique<HiddenMainWindow>(state, m_options, settings, prompter, clock, *this, *this, *this);
   m_tours = std::make_unique<TourContext>(TourContext{state, m_options, settings, *m_character, *this, clock});
   // The first start's introduction runs while the character loads, before the timer first starts.
@@ -112,6 +113,7 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   optionsHooks.scheduleNextAnnouncement = [this](int interval) { ScheduleNextAnnouncement(interval); };
   optionsHooks.scheduleNextMailCheck = [this](int minutes) { ScheduleNextMailCheck(minutes); };
   optionsHooks.openDocument = [this](const QString& page) { OpenDocument(page); };
+  optionsHooks.viewerOpen = [this] { return ViewerOpen(); };
   optionsHooks.runTour = [this](OptionsDialog& dialog, int section) { RunOptionsTour(dialog, section, *m_tours); };
   m_optionsWindows = std::make_unique<OptionsWindows>(OptionsContext{
       state, m_options, settings, prompter, clock, *m_character, m_setup.characterFolders, std::move(optionsHooks)});
@@ -133,7 +135,10 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
 
 Program::~Program() {
   // Announcements made during the teardown (none are expected) reach no notification any more.
-  if (m_alarms) m_alarms->announced = nullptr;
+  if (m_alarms) {
+    m_alarms->announced = nullptr;
+    m_alarms->scheduleOpen = nullptr;
+  }
   // The update check goes first: one still running at shutdown (aborted, its transfer not yet
   // given up) must not reach, through its hooks, the parts destroyed before it. Its destructor
   // stops the transfer and calls nothing back.
@@ -226,7 +231,7 @@ bool Program::start() {
 void Program::handleCommandLine(const QString& line) {
   if (line.trimmed() == kRefreshCommand) {
     reportTableOutcome(m_alarms->FindNextAlarm());
-    if (m_state.ViewerOpen) RefreshViewer();
+    if (ViewerOpen()) RefreshViewer();
     return;
   }
   if (ParseCommandLine(line, m_state.AppFolder).showViewer)
@@ -243,7 +248,7 @@ bool Program::LoadCharacter(const QString& fileName, bool atStartUp) {
 void Program::SayGoodbye() { m_character->SayGoodbye(); }
 void Program::ReleaseCharacter(std::function<void()> then) { m_character->ReleaseCharacter(std::move(then)); }
 void Program::ShowCharacter() {
-  m_state.CharacterSentAway = false;
+  m_character->setSentAway(false);
   m_character->show();
 }
 
@@ -280,6 +285,8 @@ void Program::AnnounceTime() { m_talkingClock->AnnounceTime(); }
 void Program::ScheduleNextAnnouncement(int interval) { m_talkingClock->ScheduleNextAnnouncement(interval); }
 
 void Program::ScheduleNextMailCheck(int interval) { mail().ScheduleNextMailCheck(interval); }
+
+std::optional<QDateTime> Program::NextMailCheck() const { return m_mail ? m_mail->nextCheck() : std::nullopt; }
 void Program::CheckMailAutomatically() { mail().CheckNewMail(true, false); }
 bool Program::MailCheckRunning() const { return m_mail && m_mail->busy(); }
 
@@ -294,6 +301,7 @@ MailReader& Program::mail() {
     m_mail = std::make_unique<MailReader>(m_state, m_settings, m_clock, *m_character, *m_mailAccount,
                                           MessageFiles(MessageFiles::DefaultFolder(m_state.AppFolder)));
     m_mail->stopAll = [this] { m_character->StopAll(); };
+    m_mail->viewerOpen = [this] { return ViewerOpen(); };
     m_mailWindows = std::make_unique<EmailWindows>(m_state, *m_character, *m_mail);
     m_mailWindows->characterGeometry = [this] {
       const agent::Character* c = m_character->character();

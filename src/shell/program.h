@@ -91,6 +91,9 @@ class Program final : public QObject,
   void ScheduleNextMailCheck(int interval) override;
   void CheckMailAutomatically() override;
   bool MailCheckRunning() const override;
+  std::optional<QDateTime> NextAnnouncement() const override { return m_talkingClock->nextAnnouncement(); }
+  std::optional<QDateTime> NextAlarm() const override { return m_alarms->nextAlarm(); }
+  std::optional<QDateTime> NextMailCheck() const override;
   // MainTimerPort
   void SetTimerEnabled(bool on) override;
   // SchedulePort: the Schedule Activity dialog. The program passes itself where the dialog is
@@ -98,6 +101,7 @@ class Program final : public QObject,
   // built in a particular order.
   bool OpenSchedule(std::optional<qint64> record) override { return m_schedule->OpenSchedule(record); }
   void CloseSchedule() override { m_schedule->CloseSchedule(); }
+  bool ScheduleOpen() const override { return m_schedule && m_schedule->ScheduleOpen(); }
   // ViewerPort: the Reminder Viewer, which is built after the alarm side it needs.
   bool ViewerShowsFuture() const override { return m_viewer->ViewerShowsFuture(); }
   void ShowViewer() override { m_viewer->ShowViewer(); }
@@ -119,6 +123,7 @@ class Program final : public QObject,
     m_viewer->UnloadWindows();
   }
   QRect ViewerFrame() const override { return m_viewer->ViewerFrame(); }
+  bool ViewerOpen() const override { return m_viewer && m_viewer->ViewerOpen(); }
 
  private:
   // The commands' later features, each over the part that carries it out.

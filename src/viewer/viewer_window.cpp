@@ -186,7 +186,7 @@ ViewerWindow::ViewerWindow(ViewerContext& context, QWidget* parent)
   // Loading: placement, the character, the flag, the table, the list.
   restorePlacement();
   m_ctx.speaker.show();
-  m_ctx.state.ViewerOpen = true;
+  m_ctx.open = true;
   openTable();
   m_showFuture = ShowFutureFromText(m_ctx.settings.read(settings::ShowFuture));
   m_future->setChecked(m_showFuture);
@@ -443,7 +443,7 @@ void ViewerWindow::closeEvent(QCloseEvent* event) {
   m_memoIdle.stop();
   savePlacement();
   m_ctx.settings.write(settings::ShowFuture, ShowFutureText(m_future->isChecked()));
-  m_ctx.state.ViewerOpen = false;
+  m_ctx.open = false;
   if (HideCharacterWithViewer(m_ctx.settings.read(settings::ShowOnStart), m_keepCharacter)) m_ctx.speaker.hide();
   m_keepCharacter = false;
   data::CloseTableIfOpen(m_ctx.engine, kCalendarAlias);

@@ -101,6 +101,7 @@ class OptionsDialogTest : public ::testing::Test {
     h.scheduleNextAnnouncement = [this](int i) { log << QStringLiteral("announce %1").arg(i); };
     h.scheduleNextMailCheck = [this](int m) { log << QStringLiteral("mail %1").arg(m); };
     h.openDocument = [this](const QString& path) { log << "open " + QFileInfo(path).fileName(); };
+    h.viewerOpen = [this] { return viewerOpen; };
     return h;
   }
   // Opens the dialog and waits until the character has been greeted beside it.
@@ -137,6 +138,7 @@ class OptionsDialogTest : public ::testing::Test {
   QTemporaryDir dir;
   SharedState state;
   ProgramOptions options;
+  bool viewerOpen = false;  // what the viewer hook answers
   SettingsStore settings{dir.filePath("settings.ini")};
   ScriptedPrompter prompter;
   agent::ManualClock agentClock;
@@ -293,7 +295,7 @@ TEST_F(OptionsDialogTest, ApplyStoresTheControlsAndBringsTheProgramInLine) {
 
   // With the viewer open it follows the future-reminders box; the dialog stays open after Apply.
   log.clear();
-  state.ViewerOpen = true;
+  viewerOpen = true;
   d.keepOnScreen->setChecked(false);
   d.applyButton->click();
   EXPECT_EQ(log, QStringList({"showFuture 0", "announce 3", "mail 10"}));
@@ -301,7 +303,7 @@ TEST_F(OptionsDialogTest, ApplyStoresTheControlsAndBringsTheProgramInLine) {
   EXPECT_TRUE(character().isVisible());  // the viewer keeps it
   EXPECT_TRUE(windows->dialog());
   // Neither kept on screen nor a viewer open: Apply sends the character away.
-  state.ViewerOpen = false;
+  viewerOpen = false;
   d.okButton->click();
   drain();
   EXPECT_FALSE(character().isVisible());

@@ -28,7 +28,9 @@ class FakeViewer final : public NoWindows {
  public:
   QRect ViewerFrame() const override { return frame; }
   void RefreshViewer() override { ++refreshes; }
+  bool ViewerOpen() const override { return open; }
   QRect frame;
+  bool open = false;
   int refreshes = 0;
 };
 

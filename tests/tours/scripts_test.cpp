@@ -62,6 +62,7 @@ class NoSchedule final : public SchedulePort {
  public:
   bool OpenSchedule(std::optional<qint64>) override { return false; }
   void CloseSchedule() override {}
+  bool ScheduleOpen() const override { return false; }
 };
 
 // The windows of the program a tour needs: the tables, the alarms, the viewer, the main window.

@@ -44,6 +44,7 @@ class LoggedSchedule final : public SchedulePort {
     return answer;
   }
   void CloseSchedule() override {}
+  bool ScheduleOpen() const override { return false; }
   std::vector<std::optional<qint64>> opened;
   std::function<void(std::optional<qint64>)> onOpen;
   bool answer = false;
