@@ -240,7 +240,6 @@ bool AlarmService::announce(int area, qint64 recno, int readActivity, int readMe
     *move = stored ? AlarmMove::Stored : AlarmMove::Failed;
     if (problem && !s.ok()) *problem = ProblemOf(s);
   }
-  // Read before the sound: its pause lets other events run, which may move the work area.
   const QString recordId = mode == AnnounceMode::Alarm && announced ? TableText(*wa, "REC_NO") : QString();
   if (plan.sound != 0) m_speaker.PlaySoundEffect(plan.sound);
   for (const QString& text : plan.sayTexts) m_speaker.SayText(text);

@@ -12,7 +12,6 @@
 #include "core/settings_store.h"
 #include "core/shared_state.h"
 #include "core/value_reading.h"
-#include "core/wait_scope.h"
 
 #include <agent/agent_service.h>
 #include <agent/audio_output.h>
@@ -22,16 +21,15 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QScopedValueRollback>
 #include <QScreen>
 #include <QTime>
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
-#include <limits>
 
 namespace chimewise {
 
@@ -55,27 +53,6 @@ qint64 SpokenLengthMs(const QString& text, int wordsPerMinute) {
   return wordsPerMinute > 0 ? words * 60000 / wordsPerMinute : 0;
 }
 
-enum class WaitEnd { Done, Deadline, Leaving };
-
-// Runs `loop` until `done()` holds or `deadline` passes. The caller connects whatever signals
-// may make `done()` true to the loop's quit(); a timer wakes the loop at the deadline and at
-// least every `lookMs` for changes that come without a signal. Once QCoreApplication::exit()
-// has run, every nested loop returns at once until the main loop has ended: the wait then
-// reports Leaving instead of entering the loop again, which would spin.
-WaitEnd WaitInLoop(QEventLoop& loop, const QDeadlineTimer& deadline, const std::function<bool()>& done, qint64 lookMs) {
-  WaitScope scope;
-  QTimer wake;
-  wake.setSingleShot(true);
-  wake.setTimerType(Qt::PreciseTimer);
-  QObject::connect(&wake, &QTimer::timeout, &loop, &QEventLoop::quit);
-  while (!done()) {
-    if (deadline.hasExpired()) return WaitEnd::Deadline;
-    wake.start(static_cast<int>(std::clamp<qint64>(deadline.remainingTime(), 1, lookMs)));
-    if (loop.exec() < 0) return WaitEnd::Leaving;
-  }
-  return WaitEnd::Done;
-}
-
 }  // namespace
 
 CharacterHost::CharacterHost(SharedState& state, SettingsStore& settings, Prompter& prompter,
@@ -86,6 +63,7 @@ CharacterHost::CharacterHost(SharedState& state, SettingsStore& settings, Prompt
     m_ownClock = std::make_unique<agent::SystemClock>();
     clock = m_ownClock.get();
   }
+  m_clock = clock;
   agent::AgentOptions ao;
   ao.clock = clock;
   ao.audio = m_options.silentAudio ? agent::AgentOptions::Audio::Silent : agent::AgentOptions::Audio::Auto;
@@ -130,7 +108,11 @@ void CharacterHost::connectEvents(agent::Character* c) {
   connect(c, &agent::Character::balloonActionChosen, this, &CharacterHost::skipChosen);
   c->setBalloonAction(m_offerSkip ? kSkipLabel : QString());
   connect(c, &agent::Character::bookmark, this, &CharacterHost::onBookmark);
-  connect(c, &agent::Character::hidden, this, [this] { m_state.events->EndSpeechWaits(); });
+  connect(c, &agent::Character::hidden, this, [this] {
+    // The hide ran in the character's queue: the pauses queued behind it are still to come.
+    const QScopedValueRollback keep(m_keepPauses, true);
+    m_state.events->EndSpeechWaits();
+  });
   connect(c, &agent::Character::click, this,
           [this](Qt::MouseButton button, Qt::KeyboardModifiers, int, int) { emit clicked(button); });
   connect(c, &agent::Character::dragComplete, this,
@@ -147,6 +129,7 @@ void CharacterHost::connectEvents(agent::Character* c) {
   });
   connect(c, &agent::Character::requestCompleted, this, [this](agent::RequestId id) {
     if (id == m_pendingShow) m_pendingShow = 0;
+    m_pauses.removeOne(id);
   });
 }
 
@@ -187,6 +170,7 @@ void CharacterHost::LoadCharacter(const QString& fileName, bool atStartUp) {
 
   m_service->unload(kCharacterId);
   m_character = nullptr;
+  m_pauses.clear();
 
   QString path;
   for (const QString& folder : m_options.characterFolders)
@@ -221,6 +205,10 @@ void CharacterHost::LoadCharacter(const QString& fileName, bool atStartUp) {
   m_character = loaded;
   connectEvents(loaded);
   loaded->setLanguageId(1033);
+  // A pause made while no character was there holds this one's first words back for the rest.
+  if (const qint64 left = m_pauseEndMs - m_clock->nowMs(); m_pauseEndMs >= 0 && left > 0)
+    m_pauses << loaded->wait(left);
+  m_pauseEndMs = -1;
 
   SetCharacterSize(NumericReading(m_settings.read(settings::CharacterSize)));
   const QSize screen = screenSize();
@@ -299,6 +287,7 @@ void CharacterHost::QuietCharacter() {
 }
 
 void CharacterHost::StopAll() {
+  m_pauseEndMs = -1;
   if (m_character) m_character->stopAll();
   m_pendingShow = 0;
 }
@@ -316,14 +305,33 @@ void CharacterHost::PlayWaveFile(const QString& path) {
 }
 
 void CharacterHost::PauseSeconds(double seconds) {
-  if (!(seconds > 0)) return;
-  const QDeadlineTimer deadline(static_cast<qint64>(seconds * 1000.0), Qt::PreciseTimer);
-  QEventLoop loop;
-  // Shutdown ends the pause: what it waited for (a sound, the next words) is not wanted any more.
-  connect(m_state.events.get(), &ProgramEvents::waitInterrupted, &loop, &QEventLoop::quit);
-  WaitInLoop(
-      loop, deadline, [this] { return m_state.events->closing() || QCoreApplication::closingDown(); },
-      std::numeric_limits<int>::max());
+  // Shutdown ends pauses: what one holds back (the next words) is not wanted any more.
+  if (!(seconds > 0) || m_state.events->closing() || QCoreApplication::closingDown()) return;
+  const auto ms = static_cast<qint64>(std::llround(seconds * 1000.0));
+  watchPauses();
+  if (m_character) {
+    m_pauses << m_character->wait(ms);
+    return;
+  }
+  // One pause after another, as they would run in the character's queue.
+  m_pauseEndMs = std::max(m_pauseEndMs, m_clock->nowMs()) + ms;
+}
+
+void CharacterHost::watchPauses() {
+  ProgramEvents* events = m_state.events.get();
+  if (m_pauseWatch && m_pauseEvents == events) return;
+  disconnect(m_pauseWatch);
+  m_pauseEvents = events;
+  m_pauseWatch = connect(events, &ProgramEvents::waitInterrupted, this, &CharacterHost::endPauses);
+}
+
+void CharacterHost::endPauses() {
+  if (m_keepPauses) return;
+  m_pauseEndMs = -1;
+  // Stopping a pause lets what is queued behind it go on at once.
+  const QList<qint64> pauses = std::exchange(m_pauses, {});
+  if (m_character)
+    for (const qint64 id : pauses) m_character->stop(id);
 }
 
 void CharacterHost::SayGoodbye() {

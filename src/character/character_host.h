@@ -84,8 +84,10 @@ class CharacterHost final : public QObject, public Speaker {
   void PlaySoundEffect(int index) override;
   // Starts a WAV file and returns at once; a missing or unplayable file plays nothing.
   void PlayWaveFile(const QString& path);
-  // Waits the given seconds of elapsed time while the program goes on handling events. Shutdown
-  // (Closing) ends the pause at once, as does the application leaving its event loop.
+  // Holds back what the character says next by the given seconds, and returns at once: the
+  // character's queue waits that long before the requests queued after this. Without a character
+  // the pause is kept for the one loaded next. The end of the speech waits (a stop, shutdown) and
+  // StopAll end every pending pause at once; once shutdown has begun no pause is made.
   void PauseSeconds(double seconds);
 
   // Shows the character, waves and queues the goodbye of the shutdown; returns at once.
@@ -153,6 +155,8 @@ class CharacterHost final : public QObject, public Speaker {
   void record(const QString& text) const;
   void lookAtGoodbye();
   void finishRelease();
+  void watchPauses();
+  void endPauses();
 
   SharedState& m_state;
   bool m_sentAway = false;
@@ -160,10 +164,19 @@ class CharacterHost final : public QObject, public Speaker {
   Prompter& m_prompter;
   CharacterHostOptions m_options;
   std::unique_ptr<agent::Clock> m_ownClock;
+  agent::Clock* m_clock = nullptr;  // the options' clock or m_ownClock
   std::unique_ptr<agent::AgentService> m_service;
   std::unique_ptr<agent::AudioOutput> m_sounds;
   QPointer<agent::Character> m_character;
   qint64 m_pendingShow = 0;  // the queued Show not yet started, 0 when none
+  // The pauses queued on the character that have not ended yet.
+  QList<qint64> m_pauses;
+  // Without a character: when (on the clock) the pause made then ends; -1 when none is pending.
+  qint64 m_pauseEndMs = -1;
+  // The program events whose interruptions end the pauses (tests may replace the object).
+  QPointer<QObject> m_pauseEvents;
+  QMetaObject::Connection m_pauseWatch;
+  bool m_keepPauses = false;  // set while the character's own hide ends the speech waits
   bool m_listenUnavailableTold = false;
   // The latest release may wait for the goodbye; forever while no goodbye is queued.
   QDeadlineTimer m_goodbyeDeadline{QDeadlineTimer::Forever};

@@ -8,7 +8,9 @@
 
 namespace chimewise {
 
-// Prints every request as one line: "Sound: N", "Play: NAME", "Speak: TEXT", "Show", "Hide".
+// Prints every request as one line: "Sound: N", "Play: NAME", "Speak: TEXT", "Show", "Hide". The
+// lines come in the order they would be heard; a sound's pause, which only delays what follows,
+// writes nothing.
 class TranscriptSpeaker : public Speaker {
  public:
   void PlaySoundEffect(int index) override;

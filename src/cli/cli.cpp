@@ -4,6 +4,7 @@
 #include "character/speaker.h"
 #include "cli/cli_joke.h"
 #include "cli/cli_mail.h"
+#include "cli/cli_sync.h"
 #include "cli/terminal_text.h"
 #include "clock/talking_clock.h"
 #include "core/app_paths.h"
@@ -56,7 +57,8 @@ const QString kUsage = R"(usage: chimewise-cli [--app-folder DIR] [--now "YYYY-M
                       reminder per repeating event; read again, it updates them. --lead: how long
                       before its start an event without an alarm is reminded of (default 0);
                       --all-day-at: when an all-day event is (default 09:00)
-)" + QString::fromLatin1(kMailUsage);
+)" + QString::fromLatin1(kSyncUsage) +
+                       QString::fromLatin1(kMailUsage);
 
 struct UsageError {
   QString text;
@@ -403,13 +405,19 @@ int cmdExport(Session& s, const Parsed& p, QTextStream& out) {
   return 0;
 }
 
-int cmdImport(Session& s, const Parsed& p, QTextStream& out) {
+// --lead and --all-day-at, checked already.
+ImportOptions importOptions(const Parsed& p) {
   ImportOptions options;
   if (p.values.count(QStringLiteral("--lead")))
     options.leadMinutes = parseInt(p.values.at(QStringLiteral("--lead")), "--lead", 0, 99999);
   if (p.values.count(QStringLiteral("--all-day-at")))
     options.allDayAt =
         QTime::fromString(p.values.at(QStringLiteral("--all-day-at")).trimmed(), QStringLiteral("HH:mm"));
+  return options;
+}
+
+int cmdImport(Session& s, const Parsed& p, QTextStream& out) {
+  const ImportOptions options = importOptions(p);
   if (!s.tell(CalendarPlaceProblem(s.state.AppFolder))) return 1;
   CalendarImporter importer(s.state, s.clock, s.engine, s.speaker, *s.alarms, s.windows);
   const ImportReport r = importer.Import(p.words.at(0), options);
@@ -425,6 +433,16 @@ int cmdImport(Session& s, const Parsed& p, QTextStream& out) {
     return 0;
   }
   return s.tell(r.problem) ? 0 : 1;
+}
+
+int cmdSync(Session& s, const Parsed& p, QTextStream& out) {
+  SyncCommand command;
+  if (p.values.count(QStringLiteral("--server"))) command.server = p.values.at(QStringLiteral("--server"));
+  if (p.values.count(QStringLiteral("--user"))) command.user = p.values.at(QStringLiteral("--user"));
+  command.import = importOptions(p);
+  if (!s.tell(CalendarPlaceProblem(s.state.AppFolder))) return 1;
+  return RunSyncCommand(command, {s.state, s.clock, s.engine, s.speaker, *s.alarms, s.windows, s.settings}, out, s.err,
+                        &s.committed);
 }
 
 int cmdSayTime(Session& s, QTextStream& out) {
@@ -463,8 +481,9 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err) {
     const QString command = args.takeFirst();
     {
       // A global option after the command (but never a value of the command's own options).
-      static const QStringList withValues = {"--text",  "--activity",  "--remind", "--type",      "--memo",
-                                             "--sound", "--countdown", "--lead",   "--all-day-at"};
+      static const QStringList withValues = {"--text",       "--activity", "--remind",    "--type",
+                                             "--memo",       "--sound",    "--countdown", "--lead",
+                                             "--all-day-at", "--server",   "--user"};
       QStringList rest;
       while (!args.isEmpty()) {
         const QString a = args.takeFirst();
@@ -521,9 +540,11 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err) {
     } else if (command == QStringLiteral("export")) {
       p = parseArgs(args, {}, {"--all"});
       expectWords(p, 1, command);
-    } else if (command == QStringLiteral("import")) {
-      p = parseArgs(args, {"--lead", "--all-day-at"}, {});
-      expectWords(p, 1, command);
+    } else if (command == QStringLiteral("import") || command == QStringLiteral("sync")) {
+      const bool sync = command == QStringLiteral("sync");
+      p = sync ? parseArgs(args, {"--server", "--user", "--lead", "--all-day-at"}, {})
+               : parseArgs(args, {"--lead", "--all-day-at"}, {});
+      expectWords(p, sync ? 0 : 1, command);
       if (p.values.count(QStringLiteral("--lead"))) parseInt(p.values.at(QStringLiteral("--lead")), "--lead", 0, 99999);
       if (p.values.count(QStringLiteral("--all-day-at")) &&
           !QTime::fromString(p.values.at(QStringLiteral("--all-day-at")).trimmed(), QStringLiteral("HH:mm")).isValid())
@@ -568,6 +589,8 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err) {
       code = cmdExport(s, p, out);
     else if (command == QStringLiteral("import"))
       code = cmdImport(s, p, out);
+    else if (command == QStringLiteral("sync"))
+      code = cmdSync(s, p, out);
     else if (command == QStringLiteral("say-time"))
       code = cmdSayTime(s, out);
     else if (command == QStringLiteral("joke"))

@@ -14,8 +14,6 @@
 #include <QTemporaryDir>
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
-#include <termios.h>
 #include <unistd.h>
 #include <vector>
 
@@ -32,27 +30,6 @@ class CollectedRows final : public MailList {
   void PlaceAndShow() override {}
   std::vector<MailRow> rows;
 };
-
-// A password typed on the terminal without echo; none when not run from one.
-std::optional<QString> AskOnTerminal(QTextStream& err, const QString& server, const QString& user) {
-  if (!isatty(STDIN_FILENO)) return std::nullopt;
-  err << QStringLiteral("Password for %1 on %2: ").arg(user, server) << Qt::flush;
-  termios old{};
-  const bool quiet = tcgetattr(STDIN_FILENO, &old) == 0;
-  if (quiet) {
-    termios noEcho = old;
-    noEcho.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    tcsetattr(STDIN_FILENO, TCSANOW, &noEcho);
-  }
-  char buffer[1024];
-  const bool got = std::fgets(buffer, sizeof buffer, stdin) != nullptr;
-  if (quiet) tcsetattr(STDIN_FILENO, TCSANOW, &old);
-  err << Qt::endl;
-  if (!got) return std::nullopt;
-  QString password = QString::fromLocal8Bit(buffer);
-  while (password.endsWith(u'\n') || password.endsWith(u'\r')) password.chop(1);
-  return password;
-}
 
 // The message files of one run live in "chimewise-mail-<pid>-XXXXXX" in the temporary folder. A
 // run that was killed could not remove its own; the next run removes those whose process is
@@ -101,7 +78,9 @@ int RunMailCommand(const QStringList& args, const QString& appFolder, const QDat
   TranscriptSpeaker speaker;
   SecretServiceVault vault;
   MailAccount account(settings, vault);
-  account.askPassword = [&err](const QString& server, const QString& user) { return AskOnTerminal(err, server, user); };
+  account.askPassword = [&err](const QString& server, const QString& user) {
+    return AskPasswordOnTerminal(err, server, user);
+  };
   // The message files of this run live in a folder of its own and go with it, so a running
   // program's window keeps its own.
   RemoveLeftFolders();

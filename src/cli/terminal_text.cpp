@@ -1,5 +1,9 @@
 #include "cli/terminal_text.h"
 
+#include <cstdio>
+#include <termios.h>
+#include <unistd.h>
+
 namespace chimewise {
 
 QString TerminalLine(const QString& text) {
@@ -33,6 +37,26 @@ QString TerminalText(const QString& text) {
       out += c;
   }
   return out;
+}
+
+std::optional<QString> AskPasswordOnTerminal(QTextStream& err, const QString& server, const QString& user) {
+  if (!isatty(STDIN_FILENO)) return std::nullopt;
+  err << QStringLiteral("Password for %1 on %2: ").arg(user, server) << Qt::flush;
+  termios old{};
+  const bool quiet = tcgetattr(STDIN_FILENO, &old) == 0;
+  if (quiet) {
+    termios noEcho = old;
+    noEcho.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    tcsetattr(STDIN_FILENO, TCSANOW, &noEcho);
+  }
+  char buffer[1024];
+  const bool got = std::fgets(buffer, sizeof buffer, stdin) != nullptr;
+  if (quiet) tcsetattr(STDIN_FILENO, TCSANOW, &old);
+  err << Qt::endl;
+  if (!got) return std::nullopt;
+  QString password = QString::fromLocal8Bit(buffer);
+  while (password.endsWith(u'\n') || password.endsWith(u'\r')) password.chop(1);
+  return password;
 }
 
 }  // namespace chimewise

@@ -5,6 +5,9 @@
 // no text can move the cursor, retitle the window or ring the bell.
 
 #include <QString>
+#include <QTextStream>
+
+#include <optional>
 
 namespace chimewise {
 
@@ -12,5 +15,9 @@ QString TerminalLine(const QString& text);
 // A message of several lines (the program's own, quoting outside text): line ends and tabs stay,
 // every other control character is written \xHH.
 QString TerminalText(const QString& text);
+
+// A password typed on the terminal without echo, after a prompt on `err`; none when standard input
+// is not a terminal or ends.
+std::optional<QString> AskPasswordOnTerminal(QTextStream& err, const QString& server, const QString& user);
 
 }  // namespace chimewise

@@ -93,6 +93,12 @@ inline constexpr SettingKey MailUser{"New Mail", "User", ""};
 // "ftp://host[:port]"). Empty: no server is set up, and the check says so.
 inline constexpr SettingKey UpdateServer{"Update", "Server", ""};
 
+// Two-way sync of the reminders with a CalDAV calendar: the collection's URL (or the server's, or
+// a principal's), and the user name; the password lives in the secret store, never here. Empty
+// server: no sync is set up.
+inline constexpr SettingKey SyncServer{"Sync", "Server", ""};
+inline constexpr SettingKey SyncUser{"Sync", "User", ""};
+
 // Jokes and quotes: the section is the name of the table in use.
 inline constexpr const char* NextRecKey = "NextRec";
 inline constexpr const char* NextRecDefault = "1";

@@ -9,7 +9,8 @@ namespace chimewise {
 class Speaker {
  public:
   virtual ~Speaker() = default;
-  // A reminder sound 1-8, then its pause; 0 and out-of-range indexes do nothing.
+  // A reminder sound 1-8 and its pause; 0 and out-of-range indexes do nothing. Returns at once:
+  // the pause holds back whatever is said after it.
   virtual void PlaySoundEffect(int index) = 0;
   // Speech text with gesture tags: queued, shown first when hidden.
   virtual void SayText(const QString& text) = 0;

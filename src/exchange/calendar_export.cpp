@@ -61,17 +61,10 @@ icalendar::WriteEvent EventOf(xbase::WorkArea& area) {
 
 }  // namespace
 
-ExportResult ExportCalendar(xbase::WorkArea& area, bool all, const QDateTime& now) {
+namespace {
+
+ExportResult Compose(const std::vector<icalendar::WriteEvent>& events, const QDateTime& now) {
   ExportResult result;
-  std::vector<icalendar::WriteEvent> events;
-  xbase::Status st = area.SetOrder(area.TagArea("ALARM"));
-  if (st.ok() && !all) st = area.Query(data::CurrentRemindersQuery(now).toStdString());
-  if (st.ok()) st = area.GoTop();
-  for (; st.ok() && !area.Eof(); st = area.Skip(1)) events.push_back(EventOf(area));
-  if (!st.ok()) {
-    result.problem = ProblemOf(st);
-    return result;
-  }
   icalendar::WriteOptions options;
   options.timeZone = QString::fromUtf8(QTimeZone::systemTimeZoneId());
   options.stamp = now.toUTC();
@@ -82,5 +75,25 @@ ExportResult ExportCalendar(xbase::WorkArea& area, bool all, const QDateTime& no
   result.count = static_cast<int>(events.size());
   return result;
 }
+
+}  // namespace
+
+ExportResult ExportCalendar(xbase::WorkArea& area, bool all, const QDateTime& now) {
+  std::vector<icalendar::WriteEvent> events;
+  xbase::Status st = area.SetOrder(area.TagArea("ALARM"));
+  if (st.ok() && !all) st = area.Query(data::CurrentRemindersQuery(now).toStdString());
+  if (st.ok()) st = area.GoTop();
+  for (; st.ok() && !area.Eof(); st = area.Skip(1)) events.push_back(EventOf(area));
+  if (!st.ok()) {
+    ExportResult result;
+    result.problem = ProblemOf(st);
+    return result;
+  }
+  return Compose(events, now);
+}
+
+ExportResult ExportReminder(xbase::WorkArea& area, const QDateTime& now) { return Compose({EventOf(area)}, now); }
+
+QString ReminderUid(xbase::WorkArea& area) { return EventOf(area).uid; }
 
 }  // namespace chimewise

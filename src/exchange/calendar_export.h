@@ -30,6 +30,13 @@ struct ExportResult {
 // `now`, so the same table at the same moment gives the same bytes.
 ExportResult ExportCalendar(xbase::WorkArea& area, bool all, const QDateTime& now);
 
+// The current record of `area` alone, as a calendar of one VEVENT (a CalDAV resource).
+ExportResult ExportReminder(xbase::WorkArea& area, const QDateTime& now);
+
+// The UID the current record of `area` is written with: the one it was read in with, else
+// RecordUid of its identifier.
+QString ReminderUid(xbase::WorkArea& area);
+
 // The UID of a reminder that did not come from a calendar: its record identifier (REC_NO, whose
 // bytes may lie outside ASCII) in hexadecimal.
 QString RecordUid(const std::string& recordId);

@@ -33,7 +33,9 @@ struct Stored {
   bool byRecordId = false;  // found by the UID an export gives it, not by a stored one
 };
 
-EventInput ValuesOf(xbase::WorkArea& area) {
+}  // namespace
+
+EventInput StoredReminder(xbase::WorkArea& area) {
   const ReminderFacts f = ReadReminderFacts(area);
   EventInput in;
   in.event = TableText(area, "EVENT");
@@ -51,6 +53,8 @@ EventInput ValuesOf(xbase::WorkArea& area) {
   return in;
 }
 
+namespace {
+
 bool SameValues(const EventInput& a, const EventInput& b) {
   return a.event.trimmed() == b.event.trimmed() && a.activity.trimmed() == b.activity.trimmed() && a.memo == b.memo &&
          a.activityDate == b.activityDate && MinuteOfDay(a.activityTime) == MinuteOfDay(b.activityTime) &&
@@ -67,7 +71,7 @@ xbase::Status ReadStored(xbase::WorkArea& area, std::map<QString, Stored>* byUid
   for (; st.ok() && !area.Eof(); st = area.Skip(1)) {
     Stored s;
     s.recno = area.RecNo();
-    s.values = ValuesOf(area);
+    s.values = StoredReminder(area);
     std::string id;
     XBASE_RETURN_IF_ERROR(area.GetString("REC_NO", &id));
     const QString uid = SplitCalendarMemo(s.values.memo).uid;
@@ -94,6 +98,51 @@ QString Describe(const icalendar::ReadEvent& e) {
 }
 
 }  // namespace
+
+EventInput ReminderFromEvent(const icalendar::ReadEvent& e, const ImportOptions& options, const QDateTime& now,
+                             const EventInput* before, bool keepUid) {
+  const QTimeZone local = QTimeZone::systemTimeZone();
+  EventInput in;
+  in.event = e.categories.join(QStringLiteral(", "));
+  in.activity = e.summary;
+  CalendarMemo memo;
+  memo.text = e.description;
+  if (keepUid) memo.uid = e.uid;
+  memo.series = e.series;
+  if (e.allDay && memo.series.isEmpty())
+    memo.series << QStringLiteral("DTSTART;VALUE=DATE:") + e.date.toString(QStringLiteral("yyyyMMdd"));
+  const QDateTime start = e.allDay ? QDateTime(e.date, options.allDayAt, local) : e.start.toTimeZone(local);
+  in.activityDate = start.date();
+  in.activityTime = QTime(start.time().hour(), start.time().minute());
+  // The earliest alarm still to come; when all have gone by, the last of them (the reminder is
+  // due at once, as the alarm was); without any the start, less the lead time.
+  QDateTime remind = start.addSecs(-60LL * options.leadMinutes);
+  const auto coming = std::find_if(e.alarms.begin(), e.alarms.end(), [&](const QDateTime& a) { return a >= now; });
+  if (coming != e.alarms.end())
+    remind = coming->toTimeZone(local);
+  else if (!e.alarms.empty())
+    remind = e.alarms.back().toTimeZone(local);
+  in.remindDate = remind.date();
+  in.remindTime = QTime(remind.time().hour(), remind.time().minute());
+  // A series keeps how long before each occurrence it reminds, for the alarm scan to move it on.
+  if (!e.series.isEmpty())
+    memo.series << QStringLiteral("X-CHIMEWISE-LEAD:%1")
+                       .arg(
+                           QDateTime(in.remindDate, in.remindTime).secsTo(QDateTime(in.activityDate, in.activityTime)));
+  // A timed series written in another zone than this computer's keeps that zone, so that it
+  // moves on as its organiser's clocks change, not this computer's.
+  if (!e.series.isEmpty() && !e.allDay && !e.timeZone.isEmpty() && e.timeZone.toUtf8() != local.id() &&
+      QTimeZone(e.timeZone.toUtf8()).isValid())
+    memo.series << QStringLiteral("X-CHIMEWISE-TZID:") + e.timeZone;
+  in.memo = JoinCalendarMemo(memo);
+  // The program's own fields, when the component has them; an update keeps what the reminder had.
+  in.sound = ExtraNumber(e, "X-CHIMEWISE-SOUND", 0, 8).value_or(before ? before->sound : 0);
+  in.sayDate = ExtraNumber(e, "X-CHIMEWISE-SAY-DATE", 0, 1).value_or(before ? before->sayDate : 0);
+  in.sayTime = ExtraNumber(e, "X-CHIMEWISE-SAY-TIME", 0, 1).value_or(before ? before->sayTime : 0);
+  in.countdown = ExtraNumber(e, "X-CHIMEWISE-COUNTDOWN", 0, 99999).value_or(before ? before->countdown : 0);
+  in.countdownOn = in.countdown > 0;
+  return in;
+}
 
 QString ImportSummary(const ImportReport& r) {
   return QStringLiteral("imported %1, updated %2, deleted %3, unchanged %4, skipped %5")
@@ -163,7 +212,6 @@ ImportReport CalendarImporter::Import(const QString& path, const ImportOptions& 
     }
   }
 
-  const QTimeZone local = QTimeZone::systemTimeZone();
   for (const icalendar::ReadEvent& e : calendar.events) {
     // One line each: a message worded for a box loses its line breaks.
     const auto skip = [&](const QString& why) {
@@ -202,48 +250,9 @@ ImportReport CalendarImporter::Import(const QString& path, const ImportOptions& 
       continue;
     }
 
-    EventInput in;
-    in.event = e.categories.join(QStringLiteral(", "));
-    in.activity = e.summary;
-    CalendarMemo memo;
-    memo.text = e.description;
-    // A reminder that answers to its record's own UID needs no other.
-    if (known == byUid.end() || !known->second.byRecordId) memo.uid = e.uid;
-    memo.series = e.series;
-    if (e.allDay && memo.series.isEmpty())
-      memo.series << QStringLiteral("DTSTART;VALUE=DATE:") + e.date.toString(QStringLiteral("yyyyMMdd"));
-    const QDateTime start = e.allDay ? QDateTime(e.date, options.allDayAt, local) : e.start.toTimeZone(local);
-    in.activityDate = start.date();
-    in.activityTime = QTime(start.time().hour(), start.time().minute());
-    // The earliest alarm still to come; when all have gone by, the last of them (the reminder is
-    // due at once, as the alarm was); without any the start, less the lead time.
-    QDateTime remind = start.addSecs(-60LL * options.leadMinutes);
-    const auto coming = std::find_if(e.alarms.begin(), e.alarms.end(), [&](const QDateTime& a) { return a >= now; });
-    if (coming != e.alarms.end())
-      remind = coming->toTimeZone(local);
-    else if (!e.alarms.empty())
-      remind = e.alarms.back().toTimeZone(local);
-    in.remindDate = remind.date();
-    in.remindTime = QTime(remind.time().hour(), remind.time().minute());
-    // A series keeps how long before each occurrence it reminds, for the alarm scan to move it on.
-    if (!e.series.isEmpty())
-      memo.series
-          << QStringLiteral("X-CHIMEWISE-LEAD:%1")
-                 .arg(QDateTime(in.remindDate, in.remindTime).secsTo(QDateTime(in.activityDate, in.activityTime)));
-    // A timed series written in another zone than this computer's keeps that zone, so that it
-    // moves on as its organiser's clocks change, not this computer's.
-    if (!e.series.isEmpty() && !e.allDay && !e.timeZone.isEmpty() && e.timeZone.toUtf8() != local.id() &&
-        QTimeZone(e.timeZone.toUtf8()).isValid())
-      memo.series << QStringLiteral("X-CHIMEWISE-TZID:") + e.timeZone;
-    in.memo = JoinCalendarMemo(memo);
-    // The program's own fields, when the file has them; an update keeps what the reminder had.
     const EventInput* before = known != byUid.end() ? &known->second.values : nullptr;
-    in.sound = ExtraNumber(e, "X-CHIMEWISE-SOUND", 0, 8).value_or(before ? before->sound : 0);
-    in.sayDate = ExtraNumber(e, "X-CHIMEWISE-SAY-DATE", 0, 1).value_or(before ? before->sayDate : 0);
-    in.sayTime = ExtraNumber(e, "X-CHIMEWISE-SAY-TIME", 0, 1).value_or(before ? before->sayTime : 0);
-    in.countdown = ExtraNumber(e, "X-CHIMEWISE-COUNTDOWN", 0, 99999).value_or(before ? before->countdown : 0);
-    in.countdownOn = in.countdown > 0;
-
+    // A reminder that answers to its record's own UID needs no other.
+    const EventInput in = ReminderFromEvent(e, options, now, before, known == byUid.end() || !known->second.byRecordId);
     if (before && SameValues(*before, in)) {
       ++report.unchanged;
       continue;

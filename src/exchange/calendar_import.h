@@ -13,6 +13,10 @@
 
 namespace xbase {
 class Engine;
+class WorkArea;
+}  // namespace xbase
+namespace icalendar {
+struct ReadEvent;
 }
 
 namespace chimewise {
@@ -22,6 +26,7 @@ class Clock;
 class Speaker;
 class ViewerPort;
 struct SharedState;
+struct EventInput;
 
 // Bounds on a file read in.
 inline constexpr qint64 kMaxCalendarBytes = 16LL * 1024 * 1024;
@@ -43,6 +48,15 @@ struct ImportReport {
   int unchanged = 0;
   QStringList skipped;  // one line each: what, and why
 };
+
+// The reminder `e` reads in as: what EventSaver is to store for it. `before`: the reminder it
+// updates, whose own fields (sound, what is said, countdown) stay where `e` has none of them.
+// `keepUid`: the memo names e's UID (a reminder that answers to its record's own UID needs none).
+EventInput ReminderFromEvent(const icalendar::ReadEvent& e, const ImportOptions& options, const QDateTime& now,
+                             const EventInput* before, bool keepUid);
+
+// The current record of the reminder table as what EventSaver was given for it.
+EventInput StoredReminder(xbase::WorkArea& area);
 
 // "imported N, updated N, deleted N, unchanged N, skipped N".
 QString ImportSummary(const ImportReport& report);

@@ -83,13 +83,28 @@ QByteArray ReminderFingerprint(const ReminderRecord& record) {
   AddField(hash, record.activityText.trimmed());
   AddField(hash, memo.text);
   AddField(hash, memo.series.join('\n'));
-  AddField(hash, record.eventDate.isValid() ? record.eventDate.toString(Qt::ISODate) : QString());
-  AddField(hash, record.startTime);
+  // A series' own lines say when it starts; the occurrence it stands at moves on as alarms go off,
+  // which changes nothing on either side.
+  const bool series = std::any_of(memo.series.begin(), memo.series.end(),
+                                  [](const QString& line) { return line.startsWith(QLatin1String("RRULE")); });
+  AddField(hash, series || !record.eventDate.isValid() ? QString() : record.eventDate.toString(Qt::ISODate));
+  AddField(hash, series ? -1 : record.startTime);
   AddField(hash, record.sound);
   AddField(hash, record.sayDate);
   AddField(hash, record.sayTime);
   AddField(hash, record.countdown);
-  return hash.result();
+  // Second half: the alarm still to come of a single reminder (a snooze moves it); a series' comes
+  // from its rule.
+  QCryptographicHash alarm(QCryptographicHash::Sha256);
+  AddField(alarm, series || !record.alarmDate.isValid()
+                      ? QString()
+                      : record.alarmDate.toString(Qt::ISODate) + u' ' + QString::number(record.alarmTime));
+  return hash.result() + alarm.result();
+}
+
+bool SameContent(const QByteArray& a, const QByteArray& b) {
+  return a.size() == kFingerprintBytes && b.size() == kFingerprintBytes &&
+         a.left(kFingerprintBytes / 2) == b.left(kFingerprintBytes / 2);
 }
 
 QString ConflictingCopyText(const QString& activityText) { return activityText + " (conflicting copy)"; }
@@ -223,6 +238,11 @@ SyncPlan PlanSync(const SyncState& state, const std::vector<LocalItem>& locals, 
       add(SyncActionKind::Forget, "deleted on both sides");
     } else if (l->fingerprint == r->fingerprint) {
       add(SyncActionKind::Adopt, "changed alike on both sides");
+    } else if (SameContent(l->fingerprint, e.localFingerprint)) {
+      // Only the alarm moved here (a snooze, an announcement): the server's change is the one made.
+      add(SyncActionKind::PullUpdate, "changed on the server; here only the alarm moved").uid = r->uid;
+    } else if (SameContent(r->fingerprint, e.remoteFingerprint)) {
+      add(SyncActionKind::PushUpdate, "changed here; on the server only the alarm moved");
     } else {
       SyncAction& a = add(SyncActionKind::Conflict, "changed on both sides");
       a.localWins = LocalIsLater(LocalTime(*l, &e, now), r->modified);
@@ -245,7 +265,8 @@ SyncPlan PlanSync(const SyncState& state, const std::vector<LocalItem>& locals, 
     const LocalItem* l = newByUid.take(r.uid);
     if (l && !usedRecords.contains(l->recordId)) {
       usedRecords.insert(l->recordId);
-      const bool same = l->fingerprint == r.fingerprint;
+      // The same content under one UID, whatever each side's alarm: a pair, nothing moves.
+      const bool same = l->fingerprint == r.fingerprint || SameContent(l->fingerprint, r.fingerprint);
       SyncAction& a = plan.actions.emplace_back(
           Action(same ? SyncActionKind::Adopt : SyncActionKind::Conflict, r.uid, l->recordId, r.href, r.etag,
                  same ? "the same on both sides" : "different on both sides under one UID"));

@@ -31,10 +31,16 @@ namespace chimewise {
 
 struct ReminderRecord;
 
-// The fingerprint of what a reminder says: its activity, memo (with the calendar series), date,
-// time, kind, sound, countdown and what is spoken. Not the display texts (made from the rest), and
-// not the pending alarm, which the program moves as alarms go off and are snoozed.
+// The fingerprint of what a reminder says, in two halves. The first: its activity, memo (with the
+// calendar series), date, time, kind, sound, countdown and what is spoken; not the display texts
+// (made from the rest), and for a series not the occurrence it stands at (its series lines say when
+// it starts). The second: the alarm it has pending (a snooze moves it; one dealt with leaves none),
+// none for a series (its rule and lead say when). A change to the alarm alone never makes a
+// conflict: the other side's change to the content wins.
+inline constexpr int kFingerprintBytes = 64;
 QByteArray ReminderFingerprint(const ReminderRecord& record);
+// Whether two fingerprints tell the same content, their alarms aside.
+bool SameContent(const QByteArray& a, const QByteArray& b);
 
 // The text a reminder saved as the other side's version in a conflict is given.
 QString ConflictingCopyText(const QString& activityText);

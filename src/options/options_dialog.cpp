@@ -31,6 +31,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -122,10 +123,12 @@ OptionsDialog::OptionsDialog(OptionsContext& context, QWidget* parent) : QDialog
   tabs->addTab(buildTimeTab(), QStringLiteral("Time Announcements"));
   tabs->addTab(buildRemindersTab(), QStringLiteral("Reminder Options"));
   tabs->addTab(buildEmailTab(), QStringLiteral("Email Options"));
+  tabs->addTab(buildSyncTab(), QStringLiteral("Sync"));
   tabs->setTabToolTip(0, QStringLiteral("Set Olm Reminders Character to use."));
   tabs->setTabToolTip(1, QStringLiteral("Set the Options for Announcing the Time"));
   tabs->setTabToolTip(2, QStringLiteral("Set Options for Reminders"));
   tabs->setTabToolTip(3, QStringLiteral("Set Options for Email Reader"));
+  tabs->setTabToolTip(4, QStringLiteral("Keep the reminders in step with a calendar server"));
 
   helpButton = named(new QPushButton(QStringLiteral("&Help")), "cmdHelp");
   okButton = named(new QPushButton(QStringLiteral("OK")), "cmdOK");
@@ -389,6 +392,80 @@ QWidget* OptionsDialog::buildEmailTab() {
   return page;
 }
 
+QWidget* OptionsDialog::buildSyncTab() {
+  syncServer = named(new QLineEdit, "txtSyncServer");
+  syncServer->setPlaceholderText(QStringLiteral("https://cloud.example.org/remote.php/dav/calendars/anna/personal/"));
+  syncServer->setToolTip(
+      QStringLiteral("The address of a calendar on a CalDAV server (Nextcloud, Radicale, Fastmail...)"));
+  syncUser = named(new QLineEdit, "txtSyncUser");
+  syncUser->setToolTip(QStringLiteral("The user name on the calendar server; empty for a server that asks for none"));
+  syncPassword = named(new QLineEdit, "txtSyncPassword");
+  syncPassword->setEchoMode(QLineEdit::Password);
+  syncPassword->setPlaceholderText(QStringLiteral("kept in the secret store"));
+  syncPassword->setToolTip(QStringLiteral("Typed only to change it: it is kept in the desktop's secret store"));
+  syncNowButton = named(new QPushButton(QStringLiteral("Sync &Now")), "cmdSyncNow");
+  syncNowButton->setToolTip(QStringLiteral("Apply the sync settings and sync the reminders now"));
+  syncNowButton->setEnabled(bool(m_ctx.hooks.syncNow));
+  syncStatus = named(new QLabel, "lblSyncStatus");
+  syncStatus->setWordWrap(true);
+  syncStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+  auto* box = new QGridLayout;
+  box->addWidget(captionFor(QStringLiteral("Calendar add&ress"), syncServer), 0, 0);
+  box->addWidget(syncServer, 0, 1);
+  box->addWidget(captionFor(QStringLiteral("Us&er name"), syncUser), 1, 0);
+  box->addWidget(syncUser, 1, 1);
+  box->addWidget(captionFor(QStringLiteral("Pass&word"), syncPassword), 2, 0);
+  box->addWidget(syncPassword, 2, 1);
+  box->setColumnStretch(1, 1);
+  auto* now = new QHBoxLayout;
+  now->addWidget(syncNowButton);
+  now->addWidget(syncStatus, 1);
+
+  auto* note = new QLabel(QStringLiteral(
+      "The reminders are synced at start, every few minutes and after each change. Reminders made "
+      "here appear in the calendar, and its events are announced here. Leave the address empty not to sync."));
+  note->setWordWrap(true);
+
+  auto* frame = named(new QGroupBox(QStringLiteral("Calendar Sync")), "fraSync");
+  auto* layout = new QVBoxLayout(frame);
+  layout->addLayout(box);
+  layout->addLayout(now);
+  layout->addWidget(note);
+
+  auto* page = named(new QWidget, "picOptions4");
+  auto* pageLayout = new QVBoxLayout(page);
+  pageLayout->addWidget(frame);
+  pageLayout->addStretch(1);
+  connect(syncNowButton, &QPushButton::clicked, this, [this] { syncNow(); });
+  return page;
+}
+
+void OptionsDialog::keepSyncPassword() {
+  if (syncPassword->text().isEmpty() || !m_ctx.hooks.keepSyncPassword) return;
+  m_ctx.hooks.keepSyncPassword(syncServer->text().trimmed(), syncUser->text().trimmed(), syncPassword->text());
+  syncPassword->clear();
+}
+
+void OptionsDialog::syncNow() {
+  if (!m_ctx.hooks.syncNow) return;
+  // The sync settings as typed are applied first: the sync is made with them.
+  const bool written = m_ctx.settings.write(settings::SyncServer, syncServer->text().trimmed()) &&
+                       m_ctx.settings.write(settings::SyncUser, syncUser->text().trimmed());
+  if (!written) {
+    syncStatus->setText(QStringLiteral("The sync settings could not be saved"));
+    return;
+  }
+  keepSyncPassword();
+  syncNowButton->setEnabled(false);
+  syncStatus->setText(QStringLiteral("Syncing..."));
+  m_ctx.hooks.syncNow([dialog = QPointer<OptionsDialog>(this)](const QString& outcome) {
+    if (!dialog) return;
+    dialog->syncNowButton->setEnabled(true);
+    dialog->syncStatus->setText(outcome);
+  });
+}
+
 void OptionsDialog::load() {
   const OptionsValues v = ReadOptions(m_ctx.settings, m_ctx.options);
   waitTime->setText(v.waitTime);
@@ -410,6 +487,8 @@ void OptionsDialog::load() {
   markRead->setChecked(v.markRead);
   mailbox->setText(v.mailbox);
   mailUser->setText(v.mailUser);
+  syncServer->setText(v.syncServer);
+  syncUser->setText(v.syncUser);
 
   timeRange->setChecked(v.timeOn);
   if (v.rangeStart.isValid()) rangeStart->setTime(v.rangeStart);
@@ -520,6 +599,8 @@ OptionsValues OptionsDialog::values() const {
   v.subject = manualSubject->isChecked();
   v.body = manualBody->isChecked();
   v.markRead = markRead->isChecked();
+  v.syncServer = syncServer->text();
+  v.syncUser = syncUser->text();
   return v;
 }
 
@@ -550,6 +631,7 @@ bool OptionsDialog::Apply() {
   m_ctx.character.SetCharacterSize(-10);
   if (!v.showOnStart && !viewer) m_ctx.character.hide();
   if (!error.isEmpty()) m_ctx.prompter.message(error, QString(), PromptIcon::Warning);
+  keepSyncPassword();
   applyStartAtLogin();
   return true;
 }
@@ -701,7 +783,8 @@ bool OptionsDialog::viewerOpen() const { return m_ctx.hooks.viewerOpen && m_ctx.
 
 void OptionsDialog::help() {
   const bool tour = m_ctx.prompter.askYesNo(kTutorialQuestion, QStringLiteral("Tutorial Help"));
-  if (tour && m_ctx.hooks.runTour) {
+  // The tour knows the first four tabs; the others have their help page.
+  if (tour && m_ctx.hooks.runTour && tabs->currentIndex() < 4) {
     m_ctx.hooks.runTour(*this, tabs->currentIndex() + 1);
     return;
   }

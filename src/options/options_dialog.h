@@ -17,6 +17,7 @@
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
+class QLabel;
 class QPushButton;
 class QRadioButton;
 class QTabWidget;
@@ -115,6 +116,12 @@ class OptionsDialog final : public QDialog {
   QCheckBox* manualSubject = nullptr;
   QCheckBox* manualBody = nullptr;
   QCheckBox* markRead = nullptr;
+  // "Sync"
+  QLineEdit* syncServer = nullptr;
+  QLineEdit* syncUser = nullptr;
+  QLineEdit* syncPassword = nullptr;
+  QPushButton* syncNowButton = nullptr;
+  QLabel* syncStatus = nullptr;
   // The dialog's own buttons.
   QPushButton* okButton = nullptr;
   QPushButton* cancelButton = nullptr;
@@ -138,6 +145,9 @@ class OptionsDialog final : public QDialog {
   QWidget* buildTimeTab();
   QWidget* buildRemindersTab();
   QWidget* buildEmailTab();
+  QWidget* buildSyncTab();
+  void keepSyncPassword();
+  void syncNow();
   void load();
   void connectControls();
   void updateEnabling();

@@ -24,6 +24,13 @@ struct OptionsHooks {
   std::function<void(OptionsDialog& dialog, int section)> runTour;
   // Opens a document (a help page) in the desktop's viewer. Unset: QDesktopServices.
   std::function<void(const QString& path)> openDocument;
+  // Apply or Sync Now with a password typed in the Sync tab: kept for the user on the server (in
+  // the secret store, else for this session).
+  std::function<void(const QString& server, const QString& user, const QString& password)> keepSyncPassword;
+  // Sync Now: a sync with the settings just applied; `done` gets what to show of how it went (it
+  // may come after the dialog has closed). Unset: the program does not sync, and the button is
+  // disabled.
+  std::function<void(std::function<void(const QString& outcome)> done)> syncNow;
   // Whether the Reminder Viewer is open. Unset: it never is.
   std::function<bool()> viewerOpen;
 };

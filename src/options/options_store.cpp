@@ -58,6 +58,8 @@ OptionsValues ReadOptions(const SettingsStore& settings, const ProgramOptions& r
   v.markRead = flag(settings::MarkRead);
   v.mailbox = settings.read(settings::Mailbox);
   v.mailUser = settings.read(settings::MailUser);
+  v.syncServer = settings.read(settings::SyncServer);
+  v.syncUser = settings.read(settings::SyncUser);
 
   v.timeOn = TruthReading(settings.read(settings::TimeOn, QLatin1String(settings::TimeOnOptionsReaderDefault)));
   v.rangeStart = ParseTimeText(settings.read(settings::StartTime)).value_or(QTime());
@@ -97,6 +99,8 @@ QString StoreOptions(const OptionsValues& v, SettingsStore& settings, ProgramOpt
 
   write(settings::Mailbox, v.mailbox.trimmed());
   write(settings::MailUser, v.mailUser.trimmed());
+  write(settings::SyncServer, v.syncServer.trimmed());
+  write(settings::SyncUser, v.syncUser.trimmed());
   write(settings::CheckMail, CheckText(v.checkMail));
   write(settings::MailInterval, v.mailInterval.trimmed());
   write(settings::AutoWhen, CheckText(v.autoWhen));

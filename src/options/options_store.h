@@ -57,6 +57,10 @@ struct OptionsValues {
   bool subject = true;
   bool body = true;
   bool markRead = true;
+
+  // Sync
+  QString syncServer;  // the calendar collection's URL
+  QString syncUser;
 };
 
 // The values the dialog opens with: the settings, and for the reminder switches, the wait time

@@ -20,6 +20,26 @@ namespace {
 const QString kOneTime = QString::fromLatin1(data::kAliasOneTime);
 }  // namespace
 
+ReminderRecord ComposeReminderRecord(const EventInput& in, const QString& timeFormat) {
+  // Times are the minutes after midnight of the times entered (0:25 is 25, not midnight).
+  ReminderRecord record;
+  record.event = in.event;
+  record.activityText = in.activity;
+  record.memo = in.memo;
+  record.eventDate = in.activityDate;
+  record.startTime = MinuteOfDay(in.activityTime);
+  record.alarmDate = in.remindDate;
+  record.alarmTime = MinuteOfDay(in.remindTime);
+  record.sound = in.sound;
+  record.sayDate = in.sayDate;
+  record.sayTime = in.sayTime;
+  record.countdown = in.countdownOn ? in.countdown : 0;
+  record.timeText = FormatTime(in.activityTime, timeFormat);
+  record.dateText = FormatDateTimeText(QDateTime(in.activityDate, in.activityTime), timeFormat);
+  record.alarmText = FormatDateTimeText(QDateTime(in.remindDate, in.remindTime), timeFormat);
+  return record;
+}
+
 EventSaver::EventSaver(SharedState& state, Clock& clock, xbase::Engine& engine, Speaker& speaker, AlarmService& alarms,
                        ViewerPort& viewer)
     : m_state(state), m_clock(clock), m_engine(engine), m_speaker(speaker), m_alarms(alarms), m_viewer(viewer) {}
@@ -51,22 +71,7 @@ SaveResult EventSaver::SaveEvent(const EventInput& in, std::optional<qint64> edi
     if (!lacking.isEmpty()) return refuse(field, {ProblemKind::CharactersNotSupported, lacking});
   }
 
-  // Times are the minutes after midnight of the times entered (0:25 is 25, not midnight).
-  ReminderRecord record;
-  record.event = in.event;
-  record.activityText = in.activity;
-  record.memo = in.memo;
-  record.eventDate = in.activityDate;
-  record.startTime = MinuteOfDay(in.activityTime);
-  record.alarmDate = in.remindDate;
-  record.alarmTime = MinuteOfDay(in.remindTime);
-  record.sound = in.sound;
-  record.sayDate = in.sayDate;
-  record.sayTime = in.sayTime;
-  record.countdown = in.countdownOn ? in.countdown : 0;
-  record.timeText = FormatTime(in.activityTime, m_alarms.options().timeFormat);
-  record.dateText = FormatDateTimeText(QDateTime(in.activityDate, in.activityTime), m_alarms.options().timeFormat);
-  record.alarmText = FormatDateTimeText(QDateTime(in.remindDate, in.remindTime), m_alarms.options().timeFormat);
+  const ReminderRecord record = ComposeReminderRecord(in, m_alarms.options().timeFormat);
 
   if (Problem place = CalendarPlaceProblem(m_state.AppFolder); !place.ok()) return refuse(SaveField::None, place);
   int area = 0;

@@ -21,6 +21,7 @@ class Clock;
 class Speaker;
 class ViewerPort;
 struct SharedState;
+struct ReminderRecord;
 
 struct EventInput {
   QString event;       // activity type -> EVENT
@@ -36,6 +37,9 @@ struct EventInput {
   int countdown = 0;  // minutes, stored only when countdownOn
   bool countdownOn = false;
 };
+
+// The record SaveEvent stores for `in` (its display texts in `timeFormat`), before any check.
+ReminderRecord ComposeReminderRecord(const EventInput& in, const QString& timeFormat);
 
 // Which entry was refused, for the dialog to put the focus on.
 enum class SaveField { None, ActivityDate, ActivityTime, RemindDate, RemindTime, Activity, Event, Memo };

@@ -100,6 +100,17 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   // A click on the character calls it back after Go Away.
   connect(m_character.get(), &CharacterHost::clicked, this, [this] { m_character->setSentAway(false); });
   m_mainWindow = std::make_unique<HiddenMainWindow>(state, m_options, settings, prompter, clock, *this, *this, *this);
+  // The calendar sync looks at its schedule on every tick; its transfers never hold the tick up.
+  m_sync = std::make_unique<CalendarSyncService>(state, clock, m_engine, *m_character, *m_alarms, *this, settings);
+  m_sync->password = [this](const QString& server, const QString& user) { return SyncPassword(server, user); };
+  connect(&m_mainWindow->timer1(), &QTimer::timeout, m_sync.get(), [this] {
+    if (!m_state.events->closing()) m_sync->Tick();
+  });
+  connect(m_sync.get(), &CalendarSyncService::synced, this, [this](const SyncReport& report, const QString& told) {
+    // An automatic sync that failed keeps quiet: it is tried again later, and Sync Now tells why.
+    if (!told.isEmpty()) qInfo("calendar sync: %s", qUtf8Printable(told));
+    if (report.changedHere() && ViewerOpen()) m_viewer->RefreshViewer();
+  });
   m_tours = std::make_unique<TourContext>(TourContext{state, m_options, settings, *m_character, *this, clock});
   // The first start's introduction runs while the character loads, before the timer first starts.
   m_tours->timerRunning = [this] { return m_mainWindow->timer1().isActive(); };
@@ -114,6 +125,14 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   optionsHooks.scheduleNextMailCheck = [this](int minutes) { ScheduleNextMailCheck(minutes); };
   optionsHooks.openDocument = [this](const QString& page) { OpenDocument(page); };
   optionsHooks.viewerOpen = [this] { return ViewerOpen(); };
+  optionsHooks.keepSyncPassword = [this](const QString& server, const QString& user, const QString& password) {
+    KeepSyncPassword(server, user, password);
+  };
+  optionsHooks.syncNow = [this](std::function<void(const QString&)> done) {
+    m_sync->SyncNow([done](const SyncReport& report, const QString& told) {
+      done(told.isEmpty() ? QStringLiteral("Synced: ") + SyncSummary(report) : told);
+    });
+  };
   optionsHooks.runTour = [this](OptionsDialog& dialog, int section) { RunOptionsTour(dialog, section, *m_tours); };
   m_optionsWindows = std::make_unique<OptionsWindows>(OptionsContext{
       state, m_options, settings, prompter, clock, *m_character, m_setup.characterFolders, std::move(optionsHooks)});
@@ -290,11 +309,27 @@ std::optional<QDateTime> Program::NextMailCheck() const { return m_mail ? m_mail
 void Program::CheckMailAutomatically() { mail().CheckNewMail(true, false); }
 bool Program::MailCheckRunning() const { return m_mail && m_mail->busy(); }
 
+PasswordVault& Program::vault() {
+  if (!m_vault) m_vault = std::make_unique<SecretServiceVault>();
+  return *m_vault;
+}
+
+std::optional<QString> Program::SyncPassword(const QString& server, const QString& user) {
+  if (m_syncLogin == std::pair(server, user)) return m_syncSessionPassword;
+  return vault().Find(server, user).password;
+}
+
+void Program::KeepSyncPassword(const QString& server, const QString& user, const QString& password) {
+  // Kept for this session in any case: where no secret store runs, that is all there is.
+  m_syncLogin = std::pair(server, user);
+  m_syncSessionPassword = password;
+  vault().Keep(server, user, password);
+}
+
 MailReader& Program::mail() {
   if (!m_mail) {
     // Made at the first use, once the data folder is known: it clears what a crash left there.
-    m_vault = std::make_unique<SecretServiceVault>();
-    m_mailAccount = std::make_unique<MailAccount>(m_settings, *m_vault);
+    m_mailAccount = std::make_unique<MailAccount>(m_settings, vault());
     m_mailAccount->askPassword = [](const QString& server, const QString& user) {
       return AskMailPassword(nullptr, server, user);
     };

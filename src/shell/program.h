@@ -9,6 +9,7 @@
 #include "core/ports.h"
 #include "core/program_options.h"
 #include "core/table_busy.h"
+#include "exchange/sync_service.h"
 #include "extras/banter.h"
 #include "mail/email_window.h"
 #include "mail/mail_account.h"
@@ -132,6 +133,9 @@ class Program final : public QObject,
   void OpenDocument(const QString& page);
   void CheckForUpdate();
   MailReader& mail();
+  PasswordVault& vault();
+  std::optional<QString> SyncPassword(const QString& server, const QString& user);
+  void KeepSyncPassword(const QString& server, const QString& user, const QString& password);
   // Reports what the alarm routines met, the table busy only when it lasts (see TableBusySpell).
   void reportTableOutcome(const Problem& outcome);
 
@@ -164,6 +168,10 @@ class Program final : public QObject,
   std::unique_ptr<MailAccount> m_mailAccount;
   std::unique_ptr<MailReader> m_mail;
   std::unique_ptr<EmailWindows> m_mailWindows;
+  // The calendar sync; a sync password typed where no secret store runs is kept for the session.
+  std::unique_ptr<CalendarSyncService> m_sync;
+  std::optional<std::pair<QString, QString>> m_syncLogin;  // server and user
+  QString m_syncSessionPassword;
   std::unique_ptr<HiddenMainWindow> m_mainWindow;
   std::unique_ptr<TourContext> m_tours;
   std::unique_ptr<ProgramCommands> m_commands;

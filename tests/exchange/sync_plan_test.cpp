@@ -317,6 +317,37 @@ TEST(SyncPlan, AConflictRemembersTheWinnerAndTheCopy) {
   EXPECT_TRUE(next.actions.empty()) << Names(next);
 }
 
+// Fingerprints in two halves, content and alarm, as ReminderFingerprint makes them.
+QByteArray Halves(char content, char alarm) {
+  return QByteArray(kFingerprintBytes / 2, content) + QByteArray(kFingerprintBytes / 2, alarm);
+}
+
+TEST(SyncPlan, AnAlarmMovedOnOneSideNeverMakesAConflict) {
+  SyncEntry e = Entry("a");
+  e.localFingerprint = e.remoteFingerprint = Halves('1', 'x');
+  const auto plan = [&](QByteArray local, QByteArray remote) {
+    LocalItem l = Local("a");
+    l.fingerprint = std::move(local);
+    RemoteItem r = Fetched("a", "");
+    r.fingerprint = std::move(remote);
+    return PlanSync(State({e}), {l}, Listing({r}), kNow);
+  };
+  // Snoozed (or announced) here, edited on the phone: the phone's edit comes in.
+  EXPECT_EQ(Kinds(plan(Halves('1', 'y'), Halves('2', 'x'))), std::vector{SyncActionKind::PullUpdate});
+  // Edited here, snoozed on the phone: this side's edit goes up.
+  EXPECT_EQ(Kinds(plan(Halves('2', 'x'), Halves('1', 'y'))), std::vector{SyncActionKind::PushUpdate});
+  // Edited on both sides: a conflict, whatever the alarms did.
+  EXPECT_EQ(Kinds(plan(Halves('2', 'y'), Halves('3', 'x'))), std::vector{SyncActionKind::Conflict});
+  // A first sync (no state) pairs the same content by UID although the alarms differ.
+  LocalItem l = Local("a");
+  l.fingerprint = Halves('1', 'y');
+  RemoteItem r = Fetched("a", "");
+  r.fingerprint = Halves('1', 'z');
+  EXPECT_EQ(Kinds(PlanSync(SyncState(), {l}, Listing({r}), kNow)), std::vector{SyncActionKind::Adopt});
+  r.fingerprint = Halves('2', 'z');
+  EXPECT_EQ(Kinds(PlanSync(SyncState(), {l}, Listing({r}), kNow)), std::vector{SyncActionKind::Conflict});
+}
+
 TEST(SyncFingerprint, TellsContentNotItsCalendarUidOrDisplayTexts) {
   ReminderRecord r;
   r.event = "Appointment";
@@ -325,14 +356,18 @@ TEST(SyncFingerprint, TellsContentNotItsCalendarUidOrDisplayTexts) {
   r.eventDate = QDate(2027, 1, 5);
   r.startTime = 540;
   const QByteArray base = ReminderFingerprint(r);
+  ASSERT_EQ(base.size(), kFingerprintBytes);
   ReminderRecord same = r;
   same.memo = "Bring the card.\n\n[iCalendar]\nUID:x@example.org";
   same.timeText = "9:00 AM";
-  same.alarmDate = QDate(2027, 1, 4);
   EXPECT_EQ(ReminderFingerprint(same), base);
+  // A snooze is a change; a series' alarm moving on with it is not.
+  same.alarmDate = QDate(2027, 1, 4);
+  EXPECT_NE(ReminderFingerprint(same), base);
+  EXPECT_TRUE(SameContent(ReminderFingerprint(same), base));
   ReminderRecord other = r;
   other.startTime = 600;
-  EXPECT_NE(ReminderFingerprint(other), base);
+  EXPECT_FALSE(SameContent(ReminderFingerprint(other), base));
   other = r;
   other.activityText = "Dentis";
   other.memo = "tBring the card.";
@@ -340,6 +375,15 @@ TEST(SyncFingerprint, TellsContentNotItsCalendarUidOrDisplayTexts) {
   other = r;
   other.memo = "Bring the card.\n\n[iCalendar]\nUID:x@example.org\nRRULE:FREQ=WEEKLY";
   EXPECT_NE(ReminderFingerprint(other), base);
+  // A series moved on to its next occurrence says the same; its rule changed does not.
+  ReminderRecord movedOn = other;
+  movedOn.eventDate = r.eventDate.addDays(7);
+  movedOn.startTime = 660;
+  movedOn.alarmDate = movedOn.eventDate;
+  movedOn.alarmTime = 600;
+  EXPECT_EQ(ReminderFingerprint(movedOn), ReminderFingerprint(other));
+  movedOn.memo.replace("WEEKLY", "DAILY");
+  EXPECT_NE(ReminderFingerprint(movedOn), ReminderFingerprint(other));
   EXPECT_EQ(ConflictingCopyText("Dentist"), "Dentist (conflicting copy)");
 }
 

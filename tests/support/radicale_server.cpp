@@ -1,5 +1,7 @@
 #include "support/radicale_server.h"
 
+#include <QDir>
+
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -40,17 +42,27 @@ int RadicaleServer::FreePort() {
   return s.serverPort();
 }
 
-RadicaleServer::RadicaleServer(RadicaleOptions options) {
+RadicaleServer::RadicaleServer(RadicaleOptions options) : m_options(std::move(options)) {
   if (!m_dir.isValid()) {
     m_error = QStringLiteral("no temporary folder");
     return;
   }
   // The free port may be taken by someone else before Radicale binds it: try again on another.
-  for (int attempt = 0; attempt < 3 && !m_ready; ++attempt) m_ready = start(options);
+  for (int attempt = 0; attempt < 3 && !m_ready; ++attempt) m_ready = start(m_options, FreePort());
 }
 
-bool RadicaleServer::start(const RadicaleOptions& options) {
-  m_port = FreePort();
+bool RadicaleServer::restart() {
+  kill();
+  m_ready = start(m_options, m_port);
+  return m_ready;
+}
+
+QString RadicaleServer::storage(const QString& collectionPath) const {
+  return QDir::cleanPath(m_dir.filePath(QStringLiteral("collections/collection-root/") + collectionPath));
+}
+
+bool RadicaleServer::start(const RadicaleOptions& options, int port) {
+  m_port = port;
   QByteArray config = "[server]\nhosts = 127.0.0.1:" + QByteArray::number(m_port) + "\n";
   m_tls = !options.certificate.isEmpty() && !options.key.isEmpty();
   if (m_tls)

@@ -40,13 +40,18 @@ class RadicaleServer {
   QString log() const;
   // Kills the server at once (and reaps it).
   void kill();
+  // Starts it again after kill(), on the same port and storage; false when it did not come up.
+  bool restart();
+  // The folder of a collection's resources ("/u/cal/" is <storage>/collection-root/u/cal).
+  QString storage(const QString& collectionPath) const;
 
   // A port nothing listens on at the moment.
   static int FreePort();
 
  private:
-  bool start(const RadicaleOptions& options);
+  bool start(const RadicaleOptions& options, int port);
 
+  RadicaleOptions m_options;
   QTemporaryDir m_dir;
   QProcess m_process;
   int m_port = 0;

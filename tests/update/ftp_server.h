@@ -1,11 +1,15 @@
 #pragma once
 // A real FTP server on 127.0.0.1 for the tests (pyftpdlib, see ftp_server.py): started on a free
-// port, ready once it accepts connections, killed when the object goes.
+// port, ready once it accepts connections, killed when the object goes. It tells which downloads
+// it has ended and how many bytes each sent.
 
 #include <QDir>
+#include <QFile>
+#include <QList>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -14,6 +18,13 @@ namespace chimewise::testsupport {
 struct FtpServerOptions {
   int bytesPerSecond = 0;  // 0: full speed
   bool noSize = false;     // SIZE answers 550
+};
+
+// A download as the server ended it: to its last byte, or cut off when the client went.
+struct FtpTransfer {
+  QString file;  // the file's name, without its folder
+  bool complete = false;
+  qint64 bytes = 0;  // sent to the client
 };
 
 class FtpServer {
@@ -27,6 +38,7 @@ class FtpServer {
                         QStringLiteral("--dir"), folder};
     if (options.bytesPerSecond) args << QStringLiteral("--bytes-per-second") << QString::number(options.bytesPerSecond);
     if (options.noSize) args << QStringLiteral("--no-size");
+    args << QStringLiteral("--transfer-log") << transferLog();
     // The server's log goes to the test's output only when asked for (CHIMEWISE_FTP_LOG=1).
     if (qEnvironmentVariableIsSet("CHIMEWISE_FTP_LOG"))
       m_process.setProcessChannelMode(QProcess::ForwardedChannels);
@@ -58,6 +70,21 @@ class FtpServer {
   int port() const { return m_port; }
   QString address() const { return QStringLiteral("ftp://127.0.0.1:%1").arg(m_port); }
 
+  // The downloads of `file` the server has ended so far, oldest first. A client that goes away
+  // ends its download only once the server notices, so look again from the event loop.
+  QList<FtpTransfer> transfers(const QString& file) const {
+    QList<FtpTransfer> found;
+    QFile log(transferLog());
+    if (!log.open(QIODevice::ReadOnly | QIODevice::Text)) return found;
+    for (const QByteArray& raw : log.readAll().split('\n')) {
+      const QStringList parts = QString::fromUtf8(raw).split(u' ');
+      if (parts.size() < 3) continue;
+      const QString name = parts.mid(0, parts.size() - 2).join(u' ');
+      if (name == file) found.append({name, parts[parts.size() - 2] == QLatin1String("1"), parts.last().toLongLong()});
+    }
+    return found;
+  }
+
   // A port nothing listens on (for the refused connection).
   static int FreePort() {
     QTcpServer s;
@@ -66,6 +93,9 @@ class FtpServer {
   }
 
  private:
+  QString transferLog() const { return m_logDir.filePath(QStringLiteral("transfers.log")); }
+
+  QTemporaryDir m_logDir;
   QProcess m_process;
   int m_port = 0;
   bool m_ready = false;

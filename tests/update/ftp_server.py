@@ -1,8 +1,11 @@
 #!/usr/bin/python3
 """A throwaway FTP server for the tests: serves a folder read-only to anonymous users (any
-spelling of "anonymous", any password), optionally slowly or without a SIZE answer."""
+spelling of "anonymous", any password), optionally slowly or without a SIZE answer. With
+--transfer-log every download that ends, whole or cut off by the client, adds a line to that file:
+"NAME COMPLETE BYTES" (COMPLETE 1 or 0, BYTES as sent)."""
 
 import argparse
+import os
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
@@ -15,6 +18,7 @@ def main():
     parser.add_argument("--dir", required=True)
     parser.add_argument("--bytes-per-second", type=int, default=0)
     parser.add_argument("--no-size", action="store_true")
+    parser.add_argument("--transfer-log")
     args = parser.parse_args()
 
     authorizer = DummyAuthorizer()
@@ -26,6 +30,12 @@ def main():
             if line.lower() == "anonymous":
                 line = "anonymous"
             return FTPHandler.ftp_USER(self, line)
+
+        def log_transfer(self, cmd, filename, receive, completed, elapsed, bytes):
+            FTPHandler.log_transfer(self, cmd, filename, receive, completed, elapsed, bytes)
+            if args.transfer_log and not receive:
+                with open(args.transfer_log, "a") as log:
+                    log.write("%s %d %d\n" % (os.path.basename(filename), int(completed), bytes))
 
         if args.no_size:
             def ftp_SIZE(self, path):

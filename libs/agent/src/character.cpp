@@ -37,6 +37,7 @@ Character::Character(const QString& id, std::shared_ptr<const CharacterDefinitio
       m_kickTimer(m_clock.createTimer()),
       m_speechTimer(m_clock.createTimer()),
       m_moveTimer(m_clock.createTimer()),
+      m_waitTimer(m_clock.createTimer()),
       m_idleTimer(m_clock.createTimer()),
       m_balloonTimer(m_clock.createTimer()) {
   if (!options.voiceName.isEmpty()) m_voice.name = options.voiceName;
@@ -58,6 +59,9 @@ Character::Character(const QString& id, std::shared_ptr<const CharacterDefinitio
   connect(m_kickTimer.get(), &Timer::timeout, this, [this] { runNext(); });
   connect(m_speechTimer.get(), &Timer::timeout, this, [this] { pollSpeech(); });
   connect(m_moveTimer.get(), &Timer::timeout, this, [this] { glide(); });
+  connect(m_waitTimer.get(), &Timer::timeout, this, [this] {
+    if (m_current && m_current->kind == Request::Wait) finishCurrent(RequestStatus::Complete);
+  });
   connect(m_idleTimer.get(), &Timer::timeout, this, [this] { idleTimeout(); });
   connect(m_balloonTimer.get(), &Timer::timeout, this, [this] { m_balloon->hide(); });
   m_lastActivity = m_clock.nowMs();
@@ -145,6 +149,8 @@ RequestId Character::hide() { return enqueue({Request::Hide, 0, {}, {}}); }
 
 RequestId Character::moveTo(int x, int y) { return enqueue({Request::Move, 0, {}, QPoint(x, y)}); }
 
+RequestId Character::wait(qint64 ms) { return enqueue({Request::Wait, 0, {}, {}, std::max<qint64>(ms, 0)}); }
+
 RequestId Character::enqueue(Request request) {
   request.id = m_nextId++;
   m_queue.push_back(request);
@@ -229,6 +235,13 @@ void Character::runNext() {
       break;
     }
     case Request::Move: startMove(r); break;
+    case Request::Wait:
+      if (r.ms == 0) {
+        finishCurrent(RequestStatus::Complete);
+        return;
+      }
+      m_waitTimer->start(r.ms);
+      break;
   }
 }
 
@@ -278,6 +291,7 @@ void Character::abortCurrent() {
       if (m_visible) m_player->returnToRest(150);
       break;
     case Request::Move: m_moveTimer->stop(); break;
+    case Request::Wait: m_waitTimer->stop(); break;
   }
 }
 

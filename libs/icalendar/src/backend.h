@@ -8,7 +8,7 @@ namespace icalendar::backend {
 
 // Raised whenever a member is added, removed or changes its type: a module from another build is
 // then refused instead of called wrongly.
-inline constexpr int kVersion = 1;
+inline constexpr int kVersion = 2;
 
 struct Api {
   int version = kVersion;

@@ -116,6 +116,15 @@ class ComponentReader {
          p = icalcomponent_get_next_property(c, ICAL_CATEGORIES_PROPERTY))
       for (const QString& one : Utf8(icalproperty_get_categories(p)).split(u',', Qt::SkipEmptyParts))
         e.categories << one.trimmed();
+    for (const icalproperty_kind kind : {ICAL_LASTMODIFIED_PROPERTY, ICAL_DTSTAMP_PROPERTY}) {
+      icalproperty* p = icalcomponent_get_first_property(c, kind);
+      if (!p) continue;
+      const icaltimetype t =
+          kind == ICAL_LASTMODIFIED_PROPERTY ? icalproperty_get_lastmodified(p) : icalproperty_get_dtstamp(p);
+      if (icaltime_is_null_time(t) || icaltime_is_date(t)) continue;
+      e.modified = WallOf(t, QTimeZone::utc());
+      if (e.modified.isValid()) break;
+    }
     e.cancelled = m_cancelMethod || icalcomponent_get_status(c) == ICAL_STATUS_CANCELLED;
     // One occurrence of a series, changed or cancelled on its own (RECURRENCE-ID). Its series
     // leaves that occurrence out (see noteOccurrence); a cancelled one takes nothing else away,

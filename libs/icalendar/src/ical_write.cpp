@@ -51,13 +51,15 @@ WriteResult WriteWithLibical(const std::vector<WriteEvent>& events, const WriteO
   // libical names its own zones "/freeassociation.sourceforge.net/Europe/Berlin"; the file names
   // the zone as everyone else does.
   const QByteArray tzid = options.timeZone.toUtf8();
+  icalcomponent* vtimezone = nullptr;
   if (zone) {
-    icalcomponent* vtimezone = icalcomponent_new_clone(icaltimezone_get_component(zone));
+    vtimezone = icalcomponent_new_clone(icaltimezone_get_component(zone));
     if (icalproperty* p = icalcomponent_get_first_property(vtimezone, ICAL_TZID_PROPERTY))
       icalproperty_set_tzid(p, tzid.constData());
     icalcomponent_add_component(cal, vtimezone);
   }
 
+  QDateTime earliest;  // the earliest moment written in the zone
   for (const WriteEvent& e : events) {
     icalcomponent* ev = icalcomponent_new(ICAL_VEVENT_COMPONENT);
     icalcomponent_add_component(cal, ev);
@@ -99,6 +101,7 @@ WriteResult WriteWithLibical(const std::vector<WriteEvent>& events, const WriteO
       icalcomponent_add_property(ev, p);
     } else {
       icalcomponent_add_property(ev, StartProperty(start, zone, qzone, tzid));
+      if (!earliest.isValid() || start < earliest) earliest = start;
     }
     icalcomponent_add_property(ev, TextProperty(icalproperty_new_summary, e.summary));
     if (!e.description.isEmpty())
@@ -128,6 +131,10 @@ WriteResult WriteWithLibical(const std::vector<WriteEvent>& events, const WriteO
       icalcomponent_add_component(ev, alarm);
     }
   }
+  // The zone's rules from a year before the earliest moment on, not its whole history: a calendar
+  // of one reminder (a CalDAV resource) stays small.
+  if (vtimezone && earliest.isValid())
+    icaltimezone_truncate_vtimezone(vtimezone, IcalUtc(earliest.addDays(-366)), icaltime_null_time(), 0);
   result.text = TakeUtf8(icalcomponent_as_ical_string_r(cal)).toUtf8();
   return result;
 }

@@ -163,6 +163,48 @@ TEST_F(AgentCharacter, StopAllCutsSpeechAtOnce) {
   EXPECT_EQ(bookmarks.count(), 0);
 }
 
+TEST_F(AgentCharacter, AWaitHoldsWhatFollowsForItsTimeAndStoppingItLetsTheQueueGoOn) {
+  // Hidden, the wait keeps its time on the clock all the same.
+  QSignalSpy bookmarks(c, &Character::bookmark);
+  const RequestId wait = c->wait(1500);
+  const RequestId say = c->speak(QStringLiteral("\\Mrk=7\\"));
+  EXPECT_EQ(clock.activeTimers(), 1);
+  run(1490);
+  EXPECT_EQ(log, (QStringList{ev("start", wait)}));
+  run(500);
+  EXPECT_EQ(log.mid(0, 3), (QStringList{ev("start", wait), ev("done", wait), ev("start", say)}));
+  EXPECT_EQ(bookmarks.count(), 1);
+  // A wait stopped leaves no timer running behind it.
+  c->wait(60000);
+  c->stop();
+  EXPECT_EQ(clock.activeTimers(), 0);
+  for (const qint64 ms : {0, -5}) {
+    const RequestId none = c->wait(ms);
+    EXPECT_TRUE(log.contains(ev("done", none))) << ms << " ms is nothing to wait for";
+  }
+
+  // Stopped by name, running or still queued, it lets the requests behind it start at once.
+  showAt(0, 0);
+  const RequestId first = c->wait(60000);
+  const RequestId second = c->wait(60000);
+  const RequestId blink = c->play(QStringLiteral("Blink"));
+  c->stop(second);
+  c->stop(first);
+  run(20);
+  EXPECT_EQ(log.mid(0, 4),
+            (QStringList{ev("start", first), ev("drop", second), ev("drop", first), ev("start", blink)}));
+  EXPECT_EQ(c->currentAnimation(), "Blink");
+
+  // stopAll drops a running wait with everything behind it.
+  run(3000);
+  c->wait(60000);
+  c->speak(QStringLiteral("\\Mrk=8\\"));
+  c->stopAll();
+  EXPECT_EQ(c->queuedRequests(), 0);
+  run(61000);
+  EXPECT_EQ(bookmarks.count(), 1);
+}
+
 TEST_F(AgentCharacter, BookmarksWordsAndMouthFollowThePlayedAudio) {
   showAt(0, 0);
   const QString text = QStringLiteral("\\Mrk=1\\one, \\Mrk=2\\ two three. \\Mrk=3\\ four \\Mrk=4\\");

@@ -54,7 +54,7 @@ struct CharacterOptions {
 
 // A loaded character: a window on the desktop, a voice, and a queue of requests.
 //
-// Speak, Play, Show, Hide and MoveTo are queued and run strictly one after another; each
+// Speak, Play, Show, Hide, MoveTo and Wait are queued and run strictly one after another; each
 // returns the request's id, and requestStarted / requestCompleted report its progress. On an
 // idle character the request starts before the call returns (so after show() isVisible() is
 // already true), which means its requestStarted, and for a request with nothing to do its
@@ -78,6 +78,9 @@ class Character final : public QObject {
   RequestId show();
   RequestId hide();
   RequestId moveTo(int x, int y);
+  // Holds the queue for `ms` milliseconds of the character's clock, shown or hidden: what is
+  // queued behind it starts once the time is up. Stopping it lets the queue go on at once.
+  RequestId wait(qint64 ms);
   // Ends the running request and drops the queue.
   void stop();
   // Ends or drops one request.
@@ -156,10 +159,11 @@ class Character final : public QObject {
 
  private:
   struct Request {
-    enum Kind { Speak, Play, Show, Hide, Move } kind;
+    enum Kind { Speak, Play, Show, Hide, Move, Wait } kind;
     RequestId id = 0;
     QString text;
     QPoint target;
+    qint64 ms = 0;
   };
 
   RequestId enqueue(Request request);
@@ -209,6 +213,7 @@ class Character final : public QObject {
   std::unique_ptr<Timer> m_kickTimer;
   std::unique_ptr<Timer> m_speechTimer;
   std::unique_ptr<Timer> m_moveTimer;
+  std::unique_ptr<Timer> m_waitTimer;
   std::unique_ptr<Timer> m_idleTimer;
   std::unique_ptr<Timer> m_balloonTimer;
 

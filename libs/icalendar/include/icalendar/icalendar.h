@@ -35,6 +35,9 @@ struct ReadEvent {
   QString summary;
   QString description;
   QStringList categories;
+  // When the component was last changed: LAST-MODIFIED, else DTSTAMP (both UTC); invalid when it
+  // has neither.
+  QDateTime modified;
   bool cancelled = false;  // STATUS:CANCELLED, or the calendar's METHOD is CANCEL
   // A VTODO marked done (STATUS:COMPLETED, a COMPLETED moment, or PERCENT-COMPLETE:100): like a
   // cancellation, nothing is left to remind of.

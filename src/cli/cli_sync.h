@@ -1,0 +1,48 @@
+#pragma once
+// chimewise-cli sync: one two-way sync of the reminders with the CalDAV calendar the settings name
+// (or the one given), carried out before the command returns.
+
+#include "exchange/calendar_import.h"
+
+#include <QString>
+#include <QTextStream>
+
+namespace xbase {
+class Engine;
+}
+
+namespace chimewise {
+
+class AlarmService;
+class Clock;
+class SettingsStore;
+class Speaker;
+class ViewerPort;
+struct SharedState;
+
+inline constexpr const char* kSyncUsage =
+    "  sync [--server URL] [--user NAME] [--lead MINUTES] [--all-day-at HH:MM]\n"
+    "                      one two-way sync with the CalDAV calendar of the settings' [Sync]\n"
+    "                      Server (or URL); the password comes from the secret store, else from\n"
+    "                      CHIMEWISE_SYNC_PASSWORD, else it is asked for on the terminal\n";
+
+struct SyncCommand {
+  QString server;  // empty: the settings' [Sync] Server
+  QString user;    // empty: the settings' [Sync] User
+  ImportOptions import;
+};
+
+struct SyncTools {
+  SharedState& state;
+  Clock& clock;
+  xbase::Engine& engine;
+  Speaker& speaker;
+  AlarmService& alarms;
+  ViewerPort& viewer;
+  const SettingsStore& settings;
+};
+
+// Exit code as RunCli's. *changedHere: reminders were stored or deleted here.
+int RunSyncCommand(const SyncCommand& command, SyncTools tools, QTextStream& out, QTextStream& err, bool* changedHere);
+
+}  // namespace chimewise

@@ -1,0 +1,718 @@
+#include "exchange/calendar_sync.h"
+
+#include "alarms/alarm_service.h"
+#include "core/clock.h"
+#include "core/shared_state.h"
+#include "core/time_format.h"
+#include "data/calendar.h"
+#include "data/calendar_memo.h"
+#include "data/reminder_record.h"
+#include "exchange/calendar_export.h"
+
+#include <QCryptographicHash>
+#include <QRegularExpression>
+#include <xbase/engine.h>
+#include <icalendar/icalendar.h>
+
+#include <algorithm>
+
+namespace chimewise {
+
+// ---- the blocking port ----------------------------------------------------------------------
+
+void BlockingCalDav::discover(std::function<void(const caldav::Discovery&)> done) { done(m_session.discover()); }
+void BlockingCalDav::syncCollection(const QUrl& collection, const QString& token,
+                                    std::function<void(const caldav::Changes&)> done) {
+  done(m_session.syncCollection(collection, token));
+}
+void BlockingCalDav::listMembers(const QUrl& collection, std::function<void(const caldav::Changes&)> done) {
+  done(m_session.listMembers(collection));
+}
+void BlockingCalDav::fetch(const QUrl& collection, const QList<QUrl>& hrefs,
+                           std::function<void(const caldav::Objects&)> done) {
+  done(m_session.fetch(collection, hrefs));
+}
+void BlockingCalDav::create(const QUrl& href, const QByteArray& data,
+                            std::function<void(const caldav::WriteResult&)> done) {
+  done(m_session.create(href, data));
+}
+void BlockingCalDav::update(const QUrl& href, const QByteArray& data, const QString& etag,
+                            std::function<void(const caldav::WriteResult&)> done) {
+  done(m_session.update(href, data, etag));
+}
+void BlockingCalDav::remove(const QUrl& href, const QString& etag, std::function<void(const caldav::Status&)> done) {
+  done(m_session.remove(href, etag));
+}
+
+namespace {
+
+const QString kSyncAlias = QStringLiteral("CALSYNC");
+// How many steps, or how long, may go by before the state is saved again. A state saved late only
+// makes the next sync match by UID what this one already paired.
+constexpr int kSaveEverySteps = 50;
+constexpr qint64 kSaveEveryMs = 2000;
+constexpr int kMaxListRounds = 50;  // a sync-collection the server cuts short, asked again
+constexpr int kMaxNotes = 50;
+constexpr int kMaxComponentsPerResource = 1000;
+
+// Failures after which the rest of the pass cannot go better: it ends, and the next sync goes on.
+bool EndsThePass(const caldav::Status& status) {
+  switch (status.error) {
+    case caldav::Error::Unreachable:
+    case caldav::Error::Timeout:
+    case caldav::Error::AuthenticationRefused:
+    case caldav::Error::CertificateRefused:
+    case caldav::Error::RedirectRefused:
+    case caldav::Error::Cancelled:
+    case caldav::Error::NotInstalled:
+    case caldav::Error::InsufficientStorage: return true;
+    default: return false;
+  }
+}
+
+QString Trailing(QString url) {
+  if (!url.endsWith(u'/')) url += u'/';
+  return url;
+}
+
+// The component a resource stands for: the one whose UID no other component's extends (a changed
+// occurrence reads in as "UID/moment", beside its series).
+const icalendar::ReadEvent* MainComponent(const icalendar::ReadResult& read) {
+  for (const icalendar::ReadEvent& e : read.events) {
+    const bool occurrence = std::any_of(read.events.begin(), read.events.end(), [&](const icalendar::ReadEvent& f) {
+      return &f != &e && !f.uid.isEmpty() && e.uid.startsWith(f.uid + u'/');
+    });
+    if (!occurrence) return &e;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+QString SyncSummary(const SyncReport& r) {
+  return QStringLiteral(
+             "from the server %1 new, %2 changed, %3 deleted; to the server %4 new, %5 changed, %6 deleted; "
+             "%7 conflicts")
+      .arg(r.pulledNew)
+      .arg(r.pulledChanged)
+      .arg(r.pulledDeleted)
+      .arg(r.pushedNew)
+      .arg(r.pushedChanged)
+      .arg(r.pushedDeleted)
+      .arg(r.conflicts);
+}
+
+QString SyncProblemText(const SyncReport& r) {
+  if (!r.problem.ok()) return QStringLiteral("The reminders could not be synced: ") + Describe(r.problem).text;
+  const QString detail = r.status.message.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(r.status.message);
+  switch (r.status.error) {
+    case caldav::Error::None: return {};
+    case caldav::Error::Unreachable: return QStringLiteral("The calendar server could not be reached") + detail;
+    case caldav::Error::Timeout: return QStringLiteral("The calendar server did not answer in time") + detail;
+    case caldav::Error::AuthenticationRefused:
+      return QStringLiteral("The calendar server refused the user name or password");
+    case caldav::Error::CertificateRefused:
+      return QStringLiteral("The calendar server's certificate was refused") + detail;
+    case caldav::Error::InsufficientStorage:
+      return QStringLiteral("The calendar server has no room left for the reminders (quota)") + detail;
+    case caldav::Error::NotFound: return QStringLiteral("There is no calendar at that address") + detail;
+    case caldav::Error::NotInstalled:
+      return QStringLiteral("Syncing needs libcurl, which could not be loaded") + detail;
+    default: return QStringLiteral("The calendar server refused the sync") + detail;
+  }
+}
+
+QUrl ResourceUrl(const QUrl& collection, const QString& uid) {
+  static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9][A-Za-z0-9._@-]{0,120}$"));
+  const QString name =
+      plain.match(uid).hasMatch()
+          ? uid
+          : QString::fromLatin1(QCryptographicHash::hash(uid.toUtf8(), QCryptographicHash::Sha256).toHex().left(40));
+  return QUrl(Trailing(collection.toString())).resolved(QUrl(name + QStringLiteral(".ics")));
+}
+
+CalendarSync::CalendarSync(SharedState& state, Clock& clock, xbase::Engine& engine, Speaker& speaker,
+                           AlarmService& alarms, ViewerPort& viewer, std::unique_ptr<CalDavPort> server, QUrl address)
+    : m_state(state),
+      m_clock(clock),
+      m_engine(engine),
+      m_speaker(speaker),
+      m_alarms(alarms),
+      m_viewer(viewer),
+      m_address(std::move(address)),
+      m_server(std::move(server)) {}
+
+CalendarSync::~CalendarSync() {
+  // The port goes first: an answer still on its way is dropped, never delivered to a half-gone pass.
+  m_server.reset();
+  data::CloseTableIfOpen(m_engine, kSyncAlias);
+}
+
+// ---- running the steps ----------------------------------------------------------------------
+
+// Each step ends by naming the next one; a port that answers before it returns only names it, and
+// the loop here takes it, so that a long pass never runs deeper into the stack.
+void CalendarSync::Then(std::function<void()> step) {
+  m_step = std::move(step);
+  Pump();
+}
+
+void CalendarSync::Pump() {
+  if (m_pumping) return;
+  m_pumping = true;
+  while (m_step && !m_over) {
+    std::function<void()> step = std::move(m_step);
+    m_step = nullptr;
+    step();
+  }
+  m_pumping = false;
+  if (m_over && finished) {
+    const auto done = std::move(finished);
+    finished = nullptr;
+    done(m_report);  // last: it may end this pass's owner
+  }
+}
+
+void CalendarSync::Start() {
+  if (m_started) return;
+  m_started = true;
+  m_now = m_clock.now();
+  m_statePath = SyncStatePath(m_state.AppFolder);
+  m_server->discover([this](const caldav::Discovery& d) { Then([this, d] { Discovered(d); }); });
+  Pump();
+}
+
+void CalendarSync::Finish() {
+  m_syncState = FinishSync(m_syncState, m_collection.toString(), m_plan, m_listing, m_allDone && m_report.ok());
+  if (!m_collection.isEmpty()) SaveState(true);
+  data::CloseTableIfOpen(m_engine, kSyncAlias);
+  m_over = true;
+}
+
+void CalendarSync::Fail(const caldav::Status& status) {
+  m_report.status = status;
+  m_allDone = false;
+  Finish();
+}
+
+void CalendarSync::FailTable(const Problem& problem) {
+  m_report.problem = problem;
+  m_allDone = false;
+  Finish();
+}
+
+void CalendarSync::SaveState(bool now) {
+  ++m_unsaved;
+  if (!now && m_unsaved < kSaveEverySteps && m_sinceSave.isValid() && m_sinceSave.elapsed() < kSaveEveryMs) return;
+  if (const QString error = WriteSyncState(m_statePath, m_syncState);
+      !error.isEmpty() && m_report.notes.size() < kMaxNotes)
+    m_report.notes << QStringLiteral("the sync state could not be saved: ") + error;
+  m_unsaved = 0;
+  m_sinceSave.start();
+}
+
+// ---- the pass -------------------------------------------------------------------------------
+
+void CalendarSync::Discovered(const caldav::Discovery& d) {
+  if (!d.status.ok()) return Fail(d.status);
+  const caldav::Calendar* chosen = nullptr;
+  for (const caldav::Calendar& c : d.calendars)
+    if (Trailing(c.url.toString()) == Trailing(m_address.toString())) chosen = &c;
+  for (const caldav::Calendar& c : d.calendars)
+    if (!chosen && (c.components.isEmpty() || c.components.contains(QStringLiteral("VEVENT")))) chosen = &c;
+  if (!chosen) {
+    caldav::Status none;
+    none.error = caldav::Error::NotFound;
+    none.message = QStringLiteral("no calendar for events at %1").arg(m_address.toString());
+    return Fail(none);
+  }
+  m_collection = chosen->url;
+  m_tokens = !chosen->syncToken.isEmpty();
+  m_report.collection = m_collection.toString();
+
+  const SyncStateRead read = ReadSyncState(m_statePath, m_collection.toString());
+  if (!read.ignored.isEmpty()) m_report.notes << QStringLiteral("a full sync: ") + read.ignored;
+  m_syncState = read.state;
+  if (!ReadLocals()) return;
+  m_syncState = NoteLocalChanges(m_syncState, m_locals, m_now);
+  m_syncState.collection = m_collection.toString();
+  SaveState(true);
+  m_listToken = m_tokens ? m_syncState.syncToken : QString();
+  m_listing.complete = m_listToken.isEmpty();
+  List();
+}
+
+bool CalendarSync::ReadLocals() {
+  if (Problem place = CalendarPlaceProblem(m_state.AppFolder); !place.ok()) {
+    FailTable(place);
+    return false;
+  }
+  int area = 0;
+  xbase::Status st = OpenCalendar(m_engine, m_state.AppFolder, kSyncAlias, &area);
+  if (st.ok()) {
+    xbase::WorkArea& wa = *m_engine.Area(area);
+    st = wa.SetOrder(0);
+    if (st.ok()) st = wa.GoTop();
+    for (; st.ok() && !wa.Eof(); st = wa.Skip(1)) {
+      std::string id;
+      if (!wa.GetString("REC_NO", &id).ok() || QByteArray::fromStdString(id).trimmed().isEmpty()) continue;
+      LocalItem item;
+      item.recordId = QByteArray::fromStdString(id);
+      item.uid = ReminderUid(wa);
+      item.fingerprint = ReminderFingerprint(ComposeReminderRecord(StoredReminder(wa), m_alarms.options().timeFormat));
+      m_recnos.insert(item.recordId, wa.RecNo());
+      m_locals.push_back(std::move(item));
+    }
+  }
+  data::CloseTableIfOpen(m_engine, kSyncAlias);
+  if (!st.ok()) {
+    FailTable(ProblemOf(st));
+    return false;
+  }
+  return true;
+}
+
+void CalendarSync::List() {
+  auto listed = [this](const caldav::Changes& c) { Then([this, c] { Listed(c); }); };
+  if (m_tokens)
+    m_server->syncCollection(m_collection, m_listToken, listed);
+  else
+    m_server->listMembers(m_collection, listed);
+}
+
+void CalendarSync::Listed(const caldav::Changes& c) {
+  if (c.status.error == caldav::Error::TokenInvalid && !m_listToken.isEmpty() && !m_retriedToken) {
+    // The server forgot the token: everything is listed again, and matched with what is known.
+    m_retriedToken = true;
+    m_listToken.clear();
+    m_listing = RemoteListing();
+    m_listing.complete = true;
+    m_listRounds = 0;
+    return List();
+  }
+  if (!c.status.ok()) return Fail(c.status);
+  m_listing.ok = true;
+  for (const caldav::Member& m : c.changed) m_listing.items.push_back(RemoteItem{m.href.toString(), m.etag});
+  for (const QUrl& gone : c.removed) m_listing.removed << gone.toString();
+  m_listing.syncToken = c.syncToken;
+  if (c.truncated && m_tokens && ++m_listRounds < kMaxListRounds && !c.syncToken.isEmpty()) {
+    m_listToken = c.syncToken;
+    return List();
+  }
+  FetchChanged();
+}
+
+void CalendarSync::FetchChanged() {
+  const QStringList hrefs = HrefsToFetch(m_syncState, m_listing);
+  if (hrefs.isEmpty()) return Fetched(caldav::Objects());
+  QList<QUrl> urls;
+  for (const QString& h : hrefs) urls << QUrl(h);
+  m_server->fetch(m_collection, urls, [this](const caldav::Objects& o) { Then([this, o] { Fetched(o); }); });
+}
+
+void CalendarSync::Fetched(const caldav::Objects& objects) {
+  if (!objects.status.ok()) return Fail(objects.status);
+  QHash<QString, RemoteItem*> byHref;
+  for (RemoteItem& r : m_listing.items) byHref.insert(r.href, &r);
+  icalendar::ReadOptions ro;
+  ro.now = m_now.toUTC();
+  ro.maxComponents = kMaxComponentsPerResource;
+  ro.maxOccurrences = kMaxOccurrencesPerSeries;
+  for (const caldav::CalendarObject& o : objects.objects) {
+    RemoteItem* r = byHref.value(o.href.toString());
+    if (!r) continue;
+    r->fetched = true;
+    r->etag = o.etag.isEmpty() ? r->etag : o.etag;
+    Incoming in;
+    const icalendar::ReadResult read = icalendar::Read(o.data, ro);
+    const icalendar::ReadEvent* e = read.error.isEmpty() ? MainComponent(read) : nullptr;
+    if (e) {
+      in.uid = e->uid;
+      r->uid = e->uid;
+      r->modified = e->modified;
+      in.gone = e->cancelled || e->done;
+      if (!e->refused.isEmpty())
+        in.why = e->refused;
+      else if (in.gone)
+        in.why = e->done ? QStringLiteral("done") : QStringLiteral("cancelled");
+      else if (e->past)
+        in.why = e->series.isEmpty() ? QStringLiteral("it is past") : QStringLiteral("every occurrence is past");
+      else if (e->uid.isEmpty())
+        in.why = QStringLiteral("it has no UID");
+      else
+        in.data = o.data;
+    } else {
+      in.why = read.error.isEmpty() ? QStringLiteral("no event or to-do in it") : read.error;
+    }
+    if (!in.data.isEmpty()) {
+      ReminderRecord record =
+          ComposeReminderRecord(ReminderFromEvent(*e, options, m_now, nullptr, true), m_alarms.options().timeFormat);
+      // An alarm gone by is one dealt with: as a reminder here keeps none once it has gone off.
+      if (AlarmMoment(record.alarmDate, record.alarmTime) < m_now) record.alarmDate = QDate();
+      r->fingerprint = ReminderFingerprint(record);
+    } else {
+      // Nothing to remind of: a fingerprint no reminder has, so that a change to it still shows.
+      r->fingerprint =
+          QCryptographicHash::hash("not a reminder\n" + in.why.toUtf8() + '\n' + o.data, QCryptographicHash::Sha256);
+    }
+    m_fetched[r->href] = std::move(in);
+  }
+  for (const QUrl& big : objects.oversized)
+    if (m_report.notes.size() < kMaxNotes) m_report.notes << big.toString() + QStringLiteral(" is too large to read");
+  m_plan = PlanSync(m_syncState, m_locals, m_listing, m_now);
+  for (const QString& note : m_plan.notes)
+    if (m_report.notes.size() < kMaxNotes) m_report.notes << note;
+  m_next = 0;
+  Act();
+}
+
+std::optional<EventInput> CalendarSync::ReminderOf(const QString& href, const EventInput* before, bool keepUid) const {
+  const auto it = m_fetched.find(href);
+  if (it == m_fetched.end() || it->second.data.isEmpty()) return std::nullopt;
+  icalendar::ReadOptions ro;
+  ro.now = m_now.toUTC();
+  ro.maxComponents = kMaxComponentsPerResource;
+  ro.maxOccurrences = kMaxOccurrencesPerSeries;
+  const icalendar::ReadResult read = icalendar::Read(it->second.data, ro);
+  const icalendar::ReadEvent* e = MainComponent(read);
+  if (!e) return std::nullopt;
+  return ReminderFromEvent(*e, options, m_now, before, keepUid);
+}
+
+void CalendarSync::Act() {
+  if (m_next >= m_plan.actions.size()) return Finish();
+  const SyncAction& a = m_plan.actions[m_next];
+  switch (a.kind) {
+    case SyncActionKind::PullCreate: return PullCreate(a);
+    case SyncActionKind::PullUpdate: return PullUpdate(a);
+    case SyncActionKind::PullDelete: return PullDelete(a);
+    case SyncActionKind::PushCreate: return PushCreate(a);
+    case SyncActionKind::PushUpdate: return PushUpdate(a);
+    case SyncActionKind::PushDelete: return PushDelete(a);
+    case SyncActionKind::Conflict: return ResolveConflict(a);
+    case SyncActionKind::Adopt:
+    case SyncActionKind::Forget: {
+      SyncOutcome done;
+      done.result = SyncResult::Done;
+      return Acted(a, done);
+    }
+  }
+}
+
+void CalendarSync::Acted(const SyncAction& action, const SyncOutcome& outcome) {
+  m_syncState = ApplyOutcome(m_syncState, action, outcome);
+  if (outcome.result != SyncResult::Done) {
+    m_allDone = false;
+    ++m_report.left;
+    if (m_report.notes.size() < kMaxNotes)
+      m_report.notes << QStringLiteral("%1 of %2 left for the next sync%3")
+                            .arg(SyncActionName(action.kind), action.uid,
+                                 outcome.result == SyncResult::PreconditionFailed
+                                     ? QStringLiteral(": it changed meanwhile")
+                                     : QString());
+  }
+  SaveState(false);
+  ++m_next;
+  Then([this] { Act(); });
+}
+
+// A step that failed at the server: the pass ends when the server cannot be worked with any more.
+void CalendarSync::ServerFailed(const SyncAction& a, const caldav::Status& status) {
+  SyncOutcome o;
+  o.result = status.error == caldav::Error::Conflict ? SyncResult::PreconditionFailed : SyncResult::Failed;
+  if (EndsThePass(status)) {
+    m_syncState = ApplyOutcome(m_syncState, a, o);
+    ++m_report.left;
+    return Fail(status);
+  }
+  if (!status.ok() && o.result == SyncResult::Failed && m_report.notes.size() < kMaxNotes)
+    m_report.notes << QStringLiteral("%1 of %2: %3").arg(SyncActionName(a.kind), a.uid, status.message);
+  Acted(a, o);
+}
+
+// ---- the table's side -----------------------------------------------------------------------
+
+std::optional<qint64> CalendarSync::FindLocal(const QByteArray& recordId) {
+  int area = 0;
+  if (!OpenCalendar(m_engine, m_state.AppFolder, kSyncAlias, &area).ok()) return std::nullopt;
+  xbase::WorkArea& wa = *m_engine.Area(area);
+  const auto holds = [&] {
+    std::string id;
+    return !wa.Deleted() && wa.GetString("REC_NO", &id).ok() && QByteArray::fromStdString(id) == recordId;
+  };
+  std::optional<qint64> found;
+  const qint64 known = m_recnos.value(recordId, 0);
+  if (known > 0 && known <= wa.RecCount() && wa.Go(static_cast<uint32_t>(known)).ok() && holds()) {
+    found = known;
+  } else {
+    // The table was packed meanwhile: the record is looked for.
+    xbase::Status st = wa.SetOrder(0);
+    if (st.ok()) st = wa.GoTop();
+    for (; st.ok() && !wa.Eof() && !found; st = wa.Skip(1))
+      if (holds()) found = wa.RecNo();
+    if (found) m_recnos.insert(recordId, *found);
+  }
+  data::CloseTableIfOpen(m_engine, kSyncAlias);
+  return found;
+}
+
+template <typename Read>
+std::optional<std::invoke_result_t<Read, xbase::WorkArea&>> CalendarSync::AtRecord(qint64 recno, Read read) {
+  int area = 0;
+  std::optional<std::invoke_result_t<Read, xbase::WorkArea&>> result;
+  if (OpenCalendar(m_engine, m_state.AppFolder, kSyncAlias, &area).ok()) {
+    xbase::WorkArea& wa = *m_engine.Area(area);
+    if (recno > 0 && recno <= wa.RecCount() && wa.Go(static_cast<uint32_t>(recno)).ok() && !wa.Deleted())
+      result = read(wa);
+  }
+  data::CloseTableIfOpen(m_engine, kSyncAlias);
+  return result;
+}
+
+QByteArray CalendarSync::FingerprintAt(qint64 recno) {
+  return AtRecord(
+             recno,
+             [this](xbase::WorkArea& wa) {
+               return ReminderFingerprint(ComposeReminderRecord(StoredReminder(wa), m_alarms.options().timeFormat));
+             })
+      .value_or(QByteArray());
+}
+
+std::optional<CalendarSync::Outgoing> CalendarSync::Compose(qint64 recno) {
+  return AtRecord(recno, [this](xbase::WorkArea& wa) {
+    Outgoing out;
+    const ExportResult written = ExportReminder(wa, m_now);
+    if (written.error.isEmpty() && written.problem.ok()) out.data = written.text;
+    out.uid = ReminderUid(wa);
+    std::string id;
+    if (wa.GetString("REC_NO", &id).ok()) out.recordId = QByteArray::fromStdString(id);
+    out.fingerprint = ReminderFingerprint(ComposeReminderRecord(StoredReminder(wa), m_alarms.options().timeFormat));
+    return out;
+  });
+}
+
+std::optional<EventInput> CalendarSync::StoredAt(qint64 recno) {
+  return AtRecord(recno, [](xbase::WorkArea& wa) { return StoredReminder(wa); });
+}
+
+std::optional<qint64> CalendarSync::StoreReminder(const EventInput& in, std::optional<qint64> editing, bool* lasting) {
+  EventSaver saver(m_state, m_clock, m_engine, m_speaker, m_alarms, m_viewer);
+  const SaveResult saved = saver.SaveEvent(in, editing);
+  if (saved.saved) return saved.recno;
+  // A value the table refuses is refused every time; a busy or broken table may do better later.
+  *lasting = saved.refused != SaveField::None || saved.problem.kind == ProblemKind::CharactersNotSupported;
+  if (m_report.notes.size() < kMaxNotes)
+    m_report.notes << QStringLiteral("\"%1\" could not be stored: %2").arg(in.activity, Describe(saved.problem).text);
+  return std::nullopt;
+}
+
+bool CalendarSync::DeleteLocal(qint64 recno) {
+  int area = 0;
+  bool deleted = false;
+  if (OpenCalendar(m_engine, m_state.AppFolder, kSyncAlias, &area).ok()) {
+    // What failed after the deletion was stored undoes nothing: the reminder is gone all the same.
+    const Problem after = m_alarms.DeleteReminder(area, recno, &deleted);
+    if (deleted && !after.ok() && m_report.notes.size() < kMaxNotes) m_report.notes << Describe(after).text;
+  }
+  data::CloseTableIfOpen(m_engine, kSyncAlias);
+  return deleted;
+}
+
+EventInput CalendarSync::ConflictCopy(EventInput in) const {
+  in.activity = ConflictingCopyText(in.activity);
+  CalendarMemo memo = SplitCalendarMemo(in.memo);
+  memo.uid.clear();  // a reminder of its own, under its own UID
+  in.memo = JoinCalendarMemo(memo);
+  return in;
+}
+
+// ---- the steps ------------------------------------------------------------------------------
+
+namespace {
+SyncOutcome Outcome(SyncResult result) {
+  SyncOutcome o;
+  o.result = result;
+  return o;
+}
+}  // namespace
+
+void CalendarSync::PullCreate(const SyncAction& a) {
+  const std::optional<EventInput> in = ReminderOf(a.href, nullptr, true);
+  if (!in) {
+    // Nothing to remind of: not stored and not remembered; it is looked at again once it changes.
+    const auto it = m_fetched.find(a.href);
+    if (it != m_fetched.end() && m_report.notes.size() < kMaxNotes)
+      m_report.notes << QStringLiteral("%1 not taken: %2").arg(a.uid, it->second.why);
+    return Acted(a, Outcome(SyncResult::Done));
+  }
+  bool lasting = false;
+  const std::optional<qint64> recno = StoreReminder(*in, std::nullopt, &lasting);
+  if (!recno) return Acted(a, Outcome(lasting ? SyncResult::Done : SyncResult::Failed));
+  const std::optional<Outgoing> now = Compose(*recno);
+  SyncOutcome o = Outcome(SyncResult::Done);
+  o.item = SyncedItem{a.uid,  now ? now->recordId : QByteArray(),    a.href,
+                      a.etag, now ? now->fingerprint : QByteArray(), a.remoteFingerprint};
+  ++m_report.pulledNew;
+  Acted(a, o);
+}
+
+void CalendarSync::PullUpdate(const SyncAction& a) {
+  const std::optional<qint64> recno = FindLocal(a.recordId);
+  if (!recno) return Acted(a, Outcome(SyncResult::Failed));
+  if (FingerprintAt(*recno) != a.localFingerprint) return Acted(a, Outcome(SyncResult::PreconditionFailed));
+  const auto it = m_fetched.find(a.href);
+  if (it != m_fetched.end() && it->second.gone) {
+    // Cancelled or done on the server: nothing is left to remind of here either.
+    if (!DeleteLocal(*recno)) return Acted(a, Outcome(SyncResult::Failed));
+    ++m_report.pulledDeleted;
+    SyncAction forget = a;
+    forget.kind = SyncActionKind::PullDelete;
+    return Acted(forget, Outcome(SyncResult::Done));
+  }
+  const std::optional<EventInput> before = StoredAt(*recno);
+  const std::optional<EventInput> in =
+      before ? ReminderOf(a.href, &*before, a.uid != RecordUid(a.recordId.toStdString())) : std::nullopt;
+  SyncOutcome o = Outcome(SyncResult::Done);
+  o.item = SyncedItem{a.uid, a.recordId, a.href, a.etag, a.localFingerprint, a.remoteFingerprint};
+  if (!in) {
+    // Past or unreadable now: the reminder stays as it is, and the two count as agreed.
+    if (it != m_fetched.end() && m_report.notes.size() < kMaxNotes)
+      m_report.notes << QStringLiteral("%1 changed on the server but was not taken: %2").arg(a.uid, it->second.why);
+    return Acted(a, o);
+  }
+  bool lasting = false;
+  if (!StoreReminder(*in, recno, &lasting)) return Acted(a, Outcome(lasting ? SyncResult::Done : SyncResult::Failed));
+  o.item.localFingerprint = FingerprintAt(*recno);
+  ++m_report.pulledChanged;
+  Acted(a, o);
+}
+
+void CalendarSync::PullDelete(const SyncAction& a) {
+  const std::optional<qint64> recno = FindLocal(a.recordId);
+  if (!recno) return Acted(a, Outcome(SyncResult::Done));  // gone here too
+  if (FingerprintAt(*recno) != a.localFingerprint) return Acted(a, Outcome(SyncResult::PreconditionFailed));
+  if (!DeleteLocal(*recno)) return Acted(a, Outcome(SyncResult::Failed));
+  ++m_report.pulledDeleted;
+  Acted(a, Outcome(SyncResult::Done));
+}
+
+void CalendarSync::PushCreate(const SyncAction& a) {
+  const std::optional<qint64> recno = FindLocal(a.recordId);
+  // Deleted here meanwhile: nothing to put, nothing to remember.
+  if (!recno) return Acted(a, Outcome(SyncResult::Done));
+  const std::optional<Outgoing> out = Compose(*recno);
+  if (!out || out->data.isEmpty()) return Acted(a, Outcome(SyncResult::Failed));
+  const QUrl href = ResourceUrl(m_collection, out->uid);
+  m_server->create(href, out->data, [this, a, href, out = *out](const caldav::WriteResult& w) {
+    Then([this, a, href, out, w] {
+      if (!w.status.ok()) return ServerFailed(a, w.status);
+      SyncOutcome o = Outcome(SyncResult::Done);
+      o.item = SyncedItem{out.uid, out.recordId,    w.href.isEmpty() ? href.toString() : w.href.toString(),
+                          w.etag,  out.fingerprint, out.fingerprint};
+      ++m_report.pushedNew;
+      Acted(a, o);
+    });
+  });
+}
+
+void CalendarSync::PushUpdate(const SyncAction& a) {
+  const std::optional<qint64> recno = FindLocal(a.recordId);
+  if (!recno) return Acted(a, Outcome(SyncResult::Failed));  // deleted meanwhile: the next sync deletes it there
+  const std::optional<Outgoing> out = Compose(*recno);
+  if (!out || out->data.isEmpty()) return Acted(a, Outcome(SyncResult::Failed));
+  m_server->update(QUrl(a.href), out->data, a.etag, [this, a, out = *out](const caldav::WriteResult& w) {
+    Then([this, a, out, w] {
+      if (!w.status.ok()) return ServerFailed(a, w.status);
+      SyncOutcome o = Outcome(SyncResult::Done);
+      o.item = SyncedItem{a.uid, a.recordId, a.href, w.etag, out.fingerprint, out.fingerprint};
+      ++m_report.pushedChanged;
+      Acted(a, o);
+    });
+  });
+}
+
+void CalendarSync::PushDelete(const SyncAction& a) {
+  m_server->remove(QUrl(a.href), a.etag, [this, a](const caldav::Status& s) {
+    Then([this, a, s] {
+      if (!s.ok() && s.error != caldav::Error::NotFound) return ServerFailed(a, s);
+      ++m_report.pushedDeleted;
+      Acted(a, Outcome(SyncResult::Done));
+    });
+  });
+}
+
+void CalendarSync::StoreAndPushCopy(const EventInput& in, std::function<void(std::optional<SyncedItem>)> done) {
+  bool lasting = false;
+  EventInput copy = ConflictCopy(in);
+  std::optional<qint64> recno = StoreReminder(copy, std::nullopt, &lasting);
+  if (!recno) {
+    // The activity with its mark may not fit: the mark goes into the memo instead.
+    copy = in;
+    CalendarMemo memo = SplitCalendarMemo(copy.memo);
+    memo.uid.clear();
+    memo.text = ConflictingCopyText(QString()).trimmed() + QStringLiteral("\n") + memo.text;
+    copy.memo = JoinCalendarMemo(memo);
+    recno = StoreReminder(copy, std::nullopt, &lasting);
+  }
+  if (!recno) {
+    if (m_report.notes.size() < kMaxNotes)
+      m_report.notes << QStringLiteral("the conflicting copy of \"%1\" could not be stored").arg(in.activity);
+    m_allDone = false;
+    return done(std::nullopt);
+  }
+  const std::optional<Outgoing> out = Compose(*recno);
+  if (!out || out->data.isEmpty()) return done(std::nullopt);
+  const QUrl href = ResourceUrl(m_collection, out->uid);
+  m_server->create(href, out->data, [this, href, out = *out, done](const caldav::WriteResult& w) {
+    Then([this, href, out, w, done] {
+      // Not on the server yet: the next sync finds it as a new reminder and puts it there.
+      if (!w.status.ok()) return done(std::nullopt);
+      done(SyncedItem{out.uid, out.recordId, w.href.isEmpty() ? href.toString() : w.href.toString(), w.etag,
+                      out.fingerprint, out.fingerprint});
+    });
+  });
+}
+
+void CalendarSync::ResolveConflict(const SyncAction& a) {
+  const std::optional<qint64> recno = FindLocal(a.recordId);
+  if (!recno) return Acted(a, Outcome(SyncResult::Failed));
+  if (FingerprintAt(*recno) != a.localFingerprint) return Acted(a, Outcome(SyncResult::PreconditionFailed));
+  const std::optional<EventInput> mine = StoredAt(*recno);
+  const std::optional<EventInput> theirs = ReminderOf(a.href, nullptr, false);
+  if (!mine) return Acted(a, Outcome(SyncResult::Failed));
+  const auto finish = [this, a](SyncOutcome o) {
+    return [this, a, o](std::optional<SyncedItem> copy) mutable {
+      o.copy = std::move(copy);
+      ++m_report.conflicts;
+      Acted(a, o);
+    };
+  };
+  if (a.localWins || !theirs) {
+    // This side's version goes over the server's; the server's becomes the copy.
+    const std::optional<Outgoing> out = Compose(*recno);
+    if (!out || out->data.isEmpty()) return Acted(a, Outcome(SyncResult::Failed));
+    m_server->update(QUrl(a.href), out->data, a.etag,
+                     [this, a, out = *out, theirs, finish](const caldav::WriteResult& w) {
+                       Then([this, a, out, theirs, w, finish] {
+                         if (!w.status.ok()) return ServerFailed(a, w.status);
+                         SyncOutcome o = Outcome(SyncResult::Done);
+                         o.item = SyncedItem{a.uid, a.recordId, a.href, w.etag, out.fingerprint, out.fingerprint};
+                         if (!theirs) {
+                           ++m_report.conflicts;
+                           return Acted(a, o);
+                         }
+                         StoreAndPushCopy(*theirs, finish(o));
+                       });
+                     });
+    return;
+  }
+  // The server's version goes over this side's; this side's becomes the copy.
+  const std::optional<EventInput> over = ReminderOf(a.href, &*mine, a.uid != RecordUid(a.recordId.toStdString()));
+  bool lasting = false;
+  if (!over || !StoreReminder(*over, recno, &lasting)) return Acted(a, Outcome(SyncResult::Failed));
+  SyncOutcome o = Outcome(SyncResult::Done);
+  o.item = SyncedItem{a.uid, a.recordId, a.href, a.etag, FingerprintAt(*recno), a.remoteFingerprint};
+  StoreAndPushCopy(*mine, finish(o));
+}
+
+}  // namespace chimewise

@@ -1,0 +1,255 @@
+#pragma once
+// One two-way sync of the reminders with a CalDAV calendar collection, carried out: the server is
+// asked what changed, the plan (sync_plan.h) is made, and each of its steps is carried out on the
+// reminder table (as the Schedule Activity dialog stores and deletes reminders) or on the server.
+// The state kept between syncs is saved beside the table as the pass goes.
+//
+// The table is only touched on the caller's thread. The network is reached through a CalDavPort:
+// a ThreadedCalDav runs it on a worker thread and the pass goes on from the event loop as answers
+// come (the program); a BlockingCalDav answers before each call returns, and the whole pass is
+// over when Start() returns (the command-line tool). Either way no event loop is turned here.
+
+#include "exchange/calendar_import.h"
+#include "exchange/sync_plan.h"
+#include "exchange/sync_state.h"
+#include "schedule/save_event.h"
+
+#include <caldav/caldav_client.h>
+#include <caldav/caldav_session.h>
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QHash>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <type_traits>
+
+namespace xbase {
+class Engine;
+class WorkArea;
+}  // namespace xbase
+
+namespace chimewise {
+
+class AlarmService;
+class Clock;
+class Speaker;
+class ViewerPort;
+struct SharedState;
+
+// The CalDAV operations a sync needs. Each result goes to `done` exactly once: before the call
+// returns, or later from the event loop. Destroying the port drops the results not yet given.
+class CalDavPort {
+ public:
+  virtual ~CalDavPort() = default;
+  virtual void discover(std::function<void(const caldav::Discovery&)> done) = 0;
+  virtual void syncCollection(const QUrl& collection, const QString& token,
+                              std::function<void(const caldav::Changes&)> done) = 0;
+  virtual void listMembers(const QUrl& collection, std::function<void(const caldav::Changes&)> done) = 0;
+  virtual void fetch(const QUrl& collection, const QList<QUrl>& hrefs,
+                     std::function<void(const caldav::Objects&)> done) = 0;
+  virtual void create(const QUrl& href, const QByteArray& data,
+                      std::function<void(const caldav::WriteResult&)> done) = 0;
+  virtual void update(const QUrl& href, const QByteArray& data, const QString& etag,
+                      std::function<void(const caldav::WriteResult&)> done) = 0;
+  virtual void remove(const QUrl& href, const QString& etag, std::function<void(const caldav::Status&)> done) = 0;
+};
+
+// Every call carried out before it returns, on the caller's thread (a tool without windows).
+class BlockingCalDav final : public CalDavPort {
+ public:
+  explicit BlockingCalDav(caldav::Settings settings) : m_session(std::move(settings)) {}
+  void discover(std::function<void(const caldav::Discovery&)> done) override;
+  void syncCollection(const QUrl& collection, const QString& token,
+                      std::function<void(const caldav::Changes&)> done) override;
+  void listMembers(const QUrl& collection, std::function<void(const caldav::Changes&)> done) override;
+  void fetch(const QUrl& collection, const QList<QUrl>& hrefs,
+             std::function<void(const caldav::Objects&)> done) override;
+  void create(const QUrl& href, const QByteArray& data, std::function<void(const caldav::WriteResult&)> done) override;
+  void update(const QUrl& href, const QByteArray& data, const QString& etag,
+              std::function<void(const caldav::WriteResult&)> done) override;
+  void remove(const QUrl& href, const QString& etag, std::function<void(const caldav::Status&)> done) override;
+
+ private:
+  caldav::Session m_session;
+};
+
+// Calls return at once; the transfers run on the client's worker thread.
+class ThreadedCalDav final : public CalDavPort {
+ public:
+  explicit ThreadedCalDav(caldav::Settings settings) : m_client(std::move(settings)) {}
+  void discover(std::function<void(const caldav::Discovery&)> done) override { m_client.discover(std::move(done)); }
+  void syncCollection(const QUrl& collection, const QString& token,
+                      std::function<void(const caldav::Changes&)> done) override {
+    m_client.syncCollection(collection, token, std::move(done));
+  }
+  void listMembers(const QUrl& collection, std::function<void(const caldav::Changes&)> done) override {
+    m_client.listMembers(collection, std::move(done));
+  }
+  void fetch(const QUrl& collection, const QList<QUrl>& hrefs,
+             std::function<void(const caldav::Objects&)> done) override {
+    m_client.fetch(collection, hrefs, std::move(done));
+  }
+  void create(const QUrl& href, const QByteArray& data, std::function<void(const caldav::WriteResult&)> done) override {
+    m_client.create(href, data, std::move(done));
+  }
+  void update(const QUrl& href, const QByteArray& data, const QString& etag,
+              std::function<void(const caldav::WriteResult&)> done) override {
+    m_client.update(href, data, etag, std::move(done));
+  }
+  void remove(const QUrl& href, const QString& etag, std::function<void(const caldav::Status&)> done) override {
+    m_client.remove(href, etag, std::move(done));
+  }
+
+ private:
+  caldav::CalDavClient m_client;
+};
+
+struct SyncReport {
+  caldav::Status status;  // how the server answered; ok when the pass ran to its end
+  Problem problem;        // the reminder table could not be read or written
+  QString collection;     // the calendar synced with (empty when none was found)
+  int pulledNew = 0, pulledChanged = 0, pulledDeleted = 0;
+  int pushedNew = 0, pushedChanged = 0, pushedDeleted = 0;
+  int conflicts = 0;
+  int left = 0;  // steps that did not succeed this time: the next sync tries them again
+  QStringList notes;
+  bool ok() const { return status.ok() && problem.ok(); }
+  bool changedHere() const { return pulledNew + pulledChanged + pulledDeleted + conflicts > 0; }
+};
+
+// "from the server 2 new, 1 changed, 0 deleted; to the server 0 new, 0 changed, 1 deleted;
+// 0 conflicts".
+QString SyncSummary(const SyncReport& report);
+
+// What went wrong, worded for the user ("The calendar server refused the user name or password");
+// empty when nothing did.
+QString SyncProblemText(const SyncReport& report);
+
+// The resource name a new reminder is put under in `collection`: its UID when that is plain,
+// else a digest of it, with ".ics".
+QUrl ResourceUrl(const QUrl& collection, const QString& uid);
+
+class CalendarSync {
+ public:
+  CalendarSync(SharedState& state, Clock& clock, xbase::Engine& engine, Speaker& speaker, AlarmService& alarms,
+               ViewerPort& viewer, std::unique_ptr<CalDavPort> server, QUrl address);
+  ~CalendarSync();
+  CalendarSync(const CalendarSync&) = delete;
+  CalendarSync& operator=(const CalendarSync&) = delete;
+
+  // How events without an alarm and all-day events become reminders.
+  ImportOptions options;
+  // Called once the pass is over, with what it did. It may destroy this object.
+  std::function<void(const SyncReport&)> finished;
+
+  // Begins the pass (once).
+  void Start();
+  bool running() const { return m_started && !m_over; }
+
+ private:
+  struct Local {
+    qint64 recno = 0;
+    LocalItem item;
+  };
+  // A resource fetched, as it reads in.
+  struct Incoming {
+    QString uid;
+    QByteArray data;  // empty: nothing to remind of (`why` says why)
+    QString why;
+    bool gone = false;  // cancelled, or a to-do done
+  };
+  // A reminder as a calendar resource, with what it is known by and its fingerprint.
+  struct Outgoing {
+    QString uid;
+    QByteArray recordId;
+    QByteArray data;
+    QByteArray fingerprint;
+  };
+
+  void Then(std::function<void()> step);
+  void Pump();
+  void Finish();
+  void Fail(const caldav::Status& status);
+  void FailTable(const Problem& problem);
+  void SaveState(bool now);
+
+  void Discovered(const caldav::Discovery& discovery);
+  bool ReadLocals();
+  void List();
+  void Listed(const caldav::Changes& changes);
+  void FetchChanged();
+  void Fetched(const caldav::Objects& objects);
+  void Act();
+  void Acted(const SyncAction& action, const SyncOutcome& outcome);
+  void ServerFailed(const SyncAction& action, const caldav::Status& status);
+
+  // The resource fetched at `href` as the reminder it reads in as (none: nothing to remind of).
+  std::optional<EventInput> ReminderOf(const QString& href, const EventInput* before, bool keepUid) const;
+
+  // The table's side of the steps; each opens the table for itself and closes it again.
+  std::optional<qint64> FindLocal(const QByteArray& recordId);
+  template <typename Read>
+  std::optional<std::invoke_result_t<Read, xbase::WorkArea&>> AtRecord(qint64 recno, Read read);
+  QByteArray FingerprintAt(qint64 recno);
+  std::optional<Outgoing> Compose(qint64 recno);
+  std::optional<EventInput> StoredAt(qint64 recno);
+  // Stores `in` (new, or over `editing`); none when the table refused it, and *lasting then says
+  // whether it will be refused every time (a value it cannot hold) or may be taken later.
+  std::optional<qint64> StoreReminder(const EventInput& in, std::optional<qint64> editing, bool* lasting);
+  bool DeleteLocal(qint64 recno);
+  EventInput ConflictCopy(EventInput in) const;
+
+  void PullCreate(const SyncAction& a);
+  void PullUpdate(const SyncAction& a);
+  void PullDelete(const SyncAction& a);
+  void PushCreate(const SyncAction& a);
+  void PushUpdate(const SyncAction& a);
+  void PushDelete(const SyncAction& a);
+  void ResolveConflict(const SyncAction& a);
+  // Stores `in` as a new reminder marked as the conflicting copy and puts it on the server, then
+  // `done(copy)` (none when it is not on the server: a copy stored here goes up with the next sync).
+  void StoreAndPushCopy(const EventInput& in, std::function<void(std::optional<SyncedItem>)> done);
+
+  SharedState& m_state;
+  Clock& m_clock;
+  xbase::Engine& m_engine;
+  Speaker& m_speaker;
+  AlarmService& m_alarms;
+  ViewerPort& m_viewer;
+  QUrl m_address;
+  QDateTime m_now;
+
+  SyncReport m_report;
+  QUrl m_collection;
+  bool m_tokens = false;  // the collection offers sync tokens
+  QString m_statePath;
+  SyncState m_syncState;
+  std::vector<LocalItem> m_locals;
+  QHash<QByteArray, qint64> m_recnos;  // recordId -> recno when the pass began
+  RemoteListing m_listing;
+  QString m_listToken;
+  int m_listRounds = 0;
+  bool m_retriedToken = false;
+  std::map<QString, Incoming> m_fetched;  // by href
+  SyncPlan m_plan;
+  size_t m_next = 0;
+  bool m_allDone = true;
+  int m_unsaved = 0;
+  QElapsedTimer m_sinceSave;
+
+  std::function<void()> m_step;
+  bool m_pumping = false;
+  bool m_started = false;
+  bool m_over = false;
+  // Last: destroyed first, so that no answer arrives while the rest goes.
+  std::unique_ptr<CalDavPort> m_server;
+};
+
+}  // namespace chimewise

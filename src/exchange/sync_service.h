@@ -1,0 +1,84 @@
+#pragma once
+// The program's own syncing of the reminders with the CalDAV calendar of the settings' [Sync]
+// section: at start, every few minutes, and shortly after each change to the reminder table, each
+// pass off the user-interface thread's way (the transfers run on a thread of the CalDAV client).
+// An automatic sync that fails keeps quiet and is tried again later and later; "Sync Now" says how
+// it went.
+
+#include "exchange/calendar_sync.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace chimewise {
+
+class SettingsStore;
+
+// When the next automatic sync is due.
+struct SyncTiming {
+  static constexpr int kEveryMinutes = 5;         // after a sync that went well
+  static constexpr int kAfterChangeSeconds = 10;  // after a change to the table is seen
+  static constexpr int kFirstRetryMinutes = 1;    // after a failure, doubled each time
+  static constexpr int kLongestRetryMinutes = 60;
+
+  // After a pass that ended at `now`; `failures` in a row, this one included (0: it went well).
+  static QDateTime After(const QDateTime& now, int failures);
+  // A change seen at `now`: the sync due sooner, but never before a retry wait is over.
+  static QDateTime AfterChange(const QDateTime& due, const QDateTime& now, int failures);
+};
+
+class CalendarSyncService final : public QObject {
+  Q_OBJECT
+ public:
+  CalendarSyncService(SharedState& state, Clock& clock, xbase::Engine& engine, Speaker& speaker, AlarmService& alarms,
+                      ViewerPort& viewer, const SettingsStore& settings, QObject* parent = nullptr);
+  ~CalendarSyncService() override;
+
+  // The password for `user` on `server`; none when there is none to give (the sync then fails as
+  // a refused password would). Unset: no password is sent.
+  std::function<std::optional<QString>(const QString& server, const QString& user)> password;
+  // How events without an alarm and all-day events become reminders.
+  ImportOptions options;
+
+  // Looked at on every tick of the program's timer: starts a sync that is due.
+  void Tick();
+  // A sync now, whatever the schedule; `done` hears how it went (also when none is set up).
+  void SyncNow(std::function<void(const SyncReport& report, const QString& told)> done = nullptr);
+
+  bool running() const { return m_busy; }
+  QDateTime nextSync() const { return m_next; }
+  int failures() const { return m_failures; }
+
+ signals:
+  // A pass ended (automatic or not); `told`: what the user is to hear of it ("" when it went well).
+  void synced(const SyncReport& report, const QString& told);
+
+ private:
+  bool configured() const;
+  void Begin();
+  void Ended(const SyncReport& report);
+  // The table file's size and time of change, to notice changes made by anyone.
+  QString TableStamp() const;
+
+  SharedState& m_state;
+  Clock& m_clock;
+  xbase::Engine& m_engine;
+  Speaker& m_speaker;
+  AlarmService& m_alarms;
+  ViewerPort& m_viewer;
+  const SettingsStore& m_settings;
+
+  QDateTime m_next;  // invalid: at the next tick (the start)
+  int m_failures = 0;
+  QString m_seenStamp;
+  std::vector<std::function<void(const SyncReport&, const QString&)>> m_waiting;
+  bool m_busy = false;
+  std::unique_ptr<CalendarSync> m_sync;
+};
+
+}  // namespace chimewise
