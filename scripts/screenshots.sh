@@ -173,7 +173,7 @@ if [ -n "$icon" ]; then
   xdotool key Escape
   sleep 1
 
-  # The same with the Options dialog: its tour, then each of its four tabs (Ctrl+Tab goes on).
+  # The same with the Options dialog: its tour, then each of its five tabs (Ctrl+Tab goes on).
   tray_menu
   xdotool key o
   tour_shots options 8 40 90
@@ -183,7 +183,7 @@ if [ -n "$icon" ]; then
   tray_menu
   xdotool key o
   sleep 2
-  for tab in characters time-announcements reminder-options email-options; do
+  for tab in characters time-announcements reminder-options email-options sync; do
     shot "options-$tab" 1
     xdotool key ctrl+Tab
   done

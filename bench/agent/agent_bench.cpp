@@ -185,11 +185,11 @@ int device(int rounds) {
 // What one frame costs: drawing the character, and cutting the window's shape from it.
 int frameCost(const QString& path) {
   const LoadResult r = loadCharacterFile(path);
-  if (!r.character) {
-    out() << r.error << "\n";
+  if (!r) {
+    out() << r.error() << "\n";
     return 1;
   }
-  const CharacterDefinition& c = *r.character;
+  const CharacterDefinition& c = *r.value();
   const int n = 400;
   QElapsedTimer t;
   t.start();
@@ -242,12 +242,12 @@ int main(int argc, char** argv) {
   AgentOptions options;
   options.audio = silent ? AudioChoice::Silent : AudioChoice::Auto;
   AgentService service(options);
-  QString error;
-  Character* c = service.load(QStringLiteral("CharacterID"), args[1], &error);
-  if (!c) {
-    QTextStream(stderr) << error << "\n";
+  const Result<Character*> loaded = service.load(QStringLiteral("CharacterID"), args[1]);
+  if (!loaded) {
+    QTextStream(stderr) << loaded.error() << "\n";
     return 1;
   }
+  Character* c = loaded.value();
   const bool device = !silent && !QMediaDevices::audioOutputs().isEmpty();
   out() << "platform " << QGuiApplication::platformName() << ", audio "
         << (device ? QStringLiteral("device ") + QMediaDevices::defaultAudioOutput().description()

@@ -55,6 +55,10 @@ qint64 SpokenLengthMs(const QString& text, int wordsPerMinute) {
 
 }  // namespace
 
+Problem CharacterLoadProblem(const agent::Failure& failure) {
+  return {ProblemKind::CharacterNotLoaded, {}, failure.message};
+}
+
 CharacterHost::CharacterHost(SharedState& state, SettingsStore& settings, Prompter& prompter,
                              CharacterHostOptions options, QObject* parent)
     : QObject(parent), m_state(state), m_settings(settings), m_prompter(prompter), m_options(std::move(options)) {
@@ -183,23 +187,24 @@ void CharacterHost::LoadCharacter(const QString& fileName, bool atStartUp) {
          QStringLiteral("Missing Character"));
     return;
   }
-  QString error;
-  agent::Character* loaded = m_service->load(kCharacterId, path, &error);
+  const agent::Result<agent::Character*> first = m_service->load(kCharacterId, path);
+  agent::Character* loaded = first.value();
+  const Wording damaged = Describe(CharacterLoadProblem(first.failure()));
   if (!loaded && atStartUp) {
     // A damaged file: the program starts with another installed character (the preferred one
     // first) rather than with none, and says why; the stored choice stays for the user to mend.
     for (const QString& other : CharacterFiles(m_options.characterFolders)) {
       if (QFileInfo(other).canonicalFilePath() == QFileInfo(path).canonicalFilePath()) continue;
-      if ((loaded = m_service->load(kCharacterId, other))) {
-        m_prompter.notice(error + QStringLiteral("\n\nOlm Chimewise uses %1 for now.").arg(loaded->name()),
-                          QStringLiteral("Damaged Character"), PromptIcon::Information);
+      if ((loaded = m_service->load(kCharacterId, other).value())) {
+        m_prompter.notice(damaged.text + QStringLiteral("\n\nOlm Chimewise uses %1 for now.").arg(loaded->name()),
+                          damaged.title, damaged.icon);
         break;
       }
     }
   }
   if (!loaded) {
     // A damaged file: say what is wrong with it rather than go on without a word.
-    info(error, QStringLiteral("Damaged Character"));
+    m_prompter.message(damaged.text, damaged.title, damaged.icon);
     return;
   }
   m_character = loaded;

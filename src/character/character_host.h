@@ -4,6 +4,7 @@
 // hide and shutdown events into the end of a speech wait.
 
 #include "character/speaker.h"
+#include "core/problem.h"
 
 #include <QDeadlineTimer>
 #include <QList>
@@ -19,6 +20,7 @@ class AgentService;
 class AudioOutput;
 class Character;
 class Clock;
+struct Failure;
 }  // namespace agent
 
 namespace chimewise {
@@ -31,6 +33,9 @@ struct SharedState;
 inline const QString kCharacterId = QStringLiteral("CharacterID");
 inline const QString kReadyGreeting = QStringLiteral("Olm Chimewise is Ready to Serve You.");
 inline const QString kGoodbye = QStringLiteral("Thank You For Using Olm Chimewise!");
+
+// A character file the platform could not load, as the program tells the user.
+Problem CharacterLoadProblem(const agent::Failure& failure);
 
 struct CharacterHostOptions {
   // The folders of the character store: the user's own first, then the installed ones.

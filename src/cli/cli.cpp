@@ -6,6 +6,7 @@
 #include "cli/cli_mail.h"
 #include "cli/cli_sync.h"
 #include "cli/terminal_text.h"
+#include "cli/usage.h"
 #include "clock/talking_clock.h"
 #include "core/app_paths.h"
 #include "core/clock.h"
@@ -60,10 +61,6 @@ const QString kUsage = R"(usage: chimewise-cli [--app-folder DIR] [--now "YYYY-M
 )" + QString::fromLatin1(kSyncUsage) +
                        QString::fromLatin1(kMailUsage);
 
-struct UsageError {
-  QString text;
-};
-
 // Messages the logic would show in a box go to the error stream.
 class StreamPrompter final : public Prompter {
  public:
@@ -92,7 +89,7 @@ class StreamPrompter final : public Prompter {
   QTextStream& m_err;
 };
 
-QDateTime parseMoment(const QString& text, const QString& option, bool seconds) {
+Checked<QDateTime> parseMoment(const QString& text, const QString& option, bool seconds) {
   const QString format = seconds ? QStringLiteral("yyyy-MM-dd HH:mm:ss") : QStringLiteral("yyyy-MM-dd HH:mm");
   // Date and time are read apart: a wall time the clocks skip that day is still a time of day.
   const QString trimmed = text.trimmed();
@@ -103,17 +100,17 @@ QDateTime parseMoment(const QString& text, const QString& option, bool seconds) 
                           ? AlarmMoment(date, MinuteOfDay(time)).addSecs(time.second())
                           : QDateTime();
   if (!t.isValid())
-    throw UsageError{
+    return UsageError{
         QStringLiteral("%1 wants a moment written \"%2\", not \"%3\"")
             .arg(option, seconds ? QStringLiteral("YYYY-MM-DD HH:MM:SS") : QStringLiteral("YYYY-MM-DD HH:MM"), text)};
   return t;
 }
 
-int parseInt(const QString& text, const QString& what, int lo, int hi) {
+Checked<int> parseInt(const QString& text, const QString& what, int lo, int hi) {
   bool ok = false;
   const int v = text.trimmed().toInt(&ok);
   if (!ok || v < lo || v > hi)
-    throw UsageError{
+    return UsageError{
         QStringLiteral("%1 must be a whole number from %2 to %3, not \"%4\"").arg(what).arg(lo).arg(hi).arg(text)};
   return v;
 }
@@ -125,18 +122,18 @@ struct Parsed {
   QStringList words;
 };
 
-Parsed parseArgs(const QStringList& args, const QStringList& valueOptions, const QStringList& flagOptions) {
+Checked<Parsed> parseArgs(const QStringList& args, const QStringList& valueOptions, const QStringList& flagOptions) {
   Parsed p;
   for (int i = 0; i < args.size(); ++i) {
     const QString& a = args[i];
     if (valueOptions.contains(a)) {
-      if (i + 1 >= args.size()) throw UsageError{a + QStringLiteral(" needs a value")};
-      if (p.values.count(a)) throw UsageError{a + QStringLiteral(" is given twice")};
+      if (i + 1 >= args.size()) return UsageError{a + QStringLiteral(" needs a value")};
+      if (p.values.count(a)) return UsageError{a + QStringLiteral(" is given twice")};
       p.values[a] = args[++i];
     } else if (flagOptions.contains(a)) {
       p.flags << a;
     } else if (a.startsWith(QStringLiteral("--"))) {
-      throw UsageError{QStringLiteral("unknown option ") + a};
+      return UsageError{QStringLiteral("unknown option ") + a};
     } else {
       p.words << a;
     }
@@ -144,9 +141,74 @@ Parsed parseArgs(const QStringList& args, const QStringList& valueOptions, const
   return p;
 }
 
-void expectWords(const Parsed& p, int n, const QString& command) {
-  if (p.words.size() != n)
-    throw UsageError{QStringLiteral("%1 takes %2 argument%3").arg(command).arg(n).arg(n == 1 ? "" : "s")};
+// Every value the command takes, checked before anything is written.
+[[nodiscard]] std::optional<UsageError> checkValues(const QString& command, const Parsed& p) {
+  const auto given = [&](const char* option) { return p.values.count(QString::fromLatin1(option)) > 0; };
+  const auto value = [&](const char* option) { return p.values.at(QString::fromLatin1(option)); };
+  if (command == QStringLiteral("add")) {
+    if (!given("--text") || value("--text").trimmed().isEmpty())
+      return UsageError{QStringLiteral("add needs --text with the activity's words")};
+    if (!given("--activity")) return UsageError{QStringLiteral("add needs --activity")};
+    if (auto e = parseMoment(value("--activity"), QStringLiteral("--activity"), false).error()) return e;
+    if (given("--remind"))
+      if (auto e = parseMoment(value("--remind"), QStringLiteral("--remind"), false).error()) return e;
+    if (given("--sound"))
+      if (auto e = parseInt(value("--sound"), "--sound", 0, 8).error()) return e;
+    if (given("--countdown"))
+      if (auto e = parseInt(value("--countdown"), "--countdown", 1, 99999).error()) return e;
+  } else if (command == QStringLiteral("show") || command == QStringLiteral("delete")) {
+    return parseInt(p.words.at(0), "REC", 1, 0x7FFFFFF0).error();
+  } else if (command == QStringLiteral("snooze")) {
+    if (auto e = parseInt(p.words.at(0), "REC", 1, 0x7FFFFFF0).error()) return e;
+    return parseInt(p.words.at(1), "CHOICE", 0, 8).error();
+  } else if (command == QStringLiteral("import") || command == QStringLiteral("sync")) {
+    if (given("--lead"))
+      if (auto e = parseInt(value("--lead"), "--lead", 0, 99999).error()) return e;
+    if (given("--all-day-at") && !QTime::fromString(value("--all-day-at").trimmed(), QStringLiteral("HH:mm")).isValid())
+      return UsageError{
+          QStringLiteral("--all-day-at wants a time of day written HH:MM, not \"%1\"").arg(value("--all-day-at"))};
+  }
+  return std::nullopt;
+}
+
+// The options and words of a command other than mail, in the form that command takes.
+Checked<Parsed> readCommand(const QString& command, const QStringList& args) {
+  struct Form {
+    QStringList valueOptions;
+    QStringList flagOptions;
+    int words = 0;
+  };
+  Form form;
+  if (command == QStringLiteral("add"))
+    form = {{"--text", "--activity", "--remind", "--type", "--memo", "--sound", "--countdown"},
+            {"--say-date", "--say-time"},
+            0};
+  else if (command == QStringLiteral("list"))
+    form = {{}, {"--all"}, 0};
+  else if (command == QStringLiteral("show") || command == QStringLiteral("delete"))
+    form = {{}, {}, 1};
+  else if (command == QStringLiteral("snooze"))
+    form = {{}, {}, 2};
+  else if (command == QStringLiteral("next") || command == QStringLiteral("say-time") ||
+           command == QStringLiteral("joke"))
+    form = {{}, {}, 0};
+  else if (command == QStringLiteral("due"))
+    form = {{}, {"--dry-run"}, 0};
+  else if (command == QStringLiteral("export"))
+    form = {{}, {"--all"}, 1};
+  else if (command == QStringLiteral("import"))
+    form = {{"--lead", "--all-day-at"}, {}, 1};
+  else if (command == QStringLiteral("sync"))
+    form = {{"--server", "--user", "--lead", "--all-day-at"}, {}, 0};
+  else
+    return UsageError{QStringLiteral("unknown command ") + command};
+  const Checked<Parsed> p = parseArgs(args, form.valueOptions, form.flagOptions);
+  if (p.error()) return p;
+  if (p->words.size() != form.words)
+    return UsageError{
+        QStringLiteral("%1 takes %2 argument%3").arg(command).arg(form.words).arg(form.words == 1 ? "" : "s")};
+  if (auto e = checkValues(command, *p)) return *e;
+  return p;
 }
 
 QString momentText(const QDateTime& t) {
@@ -212,10 +274,11 @@ int cmdAdd(Session& s, const Parsed& p, QTextStream& out) {
   EventInput in;
   in.activity = p.values.at(QStringLiteral("--text"));
   const QDateTime activity =
-      parseMoment(p.values.at(QStringLiteral("--activity")), QStringLiteral("--activity"), false);
-  const QDateTime remind = p.values.count(QStringLiteral("--remind"))
-                               ? parseMoment(p.values.at(QStringLiteral("--remind")), QStringLiteral("--remind"), false)
-                               : activity;
+      *parseMoment(p.values.at(QStringLiteral("--activity")), QStringLiteral("--activity"), false);
+  const QDateTime remind =
+      p.values.count(QStringLiteral("--remind"))
+          ? *parseMoment(p.values.at(QStringLiteral("--remind")), QStringLiteral("--remind"), false)
+          : activity;
   const auto wall = [](const QString& text) {
     const QString t = text.trimmed();
     return std::pair{QDate::fromString(t.left(10), QStringLiteral("yyyy-MM-dd")),
@@ -228,11 +291,11 @@ int cmdAdd(Session& s, const Parsed& p, QTextStream& out) {
   if (p.values.count(QStringLiteral("--type"))) in.event = p.values.at(QStringLiteral("--type"));
   if (p.values.count(QStringLiteral("--memo"))) in.memo = p.values.at(QStringLiteral("--memo"));
   if (p.values.count(QStringLiteral("--sound")))
-    in.sound = parseInt(p.values.at(QStringLiteral("--sound")), "--sound", 0, 8);
+    in.sound = *parseInt(p.values.at(QStringLiteral("--sound")), "--sound", 0, 8);
   in.sayDate = p.flags.contains(QStringLiteral("--say-date")) ? 1 : 0;
   in.sayTime = p.flags.contains(QStringLiteral("--say-time")) ? 1 : 0;
   if (p.values.count(QStringLiteral("--countdown"))) {
-    in.countdown = parseInt(p.values.at(QStringLiteral("--countdown")), "--countdown", 1, 99999);
+    in.countdown = *parseInt(p.values.at(QStringLiteral("--countdown")), "--countdown", 1, 99999);
     in.countdownOn = true;
   }
   EventSaver saver(s.state, s.clock, s.engine, s.speaker, *s.alarms, s.windows);
@@ -304,7 +367,7 @@ bool goToLiveRecord(Session& s, xbase::WorkArea* wa, qint64 recno) {
 }
 
 int cmdShow(Session& s, const Parsed& p, QTextStream& out) {
-  const qint64 recno = parseInt(p.words.at(0), "REC", 1, 0x7FFFFFF0);
+  const qint64 recno = *parseInt(p.words.at(0), "REC", 1, 0x7FFFFFF0);
   const int area = s.openViewerArea();
   if (area < 1) return 1;
   xbase::WorkArea* wa = s.engine.Area(area);
@@ -319,7 +382,7 @@ int cmdShow(Session& s, const Parsed& p, QTextStream& out) {
 }
 
 int cmdDelete(Session& s, const Parsed& p, QTextStream&) {
-  const qint64 recno = parseInt(p.words.at(0), "REC", 1, 0x7FFFFFF0);
+  const qint64 recno = *parseInt(p.words.at(0), "REC", 1, 0x7FFFFFF0);
   const int area = s.openViewerArea();
   if (area < 1) return 1;
   if (!goToLiveRecord(s, s.engine.Area(area), recno)) return 1;
@@ -337,8 +400,8 @@ int cmdDelete(Session& s, const Parsed& p, QTextStream&) {
 }
 
 int cmdSnooze(Session& s, const Parsed& p, QTextStream& out) {
-  const qint64 recno = parseInt(p.words.at(0), "REC", 1, 0x7FFFFFF0);
-  const int choice = parseInt(p.words.at(1), "CHOICE", 0, 8);
+  const qint64 recno = *parseInt(p.words.at(0), "REC", 1, 0x7FFFFFF0);
+  const int choice = *parseInt(p.words.at(1), "CHOICE", 0, 8);
   const int area = s.openViewerArea();
   if (area < 1) return 1;
   if (!goToLiveRecord(s, s.engine.Area(area), recno)) return 1;
@@ -409,7 +472,7 @@ int cmdExport(Session& s, const Parsed& p, QTextStream& out) {
 ImportOptions importOptions(const Parsed& p) {
   ImportOptions options;
   if (p.values.count(QStringLiteral("--lead")))
-    options.leadMinutes = parseInt(p.values.at(QStringLiteral("--lead")), "--lead", 0, 99999);
+    options.leadMinutes = *parseInt(p.values.at(QStringLiteral("--lead")), "--lead", 0, 99999);
   if (p.values.count(QStringLiteral("--all-day-at")))
     options.allDayAt =
         QTime::fromString(p.values.at(QStringLiteral("--all-day-at")).trimmed(), QStringLiteral("HH:mm"));
@@ -455,155 +518,109 @@ int cmdSayTime(Session& s, QTextStream& out) {
 }  // namespace
 
 int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err) {
-  try {
-    QStringList args = arguments;
-    QString appFolder = DefaultAppFolder();
-    QDateTime now;
-    // The global options usually come before the command; after it they are taken too.
-    const auto takeGlobal = [&](const QString& option) {
-      if (args.isEmpty()) throw UsageError{option + QStringLiteral(" needs a value")};
-      if (option == QStringLiteral("--app-folder"))
-        appFolder = QDir::cleanPath(args.takeFirst());
-      else
-        now = parseMoment(args.takeFirst(), option, true);
-    };
-    while (!args.isEmpty() && args.first().startsWith(QStringLiteral("--"))) {
-      const QString option = args.takeFirst();
-      if (option == QStringLiteral("--help")) {
-        out << kUsage;
-        return 0;
-      }
-      if (option != QStringLiteral("--app-folder") && option != QStringLiteral("--now"))
-        throw UsageError{QStringLiteral("unknown option ") + option};
-      takeGlobal(option);
-    }
-    if (args.isEmpty()) throw UsageError{QStringLiteral("no command given")};
-    const QString command = args.takeFirst();
-    {
-      // A global option after the command (but never a value of the command's own options).
-      static const QStringList withValues = {"--text",       "--activity", "--remind",    "--type",
-                                             "--memo",       "--sound",    "--countdown", "--lead",
-                                             "--all-day-at", "--server",   "--user"};
-      QStringList rest;
-      while (!args.isEmpty()) {
-        const QString a = args.takeFirst();
-        if (a == QStringLiteral("--app-folder") || a == QStringLiteral("--now")) {
-          takeGlobal(a);
-        } else {
-          rest << a;
-          if (withValues.contains(a) && !args.isEmpty()) rest << args.takeFirst();
-        }
-      }
-      args = rest;
-    }
-
-    if (command == QStringLiteral("mail")) {
-      QString usageError;
-      const int code = RunMailCommand(args, appFolder, now, out, err, &usageError);
-      if (code == 2) throw UsageError{usageError};
-      return code;
-    }
-    Parsed p;
-    if (command == QStringLiteral("add")) {
-      p = parseArgs(args, {"--text", "--activity", "--remind", "--type", "--memo", "--sound", "--countdown"},
-                    {"--say-date", "--say-time"});
-      expectWords(p, 0, command);
-      if (!p.values.count(QStringLiteral("--text")) || p.values.at(QStringLiteral("--text")).trimmed().isEmpty())
-        throw UsageError{QStringLiteral("add needs --text with the activity's words")};
-      if (!p.values.count(QStringLiteral("--activity"))) throw UsageError{QStringLiteral("add needs --activity")};
-      // Check every value now, before anything is written.
-      parseMoment(p.values.at(QStringLiteral("--activity")), QStringLiteral("--activity"), false);
-      if (p.values.count(QStringLiteral("--remind")))
-        parseMoment(p.values.at(QStringLiteral("--remind")), QStringLiteral("--remind"), false);
-      if (p.values.count(QStringLiteral("--sound"))) parseInt(p.values.at(QStringLiteral("--sound")), "--sound", 0, 8);
-      if (p.values.count(QStringLiteral("--countdown")))
-        parseInt(p.values.at(QStringLiteral("--countdown")), "--countdown", 1, 99999);
-    } else if (command == QStringLiteral("list")) {
-      p = parseArgs(args, {}, {"--all"});
-      expectWords(p, 0, command);
-    } else if (command == QStringLiteral("show") || command == QStringLiteral("delete")) {
-      p = parseArgs(args, {}, {});
-      expectWords(p, 1, command);
-      parseInt(p.words.at(0), "REC", 1, 0x7FFFFFF0);
-    } else if (command == QStringLiteral("snooze")) {
-      p = parseArgs(args, {}, {});
-      expectWords(p, 2, command);
-      parseInt(p.words.at(0), "REC", 1, 0x7FFFFFF0);
-      parseInt(p.words.at(1), "CHOICE", 0, 8);
-    } else if (command == QStringLiteral("next") || command == QStringLiteral("say-time") ||
-               command == QStringLiteral("joke")) {
-      p = parseArgs(args, {}, {});
-      expectWords(p, 0, command);
-    } else if (command == QStringLiteral("due")) {
-      p = parseArgs(args, {}, {"--dry-run"});
-      expectWords(p, 0, command);
-    } else if (command == QStringLiteral("export")) {
-      p = parseArgs(args, {}, {"--all"});
-      expectWords(p, 1, command);
-    } else if (command == QStringLiteral("import") || command == QStringLiteral("sync")) {
-      const bool sync = command == QStringLiteral("sync");
-      p = sync ? parseArgs(args, {"--server", "--user", "--lead", "--all-day-at"}, {})
-               : parseArgs(args, {"--lead", "--all-day-at"}, {});
-      expectWords(p, sync ? 0 : 1, command);
-      if (p.values.count(QStringLiteral("--lead"))) parseInt(p.values.at(QStringLiteral("--lead")), "--lead", 0, 99999);
-      if (p.values.count(QStringLiteral("--all-day-at")) &&
-          !QTime::fromString(p.values.at(QStringLiteral("--all-day-at")).trimmed(), QStringLiteral("HH:mm")).isValid())
-        throw UsageError{QStringLiteral("--all-day-at wants a time of day written HH:MM, not \"%1\"")
-                             .arg(p.values.at(QStringLiteral("--all-day-at")))};
-    } else {
-      throw UsageError{QStringLiteral("unknown command ") + command};
-    }
-
-    const SeedResult seed = SeedAppFolder(appFolder, TemplateFolder());
-    if (!seed.error.isEmpty()) {
-      err << seed.error << Qt::endl;
-      return 1;
-    }
-    Session s(appFolder, now, err);
-    // Another program's index in the calendar's place is replaced before any command meets it,
-    // and the user who shares the table with that program is told, once. A dry run writes nothing.
-    const bool dryRun = command == QStringLiteral("due") && p.flags.contains(QStringLiteral("--dry-run"));
-    if (!dryRun && command != QStringLiteral("say-time") && command != QStringLiteral("joke") &&
-        data::IndexIsForeign(s.engine, data::CalendarPath(s.state.AppFolder))) {
-      const xbase::Status rebuilt = RepairCalendarIndex(s.engine.env(), s.state.AppFolder);
-      s.warn(rebuilt.ok() ? ForeignIndexProblem(s.state.AppFolder) : ProblemOf(rebuilt));
-    }
-    int code = 1;
-    if (command == QStringLiteral("add"))
-      code = cmdAdd(s, p, out);
-    else if (command == QStringLiteral("list"))
-      code = cmdList(s, p, out);
-    else if (command == QStringLiteral("show"))
-      code = cmdShow(s, p, out);
-    else if (command == QStringLiteral("delete"))
-      code = cmdDelete(s, p, out);
-    else if (command == QStringLiteral("snooze"))
-      code = cmdSnooze(s, p, out);
-    else if (command == QStringLiteral("next")) {
-      s.tell(s.alarms->FindNextAlarm());
-      out << momentText(s.alarms->nextAlarm().value_or(QDateTime())) << Qt::endl;
-      code = 0;
-    } else if (command == QStringLiteral("due"))
-      code = cmdDue(s, p, out);
-    else if (command == QStringLiteral("export"))
-      code = cmdExport(s, p, out);
-    else if (command == QStringLiteral("import"))
-      code = cmdImport(s, p, out);
-    else if (command == QStringLiteral("sync"))
-      code = cmdSync(s, p, out);
-    else if (command == QStringLiteral("say-time"))
-      code = cmdSayTime(s, out);
-    else if (command == QStringLiteral("joke"))
-      code = CliJoke(s.engine, s.settings, s.prompter, s.state.AppFolder, out, err);
-    s.warn(ProblemOf(s.engine.CloseAll()));
-    // Whatever printed an error did not fully succeed; a warning is no error.
-    if (code == 0 && s.prompter.count > 0) code = 1;
-    if (s.committed) tellRunningProgram();
-    return code;
-  } catch (const UsageError& e) {
+  const auto usage = [&err](const UsageError& e) {
     err << "chimewise-cli: " << e.text << Qt::endl << kUsage;
     return 2;
+  };
+  QStringList args = arguments;
+  QString appFolder = DefaultAppFolder();
+  QDateTime now;
+  // The global options usually come before the command; after it they are taken too.
+  const auto takeGlobal = [&](const QString& option) -> std::optional<UsageError> {
+    if (args.isEmpty()) return UsageError{option + QStringLiteral(" needs a value")};
+    if (option == QStringLiteral("--app-folder")) {
+      appFolder = QDir::cleanPath(args.takeFirst());
+      return std::nullopt;
+    }
+    const Checked<QDateTime> moment = parseMoment(args.takeFirst(), option, true);
+    if (moment.error()) return moment.error();
+    now = *moment;
+    return std::nullopt;
+  };
+  while (!args.isEmpty() && args.first().startsWith(QStringLiteral("--"))) {
+    const QString option = args.takeFirst();
+    if (option == QStringLiteral("--help")) {
+      out << kUsage;
+      return 0;
+    }
+    if (option != QStringLiteral("--app-folder") && option != QStringLiteral("--now"))
+      return usage({QStringLiteral("unknown option ") + option});
+    if (const auto e = takeGlobal(option)) return usage(*e);
   }
+  if (args.isEmpty()) return usage({QStringLiteral("no command given")});
+  const QString command = args.takeFirst();
+  {
+    // A global option after the command (but never a value of the command's own options).
+    static const QStringList withValues = {"--text",      "--activity", "--remind",     "--type",   "--memo", "--sound",
+                                           "--countdown", "--lead",     "--all-day-at", "--server", "--user"};
+    QStringList rest;
+    while (!args.isEmpty()) {
+      const QString a = args.takeFirst();
+      if (a == QStringLiteral("--app-folder") || a == QStringLiteral("--now")) {
+        if (const auto e = takeGlobal(a)) return usage(*e);
+      } else {
+        rest << a;
+        if (withValues.contains(a) && !args.isEmpty()) rest << args.takeFirst();
+      }
+    }
+    args = rest;
+  }
+
+  if (command == QStringLiteral("mail")) {
+    const Checked<MailRequest> request = ReadMailArguments(args);
+    if (const auto e = request.error()) return usage(*e);
+    return RunMailCommand(*request, appFolder, now, out, err);
+  }
+  const Checked<Parsed> read = readCommand(command, args);
+  if (const auto e = read.error()) return usage(*e);
+  const Parsed& p = *read;
+
+  const SeedResult seed = SeedAppFolder(appFolder, TemplateFolder());
+  if (!seed.error.isEmpty()) {
+    err << seed.error << Qt::endl;
+    return 1;
+  }
+  Session s(appFolder, now, err);
+  // Another program's index in the calendar's place is replaced before any command meets it,
+  // and the user who shares the table with that program is told, once. A dry run writes nothing.
+  const bool dryRun = command == QStringLiteral("due") && p.flags.contains(QStringLiteral("--dry-run"));
+  if (!dryRun && command != QStringLiteral("say-time") && command != QStringLiteral("joke") &&
+      data::IndexIsForeign(s.engine, data::CalendarPath(s.state.AppFolder))) {
+    const xbase::Status rebuilt = RepairCalendarIndex(s.engine.env(), s.state.AppFolder);
+    s.warn(rebuilt.ok() ? ForeignIndexProblem(s.state.AppFolder) : ProblemOf(rebuilt));
+  }
+  int code = 1;
+  if (command == QStringLiteral("add"))
+    code = cmdAdd(s, p, out);
+  else if (command == QStringLiteral("list"))
+    code = cmdList(s, p, out);
+  else if (command == QStringLiteral("show"))
+    code = cmdShow(s, p, out);
+  else if (command == QStringLiteral("delete"))
+    code = cmdDelete(s, p, out);
+  else if (command == QStringLiteral("snooze"))
+    code = cmdSnooze(s, p, out);
+  else if (command == QStringLiteral("next")) {
+    s.tell(s.alarms->FindNextAlarm());
+    out << momentText(s.alarms->nextAlarm().value_or(QDateTime())) << Qt::endl;
+    code = 0;
+  } else if (command == QStringLiteral("due"))
+    code = cmdDue(s, p, out);
+  else if (command == QStringLiteral("export"))
+    code = cmdExport(s, p, out);
+  else if (command == QStringLiteral("import"))
+    code = cmdImport(s, p, out);
+  else if (command == QStringLiteral("sync"))
+    code = cmdSync(s, p, out);
+  else if (command == QStringLiteral("say-time"))
+    code = cmdSayTime(s, out);
+  else if (command == QStringLiteral("joke"))
+    code = CliJoke(s.engine, s.settings, s.prompter, s.state.AppFolder, out, err);
+  s.warn(ProblemOf(s.engine.CloseAll()));
+  // Whatever printed an error did not fully succeed; a warning is no error.
+  if (code == 0 && s.prompter.count > 0) code = 1;
+  if (s.committed) tellRunningProgram();
+  return code;
 }
 
 }  // namespace chimewise

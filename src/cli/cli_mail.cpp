@@ -51,26 +51,25 @@ void RemoveLeftFolders() {
 
 }  // namespace
 
-int RunMailCommand(const QStringList& args, const QString& appFolder, const QDateTime& now, QTextStream& out,
-                   QTextStream& err, QString* usageError) {
-  QString address;
-  bool automatic = false;
+Checked<MailRequest> ReadMailArguments(const QStringList& args) {
+  MailRequest request;
   for (qsizetype i = 0; i < args.size(); ++i) {
     if (args[i] == QStringLiteral("--auto")) {
-      automatic = true;
-    } else if (args[i] == QStringLiteral("--mailbox") && i + 1 < args.size() && address.isEmpty()) {
-      address = args[++i];
-      if (address.trimmed().isEmpty()) {
-        *usageError = QStringLiteral("--mailbox needs a folder or an imap:// or imaps:// address");
-        return 2;
-      }
+      request.automatic = true;
+    } else if (args[i] == QStringLiteral("--mailbox") && i + 1 < args.size() && request.address.isEmpty()) {
+      request.address = args[++i];
+      if (request.address.trimmed().isEmpty())
+        return UsageError{QStringLiteral("--mailbox needs a folder or an imap:// or imaps:// address")};
     } else {
-      *usageError = args[i] == QStringLiteral("--mailbox") ? QStringLiteral("--mailbox needs a value, once")
-                                                           : QStringLiteral("mail does not take ") + args[i];
-      return 2;
+      return UsageError{args[i] == QStringLiteral("--mailbox") ? QStringLiteral("--mailbox needs a value, once")
+                                                               : QStringLiteral("mail does not take ") + args[i]};
     }
   }
+  return request;
+}
 
+int RunMailCommand(const MailRequest& request, const QString& appFolder, const QDateTime& now, QTextStream& out,
+                   QTextStream& err) {
   SharedState state;
   state.AppFolder = appFolder;
   SettingsStore settings(SettingsFilePath());
@@ -92,10 +91,10 @@ int RunMailCommand(const QStringList& args, const QString& appFolder, const QDat
   CollectedRows rows;
   MailReader reader(state, settings, clock, speaker, account, MessageFiles(files.path()));
   reader.setSynchronous(true);
-  reader.setMailboxAddress(address);
+  reader.setMailboxAddress(request.address);
   reader.list = [&rows]() -> MailList* { return &rows; };
   // As the timer starts it, or as a request from the menu does.
-  reader.CheckNewMail(automatic, !automatic);
+  reader.CheckNewMail(request.automatic, !request.automatic);
   for (const MailRow& row : rows.rows) reader.ReadMyMail(row);
   reader.ListClosed(rows.rows);
   for (const QString& line : speaker.lines) out << TerminalLine(line) << Qt::endl;

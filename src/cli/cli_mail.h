@@ -1,6 +1,8 @@
 #pragma once
 // chimewise-cli mail: one mail check over the program's own reader, printed line by line.
 
+#include "cli/usage.h"
+
 #include <QDateTime>
 #include <QStringList>
 #include <QTextStream>
@@ -13,8 +15,16 @@ inline constexpr const char* kMailUsage =
     "                      (--auto: the automatic rules; otherwise as the unread e-mail window\n"
     "                      reads each row)\n";
 
-// Exit code as RunCli's; usage errors are thrown back as text in `usageError` with 2.
-int RunMailCommand(const QStringList& args, const QString& appFolder, const QDateTime& now, QTextStream& out,
-                   QTextStream& err, QString* usageError);
+struct MailRequest {
+  QString address;  // empty: the account's own mailbox
+  bool automatic = false;
+};
+
+// The mail command's options (the words after "mail").
+Checked<MailRequest> ReadMailArguments(const QStringList& args);
+
+// One mail check. Exit code as RunCli's.
+int RunMailCommand(const MailRequest& request, const QString& appFolder, const QDateTime& now, QTextStream& out,
+                   QTextStream& err);
 
 }  // namespace chimewise

@@ -41,6 +41,8 @@ Wording Describe(const Problem& p) {
                   .arg(p.detail),
               QStringLiteral("Reminder Table in Use"), PromptIcon::Information};
     case ProblemKind::FileFault: return {p.subject.isEmpty() ? p.detail : p.subject + QStringLiteral(": ") + p.detail};
+    case ProblemKind::CharacterNotLoaded:
+      return {p.detail, QStringLiteral("Damaged Character"), PromptIcon::Information};
     case ProblemKind::NoSuchReminder: return {QStringLiteral("There is no reminder number %1.").arg(p.number)};
   }
   return {};

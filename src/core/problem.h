@@ -32,6 +32,9 @@ enum class ProblemKind {
   // A file could not be read, written or started. subject: the file (or a line of it), or empty
   // when detail says it all; detail: why.
   FileFault,
+  // A character file could not be loaded (missing, unreadable or damaged). detail: the loader's
+  // message, which names the file and its fault.
+  CharacterNotLoaded,
 };
 
 struct [[nodiscard]] Problem {

@@ -748,7 +748,7 @@ void OptionsDialog::onCharacterChosen(int position) {
     // A file that is no character is found out before the character on the screen is unloaded:
     // the user is told, and keeps the one there is.
     const agent::LoadResult check = agent::loadCharacterFile(entry.path);
-    if (check.character) {
+    if (check) {
       host.LoadCharacter(entry.fileName, false);
       m_shownCharacter = position;
       // The new character takes the place of the old one beside the dialog, at its foot.
@@ -761,7 +761,8 @@ void OptionsDialog::onCharacterChosen(int position) {
     }
     const QSignalBlocker quiet(characterList);
     characterList->setCurrentIndex(m_shownCharacter);
-    m_ctx.prompter.message(check.error, QStringLiteral("Damaged Character"), PromptIcon::Information);
+    const Wording damaged = Describe(CharacterLoadProblem(check.failure()));
+    m_ctx.prompter.message(damaged.text, damaged.title, damaged.icon);
   }
 }
 

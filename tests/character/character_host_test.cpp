@@ -105,7 +105,7 @@ TEST(CharacterStore, ProgramAndPlatformAgreeOnTheFileEnding) {
   const auto preferred = FindPathNoCase(kAssets + "/characters", kPreferredCharacter + kCharacterExtension);
   ASSERT_TRUE(preferred);
   const agent::LoadResult loaded = agent::loadCharacterFile(*preferred);
-  EXPECT_TRUE(loaded.character) << loaded.error.toStdString();
+  EXPECT_TRUE(loaded.value()) << loaded.error().toStdString();
 }
 
 TEST_F(CharacterHostTest, MissingFoldersAndFilesAreToldAndNothingLoads) {
@@ -127,7 +127,12 @@ TEST_F(CharacterHostTest, MissingFoldersAndFilesAreToldAndNothingLoads) {
   bad.write("{ \"name\": ");
   bad.close();
   host->LoadCharacter("broken.OCHAR", false);
-  EXPECT_TRUE(prompter.asked.back().text.contains("Broken.ochar")) << prompter.asked.back().text.toStdString();
+  // The user reads the loader's own words about the file.
+  const QString fault = agent::loadCharacterFile(chars + "/Broken.ochar").error();
+  EXPECT_TRUE(fault.startsWith(chars + "/Broken.ochar: line 1: not valid JSON")) << fault.toStdString();
+  EXPECT_EQ(prompter.asked.back().text, fault);
+  EXPECT_EQ(prompter.asked.back().title, "Damaged Character");
+  EXPECT_EQ(prompter.asked.back().icon, PromptIcon::Information);
   EXPECT_EQ(host->character(), nullptr);
   // At start-up a damaged (or refused) character gives way to an installed one, the preferred
   // first, and the user is told without being held up.
@@ -137,8 +142,8 @@ TEST_F(CharacterHostTest, MissingFoldersAndFilesAreToldAndNothingLoads) {
   const auto& notice = prompter.asked.back();
   EXPECT_TRUE(notice.notice);
   EXPECT_EQ(notice.title, "Damaged Character");
-  EXPECT_TRUE(notice.text.contains("Broken.ochar") && notice.text.endsWith("uses Hoot for now."))
-      << notice.text.toStdString();
+  EXPECT_EQ(notice.text, fault + "\n\nOlm Chimewise uses Hoot for now.");
+  EXPECT_EQ(notice.icon, PromptIcon::Information);
 }
 
 TEST_F(CharacterHostTest, LoadSizesRegistersCommandsAndGreets) {

@@ -123,20 +123,43 @@ TEST_F(CliTest, ListAndShowPrintControlCharactersEscaped) {
 
 TEST_F(CliTest, BadArgumentsWriteNothing) {
   ASSERT_EQ(run(kMorning, {"list", "--all"}), 0);
-  const QStringList bad[] = {{"add", "--text", "x"},
-                             {"add", "--activity", "2026-12-04 10:00"},
-                             {"add", "--text", "x", "--activity", "tomorrow"},
-                             {"add", "--text", "x", "--activity", "2026-12-04 10:00", "--sound", "9"},
-                             {"add", "--text", "x", "--activity", "2026-12-04 10:00", "--countdown", "-5"},
-                             {"add", "--text", "x", "--activity", "2026-12-04 10:00", "--bogus"},
-                             {"add", "--text", "x", "--activity", "2026-12-04 10:00", "extra"},
-                             {"snooze", "1", "9"},
-                             {"show", "zero"},
-                             {"frobnicate"},
-                             {}};
-  for (const QStringList& args : bad) {
+  // Each refused line, and the first line said about it (the usage follows).
+  const std::pair<QStringList, QString> bad[] = {
+      {{"add", "--text", "x"}, "add needs --activity"},
+      {{"add", "--activity", "2026-12-04 10:00"}, "add needs --text with the activity's words"},
+      {{"add", "--text", " ", "--activity", "2026-12-04 10:00"}, "add needs --text with the activity's words"},
+      {{"add", "--text", "x", "--activity", "tomorrow"},
+       "--activity wants a moment written \"YYYY-MM-DD HH:MM\", not \"tomorrow\""},
+      {{"add", "--text", "x", "--activity", "2026-12-04 10:00", "--remind", "later"},
+       "--remind wants a moment written \"YYYY-MM-DD HH:MM\", not \"later\""},
+      {{"add", "--text", "x", "--activity", "2026-12-04 10:00", "--sound", "9"},
+       "--sound must be a whole number from 0 to 8, not \"9\""},
+      {{"add", "--text", "x", "--activity", "2026-12-04 10:00", "--countdown", "-5"},
+       "--countdown must be a whole number from 1 to 99999, not \"-5\""},
+      {{"add", "--text", "x", "--activity", "2026-12-04 10:00", "--bogus"}, "unknown option --bogus"},
+      {{"add", "--text", "x", "--activity", "2026-12-04 10:00", "extra"}, "add takes 0 arguments"},
+      {{"add", "--text", "x", "--text", "y"}, "--text is given twice"},
+      {{"add", "--text", "x", "--activity"}, "--activity needs a value"},
+      {{"list", "--now"}, "--now needs a value"},
+      {{"list", "--now", "noon"}, "--now wants a moment written \"YYYY-MM-DD HH:MM:SS\", not \"noon\""},
+      {{"snooze", "1", "9"}, "CHOICE must be a whole number from 0 to 8, not \"9\""},
+      {{"snooze", "1"}, "snooze takes 2 arguments"},
+      {{"show", "zero"}, "REC must be a whole number from 1 to 2147483632, not \"zero\""},
+      {{"delete"}, "delete takes 1 argument"},
+      {{"import", "--lead", "x", "a.ics"}, "--lead must be a whole number from 0 to 99999, not \"x\""},
+      {{"import", "--all-day-at", "9", "a.ics"}, "--all-day-at wants a time of day written HH:MM, not \"9\""},
+      {{"sync", "a.ics"}, "sync takes 0 arguments"},
+      {{"sync", "--server"}, "--server needs a value"},
+      {{"sync", "--all-day-at", "noon"}, "--all-day-at wants a time of day written HH:MM, not \"noon\""},
+      {{"mail", "--mailbox", " "}, "--mailbox needs a folder or an imap:// or imaps:// address"},
+      {{"mail", "--mailbox", "a", "--mailbox", "b"}, "--mailbox needs a value, once"},
+      {{"--bogus", "next"}, "unknown option --bogus"},
+      {{"frobnicate"}, "unknown command frobnicate"},
+      {{}, "no command given"}};
+  for (const auto& [args, said] : bad) {
     EXPECT_EQ(run(kMorning, args), 2) << args.join(' ').toStdString();
-    EXPECT_TRUE(errors.startsWith("chimewise-cli: ")) << errors.toStdString();
+    EXPECT_EQ(errors.section('\n', 0, 0), "chimewise-cli: " + said) << args.join(' ').toStdString();
+    EXPECT_TRUE(errors.contains("usage: chimewise-cli")) << errors.toStdString();
   }
   QString o, e;
   QTextStream out(&o), err(&e);

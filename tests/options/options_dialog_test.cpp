@@ -28,6 +28,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -169,7 +170,7 @@ TEST_F(OptionsDialogTest, OpensFilledBesideTheCharacterWithoutReloadingOrResizin
   OptionsDialog& d = open();
   QStringList tabs;
   for (int i = 0; i < d.tabs->count(); ++i) tabs << d.tabs->tabText(i);
-  EXPECT_EQ(tabs, QStringList({"Characters", "Time Announcements", "Reminder Options", "Email Options"}));
+  EXPECT_EQ(tabs, QStringList({"Characters", "Time Announcements", "Reminder Options", "Email Options", "Sync"}));
 
   // The lists were filled and chosen without a word to the character: the same one, its own size.
   EXPECT_EQ(host->character(), before);
@@ -343,9 +344,9 @@ TEST_F(OptionsDialogTest, TheMailIntervalAndTheRangePickersAreCheckedAsTheyChang
 TEST_F(OptionsDialogTest, CtrlTabTurnsToTheNextTabFromTheLastBackToTheFirst) {
   OptionsDialog& d = open();
   ASSERT_NO_FATAL_FAILURE(activate(d));
-  d.tabs->setCurrentIndex(3);
-  d.mailbox->setFocus();
-  QTest::keyClick(d.mailbox, Qt::Key_Tab, Qt::ControlModifier);
+  d.tabs->setCurrentIndex(4);
+  d.syncServer->setFocus();
+  QTest::keyClick(d.syncServer, Qt::Key_Tab, Qt::ControlModifier);
   EXPECT_EQ(d.tabs->tabText(d.tabs->currentIndex()), "Characters");
   QTest::keyClick(d.focusWidget() ? d.focusWidget() : &d, Qt::Key_Tab, Qt::ControlModifier);
   EXPECT_EQ(d.tabs->tabText(d.tabs->currentIndex()), "Time Announcements");
@@ -354,6 +355,49 @@ TEST_F(OptionsDialogTest, CtrlTabTurnsToTheNextTabFromTheLastBackToTheFirst) {
   QTest::keyClick(d.phraseList->lineEdit(), Qt::Key_Tab, Qt::ControlModifier);
   EXPECT_EQ(d.tabs->tabText(d.tabs->currentIndex()), "Reminder Options");
   EXPECT_EQ(d.phraseList->currentText(), "The time is");
+}
+
+TEST_F(OptionsDialogTest, SyncTabAppliesItsSettingsKeepsThePasswordAsideAndSyncNowTellsTheOutcome) {
+  settings.write(settings::SyncServer, "https://cal.example.org/dav/anna/reminders/");
+  settings.write(settings::SyncUser, "anna");
+  QStringList kept;
+  std::function<void(const QString&)> pending;
+  OptionsHooks hooks = loggedHooks();
+  hooks.keepSyncPassword = [&](const QString& server, const QString& user, const QString& password) {
+    kept << server + ' ' + user + ' ' + password;
+  };
+  hooks.syncNow = [&](std::function<void(const QString&)> done) {
+    log << "sync now with " + stored(settings::SyncServer);
+    pending = std::move(done);
+  };
+  OptionsDialog& d = open(std::move(hooks));
+  EXPECT_EQ(d.syncServer->text(), "https://cal.example.org/dav/anna/reminders/");
+  EXPECT_EQ(d.syncUser->text(), "anna");
+  EXPECT_TRUE(d.syncPassword->text().isEmpty()) << "a password is never shown again";
+  EXPECT_EQ(d.syncPassword->echoMode(), QLineEdit::Password);
+
+  // Sync Now applies what the tab holds first, and the password goes to the keeper, not the file.
+  d.syncServer->setText(" https://cloud.example.org/remote.php/dav/calendars/anna/personal/ ");
+  d.syncPassword->setText("s3cret");
+  d.syncNowButton->click();
+  EXPECT_TRUE(log.contains("sync now with https://cloud.example.org/remote.php/dav/calendars/anna/personal/"))
+      << log.join('\n').toStdString();
+  EXPECT_EQ(kept, QStringList{"https://cloud.example.org/remote.php/dav/calendars/anna/personal/ anna s3cret"});
+  EXPECT_TRUE(d.syncPassword->text().isEmpty());
+  QFile file(settings.filePath());
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_FALSE(file.readAll().contains("s3cret"));
+  EXPECT_FALSE(d.syncNowButton->isEnabled()) << "one sync at a time";
+  ASSERT_TRUE(pending);
+  pending("The calendar server refused the user name or password");
+  EXPECT_EQ(d.syncStatus->text(), "The calendar server refused the user name or password");
+  EXPECT_TRUE(d.syncNowButton->isEnabled());
+
+  // Apply stores the user; a password left empty is not kept again.
+  d.syncUser->setText("anna.b");
+  ASSERT_TRUE(d.Apply());
+  EXPECT_EQ(stored(settings::SyncUser), "anna.b");
+  EXPECT_EQ(kept.size(), 1);
 }
 
 TEST_F(OptionsDialogTest, ChoosingACharacterLoadsItAtTheDialogsFootAndApplyKeepsIt) {

@@ -29,9 +29,9 @@ class AgentRig : public ::testing::Test {
     o.synthesizeOnCallerThread = !threaded;
     o.balloon = balloonPlace;
     service = std::make_unique<agent::AgentService>(o);
-    QString error;
-    c = service->load(QStringLiteral("CharacterID"), AgentAsset(file), &error);
-    ASSERT_TRUE(c) << error.toStdString();
+    const agent::Result<agent::Character*> loaded = service->load(QStringLiteral("CharacterID"), AgentAsset(file));
+    ASSERT_TRUE(loaded) << loaded.error().toStdString();
+    c = loaded.value();
   }
   // Small steps, so events posted by handlers run close to when they would for real.
   void run(qint64 ms) {

@@ -47,14 +47,11 @@ AudioOutput* AgentService::takeOutput() {
   return m_outputs.back().get();
 }
 
-Character* AgentService::load(const QString& id, const QString& path, QString* error) {
-  auto fail = [&](const QString& message) -> Character* {
-    if (error) *error = message;
-    return nullptr;
-  };
-  if (m_characters.count(id)) return fail(QStringLiteral("a character is already loaded under the ID \"%1\"").arg(id));
+Result<Character*> AgentService::load(const QString& id, const QString& path) {
+  if (m_characters.count(id))
+    return Failure{FailureKind::IdTaken, QStringLiteral("a character is already loaded under the ID \"%1\"").arg(id)};
   LoadResult loaded = loadCharacterFile(path);
-  if (!loaded.character) return fail(loaded.error);
+  if (!loaded) return loaded.failure();
   CharacterOptions o;
   o.clock = m_clock;
   o.speech = m_speech.get();
@@ -63,7 +60,7 @@ Character* AgentService::load(const QString& id, const QString& path, QString* e
   o.synthesizeOnCallerThread = m_options.synthesizeOnCallerThread;
   o.voiceName = m_options.voiceName;
   o.balloon = m_options.balloon.value_or(defaultBalloonPlace(QGuiApplication::platformName()));
-  auto character = std::make_unique<Character>(id, std::move(loaded.character), o);
+  auto character = std::make_unique<Character>(id, loaded.value(), o);
   Character* raw = character.get();
   connect(raw, &QObject::destroyed, this, [this, lent = std::vector<AudioOutput*>{o.speechOutput, o.effectsOutput}] {
     m_freeOutputs.insert(m_freeOutputs.end(), lent.begin(), lent.end());

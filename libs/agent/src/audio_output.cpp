@@ -1,6 +1,7 @@
 #include "agent/audio_output.h"
 
 #include "agent/clock.h"
+#include "agent/result.h"
 #include "sound_backend.h"
 
 #include <QIODevice>
@@ -142,7 +143,7 @@ bool DeviceAudioOutput::openSink() {
     m_stream->clear();
     return m_sink->start(m_stream.get());
   }
-  const sound::Api* api = sound::Load();
+  const sound::Api* api = sound::Load().value();
   if (!api || !api->hasOutput()) {
     m_silent = std::make_unique<SilentAudioOutput>(m_clock);
     return false;
@@ -219,7 +220,7 @@ std::unique_ptr<AudioOutput> createAudioOutput(Clock& clock, AudioChoice choice)
 }
 
 bool soundOutputExists() {
-  const sound::Api* api = sound::Load();
+  const sound::Api* api = sound::Load().value();
   return api && api->hasOutput();
 }
 

@@ -1,5 +1,6 @@
 #include "listener.h"
 
+#include "agent/result.h"
 #include "sound_backend.h"
 
 #include <QIODevice>
@@ -38,12 +39,12 @@ bool Listener::begin(const std::vector<Command>& commands, QString* reason) {
 
 bool Listener::startMicrophone(const std::vector<Command>& commands, QString* reason) {
   if (m_listening) return true;
-  QString error;
-  const sound::Api* api = sound::Load(&error);
-  if (!api) {
-    if (reason) *reason = error;
+  const Result<const sound::Api*> loaded = sound::Load();
+  if (!loaded) {
+    if (reason) *reason = loaded.error();
     return false;
   }
+  const sound::Api* api = loaded.value();
   std::unique_ptr<sound::Source> source(api->openInput(SpeechRecognizer::kSampleRate, reason));
   if (!source) return false;
   if (!begin(commands, reason)) return false;

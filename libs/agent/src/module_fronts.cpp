@@ -7,6 +7,8 @@
 #include "sound_backend.h"
 #include "sphinx_backend.h"
 
+#include "agent/result.h"
+
 #include <modules/module.h>
 
 namespace agent {
@@ -56,10 +58,10 @@ Utterance synthesize(const SpeechMarkup& markup, const QString& voice, int rate,
 
 namespace sphinx {
 
-const Api* Load(QString* error) {
+Result<const Api*> Load() {
   static const auto table = modules::LoadTable<Api>(QString::fromLatin1(kModuleFile), kEntryPoint, kVersion,
                                                     QStringLiteral("speech recognition"));
-  if (!table.api && error) *error = table.error;
+  if (!table.api) return Failure{FailureKind::NotInstalled, table.error};
   return table.api;
 }
 
@@ -67,10 +69,10 @@ const Api* Load(QString* error) {
 
 namespace sound {
 
-const Api* Load(QString* error) {
+Result<const Api*> Load() {
   static const auto table =
       modules::LoadTable<Api>(QString::fromLatin1(kModuleFile), kEntryPoint, kVersion, QStringLiteral("sound"));
-  if (!table.api && error) *error = table.error;
+  if (!table.api) return Failure{FailureKind::NotInstalled, table.error};
   return table.api;
 }
 

@@ -7,6 +7,12 @@
 
 class QIODevice;
 
+namespace agent {
+// Defined in agent/result.h, which the module itself goes without.
+template <typename Pointer>
+class Result;
+}  // namespace agent
+
 namespace agent::sound {
 
 // Raised whenever a member is added, removed or changes its type.
@@ -45,7 +51,7 @@ struct Api {
 inline constexpr const char* kModuleFile = "libagent-sound.so";
 inline constexpr const char* kEntryPoint = "agent_sound_api";
 
-// The module, loaded on the first call; null when it cannot be, and then `error` says why.
-const Api* Load(QString* error = nullptr);
+// The module, loaded on the first call; NotInstalled when it cannot be.
+Result<const Api*> Load();
 
 }  // namespace agent::sound

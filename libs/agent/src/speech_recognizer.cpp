@@ -1,5 +1,6 @@
 #include "agent/speech_recognizer.h"
 
+#include "agent/result.h"
 #include "agent/voice_grammar.h"
 #include "flite_voice.h"
 #include "sphinx_backend.h"
@@ -54,8 +55,12 @@ bool SpeechRecognizer::ready() {
     m_error = QStringLiteral("the speech recognition model is missing (install pocketsphinx-en-us)");
     return false;
   }
-  d->api = sphinx::Load(&m_error);
-  if (!d->api) return false;
+  const Result<const sphinx::Api*> loaded = sphinx::Load();
+  if (!loaded) {
+    m_error = loaded.error();
+    return false;
+  }
+  d->api = loaded.value();
   d->ps = d->api->open(kModelDir, kDictionary);
   if (!d->ps) {
     m_error = QStringLiteral("pocketsphinx could not load its model from %1").arg(QString::fromLatin1(kModelDir));

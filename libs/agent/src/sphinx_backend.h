@@ -6,6 +6,12 @@
 
 #include <cstddef>
 
+namespace agent {
+// Defined in agent/result.h, which the module itself goes without.
+template <typename Pointer>
+class Result;
+}  // namespace agent
+
 namespace agent::sphinx {
 
 // Raised whenever a member is added, removed or changes its type.
@@ -33,7 +39,7 @@ struct Api {
 inline constexpr const char* kModuleFile = "libagent-sphinx.so";
 inline constexpr const char* kEntryPoint = "agent_sphinx_api";
 
-// The module, loaded on the first call; null when it cannot be, and then `error` says why.
-const Api* Load(QString* error);
+// The module, loaded on the first call; NotInstalled when it cannot be.
+Result<const Api*> Load();
 
 }  // namespace agent::sphinx

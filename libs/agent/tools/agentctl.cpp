@@ -50,11 +50,11 @@ int usage() {
 
 std::shared_ptr<const CharacterDefinition> load(const QString& path) {
   LoadResult r = loadCharacterFile(path);
-  if (!r.character) {
-    err() << r.error << "\n";
+  if (!r) {
+    err() << r.error() << "\n";
     err().flush();
   }
-  return r.character;
+  return r.value();
 }
 
 // Height and width factors of the seven character sizes; halves round to even.
@@ -273,12 +273,12 @@ int show(const QString& path, const QStringList& steps, const QString& at, int s
   AgentOptions options;
   if (qEnvironmentVariable("CHIMEWISE_AUDIO") == QLatin1String("silent")) options.audio = AudioChoice::Silent;
   AgentService service(options);
-  QString error;
-  Character* c = service.load(QStringLiteral("CharacterID"), path, &error);
-  if (!c) {
-    err() << error << "\n";
+  const Result<Character*> loaded = service.load(QStringLiteral("CharacterID"), path);
+  if (!loaded) {
+    err() << loaded.error() << "\n";
     return 1;
   }
+  Character* c = loaded.value();
   const QSize size = scaledSize(c->definition(), sizeIndex);
   c->setWidth(size.width());
   c->setHeight(size.height());

@@ -23,7 +23,9 @@ namespace {
 // What one mail check may spend: time from the start, bytes received, and the largest literal a
 // server may announce. Shared by the session's timeout handlers, its sockets and its tracer, so
 // whichever sees the limit first stops the exchange; once spent, every further read fails at
-// once (closing the session must not wait on a hostile server either).
+// once (closing the session must not wait on a hostile server either). Stopping throws: the
+// library's socket and tracer calls have no other way to fail, and the exception goes no further
+// than the calls in this file that drive the session, where `spent` words it as a Failure.
 struct Budget {
   enum Spent { None, Time, Bytes, Literal, Count, Nesting };
   std::chrono::steady_clock::time_point deadline;

@@ -119,9 +119,9 @@ TEST_F(AudioDevice, ACharacterSpeaksManySentencesOnTheDeviceAndIsUnloadedWhileSp
     AgentOptions o;
     o.audio = AgentOptions::Audio::Auto;
     auto service = std::make_unique<AgentService>(o);
-    QString error;
-    Character* c = service->load(QStringLiteral("C"), QStringLiteral(AGENT_ASSETS_DIR "Bolt.ochar"), &error);
-    ASSERT_TRUE(c) << error.toStdString();
+    const Result<Character*> loaded = service->load(QStringLiteral("C"), QStringLiteral(AGENT_ASSETS_DIR "Bolt.ochar"));
+    ASSERT_TRUE(loaded) << loaded.error().toStdString();
+    Character* c = loaded.value();
     int completed = 0;
     QObject::connect(c, &Character::requestCompleted, [&](RequestId, RequestStatus, const QString&) { ++completed; });
     c->show();

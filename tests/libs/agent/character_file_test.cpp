@@ -87,8 +87,8 @@ QJsonObject withVoice(int formants) {
 
 TEST(AgentCharacterFile, MinimalCharacterLoads) {
   LoadResult r = parse(minimal());
-  ASSERT_TRUE(r.character) << r.error.toStdString();
-  const CharacterDefinition& c = *r.character;
+  ASSERT_TRUE(r.value()) << r.error().toStdString();
+  const CharacterDefinition& c = *r.value();
   EXPECT_EQ(c.name, "Dot");
   EXPECT_EQ(c.parts[1].parent, 0);
   EXPECT_EQ(c.findAnimation(QStringLiteral("hOP")), &c.animations[0]);
@@ -102,17 +102,17 @@ TEST(AgentCharacterFile, MinimalCharacterLoads) {
   EXPECT_EQ(c.voice.rate, 170);
   r = parse(
       with(minimal(), "voice", QJsonObject{{"name", "flite:slt"}, {"rate", 180}, {"pitch", 55}, {"formants", 91}}));
-  ASSERT_TRUE(r.character) << r.error.toStdString();
-  EXPECT_EQ(r.character->voice.formants, 91);
-  EXPECT_EQ(r.character->voice.pitch, 55);
-  EXPECT_EQ(r.character->voice.rate, 180);
+  ASSERT_TRUE(r.value()) << r.error().toStdString();
+  EXPECT_EQ(r.value()->voice.formants, 91);
+  EXPECT_EQ(r.value()->voice.pitch, 55);
+  EXPECT_EQ(r.value()->voice.rate, 180);
   // Every SVG path command is read.
   r = parse(withBodyShape(QJsonObject{
       {"path",
        "M10,10 h10 v10 H10 V12 l2,2 c1,1 2,2 3,3 s1,1 2,2 q1,1 2,2 t2,2 a5,5 0 0 1 5,5 A3,4 20 1 0 30,30 z m1,1 L2,2Z"},
       {"fill", "red"}}));
-  ASSERT_TRUE(r.character) << r.error.toStdString();
-  const QRectF bounds = r.character->parts[0].variants[0][0].path.boundingRect();
+  ASSERT_TRUE(r.value()) << r.error().toStdString();
+  const QRectF bounds = r.value()->parts[0].variants[0][0].path.boundingRect();
   EXPECT_LE(bounds.left(), 2.0);
   EXPECT_GE(bounds.right(), 30.0);
 }
@@ -160,10 +160,10 @@ TEST(AgentCharacterFile, LoaderNamesTheFileAndTheFault) {
   };
   for (const auto& [doc, expected] : cases) {
     const LoadResult r = parse(doc);
-    EXPECT_FALSE(r.character) << expected;
-    EXPECT_TRUE(r.error.startsWith(QStringLiteral("dot.ochar: "))) << r.error.toStdString();
-    EXPECT_TRUE(r.error.contains(QString::fromUtf8(expected)))
-        << "wanted: " << expected << "\n got: " << r.error.toStdString();
+    EXPECT_FALSE(r.value()) << expected;
+    EXPECT_TRUE(r.error().startsWith(QStringLiteral("dot.ochar: "))) << r.error().toStdString();
+    EXPECT_TRUE(r.error().contains(QString::fromUtf8(expected)))
+        << "wanted: " << expected << "\n got: " << r.error().toStdString();
   }
 }
 
@@ -175,12 +175,14 @@ TEST(AgentCharacterFile, DamagedFilesAreRejectedWithTheirName) {
   f.write(QJsonDocument(minimal()).toJson().left(300));
   f.close();
   LoadResult r = loadCharacterFile(truncated);
-  EXPECT_FALSE(r.character);
-  EXPECT_TRUE(r.error.startsWith(truncated)) << r.error.toStdString();
-  EXPECT_TRUE(r.error.contains(QStringLiteral("not valid JSON"))) << r.error.toStdString();
+  EXPECT_FALSE(r.value());
+  EXPECT_EQ(r.failure().kind, FailureKind::Damaged);
+  EXPECT_TRUE(r.error().startsWith(truncated)) << r.error().toStdString();
+  EXPECT_TRUE(r.error().contains(QStringLiteral("not valid JSON"))) << r.error().toStdString();
   r = loadCharacterFile(dir.filePath(QStringLiteral("missing.ochar")));
-  EXPECT_FALSE(r.character);
-  EXPECT_TRUE(r.error.contains(QStringLiteral("missing.ochar: cannot be read"))) << r.error.toStdString();
+  EXPECT_FALSE(r.value());
+  EXPECT_EQ(r.failure().kind, FailureKind::Unreadable);
+  EXPECT_TRUE(r.error().contains(QStringLiteral("missing.ochar: cannot be read"))) << r.error().toStdString();
 
   // Every prefix of a real character file is rejected with a message.
   QFile hoot(assets() + QStringLiteral("Hoot.ochar"));
@@ -188,8 +190,8 @@ TEST(AgentCharacterFile, DamagedFilesAreRejectedWithTheirName) {
   const QByteArray all = hoot.readAll();
   for (qsizetype n = 0; n < all.size(); n += all.size() / 97 + 1) {
     const LoadResult part = parseCharacter(all.left(n), QStringLiteral("Hoot.ochar"));
-    EXPECT_FALSE(part.character);
-    EXPECT_FALSE(part.error.isEmpty());
+    EXPECT_FALSE(part.value());
+    EXPECT_FALSE(part.error().isEmpty());
   }
   // Flipped bytes never crash the loader; what it refuses names the file.
   QFile bolt(assets() + QStringLiteral("Bolt.ochar"));
@@ -202,9 +204,9 @@ TEST(AgentCharacterFile, DamagedFilesAreRejectedWithTheirName) {
     QByteArray damaged = original;
     for (int k = 0; k < 3; ++k) damaged[qsizetype(next() % quint32(damaged.size()))] = char(next() & 0xff);
     const LoadResult d = parseCharacter(damaged, QStringLiteral("Bolt.ochar"));
-    if (d.character) continue;
+    if (d.value()) continue;
     ++rejected;
-    EXPECT_TRUE(d.error.startsWith(QStringLiteral("Bolt.ochar: "))) << d.error.toStdString();
+    EXPECT_TRUE(d.error().startsWith(QStringLiteral("Bolt.ochar: "))) << d.error().toStdString();
   }
   EXPECT_GT(rejected, 50);
 }
@@ -236,8 +238,8 @@ bool anyFrame(const Animation* a, const std::function<bool(const Pose&)>& test) 
 struct AgentShipped : ::testing::TestWithParam<const char*> {
   void SetUp() override {
     const LoadResult r = loadCharacterFile(assets() + QString::fromUtf8(GetParam()));
-    ASSERT_TRUE(r.character) << r.error.toStdString();
-    c = r.character;
+    ASSERT_TRUE(r.value()) << r.error().toStdString();
+    c = r.value();
   }
   const Animation* anim(const char* name) const { return c->findAnimation(QString::fromUtf8(name)); }
   std::shared_ptr<const CharacterDefinition> c;
@@ -376,26 +378,26 @@ TEST(AgentCharacterFile, LongChainsAndDeepNestingNeedNoDeepStack) {
   const QByteArray hostile = withMember(noPoses, "poses", poseChain(70'000));
   ASSERT_LE(hostile.size(), CharacterLimits::kMaxFileBytes);
   LoadResult r = parse(hostile);
-  EXPECT_FALSE(r.character);
-  EXPECT_TRUE(r.error.startsWith(QStringLiteral("dot.ochar: poses: 70000 poses; the limit is")))
-      << r.error.toStdString();
+  EXPECT_FALSE(r.value());
+  EXPECT_TRUE(r.error().startsWith(QStringLiteral("dot.ochar: poses: 70000 poses; the limit is")))
+      << r.error().toStdString();
   // A chain as long as a character may have resolves from its foot to its top.
   r = parse(withMember(noPoses, "poses", poseChain(CharacterLimits::kMaxPoses)));
-  ASSERT_TRUE(r.character) << r.error.toStdString();
-  EXPECT_DOUBLE_EQ(r.character->findAnimation(QStringLiteral("Hop"))->frames[0].pose[0].dy, -7);
+  ASSERT_TRUE(r.value()) << r.error().toStdString();
+  EXPECT_DOUBLE_EQ(r.value()->findAnimation(QStringLiteral("Hop"))->frames[0].pose[0].dy, -7);
   // JSON nested deeper than any character needs is refused by the JSON reader itself.
   r = parse(withMember(minimal(), "deep", QByteArray(100'000, '[') + QByteArray(100'000, ']')));
-  EXPECT_TRUE(r.error.startsWith(QStringLiteral("dot.ochar: line 1: not valid JSON"))) << r.error.toStdString();
+  EXPECT_TRUE(r.error().startsWith(QStringLiteral("dot.ochar: line 1: not valid JSON"))) << r.error().toStdString();
 }
 
 TEST(AgentCharacterFile, EachBoundTakesItsLimitAndRefusesOneMore) {
   using L = CharacterLimits;
   // The outline points of the minimal character, but for its "wide" mouth, which the table fills up.
   const LoadResult dot = parse(minimal());
-  ASSERT_TRUE(dot.character) << dot.error.toStdString();
+  ASSERT_TRUE(dot.value()) << dot.error().toStdString();
   const int wide = 3;  // variants of a part are in name order, after its own shapes: open, round, wide
-  ASSERT_EQ(dot.character->parts[1].variantNames[wide], "wide");
-  const int others = outlinePoints(*dot.character) - dot.character->parts[1].variants[wide][0].path.elementCount();
+  ASSERT_EQ(dot.value()->parts[1].variantNames[wide], "wide");
+  const int others = outlinePoints(*dot.value()) - dot.value()->parts[1].variants[wide][0].path.elementCount();
   static_assert(L::kMaxPartStates % 400 == 0);
   const auto inSounds = [](const std::function<void(QJsonObject&)>& edit) {
     return edited(minimal(), QStringLiteral("sounds"), edit);
@@ -500,8 +502,8 @@ TEST(AgentCharacterFile, EachBoundTakesItsLimitAndRefusesOneMore) {
   for (const Bound& b : bounds) {
     SCOPED_TRACE(b.where);
     const LoadResult atLimit = parse(b.make(b.limit));
-    EXPECT_TRUE(atLimit.character) << atLimit.error.toStdString();
-    const QString over = parse(b.make(b.limit + 1)).error;
+    EXPECT_TRUE(atLimit.value()) << atLimit.error().toStdString();
+    const QString over = parse(b.make(b.limit + 1)).error();
     EXPECT_TRUE(over.startsWith(QStringLiteral("dot.ochar: %1: ").arg(QString::fromUtf8(b.where))))
         << over.toStdString();
     EXPECT_TRUE(over.endsWith(QStringLiteral("; the limit is %1").arg(b.limit))) << over.toStdString();
@@ -519,15 +521,17 @@ TEST(AgentCharacterFile, OnlyRegularFilesWithinTheSizeLimitAreRead) {
     return f.fileName();
   };
   LoadResult r = loadCharacterFile(write(QStringLiteral("full.ochar"), CharacterLimits::kMaxFileBytes));
-  EXPECT_TRUE(r.character) << r.error.toStdString();
+  EXPECT_TRUE(r.value()) << r.error().toStdString();
+  EXPECT_EQ(r.failure(), Failure{});
   const QString over = write(QStringLiteral("over.ochar"), CharacterLimits::kMaxFileBytes + 1);
-  EXPECT_EQ(loadCharacterFile(over).error,
+  EXPECT_EQ(loadCharacterFile(over).failure().kind, FailureKind::Damaged);
+  EXPECT_EQ(loadCharacterFile(over).error(),
             over + QStringLiteral(": too large to be a character file (%1 bytes; the limit is %2)")
                        .arg(CharacterLimits::kMaxFileBytes + 1)
                        .arg(CharacterLimits::kMaxFileBytes));
   r = loadCharacterFile(dir.path());
-  EXPECT_FALSE(r.character);
-  EXPECT_TRUE(r.error.startsWith(dir.path() + QStringLiteral(": cannot be read"))) << r.error.toStdString();
+  EXPECT_EQ(r.failure().kind, FailureKind::Unreadable);
+  EXPECT_TRUE(r.error().startsWith(dir.path() + QStringLiteral(": cannot be read"))) << r.error().toStdString();
 
   // Opening a pipe for reading waits for a writer. Should the loader do so, one comes along in a
   // while and goes at once, so that the test fails rather than hangs.
@@ -545,5 +549,5 @@ TEST(AgentCharacterFile, OnlyRegularFilesWithinTheSizeLimitAreRead) {
   r = loadCharacterFile(pipe);
   done = true;
   writer.join();
-  EXPECT_EQ(r.error, pipe + QStringLiteral(": cannot be read: not a regular file"));
+  EXPECT_EQ(r.error(), pipe + QStringLiteral(": cannot be read: not a regular file"));
 }

@@ -374,13 +374,16 @@ TEST_F(AgentCharacter, TheWindowDrawsTheCharacterAtTheSizeItIsGiven) {
 }
 
 TEST_F(AgentCharacter, ServiceLoadsUnderAnIdUnloadsAndShutsDown) {
-  QString error;
-  EXPECT_FALSE(service->load(QStringLiteral("CharacterID"), AgentAsset("Bolt.ochar"), &error));
-  EXPECT_TRUE(error.contains(QStringLiteral("already loaded")));
+  const Result<Character*> taken = service->load(QStringLiteral("CharacterID"), AgentAsset("Bolt.ochar"));
+  EXPECT_FALSE(taken);
+  EXPECT_EQ(taken.failure().kind, FailureKind::IdTaken);
+  EXPECT_EQ(taken.error(), QStringLiteral("a character is already loaded under the ID \"CharacterID\""));
   service->unload(QStringLiteral("CharacterID"));
   EXPECT_EQ(service->character(QStringLiteral("CharacterID")), nullptr);
-  Character* bolt = service->load(QStringLiteral("CharacterID"), AgentAsset("Bolt.ochar"), &error);
-  ASSERT_TRUE(bolt) << error.toStdString();
+  const Result<Character*> loaded = service->load(QStringLiteral("CharacterID"), AgentAsset("Bolt.ochar"));
+  ASSERT_TRUE(loaded) << loaded.error().toStdString();
+  EXPECT_EQ(loaded.failure().kind, FailureKind::None);
+  Character* bolt = loaded.value();
   EXPECT_EQ(bolt->name(), "Bolt");
 
   QTemporaryDir dir;
@@ -389,8 +392,15 @@ TEST_F(AgentCharacter, ServiceLoadsUnderAnIdUnloadsAndShutsDown) {
   ASSERT_TRUE(f.open(QIODevice::WriteOnly));
   f.write("{\"format\": \"olm-chimewise-character\"");
   f.close();
-  EXPECT_FALSE(service->load(QStringLiteral("Other"), bad, &error));
-  EXPECT_TRUE(error.contains(QStringLiteral("broken.ochar"))) << error.toStdString();
+  const Result<Character*> broken = service->load(QStringLiteral("Other"), bad);
+  EXPECT_FALSE(broken);
+  EXPECT_EQ(broken.failure().kind, FailureKind::Damaged);
+  EXPECT_TRUE(broken.error().startsWith(bad + QStringLiteral(": line 1: not valid JSON")))
+      << broken.error().toStdString();
+  const Result<Character*> missing = service->load(QStringLiteral("Other"), dir.filePath(QStringLiteral("none.ochar")));
+  EXPECT_EQ(missing.failure().kind, FailureKind::Unreadable);
+  EXPECT_TRUE(missing.error().startsWith(dir.filePath(QStringLiteral("none.ochar: cannot be read"))))
+      << missing.error().toStdString();
   EXPECT_EQ(service->ids(), QStringList{"CharacterID"});
 
   QSignalSpy shutdown(service.get(), &AgentService::shutdown);
@@ -502,7 +512,7 @@ TEST(AgentCharacterFonts, TheBalloonTakesALargeDesktopFont) {
   AgentOptions o;
   o.audio = AgentOptions::Audio::Silent;
   AgentService service(o);
-  Character* c = service.load(QStringLiteral("Large"), AgentAsset("Bolt.ochar"));
+  Character* c = service.load(QStringLiteral("Large"), AgentAsset("Bolt.ochar")).value();
   QApplication::setFont(was);
   ASSERT_TRUE(c);
   QList<double> sizes;
@@ -517,7 +527,7 @@ TEST(AgentCharacterRealTime, SpeechIsSynthesisedOffTheCallingThread) {
   AgentOptions o;
   o.audio = AgentOptions::Audio::Silent;
   AgentService service(o);
-  Character* c = service.load(QStringLiteral("CharacterID"), AgentAsset("Bolt.ochar"));
+  Character* c = service.load(QStringLiteral("CharacterID"), AgentAsset("Bolt.ochar")).value();
   ASSERT_TRUE(c);
   QSignalSpy bookmarks(c, &Character::bookmark);
   QSignalSpy started(c, &Character::speechStarted);

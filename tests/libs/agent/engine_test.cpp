@@ -69,8 +69,8 @@ std::shared_ptr<const CharacterDefinition> tiny() {
       }
     })";
   const LoadResult r = parseCharacter(text, QStringLiteral("tiny.ochar"));
-  EXPECT_TRUE(r.character) << r.error.toStdString();
-  return r.character;
+  EXPECT_TRUE(r.value()) << r.error().toStdString();
+  return r.value();
 }
 
 class AgentAnimationPlayer : public ::testing::Test {

@@ -23,7 +23,7 @@ namespace {
 
 Voice characterVoice(const char* file) {
   const LoadResult r = loadCharacterFile(AgentAsset(file));
-  return r.character ? r.character->voice : Voice{};
+  return r.value() ? r.value()->voice : Voice{};
 }
 
 // Speech as the microphone would bring it: 16 kHz, with a little room noise around it.

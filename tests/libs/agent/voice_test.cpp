@@ -37,9 +37,9 @@ Utterance say(const QString& text, const Voice& voice) {
 
 Voice characterVoice(const char* file) {
   const LoadResult r = loadCharacterFile(AgentAsset(file));
-  EXPECT_TRUE(r.character) << r.error.toStdString();
-  EXPECT_TRUE(r.character && r.character->warnings.isEmpty()) << file;
-  return r.character ? r.character->voice : Voice{};
+  EXPECT_TRUE(r.value()) << r.error().toStdString();
+  EXPECT_TRUE(r.value() && r.value()->warnings.isEmpty()) << file;
+  return r.value() ? r.value()->voice : Voice{};
 }
 
 // The voice's typical pitch in Hz: the median over its loud frames of their autocorrelation peak.
@@ -145,10 +145,10 @@ TEST(AgentVoice, VoiceNamesChooseTheSynthesiserAndUnknownOnesFallBackWithAReason
   ASSERT_TRUE(contents.contains("\"flite:rms\""));
   contents.replace("\"flite:rms\"", "\"flite:kevin\"");
   const LoadResult loaded = parseCharacter(contents, QStringLiteral("Bolt.ochar"));
-  ASSERT_TRUE(loaded.character) << loaded.error.toStdString();
-  ASSERT_EQ(loaded.character->warnings.size(), 1);
-  EXPECT_TRUE(loaded.character->warnings.front().contains("kevin"));
-  const Utterance u = say(QStringLiteral("Hello there."), loaded.character->voice);
+  ASSERT_TRUE(loaded.value()) << loaded.error().toStdString();
+  ASSERT_EQ(loaded.value()->warnings.size(), 1);
+  EXPECT_TRUE(loaded.value()->warnings.front().contains("kevin"));
+  const Utterance u = say(QStringLiteral("Hello there."), loaded.value()->voice);
   EXPECT_TRUE(u.error.isEmpty());
   EXPECT_GT(u.lengthMs(), 300);
 }

@@ -2,6 +2,7 @@
 
 #include "agent/audio_output.h"
 #include "agent/character.h"
+#include "agent/result.h"
 
 #include <QList>
 #include <QObject>
@@ -47,10 +48,10 @@ class AgentService final : public QObject {
   ~AgentService() override;
   Q_DISABLE_COPY_MOVE(AgentService)
 
-  // Loads the character file at `path` under `id`. Fails, with a message naming the file
-  // and the fault in `error`, when the file is missing or damaged or `id` is taken
-  // (unload it first).
-  Character* load(const QString& id, const QString& path, QString* error = nullptr);
+  // Loads the character file at `path` under `id`. Fails when the file is missing or damaged
+  // (as loadCharacterFile, with a message naming the file and the fault) or `id` is taken
+  // (IdTaken: unload it first).
+  Result<Character*> load(const QString& id, const QString& path);
   // Removes the character; its window closes at once. Unknown IDs are ignored.
   void unload(const QString& id);
   Character* character(const QString& id) const;

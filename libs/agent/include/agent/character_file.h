@@ -1,5 +1,6 @@
 #pragma once
 
+#include "agent/result.h"
 #include "agent/speech_engine.h"
 #include "agent/speech_markup.h"
 
@@ -139,10 +140,9 @@ struct CharacterDefinition {
   int findPart(const QString& id) const;
 };
 
-struct LoadResult {
-  std::shared_ptr<const CharacterDefinition> character;  // null on failure
-  QString error;                                         // "FILE: where: what is wrong"
-};
+// The loaded character, or why it cannot be had: Unreadable (missing, not a regular file) or
+// Damaged (no character file, or one at fault or over a limit), with "FILE: where: what is wrong".
+using LoadResult = Result<std::shared_ptr<const CharacterDefinition>>;
 
 LoadResult loadCharacterFile(const QString& path);
 // Parses file contents; `fileName` only names the file in messages.
