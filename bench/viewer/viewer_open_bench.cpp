@@ -5,6 +5,7 @@
 #include "character/speaker.h"
 #include "core/clock.h"
 #include "core/ports.h"
+#include "core/program_options.h"
 #include "core/prompts.h"
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
@@ -39,6 +40,7 @@ class NoSchedule final : public SchedulePort {
  public:
   bool OpenSchedule(std::optional<qint64>) override { return false; }
   void CloseSchedule() override {}
+  bool ScheduleOpen() const override { return false; }
 };
 
 class SilentPrompter final : public Prompter {
@@ -54,6 +56,7 @@ class SilentPrompter final : public Prompter {
 struct Program {
   QTemporaryDir home;
   SharedState state;
+  ProgramOptions options;
   SettingsStore settings{home.filePath("settings.ini")};
   SilentPrompter prompter;
   ManualClock clock{kNow};
@@ -69,7 +72,7 @@ struct Program {
     settings.write(settings::ShowFuture, showFuture ? "1" : "0");
     settings.write("ReminderView", "Width", "10000");
     settings.write("ReminderView", "Height", "7000");
-    alarms = std::make_unique<AlarmService>(state, clock, engine, speaker, windows, windows);
+    alarms = std::make_unique<AlarmService>(state, options, clock, engine, speaker, windows, windows);
     viewers =
         std::make_unique<ViewerWindows>(state, settings, prompter, clock, engine, *alarms, speaker, schedule, windows);
   }

@@ -61,9 +61,15 @@ xbase::Status earliestAlarmFromHere(xbase::WorkArea& wa, QDateTime* earliest) {
 
 }  // namespace
 
-AlarmService::AlarmService(SharedState& state, Clock& clock, xbase::Engine& engine, Speaker& speaker,
-                           MainTimerPort& timer, ViewerPort& viewer)
-    : m_state(state), m_clock(clock), m_engine(engine), m_speaker(speaker), m_timer(timer), m_viewer(viewer) {}
+AlarmService::AlarmService(SharedState& state, const ProgramOptions& options, Clock& clock, xbase::Engine& engine,
+                           Speaker& speaker, MainTimerPort& timer, ViewerPort& viewer)
+    : m_state(state),
+      m_options(options),
+      m_clock(clock),
+      m_engine(engine),
+      m_speaker(speaker),
+      m_timer(timer),
+      m_viewer(viewer) {}
 
 QString AlarmService::tablePath() const { return data::CalendarPath(m_state.AppFolder); }
 
@@ -79,13 +85,17 @@ xbase::Status AlarmService::lookUpNextAlarm(Problem* notice) {
   m_engine.settings().soft_seek = true;
   xbase::Status s = wa->Seek(kLowestAlarmKey);
   m_engine.settings().soft_seek = soft;
-  if (s.ok()) s = earliestAlarmFromHere(*wa, &m_state.NextAlarmTime);
+  if (s.ok()) {
+    QDateTime earliest;
+    s = earliestAlarmFromHere(*wa, &earliest);
+    m_nextAlarm = MomentOrNone(earliest);
+  }
   data::CloseTableIfOpen(m_engine, kTimerAlias);
   return s;
 }
 
 Problem AlarmService::FindNextAlarm() {
-  m_state.NextAlarmTime = QDateTime();
+  m_nextAlarm.reset();
   if (Problem place = CalendarPlaceProblem(m_state.AppFolder); !place.ok()) return place;
   Problem notice;
   xbase::Status s = lookUpNextAlarm(&notice);
@@ -97,7 +107,7 @@ Problem AlarmService::FindNextAlarm() {
   // The table held by another program (a pack, a writer) past the engine's short wait: the next
   // tick's scan looks again, and finds what fell due meanwhile, rather than no alarm being looked
   // for until something else asks.
-  if (s.IsBusy()) m_state.NextAlarmTime = m_clock.now();
+  if (s.IsBusy()) m_nextAlarm = m_clock.now();
   // A header repaired on the way is told, though the lookup itself worked; so is another
   // program's index replaced, once.
   if (!s.ok()) return ProblemOf(s);
@@ -142,8 +152,8 @@ Problem AlarmService::ScanDueAlarms(ScanCounts* counts) {
   if (!counts) counts = &ownCounts;
   *counts = {};
   setTimer(false);
-  const bool viewerWasOpen = m_state.ViewerOpen;
-  m_state.NextAlarmTime = QDateTime();
+  const bool viewerWasOpen = m_viewer.ViewerOpen();
+  m_nextAlarm.reset();
   if (Problem place = CalendarPlaceProblem(m_state.AppFolder); !place.ok()) {
     setTimer(true);
     return place;
@@ -163,7 +173,7 @@ Problem AlarmService::ScanDueAlarms(ScanCounts* counts) {
   }
   bool somethingDue = false;
   std::uint32_t lastSaid = 0;
-  if (!due.empty() && m_state.ScheduleOpen) {
+  if (!due.empty() && scheduleOpen && scheduleOpen()) {
     // The reminders are found again when the dialog closes and looks up the next alarm.
     m_speaker.speak(kCloseScheduleFirst);
     data::CloseTableIfOpen(m_engine, kAlarmAlias);
@@ -174,7 +184,8 @@ Problem AlarmService::ScanDueAlarms(ScanCounts* counts) {
   for (uint32_t recno : due) {
     Problem one;
     AlarmMove move = AlarmMove::None;
-    if (announce(area, recno, m_state.ReadActivity, m_state.ReadMemos, AnnounceMode::Alarm, &one, &move)) {
+    if (announce(area, recno, m_options.readActivity ? 1 : 0, m_options.readMemos ? 1 : 0, AnnounceMode::Alarm, &one,
+                 &move)) {
       somethingDue = true;
       lastSaid = recno;
     }
@@ -188,7 +199,7 @@ Problem AlarmService::ScanDueAlarms(ScanCounts* counts) {
   if (Problem lookup = FindNextAlarm(); problem.ok()) problem = lookup;
   if (somethingDue) {
     m_viewer.ShowAnnounced(lastSaid);
-  } else if (!due.empty() && m_state.ViewerOpen && !viewerWasOpen) {
+  } else if (!due.empty() && m_viewer.ViewerOpen() && !viewerWasOpen) {
     m_viewer.CloseViewerAndHideCharacter();
   }
   setTimer(true);
@@ -211,7 +222,7 @@ bool AlarmService::announce(int area, qint64 recno, int readActivity, int readMe
 
   const QDateTime now = m_clock.now();
   const ReminderFacts facts = ReadReminderFacts(*wa);
-  const AnnounceSettings settings{m_state.RemindOn, m_state.WaitTime, m_state.TimeFormat};
+  const AnnounceSettings settings{m_options.remindOn ? 1 : 0, m_options.waitTime, m_options.timeFormat};
   const AnnouncementPlan plan = PlanAnnouncement(facts, settings, readActivity, readMemos, mode, now);
   // A repeating reminder whose occurrence has gone by moves on to the next one.
   std::optional<AlarmWrite> alarm = plan.alarm;
@@ -219,11 +230,11 @@ bool AlarmService::announce(int area, qint64 recno, int readActivity, int readMe
       mode == AnnounceMode::Alarm && !m_dryRun ? PlanSeriesMove(facts, now, &NextSeriesOccurrence) : std::nullopt;
   if (series)
     alarm = AlarmWrite{series->alarm.date(), MinuteOfDay(series->alarm),
-                       FormatDateTimeText(series->alarm, m_state.TimeFormat)};
+                       FormatDateTimeText(series->alarm, m_options.timeFormat)};
   if (alarm && !m_dryRun) {
     xbase::Status s = WriteAlarm(*wa, *alarm);
     if (s.ok() && series)
-      s = WriteActivityMoment(*wa, series->activity, FormatDateTimeText(series->activity, m_state.TimeFormat));
+      s = WriteActivityMoment(*wa, series->activity, FormatDateTimeText(series->activity, m_options.timeFormat));
     const bool stored = s.ok() && CommitRecord(*wa, &s);
     if (!stored) wa->Discard().IgnoreError();
     *move = stored ? AlarmMove::Stored : AlarmMove::Failed;
@@ -251,7 +262,7 @@ AlarmService::SnoozeOutcome AlarmService::Snooze(int area, qint64 recno, int cho
   const ReminderFacts facts = ReadReminderFacts(*wa);
   const auto plan = PlanSnooze(choice, facts.activity, now);
   if (!plan) return out;
-  const QString stamp = FormatDateTimeText(plan->alarm, m_state.TimeFormat);
+  const QString stamp = FormatDateTimeText(plan->alarm, m_options.timeFormat);
   xbase::Status s = WriteAlarm(*wa, AlarmWrite{plan->alarm.date(), MinuteOfDay(plan->alarm), stamp});
   if (s.ok()) s = WriteEditStamp(*wa, now);
   if (s.ok() && plan->moveActivity) s = WriteActivityMoment(*wa, plan->alarm, stamp);

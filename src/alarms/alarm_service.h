@@ -5,13 +5,16 @@
 #include "alarms/alarm_rules.h"
 #include "core/ports.h"
 #include "core/problem.h"
+#include "core/program_options.h"
 
+#include <QDateTime>
 #include <QString>
 
 #include <xbase/status.h>
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,16 +41,22 @@ struct AnnouncedReminder {
 
 class AlarmService {
  public:
-  AlarmService(SharedState& state, Clock& clock, xbase::Engine& engine, Speaker& speaker, MainTimerPort& timer,
-               ViewerPort& viewer);
+  AlarmService(SharedState& state, const ProgramOptions& options, Clock& clock, xbase::Engine& engine, Speaker& speaker,
+               MainTimerPort& timer, ViewerPort& viewer);
+
+  // The options the announcements follow (the read switches, the late-reminder wait, the time
+  // format), as they are now.
+  const ProgramOptions& options() const { return m_options; }
 
   // Each routine returns what went wrong, if anything, for its caller to tell; none tells the
   // user itself. A failure loses nothing and leaves the reminders coming.
 
-  // Sets NextAlarmTime to the earliest pending alarm (invalid when none). While another program
-  // holds the table (a TableBusy problem) it is set to now instead, so that the timer's next tick
+  // Looks up the earliest pending alarm (nextAlarm; none when there is none). While another
+  // program holds the table (a TableBusy problem) it is now instead, so that the timer's next tick
   // scans, and so looks again, once the table is free.
   Problem FindNextAlarm();
+  // The earliest pending alarm as last looked up; none when none is known.
+  std::optional<QDateTime> nextAlarm() const { return m_nextAlarm; }
   // What a scan did to the table: each alarm it moved is a change of its own.
   struct ScanCounts {
     int stored = 0;  // alarms moved (what failed after one was stored undoes nothing)
@@ -80,6 +89,9 @@ class AlarmService {
   // repaired.
   void setDryRun(bool on) { m_dryRun = on; }
 
+  // Whether the Schedule Activity dialog is open: the scan then holds the due reminders back.
+  // Unset: it never is.
+  std::function<bool()> scheduleOpen;
   // Told of every reminder the scan announces, after its texts were queued.
   std::function<void(const AnnouncedReminder&)> announced;
 
@@ -93,11 +105,13 @@ class AlarmService {
   void setTimer(bool on);
 
   SharedState& m_state;
+  const ProgramOptions& m_options;
   Clock& m_clock;
   xbase::Engine& m_engine;
   Speaker& m_speaker;
   MainTimerPort& m_timer;
   ViewerPort& m_viewer;
+  std::optional<QDateTime> m_nextAlarm;
   bool m_dryRun = false;
   // A repair on the way replaced another program's index: the next lookup tells it.
   bool m_foreignIndex = false;

@@ -134,6 +134,12 @@ class CharacterHost final : public QObject, public Speaker {
   bool visible() const override;
   bool soundEffectsOn() const override;
 
+  // The user sent the character away (Go Away) and has not called it back since (a click on it,
+  // or a start of the program that brings it back). Reminders then also reach the desktop's
+  // notifications.
+  bool sentAway() const { return m_sentAway; }
+  void setSentAway(bool away) { m_sentAway = away; }
+
  signals:
   // The loaded character, whichever it is now, was clicked or dropped after a drag with a mouse
   // button, or a command of its menu was chosen (by its registered name).
@@ -158,6 +164,7 @@ class CharacterHost final : public QObject, public Speaker {
   void endPauses();
 
   SharedState& m_state;
+  bool m_sentAway = false;
   SettingsStore& m_settings;
   Prompter& m_prompter;
   CharacterHostOptions m_options;

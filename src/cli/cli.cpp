@@ -228,9 +228,9 @@ class Session {
         prompter(err),
         settings(SettingsFilePath()) {
     state.AppFolder = appFolder;
-    ReadStartUpSettings(state, settings);
+    options = ReadStartUpSettings(settings);
     data::ApplyStartupSettings(engine);
-    alarms = std::make_unique<AlarmService>(state, clock, engine, speaker, windows, windows);
+    alarms = std::make_unique<AlarmService>(state, options, clock, engine, speaker, windows, windows);
   }
   ~Session() { engine.CloseAll().IgnoreError(); }  // every command closes its tables itself
 
@@ -258,6 +258,7 @@ class Session {
 
   QTextStream& err;
   SharedState state;
+  ProgramOptions options;
   ManualClock clock;
   StreamPrompter prompter;
   SettingsStore settings;
@@ -508,7 +509,7 @@ int cmdSync(Session& s, const Parsed& p, QTextStream& out) {
 }
 
 int cmdSayTime(Session& s, QTextStream& out) {
-  TalkingClock clock(s.state, s.settings, s.clock, s.speaker);
+  TalkingClock clock(s.options, s.settings, s.clock, s.speaker);
   clock.AnnounceTime();
   for (const QString& line : s.speaker.lines) out << oneLine(line) << Qt::endl;
   return 0;
@@ -601,7 +602,7 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err) {
     code = cmdSnooze(s, p, out);
   else if (command == QStringLiteral("next")) {
     s.tell(s.alarms->FindNextAlarm());
-    out << momentText(s.state.NextAlarmTime) << Qt::endl;
+    out << momentText(s.alarms->nextAlarm().value_or(QDateTime())) << Qt::endl;
     code = 0;
   } else if (command == QStringLiteral("due"))
     code = cmdDue(s, p, out);

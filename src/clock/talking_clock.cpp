@@ -4,21 +4,21 @@
 #include "core/clock.h"
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
-#include "core/shared_state.h"
 #include "core/speaker.h"
+#include "core/time_format.h"
 #include "core/value_reading.h"
 
 namespace chimewise {
 
-TalkingClock::TalkingClock(SharedState& state, SettingsStore& settings, Clock& clock, Speaker& speaker)
-    : m_state(state), m_settings(settings), m_clock(clock), m_speaker(speaker) {}
+TalkingClock::TalkingClock(const ProgramOptions& options, SettingsStore& settings, Clock& clock, Speaker& speaker)
+    : m_options(options), m_settings(settings), m_clock(clock), m_speaker(speaker) {}
 
 void TalkingClock::AnnounceTime() {
   const bool wasVisible = m_speaker.visible();
   const bool effectsWereOn = m_speaker.soundEffectsOn();
   if (!effectsWereOn) m_speaker.SetSoundEffects(true);
   // No second announcement starts while this one speaks.
-  m_state.NextAnnounceTime = QDateTime();
+  m_next.reset();
 
   const QDateTime now = m_clock.now();
   const QString gesture = m_settings.read(settings::AnnounceGesture);
@@ -29,7 +29,7 @@ void TalkingClock::AnnounceTime() {
   const QString phrase = m_settings.read(settings::AnnouncePhrase);
   if (NumericFlag(m_settings.read(settings::SayTimeOfDay)))
     m_speaker.speak(QStringLiteral("Good ") + PartOfDayWord(now.time().hour()));
-  m_speaker.SayText(phrase + u' ' + SpokenTime(now, m_state.TimeFormat));
+  m_speaker.SayText(phrase + u' ' + SpokenTime(now, m_options.timeFormat));
   if (NumericFlag(m_settings.read(settings::SayDayOfWeek)))
     m_speaker.speak(QStringLiteral(" on ") + SpokenWeekday(now.date()));
   if (NumericFlag(m_settings.read(settings::SayDate))) m_speaker.speak(SpokenDate(now.date()));
@@ -40,7 +40,7 @@ void TalkingClock::AnnounceTime() {
 
 void TalkingClock::ScheduleNextAnnouncement(int intervalIndex) {
   const int index = intervalIndex == -1 ? NumericReading(m_settings.read(settings::AnnounceInterval)) : intervalIndex;
-  m_state.NextAnnounceTime = NextAnnouncementTime(m_clock.now(), m_settings.read(settings::AnnounceOn), index);
+  m_next = MomentOrNone(NextAnnouncementTime(m_clock.now(), m_settings.read(settings::AnnounceOn), index));
 }
 
 }  // namespace chimewise

@@ -40,6 +40,8 @@ class ViewerPort {
   virtual void UnloadWindows() = 0;
   // The open viewer's frame on the screen (dialogs are placed beside it); null when it is closed.
   virtual QRect ViewerFrame() const = 0;
+  // Whether a viewer is loaded (shown, and not closed since).
+  virtual bool ViewerOpen() const = 0;
 };
 
 class SchedulePort {
@@ -50,6 +52,8 @@ class SchedulePort {
   virtual bool OpenSchedule(std::optional<qint64> record) = 0;
   // Closes the dialog when it is open, as if cancelled (the optimize command does this).
   virtual void CloseSchedule() = 0;
+  // Whether the dialog is open.
+  virtual bool ScheduleOpen() const = 0;
 };
 
 // For callers without windows (the command-line tool, and the program until its windows exist):
@@ -67,6 +71,7 @@ class NoWindows : public MainTimerPort, public ViewerPort {
   void CloseDialogs() override {}
   void UnloadWindows() override {}
   QRect ViewerFrame() const override { return {}; }
+  bool ViewerOpen() const override { return false; }
 };
 
 }  // namespace chimewise

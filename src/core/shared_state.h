@@ -1,13 +1,12 @@
 #pragma once
-// The program's shared state: one instance per process, owned by the composition root and read
-// and written by every subsystem on the user-interface thread.
+// What every part of the program shares: where its files are and its program-wide events. One
+// instance per process, owned by the composition root, used on the user-interface thread. What
+// one part changes and others read is kept by that part (the options by the program object, the
+// next alarm by the alarm service, the open windows by their owners).
 
 #include "core/program_events.h"
 
-#include <QDateTime>
 #include <QString>
-#include <QTime>
-#include <cstdint>
 #include <memory>
 
 namespace chimewise {
@@ -16,32 +15,8 @@ struct SharedState {
   // Base of every data, sound, help and mail path. Never ends in "/".
   QString AppFolder;
 
-  // Copied from the settings at start-up; the Options dialog may change them while running.
-  std::int16_t ReadMemos = 1;
-  std::int16_t ReadActivity = 1;
-  std::int16_t RemindOn = 1;
-  std::int16_t WaitTime = 5;
-  QString TimeFormat = QStringLiteral("h:mm am/pm");
-  bool TimeRangeOn = true;
-  QTime RangeStart = QTime(7, 0);
-  QTime RangeEnd = QTime(21, 0);
-
-  // Next time announcement; invalid means none (the stored 0).
-  QDateTime NextAnnounceTime;
-  // Earliest pending alarm; invalid means none known (the stored -1).
-  QDateTime NextAlarmTime;
-  // Next automatic mail check; invalid means none.
-  QDateTime NextMailCheck;
-
-  bool ViewerOpen = false;
-  bool ScheduleOpen = false;
-
   // Ends the speech waits, asks for a stop, says that shutdown has begun. Never null.
   std::unique_ptr<ProgramEvents> events = std::make_unique<ProgramEvents>();
-  // The user sent the character away (Go Away) and has not called it back since (a click on it,
-  // or a start of the program that brings it back). Reminders then also reach the desktop's
-  // notifications.
-  bool CharacterSentAway = false;
 };
 
 }  // namespace chimewise

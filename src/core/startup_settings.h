@@ -1,13 +1,14 @@
 #pragma once
-// The settings the program copies into its shared state when it starts.
+// The options the program reads from the settings when it starts.
+
+#include "core/program_options.h"
 
 namespace chimewise {
 
 class SettingsStore;
-struct SharedState;
 
-// ReadMemos, ReadActivity, RemindOn, WaitTime, TimeFormat, TimeRangeOn, RangeStart, RangeEnd.
-// A value that cannot be read counts as its default.
-void ReadStartUpSettings(SharedState& state, const SettingsStore& settings);
+// Every ProgramOptions value from its setting. A value that cannot be read counts as its default;
+// a read switch or the late-reminder switch is on only when stored as 1.
+ProgramOptions ReadStartUpSettings(const SettingsStore& settings);
 
 }  // namespace chimewise

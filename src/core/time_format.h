@@ -26,6 +26,11 @@
 
 namespace chimewise {
 
+// A moment as an optional: none for an invalid one.
+inline std::optional<QDateTime> MomentOrNone(const QDateTime& moment) {
+  return moment.isValid() ? std::optional<QDateTime>(moment) : std::nullopt;
+}
+
 // The day from which day numbers count: 30 December 1899 is day 0.
 inline const QDate kDayZero{1899, 12, 30};
 

@@ -259,7 +259,7 @@ bool CalendarSync::ReadLocals() {
       LocalItem item;
       item.recordId = QByteArray::fromStdString(id);
       item.uid = ReminderUid(wa);
-      item.fingerprint = ReminderFingerprint(ComposeReminderRecord(StoredReminder(wa), m_state.TimeFormat));
+      item.fingerprint = ReminderFingerprint(ComposeReminderRecord(StoredReminder(wa), m_alarms.options().timeFormat));
       m_recnos.insert(item.recordId, wa.RecNo());
       m_locals.push_back(std::move(item));
     }
@@ -346,7 +346,7 @@ void CalendarSync::Fetched(const caldav::Objects& objects) {
     }
     if (!in.data.isEmpty()) {
       ReminderRecord record =
-          ComposeReminderRecord(ReminderFromEvent(*e, options, m_now, nullptr, true), m_state.TimeFormat);
+          ComposeReminderRecord(ReminderFromEvent(*e, options, m_now, nullptr, true), m_alarms.options().timeFormat);
       // An alarm gone by is one dealt with: as a reminder here keeps none once it has gone off.
       if (AlarmMoment(record.alarmDate, record.alarmTime) < m_now) record.alarmDate = QDate();
       r->fingerprint = ReminderFingerprint(record);
@@ -470,10 +470,11 @@ std::optional<std::invoke_result_t<Read, xbase::WorkArea&>> CalendarSync::AtReco
 }
 
 QByteArray CalendarSync::FingerprintAt(qint64 recno) {
-  return AtRecord(recno,
-                  [this](xbase::WorkArea& wa) {
-                    return ReminderFingerprint(ComposeReminderRecord(StoredReminder(wa), m_state.TimeFormat));
-                  })
+  return AtRecord(
+             recno,
+             [this](xbase::WorkArea& wa) {
+               return ReminderFingerprint(ComposeReminderRecord(StoredReminder(wa), m_alarms.options().timeFormat));
+             })
       .value_or(QByteArray());
 }
 
@@ -485,7 +486,7 @@ std::optional<CalendarSync::Outgoing> CalendarSync::Compose(qint64 recno) {
     out.uid = ReminderUid(wa);
     std::string id;
     if (wa.GetString("REC_NO", &id).ok()) out.recordId = QByteArray::fromStdString(id);
-    out.fingerprint = ReminderFingerprint(ComposeReminderRecord(StoredReminder(wa), m_state.TimeFormat));
+    out.fingerprint = ReminderFingerprint(ComposeReminderRecord(StoredReminder(wa), m_alarms.options().timeFormat));
     return out;
   });
 }

@@ -105,7 +105,7 @@ void EmailWindow::closeEvent(QCloseEvent* event) {
   m_rows.clear();
   m_list->clear();
   m_text->clear();
-  if (m_speaker.visible() && !m_state.ViewerOpen && !m_wasVisible) m_speaker.hide();
+  if (m_speaker.visible() && !(m_reader.viewerOpen && m_reader.viewerOpen()) && !m_wasVisible) m_speaker.hide();
   m_loaded = false;
   event->accept();
 }

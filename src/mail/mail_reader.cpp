@@ -149,7 +149,7 @@ void MailReader::finish(const Run& run, Snapshot snap, std::shared_ptr<mailbox::
       }
     }
   }
-  if (!run.onRequest && !m_state.ViewerOpen && m_speaker.visible() && !run.wasVisible) m_speaker.hide();
+  if (!run.onRequest && !(viewerOpen && viewerOpen()) && m_speaker.visible() && !run.wasVisible) m_speaker.hide();
   m_settings.write(settings::LastCheck, FormatDateText(lastCheck));
   ScheduleNextMailCheck();
   if (listing)
@@ -244,7 +244,7 @@ void MailReader::end() {
 }
 
 void MailReader::ScheduleNextMailCheck(int& interval) {
-  m_state.NextMailCheck = NextMailCheckTime(m_settings, interval, m_clock.now());
+  m_nextCheck = MomentOrNone(NextMailCheckTime(m_settings, interval, m_clock.now()));
 }
 
 void MailReader::ReadMyMail(const MailRow& row) {

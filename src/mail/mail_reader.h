@@ -63,7 +63,7 @@ class MailReader : public QObject {
   // rules and the list window instead of reading aloud. A check asked for while one runs follows
   // it (one on request wins over an automatic one).
   void CheckNewMail(bool quietIfNone, bool onRequest);
-  // NextMailCheck from the settings: interval -1 takes "Interval" and writes it back.
+  // The next automatic check from the settings: interval -1 takes "Interval" and writes it back.
   void ScheduleNextMailCheck(int& interval);
   void ScheduleNextMailCheck() {
     int interval = -1;
@@ -77,6 +77,8 @@ class MailReader : public QObject {
   void ListClosed(const std::vector<MailRow>& rows);
 
   bool busy() const { return m_busy; }
+  // When the next automatic check is due; none when automatic checks are off.
+  std::optional<QDateTime> nextCheck() const { return m_nextCheck; }
   // Why the latest check could not read the mailbox; ok when it could.
   const mailbox::Failure& lastFailure() const { return m_lastFailure; }
   void setSynchronous(bool on) { m_synchronous = on; }
@@ -86,6 +88,8 @@ class MailReader : public QObject {
 
   // Drops everything the character has queued (the lead wires the character's StopAll).
   std::function<void()> stopAll;
+  // Whether the Reminder Viewer is open: a check then leaves the character shown. Unset: never.
+  std::function<bool()> viewerOpen;
   // The unread e-mail window, loaded on first use.
   std::function<MailList*()> list;
 
@@ -127,6 +131,7 @@ class MailReader : public QObject {
   Speaker& m_speaker;
   MailAccount& m_account;
   MessageFiles m_files;
+  std::optional<QDateTime> m_nextCheck;
   QString m_address;
   mailbox::Failure m_lastFailure;
   bool m_synchronous = false;

@@ -3,6 +3,7 @@
 #include "character/character_host.h"
 #include "core/app_paths.h"
 #include "core/clock.h"
+#include "core/program_options.h"
 #include "core/prompts.h"
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
@@ -229,7 +230,7 @@ QWidget* OptionsDialog::buildTimeTab() {
   const auto makePicker = [&](const char* name) {
     auto* picker = named(new TimePicker, name);
     picker->setLocale(english);
-    picker->setDisplayFormat(PickerTimeFormat(m_ctx.state.TimeFormat));
+    picker->setDisplayFormat(PickerTimeFormat(m_ctx.options.timeFormat));
     return picker;
   };
   rangeStart = makePicker("DTPicker1_0");
@@ -466,7 +467,7 @@ void OptionsDialog::syncNow() {
 }
 
 void OptionsDialog::load() {
-  const OptionsValues v = ReadOptions(m_ctx.settings, m_ctx.state);
+  const OptionsValues v = ReadOptions(m_ctx.settings, m_ctx.options);
   waitTime->setText(v.waitTime);
   remindOn->setChecked(v.remindOn);
   readMemos->setChecked(v.readMemos);
@@ -534,12 +535,13 @@ void OptionsDialog::connectControls() {
 
   // What takes effect at once, Apply or not.
   connect(amPm, &QCheckBox::toggled, this, [this](bool on) {
-    m_ctx.state.TimeFormat = TimeFormatFor(on);
-    for (QTimeEdit* picker : {rangeStart, rangeEnd}) picker->setDisplayFormat(PickerTimeFormat(m_ctx.state.TimeFormat));
+    m_ctx.options.timeFormat = TimeFormatFor(on);
+    for (QTimeEdit* picker : {rangeStart, rangeEnd})
+      picker->setDisplayFormat(PickerTimeFormat(m_ctx.options.timeFormat));
   });
-  connect(readMemos, &QCheckBox::toggled, this, [this](bool on) { m_ctx.state.ReadMemos = on ? 1 : 0; });
+  connect(readMemos, &QCheckBox::toggled, this, [this](bool on) { m_ctx.options.readMemos = on; });
   connect(waitTime, &QLineEdit::textChanged, this,
-          [this](const QString& text) { m_ctx.state.WaitTime = NumericReading(text); });
+          [this](const QString& text) { m_ctx.options.waitTime = NumericReading(text); });
   connect(characterList, &QComboBox::currentIndexChanged, this, [this](int position) { onCharacterChosen(position); });
   connect(sizeList, &QComboBox::currentIndexChanged, this, [this](int position) { onSizeChosen(position); });
 
@@ -619,7 +621,7 @@ bool OptionsDialog::Apply() {
     return false;
 
   const OptionsValues v = values();
-  const QString error = StoreOptions(v, m_ctx.settings, m_ctx.state);
+  const QString error = StoreOptions(v, m_ctx.settings, m_ctx.options);
   m_ctx.character.SetSoundEffects(!v.noSoundEffects);
   const bool viewer = viewerOpen();
   if (viewer && m_ctx.hooks.applyShowFuture) m_ctx.hooks.applyShowFuture(v.showFuture);
@@ -646,7 +648,7 @@ void OptionsDialog::applyStartAtLogin() {
 void OptionsDialog::done(int result) {
   if (!m_closed) {
     m_closed = true;
-    const QString error = StoreOnClose(m_ctx.settings, m_ctx.state, m_ctx.clock.now().date());
+    const QString error = StoreOnClose(m_ctx.settings, m_ctx.options, m_ctx.clock.now().date());
     m_ctx.character.SetCharacterSize(-10);
     if (!error.isEmpty()) m_ctx.prompter.message(error, QString(), PromptIcon::Warning);
   }
@@ -660,7 +662,7 @@ void OptionsDialog::TestVoice() {
   choices.sayTimeOfDay = sayTimeOfDay->isChecked();
   choices.sayDayOfWeek = sayDayOfWeek->isChecked();
   choices.sayDate = sayDate->isChecked();
-  Perform(m_ctx.character, VoiceTestSteps(choices, m_ctx.clock.now(), m_ctx.state.TimeFormat));
+  Perform(m_ctx.character, VoiceTestSteps(choices, m_ctx.clock.now(), m_ctx.options.timeFormat));
 }
 
 void OptionsDialog::Demo() {
@@ -778,9 +780,7 @@ void OptionsDialog::onRangeEndChanged() {
 
 void OptionsDialog::nextTab() { tabs->setCurrentIndex(NextTab(tabs->currentIndex(), tabs->count())); }
 
-bool OptionsDialog::viewerOpen() const {
-  return m_ctx.hooks.viewerOpen ? m_ctx.hooks.viewerOpen() : m_ctx.state.ViewerOpen;
-}
+bool OptionsDialog::viewerOpen() const { return m_ctx.hooks.viewerOpen && m_ctx.hooks.viewerOpen(); }
 
 void OptionsDialog::help() {
   const bool tour = m_ctx.prompter.askYesNo(kTutorialQuestion, QStringLiteral("Tutorial Help"));

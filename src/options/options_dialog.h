@@ -30,11 +30,14 @@ class CharacterHost;
 class Clock;
 class Prompter;
 class SettingsStore;
+struct ProgramOptions;
 struct SharedState;
 
 // Everything the dialog works with, owned elsewhere and outliving it.
 struct OptionsContext {
   SharedState& state;
+  // The running program's options: the dialog changes some at once, Apply the others.
+  ProgramOptions& options;
   SettingsStore& settings;
   Prompter& prompter;
   Clock& clock;

@@ -31,7 +31,7 @@ struct OptionsHooks {
   // may come after the dialog has closed). Unset: the program does not sync, and the button is
   // disabled.
   std::function<void(std::function<void(const QString& outcome)> done)> syncNow;
-  // Whether the Reminder Viewer is open. Unset: SharedState::ViewerOpen.
+  // Whether the Reminder Viewer is open. Unset: it never is.
   std::function<bool()> viewerOpen;
 };
 

@@ -1,8 +1,8 @@
 #include "options/options_store.h"
 
+#include "core/program_options.h"
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
-#include "core/shared_state.h"
 #include "core/time_format.h"
 #include "core/value_reading.h"
 #include "options/options_rules.h"
@@ -35,13 +35,13 @@ QTime rangeTime(const QString& text) { return ParseTimeText(text).value_or(QTime
 QString CheckText(bool checked) { return checked ? QStringLiteral("1") : QStringLiteral("0"); }
 QString OptionText(bool selected) { return selected ? QStringLiteral("-1") : QStringLiteral("0"); }
 
-OptionsValues ReadOptions(const SettingsStore& settings, const SharedState& state) {
+OptionsValues ReadOptions(const SettingsStore& settings, const ProgramOptions& running) {
   const auto flag = [&](const SettingKey& key) { return NumericFlag(settings.read(key)); };
   OptionsValues v;
-  v.waitTime = QString::number(state.WaitTime);
-  v.remindOn = state.RemindOn == 1;
-  v.readMemos = state.ReadMemos == 1;
-  v.readActivity = state.ReadActivity == 1;
+  v.waitTime = QString::number(running.waitTime);
+  v.remindOn = running.remindOn;
+  v.readMemos = running.readMemos;
+  v.readActivity = running.readActivity;
 
   v.checkMail =
       NotZeroReading(settings.read(settings::CheckMail, QLatin1String(settings::CheckMailOptionsReaderDefault)));
@@ -88,11 +88,11 @@ OptionsValues ReadOptions(const SettingsStore& settings, const SharedState& stat
   v.showFuture = flag(settings::ShowFuture);
   v.noSoundEffects = flag(settings::NoSoundEffects);
   v.desktopNotices = flag(settings::DesktopNotices);
-  v.amPm = AmPmTicked(state.TimeFormat);
+  v.amPm = AmPmTicked(running.timeFormat);
   return v;
 }
 
-QString StoreOptions(const OptionsValues& v, SettingsStore& settings, SharedState& state) {
+QString StoreOptions(const OptionsValues& v, SettingsStore& settings, ProgramOptions& running) {
   Writer write(settings);
   write(settings::CharacterName, v.characterName.trimmed());
   write(settings::CharacterIndexName, QString::number(v.characterIndex));
@@ -119,9 +119,9 @@ QString StoreOptions(const OptionsValues& v, SettingsStore& settings, SharedStat
   write(settings::TimeOn, CheckText(v.timeOn));
   write(settings::StartTime, start);
   write(settings::EndTime, end);
-  state.TimeRangeOn = v.timeOn;
-  state.RangeStart = rangeTime(start);
-  state.RangeEnd = rangeTime(end);
+  running.timeRangeOn = v.timeOn;
+  running.rangeStart = rangeTime(start);
+  running.rangeEnd = rangeTime(end);
 
   const GestureSetting gesture = GestureToStore(v.gestureIndex, v.gestureText);
   write(settings::AnnounceInterval, QString::number(v.interval));
@@ -134,13 +134,13 @@ QString StoreOptions(const OptionsValues& v, SettingsStore& settings, SharedStat
   write(settings::SayDayOfWeek, CheckText(v.sayDayOfWeek));
   write(settings::SayDate, CheckText(v.sayDate));
 
-  write(settings::TimeFormat, state.TimeFormat);
+  write(settings::TimeFormat, running.timeFormat);
 
-  state.WaitTime = NumericReading(v.waitTime);
+  running.waitTime = NumericReading(v.waitTime);
   write(settings::WaitTime, v.waitTime.trimmed());
-  state.RemindOn = v.remindOn ? 1 : 0;
+  running.remindOn = v.remindOn;
   write(settings::RemindOn, CheckText(v.remindOn));
-  state.ReadActivity = v.readActivity ? 1 : 0;
+  running.readActivity = v.readActivity;
   write(settings::ReadActivity, CheckText(v.readActivity));
 
   write(settings::CharacterSize, QString::number(v.size));
@@ -152,10 +152,10 @@ QString StoreOptions(const OptionsValues& v, SettingsStore& settings, SharedStat
   return write.error();
 }
 
-QString StoreOnClose(SettingsStore& settings, const SharedState& state, const QDate& today) {
+QString StoreOnClose(SettingsStore& settings, const ProgramOptions& running, const QDate& today) {
   Writer write(settings);
-  write(settings::ReadMemos, QString::number(state.ReadMemos));
-  write(settings::ReadActivity, QString::number(state.ReadActivity));
+  write(settings::ReadMemos, CheckText(running.readMemos));
+  write(settings::ReadActivity, CheckText(running.readActivity));
   write(settings::OptionsOpened, today.toString(QStringLiteral("yyyyMMdd")));
   return write.error();
 }

@@ -1,7 +1,7 @@
 #pragma once
 // What the Options dialog shows and stores, as one plain value: read from the settings and the
-// shared state when the dialog opens, written back by Apply, and the few values written whenever
-// the dialog closes.
+// running program's options when the dialog opens, written back by Apply, and the few values
+// written whenever the dialog closes.
 
 #include <QDate>
 #include <QString>
@@ -10,7 +10,7 @@
 namespace chimewise {
 
 class SettingsStore;
-struct SharedState;
+struct ProgramOptions;
 
 struct OptionsValues {
   // Characters
@@ -66,7 +66,7 @@ struct OptionsValues {
 // The values the dialog opens with: the settings, and for the reminder switches, the wait time
 // and the time format the running program's own values. Without a kept gesture position the
 // gesture list shows the stored gesture ("Announce" on a fresh store, "None" for "").
-OptionsValues ReadOptions(const SettingsStore& settings, const SharedState& state);
+OptionsValues ReadOptions(const SettingsStore& settings, const ProgramOptions& running);
 
 // Apply's stores, in order: the character, the mail rules, the announcement range (also into the
 // running program), the interval, phrase and gesture, the announcement switches, the time format
@@ -74,11 +74,11 @@ OptionsValues ReadOptions(const SettingsStore& settings, const SharedState& stat
 // program), the size and the viewer and sound switches, keep-on-screen. Returns "" when every
 // value was written, else what went wrong with the first one that was not (the others are still
 // tried).
-QString StoreOptions(const OptionsValues& values, SettingsStore& settings, SharedState& state);
+QString StoreOptions(const OptionsValues& values, SettingsStore& settings, ProgramOptions& running);
 
 // Written whenever the dialog closes, however: the two read switches from the running program and
 // the day the dialog was closed ("yyyyMMdd"). Returns "" or what went wrong.
-QString StoreOnClose(SettingsStore& settings, const SharedState& state, const QDate& today);
+QString StoreOnClose(SettingsStore& settings, const ProgramOptions& running, const QDate& today);
 
 // A checked box's stored text, "1" or "0"; a selected option button's, "-1" or "0".
 QString CheckText(bool checked);

@@ -71,7 +71,7 @@ SaveResult EventSaver::SaveEvent(const EventInput& in, std::optional<qint64> edi
     if (!lacking.isEmpty()) return refuse(field, {ProblemKind::CharactersNotSupported, lacking});
   }
 
-  const ReminderRecord record = ComposeReminderRecord(in, m_state.TimeFormat);
+  const ReminderRecord record = ComposeReminderRecord(in, m_alarms.options().timeFormat);
 
   if (Problem place = CalendarPlaceProblem(m_state.AppFolder); !place.ok()) return refuse(SaveField::None, place);
   int area = 0;
@@ -119,10 +119,8 @@ SaveResult EventSaver::SaveEvent(const EventInput& in, std::optional<qint64> edi
   Problem after = ProblemOf(s);
   if (const xbase::Status unlocked = wa->Unlock(); after.ok()) after = ProblemOf(unlocked);
   data::CloseTableIfOpen(m_engine, kOneTime);
-  if (m_state.ViewerOpen) m_viewer.RefreshViewer();
+  if (m_viewer.ViewerOpen()) m_viewer.RefreshViewer();
 
-  const QDateTime alarm = AlarmMoment(in.remindDate, record.alarmTime);
-  if (m_state.NextAlarmTime.isValid() && alarm < m_state.NextAlarmTime) m_state.NextAlarmTime = alarm;
   result.problem = m_alarms.FindNextAlarm();
   if (!after.ok()) result.problem = after;
   result.saved = true;

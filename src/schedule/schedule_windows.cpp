@@ -75,9 +75,9 @@ bool ScheduleWindows::OpenSchedule(std::optional<qint64> record) {
         return false;
       }
     }
-    m_state.ScheduleOpen = true;
+    m_open = true;
     m_editing = record;
-    owned = std::make_unique<ScheduleDialog>(m_clock, m_state.TimeFormat);
+    owned = std::make_unique<ScheduleDialog>(m_clock, m_alarms.options().timeFormat);
     dialog = owned.get();
     m_dialog = dialog;
     if (values) dialog->fill(*values);
@@ -119,7 +119,7 @@ bool ScheduleWindows::OpenSchedule(std::optional<qint64> record) {
   // for again.
   owned.reset();
   m_reporter = &m_closedReporter;
-  m_state.ScheduleOpen = false;
+  m_open = false;
   m_editing.reset();
   reporter.Report(m_alarms.FindNextAlarm());
   return m_saved;
@@ -135,7 +135,7 @@ QString ScheduleWindows::helpPagePath() const {
 }
 
 void ScheduleWindows::place(ScheduleDialog& dialog) const {
-  const QRect viewer = m_state.ViewerOpen ? m_viewer.ViewerFrame() : QRect();
+  const QRect viewer = m_viewer.ViewerOpen() ? m_viewer.ViewerFrame() : QRect();
   const QScreen* screen = viewer.isNull() ? nullptr : QGuiApplication::screenAt(viewer.center());
   if (!screen) screen = QGuiApplication::primaryScreen();
   if (!screen) return;
@@ -201,8 +201,8 @@ void ScheduleWindows::tellSkippedTime(const char* what, const QDate& date, const
   const QTime means = AlarmMoment(date, MinuteOfDay(time)).time();
   m_prompter.message(QStringLiteral("The %1 time %2 does not exist on %3, when the clocks go forward. It was saved, "
                                     "and it means %4.")
-                         .arg(QLatin1String(what), FormatTime(time, m_state.TimeFormat), FormatShortDate(date),
-                              FormatTime(means, m_state.TimeFormat)));
+                         .arg(QLatin1String(what), FormatTime(time, m_alarms.options().timeFormat),
+                              FormatShortDate(date), FormatTime(means, m_alarms.options().timeFormat)));
 }
 
 void ScheduleWindows::help(ScheduleDialog& dialog) {

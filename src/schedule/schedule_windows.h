@@ -40,6 +40,7 @@ class ScheduleWindows final : public SchedulePort {
   // the front (and returns false).
   bool OpenSchedule(std::optional<qint64> record) override;
   void CloseSchedule() override;
+  bool ScheduleOpen() const override { return m_open; }
 
   // The guided tour of the dialog. While one is set it runs on an activation when the settings'
   // "Schedule" / "ShowHelp" is "1" (the tour itself writes "0" there), and the Help button offers
@@ -61,6 +62,7 @@ class ScheduleWindows final : public SchedulePort {
   void tellSkippedTime(const char* what, const QDate& date, const QTime& time);
 
   SharedState& m_state;
+  bool m_open = false;
   SettingsStore& m_settings;
   Prompter& m_prompter;
   Clock& m_clock;

@@ -105,7 +105,7 @@ void ProgramCommands::quietCharacter() { m_character.QuietCharacter(); }
 
 void ProgramCommands::AddReminder() {
   // The dialog is modal: while it is open it holds the user's unsaved entry.
-  if (m_state.ScheduleOpen) return;
+  if (m_schedule.ScheduleOpen()) return;
   quietCharacter();
   m_schedule.OpenSchedule(std::nullopt);
 }
@@ -153,7 +153,7 @@ void ProgramCommands::GoAway() {
   m_state.events->EndSpeechWaits();
   m_character.hide();
   m_settings.write(settings::ShowOnStart, QStringLiteral("0"));
-  m_state.CharacterSentAway = true;
+  m_character.setSentAway(true);
   m_state.events->RequestStop();
 }
 

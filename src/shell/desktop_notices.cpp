@@ -40,7 +40,7 @@ bool DesktopNotices::ReminderAnnounced(const AnnouncedReminder& reminder) {
   NoticeConditions c = m_conditions ? m_conditions() : NoticeConditions{};
   c.alwaysNotify = NumericFlag(m_settings.read(settings::DesktopNotices));
   if (!ShouldNotifyDesktop(c)) return false;
-  const NoticeTexts texts = ReminderNoticeTexts(reminder.facts, m_state.TimeFormat);
+  const NoticeTexts texts = ReminderNoticeTexts(reminder.facts, m_alarms.options().timeFormat);
   notify::Notification n;
   n.appName = kNoticeAppName;
   n.appIcon = kNoticeIcon;
@@ -93,7 +93,7 @@ void DesktopNotices::onAction(quint64 handle, const QString& key) {
     RunWhenNoWaitRuns(this, [this, sent] {
       if (m_state.events->closing()) return;
       const AlarmService::SnoozeOutcome out = m_alarms.SnoozeAnnounced(sent.recno, sent.recordId, kNoticeSnoozeChoice);
-      if (m_state.ViewerOpen && out.alarm.isValid()) m_viewer.RefreshViewer();
+      if (m_viewer.ViewerOpen() && out.alarm.isValid()) m_viewer.RefreshViewer();
       if (!out.problem.ok() && report) report(out.problem);
     });
   } else if (key == kViewerAction) {

@@ -48,11 +48,12 @@ void tolerant(const char* name, F&& step) {
 
 }  // namespace
 
-HiddenMainWindow::HiddenMainWindow(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock,
-                                   CharacterPort& character, RoutinesPort& routines, ViewerPort& windows,
-                                   QWidget* parent)
+HiddenMainWindow::HiddenMainWindow(SharedState& state, ProgramOptions& options, SettingsStore& settings,
+                                   Prompter& prompter, Clock& clock, CharacterPort& character, RoutinesPort& routines,
+                                   ViewerPort& windows, QWidget* parent)
     : QWidget(parent),
       m_state(state),
+      m_options(options),
       m_settings(settings),
       m_prompter(prompter),
       m_clock(clock),
@@ -82,7 +83,7 @@ bool HiddenMainWindow::load(const QStringList& characterFolders) {
     m_settings.write(settings::CharacterName, name);
   }
 
-  ReadStartUpSettings(m_state, m_settings);
+  m_options = ReadStartUpSettings(m_settings);
 
   const QDateTime now = m_clock.now();
   if (FindPathNoCase(m_state.AppFolder, QStringLiteral("CHIMINST.DLL")))
@@ -110,7 +111,6 @@ void HiddenMainWindow::finishLoad() {
   const bool repair = m_routines.IndexNeedsRebuild();
   if (repair) m_routines.RebuildDatabase();
 
-  m_state.NextAnnounceTime = QDateTime();
   m_routines.FindNextAlarm();
   m_timer1.start(kTimerInterval);
   m_routines.ScheduleNextAnnouncement(-1);
@@ -200,8 +200,13 @@ void HiddenMainWindow::onTrayActivated(int reason) {
 void HiddenMainWindow::tick() {
   if (m_state.events->closing()) return;
   auto inputs = [this] {
-    return TickInputs{m_state.NextAnnounceTime, m_state.TimeRangeOn,   m_state.RangeStart,           m_state.RangeEnd,
-                      m_state.NextAlarmTime,    m_state.NextMailCheck, m_routines.MailCheckRunning()};
+    return TickInputs{m_routines.NextAnnouncement().value_or(QDateTime()),
+                      m_options.timeRangeOn,
+                      m_options.rangeStart,
+                      m_options.rangeEnd,
+                      m_routines.NextAlarm().value_or(QDateTime()),
+                      m_routines.NextMailCheck().value_or(QDateTime()),
+                      m_routines.MailCheckRunning()};
   };
   const TickDecision first = DecideTick(inputs(), m_clock.now());
   if (first.announce)

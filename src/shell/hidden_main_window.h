@@ -3,12 +3,14 @@
 // sequence, the ticks and the shutdown sequence over the parts it is given.
 
 #include "core/ports.h"
+#include "core/program_options.h"
 
 #include <QDateTime>
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
+#include <optional>
 
 class QMenu;
 class QSystemTrayIcon;
@@ -53,6 +55,10 @@ class RoutinesPort {
   // An automatic mail check: quiet when nothing is new. Whether one is still running.
   virtual void CheckMailAutomatically() = 0;
   virtual bool MailCheckRunning() const = 0;
+  // When the talking clock, the alarms and the mail check are due next; none: not scheduled.
+  virtual std::optional<QDateTime> NextAnnouncement() const = 0;
+  virtual std::optional<QDateTime> NextAlarm() const = 0;
+  virtual std::optional<QDateTime> NextMailCheck() const = 0;
 };
 
 // Texts the start-up shows.
@@ -76,8 +82,9 @@ class ProgramCommands;
 class HiddenMainWindow : public QWidget {
   Q_OBJECT
  public:
-  HiddenMainWindow(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock,
-                   CharacterPort& character, RoutinesPort& routines, ViewerPort& windows, QWidget* parent = nullptr);
+  HiddenMainWindow(SharedState& state, ProgramOptions& options, SettingsStore& settings, Prompter& prompter,
+                   Clock& clock, CharacterPort& character, RoutinesPort& routines, ViewerPort& windows,
+                   QWidget* parent = nullptr);
   ~HiddenMainWindow() override;
 
   // The load handler. False when the program must end (no character, or Quit during loading).
@@ -128,6 +135,8 @@ class HiddenMainWindow : public QWidget {
   void onTrayActivated(int reason);
 
   SharedState& m_state;
+  // Read from the settings as the program loads.
+  ProgramOptions& m_options;
   SettingsStore& m_settings;
   Prompter& m_prompter;
   Clock& m_clock;

@@ -168,10 +168,10 @@ int RunProgram(int argc, char* argv[]) {
 
   // The user's own character store exists from the first start on, so characters can be added.
   QDir().mkpath(WindowsFolderPath() + QStringLiteral("msagent/chars"));
-  ProgramOptions programOptions{CharacterFolders(), WindowsFolderPath(),
-                                qEnvironmentVariable("CHIMEWISE_AUDIO") == QStringLiteral("silent"), std::nullopt};
-  if (SessionBusRuns()) programOptions.notificationBus = QDBusConnection::sessionBus();
-  Program program(state, settings, prompter, clock, std::move(programOptions));
+  ProgramSetup programSetup{CharacterFolders(), WindowsFolderPath(),
+                            qEnvironmentVariable("CHIMEWISE_AUDIO") == QStringLiteral("silent"), std::nullopt};
+  if (SessionBusRuns()) programSetup.notificationBus = QDBusConnection::sessionBus();
+  Program program(state, settings, prompter, clock, std::move(programSetup));
   HiddenMainWindow& mainWindow = program.mainWindow();
   QObject::connect(&oneInstance, &instance::SingleInstance::commandLineReceived, &program, &Program::handleCommandLine);
 

@@ -53,20 +53,20 @@ void Program::OpenDocument(const QString& page) {
         kProgramTitle, PromptIcon::Information);
 }
 
-Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock, ProgramOptions options)
+Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock, ProgramSetup setup)
     : m_state(state),
       m_settings(settings),
       m_prompter(prompter),
       m_clock(clock),
-      m_options(std::move(options)),
+      m_setup(std::move(setup)),
       m_reporter(prompter),
       m_tableBusy(clock) {
   m_character = std::make_unique<CharacterHost>(
       state, settings, prompter,
-      CharacterHostOptions{m_options.characterFolders, m_options.windowsFolder, m_options.silentAudio, nullptr, 120000,
+      CharacterHostOptions{m_setup.characterFolders, m_setup.windowsFolder, m_setup.silentAudio, nullptr, 120000,
                            qEnvironmentVariable("CHIMEWISE_TRANSCRIPT")});
-  m_alarms = std::make_unique<AlarmService>(state, clock, m_engine, *m_character, *this, *this);
-  m_talkingClock = std::make_unique<TalkingClock>(state, settings, clock, *m_character);
+  m_alarms = std::make_unique<AlarmService>(state, m_options, clock, m_engine, *m_character, *this, *this);
+  m_talkingClock = std::make_unique<TalkingClock>(m_options, settings, clock, *m_character);
   m_saver = std::make_unique<EventSaver>(state, clock, m_engine, *m_character, *m_alarms, *this);
   m_schedule =
       std::make_unique<ScheduleWindows>(state, settings, prompter, clock, m_engine, *m_saver, *m_alarms, *m_character,
@@ -79,26 +79,27 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   viewerHooks.update = [this] { CheckForUpdate(); };
   viewerHooks.tutorial = [this] { RunIntroduction(*m_tours, OpenViewerOf(*m_viewer)); };
   viewerHooks.openDocument = [this](const QString& page) { OpenDocument(page); };
+  m_alarms->scheduleOpen = [this] { return ScheduleOpen(); };
   m_viewer = std::make_unique<ViewerWindows>(state, settings, prompter, clock, m_engine, *m_alarms, *m_character, *this,
                                              *this, std::move(viewerHooks));
-  if (m_options.notificationBus) {
+  if (m_setup.notificationBus) {
     m_notices = std::make_unique<DesktopNotices>(
         state, settings, *m_alarms, *this,
         [this] {
           NoticeConditions c;
           c.characterLoaded = m_character->character() != nullptr;
-          c.characterSentAway = m_state.CharacterSentAway;
+          c.characterSentAway = m_character->sentAway();
           c.audible = m_character->audible();
           c.canPlaceItself = CharacterCanPlaceItself(QGuiApplication::platformName());
           return c;
         },
-        *m_options.notificationBus);
+        *m_setup.notificationBus);
     m_notices->report = [this](const Problem& problem) { m_reporter.Report(problem); };
     m_alarms->announced = [this](const AnnouncedReminder& reminder) { m_notices->ReminderAnnounced(reminder); };
   }
   // A click on the character calls it back after Go Away.
-  connect(m_character.get(), &CharacterHost::clicked, this, [this] { m_state.CharacterSentAway = false; });
-  m_mainWindow = std::make_unique<HiddenMainWindow>(state, settings, prompter, clock, *this, *this, *this);
+  connect(m_character.get(), &CharacterHost::clicked, this, [this] { m_character->setSentAway(false); });
+  m_mainWindow = std::make_unique<HiddenMainWindow>(state, m_options, settings, prompter, clock, *this, *this, *this);
   // The calendar sync looks at its schedule on every tick; its transfers never hold the tick up.
   m_sync = std::make_unique<CalendarSyncService>(state, clock, m_engine, *m_character, *m_alarms, *this, settings);
   m_sync->password = [this](const QString& server, const QString& user) { return SyncPassword(server, user); };
@@ -108,9 +109,9 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   connect(m_sync.get(), &CalendarSyncService::synced, this, [this](const SyncReport& report, const QString& told) {
     // An automatic sync that failed keeps quiet: it is tried again later, and Sync Now tells why.
     if (!told.isEmpty()) qInfo("calendar sync: %s", qUtf8Printable(told));
-    if (report.changedHere() && m_state.ViewerOpen) m_viewer->RefreshViewer();
+    if (report.changedHere() && ViewerOpen()) m_viewer->RefreshViewer();
   });
-  m_tours = std::make_unique<TourContext>(TourContext{state, settings, *m_character, *this, clock});
+  m_tours = std::make_unique<TourContext>(TourContext{state, m_options, settings, *m_character, *this, clock});
   // The first start's introduction runs while the character loads, before the timer first starts.
   m_tours->timerRunning = [this] { return m_mainWindow->timer1().isActive(); };
   m_tours->mainWindow = m_mainWindow.get();
@@ -123,6 +124,7 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   optionsHooks.scheduleNextAnnouncement = [this](int interval) { ScheduleNextAnnouncement(interval); };
   optionsHooks.scheduleNextMailCheck = [this](int minutes) { ScheduleNextMailCheck(minutes); };
   optionsHooks.openDocument = [this](const QString& page) { OpenDocument(page); };
+  optionsHooks.viewerOpen = [this] { return ViewerOpen(); };
   optionsHooks.keepSyncPassword = [this](const QString& server, const QString& user, const QString& password) {
     KeepSyncPassword(server, user, password);
   };
@@ -133,7 +135,7 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   };
   optionsHooks.runTour = [this](OptionsDialog& dialog, int section) { RunOptionsTour(dialog, section, *m_tours); };
   m_optionsWindows = std::make_unique<OptionsWindows>(OptionsContext{
-      state, settings, prompter, clock, *m_character, m_options.characterFolders, std::move(optionsHooks)});
+      state, m_options, settings, prompter, clock, *m_character, m_setup.characterFolders, std::move(optionsHooks)});
   m_commands = std::make_unique<ProgramCommands>(state, settings, *m_character, *this, *this, *this, features(),
                                                  [this] { m_mainWindow->quit(); });
   m_mainWindow->setCommands(m_commands.get());
@@ -152,7 +154,10 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
 
 Program::~Program() {
   // Announcements made during the teardown (none are expected) reach no notification any more.
-  if (m_alarms) m_alarms->announced = nullptr;
+  if (m_alarms) {
+    m_alarms->announced = nullptr;
+    m_alarms->scheduleOpen = nullptr;
+  }
   // The update check goes first: one still running at shutdown (aborted, its transfer not yet
   // given up) must not reach, through its hooks, the parts destroyed before it. Its destructor
   // stops the transfer and calls nothing back.
@@ -234,7 +239,7 @@ bool Program::start() {
     startsAtLogin = problem.isEmpty();
     if (!startsAtLogin) qWarning("%s", qUtf8Printable(problem));
   }
-  const bool running = m_mainWindow->load(m_options.characterFolders);
+  const bool running = m_mainWindow->load(m_setup.characterFolders);
   if (running && startsAtLogin)
     RunWhenNoTourRuns(*m_tours, [this] {
       if (!m_state.events->closing()) m_prompter.notice(kStartAtLoginText, kStartAtLoginTitle, PromptIcon::Information);
@@ -245,7 +250,7 @@ bool Program::start() {
 void Program::handleCommandLine(const QString& line) {
   if (line.trimmed() == kRefreshCommand) {
     reportTableOutcome(m_alarms->FindNextAlarm());
-    if (m_state.ViewerOpen) RefreshViewer();
+    if (ViewerOpen()) RefreshViewer();
     return;
   }
   if (ParseCommandLine(line, m_state.AppFolder).showViewer)
@@ -262,7 +267,7 @@ bool Program::LoadCharacter(const QString& fileName, bool atStartUp) {
 void Program::SayGoodbye() { m_character->SayGoodbye(); }
 void Program::ReleaseCharacter(std::function<void()> then) { m_character->ReleaseCharacter(std::move(then)); }
 void Program::ShowCharacter() {
-  m_state.CharacterSentAway = false;
+  m_character->setSentAway(false);
   m_character->show();
 }
 
@@ -299,6 +304,8 @@ void Program::AnnounceTime() { m_talkingClock->AnnounceTime(); }
 void Program::ScheduleNextAnnouncement(int interval) { m_talkingClock->ScheduleNextAnnouncement(interval); }
 
 void Program::ScheduleNextMailCheck(int interval) { mail().ScheduleNextMailCheck(interval); }
+
+std::optional<QDateTime> Program::NextMailCheck() const { return m_mail ? m_mail->nextCheck() : std::nullopt; }
 void Program::CheckMailAutomatically() { mail().CheckNewMail(true, false); }
 bool Program::MailCheckRunning() const { return m_mail && m_mail->busy(); }
 
@@ -329,6 +336,7 @@ MailReader& Program::mail() {
     m_mail = std::make_unique<MailReader>(m_state, m_settings, m_clock, *m_character, *m_mailAccount,
                                           MessageFiles(MessageFiles::DefaultFolder(m_state.AppFolder)));
     m_mail->stopAll = [this] { m_character->StopAll(); };
+    m_mail->viewerOpen = [this] { return ViewerOpen(); };
     m_mailWindows = std::make_unique<EmailWindows>(m_state, *m_character, *m_mail);
     m_mailWindows->characterGeometry = [this] {
       const agent::Character* c = m_character->character();

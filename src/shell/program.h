@@ -7,6 +7,7 @@
 #include "character/character_host.h"
 #include "clock/talking_clock.h"
 #include "core/ports.h"
+#include "core/program_options.h"
 #include "core/table_busy.h"
 #include "exchange/sync_service.h"
 #include "extras/banter.h"
@@ -39,7 +40,7 @@ class Prompter;
 class SettingsStore;
 struct SharedState;
 
-struct ProgramOptions {
+struct ProgramSetup {
   QStringList characterFolders;
   QString windowsFolder;
   bool silentAudio = false;
@@ -56,7 +57,7 @@ class Program final : public QObject,
                       public ViewerPort {
   Q_OBJECT
  public:
-  Program(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock, ProgramOptions options);
+  Program(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock, ProgramSetup setup);
   ~Program() override;
 
   // Sets up the engine and runs the load sequence; false when the program must end.
@@ -91,6 +92,9 @@ class Program final : public QObject,
   void ScheduleNextMailCheck(int interval) override;
   void CheckMailAutomatically() override;
   bool MailCheckRunning() const override;
+  std::optional<QDateTime> NextAnnouncement() const override { return m_talkingClock->nextAnnouncement(); }
+  std::optional<QDateTime> NextAlarm() const override { return m_alarms->nextAlarm(); }
+  std::optional<QDateTime> NextMailCheck() const override;
   // MainTimerPort
   void SetTimerEnabled(bool on) override;
   // SchedulePort: the Schedule Activity dialog. The program passes itself where the dialog is
@@ -98,6 +102,7 @@ class Program final : public QObject,
   // built in a particular order.
   bool OpenSchedule(std::optional<qint64> record) override { return m_schedule->OpenSchedule(record); }
   void CloseSchedule() override { m_schedule->CloseSchedule(); }
+  bool ScheduleOpen() const override { return m_schedule && m_schedule->ScheduleOpen(); }
   // ViewerPort: the Reminder Viewer, which is built after the alarm side it needs.
   bool ViewerShowsFuture() const override { return m_viewer->ViewerShowsFuture(); }
   void ShowViewer() override { m_viewer->ShowViewer(); }
@@ -119,6 +124,7 @@ class Program final : public QObject,
     m_viewer->UnloadWindows();
   }
   QRect ViewerFrame() const override { return m_viewer->ViewerFrame(); }
+  bool ViewerOpen() const override { return m_viewer && m_viewer->ViewerOpen(); }
 
  private:
   // The commands' later features, each over the part that carries it out.
@@ -137,6 +143,8 @@ class Program final : public QObject,
   SettingsStore& m_settings;
   Prompter& m_prompter;
   Clock& m_clock;
+  ProgramSetup m_setup;
+  // The options the parts follow: read as the program loads, changed by the Options dialog.
   ProgramOptions m_options;
   xbase::Engine m_engine;
   // Problems of the routines the timer runs, each told once while it lasts.

@@ -3,6 +3,7 @@
 #include "character/character_host.h"
 #include "clock/spoken_time.h"
 #include "core/clock.h"
+#include "core/program_options.h"
 #include "core/shared_state.h"
 #include "viewer/viewer_windows.h"
 
@@ -79,7 +80,7 @@ TourScript IntroductionScript(const QString& name, const ViewerOpener& openViewe
         "me say."));
   t.speak(T(R"(\spd=140\\pit=50\Dudette, it looks like another good hair day,  you're looking better every minute)"));
   t.speak([&context] {
-    return QStringLiteral("The time is ") + SpokenTime(context.clock.now(), context.state.TimeFormat);
+    return QStringLiteral("The time is ") + SpokenTime(context.clock.now(), context.options.timeFormat);
   });
   t.wait();
 

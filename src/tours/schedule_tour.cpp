@@ -2,7 +2,7 @@
 
 #include "clock/spoken_time.h"
 #include "core/clock.h"
-#include "core/shared_state.h"
+#include "core/program_options.h"
 #include "core/time_format.h"
 #include "schedule/schedule_dialog.h"
 
@@ -93,11 +93,11 @@ QWidget* FrameOf(QWidget* control) {
 
 }  // namespace
 
-TourScript ScheduleTourScript(ScheduleDialog& d, const SharedState& state) {
+TourScript ScheduleTourScript(ScheduleDialog& d, const ProgramOptions& options) {
   ScriptWriter t;
   const QPointer<ScheduleDialog> dp(&d);
-  const SharedState* st = &state;
-  const auto timeText = [st](const QTime& time) { return FormatTime(time, st->TimeFormat); };
+  const ProgramOptions* running = &options;
+  const auto timeText = [running](const QTime& time) { return FormatTime(time, running->timeFormat); };
   const auto setTime = [&](QTimeEdit* picker, QTime time) {
     t.change(timeText(time), [p = QPointer<QTimeEdit>(picker), time] {
       if (p) p->setTime(time);
@@ -347,7 +347,7 @@ TourScript ScheduleTourScript(ScheduleDialog& d, const SharedState& state) {
 void RunScheduleTour(ScheduleDialog& d, TourContext& context) {
   if (context.busy) return;
   auto fields = std::make_shared<ScheduleFields>(d);
-  StartTour(context, TourKind::Schedule, &d, ScheduleTourScript(d, context.state), [fields] { fields->restore(); });
+  StartTour(context, TourKind::Schedule, &d, ScheduleTourScript(d, context.options), [fields] { fields->restore(); });
 }
 
 }  // namespace chimewise

@@ -14,7 +14,7 @@ extern const char* const kScheduleTourMemo;
 extern const char* const kScheduleTourMemoSpoken;
 
 // The tour's steps over `d`.
-TourScript ScheduleTourScript(ScheduleDialog& d, const SharedState& state);
+TourScript ScheduleTourScript(ScheduleDialog& d, const ProgramOptions& options);
 
 // Starts the tour over an open dialog and returns; it runs on from the event loop, and at its end
 // every field holds the user's own values again. The dialog's automatic start is spent

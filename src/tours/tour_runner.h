@@ -45,6 +45,7 @@ class Clock;
 class MainTimerPort;
 class SettingsStore;
 class Tour;
+struct ProgramOptions;
 struct SharedState;
 
 // What one step of a tour did, for whoever watches (tests, the screenshot script).
@@ -76,6 +77,7 @@ struct TourEvent {
 // Everything the tours work with, owned by the program and outliving every tour it starts.
 struct TourContext {
   SharedState& state;
+  const ProgramOptions& options;
   SettingsStore& settings;
   CharacterHost& character;
   MainTimerPort& timer;

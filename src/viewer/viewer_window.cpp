@@ -177,8 +177,7 @@ ViewerWindow::ViewerWindow(ViewerContext& context, QWidget* parent)
   connect(m_grid->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this](const QModelIndex& current) {
     if (!m_positioning) positionOn(current.isValid() ? current.row() : -1);
   });
-  connect(m_grid, &QAbstractItemView::doubleClicked, this,
-          [this] { readReminder(m_ctx.state.ReadActivity, m_ctx.state.ReadMemos, -1); });
+  connect(m_grid, &QAbstractItemView::doubleClicked, this, [this] { readReminderAsSet(); });
   connect(m_banner, &QAbstractButton::clicked, this, [this] { openHelp(); });
 
   buildMenus();
@@ -187,7 +186,7 @@ ViewerWindow::ViewerWindow(ViewerContext& context, QWidget* parent)
   // Loading: placement, the character, the flag, the table, the list.
   restorePlacement();
   m_ctx.speaker.show();
-  m_ctx.state.ViewerOpen = true;
+  m_ctx.open = true;
   openTable();
   m_showFuture = ShowFutureFromText(m_ctx.settings.read(settings::ShowFuture));
   m_future->setChecked(m_showFuture);
@@ -204,7 +203,8 @@ int ViewerWindow::dateColumnNeed() const {
   // The widest reminder time in the user's time format, in the list's own font (the user's: a
   // large desktop font widens the columns, it is never shrunk to fit them), with the cell's
   // margins.
-  const QString widest = FormatDateTimeText(QDateTime(QDate(2026, 12, 28), QTime(12, 58)), m_ctx.state.TimeFormat);
+  const QString widest =
+      FormatDateTimeText(QDateTime(QDate(2026, 12, 28), QTime(12, 58)), m_ctx.alarms.options().timeFormat);
   const int pixels = m_grid->fontMetrics().horizontalAdvance(widest) + 12;
   return static_cast<int>(std::lround(pixels * twipsPerPixel()));
 }
@@ -222,8 +222,7 @@ void ViewerWindow::buildMenus() {
   auto hooked = [](QAction* a, const std::function<void()>& hook) { a->setEnabled(static_cast<bool>(hook)); };
 
   QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
-  m_read = entry(file, "&Read Message", "mnuRead",
-                 [this] { readReminder(m_ctx.state.ReadActivity, m_ctx.state.ReadMemos, -1); });
+  m_read = entry(file, "&Read Message", "mnuRead", [this] { readReminderAsSet(); });
   file->addSeparator();
   m_options = entry(file, "&Options...", "mnuOptions", [this] { runLater(m_ctx.hooks.showOptions); });
   hooked(m_options, m_ctx.hooks.showOptions);
@@ -297,8 +296,7 @@ void ViewerWindow::buildToolBar() {
   m_readButton->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
   m_readButton->setPopupMode(QToolButton::MenuButtonPopup);
   m_readButton->setMenu(readMenu);
-  connect(m_readButton, &QToolButton::clicked, this,
-          [this] { readReminder(m_ctx.state.ReadActivity, m_ctx.state.ReadMemos, -1); });
+  connect(m_readButton, &QToolButton::clicked, this, [this] { readReminderAsSet(); });
   m_toolBar->addWidget(m_readButton);
 
   auto tool = [this](const char* caption, const char* tip, const char* name, QStyle::StandardPixmap icon,
@@ -427,7 +425,7 @@ bool ViewerWindow::eventFilter(QObject* watched, QEvent* event) {
   if (watched == m_grid && event->type() == QEvent::KeyPress) {
     const int key = static_cast<QKeyEvent*>(event)->key();
     if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-      readReminder(m_ctx.state.ReadActivity, m_ctx.state.ReadMemos, -1);
+      readReminderAsSet();
       return true;
     }
   }
@@ -445,7 +443,7 @@ void ViewerWindow::closeEvent(QCloseEvent* event) {
   m_memoIdle.stop();
   savePlacement();
   m_ctx.settings.write(settings::ShowFuture, ShowFutureText(m_future->isChecked()));
-  m_ctx.state.ViewerOpen = false;
+  m_ctx.open = false;
   if (HideCharacterWithViewer(m_ctx.settings.read(settings::ShowOnStart), m_keepCharacter)) m_ctx.speaker.hide();
   m_keepCharacter = false;
   data::CloseTableIfOpen(m_ctx.engine, kCalendarAlias);
@@ -542,6 +540,11 @@ bool ViewerWindow::SaveMemo() {
   m_reporter.Report({});
   m_memoDirty = false;
   return true;
+}
+
+void ViewerWindow::readReminderAsSet() {
+  const ProgramOptions& options = m_ctx.alarms.options();
+  readReminder(options.readActivity ? 1 : 0, options.readMemos ? 1 : 0, -1);
 }
 
 void ViewerWindow::readReminder(int readActivity, int readMemos, int mode) {

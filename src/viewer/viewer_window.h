@@ -4,7 +4,7 @@
 // the menus and toolbar of the commands on the highlighted reminder.
 //
 // The window is created loaded (placement restored, table open, list read) and deletes itself
-// when closed. While it exists SharedState::ViewerOpen is true and it keeps the reminder table
+// when closed. While it is loaded its context says the viewer is open, and it keeps the reminder table
 // open under the alias CALENDAR; it closes that work area as it closes.
 
 #include "core/problem.h"
@@ -64,6 +64,8 @@ struct ViewerContext {
   // The reminders deleted in this run of the program, the latest last: "&Undo Delete" puts them
   // back one at a time. Kept here, so closing the viewer forgets none of them.
   std::vector<RecordImage> deleted = {};
+  // A window is loaded: shown, and not closed since.
+  bool open = false;
 };
 
 // The picture at the top of the viewer: clicking it (or Space with the focus on it) opens the
@@ -140,6 +142,8 @@ class ViewerWindow final : public QMainWindow {
 
   // The commands.
   void readReminder(int readActivity, int readMemos, int mode);
+  // Reads the reminder out as the options ask (the activity line, the memo).
+  void readReminderAsSet();
   void addReminder();
   void editReminder();
   void deleteReminder();

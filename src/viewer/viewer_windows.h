@@ -1,7 +1,7 @@
 #pragma once
 // The program's Reminder Viewer behind the ViewerPort: it creates the viewer window when it is
-// shown and forgets it when it closes (the window deletes itself), so SharedState::ViewerOpen is
-// true exactly while a viewer is loaded.
+// shown and forgets it when it closes (the window deletes itself); ViewerOpen is true exactly
+// while a viewer is loaded.
 
 #include "core/ports.h"
 #include "viewer/viewer_hooks.h"
@@ -28,6 +28,7 @@ class ViewerWindows final : public ViewerPort {
 
   // ViewerPort
   bool ViewerShowsFuture() const override;
+  bool ViewerOpen() const override { return m_ctx.open; }
   // Opens the viewer (or brings the open one to the front, restored from minimized, its list read
   // again).
   void ShowViewer() override;

@@ -2,6 +2,7 @@
 #include "alarms/alarm_service.h"
 #include "character/speaker.h"
 #include "core/clock.h"
+#include "core/program_options.h"
 #include "core/prompts.h"
 #include "core/shared_state.h"
 #include "core/timer_tick.h"
@@ -58,7 +59,7 @@ class AlarmServiceTest : public ::testing::Test {
     }
     engine = std::make_unique<xbase::Engine>(env);
     data::ApplyStartupSettings(*engine);
-    alarms = std::make_unique<AlarmService>(state, clock, *engine, speaker, windows, windows);
+    alarms = std::make_unique<AlarmService>(state, options, clock, *engine, speaker, windows, windows);
     saver = std::make_unique<EventSaver>(state, clock, *engine, speaker, *alarms, windows);
     saver->randomFraction = [] { return 0.25; };
   }
@@ -81,7 +82,7 @@ class AlarmServiceTest : public ::testing::Test {
     for (QDateTime now = from; now < to; now = now.addSecs(30)) {
       clock.set(now);
       TickInputs in;
-      in.nextAlarmTime = state.NextAlarmTime;
+      in.nextAlarmTime = alarms->nextAlarm().value_or(QDateTime());
       if (!DecideTick(in, now).scanAlarms) continue;
       speaker.lines.clear();
       EXPECT_TRUE(alarms->ScanDueAlarms().ok());
@@ -162,13 +163,14 @@ class AlarmServiceTest : public ::testing::Test {
 
   QTemporaryDir dir;
   SharedState state;
+  ProgramOptions options;
   ScriptedPrompter prompter;
   ManualClock clock{kNow};
   TranscriptSpeaker speaker;
   std::unique_ptr<xbase::Engine> engine;
   QStringList events;
   // The main timer and the windows, as the alarm side sees them: every request is logged.
-  testsupport::LoggedWindows windows{events, state};
+  testsupport::LoggedWindows windows{events};
   std::unique_ptr<AlarmService> alarms;
   std::unique_ptr<EventSaver> saver;
 };
@@ -177,29 +179,29 @@ class AlarmServiceTest : public ::testing::Test {
 
 TEST_F(AlarmServiceTest, LookupFindsTheEarliestPendingAlarmOrNone) {
   EXPECT_TRUE(alarms->FindNextAlarm().ok());
-  EXPECT_FALSE(state.NextAlarmTime.isValid());
+  EXPECT_EQ(alarms->nextAlarm(), std::nullopt);
   add("Later", at(15, 0), at(14, 0));
   add("Sooner", at(16, 0), at(11, 30));
   add("Ancient", at(16, 0), QDateTime(QDate(1979, 12, 31), QTime(9, 0)));  // before 1980: never found
   EXPECT_TRUE(alarms->FindNextAlarm().ok());
-  EXPECT_EQ(state.NextAlarmTime, at(11, 30));
+  EXPECT_EQ(alarms->nextAlarm(), at(11, 30));
 
   QDir(dir.filePath("data")).removeRecursively();
   const Problem missing = alarms->FindNextAlarm();
-  EXPECT_FALSE(state.NextAlarmTime.isValid());
+  EXPECT_EQ(alarms->nextAlarm(), std::nullopt);
   EXPECT_EQ(missing.kind, ProblemKind::MissingFolder);
   EXPECT_EQ(Describe(missing).text, "Missing the " + dir.filePath("data") + " directory");
 }
 
 TEST_F(AlarmServiceTest, SaveLowersTheNextAlarmAndKeepsEditsInPlace) {
   const qint64 first = add("Dentist", at(15, 0), at(14, 0));
-  EXPECT_EQ(state.NextAlarmTime, at(14, 0));
+  EXPECT_EQ(alarms->nextAlarm(), at(14, 0));
   add("Coffee", at(11, 0), at(10, 55));
-  EXPECT_EQ(state.NextAlarmTime, at(10, 55));
+  EXPECT_EQ(alarms->nextAlarm(), at(10, 55));
   // An edit keeps the record and its identifier.
   const QString id = field(first, "REC_NO");
   ASSERT_TRUE(save(input("Dentist, moved", QTime(16, 0), QTime(10, 50)), first).saved);
-  EXPECT_EQ(state.NextAlarmTime, at(10, 50));
+  EXPECT_EQ(alarms->nextAlarm(), at(10, 50));
   EXPECT_EQ(field(first, "REC_NO"), id);
   EXPECT_EQ(field(first, "APPT_TEXT"), "Dentist, moved");
   EXPECT_EQ(liveRecords().size(), 2);
@@ -308,9 +310,9 @@ TEST_F(AlarmServiceTest, ScanAnnouncesDueRemindersInAlarmOrderThenShowsTheViewer
                                         "Speak: Early bird. In 2 Hours"}));
   // The due reminder said last is the one the viewer highlights (a countdown is not due yet).
   EXPECT_EQ(events, (QStringList{"timer off", QStringLiteral("show viewer at %1").arg(second), "timer on"}));
-  EXPECT_EQ(state.NextAlarmTime, at(10, 6));  // the late ones come back after the wait time
+  EXPECT_EQ(alarms->nextAlarm(), at(10, 6));  // the late ones come back after the wait time
 
-  state.ViewerOpen = false;
+  windows.open = false;
   speaker.lines.clear();
   clock.set(QDateTime(kNow.date(), QTime(10, 30, 10)));
   EXPECT_TRUE(alarms->ScanDueAlarms().ok());
@@ -321,15 +323,15 @@ TEST_F(AlarmServiceTest, ScanAnnouncesDueRemindersInAlarmOrderThenShowsTheViewer
 
 TEST_F(AlarmServiceTest, ScanWaitsWhileTheScheduleDialogIsOpen) {
   add("Due", at(10, 0), at(10, 0));
-  state.ScheduleOpen = true;
+  alarms->scheduleOpen = [] { return true; };
   events.clear();
   EXPECT_TRUE(alarms->ScanDueAlarms().ok());
   EXPECT_EQ(speaker.lines, QStringList{"Speak: " + kCloseScheduleFirst});
-  EXPECT_FALSE(state.NextAlarmTime.isValid());  // found again when the dialog closes
+  EXPECT_EQ(alarms->nextAlarm(), std::nullopt);  // found again when the dialog closes
   EXPECT_EQ(events, (QStringList{"timer off", "timer on"}));
-  state.ScheduleOpen = false;
+  alarms->scheduleOpen = [] { return false; };
   EXPECT_TRUE(alarms->FindNextAlarm().ok());
-  EXPECT_EQ(state.NextAlarmTime, at(10, 0));
+  EXPECT_EQ(alarms->nextAlarm(), at(10, 0));
 }
 
 TEST_F(AlarmServiceTest, ScanWithOnlyEarlyAlarmsClosesAViewerItOpened) {
@@ -338,14 +340,14 @@ TEST_F(AlarmServiceTest, ScanWithOnlyEarlyAlarmsClosesAViewerItOpened) {
   // The viewer gets opened while the scan speaks (from the tray, say).
   class OpeningSpeaker : public TranscriptSpeaker {
    public:
-    explicit OpeningSpeaker(SharedState& s) : m_s(s) {}
+    explicit OpeningSpeaker(testsupport::LoggedWindows& w) : m_w(w) {}
     void SayText(const QString& t) override {
-      m_s.ViewerOpen = true;
+      m_w.open = true;
       TranscriptSpeaker::SayText(t);
     }
-    SharedState& m_s;
-  } opening(state);
-  AlarmService scan(state, clock, *engine, opening, windows, windows);
+    testsupport::LoggedWindows& m_w;
+  } opening(windows);
+  AlarmService scan(state, options, clock, *engine, opening, windows, windows);
   EXPECT_TRUE(scan.ScanDueAlarms().ok());
   EXPECT_EQ(events, (QStringList{"timer off", "close viewer", "timer on"}));
 }
@@ -357,7 +359,7 @@ TEST_F(AlarmServiceTest, DeletedRemindersAreGoneForEveryone) {
   EXPECT_EQ(deleteReminder(99).kind, ProblemKind::NoSuchReminder);
   EXPECT_EQ(deleteReminder(rec).kind, ProblemKind::NoSuchReminder);  // already gone
   EXPECT_TRUE(alarms->FindNextAlarm().ok());
-  EXPECT_EQ(state.NextAlarmTime, at(11, 45));
+  EXPECT_EQ(alarms->nextAlarm(), at(11, 45));
   EXPECT_EQ(liveRecords(), QStringList{"Stays@705#13"});
 }
 
@@ -386,7 +388,7 @@ TEST_F(AlarmServiceTest, AnAnnouncedReminderIsSnoozedByItsIdAlsoAfterAPackMovedI
   EXPECT_TRUE(out.problem.ok()) << Describe(out.problem).text.toStdString();
   EXPECT_EQ(out.alarm, at(10, 8));
   EXPECT_EQ(liveRecords(), QStringList{"Dentist@608#13"});
-  EXPECT_EQ(state.NextAlarmTime, at(10, 8));
+  EXPECT_EQ(alarms->nextAlarm(), at(10, 8));
   EXPECT_EQ(engine->WorkAreaOf("SNOOZEDBF"), 0);  // closed again
 
   EXPECT_EQ(alarms->SnoozeAnnounced(1, QStringLiteral("E-unknown-id"), 1).problem.kind, ProblemKind::NoSuchReminder);
@@ -405,7 +407,7 @@ TEST_F(AlarmServiceTest, ADamagedIndexIsRebuiltOnceAndAFailureIsToldOnce) {
   const auto expectLookupFinds = [&](const char* how) {
     const Problem p = alarms->FindNextAlarm();
     EXPECT_TRUE(p.ok()) << how << ": " << Describe(p).text.toStdString();
-    EXPECT_EQ(state.NextAlarmTime, at(10, 45)) << how;
+    EXPECT_EQ(alarms->nextAlarm(), at(10, 45)) << how;
     EXPECT_TRUE(data::CalendarIndexProblem(*engine, data::CalendarPath(state.AppFolder)).ok()) << how;
   };
   const auto overwrite = [&](qint64 offset, const QByteArray& bytes) {
@@ -422,12 +424,12 @@ TEST_F(AlarmServiceTest, ADamagedIndexIsRebuiltOnceAndAFailureIsToldOnce) {
   expectLookupFinds("no index at all");
   overwrite(-1, "not an index at all");
   EXPECT_TRUE(alarms->ScanDueAlarms().ok());  // the scan repairs it too
-  EXPECT_EQ(state.NextAlarmTime, at(10, 45));
+  EXPECT_EQ(alarms->nextAlarm(), at(10, 45));
   xbase::testing::WriteAll(cdx.toStdString(), xbase::testing::ForeignIndex());
   const Problem told = alarms->FindNextAlarm();
   EXPECT_EQ(told.kind, ProblemKind::ForeignIndexReplaced);
   EXPECT_EQ(Describe(told).text, "CALENDAR.CDX: the index was made by another program and has been rebuilt");
-  EXPECT_EQ(state.NextAlarmTime, at(10, 45));
+  EXPECT_EQ(alarms->nextAlarm(), at(10, 45));
   expectLookupFinds("after the foreign index");
 
   // Another user keeps the table open while the index is gone: busy, tried again at the next tick.
@@ -443,7 +445,7 @@ TEST_F(AlarmServiceTest, ADamagedIndexIsRebuiltOnceAndAFailureIsToldOnce) {
   reporter.Report(alarms->ScanDueAlarms());
   reporter.Report(alarms->FindNextAlarm());
   EXPECT_EQ(prompter.asked.size(), 1u);
-  EXPECT_EQ(state.NextAlarmTime, clock.now());
+  EXPECT_EQ(alarms->nextAlarm(), clock.now());
   EXPECT_TRUE(other.CloseAll().ok());
   expectLookupFinds("after the other user left");
   reporter.Report(alarms->FindNextAlarm());
@@ -463,7 +465,7 @@ TEST_F(AlarmServiceTest, ADamagedRecordCountHidesNoReminderAndIsTold) {
   EXPECT_EQ(told.kind, ProblemKind::TableCountRepaired);
   EXPECT_EQ(told.number, 3);
   EXPECT_EQ(told.detail, "0");
-  EXPECT_EQ(state.NextAlarmTime, at(10, 30));
+  EXPECT_EQ(alarms->nextAlarm(), at(10, 30));
   EXPECT_EQ(liveRecords(), before);
   ProblemReporter reporter(prompter);
   reporter.Report(told);
@@ -481,7 +483,7 @@ TEST_F(AlarmServiceTest, OnTheNightTheClocksGoForwardAlarmsComeInRealTimeOrder) 
   add("Early train", kSpring, QTime(3, 5), kSpring, QTime(3, 5));
   clock.set(QDateTime(kSpring, QTime(1, 0)));
   EXPECT_TRUE(alarms->FindNextAlarm().ok());
-  EXPECT_EQ(state.NextAlarmTime, QDateTime(kSpring, QTime(3, 5)));
+  EXPECT_EQ(alarms->nextAlarm(), QDateTime(kSpring, QTime(3, 5)));
   clock.set(QDateTime(kSpring, QTime(3, 0)));
   EXPECT_TRUE(alarms->ScanDueAlarms().ok());
   EXPECT_EQ(speaker.lines, QStringList{});  // neither is due yet
@@ -507,7 +509,7 @@ TEST_F(AlarmServiceTest, OnTheNightTheClocksGoBackAnAlarmInTheRepeatedHourGoesOf
   add("Night bus", kAutumn, QTime(9, 0), kAutumn, QTime(2, 40), 120);
   EXPECT_EQ(runTimer(utc(kAutumn, 1, 10), utc(kAutumn, 2, 10)),
             QStringList{"02:10 CET: Speak: Night bus. In 6 Hours  and 50 minutes"});
-  EXPECT_EQ(state.NextAlarmTime, utc(kAutumn, 2, 30));  // the Ferry's countdown: 03:30 CET
+  EXPECT_EQ(alarms->nextAlarm(), utc(kAutumn, 2, 30));  // the Ferry's countdown: 03:30 CET
 }
 
 // Another program holds the table (a pack by the command-line tool, another writer): lookups,
@@ -520,7 +522,7 @@ TEST_F(AlarmServiceTest, WhileAnotherProgramHoldsTheTableNothingIsLostOrWritten)
   testsupport::TableLockHolder holder(data::CalendarPath(state.AppFolder).toStdString());
   ASSERT_TRUE(holder.holdTable());
   EXPECT_EQ(alarms->FindNextAlarm().kind, ProblemKind::TableBusy);
-  EXPECT_EQ(state.NextAlarmTime, clock.now());  // the next tick scans, and so looks again
+  EXPECT_EQ(alarms->nextAlarm(), clock.now());  // the next tick scans, and so looks again
   const EventInput dentist = input("Dentist", QTime(16, 0), QTime(15, 30));
   const SaveResult refused = save(dentist);
   EXPECT_FALSE(refused.saved);
@@ -531,7 +533,7 @@ TEST_F(AlarmServiceTest, WhileAnotherProgramHoldsTheTableNothingIsLostOrWritten)
   const auto tick = [&](Problem* outcome) {
     clock.advanceSecs(3);
     TickInputs in;
-    in.nextAlarmTime = state.NextAlarmTime;
+    in.nextAlarmTime = alarms->nextAlarm().value_or(QDateTime());
     if (!DecideTick(in, clock.now()).scanAlarms) return false;
     *outcome = alarms->ScanDueAlarms();
     return true;
@@ -553,7 +555,7 @@ TEST_F(AlarmServiceTest, WhileAnotherProgramHoldsTheTableNothingIsLostOrWritten)
   EXPECT_TRUE(outcome.ok()) << Describe(outcome).text.toStdString();
   ASSERT_EQ(speaker.lines.size(), 1) << speaker.lines.join('|').toStdString();
   EXPECT_TRUE(speaker.lines[0].startsWith("Speak: Due.")) << speaker.lines[0].toStdString();
-  EXPECT_EQ(state.NextAlarmTime, at(10, 6));  // moved on by the wait time, as any late alarm
+  EXPECT_EQ(alarms->nextAlarm(), at(10, 6));  // moved on by the wait time, as any late alarm
   ASSERT_TRUE(save(dentist).saved);
   EXPECT_EQ(liveRecords().size(), 3);
 }

@@ -1,6 +1,5 @@
 #include "core/settings_store.h"
 #include "core/settings_keys.h"
-#include "core/shared_state.h"
 #include "core/startup_settings.h"
 #include "core/time_format.h"
 #include "core/value_reading.h"
@@ -112,9 +111,7 @@ TEST_F(SettingsStoreTest, HugeValuesAreUnreadableAndGetTheirDefault) {
   EXPECT_EQ(s.read(settings::AnnouncePhrase), "The time is");
   EXPECT_EQ(s.read("Big Ben", "Announce", "d"), "d");
   EXPECT_EQ(s.read(settings::LastSound).size(), 4096);  // the bound itself is still sane
-  SharedState state;
-  ReadStartUpSettings(state, s);
-  EXPECT_EQ(state.TimeFormat, "h:mm am/pm");
+  EXPECT_EQ(ReadStartUpSettings(s).timeFormat, "h:mm am/pm");
   // A time pattern has its own, far shorter bound.
   ASSERT_TRUE(s.write(settings::TimeFormat, QString(32, u'h')));
   EXPECT_EQ(s.read(settings::TimeFormat), QString(32, u'h'));

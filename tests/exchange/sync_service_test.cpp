@@ -91,12 +91,13 @@ class SyncServiceTest : public ::testing::Test {
 
   QTemporaryDir dir;
   SharedState state;
+  ProgramOptions options;
   ManualClock clock{kStart};
   SettingsStore settings{dir.filePath("settings.ini")};
   xbase::Engine engine;
   TranscriptSpeaker speaker;
   NoWindows windows;
-  AlarmService alarms{state, clock, engine, speaker, windows, windows};
+  AlarmService alarms{state, options, clock, engine, speaker, windows, windows};
   EventSaver saver{state, clock, engine, speaker, alarms, windows};
   std::unique_ptr<RadicaleServer> server;
   QUrl collection;

@@ -113,7 +113,7 @@ TEST_F(MailReaderTest, AutomaticHidesTheCharacterItShowed) {
   // Not while the viewer is open.
   speaker.hide();
   speaker.lines.clear();
-  state.ViewerOpen = true;
+  reader->viewerOpen = [] { return true; };
   settings.write(settings::ReadAll, "1");
   reader->CheckNewMail(true, false);
   EXPECT_NE(speaker.lines.last(), "Hide");
@@ -133,7 +133,7 @@ TEST_F(MailReaderTest, UnreachableOrEmptyMailboxOnRequestSaysWhyAutomaticStaysQu
   reader->CheckNewMail(false, false);  // even when not asked to keep quiet
   EXPECT_TRUE(speaker.lines.isEmpty()) << speaker.lines.join('\n').toStdString();
   // It tries again at the next interval.
-  EXPECT_EQ(state.NextMailCheck, QDateTime(QDate(2026, 12, 6), QTime(10, 51)));
+  EXPECT_EQ(reader->nextCheck(), QDateTime(QDate(2026, 12, 6), QTime(10, 51)));
   EXPECT_EQ(settings.read(settings::LastCheck), "1980-01-01 00:01:00");
 
   settings.write(settings::Mailbox, "");

@@ -8,6 +8,7 @@
 #include "character/character_host.h"
 #include "clock/spoken_time.h"
 #include "core/clock.h"
+#include "core/program_options.h"
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"
@@ -101,12 +102,13 @@ class OptionsDialogTest : public ::testing::Test {
     h.scheduleNextAnnouncement = [this](int i) { log << QStringLiteral("announce %1").arg(i); };
     h.scheduleNextMailCheck = [this](int m) { log << QStringLiteral("mail %1").arg(m); };
     h.openDocument = [this](const QString& path) { log << "open " + QFileInfo(path).fileName(); };
+    h.viewerOpen = [this] { return viewerOpen; };
     return h;
   }
   // Opens the dialog and waits until the character has been greeted beside it.
   OptionsDialog& open(OptionsHooks hooks) {
-    windows = std::make_unique<OptionsWindows>(
-        OptionsContext{state, settings, prompter, clock, *host, {userChars, installedChars}, std::move(hooks)});
+    windows = std::make_unique<OptionsWindows>(OptionsContext{
+        state, options, settings, prompter, clock, *host, {userChars, installedChars}, std::move(hooks)});
     windows->ShowOptions();
     OptionsDialog* d = windows->dialog();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(d));
@@ -136,6 +138,8 @@ class OptionsDialogTest : public ::testing::Test {
 
   QTemporaryDir dir;
   SharedState state;
+  ProgramOptions options;
+  bool viewerOpen = false;  // what the viewer hook answers
   SettingsStore settings{dir.filePath("settings.ini")};
   ScriptedPrompter prompter;
   agent::ManualClock agentClock;
@@ -209,13 +213,13 @@ TEST_F(OptionsDialogTest, ImmediateEffectsOutliveCancelAndEveryCloseStoresTheRea
   ASSERT_TRUE(d.amPm->isChecked());
   d.amPm->click();
   // Times are said in 24 hours from now on, until the next start; nothing of it is stored.
-  EXPECT_EQ(state.TimeFormat, "h:mm");
-  EXPECT_EQ(SpokenTime(clock.now(), state.TimeFormat), "15:05");
+  EXPECT_EQ(options.timeFormat, "h:mm");
+  EXPECT_EQ(SpokenTime(clock.now(), options.timeFormat), "15:05");
   EXPECT_EQ(d.rangeEnd->text(), "21:00");
   d.readMemos->click();
-  EXPECT_EQ(state.ReadMemos, 0);
+  EXPECT_FALSE(options.readMemos);
   d.waitTime->setText("25");
-  EXPECT_EQ(state.WaitTime, 25);
+  EXPECT_EQ(options.waitTime, 25);
   d.sizeList->setCurrentIndex(0);
   EXPECT_EQ(character().height(), character().originalHeight() / 4);
   d.gestureList->setCurrentIndex(0);
@@ -223,7 +227,7 @@ TEST_F(OptionsDialogTest, ImmediateEffectsOutliveCancelAndEveryCloseStoresTheRea
   QCoreApplication::processEvents();
 
   EXPECT_EQ(windows->dialog(), nullptr);
-  EXPECT_EQ(state.TimeFormat, "h:mm");
+  EXPECT_EQ(options.timeFormat, "h:mm");
   EXPECT_EQ(stored(settings::TimeFormat) + stored(settings::WaitTime) + stored(settings::AnnounceGesture),
             "<absent><absent><absent>");
   EXPECT_EQ(stored(settings::ReadMemos) + stored(settings::ReadActivity) + stored(settings::OptionsOpened),
@@ -269,10 +273,10 @@ TEST_F(OptionsDialogTest, ApplyStoresTheControlsAndBringsTheProgramInLine) {
   d.applyButton->click();
 
   // Which key each value goes under is the store's test; here, that each control gives its own.
-  EXPECT_EQ(state.RemindOn, 0);
-  EXPECT_EQ(state.ReadActivity, 0);
-  EXPECT_EQ(state.RangeStart, QTime(8, 15));
-  EXPECT_EQ(state.RangeEnd, QTime(20, 45));
+  EXPECT_FALSE(options.remindOn);
+  EXPECT_FALSE(options.readActivity);
+  EXPECT_EQ(options.rangeStart, QTime(8, 15));
+  EXPECT_EQ(options.rangeEnd, QTime(20, 45));
   QStringList values;
   for (const SettingKey& k :
        {settings::AnnounceGesture, settings::GestureIndex, settings::AnnounceInterval, settings::AnnouncePhrase,
@@ -292,7 +296,7 @@ TEST_F(OptionsDialogTest, ApplyStoresTheControlsAndBringsTheProgramInLine) {
 
   // With the viewer open it follows the future-reminders box; the dialog stays open after Apply.
   log.clear();
-  state.ViewerOpen = true;
+  viewerOpen = true;
   d.keepOnScreen->setChecked(false);
   d.applyButton->click();
   EXPECT_EQ(log, QStringList({"showFuture 0", "announce 3", "mail 10"}));
@@ -300,7 +304,7 @@ TEST_F(OptionsDialogTest, ApplyStoresTheControlsAndBringsTheProgramInLine) {
   EXPECT_TRUE(character().isVisible());  // the viewer keeps it
   EXPECT_TRUE(windows->dialog());
   // Neither kept on screen nor a viewer open: Apply sends the character away.
-  state.ViewerOpen = false;
+  viewerOpen = false;
   d.okButton->click();
   drain();
   EXPECT_FALSE(character().isVisible());

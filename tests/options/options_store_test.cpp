@@ -1,9 +1,9 @@
 // What the Options dialog reads when it opens, what Apply stores and what every close stores.
 #include "options/options_store.h"
 
+#include "core/program_options.h"
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
-#include "core/shared_state.h"
 #include "support/files.h"
 #include "support/qt_print.h"
 
@@ -24,17 +24,17 @@ class OptionsStore : public ::testing::Test {
   }
   QTemporaryDir dir;
   SettingsStore settings{dir.filePath("settings.ini")};
-  SharedState state;
+  ProgramOptions running;
 };
 
 }  // namespace
 
 TEST_F(OptionsStore, AFreshStoreOpensWithTheRunningValuesAndTheDialogsOwnDefaults) {
-  state.WaitTime = 12;
-  state.RemindOn = 0;
-  state.ReadActivity = 0;
-  state.TimeFormat = "h:mm";
-  const OptionsValues v = ReadOptions(settings, state);
+  running.waitTime = 12;
+  running.remindOn = false;
+  running.readActivity = false;
+  running.timeFormat = "h:mm";
+  const OptionsValues v = ReadOptions(settings, running);
   EXPECT_EQ(v.waitTime, "12");
   EXPECT_FALSE(v.remindOn || v.readActivity || v.amPm);
   // Mail checks ticked although the mail schedule reads them as off; the hours range on; the
@@ -53,7 +53,7 @@ TEST_F(OptionsStore, AFreshStoreOpensWithTheRunningValuesAndTheDialogsOwnDefault
   settings.write(settings::GestureIndex, "3");
   settings.write(settings::AnnounceOn, "");
   settings.write(settings::TimeOn, "0");
-  const OptionsValues w = ReadOptions(settings, state);
+  const OptionsValues w = ReadOptions(settings, running);
   EXPECT_TRUE(w.readAll && w.announceOn);
   EXPECT_FALSE(w.timeOn || w.rangeEnd.isValid());
   EXPECT_EQ(w.rangeStart, QTime(6, 30));
@@ -61,17 +61,17 @@ TEST_F(OptionsStore, AFreshStoreOpensWithTheRunningValuesAndTheDialogsOwnDefault
   // Without a kept position: the stored gesture, "None" for none, nothing for one not listed.
   settings.write(settings::GestureIndex, "-1");
   settings.write(settings::AnnounceGesture, "wave");
-  EXPECT_EQ(ReadOptions(settings, state).gestureText, "Wave");
+  EXPECT_EQ(ReadOptions(settings, running).gestureText, "Wave");
   settings.write(settings::AnnounceGesture, "");
-  EXPECT_EQ(ReadOptions(settings, state).gestureIndex, 0);
+  EXPECT_EQ(ReadOptions(settings, running).gestureIndex, 0);
   settings.write(settings::GestureIndex, "99");
   settings.write(settings::AnnounceGesture, "Juggle");
-  EXPECT_EQ(ReadOptions(settings, state).gestureIndex, -1);
-  EXPECT_EQ(ReadOptions(settings, state).gestureText, "");
+  EXPECT_EQ(ReadOptions(settings, running).gestureIndex, -1);
+  EXPECT_EQ(ReadOptions(settings, running).gestureText, "");
 }
 
 TEST_F(OptionsStore, ApplyStoresEveryValueAndTheRunningProgramFollows) {
-  state.TimeFormat = "h:mm";
+  running.timeFormat = "h:mm";
   OptionsValues v;
   v.characterName = " Bolt ";
   v.characterIndex = 1;
@@ -88,7 +88,7 @@ TEST_F(OptionsStore, ApplyStoresEveryValueAndTheRunningProgramFollows) {
   v.mailbox = " imaps://mail.example.org ";
   v.mailUser = " ann ";
   v.mailInterval = " 20 ";
-  EXPECT_EQ(StoreOptions(v, settings, state), "");
+  EXPECT_EQ(StoreOptions(v, settings, running), "");
   using namespace settings;
   EXPECT_EQ(stored({CharacterName, CharacterIndexName, CharacterSize, AnnounceInterval, AnnounceGesture, GestureIndex,
                     AnnounceOn, SayDate, SayTimeOfDay, TimeOn, StartTime, EndTime, TimeFormat}),
@@ -99,14 +99,14 @@ TEST_F(OptionsStore, ApplyStoresEveryValueAndTheRunningProgramFollows) {
   EXPECT_EQ(stored({Mailbox, MailUser, MailInterval, ReadAll, MailWho, MarkRead, CheckMail}),
             QStringList({"imaps://mail.example.org", "ann", "20", "-1", "1", "0", "1"}));
   EXPECT_EQ(stored({ReadMemos}), QStringList{"<absent>"});  // stored by the close, not by Apply
-  EXPECT_FALSE(state.TimeRangeOn);
-  EXPECT_EQ(state.RangeStart, QTime(6, 5));  // whole minutes, as stored
-  EXPECT_EQ(state.RangeEnd, QTime(22, 30));
-  EXPECT_EQ(state.WaitTime, 15);
-  EXPECT_EQ(state.RemindOn, 0);
-  EXPECT_EQ(state.ReadActivity, 0);
+  EXPECT_FALSE(running.timeRangeOn);
+  EXPECT_EQ(running.rangeStart, QTime(6, 5));  // whole minutes, as stored
+  EXPECT_EQ(running.rangeEnd, QTime(22, 30));
+  EXPECT_EQ(running.waitTime, 15);
+  EXPECT_FALSE(running.remindOn);
+  EXPECT_FALSE(running.readActivity);
   // What is stored is what the dialog opens with the next time.
-  const OptionsValues back = ReadOptions(settings, state);
+  const OptionsValues back = ReadOptions(settings, running);
   EXPECT_EQ(back.interval, 3);
   EXPECT_EQ(back.size, 6);
   EXPECT_EQ(back.phrase, "Hey Gorgeous, you're looking slim today. The time is");
@@ -115,23 +115,23 @@ TEST_F(OptionsStore, ApplyStoresEveryValueAndTheRunningProgramFollows) {
   EXPECT_TRUE(back.readAll && back.noSoundEffects && back.who && back.sayDate);
   // A wait time that is no number is stored as typed and counts as 0.
   v.waitTime = "soon";
-  StoreOptions(v, settings, state);
+  StoreOptions(v, settings, running);
   EXPECT_EQ(stored({WaitTime}), QStringList{"soon"});
-  EXPECT_EQ(state.WaitTime, 0);
+  EXPECT_EQ(running.waitTime, 0);
 }
 
 TEST_F(OptionsStore, EveryCloseStoresTheReadSwitchesAndTheDayAndAFailedWriteIsTold) {
-  state.ReadMemos = 0;
-  state.ReadActivity = 1;
-  EXPECT_EQ(StoreOnClose(settings, state, QDate(2026, 12, 4)), "");
+  running.readMemos = false;
+  running.readActivity = true;
+  EXPECT_EQ(StoreOnClose(settings, running, QDate(2026, 12, 4)), "");
   EXPECT_EQ(stored({settings::ReadMemos, settings::ReadActivity, settings::OptionsOpened}),
             QStringList({"0", "1", "20261204"}));
   // A settings file whose folder cannot be made: the first failed write says why.
   testsupport::Touch(dir.filePath("blocker"));
   SettingsStore blocked(dir.filePath("blocker/settings.ini"));
-  const QString closeError = StoreOnClose(blocked, state, QDate(2026, 12, 4));
+  const QString closeError = StoreOnClose(blocked, running, QDate(2026, 12, 4));
   EXPECT_TRUE(closeError.startsWith("Could not save \"Read Memos\"")) << closeError.toStdString();
-  const QString applyError = StoreOptions(OptionsValues{}, blocked, state);
+  const QString applyError = StoreOptions(OptionsValues{}, blocked, running);
   EXPECT_TRUE(applyError.startsWith("Could not save \"Name\"")) << applyError.toStdString();
-  EXPECT_EQ(state.WaitTime, 0);  // the running program follows Apply all the same
+  EXPECT_EQ(running.waitTime, 0);  // the running program follows Apply all the same
 }

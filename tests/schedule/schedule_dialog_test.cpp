@@ -85,7 +85,7 @@ class ScheduleDialogTest : public ::testing::Test {
 TEST_F(ScheduleDialogTest, ANewReminderEnteredInTheDialogIsStoredFieldByField) {
   bool openWhileShown = false;
   const bool saved = run(std::nullopt, [&](ScheduleDialog& d) {
-    openWhileShown = folder->state.ScheduleOpen;
+    openWhileShown = windows->ScheduleOpen();
     d.remindDate->setDate(QDate(2026, 12, 10));
     d.remindTime->setTime(QTime(0, 40));
     d.activityTime->setTime(QTime(9, 30));
@@ -100,7 +100,7 @@ TEST_F(ScheduleDialogTest, ANewReminderEnteredInTheDialogIsStoredFieldByField) {
   });
   EXPECT_TRUE(saved);
   EXPECT_TRUE(openWhileShown);
-  EXPECT_FALSE(folder->state.ScheduleOpen);
+  EXPECT_FALSE(windows->ScheduleOpen());
   EXPECT_TRUE(prompter.asked.empty());
   ASSERT_EQ(folder->recordCount(), 1u);
   folder->withRecord(1, [](xbase::WorkArea& wa) {
@@ -117,7 +117,7 @@ TEST_F(ScheduleDialogTest, ANewReminderEnteredInTheDialogIsStoredFieldByField) {
   // The character wrote it down; the sound chosen is remembered; the next alarm is this one.
   EXPECT_TRUE(folder->speaker.lines.contains(QStringLiteral("Play: write")));
   EXPECT_EQ(settings->read(settings::LastSound), QStringLiteral("3"));
-  EXPECT_EQ(folder->state.NextAlarmTime, QDateTime(QDate(2026, 12, 10), QTime(0, 40)));
+  EXPECT_EQ(folder->alarms->nextAlarm(), QDateTime(QDate(2026, 12, 10), QTime(0, 40)));
 }
 
 TEST_F(ScheduleDialogTest, ANewDialogStartsAtNowWithTheListsAtTheirFirstChoices) {
@@ -132,7 +132,7 @@ TEST_F(ScheduleDialogTest, ANewDialogStartsAtNowWithTheListsAtTheirFirstChoices)
     EXPECT_EQ(d.countdownList->currentIndex(), -1);
   });
   // The 24-hour format shows no am/pm in either time picker.
-  folder->state.TimeFormat = QStringLiteral("h:mm");
+  folder->options.timeFormat = QStringLiteral("h:mm");
   folder->clock.set(QDateTime(kNow.date(), QTime(15, 5)));
   run(std::nullopt, [&](ScheduleDialog& d) {
     EXPECT_EQ(d.remindTime->text(), QStringLiteral("15:05"));
@@ -171,8 +171,16 @@ TEST_F(ScheduleDialogTest, CancelEscapeAndTheCloseBoxLeaveTheRecordByteForByte) 
       [](ScheduleDialog& d) { d.close(); },
       [this](ScheduleDialog&) { windows->CloseSchedule(); },
   };
+  // The alarms forget the next alarm: a lookup where there is no table finds none.
+  const auto forgetNextAlarm = [this] {
+    const QString appFolder = folder->state.AppFolder;
+    folder->state.AppFolder = folder->dir.filePath(QStringLiteral("nowhere"));
+    static_cast<void>(folder->alarms->FindNextAlarm());
+    folder->state.AppFolder = appFolder;
+    ASSERT_EQ(folder->alarms->nextAlarm(), std::nullopt);
+  };
   for (const auto& close : closers) {
-    folder->state.NextAlarmTime = {};
+    forgetNextAlarm();
     const bool saved = run(rec, [&](ScheduleDialog& d) {
       QTest::keyClicks(d.activity, QStringLiteral(" tomorrow"));
       d.countdown->setChecked(false);
@@ -181,9 +189,9 @@ TEST_F(ScheduleDialogTest, CancelEscapeAndTheCloseBoxLeaveTheRecordByteForByte) 
       EXPECT_FALSE(d.isVisible());
     });
     EXPECT_FALSE(saved);
-    EXPECT_FALSE(folder->state.ScheduleOpen);
+    EXPECT_FALSE(windows->ScheduleOpen());
     // Every close looks for the next alarm again.
-    EXPECT_EQ(folder->state.NextAlarmTime, QDateTime(kNow.date().addDays(1), QTime(14, 0)));
+    EXPECT_EQ(folder->alarms->nextAlarm(), QDateTime(kNow.date().addDays(1), QTime(14, 0)));
   }
   EXPECT_EQ(testsupport::Slurp(data::CalendarPath(folder->state.AppFolder)), dbf);
   EXPECT_EQ(testsupport::Slurp(folder->dir.filePath("data/CALENDAR.FPT")), fpt);
@@ -377,7 +385,7 @@ TEST_F(ScheduleDialogTest, APastTimeAsksAndNoLeavesTheDialogOpenAndYesStoresItFo
     EXPECT_EQ(TableDate(wa, "EVENTDATE"), kNow.date().addDays(1));
     EXPECT_EQ(TableInt(wa, "STARTTIME"), 18 * 60);
   });
-  EXPECT_EQ(folder->state.NextAlarmTime, QDateTime(kNow.date(), QTime(10, 0)));
+  EXPECT_EQ(folder->alarms->nextAlarm(), QDateTime(kNow.date(), QTime(10, 0)));
 }
 
 TEST_F(ScheduleDialogTest, AnImpossibleDateStaysTypedAndIsRefused) {
@@ -511,7 +519,7 @@ TEST_F(ScheduleDialogTest, EveryAccessKeyReachesItsControlAndTabRunsTopToBottom)
 
 TEST_F(ScheduleDialogTest, BesideAViewerNearTheBottomRightTheDialogIsPulledOnScreen) {
   const QRect screen = QGuiApplication::primaryScreen()->geometry();
-  folder->state.ViewerOpen = true;
+  folder->viewer.open = true;
   folder->viewer.frame = QRect(screen.right() - 100, screen.bottom() - 80, 400, 300);
   run(std::nullopt, [&](ScheduleDialog& d) {
     const QRect at = d.frameGeometry();
@@ -563,7 +571,7 @@ TEST_F(ScheduleDialogTest, HelpSoundAndTheTourHook) {
 TEST_F(ScheduleDialogTest, AnEditOfAMissingRecordTellsWhyAndOpensNothing) {
   const bool saved = run(42, [](ScheduleDialog&) { ADD_FAILURE() << "the dialog opened"; });
   EXPECT_FALSE(saved);
-  EXPECT_FALSE(folder->state.ScheduleOpen);
+  EXPECT_FALSE(windows->ScheduleOpen());
   ASSERT_EQ(prompter.asked.size(), 1u);
   EXPECT_EQ(prompter.asked[0].text, QStringLiteral("There is no reminder number 42."));
   // Record 0 is no reminder either (only -1 asks for a new one).
@@ -575,7 +583,7 @@ TEST_F(ScheduleDialogTest, AnEditOfAMissingRecordTellsWhyAndOpensNothing) {
 // of its lists chosen, and checks that no caption or value is cut short.
 TEST_F(ScheduleDialogTest, EveryCaptionAndChoiceHasRoomForItsText) {
   for (const QString& format : {QStringLiteral("h:mm am/pm"), QStringLiteral("h:mm")}) {
-    folder->state.TimeFormat = format;
+    folder->options.timeFormat = format;
     folder->clock.set(QDateTime(QDate(2026, 12, 30), QTime(12, 58)));
     run(std::nullopt, [&](ScheduleDialog& d) {
       d.type->setCurrentIndex(d.type->findText(QStringLiteral("Anniversary")));

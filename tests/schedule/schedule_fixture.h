@@ -6,6 +6,7 @@
 #include "character/speaker.h"
 #include "core/clock.h"
 #include "core/ports.h"
+#include "core/program_options.h"
 #include "core/shared_state.h"
 #include "data/calendar.h"
 #include "data/reminder_record.h"
@@ -27,7 +28,9 @@ class FakeViewer final : public NoWindows {
  public:
   QRect ViewerFrame() const override { return frame; }
   void RefreshViewer() override { ++refreshes; }
+  bool ViewerOpen() const override { return open; }
   QRect frame;
+  bool open = false;
   int refreshes = 0;
 };
 
@@ -37,7 +40,7 @@ struct CalendarFolder {
     testsupport::CopyEmptyCalendar(dir.path());
     if (::testing::Test::HasFatalFailure()) return;
     data::ApplyStartupSettings(engine);
-    alarms = std::make_unique<AlarmService>(state, clock, engine, speaker, viewer, viewer);
+    alarms = std::make_unique<AlarmService>(state, options, clock, engine, speaker, viewer, viewer);
     saver = std::make_unique<EventSaver>(state, clock, engine, speaker, *alarms, viewer);
     saver->randomFraction = [] { return 0.5; };
   }
@@ -71,6 +74,7 @@ struct CalendarFolder {
 
   QTemporaryDir dir;
   SharedState state;
+  ProgramOptions options;
   ManualClock clock;
   TranscriptSpeaker speaker;
   FakeViewer viewer;

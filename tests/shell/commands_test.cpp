@@ -84,6 +84,7 @@ class CommandsTest : public ::testing::Test {
 
   QTemporaryDir dir;
   SharedState state;
+  ProgramOptions options;
   SettingsStore settings{dir.filePath("settings.ini")};
   ScriptedPrompter prompter;
   agent::ManualClock agentClock;
@@ -104,6 +105,9 @@ class CommandsTest : public ::testing::Test {
     void AnnounceTime() override { log << "announceTime"; }
     void ScheduleNextAnnouncement(int) override {}
     void ScheduleNextMailCheck(int) override {}
+    std::optional<QDateTime> NextAnnouncement() const override { return std::nullopt; }
+    std::optional<QDateTime> NextAlarm() const override { return std::nullopt; }
+    std::optional<QDateTime> NextMailCheck() const override { return std::nullopt; }
     void CheckMailAutomatically() override {}
     bool MailCheckRunning() const override { return false; }
     std::function<void()> onRebuild;
@@ -116,6 +120,8 @@ class CommandsTest : public ::testing::Test {
       return false;
     }
     void CloseSchedule() override {}
+    bool ScheduleOpen() const override { return open; }
+    bool open = false;
   } schedule;
   struct LoggedViewer final : NoWindows {
     QStringList& log;
@@ -201,7 +207,7 @@ TEST_F(CommandsTest, AddReminderWhileAReminderIsReadStopsTheReadingAndOpensTheDi
   // The dialog is already open (modal, editing another reminder): it is left alone.
   int opened = 0;
   schedule.whileOpen = [&](std::optional<qint64>) { ++opened; };
-  state.ScheduleOpen = true;
+  schedule.open = true;
   commands->AddReminder();
   EXPECT_EQ(opened, 0);
 }
@@ -218,7 +224,7 @@ TEST_F(CommandsTest, DoubleAndMiddleClicksOnTheTrayIconOpenTheViewerOrElseTheMen
   ManualClock clock(QDateTime(QDate(2026, 12, 6), QTime(10, 0)));
   for (const bool viewer : {true, false}) {
     make(CommandFeatures{false, viewer});
-    HiddenMainWindow r(state, settings, prompter, clock, parts, routines, this->viewer);
+    HiddenMainWindow r(state, options, settings, prompter, clock, parts, routines, this->viewer);
     r.setCommands(commands.get());
     r.setTrayAvailability([] { return true; });
     ASSERT_TRUE(r.load({}));

@@ -5,6 +5,7 @@
 #include "alarms/alarm_service.h"
 #include "character/speaker.h"
 #include "core/clock.h"
+#include "core/program_options.h"
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"
@@ -48,7 +49,7 @@ class DesktopNoticesTest : public ::testing::Test {
     if (::testing::Test::HasFatalFailure()) return;
     data::ApplyStartupSettings(engine);
     speaker.hide();
-    alarms = std::make_unique<AlarmService>(state, clock, engine, speaker, windows, windows);
+    alarms = std::make_unique<AlarmService>(state, options, clock, engine, speaker, windows, windows);
     saver = std::make_unique<EventSaver>(state, clock, engine, speaker, *alarms, windows);
     saver->randomFraction = [this] { return fraction += 0.01; };
     serverBus = std::make_unique<QDBusConnection>(bus.connect(QStringLiteral("server")));
@@ -92,12 +93,13 @@ class DesktopNoticesTest : public ::testing::Test {
   PrivateBus bus;
   QTemporaryDir dir;
   SharedState state;
+  ProgramOptions options;
   SettingsStore settings{dir.filePath("settings.ini")};
   ManualClock clock{kNow};
   TranscriptSpeaker speaker;
   xbase::Engine engine;
   QStringList events;
-  testsupport::LoggedWindows windows{events, state};
+  testsupport::LoggedWindows windows{events};
   std::unique_ptr<AlarmService> alarms;
   std::unique_ptr<EventSaver> saver;
   std::unique_ptr<QDBusConnection> serverBus;
@@ -231,7 +233,7 @@ TEST_F(DesktopNoticesTest, TheSnoozeActionPutsTheReminderOffFiveMinutesAsTheView
   ASSERT_TRUE(RunEventsUntil([&] { return storedAlarm(dentist) != announcedAlarm; }, 10000));
   EXPECT_EQ(storedAlarm(dentist), "20261204 10:08");  // 10:02:40 counts from 10:03
   // The next alarm was looked up again: the late "Early" (every WaitTime minutes) is now first.
-  EXPECT_EQ(state.NextAlarmTime, QDateTime(kNow.date(), QTime(10, 6)));
+  EXPECT_EQ(alarms->nextAlarm(), QDateTime(kNow.date(), QTime(10, 6)));
   EXPECT_TRUE(events.contains("refresh viewer"));  // the scan had shown the viewer
   EXPECT_TRUE(reported.isEmpty()) << reported.join(", ").toStdString();
 
@@ -249,7 +251,7 @@ TEST_F(DesktopNoticesTest, TheViewerActionOpensTheReminderViewer) {
   EXPECT_EQ(scanAt(kNow), 1);
   ASSERT_TRUE(RunEventsUntil([&] { return server->calls().size() == 1; }, 10000));
   events.clear();
-  state.ViewerOpen = false;  // closed by the user since
+  windows.open = false;  // closed by the user since
   server->invokeAction(server->calls()[0].id, kViewerAction);
   ASSERT_TRUE(RunEventsUntil([&] { return events.contains("show viewer"); }, 10000));
   // An action of a notification that is not ours, or an unknown one, does nothing.

@@ -2,6 +2,7 @@
 #include "character/character_choice.h"
 #include "core/app_paths.h"
 #include "core/clock.h"
+#include "core/program_options.h"
 #include "core/prompts.h"
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
@@ -31,6 +32,7 @@ class HiddenMainWindowTest : public ::testing::Test {
   void SetUp() override {
     testsupport::EnsureQtApp();
     state = SharedState{};
+    options = ProgramOptions{};
     state.AppFolder = dir.filePath("app");
     testsupport::Touch(dir.filePath("chars/" + kPreferredCharacter + kCharacterExtension));
     testsupport::Touch(state.AppFolder + "/data/CALENDAR.DBF");
@@ -40,7 +42,7 @@ class HiddenMainWindowTest : public ::testing::Test {
   // A start without the suggestion to optimize.
   void optimizedLately() { settings.write(settings::LastOptimize, FormatDateText(clock.now().addDays(3))); }
   std::unique_ptr<HiddenMainWindow> make() {
-    auto r = std::make_unique<HiddenMainWindow>(state, settings, prompter, clock, parts, parts, windows);
+    auto r = std::make_unique<HiddenMainWindow>(state, options, settings, prompter, clock, parts, parts, windows);
     r->setTrayAvailability([this] { return trayAvailable; });
     return r;
   }
@@ -52,12 +54,16 @@ class HiddenMainWindowTest : public ::testing::Test {
 
   QTemporaryDir dir;
   SharedState state;
+  ProgramOptions options;
   SettingsStore settings{dir.filePath("settings.ini")};
   ScriptedPrompter prompter;
   ManualClock clock{QDateTime(QDate(2026, 12, 6), QTime(10, 15, 45))};
   std::function<void()> onLoadCharacter;
   bool trayAvailable = true;
   QStringList log;
+  // What the routines have scheduled.
+  std::optional<QDateTime> nextAnnouncement;
+  std::optional<QDateTime> nextAlarm;
   // The goodbye still plays when the release is asked for: the release ends later.
   bool goodbyePlaysOn = false;
   std::function<void()> afterGoodbye;
@@ -89,16 +95,19 @@ class HiddenMainWindowTest : public ::testing::Test {
     void FindNextAlarm() override { t.log << "findNextAlarm"; }
     void ScanDueAlarms() override {
       t.log << "scanDueAlarms";
-      t.state.NextAlarmTime = QDateTime();
+      t.nextAlarm.reset();
     }
     void AnnounceTime() override {
       t.log << "announceTime";
-      t.state.NextAnnounceTime = QDateTime();
+      t.nextAnnouncement.reset();
     }
     void ScheduleNextAnnouncement(int i) override { t.log << QString("scheduleNextAnnouncement %1").arg(i); }
     void ScheduleNextMailCheck(int i) override { t.log << QString("scheduleNextMailCheck %1").arg(i); }
     void CheckMailAutomatically() override { t.log << "checkMail"; }
     bool MailCheckRunning() const override { return false; }
+    std::optional<QDateTime> NextAnnouncement() const override { return t.nextAnnouncement; }
+    std::optional<QDateTime> NextAlarm() const override { return t.nextAlarm; }
+    std::optional<QDateTime> NextMailCheck() const override { return std::nullopt; }
   } parts{*this};
   // Unloading the windows fails: the shutdown goes on regardless.
   struct ThrowingViewer final : NoWindows {
@@ -127,7 +136,6 @@ TEST_F(HiddenMainWindowTest, LoadRunsItsStepsInOrder) {
   EXPECT_TRUE(prompter.asked.empty());
   EXPECT_TRUE(r->timer1().isActive());
   EXPECT_EQ(r->timer1().interval(), 3000);
-  EXPECT_FALSE(state.NextAnnounceTime.isValid());
 }
 
 // Autostart often wins the race with the panel: a tray that comes later is used when it comes.
@@ -167,7 +175,7 @@ TEST_F(HiddenMainWindowTest, NoReminderWaitsForAStartUpQuestion) {
     if (!p.yesNo) return;
     timerRanDuringQuestion = r->timer1().isActive();
     if (!timerRanDuringQuestion) return;
-    state.NextAlarmTime = clock.now().addSecs(-5);
+    nextAlarm = clock.now().addSecs(-5);
     r->timer1().setInterval(1);  // the question stays open while the timer ticks
     testsupport::RunEventsFor(50);
     scannedDuringQuestion = log.contains("scanDueAlarms");
@@ -187,8 +195,9 @@ TEST_F(HiddenMainWindowTest, StoredCharacterNameIsUsedAsStored) {
   EXPECT_EQ(log.value(0), "loadCharacter Bolt.v2" + kCharacterExtension + " start");
 }
 
-TEST_F(HiddenMainWindowTest, StartUpSettingsBecomeSharedStateEvenWhenDamaged) {
+TEST_F(HiddenMainWindowTest, StartUpSettingsBecomeProgramOptionsEvenWhenDamaged) {
   settings.write(settings::ReadMemos, "0");
+  settings.write(settings::RemindOn, "-1");  // a switch is on only when stored as 1
   settings.write(settings::WaitTime, "12.5 min");
   settings.write(settings::TimeFormat, "h:mm");
   settings.write(settings::TimeOn, "0");
@@ -196,13 +205,14 @@ TEST_F(HiddenMainWindowTest, StartUpSettingsBecomeSharedStateEvenWhenDamaged) {
   settings.write(settings::EndTime, "half past never");
   settings.write(settings::LastOptimize, "not a date");  // counts as long past: the prompt is due
   auto r = loaded();
-  EXPECT_EQ(state.ReadMemos, 0);
-  EXPECT_EQ(state.ReadActivity, 1);
-  EXPECT_EQ(state.WaitTime, 12);
-  EXPECT_EQ(state.TimeFormat, "h:mm");
-  EXPECT_FALSE(state.TimeRangeOn);
-  EXPECT_EQ(state.RangeStart, QTime(8, 30));
-  EXPECT_EQ(state.RangeEnd, QTime(21, 0));
+  EXPECT_FALSE(options.readMemos);
+  EXPECT_TRUE(options.readActivity);
+  EXPECT_FALSE(options.remindOn);
+  EXPECT_EQ(options.waitTime, 12);
+  EXPECT_EQ(options.timeFormat, "h:mm");
+  EXPECT_FALSE(options.timeRangeOn);
+  EXPECT_EQ(options.rangeStart, QTime(8, 30));
+  EXPECT_EQ(options.rangeEnd, QTime(21, 0));
   EXPECT_EQ(prompter.asked.size(), 1u);
 }
 
@@ -261,11 +271,11 @@ TEST_F(HiddenMainWindowTest, QuitWhileLoadingEndsBeforeAnythingElse) {
 
 TEST_F(HiddenMainWindowTest, TickAnnouncesBeforeScanningAndHonoursClosing) {
   auto r = make();
-  state.TimeRangeOn = true;
-  state.RangeStart = QTime(7, 0);
-  state.RangeEnd = QTime(21, 0);
-  state.NextAnnounceTime = clock.now().addSecs(-30);
-  state.NextAlarmTime = clock.now().addSecs(-5);
+  options.timeRangeOn = true;
+  options.rangeStart = QTime(7, 0);
+  options.rangeEnd = QTime(21, 0);
+  nextAnnouncement = clock.now().addSecs(-30);
+  nextAlarm = clock.now().addSecs(-5);
   r->tick();
   EXPECT_EQ(log, (QStringList{"announceTime", "scanDueAlarms"}));
 
@@ -273,13 +283,13 @@ TEST_F(HiddenMainWindowTest, TickAnnouncesBeforeScanningAndHonoursClosing) {
   r->tick();  // both guards are down now
   EXPECT_TRUE(log.isEmpty());
 
-  state.NextAnnounceTime = QDateTime(clock.now().date(), QTime(21, 1));
+  nextAnnouncement = QDateTime(clock.now().date(), QTime(21, 1));
   clock.set(QDateTime(clock.now().date(), QTime(21, 2)));
   r->tick();
   EXPECT_EQ(log, (QStringList{"scheduleNextAnnouncement -1"}));
 
   log.clear();
-  state.NextAlarmTime = clock.now().addSecs(-5);
+  nextAlarm = clock.now().addSecs(-5);
   state.events->BeginClosing();
   r->tick();
   EXPECT_TRUE(log.isEmpty());

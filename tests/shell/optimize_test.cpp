@@ -67,6 +67,7 @@ class OptimizeTest : public ::testing::Test {
     explicit LoggedSchedule(QStringList& l) : lines(l) {}
     bool OpenSchedule(std::optional<qint64>) override { return false; }
     void CloseSchedule() override { lines << "CloseSchedule"; }
+    bool ScheduleOpen() const override { return false; }
   } schedule{speaker.lines};
   xbase::Engine engine;
 };

@@ -4,7 +4,6 @@
 // or closed. A shown viewer counts as open, as the real one does.
 
 #include "core/ports.h"
-#include "core/shared_state.h"
 
 #include <QStringList>
 
@@ -12,22 +11,24 @@ namespace chimewise::testsupport {
 
 class LoggedWindows final : public NoWindows {
  public:
-  LoggedWindows(QStringList& events, SharedState& state) : m_events(events), m_state(state) {}
+  explicit LoggedWindows(QStringList& events) : m_events(events) {}
   void SetTimerEnabled(bool on) override { m_events << (on ? "timer on" : "timer off"); }
   void ShowViewer() override {
     m_events << "show viewer";
-    m_state.ViewerOpen = true;
+    open = true;
   }
   void ShowAnnounced(std::uint32_t recno) override {
     m_events << QStringLiteral("show viewer at %1").arg(recno);
-    m_state.ViewerOpen = true;
+    open = true;
   }
   void RefreshViewer() override { m_events << "refresh viewer"; }
   void CloseViewerAndHideCharacter() override { m_events << "close viewer"; }
+  bool ViewerOpen() const override { return open; }
+
+  bool open = false;
 
  private:
   QStringList& m_events;
-  SharedState& m_state;
 };
 
 }  // namespace chimewise::testsupport

@@ -62,6 +62,7 @@ class NoSchedule final : public SchedulePort {
  public:
   bool OpenSchedule(std::optional<qint64>) override { return false; }
   void CloseSchedule() override {}
+  bool ScheduleOpen() const override { return false; }
 };
 
 // The windows of the program a tour needs: the tables, the alarms, the viewer, the main window.
@@ -71,7 +72,7 @@ class ScriptTest : public testsupport::TourFixture {
     TourFixture::SetUp();
     testsupport::CopyEmptyCalendar(state.AppFolder);
     data::ApplyStartupSettings(engine);
-    alarms = std::make_unique<AlarmService>(state, clock, engine, *host, timer, noWindows);
+    alarms = std::make_unique<AlarmService>(state, options, clock, engine, *host, timer, noWindows);
     viewers =
         std::make_unique<ViewerWindows>(state, settings, prompter, clock, engine, *alarms, *host, schedule, timer);
     mainWindow = std::make_unique<QWidget>();
@@ -187,7 +188,7 @@ class ScheduleTourTest : public ScriptTest {
  protected:
   void SetUp() override {
     ScriptTest::SetUp();
-    dialog = std::make_unique<ScheduleDialog>(clock, state.TimeFormat);
+    dialog = std::make_unique<ScheduleDialog>(clock, options.timeFormat);
     EventInput in;
     in.remindDate = QDate(2026, 12, 7);
     in.remindTime = QTime(8, 5);
@@ -236,7 +237,7 @@ TEST_F(ScheduleTourTest, SaysItsScriptBesideEveryControlFillsInTheExampleAndPuts
   RunScheduleTour(*dialog, *context);
   runToEnd();
 
-  const TourScript script = ScheduleTourScript(*dialog, state);
+  const TourScript script = ScheduleTourScript(*dialog, options);
   EXPECT_TRUE(testsupport::SpokenAsScripted(events, script));
   // The lines made from the fields say what the fields held then.
   EXPECT_EQ(MadeLines(events, script),
@@ -362,7 +363,8 @@ class OptionsTourTest : public ScriptTest {
   void SetUp() override {
     ScriptTest::SetUp();
     settings.write(settings::OptionsShowHelp, "0");  // the dialog's own first-activation tour stays out of it
-    windows = std::make_unique<OptionsWindows>(OptionsContext{state, settings, prompter, clock, *host, {}, {}});
+    windows =
+        std::make_unique<OptionsWindows>(OptionsContext{state, options, settings, prompter, clock, *host, {}, {}});
     windows->ShowOptions();
     ASSERT_NE(windows->dialog(), nullptr);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(windows->dialog()));

@@ -5,6 +5,7 @@
 #include "character/character_host.h"
 #include "core/clock.h"
 #include "core/ports.h"
+#include "core/program_options.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"
 #include "support/character_rig.h"
@@ -55,7 +56,7 @@ class TourFixture : public ::testing::Test {
     ASSERT_NE(host->character(), nullptr);
     host->character()->setLeft(40);
     host->character()->setTop(30);
-    context = std::make_unique<TourContext>(TourContext{state, settings, *host, timer, clock});
+    context = std::make_unique<TourContext>(TourContext{state, options, settings, *host, timer, clock});
     context->timerRunning = [this] { return timer.running; };
     context->observer = [this](const TourEvent& e) {
       events.push_back(e);
@@ -94,6 +95,7 @@ class TourFixture : public ::testing::Test {
 
   QTemporaryDir dir;
   SharedState state;
+  ProgramOptions options;
   SettingsStore settings{dir.filePath("settings.ini")};
   ScriptedPrompter prompter;
   agent::ManualClock agentClock;

@@ -6,6 +6,7 @@
 #include "character/speaker.h"
 #include "core/clock.h"
 #include "core/ports.h"
+#include "core/program_options.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"
 #include "data/calendar.h"
@@ -43,6 +44,7 @@ class LoggedSchedule final : public SchedulePort {
     return answer;
   }
   void CloseSchedule() override {}
+  bool ScheduleOpen() const override { return false; }
   std::vector<std::optional<qint64>> opened;
   std::function<void(std::optional<qint64>)> onOpen;
   bool answer = false;
@@ -56,7 +58,7 @@ class ViewerFixture : public ::testing::Test {
     testsupport::CopyEmptyCalendar(dir.path());
     if (::testing::Test::HasFatalFailure()) return;
     data::ApplyStartupSettings(engine);
-    alarms = std::make_unique<AlarmService>(state, clock, engine, speaker, noWindows, noWindows);
+    alarms = std::make_unique<AlarmService>(state, options, clock, engine, speaker, noWindows, noWindows);
     saver = std::make_unique<EventSaver>(state, clock, engine, speaker, *alarms, noWindows);
     saver->randomFraction = [] { return 0.5; };
   }
@@ -115,6 +117,7 @@ class ViewerFixture : public ::testing::Test {
 
   QTemporaryDir dir;
   SharedState state;
+  ProgramOptions options;
   SettingsStore settings{dir.filePath("settings.ini")};
   ScriptedPrompter prompter;
   ManualClock clock{kViewerNow};

@@ -159,7 +159,7 @@ TEST_F(ViewerWindowTest, UndoDeletePutsBackEachDeletedReminderExactlyOneAtATime)
   EXPECT_EQ(w.memoBox()->toPlainText(), "memo two");
   EXPECT_FALSE(undo->isEnabled());
   EXPECT_EQ(tableImage(), before);  // byte for byte, alarms included
-  EXPECT_EQ(state.NextAlarmTime, today(8, 0));
+  EXPECT_EQ(alarms->nextAlarm(), today(8, 0));
   EXPECT_TRUE(prompter.asked.empty());
 }
 
@@ -264,7 +264,7 @@ TEST_F(ViewerWindowTest, AfterEachAnnouncementTheListShowsTheTableAndTheReminder
   const qint64 first = add("Call the bank", today(9, 50), today(9, 58));
   const qint64 second = add("Water the plants", today(10, 0), today(10, 0));
   add("Later today", today(15, 0), today(15, 0));
-  AlarmService scanner(state, clock, engine, speaker, noWindows, port());
+  AlarmService scanner(state, options, clock, engine, speaker, noWindows, port());
   for (int round = 0; round < 6; ++round) {
     // All reminders, then only the current ones; the second time shown again while its close is
     // still under way.
@@ -279,7 +279,7 @@ TEST_F(ViewerWindowTest, AfterEachAnnouncementTheListShowsTheTableAndTheReminder
       ASSERT_TRUE(held.isValid()) << field(r, "ALARMDATE").toStdString();
       const int row = w.model()->rowOf(static_cast<std::uint32_t>(r));
       ASSERT_GE(row, 0) << round;
-      EXPECT_EQ(w.model()->index(row, 0).data().toString(), FormatDateTimeText(held, state.TimeFormat)) << round;
+      EXPECT_EQ(w.model()->index(row, 0).data().toString(), FormatDateTimeText(held, options.timeFormat)) << round;
     }
     EXPECT_EQ(w.grid()->currentIndex().row(), w.model()->rowOf(static_cast<std::uint32_t>(second))) << round;
     clock.advanceSecs(5 * 60);
@@ -307,7 +307,7 @@ TEST_F(ViewerWindowTest, AMemoIsSavedWhenTheHighlightMovesAfterASecondIdleAndWhe
   w.close();
   flushDeletes();
   EXPECT_EQ(port().window(), nullptr);
-  EXPECT_FALSE(state.ViewerOpen);
+  EXPECT_FALSE(port().ViewerOpen());
   EXPECT_EQ(field(b, "COMMENT"), "!b memo?");
   // Typed just before the program ends: stored though the program closed every table first.
   viewer::ViewerWindow& last = open();
@@ -538,12 +538,12 @@ TEST_F(ViewerWindowTest, EveryMenuEntryHasAnAccessKeyOfItsOwnAndTabFollowsTheLay
 TEST_F(ViewerWindowTest, ClosingSavesThePlacementAndChoiceAndHidesTheCharacterUnlessKeptForUpkeep) {
   add("Dentist", today(9, 0), today(8, 0));
   viewer::ViewerWindow& w = open();
-  EXPECT_TRUE(state.ViewerOpen);
+  EXPECT_TRUE(port().ViewerOpen());
   EXPECT_TRUE(speaker.visible());
   w.resize(px(w, 9000), px(w, 4500));
   port().CloseViewerAndHideCharacter();
   flushDeletes();
-  EXPECT_FALSE(state.ViewerOpen);
+  EXPECT_FALSE(port().ViewerOpen());
   EXPECT_EQ(port().window(), nullptr);
   EXPECT_EQ(settings.read("ReminderView", "Width", "") + " " + settings.read("ReminderView", "Height", ""),
             "9000 4500");
@@ -561,7 +561,7 @@ TEST_F(ViewerWindowTest, ClosingSavesThePlacementAndChoiceAndHidesTheCharacterUn
   EXPECT_FALSE(port().CloseViewer());  // nothing open any more
   port().ReopenViewer();
   ASSERT_NE(port().window(), nullptr);
-  EXPECT_TRUE(state.ViewerOpen);
+  EXPECT_TRUE(port().ViewerOpen());
   EXPECT_FALSE(port().ViewerFrame().isNull());
   settings.write(settings::ShowOnStart, "1");  // kept on screen: closing leaves the character
   port().UnloadWindows();
@@ -617,7 +617,7 @@ TEST_F(ViewerWindowTest, ATableHeldByAnotherProgramOrMissingIsToldAndTheViewerOp
   TableLockHolder holder(data::CalendarPath(state.AppFolder).toStdString());
   ASSERT_TRUE(holder.holdTable());
   viewer::ViewerWindow& w = open();
-  EXPECT_TRUE(state.ViewerOpen);
+  EXPECT_TRUE(port().ViewerOpen());
   EXPECT_EQ(w.model()->rowCount(), 0);
   ASSERT_EQ(prompter.asked.size(), 1u);
   EXPECT_TRUE(prompter.asked[0].text.startsWith("Another program is using the reminder table"))
@@ -636,7 +636,7 @@ TEST_F(ViewerWindowTest, ATableHeldByAnotherProgramOrMissingIsToldAndTheViewerOp
   EXPECT_EQ(prompter.asked.size(), 2u);
   EXPECT_EQ(empty.model()->rowCount(), 0);
   EXPECT_EQ(recordCommandsEnabled(empty), std::vector<bool>(7, false));
-  EXPECT_TRUE(state.ViewerOpen);
+  EXPECT_TRUE(port().ViewerOpen());
 }
 
 TEST_F(ViewerWindowTest, ExportsWhatItListsAndImportsIntoTheList) {
