@@ -504,8 +504,8 @@ int cmdSync(Session& s, const Parsed& p, QTextStream& out) {
   if (p.values.count(QStringLiteral("--user"))) command.user = p.values.at(QStringLiteral("--user"));
   command.import = importOptions(p);
   if (!s.tell(CalendarPlaceProblem(s.state.AppFolder))) return 1;
-  return RunSyncCommand(command, {s.state, s.clock, s.engine, s.speaker, *s.alarms, s.windows, s.settings}, out, s.err,
-                        &s.committed);
+  return RunSyncCommand(command, {{s.state, s.clock, s.engine, s.speaker, *s.alarms, s.windows}, s.settings}, out,
+                        s.err, &s.committed);
 }
 
 int cmdSayTime(Session& s, QTextStream& out) {

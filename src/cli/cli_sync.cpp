@@ -52,8 +52,7 @@ int RunSyncCommand(const SyncCommand& command, SyncTools tools, QTextStream& out
   connection.url = url;
   connection.user = user;
   connection.password = *password;
-  CalendarSync sync(tools.state, tools.clock, tools.engine, tools.speaker, tools.alarms, tools.viewer,
-                    std::make_unique<BlockingCalDav>(connection), url);
+  CalendarSync sync(tools.store, std::make_unique<BlockingCalDav>(connection), url);
   sync.options = command.import;
   SyncReport report;
   sync.finished = [&report](const SyncReport& r) { report = r; };

@@ -3,22 +3,14 @@
 // (or the one given), carried out before the command returns.
 
 #include "exchange/calendar_import.h"
+#include "schedule/save_event.h"
 
 #include <QString>
 #include <QTextStream>
 
-namespace xbase {
-class Engine;
-}
-
 namespace chimewise {
 
-class AlarmService;
-class Clock;
 class SettingsStore;
-class Speaker;
-class ViewerPort;
-struct SharedState;
 
 inline constexpr const char* kSyncUsage =
     "  sync [--server URL] [--user NAME] [--lead MINUTES] [--all-day-at HH:MM]\n"
@@ -33,12 +25,7 @@ struct SyncCommand {
 };
 
 struct SyncTools {
-  SharedState& state;
-  Clock& clock;
-  xbase::Engine& engine;
-  Speaker& speaker;
-  AlarmService& alarms;
-  ViewerPort& viewer;
+  ReminderStore store;
   const SettingsStore& settings;
 };
 

@@ -131,21 +131,13 @@ QUrl ResourceUrl(const QUrl& collection, const QString& uid) {
   return QUrl(Trailing(collection.toString())).resolved(QUrl(name + QStringLiteral(".ics")));
 }
 
-CalendarSync::CalendarSync(SharedState& state, Clock& clock, xbase::Engine& engine, Speaker& speaker,
-                           AlarmService& alarms, ViewerPort& viewer, std::unique_ptr<CalDavPort> server, QUrl address)
-    : m_state(state),
-      m_clock(clock),
-      m_engine(engine),
-      m_speaker(speaker),
-      m_alarms(alarms),
-      m_viewer(viewer),
-      m_address(std::move(address)),
-      m_server(std::move(server)) {}
+CalendarSync::CalendarSync(ReminderStore store, std::unique_ptr<CalDavPort> server, QUrl address)
+    : m_store(store), m_address(std::move(address)), m_server(std::move(server)) {}
 
 CalendarSync::~CalendarSync() {
   // The port goes first: an answer still on its way is dropped, never delivered to a half-gone pass.
   m_server.reset();
-  data::CloseTableIfOpen(m_engine, kSyncAlias);
+  data::CloseTableIfOpen(m_store.engine, kSyncAlias);
 }
 
 // ---- running the steps ----------------------------------------------------------------------
@@ -176,8 +168,8 @@ void CalendarSync::Pump() {
 void CalendarSync::Start() {
   if (m_started) return;
   m_started = true;
-  m_now = m_clock.now();
-  m_statePath = SyncStatePath(m_state.AppFolder);
+  m_now = m_store.clock.now();
+  m_statePath = SyncStatePath(m_store.state.AppFolder);
   m_server->discover([this](const caldav::Discovery& d) { Then([this, d] { Discovered(d); }); });
   Pump();
 }
@@ -185,7 +177,7 @@ void CalendarSync::Start() {
 void CalendarSync::Finish() {
   m_syncState = FinishSync(m_syncState, m_collection.toString(), m_plan, m_listing, m_allDone && m_report.ok());
   if (!m_collection.isEmpty()) SaveState(true);
-  data::CloseTableIfOpen(m_engine, kSyncAlias);
+  data::CloseTableIfOpen(m_store.engine, kSyncAlias);
   m_over = true;
 }
 
@@ -243,14 +235,14 @@ void CalendarSync::Discovered(const caldav::Discovery& d) {
 }
 
 bool CalendarSync::ReadLocals() {
-  if (Problem place = CalendarPlaceProblem(m_state.AppFolder); !place.ok()) {
+  if (Problem place = CalendarPlaceProblem(m_store.state.AppFolder); !place.ok()) {
     FailTable(place);
     return false;
   }
   int area = 0;
-  xbase::Status st = OpenCalendar(m_engine, m_state.AppFolder, kSyncAlias, &area);
+  xbase::Status st = OpenCalendar(m_store.engine, m_store.state.AppFolder, kSyncAlias, &area);
   if (st.ok()) {
-    xbase::WorkArea& wa = *m_engine.Area(area);
+    xbase::WorkArea& wa = *m_store.engine.Area(area);
     st = wa.SetOrder(0);
     if (st.ok()) st = wa.GoTop();
     for (; st.ok() && !wa.Eof(); st = wa.Skip(1)) {
@@ -259,12 +251,13 @@ bool CalendarSync::ReadLocals() {
       LocalItem item;
       item.recordId = QByteArray::fromStdString(id);
       item.uid = ReminderUid(wa);
-      item.fingerprint = ReminderFingerprint(ComposeReminderRecord(StoredReminder(wa), m_alarms.options().timeFormat));
+      item.fingerprint =
+          ReminderFingerprint(ComposeReminderRecord(StoredReminder(wa), m_store.alarms.options().timeFormat));
       m_recnos.insert(item.recordId, wa.RecNo());
       m_locals.push_back(std::move(item));
     }
   }
-  data::CloseTableIfOpen(m_engine, kSyncAlias);
+  data::CloseTableIfOpen(m_store.engine, kSyncAlias);
   if (!st.ok()) {
     FailTable(ProblemOf(st));
     return false;
@@ -345,8 +338,8 @@ void CalendarSync::Fetched(const caldav::Objects& objects) {
       in.why = read.error.isEmpty() ? QStringLiteral("no event or to-do in it") : read.error;
     }
     if (!in.data.isEmpty()) {
-      ReminderRecord record =
-          ComposeReminderRecord(ReminderFromEvent(*e, options, m_now, nullptr, true), m_alarms.options().timeFormat);
+      ReminderRecord record = ComposeReminderRecord(ReminderFromEvent(*e, options, m_now, nullptr, true),
+                                                    m_store.alarms.options().timeFormat);
       // An alarm gone by is one dealt with: as a reminder here keeps none once it has gone off.
       if (AlarmMoment(record.alarmDate, record.alarmTime) < m_now) record.alarmDate = QDate();
       r->fingerprint = ReminderFingerprint(record);
@@ -434,8 +427,8 @@ void CalendarSync::ServerFailed(const SyncAction& a, const caldav::Status& statu
 
 std::optional<qint64> CalendarSync::FindLocal(const QByteArray& recordId) {
   int area = 0;
-  if (!OpenCalendar(m_engine, m_state.AppFolder, kSyncAlias, &area).ok()) return std::nullopt;
-  xbase::WorkArea& wa = *m_engine.Area(area);
+  if (!OpenCalendar(m_store.engine, m_store.state.AppFolder, kSyncAlias, &area).ok()) return std::nullopt;
+  xbase::WorkArea& wa = *m_store.engine.Area(area);
   const auto holds = [&] {
     std::string id;
     return !wa.Deleted() && wa.GetString("REC_NO", &id).ok() && QByteArray::fromStdString(id) == recordId;
@@ -452,7 +445,7 @@ std::optional<qint64> CalendarSync::FindLocal(const QByteArray& recordId) {
       if (holds()) found = wa.RecNo();
     if (found) m_recnos.insert(recordId, *found);
   }
-  data::CloseTableIfOpen(m_engine, kSyncAlias);
+  data::CloseTableIfOpen(m_store.engine, kSyncAlias);
   return found;
 }
 
@@ -460,21 +453,21 @@ template <typename Read>
 std::optional<std::invoke_result_t<Read, xbase::WorkArea&>> CalendarSync::AtRecord(qint64 recno, Read read) {
   int area = 0;
   std::optional<std::invoke_result_t<Read, xbase::WorkArea&>> result;
-  if (OpenCalendar(m_engine, m_state.AppFolder, kSyncAlias, &area).ok()) {
-    xbase::WorkArea& wa = *m_engine.Area(area);
+  if (OpenCalendar(m_store.engine, m_store.state.AppFolder, kSyncAlias, &area).ok()) {
+    xbase::WorkArea& wa = *m_store.engine.Area(area);
     if (recno > 0 && recno <= wa.RecCount() && wa.Go(static_cast<uint32_t>(recno)).ok() && !wa.Deleted())
       result = read(wa);
   }
-  data::CloseTableIfOpen(m_engine, kSyncAlias);
+  data::CloseTableIfOpen(m_store.engine, kSyncAlias);
   return result;
 }
 
 QByteArray CalendarSync::FingerprintAt(qint64 recno) {
-  return AtRecord(
-             recno,
-             [this](xbase::WorkArea& wa) {
-               return ReminderFingerprint(ComposeReminderRecord(StoredReminder(wa), m_alarms.options().timeFormat));
-             })
+  return AtRecord(recno,
+                  [this](xbase::WorkArea& wa) {
+                    return ReminderFingerprint(
+                        ComposeReminderRecord(StoredReminder(wa), m_store.alarms.options().timeFormat));
+                  })
       .value_or(QByteArray());
 }
 
@@ -486,7 +479,8 @@ std::optional<CalendarSync::Outgoing> CalendarSync::Compose(qint64 recno) {
     out.uid = ReminderUid(wa);
     std::string id;
     if (wa.GetString("REC_NO", &id).ok()) out.recordId = QByteArray::fromStdString(id);
-    out.fingerprint = ReminderFingerprint(ComposeReminderRecord(StoredReminder(wa), m_alarms.options().timeFormat));
+    out.fingerprint =
+        ReminderFingerprint(ComposeReminderRecord(StoredReminder(wa), m_store.alarms.options().timeFormat));
     return out;
   });
 }
@@ -496,7 +490,7 @@ std::optional<EventInput> CalendarSync::StoredAt(qint64 recno) {
 }
 
 std::optional<qint64> CalendarSync::StoreReminder(const EventInput& in, std::optional<qint64> editing, bool* lasting) {
-  EventSaver saver(m_state, m_clock, m_engine, m_speaker, m_alarms, m_viewer);
+  EventSaver saver(m_store.state, m_store.clock, m_store.engine, m_store.speaker, m_store.alarms, m_store.viewer);
   const SaveResult saved = saver.SaveEvent(in, editing);
   if (saved.saved) return saved.recno;
   // A value the table refuses is refused every time; a busy or broken table may do better later.
@@ -509,12 +503,12 @@ std::optional<qint64> CalendarSync::StoreReminder(const EventInput& in, std::opt
 bool CalendarSync::DeleteLocal(qint64 recno) {
   int area = 0;
   bool deleted = false;
-  if (OpenCalendar(m_engine, m_state.AppFolder, kSyncAlias, &area).ok()) {
+  if (OpenCalendar(m_store.engine, m_store.state.AppFolder, kSyncAlias, &area).ok()) {
     // What failed after the deletion was stored undoes nothing: the reminder is gone all the same.
-    const Problem after = m_alarms.DeleteReminder(area, recno, &deleted);
+    const Problem after = m_store.alarms.DeleteReminder(area, recno, &deleted);
     if (deleted && !after.ok() && m_report.notes.size() < kMaxNotes) m_report.notes << Describe(after).text;
   }
-  data::CloseTableIfOpen(m_engine, kSyncAlias);
+  data::CloseTableIfOpen(m_store.engine, kSyncAlias);
   return deleted;
 }
 

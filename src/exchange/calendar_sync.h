@@ -37,12 +37,6 @@ class WorkArea;
 
 namespace chimewise {
 
-class AlarmService;
-class Clock;
-class Speaker;
-class ViewerPort;
-struct SharedState;
-
 // The CalDAV operations a sync needs. Each result goes to `done` exactly once: before the call
 // returns, or later from the event loop. Destroying the port drops the results not yet given.
 class CalDavPort {
@@ -138,8 +132,7 @@ QUrl ResourceUrl(const QUrl& collection, const QString& uid);
 
 class CalendarSync {
  public:
-  CalendarSync(SharedState& state, Clock& clock, xbase::Engine& engine, Speaker& speaker, AlarmService& alarms,
-               ViewerPort& viewer, std::unique_ptr<CalDavPort> server, QUrl address);
+  CalendarSync(ReminderStore store, std::unique_ptr<CalDavPort> server, QUrl address);
   ~CalendarSync();
   CalendarSync(const CalendarSync&) = delete;
   CalendarSync& operator=(const CalendarSync&) = delete;
@@ -217,12 +210,7 @@ class CalendarSync {
   // `done(copy)` (none when it is not on the server: a copy stored here goes up with the next sync).
   void StoreAndPushCopy(const EventInput& in, std::function<void(std::optional<SyncedItem>)> done);
 
-  SharedState& m_state;
-  Clock& m_clock;
-  xbase::Engine& m_engine;
-  Speaker& m_speaker;
-  AlarmService& m_alarms;
-  ViewerPort& m_viewer;
+  ReminderStore m_store;
   QUrl m_address;
   QDateTime m_now;
 

@@ -25,17 +25,8 @@ QDateTime SyncTiming::AfterChange(const QDateTime& due, const QDateTime& now, in
   return due.isValid() && due < soon ? due : soon;
 }
 
-CalendarSyncService::CalendarSyncService(SharedState& state, Clock& clock, xbase::Engine& engine, Speaker& speaker,
-                                         AlarmService& alarms, ViewerPort& viewer, const SettingsStore& settings,
-                                         QObject* parent)
-    : QObject(parent),
-      m_state(state),
-      m_clock(clock),
-      m_engine(engine),
-      m_speaker(speaker),
-      m_alarms(alarms),
-      m_viewer(viewer),
-      m_settings(settings) {}
+CalendarSyncService::CalendarSyncService(ReminderStore store, const SettingsStore& settings, QObject* parent)
+    : QObject(parent), m_store(store), m_settings(settings) {}
 
 // A pass still running is stopped with its client: what it did so far is in the state file, and
 // the next start goes on from there.
@@ -44,13 +35,13 @@ CalendarSyncService::~CalendarSyncService() = default;
 bool CalendarSyncService::configured() const { return !m_settings.read(settings::SyncServer).trimmed().isEmpty(); }
 
 QString CalendarSyncService::TableStamp() const {
-  const QFileInfo table(data::CalendarPath(m_state.AppFolder));
+  const QFileInfo table(data::CalendarPath(m_store.state.AppFolder));
   return QStringLiteral("%1 %2").arg(table.size()).arg(table.lastModified().toMSecsSinceEpoch());
 }
 
 void CalendarSyncService::Tick() {
   if (m_busy || !configured()) return;
-  const QDateTime now = m_clock.now();
+  const QDateTime now = m_store.clock.now();
   const QString stamp = TableStamp();
   if (m_next.isValid() && stamp != m_seenStamp) m_next = SyncTiming::AfterChange(m_next, now, m_failures);
   m_seenStamp = stamp;
@@ -85,8 +76,7 @@ void CalendarSyncService::Begin() {
   connection.user = user;
   if (!user.isEmpty() && password) connection.password = password(server, user).value_or(QString());
   m_busy = true;
-  m_sync = std::make_unique<CalendarSync>(m_state, m_clock, m_engine, m_speaker, m_alarms, m_viewer,
-                                          std::make_unique<ThreadedCalDav>(connection), url);
+  m_sync = std::make_unique<CalendarSync>(m_store, std::make_unique<ThreadedCalDav>(connection), url);
   m_sync->options = options;
   // The pass ends inside the client's delivery: it is let go from the event loop, not under it.
   m_sync->finished = [this](const SyncReport& report) {
@@ -98,7 +88,7 @@ void CalendarSyncService::Begin() {
 void CalendarSyncService::Ended(const SyncReport& report) {
   m_sync.reset();
   m_busy = false;
-  const QDateTime now = m_clock.now();
+  const QDateTime now = m_store.clock.now();
   m_failures = report.ok() ? 0 : m_failures + 1;
   m_next = SyncTiming::After(now, m_failures);
   // What this pass wrote is no change to sync again.

@@ -35,8 +35,7 @@ struct SyncTiming {
 class CalendarSyncService final : public QObject {
   Q_OBJECT
  public:
-  CalendarSyncService(SharedState& state, Clock& clock, xbase::Engine& engine, Speaker& speaker, AlarmService& alarms,
-                      ViewerPort& viewer, const SettingsStore& settings, QObject* parent = nullptr);
+  CalendarSyncService(ReminderStore store, const SettingsStore& settings, QObject* parent = nullptr);
   ~CalendarSyncService() override;
 
   // The password for `user` on `server`; none when there is none to give (the sync then fails as
@@ -65,12 +64,7 @@ class CalendarSyncService final : public QObject {
   // The table file's size and time of change, to notice changes made by anyone.
   QString TableStamp() const;
 
-  SharedState& m_state;
-  Clock& m_clock;
-  xbase::Engine& m_engine;
-  Speaker& m_speaker;
-  AlarmService& m_alarms;
-  ViewerPort& m_viewer;
+  ReminderStore m_store;
   const SettingsStore& m_settings;
 
   QDateTime m_next;  // invalid: at the next tick (the start)

@@ -38,6 +38,16 @@ struct EventInput {
   bool countdownOn = false;
 };
 
+// What storing reminders as the Schedule Activity dialog does works with, all owned elsewhere.
+struct ReminderStore {
+  SharedState& state;
+  Clock& clock;
+  xbase::Engine& engine;
+  Speaker& speaker;
+  AlarmService& alarms;
+  ViewerPort& viewer;
+};
+
 // The record SaveEvent stores for `in` (its display texts in `timeFormat`), before any check.
 ReminderRecord ComposeReminderRecord(const EventInput& in, const QString& timeFormat);
 

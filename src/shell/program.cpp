@@ -101,7 +101,8 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   connect(m_character.get(), &CharacterHost::clicked, this, [this] { m_character->setSentAway(false); });
   m_mainWindow = std::make_unique<HiddenMainWindow>(state, m_options, settings, prompter, clock, *this, *this, *this);
   // The calendar sync looks at its schedule on every tick; its transfers never hold the tick up.
-  m_sync = std::make_unique<CalendarSyncService>(state, clock, m_engine, *m_character, *m_alarms, *this, settings);
+  m_sync = std::make_unique<CalendarSyncService>(ReminderStore{state, clock, m_engine, *m_character, *m_alarms, *this},
+                                                 settings);
   m_sync->password = [this](const QString& server, const QString& user) { return SyncPassword(server, user); };
   connect(&m_mainWindow->timer1(), &QTimer::timeout, m_sync.get(), [this] {
     if (!m_state.events->closing()) m_sync->Tick();

@@ -67,7 +67,8 @@ class SyncServiceTest : public ::testing::Test {
     ASSERT_TRUE(caldav::Session(admin).makeCalendar(collection, "Reminders").ok());
     settings.write(settings::SyncServer, collection.toString());
     settings.write(settings::SyncUser, "anna");
-    service = std::make_unique<CalendarSyncService>(state, clock, engine, speaker, alarms, windows, settings);
+    service =
+        std::make_unique<CalendarSyncService>(ReminderStore{state, clock, engine, speaker, alarms, windows}, settings);
     service->password = [](const QString&, const QString& user) -> std::optional<QString> {
       return user == "anna" ? std::optional<QString>("pw") : std::nullopt;
     };
