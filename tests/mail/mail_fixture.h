@@ -22,7 +22,6 @@ namespace chimewise::testing {
 class MemoryVault final : public PasswordVault {
  public:
   Lookup Find(const QString& server, const QString& user) override {
-    ++finds;
     if (!available) return {};
     auto it = kept.find(server + '|' + user);
     return {true, it == kept.end() ? std::nullopt : std::optional(it->second)};
@@ -33,7 +32,6 @@ class MemoryVault final : public PasswordVault {
     return true;
   }
   bool available = true;
-  int finds = 0;
   std::map<QString, QString> kept;
 };
 
