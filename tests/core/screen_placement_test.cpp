@@ -16,11 +16,15 @@ const QSize kCharacter(128, 150);
 // A rectangle placed relative to a screen's top left corner.
 QRect On(const QRect& screen, int x, int y, int w, int h) { return QRect(screen.left() + x, screen.top() + y, w, h); }
 
-::testing::AssertionResult OnScreenAndOff(QPoint at, const QRect& target, const QRect& screen) {
-  const QRect box(at, kCharacter);
-  if (!screen.contains(box)) return ::testing::AssertionFailure() << "off the screen";
-  if (box.intersects(target)) return ::testing::AssertionFailure() << "covers the target";
+// `box` (the character, or its drawing) lies on the screen and off the target.
+::testing::AssertionResult Clear(const std::optional<QRect>& box, const QRect& target, const QRect& screen) {
+  if (!box) return ::testing::AssertionFailure() << "did not move";
+  if (!screen.contains(*box)) return ::testing::AssertionFailure() << "off the screen";
+  if (box->intersects(target)) return ::testing::AssertionFailure() << "covers the target";
   return ::testing::AssertionSuccess();
+}
+::testing::AssertionResult OnScreenAndOff(QPoint at, const QRect& target, const QRect& screen) {
+  return Clear(QRect(at, kCharacter), target, screen);
 }
 
 // The character's window and its drawing inside: transparent margins 20 left, 18 right, 30 above, 10 below.
@@ -34,14 +38,6 @@ std::optional<QRect> DrawnAfterStep(QPoint at, const QRect& box, const QRect& sc
   const auto to = StepAside(Window(at), Drawn(at), box, screen);
   if (!to) return std::nullopt;
   return Drawn(*to);
-}
-
-::testing::AssertionResult DrawnOnScreenAndOff(const std::optional<QRect>& drawn, const QRect& box,
-                                               const QRect& screen) {
-  if (!drawn) return ::testing::AssertionFailure() << "did not move";
-  if (!screen.contains(*drawn)) return ::testing::AssertionFailure() << "off the screen";
-  if (drawn->intersects(box)) return ::testing::AssertionFailure() << "still covers the box";
-  return ::testing::AssertionSuccess();
 }
 
 qint64 Covered(const QRect& drawn, const QRect& box) {
@@ -151,7 +147,7 @@ TEST(StepAside, TheDrawingLeavesTheBoxTheShortestWayWithTheWindowsMarginsKept) {
     ASSERT_TRUE(to);
     EXPECT_EQ(*to, DrawnAt(QPoint(box.left() + box.width(), box.top() + 40)));
     EXPECT_TRUE(Window(*to).intersects(box));
-    EXPECT_TRUE(DrawnOnScreenAndOff(Drawn(*to), box, s));
+    EXPECT_TRUE(Clear(Drawn(*to), box, s));
     // Over the left edge: just before it.
     at = DrawnAt(QPoint(box.left() - 60, box.top() + 40));
     EXPECT_EQ(DrawnAfterStep(at, box, s), QRect(QPoint(box.left() - 90, box.top() + 40), QSize(90, 110)));
@@ -175,19 +171,19 @@ TEST(StepAside, ABoxAgainstAnEdgeOfTheScreenSendsTheCharacterTheOtherWay) {
     // the short way would leave the screen.
     const QRect right = On(s, s.width() - 400, 0, 400, s.height());
     std::optional<QRect> drawn = DrawnAfterStep(DrawnAt(On(s, s.width() - 100, 300, 0, 0).topLeft()), right, s);
-    EXPECT_TRUE(DrawnOnScreenAndOff(drawn, right, s));
+    EXPECT_TRUE(Clear(drawn, right, s));
     EXPECT_EQ(drawn->left() + drawn->width(), right.left());
     const QRect left = On(s, 0, 0, 400, s.height());
     drawn = DrawnAfterStep(DrawnAt(On(s, 10, 300, 0, 0).topLeft()), left, s);
-    EXPECT_TRUE(DrawnOnScreenAndOff(drawn, left, s));
+    EXPECT_TRUE(Clear(drawn, left, s));
     EXPECT_EQ(drawn->left(), left.left() + left.width());
     const QRect top = On(s, 0, 0, s.width(), 300);
     drawn = DrawnAfterStep(DrawnAt(On(s, 600, 10, 0, 0).topLeft()), top, s);
-    EXPECT_TRUE(DrawnOnScreenAndOff(drawn, top, s));
+    EXPECT_TRUE(Clear(drawn, top, s));
     EXPECT_EQ(drawn->top(), top.top() + top.height());
     const QRect bottom = On(s, 0, s.height() - 300, s.width(), 300);
     drawn = DrawnAfterStep(DrawnAt(On(s, 600, s.height() - 120, 0, 0).topLeft()), bottom, s);
-    EXPECT_TRUE(DrawnOnScreenAndOff(drawn, bottom, s));
+    EXPECT_TRUE(Clear(drawn, bottom, s));
     EXPECT_EQ(drawn->top() + drawn->height(), bottom.top());
     // Room for the drawing exactly, below a box that fills the rest: the drawing stands on the
     // screen's bottom edge while the window's transparent foot hangs off it.
@@ -195,7 +191,7 @@ TEST(StepAside, ABoxAgainstAnEdgeOfTheScreenSendsTheCharacterTheOtherWay) {
     const auto to = StepAside(Window(DrawnAt(On(s, 600, 300, 0, 0).topLeft())),
                               Drawn(DrawnAt(On(s, 600, 300, 0, 0).topLeft())), tall, s);
     ASSERT_TRUE(to);
-    EXPECT_TRUE(DrawnOnScreenAndOff(Drawn(*to), tall, s));
+    EXPECT_TRUE(Clear(Drawn(*to), tall, s));
     EXPECT_EQ(Drawn(*to).top() + Drawn(*to).height(), s.top() + s.height());
     EXPECT_FALSE(s.contains(Window(*to)));
   }

@@ -3,6 +3,7 @@
 #include "core/startup_settings.h"
 #include "core/time_format.h"
 #include "core/value_reading.h"
+#include "support/files.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,12 +22,8 @@ class SettingsStoreTest : public ::testing::Test {
  protected:
   QTemporaryDir dir;
   QString path() const { return dir.filePath("conf/settings.ini"); }
-  void writeRaw(const QByteArray& bytes) {
-    QDir().mkpath(dir.filePath("conf"));
-    QFile f(path());
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-  }
+  void writeRaw(const QByteArray& bytes) { testsupport::Touch(path(), bytes); }
+  QByteArray file() const { return testsupport::Slurp(path()); }
 };
 
 }  // namespace
@@ -47,9 +44,7 @@ TEST_F(SettingsStoreTest, NamesMatchWithoutRegardToCase) {
   EXPECT_EQ(s.read("BIG BEN", "say timeoday", "0"), "1");
   ASSERT_TRUE(s.write("big ben", "SAY TIMEODAY", "0"));  // replaces, does not add a second key
   EXPECT_EQ(s.read(settings::SayTimeOfDay), "0");
-  QFile f(path());
-  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-  const QString text = QString::fromUtf8(f.readAll());
+  const QString text = QString::fromUtf8(file());
   EXPECT_EQ(text.count("TimeODay", Qt::CaseInsensitive), 1);
   EXPECT_EQ(text.count("[Big Ben]", Qt::CaseInsensitive), 1);
 }
@@ -95,11 +90,9 @@ TEST_F(SettingsStoreTest, ASaveLeavesEveryOtherLineByteForByte) {
   SettingsStore s(path());
   ASSERT_TRUE(s.write(settings::WaitTime, "7"));
   ASSERT_TRUE(s.write(settings::SayDate, "1"));
-  QFile f(path());
-  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-  EXPECT_EQ(f.readAll(), QByteArray("[Big Ben]\r\nAnnounce=Caf\xe9 time\r\nSay Date=1\n; note \xff\xfe\n[Defaults]\n"
-                                    "Wait Time=7\nSound=a\xff"
-                                    "b\n"));
+  EXPECT_EQ(file(), QByteArray("[Big Ben]\r\nAnnounce=Caf\xe9 time\r\nSay Date=1\n; note \xff\xfe\n[Defaults]\n"
+                               "Wait Time=7\nSound=a\xff"
+                               "b\n"));
 }
 
 TEST_F(SettingsStoreTest, HugeValuesAreUnreadableAndGetTheirDefault) {
@@ -119,9 +112,7 @@ TEST_F(SettingsStoreTest, HugeValuesAreUnreadableAndGetTheirDefault) {
   EXPECT_EQ(s.read(settings::TimeFormat), "h:mm am/pm");
   // Nothing is lost: the unreadable value stays in the file until written over.
   EXPECT_EQ(SettingsStore(path()).read("Big Ben", "Announce", "d"), "d");
-  QFile f(path());
-  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-  EXPECT_TRUE(f.readAll().contains("Announce=" + QByteArray(4097, 'x') + "\n"));
+  EXPECT_TRUE(file().contains("Announce=" + QByteArray(4097, 'x') + "\n"));
 }
 
 TEST_F(SettingsStoreTest, DamagedFileReadsAsDefaultsAndKeepsWhatItCan) {
@@ -137,9 +128,7 @@ TEST_F(SettingsStoreTest, DamagedFileReadsAsDefaultsAndKeepsWhatItCan) {
   SettingsStore again(path());
   EXPECT_EQ(again.read(settings::AnnounceInterval), "2");
   EXPECT_EQ(again.read(settings::WaitTime), "12 minutes");  // a write loses nothing else
-  QFile f(path());
-  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-  EXPECT_TRUE(f.readAll().contains("garbage line"));
+  EXPECT_TRUE(file().contains("garbage line"));
 }
 
 TEST_F(SettingsStoreTest, UnwritablePlaceFailsVisiblyAndReadsNeverFail) {

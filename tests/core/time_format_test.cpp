@@ -1,6 +1,7 @@
 #include "core/time_format.h"
 
 #include <QLocale>
+#include <QScopeGuard>
 #include <gtest/gtest.h>
 
 using namespace chimewise;
@@ -11,15 +12,6 @@ const QDate kSpring(2026, 3, 29);   // Europe/Berlin: 02:00 CET becomes 03:00 CE
 const QDate kAutumn(2026, 10, 25);  // Europe/Berlin: 03:00 CEST becomes 02:00 CET
 
 QDateTime utc(int h, int m, QDate d) { return QDateTime(d, QTime(h, m), Qt::UTC).toLocalTime(); }
-
-// Restores Qt's default locale when a test is done with it.
-class LocaleGuard {
- public:
-  ~LocaleGuard() { QLocale::setDefault(m_saved); }
-
- private:
-  QLocale m_saved;
-};
 
 }  // namespace
 
@@ -33,7 +25,7 @@ TEST(TimeFormat, PatternsOfTheTimeFormatSetting) {
 }
 
 TEST(TimeFormat, DisplayTextsAreOneFormInEveryLocale) {
-  const LocaleGuard guard;
+  const auto restore = qScopeGuard([saved = QLocale()] { QLocale::setDefault(saved); });
   const QDateTime late(QDate(2026, 12, 31), QTime(12, 59));
   const QDateTime early(QDate(2026, 1, 2), QTime(0, 40));
   for (const char* name : {"en_US", "en_GB", "de_DE", "C"}) {

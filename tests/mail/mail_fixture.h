@@ -12,6 +12,7 @@
 #include "mail/mail_reader.h"
 
 #include <QTemporaryDir>
+#include <QTimer>
 #include <gtest/gtest.h>
 #include <map>
 
@@ -21,7 +22,6 @@ namespace chimewise::testing {
 class MemoryVault final : public PasswordVault {
  public:
   Lookup Find(const QString& server, const QString& user) override {
-    ++finds;
     if (!available) return {};
     auto it = kept.find(server + '|' + user);
     return {true, it == kept.end() ? std::nullopt : std::optional(it->second)};
@@ -32,20 +32,29 @@ class MemoryVault final : public PasswordVault {
     return true;
   }
   bool available = true;
-  int finds = 0;
   std::map<QString, QString> kept;
 };
 
-// The rows the window would show.
+// The rows the window would show. With `countTurns`, also how many turns of the event loop they
+// came in: each AddRow with no turn pending posts one, which runs only when the loop turns.
 class RowList final : public MailList {
  public:
   void Load() override { ++loads; }
   int rowCount() const override { return static_cast<int>(rows.size()); }
-  void AddRow(const MailRow& row) override { rows.push_back(row); }
+  void AddRow(const MailRow& row) override {
+    rows.push_back(row);
+    if (!countTurns || std::exchange(pending, true)) return;
+    QTimer::singleShot(0, [this] {
+      pending = false;
+      ++turns;
+    });
+  }
   void PlaceAndShow() override { ++shown; }
   std::vector<MailRow> rows;
   int loads = 0;
   int shown = 0;
+  bool countTurns = false, pending = false;
+  int turns = 0;
 };
 
 class MailFixture : public ::testing::Test {

@@ -92,9 +92,6 @@ class DovecotServer {
     if (!m_process.waitForFinished(10000)) m_process.kill(), m_process.waitForFinished(5000);
   }
 
-  // The file names of the user's Maildir, as the server left them.
-  QStringList Files(const char* sub) const { return m_maildir.Files(sub); }
-
  private:
   static void write(const QString& path, const QByteArray& bytes) {
     QFile f(path);

@@ -23,6 +23,9 @@ ImapAccount Alice(const DovecotServer& server, const QString& password = "secret
 class ImapTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    static int argc = 1;
+    static char name[] = "mailbox-tests", *argv[] = {name, nullptr};
+    static QCoreApplication app(argc, argv);  // for the server's process
     if (!server.Skipped().isEmpty()) GTEST_SKIP() << server.Skipped().toStdString();
     server.maildir().Deliver(EncodedWordsMessage(), Berlin(2026, 12, 4, 15, 46));
     server.maildir().Deliver(AlternativeMessage(), Berlin(2026, 12, 5, 19, 31), "S");
@@ -80,10 +83,4 @@ TEST_F(ImapTest, WrongPasswordAndNoServer) {
   f = OpenImap(gone)->Open();
   EXPECT_EQ(f.kind, FailureKind::Unreachable) << f.reason.toStdString();
   EXPECT_EQ(f.reason, QStringLiteral("the server 127.0.0.1 could not be reached"));
-}
-
-int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
 }

@@ -39,16 +39,13 @@ struct Heard {
 };
 
 Notification Sample() {
-  Notification n;
-  n.appName = QStringLiteral("Chime Test");
-  n.appIcon = QStringLiteral("chime-test");
-  n.summary = QStringLiteral("Call the dentist");
-  n.body = QStringLiteral("Tuesday 10:30");
-  n.actions = {{QStringLiteral("snooze"), QStringLiteral("Later")}, {QStringLiteral("open"), QStringLiteral("Open")}};
-  n.hints.insert(QStringLiteral("urgency"), QVariant::fromValue<uchar>(2));
-  n.hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("chime-test"));
-  n.expireTimeoutMs = 0;
-  return n;
+  return {"Chime Test",
+          "chime-test",
+          "Call the dentist",
+          "Tuesday 10:30",
+          {{"snooze", "Later"}, {"open", "Open"}},
+          {{"urgency", QVariant::fromValue<uchar>(2)}, {"desktop-entry", "chime-test"}},
+          0};
 }
 
 class NotificationClientTest : public ::testing::Test {
