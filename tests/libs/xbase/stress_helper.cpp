@@ -5,6 +5,8 @@
 //       fourth one again; writes "A name" to LOG once a record's commit succeeded and
 //       "D name" once its deletion did. Busy opens (a pack running) are retried.
 //   xbase_stress pack TABLE SECONDS        packs in exclusive use, again and again
+//   xbase_stress read TABLE SECONDS        reads every record again and again: a record is
+//       blank or whole (its memo is "memo of <name>"), never half written
 // Any other failure ends the process with exit status 1 and a message.
 #include <unistd.h>
 
@@ -93,6 +95,28 @@ int Pack(const std::string& table, int seconds) {
   return packs > 0 ? 0 : Die("pack", xbase::Status::Busy("the table was never free for a pack"));
 }
 
+int Read(const std::string& table, int seconds) {
+  const auto end = Clock::now() + std::chrono::seconds(seconds);
+  int passes = 0;
+  while (Clock::now() < end) {
+    xbase::Engine e;
+    xbase::Status s = Open(e, table, xbase::OpenMode::kShared, end);
+    if (s.IsBusy()) break;
+    if (!s.ok()) return Die("open for reading", s);
+    xbase::WorkArea* wa = e.Current();
+    for (s = wa->GoTop(); s.ok() && !wa->Eof(); s = wa->Skip(1)) {
+      std::string name, memo;
+      if (!(s = wa->GetTrimString("NAME", &name)).ok() || !(s = wa->GetMemo("NOTE", &memo)).ok()) break;
+      if (!name.empty() && memo != "memo of " + name) return Die("read " + name, xbase::Status::Corruption(memo));
+    }
+    if (!s.ok()) return Die("read", s);
+    s = e.CloseAll();
+    if (!s.ok()) return Die("close after reading", s);
+    ++passes;
+  }
+  return passes > 0 ? 0 : Die("read", xbase::Status::Busy("the table was never free for a read"));
+}
+
 int Init(const std::string& table) {
   xbase::Status s = xbase::CreateTable(xbase::Env::Default(), table, {{"NAME", 'C', 24}, {"NOTE", 'M', 10}}, true);
   if (!s.ok()) return Die("create", s);
@@ -110,6 +134,9 @@ int main(int argc, char** argv) {
   if (mode == "init" && argc == 3) return Init(argv[2]);
   if (mode == "append" && argc == 6) return Append(argv[2], argv[3], std::stoi(argv[4]), argv[5]);
   if (mode == "pack" && argc == 4) return Pack(argv[2], std::stoi(argv[3]));
-  std::fprintf(stderr, "usage: xbase_stress init TABLE | append TABLE ID SECONDS LOG | pack TABLE SECONDS\n");
+  if (mode == "read" && argc == 4) return Read(argv[2], std::stoi(argv[3]));
+  std::fprintf(
+      stderr,
+      "usage: xbase_stress init TABLE | append TABLE ID SECONDS LOG | pack TABLE SECONDS | read TABLE SECONDS\n");
   return 64;
 }

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Two appenders and a packer on one table at once, for a few seconds.
+"""Two appenders, a packer and a reader on one table at once, for a few seconds.
 
 Every record an appender was told was appended (and not deleted) must be in the
 table exactly once afterwards, with its memo, as Debian's dbfread reads the
@@ -25,8 +25,9 @@ def main():
         subprocess.run([helper, "init", table], check=True)
         logs = [os.path.join(tmp, "a%d.log" % i) for i in range(2)]
         procs = [subprocess.Popen([helper, "append", table, "a%d" % i, seconds, logs[i]]) for i in range(2)]
+        procs.append(subprocess.Popen([helper, "read", table, seconds]))
         packer = subprocess.Popen([helper, "pack", table, seconds], stdout=subprocess.PIPE, text=True)
-        failed = [p.args[1] + " " + str(p.args[3]) for p in procs if p.wait() != 0]
+        failed = [" ".join(p.args[1:4]) for p in procs if p.wait() != 0]
         packs = packer.communicate()[0].strip()
         if packer.returncode != 0:
             failed.append("packer")
