@@ -72,6 +72,15 @@ class AlarmServiceTest : public ::testing::Test {
         *saver, {text, day, activity, remindDay.isValid() ? remindDay : day, remind, QString(), countdown});
   }
   QDateTime at(int h, int m) const { return QDateTime(kNow.date(), QTime(h, m)); }
+  // One tick of the main timer at `now`: whether it scanned, and what the scan returned.
+  bool tick(const QDateTime& now, Problem* outcome) {
+    clock.set(now);
+    TickInputs in;
+    in.nextAlarmTime = alarms->nextAlarm().value_or(QDateTime());
+    if (!DecideTick(in, now).scanAlarms) return false;
+    *outcome = alarms->ScanDueAlarms();
+    return true;
+  }
   // The main timer from `from` until `to`, a tick every 30 s after a start-up lookup: what each scan
   // said, as "HH:mm zone: line".
   QStringList runTimer(const QDateTime& from, const QDateTime& to) {
@@ -79,12 +88,10 @@ class AlarmServiceTest : public ::testing::Test {
     clock.set(from);
     EXPECT_TRUE(alarms->FindNextAlarm().ok());
     for (QDateTime now = from; now < to; now = now.addSecs(30)) {
-      clock.set(now);
-      TickInputs in;
-      in.nextAlarmTime = alarms->nextAlarm().value_or(QDateTime());
-      if (!DecideTick(in, now).scanAlarms) continue;
       speaker.lines.clear();
-      EXPECT_TRUE(alarms->ScanDueAlarms().ok());
+      Problem outcome;
+      if (!tick(now, &outcome)) continue;
+      EXPECT_TRUE(outcome.ok());
       const QString when = now.toString("HH:mm t: ");
       if (speaker.lines.isEmpty()) heard << when + "(nothing)";
       for (const QString& line : speaker.lines) heard << when + line;
@@ -502,19 +509,10 @@ TEST_F(AlarmServiceTest, WhileAnotherProgramHoldsTheTableNothingIsLostOrWritten)
   EXPECT_EQ(refused.problem.kind, ProblemKind::TableBusy);
   EXPECT_TRUE(Describe(refused.problem).text.startsWith("Another program is using the reminder table"))
       << Describe(refused.problem).text.toStdString();
-  // One tick of the main timer three seconds on: whether it scanned, and what the scan said.
-  const auto tick = [&](Problem* outcome) {
-    clock.advanceSecs(3);
-    TickInputs in;
-    in.nextAlarmTime = alarms->nextAlarm().value_or(QDateTime());
-    if (!DecideTick(in, clock.now()).scanAlarms) return false;
-    *outcome = alarms->ScanDueAlarms();
-    return true;
-  };
   speaker.lines.clear();
   for (int n = 0; n < 4; ++n) {
     Problem outcome;
-    ASSERT_TRUE(tick(&outcome)) << "tick " << n << ": the scan was not kept due";
+    ASSERT_TRUE(tick(clock.now().addSecs(3), &outcome)) << "tick " << n << ": the scan was not kept due";
     EXPECT_EQ(outcome.kind, ProblemKind::TableBusy) << n;
     EXPECT_TRUE(speaker.lines.isEmpty()) << speaker.lines.join('|').toStdString();
   }
@@ -524,7 +522,7 @@ TEST_F(AlarmServiceTest, WhileAnotherProgramHoldsTheTableNothingIsLostOrWritten)
 
   // The first tick after the table is free announces the held-back alarm.
   Problem outcome;
-  ASSERT_TRUE(tick(&outcome));
+  ASSERT_TRUE(tick(clock.now().addSecs(3), &outcome));
   EXPECT_TRUE(outcome.ok()) << Describe(outcome).text.toStdString();
   ASSERT_EQ(speaker.lines.size(), 1) << speaker.lines.join('|').toStdString();
   EXPECT_TRUE(speaker.lines[0].startsWith("Speak: Due.")) << speaker.lines[0].toStdString();
