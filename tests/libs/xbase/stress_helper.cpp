@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -76,45 +77,40 @@ int Append(const std::string& table, const std::string& id, int seconds, const s
   return 0;
 }
 
-int Pack(const std::string& table, int seconds) {
+// Opens the table in `mode` and runs `work` on it, again and again until `seconds` are up; `what`
+// names the work in messages. At least one run must go through.
+int Repeat(const std::string& table, xbase::OpenMode mode, int seconds, const std::string& what,
+           const std::function<xbase::Status(xbase::WorkArea*)>& work) {
   const auto end = Clock::now() + std::chrono::seconds(seconds);
-  int packs = 0;
+  int runs = 0;
   while (Clock::now() < end) {
     xbase::Engine e;
-    xbase::Status s = Open(e, table, xbase::OpenMode::kExclusive, end);
+    xbase::Status s = Open(e, table, mode, end);
     if (s.IsBusy()) break;
-    if (!s.ok()) return Die("open for pack", s);
-    s = e.Current()->Pack();
-    if (!s.ok()) return Die("pack", s);
-    ++packs;
-    s = e.CloseAll();
-    if (!s.ok()) return Die("close after pack", s);
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (s.ok()) s = work(e.Current());
+    if (s.ok()) s = e.CloseAll();
+    if (!s.ok()) return Die(what, s);
+    ++runs;
+    if (mode == xbase::OpenMode::kExclusive) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  std::printf("%d packs\n", packs);
-  return packs > 0 ? 0 : Die("pack", xbase::Status::Busy("the table was never free for a pack"));
+  std::printf("%d %ss\n", runs, what.c_str());
+  return runs > 0 ? 0 : Die(what, xbase::Status::Busy("the table was never free"));
+}
+
+int Pack(const std::string& table, int seconds) {
+  return Repeat(table, xbase::OpenMode::kExclusive, seconds, "pack", [](xbase::WorkArea* wa) { return wa->Pack(); });
 }
 
 int Read(const std::string& table, int seconds) {
-  const auto end = Clock::now() + std::chrono::seconds(seconds);
-  int passes = 0;
-  while (Clock::now() < end) {
-    xbase::Engine e;
-    xbase::Status s = Open(e, table, xbase::OpenMode::kShared, end);
-    if (s.IsBusy()) break;
-    if (!s.ok()) return Die("open for reading", s);
-    xbase::WorkArea* wa = e.Current();
+  return Repeat(table, xbase::OpenMode::kShared, seconds, "read", [](xbase::WorkArea* wa) {
+    xbase::Status s;
     for (s = wa->GoTop(); s.ok() && !wa->Eof(); s = wa->Skip(1)) {
       std::string name, memo;
       if (!(s = wa->GetTrimString("NAME", &name)).ok() || !(s = wa->GetMemo("NOTE", &memo)).ok()) break;
-      if (!name.empty() && memo != "memo of " + name) return Die("read " + name, xbase::Status::Corruption(memo));
+      if (!name.empty() && memo != "memo of " + name) return xbase::Status::Corruption(name + " has memo " + memo);
     }
-    if (!s.ok()) return Die("read", s);
-    s = e.CloseAll();
-    if (!s.ok()) return Die("close after reading", s);
-    ++passes;
-  }
-  return passes > 0 ? 0 : Die("read", xbase::Status::Busy("the table was never free for a read"));
+    return s;
+  });
 }
 
 int Init(const std::string& table) {
