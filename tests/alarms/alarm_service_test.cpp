@@ -20,6 +20,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 
@@ -63,16 +64,23 @@ class AlarmServiceTest : public ::testing::Test {
     saver = std::make_unique<EventSaver>(state, clock, *engine, speaker, *alarms, windows);
     saver->randomFraction = [] { return 0.25; };
   }
-  qint64 add(const QString& text, QDateTime activity, QDateTime remind, int countdown = 0) {
-    return add(text, activity.date(), activity.time(), remind.date(), remind.time(), countdown);
-  }
-  // Wall times as typed, also one the clocks skip.
-  qint64 add(const QString& text, QDate activityDate, QTime activityTime, QDate remindDate, QTime remindTime,
-             int countdown = 0) {
-    return testsupport::AddReminder(*saver,
-                                    {text, activityDate, activityTime, remindDate, remindTime, QString(), countdown});
+  // Activity and alarm on `day` (wall times as typed, also one the clocks skip), the alarm on
+  // `remindDay` when given.
+  qint64 add(const QString& text, QTime activity, QTime remind, int countdown = 0, QDate day = kNow.date(),
+             QDate remindDay = {}) {
+    return testsupport::AddReminder(
+        *saver, {text, day, activity, remindDay.isValid() ? remindDay : day, remind, QString(), countdown});
   }
   QDateTime at(int h, int m) const { return QDateTime(kNow.date(), QTime(h, m)); }
+  // One tick of the main timer at `now`: whether it scanned, and what the scan returned.
+  bool tick(const QDateTime& now, Problem* outcome) {
+    clock.set(now);
+    TickInputs in;
+    in.nextAlarmTime = alarms->nextAlarm().value_or(QDateTime());
+    if (!DecideTick(in, now).scanAlarms) return false;
+    *outcome = alarms->ScanDueAlarms();
+    return true;
+  }
   // The main timer from `from` until `to`, a tick every 30 s after a start-up lookup: what each scan
   // said, as "HH:mm zone: line".
   QStringList runTimer(const QDateTime& from, const QDateTime& to) {
@@ -80,40 +88,42 @@ class AlarmServiceTest : public ::testing::Test {
     clock.set(from);
     EXPECT_TRUE(alarms->FindNextAlarm().ok());
     for (QDateTime now = from; now < to; now = now.addSecs(30)) {
-      clock.set(now);
-      TickInputs in;
-      in.nextAlarmTime = alarms->nextAlarm().value_or(QDateTime());
-      if (!DecideTick(in, now).scanAlarms) continue;
       speaker.lines.clear();
-      EXPECT_TRUE(alarms->ScanDueAlarms().ok());
+      Problem outcome;
+      if (!tick(now, &outcome)) continue;
+      EXPECT_TRUE(outcome.ok());
       const QString when = now.toString("HH:mm t: ");
       if (speaker.lines.isEmpty()) heard << when + "(nothing)";
       for (const QString& line : speaker.lines) heard << when + line;
     }
     return heard;
   }
-  // Every live record's (REC_NO, APPT_TEXT, ALARMTIME), read afresh from the files.
-  QStringList liveRecords() {
-    xbase::Engine fresh;
-    data::ApplyStartupSettings(fresh);
+  // The reminder table opened by `e`, an engine of the test's own; nullptr when it cannot be.
+  xbase::WorkArea* fresh(xbase::Engine& e) {
+    data::ApplyStartupSettings(e);
     int area = 0;
+    const std::string path = data::CalendarPath(state.AppFolder).toStdString();
+    return e.Use(path, "CHECK", xbase::OpenMode::kShared, &area).ok() ? e.Current() : nullptr;
+  }
+  // Every live record as "APPT_TEXT@ALARMTIME#length of REC_NO", read afresh from the files.
+  QStringList liveRecords() {
+    xbase::Engine e;
+    xbase::WorkArea* wa = fresh(e);
     QStringList out;
-    if (!fresh.Use(data::CalendarPath(state.AppFolder).toStdString(), "CHECK", xbase::OpenMode::kShared, &area).ok())
-      return {"<cannot open>"};
-    xbase::WorkArea* wa = fresh.Current();
-    for (xbase::Status s = wa->GoTop(); s.ok() && !wa->Eof(); s = wa->Skip(1))
+    for (xbase::Status s = wa ? wa->GoTop() : xbase::Status::NotFound("table"); s.ok() && !wa->Eof(); s = wa->Skip(1))
       out << TableText(*wa, "APPT_TEXT") + "@" + QString::number(TableInt(*wa, "ALARMTIME")) + "#" +
                  QString::number(TableText(*wa, "REC_NO").size());
-    return out;
+    return wa ? out : QStringList{"<cannot open>"};
   }
-
+  QString field(qint64 rec, const char* name) {
+    xbase::Engine e;
+    xbase::WorkArea* wa = fresh(e);
+    return wa && wa->Go(static_cast<uint32_t>(rec)).ok() ? TableText(*wa, name) : "<none>";
+  }
   EventInput input(const QString& text, QTime activityTime, QTime remindTime, const QString& memo = {}) {
     EventInput in;
-    in.activity = text;
-    in.memo = memo;
+    std::tie(in.activity, in.memo, in.activityTime, in.remindTime) = std::tie(text, memo, activityTime, remindTime);
     in.activityDate = in.remindDate = kNow.date();
-    in.activityTime = activityTime;
-    in.remindTime = remindTime;
     return in;
   }
   SaveResult save(const EventInput& in, std::optional<qint64> editing = std::nullopt) {
@@ -126,14 +136,6 @@ class AlarmServiceTest : public ::testing::Test {
     const Problem p = alarms->DeleteReminder(area, rec);
     data::CloseTableIfOpen(*engine, "CALENDAR");
     return p;
-  }
-  QString field(qint64 rec, const char* name) {
-    xbase::Engine probe;
-    int area = 0;
-    if (!probe.Use(data::CalendarPath(state.AppFolder).toStdString(), "P", xbase::OpenMode::kShared, &area).ok() ||
-        !probe.Current()->Go(static_cast<uint32_t>(rec)).ok())
-      return "<none>";
-    return TableText(*probe.Current(), name);
   }
   // Saves `in` with its n-th write failing, for n = 0, 1, ... until a save goes through; `check`
   // sees each outcome once the files are reopened. Returns how many saves failed.
@@ -177,34 +179,36 @@ class AlarmServiceTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(AlarmServiceTest, LookupFindsTheEarliestPendingAlarmOrNone) {
+// The next alarm follows saves, edits (in place, keeping the record's identifier) and deletes.
+TEST_F(AlarmServiceTest, TheNextAlarmFollowsSavesEditsAndDeletes) {
   EXPECT_TRUE(alarms->FindNextAlarm().ok());
   EXPECT_EQ(alarms->nextAlarm(), std::nullopt);
-  add("Later", at(15, 0), at(14, 0));
-  add("Sooner", at(16, 0), at(11, 30));
-  add("Ancient", at(16, 0), QDateTime(QDate(1979, 12, 31), QTime(9, 0)));  // before 1980: never found
+  const qint64 dentist = add("Dentist", QTime(15, 0), QTime(14, 0));
+  EXPECT_EQ(alarms->nextAlarm(), at(14, 0));
+  add("Coffee", QTime(11, 0), QTime(10, 55));
+  EXPECT_EQ(alarms->nextAlarm(), at(10, 55));
+  add("Ancient", QTime(16, 0), QTime(9, 0), 0, kNow.date(), QDate(1979, 12, 31));  // before 1980: never found
   EXPECT_TRUE(alarms->FindNextAlarm().ok());
-  EXPECT_EQ(alarms->nextAlarm(), at(11, 30));
+  EXPECT_EQ(alarms->nextAlarm(), at(10, 55));
+  const QString id = field(dentist, "REC_NO");
+  ASSERT_TRUE(save(input("Dentist, moved", QTime(16, 0), QTime(10, 50)), dentist).saved);
+  EXPECT_EQ(alarms->nextAlarm(), at(10, 50));
+  EXPECT_EQ(field(dentist, "REC_NO"), id);
+  EXPECT_EQ(field(dentist, "APPT_TEXT"), "Dentist, moved");
+  EXPECT_EQ(liveRecords().size(), 3);
+
+  EXPECT_TRUE(deleteReminder(dentist).ok());
+  EXPECT_EQ(deleteReminder(99).kind, ProblemKind::NoSuchReminder);
+  EXPECT_EQ(deleteReminder(dentist).kind, ProblemKind::NoSuchReminder);  // already gone
+  EXPECT_TRUE(alarms->FindNextAlarm().ok());
+  EXPECT_EQ(alarms->nextAlarm(), at(10, 55));
+  EXPECT_EQ(liveRecords(), (QStringList{"Coffee@655#13", "Ancient@540#13"}));
 
   QDir(dir.filePath("data")).removeRecursively();
   const Problem missing = alarms->FindNextAlarm();
   EXPECT_EQ(alarms->nextAlarm(), std::nullopt);
   EXPECT_EQ(missing.kind, ProblemKind::MissingFolder);
   EXPECT_EQ(Describe(missing).text, "Missing the " + dir.filePath("data") + " directory");
-}
-
-TEST_F(AlarmServiceTest, SaveLowersTheNextAlarmAndKeepsEditsInPlace) {
-  const qint64 first = add("Dentist", at(15, 0), at(14, 0));
-  EXPECT_EQ(alarms->nextAlarm(), at(14, 0));
-  add("Coffee", at(11, 0), at(10, 55));
-  EXPECT_EQ(alarms->nextAlarm(), at(10, 55));
-  // An edit keeps the record and its identifier.
-  const QString id = field(first, "REC_NO");
-  ASSERT_TRUE(save(input("Dentist, moved", QTime(16, 0), QTime(10, 50)), first).saved);
-  EXPECT_EQ(alarms->nextAlarm(), at(10, 50));
-  EXPECT_EQ(field(first, "REC_NO"), id);
-  EXPECT_EQ(field(first, "APPT_TEXT"), "Dentist, moved");
-  EXPECT_EQ(liveRecords().size(), 2);
 }
 
 TEST_F(AlarmServiceTest, SaveRefusesBadEntriesWithTheirMessages) {
@@ -235,7 +239,7 @@ TEST_F(AlarmServiceTest, SaveRefusesBadEntriesWithTheirMessages) {
 }
 
 TEST_F(AlarmServiceTest, ASaveThatFailsPartWayLeavesNoHalfRecord) {
-  add("Kept", at(12, 0), at(11, 0));
+  add("Kept", QTime(12, 0), QTime(11, 0));
   EXPECT_TRUE(engine->CloseAll().ok());
   const QStringList before = liveRecords();
   QTemporaryDir pristine;
@@ -262,12 +266,11 @@ TEST_F(AlarmServiceTest, ASaveThatFailsPartWayLeavesNoHalfRecord) {
           EXPECT_TRUE(engine->CloseAll().ok());
           ASSERT_TRUE(data::RebuildDatabase(*engine, state.AppFolder).ok());
         }
-        xbase::Engine check;
-        int area = 0;
-        ASSERT_TRUE(
-            check.Use(data::CalendarPath(state.AppFolder).toStdString(), "C", xbase::OpenMode::kShared, &area).ok());
+        xbase::Engine e;
+        xbase::WorkArea* wa = fresh(e);
+        ASSERT_TRUE(wa);
         std::vector<std::string> report;
-        EXPECT_TRUE(check.Current()->Check(&report).ok()) << "write " << n << ": " << (report.empty() ? "" : report[0]);
+        EXPECT_TRUE(wa->Check(&report).ok()) << "write " << n << ": " << (report.empty() ? "" : report[0]);
         EXPECT_EQ(liveRecords(), before);
       },
       restore);
@@ -275,20 +278,16 @@ TEST_F(AlarmServiceTest, ASaveThatFailsPartWayLeavesNoHalfRecord) {
 }
 
 TEST_F(AlarmServiceTest, AnEditThatFailsPartWayLeavesTheOldRecordByteForByte) {
-  const qint64 rec = add("Original", at(12, 0), at(11, 0));
-  add("Neighbour", at(13, 0), at(12, 30));
+  const qint64 rec = add("Original", QTime(12, 0), QTime(11, 0));
+  add("Neighbour", QTime(13, 0), QTime(12, 30));
   EXPECT_TRUE(engine->CloseAll().ok());
   const auto recordBytes = [&] {
     EXPECT_TRUE(engine->CloseAll().ok());
-    QFile dbf(dir.filePath("data/CALENDAR.DBF"));
-    if (!dbf.open(QIODevice::ReadOnly)) return QByteArray("<missing>");
-    const QByteArray head = dbf.read(12);
-    const int headerLength = static_cast<uchar>(head[8]) | static_cast<uchar>(head[9]) << 8;
-    const int recordLength = static_cast<uchar>(head[10]) | static_cast<uchar>(head[11]) << 8;
-    dbf.seek(headerLength + (rec - 1) * recordLength);
-    return dbf.read(recordLength);
+    const std::string dbf = xbase::testing::ReadAll(dir.filePath("data/CALENDAR.DBF").toStdString());
+    const size_t length = xbase::testing::GetLE(dbf, 10, 2);
+    return dbf.substr(std::min<size_t>(dbf.size(), xbase::testing::GetLE(dbf, 8, 2) + (rec - 1) * length), length);
   };
-  const QByteArray before = recordBytes();
+  const std::string before = recordBytes();
   const int failed = failEachWrite(input("Edited", QTime(14, 0), QTime(13, 45), "a memo for the edit"), rec,
                                    [&](const SaveResult& r, int n) {
                                      if (r.saved)
@@ -300,10 +299,10 @@ TEST_F(AlarmServiceTest, AnEditThatFailsPartWayLeavesTheOldRecordByteForByte) {
 }
 
 TEST_F(AlarmServiceTest, ScanAnnouncesDueRemindersInAlarmOrderThenShowsTheViewer) {
-  const qint64 second = add("Second", at(9, 58), at(9, 58));
-  add("First", at(9, 55), at(9, 55));
-  add("Early bird", at(12, 0), at(10, 0), 30);  // a countdown alarm, activity ahead
-  add("Not yet", at(12, 0), at(11, 0));
+  const qint64 second = add("Second", QTime(9, 58), QTime(9, 58));
+  add("First", QTime(9, 55), QTime(9, 55));
+  add("Early bird", QTime(12, 0), QTime(10, 0), 30);  // a countdown alarm, activity ahead
+  add("Not yet", QTime(12, 0), QTime(11, 0));
   events.clear();
   EXPECT_TRUE(alarms->ScanDueAlarms().ok());
   EXPECT_EQ(speaker.lines, (QStringList{"Speak: First. Your 5 minutes late.", "Speak: Second. Your 2 minutes late.",
@@ -322,7 +321,7 @@ TEST_F(AlarmServiceTest, ScanAnnouncesDueRemindersInAlarmOrderThenShowsTheViewer
 }
 
 TEST_F(AlarmServiceTest, ScanWaitsWhileTheScheduleDialogIsOpen) {
-  add("Due", at(10, 0), at(10, 0));
+  add("Due", QTime(10, 0), QTime(10, 0));
   alarms->scheduleOpen = [] { return true; };
   events.clear();
   EXPECT_TRUE(alarms->ScanDueAlarms().ok());
@@ -335,7 +334,7 @@ TEST_F(AlarmServiceTest, ScanWaitsWhileTheScheduleDialogIsOpen) {
 }
 
 TEST_F(AlarmServiceTest, ScanWithOnlyEarlyAlarmsClosesAViewerItOpened) {
-  add("Early", at(18, 0), at(10, 0), 60);
+  add("Early", QTime(18, 0), QTime(10, 0), 60);
   events.clear();
   // The viewer gets opened while the scan speaks (from the tray, say).
   class OpeningSpeaker : public TranscriptSpeaker {
@@ -352,17 +351,6 @@ TEST_F(AlarmServiceTest, ScanWithOnlyEarlyAlarmsClosesAViewerItOpened) {
   EXPECT_EQ(events, (QStringList{"timer off", "close viewer", "timer on"}));
 }
 
-TEST_F(AlarmServiceTest, DeletedRemindersAreGoneForEveryone) {
-  const qint64 rec = add("Gone soon", at(11, 0), at(10, 30));
-  add("Stays", at(12, 0), at(11, 45));
-  EXPECT_TRUE(deleteReminder(rec).ok());
-  EXPECT_EQ(deleteReminder(99).kind, ProblemKind::NoSuchReminder);
-  EXPECT_EQ(deleteReminder(rec).kind, ProblemKind::NoSuchReminder);  // already gone
-  EXPECT_TRUE(alarms->FindNextAlarm().ok());
-  EXPECT_EQ(alarms->nextAlarm(), at(11, 45));
-  EXPECT_EQ(liveRecords(), QStringList{"Stays@705#13"});
-}
-
 // Snoozed from a desktop notification by its record identifier: found again after a pack moved
 // it, and left alone once deleted.
 TEST_F(AlarmServiceTest, AnAnnouncedReminderIsSnoozedByItsIdAlsoAfterAPackMovedIt) {
@@ -370,8 +358,8 @@ TEST_F(AlarmServiceTest, AnAnnouncedReminderIsSnoozedByItsIdAlsoAfterAPackMovedI
   saver->randomFraction = [&fraction] { return fraction += 0.1; };
   std::vector<AnnouncedReminder> heard;
   alarms->announced = [&heard](const AnnouncedReminder& r) { heard.push_back(r); };
-  const qint64 gone = add("Gone soon", at(11, 0), at(10, 30));
-  const qint64 dentist = add("Dentist", at(10, 30), at(10, 0));
+  const qint64 gone = add("Gone soon", QTime(11, 0), QTime(10, 30));
+  const qint64 dentist = add("Dentist", QTime(10, 30), QTime(10, 0));
   EXPECT_TRUE(alarms->ScanDueAlarms().ok());
   ASSERT_EQ(heard.size(), 1u);
   EXPECT_EQ(heard[0].recno, dentist);
@@ -402,42 +390,34 @@ TEST_F(AlarmServiceTest, AnAnnouncedReminderIsSnoozedByItsIdAlsoAfterAPackMovedI
 // A missing, damaged or foreign index met while the program runs is rebuilt and the lookup goes
 // on (only a foreign one is told of); one that cannot be rebuilt yet is told once, not every tick.
 TEST_F(AlarmServiceTest, ADamagedIndexIsRebuiltOnceAndAFailureIsToldOnce) {
-  add("Dentist", at(11, 0), at(10, 45));
-  const QString cdx = dir.filePath("data/CALENDAR.CDX");
+  add("Dentist", QTime(11, 0), QTime(10, 45));
+  const std::string cdx = dir.filePath("data/CALENDAR.CDX").toStdString();
   const auto expectLookupFinds = [&](const char* how) {
     const Problem p = alarms->FindNextAlarm();
     EXPECT_TRUE(p.ok()) << how << ": " << Describe(p).text.toStdString();
     EXPECT_EQ(alarms->nextAlarm(), at(10, 45)) << how;
     EXPECT_TRUE(data::CalendarIndexProblem(*engine, data::CalendarPath(state.AppFolder)).ok()) << how;
   };
-  const auto overwrite = [&](qint64 offset, const QByteArray& bytes) {
-    QFile f(cdx);
-    ASSERT_TRUE(f.open(offset < 0 ? QIODevice::WriteOnly | QIODevice::Truncate : QIODevice::ReadWrite));
-    f.seek(std::max<qint64>(offset, 0));
-    f.write(bytes);
-  };
-  ASSERT_TRUE(QFile::remove(cdx));
+  using xbase::testing::WriteAll;
+  std::filesystem::remove(cdx);
   expectLookupFinds("missing index");
-  overwrite(600, QByteArray(512, '\x5A'));
+  WriteAll(cdx, xbase::testing::ReadAll(cdx).replace(600, 512, std::string(512, '\x5A')));
   expectLookupFinds("damaged index");
-  overwrite(-1, QByteArray(1536, '\x5A'));
+  WriteAll(cdx, std::string(1536, '\x5A'));
   expectLookupFinds("no index at all");
-  overwrite(-1, "not an index at all");
+  WriteAll(cdx, "not an index at all");
   EXPECT_TRUE(alarms->ScanDueAlarms().ok());  // the scan repairs it too
   EXPECT_EQ(alarms->nextAlarm(), at(10, 45));
-  xbase::testing::WriteAll(cdx.toStdString(), xbase::testing::ForeignIndex());
+  WriteAll(cdx, xbase::testing::ForeignIndex());
   const Problem told = alarms->FindNextAlarm();
   EXPECT_EQ(told.kind, ProblemKind::ForeignIndexReplaced);
   EXPECT_EQ(Describe(told).text, "CALENDAR.CDX: the index was made by another program and has been rebuilt");
-  EXPECT_EQ(alarms->nextAlarm(), at(10, 45));
   expectLookupFinds("after the foreign index");
 
   // Another user keeps the table open while the index is gone: busy, tried again at the next tick.
-  ASSERT_TRUE(QFile::remove(cdx));
+  ASSERT_TRUE(std::filesystem::remove(cdx));
   xbase::Engine other;
-  int area = 0;
-  ASSERT_TRUE(
-      other.Use(data::CalendarPath(state.AppFolder).toStdString(), "OTHER", xbase::OpenMode::kShared, &area).ok());
+  ASSERT_TRUE(fresh(other));
   ProblemReporter reporter(prompter);
   const Problem first = alarms->FindNextAlarm();
   EXPECT_EQ(first.kind, ProblemKind::TableBusy);
@@ -454,9 +434,9 @@ TEST_F(AlarmServiceTest, ADamagedIndexIsRebuiltOnceAndAFailureIsToldOnce) {
 
 // A header whose record count is too low hides nothing and lets nothing be overwritten; told once.
 TEST_F(AlarmServiceTest, ADamagedRecordCountHidesNoReminderAndIsTold) {
-  add("First", at(12, 0), at(11, 0));
-  add("Second", at(12, 30), at(10, 30));
-  add("Third", at(13, 0), at(11, 30));
+  add("First", QTime(12, 0), QTime(11, 0));
+  add("Second", QTime(12, 30), QTime(10, 30));
+  add("Third", QTime(13, 0), QTime(11, 30));
   EXPECT_TRUE(engine->CloseAll().ok());
   const QStringList before = liveRecords();
   ASSERT_EQ(before.size(), 3);
@@ -472,15 +452,15 @@ TEST_F(AlarmServiceTest, ADamagedRecordCountHidesNoReminderAndIsTold) {
   reporter.Report(alarms->FindNextAlarm());
   EXPECT_EQ(prompter.asked.size(), 1u);
   // A new reminder goes after the three, not over the first, and the append stores the right count.
-  EXPECT_EQ(add("Fourth", at(14, 0), at(13, 30)), 4);
+  EXPECT_EQ(add("Fourth", QTime(14, 0), QTime(13, 30)), 4);
   EXPECT_EQ(liveRecords(), before + QStringList{"Fourth@810#13"});
   EXPECT_TRUE(alarms->FindNextAlarm().ok());
 }
 
 // The skipped 02:30 means 03:30: after 03:05 though its key sorts first, for lookup, scan and timer.
 TEST_F(AlarmServiceTest, OnTheNightTheClocksGoForwardAlarmsComeInRealTimeOrder) {
-  add("Night shift", kSpring, QTime(2, 30), kSpring, QTime(2, 30));
-  add("Early train", kSpring, QTime(3, 5), kSpring, QTime(3, 5));
+  add("Night shift", QTime(2, 30), QTime(2, 30), 0, kSpring);
+  add("Early train", QTime(3, 5), QTime(3, 5), 0, kSpring);
   clock.set(QDateTime(kSpring, QTime(1, 0)));
   EXPECT_TRUE(alarms->FindNextAlarm().ok());
   EXPECT_EQ(alarms->nextAlarm(), QDateTime(kSpring, QTime(3, 5)));
@@ -489,7 +469,7 @@ TEST_F(AlarmServiceTest, OnTheNightTheClocksGoForwardAlarmsComeInRealTimeOrder) 
   EXPECT_EQ(speaker.lines, QStringList{});  // neither is due yet
 
   // Lateness counts real minutes: 01:55 CET to 03:05 CEST is ten.
-  add("Dishwasher", kSpring, QTime(1, 55), kSpring, QTime(3, 5));
+  add("Dishwasher", QTime(1, 55), QTime(3, 5), 0, kSpring);
   QStringList expected{"03:05 CEST: Speak: Early train", "03:05 CEST: Speak: Dishwasher. Your 10 minutes late."};
   for (int m = 10; m <= 30; m += 5) {
     if (m == 30) expected << "03:30 CEST: Speak: Night shift";
@@ -503,10 +483,10 @@ TEST_F(AlarmServiceTest, OnTheNightTheClocksGoForwardAlarmsComeInRealTimeOrder) 
 // goes off once, and one the first run missed (asleep) as soon as the second run watches.
 TEST_F(AlarmServiceTest, OnTheNightTheClocksGoBackAnAlarmInTheRepeatedHourGoesOffOnce) {
   // Countdowns of two hours: each comes back after the night, so every line heard is a first one.
-  add("Ferry", kAutumn, QTime(9, 0), kAutumn, QTime(2, 30), 120);
+  add("Ferry", QTime(9, 0), QTime(2, 30), 120, kAutumn);
   EXPECT_EQ(runTimer(utc(kAutumn.addDays(-1), 23, 50), utc(kAutumn, 2, 10)),
             QStringList{"02:30 CEST: Speak: Ferry. In 7 Hours  and 30 minutes"});
-  add("Night bus", kAutumn, QTime(9, 0), kAutumn, QTime(2, 40), 120);
+  add("Night bus", QTime(9, 0), QTime(2, 40), 120, kAutumn);
   EXPECT_EQ(runTimer(utc(kAutumn, 1, 10), utc(kAutumn, 2, 10)),
             QStringList{"02:10 CET: Speak: Night bus. In 6 Hours  and 50 minutes"});
   EXPECT_EQ(alarms->nextAlarm(), utc(kAutumn, 2, 30));  // the Ferry's countdown: 03:30 CET
@@ -516,8 +496,8 @@ TEST_F(AlarmServiceTest, OnTheNightTheClocksGoBackAnAlarmInTheRepeatedHourGoesOf
 // scans and saves wait only briefly, say so, write nothing, and go on once it is free.
 TEST_F(AlarmServiceTest, WhileAnotherProgramHoldsTheTableNothingIsLostOrWritten) {
   engine->settings().lock_wait_ms = data::kInteractiveLockWaitMs;
-  add("Due", at(10, 0), at(10, 0));
-  add("Later", at(12, 0), at(11, 0));
+  add("Due", QTime(10, 0), QTime(10, 0));
+  add("Later", QTime(12, 0), QTime(11, 0));
   const QStringList before = liveRecords();
   testsupport::TableLockHolder holder(data::CalendarPath(state.AppFolder).toStdString());
   ASSERT_TRUE(holder.holdTable());
@@ -529,19 +509,10 @@ TEST_F(AlarmServiceTest, WhileAnotherProgramHoldsTheTableNothingIsLostOrWritten)
   EXPECT_EQ(refused.problem.kind, ProblemKind::TableBusy);
   EXPECT_TRUE(Describe(refused.problem).text.startsWith("Another program is using the reminder table"))
       << Describe(refused.problem).text.toStdString();
-  // One tick of the main timer three seconds on: whether it scanned, and what the scan said.
-  const auto tick = [&](Problem* outcome) {
-    clock.advanceSecs(3);
-    TickInputs in;
-    in.nextAlarmTime = alarms->nextAlarm().value_or(QDateTime());
-    if (!DecideTick(in, clock.now()).scanAlarms) return false;
-    *outcome = alarms->ScanDueAlarms();
-    return true;
-  };
   speaker.lines.clear();
   for (int n = 0; n < 4; ++n) {
     Problem outcome;
-    ASSERT_TRUE(tick(&outcome)) << "tick " << n << ": the scan was not kept due";
+    ASSERT_TRUE(tick(clock.now().addSecs(3), &outcome)) << "tick " << n << ": the scan was not kept due";
     EXPECT_EQ(outcome.kind, ProblemKind::TableBusy) << n;
     EXPECT_TRUE(speaker.lines.isEmpty()) << speaker.lines.join('|').toStdString();
   }
@@ -551,7 +522,7 @@ TEST_F(AlarmServiceTest, WhileAnotherProgramHoldsTheTableNothingIsLostOrWritten)
 
   // The first tick after the table is free announces the held-back alarm.
   Problem outcome;
-  ASSERT_TRUE(tick(&outcome));
+  ASSERT_TRUE(tick(clock.now().addSecs(3), &outcome));
   EXPECT_TRUE(outcome.ok()) << Describe(outcome).text.toStdString();
   ASSERT_EQ(speaker.lines.size(), 1) << speaker.lines.join('|').toStdString();
   EXPECT_TRUE(speaker.lines[0].startsWith("Speak: Due.")) << speaker.lines[0].toStdString();

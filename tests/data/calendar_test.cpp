@@ -10,28 +10,13 @@
 
 #include "data/calendar.h"
 #include "data/reminder_record.h"
+#include "libs/xbase/test_util.h"
 #include "support/table_lock_holder.h"
 #include "support/xbase_fault_env.h"
 #include "support/xbase_raw_files.h"
 
 namespace chimewise::data {
 namespace {
-
-#define ASSERT_OK(expr)                    \
-  do {                                     \
-    ::xbase::Status _s = (expr);           \
-    ASSERT_TRUE(_s.ok()) << _s.ToString(); \
-  } while (0)
-
-TEST(CurrentReminders, QueryTextIsBuiltFromTheClock) {
-  EXPECT_EQ(KeyMinutes(600), " 600");
-  EXPECT_EQ(KeyMinutes(5), "   5");
-  EXPECT_EQ(KeyMinutes(1439), "1439");
-  EXPECT_EQ(CurrentRemindersQuery(QDateTime(QDate(2026, 12, 6), QTime(10, 0, 30))),
-            "QkeyVal('ALARM')<='20261206 600' .or. QKeyVal('EVNTDATE')<='20261206 600'");
-  EXPECT_EQ(CurrentRemindersQuery(QDateTime(QDate(2027, 1, 2), QTime(0, 5))),
-            "QkeyVal('ALARM')<='20270102   5' .or. QKeyVal('EVNTDATE')<='20270102   5'");
-}
 
 TEST(TableText, Windows1252RoundTrip) {
   // Typographic quotes and the euro sign live in 0x80-0x9F of Windows-1252.
@@ -142,12 +127,19 @@ TEST_F(CalendarTable, RebuildPacksAndRecreatesTheThirteenTags) {
   Add("20261206", 600, "20261224", 600);
   Add("20261206", 601, "20261224", 600, true);
   Add("20261201", 5, "20261224", 0);
+  EXPECT_TRUE(RebuildDatabase(engine_, dir_.path() + "/nowhere").IsNotFound());
+  {
+    // Refused while another program has the table: nothing is packed.
+    xbase::Engine other;
+    ASSERT_GT(OpenTable(other, CalendarPath(dir_.path()), kAliasOneTime, kModeShared), 0);
+    EXPECT_TRUE(RebuildDatabase(engine_, dir_.path()).IsBusy());
+  }
+  EXPECT_EQ(engine_.Area(OpenTable(engine_, CalendarPath(dir_.path()), kAliasTimer, kModeShared))->RecCount(), 3u);
   ASSERT_OK(CalendarIndexProblem(engine_, CalendarPath(dir_.path())));
   QFile::remove(dir_.path() + "/data/CALENDAR.CDX");
   EXPECT_TRUE(CalendarIndexProblem(engine_, CalendarPath(dir_.path())).IsNotFound());
 
   // Work areas the program left open are closed by the rebuild.
-  ASSERT_GT(OpenTable(engine_, CalendarPath(dir_.path()), kAliasTimer, kModeShared), 0);
   ASSERT_OK(RebuildDatabase(engine_, dir_.path()));
   EXPECT_EQ(engine_.WorkAreaOf(kAliasTimer), 0);
   EXPECT_EQ(engine_.WorkAreaOf(kAliasAlarm), 0);
@@ -200,39 +192,19 @@ TEST_F(CalendarTable, TheIndexCheckWaitsAsLongAsItsEngineAndABusyTableNeedsNoReb
   EXPECT_TRUE(CalendarIndexNeedsRebuild(engine, path));
 }
 
-TEST_F(CalendarTable, RebuildRefusesWhileAnotherProgramHasTheTable) {
-  Add("20261206", 600, "20261224", 600, true);
-  xbase::Engine other;
-  ASSERT_GT(OpenTable(other, CalendarPath(dir_.path()), kAliasOneTime, kModeShared), 0);
-  xbase::Status s = RebuildDatabase(engine_, dir_.path());
-  EXPECT_TRUE(s.IsBusy()) << s.ToString();
-  EXPECT_TRUE(other.CloseAll().ok());
-  int area = OpenTable(engine_, CalendarPath(dir_.path()), kAliasTimer, kModeShared);
-  EXPECT_EQ(engine_.Area(area)->RecCount(), 1u);  // nothing was packed
-  EXPECT_TRUE(engine_.Area(area)->IndexStatus().ok());
-  EXPECT_TRUE(engine_.CloseAll().ok());
-  EXPECT_TRUE(RebuildDatabase(engine_, dir_.path() + "/nowhere").IsNotFound());
-}
-
-// The ALARM tag's first leaf loses its last entry, its checksum set right: the header shows nothing.
-void DropAnAlarmEntry(const QString& appFolder) {
-  const std::string path = (appFolder + "/data/CALENDAR.CDX").toStdString();
-  xbase::testing::IndexBytes cdx(xbase::testing::ReadAll(path));
-  uint32_t keyLen = 0, root = 0;
-  ASSERT_TRUE(cdx.FindTag("ALARM", &keyLen, &root));
-  const uint32_t leaf = cdx.Leaves("ALARM").front();
-  ASSERT_GE(cdx.Count(leaf), 1u);
-  cdx.SetCount(leaf, cdx.Count(leaf) - 1);
-  cdx.FixChecksum(leaf);
-  xbase::testing::WriteAll(path, cdx.bytes());
-}
-
 // The start-up check compares each tag with the records, and the rebuild it asks for makes it right.
 TEST_F(CalendarTable, TheStartUpCheckComparesTheEntriesWithTheRecords) {
   Add("20261206", 600, "20261224", 600);
   Add("20261207", 601, "20261224", 600);
   ASSERT_OK(CalendarIndexProblem(engine_, CalendarPath(dir_.path())));
-  DropAnAlarmEntry(dir_.path());
+  // The ALARM tag's first leaf loses its last entry, its checksum set right: the header shows nothing.
+  const std::string cdx_path = (dir_.path() + "/data/CALENDAR.CDX").toStdString();
+  xbase::testing::IndexBytes cdx(xbase::testing::ReadAll(cdx_path));
+  const uint32_t leaf = cdx.Leaves("ALARM").front();
+  ASSERT_GE(cdx.Count(leaf), 1u);
+  cdx.SetCount(leaf, cdx.Count(leaf) - 1);
+  cdx.FixChecksum(leaf);
+  xbase::testing::WriteAll(cdx_path, cdx.bytes());
   {
     int area = OpenTable(engine_, CalendarPath(dir_.path()), kAliasTimer, kModeShared);
     ASSERT_GT(area, 0);
@@ -259,20 +231,14 @@ TEST_F(CalendarTable, AnIndexWithoutTheAlarmTagIsNotTrusted) {
       if (std::string(t.name) != "ALARM") tags.push_back({t.name, t.key, t.condition});
     ASSERT_OK(e.Current()->CreateIndex(tags));
   }
-  const QByteArray before = [&] {
-    QFile f(dir_.path() + "/data/CALENDAR.CDX");
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-  }();
+  const std::string cdx = (dir_.path() + "/data/CALENDAR.CDX").toStdString(), before = xbase::testing::ReadAll(cdx);
   int area = -1;
   xbase::Status s = OpenCalendar(engine_, dir_.path(), kAliasTimer, &area, false);
   EXPECT_TRUE(s.IsCorruption()) << s.ToString();
   EXPECT_NE(s.message().find("no ALARM tag"), std::string::npos) << s.ToString();
   EXPECT_EQ(area, 0);
   EXPECT_EQ(engine_.WorkAreaOf(kAliasTimer), 0);
-  QFile f(dir_.path() + "/data/CALENDAR.CDX");
-  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-  EXPECT_EQ(f.readAll(), before);
-  f.close();
+  EXPECT_EQ(xbase::testing::ReadAll(cdx), before);
 
   bool repaired = false;
   ASSERT_OK(OpenCalendar(engine_, dir_.path(), kAliasTimer, &area, true, &repaired));

@@ -119,23 +119,13 @@ with tempfile.TemporaryDirectory() as app:
     subprocess.run([fill, app, "400", "7"], check=True)
     recs = compare_all(table, "after saves")
 
-    # The edge cases, spelled out.
+    # The documented example, and a sample that holds what the tag conditions leave out.
     alarm = dict(printed(table, "ALARM"))
     check(alarm.get(1) == "20261206 600", "10:00 on 6 Dec 2026 renders as '20261206 600', got %r" % alarm.get(1))
-    blank_alarm = [n for n, d, r in recs if not d and r["ALARMDATE"] is None]
-    check(blank_alarm and not set(blank_alarm) & set(alarm), "blank ALARMDATE records are not in ALARM")
-    held = {n for n, d, r in recs if not d and r["STATUS"] == "H"}
-    check(len(held) > 10, "the sample holds STATUS H records")
-    for tag in TAGS:
-        listed = {n for n, _ in printed(table, tag)}
-        if tag in ("UNIQUEID", "OWNER", "EVENTORD", "PUBLIC"):
-            check(not held & listed, "STATUS H records are absent from %s" % tag)
-        else:
-            key, cond = TAGS[tag]
-            want = {n for n in held if cond(recs[n - 1][2], False)}
-            check(want and want <= listed, "STATUS H records are present in %s" % tag)
     gone = [n for n, d, r in recs if d]
-    check(len(gone) > 10 and not set(gone) & {n for n, _ in printed(table, "EVNTDATE")}, "deleted records are in no tag")
+    held = [n for n, d, r in recs if not d and r["STATUS"] == "H"]
+    blank = [n for n, d, r in recs if not d and r["ALARMDATE"] is None]
+    check(min(len(gone), len(held), len(blank)) > 10, "the sample holds deleted, STATUS H and blank ALARMDATE records")
 
     # The program's rebuild: deleted records go for good, the tags come back exactly.
     live = len(recs) - len(gone)

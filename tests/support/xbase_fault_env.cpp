@@ -10,13 +10,21 @@ class FaultFile final : public File {
   Status Read(uint64_t offset, size_t n, char* buf, size_t* got) override { return base_->Read(offset, n, buf, got); }
   Status Write(uint64_t offset, std::string_view data) override {
     Status s = env_->Tick("write");
-    if (!s.ok()) {
-      if (env_->short_writes()) return base_->Write(offset, data.substr(0, data.size() / 2));
-      if (env_->torn_writes() && data.size() > 1)
-        base_->Write(offset, data.substr(0, data.size() / 2)).IgnoreError();  // torn on purpose
-      return s;
+    if (s.ok()) return base_->Write(offset, data);
+    using Kind = FaultInjectionEnv::WriteFault;
+    switch (env_->write_fault()) {
+      case Kind::kShort: return base_->Write(offset, data.substr(0, data.size() / 2));
+      case Kind::kChanged: {
+        std::string changed(data);
+        if (!changed.empty()) changed.back() = static_cast<char>(changed.back() ^ 1);
+        return base_->Write(offset, changed);
+      }
+      case Kind::kTorn:
+        if (data.size() > 1) base_->Write(offset, data.substr(0, data.size() / 2)).IgnoreError();  // torn on purpose
+        return s;
+      case Kind::kFail: break;
     }
-    return base_->Write(offset, data);
+    return s;
   }
   Status Size(uint64_t* size) override { return base_->Size(size); }
   Status Truncate(uint64_t size) override {
@@ -40,18 +48,12 @@ class FaultFile final : public File {
 
 Status FaultInjectionEnv::Tick(std::string_view what) {
   ++operations_;
-  if (failing_ && forever_) {
-    ++faults_;
-    last_fault_ = what;
-    return Status::IOError("injected failure (" + std::string(what) + ")");
-  }
   if (countdown_ < 0) return Status::OK();
   if (countdown_ > 0) {
     --countdown_;
     return Status::OK();
   }
   countdown_ = -1;
-  failing_ = true;
   ++faults_;
   last_fault_ = what;
   if (crash_hook_) crash_hook_();

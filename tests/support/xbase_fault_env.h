@@ -1,8 +1,7 @@
-// A test double for xbase::Env: wraps another Env, counts the writes, truncates,
-// renames and removals that pass through it, and makes a chosen one fail (or
-// stop the process through a hook) before anything reaches the disk. It counts
-// the faults it injected, so a test can show that its fault fired before it
-// judges the recovery.
+// A test double for xbase::Env: wraps another Env, counts the writes, truncates, renames and
+// removals that pass through it, and makes a chosen one fail (or stop the process through a hook)
+// before anything reaches the disk. It counts the faults it injected, so a test can show that its
+// fault fired before it judges the recovery.
 #pragma once
 
 #include <cstdint>
@@ -19,23 +18,18 @@ class FaultInjectionEnv : public Env {
  public:
   explicit FaultInjectionEnv(Env* base) : base_(base) {}
 
-  // After `n` successful operations the next one faults; with `always` every one after it
-  // faults too. -1 disables.
-  void FailAfter(int64_t n, bool always = false) {
-    countdown_ = n;
-    forever_ = always;
-    failing_ = false;
-  }
-  // A faulting write first writes the leading half of its bytes (a torn write), then fails.
-  void SetTornWrites(bool torn) { torn_ = torn; }
-  // A faulting write writes the leading half of its bytes and reports success, as a disk
-  // that loses the end of a write without telling does (still counted as a fault).
-  void SetShortWrites(bool short_writes) { short_ = short_writes; }
-  bool short_writes() const { return short_; }
+  // After `n` successful operations the next one faults; -1 disables.
+  void FailAfter(int64_t n) { countdown_ = n; }
+  // What a faulting write does: fail having written nothing; fail having written the leading half
+  // (torn); or report success having written only the leading half (short) or the bytes with the
+  // last one changed (changed), as a disk that loses or changes data without telling does.
+  enum class WriteFault { kFail, kTorn, kShort, kChanged };
+  void SetWriteFault(WriteFault kind) { write_fault_ = kind; }
+  WriteFault write_fault() const { return write_fault_; }
   // Called instead of failing when set; used to kill the process mid-operation.
   void SetCrashHook(std::function<void()> hook) { crash_hook_ = std::move(hook); }
-  // Runs `hook` once, just before the next byte-range lock taken through this Env (an
-  // opener's first lock comes after its open: the hook can replace the file between).
+  // Runs `hook` once, just before the next byte-range lock taken through this Env (an opener's
+  // first lock comes after its open: the hook can replace the file between).
   void SetLockHook(std::function<void()> hook) { lock_hook_ = std::move(hook); }
   int64_t lock_hooks_run() const { return lock_hooks_run_; }
   void BeforeLock() {
@@ -60,15 +54,11 @@ class FaultInjectionEnv : public Env {
 
   // Counts one operation; returns IOError (and counts a fault) when it is the faulting one.
   Status Tick(std::string_view what);
-  bool torn_writes() const { return torn_; }
 
  private:
   Env* base_;
   int64_t countdown_ = -1;
-  bool forever_ = false;
-  bool failing_ = false;
-  bool torn_ = false;
-  bool short_ = false;
+  WriteFault write_fault_ = WriteFault::kFail;
   std::string last_fault_;
   int64_t operations_ = 0;
   int64_t faults_ = 0;

