@@ -115,6 +115,13 @@ TEST(SyncPlan, APullTakesTheUidTheResourceNowHolds) {
   }
 }
 
+TEST(SyncPlan, APutWithoutAResourceNameIsNotRemembered) {
+  const SyncPlan plan = PlanSync(SyncState{}, {Local("n")}, Listing({}), kNow);
+  ASSERT_EQ(Kinds(plan), (std::vector{SyncActionKind::PushCreate}));
+  // The executor reported success but no href: nothing to pair, so the next sync looks again.
+  EXPECT_TRUE(ApplyOutcome(SyncState{}, plan.actions[0], {SyncResult::Done, {}, {}}).entries.empty());
+}
+
 TEST(SyncPlan, TheLaterChangeStaysInPlace) {
   const QDateTime t1 = kNow.addSecs(-7200), t2 = kNow.addSecs(-3600);
   struct Case {
