@@ -48,14 +48,6 @@ std::string Why(const caldav::Status& s) {
   return (caldav::ErrorName(s.error) + QStringLiteral(" (HTTP %1): ").arg(s.httpStatus) + s.message).toStdString();
 }
 
-// The content lines of an object, sorted: Radicale stores objects in its own order of
-// properties, and XML turns the CRLF line ends in calendar-data into LF unless escaped.
-QList<QByteArray> Lines(QByteArray ics) {
-  QList<QByteArray> lines = ics.replace("\r\n", "\n").split('\n');
-  std::sort(lines.begin(), lines.end());
-  return lines;
-}
-
 class RadicaleTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -137,33 +129,24 @@ TEST_F(RadicaleTest, DiscoveryFindsTheCalendarsFromTheServerThePrincipalOrTheCal
   EXPECT_TRUE(itself.principal.isEmpty());
 }
 
-// The answers a sync acts on: ETags that change, 412 for a stale one, tokens, removed members.
-TEST_F(RadicaleTest, CreateListFetchUpdateConflictDeleteAndSyncAgain) {
+// The refusals a sync acts on: a resource that exists, a stale ETag (412), one that is gone, a
+// token the server never gave. The plain pulls and pushes are checked end to end in the cli sync
+// tests.
+TEST_F(RadicaleTest, CreateListUpdateDeleteAndTheirRefusals) {
   const QUrl calendar = makeCalendar(QStringLiteral("work"), QStringLiteral("Work"));
   caldav::Session session(settings());
   // An href with a space and an @, as servers and other clients make them.
   const QUrl todo = href(QStringLiteral("call mum@home.ics"));
-
   const caldav::WriteResult created = session.create(todo, Todo("call-mum@home", "Call mum"));
   ASSERT_TRUE(created.status.ok()) << Why(created.status);
   ASSERT_FALSE(created.etag.isEmpty());
   EXPECT_EQ(created.href, todo);
   EXPECT_EQ(session.create(todo, Todo("call-mum@home", "Call mum")).status.error, Error::Conflict);
-
   const caldav::Changes initial = session.syncCollection(calendar, {});
   ASSERT_TRUE(initial.status.ok()) << Why(initial.status);
   ASSERT_EQ(initial.changed.size(), 1);
   EXPECT_EQ(initial.changed[0].href, todo);
   EXPECT_EQ(initial.changed[0].etag, created.etag);
-  EXPECT_TRUE(initial.removed.isEmpty());
-  EXPECT_FALSE(initial.syncToken.isEmpty());
-
-  const caldav::Objects fetched = session.fetch(calendar, {todo});
-  ASSERT_TRUE(fetched.status.ok()) << Why(fetched.status);
-  ASSERT_EQ(fetched.objects.size(), 1);
-  EXPECT_EQ(fetched.objects[0].href, todo);
-  EXPECT_EQ(fetched.objects[0].etag, created.etag);
-  EXPECT_EQ(Lines(fetched.objects[0].data), Lines(Todo("call-mum@home", "Call mum")));
 
   const caldav::WriteResult updated = session.update(todo, Todo("call-mum@home", "Call mum today"), created.etag);
   ASSERT_TRUE(updated.status.ok()) << Why(updated.status);
@@ -172,12 +155,6 @@ TEST_F(RadicaleTest, CreateListFetchUpdateConflictDeleteAndSyncAgain) {
   const caldav::WriteResult stale = session.update(todo, Todo("call-mum@home", "Call mum now"), created.etag);
   EXPECT_EQ(stale.status.error, Error::Conflict) << Why(stale.status);
   EXPECT_EQ(stale.status.httpStatus, 412);
-
-  const caldav::Changes sinceCreate = session.syncCollection(calendar, initial.syncToken);
-  ASSERT_TRUE(sinceCreate.status.ok()) << Why(sinceCreate.status);
-  ASSERT_EQ(sinceCreate.changed.size(), 1);
-  EXPECT_EQ(sinceCreate.changed[0].etag, updated.etag);
-  EXPECT_NE(sinceCreate.syncToken, initial.syncToken);
 
   // Listing without tokens finds events beside the to-dos.
   const QUrl event = href(QStringLiteral("event.ics"));
@@ -193,19 +170,18 @@ TEST_F(RadicaleTest, CreateListFetchUpdateConflictDeleteAndSyncAgain) {
   EXPECT_EQ(session.remove(todo, created.etag).error, Error::Conflict);
   const caldav::Status removed = session.remove(todo, updated.etag);
   ASSERT_TRUE(removed.ok()) << Why(removed);
-  const caldav::Changes afterRemoval = session.syncCollection(calendar, sinceCreate.syncToken);
-  ASSERT_TRUE(afterRemoval.status.ok()) << Why(afterRemoval.status);
-  ASSERT_EQ(afterRemoval.changed.size(), 1);
-  EXPECT_EQ(afterRemoval.changed[0].href, event);
-  EXPECT_EQ(afterRemoval.removed, QList<QUrl>{todo});
-
+  // Changes since the first listing: the event, and the to-do as removed.
+  const caldav::Changes since = session.syncCollection(calendar, initial.syncToken);
+  ASSERT_TRUE(since.status.ok()) << Why(since.status);
+  ASSERT_EQ(since.changed.size(), 1);
+  EXPECT_EQ(since.changed[0].href, event);
+  EXPECT_EQ(since.removed, QList<QUrl>{todo});
+  EXPECT_NE(since.syncToken, initial.syncToken);
   const caldav::Objects gone = session.fetch(calendar, {todo});
   ASSERT_TRUE(gone.status.ok()) << Why(gone.status);
   EXPECT_TRUE(gone.objects.isEmpty());
   EXPECT_EQ(gone.missing, QList<QUrl>{todo});
   EXPECT_EQ(session.remove(todo, updated.etag).error, Error::NotFound);
-
-  // A token the server never gave.
   const caldav::Changes bogus = session.syncCollection(calendar, QStringLiteral("http://radicale.org/ns/sync/bogus"));
   EXPECT_EQ(bogus.status.error, Error::TokenInvalid) << Why(bogus.status);
   EXPECT_TRUE(bogus.syncToken.isEmpty());
