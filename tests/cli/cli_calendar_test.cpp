@@ -38,12 +38,7 @@ class CalendarCliTest : public testsupport::CliFixture {
     EXPECT_EQ(run(now, {"list", "--all"}), 0) << errors.toStdString();
     return lines;
   }
-  QString field(const QString& rec, const QString& name) {
-    run("2026-12-06 00:00:00", {"show", rec});
-    for (const QString& l : lines)
-      if (l.startsWith(name + '\t')) return l.mid(name.size() + 1).trimmed();
-    return "<absent>";
-  }
+  QString field(const QString& rec, const QString& name) { return CliFixture::field(rec, name).trimmed(); }
   // A reminder's activity and alarm as "YYYYMMDD MINUTES / YYYYMMDD MINUTES".
   QString moments(const QString& rec) {
     return field(rec, "EVENTDATE") + ' ' + field(rec, "STARTTIME") + " / " + field(rec, "ALARMDATE") + ' ' +

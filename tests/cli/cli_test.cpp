@@ -21,8 +21,6 @@ namespace {
 
 class CliTest : public testsupport::CliFixture {
  protected:
-  // Runs a command at a moment; returns the exit code, keeps the output lines.
-  int run(const QString& now, const QStringList& args) { return runCli(QStringList{"--now", now} + args); }
   // The reminder table's three files, byte for byte.
   QByteArray tableBytes() {
     QByteArray all;
@@ -46,12 +44,6 @@ class CliTest : public testsupport::CliFixture {
     cdx.SetEntry(leaf, keyLength, 1, first);
     cdx.FixChecksum(leaf);
     xbase::testing::WriteAll(path, cdx.bytes());
-  }
-  QString field(const QString& rec, const QString& name) {
-    run("2026-12-06 00:00:00", {"show", rec});
-    for (const QString& l : lines)
-      if (l.startsWith(name + '\t')) return l.mid(name.size() + 1);
-    return "<absent>";
   }
 };
 
@@ -113,12 +105,7 @@ TEST_F(CliTest, ListAndShowPrintControlCharactersEscaped) {
   EXPECT_TRUE(lines[0].contains("Call \\x1b\\x01]0;owned\\x07 now \\x1b\\x01[31mred")) << lines[0].toStdString();
   ASSERT_EQ(run(kMorning, {"show", "1"}), 0);
   ASSERT_TRUE(lines.join('\n').contains("Call \\x1b")) << lines.join('\n').toStdString();
-  for (const QString& line : lines + QStringList{errors})
-    for (const QChar c : line) {
-      const char16_t u = c.unicode();
-      EXPECT_FALSE(u != u'\t' && (u < 0x20 || (u >= 0x7F && u < 0xA0)))
-          << "U+" << std::hex << int(u) << " in " << line.toStdString();
-    }
+  ExpectNoControls(lines + QStringList{errors});
 }
 
 TEST_F(CliTest, BadArgumentsWriteNothing) {

@@ -176,15 +176,12 @@ class World {
     return lost;
   }
 
-  std::multiset<std::pair<QString, QString>> LocalItems() const {
-    std::multiset<std::pair<QString, QString>> items;
-    for (const auto& [id, r] : local) items.insert({r.uid, r.content});
-    return items;
-  }
-  std::multiset<std::pair<QString, QString>> ServerItems() const {
-    std::multiset<std::pair<QString, QString>> items;
-    for (const auto& [href, r] : server) items.insert({r.uid, r.content});
-    return items;
+  // "uid=content" of each item of one side, sorted.
+  template <typename Side>
+  static std::string Describe(const Side& side) {
+    std::multiset<QString> items;
+    for (const auto& [key, r] : side) items.insert(r.uid + "=" + r.content);
+    return QStringList(items.begin(), items.end()).join(' ').toStdString();
   }
 
  private:
@@ -304,12 +301,6 @@ class World {
   int m_etag = 0;
 };
 
-std::string Describe(const std::multiset<std::pair<QString, QString>>& items) {
-  std::string s;
-  for (const auto& [uid, content] : items) s += (uid + "=" + content + " ").toStdString();
-  return s;
-}
-
 TEST(SyncModel, RandomEditsAndSyncsLoseNothingAndConverge) {
   int conflicts = 0, failedPasses = 0;
   for (unsigned seed = 1; seed <= 300; ++seed) {
@@ -335,7 +326,7 @@ TEST(SyncModel, RandomEditsAndSyncsLoseNothingAndConverge) {
           if (!pass.allSucceeded) ++failedPasses;
           if (clean) {
             // Nothing failed: both sides agree, and a second sync finds nothing to do.
-            ASSERT_EQ(Describe(w.LocalItems()), Describe(w.ServerItems())) << "step " << step;
+            ASSERT_EQ(World::Describe(w.local), World::Describe(w.server)) << "step " << step;
             ASSERT_EQ(w.Sync(path, 0.0, false).actions, 0u) << "step " << step;
           }
         }
@@ -344,10 +335,10 @@ TEST(SyncModel, RandomEditsAndSyncsLoseNothingAndConverge) {
     }
     // However it went, a sync without failures brings both sides together.
     w.Sync(path, 0.0, false);
-    ASSERT_EQ(Describe(w.LocalItems()), Describe(w.ServerItems()));
+    ASSERT_EQ(World::Describe(w.local), World::Describe(w.server));
     ASSERT_EQ(w.Sync(path, 0.0, false).actions, 0u);
     ASSERT_EQ(w.Lost(), QStringList());
-    for (const auto& item : w.LocalItems()) conflicts += item.second.endsWith(kCopyMark);
+    for (const auto& [id, r] : w.local) conflicts += r.content.endsWith(kCopyMark);
   }
   // The runs reached what they are there to check.
   EXPECT_GT(conflicts, 20);

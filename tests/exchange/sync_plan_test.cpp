@@ -122,21 +122,6 @@ TEST(SyncPlan, APutWithoutAResourceNameIsNotRemembered) {
   EXPECT_TRUE(ApplyOutcome(SyncState{}, plan.actions[0], {SyncResult::Done, {}, {}}).entries.empty());
 }
 
-TEST(SyncPlan, WritesAndDeletesNameTheETagTheServerMustStillHave) {
-  SyncPlan plan =
-      PlanSync(State({Entry("a"), Entry("b")}), {Local("a", "v2")}, Listing({Listed("a"), Listed("b")}), kNow);
-  ASSERT_EQ(Kinds(plan), (std::vector{SyncActionKind::PushUpdate, SyncActionKind::PushDelete}));
-  EXPECT_EQ(plan.actions[0].etag, "\"a-e1\"");
-  EXPECT_EQ(plan.actions[0].href, "/cal/a.ics");
-  EXPECT_EQ(plan.actions[1].etag, "\"b-e1\"");
-  EXPECT_EQ(plan.actions[1].recordId, "rec-b");
-
-  // The server rewrote "a" without changing it: the put names its new ETag.
-  plan = PlanSync(State({Entry("a")}), {Local("a", "v2")}, Listing({Fetched("a", "v1")}), kNow);
-  ASSERT_EQ(Kinds(plan), (std::vector{SyncActionKind::PushUpdate}));
-  EXPECT_EQ(plan.actions[0].etag, "\"a-e2\"");
-}
-
 TEST(SyncPlan, TheLaterChangeStaysInPlace) {
   const QDateTime t1 = kNow.addSecs(-7200), t2 = kNow.addSecs(-3600);
   struct Case {
@@ -238,83 +223,6 @@ TEST(SyncPlan, AFirstSyncMatchesByUidAndDeletesNothing) {
     EXPECT_EQ(plan.actions[2].href, "/cal/only-there.ics");
     EXPECT_EQ(plan.actions[3].recordId, "rec-only-here");
   }
-}
-
-TEST(SyncPlan, ChangesSinceATokenLeaveUnnamedMembersAlone) {
-  RemoteListing delta = Listing({Fetched("a", "v2")});
-  delta.complete = false;
-  delta.removed = QStringList{"/cal/b.ics"};
-  const SyncPlan plan =
-      PlanSync(State({Entry("a"), Entry("b"), Entry("c")}), {Local("a"), Local("b"), Local("c", "v2")}, delta, kNow);
-  EXPECT_EQ(Kinds(plan),
-            (std::vector{SyncActionKind::PullUpdate, SyncActionKind::PullDelete, SyncActionKind::PushUpdate}))
-      << Names(plan);
-}
-
-TEST(SyncPlan, APreconditionFailureLeavesTheItemToBeReplannedAsAConflict) {
-  const SyncState state = State({Entry("a")});
-  const SyncPlan plan = PlanSync(state, {Local("a", "v2")}, Listing({Listed("a")}), kNow);
-  ASSERT_EQ(Kinds(plan), (std::vector{SyncActionKind::PushUpdate}));
-  const SyncState after = ApplyOutcome(state, plan.actions[0], SyncOutcome{SyncResult::PreconditionFailed, {}, {}});
-  EXPECT_EQ(after, state);
-  // Meanwhile the server's copy changed: the next pass sees both changes, never a blind put.
-  SyncPlan next = PlanSync(after, {Local("a", "v2")}, Listing({Fetched("a", "v3", kNow)}), kNow.addSecs(60));
-  EXPECT_EQ(Kinds(next), (std::vector{SyncActionKind::Conflict}));
-  // A delete refused the same way: the server's change is stored again here.
-  const SyncPlan del = PlanSync(state, {}, Listing({Listed("a")}), kNow);
-  ASSERT_EQ(Kinds(del), (std::vector{SyncActionKind::PushDelete}));
-  EXPECT_EQ(ApplyOutcome(state, del.actions[0], SyncOutcome{SyncResult::PreconditionFailed, {}, {}}), state);
-  next = PlanSync(state, {}, Listing({Fetched("a", "v3")}), kNow);
-  EXPECT_EQ(Kinds(next), (std::vector{SyncActionKind::PullCreate}));
-}
-
-TEST(SyncPlan, OutcomesUpdateTheStateSoThatTheNextPlanIsEmpty) {
-  const SyncState state = State({Entry("a"), Entry("b"), Entry("c")});
-  std::vector<LocalItem> locals{Local("a", "v2"), Local("b"), Local("c"), Local("n", "new")};
-  RemoteListing listing = Listing({Listed("a"), Fetched("b", "v2"), Fetched("s", "srv")});
-  const SyncPlan plan = PlanSync(state, locals, listing, kNow);
-  ASSERT_EQ(Kinds(plan),
-            (std::vector{SyncActionKind::PushUpdate, SyncActionKind::PullUpdate, SyncActionKind::PullDelete,
-                         SyncActionKind::PullCreate, SyncActionKind::PushCreate}))
-      << Names(plan);
-  SyncState s = state;
-  s = ApplyOutcome(s, plan.actions[0], {SyncResult::Done, {.etag = "\"a-e3\""}, {}});
-  s = ApplyOutcome(s, plan.actions[1], {SyncResult::Done, {}, {}});
-  // "c" deleted on the server: the pull-delete failed here, so it stays remembered.
-  s = ApplyOutcome(s, plan.actions[2], {SyncResult::Failed, {}, {}});
-  s = ApplyOutcome(s, plan.actions[3], {SyncResult::Done, {.recordId = "rec-s"}, {}});
-  s = ApplyOutcome(s, plan.actions[4], {SyncResult::Done, {.href = "/cal/n.ics", .etag = "\"n-e1\""}, {}});
-  s = FinishSync(s, kCollection, plan, listing, false);
-  EXPECT_EQ(s.syncToken, "token-1");
-
-  locals = {Local("a", "v2"), Local("b", "v2"), Local("c"), Local("n", "new"), Local("s", "srv")};
-  listing = Listing({Listed("a", "e3"), Listed("b", "e2"), Listed("n", "e1"), Listed("s", "e2")});
-  // Only the failed pull-delete is planned again.
-  const SyncPlan again = PlanSync(s, locals, listing, kNow);
-  EXPECT_EQ(Kinds(again), (std::vector{SyncActionKind::PullDelete})) << Names(again);
-  s = ApplyOutcome(s, again.actions[0], {SyncResult::Done, {}, {}});
-  locals.erase(locals.begin() + 2);
-  EXPECT_TRUE(PlanSync(s, locals, listing, kNow).actions.empty());
-  s = FinishSync(s, kCollection, again, listing, true);
-  EXPECT_EQ(s.syncToken, "token-2");
-}
-
-TEST(SyncPlan, AConflictRemembersTheWinnerAndTheCopy) {
-  const SyncState state = State({Entry("a")});
-  const SyncPlan plan =
-      PlanSync(state, {Local("a", "v2", kNow)}, Listing({Fetched("a", "v3", kNow.addSecs(-5))}), kNow);
-  ASSERT_EQ(Kinds(plan), (std::vector{SyncActionKind::Conflict}));
-  ASSERT_TRUE(plan.actions[0].localWins);
-  const SyncedItem copy{"copy-uid", "rec-copy", "/cal/copy.ics", "\"c1\"", Fp("v3 copy"), Fp("v3 copy")};
-  const SyncState s = ApplyOutcome(state, plan.actions[0], {SyncResult::Done, {.etag = "\"a-e3\""}, copy});
-  ASSERT_EQ(s.entries.size(), 2u);
-  EXPECT_EQ(s.entries[0].etag, "\"a-e3\"");
-  EXPECT_EQ(s.entries[0].localFingerprint, Fp("v2"));
-  EXPECT_EQ(s.entries[0].remoteFingerprint, Fp("v2"));
-  EXPECT_EQ(s.entries[1].recordId, "rec-copy");
-  const SyncPlan next = PlanSync(s, {Local("a", "v2"), {"rec-copy", "copy-uid", Fp("v3 copy"), {}}},
-                                 Listing({Listed("a", "e3"), {"/cal/copy.ics", "\"c1\"", false, {}, {}, {}}}), kNow);
-  EXPECT_TRUE(next.actions.empty()) << Names(next);
 }
 
 // Fingerprints in two halves, content and alarm, as ReminderFingerprint makes them.

@@ -52,12 +52,9 @@ TEST_F(SyncStateFile, RoundTripKeepsEveryField) {
   ASSERT_EQ(WriteSyncState(path(), SyncState{kCollection, "t2", {}}), "");
   EXPECT_EQ(ReadSyncState(path(), kCollection).state, (SyncState{kCollection, "t2", {}}));
   EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"calendar.sync"});
-}
-
-TEST_F(SyncStateFile, MissingFileIsNoStateWithoutComplaint) {
-  const SyncStateRead read = ReadSyncState(path(), kCollection);
-  EXPECT_TRUE(read.state.empty());
-  EXPECT_EQ(read.ignored, "");
+  // No file is no state, without complaint.
+  ASSERT_TRUE(QFile::remove(path()));
+  EXPECT_EQ(ReadSyncState(path(), kCollection).ignored, "");
 }
 
 TEST_F(SyncStateFile, EveryTruncationReadsAsNoStateOrTheWholeState) {
@@ -113,55 +110,37 @@ TEST_F(SyncStateFile, DamagedContentReadsAsNoState) {
   }
 }
 
-TEST_F(SyncStateFile, AnotherCollectionsStateIsNotUsed) {
+// Each file that is not read says why; each write that is refused leaves nothing behind.
+TEST_F(SyncStateFile, WhatIsNotOursOrTooLargeIsNeitherReadNorWritten) {
+  const auto ignored = [&](const char* why) {
+    const SyncStateRead read = ReadSyncState(path(), kCollection);
+    EXPECT_TRUE(read.state.empty()) << why;
+    EXPECT_TRUE(read.ignored.contains(why)) << read.ignored.toStdString();
+  };
   ASSERT_EQ(WriteSyncState(path(), SampleState()), "");
-  const SyncStateRead read = ReadSyncState(path(), "https://cal.example.org/dav/anna/work/");
-  EXPECT_TRUE(read.state.empty());
-  EXPECT_TRUE(read.ignored.contains("another collection")) << read.ignored.toStdString();
-}
+  EXPECT_TRUE(ReadSyncState(path(), "https://cal.example.org/dav/anna/work/").ignored.contains("another collection"));
+  ASSERT_TRUE(QFile::resize(path(), kMaxSyncStateBytes + 1));
+  ignored("larger");
+  ASSERT_TRUE(QFile::remove(path()));
 
-TEST_F(SyncStateFile, ALinkOrAFolderInItsPlaceIsNotRead) {
+  // A link in its place is not read, nor written through: the file it points at stays as it was.
   const QString real = dir.filePath("elsewhere.sync");
   ASSERT_EQ(WriteSyncState(real, SampleState()), "");
   ASSERT_TRUE(QFile::link(real, path()));
-  SyncStateRead read = ReadSyncState(path(), kCollection);
-  EXPECT_TRUE(read.state.empty());
-  EXPECT_TRUE(read.ignored.contains("not a regular file"));
-  // Nor written through: the file it points at stays as it was.
+  ignored("not a regular file");
   const QByteArray before = ReadAll(real);
   EXPECT_NE(WriteSyncState(path(), SyncState{kCollection, "", {}}), "");
   EXPECT_EQ(ReadAll(real), before);
-
-  ASSERT_TRUE(QFile::remove(path()));
+  ASSERT_TRUE(QFile::remove(path()) && QFile::remove(real));
   ASSERT_TRUE(QDir(dir.path()).mkdir("calendar.sync"));
-  read = ReadSyncState(path(), kCollection);
-  EXPECT_TRUE(read.state.empty());
-  EXPECT_TRUE(read.ignored.contains("not a regular file"));
+  ignored("not a regular file");
   EXPECT_NE(WriteSyncState(path(), SampleState()), "");
-}
+  ASSERT_TRUE(QDir(dir.path()).rmdir("calendar.sync"));
 
-TEST_F(SyncStateFile, AFileLargerThanAStateCanBeIsNotRead) {
-  {
-    QFile f(path());
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    ASSERT_TRUE(f.resize(kMaxSyncStateBytes + 1));
-  }
-  const SyncStateRead read = ReadSyncState(path(), kCollection);
-  EXPECT_TRUE(read.state.empty());
-  EXPECT_TRUE(read.ignored.contains("larger"));
-}
-
-TEST_F(SyncStateFile, MoreEntriesThanAllowedAreRefusedOnWrite) {
-  SyncState s{kCollection, "", {}};
-  s.entries.resize(static_cast<size_t>(kMaxSyncEntries) + 1);
-  EXPECT_NE(WriteSyncState(path(), s), "");
-  EXPECT_FALSE(QFile::exists(path()));
-}
-
-TEST_F(SyncStateFile, AWriteThatCannotBeMadeSaysSoAndLeavesNothing) {
-  const QString nowhere = dir.filePath("no-such-folder/calendar.sync");
-  EXPECT_NE(WriteSyncState(nowhere, SampleState()), "");
-  EXPECT_FALSE(QFile::exists(nowhere));
+  SyncState tooMany{kCollection, "", {}};
+  tooMany.entries.resize(static_cast<size_t>(kMaxSyncEntries) + 1);
+  EXPECT_NE(WriteSyncState(path(), tooMany), "");
+  EXPECT_NE(WriteSyncState(dir.filePath("no-such-folder/calendar.sync"), SampleState()), "");
   EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
 }
 

@@ -38,6 +38,24 @@ class CliFixture : public ::testing::Test {
     return code;
   }
 
+  int run(const QString& now, const QStringList& args) { return runCli(QStringList{"--now", now} + args); }
+  // A field of a record as `show` prints it.
+  QString field(const QString& rec, const QString& name) {
+    run("2026-12-06 00:00:00", {"show", rec});
+    for (const QString& l : lines)
+      if (l.startsWith(name + '\t')) return l.mid(name.size() + 1);
+    return "<absent>";
+  }
+  // No control character but the tab reaches the terminal.
+  static void ExpectNoControls(const QStringList& texts) {
+    for (const QString& text : texts)
+      for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        EXPECT_FALSE(u != u'\t' && (u < 0x20 || (u >= 0x7F && u < 0xA0)))
+            << "U+" << std::hex << int(u) << " in " << text.toStdString();
+      }
+  }
+
   QTemporaryDir dir;
   QString app = dir.filePath("app");
   QStringList lines;

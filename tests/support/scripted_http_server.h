@@ -1,6 +1,6 @@
 #pragma once
 // A tiny HTTP server of the test's own on 127.0.0.1, for answers no real server gives: every
-// connection gets the same scripted answer (cut short, oversized, malformed) and is closed. Runs
+// connection gets the same scripted answer (cut short, oversized, malformed, or silence) and is closed. Runs
 // on a thread of its own, stopped and joined when the object goes. The requests it read are kept
 // for the test to look at.
 
@@ -17,12 +17,14 @@
 #include <atomic>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace chimewise::testsupport {
 
 struct ScriptedAnswer {
   QByteArray head;       // sent as it is: status line, headers, blank line, perhaps a body
   qint64 fillBytes = 0;  // then this many bytes of 'x' (stopped early when the client goes)
+  bool silent = false;   // instead: each connection is taken and held, never read or answered
 };
 
 class ScriptedHttpServer {
@@ -51,6 +53,8 @@ class ScriptedHttpServer {
   QUrl url(const QString& path = QStringLiteral("/")) const {
     return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path));
   }
+  // The connections taken so far.
+  int connections() const { return m_connections; }
   // The head of each request read so far (request line and headers).
   QList<QByteArray> requests() const {
     std::lock_guard lock(m_mutex);
@@ -59,14 +63,21 @@ class ScriptedHttpServer {
 
  private:
   void serve() {
+    std::vector<int> held;
     while (!m_stop) {
       pollfd p{m_listener, POLLIN, 0};
       if (::poll(&p, 1, 50) <= 0) continue;
       const int client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
       if (client < 0) continue;
+      ++m_connections;
+      if (m_answer.silent) {
+        held.push_back(client);
+        continue;
+      }
       answer(client);
       ::close(client);
     }
+    for (const int client : held) ::close(client);
   }
 
   void answer(int client) {
@@ -114,6 +125,7 @@ class ScriptedHttpServer {
   int m_listener = -1;
   int m_port = 0;
   std::atomic<bool> m_stop{false};
+  std::atomic<int> m_connections{0};
   mutable std::mutex m_mutex;
   QList<QByteArray> m_requests;
   std::thread m_thread;

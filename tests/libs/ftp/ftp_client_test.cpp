@@ -55,46 +55,6 @@ class FtpClientTest : public ::testing::Test {
   QTemporaryDir m_dir;
 };
 
-TEST_F(FtpClientTest, ListsSizesAndDownloadsFromAnAbsoluteFolder) {
-  put("105.exe", QByteArray(70000, 'a'));
-  put("with space.txt", "x");
-  put("other.txt", "y", "srv/pub/");
-  FtpServer server(m_dir.filePath("srv"));
-  ASSERT_TRUE(server.ready());
-  ftp::FtpClient client(optionsFor(server.port()));
-
-  ASSERT_TRUE(client.probe());
-  EXPECT_TRUE(client.busy());
-  EXPECT_FALSE(client.list(QStringLiteral("/pub/")));  // one operation at a time
-  EXPECT_TRUE(AwaitReply(client).result.ok());
-
-  ASSERT_TRUE(client.list(QStringLiteral("/pub/updrmind/")));
-  ftp::Reply r = AwaitReply(client);
-  ASSERT_TRUE(r.result.ok()) << r.result.text.toStdString();
-  r.names.sort();
-  EXPECT_EQ(r.names, QStringList({"105.exe", "with space.txt"}));
-
-  ASSERT_TRUE(client.size(QStringLiteral("/pub/updrmind/105.exe")));
-  r = AwaitReply(client);
-  EXPECT_TRUE(r.result.ok());
-  EXPECT_EQ(r.size, 70000);
-
-  // The last progress report comes before the end: a caller showing progress stops at finished().
-  qint64 lastProgress = -1, progressAtEnd = -1;
-  QObject::connect(&client, &ftp::FtpClient::progress, [&](qint64 received, qint64) { lastProgress = received; });
-  const auto atEnd = QObject::connect(&client, &ftp::FtpClient::finished, [&] { progressAtEnd = lastProgress; });
-  ASSERT_TRUE(client.download(QStringLiteral("/pub/updrmind/105.exe"), local("a.exe"), 1 << 20));
-  r = AwaitReply(client);
-  ASSERT_TRUE(r.result.ok()) << r.result.text.toStdString();
-  EXPECT_EQ(progressAtEnd, 70000);
-  QObject::disconnect(atEnd);
-  EXPECT_EQ(localBytes("a.exe"), QByteArray(70000, 'a'));
-
-  ASSERT_TRUE(client.download(QStringLiteral("/pub/updrmind/with space.txt"), local("b.txt"), 10));
-  EXPECT_TRUE(AwaitReply(client).result.ok());
-  EXPECT_EQ(localBytes("b.txt"), "x");
-}
-
 TEST_F(FtpClientTest, FailuresCarryCurlsCodeAndText) {
   put("big.exe", QByteArray(5000, 'b'));
   put("exists.exe", "mine", "local/");
@@ -164,9 +124,12 @@ TEST_F(FtpClientTest, AbortAndDestroyingTheClientStopASlowDownload) {
 }
 
 // A caller chains its operations from finished(): each starts from the handler of the one before,
-// and each ends with exactly one finished(), never inside the call that started it.
-TEST_F(FtpClientTest, EachOperationStartsFromTheEndOfTheOneBefore) {
-  put("110.exe", QByteArray(3000, 'c'));
+// and each ends with exactly one finished(), never inside the call that started it. One operation
+// runs at a time.
+TEST_F(FtpClientTest, ListsSizesAndDownloadsEachFromTheEndOfTheOneBefore) {
+  put("105.exe", QByteArray(70000, 'a'));
+  put("with space.txt", "x");
+  put("other.txt", "y", "srv/pub/");
   FtpServer server(m_dir.filePath("srv"));
   ASSERT_TRUE(server.ready());
   ftp::FtpClient client(optionsFor(server.port()));
@@ -179,23 +142,33 @@ TEST_F(FtpClientTest, EachOperationStartsFromTheEndOfTheOneBefore) {
   };
   const std::function<bool()> next[] = {
       [&] { return client.list(QStringLiteral("/pub/updrmind/")); },
-      [&] { return client.size(QStringLiteral("/pub/updrmind/110.exe")); },
-      [&] { return client.download(QStringLiteral("/pub/updrmind/110.exe"), local("c.exe"), 1 << 20); },
+      [&] { return client.size(QStringLiteral("/pub/updrmind/105.exe")); },
+      [&] { return client.download(QStringLiteral("/pub/updrmind/105.exe"), local("a.exe"), 1 << 20); },
+      [&] { return client.download(QStringLiteral("/pub/updrmind/with space.txt"), local("b.txt"), 10); },
   };
+  // The last progress report comes before the end: a caller showing progress stops at finished().
+  qint64 lastProgress = -1, progressAtEnd = -1;
+  QObject::connect(&client, &ftp::FtpClient::progress, [&](qint64 received, qint64) { lastProgress = received; });
   QObject::connect(&client, &ftp::FtpClient::finished, [&](const ftp::Reply& reply) {
     finishedInsideStart |= inStart;
     replies << reply;
-    if (replies.size() <= 3) start(next[replies.size() - 1]);
+    if (replies.size() == 4) progressAtEnd = lastProgress;
+    if (replies.size() <= 4) start(next[replies.size() - 1]);
   });
   start([&] { return client.probe(); });
-  ASSERT_TRUE(RunEventsUntil([&] { return replies.size() == 4; }));
+  EXPECT_TRUE(client.busy());
+  EXPECT_FALSE(client.list(QStringLiteral("/pub/")));
+  ASSERT_TRUE(RunEventsUntil([&] { return replies.size() == 5; }));
   RunEventsFor(200);  // nothing more comes
-  ASSERT_EQ(replies.size(), 4);
+  ASSERT_EQ(replies.size(), 5);
   EXPECT_FALSE(finishedInsideStart);
   for (const ftp::Reply& r : replies) EXPECT_TRUE(r.result.ok()) << r.result.text.toStdString();
-  EXPECT_EQ(replies[1].names, QStringList({"110.exe"}));
-  EXPECT_EQ(replies[2].size, 3000);
-  EXPECT_EQ(QFileInfo(local("c.exe")).size(), 3000);
+  replies[1].names.sort();
+  EXPECT_EQ(replies[1].names, QStringList({"105.exe", "with space.txt"}));
+  EXPECT_EQ(replies[2].size, 70000);
+  EXPECT_EQ(progressAtEnd, 70000);
+  EXPECT_EQ(localBytes("a.exe"), QByteArray(70000, 'a'));
+  EXPECT_EQ(localBytes("b.txt"), "x");
   EXPECT_FALSE(client.busy());
 }
 
