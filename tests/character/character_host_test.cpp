@@ -1,10 +1,8 @@
 // The program's character over the real character platform, with silent audio on a clock the
 // test drives.
 #include "character/character_host.h"
-#include "character/character_choice.h"
 #include "character/character_tables.h"
 #include "character/wave_file.h"
-#include "core/app_paths.h"
 #include "core/program_events.h"
 #include "core/prompts.h"
 #include "core/settings_keys.h"
@@ -95,16 +93,6 @@ qint64 GoodbyeBoundMs(const agent::Character& c) {
 }
 
 }  // namespace
-
-TEST(CharacterStore, ProgramAndPlatformAgreeOnTheFileEnding) {
-  EXPECT_EQ(kCharacterExtension, QString::fromLatin1(agent::kCharacterFileSuffix));
-  // The preferred character ships, is found the way the program looks for it (any letter case)
-  // and loads on the platform.
-  const auto preferred = FindPathNoCase(kAssets + "/characters", kPreferredCharacter + kCharacterExtension);
-  ASSERT_TRUE(preferred);
-  const agent::LoadResult loaded = agent::loadCharacterFile(*preferred);
-  EXPECT_TRUE(loaded.value()) << loaded.error().toStdString();
-}
 
 TEST_F(CharacterHostTest, MissingFoldersAndFilesAreToldAndNothingLoads) {
   make(120000, "nowhere")->LoadCharacter("Hoot.ochar", true);
