@@ -215,18 +215,8 @@ TEST_F(CharacterHostTest, CommandsThatCannotRunAreDisabledAndChoicesReachTheHost
   c->popupMenu()->close();
 }
 
-// Bookmark 200 in the words asks the user to go on.
-TEST_F(CharacterHostTest, BookmarkTwoHundredAsksTheUserToGoOn) {
+TEST_F(CharacterHostTest, SayTextShowsQueuesRestoresSoundEffectsAndStopsAtBookmarkTwoHundred) {
   auto host = make(30000);
-  agent::Character* c = loaded(*host);
-  ASSERT_NE(c, nullptr);
-  host->SayText("Read this \\Mrk=200\\ and that.");
-  EXPECT_TRUE(testsupport::RunEventsUntil([&] { return c->queuedRequests() == 0; }, 10000));
-  EXPECT_TRUE(told("Click to Continue", "Please Press OK to Continue"));
-}
-
-TEST_F(CharacterHostTest, SayTextShowsQueuesAndRestoresSoundEffects) {
-  auto host = make();
   agent::Character* c = loaded(*host);
   ASSERT_NE(c, nullptr);
   c->setSoundEffectsOn(false);
@@ -238,6 +228,10 @@ TEST_F(CharacterHostTest, SayTextShowsQueuesAndRestoresSoundEffects) {
   EXPECT_EQ(c->queuedRequests(), 4);  // show, speak, play, speak
   host->QuietCharacter();
   EXPECT_EQ(c->queuedRequests(), 0);
+  // Bookmark 200 in the words asks the user to go on.
+  host->SayText("Read this \\Mrk=200\\ and that.");
+  EXPECT_TRUE(testsupport::RunEventsUntil([&] { return c->queuedRequests() == 0; }, 10000));
+  EXPECT_TRUE(told("Click to Continue", "Please Press OK to Continue"));
 }
 
 // Reminder sounds and their pauses, on the character's clock moved by hand: the words said after
