@@ -19,7 +19,6 @@
 #include <agent/clock.h>
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -27,7 +26,6 @@
 #include <QScopedValueRollback>
 #include <QScreen>
 #include <QTime>
-#include <QTimer>
 #include <algorithm>
 #include <cmath>
 
@@ -74,9 +72,8 @@ CharacterHost::CharacterHost(SharedState& state, SettingsStore& settings, Prompt
   ao.voiceName = m_options.voiceName;
   m_service = std::make_unique<agent::AgentService>(ao);
   m_sounds = agent::createAudioOutput(*clock, ao.audio);
-  m_releaseTimer.setSingleShot(true);
-  m_releaseTimer.setTimerType(Qt::PreciseTimer);
-  connect(&m_releaseTimer, &QTimer::timeout, this, &CharacterHost::lookAtGoodbye);
+  m_releaseTimer = clock->createTimer();
+  connect(m_releaseTimer.get(), &agent::Timer::timeout, this, &CharacterHost::lookAtGoodbye);
   // The service shutting down ends any wait for its speech.
   connect(m_service.get(), &agent::AgentService::shutdown, this, [this] { m_state.events->EndSpeechWaits(); });
   m_keepClear = std::make_unique<KeepClear>([this] { return m_character.data(); });
@@ -87,7 +84,7 @@ CharacterHost::~CharacterHost() {
   // what it delivers still finds this host whole.
   m_keepClear.reset();
   m_afterRelease = nullptr;
-  m_releaseTimer.stop();
+  m_releaseTimer->stop();
   for (const QMetaObject::Connection& c : m_releaseWatch) disconnect(c);
   QCoreApplication::removePostedEvents(this);
   m_sounds.reset();
@@ -353,7 +350,7 @@ void CharacterHost::SayGoodbye() {
   if (const agent::Animation* show = definition.findAnimation(QStringLiteral("Show")); show && !wasVisible)
     lengthMs += show->durationMs();
   if (const agent::Animation* wave = definition.findAnimation(QStringLiteral("Wave"))) lengthMs += wave->durationMs();
-  m_goodbyeDeadline = QDeadlineTimer(lengthMs + kGoodbyeSlackMs);
+  m_goodbyeEndMs = m_clock->nowMs() + lengthMs + kGoodbyeSlackMs;
 }
 
 void CharacterHost::ReleaseCharacter(std::function<void()> then) {
@@ -367,7 +364,7 @@ void CharacterHost::ReleaseCharacter(std::function<void()> then) {
     return;
   }
   m_afterRelease = then ? std::move(then) : [] {};
-  if (!m_character || m_goodbyeDeadline.isForever()) {
+  if (!m_character || m_goodbyeEndMs < 0) {
     finishRelease();
     return;
   }
@@ -382,20 +379,21 @@ void CharacterHost::ReleaseCharacter(std::function<void()> then) {
 
 void CharacterHost::lookAtGoodbye() {
   if (!m_afterRelease) return;
-  const bool over = !m_character || m_character->queuedRequests() == 0 || !visible() || m_goodbyeDeadline.hasExpired();
+  const qint64 leftMs = m_goodbyeEndMs - m_clock->nowMs();
+  const bool over = !m_character || m_character->queuedRequests() == 0 || !visible() || leftMs <= 0;
   if (over) {
     finishRelease();
     return;
   }
   // Changes that come without a signal are looked for twice a second.
-  m_releaseTimer.start(static_cast<int>(std::clamp<qint64>(m_goodbyeDeadline.remainingTime(), 1, 500)));
+  m_releaseTimer->start(std::min<qint64>(leftMs, 500));
 }
 
 void CharacterHost::finishRelease() {
-  m_releaseTimer.stop();
+  m_releaseTimer->stop();
   for (const QMetaObject::Connection& c : m_releaseWatch) disconnect(c);
   m_releaseWatch.clear();
-  m_goodbyeDeadline = QDeadlineTimer(QDeadlineTimer::Forever);
+  m_goodbyeEndMs = -1;
   m_pendingShow = 0;
   if (m_character) m_character->hide();
   m_character = nullptr;

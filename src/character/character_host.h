@@ -6,7 +6,6 @@
 #include "character/speaker.h"
 #include "core/problem.h"
 
-#include <QDeadlineTimer>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -21,6 +20,7 @@ class AudioOutput;
 class Character;
 class Clock;
 struct Failure;
+class Timer;
 }  // namespace agent
 
 namespace chimewise {
@@ -183,11 +183,11 @@ class CharacterHost final : public QObject, public Speaker {
   QMetaObject::Connection m_pauseWatch;
   bool m_keepPauses = false;  // set while the character's own hide ends the speech waits
   bool m_listenUnavailableTold = false;
-  // The latest release may wait for the goodbye; forever while no goodbye is queued.
-  QDeadlineTimer m_goodbyeDeadline{QDeadlineTimer::Forever};
+  // When (on the clock) the latest release stops waiting for the goodbye; -1 while none is queued.
+  qint64 m_goodbyeEndMs = -1;
   // What follows the release that waits for the goodbye; empty while none waits.
   std::function<void()> m_afterRelease;
-  QTimer m_releaseTimer;
+  std::unique_ptr<agent::Timer> m_releaseTimer;  // on the clock
   QList<QMetaObject::Connection> m_releaseWatch;
   std::unique_ptr<KeepClear> m_keepClear;
 };

@@ -10,7 +10,6 @@
 #include "schedule/schedule_dialog.h"
 #include "schedule/schedule_windows.h"
 #include "support/files.h"
-#include "tours/first_run.h"
 #include "tours/introduction_tour.h"
 #include "tours/options_tour.h"
 #include "tours/schedule_tour.h"
@@ -169,20 +168,6 @@ TEST_F(IntroductionTest, EndedAtAButtonItPutsEverythingBack) {
   }
 }
 
-TEST_F(IntroductionTest, TheFirstStartAfterInstallationIntroducesTheProgramOnce) {
-  testsupport::Touch(state.AppFolder + "/chiminst.dll");
-  int introductions = 0;
-  const auto introduce = [&] {
-    ++introductions;
-    RunIntroduction(*context, OpenViewerOf(*viewers));
-  };
-  EXPECT_TRUE(IntroduceOnFirstStart(state.AppFolder, introduce));
-  EXPECT_FALSE(FirstRunMarker(state.AppFolder).has_value());
-  EXPECT_FALSE(IntroduceOnFirstStart(state.AppFolder, introduce));
-  EXPECT_EQ(introductions, 1);
-  EXPECT_EQ(spoken().first(), "Hi, I am Hoot!");
-}
-
 // The Schedule Activity tour over the real dialog holding the user's own entry.
 class ScheduleTourTest : public ScriptTest {
  protected:
@@ -261,25 +246,14 @@ TEST_F(ScheduleTourTest, SaysItsScriptBesideEveryControlFillsInTheExampleAndPuts
 
 // Stopped after it has typed into the dialog, the user's entry comes back.
 TEST_F(ScheduleTourTest, StoppedMidwayItPutsTheEntryBack) {
-  for (const bool quit : {false, true}) {
-    SCOPED_TRACE(quit ? "Quit" : "NoTalk");
-    events.clear();
-    onEvent = [&](const TourEvent& e) {
-      if (e.kind != Kind::Change || e.text != "Have lunch with staff") return;
-      if (quit) {
-        state.events->BeginClosing();
-      } else {
-        host->QuietCharacter();
-        state.events->RequestStop();
-      }
-    };
-    RunScheduleTour(*dialog, *context);
-    runToEnd();
-    EXPECT_EQ(texts(Kind::Change).last(), "Have lunch with staff");
-    EXPECT_EQ(entry(), user);
-    EXPECT_TRUE(dialog->isEnabled());
-    EXPECT_FALSE(state.events->stopRequested());
-  }
+  onEvent = [&](const TourEvent& e) {
+    if (e.kind == Kind::Change && e.text == "Have lunch with staff") state.events->BeginClosing();
+  };
+  RunScheduleTour(*dialog, *context);
+  runToEnd();
+  EXPECT_EQ(texts(Kind::Change).last(), "Have lunch with staff");
+  EXPECT_EQ(entry(), user);
+  EXPECT_TRUE(dialog->isEnabled());
 }
 
 // A picture of the first wait: the character drawn beside the control. With
