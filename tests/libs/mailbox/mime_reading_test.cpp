@@ -120,6 +120,8 @@ TEST(TextParts, TheBodyOfEachShapeOfMessage) {
       {"text/plain", "Tschuess\r\n", b64, "Tschuess"},
       {"text/plain; charset=utf-8", "Zm9vIGJhcg==\r\n", b64, "foo bar"},
       {"text/plain; charset=utf-8", "SGVsbG8s\r\nIHdvcmxk\r\n", b64, "Hello, world"},
+      // Blanks a gateway left at the ends of the lines are no part of the base64.
+      {"text/plain; charset=utf-8", "SGVsbG8s \r\nIHdvcmxk\t \r\n", b64, "Hello, world"},
       // "=UT" and "=8" are no escapes: kept as written. "=E9" is one, "=" at a line end a soft break.
       {"text/plain; charset=iso-8859-1", "charset=UTF8 is caf=E9 and a =\r\nsoft break=\r\n", qp,
        "charset=UTF8 is café and a soft break"},
