@@ -6,7 +6,6 @@
 #include "support/files.h"
 #include "support/qt_print.h"
 
-#include <QDir>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 

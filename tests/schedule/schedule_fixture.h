@@ -13,8 +13,6 @@
 #include "schedule/save_event.h"
 #include "support/files.h"
 
-#include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <memory>

@@ -3,9 +3,9 @@
 #include "schedule/schedule_rules.h"
 
 #include "schedule/schedule_fixture.h"
+#include "support/qt_app.h"
 #include "support/qt_print.h"
 
-#include <QCoreApplication>
 #include <gtest/gtest.h>
 
 #include <array>
@@ -123,13 +123,13 @@ TEST(ScheduleRules, OnlyAReminderInAnEarlierMinuteThanNowAsksToRemindNow) {
   EXPECT_TRUE(AsksToRemindNow(at(kDay.addDays(-1), QTime(23, 0)), kNow));
   EXPECT_FALSE(AsksToRemindNow(at(kDay.addDays(1), QTime(0, 0)), kNow));
   // An entry that will be refused anyway (blank activity, a date missing) is not asked about.
-  EventInput blank = at(kDay, QTime(9, 0));
-  blank.activity = QStringLiteral("   ");
-  EXPECT_FALSE(AsksToRemindNow(blank, kNow));
+  EventInput refused = at(kDay, QTime(9, 0));
+  refused.activity = QStringLiteral("   ");
+  EXPECT_FALSE(AsksToRemindNow(refused, kNow));
   EXPECT_FALSE(AsksToRemindNow(at(QDate(), QTime(9, 0)), kNow));
-  EventInput noActivityDate = at(kDay, QTime(9, 0));
-  noActivityDate.activityDate = QDate();
-  EXPECT_FALSE(AsksToRemindNow(noActivityDate, kNow));
+  refused = at(kDay, QTime(9, 0));
+  refused.activityDate = QDate();
+  EXPECT_FALSE(AsksToRemindNow(refused, kNow));
   // Yes: the reminder moves to this minute, everything else stays as typed.
   const EventInput yes = RemindingNow(at(kDay.addDays(-2), QTime(8, 0)), kNow);
   EXPECT_EQ(QDateTime(yes.remindDate, yes.remindTime), QDateTime(kDay, QTime(10, 0)));
@@ -140,14 +140,7 @@ TEST(ScheduleRules, OnlyAReminderInAnEarlierMinuteThanNowAsksToRemindNow) {
 
 class EditEntryTest : public ::testing::Test {
  protected:
-  struct App {
-    App() {
-      static int argc = 1;
-      static char name[] = "schedule-rules-tests";
-      static char* argv[] = {name, nullptr};
-      if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
-    }
-  } app;  // before the folder
+  const bool app = (testsupport::EnsureQtApp(), true);  // before the folder
   std::optional<EventInput> read(qint64 rec) {
     return ReadEditEntry(folder.engine, folder.state.AppFolder, rec, &problem);
   }
@@ -224,19 +217,6 @@ TEST_F(EditEntryTest, AReminderWithoutAnAlarmDateStillShowsATimeOfDay) {
     EXPECT_FALSE(got->remindDate.isValid());
     EXPECT_EQ(got->remindTime, shown) << minutes;
   }
-}
-
-TEST_F(EditEntryTest, AnEmptyActivityIsRefusedAndNothingIsStored) {
-  EventInput in = stretch();
-  in.activity = QStringLiteral("  ");
-  const SaveResult r = folder.saver->SaveEvent(in);
-  EXPECT_FALSE(r.saved);
-  EXPECT_EQ(r.refused, SaveField::Activity);
-  EXPECT_EQ(r.problem.kind, ProblemKind::EmptyActivity);
-  EXPECT_EQ(Describe(r.problem).title, QStringLiteral("Enter Activity"));
-  EXPECT_EQ(folder.recordCount(), 0u);
-  in.remindDate = QDate();  // invalid dates are still told first
-  EXPECT_EQ(folder.saver->SaveEvent(in).refused, SaveField::RemindDate);
 }
 
 }  // namespace

@@ -9,9 +9,6 @@
 #include "support/status_notifier_watcher.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <gtest/gtest.h>

@@ -9,15 +9,11 @@
 #include "core/shared_state.h"
 #include "core/time_format.h"
 #include "core/wait_scope.h"
-#include "core/window_placement.h"
 #include "support/files.h"
 #include "support/qt_app.h"
 #include "support/scripted_prompter.h"
 
-#include <QDir>
 #include <QFile>
-#include <QGuiApplication>
-#include <QScreen>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -117,25 +113,38 @@ class HiddenMainWindowTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(HiddenMainWindowTest, NoCharacterInstalledShowsTheMessageAndEnds) {
-  auto r = make();
-  EXPECT_FALSE(r->load({dir.filePath("nothing-here")}));
+// Without a character it says so and ends; a stored name is loaded as stored; quit while loading
+// ends before anything else; else the steps run in order and the main timer starts.
+TEST_F(HiddenMainWindowTest, LoadRunsItsStepsInOrderOrEndsEarly) {
+  auto none = make();
+  EXPECT_FALSE(none->load({dir.filePath("nothing-here")}));
+  EXPECT_FALSE(none->timer1().isActive());
   ASSERT_EQ(prompter.asked.size(), 1u);
   EXPECT_TRUE(prompter.asked[0].text.startsWith("No Characters seem to be installed"));
   EXPECT_TRUE(log.isEmpty());
-  EXPECT_FALSE(r->timer1().isActive());
   EXPECT_EQ(settings.read(settings::CharacterName), "");
-}
+  prompter.asked.clear();
 
-TEST_F(HiddenMainWindowTest, LoadRunsItsStepsInOrder) {
   optimizedLately();
   auto r = loaded();
   EXPECT_EQ(settings.read(settings::CharacterName), kPreferredCharacter.toUpper());
   EXPECT_EQ(log, (QStringList{"loadCharacter " + kPreferredCharacter.toUpper() + kCharacterExtension + " start",
                               "findNextAlarm", "scheduleNextAnnouncement -1", "scheduleNextMailCheck -1"}));
   EXPECT_TRUE(prompter.asked.empty());
-  EXPECT_TRUE(r->timer1().isActive());
   EXPECT_EQ(r->timer1().interval(), 3000);
+  EXPECT_TRUE(r->timer1().isActive());
+
+  log.clear();
+  settings.write(settings::CharacterName, "Bolt.v2");
+  ASSERT_TRUE(make()->load({}));  // nothing installed, but a name is stored: loading it is the loader's business
+  EXPECT_EQ(log.value(0), "loadCharacter Bolt.v2" + kCharacterExtension + " start");
+
+  log.clear();
+  onLoadCharacter = [this] { state.events->BeginClosing(); };
+  auto quitting = make();
+  EXPECT_FALSE(quitting->load(folders()));
+  EXPECT_EQ(log.size(), 1);
+  EXPECT_FALSE(quitting->timer1().isActive());
 }
 
 // Autostart often wins the race with the panel: a tray that comes later is used when it comes.
@@ -188,13 +197,6 @@ TEST_F(HiddenMainWindowTest, NoReminderWaitsForAStartUpQuestion) {
   EXPECT_TRUE(scannedDuringQuestion);
 }
 
-TEST_F(HiddenMainWindowTest, StoredCharacterNameIsUsedAsStored) {
-  settings.write(settings::CharacterName, "Bolt.v2");
-  optimizedLately();
-  ASSERT_TRUE(make()->load({}));  // nothing installed, but a name is stored: loading it is the loader's business
-  EXPECT_EQ(log.value(0), "loadCharacter Bolt.v2" + kCharacterExtension + " start");
-}
-
 TEST_F(HiddenMainWindowTest, StartUpSettingsBecomeProgramOptionsEvenWhenDamaged) {
   settings.write(settings::ReadMemos, "0");
   settings.write(settings::RemindOn, "-1");  // a switch is on only when stored as 1
@@ -216,57 +218,40 @@ TEST_F(HiddenMainWindowTest, StartUpSettingsBecomeProgramOptionsEvenWhenDamaged)
   EXPECT_EQ(prompter.asked.size(), 1u);
 }
 
-TEST_F(HiddenMainWindowTest, OptimizePromptNoPostponesExactlySevenDays) {
-  auto r = make();
+// No puts the suggestion off exactly seven days; Yes rebuilds once the timer runs; a missing index
+// is rebuilt without asking; the first run puts the suggestion twenty days ahead.
+TEST_F(HiddenMainWindowTest, TheOptimizeSuggestionAndTheRebuilds) {
   prompter.answers = {false};
-  ASSERT_TRUE(r->load(folders()));
+  ASSERT_TRUE(make()->load(folders()));
   ASSERT_EQ(prompter.asked.size(), 1u);
   EXPECT_TRUE(prompter.asked[0].yesNo);
   EXPECT_EQ(prompter.asked[0].title, "Optimize Reminders");
   EXPECT_FALSE(log.contains("rebuild"));
   EXPECT_EQ(ParseDateText(settings.read(settings::LastOptimize)), clock.now().addDays(7));
-
-  // The next start a day later stays quiet; eight days later it asks again.
+  // The next start a day later stays quiet; eight days later it asks again, and Yes rebuilds.
   clock.advanceSecs(86400);
   state.events = std::make_unique<ProgramEvents>();
-  auto again = make();
-  ASSERT_TRUE(again->load(folders()));
+  ASSERT_TRUE(make()->load(folders()));
   EXPECT_EQ(prompter.asked.size(), 1u);
   clock.advanceSecs(7 * 86400);
-  auto later = make();
-  ASSERT_TRUE(later->load(folders()));
-  EXPECT_EQ(prompter.asked.size(), 2u);
-}
-
-TEST_F(HiddenMainWindowTest, OptimizePromptYesRebuilds) {
-  auto r = make();
+  log.clear();
   prompter.answers = {true};
-  ASSERT_TRUE(r->load(folders()));
+  ASSERT_TRUE(make()->load(folders()));
+  EXPECT_EQ(prompter.asked.size(), 2u);
   // Asked once the timer runs; the next alarm is looked for again in the rebuilt table.
   EXPECT_EQ(log.mid(1), (QStringList{"findNextAlarm", "scheduleNextAnnouncement -1", "scheduleNextMailCheck -1",
                                      "rebuild", "findNextAlarm"}));
-}
 
-TEST_F(HiddenMainWindowTest, MissingIndexRebuildsWithoutAsking) {
+  log.clear();
   QFile::remove(state.AppFolder + "/data/calendar.cdx");
-  auto r = loaded();
-  EXPECT_TRUE(prompter.asked.empty());
+  auto unindexed = loaded();
+  EXPECT_EQ(prompter.asked.size(), 2u);
   EXPECT_TRUE(log.contains("rebuild"));
-}
-
-TEST_F(HiddenMainWindowTest, FirstRunMarkerPutsTheSuggestionTwentyDaysAhead) {
+  testsupport::Touch(state.AppFolder + "/data/calendar.cdx");
   testsupport::Touch(state.AppFolder + "/chiminst.dll");
-  auto r = loaded();
-  EXPECT_TRUE(prompter.asked.empty());
+  auto first = loaded();
+  EXPECT_EQ(prompter.asked.size(), 2u);
   EXPECT_EQ(ParseDateText(settings.read(settings::LastOptimize)), clock.now().addDays(20));
-}
-
-TEST_F(HiddenMainWindowTest, QuitWhileLoadingEndsBeforeAnythingElse) {
-  onLoadCharacter = [this] { state.events->BeginClosing(); };
-  auto r = make();
-  EXPECT_FALSE(r->load(folders()));
-  EXPECT_EQ(log.size(), 1);
-  EXPECT_FALSE(r->timer1().isActive());
 }
 
 TEST_F(HiddenMainWindowTest, TickAnnouncesBeforeScanningAndHonoursClosing) {
@@ -359,26 +344,4 @@ TEST_F(HiddenMainWindowTest, ShutdownRunsEveryStepInOrderWhateverFails) {
   EXPECT_EQ(unloaded, 1);
   afterGoodbye();  // a late second call changes nothing
   EXPECT_EQ(unloaded, 1);
-}
-
-// A window placed from saved twips: sizes cut to the screen, off-screen positions centred.
-TEST(RestoreWindowPlacement, AppliesTheSavedPlacementInPixels) {
-  testsupport::EnsureQtApp();
-  QTemporaryDir dir;
-  SettingsStore store(dir.filePath("s.ini"));
-  QWidget w;
-  w.resize(400, 300);
-  const QScreen* screen = QGuiApplication::primaryScreen();
-  ASSERT_NE(screen, nullptr);
-  const double tpp = 1440.0 / screen->logicalDotsPerInch();
-  const QRect g = screen->geometry();
-  store.write("ReminderView", "Top", QString::number(qRound(100 * tpp)));
-  store.write("ReminderView", "Left", QString::number(qRound(-50 * tpp)));
-  store.write("ReminderView", "Width", QString::number(qRound(500 * tpp)));
-  store.write("ReminderView", "Height", QString::number(qRound((g.height() + 500) * tpp)));
-  RestoreWindowPlacement(w, store, "reminderview");
-  EXPECT_EQ(w.width(), 500);
-  EXPECT_EQ(w.height(), g.height());                     // cut to the screen
-  EXPECT_EQ(w.y(), g.y());                               // then the only top that fits
-  EXPECT_NEAR(w.x(), g.x() + (g.width() - 500) / 2, 1);  // centred: it was off the left edge
 }

@@ -13,8 +13,6 @@
 #include "support/scripted_prompter.h"
 #include "support/xbase_raw_files.h"
 
-#include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <xbase/engine.h>
 #include <gtest/gtest.h>

@@ -20,8 +20,6 @@
 #include "viewer/reminder_list_model.h"
 #include "viewer/viewer_windows.h"
 
-#include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 

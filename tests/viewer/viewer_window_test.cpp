@@ -102,49 +102,24 @@ class DesktopFont {
   QFont m_was;
 };
 
-TEST_F(ViewerWindowTest, DeleteMovesTheHighlightOnAndAnEmptyListDisablesTheRecordCommands) {
-  const qint64 a = add("First", today(9, 0), today(8, 0));
-  const qint64 b = add("Second", today(9, 30), today(8, 30));
-  const qint64 c = add("Third", today(9, 45), today(8, 45));
-  viewer::ViewerWindow& w = open();
-  EXPECT_EQ(column(w, 1), (QStringList{"First", "Second", "Third"}));
-  EXPECT_EQ(recordCommandsEnabled(w), std::vector<bool>(7, true));
-  w.grid()->setCurrentIndex(w.model()->index(1, 0));
-  EXPECT_EQ(w.currentRecno(), b);
-  action(w, "mnuDelete")->trigger();
-  EXPECT_EQ(field(b, "DELETED"), "yes");
-  EXPECT_EQ(column(w, 1), (QStringList{"First", "Third"}));
-  EXPECT_EQ(w.grid()->currentIndex().row(), 1);  // the next one moved into its place
-  EXPECT_EQ(w.currentRecno(), c);
-  action(w, "ToolDelete")->trigger();  // the last row: the previous one is highlighted
-  EXPECT_EQ(w.grid()->currentIndex().row(), 0);
-  EXPECT_EQ(w.currentRecno(), a);
-  action(w, "mnuDelete")->trigger();
-  EXPECT_EQ(w.model()->rowCount(), 0);
-  EXPECT_EQ(w.currentRecno(), 0u);
-  EXPECT_EQ(recordCommandsEnabled(w), std::vector<bool>(7, false));
-  EXPECT_FALSE(w.memoBox()->isEnabled());
-  EXPECT_TRUE(action(w, "mnuAdd")->isEnabled());
-  EXPECT_TRUE(prompter.asked.empty());
-}
-
-TEST_F(ViewerWindowTest, UndoDeletePutsBackEachDeletedReminderExactlyOneAtATime) {
-  add("First", today(9, 0), today(8, 0), "memo one");
+// Delete moves the highlight on (to the previous row from the last) and an empty list disables the
+// record commands; Undo Delete puts back each reminder exactly, the last deleted first.
+TEST_F(ViewerWindowTest, DeleteMovesTheHighlightAndUndoPutsBackEachReminderExactly) {
+  const qint64 a = add("First", today(9, 0), today(8, 0), "memo one");
   const qint64 b = add("Second", today(9, 30), today(8, 30), "memo two");
   const qint64 c = add("Third", today(9, 45), today(8, 45));
   viewer::ViewerWindow& w = open();
   const Table before = tableImage();
   QAction* undo = action(w, "mnuUndoDelete");
   EXPECT_FALSE(undo->isEnabled());
-  EXPECT_EQ(undo->shortcut(), QKeySequence(QKeySequence::Undo));
+  EXPECT_EQ(recordCommandsEnabled(w), std::vector<bool>(7, true));
   w.grid()->setCurrentIndex(w.model()->index(1, 0));
-  action(w, "mnuDelete")->trigger();  // Second
-  w.grid()->setCurrentIndex(w.model()->index(1, 0));
-  ASSERT_EQ(w.currentRecno(), c);
-  action(w, "ToolDelete")->trigger();  // Third
-  EXPECT_EQ(column(w, 1), (QStringList{"First"}));
-  EXPECT_TRUE(undo->isEnabled());
-  EXPECT_NE(tableImage(), before);
+  action(w, "mnuDelete")->trigger();
+  EXPECT_EQ(field(b, "DELETED"), "yes");
+  EXPECT_EQ(column(w, 1), (QStringList{"First", "Third"}));
+  EXPECT_EQ(w.currentRecno(), c);      // the next one moved into its place
+  action(w, "ToolDelete")->trigger();  // the last row: the previous one is highlighted
+  EXPECT_EQ(w.currentRecno(), a);
   // Ctrl+Z with the grid focused: the last deletion comes back first, highlighted.
   w.activateWindow();
   EXPECT_TRUE(QTest::qWaitForWindowActive(&w));
@@ -154,12 +129,16 @@ TEST_F(ViewerWindowTest, UndoDeletePutsBackEachDeletedReminderExactlyOneAtATime)
   EXPECT_EQ(w.currentRecno(), c);
   EXPECT_EQ(field(c, "DELETED") + field(b, "DELETED"), "noyes");
   undo->trigger();
-  EXPECT_EQ(column(w, 1), (QStringList{"First", "Second", "Third"}));
   EXPECT_EQ(w.currentRecno(), b);
   EXPECT_EQ(w.memoBox()->toPlainText(), "memo two");
   EXPECT_FALSE(undo->isEnabled());
   EXPECT_EQ(tableImage(), before);  // byte for byte, alarms included
   EXPECT_EQ(alarms->nextAlarm(), today(8, 0));
+  for (int i = 0; i < 3; ++i) action(w, "mnuDelete")->trigger();
+  EXPECT_EQ(w.currentRecno(), 0u);
+  EXPECT_EQ(recordCommandsEnabled(w), std::vector<bool>(7, false));
+  EXPECT_FALSE(w.memoBox()->isEnabled());
+  EXPECT_TRUE(action(w, "mnuAdd")->isEnabled());
   EXPECT_TRUE(prompter.asked.empty());
 }
 
@@ -217,44 +196,37 @@ TEST_F(ViewerWindowTest, CurrentRemindersFollowTheClockAndHideTomorrowUntilFutur
   EXPECT_EQ(w.model()->rowCount(), 3);
 }
 
-TEST_F(ViewerWindowTest, ARestoredSmallWindowGrowsToTheMinimumAndColumnsFollowTheWidth) {
-  DesktopFont small(6);  // the reminder times fit the 2000-twip date columns
-  settings.write("ReminderView", "Width", "6000");
-  settings.write("ReminderView", "Height", "1500");
-  viewer::ViewerWindow& w = open();
-  EXPECT_EQ(w.width(), px(w, 7200));
-  EXPECT_GE(w.height(), px(w, 2040));
-  EXPECT_GE(rowsInView(w), 3);
-  QWidget* pane = w.centralWidget();
-  // Inside widths of 10000 and (the narrowest) 7200 twips.
-  for (const auto& [inside, columns] :
-       {std::pair{10000, std::array{2000, 5670, 2000}}, std::pair{7200, std::array{2061, 2748, 2061}}}) {
-    w.resize(w.width() + (px(w, inside) - pane->width()), px(w, 6000));
-    ASSERT_EQ(pane->width(), px(w, inside));
-    for (int c = 0; c < 3; ++c) EXPECT_EQ(w.grid()->columnWidth(c), px(w, columns[c])) << inside << " " << c;
-    EXPECT_EQ(w.grid()->width(), pane->width());
-    EXPECT_EQ(w.memoBox()->width(), pane->width());
-    EXPECT_GT(w.memoBox()->y(), w.grid()->geometry().bottom());
-  }
-  w.resize(px(w, 5000), px(w, 1000));  // smaller is refused
-  EXPECT_EQ(w.width(), px(w, 7200));
-  EXPECT_GE(rowsInView(w), 3);
-}
-
-// A large desktop font widens the date columns and the window to show every time whole.
-TEST_F(ViewerWindowTest, ALargeDesktopFontWidensTheColumnsAndTheWindow) {
-  DesktopFont large(16);
+// A restored small window grows to the minimum and the columns follow the width; a large desktop
+// font widens the date columns and the window to show every time whole.
+TEST_F(ViewerWindowTest, TheWindowKeepsItsMinimumAndTheColumnsFollowTheWidthAndTheFont) {
   add("Dentist", QDateTime(QDate(2026, 12, 28), QTime(12, 58)), QDateTime(QDate(2026, 12, 28), QTime(12, 58)));
+  {
+    DesktopFont small(6);  // the reminder times fit the 2000-twip date columns
+    settings.write("ReminderView", "Width", "6000");
+    settings.write("ReminderView", "Height", "1500");
+    viewer::ViewerWindow& w = open();
+    EXPECT_EQ(w.width(), px(w, 7200));
+    EXPECT_GE(rowsInView(w), 3);
+    QWidget* pane = w.centralWidget();
+    // Inside widths of 10000 and (the narrowest) 7200 twips.
+    for (const auto& [inside, columns] :
+         {std::pair{10000, std::array{2000, 5670, 2000}}, std::pair{7200, std::array{2061, 2748, 2061}}}) {
+      w.resize(w.width() + (px(w, inside) - pane->width()), px(w, 6000));
+      for (int c = 0; c < 3; ++c) EXPECT_EQ(w.grid()->columnWidth(c), px(w, columns[c])) << inside << " " << c;
+      EXPECT_EQ(w.memoBox()->width(), pane->width());
+      EXPECT_GT(w.memoBox()->y(), w.grid()->geometry().bottom());
+    }
+    w.resize(px(w, 5000), px(w, 1000));  // smaller is refused
+    EXPECT_EQ(w.width(), px(w, 7200));
+    viewers.reset();
+  }
+  DesktopFont large(16);
   viewer::ViewerWindow& w = open();
-  EXPECT_DOUBLE_EQ(w.grid()->font().pointSizeF(), 16.0);
-  const QString when = w.model()->data(w.model()->index(0, 0)).toString();
-  ASSERT_FALSE(when.isEmpty());
-  const int whole = w.grid()->fontMetrics().horizontalAdvance(when);
+  const int whole = w.grid()->fontMetrics().horizontalAdvance(w.model()->index(0, 0).data().toString());
   w.resize(1, 1);
   EXPECT_GT(w.width(), px(w, 7200));
   EXPECT_GE(w.grid()->columnWidth(0), whole);
   EXPECT_GE(w.grid()->columnWidth(2), whole);
-  EXPECT_GT(w.grid()->columnWidth(1), 0);
   EXPECT_GE(rowsInView(w), 3);
 }
 
@@ -286,11 +258,12 @@ TEST_F(ViewerWindowTest, AfterEachAnnouncementTheListShowsTheTableAndTheReminder
   }
 }
 
-TEST_F(ViewerWindowTest, AMemoIsSavedWhenTheHighlightMovesAfterASecondIdleAndWhenTheWindowCloses) {
+// A memo is saved when the highlight moves, after a second idle, and when the window closes,
+// without undoing what another program changed meanwhile in the other fields.
+TEST_F(ViewerWindowTest, AMemoIsSavedOnMovingIdlingAndClosingAndKeepsOtherProgramsChanges) {
   const qint64 a = add("A", today(9, 0), today(8, 0), "old memo");
   const qint64 b = add("B", today(9, 0), today(8, 30), "b memo");
   viewer::ViewerWindow& w = open();
-  EXPECT_EQ(w.memoBox()->toPlainText(), "old memo");
   w.memoBox()->moveCursor(QTextCursor::End);
   QTest::keyClicks(w.memoBox(), " for A");
   w.grid()->setCurrentIndex(w.model()->index(1, 0));
@@ -304,11 +277,23 @@ TEST_F(ViewerWindowTest, AMemoIsSavedWhenTheHighlightMovesAfterASecondIdleAndWhe
   EXPECT_TRUE(speaker.lines.join('\n').contains("!b memo")) << speaker.lines.join('\n').toStdString();
   w.memoBox()->moveCursor(QTextCursor::End);
   QTest::keyClicks(w.memoBox(), "?");
+  ASSERT_TRUE(otherProgram(b,
+                           [](xbase::WorkArea& wa) {  // the command-line tool, meanwhile
+                             xbase::Status s = wa.Replace("APPT_TEXT", "Changed by the tool");
+                             if (s.ok()) s = wa.Commit();
+                             return s.ok() ? wa.Unlock() : s;
+                           })
+                  .ok());
+  ASSERT_TRUE(w.SaveMemo());
+  EXPECT_EQ(field(b, "APPT_TEXT"), "Changed by the tool");
+  port().RefreshViewer();
+  EXPECT_EQ(column(w, 1), (QStringList{"A", "Changed by the tool"}));
+  w.memoBox()->moveCursor(QTextCursor::End);
+  QTest::keyClicks(w.memoBox(), ".");
   w.close();
   flushDeletes();
-  EXPECT_EQ(port().window(), nullptr);
   EXPECT_FALSE(port().ViewerOpen());
-  EXPECT_EQ(field(b, "COMMENT"), "!b memo?");
+  EXPECT_EQ(field(b, "COMMENT"), "!b memo?.");
   // Typed just before the program ends: stored though the program closed every table first.
   viewer::ViewerWindow& last = open();
   last.grid()->setCurrentIndex(last.model()->index(0, 0));
@@ -318,25 +303,6 @@ TEST_F(ViewerWindowTest, AMemoIsSavedWhenTheHighlightMovesAfterASecondIdleAndWhe
   EXPECT_TRUE(last.close());
   EXPECT_EQ(field(a, "COMMENT"), "Bring the tickets. old memo for A");
   EXPECT_TRUE(prompter.asked.empty());
-}
-
-TEST_F(ViewerWindowTest, AMemoEditKeepsAChangeAnotherProgramMadeToTheOtherFields) {
-  const qint64 r = add("Old text", today(9, 0), today(8, 0), "memo");
-  viewer::ViewerWindow& w = open();
-  QTest::keyClicks(w.memoBox(), "new ");
-  ASSERT_TRUE(otherProgram(r,
-                           [](xbase::WorkArea& wa) {  // the command-line tool, meanwhile
-                             xbase::Status s = wa.Replace("APPT_TEXT", "Changed by the tool");
-                             if (s.ok()) s = wa.Commit();
-                             return s.ok() ? wa.Unlock() : s;
-                           })
-                  .ok());
-  ASSERT_TRUE(w.SaveMemo());
-  EXPECT_EQ(field(r, "COMMENT"), "new memo");
-  EXPECT_EQ(field(r, "APPT_TEXT"), "Changed by the tool");
-  port().RefreshViewer();
-  EXPECT_EQ(column(w, 1), (QStringList{"Changed by the tool"}));
-  EXPECT_EQ(w.memoBox()->toPlainText(), "new memo");
 }
 
 // A memo in characters the table cannot hold is kept and told once, and holds the window open
@@ -535,23 +501,28 @@ TEST_F(ViewerWindowTest, EveryMenuEntryHasAnAccessKeyOfItsOwnAndTabFollowsTheLay
   EXPECT_EQ(field(1, "ALARMTEXT"), "12/04/2026 10:11 am");
 }
 
-TEST_F(ViewerWindowTest, ClosingSavesThePlacementAndChoiceAndHidesTheCharacterUnlessKeptForUpkeep) {
+// Closing stores the normal placement (a maximized window's too) and the future switch, and hides the
+// character, as does minimizing; the upkeep closes the viewer and keeps it, then opens it again.
+TEST_F(ViewerWindowTest, ClosingSavesThePlacementAndHidesTheCharacterUnlessKeptForUpkeep) {
   add("Dentist", today(9, 0), today(8, 0));
   viewer::ViewerWindow& w = open();
-  EXPECT_TRUE(port().ViewerOpen());
   EXPECT_TRUE(speaker.visible());
   w.resize(px(w, 9000), px(w, 4500));
+  w.showMaximized();
+  QCoreApplication::processEvents();
+  ASSERT_NE(w.width(), px(w, 9000));
+  w.showMinimized();
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(speaker.visible());  // "ShowOnStart" is 0 by default
+  speaker.show();                   // as restoring the window shows it
   port().CloseViewerAndHideCharacter();
   flushDeletes();
   EXPECT_FALSE(port().ViewerOpen());
-  EXPECT_EQ(port().window(), nullptr);
   EXPECT_EQ(settings.read("ReminderView", "Width", "") + " " + settings.read("ReminderView", "Height", ""),
             "9000 4500");
   EXPECT_EQ(settings.read(settings::ShowFuture), "1");
   EXPECT_FALSE(speaker.visible());
-  // The upkeep closes it and keeps the character; reopened, it has its size again.
   port().ShowViewer();
-  EXPECT_TRUE(speaker.visible());
   EXPECT_EQ(port().window()->width(), px(*port().window(), 9000));
   QTest::keyClicks(port().window()->memoBox(), "typed before the upkeep");
   port().CloseDialogs();
@@ -560,29 +531,12 @@ TEST_F(ViewerWindowTest, ClosingSavesThePlacementAndChoiceAndHidesTheCharacterUn
   EXPECT_TRUE(speaker.visible());
   EXPECT_FALSE(port().CloseViewer());  // nothing open any more
   port().ReopenViewer();
-  ASSERT_NE(port().window(), nullptr);
   EXPECT_TRUE(port().ViewerOpen());
   EXPECT_FALSE(port().ViewerFrame().isNull());
   settings.write(settings::ShowOnStart, "1");  // kept on screen: closing leaves the character
   port().UnloadWindows();
   EXPECT_TRUE(speaker.visible());
   EXPECT_TRUE(port().ViewerFrame().isNull());
-}
-
-TEST_F(ViewerWindowTest, AMaximizedViewerKeepsItsNormalPlacementAndAMinimizedOneSendsTheCharacterAway) {
-  viewer::ViewerWindow& w = open();
-  w.resize(px(w, 8100), px(w, 5100));
-  w.showMaximized();
-  QCoreApplication::processEvents();
-  ASSERT_TRUE(w.isMaximized());
-  ASSERT_NE(w.width(), px(w, 8100));
-  w.showMinimized();
-  QCoreApplication::processEvents();
-  EXPECT_FALSE(speaker.visible());  // "ShowOnStart" is 0 by default
-  w.close();
-  flushDeletes();
-  EXPECT_EQ(settings.read("ReminderView", "Width", "") + " " + settings.read("ReminderView", "Height", ""),
-            "8100 5100");
 }
 
 TEST_F(ViewerWindowTest, EveryWriteLetsGoOfItsRecordLockSoTheCommandLineToolIsNeverKeptWaiting) {
