@@ -35,13 +35,3 @@ TwipsRect ReadPlacement(const SettingsStore& store, const QString& section, std:
 QRect PlacementToSave(const QRect& frame, const QRect& inside, const QRect& normal);
 
 }  // namespace chimewise
-
-class QWidget;
-
-namespace chimewise {
-
-// Sets a window's height, width, top and left from the placement saved in a settings section,
-// fitted to the screen the window is on. Settings keep twips; the window gets pixels.
-void RestoreWindowPlacement(QWidget& window, const SettingsStore& store, const QString& section);
-
-}  // namespace chimewise
