@@ -229,13 +229,18 @@ TEST_F(EngineTest, QueriesRestrictMoves) {
   EXPECT_EQ(wa->QueryRecCount(), 2u);
   ASSERT_OK(wa->SetOrder(1));
   EXPECT_EQ(Names(wa), (Names_{"r2", "r4"}));
+  // A record appended after the query is judged by it, and its result can be set like any other.
+  ASSERT_OK(AddRow(wa, "r7", "20260102", 300));
+  EXPECT_EQ(Names(wa), (Names_{"r2", "r7", "r4"}));
+  ASSERT_OK(wa->SetQueryBit(7, false));
+  EXPECT_EQ(Names(wa), (Names_{"r2", "r4"}));
   // A bad expression is an error and leaves the query as it was.
   EXPECT_TRUE(wa->Query("QKeyVal('NOPE')<'1'").IsInvalidArgument());
   EXPECT_TRUE(wa->Query("NAME").IsInvalidArgument());
   EXPECT_EQ(wa->QueryRecCount(), 2u);
   ASSERT_OK(wa->Query(""));
   EXPECT_FALSE(wa->HasQuery());
-  EXPECT_EQ(Names(wa).size(), 6u);
+  EXPECT_EQ(Names(wa).size(), 7u);
   EXPECT_TRUE(wa->SetQueryBit(1, false).IsInvalidArgument());
 }
 
