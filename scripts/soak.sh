@@ -210,22 +210,26 @@ while [ "$(date +%s)" -lt "$end_at" ]; do
 done
 
 # Reminders wait while the Schedule Activity dialog is open (the program says so): the user closes
-# the dialogs. Every reminder has fallen due: the program gets a moment to announce the last.
-for _ in 1 2 3; do
-  for w in $(xdotool search --onlyvisible --name '^(Schedule Activity|Options)' 2>/dev/null); do
+# the dialogs, once they can be closed (a tour running over one keeps it until its last line, up
+# to two minutes). Every reminder has fallen due: the program gets a moment to announce the last
+# after both.
+closed_at=$(date +%s)
+for _ in $(seq 60); do
+  open_windows=$(xdotool search --onlyvisible --name '^(Schedule Activity|Options)' 2>/dev/null || true)
+  [ -z "$open_windows" ] && break
+  for w in $open_windows; do
     xdotool windowactivate --sync "$w" key --clearmodifiers Escape 2>/dev/null || true
   done
-  sleep 1
+  sleep 2
+  closed_at=$(date +%s)
 done
-last_due=0
+last_due=$closed_at
 for a in "${added[@]}"; do
   due=$(date -d "$(cut -f2 <<<"$a")" +%s)
   [ "$due" -gt "$last_due" ] && last_due=$due
 done
-if [ "$last_due" -gt 0 ]; then
-  until_due=$((last_due + 30 - $(date +%s)))
-  [ "$until_due" -gt 0 ] && { log "waiting ${until_due}s for the last reminder"; sleep "$until_due"; }
-fi
+until_due=$((last_due + 30 - $(date +%s)))
+[ "$until_due" -gt 0 ] && { log "waiting ${until_due}s for the last reminder"; sleep "$until_due"; }
 end_program term
 
 # Every reminder added was announced and is still in the table.
