@@ -14,7 +14,6 @@
 #include "support/scripted_prompter.h"
 #include "tours/tour_runner.h"
 
-#include <QCoreApplication>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -23,13 +22,11 @@
 #include <agent/clock.h>
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <vector>
 
 namespace chimewise::testsupport {
-
-// Friday 4 December 2026, 3 in the afternoon.
-inline const QDateTime kTourNow(QDate(2026, 12, 4), QTime(15, 0));
 
 class RecordingTimer final : public MainTimerPort {
  public:
@@ -68,17 +65,11 @@ class TourFixture : public ::testing::Test {
     host.reset();
   }
 
-  // The words of every spoken step (speak and say), in order.
-  QStringList spoken() const {
-    QStringList out;
-    for (const TourEvent& e : events)
-      if (IsLine(e.kind)) out << e.text;
-    return out;
-  }
+  // The text of every event of `kind` (of every line, spoken or said, for Speak), in order.
   QStringList texts(TourEvent::Kind kind) const {
     QStringList out;
     for (const TourEvent& e : events)
-      if (e.kind == kind) out << e.text;
+      if (e.kind == kind || (kind == TourEvent::Kind::Speak && IsLine(e.kind))) out << e.text;
     return out;
   }
   int count(TourEvent::Kind kind) const { return int(texts(kind).size()); }
@@ -86,8 +77,7 @@ class TourFixture : public ::testing::Test {
   void settle() {
     RunEventsUntil([this] { return !host->character() || host->character()->queuedRequests() == 0; }, 20000);
   }
-  // Lets the event loop run until the tour started has ended (a tour returns at once and runs on
-  // from the loop).
+  // A tour returns at once and runs on from the event loop: runs it until it has ended.
   void runToEnd() {
     ASSERT_TRUE(RunEventsUntil([this] { return !context->busy; }, 60000)) << "the tour did not end";
   }
@@ -100,7 +90,7 @@ class TourFixture : public ::testing::Test {
   ScriptedPrompter prompter;
   agent::ManualClock agentClock;
   QTimer pump;
-  ManualClock clock{kTourNow};
+  ManualClock clock{QDateTime(QDate(2026, 12, 4), QTime(15, 0))};
   RecordingTimer timer;
   std::unique_ptr<CharacterHost> host;
   std::unique_ptr<TourContext> context;
@@ -108,31 +98,42 @@ class TourFixture : public ::testing::Test {
   std::function<void(const TourEvent&)> onEvent;
 };
 
-// The tour spoke the lines of `script`, every one and in order, each as the step it is (Speak or
-// Say); a line made when it is said is only checked to be there.
-inline ::testing::AssertionResult SpokenAsScripted(const std::vector<TourEvent>& events, const TourScript& script) {
+// The tour ran `script` to its end: every line said in order, each as the step it is (Speak or
+// Say; a line made when it is said is only checked to be there), and every control a step names
+// found (a step whose control is missing is passed over). `openingMoves`: the runner's own.
+inline ::testing::AssertionResult RanAsScripted(const std::vector<TourEvent>& events, const TourScript& script,
+                                                int openingMoves = 0) {
+  using K = TourStep::Kind;
+  using E = TourEvent::Kind;
   std::vector<const TourEvent*> spoken;
-  for (const TourEvent& e : events)
+  std::map<E, int> happened;
+  for (const TourEvent& e : events) {
     if (IsLine(e.kind)) spoken.push_back(&e);
+    ++happened[e.kind];
+  }
   std::vector<const TourStep*> lines;
-  for (const TourStep& s : script)
+  std::map<E, int> asked{{E::Move, openingMoves}};
+  const std::map<K, E> found{{K::Beside, E::Move},       {K::BesideAtHeight, E::Move},
+                             {K::BesideWindow, E::Move}, {K::LowerRightCorner, E::Move},
+                             {K::Tab, E::Tab},           {K::Press, E::Press}};
+  for (const TourStep& s : script) {
     if (IsLine(s.kind)) lines.push_back(&s);
+    if (found.count(s.kind)) ++asked[found.at(s.kind)];
+  }
+  for (const auto& [kind, n] : asked)
+    if (happened[kind] != n)
+      return ::testing::AssertionFailure() << happened[kind] << " events of kind " << int(kind) << " for " << n
+                                           << " steps: a control the script names is missing";
   if (spoken.size() != lines.size())
     return ::testing::AssertionFailure() << spoken.size() << " lines spoken, " << lines.size() << " in the script";
   for (size_t i = 0; i < lines.size(); ++i) {
-    const bool say = lines[i]->kind == TourStep::Kind::Say;
-    if ((spoken[i]->kind == TourEvent::Kind::Say) != say || spoken[i]->text.isEmpty() ||
+    const bool say = lines[i]->kind == K::Say;
+    if ((spoken[i]->kind == E::Say) != say || spoken[i]->text.isEmpty() ||
         (!lines[i]->made && spoken[i]->text != lines[i]->line))
       return ::testing::AssertionFailure() << "line " << i << ": \"" << spoken[i]->text.toStdString()
                                            << "\" where the script has \"" << lines[i]->line.toStdString() << "\"";
   }
   return ::testing::AssertionSuccess();
-}
-
-// How many steps of `script` are of `kind`.
-inline int StepCount(const TourScript& script, TourStep::Kind kind) {
-  return static_cast<int>(
-      std::count_if(script.begin(), script.end(), [kind](const TourStep& s) { return s.kind == kind; }));
 }
 
 // The character's box at a move lies on the screen and off what it stands beside.
