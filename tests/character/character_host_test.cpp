@@ -196,144 +196,67 @@ TEST_F(CharacterHostTest, SayTextShowsQueuesRestoresSoundEffectsAndStopsAtBookma
 }
 
 // Reminder sounds and their pauses, on the character's clock moved by hand: the words said after
-// a sound wait in the character's queue while the caller goes on.
-class CharacterHostPauseTest : public CharacterHostTest {
- protected:
-  void SetUp() override {
-    CharacterHostTest::SetUp();
-    pump.stop();
-    host = make();
-  }
-  // The character loaded, shown and idle, with its request starts counted from here on.
-  agent::Character* shown() {
-    agent::Character* c = loaded(*host);
-    if (!c) return nullptr;
-    host->show();
-    clock.advance(10000);
-    EXPECT_TRUE(c->isVisible());
-    EXPECT_EQ(c->queuedRequests(), 0);
-    watch(c);
-    return c;
-  }
-  // Lets the character say what it has queued: speech comes from the speech thread through the
-  // event loop, while the clock moves on.
-  void settle(agent::Character* c) {
-    EXPECT_TRUE(testsupport::RunEventsUntil([&] {
-      clock.advance(20);
-      return c->queuedRequests() == 0;
-    }));
-  }
-  void watch(agent::Character* c) {
-    QObject::connect(c, &agent::Character::requestStarted, [this](agent::RequestId) { ++started; });
-  }
+// a sound wait in the character's queue while the caller goes on (no event loop of its own); a
+// stop, the end of the speech waits or the program closing ends a pause at once.
+TEST_F(CharacterHostTest, TheWordsAfterASoundStartOnceItsPauseIsOverOrEndedAtOnce) {
+  pump.stop();
+  auto host = make();
+  agent::Character* c = loaded(*host);
+  ASSERT_NE(c, nullptr);
+  host->show();
+  clock.advance(10000);
+  ASSERT_EQ(c->queuedRequests(), 0);
+  int started = 0;
+  QObject::connect(c, &agent::Character::requestStarted, [&](agent::RequestId) { ++started; });
+  const auto settle = [&] {
+    EXPECT_TRUE(testsupport::RunEventsUntil([&] { return clock.advance(20), c->queuedRequests() == 0; }));
+    started = 0;
+  };
   // The next request starts when the clock has moved on by `ms`, not a millisecond sooner.
-  void expectNextStartIn(qint64 ms) {
+  const auto nextStartIn = [&](qint64 ms) {
     const int before = started;
     clock.advance(ms - 1);
     EXPECT_EQ(started, before) << "the words did not wait for the pause";
     clock.advance(1);
     EXPECT_EQ(started, before + 1);
-  }
-  std::unique_ptr<CharacterHost> host;
-  int started = 0;
-};
-
-TEST_F(CharacterHostPauseTest, TheWordsAfterASoundStartOnlyOnceItsPauseIsOver) {
-  agent::Character* c = shown();
-  ASSERT_NE(c, nullptr);
+  };
   for (int none : {0, 9, -1}) host->PlaySoundEffect(none);  // no sound, no pause
   EXPECT_EQ(started, 0);
-
   bool eventsRan = false;
   QTimer::singleShot(0, [&] { eventsRan = true; });
   host->PlaySoundEffect(6);  // no sound folder here: still the 1.5 s pause
-  host->SayText("Time for the meeting.");
-  EXPECT_FALSE(eventsRan) << "the pause ran an event loop of its own";
-  EXPECT_EQ(started, 1);  // the pause; the words wait behind it
-  EXPECT_EQ(c->queuedRequests(), 2);
-  expectNextStartIn(1500);
-  settle(c);
-
-  // A hide queued before the sound ends no pause when it has run: the pause comes after it.
-  started = 0;
-  host->hide();
-  host->PlaySoundEffect(6);
-  host->SayText("Back again.");
-  while (started < 2 && clock.nowMs() < 60000) clock.advance(1);  // the hide, then the pause
-  ASSERT_EQ(started, 2);
-  EXPECT_FALSE(c->isVisible());
-  expectNextStartIn(1500);
-  settle(c);
-
-  // Two sounds in a row hold the words back for both pauses (7: 3.5 s).
-  started = 0;
-  host->PlaySoundEffect(6);
-  host->PlaySoundEffect(7);
+  host->PlaySoundEffect(7);  // and 3.5 s for the second
   host->SayText("Two reminders.");
-  EXPECT_EQ(started, 1);
-  expectNextStartIn(1500);  // the second pause
-  expectNextStartIn(3500);  // the words
-}
+  EXPECT_FALSE(eventsRan) << "the pause ran an event loop of its own";
+  EXPECT_EQ(started, 1);  // the first pause; the rest waits behind it
+  nextStartIn(1500);
+  nextStartIn(3500);
+  settle();
 
-TEST_F(CharacterHostPauseTest, APauseMadeWithoutACharacterHoldsBackTheNextOneLoaded) {
-  host->PlaySoundEffect(6);
-  clock.advance(500);
-  agent::Character* c = loaded(*host);
-  ASSERT_NE(c, nullptr);
-  watch(c);
-  host->SayText("Loaded during the pause.");
-  EXPECT_EQ(c->queuedRequests(), 3);  // what is left of the pause, then the show and the words
-  expectNextStartIn(1000);            // the show, on its way to the words
-
-  // Over before a character comes, or ended meanwhile, a pause holds nothing back.
-  const std::vector<std::pair<const char*, std::function<void()>>> meanwhile = {
-      {"over", [&] { clock.advance(1500); }},
-      {"end of the speech waits", [&] { state.events->EndSpeechWaits(); }},
-      {"stop all", [&] { host->StopAll(); }},
-  };
-  for (const auto& [what, happen] : meanwhile) {
-    SCOPED_TRACE(what);
-    host->ReleaseCharacter();
-    ASSERT_EQ(host->character(), nullptr);
-    host->PlaySoundEffect(6);
-    happen();
-    EXPECT_EQ(loaded(*host)->queuedRequests(), 0);
-  }
-}
-
-TEST_F(CharacterHostPauseTest, StopsAndShutdownEndAPauseAtOnce) {
-  agent::Character* c = shown();
-  ASSERT_NE(c, nullptr);
-  // The words behind the pause start without the clock moving on (the character starts its next
-  // request from a timer of its own, due at once).
+  // The words behind the pause start without the clock moving on.
   for (auto end : {&ProgramEvents::EndSpeechWaits, &ProgramEvents::RequestStop}) {
-    started = 0;
     host->PlaySoundEffect(7);
     host->SayText("Said at once.");
     (state.events.get()->*end)();
     clock.advance(0);
     EXPECT_EQ(started, 2);
-    settle(c);
+    settle();
     state.events->ClearStop();
   }
-
-  // StopAll drops the pause together with the words.
   host->PlaySoundEffect(7);
   host->SayText("Never said.");
   host->StopAll();
   EXPECT_EQ(c->queuedRequests(), 0);
-
+  started = 0;
   // Shutdown, on a program events object made after the host: the pause ends, and from then on
   // a sound makes none.
   state.events = std::make_unique<ProgramEvents>();
-  started = 0;
   host->PlaySoundEffect(7);
   host->SayText("Closing now.");
   state.events->BeginClosing();
   clock.advance(0);
   EXPECT_EQ(started, 2);
-  settle(c);
-  started = 0;
+  settle();
   host->PlaySoundEffect(7);
   host->SayText("Goodbye.");
   EXPECT_EQ(started, 1);  // the words, at once

@@ -65,47 +65,6 @@ double pitchHz(const Utterance& u) {
   return found.empty() ? 0 : found[found.size() / 2];
 }
 
-// Where the energy of the voice lies: the mean over its loud frames of the spectral centroid
-// (the amplitude-weighted mean frequency, from a Hann-windowed DFT of 32 ms), in Hz.
-double spectralCentroidHz(const Utterance& u) {
-  const auto* s = reinterpret_cast<const qint16*>(u.pcm.constData());
-  const int frame = 512;
-  const double pi = std::acos(-1.0);
-  std::vector<double> cosine(frame), sine(frame), x(frame);
-  for (int k = 0; k < frame; ++k)
-    cosine[size_t(k)] = std::cos(2 * pi * k / frame), sine[size_t(k)] = std::sin(2 * pi * k / frame);
-  double sum = 0;
-  int frames = 0;
-  for (qsizetype at = 0; at + frame < u.pcm.size() / 2; at += frame) {
-    double energy = 0;
-    for (int k = 0; k < frame; ++k) energy += double(s[at + k]) * s[at + k];
-    if (energy / frame < 1e5) continue;
-    for (int k = 0; k < frame; ++k) x[size_t(k)] = s[at + k] * (0.5 - 0.5 * cosine[size_t(k)]);
-    double weighted = 0, total = 0;
-    for (int bin = 1; bin < frame / 2; ++bin) {
-      double re = 0, im = 0;
-      for (int k = 0; k < frame; ++k) {
-        re += x[size_t(k)] * cosine[size_t(bin * k % frame)];
-        im -= x[size_t(k)] * sine[size_t(bin * k % frame)];
-      }
-      weighted += std::hypot(re, im) * bin * u.sampleRate / frame;
-      total += std::hypot(re, im);
-    }
-    sum += weighted / total;
-    ++frames;
-  }
-  return frames ? sum / frames : 0;
-}
-
-class FliteCharacter : public chimewise::testsupport::AgentRig {
- protected:
-  void SetUp() override {
-    AgentRig::SetUp();
-    ASSERT_TRUE(c);
-    ASSERT_EQ(resolveVoice(c->definition().voice.name).synthesizer, Synthesizer::Flite);
-  }
-};
-
 }  // namespace
 
 TEST(AgentVoice, VoiceNamesChooseTheSynthesiserAndUnknownOnesFallBackWithAReason) {
@@ -255,58 +214,6 @@ TEST(AgentVoice, FliteHonoursPausesSpeedEmphasisAndPitch) {
   // The owl's voice is the higher by well over half an octave.
   const QString time = QStringLiteral("The time is three forty five in the afternoon.");
   EXPECT_GT(pitchHz(say(time, characterVoice("Hoot.ochar"))), pitchHz(say(time, characterVoice("Bolt.ochar"))) * 1.5);
-}
-
-TEST(AgentVoice, FliteFormantsMoveTheVoicesResonancesButNotItsPitchOrPace) {
-  Voice voice = fliteVoice("flite:slt");
-  const QString text = QStringLiteral("Reminder, you have an activity scheduled for Monday at three forty five.");
-  // flite's filter draws its noise from rand(): each is made from the same seed, so that only the
-  // formants tell them apart.
-  const auto say = [&](const QString& t, const Voice& v) {
-    std::srand(1);
-    return ::say(t, v);
-  };
-  const Utterance own = say(text, voice);
-  voice.formants = 88;
-  const Utterance lower = say(text, voice);
-  voice.formants = 112;
-  const Utterance higher = say(text, voice);
-  voice.formants = 60;  // out of range: as far as they go
-  const Utterance lowest = say(text, voice);
-  EXPECT_LT(spectralCentroidHz(lower), spectralCentroidHz(own) * 0.95);
-  EXPECT_GT(spectralCentroidHz(higher), spectralCentroidHz(own) * 1.05);
-  EXPECT_LT(spectralCentroidHz(lowest), spectralCentroidHz(lower));
-  for (const Utterance* u : {&lower, &higher}) {
-    EXPECT_NEAR(pitchHz(*u), pitchHz(own), pitchHz(own) * 0.08);
-    EXPECT_NEAR(double(u->lengthMs()), double(own.lengthMs()), own.lengthMs() * 0.03);
-  }
-  // rms, whose pitch comes from its accent model, as well (its noisier sound moves less).
-  Voice rms = fliteVoice("flite:rms");
-  const Utterance rmsOwn = say(text, rms);
-  rms.formants = 88;
-  const Utterance rmsLower = say(text, rms);
-  EXPECT_LT(spectralCentroidHz(rmsLower), spectralCentroidHz(rmsOwn));
-  EXPECT_NEAR(pitchHz(rmsLower), pitchHz(rmsOwn), pitchHz(rmsOwn) * 0.08);
-}
-
-TEST_F(FliteCharacter, MappedTextIsShownWhileTheOtherIsSpokenAndBadTagsAreSpokenAsText) {
-  const Voice voice = c->definition().voice;
-  // The spoken side decides the sound: five words take far longer than the one shown.
-  const SpeechMarkup mapped = translateMarkup(QStringLiteral("\\map=\"one two three four five\"=\"five\"\\"), voice);
-  EXPECT_EQ(mapped.shown, "five");
-  EXPECT_GT(TestSpeechEngine().synthesizeNow(mapped, voice).lengthMs(),
-            say(QStringLiteral("five"), voice).lengthMs() * 2);
-  c->show();
-  run(2000);
-  QStringList seen;
-  QObject::connect(c, &Character::requestCompleted,
-                   [&](RequestId, RequestStatus, const QString&) { seen << c->balloonText(); });
-  c->speak(QStringLiteral("Reading the \\map=\"ac-tivity\"=\"activity\"\\ list"));
-  run(6000);
-  EXPECT_EQ(seen, QStringList{"Reading the activity list"});
-  // A tag that is not one: its words are spoken (the audio is longer than without them).
-  EXPECT_GT(say(QStringLiteral("\\bogus=really\\ hello"), voice).lengthMs(),
-            say(QStringLiteral("hello"), voice).lengthMs() + 200);
 }
 
 // ---- Voice grammars ------------------------------------------------------------------------
