@@ -1,7 +1,5 @@
 #include "character/character_tables.h"
 
-#include "support/caption_keys.h"
-
 #include <QStringList>
 #include <gtest/gtest.h>
 
@@ -16,13 +14,4 @@ TEST(CharacterTables, SizeRowsOutsidersAndNoSoundForNone) {
   for (int outside : {-10, -1, 7, 100}) EXPECT_EQ(ScaledCharacterSize(outside, 127, 129), QSize(127, 129));
   // "None" and the numbers outside the list have no reminder sound.
   for (int none : {-1, 0, 9}) EXPECT_FALSE(ReminderSoundAt(none)) << none;
-}
-
-// A letter two entries share only moves the menu's highlight between them; every entry's letter
-// must choose it alone.
-TEST(CharacterCommands, EveryEntryHasAnAccessKeyOfItsOwn) {
-  QStringList captions;
-  for (const auto& cmd : CharacterCommands())
-    if (!QString(cmd.name).startsWith("FileSep")) captions << QString::fromUtf8(cmd.caption);
-  EXPECT_TRUE(testsupport::NoProblems(testsupport::CheckCaptionKeys(captions)));
 }

@@ -1,21 +1,8 @@
-// The character's answers to clicks and drags: the remarks by the time of day, and what the loaded
-// character does with them.
+// The character's remarks at clicks and drags, chosen by the time of day.
 #include "extras/banter.h"
-#include "character/character_host.h"
-#include "core/clock.h"
-#include "core/settings_store.h"
-#include "core/shared_state.h"
-#include "support/character_rig.h"
-#include "support/qt_app.h"
 #include "support/qt_print.h"
-#include "support/scripted_prompter.h"
-
-#include <agent/character.h>
-#include <agent/clock.h>
 
 #include <QSet>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <gtest/gtest.h>
 
 using namespace chimewise;
@@ -41,63 +28,6 @@ TEST(Banter, SecondsRoundHalvesToEvenAndEachTurnOfAListSaysEveryRemarkOnce) {
   for (int s = 0; s < 22; ++s) drags << DragRemark(At(8, 59, 44).addSecs(s));
   EXPECT_EQ(drags.size(), 22);
   EXPECT_EQ(DragRemark(At(15, 0, 31)), "Hope you are feeling fine on this nice Friday Afternoon");
-}
-
-class BanterTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    testsupport::EnsureQtApp();
-    host = testsupport::FastCharacterHost(dir, state, settings, prompter, agentClock, pump);
-    host->LoadCharacter("Hoot.ochar", false);
-    ASSERT_NE(host->character(), nullptr);
-    banter = std::make_unique<CharacterBanter>(*host, clock);
-    QObject::connect(host->character(), &agent::Character::requestCompleted,
-                     [this](agent::RequestId, agent::RequestStatus status, const QString&) {
-                       if (status == agent::RequestStatus::Interrupted) ++interrupted;
-                       if (status == agent::RequestStatus::Complete && character().balloonVisible())
-                         said = character().balloonText();
-                     });
-  }
-  agent::Character& character() { return *host->character(); }
-  QString sayToTheEnd() {
-    EXPECT_TRUE(testsupport::RunEventsUntil([this] { return character().queuedRequests() == 0; }, 10000));
-    return said;
-  }
-
-  QTemporaryDir dir;
-  SharedState state;
-  SettingsStore settings{dir.filePath("settings.ini")};
-  ScriptedPrompter prompter;
-  agent::ManualClock agentClock;
-  QTimer pump;
-  ManualClock clock{At(12, 0, 2)};
-  std::unique_ptr<CharacterHost> host;
-  std::unique_ptr<CharacterBanter> banter;
-  int interrupted = 0;
-  QString said;
-};
-
-// A left click on the shown character stops it and says the remark; a drag adds its remark behind
-// what is said. The right button (the character's menu) and a hidden character get no answer.
-TEST_F(BanterTest, AClickStopsTheCharacterAndADragQueuesBehind) {
-  emit character().click(Qt::LeftButton, Qt::NoModifier, 10, 10);
-  EXPECT_EQ(character().queuedRequests(), 0);
-
-  host->SayText("A long sentence that would take a good while to say out loud.");
-  const int queued = character().queuedRequests();
-  emit character().click(Qt::RightButton, Qt::NoModifier, 10, 10);
-  emit character().dragComplete(Qt::RightButton, Qt::NoModifier, 10, 10);
-  EXPECT_EQ(character().queuedRequests(), queued);
-  EXPECT_EQ(interrupted, 0);
-  emit character().dragComplete(Qt::LeftButton, Qt::NoModifier, 10, 10);
-  EXPECT_EQ(character().queuedRequests(), queued + 1);
-  EXPECT_EQ(interrupted, 0);
-
-  emit character().click(Qt::LeftButton, Qt::NoModifier, 10, 10);
-  EXPECT_GE(interrupted, 1);
-  EXPECT_EQ(character().currentAnimation().toLower(), "surprised");
-  const QString heard = sayToTheEnd();  // the remark without its gesture tag
-  EXPECT_TRUE(!heard.isEmpty() && ClickRemark(At(12, 0, 2)).endsWith(heard)) << heard.toStdString();
 }
 
 }  // namespace

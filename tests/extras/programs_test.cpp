@@ -24,20 +24,6 @@ void makeProgram(const QString& path, const QByteArray& script = "#!/bin/sh\n", 
 
 }  // namespace
 
-TEST(SiblingPrograms, AreFoundWithOrWithoutTheEndingInAnyCaseWhenTheyCanRun) {
-  QTemporaryDir dir;
-  const QString f = dir.path();
-  EXPECT_EQ(FindSiblingProgram(f + "/nowhere", kJesterboxProgram), "");
-  makeProgram(f + "/JESTBOX.EXE", "#!/bin/sh\n", false);  // copied from elsewhere, cannot run
-  QDir().mkpath(f + "/jestbox");                          // a folder of that name
-  makeProgram(f + "/jestbox.exe.bak");
-  makeProgram(f + "/OLMEMAIL");
-  EXPECT_EQ(FindSiblingProgram(f, kJesterboxProgram), "");
-  makeProgram(f + "/JestBox.Exe");
-  EXPECT_EQ(FindSiblingProgram(f, kJesterboxProgram), f + "/JestBox.Exe");
-  EXPECT_EQ(FindSiblingProgram(f, kMailcasterProgram), f + "/OLMEMAIL");
-}
-
 TEST(SiblingPrograms, StartInTheApplicationFolderOrSayWhyNot) {
   QTemporaryDir app, out;
   ScriptedPrompter prompter;

@@ -1,6 +1,6 @@
 #pragma once
-// A character of the platform on a hand-driven clock and the silent output, for the platform's
-// own tests. AGENT_ASSETS_DIR names the folder of the shipped characters.
+// A character of the platform on a hand-driven clock and the silent output (AGENT_ASSETS_DIR: the
+// shipped characters' folder).
 
 #include "support/qt_app.h"
 #include "support/qt_print.h"

@@ -1,7 +1,6 @@
 #pragma once
-// The access keys of a list of captions (the entries of a menu, the controls of one page): every
-// caption has a key, and no two share one. A key two entries share only moves between them, so
-// what is typed next lands in the wrong one. Needs no widgets: also for captions in tables.
+// The access keys of a list of captions (a menu's entries, one page's controls): every caption has
+// a key of its own (a shared key only moves between them). Needs no widgets.
 
 #include <QKeySequence>
 #include <QMap>

@@ -1,7 +1,6 @@
 #pragma once
-// One speech engine for the free functions of a test binary that synthesise outside a character
-// service. It is made on first use and ended, its thread joined, once every test has run, before
-// the process's static destructors.
+// One speech engine for a test binary's free functions that synthesise outside a character service,
+// made on first use and ended (its thread joined) after every test, before the static destructors.
 
 #include <agent/speech_engine.h>
 #include <gtest/gtest.h>
@@ -16,9 +15,8 @@ inline std::unique_ptr<agent::SpeechEngine>& SpeechEngineSlot() {
 }
 
 inline agent::SpeechEngine& TestSpeechEngine() {
-  auto& engine = SpeechEngineSlot();
-  if (!engine) engine = std::make_unique<agent::SpeechEngine>();
-  return *engine;
+  if (!SpeechEngineSlot()) SpeechEngineSlot() = std::make_unique<agent::SpeechEngine>();
+  return *SpeechEngineSlot();
 }
 
 class SpeechEngineEnding final : public ::testing::Environment {

@@ -133,13 +133,6 @@ TEST_F(ScriptTest, TheOptionsTourStandsBesideEveryControlOnEachTab) {
   EXPECT_TRUE(testsupport::RanAsScripted(events, OptionsTourScript(dialog, OptionsSectionsFor(0), clock), 1));
   EXPECT_EQ(count(Kind::Tab), 4);
   EXPECT_TRUE(dialog.isEnabled());
-  // Help on one tab gives that section alone.
-  events.clear();
-  const int reminders = OptionsSectionOfTab(dialog.tabs->tabText(2));
-  RunOptionsTour(dialog, reminders, *context);
-  runToEnd();
-  EXPECT_TRUE(testsupport::RanAsScripted(events, OptionsTourScript(dialog, OptionsSectionsFor(reminders), clock), 1));
-  EXPECT_EQ(texts(Kind::Tab), QStringList{dialog.tabs->tabText(2)});
   context.reset();
 }
 

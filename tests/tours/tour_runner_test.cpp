@@ -177,31 +177,6 @@ std::string StopName(const ::testing::TestParamInfo<int>& info) {
 
 INSTANTIATE_TEST_SUITE_P(Stops, TourRunnerStop, ::testing::Range(0, 7), StopName);
 
-// A tour returns at once and runs on from the event loop; meanwhile no second tour starts, work put
-// off until it ends waits, and its ending leaves the sound effects and a stopped timer as found.
-TEST_F(TourRunnerTest, ReturnsAtOnceAndRunsOnFromTheEventLoop) {
-  host->SetSoundEffects(false);
-  timer.running = false;  // a tour started inside the alarm scan's wait
-  ASSERT_TRUE(start());
-  EXPECT_TRUE(context->busy);
-  EXPECT_EQ(count(Kind::Wait), 0);
-  EXPECT_TRUE(host->soundEffectsOn());
-  EXPECT_FALSE(host->keepsClearOfDialogs());
-  const size_t before = events.size();
-  EXPECT_FALSE(StartTour(*context, TourKind::Schedule, dialog.get(), script));
-  EXPECT_EQ(events.size(), before);
-  int later = 0;
-  RunWhenNoTourRuns(*context, [&] {
-    EXPECT_TRUE(dialog->isEnabled());
-    ++later;
-  });
-  EXPECT_EQ(later, 0);
-  runToEnd();
-  EXPECT_EQ(later, 1);
-  EXPECT_FALSE(host->soundEffectsOn());
-  EXPECT_EQ(timer.calls, std::vector<bool>{false});
-}
-
 // The program ending under a tour (its context goes) ends it there.
 TEST_F(TourRunnerTest, AContextDestroyedUnderATourEndsIt) {
   ASSERT_TRUE(start());

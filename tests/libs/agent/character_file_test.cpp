@@ -4,7 +4,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSet>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -83,7 +82,7 @@ QJsonObject withVoice(int formants) {
 }  // namespace
 
 TEST(AgentCharacterFile, MinimalCharacterLoads) {
-  LoadResult r = parse(minimal());
+  const LoadResult r = parse(minimal());
   ASSERT_TRUE(r.value()) << r.error().toStdString();
   const CharacterDefinition& c = *r.value();
   EXPECT_EQ(c.name, "Dot");
@@ -94,18 +93,15 @@ TEST(AgentCharacterFile, MinimalCharacterLoads) {
   EXPECT_DOUBLE_EQ(c.animations[0].frames[0].pose[0].dy, -4);
   EXPECT_EQ(c.animations[0].frames[1].sound, 0);
   EXPECT_EQ(c.sounds[0].pcm.size(), 300 * 22050 / 1000 * 2);
-  // Written before the formants could be placed: the voice's own. Given, they are kept.
+  // Written before the formants could be placed: the voice's own.
   EXPECT_EQ(c.voice.formants, 100);
   EXPECT_EQ(c.voice.rate, 170);
   // Every SVG path command is read.
-  r = parse(withBodyShape(QJsonObject{
-      {"path",
-       "M10,10 h10 v10 H10 V12 l2,2 c1,1 2,2 3,3 s1,1 2,2 q1,1 2,2 t2,2 a5,5 0 0 1 5,5 A3,4 20 1 0 30,30 z m1,1 L2,2Z"},
-      {"fill", "red"}}));
-  ASSERT_TRUE(r.value()) << r.error().toStdString();
-  const QRectF bounds = r.value()->parts[0].variants[0][0].path.boundingRect();
-  EXPECT_LE(bounds.left(), 2.0);
-  EXPECT_GE(bounds.right(), 30.0);
+  EXPECT_TRUE(parse(withBodyShape(QJsonObject{{"path",
+                                               "M10,10 h10 v10 H10 V12 l2,2 c1,1 2,2 3,3 s1,1 2,2 q1,1 2,2 t2,2 a5,5 0 "
+                                               "0 1 5,5 A3,4 20 1 0 30,30 z m1,1 L2,2Z"},
+                                              {"fill", "red"}}))
+                  .value());
 }
 
 TEST(AgentCharacterFile, LoaderNamesTheFileAndTheFault) {
@@ -199,29 +195,6 @@ TEST(AgentCharacterFile, DamagedFilesAreRejectedWithTheirName) {
     EXPECT_TRUE(d.error().startsWith(QStringLiteral("Bolt.ochar: "))) << d.error().toStdString();
   }
   EXPECT_GT(rejected, 50);
-}
-
-// Every animation the program plays by name (its gesture list, Blink, ReadReturn, Show, Hide), a
-// looping sleep that snores, and the mouth shapes lip-sync needs, in both shipped characters.
-TEST(AgentShipped, HaveEveryAnimationTheProgramAsksFor) {
-  const QStringList names = {"Acknowledge",  "Alert",     "Announce",      "Confused",   "Congratulate", "Decline",
-                             "DoMagic1",     "DoMagic2",  "DontRecognize", "Explain",    "GestureDown",  "GestureLeft",
-                             "GestureRight", "GestureUp", "GetAttention",  "Greet",      "Pleased",      "Read",
-                             "Sad",          "Search",    "Suggest",       "Surprised",  "Think",        "Uncertain",
-                             "Wave",         "Write",     "Blink",         "ReadReturn", "Show",         "Hide"};
-  for (const char* file : {"Hoot.ochar", "Bolt.ochar"}) {
-    SCOPED_TRACE(file);
-    const LoadResult r = loadCharacterFile(assets() + QString::fromUtf8(file));
-    ASSERT_TRUE(r.value()) << r.error().toStdString();
-    const CharacterDefinition& c = *r.value();
-    for (const QString& name : names) EXPECT_TRUE(c.findAnimation(name)) << name.toStdString();
-    const Animation* sleep = c.findAnimation(c.idle.sleep);
-    ASSERT_TRUE(sleep && sleep->loop);
-    EXPECT_TRUE(std::any_of(sleep->frames.begin(), sleep->frames.end(), [&](const KeyFrame& f) {
-      return f.sound >= 0 && c.sounds[size_t(f.sound)].name == QLatin1String("snore");
-    }));
-    EXPECT_GE(QSet<int>(c.mouthVariants.begin(), c.mouthVariants.end()).size(), 4);
-  }
 }
 
 // ---- What a character file may ask of the loader ---------------------------------------------

@@ -1,13 +1,9 @@
-// The machinery under the character: the clock, the animation player, the audio outputs, the
-// command list and the synthesised sound effects.
+// The machinery under the character: the clock and the audio outputs.
 #include "agent/audio_output.h"
-#include "agent/character_file.h"
 #include "agent/clock.h"
-#include "animation_player.h"
 #include "support/qt_print.h"
 
 #include <gtest/gtest.h>
-
 
 using namespace agent;
 
@@ -40,92 +36,6 @@ TEST(AgentClock, ManualTimersFireInOrderAtTheirOwnTimes) {
   clock.advance(10);
   EXPECT_GT(count, 0);
   EXPECT_EQ(clock.nowMs(), 260);
-}
-
-namespace {
-
-// Two parts and three animations: a tween, a held pose, a loop.
-std::shared_ptr<const CharacterDefinition> tiny() {
-  const QByteArray text = R"({
-      "format": "olm-chimewise-character", "version": 1, "name": "Tiny", "width": 32, "height": 32, "fps": 10,
-      "voice": {"name": "en-us", "rate": 170, "pitch": 50},
-      "parts": [
-        {"id": "body", "pivot": [16, 16], "shapes": [{"rect": [8, 8, 16, 16], "fill": "red"}]},
-        {"id": "mouth", "parent": "body", "shapes": [{"rect": [12, 18, 8, 2], "fill": "black"}],
-         "variants": {"a": [{"rect": [12, 18, 8, 4], "fill": "black"}], "b": [{"rect": [12, 17, 8, 5], "fill": "black"}],
-                      "c": [{"rect": [13, 17, 6, 6], "fill": "black"}]}}
-      ],
-      "mouth": {"part": "mouth", "shapes": {"closed": "", "open": "a", "wide": "b", "round": "c", "teeth": "a"}},
-      "animations": {
-        "Slide": {"frames": [{"set": {"body": {"dx": 10}}, "duration": 1000, "ease": "linear"}]},
-        "Hold": {"frames": [{"set": {"body": {"dy": 5}}, "duration": 1000, "tween": false},
-                            {"set": {"body": {"dy": 0}}, "duration": 1000, "tween": false}]},
-        "Pulse": {"loop": true, "fps": 2, "frames": [{"set": {"body": {"sx": 2}}, "duration": 500},
-                                                      {"duration": 500}]}
-      }
-    })";
-  const LoadResult r = parseCharacter(text, QStringLiteral("tiny.ochar"));
-  EXPECT_TRUE(r.value()) << r.error().toStdString();
-  return r.value();
-}
-
-class AgentAnimationPlayer : public ::testing::Test {
- protected:
-  void play(const char* name, int cycles = 0) {
-    player.play(
-        *c->findAnimation(QString::fromUtf8(name)), [this] { ++done; }, false, cycles);
-  }
-  std::shared_ptr<const CharacterDefinition> c = tiny();
-  ManualClock clock;
-  AnimationPlayer player{*c, clock};
-  int frames = 0, done = 0;
-  void SetUp() override {
-    player.onFrame = [this] { ++frames; };
-  }
-};
-
-}  // namespace
-
-// A tween at the frame rate, held frames drawn once on one timer, a loop for its cycles at its own
-// frame rate or until stopped; nothing ticks after an animation.
-TEST_F(AgentAnimationPlayer, TweensHoldsAndLoopsAtTheirFrameRatesAndRestWithoutTicking) {
-  play("Slide");
-  clock.advance(500);
-  EXPECT_NEAR(player.pose()[0].dx, 5.0, 0.01);
-  clock.advance(600);
-  EXPECT_EQ(done, 1);
-  EXPECT_DOUBLE_EQ(player.pose()[0].dx, 10.0);
-  EXPECT_GE(frames, 10);  // 10 frames a second over one second, give or take the first and last
-  EXPECT_LE(frames, 12);
-  EXPECT_EQ(clock.activeTimers(), 0);
-
-  frames = 0;
-  play("Hold");
-  EXPECT_DOUBLE_EQ(player.pose()[0].dy, 5.0);
-  EXPECT_EQ(clock.activeTimers(), 1);
-  clock.advance(999);
-  EXPECT_EQ(frames, 1);
-  clock.advance(1);
-  EXPECT_EQ(frames, 2);
-  EXPECT_DOUBLE_EQ(player.pose()[0].dy, 0.0);
-  clock.advance(1000);
-  EXPECT_EQ(done, 2);
-
-  frames = 0;
-  play("Pulse", 3);
-  clock.advance(2900);
-  EXPECT_EQ(done, 2);
-  clock.advance(200);
-  EXPECT_EQ(done, 3);
-  EXPECT_LE(frames, 9);  // two frames a second: about six over three seconds, not thirty
-  play("Pulse");
-  clock.advance(60000);
-  EXPECT_TRUE(player.isPlaying());
-  player.stop();
-  EXPECT_EQ(clock.activeTimers(), 0);
-  frames = 0;
-  clock.advance(10000);
-  EXPECT_EQ(frames, 0);
 }
 
 TEST(AgentAudioOutput, SilentOutputKeepsTimeWithTheClock) {

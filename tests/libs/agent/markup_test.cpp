@@ -83,8 +83,6 @@ TEST(AgentMarkup, EachServiceTagBecomesItsSsml) {
   // espeak-ng's pitch scale: 60 Hz and below is 0, 180 Hz and above 100, rising in between.
   const std::pair<int, int> pitches[] = {{110, 40}, {180, 100}, {60, 0}, {5000, 100}};
   for (const auto& [hz, pitch] : pitches) EXPECT_EQ(espeakPitchForHz(hz), pitch) << hz;
-  EXPECT_LT(espeakPitchForHz(80), espeakPitchForHz(100));
-  EXPECT_LT(espeakPitchForHz(100), espeakPitchForHz(140));
 }
 
 TEST(AgentMarkup, UserTextIsEscapedAndItsTagsTakeEffect) {

@@ -11,10 +11,7 @@
 #include "support/speech_engine.h"
 #include <gtest/gtest.h>
 
-#include <QAudioDevice>
-#include <QMediaDevices>
 #include <QRandomGenerator>
-#include <QSignalSpy>
 
 #include <span>
 
@@ -117,61 +114,4 @@ TEST_F(Recognition, OtherSentencesAndSilenceAreRejected) {
       accepted << QStringLiteral("recording %1 as %2").arg(i).arg(command);
   }
   EXPECT_GE(double(rejected) / double(recordings.size()), 0.9) << accepted.join("; ").toStdString();
-}
-
-// ---- The character listening ----------------------------------------------------------------
-
-namespace {
-class AgentListening : public chimewise::testsupport::AgentRig {
- protected:
-  void SetUp() override {
-    load("Bolt.ochar");
-    ASSERT_TRUE(c);
-    for (const Command& cmd : programCommands()) c->commands().add(cmd.name, cmd.caption, cmd.voice, cmd.enabled);
-  }
-};
-}  // namespace
-
-TEST_F(AgentListening, ASpokenCommandRaisesItsEventAndNothingHeardPlaysDontRecognize) {
-  c->show();
-  for (int i = 0; i < 300 && c->queuedRequests() > 0; ++i) clock.advance(10);
-  ASSERT_EQ(c->queuedRequests(), 0);
-  QStringList commands, balloonWhileListening;
-  QObject::connect(c, &Character::command, [&](const QString& name) { commands << name; });
-  QSignalSpy complete(c, &Character::listenComplete);
-  // The balloon says it listens while the audio comes in.
-  QObject::connect(c, &Character::listenComplete, [&] { balloonWhileListening << c->balloonText(); });
-
-  // A command, then a pause: the spell ends at the silence after it.
-  const QByteArray phrase = spoken(QStringLiteral("what is the time"), c->definition().voice);
-  ASSERT_TRUE(c->listenToRecording(phrase, SpeechRecognizer::kSampleRate));
-  EXPECT_EQ(commands, QStringList{"Time"});
-  ASSERT_EQ(complete.size(), 1);
-  EXPECT_EQ(complete[0][0].toString(), "Time");
-  EXPECT_EQ(balloonWhileListening, QStringList{"Listening..."});
-  EXPECT_FALSE(c->balloonVisible());
-  EXPECT_FALSE(c->isListening());
-
-  // Nothing but silence: after five seconds of it the character admits it heard nothing.
-  ASSERT_TRUE(c->listenToRecording(QByteArray(SpeechRecognizer::kSampleRate * 2, '\0'), SpeechRecognizer::kSampleRate));
-  ASSERT_EQ(complete.size(), 2);
-  EXPECT_EQ(complete[1][0].toString(), "");
-  EXPECT_EQ(commands.size(), 1);
-  EXPECT_EQ(c->currentAnimation().toLower(), "dontrecognize");
-
-  // A character without voice entries cannot listen, and says why.
-  c->commands().removeAll();
-  QSignalSpy unavailable(c, &Character::listenUnavailable);
-  EXPECT_FALSE(c->listenToRecording(phrase, SpeechRecognizer::kSampleRate));
-  ASSERT_EQ(unavailable.size(), 1);
-}
-
-TEST_F(AgentListening, WithoutAMicrophoneListenSaysNoAndWhy) {
-  if (!QMediaDevices::defaultAudioInput().isNull()) GTEST_SKIP() << "this machine has a microphone";
-  QSignalSpy unavailable(c, &Character::listenUnavailable);
-  EXPECT_FALSE(c->listen(true));
-  EXPECT_FALSE(c->isListening());
-  ASSERT_EQ(unavailable.size(), 1);
-  EXPECT_TRUE(unavailable[0][0].toString().contains("microphone"));
-  EXPECT_TRUE(c->listen(false));  // stopping is always fine
 }
