@@ -21,7 +21,7 @@
 namespace chimewise::testsupport {
 
 struct ScriptedAnswer {
-  QByteArray head;       // sent as it is: status line, headers, blank line, perhaps a body
+  QByteArray head;       // sent as it is (with {PORT} the server's port): status line, headers, blank line, body
   qint64 fillBytes = 0;  // then this many bytes of 'x' (stopped early when the client goes)
   bool silent = false;   // instead: each connection is taken and held, never read or answered
 };
@@ -38,6 +38,7 @@ class ScriptedHttpServer {
         ::listen(m_listener, 8) != 0 || ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
       return;
     m_port = ntohs(address.sin_port);
+    m_answer.head.replace("{PORT}", QByteArray::number(m_port));
     m_thread = std::thread([this] { serve(); });
   }
   ~ScriptedHttpServer() {
