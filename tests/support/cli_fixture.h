@@ -28,13 +28,13 @@ class CliFixture : public ::testing::Test {
   // Runs the tool on `app` with `args`; returns the exit code, keeps the output's lines and the
   // error text.
   int runCli(const QStringList& args) {
-    QString o, e;
-    QTextStream out(&o), err(&e);
+    QString o;
+    errors.clear();
+    QTextStream out(&o), err(&errors);
     const int code = RunCli(QStringList{"--app-folder", app} + args, out, err);
     out.flush();
     err.flush();
     lines = o.split('\n', Qt::SkipEmptyParts);
-    errors = e;
     return code;
   }
 
@@ -49,11 +49,8 @@ class CliFixture : public ::testing::Test {
   // No control character but the tab reaches the terminal.
   static void ExpectNoControls(const QStringList& texts) {
     for (const QString& text : texts)
-      for (const QChar c : text) {
-        const char16_t u = c.unicode();
-        EXPECT_FALSE(u != u'\t' && (u < 0x20 || (u >= 0x7F && u < 0xA0)))
-            << "U+" << std::hex << int(u) << " in " << text.toStdString();
-      }
+      for (const char16_t u : text.toStdU16String())
+        EXPECT_FALSE(u != u'\t' && (u < 0x20 || (u >= 0x7F && u < 0xA0))) << int(u) << " in " << text.toStdString();
   }
 
   QTemporaryDir dir;

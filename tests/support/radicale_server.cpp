@@ -1,10 +1,8 @@
 #include "support/radicale_server.h"
 
-#include <QDir>
-
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -23,16 +21,10 @@ bool WriteFile(const QString& path, const QByteArray& bytes) {
 }  // namespace
 
 QString RadicaleServer::Unavailable() {
-  if (!QFile::exists(kPython)) return QStringLiteral("%1 is missing").arg(kPython);
   QProcess probe;
   probe.start(kPython, {QStringLiteral("-c"), QStringLiteral("import radicale")});
-  if (!probe.waitForFinished(20000)) {
-    probe.kill();
-    probe.waitForFinished(5000);
-    return QStringLiteral("python3 did not answer");
-  }
-  if (probe.exitStatus() != QProcess::NormalExit || probe.exitCode() != 0)
-    return QStringLiteral("Radicale is not installed (the Debian package radicale)");
+  if (!probe.waitForFinished(20000) || probe.exitStatus() != QProcess::NormalExit || probe.exitCode() != 0)
+    return QStringLiteral("%1 cannot import radicale (the Debian package radicale)").arg(kPython);
   return {};
 }
 
@@ -43,72 +35,54 @@ int RadicaleServer::FreePort() {
 }
 
 RadicaleServer::RadicaleServer(RadicaleOptions options) : m_options(std::move(options)) {
-  if (!m_dir.isValid()) {
-    m_error = QStringLiteral("no temporary folder");
-    return;
-  }
   // The free port may be taken by someone else before Radicale binds it: try again on another.
-  for (int attempt = 0; attempt < 3 && !m_ready; ++attempt) m_ready = start(m_options, FreePort());
-}
-
-bool RadicaleServer::restart() {
-  kill();
-  m_ready = start(m_options, m_port);
-  return m_ready;
+  for (int attempt = 0; attempt < 3 && !m_ready && m_dir.isValid(); ++attempt) m_ready = start(FreePort());
 }
 
 QString RadicaleServer::storage(const QString& collectionPath) const {
   return QDir::cleanPath(m_dir.filePath(QStringLiteral("collections/collection-root/") + collectionPath));
 }
 
-bool RadicaleServer::start(const RadicaleOptions& options, int port) {
+bool RadicaleServer::start(int port) {
   m_port = port;
   QByteArray config = "[server]\nhosts = 127.0.0.1:" + QByteArray::number(m_port) + "\n";
-  m_tls = !options.certificate.isEmpty() && !options.key.isEmpty();
-  if (m_tls)
-    config += "ssl = True\ncertificate = " + options.certificate.toUtf8() + "\nkey = " + options.key.toUtf8() + "\n";
-  config += "\n[auth]\n";
-  if (options.user.isEmpty()) {
-    config += "type = none\n";
-  } else {
-    const QString users = m_dir.filePath(QStringLiteral("users"));
-    if (!WriteFile(users, (options.user + u':' + options.password + u'\n').toUtf8())) {
-      m_error = QStringLiteral("cannot write %1").arg(users);
-      return false;
-    }
-    config += "type = htpasswd\nhtpasswd_filename = " + users.toUtf8() + "\nhtpasswd_encryption = plain\ndelay = 0\n";
-  }
-  config += "\n[rights]\ntype = owner_only\n\n[storage]\nfilesystem_folder = " +
+  if (!m_options.certificate.isEmpty())
+    config +=
+        "ssl = True\ncertificate = " + m_options.certificate.toUtf8() + "\nkey = " + m_options.key.toUtf8() + "\n";
+  const QString users = m_dir.filePath(QStringLiteral("users"));
+  if (m_options.user.isEmpty())
+    config += "[auth]\ntype = none\n";
+  else if (WriteFile(users, (m_options.user + u':' + m_options.password + u'\n').toUtf8()))
+    config +=
+        "[auth]\ntype = htpasswd\nhtpasswd_filename = " + users.toUtf8() + "\nhtpasswd_encryption = plain\ndelay = 0\n";
+  config += "[rights]\ntype = owner_only\n[storage]\nfilesystem_folder = " +
             m_dir.filePath(QStringLiteral("collections")).toUtf8() +
-            "\n\n[web]\ntype = none\n\n[logging]\nlevel = warning\n";
+            "\n[web]\ntype = none\n[logging]\nlevel = warning\n";
   const QString configFile = m_dir.filePath(QStringLiteral("config"));
+  const QString log = m_dir.filePath(QStringLiteral("log"));
   if (!WriteFile(configFile, config)) {
     m_error = QStringLiteral("cannot write %1").arg(configFile);
     return false;
   }
-  m_process.setStandardOutputFile(m_dir.filePath(QStringLiteral("log")), QIODevice::Append);
-  m_process.setStandardErrorFile(m_dir.filePath(QStringLiteral("log")), QIODevice::Append);
+  m_process.setStandardOutputFile(log, QIODevice::Append);
+  m_process.setStandardErrorFile(log, QIODevice::Append);
   m_process.start(kPython, {QStringLiteral("-m"), QStringLiteral("radicale"), QStringLiteral("--config"), configFile});
-  if (!m_process.waitForStarted(10000)) {
-    m_error = QStringLiteral("python3 did not start: %1").arg(m_process.errorString());
-    return false;
-  }
   // Ready once it accepts; until then a connection is refused at once. Radicale starts in about
   // a second; a slow, shared machine gets thirty.
   QDeadlineTimer deadline(30000);
-  while (!deadline.hasExpired()) {
-    if (m_process.state() != QProcess::Running) break;
+  while (!deadline.hasExpired() && m_process.waitForStarted(10000) && m_process.state() == QProcess::Running) {
     QTcpSocket probe;
     probe.connectToHost(QStringLiteral("127.0.0.1"), quint16(m_port));
     if (probe.waitForConnected(1000)) return true;
     QThread::msleep(50);
   }
-  m_error = QStringLiteral("Radicale did not come up on port %1: %2").arg(m_port).arg(log());
+  QFile f(log);
+  m_error = QStringLiteral("Radicale did not come up on port %1: %2")
+                .arg(m_port)
+                .arg(f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.read(64 * 1024)) : m_process.errorString());
   kill();
   return false;
 }
-
-RadicaleServer::~RadicaleServer() { kill(); }
 
 void RadicaleServer::kill() {
   if (m_process.state() == QProcess::NotRunning) return;
@@ -118,19 +92,11 @@ void RadicaleServer::kill() {
 
 QUrl RadicaleServer::url(const QString& path) const {
   QUrl url;
-  url.setScheme(m_tls ? QStringLiteral("https") : QStringLiteral("http"));
+  url.setScheme(m_options.certificate.isEmpty() ? QStringLiteral("http") : QStringLiteral("https"));
   url.setHost(QStringLiteral("127.0.0.1"));
   url.setPort(m_port);
   url.setPath(path);
   return url;
-}
-
-QString RadicaleServer::log() const {
-  const QString path = m_dir.filePath(QStringLiteral("log"));
-  if (!QFileInfo(path).isFile()) return {};
-  QFile f(path);
-  if (!f.open(QIODevice::ReadOnly)) return {};
-  return QString::fromUtf8(f.read(64 * 1024));
 }
 
 }  // namespace chimewise::testsupport

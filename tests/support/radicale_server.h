@@ -11,12 +11,9 @@
 namespace chimewise::testsupport {
 
 struct RadicaleOptions {
-  // Empty: no authentication (any user name is taken, with any password). Otherwise a plain
-  // htpasswd file with this one user.
-  QString user;
+  QString user;  // empty: no authentication; otherwise a plain htpasswd file with this one user
   QString password;
-  // Both set: https with this certificate and key (PEM files).
-  QString certificate;
+  QString certificate;  // both set: https with this certificate and key (PEM files)
   QString key;
 };
 
@@ -24,39 +21,36 @@ class RadicaleServer {
  public:
   // Why Radicale cannot be run here; empty when it can.
   static QString Unavailable();
+  // A port nothing listens on at the moment.
+  static int FreePort();
 
   explicit RadicaleServer(RadicaleOptions options = {});
-  ~RadicaleServer();
+  ~RadicaleServer() { kill(); }
   RadicaleServer(const RadicaleServer&) = delete;
   RadicaleServer& operator=(const RadicaleServer&) = delete;
 
   // False when it did not come up (within a bounded wait); error() says why.
   bool ready() const { return m_ready; }
   QString error() const { return m_error; }
-  int port() const { return m_port; }
   // http://127.0.0.1:<port><path> (https with a certificate)
   QUrl url(const QString& path = QStringLiteral("/")) const;
-  // The server's own log (warnings and errors).
-  QString log() const;
-  // Kills the server at once (and reaps it).
   void kill();
   // Starts it again after kill(), on the same port and storage; false when it did not come up.
-  bool restart();
+  bool restart() {
+    kill();
+    return m_ready = start(m_port);
+  }
   // The folder of a collection's resources ("/u/cal/" is <storage>/collection-root/u/cal).
   QString storage(const QString& collectionPath) const;
 
-  // A port nothing listens on at the moment.
-  static int FreePort();
-
  private:
-  bool start(const RadicaleOptions& options, int port);
+  bool start(int port);
 
   RadicaleOptions m_options;
   QTemporaryDir m_dir;
   QProcess m_process;
   int m_port = 0;
   bool m_ready = false;
-  bool m_tls = false;
   QString m_error;
 };
 

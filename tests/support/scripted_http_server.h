@@ -1,8 +1,7 @@
 #pragma once
-// A tiny HTTP server of the test's own on 127.0.0.1, for answers no real server gives: every
-// connection gets the same scripted answer (cut short, oversized, malformed, or silence) and is closed. Runs
-// on a thread of its own, stopped and joined when the object goes. The requests it read are kept
-// for the test to look at.
+// A tiny HTTP server on 127.0.0.1 for answers no real server gives: every connection gets the same
+// scripted answer (cut short, oversized, malformed, or silence) and is closed. Runs on a thread of
+// its own, joined when the object goes; keeps the head of each request it read.
 
 #include <QByteArray>
 #include <QList>
@@ -22,7 +21,7 @@
 namespace chimewise::testsupport {
 
 struct ScriptedAnswer {
-  QByteArray head;       // sent as it is: status line, headers, blank line, perhaps a body
+  QByteArray head;       // sent as it is (with {PORT} the server's port): status line, headers, blank line, body
   qint64 fillBytes = 0;  // then this many bytes of 'x' (stopped early when the client goes)
   bool silent = false;   // instead: each connection is taken and held, never read or answered
 };
@@ -39,6 +38,7 @@ class ScriptedHttpServer {
         ::listen(m_listener, 8) != 0 || ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
       return;
     m_port = ntohs(address.sin_port);
+    m_answer.head.replace("{PORT}", QByteArray::number(m_port));
     m_thread = std::thread([this] { serve(); });
   }
   ~ScriptedHttpServer() {
@@ -53,9 +53,7 @@ class ScriptedHttpServer {
   QUrl url(const QString& path = QStringLiteral("/")) const {
     return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path));
   }
-  // The connections taken so far.
   int connections() const { return m_connections; }
-  // The head of each request read so far (request line and headers).
   QList<QByteArray> requests() const {
     std::lock_guard lock(m_mutex);
     return m_requests;

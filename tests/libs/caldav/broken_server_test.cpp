@@ -100,10 +100,6 @@ TEST(BrokenServerTest, AWholeAnswerIsReadAndEveryBrokenOneIsAnErrorWithNothingIn
       EXPECT_TRUE(got.objects.isEmpty());
       EXPECT_TRUE(got.missing.isEmpty());
     }
-    const QList<QByteArray> requests = server.requests();
-    ASSERT_EQ(requests.size(), 2);
-    EXPECT_TRUE(requests[1].startsWith("REPORT /cal/ HTTP/1.1"));
-    EXPECT_TRUE(requests[1].contains("Depth: 1"));
   }
   // A discovery reads multistatus too.
   ScriptedHttpServer empty({Answer("207 Multi-Status", {}, {})});
@@ -133,21 +129,13 @@ TEST(BrokenServerTest, CredentialsGoWithTheRequestToTheServerOfTheSettingsOnly) 
   EXPECT_TRUE(server.requests()[0].contains("Authorization: Basic am86cHc="));
   EXPECT_FALSE(found.status.message.contains(QStringLiteral("pw")));
 
-  // Without a user, none.
-  caldav::Settings anonymous = SettingsFor(server);
-  anonymous.user.clear();
-  EXPECT_EQ(caldav::Session(anonymous).discover().status.error, Error::AuthenticationRefused);
-  ASSERT_EQ(server.requests().size(), 2);
-  EXPECT_FALSE(server.requests()[1].toLower().contains("authorization:"));
-
-  // A redirect to another host name takes no credentials along.
-  ScriptedHttpServer other({refusal});
-  const QByteArray elsewhere = other.url(QStringLiteral("/dav/")).toEncoded().replace("127.0.0.1", "localhost");
-  ScriptedHttpServer redirecting({Answer("307 Temporary Redirect", "Location: " + elsewhere + "\r\n", {})});
-  EXPECT_EQ(caldav::Session(SettingsFor(redirecting)).discover().status.error, Error::AuthenticationRefused);
-  ASSERT_TRUE(redirecting.requests().value(0).contains("Authorization: Basic"));
-  ASSERT_FALSE(other.requests().isEmpty());
-  for (const QByteArray& request : other.requests()) EXPECT_FALSE(request.toLower().contains("authorization:"));
+  // A redirect to another host name, on the same port, takes no credentials along.
+  ScriptedHttpServer renamed({Answer("307 Temporary Redirect", "Location: http://localhost:{PORT}/dav/\r\n", {})});
+  EXPECT_EQ(caldav::Session(SettingsFor(renamed)).discover().status.error, Error::RedirectRefused);
+  const QList<QByteArray> asked = renamed.requests();
+  ASSERT_GT(asked.size(), 1);
+  ASSERT_TRUE(asked[0].contains("Authorization: Basic"));
+  for (const QByteArray& request : asked.mid(1)) EXPECT_FALSE(request.toLower().contains("authorization:"));
 
   // A server that takes Digest only is answered in Digest.
   ScriptedHttpServer digest(
@@ -177,46 +165,6 @@ TEST(ServerAnswerTest, AListingCutByTheServerSaysSoAndSkipsTheCollectionItself) 
   EXPECT_EQ(changes.changed[0].etag, QStringLiteral("\"a1\""));
   EXPECT_EQ(changes.removed, QList<QUrl>{server.url(QStringLiteral("/cal/b c.ics"))});
   EXPECT_EQ(changes.syncToken, QStringLiteral("t9"));
-  const QByteArray request = server.requests().value(0);
-  EXPECT_TRUE(request.startsWith("REPORT /cal HTTP/1.1"));
-  EXPECT_TRUE(request.contains("Depth: 0"));
-}
-
-TEST(ServerAnswerTest, ACreatedResourceIsWhereTheServerSaysWithTheStrongEtagItGave) {
-  ScriptedHttpServer moved({Answer("201 Created", "Location: /cal/renamed%40x.ics\r\nETag: \"v1\"\r\n", {})});
-  ScriptedHttpServer transformed({Answer("204 No Content", "ETag: W/\"v2\"\r\n", {})});
-  ASSERT_TRUE(moved.ready() && transformed.ready());
-  const caldav::WriteResult created =
-      caldav::Session(SettingsFor(moved)).create(moved.url(QStringLiteral("/cal/new.ics")), "BEGIN:VCALENDAR\r\n");
-  ASSERT_TRUE(created.status.ok()) << Why(created.status);
-  EXPECT_EQ(created.href, moved.url(QStringLiteral("/cal/renamed@x.ics")));
-  EXPECT_EQ(created.etag, QStringLiteral("\"v1\""));
-  EXPECT_TRUE(moved.requests().value(0).startsWith("PUT /cal/new.ics HTTP/1.1"));
-  EXPECT_TRUE(moved.requests().value(0).contains("Content-Type: text/calendar"));
-
-  const QUrl href = transformed.url(QStringLiteral("/cal/a.ics"));
-  const caldav::WriteResult updated =
-      caldav::Session(SettingsFor(transformed)).update(href, "BEGIN:VCALENDAR\r\n", QStringLiteral("\"v1\""));
-  ASSERT_TRUE(updated.status.ok()) << Why(updated.status);
-  EXPECT_EQ(updated.href, href);
-  EXPECT_TRUE(updated.etag.isEmpty());  // weak: the server changed the object, fetch it again
-  EXPECT_TRUE(transformed.requests().value(0).contains("If-Match: \"v1\""));
-}
-
-TEST(BrokenServerTest, ServerErrorsAndPreconditionsAreTyped) {
-  ScriptedHttpServer full({Answer("403 Forbidden", "Content-Type: application/xml\r\n",
-                                  R"(<D:error xmlns:D="DAV:"><D:quota-not-exceeded/></D:error>)")});
-  ScriptedHttpServer failing({Answer("503 Service Unavailable", {}, {})});
-  ASSERT_TRUE(full.ready() && failing.ready());
-  const caldav::WriteResult put =
-      caldav::Session(SettingsFor(full)).create(full.url(QStringLiteral("/cal/a.ics")), "BEGIN:VCALENDAR\r\n");
-  EXPECT_EQ(put.status.error, Error::InsufficientStorage) << Why(put.status);
-  EXPECT_TRUE(full.requests().value(0).contains("If-None-Match: *"));
-  EXPECT_EQ(caldav::Session(SettingsFor(failing))
-                .remove(failing.url(QStringLiteral("/cal/a.ics")), QStringLiteral("abc"))
-                .error,
-            Error::ServerError);
-  EXPECT_TRUE(failing.requests().value(0).contains("If-Match: \"abc\""));
 }
 
 TEST(BrokenServerTest, ASilentServerTimesOutAndAnAbortStopsTheRequest) {
@@ -236,17 +184,6 @@ TEST(BrokenServerTest, ASilentServerTimesOutAndAnAbortStopsTheRequest) {
   session.abort();
   worker.join();
   EXPECT_EQ(status.error, Error::Cancelled) << Why(status);
-}
-
-TEST(BrokenServerTest, AnAbortedSessionOrACertificateFileThatIsNoFileSendsNothing) {
-  ScriptedHttpServer server({Answer("404 Not Found", {}, {})});
-  caldav::Session aborted(SettingsFor(server));
-  aborted.abort();
-  EXPECT_EQ(aborted.discover().status.error, Error::Cancelled);
-  caldav::Settings s = SettingsFor(server);
-  s.caFile = QStringLiteral("/");
-  EXPECT_EQ(caldav::Session(s).discover().status.error, Error::CertificateRefused);
-  EXPECT_TRUE(server.requests().isEmpty());
 }
 
 }  // namespace
