@@ -1,6 +1,5 @@
 #pragma once
-// A reminder table of its own in a temporary application folder, with the alarm side and the
-// saver over it, for the scheduling tests.
+// A reminder table in a temporary folder with the alarm side and the saver over it.
 
 #include "alarms/alarm_service.h"
 #include "character/speaker.h"
@@ -42,14 +41,12 @@ struct CalendarFolder {
     saver = std::make_unique<EventSaver>(state, clock, engine, speaker, *alarms, viewer);
     saver->randomFraction = [] { return 0.5; };
   }
-
   // Adds a reminder straight through the saver; its record number.
   qint64 add(EventInput in) {
     const SaveResult r = saver->SaveEvent(in);
     EXPECT_TRUE(r.saved) << Describe(r.problem).text.toStdString();
     return r.recno;
   }
-
   // Runs `read` on record `recno` of the table, opened afresh by an engine of its own.
   template <typename F>
   void withRecord(qint64 recno, F read) {
@@ -61,7 +58,6 @@ struct CalendarFolder {
     ASSERT_TRUE(fresh.Current()->Go(static_cast<uint32_t>(recno)).ok());
     read(*fresh.Current());
   }
-
   uint32_t recordCount() {
     xbase::Engine fresh;
     int area = 0;
@@ -69,7 +65,6 @@ struct CalendarFolder {
       return 0;
     return fresh.Current()->RecCount();
   }
-
   QTemporaryDir dir;
   SharedState state;
   ProgramOptions options;

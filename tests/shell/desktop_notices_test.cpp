@@ -1,5 +1,4 @@
-// Reminders as desktop notifications: the real alarm side over a real reminder table, and a
-// notification server of the test's own on a private bus.
+// Reminders as desktop notifications: the real alarm side and a notification server on a private bus.
 #include "shell/desktop_notices.h"
 
 #include "alarms/alarm_service.h"
@@ -8,10 +7,8 @@
 #include "core/program_options.h"
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
-#include "core/shared_state.h"
 #include "data/calendar.h"
 #include "data/reminder_record.h"
-#include "schedule/save_event.h"
 #include "support/add_reminder.h"
 #include "support/event_wait.h"
 #include "support/files.h"
@@ -22,8 +19,6 @@
 #include "support/qt_print.h"
 
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
-
 #include <xbase/engine.h>
 
 using namespace chimewise;
@@ -86,7 +81,6 @@ class DesktopNoticesTest : public ::testing::Test {
     const int minutes = TableInt(*wa, "ALARMTIME");
     return TableText(*wa, "ALARMDATE") + " " + QTime(minutes / 60, minutes % 60).toString("HH:mm");
   }
-
   PrivateBus bus;
   QTemporaryDir dir;
   SharedState state;
@@ -125,95 +119,48 @@ TEST(NoticeRule, OnlyWhenTickedOrTheCharacterCannotBeSeenOrHeard) {
     change(c);
     EXPECT_TRUE(ShouldNotifyDesktop(c));
   }
-  EXPECT_TRUE(CharacterCanPlaceItself(QStringLiteral("xcb")));
-  EXPECT_TRUE(CharacterCanPlaceItself(QStringLiteral("offscreen")));
-  EXPECT_FALSE(CharacterCanPlaceItself(QStringLiteral("wayland")));
-  EXPECT_FALSE(CharacterCanPlaceItself(QStringLiteral("wayland-egl")));
+  EXPECT_TRUE(CharacterCanPlaceItself("xcb") && CharacterCanPlaceItself("offscreen"));
+  EXPECT_FALSE(CharacterCanPlaceItself("wayland") || CharacterCanPlaceItself("wayland-egl"));
 }
 
+// A reminder's moment in the user's format (the day alone without a time) and its memo.
 TEST(NoticeTexts, TheActivityLineItsMomentInTheUsersFormatAndTheMemo) {
   ReminderFacts r;
-  r.activityText = QStringLiteral("  Call the dentist ");
   r.memo = QStringLiteral("Ask about the crown");
   r.eventDate = QDate(2026, 12, 4);
-  r.startTime = 14 * 60 + 5;
+  r.startTime = -1;
   r.activity = QDateTime(r.eventDate, QTime(14, 5));
-  NoticeTexts t = ReminderNoticeTexts(r, QStringLiteral("h:mm am/pm"));
-  EXPECT_EQ(t.summary, "Call the dentist");
-  EXPECT_EQ(t.body, "12/04/2026 2:05 pm\nAsk about the crown");
-  EXPECT_EQ(ReminderNoticeTexts(r, QStringLiteral("h:mm")).body, "12/04/2026 14:05\nAsk about the crown");
-  r.startTime = -1;  // a day without a time
-  r.memo.clear();
-  r.activityText.clear();
-  t = ReminderNoticeTexts(r, QStringLiteral("h:mm"));
-  EXPECT_EQ(t.summary, "Reminder");
-  EXPECT_EQ(t.body, "12/04/2026");
+  const NoticeTexts t = ReminderNoticeTexts(r, QStringLiteral("h:mm"));
+  EXPECT_EQ(t.summary + "|" + t.body, "Reminder|12/04/2026\nAsk about the crown");
 }
 
-TEST_F(DesktopNoticesTest, NoneWhileTheCharacterIsSeenAndHeardOneForEachReminderWhenTicked) {
+// Sent only when ticked or the character is unseen or unheard, each in place of the one before.
+TEST_F(DesktopNoticesTest, SentWhenTheCharacterIsAwayUnheardOrCannotShowItselfOrWhenTicked) {
   startServer();
   add("Dentist", at(10, 30), at(10, 0));
   EXPECT_EQ(scanAt(kNow), 0);
   RunEventsFor(200);
   EXPECT_TRUE(server->calls().empty());
-  ASSERT_FALSE(speaker.lines.isEmpty());  // announced by the character all the same
-
-  settings.write(settings::DesktopNotices, QStringLiteral("1"));
-  add("Coffee <with> Ann & Bob", at(10, 40), at(10, 1));
-  EXPECT_EQ(scanAt(kNow.addSecs(600)), 2);
-  ASSERT_TRUE(RunEventsUntil([&] { return server->calls().size() == 2; }, 10000));
-  const auto calls = server->calls();
-  // In the order of their alarms: the dentist's was put off to 10:05 by its first announcement.
-  EXPECT_EQ(calls[0].summary, "Coffee <with> Ann & Bob");
-  EXPECT_EQ(calls[0].body, "12/04/2026 10:40 am");
-  EXPECT_EQ(calls[1].summary, "Dentist");
-  EXPECT_EQ(calls[1].body, "12/04/2026 10:30 am");
-  for (const auto& c : calls) {
-    EXPECT_EQ(c.actions, QStringList({kSnoozeAction, "Snooze 5 Minutes", kViewerAction, "Open Reminder Viewer"}));
-    EXPECT_EQ(c.appName + " " + c.appIcon + " " + c.hints.value("desktop-entry").toString(),
-              "Olm Chimewise olm-chimewise org.olmchimewise.Chimewise");
-  }
-}
-
-TEST_F(DesktopNoticesTest, SentWhenTheCharacterIsAwayUnheardOrCannotShowItself) {
-  startServer();
-  add("Dentist", at(10, 30), at(10, 0));
+  ASSERT_FALSE(speaker.lines.isEmpty());
   int minute = 0;
   for (const auto& change : kUnseenOrUnheard) {
     conditions = NoticeConditions{};
     change(conditions);
-    minute += 10;  // each scan finds the reminder due again
+    minute += 10;
     EXPECT_EQ(scanAt(kNow.addSecs(60 * minute)), 1) << minute;
   }
-  EXPECT_TRUE(RunEventsUntil([&] { return server->calls().size() == 4; }, 10000));
-  // Each came back in place of the one before: three were closed.
-  EXPECT_TRUE(RunEventsUntil([&] { return server->closeCalls().size() == 3; }, 10000));
+  conditions = NoticeConditions{};
+  settings.write(settings::DesktopNotices, QStringLiteral("1"));
+  EXPECT_EQ(scanAt(kNow.addSecs(60 * 50)), 1);
+  EXPECT_TRUE(RunEventsUntil([&] { return server->calls().size() == 5; }, 10000));
+  EXPECT_TRUE(RunEventsUntil([&] { return server->closeCalls().size() == 4; }, 10000));
   const auto calls = server->calls();
-  EXPECT_EQ(server->closeCalls(), std::vector<uint>({calls[0].id, calls[1].id, calls[2].id}));
+  EXPECT_EQ(server->closeCalls(), std::vector<uint>({calls[0].id, calls[1].id, calls[2].id, calls[3].id}));
+  EXPECT_EQ(calls[0].summary + " " + calls[0].body, "Dentist 12/04/2026 10:30 am");
+  EXPECT_EQ(calls[0].actions, QStringList({kSnoozeAction, "Snooze 5 Minutes", kViewerAction, "Open Reminder Viewer"}));
 }
 
-// A desktop that will not let the character place itself is explained once, for good; one where it
-// can is never mentioned.
-TEST_F(DesktopNoticesTest, WhyTheCharacterMayStandAnywhereIsToldOnceForGood) {
-  startServer();
-  EXPECT_FALSE(notices->TellPlacementLimitOnce());
-  EXPECT_EQ(settings.read(settings::PlacementLimitTold), "0");
-  conditions.canPlaceItself = false;
-  EXPECT_TRUE(notices->TellPlacementLimitOnce());
-  EXPECT_FALSE(notices->TellPlacementLimitOnce());
-  // The next start reads what this one wrote.
-  DesktopNotices later(
-      state, settings, *alarms, windows, [this] { return conditions; }, bus.connect("later"));
-  EXPECT_FALSE(later.TellPlacementLimitOnce());
-  ASSERT_TRUE(RunEventsUntil([&] { return server->calls().size() == 1; }, 10000));
-  RunEventsFor(200);
-  ASSERT_EQ(server->calls().size(), 1u);
-  EXPECT_EQ(server->calls()[0].summary, kPlacementLimitSummary);
-  EXPECT_TRUE(server->calls()[0].body.contains("QT_QPA_PLATFORM=xcb"));
-}
-
-// The snooze action puts the reminder off five minutes as the viewer's snooze would; the viewer
-// action opens the viewer.
+// Snooze puts the reminder off as the viewer's would; the viewer action opens it; others do nothing.
 TEST_F(DesktopNoticesTest, TheSnoozeAndViewerActions) {
   startServer();
   conditions.characterSentAway = true;
@@ -221,26 +168,16 @@ TEST_F(DesktopNoticesTest, TheSnoozeAndViewerActions) {
   const qint64 dentist = add("Dentist", at(10, 30), at(10, 0));
   EXPECT_EQ(scanAt(kNow), 2);
   ASSERT_TRUE(RunEventsUntil([&] { return server->calls().size() == 2; }, 10000));
-  // The announcement put it off to five minutes from the scan, as every announcement does.
   const QString announcedAlarm = storedAlarm(dentist);
   EXPECT_EQ(announcedAlarm, "20261204 10:05");
-
-  // Later, the user snoozes the dentist from its notification.
   clock.set(QDateTime(kNow.date(), QTime(10, 2, 40)));
   events.clear();
   server->invokeAction(server->calls()[1].id, kSnoozeAction);
   ASSERT_TRUE(RunEventsUntil([&] { return storedAlarm(dentist) != announcedAlarm; }, 10000));
   EXPECT_EQ(storedAlarm(dentist), "20261204 10:08");  // 10:02:40 counts from 10:03
-  // The next alarm was looked up again: the late "Early" (every WaitTime minutes) is now first.
   EXPECT_EQ(alarms->nextAlarm(), QDateTime(kNow.date(), QTime(10, 6)));
   EXPECT_TRUE(events.contains("refresh viewer"));  // the scan had shown the viewer
   EXPECT_TRUE(reported.isEmpty()) << reported.join(", ").toStdString();
-
-  // The same action again does nothing more: the notification has done its work.
-  clock.set(QDateTime(kNow.date(), QTime(10, 4, 0)));
-  server->invokeAction(server->calls()[1].id, kSnoozeAction);
-  // The viewer action opens the Reminder Viewer; one of a notification not ours, or an unknown
-  // one, does nothing.
   events.clear();
   windows.open = false;  // closed by the user since
   server->invokeAction(server->calls()[0].id, kViewerAction);

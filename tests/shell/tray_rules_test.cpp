@@ -1,6 +1,6 @@
-// The tray icon's rules: which click opens the viewer, and the menu captions as a StatusNotifier
-// host shows them.
+// The tray icon's rules: which click opens the viewer, and captions as a StatusNotifier host shows them.
 #include "shell/tray_menu.h"
+#include "support/caption_keys.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,7 @@ using namespace chimewise;
 
 namespace {
 
-// What a menu shows for a caption whose access keys are marked with `mark` (doubled: a literal),
-// and its key ('\0' for none).
+// What a menu shows for a caption with keys marked by `mark` (doubled: a literal), and its key.
 std::pair<QString, QChar> Shown(const QString& caption, QChar mark) {
   QString shown;
   QChar key;
@@ -23,8 +22,7 @@ std::pair<QString, QChar> Shown(const QString& caption, QChar mark) {
   return {shown, key};
 }
 std::pair<QString, QChar> AsQMenuShows(const QString& caption) { return Shown(caption, u'&'); }
-// Qt's dbusmenu export turns the first "&" that is not the last character into "_" and passes the
-// rest through; dbusmenu reads "_x" as the key x and "__" as one "_".
+// Qt's dbusmenu export turns the first "&" not last into "_"; dbusmenu reads "_x" as key x.
 std::pair<QString, QChar> AsDbusMenuShows(QString exported) {
   const qsizetype amp = exported.indexOf(u'&');
   if (amp >= 0 && amp < exported.size() - 1) exported[amp] = u'_';
@@ -47,19 +45,19 @@ TEST(TrayClicks, ALeftClickOpensTheViewerOnlyOnAStatusNotifierHost) {
   }
 }
 
-// A StatusNotifier host shows every caption as the X11 menu does, with the same key, where
-// dbusmenu can hold it; given as it is, a caption would show its "&&".
-TEST(TrayCaptions, AStatusNotifierHostShowsEveryEntryAsTheX11MenuDoesWithTheSameKey) {
+// Every entry has a key of its own and shows on a StatusNotifier host as in the X11 menu.
+TEST(TrayCaptions, EveryEntryHasAKeyOfItsOwnAndAStatusNotifierHostShowsItAsTheX11MenuDoes) {
   EXPECT_EQ(ExportedMenuCaption(QStringLiteral("&Jesterbox && Quotes...")), "&Jesterbox & Quotes...");
   EXPECT_EQ(AsDbusMenuShows(QStringLiteral("&Jesterbox && Quotes...")).first, "Jesterbox && Quotes...");
-  for (const TrayEntry& e : TrayEntries()) {
+  QStringList captions;
+  for (const TrayEntry& e : TrayEntries())
     if (e.command) {
-      EXPECT_TRUE(ShownAlike(QString::fromUtf8(e.caption))) << e.caption;
+      captions << QString::fromUtf8(e.caption);
+      EXPECT_TRUE(ShownAlike(captions.last())) << e.caption;
     }
-  }
+  EXPECT_TRUE(testsupport::NoProblems(testsupport::CheckCaptionKeys(captions)));
   for (const char* caption : {"Plain", "Up&date Me", "&Save && Close && Quit", "Snake_case &name", "&First &Second"})
     EXPECT_TRUE(ShownAlike(QString::fromUtf8(caption))) << caption;
-  // A literal before the key, or without a key at all, can only look alike.
   EXPECT_EQ(ExportedMenuCaption(QStringLiteral("Salt && &Pepper")), QString::fromUtf8("Salt \xef\xbc\x86 &Pepper"));
   EXPECT_EQ(AsDbusMenuShows(ExportedMenuCaption(QStringLiteral("Salt && &Pepper"))).second, QChar(u'P'));
   EXPECT_EQ(ExportedMenuCaption(QStringLiteral("Salt && Pepper")), QString::fromUtf8("Salt \xef\xbc\x86 Pepper"));

@@ -1,10 +1,6 @@
 #pragma once
-// What a keyboard user and a reader of the screen meet in a window: the access keys of its
-// controls and menus, the order Tab visits its controls in, and room for every caption.
-//
-// Access keys: every button, check or radio box and every label with a buddy inside one of
-// `pages` (each page looked at with the controls in `everywhere`, such as a dialog's own buttons,
-// which every page shows), or every entry of a menu.
+// What a keyboard user meets in a window: access keys of its controls and menus, the order Tab
+// visits its controls in, and room for every caption.
 
 #include <QAbstractButton>
 #include <QAbstractSpinBox>
@@ -29,7 +25,8 @@ inline QString CaptionOf(const QWidget* w) {
   return {};
 }
 
-// `exempt`: controls that need no key of their own (OK and Cancel answer Enter and Escape).
+// Every button, check or radio box and label with a buddy on each of `pages` (with the controls in
+// `everywhere`, such as a dialog's buttons) has a key of its own; `exempt` need none (OK, Cancel).
 inline AccessKeyProblems CheckAccessKeys(const QList<QWidget*>& pages, const QList<QWidget*>& everywhere,
                                          const QList<QWidget*>& exempt = {}) {
   AccessKeyProblems problems;
@@ -42,7 +39,7 @@ inline AccessKeyProblems CheckAccessKeys(const QList<QWidget*>& pages, const QLi
   return problems;
 }
 
-// The entries of a menu (separators left out), each of which must have a key of its own.
+// The entries of a menu (separators left out) each have a key of their own.
 inline AccessKeyProblems CheckMenuKeys(const QMenu* menu) {
   QStringList captions;
   for (const QAction* a : menu->actions())
@@ -50,8 +47,7 @@ inline AccessKeyProblems CheckMenuKeys(const QMenu* menu) {
   return CheckCaptionKeys(captions);
 }
 
-// Starting on the first of `order`, Tab visits the others in turn; each step that lands elsewhere
-// is told.
+// Starting on the first of `order`, Tab visits the others in turn; each step landing elsewhere is told.
 inline QStringList TabOrderProblems(const std::vector<QWidget*>& order) {
   QStringList problems;
   if (order.empty()) return problems;
@@ -69,9 +65,8 @@ inline QStringList TabOrderProblems(const std::vector<QWidget*>& order) {
   return problems;
 }
 
-// Controls under `root` that have no room for their text: a visible caption (label or button)
-// narrower than its minimum, a spin or combo box narrower than its natural width (its value would
-// be cut short), or a control reaching outside `root`.
+// Controls under `root` cut short: a caption narrower than its minimum, a spin or combo box narrower
+// than its natural width, or a control reaching outside `root`.
 inline QStringList CutShort(QWidget* root) {
   QStringList problems;
   for (QWidget* w : root->findChildren<QWidget*>()) {

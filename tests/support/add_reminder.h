@@ -1,6 +1,5 @@
 #pragma once
-// Saves a new reminder as the Schedule Activity dialog does (wall times as typed, a moment the
-// clocks skip included), expecting it stored; returns its record number.
+// Saves a new reminder as the Schedule Activity dialog does, expecting it stored; its record number.
 
 #include "core/problem.h"
 #include "core/shared_state.h"

@@ -1,7 +1,6 @@
 #pragma once
-// The program's windows as the alarm side sees them, each call written to a log: the main timer
-// switched, the viewer shown (after an announcement, with the reminder it highlights), re-read
-// or closed. A shown viewer counts as open, as the real one does.
+// The program's windows as the alarm side sees them, each call written to a log; a shown viewer
+// counts as open.
 
 #include "core/ports.h"
 
@@ -24,7 +23,6 @@ class LoggedWindows final : public NoWindows {
   void RefreshViewer() override { m_events << "refresh viewer"; }
   void CloseViewerAndHideCharacter() override { m_events << "close viewer"; }
   bool ViewerOpen() const override { return open; }
-
   bool open = false;
 
  private:

@@ -1,9 +1,7 @@
 #pragma once
-// A desktop notification server of a test's own: owns org.freedesktop.Notifications on the
-// connection it is given, records every Notify and CloseNotification, answers with ids from 1 on,
-// and sends ActionInvoked and NotificationClosed when the test says so. Set `answer` to false for
-// a server that takes calls and never answers. QtCore and QtDBus only (a virtual object needs no
-// moc).
+// A desktop notification server of a test's own on the given connection: records every Notify and
+// CloseNotification, answers with ids from 1 on (never, with `answer` false), and sends
+// ActionInvoked and NotificationClosed when told. QtCore and QtDBus only.
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -37,7 +35,6 @@ class NotificationServer : public QDBusVirtualObject {
   static inline const QString kService = QStringLiteral("org.freedesktop.Notifications");
   static inline const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
   static inline const QString kInterface = QStringLiteral("org.freedesktop.Notifications");
-
   explicit NotificationServer(QDBusConnection bus) : m_bus(bus) {
     m_registered =
         m_bus.registerVirtualObject(kPath, this, QDBusConnection::SingleNode) && m_bus.registerService(kService);
@@ -46,10 +43,8 @@ class NotificationServer : public QDBusVirtualObject {
     m_bus.unregisterService(kService);
     m_bus.unregisterObject(kPath);
   }
-
   bool registered() const { return m_registered; }
   std::atomic<bool> answer{true};  // read on the bus's thread
-
   std::vector<NotifyCall> calls() const {
     QMutexLocker lock(&m_mutex);
     return m_calls;
@@ -58,7 +53,6 @@ class NotificationServer : public QDBusVirtualObject {
     QMutexLocker lock(&m_mutex);
     return m_closeCalls;
   }
-
   void invokeAction(uint id, const QString& key) {
     QDBusMessage signal = QDBusMessage::createSignal(kPath, kInterface, QStringLiteral("ActionInvoked"));
     signal << id << key;
@@ -69,7 +63,6 @@ class NotificationServer : public QDBusVirtualObject {
     signal << id << reason;
     m_bus.send(signal);
   }
-
   QString introspect(const QString&) const override {
     return QStringLiteral(
         "<interface name=\"org.freedesktop.Notifications\">"
@@ -82,7 +75,6 @@ class NotificationServer : public QDBusVirtualObject {
         "<signal name=\"NotificationClosed\"><arg type=\"u\"/><arg type=\"u\"/></signal>"
         "</interface>");
   }
-
   bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
     if (message.interface() != kInterface) return false;
     const QList<QVariant> a = message.arguments();

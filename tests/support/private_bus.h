@@ -1,7 +1,5 @@
 #pragma once
-// A D-Bus message bus of a test's own: a dbus-daemon started for the test and stopped with it, so
-// nothing reaches the user's session bus and nothing the test registers outlives it. QtCore and
-// QtDBus only.
+// A dbus-daemon of a test's own, stopped with it: nothing reaches the user's session bus.
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -44,11 +42,9 @@ class PrivateBus {
   }
   PrivateBus(const PrivateBus&) = delete;
   PrivateBus& operator=(const PrivateBus&) = delete;
-
   // Empty when no bus could be started (dbus-daemon missing).
   QString address() const { return m_address; }
   bool running() const { return !m_address.isEmpty() && m_daemon.state() == QProcess::Running; }
-
   // A new connection to the bus under a name of its own; closed with the bus.
   QDBusConnection connect(const QString& name) {
     m_connections << name;

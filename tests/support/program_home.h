@@ -1,7 +1,5 @@
 #pragma once
-// A fresh home for the real program started as a process: an empty HOME, a template of the test's
-// own (the empty tables; characters as the test copies them in) and the environment to start the
-// program with, headless.
+// A fresh, empty HOME for the real program started headless, with a template of the test's own.
 
 #include <QDir>
 #include <QFile>
@@ -32,7 +30,6 @@ struct ProgramHome {
   }
   QString dataFolder() const { return home.filePath(".local/share/Olm Chimewise"); }
   QString settingsFile() const { return home.filePath(".config/Olm Chimewise/settings.ini"); }
-
   QTemporaryDir home, tpl;
   QProcessEnvironment env;
 };

@@ -1,8 +1,7 @@
 #pragma once
-// A Prompter for tests: it records every prompt and answers questions from a queue.
+// A Prompter for tests: records every prompt and answers questions from a queue (No when empty).
 
 #include "core/prompts.h"
-#include "support/scripted_prompter.h"
 
 #include <QTimer>
 
@@ -12,7 +11,6 @@
 
 namespace chimewise {
 
-// Records every prompt and answers questions from a queue (No when the queue is empty).
 class ScriptedPrompter final : public Prompter {
  public:
   void message(const QString& text, const QString& title = {}, PromptIcon icon = PromptIcon::None) override {
@@ -27,8 +25,7 @@ class ScriptedPrompter final : public Prompter {
     answers.pop_front();
     return a;
   }
-  // Answers from the same queue, as the real box does: later, from the event loop, never inside
-  // the call.
+  // Answers later, from the event loop, as the real box does.
   void ask(const QString& text, const QString& title, PromptIcon icon, std::function<void(bool)> answered) override {
     asked.push_back({text, title, icon, true});
     if (whileOpen) whileOpen(asked.back());
@@ -42,8 +39,7 @@ class ScriptedPrompter final : public Prompter {
   void notice(const QString& text, const QString& title = {}, PromptIcon icon = PromptIcon::None) override {
     asked.push_back({text, title, icon, false, true});
   }
-  // Runs while a message or question is open, before it is answered: a test holds the box open
-  // here and looks at what the program does meanwhile.
+  // Runs while a message or question is open, before it is answered.
   std::function<void(const Prompt&)> whileOpen;
   std::vector<Prompt> asked;
   std::deque<bool> answers;

@@ -1,9 +1,7 @@
 #pragma once
-// A StatusNotifierWatcher of a test's own (the registry KDE, AppIndicator hosts and waybar keep):
-// owns org.kde.StatusNotifierWatcher on the connection it is given, says a host is registered, and
-// records the items that register. Qt's tray icon then shows itself as a StatusNotifierItem on the
-// bus. Serve it from another process than the program's: Qt asks it with calls that wait. QtCore
-// and QtDBus only.
+// A StatusNotifierWatcher of a test's own on the given connection: says a host is registered and
+// records the items that register. Serve it from another process than the program's (Qt asks it
+// with calls that wait). QtCore and QtDBus only.
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -20,7 +18,6 @@ class StatusNotifierWatcher : public QDBusVirtualObject {
  public:
   static inline const QString kService = QStringLiteral("org.kde.StatusNotifierWatcher");
   static inline const QString kPath = QStringLiteral("/StatusNotifierWatcher");
-
   explicit StatusNotifierWatcher(QDBusConnection bus) : m_bus(bus) {
     m_registered =
         m_bus.registerVirtualObject(kPath, this, QDBusConnection::SingleNode) && m_bus.registerService(kService);
@@ -30,13 +27,11 @@ class StatusNotifierWatcher : public QDBusVirtualObject {
     m_bus.unregisterObject(kPath);
   }
   bool registered() const { return m_registered; }
-
   // The bus names of the items registered so far.
   QStringList items() const {
     QMutexLocker lock(&m_mutex);
     return m_items;
   }
-
   QString introspect(const QString&) const override {
     return QStringLiteral(
         "<interface name=\"org.kde.StatusNotifierWatcher\">"
@@ -48,12 +43,10 @@ class StatusNotifierWatcher : public QDBusVirtualObject {
         "<signal name=\"StatusNotifierItemRegistered\"><arg type=\"s\"/></signal>"
         "</interface>");
   }
-
   bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
     const QList<QVariant> a = message.arguments();
     if (message.interface() == kService) {
       if (message.member() == QLatin1String("RegisterStatusNotifierItem") && a.size() == 1) {
-        // An item names its bus name, or only its path (then the sender is the item).
         QString item = a[0].toString();
         if (item.startsWith(u'/')) item = message.service();
         {
@@ -89,7 +82,6 @@ class StatusNotifierWatcher : public QDBusVirtualObject {
             {QStringLiteral("ProtocolVersion"), 0},
             {QStringLiteral("RegisteredStatusNotifierItems"), items()}};
   }
-
   QDBusConnection m_bus;
   bool m_registered = false;
   mutable QMutex m_mutex;

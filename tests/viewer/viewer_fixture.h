@@ -1,6 +1,5 @@
 #pragma once
-// A reminder table in a temporary folder with the program's logic over it, and the port that
-// shows the real Reminder Viewer offscreen.
+// A reminder table in a temporary folder with the program's logic over it, and the viewer's port.
 
 #include "alarms/alarm_service.h"
 #include "character/speaker.h"
@@ -33,19 +32,12 @@ namespace chimewise::testsupport {
 
 inline const QDateTime kViewerNow(QDate(2026, 12, 4), QTime(10, 0, 45));
 
-// The Schedule Activity dialog as the viewer sees it: logs each opening, answers as told.
-class LoggedSchedule final : public SchedulePort {
+// The Schedule Activity dialog as the viewer sees it: never saves.
+class NoSchedule final : public SchedulePort {
  public:
-  bool OpenSchedule(std::optional<qint64> record) override {
-    opened.push_back(record);
-    if (onOpen) onOpen(record);
-    return answer;
-  }
+  bool OpenSchedule(std::optional<qint64>) override { return false; }
   void CloseSchedule() override {}
   bool ScheduleOpen() const override { return false; }
-  std::vector<std::optional<qint64>> opened;
-  std::function<void(std::optional<qint64>)> onOpen;
-  bool answer = false;
 };
 
 class ViewerFixture : public ::testing::Test {
@@ -64,7 +56,6 @@ class ViewerFixture : public ::testing::Test {
     viewers.reset();
     EXPECT_TRUE(engine.CloseAll().ok());
   }
-
   ViewerWindows& port() {
     if (!viewers)
       viewers = std::make_unique<ViewerWindows>(state, settings, prompter, clock, engine, *alarms, speaker, schedule,
@@ -79,7 +70,6 @@ class ViewerFixture : public ::testing::Test {
     return AddReminder(*saver, {text, activity.date(), activity.time(), remind.date(), remind.time(), memo});
   }
   QDateTime today(int h, int m) const { return QDateTime(kViewerNow.date(), QTime(h, m)); }
-
   // Runs `use` on record `recno` as another program would, through an engine of its own.
   xbase::Status otherProgram(qint64 recno, const std::function<xbase::Status(xbase::WorkArea&)>& write,
                              int lockWaitMs = -1) {
@@ -112,7 +102,6 @@ class ViewerFixture : public ::testing::Test {
     for (int r = 0; r < w.model()->rowCount(); ++r) out << w.model()->index(r, c).data().toString();
     return out;
   }
-
   QTemporaryDir dir;
   SharedState state;
   ProgramOptions options;
@@ -122,7 +111,7 @@ class ViewerFixture : public ::testing::Test {
   TranscriptSpeaker speaker;
   xbase::Engine engine;
   NoWindows noWindows;
-  LoggedSchedule schedule;
+  NoSchedule schedule;
   viewer::ViewerHooks hooks;
   std::unique_ptr<AlarmService> alarms;
   std::unique_ptr<EventSaver> saver;
