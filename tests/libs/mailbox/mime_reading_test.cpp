@@ -31,60 +31,50 @@ TEST(TextParts, TheBodyOfEachShapeOfMessage) {
   const QByteArray qp = "Content-Transfer-Encoding: quoted-printable\r\n",
                    b64 = "Content-Transfer-Encoding: base64\r\n";
   const struct {
-    QByteArray type, body, extra;
+    QByteArray type, body;
     const char* text;  // UTF-8
+    QByteArray extra = {};
   } cases[] = {
       // RFC 2045 5.2: "text" alone is text/plain; the subtype names a flavour of text; unreadable
       // Content-Type values mean text/plain.
-      {"text", "Plain words.\r\n", {}, "Plain words."},
-      {"TEXT/X-Anything; charset=utf-8", "Odd but text.\r\n", {}, "Odd but text."},
-      {"text/csv", "a,b\r\n1,2\r\n", {}, "a,b\r\n1,2"},
-      {"text/calendar; method=REQUEST", "BEGIN:VCALENDAR\r\nEND:VCALENDAR\r\n", {}, "BEGIN:VCALENDAR\r\nEND:VCALENDAR"},
-      {"/;;;", "Still text.\r\n", {}, "Still text."},
+      {"text", "Plain words.\r\n", "Plain words."},
+      {"TEXT/X-Anything; charset=utf-8", "Odd but text.\r\n", "Odd but text."},
+      {"text/csv", "a,b\r\n1,2\r\n", "a,b\r\n1,2"},
+      {"text/calendar; method=REQUEST", "BEGIN:VCALENDAR\r\nEND:VCALENDAR\r\n", "BEGIN:VCALENDAR\r\nEND:VCALENDAR"},
+      {"/;;;", "Still text.\r\n", "Still text."},
       // RFC 1896: commands go, "<<" is "<", one line break is a space, two are one.
-      {"text/enriched",
-       "<bold>Now</bold> is\r\nthe <<time>.\r\n\r\n<param>x</param>Next\r\n",
-       {},
+      {"text/enriched", "<bold>Now</bold> is\r\nthe <<time>.\r\n\r\n<param>x</param>Next\r\n",
        "Now is the <time>.\r\nNext"},
-      {"text/html", "<p>One &amp; two</p><p>three</p>", {}, "One & two\r\nthree"},
+      {"text/html", "<p>One &amp; two</p><p>three</p>", "One & two\r\nthree"},
       // The first plain part, then HTML, then any text, in reading order: HTML before plain in an
       // alternative gives the plain one all the same.
       {"multipart/alternative; boundary=b",
        "--b\r\nContent-Type: text/html\r\n\r\n<p>HTML</p>\r\n--b\r\nContent-Type: text/plain\r\n\r\nPlain\r\n--b--\r\n",
-       {},
        "Plain"},
       // A part with an empty header, or none at all, is text/plain; us-ascii (RFC 2046 5.1).
       {"multipart/alternative; boundary=b",
-       "--b\r\n\r\nNo header here\r\n--b\r\nContent-Type: text/html\r\n\r\n<p>HTML</p>\r\n--b--\r\n",
-       {},
-       "No header here"},
+       "--b\r\n\r\nNo header here\r\n--b\r\nContent-Type: text/html\r\n\r\n<p>HTML</p>\r\n--b--\r\n", "No header here"},
       {"multipart/mixed; boundary=b",
        "--b\r\nNot a header line\r\nsecond line\r\n--b\r\nContent-Type: text/html\r\n\r\n<b>x</b>\r\n--b--\r\n",
-       {},
        "Not a header line\r\nsecond line"},
       // Only HTML and a calendar: the HTML as text.
       {"multipart/mixed; boundary=b",
        "--b\r\nContent-Type: text/calendar\r\n\r\nBEGIN:VCALENDAR\r\n--b\r\nContent-Type: "
        "text/html\r\n\r\n<i>Invite</i>"
        "\r\n--b--\r\n",
-       {},
        "Invite"},
       // A text attachment is the body only when nothing else has text.
       {"multipart/mixed; boundary=b",
        "--b\r\nContent-Type: text/plain\r\nContent-Disposition: attachment; filename=a.txt\r\n\r\nAttached\r\n"
        "--b\r\nContent-Type: text/html\r\n\r\n<p>Body</p>\r\n--b--\r\n",
-       {},
        "Body"},
       {"multipart/mixed; boundary=b",
        "--b\r\nContent-Type: image/png\r\n\r\n...\r\n--b\r\nContent-Type: text/plain\r\nContent-Disposition: "
        "attachment\r\n\r\nOnly this\r\n--b--\r\n",
-       {},
        "Only this"},
       // The preamble and epilogue are no part (RFC 2046 5.1.1).
       {"multipart/mixed; boundary=b",
-       "This is a MIME message.\r\n--b\r\nContent-Type: text/plain\r\n\r\nInside\r\n--b--\r\nAfter\r\n",
-       {},
-       "Inside"},
+       "This is a MIME message.\r\n--b\r\nContent-Type: text/plain\r\n\r\nInside\r\n--b--\r\nAfter\r\n", "Inside"},
       // RFC 3156 5: multipart/signed holds the signed part first, the signature second; nested in a
       // multipart/mixed as mail clients send it, with a second text part after it.
       {"multipart/mixed; boundary=outer",
@@ -95,7 +85,6 @@ TEST(TextParts, TheBodyOfEachShapeOfMessage) {
        "--sig\r\nContent-Type: application/pgp-signature; name=signature.asc\r\n\r\n"
        "-----BEGIN PGP SIGNATURE-----\r\nabc\r\n-----END PGP SIGNATURE-----\r\n--sig--\r\n"
        "--outer\r\nContent-Type: text/plain\r\n\r\nSection two\r\n--outer--\r\n",
-       {},
        "Section one"},
       // RFC 3156 4: multipart/encrypted has no text to read, but a text part beside it is found.
       {"multipart/mixed; boundary=o",
@@ -103,46 +92,41 @@ TEST(TextParts, TheBodyOfEachShapeOfMessage) {
        "--e\r\nContent-Type: application/pgp-encrypted\r\n\r\nVersion: 1\r\n--e\r\nContent-Type: "
        "application/octet-stream\r\n\r\n-----BEGIN PGP MESSAGE-----\r\n--e--\r\n"
        "--o\r\nContent-Type: text/plain\r\n\r\nReadable note\r\n--o--\r\n",
-       {},
        "Readable note"},
       // RFC 2231: a boundary in sections, a charset given the encoded way.
       {"multipart/mixed; boundary*0=\"ab\"; boundary*1=\"cd\"",
-       "--abcd\r\nContent-Type: text/plain; charset*=''ISO-8859-1\r\n\r\nCaf\xe9\r\n--abcd--\r\n",
-       {},
-       "Café"},
-      {"text/plain; charset*0=\"ISO-8859\"; charset*1=\"-5\"", "\xbf\xe0\xd8\xd2\xd5\xe2\r\n", {}, "Привет"},
-      {"text/plain; charset=KOI8-R", "\xf0\xd2\xc9\xd7\xc5\xd4\r\n", {}, "Привет"},
-      {"text/plain; charset=\"windows-1252\"", "\x93quoted\x94 \x80 5\r\n", {}, "“quoted” € 5"},
+       "--abcd\r\nContent-Type: text/plain; charset*=''ISO-8859-1\r\n\r\nCaf\xe9\r\n--abcd--\r\n", "Café"},
+      {"text/plain; charset*0=\"ISO-8859\"; charset*1=\"-5\"", "\xbf\xe0\xd8\xd2\xd5\xe2\r\n", "Привет"},
+      {"text/plain; charset=KOI8-R", "\xf0\xd2\xc9\xd7\xc5\xd4\r\n", "Привет"},
+      {"text/plain; charset=\"windows-1252\"", "\x93quoted\x94 \x80 5\r\n", "“quoted” € 5"},
       // Declared US-ASCII but 8-bit: UTF-8 where it is, Windows-1252 where it is not.
-      {"text/plain; charset=us-ascii", "Gr\xc3\xbc\xc3\x9f und K\xf6ln\r\n", {}, "Grüß und Köln"},
+      {"text/plain; charset=us-ascii", "Gr\xc3\xbc\xc3\x9f und K\xf6ln\r\n", "Grüß und Köln"},
       // Not base64, or base64 letters that decode to no text: the text it is.
-      {"text/plain; charset=utf-8", "base64 body\r\n", "Content-Transfer-Encoding: BASE64\r\n", "base64 body"},
-      {"text/plain", "Tschuess\r\n", b64, "Tschuess"},
-      {"text/plain; charset=utf-8", "Zm9vIGJhcg==\r\n", b64, "foo bar"},
-      {"text/plain; charset=utf-8", "SGVsbG8s\r\nIHdvcmxk\r\n", b64, "Hello, world"},
+      {"text/plain; charset=utf-8", "base64 body\r\n", "base64 body", "Content-Transfer-Encoding: BASE64\r\n"},
+      {"text/plain", "Tschuess\r\n", "Tschuess", b64},
+      {"text/plain; charset=utf-8", "Zm9vIGJhcg==\r\n", "foo bar", b64},
+      {"text/plain; charset=utf-8", "SGVsbG8s\r\nIHdvcmxk\r\n", "Hello, world", b64},
       // Blanks a gateway left at the ends of the lines are no part of the base64.
-      {"text/plain; charset=utf-8", "SGVsbG8s \r\nIHdvcmxk\t \r\n", b64, "Hello, world"},
+      {"text/plain; charset=utf-8", "SGVsbG8s \r\nIHdvcmxk\t \r\n", "Hello, world", b64},
       // "=UT" and "=8" are no escapes: kept as written. "=E9" is one, "=" at a line end a soft break.
-      {"text/plain; charset=iso-8859-1", "charset=UTF8 is caf=E9 and a =\r\nsoft break=\r\n", qp,
-       "charset=UTF8 is café and a soft break"},
+      {"text/plain; charset=iso-8859-1", "charset=UTF8 is caf=E9 and a =\r\nsoft break=\r\n",
+       "charset=UTF8 is café and a soft break", qp},
       // The header names one boundary, the body uses another: the parts are still parts.
       {"multipart/alternative; boundary=\"declared\"",
        "--actual\r\nContent-Type: text/plain\r\n\r\nThe text\r\n"
        "--actual\r\nContent-Type: text/html\r\n\r\n<p>The HTML</p>\r\n--actual--\r\n",
-       {},
        "The text"},
       // No boundary at all, and no part shape: the text without the delimiter-shaped lines.
-      {"multipart/mixed", "--zzz\r\nJust words\r\n--zzz--\r\n", {}, "Just words"},
+      {"multipart/mixed", "--zzz\r\nJust words\r\n--zzz--\r\n", "Just words"},
       // Missing closing delimiter: the last part runs to the end.
-      {"multipart/mixed; boundary=b", "--b\r\nContent-Type: text/plain\r\n\r\nCut short\r\n", {}, "Cut short"},
+      {"multipart/mixed; boundary=b", "--b\r\nContent-Type: text/plain\r\n\r\nCut short\r\n", "Cut short"},
       // A nested multipart that reuses its parent's boundary is empty; the text after it is the body.
       {"multipart/mixed; boundary=\"same\"",
        "--same\r\nContent-Type: multipart/alternative; boundary=\"same\"\r\n\r\n\r\n--same\r\nContent-Type: "
        "text/plain\r\n\r\nAfter the empty one\r\n--same\r\nContent-Type: text/html\r\n\r\n<p>x</p>\r\n--same--\r\n",
-       {},
        "After the empty one"},
       // LF line ends throughout, as some stores keep them.
-      {"multipart/mixed; boundary=b", "--b\nContent-Type: text/plain\n\nLF only\n--b--\n", {}, "LF only"},
+      {"multipart/mixed; boundary=b", "--b\nContent-Type: text/plain\n\nLF only\n--b--\n", "LF only"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.body.left(60).toStdString());
