@@ -1,5 +1,5 @@
-// The update check against a real FTP server on 127.0.0.1, the window offscreen, the silent
-// character, and installers that are shell scripts recording their arguments.
+// The update check against a real FTP server on 127.0.0.1, the window offscreen, and installers
+// that are shell scripts recording their arguments.
 
 #include "update/update_check.h"
 #include "update/update_rules.h"
@@ -9,7 +9,6 @@
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"
-#include "support/character_rig.h"
 #include "support/files.h"
 #include "support/qt_app.h"
 #include "support/scripted_prompter.h"
@@ -17,13 +16,10 @@
 
 #include <signature/signature.h>
 
-#include <QLabel>
-#include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QTest>
 #include <gtest/gtest.h>
 
 namespace chimewise::update {
@@ -98,9 +94,6 @@ class UpdateCheckTest : public ::testing::Test {
   void SetUp() override {
     folder = dir.filePath("srv/pub/updrmind");
     ASSERT_TRUE(QDir().mkpath(folder));
-    host = testsupport::FastCharacterHost(dir, state, settings, prompter, agentClock, pump);
-    host->LoadCharacter("Hoot.ochar", false);
-    ASSERT_NE(host->character(), nullptr);
     keys = signature::GenerateKeyPair();
   }
 
@@ -112,20 +105,13 @@ class UpdateCheckTest : public ::testing::Test {
     return "#!/bin/sh\n# " + marker.toUtf8() + "\nprintf '%s' \"$*\" > '" + record.toUtf8() + "'\n";
   }
 
-  UpdateHooks hooks() {
+  std::unique_ptr<UpdateCheck> checker(std::optional<double> ownVersion = std::nullopt) {
     UpdateHooks h;
-    BindCharacter(h, *host);
-    h.say = [this](const QString& text) {
-      said << text;
-      host->SayText(text);
-    };
+    h.say = [this](const QString& text) { said << text; };
     h.setMainWindowEnabled = [this](bool on) { mainEnabled << on; };
     h.quit = [this] { ++quits; };
     h.events = events.get();
     h.finished = [this] { ++finishes; };
-    return h;
-  }
-  UpdateOptions options(std::optional<double> ownVersion = std::nullopt) {
     UpdateOptions o;
     o.appFolder = state.AppFolder;
     o.publicKey = withoutKey ? QByteArray() : keys.publicKey;  // empty: the key built in, if any
@@ -140,24 +126,21 @@ class UpdateCheckTest : public ::testing::Test {
       if (!p.waitForFinished(20000) || p.exitCode() != 0) return Problem{ProblemKind::FileFault, {}, p.errorString()};
       return Problem{};
     };
-    return o;
-  }
-  std::unique_ptr<UpdateCheck> checker() {
-    return std::make_unique<UpdateCheck>(settings, prompter, view, siblings, hooks(), options());
+    return std::make_unique<UpdateCheck>(settings, prompter, view, siblings, h, o);
   }
 
   // One whole check, run until it has told that it is over.
   void check(const QString& server, std::optional<double> ownVersion = std::nullopt) {
     settings.write(settings::UpdateServer, server);
-    UpdateCheck checker(settings, prompter, view, siblings, hooks(), options(ownVersion));
+    const auto c = checker(ownVersion);
     const int before = finishes;
-    checker.CheckForUpdate();
-    const bool started = checker.running();  // a check that never started has nothing to finish
+    c->CheckForUpdate();
+    const bool started = c->running();  // a check that never started has nothing to finish
     if (started) {
       ASSERT_TRUE(RunEventsUntil([&] { return finishes > before; }, 60000));
     }
     EXPECT_EQ(finishes, before + int(started));
-    EXPECT_FALSE(checker.running());
+    EXPECT_FALSE(c->running());
   }
 
   QString startServer(FtpServer::Options o = {}) {
@@ -183,9 +166,6 @@ class UpdateCheckTest : public ::testing::Test {
   std::unique_ptr<ProgramEvents> events = std::make_unique<ProgramEvents>();  // what the check hears of shutdown
   SettingsStore settings{dir.filePath("settings.ini")};
   ScriptedPrompter prompter;
-  agent::ManualClock agentClock;
-  QTimer pump;
-  std::unique_ptr<CharacterHost> host;
   signature::KeyPair keys;
   bool withoutKey = false;
   QString record = dir.filePath("installer-arguments.txt");
@@ -357,7 +337,7 @@ TEST_F(UpdateCheckTest, AbortShutdownOrDestructionDuringASlowTransferStopsItAndD
 // during that wait drops it: the installer never starts and the downloaded file goes.
 TEST_F(UpdateCheckTest, TheInstallerWaitsForTheSiblingWindowsAndShutdownMeanwhileStartsNone) {
   serve("810.exe", installer(), true);
-  startServer();
+  startServer({.noSize = true});  // a server that cannot tell the size still gives the update
   siblings.running = {kJokesTitles.first()};
   check(ftp->address());
   EXPECT_EQ(Slurp(record), "True,-1,False");
@@ -423,24 +403,6 @@ TEST_F(UpdateCheckTest, PlantedLinksAndOversizedFilesWriteNothingOutsideTemp) {
   EXPECT_TRUE(text.startsWith(kErrorText + "23: The server sent more than 10000 bytes")) << text.toStdString();
   EXPECT_FALSE(QFile::exists(local()));
   EXPECT_EQ(quits, 0);
-}
-
-// The command as the program builds it starts the verified installer detached (executable, with
-// its one argument) and quits; a server that cannot tell the size still gives the update.
-TEST_F(UpdateCheckTest, CommandAsTheProgramBuildsIt) {
-  UpdateHooks hooks;
-  hooks.quit = [this] { ++quits; };
-  UpdateOptions options;
-  options.appFolder = state.AppFolder;
-  options.publicKey = keys.publicKey;
-  UpdateCommand command(settings, prompter, *host, hooks, options);
-  serve("700.exe", installer(), true);
-  startServer({.noSize = true});
-  command.CheckForUpdate();
-  ASSERT_TRUE(RunEventsUntil([&] { return quits > 0; }, 60000));
-  EXPECT_TRUE(noBox());
-  QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(record).size() > 0, 20000);
-  EXPECT_EQ(Slurp(record), "False,-1,False");
 }
 
 }  // namespace
