@@ -24,14 +24,6 @@ using chimewise::testsupport::RunEventsFor;
 using chimewise::testsupport::RunEventsUntil;
 using Windows = QList<x11windows::WindowId>;
 
-void App() {
-  static int argc = 1;
-  static char name[] = "x11windows-tests";
-  static char* argv[] = {name, nullptr};
-  static auto* app = new QCoreApplication(argc, argv);
-  (void)app;
-}
-
 class FakeWindowManager {
  public:
   explicit FakeWindowManager(const QString& display) {
@@ -89,31 +81,6 @@ class FakeWindowManager {
   bool ignoreClose = false;
 };
 
-class WindowCloserTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    App();
-    const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
-    if (xvfb.isEmpty()) GTEST_SKIP() << "Xvfb is not installed";
-    m_xvfb.start(xvfb, {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x480x24"});
-    ASSERT_TRUE(m_xvfb.waitForStarted(10000));
-    QByteArray number;
-    while (!number.contains('\n') && m_xvfb.waitForReadyRead(15000)) number += m_xvfb.readAllStandardOutput();
-    ASSERT_TRUE(number.contains('\n')) << "Xvfb gave no display";
-    display = ":" + QString::fromLatin1(number.trimmed());
-    wm = std::make_unique<FakeWindowManager>(display);
-    ASSERT_TRUE(wm->ok);
-  }
-  void TearDown() override {
-    wm.reset();
-    m_xvfb.kill();
-    m_xvfb.waitForFinished(5000);
-  }
-  QString display;
-  QProcess m_xvfb;
-  std::unique_ptr<FakeWindowManager> wm;
-};
-
 // What a wait called back with.
 struct WaitRecord {
   int calls = 0;
@@ -126,7 +93,20 @@ struct WaitRecord {
 // Found by exact title; the wait ends from the event loop as soon as the window is gone. A window
 // that stays ends the wait at its limit, once; a cancelled wait, one replaced by the next and one
 // whose closer goes never call back, and the callback may destroy the closer.
-TEST_F(WindowCloserTest, FindsByExactTitleWaitsUntilGoneOrTheLimitAndCancelledWaitsNeverCallBack) {
+TEST(WindowCloser, FindsByExactTitleWaitsUntilGoneOrTheLimitAndCancelledWaitsNeverCallBack) {
+  static int argc = 1;
+  static char name[] = "x11windows-tests", *argv[] = {name, nullptr};
+  static QCoreApplication app(argc, argv);
+  const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+  if (xvfb.isEmpty()) GTEST_SKIP() << "Xvfb is not installed";
+  QProcess server;  // picks a free display and writes its number
+  server.start(xvfb, {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x480x24"});
+  QByteArray number;
+  while (!number.contains('\n') && server.waitForReadyRead(15000)) number += server.readAllStandardOutput();
+  ASSERT_TRUE(number.contains('\n')) << "Xvfb gave no display";
+  const QString display = ":" + QString::fromLatin1(number.trimmed());
+  const auto wm = std::make_unique<FakeWindowManager>(display);
+  ASSERT_TRUE(wm->ok);
   wm->addWindow("Olm Toonpost mail");
   const xcb_window_t jokes = wm->addWindow("Olm Jesterbox (Guardian OFF)");
   const xcb_window_t other = wm->addWindow(QString::fromUtf8("Grüße").toUtf8());
