@@ -223,3 +223,17 @@ TEST(Nesting, DeepMessagesAreRefusedAndShallowOnesRead) {
     EXPECT_EQ(m.subject, "Test");
   }
 }
+
+// Many parts, a header of nothing but "=?", lines of nothing but "--", HTML of unclosed tags.
+TEST(Nesting, WideAndHostileMessagesAreRead) {
+  QByteArray wide, html;
+  for (int i = 0; i < 1000; ++i)
+    wide += "--b\r\nContent-Type: text/plain\r\n\r\nPart " + QByteArray::number(i) + "\r\n";
+  while (html.size() < 100000) html += "<head><title>x<p>text<br>&amp; <b";
+  const QByteArray messages[] = {
+      "Subject: wide\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n" + wide + "--b--\r\n",
+      "Subject: " + QByteArray(200000, '=').replace("==", "=?") + "\r\nContent-Type: multipart/mixed\r\n\r\n" +
+          QByteArray(200000, '-').replace("-----", "--\r\n-"),
+      "Subject: html\r\nContent-Type: text/html\r\n\r\n" + html};
+  for (const QByteArray& raw : messages) EXPECT_EQ(ParseMessage(raw).problem, "") << raw.left(20).data();
+}
