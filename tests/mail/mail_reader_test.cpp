@@ -29,14 +29,11 @@ const QString kAt = "\\map=\".at.\"=\" at \"\\";
 class MemoryVault final : public PasswordVault {
  public:
   Lookup Find(const QString& server, const QString& user) override {
-    if (!available) return {};
-    auto it = kept.find(server + '|' + user);
-    return {true, it == kept.end() ? std::nullopt : std::optional(it->second)};
+    const auto it = kept.find(server + '|' + user);
+    return available ? Lookup{true, it == kept.end() ? std::nullopt : std::optional(it->second)} : Lookup{};
   }
   bool Keep(const QString& server, const QString& user, const QString& password) override {
-    if (!available) return false;
-    kept[server + '|' + user] = password;
-    return true;
+    return available && (kept[server + '|' + user] = password, true);
   }
   bool available = true;
   std::map<QString, QString> kept;
@@ -203,17 +200,6 @@ TEST_F(MailReaderTest, AMessageFileThatCannotBeWrittenIsSaidWhenItsRowIsClicked)
   reader->ReadMyMail(rows.rows[0]);
   EXPECT_TRUE(said().join('|').startsWith("I could not keep this message for the list because "));
   EXPECT_EQ(md.Files("new").size(), 1);  // not marked read: it was never heard
-}
-
-TEST_F(MailReaderTest, LeftoversOfAnEarlierRunAreRemovedAtStart) {
-  MessageFiles files(dir.filePath("NewMail"));
-  ASSERT_TRUE(files.Write(0, {"old"}).ok());
-  ASSERT_TRUE(files.Write(7, {"old"}).ok());
-  testsupport::Touch(dir.filePath("NewMail/notes.txt"));
-  MailReader again(state, settings, clock, speaker, account, files);
-  EXPECT_FALSE(QFile::exists(files.path(0)));
-  EXPECT_FALSE(QFile::exists(files.path(7)));
-  EXPECT_TRUE(QFile::exists(dir.filePath("NewMail/notes.txt")));
 }
 
 TEST_F(MailReaderTest, InTheBackgroundTheAnswerComesLaterAndARequestMeanwhileFollows) {
