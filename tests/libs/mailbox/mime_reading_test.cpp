@@ -35,8 +35,7 @@ TEST(TextParts, TheBodyOfEachShapeOfMessage) {
     const char* text;  // UTF-8
     QByteArray extra = {};
   } cases[] = {
-      // RFC 2045 5.2: "text" alone is text/plain; the subtype names a flavour of text; unreadable
-      // Content-Type values mean text/plain.
+      // RFC 2045 5.2: "text" alone, any text subtype and unreadable Content-Types are text/plain.
       {"text", "Plain words.\r\n", "Plain words."},
       {"TEXT/X-Anything; charset=utf-8", "Odd but text.\r\n", "Odd but text."},
       {"text/csv", "a,b\r\n1,2\r\n", "a,b\r\n1,2"},
@@ -46,8 +45,7 @@ TEST(TextParts, TheBodyOfEachShapeOfMessage) {
       {"text/enriched", "<bold>Now</bold> is\r\nthe <<time>.\r\n\r\n<param>x</param>Next\r\n",
        "Now is the <time>.\r\nNext"},
       {"text/html", "<p>One &amp; two</p><p>three</p>", "One & two\r\nthree"},
-      // The first plain part, then HTML, then any text, in reading order: HTML before plain in an
-      // alternative gives the plain one all the same.
+      // The first plain part, then HTML, then any text: HTML before plain still gives the plain.
       {"multipart/alternative; boundary=b",
        "--b\r\nContent-Type: text/html\r\n\r\n<p>HTML</p>\r\n--b\r\nContent-Type: text/plain\r\n\r\nPlain\r\n--b--\r\n",
        "Plain"},
@@ -75,8 +73,7 @@ TEST(TextParts, TheBodyOfEachShapeOfMessage) {
       // The preamble and epilogue are no part (RFC 2046 5.1.1).
       {"multipart/mixed; boundary=b",
        "This is a MIME message.\r\n--b\r\nContent-Type: text/plain\r\n\r\nInside\r\n--b--\r\nAfter\r\n", "Inside"},
-      // RFC 3156 5: multipart/signed holds the signed part first, the signature second; nested in a
-      // multipart/mixed as mail clients send it, with a second text part after it.
+      // RFC 3156 5: multipart/signed (signed part, then signature) inside a mixed, as clients send it.
       {"multipart/mixed; boundary=outer",
        "--outer\r\nContent-Type: multipart/signed; micalg=pgp-sha256; protocol=\"application/pgp-signature\"; "
        "boundary=sig\r\n\r\n--sig\r\nContent-Type: multipart/alternative; boundary=alt\r\n\r\n"
@@ -139,8 +136,7 @@ TEST(TextParts, TheBodyOfEachShapeOfMessage) {
 }
 
 // Raw, quoted-printable, entities: tabs and line ends get through, other controls become blanks or
-// nothing, U+FFFD and invalid UTF-8 become nothing and Windows-1252 letters. (Generated messages
-// check the same rule in the mail tests.)
+// nothing, U+FFFD and invalid UTF-8 become nothing and Windows-1252 letters.
 TEST(BrokenMail, ControlCharactersHoweverTheyComeStayOut) {
   EXPECT_EQ(Body(Message("text/plain; charset=utf-8", "a=00b=1B]0;title=07c=0Dd\tend =EF=BF=BD=FF\r\n",
                          "Content-Transfer-Encoding: quoted-printable\r\n")),
@@ -159,10 +155,11 @@ TEST(Senders, AsAPersonWouldSayThem) {
   // RFC 2047 names in any charset, with or without an address.
   EXPECT_EQ(From("=?koi8-r?B?8NLJ18XU?="), QString::fromUtf8("Привет"));
   EXPECT_EQ(From("=?ISO-8859-1?Q?Andr=E9?= Pirard <PIRARD@vm1.ulg.ac.be>"), QString::fromUtf8("André Pirard"));
-  // Adjacent encoded words join without the blank between them (RFC 2047 6.2), a character
-  // split across two words included.
+  // Adjacent encoded words join without the blank between them (RFC 2047 6.2), split characters too;
+  // a Q escape may start with 0.
   EXPECT_EQ(From("=?UTF-8?B?SsO8?= =?UTF-8?B?cmdlbg==?= <j@x.de>"), QString::fromUtf8("Jürgen"));
   EXPECT_EQ(From("=?UTF-8?Q?J=C3?= =?UTF-8?Q?=BCrgen?= <j@x.de>"), QString::fromUtf8("Jürgen"));
+  EXPECT_EQ(From("=?ISO-8859-1?Q?Tab=09b=A0c?= <j@x.de>"), QString("Tab b c"));
   // Bare words are not completed with any host name; a bare address is itself.
   EXPECT_EQ(From("foo"), "foo");
   EXPECT_EQ(From("sales@example.com"), "sales@example.com");
@@ -202,8 +199,8 @@ TEST(Dates, TheFormsRfc5322AndItsObsoleteSyntaxAllow) {
   EXPECT_EQ(m.received.toUTC(), QDateTime(QDate(2026, 12, 5), QTime(10, 0), Qt::UTC));
 }
 
-// kMaxMimeNesting levels in all are read (the top-level multipart is one); deeper is refused,
-// 4,000 levels (which once overflowed the stack) included, keeping what could be read.
+// kMaxMimeNesting levels in all are read; deeper is refused (4,000 once overflowed the stack),
+// keeping what could be read.
 TEST(Nesting, DeepMessagesAreRefusedAndShallowOnesRead) {
   const auto nested = [](int levels) {
     QByteArray head, tail;
