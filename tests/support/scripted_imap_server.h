@@ -6,7 +6,6 @@
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <netinet/in.h>
 #include <poll.h>
 #include <string>
