@@ -1,5 +1,4 @@
-// Where the character stands beside a window or steps aside to, on a screen at the origin and one
-// to its right whose top lies above the origin.
+// Where the character stands, on a screen at the origin and one whose top lies above the origin.
 #include "core/screen_placement.h"
 
 #include <gtest/gtest.h>
@@ -29,8 +28,7 @@ TEST(ScreenPlacement, LeftOfTheWindowOrWhereverTheScreenHasRoomAndStepAside) {
     EXPECT_EQ(BesideControl(picker, kCharacter, s), QPoint(picker.right() + 1, picker.top() - 63));
     EXPECT_EQ(CentredOrigin(s.size() + QSize(100, 100), s), s.topLeft());
 
-    // Over the right edge of a box: just past it, the window's transparent margin may stay over it;
-    // only the margins over it: stays; one pixel further in: moves.
+    // Over a box's right edge: just past it; only the transparent margins over it: stays put.
     const QRect target = On(s, 500, 300, 300, 200);
     const QPoint over = DrawnAt(On(s, 770, 340).topLeft()), margin = DrawnAt(On(s, 410, 320).topLeft());
     EXPECT_EQ(StepAside(Window(over), Drawn(over), target, s), DrawnAt(On(s, 800, 340).topLeft()));

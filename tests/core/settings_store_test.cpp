@@ -28,8 +28,7 @@ class SettingsStoreTest : public ::testing::Test {
 
 }  // namespace
 
-// Defaults without creating the file (the mail schedule off while the Options box shows it ticked);
-// names in any case replace rather than add; an unwritable place fails visibly and reads still work.
+// Defaults without a file; names in any case replace; an unwritable place fails visibly, reads work.
 TEST_F(SettingsStoreTest, DefaultsNamesInAnyCaseAndAnUnwritablePlace) {
   SettingsStore s(path());
   EXPECT_EQ(s.read(settings::LastCheck), "1-JAN-1980 00:01");
@@ -64,9 +63,7 @@ TEST_F(SettingsStoreTest, AnyTextSurvivesARoundTrip) {
   EXPECT_EQ(again.read("Sec=tion]", "we=ird]", "?"), "v");
 }
 
-// A file as people and other tools write it: backslashes of speech tags stand for themselves (no
-// "\\t" tab), bytes that are not UTF-8, CR LF and a last line without a line break; a save leaves
-// every other line byte for byte.
+// Speech-tag backslashes stand for themselves, and a save leaves every other line byte for byte.
 TEST_F(SettingsStoreTest, AHandWrittenFileIsReadAsWrittenAndASaveLeavesEveryOtherLine) {
   writeRaw(
       "[Big Ben]\r\nAnnounce=\\spd=140\\The time is\r\n; note \xff\xfe\n[Defaults]\nWait Time=5\n"

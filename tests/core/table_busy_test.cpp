@@ -6,8 +6,7 @@
 
 using namespace chimewise;
 
-// The outcomes of a routine run every three seconds: a busy table is told once it has lasted ten
-// seconds, once per spell; a spell ends when the table is had or another problem comes.
+// A busy table (checked every 3 s) is told once it has lasted 10 s, once per spell.
 TEST(TableBusySpell, ToldOnceAtTenSecondsPerSpell) {
   const Problem busy{ProblemKind::TableBusy, {}, QStringLiteral("CALENDAR.DBF is in use")};
   ManualClock clock{QDateTime(QDate(2026, 12, 7), QTime(10, 0))};

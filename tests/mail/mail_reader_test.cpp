@@ -1,5 +1,4 @@
-// The mail reader over a Maildir in a temporary folder, a pinned clock and a speaker that writes
-// down what it is asked.
+// The mail reader over a Maildir, a pinned clock and a speaker that writes down what it is asked.
 #include "mail/mail_reader.h"
 
 #include "character/speaker.h"
@@ -141,8 +140,7 @@ TEST_F(MailReaderTest, AutomaticReadsOnlyWhatCameSinceTheLastCheckAndNeverMarks)
   speaker.lines.clear();
   reader->CheckNewMail(true, false);
   EXPECT_TRUE(speaker.lines.isEmpty());
-  // Read all: every unread message again. The character shown for it hides again, but not while
-  // the viewer is open.
+  // Read all: every unread message again; the character hides again, not while the viewer is open.
   settings.write(settings::ReadAll, "1");
   speaker.hide();
   speaker.lines.clear();
@@ -157,8 +155,7 @@ TEST_F(MailReaderTest, AutomaticReadsOnlyWhatCameSinceTheLastCheckAndNeverMarks)
   EXPECT_NE(speaker.lines.last(), "Hide");
 }
 
-// Unreachable: said on request, quiet when automatic, tried again at the next interval, "LastCheck"
-// kept. Reached with nothing unread: the sorry line, no list.
+// Unreachable: said on request, else quiet, tried at the next interval; nothing unread: sorry, no list.
 TEST_F(MailReaderTest, UnreachableOrEmptyMailboxOnRequestSaysWhyAutomaticStaysQuiet) {
   settings.write(settings::Mailbox, dir.filePath("gone"));
   settings.write(settings::CheckMail, "1");
@@ -216,8 +213,7 @@ TEST_F(MailReaderTest, InTheBackgroundTheAnswerComesLaterAndARequestMeanwhileFol
   EXPECT_EQ(rows.rows.size(), 3u);
 }
 
-// An automatic check never asks; asked once into the store; refused, asked anew at the next
-// request; without a secret service, kept in memory for the session.
+// Asked once into the store, never by an automatic check; refused: asked anew; no store: in memory.
 TEST_F(MailReaderTest, ImapPasswordFromTheStoreOrAskedOncePerSession) {
   settings.write(settings::Mailbox, "imaps://mail.example.org");
   EXPECT_EQ(account.Choose(true).problem, "no user name is set up for it");

@@ -65,9 +65,8 @@ TEST(AutomaticSpeech, EachFlagCombinationOpensItsLinesRightly) {
             QStringList{"\\pl=Uncertain\\I could not read a message from Ann Lee because it is not a mail message."});
 }
 
-// About two thousand characters are read, cut after a whole word, then " and more."; the window's
-// file keeps all of it. A body of exactly the limit is whole; a word without blanks is cut at the
-// limit, never inside a surrogate pair.
+// About 2,000 characters are read, cut after a word (or at the limit, never inside a surrogate pair),
+// then " and more."; a body of exactly the limit is whole; the window's file keeps all of it.
 TEST(AutomaticSpeech, ALongBodyIsReadToTheLimitThenAndMore) {
   MailFlags body;
   body.sayBody = true;
@@ -112,8 +111,7 @@ TEST(MessageFiles, LinesWrittenAndReadWithTheSameFlags) {
   EXPECT_EQ(ListedMessageSpeech({}, noWho, false), QStringList{});
 }
 
-// A file is the user's alone from its first moment, whatever held its name before: an old file
-// of wider permissions, a link leading elsewhere. What cannot be replaced is refused.
+// A file is the user's alone, whatever held its name (a wider file, a link); a folder is refused.
 TEST(MessageFiles, WrittenForTheUserOnlyWhateverHeldTheName) {
   QTemporaryDir dir;
   const MessageFiles files(dir.filePath("app/NewMail"));

@@ -1,7 +1,6 @@
 #pragma once
-// A misbehaving IMAP server on 127.0.0.1: just enough IMAP to lead a client to the point where it
-// misbehaves in the one way it was made for; each connection on a thread of its own until it is
-// destroyed. What it sent is counted, so a test can prove the fault was offered.
+// An IMAP server on 127.0.0.1 that misbehaves in the one way it was made for, a thread per connection;
+// what it sent is counted, so a test can prove the fault was offered.
 
 #include <arpa/inet.h>
 #include <atomic>

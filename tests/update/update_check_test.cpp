@@ -1,5 +1,4 @@
-// The update check against a real FTP server on 127.0.0.1, the window offscreen, and installers
-// that are shell scripts recording their arguments.
+// The update check against a real FTP server; installers are shell scripts recording their arguments.
 
 #include "update/update_check.h"
 #include "update/update_rules.h"
@@ -179,8 +178,7 @@ class UpdateCheckTest : public ::testing::Test {
   std::unique_ptr<FtpServer> ftp;
 };
 
-// Only older files: up to date and the program stays. The first newer row is fetched, verified and
-// installed, and the program quits.
+// Only older files: up to date. The first newer row is fetched, verified, installed; the program quits.
 TEST_F(UpdateCheckTest, UpToDateOrTheFirstNewerRowIsFetchedVerifiedAndInstalled) {
   const QString server = startServer();
   serve("9.exe", "old");
@@ -214,9 +212,7 @@ TEST_F(UpdateCheckTest, UpToDateOrTheFirstNewerRowIsFetchedVerifiedAndInstalled)
   EXPECT_EQ(mainEnabled, QList<bool>({false}));  // the program is on its way out
 }
 
-// Unsigned, tampered, foreign or damaged signatures, a build holding no key, a file over the size
-// limit: refused, nothing kept or run. A link planted where the download goes is replaced, not
-// written through.
+// Bad or missing signatures, no key held, over the size limit, a planted link: nothing kept or run.
 TEST_F(UpdateCheckTest, UnsignedTamperedForeignOversizedOrPlantedFilesAreRefusedAndDeleted) {
   const QString server = startServer(), outside = dir.filePath("outside.txt");
   Touch(outside, "precious");
@@ -258,8 +254,7 @@ TEST_F(UpdateCheckTest, UnsignedTamperedForeignOversizedOrPlantedFilesAreRefused
   EXPECT_EQ(Slurp(outside), "precious");
 }
 
-// Each failure class: nothing or no FTP address set (no window), refused (curl's code in a box),
-// an unknown host (the sentence about the Internet), a server without the update folder.
+// No or no FTP address (no window), refused, an unknown host, a server without the update folder.
 TEST_F(UpdateCheckTest, NoServerRefusedConnectionUnknownHostAndMissingFolder) {
   check(QString());
   EXPECT_TRUE(takeBox().text.contains(settings.filePath()));
@@ -283,9 +278,8 @@ TEST_F(UpdateCheckTest, NoServerRefusedConnectionUnknownHostAndMissingFolder) {
   EXPECT_TRUE(takeBox().text.startsWith(kErrorText + "9: "));
 }
 
-// Abort, then shutdown, then destroying the check while the update downloads: the transfer stops
-// at once rather than running to its end, the partial file goes and nothing is asked. A destroyed
-// check calls nothing back afterwards (no hook, no view, no abort button, no reaction to shutdown).
+// Abort, shutdown or destruction mid-download: the transfer stops at once, the partial file goes, and
+// a destroyed check calls nothing back afterwards (no hook, no view, no abort button, no shutdown).
 TEST_F(UpdateCheckTest, AbortShutdownOrDestructionDuringASlowTransferStopsItAndDeletesThePartialFile) {
   serve("400.exe", QByteArray(300000, 'x'), true);
   const QString server = startServer({.bytesPerSecond = 20000});
@@ -320,9 +314,8 @@ TEST_F(UpdateCheckTest, AbortShutdownOrDestructionDuringASlowTransferStopsItAndD
   EXPECT_TRUE(noBox());
 }
 
-// Running sibling programs are closed and named to the installer. One slow to close is waited for
-// without holding the program up; the installer starts only once both answers are in. Shutdown
-// during that wait drops it: the installer never starts and the downloaded file goes.
+// Sibling programs are closed and named to the installer, which waits for both answers without
+// holding the program up. Shutdown during that wait drops it: no installer, the download deleted.
 TEST_F(UpdateCheckTest, TheInstallerWaitsForTheSiblingWindowsAndShutdownMeanwhileStartsNone) {
   serve("810.exe", installer(), true);
   startServer({.noSize = true});  // a server that cannot tell the size still gives the update

@@ -60,8 +60,7 @@ TEST(UpdateRules, CountsAndTheServerAddressFromTheSettings) {
     EXPECT_EQ(ParseServerAddress(QString::fromLatin1(bad)).kind, ServerAddress::Invalid) << bad;
 }
 
-// The key given to the build (CHIMEWISE_UPDATE_PUBLIC_KEY) is the one the program checks with;
-// a build without one holds none.
+// The key given to the build is the one the program checks with; a build without one holds none.
 TEST(UpdateRules, BuiltInKeyIsTheConfiguredOne) {
   const QString configured = QStringLiteral(CONFIGURED_UPDATE_KEY);
   if (configured.isEmpty()) {

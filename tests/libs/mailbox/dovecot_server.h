@@ -1,7 +1,6 @@
 #pragma once
-// A throwaway Dovecot IMAP server on 127.0.0.1 for one test: its own configuration, run and state
-// folders, one user ("alice", password "secret") whose Maildir the test fills before starting it.
-// It needs root (the mail user is uid 65534) and the dovecot binary; Skipped() says why not.
+// A throwaway Dovecot on 127.0.0.1, user "alice" (password "secret") whose Maildir the test fills
+// first. It needs root (the mail user is uid 65534) and dovecot; Skipped() says why not.
 
 #include "libs/mailbox/sample_messages.h"
 

@@ -1,5 +1,4 @@
-// IMAP servers that never stop, drip, announce what no mailbox holds: each check ends within
-// its budget with a failure that says why, and nothing the server claims is taken as "no mail".
+// Misbehaving IMAP servers: each check ends within its budget with a failure that says why.
 #include "support/scripted_imap_server.h"
 
 #include <mailbox/mailbox.h>

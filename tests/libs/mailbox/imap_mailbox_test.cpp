@@ -37,8 +37,7 @@ class ImapTest : public ::testing::Test {
   DovecotServer server;
 };
 
-// Fetching whole messages marks nothing seen (peek); before a moment only the date is fetched; what
-// is marked seen stays so for the next session. A wrong password and a stopped server fail apart.
+// Fetching marks nothing seen (peek); marking seen lasts; a wrong password and no server fail apart.
 TEST_F(ImapTest, CountsFetchesWithPeekMarksSeenAndFails) {
   {
     auto box = OpenImap(Alice(server));

@@ -61,8 +61,7 @@ class MaildirTest : public ::testing::Test {
   Maildir md{dir.filePath("Mail")};
 };
 
-// Unseen: new/ and cur/ without S, in delivery order; before a moment only the delivery time is
-// known. Marking seen moves new/ to cur/ and adds S after the other flags; reading changes nothing.
+// Unseen (new/, cur/ without S) in delivery order; marking seen adds S and keeps the other flags.
 TEST_F(MaildirTest, UnseenInDeliveryOrderAndMarkSeenKeepsTheOtherFlags) {
   md.Deliver(HtmlOnlyMessage(), Berlin(2026, 12, 6, 9, 0));            // new/
   md.Deliver(EncodedWordsMessage(), Berlin(2026, 12, 4, 15, 46), "");  // cur/, no flags

@@ -1,5 +1,4 @@
-// Messages in the shapes mail really arrives in, written from RFC 2045-2049, 2047, 2231, 3156
-// and 5322: which part is the body, who sent it, and what broken encodings turn into.
+// Mail in the shapes it really arrives in (RFC 2045-2049, 2047, 2231, 3156, 5322) and broken ones.
 #include <mailbox/mail_message.h>
 
 #include <gtest/gtest.h>
@@ -135,8 +134,7 @@ TEST(TextParts, TheBodyOfEachShapeOfMessage) {
   EXPECT_TRUE(m.body.isEmpty());
 }
 
-// Raw, quoted-printable, entities: tabs and line ends get through, other controls become blanks or
-// nothing, U+FFFD and invalid UTF-8 become nothing and Windows-1252 letters.
+// However control characters come (raw, quoted-printable, entities), only tabs and line ends stay.
 TEST(BrokenMail, ControlCharactersHoweverTheyComeStayOut) {
   EXPECT_EQ(Body(Message("text/plain; charset=utf-8", "a=00b=1B]0;title=07c=0Dd\tend =EF=BF=BD=FF\r\n",
                          "Content-Transfer-Encoding: quoted-printable\r\n")),
@@ -155,8 +153,7 @@ TEST(Senders, AsAPersonWouldSayThem) {
   // RFC 2047 names in any charset, with or without an address.
   EXPECT_EQ(From("=?koi8-r?B?8NLJ18XU?="), QString::fromUtf8("Привет"));
   EXPECT_EQ(From("=?ISO-8859-1?Q?Andr=E9?= Pirard <PIRARD@vm1.ulg.ac.be>"), QString::fromUtf8("André Pirard"));
-  // Adjacent encoded words join without the blank between them (RFC 2047 6.2), split characters too;
-  // a Q escape may start with 0.
+  // Adjacent encoded words join without a blank (RFC 2047 6.2); a Q escape may start with 0.
   EXPECT_EQ(From("=?UTF-8?B?SsO8?= =?UTF-8?B?cmdlbg==?= <j@x.de>"), QString::fromUtf8("Jürgen"));
   EXPECT_EQ(From("=?UTF-8?Q?J=C3?= =?UTF-8?Q?=BCrgen?= <j@x.de>"), QString::fromUtf8("Jürgen"));
   EXPECT_EQ(From("=?ISO-8859-1?Q?Tab=09b=A0c?= <j@x.de>"), QString("Tab b c"));
@@ -199,8 +196,7 @@ TEST(Dates, TheFormsRfc5322AndItsObsoleteSyntaxAllow) {
   EXPECT_EQ(m.received.toUTC(), QDateTime(QDate(2026, 12, 5), QTime(10, 0), Qt::UTC));
 }
 
-// kMaxMimeNesting levels in all are read; deeper is refused (4,000 once overflowed the stack),
-// keeping what could be read.
+// kMaxMimeNesting levels are read; deeper is refused (4,000 once overflowed the stack), keeping the rest.
 TEST(Nesting, DeepMessagesAreRefusedAndShallowOnesRead) {
   const auto nested = [](int levels) {
     QByteArray head, tail;

@@ -1,5 +1,4 @@
-// Run by secret_store_test.sh with no session bus, and DISPLAY set, where GLib would start a bus of
-// its own with dbus-launch and leave it running.
+// Run by secret_store_test.sh with no bus and DISPLAY set, where GLib would start one with dbus-launch.
 #include <mailbox/secret_store.h>
 
 #include <gtest/gtest.h>

@@ -10,8 +10,7 @@ namespace {
 
 const QString kModule = QStringLiteral("libmodules_test_module.so");
 
-// Loaded once, with only its entry points showing and its own code kept to itself; a table only
-// from its own build; what cannot be loaded is said.
+// Loaded once, only its entry points showing; a table only from its own build; failures are said.
 TEST(Module, LoadsOnceKeepsItsOwnCodeAndTakesATableOnlyFromItsOwnBuild) {
   const modules::Loaded first = modules::Load(kModule, "modules_test_entry");
   ASSERT_NE(first.entry, nullptr) << first.error.toStdString();
