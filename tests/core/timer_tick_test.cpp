@@ -6,13 +6,7 @@ using namespace chimewise;
 
 namespace {
 QDateTime at(int h, int m, int s = 0) { return QDateTime(QDate(2026, 12, 6), QTime(h, m, s)); }
-TickInputs range(QTime start, QTime end) {
-  TickInputs in;
-  in.timeRangeOn = true;
-  in.rangeStart = start;
-  in.rangeEnd = end;
-  return in;
-}
+TickInputs range(QTime start, QTime end) { return {.timeRangeOn = true, .rangeStart = start, .rangeEnd = end}; }
 // What a tick decides: Announce, Reschedule the announcement, Scan the alarms, check Mail.
 std::string tick(const TickInputs& in, const QDateTime& now) {
   const TickDecision d = DecideTick(in, now);

@@ -81,7 +81,6 @@ wait_for 30 tray_icon || fail "no system tray"
 data="$HOME/.local/share/Olm Chimewise/data/CALENDAR.DBF"
 wait_for 30 test -f "$data" || fail "the program did not set up its data folder"
 wait_for 30 balloon || fail "the character never spoke"
-say "the character is on the desktop and speaking"
 
 # A first start introduces the program at length, holding reminders back; "Stop Talking" ends it.
 sleep 8
@@ -101,13 +100,11 @@ for _ in 1 2 3; do
   [ -n "$stopped" ] && break
 done
 [ -n "$stopped" ] || fail "\"Stop Talking\" from the character's menu did not quiet it"
-say "stopped the introduction from the character's menu"
 
 # A reminder due a minute later.
 text="Send flowers to mother for her birthday"
 due="$(date -d '+1 minute' '+%F %H:%M')"
 chimewise-cli add --text "$text" --activity "$due" >"$out/cli.log"
-say "added \"$text\" due at $due"
 
 # Once due, the program moves the reminder's alarm on and reads it.
 while [ "$(date +%s)" -lt "$(date -d "$due" +%s)" ]; do sleep 1; done

@@ -262,9 +262,7 @@ TEST_F(UpdateCheckTest, NoServerRefusedConnectionUnknownHostAndMissingFolder) {
   EXPECT_TRUE(takeBox().text.contains("is not an FTP address"));
   EXPECT_EQ(view.opened, 0);
   check(QStringLiteral("ftp://127.0.0.1:%1").arg(FtpServer::FreePort()));
-  const Prompt refused = takeBox();
-  EXPECT_EQ(refused.icon, PromptIcon::Information);
-  EXPECT_TRUE(refused.text.startsWith(kErrorText + "7: ")) << refused.text.toStdString();
+  EXPECT_TRUE(takeBox().text.startsWith(kErrorText + "7: "));
   EXPECT_TRUE(said.isEmpty());
   EXPECT_EQ(mainEnabled, QList<bool>({false, true}));
   check(QStringLiteral("no-such-host.invalid"));
