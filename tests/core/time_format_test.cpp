@@ -36,8 +36,7 @@ TEST(TimeFormat, PatternsOfTheSettingAndOneDisplayFormInEveryLocale) {
 }
 
 TEST(DaylightSaving, DurationsAreRealTime) {
-  // 01:30 CET to 03:00 CEST on the spring night is half an hour; to 02:30 CET on the autumn
-  // night (the second run of the repeated hour) from 02:30 CEST is an hour.
+  // Spring 01:30 CET to 03:00 CEST is half an hour; autumn 02:30 CEST to the second 02:30 an hour.
   EXPECT_EQ(MinuteBoundaries(QDateTime(kSpring, QTime(1, 30)), QDateTime(kSpring, QTime(3, 0))), 30);
   EXPECT_EQ(MinuteBoundaries(utc(0, 30, kAutumn), utc(1, 30, kAutumn)), 60);
   EXPECT_EQ(MinuteBoundaries(QDateTime(kSpring, QTime(3, 0, 59)), QDateTime(kSpring, QTime(1, 59, 1))), -1);

@@ -25,8 +25,7 @@ TEST(NumericReading, RoundsHalvesToEvenAndClampsTo16Bits) {
 }
 
 TEST(SwitchReadings, EachRuleOnDamagedValues) {
-  // A numeric flag is on only at exactly 1; "not zero" is off only for the text "0", even an empty
-  // text is on; truth is any non-zero number, and what is not a number is off.
+  // A flag is on only at 1; "not zero" is off only for "0"; truth is any non-zero number.
   for (const char* on : {"1", "1.4"}) EXPECT_TRUE(NumericFlag(on)) << on;
   for (const char* off : {"-1", "2", "yes", ""}) EXPECT_FALSE(NumericFlag(off)) << off;
   for (const char* on : {"", "00", "garbage"}) EXPECT_TRUE(NotZeroReading(on)) << on;

@@ -72,7 +72,6 @@ entry="$prefix/usr/share/applications/org.olmchimewise.Chimewise.desktop"
 [ -f "$entry" ] || fail "no menu entry at $entry"
 exec_line="$(sed -n 's/^Exec=//p' "$entry" | head -n1)"
 read -r -a command <<<"${exec_line//%[fFuUick]/}"
-say "starting: ${command[*]} (found at $(command -v "${command[0]}"))"
 "${command[@]}" >"$out/program.log" 2>&1 &
 program=$!
 

@@ -102,8 +102,8 @@ class ScriptedImapServer {
       std::string command = sp == std::string::npos ? std::string() : line.substr(sp + 1);
       command = command.substr(0, command.find(' '));
       for (char& c : command) c = static_cast<char>(::toupper(static_cast<unsigned char>(c)));
-      std::string reply;
       const std::string done = tag + " OK done\r\n";
+      std::string reply = done;
       if (command == "CAPABILITY") {
         reply = "* CAPABILITY IMAP4rev1\r\n" + done;
       } else if (command == "LIST") {
@@ -129,8 +129,6 @@ class ScriptedImapServer {
         reply = "* 1 FETCH (UID 1 RFC822.SIZE 60 FLAGS ())\r\n" + done;
       } else if (command == "LOGOUT") {
         return (void)send(fd, "* BYE\r\n" + done);
-      } else {
-        reply = done;
       }
       if (!send(fd, reply)) return;
     }
@@ -152,8 +150,7 @@ class ScriptedImapServer {
   }
 
   Fault m_fault;
-  int m_listen = -1;
-  int m_port = 0;
+  int m_listen = -1, m_port = 0;
   std::atomic<bool> m_stop{false};
   std::atomic<long long> m_sent{0};
   std::vector<std::thread> m_sessions;

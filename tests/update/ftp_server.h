@@ -1,6 +1,5 @@
 #pragma once
-// A real FTP server on 127.0.0.1 (pyftpdlib, ftp_server.py) on a free port, killed when the object
-// goes. It tells which downloads it has ended and how many bytes each sent.
+// A real FTP server (ftp_server.py) on a free port; it tells which downloads ended, and their bytes.
 
 #include <QDir>
 #include <QFile>

@@ -171,11 +171,8 @@ TEST(Senders, AsAPersonWouldSayThem) {
   EXPECT_EQ(From("undisclosed-recipients:;"), "undisclosed-recipients");
   // A header of other mail fields is still a message.
   EXPECT_TRUE(ParseMessage("To: me@example.org\r\nMessage-ID: <1@x>\r\n\r\nHi\r\n").problem.isEmpty());
-  // No From at all: no name, and the message is still read.
-  const MailMessage m = ParseMessage("Subject: anonymous\r\n\r\nHello\r\n");
-  EXPECT_TRUE(m.problem.isEmpty());
-  EXPECT_TRUE(m.senderName.isEmpty());
-  EXPECT_EQ(m.body.trimmed(), "Hello");
+  const MailMessage m = ParseMessage("Subject: anonymous\r\n\r\nHello\r\n");  // no From at all
+  EXPECT_EQ(m.problem + "|" + m.senderName + "|" + m.body, "||Hello\r\n");
 }
 
 TEST(Dates, TheFormsRfc5322AndItsObsoleteSyntaxAllow) {

@@ -10,8 +10,7 @@
 
 namespace mailbox::testing {
 
-// RFC 2047 name (UTF-8, base64) and subject (ISO-8859-1, Q), quoted-printable UTF-8 body with a
-// soft line break.
+// RFC 2047 name (UTF-8, B) and subject (ISO-8859-1, Q); quoted-printable body with a soft break.
 inline QByteArray EncodedWordsMessage() {
   return "Return-Path: <jm@example.org>\r\n"
          "From: =?UTF-8?B?SsO8cmdlbiBNw7xsbGVy?= <jm@example.org>\r\n"
@@ -82,15 +81,12 @@ class Maildir {
   // Returns the file's path. In new/ when flags is null, else in cur/ with those flags.
   QString Deliver(const QByteArray& message, const QDateTime& delivered, const char* flags = nullptr) {
     const QString unique = QStringLiteral("%1.M%2P1.testhost").arg(delivered.toSecsSinceEpoch()).arg(++m_serial);
-    const QString path =
-        flags ? m_folder + QStringLiteral("/cur/") + unique + QStringLiteral(":2,") + QLatin1String(flags)
-              : m_folder + QStringLiteral("/new/") + unique;
+    const QString path = m_folder + (flags ? "/cur/" + unique + ":2," + flags : "/new/" + unique);
     QFile f(path);
     EXPECT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
     f.write(message);
     return path;
   }
-  // Every file name of a subfolder, sorted.
   QStringList Files(const char* sub) const {
     return QDir(m_folder + u'/' + QLatin1String(sub)).entryList(QDir::Files, QDir::Name);
   }
