@@ -47,7 +47,6 @@ TEST(DaylightSaving, DurationsAreRealTime) {
 
 TEST(DaylightSaving, WallTimesAtBothChanges) {
   // The skipped 02:30 is the same wall time after the change, and says so.
-  EXPECT_EQ(AlarmMoment(kSpring, 2 * 60 + 30), QDateTime(kSpring, QTime(3, 30)));
   EXPECT_EQ(AlarmMoment(kSpring, 2 * 60 + 30), utc(1, 30, kSpring));
   EXPECT_TRUE(WallTimeSkipped(kSpring, 2 * 60 + 30));
   EXPECT_TRUE(WallTimeSkipped(kSpring.addDays(-1), 1440 + 2 * 60));  // rolled over into the gap

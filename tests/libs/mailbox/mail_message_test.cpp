@@ -89,7 +89,8 @@ TEST_F(MaildirTest, UnseenInDeliveryOrderAndMarkSeenKeepsTheOtherFlags) {
 
   EXPECT_TRUE(box->MarkSeen({(*messages)[1].id, (*messages)[3].id, "no-such-message"}).ok());
   EXPECT_EQ(md.Files("new").size(), 1);
-  EXPECT_EQ(md.Files("cur").join('|').count(QRegularExpression(":2,(S|FRS)(\\||$)")), 3);
+  EXPECT_EQ(md.Files("cur").filter(QRegularExpression(":2,FRS$")).size(), 1);
+  EXPECT_EQ(md.Files("cur").filter(QRegularExpression(":2,S$")).size(), 2);
   EXPECT_EQ(box->UnseenCount(nullptr), 2);
   Failure f = OpenMaildir(dir.filePath("nothing"))->Open();
   EXPECT_EQ(f.kind, FailureKind::NotFound);
