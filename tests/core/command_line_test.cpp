@@ -17,8 +17,6 @@ TEST(CommandLine, FolderBarKeyword) {
       {"/srv/x|SHOW|more", "/srv/x", false, true},  // only the first bar splits
       {"/srv/x | Show ", "/srv/x", true, true},
       {"/|show", "/", true, true},  // the root is a folder
-      {"show", own, true, false},
-      {"SHOW", own, true, false},
       {"  sHoW  ", own, true, false},
       {"", own, false, false},
       {"shows", own, false, false},

@@ -15,41 +15,28 @@ QDateTime utc(int h, int m, QDate d) { return QDateTime(d, QTime(h, m), Qt::UTC)
 
 }  // namespace
 
-TEST(TimeFormat, PatternsOfTheTimeFormatSetting) {
+TEST(TimeFormat, PatternsOfTheSettingAndOneDisplayFormInEveryLocale) {
   EXPECT_EQ(FormatTime(QTime(0, 40), "h:mm am/pm"), "12:40 am");
-  EXPECT_EQ(FormatTime(QTime(12, 5), "h:mm am/pm"), "12:05 pm");
-  EXPECT_EQ(FormatTime(QTime(23, 59), "h:mm AM/PM"), "11:59 PM");
-  EXPECT_EQ(FormatTime(QTime(7, 5), "h:mm"), "7:05");
+  EXPECT_EQ(FormatTime(QTime(12, 5), "h:mm AM/PM"), "12:05 PM");
   EXPECT_EQ(FormatTime(QTime(7, 5, 9), "hh:nn:ss"), "07:05:09");
   EXPECT_EQ(FormatTime(QTime(19, 5), "h:mm a/p"), "7:05 p");
-}
-
-TEST(TimeFormat, DisplayTextsAreOneFormInEveryLocale) {
   const auto restore = qScopeGuard([saved = QLocale()] { QLocale::setDefault(saved); });
   const QDateTime late(QDate(2026, 12, 31), QTime(12, 59));
-  const QDateTime early(QDate(2026, 1, 2), QTime(0, 40));
-  for (const char* name : {"en_US", "en_GB", "de_DE", "C"}) {
+  for (const char* name : {"en_GB", "de_DE", "C"}) {
     QLocale::setDefault(QLocale(QString::fromLatin1(name)));
     EXPECT_EQ(FormatDateTimeText(late, "h:mm am/pm"), "12/31/2026 12:59 pm") << name;
-    EXPECT_EQ(FormatDateTimeText(early, "h:mm"), "01/02/2026 0:40") << name;
-    EXPECT_EQ(FormatShortDate(QDate(987, 6, 5)), "06/05/0987") << name;  // always four year digits
+    EXPECT_EQ(FormatDateTimeText(QDateTime(QDate(2026, 1, 2), QTime(0, 40)), "h:mm"), "01/02/2026 0:40") << name;
+    EXPECT_EQ(FormatShortDate(QDate(987, 6, 5)), "06/05/0987") << name;
   }
-  // The longest text fits the 60-character ALARMTEXT and DATETEXT fields.
-  EXPECT_LE(FormatDateTimeText(late, "hh:mm:ss AM/PM").size(), 60);
-}
-
-TEST(MinuteOfDay, IsTheWallClockMinuteSoTwentyToOneIsForty) {
-  EXPECT_EQ(MinuteOfDay(QTime(0, 40)), 40);
+  EXPECT_LE(FormatDateTimeText(late, "hh:mm:ss AM/PM").size(), 60);  // fits ALARMTEXT and DATETEXT
+  // The wall-clock minute: twenty to one is 40; alarm minutes roll over into the next or last day.
   EXPECT_EQ(MinuteOfDay(QDateTime(QDate(2026, 12, 6), QTime(0, 40, 59))), 40);
-  EXPECT_EQ(MinuteOfDay(QTime(23, 59)), 1439);
-  EXPECT_EQ(AlarmMoment(QDate(2026, 12, 6), 40), QDateTime(QDate(2026, 12, 6), QTime(0, 40)));
   EXPECT_EQ(AlarmMoment(QDate(2026, 12, 6), 1445), QDateTime(QDate(2026, 12, 7), QTime(0, 5)));
   EXPECT_EQ(AlarmMoment(QDate(2026, 12, 6), -5), QDateTime(QDate(2026, 12, 5), QTime(23, 55)));
 }
 
 TEST(DaylightSaving, DurationsAreRealTime) {
-  // 01:30 CET to 03:00 CEST on the spring night is half an hour; to 02:30 CET on the autumn
-  // night (the second run of the repeated hour) from 02:30 CEST is an hour.
+  // Spring 01:30 CET to 03:00 CEST is half an hour; autumn 02:30 CEST to the second 02:30 an hour.
   EXPECT_EQ(MinuteBoundaries(QDateTime(kSpring, QTime(1, 30)), QDateTime(kSpring, QTime(3, 0))), 30);
   EXPECT_EQ(MinuteBoundaries(utc(0, 30, kAutumn), utc(1, 30, kAutumn)), 60);
   EXPECT_EQ(MinuteBoundaries(QDateTime(kSpring, QTime(3, 0, 59)), QDateTime(kSpring, QTime(1, 59, 1))), -1);
@@ -60,7 +47,6 @@ TEST(DaylightSaving, DurationsAreRealTime) {
 
 TEST(DaylightSaving, WallTimesAtBothChanges) {
   // The skipped 02:30 is the same wall time after the change, and says so.
-  EXPECT_EQ(AlarmMoment(kSpring, 2 * 60 + 30), QDateTime(kSpring, QTime(3, 30)));
   EXPECT_EQ(AlarmMoment(kSpring, 2 * 60 + 30), utc(1, 30, kSpring));
   EXPECT_TRUE(WallTimeSkipped(kSpring, 2 * 60 + 30));
   EXPECT_TRUE(WallTimeSkipped(kSpring.addDays(-1), 1440 + 2 * 60));  // rolled over into the gap

@@ -5,16 +5,9 @@
 set -euo pipefail
 deb="$1"
 problems=0
-problem() {
-  echo "PROBLEM: $*" >&2
-  problems=$((problems + 1))
-}
+problem() { echo "PROBLEM: $*" >&2 && problems=$((problems + 1)); }
 
-echo "== lintian"
-if ! lintian --fail-on error "$deb"; then problem "lintian reports errors"; fi
-
-echo "== control"
-dpkg-deb -f "$deb" Package Version Architecture Installed-Size Depends Recommends
+lintian --fail-on error "$deb" || problem "lintian reports errors"
 depends="$(dpkg-deb -f "$deb" Depends)"
 for want in espeak-ng-data pocketsphinx-en-us libflite1 libespeak-ng1 libpocketsphinx3 libqt6widgets6 \
   libqt6multimedia6 libvmime1 libsecret-1-0 libcurl4 libsodium23; do
@@ -40,14 +33,8 @@ leftovers="$(find "$u/share/olm-chimewise" -name '*.py' -o -name '*.sh' -o -name
 [ -z "$leftovers" ] || problem "source files installed: $leftovers"
 for size in 16 22 24 32 48 64 128 256; do
   png="$u/share/icons/hicolor/${size}x$size/apps/olm-chimewise.png"
-  if [ ! -f "$png" ]; then
-    problem "missing icon ${size}x$size"
-  elif [ "$(identify -format '%wx%h' "$png")" != "${size}x$size" ]; then
-    problem "icon ${size}x$size is $(identify -format '%wx%h' "$png")"
-  fi
+  [ "$(identify -format '%wx%h' "$png" 2>/dev/null)" = "${size}x$size" ] || problem "icon ${size}x$size missing or wrong"
 done
-
-echo "== menu entry, software-centre entry, manual pages"
 desktop-file-validate "$u/share/applications/org.olmchimewise.Chimewise.desktop" || problem "invalid menu entry"
 appstreamcli validate --no-net "$u/share/metainfo/org.olmchimewise.Chimewise.metainfo.xml" || problem "invalid metainfo"
 for page in chimewise chimewise-cli; do
@@ -56,7 +43,7 @@ for page in chimewise chimewise-cli; do
   [ -z "$warnings" ] || problem "man page $page: $warnings"
 done
 
-echo "== the installed programs find their template from their own prefix"
+# The installed programs find their template from their own prefix.
 home="$work/home"
 mkdir -p "$home"
 listed="$(env -i HOME="$home" PATH=/usr/bin:/bin "$u/bin/chimewise-cli" list --all 2>&1)" ||

@@ -1,13 +1,10 @@
 #pragma once
-// A misbehaving IMAP server on 127.0.0.1 for one test: it speaks just enough IMAP (greeting,
-// CAPABILITY, STARTTLS refused, LOGIN, SELECT, STATUS, FETCH, LOGOUT) to lead a client to the
-// point where it misbehaves in the one way it was made for. It serves each connection on a thread
-// of its own until it is destroyed; what it sent is counted, so a test can prove the fault was offered.
+// An IMAP server on 127.0.0.1 that misbehaves in the one way it was made for, a thread per connection;
+// what it sent is counted, so a test can prove the fault was offered.
 
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <netinet/in.h>
 #include <poll.h>
 #include <string>
@@ -65,7 +62,6 @@ class ScriptedImapServer {
     return !m_stop;
   }
 
-  // The next command line, or false when the client went away or the server stops.
   bool readLine(int fd, std::string& buffer, std::string& line) {
     while (true) {
       const size_t nl = buffer.find('\n');
@@ -86,8 +82,7 @@ class ScriptedImapServer {
   }
 
   void flood(int fd, const std::string& unit) {
-    while (send(fd, unit)) {
-    }
+    while (send(fd, unit)) continue;
   }
 
   void converse(int fd) {
@@ -100,8 +95,6 @@ class ScriptedImapServer {
       return;
     }
     if (m_fault == Fault::Flood) return flood(fd, "* OK " + std::string(1000, 'x') + "\r\n");
-    const bool absurdExists = m_fault == Fault::AbsurdExists;
-    const bool absurdUnseen = m_fault == Fault::AbsurdUnseen;
     std::string buffer, line;
     while (readLine(fd, buffer, line)) {
       const size_t sp = line.find(' ');
@@ -109,19 +102,20 @@ class ScriptedImapServer {
       std::string command = sp == std::string::npos ? std::string() : line.substr(sp + 1);
       command = command.substr(0, command.find(' '));
       for (char& c : command) c = static_cast<char>(::toupper(static_cast<unsigned char>(c)));
-      std::string reply;
+      const std::string done = tag + " OK done\r\n";
+      std::string reply = done;
       if (command == "CAPABILITY") {
-        reply = "* CAPABILITY IMAP4rev1\r\n" + tag + " OK done\r\n";
+        reply = "* CAPABILITY IMAP4rev1\r\n" + done;
       } else if (command == "LIST") {
-        reply = "* LIST (\\Noselect) \"/\" \"\"\r\n" + tag + " OK done\r\n";
+        reply = "* LIST (\\Noselect) \"/\" \"\"\r\n" + done;
       } else if (command == "STARTTLS") {
         reply = tag + " NO not here\r\n";
       } else if (command == "SELECT" || command == "EXAMINE") {
-        reply = std::string("* ") + (absurdExists ? "4000000000" : "1") +
-                " EXISTS\r\n* 0 RECENT\r\n* FLAGS (\\Seen)\r\n" + tag + " OK [READ-WRITE] done\r\n";
+        reply = std::string("* ") + (m_fault == Fault::AbsurdExists ? "4000000000" : "1") +
+                " EXISTS\r\n* 0 RECENT\r\n* FLAGS (\\Seen)\r\n" + done;
       } else if (command == "STATUS") {
-        reply = std::string("* STATUS INBOX (MESSAGES ") + "1 UNSEEN " + (absurdUnseen ? "2147483648" : "1") + ")\r\n" +
-                tag + " OK done\r\n";
+        reply = std::string("* STATUS INBOX (MESSAGES 1 UNSEEN ") +
+                (m_fault == Fault::AbsurdUnseen ? "2147483648" : "1") + ")\r\n" + done;
       } else if (command == "FETCH" || command == "UID") {
         if (m_fault == Fault::DeepNesting) {
           send(fd, "* 1 FETCH (UID 1 FLAGS () BODYSTRUCTURE " + std::string(100000, '(') + "\r\n");
@@ -132,12 +126,9 @@ class ScriptedImapServer {
             flood(fd, std::string(65536, 'y'));
           return;
         }
-        reply = "* 1 FETCH (UID 1 RFC822.SIZE 60 FLAGS ())\r\n" + tag + " OK done\r\n";
+        reply = "* 1 FETCH (UID 1 RFC822.SIZE 60 FLAGS ())\r\n" + done;
       } else if (command == "LOGOUT") {
-        send(fd, "* BYE\r\n" + tag + " OK done\r\n");
-        return;
-      } else {
-        reply = tag + " OK done\r\n";
+        return (void)send(fd, "* BYE\r\n" + done);
       }
       if (!send(fd, reply)) return;
     }
@@ -159,8 +150,7 @@ class ScriptedImapServer {
   }
 
   Fault m_fault;
-  int m_listen = -1;
-  int m_port = 0;
+  int m_listen = -1, m_port = 0;
   std::atomic<bool> m_stop{false};
   std::atomic<long long> m_sent{0};
   std::vector<std::thread> m_sessions;

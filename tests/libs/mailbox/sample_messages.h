@@ -10,8 +10,7 @@
 
 namespace mailbox::testing {
 
-// RFC 2047 name (UTF-8, base64) and subject (ISO-8859-1, Q), quoted-printable UTF-8 body with a
-// soft line break.
+// RFC 2047 name (UTF-8, B) and subject (ISO-8859-1, Q); quoted-printable body with a soft break.
 inline QByteArray EncodedWordsMessage() {
   return "Return-Path: <jm@example.org>\r\n"
          "From: =?UTF-8?B?SsO8cmdlbiBNw7xsbGVy?= <jm@example.org>\r\n"
@@ -27,21 +26,16 @@ inline QByteArray EncodedWordsMessage() {
          "\r\n";
 }
 
-// A base64 body in ISO-8859-1; the sender has no display name.
+// A base64 body ("Die Größe passt.") in ISO-8859-1; the sender has no display name.
 inline QByteArray Base64Latin1Message() {
-  // "Die Größe passt." in ISO-8859-1, base64.
   return "From: sales@example.com\r\n"
          "Subject: Order\r\n"
          "Date: Sun, 6 Dec 2026 08:05:00 +0100\r\n"
          "MIME-Version: 1.0\r\n"
          "Content-Type: text/plain; charset=ISO-8859-1\r\n"
          "Content-Transfer-Encoding: base64\r\n"
-         "\r\n" +
-         QByteArray(
-             "Die Gr\xf6\xdf"
-             "e passt.")
-             .toBase64() +
-         "\r\n";
+         "\r\n"
+         "RGllIEdy9t9lIHBhc3N0Lg==\r\n";
 }
 
 // multipart/alternative: the plain part is the text.
@@ -87,15 +81,12 @@ class Maildir {
   // Returns the file's path. In new/ when flags is null, else in cur/ with those flags.
   QString Deliver(const QByteArray& message, const QDateTime& delivered, const char* flags = nullptr) {
     const QString unique = QStringLiteral("%1.M%2P1.testhost").arg(delivered.toSecsSinceEpoch()).arg(++m_serial);
-    const QString path =
-        flags ? m_folder + QStringLiteral("/cur/") + unique + QStringLiteral(":2,") + QLatin1String(flags)
-              : m_folder + QStringLiteral("/new/") + unique;
+    const QString path = m_folder + (flags ? "/cur/" + unique + ":2," + flags : "/new/" + unique);
     QFile f(path);
     EXPECT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
     f.write(message);
     return path;
   }
-  // Every file name of a subfolder, sorted.
   QStringList Files(const char* sub) const {
     return QDir(m_folder + u'/' + QLatin1String(sub)).entryList(QDir::Files, QDir::Name);
   }

@@ -1,5 +1,4 @@
-// A module with entry points, and a function of the same name as one in the test program: the
-// program must keep calling its own.
+// A module with entry points and a function named as one in the test program, which keeps its own.
 #include "test_table.h"
 
 #include <modules/module.h>
