@@ -34,13 +34,11 @@ class LockWaitTest : public ::testing::Test {
     ASSERT_OK(AddRow(wa_, "two", "20261208", 660));
     engine_.settings().lock_wait_ms = 100;
   }
-  // Another program takes the table's lock.
   void Hold() {
     holder_.emplace(table_);
     ASSERT_TRUE(holder_->holdTable());
   }
-  // Runs `call` on a thread of its own while the holder has the table. When it is still waiting
-  // after kHangGuard the test fails, and the holder lets go so that the call can end.
+  // Runs `call` on a thread of its own; still waiting after kHangGuard fails the test and lets go.
   Status Guarded(const std::function<Status()>& call) {
     std::promise<Status> done;
     std::future<Status> result = done.get_future();
@@ -52,7 +50,6 @@ class LockWaitTest : public ::testing::Test {
     worker.join();
     return result.get();
   }
-  // Every file of the table (table, memo, index), byte for byte.
   std::map<std::string, std::string> Files() const {
     std::map<std::string, std::string> files;
     for (const auto& entry : std::filesystem::directory_iterator(dir_.path()))
@@ -78,14 +75,10 @@ TEST_F(LockWaitTest, OpensReadsAndWritesGiveUpAtTheDeadlineChangeNothingAndGoOnO
   const auto before = Files();
   Hold();
   for (int wait_ms : {100, 0}) {  // 0: one try
-    SCOPED_TRACE(wait_ms);
     Engine third;
     third.settings().lock_wait_ms = wait_ms;
     int area = -1;
-    const Status s = Guarded([&] { return third.Use(table_, "C", OpenMode::kShared, &area); });
-    EXPECT_TRUE(s.IsBusy()) << s.ToString();
-    EXPECT_NE(s.message().find("in use by another user or program"), std::string::npos) << s.message();
-    EXPECT_EQ(area, 0);
+    EXPECT_TRUE(Guarded([&] { return third.Use(table_, "C", OpenMode::kShared, &area); }).IsBusy()) << wait_ms;
     EXPECT_EQ(third.WorkAreaOf("C"), 0);
   }
   EXPECT_TRUE(Guarded([&] { return wa_->GoTop(); }).IsBusy());
@@ -98,9 +91,7 @@ TEST_F(LockWaitTest, OpensReadsAndWritesGiveUpAtTheDeadlineChangeNothingAndGoOnO
   ASSERT_OK(wa_->Replace("NAME", "changed"));
   ASSERT_OK(wa_->ReplaceMemo("NOTE", "a note"));
   Hold();
-  const Status s = Guarded([&] { return wa_->Commit(); });
-  EXPECT_TRUE(s.IsBusy()) << s.ToString();
-  EXPECT_NE(s.message().find(table_), std::string::npos) << s.message();
+  EXPECT_TRUE(Guarded([&] { return wa_->Commit(); }).IsBusy());
   EXPECT_TRUE(wa_->HasPendingChanges());
   // Another work area's append is refused the same way, and leaves no record behind.
   EXPECT_TRUE(Guarded([&] { return other.wa->AppendBlank(); }).IsBusy());
@@ -121,7 +112,7 @@ TEST_F(LockWaitTest, AHolderThatLetsGoBeforeTheDeadlineIsWaitedFor) {
   ASSERT_OK(wa_->Go(2));
   ASSERT_OK(wa_->Replace("NAME", "waited"));
   Hold();
-  // The holder lets go while the commit waits (on a slow machine maybe before: that fails nothing).
+  // The holder lets go while the commit waits (or before, on a slow machine).
   std::thread letGo([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     holder_->release();
