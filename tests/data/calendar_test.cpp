@@ -132,56 +132,6 @@ TEST_F(CalendarTable, RebuildPacksAndRecreatesTheThirteenTags) {
   EXPECT_TRUE(CalendarIndexProblem(engine_, CalendarPath(dir_.path())).IsCorruption());
 }
 
-TEST_F(CalendarTable, TheIndexCheckWaitsAsLongAsItsEngineAndABusyTableNeedsNoRebuild) {
-  Add("20261206", 600, "20261224", 600);
-  EXPECT_TRUE(engine_.CloseAll().ok());
-  const QString path = CalendarPath(dir_.path());
-  testsupport::TableLockHolder holder(path.toStdString());
-  ASSERT_TRUE(holder.holdTable());
-  // The check looks at the table through an engine of its own, which waits as long as the
-  // caller's: here once, no more.
-  xbase::FaultInjectionEnv env(xbase::Env::Default());
-  xbase::Engine engine(&env);
-  ApplyStartupSettings(engine);
-  engine.settings().lock_wait_ms = 0;
-  int tries = 0;
-  std::function<void()> count = [&] {
-    ++tries;
-    env.SetLockHook(count);
-  };
-  env.SetLockHook(count);
-  const xbase::Status s = CalendarIndexProblem(engine, path);
-  EXPECT_TRUE(s.IsBusy()) << s.ToString();
-  EXPECT_EQ(tries, 2);  // the open byte, then the table byte once
-  env.SetLockHook(nullptr);
-  // A busy table says nothing of its index.
-  EXPECT_FALSE(CalendarIndexNeedsRebuild(engine, path));
-  holder.release();
-  EXPECT_FALSE(holder.guardFired());
-  EXPECT_FALSE(CalendarIndexNeedsRebuild(engine, path));
-  QFile::remove(dir_.path() + "/data/CALENDAR.CDX");
-  EXPECT_TRUE(CalendarIndexNeedsRebuild(engine, path));
-}
-
-// The start-up check compares each tag with the records, and the rebuild it asks for makes it right.
-TEST_F(CalendarTable, TheStartUpCheckComparesTheEntriesWithTheRecords) {
-  Add("20261206", 600, "20261224", 600);
-  Add("20261207", 601, "20261224", 600);
-  ASSERT_OK(CalendarIndexProblem(engine_, CalendarPath(dir_.path())));
-  // The ALARM tag's first leaf loses its last entry, its checksum set right: the header shows nothing.
-  const std::string cdx_path = (dir_.path() + "/data/CALENDAR.CDX").toStdString();
-  xbase::testing::IndexBytes cdx(xbase::testing::ReadAll(cdx_path));
-  const uint32_t leaf = cdx.Leaves("ALARM").front();
-  ASSERT_GE(cdx.Count(leaf), 1u);
-  cdx.SetCount(leaf, cdx.Count(leaf) - 1);
-  cdx.FixChecksum(leaf);
-  xbase::testing::WriteAll(cdx_path, cdx.bytes());
-  const xbase::Status s = CalendarIndexProblem(engine_, CalendarPath(dir_.path()));
-  EXPECT_NE(s.message().find("tag ALARM: record"), std::string::npos) << s.ToString();
-  ASSERT_OK(RebuildDatabase(engine_, dir_.path()));
-  ASSERT_OK(CalendarIndexProblem(engine_, CalendarPath(dir_.path())));
-}
-
 // Lookups go by the ALARM tag: an index without it is not trusted. A caller that may not write gets
 // the reason and nothing open; one that may has the index rebuilt.
 TEST_F(CalendarTable, AnIndexWithoutTheAlarmTagIsNotTrusted) {

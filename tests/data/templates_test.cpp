@@ -1,10 +1,8 @@
-// The shipped table templates: the field lists they were generated from, and
-// room for every value the program writes.
+// The shipped calendar template has room for every value the program writes.
 #include <gtest/gtest.h>
 
 #include <QFile>
 #include <QTemporaryDir>
-#include <QTextStream>
 
 #include "data/calendar.h"
 
@@ -12,40 +10,6 @@ namespace chimewise::data {
 namespace {
 
 const QString kAssets = QStringLiteral(CHIMEWISE_TEST_SOURCE_DIR "/assets");
-
-// Name, type, length and decimals of each field, one line each: from a field list file ...
-QStringList FieldList(const QString& path) {
-  QStringList r;
-  QFile f(path);
-  EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << path.toStdString();
-  for (QTextStream in(&f); !in.atEnd();) {
-    QStringList p = in.readLine().trimmed().split(' ', Qt::SkipEmptyParts);
-    if (p.isEmpty() || p[0].startsWith('#')) continue;
-    r << (p.size() > 3 ? p : p << "0").join(' ');
-  }
-  return r;
-}
-
-// ... and from a table.
-QStringList TableFields(const QString& path) {
-  xbase::Engine e;
-  int area = 0;
-  const xbase::Status s = e.Use(path.toStdString(), "", xbase::OpenMode::kReadOnly, &area);
-  EXPECT_TRUE(s.ok()) << s.ToString();
-  QStringList r;
-  for (const auto& f : s.ok() ? e.Current()->Fields() : std::vector<xbase::FieldDef>{})
-    r << QStringLiteral("%1 %2 %3 %4").arg(QString::fromStdString(f.name)).arg(f.type).arg(f.length).arg(f.decimals);
-  return r;
-}
-
-TEST(Templates, TablesMatchTheirFieldLists) {
-  EXPECT_EQ(TableFields(kAssets + "/data/CALENDAR.DBF"), FieldList(kAssets + "/data/fields/CALENDAR.fields"));
-  const QStringList jokes = TableFields(kAssets + "/JOKES.dbf");
-  EXPECT_EQ(jokes, FieldList(kAssets + "/data/fields/JOKES.fields"));
-  ASSERT_EQ(jokes.size(), 2);
-  EXPECT_TRUE(jokes[0].startsWith("TYPE C ")) << jokes[0].toStdString();
-  EXPECT_TRUE(jokes[1].startsWith("SAYWHAT M ")) << jokes[1].toStdString();
-}
 
 TEST(Templates, CalendarHoldsEveryValueTheProgramWrites) {
   QTemporaryDir dir;
