@@ -127,15 +127,10 @@ TEST(Announcement, DatePhraseAndWhatIsRead) {
   EXPECT_EQ(p.sayTexts, (std::vector<QString>{"Reminder, you have an activity scheduled for Friday, December 4, 2026 "
                                               "at 3:05 pm",
                                               "Call the dentist", "Ask about Tuesday"}));
-  r.sayTime = 0;
-  EXPECT_EQ(plan(r, at(15, 0)).datePhrase, "Friday, December 4, 2026 ");
   r.sayDate = 0;
-  r.sayTime = 1;
   EXPECT_EQ(plan(r, at(15, 0)).datePhrase, "3:05 pm");
   r.startTime = -1;  // an activity without a time
-  p = plan(r, at(15, 0), kNoRepeat, AnnounceMode::Alarm, 1, 1);
-  EXPECT_EQ(p.datePhrase, "");
-  EXPECT_EQ(p.sayTexts.size(), 2u);
+  EXPECT_EQ(plan(r, at(15, 0)).datePhrase, "");
 
   const std::vector<QString> memo{"Ask about Tuesday"}, activity{"Call the dentist"};
   p = plan(r, at(15, 0), kNoRepeat, AnnounceMode::TextsOnly, 0, 1);
@@ -272,8 +267,6 @@ TEST(SeriesMove, AGoneOccurrenceMovesToTheNextWithItsLead) {
   EXPECT_EQ(move->activity, at(9, 30, 0, kDay.addDays(7)));
   EXPECT_EQ(move->alarm, at(9, 20, 0, kDay.addDays(7)));
   EXPECT_EQ(askedAfter, at(9, 35));  // not before now
-  ASSERT_TRUE(PlanSeriesMove(r, at(9, 35, 0, kDay.addDays(1)), weekLater));
-  EXPECT_EQ(askedAfter, at(9, 35, 0, kDay.addDays(1)));
   // Without a lead the alarm is at the activity; an ended series leaves the reminder where it is.
   r.memo = calendar;
   EXPECT_EQ(PlanSeriesMove(r, at(9, 35), weekLater)->alarm, at(9, 30, 0, kDay.addDays(7)));

@@ -1,7 +1,4 @@
 #include <gtest/gtest.h>
-#include <stdlib.h>
-
-#include <functional>
 
 #include <QDateTime>
 #include <QDir>
@@ -11,8 +8,6 @@
 #include "data/calendar.h"
 #include "data/reminder_record.h"
 #include "libs/xbase/test_util.h"
-#include "support/table_lock_holder.h"
-#include "support/xbase_fault_env.h"
 #include "support/xbase_raw_files.h"
 
 namespace chimewise::data {
@@ -132,34 +127,6 @@ TEST_F(CalendarTable, RebuildPacksAndRecreatesTheThirteenTags) {
   EXPECT_TRUE(CalendarIndexProblem(engine_, CalendarPath(dir_.path())).IsCorruption());
 }
 
-// Lookups go by the ALARM tag: an index without it is not trusted. A caller that may not write gets
-// the reason and nothing open; one that may has the index rebuilt.
-TEST_F(CalendarTable, AnIndexWithoutTheAlarmTagIsNotTrusted) {
-  Add("20261206", 600, "20261224", 600);
-  {
-    xbase::Engine e;
-    int a = 0;
-    ASSERT_OK(e.Use(CalendarPath(dir_.path()).toStdString(), "X", xbase::OpenMode::kExclusive, &a));
-    std::vector<xbase::TagInfo> tags;
-    for (const TagDefinition& t : CalendarTags())
-      if (std::string(t.name) != "ALARM") tags.push_back({t.name, t.key, t.condition});
-    ASSERT_OK(e.Current()->CreateIndex(tags));
-  }
-  const std::string cdx = (dir_.path() + "/data/CALENDAR.CDX").toStdString(), before = xbase::testing::ReadAll(cdx);
-  int area = -1;
-  xbase::Status s = OpenCalendar(engine_, dir_.path(), kAliasTimer, &area, false);
-  EXPECT_TRUE(s.IsCorruption()) << s.ToString();
-  EXPECT_NE(s.message().find("no ALARM tag"), std::string::npos) << s.ToString();
-  EXPECT_EQ(area, 0);
-  EXPECT_EQ(engine_.WorkAreaOf(kAliasTimer), 0);
-  EXPECT_EQ(xbase::testing::ReadAll(cdx), before);
-
-  bool repaired = false;
-  ASSERT_OK(OpenCalendar(engine_, dir_.path(), kAliasTimer, &area, true, &repaired));
-  EXPECT_TRUE(repaired);
-  EXPECT_EQ(engine_.Area(area)->TagArea("ALARM"), 5);
-}
-
 // An activity without a time (STARTTIME -1) is at the start of its day, not 23:59 the day before.
 TEST_F(CalendarTable, AnActivityWithoutATimeStaysOnItsDay) {
   Add("", 0, "20261224", -1);
@@ -205,6 +172,42 @@ TEST_F(CalendarTable, NegativeNumbersAndYearsOutsideTheTableAreRefused) {
       EXPECT_EQ(FirstValueThatDoesNotFit(wa, edge, nullptr).kind, kind) << d.year();
     }
   }
+}
+
+// The shipped template has room for the widest value the program writes in every field.
+TEST_F(CalendarTable, TheTemplateHoldsEveryValueTheProgramWrites) {
+  xbase::WorkArea* wa = engine_.Area(OpenTable(engine_, CalendarPath(dir_.path()), kAliasOneTime, kModeShared));
+  ASSERT_OK(wa->AppendBlank());
+  const std::pair<const char*, const char*> texts[] = {{"REC_NO", "E123412345678"},
+                                                       {"USERID", "  1"},
+                                                       {"STATUS", "S"},
+                                                       {"EVENT", "Appointment with the optician"},
+                                                       {"ALARMTEXT", "Wednesday, 29 September 2027 12:59 pm"},
+                                                       {"DATETEXT", "Wednesday, 29 September 2027 12:59 pm"},
+                                                       {"TIMETEXT", "12:59 pm"},
+                                                       {"EVENTDATE", "20270929"},
+                                                       {"ALARMDATE", "20270929"},
+                                                       {"STARTDATE", "20270929"},
+                                                       {"ENDDATE", "20270929"},
+                                                       {"LASTEDIT", "20270929"}};
+  for (const auto& [field, value] : texts) {
+    ASSERT_OK(wa->Replace(field, value));
+    EXPECT_EQ(xbase::testing::Trim(wa, field), value) << field << " cut the value";
+  }
+  for (const auto& [field, value] : {std::pair{"STARTTIME", 1439},
+                                     {"ENDTIME", 1439},
+                                     {"ALARMTIME", 1439},
+                                     {"EDITTIME", 1439},
+                                     {"SAYDATE", 1},
+                                     {"SAYTIME", 1},
+                                     {"SOUND", 8},
+                                     {"COUNTDOWN", 1440}})
+    EXPECT_OK(wa->ReplaceInteger(field, value));
+  EXPECT_OK(wa->ReplaceMemo("COMMENT", std::string(5000, 'm')));
+  EXPECT_OK(wa->Commit());
+  xbase::Value v;
+  ASSERT_OK(wa->KeyValue("ALARM", &v));
+  EXPECT_EQ(v.s, "202709291439");
 }
 
 }  // namespace

@@ -38,39 +38,6 @@ class HostileTest : public ::testing::Test {
   }
   Status OpenStatus() { return Opened(table_).s; }
 
-  // Opens and reads everything reachable; returns the first error met.
-  Status Exercise() {
-    Engine e;
-    e.settings().hide_deleted = false;
-    int area = 0;
-    XBASE_RETURN_IF_ERROR(e.Use(table_, "T", OpenMode::kShared, &area));
-    WorkArea* wa = e.Current();
-    Status first;
-    auto note = [&](const Status& s) {
-      if (first.ok() && !s.ok()) first = s;
-    };
-    for (int order = 0; order <= static_cast<int>(wa->Tags().size()); ++order) {
-      note(wa->SetOrder(order));
-      Status s = wa->GoTop();
-      note(s);
-      for (int guard = 0; s.ok() && !wa->Eof() && guard < 100; ++guard) {
-        std::string text;
-        int64_t n;
-        for (const FieldDef& f : wa->Fields()) {
-          note(f.type == 'M' ? wa->GetMemo(f.name, &text) : wa->GetString(f.name, &text));
-          if (f.type == 'D') note(wa->GetDateString(f.name, &text));
-          if (f.type == 'N') note(wa->GetInteger(f.name, &n));
-        }
-        s = wa->Skip(1);
-        note(s);
-      }
-    }
-    note(wa->Seek("2026"));
-    note(wa->Query("MINUTES > 100 .and. QKeyVal('K') > '2'"));
-    note(CheckOf(wa));
-    return first;
-  }
-
   TempDir dir_;
   std::string table_ = dir_.File("T.DBF"), fpt_path_ = dir_.File("T.FPT"), cdx_path_ = dir_.File("T.CDX");
   std::string dbf_, fpt_, cdx_;
@@ -162,7 +129,7 @@ TEST_F(HostileTest, MemoPointerPastTheEndOfTheMemoFile) {
   std::string memo = fpt_;
   memo.replace(512 + 64 + 4, 4, std::string("\x7f\xff\xff\xff", 4));
   WriteAll(fpt_path_, memo);
-  EXPECT_FALSE(Exercise().ok());
+  EXPECT_TRUE(CheckOf(Opened(table_).wa).IsCorruption());
 }
 
 TEST_F(HostileTest, MissingMemoFileIsReported) {

@@ -1,5 +1,4 @@
-// Shared helpers for the engine tests: a private temporary folder per test, the small
-// reminder-like table most tests use, and one-line reads of the current record.
+// Shared helpers for the engine tests: a temporary folder, the sample table, reads of the current record.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -42,11 +41,7 @@ inline std::vector<FieldDef> SampleFields() {
     ::xbase::Status _s = (expr);           \
     ASSERT_TRUE(_s.ok()) << _s.ToString(); \
   } while (0)
-#define EXPECT_OK(expr)                    \
-  do {                                     \
-    ::xbase::Status _s = (expr);           \
-    EXPECT_TRUE(_s.ok()) << _s.ToString(); \
-  } while (0)
+#define EXPECT_OK(expr) EXPECT_TRUE((expr).ok())
 
 // A field of the current record: as stored, trimmed, as a whole number, a memo, a date as shown.
 #define XBASE_TEST_GETTER(Name, Type, Call)                  \
