@@ -62,19 +62,6 @@ TEST(Expr, LogicAndComparisons) {
   EXPECT_TRUE(gone.Eval("FLAG=.F. .or. .f.").b);
 }
 
-TEST(Expr, QKeyValUsesTheTagKey) {
-  Fixture f(' ', "x", "20261206", " 600", 'T');
-  std::unique_ptr<CompiledExpr> key;
-  ASSERT_OK(CompiledExpr::Compile("dtos(WHEN)+str(MINUTES,4,0)", f.fields, "", nullptr, &key));
-  TagResolver tags = [&](std::string_view name) -> const CompiledExpr* {
-    return name == "ALARM" ? key.get() : nullptr;
-  };
-  EXPECT_TRUE(f.Eval("QkeyVal('ALARM')<='20261206 600' .or. QKeyVal('alarm')<='2000'", tags).b);
-  EXPECT_FALSE(f.Eval("QKeyVal('ALARM')<='20261206 559'", tags).b);
-  std::unique_ptr<CompiledExpr> e;
-  EXPECT_TRUE(CompiledExpr::Compile("QKeyVal('NOPE')<='1'", f.fields, "", tags, &e).IsInvalidArgument());
-}
-
 // Every malformed or unknown expression is InvalidArgument; deep nesting is refused, not a stack overflow.
 TEST(Expr, ClearErrorsForWhatItDoesNotKnow) {
   Fixture f(' ', "x", "20261206", " 600", 'T');
