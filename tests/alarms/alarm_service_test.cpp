@@ -3,7 +3,6 @@
 #include "character/speaker.h"
 #include "core/clock.h"
 #include "core/program_options.h"
-#include "core/prompts.h"
 #include "core/shared_state.h"
 #include "core/timer_tick.h"
 #include "data/calendar.h"
@@ -13,7 +12,6 @@
 #include "support/files.h"
 #include "support/logged_windows.h"
 #include "support/qt_print.h"
-#include "support/scripted_prompter.h"
 #include "support/table_lock_holder.h"
 
 #include <QCoreApplication>
@@ -119,7 +117,6 @@ class AlarmServiceTest : public ::testing::Test {
   QTemporaryDir dir;
   SharedState state;
   ProgramOptions options;
-  ScriptedPrompter prompter;
   ManualClock clock{kNow};
   TranscriptSpeaker speaker;
   std::unique_ptr<xbase::Engine> engine;
@@ -272,8 +269,7 @@ TEST_F(AlarmServiceTest, AnAnnouncedReminderIsSnoozedByItsIdAlsoAfterAPackMovedI
   EXPECT_EQ(alarms->SnoozeAnnounced(1, heard[0].recordId, 1).problem.kind, ProblemKind::NoSuchReminder);
 }
 
-// A missing, damaged or foreign index met while the program runs is rebuilt and the lookup goes
-// on (only a foreign one is told of); one that cannot be rebuilt yet is told once, not every tick.
+// A missing, damaged or foreign index met while the program runs is rebuilt and the lookup goes on.
 TEST_F(AlarmServiceTest, ADamagedIndexIsRebuiltOnceAndAFailureIsToldOnce) {
   add("Dentist", QTime(11, 0), QTime(10, 45));
   const std::string cdx = dir.filePath("data/CALENDAR.CDX").toStdString();
@@ -296,22 +292,6 @@ TEST_F(AlarmServiceTest, ADamagedIndexIsRebuiltOnceAndAFailureIsToldOnce) {
   EXPECT_EQ(told.kind, ProblemKind::ForeignIndexReplaced);
   expectLookupFinds("after the foreign index");
 
-  // Another user keeps the table open while the index is gone: busy, tried again at the next tick.
-  ASSERT_TRUE(std::filesystem::remove(cdx));
-  xbase::Engine other;
-  ASSERT_TRUE(fresh(other));
-  ProblemReporter reporter(prompter);
-  const Problem first = alarms->FindNextAlarm();
-  EXPECT_EQ(first.kind, ProblemKind::TableBusy);
-  reporter.Report(first);
-  reporter.Report(alarms->ScanDueAlarms());
-  reporter.Report(alarms->FindNextAlarm());
-  EXPECT_EQ(prompter.asked.size(), 1u);
-  EXPECT_EQ(alarms->nextAlarm(), clock.now());
-  EXPECT_TRUE(other.CloseAll().ok());
-  expectLookupFinds("after the other user left");
-  reporter.Report(alarms->FindNextAlarm());
-  EXPECT_EQ(prompter.asked.size(), 1u);
 }
 
 // The skipped 02:30 means 03:30: after 03:05 though its key sorts first, for lookup, scan and timer.

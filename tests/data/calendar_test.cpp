@@ -8,6 +8,7 @@
 #include "data/calendar.h"
 #include "data/reminder_record.h"
 #include "libs/xbase/test_util.h"
+#include "support/files.h"
 #include "support/xbase_raw_files.h"
 
 namespace chimewise::data {
@@ -30,15 +31,8 @@ TEST(TableText, Windows1252RoundTrip) {
 class CalendarTable : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(dir_.isValid());
-    QDir(dir_.path()).mkdir("data");
-    const QString src = QStringLiteral(CHIMEWISE_TEST_SOURCE_DIR "/assets/data/");
-    for (const char* name : {"CALENDAR.DBF", "CALENDAR.FPT", "CALENDAR.CDX"}) {
-      QFile from(src + name);
-      ASSERT_TRUE(from.copy(dir_.path() + "/data/" + name))
-          << (src + name).toStdString() << ": " << from.errorString().toStdString();
-      QFile(dir_.path() + "/data/" + name).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-    }
+    qputenv("CHIMEWISE_SOURCE_DIR", CHIMEWISE_TEST_SOURCE_DIR);
+    testsupport::CopyEmptyCalendar(dir_.path());
     ApplyStartupSettings(engine_);
   }
   // Appends a reminder as the save does.
@@ -146,12 +140,7 @@ TEST_F(CalendarTable, NegativeNumbersAndYearsOutsideTheTableAreRefused) {
   ASSERT_GT(area, 0);
   const xbase::WorkArea& wa = *engine_.Area(area);
   ReminderRecord r;
-  r.event = "Meeting";
-  r.activityText = "Dentist";
-  r.eventDate = QDate(2026, 12, 24);
-  r.alarmDate = QDate(2026, 12, 24);
-  r.startTime = 600;
-  r.alarmTime = 590;
+  r.eventDate = r.alarmDate = QDate(2026, 12, 24);
   std::string field;
   EXPECT_TRUE(FirstValueThatDoesNotFit(wa, r, &field).ok());
   for (auto member : {&ReminderRecord::startTime, &ReminderRecord::alarmTime, &ReminderRecord::sound,

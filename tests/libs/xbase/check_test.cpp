@@ -1,5 +1,5 @@
 // The consistency check against index damage under right checksums and a trusted header: entries
-// missing, twice, out of order, under old keys, or left by a pack.
+// missing, twice, out of order, or under old keys.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -101,29 +101,6 @@ TEST_F(IndexCheck, KeysTheRecordsNoLongerGiveAreListed) {
   EXPECT_EQ(CheckWith(cdx_),
             (Report{"tag K: record 10 is listed under the key '20260101   9', its record gives '20260101 999'",
                     "tag M: record 10 is listed under the key '9', its record gives '999'"}));
-}
-
-// The index from before a pack, its header count matching the packed table, is found all the same.
-TEST_F(IndexCheck, AnIndexLeftStaleByAPackIsFound) {
-  IndexBytes before_pack{""};
-  {
-    Opened t(table_, OpenMode::kExclusive);
-    ASSERT_OK(t.s);
-    ASSERT_OK(DeleteRecord(t.wa, 3));
-    ASSERT_OK(DeleteRecord(t.wa, 150));
-    ASSERT_OK(t.e.CloseAll());
-    before_pack = IndexBytes(ReadAll(cdx_path_));
-    Opened packer(table_, OpenMode::kExclusive);
-    ASSERT_OK(packer.wa->Pack());
-    ASSERT_OK(CheckOf(packer.wa));
-  }
-  before_pack.SetTableCount(298);
-  const Report report = CheckWith(before_pack);
-  // Each tag lists its first problems, how many more it has, and its count.
-  ExpectHas(report, "tag K: record 4 is listed under the key '20260101   3', its record gives '20260101   4'");
-  ExpectHas(report, "tag M: record 3 is listed under the key '2', its record gives '3'");
-  ExpectHas(report, "tag M: holds 300 entries, the records give 298");
-  EXPECT_LE(report.size(), 50u);
 }
 
 }  // namespace

@@ -23,17 +23,14 @@ class TempDir {
     std::filesystem::remove_all(path_, ec);
   }
   std::string File(const std::string& name) const { return path_ + "/" + name; }
-  const std::string& path() const { return path_; }
 
  private:
   std::string path_;
 };
 
 inline std::vector<FieldDef> SampleFields() {
-  return {
-      {"NAME", 'C', 20}, {"WHEN", 'D', 8},  {"MINUTES", 'N', 4},
-      {"FLAG", 'L', 1},  {"NOTE", 'M', 10}, {"PRICE", 'N', 8, 2},
-  };
+  return {{"NAME", 'C', 20}, {"WHEN", 'D', 8},  {"MINUTES", 'N', 4},
+          {"FLAG", 'L', 1},  {"NOTE", 'M', 10}, {"PRICE", 'N', 8, 2}};
 }
 
 #define ASSERT_OK(expr)                    \
