@@ -4,6 +4,7 @@
 #include <cstring>
 #include <map>
 #include <random>
+#include <tuple>
 
 #include "support/xbase_raw_files.h"
 #include "test_util.h"
@@ -249,12 +250,7 @@ TEST_F(EngineTest, IndexMatchesAModelUnderRandomChanges) {
   ASSERT_OK(wa->IndexTag("M", "MINUTES", "!DELETED()"));
   ASSERT_OK(wa->IndexTag("N", "upper(NAME)+str(MINUTES,4)", ""));
   std::mt19937 rng(42);
-  struct Row {
-    std::string date;
-    int minutes;
-    bool deleted;
-  };
-  std::map<uint32_t, Row> model;
+  std::map<uint32_t, std::tuple<std::string, int, bool>> model;  // date, minutes, deleted
   auto rand_date = [&] {
     return rng() % 7 == 0 ? std::string() : "20260" + std::to_string(1 + rng() % 9) + "1" + std::to_string(rng() % 10);
   };
@@ -269,21 +265,22 @@ TEST_F(EngineTest, IndexMatchesAModelUnderRandomChanges) {
     }
     const uint32_t r = 1 + static_cast<uint32_t>(rng() % model.size());
     ASSERT_OK(wa->Go(r));
-    Row& m = model[r];
+    auto& [date, minutes, deleted] = model[r];
     if (op < 8) {
-      m.date = rand_date();
-      m.minutes = static_cast<int>(rng() % 1440);
-      ASSERT_OK(wa->Replace("WHEN", m.date));
-      ASSERT_OK(wa->ReplaceInteger("MINUTES", m.minutes));
+      date = rand_date();
+      minutes = static_cast<int>(rng() % 1440);
+      ASSERT_OK(wa->Replace("WHEN", date));
+      ASSERT_OK(wa->ReplaceInteger("MINUTES", minutes));
     } else {
-      m.deleted = !m.deleted;
-      ASSERT_OK(m.deleted ? wa->Delete() : wa->Recall());
+      deleted = !deleted;
+      ASSERT_OK(deleted ? wa->Delete() : wa->Recall());
     }
     ASSERT_OK(wa->Commit());
   }
   std::vector<std::pair<std::string, uint32_t>> want, got;
   for (const auto& [r, m] : model) {
-    if (!m.deleted && !m.date.empty()) want.emplace_back(m.date + FormatNumber(m.minutes, 4, 0), r);
+    const auto& [date, minutes, deleted] = m;
+    if (!deleted && !date.empty()) want.emplace_back(date + FormatNumber(minutes, 4, 0), r);
   }
   std::sort(want.begin(), want.end());
   ASSERT_OK(wa->ScanTag("K", [&](uint32_t r, const Value& k) {
