@@ -1,9 +1,7 @@
-// Another program holding an xBase table's lock: a byte-range lock on an open file description of
-// its own (F_OFD, as the engine's), so it conflicts with every work area of the test's own process.
+// Another program holding a table's lock: an F_OFD lock of its own, against every work area of the test.
 #pragma once
 
 #include <fcntl.h>
-#include <string.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -17,8 +15,7 @@ namespace chimewise::testsupport {
 
 class TableLockHolder {
  public:
-  // The bytes the engine locks (libs/xbase/README.md, Locking): the open byte, shared by every user
-  // and exclusive for sole use; the table byte, shared by each read and exclusive by each write.
+  // The bytes the engine locks (libs/xbase/README.md, Locking): the open byte and the table byte.
   static constexpr std::uint64_t kOpenByte = std::uint64_t{1} << 40;
   static constexpr std::uint64_t kTableByte = kOpenByte + 1;
 
@@ -40,8 +37,7 @@ class TableLockHolder {
   TableLockHolder(const TableLockHolder&) = delete;
   TableLockHolder& operator=(const TableLockHolder&) = delete;
 
-  // Holds the table as a writer mid-write does: the open byte shared, the table byte exclusively.
-  // False when the file could not be opened or another user holds either.
+  // Holds the table as a writer mid-write does; false when the file or a lock could not be had.
   bool holdTable() { return lock(kOpenByte, F_RDLCK) && lock(kTableByte, F_WRLCK); }
   // The same, trying again for a while (a program using the table holds the lock for moments).
   bool holdTableWithin(std::chrono::milliseconds wait) {
@@ -72,8 +68,7 @@ class TableLockHolder {
   bool lock(std::uint64_t byte, short type) {
     std::lock_guard<std::mutex> guard(m_mutex);
     if (m_fd < 0) return false;
-    struct flock fl;
-    memset(&fl, 0, sizeof fl);
+    struct flock fl {};
     fl.l_type = type;
     fl.l_whence = SEEK_SET;
     fl.l_start = static_cast<off_t>(byte);

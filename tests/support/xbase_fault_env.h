@@ -1,6 +1,5 @@
-// A test double for xbase::Env: wraps another Env, counts the writes, truncates, renames and removals
-// through it, and makes a chosen one fail (or stop the process through a hook) before it reaches the
-// disk. It counts the faults it injected, so a test can show its fault fired before judging recovery.
+// An xbase::Env that counts writes, truncates, renames and removals and makes a chosen one fail (or
+// stop the process through a hook); it counts its faults, so a test can show its fault fired.
 #pragma once
 
 #include <cstdint>
@@ -19,8 +18,7 @@ class FaultInjectionEnv : public Env {
 
   // After `n` successful operations the next one faults; -1 disables.
   void FailAfter(int64_t n) { countdown_ = n; }
-  // A faulting write fails having written nothing, or the leading half (torn); or reports success
-  // having written the leading half (short) or the bytes with the last one changed (changed).
+  // A faulting write fails (kTorn: after half) or succeeds having written half or a changed last byte.
   enum class WriteFault { kFail, kTorn, kShort, kChanged };
   void SetWriteFault(WriteFault kind) { write_fault_ = kind; }
   WriteFault write_fault() const { return write_fault_; }

@@ -1,5 +1,4 @@
-// The consistency check against index damage under right checksums and a trusted header: entries
-// missing, twice, out of order, or under old keys.
+// Check finds index damage under right checksums: entries missing, twice, out of order, under old keys.
 #include <gtest/gtest.h>
 
 #include <algorithm>

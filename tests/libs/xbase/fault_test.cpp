@@ -95,8 +95,7 @@ TEST_F(FaultTest, FailedWritesAreReportedAndTheIndexIsNotTrustedAfterwards) {
   EXPECT_EQ(failed_rounds, commit_ops);
 }
 
-// A torn record write leaves the old record, and nothing commits the failed change later; Discard
-// drops pending changes and takes back an append never committed.
+// A torn write leaves the old record and nothing commits a failed change later; Discard takes it back.
 TEST_F(FaultTest, FailedChangesAreNeverCommittedImplicitly) {
   const std::string before = ReadAll(table_);
   {
@@ -139,8 +138,7 @@ TEST_F(FaultTest, FailedChangesAreNeverCommittedImplicitly) {
   EXPECT_EQ(after.substr(4), before.substr(4));  // all but the last-update date
 }
 
-// A disk that silently cuts short or changes each write of the pack in turn: the pack reads its
-// table back and never puts one in place that differs from what it wrote.
+// Each write of a pack cut short or changed silently: a packed table that differs never goes in place.
 TEST_F(FaultTest, APackWrittenShortOrChangedIsNeverPutInPlace) {
   const std::string table = dir_.File("S.DBF");
   ASSERT_OK(CreateTable(Env::Default(), table, {{"NAME", 'C', 20}, {"MINUTES", 'N', 4}}));
@@ -190,8 +188,7 @@ TEST_F(FaultTest, APackWrittenShortOrChangedIsNeverPutInPlace) {
   }
 }
 
-// Each maintenance operation killed at each of its writes, renames and removals in turn leaves
-// every live record and an index that is right or reported.
+// Maintenance killed at each write, rename and removal keeps every live record; the index is right or told.
 class KilledHalfWay : public FaultTest, public ::testing::WithParamInterface<const char*> {
  protected:
   static Status Run(const std::string& op, WorkArea* wa) {
@@ -264,8 +261,7 @@ TEST_P(KilledHalfWay, LosesNothing) {
 
 INSTANTIATE_TEST_SUITE_P(Maintenance, KilledHalfWay, ::testing::Values("pack", "reindex", "rebuild"));
 
-// A pack replaces the table between an opener's open and its lock: the opener opens again, so its
-// append lands in the table everyone else sees.
+// A pack replaces the table between an opener's open and its lock: the opener opens again.
 TEST_F(FaultTest, AnOpenerThatLockedAReplacedTableOpensAgain) {
   FaultInjectionEnv env(Env::Default());
   int packs = 0;

@@ -1,5 +1,4 @@
-// Tables other programs wrote, in shapes this engine never writes: read as far as possible, else
-// NotSupported with the reason, never called damaged; writes keep what the other program relies on.
+// Tables other programs wrote: read as far as possible, else NotSupported; writes keep what they rely on.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -27,8 +26,7 @@ class ForeignTable : public ::testing::Test {
   Engine engine_;
 };
 
-// Two fields called Point_ID (text and number, as a surveying program wrote them): each is read by
-// position, and the shared name is refused wherever a name is used, so none answers for the other.
+// Two fields called Point_ID (text and number): each is read by position, the shared name is refused.
 TEST_F(ForeignTable, TwoFieldsOfOneNameAreReadByPositionAndTheNameIsRefused) {
   const std::string path = dir_.File("POINTS.DBF");
   std::vector<std::string> records;
@@ -55,14 +53,12 @@ TEST_F(ForeignTable, TwoFieldsOfOneNameAreReadByPositionAndTheNameIsRefused) {
   EXPECT_EQ(ReadAll(path), before);
 }
 
-// The code page mark (0x00 none, 0x65 DOS Russian) and the header beyond count and date survive
-// every write, pack and reindex; text bytes are read as they are.
+// The code page mark and the header beyond count and date survive every write, pack and reindex.
 TEST_F(ForeignTable, EveryWriteKeepsTheCodePageMarkAndTheHeaderItFound) {
   for (const uint8_t mark : {uint8_t{0x00}, uint8_t{0x65}}) {
     SCOPED_TRACE(static_cast<int>(mark));
     const std::string path = dir_.File(mark ? "RU.DBF" : "DOS.DBF");
-    // \x81 is 'ü' in DOS code page 437 and has no character in Windows-1252; the 263
-    // bytes after the field list stand for what FoxPro keeps there.
+    // \x81: 'ü' in DOS code page 437, nothing in Windows-1252; 263 bytes of FoxPro's after the fields.
     std::string found = RawTable(0x03, mark, {{"NAME", 'C', 10}, {"N", 'N', 3}},
                                  {" M\x81ller      1", "*gone        2",
                                   " Stra\xE1"
@@ -88,8 +84,7 @@ TEST_F(ForeignTable, EveryWriteKeepsTheCodePageMarkAndTheHeaderItFound) {
     EXPECT_EQ(now[0], found[0]);
     EXPECT_EQ(static_cast<uint8_t>(now[29]), mark);
     EXPECT_EQ(GetLE(now, 4, 4), 2u);
-    // Everything after the count (mark, field list, the bytes after it) as found; of the flags,
-    // only the structural-index one goes: the index beside the table is no FoxPro CDX.
+    // All after the count as found, but the structural-index flag: the index beside it is no FoxPro CDX.
     const size_t header = GetLE(found, 8, 2);
     EXPECT_EQ(now.substr(8, 20), found.substr(8, 20));
     EXPECT_EQ(now[28], 0x02);
@@ -100,8 +95,7 @@ TEST_F(ForeignTable, EveryWriteKeepsTheCodePageMarkAndTheHeaderItFound) {
   }
 }
 
-// Numbers wider than 20 digits and field names beyond ASCII or with '-' are read; any file name
-// gives a usable alias.
+// Numbers wider than 20 digits, field names beyond ASCII or with '-', any file name: all read.
 TEST_F(ForeignTable, WideNumbersOddNamesAndAnyFileNameAreRead) {
   const std::string shar = "\x98\x80\x90";  // "ШАР" in DOS code page 866
   const std::string path = dir_.File("KUNDEN-SCHEMA-ONLY.DBF");
@@ -126,8 +120,7 @@ TEST_F(ForeignTable, WideNumbersOddNamesAndAnyFileNameAreRead) {
   EXPECT_OK(CheckOf(wa));
 }
 
-// Other dialects and field kinds are NotSupported, saying which; a file that is no table (cut short,
-// impossible lengths) is Corruption. Either way the file is left as it was.
+// Other dialects and field kinds are NotSupported, saying which; no table is Corruption; the file stays.
 TEST_F(ForeignTable, HeadersItCannotReadAreNotSupportedOrCorruptionAndLeftAlone) {
   const std::string path = dir_.File("OTHER.DBF");
   const std::string good = RawTable(0x03, 0x03, {{"NAME", 'C', 4}}, {" abcd"});

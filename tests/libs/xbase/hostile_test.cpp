@@ -37,8 +37,7 @@ class HostileTest : public ::testing::Test {
   std::string dbf_, fpt_, cdx_;
 };
 
-// A header count that disagrees with the file (too high, too low, zero): the records the file holds
-// are read, the caller is told, opening writes nothing, and no append or pack loses a record.
+// A header count that disagrees with the file is told, not obeyed: no append or pack loses a record.
 TEST_F(HostileTest, RecordCountThatDisagreesWithTheFileIsReportedAndNotObeyed) {
   for (uint32_t claimed : {0u, 10u, 0xFFFFu}) {
     SCOPED_TRACE(claimed);
@@ -142,8 +141,7 @@ TEST_F(HostileTest, GarbageIndexIsDetectedAndTheTableStillOpens) {
   }
 }
 
-// Keys out of order under a right checksum: every lookup says Corruption instead of answering from
-// the disorder, and only a writer marks the index, before it writes.
+// Keys out of order under a right checksum: lookups say Corruption; only a writer marks the index.
 TEST_F(HostileTest, KeysOutOfOrderAreCorruptionNotWrongAnswers) {
   ASSERT_OK(Opened(table_, OpenMode::kExclusive).wa->IndexTag("N", "NAME", ""));
   // Tag N's tree is one leaf: two of its entries change places.

@@ -1,11 +1,6 @@
 #!/usr/bin/python3
-"""Round trips between our engine and Debian's python3-dbf and python3-dbfread.
-
-1. A table our engine wrote reads back in dbfread as `xbase dump` shows it.
-2. A table python3-dbf wrote (FoxPro, memos, a deleted record) reads the same through
-   `xbase dump`, and checks and packs as dbfread expects.
-usage: roundtrip.py BUILD_DIR
-"""
+"""Our tables read in Debian's dbfread as `xbase dump` shows them; a FoxPro table python3-dbf wrote
+reads, checks and packs in the engine as dbfread expects.  usage: roundtrip.py BUILD_DIR"""
 import datetime
 import json
 import os

@@ -40,7 +40,7 @@ inline std::vector<FieldDef> SampleFields() {
   } while (0)
 #define EXPECT_OK(expr) EXPECT_TRUE((expr).ok())
 
-// A field of the current record: as stored, trimmed, as a whole number, a memo, a date as shown.
+// A field of the current record: as stored, trimmed, as a whole number, a memo.
 #define XBASE_TEST_GETTER(Name, Type, Call)                  \
   inline Type Name(WorkArea* wa, const std::string& field) { \
     Type v{};                                                \
@@ -52,7 +52,6 @@ XBASE_TEST_GETTER(Str, std::string, GetString)
 XBASE_TEST_GETTER(Trim, std::string, GetTrimString)
 XBASE_TEST_GETTER(Int, int64_t, GetInteger)
 XBASE_TEST_GETTER(Memo, std::string, GetMemo)
-XBASE_TEST_GETTER(Date, std::string, GetDateString)
 #undef XBASE_TEST_GETTER
 
 // A table opened by an engine of its own; s says how the open went, wa is its work area.
