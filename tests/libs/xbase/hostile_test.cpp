@@ -39,8 +39,7 @@ class HostileTest : public ::testing::Test {
 
 // A header count that disagrees with the file is told, not obeyed: no append or pack loses a record.
 TEST_F(HostileTest, RecordCountThatDisagreesWithTheFileIsReportedAndNotObeyed) {
-  for (uint32_t claimed : {0u, 10u, 0xFFFFu}) {
-    SCOPED_TRACE(claimed);
+  for (uint32_t claimed : {0u, 10u, 0xFFFFu}) {  // zero, too low, too high
     std::string bad = dbf_;
     PutLE(&bad, 4, 4, claimed);
     WriteAll(table_, bad);
@@ -92,7 +91,7 @@ TEST_F(HostileTest, MemoNextFreePointerPastTheEndIsReportedAndNotObeyed) {
   EXPECT_OK(CheckOf(t.wa));  // the append moved the pointer to the real end
 }
 
-TEST_F(HostileTest, MemoPointerPastTheEndOfTheMemoFile) {
+TEST_F(HostileTest, MemoPointerPastTheEndOrNoMemoFile) {
   // Record 2's memo pointer (the NOTE field, after NAME, WHEN, MINUTES, FLAG) rewritten to a far block.
   std::string bad = dbf_;
   bad.replace(GetLE(dbf_, 8, 2) + GetLE(dbf_, 10, 2) + 1 + 20 + 8 + 4 + 1, 10, "   9999999");
@@ -117,12 +116,10 @@ TEST_F(HostileTest, MemoPointerPastTheEndOfTheMemoFile) {
   memo.replace(512 + 64 + 4, 4, std::string("\x7f\xff\xff\xff", 4));
   WriteAll(fpt_path_, memo);
   EXPECT_TRUE(CheckOf(Opened(table_).wa).IsCorruption());
-}
-
-TEST_F(HostileTest, MissingMemoFileIsReported) {
+  // A memo file missing, or cut inside its header.
   std::filesystem::remove(fpt_path_);
   EXPECT_TRUE(OpenStatus().IsNotFound());
-  WriteAll(fpt_path_, fpt_.substr(0, 5));  // cut inside its header
+  WriteAll(fpt_path_, fpt_.substr(0, 5));
   EXPECT_TRUE(OpenStatus().IsCorruption());
 }
 
