@@ -46,19 +46,10 @@ QDateTime nextAlarm(const AnnouncementPlan& p) {
 }  // namespace
 
 TEST(Remark, TextsOfLatenessAndOfTimeToGo) {
-  const struct {
-    int minutes;
-    bool late;
-    const char* text;
-  } cases[] = {{125, true, ". Your 2 Hours  and 5 minutes late."},
-               {1, true, ". Your 1 minute late."},
-               {1440, false, ". In 1 Day "},
-               {2880, false, ". In 2 Days "},
-               {90, false, ". In 1 Hour  and 30 minutes"},
-               {1441, true, ". Your 1 Day  and 1 minute late."},
-               {1500, false, ". In 1 Day 1 Hour "},
-               {0, false, ""}};
-  for (const auto& c : cases) EXPECT_EQ(RemarkText(c.minutes, c.late), c.text) << c.minutes;
+  EXPECT_EQ(RemarkText(1, true), ". Your 1 minute late.");
+  EXPECT_EQ(RemarkText(1441, true), ". Your 1 Day  and 1 minute late.");
+  EXPECT_EQ(RemarkText(1500, false), ". In 1 Day 1 Hour ");
+  EXPECT_EQ(RemarkText(0, false), "");
 }
 
 TEST(Announcement, WhereTheAlarmGoesNext) {
@@ -67,63 +58,31 @@ TEST(Announcement, WhereTheAlarmGoesNext) {
   EXPECT_TRUE(p.due);
   EXPECT_EQ(p.remark, ". Your 10 minutes late.");
   ASSERT_TRUE(p.alarm);
-  EXPECT_EQ(p.alarm->date, kDay);
   EXPECT_EQ(p.alarm->text, "12/04/2026 10:06 am");
   EXPECT_EQ(nextAlarm(p), at(10, 6));
-  EXPECT_EQ(p.sound, 3);
-  EXPECT_EQ(p.sayTexts, (std::vector<QString>{"Call the dentist. Your 10 minutes late.", "Ask about Tuesday"}));
   EXPECT_EQ(nextAlarm(plan(reminder(at(9, 50), at(9, 50)), at(10, 0, 15), kRepeat)), at(10, 5));
 
   const struct {
-    const char* what;
     ReminderFacts r;
     QDateTime now;
     AnnounceSettings s;
     QDateTime alarm;  // invalid: kept where it is
   } cases[] = {
-      {"due, no countdown: a past alarm moves on", reminder(at(10, 0), at(9, 55)), at(10, 0, 20), kNoRepeat, at(10, 5)},
-      {"due with a countdown: by its step", reminder(at(10, 0), at(9, 55), 10), at(10, 0, 20), kNoRepeat, at(10, 10)},
-      {"countdown ahead: now's minute plus the step",
-       reminder(at(11, 30), at(9, 58), 15),
-       at(10, 0, 50),
-       {1, 5, "h:mm"},
-       at(10, 15)},
-      {"countdown, alarm not reached",
-       reminder(at(10, 0, 0, kDay.addDays(2)), at(10, 30), 60),
-       at(10, 0),
-       kNoRepeat,
-       {}},
-      {"alarm at now itself", reminder(at(10, 0), at(10, 0)), at(10, 0), kNoRepeat, at(10, 5)},
-      {"repeat past midnight",
-       reminder(at(23, 0), at(23, 0)),
-       at(23, 57, 40),
-       {1, 10, "h:mm"},
-       at(0, 8, 0, kDay.addDays(1))},
-      {"countdown past midnight", reminder(at(23, 59, 0, kDay.addDays(1)), at(23, 50), 30), at(23, 55), kNoRepeat,
-       at(0, 25, 0, kDay.addDays(1))},
-      {"fallback past midnight", reminder(at(12, 0, 0, kDay.addDays(1)), at(23, 56)), at(23, 58), kNoRepeat,
-       at(0, 3, 0, kDay.addDays(1))},
-      {"yesterday's alarm comes to today", reminder(at(9, 0, 0, kDay.addDays(1)), at(14, 0, 0, kDay.addDays(-1))),
-       at(10, 0), kNoRepeat, at(14, 0)},
-      {"... or five minutes on if today's time passed",
-       reminder(at(9, 0, 0, kDay.addDays(1)), at(14, 0, 0, kDay.addDays(-1))), at(15, 0), kNoRepeat, at(15, 5)},
-      {"00:40 is minute 40", reminder(at(0, 40), at(0, 35)), at(0, 36), kNoRepeat, at(0, 41)},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    EXPECT_EQ(nextAlarm(plan(c.r, c.now, c.s)), c.alarm);
-  }
+      {reminder(at(10, 0), at(9, 55)), at(10, 0, 20), kNoRepeat, at(10, 5)},             // due: a past alarm moves on
+      {reminder(at(10, 0), at(9, 55), 10), at(10, 0, 20), kNoRepeat, at(10, 10)},        // by the countdown's step
+      {reminder(at(11, 30), at(9, 58), 15), at(10, 0, 50), {1, 5, "h:mm"}, at(10, 15)},  // now's minute + step
+      {reminder(at(10, 0, 0, kDay.addDays(2)), at(10, 30), 60), at(10, 0), kNoRepeat, {}},  // not reached
+      {reminder(at(10, 0), at(10, 0)), at(10, 0), kNoRepeat, at(10, 5)},                    // alarm at now itself
+      {reminder(at(23, 0), at(23, 0)), at(23, 57, 40), {1, 10, "h:mm"}, at(0, 8, 0, kDay.addDays(1))},
+      {reminder(at(23, 59, 0, kDay.addDays(1)), at(23, 50), 30), at(23, 55), kNoRepeat, at(0, 25, 0, kDay.addDays(1))},
+      {reminder(at(12, 0, 0, kDay.addDays(1)), at(23, 56)), at(23, 58), kNoRepeat, at(0, 3, 0, kDay.addDays(1))},
+      {reminder(at(9, 0, 0, kDay.addDays(1)), at(14, 0, 0, kDay.addDays(-1))), at(15, 0), kNoRepeat, at(15, 5)},
+      {reminder(at(0, 40), at(0, 35)), at(0, 36), kNoRepeat, at(0, 41)}};  // 00:40 is minute 40
+  for (size_t i = 0; i < std::size(cases); ++i)
+    EXPECT_EQ(nextAlarm(plan(cases[i].r, cases[i].now, cases[i].s)), cases[i].alarm) << "case " << i;
   EXPECT_EQ(plan(reminder(at(10, 0), at(9, 55)), at(10, 0, 20)).remark, "");  // no countdown: only lateness
-  const auto dueNow = plan(reminder(at(10, 0), at(9, 55), 10), at(10, 0, 20));
-  EXPECT_TRUE(dueNow.due);
-  EXPECT_EQ(dueNow.remark, ". Is Due Now!");
-  const auto ahead = plan(reminder(at(11, 30), at(9, 58), 15), at(10, 0, 50));
-  EXPECT_FALSE(ahead.due);
-  EXPECT_EQ(ahead.remark, ". In 1 Hour  and 30 minutes");
-  EXPECT_EQ(
-      plan(reminder(at(10, 0, 0, kDay.addDays(2)), at(10, 30), 60), at(10, 0), kNoRepeat, AnnounceMode::ReadFromViewer)
-          .remark,
-      ". In 2 Days ");
+  EXPECT_EQ(plan(reminder(at(10, 0), at(9, 55), 10), at(10, 0, 20)).remark, ". Is Due Now!");
+  EXPECT_FALSE(plan(reminder(at(11, 30), at(9, 58), 15), at(10, 0, 50)).due);
   // An activity whose moment cannot be read counts as due.
   ReminderFacts damaged = reminder(at(10, 0), at(10, 0));
   damaged.activity = QDateTime();
@@ -135,28 +94,21 @@ TEST(Announcement, DatePhraseAndWhatIsRead) {
   r.sayDate = 1;
   r.sayTime = 1;
   auto p = plan(r, at(15, 0), kNoRepeat, AnnounceMode::Alarm, 1, 1);
-  EXPECT_EQ(p.datePhrase, "Friday, December 4, 2026 at 3:05 pm");
   EXPECT_EQ(p.sayTexts, (std::vector<QString>{"Reminder, you have an activity scheduled for Friday, December 4, 2026 "
                                               "at 3:05 pm",
                                               "Call the dentist", "Ask about Tuesday"}));
-  r.sayTime = 0;
-  EXPECT_EQ(plan(r, at(15, 0)).datePhrase, "Friday, December 4, 2026 ");
   r.sayDate = 0;
-  r.sayTime = 1;
   EXPECT_EQ(plan(r, at(15, 0)).datePhrase, "3:05 pm");
   r.startTime = -1;  // an activity without a time
-  p = plan(r, at(15, 0), kNoRepeat, AnnounceMode::Alarm, 1, 1);
-  EXPECT_EQ(p.datePhrase, "");
-  EXPECT_EQ(p.sayTexts.size(), 2u);
+  EXPECT_EQ(plan(r, at(15, 0)).datePhrase, "");
 
-  const std::vector<QString> memo{"Ask about Tuesday"}, activity{"Call the dentist"};
-  p = plan(r, at(15, 0), kNoRepeat, AnnounceMode::TextsOnly, 0, 1);
-  EXPECT_EQ(p.sayTexts, memo);
-  EXPECT_EQ(p.sound, 0);  // read from the viewer's menu: no sound
-  EXPECT_EQ(plan(r, at(15, 0), kNoRepeat, AnnounceMode::Alarm, 0, 0).sayTexts, activity);  // still read
-  // A calendar's UID and repeat rule below the memo are not read out.
+  EXPECT_EQ(plan(r, at(15, 0), kNoRepeat, AnnounceMode::Alarm, 0, 0).sayTexts,
+            std::vector<QString>{"Call the dentist"});  // the activity is read all the same
+  // A calendar's UID and repeat rule below the memo are not read out; from the viewer's menu, no sound.
   r.memo = "Ask about Tuesday\n\n[iCalendar]\nUID:x@example.org\nRRULE:FREQ=WEEKLY";
-  EXPECT_EQ(plan(r, at(15, 0), kNoRepeat, AnnounceMode::TextsOnly, 0, 1).sayTexts, memo);
+  p = plan(r, at(15, 0), kNoRepeat, AnnounceMode::TextsOnly, 0, 1);
+  EXPECT_EQ(p.sayTexts, std::vector<QString>{"Ask about Tuesday"});
+  EXPECT_EQ(p.sound, 0);
   p = plan(r, at(15, 0), kNoRepeat, AnnounceMode::SoundOnly, 0, 0);
   EXPECT_TRUE(p.sayTexts.empty());
   EXPECT_EQ(p.sound, 3);
@@ -173,15 +125,13 @@ TEST(Snooze, RoundsToTheMinuteAndMovesTheActivityOnlyWhenPassed) {
       {2, at(12, 0), at(10, 15, 30), at(10, 25), false},  // 30 seconds do not round up
       {8, at(12, 0, 0, kDay.addDays(1)), at(23, 50, 0, kDay.addDays(-1)), at(23, 50, 0, kDay.addDays(6)), true},
       {5, at(23, 0), at(10, 0), at(13, 0), false},  // "3 Hours" waits three hours
-      {6, at(23, 0), at(10, 0), at(15, 0), false},
       {0, at(10, 0), at(10, 0, 10), at(10, 1), true},
       {0, at(10, 1), at(10, 0, 10), at(10, 1), false},  // same minute: not before
       {0, QDateTime(), at(0, 39), at(0, 40), true},     // 00:40 is stored as minute 40
       // Spring: an hour from 01:45 is 03:45; a day from 02:30 the day before is the skipped 02:30, so 03:30.
       {4, QDateTime(), at(1, 45, 0, kSpring), at(3, 45, 0, kSpring), true},
       {7, QDateTime(), at(2, 30, 0, kSpring.addDays(-1)), at(3, 30, 0, kSpring), true},
-      // Autumn: five minutes from 02:30 in the second run would be stored as the first run's 02:35,
-      // an hour back; the end of the repeated hour instead. In the first run, five real minutes.
+      // Autumn: from 02:30 in the second run, the end of the repeated hour; in the first, five minutes.
       {1, QDateTime(), utc(1, 30, 10), utc(2, 0), true},
       {1, QDateTime(), utc(0, 30, 10), utc(0, 35), true},
       {3, QDateTime(), utc(0, 45), utc(2, 0), true},
@@ -246,8 +196,7 @@ TEST(DaylightSaving, TheRepeatedHourNeverGivesAnAlarmAtOrBeforeNowNorFiresTwice)
       }
     }
   }
-  // Repeating every five minutes, tick by tick through the night: at least five minutes apart,
-  // never silent for longer than the repeated hour.
+  // Repeating every five minutes through the night: never closer, never silent longer than the hour.
   auto r = reminder(AlarmMoment(kAutumn, 1 * 60 + 50), AlarmMoment(kAutumn, 1 * 60 + 50));
   std::vector<QDateTime> fired;
   for (QDateTime now = utc(23, 45, 0, kAutumn.addDays(-1)); now < utc(3, 0); now = now.addSecs(20)) {
@@ -262,8 +211,7 @@ TEST(DaylightSaving, TheRepeatedHourNeverGivesAnAlarmAtOrBeforeNowNorFiresTwice)
   EXPECT_EQ(fired.front(), utc(23, 50, 0, kAutumn.addDays(-1)));
   for (size_t i = 1; i < fired.size(); ++i) {
     const qint64 gap = fired[i - 1].secsTo(fired[i]);
-    EXPECT_GE(gap, 5 * 60 - 30) << fired[i].toString(Qt::ISODate).toStdString();
-    EXPECT_LE(gap, 66 * 60) << fired[i].toString(Qt::ISODate).toStdString();
+    EXPECT_TRUE(gap >= 5 * 60 - 30 && gap <= 66 * 60) << fired[i].toString(Qt::ISODate).toStdString();
   }
 }
 
@@ -276,17 +224,14 @@ TEST(SeriesMove, AGoneOccurrenceMovesToTheNextWithItsLead) {
     if (!series.contains("RRULE:FREQ=WEEKLY")) return std::nullopt;
     return SeriesOccurrence{false, {}, at(9, 30, 0, kDay.addDays(7))};
   };
-  // Not a series, or still to come: nothing moves.
-  EXPECT_FALSE(PlanSeriesMove(r, at(10, 0), weekLater));
+  EXPECT_FALSE(PlanSeriesMove(r, at(10, 0), weekLater));  // not a series
   r.memo = calendar + "X-CHIMEWISE-LEAD:600\n";
-  EXPECT_FALSE(PlanSeriesMove(r, at(9, 29), weekLater));
+  EXPECT_FALSE(PlanSeriesMove(r, at(9, 29), weekLater));  // still to come
   const auto move = PlanSeriesMove(r, at(9, 35), weekLater);
   ASSERT_TRUE(move);
-  EXPECT_EQ(move->activity, at(9, 30, 0, kDay.addDays(7)));
-  EXPECT_EQ(move->alarm, at(9, 20, 0, kDay.addDays(7)));
+  EXPECT_EQ(std::pair(move->activity, move->alarm),
+            std::pair(at(9, 30, 0, kDay.addDays(7)), at(9, 20, 0, kDay.addDays(7))));
   EXPECT_EQ(askedAfter, at(9, 35));  // not before now
-  ASSERT_TRUE(PlanSeriesMove(r, at(9, 35, 0, kDay.addDays(1)), weekLater));
-  EXPECT_EQ(askedAfter, at(9, 35, 0, kDay.addDays(1)));
   // Without a lead the alarm is at the activity; an ended series leaves the reminder where it is.
   r.memo = calendar;
   EXPECT_EQ(PlanSeriesMove(r, at(9, 35), weekLater)->alarm, at(9, 30, 0, kDay.addDays(7)));
@@ -299,6 +244,6 @@ TEST(SeriesMove, AGoneOccurrenceMovesToTheNextWithItsLead) {
     return std::optional<SeriesOccurrence>(SeriesOccurrence{true, kDay.addDays(7), {}});
   });
   ASSERT_TRUE(allDay);
-  EXPECT_EQ(allDay->activity, at(9, 0, 0, kDay.addDays(7)));
-  EXPECT_EQ(allDay->alarm, at(18, 0, 0, kDay.addDays(6)));
+  EXPECT_EQ(std::pair(allDay->activity, allDay->alarm),
+            std::pair(at(9, 0, 0, kDay.addDays(7)), at(18, 0, 0, kDay.addDays(6))));
 }

@@ -3,7 +3,6 @@
 #include "character/speaker.h"
 #include "core/clock.h"
 #include "core/program_options.h"
-#include "core/prompts.h"
 #include "core/shared_state.h"
 #include "core/timer_tick.h"
 #include "data/calendar.h"
@@ -13,31 +12,26 @@
 #include "support/files.h"
 #include "support/logged_windows.h"
 #include "support/qt_print.h"
-#include "support/scripted_prompter.h"
 #include "support/table_lock_holder.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <xbase/engine.h>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 
 #include "support/xbase_fault_env.h"
 #include "support/xbase_raw_files.h"
-#include <xbase/engine.h>
 
 using namespace chimewise;
 
 namespace {
 
 const QDateTime kNow(QDate(2026, 12, 4), QTime(10, 0, 45));
-const QDate kSpring(2026, 3, 29);   // Europe/Berlin: 02:00 CET becomes 03:00 CEST
-const QDate kAutumn(2026, 10, 25);  // Europe/Berlin: 03:00 CEST becomes 02:00 CET, 02:00-03:00 twice
-
-// A moment given in UTC: on the autumn night 00:xx UTC is the first run of 02:xx, 01:xx the second.
-QDateTime utc(const QDate& d, int h, int m) { return QDateTime(d, QTime(h, m), Qt::UTC).toLocalTime(); }
+const QDate kSpring(2026, 3, 29);  // Europe/Berlin: 02:00 CET becomes 03:00 CEST
 
 class AlarmServiceTest : public ::testing::Test {
  protected:
@@ -55,17 +49,14 @@ class AlarmServiceTest : public ::testing::Test {
   void reopen(xbase::Env* env) {
     saver.reset();
     alarms.reset();
-    if (engine) {
-      EXPECT_TRUE(engine->CloseAll().ok());
-    }
+    EXPECT_TRUE(!engine || engine->CloseAll().ok());
     engine = std::make_unique<xbase::Engine>(env);
     data::ApplyStartupSettings(*engine);
     alarms = std::make_unique<AlarmService>(state, options, clock, *engine, speaker, windows, windows);
     saver = std::make_unique<EventSaver>(state, clock, *engine, speaker, *alarms, windows);
     saver->randomFraction = [] { return 0.25; };
   }
-  // Activity and alarm on `day` (wall times as typed, also one the clocks skip), the alarm on
-  // `remindDay` when given.
+  // Activity and alarm on `day` (wall times as typed), the alarm on `remindDay` when given.
   qint64 add(const QString& text, QTime activity, QTime remind, int countdown = 0, QDate day = kNow.date(),
              QDate remindDay = {}) {
     return testsupport::AddReminder(
@@ -80,23 +71,6 @@ class AlarmServiceTest : public ::testing::Test {
     if (!DecideTick(in, now).scanAlarms) return false;
     *outcome = alarms->ScanDueAlarms();
     return true;
-  }
-  // The main timer from `from` until `to`, a tick every 30 s after a start-up lookup: what each scan
-  // said, as "HH:mm zone: line".
-  QStringList runTimer(const QDateTime& from, const QDateTime& to) {
-    QStringList heard;
-    clock.set(from);
-    EXPECT_TRUE(alarms->FindNextAlarm().ok());
-    for (QDateTime now = from; now < to; now = now.addSecs(30)) {
-      speaker.lines.clear();
-      Problem outcome;
-      if (!tick(now, &outcome)) continue;
-      EXPECT_TRUE(outcome.ok());
-      const QString when = now.toString("HH:mm t: ");
-      if (speaker.lines.isEmpty()) heard << when + "(nothing)";
-      for (const QString& line : speaker.lines) heard << when + line;
-    }
-    return heard;
   }
   // The reminder table opened by `e`, an engine of the test's own; nullptr when it cannot be.
   xbase::WorkArea* fresh(xbase::Engine& e) {
@@ -130,43 +104,15 @@ class AlarmServiceTest : public ::testing::Test {
     return saver->SaveEvent(in, editing);
   }
   Problem deleteReminder(qint64 rec) {
-    xbase::Status why;
-    const int area = data::OpenTable(*engine, data::CalendarPath(state.AppFolder), "CALENDAR", data::kModeShared, &why);
+    const int area = data::OpenTable(*engine, data::CalendarPath(state.AppFolder), "CALENDAR", data::kModeShared);
     EXPECT_GT(area, 0);
     const Problem p = alarms->DeleteReminder(area, rec);
     data::CloseTableIfOpen(*engine, "CALENDAR");
     return p;
   }
-  // Saves `in` with its n-th write failing, for n = 0, 1, ... until a save goes through; `check`
-  // sees each outcome once the files are reopened. Returns how many saves failed.
-  int failEachWrite(const EventInput& in, std::optional<qint64> editing,
-                    const std::function<void(const SaveResult&, int)>& check,
-                    const std::function<void()>& prepare = {}) {
-    xbase::FaultInjectionEnv faulty(xbase::Env::Default());
-    int failed = 0;
-    for (int n = 0; n < 400; ++n) {
-      if (prepare) prepare();
-      reopen(&faulty);
-      faulty.FailAfter(n);
-      const int64_t faultsBefore = faulty.faults();
-      const SaveResult r = save(in, editing);
-      faulty.FailAfter(-1);
-      reopen(nullptr);
-      if (!r.saved) {
-        ++failed;
-        EXPECT_GT(faulty.faults(), faultsBefore) << "round " << n << " failed without an injected fault";
-      }
-      check(r, n);
-      if (r.saved) return failed;
-    }
-    ADD_FAILURE() << "no save went through";
-    return failed;
-  }
-
   QTemporaryDir dir;
   SharedState state;
   ProgramOptions options;
-  ScriptedPrompter prompter;
   ManualClock clock{kNow};
   TranscriptSpeaker speaker;
   std::unique_ptr<xbase::Engine> engine;
@@ -193,43 +139,25 @@ TEST_F(AlarmServiceTest, TheNextAlarmFollowsSavesEditsAndDeletes) {
   const QString id = field(dentist, "REC_NO");
   ASSERT_TRUE(save(input("Dentist, moved", QTime(16, 0), QTime(10, 50)), dentist).saved);
   EXPECT_EQ(alarms->nextAlarm(), at(10, 50));
-  EXPECT_EQ(field(dentist, "REC_NO"), id);
-  EXPECT_EQ(field(dentist, "APPT_TEXT"), "Dentist, moved");
-  EXPECT_EQ(liveRecords().size(), 3);
+  EXPECT_EQ(field(dentist, "REC_NO") + field(dentist, "APPT_TEXT"), id + "Dentist, moved");
 
   EXPECT_TRUE(deleteReminder(dentist).ok());
-  EXPECT_EQ(deleteReminder(99).kind, ProblemKind::NoSuchReminder);
   EXPECT_EQ(deleteReminder(dentist).kind, ProblemKind::NoSuchReminder);  // already gone
   EXPECT_TRUE(alarms->FindNextAlarm().ok());
   EXPECT_EQ(alarms->nextAlarm(), at(10, 55));
   EXPECT_EQ(liveRecords(), (QStringList{"Coffee@655#13", "Ancient@540#13"}));
 
   QDir(dir.filePath("data")).removeRecursively();
-  const Problem missing = alarms->FindNextAlarm();
+  EXPECT_EQ(alarms->FindNextAlarm().kind, ProblemKind::MissingFolder);
   EXPECT_EQ(alarms->nextAlarm(), std::nullopt);
-  EXPECT_EQ(missing.kind, ProblemKind::MissingFolder);
-  EXPECT_EQ(Describe(missing).text, "Missing the " + dir.filePath("data") + " directory");
 }
 
-TEST_F(AlarmServiceTest, SaveRefusesBadEntriesWithTheirMessages) {
-  EventInput in = input("x", QTime(10, 0), QTime(10, 0));
-  in.remindDate = QDate();
-  SaveResult r = save(in);
-  EXPECT_FALSE(r.saved);
-  EXPECT_EQ(r.refused, SaveField::RemindDate);
-  EXPECT_EQ(Describe(r.problem).text, "Invalid Date Entered");
-  EXPECT_EQ(Describe(r.problem).title, "Enter Valid Date");
-  in.remindDate = kNow.date();
-  in.activityTime = QTime();
-  r = save(in);
-  EXPECT_EQ(r.refused, SaveField::ActivityTime);
-  EXPECT_EQ(Describe(r.problem).text, "Invalid Time Entered");
-  // Text outside the table's code page is refused with the characters named, not stored as "?".
-  r = save(input(QString::fromUtf8("Συνάντηση at the caf\xC3\xA9"), QTime(11, 0), QTime(11, 0)));
+// Text outside the table's code page is refused with the characters named, never stored as "?".
+TEST_F(AlarmServiceTest, SaveRefusesTextTheTableCannotHold) {
+  SaveResult r = save(input(QString::fromUtf8("Συνάντηση at the caf\xC3\xA9"), QTime(11, 0), QTime(11, 0)));
   EXPECT_EQ(r.refused, SaveField::Activity);
   EXPECT_EQ(r.problem.kind, ProblemKind::CharactersNotSupported);
   EXPECT_EQ(r.problem.subject, QString::fromUtf8("Σ υ ν ά τ η σ"));  // é is in the code page
-  EXPECT_TRUE(Describe(r.problem).text.contains(r.problem.subject));
   // A cake emoji in the memo; the euro sign fits.
   r = save(
       input("Call home", QTime(11, 0), QTime(11, 0), QString::fromUtf8("Bring \xF0\x9F\x8E\x82 and \xE2\x82\xAC 5")));
@@ -238,6 +166,7 @@ TEST_F(AlarmServiceTest, SaveRefusesBadEntriesWithTheirMessages) {
   EXPECT_TRUE(liveRecords().isEmpty());
 }
 
+// A save whose n-th write fails, for n = 0, 1, ... until one goes through, leaves no trace and is told.
 TEST_F(AlarmServiceTest, ASaveThatFailsPartWayLeavesNoHalfRecord) {
   add("Kept", QTime(12, 0), QTime(11, 0));
   EXPECT_TRUE(engine->CloseAll().ok());
@@ -245,57 +174,38 @@ TEST_F(AlarmServiceTest, ASaveThatFailsPartWayLeavesNoHalfRecord) {
   QTemporaryDir pristine;
   const char* files[] = {"CALENDAR.DBF", "CALENDAR.FPT", "CALENDAR.CDX"};
   for (const char* f : files) ASSERT_TRUE(QFile::copy(dir.filePath("data/") + f, pristine.filePath(f)));
-  const auto restore = [&] {
+  xbase::FaultInjectionEnv faulty(xbase::Env::Default());
+  int n = 0;
+  for (;; ++n) {
+    ASSERT_LT(n, 400) << "no save went through";
     EXPECT_TRUE(engine->CloseAll().ok());
     for (const char* f : files) {
       QFile::remove(dir.filePath("data/") + f);
       ASSERT_TRUE(QFile::copy(pristine.filePath(f), dir.filePath("data/") + f));
     }
-  };
-  const int failed = failEachWrite(
-      input("Maybe", QTime(13, 0), QTime(12, 30), "a memo that goes to the memo file"), std::nullopt,
-      [&](const SaveResult& r, int n) {
-        if (r.saved) {
-          EXPECT_EQ(liveRecords(), before + QStringList{"Maybe@750#13"}) << "write " << n;
-          return;
-        }
-        EXPECT_EQ(liveRecords(), before) << "a failure at write " << n << " left a trace";
-        EXPECT_EQ(r.problem.kind, ProblemKind::Engine) << "a failure at write " << n << " was not reported";
-        // An index caught half way is rebuilt at the next start; then table and index agree again.
-        if (!data::CalendarIndexProblem(*engine, data::CalendarPath(state.AppFolder)).ok()) {
-          EXPECT_TRUE(engine->CloseAll().ok());
-          ASSERT_TRUE(data::RebuildDatabase(*engine, state.AppFolder).ok());
-        }
-        xbase::Engine e;
-        xbase::WorkArea* wa = fresh(e);
-        ASSERT_TRUE(wa);
-        std::vector<std::string> report;
-        EXPECT_TRUE(wa->Check(&report).ok()) << "write " << n << ": " << (report.empty() ? "" : report[0]);
-        EXPECT_EQ(liveRecords(), before);
-      },
-      restore);
-  EXPECT_GT(failed, 5);  // a save makes many writes; each one failed once
-}
-
-TEST_F(AlarmServiceTest, AnEditThatFailsPartWayLeavesTheOldRecordByteForByte) {
-  const qint64 rec = add("Original", QTime(12, 0), QTime(11, 0));
-  add("Neighbour", QTime(13, 0), QTime(12, 30));
-  EXPECT_TRUE(engine->CloseAll().ok());
-  const auto recordBytes = [&] {
-    EXPECT_TRUE(engine->CloseAll().ok());
-    const std::string dbf = xbase::testing::ReadAll(dir.filePath("data/CALENDAR.DBF").toStdString());
-    const size_t length = xbase::testing::GetLE(dbf, 10, 2);
-    return dbf.substr(std::min<size_t>(dbf.size(), xbase::testing::GetLE(dbf, 8, 2) + (rec - 1) * length), length);
-  };
-  const std::string before = recordBytes();
-  const int failed = failEachWrite(input("Edited", QTime(14, 0), QTime(13, 45), "a memo for the edit"), rec,
-                                   [&](const SaveResult& r, int n) {
-                                     if (r.saved)
-                                       EXPECT_NE(recordBytes(), before);
-                                     else
-                                       EXPECT_EQ(recordBytes(), before) << "a failure at write " << n << " changed it";
-                                   });
-  EXPECT_GT(failed, 3);
+    reopen(&faulty);
+    faulty.FailAfter(n);
+    const int64_t faultsBefore = faulty.faults();
+    const SaveResult r = save(input("Maybe", QTime(13, 0), QTime(12, 30), "a memo that goes to the memo file"));
+    faulty.FailAfter(-1);
+    reopen(nullptr);
+    if (r.saved) {
+      EXPECT_EQ(liveRecords(), before + QStringList{"Maybe@750#13"}) << "write " << n;
+      break;
+    }
+    EXPECT_GT(faulty.faults(), faultsBefore) << "write " << n << " failed without an injected fault";
+    EXPECT_EQ(liveRecords(), before) << "a failure at write " << n << " left a trace";
+    EXPECT_EQ(r.problem.kind, ProblemKind::Engine) << "a failure at write " << n << " was not reported";
+    // An index caught half way is rebuilt at the next start; then table and index agree again.
+    if (!data::CalendarIndexProblem(*engine, data::CalendarPath(state.AppFolder)).ok()) {
+      EXPECT_TRUE(engine->CloseAll().ok());
+      ASSERT_TRUE(data::RebuildDatabase(*engine, state.AppFolder).ok());
+    }
+    xbase::Engine e;
+    std::vector<std::string> report;
+    EXPECT_TRUE(fresh(e)->Check(&report).ok()) << "write " << n;
+  }
+  EXPECT_GT(n, 5);  // a save makes many writes; each one failed once
 }
 
 TEST_F(AlarmServiceTest, ScanAnnouncesDueRemindersInAlarmOrderThenShowsTheViewer) {
@@ -310,14 +220,6 @@ TEST_F(AlarmServiceTest, ScanAnnouncesDueRemindersInAlarmOrderThenShowsTheViewer
   // The due reminder said last is the one the viewer highlights (a countdown is not due yet).
   EXPECT_EQ(events, (QStringList{"timer off", QStringLiteral("show viewer at %1").arg(second), "timer on"}));
   EXPECT_EQ(alarms->nextAlarm(), at(10, 6));  // the late ones come back after the wait time
-
-  windows.open = false;
-  speaker.lines.clear();
-  clock.set(QDateTime(kNow.date(), QTime(10, 30, 10)));
-  EXPECT_TRUE(alarms->ScanDueAlarms().ok());
-  EXPECT_TRUE(speaker.lines.contains("Speak: Early bird. In 1 Hour  and 30 minutes"))
-      << speaker.lines.join('|').toStdString();
-  EXPECT_TRUE(speaker.lines.contains("Speak: First. Your 35 minutes late."));
 }
 
 TEST_F(AlarmServiceTest, ScanWaitsWhileTheScheduleDialogIsOpen) {
@@ -333,26 +235,7 @@ TEST_F(AlarmServiceTest, ScanWaitsWhileTheScheduleDialogIsOpen) {
   EXPECT_EQ(alarms->nextAlarm(), at(10, 0));
 }
 
-TEST_F(AlarmServiceTest, ScanWithOnlyEarlyAlarmsClosesAViewerItOpened) {
-  add("Early", QTime(18, 0), QTime(10, 0), 60);
-  events.clear();
-  // The viewer gets opened while the scan speaks (from the tray, say).
-  class OpeningSpeaker : public TranscriptSpeaker {
-   public:
-    explicit OpeningSpeaker(testsupport::LoggedWindows& w) : m_w(w) {}
-    void SayText(const QString& t) override {
-      m_w.open = true;
-      TranscriptSpeaker::SayText(t);
-    }
-    testsupport::LoggedWindows& m_w;
-  } opening(windows);
-  AlarmService scan(state, options, clock, *engine, opening, windows, windows);
-  EXPECT_TRUE(scan.ScanDueAlarms().ok());
-  EXPECT_EQ(events, (QStringList{"timer off", "close viewer", "timer on"}));
-}
-
-// Snoozed from a desktop notification by its record identifier: found again after a pack moved
-// it, and left alone once deleted.
+// Snoozed by its record identifier: found again after a pack moved it, left alone once deleted.
 TEST_F(AlarmServiceTest, AnAnnouncedReminderIsSnoozedByItsIdAlsoAfterAPackMovedIt) {
   double fraction = 0.1;
   saver->randomFraction = [&fraction] { return fraction += 0.1; };
@@ -363,32 +246,21 @@ TEST_F(AlarmServiceTest, AnAnnouncedReminderIsSnoozedByItsIdAlsoAfterAPackMovedI
   EXPECT_TRUE(alarms->ScanDueAlarms().ok());
   ASSERT_EQ(heard.size(), 1u);
   EXPECT_EQ(heard[0].recno, dentist);
-  EXPECT_EQ(heard[0].facts.activityText, "Dentist");
-  EXPECT_EQ(heard[0].recordId.size(), 13);
-  // Only the scan tells: a reminder read from the viewer is no announcement of a due one.
-  alarms->AnnounceReminder(1, dentist, 1, 1, AnnounceMode::ReadFromViewer);
-  EXPECT_EQ(heard.size(), 1u);
 
   ASSERT_TRUE(deleteReminder(gone).ok());
   ASSERT_TRUE(RepairCalendarIndex(engine->env(), state.AppFolder).ok());  // packs: the dentist is record 1 now
   clock.set(QDateTime(kNow.date(), QTime(10, 3, 0)));
-  const auto out = alarms->SnoozeAnnounced(heard[0].recno, heard[0].recordId, 1);
-  EXPECT_TRUE(out.problem.ok()) << Describe(out.problem).text.toStdString();
-  EXPECT_EQ(out.alarm, at(10, 8));
+  EXPECT_EQ(alarms->SnoozeAnnounced(heard[0].recno, heard[0].recordId, 1).alarm, at(10, 8));
   EXPECT_EQ(liveRecords(), QStringList{"Dentist@608#13"});
   EXPECT_EQ(alarms->nextAlarm(), at(10, 8));
-  EXPECT_EQ(engine->WorkAreaOf("SNOOZEDBF"), 0);  // closed again
 
   EXPECT_EQ(alarms->SnoozeAnnounced(1, QStringLiteral("E-unknown-id"), 1).problem.kind, ProblemKind::NoSuchReminder);
   ASSERT_TRUE(deleteReminder(1).ok());
   clock.set(QDateTime(kNow.date(), QTime(10, 20, 0)));
-  const auto deleted = alarms->SnoozeAnnounced(1, heard[0].recordId, 1);
-  EXPECT_EQ(deleted.problem.kind, ProblemKind::NoSuchReminder);
-  EXPECT_FALSE(deleted.alarm.isValid());
+  EXPECT_EQ(alarms->SnoozeAnnounced(1, heard[0].recordId, 1).problem.kind, ProblemKind::NoSuchReminder);
 }
 
-// A missing, damaged or foreign index met while the program runs is rebuilt and the lookup goes
-// on (only a foreign one is told of); one that cannot be rebuilt yet is told once, not every tick.
+// A missing, damaged or foreign index met while the program runs is rebuilt and the lookup goes on.
 TEST_F(AlarmServiceTest, ADamagedIndexIsRebuiltOnceAndAFailureIsToldOnce) {
   add("Dentist", QTime(11, 0), QTime(10, 45));
   const std::string cdx = dir.filePath("data/CALENDAR.CDX").toStdString();
@@ -403,97 +275,34 @@ TEST_F(AlarmServiceTest, ADamagedIndexIsRebuiltOnceAndAFailureIsToldOnce) {
   expectLookupFinds("missing index");
   WriteAll(cdx, xbase::testing::ReadAll(cdx).replace(600, 512, std::string(512, '\x5A')));
   expectLookupFinds("damaged index");
-  WriteAll(cdx, std::string(1536, '\x5A'));
-  expectLookupFinds("no index at all");
   WriteAll(cdx, "not an index at all");
   EXPECT_TRUE(alarms->ScanDueAlarms().ok());  // the scan repairs it too
   EXPECT_EQ(alarms->nextAlarm(), at(10, 45));
   WriteAll(cdx, xbase::testing::ForeignIndex());
   const Problem told = alarms->FindNextAlarm();
   EXPECT_EQ(told.kind, ProblemKind::ForeignIndexReplaced);
-  EXPECT_EQ(Describe(told).text, "CALENDAR.CDX: the index was made by another program and has been rebuilt");
   expectLookupFinds("after the foreign index");
-
-  // Another user keeps the table open while the index is gone: busy, tried again at the next tick.
-  ASSERT_TRUE(std::filesystem::remove(cdx));
-  xbase::Engine other;
-  ASSERT_TRUE(fresh(other));
-  ProblemReporter reporter(prompter);
-  const Problem first = alarms->FindNextAlarm();
-  EXPECT_EQ(first.kind, ProblemKind::TableBusy);
-  reporter.Report(first);
-  reporter.Report(alarms->ScanDueAlarms());
-  reporter.Report(alarms->FindNextAlarm());
-  EXPECT_EQ(prompter.asked.size(), 1u);
-  EXPECT_EQ(alarms->nextAlarm(), clock.now());
-  EXPECT_TRUE(other.CloseAll().ok());
-  expectLookupFinds("after the other user left");
-  reporter.Report(alarms->FindNextAlarm());
-  EXPECT_EQ(prompter.asked.size(), 1u);
-}
-
-// A header whose record count is too low hides nothing and lets nothing be overwritten; told once.
-TEST_F(AlarmServiceTest, ADamagedRecordCountHidesNoReminderAndIsTold) {
-  add("First", QTime(12, 0), QTime(11, 0));
-  add("Second", QTime(12, 30), QTime(10, 30));
-  add("Third", QTime(13, 0), QTime(11, 30));
-  EXPECT_TRUE(engine->CloseAll().ok());
-  const QStringList before = liveRecords();
-  ASSERT_EQ(before.size(), 3);
-  xbase::testing::SetHeaderRecordCount(dir.filePath("data/CALENDAR.DBF").toStdString(), 0);
-  const Problem told = alarms->FindNextAlarm();
-  EXPECT_EQ(told.kind, ProblemKind::TableCountRepaired);
-  EXPECT_EQ(told.number, 3);
-  EXPECT_EQ(told.detail, "0");
-  EXPECT_EQ(alarms->nextAlarm(), at(10, 30));
-  EXPECT_EQ(liveRecords(), before);
-  ProblemReporter reporter(prompter);
-  reporter.Report(told);
-  reporter.Report(alarms->FindNextAlarm());
-  EXPECT_EQ(prompter.asked.size(), 1u);
-  // A new reminder goes after the three, not over the first, and the append stores the right count.
-  EXPECT_EQ(add("Fourth", QTime(14, 0), QTime(13, 30)), 4);
-  EXPECT_EQ(liveRecords(), before + QStringList{"Fourth@810#13"});
-  EXPECT_TRUE(alarms->FindNextAlarm().ok());
 }
 
 // The skipped 02:30 means 03:30: after 03:05 though its key sorts first, for lookup, scan and timer.
 TEST_F(AlarmServiceTest, OnTheNightTheClocksGoForwardAlarmsComeInRealTimeOrder) {
   add("Night shift", QTime(2, 30), QTime(2, 30), 0, kSpring);
   add("Early train", QTime(3, 5), QTime(3, 5), 0, kSpring);
+  add("Dishwasher", QTime(1, 55), QTime(3, 5), 0, kSpring);
   clock.set(QDateTime(kSpring, QTime(1, 0)));
   EXPECT_TRUE(alarms->FindNextAlarm().ok());
   EXPECT_EQ(alarms->nextAlarm(), QDateTime(kSpring, QTime(3, 5)));
-  clock.set(QDateTime(kSpring, QTime(3, 0)));
+  speaker.lines.clear();
+  clock.set(QDateTime(kSpring, QTime(3, 5, 10)));
   EXPECT_TRUE(alarms->ScanDueAlarms().ok());
-  EXPECT_EQ(speaker.lines, QStringList{});  // neither is due yet
-
   // Lateness counts real minutes: 01:55 CET to 03:05 CEST is ten.
-  add("Dishwasher", QTime(1, 55), QTime(3, 5), 0, kSpring);
-  QStringList expected{"03:05 CEST: Speak: Early train", "03:05 CEST: Speak: Dishwasher. Your 10 minutes late."};
-  for (int m = 10; m <= 30; m += 5) {
-    if (m == 30) expected << "03:30 CEST: Speak: Night shift";
-    expected << QStringLiteral("03:%1 CEST: Speak: Early train. Your %2 minutes late.").arg(m).arg(m - 5)
-             << QStringLiteral("03:%1 CEST: Speak: Dishwasher. Your %2 minutes late.").arg(m).arg(m + 5);
-  }
-  EXPECT_EQ(runTimer(QDateTime(kSpring, QTime(1, 58)), QDateTime(kSpring, QTime(3, 32))), expected);
+  EXPECT_EQ(speaker.lines, (QStringList{"Speak: Early train", "Speak: Dishwasher. Your 10 minutes late."}));
+  clock.set(QDateTime(kSpring, QTime(3, 30, 10)));
+  EXPECT_TRUE(alarms->ScanDueAlarms().ok());
+  EXPECT_TRUE(speaker.lines.contains("Speak: Night shift")) << speaker.lines.join('|').toStdString();
 }
 
-// On the night the clocks go back a wall time in 02:00-03:00 means its first run: an alarm there
-// goes off once, and one the first run missed (asleep) as soon as the second run watches.
-TEST_F(AlarmServiceTest, OnTheNightTheClocksGoBackAnAlarmInTheRepeatedHourGoesOffOnce) {
-  // Countdowns of two hours: each comes back after the night, so every line heard is a first one.
-  add("Ferry", QTime(9, 0), QTime(2, 30), 120, kAutumn);
-  EXPECT_EQ(runTimer(utc(kAutumn.addDays(-1), 23, 50), utc(kAutumn, 2, 10)),
-            QStringList{"02:30 CEST: Speak: Ferry. In 7 Hours  and 30 minutes"});
-  add("Night bus", QTime(9, 0), QTime(2, 40), 120, kAutumn);
-  EXPECT_EQ(runTimer(utc(kAutumn, 1, 10), utc(kAutumn, 2, 10)),
-            QStringList{"02:10 CET: Speak: Night bus. In 6 Hours  and 50 minutes"});
-  EXPECT_EQ(alarms->nextAlarm(), utc(kAutumn, 2, 30));  // the Ferry's countdown: 03:30 CET
-}
-
-// Another program holds the table (a pack by the command-line tool, another writer): lookups,
-// scans and saves wait only briefly, say so, write nothing, and go on once it is free.
+// Another program holds the table: lookups, scans and saves give up, write nothing, go on once it is free.
 TEST_F(AlarmServiceTest, WhileAnotherProgramHoldsTheTableNothingIsLostOrWritten) {
   engine->settings().lock_wait_ms = data::kInteractiveLockWaitMs;
   add("Due", QTime(10, 0), QTime(10, 0));
@@ -504,11 +313,7 @@ TEST_F(AlarmServiceTest, WhileAnotherProgramHoldsTheTableNothingIsLostOrWritten)
   EXPECT_EQ(alarms->FindNextAlarm().kind, ProblemKind::TableBusy);
   EXPECT_EQ(alarms->nextAlarm(), clock.now());  // the next tick scans, and so looks again
   const EventInput dentist = input("Dentist", QTime(16, 0), QTime(15, 30));
-  const SaveResult refused = save(dentist);
-  EXPECT_FALSE(refused.saved);
-  EXPECT_EQ(refused.problem.kind, ProblemKind::TableBusy);
-  EXPECT_TRUE(Describe(refused.problem).text.startsWith("Another program is using the reminder table"))
-      << Describe(refused.problem).text.toStdString();
+  EXPECT_EQ(save(dentist).problem.kind, ProblemKind::TableBusy);
   speaker.lines.clear();
   for (int n = 0; n < 4; ++n) {
     Problem outcome;
@@ -525,7 +330,6 @@ TEST_F(AlarmServiceTest, WhileAnotherProgramHoldsTheTableNothingIsLostOrWritten)
   ASSERT_TRUE(tick(clock.now().addSecs(3), &outcome));
   EXPECT_TRUE(outcome.ok()) << Describe(outcome).text.toStdString();
   ASSERT_EQ(speaker.lines.size(), 1) << speaker.lines.join('|').toStdString();
-  EXPECT_TRUE(speaker.lines[0].startsWith("Speak: Due.")) << speaker.lines[0].toStdString();
   EXPECT_EQ(alarms->nextAlarm(), at(10, 6));  // moved on by the wait time, as any late alarm
   ASSERT_TRUE(save(dentist).saved);
   EXPECT_EQ(liveRecords().size(), 3);

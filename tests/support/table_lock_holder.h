@@ -1,11 +1,7 @@
-// Another program holding an xBase table's lock, for tests: a byte-range lock taken on an open
-// file description of its own. The engine's locks belong to the open file description (F_OFD), so
-// this one conflicts with every work area of the test's own process, as another process's would.
-// Plain POSIX, no engine calls: it is what a pack or a writer in another program looks like.
+// Another program holding a table's lock: an F_OFD lock of its own, against every work area of the test.
 #pragma once
 
 #include <fcntl.h>
-#include <string.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -19,14 +15,11 @@ namespace chimewise::testsupport {
 
 class TableLockHolder {
  public:
-  // The bytes the engine locks on the table file (see libs/xbase/README.md, Locking): the open
-  // byte is held shared by every user and exclusively for sole use (a pack); the table byte is
-  // taken shared by each read and exclusively by each write.
+  // The bytes the engine locks (libs/xbase/README.md, Locking): the open byte and the table byte.
   static constexpr std::uint64_t kOpenByte = std::uint64_t{1} << 40;
   static constexpr std::uint64_t kTableByte = kOpenByte + 1;
 
-  // Guards the test against a wait without end: should the lock still be held after `guard`, a
-  // watchdog lets go of it (so whatever waits for it ends) and guardFired() says so.
+  // Should the lock still be held after `guard`, a watchdog lets go of it and guardFired() says so.
   explicit TableLockHolder(const std::string& table, std::chrono::seconds guard = std::chrono::seconds(60))
       : m_fd(::open(table.c_str(), O_RDWR | O_CLOEXEC)) {
     m_watchdog = std::thread([this, guard] {
@@ -44,12 +37,9 @@ class TableLockHolder {
   TableLockHolder(const TableLockHolder&) = delete;
   TableLockHolder& operator=(const TableLockHolder&) = delete;
 
-  // Holds the table as a writer in the middle of its write does: the open byte shared, as every
-  // user of the table holds it (so nobody gets exclusive use meanwhile), and the table byte
-  // exclusively. False when the file could not be opened or another user holds either.
+  // Holds the table as a writer mid-write does; false when the file or a lock could not be had.
   bool holdTable() { return lock(kOpenByte, F_RDLCK) && lock(kTableByte, F_WRLCK); }
-  // The same, trying again for a while: a program that has the table open takes the lock for
-  // moments at a time (a scan, a save), and the holder takes it in between.
+  // The same, trying again for a while (a program using the table holds the lock for moments).
   bool holdTableWithin(std::chrono::milliseconds wait) {
     const auto deadline = std::chrono::steady_clock::now() + wait;
     while (!holdTable()) {
@@ -58,7 +48,7 @@ class TableLockHolder {
     }
     return true;
   }
-  // Lets go of everything held (by closing the description); safe to call more than once.
+  // Lets go of everything held; safe to call more than once.
   void release() {
     std::lock_guard<std::mutex> lock(m_mutex);
     closeLocked();
@@ -78,8 +68,7 @@ class TableLockHolder {
   bool lock(std::uint64_t byte, short type) {
     std::lock_guard<std::mutex> guard(m_mutex);
     if (m_fd < 0) return false;
-    struct flock fl;
-    memset(&fl, 0, sizeof fl);
+    struct flock fl {};
     fl.l_type = type;
     fl.l_whence = SEEK_SET;
     fl.l_start = static_cast<off_t>(byte);

@@ -1,7 +1,6 @@
 #include "support/xbase_fault_env.h"
 
 namespace xbase {
-
 namespace {
 
 class FaultFile final : public File {
@@ -45,6 +44,14 @@ class FaultFile final : public File {
 };
 
 }  // namespace
+
+void FaultInjectionEnv::BeforeLock() {
+  if (!lock_hook_) return;
+  auto hook = std::move(lock_hook_);
+  lock_hook_ = nullptr;
+  ++lock_hooks_run_;
+  hook();
+}
 
 Status FaultInjectionEnv::Tick(std::string_view what) {
   ++operations_;

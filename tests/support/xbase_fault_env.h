@@ -1,7 +1,5 @@
-// A test double for xbase::Env: wraps another Env, counts the writes, truncates, renames and
-// removals that pass through it, and makes a chosen one fail (or stop the process through a hook)
-// before anything reaches the disk. It counts the faults it injected, so a test can show that its
-// fault fired before it judges the recovery.
+// An xbase::Env that counts writes, truncates, renames and removals and makes a chosen one fail (or
+// stop the process through a hook); it counts its faults, so a test can show its fault fired.
 #pragma once
 
 #include <cstdint>
@@ -20,26 +18,16 @@ class FaultInjectionEnv : public Env {
 
   // After `n` successful operations the next one faults; -1 disables.
   void FailAfter(int64_t n) { countdown_ = n; }
-  // What a faulting write does: fail having written nothing; fail having written the leading half
-  // (torn); or report success having written only the leading half (short) or the bytes with the
-  // last one changed (changed), as a disk that loses or changes data without telling does.
+  // A faulting write fails (kTorn: after half) or succeeds having written half or a changed last byte.
   enum class WriteFault { kFail, kTorn, kShort, kChanged };
   void SetWriteFault(WriteFault kind) { write_fault_ = kind; }
   WriteFault write_fault() const { return write_fault_; }
   // Called instead of failing when set; used to kill the process mid-operation.
   void SetCrashHook(std::function<void()> hook) { crash_hook_ = std::move(hook); }
-  // Runs `hook` once, just before the next byte-range lock taken through this Env (an opener's
-  // first lock comes after its open: the hook can replace the file between).
+  // Runs `hook` once, just before the next byte-range lock taken through this Env.
   void SetLockHook(std::function<void()> hook) { lock_hook_ = std::move(hook); }
   int64_t lock_hooks_run() const { return lock_hooks_run_; }
-  void BeforeLock() {
-    if (!lock_hook_) return;
-    auto hook = std::move(lock_hook_);
-    lock_hook_ = nullptr;
-    ++lock_hooks_run_;
-    hook();
-  }
-  // Operations seen, and faults injected, since construction.
+  void BeforeLock();
   int64_t operations() const { return operations_; }
   int64_t faults() const { return faults_; }
   // What the last fault struck: "write", "truncate", "rename" or "remove".
@@ -57,14 +45,10 @@ class FaultInjectionEnv : public Env {
 
  private:
   Env* base_;
-  int64_t countdown_ = -1;
+  int64_t countdown_ = -1, operations_ = 0, faults_ = 0, lock_hooks_run_ = 0;
   WriteFault write_fault_ = WriteFault::kFail;
   std::string last_fault_;
-  int64_t operations_ = 0;
-  int64_t faults_ = 0;
-  std::function<void()> crash_hook_;
-  std::function<void()> lock_hook_;
-  int64_t lock_hooks_run_ = 0;
+  std::function<void()> crash_hook_, lock_hook_;
 };
 
 }  // namespace xbase

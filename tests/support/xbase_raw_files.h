@@ -1,8 +1,4 @@
-// Table and index files byte by byte, for tests of files this engine did not write
-// the way it writes them: tables in the shapes other programs give them (two fields of
-// one name, names beyond ASCII, wide numbers, other version bytes and code page marks,
-// bytes after the field list), and index pages edited in place with their checksums
-// set right, as a damaged or foreign writer may leave them.
+// Table and index files byte by byte: other programs' tables, index pages edited with checksums set right.
 #pragma once
 
 #include <cstdint>
@@ -31,9 +27,7 @@ inline void PutLE(std::string* b, size_t at, int bytes, uint32_t v) {
   for (int i = 0; i < bytes; ++i) (*b)[at + static_cast<size_t>(i)] = static_cast<char>((v >> (8 * i)) & 0xFF);
 }
 
-// Another program's index where this engine's belongs: a Visual FoxPro compound index (root node
-// at 1024, no free list, key length 10, compact and compound) that the engine recognises and
-// cannot read.
+// A Visual FoxPro compound index (root at 1024, key length 10): recognised, not readable.
 inline std::string ForeignIndex() {
   std::string cdx(1536, '\0');
   PutLE(&cdx, 0, 4, 1024);
@@ -45,8 +39,7 @@ inline std::string ForeignIndex() {
   return cdx;
 }
 
-// Changes the record count a table file's header claims, as a writer that stopped between
-// appending and counting leaves it.
+// Changes the record count a table file's header claims.
 inline void SetHeaderRecordCount(const std::string& path, uint32_t count) {
   std::string bytes = ReadAll(path);
   PutLE(&bytes, 4, 4, count);
@@ -60,22 +53,15 @@ struct RawField {
   uint8_t decimals = 0;
 };
 
-// A table file: 32-byte header, one descriptor per field, the 0x0D terminator,
-// `extra` bytes after it (python3-dbf writes a 263-byte backlink area there), the
-// records (each given whole, deletion flag first) and the 0x1A end byte.
+// A table file: header, fields, 0x0D, `extra` bytes (FoxPro's backlink area), whole records, 0x1A.
 inline std::string RawTable(uint8_t version, uint8_t code_page, const std::vector<RawField>& fields,
                             const std::vector<std::string>& records, size_t extra = 0) {
   const size_t header = 32 + 32 * fields.size() + 1 + extra;
   std::string b(header, '\0');
   b[0] = static_cast<char>(version);
-  b[1] = 126;  // 2026-12-07
-  b[2] = 12;
-  b[3] = 7;
+  b[1] = 126, b[2] = 12, b[3] = 7;  // 2026-12-07
   PutLE(&b, 4, 4, static_cast<uint32_t>(records.size()));
   PutLE(&b, 8, 2, static_cast<uint32_t>(header));
-  uint32_t reclen = 1;
-  for (const RawField& f : fields) reclen += f.length;
-  PutLE(&b, 10, 2, reclen);
   b[29] = static_cast<char>(code_page);
   uint32_t offset = 1;
   for (size_t i = 0; i < fields.size(); ++i) {
@@ -87,6 +73,7 @@ inline std::string RawTable(uint8_t version, uint8_t code_page, const std::vecto
     b[d + 17] = static_cast<char>(fields[i].decimals);
     offset += fields[i].length;
   }
+  PutLE(&b, 10, 2, offset);  // the record length
   b[32 + 32 * fields.size()] = 0x0D;
   for (size_t i = 0; i < extra; ++i) b[32 + 32 * fields.size() + 1 + i] = static_cast<char>('a' + i % 26);
   for (const std::string& r : records) b += r;

@@ -1,8 +1,6 @@
-// Tables other programs wrote, in shapes this engine never writes: read as far as possible, else
-// NotSupported with the reason, never called damaged; writes keep what the other program relies on.
+// Tables other programs wrote: read as far as possible, else NotSupported; writes keep what they rely on.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 
 #include "support/xbase_raw_files.h"
@@ -12,19 +10,6 @@ namespace xbase {
 namespace {
 
 using namespace testing;
-
-// Runs the xbase tool; returns its exit code and keeps what it printed (both streams).
-int Tool(const std::string& args, std::string* out) {
-  FILE* p = popen((std::string(XBASE_TOOL_PATH) + " " + args + " 2>&1").c_str(), "r");
-  if (!p) return -1;
-  out->clear();
-  char buf[4096];
-  for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out->append(buf, n);
-  const int status = pclose(p);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-#define EXPECT_HAS(text, part) EXPECT_NE((text).find(part), std::string::npos) << (text)
 
 class ForeignTable : public ::testing::Test {
  protected:
@@ -41,8 +26,7 @@ class ForeignTable : public ::testing::Test {
   Engine engine_;
 };
 
-// Two fields called Point_ID (text and number, as a surveying program wrote them): each is read by
-// position, and the shared name is refused wherever a name is used, so none answers for the other.
+// Two fields called Point_ID (text and number): each is read by position, the shared name is refused.
 TEST_F(ForeignTable, TwoFieldsOfOneNameAreReadByPositionAndTheNameIsRefused) {
   const std::string path = dir_.File("POINTS.DBF");
   std::vector<std::string> records;
@@ -52,47 +36,29 @@ TEST_F(ForeignTable, TwoFieldsOfOneNameAreReadByPositionAndTheNameIsRefused) {
     records.push_back(rec);
   }
   WriteAll(path, RawTable(0x03, 0x00, {{"Point_ID", 'C', 8}, {"Point_ID", 'N', 5}, {"KIND", 'C', 8}}, records));
-  WorkArea* wa = Open(path);
+  const std::string before = ReadAll(path);
+  WorkArea* wa = Open(path, OpenMode::kExclusive);
   ASSERT_TRUE(wa);
   ASSERT_OK(wa->Go(1));
-  std::string text;
-  ASSERT_OK(wa->GetStringAt(0, &text));
-  EXPECT_EQ(text, "507121  ");
-  ASSERT_OK(wa->GetStringAt(1, &text));
-  EXPECT_EQ(text, "  401");
-  EXPECT_TRUE(wa->GetStringAt(3, &text).IsInvalidArgument());
-  for (const Status& s : {wa->GetString("POINT_ID", &text), wa->Query("POINT_ID = 401")}) {
+  std::string first, second;
+  ASSERT_OK(wa->GetStringAt(0, &first));
+  ASSERT_OK(wa->GetStringAt(1, &second));
+  EXPECT_EQ(first + "|" + second, "507121  |  401");
+  EXPECT_TRUE(wa->GetStringAt(3, &first).IsInvalidArgument());
+  for (const Status& s : {wa->GetString("POINT_ID", &first), wa->Query("POINT_ID = 401"), wa->Replace("POINT_ID", "9"),
+                          wa->IndexTag("P", "POINT_ID", "")})
     EXPECT_TRUE(s.IsInvalidArgument()) << s.ToString();
-    EXPECT_HAS(s.message(), "POINT_ID is not unique");
-  }
-  double n = 0;
-  EXPECT_TRUE(wa->GetNumber("point_id", &n).IsInvalidArgument());
-  EXPECT_EQ(wa->FieldIndex("POINT_ID"), -1);
-  EXPECT_EQ(Trim(wa, "KIND"), "pole");  // the other fields answer as ever
-  ASSERT_OK(engine_.CloseAll());
-
-  std::string out;
-  ASSERT_EQ(Tool("dump " + path, &out), 0) << out;
-  EXPECT_HAS(out, R"("recno":1,"deleted":false,"POINT_ID":"507121  ","POINT_ID":401,)");
-  EXPECT_HAS(out, R"("POINT_ID":"507134  ","POINT_ID":414,)");
-  EXPECT_EQ(out.find("507121,"), std::string::npos) << out;  // the text never shows as the number
-  const std::string before = ReadAll(path);
-  wa = Open(path, OpenMode::kExclusive);
-  ASSERT_OK(wa->Go(2));
-  EXPECT_TRUE(wa->Replace("POINT_ID", "9").IsInvalidArgument());
-  EXPECT_TRUE(wa->IndexTag("P", "POINT_ID", "").IsInvalidArgument());
+  EXPECT_EQ(Trim(wa, "KIND"), "pole");
   ASSERT_OK(engine_.CloseAll());
   EXPECT_EQ(ReadAll(path), before);
 }
 
-// The code page mark (0x00 none, 0x65 DOS Russian) and the header beyond count and date survive
-// every write, pack and reindex; text bytes are read as they are.
+// The code page mark and the header beyond count and date survive every write, pack and reindex.
 TEST_F(ForeignTable, EveryWriteKeepsTheCodePageMarkAndTheHeaderItFound) {
   for (const uint8_t mark : {uint8_t{0x00}, uint8_t{0x65}}) {
     SCOPED_TRACE(static_cast<int>(mark));
     const std::string path = dir_.File(mark ? "RU.DBF" : "DOS.DBF");
-    // \x81 is 'ü' in DOS code page 437 and has no character in Windows-1252; the 263
-    // bytes after the field list stand for what FoxPro keeps there.
+    // \x81: 'ü' in DOS code page 437, nothing in Windows-1252; 263 bytes of FoxPro's after the fields.
     std::string found = RawTable(0x03, mark, {{"NAME", 'C', 10}, {"N", 'N', 3}},
                                  {" M\x81ller      1", "*gone        2",
                                   " Stra\xE1"
@@ -112,15 +78,13 @@ TEST_F(ForeignTable, EveryWriteKeepsTheCodePageMarkAndTheHeaderItFound) {
     ASSERT_OK(wa->IndexTag("NAME", "NAME", ""));
     ASSERT_OK(wa->Pack());
     ASSERT_OK(wa->Reindex());
-    EXPECT_EQ(wa->RecCount(), 2u);
     EXPECT_EQ(wa->CodePageMark(), mark);
     ASSERT_OK(engine_.CloseAll());
     const std::string now = ReadAll(path);
     EXPECT_EQ(now[0], found[0]);
     EXPECT_EQ(static_cast<uint8_t>(now[29]), mark);
     EXPECT_EQ(GetLE(now, 4, 4), 2u);
-    // Everything after the count (mark, field list, the bytes after it) as found; of the flags,
-    // only the structural-index one goes: the index beside the table is no FoxPro CDX.
+    // All after the count as found, but the structural-index flag: the index beside it is no FoxPro CDX.
     const size_t header = GetLE(found, 8, 2);
     EXPECT_EQ(now.substr(8, 20), found.substr(8, 20));
     EXPECT_EQ(now[28], 0x02);
@@ -131,8 +95,7 @@ TEST_F(ForeignTable, EveryWriteKeepsTheCodePageMarkAndTheHeaderItFound) {
   }
 }
 
-// Numbers wider than 20 digits and field names beyond ASCII or with '-' are read; any file name
-// gives a usable alias.
+// Numbers wider than 20 digits, field names beyond ASCII or with '-', any file name: all read.
 TEST_F(ForeignTable, WideNumbersOddNamesAndAnyFileNameAreRead) {
   const std::string shar = "\x98\x80\x90";  // "ШАР" in DOS code page 866
   const std::string path = dir_.File("KUNDEN-SCHEMA-ONLY.DBF");
@@ -142,46 +105,22 @@ TEST_F(ForeignTable, WideNumbersOddNamesAndAnyFileNameAreRead) {
   WorkArea* wa = Open(path, OpenMode::kExclusive);
   ASSERT_TRUE(wa);
   EXPECT_EQ(wa->alias(), "KUNDEN_SCHEMA_ONLY");
-  const auto fields = wa->Fields();
-  ASSERT_EQ(fields.size(), 4u);
-  EXPECT_EQ(fields[0].length, 24u);
-  EXPECT_EQ(fields[1].length, 50u);
-  EXPECT_EQ(fields[2].name, shar);
-  EXPECT_EQ(fields[3].name, "KUNDEN-NR");
   EXPECT_EQ(Str(wa, "BIG"), wide24);
   double n = 0;
   ASSERT_OK(wa->GetNumber("BIG", &n));
   EXPECT_DOUBLE_EQ(n, 1234567890123456789012.0);
   ASSERT_OK(wa->GetNumber("HUGE", &n));
   EXPECT_DOUBLE_EQ(n, -12.5);
-  EXPECT_EQ(Str(wa, shar), "ball");
-  EXPECT_EQ(Str(wa, "kunden-nr"), "K-0001");
+  EXPECT_EQ(Str(wa, shar) + Str(wa, "kunden-nr"), "ballK-0001");
   // Written at their width too.
   ASSERT_OK(wa->Replace("HUGE", "-0.125"));
   ASSERT_OK(wa->Commit());
   EXPECT_EQ(Str(wa, "HUGE"), std::string(44, ' ') + "-0.125");
   ASSERT_OK(wa->IndexTag("BIG", "BIG", ""));
   EXPECT_OK(CheckOf(wa));
-  ASSERT_OK(engine_.CloseAll());
-
-  // A second use of the same file without an alias gets one of its own; a given alias is as given.
-  Engine other;
-  int first = 0, second = 0, third = 0;
-  ASSERT_OK(other.Use(path, "", OpenMode::kShared, &first));
-  ASSERT_OK(other.Use(path, "", OpenMode::kShared, &second));
-  EXPECT_EQ(other.Alias(second), "KUNDEN_SCHEMA_ONLY_2");
-  EXPECT_TRUE(other.Use(path, "A-B", OpenMode::kShared, &third).IsInvalidArgument());
-  ASSERT_OK(other.Use(path, "", OpenMode::kShared, &third));
-  EXPECT_EQ(other.Alias(third), "KUNDEN_SCHEMA_ONLY_3");
-
-  std::string out;
-  EXPECT_EQ(Tool("dump " + path, &out), 0) << out;
-  EXPECT_HAS(out, R"("BIG":1234567890123456789012,"HUGE":-0.125,)");
-  EXPECT_HAS(out, R"("\u0428\u0410\u0420":"ball")");  // the name's bytes in the table's code page
 }
 
-// Other dialects and field kinds are NotSupported, saying which; a file that is no table (cut short,
-// impossible lengths) is Corruption. Either way the file is left as it was.
+// Other dialects and field kinds are NotSupported, saying which; no table is Corruption; the file stays.
 TEST_F(ForeignTable, HeadersItCannotReadAreNotSupportedOrCorruptionAndLeftAlone) {
   const std::string path = dir_.File("OTHER.DBF");
   const std::string good = RawTable(0x03, 0x03, {{"NAME", 'C', 4}}, {" abcd"});
@@ -213,13 +152,12 @@ TEST_F(ForeignTable, HeadersItCannotReadAreNotSupportedOrCorruptionAndLeftAlone)
     Status s;
     Open(path, OpenMode::kShared, &s);
     EXPECT_TRUE(c.corrupt ? s.IsCorruption() : s.IsNotSupported()) << s.ToString();
-    EXPECT_HAS(s.message(), c.says);
+    EXPECT_NE(s.message().find(c.says), std::string::npos) << s.message();
     EXPECT_EQ(ReadAll(path), c.bytes);
   }
 }
 
-// A NUL inside text is noted with its place, check goes on (finding the bad date after it), and the
-// tool prints every line whole.
+// A NUL inside text is noted with its place, and check goes on (finding the bad date after it).
 TEST_F(ForeignTable, CheckTellsOfANulInsideTextAndGoesOn) {
   const std::string path = dir_.File("NUL.DBF");
   WriteAll(path, RawTable(0x03, 0x03, {{"NAME", 'C', 8}, {"WHEN", 'D', 8}},
@@ -229,15 +167,9 @@ TEST_F(ForeignTable, CheckTellsOfANulInsideTextAndGoesOn) {
   ASSERT_TRUE(wa);
   std::vector<std::string> report, notes;
   EXPECT_TRUE(wa->Check(&report, &notes).IsCorruption());
-  const std::string nul = "record 1: field NAME has a NUL byte at position 3 with text after it: 'ab\\x00cd'";
-  const std::string date = "record 3: field WHEN holds '2026x101', not a date";
-  EXPECT_EQ(notes, std::vector<std::string>{nul});
-  EXPECT_EQ(report, std::vector<std::string>{date});
-  ASSERT_OK(engine_.CloseAll());
-  std::string out;
-  EXPECT_EQ(Tool("check " + path, &out), 2);
-  EXPECT_HAS(out, "note: " + nul + "\n");
-  EXPECT_HAS(out, date + "\n");
+  EXPECT_EQ(notes, std::vector<std::string>{
+                       "record 1: field NAME has a NUL byte at position 3 with text after it: 'ab\\x00cd'"});
+  EXPECT_EQ(report, std::vector<std::string>{"record 3: field WHEN holds '2026x101', not a date"});
 }
 
 }  // namespace

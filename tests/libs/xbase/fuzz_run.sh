@@ -28,8 +28,8 @@ def pack(dbf, fpt, cdx, name):
     open(os.path.join(corpus, name), "wb").write(blob)
 pack(os.path.join(seeds, "MIXED.DBF"), os.path.join(seeds, "MIXED.FPT"), os.path.join(seeds, "MIXED.CDX"), "mixed")
 pack(os.path.join(assets, "CALENDAR.DBF"), os.path.join(assets, "CALENDAR.FPT"), os.path.join(assets, "CALENDAR.CDX"), "calendar")
-for i, e in enumerate([b"!DELETED().and.STATUS<>'H'", b"dtos(WHEN)+str(MINUTES,4,0)", b"QKeyVal('X')<='20261206 600' .or. FLAG=.T.",
-                       b"upper(substr(NAME,2,3))+str(MINUTES)", b"iif(EMPTY(WHEN), 'a', 'b') $ 'abc'"]):
+for i, e in enumerate([b"!DELETED().and.STATUS<>'H'", b"QKeyVal('X')<='20261206 600' .or. FLAG=.T.",
+                       b"upper(substr(NAME,2,3))+str(MINUTES,4,0)+iif(EMPTY(WHEN), 'a', 'b')"]):
     open(os.path.join(corpus, "expr%d" % i), "wb").write(b"\x01" + e)
 PY
 "$out/fuzz_readers" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=1024 -max_len=70000 \

@@ -1,5 +1,5 @@
-// Writes a table with every field kind, blanks, Latin-1 text, long and
-// multi-line memos and deleted records, for the round trip through Python.
+// Writes a table with every field kind, blanks, Windows-1252 text, long and multi-line memos, deleted
+// records and tags: for the round trip through Python and the fuzz target's seeds.
 #include <cstdio>
 #include <string>
 
@@ -17,11 +17,7 @@ int main(int argc, char** argv) {
   if (s.ok()) s = engine.Use(path, "MIXED", xbase::OpenMode::kExclusive, &area);
   xbase::WorkArea* wa = engine.Current();
   struct Row {
-    const char* name;
-    const char* count;
-    const char* price;
-    const char* day;
-    const char* ok;
+    const char *name, *count, *price, *day, *ok;
     std::string notes;
     bool deleted;
   };
@@ -50,11 +46,9 @@ int main(int argc, char** argv) {
     if (s.ok() && r.deleted) s = wa->Delete();
     if (s.ok()) s = wa->Commit();
   }
-  // A memo rewritten after the fact: the record must point at the new text.
-  if (s.ok()) s = wa->Go(1);
+  if (s.ok()) s = wa->Go(1);  // a memo rewritten: the record must point at the new text
   if (s.ok()) s = wa->ReplaceMemo("NOTES", "Bring the card. And the letter.");
   if (s.ok()) s = wa->Commit();
-  // An index too, so readers of index pages have a seed.
   if (s.ok()) s = wa->IndexTag("NAME", "upper(NAME)", "!DELETED()");
   if (s.ok()) s = wa->IndexTag("DAY", "dtos(DAY)+str(COUNT,5)", "");
   if (s.ok()) s = wa->IndexTag("PRICE", "PRICE", "OK");

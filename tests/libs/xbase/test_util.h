@@ -1,5 +1,4 @@
-// Shared helpers for the engine tests: a private temporary folder per test, the small
-// reminder-like table most tests use, and one-line reads of the current record.
+// Shared helpers for the engine tests: a temporary folder, the sample table, reads of the current record.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -24,17 +23,14 @@ class TempDir {
     std::filesystem::remove_all(path_, ec);
   }
   std::string File(const std::string& name) const { return path_ + "/" + name; }
-  const std::string& path() const { return path_; }
 
  private:
   std::string path_;
 };
 
 inline std::vector<FieldDef> SampleFields() {
-  return {
-      {"NAME", 'C', 20}, {"WHEN", 'D', 8},  {"MINUTES", 'N', 4},
-      {"FLAG", 'L', 1},  {"NOTE", 'M', 10}, {"PRICE", 'N', 8, 2},
-  };
+  return {{"NAME", 'C', 20}, {"WHEN", 'D', 8},  {"MINUTES", 'N', 4},
+          {"FLAG", 'L', 1},  {"NOTE", 'M', 10}, {"PRICE", 'N', 8, 2}};
 }
 
 #define ASSERT_OK(expr)                    \
@@ -42,13 +38,9 @@ inline std::vector<FieldDef> SampleFields() {
     ::xbase::Status _s = (expr);           \
     ASSERT_TRUE(_s.ok()) << _s.ToString(); \
   } while (0)
-#define EXPECT_OK(expr)                    \
-  do {                                     \
-    ::xbase::Status _s = (expr);           \
-    EXPECT_TRUE(_s.ok()) << _s.ToString(); \
-  } while (0)
+#define EXPECT_OK(expr) EXPECT_TRUE((expr).ok())
 
-// A field of the current record: as stored, trimmed, as a whole number, a memo, a date as shown.
+// A field of the current record: as stored, trimmed, as a whole number, a memo.
 #define XBASE_TEST_GETTER(Name, Type, Call)                  \
   inline Type Name(WorkArea* wa, const std::string& field) { \
     Type v{};                                                \
@@ -60,7 +52,6 @@ XBASE_TEST_GETTER(Str, std::string, GetString)
 XBASE_TEST_GETTER(Trim, std::string, GetTrimString)
 XBASE_TEST_GETTER(Int, int64_t, GetInteger)
 XBASE_TEST_GETTER(Memo, std::string, GetMemo)
-XBASE_TEST_GETTER(Date, std::string, GetDateString)
 #undef XBASE_TEST_GETTER
 
 // A table opened by an engine of its own; s says how the open went, wa is its work area.
