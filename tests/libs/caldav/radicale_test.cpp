@@ -8,6 +8,8 @@
 #include <caldav/caldav_session.h>
 
 #include <QCoreApplication>
+#include <QProcess>
+#include <QTcpSocket>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -153,6 +155,28 @@ TEST_F(RadicaleOverTlsTest, TheServerCertificateMustVerifyAgainstTheTrustedOnes)
   const caldav::Discovery found = session.discover();
   ASSERT_TRUE(found.status.ok()) << Why(found.status);
   EXPECT_EQ(found.calendars.size(), 1);
+}
+
+// An https server of the test's own redirects every request to Radicale on http, which is never asked.
+TEST_F(RadicaleTest, ARedirectFromHttpsToHttpIsRefused) {
+  const int port = RadicaleServer::FreePort();
+  QProcess redirector;
+  redirector.start(QStringLiteral("/usr/bin/python3"),
+                   {QStringLiteral(CALDAV_TLS_DIR "/../tls_redirect.py"), QString::number(port), kCertificate, kKey,
+                    m_server->url(QStringLiteral("/jo/")).toString()});
+  ASSERT_TRUE(RunEventsUntil([&] {
+    QTcpSocket probe;
+    probe.connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
+    return redirector.state() == QProcess::NotRunning || probe.waitForConnected(1000);
+  }));
+  caldav::Settings s = settings();
+  s.url = QUrl(QStringLiteral("https://127.0.0.1:%1/cal/").arg(port));
+  s.caFile = kCertificate;
+  const caldav::Discovery found = caldav::Session(s).discover();
+  EXPECT_EQ(found.status.error, Error::RedirectRefused) << Why(found.status);
+  EXPECT_TRUE(found.principal.isEmpty());
+  redirector.kill();
+  redirector.waitForFinished(10000);
 }
 
 }  // namespace
