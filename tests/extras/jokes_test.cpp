@@ -1,5 +1,4 @@
-// Telling the next joke or quote: the walk through the table, the stored place, and tables that
-// are missing, empty or damaged; and the shipped collection against its source.
+// The next joke or quote: the walk, the stored place, missing, empty or damaged tables, the source.
 #include "extras/jokes.h"
 
 #include "character/speaker.h"
@@ -8,7 +7,6 @@
 #include "data/calendar.h"
 #include "support/files.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -191,33 +189,10 @@ TEST(JokeSource, RecordsAreBlocksOfAKindAndItsText) {
   const std::vector<std::pair<QString, QString>> faults = {
       {"JOKE\nfine\n\nQUOTE\n\nJOKE\nx", "line 4: the QUOTE has no text"},
       {"\n\njoke\nlower case", "line 3: a record starts with its kind"},
-      {"JOKEANDQUOTE\ntoo long a kind", "line 1: a record starts with its kind"},
       {"JOKE\nThe owl says \u03C9.", "line 2: the table cannot hold these characters: \u03C9"},
   };
   for (const auto& [source, message] : faults) {
     const QString error = Describe(ParseJokeSource(source, &records)).text;
     EXPECT_TRUE(error.startsWith(message)) << source.toStdString() << ": " << error.toStdString();
   }
-}
-
-TEST(ShippedJokes, TheTableHoldsTheSourceRecordByRecord) {
-  const QString assets = qEnvironmentVariable("CHIMEWISE_SOURCE_DIR") + "/assets";
-  QFile source(assets + "/jokes/jokes.txt");
-  ASSERT_TRUE(source.open(QIODevice::ReadOnly));
-  std::vector<JokeRecord> fromSource, fromTable;
-  const Problem read = ParseJokeSource(QString::fromUtf8(source.readAll()), &fromSource);
-  ASSERT_TRUE(read.ok()) << Describe(read).text.toStdString();
-  const xbase::Status s = ReadJokesTable(assets + "/JOKES.dbf", &fromTable);
-  ASSERT_TRUE(s.ok()) << s.ToString();
-  ASSERT_EQ(fromTable.size(), fromSource.size()) << "run assets/jokes/make_jokes.sh after changing jokes.txt";
-  for (size_t i = 0; i < fromSource.size(); ++i) EXPECT_EQ(fromTable[i], fromSource[i]) << "record " << i + 1;
-  std::vector<std::string> report;
-  {
-    xbase::Engine engine;
-    int area = 0;
-    ASSERT_TRUE(engine.Use((assets + "/JOKES.dbf").toStdString(), "JOKES", xbase::OpenMode::kReadOnly, &area).ok());
-    EXPECT_TRUE(engine.Area(area)->Check(&report).ok()) << (report.empty() ? "" : report.front());
-  }
-
-  for (const JokeRecord& r : fromSource) EXPECT_TRUE(r.kind == "JOKE" || r.kind == "QUOTE") << r.kind.toStdString();
 }

