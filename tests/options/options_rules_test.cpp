@@ -62,6 +62,7 @@ TEST(OptionsChecks, TypedValuesAreKeptInRangeOrRefused) {
   for (const char* good : {"1", " 5 ", "1440"}) EXPECT_EQ(WaitTimeProblem(good), "") << good;
   for (const char* bad : {"", "0", "-5", "1441", "99999", "2.5", "ten", "5 minutes"})
     EXPECT_TRUE(WaitTimeProblem(bad).contains("from 1 to 1440")) << bad;
+  EXPECT_FALSE(AmPmTicked("hh:mm AM/PM"));  // another stored pattern is left alone, not ticked
 }
 
 TEST(OptionsPlacement, TheCharacterStandsBesideTheDialogAndStaysOnTheScreen) {

@@ -113,6 +113,8 @@ TEST(AgentCharacterFile, LoaderNamesTheFileAndTheFault) {
       {with(minimal(), "width", 0), "width: 0 is outside 16 to 2048"},
       {with(minimal(), "voice", QJsonObject{{"name", "en-us"}, {"rate", 170}}), "voice.pitch: missing"},
       {withVoice(121), "voice.formants: 121 is outside 80 to 120"},
+      {with(minimal(), "voice", QJsonObject{{"name", "en-us"}, {"rate", 170}, {"pitch", 50}, {"formants", 92.5}}),
+       "voice.formants: must be a whole number"},
       {withBodyShape(QJsonObject{{"path", "M0,0 X5,5"}, {"fill", "red"}}),
        "parts[0].shapes[0].path: unknown path command 'X'"},
       {parent(1, "nose"), "parts[1].parent: no part named \"nose\""},
@@ -235,6 +237,7 @@ TEST(AgentCharacterFile, LongChainsAndDeepNestingNeedNoDeepStack) {
   // JSON nested deeper than any character needs is refused by the JSON reader itself.
   r = parse(withMember(minimal(), "deep", QByteArray(100'000, '[') + QByteArray(100'000, ']')));
   EXPECT_TRUE(r.error().startsWith(QStringLiteral("dot.ochar: line 1: not valid JSON"))) << r.error().toStdString();
+  EXPECT_EQ(r.failure().kind, FailureKind::Damaged);
 }
 
 TEST(AgentCharacterFile, EachBoundTakesItsLimitAndRefusesOneMore) {
