@@ -20,17 +20,6 @@
 
 namespace chimewise::testsupport {
 
-// The program's windows as the scheduling side sees them: an optional open viewer's frame.
-class FakeViewer final : public NoWindows {
- public:
-  QRect ViewerFrame() const override { return frame; }
-  void RefreshViewer() override { ++refreshes; }
-  bool ViewerOpen() const override { return open; }
-  QRect frame;
-  bool open = false;
-  int refreshes = 0;
-};
-
 struct CalendarFolder {
   explicit CalendarFolder(const QDateTime& now) : clock(now) {
     state.AppFolder = dir.path();
@@ -70,7 +59,7 @@ struct CalendarFolder {
   ProgramOptions options;
   ManualClock clock;
   TranscriptSpeaker speaker;
-  FakeViewer viewer;
+  NoWindows viewer;
   xbase::Engine engine;
   std::unique_ptr<AlarmService> alarms;
   std::unique_ptr<EventSaver> saver;

@@ -84,6 +84,16 @@ class ViewerFixture : public ::testing::Test {
     EXPECT_TRUE(other.CloseAll().ok());
     return s;
   }
+  // Another program stores `value` in field `name` of record `recno`; its outcome.
+  xbase::Status otherWrites(qint64 recno, const char* name, const char* value, int lockWaitMs = -1) {
+    return otherProgram(
+        recno,
+        [&](xbase::WorkArea& wa) {
+          xbase::Status s = wa.Replace(name, value);
+          return s.ok() ? wa.Commit() : s;
+        },
+        lockWaitMs);
+  }
   // A field of a record, read afresh from the files.
   QString field(qint64 recno, const char* name) {
     QString out = "<cannot read>";
