@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimeEdit>
+#include <QToolButton>
 #include <gtest/gtest.h>
 
 #include <array>
@@ -235,6 +236,9 @@ TEST_F(ScheduleDialogTest, EveryControlHasRoomANameAndAnAccessKey) {
     EXPECT_TRUE(testsupport::NoProblems(testsupport::CutShort(&d)));
     EXPECT_TRUE(testsupport::NoProblems(testsupport::NameProblems(&d)));
     EXPECT_TRUE(testsupport::NoProblems(testsupport::CheckAccessKeys({&d}, {}, {d.okButton, d.cancelButton})));
+    EXPECT_TRUE(testsupport::NoProblems(testsupport::TabOrderProblems(
+        {d.remindDate, d.remindTime, d.sayDate, d.sayTime, d.activityDate, d.activityTime, d.type, d.activity, d.memo,
+         d.audio, d.soundButton, d.countdown, d.countdownList, d.helpButton, d.okButton, d.cancelButton})));
   });
 }
 

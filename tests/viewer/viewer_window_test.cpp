@@ -190,6 +190,9 @@ TEST_F(ViewerWindowTest, EveryMenuEntryHasAnAccessKeyAndEveryControlAName) {
   }
   EXPECT_TRUE(NoProblems(CheckCaptionKeys(bar)));
   EXPECT_TRUE(NoProblems(NameProblems(&w)));
+  w.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+  EXPECT_TRUE(NoProblems(TabOrderProblems({w.banner(), w.grid(), w.memoBox()})));
 }
 
 // The upkeep saves a typed memo, closes the viewer and opens it again.
