@@ -3,6 +3,7 @@
 #include "support/files.h"
 #include "support/notification_server.h"
 #include "support/private_bus.h"
+#include "support/private_x_server.h"
 #include "support/program_home.h"
 #include "support/status_notifier_watcher.h"
 
@@ -13,7 +14,6 @@
 
 #include <csignal>
 #include <memory>
-#include <sys/prctl.h>
 
 using chimewise::testsupport::NotificationServer;
 using chimewise::testsupport::PrivateBus;
@@ -47,13 +47,8 @@ class DesktopSessionTest : public ::testing::Test {
     for (const char* tool : {"Xvfb", "xdotool", "dbus-send"})
       if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()) GTEST_SKIP() << tool << " is missing";
     if (!bus.running()) GTEST_SKIP() << "dbus-daemon could not be started";
-    xserver.setProgram(QStringLiteral("Xvfb"));
-    xserver.setArguments({"-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
-    xserver.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    xserver.start();
-    ASSERT_TRUE(xserver.waitForStarted(5000));
-    ASSERT_TRUE(RunEventsUntil([&] { return xserver.canReadLine(); }, 10000));
-    display = ":" + QString::fromUtf8(xserver.readLine()).trimmed();
+    display = xserver.display();
+    ASSERT_FALSE(display.isEmpty()) << "Xvfb could not be started";
     h.prepare(QStringLiteral(CHIMEWISE_SOURCE_DIR));
     h.install(QStringLiteral(CHIMEWISE_SOURCE_DIR), QStringLiteral("Bolt.ochar"));
     for (const char* unset : {"WAYLAND_DISPLAY", "XDG_SESSION_TYPE", "XDG_CURRENT_DESKTOP"}) h.env.remove(unset);
@@ -79,10 +74,6 @@ class DesktopSessionTest : public ::testing::Test {
     }
     server.reset();
     watcher.reset();
-    if (xserver.state() != QProcess::NotRunning) {
-      xserver.terminate();
-      xserver.waitForFinished(3000);
-    }
   }
   // Starts the program and waits until its tray icon has registered with the watcher.
   void startProgram() {
@@ -117,7 +108,7 @@ class DesktopSessionTest : public ::testing::Test {
     return {};
   }
   PrivateBus bus;
-  QProcess xserver;
+  chimewise::testsupport::PrivateXServer xserver;
   QString display;
   chimewise::testsupport::ProgramHome h;
   std::unique_ptr<QDBusConnection> desk;

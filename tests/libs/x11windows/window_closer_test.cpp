@@ -3,13 +3,12 @@
 // drops it from the list (unless told to ignore the request).
 
 #include "support/event_wait.h"
+#include "support/private_x_server.h"
 
 #include <x11windows/window_closer.h>
 
 #include <QCoreApplication>
-#include <QProcess>
 #include <QSocketNotifier>
-#include <QStandardPaths>
 #include <gtest/gtest.h>
 
 #include <xcb/xcb.h>
@@ -21,6 +20,7 @@
 
 namespace {
 
+using chimewise::testsupport::PrivateXServer;
 using chimewise::testsupport::RunEventsFor;
 using chimewise::testsupport::RunEventsUntil;
 using Windows = QList<x11windows::WindowId>;
@@ -103,14 +103,9 @@ TEST(WindowCloserTest, FindsClosesAndWaitsForWindowsThatGoOrStay) {
   static char name[] = "x11windows-tests";
   static char* argv[] = {name, nullptr};
   QCoreApplication app(argc, argv);
-  const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
-  if (xvfb.isEmpty()) GTEST_SKIP() << "Xvfb is not installed";
-  QProcess server;  // picks a free display and writes its number to standard output
-  server.start(xvfb, {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x480x24"});
-  QByteArray number;
-  while (!number.contains('\n') && server.waitForReadyRead(15000)) number += server.readAllStandardOutput();
-  ASSERT_TRUE(number.contains('\n')) << "Xvfb gave no display";
-  const QString display = ":" + QString::fromLatin1(number.trimmed());
+  PrivateXServer server(QStringLiteral("640x480x24"));
+  if (server.display().isEmpty()) GTEST_SKIP() << "Xvfb could not be started";
+  const QString display = server.display();
   auto wm = std::make_unique<FakeWindowManager>(display);
   ASSERT_TRUE(wm->ok);
 
@@ -150,9 +145,6 @@ TEST(WindowCloserTest, FindsClosesAndWaitsForWindowsThatGoOrStay) {
   RunEventsFor(400);  // past the limits: the waits are over and stay over
   EXPECT_EQ(cancelled.calls + replaced.calls + destroyed.calls, 0);
   EXPECT_EQ(limit.calls + gone.calls, 2);
-  wm.reset();
-  server.kill();
-  server.waitForFinished(5000);
 }
 
 }  // namespace
