@@ -6,6 +6,7 @@
 #include "core/time_format.h"
 #include "data/calendar.h"
 #include "data/calendar_memo.h"
+#include "data/kept_events.h"
 #include "data/reminder_record.h"
 #include "exchange/calendar_export.h"
 #include "schedule/save_event.h"
@@ -15,6 +16,7 @@
 #include <QTimeZone>
 #include <xbase/engine.h>
 #include <icalendar/icalendar.h>
+#include <icalendar/resource_text.h>
 
 #include <algorithm>
 #include <map>
@@ -92,9 +94,41 @@ std::optional<int> ExtraNumber(const icalendar::ReadEvent& e, const char* name, 
   return std::nullopt;
 }
 
+// The alarm a reminder exported here still had to be dealt with (X-CHIMEWISE-PENDING), UTC.
+std::optional<QDateTime> PendingAlarm(const icalendar::ReadEvent& e) {
+  for (const auto& [key, value] : e.extras) {
+    if (key.compare(QLatin1String("X-CHIMEWISE-PENDING"), Qt::CaseInsensitive) != 0) continue;
+    QDateTime at = QDateTime::fromString(value.trimmed(), QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
+    if (!at.isValid()) return std::nullopt;
+    at.setTimeZone(QTimeZone::utc());
+    return at;
+  }
+  return std::nullopt;
+}
+
 QString Describe(const icalendar::ReadEvent& e) {
   const QString what = e.summary.isEmpty() ? QStringLiteral("(no summary)") : QStringLiteral("\"%1\"").arg(e.summary);
   return e.uid.isEmpty() ? what : QStringLiteral("%1 (UID %2)").arg(what, e.uid);
+}
+
+// Keeps the event a reminder was read in from (not a changed occurrence: that is a reminder of
+// its own, apart from its series), without what only an export here adds to it.
+Problem Keep(const KeptEvents& kept, const std::map<QString, QByteArray>& resources, const icalendar::ReadEvent& e,
+             const EventInput& in, const QByteArray& recordId, const QDateTime& now) {
+  const auto resource = resources.find(e.uid);
+  if (resource == resources.end() || recordId.isEmpty()) return {};
+  icalendar::EventChanges own;
+  own.removed << QStringLiteral("X-CHIMEWISE-PENDING");
+  KeptEvent k;
+  k.uid = e.uid;
+  k.resource = icalendar::PatchEvent(resource->second, own).text;
+  k.hasSynced = true;
+  k.synced = ComposeReminderRecord(in, QString());
+  k.hasUserAlarm = true;
+  k.userAlarmDate = k.synced.alarmDate;
+  k.userAlarmTime = k.synced.alarmTime;
+  k.savedAt = now;
+  return kept.Put(recordId, k);
 }
 
 }  // namespace
@@ -118,7 +152,9 @@ EventInput ReminderFromEvent(const icalendar::ReadEvent& e, const ImportOptions&
   // due at once, as the alarm was); without any the start, less the lead time.
   QDateTime remind = start.addSecs(-60LL * options.leadMinutes);
   const auto coming = std::find_if(e.alarms.begin(), e.alarms.end(), [&](const QDateTime& a) { return a >= now; });
-  if (coming != e.alarms.end())
+  if (const std::optional<QDateTime> pending = PendingAlarm(e))
+    remind = pending->toTimeZone(local);  // a reminder exported here, with the alarm it had then
+  else if (coming != e.alarms.end())
     remind = coming->toTimeZone(local);
   else if (!e.alarms.empty())
     remind = e.alarms.back().toTimeZone(local);
@@ -188,6 +224,8 @@ ImportReport CalendarImporter::Import(const QString& path, const ImportOptions& 
   }
 
   const QDateTime now = m_clock.now();
+  const KeptEvents kept(m_state.AppFolder);
+  const std::map<QString, QByteArray> resources = icalendar::ResourcesByUid(text);
   icalendar::ReadOptions readOptions;
   readOptions.now = now.toUTC();
   readOptions.maxComponents = kMaxCalendarComponents;
@@ -245,7 +283,8 @@ ImportReport CalendarImporter::Import(const QString& path, const ImportOptions& 
       byUid.erase(known);
       continue;
     }
-    if (e.past) {
+    // A reminder exported here while it still waited to be dealt with comes back waiting.
+    if (e.past && !PendingAlarm(e)) {
       skip(e.series.isEmpty() ? QStringLiteral("it is past") : QStringLiteral("every occurrence is past"));
       continue;
     }
@@ -265,6 +304,8 @@ ImportReport CalendarImporter::Import(const QString& path, const ImportOptions& 
     }
     if (!saved.problem.ok()) report.problem = saved.problem;
     ++(before ? report.updated : report.imported);
+    if (const Problem p = Keep(kept, resources, e, in, saved.recordId, now); !p.ok() && report.problem.ok())
+      report.problem = p;
     byUid[e.uid] = Stored{saved.recno, in, before && known->second.byRecordId};
   }
   if (calendar.componentsOverLimit > 0)

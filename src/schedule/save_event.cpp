@@ -8,6 +8,7 @@
 #include "core/shared_state.h"
 #include "core/time_format.h"
 #include "data/calendar.h"
+#include "data/kept_events.h"
 #include "data/reminder_record.h"
 #include "schedule/schedule_rules.h"
 
@@ -107,6 +108,10 @@ SaveResult EventSaver::SaveEvent(const EventInput& in, std::optional<qint64> edi
     s = wa->Unlock();
     if (s.ok()) s = wa->Go(static_cast<uint32_t>(recno));
   }
+  // The alarm as it stood: one that comes back unchanged from the dialog is not the user's doing
+  // (an announcement or a snooze put it there).
+  const bool alarmKept = !isNew && s.ok() && TableDate(*wa, "ALARMDATE") == record.alarmDate &&
+                         TableInt(*wa, "ALARMTIME") == record.alarmTime;
   if (s.ok()) s = WriteReminder(*wa, record);
   if (!s.ok() || !CommitRecord(*wa, &s)) {
     // Nothing half-written stays behind: the pending changes are dropped (a new record that could
@@ -117,8 +122,17 @@ SaveResult EventSaver::SaveEvent(const EventInput& in, std::optional<qint64> edi
   }
   // The reminder is saved. What fails from here on is still worth telling, but undoes nothing.
   Problem after = ProblemOf(s);
+  std::string recordId;
+  const bool identified = wa->GetString("REC_NO", &recordId).ok();
   if (const xbase::Status unlocked = wa->Unlock(); after.ok()) after = ProblemOf(unlocked);
   data::CloseTableIfOpen(m_engine, kOneTime);
+  // The alarm saved is the user's: a calendar event the reminder belongs to changes with it, never
+  // with an announcement or a snooze.
+  if (identified)
+    if (const Problem kept = KeptEvents(m_state.AppFolder)
+                                 .NoteSaved(QByteArray::fromStdString(recordId), record, !alarmKept, m_clock.now());
+        after.ok())
+      after = kept;
   if (m_viewer.ViewerOpen()) m_viewer.RefreshViewer();
 
   result.problem = m_alarms.FindNextAlarm();
@@ -127,6 +141,7 @@ SaveResult EventSaver::SaveEvent(const EventInput& in, std::optional<qint64> edi
   result.activityTimeSkipped = WallTimeSkipped(in.activityDate, record.startTime);
   result.remindTimeSkipped = WallTimeSkipped(in.remindDate, record.alarmTime);
   result.recno = recno;
+  if (identified) result.recordId = QByteArray::fromStdString(recordId);
   return result;
 }
 

@@ -4,6 +4,7 @@
 
 #include "core/problem.h"
 
+#include <QByteArray>
 #include <QDate>
 #include <QString>
 #include <QTime>
@@ -56,7 +57,8 @@ enum class SaveField { None, ActivityDate, ActivityTime, RemindDate, RemindTime,
 
 struct SaveResult {
   bool saved = false;
-  qint64 recno = 0;  // the record written
+  qint64 recno = 0;     // the record written
+  QByteArray recordId;  // its identifier (REC_NO)
   // Why nothing was saved (for the caller to tell), and which entry to put the focus on. When the
   // reminder was saved: what failed after it was stored (worth telling, but it undoes nothing).
   Problem problem;
