@@ -3,6 +3,8 @@
 // against Radicale, the phone played by a second client.
 #include "exchange/calendar_sync.h"
 
+#include "exchange/calendar_import.h"
+
 #include "alarms/alarm_service.h"
 #include "character/speaker.h"
 #include "core/clock.h"
@@ -89,6 +91,17 @@ class KeptEventsTest : public ::testing::Test {
     return found;
   }
 
+  // The reminder at `recno` (the first one) as the dialog would show it.
+  EventInput stored(qint64 recno = 1) {
+    int area = 0;
+    EventInput in;
+    if (OpenCalendar(engine, state.AppFolder, "LOOK", &area).ok() && engine.Area(area)->Go(recno).ok() &&
+        !engine.Area(area)->Deleted())
+      in = StoredReminder(*engine.Area(area));
+    data::CloseTableIfOpen(engine, "LOOK");
+    return in;
+  }
+
   QTemporaryDir dir;
   SharedState state;
   ProgramOptions options;
@@ -141,6 +154,55 @@ TEST_F(KeptEventsTest, AnnouncingAndSnoozingPutNothingAndAnEditChangesOnlyWhatWa
   };
   EXPECT_EQ(lines(after), lines(before.data));
   EXPECT_TRUE(after.contains("SUMMARY:Design review (bring slides)")) << after.constData();
+
+  // The meeting is over (17:00 here) but its reminder still waits to be dealt with: the phone's
+  // change to it is taken, not dropped as past.
+  clock.set(QDateTime(QDate(2027, 1, 5), QTime(17, 30)));
+  QByteArray renamed = after;
+  renamed.replace("SUMMARY:Design review (bring slides)", "SUMMARY:Design review: send the notes");
+  ASSERT_TRUE(caldav::Session(phone).update(href, renamed, onServer().etag).status.ok());
+  EXPECT_EQ(sync().pulledChanged, 1);
+  EXPECT_EQ(stored().activity.toStdString(), "Design review: send the notes");
+}
+
+// Changed on both sides: the later change stays in place, here as there (the other becomes the
+// conflicting copy); a moved occurrence of a series on the phone is the one announced.
+TEST_F(KeptEventsTest, TheLaterChangeWinsAndAMovedOccurrenceIsAnnounced) {
+  ASSERT_EQ(sync().pulledNew, 1);
+  const auto [recno, recordId] = reminder();
+  clock.set(QDateTime(QDate(2027, 1, 4), QTime(9, 0)));
+  EventInput mine = stored();
+  mine.activity = "Design review (mine)";
+  ASSERT_TRUE(saver.SaveEvent(mine, recno).saved);
+  // The phone's change, an hour after the one made here.
+  QByteArray theirs = onServer().data;
+  theirs.replace("SUMMARY:Design review", "SUMMARY:Design review (theirs)\r\nLAST-MODIFIED:20270104T090000Z");
+  ASSERT_TRUE(caldav::Session(phone).update(href, theirs, onServer().etag).status.ok());
+  clock.set(QDateTime(QDate(2027, 1, 4), QTime(11, 0)));
+  const SyncReport r = sync();
+  EXPECT_EQ(r.conflicts, 1) << SyncProblemText(r).toStdString();
+  EXPECT_TRUE(onServer().data.contains("SUMMARY:Design review (theirs)"));
+  EXPECT_EQ(stored(recno).activity.toStdString(), "Design review (theirs)");
+
+  // A daily stand-up at 10:00 New York; tomorrow's is moved to 12:00 on the phone.
+  const QUrl standup = phone.url.resolved(QUrl("standup.ics"));
+  ASSERT_TRUE(caldav::Session(phone)
+                  .create(standup,
+                          "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Phone//EN\r\nBEGIN:VEVENT\r\nUID:standup\r\n"
+                          "DTSTAMP:20270101T120000Z\r\nDTSTART:20270104T150000Z\r\nRRULE:FREQ=DAILY\r\n"
+                          "SUMMARY:Stand-up\r\nEND:VEVENT\r\nBEGIN:VEVENT\r\nUID:standup\r\n"
+                          "DTSTAMP:20270101T120000Z\r\nRECURRENCE-ID:20270105T150000Z\r\nDTSTART:20270105T170000Z\r\n"
+                          "SUMMARY:Stand-up\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n")
+                  .status.ok());
+  clock.set(QDateTime(QDate(2027, 1, 4), QTime(17, 0)));  // today's has gone by
+  ASSERT_EQ(sync().pulledNew, 1);
+  bool found = false;
+  for (qint64 n = 1; n <= 4; ++n)
+    if (const EventInput in = stored(n); in.activity == "Stand-up") {
+      found = true;
+      EXPECT_EQ(QDateTime(in.activityDate, in.activityTime), QDateTime(QDate(2027, 1, 5), QTime(18, 0)));
+    }
+  EXPECT_TRUE(found);
 }
 
 }  // namespace
