@@ -296,20 +296,25 @@ CalendarImporter::CalendarImporter(SharedState& state, Clock& clock, xbase::Engi
                                    AlarmService& alarms, ViewerPort& viewer)
     : m_state(state), m_clock(clock), m_engine(engine), m_speaker(speaker), m_alarms(alarms), m_viewer(viewer) {}
 
-ImportPlan CalendarImporter::Plan(const CalendarFile& file, const ImportOptions& options, ImportReport* report) {
-  KnownReminders known;
-  if (report->problem = CalendarPlaceProblem(m_state.AppFolder); !report->problem.ok()) return {};
-  int area = 0;
-  xbase::Status st = OpenCalendar(m_engine, m_state.AppFolder, kImportAlias, &area);
-  if (st.ok()) st = ReadKnownReminders(*m_engine.Area(area), &known);
-  data::CloseTableIfOpen(m_engine, kImportAlias);
-  if (!st.ok()) {
-    report->problem = ProblemOf(st);
-    return {};
-  }
-  ImportPlan plan = PlanImport(file, known, options, m_clock.now());
+void CountPlan(const ImportPlan& plan, ImportReport* report) {
   report->unchanged += plan.unchanged;
   report->updated += plan.updatedAgain;
+}
+
+Problem CalendarImporter::ReadKnown(KnownReminders* known) {
+  if (Problem place = CalendarPlaceProblem(m_state.AppFolder); !place.ok()) return place;
+  int area = 0;
+  xbase::Status st = OpenCalendar(m_engine, m_state.AppFolder, kImportAlias, &area);
+  if (st.ok()) st = ReadKnownReminders(*m_engine.Area(area), known);
+  data::CloseTableIfOpen(m_engine, kImportAlias);
+  return ProblemOf(st);
+}
+
+ImportPlan CalendarImporter::Plan(const CalendarFile& file, const ImportOptions& options, ImportReport* report) {
+  KnownReminders known;
+  if (report->problem = ReadKnown(&known); !report->problem.ok()) return {};
+  ImportPlan plan = PlanImport(file, known, options, m_clock.now());
+  CountPlan(plan, report);
   return plan;
 }
 

@@ -113,6 +113,9 @@ struct ImportPlan {
 // read from its UID before, nothing (unchanged, or skipped with the reason), or a deletion.
 ImportPlan PlanImport(const CalendarFile& file, const KnownReminders& known, const ImportOptions& options,
                       const QDateTime& now);
+// What a plan counts before anything is saved (unchanged events, events given again), added to
+// *report.
+void CountPlan(const ImportPlan& plan, ImportReport* report);
 
 class CalendarImporter {
  public:
@@ -123,7 +126,10 @@ class CalendarImporter {
   ImportReport Import(const QString& path, const ImportOptions& options);
 
   // The steps after reading, for a caller that reads on another thread and saves in slices.
-  // Plan: the reminders already there read (a problem goes to report->problem and plans nothing).
+  // Every live reminder by the UID it answers to (an ok problem when the table could be read).
+  Problem ReadKnown(KnownReminders* known);
+  // The reminders already there read and the plan made (a problem goes to report->problem and
+  // plans nothing); the plan's counts go to *report.
   ImportPlan Plan(const CalendarFile& file, const ImportOptions& options, ImportReport* report);
   // Carries out the plan's steps [from, to): deletions one by one, additions and updates saved
   // many at a time (EventSaver::SaveEvents); counts and skips go to *report. Nothing else runs:

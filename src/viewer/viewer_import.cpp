@@ -18,9 +18,21 @@ void CalendarImportRun::Start() {
   if (m_running) return;
   m_running = true;
   emit progress(0, 0);
-  m_reading = std::make_unique<OffThread<CalendarFile>>(
-      this, [path = m_path, now = m_now](const std::atomic<bool>&) { return ReadCalendarFile(path, now); },
-      [this](CalendarFile file) { read(std::move(file)); });
+  KnownReminders known;
+  if (m_report.problem = m_importer.ReadKnown(&known); !m_report.problem.ok()) {
+    m_read = true;
+    QTimer::singleShot(0, this, [this] { finish(); });
+    return;
+  }
+  m_reading = std::make_unique<OffThread<Planned>>(
+      this,
+      [path = m_path, now = m_now, options = m_options, known = std::move(known)](const std::atomic<bool>& stop) {
+        Planned p;
+        p.file = ReadCalendarFile(path, now);
+        if (p.file.error.isEmpty() && !stop) p.plan = PlanImport(p.file, known, options, now);
+        return p;
+      },
+      [this](Planned planned) { read(std::move(planned)); });
 }
 
 void CalendarImportRun::Cancel() {
@@ -31,9 +43,10 @@ void CalendarImportRun::Cancel() {
   if (!m_read) QTimer::singleShot(0, this, [this] { finish(); });
 }
 
-void CalendarImportRun::read(CalendarFile file) {
+void CalendarImportRun::read(Planned planned) {
   m_read = true;
-  m_file = std::move(file);
+  m_file = std::move(planned.file);
+  m_plan = std::move(planned.plan);
   if (m_cancelled) {
     if (!m_running) deleteLater();
     return;
@@ -43,11 +56,7 @@ void CalendarImportRun::read(CalendarFile file) {
     finish();
     return;
   }
-  m_plan = m_importer.Plan(m_file, m_options, &m_report);
-  if (!m_report.problem.ok()) {
-    finish();
-    return;
-  }
+  CountPlan(m_plan, &m_report);
   emit progress(0, static_cast<int>(m_plan.steps.size()));
   QTimer::singleShot(0, this, [this] { nextSlice(); });
 }

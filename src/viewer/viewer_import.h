@@ -1,6 +1,7 @@
 #pragma once
-// File > Import Calendar while the program runs. The file is read and parsed on a thread of its
-// own; the reminders are then saved on this thread a slice at a time, each slice under one lock,
+// File > Import Calendar while the program runs. The reminders already there are read first; the
+// file is then read, parsed and each event's fate decided on a thread of its own; the reminders are
+// then saved on this thread a slice at a time, each slice under one lock,
 // with a turn of the event loop between slices, so the reminder timer and the windows carry on
 // throughout. Cancel stops before the next slice: what was saved stays, each reminder whole.
 
@@ -45,7 +46,12 @@ class CalendarImportRun final : public QObject {
   void finished(const chimewise::ImportReport& report, bool cancelled);
 
  private:
-  void read(CalendarFile file);
+  // What the reading thread hands back: the file, and what to do with each of its events.
+  struct Planned {
+    CalendarFile file;
+    ImportPlan plan;
+  };
+  void read(Planned planned);
   void nextSlice();
   void finish();
 
@@ -53,7 +59,7 @@ class CalendarImportRun final : public QObject {
   QString m_path;
   QDateTime m_now;
   ImportOptions m_options;
-  std::unique_ptr<OffThread<CalendarFile>> m_reading;
+  std::unique_ptr<OffThread<Planned>> m_reading;
   CalendarFile m_file;
   ImportPlan m_plan;
   ImportReport m_report;
