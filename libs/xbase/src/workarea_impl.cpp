@@ -362,7 +362,7 @@ Status WorkAreaImpl::CommitLocked() {
   std::string old;
   XBASE_RETURN_IF_ERROR(dbf->ReadRecord(recno, &old));
   XBASE_RETURN_IF_ERROR(MarkDistrustedIndex());
-  if (index) XBASE_RETURN_IF_ERROR(index->BeginUpdate());
+  if (index) XBASE_RETURN_IF_ERROR(BeginIndexUpdate());
   std::string out = rec;
   for (auto& [field, text] : pending_memos) {
     const FieldRef& f = dbf->fields()[static_cast<size_t>(field)];
@@ -384,7 +384,7 @@ Status WorkAreaImpl::CommitLocked() {
   dirty = false;
   if (index) {
     XBASE_RETURN_IF_ERROR(UpdateIndex(old.data(), rec.data(), recno));
-    XBASE_RETURN_IF_ERROR(index->EndUpdate(dbf->record_count()));
+    XBASE_RETURN_IF_ERROR(EndIndexUpdate(dbf->record_count()));
     if (order > 0) {
       bool in_tag;
       ComputeKey(CurTag(), rec.data(), recno, &cur_entry.key, &in_tag);
@@ -392,6 +392,47 @@ Status WorkAreaImpl::CommitLocked() {
     }
   }
   return Status::OK();
+}
+
+Status WorkAreaImpl::BeginBatch() {
+  if (batching) return Status::InvalidArgument("a batch of writes is open already on " + alias);
+  if (mode == OpenMode::kReadOnly) return Status::InvalidArgument(alias + " is open read-only");
+  XBASE_RETURN_IF_ERROR(CommitIfDirty());
+  auto lk = std::make_unique<TableLock>(this, true);
+  XBASE_RETURN_IF_ERROR(lk->status());
+  DropBlock();
+  XBASE_RETURN_IF_ERROR(MarkDistrustedIndex());
+  if (index) {
+    // From here until EndBatch the file says it is being updated: a process that stops in
+    // between leaves an index nobody trusts before a rebuild.
+    Status s = index->BeginUpdate();
+    if (!s.ok()) {
+      DropTrust(s.WithContext("index not updated"));
+      return s;
+    }
+    index->BeginCaching();
+  }
+  batch_lock = std::move(lk);
+  batching = true;
+  return Status::OK();
+}
+
+Status WorkAreaImpl::EndBatch() {
+  if (!batching) return Status::OK();
+  Status s = CommitIfDirty();
+  batching = false;
+  if (index) {
+    Status ix = index->FlushCache();
+    if (ix.ok()) ix = index->EndUpdate(dbf->record_count());
+    index->EndCaching();
+    if (!ix.ok()) {
+      // The records are written; the index stays marked as half-updated, for a rebuild.
+      DropTrust(ix.WithContext("index not updated"));
+      if (s.ok()) s = ix;
+    }
+  }
+  batch_lock.reset();
+  return s;
 }
 
 Status WorkAreaImpl::AppendBlank() {
@@ -404,11 +445,11 @@ Status WorkAreaImpl::AppendBlank() {
   if (r == 0 || r > 0x7FFFFFF0u) return Status::InvalidArgument("table is full");
   std::string blank = dbf->BlankRecord();
   Status s = MarkDistrustedIndex();
-  if (s.ok() && index) s = index->BeginUpdate();
+  if (s.ok() && index) s = BeginIndexUpdate();
   if (s.ok()) s = dbf->WriteRecord(r, blank);
   if (s.ok()) s = dbf->WriteCount(r);
   if (s.ok() && index) s = UpdateIndex(nullptr, blank.data(), r);
-  if (s.ok() && index) s = index->EndUpdate(r);
+  if (s.ok() && index) s = EndIndexUpdate(r);
   if (!s.ok()) {
     // Take back the count and the bytes, so a failed append leaves no blank record behind
     // (a record past the count would be found again by the next open). The index was
@@ -468,7 +509,7 @@ Status WorkAreaImpl::TakeBackAppend(uint32_t r) {
     return s;
   }
   Status s = MarkDistrustedIndex();
-  if (s.ok() && index) s = index->BeginUpdate();
+  if (s.ok() && index) s = BeginIndexUpdate();
   for (size_t t = 0; s.ok() && index && t < tags.size(); ++t) {
     std::string key;
     bool in_tag = false;
@@ -479,7 +520,7 @@ Status WorkAreaImpl::TakeBackAppend(uint32_t r) {
     CutTable(r - 1);
     if (dbf->record_count() != r - 1) s = Status::IOError("taking back record " + std::to_string(r) + " of " + alias);
   }
-  if (s.ok() && index) s = index->EndUpdate(r - 1);
+  if (s.ok() && index) s = EndIndexUpdate(r - 1);
   if (!s.ok() && index) DropTrust(s.WithContext("index not updated"));
   UnlockRecord(r);
   SetEof();

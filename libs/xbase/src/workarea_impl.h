@@ -206,6 +206,16 @@ class WorkAreaImpl {
     Status status_;
   };
 
+  // Many writes under one lock (WorkArea::BeginBatch): the write lock held throughout, the
+  // index marked as being updated once and its pages kept in memory until EndBatch.
+  std::unique_ptr<TableLock> batch_lock;
+  bool batching = false;
+  Status BeginBatch();
+  Status EndBatch();
+  // An index update's start and end: around each write, or once around a batch.
+  Status BeginIndexUpdate() { return batching ? Status::OK() : index->BeginUpdate(); }
+  Status EndIndexUpdate(uint32_t count) { return batching ? Status::OK() : index->EndUpdate(count); }
+
   // Another user may have appended or rewritten: re-read the count and the index header.
   Status RefreshShared();
 
