@@ -230,8 +230,10 @@ CalendarFile ReadCalendarFile(const QString& path, const QDateTime& now) {
     return f;
   }
   f.calendar = ParseCalendar(f.text, now);
-  if (!f.calendar.error.isEmpty()) f.error = QStringLiteral("%1: %2").arg(path, f.calendar.error);
-  else f.resources = icalendar::ResourcesByUid(f.text);
+  if (!f.calendar.error.isEmpty())
+    f.error = QStringLiteral("%1: %2").arg(path, f.calendar.error);
+  else
+    f.resources = icalendar::ResourcesByUid(f.text);
   return f;
 }
 
@@ -404,8 +406,8 @@ void CalendarImporter::Apply(const CalendarFile& file, const ImportPlan& plan, s
     if (!saved[i].problem.ok()) report->problem = saved[i].problem;
     ++(written[i]->action == ImportAction::Update ? report->updated : report->imported);
     const icalendar::ReadEvent& e = file.calendar.events.at(static_cast<size_t>(written[i]->event));
-    if (const Problem p = Keep(kept, file.resources, e, written[i]->input,
-                               QByteArray::fromStdString(saved[i].recordId), m_clock.now());
+    if (const Problem p = Keep(kept, file.resources, e, written[i]->input, QByteArray::fromStdString(saved[i].recordId),
+                               m_clock.now());
         !p.ok() && report->problem.ok())
       report->problem = p;
   }

@@ -169,7 +169,9 @@ CalendarSync::CalendarSync(ReminderStore store, std::unique_ptr<CalDavPort> serv
     : m_store(store), m_kept(store.state.AppFolder), m_address(std::move(address)), m_server(std::move(server)) {}
 
 CalendarSync::~CalendarSync() {
-  // The port goes first: an answer still on its way is dropped, never delivered to a half-gone pass.
+  // A reading under way stops, and the port goes: an answer still on its way is dropped, never
+  // delivered to a half-gone pass.
+  m_parsing.reset();
   m_server.reset();
   data::CloseTableIfOpen(m_store.engine, kSyncAlias);
 }
@@ -351,27 +353,26 @@ void CalendarSync::FetchChanged() {
   m_server->fetch(m_collection, urls, [this](const caldav::Objects& o) { Then([this, o] { Fetched(o); }); });
 }
 
-void CalendarSync::Fetched(const caldav::Objects& objects) {
-  if (!objects.status.ok()) return Fail(objects.status);
-  QHash<QString, RemoteItem*> byHref;
-  for (RemoteItem& r : m_listing.items) byHref.insert(r.href, &r);
+std::vector<CalendarSync::Parsed> CalendarSync::ParseFetched(const caldav::Objects& objects,
+                                                             const ImportOptions& options, const QDateTime& now,
+                                                             const QString& timeFormat, const std::atomic<bool>& stop) {
+  std::vector<Parsed> out;
   icalendar::ReadOptions ro;
-  ro.now = m_now.toUTC();
+  ro.now = now.toUTC();
   ro.maxComponents = kMaxComponentsPerResource;
   ro.maxOccurrences = kMaxOccurrencesPerSeries;
   for (const caldav::CalendarObject& o : objects.objects) {
-    RemoteItem* r = byHref.value(o.href.toString());
-    if (!r) continue;
-    r->fetched = true;
-    r->etag = o.etag.isEmpty() ? r->etag : o.etag;
-    Incoming in;
+    if (stop.load()) break;
+    Parsed p;
+    p.href = o.href.toString();
+    p.etag = o.etag;
+    Incoming& in = p.in;
     in.data = o.data;
     const icalendar::ReadResult read = icalendar::Read(o.data, ro);
     const icalendar::ReadEvent* e = read.error.isEmpty() ? MainComponent(read) : nullptr;
     if (e) {
       in.uid = e->uid;
-      r->uid = e->uid;
-      r->modified = e->modified;
+      p.modified = e->modified;
       in.gone = e->cancelled || e->done;
       if (!e->refused.isEmpty()) {
         in.why = e->refused;
@@ -389,20 +390,54 @@ void CalendarSync::Fetched(const caldav::Objects& objects) {
       in.why = read.error.isEmpty() ? QStringLiteral("no event or to-do in it") : read.error;
     }
     if (in.event && !in.past) {
-      ReminderRecord record = ComposeReminderRecord(ReminderFromEvent(*in.event, options, m_now, nullptr, true),
-                                                    m_store.alarms.options().timeFormat);
+      ReminderRecord record =
+          ComposeReminderRecord(ReminderFromEvent(*in.event, options, now, nullptr, true), timeFormat);
       // An alarm gone by is one dealt with: as a reminder here keeps none once it has gone off.
-      if (AlarmMoment(record.alarmDate, record.alarmTime) < m_now) record.alarmDate = QDate();
-      r->fingerprint = ReminderFingerprint(record);
+      if (AlarmMoment(record.alarmDate, record.alarmTime) < now) record.alarmDate = QDate();
+      p.fingerprint = ReminderFingerprint(record);
     } else {
       // Nothing to remind of: a fingerprint no reminder has, so that a change to it still shows.
-      r->fingerprint =
+      p.fingerprint =
           QCryptographicHash::hash("not a reminder\n" + in.why.toUtf8() + '\n' + o.data, QCryptographicHash::Sha256);
     }
-    m_fetched[r->href] = std::move(in);
+    out.push_back(std::move(p));
   }
+  return out;
+}
+
+void CalendarSync::Fetched(const caldav::Objects& objects) {
+  if (!objects.status.ok()) return Fail(objects.status);
   for (const QUrl& big : objects.oversized)
     if (m_report.notes.size() < kMaxNotes) m_report.notes << big.toString() + QStringLiteral(" is too large to read");
+  const QString timeFormat = m_store.alarms.options().timeFormat;
+  if (!parseOwner || objects.objects.isEmpty()) {
+    const std::atomic<bool> never{false};
+    return TakeParsed(ParseFetched(objects, options, m_now, timeFormat, never));
+  }
+  // Calendar text from outside is read on a thread of its own: the reminders go on meanwhile.
+  m_parsing = std::make_unique<OffThread<std::vector<Parsed>>>(
+      parseOwner,
+      [objects, options = options, now = m_now, timeFormat](const std::atomic<bool>& stop) {
+        return ParseFetched(objects, options, now, timeFormat, stop);
+      },
+      [this](std::vector<Parsed> parsed) {
+        Then([this, parsed = std::move(parsed)]() mutable { TakeParsed(std::move(parsed)); });
+      });
+}
+
+void CalendarSync::TakeParsed(std::vector<Parsed> parsed) {
+  QHash<QString, RemoteItem*> byHref;
+  for (RemoteItem& r : m_listing.items) byHref.insert(r.href, &r);
+  for (Parsed& p : parsed) {
+    RemoteItem* r = byHref.value(p.href);
+    if (!r) continue;
+    r->fetched = true;
+    r->etag = p.etag.isEmpty() ? r->etag : p.etag;
+    r->uid = p.in.uid;
+    r->modified = p.modified;
+    r->fingerprint = p.fingerprint;
+    m_fetched[r->href] = std::move(p.in);
+  }
   m_plan = PlanSync(m_syncState, m_locals, m_listing, m_now);
   for (const QString& note : m_plan.notes)
     if (m_report.notes.size() < kMaxNotes) m_report.notes << note;

@@ -9,6 +9,7 @@
 // come (the program); a BlockingCalDav answers before each call returns, and the whole pass is
 // over when Start() returns (the command-line tool). Either way no event loop is turned here.
 
+#include "core/off_thread.h"
 #include "data/kept_events.h"
 #include "exchange/calendar_import.h"
 #include "exchange/sync_plan.h"
@@ -26,6 +27,7 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -143,6 +145,9 @@ class CalendarSync {
   ImportOptions options;
   // Called once the pass is over, with what it did. It may destroy this object.
   std::function<void(const SyncReport&)> finished;
+  // Set: the resources fetched are read on a thread of their own, and the pass goes on from this
+  // object's event loop (the program). Unset: on the caller's thread (the command-line tool).
+  QObject* parseOwner = nullptr;
 
   // Begins the pass (once).
   void Start();
@@ -195,6 +200,19 @@ class CalendarSync {
   void Listed(const caldav::Changes& changes);
   void FetchChanged();
   void Fetched(const caldav::Objects& objects);
+  // One resource fetched, read.
+  struct Parsed {
+    QString href;
+    QString etag;
+    Incoming in;
+    QDateTime modified;
+    QByteArray fingerprint;
+  };
+  // Reads the resources fetched; plain work on copies, for any thread (it stops early at `stop`).
+  static std::vector<Parsed> ParseFetched(const caldav::Objects& objects, const ImportOptions& options,
+                                          const QDateTime& now, const QString& timeFormat,
+                                          const std::atomic<bool>& stop);
+  void TakeParsed(std::vector<Parsed> parsed);
   void Act();
   void Acted(const SyncAction& action, const SyncOutcome& outcome);
   void ServerFailed(const SyncAction& action, const caldav::Status& status);
@@ -270,6 +288,8 @@ class CalendarSync {
   bool m_pumping = false;
   bool m_started = false;
   bool m_over = false;
+  // Destroyed before the rest: a reading under way is stopped and its thread joined.
+  std::unique_ptr<OffThread<std::vector<Parsed>>> m_parsing;
   // Last: destroyed first, so that no answer arrives while the rest goes.
   std::unique_ptr<CalDavPort> m_server;
 };

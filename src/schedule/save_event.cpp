@@ -178,8 +178,8 @@ std::vector<SaveResult> EventSaver::SaveEvents(const std::vector<EventWrite>& wr
     result.recno = recno;
     // The alarm saved is the user's: a calendar event the reminder belongs to changes with it,
     // never with an announcement or a snooze.
-    if (const Problem noted = kept.NoteSaved(QByteArray::fromStdString(result.recordId), record, !alarmKept,
-                                             m_clock.now());
+    if (const Problem noted =
+            kept.NoteSaved(QByteArray::fromStdString(result.recordId), record, !alarmKept, m_clock.now());
         result.problem.ok())
       result.problem = noted;
     result.activityTimeSkipped = WallTimeSkipped(writes[i].input.activityDate, record.startTime);
