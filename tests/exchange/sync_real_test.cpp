@@ -138,27 +138,39 @@ TEST_P(RealSyncTest, AConflictKeepsTheLaterChangeInPlaceAndTheOtherAsACopy) {
 INSTANTIATE_TEST_SUITE_P(Servers, RealSyncTest, ::testing::Values("radicale", "xandikos"),
                          [](const auto& info) { return std::string(info.param); });
 
-// A server that answers late: the pass ends at its deadline, with nothing lost and the user told.
-TEST(SyncDeadline, ASlowServerEndsThePassInTime) {
-  ScriptedHttpServer silent({.silent = true});
-  ASSERT_TRUE(silent.ready());
-  QTemporaryDir dir;
-  SharedState state;
-  state.AppFolder = dir.filePath("app");
-  CopyEmptyCalendar(state.AppFolder);
-  ProgramOptions options;
-  ManualClock clock{kStart};
-  xbase::Engine engine;
-  TranscriptSpeaker speaker;
-  NoWindows windows;
-  AlarmService alarms{state, options, clock, engine, speaker, windows, windows};
-  caldav::Settings s;
-  s.url = silent.url("/cal/");
-  s.passDeadlineMs = 500;
-  const SyncReport report = RunSync(ReminderStore{state, clock, engine, speaker, alarms, windows},
-                                    std::make_unique<BlockingCalDav>(s), s.url);
-  EXPECT_TRUE(SyncProblemText(report).startsWith("The calendar server did not answer in time")) << Told(report);
-  engine.CloseAll().IgnoreError();
+// A server that answers late, or sends the sync on to another server: the pass ends, and says why.
+TEST(SyncEnds, ASlowOrRedirectingServerEndsThePassWithItsReason) {
+  const struct {
+    ScriptedAnswer answer;
+    const char* told;
+  } cases[] = {
+      {{.silent = true}, "The calendar server did not answer in time"},
+      {{"HTTP/1.1 301 Moved\r\nLocation: http://localhost:{PORT}/cal/\r\nContent-Length: 0\r\n\r\n"},
+       "sent the sync on to another server, http://localhost:"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.told);
+    ScriptedHttpServer server(c.answer);
+    ASSERT_TRUE(server.ready());
+    QTemporaryDir dir;
+    SharedState state;
+    state.AppFolder = dir.filePath("app");
+    CopyEmptyCalendar(state.AppFolder);
+    ProgramOptions options;
+    ManualClock clock{kStart};
+    xbase::Engine engine;
+    TranscriptSpeaker speaker;
+    NoWindows windows;
+    AlarmService alarms{state, options, clock, engine, speaker, windows, windows};
+    caldav::Settings s;
+    s.url = server.url("/cal/");
+    s.passDeadlineMs = 500;
+    const SyncReport report = RunSync(ReminderStore{state, clock, engine, speaker, alarms, windows},
+                                      std::make_unique<BlockingCalDav>(s), s.url);
+    EXPECT_TRUE(SyncProblemText(report).contains(c.told)) << Told(report);
+    EXPECT_EQ(server.connections(), 1);
+    engine.CloseAll().IgnoreError();
+  }
 }
 
 }  // namespace
