@@ -851,8 +851,10 @@ void CalendarSync::ResolveConflict(const SyncAction& a) {
   if (!recno) return Acted(a, Outcome(SyncResult::Failed));
   if (FingerprintAt(*recno) != a.localFingerprint) return Acted(a, Outcome(SyncResult::PreconditionFailed));
   const std::optional<EventInput> mine = StoredAt(*recno);
-  const std::optional<EventInput> theirs = ReminderOf(a.href, nullptr, false);
   if (!mine) return Acted(a, Outcome(SyncResult::Failed));
+  // A reminder still waiting here takes the server's version even when its event is past.
+  const bool pending = mine->remindDate.isValid();
+  const std::optional<EventInput> theirs = ReminderOf(a.href, nullptr, false, pending);
   const auto finish = [this, a](SyncOutcome o) {
     return [this, a, o](std::optional<SyncedItem> copy) mutable {
       o.copy = std::move(copy);
@@ -883,7 +885,8 @@ void CalendarSync::ResolveConflict(const SyncAction& a) {
     return;
   }
   // The server's version goes over this side's; this side's becomes the copy.
-  const std::optional<EventInput> over = ReminderOf(a.href, &*mine, a.uid != RecordUid(a.recordId.toStdString()));
+  const std::optional<EventInput> over =
+      ReminderOf(a.href, &*mine, a.uid != RecordUid(a.recordId.toStdString()), pending);
   bool lasting = false;
   if (!over || !StoreReminder(*over, recno, &lasting)) return Acted(a, Outcome(SyncResult::Failed));
   KeepEvent(*recno, m_fetched[a.href].data, a.uid, true);

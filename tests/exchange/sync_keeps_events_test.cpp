@@ -67,8 +67,9 @@ TEST_P(SyncKeepsEventsTest, ASnoozeChangesNothingThereAndAnEditChangesOnlyItsSum
     const QByteArray before = phone({"get", href});
     ASSERT_TRUE(before.contains("LOCATION:")) << before.toStdString();
 
-    // (a) The alarm goes off 30 minutes before and is snoozed, as the program does it.
+    // (a) The alarm goes off 30 minutes before, is announced and is snoozed, as the program does it.
     clock.set(QDateTime(QDate(2027, 1, 12), QTime(14, 31)));
+    ASSERT_TRUE(alarms.ScanDueAlarms().ok());
     const auto [recno, in] = table().at(e.summary);
     int area = 0;
     ASSERT_TRUE(OpenCalendar(engine, state.AppFolder, "SNOOZE", &area).ok());
@@ -89,6 +90,45 @@ TEST_P(SyncKeepsEventsTest, ASnoozeChangesNothingThereAndAnEditChangesOnlyItsSum
     EXPECT_TRUE(after.contains("SUMMARY:" + QByteArray(e.summary) + " moved")) << after.toStdString();
     EXPECT_EQ(Lines(after).join(u'\n').toStdString(), Lines(before).join(u'\n').toStdString());
   }
+}
+
+// A reminder announced and still waiting here takes the phone's change though its event is past;
+// changed on both sides, the later change stays in place (a change here counts from its save); an
+// occurrence of a series moved on the phone is the one the reminder stands at.
+TEST_P(SyncKeepsEventsTest, PendingRemindersTakeChangesTheLaterChangeWinsAndMovedOccurrencesCount) {
+  const QString standup = phoneEvent("standup@phone.example", "Stand-up");  // 09:00 here on the 12th
+  const QString budget = phoneEvent("budget@phone.example", "Budget");
+  ASSERT_EQ(sync().pulledNew, 2);
+
+  clock.set(QDateTime(QDate(2027, 1, 12), QTime(10, 0)));
+  ASSERT_TRUE(alarms.ScanDueAlarms().ok());  // the stand-up is announced, and waits
+  phone({"edit", standup, "SUMMARY=Stand-up: send the notes"});
+  SyncReport r = sync();
+  EXPECT_EQ(r.pulledChanged, 1) << Told(r);
+  EXPECT_EQ(table().count("Stand-up: send the notes"), 1u) << Told(r);
+
+  // Budget changed here at 10:00, on the phone at 11:00: the phone's stays in place.
+  edit("Budget", [](EventInput& in) { in.activity = "Budget (mine)"; });
+  phone({"edit", budget, "SUMMARY=Budget (theirs)", "LAST-MODIFIED=20270112T100000Z"});
+  clock.set(QDateTime(QDate(2027, 1, 12), QTime(12, 0)));
+  r = sync();
+  EXPECT_EQ(r.conflicts, 1) << Told(r);
+  EXPECT_TRUE(phone({"get", budget}).contains("SUMMARY:Budget (theirs)"));
+  EXPECT_EQ(table().count("Budget (theirs)"), 1u);
+  EXPECT_EQ(table().count("Budget (mine) (conflicting copy)"), 1u);
+
+  // A daily 16:00 (here) review; tomorrow's moved to 18:00 on the phone.
+  phone({"create"},
+        "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Example//Phone//EN\r\nBEGIN:VEVENT\r\nUID:review\r\n"
+        "DTSTAMP:20270101T100000Z\r\nDTSTART:20270112T150000Z\r\nRRULE:FREQ=DAILY\r\nSUMMARY:Review\r\n"
+        "END:VEVENT\r\nBEGIN:VEVENT\r\nUID:review\r\nDTSTAMP:20270101T100000Z\r\n"
+        "RECURRENCE-ID:20270113T150000Z\r\nDTSTART:20270113T170000Z\r\nSUMMARY:Review\r\nEND:VEVENT\r\n"
+        "END:VCALENDAR\r\n");
+  clock.set(QDateTime(QDate(2027, 1, 12), QTime(17, 0)));  // today's has gone by
+  r = sync();
+  ASSERT_EQ(r.pulledNew, 1) << Told(r);
+  const EventInput review = table().at("Review").second;
+  EXPECT_EQ(QDateTime(review.activityDate, review.activityTime), QDateTime(QDate(2027, 1, 13), QTime(18, 0)));
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, SyncKeepsEventsTest, ::testing::Values("radicale", "xandikos"),
