@@ -342,11 +342,22 @@ Status WorkAreaImpl::UpdateIndex(const char* old_rec, const char* new_rec, uint3
   return Status::OK();
 }
 
+Status WorkAreaImpl::IndexUnindexed() {
+  const uint32_t r = unindexed;
+  unindexed = 0;
+  if (r == 0 || !index) return Status::OK();
+  std::string disk;
+  Status s = dbf->ReadRecord(r, &disk);
+  if (s.ok()) s = UpdateIndex(nullptr, disk.data(), r);
+  if (!s.ok()) DropTrust(s.WithContext("index not updated"));
+  return s;
+}
+
 Status WorkAreaImpl::Commit() {
   if (!dirty) {
     change_failed = false;
     appended_uncommitted = 0;
-    return Status::OK();
+    return IndexUnindexed();
   }
   TableLock lk(this, true);
   XBASE_RETURN_IF_ERROR(lk.status());
@@ -382,8 +393,10 @@ Status WorkAreaImpl::CommitLocked() {
   rec = std::move(out);
   pending_memos.clear();
   dirty = false;
+  const bool first = unindexed != 0 && unindexed == recno;
+  if (first) unindexed = 0;
   if (index) {
-    XBASE_RETURN_IF_ERROR(UpdateIndex(old.data(), rec.data(), recno));
+    XBASE_RETURN_IF_ERROR(UpdateIndex(first ? nullptr : old.data(), rec.data(), recno));
     XBASE_RETURN_IF_ERROR(EndIndexUpdate(dbf->record_count()));
     if (order > 0) {
       bool in_tag;
@@ -420,6 +433,7 @@ Status WorkAreaImpl::BeginBatch() {
 Status WorkAreaImpl::EndBatch() {
   if (!batching) return Status::OK();
   Status s = CommitIfDirty();
+  if (Status entered = IndexUnindexed(); s.ok()) s = entered;
   batching = false;
   if (index) {
     Status ix = index->FlushCache();
@@ -438,6 +452,7 @@ Status WorkAreaImpl::EndBatch() {
 Status WorkAreaImpl::AppendBlank() {
   if (mode == OpenMode::kReadOnly) return Status::InvalidArgument(alias + " is open read-only");
   XBASE_RETURN_IF_ERROR(CommitIfDirty());
+  XBASE_RETURN_IF_ERROR(IndexUnindexed());
   TableLock lk(this, true);
   XBASE_RETURN_IF_ERROR(lk.status());
   DropBlock();
@@ -448,7 +463,7 @@ Status WorkAreaImpl::AppendBlank() {
   if (s.ok() && index) s = BeginIndexUpdate();
   if (s.ok()) s = dbf->WriteRecord(r, blank);
   if (s.ok()) s = dbf->WriteCount(r);
-  if (s.ok() && index) s = UpdateIndex(nullptr, blank.data(), r);
+  if (s.ok() && index && !batching) s = UpdateIndex(nullptr, blank.data(), r);
   if (s.ok() && index) s = EndIndexUpdate(r);
   if (!s.ok()) {
     // Take back the count and the bytes, so a failed append leaves no blank record behind
@@ -458,6 +473,7 @@ Status WorkAreaImpl::AppendBlank() {
     if (index) DropTrust(s.WithContext("index not updated"));
     return s;
   }
+  if (batching) unindexed = r;
   XBASE_RETURN_IF_ERROR(LockRecord(r));
   recno = r;
   eof = bof = false;
@@ -508,9 +524,12 @@ Status WorkAreaImpl::TakeBackAppend(uint32_t r) {
     if (!s.ok() && index) DropTrust(s.WithContext("index not updated"));
     return s;
   }
+  // A record of this batch not entered in the index yet has no entries to take out.
+  const bool entered = unindexed != r;
+  if (!entered) unindexed = 0;
   Status s = MarkDistrustedIndex();
   if (s.ok() && index) s = BeginIndexUpdate();
-  for (size_t t = 0; s.ok() && index && t < tags.size(); ++t) {
+  for (size_t t = 0; s.ok() && index && entered && t < tags.size(); ++t) {
     std::string key;
     bool in_tag = false;
     ComputeKey(tags[t], disk.data(), r, &key, &in_tag);

@@ -210,6 +210,11 @@ class WorkAreaImpl {
   // index marked as being updated once and its pages kept in memory until EndBatch.
   std::unique_ptr<TableLock> batch_lock;
   bool batching = false;
+  // In a batch, a record appended is entered in the index at its first commit, not twice (blank
+  // and then filled). A record appended and never committed is entered as it is by the next
+  // append or commit of this area, or at the end of the batch.
+  uint32_t unindexed = 0;
+  Status IndexUnindexed();
   Status BeginBatch();
   Status EndBatch();
   // An index update's start and end: around each write, or once around a batch.
