@@ -297,6 +297,7 @@ TEST(IcalendarEvents, UnusableEndsAndAlarmsAreLeftAsideNotTheEvent) {
   } cases[] = {
       {"DTEND;TZID=Nowhere:20270706T103000\r\nBEGIN:VALARM\r\nTRIGGER;RELATED=END:-PT15M\r\nEND:VALARM\r\n", 0,
        "2027-07-06 07:15", true},
+      {"DTEND:tomorrow\r\n", 0, std::nullopt, true},
       {"DURATION:PT2H\r\nBEGIN:VALARM\r\nTRIGGER;RELATED=END:-PT15M\r\nEND:VALARM\r\n", 7200, "2027-07-06 09:15",
        false},
       {"BEGIN:VALARM\r\nTRIGGER:-P99999999W\r\nEND:VALARM\r\n", 0, std::nullopt, true},
