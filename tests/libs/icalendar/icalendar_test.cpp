@@ -103,7 +103,9 @@ TEST(IcalendarZones, RealProducersAndHostileZones) {
     const char* start;   // UTC; nullptr: refused
     const char* reason;  // part of the refusal
   } cases[] = {
-      {"google.ics", "kolkata-weekly@google.com", "2027-01-06 00:00", "2027-01-19 04:00", nullptr},  // EXDATE 12th
+      // EXDATE on the 12th, the 19th moved to 10:30 on its own (RECURRENCE-ID)
+      {"google.ics", "kolkata-weekly@google.com", "2027-01-06 00:00", "2027-01-26 04:00", nullptr},
+      {"google.ics", "kolkata-weekly@google.com/20270119T040000Z", "2027-01-06 00:00", "2027-01-19 05:00", nullptr},
       {"outlook.ics", "040000008200E00074C5B7101A82E00800000000windows", "2027-01-01 00:00", "2027-07-06 07:30",
        nullptr},
       {"outlook.ics", "040000008200E00074C5B7101A82E00800000000custom", "2027-01-01 00:00", "2027-07-06 13:30",
