@@ -160,11 +160,8 @@ EventInput ReminderFromEvent(const icalendar::ReadEvent& e, const ImportOptions&
     memo.series << QStringLiteral("X-CHIMEWISE-LEAD:%1")
                        .arg(
                            QDateTime(in.remindDate, in.remindTime).secsTo(QDateTime(in.activityDate, in.activityTime)));
-  // A timed series written in another zone than this computer's keeps that zone, so that it
-  // moves on as its organiser's clocks change, not this computer's.
-  if (!e.series.isEmpty() && !e.allDay && !e.timeZone.isEmpty() && e.timeZone.toUtf8() != local.id() &&
-      QTimeZone(e.timeZone.toUtf8()).isValid())
-    memo.series << QStringLiteral("X-CHIMEWISE-TZID:") + e.timeZone;
+  // A timed series keeps the zone it was written in on its DTSTART line, so that it moves on as
+  // its organiser's clocks change, not this computer's.
   in.memo = JoinCalendarMemo(memo);
   // The program's own fields, when the component has them; an update keeps what the reminder had.
   in.sound = ExtraNumber(e, "X-CHIMEWISE-SOUND", 0, 8).value_or(before ? before->sound : 0);
