@@ -11,6 +11,11 @@
 #include <QJsonObject>
 #include <QSaveFile>
 
+#include <cstdio>
+
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace chimewise {
 
 namespace {
@@ -81,8 +86,9 @@ std::optional<KeptEvent> KeptEvents::Get(const QByteArray& recordId) const {
   return k;
 }
 
-Problem KeptEvents::Put(const QByteArray& recordId, const KeptEvent& kept) const {
-  if (!QDir().mkpath(m_folder)) return FileProblem(m_folder, QStringLiteral("the folder cannot be made"));
+namespace {
+
+QByteArray KeptJson(const KeptEvent& kept) {
   QJsonObject o{{"uid", kept.uid}};
   // Calendar text is UTF-8 (RFC 5545); a resource too large to keep is fetched again when needed.
   if (kept.resource.size() <= kMaxKeptResourceBytes) o.insert("resource", QString::fromUtf8(kept.resource));
@@ -92,11 +98,47 @@ Problem KeptEvents::Put(const QByteArray& recordId, const KeptEvent& kept) const
     o.insert("userAlarmTime", kept.userAlarmTime);
   }
   if (kept.savedAt.isValid()) o.insert("savedAt", kept.savedAt.toUTC().toString(Qt::ISODate));
+  return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
+}  // namespace
+
+Problem KeptEvents::Put(const QByteArray& recordId, const KeptEvent& kept) const {
+  if (!QDir().mkpath(m_folder)) return FileProblem(m_folder, QStringLiteral("the folder cannot be made"));
   QSaveFile file(pathOf(recordId));
   if (!file.open(QIODevice::WriteOnly)) return FileProblem(file.fileName(), file.errorString());
-  file.write(QJsonDocument(o).toJson(QJsonDocument::Compact));
+  file.write(KeptJson(kept));
   if (!file.commit()) return FileProblem(file.fileName(), file.errorString());
   return {};
+}
+
+Problem KeptEvents::PutMany(const std::vector<std::pair<QByteArray, KeptEvent>>& many) const {
+  if (many.empty()) return {};
+  if (!QDir().mkpath(m_folder)) return FileProblem(m_folder, QStringLiteral("the folder cannot be made"));
+  Problem first;
+  for (const auto& [recordId, kept] : many) {
+    // A file there already is written beside and renamed over it: whole or as it was. A new one is
+    // written in place: cut short by a crash, it reads as nothing kept, as before it was written.
+    const QString path = pathOf(recordId);
+    const bool replacing = QFile::exists(path);
+    QFile file(replacing ? path + QStringLiteral(".new") : path);
+    const QByteArray json = KeptJson(kept);
+    bool ok = file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(json) == json.size();
+    file.close();
+    if (ok && replacing)
+      ok = std::rename(QFile::encodeName(file.fileName()).constData(), QFile::encodeName(path).constData()) == 0;
+    if (!ok) {
+      file.remove();
+      if (first.ok()) first = FileProblem(path, file.errorString());
+    }
+  }
+  // Once for all: what was renamed is on the disk before the import says it is done.
+  const int fd = ::open(QFile::encodeName(m_folder).constData(), O_RDONLY | O_DIRECTORY);
+  if (fd >= 0) {
+    ::syncfs(fd);
+    ::close(fd);
+  }
+  return first;
 }
 
 Problem KeptEvents::NoteSaved(const QByteArray& recordId, const ReminderRecord& record, bool alarmSet,

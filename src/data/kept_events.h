@@ -20,6 +20,8 @@
 #include <QString>
 
 #include <optional>
+#include <utility>
+#include <vector>
 
 namespace chimewise {
 
@@ -47,6 +49,9 @@ class KeptEvents {
   std::optional<KeptEvent> Get(const QByteArray& recordId) const;
   // Stores `kept` for the reminder, replacing what it kept.
   Problem Put(const QByteArray& recordId, const KeptEvent& kept) const;
+  // The same for many at once (an import): each file replaced whole, the disk flushed once at the
+  // end rather than once a file. The first problem is returned; the others are still written.
+  Problem PutMany(const std::vector<std::pair<QByteArray, KeptEvent>>& many) const;
   // After the reminder was saved with `record` at `at`: it changed then, and with `alarmSet` its
   // alarm is the one the user set. Only for a reminder that keeps something already.
   Problem NoteSaved(const QByteArray& recordId, const ReminderRecord& record, bool alarmSet, const QDateTime& at) const;

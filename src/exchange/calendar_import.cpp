@@ -101,12 +101,12 @@ std::optional<QDateTime> PendingAlarm(const icalendar::ReadEvent& e) {
   return std::nullopt;
 }
 
-// Keeps the event a reminder was read in from (not a changed occurrence: that is a reminder of
-// its own, apart from its series), without what only an export here adds to it.
-Problem Keep(const KeptEvents& kept, const std::map<QString, QByteArray>& resources, const icalendar::ReadEvent& e,
-             const EventInput& in, const QByteArray& recordId, const QDateTime& now) {
+// What a reminder read in keeps of its event (not a changed occurrence: that is a reminder of its
+// own, apart from its series), without what only an export here adds to it; none without one.
+std::optional<KeptEvent> Kept(const std::map<QString, QByteArray>& resources, const icalendar::ReadEvent& e,
+                              const EventInput& in, const QDateTime& now) {
   const auto resource = resources.find(e.uid);
-  if (resource == resources.end() || recordId.isEmpty()) return {};
+  if (resource == resources.end()) return std::nullopt;
   icalendar::EventChanges own;
   own.removed << QStringLiteral("X-CHIMEWISE-PENDING");
   KeptEvent k;
@@ -118,7 +118,7 @@ Problem Keep(const KeptEvents& kept, const std::map<QString, QByteArray>& resour
   k.userAlarmDate = k.synced.alarmDate;
   k.userAlarmTime = k.synced.alarmTime;
   k.savedAt = now;
-  return kept.Put(recordId, k);
+  return k;
 }
 
 QString Describe(const icalendar::ReadEvent& e) {
@@ -394,7 +394,7 @@ void CalendarImporter::Apply(const CalendarFile& file, const ImportPlan& plan, s
   if (writes.empty()) return;
   EventSaver saver(m_state, m_clock, m_engine, m_speaker, m_alarms, m_viewer);
   const std::vector<SaveResult> saved = saver.SaveEvents(writes);
-  const KeptEvents kept(m_state.AppFolder);
+  std::vector<std::pair<QByteArray, KeptEvent>> keeping;
   for (size_t i = 0; i < saved.size(); ++i) {
     if (!saved[i].saved) {
       skip(*written[i], chimewise::Describe(saved[i].problem).text);
@@ -403,11 +403,11 @@ void CalendarImporter::Apply(const CalendarFile& file, const ImportPlan& plan, s
     if (!saved[i].problem.ok()) report->problem = saved[i].problem;
     ++(written[i]->action == ImportAction::Update ? report->updated : report->imported);
     const icalendar::ReadEvent& e = file.calendar.events.at(static_cast<size_t>(written[i]->event));
-    if (const Problem p = Keep(kept, file.resources, e, written[i]->input, QByteArray::fromStdString(saved[i].recordId),
-                               m_clock.now());
-        !p.ok() && report->problem.ok())
-      report->problem = p;
+    if (std::optional<KeptEvent> k = Kept(file.resources, e, written[i]->input, m_clock.now()))
+      keeping.emplace_back(QByteArray::fromStdString(saved[i].recordId), std::move(*k));
   }
+  if (const Problem p = KeptEvents(m_state.AppFolder).PutMany(keeping); !p.ok() && report->problem.ok())
+    report->problem = p;
 }
 
 void CalendarImporter::Finish(const CalendarFile& file, const ImportPlan& plan, size_t done, ImportReport* report) {
