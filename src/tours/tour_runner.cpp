@@ -419,6 +419,8 @@ void Tour::answer(bool goOn) {
 void Tour::end() {
   if (m_ended) return;
   m_stopped = true;
+  // The wait goes first: the stop below must not look to it like the end of the words it waits for.
+  stopWaiting();
   m_ctx.character.StopAll();
   finish();
 }
@@ -439,11 +441,9 @@ void Tour::skip() {
     return;
   }
   m_skipped = true;
-  // As "Stop Talking" does: the lines queued are dropped and the wait in progress ends the tour.
-  m_ctx.state.events->EndSpeechWaits();
-  m_ctx.character.StopAll();
-  m_ctx.state.events->RequestStop();
   observe({TourEvent::Kind::Skip});
+  // At once: what is queued is dropped and nothing more of the script runs.
+  end();
 }
 
 void Tour::observe(TourEvent event) const {

@@ -158,11 +158,14 @@ TEST_P(TourRunnerStop, EndsAtTheWaitAndPutsEverythingBack) {
   runToEnd();
   ASSERT_TRUE(stopped);
   EXPECT_EQ(texts(Kind::Speak), (QStringList{"One.", "Two."}));
-  ASSERT_EQ(count(Kind::Wait), 1);
   EXPECT_EQ(count(Kind::Change), 0);
   EXPECT_EQ(count(Kind::Skip), GetParam() >= 5 ? 1 : 0);
+  // Escape and Skip end the tour where it stands, without waiting; the others at the wait.
+  ASSERT_EQ(count(Kind::Wait), GetParam() >= 5 ? 0 : 1);
   const auto wait = std::find_if(events.begin(), events.end(), [](const TourEvent& e) { return e.kind == Kind::Wait; });
-  EXPECT_FALSE(wait->goesOn);
+  if (wait != events.end()) {
+    EXPECT_FALSE(wait->goesOn);
+  }
   expectRestored();
   if (GetParam() != 4) {
     settle();
