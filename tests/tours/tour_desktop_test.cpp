@@ -2,10 +2,12 @@
 // real key and pointer events from xdotool end a tour (Escape in the toured window, Escape sent to
 // it, a click on "Skip" while the character walks and talks) and open the character's menu while
 // the Schedule Activity dialog is open.
+#include "core/settings_keys.h"
 #include "schedule/schedule_dialog.h"
 #include "schedule/schedule_fixture.h"
 #include "schedule/schedule_windows.h"
 #include "support/private_x_server.h"
+#include "tours/schedule_tour.h"
 #include "tours/tour_fixture.h"
 
 #include <QDialog>
@@ -128,14 +130,42 @@ TEST_F(TourDesktopTest, EscapeEndsTheTourInTheActiveWindowAndSentToIt) {
     ASSERT_TRUE(start());
     RunEventsFor(300);
     ASSERT_TRUE(context->busy);
+    const int lines = count(Kind::Speak);
     if (toWindow)
       Xdotool({"key", "--window", windowId(), "Escape"});
     else
       Xdotool({"key", "Escape"});
     EXPECT_TRUE(RunEventsUntil([this] { return !context->busy; }, 3000)) << (toWindow ? "sent" : "typed");
     EXPECT_EQ(count(Kind::Skip), 1);
+    EXPECT_EQ(count(Kind::Speak), lines) << "the tour went on after Escape";
     settle();
   }
+}
+
+// The Schedule Activity dialog's own tour, begun by its first opening: Escape typed into the dialog
+// ends it, and nothing more of it is said.
+TEST_F(TourDesktopTest, EscapeEndsTheScheduleDialogsOwnTour) {
+  testsupport::CalendarFolder folder(QDateTime(QDate(2026, 12, 4), QTime(10, 0)));
+  ScheduleWindows windows(folder.state, settings, prompter, folder.clock, folder.engine, *folder.saver, *folder.alarms,
+                          *host, folder.viewer, [](const QString&) {});
+  windows.setTour([this](ScheduleDialog& d) { RunScheduleTour(d, *context); });
+  settings.write(settings::ScheduleShowHelp, QStringLiteral("1"));
+  bool ended = false;
+  int linesAfter = -1;
+  windows.onShown = [&](ScheduleDialog& d) {
+    ASSERT_TRUE(RunEventsUntil([&] { return context->busy && count(Kind::Speak) > 3; }, 10000));
+    Xdotool({"windowactivate", "--sync", Number(int(d.winId()))});
+    RunEventsFor(200);
+    const int lines = count(Kind::Speak);
+    Xdotool({"key", "Escape"});
+    ended = RunEventsUntil([this] { return !context->busy; }, 3000);
+    RunEventsFor(500);
+    linesAfter = count(Kind::Speak) - lines;
+    d.reject();
+  };
+  windows.OpenSchedule(std::nullopt);
+  EXPECT_TRUE(ended);
+  EXPECT_EQ(linesAfter, 0);
 }
 
 // The pointer rests on "Skip" while the character walks between the fields and says new lines: the
