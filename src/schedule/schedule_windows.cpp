@@ -111,8 +111,8 @@ bool ScheduleWindows::OpenSchedule(std::optional<qint64> record) {
     place(*dialog);
     if (onShown) onShown(*dialog);
   });
-  // Modal to its viewer alone: the tray icon, the character and their menus (Stop Talking, Go
-  // Away, Quit) answer while it is open, and reminders are heard.
+  // Window-modal with no parent window, it blocks no other window: the tray icon, the character
+  // and their menus (Stop Talking, Go Away, Quit) answer while it is open.
   dialog->setWindowModality(Qt::WindowModal);
   {
     WaitScope wait;

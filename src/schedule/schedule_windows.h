@@ -37,10 +37,10 @@ class ScheduleWindows final : public SchedulePort {
                   std::function<void(const QString& path)> openHelp);
   ~ScheduleWindows() override;
 
-  // Shows the dialog (modal to the viewer only: the tray, the character and its menus stay in
-  // use) for a new reminder or the one at `record`. An edit whose record cannot
-  // be read tells why and opens nothing. While a dialog is open, another request only brings it to
-  // the front (and returns false).
+  // Shows the dialog (window-modal and of no parent window, so it blocks no other window: the
+  // tray, the character and their menus stay in use) for a new reminder or the one at `record`. An edit whose record
+  // cannot be read tells why and opens nothing. While a dialog is open, another request only brings it to the front
+  // (and returns false).
   bool OpenSchedule(std::optional<qint64> record) override;
   void CloseSchedule() override;
   bool ScheduleOpen() const override { return m_open; }
