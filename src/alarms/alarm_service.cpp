@@ -173,13 +173,6 @@ Problem AlarmService::ScanDueAlarms(ScanCounts* counts) {
   }
   bool somethingDue = false;
   std::uint32_t lastSaid = 0;
-  if (!due.empty() && scheduleOpen && scheduleOpen()) {
-    // The reminders are found again when the dialog closes and looks up the next alarm.
-    m_speaker.speak(kCloseScheduleFirst);
-    data::CloseTableIfOpen(m_engine, kAlarmAlias);
-    setTimer(true);
-    return {};
-  }
   Problem problem;
   for (uint32_t recno : due) {
     Problem one;

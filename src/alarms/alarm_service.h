@@ -29,9 +29,6 @@ class Clock;
 class Speaker;
 struct SharedState;
 
-inline const QString kCloseScheduleFirst =
-    QStringLiteral("You have reminders. Please close the Schedule Activity window to see them.");
-
 // A reminder the alarm scan has just announced: where it is and what it says.
 struct AnnouncedReminder {
   qint64 recno = 0;
@@ -89,9 +86,6 @@ class AlarmService {
   // repaired.
   void setDryRun(bool on) { m_dryRun = on; }
 
-  // Whether the Schedule Activity dialog is open: the scan then holds the due reminders back.
-  // Unset: it never is.
-  std::function<bool()> scheduleOpen;
   // Told of every reminder the scan announces, after its texts were queued.
   std::function<void(const AnnouncedReminder&)> announced;
 

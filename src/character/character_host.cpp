@@ -33,8 +33,6 @@ namespace chimewise {
 
 namespace {
 
-const QString kSkipLabel = QStringLiteral("Skip");
-
 QSize screenSize() {
   const QScreen* s = QGuiApplication::primaryScreen();
   return s ? s->geometry().size() : QSize(1280, 800);
@@ -97,17 +95,19 @@ bool CharacterHost::Listen() { return m_character && m_character->listen(true); 
 
 QString CharacterHost::soundFolder() const { return m_state.AppFolder + QStringLiteral("/sound"); }
 
-void CharacterHost::OfferSkip(bool on) {
-  m_offerSkip = on;
-  if (m_character) m_character->setBalloonAction(on ? kSkipLabel : QString());
+void CharacterHost::OfferChoices(const QStringList& labels) {
+  m_choices = labels;
+  if (m_character) m_character->setBalloonActions(labels);
 }
 
 void CharacterHost::SetKeepClearOfDialogs(bool on) { m_keepClear->setAllDialogs(on); }
 bool CharacterHost::keepsClearOfDialogs() const { return m_keepClear->allDialogs(); }
 
 void CharacterHost::connectEvents(agent::Character* c) {
-  connect(c, &agent::Character::balloonActionChosen, this, &CharacterHost::skipChosen);
-  c->setBalloonAction(m_offerSkip ? kSkipLabel : QString());
+  connect(c, &agent::Character::balloonActionChosen, this, [this](int index) {
+    if (index >= 0 && index < m_choices.size()) emit choiceChosen(m_choices[index]);
+  });
+  c->setBalloonActions(m_choices);
   connect(c, &agent::Character::bookmark, this, &CharacterHost::onBookmark);
   connect(c, &agent::Character::hidden, this, [this] {
     // The hide ran in the character's queue: the pauses queued behind it are still to come.

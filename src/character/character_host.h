@@ -77,8 +77,10 @@ class CharacterHost final : public QObject, public Speaker {
   void QuietCharacter();
   // Drops everything the character has queued, its running request included.
   void StopAll();
-  // Offers "Skip" at the foot of the character's balloon (kept for a character loaded later).
-  void OfferSkip(bool on);
+  // Offers choices at the foot of the character's balloon ("Skip"; "Yes" and "No"), kept for a
+  // character loaded later; empty for none. A click on one raises choiceChosen(its label).
+  void OfferChoices(const QStringList& labels);
+  QStringList offeredChoices() const { return m_choices; }
   // The character steps aside from a dialog it covers: from every dialog (on, as it starts), or
   // from message boxes alone (off: a guided tour places it beside the window it explains).
   // Switching it on looks again at once.
@@ -148,15 +150,15 @@ class CharacterHost final : public QObject, public Speaker {
   void commandChosen(const QString& name);
   // Listening failed for the first time in this run of the program.
   void listenUnavailable(const QString& reason);
-  // The user chose "Skip" in the balloon while it was offered.
-  void skipChosen();
+  // The user chose one of the choices offered in the balloon.
+  void choiceChosen(const QString& label);
 
  private:
   void connectEvents(agent::Character* c);
   // Queues a Show. Until it runs, the character counts as visible: it is on its way.
   void requestShow();
   void onBookmark(int id);
-  bool m_offerSkip = false;
+  QStringList m_choices;
   void record(const QString& text) const;
   void lookAtGoodbye();
   void finishRelease();

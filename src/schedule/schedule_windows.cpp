@@ -81,6 +81,7 @@ bool ScheduleWindows::OpenSchedule(std::optional<qint64> record) {
     dialog = owned.get();
     m_dialog = dialog;
     if (values) dialog->fill(*values);
+    if (record) m_openedWith = dialog->entry();
     dialog->adjustSize();
     place(*dialog);
   }
@@ -110,6 +111,9 @@ bool ScheduleWindows::OpenSchedule(std::optional<qint64> record) {
     place(*dialog);
     if (onShown) onShown(*dialog);
   });
+  // Window-modal with no parent window, it blocks no other window: the tray icon, the character
+  // and their menus (Stop Talking, Go Away, Quit) answer while it is open.
+  dialog->setWindowModality(Qt::WindowModal);
   {
     WaitScope wait;
     dialog->exec();
@@ -121,6 +125,7 @@ bool ScheduleWindows::OpenSchedule(std::optional<qint64> record) {
   m_reporter = &m_closedReporter;
   m_open = false;
   m_editing.reset();
+  m_openedWith.reset();
   reporter.Report(m_alarms.FindNextAlarm());
   return m_saved;
 }
@@ -153,9 +158,42 @@ void ScheduleWindows::place(ScheduleDialog& dialog) const {
   dialog.move(area.left() + pixels(at.left), area.top() + pixels(at.top));
 }
 
+EventInput ScheduleWindows::merged(const ScheduleDialog& dialog) {
+  EventInput in = dialog.entry();
+  if (!m_editing || !m_openedWith) return in;
+  Problem problem;
+  const std::optional<EventInput> stored = ReadEditEntry(m_engine, m_state.AppFolder, *m_editing, &problem);
+  // Unreadable now: the save tells why, as it would have.
+  if (!stored) return in;
+  const EventInput& was = *m_openedWith;
+  // Each part the user left as it was takes the record's value now.
+  if (in.event == was.event) in.event = stored->event;
+  // A moment the record no longer holds (no alarm left) keeps the dialog's.
+  if (in.activityDate == was.activityDate && in.activityTime == was.activityTime && stored->activityDate.isValid() &&
+      stored->activityTime.isValid()) {
+    in.activityDate = stored->activityDate;
+    in.activityTime = stored->activityTime;
+  }
+  if (in.activity == was.activity) in.activity = stored->activity;
+  if (in.memo == was.memo) in.memo = stored->memo;
+  if (in.sound == was.sound) in.sound = stored->sound;
+  if (in.remindDate == was.remindDate && in.remindTime == was.remindTime && stored->remindDate.isValid() &&
+      stored->remindTime.isValid()) {
+    in.remindDate = stored->remindDate;
+    in.remindTime = stored->remindTime;
+  }
+  if (in.sayDate == was.sayDate) in.sayDate = stored->sayDate;
+  if (in.sayTime == was.sayTime) in.sayTime = stored->sayTime;
+  if (in.countdownOn == was.countdownOn && in.countdown == was.countdown) {
+    in.countdownOn = stored->countdownOn;
+    in.countdown = stored->countdown;
+  }
+  return in;
+}
+
 void ScheduleWindows::save(ScheduleDialog& dialog) {
   m_lastSaveProblem = {};
-  const EventInput in = dialog.entry();
+  const EventInput in = merged(dialog);
   if (!AsksToRemindNow(in, m_clock.now())) {
     store(dialog, in);
     return;

@@ -1,11 +1,14 @@
 #pragma once
 // The Schedule Activity dialog as the rest of the program opens it (SchedulePort): it is created
 // when shown and destroyed when closed, placed beside an open viewer, filled from the record for
-// an edit, and saved through EventSaver. ScheduleOpen is true while it is open; every close runs
-// the next-alarm lookup, so reminders held back while it was open are found again.
+// an edit, and saved through EventSaver. ScheduleOpen is true while it is open. Reminders go on
+// being announced while it is open; an edit's save reads the record again and writes only what
+// the user changed in the dialog over it, so what was written meanwhile (a snooze, an announced
+// reminder's next alarm, a sync) is kept. Every close runs the next-alarm lookup.
 
 #include "core/ports.h"
 #include "core/problem.h"
+#include "schedule/save_event.h"
 
 #include <QPointer>
 #include <QString>
@@ -23,7 +26,6 @@ class EventSaver;
 class Prompter;
 class ScheduleDialog;
 class SettingsStore;
-struct EventInput;
 class Speaker;
 struct SharedState;
 
@@ -35,9 +37,10 @@ class ScheduleWindows final : public SchedulePort {
                   std::function<void(const QString& path)> openHelp);
   ~ScheduleWindows() override;
 
-  // Shows the dialog modally for a new reminder or the one at `record`. An edit whose record cannot
-  // be read tells why and opens nothing. While a dialog is open, another request only brings it to
-  // the front (and returns false).
+  // Shows the dialog (window-modal and of no parent window, so it blocks no other window: the
+  // tray, the character and their menus stay in use) for a new reminder or the one at `record`. An edit whose record
+  // cannot be read tells why and opens nothing. While a dialog is open, another request only brings it to the front
+  // (and returns false).
   bool OpenSchedule(std::optional<qint64> record) override;
   void CloseSchedule() override;
   bool ScheduleOpen() const override { return m_open; }
@@ -57,6 +60,8 @@ class ScheduleWindows final : public SchedulePort {
  private:
   void place(ScheduleDialog& dialog) const;
   void save(ScheduleDialog& dialog);
+  // What the dialog holds, over the record as it is stored now (see m_openedWith).
+  EventInput merged(const ScheduleDialog& dialog);
   void store(ScheduleDialog& dialog, const EventInput& in);
   void help(ScheduleDialog& dialog);
   void tellSkippedTime(const char* what, const QDate& date, const QTime& time);
@@ -75,8 +80,10 @@ class ScheduleWindows final : public SchedulePort {
   std::function<void(ScheduleDialog&)> m_tour;
   QPointer<ScheduleDialog> m_dialog;
   bool m_saved = false;
-  // The reminder the open dialog edits; none for a new one.
+  // The reminder the open dialog edits; none for a new one. And what the dialog showed for it
+  // when it opened: a save writes over the record as it is then only what differs from this.
   std::optional<qint64> m_editing;
+  std::optional<EventInput> m_openedWith;
   Problem m_lastSaveProblem;
   // Tells the problems met while a dialog is open (the one of OpenSchedule); outside it, this one.
   ProblemReporter m_closedReporter{m_prompter};

@@ -68,7 +68,11 @@ HiddenMainWindow::HiddenMainWindow(SharedState& state, ProgramOptions& options, 
   connect(&m_trayWatch, &QTimer::timeout, this, &HiddenMainWindow::lookForTray);
 }
 
-HiddenMainWindow::~HiddenMainWindow() = default;
+HiddenMainWindow::~HiddenMainWindow() {
+  // The icon goes before the menu it shows.
+  delete m_tray;
+  m_tray = nullptr;
+}
 
 bool HiddenMainWindow::load(const QStringList& characterFolders) {
   // The character: the stored one, or the first installed one, remembered from now on.
@@ -91,39 +95,42 @@ bool HiddenMainWindow::load(const QStringList& characterFolders) {
 
   if (!m_character.LoadCharacter(name + kCharacterExtension, true)) return false;
   if (m_state.events->closing()) return false;
-  // The first start's introduction, begun as the character loaded, runs on from the event loop:
-  // the timer and the boxes below wait for its end, as they wait for the character to load.
+  startRunning();
+  if (m_state.events->closing()) return false;
+  // The first start's introduction, begun as the character loaded, runs on from the event loop
+  // with the tray and the timer; the start-up's questions wait for its end.
   if (m_afterTours)
-    m_afterTours([this] { finishLoad(); });
+    m_afterTours([this] { askAtStart(); });
   else
-    finishLoad();
+    askAtStart();
   return !m_state.events->closing();
 }
 
-void HiddenMainWindow::finishLoad() {
-  if (m_state.events->closing()) return;
+void HiddenMainWindow::startRunning() {
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     const QRect g = screen->geometry();
     move(g.width() - width(), g.height() - height());
   }
   showTrayIcon();
 
-  const bool repair = m_routines.IndexNeedsRebuild();
-  if (repair) m_routines.RebuildDatabase();
+  m_repairedAtStart = m_routines.IndexNeedsRebuild();
+  if (m_repairedAtStart) m_routines.RebuildDatabase();
 
   m_routines.FindNextAlarm();
   m_timer1.start(kTimerInterval);
   m_routines.ScheduleNextAnnouncement(-1);
   m_routines.ScheduleNextMailCheck(-1);
-  if (m_state.events->closing()) return;
+}
 
+void HiddenMainWindow::askAtStart() {
+  if (m_state.events->closing()) return;
   // Only now, with the timer running, may anything wait for the user: a reminder due meanwhile
   // is announced while a box is open.
   if (!m_inTray && !m_toldNoTray) {
     m_toldNoTray = true;
     m_prompter.notice(kNoTrayText, kNoTrayTitle, PromptIcon::Information);
   }
-  if (!repair) optimizePrompt();
+  if (!m_repairedAtStart) optimizePrompt();
 }
 
 void HiddenMainWindow::optimizePrompt() {
@@ -143,14 +150,14 @@ void HiddenMainWindow::optimizePrompt() {
 void HiddenMainWindow::showTrayIcon() {
   if (!m_tray) {
     m_tray = new QSystemTrayIcon(QIcon(QStringLiteral(":/icons/olm-chimewise.svg")), this);
-    m_trayMenu = new QMenu(this);
+    m_trayMenu = std::make_unique<QMenu>();
     if (m_commands) {
       FillTrayMenu(*m_trayMenu, *m_commands);
     } else {
       QAction* quitAction = m_trayMenu->addAction(QStringLiteral("&Quit Olm Chimewise"));
       connect(quitAction, &QAction::triggered, this, &HiddenMainWindow::quit);
     }
-    m_tray->setContextMenu(m_trayMenu);
+    m_tray->setContextMenu(m_trayMenu.get());
     // Exported over D-Bus (a StatusNotifier host), the menu's captions are read by dbusmenu rules.
     if (statusNotifierTray()) UseExportedMenuCaptions(*m_trayMenu);
     m_tray->setToolTip(kTrayToolTip);
@@ -215,7 +222,11 @@ void HiddenMainWindow::tick() {
     m_routines.ScheduleNextAnnouncement(-1);
   if (m_state.events->closing()) return;
   // The announcement may have spoken for a while: look at the alarms as they are now.
-  if (DecideTick(inputs(), m_clock.now()).scanAlarms) m_routines.ScanDueAlarms();
+  if (DecideTick(inputs(), m_clock.now()).scanAlarms) {
+    if (m_beforeAlarmScan) m_beforeAlarmScan();
+    if (m_state.events->closing()) return;
+    m_routines.ScanDueAlarms();
+  }
   if (m_state.events->closing()) return;
   if (DecideTick(inputs(), m_clock.now()).checkMail) m_routines.CheckMailAutomatically();
 }

@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QMenu;
@@ -104,14 +105,17 @@ class HiddenMainWindow : public QWidget {
   // Asks whether the desktop has a system tray (QSystemTrayIcon's answer unless replaced).
   void setTrayAvailability(std::function<bool()> available) { m_trayAvailable = std::move(available); }
   // Puts work off until no guided tour runs (the first start's introduction, begun while the
-  // character loads); unset, the work runs at once.
+  // character loads): the start-up's questions wait for it, the tray and the timer do not. Unset,
+  // the work runs at once.
   void setAfterTours(std::function<void(std::function<void()>)> defer) { m_afterTours = std::move(defer); }
+  // Called by a tick that finds an alarm due, before the scan announces it (a tour stands aside).
+  void setBeforeAlarmScan(std::function<void()> before) { m_beforeAlarmScan = std::move(before); }
 
   QTimer& timer1() { return m_timer1; }
   // How often a program started without a tray looks for one that appeared since.
   void setTrayWatchInterval(int ms) { m_trayWatch.setInterval(ms); }
   QSystemTrayIcon* trayIcon() const { return m_tray; }
-  QMenu* trayMenu() const { return m_trayMenu; }
+  QMenu* trayMenu() const { return m_trayMenu.get(); }
   // Whether the icon sits with a StatusNotifier host (its menu exported over D-Bus) rather than
   // in an X11 tray.
   bool statusNotifierTray() const;
@@ -127,8 +131,10 @@ class HiddenMainWindow : public QWidget {
  private:
   void finishUnload();
   void optimizePrompt();
-  // The rest of the load once the character is there: the window, the tray, the timer, the boxes.
-  void finishLoad();
+  // The rest of the load once the character is there: the window, the tray, the timer.
+  void startRunning();
+  // The start-up's questions (no tray, optimize), once no tour runs.
+  void askAtStart();
   void showTrayIcon();
   void lookForTray();
   void closeOpenBoxes();
@@ -146,10 +152,13 @@ class HiddenMainWindow : public QWidget {
   QTimer m_timer1;
   QTimer m_trayWatch;
   QSystemTrayIcon* m_tray = nullptr;
-  QMenu* m_trayMenu = nullptr;
+  // Of no parent: it opens while the main window is disabled (a tour, a check for updates).
+  std::unique_ptr<QMenu> m_trayMenu;
   ProgramCommands* m_commands = nullptr;
   std::function<bool()> m_trayAvailable;
   std::function<void(std::function<void()>)> m_afterTours;
+  std::function<void()> m_beforeAlarmScan;
+  bool m_repairedAtStart = false;
   bool m_inTray = false;
   bool m_toldNoTray = false;
   bool m_unloaded = false;

@@ -80,7 +80,6 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   viewerHooks.update = [this] { CheckForUpdate(); };
   viewerHooks.tutorial = [this] { RunIntroduction(*m_tours, OpenViewerOf(*m_viewer)); };
   viewerHooks.openDocument = [this](const QString& page) { OpenDocument(page); };
-  m_alarms->scheduleOpen = [this] { return ScheduleOpen(); };
   m_viewer = std::make_unique<ViewerWindows>(state, settings, prompter, clock, m_engine, *m_alarms, *m_character, *this,
                                              *this, std::move(viewerHooks));
   if (m_setup.notificationBus) {
@@ -113,12 +112,15 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
     if (!told.isEmpty()) qInfo("calendar sync: %s", qUtf8Printable(told));
     if (report.changedHere() && ViewerOpen()) m_viewer->RefreshViewer();
   });
-  m_tours = std::make_unique<TourContext>(TourContext{state, m_options, settings, *m_character, *this, clock});
-  // The first start's introduction runs while the character loads, before the timer first starts.
-  m_tours->timerRunning = [this] { return m_mainWindow->timer1().isActive(); };
+  m_tours = std::make_unique<TourContext>(TourContext{state, m_options, settings, *m_character, clock});
+  m_tours->installed = [this](const QString& program) {
+    return !FindSiblingProgram(m_state.AppFolder, program).isEmpty();
+  };
   m_tours->mainWindow = m_mainWindow.get();
-  // The start goes on once the first start's introduction has ended.
+  // The start-up's questions wait for the first start's introduction; the timer does not.
   m_mainWindow->setAfterTours([this](std::function<void()> work) { RunWhenNoTourRuns(*m_tours, std::move(work)); });
+  // A reminder falling due is heard at once: a tour stands aside for it.
+  m_mainWindow->setBeforeAlarmScan([this] { InterruptTour(*m_tours); });
   m_schedule->setTour([this](ScheduleDialog& dialog) { RunScheduleTour(dialog, *m_tours); });
   m_character->introductionTour = [this] { RunIntroduction(*m_tours, OpenViewerOf(*m_viewer)); };
   OptionsHooks optionsHooks;
@@ -138,8 +140,12 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   optionsHooks.runTour = [this](OptionsDialog& dialog, int section) { RunOptionsTour(dialog, section, *m_tours); };
   m_optionsWindows = std::make_unique<OptionsWindows>(OptionsContext{
       state, m_options, settings, prompter, clock, *m_character, m_setup.characterFolders, std::move(optionsHooks)});
-  m_commands = std::make_unique<ProgramCommands>(state, settings, *m_character, *this, *this, *this, features(),
-                                                 [this] { m_mainWindow->quit(); });
+  // Quit ends a tour first: nothing of it is said or waited for any more.
+  m_commands =
+      std::make_unique<ProgramCommands>(state, settings, *m_character, *this, *this, *this, features(), [this] {
+        EndTour(*m_tours);
+        m_mainWindow->quit();
+      });
   m_mainWindow->setCommands(m_commands.get());
   m_character->commandAvailable = [this](const QString& name) {
     const auto command = CharacterCommandFor(name);
@@ -158,7 +164,6 @@ Program::~Program() {
   // Announcements made during the teardown (none are expected) reach no notification any more.
   if (m_alarms) {
     m_alarms->announced = nullptr;
-    m_alarms->scheduleOpen = nullptr;
   }
   // The update check goes first: one still running at shutdown (aborted, its transfer not yet
   // given up) must not reach, through its hooks, the parts destroyed before it. Its destructor

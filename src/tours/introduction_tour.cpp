@@ -5,6 +5,7 @@
 #include "core/clock.h"
 #include "core/program_options.h"
 #include "core/shared_state.h"
+#include "extras/programs.h"
 #include "viewer/viewer_windows.h"
 
 #include <QAbstractButton>
@@ -46,6 +47,10 @@ ViewerOpener OpenViewerOf(ViewerWindows& viewers) {
 
 TourScript IntroductionScript(const QString& name, const ViewerOpener& openViewer, const TourContext& context) {
   ScriptWriter t;
+  // What is said of the programs beside this one only while they are there.
+  const auto installed = [&context](const QString& program) { return context.installed && context.installed(program); };
+  const bool jesterbox = installed(kJesterboxProgram);
+  const bool mailcaster = installed(kMailcasterProgram);
 
   // The greeting.
   t.toLowerRightCorner();
@@ -101,7 +106,8 @@ TourScript IntroductionScript(const QString& name, const ViewerOpener& openViewe
   t.wait();
   t.popup();
   t.speak(T("This menu gives you access to all my functions."));
-  t.speak(T("The Jesterbox and Quotes entry starts our companion program of jokes and quotes, when you have it."));
+  if (jesterbox) t.speak(T("The Jesterbox and Quotes entry starts our companion program of jokes and quotes."));
+  if (mailcaster) t.speak(T("Create Mailcaster starts our companion program that makes talking e-mail."));
   t.speak(T("To hear a joke or quote at anytime click on Tell a Joke or Quote."));
   t.speak(T(R"(When you want to set a reminder just click on the "Reminder Viewer" option.)"));
   t.wait();
@@ -109,11 +115,15 @@ TourScript IntroductionScript(const QString& name, const ViewerOpener& openViewe
 
   // Jokes and quotes.
   t.play(T("Read"));
-  t.speak(T("The companion program holds a great many more jokes, and quotes from famous people of every age."));
-  t.speak(T("You'll find our programs both fun and educational."));
+  if (jesterbox) {
+    t.speak(T("The companion program holds a great many more jokes, and quotes from famous people of every age."));
+    t.speak(T("You'll find our programs both fun and educational."));
+  }
   t.play(T("ReadReturn"));
-  t.speak(T("You can also keep your own jokes and quotes in it."));
-  t.speak(T("Then I can tell them to you whenever you like."));
+  if (jesterbox) {
+    t.speak(T("You can also keep your own jokes and quotes in it."));
+    t.speak(T("Then I can tell them to you whenever you like."));
+  }
   t.speak(T("You can customize what I say, how I say it and even the movements I make."));
   t.wait();
 
@@ -128,8 +138,10 @@ TourScript IntroductionScript(const QString& name, const ViewerOpener& openViewe
   t.speak(T(R"(\spd=160\So sit back and relax while I read your letter, book report, or essay.)"));
   t.speak(T("Students will find the quotes a good start for a report."));
   t.speak(T("And a good joke makes a fine break from homework."));
-  t.speak(T("We hope our programs bring you a lot of joy."));
-  t.speak(T("You can get help from each program by clicking on the help menu from those programs."));
+  if (jesterbox || mailcaster) {
+    t.speak(T("We hope our programs bring you a lot of joy."));
+    t.speak(T("You can get help from each program by clicking on the help menu from those programs."));
+  }
   t.play(T("Congratulate"));
   t.speak(T("Enjoy!"));
   t.wait();

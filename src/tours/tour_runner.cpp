@@ -95,6 +95,14 @@ bool StartTour(TourContext& context, TourKind kind, QWidget* window, TourScript 
   return true;
 }
 
+void InterruptTour(TourContext& context) {
+  if (context.busy && context.running) context.running->interrupt();
+}
+
+void EndTour(TourContext& context) {
+  if (context.busy && context.running) context.running->end();
+}
+
 void RunWhenNoTourRuns(TourContext& context, std::function<void()> work) {
   if (!work) return;
   if (!context.busy) {
@@ -120,8 +128,8 @@ void Tour::open(QWidget* window) {
   // box still makes it step aside.
   host.SetKeepClearOfDialogs(false);
   // 0. The user can end it at once: "Skip" in the balloon, or Escape.
-  host.OfferSkip(true);
-  connect(&host, &CharacterHost::skipChosen, m_watch.get(), [this] { skip(); });
+  host.OfferChoices({kSkipChoice});
+  connect(&host, &CharacterHost::choiceChosen, m_watch.get(), [this](const QString& label) { onChoice(label); });
 
   // 1. The character's own sounds are part of the show.
   m_effectsWereOn = host.soundEffectsOn() || !host.character();
@@ -131,9 +139,7 @@ void Tour::open(QWidget* window) {
   // 3. The dialog starts its tour by itself only once.
   if (m_kind == TourKind::Schedule) m_ctx.settings.write(settings::ScheduleShowHelp, QStringLiteral("0"));
   if (m_kind == TourKind::Options) m_ctx.settings.write(settings::OptionsShowHelp, QStringLiteral("0"));
-  // 4. No reminder, announcement or mail check comes in between.
-  m_timerWasRunning = !m_ctx.timerRunning || m_ctx.timerRunning();
-  m_ctx.timer.SetTimerEnabled(false);
+  // 4. The main timer runs on: a reminder that falls due interrupts the tour (InterruptTour).
   // 5, 6. The user cannot type into the window or close it while the character works in it; it
   // stands in the middle of its screen.
   if (agent::Character* c = host.character()) {
@@ -265,6 +271,20 @@ void Tour::stopWaiting() {
 
 void Tour::endWait() {
   stopWaiting();
+  if (m_paused) {
+    // The reminder has been said: the question, unless the user stopped or hid the character.
+    m_paused = false;
+    const bool stop = m_ctx.state.events->stopRequested() || m_ctx.state.events->closing() ||
+                      !m_ctx.character.visible() || m_windowGone;
+    if (m_ctx.state.events->stopRequested()) m_ctx.state.events->ClearStop();
+    if (!stop) {
+      askToGoOn();
+      return;
+    }
+    m_stopped = true;
+    finish();
+    return;
+  }
   bool goesOn = !m_windowGone;
   if (goesOn && (m_ctx.state.events->stopRequested() || m_ctx.state.events->closing())) goesOn = false;
   if (goesOn) goesOn = m_ctx.character.visible();
@@ -274,15 +294,19 @@ void Tour::endWait() {
   TourEvent e{TourEvent::Kind::Wait};
   e.goesOn = goesOn;
   observe(e);
-  if (goesOn)
+  if (goesOn) {
+    m_partStart = m_next;
     advance();
-  else
+  } else {
     finish();
+  }
 }
 
 void Tour::finish() {
   if (m_ended) return;
   m_ended = true;
+  m_paused = false;
+  m_asking = false;
   stopWaiting();
   CharacterHost& host = m_ctx.character;
   // The script's own clean-up (the fields it filled in), then a button is always released, even
@@ -305,9 +329,8 @@ void Tour::finish() {
       c->moveTo(m_characterAt.x(), m_characterAt.y());
     }
   }
-  if (m_timerWasRunning) m_ctx.timer.SetTimerEnabled(true);
   if (!m_effectsWereOn) host.SetSoundEffects(false);
-  host.OfferSkip(false);
+  host.OfferChoices({});
   // A skip that no wait of the tour took is not meant for whatever waits next.
   if (m_skipped) m_ctx.state.events->ClearStop();
   host.SetKeepClearOfDialogs(true);
@@ -321,14 +344,106 @@ void Tour::finish() {
   deleteLater();
 }
 
+void Tour::onChoice(const QString& label) {
+  if (m_ended) return;
+  if (m_asking && (label == kYesChoice || label == kNoChoice))
+    answer(label == kYesChoice);
+  else if (!m_asking && label == kSkipChoice)
+    skip();
+}
+
+void Tour::interrupt() {
+  if (m_ended) return;
+  observe({TourEvent::Kind::Pause});
+  if (m_kind != TourKind::Introduction) {
+    end();
+    return;
+  }
+  // A further reminder while one is said: the wait is begun again, after it.
+  if (m_paused) {
+    stopWaiting();
+    QTimer::singleShot(0, this, [this] {
+      if (!m_ended && m_paused) beginWait();
+    });
+    return;
+  }
+  // What the tour was saying goes; the reminder queued after this is said on its own.
+  stopWaiting();
+  m_asking = false;
+  releaseButtons();
+  closePopup();
+  m_ctx.character.OfferChoices({kSkipChoice});
+  m_ctx.character.StopAll();
+  m_next = m_partStart;
+  m_paused = true;
+  // Once the reminder has been queued, the tour waits for its end.
+  QTimer::singleShot(0, this, [this] {
+    if (!m_ended && m_paused) beginWait();
+  });
+}
+
+void Tour::askToGoOn() {
+  m_asking = true;
+  CharacterHost& host = m_ctx.character;
+  host.OfferChoices({kYesChoice, kNoChoice});
+  host.show();
+  host.speak(kGoOnQuestion);
+  observe({TourEvent::Kind::Speak, kGoOnQuestion});
+  // Unanswered, the introduction ends in the end.
+  const int wait = ++m_waitCount;
+  auto* waiting = new QObject(this);
+  m_waiting = waiting;
+  auto* deadline = new QTimer(waiting);
+  deadline->setSingleShot(true);
+  connect(deadline, &QTimer::timeout, waiting, [this, wait] {
+    if (wait == m_waitCount && m_asking) answer(false);
+  });
+  deadline->start(kGoOnAnswerMs);
+}
+
+void Tour::answer(bool goOn) {
+  if (!m_asking) return;
+  m_asking = false;
+  stopWaiting();
+  TourEvent e{TourEvent::Kind::Answer};
+  e.goesOn = goOn;
+  observe(e);
+  if (!goOn) {
+    end();
+    return;
+  }
+  m_ctx.character.OfferChoices({kSkipChoice});
+  advance();
+}
+
+void Tour::end() {
+  if (m_ended) return;
+  m_stopped = true;
+  // The wait goes first: the stop below must not look to it like the end of the words it waits for.
+  stopWaiting();
+  m_ctx.character.StopAll();
+  finish();
+}
+
 void Tour::skip() {
   if (m_ended || m_stopped || m_skipped) return;
+  // While a reminder is said, the tour ends and leaves it to be heard; while the question waits,
+  // Escape is "No".
+  if (m_paused || m_asking) {
+    m_skipped = true;
+    observe({TourEvent::Kind::Skip});
+    if (m_asking) {
+      answer(false);
+      return;
+    }
+    m_paused = false;
+    finish();
+    return;
+  }
   m_skipped = true;
-  // As "Stop Talking" does: the lines queued are dropped and the wait in progress ends the tour.
-  m_ctx.state.events->EndSpeechWaits();
-  m_ctx.character.StopAll();
-  m_ctx.state.events->RequestStop();
   observe({TourEvent::Kind::Skip});
+  // At once: what is queued is dropped and nothing more of the script runs.
+  end();
 }
 
 void Tour::observe(TourEvent event) const {

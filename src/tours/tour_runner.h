@@ -16,10 +16,12 @@
 // loop of its own. A wait ends the tour when the user asked the character to stop ("NoTalk"), hid
 // it ("GoAway"), the program is closing, or a window the tour walks through was closed. While a
 // tour runs, the character stands where the script puts it, in front of the toured window too
-// (only a message box still makes it step aside). However the tour ends, the ending runs: the
-// script's own clean-up first, a button shown pressed is released, the windows are enabled again,
-// the character goes back where it stood and keeps clear of every dialog again, the main timer
-// runs again and the sound effects are as they were. The running tour belongs to its context: a
+// (only a message box still makes it step aside). The main timer runs on: a reminder that falls
+// due interrupts the tour (InterruptTour) and is heard at once; the introduction then asks whether
+// to go on (Yes goes on with the part it was in), the other tours end. However the tour ends, the
+// ending runs: the script's own clean-up first, a button shown pressed is released, the windows
+// are enabled again, the character goes back where it stood and keeps clear of every dialog
+// again, and the sound effects are as they were. The running tour belongs to its context: a
 // context destroyed under it (the program ending) ends it.
 
 #include <QObject>
@@ -42,7 +44,6 @@ namespace chimewise {
 
 class CharacterHost;
 class Clock;
-class MainTimerPort;
 class SettingsStore;
 class Tour;
 struct ProgramOptions;
@@ -63,6 +64,8 @@ struct TourEvent {
     Release,  // and released
     Popup,    // the character's menu opened at its position
     Skip,     // the user skipped the rest (Escape, or "Skip" in the balloon)
+    Pause,    // a reminder fell due: the tour stands aside for it
+    Answer,   // the answer to "go on?" (goesOn)
   };
   Kind kind = Kind::Speak;
   QString text;
@@ -80,11 +83,10 @@ struct TourContext {
   const ProgramOptions& options;
   SettingsStore& settings;
   CharacterHost& character;
-  MainTimerPort& timer;
   const Clock& clock;
-  // Whether the main timer runs now. When set, a tour that found the timer stopped (a tour started
-  // inside the alarm scan's wait) leaves it stopped; unset, every tour starts it again at its end.
-  std::function<bool()> timerRunning;
+  // Whether a program beside this one is installed (by its file name): the introduction leaves
+  // out what it would say about one that is not. Unset: none is.
+  std::function<bool(const QString& program)> installed;
   // The program's own main window, disabled while the introduction runs; may be null.
   QPointer<QWidget> mainWindow;
   // Called with every step as it is carried out.
@@ -101,6 +103,15 @@ struct TourContext {
 };
 
 enum class TourKind { Schedule, Options, Introduction };
+
+// What the balloon offers during a tour, and the question after a reminder interrupted the
+// introduction.
+inline const QString kSkipChoice = QStringLiteral("Skip");
+inline const QString kYesChoice = QStringLiteral("Yes");
+inline const QString kNoChoice = QStringLiteral("No");
+inline const QString kGoOnQuestion = QStringLiteral("Shall I go on with the introduction?");
+// How long the question waits for an answer before the introduction ends.
+inline constexpr int kGoOnAnswerMs = 120000;
 
 // One step of a tour script. Controls are looked for when the step runs, so a page or a window
 // opened by an earlier step can be pointed at; a step whose control is not there (or whose window
@@ -183,6 +194,14 @@ bool StartTour(TourContext& context, TourKind kind, QWidget* window, TourScript 
 // Runs `work` now when no tour runs, else once the running tour has ended.
 void RunWhenNoTourRuns(TourContext& context, std::function<void()> work);
 
+// A reminder falls due and is about to be announced: the running tour stops talking now. The
+// introduction waits until the character has said what is queued after this (the reminder), then
+// asks kGoOnQuestion with Yes and No in the balloon; the other tours end here.
+void InterruptTour(TourContext& context);
+
+// Ends the running tour now (its ending runs); nothing when none runs. Quit does this first.
+void EndTour(TourContext& context);
+
 // The tour as it runs: carries out its steps up to each wait and goes on when the wait ends.
 // Made by StartTour and owned by the context; deleted under a tour still running, it runs the
 // ending there.
@@ -200,6 +219,8 @@ class Tour final : public QObject {
     QPoint at;
   };
   friend bool StartTour(TourContext&, TourKind, QWidget*, TourScript, std::function<void()>);
+  friend void InterruptTour(TourContext&);
+  friend void EndTour(TourContext&);
 
   void open(QWidget* window);
   void advance();
@@ -213,6 +234,14 @@ class Tour final : public QObject {
   // Ends the tour as "Stop Talking" does: what is queued is dropped and the wait in progress (or
   // the next one) ends the tour. Escape and the balloon's "Skip" call it.
   void skip();
+  // A reminder came: see InterruptTour.
+  void interrupt();
+  // Asks whether to go on, and acts on the answer.
+  void askToGoOn();
+  void answer(bool goOn);
+  void onChoice(const QString& label);
+  // Ends the tour now, as stopped.
+  void end();
 
   void observe(TourEvent event) const;
   void moveCharacter(QPoint at, const QRect& target, const QRect& screen);
@@ -240,7 +269,11 @@ class Tour final : public QObject {
   bool m_stopped = false;
   bool m_windowGone = false;
   bool m_effectsWereOn = true;
-  bool m_timerWasRunning = true;
+  // A reminder interrupted the tour: its words are awaited (paused), then the question (asking).
+  bool m_paused = false;
+  bool m_asking = false;
+  // Where the part of the script in progress began: the introduction goes on from there.
+  std::size_t m_partStart = 0;
   bool m_popupOpen = false;
   bool m_skipped = false;
   QPoint m_characterAt;

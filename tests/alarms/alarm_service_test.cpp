@@ -285,19 +285,6 @@ TEST_F(AlarmServiceTest, ScanAnnouncesDueRemindersInAlarmOrderThenShowsTheViewer
   EXPECT_EQ(alarms->nextAlarm(), at(10, 6));  // the late ones come back after the wait time
 }
 
-TEST_F(AlarmServiceTest, ScanWaitsWhileTheScheduleDialogIsOpen) {
-  add("Due", QTime(10, 0), QTime(10, 0));
-  alarms->scheduleOpen = [] { return true; };
-  events.clear();
-  EXPECT_TRUE(alarms->ScanDueAlarms().ok());
-  EXPECT_EQ(speaker.lines, QStringList{"Speak: " + kCloseScheduleFirst});
-  EXPECT_EQ(alarms->nextAlarm(), std::nullopt);  // found again when the dialog closes
-  EXPECT_EQ(events, (QStringList{"timer off", "timer on"}));
-  alarms->scheduleOpen = [] { return false; };
-  EXPECT_TRUE(alarms->FindNextAlarm().ok());
-  EXPECT_EQ(alarms->nextAlarm(), at(10, 0));
-}
-
 // Snoozed by its record identifier: found again after a pack moved it, left alone once deleted.
 TEST_F(AlarmServiceTest, AnAnnouncedReminderIsSnoozedByItsIdAlsoAfterAPackMovedIt) {
   double fraction = 0.1;

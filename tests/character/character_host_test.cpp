@@ -132,6 +132,11 @@ TEST_F(CharacterHostTest, LoadAppliesTheSettingsAndTheCommandsFollowTheCharacter
         << cmd.name.toStdString();
   c->showPopupMenu(0, 0);
   ASSERT_NE(c->popupMenu(), nullptr);
+  // The table's rules divide the menu with lines, never with rows of their own.
+  QStringList rows;
+  for (QAction* a : c->popupMenu()->actions()) rows << (a->isSeparator() ? "-" : a->data().toString());
+  EXPECT_EQ(rows.mid(0, 4), (QStringList{"NoTalk", "Listen", "-", "LoadJoke"}));
+  EXPECT_EQ(rows.count("-"), 3);
   for (QAction* a : c->popupMenu()->actions())
     if (a->data().toString() == "Time") a->trigger();
   EXPECT_EQ(chosen, QStringList{"Time"});

@@ -11,6 +11,7 @@
 #include <agent/character.h>
 #include <agent/clock.h>
 
+#include <QDialog>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QScreen>
@@ -53,6 +54,68 @@ TEST(KeepClear, AMessageBoxShownOverTheCharacterIsClearedAtOnceEvenMidSpeech) {
   EXPECT_GT(c->queuedRequests(), 0) << "the speech ended before the box was cleared";
   EXPECT_TRUE(area.contains(drawn));
   EXPECT_TRUE(drawn.adjusted(-1, -1, 1, 1).intersects(box.frameGeometry())) << "wandered off";
+}
+
+}  // namespace
+
+namespace {
+
+// Which windows are kept clear: every dialog (a plain one such as Schedule Activity too), or during
+// a tour message boxes alone; two dialogs side by side are both cleared, on the screen.
+TEST(KeepClear, EveryDialogOrDuringATourMessageBoxesAloneAndBothOfTwo) {
+  testsupport::EnsureQtApp();
+  QTemporaryDir dir;
+  SharedState state;
+  SettingsStore settings{dir.filePath("settings.ini")};
+  ScriptedPrompter prompter;
+  agent::ManualClock clock;
+  QTimer pump;
+  auto host = testsupport::FastCharacterHost(dir, state, settings, prompter, clock, pump);
+  host->LoadCharacter("Hoot.ochar", false);
+  agent::Character* c = host->character();
+  ASSERT_NE(c, nullptr);
+  host->show();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return c->isVisible() && c->queuedRequests() == 0; }, 10000));
+  const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+  const auto centre = [&] {
+    const QPoint by = area.center() - c->drawnGeometry().center();
+    c->setLeft(c->left() + by.x());
+    c->setTop(c->top() + by.y());
+    QTest::qWait(KeepClear::kSettleMs * 2);
+  };
+  const auto covers = [&](const QWidget& w) { return c->drawnGeometry().intersects(w.frameGeometry()); };
+  QDialog plain;
+  plain.resize(300, 200);
+  QMessageBox box(QMessageBox::Information, QStringLiteral("Title"), QStringLiteral("A message."));
+  for (const bool touring : {true, false}) {
+    host->SetKeepClearOfDialogs(!touring);
+    centre();
+    plain.move(area.center() - QPoint(150, 100));
+    plain.show();
+    if (touring) {
+      QTest::qWait(KeepClear::kSettleMs * 2);
+      EXPECT_TRUE(covers(plain)) << "stepped aside from a toured dialog";
+    } else {
+      EXPECT_TRUE(QTest::qWaitFor([&] { return !covers(plain); }, 5000));
+    }
+    plain.hide();
+  }
+  host->SetKeepClearOfDialogs(false);
+  centre();
+  box.show();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !covers(box); }, 5000));
+  box.hide();
+  // Two dialogs abreast across the middle: stepping aside from one alone would land on the other.
+  host->SetKeepClearOfDialogs(true);
+  centre();
+  QDialog left, right;
+  const QRect drawn = c->drawnGeometry();
+  left.setGeometry(QRect(drawn.left() - 260, drawn.top() - 40, 260 + drawn.width() / 2, drawn.height() + 80));
+  right.setGeometry(QRect(left.geometry().right() + 1, left.y(), 300, left.height()));
+  left.show();
+  right.show();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !covers(left) && !covers(right); }, 5000));
+  EXPECT_TRUE(area.contains(c->drawnGeometry()));
 }
 
 }  // namespace

@@ -390,3 +390,29 @@ TEST_F(ScheduleDialogTest, AReminderWithoutAnAlarmDateStillShowsATimeOfDay) {
 }
 
 }  // namespace
+
+// While the dialog is open over a reminder, reminders are heard and others write to the record (a
+// sync changes its memo and alarm); a save then writes only what the user changed over them.
+TEST_F(ScheduleDialogTest, ASaveWhileOpenKeepsWhatWasWrittenMeanwhileAndRemindersAreHeard) {
+  const qint64 rec = folder->add(reminder(QStringLiteral("Dentist")));
+  EventInput due = reminder(QStringLiteral("Call the plumber"));
+  due.activityDate = due.remindDate = kNow.date();
+  due.activityTime = due.remindTime = QTime(10, 0);
+  EXPECT_TRUE(run(rec, [&](ScheduleDialog& d) {
+    EXPECT_TRUE(windows->ScheduleOpen());
+    folder->add(due);
+    EXPECT_TRUE(folder->alarms->ScanDueAlarms().ok());
+    EventInput synced = reminder(QStringLiteral("Dentist"));
+    synced.memo = QStringLiteral("Bring the card");
+    synced.remindTime = QTime(13, 15);
+    EXPECT_TRUE(folder->saver->SaveEvent(synced, rec).saved);
+    d.activity->setText(QStringLiteral("Dentist, Dr Lee"));
+    QTest::mouseClick(d.okButton, Qt::LeftButton);
+  }));
+  EXPECT_TRUE(folder->speaker.lines.join('\n').contains(QStringLiteral("Call the plumber")));
+  folder->withRecord(rec, [](xbase::WorkArea& wa) {
+    EXPECT_EQ(TableText(wa, "APPT_TEXT"), QStringLiteral("Dentist, Dr Lee"));
+    EXPECT_EQ(TableMemo(wa, "COMMENT"), QStringLiteral("Bring the card"));
+    EXPECT_EQ(TableInt(wa, "ALARMTIME"), 13 * 60 + 15);
+  });
+}

@@ -23,9 +23,11 @@
 #include <agent/clock.h>
 
 #include <QFile>
+#include <QMenu>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <map>
 #include <stdexcept>
 
 using namespace chimewise;
@@ -177,6 +179,34 @@ TEST_F(HiddenMainWindowTest, WithoutATrayTheCharacterIsShownAndALaterTrayUsed) {
   EXPECT_TRUE(r->inTray());
 }
 
+// The first start's introduction runs with the tray icon and the timer: only the start-up's questions
+// wait for its end. A tick that finds a reminder due lets the tour stand aside before the scan. The
+// tray's menu opens while the main window is out of use (a tour, an update check).
+TEST_F(HiddenMainWindowTest, TheTrayAndTheTimerRunWhileTheIntroductionDoes) {
+  trayAvailable = false;  // a notice to show, at the end of the introduction
+  auto r = make();
+  std::vector<std::function<void()>> afterTour;
+  r->setAfterTours([&](std::function<void()> work) { afterTour.push_back(std::move(work)); });
+  r->setBeforeAlarmScan([this] { log << "tour stands aside"; });
+  ASSERT_TRUE(r->load(folders()));
+  EXPECT_TRUE(r->timer1().isActive());
+  EXPECT_TRUE(log.contains("findNextAlarm"));
+  EXPECT_TRUE(prompter.asked.empty());
+  nextAlarm = clock.now().addSecs(-5);
+  log.clear();
+  r->tick();
+  EXPECT_EQ(log, (QStringList{"tour stands aside", "scanDueAlarms"}));
+  ASSERT_EQ(afterTour.size(), 1u);
+  afterTour[0]();
+  ASSERT_FALSE(prompter.asked.empty());
+  EXPECT_TRUE(prompter.asked[0].notice);
+  trayAvailable = true;
+  auto tray = loaded();
+  tray->setEnabled(false);
+  ASSERT_NE(tray->trayMenu(), nullptr);
+  EXPECT_TRUE(tray->trayMenu()->isEnabled());
+}
+
 // A start-up question holds nothing back: the timer runs and a due reminder is looked for meanwhile.
 TEST_F(HiddenMainWindowTest, NoReminderWaitsForAStartUpQuestion) {
   trayAvailable = false;  // the notice of the missing tray comes first
@@ -188,9 +218,8 @@ TEST_F(HiddenMainWindowTest, NoReminderWaitsForAStartUpQuestion) {
     timerRanDuringQuestion = r->timer1().isActive();
     if (!timerRanDuringQuestion) return;
     nextAlarm = clock.now().addSecs(-5);
-    r->timer1().setInterval(1);  // the question stays open while the timer ticks
-    testsupport::RunEventsFor(50);
-    scannedDuringQuestion = log.contains("scanDueAlarms");
+    r->timer1().setInterval(1);  // the question stays open while the timer ticks, however slowly
+    scannedDuringQuestion = testsupport::RunEventsUntil([&] { return log.contains("scanDueAlarms"); }, 20000);
   };
   ASSERT_TRUE(r->load(folders()));
   ASSERT_EQ(prompter.asked.size(), 2u);
@@ -309,4 +338,76 @@ TEST_F(HiddenMainWindowTest, AddReminderWhileAReminderIsReadStopsTheReadingAndOp
   EXPECT_TRUE(testsupport::RunEventsUntil([&] { return state.events->speechWaitsEnded() != toggleAtWait; }, 10000));
   EXPECT_EQ(queuedDuring, 0);
   EXPECT_TRUE(waitEndedBeforeDialog);
+}
+
+// The character's menu and the tray's menu run the same handlers: each entry of one does what the
+// entry of the same caption in the other does, and what its caption says.
+TEST_F(HiddenMainWindowTest, TheCharactersMenuRunsTheTraysHandlers) {
+  agent::ManualClock agentClock;
+  QTimer pump;
+  WatchedSchedule schedule;
+  schedule.whileOpen = [this](std::optional<qint64>) { log << "schedule"; };
+  struct LoggedViewer final : NoWindows {
+    QStringList& log;
+    explicit LoggedViewer(QStringList& l) : log(l) {}
+    void ShowViewer() override { log << "viewer"; }
+  } viewer{log};
+  auto host = testsupport::FastCharacterHost(dir, state, settings, prompter, agentClock, pump);
+  CommandFeatures f{true, true};
+  const auto feature = [this](const char* name) { return CommandFeature{[this, name] { log << name; }, {}}; };
+  f.listen = feature("listen");
+  f.loadJokes = feature("jesterbox");
+  f.tellJoke = feature("joke");
+  f.createMailcaster = feature("mailcaster");
+  f.options = feature("options");
+  f.update = feature("update");
+  f.about = feature("about");
+  f.readMail = feature("mail");
+  ProgramCommands commands(state, settings, *host, parts, schedule, viewer, f, [this] { log << "quit"; });
+  QObject::connect(host.get(), &CharacterHost::commandChosen,
+                   [&commands](const QString& name) { commands.RunCharacterCommand(name); });
+  optimizedLately();
+  auto r = make();
+  r->setCommands(&commands);
+  ASSERT_TRUE(r->load(folders()));
+  host->LoadCharacter("Hoot.ochar", false);
+  agent::Character* c = host->character();
+  ASSERT_NE(c, nullptr);
+  c->showPopupMenu(0, 0);
+  const auto caption = [](QString text) { return text.remove('&').remove("...").trimmed(); };
+  const std::map<QString, QString> does{{"Add Reminder", "schedule"},
+                                        {"Reminder Viewer", "viewer"},
+                                        {"Listen", "listen"},
+                                        {"Jesterbox  Quotes", "jesterbox"},
+                                        {"Tell a Joke or Quote", "joke"},
+                                        {"Create Mailcaster", "mailcaster"},
+                                        {"Say Time", "announceTime"},
+                                        {"Read Mail", "mail"},
+                                        {"Options", "options"},
+                                        {"Optimize Reminders", "rebuild"},
+                                        {"Update Me", "update"},
+                                        {"About Olm Chimewise", "about"},
+                                        {"Quit Olm Chimewise", "quit"}};
+  int compared = 0;
+  for (QAction* tray : r->trayMenu()->actions()) {
+    if (tray->isSeparator()) continue;
+    QAction* own = nullptr;
+    for (QAction* a : c->popupMenu()->actions())
+      if (!a->isSeparator() && caption(a->text()) == caption(tray->text())) own = a;
+    if (!own) continue;
+    const auto effect = [this](QAction* a) {
+      log.clear();
+      a->trigger();
+      return log.join(',');
+    };
+    const QString name = caption(tray->text());
+    const QString byTray = effect(tray);
+    EXPECT_EQ(effect(own), byTray) << name.toStdString();
+    if (does.count(name)) {
+      EXPECT_TRUE(byTray.contains(does.at(name))) << name.toStdString() << ": " << byTray.toStdString();
+    }
+    ++compared;
+  }
+  EXPECT_GE(compared, 14);
+  c->popupMenu()->close();
 }

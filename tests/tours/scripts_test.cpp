@@ -85,6 +85,25 @@ TEST_F(ScriptTest, TheIntroductionStandsBesideEveryPartOfTheViewer) {
   EXPECT_TRUE(mainWindow->isEnabled());
 }
 
+// What the introduction says of the programs beside this one only while each is installed.
+TEST_F(ScriptTest, TheIntroductionSpeaksOfTheProgramsBesideItOnlyWhenTheyAreThere) {
+  QStringList installed;
+  context->installed = [&installed](const QString& program) { return installed.contains(program); };
+  const auto said = [this] {
+    QStringList lines;
+    for (const TourStep& s : IntroductionScript(QStringLiteral("Hoot"), {}, *context))
+      if (testsupport::IsLine(s.kind)) lines << s.text();
+    return lines.join('\n');
+  };
+  const QString without = said();
+  EXPECT_FALSE(without.contains("Jesterbox") || without.contains("companion program") ||
+               without.contains("Mailcaster"));
+  installed = QStringList{"JESTBOX"};
+  EXPECT_TRUE(said().contains("Jesterbox") && said().contains("companion program") && !said().contains("Mailcaster"));
+  installed = QStringList{"OLMEMAIL"};
+  EXPECT_TRUE(said().contains("Mailcaster") && !said().contains("Jesterbox"));
+}
+
 TEST_F(ScriptTest, TheScheduleTourStandsBesideEveryControlAndPutsTheEntryBack) {
   ScheduleDialog dialog(clock, options.timeFormat);
   EventInput in;

@@ -53,8 +53,7 @@ class TourFixture : public ::testing::Test {
     ASSERT_NE(host->character(), nullptr);
     host->character()->setLeft(40);
     host->character()->setTop(30);
-    context = std::make_unique<TourContext>(TourContext{state, options, settings, *host, timer, clock});
-    context->timerRunning = [this] { return timer.running; };
+    context = std::make_unique<TourContext>(TourContext{state, options, settings, *host, clock});
     context->observer = [this](const TourEvent& e) {
       events.push_back(e);
       if (onEvent) onEvent(e);

@@ -62,7 +62,21 @@ int BalloonWindow::maxTextWidth() const {
 }
 
 int BalloonWindow::actionHeight() const {
-  return m_action.isEmpty() ? 0 : QFontMetrics(font()).lineSpacing() + kPad / 2;
+  return m_actions.isEmpty() ? 0 : QFontMetrics(font()).lineSpacing() + kPad / 2;
+}
+
+// The gap between two controls.
+constexpr int kActionGap = 3 * kPad;
+
+// The controls' row, as wide as their labels.
+QRect BalloonWindow::actionRow() const {
+  if (m_actions.isEmpty()) return {};
+  const QFontMetrics fm(font());
+  int w = 0;
+  for (const QString& label : m_actions) w += fm.horizontalAdvance(label) + kPad;
+  w += kActionGap * int(m_actions.size() - 1);
+  const QRect body = bodyRect();
+  return QRect(body.right() - kPad - w, body.bottom() - kPad / 2 - fm.lineSpacing(), w + kPad / 2, fm.lineSpacing());
 }
 
 QSize BalloonWindow::largestSize() const {
@@ -76,41 +90,97 @@ void BalloonWindow::begin(const QString& full, const QRect& character) {
   m_text.clear();
   m_start = 0;
   m_character = character;
-  const QFontMetrics fm(font());
-  QRect text = fm.boundingRect(QRect(0, 0, maxTextWidth(), 10000), Qt::TextWordWrap, m_full);
-  text.setHeight(std::min(text.height(), fm.lineSpacing() * kMaxLines));
-  const int actionWidth = m_action.isEmpty() ? 0 : fm.horizontalAdvance(m_action) + 2 * kPad;
-  resize(std::max({text.width(), 40, actionWidth}) + 2 * kPad + 2,
-         std::max(text.height(), fm.lineSpacing()) + actionHeight() + 2 * kPad + kTail + 2);
-  place();
+  fit();
   update();
 }
 
-void BalloonWindow::setAction(const QString& label) {
-  if (label == m_action) return;
-  m_action = label;
+void BalloonWindow::fit() {
+  if (m_held) {
+    m_stale = true;
+    return;
+  }
+  const QFontMetrics fm(font());
+  QRect text = fm.boundingRect(QRect(0, 0, maxTextWidth(), 10000), Qt::TextWordWrap, m_full);
+  text.setHeight(std::min(text.height(), fm.lineSpacing() * kMaxLines));
+  int actionWidth = 0;
+  for (const QString& label : m_actions) actionWidth += fm.horizontalAdvance(label) + kPad + kActionGap;
+  resize(std::max({text.width(), 40, actionWidth + kPad}) + 2 * kPad + 2,
+         std::max(text.height(), fm.lineSpacing()) + actionHeight() + 2 * kPad + kTail + 2);
+  place();
+}
+
+void BalloonWindow::setActions(const QStringList& labels) {
+  if (labels == m_actions) return;
+  m_actions = labels;
+  // New controls are laid out afresh, wherever the pointer is.
+  m_held = false;
   // Clicks pass through to what lies under the balloon unless it carries a control.
   const bool wasVisible = isVisible();
   if (isWindow())
-    setWindowFlag(Qt::WindowTransparentForInput, m_action.isEmpty());
+    setWindowFlag(Qt::WindowTransparentForInput, m_actions.isEmpty());
   else
-    setAttribute(Qt::WA_TransparentForMouseEvents, m_action.isEmpty());
-  if (!m_full.isEmpty()) begin(m_full, m_character);
-  reveal(m_text);
+    setAttribute(Qt::WA_TransparentForMouseEvents, m_actions.isEmpty());
+  if (!m_full.isEmpty() || !m_actions.isEmpty()) fit();
+  const QString shown = m_text;
+  m_text.clear();
+  reveal(shown);
   if (wasVisible) show();
 }
 
-QRect BalloonWindow::actionRect() const {
-  if (m_action.isEmpty()) return {};
+QList<QRect> BalloonWindow::actionRects() const {
+  QList<QRect> rects;
+  QRect row = actionRow();
+  if (row.isNull()) return rects;
   const QFontMetrics fm(font());
-  const QRect body = bodyRect();
-  const int w = fm.horizontalAdvance(m_action) + kPad;
-  return QRect(body.right() - kPad - w, body.bottom() - kPad / 2 - fm.lineSpacing(), w + kPad / 2, fm.lineSpacing());
+  int x = row.left();
+  for (const QString& label : m_actions) {
+    const int w = fm.horizontalAdvance(label) + kPad;
+    // Each control takes clicks a little beyond its letters, half the gap on each side.
+    rects << QRect(x, row.top(), w + kPad / 2, row.height())
+                 .adjusted(-kActionGap / 2, -kPad / 2, kActionGap / 2, kPad / 2);
+    x += w + kActionGap;
+  }
+  return rects;
 }
 
 void BalloonWindow::mousePressEvent(QMouseEvent* event) {
-  if (actionRect().contains(event->position().toPoint()) && onAction) onAction();
+  const QList<QRect> rects = actionRects();
+  for (int i = 0; i < rects.size(); ++i)
+    if (rects[i].contains(event->position().toPoint())) {
+      if (onAction) onAction(i);
+      break;
+    }
   event->accept();
+}
+
+void BalloonWindow::enterEvent(QEnterEvent* event) {
+  QWidget::enterEvent(event);
+  // Only a balloon with controls takes the pointer; it then holds still under it.
+  if (!m_actions.isEmpty()) m_held = true;
+}
+
+void BalloonWindow::leaveEvent(QEvent* event) {
+  QWidget::leaveEvent(event);
+  release();
+}
+
+void BalloonWindow::hideEvent(QHideEvent* event) {
+  QWidget::hideEvent(event);
+  // Shown again, it is sized and placed for what it shows then.
+  m_held = false;
+  m_stale = false;
+}
+
+void BalloonWindow::release() {
+  if (!m_held) return;
+  m_held = false;
+  if (!m_stale) return;
+  m_stale = false;
+  fit();
+  const QString shown = m_text;
+  m_text.clear();
+  m_start = 0;
+  reveal(shown);
 }
 
 void BalloonWindow::reveal(const QString& shownSoFar) {
@@ -120,7 +190,7 @@ void BalloonWindow::reveal(const QString& shownSoFar) {
   // the front (the start only ever moves forward, so this stays cheap).
   const QFontMetrics fm(font());
   QRect area = bodyRect().adjusted(kPad, kPad, -kPad, -kPad);
-  if (!m_action.isEmpty()) area.setBottom(actionRect().top() - 1);
+  if (!m_actions.isEmpty()) area.setBottom(actionRow().top() - 1);
   if (m_start > m_text.size()) m_start = 0;
   auto fits = [&](qsizetype from) {
     return fm.boundingRect(QRect(0, 0, area.width(), 100000), Qt::TextWordWrap, m_text.mid(from)).height() <=
@@ -140,6 +210,10 @@ void BalloonWindow::follow(const QRect& character) {
 }
 
 void BalloonWindow::place() {
+  if (m_held) {
+    m_stale = true;
+    return;
+  }
   QRect area;
   if (!isWindow()) {
     area = parentWidget()->rect();
@@ -196,14 +270,20 @@ void BalloonWindow::paintEvent(QPaintEvent*) {
   p.drawPath(path);
   p.setPen(Qt::black);
   QRectF textArea = body.adjusted(kPad, kPad, -kPad, -kPad);
-  if (!m_action.isEmpty()) {
-    const QRect action = actionRect();
-    textArea.setBottom(action.top() - 1);
+  if (!m_actions.isEmpty()) {
+    textArea.setBottom(actionRow().top() - 1);
     QFont underlined = font();
     underlined.setUnderline(true);
     p.setFont(underlined);
     p.setPen(QColor(0, 70, 160));
-    p.drawText(action, Qt::AlignRight | Qt::AlignVCenter, m_action);
+    const QFontMetrics fm(font());
+    const QRect row = actionRow();
+    int x = row.left();
+    for (const QString& label : m_actions) {
+      const int w = fm.horizontalAdvance(label) + kPad;
+      p.drawText(QRect(x, row.top(), w + kPad / 2, row.height()), Qt::AlignRight | Qt::AlignVCenter, label);
+      x += w + kActionGap;
+    }
     p.setFont(font());
     p.setPen(Qt::black);
   }

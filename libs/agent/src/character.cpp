@@ -54,7 +54,7 @@ Character::Character(const QString& id, std::shared_ptr<const CharacterDefinitio
     onWindowDragged(b, m, g, tl);
   };
   m_window->onMenu = [this](QPoint g) { showPopupMenu(g.x(), g.y()); };
-  m_balloon->onAction = [this] { emit balloonActionChosen(); };
+  m_balloon->onAction = [this](int index) { emit balloonActionChosen(index); };
 
   connect(m_kickTimer.get(), &Timer::timeout, this, [this] { runNext(); });
   connect(m_speechTimer.get(), &Timer::timeout, this, [this] { pollSpeech(); });
@@ -63,7 +63,10 @@ Character::Character(const QString& id, std::shared_ptr<const CharacterDefinitio
     if (m_current && m_current->kind == Request::Wait) finishCurrent(RequestStatus::Complete);
   });
   connect(m_idleTimer.get(), &Timer::timeout, this, [this] { idleTimeout(); });
-  connect(m_balloonTimer.get(), &Timer::timeout, this, [this] { m_balloon->hide(); });
+  // A balloon with controls stays for them to be used.
+  connect(m_balloonTimer.get(), &Timer::timeout, this, [this] {
+    if (m_balloon->actions().isEmpty()) m_balloon->hide();
+  });
   m_lastActivity = m_clock.nowMs();
 
   const QImage rest = renderCharacter(*m_def, m_def->rest, m_size);
@@ -115,11 +118,21 @@ QRect Character::balloonTarget() const {
   return drawnGeometry().translated(characterArea().topLeft() - m_pos);
 }
 
+QRect Character::balloonActionGeometry(int index) const {
+  const QList<QRect> rects = m_balloon->actionRects();
+  if (!m_balloon->isVisible() || index < 0 || index >= rects.size()) return {};
+  return rects[index].translated(m_balloon->mapToGlobal(QPoint(0, 0)));
+}
+
 QString Character::balloonText() const { return m_balloon->shownText(); }
 
-void Character::setBalloonAction(const QString& label) { m_balloon->setAction(label); }
+void Character::setBalloonActions(const QStringList& labels) {
+  m_balloon->setActions(labels);
+  // Withdrawn, they leave the balloon to go as it would have gone.
+  if (labels.isEmpty() && m_balloon->isVisible() && !m_speaking && !m_balloonTimer->isActive()) m_balloon->hide();
+}
 
-QString Character::balloonAction() const { return m_balloon->action(); }
+QStringList Character::balloonActions() const { return m_balloon->actions(); }
 
 QRect Character::drawnGeometry() const {
   return QRect(m_pos.x() + int(m_drawn.x() * m_size.width()), m_pos.y() + int(m_drawn.y() * m_size.height()),
@@ -552,6 +565,15 @@ void Character::playEffect(int sound) {
   emit soundEffect(e.name);
 }
 
+namespace {
+
+bool IsSeparatorCaption(const QString& caption) {
+  const QString t = caption.trimmed();
+  return t.isEmpty() || std::all_of(t.begin(), t.end(), [](QChar ch) { return ch == u'_' || ch == u'-'; });
+}
+
+}  // namespace
+
 QMenu* Character::popupMenu() const { return m_menu; }
 
 void Character::showPopupMenu(int x, int y) {
@@ -564,6 +586,11 @@ void Character::showPopupMenu(int x, int y) {
   m_menu->setAttribute(Qt::WA_DeleteOnClose, false);
   for (const Command& c : m_commands.items()) {
     if (!c.visible) continue;
+    // A caption of nothing but a rule ("____", "----") divides the menu: a line, not a row.
+    if (IsSeparatorCaption(c.caption)) {
+      if (!m_menu->isEmpty() && !m_menu->actions().constLast()->isSeparator()) m_menu->addSeparator();
+      continue;
+    }
     QAction* action = m_menu->addAction(c.caption);
     action->setEnabled(c.enabled);
     action->setData(c.name);

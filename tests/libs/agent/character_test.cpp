@@ -274,3 +274,27 @@ TEST(AgentSpeechEngine, EnginesComeAndGoWithEspeakWithoutHanging) {
     ASSERT_GT(heardMs, 0) << i;
   }
 }
+
+// Stop Talking never waits for the sentence being synthesised: a text of an hour's speech,
+// cancelled once its first piece is out, frees the speech thread for the next words at once (the
+// whole text would hold it for most of a minute), and nothing more of it is handed out.
+TEST(AgentSpeechEngine, ACancelCutsTheRunningSynthesisShort) {
+  chimewise::testsupport::EnsureQtApp();
+  Voice voice;
+  voice.name = QStringLiteral("flite:slt");
+  QString text;
+  for (int i = 0; i < 1500; ++i) text += QStringLiteral("This sentence is one of a great many more. ");
+  SpeechEngine engine;
+  QObject receiver;
+  int pieces = 0;
+  const SpeechEngine::Job job =
+      engine.synthesize(translateMarkup(text, voice), voice, &receiver, [&](Utterance, bool) { ++pieces; });
+  ASSERT_TRUE(QTest::qWaitFor([&] { return pieces > 0; }, 20000));
+  engine.cancel(job);
+  const int piecesAtCancel = pieces;
+  bool next = false;
+  engine.synthesize(translateMarkup(QStringLiteral("Next."), voice), voice, &receiver,
+                    [&](Utterance, bool last) { next = next || last; });
+  EXPECT_TRUE(QTest::qWaitFor([&] { return next; }, 15000)) << "the cancelled text was synthesised to its end first";
+  EXPECT_EQ(pieces, piecesAtCancel);
+}

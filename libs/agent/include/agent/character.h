@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QRect>
 #include <QString>
+#include <QStringList>
 
 #include <deque>
 #include <memory>
@@ -120,10 +121,12 @@ class Character final : public QObject {
 
   // Inspection, for tools and tests.
   int queuedRequests() const { return int(m_queue.size()) + (m_current ? 1 : 0); }
-  // A control at the foot of the word balloon ("Skip"); empty for none. A click on it raises
-  // balloonAction().
-  void setBalloonAction(const QString& label);
-  QString balloonAction() const;
+  // Controls at the foot of the word balloon ("Skip", or "Yes" and "No"); empty for none. A click
+  // on one raises balloonActionChosen(its index). While it carries controls the balloon stays
+  // after the speech (until they are withdrawn, the character stops or hides), and it holds
+  // still while the pointer is over it.
+  void setBalloonActions(const QStringList& labels);
+  QStringList balloonActions() const;
   QString balloonText() const;  // what the balloon shows now (the latest words of a long text)
   bool balloonVisible() const;
   // True once the running speech (if any) has been synthesised to its end.
@@ -133,6 +136,8 @@ class Character final : public QObject {
   QWidget* window() const;
   // Where the balloon is on the screen now (empty while it is hidden).
   QRect balloonGeometry() const;
+  // Where the balloon's control `index` takes clicks on the screen now (empty while hidden).
+  QRect balloonActionGeometry(int index) const;
   QMenu* popupMenu() const;
   // Where the character's drawing (at rest) is on the screen: the window minus its
   // transparent margins. The balloon is placed against it.
@@ -155,7 +160,7 @@ class Character final : public QObject {
   void listenUnavailable(const QString& reason);
   // A spell of listening ended: the command heard (empty when none) and the words recognised.
   void listenComplete(const QString& command, const QString& words);
-  void balloonActionChosen();
+  void balloonActionChosen(int index);
 
  private:
   struct Request {
