@@ -44,7 +44,7 @@ icalendar::WriteEvent EventOf(xbase::WorkArea& area) {
   for (const QString& line : memo.series) {
     if (line.startsWith(QStringLiteral("X-CHIMEWISE-LEAD:")))
       lead = line.mid(17).toLongLong();
-    else if (!line.startsWith(QStringLiteral("X-CHIMEWISE-TZID:")))
+    else
       e.series << line;
   }
   if (e.series.size() < 2) e.series.clear();  // a DTSTART alone is no series

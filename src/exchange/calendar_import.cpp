@@ -185,7 +185,6 @@ icalendar::ReadResult ParseCalendar(const QByteArray& text, const QDateTime& now
   icalendar::ReadOptions readOptions;
   readOptions.now = now.toUTC();
   readOptions.maxComponents = kMaxCalendarComponents;
-  readOptions.maxOccurrences = kMaxOccurrencesPerSeries;
   return icalendar::Read(text, readOptions);
 }
 

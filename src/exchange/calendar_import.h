@@ -33,7 +33,6 @@ struct SharedState;
 // Bounds on a file read in.
 inline constexpr qint64 kMaxCalendarBytes = 16LL * 1024 * 1024;
 inline constexpr int kMaxCalendarComponents = 100000;
-inline constexpr int kMaxOccurrencesPerSeries = 5000;
 
 struct ImportOptions {
   int leadMinutes = 0;   // how long before its start an event without an alarm is reminded of

@@ -97,7 +97,8 @@ QDateTime StartOf(const icalendar::ReadEvent& e) {
 // the reminder has moved past the occurrences before it.
 QString OccurrenceLine(const icalendar::ReadEvent& e) {
   return e.allDay ? QStringLiteral("RDATE;VALUE=DATE:") + e.date.toString(QStringLiteral("yyyyMMdd"))
-                  : QStringLiteral("RDATE:") + e.start.toUTC().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
+                  : QStringLiteral("RDATE;VALUE=DATE-TIME:") +
+                        e.start.toUTC().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
 }
 
 // What a resource of a series with occurrences moved on their own (RECURRENCE-ID) reads in as: the
@@ -360,7 +361,6 @@ std::vector<CalendarSync::Parsed> CalendarSync::ParseFetched(const caldav::Objec
   icalendar::ReadOptions ro;
   ro.now = now.toUTC();
   ro.maxComponents = kMaxComponentsPerResource;
-  ro.maxOccurrences = kMaxOccurrencesPerSeries;
   for (const caldav::CalendarObject& o : objects.objects) {
     if (stop.load()) break;
     Parsed p;
@@ -584,7 +584,6 @@ std::optional<CalendarSync::Outgoing> CalendarSync::Patched(qint64 recno, const 
     icalendar::ReadOptions ro;
     ro.now = m_now.toUTC();
     ro.maxComponents = kMaxComponentsPerResource;
-    ro.maxOccurrences = kMaxOccurrencesPerSeries;
     const icalendar::ReadResult read = icalendar::Read(serverText, ro);
     const icalendar::ReadEvent* e = read.error.isEmpty() ? MainComponent(read) : nullptr;
     if (!e || !e->refused.isEmpty()) return Compose(recno);
