@@ -40,22 +40,16 @@ QString longDate(const QDate& d) {
 QString RemarkText(qint64 minutes, bool late) {
   qint64 c = minutes < 0 ? -minutes : minutes;
   if (c == 0) return {};
-  QString text;
-  if (c >= 1440) {
-    const qint64 d = c / 1440;
-    text += QString::number(d) + QStringLiteral(" Day") + (d > 1 ? QStringLiteral("s") : QString()) + u' ';
-    c %= 1440;
-  }
-  if (c >= 60) {
-    const qint64 h = c / 60;
-    text += QString::number(h) + QStringLiteral(" Hour") + (h > 1 ? QStringLiteral("s") : QString()) + u' ';
-    c %= 60;
-  }
-  if (c > 0) {
-    if (!text.isEmpty()) text += QStringLiteral(" and ");
-    text += QString::number(c) + QStringLiteral(" minute") + (c > 1 ? QStringLiteral("s") : QString());
-  }
-  return late ? QStringLiteral(". Your ") + text + QStringLiteral(" late.") : QStringLiteral(". In ") + text;
+  QStringList parts;
+  const auto count = [&parts](qint64 n, const char* unit) {
+    if (n > 0) parts << QString::number(n) + u' ' + QLatin1String(unit) + (n > 1 ? QStringLiteral("s") : QString());
+  };
+  count(c / 1440, "day");
+  count(c % 1440 / 60, "hour");
+  count(c % 60, "minute");
+  QString text = parts.takeLast();
+  if (!parts.isEmpty()) text = parts.join(u' ') + QStringLiteral(" and ") + text;
+  return late ? QStringLiteral(". You're ") + text + QStringLiteral(" late.") : QStringLiteral(". In ") + text;
 }
 
 AnnouncementPlan PlanAnnouncement(const ReminderFacts& r, const AnnounceSettings& s, int readActivity, int readMemos,
@@ -116,9 +110,15 @@ AnnouncementPlan PlanAnnouncement(const ReminderFacts& r, const AnnounceSettings
 }
 
 bool ReminderCurrent(const ReminderFacts& r, const QDateTime& now) {
-  const bool alarmCome = !r.alarmDate.isValid() || AlarmMoment(r.alarmDate, r.alarmTime) <= now;
-  const bool activityCome = !r.activity.isValid() || r.activity <= now;
-  return alarmCome || activityCome;
+  return r.alarmDate.isValid() && AlarmMoment(r.alarmDate, r.alarmTime) <= now;
+}
+
+bool RepeatOfLateReminder(const ReminderFacts& r) {
+  return r.alarmDate.isValid() && r.activity.isValid() && AlarmMoment(r.alarmDate, r.alarmTime) > r.activity;
+}
+
+QString LateSummaryText(int count, const QString& latest) {
+  return QStringLiteral("You have %1 late reminders; the latest is %2.").arg(count).arg(latest.trimmed());
 }
 
 const std::array<SnoozeChoice, 9>& SnoozeChoices() {

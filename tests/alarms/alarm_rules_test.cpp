@@ -46,9 +46,11 @@ QDateTime nextAlarm(const AnnouncementPlan& p) {
 }  // namespace
 
 TEST(Remark, TextsOfLatenessAndOfTimeToGo) {
-  EXPECT_EQ(RemarkText(1, true), ". Your 1 minute late.");
-  EXPECT_EQ(RemarkText(1441, true), ". Your 1 Day  and 1 minute late.");
-  EXPECT_EQ(RemarkText(1500, false), ". In 1 Day 1 Hour ");
+  EXPECT_EQ(RemarkText(1, true), ". You're 1 minute late.");
+  EXPECT_EQ(RemarkText(942, true), ". You're 15 hours and 42 minutes late.");
+  EXPECT_EQ(RemarkText(1441, true), ". You're 1 day and 1 minute late.");
+  EXPECT_EQ(RemarkText(2 * 1440 + 61, true), ". You're 2 days 1 hour and 1 minute late.");
+  EXPECT_EQ(RemarkText(1500, false), ". In 1 day and 1 hour");
   EXPECT_EQ(RemarkText(0, false), "");
 }
 
@@ -56,7 +58,7 @@ TEST(Announcement, WhereTheAlarmGoesNext) {
   // A late reminder repeats after the wait time: 10:00:45 rounds up to 10:01, 10:00:15 down.
   auto p = PlanAnnouncement(reminder(at(9, 50), at(9, 50)), kRepeat, 1, 1, AnnounceMode::Alarm, at(10, 0, 45));
   EXPECT_TRUE(p.due);
-  EXPECT_EQ(p.remark, ". Your 10 minutes late.");
+  EXPECT_EQ(p.remark, ". You're 10 minutes late.");
   ASSERT_TRUE(p.alarm);
   EXPECT_EQ(p.alarm->text, "12/04/2026 10:06 am");
   EXPECT_EQ(nextAlarm(p), at(10, 6));
@@ -172,7 +174,7 @@ TEST(RecordId, ShapeAndTimeEncoding) {
 TEST(DaylightSaving, LatenessAndRepeatsAcrossBothChanges) {
   // Lateness is real time: 01:30 CET to 03:00 CEST is 30 minutes.
   EXPECT_EQ(plan(reminder(at(1, 30, 0, kSpring), at(1, 30, 0, kSpring)), at(3, 0, 0, kSpring)).remark,
-            ". Your 30 minutes late.");
+            ". You're 30 minutes late.");
   EXPECT_EQ(plan(reminder(at(3, 15, 0, kSpring), at(1, 50, 0, kSpring), 10), at(1, 45, 0, kSpring)).remark,
             ". In 30 minutes");
   // Spring: five minutes after 01:58 is 03:03.

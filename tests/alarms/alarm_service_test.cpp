@@ -215,11 +215,58 @@ TEST_F(AlarmServiceTest, ScanAnnouncesDueRemindersInAlarmOrderThenShowsTheViewer
   add("Not yet", QTime(12, 0), QTime(11, 0));
   events.clear();
   EXPECT_TRUE(alarms->ScanDueAlarms().ok());
-  EXPECT_EQ(speaker.lines, (QStringList{"Speak: First. Your 5 minutes late.", "Speak: Second. Your 2 minutes late.",
-                                        "Speak: Early bird. In 2 Hours"}));
+  // What falls due this minute first; then, in alarm order, what was missed.
+  EXPECT_EQ(speaker.lines, (QStringList{"Speak: Early bird. In 2 hours", "Speak: First. You're 5 minutes late.",
+                                        "Speak: Second. You're 2 minutes late."}));
   // The due reminder said last is the one the viewer highlights (a countdown is not due yet).
   EXPECT_EQ(events, (QStringList{"timer off", QStringLiteral("show viewer at %1").arg(second), "timer on"}));
   EXPECT_EQ(alarms->nextAlarm(), at(10, 6));  // the late ones come back after the wait time
+}
+
+// Judged by when each line is heard: a late reminder comes back on its own schedule, never because
+// another fell due; a reminder falling due goes before everything queued, and the repeats of many
+// late ones are one line.
+TEST_F(AlarmServiceTest, LateRemindersRepeatOnTheirOwnScheduleAndNewOnesAreHeardOnTime) {
+  TimedTranscriptSpeaker timed(clock);
+  AlarmService heard(state, options, clock, *engine, timed, windows, windows);
+  // Ticks every 3 s from `from` to `to`; the moments each line starting with `text` was heard.
+  const auto run = [&](const QDateTime& from, const QDateTime& to) {
+    static_cast<void>(heard.FindNextAlarm());
+    for (QDateTime t = from; t <= to; t = t.addSecs(3)) {
+      clock.set(t);
+      TickInputs in;
+      in.nextAlarmTime = heard.nextAlarm().value_or(QDateTime());
+      if (DecideTick(in, t).scanAlarms) {
+        EXPECT_TRUE(heard.ScanDueAlarms().ok());
+      }
+    }
+  };
+  const auto heardAt = [&](const QString& text) {
+    QList<QTime> at;
+    for (const auto& h : timed.heard())
+      if (h.line.startsWith("Speak: " + text)) at << h.at.time();
+    return at;
+  };
+  add("First", QTime(10, 0), QTime(10, 0));
+  add("Second", QTime(10, 1), QTime(10, 1));
+  add("Third", QTime(10, 2), QTime(10, 2));
+  run(at(9, 59).addSecs(59), at(10, 12));
+  EXPECT_EQ(heardAt("First"), (QList<QTime>{QTime(10, 0, 2), QTime(10, 5, 2), QTime(10, 10, 2)}));
+  EXPECT_EQ(heardAt("Third"), (QList<QTime>{QTime(10, 2, 2), QTime(10, 7, 2)}));
+
+  // Thirty more, told at 11:00 and late since; the character reads a long text meanwhile.
+  for (int n = 1; n <= 30; ++n) add(QStringLiteral("Errand %1").arg(n), QTime(11, 0), QTime(11, 0));
+  run(at(10, 12), at(11, 19));
+  for (int n = 0; n < 60; ++n) timed.SayText("A line of a long text read aloud meanwhile");  // three minutes
+  for (int m = 20; m <= 23; ++m) add(QStringLiteral("New at 11:%1").arg(m), QTime(11, m), QTime(11, m));
+  run(at(11, 19), at(11, 30));
+  for (int m = 20; m <= 23; ++m) {
+    const QList<QTime> at = heardAt(QStringLiteral("New at 11:%1").arg(m));
+    ASSERT_FALSE(at.isEmpty()) << m;
+    EXPECT_LE(QTime(11, m).secsTo(at.first()), 15) << m;
+  }
+  EXPECT_EQ(heardAt("Errand 7").size(), 1);  // told once, then within one line for all
+  EXPECT_EQ(heardAt("You have 31 late reminders; the latest is Errand 30.").size(), 4);  // 11:05 to 11:20
 }
 
 TEST_F(AlarmServiceTest, ScanWaitsWhileTheScheduleDialogIsOpen) {
@@ -296,7 +343,7 @@ TEST_F(AlarmServiceTest, OnTheNightTheClocksGoForwardAlarmsComeInRealTimeOrder) 
   clock.set(QDateTime(kSpring, QTime(3, 5, 10)));
   EXPECT_TRUE(alarms->ScanDueAlarms().ok());
   // Lateness counts real minutes: 01:55 CET to 03:05 CEST is ten.
-  EXPECT_EQ(speaker.lines, (QStringList{"Speak: Early train", "Speak: Dishwasher. Your 10 minutes late."}));
+  EXPECT_EQ(speaker.lines, (QStringList{"Speak: Early train", "Speak: Dishwasher. You're 10 minutes late."}));
   clock.set(QDateTime(kSpring, QTime(3, 30, 10)));
   EXPECT_TRUE(alarms->ScanDueAlarms().ok());
   EXPECT_TRUE(speaker.lines.contains("Speak: Night shift")) << speaker.lines.join('|').toStdString();

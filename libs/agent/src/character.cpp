@@ -13,6 +13,7 @@
 #include <QRandomGenerator>
 #include <QScreen>
 
+#include <algorithm>
 #include <cmath>
 
 namespace agent {
@@ -153,7 +154,11 @@ RequestId Character::wait(qint64 ms) { return enqueue({Request::Wait, 0, {}, {},
 
 RequestId Character::enqueue(Request request) {
   request.id = m_nextId++;
-  m_queue.push_back(request);
+  request.first = m_queueFirst;
+  if (request.first)
+    m_queue.insert(std::find_if(m_queue.begin(), m_queue.end(), [](const Request& r) { return !r.first; }), request);
+  else
+    m_queue.push_back(request);
   // An idle character starts at once, so its state answers for the request before the
   // caller looks again: after show() on an idle character, isVisible() is already true.
   if (!m_current && m_queue.size() == 1)

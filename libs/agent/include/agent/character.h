@@ -81,6 +81,11 @@ class Character final : public QObject {
   // Holds the queue for `ms` milliseconds of the character's clock, shown or hidden: what is
   // queued behind it starts once the time is up. Stopping it lets the queue go on at once.
   RequestId wait(qint64 ms);
+  // While on, every request made goes ahead of those queued while it was off: behind the running
+  // request and the earlier ones made while on, in the order they are made. For what must not wait
+  // behind a long queue (an alarm); it waits only for the request under way.
+  void setQueueFirst(bool on) { m_queueFirst = on; }
+  bool queueFirst() const { return m_queueFirst; }
   // Ends the running request and drops the queue.
   void stop();
   // Ends or drops one request.
@@ -164,6 +169,7 @@ class Character final : public QObject {
     QString text;
     QPoint target;
     qint64 ms = 0;
+    bool first = false;  // made while queueFirst was on
   };
 
   RequestId enqueue(Request request);
@@ -220,6 +226,7 @@ class Character final : public QObject {
   std::deque<Request> m_queue;
   std::unique_ptr<Request> m_current;
   RequestId m_nextId = 1;
+  bool m_queueFirst = false;
 
   // Speech in progress.
   SpeechEngine::Job m_job = 0;
