@@ -20,14 +20,6 @@ QDateTime roundedMinute(const QDateTime& now) {
   return now.time().second() > 30 ? t.addSecs(60) : t;
 }
 
-// Alarms are stored as wall times, which name the first run of a repeated hour: a moment in its
-// second run goes to the end of that hour, so it is neither read back as a moment already past
-// nor fired twice.
-AlarmWrite alarmAt(const QDateTime& moment, const QString& timeFormat) {
-  const QDateTime at = StorableMoment(moment);
-  return {at.date(), MinuteOfDay(at), FormatDateTimeText(at, timeFormat)};
-}
-
 QString longDate(const QDate& d) {
   const QLocale english(QLocale::English, QLocale::UnitedStates);
   return english.dayName(d.dayOfWeek(), QLocale::LongFormat) + QStringLiteral(", ") +
@@ -36,6 +28,13 @@ QString longDate(const QDate& d) {
 }
 
 }  // namespace
+
+// Alarms are stored as wall times; the second run of a repeated hour has a form of its own (see
+// StoredWallTime), so every minute can be an alarm.
+AlarmWrite StoredAlarm(const QDateTime& moment, const QString& timeFormat) {
+  const StoredWall w = StoredWallTime(moment);
+  return {w.date, w.minutes, FormatDateTimeText(AlarmMoment(w.date, w.minutes), timeFormat)};
+}
 
 QString RemarkText(qint64 minutes, bool late) {
   qint64 c = minutes < 0 ? -minutes : minutes;
@@ -88,7 +87,7 @@ AnnouncementPlan PlanAnnouncement(const ReminderFacts& r, const AnnounceSettings
       alarm = minuteOf(now).addSecs(60LL * 5);
       moved = true;
     }
-    if (moved) plan.alarm = alarmAt(alarm, s.timeFormat);
+    if (moved) plan.alarm = StoredAlarm(alarm, s.timeFormat);
   }
 
   if (r.sayDate != 0) plan.datePhrase = longDate(r.eventDate) + u' ';

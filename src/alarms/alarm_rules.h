@@ -22,6 +22,9 @@ namespace chimewise {
 // would be fed it.
 QString RemarkText(qint64 minutes, bool late);
 
+// The alarm fields that store `moment` (its minute), with its display text.
+AlarmWrite StoredAlarm(const QDateTime& moment, const QString& timeFormat);
+
 struct AnnounceSettings {
   int remindOn = 1;  // repeat late reminders...
   int waitTime = 5;  // ...every this many minutes

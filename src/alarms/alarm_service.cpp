@@ -36,10 +36,11 @@ const QString kSnoozeAlias = QStringLiteral("SNOOZEDBF");
 constexpr char kLowestAlarmKey[] = "198001010000";
 
 // The earliest alarm moment among the keys from the work area's position on, in ALARM order.
-// Keys are wall times, and their moments follow key order except where the clocks go forward:
-// a wall time the clocks skip means the time after the change, so 02:30 (03:30) comes after
-// 03:05 in real time though its key sorts first. Keys are read on until one reads no earlier on
-// the wall clock than the earliest moment found so far: no later key can mean an earlier moment.
+// Keys are wall times, and their moments follow key order except where the clocks change: a wall
+// time the clocks skip means the time after the change, so 02:30 (03:30) comes after 03:05 in real
+// time though its key sorts first; the second run of a repeated hour is keyed on the day before.
+// Keys are read on until one reads later on the wall clock than any wall time of a moment up to
+// the earliest found so far: no later key can mean an earlier moment.
 xbase::Status earliestAlarmFromHere(xbase::WorkArea& wa, QDateTime* earliest) {
   *earliest = QDateTime();
   QDateTime bound;
@@ -48,11 +49,12 @@ xbase::Status earliestAlarmFromHere(xbase::WorkArea& wa, QDateTime* earliest) {
     const QDate date = TableDate(wa, "ALARMDATE");
     if (!date.isValid()) continue;
     const int minutes = TableInt(wa, "ALARMTIME");
-    if (earliest->isValid() && WallReading(date, minutes) >= bound) break;
+    // A key past the day's end (the second run of a repeated hour) sorts before the next day's.
+    if (earliest->isValid() && WallReading(date, std::min(minutes, 1440)) >= bound) break;
     const QDateTime moment = AlarmMoment(date, minutes);
     if (!earliest->isValid() || moment < *earliest) {
       *earliest = moment;
-      bound = WallReading(moment);
+      bound = LatestWallReadingBy(moment);
     }
   }
   return s;
@@ -258,9 +260,7 @@ bool AlarmService::announce(int area, qint64 recno, int readActivity, int readMe
   std::optional<AlarmWrite> alarm = plan.alarm;
   const std::optional<SeriesMove> series =
       mode == AnnounceMode::Alarm && !m_dryRun ? PlanSeriesMove(facts, now, &NextSeriesOccurrence) : std::nullopt;
-  if (series)
-    alarm = AlarmWrite{series->alarm.date(), MinuteOfDay(series->alarm),
-                       FormatDateTimeText(series->alarm, m_options.timeFormat)};
+  if (series) alarm = StoredAlarm(series->alarm, m_options.timeFormat);
   if (alarm && !m_dryRun) {
     xbase::Status s = WriteAlarm(*wa, *alarm);
     if (s.ok() && series)
@@ -293,8 +293,9 @@ AlarmService::SnoozeOutcome AlarmService::Snooze(int area, qint64 recno, int cho
   const ReminderFacts facts = ReadReminderFacts(*wa);
   const auto plan = PlanSnooze(choice, facts.activity, now);
   if (!plan) return out;
-  const QString stamp = FormatDateTimeText(plan->alarm, m_options.timeFormat);
-  xbase::Status s = WriteAlarm(*wa, AlarmWrite{plan->alarm.date(), MinuteOfDay(plan->alarm), stamp});
+  const AlarmWrite write = StoredAlarm(plan->alarm, m_options.timeFormat);
+  const QString stamp = write.text;
+  xbase::Status s = WriteAlarm(*wa, write);
   if (s.ok()) s = WriteEditStamp(*wa, now);
   if (s.ok() && plan->moveActivity) s = WriteActivityMoment(*wa, plan->alarm, stamp);
   if (!s.ok() || !CommitRecord(*wa, &s)) {

@@ -14,6 +14,8 @@
 #include <QRandomGenerator>
 #include <xbase/engine.h>
 
+#include <tuple>
+
 namespace chimewise {
 
 namespace {
@@ -71,7 +73,16 @@ SaveResult EventSaver::SaveEvent(const EventInput& in, std::optional<qint64> edi
     if (!lacking.isEmpty()) return refuse(field, {ProblemKind::CharactersNotSupported, lacking});
   }
 
-  const ReminderRecord record = ComposeReminderRecord(in, m_alarms.options().timeFormat);
+  ReminderRecord record = ComposeReminderRecord(in, m_alarms.options().timeFormat);
+  // A wall time typed in the hour the clocks repeat means the run nearer ahead (TypedMoment).
+  const QDateTime now = m_clock.now();
+  for (auto [date, minutes, time] : {std::tuple(&record.alarmDate, &record.alarmTime, in.remindTime),
+                                     std::tuple(&record.eventDate, &record.startTime, in.activityTime)}) {
+    const QDateTime meant = TypedMoment(*date, time, now);
+    if (meant == AlarmMoment(*date, *minutes)) continue;
+    const StoredWall w = StoredWallTime(meant);
+    std::tie(*date, *minutes) = std::tie(w.date, w.minutes);
+  }
 
   if (Problem place = CalendarPlaceProblem(m_state.AppFolder); !place.ok()) return refuse(SaveField::None, place);
   int area = 0;

@@ -349,6 +349,49 @@ TEST_F(AlarmServiceTest, OnTheNightTheClocksGoForwardAlarmsComeInRealTimeOrder) 
   EXPECT_TRUE(speaker.lines.contains("Speak: Night shift")) << speaker.lines.join('|').toStdString();
 }
 
+// The night the clocks go back (02:00-03:00 twice): a time typed in the second run means the second
+// run, a snooze of a minute is a minute, and a late reminder's repeat goes on every five minutes.
+TEST_F(AlarmServiceTest, OnTheNightTheClocksGoBackTimesMeanTheRunTheyWereMeantFor) {
+  const QDate back(2027, 10, 31);
+  const auto utc = [&](int h, int m, int s = 0) { return QDateTime(back, QTime(h, m, s), Qt::UTC).toLocalTime(); };
+  // When each line was said, ticking every 3 s from `from` to `to`.
+  std::vector<std::pair<QDateTime, QString>> said;
+  const auto run = [&](const QDateTime& from, const QDateTime& to) {
+    ASSERT_TRUE(alarms->FindNextAlarm().ok());
+    for (QDateTime t = from; t <= to; t = t.addSecs(3)) {
+      speaker.lines.clear();
+      Problem outcome;
+      if (tick(t, &outcome)) {
+        EXPECT_TRUE(outcome.ok());
+      }
+      for (const QString& l : speaker.lines) said.emplace_back(t, l);
+    }
+  };
+  add("Late since 01:45", QTime(1, 45), QTime(1, 45), 0, back);
+  clock.set(utc(1, 10));  // 02:10, the second run
+  add("Typed for 02:25", QTime(2, 25), QTime(2, 25), 0, back);
+  run(utc(23, 40, 0).addDays(-1), utc(2, 30));
+  QList<QDateTime> late;
+  std::optional<std::pair<QDateTime, QString>> typed;
+  for (const auto& [t, l] : said) {
+    if (l.startsWith("Speak: Late since")) late << t;
+    if (l.startsWith("Speak: Typed") && !typed) typed.emplace(t, l);
+  }
+  ASSERT_TRUE(typed);
+  EXPECT_EQ(typed->first, utc(1, 25, 3));
+  EXPECT_EQ(typed->second, "Speak: Typed for 02:25");  // due now, not "45 minutes late"
+  ASSERT_GE(late.size(), 20);
+  for (int i = 1; i < late.size(); ++i)
+    EXPECT_LE(late[i - 1].secsTo(late[i]), 5 * 60 + 3) << late[i].toString(Qt::ISODate).toStdString();
+
+  // A snooze of one minute in the second run waits one minute.
+  clock.set(utc(1, 40, 5));
+  const int area = data::OpenTable(*engine, data::CalendarPath(state.AppFolder), "CALENDAR", data::kModeShared);
+  EXPECT_EQ(alarms->Snooze(area, 1, 0).alarm, utc(1, 41));
+  data::CloseTableIfOpen(*engine, "CALENDAR");
+  EXPECT_EQ(alarms->nextAlarm(), utc(1, 41));
+}
+
 // Another program holds the table: lookups, scans and saves give up, write nothing, go on once it is free.
 TEST_F(AlarmServiceTest, WhileAnotherProgramHoldsTheTableNothingIsLostOrWritten) {
   engine->settings().lock_wait_ms = data::kInteractiveLockWaitMs;
