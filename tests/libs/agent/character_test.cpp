@@ -81,6 +81,20 @@ TEST_F(AgentCharacter, RequestsRunOneAfterAnotherAndAMissingAnimationFailsAlone)
   EXPECT_EQ(c->queuedRequests(), 0);
 }
 
+// What is asked for first in line waits only for the running request and the earlier first ones.
+TEST_F(AgentCharacter, RequestsMadeFirstInLineGoAheadOfTheQueue) {
+  const RequestId one = c->speak(QStringLiteral("One."));
+  const RequestId two = c->speak(QStringLiteral("Two."));
+  c->setQueueFirst(true);
+  const RequestId alarm = c->speak(QStringLiteral("Alarm."));
+  const RequestId wave = c->play(QStringLiteral("Wave"));
+  c->setQueueFirst(false);
+  const RequestId three = c->speak(QStringLiteral("Three."));
+  run(20000);
+  EXPECT_EQ(log.filter(QStringLiteral("start")), (QStringList{ev("start", one), ev("start", alarm), ev("start", wave),
+                                                              ev("start", two), ev("start", three)}));
+}
+
 TEST_F(AgentCharacter, StopEndsTheRunningRequestAndDropsTheQueueOrOnlyTheOneNamed) {
   showAt(0, 0);
   const RequestId a = c->play(QStringLiteral("Wave"));
