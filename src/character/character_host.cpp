@@ -312,12 +312,15 @@ void CharacterHost::SetSoundEffects(bool on) {
 
 void CharacterHost::QuietCharacter() {
   m_state.events->EndSpeechWaits();
-  StopAll();
+  m_pauseEndMs = -1;
+  if (m_character) m_character->stopAll();
+  m_pendingShow = 0;
 }
 
 void CharacterHost::StopAll() {
   m_pauseEndMs = -1;
-  if (m_character) m_character->stopAll();
+  // A reminder or the time told first in line is not another feature's to drop: it stays.
+  if (m_character) m_character->stopAllButFirst();
   m_pendingShow = 0;
 }
 

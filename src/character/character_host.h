@@ -76,9 +76,11 @@ class CharacterHost final : public QObject, public Speaker {
   int speechWaitLimitMs() const { return m_options.speechWaitLimitMs; }
   // Switches the character's own sound effects, giving up after a few refusals.
   void SetSoundEffects(bool on) override;
-  // Ends any speech wait and drops everything the character has queued.
+  // Ends any speech wait and drops everything the character has queued (the user's Stop Talking).
   void QuietCharacter();
-  // Drops everything the character has queued, its running request included.
+  // Drops what the character has queued, its running request included, for a feature that starts
+  // saying something else; what was asked for first in line (a reminder falling due, the time)
+  // stays and is said first.
   void StopAll();
   // Offers "Skip" at the foot of the character's balloon (kept for a character loaded later).
   void OfferSkip(bool on);

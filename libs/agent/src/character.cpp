@@ -332,6 +332,26 @@ void Character::stop(RequestId request) {
 
 void Character::stopAll() { stop(); }
 
+void Character::stopAllButFirst() {
+  std::vector<RequestId> dropped;
+  if (m_current && !m_current->first) {
+    dropped.push_back(m_current->id);
+    abortCurrent();
+    m_current.reset();
+  }
+  std::deque<Request> kept;
+  for (const Request& r : m_queue) {
+    if (r.first)
+      kept.push_back(r);
+    else
+      dropped.push_back(r.id);
+  }
+  m_queue.swap(kept);
+  if (!m_current) kick();
+  armIdle();
+  for (RequestId id : dropped) emit requestCompleted(id, RequestStatus::Interrupted, QString());
+}
+
 // ---- Speech ---------------------------------------------------------------------------
 
 void Character::startSpeak(const Request& r) {

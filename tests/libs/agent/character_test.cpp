@@ -93,6 +93,17 @@ TEST_F(AgentCharacter, RequestsMadeFirstInLineGoAheadOfTheQueue) {
   run(20000);
   EXPECT_EQ(log.filter(QStringLiteral("start")), (QStringList{ev("start", one), ev("start", alarm), ev("start", wave),
                                                               ev("start", two), ev("start", three)}));
+  // Another feature's stop drops the rest and keeps those.
+  log.clear();
+  const RequestId four = c->speak(QStringLiteral("Four."));
+  c->setQueueFirst(true);
+  const RequestId time = c->speak(QStringLiteral("It is noon."));
+  c->setQueueFirst(false);
+  const RequestId five = c->speak(QStringLiteral("Five."));
+  c->stopAllButFirst();
+  run(20000);
+  EXPECT_EQ(log,
+            (QStringList{ev("start", four), ev("drop", four), ev("drop", five), ev("start", time), ev("done", time)}));
 }
 
 TEST_F(AgentCharacter, StopEndsTheRunningRequestAndDropsTheQueueOrOnlyTheOneNamed) {

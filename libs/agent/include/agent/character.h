@@ -91,6 +91,8 @@ class Character final : public QObject {
   // Ends or drops one request.
   void stop(RequestId request);
   void stopAll();
+  // Ends the running request and drops the queue, except what was made first in line.
+  void stopAllButFirst();
 
   bool isVisible() const { return m_visible; }
   int left() const { return m_pos.x(); }
