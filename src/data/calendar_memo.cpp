@@ -8,7 +8,7 @@ const QString kMarker = QStringLiteral("[iCalendar]");
 
 // A line of the calendar part: one of the properties kept there, as an iCalendar content line.
 bool IsContentLine(const QString& line) {
-  for (const char* name : {"UID:", "DTSTART:", "DTSTART;", "RRULE:", "EXDATE:", "EXDATE;", "X-CHIMEWISE-"})
+  for (const char* name : {"UID:", "DTSTART:", "DTSTART;", "RRULE:", "EXDATE:", "EXDATE;", "RDATE", "X-CHIMEWISE-"})
     if (line.startsWith(QLatin1String(name))) return true;
   return false;
 }

@@ -3,11 +3,16 @@
 #include "core/time_format.h"
 #include "data/calendar.h"
 #include "data/calendar_memo.h"
+#include "data/kept_events.h"
 #include "data/reminder_record.h"
+#include "exchange/calendar_import.h"
+#include "exchange/kept_changes.h"
+#include "schedule/save_event.h"
 
 #include <QTimeZone>
 #include <xbase/engine.h>
 #include <icalendar/icalendar.h>
+#include <icalendar/resource_text.h>
 #include <optional>
 
 namespace chimewise {
@@ -79,17 +84,50 @@ ExportResult Compose(const std::vector<icalendar::WriteEvent>& events, const QDa
 }  // namespace
 
 ExportResult ExportCalendar(xbase::WorkArea& area, bool all, const QDateTime& now) {
+  const KeptEvents kept = KeptEvents::BesideTable(QString::fromStdString(area.path()));
   std::vector<icalendar::WriteEvent> events;
+  std::vector<QByteArray> keptEvents;
   xbase::Status st = area.SetOrder(area.TagArea("ALARM"));
   if (st.ok() && !all) st = area.Query(data::CurrentRemindersQuery(now).toStdString());
   if (st.ok()) st = area.GoTop();
-  for (; st.ok() && !area.Eof(); st = area.Skip(1)) events.push_back(EventOf(area));
+  for (; st.ok() && !area.Eof(); st = area.Skip(1)) {
+    const ReminderFacts facts = ReadReminderFacts(area);
+    const icalendar::ExtraProperty pending{
+        QStringLiteral("X-CHIMEWISE-PENDING"),
+        facts.alarmDate.isValid()
+            ? AlarmMoment(facts.alarmDate, facts.alarmTime).toUTC().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"))
+            : QString()};
+    std::string id;
+    const std::optional<KeptEvent> event =
+        area.GetString("REC_NO", &id).ok() ? kept.Get(QByteArray::fromStdString(id)) : std::nullopt;
+    if (event && event->hasSynced && !event->resource.isEmpty()) {
+      const ReminderRecord record = ComposeReminderRecord(StoredReminder(area), QString());
+      icalendar::PatchResult patched = icalendar::PatchEvent(
+          event->resource, ChangesSince(event->synced, ComparedRecord(record, event), event->hasUserAlarm, now));
+      // The pending alarm is this file's own note, not a change to the event: no new stamps for it.
+      icalendar::EventChanges note;
+      if (!pending.second.isEmpty()) note.extras.push_back(pending);
+      if (patched.error.isEmpty()) patched = icalendar::PatchEvent(patched.text, note);
+      if (patched.error.isEmpty()) {
+        keptEvents.push_back(patched.text);
+        continue;
+      }
+    }
+    events.push_back(EventOf(area));
+    if (!pending.second.isEmpty()) events.back().extras.push_back(pending);
+  }
   if (!st.ok()) {
     ExportResult result;
     result.problem = ProblemOf(st);
     return result;
   }
-  return Compose(events, now);
+  ExportResult result = Compose(events, now);
+  if (!keptEvents.empty() && result.error.isEmpty()) {
+    if (!events.empty()) keptEvents.insert(keptEvents.begin(), result.text);
+    result.text = icalendar::JoinResources(keptEvents, QString::fromLatin1(kCalendarProductId));
+    result.count = static_cast<int>(events.size() + keptEvents.size()) - (events.empty() ? 0 : 1);
+  }
+  return result;
 }
 
 ExportResult ExportReminder(xbase::WorkArea& area, const QDateTime& now) { return Compose({EventOf(area)}, now); }

@@ -27,7 +27,10 @@ struct ExportResult {
 
 // The reminders of `area` in the viewer's order (ALARM): only the current ones (as `list` shows
 // them), or with `all` every one. Timed starts are written in the system time zone; DTSTAMP is
-// `now`, so the same table at the same moment gives the same bytes.
+// `now`, so the same table at the same moment gives the same bytes. A reminder that belongs to a
+// calendar event it keeps is written as that event with what changed here. Every reminder with an
+// alarm still to be dealt with names it (X-CHIMEWISE-PENDING), so that reading the file back
+// gives each one with its alarm, late ones included.
 ExportResult ExportCalendar(xbase::WorkArea& area, bool all, const QDateTime& now);
 
 // The current record of `area` alone, as a calendar of one VEVENT (a CalDAV resource).

@@ -6,6 +6,7 @@
 #include "core/time_format.h"
 #include "data/calendar.h"
 #include "data/calendar_memo.h"
+#include "data/kept_events.h"
 #include "data/reminder_record.h"
 #include "exchange/calendar_export.h"
 #include "schedule/save_event.h"
@@ -15,6 +16,7 @@
 #include <QTimeZone>
 #include <xbase/engine.h>
 #include <icalendar/icalendar.h>
+#include <icalendar/resource_text.h>
 
 #include <algorithm>
 #include <map>
@@ -25,13 +27,6 @@ namespace chimewise {
 namespace {
 
 const QString kImportAlias = QStringLiteral("CALIMPORT");
-
-// What a reminder already in the table holds, to tell an update from a file read in again.
-struct Stored {
-  qint64 recno = 0;
-  EventInput values;
-  bool byRecordId = false;  // found by the UID an export gives it, not by a stored one
-};
 
 }  // namespace
 
@@ -63,13 +58,24 @@ bool SameValues(const EventInput& a, const EventInput& b) {
          (a.countdownOn ? a.countdown : 0) == (b.countdownOn ? b.countdown : 0);
 }
 
-// Every live reminder that answers to a UID: one read from a calendar by its stored UID, any
-// other by the UID an export gives it.
-xbase::Status ReadStored(xbase::WorkArea& area, std::map<QString, Stored>* byUid) {
+// A whole number from an X-CHIMEWISE-... property within [lo, hi].
+std::optional<int> ExtraNumber(const icalendar::ReadEvent& e, const char* name, int lo, int hi) {
+  for (const auto& [key, value] : e.extras) {
+    if (key.compare(QLatin1String(name), Qt::CaseInsensitive) != 0) continue;
+    bool ok = false;
+    const int v = value.trimmed().toInt(&ok);
+    if (ok && v >= lo && v <= hi) return v;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+xbase::Status ReadKnownReminders(xbase::WorkArea& area, KnownReminders* byUid) {
   XBASE_RETURN_IF_ERROR(area.SetOrder(0));
   xbase::Status st = area.GoTop();
   for (; st.ok() && !area.Eof(); st = area.Skip(1)) {
-    Stored s;
+    KnownReminder s;
     s.recno = area.RecNo();
     s.values = StoredReminder(area);
     std::string id;
@@ -81,15 +87,38 @@ xbase::Status ReadStored(xbase::WorkArea& area, std::map<QString, Stored>* byUid
   return st;
 }
 
-// A whole number from an X-CHIMEWISE-... property within [lo, hi].
-std::optional<int> ExtraNumber(const icalendar::ReadEvent& e, const char* name, int lo, int hi) {
+namespace {
+
+// The alarm a reminder exported here still had to be dealt with (X-CHIMEWISE-PENDING), UTC.
+std::optional<QDateTime> PendingAlarm(const icalendar::ReadEvent& e) {
   for (const auto& [key, value] : e.extras) {
-    if (key.compare(QLatin1String(name), Qt::CaseInsensitive) != 0) continue;
-    bool ok = false;
-    const int v = value.trimmed().toInt(&ok);
-    if (ok && v >= lo && v <= hi) return v;
+    if (key.compare(QLatin1String("X-CHIMEWISE-PENDING"), Qt::CaseInsensitive) != 0) continue;
+    QDateTime at = QDateTime::fromString(value.trimmed(), QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
+    if (!at.isValid()) return std::nullopt;
+    at.setTimeZone(QTimeZone::utc());
+    return at;
   }
   return std::nullopt;
+}
+
+// Keeps the event a reminder was read in from (not a changed occurrence: that is a reminder of
+// its own, apart from its series), without what only an export here adds to it.
+Problem Keep(const KeptEvents& kept, const std::map<QString, QByteArray>& resources, const icalendar::ReadEvent& e,
+             const EventInput& in, const QByteArray& recordId, const QDateTime& now) {
+  const auto resource = resources.find(e.uid);
+  if (resource == resources.end() || recordId.isEmpty()) return {};
+  icalendar::EventChanges own;
+  own.removed << QStringLiteral("X-CHIMEWISE-PENDING");
+  KeptEvent k;
+  k.uid = e.uid;
+  k.resource = icalendar::PatchEvent(resource->second, own).text;
+  k.hasSynced = true;
+  k.synced = ComposeReminderRecord(in, QString());
+  k.hasUserAlarm = true;
+  k.userAlarmDate = k.synced.alarmDate;
+  k.userAlarmTime = k.synced.alarmTime;
+  k.savedAt = now;
+  return kept.Put(recordId, k);
 }
 
 QString Describe(const icalendar::ReadEvent& e) {
@@ -118,7 +147,9 @@ EventInput ReminderFromEvent(const icalendar::ReadEvent& e, const ImportOptions&
   // due at once, as the alarm was); without any the start, less the lead time.
   QDateTime remind = start.addSecs(-60LL * options.leadMinutes);
   const auto coming = std::find_if(e.alarms.begin(), e.alarms.end(), [&](const QDateTime& a) { return a >= now; });
-  if (coming != e.alarms.end())
+  if (const std::optional<QDateTime> pending = PendingAlarm(e))
+    remind = pending->toTimeZone(local);  // a reminder exported here, with the alarm it had then
+  else if (coming != e.alarms.end())
     remind = coming->toTimeZone(local);
   else if (!e.alarms.empty())
     remind = e.alarms.back().toTimeZone(local);
@@ -129,11 +160,8 @@ EventInput ReminderFromEvent(const icalendar::ReadEvent& e, const ImportOptions&
     memo.series << QStringLiteral("X-CHIMEWISE-LEAD:%1")
                        .arg(
                            QDateTime(in.remindDate, in.remindTime).secsTo(QDateTime(in.activityDate, in.activityTime)));
-  // A timed series written in another zone than this computer's keeps that zone, so that it
-  // moves on as its organiser's clocks change, not this computer's.
-  if (!e.series.isEmpty() && !e.allDay && !e.timeZone.isEmpty() && e.timeZone.toUtf8() != local.id() &&
-      QTimeZone(e.timeZone.toUtf8()).isValid())
-    memo.series << QStringLiteral("X-CHIMEWISE-TZID:") + e.timeZone;
+  // A timed series keeps the zone it was written in on its DTSTART line, so that it moves on as
+  // its organiser's clocks change, not this computer's.
   in.memo = JoinCalendarMemo(memo);
   // The program's own fields, when the component has them; an update keeps what the reminder had.
   in.sound = ExtraNumber(e, "X-CHIMEWISE-SOUND", 0, 8).value_or(before ? before->sound : 0);
@@ -153,69 +181,79 @@ QString ImportSummary(const ImportReport& r) {
       .arg(r.skipped.size());
 }
 
-CalendarImporter::CalendarImporter(SharedState& state, Clock& clock, xbase::Engine& engine, Speaker& speaker,
-                                   AlarmService& alarms, ViewerPort& viewer)
-    : m_state(state), m_clock(clock), m_engine(engine), m_speaker(speaker), m_alarms(alarms), m_viewer(viewer) {}
-
-ImportReport CalendarImporter::Import(const QString& path, const ImportOptions& options) {
-  ImportReport report;
-  const QFileInfo info(path);
-  if (!info.exists()) {
-    report.error = QStringLiteral("%1 does not exist").arg(path);
-    return report;
-  }
-  if (!info.isFile()) {
-    report.error = QStringLiteral("%1 is not a regular file").arg(path);
-    return report;
-  }
-  if (info.size() > kMaxCalendarBytes) {
-    report.error = QStringLiteral("%1 is larger than %2 MB; a calendar that large is not read")
-                       .arg(path)
-                       .arg(kMaxCalendarBytes / (1024 * 1024));
-    return report;
-  }
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) {
-    report.error = QStringLiteral("%1 cannot be read (%2)").arg(path, file.errorString());
-    return report;
-  }
-  const QByteArray text = file.read(kMaxCalendarBytes + 1);
-  if (text.size() > kMaxCalendarBytes) {
-    report.error = QStringLiteral("%1 is larger than %2 MB; a calendar that large is not read")
-                       .arg(path)
-                       .arg(kMaxCalendarBytes / (1024 * 1024));
-    return report;
-  }
-
-  const QDateTime now = m_clock.now();
+icalendar::ReadResult ParseCalendar(const QByteArray& text, const QDateTime& now) {
   icalendar::ReadOptions readOptions;
   readOptions.now = now.toUTC();
   readOptions.maxComponents = kMaxCalendarComponents;
   readOptions.maxOccurrences = kMaxOccurrencesPerSeries;
-  const icalendar::ReadResult calendar = icalendar::Read(text, readOptions);
-  if (!calendar.error.isEmpty()) {
-    report.error = QStringLiteral("%1: %2").arg(path, calendar.error);
-    return report;
-  }
+  return icalendar::Read(text, readOptions);
+}
 
-  // The reminders already there, by UID.
-  std::map<QString, Stored> byUid;
-  {
-    if (report.problem = CalendarPlaceProblem(m_state.AppFolder); !report.problem.ok()) return report;
-    int area = 0;
-    xbase::Status st = OpenCalendar(m_engine, m_state.AppFolder, kImportAlias, &area);
-    if (st.ok()) st = ReadStored(*m_engine.Area(area), &byUid);
-    data::CloseTableIfOpen(m_engine, kImportAlias);
-    if (!st.ok()) {
-      report.problem = ProblemOf(st);
-      return report;
-    }
-  }
+std::vector<icalendar::ReadResult> ParseCalendars(const std::vector<QByteArray>& texts, const QDateTime& now) {
+  std::vector<icalendar::ReadResult> results;
+  results.reserve(texts.size());
+  for (const QByteArray& text : texts) results.push_back(ParseCalendar(text, now));
+  return results;
+}
 
-  for (const icalendar::ReadEvent& e : calendar.events) {
+CalendarFile ReadCalendarFile(const QString& path, const QDateTime& now) {
+  CalendarFile f;
+  f.path = path;
+  const QString tooLarge = QStringLiteral("%1 is larger than %2 MB; a calendar that large is not read")
+                               .arg(path)
+                               .arg(kMaxCalendarBytes / (1024 * 1024));
+  const QFileInfo info(path);
+  if (!info.exists()) {
+    f.error = QStringLiteral("%1 does not exist").arg(path);
+    return f;
+  }
+  if (!info.isFile()) {
+    f.error = QStringLiteral("%1 is not a regular file").arg(path);
+    return f;
+  }
+  if (info.size() > kMaxCalendarBytes) {
+    f.error = tooLarge;
+    return f;
+  }
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) {
+    f.error = QStringLiteral("%1 cannot be read (%2)").arg(path, file.errorString());
+    return f;
+  }
+  f.text = file.read(kMaxCalendarBytes + 1);
+  if (f.text.size() > kMaxCalendarBytes) {
+    f.error = tooLarge;
+    f.text.clear();
+    return f;
+  }
+  f.calendar = ParseCalendar(f.text, now);
+  if (!f.calendar.error.isEmpty())
+    f.error = QStringLiteral("%1: %2").arg(path, f.calendar.error);
+  else
+    f.resources = icalendar::ResourcesByUid(f.text);
+  return f;
+}
+
+ImportPlan PlanImport(const CalendarFile& file, const KnownReminders& stored, const ImportOptions& options,
+                      const QDateTime& now) {
+  ImportPlan plan;
+  // The reminders as they will be, by UID: those there, and those this file adds or changes
+  // (an event given twice counts against its first time; `step` names the plan's write).
+  struct Known {
+    KnownReminder reminder;
+    int step = -1;
+  };
+  std::map<QString, Known> byUid;
+  for (const auto& [uid, reminder] : stored) byUid[uid] = Known{reminder, -1};
+  const std::vector<icalendar::ReadEvent>& events = file.calendar.events;
+  for (int i = 0; i < static_cast<int>(events.size()); ++i) {
+    const icalendar::ReadEvent& e = events[static_cast<size_t>(i)];
     // One line each: a message worded for a box loses its line breaks.
     const auto skip = [&](const QString& why) {
-      report.skipped << QStringLiteral("%1: %2").arg(Describe(e), why.simplified());
+      ImportStep step;
+      step.event = i;
+      step.skipped = QStringLiteral("%1: %2").arg(Describe(e), why.simplified());
+      plan.steps.push_back(std::move(step));
     };
     if (!e.refused.isEmpty()) {
       skip(e.refused);
@@ -232,45 +270,170 @@ ImportReport CalendarImporter::Import(const QString& path, const ImportOptions& 
         skip(gone + QStringLiteral(", and not among the reminders"));
         continue;
       }
-      int area = 0;
-      bool deleted = false;
-      Problem problem = ProblemOf(OpenCalendar(m_engine, m_state.AppFolder, kImportAlias, &area));
-      if (problem.ok()) problem = m_alarms.DeleteReminder(area, known->second.recno, &deleted);
-      data::CloseTableIfOpen(m_engine, kImportAlias);
-      if (!deleted) {
-        skip(gone + QStringLiteral(", but the reminder could not be deleted: ") + chimewise::Describe(problem).text);
-        continue;
+      ImportStep step;
+      step.action = ImportAction::Delete;
+      step.event = i;
+      step.recno = known->second.reminder.recno;
+      if (known->second.step >= 0) {
+        ImportStep& written = plan.steps[static_cast<size_t>(known->second.step)];
+        if (written.action == ImportAction::Add) {
+          // Added by this file and cancelled by it too: nothing is stored, nothing deleted.
+          written.dropped = true;
+          step.action = ImportAction::Unchanged;
+        }
       }
-      ++report.deleted;
+      plan.steps.push_back(step);
       byUid.erase(known);
       continue;
     }
-    if (e.past) {
+    // A reminder exported here while it still waited to be dealt with comes back waiting.
+    if (e.past && !PendingAlarm(e)) {
       skip(e.series.isEmpty() ? QStringLiteral("it is past") : QStringLiteral("every occurrence is past"));
       continue;
     }
-
-    const EventInput* before = known != byUid.end() ? &known->second.values : nullptr;
+    const EventInput* before = known != byUid.end() ? &known->second.reminder.values : nullptr;
     // A reminder that answers to its record's own UID needs no other.
-    const EventInput in = ReminderFromEvent(e, options, now, before, known == byUid.end() || !known->second.byRecordId);
+    const bool keepUid = known == byUid.end() || !known->second.reminder.byRecordId;
+    EventInput in = ReminderFromEvent(e, options, now, before, keepUid);
     if (before && SameValues(*before, in)) {
-      ++report.unchanged;
+      ++plan.unchanged;
+      ImportStep step;
+      step.action = ImportAction::Unchanged;
+      step.event = i;
+      step.recno = known->second.reminder.recno;
+      plan.steps.push_back(std::move(step));
       continue;
     }
-    EventSaver saver(m_state, m_clock, m_engine, m_speaker, m_alarms, m_viewer);
-    const SaveResult saved = saver.SaveEvent(in, before ? std::optional<qint64>(known->second.recno) : std::nullopt);
-    if (!saved.saved) {
-      skip(chimewise::Describe(saved.problem).text);
+    if (known != byUid.end() && known->second.step >= 0) {
+      // The same UID again in this file: its values replace those planned for it.
+      plan.steps[static_cast<size_t>(known->second.step)].input = in;
+      plan.steps[static_cast<size_t>(known->second.step)].event = i;
+      known->second.reminder.values = in;
+      ++plan.updatedAgain;
+      ImportStep step;
+      step.action = ImportAction::Unchanged;  // stored by the step planned for its first time
+      step.event = i;
+      step.input = std::move(in);
+      plan.steps.push_back(std::move(step));
       continue;
     }
-    if (!saved.problem.ok()) report.problem = saved.problem;
-    ++(before ? report.updated : report.imported);
-    byUid[e.uid] = Stored{saved.recno, in, before && known->second.byRecordId};
+    ImportStep step;
+    step.action = before ? ImportAction::Update : ImportAction::Add;
+    step.event = i;
+    step.input = in;
+    step.recno = before ? known->second.reminder.recno : 0;
+    const bool byRecordId = before && known->second.reminder.byRecordId;
+    byUid[e.uid] = Known{KnownReminder{step.recno, std::move(in), byRecordId}, static_cast<int>(plan.steps.size())};
+    plan.steps.push_back(std::move(step));
   }
-  if (calendar.componentsOverLimit > 0)
-    report.skipped << QStringLiteral("%1 more events and to-dos: a file is read up to %2 of them")
-                          .arg(calendar.componentsOverLimit)
-                          .arg(kMaxCalendarComponents);
+  return plan;
+}
+
+CalendarImporter::CalendarImporter(SharedState& state, Clock& clock, xbase::Engine& engine, Speaker& speaker,
+                                   AlarmService& alarms, ViewerPort& viewer)
+    : m_state(state), m_clock(clock), m_engine(engine), m_speaker(speaker), m_alarms(alarms), m_viewer(viewer) {}
+
+void CountPlan(const ImportPlan& plan, ImportReport* report) {
+  report->unchanged += plan.unchanged;
+  report->updated += plan.updatedAgain;
+}
+
+Problem CalendarImporter::ReadKnown(KnownReminders* known) {
+  if (Problem place = CalendarPlaceProblem(m_state.AppFolder); !place.ok()) return place;
+  int area = 0;
+  xbase::Status st = OpenCalendar(m_engine, m_state.AppFolder, kImportAlias, &area);
+  if (st.ok()) st = ReadKnownReminders(*m_engine.Area(area), known);
+  data::CloseTableIfOpen(m_engine, kImportAlias);
+  return ProblemOf(st);
+}
+
+ImportPlan CalendarImporter::Plan(const CalendarFile& file, const ImportOptions& options, ImportReport* report) {
+  KnownReminders known;
+  if (report->problem = ReadKnown(&known); !report->problem.ok()) return {};
+  ImportPlan plan = PlanImport(file, known, options, m_clock.now());
+  CountPlan(plan, report);
+  return plan;
+}
+
+void CalendarImporter::Apply(const CalendarFile& file, const ImportPlan& plan, size_t from, size_t to,
+                             ImportReport* report) {
+  to = std::min(to, plan.steps.size());
+  const auto skip = [&](const ImportStep& step, const QString& why) {
+    const icalendar::ReadEvent& e = file.calendar.events.at(static_cast<size_t>(step.event));
+    report->skipped << QStringLiteral("%1: %2").arg(Describe(e), why.simplified());
+  };
+  std::vector<EventWrite> writes;
+  std::vector<const ImportStep*> written;
+  int area = 0;
+  Problem opened;
+  bool open = false;
+  for (size_t i = from; i < to; ++i) {
+    const ImportStep& step = plan.steps[i];
+    if ((step.action == ImportAction::Add || step.action == ImportAction::Update) && !step.dropped) {
+      writes.push_back(EventWrite{
+          step.input, step.action == ImportAction::Update ? std::optional<qint64>(step.recno) : std::nullopt});
+      written.push_back(&step);
+    } else if (step.action == ImportAction::Delete) {
+      const bool done = file.calendar.events.at(static_cast<size_t>(step.event)).done;
+      const QString gone = done ? QStringLiteral("done") : QStringLiteral("cancelled");
+      if (!open) {
+        opened = ProblemOf(OpenCalendar(m_engine, m_state.AppFolder, kImportAlias, &area));
+        open = true;
+      }
+      bool deleted = false;
+      Problem problem = opened;
+      if (problem.ok()) problem = m_alarms.DeleteReminder(area, step.recno, &deleted);
+      if (!deleted)
+        skip(step,
+             gone + QStringLiteral(", but the reminder could not be deleted: ") + chimewise::Describe(problem).text);
+      else
+        ++report->deleted;
+    }
+  }
+  if (open) data::CloseTableIfOpen(m_engine, kImportAlias);
+  if (writes.empty()) return;
+  EventSaver saver(m_state, m_clock, m_engine, m_speaker, m_alarms, m_viewer);
+  const std::vector<SaveResult> saved = saver.SaveEvents(writes);
+  const KeptEvents kept(m_state.AppFolder);
+  for (size_t i = 0; i < saved.size(); ++i) {
+    if (!saved[i].saved) {
+      skip(*written[i], chimewise::Describe(saved[i].problem).text);
+      continue;
+    }
+    if (!saved[i].problem.ok()) report->problem = saved[i].problem;
+    ++(written[i]->action == ImportAction::Update ? report->updated : report->imported);
+    const icalendar::ReadEvent& e = file.calendar.events.at(static_cast<size_t>(written[i]->event));
+    if (const Problem p = Keep(kept, file.resources, e, written[i]->input, QByteArray::fromStdString(saved[i].recordId),
+                               m_clock.now());
+        !p.ok() && report->problem.ok())
+      report->problem = p;
+  }
+}
+
+void CalendarImporter::Finish(const CalendarFile& file, const ImportPlan& plan, size_t done, ImportReport* report) {
+  QStringList skipped;
+  for (size_t i = 0; i < std::min(done, plan.steps.size()); ++i)
+    if (plan.steps[i].action == ImportAction::Skip) skipped << plan.steps[i].skipped;
+  report->skipped = skipped + report->skipped;
+  if (file.calendar.componentsOverLimit > 0)
+    report->skipped << QStringLiteral("%1 more events and to-dos: a file is read up to %2 of them")
+                           .arg(file.calendar.componentsOverLimit)
+                           .arg(kMaxCalendarComponents);
+  if (report->imported + report->updated + report->deleted == 0) return;
+  if (Problem found = m_alarms.FindNextAlarm(); report->problem.ok()) report->problem = found;
+}
+
+ImportReport CalendarImporter::Import(const QString& path, const ImportOptions& options) {
+  ImportReport report;
+  const CalendarFile file = ReadCalendarFile(path, m_clock.now());
+  if (!file.error.isEmpty()) {
+    report.error = file.error;
+    return report;
+  }
+  const ImportPlan plan = Plan(file, options, &report);
+  if (!report.problem.ok()) return report;
+  Apply(file, plan, 0, plan.steps.size(), &report);
+  Finish(file, plan, plan.steps.size(), &report);
   return report;
 }
 

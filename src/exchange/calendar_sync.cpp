@@ -8,9 +8,11 @@
 #include "data/calendar_memo.h"
 #include "data/reminder_record.h"
 #include "exchange/calendar_export.h"
+#include "exchange/kept_changes.h"
 
 #include <QCryptographicHash>
 #include <QRegularExpression>
+#include <QTimeZone>
 #include <xbase/engine.h>
 #include <icalendar/icalendar.h>
 
@@ -87,6 +89,38 @@ const icalendar::ReadEvent* MainComponent(const icalendar::ReadResult& read) {
   return nullptr;
 }
 
+QDateTime StartOf(const icalendar::ReadEvent& e) {
+  return e.allDay ? QDateTime(e.date, QTime(0, 0), QTimeZone::systemTimeZone()) : e.start;
+}
+
+// The series line of a moved occurrence's new start, so that the series still comes to it once
+// the reminder has moved past the occurrences before it.
+QString OccurrenceLine(const icalendar::ReadEvent& e) {
+  return e.allDay ? QStringLiteral("RDATE;VALUE=DATE:") + e.date.toString(QStringLiteral("yyyyMMdd"))
+                  : QStringLiteral("RDATE:") + e.start.toUTC().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
+}
+
+// What a resource of a series with occurrences moved on their own (RECURRENCE-ID) reads in as: the
+// series standing at whichever comes first, its next occurrence or a moved one still to come, the
+// moved ones' new starts added to its lines. One resource is one reminder.
+icalendar::ReadEvent Standing(const icalendar::ReadResult& read, const icalendar::ReadEvent& main) {
+  icalendar::ReadEvent out = main;
+  const icalendar::ReadEvent* first = main.past ? nullptr : &main;
+  for (const icalendar::ReadEvent& o : read.events) {
+    if (&o == &main || !o.uid.startsWith(main.uid + u'/') || !o.refused.isEmpty() || o.cancelled || o.past) continue;
+    if (!main.series.isEmpty()) out.series << OccurrenceLine(o);
+    if (!first || StartOf(o) < StartOf(*first)) first = &o;
+  }
+  if (first && first != &main) {
+    const QStringList series = out.series;
+    out = *first;
+    out.uid = main.uid;
+    out.series = series;
+    out.past = false;
+  }
+  return out;
+}
+
 }  // namespace
 
 QString SyncSummary(const SyncReport& r) {
@@ -132,10 +166,12 @@ QUrl ResourceUrl(const QUrl& collection, const QString& uid) {
 }
 
 CalendarSync::CalendarSync(ReminderStore store, std::unique_ptr<CalDavPort> server, QUrl address)
-    : m_store(store), m_address(std::move(address)), m_server(std::move(server)) {}
+    : m_store(store), m_kept(store.state.AppFolder), m_address(std::move(address)), m_server(std::move(server)) {}
 
 CalendarSync::~CalendarSync() {
-  // The port goes first: an answer still on its way is dropped, never delivered to a half-gone pass.
+  // A reading under way stops, and the port goes: an answer still on its way is dropped, never
+  // delivered to a half-gone pass.
+  m_parsing.reset();
   m_server.reset();
   data::CloseTableIfOpen(m_store.engine, kSyncAlias);
 }
@@ -245,14 +281,28 @@ bool CalendarSync::ReadLocals() {
     xbase::WorkArea& wa = *m_store.engine.Area(area);
     st = wa.SetOrder(0);
     if (st.ok()) st = wa.GoTop();
+    QHash<QByteArray, const SyncEntry*> synced;
+    for (const SyncEntry& e : m_syncState.entries) synced.insert(e.recordId, &e);
     for (; st.ok() && !wa.Eof(); st = wa.Skip(1)) {
       std::string id;
       if (!wa.GetString("REC_NO", &id).ok() || QByteArray::fromStdString(id).trimmed().isEmpty()) continue;
+      LocalView view = ViewOf(wa);
+      // A reminder synced before events were kept: its alarm as it was when the two last agreed
+      // counts as the user's from now on, so that announcing it changes nothing on the server.
+      if (const SyncEntry* e = synced.value(view.recordId);
+          e && !view.kept && e->localFingerprint == view.fingerprint) {
+        KeptEvent k;
+        k.uid = view.uid;
+        k.hasUserAlarm = view.stored.alarmDate.isValid();
+        k.userAlarmDate = view.stored.alarmDate;
+        k.userAlarmTime = view.stored.alarmTime;
+        if (m_kept.Put(view.recordId, k).ok()) view.kept = k;
+      }
       LocalItem item;
-      item.recordId = QByteArray::fromStdString(id);
-      item.uid = ReminderUid(wa);
-      item.fingerprint =
-          ReminderFingerprint(ComposeReminderRecord(StoredReminder(wa), m_store.alarms.options().timeFormat));
+      item.recordId = view.recordId;
+      item.uid = view.uid;
+      item.fingerprint = view.fingerprint;
+      if (view.kept) item.changedAt = view.kept->savedAt;
       m_recnos.insert(item.recordId, wa.RecNo());
       m_locals.push_back(std::move(item));
     }
@@ -303,55 +353,91 @@ void CalendarSync::FetchChanged() {
   m_server->fetch(m_collection, urls, [this](const caldav::Objects& o) { Then([this, o] { Fetched(o); }); });
 }
 
-void CalendarSync::Fetched(const caldav::Objects& objects) {
-  if (!objects.status.ok()) return Fail(objects.status);
-  QHash<QString, RemoteItem*> byHref;
-  for (RemoteItem& r : m_listing.items) byHref.insert(r.href, &r);
+std::vector<CalendarSync::Parsed> CalendarSync::ParseFetched(const caldav::Objects& objects,
+                                                             const ImportOptions& options, const QDateTime& now,
+                                                             const QString& timeFormat, const std::atomic<bool>& stop) {
+  std::vector<Parsed> out;
   icalendar::ReadOptions ro;
-  ro.now = m_now.toUTC();
+  ro.now = now.toUTC();
   ro.maxComponents = kMaxComponentsPerResource;
   ro.maxOccurrences = kMaxOccurrencesPerSeries;
   for (const caldav::CalendarObject& o : objects.objects) {
-    RemoteItem* r = byHref.value(o.href.toString());
-    if (!r) continue;
-    r->fetched = true;
-    r->etag = o.etag.isEmpty() ? r->etag : o.etag;
-    Incoming in;
+    if (stop.load()) break;
+    Parsed p;
+    p.href = o.href.toString();
+    p.etag = o.etag;
+    Incoming& in = p.in;
+    in.data = o.data;
     const icalendar::ReadResult read = icalendar::Read(o.data, ro);
     const icalendar::ReadEvent* e = read.error.isEmpty() ? MainComponent(read) : nullptr;
     if (e) {
       in.uid = e->uid;
-      r->uid = e->uid;
-      r->modified = e->modified;
+      p.modified = e->modified;
       in.gone = e->cancelled || e->done;
-      if (!e->refused.isEmpty())
+      if (!e->refused.isEmpty()) {
         in.why = e->refused;
-      else if (in.gone)
+      } else if (in.gone) {
         in.why = e->done ? QStringLiteral("done") : QStringLiteral("cancelled");
-      else if (e->past)
-        in.why = e->series.isEmpty() ? QStringLiteral("it is past") : QStringLiteral("every occurrence is past");
-      else if (e->uid.isEmpty())
+      } else if (e->uid.isEmpty()) {
         in.why = QStringLiteral("it has no UID");
-      else
-        in.data = o.data;
+      } else {
+        in.event = Standing(read, *e);
+        in.past = in.event->past;
+        if (in.past)
+          in.why = e->series.isEmpty() ? QStringLiteral("it is past") : QStringLiteral("every occurrence is past");
+      }
     } else {
       in.why = read.error.isEmpty() ? QStringLiteral("no event or to-do in it") : read.error;
     }
-    if (!in.data.isEmpty()) {
-      ReminderRecord record = ComposeReminderRecord(ReminderFromEvent(*e, options, m_now, nullptr, true),
-                                                    m_store.alarms.options().timeFormat);
+    if (in.event && !in.past) {
+      ReminderRecord record =
+          ComposeReminderRecord(ReminderFromEvent(*in.event, options, now, nullptr, true), timeFormat);
       // An alarm gone by is one dealt with: as a reminder here keeps none once it has gone off.
-      if (AlarmMoment(record.alarmDate, record.alarmTime) < m_now) record.alarmDate = QDate();
-      r->fingerprint = ReminderFingerprint(record);
+      if (AlarmMoment(record.alarmDate, record.alarmTime) < now) record.alarmDate = QDate();
+      p.fingerprint = ReminderFingerprint(record);
     } else {
       // Nothing to remind of: a fingerprint no reminder has, so that a change to it still shows.
-      r->fingerprint =
+      p.fingerprint =
           QCryptographicHash::hash("not a reminder\n" + in.why.toUtf8() + '\n' + o.data, QCryptographicHash::Sha256);
     }
-    m_fetched[r->href] = std::move(in);
+    out.push_back(std::move(p));
   }
+  return out;
+}
+
+void CalendarSync::Fetched(const caldav::Objects& objects) {
+  if (!objects.status.ok()) return Fail(objects.status);
   for (const QUrl& big : objects.oversized)
     if (m_report.notes.size() < kMaxNotes) m_report.notes << big.toString() + QStringLiteral(" is too large to read");
+  const QString timeFormat = m_store.alarms.options().timeFormat;
+  if (!parseOwner || objects.objects.isEmpty()) {
+    const std::atomic<bool> never{false};
+    return TakeParsed(ParseFetched(objects, options, m_now, timeFormat, never));
+  }
+  // Calendar text from outside is read on a thread of its own: the reminders go on meanwhile.
+  m_parsing = std::make_unique<OffThread<std::vector<Parsed>>>(
+      parseOwner,
+      [objects, options = options, now = m_now, timeFormat](const std::atomic<bool>& stop) {
+        return ParseFetched(objects, options, now, timeFormat, stop);
+      },
+      [this](std::vector<Parsed> parsed) {
+        Then([this, parsed = std::move(parsed)]() mutable { TakeParsed(std::move(parsed)); });
+      });
+}
+
+void CalendarSync::TakeParsed(std::vector<Parsed> parsed) {
+  QHash<QString, RemoteItem*> byHref;
+  for (RemoteItem& r : m_listing.items) byHref.insert(r.href, &r);
+  for (Parsed& p : parsed) {
+    RemoteItem* r = byHref.value(p.href);
+    if (!r) continue;
+    r->fetched = true;
+    r->etag = p.etag.isEmpty() ? r->etag : p.etag;
+    r->uid = p.in.uid;
+    r->modified = p.modified;
+    r->fingerprint = p.fingerprint;
+    m_fetched[r->href] = std::move(p.in);
+  }
   m_plan = PlanSync(m_syncState, m_locals, m_listing, m_now);
   for (const QString& note : m_plan.notes)
     if (m_report.notes.size() < kMaxNotes) m_report.notes << note;
@@ -359,17 +445,11 @@ void CalendarSync::Fetched(const caldav::Objects& objects) {
   Act();
 }
 
-std::optional<EventInput> CalendarSync::ReminderOf(const QString& href, const EventInput* before, bool keepUid) const {
+std::optional<EventInput> CalendarSync::ReminderOf(const QString& href, const EventInput* before, bool keepUid,
+                                                   bool pending) const {
   const auto it = m_fetched.find(href);
-  if (it == m_fetched.end() || it->second.data.isEmpty()) return std::nullopt;
-  icalendar::ReadOptions ro;
-  ro.now = m_now.toUTC();
-  ro.maxComponents = kMaxComponentsPerResource;
-  ro.maxOccurrences = kMaxOccurrencesPerSeries;
-  const icalendar::ReadResult read = icalendar::Read(it->second.data, ro);
-  const icalendar::ReadEvent* e = MainComponent(read);
-  if (!e) return std::nullopt;
-  return ReminderFromEvent(*e, options, m_now, before, keepUid);
+  if (it == m_fetched.end() || !it->second.event || (it->second.past && !pending)) return std::nullopt;
+  return ReminderFromEvent(*it->second.event, options, m_now, before, keepUid);
 }
 
 void CalendarSync::Act() {
@@ -462,13 +542,20 @@ std::optional<std::invoke_result_t<Read, xbase::WorkArea&>> CalendarSync::AtReco
   return result;
 }
 
+CalendarSync::LocalView CalendarSync::ViewOf(xbase::WorkArea& wa) const {
+  LocalView v;
+  std::string id;
+  if (wa.GetString("REC_NO", &id).ok()) v.recordId = QByteArray::fromStdString(id);
+  v.uid = ReminderUid(wa);
+  v.stored = ComposeReminderRecord(StoredReminder(wa), m_store.alarms.options().timeFormat);
+  v.kept = m_kept.Get(v.recordId);
+  v.compared = ComparedRecord(v.stored, v.kept);
+  v.fingerprint = ReminderFingerprint(v.compared);
+  return v;
+}
+
 QByteArray CalendarSync::FingerprintAt(qint64 recno) {
-  return AtRecord(recno,
-                  [this](xbase::WorkArea& wa) {
-                    return ReminderFingerprint(
-                        ComposeReminderRecord(StoredReminder(wa), m_store.alarms.options().timeFormat));
-                  })
-      .value_or(QByteArray());
+  return AtRecord(recno, [this](xbase::WorkArea& wa) { return ViewOf(wa).fingerprint; }).value_or(QByteArray());
 }
 
 std::optional<CalendarSync::Outgoing> CalendarSync::Compose(qint64 recno) {
@@ -476,12 +563,77 @@ std::optional<CalendarSync::Outgoing> CalendarSync::Compose(qint64 recno) {
     Outgoing out;
     const ExportResult written = ExportReminder(wa, m_now);
     if (written.error.isEmpty() && written.problem.ok()) out.data = written.text;
-    out.uid = ReminderUid(wa);
-    std::string id;
-    if (wa.GetString("REC_NO", &id).ok()) out.recordId = QByteArray::fromStdString(id);
-    out.fingerprint =
-        ReminderFingerprint(ComposeReminderRecord(StoredReminder(wa), m_store.alarms.options().timeFormat));
+    const LocalView view = ViewOf(wa);
+    out.uid = view.uid;
+    out.recordId = view.recordId;
+    out.fingerprint = view.fingerprint;
     return out;
+  });
+}
+
+std::optional<CalendarSync::Outgoing> CalendarSync::Patched(qint64 recno, const QByteArray& serverText) {
+  if (serverText.isEmpty()) return Compose(recno);
+  const std::optional<LocalView> view = AtRecord(recno, [this](xbase::WorkArea& wa) { return ViewOf(wa); });
+  if (!view) return std::nullopt;
+  // What the two last agreed on: as kept, else as the server's text reads in.
+  const bool known = view->kept && view->kept->hasSynced;
+  ReminderRecord base;
+  if (known) {
+    base = view->kept->synced;
+  } else {
+    icalendar::ReadOptions ro;
+    ro.now = m_now.toUTC();
+    ro.maxComponents = kMaxComponentsPerResource;
+    ro.maxOccurrences = kMaxOccurrencesPerSeries;
+    const icalendar::ReadResult read = icalendar::Read(serverText, ro);
+    const icalendar::ReadEvent* e = read.error.isEmpty() ? MainComponent(read) : nullptr;
+    if (!e || !e->refused.isEmpty()) return Compose(recno);
+    base = ComposeReminderRecord(ReminderFromEvent(Standing(read, *e), options, m_now, nullptr, true),
+                                 m_store.alarms.options().timeFormat);
+  }
+  Outgoing out;
+  out.uid = view->uid;
+  out.recordId = view->recordId;
+  out.fingerprint = view->fingerprint;
+  out.data = PatchedResource(serverText, base, view->compared, known && view->kept->hasUserAlarm, m_now);
+  if (out.data.isEmpty()) return Compose(recno);
+  out.unchanged = out.data == serverText;
+  return out;
+}
+
+void CalendarSync::KeepEvent(qint64 recno, const QByteArray& resource, const QString& uid, bool pulled) {
+  const std::optional<LocalView> view = AtRecord(recno, [this](xbase::WorkArea& wa) { return ViewOf(wa); });
+  if (!view) return;
+  KeptEvent k;
+  k.uid = uid;
+  k.resource = resource;
+  k.hasSynced = true;
+  k.synced = pulled ? view->stored : view->compared;
+  k.hasUserAlarm = k.synced.alarmDate.isValid();
+  k.userAlarmDate = k.synced.alarmDate;
+  k.userAlarmTime = k.synced.alarmTime;
+  k.savedAt = pulled ? m_now : view->kept ? view->kept->savedAt : QDateTime();
+  if (const Problem p = m_kept.Put(view->recordId, k); !p.ok() && m_report.notes.size() < kMaxNotes)
+    m_report.notes << QStringLiteral("the calendar event of \"%1\" could not be kept: %2")
+                          .arg(view->stored.activityText.trimmed(), Describe(p).text);
+}
+
+void CalendarSync::WithServerText(const SyncAction& a, std::function<void(std::optional<QByteArray>, bool)> done) {
+  if (const auto it = m_fetched.find(a.href); it != m_fetched.end() && !it->second.data.isEmpty())
+    return done(it->second.data, false);
+  if (const std::optional<KeptEvent> kept = m_kept.Get(a.recordId); kept && !kept->resource.isEmpty())
+    return done(kept->resource, false);
+  // Not kept (synced before events were kept, or too large to keep): asked for.
+  m_server->fetch(m_collection, {QUrl(a.href)}, [this, a, done](const caldav::Objects& o) {
+    Then([this, a, done, o] {
+      if (!o.status.ok()) return ServerFailed(a, o.status);
+      for (const caldav::CalendarObject& obj : o.objects) {
+        if (obj.href != QUrl(a.href) && !obj.href.path().endsWith(QUrl(a.href).path())) continue;
+        const bool stale = !a.etag.isEmpty() && !obj.etag.isEmpty() && obj.etag != a.etag;
+        return done(obj.data, stale);
+      }
+      done(std::nullopt, false);
+    });
   });
 }
 
@@ -542,6 +694,7 @@ void CalendarSync::PullCreate(const SyncAction& a) {
   bool lasting = false;
   const std::optional<qint64> recno = StoreReminder(*in, std::nullopt, &lasting);
   if (!recno) return Acted(a, Outcome(lasting ? SyncResult::Done : SyncResult::Failed));
+  KeepEvent(*recno, m_fetched[a.href].data, a.uid, true);
   const std::optional<Outgoing> now = Compose(*recno);
   SyncOutcome o = Outcome(SyncResult::Done);
   o.item = SyncedItem{a.uid,  now ? now->recordId : QByteArray(),    a.href,
@@ -564,8 +717,11 @@ void CalendarSync::PullUpdate(const SyncAction& a) {
     return Acted(forget, Outcome(SyncResult::Done));
   }
   const std::optional<EventInput> before = StoredAt(*recno);
+  // A reminder still waiting here (announced, and repeated until dealt with) takes the change
+  // even when its event is past: it is what is being said.
   const std::optional<EventInput> in =
-      before ? ReminderOf(a.href, &*before, a.uid != RecordUid(a.recordId.toStdString())) : std::nullopt;
+      before ? ReminderOf(a.href, &*before, a.uid != RecordUid(a.recordId.toStdString()), before->remindDate.isValid())
+             : std::nullopt;
   SyncOutcome o = Outcome(SyncResult::Done);
   o.item = SyncedItem{a.uid, a.recordId, a.href, a.etag, a.localFingerprint, a.remoteFingerprint};
   if (!in) {
@@ -576,6 +732,7 @@ void CalendarSync::PullUpdate(const SyncAction& a) {
   }
   bool lasting = false;
   if (!StoreReminder(*in, recno, &lasting)) return Acted(a, Outcome(lasting ? SyncResult::Done : SyncResult::Failed));
+  KeepEvent(*recno, it->second.data, a.uid, true);
   o.item.localFingerprint = FingerprintAt(*recno);
   ++m_report.pulledChanged;
   Acted(a, o);
@@ -594,12 +751,15 @@ void CalendarSync::PushCreate(const SyncAction& a) {
   const std::optional<qint64> recno = FindLocal(a.recordId);
   // Deleted here meanwhile: nothing to put, nothing to remember.
   if (!recno) return Acted(a, Outcome(SyncResult::Done));
-  const std::optional<Outgoing> out = Compose(*recno);
+  // A reminder whose event was deleted on the server goes back as that event, with what changed here.
+  const std::optional<KeptEvent> kept = m_kept.Get(a.recordId);
+  const std::optional<Outgoing> out = Patched(*recno, kept ? kept->resource : QByteArray());
   if (!out || out->data.isEmpty()) return Acted(a, Outcome(SyncResult::Failed));
   const QUrl href = ResourceUrl(m_collection, out->uid);
-  m_server->create(href, out->data, [this, a, href, out = *out](const caldav::WriteResult& w) {
-    Then([this, a, href, out, w] {
+  m_server->create(href, out->data, [this, a, href, recno = *recno, out = *out](const caldav::WriteResult& w) {
+    Then([this, a, href, recno, out, w] {
       if (!w.status.ok()) return ServerFailed(a, w.status);
+      KeepEvent(recno, out.data, out.uid, false);
       SyncOutcome o = Outcome(SyncResult::Done);
       o.item = SyncedItem{out.uid, out.recordId,    w.href.isEmpty() ? href.toString() : w.href.toString(),
                           w.etag,  out.fingerprint, out.fingerprint};
@@ -612,11 +772,29 @@ void CalendarSync::PushCreate(const SyncAction& a) {
 void CalendarSync::PushUpdate(const SyncAction& a) {
   const std::optional<qint64> recno = FindLocal(a.recordId);
   if (!recno) return Acted(a, Outcome(SyncResult::Failed));  // deleted meanwhile: the next sync deletes it there
-  const std::optional<Outgoing> out = Compose(*recno);
+  WithServerText(a, [this, a, recno = *recno](std::optional<QByteArray> text, bool stale) {
+    if (stale) return Acted(a, Outcome(SyncResult::PreconditionFailed));
+    PutOver(a, recno, text.value_or(QByteArray()));
+  });
+}
+
+void CalendarSync::PutOver(const SyncAction& a, qint64 recno, const QByteArray& serverText) {
+  const std::optional<Outgoing> out = Patched(recno, serverText);
   if (!out || out->data.isEmpty()) return Acted(a, Outcome(SyncResult::Failed));
-  m_server->update(QUrl(a.href), out->data, a.etag, [this, a, out = *out](const caldav::WriteResult& w) {
-    Then([this, a, out, w] {
+  if (out->unchanged) {
+    // Nothing the server's event holds changed here: it stays as it is, untouched.
+    KeepEvent(recno, out->data, out->uid, false);
+    SyncOutcome o = Outcome(SyncResult::Done);
+    o.item = SyncedItem{a.uid, a.recordId, a.href, a.etag, FingerprintAt(recno), a.remoteFingerprint};
+    if (o.item.remoteFingerprint.isEmpty())
+      for (const SyncEntry& e : m_syncState.entries)
+        if (e.recordId == a.recordId) o.item.remoteFingerprint = e.remoteFingerprint;
+    return Acted(a, o);
+  }
+  m_server->update(QUrl(a.href), out->data, a.etag, [this, a, recno, out = *out](const caldav::WriteResult& w) {
+    Then([this, a, recno, out, w] {
       if (!w.status.ok()) return ServerFailed(a, w.status);
+      KeepEvent(recno, out.data, out.uid, false);
       SyncOutcome o = Outcome(SyncResult::Done);
       o.item = SyncedItem{a.uid, a.recordId, a.href, w.etag, out.fingerprint, out.fingerprint};
       ++m_report.pushedChanged;
@@ -657,10 +835,11 @@ void CalendarSync::StoreAndPushCopy(const EventInput& in, std::function<void(std
   const std::optional<Outgoing> out = Compose(*recno);
   if (!out || out->data.isEmpty()) return done(std::nullopt);
   const QUrl href = ResourceUrl(m_collection, out->uid);
-  m_server->create(href, out->data, [this, href, out = *out, done](const caldav::WriteResult& w) {
-    Then([this, href, out, w, done] {
+  m_server->create(href, out->data, [this, href, recno = *recno, out = *out, done](const caldav::WriteResult& w) {
+    Then([this, href, recno, out, w, done] {
       // Not on the server yet: the next sync finds it as a new reminder and puts it there.
       if (!w.status.ok()) return done(std::nullopt);
+      KeepEvent(recno, out.data, out.uid, false);
       done(SyncedItem{out.uid, out.recordId, w.href.isEmpty() ? href.toString() : w.href.toString(), w.etag,
                       out.fingerprint, out.fingerprint});
     });
@@ -672,8 +851,10 @@ void CalendarSync::ResolveConflict(const SyncAction& a) {
   if (!recno) return Acted(a, Outcome(SyncResult::Failed));
   if (FingerprintAt(*recno) != a.localFingerprint) return Acted(a, Outcome(SyncResult::PreconditionFailed));
   const std::optional<EventInput> mine = StoredAt(*recno);
-  const std::optional<EventInput> theirs = ReminderOf(a.href, nullptr, false);
   if (!mine) return Acted(a, Outcome(SyncResult::Failed));
+  // A reminder still waiting here takes the server's version even when its event is past.
+  const bool pending = mine->remindDate.isValid();
+  const std::optional<EventInput> theirs = ReminderOf(a.href, nullptr, false, pending);
   const auto finish = [this, a](SyncOutcome o) {
     return [this, a, o](std::optional<SyncedItem> copy) mutable {
       o.copy = std::move(copy);
@@ -682,13 +863,16 @@ void CalendarSync::ResolveConflict(const SyncAction& a) {
     };
   };
   if (a.localWins || !theirs) {
-    // This side's version goes over the server's; the server's becomes the copy.
-    const std::optional<Outgoing> out = Compose(*recno);
+    // This side's changes go into the server's version; the server's becomes the copy.
+    const auto fetched = m_fetched.find(a.href);
+    const std::optional<Outgoing> out =
+        Patched(*recno, fetched != m_fetched.end() ? fetched->second.data : QByteArray());
     if (!out || out->data.isEmpty()) return Acted(a, Outcome(SyncResult::Failed));
     m_server->update(QUrl(a.href), out->data, a.etag,
-                     [this, a, out = *out, theirs, finish](const caldav::WriteResult& w) {
-                       Then([this, a, out, theirs, w, finish] {
+                     [this, a, recno = *recno, out = *out, theirs, finish](const caldav::WriteResult& w) {
+                       Then([this, a, recno, out, theirs, w, finish] {
                          if (!w.status.ok()) return ServerFailed(a, w.status);
+                         KeepEvent(recno, out.data, out.uid, false);
                          SyncOutcome o = Outcome(SyncResult::Done);
                          o.item = SyncedItem{a.uid, a.recordId, a.href, w.etag, out.fingerprint, out.fingerprint};
                          if (!theirs) {
@@ -701,9 +885,11 @@ void CalendarSync::ResolveConflict(const SyncAction& a) {
     return;
   }
   // The server's version goes over this side's; this side's becomes the copy.
-  const std::optional<EventInput> over = ReminderOf(a.href, &*mine, a.uid != RecordUid(a.recordId.toStdString()));
+  const std::optional<EventInput> over =
+      ReminderOf(a.href, &*mine, a.uid != RecordUid(a.recordId.toStdString()), pending);
   bool lasting = false;
   if (!over || !StoreReminder(*over, recno, &lasting)) return Acted(a, Outcome(SyncResult::Failed));
+  KeepEvent(*recno, m_fetched[a.href].data, a.uid, true);
   SyncOutcome o = Outcome(SyncResult::Done);
   o.item = SyncedItem{a.uid, a.recordId, a.href, a.etag, FingerprintAt(*recno), a.remoteFingerprint};
   StoreAndPushCopy(*mine, finish(o));

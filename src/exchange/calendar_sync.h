@@ -9,6 +9,8 @@
 // come (the program); a BlockingCalDav answers before each call returns, and the whole pass is
 // over when Start() returns (the command-line tool). Either way no event loop is turned here.
 
+#include "core/off_thread.h"
+#include "data/kept_events.h"
 #include "exchange/calendar_import.h"
 #include "exchange/sync_plan.h"
 #include "exchange/sync_state.h"
@@ -16,6 +18,7 @@
 
 #include <caldav/caldav_client.h>
 #include <caldav/caldav_session.h>
+#include <icalendar/icalendar.h>
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -24,6 +27,7 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -141,6 +145,9 @@ class CalendarSync {
   ImportOptions options;
   // Called once the pass is over, with what it did. It may destroy this object.
   std::function<void(const SyncReport&)> finished;
+  // Set: the resources fetched are read on a thread of their own, and the pass goes on from this
+  // object's event loop (the program). Unset: on the caller's thread (the command-line tool).
+  QObject* parseOwner = nullptr;
 
   // Begins the pass (once).
   void Start();
@@ -151,18 +158,32 @@ class CalendarSync {
     qint64 recno = 0;
     LocalItem item;
   };
-  // A resource fetched, as it reads in.
+  // A resource fetched, read once.
   struct Incoming {
     QString uid;
-    QByteArray data;  // empty: nothing to remind of (`why` says why)
+    QByteArray data;  // the resource as the server has it
+    // What it reads in as: its event standing at its next occurrence (of the series, or of an
+    // occurrence moved on its own); none when it is nothing to remind of (`why` says why).
+    std::optional<icalendar::ReadEvent> event;
     QString why;
     bool gone = false;  // cancelled, or a to-do done
+    bool past = false;  // every occurrence is past (`why` says so)
   };
   // A reminder as a calendar resource, with what it is known by and its fingerprint.
   struct Outgoing {
     QString uid;
     QByteArray recordId;
     QByteArray data;
+    QByteArray fingerprint;
+    bool unchanged = false;  // `data` is the server's own text: nothing changed here to put there
+  };
+  // A reminder as the sync sees it.
+  struct LocalView {
+    QByteArray recordId;
+    QString uid;
+    ReminderRecord stored;    // as the table has it
+    ReminderRecord compared;  // with the user's alarm (ComparedRecord)
+    std::optional<KeptEvent> kept;
     QByteArray fingerprint;
   };
 
@@ -179,12 +200,36 @@ class CalendarSync {
   void Listed(const caldav::Changes& changes);
   void FetchChanged();
   void Fetched(const caldav::Objects& objects);
+  // One resource fetched, read.
+  struct Parsed {
+    QString href;
+    QString etag;
+    Incoming in;
+    QDateTime modified;
+    QByteArray fingerprint;
+  };
+  // Reads the resources fetched; plain work on copies, for any thread (it stops early at `stop`).
+  static std::vector<Parsed> ParseFetched(const caldav::Objects& objects, const ImportOptions& options,
+                                          const QDateTime& now, const QString& timeFormat,
+                                          const std::atomic<bool>& stop);
+  void TakeParsed(std::vector<Parsed> parsed);
   void Act();
   void Acted(const SyncAction& action, const SyncOutcome& outcome);
   void ServerFailed(const SyncAction& action, const caldav::Status& status);
 
   // The resource fetched at `href` as the reminder it reads in as (none: nothing to remind of).
-  std::optional<EventInput> ReminderOf(const QString& href, const EventInput* before, bool keepUid) const;
+  // `pending`: the reminder it goes over still waits to be dealt with here, so an event that is
+  // past is taken all the same.
+  std::optional<EventInput> ReminderOf(const QString& href, const EventInput* before, bool keepUid,
+                                       bool pending = false) const;
+  LocalView ViewOf(xbase::WorkArea& wa) const;
+  // Keeps `resource` as the event of the reminder at `recno`, with the reminder as it now is as
+  // what it agrees with. `pulled`: the reminder was just stored from it (its alarm is the event's).
+  void KeepEvent(qint64 recno, const QByteArray& resource, const QString& uid, bool pulled);
+  // The server's text of the resource the action names, as a change here is to be made to it:
+  // fetched this pass, kept, or fetched now. `done(text, stale)`: none when there is none to be
+  // had; `stale` when the server holds another version than the plan was made with.
+  void WithServerText(const SyncAction& a, std::function<void(std::optional<QByteArray>, bool)> done);
 
   // The table's side of the steps; each opens the table for itself and closes it again.
   std::optional<qint64> FindLocal(const QByteArray& recordId);
@@ -192,6 +237,9 @@ class CalendarSync {
   std::optional<std::invoke_result_t<Read, xbase::WorkArea&>> AtRecord(qint64 recno, Read read);
   QByteArray FingerprintAt(qint64 recno);
   std::optional<Outgoing> Compose(qint64 recno);
+  // The reminder at `recno` as `serverText` with only what changed here made to it (its own
+  // export when there is no server text, or nothing of it can be changed).
+  std::optional<Outgoing> Patched(qint64 recno, const QByteArray& serverText);
   std::optional<EventInput> StoredAt(qint64 recno);
   // Stores `in` (new, or over `editing`); none when the table refused it, and *lasting then says
   // whether it will be refused every time (a value it cannot hold) or may be taken later.
@@ -204,6 +252,9 @@ class CalendarSync {
   void PullDelete(const SyncAction& a);
   void PushCreate(const SyncAction& a);
   void PushUpdate(const SyncAction& a);
+  // Puts the reminder at `recno` over the resource the action names: `serverText` with what
+  // changed here (If-Match the action's ETag); nothing is put when nothing of it changed here.
+  void PutOver(const SyncAction& a, qint64 recno, const QByteArray& serverText);
   void PushDelete(const SyncAction& a);
   void ResolveConflict(const SyncAction& a);
   // Stores `in` as a new reminder marked as the conflicting copy and puts it on the server, then
@@ -211,6 +262,7 @@ class CalendarSync {
   void StoreAndPushCopy(const EventInput& in, std::function<void(std::optional<SyncedItem>)> done);
 
   ReminderStore m_store;
+  KeptEvents m_kept;
   QUrl m_address;
   QDateTime m_now;
 
@@ -236,6 +288,8 @@ class CalendarSync {
   bool m_pumping = false;
   bool m_started = false;
   bool m_over = false;
+  // Destroyed before the rest: a reading under way is stopped and its thread joined.
+  std::unique_ptr<OffThread<std::vector<Parsed>>> m_parsing;
   // Last: destroyed first, so that no answer arrives while the rest goes.
   std::unique_ptr<CalDavPort> m_server;
 };

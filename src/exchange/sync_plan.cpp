@@ -339,7 +339,16 @@ SyncState FinishSync(const SyncState& state, const QString& collection, const Sy
                      const RemoteListing& listing, bool allSucceeded) {
   SyncState out = state;
   out.collection = collection;
-  if (listing.ok && allSucceeded && !plan.incomplete) out.syncToken = listing.syncToken;
+  // A token from before this pass's own writes cannot tell what became of them since: a server may
+  // leave out a member made after the token and deleted since (Xandikos does). After writing, the
+  // next sync lists everything.
+  const bool wrote = std::any_of(plan.actions.begin(), plan.actions.end(), [](const SyncAction& a) {
+    return PushesContent(a) || a.kind == SyncActionKind::PushDelete || a.kind == SyncActionKind::Conflict;
+  });
+  if (wrote)
+    out.syncToken.clear();
+  else if (listing.ok && allSucceeded && !plan.incomplete)
+    out.syncToken = listing.syncToken;
   return out;
 }
 

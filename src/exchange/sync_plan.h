@@ -178,7 +178,7 @@ SyncState ApplyOutcome(const SyncState& state, const SyncAction& action, const S
 
 // The state once the pass is over: the collection named, and the listing's sync token kept when
 // the plan was whole and every action succeeded (else the old token, so that what was missed is
-// listed again).
+// listed again). A plan that wrote to the server keeps no token: the next sync lists everything.
 SyncState FinishSync(const SyncState& state, const QString& collection, const SyncPlan& plan,
                      const RemoteListing& listing, bool allSucceeded);
 

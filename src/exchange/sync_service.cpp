@@ -78,6 +78,7 @@ void CalendarSyncService::Begin() {
   m_busy = true;
   m_sync = std::make_unique<CalendarSync>(m_store, std::make_unique<ThreadedCalDav>(connection), url);
   m_sync->options = options;
+  m_sync->parseOwner = this;
   // The pass ends inside the client's delivery: it is let go from the event loop, not under it.
   m_sync->finished = [this](const SyncReport& report) {
     QTimer::singleShot(0, this, [this, report] { Ended(report); });

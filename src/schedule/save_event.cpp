@@ -8,6 +8,7 @@
 #include "core/shared_state.h"
 #include "core/time_format.h"
 #include "data/calendar.h"
+#include "data/kept_events.h"
 #include "data/reminder_record.h"
 #include "schedule/schedule_rules.h"
 
@@ -46,99 +47,162 @@ EventSaver::EventSaver(SharedState& state, Clock& clock, xbase::Engine& engine, 
                        ViewerPort& viewer)
     : m_state(state), m_clock(clock), m_engine(engine), m_speaker(speaker), m_alarms(alarms), m_viewer(viewer) {}
 
-SaveResult EventSaver::SaveEvent(const EventInput& in, std::optional<qint64> editing) {
-  SaveResult result;
-  const auto refuse = [&](SaveField field, Problem problem) {
-    result.refused = field;
-    result.problem = std::move(problem);
-    return result;
-  };
-  if (!in.activityDate.isValid()) return refuse(SaveField::ActivityDate, {ProblemKind::InvalidDate});
-  if (!in.activityTime.isValid()) return refuse(SaveField::ActivityTime, {ProblemKind::InvalidTime});
-  if (!in.remindDate.isValid()) return refuse(SaveField::RemindDate, {ProblemKind::InvalidDate});
-  if (!in.remindTime.isValid()) return refuse(SaveField::RemindTime, {ProblemKind::InvalidTime});
+namespace {
+
+// The checks that need no table: a refused value gives its field and why.
+std::optional<std::pair<SaveField, Problem>> RefusalBeforeTable(const EventInput& in) {
+  if (!in.activityDate.isValid()) return {{SaveField::ActivityDate, {ProblemKind::InvalidDate}}};
+  if (!in.activityTime.isValid()) return {{SaveField::ActivityTime, {ProblemKind::InvalidTime}}};
+  if (!in.remindDate.isValid()) return {{SaveField::RemindDate, {ProblemKind::InvalidDate}}};
+  if (!in.remindTime.isValid()) return {{SaveField::RemindTime, {ProblemKind::InvalidTime}}};
   // A reminder with nothing to say is refused; the rest of what was typed stays in the dialog.
-  if (ActivityIsBlank(in.activity)) return refuse(SaveField::Activity, {ProblemKind::EmptyActivity});
+  if (ActivityIsBlank(in.activity)) return {{SaveField::Activity, {ProblemKind::EmptyActivity}}};
+  return std::nullopt;
+}
 
-  if (m_speaker.visible()) {
-    m_speaker.play(QStringLiteral("write"));
-    m_speaker.play(QStringLiteral("blink"));
-  }
-
-  // Text the table's code page cannot hold is refused, never stored as "?".
+// Text the table's code page cannot hold is refused, never stored as "?".
+std::optional<std::pair<SaveField, Problem>> RefusedText(const EventInput& in) {
   const std::pair<const QString*, SaveField> entries[] = {
       {&in.activity, SaveField::Activity}, {&in.event, SaveField::Event}, {&in.memo, SaveField::Memo}};
   for (const auto& [text, field] : entries) {
     const QString lacking = data::CharactersOutsideTable(*text);
-    if (!lacking.isEmpty()) return refuse(field, {ProblemKind::CharactersNotSupported, lacking});
+    if (!lacking.isEmpty()) return {{field, {ProblemKind::CharactersNotSupported, lacking}}};
   }
+  return std::nullopt;
+}
 
-  ReminderRecord record = ComposeReminderRecord(in, m_alarms.options().timeFormat);
-  // A wall time typed in the hour the clocks repeat means the run nearer ahead (TypedMoment).
-  const QDateTime now = m_clock.now();
-  for (auto [date, minutes, time] : {std::tuple(&record.alarmDate, &record.alarmTime, in.remindTime),
-                                     std::tuple(&record.eventDate, &record.startTime, in.activityTime)}) {
-    const QDateTime meant = TypedMoment(*date, time, now);
-    if (meant == AlarmMoment(*date, *minutes)) continue;
-    const StoredWall w = StoredWallTime(meant);
-    std::tie(*date, *minutes) = std::tie(w.date, w.minutes);
+SaveResult Refused(SaveField field, Problem problem) {
+  SaveResult result;
+  result.refused = field;
+  result.problem = std::move(problem);
+  return result;
+}
+
+}  // namespace
+
+SaveResult EventSaver::SaveEvent(const EventInput& in, std::optional<qint64> editing) {
+  if (auto refused = RefusalBeforeTable(in)) return Refused(refused->first, refused->second);
+  if (m_speaker.visible()) {
+    m_speaker.play(QStringLiteral("write"));
+    m_speaker.play(QStringLiteral("blink"));
   }
+  SaveResult result = SaveEvents({EventWrite{in, editing}}).front();
+  if (!result.saved) return result;
+  if (m_viewer.ViewerOpen()) m_viewer.RefreshViewer();
+  // What failed after the record was stored is told before the lookup's trouble.
+  if (Problem found = m_alarms.FindNextAlarm(); result.problem.ok()) result.problem = found;
+  return result;
+}
 
-  if (Problem place = CalendarPlaceProblem(m_state.AppFolder); !place.ok()) return refuse(SaveField::None, place);
+std::vector<SaveResult> EventSaver::SaveEvents(const std::vector<EventWrite>& writes) {
+  std::vector<SaveResult> results(writes.size());
+  const auto refuseAll = [&](const Problem& problem) {
+    for (SaveResult& r : results)
+      if (r.refused == SaveField::None && r.problem.ok()) r = Refused(SaveField::None, problem);
+    return results;
+  };
+  // What is refused without the table is refused first, so it never waits for the table.
+  std::vector<ReminderRecord> records(writes.size());
+  bool anyLeft = false;
+  for (size_t i = 0; i < writes.size(); ++i) {
+    const EventInput& in = writes[i].input;
+    auto refused = RefusalBeforeTable(in);
+    if (!refused) refused = RefusedText(in);
+    if (refused) {
+      results[i] = Refused(refused->first, refused->second);
+      continue;
+    }
+    records[i] = ComposeReminderRecord(in, m_alarms.options().timeFormat);
+    // A wall time typed in the hour the clocks repeat means the run nearer ahead (TypedMoment).
+    ReminderRecord& record = records[i];
+    for (auto [date, minutes, time] : {std::tuple(&record.alarmDate, &record.alarmTime, in.remindTime),
+                                       std::tuple(&record.eventDate, &record.startTime, in.activityTime)}) {
+      const QDateTime meant = TypedMoment(*date, time, m_clock.now());
+      if (meant == AlarmMoment(*date, *minutes)) continue;
+      const StoredWall w = StoredWallTime(meant);
+      std::tie(*date, *minutes) = std::tie(w.date, w.minutes);
+    }
+    anyLeft = true;
+  }
+  if (!anyLeft) return results;
+
+  if (Problem place = CalendarPlaceProblem(m_state.AppFolder); !place.ok()) return refuseAll(place);
   int area = 0;
   const xbase::Status opened = OpenCalendar(m_engine, m_state.AppFolder, kOneTime, &area);
-  if (!opened.ok()) return refuse(SaveField::None, ProblemOf(opened));
+  if (!opened.ok()) return refuseAll(ProblemOf(opened));
   xbase::WorkArea* wa = m_engine.Area(area);
-
-  // Everything is checked before anything is written: a value the table cannot hold whole is
-  // refused rather than cut short.
-  std::string tooLong;
-  if (Problem fit = FirstValueThatDoesNotFit(*wa, record, &tooLong); !fit.ok()) {
+  if (const xbase::Status locked = wa->BeginBatch(); !locked.ok()) {
     data::CloseTableIfOpen(m_engine, kOneTime);
-    const SaveField field = tooLong == "EVENT"       ? SaveField::Event
-                            : tooLong == "APPT_TEXT" ? SaveField::Activity
-                                                     : SaveField::None;
-    return refuse(field, fit);
+    return refuseAll(ProblemOf(locked));
   }
 
-  const bool isNew = !editing;
-  qint64 recno = editing.value_or(0);
-  xbase::Status s;
-  if (isNew) {
-    s = wa->AppendBlank();
-    if (s.ok()) {
-      recno = wa->RecNo();
-      const double fraction = randomFraction ? randomFraction() : QRandomGenerator::global()->generateDouble();
-      s = wa->Replace("REC_NO", NewRecordId(m_clock.now(), fraction));
+  const KeptEvents kept(m_state.AppFolder);
+  for (size_t i = 0; i < writes.size(); ++i) {
+    if (results[i].refused != SaveField::None || !results[i].problem.ok()) continue;
+    SaveResult& result = results[i];
+    const ReminderRecord& record = records[i];
+    // Everything is checked before anything is written: a value the table cannot hold whole is
+    // refused rather than cut short.
+    std::string tooLong;
+    if (Problem fit = FirstValueThatDoesNotFit(*wa, record, &tooLong); !fit.ok()) {
+      const SaveField field = tooLong == "EVENT"       ? SaveField::Event
+                              : tooLong == "APPT_TEXT" ? SaveField::Activity
+                                                       : SaveField::None;
+      result = Refused(field, fit);
+      continue;
     }
-  } else if (recno < 1 || recno > wa->RecCount()) {
-    data::CloseTableIfOpen(m_engine, kOneTime);
-    return refuse(SaveField::None, {ProblemKind::NoSuchReminder, {}, {}, recno});
-  } else {
-    s = wa->Unlock();
-    if (s.ok()) s = wa->Go(static_cast<uint32_t>(recno));
+    const std::optional<qint64> editing = writes[i].editing;
+    qint64 recno = editing.value_or(0);
+    xbase::Status s;
+    if (!editing) {
+      s = wa->AppendBlank();
+      if (s.ok()) {
+        recno = wa->RecNo();
+        const double fraction = randomFraction ? randomFraction() : QRandomGenerator::global()->generateDouble();
+        result.recordId = NewRecordId(m_clock.now(), fraction);
+        s = wa->Replace("REC_NO", result.recordId);
+      }
+    } else if (recno < 1 || recno > wa->RecCount()) {
+      result = Refused(SaveField::None, {ProblemKind::NoSuchReminder, {}, {}, recno});
+      continue;
+    } else {
+      s = wa->Unlock();
+      if (s.ok()) s = wa->Go(static_cast<uint32_t>(recno));
+      if (s.ok()) s = wa->GetString("REC_NO", &result.recordId);
+    }
+    // The alarm as it stood: one that comes back unchanged from the dialog is not the user's
+    // doing (an announcement or a snooze put it there).
+    const bool alarmKept = editing && s.ok() && TableDate(*wa, "ALARMDATE") == record.alarmDate &&
+                           TableInt(*wa, "ALARMTIME") == record.alarmTime;
+    if (s.ok()) s = WriteReminder(*wa, record);
+    if (!s.ok() || !CommitRecord(*wa, &s)) {
+      // Nothing half-written stays behind: the pending changes are dropped (a new record that
+      // could not be filled is taken out) and an edited record keeps its old bytes.
+      wa->Discard().IgnoreError();
+      result = Refused(SaveField::None, ProblemOf(s));
+      continue;
+    }
+    // The reminder is saved. What fails from here on is still worth telling, but undoes nothing.
+    result.problem = ProblemOf(s);
+    if (const xbase::Status unlocked = wa->Unlock(); result.problem.ok()) result.problem = ProblemOf(unlocked);
+    result.saved = true;
+    result.recno = recno;
+    // The alarm saved is the user's: a calendar event the reminder belongs to changes with it,
+    // never with an announcement or a snooze.
+    if (const Problem noted =
+            kept.NoteSaved(QByteArray::fromStdString(result.recordId), record, !alarmKept, m_clock.now());
+        result.problem.ok())
+      result.problem = noted;
+    result.activityTimeSkipped = WallTimeSkipped(writes[i].input.activityDate, record.startTime);
+    result.remindTimeSkipped = WallTimeSkipped(writes[i].input.remindDate, record.alarmTime);
   }
-  if (s.ok()) s = WriteReminder(*wa, record);
-  if (!s.ok() || !CommitRecord(*wa, &s)) {
-    // Nothing half-written stays behind: the pending changes are dropped (a new record that could
-    // not be filled is taken out) and an edited record keeps its old bytes.
-    wa->Discard().IgnoreError();
-    data::CloseTableIfOpen(m_engine, kOneTime);
-    return refuse(SaveField::None, ProblemOf(s));
-  }
-  // The reminder is saved. What fails from here on is still worth telling, but undoes nothing.
-  Problem after = ProblemOf(s);
-  if (const xbase::Status unlocked = wa->Unlock(); after.ok()) after = ProblemOf(unlocked);
+  // The index's pages are written once for all; when that fails the records stay, and the index is
+  // rebuilt at the table's next opening.
+  const Problem ended = ProblemOf(wa->EndBatch());
   data::CloseTableIfOpen(m_engine, kOneTime);
-  if (m_viewer.ViewerOpen()) m_viewer.RefreshViewer();
-
-  result.problem = m_alarms.FindNextAlarm();
-  if (!after.ok()) result.problem = after;
-  result.saved = true;
-  result.activityTimeSkipped = WallTimeSkipped(in.activityDate, record.startTime);
-  result.remindTimeSkipped = WallTimeSkipped(in.remindDate, record.alarmTime);
-  result.recno = recno;
-  return result;
+  for (SaveResult& r : results)
+    if (r.saved && r.problem.ok()) r.problem = ended;
+  return results;
 }
 
 }  // namespace chimewise

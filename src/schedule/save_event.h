@@ -8,7 +8,9 @@
 #include <QString>
 #include <QTime>
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace xbase {
 class Engine;
@@ -65,6 +67,14 @@ struct SaveResult {
   // is kept, and means the same wall time after the change (02:30 is 03:30). The caller says so.
   bool activityTimeSkipped = false;
   bool remindTimeSkipped = false;
+  // The saved record's identifier (its REC_NO).
+  std::string recordId;
+};
+
+// One reminder for SaveEvents: what to store, and the record it rewrites (none: a new one).
+struct EventWrite {
+  EventInput input;
+  std::optional<qint64> editing;
 };
 
 class EventSaver {
@@ -75,7 +85,17 @@ class EventSaver {
   // Adds a reminder (`editing` none) or rewrites the reminder at `editing`. Every value is checked
   // before anything is written; the record is written whole or not at all (an edited record keeps
   // its old bytes). Refusals and failures come back in the result for the caller to tell.
+  // The dialog's save: the character writes and blinks while it is on screen, and once saved the
+  // viewer is refreshed and the next alarm looked up.
   SaveResult SaveEvent(const EventInput& in, std::optional<qint64> editing = std::nullopt);
+
+  // Stores many reminders at once: the table opened once, its write lock taken once, the index
+  // brought up to date once at the end. Each is checked as SaveEvent checks it; one refused (or
+  // failing to be written) is told in its own result and stops none of the others, and each is
+  // written whole or not at all. One result per write, in order; when the table cannot be opened
+  // or locked every result carries that problem and nothing was written. Nothing else happens:
+  // no animation, no viewer refresh, no next-alarm lookup; the caller reacts once to all.
+  std::vector<SaveResult> SaveEvents(const std::vector<EventWrite>& writes);
 
   // The source of the eight random digits of a new record's identifier, in [0, 1).
   std::function<double()> randomFraction;

@@ -14,6 +14,7 @@
 #include "core/settings_store.h"
 #include "core/shared_state.h"
 #include "data/calendar.h"
+#include "data/kept_events.h"
 #include "extras/about_dialog.h"
 #include "extras/jokes.h"
 #include "extras/programs.h"
@@ -232,6 +233,8 @@ bool Program::start() {
     if (m_notices) m_notices->TellPlacementLimitOnce();
   }
   SetUpDataEngine();
+  // Calendar events kept for reminders deleted in an earlier run (nothing can undo those now).
+  PruneKeptEvents(m_engine, m_state.AppFolder);
   // A reminder program starts with the session: the first start puts it there and says so once.
   // An entry the user has removed or disabled since is never written again.
   bool startsAtLogin = false;

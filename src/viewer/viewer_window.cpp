@@ -15,6 +15,7 @@
 #include "exchange/calendar_export.h"
 #include "exchange/calendar_import.h"
 #include "viewer/reminder_list_model.h"
+#include "viewer/viewer_import.h"
 #include "viewer/viewer_rules.h"
 
 #include <QCloseEvent>
@@ -33,8 +34,11 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QSaveFile>
 #include <QScreen>
+#include <QStatusBar>
 #include <QStyle>
 #include <QSvgRenderer>
 #include <QTableView>
@@ -696,19 +700,53 @@ void ViewerWindow::chooseCalendarFile(bool exporting) {
     if (exporting)
       exportCalendar(path);
     else
-      importCalendar(path);
+      ImportCalendar(path);
   });
   dialog->open();  // window-modal; the answer comes through fileSelected
 }
 
-void ViewerWindow::importCalendar(const QString& path) {
+void ViewerWindow::ImportCalendar(const QString& path) {
   SaveMemo();
-  // Each reminder is stored as the Schedule Activity dialog stores one, quietly; the list is read
-  // again once at the end.
-  TranscriptSpeaker quiet;
-  NoWindows noViewer;
-  CalendarImporter importer(m_ctx.state, m_ctx.clock, m_ctx.engine, quiet, m_ctx.alarms, noViewer);
-  const ImportReport r = importer.Import(path, ImportOptions{});
+  if (m_import && m_import->running()) {
+    m_ctx.prompter.notice(
+        QStringLiteral("A calendar is being imported already. Wait for it to end, or cancel it, and try again."),
+        QStringLiteral("Import Calendar"), PromptIcon::Information);
+    return;
+  }
+  if (!m_importer)
+    m_importer = std::make_unique<CalendarImporter>(m_ctx.state, m_ctx.clock, m_ctx.engine, m_ctx.speaker, m_ctx.alarms,
+                                                    m_noViewer);
+  if (!m_importProgress) {
+    m_importProgress = new QProgressBar(this);
+    m_importProgress->setObjectName(QStringLiteral("importProgress"));
+    m_importProgress->setAccessibleName(QStringLiteral("Import progress"));
+    m_importCancel = new QPushButton(QStringLiteral("&Cancel Import"), this);
+    m_importCancel->setObjectName(QStringLiteral("importCancel"));
+    statusBar()->addPermanentWidget(m_importProgress, 1);
+    statusBar()->addPermanentWidget(m_importCancel);
+  }
+  auto* run = new CalendarImportRun(*m_importer, path, m_ctx.clock.now(), ImportOptions{}, this);
+  m_import = run;
+  connect(run, &CalendarImportRun::progress, this, &ViewerWindow::importProgress);
+  connect(run, &CalendarImportRun::finished, this,
+          [this, path](const ImportReport& r, bool cancelled) { importFinished(path, r, cancelled); });
+  connect(m_importCancel, &QPushButton::clicked, run, &CalendarImportRun::Cancel, Qt::UniqueConnection);
+  m_importCancel->setEnabled(true);
+  statusBar()->show();
+  run->Start();
+}
+
+void ViewerWindow::importProgress(int done, int total) {
+  m_importProgress->setRange(0, total);  // 0 to 0: busy, while the file is being read
+  m_importProgress->setValue(done);
+  statusBar()->showMessage(total == 0 ? QStringLiteral("Reading the calendar file...")
+                                      : QStringLiteral("Importing %1 of %2 events...").arg(done).arg(total));
+}
+
+void ViewerWindow::importFinished(const QString& path, const ImportReport& r, bool cancelled) {
+  disconnect(m_importCancel, &QPushButton::clicked, nullptr, nullptr);
+  statusBar()->clearMessage();
+  statusBar()->hide();
   Refresh();
   const QString title = QStringLiteral("Import Calendar");
   if (!r.error.isEmpty()) {
@@ -716,10 +754,14 @@ void ViewerWindow::importCalendar(const QString& path) {
     return;
   }
   QString text = QFileInfo(path).fileName() + QStringLiteral(": ") + ImportSummary(r) + u'.';
+  if (cancelled)
+    text += QStringLiteral(
+        "\nCancelled: the reminders counted above were saved, the rest of the file was not "
+        "read in.");
   for (const QString& line : r.skipped) text += QStringLiteral("\nSkipped ") + line;
   if (!r.problem.ok()) text += u'\n' + Describe(r.problem).text;
-  m_ctx.prompter.notice(text, title,
-                        r.skipped.isEmpty() && r.problem.ok() ? PromptIcon::Information : PromptIcon::Warning);
+  m_ctx.prompter.notice(
+      text, title, r.skipped.isEmpty() && r.problem.ok() && !cancelled ? PromptIcon::Information : PromptIcon::Warning);
 }
 
 void ViewerWindow::exportCalendar(const QString& path) {

@@ -7,9 +7,12 @@
 // when closed. While it is loaded its context says the viewer is open, and it keeps the reminder table
 // open under the alias CALENDAR; it closes that work area as it closes.
 
+#include "core/ports.h"
 #include "core/problem.h"
 #include "data/reminder_record.h"
+#include "exchange/calendar_import.h"
 #include "viewer/viewer_hooks.h"
+#include "viewer/viewer_import.h"
 
 #include <QAbstractButton>
 #include <QMainWindow>
@@ -19,12 +22,15 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <utility>
 #include <vector>
 
 class QAction;
 class QMenu;
 class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
 class QSvgRenderer;
 class QTableView;
 class QToolBar;
@@ -108,6 +114,13 @@ class ViewerWindow final : public QMainWindow {
   std::uint32_t currentRecno() const { return m_currentRecno; }
   // Saves a memo being typed now; true when nothing is left unsaved.
   bool SaveMemo();
+  // Reads the calendar file at `path` in (File > Import Calendar once its file is chosen): read on
+  // a thread of its own and saved a slice at a time, with progress and Cancel in the status bar;
+  // the list is read again and the outcome told at the end.
+  void ImportCalendar(const QString& path);
+  // The import under way; null when none.
+  CalendarImportRun* calendarImport() const { return m_import; }
+  QPushButton* importCancelButton() const { return m_importCancel; }
 
   // The parts, for tests and the program's tours.
   QTableView* grid() const { return m_grid; }
@@ -157,7 +170,8 @@ class ViewerWindow final : public QMainWindow {
   // File > Import Calendar / Export Calendar: a file chosen in a window-modal dialog, then read
   // in or written out, and the outcome told.
   void chooseCalendarFile(bool exporting);
-  void importCalendar(const QString& path);
+  void importProgress(int done, int total);
+  void importFinished(const QString& path, const ImportReport& report, bool cancelled);
   void exportCalendar(const QString& path);
 
   ViewerContext& m_ctx;
@@ -207,6 +221,13 @@ class ViewerWindow final : public QMainWindow {
   QAction* m_toolProperties = nullptr;
   QAction* m_toolDelete = nullptr;
   QAction* m_toolOptions = nullptr;
+
+  // File > Import Calendar: what saves the reminders, the import under way and its progress.
+  NoWindows m_noViewer;  // the list is read again by this window, once at the end
+  std::unique_ptr<CalendarImporter> m_importer;
+  QPointer<CalendarImportRun> m_import;
+  QProgressBar* m_importProgress = nullptr;
+  QPushButton* m_importCancel = nullptr;
 };
 
 }  // namespace chimewise::viewer

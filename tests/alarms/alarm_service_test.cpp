@@ -208,6 +208,69 @@ TEST_F(AlarmServiceTest, ASaveThatFailsPartWayLeavesNoHalfRecord) {
   EXPECT_GT(n, 5);  // a save makes many writes; each one failed once
 }
 
+// A save of many: a refused reminder among good ones is told and stops none of them, and a failure
+// at any write leaves each reminder whole or absent (an edited one as it was) and the index in
+// step with the records (at once, or after the rebuild a half-updated index gets at the next start).
+TEST_F(AlarmServiceTest, ASaveOfManyKeepsEachReminderWholeWhicheverWriteFails) {
+  const qint64 kept = add("Kept", QTime(12, 0), QTime(11, 0));
+  EXPECT_TRUE(engine->CloseAll().ok());
+  QTemporaryDir pristine;
+  const char* files[] = {"CALENDAR.DBF", "CALENDAR.FPT", "CALENDAR.CDX"};
+  for (const char* f : files) ASSERT_TRUE(QFile::copy(dir.filePath("data/") + f, pristine.filePath(f)));
+  const std::vector<EventWrite> writes = {
+      {input("First", QTime(13, 0), QTime(12, 30), "a memo that goes to the memo file"), std::nullopt},
+      {input(" ", QTime(13, 0), QTime(12, 30)), std::nullopt},  // nothing to say: refused
+      {input("Kept moved", QTime(14, 0), QTime(13, 30)), kept},
+      {input("Second", QTime(15, 0), QTime(14, 30), "another memo"), std::nullopt}};
+  xbase::FaultInjectionEnv faulty(xbase::Env::Default());
+  int n = 0;
+  for (;; ++n) {
+    ASSERT_LT(n, 600) << "the saves never all went through";
+    EXPECT_TRUE(engine->CloseAll().ok());
+    for (const char* f : files) {
+      QFile::remove(dir.filePath("data/") + f);
+      ASSERT_TRUE(QFile::copy(pristine.filePath(f), dir.filePath("data/") + f));
+    }
+    reopen(&faulty);
+    faulty.FailAfter(n);
+    const int64_t faultsBefore = faulty.faults();
+    const std::vector<SaveResult> r = saver->SaveEvents(writes);
+    faulty.FailAfter(-1);
+    reopen(nullptr);
+    ASSERT_EQ(r.size(), writes.size());
+    EXPECT_FALSE(r[1].saved);
+    EXPECT_EQ(r[1].problem.kind, ProblemKind::EmptyActivity) << "write " << n;
+    QStringList expected{r[2].saved ? "Kept moved@810#13" : "Kept@660#13"};
+    if (r[0].saved) expected << "First@750#13";
+    if (r[3].saved) expected << "Second@870#13";
+    EXPECT_EQ(liveRecords(), expected) << "write " << n;
+    for (size_t i : {0u, 2u, 3u})
+      if (r[i].saved) {
+        EXPECT_EQ(field(r[i].recno, "REC_NO"), data::FromTableText(r[i].recordId)) << "write " << n;
+      }
+    // An index the engine trusts agrees with the records; one it does not is rebuilt at the next
+    // start, and then agrees too.
+    const bool allSaved = r[0].saved && r[2].saved && r[3].saved && r[0].problem.ok();
+    for (const bool rebuilt : {false, true}) {
+      xbase::Engine e;
+      xbase::WorkArea* wa = fresh(e);
+      ASSERT_NE(wa, nullptr);
+      if (!wa->IndexStatus().ok()) {
+        EXPECT_FALSE(rebuilt || allSaved) << "write " << n << ": " << wa->IndexStatus().ToString();
+        EXPECT_TRUE(e.CloseAll().ok() && engine->CloseAll().ok());
+        ASSERT_TRUE(data::RebuildDatabase(*engine, state.AppFolder).ok());
+        continue;
+      }
+      std::vector<std::string> report;
+      EXPECT_TRUE(wa->Check(&report).ok()) << "write " << n << ": " << (report.empty() ? "" : report.front());
+      break;
+    }
+    if (allSaved) break;
+    EXPECT_GT(faulty.faults(), faultsBefore) << "write " << n << " failed without an injected fault";
+  }
+  EXPECT_GT(n, 10);  // the saves make many writes; each one failed once
+}
+
 TEST_F(AlarmServiceTest, ScanAnnouncesDueRemindersInAlarmOrderThenShowsTheViewer) {
   const qint64 second = add("Second", QTime(9, 58), QTime(9, 58));
   add("First", QTime(9, 55), QTime(9, 55));

@@ -15,7 +15,7 @@ using testsupport::RadicaleServer;
 class SyncCliTest : public testsupport::CliFixture {};
 
 TEST_F(SyncCliTest, PrintsWhatMovedAndTellsWhyItFailed) {
-  if (const QString why = RadicaleServer::Unavailable(); !why.isEmpty()) GTEST_SKIP() << why.toStdString();
+  CHIMEWISE_REQUIRE_SERVER(RadicaleServer::Unavailable());
   RadicaleServer server({"anna", "pw", {}, {}});
   ASSERT_TRUE(server.ready()) << server.error().toStdString();
   caldav::Settings admin;

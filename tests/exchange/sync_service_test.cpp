@@ -49,7 +49,7 @@ class SyncServiceTest : public ::testing::Test {
     static char name[] = "sync-service-tests";
     static char* argv[] = {name, nullptr};
     if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
-    if (const QString why = RadicaleServer::Unavailable(); !why.isEmpty()) GTEST_SKIP() << why.toStdString();
+    CHIMEWISE_REQUIRE_SERVER(RadicaleServer::Unavailable());
     state.AppFolder = dir.filePath("app");
     testsupport::CopyEmptyCalendar(state.AppFolder);
     ASSERT_FALSE(HasFatalFailure());

@@ -8,6 +8,15 @@
 #include <QTemporaryDir>
 #include <QUrl>
 
+// In a test's SetUp or body: a CalDAV server this machine cannot run (`why` says why; empty: it
+// can) skips the test outside CI and fails it under CI (CI=true), where the server must be there.
+#define CHIMEWISE_REQUIRE_SERVER(why)                                      \
+  if (const QString why_ = (why); why_.isEmpty()) {                        \
+  } else if (qEnvironmentVariable("CI") == QLatin1String("true")) {        \
+    FAIL() << "CI=true and the server is missing: " << why_.toStdString(); \
+  } else                                                                   \
+    GTEST_SKIP() << why_.toStdString()
+
 namespace chimewise::testsupport {
 
 struct RadicaleOptions {

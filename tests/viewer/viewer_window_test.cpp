@@ -2,6 +2,7 @@
 #include "core/settings_keys.h"
 #include "support/access_keys.h"
 #include "support/accessible_names.h"
+#include "support/event_wait.h"
 #include "support/table_lock_holder.h"
 #include "viewer/viewer_rules.h"
 #include "viewer_fixture.h"
@@ -10,8 +11,10 @@
 #include <QApplication>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 using namespace chimewise;
@@ -296,3 +299,74 @@ TEST(ViewerRules, HighlightCharacterAndFutureSwitch) {
 }
 
 }  // namespace
+
+namespace {
+
+// A calendar file of `count` ordinary events in February 2027; its path.
+QString WriteCalendar(const QTemporaryDir& dir, int count) {
+  QByteArray ics = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Test//EN\r\n";
+  for (int i = 0; i < count; ++i)
+    ics += "BEGIN:VEVENT\r\nUID:event-" + QByteArray::number(i) + "@example.org\r\nDTSTAMP:20270101T000000Z\r\n" +
+           "DTSTART:202702" + QByteArray::number(10 + i % 18) + "T100000Z\r\nSUMMARY:Event " + QByteArray::number(i) +
+           "\r\nEND:VEVENT\r\n";
+  ics += "END:VCALENDAR\r\n";
+  const QString path = dir.filePath("events.ics");
+  QFile f(path);
+  EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(ics) == ics.size());
+  return path;
+}
+
+}  // namespace
+
+// File > Import Calendar leaves the timer running: a reminder falling due while thousands of
+// events are read in is announced then, not once the import is over; the outcome is told at the end.
+TEST_F(ViewerWindowTest, AReminderFallingDueDuringABigImportIsAnnouncedAtOnce) {
+  add("Take the pills", today(10, 30), today(10, 2));
+  viewer::ViewerWindow& w = open();
+  const QString path = WriteCalendar(dir, 3000);
+  bool announcedDuringImport = false;
+  QTimer timer;  // the main timer's tick, as the program runs it
+  QObject::connect(&timer, &QTimer::timeout, [&] {
+    if (!w.calendarImport() || !w.calendarImport()->running()) return;
+    clock.set(today(10, 2));
+    EXPECT_TRUE(alarms->ScanDueAlarms().ok());
+    if (speaker.lines.filter("Take the pills").size() > 0) announcedDuringImport = w.calendarImport()->running();
+  });
+  timer.start(5);
+  w.ImportCalendar(path);
+  ASSERT_TRUE(RunEventsUntil([&] { return !w.calendarImport() || !w.calendarImport()->running(); }, 120000));
+  EXPECT_TRUE(announcedDuringImport);
+  ASSERT_FALSE(prompter.asked.empty());
+  EXPECT_TRUE(prompter.asked.back().text.startsWith("events.ics: imported 3000, updated 0"))
+      << prompter.asked.back().text.toStdString();
+  EXPECT_EQ(w.model()->rowCount(), 3001);
+}
+
+// Cancel stops the import between two slices: the reminders saved so far stay, each whole, the
+// index agreeing with them; the rest of the file is not read in, and the message says so.
+TEST_F(ViewerWindowTest, CancelStopsTheImportBetweenSlicesLeavingOnlyWholeReminders) {
+  viewer::ViewerWindow& w = open();
+  w.ImportCalendar(WriteCalendar(dir, 2000));
+  QObject::connect(w.calendarImport(), &viewer::CalendarImportRun::progress, [&](int done, int) {
+    if (done > 0) w.importCancelButton()->click();
+  });
+  ASSERT_TRUE(RunEventsUntil([&] { return !w.calendarImport() || !w.calendarImport()->running(); }, 120000));
+  ASSERT_FALSE(prompter.asked.empty());
+  const QString told = prompter.asked.back().text;
+  EXPECT_TRUE(told.startsWith("events.ics: imported 500, updated 0") && told.contains("Cancelled"))
+      << told.toStdString();
+  int whole = 0;
+  uint32_t records = 0;
+  const xbase::Status read = otherProgram(0, [&](xbase::WorkArea& wa) {
+    records = wa.RecCount();
+    xbase::Status s = wa.GoTop();
+    for (; s.ok() && !wa.Eof(); s = wa.Skip(1))
+      whole += TableText(wa, "APPT_TEXT").startsWith("Event ") && TableText(wa, "REC_NO").size() == 13 &&
+               TableDate(wa, "ALARMDATE").isValid();
+    std::vector<std::string> report;
+    return s.ok() ? wa.Check(&report) : s;
+  });
+  EXPECT_TRUE(read.ok()) << read.ToString();
+  EXPECT_EQ(whole, 500);
+  EXPECT_EQ(records, 500u);
+}

@@ -116,6 +116,12 @@ bool MayHaveCredentials(const QUrl& target, const QUrl& server) {
          (EffectivePort(target) == EffectivePort(server) || target.scheme().toLower() == u"https");
 }
 
+// Whether two URLs name the same server: scheme, host and port.
+bool SameServer(const QUrl& a, const QUrl& b) {
+  return a.scheme().compare(b.scheme(), Qt::CaseInsensitive) == 0 &&
+         a.host().compare(b.host(), Qt::CaseInsensitive) == 0 && EffectivePort(a) == EffectivePort(b);
+}
+
 bool WantsDigestOnly(const QList<QByteArray>& headers) {
   bool digest = false;
   for (const QByteArray& line : headers) {
@@ -249,9 +255,19 @@ Session::Exchange Session::send(const QByteArray& method, const QUrl& url, const
                        QStringLiteral("%1 is not a regular file of certificates").arg(m_settings.caFile)};
     return exchange;
   }
+  if (!m_passDeadline) m_passDeadline = QDeadlineTimer(qMax(0, m_settings.passDeadlineMs));
   QUrl current = url;
   bool negotiate = false;
   for (int redirects = 0;; ++redirects) {
+    // What is left of the pass bounds every request, and once it is gone none is made.
+    const qint64 left = m_passDeadline->remainingTime();
+    if (left <= 0) {
+      exchange.status = {Error::Timeout, 0,
+                         QStringLiteral("%1 took more than %2 seconds over one sync")
+                             .arg(m_settings.url.host())
+                             .arg(m_settings.passDeadlineMs / 1000)};
+      return exchange;
+    }
     const QString scheme = current.scheme().toLower();
     if (scheme != u"http" && scheme != u"https") {
       exchange.status = {Error::Rejected, 0, QStringLiteral("%1 is not an http or https URL").arg(current.toString())};
@@ -270,8 +286,8 @@ Session::Exchange Session::send(const QByteArray& method, const QUrl& url, const
       request.user = m_settings.user.toUtf8();
       request.password = m_settings.password.toUtf8();
     }
-    request.connectTimeoutMs = m_settings.connectTimeoutMs;
-    request.totalTimeoutMs = m_settings.requestTimeoutMs;
+    request.connectTimeoutMs = long(qMin<qint64>(m_settings.connectTimeoutMs, left));
+    request.totalTimeoutMs = long(qMin<qint64>(m_settings.requestTimeoutMs, left));
     request.verifyTls = m_settings.verifyTls;
     if (!m_settings.caFile.isEmpty())
       request.caFile = QFile::encodeName(QFileInfo(m_settings.caFile).absoluteFilePath());
@@ -303,6 +319,15 @@ Session::Exchange Session::send(const QByteArray& method, const QUrl& url, const
     if (redirects + 1 > limits.maxRedirects) {
       exchange.status = {Error::RedirectRefused, status,
                          QStringLiteral("More than %1 redirects from %2").arg(limits.maxRedirects).arg(url.toString())};
+      return exchange;
+    }
+    if (!SameServer(next, m_settings.url)) {
+      // Whatever follows would go there too, with the user's reminders: the request ends here.
+      exchange.status = {Error::RedirectRefused, status,
+                         QStringLiteral("%1 sent the sync on to another server, %2: nothing was sent there (make "
+                                        "that the calendar's address if it is the right one)")
+                             .arg(current.toString(QUrl::RemoveUserInfo | QUrl::RemoveQuery),
+                                  next.toString(QUrl::RemoveUserInfo | QUrl::RemoveQuery))};
       return exchange;
     }
     if (current.scheme().toLower() == u"https" && next.scheme().toLower() != u"https") {

@@ -6,9 +6,9 @@
 
 namespace icalendar::backend {
 
-// Raised whenever a member is added, removed or changes its type: a module from another build is
-// then refused instead of called wrongly.
-inline constexpr int kVersion = 2;
+// Raised whenever a member is added, removed or changes its type, or a struct it passes changes:
+// a module from another build is then refused instead of called wrongly.
+inline constexpr int kVersion = 3;
 
 struct Api {
   int version = kVersion;

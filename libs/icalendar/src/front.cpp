@@ -35,9 +35,10 @@ WriteResult Write(const std::vector<WriteEvent>& events, const WriteOptions& opt
 }
 
 ReadEvent NextOccurrence(const QStringList& series, const QDateTime& after) {
-  // A calendar of one event. Its start goes in as the wall time of the zone the series was
-  // written in (an "X-CHIMEWISE-TZID:" line), else of the system zone, so that a weekly 09:30
-  // stays at 09:30 there on both sides of a change of the clocks.
+  // A calendar of one event. Its lines go in as they are, but for an older stored start
+  // ("DTSTART:...Z" without VALUE=DATE-TIME): that start is the wall time of its moment in the zone
+  // of an "X-CHIMEWISE-TZID:" line, else of the system zone, so that a weekly 09:30 stays at 09:30
+  // there on both sides of a change of the clocks.
   QTimeZone zone = QTimeZone::systemTimeZone();
   for (const QString& line : series)
     if (line.startsWith(QStringLiteral("X-CHIMEWISE-TZID:"))) {
@@ -57,9 +58,10 @@ ReadEvent NextOccurrence(const QStringList& series, const QDateTime& after) {
             u.toTimeZone(zone).toString(QStringLiteral("yyyyMMdd'T'HHmmss"));
       }
     }
-    if (l.startsWith(QStringLiteral("DTSTART")) || l.startsWith(QStringLiteral("RRULE")) ||
-        l.startsWith(QStringLiteral("EXDATE")))
-      text += l.toUtf8() + "\r\n";
+    for (const char* name : {"DTSTART", "RRULE", "EXDATE", "RDATE"})
+      if (l.startsWith(QLatin1String(name)) && l.size() > qsizetype(qstrlen(name)) &&
+          (l[qstrlen(name)] == u':' || l[qstrlen(name)] == u';'))
+        text += l.toUtf8() + "\r\n";
   }
   text += "END:VEVENT\r\nEND:VCALENDAR\r\n";
   ReadOptions options;

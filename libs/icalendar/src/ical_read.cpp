@@ -1,9 +1,10 @@
-// Reading a calendar: every VEVENT and VTODO, its moments resolved to UTC through the file's
-// VTIMEZONEs, an IANA zone or a Windows zone name, its repetition expanded up to the first
-// occurrence still to come.
+// Reading a calendar: every VEVENT and VTODO, its moments resolved to UTC (see the header for how
+// a TZID is read), its repetition advanced to the first occurrence still to come.
 
 #include "backend.h"
+#include "ical_shape.h"
 #include "ical_util.h"
+#include "ical_zones.h"
 
 #include <algorithm>
 #include <map>
@@ -13,6 +14,19 @@ namespace icalendar::backend {
 
 namespace {
 
+// How far an alarm or a length may reach from its occurrence: anything further is a mistake (or
+// an attack on the arithmetic) and is left aside.
+constexpr qint64 kMaxReach = 10LL * 366 * 86400;
+
+// How a property's wall times are read.
+struct Zone {
+  enum Kind { Floating, Utc, Iana, Embedded };
+  Kind kind = Floating;
+  QTimeZone tz;                      // Iana
+  icaltimezone* embedded = nullptr;  // Embedded: the file's own VTIMEZONE, bounded
+  QString id;                        // Iana: the IANA id; Embedded: the TZID as written
+};
+
 struct Moment {
   bool allDay = false;
   QDate date;
@@ -20,77 +34,150 @@ struct Moment {
   QString zone;   // IANA id, when known
 };
 
-// Resolves one property's date-time (DTSTART, DUE, DTEND, EXDATE, RECURRENCE-ID) through its
-// TZID; nullopt when the zone cannot be found (*why says which).
+// A wall time without a zone.
+struct Wall {
+  QDate date;
+  QTime time;
+};
+
+Wall WallOfIcal(const icaltimetype& t) { return {DateOf(t), QTime(t.hour, t.minute, t.second)}; }
+
+icaltimetype IcalWall(const Wall& w) {
+  icaltimetype t = icaltime_null_time();
+  t.year = w.date.year();
+  t.month = w.date.month();
+  t.day = w.date.day();
+  t.hour = w.time.hour();
+  t.minute = w.time.minute();
+  t.second = w.time.second();
+  return t;
+}
+
+QString WallText(const Wall& w) {
+  return QDateTime(w.date, w.time, QTimeZone::utc()).toString(QStringLiteral("yyyyMMdd'T'HHmmss"));
+}
+
+QDateTime ToUtc(const Zone& zone, const Wall& w) {
+  switch (zone.kind) {
+    case Zone::Utc: return QDateTime(w.date, w.time, QTimeZone::utc());
+    case Zone::Iana: return QDateTime(w.date, w.time, zone.tz).toUTC();
+    case Zone::Embedded: {
+      const time_t secs = icaltime_as_timet_with_zone(IcalWall(w), zone.embedded);
+      return QDateTime::fromSecsSinceEpoch(static_cast<qint64>(secs), QTimeZone::utc());
+    }
+    case Zone::Floating: break;
+  }
+  return QDateTime(w.date, w.time, QTimeZone::systemTimeZone()).toUTC();
+}
+
+Wall WallIn(const Zone& zone, const QDateTime& moment) {
+  QDateTime there;
+  switch (zone.kind) {
+    case Zone::Utc: there = moment.toUTC(); break;
+    case Zone::Iana: there = moment.toTimeZone(zone.tz); break;
+    case Zone::Embedded: {
+      icaltimetype t = IcalUtc(moment);
+      icaltimezone_convert_time(&t, icaltimezone_get_utc_timezone(), zone.embedded);
+      return WallOfIcal(t);
+    }
+    case Zone::Floating: there = moment.toTimeZone(QTimeZone::systemTimeZone()); break;
+  }
+  return {there.date(), there.time()};
+}
+
+// Seconds a UTC offset of the zone at `moment` lies east of UTC.
+int OffsetAt(const Zone& zone, const QDateTime& moment) {
+  const Wall w = WallIn(zone, moment);
+  return static_cast<int>(moment.secsTo(QDateTime(w.date, w.time, QTimeZone::utc())));
+}
+
+// An iCalendar duration in seconds, without overflow; nullopt when it reaches further than
+// kMaxReach.
+std::optional<qint64> Seconds(const icaldurationtype& d) {
+  const qint64 days = 7LL * d.weeks + d.days;
+  if (days > kMaxReach / 86400) return std::nullopt;
+  const qint64 s = days * 86400 + 3600LL * d.hours + 60LL * d.minutes + d.seconds;
+  if (s > kMaxReach) return std::nullopt;
+  return d.is_neg ? -s : s;
+}
+
+// Resolves each TZID of one calendar once (see the header for the order).
 class ZoneResolver {
  public:
   explicit ZoneResolver(icalcomponent* calendar) : m_calendar(calendar) {}
 
-  std::optional<Moment> resolve(const icaltimetype& t, icalproperty* prop, QString* why) const {
+  // The zone of a timed value; nullopt (and *why) when its TZID cannot be resolved.
+  std::optional<Zone> zoneOf(const icaltimetype& t, icalproperty* prop, QString* why) {
+    Zone z;
+    if (icaltime_is_utc(t)) {
+      z.kind = Zone::Utc;
+      return z;
+    }
+    icalparameter* param = prop ? icalproperty_get_first_parameter(prop, ICAL_TZID_PARAMETER) : nullptr;
+    const char* tzid = param ? icalparameter_get_tzid(param) : nullptr;
+    if (!tzid) return z;  // floating: the reader's own wall time
+    const QString name = Utf8(tzid);
+    auto found = m_zones.find(name);
+    if (found == m_zones.end()) found = m_zones.emplace(name, lookUp(name, tzid)).first;
+    if (!found->second.first) *why = found->second.second;
+    return found->second.first;
+  }
+
+  std::optional<Moment> resolve(const icaltimetype& t, icalproperty* prop, QString* why) {
     Moment m;
     if (t.is_date) {
       m.allDay = true;
       m.date = DateOf(t);
       return m;
     }
-    if (icaltime_is_utc(t)) {
-      m.utc = QDateTime(DateOf(t), QTime(t.hour, t.minute, t.second), Qt::UTC);
-      return m;
-    }
-    const icalparameter* param = prop ? icalproperty_get_first_parameter(prop, ICAL_TZID_PARAMETER) : nullptr;
-    const char* tzid = param ? icalparameter_get_tzid(const_cast<icalparameter*>(param)) : nullptr;
-    if (!tzid) {
-      // A floating time is the reader's own wall time.
-      m.utc = WallOf(t, QTimeZone::systemTimeZone()).toUTC();
-      m.zone = QString::fromUtf8(QTimeZone::systemTimeZoneId());
-      return m;
-    }
-    if (icaltimezone* zone = icalcomponent_get_timezone(m_calendar, tzid)) {
-      icaltimetype wall = t;
-      wall.zone = nullptr;
-      const time_t secs = icaltime_as_timet_with_zone(wall, zone);
-      m.utc = QDateTime::fromSecsSinceEpoch(static_cast<qint64>(secs), Qt::UTC);
-      m.zone = Utf8(icaltimezone_get_location(zone));
-      return m;
-    }
-    // No VTIMEZONE: an IANA name, a Windows name, or libical's own prefixed IANA name.
-    QString name = IanaFromWindows(Utf8(tzid));
-    const QString prefix = QStringLiteral("/freeassociation.sourceforge.net/");
-    if (name.startsWith(prefix)) name = name.mid(prefix.size());
-    const QTimeZone zone(name.toUtf8());
-    if (!zone.isValid()) {
-      *why = QStringLiteral("unknown time zone \"%1\"").arg(Utf8(tzid));
+    const std::optional<Zone> zone = zoneOf(t, prop, why);
+    if (!zone) return std::nullopt;
+    m.utc = ToUtc(*zone, WallOfIcal(t));
+    if (!m.utc.isValid()) {
+      *why = QStringLiteral("a date-time out of range");
       return std::nullopt;
     }
-    m.utc = WallOf(t, zone).toUTC();
-    m.zone = name;
+    m.zone = zone->kind == Zone::Iana       ? zone->id
+             : zone->kind == Zone::Floating ? QString::fromUtf8(QTimeZone::systemTimeZoneId())
+                                            : QString();
     return m;
   }
 
  private:
-  icalcomponent* m_calendar;
-};
-
-// The trigger of one VALARM against an occurrence's start and end; nullopt without a trigger.
-std::optional<QDateTime> AlarmMoment(icalcomponent* alarm, const QDateTime& start, const QDateTime& end) {
-  icalproperty* prop = icalcomponent_get_first_property(alarm, ICAL_TRIGGER_PROPERTY);
-  if (!prop) return std::nullopt;
-  const icaltriggertype trigger = icalproperty_get_trigger(prop);
-  if (!icaltime_is_null_time(trigger.time)) {
-    // RFC 5545 wants an absolute trigger in UTC; a floating one is taken as UTC too.
-    const icaltimetype t = trigger.time;
-    return QDateTime(DateOf(t), QTime(t.hour, t.minute, t.second), Qt::UTC);
+  std::pair<std::optional<Zone>, QString> lookUp(const QString& name, const char* tzid) {
+    Zone z;
+    const QString iana = KnownZoneName(name);
+    if (!iana.isEmpty()) {
+      z.kind = IsUtcZone(iana) ? Zone::Utc : Zone::Iana;
+      z.tz = QTimeZone(iana.toUtf8());
+      z.id = iana;
+      return {z, QString()};
+    }
+    if (icaltimezone* own = icalcomponent_get_timezone(m_calendar, tzid)) {
+      const QString unbounded = UnboundedZoneRules(icaltimezone_get_component(own));
+      if (!unbounded.isEmpty())
+        return {std::nullopt, QStringLiteral("the time zone \"%1\" has %2").arg(name, unbounded)};
+      z.kind = Zone::Embedded;
+      z.embedded = own;
+      z.id = name;
+      return {z, QString()};
+    }
+    return {std::nullopt, QStringLiteral("unknown time zone \"%1\"").arg(name)};
   }
-  const icalparameter* related = icalproperty_get_first_parameter(prop, ICAL_RELATED_PARAMETER);
-  const bool fromEnd = related && icalparameter_get_related(const_cast<icalparameter*>(related)) == ICAL_RELATED_END;
-  return (fromEnd ? end : start).addSecs(icaldurationtype_as_int(trigger.duration));
-}
+
+  icalcomponent* m_calendar;
+  std::map<QString, std::pair<std::optional<Zone>, QString>> m_zones;
+};
 
 // The UTC moment an all-day date begins at, for alarms relative to it.
 QDateTime Midnight(const QDate& d) { return QDateTime(d, QTime(0, 0), QTimeZone::systemTimeZone()).toUTC(); }
 
-bool Before(const Moment& m, const QDateTime& now) {
-  return m.allDay ? m.date < now.toTimeZone(QTimeZone::systemTimeZone()).date() : m.utc < now;
+QDate Today(const QDateTime& now) { return now.toTimeZone(QTimeZone::systemTimeZone()).date(); }
+
+bool Before(const Moment& m, const QDateTime& now) { return m.allDay ? m.date < Today(now) : m.utc < now; }
+
+bool Same(const Moment& a, const Moment& b) {
+  return a.allDay == b.allDay && (a.allDay ? a.date == b.date : a.utc == b.utc);
 }
 
 QString PropertyText(icalproperty* p) { return p ? Utf8(icalproperty_get_value_as_string(p)) : QString(); }
@@ -100,10 +187,30 @@ int PercentComplete(icalcomponent* c) {
   return p ? icalproperty_get_percentcomplete(p) : 0;
 }
 
+int Listed(const short* values, int size) {
+  int n = 0;
+  while (n < size && values[n] != ICAL_RECURRENCE_ARRAY_MAX) ++n;
+  return n;
+}
+
+// Why libical's iterator could step without end between two occurrences of this rule (a rule
+// every second or minute that only some days of the year let through); empty when it cannot.
+QString EndlessSteps(const icalrecurrencetype& r) {
+  if (r.freq != ICAL_SECONDLY_RECURRENCE && r.freq != ICAL_MINUTELY_RECURRENCE && r.freq != ICAL_HOURLY_RECURRENCE)
+    return {};
+  const bool byDate = Listed(r.by_month, ICAL_BY_MONTH_SIZE) || Listed(r.by_month_day, ICAL_BY_MONTHDAY_SIZE) ||
+                      Listed(r.by_year_day, ICAL_BY_YEARDAY_SIZE) || Listed(r.by_week_no, ICAL_BY_WEEKNO_SIZE) ||
+                      Listed(r.by_set_pos, ICAL_BY_SETPOS_SIZE);
+  const bool secondly = r.freq == ICAL_SECONDLY_RECURRENCE &&
+                        (Listed(r.by_hour, ICAL_BY_HOUR_SIZE) || Listed(r.by_day, ICAL_BY_DAY_SIZE));
+  return byDate || secondly ? QStringLiteral("a rule repeating within the hour or day that only some days let through")
+                            : QString();
+}
+
 class ComponentReader {
  public:
-  ComponentReader(icalcomponent* calendar, const ReadOptions& options, bool cancelMethod)
-      : m_zones(calendar), m_options(options), m_cancelMethod(cancelMethod) {}
+  ComponentReader(icalcomponent* calendar, const ReadOptions& options, bool cancelMethod, int* fileSteps)
+      : m_zones(calendar), m_options(options), m_cancelMethod(cancelMethod), m_fileSteps(fileSteps) {}
 
   ReadEvent read(icalcomponent* c) {
     ReadEvent e;
@@ -151,11 +258,12 @@ class ComponentReader {
       if (!name.startsWith(QStringLiteral("X-LIC-"))) e.extras.emplace_back(name, Utf8(icalproperty_get_x(p)));
     }
     // A property libical could not read is dropped from the component with a note in its place:
-    // a rule that was dropped must not leave a single occurrence that was never meant.
+    // a rule that was dropped must not leave a single occurrence that was never meant. An end
+    // that cannot be read only leaves the occurrences without a length.
     for (icalproperty* p = icalcomponent_get_first_property(c, ICAL_XLICERROR_PROPERTY); p;
          p = icalcomponent_get_next_property(c, ICAL_XLICERROR_PROPERTY)) {
       const QString note = Utf8(icalproperty_get_xlicerror(p));
-      for (const char* name : {" RRULE ", " EXDATE ", " DTSTART ", " DUE ", " DTEND "})
+      for (const char* name : {" RRULE ", " EXDATE ", " RDATE ", " DTSTART ", " DUE "})
         if (note.contains(QLatin1String(name))) {
           e.refused =
               QLatin1String(name) == QLatin1String(" RRULE ")
@@ -163,6 +271,10 @@ class ComponentReader {
                   : QStringLiteral("cannot read its%1property (%2)").arg(QLatin1String(name), note.simplified());
           return e;
         }
+      for (const char* name : {" DTEND ", " DURATION "})
+        if (note.contains(QLatin1String(name)))
+          e.notes << QStringLiteral("its%1cannot be read (%2): it is taken to have no length")
+                         .arg(QLatin1String(name), note.simplified());
     }
     e.done = todo && (icalcomponent_get_status(c) == ICAL_STATUS_COMPLETED ||
                       icalcomponent_get_first_property(c, ICAL_COMPLETED_PROPERTY) || PercentComplete(c) >= 100);
@@ -174,26 +286,20 @@ class ComponentReader {
       return e;
     }
     const icaltimetype startTime = todo ? icalproperty_get_due(startProp) : icalproperty_get_dtstart(startProp);
+    if (icaltime_is_null_time(startTime)) {
+      e.refused = QStringLiteral("cannot read its start");
+      return e;
+    }
     const std::optional<Moment> first = m_zones.resolve(startTime, startProp, &e.refused);
     if (!first) return e;
     e.timeZone = first->zone;
-    // How long each occurrence lasts, for alarms relative to its end.
-    qint64 length = first->allDay ? 86400 : 0;
-    if (!todo) {
-      if (icalproperty* endProp = icalcomponent_get_first_property(c, ICAL_DTEND_PROPERTY)) {
-        QString ignored;
-        const std::optional<Moment> end = m_zones.resolve(icalproperty_get_dtend(endProp), endProp, &ignored);
-        if (end && end->allDay == first->allDay)
-          length = first->allDay ? first->date.daysTo(end->date) * 86400LL : first->utc.secsTo(end->utc);
-      } else if (icalproperty* d = icalcomponent_get_first_property(c, ICAL_DURATION_PROPERTY)) {
-        length = icaldurationtype_as_int(icalproperty_get_duration(d));
-      }
-    }
+    e.length = lengthOf(c, todo, *first, &e.notes);
 
     std::optional<Moment> chosen;
     // A changed occurrence is that one occurrence, whatever rule it carries.
     icalproperty* rruleProp = occurrenceProp ? nullptr : icalcomponent_get_first_property(c, ICAL_RRULE_PROPERTY);
-    if (!rruleProp) {
+    icalproperty* rdateProp = occurrenceProp ? nullptr : icalcomponent_get_first_property(c, ICAL_RDATE_PROPERTY);
+    if (!rruleProp && !rdateProp) {
       chosen = first;
       e.past = Before(*first, m_options.now);
     } else {
@@ -209,11 +315,11 @@ class ComponentReader {
     e.start = chosen->utc;
 
     const QDateTime from = e.allDay ? Midnight(e.date) : e.start;
-    const QDateTime to = from.addSecs(length);
+    const QDateTime to = from.addSecs(e.length);
     bool textTaken = false;
     for (icalcomponent* a = icalcomponent_get_first_component(c, ICAL_VALARM_COMPONENT); a;
          a = icalcomponent_get_next_component(c, ICAL_VALARM_COMPONENT)) {
-      const std::optional<QDateTime> at = AlarmMoment(a, from, to);
+      const std::optional<QDateTime> at = alarmMoment(a, from, to, &e.notes);
       if (!at || !at->isValid()) continue;
       e.alarms.push_back(*at);
       if (!textTaken) {
@@ -236,76 +342,246 @@ class ComponentReader {
   }
 
  private:
+  // How long each occurrence lasts, in seconds; 0 (with a note) when its end cannot be read.
+  qint64 lengthOf(icalcomponent* c, bool todo, const Moment& first, QStringList* notes) {
+    if (todo) return 0;
+    if (icalproperty* endProp = icalcomponent_get_first_property(c, ICAL_DTEND_PROPERTY)) {
+      QString why;
+      const std::optional<Moment> end = m_zones.resolve(icalproperty_get_dtend(endProp), endProp, &why);
+      if (!end || end->allDay != first.allDay) {
+        *notes << QStringLiteral("its end (DTEND) cannot be read (%1): it is taken to have no length")
+                      .arg(end ? QStringLiteral("a date against a date-time") : why);
+        return 0;
+      }
+      const qint64 length = first.allDay ? first.date.daysTo(end->date) * 86400LL : first.utc.secsTo(end->utc);
+      if (length >= 0 && length <= kMaxReach) return length;
+      *notes << QStringLiteral(
+          "its end (DTEND) lies before its start or more than ten years after it: it is taken "
+          "to have no length");
+      return 0;
+    }
+    if (icalproperty* d = icalcomponent_get_first_property(c, ICAL_DURATION_PROPERTY)) {
+      const std::optional<qint64> length = Seconds(icalproperty_get_duration(d));
+      if (length && *length >= 0) return *length;
+      *notes << QStringLiteral("its DURATION is negative or longer than ten years: it is taken to have no length");
+      return 0;
+    }
+    return first.allDay ? 86400 : 0;
+  }
+
+  // The trigger of one VALARM against an occurrence's start and end; nullopt without a trigger or
+  // with one out of reach (noted).
+  static std::optional<QDateTime> alarmMoment(icalcomponent* alarm, const QDateTime& start, const QDateTime& end,
+                                              QStringList* notes) {
+    icalproperty* prop = icalcomponent_get_first_property(alarm, ICAL_TRIGGER_PROPERTY);
+    if (!prop) return std::nullopt;
+    const icaltriggertype trigger = icalproperty_get_trigger(prop);
+    const auto outOfReach = [&]() {
+      *notes << QStringLiteral("an alarm more than ten years from its occurrence (TRIGGER:%1) is left aside")
+                    .arg(PropertyText(prop));
+      return std::nullopt;
+    };
+    if (!icaltime_is_null_time(trigger.time)) {
+      // RFC 5545 wants an absolute trigger in UTC; a floating one is taken as UTC too.
+      const icaltimetype t = trigger.time;
+      const QDateTime at(DateOf(t), QTime(t.hour, t.minute, t.second), QTimeZone::utc());
+      if (!at.isValid() || std::abs(at.secsTo(start)) > kMaxReach) return outOfReach();
+      return at;
+    }
+    const std::optional<qint64> offset = Seconds(trigger.duration);
+    if (!offset) return outOfReach();
+    icalparameter* related = icalproperty_get_first_parameter(prop, ICAL_RELATED_PARAMETER);
+    const bool fromEnd = related && icalparameter_get_related(related) == ICAL_RELATED_END;
+    return (fromEnd ? end : start).addSecs(*offset);
+  }
+
+  // A series' DTSTART, EXDATE or RDATE line in the series' zone (see ReadEvent::series).
+  static QString SeriesLine(const QString& name, const Zone& zone, const Moment& m, const Wall* wall) {
+    if (m.allDay) return name + QStringLiteral(";VALUE=DATE:") + DateText(m.date);
+    switch (zone.kind) {
+      case Zone::Iana: return name + QStringLiteral(";TZID=") + zone.id + u':' + WallText(WallIn(zone, m.utc));
+      case Zone::Floating: return name + u':' + WallText(wall ? *wall : WallIn(zone, m.utc));
+      case Zone::Utc:
+      case Zone::Embedded: break;
+    }
+    return name + QStringLiteral(";VALUE=DATE-TIME:") + UtcText(m.utc);
+  }
+
+  // Every RDATE of the component, resolved; nullopt (with e->refused) when one cannot be.
+  std::optional<std::vector<std::pair<Moment, std::optional<Wall>>>> rdates(icalcomponent* c, ReadEvent* e) {
+    std::vector<std::pair<Moment, std::optional<Wall>>> out;
+    for (icalproperty* p = icalcomponent_get_first_property(c, ICAL_RDATE_PROPERTY); p;
+         p = icalcomponent_get_next_property(c, ICAL_RDATE_PROPERTY)) {
+      if (static_cast<int>(out.size()) >= m_options.maxOccurrences) {
+        e->refused = QStringLiteral("more than %1 RDATEs").arg(m_options.maxOccurrences);
+        return std::nullopt;
+      }
+      const icaldatetimeperiodtype value = icalproperty_get_rdate(p);
+      const icaltimetype t = icaltime_is_null_time(value.time) ? value.period.start : value.time;
+      QString why;
+      const std::optional<Moment> m = m_zones.resolve(t, p, &why);
+      if (!m) {
+        e->refused = QStringLiteral("RDATE: ") + why;
+        return std::nullopt;
+      }
+      std::optional<Wall> wall;
+      if (!t.is_date) wall = WallOfIcal(t);
+      out.emplace_back(*m, wall);
+    }
+    return out;
+  }
+
   // The first occurrence not excluded and not before now; nullopt when every one is past. Fills
   // e->series with the series' lines, or e->refused.
   std::optional<Moment> nextOccurrence(icalcomponent* c, icalproperty* rruleProp, const icaltimetype& startTime,
                                        icalproperty* startProp, const Moment& first, ReadEvent* e) {
-    icalrecurrencetype rule = icalproperty_get_rrule(rruleProp);
-    const QString ruleText = TakeUtf8(icalrecurrencetype_as_string_r(&rule));
+    icalrecurrencetype rule{};
+    QString ruleText;
     const auto refuse = [&](const QString& why) {
       e->refused = QStringLiteral("invalid repeat rule RRULE:%1 (%2)").arg(PropertyText(rruleProp), why);
       return std::nullopt;
     };
-    if (rule.freq == ICAL_NO_RECURRENCE) return refuse(QStringLiteral("no frequency"));
-    if (rule.count > 0 && !icaltime_is_null_time(rule.until)) return refuse(QStringLiteral("COUNT and UNTIL together"));
-    if (rule.interval < 1) return refuse(QStringLiteral("an interval below 1"));
-    if (icalcomponent_get_next_property(c, ICAL_RRULE_PROPERTY)) return refuse(QStringLiteral("more than one RRULE"));
+    if (rruleProp) {
+      rule = icalproperty_get_rrule(rruleProp);
+      ruleText = TakeUtf8(icalrecurrencetype_as_string_r(&rule));
+      if (rule.freq == ICAL_NO_RECURRENCE) return refuse(QStringLiteral("no frequency"));
+      if (rule.count > 0 && !icaltime_is_null_time(rule.until))
+        return refuse(QStringLiteral("COUNT and UNTIL together"));
+      if (rule.interval < 1) return refuse(QStringLiteral("an interval below 1"));
+      if (icalcomponent_get_next_property(c, ICAL_RRULE_PROPERTY)) return refuse(QStringLiteral("more than one RRULE"));
+      if (const QString endless = EndlessSteps(rule); !endless.isEmpty()) return refuse(endless);
+    }
+    QString why;
+    Zone zone;
+    if (!first.allDay) zone = *m_zones.zoneOf(startTime, startProp, &why);  // resolved once already
+    const std::optional<Wall> startWall = first.allDay ? std::nullopt : std::optional<Wall>(WallOfIcal(startTime));
 
     // Excluded occurrences, as UTC moments or dates.
-    std::vector<Moment> excluded;
+    std::vector<std::pair<Moment, std::optional<Wall>>> excluded;
     for (icalproperty* p = icalcomponent_get_first_property(c, ICAL_EXDATE_PROPERTY); p;
          p = icalcomponent_get_next_property(c, ICAL_EXDATE_PROPERTY)) {
-      QString why;
-      const std::optional<Moment> x = m_zones.resolve(icalproperty_get_exdate(p), p, &why);
+      const icaltimetype t = icalproperty_get_exdate(p);
+      const std::optional<Moment> x = m_zones.resolve(t, p, &why);
       if (!x) {
         e->refused = QStringLiteral("EXDATE: ") + why;
         return std::nullopt;
       }
-      excluded.push_back(*x);
+      excluded.emplace_back(*x, t.is_date ? std::nullopt : std::optional<Wall>(WallOfIcal(t)));
     }
     // The occurrences changed or cancelled on their own in the same calendar.
     if (const auto own = m_changedOccurrences.find(e->uid); own != m_changedOccurrences.end())
-      for (const Moment& x : own->second) {
-        const bool known = std::any_of(excluded.begin(), excluded.end(), [&](const Moment& y) {
-          return x.allDay == y.allDay && (x.allDay ? x.date == y.date : x.utc == y.utc);
-        });
-        if (!known) excluded.push_back(x);
-      }
-    e->series << (first.allDay ? QStringLiteral("DTSTART;VALUE=DATE:") + DateText(first.date)
-                               : QStringLiteral("DTSTART:") + UtcText(first.utc))
-              << QStringLiteral("RRULE:") + ruleText;
-    for (const Moment& x : excluded)
-      e->series << (x.allDay ? QStringLiteral("EXDATE;VALUE=DATE:") + DateText(x.date)
-                             : QStringLiteral("EXDATE:") + UtcText(x.utc));
+      for (const Moment& x : own->second)
+        if (std::none_of(excluded.begin(), excluded.end(), [&](const auto& y) { return Same(x, y.first); }))
+          excluded.emplace_back(x, std::nullopt);
+    const auto added = rdates(c, e);
+    if (!added) return std::nullopt;
 
-    const bool utc = icaltime_is_utc(startTime);
+    // A floating wall time stays as written; one in another zone is the system's wall time.
+    e->series << SeriesLine(QStringLiteral("DTSTART"), zone, first, startWall ? &*startWall : nullptr);
+    if (rruleProp) e->series << QStringLiteral("RRULE:") + ruleText;
+    for (const auto& [x, w] : excluded)
+      e->series << SeriesLine(QStringLiteral("EXDATE"), zone, x,
+                              w && zone.kind == Zone::Floating && !x.allDay ? &*w : nullptr);
+    for (const auto& [r, w] : *added)
+      e->series << SeriesLine(QStringLiteral("RDATE"), zone, r,
+                              w && zone.kind == Zone::Floating && !r.allDay ? &*w : nullptr);
+
+    const auto isExcluded = [&](const Moment& m) {
+      return std::any_of(excluded.begin(), excluded.end(), [&](const auto& x) { return Same(m, x.first); });
+    };
+    std::optional<Moment> found;
+    // DTSTART is the first occurrence, and each RDATE one more.
+    if (!Before(first, m_options.now) && !isExcluded(first)) found = first;
+    for (const auto& [r, wall] : *added) {
+      if (Before(r, m_options.now) || isExcluded(r)) continue;
+      if (!found || (r.allDay ? r.date < found->date : r.utc < found->utc)) found = r;
+    }
+    if (!rruleProp) {
+      if (found) found->zone = first.zone;
+      return found;
+    }
+
     icaltimetype wallStart = startTime;
-    if (!utc) wallStart.zone = nullptr;
+    wallStart.zone = nullptr;
+    // A rule without COUNT starts near now, however long ago the series began: at the wall time
+    // of now in the series' zone, less the most the clocks went back in the last day (an
+    // occurrence at a wall time read again after such a change is still to come).
+    const bool startNearNow = rule.count == 0 && Before(first, m_options.now);
+    icaltimetype from = wallStart;
+    if (startNearNow) {
+      if (first.allDay) {
+        from = IcalDate(Today(m_options.now).addDays(-1));
+      } else {
+        const int back =
+            std::max(0, OffsetAt(zone, m_options.now.addSecs(-86400)) - OffsetAt(zone, m_options.now)) + 60;
+        from = IcalWall(WallIn(zone, m_options.now.addSecs(-back)));
+      }
+    }
+    const qint64 unit = rule.freq == ICAL_SECONDLY_RECURRENCE   ? 1
+                        : rule.freq == ICAL_MINUTELY_RECURRENCE ? 60
+                        : rule.freq == ICAL_HOURLY_RECURRENCE   ? 3600
+                                                                : 0;
+    const bool moveStart = startNearNow && icaltime_compare(from, wallStart) > 0;
+    if (moveStart && unit > 0 && !first.allDay) {
+      // libical's icalrecur_iterator_set_start loses the phase of a rule within the day with an
+      // interval (every 7 minutes from 00:03 comes out at 00:00, 00:07...): such a rule starts
+      // instead from the last of its own steps before `from`, its wall times counted as libical
+      // counts them. That start is before now, whether or not the rule's BY parts let it through.
+      const QDateTime a(DateOf(wallStart), QTime(wallStart.hour, wallStart.minute, wallStart.second), QTimeZone::utc());
+      const QDateTime b(DateOf(from), QTime(from.hour, from.minute, from.second), QTimeZone::utc());
+      const qint64 step = unit * rule.interval;
+      const qint64 k = a.secsTo(b) / step - 1;
+      if (k > 0) wallStart = IcalWall(WallOfIcal(IcalUtc(a.addSecs(k * step))));
+    }
     icalrecur_iterator* it = icalrecur_iterator_new(rule, wallStart);
     if (!it) return refuse(QString::fromUtf8(icalerror_strerror(icalerrno)));
-    std::optional<Moment> found;
-    for (int n = 0; n < m_options.maxOccurrences; ++n) {
-      icaltimetype next = icalrecur_iterator_next(it);
+    if (moveStart && (unit == 0 || first.allDay) && !icalrecur_iterator_set_start(it, from)) {
+      icalrecur_iterator_free(it);
+      return refuse(QStringLiteral("its occurrences cannot be followed from now"));
+    }
+    int steps = 0;
+    bool overBound = false;
+    for (;;) {
+      if (steps >= m_options.maxOccurrences || *m_fileSteps >= m_options.maxFileSteps) {
+        overBound = true;
+        break;
+      }
+      ++steps;
+      ++*m_fileSteps;
+      const icaltimetype next = icalrecur_iterator_next(it);
       if (icaltime_is_null_time(next)) break;
-      if (utc) next.zone = icaltimezone_get_utc_timezone();
-      QString why;
-      std::optional<Moment> m = m_zones.resolve(next, startProp, &why);
-      if (!m) break;
-      const bool skip = std::any_of(excluded.begin(), excluded.end(), [&](const Moment& x) {
-        return m->allDay ? x.allDay && x.date == m->date : !x.allDay && x.utc == m->utc;
-      });
-      if (skip || Before(*m, m_options.now)) continue;
-      m->zone = first.zone;
+      Moment m;
+      if (next.is_date) {
+        m.allDay = true;
+        m.date = DateOf(next);
+      } else {
+        m.utc = ToUtc(zone, WallOfIcal(next));
+        if (!m.utc.isValid()) break;
+      }
+      if (found && (m.allDay ? m.date >= found->date : m.utc >= found->utc)) break;
+      if (isExcluded(m) || Before(m, m_options.now)) continue;
       found = m;
       break;
     }
     icalrecur_iterator_free(it);
+    if (overBound && !found) {
+      e->series.clear();
+      e->refused = *m_fileSteps >= m_options.maxFileSteps
+                       ? QStringLiteral("the calendar's repeating events take more than %1 steps to follow")
+                             .arg(m_options.maxFileSteps)
+                       : QStringLiteral("its repeat rule RRULE:%1 takes more than %2 steps to reach now")
+                             .arg(PropertyText(rruleProp))
+                             .arg(m_options.maxOccurrences);
+      return std::nullopt;
+    }
+    if (found) found->zone = first.zone;
     return found;
   }
 
   ZoneResolver m_zones;
   const ReadOptions& m_options;
   bool m_cancelMethod;
+  int* m_fileSteps;
   std::map<QString, std::vector<Moment>> m_changedOccurrences;  // by UID
 };
 
@@ -320,6 +596,10 @@ ReadResult ReadWithLibical(const QByteArray& text, const ReadOptions& options) {
   }
   if (text.contains('\0')) {
     result.error = QStringLiteral("this is not an iCalendar file (it holds binary data)");
+    return result;
+  }
+  if (const QString shape = CheckShape(text, options); !shape.isEmpty()) {
+    result.error = QStringLiteral("the calendar cannot be read: ") + shape;
     return result;
   }
   const ComponentPtr root(icalparser_parse_string(text.constData()));
@@ -342,10 +622,12 @@ ReadResult ReadWithLibical(const QByteArray& text, const ReadOptions& options) {
     return result;
   }
   int seen = 0;
+  int fileSteps = 0;
   for (icalcomponent* calendar : calendars) {
     const QString method = PropertyText(icalcomponent_get_first_property(calendar, ICAL_METHOD_PROPERTY));
     if (result.method.isEmpty()) result.method = method;
-    ComponentReader reader(calendar, options, method.compare(QStringLiteral("CANCEL"), Qt::CaseInsensitive) == 0);
+    ComponentReader reader(calendar, options, method.compare(QStringLiteral("CANCEL"), Qt::CaseInsensitive) == 0,
+                           &fileSteps);
     std::vector<icalcomponent*> components;
     for (icalcomponent* c = icalcomponent_get_first_component(calendar, ICAL_ANY_COMPONENT); c;
          c = icalcomponent_get_next_component(calendar, ICAL_ANY_COMPONENT)) {

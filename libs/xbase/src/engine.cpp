@@ -155,6 +155,7 @@ Status Engine::Close(int area) {
   auto it = areas_.find(area);
   if (it == areas_.end()) return Status::NotFound("work area " + std::to_string(area) + " is not open");
   Status s = it->second->impl_->CommitIfDirty();
+  if (Status ended = it->second->EndBatch(); s.ok()) s = ended;
   it->second->Unlock(0).IgnoreError();  // closing the file lets go of its locks anyway
   areas_.erase(it);
   if (current_ == area) current_ = 0;

@@ -243,6 +243,15 @@ Status IndexFile::ReadPage(uint32_t pgno, int tag, std::string* page, bool check
     return Status::Corruption(path_ + ": tag " + tags_[static_cast<size_t>(tag)].name + " refers to page " +
                               std::to_string(pgno) + " outside the file");
   }
+  if (caching_) {
+    if (const auto kept = page_cache_.find(pgno); kept != page_cache_.end()) {
+      if (static_cast<uint8_t>(kept->second[1]) != static_cast<uint8_t>(tag))
+        return Status::Corruption(path_ + ": page " + std::to_string(pgno) + " does not belong to tag " +
+                                  tags_[static_cast<size_t>(tag)].name);
+      *page = kept->second;
+      return Status::OK();
+    }
+  }
   page->resize(kPageSize);
   XBASE_RETURN_IF_ERROR(file_->ReadExact(static_cast<uint64_t>(pgno) * kPageSize, kPageSize, page->data()));
   uint32_t stored = DecodeLE32(page->data() + 8);
@@ -271,14 +280,38 @@ Status IndexFile::ReadPage(uint32_t pgno, int tag, std::string* page, bool check
                                 std::to_string(pgno));
     }
   }
+  if (caching_ && check_order) page_cache_[pgno] = *page;
   return Status::OK();
 }
 
 Status IndexFile::WritePage(uint32_t pgno, std::string* page) {
+  if (caching_) {
+    if (cached_leaf_ == pgno) cached_tag_ = -1;
+    page_cache_[pgno] = *page;
+    unwritten_.insert(pgno);
+    return Status::OK();
+  }
   EncodeLE32(page->data() + 8, 0);
   EncodeLE32(page->data() + 8, Checksum(page->data(), kPageSize));
   if (cached_leaf_ == pgno) cached_tag_ = -1;
   return file_->Write(static_cast<uint64_t>(pgno) * kPageSize, *page);
+}
+
+Status IndexFile::FlushCache() {
+  for (auto it = unwritten_.begin(); it != unwritten_.end(); it = unwritten_.erase(it)) {
+    std::string& page = page_cache_[*it];
+    EncodeLE32(page.data() + 8, 0);
+    EncodeLE32(page.data() + 8, Checksum(page.data(), kPageSize));
+    XBASE_RETURN_IF_ERROR(file_->Write(static_cast<uint64_t>(*it) * kPageSize, page));
+  }
+  return Status::OK();
+}
+
+void IndexFile::EndCaching() {
+  caching_ = false;
+  page_cache_.clear();
+  unwritten_.clear();
+  cached_tag_ = -1;
 }
 
 Status IndexFile::FindLeaf(int tag, std::string_view key, uint32_t recno,

@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -60,6 +62,14 @@ class IndexFile {
   Status BeginUpdate();
   Status EndUpdate(uint32_t table_count);
 
+  // Many updates under one table lock: pages read are kept (checked once), pages written are
+  // kept and written by FlushCache, in page order, each with its checksum. Only between
+  // BeginUpdate and EndUpdate, so that a process stopping before the flush leaves the file
+  // marked as half-updated. EndCaching forgets what was not flushed.
+  void BeginCaching() { caching_ = true; }
+  Status FlushCache();
+  void EndCaching();
+
   Status Insert(int tag, std::string_view key, uint32_t recno);
   Status Erase(int tag, std::string_view key, uint32_t recno);
   // First entry not below (key, recno); a short key is compared as a prefix.
@@ -108,6 +118,9 @@ class IndexFile {
   uint32_t cached_leaf_ = 0;
   int cached_tag_ = -1;
   std::string cached_page_;
+  bool caching_ = false;
+  std::map<uint32_t, std::string> page_cache_;
+  std::set<uint32_t> unwritten_;
 };
 
 }  // namespace xbase

@@ -341,6 +341,12 @@ std::optional<TableRepair> WorkArea::Repair() const {
 Status WorkArea::AppendBlank() { return impl_->AppendBlank(); }
 Status WorkArea::Commit() { return impl_->Commit(); }
 
+Status WorkArea::BeginBatch() { return impl_->BeginBatch(); }
+
+Status WorkArea::EndBatch() { return impl_->EndBatch(); }
+
+bool WorkArea::InBatch() const { return impl_->batching; }
+
 Status WorkArea::Unlock(uint32_t recno) {
   WorkAreaImpl& w = *impl_;
   if ((w.dirty || w.change_failed) && (recno == 0 || recno == w.recno)) XBASE_RETURN_IF_ERROR(w.CommitIfDirty());

@@ -342,11 +342,22 @@ Status WorkAreaImpl::UpdateIndex(const char* old_rec, const char* new_rec, uint3
   return Status::OK();
 }
 
+Status WorkAreaImpl::IndexUnindexed() {
+  const uint32_t r = unindexed;
+  unindexed = 0;
+  if (r == 0 || !index) return Status::OK();
+  std::string disk;
+  Status s = dbf->ReadRecord(r, &disk);
+  if (s.ok()) s = UpdateIndex(nullptr, disk.data(), r);
+  if (!s.ok()) DropTrust(s.WithContext("index not updated"));
+  return s;
+}
+
 Status WorkAreaImpl::Commit() {
   if (!dirty) {
     change_failed = false;
     appended_uncommitted = 0;
-    return Status::OK();
+    return IndexUnindexed();
   }
   TableLock lk(this, true);
   XBASE_RETURN_IF_ERROR(lk.status());
@@ -362,7 +373,7 @@ Status WorkAreaImpl::CommitLocked() {
   std::string old;
   XBASE_RETURN_IF_ERROR(dbf->ReadRecord(recno, &old));
   XBASE_RETURN_IF_ERROR(MarkDistrustedIndex());
-  if (index) XBASE_RETURN_IF_ERROR(index->BeginUpdate());
+  if (index) XBASE_RETURN_IF_ERROR(BeginIndexUpdate());
   std::string out = rec;
   for (auto& [field, text] : pending_memos) {
     const FieldRef& f = dbf->fields()[static_cast<size_t>(field)];
@@ -382,9 +393,11 @@ Status WorkAreaImpl::CommitLocked() {
   rec = std::move(out);
   pending_memos.clear();
   dirty = false;
+  const bool first = unindexed != 0 && unindexed == recno;
+  if (first) unindexed = 0;
   if (index) {
-    XBASE_RETURN_IF_ERROR(UpdateIndex(old.data(), rec.data(), recno));
-    XBASE_RETURN_IF_ERROR(index->EndUpdate(dbf->record_count()));
+    XBASE_RETURN_IF_ERROR(UpdateIndex(first ? nullptr : old.data(), rec.data(), recno));
+    XBASE_RETURN_IF_ERROR(EndIndexUpdate(dbf->record_count()));
     if (order > 0) {
       bool in_tag;
       ComputeKey(CurTag(), rec.data(), recno, &cur_entry.key, &in_tag);
@@ -394,9 +407,52 @@ Status WorkAreaImpl::CommitLocked() {
   return Status::OK();
 }
 
+Status WorkAreaImpl::BeginBatch() {
+  if (batching) return Status::InvalidArgument("a batch of writes is open already on " + alias);
+  if (mode == OpenMode::kReadOnly) return Status::InvalidArgument(alias + " is open read-only");
+  XBASE_RETURN_IF_ERROR(CommitIfDirty());
+  auto lk = std::make_unique<TableLock>(this, true);
+  XBASE_RETURN_IF_ERROR(lk->status());
+  DropBlock();
+  XBASE_RETURN_IF_ERROR(MarkDistrustedIndex());
+  if (index) {
+    // From here until EndBatch the file says it is being updated: a process that stops in
+    // between leaves an index nobody trusts before a rebuild.
+    Status s = index->BeginUpdate();
+    if (!s.ok()) {
+      DropTrust(s.WithContext("index not updated"));
+      return s;
+    }
+    index->BeginCaching();
+  }
+  batch_lock = std::move(lk);
+  batching = true;
+  return Status::OK();
+}
+
+Status WorkAreaImpl::EndBatch() {
+  if (!batching) return Status::OK();
+  Status s = CommitIfDirty();
+  if (Status entered = IndexUnindexed(); s.ok()) s = entered;
+  batching = false;
+  if (index) {
+    Status ix = index->FlushCache();
+    if (ix.ok()) ix = index->EndUpdate(dbf->record_count());
+    index->EndCaching();
+    if (!ix.ok()) {
+      // The records are written; the index stays marked as half-updated, for a rebuild.
+      DropTrust(ix.WithContext("index not updated"));
+      if (s.ok()) s = ix;
+    }
+  }
+  batch_lock.reset();
+  return s;
+}
+
 Status WorkAreaImpl::AppendBlank() {
   if (mode == OpenMode::kReadOnly) return Status::InvalidArgument(alias + " is open read-only");
   XBASE_RETURN_IF_ERROR(CommitIfDirty());
+  XBASE_RETURN_IF_ERROR(IndexUnindexed());
   TableLock lk(this, true);
   XBASE_RETURN_IF_ERROR(lk.status());
   DropBlock();
@@ -404,11 +460,11 @@ Status WorkAreaImpl::AppendBlank() {
   if (r == 0 || r > 0x7FFFFFF0u) return Status::InvalidArgument("table is full");
   std::string blank = dbf->BlankRecord();
   Status s = MarkDistrustedIndex();
-  if (s.ok() && index) s = index->BeginUpdate();
+  if (s.ok() && index) s = BeginIndexUpdate();
   if (s.ok()) s = dbf->WriteRecord(r, blank);
   if (s.ok()) s = dbf->WriteCount(r);
-  if (s.ok() && index) s = UpdateIndex(nullptr, blank.data(), r);
-  if (s.ok() && index) s = index->EndUpdate(r);
+  if (s.ok() && index && !batching) s = UpdateIndex(nullptr, blank.data(), r);
+  if (s.ok() && index) s = EndIndexUpdate(r);
   if (!s.ok()) {
     // Take back the count and the bytes, so a failed append leaves no blank record behind
     // (a record past the count would be found again by the next open). The index was
@@ -417,6 +473,7 @@ Status WorkAreaImpl::AppendBlank() {
     if (index) DropTrust(s.WithContext("index not updated"));
     return s;
   }
+  if (batching) unindexed = r;
   XBASE_RETURN_IF_ERROR(LockRecord(r));
   recno = r;
   eof = bof = false;
@@ -467,9 +524,12 @@ Status WorkAreaImpl::TakeBackAppend(uint32_t r) {
     if (!s.ok() && index) DropTrust(s.WithContext("index not updated"));
     return s;
   }
+  // A record of this batch not entered in the index yet has no entries to take out.
+  const bool entered = unindexed != r;
+  if (!entered) unindexed = 0;
   Status s = MarkDistrustedIndex();
-  if (s.ok() && index) s = index->BeginUpdate();
-  for (size_t t = 0; s.ok() && index && t < tags.size(); ++t) {
+  if (s.ok() && index) s = BeginIndexUpdate();
+  for (size_t t = 0; s.ok() && index && entered && t < tags.size(); ++t) {
     std::string key;
     bool in_tag = false;
     ComputeKey(tags[t], disk.data(), r, &key, &in_tag);
@@ -479,7 +539,7 @@ Status WorkAreaImpl::TakeBackAppend(uint32_t r) {
     CutTable(r - 1);
     if (dbf->record_count() != r - 1) s = Status::IOError("taking back record " + std::to_string(r) + " of " + alias);
   }
-  if (s.ok() && index) s = index->EndUpdate(r - 1);
+  if (s.ok() && index) s = EndIndexUpdate(r - 1);
   if (!s.ok() && index) DropTrust(s.WithContext("index not updated"));
   UnlockRecord(r);
   SetEof();

@@ -206,6 +206,21 @@ class WorkAreaImpl {
     Status status_;
   };
 
+  // Many writes under one lock (WorkArea::BeginBatch): the write lock held throughout, the
+  // index marked as being updated once and its pages kept in memory until EndBatch.
+  std::unique_ptr<TableLock> batch_lock;
+  bool batching = false;
+  // In a batch, a record appended is entered in the index at its first commit, not twice (blank
+  // and then filled). A record appended and never committed is entered as it is by the next
+  // append or commit of this area, or at the end of the batch.
+  uint32_t unindexed = 0;
+  Status IndexUnindexed();
+  Status BeginBatch();
+  Status EndBatch();
+  // An index update's start and end: around each write, or once around a batch.
+  Status BeginIndexUpdate() { return batching ? Status::OK() : index->BeginUpdate(); }
+  Status EndIndexUpdate(uint32_t count) { return batching ? Status::OK() : index->EndUpdate(count); }
+
   // Another user may have appended or rewritten: re-read the count and the index header.
   Status RefreshShared();
 

@@ -43,7 +43,7 @@ class RadicaleTest : public ::testing::Test {
  protected:
   void SetUp() override {
     App();
-    if (const QString why = RadicaleServer::Unavailable(); !why.isEmpty()) GTEST_SKIP() << why.toStdString();
+    CHIMEWISE_REQUIRE_SERVER(RadicaleServer::Unavailable());
     m_server.emplace(options());
     ASSERT_TRUE(m_server->ready()) << m_server->error().toStdString();
   }

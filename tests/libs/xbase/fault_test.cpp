@@ -56,6 +56,37 @@ class FaultTest : public ::testing::Test {
     ASSERT_OK(t.wa->IndexTag("N", "upper(NAME)", "!DELETED()"));
   }
   void Reindex() { ASSERT_OK(Opened(table_, OpenMode::kExclusive).wa->Reindex()); }
+  // The table's three files copied into `d`.
+  void CopyTableTo(const TempDir& d) const {
+    for (const char* ext : {".DBF", ".FPT", ".CDX"})
+      std::filesystem::copy_file(dir_.File(std::string("T") + ext), d.File(std::string("T") + ext));
+  }
+  // Runs `op` on `table` in a child process whose (n+1)th write kills it; the child's wait status
+  // (exit 0: `op` succeeded without a fault).
+  // How many writes `op` makes on a copy of the table, run whole.
+  int64_t WritesOf(OpenMode mode, const std::function<Status(WorkArea*)>& op) const {
+    TempDir copy;
+    CopyTableTo(copy);
+    FaultInjectionEnv env(Env::Default());
+    Opened t(copy.File("T.DBF"), mode, &env);
+    EXPECT_TRUE(t.s.ok() && op(t.wa).ok());
+    return env.operations();
+  }
+  static int KilledAt(int64_t n, const std::string& table, OpenMode mode, const std::function<Status(WorkArea*)>& op) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      FaultInjectionEnv env(Env::Default());
+      env.SetCrashHook([] { raise(SIGKILL); });
+      env.FailAfter(n);
+      Opened t(table, mode, &env);
+      if (!t.s.ok()) _exit(3);
+      if (!op(t.wa).ok()) _exit(4);
+      _exit(env.faults() == 0 ? 0 : 5);
+    }
+    int status = -1;
+    if (pid > 0) waitpid(pid, &status, 0);
+    return status;
+  }
   TempDir dir_;
   std::string table_ = dir_.File("T.DBF");
 };
@@ -205,41 +236,16 @@ TEST_P(KilledHalfWay, LosesNothing) {
   const std::string op = GetParam();
   const auto live = LiveRows(table_);
   ASSERT_EQ(live.size(), 225u);
-  auto copy_to = [&](const TempDir& d) {
-    for (const char* ext : {".DBF", ".FPT", ".CDX"})
-      std::filesystem::copy_file(dir_.File(std::string("T") + ext), d.File(std::string("T") + ext));
-  };
-  int64_t total = 0;
-  {
-    TempDir copy;
-    copy_to(copy);
-    FaultInjectionEnv env(Env::Default());
-    Opened t(copy.File("T.DBF"), OpenMode::kExclusive, &env);
-    ASSERT_OK(t.s);
-    ASSERT_OK(Run(op, t.wa));
-    total = env.operations();
-  }
+  const int64_t total = WritesOf(OpenMode::kExclusive, [&](WorkArea* wa) { return Run(op, wa); });
   std::set<uint32_t> counts;
   for (int64_t n = 0; n <= total; ++n) {
     // Every point near the start and the whole commit phase at the end; a sample between.
     if (n > 12 && n < total - 20 && n % 23 != 0) continue;
     SCOPED_TRACE(n);
     TempDir work;
-    copy_to(work);
+    CopyTableTo(work);
     const std::string table = work.File("T.DBF");
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      FaultInjectionEnv env(Env::Default());
-      env.SetCrashHook([] { raise(SIGKILL); });
-      env.FailAfter(n);
-      Opened t(table, OpenMode::kExclusive, &env);
-      if (!t.s.ok()) _exit(3);
-      if (!Run(op, t.wa).ok()) _exit(4);
-      _exit(env.faults() == 0 ? 0 : 5);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    const int status = KilledAt(n, table, OpenMode::kExclusive, [&](WorkArea* wa) { return Run(op, wa); });
     // Killed where the fault fires; only the point past the last operation finishes.
     ASSERT_TRUE(n < total ? WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL
                           : WIFEXITED(status) && !WEXITSTATUS(status))
@@ -257,6 +263,42 @@ TEST_P(KilledHalfWay, LosesNothing) {
   }
   // Both outcomes occur: early kills keep the old file, late ones finish the pack.
   EXPECT_TRUE(op == "reindex" || (counts == std::set<uint32_t>{225u, 300u}));
+}
+
+// A batch of rewrites and appends killed at any write: every record is as before or as the batch
+// made it (an append not committed is a blank record, as outside a batch), and the
+// index is honest: trusted and agreeing with the records, or not trusted at all.
+TEST_F(FaultTest, ABatchKilledAtAnyWriteLeavesAnHonestIndex) {
+  const auto before = LiveRows(table_);
+  const auto batch = [](WorkArea* wa) -> Status {
+    XBASE_RETURN_IF_ERROR(wa->BeginBatch());
+    for (uint32_t r : {2u, 3u, 4u}) {
+      XBASE_RETURN_IF_ERROR(wa->Go(r));
+      XBASE_RETURN_IF_ERROR(wa->ReplaceInteger("MINUTES", 1000 + r - 1));
+      XBASE_RETURN_IF_ERROR(wa->Commit());
+    }
+    for (int i = 0; i < 10; ++i) XBASE_RETURN_IF_ERROR(AddRow(wa, "batch" + std::to_string(i), "20270101", i));
+    XBASE_RETURN_IF_ERROR(wa->AppendBlank());  // never filled: indexed blank by the batch's end
+    return wa->EndBatch();
+  };
+  const int64_t total = WritesOf(OpenMode::kShared, batch);
+  for (int64_t n = 0; n <= total; ++n) {
+    SCOPED_TRACE(n);
+    TempDir work;
+    CopyTableTo(work);
+    const std::string table = work.File("T.DBF");
+    const int status = KilledAt(n, table, OpenMode::kShared, batch);
+    ASSERT_TRUE(n < total ? WIFSIGNALED(status) : WIFEXITED(status) && !WEXITSTATUS(status)) << status;
+    ExpectIndexHonest(table);
+    for (const auto& [name, row] : LiveRows(table)) {
+      if (name.rfind("batch", 0) == 0) {
+        EXPECT_EQ(std::to_string(row.first), name.substr(5));
+      } else if (!name.empty()) {
+        ASSERT_EQ(before.count(name), 1u) << name;
+        EXPECT_TRUE(row == before.at(name) || row.first == before.at(name).first + 1000) << name;
+      }
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Maintenance, KilledHalfWay, ::testing::Values("pack", "reindex", "rebuild"));

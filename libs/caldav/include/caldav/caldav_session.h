@@ -2,14 +2,18 @@
 // The CalDAV protocol over HTTP, one blocking call per operation: CALL FROM A WORKER THREAD only
 // (CalDavClient in caldav_client.h runs a session on a thread of its own). A session holds no
 // connection between calls; each call is one or a few HTTP requests, each bounded by the
-// settings' timeouts and limits. abort() may be called from any thread.
+// settings' timeouts and limits, and all of them together by Settings::passDeadlineMs (a session
+// serves one sync pass). abort() may be called from any thread.
 //
 // The HTTP layer (libcurl) is in a module, libcaldav-curl.so, loaded by the first request.
 
 #include "caldav/caldav_types.h"
 #include "caldav/multistatus.h"
 
+#include <QDeadlineTimer>
+
 #include <atomic>
+#include <optional>
 
 namespace caldav {
 
@@ -74,6 +78,7 @@ class Session {
 
   Settings m_settings;
   std::atomic<bool> m_abort{false};
+  std::optional<QDeadlineTimer> m_passDeadline;  // set by the first request
 };
 
 // The typed outcome of an HTTP status and its body (exposed for tests).

@@ -31,12 +31,17 @@ struct Settings {
   QUrl url;
   // No user: no credentials are ever sent (a server that wants none gets none). Otherwise Basic
   // goes with every request to the host of `url` (and Digest when the server asks for Digest
-  // only); never to another host a redirect points to. Basic is readable on the way: use https
-  // for anything but a server on this machine. The password is never written to any message.
+  // only); never to another host. A redirect to another server (another scheme, host or port)
+  // is refused: the request ends with RedirectRefused and nothing is sent there. Basic is readable on the way: use
+  // https for anything but a server on this machine. The password is never written to any message.
   QString user;
   QString password;
   int connectTimeoutMs = 15000;
   int requestTimeoutMs = 120000;  // one HTTP request, whole, including its body
+  // Every request of one session together (a session serves one sync pass): counted from its
+  // first request. A request under way is cut short at it, and every later one fails at once with
+  // Timeout, so that a server answering each request late cannot hold a sync for hours.
+  int passDeadlineMs = 5 * 60 * 1000;
   bool verifyTls = true;
   // PEM certificates to trust instead of the system's (tests, private servers); empty: the
   // system's. Must be a regular file.
@@ -55,7 +60,7 @@ enum class Error {
   InsufficientStorage,    // 507, 413, or a quota or max-resource-size precondition
   TokenInvalid,           // the sync token is no longer valid: list everything again
   Rejected,               // any other refusal (400, 405, 409, 415, a 403 with a precondition)
-  RedirectRefused,        // too many redirects, or one from https to http
+  RedirectRefused,        // too many redirects, or one to another server (scheme, host or port)
   ServerError,            // 5xx
   MalformedResponse,      // an answer that cannot be read as what the request needs
   LimitExceeded,          // an answer larger, deeper or longer than the limits allow

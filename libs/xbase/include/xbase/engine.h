@@ -178,6 +178,18 @@ class WorkArea {
   // is left deleted. Afterwards the area is at the end of the table.
   Status Discard();
   bool HasPendingChanges() const;
+  // Many writes at once. BeginBatch takes the table's write lock and keeps it until EndBatch
+  // (Busy when it is not had in time; other users wait meanwhile), and marks the index as
+  // being updated once for all of them; the index pages the writes change are kept in memory
+  // and written by EndBatch, which then clears the mark. Records are written exactly as
+  // without a batch: each whole at its commit, a failed one taken back. A process that stops
+  // inside a batch leaves the index marked half-updated, so it is rebuilt before anyone
+  // trusts it again. EndBatch commits the current record's pending changes first (as Unlock
+  // does); when writing the index fails it returns why, the records stay written and the
+  // index is left for a rebuild. Engine::Close ends an open batch.
+  Status BeginBatch();
+  Status EndBatch();
+  bool InBatch() const;
   // Releases a record lock (0: all of this area's). Uncommitted changes of the
   // current record are committed first.
   //

@@ -1,0 +1,37 @@
+#pragma once
+// A reminder that belongs to a calendar event, measured against the event it keeps (see
+// data/kept_events.h): what the user changed here, as changes to that event, so that the event
+// written back (to the server, or to a file) is the other side's own with only those changes.
+
+#include "data/kept_events.h"
+#include "data/reminder_record.h"
+
+#include <icalendar/resource_text.h>
+
+#include <QByteArray>
+#include <QDateTime>
+
+#include <optional>
+
+namespace chimewise {
+
+// The reminder as a sync compares it: its record, with the alarm the user last set in place of
+// the table's (announcing and snoozing move the table's alarm; neither is a change to the event).
+ReminderRecord ComparedRecord(ReminderRecord record, const std::optional<KeptEvent>& kept);
+
+// Whether the reminder stands for a repeating event (its calendar lines hold a rule).
+bool IsSeries(const ReminderRecord& record);
+
+// What changed from `base` (the reminder as it read in from its event, or as it was last put
+// there) to `now` (a ComparedRecord), as changes to the event. The start moves only for an event
+// that does not repeat; the alarm only when `alarmKnown` (the user's alarm, and the base's, are
+// known). `stamp`: when the change is written.
+icalendar::EventChanges ChangesSince(const ReminderRecord& base, const ReminderRecord& now, bool alarmKnown,
+                                     const QDateTime& stamp);
+
+// The event of `resource` with the changes from `base` to `now` made; the resource itself when
+// nothing changed. Empty when the resource holds no event to change.
+QByteArray PatchedResource(const QByteArray& resource, const ReminderRecord& base, const ReminderRecord& now,
+                           bool alarmKnown, const QDateTime& stamp);
+
+}  // namespace chimewise
