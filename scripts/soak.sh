@@ -126,16 +126,17 @@ while True:
 pids+=($!)
 wait_for 5 test -s "$out/dav-port"
 
-# A hostile calendar file: components nested deeper than any reader should follow, a line of a
-# megabyte, a zone whose rule repeats every minute without end, dates that are not dates, a
+# Hostile calendar files: one with components nested deeper than any reader should follow; one
+# with a line of a megabyte, a zone whose rule repeats every minute without end, dates that are not dates, a
 # series without end, and thousands of events still to come.
 /usr/bin/python3 - "$out/hostile.ics" <<'PY'
 import sys
 out = ["BEGIN:VCALENDAR", "VERSION:2.0", "PRODID:-//soak//hostile//EN",
        "BEGIN:VTIMEZONE", "TZID:Every/Minute", "BEGIN:STANDARD", "DTSTART:19700101T000000",
        "RRULE:FREQ=MINUTELY", "TZOFFSETFROM:+0100", "TZOFFSETTO:+0200", "END:STANDARD", "END:VTIMEZONE"]
-out += ["BEGIN:VEVENT", "UID:deep", "DTSTART:20991231T100000Z", "SUMMARY:deep"]
-out += ["BEGIN:VALARM"] * 20000 + ["END:VALARM"] * 20000 + ["END:VEVENT"]
+deep = out[:3] + ["BEGIN:VEVENT", "UID:deep", "DTSTART:20991231T100000Z", "SUMMARY:deep"]
+deep += ["BEGIN:VALARM"] * 20000 + ["END:VALARM"] * 20000 + ["END:VEVENT", "END:VCALENDAR"]
+open(sys.argv[1].replace(".ics", "-deep.ics"), "w").write("\r\n".join(deep) + "\r\n")
 out += ["BEGIN:VEVENT", "UID:huge", "DTSTART:20991231T100000Z", "SUMMARY:" + "x" * 1000000, "END:VEVENT"]
 out += ["BEGIN:VEVENT", "UID:zone", "DTSTART;TZID=Every/Minute:20991231T100000", "SUMMARY:zone", "END:VEVENT"]
 out += ["BEGIN:VEVENT", "UID:broken", "DTSTART:20991345T256199", "SUMMARY:broken date", "END:VEVENT"]
@@ -277,6 +278,7 @@ sync_at=$(($(date +%s) + seconds / 2))
 while [ "$(date +%s)" -lt "$end_at" ]; do
   if [ -n "${import_at:-}" ] && [ "$(date +%s)" -ge "$import_at" ]; then
     cli_job import "$cli" import "$out/hostile.ics"
+    cli_job import-deep "$cli" import "$out/hostile-deep.ics"
     import_at=""
   fi
   if [ -n "${sync_at:-}" ] && [ "$(date +%s)" -ge "$sync_at" ]; then
