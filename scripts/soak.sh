@@ -8,15 +8,29 @@
 #
 #   scripts/soak.sh [SECONDS] [SEED]        (defaults: 150 seconds, seed 1)
 #
+# During the run chimewise-cli also imports a hostile calendar file (deep nesting, a huge line, a
+# zone rule without end, broken dates, thousands of events) and syncs with a CalDAV server that
+# answers a byte at a time; "Update Me" meets an FTP server that trickles its greeting.
+#
 # It fails when the program ends other than with status 0 (a signal, an abort, a hang), when a
-# reminder added is never announced (the program's transcript of what its character said), or
-# when a reminder added is missing from the table at the end (read with dbfread). The binaries
-# are taken from BUILD_DIR (default: build/). Results stay in $SOAK_OUT (default: a new temp dir).
+# reminder added is never announced, when one is first heard more than SOAK_MAX_LATE seconds
+# (default 15) after its minute came with the program running (or after the program came back),
+# (judged where the program then ran on for half a minute, which leaves out a reminder told just as
+# it was ended: that one is heard with its repeat), when a late reminder is said again sooner than
+# its repeat wait (WaitTime, five minutes, less
+# SOAK_REPEAT_SLACK seconds, default 25: a repeat counts from when it was told, which
+# may be heard up to the lateness bound later), when the import or the sync crashes or does not end
+# within 200 seconds, or when a reminder added is missing from the table at the end (read with
+# dbfread). The judge is the program's transcript, which writes a line when it is heard. The
+# binaries are taken from BUILD_DIR (default: build/). Results stay in $SOAK_OUT (default: a new
+# temp dir); the figures of the run are the last lines of soak.log.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${BUILD_DIR:-$root/build}"
 seconds="${1:-150}"
 seed="${2:-1}"
+max_late="${SOAK_MAX_LATE:-15}"
+repeat_slack="${SOAK_REPEAT_SLACK:-25}"
 program="$build/src/shell/chimewise"
 cli="$build/src/cli/chimewise-cli"
 [ -x "$program" ] && [ -x "$cli" ] || { echo "build the program first ($program)" >&2; exit 2; }
@@ -70,20 +84,83 @@ trayer --edge top --align right --widthtype pixel --width 200 --heighttype pixel
 pids+=($!)
 sleep 1
 
-# An update server that accepts connections and never answers: "Update Me" then waits with its
-# window open, which is when Quit and logout must still end the program cleanly.
+# An update server that trickles its greeting a byte every two seconds and never finishes it:
+# "Update Me" then waits with its window open (it must give up by itself), which is also when
+# Quit and logout must still end the program cleanly.
 /usr/bin/python3 -c '
-import socket, sys, time
+import socket, sys, threading, time
 s = socket.socket(); s.bind(("127.0.0.1", 0)); s.listen(16)
 open(sys.argv[1], "w").write(str(s.getsockname()[1]))
-held = []
+def trickle(c):
+    try:
+        for b in b"220-Welcome to a very slow server" * 1000:
+            c.send(bytes([b])); time.sleep(2)
+    except OSError:
+        pass
 while True:
-    c, _ = s.accept(); held.append(c)
+    c, _ = s.accept()
+    threading.Thread(target=trickle, args=(c,), daemon=True).start()
 ' "$out/ftp-port" &
 pids+=($!)
 wait_for 5 test -s "$out/ftp-port"
 mkdir -p "$HOME/.config/Olm Chimewise"
 printf '[Update]\nServer=ftp://127.0.0.1:%s\n' "$(cat "$out/ftp-port")" >"$HOME/.config/Olm Chimewise/settings.ini"
+
+# A CalDAV server that reads the request and answers a byte every two seconds.
+/usr/bin/python3 -c '
+import socket, sys, threading, time
+s = socket.socket(); s.bind(("127.0.0.1", 0)); s.listen(16)
+open(sys.argv[1], "w").write(str(s.getsockname()[1]))
+answer = b"HTTP/1.1 207 Multi-Status\r\nContent-Type: application/xml\r\nContent-Length: 100000\r\n\r\n<?xml"
+def slow(c):
+    try:
+        c.recv(65536)
+        for b in answer + b" " * 100000:
+            c.send(bytes([b])); time.sleep(2)
+    except OSError:
+        pass
+while True:
+    c, _ = s.accept()
+    threading.Thread(target=slow, args=(c,), daemon=True).start()
+' "$out/dav-port" &
+pids+=($!)
+wait_for 5 test -s "$out/dav-port"
+
+# Hostile calendar files: one with components nested deeper than any reader should follow; one
+# with a line of a megabyte, a zone whose rule repeats every minute without end, dates that are not dates, a
+# series without end, and thousands of events still to come.
+/usr/bin/python3 - "$out/hostile.ics" <<'PY'
+import sys
+out = ["BEGIN:VCALENDAR", "VERSION:2.0", "PRODID:-//soak//hostile//EN",
+       "BEGIN:VTIMEZONE", "TZID:Every/Minute", "BEGIN:STANDARD", "DTSTART:19700101T000000",
+       "RRULE:FREQ=MINUTELY", "TZOFFSETFROM:+0100", "TZOFFSETTO:+0200", "END:STANDARD", "END:VTIMEZONE"]
+deep = out[:3] + ["BEGIN:VEVENT", "UID:deep", "DTSTART:20991231T100000Z", "SUMMARY:deep"]
+deep += ["BEGIN:VALARM"] * 20000 + ["END:VALARM"] * 20000 + ["END:VEVENT", "END:VCALENDAR"]
+open(sys.argv[1].replace(".ics", "-deep.ics"), "w").write("\r\n".join(deep) + "\r\n")
+out += ["BEGIN:VEVENT", "UID:huge", "DTSTART:20991231T100000Z", "SUMMARY:" + "x" * 1000000, "END:VEVENT"]
+out += ["BEGIN:VEVENT", "UID:zone", "DTSTART;TZID=Every/Minute:20991231T100000", "SUMMARY:zone", "END:VEVENT"]
+out += ["BEGIN:VEVENT", "UID:broken", "DTSTART:20991345T256199", "SUMMARY:broken date", "END:VEVENT"]
+out += ["BEGIN:VEVENT", "UID:forever", "DTSTART:20200101T100000Z", "RRULE:FREQ=SECONDLY", "SUMMARY:forever",
+        "END:VEVENT"]
+for n in range(3000):
+    out += ["BEGIN:VEVENT", "UID:many-%d" % n, "DTSTART:2099%02d%02dT090000Z" % (1 + n % 12, 1 + n % 28),
+            "SUMMARY:Hostile import %d" % n, "END:VEVENT"]
+out += ["END:VCALENDAR"]
+open(sys.argv[1], "w").write("\r\n".join(out) + "\r\n")
+PY
+
+# cli_job NAME CMD...: runs a chimewise-cli command beside the program, bounded to 200 s (a CalDAV
+# request may take two minutes before it gives up);
+# judged at the end (a crash or no end is a failure; a refusal with a message is not).
+jobs_started=()
+cli_job() {
+  local name="$1"
+  shift
+  log "$name started"
+  ( set +e; start=$(date +%s); timeout -s KILL 200 "$@" >"$out/$name.out" 2>&1; status=$?
+    echo "$status $(($(date +%s) - start))" >"$out/$name.status" ) &
+  jobs_started+=("$name")
+}
 
 app=""
 extra=()   # second starts made by the user
@@ -92,6 +169,7 @@ start_program() {
   "$program" >>"$out/program.log" 2>&1 &
   app=$!
   starts=$((starts + 1))
+  echo "start $(date +%s)" >>"$out/runs.txt"
   log "start $starts (pid $app)"
 }
 # end_program HOW: ends the running program by Quit from its tray menu or by SIGTERM, and checks
@@ -118,6 +196,7 @@ end_program() {
     fail "the program did not end within 30 s of $how (start $starts)"
     kill -9 "$app" 2>/dev/null || true
   fi
+  echo "end $(date +%s)" >>"$out/runs.txt"
   status=0
   wait "$app" || status=$?
   if [ "$status" -ne 0 ]; then
@@ -194,7 +273,18 @@ end_at=$(($(date +%s) + seconds))
 adds_until=$((end_at - 75))   # the last reminders fall due before the end
 start_program
 sleep 3
+import_at=$(($(date +%s) + seconds / 3))
+sync_at=$(($(date +%s) + seconds / 2))
 while [ "$(date +%s)" -lt "$end_at" ]; do
+  if [ -n "${import_at:-}" ] && [ "$(date +%s)" -ge "$import_at" ]; then
+    cli_job import "$cli" import "$out/hostile.ics"
+    cli_job import-deep "$cli" import "$out/hostile-deep.ics"
+    import_at=""
+  fi
+  if [ -n "${sync_at:-}" ] && [ "$(date +%s)" -ge "$sync_at" ]; then
+    CHIMEWISE_SYNC_PASSWORD=soak cli_job sync "$cli" sync --server "http://127.0.0.1:$(cat "$out/dav-port")/cal/" --user soak
+    sync_at=""
+  fi
   # A stretch of use, then an end.
   stretch=$((8 + RANDOM % 25))
   stretch_end=$(($(date +%s) + stretch))
@@ -228,8 +318,20 @@ for a in "${added[@]}"; do
   due=$(date -d "$(cut -f2 <<<"$a")" +%s)
   [ "$due" -gt "$last_due" ] && last_due=$due
 done
-until_due=$((last_due + 30 - $(date +%s)))
-[ "$until_due" -gt 0 ] && { log "waiting ${until_due}s for the last reminder"; sleep "$until_due"; }
+# A reminder told as the program was ended unheard comes back with its repeat (five minutes): the
+# program runs on until every reminder added has been heard, or five and a half minutes past the
+# last one's minute.
+unheard() {
+  grep -q "late reminders; the latest is" "$CHIMEWISE_TRANSCRIPT" && [ "$(date +%s)" -ge $((last_due + 60)) ] && return 1
+  for a in "${added[@]}"; do
+    grep -qE "Soak reminder number $(cut -f1 <<<"$a")(\D|$)" "$CHIMEWISE_TRANSCRIPT" || return 0
+  done
+  return 1
+}
+log "waiting for every reminder to be heard"
+while [ "$(date +%s)" -lt $((last_due + 30)) ] || { unheard && [ "$(date +%s)" -lt $((last_due + 330)) ]; }; do
+  sleep 2
+done
 end_program term
 
 # Every reminder added was announced and is still in the table.
@@ -242,8 +344,84 @@ for r in t.records:
 EOF
 for a in "${added[@]}"; do
   n="$(cut -f1 <<<"$a")"
-  grep -q "Soak reminder number $n\b" "$CHIMEWISE_TRANSCRIPT" || fail "reminder $n (due $(cut -f2 <<<"$a")) was never announced"
   grep -qx "Soak reminder number $n" "$out/table.txt" || fail "reminder $n is missing from the table"
 done
-log "$starts starts, ${#added[@]} reminders added, $failures failures; transcript and logs in $out"
+
+# The import and the sync ended by themselves, with a message rather than a crash.
+for j in "${jobs_started[@]}"; do
+  wait_for 210 test -s "$out/$j.status" || true
+  read -r status took <"$out/$j.status" 2>/dev/null || { fail "$j did not finish"; continue; }
+  if [ "$status" -ge 128 ] || [ "$status" -eq 124 ]; then
+    fail "$j ended with status $status after ${took}s: $(tail -c 300 "$out/$j.out")"
+  else
+    log "$j ended with status $status after ${took}s: $(tail -1 "$out/$j.out" | cut -c1-160)"
+  fi
+done
+
+# When each reminder was first heard, and how often it was said, from the transcript (a line
+# is written when it is heard). A reminder falling due while the program was down is judged from
+# the program's next start.
+/usr/bin/python3 - "$CHIMEWISE_TRANSCRIPT" "$out/added.txt" "$out/runs.txt" "$max_late" "$repeat_slack" \
+  >"$out/judged.txt" <<'PY'
+import datetime, re, sys
+transcript, added, runs, max_late, slack = sys.argv[1:6]
+max_late, slack = int(max_late), int(slack)
+today = datetime.date.today()
+heard = []
+for line in open(transcript, encoding="utf-8", errors="replace"):
+    t, _, text = line.rstrip("\n").partition("\t")
+    try:
+        h = datetime.datetime.combine(today, datetime.time.fromisoformat(t)).timestamp()
+    except ValueError:
+        continue
+    heard.append((h, text))
+spans, start = [], None
+for line in open(runs):
+    what, when = line.split()
+    if what == "start":
+        start = int(when)
+    elif start is not None:
+        spans.append((start, int(when)))
+        start = None
+if start is not None:
+    spans.append((start, 1 << 40))
+def judged_from(due):
+    # Judged where the program ran on for half a minute from the due minute, or from a start.
+    for a, b in spans:
+        if a <= due < b:
+            return due if due + 30 <= b else None
+        if a > due:
+            return a if a + 30 <= b else None
+    return None
+worst, count, failed = 0, 0, 0
+for line in open(added):
+    n, due_text = line.split("\t")[:2]
+    due = datetime.datetime.strptime(due_text, "%Y-%m-%d %H:%M").timestamp()
+    pattern = re.compile(r"Soak reminder number %s(\D|$)" % n)
+    said = [h for h, text in heard if pattern.search(text)]
+    # Repeats of many late reminders are one line naming the latest: a reminder whose first
+    # telling went unheard (the program ended) is heard in the first such line after it fell due.
+    summed = [h for h, text in heard if text.startswith("You have ") and " late reminders" in text and h >= due]
+    first = min(said[:1] + summed[:1]) if said or summed else None
+    count += 1
+    if first is None:
+        print("FAIL reminder %s (due %s) was never announced" % (n, due_text)); failed += 1
+        continue
+    base = judged_from(due)
+    late = max(0, first - base) if base is not None else 0
+    worst = max(worst, late)
+    if late > max_late:
+        print("FAIL reminder %s was first heard %ds after it fell due (bound %ds)" % (n, late, max_late)); failed += 1
+    for a, b in zip(said, said[1:]):
+        if b - a < 300 - slack:
+            print("FAIL reminder %s was said again after %ds (repeat every 300s)" % (n, b - a)); failed += 1
+heard_alone = sum(1 for line in open(added) if any(re.search(r"Soak reminder number %s(\D|$)" % line.split("\t")[0], t)
+                                                   for _, t in heard))
+print("FIGURES %d reminders, %d of them heard on their own (the rest in a line for many late ones), "
+      "first heard at most %ds after due, %d failures" % (count, heard_alone, worst, failed))
+PY
+while read -r verdict rest; do
+  if [ "$verdict" = FAIL ]; then fail "$rest"; else log "$verdict $rest"; fi
+done <"$out/judged.txt"
+log "$starts starts over ${seconds}s, ${#added[@]} reminders added, $failures failures; transcript and logs in $out"
 [ "$failures" -eq 0 ]

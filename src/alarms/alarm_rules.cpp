@@ -20,14 +20,6 @@ QDateTime roundedMinute(const QDateTime& now) {
   return now.time().second() > 30 ? t.addSecs(60) : t;
 }
 
-// Alarms are stored as wall times, which name the first run of a repeated hour: a moment in its
-// second run goes to the end of that hour, so it is neither read back as a moment already past
-// nor fired twice.
-AlarmWrite alarmAt(const QDateTime& moment, const QString& timeFormat) {
-  const QDateTime at = StorableMoment(moment);
-  return {at.date(), MinuteOfDay(at), FormatDateTimeText(at, timeFormat)};
-}
-
 QString longDate(const QDate& d) {
   const QLocale english(QLocale::English, QLocale::UnitedStates);
   return english.dayName(d.dayOfWeek(), QLocale::LongFormat) + QStringLiteral(", ") +
@@ -37,25 +29,26 @@ QString longDate(const QDate& d) {
 
 }  // namespace
 
+// Alarms are stored as wall times; the second run of a repeated hour has a form of its own (see
+// StoredWallTime), so every minute can be an alarm.
+AlarmWrite StoredAlarm(const QDateTime& moment, const QString& timeFormat) {
+  const StoredWall w = StoredWallTime(moment);
+  return {w.date, w.minutes, FormatDateTimeText(AlarmMoment(w.date, w.minutes), timeFormat)};
+}
+
 QString RemarkText(qint64 minutes, bool late) {
   qint64 c = minutes < 0 ? -minutes : minutes;
   if (c == 0) return {};
-  QString text;
-  if (c >= 1440) {
-    const qint64 d = c / 1440;
-    text += QString::number(d) + QStringLiteral(" Day") + (d > 1 ? QStringLiteral("s") : QString()) + u' ';
-    c %= 1440;
-  }
-  if (c >= 60) {
-    const qint64 h = c / 60;
-    text += QString::number(h) + QStringLiteral(" Hour") + (h > 1 ? QStringLiteral("s") : QString()) + u' ';
-    c %= 60;
-  }
-  if (c > 0) {
-    if (!text.isEmpty()) text += QStringLiteral(" and ");
-    text += QString::number(c) + QStringLiteral(" minute") + (c > 1 ? QStringLiteral("s") : QString());
-  }
-  return late ? QStringLiteral(". Your ") + text + QStringLiteral(" late.") : QStringLiteral(". In ") + text;
+  QStringList parts;
+  const auto count = [&parts](qint64 n, const char* unit) {
+    if (n > 0) parts << QString::number(n) + u' ' + QLatin1String(unit) + (n > 1 ? QStringLiteral("s") : QString());
+  };
+  count(c / 1440, "day");
+  count(c % 1440 / 60, "hour");
+  count(c % 60, "minute");
+  QString text = parts.takeLast();
+  if (!parts.isEmpty()) text = parts.join(u' ') + QStringLiteral(" and ") + text;
+  return late ? QStringLiteral(". You're ") + text + QStringLiteral(" late.") : QStringLiteral(". In ") + text;
 }
 
 AnnouncementPlan PlanAnnouncement(const ReminderFacts& r, const AnnounceSettings& s, int readActivity, int readMemos,
@@ -94,7 +87,7 @@ AnnouncementPlan PlanAnnouncement(const ReminderFacts& r, const AnnounceSettings
       alarm = minuteOf(now).addSecs(60LL * 5);
       moved = true;
     }
-    if (moved) plan.alarm = alarmAt(alarm, s.timeFormat);
+    if (moved) plan.alarm = StoredAlarm(alarm, s.timeFormat);
   }
 
   if (r.sayDate != 0) plan.datePhrase = longDate(r.eventDate) + u' ';
@@ -116,9 +109,15 @@ AnnouncementPlan PlanAnnouncement(const ReminderFacts& r, const AnnounceSettings
 }
 
 bool ReminderCurrent(const ReminderFacts& r, const QDateTime& now) {
-  const bool alarmCome = !r.alarmDate.isValid() || AlarmMoment(r.alarmDate, r.alarmTime) <= now;
-  const bool activityCome = !r.activity.isValid() || r.activity <= now;
-  return alarmCome || activityCome;
+  return r.alarmDate.isValid() && AlarmMoment(r.alarmDate, r.alarmTime) <= now;
+}
+
+bool RepeatOfLateReminder(const ReminderFacts& r) {
+  return r.alarmDate.isValid() && r.activity.isValid() && AlarmMoment(r.alarmDate, r.alarmTime) > r.activity;
+}
+
+QString LateSummaryText(int count, const QString& latest) {
+  return QStringLiteral("You have %1 late reminders; the latest is %2.").arg(count).arg(latest.trimmed());
 }
 
 const std::array<SnoozeChoice, 9>& SnoozeChoices() {

@@ -16,9 +16,14 @@
 
 namespace chimewise {
 
-// The text after the activity line: ". Your 2 Hours  and 5 minutes late." when late, ". In 1 Day "
-// when ahead, for a non-zero count of minutes (the absolute value). Empty for 0.
+// The text after the activity line: ". You're 2 hours and 5 minutes late." when late, ". In 1 day
+// and 1 hour" when ahead, for a non-zero count of minutes (the absolute value). Empty for 0. The
+// balloon and the windows show it as it stands, so it is written as a sentence, not as the voice
+// would be fed it.
 QString RemarkText(qint64 minutes, bool late);
+
+// The alarm fields that store `moment` (its minute), with its display text.
+AlarmWrite StoredAlarm(const QDateTime& moment, const QString& timeFormat);
 
 struct AnnounceSettings {
   int remindOn = 1;  // repeat late reminders...
@@ -44,11 +49,22 @@ struct AnnouncementPlan {
 AnnouncementPlan PlanAnnouncement(const ReminderFacts& r, const AnnounceSettings& s, int readActivity, int readMemos,
                                   AnnounceMode mode, const QDateTime& now);
 
-// Whether a reminder the current-reminders query selected is really due: its alarm or its
-// activity has come by `now` in real time. Wall times are read as AlarmMoment reads them, so on the
-// night the clocks go forward an alarm at the skipped 02:30 comes at 03:30, after one at 03:05. A
-// date that cannot be read leaves the query's word standing.
+// Whether a reminder the current-reminders query selected is really due: its pending alarm has come
+// by `now` in real time. Only the alarm counts: a late reminder comes back when its own repeat is
+// due, not whenever another reminder falls due; one without a pending alarm has been dealt with.
+// Wall times are read as AlarmMoment reads them, so on the night the clocks go forward an alarm at
+// the skipped 02:30 comes at 03:30, after one at 03:05.
 bool ReminderCurrent(const ReminderFacts& r, const QDateTime& now);
+
+// A reminder whose alarm lies after its activity has been told already and comes back because it
+// is late (the announcement moved its alarm on); one falling due for the first time has its alarm
+// at or before its activity.
+bool RepeatOfLateReminder(const ReminderFacts& r);
+
+// From this many repeats falling due together they are said as one line.
+inline constexpr int kLateSummaryFrom = 3;
+// "You have 30 late reminders; the latest is Call the plumber."
+QString LateSummaryText(int count, const QString& latest);
 
 // Snooze choices 0-8 and their delays in minutes ("3 Hours" and "5 Hours" wait what they say).
 struct SnoozeChoice {

@@ -15,7 +15,6 @@
 #include <icalendar/icalendar.h>
 
 #include <algorithm>
-#include <limits>
 #include <utility>
 #include <vector>
 
@@ -37,10 +36,11 @@ const QString kSnoozeAlias = QStringLiteral("SNOOZEDBF");
 constexpr char kLowestAlarmKey[] = "198001010000";
 
 // The earliest alarm moment among the keys from the work area's position on, in ALARM order.
-// Keys are wall times, and their moments follow key order except where the clocks go forward:
-// a wall time the clocks skip means the time after the change, so 02:30 (03:30) comes after
-// 03:05 in real time though its key sorts first. Keys are read on until one reads no earlier on
-// the wall clock than the earliest moment found so far: no later key can mean an earlier moment.
+// Keys are wall times, and their moments follow key order except where the clocks change: a wall
+// time the clocks skip means the time after the change, so 02:30 (03:30) comes after 03:05 in real
+// time though its key sorts first; the second run of a repeated hour is keyed on the day before.
+// Keys are read on until one reads later on the wall clock than any wall time of a moment up to
+// the earliest found so far: no later key can mean an earlier moment.
 xbase::Status earliestAlarmFromHere(xbase::WorkArea& wa, QDateTime* earliest) {
   *earliest = QDateTime();
   QDateTime bound;
@@ -49,11 +49,12 @@ xbase::Status earliestAlarmFromHere(xbase::WorkArea& wa, QDateTime* earliest) {
     const QDate date = TableDate(wa, "ALARMDATE");
     if (!date.isValid()) continue;
     const int minutes = TableInt(wa, "ALARMTIME");
-    if (earliest->isValid() && WallReading(date, minutes) >= bound) break;
+    // A key past the day's end (the second run of a repeated hour) sorts before the next day's.
+    if (earliest->isValid() && WallReading(date, std::min(minutes, 1440)) >= bound) break;
     const QDateTime moment = AlarmMoment(date, minutes);
     if (!earliest->isValid() || moment < *earliest) {
       *earliest = moment;
-      bound = WallReading(moment);
+      bound = LatestWallReadingBy(moment);
     }
   }
   return s;
@@ -116,8 +117,8 @@ Problem AlarmService::FindNextAlarm() {
   return {};
 }
 
-xbase::Status AlarmService::collectDue(std::vector<uint32_t>* due, int* area) {
-  due->clear();
+xbase::Status AlarmService::collectDue(DueList* due, int* area) {
+  *due = {};
   XBASE_RETURN_IF_ERROR(
       OpenCalendar(m_engine, m_state.AppFolder, kAlarmAlias, area, !m_dryRun, nullptr, &m_foreignIndex));
   xbase::WorkArea* wa = m_engine.Area(*area);
@@ -129,17 +130,29 @@ xbase::Status AlarmService::collectDue(std::vector<uint32_t>* due, int* area) {
   const uint32_t n = s.ok() ? wa->QueryRecCount() : 0;
   // The list is complete before anything is said: each announcement moves alarms, and so
   // changes what the query selects.
-  std::vector<std::pair<qint64, uint32_t>> found;
+  struct Found {
+    int turn;  // 0 falling due now, 1 missed (a suspend, a held scan), 2 a repeat
+    qint64 alarm;
+    uint32_t recno;
+  };
+  std::vector<Found> found;
   for (uint32_t i = 0; s.ok() && i < n && !wa->Eof(); ++i) {
     const ReminderFacts facts = ReadReminderFacts(*wa);
     if (ReminderCurrent(facts, now)) {
-      const QDateTime alarm = facts.alarmDate.isValid() ? AlarmMoment(facts.alarmDate, facts.alarmTime) : QDateTime();
-      found.emplace_back(alarm.isValid() ? alarm.toSecsSinceEpoch() : std::numeric_limits<qint64>::min(), wa->RecNo());
+      const QDateTime alarm = AlarmMoment(facts.alarmDate, facts.alarmTime);
+      const int turn = RepeatOfLateReminder(facts) ? 2 : alarm.secsTo(now) < kFallingDueSecs ? 0 : 1;
+      found.push_back({turn, alarm.toSecsSinceEpoch(), wa->RecNo()});
     }
     s = wa->Skip(1);
   }
-  std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-  for (const auto& [moment, recno] : found) due->push_back(recno);
+  std::stable_sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
+    return std::pair(a.turn, a.alarm) < std::pair(b.turn, b.alarm);
+  });
+  for (const Found& f : found) {
+    due->records.push_back(f.recno);
+    if (f.turn == 0) ++due->firstInLine;
+    if (f.turn < 2) ++due->repeatsFrom;
+  }
   if (!s.ok()) {
     data::CloseTableIfOpen(m_engine, kAlarmAlias);
     *area = 0;
@@ -158,12 +171,12 @@ Problem AlarmService::ScanDueAlarms(ScanCounts* counts) {
     setTimer(true);
     return place;
   }
-  std::vector<uint32_t> due;
+  DueList list;
   int area = 0;
-  xbase::Status s = collectDue(&due, &area);
+  xbase::Status s = collectDue(&list, &area);
   if (IsIndexTrouble(s) && !m_dryRun) {
     s = RepairCalendarIndex(m_engine.env(), m_state.AppFolder, &m_foreignIndex);
-    if (s.ok()) s = collectDue(&due, &area);
+    if (s.ok()) s = collectDue(&list, &area);
   }
   if (!s.ok()) {
     // Keep the reminders coming even after a failed scan.
@@ -173,20 +186,38 @@ Problem AlarmService::ScanDueAlarms(ScanCounts* counts) {
   }
   bool somethingDue = false;
   std::uint32_t lastSaid = 0;
+  const std::vector<uint32_t>& due = list.records;
+  const std::size_t firstRepeat = list.repeatsFrom;
   Problem problem;
-  for (uint32_t recno : due) {
+  // Reminders falling due wait for no one but the line under way; those missed and the repeats of
+  // late ones take their turn.
+  const bool summed = due.size() - firstRepeat >= static_cast<std::size_t>(kLateSummaryFrom);
+  std::optional<FirstInLine> first;
+  first.emplace(m_speaker);
+  ReminderFacts latest;
+  int repeated = 0;
+  for (std::size_t i = 0; i < due.size(); ++i) {
+    const uint32_t recno = due[i];
+    if (i == list.firstInLine) first.reset();
     Problem one;
     AlarmMove move = AlarmMove::None;
+    ReminderFacts told;
     if (announce(area, recno, m_options.readActivity ? 1 : 0, m_options.readMemos ? 1 : 0, AnnounceMode::Alarm, &one,
-                 &move)) {
+                 &move, i >= firstRepeat && summed, &told)) {
       somethingDue = true;
       lastSaid = recno;
+    }
+    if (i >= firstRepeat && told.activity.isValid()) {
+      ++repeated;
+      if (!latest.activity.isValid() || told.activity >= latest.activity) latest = told;
     }
     if (move == AlarmMove::Stored) ++counts->stored;
     if (move == AlarmMove::Failed) ++counts->failed;
     if (problem.ok() || (move == AlarmMove::Failed && counts->failed == 1)) problem = one;
     if (m_engine.WorkAreaOf(kAlarmAlias.toStdString()) != area) break;  // closed meanwhile
   }
+  first.reset();
+  if (summed && repeated > 0) m_speaker.SayText(LateSummaryText(repeated, latest.activityText));
   data::CloseTableIfOpen(m_engine, kAlarmAlias);
   // Also when nothing was selected, so a reminder never stops firing until a restart.
   if (Problem lookup = FindNextAlarm(); problem.ok()) problem = lookup;
@@ -206,7 +237,7 @@ bool AlarmService::AnnounceReminder(int area, qint64 recno, int readActivity, in
 }
 
 bool AlarmService::announce(int area, qint64 recno, int readActivity, int readMemos, AnnounceMode mode,
-                            Problem* problem, AlarmMove* move) {
+                            Problem* problem, AlarmMove* move, bool quiet, ReminderFacts* told) {
   if (recno < 1 || area < 1) return false;
   if (!m_engine.Select(area).ok()) return false;
   xbase::WorkArea* wa = m_engine.Current();
@@ -215,15 +246,14 @@ bool AlarmService::announce(int area, qint64 recno, int readActivity, int readMe
 
   const QDateTime now = m_clock.now();
   const ReminderFacts facts = ReadReminderFacts(*wa);
+  if (told) *told = facts;
   const AnnounceSettings settings{m_options.remindOn ? 1 : 0, m_options.waitTime, m_options.timeFormat};
   const AnnouncementPlan plan = PlanAnnouncement(facts, settings, readActivity, readMemos, mode, now);
   // A repeating reminder whose occurrence has gone by moves on to the next one.
   std::optional<AlarmWrite> alarm = plan.alarm;
   const std::optional<SeriesMove> series =
       mode == AnnounceMode::Alarm && !m_dryRun ? PlanSeriesMove(facts, now, &NextSeriesOccurrence) : std::nullopt;
-  if (series)
-    alarm = AlarmWrite{series->alarm.date(), MinuteOfDay(series->alarm),
-                       FormatDateTimeText(series->alarm, m_options.timeFormat)};
+  if (series) alarm = StoredAlarm(series->alarm, m_options.timeFormat);
   if (alarm && !m_dryRun) {
     xbase::Status s = WriteAlarm(*wa, *alarm);
     if (s.ok() && series)
@@ -234,8 +264,9 @@ bool AlarmService::announce(int area, qint64 recno, int readActivity, int readMe
     if (problem && !s.ok()) *problem = ProblemOf(s);
   }
   const QString recordId = mode == AnnounceMode::Alarm && announced ? TableText(*wa, "REC_NO") : QString();
-  if (plan.sound != 0) m_speaker.PlaySoundEffect(plan.sound);
-  for (const QString& text : plan.sayTexts) m_speaker.SayText(text);
+  if (plan.sound != 0 && !quiet) m_speaker.PlaySoundEffect(plan.sound);
+  if (!quiet)
+    for (const QString& text : plan.sayTexts) m_speaker.SayText(text);
   if (mode == AnnounceMode::Alarm && announced) announced(AnnouncedReminder{recno, recordId, facts});
   return plan.due;
 }
@@ -255,8 +286,9 @@ AlarmService::SnoozeOutcome AlarmService::Snooze(int area, qint64 recno, int cho
   const ReminderFacts facts = ReadReminderFacts(*wa);
   const auto plan = PlanSnooze(choice, facts.activity, now);
   if (!plan) return out;
-  const QString stamp = FormatDateTimeText(plan->alarm, m_options.timeFormat);
-  xbase::Status s = WriteAlarm(*wa, AlarmWrite{plan->alarm.date(), MinuteOfDay(plan->alarm), stamp});
+  const AlarmWrite write = StoredAlarm(plan->alarm, m_options.timeFormat);
+  const QString stamp = write.text;
+  xbase::Status s = WriteAlarm(*wa, write);
   if (s.ok()) s = WriteEditStamp(*wa, now);
   if (s.ok() && plan->moveActivity) s = WriteActivityMoment(*wa, plan->alarm, stamp);
   if (!s.ok() || !CommitRecord(*wa, &s)) {

@@ -29,6 +29,9 @@ class Clock;
 class Speaker;
 struct SharedState;
 
+// An alarm that came less than this long ago is falling due now; an older one was missed.
+inline constexpr qint64 kFallingDueSecs = 60;
+
 // A reminder the alarm scan has just announced: where it is and what it says.
 struct AnnouncedReminder {
   qint64 recno = 0;
@@ -60,7 +63,9 @@ class AlarmService {
     int failed = 0;  // alarms that should have moved and kept their place
   };
   // Announces every due reminder, moves their alarms and brings the viewer to the user. A failed
-  // move is the problem returned before anything that failed after a change was stored.
+  // move is the problem returned before anything that failed after a change was stored. Reminders
+  // falling due go first in the character's line, whatever it still has to say; the repeats of
+  // late reminders follow in turn, as one line when there are kLateSummaryFrom or more.
   Problem ScanDueAlarms(ScanCounts* counts = nullptr);
   // Announces the record of an open work area; true when its activity is now or past. A failed
   // move of its alarm goes to *problem, and so does what failed after the move was stored.
@@ -92,10 +97,20 @@ class AlarmService {
  private:
   // The lookup and the selection of due reminders, each one attempt.
   xbase::Status lookUpNextAlarm(Problem* notice);
-  xbase::Status collectDue(std::vector<uint32_t>* due, int* area);
+  // The due reminders in the order they are told: those falling due now (first in line), those
+  // whose alarm was missed (a suspend, a scan held back), then the repeats of late ones; each part
+  // in the order of the alarms.
+  struct DueList {
+    std::vector<uint32_t> records;
+    std::size_t firstInLine = 0;  // records before this fell due now
+    std::size_t repeatsFrom = 0;  // records from this on are repeats
+  };
+  xbase::Status collectDue(DueList* due, int* area);
   enum class AlarmMove { None, Stored, Failed };
+  // A quiet announcement moves the alarm and tells `announced`, but plays and says nothing (its
+  // repeat is part of a line said for many); *told gets what the record said.
   bool announce(int area, qint64 recno, int readActivity, int readMemos, AnnounceMode mode, Problem* problem,
-                AlarmMove* move);
+                AlarmMove* move, bool quiet = false, ReminderFacts* told = nullptr);
   void setTimer(bool on);
 
   SharedState& m_state;

@@ -131,7 +131,18 @@ void CharacterHost::connectEvents(agent::Character* c) {
   connect(c, &agent::Character::requestCompleted, this, [this](agent::RequestId id) {
     if (id == m_pendingShow) m_pendingShow = 0;
     m_pauses.removeOne(id);
+    m_unheard.remove(id);
   });
+  connect(c, &agent::Character::speechStarted, this, [this](agent::RequestId id) {
+    if (const auto line = m_unheard.constFind(id); line != m_unheard.cend())
+      record(*line);
+    else if (m_asking) {
+      record(*m_asking);  // heard at once, before speak() returned its id
+      m_heardAtOnce = true;
+    }
+    m_unheard.remove(id);
+  });
+  c->setQueueFirst(m_firstInLine);
 }
 
 void CharacterHost::requestShow() {
@@ -172,6 +183,7 @@ void CharacterHost::LoadCharacter(const QString& fileName, bool atStartUp) {
   m_service->unload(kCharacterId);
   m_character = nullptr;
   m_pauses.clear();
+  m_unheard.clear();
 
   QString path;
   for (const QString& folder : m_options.characterFolders)
@@ -261,10 +273,25 @@ void CharacterHost::record(const QString& text) const {
   f.write((QTime::currentTime().toString(QStringLiteral("HH:mm:ss")) + u'\t' + line + u'\n').toUtf8());
 }
 
+void CharacterHost::queueSpeech(agent::Character* c, const QString& text) {
+  agent::RequestId id = 0;
+  {
+    const QScopedValueRollback asking(m_asking, std::optional<QString>(text));
+    id = c->speak(text);
+  }
+  // Not yet heard: written down when it is.
+  if (!m_options.transcriptPath.isEmpty() && c->queuedRequests() > 0 && !m_heardAtOnce) m_unheard.insert(id, text);
+  m_heardAtOnce = false;
+}
+
+void CharacterHost::SetFirstInLine(bool on) {
+  m_firstInLine = on;
+  if (m_character) m_character->setQueueFirst(on);
+}
+
 void CharacterHost::SayText(const QString& text) {
   agent::Character* c = m_character;
   if (!c) return;
-  record(text);
   const auto steps = SplitGestureTags(text);
   if (steps.empty()) return;
   const bool effectsWereOn = c->soundEffectsOn();
@@ -274,7 +301,7 @@ void CharacterHost::SayText(const QString& text) {
     if (s.kind == SpeechStep::Play)
       c->play(s.text);
     else
-      c->speak(s.text);
+      queueSpeech(c, s.text);
   }
   if (!effectsWereOn) SetSoundEffects(false);
 }
@@ -285,12 +312,15 @@ void CharacterHost::SetSoundEffects(bool on) {
 
 void CharacterHost::QuietCharacter() {
   m_state.events->EndSpeechWaits();
-  StopAll();
+  m_pauseEndMs = -1;
+  if (m_character) m_character->stopAll();
+  m_pendingShow = 0;
 }
 
 void CharacterHost::StopAll() {
   m_pauseEndMs = -1;
-  if (m_character) m_character->stopAll();
+  // A reminder or the time told first in line is not another feature's to drop: it stays.
+  if (m_character) m_character->stopAllButFirst();
   m_pendingShow = 0;
 }
 
@@ -404,8 +434,7 @@ void CharacterHost::finishRelease() {
 
 void CharacterHost::speak(const QString& text) {
   if (!m_character) return;
-  record(text);
-  m_character->speak(text);
+  queueSpeech(m_character, text);
 }
 void CharacterHost::play(const QString& animation) {
   if (m_character) m_character->play(animation);

@@ -6,6 +6,7 @@
 #include "character/speaker.h"
 #include "core/problem.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -13,6 +14,7 @@
 #include <QTimer>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace agent {
 class AgentService;
@@ -46,8 +48,9 @@ struct CharacterHostOptions {
   agent::Clock* clock = nullptr;  // null: real time
   // The longest a speech wait lasts when the end of the speech never comes.
   int speechWaitLimitMs = 120000;
-  // When set, every line given to the character to say is appended to this file, one per line
-  // after the time ("HH:mm:ss<TAB>text"): what a soak test checks the announcements against.
+  // When set, every line the character says is appended to this file when it begins to be heard
+  // (its first sound goes out), one per line after that time ("HH:mm:ss<TAB>text"): what a soak
+  // test checks the announcements against. A line dropped before it was heard is not written.
   QString transcriptPath;
   // Set: the character speaks with this voice instead of its own (tests: a quick synthesiser).
   QString voiceName;
@@ -73,9 +76,11 @@ class CharacterHost final : public QObject, public Speaker {
   int speechWaitLimitMs() const { return m_options.speechWaitLimitMs; }
   // Switches the character's own sound effects, giving up after a few refusals.
   void SetSoundEffects(bool on) override;
-  // Ends any speech wait and drops everything the character has queued.
+  // Ends any speech wait and drops everything the character has queued (the user's Stop Talking).
   void QuietCharacter();
-  // Drops everything the character has queued, its running request included.
+  // Drops what the character has queued, its running request included, for a feature that starts
+  // saying something else; what was asked for first in line (a reminder falling due, the time)
+  // stays and is said first.
   void StopAll();
   // Offers choices at the foot of the character's balloon ("Skip"; "Yes" and "No"), kept for a
   // character loaded later; empty for none. A click on one raises choiceChosen(its label).
@@ -135,6 +140,7 @@ class CharacterHost final : public QObject, public Speaker {
   void hide() override;
   bool visible() const override;
   bool soundEffectsOn() const override;
+  void SetFirstInLine(bool on) override;
 
   // The user sent the character away (Go Away) and has not called it back since (a click on it,
   // or a start of the program that brings it back). Reminders then also reach the desktop's
@@ -160,6 +166,13 @@ class CharacterHost final : public QObject, public Speaker {
   void onBookmark(int id);
   QStringList m_choices;
   void record(const QString& text) const;
+  // Queues one line to say, to be written to the transcript when it is heard.
+  void queueSpeech(agent::Character* c, const QString& text);
+  // The lines queued and not yet heard, by request.
+  QHash<qint64, QString> m_unheard;
+  bool m_firstInLine = false;
+  std::optional<QString> m_asking;  // the line being handed to the character now
+  bool m_heardAtOnce = false;
   void lookAtGoodbye();
   void finishRelease();
   void watchPauses();

@@ -2,8 +2,11 @@
 
 #include "character/character_tables.h"
 #include "character/speech_markup.h"
+#include "core/clock.h"
 
 #include <QStringList>
+#include <algorithm>
+#include <cmath>
 
 namespace chimewise {
 
@@ -29,6 +32,63 @@ void TranscriptSpeaker::show() {
 void TranscriptSpeaker::hide() {
   m_visible = false;
   if (showAndHide) lines << QStringLiteral("Hide");
+}
+
+TimedTranscriptSpeaker::TimedTranscriptSpeaker(const Clock& clock, int wordsPerMinute)
+    : m_clock(clock), m_wordsPerMinute(std::max(1, wordsPerMinute)) {}
+
+void TimedTranscriptSpeaker::PlaySoundEffect(int index) {
+  if (const auto sound = ReminderSoundAt(index))
+    add(QStringLiteral("Sound: %1").arg(index), std::llround(sound->pauseSeconds * 1000.0));
+}
+
+void TimedTranscriptSpeaker::SayText(const QString& text) {
+  for (const SpeechStep& s : SplitGestureTags(text)) {
+    if (s.kind == SpeechStep::Play)
+      play(s.text);
+    else
+      speak(s.text);
+  }
+}
+
+void TimedTranscriptSpeaker::speak(const QString& text) {
+  const qint64 words = std::max<qint64>(1, text.split(u' ', Qt::SkipEmptyParts).size());
+  add(QStringLiteral("Speak: ") + text, words * 60000 / m_wordsPerMinute);
+}
+
+void TimedTranscriptSpeaker::play(const QString& animation) { add(QStringLiteral("Play: ") + animation, 1000); }
+
+void TimedTranscriptSpeaker::add(const QString& line, qint64 ms) {
+  const QDateTime now = m_clock.now();
+  playOut(now);  // what has begun by now stays ahead of anything, first in line or not
+  Request r{line, ms, m_first, now};
+  if (m_first)
+    m_queue.insert(std::find_if(m_queue.begin(), m_queue.end(), [](const Request& q) { return !q.first; }), r);
+  else
+    m_queue.push_back(r);
+  playOut(now);
+}
+
+void TimedTranscriptSpeaker::playOut(const QDateTime& now) {
+  while (!m_queue.empty()) {
+    // The next request starts when the one under way ends, or when it was asked for if idle.
+    const QDateTime start = m_busyUntil && *m_busyUntil > m_queue.front().asked ? *m_busyUntil : m_queue.front().asked;
+    if (start > now) return;
+    const Request r = m_queue.front();
+    m_queue.pop_front();
+    m_heard.push_back({start, r.line});
+    m_busyUntil = start.addMSecs(r.ms);
+  }
+}
+
+const std::vector<TimedTranscriptSpeaker::Heard>& TimedTranscriptSpeaker::heard() {
+  playOut(m_clock.now());
+  return m_heard;
+}
+
+int TimedTranscriptSpeaker::waiting() {
+  playOut(m_clock.now());
+  return static_cast<int>(m_queue.size());
 }
 
 }  // namespace chimewise

@@ -3,8 +3,12 @@
 
 #include "core/speaker.h"
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
+#include <deque>
+#include <optional>
+#include <vector>
 
 namespace chimewise {
 
@@ -29,6 +33,57 @@ class TranscriptSpeaker : public Speaker {
  private:
   bool m_visible = true;
   bool m_effects = true;
+};
+
+class Clock;
+
+// A speaker that keeps time as the character does: requests wait in one queue and take their time
+// (words at a steady rate, a sound its pause, an animation a second), and a line is written down
+// when it is heard, with the moment it started. Requests made first in line go behind the one
+// under way and the earlier first ones only. The queue plays out as the clock moves: tests judge
+// by when a line was heard, not by when it was asked for.
+class TimedTranscriptSpeaker : public Speaker {
+ public:
+  struct Heard {
+    QDateTime at;
+    QString line;  // as TranscriptSpeaker writes it: "Speak: TEXT", "Sound: N", "Play: NAME"
+  };
+  explicit TimedTranscriptSpeaker(const Clock& clock, int wordsPerMinute = 150);
+
+  void PlaySoundEffect(int index) override;
+  void SayText(const QString& text) override;
+  void speak(const QString& text) override;
+  void play(const QString& animation) override;
+  void show() override { m_visible = true; }
+  void hide() override { m_visible = false; }
+  bool visible() const override { return m_visible; }
+  bool soundEffectsOn() const override { return m_effects; }
+  void SetSoundEffects(bool on) override { m_effects = on; }
+  void SetFirstInLine(bool on) override { m_first = on; }
+
+  // Everything heard by the clock's now, in order.
+  const std::vector<Heard>& heard();
+  // Requests not yet begun.
+  int waiting();
+
+ private:
+  struct Request {
+    QString line;
+    qint64 ms = 0;
+    bool first = false;
+    QDateTime asked;
+  };
+  void add(const QString& line, qint64 ms);
+  void playOut(const QDateTime& now);
+
+  const Clock& m_clock;
+  int m_wordsPerMinute;
+  bool m_visible = true;
+  bool m_effects = true;
+  bool m_first = false;
+  std::deque<Request> m_queue;
+  std::optional<QDateTime> m_busyUntil;  // the end of the request under way
+  std::vector<Heard> m_heard;
 };
 
 }  // namespace chimewise

@@ -14,6 +14,8 @@ TalkingClock::TalkingClock(const ProgramOptions& options, SettingsStore& setting
     : m_options(options), m_settings(settings), m_clock(clock), m_speaker(speaker) {}
 
 void TalkingClock::AnnounceTime() {
+  // The time is told when it is due: it waits for the line under way, not for a queue of them.
+  const FirstInLine first(m_speaker);
   const bool wasVisible = m_speaker.visible();
   const bool effectsWereOn = m_speaker.soundEffectsOn();
   if (!effectsWereOn) m_speaker.SetSoundEffects(true);

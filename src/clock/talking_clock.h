@@ -17,7 +17,8 @@ class TalkingClock {
   TalkingClock(const ProgramOptions& options, SettingsStore& settings, Clock& clock, Speaker& speaker);
 
   // The gesture, the greeting, the phrase with the time, the weekday and the date, as the settings
-  // ask; then the next announcement is scheduled. The character is left as it was found.
+  // ask; then the next announcement is scheduled. The character is left as it was found. All of it
+  // goes first in the character's line: only the line under way is said before it.
   void AnnounceTime();
   // Schedules the next announcement from an interval index 0-6, or the stored interval for -1.
   void ScheduleNextAnnouncement(int intervalIndex = -1);

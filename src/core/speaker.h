@@ -22,6 +22,27 @@ class Speaker {
   virtual bool visible() const = 0;
   virtual bool soundEffectsOn() const = 0;
   virtual void SetSoundEffects(bool on) = 0;
+  // While on, what is asked for goes ahead of everything queued before: it waits only for the line
+  // under way and for what was asked for earlier while this was on. For what must be heard on time
+  // (a reminder falling due, the talking clock) whatever the character still has to say.
+  virtual void SetFirstInLine(bool on) { static_cast<void>(on); }
+};
+
+// Puts a speaker's requests first in line for the life of the scope, and back as it was after.
+class FirstInLine {
+ public:
+  explicit FirstInLine(Speaker& speaker, bool on = true) : m_speaker(speaker), m_on(on) {
+    if (m_on) m_speaker.SetFirstInLine(true);
+  }
+  ~FirstInLine() {
+    if (m_on) m_speaker.SetFirstInLine(false);
+  }
+  FirstInLine(const FirstInLine&) = delete;
+  FirstInLine& operator=(const FirstInLine&) = delete;
+
+ private:
+  Speaker& m_speaker;
+  bool m_on;
 };
 
 }  // namespace chimewise

@@ -1,6 +1,7 @@
 #include "core/time_format.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace chimewise {
 
@@ -23,28 +24,33 @@ qint64 floorDiv(qint64 a, qint64 b) { return a / b - ((a % b != 0) && ((a < 0) !
 int offsetAt(qint64 secsSinceEpoch) { return QDateTime::fromSecsSinceEpoch(secsSinceEpoch).offsetFromUtc(); }
 
 struct Resolved {
-  QDateTime moment;
+  QDateTime moment;  // the first run of a repeated wall time
   bool skipped = false;
+  QDateTime second;  // the second run of a repeated wall time; invalid when it happens once
 };
 
 // A wall time on a date as a moment of real time. The offsets in force a day before and a day
 // after bracket any change of the clocks near it; each gives a candidate instant, and a candidate
 // counts when the wall clock really shows that date and time at it. The earliest such candidate is
-// the first run of a repeated wall time. When none counts the clocks skipped the wall time: read
-// with the offset in force before the change, it lands as far after the change as it lay after
-// the last wall time before it.
+// the first run of a repeated wall time, the other its second run. When none counts the clocks
+// skipped the wall time: read with the offset in force before the change, it lands as far after
+// the change as it lay after the last wall time before it.
 Resolved resolveWallTime(const QDate& date, const QTime& time) {
   const qint64 naive = QDateTime(date, time, Qt::UTC).toSecsSinceEpoch();
   const int before = offsetAt(naive - 86400);
   const int after = offsetAt(naive + 86400);
-  std::optional<qint64> best;
+  std::vector<qint64> runs;
   for (const int offset : {before, after}) {
     const qint64 candidate = naive - offset;
     const QDateTime local = QDateTime::fromSecsSinceEpoch(candidate);
-    if (local.date() == date && local.time() == time && (!best || candidate < *best)) best = candidate;
+    if (local.date() == date && local.time() == time) runs.push_back(candidate);
   }
-  if (best) return {QDateTime::fromSecsSinceEpoch(*best), false};
-  return {QDateTime::fromSecsSinceEpoch(naive - before), true};
+  std::sort(runs.begin(), runs.end());
+  runs.erase(std::unique(runs.begin(), runs.end()), runs.end());
+  if (!runs.empty())
+    return {QDateTime::fromSecsSinceEpoch(runs.front()), false,
+            runs.size() > 1 ? QDateTime::fromSecsSinceEpoch(runs.back()) : QDateTime()};
+  return {QDateTime::fromSecsSinceEpoch(naive - before), true, {}};
 }
 
 void splitMinutes(const QDate& date, int minutes, QDate* day, QTime* time) {
@@ -117,7 +123,25 @@ QDateTime AlarmMoment(const QDate& date, int minutes) {
   QDate day;
   QTime time;
   splitMinutes(date, minutes, &day, &time);
-  return resolveWallTime(day, time).moment;
+  const Resolved r = resolveWallTime(day, time);
+  // Minutes past the end of the day before name the second run of a repeated wall time.
+  return minutes >= 1440 && r.second.isValid() ? r.second : r.moment;
+}
+
+StoredWall StoredWallTime(const QDateTime& moment) {
+  const QDateTime t = QDateTime::fromSecsSinceEpoch(floorDiv(moment.toSecsSinceEpoch(), 60) * 60);
+  const StoredWall plain{t.date(), MinuteOfDay(t)};
+  if (AlarmMoment(plain.date, plain.minutes) == t) return plain;
+  const StoredWall second{t.date().addDays(-1), 1440 + MinuteOfDay(t)};
+  return AlarmMoment(second.date, second.minutes) == t ? second : plain;
+}
+
+QDateTime TypedMoment(const QDate& date, const QTime& time, const QDateTime& now) {
+  const QTime minute(time.hour(), time.minute());
+  const Resolved r = resolveWallTime(date, minute);
+  // The first run while it is still to come; else the second, to come or nearer gone by.
+  if (r.second.isValid() && r.moment <= now) return r.second;
+  return r.moment;
 }
 
 bool WallTimeSkipped(const QDate& date, int minutes) {
@@ -128,11 +152,8 @@ bool WallTimeSkipped(const QDate& date, int minutes) {
 }
 
 QDateTime StorableMoment(const QDateTime& moment) {
-  const qint64 secs = moment.toSecsSinceEpoch();
-  QDateTime t = QDateTime::fromSecsSinceEpoch(floorDiv(secs, 60) * 60);
-  // A repeated stretch lasts an hour or less; a day bounds the search whatever the zone does.
-  for (int i = 0; i < 1440 && AlarmMoment(t.date(), MinuteOfDay(t)) != t; ++i) t = t.addSecs(60);
-  return t;
+  const StoredWall w = StoredWallTime(moment);
+  return AlarmMoment(w.date, w.minutes);
 }
 
 QDateTime WallReading(const QDate& date, int minutes) {

@@ -16,7 +16,10 @@
 // Alarms and activities are stored as a date and a minute of the day: wall times. Where the
 // clocks go forward, a wall time that does not exist that day is taken as the same wall time
 // after the change (02:30 becomes 03:30). Where the clocks go back and a stretch of wall times
-// happens twice, a stored wall time means its first run.
+// happens twice, a date with a minute of the day (0-1439) means its first run; the second run is
+// written as minutes past the end of the day before (ALARMTIME 1585 on 30 October is 02:25 of the
+// second run on the 31st), a form the table has always allowed. Readers that know nothing of it
+// see the same wall time, an hour early at worst.
 
 #include <QDate>
 #include <QDateTime>
@@ -67,17 +70,32 @@ qint64 MinuteBoundaries(const QDateTime& from, const QDateTime& to);
 // A date and a minute count that may run past the day's end, made into a moment on the right
 // day: 1445 minutes on the 6th is 0:05 on the 7th. Alarms moved forward near midnight therefore
 // roll over to the next day instead of sticking at 23:59. A wall time the clocks skip gives the
-// same wall time after the change; a wall time that happens twice gives its first run.
+// same wall time after the change; a wall time that happens twice gives its first run, or its
+// second when the minutes run past the day's end (see StoredWallTime).
 QDateTime AlarmMoment(const QDate& date, int minutes);
+
+// A date and a minute count to store for a moment.
+struct StoredWall {
+  QDate date;
+  int minutes = 0;
+};
+// The date and minute count that AlarmMoment reads back as `moment`'s minute (seconds dropped): its
+// wall date and minute of the day, except in the second run of a repeated stretch, which is
+// written as minutes past the end of the day before.
+StoredWall StoredWallTime(const QDateTime& moment);
+
+// The moment a wall time typed at `now` means (seconds dropped). Where the wall time happens
+// twice: its first run while that is still to come, otherwise its second run (to come, or gone by
+// more recently). A time typed during the second run for a quarter of an hour ahead is a quarter
+// of an hour ahead.
+QDateTime TypedMoment(const QDate& date, const QTime& time, const QDateTime& now);
 
 // True when AlarmMoment(date, minutes) names a wall time the clocks skip that day, so the moment
 // it gives is later on the wall clock than the one asked for.
 bool WallTimeSkipped(const QDate& date, int minutes);
 
-// The first moment at or after `moment`, in whole minutes (seconds dropped), that a date and a
-// minute of the day name exactly: AlarmMoment(result.date(), MinuteOfDay(result)) == result. Only
-// a moment in the second run of a repeated stretch of wall times moves, to the end of that
-// stretch; stored as a wall time it would otherwise mean the first run, which lies before it.
+// `moment` in whole minutes (seconds dropped): every minute can be stored (see StoredWallTime),
+// so AlarmMoment of its StoredWallTime is the result.
 QDateTime StorableMoment(const QDateTime& moment);
 
 // A wall-clock reading, a date and a minute count (which may run past the day's end), as a

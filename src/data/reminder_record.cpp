@@ -124,8 +124,9 @@ xbase::Status WriteEditStamp(xbase::WorkArea& area, const QDateTime& now) {
 }
 
 xbase::Status WriteActivityMoment(xbase::WorkArea& area, const QDateTime& moment, const QString& dateText) {
-  XBASE_RETURN_IF_ERROR(area.Replace("EVENTDATE", Ymd(moment.date())));
-  XBASE_RETURN_IF_ERROR(area.ReplaceInteger("STARTTIME", MinuteOfDay(moment)));
+  const StoredWall w = StoredWallTime(moment);  // the second run of a repeated hour has its own form
+  XBASE_RETURN_IF_ERROR(area.Replace("EVENTDATE", Ymd(w.date)));
+  XBASE_RETURN_IF_ERROR(area.ReplaceInteger("STARTTIME", w.minutes));
   return area.Replace("DATETEXT", data::ToTableText(dateText));
 }
 

@@ -15,6 +15,8 @@
 #include <QRandomGenerator>
 #include <xbase/engine.h>
 
+#include <tuple>
+
 namespace chimewise {
 
 namespace {
@@ -111,6 +113,15 @@ std::vector<SaveResult> EventSaver::SaveEvents(const std::vector<EventWrite>& wr
       continue;
     }
     records[i] = ComposeReminderRecord(in, m_alarms.options().timeFormat);
+    // A wall time typed in the hour the clocks repeat means the run nearer ahead (TypedMoment).
+    ReminderRecord& record = records[i];
+    for (auto [date, minutes, time] : {std::tuple(&record.alarmDate, &record.alarmTime, in.remindTime),
+                                       std::tuple(&record.eventDate, &record.startTime, in.activityTime)}) {
+      const QDateTime meant = TypedMoment(*date, time, m_clock.now());
+      if (meant == AlarmMoment(*date, *minutes)) continue;
+      const StoredWall w = StoredWallTime(meant);
+      std::tie(*date, *minutes) = std::tie(w.date, w.minutes);
+    }
     anyLeft = true;
   }
   if (!anyLeft) return results;

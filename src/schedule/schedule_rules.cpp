@@ -105,8 +105,8 @@ bool AsksToRemindNow(const EventInput& in, const QDateTime& now) {
   if (!in.activityDate.isValid() || !in.activityTime.isValid() || !in.remindDate.isValid() ||
       !in.remindTime.isValid() || ActivityIsBlank(in.activity))
     return false;
-  const QDateTime thisMinute(now.date(), QTime(now.time().hour(), now.time().minute()));
-  return AlarmMoment(in.remindDate, MinuteOfDay(in.remindTime)) < thisMinute;
+  const QDateTime thisMinute = now.addSecs(-now.time().second()).addMSecs(-now.time().msec());
+  return TypedMoment(in.remindDate, in.remindTime, now) < thisMinute;
 }
 
 EventInput RemindingNow(EventInput in, const QDateTime& now) {

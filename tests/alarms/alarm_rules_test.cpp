@@ -46,9 +46,11 @@ QDateTime nextAlarm(const AnnouncementPlan& p) {
 }  // namespace
 
 TEST(Remark, TextsOfLatenessAndOfTimeToGo) {
-  EXPECT_EQ(RemarkText(1, true), ". Your 1 minute late.");
-  EXPECT_EQ(RemarkText(1441, true), ". Your 1 Day  and 1 minute late.");
-  EXPECT_EQ(RemarkText(1500, false), ". In 1 Day 1 Hour ");
+  EXPECT_EQ(RemarkText(1, true), ". You're 1 minute late.");
+  EXPECT_EQ(RemarkText(942, true), ". You're 15 hours and 42 minutes late.");
+  EXPECT_EQ(RemarkText(1441, true), ". You're 1 day and 1 minute late.");
+  EXPECT_EQ(RemarkText(2 * 1440 + 61, true), ". You're 2 days 1 hour and 1 minute late.");
+  EXPECT_EQ(RemarkText(1500, false), ". In 1 day and 1 hour");
   EXPECT_EQ(RemarkText(0, false), "");
 }
 
@@ -56,7 +58,7 @@ TEST(Announcement, WhereTheAlarmGoesNext) {
   // A late reminder repeats after the wait time: 10:00:45 rounds up to 10:01, 10:00:15 down.
   auto p = PlanAnnouncement(reminder(at(9, 50), at(9, 50)), kRepeat, 1, 1, AnnounceMode::Alarm, at(10, 0, 45));
   EXPECT_TRUE(p.due);
-  EXPECT_EQ(p.remark, ". Your 10 minutes late.");
+  EXPECT_EQ(p.remark, ". You're 10 minutes late.");
   ASSERT_TRUE(p.alarm);
   EXPECT_EQ(p.alarm->text, "12/04/2026 10:06 am");
   EXPECT_EQ(nextAlarm(p), at(10, 6));
@@ -131,17 +133,18 @@ TEST(Snooze, RoundsToTheMinuteAndMovesTheActivityOnlyWhenPassed) {
       // Spring: an hour from 01:45 is 03:45; a day from 02:30 the day before is the skipped 02:30, so 03:30.
       {4, QDateTime(), at(1, 45, 0, kSpring), at(3, 45, 0, kSpring), true},
       {7, QDateTime(), at(2, 30, 0, kSpring.addDays(-1)), at(3, 30, 0, kSpring), true},
-      // Autumn: from 02:30 in the second run, the end of the repeated hour; in the first, five minutes.
-      {1, QDateTime(), utc(1, 30, 10), utc(2, 0), true},
+      // Autumn: N minutes are N minutes of real time, in either run of the repeated hour and across.
+      {0, QDateTime(), utc(1, 30, 10), utc(1, 31), true},
       {1, QDateTime(), utc(0, 30, 10), utc(0, 35), true},
-      {3, QDateTime(), utc(0, 45), utc(2, 0), true},
+      {3, QDateTime(), utc(0, 45), utc(1, 15), true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.now.toString(Qt::ISODate).toStdString() + " choice " + std::to_string(c.choice));
     const auto p = PlanSnooze(c.choice, c.activity, c.now);
     ASSERT_TRUE(p);
     EXPECT_EQ(p->alarm, c.alarm);
-    EXPECT_EQ(AlarmMoment(p->alarm.date(), MinuteOfDay(p->alarm)), p->alarm);
+    const StoredWall stored = StoredWallTime(p->alarm);
+    EXPECT_EQ(AlarmMoment(stored.date, stored.minutes), p->alarm);
     EXPECT_EQ(p->moveActivity, c.moveActivity);
   }
   EXPECT_FALSE(PlanSnooze(9, at(10, 0), at(10, 0)));
@@ -172,16 +175,21 @@ TEST(RecordId, ShapeAndTimeEncoding) {
 TEST(DaylightSaving, LatenessAndRepeatsAcrossBothChanges) {
   // Lateness is real time: 01:30 CET to 03:00 CEST is 30 minutes.
   EXPECT_EQ(plan(reminder(at(1, 30, 0, kSpring), at(1, 30, 0, kSpring)), at(3, 0, 0, kSpring)).remark,
-            ". Your 30 minutes late.");
+            ". You're 30 minutes late.");
   EXPECT_EQ(plan(reminder(at(3, 15, 0, kSpring), at(1, 50, 0, kSpring), 10), at(1, 45, 0, kSpring)).remark,
             ". In 30 minutes");
   // Spring: five minutes after 01:58 is 03:03.
   auto p = plan(reminder(at(1, 0, 0, kSpring), at(1, 58, 0, kSpring)), at(1, 58, 5, kSpring), kRepeat);
   EXPECT_EQ(nextAlarm(p), at(3, 3, 0, kSpring));
   EXPECT_EQ(p.alarm->text, "03/29/2026 3:03 am");
-  // Autumn: five minutes after 02:58 in the first run lies in the second: the end of the hour.
+  // Autumn: five minutes after 02:58 in the first run is 02:03 in the second, stored as such.
   p = plan(reminder(at(1, 0, 0, kAutumn), AlarmMoment(kAutumn, 2 * 60 + 58)), utc(0, 58, 5), kRepeat);
-  EXPECT_EQ(nextAlarm(p), utc(2, 0));
+  EXPECT_EQ(nextAlarm(p), utc(1, 3));
+  EXPECT_EQ(p.alarm->date, kAutumn.addDays(-1));
+  EXPECT_EQ(p.alarm->minutes, 1440 + 2 * 60 + 3);
+  // And on through the second run: five minutes after 02:20 of it is 02:25 of it.
+  p = plan(reminder(at(1, 0, 0, kAutumn), utc(1, 20)), utc(1, 20, 5), kRepeat);
+  EXPECT_EQ(nextAlarm(p), utc(1, 25));
 }
 
 TEST(DaylightSaving, TheRepeatedHourNeverGivesAnAlarmAtOrBeforeNowNorFiresTwice) {

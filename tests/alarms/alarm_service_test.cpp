@@ -278,11 +278,58 @@ TEST_F(AlarmServiceTest, ScanAnnouncesDueRemindersInAlarmOrderThenShowsTheViewer
   add("Not yet", QTime(12, 0), QTime(11, 0));
   events.clear();
   EXPECT_TRUE(alarms->ScanDueAlarms().ok());
-  EXPECT_EQ(speaker.lines, (QStringList{"Speak: First. Your 5 minutes late.", "Speak: Second. Your 2 minutes late.",
-                                        "Speak: Early bird. In 2 Hours"}));
+  // What falls due this minute first; then, in alarm order, what was missed.
+  EXPECT_EQ(speaker.lines, (QStringList{"Speak: Early bird. In 2 hours", "Speak: First. You're 5 minutes late.",
+                                        "Speak: Second. You're 2 minutes late."}));
   // The due reminder said last is the one the viewer highlights (a countdown is not due yet).
   EXPECT_EQ(events, (QStringList{"timer off", QStringLiteral("show viewer at %1").arg(second), "timer on"}));
   EXPECT_EQ(alarms->nextAlarm(), at(10, 6));  // the late ones come back after the wait time
+}
+
+// Judged by when each line is heard: a late reminder comes back on its own schedule, never because
+// another fell due; a reminder falling due goes before everything queued, and the repeats of many
+// late ones are one line.
+TEST_F(AlarmServiceTest, LateRemindersRepeatOnTheirOwnScheduleAndNewOnesAreHeardOnTime) {
+  TimedTranscriptSpeaker timed(clock);
+  AlarmService heard(state, options, clock, *engine, timed, windows, windows);
+  // Ticks every 3 s from `from` to `to`; the moments each line starting with `text` was heard.
+  const auto run = [&](const QDateTime& from, const QDateTime& to) {
+    static_cast<void>(heard.FindNextAlarm());
+    for (QDateTime t = from; t <= to; t = t.addSecs(3)) {
+      clock.set(t);
+      TickInputs in;
+      in.nextAlarmTime = heard.nextAlarm().value_or(QDateTime());
+      if (DecideTick(in, t).scanAlarms) {
+        EXPECT_TRUE(heard.ScanDueAlarms().ok());
+      }
+    }
+  };
+  const auto heardAt = [&](const QString& text) {
+    QList<QTime> at;
+    for (const auto& h : timed.heard())
+      if (h.line.startsWith("Speak: " + text)) at << h.at.time();
+    return at;
+  };
+  add("First", QTime(10, 0), QTime(10, 0));
+  add("Second", QTime(10, 1), QTime(10, 1));
+  add("Third", QTime(10, 2), QTime(10, 2));
+  run(at(9, 59).addSecs(59), at(10, 12));
+  EXPECT_EQ(heardAt("First"), (QList<QTime>{QTime(10, 0, 2), QTime(10, 5, 2), QTime(10, 10, 2)}));
+  EXPECT_EQ(heardAt("Third"), (QList<QTime>{QTime(10, 2, 2), QTime(10, 7, 2)}));
+
+  // Thirty more, told at 11:00 and late since; the character reads a long text meanwhile.
+  for (int n = 1; n <= 30; ++n) add(QStringLiteral("Errand %1").arg(n), QTime(11, 0), QTime(11, 0));
+  run(at(10, 12), at(11, 19));
+  for (int n = 0; n < 60; ++n) timed.SayText("A line of a long text read aloud meanwhile");  // three minutes
+  for (int m = 20; m <= 23; ++m) add(QStringLiteral("New at 11:%1").arg(m), QTime(11, m), QTime(11, m));
+  run(at(11, 19), at(11, 30));
+  for (int m = 20; m <= 23; ++m) {
+    const QList<QTime> at = heardAt(QStringLiteral("New at 11:%1").arg(m));
+    ASSERT_FALSE(at.isEmpty()) << m;
+    EXPECT_LE(QTime(11, m).secsTo(at.first()), 15) << m;
+  }
+  EXPECT_EQ(heardAt("Errand 7").size(), 1);  // told once, then within one line for all
+  EXPECT_EQ(heardAt("You have 31 late reminders; the latest is Errand 30.").size(), 4);  // 11:05 to 11:20
 }
 
 // Snoozed by its record identifier: found again after a pack moved it, left alone once deleted.
@@ -346,10 +393,53 @@ TEST_F(AlarmServiceTest, OnTheNightTheClocksGoForwardAlarmsComeInRealTimeOrder) 
   clock.set(QDateTime(kSpring, QTime(3, 5, 10)));
   EXPECT_TRUE(alarms->ScanDueAlarms().ok());
   // Lateness counts real minutes: 01:55 CET to 03:05 CEST is ten.
-  EXPECT_EQ(speaker.lines, (QStringList{"Speak: Early train", "Speak: Dishwasher. Your 10 minutes late."}));
+  EXPECT_EQ(speaker.lines, (QStringList{"Speak: Early train", "Speak: Dishwasher. You're 10 minutes late."}));
   clock.set(QDateTime(kSpring, QTime(3, 30, 10)));
   EXPECT_TRUE(alarms->ScanDueAlarms().ok());
   EXPECT_TRUE(speaker.lines.contains("Speak: Night shift")) << speaker.lines.join('|').toStdString();
+}
+
+// The night the clocks go back (02:00-03:00 twice): a time typed in the second run means the second
+// run, a snooze of a minute is a minute, and a late reminder's repeat goes on every five minutes.
+TEST_F(AlarmServiceTest, OnTheNightTheClocksGoBackTimesMeanTheRunTheyWereMeantFor) {
+  const QDate back(2027, 10, 31);
+  const auto utc = [&](int h, int m, int s = 0) { return QDateTime(back, QTime(h, m, s), Qt::UTC).toLocalTime(); };
+  // When each line was said, ticking every 3 s from `from` to `to`.
+  std::vector<std::pair<QDateTime, QString>> said;
+  const auto run = [&](const QDateTime& from, const QDateTime& to) {
+    ASSERT_TRUE(alarms->FindNextAlarm().ok());
+    for (QDateTime t = from; t <= to; t = t.addSecs(3)) {
+      speaker.lines.clear();
+      Problem outcome;
+      if (tick(t, &outcome)) {
+        EXPECT_TRUE(outcome.ok());
+      }
+      for (const QString& l : speaker.lines) said.emplace_back(t, l);
+    }
+  };
+  add("Late since 01:45", QTime(1, 45), QTime(1, 45), 0, back);
+  clock.set(utc(1, 10));  // 02:10, the second run
+  add("Typed for 02:25", QTime(2, 25), QTime(2, 25), 0, back);
+  run(utc(23, 40, 0).addDays(-1), utc(2, 30));
+  QList<QDateTime> late;
+  std::optional<std::pair<QDateTime, QString>> typed;
+  for (const auto& [t, l] : said) {
+    if (l.startsWith("Speak: Late since")) late << t;
+    if (l.startsWith("Speak: Typed") && !typed) typed.emplace(t, l);
+  }
+  ASSERT_TRUE(typed);
+  EXPECT_EQ(typed->first, utc(1, 25, 3));
+  EXPECT_EQ(typed->second, "Speak: Typed for 02:25");  // due now, not "45 minutes late"
+  ASSERT_GE(late.size(), 20);
+  for (int i = 1; i < late.size(); ++i)
+    EXPECT_LE(late[i - 1].secsTo(late[i]), 5 * 60 + 3) << late[i].toString(Qt::ISODate).toStdString();
+
+  // A snooze of one minute in the second run waits one minute.
+  clock.set(utc(1, 40, 5));
+  const int area = data::OpenTable(*engine, data::CalendarPath(state.AppFolder), "CALENDAR", data::kModeShared);
+  EXPECT_EQ(alarms->Snooze(area, 1, 0).alarm, utc(1, 41));
+  data::CloseTableIfOpen(*engine, "CALENDAR");
+  EXPECT_EQ(alarms->nextAlarm(), utc(1, 41));
 }
 
 // Another program holds the table: lookups, scans and saves give up, write nothing, go on once it is free.

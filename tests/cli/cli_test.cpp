@@ -123,7 +123,8 @@ TEST_F(CliTest, DueSpeaksAndMovesTheAlarmsADryRunWritesNothing) {
 
   ASSERT_EQ(run("2026-12-04 10:00:45", {"due"}), 0);
   EXPECT_EQ(lines, spoken);
-  EXPECT_EQ(lines, (QStringList{"Sound: 2", "Speak: Water the plants. Your 10 minutes late.", "Speak: The ferns too"}));
+  EXPECT_EQ(lines,
+            (QStringList{"Sound: 2", "Speak: Water the plants. You're 10 minutes late.", "Speak: The ferns too"}));
   ASSERT_EQ(run("2026-12-04 10:00:50", {"next"}), 0);
   EXPECT_EQ(lines, QStringList{"2026-12-04 10:06"});
 }

@@ -1,5 +1,12 @@
 #include "clock/spoken_time.h"
+#include "character/speaker.h"
+#include "clock/talking_clock.h"
+#include "core/clock.h"
+#include "core/program_options.h"
+#include "core/settings_store.h"
 
+#include <QTemporaryDir>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 using namespace chimewise;
@@ -40,4 +47,24 @@ TEST(AnnouncementSchedule, NextWholeStepStrictlyAfterTheCurrentMinute) {
                {at(10, 7), "1", 7, at(11, 0)}};
   for (const auto& c : cases)
     EXPECT_EQ(NextAnnouncementTime(c.now, c.on, c.index), c.next) << c.now.toString().toStdString() << c.index;
+}
+
+// The time is told when it is due, whatever the character still has to say: only the line under
+// way goes before it, and what was queued follows.
+TEST(TalkingClock, TheAnnouncementWaitsOnlyForTheLineUnderWay) {
+  QTemporaryDir dir;
+  SettingsStore settings(dir.filePath("settings.ini"));
+  ProgramOptions options;
+  ManualClock clock(at(16, 59, 0));
+  TimedTranscriptSpeaker speaker(clock);
+  TalkingClock talking(options, settings, clock, speaker);
+  for (int n = 0; n < 30; ++n) speaker.SayText(QStringLiteral("Line %1 of a guided tour that takes a while").arg(n));
+  clock.set(at(17, 0, 1));
+  talking.AnnounceTime();
+  clock.set(at(17, 10));
+  const auto& heard = speaker.heard();
+  const auto said = std::find_if(heard.begin(), heard.end(), [](const auto& h) { return h.line.contains("5:00 pm"); });
+  ASSERT_NE(said, heard.end());
+  EXPECT_LE(at(17, 0, 1).secsTo(said->at), 5);  // a line of the tour is about 4 s
+  EXPECT_EQ(heard.back().line, "Speak: Line 29 of a guided tour that takes a while");
 }

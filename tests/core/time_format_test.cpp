@@ -2,6 +2,7 @@
 
 #include <QLocale>
 #include <QScopeGuard>
+#include <ctime>
 #include <gtest/gtest.h>
 
 using namespace chimewise;
@@ -60,14 +61,50 @@ TEST(DaylightSaving, WallTimesAtBothChanges) {
   EXPECT_EQ(AlarmMoment(kAutumn, 3 * 60), utc(2, 0, kAutumn));
 }
 
-TEST(DaylightSaving, StorableMomentsReadBackAsThemselves) {
-  // The second run of the repeated hour is not a wall time of its own: the end of the hour is.
-  EXPECT_EQ(StorableMoment(utc(1, 35, kAutumn)), utc(2, 0, kAutumn));
-  EXPECT_EQ(StorableMoment(utc(0, 35, kAutumn)), utc(0, 35, kAutumn));
+// Every minute of the autumn night has a stored form that reads back as that minute: the second
+// run of the repeated hour is written as minutes past the end of the day before. A wall time typed
+// during the second run means the second run; typed before, the first.
+TEST(DaylightSaving, EveryMinuteIsStoredAndTypedTimesMeanTheNearerRun) {
+  EXPECT_EQ(StoredWallTime(utc(1, 35, kAutumn)).date, kAutumn.addDays(-1));
+  EXPECT_EQ(StoredWallTime(utc(1, 35, kAutumn)).minutes, 1440 + 2 * 60 + 35);
+  EXPECT_EQ(StoredWallTime(utc(0, 35, kAutumn)).minutes, 2 * 60 + 35);
   EXPECT_EQ(StorableMoment(QDateTime(kSpring, QTime(3, 0, 40))), QDateTime(kSpring, QTime(3, 0)));
   for (int m = -90; m < 180; m += 7) {
-    const QDateTime s = StorableMoment(utc(0, 0, kAutumn).addSecs(60LL * m));
-    EXPECT_EQ(AlarmMoment(s.date(), MinuteOfDay(s)), s) << m;
-    EXPECT_GE(s, utc(0, 0, kAutumn).addSecs(60LL * m)) << m;
+    const QDateTime t = utc(0, 0, kAutumn).addSecs(60LL * m);
+    const StoredWall w = StoredWallTime(t);
+    EXPECT_EQ(AlarmMoment(w.date, w.minutes), t) << m;
+    EXPECT_EQ(StorableMoment(t), t) << m;
+    EXPECT_EQ(WallReading(w.date, w.minutes), WallReading(t)) << m;  // the same wall time either way
   }
+  struct Case {
+    QDateTime now;
+    QTime typed;
+    QDateTime means;
+  } cases[] = {
+      {utc(23, 50, kAutumn.addDays(-1)), QTime(2, 25), utc(0, 25, kAutumn)},  // before the hour: its first run
+      {utc(0, 10, kAutumn), QTime(2, 25), utc(0, 25, kAutumn)},               // in the first run, ahead
+      {utc(1, 10, kAutumn), QTime(2, 25), utc(1, 25, kAutumn)},               // in the second run, ahead
+      {utc(1, 10, kAutumn), QTime(2, 5), utc(1, 5, kAutumn)},                 // in the second run, just gone
+      {utc(1, 10, kAutumn), QTime(3, 5), utc(2, 5, kAutumn)},                 // after the hour: once only
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(TypedMoment(kAutumn, c.typed, c.now), c.means) << c.typed.toString().toStdString();
+}
+
+// New York goes back at 02:00 EDT to 01:00 EST on 7 November 2027: the same rules hold.
+TEST(DaylightSaving, NewYorkRepeatsItsOneOClockHour) {
+  const QByteArray was = qgetenv("TZ");
+  qputenv("TZ", "America/New_York");
+  tzset();
+  const auto restore = qScopeGuard([&] {
+    qputenv("TZ", was);
+    tzset();
+  });
+  const QDate back(2027, 11, 7);
+  const QDateTime second = QDateTime(back, QTime(6, 20), Qt::UTC).toLocalTime();  // 01:20 EST
+  const StoredWall w = StoredWallTime(second);
+  EXPECT_EQ(w.date, back.addDays(-1));
+  EXPECT_EQ(AlarmMoment(w.date, w.minutes), second);
+  EXPECT_EQ(AlarmMoment(back, 80), second.addSecs(-3600));  // 01:20 EDT, the first run
+  EXPECT_EQ(TypedMoment(back, QTime(1, 35), second), second.addSecs(15 * 60));
 }

@@ -172,7 +172,8 @@ TEST_F(DesktopNoticesTest, TheSnoozeAndViewerActions) {
   EXPECT_EQ(announcedAlarm, "20261204 10:05");
   clock.set(QDateTime(kNow.date(), QTime(10, 2, 40)));
   events.clear();
-  server->invokeAction(server->calls()[1].id, kSnoozeAction);
+  // The reminder falling due now is told first, then the one whose alarm was missed.
+  server->invokeAction(server->calls()[0].id, kSnoozeAction);
   ASSERT_TRUE(RunEventsUntil([&] { return storedAlarm(dentist) != announcedAlarm; }, 10000));
   EXPECT_EQ(storedAlarm(dentist), "20261204 10:08");  // 10:02:40 counts from 10:03
   EXPECT_EQ(alarms->nextAlarm(), QDateTime(kNow.date(), QTime(10, 6)));
@@ -180,7 +181,7 @@ TEST_F(DesktopNoticesTest, TheSnoozeAndViewerActions) {
   EXPECT_TRUE(reported.isEmpty()) << reported.join(", ").toStdString();
   events.clear();
   windows.open = false;  // closed by the user since
-  server->invokeAction(server->calls()[0].id, kViewerAction);
+  server->invokeAction(server->calls()[1].id, kViewerAction);
   ASSERT_TRUE(RunEventsUntil([&] { return events.contains("show viewer"); }, 10000));
   events.clear();
   server->invokeAction(server->calls()[1].id + 100, kViewerAction);

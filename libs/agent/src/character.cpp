@@ -13,6 +13,7 @@
 #include <QRandomGenerator>
 #include <QScreen>
 
+#include <algorithm>
 #include <cmath>
 
 namespace agent {
@@ -166,7 +167,11 @@ RequestId Character::wait(qint64 ms) { return enqueue({Request::Wait, 0, {}, {},
 
 RequestId Character::enqueue(Request request) {
   request.id = m_nextId++;
-  m_queue.push_back(request);
+  request.first = m_queueFirst;
+  if (request.first)
+    m_queue.insert(std::find_if(m_queue.begin(), m_queue.end(), [](const Request& r) { return !r.first; }), request);
+  else
+    m_queue.push_back(request);
   // An idle character starts at once, so its state answers for the request before the
   // caller looks again: after show() on an idle character, isVisible() is already true.
   if (!m_current && m_queue.size() == 1)
@@ -339,6 +344,26 @@ void Character::stop(RequestId request) {
 }
 
 void Character::stopAll() { stop(); }
+
+void Character::stopAllButFirst() {
+  std::vector<RequestId> dropped;
+  if (m_current && !m_current->first) {
+    dropped.push_back(m_current->id);
+    abortCurrent();
+    m_current.reset();
+  }
+  std::deque<Request> kept;
+  for (const Request& r : m_queue) {
+    if (r.first)
+      kept.push_back(r);
+    else
+      dropped.push_back(r.id);
+  }
+  m_queue.swap(kept);
+  if (!m_current) kick();
+  armIdle();
+  for (RequestId id : dropped) emit requestCompleted(id, RequestStatus::Interrupted, QString());
+}
 
 // ---- Speech ---------------------------------------------------------------------------
 

@@ -81,6 +81,31 @@ TEST_F(AgentCharacter, RequestsRunOneAfterAnotherAndAMissingAnimationFailsAlone)
   EXPECT_EQ(c->queuedRequests(), 0);
 }
 
+// What is asked for first in line waits only for the running request and the earlier first ones.
+TEST_F(AgentCharacter, RequestsMadeFirstInLineGoAheadOfTheQueue) {
+  const RequestId one = c->speak(QStringLiteral("One."));
+  const RequestId two = c->speak(QStringLiteral("Two."));
+  c->setQueueFirst(true);
+  const RequestId alarm = c->speak(QStringLiteral("Alarm."));
+  const RequestId wave = c->play(QStringLiteral("Wave"));
+  c->setQueueFirst(false);
+  const RequestId three = c->speak(QStringLiteral("Three."));
+  run(20000);
+  EXPECT_EQ(log.filter(QStringLiteral("start")), (QStringList{ev("start", one), ev("start", alarm), ev("start", wave),
+                                                              ev("start", two), ev("start", three)}));
+  // Another feature's stop drops the rest and keeps those.
+  log.clear();
+  const RequestId four = c->speak(QStringLiteral("Four."));
+  c->setQueueFirst(true);
+  const RequestId time = c->speak(QStringLiteral("It is noon."));
+  c->setQueueFirst(false);
+  const RequestId five = c->speak(QStringLiteral("Five."));
+  c->stopAllButFirst();
+  run(20000);
+  EXPECT_EQ(log,
+            (QStringList{ev("start", four), ev("drop", four), ev("drop", five), ev("start", time), ev("done", time)}));
+}
+
 TEST_F(AgentCharacter, StopEndsTheRunningRequestAndDropsTheQueueOrOnlyTheOneNamed) {
   showAt(0, 0);
   const RequestId a = c->play(QStringLiteral("Wave"));

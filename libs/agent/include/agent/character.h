@@ -82,11 +82,18 @@ class Character final : public QObject {
   // Holds the queue for `ms` milliseconds of the character's clock, shown or hidden: what is
   // queued behind it starts once the time is up. Stopping it lets the queue go on at once.
   RequestId wait(qint64 ms);
+  // While on, every request made goes ahead of those queued while it was off: behind the running
+  // request and the earlier ones made while on, in the order they are made. For what must not wait
+  // behind a long queue (an alarm); it waits only for the request under way.
+  void setQueueFirst(bool on) { m_queueFirst = on; }
+  bool queueFirst() const { return m_queueFirst; }
   // Ends the running request and drops the queue.
   void stop();
   // Ends or drops one request.
   void stop(RequestId request);
   void stopAll();
+  // Ends the running request and drops the queue, except what was made first in line.
+  void stopAllButFirst();
 
   bool isVisible() const { return m_visible; }
   int left() const { return m_pos.x(); }
@@ -169,6 +176,7 @@ class Character final : public QObject {
     QString text;
     QPoint target;
     qint64 ms = 0;
+    bool first = false;  // made while queueFirst was on
   };
 
   RequestId enqueue(Request request);
@@ -225,6 +233,7 @@ class Character final : public QObject {
   std::deque<Request> m_queue;
   std::unique_ptr<Request> m_current;
   RequestId m_nextId = 1;
+  bool m_queueFirst = false;
 
   // Speech in progress.
   SpeechEngine::Job m_job = 0;
