@@ -229,6 +229,9 @@ TEST_F(OptionsAutostart, TheEntryStartsTheProgramFromAPathWithAnyCharacters) {
   EXPECT_TRUE(StartsAtLogin());
   EXPECT_EQ(rawValue(QStringLiteral("Exec")),
             QStringLiteral(R"("/opt/Olm's \\"Chimewise\\"/a\\\\b/\\$HOME/\\`id\\`/100%%u/new\nline")"));
+  // The same file, as a plain path: desktops skip the entry once it is gone.
+  EXPECT_EQ(rawValue(QStringLiteral("TryExec")),
+            QStringLiteral(R"(/opt/Olm's "Chimewise"/a\\b/$HOME/`id`/100%u/new\nline)"));
   EXPECT_NE(EnableStartAtLogin(QStringLiteral("olm-chimewise")), "");  // no path a session can follow
 }
 
