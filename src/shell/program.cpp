@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QUrl>
 #include <cstdio>
@@ -79,12 +80,15 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   viewerHooks.update = [this] { CheckForUpdate(); };
   viewerHooks.tutorial = [this] { RunIntroduction(*m_tours, OpenViewerOf(*m_viewer)); };
   viewerHooks.openDocument = [this](const QString& page) { OpenDocument(page); };
+  viewerHooks.reminderHandled = [this](qint64 recno) {
+    if (m_notices) m_notices->ReminderHandled(recno);
+  };
   m_alarms->scheduleOpen = [this] { return ScheduleOpen(); };
   m_viewer = std::make_unique<ViewerWindows>(state, settings, prompter, clock, m_engine, *m_alarms, *m_character, *this,
                                              *this, std::move(viewerHooks));
   if (m_setup.notificationBus) {
     m_notices = std::make_unique<DesktopNotices>(
-        state, settings, *m_alarms, *this,
+        state, settings, clock, *m_alarms, *this,
         [this] {
           NoticeConditions c;
           c.characterLoaded = m_character->character() != nullptr;
@@ -108,8 +112,19 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
     if (!m_state.events->closing()) m_sync->Tick();
   });
   connect(m_sync.get(), &CalendarSyncService::synced, this, [this](const SyncReport& report, const QString& told) {
-    // An automatic sync that failed keeps quiet: it is tried again later, and Sync Now tells why.
     if (!told.isEmpty()) qInfo("calendar sync: %s", qUtf8Printable(told));
+    m_lastSync =
+        LastSync{m_clock.now(), told.isEmpty() ? QStringLiteral("Synced: ") + SyncSummary(report) : told, report.notes};
+    // An automatic sync that fails is tried again later: the tray's tooltip says so while it lasts,
+    // and the first failure of a run comes once as a notification. Sync Now tells its own.
+    const bool automatic = m_syncNowWaiting == 0;
+    if (automatic) {
+      if (QSystemTrayIcon* tray = m_mainWindow->trayIcon())
+        tray->setToolTip(told.isEmpty() ? kTrayToolTip
+                                        : kTrayToolTip + QStringLiteral("\nCalendar sync failed: ") + told);
+      if (m_notices) m_notices->SyncEnded(report.ok(), told);
+    }
+    if (OptionsDialog* dialog = m_optionsWindows ? m_optionsWindows->dialog() : nullptr) dialog->ShowLastSync();
     if (report.changedHere() && ViewerOpen()) m_viewer->RefreshViewer();
   });
   m_tours = std::make_unique<TourContext>(TourContext{state, m_options, settings, *m_character, *this, clock});
@@ -130,10 +145,13 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
     KeepSyncPassword(server, user, password);
   };
   optionsHooks.syncNow = [this](std::function<void(const QString&)> done) {
-    m_sync->SyncNow([done](const SyncReport& report, const QString& told) {
+    ++m_syncNowWaiting;
+    m_sync->SyncNow([this, done](const SyncReport& report, const QString& told) {
+      --m_syncNowWaiting;
       done(told.isEmpty() ? QStringLiteral("Synced: ") + SyncSummary(report) : told);
     });
   };
+  optionsHooks.lastSync = [this] { return m_lastSync; };
   optionsHooks.runTour = [this](OptionsDialog& dialog, int section) { RunOptionsTour(dialog, section, *m_tours); };
   m_optionsWindows = std::make_unique<OptionsWindows>(OptionsContext{
       state, m_options, settings, prompter, clock, *m_character, m_setup.characterFolders, std::move(optionsHooks)});

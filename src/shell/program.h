@@ -172,6 +172,8 @@ class Program final : public QObject,
   std::unique_ptr<CalendarSyncService> m_sync;
   std::optional<std::pair<QString, QString>> m_syncLogin;  // server and user
   QString m_syncSessionPassword;
+  std::optional<LastSync> m_lastSync;  // how the last sync went, for the Sync tab
+  int m_syncNowWaiting = 0;            // Sync Now passes not yet ended: theirs is told in the dialog
   std::unique_ptr<HiddenMainWindow> m_mainWindow;
   std::unique_ptr<TourContext> m_tours;
   std::unique_ptr<ProgramCommands> m_commands;
