@@ -1,13 +1,11 @@
 #include "shell/program.h"
 
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QSystemTrayIcon>
 #include <QTimer>
-#include <QUrl>
 #include <cstdio>
 
 #include "core/clock.h"
@@ -22,6 +20,7 @@
 #include "options/autostart.h"
 #include "options/options_windows.h"
 #include "shell/desktop_notices.h"
+#include "shell/help_window.h"
 #include "shell/optimize.h"
 #include "tours/first_run.h"
 #include "tours/introduction_tour.h"
@@ -41,17 +40,21 @@ const QString kStartAtLoginText = QStringLiteral(
 
 }  // namespace
 
-// Opens one of our pages (help, documents) in the desktop's viewer for it, or says why not.
+// Opens one of our pages (help, documents) in the program's help window, or says why not.
 void Program::OpenDocument(const QString& page) {
   if (!QFileInfo(page).isFile()) {
     m_prompter.notice(QStringLiteral("The help page %1 is missing.").arg(QDir::toNativeSeparators(page)), kProgramTitle,
                       PromptIcon::Information);
     return;
   }
-  if (!QDesktopServices::openUrl(QUrl::fromLocalFile(page)))
-    m_prompter.notice(
-        QStringLiteral("No web browser could be started to show the help page %1.").arg(QDir::toNativeSeparators(page)),
-        kProgramTitle, PromptIcon::Information);
+  if (!m_help) {
+    m_help = new HelpWindow;
+    m_help->setAttribute(Qt::WA_DeleteOnClose);
+  }
+  m_help->ShowPage(page);
+  m_help->show();
+  m_help->raise();
+  m_help->activateWindow();
 }
 
 Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock, ProgramSetup setup)
@@ -182,6 +185,7 @@ Program::~Program() {
   // stops the transfer and calls nothing back.
   m_update.reset();
   delete m_about.data();  // its hooks reach this program
+  delete m_help.data();
 }
 
 CommandFeatures Program::features() {
@@ -283,7 +287,12 @@ bool Program::LoadCharacter(const QString& fileName, bool atStartUp) {
   return true;  // a missing character has been told; the program goes on without one
 }
 
-void Program::SayGoodbye() { m_character->SayGoodbye(); }
+void Program::SayGoodbye() {
+  if (m_withoutGoodbye)
+    m_character->StopAll();
+  else
+    m_character->SayGoodbye();
+}
 void Program::ReleaseCharacter(std::function<void()> then) { m_character->ReleaseCharacter(std::move(then)); }
 void Program::ShowCharacter() {
   m_character->setSentAway(false);
