@@ -16,6 +16,14 @@ bool CharacterCanPlaceItself(const QString& qtPlatformName) {
   return !qtPlatformName.startsWith(QLatin1String("wayland"));
 }
 
+bool ReminderLate(const ReminderFacts& r, const QDateTime& now) {
+  if (r.startTime > -1 && r.activity.isValid()) {
+    const QDateTime minute = now.addSecs(-now.time().second()).addMSecs(-now.time().msec());
+    return r.activity < minute;
+  }
+  return r.eventDate.isValid() && r.eventDate < now.date();
+}
+
 NoticeTexts ReminderNoticeTexts(const ReminderFacts& r, const QString& timeFormat) {
   NoticeTexts t;
   t.summary = r.activityText.trimmed().isEmpty() ? QStringLiteral("Reminder") : r.activityText.trimmed();

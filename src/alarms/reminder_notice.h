@@ -38,6 +38,10 @@ struct NoticeTexts {
   QString body;     // the activity's date and time (the date alone without a time), then the memo
 };
 
+// Whether a reminder is already late at `now`: its activity's minute has passed (for an activity
+// without a time, its day). Only a late reminder's notification is urgent.
+bool ReminderLate(const ReminderFacts& r, const QDateTime& now);
+
 // The texts of a reminder's notification, the time written in the user's time format. Plain text:
 // the caller escapes it for a server that reads markup.
 NoticeTexts ReminderNoticeTexts(const ReminderFacts& r, const QString& timeFormat);

@@ -366,6 +366,22 @@ bool goToLiveRecord(Session& s, xbase::WorkArea* wa, qint64 recno) {
   return true;
 }
 
+// A record's key (REC_NO) is bytes, not text: printable ASCII as it is, a backslash doubled, every
+// other byte written \xNN as the table's own tools write them.
+QString recordKeyText(const std::string& bytes) {
+  QString out;
+  for (const char c : bytes) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u == '\\')
+      out += QStringLiteral("\\\\");
+    else if (u >= 0x20 && u < 0x7F)
+      out += QLatin1Char(c);
+    else
+      out += QString::asprintf("\\x%02X", u);
+  }
+  return out;
+}
+
 int cmdShow(Session& s, const Parsed& p, QTextStream& out) {
   const qint64 recno = *parseInt(p.words.at(0), "REC", 1, 0x7FFFFFF0);
   const int area = s.openViewerArea();
@@ -375,8 +391,10 @@ int cmdShow(Session& s, const Parsed& p, QTextStream& out) {
   for (const xbase::FieldDef& f : wa->Fields()) {
     std::string v;
     xbase::Status st = f.type == 'M' ? wa->GetMemo(f.name, &v) : wa->GetTrimString(f.name, &v);
-    if (!st.ok()) v = "<" + st.ToString() + ">";
-    out << QString::fromStdString(f.name) << '\t' << oneLine(data::FromTableText(v)) << Qt::endl;
+    const QString text = !st.ok()             ? QString::fromStdString("<" + st.ToString() + ">")
+                         : f.name == "REC_NO" ? recordKeyText(v)
+                                              : oneLine(data::FromTableText(v));
+    out << QString::fromStdString(f.name) << '\t' << text << Qt::endl;
   }
   return 0;
 }

@@ -1,6 +1,7 @@
 #include "mail/email_window.h"
 
 #include "character/speaker.h"
+#include "character/speech_markup.h"
 #include "core/program_events.h"
 #include "core/shared_state.h"
 
@@ -8,14 +9,23 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QVBoxLayout>
+#include <agent/speech_markup.h>
 
 namespace chimewise {
+
+QString ShownText(const QString& speech) {
+  QString out;
+  for (const SpeechStep& step : SplitGestureTags(speech))
+    if (step.kind == SpeechStep::Speak) out += agent::translateMarkup(step.text, agent::Voice{}).shown;
+  return out;
+}
 
 QPoint EmailWindowPosition(const QRect& character, const QSize& window, const QRect& screen) {
   int x = character.left();
@@ -62,6 +72,15 @@ EmailWindow::EmailWindow(SharedState& state, Speaker& speaker, MailReader& reade
   connect(m_close, &QPushButton::clicked, this, &QWidget::close);
 }
 
+void EmailWindow::keyPressEvent(QKeyEvent* event) {
+  // Escape closes it as it closes a dialog (the list and the text leave the key to the window).
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    close();
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}
+
 void EmailWindow::Load() {
   if (m_loaded) return;
   m_loaded = true;
@@ -87,10 +106,14 @@ void EmailWindow::PlaceAndShow() {
 
 void EmailWindow::ReadRow(int row) {
   if (!isVisible() || row < 0 || row >= rowCount()) return;
-  const MailRow& r = m_rows[static_cast<size_t>(row)];
+  MailRow& r = m_rows[static_cast<size_t>(row)];
   m_reader.ReadMyMail(r);
+  r.markWhenOpened = false;  // marked once is enough
   const std::optional<QStringList> lines = m_reader.files().Read(r.fileIndex);
-  m_text->setPlainText(!r.fileProblem.isEmpty() ? r.fileProblem : lines ? lines->join(u'\n') : QString());
+  QStringList shown;
+  if (lines)
+    for (const QString& line : *lines) shown << ShownText(line);
+  m_text->setPlainText(!r.fileProblem.isEmpty() ? r.fileProblem : shown.join(u'\n'));
 }
 
 void EmailWindow::onOptions() {

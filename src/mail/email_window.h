@@ -20,6 +20,10 @@ namespace chimewise {
 class Speaker;
 struct SharedState;
 
+// Speech text as a window shows it: what the tags show ("\map=".at."=" at "\" shows " at "),
+// never the tags, gestures left out.
+QString ShownText(const QString& speech);
+
 // Where the window goes: right of the character when it fits on the screen, else left of it;
 // moved up when it would reach below the screen.
 QPoint EmailWindowPosition(const QRect& character, const QSize& window, const QRect& screen);
@@ -51,6 +55,7 @@ class EmailWindow final : public QWidget, public MailList {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void onOptions();

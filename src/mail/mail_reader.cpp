@@ -19,7 +19,7 @@ QDateTime StoredLastCheck(const SettingsStore& settings) {
 }
 
 MailItem ItemOf(const mailbox::MailMessage& m) {
-  return {m.sent.isValid() ? m.sent : m.received, m.senderName, m.subject, m.body, m.problem};
+  return {m.sent.isValid() ? m.sent : m.received, m.senderName, m.subject, m.body, m.problem, m.textUnreadable};
 }
 
 }  // namespace
@@ -143,8 +143,9 @@ void MailReader::finish(const Run& run, Snapshot snap, std::shared_ptr<mailbox::
             lastCheck = m.received;
           }
           for (const QString& line : AutomaticSpeech(ItemOf(m), f, run.now)) m_speaker.SayText(line);
-          // A message that could not be read stays unread: nothing is lost.
-          if (f.markRead && m.problem.isEmpty()) toMark << m.id;
+          // Marked read only when something of it was said: a message that could not be read, or
+          // of which only the count, the time or the sender was heard, stays unread.
+          if (f.markRead && m.problem.isEmpty() && (f.saySubject || f.sayBody)) toMark << m.id;
         }
       }
     }
@@ -167,7 +168,6 @@ void MailReader::listAndEnd(const Run& run, std::vector<mailbox::MailMessage> me
   auto job = [this, run, firstIndex, rows, messages = std::move(messages), mb]() mutable {
     const MailFlags& f = run.flags;
     const std::array<bool, 4> fileFlags{f.sayWhen, f.sayWho, f.saySubject, f.sayBody};
-    QStringList toMark;
     rows->reserve(messages.size());
     int index = firstIndex;
     for (const auto& m : messages) {
@@ -177,16 +177,17 @@ void MailReader::listAndEnd(const Run& run, std::vector<mailbox::MailMessage> me
       row.flags = fileFlags;
       row.unreadable = !m.problem.isEmpty();
       row.text = row.unreadable ? UnreadableRowText(item) : item.subject;
-      // A message that could not be read, or not kept for the list, stays unread: nothing is lost.
+      // Listing marks nothing: a message is read once the user opens it. One that could not be
+      // read, or not kept for the list, stays unread: nothing is lost.
       bool handled = m.problem.isEmpty();
       if (const Problem kept = m_files.Write(row.fileIndex, MessageFileLines(item, fileFlags, run.now)); !kept.ok()) {
         row.fileProblem = Describe(kept).text;
         handled = false;
       }
-      if (f.markRead && handled) toMark << m.id;
+      row.messageId = m.id;
+      row.markWhenOpened = f.markRead && handled;
       rows->push_back(std::move(row));
     }
-    if (!toMark.isEmpty()) mb->MarkSeen(toMark);
     mb.reset();
     if (m_synchronous)
       addRows(rows, 0);
@@ -257,6 +258,19 @@ void MailReader::ReadMyMail(const MailRow& row) {
   const std::optional<QStringList> lines = m_files.Read(row.fileIndex);
   if (!lines) return;
   for (const QString& text : ListedMessageSpeech(*lines, row.flags, row.unreadable)) m_speaker.SayText(text);
+  if (row.markWhenOpened && !row.messageId.isEmpty()) markOpened(row.messageId);
+}
+
+void MailReader::markOpened(const QString& id) {
+  // The mailbox of the check that listed it, asking for no password: one that is needed was
+  // given then.
+  MailboxChoice choice = m_account.Choose(false, m_address);
+  if (!choice.mailbox) return;  // the message stays unread: nothing is lost
+  std::shared_ptr<mailbox::Mailbox> mb(std::move(choice.mailbox));
+  background([mb, id]() mutable {
+    if (mb->Open().ok()) mb->MarkSeen({id});
+    mb.reset();
+  });
 }
 
 void MailReader::ListClosed(const std::vector<MailRow>& rows) {

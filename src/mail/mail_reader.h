@@ -36,6 +36,8 @@ struct MailRow {
   std::array<bool, 4> flags{};  // when, who, subject, body: what its message file holds
   bool unreadable = false;      // the file holds one line saying why the message could not be read
   QString fileProblem;          // not empty: the file could not be written, and why
+  QString messageId;            // the mailbox's name for the message
+  bool markWhenOpened = false;  // marked read once the user opens it in the window ("MarkRead")
 };
 
 // The unread e-mail window as the reader uses it.
@@ -71,7 +73,8 @@ class MailReader : public QObject {
   }
 
   // The unread e-mail window's click: the character speaks a listed message from its file, with
-  // the flags the file was written with.
+  // the flags the file was written with. A row with markWhenOpened has its message marked read
+  // now: the user has opened it. Marking is not waited for.
   void ReadMyMail(const MailRow& row);
   // The window closed: quiet the character and delete the files of its rows.
   void ListClosed(const std::vector<MailRow>& rows);
@@ -121,6 +124,8 @@ class MailReader : public QObject {
   // and ends the check.
   void addRows(std::shared_ptr<std::vector<MailRow>> rows, size_t from);
   void markAndEnd(QStringList ids, std::shared_ptr<mailbox::Mailbox> mb);
+  // Marks one listed message read, on the worker.
+  void markOpened(const QString& id);
   void end();
   void quiet();
   void background(std::function<void()> job);

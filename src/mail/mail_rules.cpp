@@ -100,7 +100,10 @@ QStringList AutomaticSpeech(const MailItem& item, const MailFlags& f, const QDat
                PlainSpeech(item.subject) + QStringLiteral(".");
   if (f.sayBody) {
     const QString body = SpokenBody(item.body);
-    if (!body.isEmpty()) out << QStringLiteral("Message Reads: ") + PlainSpeech(SpeechPortion(body));
+    if (item.textUnreadable)
+      out << QStringLiteral("\\pl=Uncertain\\") + kUnreadableText;
+    else if (!body.isEmpty())
+      out << QStringLiteral("Message Reads: ") + PlainSpeech(SpeechPortion(body));
   }
   return out;
 }
@@ -123,7 +126,7 @@ QStringList MessageFileLines(const MailItem& item, const std::array<bool, 4>& fl
   if (flags[0]) lines << WhenLine(item.sent, now);
   if (flags[1]) lines << PlainSpeech(oneLine(SpokenSender(item.senderName)));
   if (flags[2]) lines << PlainSpeech(oneLine(item.subject));
-  if (flags[3]) lines << PlainSpeech(item.body);
+  if (flags[3]) lines << (item.textUnreadable ? kUnreadableText : PlainSpeech(item.body));
   return lines;
 }
 
@@ -149,7 +152,10 @@ QStringList ListedMessageSpeech(const QStringList& fileLines, const std::array<b
     QString body;
     while (next < fileLines.size()) body += take() + QStringLiteral("\r\n");
     body = SpokenBody(body);
-    if (!body.isEmpty()) out << QStringLiteral("Message Reads: ") + SpeechPortion(body);
+    if (body == kUnreadableText)
+      out << QStringLiteral("\\pl=Uncertain\\") + body;
+    else if (!body.isEmpty())
+      out << QStringLiteral("Message Reads: ") + SpeechPortion(body);
   }
   return out;
 }

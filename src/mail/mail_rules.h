@@ -30,7 +30,8 @@ struct MailItem {
   QString senderName;
   QString subject;
   QString body;
-  QString problem;  // not empty: the message could not be read, and why
+  QString problem;              // not empty: the message could not be read, and why
+  bool textUnreadable = false;  // its text could not be decoded: there is no body to read
 };
 
 // "You have 1 unread message." / "You have 3 unread messages."; for none the sorry line.
@@ -59,6 +60,9 @@ QString SpeechPortion(const QString& body);
 
 // Who sent a message, as said: its name, or "an unknown sender" when it names none.
 QString SpokenSender(const QString& senderName);
+
+// What stands for the body of a message whose text could not be decoded, said and shown.
+inline const QString kUnreadableText = QStringLiteral("This message has text that I cannot read.");
 
 // What the character says for one message under the automatic rules, line by line.
 QStringList AutomaticSpeech(const MailItem& item, const MailFlags& flags, const QDateTime& now);

@@ -84,10 +84,12 @@ QString AutostartEntryText(const QString& program) {
              "Name=Olm Chimewise\n"
              "Comment=Reminders, a talking clock and your new mail, told by a character on your desktop\n"
              "Icon=olm-chimewise\n"
+             // Once the program is gone, desktops skip the entry instead of failing at each login.
+             "TryExec=%2\n"
              "Exec=%1\n"
              "Terminal=false\n"
              "X-GNOME-Autostart-enabled=true\n")
-      .arg(DesktopExecArgument(program));
+      .arg(DesktopExecArgument(program), escapedString(program));
 }
 
 QString EnableStartAtLogin(const QString& program) {

@@ -409,6 +409,11 @@ QWidget* OptionsDialog::buildSyncTab() {
   syncStatus = named(new QLabel, "lblSyncStatus");
   syncStatus->setWordWrap(true);
   syncStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  lastSync = named(new QLabel, "lblLastSync");
+  lastSync->setWordWrap(true);
+  lastSync->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  lastSync->setVisible(bool(m_ctx.hooks.lastSync));
+  ShowLastSync();
 
   auto* box = new QGridLayout;
   box->addWidget(captionFor(QStringLiteral("Calendar add&ress"), syncServer), 0, 0);
@@ -431,6 +436,7 @@ QWidget* OptionsDialog::buildSyncTab() {
   auto* layout = new QVBoxLayout(frame);
   layout->addLayout(box);
   layout->addLayout(now);
+  layout->addWidget(lastSync);
   layout->addWidget(note);
 
   auto* page = named(new QWidget, "picOptions4");
@@ -442,13 +448,21 @@ QWidget* OptionsDialog::buildSyncTab() {
 }
 
 void OptionsDialog::keepSyncPassword() {
-  if (syncPassword->text().isEmpty() || !m_ctx.hooks.keepSyncPassword) return;
+  // Without an address there is nothing to keep it for: the secret store is not touched (it may
+  // ask to create a keyring), and the password stays typed.
+  if (syncPassword->text().isEmpty() || syncServer->text().trimmed().isEmpty() || !m_ctx.hooks.keepSyncPassword) return;
   m_ctx.hooks.keepSyncPassword(syncServer->text().trimmed(), syncUser->text().trimmed(), syncPassword->text());
   syncPassword->clear();
 }
 
 void OptionsDialog::syncNow() {
   if (!m_ctx.hooks.syncNow) return;
+  // Checked before anything is saved or kept.
+  if (syncServer->text().trimmed().isEmpty()) {
+    syncStatus->setText(kSyncAddressFirst);
+    syncServer->setFocus(Qt::OtherFocusReason);
+    return;
+  }
   // The sync settings as typed are applied first: the sync is made with them.
   const bool written = m_ctx.settings.write(settings::SyncServer, syncServer->text().trimmed()) &&
                        m_ctx.settings.write(settings::SyncUser, syncUser->text().trimmed());
@@ -463,7 +477,12 @@ void OptionsDialog::syncNow() {
     if (!dialog) return;
     dialog->syncNowButton->setEnabled(true);
     dialog->syncStatus->setText(outcome);
+    dialog->ShowLastSync();
   });
+}
+
+void OptionsDialog::ShowLastSync() {
+  if (m_ctx.hooks.lastSync) lastSync->setText(LastSyncText(m_ctx.hooks.lastSync(), m_ctx.options.timeFormat));
 }
 
 void OptionsDialog::load() {

@@ -26,6 +26,9 @@ class QToolButton;
 
 namespace chimewise {
 
+// Sync Now with no calendar address.
+inline const QString kSyncAddressFirst = QStringLiteral("Enter the calendar's address first.");
+
 class CharacterHost;
 class Clock;
 class Prompter;
@@ -122,6 +125,7 @@ class OptionsDialog final : public QDialog {
   QLineEdit* syncPassword = nullptr;
   QPushButton* syncNowButton = nullptr;
   QLabel* syncStatus = nullptr;
+  QLabel* lastSync = nullptr;  // how the last sync went, with its notes
   // The dialog's own buttons.
   QPushButton* okButton = nullptr;
   QPushButton* cancelButton = nullptr;
@@ -130,6 +134,8 @@ class OptionsDialog final : public QDialog {
 
   // The character files the character list offers, in list order.
   const std::vector<CharacterEntry>& characterEntries() const { return m_entries; }
+  // Shows how the last sync went, as the lastSync hook tells it (after any sync, not only Sync Now).
+  void ShowLastSync();
 
  public slots:
   // Every close (OK, Cancel, Escape, the close box) comes through here.

@@ -3,8 +3,11 @@
 // talking clock's and the mail reader's schedules, the guided tour, and opening a help page. A
 // hook left unset means the program has no such part; the dialog then leaves that step out.
 
+#include "options/options_rules.h"
+
 #include <QString>
 #include <functional>
+#include <optional>
 
 namespace chimewise {
 
@@ -31,6 +34,8 @@ struct OptionsHooks {
   // may come after the dialog has closed). Unset: the program does not sync, and the button is
   // disabled.
   std::function<void(std::function<void(const QString& outcome)> done)> syncNow;
+  // How the last calendar sync went; none before the first. Unset: the tab tells nothing of it.
+  std::function<std::optional<LastSync>()> lastSync;
   // Whether the Reminder Viewer is open. Unset: it never is.
   std::function<bool()> viewerOpen;
 };

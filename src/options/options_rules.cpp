@@ -1,5 +1,7 @@
 #include "options/options_rules.h"
 
+#include "core/time_format.h"
+
 #include "character/character_choice.h"
 #include "core/app_paths.h"
 #include "core/screen_placement.h"
@@ -176,6 +178,17 @@ QPoint CharacterAtDialogFoot(const QRect& dialog, const QSize& character, const 
                                       QPoint(dialog.left() - character.width(), feetOnBottom),
                                       QPoint(dialog.left() + inset, dialog.top() - character.height())};
   return screen.isEmpty() ? places.front() : FirstFree(places, character, dialog, screen);
+}
+
+QString LastSyncText(const std::optional<LastSync>& last, const QString& timeFormat) {
+  if (!last) return QStringLiteral("Not synced yet.");
+  QString text = QStringLiteral("Last sync: %1. %2").arg(FormatDateTimeText(last->at, timeFormat), last->outcome);
+  constexpr qsizetype kShownNotes = 10;
+  for (qsizetype i = 0; i < last->notes.size() && i < kShownNotes; ++i) text += QStringLiteral("\n") + last->notes[i];
+  if (last->notes.size() > kShownNotes)
+    text +=
+        QStringLiteral("\n... and %1 more (chimewise-cli sync lists them all)").arg(last->notes.size() - kShownNotes);
+  return text;
 }
 
 }  // namespace chimewise

@@ -4,6 +4,7 @@
 // gesture is stored, which tab Ctrl+Tab selects, and where the character stands beside the
 // dialog. The dialog calls them; nothing here knows a widget.
 
+#include <QDateTime>
 #include <QPoint>
 #include <QRect>
 #include <QString>
@@ -96,5 +97,15 @@ QPoint CharacterBesideDialog(const QRect& dialog, const QSize& character, const 
 // with the dialog's bottom edge (right, then left), then above it; never over the dialog while the
 // screen has room for that. twipsPerPixel turns the 100 twips into pixels.
 QPoint CharacterAtDialogFoot(const QRect& dialog, const QSize& character, const QRect& screen, double twipsPerPixel);
+
+// How the last calendar sync went, as the Sync tab shows it.
+struct LastSync {
+  QDateTime at;       // when it ended
+  QString outcome;    // "Synced: ..." or what went wrong
+  QStringList notes;  // what was not taken or sent, one line each
+};
+// "Last sync: 12/08/2026 7:10 pm. Synced: ..." then each note on a line of its own (the first ten,
+// then how many more); "Not synced yet." when there was none.
+QString LastSyncText(const std::optional<LastSync>& last, const QString& timeFormat);
 
 }  // namespace chimewise

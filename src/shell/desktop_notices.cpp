@@ -1,5 +1,6 @@
 #include "shell/desktop_notices.h"
 
+#include "core/clock.h"
 #include "core/ports.h"
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
@@ -17,11 +18,13 @@ const QString kNoticeAppName = QStringLiteral("Olm Chimewise");
 const QString kNoticeIcon = QStringLiteral("olm-chimewise");
 }  // namespace
 
-DesktopNotices::DesktopNotices(SharedState& state, SettingsStore& settings, AlarmService& alarms, ViewerPort& viewer,
-                               std::function<NoticeConditions()> conditions, QDBusConnection bus, QObject* parent)
+DesktopNotices::DesktopNotices(SharedState& state, SettingsStore& settings, Clock& clock, AlarmService& alarms,
+                               ViewerPort& viewer, std::function<NoticeConditions()> conditions, QDBusConnection bus,
+                               QObject* parent)
     : QObject(parent),
       m_state(state),
       m_settings(settings),
+      m_clock(clock),
       m_alarms(alarms),
       m_viewer(viewer),
       m_conditions(std::move(conditions)),
@@ -50,22 +53,33 @@ bool DesktopNotices::ReminderAnnounced(const AnnouncedReminder& reminder) {
   n.actions = {{kSnoozeAction, kSnoozeActionLabel}, {kViewerAction, kViewerActionLabel}};
   n.hints.insert(QStringLiteral("desktop-entry"), QString::fromLatin1(kApplicationId));
   n.hints.insert(QStringLiteral("category"), QStringLiteral("x-olm-chimewise.reminder"));
-  n.hints.insert(QStringLiteral("urgency"), QVariant::fromValue<uchar>(1));
+  // A reminder stays on screen until the user acts on it (servers that expire even those are told
+  // by "resident" to keep it); it is urgent only once it is late.
+  const bool late = ReminderLate(reminder.facts, m_clock.now());
+  n.hints.insert(QStringLiteral("urgency"), QVariant::fromValue<uchar>(late ? 2 : 1));
+  n.hints.insert(QStringLiteral("resident"), true);
+  n.expireTimeoutMs = 0;
   // A reminder that comes back replaces its notification rather than piling up another.
-  for (auto it = m_sent.begin(); it != m_sent.end();) {
-    if (it->second.recordId == reminder.recordId && it->second.recno == reminder.recno) {
-      m_client->close(it->first);
-      it = m_sent.erase(it);
-    } else {
-      ++it;
-    }
-  }
+  withdraw(reminder.recno, reminder.recordId);
   const quint64 handle = m_client->notify(n);
   m_sent[handle] = Sent{reminder.recno, reminder.recordId};
   // As many as the client remembers: one it has forgotten can no longer be acted on.
   while (m_sent.size() > static_cast<size_t>(notify::NotificationClient::kMaxTracked)) m_sent.erase(m_sent.begin());
   return true;
 }
+
+void DesktopNotices::withdraw(qint64 recno, const QString& recordId) {
+  for (auto it = m_sent.begin(); it != m_sent.end();) {
+    if (it->second.recno == recno && (recordId.isNull() || it->second.recordId == recordId)) {
+      m_client->close(it->first);
+      it = m_sent.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+void DesktopNotices::ReminderHandled(qint64 recno) { withdraw(recno, QString()); }
 
 bool DesktopNotices::TellPlacementLimitOnce() {
   const NoticeConditions c = m_conditions ? m_conditions() : NoticeConditions{};
@@ -82,11 +96,29 @@ bool DesktopNotices::TellPlacementLimitOnce() {
   return true;
 }
 
+bool DesktopNotices::SyncEnded(bool ok, const QString& told) {
+  if (ok) {
+    m_syncFailureTold = false;
+    return false;
+  }
+  if (std::exchange(m_syncFailureTold, true)) return false;
+  notify::Notification n;
+  n.appName = kNoticeAppName;
+  n.appIcon = kNoticeIcon;
+  n.summary = kSyncFailedSummary;
+  n.body = (told + QStringLiteral("\nIt is tried again; the Sync tab of Options tells how it goes.")).toHtmlEscaped();
+  n.hints.insert(QStringLiteral("desktop-entry"), QString::fromLatin1(kApplicationId));
+  m_client->notify(n);
+  return true;
+}
+
 void DesktopNotices::onAction(quint64 handle, const QString& key) {
   const auto it = m_sent.find(handle);
   if (it == m_sent.end()) return;
   const Sent sent = it->second;
   if (key == kSnoozeAction) {
+    // Snoozed: the notification goes (a resident one stays after its action otherwise).
+    m_client->close(handle);
     m_sent.erase(it);
     // The viewer's own snooze, carried out as a menu command would be: after any wait under way
     // (a reminder's sound, a spoken line) has returned.

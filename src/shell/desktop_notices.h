@@ -19,10 +19,12 @@ class NotificationClient;
 
 namespace chimewise {
 
+class Clock;
 class SettingsStore;
 class ViewerPort;
 struct SharedState;
 
+inline const QString kSyncFailedSummary = QStringLiteral("Olm Chimewise could not sync the calendar");
 inline const QString kSnoozeAction = QStringLiteral("snooze-5");
 inline const QString kViewerAction = QStringLiteral("open-viewer");
 inline const QString kSnoozeActionLabel = QStringLiteral("Snooze 5 Minutes");
@@ -35,16 +37,24 @@ class DesktopNotices final : public QObject {
  public:
   // `conditions` tells how the character stands now (the Options box is read here, from the
   // settings). Everything given outlives this object.
-  DesktopNotices(SharedState& state, SettingsStore& settings, AlarmService& alarms, ViewerPort& viewer,
+  DesktopNotices(SharedState& state, SettingsStore& settings, Clock& clock, AlarmService& alarms, ViewerPort& viewer,
                  std::function<NoticeConditions()> conditions, QDBusConnection bus, QObject* parent = nullptr);
   ~DesktopNotices() override;
 
-  // An announced reminder: sent as a notification when the rule says so. True when it was sent.
+  // An announced reminder: sent as a notification when the rule says so, in place of the one it
+  // had. True when it was sent. It stays until the user acts on it (urgent only when the reminder
+  // is already late).
   bool ReminderAnnounced(const AnnouncedReminder& reminder);
+  // The reminder was snoozed, edited or deleted here: its notification, if any, is withdrawn.
+  void ReminderHandled(qint64 recno);
 
   // Where the character cannot place itself, tells the user why in a notification, once for good
   // (the settings remember it). True when it was sent.
   bool TellPlacementLimitOnce();
+
+  // How an automatic calendar sync ended: the first failure of a run of them is shown once as a
+  // notification (true when it was sent); a sync that goes well ends the run.
+  bool SyncEnded(bool ok, const QString& told);
 
   // Told what a snooze from a notification could not do.
   std::function<void(const Problem&)> report;
@@ -53,6 +63,7 @@ class DesktopNotices final : public QObject {
 
  private:
   void onAction(quint64 handle, const QString& key);
+  void withdraw(qint64 recno, const QString& recordId);
 
   struct Sent {
     qint64 recno = 0;
@@ -60,11 +71,13 @@ class DesktopNotices final : public QObject {
   };
   SharedState& m_state;
   SettingsStore& m_settings;
+  Clock& m_clock;
   AlarmService& m_alarms;
   ViewerPort& m_viewer;
   std::function<NoticeConditions()> m_conditions;
   std::unique_ptr<notify::NotificationClient> m_client;
   std::map<quint64, Sent> m_sent;  // the client's handles that still stand for a reminder
+  bool m_syncFailureTold = false;
 };
 
 }  // namespace chimewise

@@ -180,6 +180,9 @@ int RunProgram(int argc, char* argv[]) {
     QObject::connect(notifier, &QSocketNotifier::activated, &mainWindow, [&] {
       char c;
       [[maybe_unused]] const auto n = ::read(g_signalPipe[0], &c, 1);
+      // The session is ending (logout, shutdown): everything is written as for Quit, but the
+      // character leaves without its goodbye, so the end is not held up by speech.
+      program.EndWithoutGoodbye();
       mainWindow.quit();
     });
   }

@@ -1,12 +1,11 @@
 #include "shell/program.h"
 
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QSystemTrayIcon>
 #include <QTimer>
-#include <QUrl>
 #include <cstdio>
 
 #include "core/clock.h"
@@ -22,6 +21,7 @@
 #include "options/autostart.h"
 #include "options/options_windows.h"
 #include "shell/desktop_notices.h"
+#include "shell/help_window.h"
 #include "shell/optimize.h"
 #include "tours/first_run.h"
 #include "tours/introduction_tour.h"
@@ -41,17 +41,21 @@ const QString kStartAtLoginText = QStringLiteral(
 
 }  // namespace
 
-// Opens one of our pages (help, documents) in the desktop's viewer for it, or says why not.
+// Opens one of our pages (help, documents) in the program's help window, or says why not.
 void Program::OpenDocument(const QString& page) {
   if (!QFileInfo(page).isFile()) {
     m_prompter.notice(QStringLiteral("The help page %1 is missing.").arg(QDir::toNativeSeparators(page)), kProgramTitle,
                       PromptIcon::Information);
     return;
   }
-  if (!QDesktopServices::openUrl(QUrl::fromLocalFile(page)))
-    m_prompter.notice(
-        QStringLiteral("No web browser could be started to show the help page %1.").arg(QDir::toNativeSeparators(page)),
-        kProgramTitle, PromptIcon::Information);
+  if (!m_help) {
+    m_help = new HelpWindow;
+    m_help->setAttribute(Qt::WA_DeleteOnClose);
+  }
+  m_help->ShowPage(page);
+  m_help->show();
+  m_help->raise();
+  m_help->activateWindow();
 }
 
 Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock, ProgramSetup setup)
@@ -80,11 +84,14 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   viewerHooks.update = [this] { CheckForUpdate(); };
   viewerHooks.tutorial = [this] { RunIntroduction(*m_tours, OpenViewerOf(*m_viewer)); };
   viewerHooks.openDocument = [this](const QString& page) { OpenDocument(page); };
+  viewerHooks.reminderHandled = [this](qint64 recno) {
+    if (m_notices) m_notices->ReminderHandled(recno);
+  };
   m_viewer = std::make_unique<ViewerWindows>(state, settings, prompter, clock, m_engine, *m_alarms, *m_character, *this,
                                              *this, std::move(viewerHooks));
   if (m_setup.notificationBus) {
     m_notices = std::make_unique<DesktopNotices>(
-        state, settings, *m_alarms, *this,
+        state, settings, clock, *m_alarms, *this,
         [this] {
           NoticeConditions c;
           c.characterLoaded = m_character->character() != nullptr;
@@ -108,8 +115,19 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
     if (!m_state.events->closing()) m_sync->Tick();
   });
   connect(m_sync.get(), &CalendarSyncService::synced, this, [this](const SyncReport& report, const QString& told) {
-    // An automatic sync that failed keeps quiet: it is tried again later, and Sync Now tells why.
     if (!told.isEmpty()) qInfo("calendar sync: %s", qUtf8Printable(told));
+    m_lastSync =
+        LastSync{m_clock.now(), told.isEmpty() ? QStringLiteral("Synced: ") + SyncSummary(report) : told, report.notes};
+    // An automatic sync that fails is tried again later: the tray's tooltip says so while it lasts,
+    // and the first failure of a run comes once as a notification. Sync Now tells its own.
+    const bool automatic = m_syncNowWaiting == 0;
+    if (automatic) {
+      if (QSystemTrayIcon* tray = m_mainWindow->trayIcon())
+        tray->setToolTip(told.isEmpty() ? kTrayToolTip
+                                        : kTrayToolTip + QStringLiteral("\nCalendar sync failed: ") + told);
+      if (m_notices) m_notices->SyncEnded(report.ok(), told);
+    }
+    if (OptionsDialog* dialog = m_optionsWindows ? m_optionsWindows->dialog() : nullptr) dialog->ShowLastSync();
     if (report.changedHere() && ViewerOpen()) m_viewer->RefreshViewer();
   });
   m_tours = std::make_unique<TourContext>(TourContext{state, m_options, settings, *m_character, clock});
@@ -133,10 +151,13 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
     KeepSyncPassword(server, user, password);
   };
   optionsHooks.syncNow = [this](std::function<void(const QString&)> done) {
-    m_sync->SyncNow([done](const SyncReport& report, const QString& told) {
+    ++m_syncNowWaiting;
+    m_sync->SyncNow([this, done](const SyncReport& report, const QString& told) {
+      --m_syncNowWaiting;
       done(told.isEmpty() ? QStringLiteral("Synced: ") + SyncSummary(report) : told);
     });
   };
+  optionsHooks.lastSync = [this] { return m_lastSync; };
   optionsHooks.runTour = [this](OptionsDialog& dialog, int section) { RunOptionsTour(dialog, section, *m_tours); };
   m_optionsWindows = std::make_unique<OptionsWindows>(OptionsContext{
       state, m_options, settings, prompter, clock, *m_character, m_setup.characterFolders, std::move(optionsHooks)});
@@ -170,6 +191,7 @@ Program::~Program() {
   // stops the transfer and calls nothing back.
   m_update.reset();
   delete m_about.data();  // its hooks reach this program
+  delete m_help.data();
 }
 
 CommandFeatures Program::features() {
@@ -273,7 +295,12 @@ bool Program::LoadCharacter(const QString& fileName, bool atStartUp) {
   return true;  // a missing character has been told; the program goes on without one
 }
 
-void Program::SayGoodbye() { m_character->SayGoodbye(); }
+void Program::SayGoodbye() {
+  if (m_withoutGoodbye)
+    m_character->StopAll();
+  else
+    m_character->SayGoodbye();
+}
 void Program::ReleaseCharacter(std::function<void()> then) { m_character->ReleaseCharacter(std::move(then)); }
 void Program::ShowCharacter() {
   m_character->setSentAway(false);

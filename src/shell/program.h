@@ -36,6 +36,7 @@ namespace chimewise {
 class AboutDialog;
 class Clock;
 class DesktopNotices;
+class HelpWindow;
 class Prompter;
 class SettingsStore;
 struct SharedState;
@@ -65,6 +66,9 @@ class Program final : public QObject,
   // Acts on a command line handed over by a later start (or the command-line tool): "show" opens
   // the Reminder Viewer; where there is no tray, any other start brings the character back.
   void handleCommandLine(const QString& line);
+  // The next shutdown ends without the goodbye: what the character has queued is dropped and it
+  // leaves at once (a signal from the session). The rest of the shutdown is Quit's.
+  void EndWithoutGoodbye() { m_withoutGoodbye = true; }
 
   HiddenMainWindow& mainWindow() { return *m_mainWindow; }
   CharacterHost& character() { return *m_character; }
@@ -162,6 +166,7 @@ class Program final : public QObject,
   // After the character: closing the dialog gives the character back its size.
   std::unique_ptr<OptionsWindows> m_optionsWindows;
   std::unique_ptr<update::UpdateCommand> m_update;
+  QPointer<HelpWindow> m_help;    // open while shown; it deletes itself when closed
   QPointer<AboutDialog> m_about;  // open while shown; it deletes itself when closed
   // The mail reader, made once the data folder is known; its window goes before it.
   std::unique_ptr<SecretServiceVault> m_vault;
@@ -172,6 +177,9 @@ class Program final : public QObject,
   std::unique_ptr<CalendarSyncService> m_sync;
   std::optional<std::pair<QString, QString>> m_syncLogin;  // server and user
   QString m_syncSessionPassword;
+  std::optional<LastSync> m_lastSync;  // how the last sync went, for the Sync tab
+  int m_syncNowWaiting = 0;
+  bool m_withoutGoodbye = false;  // Sync Now passes not yet ended: theirs is told in the dialog
   std::unique_ptr<HiddenMainWindow> m_mainWindow;
   std::unique_ptr<TourContext> m_tours;
   std::unique_ptr<ProgramCommands> m_commands;

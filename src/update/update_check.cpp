@@ -73,6 +73,8 @@ UpdateCheck::UpdateCheck(SettingsStore& settings, Prompter& prompter, UpdateView
   if (m_options.publicKey.isEmpty()) m_options.publicKey = BuiltInPublicKey();
   if (!m_options.startInstaller) m_options.startInstaller = &StartDetached;
   m_view.onAbort = [this] { Abort(); };
+  m_deadline.setSingleShot(true);
+  QObject::connect(&m_deadline, &QTimer::timeout, &m_context, [this] { onDeadline(); });
   // Shutdown beginning (the program's waits are woken) stops a check in progress at once.
   if (m_hooks.events)
     QObject::connect(m_hooks.events, &ProgramEvents::waitInterrupted, &m_context, [this] {
@@ -173,6 +175,7 @@ void UpdateCheck::CheckForUpdate() {
   m_sizeText.clear();
   m_showProgress = false;
   m_jokesRunning = false;
+  armDeadline(m_options.checkDeadlineSeconds);
 
   const QString tempFolder = m_options.appFolder + QStringLiteral("/TEMP");
   if (!QFileInfo(tempFolder).isDir()) QDir().mkpath(tempFolder);
@@ -246,6 +249,7 @@ void UpdateCheck::afterSize(const ftp::Reply& size) {
   const QString local = localFilePath();
   const qint64 max = m_options.maxUpdateBytes;
   m_showProgress = true;
+  armDeadline(m_options.downloadDeadlineSeconds);
   startOperation(Step::Download, [&](ftp::FtpClient& c) { return c.download(remote, local, max); });
 }
 
@@ -261,8 +265,22 @@ void UpdateCheck::afterDownload(const ftp::Result& result) {
 }
 
 // The transfers are over (or were given up): what they brought is told, checked and installed.
+void UpdateCheck::armDeadline(int seconds) {
+  m_timedOutAfter = 0;
+  m_deadlineSeconds = seconds;
+  m_deadline.start(std::chrono::seconds(seconds));
+}
+
+void UpdateCheck::onDeadline() {
+  // Only a transfer is cut short: the wait for the sibling programs has its own bound.
+  if (!m_running || m_aborted || m_step == Step::Idle || m_step == Step::Siblings) return;
+  m_timedOutAfter = m_deadlineSeconds;
+  Abort();
+}
+
 void UpdateCheck::conclude() {
   m_step = Step::Idle;
+  m_deadline.stop();
   if (!m_aborted && !m_newerFound && m_result.ok()) say(kUpToDate);
   m_view.close();
 
@@ -315,6 +333,9 @@ void UpdateCheck::startInstaller(bool jokesRunning, bool emailRunning) {
 
 void UpdateCheck::finish(Outcome outcome) {
   m_step = Step::Idle;
+  m_deadline.stop();
+  if (std::exchange(m_timedOutAfter, 0) > 0)
+    m_prompter.notice(kTooSlowText.arg(DeadlineText(m_deadlineSeconds)), kErrorTitle, PromptIcon::Information);
   m_running = false;
   m_showProgress = false;
   // Called from a queued reply or a sibling answer, never from inside the client's own signal.

@@ -15,6 +15,7 @@
 #include <QRect>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -39,6 +40,9 @@ inline const QString kLetsGo = QStringLiteral("OK, Let's go see if there are any
 inline const QString kGoodNews = QStringLiteral("Good News! I found a new update and I am applying it now.");
 inline const QString kUpToDate = QStringLiteral("Your program is up to date.");
 inline const QString kErrorTitle = QStringLiteral("Update Error");
+// Told when the server took longer than the check allows: "%1" is how long, in words.
+inline const QString kTooSlowText =
+    QStringLiteral("The update server answered too slowly, so the check was stopped after %1. Please try again later.");
 inline const QString kErrorText = QStringLiteral("There was an error getting the update file. Error # ");
 
 inline const QStringList kJokesTitles = {QStringLiteral("Olm Jesterbox"), QStringLiteral("Olm Jesterbox (Guardian ON)"),
@@ -107,6 +111,11 @@ struct UpdateOptions {
   int siblingWaitMs = 60000;
   qint64 maxUpdateBytes = qint64(256) << 20;
   int connectTimeoutSeconds = 30;
+  // The most the check may take from the connection to the update file's size (a server that
+  // trickles its listing is given up), and the most the download of the file and its signature
+  // may take. Either passing ends the check with kTooSlowText.
+  int checkDeadlineSeconds = 120;
+  int downloadDeadlineSeconds = 30 * 60;
   // The version number files are compared with; unset: this build's (OwnVersionNumber()).
   std::optional<double> ownVersion;
   // Starts the installer, not waiting for it; false with a reason when it could not start.
@@ -153,6 +162,9 @@ class UpdateCheck final {
   void afterSize(const ftp::Reply& size);
   void afterDownload(const ftp::Result& result);
   void conclude();
+  // (Re)starts the deadline of the steps that talk to the server.
+  void armDeadline(int seconds);
+  void onDeadline();
   void closeSiblings();
   void startInstaller(bool jokesRunning, bool emailRunning);
   void finish(Outcome outcome);
@@ -184,6 +196,10 @@ class UpdateCheck final {
   QString m_sizeText;
   bool m_showProgress = false;  // progress reports are the update file's (not its signature's)
   bool m_jokesRunning = false;
+  // Ends the check once its time is up (see UpdateOptions); the reason is told at the end.
+  QTimer m_deadline;
+  int m_deadlineSeconds = 0;
+  int m_timedOutAfter = 0;  // seconds; 0 while the time is not up
   // Receives the client's replies and the posted steps. Destroyed with the check, so nothing
   // queued for it runs afterwards; the closing watch goes with it too.
   QObject m_context;

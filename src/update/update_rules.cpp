@@ -50,6 +50,12 @@ int FirstNewerRow(const QStringList& rows, double ownVersion) {
   return -1;
 }
 
+QString DeadlineText(int seconds) {
+  if (seconds % 60 != 0) return QStringLiteral("%1 second%2").arg(seconds).arg(seconds == 1 ? "" : "s");
+  const int minutes = seconds / 60;
+  return QStringLiteral("%1 minute%2").arg(minutes).arg(minutes == 1 ? "" : "s");
+}
+
 QString FormatCount(qint64 n) {
   QString digits = QString::number(n < 0 ? -n : n);
   for (qsizetype i = digits.size() - 3; i > 0; i -= 3) digits.insert(i, QLatin1Char(','));

@@ -28,6 +28,8 @@ int FirstNewerRow(const QStringList& rows, double ownVersion);
 
 // A count in the format "##,###,##0" (1234567 -> "1,234,567").
 QString FormatCount(qint64 n);
+// A span of time as said in a message: "2 minutes", "1 minute", "45 seconds".
+QString DeadlineText(int seconds);
 
 // The progress line: the count received, then " of " and the size text when there is one.
 QString ProgressText(qint64 received, const QString& sizeText);

@@ -4,6 +4,7 @@
 // toolbar button) disabled, never as an entry that does nothing.
 
 #include <QString>
+#include <QtGlobal>
 #include <functional>
 
 namespace chimewise::viewer {
@@ -24,6 +25,9 @@ struct ViewerHooks {
   std::function<void()> tutorial;
   // "&Update Me": the update check.
   std::function<void()> update;
+  // A reminder was snoozed, edited or deleted here (its record number): whatever still shows it
+  // elsewhere (a desktop notification) is withdrawn. Unset: nothing else shows reminders.
+  std::function<void(qint64 recno)> reminderHandled;
   // The About entry: shows the About window modally (the viewer stops the main timer around it).
   std::function<void()> about;
 };

@@ -251,6 +251,9 @@ void ViewerWindow::buildMenus() {
   m_add = entry(reminder, "&Add", "mnuAdd", [this] { addReminder(); });
   m_properties = entry(reminder, "&Properties", "mnuProperties", [this] { editReminder(); });
   m_delete = entry(reminder, "&Delete", "mnuDelete", [this] { deleteReminder(); });
+  m_delete->setShortcut(QKeySequence::Delete);
+  // In the memo box Delete deletes text, as in every text box; everywhere else it is this.
+  m_delete->setShortcutContext(Qt::WindowShortcut);
   m_undoDelete = entry(reminder, "&Undo Delete", "mnuUndoDelete", [this] { undoDelete(); });
   m_undoDelete->setShortcut(QKeySequence::Undo);
   // In the memo box Ctrl+Z undoes typing, as in every text box; everywhere else it is this.
@@ -436,6 +439,15 @@ bool ViewerWindow::eventFilter(QObject* watched, QEvent* event) {
   return QMainWindow::eventFilter(watched, event);
 }
 
+void ViewerWindow::keyPressEvent(QKeyEvent* event) {
+  // Escape closes the viewer as it closes a dialog (the list and the memo box leave it to us).
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    close();
+    return;
+  }
+  QMainWindow::keyPressEvent(event);
+}
+
 void ViewerWindow::closeEvent(QCloseEvent* event) {
   // A memo that cannot be stored stays in its box for the user to mend, unless the user chooses to
   // drop it. When the whole program is closing nobody is asked: it has been told already.
@@ -584,7 +596,10 @@ void ViewerWindow::editReminder() {
   const bool saved = m_ctx.schedule.OpenSchedule(qint64{recno});
   if (!self) return;
   if (xbase::WorkArea* area = m_area > 0 ? m_ctx.engine.Area(m_area) : nullptr) area->Unlock().IgnoreError();
-  if (saved) Refresh();
+  if (saved) {
+    if (m_ctx.hooks.reminderHandled) m_ctx.hooks.reminderHandled(recno);
+    Refresh();
+  }
 }
 
 void ViewerWindow::deleteReminder() {
@@ -599,6 +614,7 @@ void ViewerWindow::deleteReminder() {
   if (xbase::WorkArea* area = m_ctx.engine.Area(m_area)) area->Unlock().IgnoreError();
   report(problem);
   if (deleted && imaged) m_ctx.deleted.push_back(std::move(image));
+  if (deleted && m_ctx.hooks.reminderHandled) m_ctx.hooks.reminderHandled(m_currentRecno);
   // The deleted reminder may have been the next alarm.
   if (deleted) report(m_ctx.alarms.FindNextAlarm());
   m_memoRecno = 0;  // its memo box is not saved into a deleted record
@@ -642,6 +658,7 @@ void ViewerWindow::snooze(int choice) {
   // With nothing highlighted the snooze only plays its animations.
   if (recno < 1) return;
   report(out.problem);
+  if (out.alarm.isValid() && m_ctx.hooks.reminderHandled) m_ctx.hooks.reminderHandled(recno);
   if (out.alarm.isValid() && out.dropFromList && !m_future->isChecked()) m_model->dropRecord(recno);
   Refresh();
 }

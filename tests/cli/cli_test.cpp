@@ -7,6 +7,7 @@
 #include "support/xbase_raw_files.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 using namespace chimewise;
@@ -54,7 +55,9 @@ TEST_F(CliTest, AddComposesTheWholeRecord) {
       << errors.toStdString();
   ASSERT_EQ(lines, QStringList{"1"});
   const QString id = field("1", "REC_NO");
-  EXPECT_TRUE(id.size() == 13 && id.startsWith('E')) << id.toStdString();
+  // 13 bytes, each printed as itself or as \xNN.
+  EXPECT_TRUE(QRegularExpression(R"(^E([ -\[\]-~]|\\x[0-9A-F]{2}|\\\\){12}$)").match(id).hasMatch())
+      << id.toStdString();
   const std::pair<const char*, const char*> fields[] = {{"APPT_TEXT", "Call the dentist"},
                                                         {"EVENT", "Phone Call"},
                                                         {"COMMENT", "Line one\\nline two"},
@@ -83,6 +86,16 @@ TEST_F(CliTest, ListAndShowPrintControlCharactersEscaped) {
   EXPECT_TRUE(lines.value(0).contains("Call \\x1b\\x01]0;owned\\x07 now")) << lines.value(0).toStdString();
   ASSERT_EQ(run(kMorning, {"show", "1"}), 0);
   ExpectNoControls(lines + QStringList{errors});
+  // The key (REC_NO, the record's first field) is bytes: as text, each other byte as \xNN.
+  ASSERT_TRUE(dbf.open(QIODevice::ReadWrite));
+  const QByteArray head = dbf.read(10);
+  dbf.seek(static_cast<uchar>(head[8]) + 256 * static_cast<uchar>(head[9]) + 1);
+  dbf.write(
+      QByteArray("E\\{\xC3\xA3\x7F\x01"
+                 "595591",
+                 13));
+  dbf.close();
+  EXPECT_EQ(field("1", "REC_NO"), R"(E\\{\xC3\xA3\x7F\x01595591)");
 }
 
 // Refused lines exit 2 with the reason and the usage; nothing is written.

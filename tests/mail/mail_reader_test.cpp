@@ -8,13 +8,18 @@
 #include "core/shared_state.h"
 #include "core/time_format.h"
 #include "libs/mailbox/sample_messages.h"
+#include "mail/email_window.h"
 #include "mail/mail_account.h"
 #include "support/files.h"
 #include "support/qt_app.h"
+#include "support/qt_print.h"
 
 #include <QFile>
+#include <QListWidget>
+#include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTest>
 #include <gtest/gtest.h>
 #include <map>
 
@@ -99,9 +104,9 @@ TEST_F(MailReaderTest, OnRequestListsEveryUnreadMessageWithItsFileAndMarksOnlyTh
   EXPECT_EQ(rows.rows[0].text, QString::fromUtf8("Grüße aus Köln"));
   EXPECT_TRUE(rows.rows[1].unreadable);
   EXPECT_EQ(rows.rows[2].text, "Order");
-  // "MarkRead" is on by default: the two readable ones are read now, the broken one is kept.
-  EXPECT_EQ(md.Files("cur").filter(":2,S").size(), 3);
-  EXPECT_EQ(md.Files("new").size(), 1);
+  // Listing marks nothing: a message nobody heard or opened stays unread.
+  EXPECT_EQ(md.Files("cur").filter(":2,S").size(), 1);
+  EXPECT_EQ(md.Files("new").size(), 2);
 
   // The window reads a row as it was written (When, Subject, Body; no Who).
   speaker.lines.clear();
@@ -109,12 +114,16 @@ TEST_F(MailReaderTest, OnRequestListsEveryUnreadMessageWithItsFileAndMarksOnlyTh
   EXPECT_EQ(said(), (QStringList{"Message sent Friday" + kAt + "3:45 in the Afternoon.",
                                  "Subject: " + QString::fromUtf8("Grüße aus Köln."),
                                  QString::fromUtf8("Message Reads: Café at noon tomorrow.")}));
+  // Opened, and so read ("MarkRead" is on by default).
+  EXPECT_EQ(md.Files("cur").filter(":2,S").size(), 2);
 
   // Changing the options before the click does not shift the lines.
   settings.write(settings::MailWho, "1");
   speaker.lines.clear();
   reader->ReadMyMail(rows.rows[2]);
   EXPECT_EQ(said()[1], "Subject: Order.");
+  EXPECT_EQ(md.Files("cur").filter(":2,S").size(), 3);
+  EXPECT_EQ(md.Files("new").size(), 1);  // the one that could not be read stays unread
 
   reader->ListClosed(rows.rows);
   for (int i = 0; i < 3; ++i) EXPECT_FALSE(QFile::exists(reader->files().path(i)));
@@ -241,4 +250,24 @@ TEST_F(MailReaderTest, ImapPasswordFromTheStoreOrAskedOncePerSession) {
   EXPECT_TRUE(other.Choose(true).mailbox);
   EXPECT_EQ(asked, 3);
   EXPECT_TRUE(vault.kept.empty());
+}
+
+// The window shows what a message's lines show, never the speech tags; opening a row marks it read;
+// Escape closes the window and its files go.
+TEST_F(MailReaderTest, TheWindowShowsTheTextOfTheMarkupAndEscapeClosesIt) {
+  testsupport::EnsureQtApp();
+  md.Deliver(EncodedWordsMessage(), Berlin(2026, 12, 4, 15, 46));
+  EmailWindows windows(state, speaker, *reader);
+  reader->list = [&]() -> MailList* { return windows.list(); };
+  reader->CheckNewMail(false, true);
+  EmailWindow* window = windows.current();
+  ASSERT_TRUE(window && window->isVisible() && window->rowCount() == 1);
+  EXPECT_EQ(md.Files("new").size(), 1);
+  window->ReadRow(0);
+  EXPECT_EQ(window->messageView()->toPlainText().trimmed().toStdString(),
+            "Friday at 3:45 in the Afternoon.\nGrüße aus Köln\nCafé at noon tomorrow.");
+  EXPECT_EQ(md.Files("new").size(), 0);
+  QTest::keyClick(window->listWidget(), Qt::Key_Escape);
+  EXPECT_FALSE(windows.current() && windows.current()->isVisible());
+  EXPECT_FALSE(QFile::exists(reader->files().path(0)));
 }

@@ -109,6 +109,15 @@ TEST(MessageFiles, LinesWrittenAndReadWithTheSameFlags) {
             (QStringList{"Message sent by Bob  Smith.", "Subject: Two lines."}));
   EXPECT_EQ(ListedMessageSpeech({"  ", "Body"}, noWho, false), QStringList{"Message Reads: Body"});
   EXPECT_EQ(ListedMessageSpeech({}, noWho, false), QStringList{});
+  // Text that could not be decoded is said to be so, aloud and from the file, never read out.
+  MailItem undecoded = item;
+  undecoded.body = "R0lGODlhZAAEAIAAAABm";
+  undecoded.textUnreadable = true;
+  const QString says = "\\pl=Uncertain\\" + kUnreadableText;
+  EXPECT_EQ(ListedMessageSpeech(MessageFileLines(undecoded, noWho, now), noWho, false).value(1), says);
+  MailFlags f;
+  f.sayBody = true;
+  EXPECT_EQ(AutomaticSpeech(undecoded, f, now), QStringList{says});
 }
 
 // A file is the user's alone, whatever held its name (a wider file, a link); a folder is refused.

@@ -165,17 +165,33 @@ TEST_F(OptionsDialogTest, SyncTabAppliesItsSettingsKeepsThePasswordAsideAndSyncN
     log << "sync now with " + stored(settings::SyncServer);
     pending = std::move(done);
   };
+  std::optional<LastSync> last;
+  hooks.lastSync = [&] { return last; };
   OptionsDialog& d = open(std::move(hooks));
-  d.syncServer->setText(" https://cloud.example.org/remote.php/dav/calendars/anna/personal/ ");
+  EXPECT_EQ(d.lastSync->text(), "Not synced yet.");
+  // No address: said, and nothing saved, kept or synced; the password stays typed.
   d.syncPassword->setText("s3cret");
+  d.syncNowButton->click();
+  EXPECT_EQ(d.syncStatus->text(), kSyncAddressFirst);
+  EXPECT_TRUE(kept.isEmpty() && log.isEmpty());
+  EXPECT_EQ(d.syncPassword->text(), "s3cret");
+  d.syncServer->setText(" https://cloud.example.org/remote.php/dav/calendars/anna/personal/ ");
   d.syncNowButton->click();
   EXPECT_TRUE(log.contains("sync now with https://cloud.example.org/remote.php/dav/calendars/anna/personal/"));
   EXPECT_EQ(kept, QStringList{"https://cloud.example.org/remote.php/dav/calendars/anna/personal/ anna s3cret"});
   EXPECT_TRUE(d.syncPassword->text().isEmpty());
   EXPECT_FALSE(testsupport::Slurp(settings.filePath()).contains("s3cret"));
   ASSERT_TRUE(pending);
+  last = LastSync{QDateTime(QDate(2026, 12, 8), QTime(19, 10)), "Synced: nothing changed",
+                  QStringList{"\"Dentist\" changed on the server but was not taken: it is past"}};
   pending("The calendar server refused the user name or password");
   EXPECT_EQ(d.syncStatus->text(), "The calendar server refused the user name or password");
+  // The last sync's time, outcome and notes, in the user's time format; at most ten notes.
+  EXPECT_EQ(d.lastSync->text(),
+            "Last sync: 12/08/2026 7:10 pm. Synced: nothing changed\n\"Dentist\" changed on the "
+            "server but was not taken: it is past");
+  last->notes = QStringList(12, "n");
+  EXPECT_TRUE(LastSyncText(last, "h:mm").endsWith("\nn\n... and 2 more (chimewise-cli sync lists them all)"));
   ASSERT_TRUE(d.Apply());
   EXPECT_EQ(kept.size(), 1);
 }

@@ -63,6 +63,15 @@ TEST(OptionsChecks, TypedValuesAreKeptInRangeOrRefused) {
   for (const char* bad : {"", "0", "-5", "1441", "99999", "2.5", "ten", "5 minutes"})
     EXPECT_TRUE(WaitTimeProblem(bad).contains("from 1 to 1440")) << bad;
   EXPECT_FALSE(AmPmTicked("hh:mm AM/PM"));  // another stored pattern is left alone, not ticked
+  // "None" (position 0) stores no gesture, never the word, which would name an animation.
+  for (const auto& [position, text, gesture, index] :
+       {std::tuple{0, "None", "", 0}, {-1, "", "", -1}, {3, " Announce ", "Announce", 3}}) {
+    const GestureSetting g = GestureToStore(position, text);
+    EXPECT_EQ(g.gesture + "|" + QString::number(g.index), QString(gesture) + "|" + QString::number(index));
+  }
+  // Ctrl+Tab turns from the last tab back to the first.
+  for (const auto& [current, count, next] : {std::array{4, 5, 0}, {1, 5, 2}, {-1, 5, 0}, {0, 0, -1}})
+    EXPECT_EQ(NextTab(current, count), next) << current << "/" << count;
 }
 
 TEST(OptionsPlacement, TheCharacterStandsBesideTheDialogAndStaysOnTheScreen) {
@@ -229,6 +238,9 @@ TEST_F(OptionsAutostart, TheEntryStartsTheProgramFromAPathWithAnyCharacters) {
   EXPECT_TRUE(StartsAtLogin());
   EXPECT_EQ(rawValue(QStringLiteral("Exec")),
             QStringLiteral(R"("/opt/Olm's \\"Chimewise\\"/a\\\\b/\\$HOME/\\`id\\`/100%%u/new\nline")"));
+  // The same file, as a plain path: desktops skip the entry once it is gone.
+  EXPECT_EQ(rawValue(QStringLiteral("TryExec")),
+            QStringLiteral(R"(/opt/Olm's "Chimewise"/a\\b/$HOME/`id`/100%u/new\nline)"));
   EXPECT_NE(EnableStartAtLogin(QStringLiteral("olm-chimewise")), "");  // no path a session can follow
 }
 

@@ -46,7 +46,8 @@ class DesktopNoticesTest : public ::testing::Test {
     saver->randomFraction = [this] { return fraction += 0.01; };
     serverBus = std::make_unique<QDBusConnection>(bus.connect(QStringLiteral("server")));
     notices = std::make_unique<DesktopNotices>(
-        state, settings, *alarms, windows, [this] { return conditions; }, bus.connect(QStringLiteral("program")));
+        state, settings, clock, *alarms, windows, [this] { return conditions; },
+        bus.connect(QStringLiteral("program")));
     notices->report = [this](const Problem& p) { reported << Describe(p).text; };
     alarms->announced = [this](const AnnouncedReminder& r) { sentNow += notices->ReminderAnnounced(r) ? 1 : 0; };
   }
@@ -157,6 +158,13 @@ TEST_F(DesktopNoticesTest, SentWhenTheCharacterIsAwayUnheardOrCannotShowItselfOr
   const auto calls = server->calls();
   EXPECT_EQ(server->closeCalls(), std::vector<uint>({calls[0].id, calls[1].id, calls[2].id, calls[3].id}));
   EXPECT_EQ(calls[0].summary + " " + calls[0].body, "Dentist 12/04/2026 10:30 am");
+  // Each stays until the user acts on it; urgent only once late (10:50 is past 10:30).
+  for (const auto& call : calls) {
+    EXPECT_EQ(call.expireTimeout, 0);
+    EXPECT_TRUE(call.hints.value("resident").toBool());
+  }
+  EXPECT_EQ(calls[1].hints.value("urgency").value<uchar>(), 1);
+  EXPECT_EQ(calls[4].hints.value("urgency").value<uchar>(), 2);
   EXPECT_EQ(calls[0].actions, QStringList({kSnoozeAction, "Snooze 5 Minutes", kViewerAction, "Open Reminder Viewer"}));
 }
 
@@ -176,6 +184,8 @@ TEST_F(DesktopNoticesTest, TheSnoozeAndViewerActions) {
   server->invokeAction(server->calls()[0].id, kSnoozeAction);
   ASSERT_TRUE(RunEventsUntil([&] { return storedAlarm(dentist) != announcedAlarm; }, 10000));
   EXPECT_EQ(storedAlarm(dentist), "20261204 10:08");  // 10:02:40 counts from 10:03
+  ASSERT_TRUE(RunEventsUntil([&] { return server->closeCalls().size() == 1; }, 10000));
+  EXPECT_EQ(server->closeCalls()[0], server->calls()[1].id);  // snoozed: its notification goes
   EXPECT_EQ(alarms->nextAlarm(), QDateTime(kNow.date(), QTime(10, 6)));
   EXPECT_TRUE(events.contains("refresh viewer"));  // the scan had shown the viewer
   EXPECT_TRUE(reported.isEmpty()) << reported.join(", ").toStdString();
@@ -189,6 +199,25 @@ TEST_F(DesktopNoticesTest, TheSnoozeAndViewerActions) {
   RunEventsFor(200);
   EXPECT_TRUE(events.isEmpty()) << events.join(", ").toStdString();
   EXPECT_EQ(storedAlarm(dentist), "20261204 10:08");
+  // Snoozed, edited or deleted in the viewer: withdrawn, once.
+  notices->ReminderHandled(1);
+  notices->ReminderHandled(1);
+  ASSERT_TRUE(RunEventsUntil([&] { return server->closeCalls().size() == 2; }, 10000));
+  RunEventsFor(200);
+  EXPECT_EQ(server->closeCalls(), std::vector<uint>({server->calls()[1].id, server->calls()[0].id}));
+}
+
+// A failing automatic sync is told once as a notification, again only after one went well.
+TEST_F(DesktopNoticesTest, AFailingSyncIsToldOnceUntilOneGoesWell) {
+  startServer();
+  EXPECT_TRUE(notices->SyncEnded(false, "The calendar server did not answer"));
+  EXPECT_FALSE(notices->SyncEnded(false, "The calendar server did not answer"));
+  EXPECT_FALSE(notices->SyncEnded(true, QString()));
+  EXPECT_TRUE(notices->SyncEnded(false, "The calendar server refused the user name or password"));
+  ASSERT_TRUE(RunEventsUntil([&] { return server->calls().size() == 2; }, 10000));
+  EXPECT_EQ(server->calls()[0].summary, kSyncFailedSummary);
+  EXPECT_TRUE(server->calls()[1].body.startsWith("The calendar server refused"))
+      << server->calls()[1].body.toStdString();
 }
 
 TEST_F(DesktopNoticesTest, WithoutANotificationServerTheReminderIsStillAnnounced) {

@@ -15,6 +15,7 @@
 
 #include <signature/signature.h>
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -115,6 +116,7 @@ class UpdateCheckTest : public ::testing::Test {
     o.connectTimeoutSeconds = 10;
     o.ownVersion = ownVersion;
     o.maxUpdateBytes = maxUpdateBytes;
+    o.checkDeadlineSeconds = checkDeadlineSeconds;
     // Run the installer to its end, so what it recorded is there when the check ends.
     o.startInstaller = [this](const QString& program, const QStringList& args) {
       installerRuns << program;
@@ -173,6 +175,7 @@ class UpdateCheckTest : public ::testing::Test {
   QStringList installerRuns;
   int quits = 0, finishes = 0;
   qint64 maxUpdateBytes = qint64(256) << 20;
+  int checkDeadlineSeconds = 120;
   std::unique_ptr<FtpServer> ftp;
 };
 
@@ -266,6 +269,21 @@ TEST_F(UpdateCheckTest, NoServerRefusedConnectionUnknownHostAndMissingFolder) {
   check(startServer());
   EXPECT_EQ(said, QStringList({kLetsGo}));
   EXPECT_TRUE(takeBox().text.startsWith(kErrorText + "9: "));
+}
+
+// A server that trickles its listing (1 byte a second, far above curl's stall rule) is given up
+// once the check's time is up, with a message; nothing is left behind.
+TEST_F(UpdateCheckTest, AServerThatTricklesItsListingIsGivenUpAtTheDeadline) {
+  for (int i = 0; i < 40; ++i) serve(QStringLiteral("%1.exe").arg(100 + i), "x");
+  checkDeadlineSeconds = 2;
+  QElapsedTimer took;
+  took.start();
+  check(startServer({.bytesPerSecond = 1}));
+  EXPECT_LT(took.elapsed(), 20000);
+  EXPECT_EQ(takeBox().text, kTooSlowText.arg("2 seconds"));
+  EXPECT_EQ(mainEnabled, QList<bool>({false, true}));
+  EXPECT_FALSE(view.window.isVisible() || QFile::exists(local()));
+  EXPECT_EQ(DeadlineText(120), "2 minutes");
 }
 
 // Abort, shutdown or destruction mid-download: the transfer stops at once, the partial file goes, and

@@ -11,9 +11,11 @@
 #include <QApplication>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
+#include <QTextCursor>
 #include <QTimer>
 #include <QToolButton>
 
@@ -85,6 +87,28 @@ TEST_F(ViewerWindowTest, DeleteMovesTheHighlightAndUndoPutsBackEachReminderExact
   EXPECT_EQ(w.currentRecno(), 0u);
   EXPECT_EQ(recordCommandsEnabled(w), std::vector<bool>(7, false));
   EXPECT_TRUE(prompter.asked.empty());
+}
+
+// The Delete key is Reminder > Delete (shown in the menu) in the list, and deletes text in the memo
+// box; Escape closes the viewer.
+TEST_F(ViewerWindowTest, TheDeleteKeyDeletesTheHighlightedReminderAndEscapeCloses) {
+  add("First", today(9, 0), today(8, 0), "memo one");
+  const qint64 b = add("Second", today(9, 30), today(8, 30));
+  viewer::ViewerWindow& w = open();
+  QApplication::setActiveWindow(&w);
+  EXPECT_EQ(action(w, "mnuDelete")->shortcut(), QKeySequence(QKeySequence::Delete));
+  w.grid()->setCurrentIndex(w.model()->index(1, 0));
+  QTest::keyClick(w.grid(), Qt::Key_Delete);
+  EXPECT_EQ(field(b, "DELETED"), "yes");
+  EXPECT_TRUE(action(w, "mnuUndoDelete")->isEnabled());
+  w.memoBox()->moveCursor(QTextCursor::Start);
+  QTest::keyClick(w.memoBox(), Qt::Key_Delete);
+  EXPECT_EQ(w.memoBox()->toPlainText(), "emo one");
+  EXPECT_EQ(column(w, 1), QStringList{"First"});
+  QPointer<viewer::ViewerWindow> alive(&w);
+  QTest::keyClick(w.grid(), Qt::Key_Escape);
+  flushDeletes();
+  EXPECT_TRUE(!alive || !alive->isVisible());
 }
 
 TEST_F(ViewerWindowTest, UndoDeleteOutlivesTheViewerAndAPackOfTheTable) {
@@ -284,6 +308,12 @@ TEST(ViewerColumns, WidthsFollowTheWindowAndTheTimesFont) {
                {7000, 0, {2001, 2668, 2001}},  {10000, 3100, {3100, 3470, 3100}}, {5000, 3000, {3000, 0, 3000}}};
   for (const auto& c : cases) EXPECT_EQ(ColumnWidths(c.inside, c.dateNeed), c.widths) << c.inside << "/" << c.dateNeed;
   EXPECT_EQ(EnforceMinimumSize({6000, 5000}), (TwipsSize{7200, 5000}));
+  // The grid takes 60 % of the height below the banner, the memo box the rest; never below zero.
+  const ViewerLayout l = LayoutViewer(10000, 6000, 600, 600);
+  EXPECT_EQ(std::vector<int>({l.gridTop, l.gridHeight, l.memoTop, l.memoHeight}),
+            std::vector<int>({600, 3240, 3900, 2040}));
+  const ViewerLayout tiny = LayoutViewer(1000, 500, 600, 600);
+  EXPECT_EQ(tiny.gridHeight + tiny.memoHeight, 0);
 }
 
 TEST(ViewerRules, HighlightCharacterAndFutureSwitch) {

@@ -18,6 +18,7 @@
 #include <QRegularExpression>
 #include <QTimeZone>
 #include <algorithm>
+#include <cctype>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -382,31 +383,51 @@ class MimeWalk {
   int m_parts = 0;
 };
 
-// Whether decoded bytes can be the text of a part in this charset: no control character text
-// does not have, and UTF-8 where the charset says UTF-8 or ASCII.
+// Whether decoded bytes can be text in this charset: no control character text does not have,
+// and where the charset is UTF-8, US-ASCII or none, UTF-8 or mostly ASCII (8-bit text in another
+// charset that was never named). A picture or a word that only looked like base64 is neither.
 bool LooksLikeText(std::string_view bytes, const std::string& charset) {
   const bool controls = std::any_of(bytes.begin(), bytes.end(), [](char c) {
     const auto b = static_cast<unsigned char>(c);
     return b < 0x09 || (b > 0x0D && b < 0x20 && b != 0x1B);
   });
   if (controls) return false;
-  return !detail::IsUtf8Charset(charset) ||
-         QUtf8StringView(bytes.data(), static_cast<qsizetype>(bytes.size())).isValidUtf8();
+  if (!detail::IsUtf8Charset(charset) ||
+      QUtf8StringView(bytes.data(), static_cast<qsizetype>(bytes.size())).isValidUtf8())
+    return true;
+  const auto high =
+      std::count_if(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) > 0x7F; });
+  return high * 10 <= static_cast<std::ptrdiff_t>(bytes.size()) * 3;
 }
 
-// A text part's text: its transfer encoding undone, its charset read, HTML and enriched text
-// made plain.
-QString TextOf(const TextPart& part) {
+// Whether a body is made of base64 letters only, line by line (blanks a gateway left at the line
+// ends aside).
+bool Base64Letters(std::string_view raw) {
+  size_t pos = 0;
+  std::string_view line;
+  while (NextLine(raw, pos, line)) {
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
+    for (const char c : line)
+      if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '/' && c != '=') return false;
+  }
+  return true;
+}
+
+// A text part's text: its transfer encoding undone, its charset read (a charset that does not fit
+// the bytes reads as Windows-1252), HTML and enriched text made plain. None when the part holds
+// no text that can be read: base64 letters whose bytes are no text (a picture behind a text label).
+std::optional<QString> TextOf(const TextPart& part) {
   const std::string_view raw = part.ownBody ? std::string_view(*part.ownBody) : part.body;
   std::string bytes;
   if (part.transferEncoding == "quoted-printable") {
     bytes = detail::DecodeQuotedPrintable(raw);
-  } else if (part.transferEncoding == "base64") {
-    // A part labelled base64 that is not base64 is the text it is; so is one whose "decoded"
-    // bytes are no text in its charset (a word alone is made of base64 letters too).
-    if (!detail::DecodeBase64Strict(raw, &bytes) || !LooksLikeText(bytes, part.type.param("charset")))
-      bytes = std::string(raw);
+  } else if (part.transferEncoding == "base64" && Base64Letters(raw)) {
+    // Base64 letters are never read out as they are: decoded, strictly where the padding allows,
+    // else skipping what does not belong (padding in the middle where parts were joined).
+    if (!detail::DecodeBase64Strict(raw, &bytes)) bytes = detail::DecodeBase64Lenient(raw);
+    if (!LooksLikeText(bytes, part.type.param("charset"))) return std::nullopt;
   } else {
+    // Not encoded, or labelled base64 but plainly no base64: the text it is.
     bytes = std::string(raw);
   }
   QString text = DecodeCharset(bytes, part.type.param("charset"));
@@ -464,6 +485,9 @@ QString SenderName(const std::string* value) {
   int depth = 0;  // comment nesting
   for (size_t i = 0; i < v.size(); ++i) {
     const char c = v[i];
+    // After the address in angle brackets, anything but a comment or a blank is a second
+    // mailbox a sender left without its comma: the first one is the sender.
+    if (haveAngle && depth == 0 && c != '(' && c != ' ' && c != '\t') break;
     if (depth > 0) {
       if (c == '\\' && i + 1 < v.size()) {
         if (depth == 1) comment += v[++i];
@@ -513,9 +537,10 @@ QString SenderName(const std::string* value) {
   if (haveAngle) {
     if (name.isEmpty()) name = spoken(comment);
     if (name.isEmpty()) name = spoken(address);
-  } else if (name.contains(u'@') && !name.contains(u' ')) {
-    // A bare address: an old-style comment names its owner.
-    if (const QString c = spoken(comment); !c.isEmpty()) name = c;
+  } else if (name.contains(u'@')) {
+    // Bare addresses: the first is the sender's, and an old-style comment names its owner.
+    if (const QString first = name.section(u' ', 0, 0); first.contains(u'@')) name = first;
+    if (const QString c = spoken(comment); !c.isEmpty() && !name.contains(u' ')) name = c;
   } else if (name.isEmpty()) {
     name = spoken(comment);
   }
@@ -553,7 +578,9 @@ MailMessage ParseMessage(const QByteArray& raw) {
     m.problem = QStringLiteral("it is not a mail message");
     return m;
   }
-  m.senderName = SenderName(header.find("from"));
+  // Some senders write From twice: the first that names anyone is the sender.
+  for (const auto& [name, value] : header.fields)
+    if (name == "from" && m.senderName.isEmpty()) m.senderName = SenderName(&value);
   if (const std::string* subject = header.find("subject")) m.subject = CleanLine(DecodeEncodedWords(*subject));
   if (const std::string* date = header.find("date")) m.sent = ParseDate(*date);
   // The topmost Received field was added where the message was delivered; its date follows the
@@ -574,9 +601,13 @@ MailMessage ParseMessage(const QByteArray& raw) {
     for (int kind = 0; kind < kKinds && !chosen; ++kind)
       if (walk.found[kind][attachment].found) chosen = &walk.found[kind][attachment];
   if (chosen) {
-    QString text = CleanText(TextOf(*chosen));
-    text.replace(u'\n', QStringLiteral("\r\n"));
-    m.body = text;
+    if (const std::optional<QString> decoded = TextOf(*chosen)) {
+      QString text = CleanText(*decoded);
+      text.replace(u'\n', QStringLiteral("\r\n"));
+      m.body = text;
+    } else {
+      m.textUnreadable = true;
+    }
   }
   return m;
 }

@@ -97,9 +97,11 @@ TEST(TextParts, TheBodyOfEachShapeOfMessage) {
       {"text/plain; charset=\"windows-1252\"", "\x93quoted\x94 \x80 5\r\n", "“quoted” € 5"},
       // Declared US-ASCII but 8-bit: UTF-8 where it is, Windows-1252 where it is not.
       {"text/plain; charset=us-ascii", "Gr\xc3\xbc\xc3\x9f und K\xf6ln\r\n", "Grüß und Köln"},
-      // Not base64, or base64 letters that decode to no text: the text it is.
+      // Not base64 (blanks inside a line): the text it is.
       {"text/plain; charset=utf-8", "base64 body\r\n", "base64 body", "Content-Transfer-Encoding: BASE64\r\n"},
-      {"text/plain", "Tschuess\r\n", "Tschuess", b64},
+      // Base64 is decoded whatever charset is named: 8-bit bytes that are no UTF-8 read as Windows-1252.
+      {"text/plain; charset=utf-8", "RGllIEdy9t9lIHBhc3N0Lg==\r\n", "Die Größe passt.", b64},
+      {"text/plain", "RGllIEdy9t9lIHBhc3N0Lg==\r\n", "Die Größe passt.", b64},
       {"text/plain; charset=utf-8", "Zm9vIGJhcg==\r\n", "foo bar", b64},
       {"text/plain; charset=utf-8", "SGVsbG8s\r\nIHdvcmxk\r\n", "Hello, world", b64},
       // Blanks a gateway left at the ends of the lines are no part of the base64.
@@ -128,6 +130,13 @@ TEST(TextParts, TheBodyOfEachShapeOfMessage) {
     SCOPED_TRACE(c.body.left(60).toStdString());
     EXPECT_EQ(Body(Message(c.type, c.body, c.extra)), QString::fromUtf8(c.text));
   }
+  // Base64 letters whose bytes are no text (a picture, a word that only looks like base64) are
+  // text that cannot be read, never the letters.
+  for (const QByteArray& letters : {QByteArray("R0lGODlhZAAEAIAAAABmmcw=\r\n"), QByteArray("Tschuess\r\n")}) {
+    const MailMessage m = ParseMessage(Message("text/plain; charset=utf-8", letters, b64));
+    EXPECT_TRUE(m.textUnreadable && m.body.isEmpty() && m.problem.isEmpty()) << m.body.toStdString();
+  }
+  EXPECT_FALSE(ParseMessage(Message("text/plain", "Zm9vIGJhcg==\r\n", b64)).textUnreadable);
   // A type that is no text is not read, and that is no failure either.
   const MailMessage m = ParseMessage(Message("application/pdf", "%PDF-1.4\r\n"));
   EXPECT_TRUE(m.problem.isEmpty());
@@ -169,6 +178,11 @@ TEST(Senders, AsAPersonWouldSayThem) {
   EXPECT_EQ(From("\"=?utf-8?Q?Caf=C3=A9?=\" <c@x.fr>"), QString::fromUtf8("Café"));
   EXPECT_EQ(From("Friends: ann@example.net, bob@example.net;"), "ann@example.net");
   EXPECT_EQ(From("undisclosed-recipients:;"), "undisclosed-recipients");
+  // Two senders where there should be one (a second From field, a missing comma): the first.
+  EXPECT_EQ(From("\r\nFrom: Ann Lee <ann@x.org>\r\nFrom: Bob Roe <bob@y.org>"), "Ann Lee");
+  EXPECT_EQ(From("Ann Lee <ann@x.org> Bob Roe <bob@y.org>"), "Ann Lee");
+  EXPECT_EQ(From("<ann@x.org> (Ann Lee)"), "Ann Lee");
+  EXPECT_EQ(From("ann@x.org bob@y.org"), "ann@x.org");
   // A header of other mail fields is still a message.
   EXPECT_TRUE(ParseMessage("To: me@example.org\r\nMessage-ID: <1@x>\r\n\r\nHi\r\n").problem.isEmpty());
   const MailMessage m = ParseMessage("Subject: anonymous\r\n\r\nHello\r\n");  // no From at all

@@ -23,6 +23,9 @@ struct MailMessage {
   // part as text, else the first other text part. Line ends are CR LF; it holds no other control
   // character than CR LF and tab, and no U+FFFD.
   QString body;
+  // The text part could not be decoded (base64 whose bytes are no text): the body is empty, and
+  // the message has text that cannot be read.
+  bool textUnreadable = false;
   // Not empty when the message could not be read; says why in a few words ("it is empty").
   // What could be read is still filled in.
   QString problem;
