@@ -67,21 +67,27 @@ bool RadicaleServer::start(int port) {
   m_process.setStandardOutputFile(log, QIODevice::Append);
   m_process.setStandardErrorFile(log, QIODevice::Append);
   m_process.start(kPython, {QStringLiteral("-m"), QStringLiteral("radicale"), QStringLiteral("--config"), configFile});
-  // Ready once it accepts; until then a connection is refused at once. Radicale starts in about
-  // a second; a slow, shared machine gets thirty.
+  m_error = WaitUntilListening(m_process, m_port, log, QStringLiteral("Radicale"));
+  if (m_error.isEmpty()) return true;
+  kill();
+  return false;
+}
+
+QString WaitUntilListening(QProcess& process, int port, const QString& log, const QString& name) {
+  // Ready once it accepts; until then a connection is refused at once. Radicale and Xandikos start
+  // in a second or two; a slow, shared machine gets thirty.
   QDeadlineTimer deadline(30000);
-  while (!deadline.hasExpired() && m_process.waitForStarted(10000) && m_process.state() == QProcess::Running) {
+  while (!deadline.hasExpired() && process.waitForStarted(10000) && process.state() == QProcess::Running) {
     QTcpSocket probe;
-    probe.connectToHost(QStringLiteral("127.0.0.1"), quint16(m_port));
-    if (probe.waitForConnected(1000)) return true;
+    probe.connectToHost(QStringLiteral("127.0.0.1"), quint16(port));
+    if (probe.waitForConnected(1000)) return {};
     QThread::msleep(50);
   }
   QFile f(log);
-  m_error = QStringLiteral("Radicale did not come up on port %1: %2")
-                .arg(m_port)
-                .arg(f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.read(64 * 1024)) : m_process.errorString());
-  kill();
-  return false;
+  return QStringLiteral("%1 did not come up on port %2: %3")
+      .arg(name)
+      .arg(port)
+      .arg(f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.read(64 * 1024)) : process.errorString());
 }
 
 void RadicaleServer::kill() {

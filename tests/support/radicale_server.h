@@ -63,4 +63,8 @@ class RadicaleServer {
   QString m_error;
 };
 
+// Waits (a bounded while) until `process` accepts connections on 127.0.0.1:`port`; empty when it
+// does, else why not, with what it wrote to `log`.
+QString WaitUntilListening(QProcess& process, int port, const QString& log, const QString& name);
+
 }  // namespace chimewise::testsupport

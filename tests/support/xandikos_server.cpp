@@ -2,11 +2,8 @@
 
 #include "support/radicale_server.h"
 
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QTcpSocket>
-#include <QThread>
 
 namespace chimewise::testsupport {
 
@@ -33,18 +30,8 @@ bool XandikosServer::start(int port) {
   m_process.start(kXandikos,
                   {QStringLiteral("-d"), m_dir.filePath(QStringLiteral("store")), QStringLiteral("--defaults"),
                    QStringLiteral("-l"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"), QString::number(port)});
-  // It takes about two seconds to come up; a slow, shared machine gets thirty.
-  QDeadlineTimer deadline(30000);
-  while (!deadline.hasExpired() && m_process.waitForStarted(10000) && m_process.state() == QProcess::Running) {
-    QTcpSocket probe;
-    probe.connectToHost(QStringLiteral("127.0.0.1"), quint16(m_port));
-    if (probe.waitForConnected(1000)) return true;
-    QThread::msleep(50);
-  }
-  QFile f(log);
-  m_error = QStringLiteral("Xandikos did not come up on port %1: %2")
-                .arg(m_port)
-                .arg(f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.read(64 * 1024)) : m_process.errorString());
+  m_error = WaitUntilListening(m_process, m_port, log, QStringLiteral("Xandikos"));
+  if (m_error.isEmpty()) return true;
   kill();
   return false;
 }
