@@ -5,7 +5,11 @@
 // activity's text here changes its SUMMARY and nothing else.
 #include "exchange/real_sync_fixture.h"
 
+#include "support/event_wait.h"
+
 #include <QStringList>
+
+#include <optional>
 
 namespace chimewise::testsupport {
 namespace {
@@ -129,6 +133,21 @@ TEST_P(SyncKeepsEventsTest, PendingRemindersTakeChangesTheLaterChangeWinsAndMove
   ASSERT_EQ(r.pulledNew, 1) << Told(r);
   const EventInput review = table().at("Review").second;
   EXPECT_EQ(QDateTime(review.activityDate, review.activityTime), QDateTime(QDate(2027, 1, 13), QTime(18, 0)));
+}
+
+// The program reads what it fetched on a thread of its own: a pass is not over when Start()
+// returns, however fast the server answered, and it ends from the event loop.
+TEST_P(SyncKeepsEventsTest, TheProgramReadsTheServersEventsOffTheRemindersThread) {
+  phoneEvent("call@phone.example", "Call");
+  QObject owner;
+  CalendarSync pass(store(), std::make_unique<BlockingCalDav>(settings), settings.url);
+  pass.parseOwner = &owner;
+  std::optional<SyncReport> report;
+  pass.finished = [&](const SyncReport& r) { report = r; };
+  pass.Start();
+  EXPECT_FALSE(report.has_value()) << "read on the caller's thread";
+  ASSERT_TRUE(RunEventsUntil([&] { return report.has_value(); }, 30000));
+  EXPECT_EQ(report->pulledNew, 1) << Told(*report);
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, SyncKeepsEventsTest, ::testing::Values("radicale", "xandikos"),
