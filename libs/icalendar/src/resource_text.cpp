@@ -4,6 +4,8 @@
 
 #include "icalendar/resource_text.h"
 
+#include "zone_names.h"
+
 #include <QRegularExpression>
 #include <QTimeZone>
 
@@ -161,18 +163,11 @@ const QString kUtcForm = QStringLiteral("yyyyMMdd'T'HHmmss'Z'");
 const QString kWallForm = QStringLiteral("yyyyMMdd'T'HHmmss");
 const QString kDateForm = QStringLiteral("yyyyMMdd");
 
-// The IANA zone a TZID names, when this computer knows it: the name itself, a Windows name, or a
-// name behind a vendor's prefix ("/mozilla.org/20070129_1/America/New_York").
+// The IANA zone a TZID names, when this computer knows it (see KnownZoneName).
 std::optional<QTimeZone> KnownZone(const QString& tzid) {
-  QString name = IanaFromWindows(tzid.trimmed());
-  for (int guard = 0; guard < 8 && !name.isEmpty(); ++guard) {
-    const QByteArray id = name.toUtf8();
-    if (QTimeZone::isTimeZoneIdAvailable(id)) return QTimeZone(id);
-    const qsizetype slash = name.indexOf(u'/', name.startsWith(u'/') ? 1 : 0);
-    if (slash < 0) break;
-    name = name.mid(slash + 1);
-  }
-  return std::nullopt;
+  const QString iana = KnownZoneName(tzid);
+  if (iana.isEmpty()) return std::nullopt;
+  return QTimeZone(iana.toUtf8());
 }
 
 // One DATE or DATE-TIME value with the form it is written in.
