@@ -831,9 +831,17 @@ void OptionsDialog::browseMailbox() {
   QString start = mailbox->text().trimmed();
   if (start.startsWith(QStringLiteral("~/"))) start = QDir::homePath() + start.mid(1);
   if (start.isEmpty() || start.contains(QStringLiteral("://"))) start = QDir::homePath();
-  const QString chosen =
-      chooseFolder ? chooseFolder(start) : QFileDialog::getExistingDirectory(this, QStringLiteral("Mailbox"), start);
-  if (!chosen.isEmpty()) mailbox->setText(QDir::cleanPath(chosen));
+  const auto take = [this](const QString& chosen) {
+    if (!chosen.isEmpty()) mailbox->setText(QDir::cleanPath(chosen));
+  };
+  if (chooseFolder) return take(chooseFolder(start));
+  // Window-modal, and the folder chosen arrives as a signal: nothing waits for the picker.
+  auto* picker = new QFileDialog(this, QStringLiteral("Mailbox"), start);
+  picker->setAttribute(Qt::WA_DeleteOnClose);
+  picker->setFileMode(QFileDialog::Directory);
+  picker->setOption(QFileDialog::ShowDirsOnly);
+  connect(picker, &QFileDialog::fileSelected, this, take);
+  picker->open();
 }
 
 }  // namespace chimewise

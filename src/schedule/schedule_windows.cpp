@@ -111,6 +111,7 @@ bool ScheduleWindows::OpenSchedule(std::optional<qint64> record, std::function<v
   // Once shown, the window frame's size is known: the placement is made again with it, so the
   // frame too stays on the screen.
   QTimer::singleShot(0, dialog, [this, dialog] {
+    if (!dialog->isVisible()) return;  // closed at once
     place(*dialog);
     if (onShown) onShown(*dialog);
   });

@@ -47,7 +47,7 @@ void QtPrompter::show(QMessageBox* box, std::function<void(int)> closed) {
 }
 
 void QtPrompter::notice(const QString& text, const QString& title, PromptIcon icon, std::function<void()> closed) {
-  if (headless()) {
+  if (!m_boxes) {
     toStderr(title, text, "");
     return later(std::move(closed));
   }
@@ -59,7 +59,7 @@ void QtPrompter::notice(const QString& text, const QString& title, PromptIcon ic
 }
 
 void QtPrompter::ask(const QString& text, const QString& title, PromptIcon icon, std::function<void(bool)> answered) {
-  if (headless()) {
+  if (!m_boxes) {
     toStderr(title, text, " [answered No]");
     return later([answered = std::move(answered)] { answered(false); });
   }

@@ -13,6 +13,8 @@ namespace chimewise {
 
 class QtPrompter final : public Prompter {
  public:
+  // `boxes`: whether boxes are shown at all (see the note above).
+  explicit QtPrompter(bool boxes = !headless()) : m_boxes(boxes) {}
   void notice(const QString& text, const QString& title = {}, PromptIcon icon = PromptIcon::None,
               std::function<void()> closed = {}) override;
   void ask(const QString& text, const QString& title, PromptIcon icon, std::function<void(bool)> answered) override;
@@ -29,6 +31,7 @@ class QtPrompter final : public Prompter {
   void show(QMessageBox* box, std::function<void(int result)> closed);
   void later(std::function<void()> step);
 
+  bool m_boxes;
   int m_open = 0;
   std::function<void()> m_whenNoneOpen;
   // The context of every continuation: none runs once the prompter is gone.
