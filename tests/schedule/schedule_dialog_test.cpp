@@ -442,8 +442,7 @@ TEST_F(ScheduleDialogTest, AReminderDeletedWhileEditedIsNeverWrittenOverAndYesSa
       QTest::mouseClick(d.okButton, Qt::LeftButton);
       EXPECT_TRUE(QTest::qWaitFor([&] { return !d.isVisible(); }));
     });
-    EXPECT_EQ(prompter.asked.size(), 1u);
-    EXPECT_TRUE(!prompter.asked.empty() && prompter.asked[0].text.contains("deleted while you were editing"));
+    EXPECT_TRUE(prompter.asked.size() == 1u && prompter.asked[0].text.contains("deleted while you were editing"));
     EXPECT_EQ(saved, packed);
     QStringList live;
     for (uint32_t r = 1; r <= folder->recordCount(); ++r)

@@ -4,7 +4,6 @@
 
 #include "support/qt_app.h"
 
-#include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
 #include <gtest/gtest.h>
@@ -39,7 +38,6 @@ TEST(QtPrompterTest, BoxesHoldNothingUpAndTheLastClosedEndsTheWait) {
   QApplication::processEvents();
   EXPECT_EQ(answer, true);
   EXPECT_TRUE(ended);
-  EXPECT_EQ(prompter.openBoxes(), 0);
 }
 
 }  // namespace
