@@ -65,18 +65,19 @@ const QString kUsage = R"(usage: chimewise-cli [--app-folder DIR] [--now "YYYY-M
 class StreamPrompter final : public Prompter {
  public:
   explicit StreamPrompter(QTextStream& err) : m_err(err) {}
-  void message(const QString& text, const QString& title = {}, PromptIcon = PromptIcon::None) override {
+  void message(const QString& text, const QString& title = {}) {
     m_err << TerminalText((title.isEmpty() ? QString() : title + QStringLiteral(": ")) + text) << Qt::endl;
     ++count;
   }
-  bool askYesNo(const QString& text, const QString& title, PromptIcon icon) override {
-    message(text + QStringLiteral(" [answered No]"), title, icon);
-    return false;
+  // The tool has no event loop to wait in: a message is written and done with, a question is
+  // answered No, and the continuation runs right away.
+  void notice(const QString& text, const QString& title, PromptIcon, std::function<void()> closed) override {
+    message(text, title);
+    if (closed) closed();
   }
-  void notice(const QString& text, const QString& title, PromptIcon icon) override { message(text, title, icon); }
-  // The tool answers No at once and has no event loop to wait in: the answer comes right away.
-  void ask(const QString& text, const QString& title, PromptIcon icon, std::function<void(bool)> answered) override {
-    answered(askYesNo(text, title, icon));
+  void ask(const QString& text, const QString& title, PromptIcon, std::function<void(bool)> answered) override {
+    message(text + QStringLiteral(" [answered No]"), title);
+    answered(false);
   }
   // A failure after a change was stored: told, but the change stands and the command succeeded.
   void warning(const QString& text, const QString& title = {}) {
@@ -238,7 +239,7 @@ class Session {
   bool tell(const Problem& problem) {
     if (problem.ok()) return true;
     const Wording w = Describe(problem);
-    prompter.message(w.text, w.title, w.icon);
+    prompter.message(w.text, w.title);
     return false;
   }
 

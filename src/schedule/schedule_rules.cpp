@@ -133,8 +133,8 @@ TwipsPoint ScheduleOrigin(const std::optional<TwipsRect>& viewer, std::int32_t w
   return p;
 }
 
-std::optional<EventInput> ReadEditEntry(xbase::Engine& engine, const QString& appFolder, qint64 recno,
-                                        Problem* problem) {
+std::optional<EventInput> ReadEditEntry(xbase::Engine& engine, const QString& appFolder, qint64 recno, Problem* problem,
+                                        std::string* recordId) {
   const QString alias = QString::fromLatin1(data::kAliasOneTime);
   if (Problem place = CalendarPlaceProblem(appFolder); !place.ok()) {
     *problem = place;
@@ -153,6 +153,16 @@ std::optional<EventInput> ReadEditEntry(xbase::Engine& engine, const QString& ap
     return std::nullopt;
   }
   if (const xbase::Status s = wa->Go(static_cast<uint32_t>(recno)); !s.ok()) {
+    data::CloseTableIfOpen(engine, alias);
+    *problem = ProblemOf(s);
+    return std::nullopt;
+  }
+  if (wa->Deleted()) {
+    data::CloseTableIfOpen(engine, alias);
+    *problem = {ProblemKind::NoSuchReminder, {}, {}, recno};
+    return std::nullopt;
+  }
+  if (const xbase::Status s = recordId ? wa->GetString("REC_NO", recordId) : xbase::Status(); !s.ok()) {
     data::CloseTableIfOpen(engine, alias);
     *problem = ProblemOf(s);
     return std::nullopt;

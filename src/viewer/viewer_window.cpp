@@ -49,6 +49,7 @@
 #include <xbase/engine.h>
 
 #include <cmath>
+#include <utility>
 
 namespace chimewise::viewer {
 
@@ -451,9 +452,14 @@ void ViewerWindow::keyPressEvent(QKeyEvent* event) {
 void ViewerWindow::closeEvent(QCloseEvent* event) {
   // A memo that cannot be stored stays in its box for the user to mend, unless the user chooses to
   // drop it. When the whole program is closing nobody is asked: it has been told already.
-  if (!SaveMemo() && !m_ctx.state.events->closing() &&
-      !m_ctx.prompter.askYesNo(kDropUnsavedMemo, windowTitle(), PromptIcon::Question)) {
+  if (!std::exchange(m_dropMemo, false) && !SaveMemo() && !m_ctx.state.events->closing()) {
     event->ignore();
+    QPointer<ViewerWindow> self(this);
+    m_ctx.prompter.ask(kDropUnsavedMemo, windowTitle(), PromptIcon::Question, [self](bool drop) {
+      if (!self || !drop || !self->isVisible()) return;
+      self->m_dropMemo = true;
+      self->close();
+    });
     return;
   }
   m_memoIdle.stop();
@@ -579,10 +585,16 @@ void ViewerWindow::readReminder(int readActivity, int readMemos, int mode) {
 void ViewerWindow::addReminder() {
   SaveMemo();
   QPointer<ViewerWindow> self(this);
-  const bool saved = m_ctx.schedule.OpenSchedule(std::nullopt);
-  if (!self) return;
+  m_ctx.schedule.OpenSchedule(std::nullopt, [self](bool saved) {
+    if (self) self->afterSchedule(saved, 0);
+  });
+}
+
+void ViewerWindow::afterSchedule(bool saved, std::uint32_t edited) {
   if (xbase::WorkArea* wa = m_area > 0 ? m_ctx.engine.Area(m_area) : nullptr) wa->Unlock().IgnoreError();
-  if (saved) Refresh();
+  if (!saved) return;
+  if (edited > 0 && m_ctx.hooks.reminderHandled) m_ctx.hooks.reminderHandled(edited);
+  Refresh();
 }
 
 void ViewerWindow::editReminder() {
@@ -593,13 +605,9 @@ void ViewerWindow::editReminder() {
   SaveMemo();
   QPointer<ViewerWindow> self(this);
   const std::uint32_t recno = m_currentRecno;
-  const bool saved = m_ctx.schedule.OpenSchedule(qint64{recno});
-  if (!self) return;
-  if (xbase::WorkArea* area = m_area > 0 ? m_ctx.engine.Area(m_area) : nullptr) area->Unlock().IgnoreError();
-  if (saved) {
-    if (m_ctx.hooks.reminderHandled) m_ctx.hooks.reminderHandled(recno);
-    Refresh();
-  }
+  m_ctx.schedule.OpenSchedule(qint64{recno}, [self, recno](bool saved) {
+    if (self) self->afterSchedule(saved, recno);
+  });
 }
 
 void ViewerWindow::deleteReminder() {
