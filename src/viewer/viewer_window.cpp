@@ -12,6 +12,7 @@
 #include "core/window_placement.h"
 #include "data/calendar.h"
 #include "data/reminder_record.h"
+#include "data/table_handle.h"
 #include "exchange/calendar_export.h"
 #include "exchange/calendar_import.h"
 #include "viewer/reminder_list_model.h"
@@ -338,21 +339,19 @@ void ViewerWindow::openTable() {
     report(place);
     return;
   }
-  int area = 0;
-  xbase::Status s = OpenCalendar(m_ctx.engine, m_ctx.state.AppFolder, kCalendarAlias, &area);
-  if (s.ok()) {
-    xbase::WorkArea* wa = m_ctx.engine.Area(area);
-    s = wa->SetOrder("ALARM");
-    if (Problem repaired = TableRepairProblem(*wa); !repaired.ok()) report(repaired);
+  data::TableHandle table = data::TableHandle::Calendar(m_ctx.engine, m_ctx.state.AppFolder, kCalendarAlias);
+  xbase::Status s = table.status();
+  if (table) {
+    s = table->SetOrder("ALARM");
+    if (Problem repaired = TableRepairProblem(*table); !repaired.ok()) report(repaired);
   }
   m_openWhenFree = s.IsBusy();
   if (!s.ok()) {
-    data::CloseTableIfOpen(m_ctx.engine, kCalendarAlias);
     report(ProblemOf(s));
     return;
   }
-  m_area = area;
-  m_model->setArea(area);
+  m_area = table.Keep();  // held while the window shows; closeEvent gives it back
+  m_model->setArea(m_area);
 }
 
 void ViewerWindow::report(const Problem& problem) {
@@ -638,14 +637,14 @@ void ViewerWindow::undoDelete() {
     report(place);
     return;
   }
-  int area = 0;
-  if (const xbase::Status opened = OpenCalendar(m_ctx.engine, m_ctx.state.AppFolder, alias, &area); !opened.ok()) {
-    report(ProblemOf(opened));
+  data::TableHandle table = data::TableHandle::Calendar(m_ctx.engine, m_ctx.state.AppFolder, alias);
+  if (!table) {
+    report(ProblemOf(table.status()));
     return;
   }
   std::uint32_t recno = 0;
-  const Problem problem = RestoreRecordImage(*m_ctx.engine.Area(area), m_ctx.deleted.back(), &recno);
-  data::CloseTableIfOpen(m_ctx.engine, alias);
+  const Problem problem = RestoreRecordImage(*table, m_ctx.deleted.back(), &recno);
+  table.Close();
   if (recno > 0) m_ctx.deleted.pop_back();
   report(problem);
   if (recno == 0) {
@@ -794,11 +793,11 @@ void ViewerWindow::exportCalendar(const QString& path) {
   const QString title = QStringLiteral("Export Calendar");
   // A work area of its own: the list's order and position stay as they are.
   const QString alias = QStringLiteral("CALEXPORT");
-  int area = 0;
   ExportResult r;
-  r.problem = ProblemOf(OpenCalendar(m_ctx.engine, m_ctx.state.AppFolder, alias, &area));
-  if (r.problem.ok()) r = ExportCalendar(*m_ctx.engine.Area(area), m_showFuture, m_ctx.clock.now());
-  data::CloseTableIfOpen(m_ctx.engine, alias);
+  if (data::TableHandle table = data::TableHandle::Calendar(m_ctx.engine, m_ctx.state.AppFolder, alias))
+    r = ExportCalendar(*table, m_showFuture, m_ctx.clock.now());
+  else
+    r.problem = ProblemOf(table.status());
   QString failure = r.problem.ok() ? r.error : Describe(r.problem).text;
   if (failure.isEmpty()) {
     QSaveFile file(path);
