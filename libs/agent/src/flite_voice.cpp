@@ -124,28 +124,15 @@ float wordStart(const cst_item* word) {
   return before ? segmentEnd(before) : 0.0f;
 }
 
-// Where flite's filter hands the audio of the utterance being synthesised: its utterance
-// (complete but for the wave), the wave and how many of its samples are made. False stops the
-// synthesis.
-struct StreamedPiece {
-  std::function<bool(const cst_utterance*, const cst_wave*, int)> made;
-};
-
-int streamedAudio(const cst_wave* wave, int start, int size, int /*last*/, cst_audio_streaming_info* asi) {
-  const auto* piece = static_cast<const StreamedPiece*>(asi->userdata);
-  if (!piece || !piece->made) return CST_AUDIO_STREAM_CONT;
-  return piece->made(asi->utt, wave, start + size) ? CST_AUDIO_STREAM_CONT : CST_AUDIO_STREAM_STOP;
-}
-
-// Has a voice's filter hand its audio to `piece` while it is set (clustergen voices only; the
-// others make the whole wave first). Called with fliteMutex held.
+// Has a voice's filter hand its audio to `streamed`, with `userdata`, while it makes it
+// (clustergen voices only; the others make the whole wave first). Called with fliteMutex held.
 class StreamingInfo {
  public:
-  StreamingInfo(cst_voice* voice, StreamedPiece* piece) : m_voice(voice) {
+  StreamingInfo(cst_voice* voice, cst_audio_stream_callback streamed, void* userdata) : m_voice(voice) {
     cst_audio_streaming_info* asi = new_audio_streaming_info();
     asi->min_buffsize = kSampleRate / 50;  // every 20 ms of audio
-    asi->asc = streamedAudio;
-    asi->userdata = piece;
+    asi->asc = streamed;
+    asi->userdata = userdata;
     feat_set(m_voice->features, "streaming_info", audio_streaming_info_val(asi));
   }
   ~StreamingInfo() { feat_remove(m_voice->features, "streaming_info"); }  // frees the info
@@ -232,7 +219,7 @@ class Synthesis {
         m_chunks(chunks),
         // flite hands its audio out while its filter makes it; by the first handful of samples the
         // utterance's words and phones are all known, so the run's events are placed then.
-        m_streaming(voice.voice, &m_piece) {}
+        m_streaming(voice.voice, &Synthesis::streamed, this) {}
 
   // Speaks the items; stops early with an utterance that is cancelled or tells the error.
   Utterance speakAll(const SpeechMarkup& markup) {
@@ -340,30 +327,10 @@ class Synthesis {
 
   // Synthesises a run into the samples; an utterance that ends the synthesis when it cannot.
   std::optional<Utterance> speak(const std::vector<SpokenItem>& items, const WordRun& run) {
-    SpeechSpan span;
-    double next = -1;  // the voice's sample that becomes our next one
-    // The samples of the span made so far, converted to our rate when the voice's differs.
-    auto take = [&](const cst_utterance* utt, const cst_wave* wave, int available) {
-      if (next < 0) {
-        span = speechSpan(utt, run);
-        placeEvents(items, utt, run, span);
-        next = std::round(span.from * wave->sample_rate);
-      }
-      const double step = double(wave->sample_rate) / kSampleRate;
-      const double end = std::min(double(available), std::round(span.to * wave->sample_rate));
-      if (step == 1.0) {
-        if (next < end) m_samples.insert(m_samples.end(), wave->samples + int(next), wave->samples + int(end));
-        next = std::max(next, end);
-      } else {
-        for (; next < end; next += step) m_samples.push_back(wave->samples[int(next)]);
-      }
-      maybeFlush();
-      return !isCancelled();
-    };
-    m_piece.made = take;
+    m_speaking = {&items, &run};
     const QByteArray utf8 = run.text.toUtf8();
     cst_utterance* utt = flite_synth_text(utf8.constData(), m_voice.voice);
-    m_piece.made = {};
+    const Speaking spoken = std::exchange(m_speaking, {});
     if (isCancelled()) {
       if (utt) delete_utterance(utt);
       return stopped();
@@ -374,9 +341,42 @@ class Synthesis {
       return stopped(QStringLiteral("flite could not synthesise \"%1\"").arg(run.text.left(60)));
     }
     // A voice that does not stream hands its audio over all at once.
-    if (next < 0) take(utt, wave, wave->num_samples);
+    if (spoken.next < 0) {
+      m_speaking = spoken;
+      take(utt, wave, wave->num_samples);
+      m_speaking = {};
+    }
     delete_utterance(utt);
     return std::nullopt;
+  }
+
+  // Where flite's filter hands the audio of the run being spoken: its utterance (complete but for
+  // the wave), the wave and how many of its samples are made. Stop ends the synthesis.
+  static int streamed(const cst_wave* wave, int start, int size, int /*last*/, cst_audio_streaming_info* asi) {
+    auto* self = static_cast<Synthesis*>(asi->userdata);
+    if (!self->m_speaking.run) return CST_AUDIO_STREAM_CONT;
+    return self->take(asi->utt, wave, start + size) ? CST_AUDIO_STREAM_CONT : CST_AUDIO_STREAM_STOP;
+  }
+
+  // The samples of the run's span made so far, converted to our rate when the voice's differs;
+  // the run's events are placed with the first of them. False when cancelled.
+  bool take(const cst_utterance* utt, const cst_wave* wave, int available) {
+    Speaking& s = m_speaking;
+    if (s.next < 0) {
+      s.span = speechSpan(utt, *s.run);
+      placeEvents(*s.items, utt, *s.run, s.span);
+      s.next = std::round(s.span.from * wave->sample_rate);
+    }
+    const double step = double(wave->sample_rate) / kSampleRate;
+    const double end = std::min(double(available), std::round(s.span.to * wave->sample_rate));
+    if (step == 1.0) {
+      if (s.next < end) m_samples.insert(m_samples.end(), wave->samples + int(s.next), wave->samples + int(end));
+      s.next = std::max(s.next, end);
+    } else {
+      for (; s.next < end; s.next += step) m_samples.push_back(wave->samples[int(s.next)]);
+    }
+    maybeFlush();
+    return !isCancelled();
   }
 
   // Silence flite puts around the utterance: a short breath between sentences, next to nothing
@@ -473,7 +473,14 @@ class Synthesis {
   const int m_formants;
   const std::atomic<bool>* m_cancelled;
   const std::function<void(Utterance)>& m_chunks;
-  StreamedPiece m_piece;
+  // The run being spoken, while flite speaks it.
+  struct Speaking {
+    const std::vector<SpokenItem>* items = nullptr;
+    const WordRun* run = nullptr;
+    SpeechSpan span;
+    double next = -1;  // the voice's sample that becomes our next one
+  };
+  Speaking m_speaking;
   StreamingInfo m_streaming;
   std::vector<short> m_samples;
   std::vector<SpeechEvent> m_events;  // each run's in time order
