@@ -77,8 +77,8 @@ int RunMailCommand(const MailRequest& request, const QString& appFolder, const Q
   TranscriptSpeaker speaker;
   SecretServiceVault vault;
   MailAccount account(settings, vault);
-  account.askPassword = [&err](const QString& server, const QString& user) {
-    return AskPasswordOnTerminal(err, server, user);
+  account.askPassword = [&err](const QString& server, const QString& user, MailAccount::PasswordAnswer answered) {
+    answered(AskPasswordOnTerminal(err, server, user));
   };
   // The message files of this run live in a folder of its own and go with it, so a running
   // program's window keeps its own.

@@ -25,7 +25,7 @@ bool SecretServiceVault::Keep(const QString& server, const QString& user, const 
   return r.serviceAvailable && r.error.isEmpty();
 }
 
-MailboxChoice MailAccount::Choose(bool mayAsk, const QString& address) {
+MailboxChoice MailAccount::Choose(const QString& address) {
   const QString text = address.isEmpty() ? m_settings.read(settings::Mailbox) : address;
   mailbox::MailboxAddress a = mailbox::ParseMailboxAddress(text);
   MailboxChoice c;
@@ -50,22 +50,36 @@ MailboxChoice MailAccount::Choose(bool mayAsk, const QString& address) {
   }
   std::optional<QString> password = m_sessionPassword;
   if (!password && !m_refused) password = m_vault.Find(server, user).password;
-  if (!password && mayAsk && askPassword) {
-    password = askPassword(server, user);
-    if (password) {
-      m_refused = false;
-      // The secret store keeps it across sessions; without one it lives in memory only.
-      if (!m_vault.Keep(server, user, *password)) m_sessionPassword = password;
-    }
-  }
   if (!password) {
     c.problem = QStringLiteral("no password is known for it");
+    c.wantsPassword = true;
     return c;
   }
   a.account.user = user;
   a.account.password = *password;
   c.mailbox = mailbox::OpenImap(a.account);
   return c;
+}
+
+void MailAccount::ChooseAsking(bool mayAsk, const QString& address, std::function<void(MailboxChoice)> chosen) {
+  MailboxChoice c = Choose(address);
+  if (c.mailbox || !c.wantsPassword || !mayAsk || !askPassword) {
+    chosen(std::move(c));
+    return;
+  }
+  const QString server = m_server, user = m_user;
+  askPassword(server, user,
+              [this, alive = std::weak_ptr<bool>(m_alive), address, server, user,
+               chosen = std::move(chosen)](std::optional<QString> password) {
+                if (alive.expired()) return;
+                // An answer for an account the settings have moved away from meanwhile is not kept.
+                if (password && server == m_server && user == m_user) {
+                  m_refused = false;
+                  // The secret store keeps it across sessions; without one it lives in memory only.
+                  if (!m_vault.Keep(server, user, *password)) m_sessionPassword = password;
+                }
+                chosen(Choose(address));
+              });
 }
 
 void MailAccount::PasswordRefused() {

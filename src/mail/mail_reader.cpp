@@ -1,5 +1,7 @@
 #include "mail/mail_reader.h"
 
+#include <QPointer>
+
 #include "character/speaker.h"
 #include "core/clock.h"
 #include "core/program_events.h"
@@ -73,8 +75,14 @@ void MailReader::start(bool quietIfNone, bool onRequest) {
   run.flags = ReadMailFlags(m_settings, onRequest);
   run.lastCheck = StoredLastCheck(m_settings);
   run.now = m_clock.now();
-  // Only a check the user asked for may ask for a password.
-  MailboxChoice choice = m_account.Choose(onRequest, m_address);
+  // Only a check the user asked for may ask for a password; the check waits for the answer
+  // without holding anything else up.
+  m_account.ChooseAsking(onRequest, m_address, [this, run, guard = QPointer<MailReader>(this)](MailboxChoice choice) {
+    if (guard) fetch(run, std::move(choice));
+  });
+}
+
+void MailReader::fetch(const Run& run, MailboxChoice choice) {
   if (!choice.mailbox) {
     Snapshot none;
     none.failure = {mailbox::FailureKind::NotFound, choice.problem};
@@ -83,7 +91,7 @@ void MailReader::start(bool quietIfNone, bool onRequest) {
   }
   std::shared_ptr<mailbox::Mailbox> mb(std::move(choice.mailbox));
   // An automatic check without read all wants only what came since the last one.
-  const QDateTime onlyAfter = !onRequest && !run.flags.readAll ? run.lastCheck : QDateTime();
+  const QDateTime onlyAfter = !run.onRequest && !run.flags.readAll ? run.lastCheck : QDateTime();
   m_work.Run([mb, onlyAfter](const std::atomic<bool>&) { return Fetch(*mb, onlyAfter); },
              [this, run, mb](Snapshot snap) { finish(run, std::move(snap), mb); });
 }
@@ -250,7 +258,7 @@ void MailReader::ReadMyMail(const MailRow& row) {
 void MailReader::markOpened(const QString& id) {
   // The mailbox of the check that listed it, asking for no password: one that is needed was
   // given then.
-  MailboxChoice choice = m_account.Choose(false, m_address);
+  MailboxChoice choice = m_account.Choose(m_address);
   if (!choice.mailbox) return;  // the message stays unread: nothing is lost
   std::shared_ptr<mailbox::Mailbox> mb(std::move(choice.mailbox));
   m_work.Post([mb, id](const std::atomic<bool>&) mutable {

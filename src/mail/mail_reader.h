@@ -25,6 +25,7 @@ namespace chimewise {
 
 class Clock;
 class MailAccount;
+struct MailboxChoice;
 class SettingsStore;
 class Speaker;
 struct SharedState;
@@ -116,6 +117,7 @@ class MailReader : public QObject {
   };
   static Snapshot Fetch(mailbox::Mailbox& mb, const QDateTime& onlyAfter);
   void start(bool quietIfNone, bool onRequest);
+  void fetch(const Run& run, MailboxChoice choice);
   void finish(const Run& run, Snapshot snap, std::shared_ptr<mailbox::Mailbox> mb);
   // On request: the message files written and the messages marked on the worker, then the rows
   // listed.

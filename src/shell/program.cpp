@@ -366,8 +366,8 @@ MailReader& Program::mail() {
   if (!m_mail) {
     // Made at the first use, once the data folder is known: it clears what a crash left there.
     m_mailAccount = std::make_unique<MailAccount>(m_settings, vault());
-    m_mailAccount->askPassword = [](const QString& server, const QString& user) {
-      return AskMailPassword(nullptr, server, user);
+    m_mailAccount->askPassword = [](const QString& server, const QString& user, MailAccount::PasswordAnswer answered) {
+      AskMailPassword(server, user, std::move(answered));
     };
     m_mail = std::make_unique<MailReader>(m_state, m_settings, m_clock, *m_character, *m_mailAccount,
                                           MessageFiles(MessageFiles::DefaultFolder(m_state.AppFolder)));
