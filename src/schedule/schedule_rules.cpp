@@ -155,12 +155,10 @@ std::optional<EventInput> ReadEditEntry(xbase::Engine& engine, const QString& ap
     return std::nullopt;
   }
   if (wa->Deleted()) {
-    data::CloseTableIfOpen(engine, alias);
     *problem = {ProblemKind::NoSuchReminder, {}, {}, recno};
     return std::nullopt;
   }
   if (const xbase::Status s = recordId ? wa->GetString("REC_NO", recordId) : xbase::Status(); !s.ok()) {
-    data::CloseTableIfOpen(engine, alias);
     *problem = ProblemOf(s);
     return std::nullopt;
   }
