@@ -3,6 +3,7 @@
 #include "data/calendar.h"
 
 #include <xbase/engine.h>
+#include <xbase/env.h>
 
 #include <QDir>
 #include <QFile>
@@ -13,16 +14,12 @@
 #include <QtEndian>
 
 #include <array>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <tuple>
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace chimewise {
@@ -59,7 +56,9 @@ ReminderRecord RecordOf(const QJsonObject& o) {
 
 Problem FileProblem(const QString& path, const QString& why) { return {ProblemKind::FileFault, path, why}; }
 
-QString SystemError() { return QString::fromLocal8Bit(std::strerror(errno)); }
+Problem FileProblem(const std::string& path, const xbase::Status& why) {
+  return FileProblem(QString::fromStdString(path), QString::fromStdString(why.ToString()));
+}
 
 quint32 Crc32(const char* data, qint64 size) {
   static const std::array<quint32, 256> table = [] {
@@ -74,33 +73,6 @@ quint32 Crc32(const char* data, qint64 size) {
   quint32 c = 0xFFFFFFFFu;
   for (qint64 i = 0; i < size; ++i) c = table[(c ^ static_cast<uchar>(data[i])) & 0xFFu] ^ (c >> 8);
   return c ^ 0xFFFFFFFFu;
-}
-
-bool ReadAll(int fd, char* to, qint64 size, qint64 at) {
-  while (size > 0) {
-    const ssize_t n = ::pread(fd, to, static_cast<size_t>(size), at);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    to += n, size -= n, at += n;
-  }
-  return true;
-}
-
-bool WriteAll(int fd, const char* from, qint64 size, qint64 at) {
-  while (size > 0) {
-    const ssize_t n = ::pwrite(fd, from, static_cast<size_t>(size), at);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    from += n, size -= n, at += n;
-  }
-  return true;
-}
-
-void SyncFolder(const QString& folder) {
-  const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
 }
 
 const QByteArray kLogMagic("CWKEPT1\n");
@@ -118,42 +90,43 @@ QByteArray Record(const QByteArray& recordId, const QByteArray& json) {
   return head + payload;
 }
 
+std::string_view View(const QByteArray& bytes) { return {bytes.constData(), size_t(bytes.size())}; }
+
 // The log of one folder, shared by every KeptEvents of this process that names it. Its index
-// (where each reminder's latest JSON lies) follows what other processes append: each use compares
-// the log's identity and length with what was read last and reads only what is new.
+// (where each reminder's latest JSON lies) follows what other processes append: each read compares
+// the log's identity and length with what was read last and reads only what is new. Reads take no
+// lock: a record being appended is cut short or fails its CRC and is read once it is whole.
 class KeptLog {
  public:
-  explicit KeptLog(QString folder)
-      : m_folder(std::move(folder)),
-        m_logPath(QFile::encodeName(m_folder + QStringLiteral("/events.log"))),
-        m_lockPath(QFile::encodeName(m_folder + QStringLiteral("/events.lock"))) {}
-  ~KeptLog() {
-    drop();
-    if (m_lockFd >= 0) ::close(m_lockFd);
-  }
-  KeptLog(const KeptLog&) = delete;
-  KeptLog& operator=(const KeptLog&) = delete;
+  KeptLog(QString folder, xbase::Env* env)
+      : m_env(env),
+        m_folder(std::move(folder)),
+        m_logPath(QFile::encodeName(m_folder + QStringLiteral("/events.log")).toStdString()),
+        m_lockPath(QFile::encodeName(m_folder + QStringLiteral("/events.lock")).toStdString()) {}
 
   // The reminder's JSON; empty when it keeps nothing.
   QByteArray Read(const QByteArray& recordId) {
     std::lock_guard guard(m_mutex);
-    if (!open(false)) return {};
-    if (stale()) {
-      Locked shared(m_lockFd, LOCK_SH);
-      refresh();
+    if (!m_migrated && QFileInfo(m_folder).isDir()) {
+      m_migrated = true;
+      if (Writer w(*this); w.ok())
+        migrate();
+      else
+        m_legacy = true;  // a folder that cannot be written to is read as it is
     }
+    if (stale()) refresh();
     const auto at = m_index.constFind(recordId);
     if (at == m_index.cend()) return m_legacy ? LegacyRead(recordId) : QByteArray();
     QByteArray json(at->size, Qt::Uninitialized);
-    return ReadAll(m_fd, json.data(), json.size(), at->at) ? json : QByteArray();
+    return m_file->ReadExact(at->at, json.size(), json.data()).ok() ? json : QByteArray();
   }
 
   // Appends every (identifier, JSON) in one write and one flush; an empty JSON removes.
   Problem Write(const std::vector<std::pair<QByteArray, QByteArray>>& entries) {
     std::lock_guard guard(m_mutex);
-    if (!open(true)) return FileProblem(m_folder, m_openError);
-    Locked exclusive(m_lockFd, LOCK_EX);
-    refresh();
+    Writer w(*this);
+    if (!w.ok()) return w.problem();
+    if (!m_migrated) migrate();
     Problem p = append(entries);
     if (p.ok() && m_end > kCompactAbove && m_end > 4 * m_liveBytes) p = compact(nullptr);
     return p;
@@ -162,9 +135,10 @@ class KeptLog {
   // Compacts the log to the reminders in `live`; how many others kept something.
   int Prune(const QSet<QByteArray>& live) {
     std::lock_guard guard(m_mutex);
-    if (!open(true)) return 0;
-    Locked exclusive(m_lockFd, LOCK_EX);
-    refresh();
+    if (!QFileInfo(m_folder).isDir()) return 0;
+    Writer w(*this);
+    if (!w.ok()) return 0;
+    if (!m_migrated) migrate();
     int gone = 0;
     for (auto it = m_index.cbegin(); it != m_index.cend(); ++it) gone += live.contains(it.key()) ? 0 : 1;
     if (gone > 0 || m_end > kCompactAbove / 4 + 2 * m_liveBytes)
@@ -180,80 +154,76 @@ class KeptLog {
   // A log larger than this and four times what it holds is compacted after a write.
   static constexpr qint64 kCompactAbove = 8 * 1024 * 1024;
 
-  class Locked {
+  // The writers' turn: the lock file's lock, waited for up to a minute (a writer holds it for one
+  // write), and the log read up to its end.
+  class Writer {
    public:
-    Locked(int fd, int how) : m_fd(fd) {
-      while (m_fd >= 0 && ::flock(m_fd, how) != 0 && errno == EINTR) {
+    explicit Writer(KeptLog& log) {
+      if (!QDir().mkpath(log.m_folder)) {
+        m_problem = FileProblem(log.m_folder, QStringLiteral("the folder cannot be made"));
+        return;
       }
+      xbase::Status s = log.m_env->OpenFile(log.m_lockPath, xbase::OpenFlags::kReadWrite, &m_lock);
+      if (!s.ok()) s = log.m_env->OpenFile(log.m_lockPath, xbase::OpenFlags::kCreateTruncate, &m_lock);
+      for (int waited = 0; s.ok() || (s.IsBusy() && waited < 60000); ++waited) {
+        if (waited > 0) ::usleep(1000);
+        s = m_lock->Lock(0, 1, xbase::LockMode::kExclusive);
+        if (s.ok()) break;
+      }
+      if (!s.ok()) {
+        m_problem = FileProblem(log.m_lockPath, s);
+        m_lock.reset();
+        return;
+      }
+      log.refresh();
     }
-    ~Locked() {
-      if (m_fd >= 0) ::flock(m_fd, LOCK_UN);
+    ~Writer() {
+      if (m_lock) m_lock->Unlock(0, 1).IgnoreError();
     }
-    Locked(const Locked&) = delete;
-    Locked& operator=(const Locked&) = delete;
+    Writer(const Writer&) = delete;
+    Writer& operator=(const Writer&) = delete;
+    bool ok() const { return m_problem.ok(); }
+    Problem problem() const { return m_problem; }
 
    private:
-    int m_fd;
+    std::unique_ptr<xbase::File> m_lock;
+    Problem m_problem;
   };
 
-  // Opens the lock file (making the folder when `create`); false when there is nothing to read or
-  // nowhere to write. The first time, files of the one-file-per-reminder layout are moved in.
-  bool open(bool create) {
-    if (m_lockFd < 0) {
-      if (create && !QDir().mkpath(m_folder)) {
-        m_openError = QStringLiteral("the folder cannot be made");
-        return false;
-      }
-      m_lockFd = ::open(m_lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-      if (m_lockFd < 0) {
-        m_openError = SystemError();
-        // A folder that cannot be written to is still read (without a lock, as nothing can change).
-        if (create || !QFileInfo(m_folder).isDir()) return false;
-      }
-    }
-    if (!m_migrated) {
-      m_migrated = true;
-      Locked exclusive(m_lockFd, LOCK_EX);
-      refresh();
-      migrate();
-    }
-    return true;
-  }
-
   void drop() {
-    if (m_fd >= 0) ::close(m_fd);
-    m_fd = -1;
+    m_file.reset();
     m_end = m_size = m_liveBytes = 0;
     m_index.clear();
     m_foreign = false;
   }
 
   // True when the log is not the one read last or has grown since.
-  bool stale() const {
-    struct stat st {};
-    if (::stat(m_logPath.constData(), &st) != 0) return m_fd >= 0;
-    return m_fd < 0 || st.st_ino != m_ino || st.st_dev != m_dev || st.st_size != m_end;
+  bool stale() {
+    xbase::FileId id;
+    if (!m_env->PathId(m_logPath, &id).ok()) return m_file != nullptr;
+    uint64_t size = 0;
+    return !m_file || id != m_id || !m_file->Size(&size).ok() || qint64(size) != m_end;
   }
 
   // Reads what is new in the log. A record cut short or damaged (a writer stopped half way) ends
   // what is read: it and whatever follows it do not count, and the next writer cuts them off.
   void refresh() {
-    struct stat st {};
-    if (::stat(m_logPath.constData(), &st) != 0) return drop();
-    if (m_fd < 0 || st.st_ino != m_ino || st.st_dev != m_dev) {
+    xbase::FileId id;
+    if (!m_env->PathId(m_logPath, &id).ok()) return drop();
+    if (!m_file || id != m_id) {
       drop();
-      m_fd = ::open(m_logPath.constData(), O_RDWR | O_CLOEXEC);
-      if (m_fd < 0) m_fd = ::open(m_logPath.constData(), O_RDONLY | O_CLOEXEC);
-      if (m_fd < 0 || ::fstat(m_fd, &st) != 0) return drop();
-      m_ino = st.st_ino;
-      m_dev = st.st_dev;
-    } else if (::fstat(m_fd, &st) != 0) {
-      return;
+      xbase::Status s = m_env->OpenFile(m_logPath, xbase::OpenFlags::kReadWrite, &m_file);
+      if (!s.ok()) s = m_env->OpenFile(m_logPath, xbase::OpenFlags::kReadOnly, &m_file);
+      if (!s.ok() || !m_file->Id(&m_id).ok()) return drop();
     }
-    m_size = st.st_size;
+    uint64_t size = 0;
+    if (!m_file->Size(&size).ok()) return;
+    m_size = qint64(size);
     if (m_size <= m_end) return;
     QByteArray tail(m_size - m_end, Qt::Uninitialized);
-    if (!ReadAll(m_fd, tail.data(), tail.size(), m_end)) return;
+    size_t got = 0;
+    if (!m_file->Read(m_end, tail.size(), tail.data(), &got).ok()) return;
+    tail.truncate(qint64(got));
     qint64 pos = 0;
     if (m_end == 0) {
       if (tail.size() < kLogMagic.size()) return;  // a log whose making was cut short: empty
@@ -271,22 +241,24 @@ class KeptLog {
       if (qFromLittleEndian<quint32>(head + 4) != Crc32(payload, length)) break;
       const qint64 idLength = static_cast<uchar>(payload[0]);
       if (1 + idLength > length) break;
-      const QByteArray id(payload + 1, idLength);
-      if (const auto old = m_index.constFind(id); old != m_index.cend()) m_liveBytes -= old->size;
-      const qint64 jsonSize = length - 1 - idLength;
-      if (jsonSize == 0) {
-        m_index.remove(id);
-      } else {
-        m_index.insert(id, {m_end + pos + kRecordHead + 1 + idLength, jsonSize});
-        m_liveBytes += jsonSize;
-      }
+      place(QByteArray(payload + 1, idLength), {m_end + pos + kRecordHead + 1 + idLength, length - 1 - idLength});
       pos += kRecordHead + length;
     }
     m_end += pos;
   }
 
+  void place(const QByteArray& id, const Span& span) {
+    if (const auto old = m_index.constFind(id); old != m_index.cend()) m_liveBytes -= old->size;
+    if (span.size == 0) {
+      m_index.remove(id);
+    } else {
+      m_index.insert(id, span);
+      m_liveBytes += span.size;
+    }
+  }
+
   Problem append(const std::vector<std::pair<QByteArray, QByteArray>>& entries) {
-    if (m_foreign) return FileProblem(QFile::decodeName(m_logPath), QStringLiteral("not a file this version can read"));
+    if (m_foreign) return FileProblem(m_logPath, xbase::Status::NotSupported("not a file this version can read"));
     QByteArray out;
     if (m_end == 0) out = kLogMagic;
     const qint64 start = out.size();
@@ -295,41 +267,34 @@ class KeptLog {
     for (const auto& [id, json] : entries) {
       if (json.isEmpty() && !m_index.contains(id)) continue;  // nothing kept to remove
       if (id.isEmpty() || id.size() > 255)
-        return FileProblem(QFile::decodeName(m_logPath),
-                           QStringLiteral("a record identifier of %1 bytes").arg(id.size()));
+        return FileProblem(m_logPath, xbase::Status::InvalidArgument("a record identifier of " +
+                                                                     std::to_string(id.size()) + " bytes"));
       placed.push_back({id, {m_end + out.size() + kRecordHead + 1 + id.size(), json.size()}});
       out += Record(id, json);
     }
     if (out.size() == start) return {};
-    if (m_fd < 0) {
-      m_fd = ::open(m_logPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-      struct stat st {};
-      if (m_fd < 0 || ::fstat(m_fd, &st) != 0) {
-        const Problem p = FileProblem(QFile::decodeName(m_logPath), SystemError());
+    xbase::Status s;
+    if (!m_file) {
+      xbase::FileId id;
+      if (m_env->PathId(m_logPath, &id).ok())
+        return FileProblem(m_logPath, xbase::Status::IOError("the file cannot be opened"));
+      s = m_env->OpenFile(m_logPath, xbase::OpenFlags::kCreateTruncate, &m_file);
+      if (s.ok()) s = m_file->Id(&m_id);
+      if (s.ok()) s = m_env->SyncDir(m_logPath);
+      if (!s.ok()) {
         drop();
-        return p;
+        return FileProblem(m_logPath, s);
       }
-      m_ino = st.st_ino;
-      m_dev = st.st_dev;
-      SyncFolder(m_folder);
     }
     // What a writer stopped half way left behind goes first; the records go after the last whole one.
-    const bool ok = (m_size == m_end || ::ftruncate(m_fd, m_end) == 0) &&
-                    WriteAll(m_fd, out.constData(), out.size(), m_end) && ::fdatasync(m_fd) == 0;
-    if (!ok) {
-      const Problem p = FileProblem(QFile::decodeName(m_logPath), SystemError());
-      if (::ftruncate(m_fd, m_end) == 0) m_size = m_end;
-      return p;
+    if (m_size != m_end) s = m_file->Truncate(m_end);
+    if (s.ok()) s = m_file->Write(m_end, View(out));
+    if (s.ok()) s = m_file->Sync();
+    if (!s.ok()) {
+      if (m_file->Truncate(m_end).ok()) m_size = m_end;
+      return FileProblem(m_logPath, s);
     }
-    for (const auto& [id, span] : placed) {
-      if (const auto old = m_index.constFind(id); old != m_index.cend()) m_liveBytes -= old->size;
-      if (span.size == 0) {
-        m_index.remove(id);
-      } else {
-        m_index.insert(id, span);
-        m_liveBytes += span.size;
-      }
-    }
+    for (const auto& [id, span] : placed) place(id, span);
     m_end = m_size = m_end + out.size();
     return {};
   }
@@ -342,21 +307,22 @@ class KeptLog {
     for (auto it = m_index.cbegin(); it != m_index.cend(); ++it) {
       if (live && !live->contains(it.key())) continue;
       QByteArray json(it->size, Qt::Uninitialized);
-      if (!ReadAll(m_fd, json.data(), json.size(), it->at))
-        return FileProblem(QFile::decodeName(m_logPath), SystemError());
+      if (const xbase::Status s = m_file->ReadExact(it->at, json.size(), json.data()); !s.ok())
+        return FileProblem(m_logPath, s);
       out += Record(it.key(), json);
     }
-    const QByteArray aside = m_logPath + ".new";
-    const int fd = ::open(aside.constData(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    bool ok = fd >= 0 && WriteAll(fd, out.constData(), out.size(), 0) && ::fdatasync(fd) == 0;
-    if (fd >= 0) ::close(fd);
-    ok = ok && ::rename(aside.constData(), m_logPath.constData()) == 0;
-    if (!ok) {
-      const Problem p = FileProblem(QFile::decodeName(aside), SystemError());
-      ::unlink(aside.constData());
-      return p;
+    const std::string aside = m_logPath + ".new";
+    std::unique_ptr<xbase::File> file;
+    xbase::Status s = m_env->OpenFile(aside, xbase::OpenFlags::kCreateTruncate, &file);
+    if (s.ok()) s = file->Write(0, View(out));
+    if (s.ok()) s = file->Sync();
+    file.reset();
+    if (s.ok()) s = m_env->RenameFile(aside, m_logPath);
+    if (s.ok()) s = m_env->SyncDir(m_logPath);
+    if (!s.ok()) {
+      m_env->RemoveFile(aside).IgnoreError();
+      return FileProblem(aside, s);
     }
-    SyncFolder(m_folder);
     drop();
     refresh();
     return {};
@@ -366,6 +332,7 @@ class KeptLog {
   // write; its files are removed only after that write is on the disk. A reminder the log has
   // already (a move stopped before the files were removed) keeps the log's.
   void migrate() {
+    m_migrated = true;
     QDir dir(m_folder);
     const QStringList names = dir.entryList({QStringLiteral("*.json*")}, QDir::Files);
     if (names.isEmpty() || m_foreign) return;
@@ -393,48 +360,49 @@ class KeptLog {
   }
 
   std::mutex m_mutex;
+  xbase::Env* const m_env;
   const QString m_folder;
-  const QByteArray m_logPath;
-  const QByteArray m_lockPath;
-  QString m_openError;
-  int m_lockFd = -1;
+  const std::string m_logPath;
+  const std::string m_lockPath;
   bool m_migrated = false;
   bool m_legacy = false;   // the old layout could not be moved in
   bool m_foreign = false;  // the log is of a format this version does not know
-  int m_fd = -1;           // the log read last, kept open: its identity cannot be reused meanwhile
-  dev_t m_dev = 0;
-  ino_t m_ino = 0;
+  // The log read last, kept open: its identity cannot be given to another file meanwhile.
+  std::unique_ptr<xbase::File> m_file;
+  xbase::FileId m_id;
   qint64 m_end = 0;   // the end of its last whole record
   qint64 m_size = 0;  // its length when read last
   qint64 m_liveBytes = 0;
   QHash<QByteArray, Span> m_index;
 };
 
-// The log of `folder` for this process; a child made by fork() makes its own (the parent's lock
-// is not its lock).
-KeptLog& LogOf(const QString& folder) {
+// The log of `folder` through `env` for this process; a child made by fork() makes its own (the
+// parent's lock is not its lock).
+KeptLog& LogOf(const QString& folder, xbase::Env* env) {
   static std::mutex mutex;
-  static auto* logs = new std::map<QString, std::unique_ptr<KeptLog>>;  // never freed: a thread may read at exit
-  const QString key = QString::number(::getpid()) + u'|' + QDir::cleanPath(QDir::current().absoluteFilePath(folder));
+  static auto* logs = new std::map<std::tuple<qint64, xbase::Env*, QString>,
+                                   std::unique_ptr<KeptLog>>;  // never freed: a thread may read at exit
   std::lock_guard guard(mutex);
-  std::unique_ptr<KeptLog>& log = (*logs)[key];
-  if (!log) log = std::make_unique<KeptLog>(folder);
+  std::unique_ptr<KeptLog>& log = (*logs)[{::getpid(), env, QDir::cleanPath(QDir::current().absoluteFilePath(folder))}];
+  if (!log) log = std::make_unique<KeptLog>(folder, env);
   return *log;
 }
 
 }  // namespace
 
-KeptEvents::KeptEvents(const QString& appFolder)
-    : m_folder(QFileInfo(data::CalendarPath(appFolder)).path() + QStringLiteral("/calendar.events")) {}
+KeptEvents::KeptEvents(const QString& appFolder, xbase::Env* env)
+    : m_folder(QFileInfo(data::CalendarPath(appFolder)).path() + QStringLiteral("/calendar.events")),
+      m_env(env ? env : xbase::Env::Default()) {}
 
-KeptEvents KeptEvents::BesideTable(const QString& tablePath) {
+KeptEvents KeptEvents::BesideTable(const QString& tablePath, xbase::Env* env) {
   KeptEvents kept;
   kept.m_folder = QFileInfo(tablePath).path() + QStringLiteral("/calendar.events");
+  kept.m_env = env ? env : xbase::Env::Default();
   return kept;
 }
 
 std::optional<KeptEvent> KeptEvents::Get(const QByteArray& recordId) const {
-  const QJsonObject o = QJsonDocument::fromJson(LogOf(m_folder).Read(recordId)).object();
+  const QJsonObject o = QJsonDocument::fromJson(LogOf(m_folder, m_env).Read(recordId)).object();
   if (o.isEmpty()) return std::nullopt;
   KeptEvent k;
   k.uid = o.value("uid").toString();
@@ -470,7 +438,7 @@ QByteArray KeptJson(const KeptEvent& kept) {
 }  // namespace
 
 Problem KeptEvents::Put(const QByteArray& recordId, const KeptEvent& kept) const {
-  return LogOf(m_folder).Write({{recordId, KeptJson(kept)}});
+  return LogOf(m_folder, m_env).Write({{recordId, KeptJson(kept)}});
 }
 
 Problem KeptEvents::PutMany(const std::vector<std::pair<QByteArray, KeptEvent>>& many) const {
@@ -478,7 +446,7 @@ Problem KeptEvents::PutMany(const std::vector<std::pair<QByteArray, KeptEvent>>&
   std::vector<std::pair<QByteArray, QByteArray>> entries;
   entries.reserve(many.size());
   for (const auto& [recordId, kept] : many) entries.push_back({recordId, KeptJson(kept)});
-  return LogOf(m_folder).Write(entries);
+  return LogOf(m_folder, m_env).Write(entries);
 }
 
 Problem KeptEvents::NoteSaved(const QByteArray& recordId, const ReminderRecord& record, bool alarmSet,
@@ -494,9 +462,9 @@ Problem KeptEvents::NoteSaved(const QByteArray& recordId, const ReminderRecord& 
   return Put(recordId, *kept);
 }
 
-Problem KeptEvents::Remove(const QByteArray& recordId) const { return LogOf(m_folder).Write({{recordId, {}}}); }
+Problem KeptEvents::Remove(const QByteArray& recordId) const { return LogOf(m_folder, m_env).Write({{recordId, {}}}); }
 
-int KeptEvents::Prune(const QSet<QByteArray>& live) const { return LogOf(m_folder).Prune(live); }
+int KeptEvents::Prune(const QSet<QByteArray>& live) const { return LogOf(m_folder, m_env).Prune(live); }
 
 int PruneKeptEvents(xbase::Engine& engine, const QString& appFolder) {
   const KeptEvents kept(appFolder);

@@ -61,9 +61,10 @@ struct KeptEvent {
 
 class KeptEvents {
  public:
-  explicit KeptEvents(const QString& appFolder);
+  // Files are reached through `env` (none: the system's).
+  explicit KeptEvents(const QString& appFolder, xbase::Env* env = nullptr);
   // The store beside the reminder table at `tablePath`.
-  static KeptEvents BesideTable(const QString& tablePath);
+  static KeptEvents BesideTable(const QString& tablePath, xbase::Env* env = nullptr);
 
   // None when the reminder keeps nothing (or its file cannot be read: it then counts as none).
   std::optional<KeptEvent> Get(const QByteArray& recordId) const;
@@ -84,6 +85,7 @@ class KeptEvents {
  private:
   KeptEvents() = default;
   QString m_folder;
+  xbase::Env* m_env = nullptr;
 };
 
 // Removes what reminders no longer in the table at `appFolder` kept (read with an alias of its
