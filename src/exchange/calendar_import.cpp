@@ -101,6 +101,18 @@ std::optional<QDateTime> PendingAlarm(const icalendar::ReadEvent& e) {
   return std::nullopt;
 }
 
+// `resource` with `own` patched in. Most resources hold nothing it takes out (nor a changed
+// occurrence, which the patch tells from its series): they are kept as read, without the patch's
+// pass over every line.
+QByteArray Patched(const QByteArray& resource, const icalendar::EventChanges& own) {
+  QByteArray unfolded = resource;  // a name may be folded anywhere
+  unfolded.replace("\r\n ", "").replace("\r\n\t", "").replace("\n ", "").replace("\n\t", "");
+  const QLatin1StringView text(unfolded);
+  bool touched = text.contains(QLatin1StringView("RECURRENCE-ID"), Qt::CaseInsensitive);
+  for (const QString& name : own.removed) touched = touched || text.contains(name, Qt::CaseInsensitive);
+  return touched ? icalendar::PatchEvent(resource, own).text : resource;
+}
+
 // What a reminder read in keeps of its event (not a changed occurrence: that is a reminder of its
 // own, apart from its series), without what only an export here adds to it; none without one.
 std::optional<KeptEvent> Kept(const std::map<QString, QByteArray>& resources, const icalendar::ReadEvent& e,
@@ -111,7 +123,7 @@ std::optional<KeptEvent> Kept(const std::map<QString, QByteArray>& resources, co
   own.removed << QStringLiteral("X-CHIMEWISE-PENDING");
   KeptEvent k;
   k.uid = e.uid;
-  k.resource = icalendar::PatchEvent(resource->second, own).text;
+  k.resource = Patched(resource->second, own);
   k.hasSynced = true;
   k.synced = ComposeReminderRecord(in, QString());
   k.hasUserAlarm = true;
