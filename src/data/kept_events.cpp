@@ -451,15 +451,23 @@ Problem KeptEvents::PutMany(const std::vector<std::pair<QByteArray, KeptEvent>>&
 
 Problem KeptEvents::NoteSaved(const QByteArray& recordId, const ReminderRecord& record, bool alarmSet,
                               const QDateTime& at) const {
-  std::optional<KeptEvent> kept = Get(recordId);
-  if (!kept) return {};
-  if (alarmSet || !kept->hasUserAlarm) {
-    kept->hasUserAlarm = record.alarmDate.isValid();
-    kept->userAlarmDate = record.alarmDate;
-    kept->userAlarmTime = record.alarmTime;
+  return NoteSavedMany({{recordId, record, alarmSet}}, at);
+}
+
+Problem KeptEvents::NoteSavedMany(const std::vector<SavedNote>& saved, const QDateTime& at) const {
+  std::vector<std::pair<QByteArray, KeptEvent>> noted;
+  for (const auto& [recordId, record, alarmSet] : saved) {
+    std::optional<KeptEvent> kept = Get(recordId);
+    if (!kept) continue;
+    if (alarmSet || !kept->hasUserAlarm) {
+      kept->hasUserAlarm = record.alarmDate.isValid();
+      kept->userAlarmDate = record.alarmDate;
+      kept->userAlarmTime = record.alarmTime;
+    }
+    kept->savedAt = at;
+    noted.emplace_back(recordId, std::move(*kept));
   }
-  kept->savedAt = at;
-  return Put(recordId, *kept);
+  return PutMany(noted);
 }
 
 Problem KeptEvents::Remove(const QByteArray& recordId) const { return LogOf(m_folder, m_env).Write({{recordId, {}}}); }

@@ -76,6 +76,13 @@ class KeptEvents {
   // After the reminder was saved with `record` at `at`: it changed then, and with `alarmSet` its
   // alarm is the one the user set. Only for a reminder that keeps something already.
   Problem NoteSaved(const QByteArray& recordId, const ReminderRecord& record, bool alarmSet, const QDateTime& at) const;
+  // The same for many reminders saved at once (a save of many), in one write and one flush.
+  struct SavedNote {
+    QByteArray recordId;
+    ReminderRecord record;
+    bool alarmSet = false;
+  };
+  Problem NoteSavedMany(const std::vector<SavedNote>& saved, const QDateTime& at) const;
   Problem Remove(const QByteArray& recordId) const;
   // Removes what reminders not in `live` kept; how many.
   int Prune(const QSet<QByteArray>& live) const;

@@ -156,7 +156,7 @@ std::vector<SaveResult> EventSaver::SaveEvents(const std::vector<EventWrite>& wr
     return refuseAll(ProblemOf(locked));
   }
 
-  const KeptEvents kept(m_state.AppFolder);
+  std::vector<KeptEvents::SavedNote> notes;
   for (size_t i = 0; i < writes.size(); ++i) {
     if (results[i].refused != SaveField::None || !results[i].problem.ok()) continue;
     SaveResult& result = results[i];
@@ -209,18 +209,18 @@ std::vector<SaveResult> EventSaver::SaveEvents(const std::vector<EventWrite>& wr
     result.recno = recno;
     // The alarm saved is the user's: a calendar event the reminder belongs to changes with it,
     // never with an announcement or a snooze.
-    if (const Problem noted =
-            kept.NoteSaved(QByteArray::fromStdString(result.recordId), record, !alarmKept, m_clock.now());
-        result.problem.ok())
-      result.problem = noted;
+    notes.push_back({QByteArray::fromStdString(result.recordId), record, !alarmKept});
     const QDate activityDate = writes[i].input.activityDate, remindDate = writes[i].input.remindDate;
     result.activityTimeSkipped = !steady(activityDate) && WallTimeSkipped(activityDate, record.startTime);
     result.remindTimeSkipped = !steady(remindDate) && WallTimeSkipped(remindDate, record.alarmTime);
   }
   // The index's pages are written once for all; when that fails the records stay, and the index is
   // rebuilt at the table's next opening.
-  const Problem ended = ProblemOf(wa->EndBatch());
+  Problem ended = ProblemOf(wa->EndBatch());
   data::CloseTableIfOpen(m_engine, kOneTime);
+  // The events kept for the reminders saved note it in one write for all.
+  if (const Problem noted = KeptEvents(m_state.AppFolder).NoteSavedMany(notes, m_clock.now()); !noted.ok())
+    ended = noted;
   for (SaveResult& r : results)
     if (r.saved && r.problem.ok()) r.problem = ended;
   return results;
