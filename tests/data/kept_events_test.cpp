@@ -63,13 +63,13 @@ TEST(KeptEvents, WhatAnotherProcessWritesIsSeenAndConcurrentWritersLoseNothing) 
   EXPECT_EQ(Read(kept, 1), "none");
   EXPECT_EQ(Read(kept, 3), "cccc");
 
-  // Two writers at once: each waits for its turn, and nothing is lost.
-  ASSERT_TRUE(InChildren(2, [&](int k) {
+  // Three writers at once: each waits for its turn, and nothing is lost.
+  ASSERT_TRUE(InChildren(3, [&](int k) {
     bool ok = true;
     for (int i = 0; i < 40; ++i) ok = ok && kept.Put(Id(100 * (k + 1) + i), Event(char('d' + k), i)).ok();
     return ok;
   }));
-  for (int k = 0; k < 2; ++k)
+  for (int k = 0; k < 3; ++k)
     for (int i = 0; i < 40; ++i)
       EXPECT_EQ(Read(kept, 100 * (k + 1) + i), QByteArray(i + 1, char('d' + k))) << k << " " << i;
 }
