@@ -19,6 +19,7 @@
 #include <icalendar/resource_text.h>
 
 #include <algorithm>
+#include <future>
 #include <map>
 #include <optional>
 
@@ -101,6 +102,18 @@ std::optional<QDateTime> PendingAlarm(const icalendar::ReadEvent& e) {
   return std::nullopt;
 }
 
+// `resource` with `own` patched in. Most resources hold nothing it takes out (nor a changed
+// occurrence, which the patch tells from its series): they are kept as read, without the patch's
+// pass over every line.
+QByteArray Patched(const QByteArray& resource, const icalendar::EventChanges& own) {
+  QByteArray unfolded = resource;  // a name may be folded anywhere
+  unfolded.replace("\r\n ", "").replace("\r\n\t", "").replace("\n ", "").replace("\n\t", "");
+  const QLatin1StringView text(unfolded);
+  bool touched = text.contains(QLatin1StringView("RECURRENCE-ID"), Qt::CaseInsensitive);
+  for (const QString& name : own.removed) touched = touched || text.contains(name, Qt::CaseInsensitive);
+  return touched ? icalendar::PatchEvent(resource, own).text : resource;
+}
+
 // What a reminder read in keeps of its event (not a changed occurrence: that is a reminder of its
 // own, apart from its series), without what only an export here adds to it; none without one.
 std::optional<KeptEvent> Kept(const std::map<QString, QByteArray>& resources, const icalendar::ReadEvent& e,
@@ -111,7 +124,7 @@ std::optional<KeptEvent> Kept(const std::map<QString, QByteArray>& resources, co
   own.removed << QStringLiteral("X-CHIMEWISE-PENDING");
   KeptEvent k;
   k.uid = e.uid;
-  k.resource = icalendar::PatchEvent(resource->second, own).text;
+  k.resource = Patched(resource->second, own);
   k.hasSynced = true;
   k.synced = ComposeReminderRecord(in, QString());
   k.hasUserAlarm = true;
@@ -225,11 +238,13 @@ CalendarFile ReadCalendarFile(const QString& path, const QDateTime& now) {
     f.text.clear();
     return f;
   }
+  // The events' own texts are cut out beside the parse, on the other core (the wait joins it).
+  auto resources = std::async(std::launch::async, [&text = f.text] { return icalendar::ResourcesByUid(text); });
   f.calendar = ParseCalendar(f.text, now);
   if (!f.calendar.error.isEmpty())
     f.error = QStringLiteral("%1: %2").arg(path, f.calendar.error);
   else
-    f.resources = icalendar::ResourcesByUid(f.text);
+    f.resources = resources.get();
   return f;
 }
 

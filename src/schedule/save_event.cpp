@@ -15,6 +15,7 @@
 #include <QRandomGenerator>
 #include <xbase/engine.h>
 
+#include <map>
 #include <tuple>
 
 namespace chimewise {
@@ -71,6 +72,23 @@ std::optional<std::pair<SaveField, Problem>> RefusedText(const EventInput& in) {
   return std::nullopt;
 }
 
+// Whether the clocks keep one offset from two days before a date to three days after it: then each
+// wall time of the date happens once and means just that, which spares a save of many the
+// resolution of each of its times (a dozen questions to the system's zone rules apiece). Like that
+// resolution, it takes the clocks to change at most once in a few days.
+class SteadyDays {
+ public:
+  bool operator()(const QDate& date) {
+    const auto [known, added] = m_steady.try_emplace(date, false);
+    if (added) known->second = OffsetAt(date.addDays(-2)) == OffsetAt(date.addDays(3));
+    return known->second;
+  }
+
+ private:
+  static int OffsetAt(const QDate& day) { return QDateTime(day, QTime(0, 0), Qt::UTC).toLocalTime().offsetFromUtc(); }
+  std::map<QDate, bool> m_steady;
+};
+
 SaveResult Refused(SaveField field, Problem problem) {
   SaveResult result;
   result.refused = field;
@@ -103,6 +121,7 @@ std::vector<SaveResult> EventSaver::SaveEvents(const std::vector<EventWrite>& wr
   };
   // What is refused without the table is refused first, so it never waits for the table.
   std::vector<ReminderRecord> records(writes.size());
+  SteadyDays steady;
   bool anyLeft = false;
   for (size_t i = 0; i < writes.size(); ++i) {
     const EventInput& in = writes[i].input;
@@ -117,6 +136,7 @@ std::vector<SaveResult> EventSaver::SaveEvents(const std::vector<EventWrite>& wr
     ReminderRecord& record = records[i];
     for (auto [date, minutes, time] : {std::tuple(&record.alarmDate, &record.alarmTime, in.remindTime),
                                        std::tuple(&record.eventDate, &record.startTime, in.activityTime)}) {
+      if (steady(*date)) continue;
       const QDateTime meant = TypedMoment(*date, time, m_clock.now());
       if (meant == AlarmMoment(*date, *minutes)) continue;
       const StoredWall w = StoredWallTime(meant);
@@ -136,7 +156,7 @@ std::vector<SaveResult> EventSaver::SaveEvents(const std::vector<EventWrite>& wr
     return refuseAll(ProblemOf(locked));
   }
 
-  const KeptEvents kept(m_state.AppFolder);
+  std::vector<KeptEvents::SavedNote> notes;
   for (size_t i = 0; i < writes.size(); ++i) {
     if (results[i].refused != SaveField::None || !results[i].problem.ok()) continue;
     SaveResult& result = results[i];
@@ -193,17 +213,18 @@ std::vector<SaveResult> EventSaver::SaveEvents(const std::vector<EventWrite>& wr
     result.recno = recno;
     // The alarm saved is the user's: a calendar event the reminder belongs to changes with it,
     // never with an announcement or a snooze.
-    if (const Problem noted =
-            kept.NoteSaved(QByteArray::fromStdString(result.recordId), record, !alarmKept, m_clock.now());
-        result.problem.ok())
-      result.problem = noted;
-    result.activityTimeSkipped = WallTimeSkipped(writes[i].input.activityDate, record.startTime);
-    result.remindTimeSkipped = WallTimeSkipped(writes[i].input.remindDate, record.alarmTime);
+    notes.push_back({QByteArray::fromStdString(result.recordId), record, !alarmKept});
+    const QDate activityDate = writes[i].input.activityDate, remindDate = writes[i].input.remindDate;
+    result.activityTimeSkipped = !steady(activityDate) && WallTimeSkipped(activityDate, record.startTime);
+    result.remindTimeSkipped = !steady(remindDate) && WallTimeSkipped(remindDate, record.alarmTime);
   }
   // The index's pages are written once for all; when that fails the records stay, and the index is
   // rebuilt at the table's next opening.
-  const Problem ended = ProblemOf(wa->EndBatch());
+  Problem ended = ProblemOf(wa->EndBatch());
   data::CloseTableIfOpen(m_engine, kOneTime);
+  // The events kept for the reminders saved note it in one write for all.
+  if (const Problem noted = KeptEvents(m_state.AppFolder).NoteSavedMany(notes, m_clock.now()); !noted.ok())
+    ended = noted;
   for (SaveResult& r : results)
     if (r.saved && r.problem.ok()) r.problem = ended;
   return results;

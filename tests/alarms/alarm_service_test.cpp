@@ -6,6 +6,7 @@
 #include "core/shared_state.h"
 #include "core/timer_tick.h"
 #include "data/calendar.h"
+#include "data/kept_events.h"
 #include "data/reminder_record.h"
 #include "schedule/save_event.h"
 #include "support/add_reminder.h"
@@ -150,6 +151,26 @@ TEST_F(AlarmServiceTest, TheNextAlarmFollowsSavesEditsAndDeletes) {
   QDir(dir.filePath("data")).removeRecursively();
   EXPECT_EQ(alarms->FindNextAlarm().kind, ProblemKind::MissingFolder);
   EXPECT_EQ(alarms->nextAlarm(), std::nullopt);
+}
+
+// A save of many notes on each kept calendar event when it was saved, and takes its alarm as the
+// user's only where the save changed it (an announcement or a snooze moved the table's).
+TEST_F(AlarmServiceTest, ASaveOfManyNotesItOnEachKeptEvent) {
+  const qint64 one = add("One", QTime(15, 0), QTime(14, 0));
+  clock.set(kNow.addSecs(1));  // another record identifier
+  const qint64 recs[] = {one, add("Two", QTime(16, 0), QTime(15, 0))};
+  const KeptEvents kept(state.AppFolder);
+  KeptEvent k;
+  std::tie(k.uid, k.hasUserAlarm, k.userAlarmDate, k.userAlarmTime) = std::tuple("u", true, kNow.date(), 600);
+  for (qint64 rec : recs) ASSERT_TRUE(kept.Put(field(rec, "REC_NO").toLatin1(), k).ok());
+  clock.set(kNow.addSecs(60));
+  for (const SaveResult& r : saver->SaveEvents(
+           {{input("One", QTime(15, 0), QTime(14, 0)), recs[0]}, {input("Two", QTime(16, 0), QTime(13, 30)), recs[1]}}))
+    ASSERT_TRUE(r.saved && r.problem.ok());
+  for (const auto& [rec, alarm] : {std::pair(recs[0], 600), std::pair(recs[1], 810)}) {
+    const KeptEvent noted = kept.Get(field(rec, "REC_NO").toLatin1()).value_or(KeptEvent());
+    EXPECT_EQ(std::pair(noted.userAlarmTime, noted.savedAt), std::pair(alarm, kNow.addSecs(60)));
+  }
 }
 
 // Text outside the table's code page is refused with the characters named, never stored as "?".

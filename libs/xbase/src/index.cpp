@@ -297,6 +297,14 @@ Status IndexFile::WritePage(uint32_t pgno, std::string* page) {
   return file_->Write(static_cast<uint64_t>(pgno) * kPageSize, *page);
 }
 
+Status IndexFile::WritePage(uint32_t pgno, std::string&& page) {
+  if (!caching_) return WritePage(pgno, &page);
+  if (cached_leaf_ == pgno) cached_tag_ = -1;
+  page_cache_[pgno] = std::move(page);
+  unwritten_.insert(pgno);
+  return Status::OK();
+}
+
 Status IndexFile::FlushCache() {
   for (auto it = unwritten_.begin(); it != unwritten_.end(); it = unwritten_.erase(it)) {
     std::string& page = page_cache_[*it];
@@ -481,6 +489,14 @@ Status IndexFile::Insert(int tag, std::string_view key, uint32_t recno) {
     PageView v{&page, key_len};
     const uint32_t es = v.entry_size();
     const uint32_t n = v.count();
+    if (n + 1 <= v.capacity() && entry.size() == es) {
+      // Room on the page: the entries after the new one move up by one, in place.
+      char* at = page.data() + kPageHeader + static_cast<size_t>(pos) * es;
+      std::memmove(at + es, at, static_cast<size_t>(n - pos) * es);
+      std::memcpy(at, entry.data(), es);
+      v.set_count(static_cast<uint16_t>(n + 1));
+      return WritePage(pgno, std::move(page));
+    }
     std::string body(page.data() + kPageHeader, n * es);
     body.insert(static_cast<size_t>(pos) * es, entry);
     if (n + 1 <= v.capacity()) {

@@ -102,6 +102,8 @@ class IndexFile {
   // Reads and checks a page; with check_order, entries out of order are Corruption too.
   Status ReadPage(uint32_t pgno, int tag, std::string* page, bool check_order = true);
   Status WritePage(uint32_t pgno, std::string* page);
+  // The same for a page its caller is done with: kept without a copy while caching.
+  Status WritePage(uint32_t pgno, std::string&& page);
   Status BuildPages(TagBuild* tag, uint32_t first_page, std::string* pages, uint32_t* root, uint32_t* count);
   Status LastInSubtree(int tag, uint32_t pg, int depth, bool* found, IndexEntry* out);
   Status FindLeaf(int tag, std::string_view key, uint32_t recno, std::vector<std::pair<uint32_t, std::string>>* path,
