@@ -154,9 +154,12 @@ class KeptLog {
   };
   // A log larger than this and four times what it holds is compacted after a write.
   static constexpr qint64 kCompactAbove = 8 * 1024 * 1024;
+  // How long a writer waits for another's lock, in milliseconds.
+  static constexpr int kLockWaitMs = 2000;
 
-  // The writers' turn: the lock file's lock, waited for up to a minute (a writer holds it for one
-  // write), and the log read up to its end.
+  // The writers' turn: the lock file's lock, and the log read up to its end. A writer holds the
+  // lock for one write and one flush, so two seconds is long; a lock held longer (a stopped process)
+  // is told as busy rather than waited for, since the program's own thread announces reminders.
   class Writer {
    public:
     explicit Writer(KeptLog& log) {
@@ -166,7 +169,7 @@ class KeptLog {
       }
       xbase::Status s = log.m_env->OpenFile(log.m_lockPath, xbase::OpenFlags::kReadWrite, &m_lock);
       if (!s.ok()) s = log.m_env->OpenFile(log.m_lockPath, xbase::OpenFlags::kCreateTruncate, &m_lock);
-      for (int waited = 0; s.ok() || (s.IsBusy() && waited < 60000); ++waited) {
+      for (int waited = 0; s.ok() || (s.IsBusy() && waited < kLockWaitMs); ++waited) {
         if (waited > 0) ::usleep(1000);
         s = m_lock->Lock(0, 1, xbase::LockMode::kExclusive);
         if (s.ok()) break;
