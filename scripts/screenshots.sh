@@ -30,6 +30,8 @@ mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
 unset QT_QPA_PLATFORM WAYLAND_DISPLAY
 export CHIMEWISE_AUDIO=silent
+# What the character says, as it is heard: shows when a tour has ended.
+export CHIMEWISE_TRANSCRIPT="$work/transcript.txt"
 
 Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
 pids+=($!)
@@ -71,29 +73,16 @@ mail 2 "=?UTF-8?Q?J=C3=BCrgen_M=C3=BCller?= <jm@example.org>" "Quarterly plan, s
 mail 3 "Library <noreply@library.example.org>" "Your books are due on Tuesday" "Two books are due."
 printf '[New Mail]\nMailbox=%s\n' "$maildir" >"$XDG_CONFIG_HOME/Olm Chimewise/settings.ini"
 
-# About twenty reminders of different kinds: late ones, due now, ahead with a countdown, with
-# memos, sounds and spoken dates, today and on later days.
-today="$(date +%F)"
+# Reminders of later days, there from the start: none of them falls due while the tours run (a
+# reminder falling due ends a tour, as it should, and would stand in its pictures).
 tomorrow="$(date -d tomorrow +%F)"
 nextweek="$(date -d '+7 days' +%F)"
-hour() { date -d "$1" +%H:%M; }
-cli add --text "Call the dentist about the crown" --activity "$today $(hour '-2 hours')" --type "Phone Call" \
-  --memo "Ask whether Tuesday morning is free." --sound 2 --say-time
-cli add --text "Water the plants" --activity "$today $(hour '-25 minutes')" --memo "The ferns too."
-cli add --text "Stand-up meeting" --activity "$today $(hour '+10 minutes')" --remind "$today $(hour '-5 minutes')" \
-  --type "Meeting" --countdown 5
-cli add --text "Take the cake out of the oven" --activity "$today $(hour '-1 minutes')" --sound 1
-cli add --text "Pick up the children from school" --activity "$today $(hour '-3 hours')" --say-date --say-time
 for i in $(seq 1 8); do
   cli add --text "Project review, part $i of the quarterly plan" --activity "$tomorrow $(printf '%02d' $((8 + i))):30" \
     --type "Meeting"
 done
 cli add --text "Renew the car insurance" --activity "$nextweek 09:00" --memo "Compare the three offers first."
 cli add --text "Mother's birthday: send flowers" --activity "$nextweek 10:00" --sound 7 --say-date
-cli add --text "Dentist" --activity "$today $(hour '-40 minutes')" --type "Appointment"
-cli add --text "Backup the laptop" --activity "$today $(hour '-90 minutes')"
-cli add --text "Buy milk, bread and apples" --activity "$today $(hour '-15 minutes')" --memo "Oat milk."
-cli add --text "Call Anna back" --activity "$today $(hour '-5 minutes')" --type "Phone Call"
 
 # Starts the program in the background; stop_program ends it as the desktop's logout does.
 start_program() {
@@ -127,16 +116,65 @@ tour_shots() {
   done
 }
 
-# The first start after installation: the character introduces itself and walks through the
-# Reminder Viewer.
+# The tours first. The first start after installation: the character introduces itself and walks
+# through the Reminder Viewer.
 start_program
 tour_shots introduction 6 200 235
 stop_program
+
+# A dialog's first opening gives its tour: dialog_tour KEY NAME [LAST_LINE] opens the dialog from
+# the tray menu's entry KEY on a fresh start and takes the tour's pictures; with LAST_LINE (a piece of
+# its last line) one more once the tour has ended.
+dialog_tour() {
+  start_program
+  sleep 6
+  find_tray
+  if [ -n "$icon" ]; then
+    tray_menu
+    xdotool key "$1"
+    tour_shots "$2" 8 30 75
+    if [ -n "${3:-}" ]; then
+      for _ in $(seq 240); do
+        grep -q "$3" "$CHIMEWISE_TRANSCRIPT" 2>/dev/null && break
+        sleep 1
+      done
+      shot "tour-$2-4-ended" 30
+    fi
+  fi
+  stop_program
+}
+dialog_tour a schedule
+# The character ends the Options tour stepped clear of the dialog.
+dialog_tour o options "show those messages as"
+
+# Once the tours are over, the reminders of today: late ones, due now, ahead with a countdown,
+# with memos, sounds and spoken dates.
+today="$(date +%F)"
+hour() { date -d "$1" +%H:%M; }
+cli add --text "Call the dentist about the crown" --activity "$today $(hour '-2 hours')" --type "Phone Call" \
+  --memo "Ask whether Tuesday morning is free." --sound 2 --say-time
+cli add --text "Water the plants" --activity "$today $(hour '-25 minutes')" --memo "The ferns too."
+cli add --text "Stand-up meeting" --activity "$today $(hour '+10 minutes')" --remind "$today $(hour '-5 minutes')" \
+  --type "Meeting" --countdown 5
+cli add --text "Take the cake out of the oven" --activity "$today $(hour '-1 minutes')" --sound 1
+cli add --text "Pick up the children from school" --activity "$today $(hour '-3 hours')" --say-date --say-time
+cli add --text "Dentist" --activity "$today $(hour '-40 minutes')" --type "Appointment"
+cli add --text "Backup the laptop" --activity "$today $(hour '-90 minutes')"
+cli add --text "Buy milk, bread and apples" --activity "$today $(hour '-15 minutes')" --memo "Oat milk."
+cli add --text "Call Anna back" --activity "$today $(hour '-5 minutes')" --type "Phone Call"
 
 # Later starts greet from the corner of the screen.
 start_program
 sleep 6
 shot "character-greeting-at-start" 0
+
+# The character's own menu (a right-click on it).
+eval "$(xdotool search --onlyvisible --name '^Hoot$' getwindowgeometry --shell 2>/dev/null | head -n 6 || true)"
+if [ -n "${WIDTH:-}" ]; then
+  xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click 3
+  shot "character-menu" 1
+  xdotool key Escape
+fi
 
 # The Reminder Viewer, with the character reading the due reminders beside it.
 # A second start hands "show" to the running program and says so in a box of its own.
@@ -160,26 +198,13 @@ if [ -n "$icon" ]; then
   shot "tray-menu-open"
   xdotool key Escape
 
-  # The Schedule Activity dialog's first opening gives its tour; the next opening is the dialog alone.
-  tray_menu
-  xdotool key a
-  tour_shots schedule 8 30 75
-  stop_program
-  start_program
-  sleep 6
+  # The dialogs after their tours: the Schedule Activity dialog, then each of the Options dialog's
+  # five tabs (Ctrl+Tab goes on).
   tray_menu
   xdotool key a
   shot "schedule-activity-dialog" 3
   xdotool key Escape
   sleep 1
-
-  # The same with the Options dialog: its tour, then each of its five tabs (Ctrl+Tab goes on).
-  tray_menu
-  xdotool key o
-  tour_shots options 8 40 90
-  stop_program
-  start_program
-  sleep 6
   tray_menu
   xdotool key o
   sleep 2

@@ -103,6 +103,14 @@ void EndTour(TourContext& context) {
   if (context.busy && context.running) context.running->end();
 }
 
+QPoint PlaceAfterTour(QPoint before, const QRect& window, const QRect& drawn, const QRect& toured,
+                      const QRect& screen) {
+  const QPoint shift = before - window.topLeft();
+  const QRect drawnThere = drawn.translated(shift);
+  if (toured.isNull() || !drawnThere.intersects(toured)) return before;
+  return StepAside(window.translated(shift), drawnThere, toured, screen).value_or(before);
+}
+
 void RunWhenNoTourRuns(TourContext& context, std::function<void()> work) {
   if (!work) return;
   if (!context.busy) {
@@ -326,7 +334,18 @@ void Tour::finish() {
       c->setLeft(m_characterAt.x());
       c->setTop(m_characterAt.y());
     } else {
-      c->moveTo(m_characterAt.x(), m_characterAt.y());
+      // Back where it stood, but never on the window it has just explained, which the user now
+      // goes on with.
+      QPoint to = m_characterAt;
+      if (m_window && m_window->isVisible()) {
+        const QRect toured = m_window->frameGeometry();
+        const QScreen* screen = QGuiApplication::screenAt(toured.center());
+        if (!screen) screen = QGuiApplication::primaryScreen();
+        if (screen)
+          to = PlaceAfterTour(m_characterAt, QRect(c->left(), c->top(), c->width(), c->height()), c->drawnGeometry(),
+                              toured, screen->availableGeometry());
+      }
+      c->moveTo(to.x(), to.y());
     }
   }
   if (!m_effectsWereOn) host.SetSoundEffects(false);

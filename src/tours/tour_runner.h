@@ -20,8 +20,8 @@
 // due interrupts the tour (InterruptTour) and is heard at once; the introduction then asks whether
 // to go on (Yes goes on with the part it was in), the other tours end. However the tour ends, the
 // ending runs: the script's own clean-up first, a button shown pressed is released, the windows
-// are enabled again, the character goes back where it stood and keeps clear of every dialog
-// again, and the sound effects are as they were. The running tour belongs to its context: a
+// are enabled again, the character goes back where it stood (clear of the toured window) and
+// keeps clear of every dialog again, and the sound effects are as they were. The running tour belongs to its context: a
 // context destroyed under it (the program ending) ends it.
 
 #include <QObject>
@@ -190,6 +190,13 @@ class ScriptWriter {
 // another tour was running: nothing was done and nothing will be.
 bool StartTour(TourContext& context, TourKind kind, QWidget* window, TourScript script,
                std::function<void()> atEnd = {});
+
+// Where the character goes when a tour of a window ends: back where it stood before the tour
+// (`before`, its window's top left corner), unless its drawing would cover the toured window
+// there; then the shortest step from there that clears the window (StepAside), as it keeps clear
+// of every dialog. `window` and `drawn` are the character's window and its opaque drawing now;
+// `toured` is the toured window's frame, null when it is gone.
+QPoint PlaceAfterTour(QPoint before, const QRect& window, const QRect& drawn, const QRect& toured, const QRect& screen);
 
 // Runs `work` now when no tour runs, else once the running tour has ended.
 void RunWhenNoTourRuns(TourContext& context, std::function<void()> work);

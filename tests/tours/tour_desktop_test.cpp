@@ -6,7 +6,7 @@
 #include "schedule/schedule_dialog.h"
 #include "schedule/schedule_fixture.h"
 #include "schedule/schedule_windows.h"
-#include "support/private_x_server.h"
+#include "support/window_manager_desktop.h"
 #include "tours/schedule_tour.h"
 #include "tours/tour_fixture.h"
 
@@ -15,7 +15,6 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
-#include <QProcess>
 #include <QTest>
 
 using namespace chimewise;
@@ -25,58 +24,10 @@ using Kind = TourEvent::Kind;
 
 namespace {
 
-// The X server and openbox, there before the application connects to the display.
-class Desktop final : public ::testing::Environment {
- public:
-  void SetUp() override {
-    for (const char* tool : {"Xvfb", "openbox", "xdotool", "xprop"})
-      if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()) missing = tool;
-    if (!missing.isEmpty()) return;
-    server = std::make_unique<testsupport::PrivateXServer>();
-    if (server->display().isEmpty()) {
-      missing = QStringLiteral("a display");
-      return;
-    }
-    qputenv("DISPLAY", server->display().toUtf8());
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    wm.setProgram(QStringLiteral("openbox"));
-    wm.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    wm.setStandardOutputFile(QProcess::nullDevice());
-    wm.start();
-    // Ready once it has announced itself on the root window.
-    const QDeadlineTimer deadline(10000);
-    while (!deadline.hasExpired() && !run({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}).contains("window id"))
-      QThread::msleep(50);
-  }
-  void TearDown() override {
-    if (wm.state() != QProcess::NotRunning) {
-      wm.terminate();
-      wm.waitForFinished(3000);
-    }
-    server.reset();
-  }
-  // Runs a tool to its end, the application's events handled meanwhile when there is one.
-  static QString run(const QStringList& command) {
-    QProcess p;
-    p.start(command.first(), command.mid(1));
-    if (!p.waitForStarted(5000)) return {};
-    if (QCoreApplication::instance())
-      RunEventsUntil([&] { return p.state() == QProcess::NotRunning; }, 10000);
-    else
-      p.waitForFinished(10000);
-    return QString::fromUtf8(p.readAllStandardOutput());
-  }
-  QString missing;
-  std::unique_ptr<testsupport::PrivateXServer> server;
-  QProcess wm;
-};
+auto* desktop = static_cast<testsupport::WindowManagerDesktop*>(
+    ::testing::AddGlobalTestEnvironment(new testsupport::WindowManagerDesktop));
 
-Desktop* desktop = static_cast<Desktop*>(::testing::AddGlobalTestEnvironment(new Desktop));
-
-QString Xdotool(QStringList args) {
-  args.prepend(QStringLiteral("xdotool"));
-  return Desktop::run(args);
-}
+QString Xdotool(const QStringList& args) { return testsupport::WindowManagerDesktop::xdotool(args); }
 
 QString Number(int n) { return QString::number(n); }
 
@@ -145,13 +96,8 @@ class EscapeSeen final : public QObject {
 TEST_F(TourDesktopTest, EscapeEndsTheTourInTheActiveWindowAndSentToIt) {
   for (const bool toWindow : {false, true}) {
     events.clear();
-    // The window manager gives the focus when it is free to (a window just hidden may hold it).
-    bool active = false;
-    for (int attempt = 0; attempt < 5 && !active; ++attempt) {
-      Xdotool({"windowactivate", "--sync", windowId()});
-      active = QTest::qWaitForWindowActive(dialog.get(), 1000);
-    }
-    ASSERT_TRUE(active);
+    ASSERT_TRUE(
+        testsupport::WindowManagerDesktop::activate(dialog->winId(), [this] { return dialog->isActiveWindow(); }));
     ASSERT_TRUE(start());
     RunEventsFor(300);
     ASSERT_TRUE(context->busy);

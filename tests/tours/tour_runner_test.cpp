@@ -6,8 +6,10 @@
 #include "tours/tour_fixture.h"
 
 #include <QDialog>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QScreen>
 #include <QTabWidget>
 #include <QToolButton>
 
@@ -64,6 +66,17 @@ class TourRunnerTest : public testsupport::TourFixture {
       field->setText(QStringLiteral("user"));
     });
   }
+  // The character is back where it stood, or, where that covers the dialog, beside the dialog.
+  void expectBackClearOfTheDialog() {
+    settle();
+    if (!dialog->isVisible()) {
+      EXPECT_EQ(characterAt(), QPoint(40, 30));
+      return;
+    }
+    const QRect drawn = host->character()->drawnGeometry();
+    EXPECT_FALSE(drawn.intersects(dialog->frameGeometry())) << "the character stands on the toured window";
+    EXPECT_TRUE(QGuiApplication::primaryScreen()->availableGeometry().contains(drawn));
+  }
   // Everything is as it was before the tour.
   void expectRestored(bool contextGone = false) {
     EXPECT_EQ(cleanUps, 1);
@@ -117,8 +130,7 @@ TEST_F(TourRunnerTest, CarriesOutEachKindOfStepBesideItsControlAndEndsWithEveryt
   EXPECT_EQ(tabs->currentIndex(), 1);
   EXPECT_EQ(settings.read(settings::OptionsShowHelp), "0");
   expectRestored();
-  settle();
-  EXPECT_EQ(characterAt(), QPoint(40, 30));
+  expectBackClearOfTheDialog();
 }
 
 // The ways a tour ends early: each ends it at the wait in progress, and the steps after it are not
@@ -167,10 +179,7 @@ TEST_P(TourRunnerStop, EndsAtTheWaitAndPutsEverythingBack) {
     EXPECT_FALSE(wait->goesOn);
   }
   expectRestored();
-  if (GetParam() != 4) {
-    settle();
-    EXPECT_EQ(characterAt(), QPoint(40, 30));
-  }
+  if (GetParam() != 4) expectBackClearOfTheDialog();
 }
 
 std::string StopName(const ::testing::TestParamInfo<int>& info) {
@@ -249,3 +258,32 @@ TEST_F(TourRunnerTest, AContextDestroyedUnderATourEndsIt) {
 }
 
 }  // namespace
+
+// The character goes back where it stood before the tour, unless it would stand on the toured
+// window there: then the shortest step clears it, at 2x its size too.
+TEST(PlaceAfterTour, BackWhereItStoodUnlessThatCoversTheToured) {
+  const QRect screen(0, 0, 1280, 770), options(297, 200, 685, 381);
+  const QMargins inset(24, 10, 24, 3);  // the window's transparent margins around the drawing
+  const struct {
+    QPoint before;
+    QSize window;
+    QRect toured;
+    QPoint want;
+  } cases[] = {
+      {{1152, 642}, {128, 128}, options, {1152, 642}},  // in the corner, clear of it: stays
+      {{576, 336}, {128, 128}, options, {576, 571}},    // in the middle: below the dialog is nearest
+      {{300, 480}, {128, 128}, options, {300, 571}},    // over the Help button: below
+      {{190, 200}, {128, 128}, options, {190, 200}},    // beside it, only the margin over it: stays
+      {{560, 120}, {256, 256}, options, {958, 120}},    // 2x, no room above or below: right
+      {{890, 120}, {256, 256}, options, {958, 120}},    // 2x, over the title bar and close button: right
+      {{576, 336}, {128, 128}, QRect(), {576, 336}},    // the window is gone
+  };
+  for (const auto& c : cases) {
+    const QRect window(c.before, c.window);
+    const QRect drawn = window.marginsRemoved(inset);
+    const QPoint at = PlaceAfterTour(c.before, window, drawn, c.toured, screen);
+    EXPECT_EQ(at, c.want) << c.before.x() << "," << c.before.y();
+    const QRect drawnThere = drawn.translated(at - c.before);
+    EXPECT_TRUE(screen.contains(drawnThere) && !drawnThere.intersects(c.toured));
+  }
+}

@@ -11,7 +11,6 @@
 #include <QApplication>
 #include <QMenuBar>
 #include <QPlainTextEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
@@ -87,28 +86,6 @@ TEST_F(ViewerWindowTest, DeleteMovesTheHighlightAndUndoPutsBackEachReminderExact
   EXPECT_EQ(w.currentRecno(), 0u);
   EXPECT_EQ(recordCommandsEnabled(w), std::vector<bool>(7, false));
   EXPECT_TRUE(prompter.asked.empty());
-}
-
-// The Delete key is Reminder > Delete (shown in the menu) in the list, and deletes text in the memo
-// box; Escape closes the viewer.
-TEST_F(ViewerWindowTest, TheDeleteKeyDeletesTheHighlightedReminderAndEscapeCloses) {
-  add("First", today(9, 0), today(8, 0), "memo one");
-  const qint64 b = add("Second", today(9, 30), today(8, 30));
-  viewer::ViewerWindow& w = open();
-  QApplication::setActiveWindow(&w);
-  EXPECT_EQ(action(w, "mnuDelete")->shortcut(), QKeySequence(QKeySequence::Delete));
-  w.grid()->setCurrentIndex(w.model()->index(1, 0));
-  QTest::keyClick(w.grid(), Qt::Key_Delete);
-  EXPECT_EQ(field(b, "DELETED"), "yes");
-  EXPECT_TRUE(action(w, "mnuUndoDelete")->isEnabled());
-  w.memoBox()->moveCursor(QTextCursor::Start);
-  QTest::keyClick(w.memoBox(), Qt::Key_Delete);
-  EXPECT_EQ(w.memoBox()->toPlainText(), "emo one");
-  EXPECT_EQ(column(w, 1), QStringList{"First"});
-  QPointer<viewer::ViewerWindow> alive(&w);
-  QTest::keyClick(w.grid(), Qt::Key_Escape);
-  flushDeletes();
-  EXPECT_TRUE(!alive || !alive->isVisible());
 }
 
 TEST_F(ViewerWindowTest, UndoDeleteOutlivesTheViewerAndAPackOfTheTable) {
