@@ -18,6 +18,7 @@
 #include <QDateTime>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 #include <utility>
@@ -29,7 +30,11 @@ namespace chimewise {
 inline constexpr qint64 kMaxKeptResourceBytes = 2LL * 1024 * 1024;
 
 struct KeptEvent {
-  QString uid;
+  QString uid;  // the event's UID (empty: the reminder answers to its record's own, see RecordUid)
+  // The iCalendar lines of a series, in order (DTSTART, RRULE, EXDATE, RDATE as ReadEvent::series
+  // has them, and "X-CHIMEWISE-LEAD:seconds", how long before each occurrence it reminds), or for
+  // an all-day date its "DTSTART;VALUE=DATE:" line alone; empty for a single timed event.
+  QStringList series;
   QByteArray resource;     // empty: none kept (a reminder made here that no calendar has yet)
   bool hasSynced = false;  // `synced` holds what the resource read in as
   ReminderRecord synced;

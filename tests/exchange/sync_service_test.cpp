@@ -179,7 +179,6 @@ TEST_F(SyncServiceTest, AReminderChangedOnBothSidesKeepsBothVersions) {
   ASSERT_TRUE(other.update(href, QByteArray(ics).replace("Review", "Review with Sue"), put.etag).status.ok());
   EventInput in;  // record 1 as it was pulled in, another text given here
   in.activity = "Review with Tom";
-  in.memo = "[iCalendar]\nUID:review-9@phone.example\n";
   in.activityDate = in.remindDate = QDate(2027, 1, 8);
   in.activityTime = in.remindTime = QTime(9, 0);
   ASSERT_TRUE(saver.SaveEvent(in, 1).saved);
