@@ -404,6 +404,7 @@ std::vector<CalendarSync::Parsed> CalendarSync::ParseFetched(const caldav::Objec
       // An alarm gone by is one dealt with: as a reminder here keeps none once it has gone off.
       if (AlarmMoment(record.alarmDate, record.alarmTime) < now) record.alarmDate = QDate();
       p.fingerprint = ReminderFingerprint(record, input.series);
+      in.input = input;
     } else {
       // Nothing to remind of: a fingerprint no reminder has, so that a change to it still shows.
       p.fingerprint =
@@ -458,6 +459,7 @@ std::optional<EventInput> CalendarSync::ReminderOf(const QString& href, const Ev
                                                    bool pending) const {
   const auto it = m_fetched.find(href);
   if (it == m_fetched.end() || !it->second.event || (it->second.past && !pending)) return std::nullopt;
+  if (!before && keepUid && it->second.input) return it->second.input;  // read in already
   return ReminderFromEvent(*it->second.event, options, m_now, before, keepUid);
 }
 
@@ -654,10 +656,11 @@ std::optional<CalendarSync::Outgoing> CalendarSync::Patched(qint64 recno, const 
   return out;
 }
 
-void CalendarSync::KeepEvent(qint64 recno, const QByteArray& resource, const QString& uid, bool pulled,
-                             const QStringList* series) {
-  const std::optional<LocalView> view = AtRecord(recno, [this](xbase::WorkArea& wa) { return ViewOf(wa); });
-  if (!view) return;
+std::optional<CalendarSync::LocalView> CalendarSync::KeepEvent(qint64 recno, const QByteArray& resource,
+                                                               const QString& uid, bool pulled,
+                                                               const QStringList* series) {
+  std::optional<LocalView> view = AtRecord(recno, [this](xbase::WorkArea& wa) { return ViewOf(wa); });
+  if (!view) return view;
   KeptEvent k;
   k.uid = uid;
   k.series = series ? *series : view->kept ? view->kept->series : QStringList();
@@ -668,9 +671,18 @@ void CalendarSync::KeepEvent(qint64 recno, const QByteArray& resource, const QSt
   k.userAlarmDate = k.synced.alarmDate;
   k.userAlarmTime = k.synced.alarmTime;
   k.savedAt = pulled ? m_now : view->kept ? view->kept->savedAt : QDateTime();
-  if (const Problem p = m_kept.Put(view->recordId, k); !p.ok() && m_report.notes.size() < kMaxNotes)
-    m_report.notes << QStringLiteral("the calendar event of \"%1\" could not be kept: %2")
-                          .arg(view->stored.activityText.trimmed(), Describe(p).text);
+  if (const Problem p = m_kept.Put(view->recordId, k); !p.ok()) {
+    if (m_report.notes.size() < kMaxNotes)
+      m_report.notes << QStringLiteral("the calendar event of \"%1\" could not be kept: %2")
+                            .arg(view->stored.activityText.trimmed(), Describe(p).text);
+    return view;
+  }
+  // As ViewOf reads it from now on.
+  view->kept = k;
+  if (!k.uid.isEmpty()) view->uid = k.uid;
+  view->compared = ComparedRecord(view->stored, view->kept);
+  view->fingerprint = ReminderFingerprint(view->compared, k.series);
+  return view;
 }
 
 void CalendarSync::WithServerText(const SyncAction& a, std::function<void(std::optional<QByteArray>, bool)> done) {
@@ -739,8 +751,7 @@ void CalendarSync::PullCreate(const SyncAction& a) {
   bool lasting = false;
   const std::optional<qint64> recno = StoreReminder(*in, std::nullopt, &lasting);
   if (!recno) return Acted(a, Outcome(lasting ? SyncResult::Done : SyncResult::Failed));
-  KeepEvent(*recno, m_fetched[a.href].data, a.uid, true, &in->series);
-  const std::optional<Outgoing> now = Compose(*recno);
+  const std::optional<LocalView> now = KeepEvent(*recno, m_fetched[a.href].data, a.uid, true, &in->series);
   SyncOutcome o = Outcome(SyncResult::Done);
   o.item = SyncedItem{a.uid,  now ? now->recordId : QByteArray(),    a.href,
                       a.etag, now ? now->fingerprint : QByteArray(), a.remoteFingerprint};
@@ -777,8 +788,8 @@ void CalendarSync::PullUpdate(const SyncAction& a) {
   }
   bool lasting = false;
   if (!StoreReminder(*in, recno, &lasting)) return Acted(a, Outcome(lasting ? SyncResult::Done : SyncResult::Failed));
-  KeepEvent(*recno, it->second.data, a.uid, true, &in->series);
-  o.item.localFingerprint = FingerprintAt(*recno);
+  const std::optional<LocalView> now = KeepEvent(*recno, it->second.data, a.uid, true, &in->series);
+  o.item.localFingerprint = now ? now->fingerprint : FingerprintAt(*recno);
   ++m_report.pulledChanged;
   Acted(a, o);
 }

@@ -172,6 +172,9 @@ class CalendarSync {
     QString why;
     bool gone = false;  // cancelled, or a to-do done
     bool past = false;  // every occurrence is past (`why` says so)
+    // The reminder `event` reads in as (ReminderFromEvent with its UID, no reminder before it):
+    // what a new reminder is stored as. None when it is past.
+    std::optional<EventInput> input;
   };
   // A reminder as a calendar resource, with what it is known by and its fingerprint.
   struct Outgoing {
@@ -234,8 +237,9 @@ class CalendarSync {
   // Keeps `resource` as the event of the reminder at `recno`, with the reminder as it now is as
   // what it agrees with. `pulled`: the reminder was just stored from it (its alarm is the event's).
   // `series`: the calendar lines the reminder was just stored with (none: those it keeps stay).
-  void KeepEvent(qint64 recno, const QByteArray& resource, const QString& uid, bool pulled,
-                 const QStringList* series = nullptr);
+  // The reminder as the sync now sees it (none when it cannot be read).
+  std::optional<LocalView> KeepEvent(qint64 recno, const QByteArray& resource, const QString& uid, bool pulled,
+                                     const QStringList* series = nullptr);
   // The server's text of the resource the action names, as a change here is to be made to it:
   // fetched this pass, kept, or fetched now. `done(text, stale)`: none when there is none to be
   // had; `stale` when the server holds another version than the plan was made with.
