@@ -1,9 +1,11 @@
 #pragma once
 // What a reminder that belongs to a calendar event keeps of it, beside the reminder table: the
-// event's own calendar resource as the other side last wrote it (every property, zone, alarm and
-// changed occurrence, byte for byte), the reminder as it read in from that resource (what a change
-// made here is measured against), the alarm as the user last set it here (announcing and snoozing
-// move the table's alarm, never this one), and when the reminder was last saved here.
+// event's UID and, for a series, its repeat lines (never in the memo, which holds only the
+// user's text; data/calendar_memo.h moves them out of tables that had them there), the event's
+// own calendar resource as the other side last wrote it (every property, zone, alarm and changed
+// occurrence, byte for byte), the reminder as it read in from that resource (what a change made
+// here is measured against), the alarm as the user last set it here (announcing and snoozing move
+// the table's alarm, never this one), and when the reminder was last saved here.
 //
 // One small JSON file per reminder, named by its record identifier (REC_NO) in hexadecimal, in
 // the folder "calendar.events" beside the table; each is replaced whole (written aside, then
