@@ -38,19 +38,18 @@ QString tableFolder() { return bench::BigCalendarFolder(kReminders, kDue, kNow);
 
 class NoSchedule final : public SchedulePort {
  public:
-  bool OpenSchedule(std::optional<qint64>) override { return false; }
+  bool OpenSchedule(std::optional<qint64>, std::function<void(bool)>) override { return false; }
   void CloseSchedule() override {}
   bool ScheduleOpen() const override { return false; }
 };
 
 class SilentPrompter final : public Prompter {
  public:
-  void message(const QString& text, const QString&, PromptIcon) override {
+  void notice(const QString& text, const QString&, PromptIcon, std::function<void()> closed) override {
     std::fprintf(stderr, "%s\n", qPrintable(text));
+    if (closed) closed();
   }
-  bool askYesNo(const QString&, const QString&, PromptIcon) override { return false; }
   void ask(const QString&, const QString&, PromptIcon, std::function<void(bool)> answered) override { answered(false); }
-  void notice(const QString& text, const QString& title, PromptIcon icon) override { message(text, title, icon); }
 };
 
 struct Program {

@@ -155,15 +155,19 @@ void CharacterHost::onBookmark(int id) {
   if (id == 100) {
     m_state.events->EndSpeechWaits();
   } else if (id == 200) {
-    m_prompter.message(QStringLiteral("Please Press OK to Continue"), QStringLiteral("Click to Continue"));
-    m_state.events->EndSpeechWaits();
+    // The speech waits end once the box is closed.
+    QPointer<CharacterHost> self(this);
+    m_prompter.notice(QStringLiteral("Please Press OK to Continue"), QStringLiteral("Click to Continue"),
+                      PromptIcon::None, [self] {
+                        if (self) self->m_state.events->EndSpeechWaits();
+                      });
   }
 }
 
 void CharacterHost::LoadCharacter(const QString& fileName, bool atStartUp) {
   const QString w = m_options.windowsFolder;
   const auto info = [this](const QString& text, const QString& title) {
-    m_prompter.message(text, title, PromptIcon::Information);
+    m_prompter.notice(text, title, PromptIcon::Information);
   };
   if (w.isEmpty() || !QFileInfo(w).isDir()) {
     info(QStringLiteral("Could not find Data Directory ") + w, QStringLiteral("Missing Data Directory"));
@@ -213,7 +217,7 @@ void CharacterHost::LoadCharacter(const QString& fileName, bool atStartUp) {
   }
   if (!loaded) {
     // A damaged file: say what is wrong with it rather than go on without a word.
-    m_prompter.message(damaged.text, damaged.title, damaged.icon);
+    m_prompter.notice(damaged.text, damaged.title, damaged.icon);
     return;
   }
   m_character = loaded;

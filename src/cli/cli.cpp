@@ -34,50 +34,32 @@
 #include <map>
 #include <optional>
 #include <tuple>
+#include <vector>
 
 namespace chimewise {
 
 namespace {
 
-const QString kUsage = R"(usage: chimewise-cli [--app-folder DIR] [--now "YYYY-MM-DD HH:MM:SS"] COMMAND
-  add --text TEXT --activity "YYYY-MM-DD HH:MM" [--remind "YYYY-MM-DD HH:MM"] [--type TYPE]
-      [--memo TEXT] [--sound 0-8] [--say-date] [--say-time] [--countdown MINUTES]
-  list [--all]        reminders in the viewer's order: record, Reminder, Activity, Activity Date
-  show REC            every field of one record
-  delete REC          delete a reminder
-  snooze REC CHOICE   put a reminder off (0: 1 minute, 1: 5, 2: 10, 3: 30 minutes, 4: 1 hour,
-                      5: 3 hours, 6: 5 hours, 7: 1 day, 8: 1 week)
-  next                the next alarm, or "none"
-  due [--dry-run]     one alarm scan: what the character is asked to do, line by line
-  say-time            the talking clock's announcement
-  joke                the next joke or quote, and move on to the one after it
-  export [--all] FILE.ics
-                      the reminders list shows (--all: every one) as an iCalendar file; "-" writes
-                      it on the standard output
-  import [--lead MINUTES] [--all-day-at HH:MM] FILE.ics
-                      reminders from an iCalendar file: events and to-dos still to come, one
-                      reminder per repeating event; read again, it updates them. --lead: how long
-                      before its start an event without an alarm is reminded of (default 0);
-                      --all-day-at: when an all-day event is (default 09:00)
-)" + QString::fromLatin1(kSyncUsage) +
-                       QString::fromLatin1(kMailUsage);
+// The usage text's first line; each command adds its own lines after it.
+constexpr const char* kUsageHead = "usage: chimewise-cli [--app-folder DIR] [--now \"YYYY-MM-DD HH:MM:SS\"] COMMAND\n";
 
 // Messages the logic would show in a box go to the error stream.
 class StreamPrompter final : public Prompter {
  public:
   explicit StreamPrompter(QTextStream& err) : m_err(err) {}
-  void message(const QString& text, const QString& title = {}, PromptIcon = PromptIcon::None) override {
+  void message(const QString& text, const QString& title = {}) {
     m_err << TerminalText((title.isEmpty() ? QString() : title + QStringLiteral(": ")) + text) << Qt::endl;
     ++count;
   }
-  bool askYesNo(const QString& text, const QString& title, PromptIcon icon) override {
-    message(text + QStringLiteral(" [answered No]"), title, icon);
-    return false;
+  // The tool has no event loop to wait in: a message is written and done with, a question is
+  // answered No, and the continuation runs right away.
+  void notice(const QString& text, const QString& title, PromptIcon, std::function<void()> closed) override {
+    message(text, title);
+    if (closed) closed();
   }
-  void notice(const QString& text, const QString& title, PromptIcon icon) override { message(text, title, icon); }
-  // The tool answers No at once and has no event loop to wait in: the answer comes right away.
-  void ask(const QString& text, const QString& title, PromptIcon icon, std::function<void(bool)> answered) override {
-    answered(askYesNo(text, title, icon));
+  void ask(const QString& text, const QString& title, PromptIcon, std::function<void(bool)> answered) override {
+    message(text + QStringLiteral(" [answered No]"), title);
+    answered(false);
   }
   // A failure after a change was stored: told, but the change stands and the command succeeded.
   void warning(const QString& text, const QString& title = {}) {
@@ -142,74 +124,39 @@ Checked<Parsed> parseArgs(const QStringList& args, const QStringList& valueOptio
   return p;
 }
 
-// Every value the command takes, checked before anything is written.
-[[nodiscard]] std::optional<UsageError> checkValues(const QString& command, const Parsed& p) {
-  const auto given = [&](const char* option) { return p.values.count(QString::fromLatin1(option)) > 0; };
-  const auto value = [&](const char* option) { return p.values.at(QString::fromLatin1(option)); };
-  if (command == QStringLiteral("add")) {
-    if (!given("--text") || value("--text").trimmed().isEmpty())
-      return UsageError{QStringLiteral("add needs --text with the activity's words")};
-    if (!given("--activity")) return UsageError{QStringLiteral("add needs --activity")};
-    if (auto e = parseMoment(value("--activity"), QStringLiteral("--activity"), false).error()) return e;
-    if (given("--remind"))
-      if (auto e = parseMoment(value("--remind"), QStringLiteral("--remind"), false).error()) return e;
-    if (given("--sound"))
-      if (auto e = parseInt(value("--sound"), "--sound", 0, 8).error()) return e;
-    if (given("--countdown"))
-      if (auto e = parseInt(value("--countdown"), "--countdown", 1, 99999).error()) return e;
-  } else if (command == QStringLiteral("show") || command == QStringLiteral("delete")) {
-    return parseInt(p.words.at(0), "REC", 1, 0x7FFFFFF0).error();
-  } else if (command == QStringLiteral("snooze")) {
-    if (auto e = parseInt(p.words.at(0), "REC", 1, 0x7FFFFFF0).error()) return e;
-    return parseInt(p.words.at(1), "CHOICE", 0, 8).error();
-  } else if (command == QStringLiteral("import") || command == QStringLiteral("sync")) {
-    if (given("--lead"))
-      if (auto e = parseInt(value("--lead"), "--lead", 0, 99999).error()) return e;
-    if (given("--all-day-at") && !QTime::fromString(value("--all-day-at").trimmed(), QStringLiteral("HH:mm")).isValid())
-      return UsageError{
-          QStringLiteral("--all-day-at wants a time of day written HH:MM, not \"%1\"").arg(value("--all-day-at"))};
-  }
+// The values a command takes, each checked before anything is written.
+bool given(const Parsed& p, const char* option) { return p.values.count(QString::fromLatin1(option)) > 0; }
+const QString& value(const Parsed& p, const char* option) { return p.values.at(QString::fromLatin1(option)); }
+
+std::optional<UsageError> checkAdd(const Parsed& p) {
+  if (!given(p, "--text") || value(p, "--text").trimmed().isEmpty())
+    return UsageError{QStringLiteral("add needs --text with the activity's words")};
+  if (!given(p, "--activity")) return UsageError{QStringLiteral("add needs --activity")};
+  if (auto e = parseMoment(value(p, "--activity"), QStringLiteral("--activity"), false).error()) return e;
+  if (given(p, "--remind"))
+    if (auto e = parseMoment(value(p, "--remind"), QStringLiteral("--remind"), false).error()) return e;
+  if (given(p, "--sound"))
+    if (auto e = parseInt(value(p, "--sound"), "--sound", 0, 8).error()) return e;
+  if (given(p, "--countdown"))
+    if (auto e = parseInt(value(p, "--countdown"), "--countdown", 1, 99999).error()) return e;
   return std::nullopt;
 }
 
-// The options and words of a command other than mail, in the form that command takes.
-Checked<Parsed> readCommand(const QString& command, const QStringList& args) {
-  struct Form {
-    QStringList valueOptions;
-    QStringList flagOptions;
-    int words = 0;
-  };
-  Form form;
-  if (command == QStringLiteral("add"))
-    form = {{"--text", "--activity", "--remind", "--type", "--memo", "--sound", "--countdown"},
-            {"--say-date", "--say-time"},
-            0};
-  else if (command == QStringLiteral("list"))
-    form = {{}, {"--all"}, 0};
-  else if (command == QStringLiteral("show") || command == QStringLiteral("delete"))
-    form = {{}, {}, 1};
-  else if (command == QStringLiteral("snooze"))
-    form = {{}, {}, 2};
-  else if (command == QStringLiteral("next") || command == QStringLiteral("say-time") ||
-           command == QStringLiteral("joke"))
-    form = {{}, {}, 0};
-  else if (command == QStringLiteral("due"))
-    form = {{}, {"--dry-run"}, 0};
-  else if (command == QStringLiteral("export"))
-    form = {{}, {"--all"}, 1};
-  else if (command == QStringLiteral("import"))
-    form = {{"--lead", "--all-day-at"}, {}, 1};
-  else if (command == QStringLiteral("sync"))
-    form = {{"--server", "--user", "--lead", "--all-day-at"}, {}, 0};
-  else
-    return UsageError{QStringLiteral("unknown command ") + command};
-  const Checked<Parsed> p = parseArgs(args, form.valueOptions, form.flagOptions);
-  if (p.error()) return p;
-  if (p->words.size() != form.words)
+std::optional<UsageError> checkRecord(const Parsed& p) { return parseInt(p.words.at(0), "REC", 1, 0x7FFFFFF0).error(); }
+
+std::optional<UsageError> checkSnooze(const Parsed& p) {
+  if (auto e = checkRecord(p)) return e;
+  return parseInt(p.words.at(1), "CHOICE", 0, 8).error();
+}
+
+std::optional<UsageError> checkImport(const Parsed& p) {
+  if (given(p, "--lead"))
+    if (auto e = parseInt(value(p, "--lead"), "--lead", 0, 99999).error()) return e;
+  if (given(p, "--all-day-at") &&
+      !QTime::fromString(value(p, "--all-day-at").trimmed(), QStringLiteral("HH:mm")).isValid())
     return UsageError{
-        QStringLiteral("%1 takes %2 argument%3").arg(command).arg(form.words).arg(form.words == 1 ? "" : "s")};
-  if (auto e = checkValues(command, *p)) return *e;
-  return p;
+        QStringLiteral("--all-day-at wants a time of day written HH:MM, not \"%1\"").arg(value(p, "--all-day-at"))};
+  return std::nullopt;
 }
 
 QString momentText(const QDateTime& t) {
@@ -239,7 +186,7 @@ class Session {
   bool tell(const Problem& problem) {
     if (problem.ok()) return true;
     const Wording w = Describe(problem);
-    prompter.message(w.text, w.title, w.icon);
+    prompter.message(w.text, w.title);
     return false;
   }
 
@@ -529,18 +476,158 @@ int cmdSync(Session& s, const Parsed& p, QTextStream& out) {
                         s.err, &s.committed);
 }
 
-int cmdSayTime(Session& s, QTextStream& out) {
+int cmdNext(Session& s, const Parsed&, QTextStream& out) {
+  s.tell(s.alarms->FindNextAlarm());
+  out << momentText(s.alarms->nextAlarm().value_or(QDateTime())) << Qt::endl;
+  return 0;
+}
+
+int cmdSayTime(Session& s, const Parsed&, QTextStream& out) {
   TalkingClock clock(s.options, s.settings, s.clock, s.speaker);
   clock.AnnounceTime();
   for (const QString& line : s.speaker.lines) out << oneLine(line) << Qt::endl;
   return 0;
 }
 
+int cmdJoke(Session& s, const Parsed&, QTextStream& out) {
+  return CliJoke(s.engine, s.settings, s.prompter, s.state.AppFolder, out, s.err);
+}
+
+// Mail reads its own words and opens no table.
+Checked<int> runMail(const QStringList& args, const QString& appFolder, const QDateTime& now, QTextStream& out,
+                     QTextStream& err) {
+  const Checked<MailRequest> request = ReadMailArguments(args);
+  if (const auto e = request.error()) return *e;
+  return RunMailCommand(*request, appFolder, now, out, err);
+}
+
+bool always(const Parsed&) { return true; }
+bool never(const Parsed&) { return false; }
+
+// One command of the tool: everything about it is its row in kCommands.
+struct Command {
+  QString name;
+  const char* usage;                                            // its lines of the usage text
+  QStringList valueOptions;                                     // options written "--name value"
+  QStringList flagOptions;                                      // options written "--name" alone
+  int words = 0;                                                // the words it takes besides its options
+  std::optional<UsageError> (*check)(const Parsed&) = nullptr;  // its values, read before anything is written
+  int (*run)(Session&, const Parsed&, QTextStream& out) = nullptr;
+  // It meets the calendar's index, so another program's index in its place is replaced first.
+  bool (*meetsIndex)(const Parsed&) = always;
+  // Instead of all of the above but name and usage: a command that reads its own words and needs
+  // no session. Its answer is the exit code, or the usage error that says why it did not run.
+  Checked<int> (*runAlone)(const QStringList& args, const QString& appFolder, const QDateTime& now, QTextStream& out,
+                           QTextStream& err) = nullptr;
+};
+
+// The commands in the order of the usage text.
+const std::vector<Command> kCommands = {
+    {.name = "add",
+     .usage = "  add --text TEXT --activity \"YYYY-MM-DD HH:MM\" [--remind \"YYYY-MM-DD HH:MM\"] [--type TYPE]\n"
+              "      [--memo TEXT] [--sound 0-8] [--say-date] [--say-time] [--countdown MINUTES]\n",
+     .valueOptions = {"--text", "--activity", "--remind", "--type", "--memo", "--sound", "--countdown"},
+     .flagOptions = {"--say-date", "--say-time"},
+     .check = checkAdd,
+     .run = cmdAdd},
+    {.name = "list",
+     .usage = "  list [--all]        reminders in the viewer's order: record, Reminder, Activity, Activity Date\n",
+     .flagOptions = {"--all"},
+     .run = cmdList},
+    {.name = "show",
+     .usage = "  show REC            every field of one record\n",
+     .words = 1,
+     .check = checkRecord,
+     .run = cmdShow},
+    {.name = "delete",
+     .usage = "  delete REC          delete a reminder\n",
+     .words = 1,
+     .check = checkRecord,
+     .run = cmdDelete},
+    {.name = "snooze",
+     .usage = "  snooze REC CHOICE   put a reminder off (0: 1 minute, 1: 5, 2: 10, 3: 30 minutes, 4: 1 hour,\n"
+              "                      5: 3 hours, 6: 5 hours, 7: 1 day, 8: 1 week)\n",
+     .words = 2,
+     .check = checkSnooze,
+     .run = cmdSnooze},
+    {.name = "next", .usage = "  next                the next alarm, or \"none\"\n", .run = cmdNext},
+    {.name = "due",
+     .usage = "  due [--dry-run]     one alarm scan: what the character is asked to do, line by line\n",
+     .flagOptions = {"--dry-run"},
+     .run = cmdDue,
+     // A dry run writes nothing, not even a repaired index.
+     .meetsIndex = [](const Parsed& p) { return !p.flags.contains(QStringLiteral("--dry-run")); }},
+    {.name = "say-time",
+     .usage = "  say-time            the talking clock's announcement\n",
+     .run = cmdSayTime,
+     .meetsIndex = never},
+    {.name = "joke",
+     .usage = "  joke                the next joke or quote, and move on to the one after it\n",
+     .run = cmdJoke,
+     .meetsIndex = never},
+    {.name = "export",
+     .usage = "  export [--all] FILE.ics\n"
+              "                      the reminders list shows (--all: every one) as an iCalendar file; \"-\" writes\n"
+              "                      it on the standard output\n",
+     .flagOptions = {"--all"},
+     .words = 1,
+     .run = cmdExport},
+    {.name = "import",
+     .usage = "  import [--lead MINUTES] [--all-day-at HH:MM] FILE.ics\n"
+              "                      reminders from an iCalendar file: events and to-dos still to come, one\n"
+              "                      reminder per repeating event; read again, it updates them. --lead: how long\n"
+              "                      before its start an event without an alarm is reminded of (default 0);\n"
+              "                      --all-day-at: when an all-day event is (default 09:00)\n",
+     .valueOptions = {"--lead", "--all-day-at"},
+     .words = 1,
+     .check = checkImport,
+     .run = cmdImport},
+    {.name = "sync",
+     .usage = kSyncUsage,
+     .valueOptions = {"--server", "--user", "--lead", "--all-day-at"},
+     .check = checkImport,
+     .run = cmdSync},
+    {.name = "mail", .usage = kMailUsage, .runAlone = runMail},
+};
+
+const Command* findCommand(const QString& name) {
+  for (const Command& c : kCommands)
+    if (c.name == name) return &c;
+  return nullptr;
+}
+
+QString usageText() {
+  QString text = QString::fromLatin1(kUsageHead);
+  for (const Command& c : kCommands) text += QString::fromLatin1(c.usage);
+  return text;
+}
+
+// The options and words of a command, in the form it takes, its values checked.
+Checked<Parsed> readCommand(const Command& command, const QStringList& args) {
+  const Checked<Parsed> p = parseArgs(args, command.valueOptions, command.flagOptions);
+  if (p.error()) return p;
+  if (p->words.size() != command.words)
+    return UsageError{QStringLiteral("%1 takes %2 argument%3")
+                          .arg(command.name)
+                          .arg(command.words)
+                          .arg(command.words == 1 ? "" : "s")};
+  if (command.check)
+    if (auto e = command.check(*p)) return *e;
+  return p;
+}
+
+// Whether a word after the command is the value of an option, of any command.
+bool takesValue(const QString& option) {
+  for (const Command& c : kCommands)
+    if (c.valueOptions.contains(option)) return true;
+  return false;
+}
+
 }  // namespace
 
 int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err) {
   const auto usage = [&err](const UsageError& e) {
-    err << "chimewise-cli: " << e.text << Qt::endl << kUsage;
+    err << "chimewise-cli: " << e.text << Qt::endl << usageText();
     return 2;
   };
   QStringList args = arguments;
@@ -561,7 +648,7 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err) {
   while (!args.isEmpty() && args.first().startsWith(QStringLiteral("--"))) {
     const QString option = args.takeFirst();
     if (option == QStringLiteral("--help")) {
-      out << kUsage;
+      out << usageText();
       return 0;
     }
     if (option != QStringLiteral("--app-folder") && option != QStringLiteral("--now"))
@@ -569,11 +656,9 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err) {
     if (const auto e = takeGlobal(option)) return usage(*e);
   }
   if (args.isEmpty()) return usage({QStringLiteral("no command given")});
-  const QString command = args.takeFirst();
+  const QString name = args.takeFirst();
   {
     // A global option after the command (but never a value of the command's own options).
-    static const QStringList withValues = {"--text",      "--activity", "--remind",     "--type",   "--memo", "--sound",
-                                           "--countdown", "--lead",     "--all-day-at", "--server", "--user"};
     QStringList rest;
     while (!args.isEmpty()) {
       const QString a = args.takeFirst();
@@ -581,18 +666,20 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err) {
         if (const auto e = takeGlobal(a)) return usage(*e);
       } else {
         rest << a;
-        if (withValues.contains(a) && !args.isEmpty()) rest << args.takeFirst();
+        if (takesValue(a) && !args.isEmpty()) rest << args.takeFirst();
       }
     }
     args = rest;
   }
 
-  if (command == QStringLiteral("mail")) {
-    const Checked<MailRequest> request = ReadMailArguments(args);
-    if (const auto e = request.error()) return usage(*e);
-    return RunMailCommand(*request, appFolder, now, out, err);
+  const Command* command = findCommand(name);
+  if (!command) return usage({QStringLiteral("unknown command ") + name});
+  if (command->runAlone) {
+    const Checked<int> code = command->runAlone(args, appFolder, now, out, err);
+    if (const auto e = code.error()) return usage(*e);
+    return *code;
   }
-  const Checked<Parsed> read = readCommand(command, args);
+  const Checked<Parsed> read = readCommand(*command, args);
   if (const auto e = read.error()) return usage(*e);
   const Parsed& p = *read;
 
@@ -603,40 +690,12 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err) {
   }
   Session s(appFolder, now, err);
   // Another program's index in the calendar's place is replaced before any command meets it,
-  // and the user who shares the table with that program is told, once. A dry run writes nothing.
-  const bool dryRun = command == QStringLiteral("due") && p.flags.contains(QStringLiteral("--dry-run"));
-  if (!dryRun && command != QStringLiteral("say-time") && command != QStringLiteral("joke") &&
-      data::IndexIsForeign(s.engine, data::CalendarPath(s.state.AppFolder))) {
+  // and the user who shares the table with that program is told, once.
+  if (command->meetsIndex(p) && data::IndexIsForeign(s.engine, data::CalendarPath(s.state.AppFolder))) {
     const xbase::Status rebuilt = RepairCalendarIndex(s.engine.env(), s.state.AppFolder);
     s.warn(rebuilt.ok() ? ForeignIndexProblem(s.state.AppFolder) : ProblemOf(rebuilt));
   }
-  int code = 1;
-  if (command == QStringLiteral("add"))
-    code = cmdAdd(s, p, out);
-  else if (command == QStringLiteral("list"))
-    code = cmdList(s, p, out);
-  else if (command == QStringLiteral("show"))
-    code = cmdShow(s, p, out);
-  else if (command == QStringLiteral("delete"))
-    code = cmdDelete(s, p, out);
-  else if (command == QStringLiteral("snooze"))
-    code = cmdSnooze(s, p, out);
-  else if (command == QStringLiteral("next")) {
-    s.tell(s.alarms->FindNextAlarm());
-    out << momentText(s.alarms->nextAlarm().value_or(QDateTime())) << Qt::endl;
-    code = 0;
-  } else if (command == QStringLiteral("due"))
-    code = cmdDue(s, p, out);
-  else if (command == QStringLiteral("export"))
-    code = cmdExport(s, p, out);
-  else if (command == QStringLiteral("import"))
-    code = cmdImport(s, p, out);
-  else if (command == QStringLiteral("sync"))
-    code = cmdSync(s, p, out);
-  else if (command == QStringLiteral("say-time"))
-    code = cmdSayTime(s, out);
-  else if (command == QStringLiteral("joke"))
-    code = CliJoke(s.engine, s.settings, s.prompter, s.state.AppFolder, out, err);
+  int code = command->run(s, p, out);
   s.warn(ProblemOf(s.engine.CloseAll()));
   // Whatever printed an error did not fully succeed; a warning is no error.
   if (code == 0 && s.prompter.count > 0) code = 1;

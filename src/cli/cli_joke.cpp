@@ -25,7 +25,7 @@ int CliJoke(xbase::Engine& engine, SettingsStore& settings, Prompter& prompter, 
   const JokeOutcome told = TellJokeOrQuote(engine, settings, speaker, appFolder, kJokesTable);
   if (!told.problem.ok()) {
     const Wording w = Describe(told.problem);
-    prompter.message(w.text, w.title, w.icon);
+    prompter.notice(w.text, w.title, w.icon);
     return 1;
   }
   if (!told.told) {

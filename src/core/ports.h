@@ -4,6 +4,7 @@
 // neither, implements them as absent; tests implement them to watch what the logic asks.
 
 #include <QRect>
+#include <functional>
 #include <optional>
 
 #include <cstdint>
@@ -47,9 +48,10 @@ class ViewerPort {
 class SchedulePort {
  public:
   virtual ~SchedulePort() = default;
-  // Shows the Schedule Activity dialog modally for the reminder at `record` (none: a new reminder)
-  // and returns when it closes; true when a reminder was saved.
-  virtual bool OpenSchedule(std::optional<qint64> record) = 0;
+  // Shows the Schedule Activity dialog for the reminder at `record` (none: a new reminder) and
+  // returns at once: true when it opened. `closed` runs once it has closed, with true when a
+  // reminder was saved; never when nothing opened.
+  virtual bool OpenSchedule(std::optional<qint64> record, std::function<void(bool saved)> closed = {}) = 0;
   // Closes the dialog when it is open, as if cancelled (the optimize command does this).
   virtual void CloseSchedule() = 0;
   // Whether the dialog is open.

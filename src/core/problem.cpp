@@ -53,7 +53,7 @@ void ProblemReporter::Report(const Problem& problem) {
   m_last = problem;
   if (problem.ok()) return;
   const Wording w = Describe(problem);
-  m_prompter.message(w.text, w.title, w.icon);
+  m_prompter.notice(w.text, w.title, w.icon);
 }
 
 }  // namespace chimewise

@@ -6,6 +6,7 @@
 #include "core/settings_store.h"
 #include "core/value_reading.h"
 #include "data/calendar.h"
+#include "data/table_handle.h"
 
 #include <QDir>
 #include <QFile>
@@ -166,30 +167,24 @@ JokeOutcome TellJokeOrQuote(xbase::Engine& engine, SettingsStore& settings, Spea
   const double stored = LeadingNumber(settings.read(tableName, settings::NextRecKey, settings::NextRecDefault));
   std::int64_t next = RoundToInt32(stored);
 
-  data::CloseTableIfOpen(engine, tableName);
-  xbase::Status why;
-  const int area = data::OpenTable(engine, path, tableName, data::kModeShared, &why);
+  data::CloseTableIfOpen(engine, tableName);  // what an earlier run left open is read afresh
+  data::TableHandle wa(engine, path, tableName, data::kModeShared);
   const auto fail = [&](const xbase::Status& s) {
-    data::CloseTableIfOpen(engine, tableName);
     out.problem = {ProblemKind::Engine,
                    {},
                    QStringLiteral("reading the jokes table %1: %2").arg(path, QString::fromStdString(s.ToString())),
                    static_cast<int>(s.kind())};
     return out;
   };
-  if (area < 1) {
+  if (!wa) {
     // The file was there a moment ago; gone now is the same as missing.
-    if (why.IsNotFound() && FindJokesTable(appFolder, tableName).isEmpty()) return out;
-    return fail(why.ok() ? xbase::Status::IOError("the table could not be opened") : why);
+    if (wa.status().IsNotFound() && FindJokesTable(appFolder, tableName).isEmpty()) return out;
+    return fail(wa.status());
   }
-  xbase::WorkArea* wa = engine.Area(area);
   if (xbase::Status s = checkFields(*wa); !s.ok()) return fail(s);
   if (xbase::Status s = wa->SetOrder(0); !s.ok()) return fail(s);
   const std::int64_t count = wa->RecCount();
-  if (count < 1) {
-    data::CloseTableIfOpen(engine, tableName);
-    return out;
-  }
+  if (count < 1) return out;
   if (next > count || next < 1) next = 1;
   if (xbase::Status s = wa->Go(static_cast<uint32_t>(next)); !s.ok()) return fail(s);
   JokeRecord rec;
@@ -208,10 +203,7 @@ JokeOutcome TellJokeOrQuote(xbase::Engine& engine, SettingsStore& settings, Spea
     // A wrap to a deleted first record goes on to the first one left (the engine hides deleted
     // records from GoTop); a table of deleted records only has nothing to tell.
     if (xbase::Status s = wa->GoTop(); !s.ok()) return fail(s);
-    if (wa->Eof() || wa->Deleted()) {
-      data::CloseTableIfOpen(engine, tableName);
-      return out;
-    }
+    if (wa->Eof() || wa->Deleted()) return out;
     recno = wa->RecNo();
   }
   const auto goOnAfter = [&](std::int64_t r) {
@@ -225,7 +217,7 @@ JokeOutcome TellJokeOrQuote(xbase::Engine& engine, SettingsStore& settings, Spea
     goOnAfter(recno);
     return out;
   }
-  data::CloseTableIfOpen(engine, tableName);
+  wa.Close();
 
   speaker.SayText(rec.sayWhat);
   out.told = true;

@@ -60,8 +60,8 @@ bool LaunchSiblingProgram(const QString& appFolder, const QString& baseName, Pro
   if (r.started) return true;
   const QString name = baseName.compare(kMailcasterProgram, Qt::CaseInsensitive) == 0 ? QStringLiteral("Olm Mailcaster")
                                                                                       : QStringLiteral("Olm Jesterbox");
-  prompter.message(QStringLiteral("Error %1 %2 %3").arg(name).arg(r.number).arg(r.description),
-                   QStringLiteral("Program Error"), PromptIcon::Information);
+  prompter.notice(QStringLiteral("Error %1 %2 %3").arg(name).arg(r.number).arg(r.description),
+                  QStringLiteral("Program Error"), PromptIcon::Information);
   return false;
 }
 
@@ -95,8 +95,8 @@ void StartSysInfo(Prompter& prompter, const std::function<LaunchResult(const QSt
   if (!program.isEmpty())
     started = start ? start(program, arguments).started : StartDetached(program, arguments, QDir::homePath()).started;
   if (!started)
-    prompter.message(QStringLiteral("System Information Is Unavailable At This Time"),
-                     QStringLiteral("System Information"), PromptIcon::None);
+    prompter.notice(QStringLiteral("System Information Is Unavailable At This Time"),
+                    QStringLiteral("System Information"), PromptIcon::None);
 }
 
 }  // namespace chimewise

@@ -32,18 +32,18 @@ MailReader::MailReader(SharedState& state, SettingsStore& settings, Clock& clock
       m_clock(clock),
       m_speaker(speaker),
       m_account(account),
-      m_files(std::move(files)) {
-  m_pool.setMaxThreadCount(1);
+      m_files(std::move(files)),
+      m_work(this) {
   m_files.RemoveAll();
 }
 
-MailReader::~MailReader() { m_pool.waitForDone(); }
+// The work queue, the last member, goes first: it runs what was queued (marking included) and
+// joins its thread before anything the work uses goes.
+MailReader::~MailReader() = default;
 
-void MailReader::background(std::function<void()> job) {
-  if (m_synchronous)
-    job();
-  else
-    m_pool.start(std::move(job));
+void MailReader::setSynchronous(bool on) {
+  m_synchronous = on;
+  m_work.setInline(on);
 }
 
 // Ends any speech wait, drops what the character still had queued and brings it out. The show
@@ -84,14 +84,8 @@ void MailReader::start(bool quietIfNone, bool onRequest) {
   std::shared_ptr<mailbox::Mailbox> mb(std::move(choice.mailbox));
   // An automatic check without read all wants only what came since the last one.
   const QDateTime onlyAfter = !onRequest && !run.flags.readAll ? run.lastCheck : QDateTime();
-  background([this, run, mb, onlyAfter] {
-    auto snap = std::make_shared<Snapshot>(Fetch(*mb, onlyAfter));
-    if (m_synchronous)
-      finish(run, std::move(*snap), mb);
-    else
-      QMetaObject::invokeMethod(
-          this, [this, run, snap, mb] { finish(run, std::move(*snap), mb); }, Qt::QueuedConnection);
-  });
+  m_work.Run([mb, onlyAfter](const std::atomic<bool>&) { return Fetch(*mb, onlyAfter); },
+             [this, run, mb](Snapshot snap) { finish(run, std::move(snap), mb); });
 }
 
 MailReader::Snapshot MailReader::Fetch(mailbox::Mailbox& mb, const QDateTime& onlyAfter) {
@@ -165,7 +159,7 @@ void MailReader::listAndEnd(const Run& run, std::vector<mailbox::MailMessage> me
   MailList* window = list ? list() : nullptr;
   const int firstIndex = window ? window->rowCount() : 0;
   auto rows = std::make_shared<std::vector<MailRow>>();
-  auto job = [this, run, firstIndex, rows, messages = std::move(messages), mb]() mutable {
+  auto job = [this, run, firstIndex, rows, messages = std::move(messages), mb](const std::atomic<bool>&) mutable {
     const MailFlags& f = run.flags;
     const std::array<bool, 4> fileFlags{f.sayWhen, f.sayWho, f.saySubject, f.sayBody};
     rows->reserve(messages.size());
@@ -189,13 +183,8 @@ void MailReader::listAndEnd(const Run& run, std::vector<mailbox::MailMessage> me
       rows->push_back(std::move(row));
     }
     mb.reset();
-    if (m_synchronous)
-      addRows(rows, 0);
-    else
-      QMetaObject::invokeMethod(
-          this, [this, rows] { addRows(rows, 0); }, Qt::QueuedConnection);
   };
-  background(std::move(job));
+  m_work.Run(std::move(job), [this, rows] { addRows(rows, 0); });
 }
 
 void MailReader::addRows(std::shared_ptr<std::vector<MailRow>> rows, size_t from) {
@@ -221,15 +210,12 @@ void MailReader::markAndEnd(QStringList ids, std::shared_ptr<mailbox::Mailbox> m
     return;
   }
   // The mailbox is also let go of on the worker: closing an IMAP session talks to the server.
-  background([this, ids, mb]() mutable {
-    if (!ids.isEmpty()) mb->MarkSeen(ids);
-    mb.reset();
-    if (m_synchronous)
-      end();
-    else
-      QMetaObject::invokeMethod(
-          this, [this] { end(); }, Qt::QueuedConnection);
-  });
+  m_work.Run(
+      [ids, mb](const std::atomic<bool>&) mutable {
+        if (!ids.isEmpty()) mb->MarkSeen(ids);
+        mb.reset();
+      },
+      [this] { end(); });
 }
 
 void MailReader::end() {
@@ -267,7 +253,7 @@ void MailReader::markOpened(const QString& id) {
   MailboxChoice choice = m_account.Choose(false, m_address);
   if (!choice.mailbox) return;  // the message stays unread: nothing is lost
   std::shared_ptr<mailbox::Mailbox> mb(std::move(choice.mailbox));
-  background([mb, id]() mutable {
+  m_work.Post([mb, id](const std::atomic<bool>&) mutable {
     if (mb->Open().ok()) mb->MarkSeen({id});
     mb.reset();
   });

@@ -8,6 +8,7 @@
 // once the mailbox has answered. setSynchronous(true) reads in the calling thread instead (the
 // command-line tool and tests).
 
+#include "core/off_thread.h"
 #include "mail/mail_rules.h"
 #include "mail/message_files.h"
 
@@ -15,7 +16,6 @@
 
 #include <QDateTime>
 #include <QObject>
-#include <QThreadPool>
 #include <array>
 #include <functional>
 #include <memory>
@@ -84,7 +84,7 @@ class MailReader : public QObject {
   std::optional<QDateTime> nextCheck() const { return m_nextCheck; }
   // Why the latest check could not read the mailbox; ok when it could.
   const mailbox::Failure& lastFailure() const { return m_lastFailure; }
-  void setSynchronous(bool on) { m_synchronous = on; }
+  void setSynchronous(bool on);
   // Reads this mailbox (a folder or an imap(s):// address) instead of the one in the settings.
   void setMailboxAddress(const QString& address) { m_address = address; }
   const MessageFiles& files() const { return m_files; }
@@ -128,7 +128,6 @@ class MailReader : public QObject {
   void markOpened(const QString& id);
   void end();
   void quiet();
-  void background(std::function<void()> job);
 
   SharedState& m_state;
   SettingsStore& m_settings;
@@ -144,7 +143,7 @@ class MailReader : public QObject {
   bool m_pending = false;
   bool m_pendingQuiet = true;
   bool m_pendingOnRequest = false;
-  QThreadPool m_pool;
+  WorkQueue m_work;  // last: destroyed first, so it joins before the members its work uses go
 };
 
 }  // namespace chimewise

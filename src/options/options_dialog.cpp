@@ -630,7 +630,7 @@ bool OptionsDialog::Apply() {
   // A value that cannot be used is told, and left on its tab, selected, for correction.
   const auto refused = [this](const QString& problem, int tab, QLineEdit* box) {
     if (problem.isEmpty()) return false;
-    m_ctx.prompter.message(problem, QString(), PromptIcon::Information);
+    m_ctx.prompter.notice(problem, QString(), PromptIcon::Information);
     tabs->setCurrentIndex(tab);
     box->setFocus(Qt::OtherFocusReason);
     box->selectAll();
@@ -649,7 +649,7 @@ bool OptionsDialog::Apply() {
   // The size chosen is a preview: the stored one takes effect at the next start.
   m_ctx.character.SetCharacterSize(-10);
   if (!v.showOnStart && !viewer) m_ctx.character.hide();
-  if (!error.isEmpty()) m_ctx.prompter.message(error, QString(), PromptIcon::Warning);
+  if (!error.isEmpty()) m_ctx.prompter.notice(error, QString(), PromptIcon::Warning);
   keepSyncPassword();
   applyStartAtLogin();
   return true;
@@ -659,7 +659,7 @@ void OptionsDialog::applyStartAtLogin() {
   const bool wanted = startAtLogin->isChecked();
   if (wanted == StartsAtLogin()) return;
   const QString problem = wanted ? EnableStartAtLogin(QCoreApplication::applicationFilePath()) : DisableStartAtLogin();
-  if (!problem.isEmpty()) m_ctx.prompter.message(problem, QString(), PromptIcon::Warning);
+  if (!problem.isEmpty()) m_ctx.prompter.notice(problem, QString(), PromptIcon::Warning);
   // Whatever happened, the box tells the truth.
   startAtLogin->setChecked(StartsAtLogin());
 }
@@ -669,7 +669,7 @@ void OptionsDialog::done(int result) {
     m_closed = true;
     const QString error = StoreOnClose(m_ctx.settings, m_ctx.options, m_ctx.clock.now().date());
     m_ctx.character.SetCharacterSize(-10);
-    if (!error.isEmpty()) m_ctx.prompter.message(error, QString(), PromptIcon::Warning);
+    if (!error.isEmpty()) m_ctx.prompter.notice(error, QString(), PromptIcon::Warning);
   }
   QDialog::done(result);
 }
@@ -781,7 +781,7 @@ void OptionsDialog::onCharacterChosen(int position) {
     const QSignalBlocker quiet(characterList);
     characterList->setCurrentIndex(m_shownCharacter);
     const Wording damaged = Describe(CharacterLoadProblem(check.failure()));
-    m_ctx.prompter.message(damaged.text, damaged.title, damaged.icon);
+    m_ctx.prompter.notice(damaged.text, damaged.title, damaged.icon);
   }
 }
 
@@ -802,13 +802,16 @@ void OptionsDialog::nextTab() { tabs->setCurrentIndex(NextTab(tabs->currentIndex
 bool OptionsDialog::viewerOpen() const { return m_ctx.hooks.viewerOpen && m_ctx.hooks.viewerOpen(); }
 
 void OptionsDialog::help() {
-  const bool tour = m_ctx.prompter.askYesNo(kTutorialQuestion, QStringLiteral("Tutorial Help"));
-  // The tour knows the first four tabs; the others have their help page.
-  if (tour && m_ctx.hooks.runTour && tabs->currentIndex() < 4) {
-    m_ctx.hooks.runTour(*this, tabs->currentIndex() + 1);
-    return;
-  }
-  openHelpPage(kOptionsPage);
+  QPointer<OptionsDialog> self(this);
+  m_ctx.prompter.ask(kTutorialQuestion, QStringLiteral("Tutorial Help"), PromptIcon::None, [self](bool tour) {
+    if (!self || !self->isVisible()) return;
+    // The tour knows the first four tabs; the others have their help page.
+    if (tour && self->m_ctx.hooks.runTour && self->tabs->currentIndex() < 4) {
+      self->m_ctx.hooks.runTour(*self, self->tabs->currentIndex() + 1);
+      return;
+    }
+    self->openHelpPage(kOptionsPage);
+  });
 }
 
 void OptionsDialog::download() {
@@ -828,9 +831,17 @@ void OptionsDialog::browseMailbox() {
   QString start = mailbox->text().trimmed();
   if (start.startsWith(QStringLiteral("~/"))) start = QDir::homePath() + start.mid(1);
   if (start.isEmpty() || start.contains(QStringLiteral("://"))) start = QDir::homePath();
-  const QString chosen =
-      chooseFolder ? chooseFolder(start) : QFileDialog::getExistingDirectory(this, QStringLiteral("Mailbox"), start);
-  if (!chosen.isEmpty()) mailbox->setText(QDir::cleanPath(chosen));
+  const auto take = [this](const QString& chosen) {
+    if (!chosen.isEmpty()) mailbox->setText(QDir::cleanPath(chosen));
+  };
+  if (chooseFolder) return take(chooseFolder(start));
+  // Window-modal, and the folder chosen arrives as a signal: nothing waits for the picker.
+  auto* picker = new QFileDialog(this, QStringLiteral("Mailbox"), start);
+  picker->setAttribute(Qt::WA_DeleteOnClose);
+  picker->setFileMode(QFileDialog::Directory);
+  picker->setOption(QFileDialog::ShowDirsOnly);
+  connect(picker, &QFileDialog::fileSelected, this, take);
+  picker->open();
 }
 
 }  // namespace chimewise

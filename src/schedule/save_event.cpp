@@ -82,13 +82,13 @@ SaveResult Refused(SaveField field, Problem problem) {
 
 }  // namespace
 
-SaveResult EventSaver::SaveEvent(const EventInput& in, std::optional<qint64> editing) {
+SaveResult EventSaver::SaveEvent(const EventInput& in, std::optional<qint64> editing, const std::string& editingId) {
   if (auto refused = RefusalBeforeTable(in)) return Refused(refused->first, refused->second);
   if (m_speaker.visible()) {
     m_speaker.play(QStringLiteral("write"));
     m_speaker.play(QStringLiteral("blink"));
   }
-  SaveResult result = SaveEvents({EventWrite{in, editing}}).front();
+  SaveResult result = SaveEvents({EventWrite{in, editing, editingId}}).front();
   if (!result.saved) return result;
   if (m_viewer.ViewerOpen()) m_viewer.RefreshViewer();
   // What failed after the record was stored is told before the lookup's trouble.
@@ -178,6 +178,10 @@ std::vector<SaveResult> EventSaver::SaveEvents(const std::vector<EventWrite>& wr
       s = wa->Unlock();
       if (s.ok()) s = wa->Go(static_cast<uint32_t>(recno));
       if (s.ok()) s = wa->GetString("REC_NO", &result.recordId);
+      if (s.ok() && !writes[i].editingId.empty() && (wa->Deleted() || result.recordId != writes[i].editingId)) {
+        result = Refused(SaveField::None, {ProblemKind::NoSuchReminder, {}, {}, recno});
+        continue;
+      }
     }
     // The alarm as it stood: one that comes back unchanged from the dialog is not the user's
     // doing (an announcement or a snooze put it there).

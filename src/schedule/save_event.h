@@ -76,10 +76,14 @@ struct SaveResult {
   std::string recordId;
 };
 
-// One reminder for SaveEvents: what to store, and the record it rewrites (none: a new one).
+// One reminder for SaveEvents: what to store, and the record it rewrites (none: a new one). With
+// `editingId`, the record must still hold that reminder (its REC_NO) and not be deleted: one deleted
+// meanwhile, or whose place another reminder took (the table packed), is refused as NoSuchReminder
+// with nothing written.
 struct EventWrite {
   EventInput input;
   std::optional<qint64> editing;
+  std::string editingId;
 };
 
 class EventSaver {
@@ -92,7 +96,8 @@ class EventSaver {
   // its old bytes). Refusals and failures come back in the result for the caller to tell.
   // The dialog's save: the character writes and blinks while it is on screen, and once saved the
   // viewer is refreshed and the next alarm looked up.
-  SaveResult SaveEvent(const EventInput& in, std::optional<qint64> editing = std::nullopt);
+  SaveResult SaveEvent(const EventInput& in, std::optional<qint64> editing = std::nullopt,
+                       const std::string& editingId = {});
 
   // Stores many reminders at once: the table opened once, its write lock taken once, the index
   // brought up to date once at the end. Each is checked as SaveEvent checks it; one refused (or

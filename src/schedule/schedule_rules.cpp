@@ -3,6 +3,7 @@
 #include "core/time_format.h"
 #include "data/calendar.h"
 #include "data/reminder_record.h"
+#include "data/table_handle.h"
 
 #include <xbase/engine.h>
 
@@ -133,26 +134,32 @@ TwipsPoint ScheduleOrigin(const std::optional<TwipsRect>& viewer, std::int32_t w
   return p;
 }
 
-std::optional<EventInput> ReadEditEntry(xbase::Engine& engine, const QString& appFolder, qint64 recno,
-                                        Problem* problem) {
+std::optional<EventInput> ReadEditEntry(xbase::Engine& engine, const QString& appFolder, qint64 recno, Problem* problem,
+                                        std::string* recordId) {
   const QString alias = QString::fromLatin1(data::kAliasOneTime);
   if (Problem place = CalendarPlaceProblem(appFolder); !place.ok()) {
     *problem = place;
     return std::nullopt;
   }
-  xbase::Status why;
-  const int area = data::OpenTable(engine, data::CalendarPath(appFolder), alias, data::kModeShared, &why);
-  if (area < 1) {
-    *problem = ProblemOf(why.ok() ? xbase::Status::IOError("the reminder table could not be opened") : why);
+  data::TableHandle wa(engine, data::CalendarPath(appFolder), alias, data::kModeShared);
+  if (!wa) {
+    *problem = ProblemOf(wa.status());
     return std::nullopt;
   }
-  xbase::WorkArea* wa = engine.Area(area);
   if (recno < 1 || recno > wa->RecCount()) {
-    data::CloseTableIfOpen(engine, alias);
     *problem = {ProblemKind::NoSuchReminder, {}, {}, recno};
     return std::nullopt;
   }
   if (const xbase::Status s = wa->Go(static_cast<uint32_t>(recno)); !s.ok()) {
+    *problem = ProblemOf(s);
+    return std::nullopt;
+  }
+  if (wa->Deleted()) {
+    data::CloseTableIfOpen(engine, alias);
+    *problem = {ProblemKind::NoSuchReminder, {}, {}, recno};
+    return std::nullopt;
+  }
+  if (const xbase::Status s = recordId ? wa->GetString("REC_NO", recordId) : xbase::Status(); !s.ok()) {
     data::CloseTableIfOpen(engine, alias);
     *problem = ProblemOf(s);
     return std::nullopt;
@@ -160,7 +167,7 @@ std::optional<EventInput> ReadEditEntry(xbase::Engine& engine, const QString& ap
   const ReminderFacts facts = ReadReminderFacts(*wa);
   EventInput in;
   in.event = TableText(*wa, "EVENT");
-  data::CloseTableIfOpen(engine, alias);
+  wa.Close();
 
   in.activity = facts.activityText;
   in.memo = facts.memo;

@@ -14,6 +14,7 @@
 #include <QTime>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 namespace xbase {
 class Engine;
@@ -114,8 +115,9 @@ TwipsPoint ScheduleOrigin(const std::optional<TwipsRect>& viewer, std::int32_t w
 // texts are never read back), the type, line, memo, sound, spoken options and countdown (with
 // countdownOn when the countdown is one of the list's steps). A blank ALARMDATE or EVENTDATE gives
 // an invalid date (the picker keeps its value). nullopt with *problem set when the table cannot be
-// read or has no such record. The table is opened under ONETIME and closed again.
-std::optional<EventInput> ReadEditEntry(xbase::Engine& engine, const QString& appFolder, qint64 recno,
-                                        Problem* problem);
+// read or has no such record (a deleted one included). The reminder's identifier (REC_NO) goes to
+// `recordId` when given. The table is opened under ONETIME and closed again.
+std::optional<EventInput> ReadEditEntry(xbase::Engine& engine, const QString& appFolder, qint64 recno, Problem* problem,
+                                        std::string* recordId = nullptr);
 
 }  // namespace chimewise

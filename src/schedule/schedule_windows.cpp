@@ -4,12 +4,12 @@
 #include "character/speaker.h"
 #include "core/app_paths.h"
 #include "core/clock.h"
+#include "core/program_events.h"
 #include "core/prompts.h"
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"
 #include "core/time_format.h"
-#include "core/wait_scope.h"
 #include "core/window_placement.h"
 #include "schedule/save_event.h"
 #include "schedule/schedule_dialog.h"
@@ -21,7 +21,7 @@
 #include <QScreen>
 #include <QTimer>
 #include <cmath>
-#include <memory>
+#include <utility>
 
 namespace chimewise {
 
@@ -51,34 +51,42 @@ ScheduleWindows::ScheduleWindows(SharedState& state, SettingsStore& settings, Pr
       m_viewer(viewer),
       m_openHelp(std::move(openHelp)) {}
 
-ScheduleWindows::~ScheduleWindows() = default;
+ScheduleWindows::~ScheduleWindows() {
+  // A dialog still open goes with its windows, and nobody hears of its close.
+  if (!m_dialog) return;
+  QObject::disconnect(m_dialog.data(), &QDialog::finished, nullptr, nullptr);
+  delete m_dialog.data();
+}
 
-bool ScheduleWindows::OpenSchedule(std::optional<qint64> record) {
-  if (m_dialog) {
+bool ScheduleWindows::OpenSchedule(std::optional<qint64> record, std::function<void(bool)> closed) {
+  if (m_open) {
     m_dialog->raise();
     m_dialog->activateWindow();
     return false;
   }
   // Problems met from here to the close (the save's lookup, the close's lookup) are told once.
-  ProblemReporter reporter(m_prompter);
+  m_openReporter.emplace(m_prompter);
 
-  std::unique_ptr<ScheduleDialog> owned;
   ScheduleDialog* dialog = nullptr;
   {
     BusyCursor busy;
     std::optional<EventInput> values;
+    std::string id;
     if (record) {
       Problem problem;
-      values = ReadEditEntry(m_engine, m_state.AppFolder, *record, &problem);
+      values = ReadEditEntry(m_engine, m_state.AppFolder, *record, &problem, &id);
       if (!values) {
-        reporter.Report(problem);
+        m_openReporter->Report(problem);
+        m_openReporter.reset();
         return false;
       }
     }
     m_open = true;
+    m_saved = false;
+    m_closed = std::move(closed);
     m_editing = record;
-    owned = std::make_unique<ScheduleDialog>(m_clock, m_alarms.options().timeFormat);
-    dialog = owned.get();
+    m_editingId = id;
+    dialog = new ScheduleDialog(m_clock, m_alarms.options().timeFormat);
     m_dialog = dialog;
     if (values) dialog->fill(*values);
     if (record) m_openedWith = dialog->entry();
@@ -86,13 +94,8 @@ bool ScheduleWindows::OpenSchedule(std::optional<qint64> record) {
     place(*dialog);
   }
 
-  m_saved = false;
-  m_reporter = &reporter;
-  QObject::connect(dialog, &ScheduleDialog::okClicked, dialog, [this, dialog, &reporter] {
-    save(*dialog);
-    // A failed lookup after a stored reminder is worth telling; the dialog closes all the same.
-    if (!m_lastSaveProblem.ok()) reporter.Report(m_lastSaveProblem);
-  });
+  QObject::connect(dialog, &ScheduleDialog::okClicked, dialog, [this, dialog] { save(*dialog); });
+  QObject::connect(dialog, &QDialog::finished, dialog, [this, dialog] { onClosed(*dialog); });
   QObject::connect(dialog, &ScheduleDialog::helpClicked, dialog, [this, dialog] { help(*dialog); });
   QObject::connect(dialog, &ScheduleDialog::soundClicked, dialog,
                    [this](int sound) { m_speaker.PlaySoundEffect(sound); });
@@ -108,30 +111,31 @@ bool ScheduleWindows::OpenSchedule(std::optional<qint64> record) {
   // Once shown, the window frame's size is known: the placement is made again with it, so the
   // frame too stays on the screen.
   QTimer::singleShot(0, dialog, [this, dialog] {
+    if (!dialog->isVisible()) return;  // closed at once
     place(*dialog);
     if (onShown) onShown(*dialog);
   });
   // Window-modal with no parent window, it blocks no other window: the tray icon, the character
   // and their menus (Stop Talking, Go Away, Quit) answer while it is open.
-  dialog->setWindowModality(Qt::WindowModal);
-  {
-    WaitScope wait;
-    dialog->exec();
-  }
+  dialog->open();
+  return true;
+}
 
-  // The dialog has closed: it goes now, and the reminders held back while it was open are looked
-  // for again.
-  owned.reset();
-  m_reporter = &m_closedReporter;
+void ScheduleWindows::onClosed(ScheduleDialog& dialog) {
+  // The dialog goes once its own handlers have returned, and the next alarm is looked for again
+  // (unless the program is closing: its tables are closed by now).
+  dialog.deleteLater();
   m_open = false;
   m_editing.reset();
+  m_editingId.clear();
   m_openedWith.reset();
-  reporter.Report(m_alarms.FindNextAlarm());
-  return m_saved;
+  if (!m_state.events->closing()) reporter().Report(m_alarms.FindNextAlarm());
+  m_openReporter.reset();
+  if (auto closed = std::exchange(m_closed, nullptr)) closed(m_saved);
 }
 
 void ScheduleWindows::CloseSchedule() {
-  if (m_dialog) m_dialog->reject();
+  if (m_open) m_dialog->reject();
 }
 
 QString ScheduleWindows::helpPagePath() const {
@@ -162,9 +166,10 @@ EventInput ScheduleWindows::merged(const ScheduleDialog& dialog) {
   EventInput in = dialog.entry();
   if (!m_editing || !m_openedWith) return in;
   Problem problem;
-  const std::optional<EventInput> stored = ReadEditEntry(m_engine, m_state.AppFolder, *m_editing, &problem);
-  // Unreadable now: the save tells why, as it would have.
-  if (!stored) return in;
+  std::string id;
+  const std::optional<EventInput> stored = ReadEditEntry(m_engine, m_state.AppFolder, *m_editing, &problem, &id);
+  // Unreadable now, deleted, or another reminder in its place: the save tells why, as it would have.
+  if (!stored || id != m_editingId) return in;
   const EventInput& was = *m_openedWith;
   // Each part the user left as it was takes the record's value now.
   if (in.event == was.event) in.event = stored->event;
@@ -192,12 +197,8 @@ EventInput ScheduleWindows::merged(const ScheduleDialog& dialog) {
 }
 
 void ScheduleWindows::save(ScheduleDialog& dialog) {
-  m_lastSaveProblem = {};
   const EventInput in = merged(dialog);
-  if (!AsksToRemindNow(in, m_clock.now())) {
-    store(dialog, in);
-    return;
-  }
+  if (!AsksToRemindNow(in, m_clock.now())) return store(dialog, in);
   // The question holds nothing up: its answer comes back here, when the dialog may be gone.
   // Meanwhile OK is not offered twice.
   dialog.okButton->setEnabled(false);
@@ -206,50 +207,70 @@ void ScheduleWindows::save(ScheduleDialog& dialog) {
                  [this, still, in](bool yes) {
                    if (!still || !still->isVisible()) return;
                    still->okButton->setEnabled(true);
-                   if (yes) {
-                     store(*still, RemindingNow(in, m_clock.now()));
-                     if (!m_lastSaveProblem.ok()) m_reporter->Report(m_lastSaveProblem);
-                     return;
-                   }
+                   if (yes) return store(*still, RemindingNow(in, m_clock.now()));
                    // No: the dialog stays open with the reminder's time ready for correction.
                    still->focusField(SaveField::RemindTime);
                  });
 }
 
 void ScheduleWindows::store(ScheduleDialog& dialog, const EventInput& in) {
-  const SaveResult r = m_saver.SaveEvent(in, m_editing);
+  const SaveResult r = m_saver.SaveEvent(in, m_editing, m_editingId);
+  if (!r.saved && m_editing && r.problem.kind == ProblemKind::NoSuchReminder) return offerToSaveAsNew(dialog, in);
   if (!r.saved) {
     Wording w = Describe(r.problem);
     if (r.problem.kind == ProblemKind::TableBusy)
       w.text += QStringLiteral("\nThe reminder was not saved. What you entered is kept: save it again in a moment.");
-    if (!w.text.isEmpty()) m_prompter.message(w.text, w.title, w.icon);
+    if (!w.text.isEmpty()) m_prompter.notice(w.text, w.title, w.icon);
     dialog.focusField(r.refused);
     return;  // the dialog stays open
   }
   m_saved = true;
-  m_lastSaveProblem = r.problem;
   if (r.activityTimeSkipped) tellSkippedTime("activity", in.activityDate, in.activityTime);
   if (r.remindTimeSkipped) tellSkippedTime("reminder", in.remindDate, in.remindTime);
+  // A failed lookup after a stored reminder is worth telling; the dialog closes all the same.
+  if (!r.problem.ok()) reporter().Report(r.problem);
   // The last sound chosen is kept, though a new dialog always starts at "None".
   m_settings.write(settings::LastSound, QString::number(in.sound));
   dialog.accept();
 }
 
+void ScheduleWindows::offerToSaveAsNew(ScheduleDialog& dialog, const EventInput& in) {
+  dialog.okButton->setEnabled(false);
+  QPointer<ScheduleDialog> still(&dialog);
+  m_prompter.ask(QStringLiteral("This reminder was deleted while you were editing it. Save what you entered as a new "
+                                "reminder?"),
+                 QString(), PromptIcon::Question, [this, still, in](bool yes) {
+                   if (!still || !still->isVisible()) return;
+                   still->okButton->setEnabled(true);
+                   // No: the entry is dropped with the dialog.
+                   if (!yes) return still->reject();
+                   m_editing.reset();
+                   m_editingId.clear();
+                   m_openedWith.reset();
+                   store(*still, in);
+                 });
+}
+
 void ScheduleWindows::tellSkippedTime(const char* what, const QDate& date, const QTime& time) {
   const QTime means = AlarmMoment(date, MinuteOfDay(time)).time();
-  m_prompter.message(QStringLiteral("The %1 time %2 does not exist on %3, when the clocks go forward. It was saved, "
-                                    "and it means %4.")
-                         .arg(QLatin1String(what), FormatTime(time, m_alarms.options().timeFormat),
-                              FormatShortDate(date), FormatTime(means, m_alarms.options().timeFormat)));
+  m_prompter.notice(QStringLiteral("The %1 time %2 does not exist on %3, when the clocks go forward. It was saved, "
+                                   "and it means %4.")
+                        .arg(QLatin1String(what), FormatTime(time, m_alarms.options().timeFormat),
+                             FormatShortDate(date), FormatTime(means, m_alarms.options().timeFormat)));
 }
 
 void ScheduleWindows::help(ScheduleDialog& dialog) {
-  if (m_tour && m_prompter.askYesNo(QStringLiteral("Would you like a tutorial on how to use this dialog?"),
-                                    QStringLiteral("Tutorial Help"))) {
-    m_tour(dialog);
+  if (!m_tour) {
+    if (m_openHelp) m_openHelp(helpPagePath());
     return;
   }
-  if (m_openHelp) m_openHelp(helpPagePath());
+  QPointer<ScheduleDialog> still(&dialog);
+  m_prompter.ask(QStringLiteral("Would you like a tutorial on how to use this dialog?"),
+                 QStringLiteral("Tutorial Help"), PromptIcon::None, [this, still](bool yes) {
+                   if (!still || !still->isVisible()) return;
+                   if (yes && m_tour) return m_tour(*still);
+                   if (m_openHelp) m_openHelp(helpPagePath());
+                 });
 }
 
 }  // namespace chimewise

@@ -1,10 +1,13 @@
 #pragma once
 // The Schedule Activity dialog as the rest of the program opens it (SchedulePort): it is created
 // when shown and destroyed when closed, placed beside an open viewer, filled from the record for
-// an edit, and saved through EventSaver. ScheduleOpen is true while it is open. Reminders go on
-// being announced while it is open; an edit's save reads the record again and writes only what
-// the user changed in the dialog over it, so what was written meanwhile (a snooze, an announced
-// reminder's next alarm, a sync) is kept. Every close runs the next-alarm lookup.
+// an edit, and saved through EventSaver. Nothing waits for it: it is opened, and its close is
+// handled when it comes. ScheduleOpen is true while it is open. Reminders go on being announced
+// while it is open; an edit's save reads the record again and writes only what the user changed
+// in the dialog over it, so what was written meanwhile (a snooze, an announced reminder's next
+// alarm, a sync) is kept. An edited reminder deleted meanwhile (in the viewer, by the command-line
+// tool) is never written over nor brought back unasked: the user chooses between saving the entry
+// as a new reminder and dropping it. Every close runs the next-alarm lookup.
 
 #include "core/ports.h"
 #include "core/problem.h"
@@ -13,6 +16,8 @@
 #include <QPointer>
 #include <QString>
 #include <functional>
+#include <optional>
+#include <string>
 
 namespace xbase {
 class Engine;
@@ -38,10 +43,11 @@ class ScheduleWindows final : public SchedulePort {
   ~ScheduleWindows() override;
 
   // Shows the dialog (window-modal and of no parent window, so it blocks no other window: the
-  // tray, the character and their menus stay in use) for a new reminder or the one at `record`. An edit whose record
-  // cannot be read tells why and opens nothing. While a dialog is open, another request only brings it to the front
-  // (and returns false).
-  bool OpenSchedule(std::optional<qint64> record) override;
+  // tray, the character and their menus stay in use) for a new reminder or the one at `record`,
+  // and returns at once; `closed` runs when it has closed. An edit whose record cannot be read
+  // tells why and opens nothing. While a dialog is open, another request only brings it to the
+  // front. Both of those return false.
+  bool OpenSchedule(std::optional<qint64> record, std::function<void(bool saved)> closed = {}) override;
   void CloseSchedule() override;
   bool ScheduleOpen() const override { return m_open; }
 
@@ -50,8 +56,7 @@ class ScheduleWindows final : public SchedulePort {
   // it before the help page. Without one, Help opens the help page at once.
   void setTour(std::function<void(ScheduleDialog&)> tour) { m_tour = std::move(tour); }
 
-  // Called with each dialog once it is filled and placed, just before it is shown (tests drive
-  // the modal dialog from here).
+  // Called with each dialog once it is shown and placed (tests drive the dialog from here).
   std::function<void(ScheduleDialog&)> onShown;
 
   // The help page of the dialog under the application folder (letter case aside when it exists).
@@ -63,8 +68,13 @@ class ScheduleWindows final : public SchedulePort {
   // What the dialog holds, over the record as it is stored now (see m_openedWith).
   EventInput merged(const ScheduleDialog& dialog);
   void store(ScheduleDialog& dialog, const EventInput& in);
+  void offerToSaveAsNew(ScheduleDialog& dialog, const EventInput& in);
   void help(ScheduleDialog& dialog);
   void tellSkippedTime(const char* what, const QDate& date, const QTime& time);
+  void onClosed(ScheduleDialog& dialog);
+  // Tells the problems met while a dialog is open, each once; outside it, those of a save's late
+  // answer.
+  ProblemReporter& reporter() { return m_openReporter ? *m_openReporter : m_closedReporter; }
 
   SharedState& m_state;
   bool m_open = false;
@@ -79,15 +89,16 @@ class ScheduleWindows final : public SchedulePort {
   std::function<void(const QString&)> m_openHelp;
   std::function<void(ScheduleDialog&)> m_tour;
   QPointer<ScheduleDialog> m_dialog;
+  std::function<void(bool)> m_closed;
   bool m_saved = false;
-  // The reminder the open dialog edits; none for a new one. And what the dialog showed for it
-  // when it opened: a save writes over the record as it is then only what differs from this.
+  // The reminder the open dialog edits (its record and identifier); none for a new one. And what
+  // the dialog showed for it when it opened: a save writes over the record as it is then only what
+  // differs from this.
   std::optional<qint64> m_editing;
+  std::string m_editingId;
   std::optional<EventInput> m_openedWith;
-  Problem m_lastSaveProblem;
-  // Tells the problems met while a dialog is open (the one of OpenSchedule); outside it, this one.
+  std::optional<ProblemReporter> m_openReporter;
   ProblemReporter m_closedReporter{m_prompter};
-  ProblemReporter* m_reporter = &m_closedReporter;
 };
 
 }  // namespace chimewise

@@ -6,10 +6,11 @@
 #include "core/settings_store.h"
 #include "core/shared_state.h"
 #include "core/value_reading.h"
-#include "core/wait_scope.h"
 #include "options/autostart.h"
 
 #include <notify/notification_client.h>
+
+#include <QTimer>
 
 namespace chimewise {
 
@@ -120,16 +121,15 @@ void DesktopNotices::onAction(quint64 handle, const QString& key) {
     // Snoozed: the notification goes (a resident one stays after its action otherwise).
     m_client->close(handle);
     m_sent.erase(it);
-    // The viewer's own snooze, carried out as a menu command would be: after any wait under way
-    // (a reminder's sound, a spoken line) has returned.
-    RunWhenNoWaitRuns(this, [this, sent] {
+    // The viewer's own snooze, carried out as a menu command would be, from the event loop.
+    QTimer::singleShot(0, this, [this, sent] {
       if (m_state.events->closing()) return;
       const AlarmService::SnoozeOutcome out = m_alarms.SnoozeAnnounced(sent.recno, sent.recordId, kNoticeSnoozeChoice);
       if (m_viewer.ViewerOpen() && out.alarm.isValid()) m_viewer.RefreshViewer();
       if (!out.problem.ok() && report) report(out.problem);
     });
   } else if (key == kViewerAction) {
-    RunWhenNoWaitRuns(this, [this] {
+    QTimer::singleShot(0, this, [this] {
       if (!m_state.events->closing()) m_viewer.ShowViewer();
     });
   }

@@ -12,15 +12,14 @@
 #include "core/time_format.h"
 #include "core/timer_tick.h"
 #include "core/value_reading.h"
-#include "core/wait_scope.h"
 #include "shell/commands.h"
 #include "shell/tray_menu.h"
 
-#include <QApplication>
 #include <QCursor>
-#include <QDialog>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QMenu>
+#include <QPointer>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <exception>
@@ -80,7 +79,7 @@ bool HiddenMainWindow::load(const QStringList& characterFolders) {
   if (name.isEmpty()) {
     const auto chosen = ChooseCharacter(characterFolders);
     if (!chosen) {
-      m_prompter.message(kNoCharactersText, kNoCharactersTitle, PromptIcon::Information);
+      m_prompter.notice(kNoCharactersText, kNoCharactersTitle, PromptIcon::Information);
       return false;
     }
     name = *chosen;
@@ -139,12 +138,15 @@ void HiddenMainWindow::optimizePrompt() {
   const auto due = ParseDateText(m_settings.read(settings::LastOptimize))
                        .value_or(*ParseDateText(QString::fromUtf8(settings::LastOptimize.defaultText)));
   if (due > now) return;
-  if (m_prompter.askYesNo(kOptimizeQuestion, kOptimizeTitle, PromptIcon::Question)) {
-    if (m_state.events->closing()) return;
-    m_routines.RebuildDatabase();
-    m_routines.FindNextAlarm();
-  } else if (!m_state.events->closing())
-    m_settings.write(settings::LastOptimize, FormatDateText(m_clock.now().addDays(7)));
+  QPointer<HiddenMainWindow> self(this);
+  m_prompter.ask(kOptimizeQuestion, kOptimizeTitle, PromptIcon::Question, [self](bool yes) {
+    if (!self || self->m_state.events->closing()) return;
+    if (yes) {
+      self->m_routines.RebuildDatabase();
+      self->m_routines.FindNextAlarm();
+    } else
+      self->m_settings.write(settings::LastOptimize, FormatDateText(self->m_clock.now().addDays(7)));
+  });
 }
 
 void HiddenMainWindow::showTrayIcon() {
@@ -235,23 +237,7 @@ void HiddenMainWindow::quit() {
   m_state.events->BeginClosing();
   m_timer1.stop();
   m_trayWatch.stop();
-  if (WaitScope::depth() == 0) {
-    unload();
-    return;
-  }
-  // Something waits under this request (a spoken line, a box, a transfer): it ends now, and
-  // the teardown runs once the outermost wait has returned, so nothing a wait still uses is
-  // destroyed under it.
-  closeOpenBoxes();
-  RunWhenNoWaitRuns(this, [this] { unload(); });
-}
-
-void HiddenMainWindow::closeOpenBoxes() {
-  if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
-  for (QWidget* w : QApplication::topLevelWidgets()) {
-    auto* dialog = qobject_cast<QDialog*>(w);
-    if (dialog && dialog->isVisible() && dialog->isModal()) dialog->done(QDialog::Rejected);
-  }
+  unload();
 }
 
 void HiddenMainWindow::unload() {

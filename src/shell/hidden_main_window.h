@@ -125,7 +125,7 @@ class HiddenMainWindow : public QWidget {
   void unloaded();
 
  public slots:
-  // The tray menu's Quit: sets Closing, lets pending events run once and unloads.
+  // The tray menu's Quit: sets Closing, stops the timers and unloads.
   void quit();
 
  private:
@@ -137,7 +137,6 @@ class HiddenMainWindow : public QWidget {
   void askAtStart();
   void showTrayIcon();
   void lookForTray();
-  void closeOpenBoxes();
   void onTrayActivated(int reason);
 
   SharedState& m_state;

@@ -83,6 +83,14 @@ void reportStartUp(HiddenMainWindow& mainWindow, const QElapsedTimer& sinceStart
 // the event loop once (the sound device's) to delete under its owner.
 void FinishDeferredDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
 
+// A start that ends with a box up (already running, could not start) ends once the box is closed:
+// the event loop runs for it alone, as the outermost loop of this start.
+int EndOnceBoxesClose(QtPrompter& prompter, int code) {
+  if (prompter.openBoxes() == 0) return code;
+  prompter.whenNoneOpen([code] { QCoreApplication::exit(code); });
+  return QApplication::exec();
+}
+
 // --help and --version answer and end before anything starts: no display, no data folder.
 // Returns the exit status when the command line was one of them.
 std::optional<int> AnswerInformationOptions(int argc, char* argv[]) {
@@ -141,9 +149,9 @@ int RunProgram(int argc, char* argv[]) {
     std::signal(SIGTERM, SIG_DFL);
     std::signal(SIGINT, SIG_DFL);
     oneInstance.sendToPrimary(wholeLine);
-    prompter.message(QStringLiteral("Olm Chimewise is already running. Check the System Tray."),
-                     QStringLiteral("Program Is Loaded"));
-    return 0;
+    prompter.notice(QStringLiteral("Olm Chimewise is already running. Check the System Tray."),
+                    QStringLiteral("Program Is Loaded"));
+    return EndOnceBoxesClose(qtPrompter, 0);
   }
 
   // CHIMEWISE_START_TIME="YYYY-MM-DD HH:MM:SS" starts the program's clock at that moment.
@@ -161,7 +169,7 @@ int RunProgram(int argc, char* argv[]) {
   state.AppFolder = cmd.appFolder;
 
   const SeedResult seed = SeedAppFolder(state.AppFolder, TemplateFolder());
-  if (!seed.error.isEmpty()) prompter.message(seed.error, QString(), PromptIcon::Warning);
+  if (!seed.error.isEmpty()) prompter.notice(seed.error, QString(), PromptIcon::Warning);
 
   SettingsStore settings(SettingsFilePath());
   settings.createIfMissing();
@@ -186,16 +194,16 @@ int RunProgram(int argc, char* argv[]) {
       mainWindow.quit();
     });
   }
-  QObject::connect(
-      &mainWindow, &HiddenMainWindow::unloaded, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
-
   if (!program.start()) {
     // Quit chosen while loading ends normally; anything else means the program could not start.
     const int code = state.events->closing() ? 0 : 1;
     mainWindow.unload();
     FinishDeferredDeletes();
-    return code;
+    // A box that says why (no character to show, for one) stays until it is closed.
+    return EndOnceBoxesClose(qtPrompter, code);
   }
+  QObject::connect(
+      &mainWindow, &HiddenMainWindow::unloaded, &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
   reportStartUp(mainWindow, sinceStart, sinceStart.elapsed());
   if (cmd.showViewer) program.handleCommandLine(QStringLiteral("show"));
   const int code = QApplication::exec();

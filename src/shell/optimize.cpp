@@ -35,7 +35,7 @@ bool RebuildDatabase(SharedState& state, SettingsStore& settings, Prompter& prom
   if (repaired) {
     const Wording w =
         Describe({ProblemKind::TableCountRepaired, {}, QString::number(repaired->header_count), repaired->found_count});
-    prompter.message(w.text, w.title, w.icon);
+    prompter.notice(w.text, w.title, w.icon);
   }
   // Said once: the index is the program's own from now on.
   if (foreignIndex) {
@@ -43,9 +43,9 @@ bool RebuildDatabase(SharedState& state, SettingsStore& settings, Prompter& prom
     prompter.notice(w.text, w.title, w.icon);
   }
   if (!s.ok())
-    prompter.message(QStringLiteral("Your reminders could not be optimized: ") + QString::fromStdString(s.ToString()) +
-                         QStringLiteral("\nNothing was lost; the reminders stay as they were."),
-                     QString(), PromptIcon::Warning);
+    prompter.notice(QStringLiteral("Your reminders could not be optimized: ") + QString::fromStdString(s.ToString()) +
+                        QStringLiteral("\nNothing was lost; the reminders stay as they were."),
+                    QString(), PromptIcon::Warning);
   return s.ok();
 }
 

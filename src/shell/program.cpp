@@ -177,8 +177,8 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
     return !command || m_commands->Available(*command);
   };
   connect(m_character.get(), &CharacterHost::listenUnavailable, this, [this](const QString& reason) {
-    m_prompter.message(QStringLiteral("Voice commands are unavailable: ") + reason, kProgramTitle,
-                       PromptIcon::Information);
+    m_prompter.notice(QStringLiteral("Voice commands are unavailable: ") + reason, kProgramTitle,
+                      PromptIcon::Information);
   });
   connect(m_character.get(), &CharacterHost::commandChosen, this,
           [this](const QString& name) { m_commands->RunCharacterCommand(name); });

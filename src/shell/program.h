@@ -104,7 +104,9 @@ class Program final : public QObject,
   // SchedulePort: the Schedule Activity dialog. The program passes itself where the dialog is
   // wanted, so the viewer and the dialog (each of which opens or places the other) need not be
   // built in a particular order.
-  bool OpenSchedule(std::optional<qint64> record) override { return m_schedule->OpenSchedule(record); }
+  bool OpenSchedule(std::optional<qint64> record, std::function<void(bool)> closed = {}) override {
+    return m_schedule->OpenSchedule(record, std::move(closed));
+  }
   void CloseSchedule() override { m_schedule->CloseSchedule(); }
   bool ScheduleOpen() const override { return m_schedule && m_schedule->ScheduleOpen(); }
   // ViewerPort: the Reminder Viewer, which is built after the alarm side it needs.

@@ -1,11 +1,10 @@
 #include "shell/qt_prompter.h"
 
-#include "core/wait_scope.h"
-
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QTimer>
 #include <cstdio>
+#include <utility>
 
 namespace chimewise {
 
@@ -32,45 +31,48 @@ bool QtPrompter::headless() {
   return p == QStringLiteral("offscreen") || p == QStringLiteral("minimal");
 }
 
-void QtPrompter::message(const QString& text, const QString& title, PromptIcon icon) {
-  if (headless()) return toStderr(title, text, "");
-  QMessageBox box(toQt(icon), title.isEmpty() ? kProgramTitle : title, text, QMessageBox::Ok);
-  WaitScope wait;
-  box.exec();
+void QtPrompter::later(std::function<void()> step) {
+  if (step) QTimer::singleShot(0, &m_context, std::move(step));
 }
 
-void QtPrompter::notice(const QString& text, const QString& title, PromptIcon icon) {
-  if (headless()) return toStderr(title, text, "");
-  auto* box = new QMessageBox(toQt(icon), title.isEmpty() ? kProgramTitle : title, text, QMessageBox::Ok);
+void QtPrompter::show(QMessageBox* box, std::function<void(int)> closed) {
   box->setAttribute(Qt::WA_DeleteOnClose);
-  box->setWindowModality(Qt::NonModal);
+  ++m_open;
+  QObject::connect(box, &QMessageBox::finished, &m_context, [this, closed = std::move(closed)](int result) {
+    --m_open;
+    if (closed) closed(result);
+    if (m_open == 0 && m_whenNoneOpen) later(std::exchange(m_whenNoneOpen, nullptr));
+  });
   box->show();
 }
 
+void QtPrompter::notice(const QString& text, const QString& title, PromptIcon icon, std::function<void()> closed) {
+  if (!m_boxes) {
+    toStderr(title, text, "");
+    return later(std::move(closed));
+  }
+  auto* box = new QMessageBox(toQt(icon), title.isEmpty() ? kProgramTitle : title, text, QMessageBox::Ok);
+  box->setWindowModality(Qt::NonModal);
+  show(box, [closed = std::move(closed)](int) {
+    if (closed) closed();
+  });
+}
+
 void QtPrompter::ask(const QString& text, const QString& title, PromptIcon icon, std::function<void(bool)> answered) {
-  if (headless()) {
+  if (!m_boxes) {
     toStderr(title, text, " [answered No]");
-    QTimer::singleShot(0, qApp, [answered = std::move(answered)] { answered(false); });
-    return;
+    return later([answered = std::move(answered)] { answered(false); });
   }
   // Modal to the whole program, yet without a loop of its own: the answer arrives as a signal.
   auto* box =
       new QMessageBox(toQt(icon), title.isEmpty() ? kProgramTitle : title, text, QMessageBox::Yes | QMessageBox::No);
-  box->setAttribute(Qt::WA_DeleteOnClose);
   box->setWindowModality(Qt::ApplicationModal);
-  QObject::connect(box, &QMessageBox::finished, box,
-                   [answered = std::move(answered)](int result) { answered(result == QMessageBox::Yes); });
-  box->show();
+  show(box, [answered = std::move(answered)](int result) { answered(result == QMessageBox::Yes); });
 }
 
-bool QtPrompter::askYesNo(const QString& text, const QString& title, PromptIcon icon) {
-  if (headless()) {
-    toStderr(title, text, " [answered No]");
-    return false;
-  }
-  QMessageBox box(toQt(icon), title.isEmpty() ? kProgramTitle : title, text, QMessageBox::Yes | QMessageBox::No);
-  WaitScope wait;
-  return box.exec() == QMessageBox::Yes;
+void QtPrompter::whenNoneOpen(std::function<void()> then) {
+  m_whenNoneOpen = std::move(then);
+  if (m_open == 0) later(std::exchange(m_whenNoneOpen, nullptr));
 }
 
 }  // namespace chimewise

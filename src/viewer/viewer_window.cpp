@@ -12,6 +12,7 @@
 #include "core/window_placement.h"
 #include "data/calendar.h"
 #include "data/reminder_record.h"
+#include "data/table_handle.h"
 #include "exchange/calendar_export.h"
 #include "exchange/calendar_import.h"
 #include "viewer/reminder_list_model.h"
@@ -49,6 +50,7 @@
 #include <xbase/engine.h>
 
 #include <cmath>
+#include <utility>
 
 namespace chimewise::viewer {
 
@@ -337,21 +339,19 @@ void ViewerWindow::openTable() {
     report(place);
     return;
   }
-  int area = 0;
-  xbase::Status s = OpenCalendar(m_ctx.engine, m_ctx.state.AppFolder, kCalendarAlias, &area);
-  if (s.ok()) {
-    xbase::WorkArea* wa = m_ctx.engine.Area(area);
-    s = wa->SetOrder("ALARM");
-    if (Problem repaired = TableRepairProblem(*wa); !repaired.ok()) report(repaired);
+  data::TableHandle table = data::TableHandle::Calendar(m_ctx.engine, m_ctx.state.AppFolder, kCalendarAlias);
+  xbase::Status s = table.status();
+  if (table) {
+    s = table->SetOrder("ALARM");
+    if (Problem repaired = TableRepairProblem(*table); !repaired.ok()) report(repaired);
   }
   m_openWhenFree = s.IsBusy();
   if (!s.ok()) {
-    data::CloseTableIfOpen(m_ctx.engine, kCalendarAlias);
     report(ProblemOf(s));
     return;
   }
-  m_area = area;
-  m_model->setArea(area);
+  m_area = table.Keep();  // held while the window shows; closeEvent gives it back
+  m_model->setArea(m_area);
 }
 
 void ViewerWindow::report(const Problem& problem) {
@@ -451,9 +451,14 @@ void ViewerWindow::keyPressEvent(QKeyEvent* event) {
 void ViewerWindow::closeEvent(QCloseEvent* event) {
   // A memo that cannot be stored stays in its box for the user to mend, unless the user chooses to
   // drop it. When the whole program is closing nobody is asked: it has been told already.
-  if (!SaveMemo() && !m_ctx.state.events->closing() &&
-      !m_ctx.prompter.askYesNo(kDropUnsavedMemo, windowTitle(), PromptIcon::Question)) {
+  if (!std::exchange(m_dropMemo, false) && !SaveMemo() && !m_ctx.state.events->closing()) {
     event->ignore();
+    QPointer<ViewerWindow> self(this);
+    m_ctx.prompter.ask(kDropUnsavedMemo, windowTitle(), PromptIcon::Question, [self](bool drop) {
+      if (!self || !drop || !self->isVisible()) return;
+      self->m_dropMemo = true;
+      self->close();
+    });
     return;
   }
   m_memoIdle.stop();
@@ -579,10 +584,16 @@ void ViewerWindow::readReminder(int readActivity, int readMemos, int mode) {
 void ViewerWindow::addReminder() {
   SaveMemo();
   QPointer<ViewerWindow> self(this);
-  const bool saved = m_ctx.schedule.OpenSchedule(std::nullopt);
-  if (!self) return;
+  m_ctx.schedule.OpenSchedule(std::nullopt, [self](bool saved) {
+    if (self) self->afterSchedule(saved, 0);
+  });
+}
+
+void ViewerWindow::afterSchedule(bool saved, std::uint32_t edited) {
   if (xbase::WorkArea* wa = m_area > 0 ? m_ctx.engine.Area(m_area) : nullptr) wa->Unlock().IgnoreError();
-  if (saved) Refresh();
+  if (!saved) return;
+  if (edited > 0 && m_ctx.hooks.reminderHandled) m_ctx.hooks.reminderHandled(edited);
+  Refresh();
 }
 
 void ViewerWindow::editReminder() {
@@ -593,13 +604,9 @@ void ViewerWindow::editReminder() {
   SaveMemo();
   QPointer<ViewerWindow> self(this);
   const std::uint32_t recno = m_currentRecno;
-  const bool saved = m_ctx.schedule.OpenSchedule(qint64{recno});
-  if (!self) return;
-  if (xbase::WorkArea* area = m_area > 0 ? m_ctx.engine.Area(m_area) : nullptr) area->Unlock().IgnoreError();
-  if (saved) {
-    if (m_ctx.hooks.reminderHandled) m_ctx.hooks.reminderHandled(recno);
-    Refresh();
-  }
+  m_ctx.schedule.OpenSchedule(qint64{recno}, [self, recno](bool saved) {
+    if (self) self->afterSchedule(saved, recno);
+  });
 }
 
 void ViewerWindow::deleteReminder() {
@@ -630,14 +637,14 @@ void ViewerWindow::undoDelete() {
     report(place);
     return;
   }
-  int area = 0;
-  if (const xbase::Status opened = OpenCalendar(m_ctx.engine, m_ctx.state.AppFolder, alias, &area); !opened.ok()) {
-    report(ProblemOf(opened));
+  data::TableHandle table = data::TableHandle::Calendar(m_ctx.engine, m_ctx.state.AppFolder, alias);
+  if (!table) {
+    report(ProblemOf(table.status()));
     return;
   }
   std::uint32_t recno = 0;
-  const Problem problem = RestoreRecordImage(*m_ctx.engine.Area(area), m_ctx.deleted.back(), &recno);
-  data::CloseTableIfOpen(m_ctx.engine, alias);
+  const Problem problem = RestoreRecordImage(*table, m_ctx.deleted.back(), &recno);
+  table.Close();
   if (recno > 0) m_ctx.deleted.pop_back();
   report(problem);
   if (recno == 0) {
@@ -786,11 +793,11 @@ void ViewerWindow::exportCalendar(const QString& path) {
   const QString title = QStringLiteral("Export Calendar");
   // A work area of its own: the list's order and position stay as they are.
   const QString alias = QStringLiteral("CALEXPORT");
-  int area = 0;
   ExportResult r;
-  r.problem = ProblemOf(OpenCalendar(m_ctx.engine, m_ctx.state.AppFolder, alias, &area));
-  if (r.problem.ok()) r = ExportCalendar(*m_ctx.engine.Area(area), m_showFuture, m_ctx.clock.now());
-  data::CloseTableIfOpen(m_ctx.engine, alias);
+  if (data::TableHandle table = data::TableHandle::Calendar(m_ctx.engine, m_ctx.state.AppFolder, alias))
+    r = ExportCalendar(*table, m_showFuture, m_ctx.clock.now());
+  else
+    r.problem = ProblemOf(table.status());
   QString failure = r.problem.ok() ? r.error : Describe(r.problem).text;
   if (failure.isEmpty()) {
     QSaveFile file(path);

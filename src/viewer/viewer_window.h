@@ -160,6 +160,8 @@ class ViewerWindow final : public QMainWindow {
   void readReminderAsSet();
   void addReminder();
   void editReminder();
+  // Once the Schedule Activity dialog has closed: `edited`, the record it edited (0: a new one).
+  void afterSchedule(bool saved, std::uint32_t edited);
   void deleteReminder();
   void undoDelete();
   void snooze(int choice);
@@ -193,6 +195,8 @@ class ViewerWindow final : public QMainWindow {
   QPlainTextEdit* m_memo = nullptr;
   QToolBar* m_toolBar = nullptr;
   bool m_closed = false;
+  // The user chose to drop a memo that cannot be stored: the next close goes on without it.
+  bool m_dropMemo = false;
   QToolButton* m_readButton = nullptr;
   QStyle::StandardPixmap m_readIcon = QStyle::SP_MediaPlay;
   std::vector<std::pair<QAction*, QStyle::StandardPixmap>> m_icons;

@@ -7,6 +7,7 @@
 
 #include "data/calendar.h"
 #include "data/reminder_record.h"
+#include "data/table_handle.h"
 #include "libs/xbase/test_util.h"
 #include "support/files.h"
 #include "support/xbase_raw_files.h"
@@ -195,6 +196,38 @@ TEST_F(CalendarTable, TheTemplateHoldsEveryValueTheProgramWrites) {
   xbase::Value v;
   ASSERT_OK(wa->KeyValue("ALARM", &v));
   EXPECT_EQ(v.s, "202709291439");
+}
+
+TEST_F(CalendarTable, HandleClosesWhatItOpenedOnEveryExitAndSeeksInItsOwnMode) {
+  Add("20270105", 600, "20270105", 600);
+  Add("20270107", 600, "20270107", 600);
+  {
+    TableHandle h = TableHandle::Calendar(engine_, dir_.path(), kAliasTimer);
+    ASSERT_TRUE(h) << h.status().ToString();
+    bool found = true;
+    // Between the two keys: a soft seek lands on the next one, an exact one at the end.
+    ASSERT_OK(h.Seek("20270106", /*soft=*/true, &found));
+    EXPECT_FALSE(found);
+    EXPECT_EQ(h->RecNo(), 2u);
+    engine_.settings().soft_seek = true;
+    ASSERT_OK(h.Seek("20270106", /*soft=*/false, &found));
+    EXPECT_TRUE(h->Eof());
+    EXPECT_TRUE(engine_.settings().soft_seek);  // the engine's own mode is left as it was
+  }
+  EXPECT_EQ(engine_.WorkAreaOf(kAliasTimer), 0);
+
+  // An alias someone else holds open is used and left open.
+  const int held = OpenTable(engine_, CalendarPath(dir_.path()), kAliasCalendar, kModeShared);
+  ASSERT_NE(held, 0);
+  {
+    TableHandle h(engine_, CalendarPath(dir_.path()), kAliasCalendar, kModeShared);
+    EXPECT_EQ(h.area(), held);
+  }
+  EXPECT_EQ(engine_.WorkAreaOf(kAliasCalendar), held);
+
+  TableHandle missing(engine_, dir_.path() + "/nothing.dbf", kAliasOneTime, kModeShared);
+  EXPECT_FALSE(missing);
+  EXPECT_TRUE(missing.status().IsNotFound());
 }
 
 }  // namespace

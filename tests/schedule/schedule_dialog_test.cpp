@@ -44,17 +44,21 @@ class ScheduleDialogTest : public ::testing::Test {
                                                 *folder->saver, *folder->alarms, folder->speaker, folder->viewer,
                                                 [](const QString&) {});
   }
-  // Runs `body` on the dialog for `record` (none: new) while shown, cancelling it after; the result.
+  // Runs `body` on the dialog for `record` (none: new) while shown, cancelling it after; whether a
+  // reminder was saved once it has closed.
   template <typename F>
   bool run(std::optional<qint64> record, F body) {
-    bool ran = false;
+    bool ran = false, closed = false, saved = false;
     windows->onShown = [&](ScheduleDialog& d) {
       ran = true;
       EXPECT_TRUE(QTest::qWaitForWindowActive(&d));
       body(d);
       if (d.isVisible()) d.reject();
     };
-    const bool saved = windows->OpenSchedule(record);
+    if (windows->OpenSchedule(record, [&](bool s) { closed = true, saved = s; })) {
+      EXPECT_FALSE(ran) << "the dialog was waited for";
+      EXPECT_TRUE(QTest::qWaitFor([&] { return closed; }));
+    }
     EXPECT_TRUE(ran || record);
     return saved;
   }
@@ -415,4 +419,38 @@ TEST_F(ScheduleDialogTest, ASaveWhileOpenKeepsWhatWasWrittenMeanwhileAndReminder
     EXPECT_EQ(TableMemo(wa, "COMMENT"), QStringLiteral("Bring the card"));
     EXPECT_EQ(TableInt(wa, "ALARMTIME"), 13 * 60 + 15);
   });
+}
+
+// The reminder being edited is deleted meanwhile (in the viewer, or by another program that then
+// packs the table, so another reminder takes its place): OK asks, and writes over no record. No
+// drops the entry; Yes stores it as a new reminder, the deleted one staying deleted.
+TEST_F(ScheduleDialogTest, AReminderDeletedWhileEditedIsNeverWrittenOverAndYesSavesItAsNew) {
+  for (const bool packed : {false, true}) {
+    SCOPED_TRACE(packed);
+    SetUp();
+    folder->saver->randomFraction = [n = 0.0]() mutable { return n += 0.25; };  // identifiers of their own
+    const qint64 rec = folder->add(reminder(QStringLiteral("Dentist")));
+    EventInput plumber = reminder(QStringLiteral("Plumber"));
+    plumber.memo = QStringLiteral("Under the sink");
+    folder->add(plumber);
+    const bool saved = run(rec, [&](ScheduleDialog& d) {
+      folder->withRecord(rec, [](xbase::WorkArea& wa) { ASSERT_TRUE(wa.Delete().ok() && wa.Commit().ok()); });
+      xbase::Engine other;
+      EXPECT_TRUE(!packed || data::RebuildDatabase(other, folder->state.AppFolder).ok());
+      d.activity->setText(QStringLiteral("Dentist, Dr Lee"));
+      prompter.answers = {packed};
+      QTest::mouseClick(d.okButton, Qt::LeftButton);
+      EXPECT_TRUE(QTest::qWaitFor([&] { return !d.isVisible(); }));
+    });
+    EXPECT_TRUE(prompter.asked.size() == 1u && prompter.asked[0].text.contains("deleted while you were editing"));
+    EXPECT_EQ(saved, packed);
+    QStringList live;
+    for (uint32_t r = 1; r <= folder->recordCount(); ++r)
+      folder->withRecord(r, [&](xbase::WorkArea& wa) {
+        if (!wa.Deleted()) live << TableText(wa, "APPT_TEXT") + "|" + TableMemo(wa, "COMMENT");
+      });
+    EXPECT_EQ(live,
+              QStringList({"Plumber|Under the sink"}) + (packed ? QStringList{"Dentist, Dr Lee|"} : QStringList()));
+    prompter.asked.clear();
+  }
 }

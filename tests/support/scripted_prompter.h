@@ -1,5 +1,6 @@
 #pragma once
 // A Prompter for tests: records every prompt and answers questions from a queue (No when empty).
+// As the real boxes, it answers later, from the event loop.
 
 #include "core/prompts.h"
 
@@ -13,19 +14,12 @@ namespace chimewise {
 
 class ScriptedPrompter final : public Prompter {
  public:
-  void message(const QString& text, const QString& title = {}, PromptIcon icon = PromptIcon::None) override {
+  void notice(const QString& text, const QString& title = {}, PromptIcon icon = PromptIcon::None,
+              std::function<void()> closed = {}) override {
     asked.push_back({text, title, icon, false});
     if (whileOpen) whileOpen(asked.back());
+    if (closed) QTimer::singleShot(0, std::move(closed));
   }
-  bool askYesNo(const QString& text, const QString& title = {}, PromptIcon icon = PromptIcon::None) override {
-    asked.push_back({text, title, icon, true});
-    if (whileOpen) whileOpen(asked.back());
-    if (answers.empty()) return false;
-    const bool a = answers.front();
-    answers.pop_front();
-    return a;
-  }
-  // Answers later, from the event loop, as the real box does.
   void ask(const QString& text, const QString& title, PromptIcon icon, std::function<void(bool)> answered) override {
     asked.push_back({text, title, icon, true});
     if (whileOpen) whileOpen(asked.back());
@@ -36,10 +30,7 @@ class ScriptedPrompter final : public Prompter {
     }
     QTimer::singleShot(0, [answered = std::move(answered), a] { answered(a); });
   }
-  void notice(const QString& text, const QString& title = {}, PromptIcon icon = PromptIcon::None) override {
-    asked.push_back({text, title, icon, false, true});
-  }
-  // Runs while a message or question is open, before it is answered.
+  // Runs as a box opens, before it is answered.
   std::function<void(const Prompt&)> whileOpen;
   std::vector<Prompt> asked;
   std::deque<bool> answers;

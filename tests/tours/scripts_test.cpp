@@ -31,7 +31,7 @@ namespace {
 
 class NoSchedule final : public SchedulePort {
  public:
-  bool OpenSchedule(std::optional<qint64>) override { return false; }
+  bool OpenSchedule(std::optional<qint64>, std::function<void(bool)>) override { return false; }
   void CloseSchedule() override {}
   bool ScheduleOpen() const override { return false; }
 };

@@ -188,7 +188,9 @@ TEST_F(TourDesktopTest, EscapeEndsTheScheduleDialogsOwnTour) {
     linesAfter = count(Kind::Speak) - seen.linesThen;
     d.reject();
   };
-  windows.OpenSchedule(std::nullopt);
+  bool closed = false;
+  windows.OpenSchedule(std::nullopt, [&](bool) { closed = true; });
+  ASSERT_TRUE(RunEventsUntil([&] { return closed; }, 30000));
   EXPECT_TRUE(ended);
   EXPECT_EQ(linesAfter, 0);
 }
@@ -242,7 +244,9 @@ TEST_F(TourDesktopTest, TheCharactersMenuOpensWhileScheduleActivityIsOpen) {
     if (c->popupMenu()) c->popupMenu()->close();
     d.reject();
   };
-  windows.OpenSchedule(std::nullopt);
+  bool closed = false;
+  windows.OpenSchedule(std::nullopt, [&](bool) { closed = true; });
+  ASSERT_TRUE(RunEventsUntil([&] { return closed; }, 30000));
   EXPECT_TRUE(opened);
 }
 

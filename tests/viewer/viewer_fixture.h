@@ -35,7 +35,7 @@ inline const QDateTime kViewerNow(QDate(2026, 12, 4), QTime(10, 0, 45));
 // The Schedule Activity dialog as the viewer sees it: never saves.
 class NoSchedule final : public SchedulePort {
  public:
-  bool OpenSchedule(std::optional<qint64>) override { return false; }
+  bool OpenSchedule(std::optional<qint64>, std::function<void(bool)>) override { return false; }
   void CloseSchedule() override {}
   bool ScheduleOpen() const override { return false; }
 };

@@ -192,11 +192,14 @@ TEST_F(ViewerWindowTest, AMemoTheTableCannotHoldIsKeptToldAndDroppedOnlyWhenAgre
   EXPECT_EQ(prompter.asked.size(), 1u);
   prompter.answers = {false};
   EXPECT_FALSE(w.close());
+  QCoreApplication::processEvents();  // the answer
   EXPECT_TRUE(w.isVisible());
   ASSERT_EQ(prompter.asked.size(), 2u);
   EXPECT_TRUE(prompter.asked.back().yesNo);
   prompter.answers = {true};
-  EXPECT_TRUE(w.close());
+  EXPECT_FALSE(w.close());
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(w.isVisible());
   EXPECT_EQ(field(r, "COMMENT"), "memo");
   flushDeletes();
   viewer::ViewerWindow& again = open();

@@ -147,7 +147,7 @@ void BalloonWindow::mousePressEvent(QMouseEvent* event) {
   const QList<QRect> rects = actionRects();
   for (int i = 0; i < rects.size(); ++i)
     if (rects[i].contains(event->position().toPoint())) {
-      if (onAction) onAction(i);
+      emit actionChosen(i);
       break;
     }
   event->accept();

@@ -35,14 +35,16 @@ class BalloonWindow final : public QWidget {
   QString shownText() const { return m_text.mid(m_start); }
   // Controls at the foot of the balloon (such as "Skip", or "Yes" and "No"), right-aligned in
   // this order; empty for none. While there are any, the balloon takes clicks, and a click on a
-  // control calls onAction with its index.
+  // control sends actionChosen with its index.
   void setActions(const QStringList& labels);
   QStringList actions() const { return m_actions; }
-  std::function<void(int index)> onAction;
   // Whether the balloon holds still for the pointer now.
   bool held() const { return m_held; }
   // Where each control is, in the balloon's coordinates.
   QList<QRect> actionRects() const;
+
+ signals:
+  void actionChosen(int index);
 
  protected:
   void paintEvent(QPaintEvent* event) override;

@@ -50,12 +50,10 @@ Character::Character(const QString& id, std::shared_ptr<const CharacterDefinitio
   applyGeometry();
   m_player->onFrame = [this] { frameChanged(); };
   m_player->onSound = [this](int sound) { playEffect(sound); };
-  m_window->onClick = [this](Qt::MouseButton b, Qt::KeyboardModifiers m, QPoint g) { onWindowClick(b, m, g); };
-  m_window->onDragged = [this](Qt::MouseButton b, Qt::KeyboardModifiers m, QPoint g, QPoint tl) {
-    onWindowDragged(b, m, g, tl);
-  };
-  m_window->onMenu = [this](QPoint g) { showPopupMenu(g.x(), g.y()); };
-  m_balloon->onAction = [this](int index) { emit balloonActionChosen(index); };
+  connect(m_window.get(), &CharacterWindow::clicked, this, &Character::onWindowClick);
+  connect(m_window.get(), &CharacterWindow::dragged, this, &Character::onWindowDragged);
+  connect(m_window.get(), &CharacterWindow::menuAsked, this, [this](QPoint g) { showPopupMenu(g.x(), g.y()); });
+  connect(m_balloon.get(), &BalloonWindow::actionChosen, this, &Character::balloonActionChosen);
 
   connect(m_kickTimer.get(), &Timer::timeout, this, [this] { runNext(); });
   connect(m_speechTimer.get(), &Timer::timeout, this, [this] { pollSpeech(); });

@@ -80,7 +80,7 @@ void CharacterWindow::showEvent(QShowEvent* event) {
 void CharacterWindow::mousePressEvent(QMouseEvent* event) {
   if (!characterArea().contains(event->position().toPoint())) return;
   if (event->button() == Qt::RightButton) {
-    if (onMenu) onMenu(event->globalPosition().toPoint());
+    emit menuAsked(event->globalPosition().toPoint());
     return;
   }
   if (event->button() != Qt::LeftButton) return;
@@ -97,13 +97,13 @@ void CharacterWindow::keyPressEvent(QKeyEvent* event) {
     QWidget::keyPressEvent(event);
     return;
   }
-  if (onMenu) onMenu(mapToGlobal(characterArea().center()));
+  emit menuAsked(mapToGlobal(characterArea().center()));
   event->accept();
 }
 
 void CharacterWindow::contextMenuEvent(QContextMenuEvent* event) {
   // The mouse's right button is answered as it is pressed; this is the keyboard's request.
-  if (event->reason() == QContextMenuEvent::Keyboard && onMenu) onMenu(mapToGlobal(characterArea().center()));
+  if (event->reason() == QContextMenuEvent::Keyboard) emit menuAsked(mapToGlobal(characterArea().center()));
   event->accept();
 }
 
@@ -122,9 +122,9 @@ void CharacterWindow::mouseReleaseEvent(QMouseEvent* event) {
   if (m_dragging) {
     m_dragging = false;
     move(m_pressTopLeft + (global - m_pressGlobal));
-    if (onDragged) onDragged(Qt::LeftButton, event->modifiers(), global, pos());
-  } else if (onClick) {
-    onClick(Qt::LeftButton, event->modifiers(), global);
+    emit dragged(Qt::LeftButton, event->modifiers(), global, pos());
+  } else {
+    emit clicked(Qt::LeftButton, event->modifiers(), global);
   }
 }
 

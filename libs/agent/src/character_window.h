@@ -25,9 +25,10 @@ class CharacterWindow final : public QWidget {
   void setCharacterArea(const QRect& area);
   QRect characterArea() const { return m_area.isNull() ? rect() : m_area; }
 
-  std::function<void(Qt::MouseButton, Qt::KeyboardModifiers, QPoint global)> onClick;
-  std::function<void(Qt::MouseButton, Qt::KeyboardModifiers, QPoint global, QPoint topLeft)> onDragged;
-  std::function<void(QPoint global)> onMenu;
+ signals:
+  void clicked(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint global);
+  void dragged(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint global, QPoint topLeft);
+  void menuAsked(QPoint global);
 
  protected:
   void paintEvent(QPaintEvent* event) override;

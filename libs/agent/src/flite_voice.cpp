@@ -16,6 +16,7 @@ cst_lexicon* cmulex_init(void);
 #include <limits>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <utility>
 
 namespace agent::flitevoice {
@@ -123,28 +124,15 @@ float wordStart(const cst_item* word) {
   return before ? segmentEnd(before) : 0.0f;
 }
 
-// Where flite's filter hands the audio of the utterance being synthesised: its utterance
-// (complete but for the wave), the wave and how many of its samples are made. False stops the
-// synthesis.
-struct StreamedPiece {
-  std::function<bool(const cst_utterance*, const cst_wave*, int)> made;
-};
-
-int streamedAudio(const cst_wave* wave, int start, int size, int /*last*/, cst_audio_streaming_info* asi) {
-  const auto* piece = static_cast<const StreamedPiece*>(asi->userdata);
-  if (!piece || !piece->made) return CST_AUDIO_STREAM_CONT;
-  return piece->made(asi->utt, wave, start + size) ? CST_AUDIO_STREAM_CONT : CST_AUDIO_STREAM_STOP;
-}
-
-// Has a voice's filter hand its audio to `piece` while it is set (clustergen voices only; the
-// others make the whole wave first). Called with fliteMutex held.
+// Has a voice's filter hand its audio to `streamed`, with `userdata`, while it makes it
+// (clustergen voices only; the others make the whole wave first). Called with fliteMutex held.
 class StreamingInfo {
  public:
-  StreamingInfo(cst_voice* voice, StreamedPiece* piece) : m_voice(voice) {
+  StreamingInfo(cst_voice* voice, cst_audio_stream_callback streamed, void* userdata) : m_voice(voice) {
     cst_audio_streaming_info* asi = new_audio_streaming_info();
     asi->min_buffsize = kSampleRate / 50;  // every 20 ms of audio
-    asi->asc = streamedAudio;
-    asi->userdata = piece;
+    asi->asc = streamed;
+    asi->userdata = userdata;
     feat_set(m_voice->features, "streaming_info", audio_streaming_info_val(asi));
   }
   ~StreamingInfo() { feat_remove(m_voice->features, "streaming_info"); }  // frees the info
@@ -196,218 +184,329 @@ QStringList pronounce(const QString& word) {
   return phones;
 }
 
+namespace {
+
+// A run of words spoken alike, up to the end of a sentence: what flite synthesises at once.
+struct WordRun {
+  size_t first = 0;  // the markup's item of its first word
+  size_t end = 0;    // one past its last word
+  QString text;
+  std::vector<int> tokensPerWord;
+  bool sentenceEnd = false;  // a sentence, a pause or the speech ends with it
+  bool more = false;         // items follow it
+};
+
+// Where a run's speech lies in its utterance, in seconds: the silence flite puts around it is cut.
+struct SpeechSpan {
+  double from = 0;
+  double to = std::numeric_limits<double>::infinity();
+};
+
+// One synthesis, in stages: the markup's items are read in runs, each run is set up, spoken and
+// its events placed, and the audio made so far is handed out in chunks on the way.
+class Synthesis {
+ public:
+  Synthesis(const LoadedVoice& voice, const QString& voiceName, int rate, int pitch, int formants,
+            const std::atomic<bool>* cancelled, const std::function<void(Utterance)>& chunks)
+      : m_voice(voice),
+        m_native(nativeWordsPerMinute(voiceName)),
+        // The file's pitch is 0-100 with the voice's own at 50; one step is about 1/87 octave, as
+        // on espeak-ng's scale.
+        m_ownF0(voice.ownF0 * std::pow(2.0, (std::clamp(pitch, 0, 100) - 50) / 87.0)),
+        m_rate(rate),
+        m_formants(std::clamp(formants, 80, 120)),
+        m_cancelled(cancelled),
+        m_chunks(chunks),
+        // flite hands its audio out while its filter makes it; by the first handful of samples the
+        // utterance's words and phones are all known, so the run's events are placed then.
+        m_streaming(voice.voice, &Synthesis::streamed, this) {}
+
+  // Speaks the items; stops early with an utterance that is cancelled or tells the error.
+  Utterance speakAll(const SpeechMarkup& markup) {
+    const auto& items = markup.items;
+    size_t i = 0;
+    while (i < items.size()) {
+      if (isCancelled()) return stopped();
+      const SpokenItem& item = items[i];
+      if (item.kind == SpokenItem::Mark) {
+        m_events.push_back({SpeechEvent::Bookmark, nowMs(), item.value});
+        ++i;
+        continue;
+      }
+      if (item.kind == SpokenItem::Pause) {
+        m_samples.insert(m_samples.end(), size_t(qint64(item.value) * kSampleRate / 1000), short(0));
+        ++i;
+        maybeFlush();
+        continue;
+      }
+      const WordRun run = wordRun(items, i);
+      setProsody(item);
+      if (auto failed = speak(items, run)) return *failed;
+      i = run.end;
+      maybeFlush();
+    }
+    return finish();
+  }
+
+ private:
+  bool isCancelled() const { return m_cancelled && m_cancelled->load(); }
+
+  qint64 nowMs() const { return qint64(m_samples.size()) * 1000 / kSampleRate; }
+
+  // An utterance with nothing in it: cancelled, or telling why the synthesis failed.
+  static Utterance stopped(const QString& error = {}) {
+    Utterance out;
+    out.sampleRate = kSampleRate;
+    out.error = error;
+    out.cancelled = error.isEmpty();
+    return out;
+  }
+
+  // The audio made so far, with the events that fall inside it.
+  Utterance takeChunk() {
+    Utterance piece;
+    piece.sampleRate = kSampleRate;
+    piece.pcm = QByteArray(reinterpret_cast<const char*>(m_samples.data() + m_samplesOut),
+                           qsizetype((m_samples.size() - m_samplesOut) * sizeof(short)));
+    const qint64 end = nowMs();
+    size_t e = m_eventsOut;
+    while (e < m_events.size() && m_events[e].ms <= end) ++e;
+    piece.events.assign(m_events.begin() + qsizetype(m_eventsOut), m_events.begin() + qsizetype(e));
+    m_samplesOut = m_samples.size();
+    m_eventsOut = e;
+    return piece;
+  }
+
+  void maybeFlush() {
+    if (!m_chunks) return;
+    // A tenth of a second goes out first, then pieces as long as all before them together,
+    // up to three seconds: the audio handed out stays well ahead of the synthesis.
+    const size_t pending = m_samples.size() - m_samplesOut;
+    const size_t wanted = std::clamp(m_samplesOut, size_t(kSampleRate / 10), size_t(kSampleRate) * 3);
+    if (pending > 0 && pending >= wanted) m_chunks(takeChunk());
+  }
+
+  // The run of words spoken alike that starts at item i.
+  WordRun wordRun(const std::vector<SpokenItem>& items, size_t i) const {
+    const SpokenItem& item = items[i];
+    WordRun run;
+    run.first = i;
+    size_t j = i;
+    while (j < items.size() && items[j].kind == SpokenItem::Word && items[j].rate == item.rate &&
+           items[j].pitchHz == item.pitchHz && items[j].emphasis == item.emphasis) {
+      if (!run.text.isEmpty()) run.text += QLatin1Char(' ');
+      run.text += items[j].text;
+      run.tokensPerWord.push_back(std::max(1, tokenCount(items[j].text)));
+      ++j;
+      if (endsSentence(items[j - 1].text)) break;
+      // While streaming, the first run is kept short (to a pause in the sentence, or ten
+      // words): flite reads and times a whole run before its first sample.
+      if (m_chunks && m_samples.empty() && ((j - i >= 4 && endsPhrase(items[j - 1].text)) || j - i >= kFirstPieceWords))
+        break;
+    }
+    run.end = j;
+    run.sentenceEnd = endsSentence(items[j - 1].text) || j == items.size() || items[j].kind == SpokenItem::Pause;
+    run.more = j < items.size();
+    return run;
+  }
+
+  // The voice's pace, pitch and formants for the run that starts with this item.
+  void setProsody(const SpokenItem& item) {
+    double stretch = m_native / std::clamp(item.rate > 0 ? item.rate : m_rate, 80, 450);
+    double f0 = item.pitchHz > 0 ? std::clamp(item.pitchHz, 50, 400) : m_ownF0;
+    if (item.emphasis) {
+      stretch *= 1.12;
+      f0 *= 1.15;
+    }
+    feat_set_float(m_voice.voice->features, "duration_stretch", float(std::clamp(stretch, 0.3, 3.0)));
+    feat_set_float(m_voice.voice->features, "int_f0_target_mean", float(f0));
+    cst_cg_db* model = m_voice.ownModel;
+    if (m_voice.accentModel) model = std::abs(f0 - m_voice.ownF0) < 0.5 ? m_voice.accentModel : m_voice.plainModel;
+    if (model) feat_set(m_voice.voice->features, "cg_db", cg_db_val(withFormants(model, m_formants)));
+  }
+
+  // Synthesises a run into the samples; an utterance that ends the synthesis when it cannot.
+  std::optional<Utterance> speak(const std::vector<SpokenItem>& items, const WordRun& run) {
+    m_speaking = {&items, &run};
+    const QByteArray utf8 = run.text.toUtf8();
+    cst_utterance* utt = flite_synth_text(utf8.constData(), m_voice.voice);
+    const Speaking spoken = std::exchange(m_speaking, {});
+    if (isCancelled()) {
+      if (utt) delete_utterance(utt);
+      return stopped();
+    }
+    const cst_wave* wave = utt ? utt_wave(utt) : nullptr;
+    if (!wave || wave->num_channels != 1) {
+      if (utt) delete_utterance(utt);
+      return stopped(QStringLiteral("flite could not synthesise \"%1\"").arg(run.text.left(60)));
+    }
+    // A voice that does not stream hands its audio over all at once.
+    if (spoken.next < 0) {
+      m_speaking = spoken;
+      take(utt, wave, wave->num_samples);
+      m_speaking = {};
+    }
+    delete_utterance(utt);
+    return std::nullopt;
+  }
+
+  // Where flite's filter hands the audio of the run being spoken: its utterance (complete but for
+  // the wave), the wave and how many of its samples are made. Stop ends the synthesis.
+  static int streamed(const cst_wave* wave, int start, int size, int /*last*/, cst_audio_streaming_info* asi) {
+    auto* self = static_cast<Synthesis*>(asi->userdata);
+    if (!self->m_speaking.run) return CST_AUDIO_STREAM_CONT;
+    return self->take(asi->utt, wave, start + size) ? CST_AUDIO_STREAM_CONT : CST_AUDIO_STREAM_STOP;
+  }
+
+  // The samples of the run's span made so far, converted to our rate when the voice's differs;
+  // the run's events are placed with the first of them. False when cancelled.
+  bool take(const cst_utterance* utt, const cst_wave* wave, int available) {
+    Speaking& s = m_speaking;
+    if (s.next < 0) {
+      s.span = speechSpan(utt, *s.run);
+      placeEvents(*s.items, utt, *s.run, s.span);
+      s.next = std::round(s.span.from * wave->sample_rate);
+    }
+    const double step = double(wave->sample_rate) / kSampleRate;
+    const double end = std::min(double(available), std::round(s.span.to * wave->sample_rate));
+    if (step == 1.0) {
+      if (s.next < end) m_samples.insert(m_samples.end(), wave->samples + int(s.next), wave->samples + int(end));
+      s.next = std::max(s.next, end);
+    } else {
+      for (; s.next < end; s.next += step) m_samples.push_back(wave->samples[int(s.next)]);
+    }
+    maybeFlush();
+    return !isCancelled();
+  }
+
+  // Silence flite puts around the utterance: a short breath between sentences, next to nothing
+  // between the runs of one sentence (so that emphasis or a change of pitch does not break it
+  // up) and at the end, where the speech is over when the words are.
+  static SpeechSpan speechSpan(const cst_utterance* utt, const WordRun& run) {
+    SpeechSpan span;
+    const cst_item* firstSeg = relation_head(utt_relation(utt, "Segment"));
+    const cst_item* lastSeg = relation_tail(utt_relation(utt, "Segment"));
+    if (firstSeg && QLatin1String(item_feat_string(firstSeg, "name")) == QLatin1String("pau"))
+      span.from = std::max(0.0, double(segmentEnd(firstSeg)) - 0.05);
+    if (lastSeg && QLatin1String(item_feat_string(lastSeg, "name")) == QLatin1String("pau") && item_prev(lastSeg))
+      span.to = double(segmentEnd(item_prev(lastSeg))) + (run.sentenceEnd && run.more ? 0.25 : 0.05);
+    return span;
+  }
+
+  // The run's events, from the utterance's relations, at their places in our audio.
+  void placeEvents(const std::vector<SpokenItem>& items, const cst_utterance* utt, const WordRun& run,
+                   const SpeechSpan& span) {
+    const qint64 base = nowMs();
+    const size_t firstEvent = m_events.size();
+    const auto at = [&](double seconds) {
+      return base + qint64(std::lround((std::max(seconds, span.from) - span.from) * 1000));
+    };
+    placeWords(items, utt, run, span, at);
+    placeMouth(utt, span, at);
+    std::stable_sort(m_events.begin() + qsizetype(firstEvent), m_events.end(),
+                     [](const SpeechEvent& a, const SpeechEvent& b) { return a.ms < b.ms; });
+  }
+
+  // Words: flite's tokens are the text's white-space separated pieces, so they line up with
+  // ours; each of our words is heard when its first token starts.
+  template <typename At>
+  void placeWords(const std::vector<SpokenItem>& items, const cst_utterance* utt, const WordRun& run,
+                  const SpeechSpan& span, const At& at) {
+    // The audio lasts as long as the phones (to within one of the filter's frames).
+    const double spoken = std::min(span.to, double(segmentEnd(relation_tail(utt_relation(utt, "Segment")))));
+    std::vector<double> tokenStarts;
+    for (const cst_item* t = relation_head(utt_relation(utt, "Token")); t; t = item_next(t)) {
+      double start = -1;
+      for (const cst_item* w = item_daughter(item_as(t, "Token")); w && start < 0; w = item_next(w))
+        start = wordStart(w);
+      tokenStarts.push_back(start);
+    }
+    int wanted = 0;
+    for (int c : run.tokensPerWord) wanted += c;
+    size_t token = 0;
+    double previous = span.from;
+    for (size_t w = 0; w < run.tokensPerWord.size(); ++w) {
+      double start = -1;
+      if (int(tokenStarts.size()) == wanted) {
+        for (int k = 0; k < run.tokensPerWord[w] && start < 0; ++k) start = tokenStarts[token + size_t(k)];
+        token += size_t(run.tokensPerWord[w]);
+      } else {
+        // flite split the text differently: spread the words over the speech instead.
+        start = span.from + (spoken - span.from) * double(w) / double(run.tokensPerWord.size());
+      }
+      if (start < 0) start = previous;
+      previous = start;
+      m_events.push_back({SpeechEvent::Word, at(start), items[run.first + w].shownEnd});
+    }
+  }
+
+  // The mouth follows the phones.
+  template <typename At>
+  void placeMouth(const cst_utterance* utt, const SpeechSpan& span, const At& at) {
+    double segStart = 0;
+    for (const cst_item* s = relation_head(utt_relation(utt, "Segment")); s; s = item_next(s)) {
+      const MouthShape m = mouthShapeForPhone(QString::fromLatin1(item_feat_string(s, "name")));
+      if (m != m_lastMouth && segStart >= span.from && segStart < span.to) {
+        m_events.push_back({SpeechEvent::Mouth, at(segStart), int(m)});
+        m_lastMouth = m;
+      }
+      segStart = segmentEnd(s);
+    }
+  }
+
+  // The audio not handed out yet, with every event left, the mouth closed at the end.
+  Utterance finish() {
+    if (m_lastMouth != MouthShape::Closed) m_events.push_back({SpeechEvent::Mouth, nowMs(), int(MouthShape::Closed)});
+    Utterance rest = takeChunk();
+    rest.events.insert(rest.events.end(), m_events.begin() + qsizetype(m_eventsOut), m_events.end());
+    const qint64 total = nowMs();
+    for (SpeechEvent& e : rest.events) e.ms = std::min(e.ms, total);
+    std::stable_sort(rest.events.begin(), rest.events.end(),
+                     [](const SpeechEvent& a, const SpeechEvent& b) { return a.ms < b.ms; });
+    return rest;
+  }
+
+  const LoadedVoice& m_voice;
+  const double m_native;  // the voice's own pace, words per minute
+  const double m_ownF0;   // the pitch asked for, in Hz
+  const int m_rate;
+  const int m_formants;
+  const std::atomic<bool>* m_cancelled;
+  const std::function<void(Utterance)>& m_chunks;
+  // The run being spoken, while flite speaks it.
+  struct Speaking {
+    const std::vector<SpokenItem>* items = nullptr;
+    const WordRun* run = nullptr;
+    SpeechSpan span;
+    double next = -1;  // the voice's sample that becomes our next one
+  };
+  Speaking m_speaking;
+  StreamingInfo m_streaming;
+  std::vector<short> m_samples;
+  std::vector<SpeechEvent> m_events;  // each run's in time order
+  size_t m_samplesOut = 0;            // handed out in chunks so far
+  size_t m_eventsOut = 0;
+  MouthShape m_lastMouth = MouthShape::Closed;
+};
+
+}  // namespace
+
 Utterance synthesize(const SpeechMarkup& markup, const QString& voiceName, int rate, int pitch, int formants,
                      const std::atomic<bool>* cancelled, const std::function<void(Utterance)>& chunks) {
   std::lock_guard lock(fliteMutex());
   QElapsedTimer timer;
   timer.start();
-  Utterance out;
-  out.sampleRate = kSampleRate;
   const LoadedVoice voice = loadVoice(voiceName);
   if (!voice.voice) {
+    Utterance out;
+    out.sampleRate = kSampleRate;
     out.error = QStringLiteral("flite could not load its voice %1").arg(voiceName);
     return out;
   }
-  const double native = nativeWordsPerMinute(voiceName);
-  // The file's pitch is 0-100 with the voice's own at 50; one step is about 1/87 octave, as on
-  // espeak-ng's scale.
-  const double ownF0 = voice.ownF0 * std::pow(2.0, (std::clamp(pitch, 0, 100) - 50) / 87.0);
-  formants = std::clamp(formants, 80, 120);
-
-  std::vector<short> samples;
-  std::vector<SpeechEvent> events;  // each piece's in time order
-  size_t samplesOut = 0;
-  size_t eventsOut = 0;
-  MouthShape lastMouth = MouthShape::Closed;
-  auto nowMs = [&] { return qint64(samples.size()) * 1000 / kSampleRate; };
-  // The audio made so far, with the events that fall inside it.
-  auto takeChunk = [&] {
-    Utterance piece;
-    piece.sampleRate = kSampleRate;
-    piece.pcm = QByteArray(reinterpret_cast<const char*>(samples.data() + samplesOut),
-                           qsizetype((samples.size() - samplesOut) * sizeof(short)));
-    const qint64 end = nowMs();
-    size_t e = eventsOut;
-    while (e < events.size() && events[e].ms <= end) ++e;
-    piece.events.assign(events.begin() + qsizetype(eventsOut), events.begin() + qsizetype(e));
-    samplesOut = samples.size();
-    eventsOut = e;
-    return piece;
-  };
-  auto maybeFlush = [&] {
-    if (!chunks) return;
-    // A tenth of a second goes out first, then pieces as long as all before them together,
-    // up to three seconds: the audio handed out stays well ahead of the synthesis.
-    const size_t pending = samples.size() - samplesOut;
-    const size_t wanted = std::clamp(samplesOut, size_t(kSampleRate / 10), size_t(kSampleRate) * 3);
-    if (pending > 0 && pending >= wanted) chunks(takeChunk());
-  };
-
-  // flite hands its audio out while its filter makes it; by the first handful of samples the
-  // utterance's words and phones are all known, so the piece's events are placed then.
-  StreamedPiece piece;
-  StreamingInfo streaming(voice.voice, &piece);
-
-  const auto& items = markup.items;
-  size_t i = 0;
-  while (i < items.size()) {
-    if (cancelled && cancelled->load()) {
-      out.cancelled = true;
-      return out;
-    }
-    const SpokenItem& item = items[i];
-    if (item.kind == SpokenItem::Mark) {
-      events.push_back({SpeechEvent::Bookmark, nowMs(), item.value});
-      ++i;
-      continue;
-    }
-    if (item.kind == SpokenItem::Pause) {
-      samples.insert(samples.end(), size_t(qint64(item.value) * kSampleRate / 1000), short(0));
-      ++i;
-      maybeFlush();
-      continue;
-    }
-    // A run of words spoken alike, up to the end of a sentence.
-    size_t j = i;
-    QString text;
-    std::vector<int> tokensPerWord;
-    while (j < items.size() && items[j].kind == SpokenItem::Word && items[j].rate == item.rate &&
-           items[j].pitchHz == item.pitchHz && items[j].emphasis == item.emphasis) {
-      if (!text.isEmpty()) text += QLatin1Char(' ');
-      text += items[j].text;
-      tokensPerWord.push_back(std::max(1, tokenCount(items[j].text)));
-      ++j;
-      if (endsSentence(items[j - 1].text)) break;
-      // While streaming, the first piece is kept short (to a pause in the sentence, or ten
-      // words): flite reads and times a whole piece before its first sample.
-      if (chunks && samples.empty() && ((j - i >= 4 && endsPhrase(items[j - 1].text)) || j - i >= kFirstPieceWords))
-        break;
-    }
-    const bool sentenceEnd = endsSentence(items[j - 1].text) || j == items.size() || items[j].kind == SpokenItem::Pause;
-    const bool more = j < items.size();
-
-    double stretch = native / std::clamp(item.rate > 0 ? item.rate : rate, 80, 450);
-    double f0 = item.pitchHz > 0 ? std::clamp(item.pitchHz, 50, 400) : ownF0;
-    if (item.emphasis) {
-      stretch *= 1.12;
-      f0 *= 1.15;
-    }
-    feat_set_float(voice.voice->features, "duration_stretch", float(std::clamp(stretch, 0.3, 3.0)));
-    feat_set_float(voice.voice->features, "int_f0_target_mean", float(f0));
-    cst_cg_db* model = voice.ownModel;
-    if (voice.accentModel) model = std::abs(f0 - voice.ownF0) < 0.5 ? voice.accentModel : voice.plainModel;
-    if (model) feat_set(voice.voice->features, "cg_db", cg_db_val(withFormants(model, formants)));
-
-    // Where the piece's speech lies, and its events: from the utterance's relations.
-    double from = 0;
-    double to = std::numeric_limits<double>::infinity();
-    auto place = [&](const cst_utterance* utt) {
-      // Silence flite puts around the utterance: a short breath between sentences, next to
-      // nothing between the pieces of one sentence (so that emphasis or a change of pitch
-      // does not break it up) and at the end, where the speech is over when the words are.
-      const cst_item* firstSeg = relation_head(utt_relation(utt, "Segment"));
-      const cst_item* lastSeg = relation_tail(utt_relation(utt, "Segment"));
-      if (firstSeg && QLatin1String(item_feat_string(firstSeg, "name")) == QLatin1String("pau"))
-        from = std::max(0.0, double(segmentEnd(firstSeg)) - 0.05);
-      if (lastSeg && QLatin1String(item_feat_string(lastSeg, "name")) == QLatin1String("pau") && item_prev(lastSeg))
-        to = double(segmentEnd(item_prev(lastSeg))) + (sentenceEnd && more ? 0.25 : 0.05);
-      // The audio lasts as long as the phones (to within one of the filter's frames).
-      const double spoken = std::min(to, double(segmentEnd(lastSeg)));
-      const qint64 base = nowMs();
-      const size_t firstEvent = events.size();
-      auto at = [&](double seconds) { return base + qint64(std::lround((std::max(seconds, from) - from) * 1000)); };
-
-      // Words: flite's tokens are the text's white-space separated pieces, so they line up
-      // with ours; each of our words is heard when its first token starts.
-      std::vector<double> tokenStarts;
-      for (const cst_item* t = relation_head(utt_relation(utt, "Token")); t; t = item_next(t)) {
-        double start = -1;
-        for (const cst_item* w = item_daughter(item_as(t, "Token")); w && start < 0; w = item_next(w))
-          start = wordStart(w);
-        tokenStarts.push_back(start);
-      }
-      const int wanted = [&] {
-        int n = 0;
-        for (int c : tokensPerWord) n += c;
-        return n;
-      }();
-      size_t token = 0;
-      double previous = from;
-      for (size_t w = 0; w < tokensPerWord.size(); ++w) {
-        double start = -1;
-        if (int(tokenStarts.size()) == wanted) {
-          for (int k = 0; k < tokensPerWord[w] && start < 0; ++k) start = tokenStarts[token + size_t(k)];
-          token += size_t(tokensPerWord[w]);
-        } else {
-          // flite split the text differently: spread the words over the speech instead.
-          start = from + (spoken - from) * double(w) / double(tokensPerWord.size());
-        }
-        if (start < 0) start = previous;
-        previous = start;
-        events.push_back({SpeechEvent::Word, at(start), items[i + w].shownEnd});
-      }
-      // The mouth follows the phones.
-      double segStart = 0;
-      for (const cst_item* s = firstSeg; s; s = item_next(s)) {
-        const MouthShape m = mouthShapeForPhone(QString::fromLatin1(item_feat_string(s, "name")));
-        if (m != lastMouth && segStart >= from && segStart < to) {
-          events.push_back({SpeechEvent::Mouth, at(segStart), int(m)});
-          lastMouth = m;
-        }
-        segStart = segmentEnd(s);
-      }
-      std::stable_sort(events.begin() + qsizetype(firstEvent), events.end(),
-                       [](const SpeechEvent& a, const SpeechEvent& b) { return a.ms < b.ms; });
-    };
-
-    // The samples of [from, to) made so far, converted to our rate when the voice's differs.
-    double next = -1;  // the voice's sample that becomes our next one
-    auto take = [&](const cst_utterance* utt, const cst_wave* wave, int available) {
-      if (next < 0) {
-        place(utt);
-        next = std::round(from * wave->sample_rate);
-      }
-      const double step = double(wave->sample_rate) / kSampleRate;
-      const double end = std::min(double(available), std::round(to * wave->sample_rate));
-      if (step == 1.0) {
-        if (next < end) samples.insert(samples.end(), wave->samples + int(next), wave->samples + int(end));
-        next = std::max(next, end);
-      } else {
-        for (; next < end; next += step) samples.push_back(wave->samples[int(next)]);
-      }
-      maybeFlush();
-      return !(cancelled && cancelled->load());
-    };
-    piece.made = take;
-    const QByteArray utf8 = text.toUtf8();
-    cst_utterance* utt = flite_synth_text(utf8.constData(), voice.voice);
-    piece.made = {};
-    if (cancelled && cancelled->load()) {
-      if (utt) delete_utterance(utt);
-      out.cancelled = true;
-      return out;
-    }
-    const cst_wave* wave = utt ? utt_wave(utt) : nullptr;
-    if (!wave || wave->num_channels != 1) {
-      if (utt) delete_utterance(utt);
-      out.error = QStringLiteral("flite could not synthesise \"%1\"").arg(text.left(60));
-      return out;
-    }
-    // A voice that does not stream hands its audio over all at once.
-    if (next < 0) take(utt, wave, wave->num_samples);
-    delete_utterance(utt);
-    i = j;
-    maybeFlush();
-  }
-  if (lastMouth != MouthShape::Closed) events.push_back({SpeechEvent::Mouth, nowMs(), int(MouthShape::Closed)});
-  Utterance rest = takeChunk();
-  rest.events.insert(rest.events.end(), events.begin() + qsizetype(eventsOut), events.end());
-  rest.synthesisUs = timer.nsecsElapsed() / 1000;
-  const qint64 total = nowMs();
-  for (SpeechEvent& e : rest.events) e.ms = std::min(e.ms, total);
-  std::stable_sort(rest.events.begin(), rest.events.end(),
-                   [](const SpeechEvent& a, const SpeechEvent& b) { return a.ms < b.ms; });
-  return rest;
+  Synthesis synthesis(voice, voiceName, rate, pitch, formants, cancelled, chunks);
+  Utterance out = synthesis.speakAll(markup);
+  if (out.error.isEmpty() && !out.cancelled) out.synthesisUs = timer.nsecsElapsed() / 1000;
+  return out;
 }
 
 }  // namespace agent::flitevoice

@@ -4,7 +4,6 @@
 
 #include <QFile>
 #include <QPointer>
-#include <QThread>
 #include <QUrl>
 
 #include <modules/module.h>
@@ -44,7 +43,6 @@ struct FtpClient::Job {
   QString localError;
   std::chrono::steady_clock::time_point lastProgress{};
   Reply reply;
-  QThread* thread = nullptr;
 
   void run();
 };
@@ -179,12 +177,8 @@ FtpClient::FtpClient(ServerOptions options, QObject* parent) : QObject(parent), 
 }
 
 FtpClient::~FtpClient() {
-  if (m_job && m_job->thread) {
-    m_job->abort = true;
-    m_job->thread->wait();
-    delete m_job->thread;
-    m_job->thread = nullptr;
-  }
+  if (m_job) m_job->abort = true;
+  m_worker.reset();  // joins
 }
 
 QString FtpClient::urlFor(const QString& path) const {
@@ -204,10 +198,6 @@ QString FtpClient::urlFor(const QString& path) const {
 
 bool FtpClient::start(std::shared_ptr<Job> job) {
   if (m_running) return false;
-  if (m_job && m_job->thread) {
-    m_job->thread->wait();
-    delete m_job->thread;
-  }
   job->user = m_options.user;
   job->password = m_options.password;
   job->connectTimeout = m_options.connectTimeoutSeconds;
@@ -215,19 +205,20 @@ bool FtpClient::start(std::shared_ptr<Job> job) {
   job->client = this;
   m_job = job;
   m_running = true;
-  Job* raw = job.get();
-  job->thread = QThread::create([raw] { raw->run(); });
-  connect(
-      job->thread, &QThread::finished, this, [this, job] { onJobDone(job); }, Qt::QueuedConnection);
-  job->thread->start();
+  // The thread of the operation before, over by now, is joined as this one takes its place.
+  m_worker = std::make_unique<offthread::OffThread<Reply>>(
+      this,
+      [job](const std::atomic<bool>&) {
+        job->run();
+        return job->reply;
+      },
+      [this](Reply reply) { onJobDone(std::move(reply)); });
   return true;
 }
 
-void FtpClient::onJobDone(std::shared_ptr<Job> job) {
-  if (job != m_job) return;
-  job->thread->wait();
+void FtpClient::onJobDone(Reply reply) {
   m_running = false;
-  m_last = job->reply;
+  m_last = std::move(reply);
   emit finished(m_last);
 }
 

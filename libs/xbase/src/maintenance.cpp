@@ -140,22 +140,23 @@ Status WorkArea::DropIndex() {
   return w.env->SyncDir(w.index_path);
 }
 
-Status WorkArea::Pack() {
-  WorkAreaImpl& w = *impl_;
-  if (w.mode != OpenMode::kExclusive) return Status::InvalidArgument("packing needs exclusive use of " + w.alias);
-  XBASE_RETURN_IF_ERROR(w.CommitIfDirty());
-  XBASE_RETURN_IF_ERROR(w.dbf->RefreshCount());
-  Env* env = w.env;
-  const std::string new_dbf = AsidePath(w.path);
-  const std::string new_memo = w.memo ? AsidePath(w.memo_path) : std::string();
-  const std::string new_index = AsidePath(w.index_path);
-  for (const std::string& p : {new_dbf, new_memo, new_index}) {
-    if (!p.empty() && env->FileExists(p)) XBASE_RETURN_IF_ERROR(env->RemoveFile(p));
-  }
+namespace {
 
-  // 1. The packed table and memo file, written aside. The header is the one found, so
-  // the version, the code page mark, the field list and anything another program keeps
-  // in the header stay as they were; only the count and the date change.
+// What went into the packed table, to hold it against what reads back.
+struct PackedRecords {
+  uint32_t live_read = 0;  // live records read from the table
+  uint32_t kept = 0;       // records written to the packed table
+  // A sum of the records' hashes (each with its position), compared with the file read
+  // back: a write that reached the disk short or garbled stops the pack before it commits.
+  uint64_t sum = 0;
+};
+
+// 1. The packed table and memo file, written aside. The header is the one found, so the
+// version, the code page mark, the field list and anything another program keeps in the
+// header stay as they were; only the count and the date change.
+Status WritePackedTable(WorkAreaImpl& w, const std::string& new_dbf, const std::string& new_memo,
+                        PackedRecords* written) {
+  Env* env = w.env;
   std::string header = w.dbf->HeaderWithCount(0);
   // Except the structural-index flag: the index written beside the packed table is this
   // engine's, which FoxPro must not open as its own CDX.
@@ -170,10 +171,6 @@ Status WorkArea::Pack() {
   }
   const uint32_t count = w.dbf->record_count();
   const uint32_t len = w.dbf->record_length();
-  uint32_t kept = 0, live_read = 0;
-  // A sum of the records' hashes (each with its position), compared with the file read
-  // back: a write that reached the disk short or garbled stops the pack before it commits.
-  uint64_t written_sum = 0;
   std::string buf, batch, text;
   uint64_t pos = header.size();
   for (uint32_t r = 1; r <= count;) {
@@ -183,7 +180,7 @@ Status WorkArea::Pack() {
     for (uint32_t i = 0; i < n; ++i) {
       std::string rec(buf.data() + static_cast<size_t>(i) * len, len);
       if (rec[0] == '*') continue;
-      ++live_read;
+      ++written->live_read;
       rec[0] = ' ';
       if (w.memo) {
         for (const FieldRef& f : w.dbf->fields()) {
@@ -199,116 +196,128 @@ Status WorkArea::Pack() {
         }
       }
       batch += rec;
-      written_sum += RecordHash(rec.data(), rec.size()) ^ kept;
-      ++kept;
+      written->sum += RecordHash(rec.data(), rec.size()) ^ written->kept;
+      ++written->kept;
     }
     XBASE_RETURN_IF_ERROR(out->Write(pos, batch));
     pos += batch.size();
     r += n;
   }
   const char flags = header[28];
-  header = w.dbf->HeaderWithCount(kept);
+  header = w.dbf->HeaderWithCount(written->kept);
   header[28] = flags;
   XBASE_RETURN_IF_ERROR(out->Write(0, header));
   XBASE_RETURN_IF_ERROR(out->Write(pos, std::string_view("\x1A", 1)));
   XBASE_RETURN_IF_ERROR(out->Sync());
   if (out_memo) XBASE_RETURN_IF_ERROR(out_memo->file()->Sync());
-  out.reset();
-  out_memo.reset();
+  return Status::OK();
+}
 
-  // The packed table must hold every live record read: a table with fewer is never
-  // put in place, whatever went wrong on the way.
-  {
-    std::unique_ptr<DbfFile> packed;
-    XBASE_RETURN_IF_ERROR(DbfFile::Open(env, new_dbf, true, &packed));
-    uint32_t live_written = 0;
-    uint64_t read_sum = 0;
-    for (uint32_t r = 1; r <= packed->record_count();) {
-      uint32_t n = std::min(kChunk * 8, packed->record_count() - r + 1);
-      XBASE_RETURN_IF_ERROR(packed->ReadRecords(r, n, &buf));
-      for (uint32_t i = 0; i < n; ++i) {
-        const char* rec = buf.data() + static_cast<size_t>(i) * len;
-        live_written += rec[0] == ' ' ? 1 : 0;
-        read_sum += RecordHash(rec, len) ^ (r + i - 1);
-      }
-      r += n;
+// The packed table must hold every live record read: a table with fewer is never put in
+// place, whatever went wrong on the way.
+Status CheckPackedTable(const WorkAreaImpl& w, const std::string& new_dbf, const PackedRecords& written) {
+  std::unique_ptr<DbfFile> packed;
+  XBASE_RETURN_IF_ERROR(DbfFile::Open(w.env, new_dbf, true, &packed));
+  const uint32_t len = w.dbf->record_length();
+  uint32_t live_written = 0;
+  uint64_t read_sum = 0;
+  std::string buf;
+  for (uint32_t r = 1; r <= packed->record_count();) {
+    uint32_t n = std::min(kChunk * 8, packed->record_count() - r + 1);
+    XBASE_RETURN_IF_ERROR(packed->ReadRecords(r, n, &buf));
+    for (uint32_t i = 0; i < n; ++i) {
+      const char* rec = buf.data() + static_cast<size_t>(i) * len;
+      live_written += rec[0] == ' ' ? 1 : 0;
+      read_sum += RecordHash(rec, len) ^ (r + i - 1);
     }
-    if (packed->count_repaired() || live_written != live_read || kept != live_read) {
-      return Status::Corruption("pack stopped, nothing changed: the packed table holds " +
-                                std::to_string(live_written) + " live records, " + std::to_string(live_read) +
-                                " were read");
-    }
-    if (read_sum != written_sum || packed->header_length() != w.dbf->header_length()) {
-      return Status::Corruption("pack stopped, nothing changed: the packed table does not read back as written");
-    }
+    r += n;
   }
-
-  // 2. The index of the packed table, aside, with the tags the old index had.
-  std::vector<TagDef> defs = w.known_tag_defs;
-  if (!defs.empty()) {
-    std::unique_ptr<DbfFile> packed;
-    XBASE_RETURN_IF_ERROR(DbfFile::Open(env, new_dbf, true, &packed));
-    std::swap(packed, w.dbf);
-    std::vector<TagBuild> all;
-    Status s;
-    for (const TagDef& d : defs) {
-      TagBuild tb;
-      s = w.BuildTag(d.name, d.key_expr, d.for_expr, &tb);
-      if (!s.ok()) break;
-      all.push_back(std::move(tb));
-    }
-    std::swap(packed, w.dbf);
-    if (s.ok()) s = IndexFile::Create(env, new_index, &all, kept);
-    if (!s.ok()) return s.WithContext("pack stopped, nothing changed");
+  if (packed->count_repaired() || live_written != written.live_read || written.kept != written.live_read) {
+    return Status::Corruption("pack stopped, nothing changed: the packed table holds " + std::to_string(live_written) +
+                              " live records, " + std::to_string(written.live_read) + " were read");
   }
-
-  // 3. The packed table is opened and locked for sole use before it takes the table's
-  // name: an opener that finds the new file at the path meets this lock, and one that
-  // opened the old file meets the old lock until this area lets go of it, after the
-  // rename, and then sees that the file it holds is no longer the table.
-  std::unique_ptr<File> fresh;
-  XBASE_RETURN_IF_ERROR(env->OpenFile(new_dbf, OpenFlags::kReadWrite, &fresh));
-  {
-    Status s = fresh->Lock(kOpenLock, 1, LockMode::kExclusive);
-    if (!s.ok()) return s.WithContext("pack stopped, nothing changed: locking the packed table");
+  if (read_sum != written.sum || packed->header_length() != w.dbf->header_length()) {
+    return Status::Corruption("pack stopped, nothing changed: the packed table does not read back as written");
   }
+  return Status::OK();
+}
 
-  // 4. Commit point, then replacement.
-  const std::string marker = MarkerPath(w.path);
+// 2. The index of the packed table, aside, with the tags the old index had.
+Status WritePackedIndex(WorkAreaImpl& w, const std::vector<TagDef>& defs, const std::string& new_dbf,
+                        const std::string& new_index, uint32_t kept) {
+  std::unique_ptr<DbfFile> packed;
+  XBASE_RETURN_IF_ERROR(DbfFile::Open(w.env, new_dbf, true, &packed));
+  std::swap(packed, w.dbf);
+  std::vector<TagBuild> all;
+  Status s;
+  for (const TagDef& d : defs) {
+    TagBuild tb;
+    s = w.BuildTag(d.name, d.key_expr, d.for_expr, &tb);
+    if (!s.ok()) break;
+    all.push_back(std::move(tb));
+  }
+  std::swap(packed, w.dbf);
+  if (s.ok()) s = IndexFile::Create(w.env, new_index, &all, kept);
+  if (!s.ok()) return s.WithContext("pack stopped, nothing changed");
+  return Status::OK();
+}
+
+// 3. The packed table is opened and locked for sole use before it takes the table's name:
+// an opener that finds the new file at the path meets this lock, and one that opened the old
+// file meets the old lock until this area lets go of it, after the rename, and then sees that
+// the file it holds is no longer the table.
+Status LockPackedTable(Env* env, const std::string& new_dbf, std::unique_ptr<File>* fresh) {
+  XBASE_RETURN_IF_ERROR(env->OpenFile(new_dbf, OpenFlags::kReadWrite, fresh));
+  Status s = (*fresh)->Lock(kOpenLock, 1, LockMode::kExclusive);
+  if (!s.ok()) return s.WithContext("pack stopped, nothing changed: locking the packed table");
+  return Status::OK();
+}
+
+// 4. The commit point: once the marker is there, the packed files replace the old ones.
+Status WriteCommitMarker(Env* env, const std::string& marker) {
   {
     std::unique_ptr<File> m;
     XBASE_RETURN_IF_ERROR(env->OpenFile(marker + ".tmp", OpenFlags::kCreateTruncate, &m));
     XBASE_RETURN_IF_ERROR(m->Write(0, "pack\n"));
     XBASE_RETURN_IF_ERROR(m->Sync());
   }
-  XBASE_RETURN_IF_ERROR(env->RenameFile(marker + ".tmp", marker));
-  // From here the pack is decided: an error says so and what is left to do.
-  auto committed = [&](const Status& s, const std::string& what) {
-    return s.WithContext("the pack of " + w.alias + " committed, but " + what +
-                         " failed; the next open of the table finishes it");
-  };
+  return env->RenameFile(marker + ".tmp", marker);
+}
+
+// After the commit point an error says that the pack is decided and what is left to do.
+Status Committed(const WorkAreaImpl& w, const Status& s, const std::string& what) {
+  return s.WithContext("the pack of " + w.alias + " committed, but " + what +
+                       " failed; the next open of the table finishes it");
+}
+
+// The replacement of the old files by the packed ones.
+Status ReplaceWithPacked(WorkAreaImpl& w, const std::string& marker, bool indexed) {
+  Env* env = w.env;
   Status s = env->SyncDir(marker);
-  if (!s.ok()) return committed(s, "syncing the folder");
+  if (!s.ok()) return Committed(w, s, "syncing the folder");
   // Without a new index, the old (stale) one goes.
-  if (defs.empty() && env->FileExists(w.index_path)) {
+  if (!indexed && env->FileExists(w.index_path)) {
     s = env->RemoveFile(w.index_path);
-    if (!s.ok()) return committed(s, "removing the old index");
+    if (!s.ok()) return Committed(w, s, "removing the old index");
   }
   w.index.reset();
   w.distrusted.reset();
   s = FinishPack(env, w.path, w.memo ? w.memo_path : std::string(), w.index_path);
-  if (!s.ok()) return committed(s, "replacing the files");
+  if (!s.ok()) return Committed(w, s, "replacing the files");
+  return Status::OK();
+}
 
-  // 5. Go on with the new files, keeping sole use (the new table was locked before it
-  // was renamed in; the old one is let go of here).
+// 5. Go on with the new files, keeping sole use (the new table was locked before it was
+// renamed in; the old one is let go of here).
+Status ReopenPacked(WorkAreaImpl& w, std::unique_ptr<File> fresh) {
   bool same = false;
-  s = SameFile(env, w.path, fresh.get(), &same);
+  Status s = SameFile(w.env, w.path, fresh.get(), &same);
   if (s.ok() && !same) s = Status::IOError(w.path + " is not the packed table after the rename");
   if (s.ok()) s = DbfFile::Load(w.path, std::move(fresh), &w.dbf);
-  if (!s.ok()) return committed(s, "reopening the packed table");
+  if (!s.ok()) return Committed(w, s, "reopening the packed table");
   if (w.memo) {
-    s = MemoFile::Open(env, w.memo_path, false, &w.memo);
-    if (!s.ok()) return committed(s, "reopening the packed memo file");
+    s = MemoFile::Open(w.env, w.memo_path, false, &w.memo);
+    if (!s.ok()) return Committed(w, s, "reopening the packed memo file");
   }
   w.locked.clear();
   w.query.reset();
@@ -319,8 +328,36 @@ Status WorkArea::Pack() {
   w.appended_uncommitted = 0;
   int order = w.order;
   s = w.OpenIndex();
-  if (!s.ok()) return committed(s, "opening the new index");
+  if (!s.ok()) return Committed(w, s, "opening the new index");
   w.order = order <= static_cast<int>(w.tags.size()) ? order : 0;
+  return Status::OK();
+}
+
+}  // namespace
+
+Status WorkArea::Pack() {
+  WorkAreaImpl& w = *impl_;
+  if (w.mode != OpenMode::kExclusive) return Status::InvalidArgument("packing needs exclusive use of " + w.alias);
+  XBASE_RETURN_IF_ERROR(w.CommitIfDirty());
+  XBASE_RETURN_IF_ERROR(w.dbf->RefreshCount());
+  Env* env = w.env;
+  const std::string new_dbf = AsidePath(w.path);
+  const std::string new_memo = w.memo ? AsidePath(w.memo_path) : std::string();
+  const std::string new_index = AsidePath(w.index_path);
+  for (const std::string& p : {new_dbf, new_memo, new_index}) {
+    if (!p.empty() && env->FileExists(p)) XBASE_RETURN_IF_ERROR(env->RemoveFile(p));
+  }
+  PackedRecords written;
+  XBASE_RETURN_IF_ERROR(WritePackedTable(w, new_dbf, new_memo, &written));
+  XBASE_RETURN_IF_ERROR(CheckPackedTable(w, new_dbf, written));
+  const std::vector<TagDef> defs = w.known_tag_defs;
+  if (!defs.empty()) XBASE_RETURN_IF_ERROR(WritePackedIndex(w, defs, new_dbf, new_index, written.kept));
+  std::unique_ptr<File> fresh;
+  XBASE_RETURN_IF_ERROR(LockPackedTable(env, new_dbf, &fresh));
+  const std::string marker = MarkerPath(w.path);
+  XBASE_RETURN_IF_ERROR(WriteCommitMarker(env, marker));
+  XBASE_RETURN_IF_ERROR(ReplaceWithPacked(w, marker, !defs.empty()));
+  XBASE_RETURN_IF_ERROR(ReopenPacked(w, std::move(fresh)));
   return w.GoTop();
 }
 

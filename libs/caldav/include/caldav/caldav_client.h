@@ -17,7 +17,54 @@
 
 namespace caldav {
 
-class CalDavClient final : public QObject {
+// The operations of a calendar exchange, as the Session functions of the same names. Each result
+// goes to `done` exactly once: before the call returns (BlockingClient), or later from the event
+// loop (CalDavClient). Destroying the client drops the results not yet given.
+class Client {
+ public:
+  virtual ~Client() = default;
+  virtual void discover(std::function<void(const Discovery&)> done) = 0;
+  virtual void syncCollection(const QUrl& collection, const QString& syncToken,
+                              std::function<void(const Changes&)> done) = 0;
+  virtual void listMembers(const QUrl& collection, std::function<void(const Changes&)> done) = 0;
+  virtual void fetch(const QUrl& collection, const QList<QUrl>& hrefs, std::function<void(const Objects&)> done) = 0;
+  virtual void create(const QUrl& href, const QByteArray& data, std::function<void(const WriteResult&)> done) = 0;
+  virtual void update(const QUrl& href, const QByteArray& data, const QString& etag,
+                      std::function<void(const WriteResult&)> done) = 0;
+  virtual void remove(const QUrl& href, const QString& etag, std::function<void(const Status&)> done) = 0;
+};
+
+// Every call carried out before it returns, on the caller's thread: for a tool without windows.
+class BlockingClient final : public Client {
+ public:
+  explicit BlockingClient(Settings settings) : m_session(std::move(settings)) {}
+  void discover(std::function<void(const Discovery&)> done) override { done(m_session.discover()); }
+  void syncCollection(const QUrl& collection, const QString& syncToken,
+                      std::function<void(const Changes&)> done) override {
+    done(m_session.syncCollection(collection, syncToken));
+  }
+  void listMembers(const QUrl& collection, std::function<void(const Changes&)> done) override {
+    done(m_session.listMembers(collection));
+  }
+  void fetch(const QUrl& collection, const QList<QUrl>& hrefs, std::function<void(const Objects&)> done) override {
+    done(m_session.fetch(collection, hrefs));
+  }
+  void create(const QUrl& href, const QByteArray& data, std::function<void(const WriteResult&)> done) override {
+    done(m_session.create(href, data));
+  }
+  void update(const QUrl& href, const QByteArray& data, const QString& etag,
+              std::function<void(const WriteResult&)> done) override {
+    done(m_session.update(href, data, etag));
+  }
+  void remove(const QUrl& href, const QString& etag, std::function<void(const Status&)> done) override {
+    done(m_session.remove(href, etag));
+  }
+
+ private:
+  Session m_session;
+};
+
+class CalDavClient final : public QObject, public Client {
   Q_OBJECT
  public:
   explicit CalDavClient(Settings settings, QObject* parent = nullptr);
@@ -28,15 +75,16 @@ class CalDavClient final : public QObject {
   const Settings& settings() const { return m_session->settings(); }
 
   // Each as the Session function of the same name.
-  void discover(std::function<void(const Discovery&)> done);
+  void discover(std::function<void(const Discovery&)> done) override;
   void makeCalendar(const QUrl& collection, const QString& displayName, std::function<void(const Status&)> done);
-  void syncCollection(const QUrl& collection, const QString& syncToken, std::function<void(const Changes&)> done);
-  void listMembers(const QUrl& collection, std::function<void(const Changes&)> done);
-  void fetch(const QUrl& collection, const QList<QUrl>& hrefs, std::function<void(const Objects&)> done);
-  void create(const QUrl& href, const QByteArray& data, std::function<void(const WriteResult&)> done);
+  void syncCollection(const QUrl& collection, const QString& syncToken,
+                      std::function<void(const Changes&)> done) override;
+  void listMembers(const QUrl& collection, std::function<void(const Changes&)> done) override;
+  void fetch(const QUrl& collection, const QList<QUrl>& hrefs, std::function<void(const Objects&)> done) override;
+  void create(const QUrl& href, const QByteArray& data, std::function<void(const WriteResult&)> done) override;
   void update(const QUrl& href, const QByteArray& data, const QString& etag,
-              std::function<void(const WriteResult&)> done);
-  void remove(const QUrl& href, const QString& etag, std::function<void(const Status&)> done);
+              std::function<void(const WriteResult&)> done) override;
+  void remove(const QUrl& href, const QString& etag, std::function<void(const Status&)> done) override;
 
   // Operations queued or running whose callbacks have not been called yet.
   int pending() const { return m_pending; }

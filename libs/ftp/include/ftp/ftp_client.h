@@ -8,6 +8,8 @@
 // too: a listing or file larger than the caller allows ends with CURLE_WRITE_ERROR (23) and
 // says so; a local file that cannot be created ends with CURLE_WRITE_ERROR as well.
 
+#include <offthread/off_thread.h>
+
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -94,11 +96,12 @@ class FtpClient final : public QObject {
 
  private:
   bool start(std::shared_ptr<Job> job);
-  void onJobDone(std::shared_ptr<Job> job);
+  void onJobDone(Reply reply);
 
   ServerOptions m_options;
   bool m_running = false;
   std::shared_ptr<Job> m_job;
+  std::unique_ptr<offthread::OffThread<Reply>> m_worker;  // the running operation's thread
   Reply m_last;
 };
 
