@@ -1,11 +1,13 @@
-// The alarm scan over a table of 100,000 reminders of which 100 are due, and the next-alarm
-// lookup over the same table. Run: build/bench/alarms/bench_due_scan
+// The alarm scan over a table of 100,000 reminders of which 100 are due, the next-alarm lookup
+// over the same table, and the read of one reminder's kept calendar event (its series), which an
+// announcement makes for the reminder it announces. Run: build/bench/alarms/bench_due_scan
 #include "alarms/alarm_service.h"
 #include "character/speaker.h"
 #include "core/clock.h"
 #include "core/program_options.h"
 #include "core/shared_state.h"
 #include "data/calendar.h"
+#include "data/kept_events.h"
 #include "support/big_calendar.h"
 
 #include <QCoreApplication>
@@ -77,6 +79,23 @@ void BM_FindNextAlarm(benchmark::State& st) {
   st.counters["found"] = alarms.nextAlarm() ? 1 : 0;
 }
 BENCHMARK(BM_FindNextAlarm)->Unit(benchmark::kMillisecond);
+
+// A series event as a phone keeps it (about 1.5 KB with its zone and alarms), and one reminder
+// that keeps nothing (the file is not there).
+void BM_KeptSeriesGet(benchmark::State& st) {
+  QTemporaryDir work;
+  const KeptEvents kept(work.path());
+  KeptEvent k;
+  k.uid = QStringLiteral("weekly-review@phone.example");
+  k.series = {QStringLiteral("DTSTART;TZID=Europe/Berlin:20270105T093000"), QStringLiteral("RRULE:FREQ=WEEKLY"),
+              QStringLiteral("X-CHIMEWISE-LEAD:600")};
+  k.resource = QByteArray("BEGIN:VCALENDAR\r\n") + QByteArray(1400, 'x') + "\r\nEND:VCALENDAR\r\n";
+  k.hasSynced = true;
+  if (!kept.Put("E0000series1", k).ok()) st.SkipWithError("the kept event cannot be written");
+  const QByteArray id = st.range(0) ? QByteArray("E0000series1") : QByteArray("E0000nothing");
+  for (auto _ : st) benchmark::DoNotOptimize(kept.Get(id));
+}
+BENCHMARK(BM_KeptSeriesGet)->Arg(1)->Arg(0)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

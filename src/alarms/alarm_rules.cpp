@@ -1,7 +1,6 @@
 #include "alarms/alarm_rules.h"
 
 #include "core/time_format.h"
-#include "data/calendar_memo.h"
 
 #include <QLocale>
 #include <algorithm>
@@ -103,8 +102,7 @@ AnnouncementPlan PlanAnnouncement(const ReminderFacts& r, const AnnounceSettings
       plan.sayTexts.push_back(QStringLiteral("Reminder, you have an activity scheduled for ") + plan.datePhrase);
     plan.sayTexts.push_back(r.activityText + plan.remark);
   }
-  // What a calendar left in the memo (its UID, its repeat rule) is not for reading out.
-  if (readMemos == 1) plan.sayTexts.push_back(MemoText(r.memo));
+  if (readMemos == 1) plan.sayTexts.push_back(r.memo);
   return plan;
 }
 
@@ -179,17 +177,16 @@ std::string NewRecordId(const QDateTime& now, double randomFraction, char prefix
 }
 
 std::optional<SeriesMove> PlanSeriesMove(
-    const ReminderFacts& r, const QDateTime& now,
+    const ReminderFacts& r, const QStringList& series, const QDateTime& now,
     const std::function<std::optional<SeriesOccurrence>(const QStringList& series, const QDateTime& after)>& next) {
-  const CalendarMemo memo = SplitCalendarMemo(r.memo);
   const bool repeats =
-      std::any_of(memo.series.begin(), memo.series.end(), [](const QString& l) { return l.startsWith("RRULE"); });
+      std::any_of(series.begin(), series.end(), [](const QString& l) { return l.startsWith("RRULE"); });
   if (!repeats || !r.activity.isValid() || r.activity >= now) return std::nullopt;
   qint64 lead = 0;
-  for (const QString& line : memo.series)
+  for (const QString& line : series)
     if (line.startsWith(QStringLiteral("X-CHIMEWISE-LEAD:"))) lead = line.mid(17).toLongLong();
   // The first occurrence after the one gone by, and not before now either.
-  const std::optional<SeriesOccurrence> o = next(memo.series, std::max(r.activity.addSecs(60), now));
+  const std::optional<SeriesOccurrence> o = next(series, std::max(r.activity.addSecs(60), now));
   if (!o) return std::nullopt;
   SeriesMove move;
   move.activity = o->allDay ? AlarmMoment(o->date, MinuteOfDay(r.activity)) : o->start.toLocalTime();

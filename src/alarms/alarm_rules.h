@@ -8,6 +8,7 @@
 #include <QDate>
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 #include <array>
 #include <functional>
 #include <optional>
@@ -94,14 +95,14 @@ struct SeriesMove {
   QDateTime alarm;
 };
 
-// A reminder read from a repeating calendar event (its series kept in the memo, see
-// data/calendar_memo.h) whose activity lies before `now` moves to the series' next occurrence
-// after it, its alarm as long before that as the calendar's alarm was (the memo's
+// A reminder read from a repeating calendar event (`series`: the lines its kept event holds, see
+// data/kept_events.h) whose activity lies before `now` moves to the series' next occurrence
+// after it, its alarm as long before that as the calendar's alarm was (the series'
 // X-CHIMEWISE-LEAD, seconds; otherwise the activity itself). An all-day series keeps the time of
 // day it is reminded at. `next` gives the first occurrence not before a moment, or nullopt when
 // the series has ended. nullopt: no series, the activity is still to come, or no occurrence left.
 std::optional<SeriesMove> PlanSeriesMove(
-    const ReminderFacts& r, const QDateTime& now,
+    const ReminderFacts& r, const QStringList& series, const QDateTime& now,
     const std::function<std::optional<SeriesOccurrence>(const QStringList& series, const QDateTime& after)>& next);
 
 // A new record identifier: "E", four bytes encoding the creation moment, eight random digits

@@ -7,6 +7,7 @@
 #include "core/shared_state.h"
 #include "core/time_format.h"
 #include "data/calendar.h"
+#include "data/kept_events.h"
 #include "data/reminder_record.h"
 
 #include <QCoreApplication>
@@ -251,8 +252,16 @@ bool AlarmService::announce(int area, qint64 recno, int readActivity, int readMe
   const AnnouncementPlan plan = PlanAnnouncement(facts, settings, readActivity, readMemos, mode, now);
   // A repeating reminder whose occurrence has gone by moves on to the next one.
   std::optional<AlarmWrite> alarm = plan.alarm;
-  const std::optional<SeriesMove> series =
-      mode == AnnounceMode::Alarm && !m_dryRun ? PlanSeriesMove(facts, now, &NextSeriesOccurrence) : std::nullopt;
+  std::optional<SeriesMove> series;
+  if (mode == AnnounceMode::Alarm && !m_dryRun) {
+    // A series lives in the reminder's kept event: one small file read, for a reminder falling due.
+    std::string id;
+    const std::optional<KeptEvent> kept =
+        wa->GetString("REC_NO", &id).ok()
+            ? KeptEvents::BesideTable(QString::fromStdString(wa->path())).Get(QByteArray::fromStdString(id))
+            : std::nullopt;
+    if (kept) series = PlanSeriesMove(facts, kept->series, now, &NextSeriesOccurrence);
+  }
   if (series) alarm = StoredAlarm(series->alarm, m_options.timeFormat);
   if (alarm && !m_dryRun) {
     xbase::Status s = WriteAlarm(*wa, *alarm);

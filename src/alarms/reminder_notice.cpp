@@ -1,7 +1,6 @@
 #include "alarms/reminder_notice.h"
 
 #include "core/time_format.h"
-#include "data/calendar_memo.h"
 
 namespace chimewise {
 
@@ -31,7 +30,7 @@ NoticeTexts ReminderNoticeTexts(const ReminderFacts& r, const QString& timeForma
     t.body = FormatDateTimeText(r.activity, timeFormat);
   else if (r.eventDate.isValid())
     t.body = FormatShortDate(r.eventDate);
-  const QString memo = MemoText(r.memo).trimmed();
+  const QString memo = r.memo.trimmed();
   if (!memo.isEmpty()) t.body += (t.body.isEmpty() ? QString() : QStringLiteral("\n")) + memo;
   return t;
 }

@@ -19,6 +19,7 @@
 #include "core/startup_settings.h"
 #include "core/time_format.h"
 #include "data/calendar.h"
+#include "data/calendar_memo.h"
 #include "data/reminder_record.h"
 #include "exchange/calendar_export.h"
 #include "exchange/calendar_import.h"
@@ -409,6 +410,7 @@ int cmdDue(Session& s, const Parsed& p, QTextStream& out) {
 }
 
 int cmdExport(Session& s, const Parsed& p, QTextStream& out) {
+  if (!s.tell(MoveCalendarMemos(s.engine, s.state.AppFolder).problem)) return 1;  // a table of an earlier version
   const int area = s.openViewerArea();
   if (area < 1) return 1;
   const ExportResult r = ExportCalendar(*s.engine.Area(area), p.flags.contains(QStringLiteral("--all")), s.clock.now());
@@ -447,6 +449,7 @@ ImportOptions importOptions(const Parsed& p) {
 int cmdImport(Session& s, const Parsed& p, QTextStream& out) {
   const ImportOptions options = importOptions(p);
   if (!s.tell(CalendarPlaceProblem(s.state.AppFolder))) return 1;
+  if (!s.tell(MoveCalendarMemos(s.engine, s.state.AppFolder).problem)) return 1;  // a table of an earlier version
   CalendarImporter importer(s.state, s.clock, s.engine, s.speaker, *s.alarms, s.windows);
   const ImportReport r = importer.Import(p.words.at(0), options);
   if (!r.error.isEmpty()) {

@@ -3,6 +3,8 @@
 #include "cli/terminal_text.h"
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
+#include "core/shared_state.h"
+#include "data/calendar_memo.h"
 #include "exchange/calendar_sync.h"
 #include "mail/mail_account.h"
 
@@ -52,6 +54,11 @@ int RunSyncCommand(const SyncCommand& command, SyncTools tools, QTextStream& out
   connection.url = url;
   connection.user = user;
   connection.password = *password;
+  // A table of an earlier version keeps its series in its memos: they go where the sync reads them.
+  if (const MemoMove moved = MoveCalendarMemos(tools.store.engine, tools.store.state.AppFolder); !moved.problem.ok()) {
+    err << "chimewise-cli: " << TerminalText(Describe(moved.problem).text) << Qt::endl;
+    return 1;
+  }
   CalendarSync sync(tools.store, std::make_unique<BlockingCalDav>(connection), url);
   sync.options = command.import;
   SyncReport report;
@@ -64,7 +71,12 @@ int RunSyncCommand(const SyncCommand& command, SyncTools tools, QTextStream& out
     err << TerminalText(SyncProblemText(report)) << Qt::endl;
     return 1;
   }
-  return 0;  // steps left for the next sync are in the notes
+  if (!report.complete()) {
+    // The server was worked with, but something is left: scripts are to tell that from a whole sync.
+    err << "chimewise-cli: " << TerminalText(SyncProblemText(report)) << Qt::endl;
+    return kSyncIncompleteExit;
+  }
+  return 0;
 }
 
 }  // namespace chimewise

@@ -29,7 +29,11 @@ struct SyncTools {
   const SettingsStore& settings;
 };
 
-// Exit code as RunCli's. *changedHere: reminders were stored or deleted here.
+// The exit code of a sync that worked with the server but left steps for the next sync (a change
+// refused there, a reminder changed here meanwhile): each one is in the notes.
+inline constexpr int kSyncIncompleteExit = 3;
+
+// Exit code as RunCli's, or kSyncIncompleteExit. *changedHere: reminders were stored or deleted here.
 int RunSyncCommand(const SyncCommand& command, SyncTools tools, QTextStream& out, QTextStream& err, bool* changedHere);
 
 }  // namespace chimewise

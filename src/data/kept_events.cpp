@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QtEndian>
@@ -53,6 +54,41 @@ ReminderRecord RecordOf(const QJsonObject& o) {
   r.sayTime = o.value("sayTime").toInt();
   r.countdown = o.value("countdown").toInt();
   return r;
+}
+
+// The one pair that writes and reads a kept event's JSON.
+QByteArray KeptJson(const KeptEvent& kept) {
+  QJsonObject o{{"uid", kept.uid}};
+  // Calendar text is UTF-8 (RFC 5545); a resource too large to keep is fetched again when needed.
+  if (kept.resource.size() <= kMaxKeptResourceBytes) o.insert("resource", QString::fromUtf8(kept.resource));
+  if (!kept.series.isEmpty()) o.insert("series", QJsonArray::fromStringList(kept.series));
+  if (kept.hasSynced) o.insert("synced", RecordJson(kept.synced));
+  if (kept.hasUserAlarm) {
+    o.insert("userAlarmDate", kept.userAlarmDate.toString(Qt::ISODate));
+    o.insert("userAlarmTime", kept.userAlarmTime);
+  }
+  if (kept.savedAt.isValid()) o.insert("savedAt", kept.savedAt.toUTC().toString(Qt::ISODate));
+  return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
+std::optional<KeptEvent> KeptFromJson(const QByteArray& json) {
+  const QJsonObject o = QJsonDocument::fromJson(json).object();
+  if (o.isEmpty()) return std::nullopt;
+  KeptEvent k;
+  k.uid = o.value("uid").toString();
+  k.resource = o.value("resource").toString().toUtf8();
+  for (const QJsonValue& line : o.value("series").toArray()) k.series << line.toString();
+  if (o.contains("synced")) {
+    k.hasSynced = true;
+    k.synced = RecordOf(o.value("synced").toObject());
+  }
+  if (o.contains("userAlarmDate")) {
+    k.hasUserAlarm = true;
+    k.userAlarmDate = QDate::fromString(o.value("userAlarmDate").toString(), Qt::ISODate);
+    k.userAlarmTime = o.value("userAlarmTime").toInt();
+  }
+  k.savedAt = QDateTime::fromString(o.value("savedAt").toString(), Qt::ISODate);
+  return k;
 }
 
 Problem FileProblem(const QString& path, const QString& why) { return {ProblemKind::FileFault, path, why}; }
@@ -406,40 +442,8 @@ KeptEvents KeptEvents::BesideTable(const QString& tablePath, xbase::Env* env) {
 }
 
 std::optional<KeptEvent> KeptEvents::Get(const QByteArray& recordId) const {
-  const QJsonObject o = QJsonDocument::fromJson(LogOf(m_folder, m_env).Read(recordId)).object();
-  if (o.isEmpty()) return std::nullopt;
-  KeptEvent k;
-  k.uid = o.value("uid").toString();
-  k.resource = o.value("resource").toString().toUtf8();
-  if (o.contains("synced")) {
-    k.hasSynced = true;
-    k.synced = RecordOf(o.value("synced").toObject());
-  }
-  if (o.contains("userAlarmDate")) {
-    k.hasUserAlarm = true;
-    k.userAlarmDate = QDate::fromString(o.value("userAlarmDate").toString(), Qt::ISODate);
-    k.userAlarmTime = o.value("userAlarmTime").toInt();
-  }
-  k.savedAt = QDateTime::fromString(o.value("savedAt").toString(), Qt::ISODate);
-  return k;
+  return KeptFromJson(LogOf(m_folder, m_env).Read(recordId));
 }
-
-namespace {
-
-QByteArray KeptJson(const KeptEvent& kept) {
-  QJsonObject o{{"uid", kept.uid}};
-  // Calendar text is UTF-8 (RFC 5545); a resource too large to keep is fetched again when needed.
-  if (kept.resource.size() <= kMaxKeptResourceBytes) o.insert("resource", QString::fromUtf8(kept.resource));
-  if (kept.hasSynced) o.insert("synced", RecordJson(kept.synced));
-  if (kept.hasUserAlarm) {
-    o.insert("userAlarmDate", kept.userAlarmDate.toString(Qt::ISODate));
-    o.insert("userAlarmTime", kept.userAlarmTime);
-  }
-  if (kept.savedAt.isValid()) o.insert("savedAt", kept.savedAt.toUTC().toString(Qt::ISODate));
-  return QJsonDocument(o).toJson(QJsonDocument::Compact);
-}
-
-}  // namespace
 
 Problem KeptEvents::Put(const QByteArray& recordId, const KeptEvent& kept) const {
   return LogOf(m_folder, m_env).Write({{recordId, KeptJson(kept)}});

@@ -1,9 +1,11 @@
 #pragma once
 // What a reminder that belongs to a calendar event keeps of it, beside the reminder table: the
-// event's own calendar resource as the other side last wrote it (every property, zone, alarm and
-// changed occurrence, byte for byte), the reminder as it read in from that resource (what a change
-// made here is measured against), the alarm as the user last set it here (announcing and snoozing
-// move the table's alarm, never this one), and when the reminder was last saved here.
+// event's UID and, for a series, its repeat lines (never in the memo, which holds only the
+// user's text; data/calendar_memo.h moves them out of tables that had them there), the event's
+// own calendar resource as the other side last wrote it (every property, zone, alarm and changed
+// occurrence, byte for byte), the reminder as it read in from that resource (what a change made
+// here is measured against), the alarm as the user last set it here (announcing and snoozing move
+// the table's alarm, never this one), and when the reminder was last saved here.
 //
 // Kept in the folder "calendar.events" beside the table, in one log, "events.log", keyed by the
 // record identifier (REC_NO), which outlives a pack, an index rebuild and an undone deletion, so
@@ -38,6 +40,7 @@
 #include <QDateTime>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 #include <utility>
@@ -49,7 +52,11 @@ namespace chimewise {
 inline constexpr qint64 kMaxKeptResourceBytes = 2LL * 1024 * 1024;
 
 struct KeptEvent {
-  QString uid;
+  QString uid;  // the event's UID (empty: the reminder answers to its record's own, see RecordUid)
+  // The iCalendar lines of a series, in order (DTSTART, RRULE, EXDATE, RDATE as ReadEvent::series
+  // has them, and "X-CHIMEWISE-LEAD:seconds", how long before each occurrence it reminds), or for
+  // an all-day date its "DTSTART;VALUE=DATE:" line alone; empty for a single timed event.
+  QStringList series;
   QByteArray resource;     // empty: none kept (a reminder made here that no calendar has yet)
   bool hasSynced = false;  // `synced` holds what the resource read in as
   ReminderRecord synced;

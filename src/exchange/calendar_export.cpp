@@ -2,7 +2,6 @@
 
 #include "core/time_format.h"
 #include "data/calendar.h"
-#include "data/calendar_memo.h"
 #include "data/kept_events.h"
 #include "data/reminder_record.h"
 #include "exchange/calendar_import.h"
@@ -23,25 +22,26 @@ QString RecordUid(const std::string& recordId) {
 
 namespace {
 
-icalendar::WriteEvent EventOf(xbase::WorkArea& area) {
+// The reminder at the work area's record as an event; `kept`: what it keeps of its calendar event.
+icalendar::WriteEvent EventOf(xbase::WorkArea& area, const std::optional<KeptEvent>& kept) {
   const ReminderFacts facts = ReadReminderFacts(area);
-  const CalendarMemo memo = SplitCalendarMemo(facts.memo);
+  const QString uid = kept ? kept->uid : QString();
+  const QStringList series = kept ? kept->series : QStringList();
   icalendar::WriteEvent e;
   std::string id;
-  if (area.GetString("REC_NO", &id).ok() && memo.uid.isEmpty()) e.uid = RecordUid(id);
-  if (!memo.uid.isEmpty()) e.uid = memo.uid;
+  if (area.GetString("REC_NO", &id).ok() && uid.isEmpty()) e.uid = RecordUid(id);
+  if (!uid.isEmpty()) e.uid = uid;
   e.summary = facts.activityText;
-  e.description = memo.text;
+  e.description = facts.memo;
   e.category = TableText(area, "EVENT");
   // An all-day activity: one without a time, or one read from an all-day event (its series says
   // so with a DTSTART that is a date).
-  const bool dateStart =
-      !memo.series.isEmpty() && memo.series.first().startsWith(QStringLiteral("DTSTART;VALUE=DATE:"));
+  const bool dateStart = !series.isEmpty() && series.first().startsWith(QStringLiteral("DTSTART;VALUE=DATE:"));
   e.allDay = facts.startTime < 0 || dateStart;
   e.date = facts.eventDate;
   e.start = facts.activity.toUTC();
   std::optional<qint64> lead;
-  for (const QString& line : memo.series) {
+  for (const QString& line : series) {
     if (line.startsWith(QStringLiteral("X-CHIMEWISE-LEAD:")))
       lead = line.mid(17).toLongLong();
     else
@@ -103,7 +103,8 @@ ExportResult ExportCalendar(xbase::WorkArea& area, bool all, const QDateTime& no
     if (event && event->hasSynced && !event->resource.isEmpty()) {
       const ReminderRecord record = ComposeReminderRecord(StoredReminder(area), QString());
       icalendar::PatchResult patched = icalendar::PatchEvent(
-          event->resource, ChangesSince(event->synced, ComparedRecord(record, event), event->hasUserAlarm, now));
+          event->resource,
+          ChangesSince(event->synced, ComparedRecord(record, event), event->series, event->hasUserAlarm, now));
       // The pending alarm is this file's own note, not a change to the event: no new stamps for it.
       icalendar::EventChanges note;
       if (!pending.second.isEmpty()) note.extras.push_back(pending);
@@ -113,7 +114,7 @@ ExportResult ExportCalendar(xbase::WorkArea& area, bool all, const QDateTime& no
         continue;
       }
     }
-    events.push_back(EventOf(area));
+    events.push_back(EventOf(area, event));
     if (!pending.second.isEmpty()) events.back().extras.push_back(pending);
   }
   if (!st.ok()) {
@@ -130,8 +131,25 @@ ExportResult ExportCalendar(xbase::WorkArea& area, bool all, const QDateTime& no
   return result;
 }
 
-ExportResult ExportReminder(xbase::WorkArea& area, const QDateTime& now) { return Compose({EventOf(area)}, now); }
+std::optional<KeptEvent> KeptEventAt(xbase::WorkArea& area) {
+  std::string id;
+  if (!area.GetString("REC_NO", &id).ok()) return std::nullopt;
+  return KeptEvents::BesideTable(QString::fromStdString(area.path())).Get(QByteArray::fromStdString(id));
+}
 
-QString ReminderUid(xbase::WorkArea& area) { return EventOf(area).uid; }
+ExportResult ExportReminder(xbase::WorkArea& area, const QDateTime& now, const std::optional<KeptEvent>& kept) {
+  return Compose({EventOf(area, kept)}, now);
+}
+
+ExportResult ExportReminder(xbase::WorkArea& area, const QDateTime& now) {
+  return ExportReminder(area, now, KeptEventAt(area));
+}
+
+QString ReminderUid(xbase::WorkArea& area) {
+  const std::optional<KeptEvent> kept = KeptEventAt(area);
+  if (kept && !kept->uid.isEmpty()) return kept->uid;
+  std::string id;
+  return area.GetString("REC_NO", &id).ok() ? RecordUid(id) : QString();
+}
 
 }  // namespace chimewise

@@ -4,10 +4,13 @@
 // same reminders.
 
 #include "core/problem.h"
+#include "data/kept_events.h"
 
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
+
+#include <optional>
 
 namespace xbase {
 class WorkArea;
@@ -33,11 +36,16 @@ struct ExportResult {
 // gives each one with its alarm, late ones included.
 ExportResult ExportCalendar(xbase::WorkArea& area, bool all, const QDateTime& now);
 
-// The current record of `area` alone, as a calendar of one VEVENT (a CalDAV resource).
+// The current record of `area` alone, as a calendar of one VEVENT (a CalDAV resource); `kept`:
+// what the reminder keeps of its calendar event, when the caller read it already.
 ExportResult ExportReminder(xbase::WorkArea& area, const QDateTime& now);
+ExportResult ExportReminder(xbase::WorkArea& area, const QDateTime& now, const std::optional<KeptEvent>& kept);
 
-// The UID the current record of `area` is written with: the one it was read in with, else
-// RecordUid of its identifier.
+// What the current record of `area` keeps of its calendar event (data/kept_events.h).
+std::optional<KeptEvent> KeptEventAt(xbase::WorkArea& area);
+
+// The UID the current record of `area` is written with: the one it was read in with (kept with
+// its event), else RecordUid of its identifier.
 QString ReminderUid(xbase::WorkArea& area);
 
 // The UID of a reminder that did not come from a calendar: its record identifier (REC_NO, whose

@@ -5,7 +5,6 @@
 #include "core/shared_state.h"
 #include "core/time_format.h"
 #include "data/calendar.h"
-#include "data/calendar_memo.h"
 #include "data/kept_events.h"
 #include "data/reminder_record.h"
 #include "exchange/calendar_export.h"
@@ -31,7 +30,9 @@ const QString kImportAlias = QStringLiteral("CALIMPORT");
 
 }  // namespace
 
-EventInput StoredReminder(xbase::WorkArea& area) {
+EventInput StoredReminder(xbase::WorkArea& area) { return StoredReminder(area, KeptEventAt(area)); }
+
+EventInput StoredReminder(xbase::WorkArea& area, const std::optional<KeptEvent>& kept) {
   const ReminderFacts f = ReadReminderFacts(area);
   EventInput in;
   in.event = TableText(area, "EVENT");
@@ -46,6 +47,11 @@ EventInput StoredReminder(xbase::WorkArea& area) {
   in.sayTime = f.sayTime;
   in.countdown = f.countdown;
   in.countdownOn = f.countdown > 0;
+  std::string id;
+  if (kept && area.GetString("REC_NO", &id).ok()) {
+    if (kept->uid != RecordUid(id)) in.uid = kept->uid;  // one made here answers to its record's own
+    in.series = kept->series;
+  }
   return in;
 }
 
@@ -53,10 +59,10 @@ namespace {
 
 bool SameValues(const EventInput& a, const EventInput& b) {
   return a.event.trimmed() == b.event.trimmed() && a.activity.trimmed() == b.activity.trimmed() && a.memo == b.memo &&
-         a.activityDate == b.activityDate && MinuteOfDay(a.activityTime) == MinuteOfDay(b.activityTime) &&
-         a.remindDate == b.remindDate && MinuteOfDay(a.remindTime) == MinuteOfDay(b.remindTime) && a.sound == b.sound &&
-         a.sayDate == b.sayDate && a.sayTime == b.sayTime &&
-         (a.countdownOn ? a.countdown : 0) == (b.countdownOn ? b.countdown : 0);
+         a.uid == b.uid && a.series == b.series && a.activityDate == b.activityDate &&
+         MinuteOfDay(a.activityTime) == MinuteOfDay(b.activityTime) && a.remindDate == b.remindDate &&
+         MinuteOfDay(a.remindTime) == MinuteOfDay(b.remindTime) && a.sound == b.sound && a.sayDate == b.sayDate &&
+         a.sayTime == b.sayTime && (a.countdownOn ? a.countdown : 0) == (b.countdownOn ? b.countdown : 0);
 }
 
 // A whole number from an X-CHIMEWISE-... property within [lo, hi].
@@ -81,7 +87,7 @@ xbase::Status ReadKnownReminders(xbase::WorkArea& area, KnownReminders* byUid) {
     s.values = StoredReminder(area);
     std::string id;
     XBASE_RETURN_IF_ERROR(area.GetString("REC_NO", &id));
-    const QString uid = SplitCalendarMemo(s.values.memo).uid;
+    const QString uid = s.values.uid;
     s.byRecordId = uid.isEmpty();
     (*byUid)[uid.isEmpty() ? RecordUid(id) : uid] = s;
   }
@@ -114,15 +120,21 @@ QByteArray Patched(const QByteArray& resource, const icalendar::EventChanges& ow
   return touched ? icalendar::PatchEvent(resource, own).text : resource;
 }
 
-// What a reminder read in keeps of its event (not a changed occurrence: that is a reminder of its
-// own, apart from its series), without what only an export here adds to it; none without one.
+// What a reminder read in keeps of its event, without what only an export here adds to it: its
+// UID and series, and the event itself (not for a changed occurrence: that is a reminder of its
+// own, apart from its series); none when there is nothing to keep.
 std::optional<KeptEvent> Kept(const std::map<QString, QByteArray>& resources, const icalendar::ReadEvent& e,
                               const EventInput& in, const QDateTime& now) {
+  KeptEvent k;
+  k.uid = in.uid;
+  k.series = in.series;
   const auto resource = resources.find(e.uid);
-  if (resource == resources.end()) return std::nullopt;
+  if (resource == resources.end()) {
+    if (k.uid.isEmpty() && k.series.isEmpty()) return std::nullopt;
+    return k;
+  }
   icalendar::EventChanges own;
   own.removed << QStringLiteral("X-CHIMEWISE-PENDING");
-  KeptEvent k;
   k.uid = e.uid;
   k.resource = Patched(resource->second, own);
   k.hasSynced = true;
@@ -147,12 +159,11 @@ EventInput ReminderFromEvent(const icalendar::ReadEvent& e, const ImportOptions&
   EventInput in;
   in.event = e.categories.join(QStringLiteral(", "));
   in.activity = e.summary;
-  CalendarMemo memo;
-  memo.text = e.description;
-  if (keepUid) memo.uid = e.uid;
-  memo.series = e.series;
-  if (e.allDay && memo.series.isEmpty())
-    memo.series << QStringLiteral("DTSTART;VALUE=DATE:") + e.date.toString(QStringLiteral("yyyyMMdd"));
+  in.memo = e.description;
+  if (keepUid) in.uid = e.uid;
+  in.series = e.series;
+  if (e.allDay && in.series.isEmpty())
+    in.series << QStringLiteral("DTSTART;VALUE=DATE:") + e.date.toString(QStringLiteral("yyyyMMdd"));
   const QDateTime start = e.allDay ? QDateTime(e.date, options.allDayAt, local) : e.start.toTimeZone(local);
   in.activityDate = start.date();
   in.activityTime = QTime(start.time().hour(), start.time().minute());
@@ -170,12 +181,10 @@ EventInput ReminderFromEvent(const icalendar::ReadEvent& e, const ImportOptions&
   in.remindTime = QTime(remind.time().hour(), remind.time().minute());
   // A series keeps how long before each occurrence it reminds, for the alarm scan to move it on.
   if (!e.series.isEmpty())
-    memo.series << QStringLiteral("X-CHIMEWISE-LEAD:%1")
-                       .arg(
-                           QDateTime(in.remindDate, in.remindTime).secsTo(QDateTime(in.activityDate, in.activityTime)));
+    in.series << QStringLiteral("X-CHIMEWISE-LEAD:%1")
+                     .arg(QDateTime(in.remindDate, in.remindTime).secsTo(QDateTime(in.activityDate, in.activityTime)));
   // A timed series keeps the zone it was written in on its DTSTART line, so that it moves on as
   // its organiser's clocks change, not this computer's.
-  in.memo = JoinCalendarMemo(memo);
   // The program's own fields, when the component has them; an update keeps what the reminder had.
   in.sound = ExtraNumber(e, "X-CHIMEWISE-SOUND", 0, 8).value_or(before ? before->sound : 0);
   in.sayDate = ExtraNumber(e, "X-CHIMEWISE-SAY-DATE", 0, 1).value_or(before ? before->sayDate : 0);

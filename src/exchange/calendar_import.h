@@ -1,10 +1,11 @@
 #pragma once
 // A calendar file read in as reminders. Each VEVENT or VTODO still to come becomes one reminder
-// (a repeating one: one reminder at its next occurrence, the series kept in the memo), stored by
+// (a repeating one: one reminder at its next occurrence, the series kept with its event), stored by
 // EventSaver exactly as the Schedule Activity dialog stores one. A reminder read from the same
 // UID before is updated, or left alone when nothing changed; a cancellation deletes it.
 
 #include "core/problem.h"
+#include "data/kept_events.h"
 #include "schedule/save_event.h"
 
 #include <QDateTime>
@@ -15,6 +16,7 @@
 #include <icalendar/icalendar.h>
 
 #include <map>
+#include <optional>
 #include <vector>
 
 namespace xbase {
@@ -52,12 +54,14 @@ struct ImportReport {
 
 // The reminder `e` reads in as: what EventSaver is to store for it. `before`: the reminder it
 // updates, whose own fields (sound, what is said, countdown) stay where `e` has none of them.
-// `keepUid`: the memo names e's UID (a reminder that answers to its record's own UID needs none).
+// `keepUid`: it names e's UID (a reminder that answers to its record's own UID needs none).
 EventInput ReminderFromEvent(const icalendar::ReadEvent& e, const ImportOptions& options, const QDateTime& now,
                              const EventInput* before, bool keepUid);
 
-// The current record of the reminder table as what EventSaver was given for it.
+// The current record of the reminder table as what EventSaver was given for it (with its calendar
+// UID and series from what it keeps, `kept` when the caller read that already).
 EventInput StoredReminder(xbase::WorkArea& area);
+EventInput StoredReminder(xbase::WorkArea& area, const std::optional<KeptEvent>& kept);
 
 // "imported N, updated N, deleted N, unchanged N, skipped N".
 QString ImportSummary(const ImportReport& report);

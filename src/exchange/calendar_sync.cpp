@@ -5,7 +5,6 @@
 #include "core/shared_state.h"
 #include "core/time_format.h"
 #include "data/calendar.h"
-#include "data/calendar_memo.h"
 #include "data/reminder_record.h"
 #include "exchange/calendar_export.h"
 #include "exchange/kept_changes.h"
@@ -70,6 +69,12 @@ bool EndsThePass(const caldav::Status& status) {
     case caldav::Error::InsufficientStorage: return true;
     default: return false;
   }
+}
+
+SyncOutcome Outcome(SyncResult result) {
+  SyncOutcome o;
+  o.result = result;
+  return o;
 }
 
 QString Trailing(QString url) {
@@ -139,6 +144,10 @@ QString SyncSummary(const SyncReport& r) {
 
 QString SyncProblemText(const SyncReport& r) {
   if (!r.problem.ok()) return QStringLiteral("The reminders could not be synced: ") + Describe(r.problem).text;
+  if (r.status.ok() && r.left > 0)
+    return QStringLiteral("The sync is incomplete: %1 change%2 left for the next sync (the notes say which)")
+        .arg(r.left)
+        .arg(r.left == 1 ? QStringLiteral(" was") : QStringLiteral("s were"));
   const QString detail = r.status.message.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(r.status.message);
   switch (r.status.error) {
     case caldav::Error::None: return {};
@@ -390,11 +399,12 @@ std::vector<CalendarSync::Parsed> CalendarSync::ParseFetched(const caldav::Objec
       in.why = read.error.isEmpty() ? QStringLiteral("no event or to-do in it") : read.error;
     }
     if (in.event && !in.past) {
-      ReminderRecord record =
-          ComposeReminderRecord(ReminderFromEvent(*in.event, options, now, nullptr, true), timeFormat);
+      const EventInput input = ReminderFromEvent(*in.event, options, now, nullptr, true);
+      ReminderRecord record = ComposeReminderRecord(input, timeFormat);
       // An alarm gone by is one dealt with: as a reminder here keeps none once it has gone off.
       if (AlarmMoment(record.alarmDate, record.alarmTime) < now) record.alarmDate = QDate();
-      p.fingerprint = ReminderFingerprint(record);
+      p.fingerprint = ReminderFingerprint(record, input.series);
+      in.input = input;
     } else {
       // Nothing to remind of: a fingerprint no reminder has, so that a change to it still shows.
       p.fingerprint =
@@ -449,6 +459,7 @@ std::optional<EventInput> CalendarSync::ReminderOf(const QString& href, const Ev
                                                    bool pending) const {
   const auto it = m_fetched.find(href);
   if (it == m_fetched.end() || !it->second.event || (it->second.past && !pending)) return std::nullopt;
+  if (!before && keepUid && it->second.input) return it->second.input;  // read in already
   return ReminderFromEvent(*it->second.event, options, m_now, before, keepUid);
 }
 
@@ -493,6 +504,8 @@ void CalendarSync::Acted(const SyncAction& action, const SyncOutcome& outcome) {
 void CalendarSync::ServerFailed(const SyncAction& a, const caldav::Status& status) {
   SyncOutcome o;
   o.result = status.error == caldav::Error::Conflict ? SyncResult::PreconditionFailed : SyncResult::Failed;
+  const bool puts = a.kind == SyncActionKind::PushUpdate || (a.kind == SyncActionKind::Conflict && a.localWins);
+  if (o.result == SyncResult::PreconditionFailed && puts && !m_decidedAgain.contains(a.href)) return DecideAgain(a);
   if (EndsThePass(status)) {
     m_syncState = ApplyOutcome(m_syncState, a, o);
     ++m_report.left;
@@ -501,6 +514,47 @@ void CalendarSync::ServerFailed(const SyncAction& a, const caldav::Status& statu
   if (!status.ok() && o.result == SyncResult::Failed && m_report.notes.size() < kMaxNotes)
     m_report.notes << QStringLiteral("%1 of %2: %3").arg(SyncActionName(a.kind), a.uid, status.message);
   Acted(a, o);
+}
+
+void CalendarSync::DecideAgain(const SyncAction& a) {
+  m_decidedAgain.insert(a.href);
+  m_server->fetch(m_collection, {QUrl(a.href)}, [this, a](const caldav::Objects& o) {
+    Then([this, a, o] {
+      if (!o.status.ok()) return ServerFailed(a, o.status);
+      caldav::Objects one;
+      for (const caldav::CalendarObject& obj : o.objects)
+        if (obj.href == QUrl(a.href) || obj.href.path().endsWith(QUrl(a.href).path())) one.objects << obj;
+      const std::optional<qint64> recno = FindLocal(a.recordId);
+      // Gone from the server or from here meanwhile: the next sync plans it from what it finds.
+      if (one.objects.isEmpty() || !recno) return Acted(a, Outcome(SyncResult::PreconditionFailed));
+      const std::atomic<bool> never{false};
+      // One resource, bounded as every fetched one is (kMaxComponentsPerResource).
+      std::vector<Parsed> parsed = ParseFetched(one, options, m_now, m_store.alarms.options().timeFormat, never);
+      Parsed& p = parsed.front();
+      RemoteListing listing;
+      listing.ok = true;
+      listing.complete = false;  // the other members are as the state remembers them
+      listing.items.push_back(RemoteItem{a.href, p.etag, true, p.in.uid, p.fingerprint, p.modified});
+      m_fetched[a.href] = std::move(p.in);
+      // The pair alone, as the plan sees it now.
+      SyncState pair = m_syncState;
+      std::erase_if(pair.entries, [&](const SyncEntry& e) { return e.recordId != a.recordId && e.href != a.href; });
+      std::vector<LocalItem> local;
+      for (const LocalItem& l : m_locals)
+        if (l.recordId == a.recordId) local.push_back(l);
+      if (local.empty()) return Acted(a, Outcome(SyncResult::PreconditionFailed));
+      local.front().fingerprint = FingerprintAt(*recno);
+      const SyncPlan again = PlanSync(pair, local, listing, m_now);
+      const auto step = std::find_if(again.actions.begin(), again.actions.end(),
+                                     [&](const SyncAction& s) { return s.recordId == a.recordId || s.href == a.href; });
+      if (step == again.actions.end()) return Acted(a, Outcome(SyncResult::PreconditionFailed));
+      if (m_report.notes.size() < kMaxNotes)
+        m_report.notes
+            << QStringLiteral("%1 changed on the server meanwhile: %2 instead").arg(a.uid, SyncActionName(step->kind));
+      m_plan.actions[m_next] = *step;
+      Act();
+    });
+  });
 }
 
 // ---- the table's side -----------------------------------------------------------------------
@@ -546,11 +600,11 @@ CalendarSync::LocalView CalendarSync::ViewOf(xbase::WorkArea& wa) const {
   LocalView v;
   std::string id;
   if (wa.GetString("REC_NO", &id).ok()) v.recordId = QByteArray::fromStdString(id);
-  v.uid = ReminderUid(wa);
-  v.stored = ComposeReminderRecord(StoredReminder(wa), m_store.alarms.options().timeFormat);
   v.kept = m_kept.Get(v.recordId);
+  v.uid = v.kept && !v.kept->uid.isEmpty() ? v.kept->uid : RecordUid(id);
+  v.stored = ComposeReminderRecord(StoredReminder(wa, v.kept), m_store.alarms.options().timeFormat);
   v.compared = ComparedRecord(v.stored, v.kept);
-  v.fingerprint = ReminderFingerprint(v.compared);
+  v.fingerprint = ReminderFingerprint(v.compared, v.kept ? v.kept->series : QStringList());
   return v;
 }
 
@@ -561,9 +615,9 @@ QByteArray CalendarSync::FingerprintAt(qint64 recno) {
 std::optional<CalendarSync::Outgoing> CalendarSync::Compose(qint64 recno) {
   return AtRecord(recno, [this](xbase::WorkArea& wa) {
     Outgoing out;
-    const ExportResult written = ExportReminder(wa, m_now);
-    if (written.error.isEmpty() && written.problem.ok()) out.data = written.text;
     const LocalView view = ViewOf(wa);
+    const ExportResult written = ExportReminder(wa, m_now, view.kept);
+    if (written.error.isEmpty() && written.problem.ok()) out.data = written.text;
     out.uid = view.uid;
     out.recordId = view.recordId;
     out.fingerprint = view.fingerprint;
@@ -578,6 +632,7 @@ std::optional<CalendarSync::Outgoing> CalendarSync::Patched(qint64 recno, const 
   // What the two last agreed on: as kept, else as the server's text reads in.
   const bool known = view->kept && view->kept->hasSynced;
   ReminderRecord base;
+  QStringList series = view->kept ? view->kept->series : QStringList();
   if (known) {
     base = view->kept->synced;
   } else {
@@ -587,24 +642,28 @@ std::optional<CalendarSync::Outgoing> CalendarSync::Patched(qint64 recno, const 
     const icalendar::ReadResult read = icalendar::Read(serverText, ro);
     const icalendar::ReadEvent* e = read.error.isEmpty() ? MainComponent(read) : nullptr;
     if (!e || !e->refused.isEmpty()) return Compose(recno);
-    base = ComposeReminderRecord(ReminderFromEvent(Standing(read, *e), options, m_now, nullptr, true),
-                                 m_store.alarms.options().timeFormat);
+    const EventInput input = ReminderFromEvent(Standing(read, *e), options, m_now, nullptr, true);
+    base = ComposeReminderRecord(input, m_store.alarms.options().timeFormat);
+    if (series.isEmpty()) series = input.series;
   }
   Outgoing out;
   out.uid = view->uid;
   out.recordId = view->recordId;
   out.fingerprint = view->fingerprint;
-  out.data = PatchedResource(serverText, base, view->compared, known && view->kept->hasUserAlarm, m_now);
+  out.data = PatchedResource(serverText, base, view->compared, series, known && view->kept->hasUserAlarm, m_now);
   if (out.data.isEmpty()) return Compose(recno);
   out.unchanged = out.data == serverText;
   return out;
 }
 
-void CalendarSync::KeepEvent(qint64 recno, const QByteArray& resource, const QString& uid, bool pulled) {
-  const std::optional<LocalView> view = AtRecord(recno, [this](xbase::WorkArea& wa) { return ViewOf(wa); });
-  if (!view) return;
+std::optional<CalendarSync::LocalView> CalendarSync::KeepEvent(qint64 recno, const QByteArray& resource,
+                                                               const QString& uid, bool pulled,
+                                                               const QStringList* series) {
+  std::optional<LocalView> view = AtRecord(recno, [this](xbase::WorkArea& wa) { return ViewOf(wa); });
+  if (!view) return view;
   KeptEvent k;
   k.uid = uid;
+  k.series = series ? *series : view->kept ? view->kept->series : QStringList();
   k.resource = resource;
   k.hasSynced = true;
   k.synced = pulled ? view->stored : view->compared;
@@ -612,9 +671,18 @@ void CalendarSync::KeepEvent(qint64 recno, const QByteArray& resource, const QSt
   k.userAlarmDate = k.synced.alarmDate;
   k.userAlarmTime = k.synced.alarmTime;
   k.savedAt = pulled ? m_now : view->kept ? view->kept->savedAt : QDateTime();
-  if (const Problem p = m_kept.Put(view->recordId, k); !p.ok() && m_report.notes.size() < kMaxNotes)
-    m_report.notes << QStringLiteral("the calendar event of \"%1\" could not be kept: %2")
-                          .arg(view->stored.activityText.trimmed(), Describe(p).text);
+  if (const Problem p = m_kept.Put(view->recordId, k); !p.ok()) {
+    if (m_report.notes.size() < kMaxNotes)
+      m_report.notes << QStringLiteral("the calendar event of \"%1\" could not be kept: %2")
+                            .arg(view->stored.activityText.trimmed(), Describe(p).text);
+    return view;
+  }
+  // As ViewOf reads it from now on.
+  view->kept = k;
+  if (!k.uid.isEmpty()) view->uid = k.uid;
+  view->compared = ComparedRecord(view->stored, view->kept);
+  view->fingerprint = ReminderFingerprint(view->compared, k.series);
+  return view;
 }
 
 void CalendarSync::WithServerText(const SyncAction& a, std::function<void(std::optional<QByteArray>, bool)> done) {
@@ -665,21 +733,11 @@ bool CalendarSync::DeleteLocal(qint64 recno) {
 
 EventInput CalendarSync::ConflictCopy(EventInput in) const {
   in.activity = ConflictingCopyText(in.activity);
-  CalendarMemo memo = SplitCalendarMemo(in.memo);
-  memo.uid.clear();  // a reminder of its own, under its own UID
-  in.memo = JoinCalendarMemo(memo);
+  in.uid.clear();  // a reminder of its own, under its own UID
   return in;
 }
 
 // ---- the steps ------------------------------------------------------------------------------
-
-namespace {
-SyncOutcome Outcome(SyncResult result) {
-  SyncOutcome o;
-  o.result = result;
-  return o;
-}
-}  // namespace
 
 void CalendarSync::PullCreate(const SyncAction& a) {
   const std::optional<EventInput> in = ReminderOf(a.href, nullptr, true);
@@ -693,8 +751,7 @@ void CalendarSync::PullCreate(const SyncAction& a) {
   bool lasting = false;
   const std::optional<qint64> recno = StoreReminder(*in, std::nullopt, &lasting);
   if (!recno) return Acted(a, Outcome(lasting ? SyncResult::Done : SyncResult::Failed));
-  KeepEvent(*recno, m_fetched[a.href].data, a.uid, true);
-  const std::optional<Outgoing> now = Compose(*recno);
+  const std::optional<LocalView> now = KeepEvent(*recno, m_fetched[a.href].data, a.uid, true, &in->series);
   SyncOutcome o = Outcome(SyncResult::Done);
   o.item = SyncedItem{a.uid,  now ? now->recordId : QByteArray(),    a.href,
                       a.etag, now ? now->fingerprint : QByteArray(), a.remoteFingerprint};
@@ -731,8 +788,8 @@ void CalendarSync::PullUpdate(const SyncAction& a) {
   }
   bool lasting = false;
   if (!StoreReminder(*in, recno, &lasting)) return Acted(a, Outcome(lasting ? SyncResult::Done : SyncResult::Failed));
-  KeepEvent(*recno, it->second.data, a.uid, true);
-  o.item.localFingerprint = FingerprintAt(*recno);
+  const std::optional<LocalView> now = KeepEvent(*recno, it->second.data, a.uid, true, &in->series);
+  o.item.localFingerprint = now ? now->fingerprint : FingerprintAt(*recno);
   ++m_report.pulledChanged;
   Acted(a, o);
 }
@@ -772,7 +829,11 @@ void CalendarSync::PushUpdate(const SyncAction& a) {
   const std::optional<qint64> recno = FindLocal(a.recordId);
   if (!recno) return Acted(a, Outcome(SyncResult::Failed));  // deleted meanwhile: the next sync deletes it there
   WithServerText(a, [this, a, recno = *recno](std::optional<QByteArray> text, bool stale) {
-    if (stale) return Acted(a, Outcome(SyncResult::PreconditionFailed));
+    if (stale) {
+      caldav::Status changed;
+      changed.error = caldav::Error::Conflict;
+      return ServerFailed(a, changed);
+    }
     PutOver(a, recno, text.value_or(QByteArray()));
   });
 }
@@ -819,10 +880,8 @@ void CalendarSync::StoreAndPushCopy(const EventInput& in, std::function<void(std
   if (!recno) {
     // The activity with its mark may not fit: the mark goes into the memo instead.
     copy = in;
-    CalendarMemo memo = SplitCalendarMemo(copy.memo);
-    memo.uid.clear();
-    memo.text = ConflictingCopyText(QString()).trimmed() + QStringLiteral("\n") + memo.text;
-    copy.memo = JoinCalendarMemo(memo);
+    copy.uid.clear();
+    copy.memo = ConflictingCopyText(QString()).trimmed() + QStringLiteral("\n") + copy.memo;
     recno = StoreReminder(copy, std::nullopt, &lasting);
   }
   if (!recno) {
@@ -831,6 +890,21 @@ void CalendarSync::StoreAndPushCopy(const EventInput& in, std::function<void(std
     m_allDone = false;
     return done(std::nullopt);
   }
+  // The copy of a series repeats as it does, under a UID of its own.
+  if (!copy.series.isEmpty())
+    if (const std::optional<QByteArray> id =
+            AtRecord(*recno,
+                     [](xbase::WorkArea& wa) {
+                       std::string rec;
+                       return wa.GetString("REC_NO", &rec).ok() ? QByteArray::fromStdString(rec) : QByteArray();
+                     });
+        id && !id->isEmpty()) {
+      KeptEvent k;
+      k.series = copy.series;
+      if (const Problem p = m_kept.Put(*id, k); !p.ok() && m_report.notes.size() < kMaxNotes)
+        m_report.notes
+            << QStringLiteral("the series of \"%1\" could not be kept: %2").arg(copy.activity, Describe(p).text);
+    }
   const std::optional<Outgoing> out = Compose(*recno);
   if (!out || out->data.isEmpty()) return done(std::nullopt);
   const QUrl href = ResourceUrl(m_collection, out->uid);
@@ -888,7 +962,7 @@ void CalendarSync::ResolveConflict(const SyncAction& a) {
       ReminderOf(a.href, &*mine, a.uid != RecordUid(a.recordId.toStdString()), pending);
   bool lasting = false;
   if (!over || !StoreReminder(*over, recno, &lasting)) return Acted(a, Outcome(SyncResult::Failed));
-  KeepEvent(*recno, m_fetched[a.href].data, a.uid, true);
+  KeepEvent(*recno, m_fetched[a.href].data, a.uid, true, &over->series);
   SyncOutcome o = Outcome(SyncResult::Done);
   o.item = SyncedItem{a.uid, a.recordId, a.href, a.etag, FingerprintAt(*recno), a.remoteFingerprint};
   StoreAndPushCopy(*mine, finish(o));

@@ -23,6 +23,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -118,7 +119,10 @@ struct SyncReport {
   int conflicts = 0;
   int left = 0;  // steps that did not succeed this time: the next sync tries them again
   QStringList notes;
+  // The server and the table could be worked with (some steps may still be left: see complete()).
   bool ok() const { return status.ok() && problem.ok(); }
+  // Every step of the plan was carried out.
+  bool complete() const { return ok() && left == 0; }
   bool changedHere() const { return pulledNew + pulledChanged + pulledDeleted + conflicts > 0; }
 };
 
@@ -126,8 +130,8 @@ struct SyncReport {
 // 0 conflicts".
 QString SyncSummary(const SyncReport& report);
 
-// What went wrong, worded for the user ("The calendar server refused the user name or password");
-// empty when nothing did.
+// What went wrong, worded for the user ("The calendar server refused the user name or password",
+// or that the sync is incomplete when steps were left); empty when nothing did.
 QString SyncProblemText(const SyncReport& report);
 
 // The resource name a new reminder is put under in `collection`: its UID when that is plain,
@@ -168,6 +172,9 @@ class CalendarSync {
     QString why;
     bool gone = false;  // cancelled, or a to-do done
     bool past = false;  // every occurrence is past (`why` says so)
+    // The reminder `event` reads in as (ReminderFromEvent with its UID, no reminder before it):
+    // what a new reminder is stored as. None when it is past.
+    std::optional<EventInput> input;
   };
   // A reminder as a calendar resource, with what it is known by and its fingerprint.
   struct Outgoing {
@@ -216,6 +223,10 @@ class CalendarSync {
   void Act();
   void Acted(const SyncAction& action, const SyncOutcome& outcome);
   void ServerFailed(const SyncAction& action, const caldav::Status& status);
+  // A put refused because the resource changed on the server since the plan (412): it is fetched
+  // again and the pair planned again by the plan's own rules, once; the new step takes the old
+  // one's place in the plan.
+  void DecideAgain(const SyncAction& action);
 
   // The resource fetched at `href` as the reminder it reads in as (none: nothing to remind of).
   // `pending`: the reminder it goes over still waits to be dealt with here, so an event that is
@@ -225,7 +236,10 @@ class CalendarSync {
   LocalView ViewOf(xbase::WorkArea& wa) const;
   // Keeps `resource` as the event of the reminder at `recno`, with the reminder as it now is as
   // what it agrees with. `pulled`: the reminder was just stored from it (its alarm is the event's).
-  void KeepEvent(qint64 recno, const QByteArray& resource, const QString& uid, bool pulled);
+  // `series`: the calendar lines the reminder was just stored with (none: those it keeps stay).
+  // The reminder as the sync now sees it (none when it cannot be read).
+  std::optional<LocalView> KeepEvent(qint64 recno, const QByteArray& resource, const QString& uid, bool pulled,
+                                     const QStringList* series = nullptr);
   // The server's text of the resource the action names, as a change here is to be made to it:
   // fetched this pass, kept, or fetched now. `done(text, stale)`: none when there is none to be
   // had; `stale` when the server holds another version than the plan was made with.
@@ -278,6 +292,7 @@ class CalendarSync {
   int m_listRounds = 0;
   bool m_retriedToken = false;
   std::map<QString, Incoming> m_fetched;  // by href
+  QSet<QString> m_decidedAgain;           // hrefs planned again after a 412 this pass
   SyncPlan m_plan;
   size_t m_next = 0;
   bool m_allDone = true;

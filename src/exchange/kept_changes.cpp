@@ -1,7 +1,6 @@
 #include "exchange/kept_changes.h"
 
 #include "core/time_format.h"
-#include "data/calendar_memo.h"
 
 #include <algorithm>
 
@@ -9,8 +8,7 @@ namespace chimewise {
 
 namespace {
 
-bool AllDay(const ReminderRecord& r) {
-  const QStringList series = SplitCalendarMemo(r.memo).series;
+bool AllDay(const QStringList& series) {
   return std::any_of(series.begin(), series.end(),
                      [](const QString& l) { return l.startsWith(QLatin1String("DTSTART;VALUE=DATE")); });
 }
@@ -32,31 +30,30 @@ ReminderRecord ComparedRecord(ReminderRecord record, const std::optional<KeptEve
   return record;
 }
 
-bool IsSeries(const ReminderRecord& record) {
-  const QStringList series = SplitCalendarMemo(record.memo).series;
+bool IsSeries(const QStringList& series) {
   return std::any_of(series.begin(), series.end(),
                      [](const QString& l) { return l.startsWith(QLatin1String("RRULE")); });
 }
 
-icalendar::EventChanges ChangesSince(const ReminderRecord& base, const ReminderRecord& now, bool alarmKnown,
-                                     const QDateTime& stamp) {
+icalendar::EventChanges ChangesSince(const ReminderRecord& base, const ReminderRecord& now, const QStringList& series,
+                                     bool alarmKnown, const QDateTime& stamp) {
   icalendar::EventChanges c;
   c.stamp = stamp;
   if (now.activityText.trimmed() != base.activityText.trimmed()) c.summary = now.activityText.trimmed();
-  if (MemoText(now.memo) != MemoText(base.memo)) c.description = MemoText(now.memo);
+  if (now.memo != base.memo) c.description = now.memo;
   if (Categories(now.event) != Categories(base.event)) c.categories = Categories(now.event);
-  const bool series = IsSeries(now) || IsSeries(base);
+  const bool repeats = IsSeries(series);
   const QDateTime startWas = AlarmMoment(base.eventDate, std::max(base.startTime, 0));
   const QDateTime startNow = AlarmMoment(now.eventDate, std::max(now.startTime, 0));
-  if (!series && now.eventDate.isValid()) {
-    if (AllDay(base)) {
+  if (!repeats && now.eventDate.isValid()) {
+    if (AllDay(series)) {
       if (now.eventDate != base.eventDate) c.date = now.eventDate;
     } else if (startNow != startWas) {
       c.start = startNow;
       c.startWas = startWas;
     }
   }
-  if (!series && alarmKnown && now.alarmDate.isValid() &&
+  if (!repeats && alarmKnown && now.alarmDate.isValid() &&
       (now.alarmDate != base.alarmDate || now.alarmTime != base.alarmTime)) {
     c.alarm = AlarmMoment(now.alarmDate, now.alarmTime);
     c.alarmWas = base.alarmDate.isValid() ? AlarmMoment(base.alarmDate, base.alarmTime) : QDateTime();
@@ -73,8 +70,8 @@ icalendar::EventChanges ChangesSince(const ReminderRecord& base, const ReminderR
 }
 
 QByteArray PatchedResource(const QByteArray& resource, const ReminderRecord& base, const ReminderRecord& now,
-                           bool alarmKnown, const QDateTime& stamp) {
-  const icalendar::PatchResult r = icalendar::PatchEvent(resource, ChangesSince(base, now, alarmKnown, stamp));
+                           const QStringList& series, bool alarmKnown, const QDateTime& stamp) {
+  const icalendar::PatchResult r = icalendar::PatchEvent(resource, ChangesSince(base, now, series, alarmKnown, stamp));
   return r.error.isEmpty() ? r.text : QByteArray();
 }
 

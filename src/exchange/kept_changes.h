@@ -19,19 +19,19 @@ namespace chimewise {
 // the table's (announcing and snoozing move the table's alarm; neither is a change to the event).
 ReminderRecord ComparedRecord(ReminderRecord record, const std::optional<KeptEvent>& kept);
 
-// Whether the reminder stands for a repeating event (its calendar lines hold a rule).
-bool IsSeries(const ReminderRecord& record);
+// Whether calendar lines (KeptEvent::series) hold a repeat rule.
+bool IsSeries(const QStringList& series);
 
 // What changed from `base` (the reminder as it read in from its event, or as it was last put
-// there) to `now` (a ComparedRecord), as changes to the event. The start moves only for an event
-// that does not repeat; the alarm only when `alarmKnown` (the user's alarm, and the base's, are
-// known). `stamp`: when the change is written.
-icalendar::EventChanges ChangesSince(const ReminderRecord& base, const ReminderRecord& now, bool alarmKnown,
-                                     const QDateTime& stamp);
+// there) to `now` (a ComparedRecord), as changes to the event whose kept lines are `series`. The
+// start moves only for an event that does not repeat; the alarm only when `alarmKnown` (the
+// user's alarm, and the base's, are known). `stamp`: when the change is written.
+icalendar::EventChanges ChangesSince(const ReminderRecord& base, const ReminderRecord& now, const QStringList& series,
+                                     bool alarmKnown, const QDateTime& stamp);
 
 // The event of `resource` with the changes from `base` to `now` made; the resource itself when
 // nothing changed. Empty when the resource holds no event to change.
 QByteArray PatchedResource(const QByteArray& resource, const ReminderRecord& base, const ReminderRecord& now,
-                           bool alarmKnown, const QDateTime& stamp);
+                           const QStringList& series, bool alarmKnown, const QDateTime& stamp);
 
 }  // namespace chimewise

@@ -1,6 +1,5 @@
 #include "exchange/sync_plan.h"
 
-#include "data/calendar_memo.h"
 #include "data/reminder_record.h"
 
 #include <QCryptographicHash>
@@ -76,19 +75,18 @@ void Forget(SyncState& state, const SyncAction& action) {
 
 }  // namespace
 
-QByteArray ReminderFingerprint(const ReminderRecord& record) {
-  const CalendarMemo memo = SplitCalendarMemo(record.memo);
+QByteArray ReminderFingerprint(const ReminderRecord& record, const QStringList& series) {
   QCryptographicHash hash(QCryptographicHash::Sha256);
   AddField(hash, record.event.trimmed());
   AddField(hash, record.activityText.trimmed());
-  AddField(hash, memo.text);
-  AddField(hash, memo.series.join('\n'));
+  AddField(hash, record.memo);
+  AddField(hash, series.join('\n'));
   // A series' own lines say when it starts; the occurrence it stands at moves on as alarms go off,
   // which changes nothing on either side.
-  const bool series = std::any_of(memo.series.begin(), memo.series.end(),
-                                  [](const QString& line) { return line.startsWith(QLatin1String("RRULE")); });
-  AddField(hash, series || !record.eventDate.isValid() ? QString() : record.eventDate.toString(Qt::ISODate));
-  AddField(hash, series ? -1 : record.startTime);
+  const bool repeats = std::any_of(series.begin(), series.end(),
+                                   [](const QString& line) { return line.startsWith(QLatin1String("RRULE")); });
+  AddField(hash, repeats || !record.eventDate.isValid() ? QString() : record.eventDate.toString(Qt::ISODate));
+  AddField(hash, repeats ? -1 : record.startTime);
   AddField(hash, record.sound);
   AddField(hash, record.sayDate);
   AddField(hash, record.sayTime);
@@ -96,7 +94,7 @@ QByteArray ReminderFingerprint(const ReminderRecord& record) {
   // Second half: the alarm still to come of a single reminder (a snooze moves it); a series' comes
   // from its rule.
   QCryptographicHash alarm(QCryptographicHash::Sha256);
-  AddField(alarm, series || !record.alarmDate.isValid()
+  AddField(alarm, repeats || !record.alarmDate.isValid()
                       ? QString()
                       : record.alarmDate.toString(Qt::ISODate) + u' ' + QString::number(record.alarmTime));
   return hash.result() + alarm.result();

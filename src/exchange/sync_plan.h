@@ -38,7 +38,8 @@ struct ReminderRecord;
 // none for a series (its rule and lead say when). A change to the alarm alone never makes a
 // conflict: the other side's change to the content wins.
 inline constexpr int kFingerprintBytes = 64;
-QByteArray ReminderFingerprint(const ReminderRecord& record);
+// `series`: the reminder's calendar lines (KeptEvent::series), empty for none.
+QByteArray ReminderFingerprint(const ReminderRecord& record, const QStringList& series);
 // Whether two fingerprints tell the same content, their alarms aside.
 bool SameContent(const QByteArray& a, const QByteArray& b);
 

@@ -94,7 +94,8 @@ void CalendarSyncService::Ended(const SyncReport& report) {
   m_next = SyncTiming::After(now, m_failures);
   // What this pass wrote is no change to sync again.
   m_seenStamp = TableStamp();
-  const QString told = report.ok() ? QString() : SyncProblemText(report);
+  // A pass that left steps is no failure (it is not tried again sooner), but it is told.
+  const QString told = report.complete() ? QString() : SyncProblemText(report);
   const auto waiting = std::move(m_waiting);
   m_waiting.clear();
   emit synced(report, told);

@@ -54,7 +54,8 @@ class CalendarSyncService final : public QObject {
   int failures() const { return m_failures; }
 
  signals:
-  // A pass ended (automatic or not); `told`: what the user is to hear of it ("" when it went well).
+  // A pass ended (automatic or not); `told`: what the user is to hear of it ("" when it went well
+  // and completely; when it left steps for the next sync, that it is incomplete).
   void synced(const SyncReport& report, const QString& told);
 
  private:

@@ -16,6 +16,8 @@
 #include <xbase/engine.h>
 
 #include <map>
+#include <set>
+#include <string>
 #include <tuple>
 
 namespace chimewise {
@@ -157,6 +159,7 @@ std::vector<SaveResult> EventSaver::SaveEvents(const std::vector<EventWrite>& wr
   }
 
   std::vector<KeptEvents::SavedNote> notes;
+  std::set<std::string> made;  // identifiers given in this save
   for (size_t i = 0; i < writes.size(); ++i) {
     if (results[i].refused != SaveField::None || !results[i].problem.ok()) continue;
     SaveResult& result = results[i];
@@ -178,8 +181,14 @@ std::vector<SaveResult> EventSaver::SaveEvents(const std::vector<EventWrite>& wr
       s = wa->AppendBlank();
       if (s.ok()) {
         recno = wa->RecNo();
-        const double fraction = randomFraction ? randomFraction() : QRandomGenerator::global()->generateDouble();
-        result.recordId = NewRecordId(m_clock.now(), fraction);
+        // Reminders made in one save share their moment: the random digits must tell them apart (a
+        // calendar event kept for a reminder is found by its identifier).
+        for (int tries = 0; tries == 0 || (made.count(result.recordId) && tries < 16); ++tries) {
+          const double fraction =
+              randomFraction && tries == 0 ? randomFraction() : QRandomGenerator::global()->generateDouble();
+          result.recordId = NewRecordId(m_clock.now(), fraction);
+        }
+        made.insert(result.recordId);
         s = wa->Replace("REC_NO", result.recordId);
       }
     } else if (recno < 1 || recno > wa->RecCount()) {

@@ -6,6 +6,7 @@
 
 #include <QDate>
 #include <QString>
+#include <QStringList>
 #include <QTime>
 #include <functional>
 #include <optional>
@@ -38,6 +39,10 @@ struct EventInput {
   int sayTime = 0;
   int countdown = 0;  // minutes, stored only when countdownOn
   bool countdownOn = false;
+  // Of a reminder read from a calendar: its event's UID and series, as its kept event holds them
+  // (data/kept_events.h). Not table fields: the calendar code keeps them.
+  QString uid;
+  QStringList series;
 };
 
 // What storing reminders as the Schedule Activity dialog does works with, all owned elsewhere.

@@ -13,6 +13,7 @@
 #include "core/settings_store.h"
 #include "core/shared_state.h"
 #include "data/calendar.h"
+#include "data/calendar_memo.h"
 #include "data/kept_events.h"
 #include "extras/about_dialog.h"
 #include "extras/jokes.h"
@@ -124,7 +125,10 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
     if (automatic) {
       if (QSystemTrayIcon* tray = m_mainWindow->trayIcon())
         tray->setToolTip(told.isEmpty() ? kTrayToolTip
-                                        : kTrayToolTip + QStringLiteral("\nCalendar sync failed: ") + told);
+                                        : kTrayToolTip +
+                                              (report.ok() ? QStringLiteral("\nCalendar sync: ")
+                                                           : QStringLiteral("\nCalendar sync failed: ")) +
+                                              told);
       if (m_notices) m_notices->SyncEnded(report.ok(), told);
     }
     if (OptionsDialog* dialog = m_optionsWindows ? m_optionsWindows->dialog() : nullptr) dialog->ShowLastSync();
@@ -260,6 +264,9 @@ bool Program::start() {
     if (m_notices) m_notices->TellPlacementLimitOnce();
   }
   SetUpDataEngine();
+  // A table of an earlier version: the calendar part of its memos goes to the kept events, once.
+  if (const MemoMove moved = MoveCalendarMemos(m_engine, m_state.AppFolder); !moved.problem.ok())
+    qWarning("%s", qUtf8Printable(Describe(moved.problem).text));
   // Calendar events kept for reminders deleted in an earlier run (nothing can undo those now).
   PruneKeptEvents(m_engine, m_state.AppFolder);
   // A reminder program starts with the session: the first start puts it there and says so once.

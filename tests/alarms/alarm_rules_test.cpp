@@ -106,8 +106,7 @@ TEST(Announcement, DatePhraseAndWhatIsRead) {
 
   EXPECT_EQ(plan(r, at(15, 0), kNoRepeat, AnnounceMode::Alarm, 0, 0).sayTexts,
             std::vector<QString>{"Call the dentist"});  // the activity is read all the same
-  // A calendar's UID and repeat rule below the memo are not read out; from the viewer's menu, no sound.
-  r.memo = "Ask about Tuesday\n\n[iCalendar]\nUID:x@example.org\nRRULE:FREQ=WEEKLY";
+  // From the viewer's menu, no sound.
   p = plan(r, at(15, 0), kNoRepeat, AnnounceMode::TextsOnly, 0, 1);
   EXPECT_EQ(p.sayTexts, std::vector<QString>{"Ask about Tuesday"});
   EXPECT_EQ(p.sound, 0);
@@ -225,32 +224,32 @@ TEST(DaylightSaving, TheRepeatedHourNeverGivesAnAlarmAtOrBeforeNowNorFiresTwice)
 
 TEST(SeriesMove, AGoneOccurrenceMovesToTheNextWithItsLead) {
   ReminderFacts r = reminder(at(9, 30), at(9, 20));
-  const QString calendar = "Room 4\n\n[iCalendar]\nUID:review\nDTSTART:20261120T083000Z\nRRULE:FREQ=WEEKLY\n";
+  const QStringList calendar{"DTSTART:20261120T083000Z", "RRULE:FREQ=WEEKLY"};
   QDateTime askedAfter;
   const auto weekLater = [&](const QStringList& series, const QDateTime& after) -> std::optional<SeriesOccurrence> {
     askedAfter = after;
     if (!series.contains("RRULE:FREQ=WEEKLY")) return std::nullopt;
     return SeriesOccurrence{false, {}, at(9, 30, 0, kDay.addDays(7))};
   };
-  EXPECT_FALSE(PlanSeriesMove(r, at(10, 0), weekLater));  // not a series
-  r.memo = calendar + "X-CHIMEWISE-LEAD:600\n";
-  EXPECT_FALSE(PlanSeriesMove(r, at(9, 29), weekLater));  // still to come
-  const auto move = PlanSeriesMove(r, at(9, 35), weekLater);
+  EXPECT_FALSE(PlanSeriesMove(r, {"DTSTART:20261120T083000Z"}, at(10, 0), weekLater));  // not a series
+  const QStringList led = calendar + QStringList{"X-CHIMEWISE-LEAD:600"};
+  EXPECT_FALSE(PlanSeriesMove(r, led, at(9, 29), weekLater));  // still to come
+  const auto move = PlanSeriesMove(r, led, at(9, 35), weekLater);
   ASSERT_TRUE(move);
   EXPECT_EQ(std::pair(move->activity, move->alarm),
             std::pair(at(9, 30, 0, kDay.addDays(7)), at(9, 20, 0, kDay.addDays(7))));
   EXPECT_EQ(askedAfter, at(9, 35));  // not before now
   // Without a lead the alarm is at the activity; an ended series leaves the reminder where it is.
-  r.memo = calendar;
-  EXPECT_EQ(PlanSeriesMove(r, at(9, 35), weekLater)->alarm, at(9, 30, 0, kDay.addDays(7)));
-  EXPECT_FALSE(PlanSeriesMove(r, at(9, 35),
+  EXPECT_EQ(PlanSeriesMove(r, calendar, at(9, 35), weekLater)->alarm, at(9, 30, 0, kDay.addDays(7)));
+  EXPECT_FALSE(PlanSeriesMove(r, calendar, at(9, 35),
                               [](const QStringList&, const QDateTime&) { return std::optional<SeriesOccurrence>(); }));
   // An all-day series keeps its time of day; a lead of 15 hours.
-  r.memo = "[iCalendar]\nUID:bins\nDTSTART;VALUE=DATE:20261120\nRRULE:FREQ=WEEKLY\nX-CHIMEWISE-LEAD:54000\n";
   r.activity = at(9, 0);
-  const auto allDay = PlanSeriesMove(r, at(12, 0), [](const QStringList&, const QDateTime&) {
-    return std::optional<SeriesOccurrence>(SeriesOccurrence{true, kDay.addDays(7), {}});
-  });
+  const auto allDay =
+      PlanSeriesMove(r, {"DTSTART;VALUE=DATE:20261120", "RRULE:FREQ=WEEKLY", "X-CHIMEWISE-LEAD:54000"}, at(12, 0),
+                     [](const QStringList&, const QDateTime&) {
+                       return std::optional<SeriesOccurrence>(SeriesOccurrence{true, kDay.addDays(7), {}});
+                     });
   ASSERT_TRUE(allDay);
   EXPECT_EQ(std::pair(allDay->activity, allDay->alarm),
             std::pair(at(9, 0, 0, kDay.addDays(7)), at(18, 0, 0, kDay.addDays(6))));

@@ -136,17 +136,18 @@ class RealSyncFixture : public ::testing::TestWithParam<const char*> {
         << args.join(' ').toStdString() << ": " << p.readAllStandardError().toStdString();
     return p.readAllStandardOutput();
   }
-  // Every resource on the server by its SUMMARY, as the server stores it.
-  std::map<QString, QByteArray> server() {
+  // Every resource on the server by its SUMMARY, as the server stores it (with `hrefs`, its href).
+  std::map<QString, QByteArray> server(bool hrefs = false) {
     std::map<QString, QByteArray> bySummary;
     caldav::Session s(settings);
-    QList<QUrl> hrefs;
-    for (const caldav::Member& m : s.listMembers(settings.url).changed) hrefs << m.href;
+    QList<QUrl> all;
+    for (const caldav::Member& m : s.listMembers(settings.url).changed) all << m.href;
     static const QRegularExpression summary("^SUMMARY:(.*)\r?$", QRegularExpression::MultilineOption);
-    for (const caldav::CalendarObject& o : s.fetch(settings.url, hrefs).objects)
-      bySummary[summary.match(QString::fromUtf8(o.data)).captured(1)] = o.data;
+    for (const caldav::CalendarObject& o : s.fetch(settings.url, all).objects)
+      bySummary[summary.match(QString::fromUtf8(o.data)).captured(1)] = hrefs ? o.href.toString().toUtf8() : o.data;
     return bySummary;
   }
+  QString hrefOf(const QString& summary) { return QString::fromUtf8(server(true).at(summary)); }
   // Every reminder here by its activity text, with its record number.
   std::map<QString, std::pair<qint64, EventInput>> table() {
     std::map<QString, std::pair<qint64, EventInput>> byText;

@@ -128,33 +128,32 @@ TEST(SyncPlan, NothingIsDeletedWhenTheServerCannotBeTrusted) {
   EXPECT_FALSE(PlanSync(SyncState{}, {Local("a")}, Listing({}), kNow).suspiciousEmptyListing);
 }
 
-// A fingerprint tells content, not the calendar UID or display texts; a snooze changes its alarm
-// half only; a series moved on to its next occurrence says the same, its rule changed does not.
-TEST(SyncFingerprint, TellsContentNotItsCalendarUidOrDisplayTexts) {
+// A fingerprint tells content, not display texts; a snooze changes its alarm half only; a series
+// moved on to its next occurrence says the same, its rule changed does not.
+TEST(SyncFingerprint, TellsContentNotDisplayTexts) {
   ReminderRecord r;
   r.activityText = "Dentist";
   r.memo = "Bring the card.";
   r.eventDate = QDate(2027, 1, 5);
   r.startTime = 540;
-  const QByteArray base = ReminderFingerprint(r);
+  const QByteArray base = ReminderFingerprint(r, {});
   ReminderRecord other = r;
-  other.memo = "Bring the card.\n\n[iCalendar]\nUID:x@example.org";
   other.timeText = "9:00 AM";
-  EXPECT_EQ(ReminderFingerprint(other), base);
+  EXPECT_EQ(ReminderFingerprint(other, {}), base);
   other.alarmDate = QDate(2027, 1, 4);
-  EXPECT_NE(ReminderFingerprint(other), base);
-  EXPECT_TRUE(SameContent(ReminderFingerprint(other), base));
+  EXPECT_NE(ReminderFingerprint(other, {}), base);
+  EXPECT_TRUE(SameContent(ReminderFingerprint(other, {}), base));
   other = r;  // fields are kept apart
   other.activityText = "Dentis";
   other.memo = "tBring the card.";
-  EXPECT_FALSE(SameContent(ReminderFingerprint(other), base));
-  other.memo = r.memo + "\n\n[iCalendar]\nUID:x@example.org\nRRULE:FREQ=WEEKLY";
-  ReminderRecord movedOn = other;
+  EXPECT_FALSE(SameContent(ReminderFingerprint(other, {}), base));
+  const QStringList weekly{"DTSTART:20270105T090000Z", "RRULE:FREQ=WEEKLY"};
+  ReminderRecord movedOn = r;
   movedOn.eventDate = r.eventDate.addDays(7);
   movedOn.startTime = 660;
-  EXPECT_EQ(ReminderFingerprint(movedOn), ReminderFingerprint(other));
-  movedOn.memo.replace("WEEKLY", "DAILY");
-  EXPECT_FALSE(SameContent(ReminderFingerprint(movedOn), ReminderFingerprint(other)));
+  EXPECT_EQ(ReminderFingerprint(movedOn, weekly), ReminderFingerprint(r, weekly));
+  EXPECT_FALSE(SameContent(ReminderFingerprint(r, weekly), base));
+  EXPECT_FALSE(SameContent(ReminderFingerprint(r, {weekly[0], "RRULE:FREQ=DAILY"}), ReminderFingerprint(r, weekly)));
 }
 
 }  // namespace

@@ -65,27 +65,48 @@ TEST_P(RealSyncTest, APhoneDeleteSparesAReminderChangedMeanwhile) {
   add("Dentist");
   add("Call Tom");  // not every event is gone: an empty calendar deletes nothing here
   ASSERT_EQ(sync().pushedNew, 2);
-  const QByteArray dentist = server().at("Dentist");
-  caldav::Session s(settings);
-  QString href;
-  for (const caldav::CalendarObject& o : s.fetch(settings.url,
-                                                 [&] {
-                                                   QList<QUrl> all;
-                                                   for (const caldav::Member& m : s.listMembers(settings.url).changed)
-                                                     all << m.href;
-                                                   return all;
-                                                 }())
-                                             .objects)
-    if (o.data == dentist) href = o.href.toString();
-  phone({"delete", href});
+  phone({"delete", hrefOf("Dentist")});
 
   const SyncReport report = sync([&] { edit("Dentist", [](EventInput& in) { in.activity = "Dentist at 10"; }); });
   EXPECT_EQ(report.pulledDeleted, 0) << Told(report);
   EXPECT_EQ(report.left, 1) << Told(report);
+  EXPECT_TRUE(SyncProblemText(report).startsWith("The sync is incomplete: 1 change was left")) << Told(report);
   EXPECT_EQ(table().count("Dentist at 10"), 1u);
   const SyncReport next = sync();
   EXPECT_EQ(next.pushedNew, 1) << Told(next);
   EXPECT_EQ(server().count("Dentist at 10"), 1u);
+}
+
+// An event changed on the phone between this sync's listing and its upload: the upload is refused
+// (If-Match), and the event fetched again and decided by the same rules within the pass. A property
+// the reminder does not hold stays the phone's, with the change here put over it; a later summary
+// there is taken in place, the one here kept as the copy. The next sync's upload is not refused.
+TEST_P(RealSyncTest, AnUploadRefusedAsChangedMeanwhileIsDecidedAgainInThePass) {
+  add("Dentist");
+  add("Review");
+  ASSERT_EQ(sync().pushedNew, 2);
+  const QString dentist = hrefOf("Dentist"), review = hrefOf("Review");
+  clock.advanceSecs(60);
+  edit("Dentist", [](EventInput& in) { in.activity = "Dentist here"; });
+  edit("Review", [](EventInput& in) { in.activity = "Review here"; });
+  const SyncReport report = sync([&] {
+    phone({"edit", dentist, "LOCATION=Room 4", "LAST-MODIFIED=20270104T070200Z"});
+    phone({"edit", review, "SUMMARY=Review by phone", "LAST-MODIFIED=20270104T075000Z"});
+  });
+  EXPECT_TRUE(report.complete()) << Told(report);
+  EXPECT_EQ(report.notes.filter("changed on the server meanwhile").size(), 2) << Told(report);
+  const QByteArray there = phone({"get", dentist});
+  EXPECT_TRUE(there.contains("SUMMARY:Dentist here") && there.contains("LOCATION:Room 4")) << there.toStdString();
+  EXPECT_TRUE(phone({"get", review}).contains("SUMMARY:Review by phone"));
+  for (const QString& text : {QString("Review by phone"), ConflictingCopyText("Review here")}) {
+    EXPECT_EQ(server().count(text), 1u) << text.toStdString();
+    EXPECT_EQ(table().count(text), 1u) << text.toStdString();
+  }
+  edit("Dentist here", [](EventInput& in) { in.activity = "Dentist at 10"; });
+  const SyncReport next = sync();
+  EXPECT_TRUE(next.complete()) << Told(next);
+  EXPECT_EQ(next.pushedChanged, 1) << Told(next);
+  EXPECT_EQ(next.notes.filter("meanwhile").size(), 0) << Told(next);
 }
 
 // A sync that leaves something behind (an event too large to read this time) keeps the old sync

@@ -164,38 +164,4 @@ TEST_F(SyncServiceTest, SyncNowTellsWhyAndDestroyingTheServiceMidSyncIsSafe) {
   EXPECT_FALSE(called);
 }
 
-// Edited here and on the other device since the last sync: one version stays and a copy of the
-// other is made, and both reach the server.
-TEST_F(SyncServiceTest, AReminderChangedOnBothSidesKeepsBothVersions) {
-  caldav::Session other(admin);
-  const QByteArray ics =
-      "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Example//Phone//EN\r\nBEGIN:VEVENT\r\nUID:review-9@phone.example\r\n"
-      "DTSTAMP:20270101T100000Z\r\nDTSTART:20270108T080000Z\r\nSUMMARY:Review\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
-  const QUrl href = server->url("/anna/reminders/review.ics");
-  const caldav::WriteResult put = other.create(href, ics);
-  ASSERT_TRUE(put.status.ok());
-  tickAndWait();
-  ASSERT_EQ(reports.back().pulledNew, 1) << tolds.last().toStdString();
-  ASSERT_TRUE(other.update(href, QByteArray(ics).replace("Review", "Review with Sue"), put.etag).status.ok());
-  EventInput in;  // record 1 as it was pulled in, another text given here
-  in.activity = "Review with Tom";
-  in.memo = "[iCalendar]\nUID:review-9@phone.example\n";
-  in.activityDate = in.remindDate = QDate(2027, 1, 8);
-  in.activityTime = in.remindTime = QTime(9, 0);
-  ASSERT_TRUE(saver.SaveEvent(in, 1).saved);
-
-  clock.advanceSecs(5 * 60);
-  tickAndWait();
-  EXPECT_EQ(reports.back().conflicts, 1) << tolds.last().toStdString();
-  QList<QUrl> hrefs;
-  for (const caldav::Member& m : other.syncCollection(collection, {}).changed) hrefs << m.href;
-  QByteArray there;
-  for (const caldav::CalendarObject& o : other.fetch(collection, hrefs).objects) there += o.data;
-  for (const char* version : {"SUMMARY:Review with Sue", "SUMMARY:Review with Tom", " (conflicting copy)"})
-    EXPECT_TRUE(there.contains(version)) << version << "\n" << there.toStdString();
-  clock.advanceSecs(5 * 60);  // and a sync after it finds nothing to do
-  tickAndWait();
-  EXPECT_EQ(SyncSummary(reports.back()), SyncSummary(SyncReport()));
-}
-
 }  // namespace

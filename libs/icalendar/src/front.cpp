@@ -46,8 +46,20 @@ ReadEvent NextOccurrence(const QStringList& series, const QDateTime& after) {
       if (given.isValid()) zone = given;
     }
   const bool named = zone != QTimeZone::systemTimeZone();
-  QByteArray text = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VEVENT\r\nUID:series\r\n";
+  QByteArray text = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\n";
+  // A zone of the series' own file (its VTIMEZONE's lines), read as the file's would be.
+  bool inZone = false;
   for (const QString& line : series) {
+    inZone = inZone || line == QLatin1String("BEGIN:VTIMEZONE");
+    if (inZone) text += line.toUtf8() + "\r\n";
+    inZone = inZone && line != QLatin1String("END:VTIMEZONE");
+  }
+  text += "BEGIN:VEVENT\r\nUID:series\r\n";
+  for (const QString& line : series) {
+    inZone = inZone || line == QLatin1String("BEGIN:VTIMEZONE");
+    const bool zoneLine = inZone;
+    inZone = inZone && line != QLatin1String("END:VTIMEZONE");
+    if (zoneLine) continue;
     QString l = line;
     if (l.startsWith(QStringLiteral("DTSTART:")) && l.endsWith(u'Z')) {
       const QDateTime utc = QDateTime::fromString(l.mid(8), QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));

@@ -395,16 +395,42 @@ class ComponentReader {
     return (fromEnd ? end : start).addSecs(*offset);
   }
 
-  // A series' DTSTART, EXDATE or RDATE line in the series' zone (see ReadEvent::series).
-  static QString SeriesLine(const QString& name, const Zone& zone, const Moment& m, const Wall* wall) {
+  // A series' DTSTART, EXDATE or RDATE line in the series' zone (see ReadEvent::series); a zone
+  // of the file's own (`ownZone`: its VTIMEZONE goes with the series) by its TZID as written.
+  static QString SeriesLine(const QString& name, const Zone& zone, const Moment& m, const Wall* wall, bool ownZone) {
     if (m.allDay) return name + QStringLiteral(";VALUE=DATE:") + DateText(m.date);
     switch (zone.kind) {
       case Zone::Iana: return name + QStringLiteral(";TZID=") + zone.id + u':' + WallText(WallIn(zone, m.utc));
       case Zone::Floating: return name + u':' + WallText(wall ? *wall : WallIn(zone, m.utc));
-      case Zone::Utc:
-      case Zone::Embedded: break;
+      case Zone::Embedded:
+        if (ownZone)
+          return name + QStringLiteral(";TZID=") + ZoneParameter(zone.id) + u':' + WallText(WallIn(zone, m.utc));
+        break;
+      case Zone::Utc: break;
     }
     return name + QStringLiteral(";VALUE=DATE-TIME:") + UtcText(m.utc);
+  }
+
+  // A TZID parameter's value, quoted when it holds a character only a quoted one may hold.
+  static QString ZoneParameter(const QString& id) {
+    return id.contains(u':') || id.contains(u';') || id.contains(u',') ? u'"' + id + u'"' : id;
+  }
+
+  // The VTIMEZONE of a zone of the file's own as unfolded content lines, to go with a series in
+  // that zone; empty when it is larger than a series is to carry (the series is then in UTC).
+  static QStringList ZoneLines(const Zone& zone) {
+    constexpr qsizetype kMaxZoneText = 32 * 1024;
+    if (zone.kind != Zone::Embedded || !zone.embedded || zone.id.contains(u'"')) return {};
+    const QString text = TakeUtf8(icalcomponent_as_ical_string_r(icaltimezone_get_component(zone.embedded)));
+    if (text.size() > kMaxZoneText) return {};
+    QStringList lines;
+    for (const QString& raw : text.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts)) {
+      if ((raw.startsWith(u' ') || raw.startsWith(u'\t')) && !lines.isEmpty())
+        lines.last() += raw.mid(1);  // a folded line goes on
+      else
+        lines << raw;
+    }
+    return lines;
   }
 
   // Every RDATE of the component, resolved; nullopt (with e->refused) when one cannot be.
@@ -476,15 +502,19 @@ class ComponentReader {
     const auto added = rdates(c, e);
     if (!added) return std::nullopt;
 
-    // A floating wall time stays as written; one in another zone is the system's wall time.
-    e->series << SeriesLine(QStringLiteral("DTSTART"), zone, first, startWall ? &*startWall : nullptr);
+    // A floating wall time stays as written; one in another zone is the system's wall time. A
+    // zone of the file's own goes with the series, so that it moves on by that zone's rules.
+    const QStringList zoneLines = first.allDay ? QStringList() : ZoneLines(zone);
+    const bool own = !zoneLines.isEmpty();
+    e->series << SeriesLine(QStringLiteral("DTSTART"), zone, first, startWall ? &*startWall : nullptr, own);
     if (rruleProp) e->series << QStringLiteral("RRULE:") + ruleText;
     for (const auto& [x, w] : excluded)
       e->series << SeriesLine(QStringLiteral("EXDATE"), zone, x,
-                              w && zone.kind == Zone::Floating && !x.allDay ? &*w : nullptr);
+                              w && zone.kind == Zone::Floating && !x.allDay ? &*w : nullptr, own);
     for (const auto& [r, w] : *added)
       e->series << SeriesLine(QStringLiteral("RDATE"), zone, r,
-                              w && zone.kind == Zone::Floating && !r.allDay ? &*w : nullptr);
+                              w && zone.kind == Zone::Floating && !r.allDay ? &*w : nullptr, own);
+    e->series << zoneLines;
 
     const auto isExcluded = [&](const Moment& m) {
       return std::any_of(excluded.begin(), excluded.end(), [&](const auto& x) { return Same(m, x.first); });

@@ -110,8 +110,19 @@ class ZonesUsed {
     if (!earliest.isValid() || moment < earliest) earliest = moment;
   }
 
+  // A zone of a series' own file (its VTIMEZONE's text), written as it came.
+  void addOwn(const QString& id, const QByteArray& vtimezone) { m_own.emplace(id, vtimezone); }
+
   // One VTIMEZONE per zone, added before the events; an error when libical has no zone.
   QString addTo(icalcomponent* cal) const {
+    for (const auto& [id, text] : m_own) {
+      icalcomponent* vtimezone = icalparser_parse_string(text.constData());
+      if (!vtimezone || icalcomponent_isa(vtimezone) != ICAL_VTIMEZONE_COMPONENT) {
+        if (vtimezone) icalcomponent_free(vtimezone);
+        return QStringLiteral("the time zone \"%1\" cannot be written").arg(id);
+      }
+      icalcomponent_add_component(cal, vtimezone);
+    }
     for (const auto& [id, earliest] : m_earliest) {
       const QByteArray tzid = id.toUtf8();
       icaltimezone* builtin = icaltimezone_get_builtin_timezone(tzid.constData());
@@ -131,6 +142,7 @@ class ZonesUsed {
 
  private:
   std::map<QString, QDateTime> m_earliest;
+  std::map<QString, QByteArray> m_own;
 };
 
 // Adds a series' lines to `ev`, each in the series' own zone; *error when one cannot be read.
@@ -146,10 +158,27 @@ void AddSeries(icalcomponent* ev, const WriteEvent& e, const std::optional<Write
     if (line.startsWith(QStringLiteral("X-CHIMEWISE-TZID:")))
       if (const std::optional<WriteZone> z = ZoneNamed(line.mid(17).trimmed())) legacyZone = z;
 
+  // A zone of the series' own file: its VTIMEZONE's lines end the series (see ReadEvent::series),
+  // and its lines are written as they are.
+  QString ownZone;
+  QByteArray ownText;
+  bool inZone = false;
+  for (const QString& line : e.series) {
+    inZone = inZone || line == QLatin1String("BEGIN:VTIMEZONE");
+    if (!inZone) continue;
+    ownText += line.toUtf8() + "\r\n";
+    if (line.startsWith(QLatin1String("TZID:"))) ownZone = line.mid(5);
+    inZone = line != QLatin1String("END:VTIMEZONE");
+  }
+  if (!ownZone.isEmpty()) zones->addOwn(ownZone, ownText);
+
   WriteZone zone;  // the series' own
   bool floating = false;
   for (const QString& line : e.series) {
-    if (line.startsWith(QStringLiteral("X-CHIMEWISE-TZID:"))) continue;
+    inZone = inZone || line == QLatin1String("BEGIN:VTIMEZONE");
+    const bool zoneLine = inZone;
+    inZone = inZone && line != QLatin1String("END:VTIMEZONE");
+    if (zoneLine || line.startsWith(QStringLiteral("X-CHIMEWISE-TZID:"))) continue;
     icalproperty* p = icalproperty_new_from_string(line.toUtf8().constData());
     if (!p) return fail(line, QStringLiteral("not an iCalendar property"));
     const icalproperty_kind kind = icalproperty_isa(p);
@@ -178,6 +207,10 @@ void AddSeries(icalcomponent* ev, const WriteEvent& e, const std::optional<Write
     const bool newUtc = IsNewUtc(p);
     icalparameter* tzidParam = icalproperty_get_first_parameter(p, ICAL_TZID_PARAMETER);
     const QString tzid = tzidParam ? Utf8(icalparameter_get_tzid(tzidParam)) : QString();
+    if (!ownZone.isEmpty() && tzid == ownZone) {  // in the file's own zone: as it is
+      icalcomponent_add_property(ev, p);
+      continue;
+    }
     icalproperty_free(p);
     if (!v) return fail(line, why);
     QString out;

@@ -165,16 +165,39 @@ TEST(IcalendarSeries, LinesKeepTheZoneTheFileMeant) {
   }
 }
 
+// Outlook's zone of its own: a name no zone database knows, its rules only in the file.
+QByteArray CustomZone(const char* name, const char* standard, const char* daylight, const char* toStandard,
+                      const char* toDaylight) {
+  return QByteArray("BEGIN:VTIMEZONE\r\nTZID:") + name + "\r\nBEGIN:STANDARD\r\nDTSTART:16010101T020000\r\n" +
+         "TZOFFSETFROM:" + daylight + "\r\nTZOFFSETTO:" + standard + "\r\nRRULE:FREQ=YEARLY;INTERVAL=1;" + toStandard +
+         "\r\nEND:STANDARD\r\nBEGIN:DAYLIGHT\r\nDTSTART:16010101T020000\r\nTZOFFSETFROM:" + standard +
+         "\r\nTZOFFSETTO:" + daylight + "\r\nRRULE:FREQ=YEARLY;INTERVAL=1;" + toDaylight +
+         "\r\nEND:DAYLIGHT\r\nEND:VTIMEZONE\r\n";
+}
+const QByteArray kCustomEurope =
+    CustomZone("Customized Time Zone", "+0100", "+0200", "BYDAY=-1SU;BYMONTH=10", "BYDAY=-1SU;BYMONTH=3");
+const QByteArray kCustomEastern =
+    CustomZone("Customized Time Zone 1", "-0500", "-0400", "BYDAY=1SU;BYMONTH=11", "BYDAY=2SU;BYMONTH=3");
+
 // A series written back by Write and read again (and followed by NextOccurrence) stays at its wall
-// time in its own zone, summer and winter, whatever zone single starts are written in; a UTC
-// series stays in UTC and off its EXDATE.
+// time in its own zone, summer and winter, whatever zone single starts are written in (also a
+// zone only the file's VTIMEZONE tells); a UTC series stays in UTC and off its EXDATE.
 TEST(IcalendarSeries, WrittenBackInItsZoneAndReadAtTheSameWallTime) {
   struct Case {
     QByteArray lines;
     const char* written;  // the DTSTART line in the file written
     const char* now;
-    const char* next;  // UTC
+    const char* next;      // UTC
+    QByteArray zone = {};  // the file's own VTIMEZONE
   } cases[] = {
+      {"DTSTART;TZID=Customized Time Zone:20270105T093000\r\nRRULE:FREQ=WEEKLY\r\n",
+       "DTSTART;TZID=Customized Time Zone:20270105T093000", "2027-07-01 00:00", "2027-07-06 07:30", kCustomEurope},
+      {"DTSTART;TZID=Customized Time Zone:20270105T093000\r\nRRULE:FREQ=WEEKLY\r\n",
+       "DTSTART;TZID=Customized Time Zone:20270105T093000", "2027-11-01 00:00", "2027-11-02 08:30", kCustomEurope},
+      {"DTSTART;TZID=Customized Time Zone 1:20270104T090000\r\nRRULE:FREQ=WEEKLY\r\n",
+       "DTSTART;TZID=Customized Time Zone 1:20270104T090000", "2027-03-20 00:00", "2027-03-22 13:00", kCustomEastern},
+      {"DTSTART;TZID=Customized Time Zone 1:20270104T090000\r\nRRULE:FREQ=WEEKLY\r\n",
+       "DTSTART;TZID=Customized Time Zone 1:20270104T090000", "2027-11-08 00:00", "2027-11-08 14:00", kCustomEastern},
       {"DTSTART;TZID=Asia/Kolkata:20270105T093000\r\nRRULE:FREQ=WEEKLY\r\n",
        "DTSTART;TZID=Asia/Kolkata:20270105T093000", "2027-07-01 00:00", "2027-07-06 04:00"},
       {"DTSTART;TZID=Asia/Kolkata:20270105T093000\r\nRRULE:FREQ=WEEKLY\r\n",
@@ -190,7 +213,12 @@ TEST(IcalendarSeries, WrittenBackInItsZoneAndReadAtTheSameWallTime) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.lines.toStdString() + c.now);
-    const auto read = ReadAt(Event(c.lines), Utc("2027-01-01 00:00"));
+    const QByteArray file = c.zone.isEmpty() ? Event(c.lines)
+                                             : Calendar(c.zone +
+                                                        "BEGIN:VEVENT\r\nUID:e\r\nDTSTAMP:20261201T100000Z\r\n"
+                                                        "SUMMARY:x\r\n" +
+                                                        c.lines + "END:VEVENT\r\n");
+    const auto read = ReadAt(file, Utc("2027-01-01 00:00"));
     ASSERT_EQ(read.events.size(), 1u);
     icalendar::WriteEvent w;
     w.uid = QStringLiteral("s");
@@ -207,6 +235,14 @@ TEST(IcalendarSeries, WrittenBackInItsZoneAndReadAtTheSameWallTime) {
     EXPECT_EQ(again.events[0].start, Utc(c.next));
     EXPECT_EQ(icalendar::NextOccurrence(read.events[0].series, Utc(c.now)).start, Utc(c.next));
   }
+}
+
+// A zone of the series' own is bounded as the file's was: one changing every minute is refused.
+TEST(IcalendarSeries, AnOwnZoneThatChangesEveryMinuteIsRefused) {
+  QStringList series{"DTSTART;TZID=Customized Time Zone:20270105T093000", "RRULE:FREQ=WEEKLY"};
+  series << QString(QByteArray(kCustomEurope).replace("YEARLY;INTERVAL=1;BYDAY=-1SU;BYMONTH=3", "MINUTELY"))
+                .split("\r\n", Qt::SkipEmptyParts);
+  EXPECT_TRUE(icalendar::NextOccurrence(series, Utc("2027-07-01 00:00")).refused.contains("not yearly"));
 }
 
 // Every zone a series names has its VTIMEZONE in the file; a UTC zone writes plain UTC times

@@ -94,9 +94,11 @@ struct ReadEvent {
   //   DTSTART;VALUE=DATE:20270105                 all-day
   // then "RRULE:...", and "EXDATE..." and "RDATE..." lines in the same form as DTSTART (an
   // occurrence changed on its own in the same file is an EXDATE too). A zone known only from
-  // the file's VTIMEZONE is written as UTC. Older stored series have "DTSTART:...Z" meaning the
-  // wall time of that moment in the zone of an "X-CHIMEWISE-TZID:zone" line, or without one in
-  // the system time zone; NextOccurrence and Write read both forms.
+  // the file's VTIMEZONE (Outlook's "Customized Time Zone") is named by its TZID as written, and
+  // that VTIMEZONE's content lines ("BEGIN:VTIMEZONE" to "END:VTIMEZONE", unfolded) end the
+  // series (one larger than 32 KB is left out, and the series written in UTC). Older stored series have "DTSTART:...Z"
+  // meaning the wall time of that moment in the zone of an "X-CHIMEWISE-TZID:zone" line, or without one in the system
+  // time zone; NextOccurrence and Write read both forms.
   QStringList series;
   std::vector<ExtraProperty> extras;
 };
