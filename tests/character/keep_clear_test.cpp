@@ -24,24 +24,33 @@ using namespace chimewise;
 
 namespace {
 
-// A message box without a parent stands in the middle of the screen; so does the character, mid
-// speech. It steps aside from the box's showing itself, without waiting for anything to settle,
-// to stand beside the box on the screen.
-TEST(KeepClear, AMessageBoxShownOverTheCharacterIsClearedAtOnceEvenMidSpeech) {
-  testsupport::EnsureQtApp();
+// The program's character, shown and at rest, over the real character platform.
+class KeepClearTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    host->LoadCharacter("Hoot.ochar", false);
+    c = host->character();
+    ASSERT_NE(c, nullptr);
+    host->show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return c->isVisible() && c->queuedRequests() == 0; }, 10000));
+  }
+
+  QApplication& app = testsupport::EnsureQtApp();
   QTemporaryDir dir;
   SharedState state;
   SettingsStore settings{dir.filePath("settings.ini")};
   ScriptedPrompter prompter;
   agent::ManualClock clock;
   QTimer pump;
-  auto host = testsupport::FastCharacterHost(dir, state, settings, prompter, clock, pump);
-  host->LoadCharacter("Hoot.ochar", false);
-  agent::Character* c = host->character();
-  ASSERT_NE(c, nullptr);
-  host->show();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return c->isVisible() && c->queuedRequests() == 0; }, 10000));
+  std::unique_ptr<CharacterHost> host = testsupport::FastCharacterHost(dir, state, settings, prompter, clock, pump);
+  agent::Character* c = nullptr;
   const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+};
+
+// A message box without a parent stands in the middle of the screen; so does the character, mid
+// speech. It steps aside from the box's showing itself, without waiting for anything to settle,
+// to stand beside the box on the screen.
+TEST_F(KeepClearTest, AMessageBoxShownOverTheCharacterIsClearedAtOnceEvenMidSpeech) {
   const QPoint by = area.center() - c->drawnGeometry().center();
   c->setLeft(c->left() + by.x());
   c->setTop(c->top() + by.y());
@@ -56,27 +65,9 @@ TEST(KeepClear, AMessageBoxShownOverTheCharacterIsClearedAtOnceEvenMidSpeech) {
   EXPECT_TRUE(drawn.adjusted(-1, -1, 1, 1).intersects(box.frameGeometry())) << "wandered off";
 }
 
-}  // namespace
-
-namespace {
-
 // Which windows are kept clear: every dialog (a plain one such as Schedule Activity too), or during
 // a tour message boxes alone; two dialogs side by side are both cleared, on the screen.
-TEST(KeepClear, EveryDialogOrDuringATourMessageBoxesAloneAndBothOfTwo) {
-  testsupport::EnsureQtApp();
-  QTemporaryDir dir;
-  SharedState state;
-  SettingsStore settings{dir.filePath("settings.ini")};
-  ScriptedPrompter prompter;
-  agent::ManualClock clock;
-  QTimer pump;
-  auto host = testsupport::FastCharacterHost(dir, state, settings, prompter, clock, pump);
-  host->LoadCharacter("Hoot.ochar", false);
-  agent::Character* c = host->character();
-  ASSERT_NE(c, nullptr);
-  host->show();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return c->isVisible() && c->queuedRequests() == 0; }, 10000));
-  const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+TEST_F(KeepClearTest, EveryDialogOrDuringATourMessageBoxesAloneAndBothOfTwo) {
   const auto centre = [&] {
     const QPoint by = area.center() - c->drawnGeometry().center();
     c->setLeft(c->left() + by.x());
