@@ -59,7 +59,7 @@ int RunSyncCommand(const SyncCommand& command, SyncTools tools, QTextStream& out
     err << "chimewise-cli: " << TerminalText(Describe(moved.problem).text) << Qt::endl;
     return 1;
   }
-  CalendarSync sync(tools.store, std::make_unique<BlockingCalDav>(connection), url);
+  CalendarSync sync(tools.store, std::make_unique<caldav::BlockingClient>(connection), url);
   sync.options = command.import;
   SyncReport report;
   sync.finished = [&report](const SyncReport& r) { report = r; };

@@ -19,32 +19,6 @@
 
 namespace chimewise {
 
-// ---- the blocking port ----------------------------------------------------------------------
-
-void BlockingCalDav::discover(std::function<void(const caldav::Discovery&)> done) { done(m_session.discover()); }
-void BlockingCalDav::syncCollection(const QUrl& collection, const QString& token,
-                                    std::function<void(const caldav::Changes&)> done) {
-  done(m_session.syncCollection(collection, token));
-}
-void BlockingCalDav::listMembers(const QUrl& collection, std::function<void(const caldav::Changes&)> done) {
-  done(m_session.listMembers(collection));
-}
-void BlockingCalDav::fetch(const QUrl& collection, const QList<QUrl>& hrefs,
-                           std::function<void(const caldav::Objects&)> done) {
-  done(m_session.fetch(collection, hrefs));
-}
-void BlockingCalDav::create(const QUrl& href, const QByteArray& data,
-                            std::function<void(const caldav::WriteResult&)> done) {
-  done(m_session.create(href, data));
-}
-void BlockingCalDav::update(const QUrl& href, const QByteArray& data, const QString& etag,
-                            std::function<void(const caldav::WriteResult&)> done) {
-  done(m_session.update(href, data, etag));
-}
-void BlockingCalDav::remove(const QUrl& href, const QString& etag, std::function<void(const caldav::Status&)> done) {
-  done(m_session.remove(href, etag));
-}
-
 namespace {
 
 const QString kSyncAlias = QStringLiteral("CALSYNC");
@@ -175,7 +149,7 @@ QUrl ResourceUrl(const QUrl& collection, const QString& uid) {
   return QUrl(Trailing(collection.toString())).resolved(QUrl(name + QStringLiteral(".ics")));
 }
 
-CalendarSync::CalendarSync(ReminderStore store, std::unique_ptr<CalDavPort> server, QUrl address)
+CalendarSync::CalendarSync(ReminderStore store, std::unique_ptr<caldav::Client> server, QUrl address)
     : m_store(store), m_kept(store.state.AppFolder), m_address(std::move(address)), m_server(std::move(server)) {}
 
 CalendarSync::~CalendarSync() {

@@ -4,9 +4,9 @@
 // reminder table (as the Schedule Activity dialog stores and deletes reminders) or on the server.
 // The state kept between syncs is saved beside the table as the pass goes.
 //
-// The table is only touched on the caller's thread. The network is reached through a CalDavPort:
-// a ThreadedCalDav runs it on a worker thread and the pass goes on from the event loop as answers
-// come (the program); a BlockingCalDav answers before each call returns, and the whole pass is
+// The table is only touched on the caller's thread. The network is reached through a caldav::Client:
+// a caldav::CalDavClient runs it on a worker thread and the pass goes on from the event loop as answers
+// come (the program); a caldav::BlockingClient answers before each call returns, and the whole pass is
 // over when Start() returns (the command-line tool). Either way no event loop is turned here.
 
 #include "core/off_thread.h"
@@ -42,74 +42,6 @@ class WorkArea;
 
 namespace chimewise {
 
-// The CalDAV operations a sync needs. Each result goes to `done` exactly once: before the call
-// returns, or later from the event loop. Destroying the port drops the results not yet given.
-class CalDavPort {
- public:
-  virtual ~CalDavPort() = default;
-  virtual void discover(std::function<void(const caldav::Discovery&)> done) = 0;
-  virtual void syncCollection(const QUrl& collection, const QString& token,
-                              std::function<void(const caldav::Changes&)> done) = 0;
-  virtual void listMembers(const QUrl& collection, std::function<void(const caldav::Changes&)> done) = 0;
-  virtual void fetch(const QUrl& collection, const QList<QUrl>& hrefs,
-                     std::function<void(const caldav::Objects&)> done) = 0;
-  virtual void create(const QUrl& href, const QByteArray& data,
-                      std::function<void(const caldav::WriteResult&)> done) = 0;
-  virtual void update(const QUrl& href, const QByteArray& data, const QString& etag,
-                      std::function<void(const caldav::WriteResult&)> done) = 0;
-  virtual void remove(const QUrl& href, const QString& etag, std::function<void(const caldav::Status&)> done) = 0;
-};
-
-// Every call carried out before it returns, on the caller's thread (a tool without windows).
-class BlockingCalDav final : public CalDavPort {
- public:
-  explicit BlockingCalDav(caldav::Settings settings) : m_session(std::move(settings)) {}
-  void discover(std::function<void(const caldav::Discovery&)> done) override;
-  void syncCollection(const QUrl& collection, const QString& token,
-                      std::function<void(const caldav::Changes&)> done) override;
-  void listMembers(const QUrl& collection, std::function<void(const caldav::Changes&)> done) override;
-  void fetch(const QUrl& collection, const QList<QUrl>& hrefs,
-             std::function<void(const caldav::Objects&)> done) override;
-  void create(const QUrl& href, const QByteArray& data, std::function<void(const caldav::WriteResult&)> done) override;
-  void update(const QUrl& href, const QByteArray& data, const QString& etag,
-              std::function<void(const caldav::WriteResult&)> done) override;
-  void remove(const QUrl& href, const QString& etag, std::function<void(const caldav::Status&)> done) override;
-
- private:
-  caldav::Session m_session;
-};
-
-// Calls return at once; the transfers run on the client's worker thread.
-class ThreadedCalDav final : public CalDavPort {
- public:
-  explicit ThreadedCalDav(caldav::Settings settings) : m_client(std::move(settings)) {}
-  void discover(std::function<void(const caldav::Discovery&)> done) override { m_client.discover(std::move(done)); }
-  void syncCollection(const QUrl& collection, const QString& token,
-                      std::function<void(const caldav::Changes&)> done) override {
-    m_client.syncCollection(collection, token, std::move(done));
-  }
-  void listMembers(const QUrl& collection, std::function<void(const caldav::Changes&)> done) override {
-    m_client.listMembers(collection, std::move(done));
-  }
-  void fetch(const QUrl& collection, const QList<QUrl>& hrefs,
-             std::function<void(const caldav::Objects&)> done) override {
-    m_client.fetch(collection, hrefs, std::move(done));
-  }
-  void create(const QUrl& href, const QByteArray& data, std::function<void(const caldav::WriteResult&)> done) override {
-    m_client.create(href, data, std::move(done));
-  }
-  void update(const QUrl& href, const QByteArray& data, const QString& etag,
-              std::function<void(const caldav::WriteResult&)> done) override {
-    m_client.update(href, data, etag, std::move(done));
-  }
-  void remove(const QUrl& href, const QString& etag, std::function<void(const caldav::Status&)> done) override {
-    m_client.remove(href, etag, std::move(done));
-  }
-
- private:
-  caldav::CalDavClient m_client;
-};
-
 struct SyncReport {
   caldav::Status status;  // how the server answered; ok when the pass ran to its end
   Problem problem;        // the reminder table could not be read or written
@@ -140,7 +72,7 @@ QUrl ResourceUrl(const QUrl& collection, const QString& uid);
 
 class CalendarSync {
  public:
-  CalendarSync(ReminderStore store, std::unique_ptr<CalDavPort> server, QUrl address);
+  CalendarSync(ReminderStore store, std::unique_ptr<caldav::Client> server, QUrl address);
   ~CalendarSync();
   CalendarSync(const CalendarSync&) = delete;
   CalendarSync& operator=(const CalendarSync&) = delete;
@@ -306,7 +238,7 @@ class CalendarSync {
   // Destroyed before the rest: a reading under way is stopped and its thread joined.
   std::unique_ptr<OffThread<std::vector<Parsed>>> m_parsing;
   // Last: destroyed first, so that no answer arrives while the rest goes.
-  std::unique_ptr<CalDavPort> m_server;
+  std::unique_ptr<caldav::Client> m_server;
 };
 
 }  // namespace chimewise

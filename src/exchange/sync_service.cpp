@@ -76,7 +76,7 @@ void CalendarSyncService::Begin() {
   connection.user = user;
   if (!user.isEmpty() && password) connection.password = password(server, user).value_or(QString());
   m_busy = true;
-  m_sync = std::make_unique<CalendarSync>(m_store, std::make_unique<ThreadedCalDav>(connection), url);
+  m_sync = std::make_unique<CalendarSync>(m_store, std::make_unique<caldav::CalDavClient>(connection), url);
   m_sync->options = options;
   m_sync->parseOwner = this;
   // The pass ends inside the client's delivery: it is let go from the event loop, not under it.

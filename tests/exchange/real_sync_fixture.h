@@ -1,6 +1,6 @@
 #pragma once
 // A reminder table and a real CalDAV server (Radicale or Xandikos, the test's parameter) for
-// running the calendar sync as `chimewise-cli sync` does (CalendarSync over a BlockingCalDav),
+// running the calendar sync as `chimewise-cli sync` does (CalendarSync over a caldav::BlockingClient),
 // with python3-caldav (tests/support/caldav_device.py) as the other device, a phone.
 #include "alarms/alarm_service.h"
 #include "character/speaker.h"
@@ -34,7 +34,7 @@ inline const QDateTime kStart(QDate(2027, 1, 4), QTime(8, 0));
 
 // The real port, with a step of the test's own once the server's listing is in (and the plan not
 // yet made): what the user does here while a sync runs.
-class PortWithHook final : public CalDavPort {
+class PortWithHook final : public caldav::Client {
  public:
   PortWithHook(caldav::Settings settings, std::function<void()> afterListing)
       : m_port(std::move(settings)), m_afterListing(std::move(afterListing)) {}
@@ -63,11 +63,11 @@ class PortWithHook final : public CalDavPort {
   void listed() {
     if (const auto hook = std::exchange(m_afterListing, nullptr)) hook();
   }
-  BlockingCalDav m_port;
+  caldav::BlockingClient m_port;
   std::function<void()> m_afterListing;
 };
 
-inline SyncReport RunSync(ReminderStore store, std::unique_ptr<CalDavPort> port, const QUrl& collection) {
+inline SyncReport RunSync(ReminderStore store, std::unique_ptr<caldav::Client> port, const QUrl& collection) {
   CalendarSync sync(store, std::move(port), collection);
   SyncReport report;
   bool over = false;

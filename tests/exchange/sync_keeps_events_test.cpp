@@ -140,7 +140,7 @@ TEST_P(SyncKeepsEventsTest, PendingRemindersTakeChangesTheLaterChangeWinsAndMove
 TEST_P(SyncKeepsEventsTest, TheProgramReadsTheServersEventsOffTheRemindersThread) {
   phoneEvent("call@phone.example", "Call");
   QObject owner;
-  CalendarSync pass(store(), std::make_unique<BlockingCalDav>(settings), settings.url);
+  CalendarSync pass(store(), std::make_unique<caldav::BlockingClient>(settings), settings.url);
   pass.parseOwner = &owner;
   std::optional<SyncReport> report;
   pass.finished = [&](const SyncReport& r) { report = r; };

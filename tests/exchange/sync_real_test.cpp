@@ -1,4 +1,4 @@
-// The calendar sync as `chimewise-cli sync` runs it (CalendarSync over a BlockingCalDav) against two
+// The calendar sync as `chimewise-cli sync` runs it (CalendarSync over a caldav::BlockingClient) against two
 // real servers, Radicale and Xandikos, with python3-caldav as the other device (a phone): what an
 // edit on either side does, a reminder changed while a sync runs, a sync left incomplete, and
 // conflicts both ways.
@@ -187,7 +187,7 @@ TEST(SyncEnds, ASlowOrRedirectingServerEndsThePassWithItsReason) {
     s.url = server.url("/cal/");
     s.passDeadlineMs = 500;
     const SyncReport report = RunSync(ReminderStore{state, clock, engine, speaker, alarms, windows},
-                                      std::make_unique<BlockingCalDav>(s), s.url);
+                                      std::make_unique<caldav::BlockingClient>(s), s.url);
     EXPECT_TRUE(SyncProblemText(report).contains(c.told)) << Told(report);
     EXPECT_EQ(server.connections(), 1);
     engine.CloseAll().IgnoreError();
