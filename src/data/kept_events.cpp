@@ -1,6 +1,7 @@
 #include "data/kept_events.h"
 
 #include "data/calendar.h"
+#include "data/table_handle.h"
 
 #include <xbase/engine.h>
 #include <xbase/env.h>
@@ -492,11 +493,11 @@ int PruneKeptEvents(xbase::Engine& engine, const QString& appFolder) {
   const KeptEvents kept(appFolder);
   if (!QFileInfo(kept.folder()).isDir()) return 0;
   const QString alias = QStringLiteral("KEPTLIVE");
-  int area = 0;
   QSet<QByteArray> live;
-  xbase::Status st = OpenCalendar(engine, appFolder, alias, &area, false);
-  if (st.ok()) {
-    xbase::WorkArea& wa = *engine.Area(area);
+  data::TableHandle table = data::TableHandle::Calendar(engine, appFolder, alias, false);
+  xbase::Status st = table.status();
+  if (table) {
+    xbase::WorkArea& wa = *table;
     st = wa.SetOrder(0);
     if (st.ok()) st = wa.GoTop();
     for (; st.ok() && !wa.Eof(); st = wa.Skip(1)) {
@@ -504,7 +505,7 @@ int PruneKeptEvents(xbase::Engine& engine, const QString& appFolder) {
       if (wa.GetString("REC_NO", &id).ok()) live.insert(QByteArray::fromStdString(id));
     }
   }
-  data::CloseTableIfOpen(engine, alias);
+  table.Close();
   // A table that could not be read whole says nothing of what is gone.
   return st.ok() ? kept.Prune(live) : 0;
 }

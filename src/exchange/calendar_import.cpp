@@ -7,6 +7,7 @@
 #include "data/calendar.h"
 #include "data/kept_events.h"
 #include "data/reminder_record.h"
+#include "data/table_handle.h"
 #include "exchange/calendar_export.h"
 #include "schedule/save_event.h"
 
@@ -363,11 +364,8 @@ void CountPlan(const ImportPlan& plan, ImportReport* report) {
 
 Problem CalendarImporter::ReadKnown(KnownReminders* known) {
   if (Problem place = CalendarPlaceProblem(m_state.AppFolder); !place.ok()) return place;
-  int area = 0;
-  xbase::Status st = OpenCalendar(m_engine, m_state.AppFolder, kImportAlias, &area);
-  if (st.ok()) st = ReadKnownReminders(*m_engine.Area(area), known);
-  data::CloseTableIfOpen(m_engine, kImportAlias);
-  return ProblemOf(st);
+  const data::TableHandle table = data::TableHandle::Calendar(m_engine, m_state.AppFolder, kImportAlias);
+  return ProblemOf(table ? ReadKnownReminders(*table, known) : table.status());
 }
 
 ImportPlan CalendarImporter::Plan(const CalendarFile& file, const ImportOptions& options, ImportReport* report) {
@@ -387,9 +385,7 @@ void CalendarImporter::Apply(const CalendarFile& file, const ImportPlan& plan, s
   };
   std::vector<EventWrite> writes;
   std::vector<const ImportStep*> written;
-  int area = 0;
-  Problem opened;
-  bool open = false;
+  std::optional<data::TableHandle> table;  // opened at the first deletion
   for (size_t i = from; i < to; ++i) {
     const ImportStep& step = plan.steps[i];
     if ((step.action == ImportAction::Add || step.action == ImportAction::Update) && !step.dropped) {
@@ -399,13 +395,10 @@ void CalendarImporter::Apply(const CalendarFile& file, const ImportPlan& plan, s
     } else if (step.action == ImportAction::Delete) {
       const bool done = file.calendar.events.at(static_cast<size_t>(step.event)).done;
       const QString gone = done ? QStringLiteral("done") : QStringLiteral("cancelled");
-      if (!open) {
-        opened = ProblemOf(OpenCalendar(m_engine, m_state.AppFolder, kImportAlias, &area));
-        open = true;
-      }
+      if (!table) table.emplace(data::TableHandle::Calendar(m_engine, m_state.AppFolder, kImportAlias));
       bool deleted = false;
-      Problem problem = opened;
-      if (problem.ok()) problem = m_alarms.DeleteReminder(area, step.recno, &deleted);
+      Problem problem = ProblemOf(table->status());
+      if (problem.ok()) problem = m_alarms.DeleteReminder(table->area(), step.recno, &deleted);
       if (!deleted)
         skip(step,
              gone + QStringLiteral(", but the reminder could not be deleted: ") + chimewise::Describe(problem).text);
@@ -413,7 +406,7 @@ void CalendarImporter::Apply(const CalendarFile& file, const ImportPlan& plan, s
         ++report->deleted;
     }
   }
-  if (open) data::CloseTableIfOpen(m_engine, kImportAlias);
+  table.reset();
   if (writes.empty()) return;
   EventSaver saver(m_state, m_clock, m_engine, m_speaker, m_alarms, m_viewer);
   const std::vector<SaveResult> saved = saver.SaveEvents(writes);

@@ -6,6 +6,7 @@
 #include "core/time_format.h"
 #include "data/calendar.h"
 #include "data/reminder_record.h"
+#include "data/table_handle.h"
 #include "exchange/calendar_export.h"
 #include "exchange/kept_changes.h"
 
@@ -157,7 +158,6 @@ CalendarSync::~CalendarSync() {
   // delivered to a half-gone pass.
   m_parsing.reset();
   m_server.reset();
-  data::CloseTableIfOpen(m_store.engine, kSyncAlias);
 }
 
 // ---- running the steps ----------------------------------------------------------------------
@@ -197,7 +197,6 @@ void CalendarSync::Start() {
 void CalendarSync::Finish() {
   m_syncState = FinishSync(m_syncState, m_collection.toString(), m_plan, m_listing, m_allDone && m_report.ok());
   if (!m_collection.isEmpty()) SaveState(true);
-  data::CloseTableIfOpen(m_store.engine, kSyncAlias);
   m_over = true;
 }
 
@@ -259,10 +258,10 @@ bool CalendarSync::ReadLocals() {
     FailTable(place);
     return false;
   }
-  int area = 0;
-  xbase::Status st = OpenCalendar(m_store.engine, m_store.state.AppFolder, kSyncAlias, &area);
-  if (st.ok()) {
-    xbase::WorkArea& wa = *m_store.engine.Area(area);
+  data::TableHandle table = data::TableHandle::Calendar(m_store.engine, m_store.state.AppFolder, kSyncAlias);
+  xbase::Status st = table.status();
+  if (table) {
+    xbase::WorkArea& wa = *table;
     st = wa.SetOrder(0);
     if (st.ok()) st = wa.GoTop();
     QHash<QByteArray, const SyncEntry*> synced;
@@ -291,7 +290,7 @@ bool CalendarSync::ReadLocals() {
       m_locals.push_back(std::move(item));
     }
   }
-  data::CloseTableIfOpen(m_store.engine, kSyncAlias);
+  table.Close();
   if (!st.ok()) {
     FailTable(ProblemOf(st));
     return false;
@@ -534,9 +533,9 @@ void CalendarSync::DecideAgain(const SyncAction& a) {
 // ---- the table's side -----------------------------------------------------------------------
 
 std::optional<qint64> CalendarSync::FindLocal(const QByteArray& recordId) {
-  int area = 0;
-  if (!OpenCalendar(m_store.engine, m_store.state.AppFolder, kSyncAlias, &area).ok()) return std::nullopt;
-  xbase::WorkArea& wa = *m_store.engine.Area(area);
+  data::TableHandle table = data::TableHandle::Calendar(m_store.engine, m_store.state.AppFolder, kSyncAlias);
+  if (!table) return std::nullopt;
+  xbase::WorkArea& wa = *table;
   const auto holds = [&] {
     std::string id;
     return !wa.Deleted() && wa.GetString("REC_NO", &id).ok() && QByteArray::fromStdString(id) == recordId;
@@ -553,20 +552,16 @@ std::optional<qint64> CalendarSync::FindLocal(const QByteArray& recordId) {
       if (holds()) found = wa.RecNo();
     if (found) m_recnos.insert(recordId, *found);
   }
-  data::CloseTableIfOpen(m_store.engine, kSyncAlias);
   return found;
 }
 
 template <typename Read>
 std::optional<std::invoke_result_t<Read, xbase::WorkArea&>> CalendarSync::AtRecord(qint64 recno, Read read) {
-  int area = 0;
   std::optional<std::invoke_result_t<Read, xbase::WorkArea&>> result;
-  if (OpenCalendar(m_store.engine, m_store.state.AppFolder, kSyncAlias, &area).ok()) {
-    xbase::WorkArea& wa = *m_store.engine.Area(area);
-    if (recno > 0 && recno <= wa.RecCount() && wa.Go(static_cast<uint32_t>(recno)).ok() && !wa.Deleted())
-      result = read(wa);
+  if (data::TableHandle wa = data::TableHandle::Calendar(m_store.engine, m_store.state.AppFolder, kSyncAlias)) {
+    if (recno > 0 && recno <= wa->RecCount() && wa->Go(static_cast<uint32_t>(recno)).ok() && !wa->Deleted())
+      result = read(*wa);
   }
-  data::CloseTableIfOpen(m_store.engine, kSyncAlias);
   return result;
 }
 
@@ -694,14 +689,12 @@ std::optional<qint64> CalendarSync::StoreReminder(const EventInput& in, std::opt
 }
 
 bool CalendarSync::DeleteLocal(qint64 recno) {
-  int area = 0;
   bool deleted = false;
-  if (OpenCalendar(m_store.engine, m_store.state.AppFolder, kSyncAlias, &area).ok()) {
+  if (data::TableHandle table = data::TableHandle::Calendar(m_store.engine, m_store.state.AppFolder, kSyncAlias)) {
     // What failed after the deletion was stored undoes nothing: the reminder is gone all the same.
-    const Problem after = m_store.alarms.DeleteReminder(area, recno, &deleted);
+    const Problem after = m_store.alarms.DeleteReminder(table.area(), recno, &deleted);
     if (deleted && !after.ok() && m_report.notes.size() < kMaxNotes) m_report.notes << Describe(after).text;
   }
-  data::CloseTableIfOpen(m_store.engine, kSyncAlias);
   return deleted;
 }
 

@@ -10,6 +10,7 @@
 #include "data/calendar.h"
 #include "data/kept_events.h"
 #include "data/reminder_record.h"
+#include "data/table_handle.h"
 #include "schedule/schedule_rules.h"
 
 #include <QRandomGenerator>
@@ -149,14 +150,9 @@ std::vector<SaveResult> EventSaver::SaveEvents(const std::vector<EventWrite>& wr
   if (!anyLeft) return results;
 
   if (Problem place = CalendarPlaceProblem(m_state.AppFolder); !place.ok()) return refuseAll(place);
-  int area = 0;
-  const xbase::Status opened = OpenCalendar(m_engine, m_state.AppFolder, kOneTime, &area);
-  if (!opened.ok()) return refuseAll(ProblemOf(opened));
-  xbase::WorkArea* wa = m_engine.Area(area);
-  if (const xbase::Status locked = wa->BeginBatch(); !locked.ok()) {
-    data::CloseTableIfOpen(m_engine, kOneTime);
-    return refuseAll(ProblemOf(locked));
-  }
+  data::TableHandle wa = data::TableHandle::Calendar(m_engine, m_state.AppFolder, kOneTime);
+  if (!wa) return refuseAll(ProblemOf(wa.status()));
+  if (const xbase::Status locked = wa->BeginBatch(); !locked.ok()) return refuseAll(ProblemOf(locked));
 
   std::vector<KeptEvents::SavedNote> notes;
   std::set<std::string> made;  // identifiers given in this save
@@ -230,7 +226,7 @@ std::vector<SaveResult> EventSaver::SaveEvents(const std::vector<EventWrite>& wr
   // The index's pages are written once for all; when that fails the records stay, and the index is
   // rebuilt at the table's next opening.
   Problem ended = ProblemOf(wa->EndBatch());
-  data::CloseTableIfOpen(m_engine, kOneTime);
+  wa.Close();
   // The events kept for the reminders saved note it in one write for all.
   if (const Problem noted = KeptEvents(m_state.AppFolder).NoteSavedMany(notes, m_clock.now()); !noted.ok())
     ended = noted;
