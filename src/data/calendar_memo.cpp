@@ -3,6 +3,7 @@
 #include "data/calendar.h"
 #include "data/kept_events.h"
 #include "data/reminder_record.h"
+#include "data/table_handle.h"
 
 #include <xbase/engine.h>
 
@@ -60,9 +61,9 @@ MemoMove MoveCalendarMemos(xbase::Engine& engine, const QString& appFolder) {
     CalendarMemo split;
   };
   std::vector<Moving> moving;
-  int area = 0;
-  xbase::Status st = OpenCalendar(engine, appFolder, alias, &area);
-  xbase::WorkArea* wa = st.ok() ? engine.Area(area) : nullptr;
+  const data::TableHandle table = data::TableHandle::Calendar(engine, appFolder, alias);
+  xbase::Status st = table.status();
+  xbase::WorkArea* wa = table.get();
   if (wa) {
     st = wa->SetOrder(0);
     if (st.ok()) st = wa->GoTop();
@@ -104,7 +105,6 @@ MemoMove MoveCalendarMemos(xbase::Engine& engine, const QString& appFolder) {
     }
   }
   if (out.problem.ok() && !st.ok()) out.problem = ProblemOf(st);
-  data::CloseTableIfOpen(engine, alias);
   return out;
 }
 
