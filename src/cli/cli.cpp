@@ -246,7 +246,7 @@ int cmdAdd(Session& s, const Parsed& p, QTextStream& out) {
     in.countdown = *parseInt(p.values.at(QStringLiteral("--countdown")), "--countdown", 1, 99999);
     in.countdownOn = true;
   }
-  EventSaver saver(s.state, s.clock, s.engine, s.speaker, *s.alarms, s.windows);
+  EventSaver saver(s.state, s.alarms->options(), s.clock, s.engine);
   const SaveResult r = saver.SaveEvent(in);
   if (!r.saved) {
     s.tell(r.problem);
@@ -254,7 +254,9 @@ int cmdAdd(Session& s, const Parsed& p, QTextStream& out) {
   }
   s.committed = true;
   out << r.recno << Qt::endl;
-  s.warn(r.problem);
+  // What failed after the record was stored is told before the next alarm's lookup's trouble.
+  const Problem found = s.alarms->FindNextAlarm();
+  s.warn(r.problem.ok() ? found : r.problem);
   const auto skipped = [&](const char* what, QDate d, QTime t) {
     s.err << QStringLiteral("Note: %1 %2 does not exist on %3 (the clocks go forward); it counts as %4.")
                  .arg(QLatin1String(what), t.toString(QStringLiteral("HH:mm")), d.toString(Qt::ISODate),
@@ -450,7 +452,7 @@ int cmdImport(Session& s, const Parsed& p, QTextStream& out) {
   const ImportOptions options = importOptions(p);
   if (!s.tell(CalendarPlaceProblem(s.state.AppFolder))) return 1;
   if (!s.tell(MoveCalendarMemos(s.engine, s.state.AppFolder).problem)) return 1;  // a table of an earlier version
-  CalendarImporter importer(s.state, s.clock, s.engine, s.speaker, *s.alarms, s.windows);
+  CalendarImporter importer(ReminderStore{s.state, s.clock, s.engine, s.speaker, *s.alarms, s.windows});
   const ImportReport r = importer.Import(p.words.at(0), options);
   if (!r.error.isEmpty()) {
     s.prompter.message(r.error + QStringLiteral("; nothing was changed"));

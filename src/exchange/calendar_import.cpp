@@ -353,25 +353,21 @@ ImportPlan PlanImport(const CalendarFile& file, const KnownReminders& stored, co
   return plan;
 }
 
-CalendarImporter::CalendarImporter(SharedState& state, Clock& clock, xbase::Engine& engine, Speaker& speaker,
-                                   AlarmService& alarms, ViewerPort& viewer)
-    : m_state(state), m_clock(clock), m_engine(engine), m_speaker(speaker), m_alarms(alarms), m_viewer(viewer) {}
-
 void CountPlan(const ImportPlan& plan, ImportReport* report) {
   report->unchanged += plan.unchanged;
   report->updated += plan.updatedAgain;
 }
 
 Problem CalendarImporter::ReadKnown(KnownReminders* known) {
-  if (Problem place = CalendarPlaceProblem(m_state.AppFolder); !place.ok()) return place;
-  const data::TableHandle table = data::TableHandle::Calendar(m_engine, m_state.AppFolder, kImportAlias);
+  if (Problem place = CalendarPlaceProblem(m_store.state.AppFolder); !place.ok()) return place;
+  const data::TableHandle table = data::TableHandle::Calendar(m_store.engine, m_store.state.AppFolder, kImportAlias);
   return ProblemOf(table ? ReadKnownReminders(*table, known) : table.status());
 }
 
 ImportPlan CalendarImporter::Plan(const CalendarFile& file, const ImportOptions& options, ImportReport* report) {
   KnownReminders known;
   if (report->problem = ReadKnown(&known); !report->problem.ok()) return {};
-  ImportPlan plan = PlanImport(file, known, options, m_clock.now());
+  ImportPlan plan = PlanImport(file, known, options, m_store.clock.now());
   CountPlan(plan, report);
   return plan;
 }
@@ -395,10 +391,10 @@ void CalendarImporter::Apply(const CalendarFile& file, const ImportPlan& plan, s
     } else if (step.action == ImportAction::Delete) {
       const bool done = file.calendar.events.at(static_cast<size_t>(step.event)).done;
       const QString gone = done ? QStringLiteral("done") : QStringLiteral("cancelled");
-      if (!table) table.emplace(data::TableHandle::Calendar(m_engine, m_state.AppFolder, kImportAlias));
+      if (!table) table.emplace(data::TableHandle::Calendar(m_store.engine, m_store.state.AppFolder, kImportAlias));
       bool deleted = false;
       Problem problem = ProblemOf(table->status());
-      if (problem.ok()) problem = m_alarms.DeleteReminder(table->area(), step.recno, &deleted);
+      if (problem.ok()) problem = m_store.alarms.DeleteReminder(table->area(), step.recno, &deleted);
       if (!deleted)
         skip(step,
              gone + QStringLiteral(", but the reminder could not be deleted: ") + chimewise::Describe(problem).text);
@@ -408,7 +404,7 @@ void CalendarImporter::Apply(const CalendarFile& file, const ImportPlan& plan, s
   }
   table.reset();
   if (writes.empty()) return;
-  EventSaver saver(m_state, m_clock, m_engine, m_speaker, m_alarms, m_viewer);
+  EventSaver saver(m_store.state, m_store.alarms.options(), m_store.clock, m_store.engine);
   const std::vector<SaveResult> saved = saver.SaveEvents(writes);
   std::vector<std::pair<QByteArray, KeptEvent>> keeping;
   for (size_t i = 0; i < saved.size(); ++i) {
@@ -419,10 +415,10 @@ void CalendarImporter::Apply(const CalendarFile& file, const ImportPlan& plan, s
     if (!saved[i].problem.ok()) report->problem = saved[i].problem;
     ++(written[i]->action == ImportAction::Update ? report->updated : report->imported);
     const icalendar::ReadEvent& e = file.calendar.events.at(static_cast<size_t>(written[i]->event));
-    if (std::optional<KeptEvent> k = Kept(file.resources, e, written[i]->input, m_clock.now()))
+    if (std::optional<KeptEvent> k = Kept(file.resources, e, written[i]->input, m_store.clock.now()))
       keeping.emplace_back(QByteArray::fromStdString(saved[i].recordId), std::move(*k));
   }
-  if (const Problem p = KeptEvents(m_state.AppFolder).PutMany(keeping); !p.ok() && report->problem.ok())
+  if (const Problem p = KeptEvents(m_store.state.AppFolder).PutMany(keeping); !p.ok() && report->problem.ok())
     report->problem = p;
 }
 
@@ -436,12 +432,12 @@ void CalendarImporter::Finish(const CalendarFile& file, const ImportPlan& plan, 
                            .arg(file.calendar.componentsOverLimit)
                            .arg(kMaxCalendarComponents);
   if (report->imported + report->updated + report->deleted == 0) return;
-  if (Problem found = m_alarms.FindNextAlarm(); report->problem.ok()) report->problem = found;
+  if (Problem found = m_store.alarms.FindNextAlarm(); report->problem.ok()) report->problem = found;
 }
 
 ImportReport CalendarImporter::Import(const QString& path, const ImportOptions& options) {
   ImportReport report;
-  const CalendarFile file = ReadCalendarFile(path, m_clock.now());
+  const CalendarFile file = ReadCalendarFile(path, m_store.clock.now());
   if (!file.error.isEmpty()) {
     report.error = file.error;
     return report;

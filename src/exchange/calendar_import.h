@@ -124,8 +124,7 @@ void CountPlan(const ImportPlan& plan, ImportReport* report);
 
 class CalendarImporter {
  public:
-  CalendarImporter(SharedState& state, Clock& clock, xbase::Engine& engine, Speaker& speaker, AlarmService& alarms,
-                   ViewerPort& viewer);
+  explicit CalendarImporter(ReminderStore store) : m_store(store) {}
 
   // Every step at once: read, decide, save, look up the next alarm.
   ImportReport Import(const QString& path, const ImportOptions& options);
@@ -145,12 +144,7 @@ class CalendarImporter {
   void Finish(const CalendarFile& file, const ImportPlan& plan, size_t done, ImportReport* report);
 
  private:
-  SharedState& m_state;
-  Clock& m_clock;
-  xbase::Engine& m_engine;
-  Speaker& m_speaker;
-  AlarmService& m_alarms;
-  ViewerPort& m_viewer;
+  ReminderStore m_store;
 };
 
 }  // namespace chimewise

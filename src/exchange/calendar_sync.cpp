@@ -678,7 +678,7 @@ std::optional<EventInput> CalendarSync::StoredAt(qint64 recno) {
 }
 
 std::optional<qint64> CalendarSync::StoreReminder(const EventInput& in, std::optional<qint64> editing, bool* lasting) {
-  EventSaver saver(m_store.state, m_store.clock, m_store.engine, m_store.speaker, m_store.alarms, m_store.viewer);
+  EventSaver saver(m_store.state, m_store.alarms.options(), m_store.clock, m_store.engine);
   const SaveResult saved = saver.SaveEvent(in, editing);
   if (saved.saved) return saved.recno;
   // A value the table refuses is refused every time; a busy or broken table may do better later.

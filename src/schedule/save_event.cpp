@@ -47,9 +47,8 @@ ReminderRecord ComposeReminderRecord(const EventInput& in, const QString& timeFo
   return record;
 }
 
-EventSaver::EventSaver(SharedState& state, Clock& clock, xbase::Engine& engine, Speaker& speaker, AlarmService& alarms,
-                       ViewerPort& viewer)
-    : m_state(state), m_clock(clock), m_engine(engine), m_speaker(speaker), m_alarms(alarms), m_viewer(viewer) {}
+EventSaver::EventSaver(SharedState& state, const ProgramOptions& options, Clock& clock, xbase::Engine& engine)
+    : m_state(state), m_options(options), m_clock(clock), m_engine(engine) {}
 
 namespace {
 
@@ -102,17 +101,7 @@ SaveResult Refused(SaveField field, Problem problem) {
 }  // namespace
 
 SaveResult EventSaver::SaveEvent(const EventInput& in, std::optional<qint64> editing, const std::string& editingId) {
-  if (auto refused = RefusalBeforeTable(in)) return Refused(refused->first, refused->second);
-  if (m_speaker.visible()) {
-    m_speaker.play(QStringLiteral("write"));
-    m_speaker.play(QStringLiteral("blink"));
-  }
-  SaveResult result = SaveEvents({EventWrite{in, editing, editingId}}).front();
-  if (!result.saved) return result;
-  if (m_viewer.ViewerOpen()) m_viewer.RefreshViewer();
-  // What failed after the record was stored is told before the lookup's trouble.
-  if (Problem found = m_alarms.FindNextAlarm(); result.problem.ok()) result.problem = found;
-  return result;
+  return SaveEvents({EventWrite{in, editing, editingId}}).front();
 }
 
 std::vector<SaveResult> EventSaver::SaveEvents(const std::vector<EventWrite>& writes) {
@@ -134,7 +123,7 @@ std::vector<SaveResult> EventSaver::SaveEvents(const std::vector<EventWrite>& wr
       results[i] = Refused(refused->first, refused->second);
       continue;
     }
-    records[i] = ComposeReminderRecord(in, m_alarms.options().timeFormat);
+    records[i] = ComposeReminderRecord(in, m_options.timeFormat);
     // A wall time typed in the hour the clocks repeat means the run nearer ahead (TypedMoment).
     ReminderRecord& record = records[i];
     for (auto [date, minutes, time] : {std::tuple(&record.alarmDate, &record.alarmTime, in.remindTime),

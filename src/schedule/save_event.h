@@ -21,6 +21,7 @@ namespace chimewise {
 
 class AlarmService;
 class Clock;
+struct ProgramOptions;
 class Speaker;
 class ViewerPort;
 struct SharedState;
@@ -88,14 +89,13 @@ struct EventWrite {
 
 class EventSaver {
  public:
-  EventSaver(SharedState& state, Clock& clock, xbase::Engine& engine, Speaker& speaker, AlarmService& alarms,
-             ViewerPort& viewer);
+  EventSaver(SharedState& state, const ProgramOptions& options, Clock& clock, xbase::Engine& engine);
 
   // Adds a reminder (`editing` none) or rewrites the reminder at `editing`. Every value is checked
   // before anything is written; the record is written whole or not at all (an edited record keeps
-  // its old bytes). Refusals and failures come back in the result for the caller to tell.
-  // The dialog's save: the character writes and blinks while it is on screen, and once saved the
-  // viewer is refreshed and the next alarm looked up.
+  // its old bytes). Refusals and failures come back in the result for the caller to tell. A save
+  // is only a save: what the caller shows of it (the character writing, the viewer refreshed, the
+  // next alarm looked up) is the caller's, done once for all it saved.
   SaveResult SaveEvent(const EventInput& in, std::optional<qint64> editing = std::nullopt,
                        const std::string& editingId = {});
 
@@ -112,11 +112,9 @@ class EventSaver {
 
  private:
   SharedState& m_state;
+  const ProgramOptions& m_options;
   Clock& m_clock;
   xbase::Engine& m_engine;
-  Speaker& m_speaker;
-  AlarmService& m_alarms;
-  ViewerPort& m_viewer;
 };
 
 }  // namespace chimewise

@@ -214,6 +214,10 @@ void ScheduleWindows::save(ScheduleDialog& dialog) {
 }
 
 void ScheduleWindows::store(ScheduleDialog& dialog, const EventInput& in) {
+  if (m_speaker.visible()) {
+    m_speaker.play(QStringLiteral("write"));
+    m_speaker.play(QStringLiteral("blink"));
+  }
   const SaveResult r = m_saver.SaveEvent(in, m_editing, m_editingId);
   if (!r.saved && m_editing && r.problem.kind == ProblemKind::NoSuchReminder) return offerToSaveAsNew(dialog, in);
   if (!r.saved) {
@@ -225,6 +229,8 @@ void ScheduleWindows::store(ScheduleDialog& dialog, const EventInput& in) {
     return;  // the dialog stays open
   }
   m_saved = true;
+  // The next alarm is looked up once the dialog closes.
+  if (m_viewer.ViewerOpen()) m_viewer.RefreshViewer();
   if (r.activityTimeSkipped) tellSkippedTime("activity", in.activityDate, in.activityTime);
   if (r.remindTimeSkipped) tellSkippedTime("reminder", in.remindDate, in.remindTime);
   // A failed lookup after a stored reminder is worth telling; the dialog closes all the same.

@@ -73,7 +73,7 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
                            qEnvironmentVariable("CHIMEWISE_TRANSCRIPT")});
   m_alarms = std::make_unique<AlarmService>(state, m_options, clock, m_engine, *m_character, *this, *this);
   m_talkingClock = std::make_unique<TalkingClock>(m_options, settings, clock, *m_character);
-  m_saver = std::make_unique<EventSaver>(state, clock, m_engine, *m_character, *m_alarms, *this);
+  m_saver = std::make_unique<EventSaver>(state, m_options, clock, m_engine);
   m_schedule =
       std::make_unique<ScheduleWindows>(state, settings, prompter, clock, m_engine, *m_saver, *m_alarms, *m_character,
                                         *this, [this](const QString& page) { OpenDocument(page); });

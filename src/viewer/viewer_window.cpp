@@ -738,8 +738,8 @@ void ViewerWindow::ImportCalendar(const QString& path) {
     return;
   }
   if (!m_importer)
-    m_importer = std::make_unique<CalendarImporter>(m_ctx.state, m_ctx.clock, m_ctx.engine, m_ctx.speaker, m_ctx.alarms,
-                                                    m_noViewer);
+    m_importer = std::make_unique<CalendarImporter>(
+        ReminderStore{m_ctx.state, m_ctx.clock, m_ctx.engine, m_ctx.speaker, m_ctx.alarms, m_noViewer});
   if (!m_importProgress) {
     m_importProgress = new QProgressBar(this);
     m_importProgress->setObjectName(QStringLiteral("importProgress"));

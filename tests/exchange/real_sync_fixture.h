@@ -189,7 +189,7 @@ class RealSyncFixture : public ::testing::TestWithParam<const char*> {
   TranscriptSpeaker speaker;
   NoWindows windows;
   AlarmService alarms{state, options, clock, engine, speaker, windows, windows};
-  EventSaver saver{state, clock, engine, speaker, alarms, windows};
+  EventSaver saver{state, options, clock, engine};
   std::unique_ptr<RadicaleServer> radicaleServer;
   std::unique_ptr<XandikosServer> xandikosServer;
   caldav::Settings settings;

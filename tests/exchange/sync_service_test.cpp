@@ -96,7 +96,7 @@ class SyncServiceTest : public ::testing::Test {
   TranscriptSpeaker speaker;
   NoWindows windows;
   AlarmService alarms{state, options, clock, engine, speaker, windows, windows};
-  EventSaver saver{state, clock, engine, speaker, alarms, windows};
+  EventSaver saver{state, options, clock, engine};
   std::unique_ptr<RadicaleServer> server;
   QUrl collection;
   caldav::Settings admin;  // the other device

@@ -27,7 +27,7 @@ struct CalendarFolder {
     if (::testing::Test::HasFatalFailure()) return;
     data::ApplyStartupSettings(engine);
     alarms = std::make_unique<AlarmService>(state, options, clock, engine, speaker, viewer, viewer);
-    saver = std::make_unique<EventSaver>(state, clock, engine, speaker, *alarms, viewer);
+    saver = std::make_unique<EventSaver>(state, options, clock, engine);
     saver->randomFraction = [] { return 0.5; };
   }
   // Adds a reminder straight through the saver; its record number.

@@ -42,7 +42,7 @@ class DesktopNoticesTest : public ::testing::Test {
     data::ApplyStartupSettings(engine);
     speaker.hide();
     alarms = std::make_unique<AlarmService>(state, options, clock, engine, speaker, windows, windows);
-    saver = std::make_unique<EventSaver>(state, clock, engine, speaker, *alarms, windows);
+    saver = std::make_unique<EventSaver>(state, options, clock, engine);
     saver->randomFraction = [this] { return fraction += 0.01; };
     serverBus = std::make_unique<QDBusConnection>(bus.connect(QStringLiteral("server")));
     notices = std::make_unique<DesktopNotices>(

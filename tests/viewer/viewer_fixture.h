@@ -49,7 +49,7 @@ class ViewerFixture : public ::testing::Test {
     if (::testing::Test::HasFatalFailure()) return;
     data::ApplyStartupSettings(engine);
     alarms = std::make_unique<AlarmService>(state, options, clock, engine, speaker, noWindows, noWindows);
-    saver = std::make_unique<EventSaver>(state, clock, engine, speaker, *alarms, noWindows);
+    saver = std::make_unique<EventSaver>(state, options, clock, engine);
     saver->randomFraction = [] { return 0.5; };
   }
   void TearDown() override {
