@@ -76,8 +76,10 @@ class CharacterHost final : public QObject, public Speaker {
   int speechWaitLimitMs() const { return m_options.speechWaitLimitMs; }
   // Switches the character's own sound effects, giving up after a few refusals.
   void SetSoundEffects(bool on) override;
-  // Ends any speech wait and drops everything the character has queued (the user's Stop Talking).
-  void QuietCharacter();
+  // Ends any speech wait and drops everything the character has queued, for a feature that starts
+  // something else, or for the user's Stop Talking (usersStop): what that drops counts as dealt
+  // with, not as unheard (see Speaker::Hearing).
+  void QuietCharacter(bool usersStop = false);
   // Drops what the character has queued, its running request included, for a feature that starts
   // saying something else; what was asked for first in line (a reminder falling due, the time)
   // stays and is said first.
@@ -141,6 +143,8 @@ class CharacterHost final : public QObject, public Speaker {
   bool visible() const override;
   bool soundEffectsOn() const override;
   void SetFirstInLine(bool on) override;
+  void BeginTelling() override;
+  bool EndTelling(std::function<void(Hearing)> done) override;
 
   // The user sent the character away (Go Away) and has not called it back since (a click on it,
   // or a start of the program that brings it back). Reminders then also reach the desktop's
@@ -170,6 +174,24 @@ class CharacterHost final : public QObject, public Speaker {
   void queueSpeech(agent::Character* c, const QString& text);
   // The lines queued and not yet heard, by request.
   QHash<qint64, QString> m_unheard;
+  // Tellings (see Speaker::BeginTelling): the one being asked for, and those whose lines are on
+  // their way, with the requests still to end.
+  struct Telling {
+    QList<qint64> open;
+    Hearing outcome = Hearing::Heard;
+    bool anyLine = false;
+    std::function<void(Hearing)> done;
+  };
+  std::optional<Telling> m_telling;
+  QHash<qint64, Telling> m_tellings;  // by a key of their own
+  QHash<qint64, qint64> m_tellingOf;  // request id -> telling key
+  qint64 m_nextTelling = 1;
+  bool m_userStops = false;                 // set while the user's Stop Talking drops the lines
+  QList<QPair<qint64, int>> m_endedAtOnce;  // requests that ended before speak() returned their id
+  void lineEnded(qint64 id, int status);
+  void endTelling(qint64 key);
+  // The character goes: what it still had to say will not be heard.
+  void dropTellings();
   bool m_firstInLine = false;
   std::optional<QString> m_asking;  // the line being handed to the character now
   bool m_heardAtOnce = false;
