@@ -21,7 +21,8 @@
 # when the line was heard to its end, rounded to the nearest minute), when the import or the sync
 # crashes or does not end
 # within 200 seconds, or when a reminder added is missing from the table at the end (read with
-# dbfread). The judge is the program's transcript, which writes a line when it is heard. The
+# dbfread). The judge is the program's transcript, which writes a line when it begins to be heard,
+# and marks a line stopped before its end (that one counts for nothing). The
 # binaries are taken from BUILD_DIR (default: build/). Results stay in $SOAK_OUT (default: a new
 # temp dir); the figures of the run are the last lines of soak.log.
 set -euo pipefail
@@ -318,11 +319,17 @@ for a in "${added[@]}"; do
   due=$(date -d "$(cut -f2 <<<"$a")" +%s)
   [ "$due" -gt "$last_due" ] && last_due=$due
 done
-# The program runs on until every reminder added has been named, or two minutes past the last
-# one's minute (one told as the program was ended unheard is told again at the next start).
+# The program runs on until every reminder added has been named in a line heard to its end, or two
+# minutes past the last one's minute (one told as the program was ended unheard is told again at
+# the next start).
 unheard() {
+  local name said cut
   for a in "${added[@]}"; do
-    grep -qE "Soak reminder number $(cut -f1 <<<"$a")(\D|$)" "$CHIMEWISE_TRANSCRIPT" || return 0
+    name="Soak reminder number $(cut -f1 <<<"$a")(\D|$)"
+    # A line cut short is written twice, the second time after "[cut short]".
+    said=$(grep -cE "$name" "$CHIMEWISE_TRANSCRIPT" || true)
+    cut=$(grep -cE "\[cut short\] .*$name" "$CHIMEWISE_TRANSCRIPT" || true)
+    [ $((said - 2 * cut)) -gt 0 ] || return 0
   done
   return 1
 }
@@ -365,12 +372,22 @@ import datetime, re, sys
 transcript, added, runs, max_late, slack = sys.argv[1:6]
 max_late, slack = int(max_late), int(slack)
 today = datetime.date.today()
-heard = []
+heard, cut = [], 0
 for line in open(transcript, encoding="utf-8", errors="replace"):
     t, _, text = line.rstrip("\n").partition("\t")
     try:
         h = datetime.datetime.combine(today, datetime.time.fromisoformat(t)).timestamp()
     except ValueError:
+        continue
+    if text.startswith("[cut short] "):
+        # The line was stopped before its end (Stop Talking, another feature, the program ending):
+        # it counts as neither a hearing nor a repeat.
+        said = text[len("[cut short] "):]
+        for i in range(len(heard) - 1, -1, -1):
+            if heard[i][1] == said:
+                del heard[i]
+                cut += 1
+                break
         continue
     heard.append((h, text))
 spans, start = [], None
@@ -418,8 +435,8 @@ for line in open(added):
             print("FAIL reminder %s was said again after %ds (repeat every 300s)" % (n, b - a)); failed += 1
 summaries = sum(1 for _, text in heard if text.startswith("You have ") and " late reminders" in text)
 print("FIGURES %d reminders, first heard at most %ds after due (its name within the line at most %.0fs), "
-      "said again on its own %.1f times on average (at most %d), %d lines for many late ones, %d failures"
-      % (count, worst, worst_named, repeats / max(count, 1), most, summaries, failed))
+      "said again on its own %.1f times on average (at most %d), %d lines for many late ones, %d lines cut short, "
+      "%d failures" % (count, worst, worst_named, repeats / max(count, 1), most, summaries, cut, failed))
 PY
 while read -r verdict rest; do
   if [ "$verdict" = FAIL ]; then fail "$rest"; else log "$verdict $rest"; fi

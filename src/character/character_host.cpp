@@ -132,15 +132,19 @@ void CharacterHost::connectEvents(agent::Character* c) {
     if (id == m_pendingShow) m_pendingShow = 0;
     m_pauses.removeOne(id);
     m_unheard.remove(id);
+    // A line the transcript has that did not end as spoken is marked there as cut short.
+    if (const QString saying = m_saying.take(id); !saying.isNull() && status != agent::RequestStatus::Complete)
+      record(kCutShort + saying);
     if (m_asking)
       m_endedAtOnce.append({id, static_cast<int>(status)});
     else
       lineEnded(id, static_cast<int>(status));
   });
   connect(c, &agent::Character::speechStarted, this, [this](agent::RequestId id) {
-    if (const auto line = m_unheard.constFind(id); line != m_unheard.cend())
+    if (const auto line = m_unheard.constFind(id); line != m_unheard.cend()) {
       record(*line);
-    else if (m_asking) {
+      m_saying.insert(id, *line);
+    } else if (m_asking) {
       record(*m_asking);  // heard at once, before speak() returned its id
       m_heardAtOnce = true;
     }
@@ -188,6 +192,7 @@ void CharacterHost::LoadCharacter(const QString& fileName, bool atStartUp) {
   m_character = nullptr;
   m_pauses.clear();
   m_unheard.clear();
+  cutShort();
   dropTellings();
 
   QString path;
@@ -292,6 +297,7 @@ void CharacterHost::queueSpeech(agent::Character* c, const QString& text) {
   }
   for (const auto& [other, status] : ended)
     if (other != id) lineEnded(other, status);
+  if (m_heardAtOnce && endedNow == ended.end()) m_saying.insert(id, text);
   if (endedNow != ended.end()) {
     if (m_telling && endedNow->second != static_cast<int>(agent::RequestStatus::Complete))
       m_telling->outcome = Hearing::Unheard;
@@ -342,6 +348,10 @@ void CharacterHost::endTelling(qint64 key) {
   if (!t.done) return;
   // From the event loop: the one told is not called back in the middle of what stopped the lines.
   QTimer::singleShot(0, this, [done = std::move(t.done), outcome = t.outcome] { done(outcome); });
+}
+
+void CharacterHost::cutShort() {
+  for (const QString& line : std::exchange(m_saying, {})) record(kCutShort + line);
 }
 
 void CharacterHost::dropTellings() {
@@ -494,6 +504,7 @@ void CharacterHost::finishRelease() {
   if (m_character) m_character->hide();
   m_character = nullptr;
   m_service->unload(kCharacterId);
+  cutShort();
   dropTellings();
   const std::function<void()> then = std::exchange(m_afterRelease, nullptr);
   if (then) then();

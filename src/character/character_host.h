@@ -35,6 +35,8 @@ struct SharedState;
 inline const QString kCharacterId = QStringLiteral("CharacterID");
 inline const QString kReadyGreeting = QStringLiteral("Olm Chimewise is Ready to Serve You.");
 inline const QString kGoodbye = QStringLiteral("Thank You For Using Olm Chimewise!");
+// What the transcript writes before a line stopped before its end.
+inline const QString kCutShort = QStringLiteral("[cut short] ");
 
 // A character file the platform could not load, as the program tells the user.
 Problem CharacterLoadProblem(const agent::Failure& failure);
@@ -50,7 +52,8 @@ struct CharacterHostOptions {
   int speechWaitLimitMs = 120000;
   // When set, every line the character says is appended to this file when it begins to be heard
   // (its first sound goes out), one per line after that time ("HH:mm:ss<TAB>text"): what a soak
-  // test checks the announcements against. A line dropped before it was heard is not written.
+  // test checks the announcements against. A line dropped before it was heard is not written; one
+  // stopped after it began is written again, when it stopped, after kCutShort.
   QString transcriptPath;
   // Set: the character speaks with this voice instead of its own (tests: a quick synthesiser).
   QString voiceName;
@@ -172,8 +175,10 @@ class CharacterHost final : public QObject, public Speaker {
   void record(const QString& text) const;
   // Queues one line to say, to be written to the transcript when it is heard.
   void queueSpeech(agent::Character* c, const QString& text);
-  // The lines queued and not yet heard, by request.
+  // The lines queued and not yet heard, and those being said, by request (kept for a transcript).
   QHash<qint64, QString> m_unheard;
+  QHash<qint64, QString> m_saying;
+  void cutShort();
   // Tellings (see Speaker::BeginTelling): the one being asked for, and those whose lines are on
   // their way, with the requests still to end.
   struct Telling {
