@@ -380,16 +380,16 @@ for line in open(transcript, encoding="utf-8", errors="replace"):
     except ValueError:
         continue
     if text.startswith("[cut short] "):
-        # The line was stopped before its end (Stop Talking, another feature, the program ending):
-        # it counts as neither a hearing nor a repeat.
+        # The line was stopped before its end (another feature, the program ending): it is no
+        # repeat, and it tells only the reminders it had named by then (at 150 words a minute).
         said = text[len("[cut short] "):]
         for i in range(len(heard) - 1, -1, -1):
-            if heard[i][1] == said:
-                del heard[i]
+            if heard[i][1] == said and heard[i][2] is None:
+                heard[i] = (heard[i][0], said, h - heard[i][0])
                 cut += 1
                 break
         continue
-    heard.append((h, text))
+    heard.append((h, text, None))
 spans, start = [], None
 for line in open(runs):
     what, when = line.split()
@@ -415,25 +415,29 @@ for line in open(added):
     pattern = re.compile(r"Soak reminder number %s(\D|$)" % n)
     # Only a line that names it tells it: a first telling that went unheard is told again, on its
     # own, so a line for many late ones never stands for a first hearing. Several falling due
-    # together are named in one line: when its name came is estimated at 150 words a minute.
-    said = [(h, len(text[:m.start()].split()) * 0.4) for h, text in heard for m in [pattern.search(text)] if m]
+    # together are named in one line: when its name came is estimated at 150 words a minute, and a
+    # line cut short tells it only if its name had been said by then.
+    named = [(h, len(text[:m.start()].split()) * 0.4, len(text[:m.end()].split()) * 0.4, length)
+             for h, text, length in heard for m in [pattern.search(text)] if m]
+    said = [(h, at) for h, at, _, length in named if length is None]
+    reached = [(h, at) for h, at, end, length in named if length is None or end <= length]
     count += 1
-    if not said:
+    if not reached:
         print("FAIL reminder %s (due %s) was never announced" % (n, due_text)); failed += 1
         continue
     base = judged_from(due)
-    first, offset = said[0]
+    first, offset = reached[0]
     late = max(0, first - base) if base is not None else 0
     worst = max(worst, late)
     worst_named = max(worst_named, late + offset if base is not None else 0)
-    repeats += len(said) - 1
+    repeats += max(0, len(said) - 1)
     most = max(most, len(said) - 1)
     if late > max_late:
         print("FAIL reminder %s was first heard %ds after it fell due (bound %ds)" % (n, late, max_late)); failed += 1
     for (a, _), (b, _) in zip(said, said[1:]):
         if b - a < 300 - slack:
             print("FAIL reminder %s was said again after %ds (repeat every 300s)" % (n, b - a)); failed += 1
-summaries = sum(1 for _, text in heard if text.startswith("You have ") and " late reminders" in text)
+summaries = sum(1 for _, text, _ in heard if text.startswith("You have ") and " late reminders" in text)
 print("FIGURES %d reminders, first heard at most %ds after due (its name within the line at most %.0fs), "
       "said again on its own %.1f times on average (at most %d), %d lines for many late ones, %d lines cut short, "
       "%d failures" % (count, worst, worst_named, repeats / max(count, 1), most, summaries, cut, failed))

@@ -264,30 +264,31 @@ Problem AlarmService::ScanDueAlarms(ScanCounts* counts) {
       for (std::size_t t = 0; t < p->plan.sayTexts.size(); ++t)
         if (t != own(p->plan.sayTexts)) m_speaker.SayText(p->plan.sayTexts[t]);
   };
-  // Reminders falling due wait for no one but the line under way; missed alarms (a suspend, a scan
-  // held back, the program not running) take their turn.
-  if (firstInLine > 0) {
-    const FirstInLine first(m_speaker);
-    sayTogether(0, firstInLine);
-  }
-  if (repeatsFrom > firstInLine) sayTogether(firstInLine, repeatsFrom);
-  // The repeats of late reminders: each on its own, or many as one line.
-  const std::size_t repeats = planned.size() - repeatsFrom;
-  if (repeats >= static_cast<std::size_t>(kLateSummaryFrom)) {
-    std::vector<const Planned*> told;
-    const Planned* latest = nullptr;
-    for (std::size_t i = repeatsFrom; i < planned.size(); ++i) {
-      told.push_back(&planned[i]);
-      if (!latest || planned[i].facts.activity >= latest->facts.activity) latest = &planned[i];
-    }
-    m_speaker.BeginTelling();
-    m_speaker.SayText(LateSummaryText(static_cast<int>(repeats), latest->facts.activityText));
-    tell(told);
-  } else {
-    for (std::size_t i = repeatsFrom; i < planned.size(); ++i) {
+  // Reminders wait for no one but the line under way (and no other feature's speech drops them):
+  // those falling due first, then missed alarms (a suspend, a scan held back, the program not
+  // running), then the repeats of late ones.
+  {
+    const FirstInLine first(m_speaker, !planned.empty());
+    if (firstInLine > 0) sayTogether(0, firstInLine);
+    if (repeatsFrom > firstInLine) sayTogether(firstInLine, repeatsFrom);
+    // The repeats of late reminders: each on its own, or many as one line.
+    const std::size_t repeats = planned.size() - repeatsFrom;
+    if (repeats >= static_cast<std::size_t>(kLateSummaryFrom)) {
+      std::vector<const Planned*> told;
+      const Planned* latest = nullptr;
+      for (std::size_t i = repeatsFrom; i < planned.size(); ++i) {
+        told.push_back(&planned[i]);
+        if (!latest || planned[i].facts.activity >= latest->facts.activity) latest = &planned[i];
+      }
       m_speaker.BeginTelling();
-      say(planned[i].plan);
-      tell({&planned[i]});
+      m_speaker.SayText(LateSummaryText(static_cast<int>(repeats), latest->facts.activityText));
+      tell(told);
+    } else {
+      for (std::size_t i = repeatsFrom; i < planned.size(); ++i) {
+        m_speaker.BeginTelling();
+        say(planned[i].plan);
+        tell({&planned[i]});
+      }
     }
   }
   bool somethingDue = false;
@@ -380,8 +381,11 @@ void AlarmService::onHeard(const std::vector<qint64>& recnos, Speaker::Hearing h
   for (const qint64 id : recnos) {
     const auto it = m_onItsWay.find(id);
     if (it == m_onItsWay.end() || it->second.heardAt) continue;
-    if (hearing == Speaker::Hearing::Unheard && ++m_unheardRuns[id] < kRetellsUnheard) {
-      m_onItsWay.erase(it);  // due again: the next scan tells it
+    // Dropped for something else, or by a voice that failed (a few times in a row at most): due
+    // again, the next scan tells it.
+    if (hearing == Speaker::Hearing::Unheard ||
+        (hearing == Speaker::Hearing::Failed && ++m_unheardRuns[id] < kRetellsFailed)) {
+      m_onItsWay.erase(it);
       continue;
     }
     m_unheardRuns.erase(id);

@@ -75,9 +75,9 @@ class AlarmService {
   // when the character has said its line to the end, or the user stopped it (Stop Talking), or at
   // once where nothing is to be heard (no character: the line went to the balloon or a
   // notification). Until then it is on its way and not announced again. A telling dropped unheard
-  // (another feature's stop, the character gone) moves nothing: the next scan tells it again, up to
-  // kRetellsUnheard times in a row before it waits for its repeat. The program ended first moves
-  // nothing either, so the next start tells it at once.
+  // (another feature's stop, the character gone) moves nothing: the next scan tells it again (one the
+  // voice failed to say, up to kRetellsFailed times in a row before it waits for its repeat). The
+  // program ended first moves nothing either, so the next start tells it at once.
   Problem ScanDueAlarms(ScanCounts* counts = nullptr);
 
   // Announces the record of an open work area; true when its activity is now or past. A failed
@@ -116,9 +116,9 @@ class AlarmService {
   // Told after every lookup of the next alarm (a save, a delete, a scan, another program's write).
   std::function<void()> lookedUp;
 
-  // A telling dropped unheard is told again at the next scan this many times in a row; after that
-  // it counts as told (a voice that keeps failing must not repeat it every few seconds).
-  static constexpr int kRetellsUnheard = 3;
+  // A telling the voice failed to say is told again at the next scan this many times in a row;
+  // after that it counts as told (a voice that keeps failing must not repeat it every few seconds).
+  static constexpr int kRetellsFailed = 3;
 
  private:
   Problem findNextAlarm();
@@ -179,7 +179,7 @@ class AlarmService {
     std::optional<QDateTime> heardAt;
   };
   std::map<qint64, OnItsWay> m_onItsWay;
-  std::map<qint64, int> m_unheardRuns;  // tellings dropped unheard in a row, by record number
+  std::map<qint64, int> m_unheardRuns;  // tellings the voice failed to say in a row, by record number
   // Gone with this service: a telling heard later reaches nothing.
   std::shared_ptr<char> m_alive = std::make_shared<char>();
 };

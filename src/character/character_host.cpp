@@ -300,7 +300,7 @@ void CharacterHost::queueSpeech(agent::Character* c, const QString& text) {
   if (m_heardAtOnce && endedNow == ended.end()) m_saying.insert(id, text);
   if (endedNow != ended.end()) {
     if (m_telling && endedNow->second != static_cast<int>(agent::RequestStatus::Complete))
-      m_telling->outcome = Hearing::Unheard;
+      m_telling->outcome = Hearing::Failed;
     m_heardAtOnce = false;
     return;
   }
@@ -336,8 +336,10 @@ void CharacterHost::lineEnded(qint64 id, int status) {
   // A line cut short by the user's Stop Talking was dealt with; one dropped otherwise, or one the
   // voice failed to say, was not heard.
   if (status != static_cast<int>(agent::RequestStatus::Complete)) {
-    const Hearing h = m_userStops ? Hearing::Silenced : Hearing::Unheard;
-    if (t->outcome == Hearing::Heard || h == Hearing::Unheard) t->outcome = h;
+    const Hearing h = status == static_cast<int>(agent::RequestStatus::Failed) ? Hearing::Failed
+                      : m_userStops                                            ? Hearing::Silenced
+                                                                               : Hearing::Unheard;
+    if (t->outcome == Hearing::Heard || t->outcome == Hearing::Silenced) t->outcome = h;
   }
   if (t->open.isEmpty()) endTelling(key);
 }
@@ -389,7 +391,9 @@ void CharacterHost::QuietCharacter(bool usersStop) {
   m_state.events->EndSpeechWaits();
   m_pauseEndMs = -1;
   const QScopedValueRollback userStops(m_userStops, usersStop);
-  if (m_character) m_character->stopAll();
+  // A reminder or the time told first in line is dropped by the user's stop alone: another feature
+  // starting goes after it.
+  if (m_character) usersStop ? m_character->stopAll() : m_character->stopAllButFirst();
   m_pendingShow = 0;
 }
 

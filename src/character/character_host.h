@@ -79,9 +79,10 @@ class CharacterHost final : public QObject, public Speaker {
   int speechWaitLimitMs() const { return m_options.speechWaitLimitMs; }
   // Switches the character's own sound effects, giving up after a few refusals.
   void SetSoundEffects(bool on) override;
-  // Ends any speech wait and drops everything the character has queued, for a feature that starts
-  // something else, or for the user's Stop Talking (usersStop): what that drops counts as dealt
-  // with, not as unheard (see Speaker::Hearing).
+  // Ends any speech wait and drops what the character has queued: for a feature that starts
+  // something else, all but what was asked for first in line (a reminder, the time); for the user's
+  // Stop Talking (usersStop), everything, and that counts as dealt with, not as unheard (see
+  // Speaker::Hearing).
   void QuietCharacter(bool usersStop = false);
   // Drops what the character has queued, its running request included, for a feature that starts
   // saying something else; what was asked for first in line (a reminder falling due, the time)

@@ -108,10 +108,9 @@ void TimedTranscriptSpeaker::settle() {
   }
 }
 
-void TimedTranscriptSpeaker::stop(bool usersStop) {
+void TimedTranscriptSpeaker::stop(Hearing outcome) {
   const QDateTime now = m_clock.now();
   playOut(now);
-  const Hearing outcome = usersStop ? Hearing::Silenced : Hearing::Unheard;
   const auto drop = [&](qint64 telling) {
     if (const auto t = m_tellings.find(telling); t != m_tellings.end()) {
       t->second.outcome = outcome;

@@ -70,9 +70,9 @@ class TimedTranscriptSpeaker : public Speaker {
   int waiting();
   // Calls back each telling whose lines have all ended by the clock's now, as the event loop would.
   void settle();
-  // Drops the line under way and everything queued, as a stop does: the user's Stop Talking
-  // (usersStop) or another feature's.
-  void stop(bool usersStop);
+  // Drops the line under way and everything queued, their tellings ending as `how` says: the user's
+  // Stop Talking (Silenced), another feature's stop (Unheard), a voice that failed (Failed).
+  void stop(Hearing how);
 
  private:
   struct Request {

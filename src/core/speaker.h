@@ -32,8 +32,8 @@ class Speaker {
   enum class Hearing {
     Heard,     // every line was said to its end
     Silenced,  // the user stopped the speech (Stop Talking): dealt with as heard
-    Unheard,   // a line was dropped before its end (another feature's stop, the character gone, a voice
-               // that failed)
+    Unheard,   // a line was dropped before its end (another feature's stop, the character gone)
+    Failed,    // the voice could not say a line
   };
   // The lines asked for between BeginTelling and EndTelling make one telling. EndTelling returns
   // false when none of them is on its way to be heard (no character: what was asked for has been
