@@ -270,7 +270,10 @@ Problem AlarmService::ScanDueAlarms(ScanCounts* counts) {
   {
     const FirstInLine first(m_speaker, !planned.empty());
     if (firstInLine > 0) sayTogether(0, firstInLine);
-    if (repeatsFrom > firstInLine) sayTogether(firstInLine, repeatsFrom);
+    // Missed ones (many, after a long time off) a few to a line, each line heard on its own, so a
+    // line cut short costs only its few.
+    for (std::size_t from = firstInLine; from < repeatsFrom; from += kMissedTogether)
+      sayTogether(from, std::min(repeatsFrom, from + kMissedTogether));
     // The repeats of late reminders: each on its own, or many as one line.
     const std::size_t repeats = planned.size() - repeatsFrom;
     if (repeats >= static_cast<std::size_t>(kLateSummaryFrom)) {

@@ -67,9 +67,9 @@ class AlarmService {
   };
   // Announces every due reminder, moves their alarms and brings the viewer to the user. A failed
   // move is the problem returned before anything that failed after a change was stored. Reminders
-  // falling due go first in the character's line, whatever it still has to say; missed ones follow
-  // in turn (several falling due now, or several missed, are named in one line); the repeats of
-  // late reminders follow, as one line when there are kLateSummaryFrom or more.
+  // falling due go first in the character's line, whatever it still has to say (several are named
+  // in one line); missed ones follow, kMissedTogether to a line; the repeats of late reminders
+  // follow, as one line when there are kLateSummaryFrom or more.
   //
   // A reminder counts as told once it was heard: its alarm moves on (its repeat counted from then)
   // when the character has said its line to the end, or the user stopped it (Stop Talking), or at
@@ -116,6 +116,8 @@ class AlarmService {
   // Told after every lookup of the next alarm (a save, a delete, a scan, another program's write).
   std::function<void()> lookedUp;
 
+  // Missed reminders are named together in lines of at most this many.
+  static constexpr std::size_t kMissedTogether = 4;
   // A telling the voice failed to say is told again at the next scan this many times in a row;
   // after that it counts as told (a voice that keeps failing must not repeat it every few seconds).
   static constexpr int kRetellsFailed = 3;

@@ -307,6 +307,11 @@ TEST_F(AlarmServiceTest, ScanAnnouncesDueRemindersInAlarmOrderThenShowsTheViewer
   // The due reminder said last is the one the viewer highlights (a countdown is not due yet).
   EXPECT_EQ(events, (QStringList{"timer off", QStringLiteral("show viewer at %1").arg(second), "timer on"}));
   EXPECT_EQ(alarms->nextAlarm(), at(10, 6));  // the late ones come back after the wait time
+  // Many missed at once: a few to a line.
+  for (int n = 1; n <= 5; ++n) add(QStringLiteral("Missed %1").arg(n), QTime(9, 50), QTime(9, 50));
+  speaker.lines.clear();
+  EXPECT_TRUE(alarms->ScanDueAlarms().ok());
+  EXPECT_EQ(speaker.lines.size(), 2) << speaker.lines.join('|').toStdString();
 }
 
 // Judged by when each line is heard: a late reminder comes back on its own schedule, never because
