@@ -15,13 +15,14 @@
 # It fails when the program ends other than with status 0 (a signal, an abort, a hang), when a
 # reminder added is never announced, when one is first heard more than SOAK_MAX_LATE seconds
 # (default 15) after its minute came with the program running (or after the program came back),
-# (judged where the program then ran on for half a minute, which leaves out a reminder told just as
-# it was ended: that one is heard with its repeat), when a late reminder is said again sooner than
-# its repeat wait (WaitTime, five minutes, less
-# SOAK_REPEAT_SLACK seconds, default 25: a repeat counts from when it was told, which
-# may be heard up to the lateness bound later), when the import or the sync crashes or does not end
+# (judged where the program then ran on for half a minute; a telling the end cut short moves
+# nothing, so the next start tells it), when a late reminder is said again sooner than its repeat
+# wait (WaitTime, five minutes, less SOAK_REPEAT_SLACK seconds, default 35: a repeat counts from
+# when the line was heard to its end, rounded to the nearest minute), when the import or the sync
+# crashes or does not end
 # within 200 seconds, or when a reminder added is missing from the table at the end (read with
-# dbfread). The judge is the program's transcript, which writes a line when it is heard. The
+# dbfread). The judge is the program's transcript, which writes a line when it begins to be heard,
+# and marks a line stopped before its end (that one counts for nothing). The
 # binaries are taken from BUILD_DIR (default: build/). Results stay in $SOAK_OUT (default: a new
 # temp dir); the figures of the run are the last lines of soak.log.
 set -euo pipefail
@@ -30,7 +31,7 @@ build="${BUILD_DIR:-$root/build}"
 seconds="${1:-150}"
 seed="${2:-1}"
 max_late="${SOAK_MAX_LATE:-15}"
-repeat_slack="${SOAK_REPEAT_SLACK:-25}"
+repeat_slack="${SOAK_REPEAT_SLACK:-35}"
 program="$build/src/shell/chimewise"
 cli="$build/src/cli/chimewise-cli"
 [ -x "$program" ] && [ -x "$cli" ] || { echo "build the program first ($program)" >&2; exit 2; }
@@ -318,18 +319,22 @@ for a in "${added[@]}"; do
   due=$(date -d "$(cut -f2 <<<"$a")" +%s)
   [ "$due" -gt "$last_due" ] && last_due=$due
 done
-# A reminder told as the program was ended unheard comes back with its repeat (five minutes): the
-# program runs on until every reminder added has been heard, or five and a half minutes past the
-# last one's minute.
+# The program runs on until every reminder added has been named in a line heard to its end, or two
+# minutes past the last one's minute (one told as the program was ended unheard is told again at
+# the next start).
 unheard() {
-  grep -q "late reminders; the latest is" "$CHIMEWISE_TRANSCRIPT" && [ "$(date +%s)" -ge $((last_due + 60)) ] && return 1
+  local name said cut
   for a in "${added[@]}"; do
-    grep -qE "Soak reminder number $(cut -f1 <<<"$a")(\D|$)" "$CHIMEWISE_TRANSCRIPT" || return 0
+    name="Soak reminder number $(cut -f1 <<<"$a")(\D|$)"
+    # A line cut short is written twice, the second time after "[cut short]".
+    said=$(grep -cE "$name" "$CHIMEWISE_TRANSCRIPT" || true)
+    cut=$(grep -cE "\[cut short\] .*$name" "$CHIMEWISE_TRANSCRIPT" || true)
+    [ $((said - 2 * cut)) -gt 0 ] || return 0
   done
   return 1
 }
 log "waiting for every reminder to be heard"
-while [ "$(date +%s)" -lt $((last_due + 30)) ] || { unheard && [ "$(date +%s)" -lt $((last_due + 330)) ]; }; do
+while [ "$(date +%s)" -lt $((last_due + 30)) ] || { unheard && [ "$(date +%s)" -lt $((last_due + 120)) ]; }; do
   sleep 2
 done
 end_program term
@@ -367,14 +372,24 @@ import datetime, re, sys
 transcript, added, runs, max_late, slack = sys.argv[1:6]
 max_late, slack = int(max_late), int(slack)
 today = datetime.date.today()
-heard = []
+heard, cut = [], 0
 for line in open(transcript, encoding="utf-8", errors="replace"):
     t, _, text = line.rstrip("\n").partition("\t")
     try:
         h = datetime.datetime.combine(today, datetime.time.fromisoformat(t)).timestamp()
     except ValueError:
         continue
-    heard.append((h, text))
+    if text.startswith("[cut short] "):
+        # The line was stopped before its end (another feature, the program ending): it is no
+        # repeat, and it tells only the reminders it had named by then (at 150 words a minute).
+        said = text[len("[cut short] "):]
+        for i in range(len(heard) - 1, -1, -1):
+            if heard[i][1] == said and heard[i][2] is None:
+                heard[i] = (heard[i][0], said, h - heard[i][0])
+                cut += 1
+                break
+        continue
+    heard.append((h, text, None))
 spans, start = [], None
 for line in open(runs):
     what, when = line.split()
@@ -393,32 +408,39 @@ def judged_from(due):
         if a > due:
             return a if a + 30 <= b else None
     return None
-worst, count, failed = 0, 0, 0
+worst, worst_named, count, failed, repeats, most = 0, 0, 0, 0, 0, 0
 for line in open(added):
     n, due_text = line.split("\t")[:2]
     due = datetime.datetime.strptime(due_text, "%Y-%m-%d %H:%M").timestamp()
     pattern = re.compile(r"Soak reminder number %s(\D|$)" % n)
-    said = [h for h, text in heard if pattern.search(text)]
-    # Repeats of many late reminders are one line naming the latest: a reminder whose first
-    # telling went unheard (the program ended) is heard in the first such line after it fell due.
-    summed = [h for h, text in heard if text.startswith("You have ") and " late reminders" in text and h >= due]
-    first = min(said[:1] + summed[:1]) if said or summed else None
+    # Only a line that names it tells it: a first telling that went unheard is told again, on its
+    # own, so a line for many late ones never stands for a first hearing. Several falling due
+    # together are named in one line: when its name came is estimated at 150 words a minute, and a
+    # line cut short tells it only if its name had been said by then.
+    named = [(h, len(text[:m.start()].split()) * 0.4, len(text[:m.end()].split()) * 0.4, length)
+             for h, text, length in heard for m in [pattern.search(text)] if m]
+    said = [(h, at) for h, at, _, length in named if length is None]
+    reached = [(h, at) for h, at, end, length in named if length is None or end <= length]
     count += 1
-    if first is None:
+    if not reached:
         print("FAIL reminder %s (due %s) was never announced" % (n, due_text)); failed += 1
         continue
     base = judged_from(due)
+    first, offset = reached[0]
     late = max(0, first - base) if base is not None else 0
     worst = max(worst, late)
+    worst_named = max(worst_named, late + offset if base is not None else 0)
+    repeats += max(0, len(said) - 1)
+    most = max(most, len(said) - 1)
     if late > max_late:
         print("FAIL reminder %s was first heard %ds after it fell due (bound %ds)" % (n, late, max_late)); failed += 1
-    for a, b in zip(said, said[1:]):
+    for (a, _), (b, _) in zip(said, said[1:]):
         if b - a < 300 - slack:
             print("FAIL reminder %s was said again after %ds (repeat every 300s)" % (n, b - a)); failed += 1
-heard_alone = sum(1 for line in open(added) if any(re.search(r"Soak reminder number %s(\D|$)" % line.split("\t")[0], t)
-                                                   for _, t in heard))
-print("FIGURES %d reminders, %d of them heard on their own (the rest in a line for many late ones), "
-      "first heard at most %ds after due, %d failures" % (count, heard_alone, worst, failed))
+summaries = sum(1 for _, text, _ in heard if text.startswith("You have ") and " late reminders" in text)
+print("FIGURES %d reminders, first heard at most %ds after due (its name within the line at most %.0fs), "
+      "said again on its own %.1f times on average (at most %d), %d lines for many late ones, %d lines cut short, "
+      "%d failures" % (count, worst, worst_named, repeats / max(count, 1), most, summaries, cut, failed))
 PY
 while read -r verdict rest; do
   if [ "$verdict" = FAIL ]; then fail "$rest"; else log "$verdict $rest"; fi

@@ -36,13 +36,15 @@ const QString kSnoozeAlias = QStringLiteral("SNOOZEDBF");
 // The lowest alarm key that counts: alarms dated before 1980 are never found.
 constexpr char kLowestAlarmKey[] = "198001010000";
 
-// The earliest alarm moment among the keys from the work area's position on, in ALARM order.
+// The earliest alarm moment among the keys from the work area's position on, in ALARM order,
+// leaving out the records `skip` is true for.
 // Keys are wall times, and their moments follow key order except where the clocks change: a wall
 // time the clocks skip means the time after the change, so 02:30 (03:30) comes after 03:05 in real
 // time though its key sorts first; the second run of a repeated hour is keyed on the day before.
 // Keys are read on until one reads later on the wall clock than any wall time of a moment up to
 // the earliest found so far: no later key can mean an earlier moment.
-xbase::Status earliestAlarmFromHere(xbase::WorkArea& wa, QDateTime* earliest) {
+xbase::Status earliestAlarmFromHere(xbase::WorkArea& wa, const std::function<bool(xbase::WorkArea&)>& skip,
+                                    QDateTime* earliest) {
   *earliest = QDateTime();
   QDateTime bound;
   xbase::Status s;
@@ -52,6 +54,7 @@ xbase::Status earliestAlarmFromHere(xbase::WorkArea& wa, QDateTime* earliest) {
     const int minutes = TableInt(wa, "ALARMTIME");
     // A key past the day's end (the second run of a repeated hour) sorts before the next day's.
     if (earliest->isValid() && WallReading(date, std::min(minutes, 1440)) >= bound) break;
+    if (skip && skip(wa)) continue;
     const QDateTime moment = AlarmMoment(date, minutes);
     if (!earliest->isValid() || moment < *earliest) {
       *earliest = moment;
@@ -60,6 +63,8 @@ xbase::Status earliestAlarmFromHere(xbase::WorkArea& wa, QDateTime* earliest) {
   }
   return s;
 }
+
+const QString kHeardAlias = QStringLiteral("HEARDDBF");
 
 }  // namespace
 
@@ -89,14 +94,32 @@ xbase::Status AlarmService::lookUpNextAlarm(Problem* notice) {
   m_engine.settings().soft_seek = soft;
   if (s.ok()) {
     QDateTime earliest;
-    s = earliestAlarmFromHere(*wa, &earliest);
+    // A reminder on its way to be heard is not due again meanwhile.
+    std::function<bool(xbase::WorkArea&)> skip;
+    if (!m_onItsWay.empty()) skip = [this](xbase::WorkArea& area) { return onItsWay(area); };
+    s = earliestAlarmFromHere(*wa, skip, &earliest);
     m_nextAlarm = MomentOrNone(earliest);
   }
   data::CloseTableIfOpen(m_engine, kTimerAlias);
   return s;
 }
 
+bool AlarmService::onItsWay(xbase::WorkArea& wa) const {
+  const auto it = m_onItsWay.find(wa.RecNo());
+  return it != m_onItsWay.end() && it->second.recordId == TableText(wa, "REC_NO");
+}
+
 Problem AlarmService::FindNextAlarm() {
+  const Problem problem = findNextAlarm();
+  // A move heard and not yet stored (the table was held) is tried again at the next tick's scan.
+  const bool movesWaiting =
+      std::any_of(m_onItsWay.begin(), m_onItsWay.end(), [](const auto& w) { return w.second.heardAt.has_value(); });
+  if (movesWaiting && (!m_nextAlarm || *m_nextAlarm > m_clock.now())) m_nextAlarm = m_clock.now();
+  if (lookedUp) lookedUp();
+  return problem;
+}
+
+Problem AlarmService::findNextAlarm() {
   m_nextAlarm.reset();
   if (Problem place = CalendarPlaceProblem(m_state.AppFolder); !place.ok()) return place;
   Problem notice;
@@ -139,7 +162,7 @@ xbase::Status AlarmService::collectDue(DueList* due, int* area) {
   std::vector<Found> found;
   for (uint32_t i = 0; s.ok() && i < n && !wa->Eof(); ++i) {
     const ReminderFacts facts = ReadReminderFacts(*wa);
-    if (ReminderCurrent(facts, now)) {
+    if (ReminderCurrent(facts, now) && !onItsWay(*wa)) {
       const QDateTime alarm = AlarmMoment(facts.alarmDate, facts.alarmTime);
       const int turn = RepeatOfLateReminder(facts) ? 2 : alarm.secsTo(now) < kFallingDueSecs ? 0 : 1;
       found.push_back({turn, alarm.toSecsSinceEpoch(), wa->RecNo()});
@@ -172,6 +195,8 @@ Problem AlarmService::ScanDueAlarms(ScanCounts* counts) {
     setTimer(true);
     return place;
   }
+  // Reminders heard while the table was held are moved on first, so they are not told again.
+  Problem problem = moveHeard();
   DueList list;
   int area = 0;
   xbase::Status s = collectDue(&list, &area);
@@ -185,99 +210,247 @@ Problem AlarmService::ScanDueAlarms(ScanCounts* counts) {
     setTimer(true);
     return ProblemOf(s);
   }
-  bool somethingDue = false;
-  std::uint32_t lastSaid = 0;
-  const std::vector<uint32_t>& due = list.records;
-  const std::size_t firstRepeat = list.repeatsFrom;
-  Problem problem;
-  // Reminders falling due wait for no one but the line under way; those missed and the repeats of
-  // late ones take their turn.
-  const bool summed = due.size() - firstRepeat >= static_cast<std::size_t>(kLateSummaryFrom);
-  std::optional<FirstInLine> first;
-  first.emplace(m_speaker);
-  ReminderFacts latest;
-  int repeated = 0;
-  for (std::size_t i = 0; i < due.size(); ++i) {
-    const uint32_t recno = due[i];
-    if (i == list.firstInLine) first.reset();
-    Problem one;
-    AlarmMove move = AlarmMove::None;
-    ReminderFacts told;
-    if (announce(area, recno, m_options.readActivity ? 1 : 0, m_options.readMemos ? 1 : 0, AnnounceMode::Alarm, &one,
-                 &move, i >= firstRepeat && summed, &told)) {
-      somethingDue = true;
-      lastSaid = recno;
-    }
-    if (i >= firstRepeat && told.activity.isValid()) {
-      ++repeated;
-      if (!latest.activity.isValid() || told.activity >= latest.activity) latest = told;
-    }
-    if (move == AlarmMove::Stored) ++counts->stored;
-    if (move == AlarmMove::Failed) ++counts->failed;
-    if (problem.ok() || (move == AlarmMove::Failed && counts->failed == 1)) problem = one;
-    if (m_engine.WorkAreaOf(kAlarmAlias.toStdString()) != area) break;  // closed meanwhile
+  const int readActivity = m_options.readActivity ? 1 : 0;
+  const int readMemos = m_options.readMemos ? 1 : 0;
+  // Every due reminder is read before anything is said: each move changes what the query selects.
+  std::vector<Planned> planned;
+  std::size_t firstInLine = 0;
+  std::size_t repeatsFrom = 0;
+  for (std::size_t i = 0; i < list.records.size(); ++i) {
+    Planned p;
+    if (!planOne(area, list.records[i], readActivity, readMemos, AnnounceMode::Alarm, &p)) continue;
+    planned.push_back(std::move(p));
+    if (i < list.firstInLine) ++firstInLine;
+    if (i < list.repeatsFrom) ++repeatsFrom;
   }
-  first.reset();
-  if (summed && repeated > 0) m_speaker.SayText(LateSummaryText(repeated, latest.activityText));
+  const auto tell = [&](const std::vector<const Planned*>& told) {
+    for (const Planned* p : told)
+      if (announced) announced(AnnouncedReminder{p->recno, p->recordId, p->facts});
+    endTelling(area, told, counts, &problem);
+  };
+  // Reminders from `from` to `to`, each on its own when alone; several are named in one line after
+  // one sound, so the last of them is not held back by the sounds and lines of the others, and what
+  // else each has to say (the day and time, the memo) follows.
+  const auto sayTogether = [&](std::size_t from, std::size_t to) {
+    if (to - from == 1) {
+      m_speaker.BeginTelling();
+      say(planned[from].plan);
+      tell({&planned[from]});
+      return;
+    }
+    // The reminder's own line: its activity (the last before the memo), or its memo alone.
+    const auto own = [readMemos](const std::vector<QString>& texts) {
+      return texts.size() - (readMemos == 1 && texts.size() > 1 ? 2 : 1);
+    };
+    QStringList lines;
+    std::vector<const Planned*> told;
+    int sound = 0;
+    for (std::size_t i = from; i < to; ++i) {
+      const AnnouncementPlan& plan = planned[i].plan;
+      if (sound == 0) sound = plan.sound;
+      if (plan.sayTexts.empty()) {
+        tell({&planned[i]});  // nothing to hear
+        continue;
+      }
+      QString line = plan.sayTexts[own(plan.sayTexts)].trimmed();
+      if (!line.isEmpty() && !QStringLiteral(".!?").contains(line.back())) line += u'.';
+      lines << line;
+      told.push_back(&planned[i]);
+    }
+    if (sound != 0) m_speaker.PlaySoundEffect(sound);
+    m_speaker.BeginTelling();
+    if (!lines.isEmpty()) m_speaker.SayText(lines.join(u' '));
+    tell(told);
+    for (const Planned* p : told)
+      for (std::size_t t = 0; t < p->plan.sayTexts.size(); ++t)
+        if (t != own(p->plan.sayTexts)) m_speaker.SayText(p->plan.sayTexts[t]);
+  };
+  // Reminders wait for no one but the line under way (and no other feature's speech drops them):
+  // those falling due first, then missed alarms (a suspend, a scan held back, the program not
+  // running), then the repeats of late ones.
+  {
+    const FirstInLine first(m_speaker, !planned.empty());
+    if (firstInLine > 0) sayTogether(0, firstInLine);
+    // Missed ones (many, after a long time off) a few to a line, each line heard on its own, so a
+    // line cut short costs only its few.
+    for (std::size_t from = firstInLine; from < repeatsFrom; from += kMissedTogether)
+      sayTogether(from, std::min(repeatsFrom, from + kMissedTogether));
+    // The repeats of late reminders: each on its own, or many as one line.
+    const std::size_t repeats = planned.size() - repeatsFrom;
+    if (repeats >= static_cast<std::size_t>(kLateSummaryFrom)) {
+      std::vector<const Planned*> told;
+      const Planned* latest = nullptr;
+      for (std::size_t i = repeatsFrom; i < planned.size(); ++i) {
+        told.push_back(&planned[i]);
+        if (!latest || planned[i].facts.activity >= latest->facts.activity) latest = &planned[i];
+      }
+      m_speaker.BeginTelling();
+      m_speaker.SayText(LateSummaryText(static_cast<int>(repeats), latest->facts.activityText));
+      tell(told);
+    } else {
+      for (std::size_t i = repeatsFrom; i < planned.size(); ++i) {
+        m_speaker.BeginTelling();
+        say(planned[i].plan);
+        tell({&planned[i]});
+      }
+    }
+  }
+  bool somethingDue = false;
+  qint64 lastSaid = 0;
+  for (const Planned& p : planned)
+    if (p.plan.due) {
+      somethingDue = true;
+      lastSaid = p.recno;
+    }
   data::CloseTableIfOpen(m_engine, kAlarmAlias);
   // Also when nothing was selected, so a reminder never stops firing until a restart.
   if (Problem lookup = FindNextAlarm(); problem.ok()) problem = lookup;
   if (somethingDue) {
     m_viewer.ShowAnnounced(lastSaid);
-  } else if (!due.empty() && m_viewer.ViewerOpen() && !viewerWasOpen) {
+  } else if (!list.records.empty() && m_viewer.ViewerOpen() && !viewerWasOpen) {
     m_viewer.CloseViewerAndHideCharacter();
   }
   setTimer(true);
   return problem;
 }
 
-bool AlarmService::AnnounceReminder(int area, qint64 recno, int readActivity, int readMemos, AnnounceMode mode,
-                                    Problem* problem) {
-  AlarmMove move = AlarmMove::None;
-  return announce(area, recno, readActivity, readMemos, mode, problem, &move);
-}
-
-bool AlarmService::announce(int area, qint64 recno, int readActivity, int readMemos, AnnounceMode mode,
-                            Problem* problem, AlarmMove* move, bool quiet, ReminderFacts* told) {
+bool AlarmService::planOne(int area, qint64 recno, int readActivity, int readMemos, AnnounceMode mode, Planned* out) {
   if (recno < 1 || area < 1) return false;
   if (!m_engine.Select(area).ok()) return false;
   xbase::WorkArea* wa = m_engine.Current();
   if (!wa || recno > wa->RecCount()) return false;
   if (!wa->Go(static_cast<uint32_t>(recno)).ok()) return false;
-
-  const QDateTime now = m_clock.now();
-  const ReminderFacts facts = ReadReminderFacts(*wa);
-  if (told) *told = facts;
+  out->recno = recno;
+  out->recordId = TableText(*wa, "REC_NO");
+  out->facts = ReadReminderFacts(*wa);
   const AnnounceSettings settings{m_options.remindOn ? 1 : 0, m_options.waitTime, m_options.timeFormat};
-  const AnnouncementPlan plan = PlanAnnouncement(facts, settings, readActivity, readMemos, mode, now);
+  out->plan = PlanAnnouncement(out->facts, settings, readActivity, readMemos, mode, m_clock.now());
+  return true;
+}
+
+AlarmService::AlarmMove AlarmService::moveAlarm(xbase::WorkArea& wa, const ReminderFacts& facts, AnnounceMode mode,
+                                                const QDateTime& when, Problem* problem) {
+  if (m_dryRun) return AlarmMove::None;
+  const AnnounceSettings settings{m_options.remindOn ? 1 : 0, m_options.waitTime, m_options.timeFormat};
+  std::optional<AlarmWrite> alarm = PlanAnnouncement(facts, settings, 1, 1, mode, when).alarm;
   // A repeating reminder whose occurrence has gone by moves on to the next one.
-  std::optional<AlarmWrite> alarm = plan.alarm;
   std::optional<SeriesMove> series;
-  if (mode == AnnounceMode::Alarm && !m_dryRun) {
-    // A series lives in the reminder's kept event: one small file read, for a reminder falling due.
+  if (mode == AnnounceMode::Alarm) {
+    // A series lives in the reminder's kept event: one small read, for a reminder falling due.
     std::string id;
     const std::optional<KeptEvent> kept =
-        wa->GetString("REC_NO", &id).ok()
-            ? KeptEvents::BesideTable(QString::fromStdString(wa->path())).Get(QByteArray::fromStdString(id))
+        wa.GetString("REC_NO", &id).ok()
+            ? KeptEvents::BesideTable(QString::fromStdString(wa.path())).Get(QByteArray::fromStdString(id))
             : std::nullopt;
-    if (kept) series = PlanSeriesMove(facts, kept->series, now, &NextSeriesOccurrence);
+    if (kept) series = PlanSeriesMove(facts, kept->series, when, &NextSeriesOccurrence);
   }
   if (series) alarm = StoredAlarm(series->alarm, m_options.timeFormat);
-  if (alarm && !m_dryRun) {
-    xbase::Status s = WriteAlarm(*wa, *alarm);
-    if (s.ok() && series)
-      s = WriteActivityMoment(*wa, series->activity, FormatDateTimeText(series->activity, m_options.timeFormat));
-    const bool stored = s.ok() && CommitRecord(*wa, &s);
-    if (!stored) wa->Discard().IgnoreError();
-    *move = stored ? AlarmMove::Stored : AlarmMove::Failed;
-    if (problem && !s.ok()) *problem = ProblemOf(s);
+  if (!alarm) return AlarmMove::None;
+  xbase::Status s = WriteAlarm(wa, *alarm);
+  if (s.ok() && series)
+    s = WriteActivityMoment(wa, series->activity, FormatDateTimeText(series->activity, m_options.timeFormat));
+  const bool stored = s.ok() && CommitRecord(wa, &s);
+  if (!stored) wa.Discard().IgnoreError();
+  if (problem && !s.ok()) *problem = ProblemOf(s);
+  return stored ? AlarmMove::Stored : AlarmMove::Failed;
+}
+
+void AlarmService::say(const AnnouncementPlan& plan) {
+  if (plan.sound != 0) m_speaker.PlaySoundEffect(plan.sound);
+  for (const QString& text : plan.sayTexts) m_speaker.SayText(text);
+}
+
+void AlarmService::endTelling(int area, const std::vector<const Planned*>& told, ScanCounts* counts, Problem* problem) {
+  std::vector<qint64> recnos;
+  for (const Planned* p : told) recnos.push_back(p->recno);
+  const std::weak_ptr<char> alive = m_alive;
+  const bool toBeHeard = !m_dryRun && m_speaker.EndTelling([this, alive, recnos](Speaker::Hearing hearing) {
+    if (alive.lock()) onHeard(recnos, hearing);
+  });
+  if (toBeHeard) {
+    for (const Planned* p : told) m_onItsWay[p->recno] = OnItsWay{p->recordId, p->facts, std::nullopt};
+    return;
   }
-  const QString recordId = mode == AnnounceMode::Alarm && announced ? TableText(*wa, "REC_NO") : QString();
-  if (plan.sound != 0 && !quiet) m_speaker.PlaySoundEffect(plan.sound);
-  if (!quiet)
-    for (const QString& text : plan.sayTexts) m_speaker.SayText(text);
-  if (mode == AnnounceMode::Alarm && announced) announced(AnnouncedReminder{recno, recordId, facts});
-  return plan.due;
+  // Nothing to hear: told now.
+  const QDateTime now = m_clock.now();
+  for (const Planned* p : told) {
+    if (!m_engine.Select(area).ok()) return;
+    xbase::WorkArea* wa = m_engine.Current();
+    if (!wa || !wa->Go(static_cast<uint32_t>(p->recno)).ok()) continue;
+    Problem one;
+    const AlarmMove move = moveAlarm(*wa, p->facts, AnnounceMode::Alarm, now, &one);
+    if (move == AlarmMove::Stored && moved) moved(AnnouncedReminder{p->recno, p->recordId, ReadReminderFacts(*wa)});
+    if (move == AlarmMove::Stored) ++counts->stored;
+    if (move == AlarmMove::Failed) ++counts->failed;
+    if (problem->ok() || (move == AlarmMove::Failed && counts->failed == 1)) *problem = one;
+  }
+}
+
+void AlarmService::onHeard(const std::vector<qint64>& recnos, Speaker::Hearing hearing) {
+  // The program ending moves nothing: the next start tells what was not heard.
+  if (m_state.events->closing()) return;
+  const QDateTime now = m_clock.now();
+  for (const qint64 id : recnos) {
+    const auto it = m_onItsWay.find(id);
+    if (it == m_onItsWay.end() || it->second.heardAt) continue;
+    // Dropped for something else, or by a voice that failed (a few times in a row at most): due
+    // again, the next scan tells it.
+    if (hearing == Speaker::Hearing::Unheard ||
+        (hearing == Speaker::Hearing::Failed && ++m_unheardRuns[id] < kRetellsFailed)) {
+      m_onItsWay.erase(it);
+      continue;
+    }
+    m_unheardRuns.erase(id);
+    it->second.heardAt = now;
+  }
+  Problem problem = moveHeard();
+  if (Problem lookup = FindNextAlarm(); problem.ok()) problem = lookup;
+  if (!problem.ok() && report) report(problem);
+}
+
+Problem AlarmService::moveHeard() {
+  if (std::none_of(m_onItsWay.begin(), m_onItsWay.end(), [](const auto& w) { return w.second.heardAt.has_value(); }))
+    return {};
+  if (Problem place = CalendarPlaceProblem(m_state.AppFolder); !place.ok()) return place;
+  int area = 0;
+  if (xbase::Status s = OpenCalendar(m_engine, m_state.AppFolder, kHeardAlias, &area); !s.ok()) return ProblemOf(s);
+  xbase::WorkArea* wa = m_engine.Area(area);
+  Problem problem;
+  for (auto it = m_onItsWay.begin(); it != m_onItsWay.end();) {
+    OnItsWay& w = it->second;
+    if (!w.heardAt) {
+      ++it;
+      continue;
+    }
+    const qint64 found = findRecord(*wa, it->first, w.recordId);
+    // A reminder deleted, snoozed or changed meanwhile keeps what was done to it.
+    const ReminderFacts now = found ? ReadReminderFacts(*wa) : ReminderFacts{};
+    const bool asTold = found && now.alarmDate == w.facts.alarmDate && now.alarmTime == w.facts.alarmTime &&
+                        now.activity == w.facts.activity;
+    if (asTold) {
+      Problem one;
+      if (moveAlarm(*wa, w.facts, AnnounceMode::Alarm, *w.heardAt, &one) == AlarmMove::Failed) {
+        if (problem.ok()) problem = one;
+        ++it;  // tried again at the next scan
+        continue;
+      }
+      if (moved) moved(AnnouncedReminder{found, w.recordId, ReadReminderFacts(*wa)});
+    }
+    it = m_onItsWay.erase(it);
+  }
+  if (xbase::WorkArea* open = m_engine.Area(area)) open->Unlock().IgnoreError();
+  data::CloseTableIfOpen(m_engine, kHeardAlias);
+  return problem;
+}
+
+bool AlarmService::AnnounceReminder(int area, qint64 recno, int readActivity, int readMemos, AnnounceMode mode,
+                                    Problem* problem) {
+  Planned p;
+  if (!planOne(area, recno, readActivity, readMemos, mode, &p)) return false;
+  // Read from the viewer: told as it is asked for.
+  moveAlarm(*m_engine.Current(), p.facts, mode, m_clock.now(), problem);
+  say(p.plan);
+  return p.plan.due;
 }
 
 AlarmService::SnoozeOutcome AlarmService::Snooze(int area, qint64 recno, int choice) {
@@ -326,17 +499,34 @@ AlarmService::SnoozeOutcome AlarmService::SnoozeAnnounced(qint64 recno, const QS
     out.problem = ProblemOf(s);
     return out;
   }
-  xbase::WorkArea* wa = m_engine.Area(area);
-  const auto carriesId = [&](qint64 n) {
-    return n >= 1 && n <= wa->RecCount() && wa->Go(static_cast<uint32_t>(n)).ok() && !wa->Deleted() &&
-           TableText(*wa, "REC_NO") == recordId;
-  };
-  qint64 found = carriesId(recno) ? recno : 0;
-  for (qint64 n = 1; found == 0 && n <= wa->RecCount(); ++n)
-    if (n != recno && carriesId(n)) found = n;
-  if (found != 0) out = Snooze(area, found, choice);
+  if (const qint64 found = findRecord(*m_engine.Area(area), recno, recordId); found != 0)
+    out = Snooze(area, found, choice);
   if (xbase::WorkArea* open = m_engine.Area(area)) open->Unlock().IgnoreError();
   data::CloseTableIfOpen(m_engine, kSnoozeAlias);
+  return out;
+}
+
+qint64 AlarmService::findRecord(xbase::WorkArea& wa, qint64 recno, const QString& recordId) {
+  const auto carries = [&](qint64 n) {
+    return n >= 1 && n <= wa.RecCount() && wa.Go(static_cast<uint32_t>(n)).ok() && !wa.Deleted() &&
+           TableText(wa, "REC_NO") == recordId;
+  };
+  if (carries(recno)) return recno;
+  for (qint64 n = 1; n <= wa.RecCount(); ++n)
+    if (n != recno && carries(n)) return n;
+  return 0;
+}
+
+std::vector<std::optional<ReminderFacts>> AlarmService::ReadAnnounced(const std::vector<AnnouncedReminder>& reminders) {
+  std::vector<std::optional<ReminderFacts>> out;
+  int area = 0;
+  if (!CalendarPlaceProblem(m_state.AppFolder).ok() ||
+      !OpenCalendar(m_engine, m_state.AppFolder, kHeardAlias, &area, false).ok())
+    return out;
+  xbase::WorkArea* wa = m_engine.Area(area);
+  for (const AnnouncedReminder& r : reminders)
+    out.push_back(findRecord(*wa, r.recno, r.recordId) != 0 ? std::optional(ReadReminderFacts(*wa)) : std::nullopt);
+  data::CloseTableIfOpen(m_engine, kHeardAlias);
   return out;
 }
 

@@ -6,6 +6,7 @@
 #include "core/ports.h"
 #include "core/problem.h"
 #include "core/program_options.h"
+#include "core/speaker.h"
 
 #include <QDateTime>
 #include <QString>
@@ -14,6 +15,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -64,9 +67,19 @@ class AlarmService {
   };
   // Announces every due reminder, moves their alarms and brings the viewer to the user. A failed
   // move is the problem returned before anything that failed after a change was stored. Reminders
-  // falling due go first in the character's line, whatever it still has to say; the repeats of
-  // late reminders follow in turn, as one line when there are kLateSummaryFrom or more.
+  // falling due go first in the character's line, whatever it still has to say (several are named
+  // in one line); missed ones follow, kMissedTogether to a line; the repeats of late reminders
+  // follow, as one line when there are kLateSummaryFrom or more.
+  //
+  // A reminder counts as told once it was heard: its alarm moves on (its repeat counted from then)
+  // when the character has said its line to the end, or the user stopped it (Stop Talking), or at
+  // once where nothing is to be heard (no character: the line went to the balloon or a
+  // notification). Until then it is on its way and not announced again. A telling dropped unheard
+  // (another feature's stop, the character gone) moves nothing: the next scan tells it again (one the
+  // voice failed to say, up to kRetellsFailed times in a row before it waits for its repeat). The
+  // program ended first moves nothing either, so the next start tells it at once.
   Problem ScanDueAlarms(ScanCounts* counts = nullptr);
+
   // Announces the record of an open work area; true when its activity is now or past. A failed
   // move of its alarm goes to *problem, and so does what failed after the move was stored.
   bool AnnounceReminder(int area, qint64 recno, int readActivity, int readMemos, AnnounceMode mode,
@@ -82,6 +95,9 @@ class AlarmService {
   // record at `recno` when it still carries `recordId`, else the live record that does. A
   // reminder deleted or gone meanwhile is NoSuchReminder, and nothing is written.
   SnoozeOutcome SnoozeAnnounced(qint64 recno, const QString& recordId, int choice);
+  // Reminders announced earlier as they are stored now, each found as SnoozeAnnounced finds it:
+  // nullopt for one deleted or gone. Empty when the table cannot be read now.
+  std::vector<std::optional<ReminderFacts>> ReadAnnounced(const std::vector<AnnouncedReminder>& reminders);
   // Deletes the record: no alarm any more, marked deleted. *deleted (optional) says whether it is:
   // a problem that comes back with it set failed after the deletion was stored, and undoes nothing.
   Problem DeleteReminder(int area, qint64 recno, bool* deleted = nullptr);
@@ -93,8 +109,21 @@ class AlarmService {
 
   // Told of every reminder the scan announces, after its texts were queued.
   std::function<void(const AnnouncedReminder&)> announced;
+  // Told of every reminder whose alarm moved on once it was heard, with its facts as stored now.
+  std::function<void(const AnnouncedReminder&)> moved;
+  // Told of what went wrong once a telling was heard (a move that failed, a lookup after it).
+  std::function<void(const Problem&)> report;
+  // Told after every lookup of the next alarm (a save, a delete, a scan, another program's write).
+  std::function<void()> lookedUp;
+
+  // Missed reminders are named together in lines of at most this many.
+  static constexpr std::size_t kMissedTogether = 4;
+  // A telling the voice failed to say is told again at the next scan this many times in a row;
+  // after that it counts as told (a voice that keeps failing must not repeat it every few seconds).
+  static constexpr int kRetellsFailed = 3;
 
  private:
+  Problem findNextAlarm();
   // The lookup and the selection of due reminders, each one attempt.
   xbase::Status lookUpNextAlarm(Problem* notice);
   // The due reminders in the order they are told: those falling due now (first in line), those
@@ -107,10 +136,30 @@ class AlarmService {
   };
   xbase::Status collectDue(DueList* due, int* area);
   enum class AlarmMove { None, Stored, Failed };
-  // A quiet announcement moves the alarm and tells `announced`, but plays and says nothing (its
-  // repeat is part of a line said for many); *told gets what the record said.
-  bool announce(int area, qint64 recno, int readActivity, int readMemos, AnnounceMode mode, Problem* problem,
-                AlarmMove* move, bool quiet = false, ReminderFacts* told = nullptr);
+  // One reminder read for its announcement, its work area left on its record.
+  struct Planned {
+    qint64 recno = 0;
+    QString recordId;
+    ReminderFacts facts;
+    AnnouncementPlan plan;
+  };
+  // Puts the work area on the live record carrying `recordId`, `recno` looked at first; 0 when none.
+  static qint64 findRecord(xbase::WorkArea& wa, qint64 recno, const QString& recordId);
+  bool planOne(int area, qint64 recno, int readActivity, int readMemos, AnnounceMode mode, Planned* out);
+  // Moves the alarm of the record the work area stands on as an announcement at `when` does (and a
+  // repeating reminder on to its next occurrence), and commits it.
+  AlarmMove moveAlarm(xbase::WorkArea& wa, const ReminderFacts& facts, AnnounceMode mode, const QDateTime& when,
+                      Problem* problem);
+  void say(const AnnouncementPlan& plan);
+  // Ends a telling of `told`: on its way until heard, or told at once (the move made now) when
+  // nothing of it is to be heard.
+  void endTelling(int area, const std::vector<const Planned*>& told, ScanCounts* counts, Problem* problem);
+  void onHeard(const std::vector<qint64>& recnos, Speaker::Hearing hearing);
+  // Whether the record the work area stands on is on its way to be heard.
+  bool onItsWay(xbase::WorkArea& wa) const;
+  // Moves the alarms of the reminders heard since; those the table could not take stay for the next
+  // try.
+  Problem moveHeard();
   void setTimer(bool on);
 
   SharedState& m_state;
@@ -124,6 +173,17 @@ class AlarmService {
   bool m_dryRun = false;
   // A repair on the way replaced another program's index: the next lookup tells it.
   bool m_foreignIndex = false;
+  // Reminders told by a scan and not yet moved on, by record number: the record as told, and when
+  // it was heard (set: its move waits for the table).
+  struct OnItsWay {
+    QString recordId;  // REC_NO: finds the record again after a pack
+    ReminderFacts facts;
+    std::optional<QDateTime> heardAt;
+  };
+  std::map<qint64, OnItsWay> m_onItsWay;
+  std::map<qint64, int> m_unheardRuns;  // tellings the voice failed to say in a row, by record number
+  // Gone with this service: a telling heard later reaches nothing.
+  std::shared_ptr<char> m_alive = std::make_shared<char>();
 };
 
 }  // namespace chimewise

@@ -128,15 +128,23 @@ void CharacterHost::connectEvents(agent::Character* c) {
   connect(c, &agent::Character::requestStarted, this, [this](agent::RequestId id) {
     if (id == m_pendingShow) m_pendingShow = 0;
   });
-  connect(c, &agent::Character::requestCompleted, this, [this](agent::RequestId id) {
+  connect(c, &agent::Character::requestCompleted, this, [this](agent::RequestId id, agent::RequestStatus status) {
     if (id == m_pendingShow) m_pendingShow = 0;
     m_pauses.removeOne(id);
     m_unheard.remove(id);
+    // A line the transcript has that did not end as spoken is marked there as cut short.
+    if (const QString saying = m_saying.take(id); !saying.isNull() && status != agent::RequestStatus::Complete)
+      record(kCutShort + saying);
+    if (m_asking)
+      m_endedAtOnce.append({id, static_cast<int>(status)});
+    else
+      lineEnded(id, static_cast<int>(status));
   });
   connect(c, &agent::Character::speechStarted, this, [this](agent::RequestId id) {
-    if (const auto line = m_unheard.constFind(id); line != m_unheard.cend())
+    if (const auto line = m_unheard.constFind(id); line != m_unheard.cend()) {
       record(*line);
-    else if (m_asking) {
+      m_saying.insert(id, *line);
+    } else if (m_asking) {
       record(*m_asking);  // heard at once, before speak() returned its id
       m_heardAtOnce = true;
     }
@@ -188,6 +196,8 @@ void CharacterHost::LoadCharacter(const QString& fileName, bool atStartUp) {
   m_character = nullptr;
   m_pauses.clear();
   m_unheard.clear();
+  cutShort();
+  dropTellings();
 
   QString path;
   for (const QString& folder : m_options.characterFolders)
@@ -283,9 +293,76 @@ void CharacterHost::queueSpeech(agent::Character* c, const QString& text) {
     const QScopedValueRollback asking(m_asking, std::optional<QString>(text));
     id = c->speak(text);
   }
+  const QList<QPair<qint64, int>> ended = std::exchange(m_endedAtOnce, {});
+  const auto endedNow = std::find_if(ended.begin(), ended.end(), [id](const auto& e) { return e.first == id; });
+  if (m_telling) {
+    m_telling->anyLine = true;
+    if (endedNow == ended.end()) m_telling->open.append(id);
+  }
+  for (const auto& [other, status] : ended)
+    if (other != id) lineEnded(other, status);
+  if (m_heardAtOnce && endedNow == ended.end()) m_saying.insert(id, text);
+  if (endedNow != ended.end()) {
+    if (m_telling && endedNow->second != static_cast<int>(agent::RequestStatus::Complete))
+      m_telling->outcome = Hearing::Failed;
+    m_heardAtOnce = false;
+    return;
+  }
   // Not yet heard: written down when it is.
   if (!m_options.transcriptPath.isEmpty() && c->queuedRequests() > 0 && !m_heardAtOnce) m_unheard.insert(id, text);
   m_heardAtOnce = false;
+}
+
+void CharacterHost::BeginTelling() { m_telling.emplace(); }
+
+bool CharacterHost::EndTelling(std::function<void(Hearing)> done) {
+  if (!m_telling) return false;
+  Telling t = std::move(*m_telling);
+  m_telling.reset();
+  if (!t.anyLine) return false;
+  t.done = std::move(done);
+  const qint64 key = m_nextTelling++;
+  for (const qint64 id : t.open) m_tellingOf.insert(id, key);
+  const bool over = t.open.isEmpty();
+  m_tellings.insert(key, std::move(t));
+  if (over) endTelling(key);
+  return true;
+}
+
+void CharacterHost::lineEnded(qint64 id, int status) {
+  const auto of = m_tellingOf.find(id);
+  if (of == m_tellingOf.end()) return;
+  const qint64 key = *of;
+  m_tellingOf.erase(of);
+  const auto t = m_tellings.find(key);
+  if (t == m_tellings.end()) return;
+  t->open.removeOne(id);
+  // A line cut short by the user's Stop Talking was dealt with; one dropped otherwise, or one the
+  // voice failed to say, was not heard.
+  if (status != static_cast<int>(agent::RequestStatus::Complete)) {
+    const Hearing h = status == static_cast<int>(agent::RequestStatus::Failed) ? Hearing::Failed
+                      : m_userStops                                            ? Hearing::Silenced
+                                                                               : Hearing::Unheard;
+    if (t->outcome == Hearing::Heard || t->outcome == Hearing::Silenced) t->outcome = h;
+  }
+  if (t->open.isEmpty()) endTelling(key);
+}
+
+void CharacterHost::endTelling(qint64 key) {
+  Telling t = m_tellings.take(key);
+  for (const qint64 id : t.open) m_tellingOf.remove(id);
+  if (!t.done) return;
+  // From the event loop: the one told is not called back in the middle of what stopped the lines.
+  QTimer::singleShot(0, this, [done = std::move(t.done), outcome = t.outcome] { done(outcome); });
+}
+
+void CharacterHost::cutShort() {
+  for (const QString& line : std::exchange(m_saying, {})) record(kCutShort + line);
+}
+
+void CharacterHost::dropTellings() {
+  for (auto it = m_tellings.begin(); it != m_tellings.end(); ++it) it->outcome = Hearing::Unheard;
+  for (const qint64 key : m_tellings.keys()) endTelling(key);
 }
 
 void CharacterHost::SetFirstInLine(bool on) {
@@ -314,10 +391,13 @@ void CharacterHost::SetSoundEffects(bool on) {
   if (m_character) m_character->setSoundEffectsOn(on);
 }
 
-void CharacterHost::QuietCharacter() {
+void CharacterHost::QuietCharacter(bool usersStop) {
   m_state.events->EndSpeechWaits();
   m_pauseEndMs = -1;
-  if (m_character) m_character->stopAll();
+  const QScopedValueRollback userStops(m_userStops, usersStop);
+  // A reminder or the time told first in line is dropped by the user's stop alone: another feature
+  // starting goes after it.
+  if (m_character) usersStop ? m_character->stopAll() : m_character->stopAllButFirst();
   m_pendingShow = 0;
 }
 
@@ -432,6 +512,8 @@ void CharacterHost::finishRelease() {
   if (m_character) m_character->hide();
   m_character = nullptr;
   m_service->unload(kCharacterId);
+  cutShort();
+  dropTellings();
   const std::function<void()> then = std::exchange(m_afterRelease, nullptr);
   if (then) then();
 }

@@ -35,6 +35,8 @@ struct SharedState;
 inline const QString kCharacterId = QStringLiteral("CharacterID");
 inline const QString kReadyGreeting = QStringLiteral("Olm Chimewise is Ready to Serve You.");
 inline const QString kGoodbye = QStringLiteral("Thank You For Using Olm Chimewise!");
+// What the transcript writes before a line stopped before its end.
+inline const QString kCutShort = QStringLiteral("[cut short] ");
 
 // A character file the platform could not load, as the program tells the user.
 Problem CharacterLoadProblem(const agent::Failure& failure);
@@ -50,7 +52,8 @@ struct CharacterHostOptions {
   int speechWaitLimitMs = 120000;
   // When set, every line the character says is appended to this file when it begins to be heard
   // (its first sound goes out), one per line after that time ("HH:mm:ss<TAB>text"): what a soak
-  // test checks the announcements against. A line dropped before it was heard is not written.
+  // test checks the announcements against. A line dropped before it was heard is not written; one
+  // stopped after it began is written again, when it stopped, after kCutShort.
   QString transcriptPath;
   // Set: the character speaks with this voice instead of its own (tests: a quick synthesiser).
   QString voiceName;
@@ -76,8 +79,11 @@ class CharacterHost final : public QObject, public Speaker {
   int speechWaitLimitMs() const { return m_options.speechWaitLimitMs; }
   // Switches the character's own sound effects, giving up after a few refusals.
   void SetSoundEffects(bool on) override;
-  // Ends any speech wait and drops everything the character has queued (the user's Stop Talking).
-  void QuietCharacter();
+  // Ends any speech wait and drops what the character has queued: for a feature that starts
+  // something else, all but what was asked for first in line (a reminder, the time); for the user's
+  // Stop Talking (usersStop), everything, and that counts as dealt with, not as unheard (see
+  // Speaker::Hearing).
+  void QuietCharacter(bool usersStop = false);
   // Drops what the character has queued, its running request included, for a feature that starts
   // saying something else; what was asked for first in line (a reminder falling due, the time)
   // stays and is said first.
@@ -141,6 +147,8 @@ class CharacterHost final : public QObject, public Speaker {
   bool visible() const override;
   bool soundEffectsOn() const override;
   void SetFirstInLine(bool on) override;
+  void BeginTelling() override;
+  bool EndTelling(std::function<void(Hearing)> done) override;
 
   // The user sent the character away (Go Away) and has not called it back since (a click on it,
   // or a start of the program that brings it back). Reminders then also reach the desktop's
@@ -168,8 +176,28 @@ class CharacterHost final : public QObject, public Speaker {
   void record(const QString& text) const;
   // Queues one line to say, to be written to the transcript when it is heard.
   void queueSpeech(agent::Character* c, const QString& text);
-  // The lines queued and not yet heard, by request.
+  // The lines queued and not yet heard, and those being said, by request (kept for a transcript).
   QHash<qint64, QString> m_unheard;
+  QHash<qint64, QString> m_saying;
+  void cutShort();
+  // Tellings (see Speaker::BeginTelling): the one being asked for, and those whose lines are on
+  // their way, with the requests still to end.
+  struct Telling {
+    QList<qint64> open;
+    Hearing outcome = Hearing::Heard;
+    bool anyLine = false;
+    std::function<void(Hearing)> done;
+  };
+  std::optional<Telling> m_telling;
+  QHash<qint64, Telling> m_tellings;  // by a key of their own
+  QHash<qint64, qint64> m_tellingOf;  // request id -> telling key
+  qint64 m_nextTelling = 1;
+  bool m_userStops = false;                 // set while the user's Stop Talking drops the lines
+  QList<QPair<qint64, int>> m_endedAtOnce;  // requests that ended before speak() returned their id
+  void lineEnded(qint64 id, int status);
+  void endTelling(qint64 key);
+  // The character goes: what it still had to say will not be heard.
+  void dropTellings();
   bool m_firstInLine = false;
   std::optional<QString> m_asking;  // the line being handed to the character now
   bool m_heardAtOnce = false;

@@ -61,7 +61,8 @@ void TimedTranscriptSpeaker::play(const QString& animation) { add(QStringLiteral
 void TimedTranscriptSpeaker::add(const QString& line, qint64 ms) {
   const QDateTime now = m_clock.now();
   playOut(now);  // what has begun by now stays ahead of anything, first in line or not
-  Request r{line, ms, m_first, now};
+  Request r{line, ms, m_first, now, m_telling};
+  if (m_telling) ++m_tellings[m_telling].open;
   if (m_first)
     m_queue.insert(std::find_if(m_queue.begin(), m_queue.end(), [](const Request& q) { return !q.first; }), r);
   else
@@ -78,7 +79,53 @@ void TimedTranscriptSpeaker::playOut(const QDateTime& now) {
     m_queue.pop_front();
     m_heard.push_back({start, r.line});
     m_busyUntil = start.addMSecs(r.ms);
+    m_underWay = r.telling;
+    if (const auto t = m_tellings.find(r.telling); t != m_tellings.end()) {
+      --t->second.open;
+      t->second.end = *m_busyUntil;
+    }
   }
+}
+
+bool TimedTranscriptSpeaker::EndTelling(std::function<void(Hearing)> done) {
+  const auto t = m_tellings.find(std::exchange(m_telling, 0));
+  if (t == m_tellings.end()) return false;
+  t->second.done = std::move(done);
+  return true;
+}
+
+void TimedTranscriptSpeaker::settle() {
+  const QDateTime now = m_clock.now();
+  playOut(now);
+  for (auto t = m_tellings.begin(); t != m_tellings.end();) {
+    if (!t->second.done || t->second.open > 0 || (t->second.end.isValid() && t->second.end > now)) {
+      ++t;
+      continue;
+    }
+    const Telling told = std::move(t->second);
+    t = m_tellings.erase(t);
+    told.done(told.outcome);
+  }
+}
+
+void TimedTranscriptSpeaker::stop(Hearing outcome) {
+  const QDateTime now = m_clock.now();
+  playOut(now);
+  const auto drop = [&](qint64 telling) {
+    if (const auto t = m_tellings.find(telling); t != m_tellings.end()) {
+      t->second.outcome = outcome;
+      t->second.end = now;
+    }
+  };
+  if (m_busyUntil && *m_busyUntil > now) {
+    drop(m_underWay);
+    m_busyUntil = now;
+  }
+  for (const Request& r : m_queue) {
+    drop(r.telling);
+    if (const auto t = m_tellings.find(r.telling); t != m_tellings.end()) --t->second.open;
+  }
+  m_queue.clear();
 }
 
 const std::vector<TimedTranscriptSpeaker::Heard>& TimedTranscriptSpeaker::heard() {

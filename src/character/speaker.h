@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 #include <deque>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -60,11 +61,18 @@ class TimedTranscriptSpeaker : public Speaker {
   bool soundEffectsOn() const override { return m_effects; }
   void SetSoundEffects(bool on) override { m_effects = on; }
   void SetFirstInLine(bool on) override { m_first = on; }
+  void BeginTelling() override { m_telling = m_nextTelling++; }
+  bool EndTelling(std::function<void(Hearing)> done) override;
 
   // Everything heard by the clock's now, in order.
   const std::vector<Heard>& heard();
   // Requests not yet begun.
   int waiting();
+  // Calls back each telling whose lines have all ended by the clock's now, as the event loop would.
+  void settle();
+  // Drops the line under way and everything queued, their tellings ending as `how` says: the user's
+  // Stop Talking (Silenced), another feature's stop (Unheard), a voice that failed (Failed).
+  void stop(Hearing how);
 
  private:
   struct Request {
@@ -72,6 +80,13 @@ class TimedTranscriptSpeaker : public Speaker {
     qint64 ms = 0;
     bool first = false;
     QDateTime asked;
+    qint64 telling = 0;
+  };
+  struct Telling {
+    int open = 0;   // lines not yet begun
+    QDateTime end;  // when the last begun line ends
+    Hearing outcome = Hearing::Heard;
+    std::function<void(Hearing)> done;  // set once the telling is complete
   };
   void add(const QString& line, qint64 ms);
   void playOut(const QDateTime& now);
@@ -84,6 +99,10 @@ class TimedTranscriptSpeaker : public Speaker {
   std::deque<Request> m_queue;
   std::optional<QDateTime> m_busyUntil;  // the end of the request under way
   std::vector<Heard> m_heard;
+  qint64 m_telling = 0;  // the telling being asked for, 0 when none
+  qint64 m_nextTelling = 1;
+  qint64 m_underWay = 0;  // the telling of the line under way
+  std::map<qint64, Telling> m_tellings;
 };
 
 }  // namespace chimewise

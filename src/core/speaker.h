@@ -3,6 +3,7 @@
 // through the loaded character (CharacterHost); the command-line tool prints the same requests.
 
 #include <QString>
+#include <functional>
 
 namespace chimewise {
 
@@ -26,6 +27,23 @@ class Speaker {
   // under way and for what was asked for earlier while this was on. For what must be heard on time
   // (a reminder falling due, the talking clock) whatever the character still has to say.
   virtual void SetFirstInLine(bool on) { static_cast<void>(on); }
+
+  // What became of the lines of one telling.
+  enum class Hearing {
+    Heard,     // every line was said to its end
+    Silenced,  // the user stopped the speech (Stop Talking): dealt with as heard
+    Unheard,   // a line was dropped before its end (another feature's stop, the character gone)
+    Failed,    // the voice could not say a line
+  };
+  // The lines asked for between BeginTelling and EndTelling make one telling. EndTelling returns
+  // false when none of them is on its way to be heard (no character: what was asked for has been
+  // shown or written, and counts as told). Otherwise `done` is called once, later, from the event
+  // loop, when the last of them has ended; never when the program ends first.
+  virtual void BeginTelling() {}
+  virtual bool EndTelling(std::function<void(Hearing)> done) {
+    static_cast<void>(done);
+    return false;
+  }
 };
 
 // Puts a speaker's requests first in line for the life of the scope, and back as it was after.

@@ -145,7 +145,7 @@ void ProgramCommands::Quit() {
 }
 
 void ProgramCommands::StopTalking() {
-  quietCharacter();
+  m_character.QuietCharacter(true);
   m_state.events->RequestStop();
 }
 

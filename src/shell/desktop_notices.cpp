@@ -44,6 +44,11 @@ bool DesktopNotices::ReminderAnnounced(const AnnouncedReminder& reminder) {
   NoticeConditions c = m_conditions ? m_conditions() : NoticeConditions{};
   c.alwaysNotify = NumericFlag(m_settings.read(settings::DesktopNotices));
   if (!ShouldNotifyDesktop(c)) return false;
+  send(reminder);
+  return true;
+}
+
+void DesktopNotices::send(const AnnouncedReminder& reminder) {
   const NoticeTexts texts = ReminderNoticeTexts(reminder.facts, m_alarms.options().timeFormat);
   notify::Notification n;
   n.appName = kNoticeAppName;
@@ -63,10 +68,50 @@ bool DesktopNotices::ReminderAnnounced(const AnnouncedReminder& reminder) {
   // A reminder that comes back replaces its notification rather than piling up another.
   withdraw(reminder.recno, reminder.recordId);
   const quint64 handle = m_client->notify(n);
-  m_sent[handle] = Sent{reminder.recno, reminder.recordId};
+  m_sent[handle] = Sent{reminder.recno, reminder.recordId, reminder.facts};
   // As many as the client remembers: one it has forgotten can no longer be acted on.
   while (m_sent.size() > static_cast<size_t>(notify::NotificationClient::kMaxTracked)) m_sent.erase(m_sent.begin());
-  return true;
+}
+
+void DesktopNotices::ReminderMoved(const AnnouncedReminder& reminder) {
+  for (auto& [handle, sent] : m_sent)
+    if (sent.recordId == reminder.recordId) {
+      sent.recno = reminder.recno;
+      sent.facts.alarmDate = reminder.facts.alarmDate;
+      sent.facts.alarmTime = reminder.facts.alarmTime;
+    }
+}
+
+void DesktopNotices::ReconcileSoon() {
+  if (m_sent.empty() || std::exchange(m_reconcileDue, true)) return;
+  // After the save, scan or command that looked at the table has returned.
+  QTimer::singleShot(0, this, [this] {
+    m_reconcileDue = false;
+    if (!m_state.events->closing()) reconcile();
+  });
+}
+
+void DesktopNotices::reconcile() {
+  std::vector<AnnouncedReminder> shown;
+  for (const auto& [handle, sent] : m_sent) shown.push_back({sent.recno, sent.recordId, sent.facts});
+  if (shown.empty()) return;
+  const std::vector<std::optional<ReminderFacts>> now = m_alarms.ReadAnnounced(shown);
+  if (now.size() != shown.size()) return;  // the table cannot be read now: looked at next time
+  const QString format = m_alarms.options().timeFormat;
+  std::vector<AnnouncedReminder> replace;
+  for (std::size_t i = 0; i < shown.size(); ++i) {
+    const ReminderFacts& was = shown[i].facts;
+    const std::optional<ReminderFacts>& is = now[i];
+    const bool putOff =
+        !is || !is->alarmDate.isValid() || is->alarmDate != was.alarmDate || is->alarmTime != was.alarmTime;
+    const NoticeTexts before = ReminderNoticeTexts(was, format);
+    const NoticeTexts after = is ? ReminderNoticeTexts(*is, format) : NoticeTexts{};
+    if (putOff || before.summary != after.summary || before.body != after.body) {
+      withdraw(shown[i].recno, shown[i].recordId);
+      if (!putOff) replace.push_back({shown[i].recno, shown[i].recordId, *is});
+    }
+  }
+  for (const AnnouncedReminder& r : replace) send(r);
 }
 
 void DesktopNotices::withdraw(qint64 recno, const QString& recordId) {

@@ -47,6 +47,12 @@ class DesktopNotices final : public QObject {
   bool ReminderAnnounced(const AnnouncedReminder& reminder);
   // The reminder was snoozed, edited or deleted here: its notification, if any, is withdrawn.
   void ReminderHandled(qint64 recno);
+  // The alarm side moved the reminder's alarm on (it was heard): its notification still stands.
+  void ReminderMoved(const AnnouncedReminder& reminder);
+  // The notifications follow the table, soon (once, however often this is called before): one
+  // whose reminder is gone, dealt with (no pending alarm) or put off (its alarm moved by anyone but
+  // the alarm side) is withdrawn; one whose texts changed is replaced.
+  void ReconcileSoon();
 
   // Where the character cannot place itself, tells the user why in a notification, once for good
   // (the settings remember it). True when it was sent.
@@ -64,11 +70,15 @@ class DesktopNotices final : public QObject {
  private:
   void onAction(quint64 handle, const QString& key);
   void withdraw(qint64 recno, const QString& recordId);
+  void send(const AnnouncedReminder& reminder);
+  void reconcile();
 
   struct Sent {
     qint64 recno = 0;
     QString recordId;
+    ReminderFacts facts;  // the reminder as shown, its alarm as the alarm side left it
   };
+  bool m_reconcileDue = false;
   SharedState& m_state;
   SettingsStore& m_settings;
   Clock& m_clock;

@@ -104,7 +104,13 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
         *m_setup.notificationBus);
     m_notices->report = [this](const Problem& problem) { m_reporter.Report(problem); };
     m_alarms->announced = [this](const AnnouncedReminder& reminder) { m_notices->ReminderAnnounced(reminder); };
+    m_alarms->moved = [this](const AnnouncedReminder& reminder) { m_notices->ReminderMoved(reminder); };
+    // Whatever changed the table (a save here, another program's write, a scan), the notifications
+    // follow it.
+    m_alarms->lookedUp = [this] { m_notices->ReconcileSoon(); };
   }
+  // What fails once a reminder was heard has no caller to return to.
+  m_alarms->report = [this](const Problem& problem) { reportTableOutcome(problem); };
   // A click on the character calls it back after Go Away.
   connect(m_character.get(), &CharacterHost::clicked, this, [this] { m_character->setSentAway(false); });
   m_mainWindow = std::make_unique<HiddenMainWindow>(state, m_options, settings, prompter, clock, *this, *this, *this);
@@ -189,6 +195,9 @@ Program::~Program() {
   // Announcements made during the teardown (none are expected) reach no notification any more.
   if (m_alarms) {
     m_alarms->announced = nullptr;
+    m_alarms->moved = nullptr;
+    m_alarms->lookedUp = nullptr;
+    m_alarms->report = nullptr;
   }
   // The update check goes first: one still running at shutdown (aborted, its transfer not yet
   // given up) must not reach, through its hooks, the parts destroyed before it. Its destructor

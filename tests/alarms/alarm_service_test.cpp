@@ -18,6 +18,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <xbase/engine.h>
 #include <filesystem>
@@ -111,11 +112,33 @@ class AlarmServiceTest : public ::testing::Test {
     data::CloseTableIfOpen(*engine, "CALENDAR");
     return p;
   }
+  // Ticks every 3 s from `from` to `to`, the character's lines heard as the clock moves.
+  void runTimed(AlarmService& service, const QDateTime& from, const QDateTime& to) {
+    static_cast<void>(service.FindNextAlarm());
+    for (QDateTime t = from; t <= to; t = t.addSecs(3)) {
+      clock.set(t);
+      timed.settle();
+      TickInputs in;
+      in.nextAlarmTime = service.nextAlarm().value_or(QDateTime());
+      if (DecideTick(in, t).scanAlarms) {
+        EXPECT_TRUE(service.ScanDueAlarms().ok());
+      }
+    }
+  }
+  // When each line of `timed` matching `pattern` was heard.
+  QList<QTime> heardAt(const QString& pattern) {
+    const QRegularExpression re("^Speak: .*" + pattern);
+    QList<QTime> at;
+    for (const auto& h : timed.heard())
+      if (re.match(h.line).hasMatch()) at << h.at.time();
+    return at;
+  }
   QTemporaryDir dir;
   SharedState state;
   ProgramOptions options;
   ManualClock clock{kNow};
   TranscriptSpeaker speaker;
+  TimedTranscriptSpeaker timed{clock};
   std::unique_ptr<xbase::Engine> engine;
   QStringList events;
   // The main timer and the windows, as the alarm side sees them: every request is logged.
@@ -306,58 +329,87 @@ TEST_F(AlarmServiceTest, ScanAnnouncesDueRemindersInAlarmOrderThenShowsTheViewer
   add("Not yet", QTime(12, 0), QTime(11, 0));
   events.clear();
   EXPECT_TRUE(alarms->ScanDueAlarms().ok());
-  // What falls due this minute first; then, in alarm order, what was missed.
-  EXPECT_EQ(speaker.lines, (QStringList{"Speak: Early bird. In 2 hours", "Speak: First. You're 5 minutes late.",
-                                        "Speak: Second. You're 2 minutes late."}));
+  // What falls due this minute first; then, in alarm order, what was missed, in one line.
+  EXPECT_EQ(speaker.lines, (QStringList{"Speak: Early bird. In 2 hours",
+                                        "Speak: First. You're 5 minutes late. Second. You're 2 minutes late."}));
   // The due reminder said last is the one the viewer highlights (a countdown is not due yet).
   EXPECT_EQ(events, (QStringList{"timer off", QStringLiteral("show viewer at %1").arg(second), "timer on"}));
   EXPECT_EQ(alarms->nextAlarm(), at(10, 6));  // the late ones come back after the wait time
+  // Many missed at once: a few to a line.
+  for (int n = 1; n <= 5; ++n) add(QStringLiteral("Missed %1").arg(n), QTime(9, 50), QTime(9, 50));
+  speaker.lines.clear();
+  EXPECT_TRUE(alarms->ScanDueAlarms().ok());
+  EXPECT_EQ(speaker.lines.size(), 2) << speaker.lines.join('|').toStdString();
 }
 
 // Judged by when each line is heard: a late reminder comes back on its own schedule, never because
-// another fell due; a reminder falling due goes before everything queued, and the repeats of many
-// late ones are one line.
+// another fell due; a reminder falling due goes before everything queued (several in one minute as
+// one line), and the repeats of many late ones are one line.
 TEST_F(AlarmServiceTest, LateRemindersRepeatOnTheirOwnScheduleAndNewOnesAreHeardOnTime) {
-  TimedTranscriptSpeaker timed(clock);
   AlarmService heard(state, options, clock, *engine, timed, windows, windows);
-  // Ticks every 3 s from `from` to `to`; the moments each line starting with `text` was heard.
-  const auto run = [&](const QDateTime& from, const QDateTime& to) {
-    static_cast<void>(heard.FindNextAlarm());
-    for (QDateTime t = from; t <= to; t = t.addSecs(3)) {
-      clock.set(t);
-      TickInputs in;
-      in.nextAlarmTime = heard.nextAlarm().value_or(QDateTime());
-      if (DecideTick(in, t).scanAlarms) {
-        EXPECT_TRUE(heard.ScanDueAlarms().ok());
-      }
-    }
-  };
-  const auto heardAt = [&](const QString& text) {
-    QList<QTime> at;
-    for (const auto& h : timed.heard())
-      if (h.line.startsWith("Speak: " + text)) at << h.at.time();
-    return at;
-  };
   add("First", QTime(10, 0), QTime(10, 0));
   add("Second", QTime(10, 1), QTime(10, 1));
   add("Third", QTime(10, 2), QTime(10, 2));
-  run(at(9, 59).addSecs(59), at(10, 12));
+  runTimed(heard, at(9, 59).addSecs(59), at(10, 12));
   EXPECT_EQ(heardAt("First"), (QList<QTime>{QTime(10, 0, 2), QTime(10, 5, 2), QTime(10, 10, 2)}));
   EXPECT_EQ(heardAt("Third"), (QList<QTime>{QTime(10, 2, 2), QTime(10, 7, 2)}));
 
   // Thirty more, told at 11:00 and late since; the character reads a long text meanwhile.
   for (int n = 1; n <= 30; ++n) add(QStringLiteral("Errand %1").arg(n), QTime(11, 0), QTime(11, 0));
-  run(at(10, 12), at(11, 19));
+  runTimed(heard, at(10, 12), at(11, 19));
   for (int n = 0; n < 60; ++n) timed.SayText("A line of a long text read aloud meanwhile");  // three minutes
   for (int m = 20; m <= 23; ++m) add(QStringLiteral("New at 11:%1").arg(m), QTime(11, m), QTime(11, m));
-  run(at(11, 19), at(11, 30));
-  for (int m = 20; m <= 23; ++m) {
-    const QList<QTime> at = heardAt(QStringLiteral("New at 11:%1").arg(m));
-    ASSERT_FALSE(at.isEmpty()) << m;
-    EXPECT_LE(QTime(11, m).secsTo(at.first()), 15) << m;
-  }
+  for (int n = 1; n <= 5; ++n)
+    add(QStringLiteral("Take the blue folder with the papers to the post office, number %1").arg(n), QTime(11, 22),
+        QTime(11, 22));
+  runTimed(heard, at(11, 19), at(11, 30));
+  const auto firstHeard = [&](const QString& text, QTime due) {
+    const QList<QTime> at = heardAt(text);
+    return at.isEmpty() ? 999 : due.secsTo(at.first());
+  };
+  for (int m = 20; m <= 23; ++m) EXPECT_LE(firstHeard(QStringLiteral("New at 11:%1").arg(m), QTime(11, m)), 15) << m;
+  for (int n = 1; n <= 5; ++n) EXPECT_LE(firstHeard(QStringLiteral("Take.*number %1").arg(n), QTime(11, 22)), 15) << n;
   EXPECT_EQ(heardAt("Errand 7").size(), 1);  // told once, then within one line for all
-  EXPECT_EQ(heardAt("You have 31 late reminders; the latest is Errand 30.").size(), 4);  // 11:05 to 11:20
+  // The repeats go ahead of the long text too, after what falls due, each on its own schedule.
+  EXPECT_EQ(heardAt("You have [0-9]+ late reminders"),
+            (QList<QTime>{QTime(11, 5, 3), QTime(11, 10, 3), QTime(11, 15, 3), QTime(11, 20, 6), QTime(11, 25, 3),
+                          QTime(11, 28, 3)}));
+}
+
+// A reminder counts as told once heard: a telling dropped unheard is told again at the next tick
+// (one the voice failed to say, a few times in a row at most), one the user stopped is not, and one
+// the program never finished saying moves nothing, so the next start tells it at once.
+TEST_F(AlarmServiceTest, AReminderCountsAsToldOnceItWasHeard) {
+  auto heard = std::make_unique<AlarmService>(state, options, clock, *engine, timed, windows, windows);
+  const qint64 plumber = add("Call the plumber about the leak under the sink", QTime(10, 0), QTime(10, 0));
+  using H = Speaker::Hearing;
+  const auto toldAndStopped = [&](const QDateTime& told, H how) {
+    runTimed(*heard, told.addSecs(-3), told);
+    clock.set(told.addSecs(1));
+    timed.stop(how);
+  };
+  toldAndStopped(at(10, 0).addSecs(2), H::Unheard);  // dropped for another feature's speech
+  runTimed(*heard, at(10, 0).addSecs(5), at(10, 1));
+  EXPECT_EQ(heardAt("Call the plumber"), (QList<QTime>{QTime(10, 0, 2), QTime(10, 0, 5)}));
+  EXPECT_EQ(field(plumber, "ALARMTIME").trimmed(), "605");  // counted from when it was heard
+  toldAndStopped(at(10, 5).addSecs(2), H::Silenced);        // Stop Talking: dealt with
+  runTimed(*heard, at(10, 5).addSecs(5), at(10, 9));
+  EXPECT_EQ(heardAt("Call the plumber").size(), 3);
+  EXPECT_EQ(field(plumber, "ALARMTIME").trimmed(), "610");
+
+  runTimed(*heard, at(10, 10).addSecs(-1), at(10, 10).addSecs(2));  // told as the program ends
+  heard.reset();
+  EXPECT_EQ(field(plumber, "ALARMTIME").trimmed(), "610");
+  heard = std::make_unique<AlarmService>(state, options, clock, *engine, timed, windows, windows);
+  runTimed(*heard, at(10, 10).addSecs(30), at(10, 10).addSecs(30));
+  EXPECT_EQ(heardAt("Call the plumber").back(), QTime(10, 10, 30));  // the next start tells it at once
+
+  // A voice that keeps failing: told again twice, then it waits for its repeat.
+  clock.set(at(10, 10).addSecs(31));
+  timed.stop(H::Failed);
+  for (int n = 0; n < 2; ++n) toldAndStopped(clock.now().addSecs(5), H::Failed);
+  runTimed(*heard, clock.now(), at(10, 14));
+  EXPECT_EQ(heardAt("Call the plumber").size(), 7);
 }
 
 // Snoozed by its record identifier: found again after a pack moved it, left alone once deleted.

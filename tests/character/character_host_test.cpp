@@ -209,6 +209,32 @@ TEST_F(CharacterHostTest, TheWordsAfterASoundStartOnceItsPauseIsOverOrEndedAtOnc
   EXPECT_EQ(started, 1);  // the words, at once
 }
 
+// A telling is heard when said to its end, dealt with when the user stops it, and unheard when
+// another feature drops it or the character goes; without a character nothing is on its way.
+TEST_F(CharacterHostTest, ATellingIsHeardSilencedOrUnheard) {
+  auto host = make();
+  ASSERT_NE(loaded(*host), nullptr);
+  std::vector<Speaker::Hearing> outcomes;
+  const auto tell = [&](const QString& text) {
+    host->BeginTelling();
+    host->SayText(text);
+    return host->EndTelling([&](Speaker::Hearing h) { outcomes.push_back(h); });
+  };
+  ASSERT_TRUE(tell("Said to its end."));
+  ASSERT_TRUE(testsupport::RunEventsUntil([&] { return outcomes.size() == 1; }));
+  ASSERT_TRUE(tell("Dropped for another feature's speech."));
+  host->StopAll();
+  ASSERT_TRUE(tell("Stopped by the user."));
+  host->QuietCharacter(true);
+  ASSERT_TRUE(tell("Gone with the character."));
+  host->LoadCharacter("Hoot.ochar", false);
+  ASSERT_TRUE(testsupport::RunEventsUntil([&] { return outcomes.size() == 4; }));
+  using H = Speaker::Hearing;
+  EXPECT_EQ(outcomes, (std::vector<H>{H::Heard, H::Unheard, H::Silenced, H::Unheard}));
+  host->ReleaseCharacter();
+  EXPECT_FALSE(tell("Nobody to say it."));
+}
+
 TEST(WaveFile, DamagedFilesAreRefusedWithAReason) {
   WaveClip clip;
   EXPECT_EQ(ParseWave("RIFF\x10\0\0\0WAVEfmt ", &clip).kind, ProblemKind::FileFault);

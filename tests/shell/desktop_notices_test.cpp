@@ -50,6 +50,9 @@ class DesktopNoticesTest : public ::testing::Test {
         bus.connect(QStringLiteral("program")));
     notices->report = [this](const Problem& p) { reported << Describe(p).text; };
     alarms->announced = [this](const AnnouncedReminder& r) { sentNow += notices->ReminderAnnounced(r) ? 1 : 0; };
+    // As the program has it.
+    alarms->moved = [this](const AnnouncedReminder& r) { notices->ReminderMoved(r); };
+    alarms->lookedUp = [this] { notices->ReconcileSoon(); };
   }
   void TearDown() override {
     server.reset();
@@ -218,6 +221,46 @@ TEST_F(DesktopNoticesTest, AFailingSyncIsToldOnceUntilOneGoesWell) {
   EXPECT_EQ(server->calls()[0].summary, kSyncFailedSummary);
   EXPECT_TRUE(server->calls()[1].body.startsWith("The calendar server refused"))
       << server->calls()[1].body.toStdString();
+}
+
+// The notifications follow the table whoever writes it (here another program, as the command-line
+// tool does): a reminder deleted or put off loses its notification, one renamed has it replaced,
+// and the alarm side's own moves leave them standing.
+TEST_F(DesktopNoticesTest, NotificationsFollowTheTableWhoeverWritesIt) {
+  startServer();
+  conditions.characterSentAway = true;
+  const qint64 gone = add("Gone", at(10, 30), at(10, 0));
+  const qint64 putOff = add("Put off", at(10, 30), at(10, 0));
+  const qint64 renamed = add("Renamed", at(10, 30), at(10, 0));
+  add("Kept", at(10, 30), at(10, 0));
+  EXPECT_EQ(scanAt(kNow), 4);
+  ASSERT_TRUE(RunEventsUntil([&] { return server->calls().size() == 4; }, 10000));
+  std::map<QString, uint> id;
+  for (const auto& call : server->calls()) id[call.summary] = call.id;
+  RunEventsFor(300);
+  EXPECT_TRUE(server->closeCalls().empty());
+  {
+    xbase::Engine other;
+    data::ApplyStartupSettings(other);
+    AlarmService tool(state, options, clock, other, speaker, windows, windows);
+    EventSaver toolSaver(state, options, clock, other);
+    const int area = data::OpenTable(other, data::CalendarPath(state.AppFolder), "CALENDAR", data::kModeShared);
+    ASSERT_TRUE(tool.DeleteReminder(area, gone).ok());
+    ASSERT_TRUE(tool.Snooze(area, putOff, 1).alarm.isValid());
+    data::CloseTableIfOpen(other, "CALENDAR");
+    ASSERT_TRUE(
+        toolSaver
+            .SaveEvent({{}, at(10, 30).date(), QTime(10, 30), "Renamed at last", {}, 0, kNow.date(), QTime(10, 5)},
+                       renamed)
+            .saved);
+  }
+  EXPECT_TRUE(alarms->FindNextAlarm().ok());  // as the program does when told the table changed
+  ASSERT_TRUE(RunEventsUntil([&] { return server->closeCalls().size() == 3 && server->calls().size() == 5; }, 10000));
+  RunEventsFor(200);
+  auto closed = server->closeCalls();
+  std::sort(closed.begin(), closed.end());
+  EXPECT_EQ(closed, (std::vector<uint>{id["Gone"], id["Put off"], id["Renamed"]}));
+  EXPECT_EQ(server->calls().back().summary, "Renamed at last");
 }
 
 TEST_F(DesktopNoticesTest, WithoutANotificationServerTheReminderIsStillAnnounced) {

@@ -135,12 +135,20 @@ TEST_F(DesktopSessionTest, TheTrayOnAStatusNotifierHostAndAReminderNobodyCanHear
                  "2026-12-06 11:00", "--remind", "2026-12-06 10:01", "--countdown", "30"})
                 .trimmed(),
             "1");
+  ASSERT_EQ(cli({"--now", "2026-12-06 10:00:56", "add", "--text", "Water the plants", "--activity", "2026-12-06 11:00",
+                 "--remind", "2026-12-06 10:01", "--countdown", "30"})
+                .trimmed(),
+            "2");
   const int withoutViewer = programWindows();
   ASSERT_TRUE(RunEventsUntil([&] { return !server->calls().empty(); }, 20000))
       << program.readAllStandardError().toStdString();
   const auto call = server->calls().front();
   EXPECT_EQ(call.summary + " " + call.body, "Stand up and stretch 12/06/2026 11:00 am");
   ASSERT_TRUE(RunEventsUntil([&] { return alarmTime() == "631"; }, 10000)) << alarmTime().toStdString();
+  // Deleted by the command-line tool: its notification goes.
+  ASSERT_EQ(server->calls().size(), 2u);
+  cli({"delete", "2"});
+  EXPECT_TRUE(RunEventsUntil([&] { return server->closeCalls() == std::vector<uint>{server->calls()[1].id}; }, 10000));
   EXPECT_EQ(programWindows(), withoutViewer);
   busCall({"--dest=" + item, "/StatusNotifierItem", "org.kde.StatusNotifierItem.Activate", "int32:10", "int32:10"});
   EXPECT_TRUE(RunEventsUntil([&] { return programWindows() == withoutViewer + 1; }, 15000))
