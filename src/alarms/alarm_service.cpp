@@ -9,6 +9,7 @@
 #include "data/calendar.h"
 #include "data/kept_events.h"
 #include "data/reminder_record.h"
+#include "data/table_handle.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -83,15 +84,11 @@ QString AlarmService::tablePath() const { return data::CalendarPath(m_state.AppF
 void AlarmService::setTimer(bool on) { m_timer.SetTimerEnabled(on); }
 
 xbase::Status AlarmService::lookUpNextAlarm(Problem* notice) {
-  int area = 0;
-  XBASE_RETURN_IF_ERROR(
-      OpenCalendar(m_engine, m_state.AppFolder, kTimerAlias, &area, !m_dryRun, nullptr, &m_foreignIndex));
-  xbase::WorkArea* wa = m_engine.Area(area);
+  const data::TableHandle wa =
+      data::TableHandle::Calendar(m_engine, m_state.AppFolder, kTimerAlias, !m_dryRun, nullptr, &m_foreignIndex);
+  XBASE_RETURN_IF_ERROR(wa.status());
   *notice = TableRepairProblem(*wa);
-  const bool soft = m_engine.settings().soft_seek;
-  m_engine.settings().soft_seek = true;
-  xbase::Status s = wa->Seek(kLowestAlarmKey);
-  m_engine.settings().soft_seek = soft;
+  xbase::Status s = wa.Seek(kLowestAlarmKey, /*soft=*/true);
   if (s.ok()) {
     QDateTime earliest;
     // A reminder on its way to be heard is not due again meanwhile.
@@ -100,7 +97,6 @@ xbase::Status AlarmService::lookUpNextAlarm(Problem* notice) {
     s = earliestAlarmFromHere(*wa, skip, &earliest);
     m_nextAlarm = MomentOrNone(earliest);
   }
-  data::CloseTableIfOpen(m_engine, kTimerAlias);
   return s;
 }
 
@@ -316,8 +312,7 @@ Problem AlarmService::ScanDueAlarms(ScanCounts* counts) {
 
 bool AlarmService::planOne(int area, qint64 recno, int readActivity, int readMemos, AnnounceMode mode, Planned* out) {
   if (recno < 1 || area < 1) return false;
-  if (!m_engine.Select(area).ok()) return false;
-  xbase::WorkArea* wa = m_engine.Current();
+  xbase::WorkArea* wa = m_engine.Area(area);
   if (!wa || recno > wa->RecCount()) return false;
   if (!wa->Go(static_cast<uint32_t>(recno)).ok()) return false;
   out->recno = recno;
@@ -374,8 +369,7 @@ void AlarmService::endTelling(int area, const std::vector<const Planned*>& told,
   // Nothing to hear: told now.
   const QDateTime now = m_clock.now();
   for (const Planned* p : told) {
-    if (!m_engine.Select(area).ok()) return;
-    xbase::WorkArea* wa = m_engine.Current();
+    xbase::WorkArea* wa = m_engine.Area(area);
     if (!wa || !wa->Go(static_cast<uint32_t>(p->recno)).ok()) continue;
     Problem one;
     const AlarmMove move = moveAlarm(*wa, p->facts, AnnounceMode::Alarm, now, &one);
@@ -412,9 +406,8 @@ Problem AlarmService::moveHeard() {
   if (std::none_of(m_onItsWay.begin(), m_onItsWay.end(), [](const auto& w) { return w.second.heardAt.has_value(); }))
     return {};
   if (Problem place = CalendarPlaceProblem(m_state.AppFolder); !place.ok()) return place;
-  int area = 0;
-  if (xbase::Status s = OpenCalendar(m_engine, m_state.AppFolder, kHeardAlias, &area); !s.ok()) return ProblemOf(s);
-  xbase::WorkArea* wa = m_engine.Area(area);
+  const data::TableHandle wa = data::TableHandle::Calendar(m_engine, m_state.AppFolder, kHeardAlias);
+  if (!wa) return ProblemOf(wa.status());
   Problem problem;
   for (auto it = m_onItsWay.begin(); it != m_onItsWay.end();) {
     OnItsWay& w = it->second;
@@ -438,8 +431,7 @@ Problem AlarmService::moveHeard() {
     }
     it = m_onItsWay.erase(it);
   }
-  if (xbase::WorkArea* open = m_engine.Area(area)) open->Unlock().IgnoreError();
-  data::CloseTableIfOpen(m_engine, kHeardAlias);
+  wa->Unlock().IgnoreError();
   return problem;
 }
 
@@ -448,7 +440,7 @@ bool AlarmService::AnnounceReminder(int area, qint64 recno, int readActivity, in
   Planned p;
   if (!planOne(area, recno, readActivity, readMemos, mode, &p)) return false;
   // Read from the viewer: told as it is asked for.
-  moveAlarm(*m_engine.Current(), p.facts, mode, m_clock.now(), problem);
+  moveAlarm(*m_engine.Area(area), p.facts, mode, m_clock.now(), problem);
   say(p.plan);
   return p.plan.due;
 }
@@ -460,7 +452,7 @@ AlarmService::SnoozeOutcome AlarmService::Snooze(int area, qint64 recno, int cho
     m_speaker.play(QStringLiteral("blink"));
   }
   const QDateTime now = m_clock.now();
-  xbase::WorkArea* wa = area > 0 && m_engine.Select(area).ok() ? m_engine.Current() : nullptr;
+  xbase::WorkArea* wa = area > 0 ? m_engine.Area(area) : nullptr;
   if (!wa || recno < 1 || recno > wa->RecCount() || !wa->Go(static_cast<uint32_t>(recno)).ok()) {
     out.problem = {ProblemKind::NoSuchReminder, {}, {}, recno};
     return out;
@@ -494,15 +486,13 @@ AlarmService::SnoozeOutcome AlarmService::SnoozeAnnounced(qint64 recno, const QS
     out.problem = place;
     return out;
   }
-  int area = 0;
-  if (xbase::Status s = OpenCalendar(m_engine, m_state.AppFolder, kSnoozeAlias, &area); !s.ok()) {
-    out.problem = ProblemOf(s);
+  const data::TableHandle table = data::TableHandle::Calendar(m_engine, m_state.AppFolder, kSnoozeAlias);
+  if (!table) {
+    out.problem = ProblemOf(table.status());
     return out;
   }
-  if (const qint64 found = findRecord(*m_engine.Area(area), recno, recordId); found != 0)
-    out = Snooze(area, found, choice);
-  if (xbase::WorkArea* open = m_engine.Area(area)) open->Unlock().IgnoreError();
-  data::CloseTableIfOpen(m_engine, kSnoozeAlias);
+  if (const qint64 found = findRecord(*table, recno, recordId); found != 0) out = Snooze(table.area(), found, choice);
+  table->Unlock().IgnoreError();
   return out;
 }
 
@@ -519,20 +509,17 @@ qint64 AlarmService::findRecord(xbase::WorkArea& wa, qint64 recno, const QString
 
 std::vector<std::optional<ReminderFacts>> AlarmService::ReadAnnounced(const std::vector<AnnouncedReminder>& reminders) {
   std::vector<std::optional<ReminderFacts>> out;
-  int area = 0;
-  if (!CalendarPlaceProblem(m_state.AppFolder).ok() ||
-      !OpenCalendar(m_engine, m_state.AppFolder, kHeardAlias, &area, false).ok())
-    return out;
-  xbase::WorkArea* wa = m_engine.Area(area);
+  if (!CalendarPlaceProblem(m_state.AppFolder).ok()) return out;
+  const data::TableHandle wa = data::TableHandle::Calendar(m_engine, m_state.AppFolder, kHeardAlias, false);
+  if (!wa) return out;
   for (const AnnouncedReminder& r : reminders)
     out.push_back(findRecord(*wa, r.recno, r.recordId) != 0 ? std::optional(ReadReminderFacts(*wa)) : std::nullopt);
-  data::CloseTableIfOpen(m_engine, kHeardAlias);
   return out;
 }
 
 Problem AlarmService::DeleteReminder(int area, qint64 recno, bool* deleted) {
   if (deleted) *deleted = false;
-  xbase::WorkArea* wa = area > 0 && m_engine.Select(area).ok() ? m_engine.Current() : nullptr;
+  xbase::WorkArea* wa = area > 0 ? m_engine.Area(area) : nullptr;
   if (!wa || recno < 1 || recno > wa->RecCount() || !wa->Go(static_cast<uint32_t>(recno)).ok() || wa->Deleted())
     return {ProblemKind::NoSuchReminder, {}, {}, recno};
   xbase::Status s = wa->Replace("ALARMDATE", "");
