@@ -2,7 +2,7 @@
 // over the same table, and the read of one reminder's kept calendar event (its series), which an
 // announcement makes for the reminder it announces. Run: build/bench/alarms/bench_due_scan
 #include "alarms/alarm_service.h"
-#include "character/speaker.h"
+#include "character/transcript_speaker.h"
 #include "core/clock.h"
 #include "core/program_options.h"
 #include "core/shared_state.h"

@@ -5,7 +5,7 @@
 // every 10 ms), and the CPU time of both threads (the wall time suffers on a busy machine).
 // Target: 100,000 messages in under 10 s, the loop never held for long.
 // Run: build/bench/mail/bench_mail_check
-#include "character/speaker.h"
+#include "character/transcript_speaker.h"
 #include "core/clock.h"
 #include "core/settings_keys.h"
 #include "core/settings_store.h"

@@ -2,7 +2,7 @@
 // time (every reminder listed, and only the current ones), and scrolling it a page at a time.
 // Run offscreen: QT_QPA_PLATFORM=offscreen build/bench/viewer/bench_viewer_open
 #include "alarms/alarm_service.h"
-#include "character/speaker.h"
+#include "character/transcript_speaker.h"
 #include "core/clock.h"
 #include "core/ports.h"
 #include "core/program_options.h"

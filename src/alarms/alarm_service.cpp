@@ -1,10 +1,10 @@
 #include "alarms/alarm_service.h"
 
-#include "character/speaker.h"
 #include "core/app_paths.h"
 #include "core/clock.h"
 #include "core/prompts.h"
 #include "core/shared_state.h"
+#include "core/speaker_port.h"
 #include "core/time_format.h"
 #include "data/calendar.h"
 #include "data/kept_events.h"
@@ -70,7 +70,7 @@ const QString kHeardAlias = QStringLiteral("HEARDDBF");
 }  // namespace
 
 AlarmService::AlarmService(SharedState& state, const ProgramOptions& options, Clock& clock, xbase::Engine& engine,
-                           Speaker& speaker, MainTimerPort& timer, ViewerPort& viewer)
+                           SpeakerPort& speaker, MainTimerPort& timer, ViewerPort& viewer)
     : m_state(state),
       m_options(options),
       m_clock(clock),
@@ -359,7 +359,7 @@ void AlarmService::endTelling(int area, const std::vector<const Planned*>& told,
   std::vector<qint64> recnos;
   for (const Planned* p : told) recnos.push_back(p->recno);
   const std::weak_ptr<char> alive = m_alive;
-  const bool toBeHeard = !m_dryRun && m_speaker.EndTelling([this, alive, recnos](Speaker::Hearing hearing) {
+  const bool toBeHeard = !m_dryRun && m_speaker.EndTelling([this, alive, recnos](SpeakerPort::Hearing hearing) {
     if (alive.lock()) onHeard(recnos, hearing);
   });
   if (toBeHeard) {
@@ -380,7 +380,7 @@ void AlarmService::endTelling(int area, const std::vector<const Planned*>& told,
   }
 }
 
-void AlarmService::onHeard(const std::vector<qint64>& recnos, Speaker::Hearing hearing) {
+void AlarmService::onHeard(const std::vector<qint64>& recnos, SpeakerPort::Hearing hearing) {
   // The program ending moves nothing: the next start tells what was not heard.
   if (m_state.events->closing()) return;
   const QDateTime now = m_clock.now();
@@ -389,8 +389,8 @@ void AlarmService::onHeard(const std::vector<qint64>& recnos, Speaker::Hearing h
     if (it == m_onItsWay.end() || it->second.heardAt) continue;
     // Dropped for something else, or by a voice that failed (a few times in a row at most): due
     // again, the next scan tells it.
-    if (hearing == Speaker::Hearing::Unheard ||
-        (hearing == Speaker::Hearing::Failed && ++m_unheardRuns[id] < kRetellsFailed)) {
+    if (hearing == SpeakerPort::Hearing::Unheard ||
+        (hearing == SpeakerPort::Hearing::Failed && ++m_unheardRuns[id] < kRetellsFailed)) {
       m_onItsWay.erase(it);
       continue;
     }

@@ -6,7 +6,7 @@
 #include "core/ports.h"
 #include "core/problem.h"
 #include "core/program_options.h"
-#include "core/speaker.h"
+#include "core/speaker_port.h"
 
 #include <QDateTime>
 #include <QString>
@@ -29,7 +29,7 @@ class WorkArea;
 namespace chimewise {
 
 class Clock;
-class Speaker;
+class SpeakerPort;
 struct SharedState;
 
 // An alarm that came less than this long ago is falling due now; an older one was missed.
@@ -44,8 +44,8 @@ struct AnnouncedReminder {
 
 class AlarmService {
  public:
-  AlarmService(SharedState& state, const ProgramOptions& options, Clock& clock, xbase::Engine& engine, Speaker& speaker,
-               MainTimerPort& timer, ViewerPort& viewer);
+  AlarmService(SharedState& state, const ProgramOptions& options, Clock& clock, xbase::Engine& engine,
+               SpeakerPort& speaker, MainTimerPort& timer, ViewerPort& viewer);
 
   // The options the announcements follow (the read switches, the late-reminder wait, the time
   // format), as they are now.
@@ -154,7 +154,7 @@ class AlarmService {
   // Ends a telling of `told`: on its way until heard, or told at once (the move made now) when
   // nothing of it is to be heard.
   void endTelling(int area, const std::vector<const Planned*>& told, ScanCounts* counts, Problem* problem);
-  void onHeard(const std::vector<qint64>& recnos, Speaker::Hearing hearing);
+  void onHeard(const std::vector<qint64>& recnos, SpeakerPort::Hearing hearing);
   // Whether the record the work area stands on is on its way to be heard.
   bool onItsWay(xbase::WorkArea& wa) const;
   // Moves the alarms of the reminders heard since; those the table could not take stay for the next
@@ -166,7 +166,7 @@ class AlarmService {
   const ProgramOptions& m_options;
   Clock& m_clock;
   xbase::Engine& m_engine;
-  Speaker& m_speaker;
+  SpeakerPort& m_speaker;
   MainTimerPort& m_timer;
   ViewerPort& m_viewer;
   std::optional<QDateTime> m_nextAlarm;

@@ -3,8 +3,8 @@
 // menu, speaks through it, waits for its speech, plays reminder sounds, and turns its bookmark,
 // hide and shutdown events into the end of a speech wait.
 
-#include "character/speaker.h"
 #include "core/problem.h"
+#include "core/speaker_port.h"
 
 #include <QHash>
 #include <QList>
@@ -59,7 +59,7 @@ struct CharacterHostOptions {
   QString voiceName;
 };
 
-class CharacterHost final : public QObject, public Speaker {
+class CharacterHost final : public QObject, public SpeakerPort {
   Q_OBJECT
  public:
   CharacterHost(SharedState& state, SettingsStore& settings, Prompter& prompter, CharacterHostOptions options,
@@ -82,7 +82,7 @@ class CharacterHost final : public QObject, public Speaker {
   // Ends any speech wait and drops what the character has queued: for a feature that starts
   // something else, all but what was asked for first in line (a reminder, the time); for the user's
   // Stop Talking (usersStop), everything, and that counts as dealt with, not as unheard (see
-  // Speaker::Hearing).
+  // SpeakerPort::Hearing).
   void QuietCharacter(bool usersStop = false);
   // Drops what the character has queued, its running request included, for a feature that starts
   // saying something else; what was asked for first in line (a reminder falling due, the time)
@@ -139,7 +139,7 @@ class CharacterHost final : public QObject, public Speaker {
   // Where the reminder sounds live ("<AppFolder>/sound").
   QString soundFolder() const;
 
-  // Speaker
+  // SpeakerPort
   void speak(const QString& text) override;
   void play(const QString& animation) override;
   void show() override;
@@ -180,7 +180,7 @@ class CharacterHost final : public QObject, public Speaker {
   QHash<qint64, QString> m_unheard;
   QHash<qint64, QString> m_saying;
   void cutShort();
-  // Tellings (see Speaker::BeginTelling): the one being asked for, and those whose lines are on
+  // Tellings (see SpeakerPort::BeginTelling): the one being asked for, and those whose lines are on
   // their way, with the requests still to end.
   struct Telling {
     QList<qint64> open;

@@ -1,7 +1,7 @@
 #include "cli/cli.h"
 
 #include "alarms/alarm_service.h"
-#include "character/speaker.h"
+#include "character/transcript_speaker.h"
 #include "cli/cli_joke.h"
 #include "cli/cli_mail.h"
 #include "cli/cli_sync.h"

@@ -1,6 +1,6 @@
 #include "cli/cli_joke.h"
 
-#include "character/speaker.h"
+#include "character/transcript_speaker.h"
 #include "core/problem.h"
 #include "core/settings_store.h"
 #include "extras/jokes.h"

@@ -1,6 +1,6 @@
 #include "cli/cli_mail.h"
 
-#include "character/speaker.h"
+#include "character/transcript_speaker.h"
 #include "cli/terminal_text.h"
 #include "core/app_paths.h"
 #include "core/clock.h"

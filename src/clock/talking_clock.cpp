@@ -4,13 +4,13 @@
 #include "core/clock.h"
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
-#include "core/speaker.h"
+#include "core/speaker_port.h"
 #include "core/time_format.h"
 #include "core/value_reading.h"
 
 namespace chimewise {
 
-TalkingClock::TalkingClock(const ProgramOptions& options, SettingsStore& settings, Clock& clock, Speaker& speaker)
+TalkingClock::TalkingClock(const ProgramOptions& options, SettingsStore& settings, Clock& clock, SpeakerPort& speaker)
     : m_options(options), m_settings(settings), m_clock(clock), m_speaker(speaker) {}
 
 void TalkingClock::AnnounceTime() {

@@ -10,11 +10,11 @@ namespace chimewise {
 
 class Clock;
 class SettingsStore;
-class Speaker;
+class SpeakerPort;
 
 class TalkingClock {
  public:
-  TalkingClock(const ProgramOptions& options, SettingsStore& settings, Clock& clock, Speaker& speaker);
+  TalkingClock(const ProgramOptions& options, SettingsStore& settings, Clock& clock, SpeakerPort& speaker);
 
   // The gesture, the greeting, the phrase with the time, the weekday and the date, as the settings
   // ask; then the next announcement is scheduled. The character is left as it was found. All of it
@@ -29,7 +29,7 @@ class TalkingClock {
   const ProgramOptions& m_options;
   SettingsStore& m_settings;
   Clock& m_clock;
-  Speaker& m_speaker;
+  SpeakerPort& m_speaker;
   std::optional<QDateTime> m_next;
 };
 

@@ -28,7 +28,7 @@ namespace chimewise {
 
 class AlarmService;
 class Clock;
-class Speaker;
+class SpeakerPort;
 class ViewerPort;
 struct SharedState;
 

@@ -1,9 +1,9 @@
 #include "extras/jokes.h"
 
-#include "character/speaker.h"
 #include "core/app_paths.h"
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
+#include "core/speaker_port.h"
 #include "core/value_reading.h"
 #include "data/calendar.h"
 #include "data/table_handle.h"
@@ -159,8 +159,8 @@ QString FindJokesTable(const QString& appFolder, const QString& tableName) {
   return found && QFileInfo(*found).isFile() ? *found : QString();
 }
 
-JokeOutcome TellJokeOrQuote(xbase::Engine& engine, SettingsStore& settings, Speaker& speaker, const QString& appFolder,
-                            const QString& tableName) {
+JokeOutcome TellJokeOrQuote(xbase::Engine& engine, SettingsStore& settings, SpeakerPort& speaker,
+                            const QString& appFolder, const QString& tableName) {
   JokeOutcome out;
   const QString path = FindJokesTable(appFolder, tableName);
   if (path.isEmpty()) return out;

@@ -21,7 +21,7 @@
 namespace chimewise {
 
 class SettingsStore;
-class Speaker;
+class SpeakerPort;
 
 inline const QString kJokesTable = QStringLiteral("JOKES");
 
@@ -68,7 +68,7 @@ struct JokeOutcome {
 // A missing table or one without records says nothing and leaves the setting alone. The table's
 // work area (alias = the table name) is opened for this call and closed again; the engine's
 // settings (deleted records hidden) are the caller's.
-JokeOutcome TellJokeOrQuote(xbase::Engine& engine, SettingsStore& settings, Speaker& speaker, const QString& appFolder,
-                            const QString& tableName = kJokesTable);
+JokeOutcome TellJokeOrQuote(xbase::Engine& engine, SettingsStore& settings, SpeakerPort& speaker,
+                            const QString& appFolder, const QString& tableName = kJokesTable);
 
 }  // namespace chimewise

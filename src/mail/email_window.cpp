@@ -1,9 +1,9 @@
 #include "mail/email_window.h"
 
-#include "character/speaker.h"
 #include "character/speech_markup.h"
 #include "core/program_events.h"
 #include "core/shared_state.h"
+#include "core/speaker_port.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -39,7 +39,7 @@ QPoint EmailWindowPosition(const QRect& character, const QSize& window, const QR
   return {std::max(x, screen.left()), std::max(y, screen.top())};
 }
 
-EmailWindow::EmailWindow(SharedState& state, Speaker& speaker, MailReader& reader, QWidget* parent)
+EmailWindow::EmailWindow(SharedState& state, SpeakerPort& speaker, MailReader& reader, QWidget* parent)
     : QWidget(parent, Qt::Window), m_state(state), m_speaker(speaker), m_reader(reader) {
   setWindowTitle(QStringLiteral("Unread Email"));
   setObjectName(QStringLiteral("frmEmail"));

@@ -17,7 +17,7 @@ class QPushButton;
 
 namespace chimewise {
 
-class Speaker;
+class SpeakerPort;
 struct SharedState;
 
 // Speech text as a window shows it: what the tags show ("\map=".at."=" at "\" shows " at "),
@@ -31,7 +31,7 @@ QPoint EmailWindowPosition(const QRect& character, const QSize& window, const QR
 class EmailWindow final : public QWidget, public MailList {
   Q_OBJECT
  public:
-  EmailWindow(SharedState& state, Speaker& speaker, MailReader& reader, QWidget* parent = nullptr);
+  EmailWindow(SharedState& state, SpeakerPort& speaker, MailReader& reader, QWidget* parent = nullptr);
 
   // MailList
   void Load() override;
@@ -61,7 +61,7 @@ class EmailWindow final : public QWidget, public MailList {
   void onOptions();
 
   SharedState& m_state;
-  Speaker& m_speaker;
+  SpeakerPort& m_speaker;
   MailReader& m_reader;
   QListWidget* m_list = nullptr;
   QPlainTextEdit* m_text = nullptr;
@@ -75,7 +75,7 @@ class EmailWindow final : public QWidget, public MailList {
 // Makes the window on first use and again after it was closed; wire MailReader::list to list().
 class EmailWindows {
  public:
-  EmailWindows(SharedState& state, Speaker& speaker, MailReader& reader)
+  EmailWindows(SharedState& state, SpeakerPort& speaker, MailReader& reader)
       : m_state(state), m_speaker(speaker), m_reader(reader) {}
   ~EmailWindows();
   EmailWindow* list();
@@ -86,7 +86,7 @@ class EmailWindows {
 
  private:
   SharedState& m_state;
-  Speaker& m_speaker;
+  SpeakerPort& m_speaker;
   MailReader& m_reader;
   QPointer<EmailWindow> m_window;
 };

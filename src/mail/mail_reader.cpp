@@ -2,12 +2,12 @@
 
 #include <QPointer>
 
-#include "character/speaker.h"
 #include "core/clock.h"
 #include "core/program_events.h"
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"
+#include "core/speaker_port.h"
 #include "core/time_format.h"
 #include "mail/mail_account.h"
 
@@ -26,7 +26,7 @@ MailItem ItemOf(const mailbox::MailMessage& m) {
 
 }  // namespace
 
-MailReader::MailReader(SharedState& state, SettingsStore& settings, Clock& clock, Speaker& speaker,
+MailReader::MailReader(SharedState& state, SettingsStore& settings, Clock& clock, SpeakerPort& speaker,
                        MailAccount& account, MessageFiles files, QObject* parent)
     : QObject(parent),
       m_state(state),

@@ -27,7 +27,7 @@ class Clock;
 class MailAccount;
 struct MailboxChoice;
 class SettingsStore;
-class Speaker;
+class SpeakerPort;
 struct SharedState;
 
 // One row of the unread e-mail window.
@@ -58,7 +58,7 @@ class MailReader : public QObject {
   Q_OBJECT
  public:
   // Removes the message files a earlier run may have left behind.
-  MailReader(SharedState& state, SettingsStore& settings, Clock& clock, Speaker& speaker, MailAccount& account,
+  MailReader(SharedState& state, SettingsStore& settings, Clock& clock, SpeakerPort& speaker, MailAccount& account,
              MessageFiles files, QObject* parent = nullptr);
   ~MailReader() override;
 
@@ -134,7 +134,7 @@ class MailReader : public QObject {
   SharedState& m_state;
   SettingsStore& m_settings;
   Clock& m_clock;
-  Speaker& m_speaker;
+  SpeakerPort& m_speaker;
   MailAccount& m_account;
   MessageFiles m_files;
   std::optional<QDateTime> m_nextCheck;

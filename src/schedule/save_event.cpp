@@ -2,10 +2,10 @@
 
 #include "alarms/alarm_rules.h"
 #include "alarms/alarm_service.h"
-#include "character/speaker.h"
 #include "core/clock.h"
 #include "core/ports.h"
 #include "core/shared_state.h"
+#include "core/speaker_port.h"
 #include "core/time_format.h"
 #include "data/calendar.h"
 #include "data/kept_events.h"

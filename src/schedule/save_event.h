@@ -22,7 +22,7 @@ namespace chimewise {
 class AlarmService;
 class Clock;
 struct ProgramOptions;
-class Speaker;
+class SpeakerPort;
 class ViewerPort;
 struct SharedState;
 struct ReminderRecord;
@@ -51,7 +51,7 @@ struct ReminderStore {
   SharedState& state;
   Clock& clock;
   xbase::Engine& engine;
-  Speaker& speaker;
+  SpeakerPort& speaker;
   AlarmService& alarms;
   ViewerPort& viewer;
 };

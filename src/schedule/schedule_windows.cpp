@@ -1,7 +1,6 @@
 #include "schedule/schedule_windows.h"
 
 #include "alarms/alarm_service.h"
-#include "character/speaker.h"
 #include "core/app_paths.h"
 #include "core/clock.h"
 #include "core/program_events.h"
@@ -9,6 +8,7 @@
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"
+#include "core/speaker_port.h"
 #include "core/time_format.h"
 #include "core/window_placement.h"
 #include "schedule/save_event.h"
@@ -38,7 +38,7 @@ struct BusyCursor {
 }  // namespace
 
 ScheduleWindows::ScheduleWindows(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock,
-                                 xbase::Engine& engine, EventSaver& saver, AlarmService& alarms, Speaker& speaker,
+                                 xbase::Engine& engine, EventSaver& saver, AlarmService& alarms, SpeakerPort& speaker,
                                  ViewerPort& viewer, std::function<void(const QString& path)> openHelp)
     : m_state(state),
       m_settings(settings),

@@ -31,14 +31,14 @@ class EventSaver;
 class Prompter;
 class ScheduleDialog;
 class SettingsStore;
-class Speaker;
+class SpeakerPort;
 struct SharedState;
 
 class ScheduleWindows final : public SchedulePort {
  public:
   // openHelp opens a help page (a path in the application folder) for the user to read.
   ScheduleWindows(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock, xbase::Engine& engine,
-                  EventSaver& saver, AlarmService& alarms, Speaker& speaker, ViewerPort& viewer,
+                  EventSaver& saver, AlarmService& alarms, SpeakerPort& speaker, ViewerPort& viewer,
                   std::function<void(const QString& path)> openHelp);
   ~ScheduleWindows() override;
 
@@ -84,7 +84,7 @@ class ScheduleWindows final : public SchedulePort {
   xbase::Engine& m_engine;
   EventSaver& m_saver;
   AlarmService& m_alarms;
-  Speaker& m_speaker;
+  SpeakerPort& m_speaker;
   ViewerPort& m_viewer;
   std::function<void(const QString&)> m_openHelp;
   std::function<void(ScheduleDialog&)> m_tour;

@@ -1,6 +1,5 @@
 #include "shell/optimize.h"
 
-#include "character/speaker.h"
 #include "core/clock.h"
 #include "core/ports.h"
 #include "core/problem.h"
@@ -8,6 +7,7 @@
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"
+#include "core/speaker_port.h"
 #include "core/time_format.h"
 #include "data/calendar.h"
 #include "data/reminder_record.h"
@@ -19,7 +19,7 @@
 namespace chimewise {
 
 bool RebuildDatabase(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock,
-                     xbase::Engine& engine, Speaker& speaker, ViewerPort& windows, SchedulePort& schedule) {
+                     xbase::Engine& engine, SpeakerPort& speaker, ViewerPort& windows, SchedulePort& schedule) {
   if (QGuiApplication::instance()) QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
   speaker.SayText(QStringLiteral("Rebuilding your Reminder Database"));
   windows.CloseDialogs();

@@ -12,7 +12,7 @@ class Clock;
 class Prompter;
 class SchedulePort;
 class SettingsStore;
-class Speaker;
+class SpeakerPort;
 class ViewerPort;
 struct SharedState;
 
@@ -22,6 +22,6 @@ struct SharedState;
 // table was rebuilt, after the character has said so; a failure is told to the user, loses
 // nothing and leaves "LastOptimize" as it was, so the suggestion comes again at the next start.
 bool RebuildDatabase(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock,
-                     xbase::Engine& engine, Speaker& speaker, ViewerPort& windows, SchedulePort& schedule);
+                     xbase::Engine& engine, SpeakerPort& speaker, ViewerPort& windows, SchedulePort& schedule);
 
 }  // namespace chimewise

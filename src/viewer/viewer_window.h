@@ -43,7 +43,7 @@ class MainTimerPort;
 class Prompter;
 class SchedulePort;
 class SettingsStore;
-class Speaker;
+class SpeakerPort;
 struct SharedState;
 }  // namespace chimewise
 
@@ -63,7 +63,7 @@ struct ViewerContext {
   Clock& clock;
   xbase::Engine& engine;
   AlarmService& alarms;
-  Speaker& speaker;
+  SpeakerPort& speaker;
   SchedulePort& schedule;
   MainTimerPort& timer;
   ViewerHooks hooks;

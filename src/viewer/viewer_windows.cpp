@@ -1,7 +1,7 @@
 #include "viewer/viewer_windows.h"
 
-#include "character/speaker.h"
 #include "core/shared_state.h"
+#include "core/speaker_port.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -9,7 +9,7 @@
 namespace chimewise {
 
 ViewerWindows::ViewerWindows(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock,
-                             xbase::Engine& engine, AlarmService& alarms, Speaker& speaker, SchedulePort& schedule,
+                             xbase::Engine& engine, AlarmService& alarms, SpeakerPort& speaker, SchedulePort& schedule,
                              MainTimerPort& timer, viewer::ViewerHooks hooks)
     : m_ctx{state, settings, prompter, clock, engine, alarms, speaker, schedule, timer, std::move(hooks)} {}
 

@@ -20,7 +20,7 @@ class ViewerWindows final : public ViewerPort {
   // `timer` is stopped around the About window; `hooks` holds the commands built elsewhere (an
   // unset one shows its entry disabled).
   ViewerWindows(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock, xbase::Engine& engine,
-                AlarmService& alarms, Speaker& speaker, SchedulePort& schedule, MainTimerPort& timer,
+                AlarmService& alarms, SpeakerPort& speaker, SchedulePort& schedule, MainTimerPort& timer,
                 viewer::ViewerHooks hooks = {});
   ~ViewerWindows() override;
   ViewerWindows(const ViewerWindows&) = delete;

@@ -1,6 +1,6 @@
 // The alarm side over a real reminder table: lookups, scans, saves, snoozes and deletes.
 #include "alarms/alarm_service.h"
-#include "character/speaker.h"
+#include "character/transcript_speaker.h"
 #include "core/clock.h"
 #include "core/program_options.h"
 #include "core/shared_state.h"
@@ -382,7 +382,7 @@ TEST_F(AlarmServiceTest, LateRemindersRepeatOnTheirOwnScheduleAndNewOnesAreHeard
 TEST_F(AlarmServiceTest, AReminderCountsAsToldOnceItWasHeard) {
   auto heard = std::make_unique<AlarmService>(state, options, clock, *engine, timed, windows, windows);
   const qint64 plumber = add("Call the plumber about the leak under the sink", QTime(10, 0), QTime(10, 0));
-  using H = Speaker::Hearing;
+  using H = SpeakerPort::Hearing;
   const auto toldAndStopped = [&](const QDateTime& told, H how) {
     runTimed(*heard, told.addSecs(-3), told);
     clock.set(told.addSecs(1));

@@ -214,11 +214,11 @@ TEST_F(CharacterHostTest, TheWordsAfterASoundStartOnceItsPauseIsOverOrEndedAtOnc
 TEST_F(CharacterHostTest, ATellingIsHeardSilencedOrUnheard) {
   auto host = make();
   ASSERT_NE(loaded(*host), nullptr);
-  std::vector<Speaker::Hearing> outcomes;
+  std::vector<SpeakerPort::Hearing> outcomes;
   const auto tell = [&](const QString& text) {
     host->BeginTelling();
     host->SayText(text);
-    return host->EndTelling([&](Speaker::Hearing h) { outcomes.push_back(h); });
+    return host->EndTelling([&](SpeakerPort::Hearing h) { outcomes.push_back(h); });
   };
   ASSERT_TRUE(tell("Said to its end."));
   ASSERT_TRUE(testsupport::RunEventsUntil([&] { return outcomes.size() == 1; }));
@@ -229,7 +229,7 @@ TEST_F(CharacterHostTest, ATellingIsHeardSilencedOrUnheard) {
   ASSERT_TRUE(tell("Gone with the character."));
   host->LoadCharacter("Hoot.ochar", false);
   ASSERT_TRUE(testsupport::RunEventsUntil([&] { return outcomes.size() == 4; }));
-  using H = Speaker::Hearing;
+  using H = SpeakerPort::Hearing;
   EXPECT_EQ(outcomes, (std::vector<H>{H::Heard, H::Unheard, H::Silenced, H::Unheard}));
   host->ReleaseCharacter();
   EXPECT_FALSE(tell("Nobody to say it."));

@@ -1,5 +1,5 @@
 #include "clock/spoken_time.h"
-#include "character/speaker.h"
+#include "character/transcript_speaker.h"
 #include "clock/talking_clock.h"
 #include "core/clock.h"
 #include "core/program_options.h"

@@ -3,7 +3,7 @@
 // running the calendar sync as `chimewise-cli sync` does (CalendarSync over a caldav::BlockingClient),
 // with python3-caldav (tests/support/caldav_device.py) as the other device, a phone.
 #include "alarms/alarm_service.h"
-#include "character/speaker.h"
+#include "character/transcript_speaker.h"
 #include "core/clock.h"
 #include "core/ports.h"
 #include "core/shared_state.h"

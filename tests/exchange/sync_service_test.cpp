@@ -3,7 +3,7 @@
 #include "exchange/sync_service.h"
 
 #include "alarms/alarm_service.h"
-#include "character/speaker.h"
+#include "character/transcript_speaker.h"
 #include "core/clock.h"
 #include "core/ports.h"
 #include "core/settings_keys.h"

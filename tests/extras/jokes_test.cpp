@@ -1,7 +1,7 @@
 // The next joke or quote: the walk, the stored place, missing, empty or damaged tables, the source.
 #include "extras/jokes.h"
 
-#include "character/speaker.h"
+#include "character/transcript_speaker.h"
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
 #include "data/calendar.h"

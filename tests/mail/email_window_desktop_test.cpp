@@ -2,7 +2,7 @@
 // an X server and openbox of the test's own (skipped where Xvfb, openbox or xdotool are missing).
 #include "mail/email_window.h"
 
-#include "character/speaker.h"
+#include "character/transcript_speaker.h"
 #include "core/clock.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"

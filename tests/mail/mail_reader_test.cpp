@@ -1,7 +1,7 @@
 // The mail reader over a Maildir, a pinned clock and a speaker that writes down what it is asked.
 #include "mail/mail_reader.h"
 
-#include "character/speaker.h"
+#include "character/transcript_speaker.h"
 #include "core/clock.h"
 #include "core/settings_keys.h"
 #include "core/settings_store.h"

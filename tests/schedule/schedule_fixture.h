@@ -2,7 +2,7 @@
 // A reminder table in a temporary folder with the alarm side and the saver over it.
 
 #include "alarms/alarm_service.h"
-#include "character/speaker.h"
+#include "character/transcript_speaker.h"
 #include "core/clock.h"
 #include "core/ports.h"
 #include "core/program_options.h"

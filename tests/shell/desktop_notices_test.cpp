@@ -2,7 +2,7 @@
 #include "shell/desktop_notices.h"
 
 #include "alarms/alarm_service.h"
-#include "character/speaker.h"
+#include "character/transcript_speaker.h"
 #include "core/clock.h"
 #include "core/program_options.h"
 #include "core/settings_keys.h"

@@ -1,6 +1,6 @@
 // Optimize: the rebuild of the reminder table with the windows around it.
 #include "shell/optimize.h"
-#include "character/speaker.h"
+#include "character/transcript_speaker.h"
 #include "core/clock.h"
 #include "core/ports.h"
 #include "core/settings_keys.h"

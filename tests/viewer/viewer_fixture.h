@@ -2,7 +2,7 @@
 // A reminder table in a temporary folder with the program's logic over it, and the viewer's port.
 
 #include "alarms/alarm_service.h"
-#include "character/speaker.h"
+#include "character/transcript_speaker.h"
 #include "core/clock.h"
 #include "core/ports.h"
 #include "core/program_options.h"

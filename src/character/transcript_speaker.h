@@ -1,7 +1,7 @@
 #pragma once
 // A speaker that writes down what it is asked to do, for the command-line tool and the tests.
 
-#include "core/speaker.h"
+#include "core/speaker_port.h"
 
 #include <QDateTime>
 #include <QString>
@@ -16,7 +16,7 @@ namespace chimewise {
 // Prints every request as one line: "Sound: N", "Play: NAME", "Speak: TEXT", "Show", "Hide". The
 // lines come in the order they would be heard; a sound's pause, which only delays what follows,
 // writes nothing.
-class TranscriptSpeaker : public Speaker {
+class TranscriptSpeaker : public SpeakerPort {
  public:
   void PlaySoundEffect(int index) override;
   void SayText(const QString& text) override;
@@ -43,7 +43,7 @@ class Clock;
 // when it is heard, with the moment it started. Requests made first in line go behind the one
 // under way and the earlier first ones only. The queue plays out as the clock moves: tests judge
 // by when a line was heard, not by when it was asked for.
-class TimedTranscriptSpeaker : public Speaker {
+class TimedTranscriptSpeaker : public SpeakerPort {
  public:
   struct Heard {
     QDateTime at;

@@ -7,9 +7,9 @@
 
 namespace chimewise {
 
-class Speaker {
+class SpeakerPort {
  public:
-  virtual ~Speaker() = default;
+  virtual ~SpeakerPort() = default;
   // A reminder sound 1-8 and its pause; 0 and out-of-range indexes do nothing. Returns at once:
   // the pause holds back whatever is said after it.
   virtual void PlaySoundEffect(int index) = 0;
@@ -49,7 +49,7 @@ class Speaker {
 // Puts a speaker's requests first in line for the life of the scope, and back as it was after.
 class FirstInLine {
  public:
-  explicit FirstInLine(Speaker& speaker, bool on = true) : m_speaker(speaker), m_on(on) {
+  explicit FirstInLine(SpeakerPort& speaker, bool on = true) : m_speaker(speaker), m_on(on) {
     if (m_on) m_speaker.SetFirstInLine(true);
   }
   ~FirstInLine() {
@@ -59,7 +59,7 @@ class FirstInLine {
   FirstInLine& operator=(const FirstInLine&) = delete;
 
  private:
-  Speaker& m_speaker;
+  SpeakerPort& m_speaker;
   bool m_on;
 };
 

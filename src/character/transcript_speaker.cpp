@@ -1,4 +1,4 @@
-#include "character/speaker.h"
+#include "character/transcript_speaker.h"
 
 #include "character/character_tables.h"
 #include "character/speech_markup.h"
