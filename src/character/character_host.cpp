@@ -2,8 +2,8 @@
 
 #include "character/character_choice.h"
 #include "character/character_tables.h"
+#include "character/gesture_tags.h"
 #include "character/keep_clear.h"
-#include "character/speech_markup.h"
 #include "character/wave_file.h"
 #include "core/app_paths.h"
 #include "core/program_events.h"

@@ -1,7 +1,7 @@
 #include "character/transcript_speaker.h"
 
 #include "character/character_tables.h"
-#include "character/speech_markup.h"
+#include "character/gesture_tags.h"
 #include "core/clock.h"
 
 #include <QStringList>

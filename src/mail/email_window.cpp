@@ -1,6 +1,6 @@
 #include "mail/email_window.h"
 
-#include "character/speech_markup.h"
+#include "character/gesture_tags.h"
 #include "core/program_events.h"
 #include "core/shared_state.h"
 #include "core/speaker_port.h"

@@ -1,4 +1,4 @@
-#include "character/speech_markup.h"
+#include "character/gesture_tags.h"
 
 #include <QRegularExpression>
 
