@@ -4,9 +4,9 @@
 #include "agent/audio_output.h"
 #include "agent/character.h"
 #include "agent/character_file.h"
-#include "agent/clock.h"
 #include "agent/renderer.h"
 #include "agent/speech_engine.h"
+#include "agent/timer_clock.h"
 
 #include <QApplication>
 #include <QAudioDevice>
@@ -150,7 +150,7 @@ int device(int rounds) {
       engine.synthesizeNow(translateMarkup(QStringLiteral("Testing the sound device, one, two, three."), voice), voice);
   out() << "default output: " << QMediaDevices::defaultAudioOutput().description() << "\n";
   std::vector<double> toPlay, toMoving;
-  SystemClock clock;
+  SystemTimerClock clock;
   DeviceAudioOutput output(clock);
   for (int i = 0; i < rounds; ++i) {
     QElapsedTimer t;

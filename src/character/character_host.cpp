@@ -16,7 +16,7 @@
 #include <agent/agent_service.h>
 #include <agent/audio_output.h>
 #include <agent/character.h>
-#include <agent/clock.h>
+#include <agent/timer_clock.h>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -58,9 +58,9 @@ Problem CharacterLoadProblem(const agent::Failure& failure) {
 CharacterHost::CharacterHost(SharedState& state, SettingsStore& settings, Prompter& prompter,
                              CharacterHostOptions options, QObject* parent)
     : QObject(parent), m_state(state), m_settings(settings), m_prompter(prompter), m_options(std::move(options)) {
-  agent::Clock* clock = m_options.clock;
+  agent::TimerClock* clock = m_options.clock;
   if (!clock) {
-    m_ownClock = std::make_unique<agent::SystemClock>();
+    m_ownClock = std::make_unique<agent::SystemTimerClock>();
     clock = m_ownClock.get();
   }
   m_clock = clock;

@@ -20,7 +20,7 @@ namespace agent {
 class AgentService;
 class AudioOutput;
 class Character;
-class Clock;
+class TimerClock;
 struct Failure;
 class Timer;
 }  // namespace agent
@@ -47,7 +47,7 @@ struct CharacterHostOptions {
   // The user's store, which must exist (the store's base is the folder above "msagent").
   QString windowsFolder;  // ends in "/"
   bool silentAudio = false;
-  agent::Clock* clock = nullptr;  // null: real time
+  agent::TimerClock* clock = nullptr;  // null: real time
   // The longest a speech wait lasts when the end of the speech never comes.
   int speechWaitLimitMs = 120000;
   // When set, every line the character says is appended to this file when it begins to be heard
@@ -211,8 +211,8 @@ class CharacterHost final : public QObject, public SpeakerPort {
   SettingsStore& m_settings;
   Prompter& m_prompter;
   CharacterHostOptions m_options;
-  std::unique_ptr<agent::Clock> m_ownClock;
-  agent::Clock* m_clock = nullptr;  // the options' clock or m_ownClock
+  std::unique_ptr<agent::TimerClock> m_ownClock;
+  agent::TimerClock* m_clock = nullptr;  // the options' clock or m_ownClock
   std::unique_ptr<agent::AgentService> m_service;
   std::unique_ptr<agent::AudioOutput> m_sounds;
   QPointer<agent::Character> m_character;

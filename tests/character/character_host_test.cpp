@@ -16,7 +16,7 @@
 #include <agent/agent_service.h>
 #include <agent/character.h>
 #include <agent/character_file.h>
-#include <agent/clock.h>
+#include <agent/timer_clock.h>
 
 #include <QDir>
 #include <QFile>
@@ -76,7 +76,7 @@ class CharacterHostTest : public ::testing::Test {
   SharedState state;
   SettingsStore settings{dir.filePath("settings.ini")};
   ScriptedPrompter prompter;
-  agent::ManualClock clock;
+  agent::ManualTimerClock clock;
   QTimer pump;
 };
 

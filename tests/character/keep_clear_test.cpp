@@ -9,7 +9,7 @@
 #include "support/scripted_prompter.h"
 
 #include <agent/character.h>
-#include <agent/clock.h>
+#include <agent/timer_clock.h>
 
 #include <QDialog>
 #include <QGuiApplication>
@@ -40,7 +40,7 @@ class KeepClearTest : public ::testing::Test {
   SharedState state;
   SettingsStore settings{dir.filePath("settings.ini")};
   ScriptedPrompter prompter;
-  agent::ManualClock clock;
+  agent::ManualTimerClock clock;
   QTimer pump;
   std::unique_ptr<CharacterHost> host = testsupport::FastCharacterHost(dir, state, settings, prompter, clock, pump);
   agent::Character* c = nullptr;

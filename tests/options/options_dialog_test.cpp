@@ -17,7 +17,7 @@
 #include "support/scripted_prompter.h"
 
 #include <agent/character.h>
-#include <agent/clock.h>
+#include <agent/timer_clock.h>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -83,7 +83,7 @@ class OptionsDialogTest : public ::testing::Test {
   bool viewerOpen = false;  // what the viewer hook answers
   SettingsStore settings{dir.filePath("settings.ini")};
   ScriptedPrompter prompter;
-  agent::ManualClock agentClock;
+  agent::ManualTimerClock agentClock;
   QTimer pump;
   ManualClock clock{kNow};
   std::unique_ptr<CharacterHost> host;

@@ -19,7 +19,7 @@
 #include "support/scripted_prompter.h"
 #include <QTimer>
 #include <agent/character.h>
-#include <agent/clock.h>
+#include <agent/timer_clock.h>
 
 #include <QFile>
 #include <QMenu>
@@ -306,7 +306,7 @@ TEST_F(HiddenMainWindowTest, ShutdownRunsEveryStepInOrderWhateverFails) {
 
 // Add Reminder while a reminder is read ends the reading's wait before the dialog opens.
 TEST_F(HiddenMainWindowTest, AddReminderWhileAReminderIsReadStopsTheReadingAndOpensTheDialog) {
-  agent::ManualClock agentClock;
+  agent::ManualTimerClock agentClock;
   QTimer pump;
   WatchedSchedule schedule;
   NoWindows viewer;
@@ -332,7 +332,7 @@ TEST_F(HiddenMainWindowTest, AddReminderWhileAReminderIsReadStopsTheReadingAndOp
 // The character's menu and the tray's menu run the same handlers: each entry of one does what the
 // entry of the same caption in the other does, and what its caption says.
 TEST_F(HiddenMainWindowTest, TheCharactersMenuRunsTheTraysHandlers) {
-  agent::ManualClock agentClock;
+  agent::ManualTimerClock agentClock;
   QTimer pump;
   WatchedSchedule schedule;
   schedule.whileOpen = [this](std::optional<qint64>) { log << "schedule"; };

@@ -7,7 +7,7 @@
 
 #include <agent/agent_service.h>
 #include <agent/character.h>
-#include <agent/clock.h>
+#include <agent/timer_clock.h>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -42,7 +42,7 @@ class AgentRig : public ::testing::Test {
   }
 
   std::optional<agent::BalloonPlace> balloonPlace;
-  agent::ManualClock clock;
+  agent::ManualTimerClock clock;
   std::unique_ptr<agent::AgentService> service;
   agent::Character* c = nullptr;
 };

@@ -8,7 +8,7 @@
 #include "core/settings_store.h"
 #include "core/shared_state.h"
 
-#include <agent/clock.h>
+#include <agent/timer_clock.h>
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -21,7 +21,7 @@ namespace chimewise::testsupport {
 // loaded yet. The pump runs from here on.
 inline std::unique_ptr<CharacterHost> FastCharacterHost(const QTemporaryDir& dir, SharedState& state,
                                                         SettingsStore& settings, Prompter& prompter,
-                                                        agent::ManualClock& clock, QTimer& pump) {
+                                                        agent::ManualTimerClock& clock, QTimer& pump) {
   state.AppFolder = dir.filePath("app");
   QDir().mkpath(state.AppFolder);
   QDir().mkpath(dir.filePath("base/msagent/chars"));

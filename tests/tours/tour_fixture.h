@@ -19,7 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <agent/character.h>
-#include <agent/clock.h>
+#include <agent/timer_clock.h>
 
 #include <algorithm>
 #include <map>
@@ -87,7 +87,7 @@ class TourFixture : public ::testing::Test {
   ProgramOptions options;
   SettingsStore settings{dir.filePath("settings.ini")};
   ScriptedPrompter prompter;
-  agent::ManualClock agentClock;
+  agent::ManualTimerClock agentClock;
   QTimer pump;
   ManualClock clock{QDateTime(QDate(2026, 12, 4), QTime(15, 0))};
   RecordingTimer timer;

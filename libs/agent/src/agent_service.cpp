@@ -1,7 +1,7 @@
 #include "agent/agent_service.h"
 
 #include "agent/audio_output.h"
-#include "agent/clock.h"
+#include "agent/timer_clock.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -18,7 +18,7 @@ AgentService::AgentService(AgentOptions options, QObject* parent)
   if (options.clock) {
     m_clock = options.clock;
   } else {
-    m_ownClock = std::make_unique<SystemClock>();
+    m_ownClock = std::make_unique<SystemTimerClock>();
     m_clock = m_ownClock.get();
   }
   if (QCoreApplication::instance())

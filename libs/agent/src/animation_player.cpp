@@ -30,7 +30,7 @@ PartState mix(const PartState& a, const PartState& b, double t) {
 }
 }  // namespace
 
-AnimationPlayer::AnimationPlayer(const CharacterDefinition& character, Clock& clock)
+AnimationPlayer::AnimationPlayer(const CharacterDefinition& character, TimerClock& clock)
     : m_character(character), m_clock(clock), m_timer(clock.createTimer()), m_current(character.rest) {
   QObject::connect(m_timer.get(), &Timer::timeout, m_timer.get(), [this] { tick(); });
   m_rest.name = QStringLiteral("(rest)");

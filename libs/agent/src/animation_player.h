@@ -1,7 +1,7 @@
 #pragma once
 
 #include "agent/character_file.h"
-#include "agent/clock.h"
+#include "agent/timer_clock.h"
 
 #include <functional>
 #include <memory>
@@ -13,7 +13,7 @@ namespace agent {
 // between animations.
 class AnimationPlayer {
  public:
-  AnimationPlayer(const CharacterDefinition& character, Clock& clock);
+  AnimationPlayer(const CharacterDefinition& character, TimerClock& clock);
   ~AnimationPlayer();
   Q_DISABLE_COPY_MOVE(AnimationPlayer)
 
@@ -38,7 +38,7 @@ class AnimationPlayer {
   void tick();
 
   const CharacterDefinition& m_character;
-  Clock& m_clock;
+  TimerClock& m_clock;
   std::unique_ptr<Timer> m_timer;
   Pose m_from;
   Pose m_current;

@@ -1,7 +1,7 @@
 #include "agent/audio_output.h"
 
-#include "agent/clock.h"
 #include "agent/result.h"
+#include "agent/timer_clock.h"
 #include "sound_backend.h"
 
 #include <QIODevice>
@@ -17,7 +17,7 @@ namespace {
 qint64 lengthMs(const QByteArray& pcm, int rate) { return rate > 0 ? (qint64(pcm.size()) / 2) * 1000 / rate : 0; }
 }  // namespace
 
-SilentAudioOutput::SilentAudioOutput(Clock& clock) : m_clock(clock) {}
+SilentAudioOutput::SilentAudioOutput(TimerClock& clock) : m_clock(clock) {}
 
 bool SilentAudioOutput::play(const QByteArray& pcm, int sampleRate) {
   if (sampleRate <= 0) return false;
@@ -132,7 +132,7 @@ class DeviceAudioOutput::Stream final : public QIODevice {
   qint64 m_served = 0;
 };
 
-DeviceAudioOutput::DeviceAudioOutput(Clock& clock) : m_clock(clock), m_stream(std::make_unique<Stream>()) {}
+DeviceAudioOutput::DeviceAudioOutput(TimerClock& clock) : m_clock(clock), m_stream(std::make_unique<Stream>()) {}
 
 DeviceAudioOutput::~DeviceAudioOutput() { m_sink.reset(); }
 
@@ -214,7 +214,7 @@ bool DeviceAudioOutput::isPlaying() const {
   return m_started && playedMs() < m_lengthMs;
 }
 
-std::unique_ptr<AudioOutput> createAudioOutput(Clock& clock, AudioChoice choice) {
+std::unique_ptr<AudioOutput> createAudioOutput(TimerClock& clock, AudioChoice choice) {
   if (choice == AudioChoice::Auto) return std::make_unique<DeviceAudioOutput>(clock);
   return std::make_unique<SilentAudioOutput>(clock);
 }

@@ -1,8 +1,8 @@
 #include "agent/character.h"
 
 #include "agent/audio_output.h"
-#include "agent/clock.h"
 #include "agent/renderer.h"
+#include "agent/timer_clock.h"
 #include "animation_player.h"
 #include "balloon_window.h"
 #include "character_window.h"

@@ -4,11 +4,11 @@
 #include "agent/agent_service.h"
 #include "agent/character.h"
 #include "agent/character_file.h"
-#include "agent/clock.h"
 #include "agent/renderer.h"
 #include "agent/speech_engine.h"
 #include "agent/speech_markup.h"
 #include "agent/speech_recognizer.h"
+#include "agent/timer_clock.h"
 
 #include <QApplication>
 #include <QDir>
@@ -80,7 +80,7 @@ int list(const QString& path) {
 }
 
 int renderOne(const CharacterDefinition& c, const Animation& a, const QString& dir, QSize size) {
-  ManualClock clock;
+  ManualTimerClock clock;
   AnimationPlayer player(c, clock);
   bool finished = false;
   player.play(

@@ -4,7 +4,7 @@
 #include "agent/agent_service.h"
 #include "agent/audio_output.h"
 #include "agent/character.h"
-#include "agent/clock.h"
+#include "agent/timer_clock.h"
 #include "support/qt_app.h"
 
 #include <QApplication>
@@ -38,7 +38,7 @@ class AudioDevice : public ::testing::Test {
     chimewise::testsupport::EnsureQtApp();
     ASSERT_FALSE(QMediaDevices::audioOutputs().isEmpty()) << "no sound device: run under with_sound_server.sh";
   }
-  SystemClock clock;
+  SystemTimerClock clock;
 };
 
 TEST_F(AudioDevice, HundredsOfShortBuffersBackToBackAllPlayToTheirEnd) {

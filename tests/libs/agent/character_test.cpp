@@ -1,6 +1,6 @@
 #include "agent/character.h"
 #include "agent/agent_service.h"
-#include "agent/clock.h"
+#include "agent/timer_clock.h"
 
 #include "support/agt_agent.h"
 #include "support/speech_engine.h"

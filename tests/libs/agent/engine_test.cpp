@@ -1,6 +1,6 @@
 // The machinery under the character: the clock and the audio outputs.
 #include "agent/audio_output.h"
-#include "agent/clock.h"
+#include "agent/timer_clock.h"
 #include "support/qt_print.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +8,7 @@
 using namespace agent;
 
 TEST(AgentClock, ManualTimersFireInOrderAtTheirOwnTimes) {
-  ManualClock clock;
+  ManualTimerClock clock;
   auto a = clock.createTimer(), b = clock.createTimer(), c = clock.createTimer(), d = clock.createTimer();
   std::vector<std::pair<char, qint64>> fired;
   QObject::connect(a.get(), &Timer::timeout, [&] { fired.emplace_back('a', clock.nowMs()); });
@@ -39,7 +39,7 @@ TEST(AgentClock, ManualTimersFireInOrderAtTheirOwnTimes) {
 }
 
 TEST(AgentAudioOutput, SilentOutputKeepsTimeWithTheClock) {
-  ManualClock clock;
+  ManualTimerClock clock;
   SilentAudioOutput out(clock);
   const QByteArray second(22050 * 2, '\0');
   ASSERT_TRUE(out.play(second, 22050));
@@ -85,7 +85,7 @@ TEST(AgentAudioOutput, ResamplingKeepsLengthAndShape) {
 
 // Whether the library reads the program's CHIMEWISE_AUDIO is no_program_settings_test.sh's to say.
 TEST(AgentAudioOutput, TheCallerChoosesBetweenDeviceAndSilence) {
-  ManualClock clock;
+  ManualTimerClock clock;
   const auto chosen = createAudioOutput(clock, AudioChoice::Auto);
   EXPECT_NE(dynamic_cast<DeviceAudioOutput*>(chosen.get()), nullptr);
   EXPECT_NE(dynamic_cast<SilentAudioOutput*>(createAudioOutput(clock, AudioChoice::Silent).get()), nullptr);

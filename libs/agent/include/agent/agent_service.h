@@ -17,12 +17,12 @@
 
 namespace agent {
 
-class Clock;
+class TimerClock;
 
 struct AgentOptions {
   using Audio = AudioChoice;
-  Clock* clock = nullptr;     // null: real time
-  Audio audio = Audio::Auto;  // Auto: the sound device when there is one, else silent
+  TimerClock* clock = nullptr;  // null: real time
+  Audio audio = Audio::Auto;    // Auto: the sound device when there is one, else silent
   bool synthesizeOnCallerThread = false;
   // Unset: inside the character's window on a Wayland desktop (where the program cannot place
   // windows), in a window of its own elsewhere.
@@ -59,15 +59,15 @@ class AgentService final : public QObject {
   // Unloads everything and raises shutdown(); used when the program quits.
   void close();
 
-  Clock& clock() { return *m_clock; }
+  TimerClock& clock() { return *m_clock; }
   SpeechEngine& speech() { return *m_speech; }
 
  signals:
   void shutdown();
 
  private:
-  std::unique_ptr<Clock> m_ownClock;
-  Clock* m_clock;
+  std::unique_ptr<TimerClock> m_ownClock;
+  TimerClock* m_clock;
   AgentOptions m_options;
   std::unique_ptr<SpeechEngine> m_speech;
   // Every output ever made, and those no character holds; a character gives its own back

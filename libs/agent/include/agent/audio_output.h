@@ -11,7 +11,7 @@ namespace sound {
 class Sink;
 }  // namespace sound
 
-class Clock;
+class TimerClock;
 class Timer;
 
 // Plays one buffer of 16-bit mono PCM at a time and reports how much of it has been played.
@@ -40,7 +40,7 @@ class AudioOutput : public QObject {
 class SilentAudioOutput final : public AudioOutput {
   Q_OBJECT
  public:
-  explicit SilentAudioOutput(Clock& clock);
+  explicit SilentAudioOutput(TimerClock& clock);
   bool play(const QByteArray& pcm, int sampleRate) override;
   void append(const QByteArray& pcm) override;
   void stop() override;
@@ -48,7 +48,7 @@ class SilentAudioOutput final : public AudioOutput {
   bool isPlaying() const override;
 
  private:
-  Clock& m_clock;
+  TimerClock& m_clock;
   qint64 m_bytes = 0;
   int m_rate = 0;
   qint64 m_startMs = 0;
@@ -70,7 +70,7 @@ class SilentAudioOutput final : public AudioOutput {
 class DeviceAudioOutput final : public AudioOutput {
   Q_OBJECT
  public:
-  explicit DeviceAudioOutput(Clock& clock);
+  explicit DeviceAudioOutput(TimerClock& clock);
   // Stops the sink and lets it go. Destroy outputs only where no handler is running: Qt's sink
   // spins the event loop once in its destructor.
   ~DeviceAudioOutput() override;
@@ -86,7 +86,7 @@ class DeviceAudioOutput final : public AudioOutput {
   class Stream;
   bool openSink();
   qint64 deviceBytesPlayed() const;
-  Clock& m_clock;
+  TimerClock& m_clock;
   std::unique_ptr<Stream> m_stream;
   std::unique_ptr<sound::Sink> m_sink;
   // Set once the first sound finds no device (or no sound module): from then on the output
@@ -114,7 +114,7 @@ enum class AudioChoice {
 // The sound device when `choice` is Auto (which plays on the clock, as the silent output does,
 // when the first sound finds no device); otherwise a silent output on `clock`. Nothing of the
 // sound system is loaded until something is played.
-std::unique_ptr<AudioOutput> createAudioOutput(Clock& clock, AudioChoice choice);
+std::unique_ptr<AudioOutput> createAudioOutput(TimerClock& clock, AudioChoice choice);
 
 // Whether the machine has a sound device to play on (loads the sound system).
 bool soundOutputExists();

@@ -24,7 +24,7 @@ class AudioOutput;
 class Listener;
 class BalloonWindow;
 class CharacterWindow;
-class Clock;
+class TimerClock;
 class Timer;
 
 using RequestId = qint64;
@@ -44,7 +44,7 @@ enum class BalloonPlace { OwnWindow, InsideCharacter };
 // What a character works with. It borrows them: the owner (the character service) keeps them
 // alive until the character is gone, and destroys sound outputs only where no handler runs.
 struct CharacterOptions {
-  Clock* clock = nullptr;                 // required
+  TimerClock* clock = nullptr;            // required
   SpeechEngine* speech = nullptr;         // required
   AudioOutput* speechOutput = nullptr;    // required
   AudioOutput* effectsOutput = nullptr;   // required
@@ -209,7 +209,7 @@ class Character final : public QObject {
 
   QString m_id;
   std::shared_ptr<const CharacterDefinition> m_def;
-  Clock& m_clock;
+  TimerClock& m_clock;
   SpeechEngine& m_speech;
   AudioOutput* m_speechOut;
   AudioOutput* m_effectsOut;

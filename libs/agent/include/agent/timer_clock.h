@@ -9,9 +9,9 @@
 
 namespace agent {
 
-class Clock;
+class TimerClock;
 
-// A single-shot timer created by a Clock. Everything in the character platform that waits
+// A single-shot timer created by a TimerClock. Everything in the character platform that waits
 // (animation frames, glides, speech position polling, idle scheduling) waits on one of
 // these, so tests can drive time by hand and measurements can count what is running.
 class Timer : public QObject {
@@ -31,29 +31,29 @@ class Timer : public QObject {
   void timeout();
 
  protected:
-  explicit Timer(Clock& clock);
+  explicit Timer(TimerClock& clock);
   void fire();
 
  private:
   virtual void arm(qint64 ms) = 0;
   virtual void disarm() = 0;
 
-  Clock& m_clock;
+  TimerClock& m_clock;
   bool m_active = false;
   qint64 m_due = 0;
 };
 
 // Monotonic time plus a source of timers.
-class Clock {
+class TimerClock {
  public:
-  virtual ~Clock();
+  virtual ~TimerClock();
   virtual qint64 nowMs() const = 0;
   virtual std::unique_ptr<Timer> createTimer() = 0;
   // Timers of this clock currently armed. A hidden, quiet character has none.
   int activeTimers() const { return m_active; }
 
  protected:
-  Clock() = default;
+  TimerClock() = default;
 
  private:
   friend class Timer;
@@ -61,9 +61,9 @@ class Clock {
 };
 
 // Real time: QElapsedTimer for the time, QTimer for the timers.
-class SystemClock final : public Clock {
+class SystemTimerClock final : public TimerClock {
  public:
-  SystemClock();
+  SystemTimerClock();
   qint64 nowMs() const override { return m_elapsed.elapsed(); }
   std::unique_ptr<Timer> createTimer() override;
 
@@ -72,7 +72,7 @@ class SystemClock final : public Clock {
 };
 
 // Time that moves only when advance() is called; timers due on the way fire in order.
-class ManualClock final : public Clock {
+class ManualTimerClock final : public TimerClock {
  public:
   qint64 nowMs() const override { return m_now; }
   std::unique_ptr<Timer> createTimer() override;

@@ -1,4 +1,4 @@
-#include "agent/clock.h"
+#include "agent/timer_clock.h"
 
 #include <QTimer>
 
@@ -6,9 +6,9 @@
 
 namespace agent {
 
-Clock::~Clock() = default;
+TimerClock::~TimerClock() = default;
 
-Timer::Timer(Clock& clock) : m_clock(clock) {}
+Timer::Timer(TimerClock& clock) : m_clock(clock) {}
 
 Timer::~Timer() {
   if (m_active) --m_clock.m_active;
@@ -40,7 +40,7 @@ namespace {
 
 class QtTimer final : public Timer {
  public:
-  explicit QtTimer(Clock& clock) : Timer(clock) {
+  explicit QtTimer(TimerClock& clock) : Timer(clock) {
     m_timer.setSingleShot(true);
     m_timer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&m_timer, &QTimer::timeout, this, [this] { fire(); });
@@ -54,13 +54,13 @@ class QtTimer final : public Timer {
 
 }  // namespace
 
-SystemClock::SystemClock() { m_elapsed.start(); }
+SystemTimerClock::SystemTimerClock() { m_elapsed.start(); }
 
-std::unique_ptr<Timer> SystemClock::createTimer() { return std::unique_ptr<Timer>(new QtTimer(*this)); }
+std::unique_ptr<Timer> SystemTimerClock::createTimer() { return std::unique_ptr<Timer>(new QtTimer(*this)); }
 
 class ManualTimer final : public Timer {
  public:
-  explicit ManualTimer(ManualClock& clock) : Timer(clock), m_owner(clock) { m_owner.m_timers.push_back(this); }
+  explicit ManualTimer(ManualTimerClock& clock) : Timer(clock), m_owner(clock) { m_owner.m_timers.push_back(this); }
   ~ManualTimer() override { std::erase(m_owner.m_timers, this); }
   Q_DISABLE_COPY_MOVE(ManualTimer)
   using Timer::fire;
@@ -68,12 +68,12 @@ class ManualTimer final : public Timer {
  private:
   void arm(qint64) override {}
   void disarm() override {}
-  ManualClock& m_owner;
+  ManualTimerClock& m_owner;
 };
 
-std::unique_ptr<Timer> ManualClock::createTimer() { return std::unique_ptr<Timer>(new ManualTimer(*this)); }
+std::unique_ptr<Timer> ManualTimerClock::createTimer() { return std::unique_ptr<Timer>(new ManualTimer(*this)); }
 
-void ManualClock::advance(qint64 ms) {
+void ManualTimerClock::advance(qint64 ms) {
   const qint64 target = m_now + std::max<qint64>(ms, 0);
   // A zero-delay timer that keeps re-arming itself would never let time move; the guard
   // turns such a fault into a stop instead of a hang.
