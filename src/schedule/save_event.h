@@ -44,6 +44,10 @@ struct EventInput {
   // (data/kept_events.h). Not table fields: the calendar code keeps them.
   QString uid;
   QStringList series;
+  // How a reminder made or changed here repeats: an RFC 5545 RRULE value ("FREQ=WEEKLY;BYDAY=MO"),
+  // counted from the activity's moment in the local zone. Empty: it happens once (or, with
+  // `series`, as its calendar event repeats).
+  QString repeat;
 };
 
 // What storing reminders as the Schedule Activity dialog does works with, all owned elsewhere.
