@@ -57,7 +57,8 @@ TEST(QuickAddDesktop, TypedLineAndEnterSaveTheReminder) {
   keys({"type", "--delay", "30", "Lunch with Bo at 25"});
   keys({"key", "Return"});
   ASSERT_TRUE(quick.IsOpen());
-  EXPECT_TRUE(w->shown->text().startsWith("no time found in \"Lunch with Bo at 25\"")) << w->shown->text().toStdString();
+  EXPECT_TRUE(w->shown->text().startsWith("no time found in \"Lunch with Bo at 25\""))
+      << w->shown->text().toStdString();
   EXPECT_EQ(w->line->text(), "Lunch with Bo at 25");
   EXPECT_EQ(folder.recordCount(), 1u);
   keys({"key", "Escape"});
