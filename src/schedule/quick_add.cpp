@@ -24,7 +24,7 @@ QuickAddWindow::QuickAddWindow(const Clock& clock, const QString& timeFormat, QW
   line = new QLineEdit;
   line->setPlaceholderText(QStringLiteral("Call mom tomorrow at 9"));
   line->setAccessibleName(QStringLiteral("What and when"));
-  line->setMinimumWidth(fontMetrics().averageCharWidth() * 48);
+  line->setMinimumWidth(fontMetrics().averageCharWidth() * 64);
   auto* caption = new QLabel(QStringLiteral("&Remind me of:"));
   caption->setBuddy(line);
   shown = new QLabel;
