@@ -73,7 +73,6 @@ const char* const kRepeats[] = {
     "every day | FREQ=DAILY | every day | 12-09 09:00 | 12-09 09:00",
     "daily at 21:00 | FREQ=DAILY | every day | 12-08 21:00 | 12-08 21:00",
     "every other day at 7pm | FREQ=DAILY;INTERVAL=2 | every 2 days | 12-08 19:00 | 12-09 19:00",
-    "every 3 days | FREQ=DAILY;INTERVAL=3 | every 3 days | 12-09 09:00 | 12-09 09:00",
     "every weekday at 9:30 | FREQ=WEEKLY;BYDAY=MO,TU,WE,TH,FR | every weekday | 12-09 09:30 | 12-09 09:30",
     "every weekend | FREQ=WEEKLY;BYDAY=SA,SU | every Saturday and Sunday | 12-12 09:00 | 12-12 09:00",
     "every monday and thursday | FREQ=WEEKLY;BYDAY=MO,TH | every Monday and Thursday | 12-10 09:00 | 12-10 09:00",
@@ -88,7 +87,6 @@ const char* const kRepeats[] = {
     "every morning | FREQ=DAILY | every day | 12-09 09:00 | 12-09 09:00",
     "every evening at 7 | FREQ=DAILY | every day | 12-08 19:00 | 12-09 19:00",
     "every hour | FREQ=HOURLY | every hour | 12-08 11:15 | 12-08 21:00",
-    "hourly | FREQ=HOURLY | every hour | 12-08 11:15 | 12-08 21:00",
     "every 30 minutes | FREQ=MINUTELY;INTERVAL=30 | every 30 minutes | 12-08 10:45 | 12-08 20:30",
     "every 2 hours from 9 to 5 | FREQ=DAILY;BYHOUR=9,11,13,15,17;BYMINUTE=0 | every 2 hours from 9 am to 5 pm | "
     "12-08 11:00 | 12-09 09:00",
