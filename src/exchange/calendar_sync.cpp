@@ -711,7 +711,7 @@ EventInput CalendarSync::ConflictCopy(EventInput in) const {
 // ---- the steps ------------------------------------------------------------------------------
 
 CalendarSync::Pull CalendarSync::PreparePull(const SyncAction& a, std::vector<EventWrite>* writes) {
-  Pull p{a, std::nullopt, std::nullopt, 0};
+  Pull p{a, std::nullopt, std::nullopt, std::nullopt, 0};
   const auto it = m_fetched.find(a.href);
   const QString why = it != m_fetched.end() ? it->second.why : QString();
   if (a.kind == SyncActionKind::PullCreate) {
@@ -808,14 +808,14 @@ void CalendarSync::PullRun() {
     k.userAlarmDate = k.synced.alarmDate;
     k.userAlarmTime = k.synced.alarmTime;
     k.savedAt = m_now;
+    p.kept = keeping.size();
     keeping.emplace_back(QByteArray::fromStdString(s.recordId), std::move(k));
   }
   const Problem kept = keeping.empty() ? Problem() : m_kept.PutMany(keeping);
-  size_t nextKept = 0;
   for (Pull& p : pulls) {
-    if (!p.outcome) {
+    if (p.kept) {
       const SaveResult& s = saved[*p.write];
-      const auto& [recordId, k] = keeping[nextKept++];
+      const auto& [recordId, k] = keeping[*p.kept];
       if (!p.recno) p.recno = s.recno;
       QByteArray fingerprint = ReminderFingerprint(ComparedRecord(s.record, k), k.series);
       if (!kept.ok()) {

@@ -202,8 +202,9 @@ class CalendarSync {
   struct Pull {
     SyncAction action;
     std::optional<SyncOutcome> outcome;
-    std::optional<size_t> write;
-    qint64 recno = 0;  // the reminder an update goes over
+    std::optional<size_t> write;  // in the writes of the run
+    std::optional<size_t> kept;   // in the events kept, once stored
+    qint64 recno = 0;             // the reminder an update goes over
   };
   Pull PreparePull(const SyncAction& a, std::vector<EventWrite>* writes);
   // The pulls in a row from the next step on (new and changed resources), carried out together:
