@@ -123,7 +123,7 @@ std::vector<SaveResult> EventSaver::SaveEvents(const std::vector<EventWrite>& wr
       results[i] = Refused(refused->first, refused->second);
       continue;
     }
-    records[i] = ComposeReminderRecord(in, m_options.timeFormat);
+    records[i] = writes[i].composed ? *writes[i].composed : ComposeReminderRecord(in, m_options.timeFormat);
     // A wall time typed in the hour the clocks repeat means the run nearer ahead (TypedMoment).
     ReminderRecord& record = records[i];
     for (auto [date, minutes, time] : {std::tuple(&record.alarmDate, &record.alarmTime, in.remindTime),
@@ -205,6 +205,7 @@ std::vector<SaveResult> EventSaver::SaveEvents(const std::vector<EventWrite>& wr
     if (const xbase::Status unlocked = wa->Unlock(); result.problem.ok()) result.problem = ProblemOf(unlocked);
     result.saved = true;
     result.recno = recno;
+    result.record = record;
     // The alarm saved is the user's: a calendar event the reminder belongs to changes with it,
     // never with an announcement or a snooze.
     notes.push_back({QByteArray::fromStdString(result.recordId), record, !alarmKept});
