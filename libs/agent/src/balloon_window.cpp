@@ -10,6 +10,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QScreen>
+#include <QTextOption>
 
 #include <algorithm>
 #include <cmath>
@@ -287,7 +288,15 @@ void BalloonWindow::paintEvent(QPaintEvent*) {
     p.setFont(font());
     p.setPen(Qt::black);
   }
-  p.drawText(textArea, Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop, shownText());
+  // Text that begins in a right-to-left script reads from the right edge; within a line, runs of
+  // either direction are ordered by the bidirectional algorithm. The whole text decides, so that
+  // the balloon does not turn while the words appear.
+  QTextOption option;
+  option.setWrapMode(QTextOption::WordWrap);
+  const bool rightToLeft = m_full.isRightToLeft();
+  option.setTextDirection(rightToLeft ? Qt::RightToLeft : Qt::LeftToRight);
+  option.setAlignment(Qt::AlignAbsolute | Qt::AlignTop | (rightToLeft ? Qt::AlignRight : Qt::AlignLeft));
+  p.drawText(textArea, shownText(), option);
 }
 
 }  // namespace agent
