@@ -362,3 +362,14 @@ TEST(AgentBalloon, RightToLeftTextStartsAtTheRightEdge) {
     }
   }
 }
+
+// A long text scrolls to its latest words, also in a script written without spaces.
+TEST(AgentBalloon, LongTextWithoutSpacesScrollsToItsLatestWords) {
+  chimewise::testsupport::EnsureQtApp();
+  const QString text = QString::fromUtf8("会议在三点开始。").repeated(60);
+  BalloonWindow balloon;
+  balloon.begin(text, QRect(400, 400, 100, 100));
+  balloon.reveal(text);
+  EXPECT_LT(balloon.shownText().size(), text.size() / 2);
+  EXPECT_TRUE(text.endsWith(balloon.shownText()));
+}
