@@ -203,10 +203,9 @@ std::optional<Tag> parseTag(const QString& text, qsizetype at) {
 
 class Builder {
  public:
-  Builder(const Voice& voice, bool japanese)
+  explicit Builder(const Voice& voice)
       : m_voice(voice),
         m_asciiOnly(resolveVoice(voice.name).synthesizer == Synthesizer::Flite),
-        m_japanese(japanese),
         m_rate(voice.rate),
         m_pitch(voice.pitch) {
     append(QStringLiteral("<speak>"));
@@ -303,7 +302,7 @@ class Builder {
  private:
   // What is said for one word of the shown text (or one mapped text): one span per voice.
   void say(const QString& spoken) {
-    const std::vector<SpokenPiece> pieces = spokenPieces(spoken, m_japanese, m_asciiOnly);
+    const std::vector<SpokenPiece> pieces = spokenPieces(spoken, m_asciiOnly);
     if (pieces.empty()) return;
     separate();
     openEmphasis();
@@ -383,7 +382,6 @@ class Builder {
 
   const Voice& m_voice;
   const bool m_asciiOnly;  // the voice reads ASCII only (flite)
-  const bool m_japanese;   // Han is read as Japanese
   SpeechMarkup m_out;
   int m_codePoints = 0;
   int m_rate;
@@ -398,7 +396,7 @@ class Builder {
 }  // namespace
 
 SpeechMarkup translateMarkup(const QString& text, const Voice& voice) {
-  Builder b(voice, holdsKana(text));
+  Builder b(voice);
   QString plain;
   auto flush = [&] {
     if (!plain.isEmpty()) b.text(plain);
@@ -503,7 +501,10 @@ Voice voiceForLanguage(const QString& language, const Voice& own) {
   } else if (choice.voice == QLatin1String("slt")) {
     variant = QStringLiteral("+f3");
   }
-  v.name = QStringLiteral("espeak:") + language + variant;
+  // espeak-ng's "cmn" voice turns Han into tone-numbered pinyin and reads that as English ("he two
+  // an one"); its pinyin voice says the same text in Mandarin.
+  const QString voiceName = language == QLatin1String("cmn") ? QStringLiteral("cmn-latn-pinyin") : language;
+  v.name = QStringLiteral("espeak:") + voiceName + variant;
   v.formants = 100;
   return v;
 }

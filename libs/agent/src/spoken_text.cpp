@@ -34,20 +34,13 @@ bool isSymbol(char32_t c) {
 
 }  // namespace
 
-bool holdsKana(QStringView text) {
-  for (char32_t c : text.toUcs4()) {
-    const QChar::Script s = QChar::script(c);
-    if (s == QChar::Script_Hiragana || s == QChar::Script_Katakana) return true;
-  }
-  return false;
-}
-
-QString languageForScript(char32_t letter, bool japanese) {
-  // Every language named here has a voice and a dictionary in espeak-ng-data.
+QString languageForScript(char32_t letter) {
+  // Every language named here has a voice and a dictionary in espeak-ng-data that read its script
+  // (espeak-ng's Cherokee and its Japanese reading of Han name the letters in English instead).
   switch (QChar::script(letter)) {
     case QChar::Script_Cyrillic: return QStringLiteral("ru");
     case QChar::Script_Greek: return QStringLiteral("el");
-    case QChar::Script_Han: return japanese ? QStringLiteral("ja") : QStringLiteral("cmn");
+    case QChar::Script_Han: return QStringLiteral("cmn");
     case QChar::Script_Hiragana:
     case QChar::Script_Katakana: return QStringLiteral("ja");
     case QChar::Script_Hangul: return QStringLiteral("ko");
@@ -68,7 +61,6 @@ QString languageForScript(char32_t letter, bool japanese) {
     case QChar::Script_Sinhala: return QStringLiteral("si");
     case QChar::Script_Myanmar: return QStringLiteral("my");
     case QChar::Script_Ethiopic: return QStringLiteral("am");
-    case QChar::Script_Cherokee: return QStringLiteral("chr");
     default: return {};
   }
 }
@@ -131,7 +123,7 @@ QString asciiFolded(QStringView text) {
   return out.simplified();
 }
 
-std::vector<SpokenPiece> spokenPieces(QStringView word, bool japanese, bool asciiOnly) {
+std::vector<SpokenPiece> spokenPieces(QStringView word, bool asciiOnly) {
   struct Building {
     QString text;
     QString language;
@@ -171,7 +163,7 @@ std::vector<SpokenPiece> spokenPieces(QStringView word, bool japanese, bool asci
       pieces.back().text += QString::fromUcs4(&c, 1);
       continue;
     }
-    const QString language = languageForScript(c, japanese);
+    const QString language = languageForScript(c);
     const bool unspoken = language.isEmpty() && script != QChar::Script_Latin;
     Building* last = pieces.empty() || pieces.back().name ? nullptr : &pieces.back();
     if (last && !last->decided) {

@@ -15,12 +15,9 @@ struct SpokenPiece {
   QString language;  // the espeak-ng language that says it; empty for the character's own voice
 };
 
-// Whether the text holds Kana: then Han characters are read as Japanese, not Mandarin.
-bool holdsKana(QStringView text);
-
 // The espeak-ng language for a script's letters; empty for Latin and for the scripts it has no
-// voice for. `japanese` reads Han as Japanese.
-QString languageForScript(char32_t letter, bool japanese);
+// voice for. Han is Mandarin, also in Japanese text: espeak-ng's Japanese voice reads Kana only.
+QString languageForScript(char32_t letter);
 
 // One written word cut where the script changes. Letters of a script with a voice of its own go to
 // that language; digits, punctuation and combining marks stay with the letters around them; an
@@ -28,7 +25,7 @@ QString languageForScript(char32_t letter, bool japanese);
 // variation selectors and skin tones are left out, a pair of regional indicators is "flag"; the
 // letters of a script no voice knows are left out. With `asciiOnly`, what the character says is
 // brought to ASCII (see asciiFolded). Empty pieces are dropped.
-std::vector<SpokenPiece> spokenPieces(QStringView word, bool japanese, bool asciiOnly);
+std::vector<SpokenPiece> spokenPieces(QStringView word, bool asciiOnly);
 
 // The text in plain ASCII: accents taken off ("Zoë" as "Zoe"), ligatures and typographic quotes
 // and dashes written out, whatever has no ASCII form left out.

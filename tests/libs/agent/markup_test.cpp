@@ -134,7 +134,7 @@ TEST(AgentMarkup, EachWordIsSaidByTheVoiceOfItsScript) {
   } cases[] = {
       {"en-us", "Reminder: Встреча с Анной. Late", "Reminder:| / Встреча|ru / с|ru / Анной.|ru / Late|"},
       {"en-us", "会议 3 点 Room 3 Ωμέγα", "会议|cmn / 3|cmn / 点|cmn / Room| / 3| / Ωμέγα|el"},
-      {"en-us", "会議は 3 時", "会議は|ja / 3|ja / 時|ja"},
+      {"en-us", "会議は 3 時", "会議|cmn / は|ja / 3| / 時|cmn"},
       {"en-us", "🎂 Anna's 👍🏽 👨‍👩‍👧 🇩🇪 Встреча🎂",
        "birthday cake| / Anna's| / thumbs up sign| / man woman girl| / flag| / Встреча|ru / birthday cake|"},
       {"flite:slt", "Café ☕ with Zoë – “now” Straße",
