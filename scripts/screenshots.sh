@@ -246,4 +246,24 @@ start_program show
 shot "reminder-viewer-dark-16pt" 8
 stop_program
 unset QT_QPA_PLATFORMTHEME GTK_THEME
+
+# Every script: the word balloon saying Russian, Chinese, Arabic and emoji (the character on its own,
+# through agentctl; the picture once the whole text shows), then the viewer listing reminders in them.
+balloon() {  # balloon NAME TEXT
+  "$build/libs/agent/agentctl" show "$root/assets/characters/Hoot.ochar" --at 700,400 --say "$2\\Pau=8000\\" \
+    >/dev/null 2>&1 &
+  local said=$!
+  shot "balloon-$1" 7
+  wait "$said" || true
+}
+balloon russian "Reminder: Встреча с Анной в кафе «Пушкин». You are 3 minutes late."
+balloon chinese "Reminder: 和安娜在咖啡馆开会 3 点. You are 3 minutes late."
+balloon arabic "اجتماع مع أحمد في المكتب الساعة ٣."
+balloon emoji "Reminder: 🎂 Anna's birthday 🎉👍🏽 Café ☕ with Zoë. You are 3 minutes late."
+for text in "Встреча с Анной" "和安娜开会 3 点" "اجتماع مع أحمد" "🎂 Anna's birthday 🎉" "Συνάντηση με την Άννα"; do
+  cli add --text "$text" --activity "$tomorrow 07:00" || echo "the reminder table did not take: $text" >&2
+done
+start_program show
+shot "reminder-viewer-any-script" 8
+stop_program
 echo "pictures in $out"

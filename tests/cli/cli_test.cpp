@@ -206,3 +206,27 @@ TEST(TerminalText, NoControlCharacterReachesTheTerminalRaw) {
   EXPECT_EQ(TerminalText(hostile), "a\\b\\x1b]0;t\\x07\n\tc\\x7f\\x9b");
   EXPECT_EQ(TerminalLine(hostile), "a\\\\b\\x1b]0;t\\x07\\n\\tc\\x7f\\x9b");
 }
+
+// The command line is read as UTF-8 whatever the locale; a word that is not is refused, naming it.
+TEST(CliArguments, ReadAsUtf8AndRefusedWhenNot) {
+  const struct {
+    std::vector<const char*> argv;
+    const char* problem;  // empty: read as given
+  } cases[] = {
+      {{"cli", "add", "--text", "\xD0\x92\xD1\x81\xD1\x82\xD1\x80\xD0\xB5\xD1\x87\xD0\xB0 \xF0\x9F\x8E\x82"}, ""},
+      {{"cli", "add", "--text", "Caf\xE9"}, "--text is not valid UTF-8 (byte 0xE9 at position 4)"},
+      {{"cli", "add", "--text=ab\xC3"}, "--text is not valid UTF-8 (byte 0xC3 at position 3)"},
+      {{"cli", "show", "\xC0\xAF"}, "argument 2 is not valid UTF-8 (byte 0xC0 at position 1)"},        // overlong
+      {{"cli", "--memo", "x\xED\xA0\x80"}, "--memo is not valid UTF-8 (byte 0xA0 at position 3)"},     // surrogate
+      {{"cli", "--memo", "\xF4\x90\x80\x80"}, "--memo is not valid UTF-8 (byte 0x90 at position 2)"},  // > U+10FFFF
+      {{"cli", "--memo", "\xE2\x82"}, "--memo is not valid UTF-8 (byte 0xE2 at position 1)"},          // cut short
+  };
+  for (const auto& c : cases) {
+    QStringList words;
+    const std::optional<QString> problem = ReadArguments(int(c.argv.size()), c.argv.data(), &words);
+    EXPECT_EQ(problem.value_or(QString()), QString::fromUtf8(c.problem)) << c.problem;
+    if (!problem) {
+      EXPECT_EQ(words.last().toUtf8(), QByteArray(c.argv.back()));
+    }
+  }
+}
