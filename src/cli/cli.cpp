@@ -246,6 +246,7 @@ int cmdAdd(Session& s, const Parsed& p, QTextStream& out) {
     in.countdown = *parseInt(p.values.at(QStringLiteral("--countdown")), "--countdown", 1, 99999);
     in.countdownOn = true;
   }
+  if (given(p, "--repeat")) in.repeat = value(p, "--repeat");
   EventSaver saver(s.state, s.alarms->options(), s.clock, s.engine);
   const SaveResult r = saver.SaveEvent(in);
   if (!r.saved) {
@@ -527,8 +528,10 @@ struct Command {
 const std::vector<Command> kCommands = {
     {.name = "add",
      .usage = "  add --text TEXT --activity \"YYYY-MM-DD HH:MM\" [--remind \"YYYY-MM-DD HH:MM\"] [--type TYPE]\n"
-              "      [--memo TEXT] [--sound 0-8] [--say-date] [--say-time] [--countdown MINUTES]\n",
-     .valueOptions = {"--text", "--activity", "--remind", "--type", "--memo", "--sound", "--countdown"},
+              "      [--memo TEXT] [--sound 0-8] [--say-date] [--say-time] [--countdown MINUTES]\n"
+              "      [--repeat RULE]     RULE: an iCalendar RRULE value (\"FREQ=WEEKLY;BYDAY=MO,TH\"), counted from\n"
+              "                          the activity; the reminder starts at its first occurrence from then on\n",
+     .valueOptions = {"--text", "--activity", "--remind", "--type", "--memo", "--sound", "--countdown", "--repeat"},
      .flagOptions = {"--say-date", "--say-time"},
      .check = checkAdd,
      .run = cmdAdd},

@@ -1,0 +1,186 @@
+#include "alarms/repeat_series.h"
+
+#include "core/repeat_rule.h"
+
+#include <QTimeZone>
+#include <icalendar/icalendar.h>
+
+namespace chimewise {
+
+namespace {
+
+const QString kWallForm = QStringLiteral("yyyyMMdd'T'HHmmss");
+const QString kUtcForm = QStringLiteral("yyyyMMdd'T'HHmmss'Z'");
+const QString kDateForm = QStringLiteral("yyyyMMdd");
+
+// Whether `line` is the property `name` (its name, then its parameters or its value).
+bool IsProperty(const QString& line, QLatin1StringView name) {
+  return line.startsWith(name, Qt::CaseInsensitive) && line.size() > name.size() &&
+         (line[name.size()] == u':' || line[name.size()] == u';');
+}
+
+std::optional<QString> StartLine(const QStringList& series) {
+  for (const QString& line : series)
+    if (IsProperty(line, QLatin1StringView("DTSTART"))) return line;
+  return std::nullopt;
+}
+
+// The parameters of a property line (between its name and the colon) and its value.
+std::pair<QString, QString> Split(const QString& line) {
+  const qsizetype colon = line.indexOf(u':');
+  const qsizetype semicolon = line.indexOf(u';');
+  const QString params =
+      semicolon >= 0 && semicolon < colon ? line.mid(semicolon + 1, colon - semicolon - 1) : QString();
+  return {params.toUpper(), colon >= 0 ? line.mid(colon + 1) : QString()};
+}
+
+QString Parameter(const QString& line, const QString& name) {
+  const QString params = line.left(std::max<qsizetype>(line.indexOf(u':'), 0));
+  for (const QString& p : params.split(u';'))
+    if (p.startsWith(name + u'=', Qt::CaseInsensitive)) return p.mid(name.size() + 1);
+  return {};
+}
+
+bool AllDayStart(const QString& line) {
+  return Split(line).first.contains(QLatin1String("VALUE=DATE")) &&
+         !Split(line).first.contains(QLatin1String("VALUE=DATE-TIME"));
+}
+
+// The start a DTSTART line names, in the zone it names (an all-day one at its local midnight);
+// invalid when it cannot be read.
+QDateTime StartMoment(const QString& line) {
+  const QString value = Split(line).second.trimmed();
+  if (AllDayStart(line)) return QDateTime(QDate::fromString(value, kDateForm), QTime(0, 0));
+  if (value.endsWith(u'Z')) {
+    const QDateTime utc = QDateTime::fromString(value, kUtcForm);
+    return utc.isValid() ? QDateTime(utc.date(), utc.time(), QTimeZone::utc()).toLocalTime() : QDateTime();
+  }
+  const QDateTime wall = QDateTime::fromString(value, kWallForm);
+  if (!wall.isValid()) return {};
+  const QString tzid = Parameter(line, QStringLiteral("TZID"));
+  const QTimeZone zone = tzid.isEmpty() ? QTimeZone::systemTimeZone() : QTimeZone(tzid.toUtf8());
+  return zone.isValid() ? QDateTime(wall.date(), wall.time(), zone) : QDateTime();
+}
+
+QString TimedStart(const QDateTime& activity, const QString& zone) {
+  const QTimeZone z(zone.toUtf8());
+  if (!z.isValid() || zone.isEmpty()) return QStringLiteral("DTSTART:") + activity.toLocalTime().toString(kWallForm);
+  return QStringLiteral("DTSTART;TZID=") + zone + u':' + activity.toTimeZone(z).toString(kWallForm);
+}
+
+}  // namespace
+
+QString RuleOfSeries(const QStringList& series) {
+  for (const QString& line : series)
+    if (IsProperty(line, QLatin1StringView("RRULE"))) return Split(line).second.trimmed();
+  return {};
+}
+
+std::optional<QString> RepeatRuleProblem(const QString& rule) {
+  const QString text = rule.trimmed();
+  if (text.isEmpty()) return QStringLiteral("the rule is empty");
+  if (const RepeatRuleRead read = ReadRepeatRule(text); !read.rule) return read.error;
+  const QDateTime probe(QDate(2027, 1, 4), QTime(9, 0), QTimeZone::utc());
+  const icalendar::ReadEvent e = icalendar::NextOccurrence(
+      {QStringLiteral("DTSTART;VALUE=DATE-TIME:") + probe.toString(kUtcForm), QStringLiteral("RRULE:") + text}, probe);
+  if (!e.refused.isEmpty()) return e.refused;
+  return std::nullopt;
+}
+
+std::optional<QDateTime> FirstRepeatOccurrence(const QString& rule, const QDateTime& activity) {
+  // A start that does not fit its rule counts as an occurrence of its own: the rule is asked from one
+  // whole period before the activity instead (the period's count, the time of day, the weekday and
+  // the day of the month all kept), that start left out, and without COUNT (which counts from the
+  // first occurrence found).
+  QStringList parts;
+  QString freq;
+  int interval = 1;
+  for (const QString& part : rule.trimmed().split(u';', Qt::SkipEmptyParts)) {
+    const QString name = part.section(u'=', 0, 0).trimmed().toUpper();
+    if (name == QLatin1String("FREQ")) freq = part.section(u'=', 1).trimmed().toUpper();
+    if (name == QLatin1String("INTERVAL")) interval = std::max(1, part.section(u'=', 1).trimmed().toInt());
+    if (name != QLatin1String("COUNT")) parts << part;
+  }
+  const QDateTime local = activity.toLocalTime();
+  const QDateTime before = freq == QLatin1String("MINUTELY") ? local.addSecs(-60LL * interval)
+                           : freq == QLatin1String("HOURLY") ? local.addSecs(-3600LL * interval)
+                           : freq == QLatin1String("DAILY")  ? local.addDays(-interval)
+                           : freq == QLatin1String("WEEKLY") ? local.addDays(-7LL * interval)
+                           : freq == QLatin1String("MONTHLY")
+                               ? QDateTime(local.date().addMonths(-interval), local.time())
+                               : QDateTime(local.date().addYears(-interval), local.time());
+  const QString zone = QString::fromUtf8(QTimeZone::systemTimeZoneId());
+  const QString start = TimedStart(before, zone);
+  const QStringList series = {start, QStringLiteral("RRULE:") + parts.join(u';'), QStringLiteral("EX") + start.mid(2)};
+  const icalendar::ReadEvent e = icalendar::NextOccurrence(series, activity.toUTC());
+  if (!e.refused.isEmpty() || e.past || !e.start.isValid()) return std::nullopt;
+  return e.start.toLocalTime();
+}
+
+QStringList RepeatSeries(const QStringList& was, const QString& rule, const QDateTime& activity, qint64 leadSecs,
+                         const QString& zone) {
+  const std::optional<QString> start = StartLine(was);
+  const bool allDay = start && AllDayStart(*start);
+  bool keepStart = false;
+  if (start && RuleOfSeries(was) == rule.trimmed()) {
+    // Still an occurrence of the series as kept: its first occurrence from that moment on is it.
+    const icalendar::ReadEvent e = icalendar::NextOccurrence(was, activity.toUTC());
+    keepStart = e.refused.isEmpty() && !e.past &&
+                (allDay ? e.date == activity.date() : e.start.isValid() && e.start == activity.toUTC());
+  }
+  QString startLine = keepStart ? *start
+                      : allDay  ? QStringLiteral("DTSTART;VALUE=DATE:") + activity.date().toString(kDateForm)
+                                : TimedStart(activity, zone);
+  QStringList out;
+  out << startLine << QStringLiteral("RRULE:") + rule.trimmed();
+  for (const QString& line : was) {
+    if (IsProperty(line, QLatin1StringView("DTSTART")) || IsProperty(line, QLatin1StringView("RRULE")) ||
+        line.startsWith(QLatin1String("X-CHIMEWISE-LEAD:")))
+      continue;
+    // The zone an older start was counted in goes with that start.
+    if (!keepStart && line.startsWith(QLatin1String("X-CHIMEWISE-TZID:"))) continue;
+    out << line;
+  }
+  // The lead goes before a zone's lines, which end a series.
+  const qsizetype zoneAt = out.indexOf(QStringLiteral("BEGIN:VTIMEZONE"));
+  out.insert(zoneAt >= 0 ? zoneAt : out.size(), QStringLiteral("X-CHIMEWISE-LEAD:%1").arg(leadSecs));
+  return out;
+}
+
+QStringList OneOffSeries(const QStringList& was, const QDateTime& activity) {
+  const std::optional<QString> start = StartLine(was);
+  if (start && AllDayStart(*start))
+    return {QStringLiteral("DTSTART;VALUE=DATE:") + activity.date().toString(kDateForm)};
+  return {};
+}
+
+QString ExceptionLine(const QStringList& series, const QDateTime& occurrence) {
+  const std::optional<QString> start = StartLine(series);
+  const QString line = start.value_or(QString());
+  if (start && AllDayStart(line)) return QStringLiteral("EXDATE;VALUE=DATE:") + occurrence.date().toString(kDateForm);
+  const QString value = Split(line).second.trimmed();
+  const QString tzid = Parameter(line, QStringLiteral("TZID"));
+  if (start && !value.endsWith(u'Z')) {
+    if (tzid.isEmpty()) return QStringLiteral("EXDATE:") + occurrence.toLocalTime().toString(kWallForm);
+    const QTimeZone zone(tzid.toUtf8());
+    if (zone.isValid())
+      return QStringLiteral("EXDATE;TZID=") + tzid + u':' + occurrence.toTimeZone(zone).toString(kWallForm);
+  }
+  // UTC starts, the older stored form and zones known only by their own lines: the moment in UTC.
+  return QStringLiteral("EXDATE;VALUE=DATE-TIME:") + occurrence.toUTC().toString(kUtcForm);
+}
+
+QString SeriesSummary(const QStringList& series, const QString& timeFormat) {
+  const QString rule = RuleOfSeries(series);
+  if (rule.isEmpty()) return {};
+  RepeatWords words;
+  words.timePattern = timeFormat;
+  if (const std::optional<QString> start = StartLine(series)) {
+    words.start = StartMoment(*start);
+    // An all-day series has no time of day to tell.
+    if (AllDayStart(*start)) words.start = QDateTime();
+  }
+  return RepeatSummary(rule, words);
+}
+
+}  // namespace chimewise

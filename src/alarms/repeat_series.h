@@ -1,0 +1,45 @@
+#pragma once
+// A reminder that repeats keeps its rule as the lines of a calendar series (data/kept_events.h:
+// DTSTART, RRULE, EXDATE, RDATE and X-CHIMEWISE-LEAD), whether it was made here, imported from a
+// file or synced from a server: one form, one way of moving on, one way of being written out.
+// These are the changes made here to such lines, as plain functions of them.
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace chimewise {
+
+// The RRULE value of a series ("FREQ=DAILY"); empty when it does not repeat by a rule.
+QString RuleOfSeries(const QStringList& series);
+
+// Why an RRULE value cannot be a reminder's repeat (names the part not understood); none when it can.
+std::optional<QString> RepeatRuleProblem(const QString& rule);
+
+// The first occurrence, not before `activity`, of `rule` counted from `activity` in the local zone;
+// none when the rule has none from there on.
+std::optional<QDateTime> FirstRepeatOccurrence(const QString& rule, const QDateTime& activity);
+
+// The lines of a reminder that repeats by `rule`, standing at `activity` and reminding `leadSecs`
+// before each occurrence, made from what it kept (`was`, empty for a reminder that did not repeat).
+// A series whose rule stays and that still comes to `activity` keeps its start (and so its zone and
+// the occurrences counted from it); otherwise it starts at `activity`, written in `zone` (an IANA
+// id; an all-day series stays all-day). Its exceptions, added dates and zone lines stay either way.
+QStringList RepeatSeries(const QStringList& was, const QString& rule, const QDateTime& activity, qint64 leadSecs,
+                         const QString& zone);
+
+// The lines of a reminder that repeated and no longer does: none, or the DTSTART line of an
+// all-day event standing at `activity`.
+QStringList OneOffSeries(const QStringList& was, const QDateTime& activity);
+
+// The EXDATE line that takes the occurrence at `occurrence` out of `series`, written in the form
+// of its DTSTART (in its zone, UTC, floating, or a date).
+QString ExceptionLine(const QStringList& series, const QDateTime& occurrence);
+
+// The series' rule in plain words ("every day at 8:00 am"), its times in `timeFormat`; empty for a
+// series without a rule.
+QString SeriesSummary(const QStringList& series, const QString& timeFormat);
+
+}  // namespace chimewise
