@@ -1,5 +1,7 @@
 #include "alarms/alarm_service.h"
 
+#include "alarms/repeat_series.h"
+
 #include "core/app_paths.h"
 #include "core/clock.h"
 #include "core/prompts.h"
@@ -14,7 +16,6 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <xbase/engine.h>
-#include <icalendar/icalendar.h>
 
 #include <algorithm>
 #include <utility>
@@ -24,12 +25,6 @@ namespace chimewise {
 
 namespace {
 
-// The first occurrence of a calendar series not before `after` (libical, loaded on first use).
-std::optional<SeriesOccurrence> NextSeriesOccurrence(const QStringList& series, const QDateTime& after) {
-  const icalendar::ReadEvent e = icalendar::NextOccurrence(series, after.toUTC());
-  if (!e.refused.isEmpty() || e.past) return std::nullopt;
-  return SeriesOccurrence{e.allDay, e.date, e.start};
-}
 const QString kTimerAlias = QString::fromLatin1(data::kAliasTimer);
 const QString kAlarmAlias = QString::fromLatin1(data::kAliasAlarm);
 // A snooze asked for from outside the viewer (a desktop notification's action).
@@ -514,6 +509,56 @@ std::vector<std::optional<ReminderFacts>> AlarmService::ReadAnnounced(const std:
   if (!wa) return out;
   for (const AnnouncedReminder& r : reminders)
     out.push_back(findRecord(*wa, r.recno, r.recordId) != 0 ? std::optional(ReadReminderFacts(*wa)) : std::nullopt);
+  return out;
+}
+
+AlarmService::StepOutcome AlarmService::StepOccurrence(int area, qint64 recno, OccurrenceStep step) {
+  StepOutcome out;
+  xbase::WorkArea* wa = area > 0 ? m_engine.Area(area) : nullptr;
+  if (!wa || recno < 1 || recno > wa->RecCount() || !wa->Go(static_cast<uint32_t>(recno)).ok() || wa->Deleted()) {
+    out.problem = {ProblemKind::NoSuchReminder, {}, {}, recno};
+    return out;
+  }
+  std::string rawId;
+  if (!wa->GetString("REC_NO", &rawId).ok()) rawId.clear();
+  const KeptEvents store = KeptEvents::BesideTable(QString::fromStdString(wa->path()));
+  std::optional<KeptEvent> kept = store.Get(QByteArray::fromStdString(rawId));
+  const ReminderFacts facts = ReadReminderFacts(*wa);
+  const std::optional<OccurrenceChange> change =
+      kept ? PlanOccurrenceStep(facts, kept->series, step, m_clock.now()) : std::nullopt;
+  if (!change) {
+    out.notRepeating = true;
+    return out;
+  }
+  // The reminder first: a series that lost an occurrence while the reminder still stands at it
+  // would have it announced all the same.
+  xbase::Status s;
+  if (change->move) {
+    s = WriteAlarm(*wa, StoredAlarm(change->move->alarm, m_options.timeFormat));
+    if (s.ok())
+      s = WriteActivityMoment(*wa, change->move->activity,
+                              FormatDateTimeText(change->move->activity, m_options.timeFormat));
+  } else {
+    // No occurrence left: nothing pending.
+    s = wa->Replace("ALARMDATE", "");
+    if (s.ok()) s = wa->ReplaceInteger("ALARMTIME", 0);
+  }
+  if (s.ok()) s = WriteEditStamp(*wa, m_clock.now());
+  if (!s.ok() || !CommitRecord(*wa, &s)) {
+    wa->Discard().IgnoreError();
+    out.problem = ProblemOf(s);
+    return out;
+  }
+  out.done = true;
+  out.excluded = change->excluded;
+  if (change->move) out.next = change->move->activity;
+  Problem after = ProblemOf(s.ok() ? wa->Unlock() : s);
+  if (change->series != kept->series) {
+    kept->series = change->series;
+    if (const Problem put = store.Put(QByteArray::fromStdString(rawId), *kept); !put.ok()) after = put;
+  }
+  if (Problem found = FindNextAlarm(); after.ok()) after = found;
+  out.problem = after;
   return out;
 }
 

@@ -1,6 +1,7 @@
 #include "alarms/repeat_series.h"
 
 #include "core/repeat_rule.h"
+#include "core/time_format.h"
 
 #include <QTimeZone>
 #include <icalendar/icalendar.h>
@@ -168,6 +169,39 @@ QString ExceptionLine(const QStringList& series, const QDateTime& occurrence) {
   }
   // UTC starts, the older stored form and zones known only by their own lines: the moment in UTC.
   return QStringLiteral("EXDATE;VALUE=DATE-TIME:") + occurrence.toUTC().toString(kUtcForm);
+}
+
+std::optional<SeriesOccurrence> NextSeriesOccurrence(const QStringList& series, const QDateTime& after) {
+  const icalendar::ReadEvent e = icalendar::NextOccurrence(series, after.toUTC());
+  if (!e.refused.isEmpty() || e.past) return std::nullopt;
+  return SeriesOccurrence{e.allDay, e.date, e.start};
+}
+
+std::optional<OccurrenceChange> PlanOccurrenceStep(const ReminderFacts& r, const QStringList& series,
+                                                   OccurrenceStep step, const QDateTime& now) {
+  if (RuleOfSeries(series).isEmpty() || !r.activity.isValid()) return std::nullopt;
+  OccurrenceChange change;
+  change.series = series;
+  // The occurrence taken out: the one the reminder stands at, or for a skip of one gone by (it is
+  // dealt with), the one after it.
+  if (step == OccurrenceStep::DeleteOne || (step == OccurrenceStep::Skip && r.activity >= now)) {
+    change.excluded = r.activity;
+  } else if (step == OccurrenceStep::Skip) {
+    const std::optional<SeriesOccurrence> after = NextSeriesOccurrence(series, r.activity.addSecs(60));
+    if (after)
+      change.excluded = after->allDay ? AlarmMoment(after->date, MinuteOfDay(r.activity)) : after->start.toLocalTime();
+  }
+  if (change.excluded.isValid()) {
+    // Before a zone's lines, which end a series.
+    const qsizetype zoneAt = change.series.indexOf(QStringLiteral("BEGIN:VTIMEZONE"));
+    change.series.insert(zoneAt >= 0 ? zoneAt : change.series.size(), ExceptionLine(series, change.excluded));
+  }
+  // From whichever is later, the occurrence dealt with or now: PlanSeriesMove moves a reminder whose
+  // activity lies before the moment it is given.
+  const QDateTime dealtWith = change.excluded.isValid() ? std::max(r.activity, change.excluded) : r.activity;
+  const QDateTime from = std::max(now, dealtWith.addSecs(1));
+  change.move = PlanSeriesMove(r, change.series, from, &NextSeriesOccurrence);
+  return change;
 }
 
 QString SeriesSummary(const QStringList& series, const QString& timeFormat) {

@@ -4,6 +4,8 @@
 // file or synced from a server: one form, one way of moving on, one way of being written out.
 // These are the changes made here to such lines, as plain functions of them.
 
+#include "alarms/alarm_rules.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -37,6 +39,28 @@ QStringList OneOffSeries(const QStringList& was, const QDateTime& activity);
 // The EXDATE line that takes the occurrence at `occurrence` out of `series`, written in the form
 // of its DTSTART (in its zone, UTC, floating, or a date).
 QString ExceptionLine(const QStringList& series, const QDateTime& occurrence);
+
+// The first occurrence of a series not before `after` (libical); none when the series has ended or
+// cannot be read.
+std::optional<SeriesOccurrence> NextSeriesOccurrence(const QStringList& series, const QDateTime& after);
+
+// What the user does to the occurrence a repeating reminder stands at.
+enum class OccurrenceStep {
+  Done,       // dealt with: the reminder waits for the next occurrence
+  Skip,       // the next occurrence will not happen (the one it stands at, unless that has gone by)
+  DeleteOne,  // the occurrence it stands at will not happen
+};
+
+struct OccurrenceChange {
+  QStringList series;  // the series from now on (an EXDATE more when one was taken out)
+  QDateTime excluded;  // the occurrence taken out; invalid for Done
+  // Where the reminder moves; none when no occurrence is left (it then has no alarm pending).
+  std::optional<SeriesMove> move;
+};
+
+// What `step` does to the reminder `r` of `series` at `now`; none when it does not repeat.
+std::optional<OccurrenceChange> PlanOccurrenceStep(const ReminderFacts& r, const QStringList& series,
+                                                   OccurrenceStep step, const QDateTime& now);
 
 // The series' rule in plain words ("every day at 8:00 am"), its times in `timeFormat`; empty for a
 // series without a rule.
