@@ -305,6 +305,16 @@ Problem AlarmService::ScanDueAlarms(ScanCounts* counts) {
   return problem;
 }
 
+std::optional<QStringList> AlarmService::seriesOf(xbase::WorkArea& wa) const {
+  // A series lives in the reminder's kept event: one small read, for a reminder falling due.
+  std::string id;
+  if (!wa.GetString("REC_NO", &id).ok()) return std::nullopt;
+  const std::optional<KeptEvent> kept =
+      KeptEvents::BesideTable(QString::fromStdString(wa.path())).Get(QByteArray::fromStdString(id));
+  if (!kept || RuleOfSeries(kept->series).isEmpty()) return std::nullopt;
+  return kept->series;
+}
+
 bool AlarmService::planOne(int area, qint64 recno, int readActivity, int readMemos, AnnounceMode mode, Planned* out) {
   if (recno < 1 || area < 1) return false;
   xbase::WorkArea* wa = m_engine.Area(area);
@@ -315,6 +325,11 @@ bool AlarmService::planOne(int area, qint64 recno, int readActivity, int readMem
   out->facts = ReadReminderFacts(*wa);
   const AnnounceSettings settings{m_options.remindOn ? 1 : 0, m_options.waitTime, m_options.timeFormat};
   out->plan = PlanAnnouncement(out->facts, settings, readActivity, readMemos, mode, m_clock.now());
+  // Occurrences of a series missed while away are said once, together.
+  if (mode == AnnounceMode::Alarm)
+    if (const std::optional<QStringList> lines = seriesOf(*wa))
+      if (const std::optional<AwayPlan> away = PlanAway(out->facts, *lines, m_clock.now(), m_options.waitTime))
+        out->plan.sayTexts = {AwayText(*away, out->facts.activityText, m_clock.now(), m_options.timeFormat)};
   return true;
 }
 
@@ -323,16 +338,30 @@ AlarmService::AlarmMove AlarmService::moveAlarm(xbase::WorkArea& wa, const Remin
   if (m_dryRun) return AlarmMove::None;
   const AnnounceSettings settings{m_options.remindOn ? 1 : 0, m_options.waitTime, m_options.timeFormat};
   std::optional<AlarmWrite> alarm = PlanAnnouncement(facts, settings, 1, 1, mode, when).alarm;
-  // A repeating reminder whose occurrence has gone by moves on to the next one.
+  // A repeating reminder whose occurrence has gone by is nagged until the next one replaces it;
+  // occurrences missed while away are said together, and it moves on past them.
   std::optional<SeriesMove> series;
+  bool ended = false;
   if (mode == AnnounceMode::Alarm) {
-    // A series lives in the reminder's kept event: one small read, for a reminder falling due.
-    std::string id;
-    const std::optional<KeptEvent> kept =
-        wa.GetString("REC_NO", &id).ok()
-            ? KeptEvents::BesideTable(QString::fromStdString(wa.path())).Get(QByteArray::fromStdString(id))
-            : std::nullopt;
-    if (kept) series = PlanSeriesMove(facts, kept->series, when, &NextSeriesOccurrence);
+    if (const std::optional<QStringList> lines = seriesOf(wa)) {
+      if (const std::optional<AwayPlan> away = PlanAway(facts, *lines, when, m_options.waitTime)) {
+        series = away->next;
+        ended = !away->next;
+      } else {
+        const std::optional<QDateTime> nag =
+            alarm ? std::optional(AlarmMoment(alarm->date, alarm->minutes)) : std::nullopt;
+        series = PlanSeriesAfterTelling(facts, *lines, nag, when);
+      }
+    }
+  }
+  if (ended) {
+    // No occurrence left: nothing pending.
+    xbase::Status s = wa.Replace("ALARMDATE", "");
+    if (s.ok()) s = wa.ReplaceInteger("ALARMTIME", 0);
+    const bool stored = s.ok() && CommitRecord(wa, &s);
+    if (!stored) wa.Discard().IgnoreError();
+    if (problem && !s.ok()) *problem = ProblemOf(s);
+    return stored ? AlarmMove::Stored : AlarmMove::Failed;
   }
   if (series) alarm = StoredAlarm(series->alarm, m_options.timeFormat);
   if (!alarm) return AlarmMove::None;

@@ -158,6 +158,8 @@ class AlarmService {
   // Puts the work area on the live record carrying `recordId`, `recno` looked at first; 0 when none.
   static qint64 findRecord(xbase::WorkArea& wa, qint64 recno, const QString& recordId);
   bool planOne(int area, qint64 recno, int readActivity, int readMemos, AnnounceMode mode, Planned* out);
+  // The series lines of the repeating reminder the work area stands on; none for one that does not repeat.
+  std::optional<QStringList> seriesOf(xbase::WorkArea& wa) const;
   // Moves the alarm of the record the work area stands on as an announcement at `when` does (and a
   // repeating reminder on to its next occurrence), and commits it.
   AlarmMove moveAlarm(xbase::WorkArea& wa, const ReminderFacts& facts, AnnounceMode mode, const QDateTime& when,

@@ -204,6 +204,80 @@ std::optional<OccurrenceChange> PlanOccurrenceStep(const ReminderFacts& r, const
   return change;
 }
 
+namespace {
+
+qint64 LeadOf(const QStringList& series) {
+  qint64 lead = 0;
+  for (const QString& line : series)
+    if (line.startsWith(QLatin1String("X-CHIMEWISE-LEAD:"))) lead = line.mid(17).toLongLong();
+  return lead;
+}
+
+// The occurrence after the one at `activity`, as the reminder would stand at it.
+std::optional<SeriesMove> After(const ReminderFacts& r, const QStringList& series, const QDateTime& activity) {
+  ReminderFacts at = r;
+  at.activity = activity;
+  return PlanSeriesMove(at, series, activity.addSecs(1), &NextSeriesOccurrence);
+}
+
+}  // namespace
+
+std::optional<SeriesMove> PlanSeriesAfterTelling(const ReminderFacts& r, const QStringList& series,
+                                                 const std::optional<QDateTime>& nag, const QDateTime& now) {
+  if (RuleOfSeries(series).isEmpty() || !r.activity.isValid() || r.activity >= now) return std::nullopt;
+  const std::optional<SeriesMove> after = After(r, series, r.activity);
+  if (!after) return std::nullopt;
+  // Occurrences whose alarms came by already were told with this telling: it moves past them.
+  if (after->alarm <= now) return PlanSeriesMove(r, series, now, &NextSeriesOccurrence);
+  if (nag && *nag < after->alarm) return std::nullopt;
+  return after;
+}
+
+std::optional<AwayPlan> PlanAway(const ReminderFacts& r, const QStringList& series, const QDateTime& now,
+                                 int waitMinutes) {
+  if (RuleOfSeries(series).isEmpty() || !r.activity.isValid()) return std::nullopt;
+  const qint64 lead = LeadOf(series);
+  const QDateTime cutoff = now.addSecs(-60LL * std::max(waitMinutes, 0));
+  AwayPlan away;
+  bool longAgo = false;  // one of them went by more than the wait ago: not merely falling due now
+  // The occurrence it stands at counts unless it was told already (its alarm then lies after it).
+  if (!RepeatOfLateReminder(r) && r.activity.addSecs(-lead) <= now) {
+    ++away.missed;
+    longAgo = r.activity.addSecs(-lead) <= cutoff;
+  }
+  std::optional<SeriesMove> next = After(r, series, r.activity);
+  while (next && next->alarm <= now) {
+    if (away.missed == kMaxAwayCounted) {
+      // Too many to count one by one: straight to the first whose alarm is still to come.
+      away.more = true;
+      ReminderFacts at = r;
+      at.activity = now.addSecs(lead);
+      next = PlanSeriesMove(at, series, at.activity.addSecs(1), &NextSeriesOccurrence);
+      break;
+    }
+    ++away.missed;
+    longAgo = longAgo || next->alarm <= cutoff;
+    next = After(r, series, next->activity);
+  }
+  if (away.missed < 2 || !longAgo) return std::nullopt;
+  away.next = next;
+  return away;
+}
+
+QString AwayText(const AwayPlan& away, const QString& activity, const QDateTime& now, const QString& timeFormat) {
+  const QString count = away.more ? QStringLiteral("more than %1 occurrences").arg(away.missed)
+                                  : QStringLiteral("%1 occurrences").arg(away.missed);
+  QString text = QStringLiteral("While you were away, %1 of %2 went by").arg(count, activity.trimmed());
+  if (!away.next) return text + QStringLiteral("; that was the last of them.");
+  const QDateTime at = away.next->activity.toLocalTime();
+  const qint64 days = now.toLocalTime().date().daysTo(at.date());
+  const QString day = days == 0   ? QStringLiteral("today")
+                      : days == 1 ? QStringLiteral("tomorrow")
+                      : days < 7  ? QStringLiteral("on ") + RepeatWeekdayName(at.date().dayOfWeek())
+                                  : QStringLiteral("on ") + RepeatDateWords(at.date());
+  return text + QStringLiteral("; the next is %1 at %2.").arg(day, FormatTime(at.time(), timeFormat));
+}
+
 QString SeriesSummary(const QStringList& series, const QString& timeFormat) {
   const QString rule = RuleOfSeries(series);
   if (rule.isEmpty()) return {};

@@ -62,6 +62,28 @@ struct OccurrenceChange {
 std::optional<OccurrenceChange> PlanOccurrenceStep(const ReminderFacts& r, const QStringList& series,
                                                    OccurrenceStep step, const QDateTime& now);
 
+// Where a repeating reminder goes once it was told at `now`, its alarm due: while its occurrence is
+// still to come, or while `nag` (where the late-reminder rules put the alarm next) comes before the
+// next occurrence's alarm, it stays (none); otherwise the next occurrence replaces it. None too for
+// a series without an occurrence left.
+std::optional<SeriesMove> PlanSeriesAfterTelling(const ReminderFacts& r, const QStringList& series,
+                                                 const std::optional<QDateTime>& nag, const QDateTime& now);
+
+// Occurrences of a repeating reminder that went by unannounced (the computer asleep or off): those
+// whose alarm has come by `now`, the one it stands at included unless it was told already. When
+// there are two or more and one of them is more than `waitMinutes` old, they are said together
+// and the reminder moves on to the first occurrence still to come.
+struct AwayPlan {
+  int missed = 0;
+  bool more = false;               // more went by than were counted (kMaxAwayCounted)
+  std::optional<SeriesMove> next;  // none: the series has ended
+};
+inline constexpr int kMaxAwayCounted = 1000;
+std::optional<AwayPlan> PlanAway(const ReminderFacts& r, const QStringList& series, const QDateTime& now,
+                                 int waitMinutes);
+// "While you were away, 3 occurrences of Take the pills went by; the next is tomorrow at 8:00 am"
+QString AwayText(const AwayPlan& away, const QString& activity, const QDateTime& now, const QString& timeFormat);
+
 // The series' rule in plain words ("every day at 8:00 am"), its times in `timeFormat`; empty for a
 // series without a rule.
 QString SeriesSummary(const QStringList& series, const QString& timeFormat);

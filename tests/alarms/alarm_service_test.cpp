@@ -613,3 +613,45 @@ TEST_F(AlarmServiceTest, ARepeatIsKeptAsASeriesChangedInPlaceAndCleared) {
   EXPECT_EQ(series(), QStringList());
   EXPECT_EQ(store.Get(id)->uid, "phone-uid");
 }
+
+// The real scan under a clock moved a minute at a time: a daily 08:00 is told at 08:00 on each of
+// three days across the change to summer time, once (then nagged about as late until the next
+// replaces it); occurrences slept through are said once together, and the series goes on.
+TEST_F(AlarmServiceTest, EachOccurrenceIsToldOnceAndThoseMissedAwayOnceTogether) {
+  const QDate saturday(2027, 3, 27);  // the clocks go forward in the night to Sunday
+  EventInput pills = input("Take the pills", QTime(8, 0), QTime(8, 0));
+  pills.activityDate = pills.remindDate = saturday;
+  pills.repeat = "FREQ=DAILY;COUNT=3";
+  clock.set(QDateTime(saturday, QTime(7, 0)));
+  ASSERT_TRUE(save(pills).saved);
+  ASSERT_TRUE(alarms->FindNextAlarm().ok());
+  QStringList told;  // "when: line" of every line that is not a late one
+  qsizetype heard = 0;
+  const auto runTo = [&](const QDateTime& from, const QDateTime& to) {
+    for (QDateTime t = from; t <= to; t = t.addSecs(60)) {
+      Problem p;
+      if (tick(t, &p)) {
+        EXPECT_TRUE(p.ok()) << Describe(p).text.toStdString();
+      }
+      for (; heard < speaker.lines.size(); ++heard)
+        if (!speaker.lines[heard].contains("late")) told << t.toString("MM-dd HH:mm t: ") + speaker.lines[heard];
+    }
+  };
+  runTo(QDateTime(saturday, QTime(7, 0, 30)), QDateTime(saturday.addDays(2), QTime(9, 30)));
+  EXPECT_EQ(told, (QStringList{"03-27 08:00 CET: Speak: Take the pills", "03-28 08:00 CEST: Speak: Take the pills",
+                               "03-29 08:00 CEST: Speak: Take the pills"}));
+
+  told.clear();
+  EventInput stretch = input("Stretch", QTime(10, 0), QTime(10, 0));
+  stretch.activityDate = stretch.remindDate = saturday.addDays(2);
+  stretch.repeat = "FREQ=HOURLY";
+  ASSERT_TRUE(save(stretch).saved);
+  ASSERT_TRUE(alarms->FindNextAlarm().ok());
+  const QDateTime monday(saturday.addDays(2), QTime(9, 31, 30));
+  runTo(monday, monday.addSecs(31 * 60));
+  runTo(monday.addSecs(3 * 3600 + 31 * 60), monday.addSecs(4 * 3600 + 30 * 60));  // three hours asleep from 10:02
+  EXPECT_EQ(told, (QStringList{"03-29 10:00 CEST: Speak: Stretch",
+                               "03-29 13:02 CEST: Speak: While you were away, 3 occurrences of Stretch went by; the "
+                               "next is today at 2:00 pm.",
+                               "03-29 14:00 CEST: Speak: Stretch"}));
+}
