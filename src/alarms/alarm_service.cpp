@@ -482,13 +482,27 @@ AlarmService::SnoozeOutcome AlarmService::Snooze(int area, qint64 recno, int cho
     return out;
   }
   const ReminderFacts facts = ReadReminderFacts(*wa);
-  const auto plan = PlanSnooze(choice, facts.activity, now);
+  auto plan = PlanSnooze(choice, facts.activity, now);
   if (!plan) return out;
+  std::optional<SeriesMove> onTo;
+  if (const std::optional<QStringList> lines = seriesOf(*wa)) {
+    // The occurrence is put off, never the series; one put off past the next occurrence's alarm
+    // gives way to it.
+    plan->moveActivity = false;
+    const std::optional<SeriesMove> next =
+        PlanSeriesMove(facts, *lines, std::max(now, facts.activity).addSecs(1), &NextSeriesOccurrence);
+    if (next && next->alarm <= plan->alarm) {
+      onTo = next;
+      plan->alarm = next->alarm;
+    }
+  }
   const AlarmWrite write = StoredAlarm(plan->alarm, m_options.timeFormat);
   const QString stamp = write.text;
   xbase::Status s = WriteAlarm(*wa, write);
   if (s.ok()) s = WriteEditStamp(*wa, now);
   if (s.ok() && plan->moveActivity) s = WriteActivityMoment(*wa, plan->alarm, stamp);
+  if (s.ok() && onTo)
+    s = WriteActivityMoment(*wa, onTo->activity, FormatDateTimeText(onTo->activity, m_options.timeFormat));
   if (!s.ok() || !CommitRecord(*wa, &s)) {
     wa->Discard().IgnoreError();
     out.problem = ProblemOf(s);
@@ -559,6 +573,8 @@ AlarmService::StepOutcome AlarmService::StepOccurrence(int area, qint64 recno, O
     out.notRepeating = true;
     return out;
   }
+  out.before = facts;
+  out.seriesBefore = kept->series;
   // The reminder first: a series that lost an occurrence while the reminder still stands at it
   // would have it announced all the same.
   xbase::Status s;
@@ -589,6 +605,34 @@ AlarmService::StepOutcome AlarmService::StepOccurrence(int area, qint64 recno, O
   if (Problem found = FindNextAlarm(); after.ok()) after = found;
   out.problem = after;
   return out;
+}
+
+Problem AlarmService::RestoreOccurrence(int area, qint64 recno, const ReminderFacts& before,
+                                        const QStringList& series) {
+  xbase::WorkArea* wa = area > 0 ? m_engine.Area(area) : nullptr;
+  if (!wa || recno < 1 || recno > wa->RecCount() || !wa->Go(static_cast<uint32_t>(recno)).ok() || wa->Deleted())
+    return {ProblemKind::NoSuchReminder, {}, {}, recno};
+  std::string id;
+  xbase::Status s = wa->GetString("REC_NO", &id);
+  if (s.ok())
+    s = before.alarmDate.isValid()
+            ? WriteAlarm(*wa, StoredAlarm(AlarmMoment(before.alarmDate, before.alarmTime), m_options.timeFormat))
+            : wa->Replace("ALARMDATE", "");
+  if (s.ok() && before.activity.isValid())
+    s = WriteActivityMoment(*wa, before.activity, FormatDateTimeText(before.activity, m_options.timeFormat));
+  if (!s.ok() || !CommitRecord(*wa, &s)) {
+    wa->Discard().IgnoreError();
+    return ProblemOf(s);
+  }
+  Problem after = ProblemOf(s.ok() ? wa->Unlock() : s);
+  const KeptEvents store = KeptEvents::BesideTable(QString::fromStdString(wa->path()));
+  std::optional<KeptEvent> kept = store.Get(QByteArray::fromStdString(id));
+  if (kept && kept->series != series) {
+    kept->series = series;
+    if (const Problem put = store.Put(QByteArray::fromStdString(id), *kept); !put.ok()) after = put;
+  }
+  if (Problem found = FindNextAlarm(); after.ok()) after = found;
+  return after;
 }
 
 Problem AlarmService::DeleteReminder(int area, qint64 recno, bool* deleted) {
