@@ -205,6 +205,14 @@ if [ -n "$icon" ]; then
   shot "schedule-activity-dialog" 3
   xdotool key Escape
   sleep 1
+  # Quick Add: one line, and how it is read shown under it as it is typed.
+  tray_menu
+  xdotool key i
+  sleep 1
+  xdotool type --delay 40 "Water the plants every day at 8"
+  shot "quick-add" 1
+  xdotool key Escape
+  sleep 1
   tray_menu
   xdotool key o
   sleep 2

@@ -140,7 +140,7 @@ class TimePicker final : public QTimeEdit {
   using QTimeEdit::QTimeEdit;
   QDateEdit* day = nullptr;  // the date picker this time belongs to
 
-  // Shows a count of minutes from now being typed ("+15") in place of the time.
+  // Shows what is being typed ("+15", "tomorrow at 9") in place of the time.
   void showTyped(const QString& text) { lineEdit()->setText(text); }
   // Shows the picker's time again.
   void showValue() { lineEdit()->setText(textFromDateTime(dateTime())); }
@@ -149,7 +149,8 @@ class TimePicker final : public QTimeEdit {
   bool focusNextPrevChild(bool next) override { return QWidget::focusNextPrevChild(next); }
 
   QValidator::State validate(QString& input, int& pos) const override {
-    if (input.startsWith(QLatin1Char('+'))) return QValidator::Intermediate;
+    if (input.startsWith(QLatin1Char('+')) || (!input.isEmpty() && input.front().isLetter()))
+      return QValidator::Intermediate;
     return QTimeEdit::validate(input, pos);
   }
 
@@ -376,49 +377,51 @@ bool ScheduleDialog::eventFilter(QObject* watched, QEvent* event) {
     okButton->setDefault(event->type() == QEvent::FocusOut);
     return false;
   }
-  if (event->type() == QEvent::FocusOut && watched == m_fromNowPicker) {
-    // Leaving the picker takes what was typed after "+".
-    takeMinutesFromNow();
+  if (event->type() == QEvent::FocusOut && watched == m_typedPicker) {
+    // Leaving the picker takes what was typed.
+    takeTyped();
     return false;
   }
   if (event->type() == QEvent::KeyPress) {
     auto* key = static_cast<QKeyEvent*>(event);
     const bool plain = (key->modifiers() & (Qt::AltModifier | Qt::ControlModifier | Qt::MetaModifier)) == 0;
-    // "+" in a time picker starts a count of minutes from now ("+15"): digits add to it,
-    // Backspace takes one back, Escape drops it, Enter or leaving the picker takes it.
+    // "+" or a letter in a time picker starts a phrase of when ("+15", "tomorrow at 9"; "T" is
+    // now at once): what is typed adds to it, Backspace takes a character back, Escape drops it,
+    // Enter or leaving the picker takes it (TypedWhen).
     if (auto* t = qobject_cast<QTimeEdit*>(watched); t && plain) {
-      if (m_fromNowPicker == t) {
-        if (key->text().size() == 1 && key->text().at(0).isDigit() && m_fromNow.size() < 5) {
-          m_fromNow += key->text();
-          showMinutesFromNow();
+      if (m_typedPicker == t) {
+        if (key->text().size() == 1 && key->text().at(0).isPrint() && m_typed.size() < 60) {
+          m_typed += key->text();
+          showTyped();
           return true;
         }
         if (key->key() == Qt::Key_Backspace) {
-          m_fromNow.chop(1);
-          if (m_fromNow.isEmpty())
-            dropMinutesFromNow();
+          m_typed.chop(1);
+          if (m_typed.isEmpty())
+            dropTyped();
           else
-            showMinutesFromNow();
+            showTyped();
           return true;
         }
         if (key->key() == Qt::Key_Escape) {
-          dropMinutesFromNow();
+          dropTyped();
           return true;
         }
         if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
-          takeMinutesFromNow();
+          takeTyped();
           return false;  // Enter goes on to the dialog's default button
         }
-        // Other characters and steps are no part of a count; anything else (Tab, a click away)
-        // takes it first.
-        if ((key->text().size() == 1 && key->text().at(0).isPrint()) || key->key() == Qt::Key_Up ||
-            key->key() == Qt::Key_Down)
+        // Steps are no part of a phrase; anything else (Tab, a click away) takes it first.
+        if (key->key() == Qt::Key_Up || key->key() == Qt::Key_Down ||
+            (key->text().size() == 1 && key->text().at(0).isPrint()))
           return true;
-        takeMinutesFromNow();
-      } else if (key->text() == QStringLiteral("+")) {
-        m_fromNowPicker = t;
-        m_fromNow = QStringLiteral("+");
-        showMinutesFromNow();
+        takeTyped();
+      } else if (key->text() == QStringLiteral("+") || (key->text().size() == 1 && key->text().at(0).isLetter() &&
+                                                        t->currentSection() != QDateTimeEdit::AmPmSection)) {
+        if (key->text().compare(QLatin1String("t"), Qt::CaseInsensitive) == 0) t->setTime(m_clock.now().time());
+        m_typedPicker = t;
+        m_typed = key->text();
+        showTyped();
         return true;
       }
     }
@@ -429,34 +432,30 @@ bool ScheduleDialog::eventFilter(QObject* watched, QEvent* event) {
         if (auto* picker = dynamic_cast<DatePicker*>(d)) picker->showDate();
         return true;
       }
-      if (auto* t = qobject_cast<QTimeEdit*>(watched)) {
-        t->setTime(now.time());
-        return true;
-      }
     }
   }
   return QDialog::eventFilter(watched, event);
 }
 
-void ScheduleDialog::showMinutesFromNow() {
-  if (m_fromNowPicker) static_cast<TimePicker*>(m_fromNowPicker.data())->showTyped(m_fromNow);
+void ScheduleDialog::showTyped() {
+  if (m_typedPicker) static_cast<TimePicker*>(m_typedPicker.data())->showTyped(m_typed);
 }
 
-void ScheduleDialog::dropMinutesFromNow() {
-  QPointer<QTimeEdit> picker = m_fromNowPicker;
-  m_fromNowPicker = nullptr;
-  m_fromNow.clear();
+void ScheduleDialog::dropTyped() {
+  QPointer<QTimeEdit> picker = m_typedPicker;
+  m_typedPicker = nullptr;
+  m_typed.clear();
   if (picker) static_cast<TimePicker*>(picker.data())->showValue();
 }
 
-void ScheduleDialog::takeMinutesFromNow() {
-  QPointer<QTimeEdit> picker = m_fromNowPicker;
-  const auto when = MinutesFromNow(m_fromNow, m_clock.now());
-  dropMinutesFromNow();
+void ScheduleDialog::takeTyped() {
+  QPointer<QTimeEdit> picker = m_typedPicker;
+  const auto when = TypedWhen(m_typed, m_clock.now(), QLocale::system());
+  dropTyped();
   if (!picker || !when) return;
   QDateEdit* day = picker == remindTime ? remindDate : activityDate;
-  day->setDate(when->date());
-  picker->setTime(when->time());
+  day->setDate(when->date);
+  picker->setTime(when->time);
   static_cast<TimePicker*>(picker.data())->showValue();
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 // The Schedule Activity dialog as a window: its controls, and the rules that act inside it (the
-// activity following the reminder, "T" for now, the countdown list, Enter in the memo). Saving,
-// sounds, help and placement belong to ScheduleWindows, which listens to its signals; the
-// controls are public so a guided tour can point at them and tests can drive them.
+// activity following the reminder, "T" for now and phrases of when in the time fields, the countdown list, Enter in the
+// memo). Saving, sounds, help and placement belong to ScheduleWindows, which listens to its signals; the controls are
+// public so a guided tour can point at them and tests can drive them.
 
 #include "schedule/save_event.h"
 
@@ -73,14 +73,14 @@ class ScheduleDialog final : public QDialog {
   void onRemindDateChanged();
   void onRemindTimeChanged();
   void onCountdownToggled(bool checked);
-  // "+N" typed in a time picker: N minutes from now (MinutesFromNow).
-  void showMinutesFromNow();
-  void dropMinutesFromNow();
-  void takeMinutesFromNow();
+  // A phrase of when typed in a time picker ("+15", "tomorrow at 9"; TypedWhen).
+  void showTyped();
+  void dropTyped();
+  void takeTyped();
 
   const Clock& m_clock;
-  QPointer<QTimeEdit> m_fromNowPicker;
-  QString m_fromNow;  // "+" and the digits typed after it
+  QPointer<QTimeEdit> m_typedPicker;
+  QString m_typed;  // the phrase typed so far
 };
 
 }  // namespace chimewise

@@ -77,6 +77,11 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   m_schedule =
       std::make_unique<ScheduleWindows>(state, settings, prompter, clock, m_engine, *m_saver, *m_alarms, *m_character,
                                         *this, [this](const QString& page) { OpenDocument(page); });
+  m_quickAdd = std::make_unique<QuickAdd>(clock, *m_saver, *m_alarms, *m_character, *this, prompter,
+                                          [this](const EventInput& values) {
+                                            if (!m_schedule->ScheduleOpen()) m_character->QuietCharacter();
+                                            m_schedule->OpenNewSchedule(values);
+                                          });
   viewer::ViewerHooks viewerHooks;
   viewerHooks.quietCharacter = [this] { m_character->QuietCharacter(); };
   viewerHooks.optimize = [this] { RebuildDatabase(); };
@@ -222,6 +227,7 @@ CommandFeatures Program::features() {
   // Voice commands: the character listens; a recognised phrase comes back as its command.
   f.listen = {[this] { m_character->Listen(); }, [this] { return m_character->character() != nullptr; }};
   f.readMail.run = [this] { mail().CheckNewMail(false, true); };
+  f.quickAdd.run = [this] { m_quickAdd->Open(); };
   f.update.run = [this] {
     m_character->QuietCharacter();
     CheckForUpdate();

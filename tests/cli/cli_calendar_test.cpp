@@ -238,7 +238,7 @@ TEST_F(CalendarCliTest, RepeatsAreMadeListedSkippedAndWrittenOut) {
             0)
       << errors.toStdString();
   EXPECT_EQ(run(tuesday, {"add", "--text", "Bad", "--activity", "2026-12-08 18:00", "--repeat", "FREQ=DAILY;BYFOO=2"}),
-            1);
+            2);
   EXPECT_TRUE(errors.contains("BYFOO")) << errors.toStdString();
   EXPECT_EQ(list(tuesday), QStringList{"1\t12/10/2026 5:30 pm\tGym\t12/10/2026 6:00 pm\tevery Monday and Thursday at "
                                        "6:00 pm"});

@@ -166,7 +166,7 @@ TEST_F(ScheduleDialogTest, AnEditSavesInPlaceAndCancelEscapeAndTheCloseBoxLeaveT
   EXPECT_EQ(settings->read(settings::LastSound), sound);
 }
 
-// The time pickers call their rule: "+N" counts from now when the picker is left.
+// The time pickers call their rule: "+N" or a phrase is taken when the picker is left.
 TEST_F(ScheduleDialogTest, ThePickersFollowTheReminderAndTakePlusMinutes) {
   run(std::nullopt, [&](ScheduleDialog& d) {
     folder->clock.set(QDateTime(QDate(2027, 3, 1), QTime(23, 50, 30)));
@@ -175,6 +175,11 @@ TEST_F(ScheduleDialogTest, ThePickersFollowTheReminderAndTakePlusMinutes) {
     QTest::keyClick(d.remindTime, Qt::Key_Tab);
     EXPECT_EQ(d.remindTime->time().toString("HH:mm"), "00:05");
     EXPECT_EQ(d.remindDate->date(), QDate(2027, 3, 2));
+    d.activityTime->setFocus();
+    QTest::keyClicks(d.activityTime, QStringLiteral("friday at 2"));
+    QTest::keyClick(d.activityTime, Qt::Key_Tab);
+    EXPECT_EQ(d.activityTime->time().toString("HH:mm"), "14:00");
+    EXPECT_EQ(d.activityDate->date(), QDate(2027, 3, 5));
   });
 }
 
@@ -283,13 +288,15 @@ TEST(ScheduleRules, TypedDatesAndPlusMinutes) {
     EXPECT_FALSE(NamesNoDay(QString::fromLatin1(text))) << text;
     EXPECT_EQ(TypedPickerDate(QString::fromLatin1(text), kDay), kDay) << text;
   }
-  EXPECT_EQ(MinutesFromNow(QStringLiteral("+15"), kNow), QDateTime(kDay, QTime(10, 15)));
-  EXPECT_EQ(MinutesFromNow(QStringLiteral("+0"), kNow), QDateTime(kDay, QTime(10, 0)));
-  EXPECT_EQ(MinutesFromNow(QStringLiteral("+90"), QDateTime(kDay, QTime(23, 0))),
-            QDateTime(kDay.addDays(1), QTime(0, 30)));
-  EXPECT_EQ(MinutesFromNow(QStringLiteral("+9999"), kNow), QDateTime(kDay, QTime(10, 0)).addSecs(9999 * 60));
-  for (const char* text : {"15", "+", "+12345", "-5", "+1a", "+ 5"})
-    EXPECT_EQ(MinutesFromNow(QString::fromLatin1(text), kNow), std::nullopt) << text;
+  // A time picker's typed text: "+N", "T" and the phrases of when; a repeat or a past moment is none.
+  const QLocale us(QStringLiteral("en_US"));
+  const QDateTime late(kDay, QTime(23, 0, 40));
+  EXPECT_EQ(TypedWhen(QStringLiteral("+15"), kNow, us), (PickerMoment{kDay, QTime(10, 15)}));
+  EXPECT_EQ(TypedWhen(QStringLiteral("+90"), late, us), (PickerMoment{kDay.addDays(1), QTime(0, 30)}));
+  EXPECT_EQ(TypedWhen(QStringLiteral("T"), late, us), (PickerMoment{kDay, QTime(23, 0)}));
+  EXPECT_EQ(TypedWhen(QStringLiteral("tomorrow at 9"), late, us), (PickerMoment{kDay.addDays(1), QTime(9, 0)}));
+  for (const char* text : {"15", "+", "+12345", "-5", "+1a", "+ 5", "every day at 8", "2020-01-01", "soon"})
+    EXPECT_EQ(TypedWhen(QString::fromLatin1(text), kNow, us), std::nullopt) << text;
 }
 
 TEST(ScheduleRules, TimeStepsCarryLikeAClock) {
