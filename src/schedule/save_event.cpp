@@ -167,7 +167,14 @@ std::vector<SaveResult> EventSaver::SaveEvents(const std::vector<EventWrite>& wr
     EventInput& in = inputs[i] = writes[i].input;
     auto refused = RefusalBeforeTable(in);
     if (!refused) refused = RefusedText(in);
-    if (!refused)
+    // A rule the reminder keeps already (a calendar's, which may have parts not made here) is the
+    // series' own: it is neither checked again nor moved to another occurrence.
+    const bool ruleKept = !in.repeat.isEmpty() && writes[i].editing && !writes[i].editingId.empty() &&
+                          RuleOfSeries(KeptEvents(m_state.AppFolder)
+                                           .Get(QByteArray::fromStdString(writes[i].editingId))
+                                           .value_or(KeptEvent())
+                                           .series) == in.repeat.trimmed();
+    if (!refused && !ruleKept)
       if (std::optional<Problem> rule = StandAtFirstOccurrence(in)) refused = {{SaveField::None, *rule}};
     if (refused) {
       results[i] = Refused(refused->first, refused->second);

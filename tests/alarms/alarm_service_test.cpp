@@ -608,6 +608,14 @@ TEST_F(AlarmServiceTest, ARepeatIsKeptAsASeriesChangedInPlaceAndCleared) {
   EXPECT_EQ(series(), (QStringList{"DTSTART;TZID=Europe/Berlin:20261209T080000", "RRULE:FREQ=WEEKLY;BYDAY=WE,FR",
                                    "EXDATE;TZID=Europe/Berlin:20261208T080000", "X-CHIMEWISE-LEAD:1800"}));
   EXPECT_EQ(store.Get(id)->uid, "phone-uid");
+  // A calendar's rule with parts not made here is the series' own: kept as it is.
+  k = *store.Get(id);
+  k.series[1] = "RRULE:FREQ=YEARLY;BYWEEKNO=50;BYDAY=WE";
+  ASSERT_TRUE(store.Put(id, k).ok());
+  in.repeat = "FREQ=YEARLY;BYWEEKNO=50;BYDAY=WE";
+  in.memo = "edited";
+  ASSERT_TRUE(saver->SaveEvent(in, made.recno, made.recordId).saved);
+  EXPECT_EQ(series(), k.series);
   in.repeat.clear();
   ASSERT_TRUE(save(in, made.recno).saved);
   EXPECT_EQ(series(), QStringList());
