@@ -1,6 +1,7 @@
 #include "cli/cli.h"
 
 #include "alarms/alarm_service.h"
+#include "alarms/repeat_series.h"
 #include "character/transcript_speaker.h"
 #include "cli/cli_joke.h"
 #include "cli/cli_mail.h"
@@ -15,12 +16,14 @@
 #include "core/ports.h"
 #include "core/problem.h"
 #include "core/prompts.h"
+#include "core/repeat_rule.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"
 #include "core/startup_settings.h"
 #include "core/time_format.h"
 #include "data/calendar.h"
 #include "data/calendar_memo.h"
+#include "data/kept_events.h"
 #include "data/reminder_record.h"
 #include "exchange/calendar_export.h"
 #include "exchange/calendar_import.h"
@@ -197,8 +200,20 @@ Checked<AddReading> readAdd(const Parsed& p) {
   return a;
 }
 
+// --repeat: an RRULE value, or a repeat in words ("every monday and thursday"), as an RRULE value.
+Checked<QString> readRepeat(const QString& text, const QDateTime& now) {
+  const RepeatRuleRead rule = ReadRepeatRule(text.trimmed());
+  if (rule.rule) return RepeatRuleText(*rule.rule);
+  const MomentReading words = ReadMoment(text, now, QLocale::system());
+  if (words.ok() && !words.repeat.isEmpty()) return words.repeat;
+  return UsageError{QStringLiteral("--repeat \"%1\" is neither a repeat rule (%2) nor a repeat in words (%3)")
+                        .arg(text, rule.error, words.ok() ? QStringLiteral("it names no repeat") : words.refusal)};
+}
+
 std::optional<UsageError> checkAdd(const Parsed& p) {
   if (auto e = readAdd(p).error()) return e;
+  if (given(p, "--repeat"))
+    if (auto e = readRepeat(value(p, "--repeat"), p.now).error()) return e;
   if (given(p, "--sound"))
     if (auto e = parseInt(value(p, "--sound"), "--sound", 0, 8).error()) return e;
   if (given(p, "--countdown"))
@@ -312,6 +327,7 @@ int cmdAdd(Session& s, const Parsed& p, QTextStream& out) {
     in.countdown = *parseInt(p.values.at(QStringLiteral("--countdown")), "--countdown", 1, 99999);
     in.countdownOn = true;
   }
+  if (given(p, "--repeat")) in.repeat = *readRepeat(value(p, "--repeat"), p.now);
   EventSaver saver(s.state, s.alarms->options(), s.clock, s.engine);
   const SaveResult r = saver.SaveEvent(in);
   if (!r.saved) {
@@ -334,6 +350,15 @@ int cmdAdd(Session& s, const Parsed& p, QTextStream& out) {
   return 0;
 }
 
+// The repeat of the reminder at the work area's record in words; empty when it does not repeat.
+QString repeatSummary(Session& s, xbase::WorkArea& wa) {
+  std::string id;
+  if (!wa.GetString("REC_NO", &id).ok()) return {};
+  const std::optional<KeptEvent> kept =
+      KeptEvents::BesideTable(QString::fromStdString(wa.path())).Get(QByteArray::fromStdString(id));
+  return kept ? SeriesSummary(kept->series, s.options.timeFormat) : QString();
+}
+
 // The list's lines, read whole before any is printed.
 xbase::Status listLines(Session& s, int area, bool all, QStringList* lines) {
   lines->clear();
@@ -342,8 +367,11 @@ xbase::Status listLines(Session& s, int area, bool all, QStringList* lines) {
   if (st.ok() && !all) st = wa->Query(data::CurrentRemindersQuery(s.clock.now()).toStdString());
   if (st.ok()) st = wa->GoTop();
   for (; st.ok() && !wa->Eof(); st = wa->Skip(1)) {
-    *lines << QString::number(wa->RecNo()) + u'\t' + oneLine(TableText(*wa, "ALARMTEXT")) + u'\t' +
-                  oneLine(TableText(*wa, "APPT_TEXT")) + u'\t' + oneLine(TableText(*wa, "DATETEXT"));
+    QString line = QString::number(wa->RecNo()) + u'\t' + oneLine(TableText(*wa, "ALARMTEXT")) + u'\t' +
+                   oneLine(TableText(*wa, "APPT_TEXT")) + u'\t' + oneLine(TableText(*wa, "DATETEXT"));
+    // How it repeats, last, for a reminder that does.
+    if (const QString repeat = repeatSummary(s, *wa); !repeat.isEmpty()) line += u'\t' + oneLine(repeat);
+    *lines << line;
   }
   return st;
 }
@@ -412,11 +440,41 @@ int cmdShow(Session& s, const Parsed& p, QTextStream& out) {
                                               : oneLine(data::FromTableText(v));
     out << QString::fromStdString(f.name) << '\t' << text << Qt::endl;
   }
+  if (const std::optional<KeptEvent> kept = KeptEventAt(*wa))
+    if (const QString rule = RuleOfSeries(kept->series); !rule.isEmpty())
+      out << "REPEAT\t" << oneLine(SeriesSummary(kept->series, s.options.timeFormat)) << " (" << oneLine(rule) << ")"
+          << Qt::endl;
   return 0;
 }
 
-int cmdDelete(Session& s, const Parsed& p, QTextStream&) {
+// Skips, deletes or deals with one occurrence of a repeating reminder; prints where it stands now.
+int stepOccurrence(Session& s, qint64 recno, OccurrenceStep step, QTextStream& out) {
+  const int area = s.openViewerArea();
+  if (area < 1) return 1;
+  if (!goToLiveRecord(s, s.engine.Area(area), recno)) return 1;
+  const AlarmService::StepOutcome r = s.alarms->StepOccurrence(area, recno, step);
+  if (r.notRepeating) {
+    s.prompter.message(QStringLiteral("Reminder %1 does not repeat; nothing was changed.").arg(recno));
+    return 1;
+  }
+  if (!r.done) {
+    s.tell(r.problem);
+    return 1;
+  }
+  s.committed = true;
+  if (r.excluded.isValid()) out << QStringLiteral("taken out ") << momentText(r.excluded) << Qt::endl;
+  out << QStringLiteral("next ") << momentText(r.next) << Qt::endl;
+  s.warn(r.problem);
+  return 0;
+}
+
+int cmdSkip(Session& s, const Parsed& p, QTextStream& out) {
+  return stepOccurrence(s, *parseInt(p.words.at(0), "REC", 1, 0x7FFFFFF0), OccurrenceStep::Skip, out);
+}
+
+int cmdDelete(Session& s, const Parsed& p, QTextStream& out) {
   const qint64 recno = *parseInt(p.words.at(0), "REC", 1, 0x7FFFFFF0);
+  if (p.flags.contains(QStringLiteral("--occurrence"))) return stepOccurrence(s, recno, OccurrenceStep::DeleteOne, out);
   const int area = s.openViewerArea();
   if (area < 1) return 1;
   if (!goToLiveRecord(s, s.engine.Area(area), recno)) return 1;
@@ -600,8 +658,11 @@ const std::vector<Command> kCommands = {
               "                      as people say it: now, +15, in 2 hours, at 9, 9:30 pm, noon, tonight,\n"
               "                      tomorrow morning, friday at 5pm, next monday (the first Monday after\n"
               "                      today), 24 Dec, 2026-12-24, every weekday at 9:30, every 2 hours from 9 to 5.\n"
-              "                      --dry-run: print how it was read and save nothing\n",
-     .valueOptions = {"--text", "--activity", "--remind", "--type", "--memo", "--sound", "--countdown"},
+              "                      --dry-run: print how it was read and save nothing\n"
+              "      [--repeat RULE]     how it repeats: an iCalendar RRULE value (\"FREQ=WEEKLY;BYDAY=MO,TH\") or\n"
+              "                          words (\"every monday and thursday\", \"every 2 hours from 9 to 17\"),\n"
+              "                          counted from the activity, which moves to the first occurrence from then on\n",
+     .valueOptions = {"--text", "--activity", "--remind", "--type", "--memo", "--sound", "--countdown", "--repeat"},
      .flagOptions = {"--say-date", "--say-time", "--dry-run"},
      .optionalWords = 1,
      .check = checkAdd,
@@ -609,19 +670,29 @@ const std::vector<Command> kCommands = {
      // A dry run writes nothing, not even a repaired index.
      .meetsIndex = [](const Parsed& p) { return !p.flags.contains(QStringLiteral("--dry-run")); }},
     {.name = "list",
-     .usage = "  list [--all]        reminders in the viewer's order: record, Reminder, Activity, Activity Date\n",
+     .usage = "  list [--all]        reminders in the viewer's order: record, Reminder, Activity, Activity Date\n"
+              "                      and, for one that repeats, how (\"every day at 8:00 am\")\n",
      .flagOptions = {"--all"},
      .run = cmdList},
     {.name = "show",
-     .usage = "  show REC            every field of one record\n",
+     .usage = "  show REC            every field of one record, and REPEAT for one that repeats\n",
      .words = 1,
      .check = checkRecord,
      .run = cmdShow},
     {.name = "delete",
-     .usage = "  delete REC          delete a reminder\n",
+     .usage = "  delete REC [--occurrence]\n"
+              "                      delete a reminder (--occurrence: only the occurrence a repeating one stands\n"
+              "                      at; the series goes on)\n",
+     .flagOptions = {"--occurrence"},
      .words = 1,
      .check = checkRecord,
      .run = cmdDelete},
+    {.name = "skip",
+     .usage = "  skip REC            a repeating reminder's next occurrence will not happen; it moves on to the\n"
+              "                      one after\n",
+     .words = 1,
+     .check = checkRecord,
+     .run = cmdSkip},
     {.name = "snooze",
      .usage = "  snooze REC CHOICE   put a reminder off (0: 1 minute, 1: 5, 2: 10, 3: 30 minutes, 4: 1 hour,\n"
               "                      5: 3 hours, 6: 5 hours, 7: 1 day, 8: 1 week)\n",
