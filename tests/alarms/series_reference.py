@@ -29,6 +29,7 @@ import json
 import random
 import signal
 import sys
+from itertools import islice
 from datetime import datetime, timedelta, timezone
 from zoneinfo import ZoneInfo
 
@@ -39,10 +40,6 @@ class TooLong(Exception):
     pass
 
 
-def on_alarm(signum, frame):
-    raise TooLong()
-
-
 DAYS = ["MO", "TU", "WE", "TH", "FR", "SA", "SU"]
 
 
@@ -50,23 +47,20 @@ def offset(zone, t):
     return datetime.fromtimestamp(t, zone).utcoffset()
 
 
+def change_between(zone, lo, hi):
+    """The first second from which the zone's offset is the one at hi."""
+    while hi - lo > 1:
+        mid = (lo + hi) // 2
+        lo, hi = (lo, mid) if offset(zone, mid) == offset(zone, hi) else (mid, hi)
+    return hi
+
+
 def moment(wall, zone):
     """UTC seconds of a wall time by the rules above."""
     a = int(wall.replace(tzinfo=zone, fold=0).timestamp())
     b = int(wall.replace(tzinfo=zone, fold=1).timestamp())
     runs = [t for t in (a, b) if datetime.fromtimestamp(t, zone).replace(tzinfo=None) == wall]
-    if runs:
-        return min(runs)
-    # Skipped: the change lies between the two readings; find its second.
-    lo, hi = min(a, b), max(a, b)
-    after = offset(zone, hi)
-    while hi - lo > 1:
-        mid = (lo + hi) // 2
-        if offset(zone, mid) == after:
-            hi = mid
-        else:
-            lo = mid
-    return hi
+    return min(runs) if runs else change_between(zone, min(a, b), max(a, b))
 
 
 ZONES = ["Europe/Berlin", "America/New_York", "Australia/Lord_Howe"]
@@ -78,17 +72,9 @@ BEFORE = [150 * 60, 2 * 86400, 7 * 86400, 60 * 86400, 365 * 86400, 3 * 365 * 864
 
 def changes(zone):
     """UTC seconds of each change of the zone's clocks in 2020-2030."""
-    out = []
-    t = int(datetime(2020, 1, 1, tzinfo=timezone.utc).timestamp())
-    while t < int(datetime(2031, 1, 1, tzinfo=timezone.utc).timestamp()):
-        lo, hi = t, t + 86400
-        if offset(zone, lo) != offset(zone, hi):
-            while hi - lo > 1:
-                mid = (lo + hi) // 2
-                lo, hi = (lo, mid) if offset(zone, mid) == offset(zone, hi) else (mid, hi)
-            out.append(hi)
-        t += 86400
-    return out
+    first = int(datetime(2020, 1, 1, tzinfo=timezone.utc).timestamp())
+    return [change_between(zone, t, t + 86400) for t in range(first, first + 11 * 366 * 86400, 86400)
+            if offset(zone, t) != offset(zone, t + 86400)]
 
 
 def draw(g, clocks):
@@ -175,14 +161,8 @@ def walls_from(text, dtstart):
     parts.setdefault("BYSECOND", str(dtstart.second))
     back = (dtstart.weekday() - DAYS.index(parts.get("WKST", "MO"))) % 7
     week = (dtstart - timedelta(days=back)).replace(hour=0, minute=0, second=0)
-    given = 0
-    for w in rrule.rrulestr(";".join("%s=%s" % kv for kv in parts.items()), dtstart=week):
-        if w < dtstart:
-            continue
-        if count and given >= count:
-            return
-        given += 1
-        yield w
+    walls = rrule.rrulestr(";".join("%s=%s" % kv for kv in parts.items()), dtstart=week)
+    yield from islice((w for w in walls if w >= dtstart), count or None)
 
 
 def answer(r, g):
@@ -229,7 +209,7 @@ def answer(r, g):
 def main():
     g = random.Random(int(sys.argv[2]))
     clocks = {zone: changes(ZoneInfo(zone)) for zone in ZONES}
-    signal.signal(signal.SIGALRM, on_alarm)
+    signal.signal(signal.SIGALRM, lambda *_: (_ for _ in ()).throw(TooLong()))
     out = []
     for _ in range(int(sys.argv[1])):
         r = draw(g, clocks)

@@ -311,9 +311,7 @@ TEST_F(ScheduleDialogTest, RepeatMakesItsRuleSaysItAndKeepsARuleItCannotShow) {
   keep(odd);
   run(rec, [&](ScheduleDialog& d) {
     EXPECT_EQ(d.repeatChoice->currentIndex(), static_cast<int>(RepeatKind::Custom));
-    EXPECT_FALSE(d.repeatCustomRow->isVisible());
     EXPECT_EQ(d.repeatSummary->text(), QStringLiteral("Every 2 weeks on Monday and Thursday at 2:30 pm"));
-    d.activity->setText(QStringLiteral("Rota (kitchen)"));
     EXPECT_EQ(d.entry().repeat, odd);
     d.repeatEvery->setValue(3);  // now the controls say what it is: every 3 days
     EXPECT_EQ(d.entry().repeat, QStringLiteral("FREQ=DAILY;INTERVAL=3"));
@@ -361,7 +359,6 @@ TEST(ScheduleRules, RepeatChoicesAndTheirRules) {
   }
   EXPECT_EQ(ChoiceOfRule("FREQ=MONTHLY;BYDAY=-1FR", QDateTime(QDate(2026, 12, 25), QTime(8, 0)))->kind,
             RepeatKind::MonthlyWeekday);
-  EXPECT_EQ(ChoiceOfRule("FREQ=DAILY;BYDAY=MO,TU,WE,TH,FR", start)->kind, RepeatKind::Weekdays);
   for (const char* kept : {"FREQ=WEEKLY;INTERVAL=2;BYDAY=MO,TH", "FREQ=MONTHLY;BYMONTHDAY=15", "FREQ=DAILY;BYHOUR=8,20",
                            "FREQ=MONTHLY;BYDAY=2FR", "FREQ=YEARLY;BYWEEKNO=1", "FREQ=HOURLY;BYHOUR=9,12", "nonsense"})
     EXPECT_FALSE(ChoiceOfRule(QLatin1String(kept), start)) << kept;
