@@ -3,6 +3,7 @@
 // announcement of one reminder, the snooze and the delete, over the reminder table.
 
 #include "alarms/alarm_rules.h"
+#include "alarms/repeat_series.h"
 #include "core/ports.h"
 #include "core/problem.h"
 #include "core/program_options.h"
@@ -98,6 +99,17 @@ class AlarmService {
   // Reminders announced earlier as they are stored now, each found as SnoozeAnnounced finds it:
   // nullopt for one deleted or gone. Empty when the table cannot be read now.
   std::vector<std::optional<ReminderFacts>> ReadAnnounced(const std::vector<AnnouncedReminder>& reminders);
+  struct StepOutcome {
+    bool done = false;          // stored (what failed after it is in `problem`)
+    bool notRepeating = false;  // the reminder has no repeat rule: nothing was done
+    QDateTime excluded;         // the occurrence taken out of the series (an EXDATE), if any
+    QDateTime next;             // the occurrence the reminder stands at now; invalid: none left
+    Problem problem;
+  };
+  // Deals with, skips or deletes one occurrence of the repeating reminder at `recno` of an open work
+  // area (see OccurrenceStep): the reminder moves on to its next occurrence (none left: no alarm
+  // pending) and an occurrence taken out is an EXDATE of its series, for export and sync to carry.
+  StepOutcome StepOccurrence(int area, qint64 recno, OccurrenceStep step);
   // Deletes the record: no alarm any more, marked deleted. *deleted (optional) says whether it is:
   // a problem that comes back with it set failed after the deletion was stored, and undoes nothing.
   Problem DeleteReminder(int area, qint64 recno, bool* deleted = nullptr);
@@ -146,6 +158,8 @@ class AlarmService {
   // Puts the work area on the live record carrying `recordId`, `recno` looked at first; 0 when none.
   static qint64 findRecord(xbase::WorkArea& wa, qint64 recno, const QString& recordId);
   bool planOne(int area, qint64 recno, int readActivity, int readMemos, AnnounceMode mode, Planned* out);
+  // The series lines of the repeating reminder the work area stands on; none for one that does not repeat.
+  std::optional<QStringList> seriesOf(xbase::WorkArea& wa) const;
   // Moves the alarm of the record the work area stands on as an announcement at `when` does (and a
   // repeating reminder on to its next occurrence), and commits it.
   AlarmMove moveAlarm(xbase::WorkArea& wa, const ReminderFacts& facts, AnnounceMode mode, const QDateTime& when,

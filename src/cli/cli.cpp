@@ -1,6 +1,7 @@
 #include "cli/cli.h"
 
 #include "alarms/alarm_service.h"
+#include "alarms/repeat_series.h"
 #include "character/transcript_speaker.h"
 #include "cli/cli_joke.h"
 #include "cli/cli_mail.h"
@@ -20,6 +21,7 @@
 #include "core/time_format.h"
 #include "data/calendar.h"
 #include "data/calendar_memo.h"
+#include "data/kept_events.h"
 #include "data/reminder_record.h"
 #include "exchange/calendar_export.h"
 #include "exchange/calendar_import.h"
@@ -246,6 +248,7 @@ int cmdAdd(Session& s, const Parsed& p, QTextStream& out) {
     in.countdown = *parseInt(p.values.at(QStringLiteral("--countdown")), "--countdown", 1, 99999);
     in.countdownOn = true;
   }
+  if (given(p, "--repeat")) in.repeat = value(p, "--repeat");
   EventSaver saver(s.state, s.alarms->options(), s.clock, s.engine);
   const SaveResult r = saver.SaveEvent(in);
   if (!r.saved) {
@@ -268,6 +271,15 @@ int cmdAdd(Session& s, const Parsed& p, QTextStream& out) {
   return 0;
 }
 
+// The repeat of the reminder at the work area's record in words; empty when it does not repeat.
+QString repeatSummary(Session& s, xbase::WorkArea& wa) {
+  std::string id;
+  if (!wa.GetString("REC_NO", &id).ok()) return {};
+  const std::optional<KeptEvent> kept =
+      KeptEvents::BesideTable(QString::fromStdString(wa.path())).Get(QByteArray::fromStdString(id));
+  return kept ? SeriesSummary(kept->series, s.options.timeFormat) : QString();
+}
+
 // The list's lines, read whole before any is printed.
 xbase::Status listLines(Session& s, int area, bool all, QStringList* lines) {
   lines->clear();
@@ -276,8 +288,11 @@ xbase::Status listLines(Session& s, int area, bool all, QStringList* lines) {
   if (st.ok() && !all) st = wa->Query(data::CurrentRemindersQuery(s.clock.now()).toStdString());
   if (st.ok()) st = wa->GoTop();
   for (; st.ok() && !wa->Eof(); st = wa->Skip(1)) {
-    *lines << QString::number(wa->RecNo()) + u'\t' + oneLine(TableText(*wa, "ALARMTEXT")) + u'\t' +
-                  oneLine(TableText(*wa, "APPT_TEXT")) + u'\t' + oneLine(TableText(*wa, "DATETEXT"));
+    QString line = QString::number(wa->RecNo()) + u'\t' + oneLine(TableText(*wa, "ALARMTEXT")) + u'\t' +
+                   oneLine(TableText(*wa, "APPT_TEXT")) + u'\t' + oneLine(TableText(*wa, "DATETEXT"));
+    // How it repeats, last, for a reminder that does.
+    if (const QString repeat = repeatSummary(s, *wa); !repeat.isEmpty()) line += u'\t' + oneLine(repeat);
+    *lines << line;
   }
   return st;
 }
@@ -346,11 +361,41 @@ int cmdShow(Session& s, const Parsed& p, QTextStream& out) {
                                               : oneLine(data::FromTableText(v));
     out << QString::fromStdString(f.name) << '\t' << text << Qt::endl;
   }
+  if (const std::optional<KeptEvent> kept = KeptEventAt(*wa))
+    if (const QString rule = RuleOfSeries(kept->series); !rule.isEmpty())
+      out << "REPEAT\t" << oneLine(SeriesSummary(kept->series, s.options.timeFormat)) << " (" << oneLine(rule) << ")"
+          << Qt::endl;
   return 0;
 }
 
-int cmdDelete(Session& s, const Parsed& p, QTextStream&) {
+// Skips, deletes or deals with one occurrence of a repeating reminder; prints where it stands now.
+int stepOccurrence(Session& s, qint64 recno, OccurrenceStep step, QTextStream& out) {
+  const int area = s.openViewerArea();
+  if (area < 1) return 1;
+  if (!goToLiveRecord(s, s.engine.Area(area), recno)) return 1;
+  const AlarmService::StepOutcome r = s.alarms->StepOccurrence(area, recno, step);
+  if (r.notRepeating) {
+    s.prompter.message(QStringLiteral("Reminder %1 does not repeat; nothing was changed.").arg(recno));
+    return 1;
+  }
+  if (!r.done) {
+    s.tell(r.problem);
+    return 1;
+  }
+  s.committed = true;
+  if (r.excluded.isValid()) out << QStringLiteral("taken out ") << momentText(r.excluded) << Qt::endl;
+  out << QStringLiteral("next ") << momentText(r.next) << Qt::endl;
+  s.warn(r.problem);
+  return 0;
+}
+
+int cmdSkip(Session& s, const Parsed& p, QTextStream& out) {
+  return stepOccurrence(s, *parseInt(p.words.at(0), "REC", 1, 0x7FFFFFF0), OccurrenceStep::Skip, out);
+}
+
+int cmdDelete(Session& s, const Parsed& p, QTextStream& out) {
   const qint64 recno = *parseInt(p.words.at(0), "REC", 1, 0x7FFFFFF0);
+  if (p.flags.contains(QStringLiteral("--occurrence"))) return stepOccurrence(s, recno, OccurrenceStep::DeleteOne, out);
   const int area = s.openViewerArea();
   if (area < 1) return 1;
   if (!goToLiveRecord(s, s.engine.Area(area), recno)) return 1;
@@ -527,25 +572,37 @@ struct Command {
 const std::vector<Command> kCommands = {
     {.name = "add",
      .usage = "  add --text TEXT --activity \"YYYY-MM-DD HH:MM\" [--remind \"YYYY-MM-DD HH:MM\"] [--type TYPE]\n"
-              "      [--memo TEXT] [--sound 0-8] [--say-date] [--say-time] [--countdown MINUTES]\n",
-     .valueOptions = {"--text", "--activity", "--remind", "--type", "--memo", "--sound", "--countdown"},
+              "      [--memo TEXT] [--sound 0-8] [--say-date] [--say-time] [--countdown MINUTES]\n"
+              "      [--repeat RULE]     RULE: an iCalendar RRULE value (\"FREQ=WEEKLY;BYDAY=MO,TH\"), counted from\n"
+              "                          the activity; the reminder starts at its first occurrence from then on\n",
+     .valueOptions = {"--text", "--activity", "--remind", "--type", "--memo", "--sound", "--countdown", "--repeat"},
      .flagOptions = {"--say-date", "--say-time"},
      .check = checkAdd,
      .run = cmdAdd},
     {.name = "list",
-     .usage = "  list [--all]        reminders in the viewer's order: record, Reminder, Activity, Activity Date\n",
+     .usage = "  list [--all]        reminders in the viewer's order: record, Reminder, Activity, Activity Date\n"
+              "                      and, for one that repeats, how (\"every day at 8:00 am\")\n",
      .flagOptions = {"--all"},
      .run = cmdList},
     {.name = "show",
-     .usage = "  show REC            every field of one record\n",
+     .usage = "  show REC            every field of one record, and REPEAT for one that repeats\n",
      .words = 1,
      .check = checkRecord,
      .run = cmdShow},
     {.name = "delete",
-     .usage = "  delete REC          delete a reminder\n",
+     .usage = "  delete REC [--occurrence]\n"
+              "                      delete a reminder (--occurrence: only the occurrence a repeating one stands\n"
+              "                      at; the series goes on)\n",
+     .flagOptions = {"--occurrence"},
      .words = 1,
      .check = checkRecord,
      .run = cmdDelete},
+    {.name = "skip",
+     .usage = "  skip REC            a repeating reminder's next occurrence will not happen; it moves on to the\n"
+              "                      one after\n",
+     .words = 1,
+     .check = checkRecord,
+     .run = cmdSkip},
     {.name = "snooze",
      .usage = "  snooze REC CHOICE   put a reminder off (0: 1 minute, 1: 5, 2: 10, 3: 30 minutes, 4: 1 hour,\n"
               "                      5: 3 hours, 6: 5 hours, 7: 1 day, 8: 1 week)\n",

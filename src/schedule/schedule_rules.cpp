@@ -1,7 +1,9 @@
 #include "schedule/schedule_rules.h"
 
+#include "alarms/repeat_series.h"
 #include "core/time_format.h"
 #include "data/calendar.h"
+#include "data/kept_events.h"
 #include "data/reminder_record.h"
 #include "data/table_handle.h"
 
@@ -158,14 +160,19 @@ std::optional<EventInput> ReadEditEntry(xbase::Engine& engine, const QString& ap
     *problem = {ProblemKind::NoSuchReminder, {}, {}, recno};
     return std::nullopt;
   }
-  if (const xbase::Status s = recordId ? wa->GetString("REC_NO", recordId) : xbase::Status(); !s.ok()) {
+  std::string id;
+  if (const xbase::Status s = wa->GetString("REC_NO", &id); !s.ok()) {
     *problem = ProblemOf(s);
     return std::nullopt;
   }
+  if (recordId) *recordId = id;
   const ReminderFacts facts = ReadReminderFacts(*wa);
   EventInput in;
   in.event = TableText(*wa, "EVENT");
   wa.Close();
+  // How it repeats, as its kept series says.
+  if (const std::optional<KeptEvent> kept = KeptEvents(appFolder).Get(QByteArray::fromStdString(id)))
+    in.repeat = RuleOfSeries(kept->series);
 
   in.activity = facts.activityText;
   in.memo = facts.memo;

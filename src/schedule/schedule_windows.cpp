@@ -194,6 +194,7 @@ EventInput ScheduleWindows::merged(const ScheduleDialog& dialog) {
     in.remindDate = stored->remindDate;
     in.remindTime = stored->remindTime;
   }
+  if (in.repeat == was.repeat) in.repeat = stored->repeat;
   if (in.sayDate == was.sayDate) in.sayDate = stored->sayDate;
   if (in.sayTime == was.sayTime) in.sayTime = stored->sayTime;
   if (in.countdownOn == was.countdownOn && in.countdown == was.countdown) {
