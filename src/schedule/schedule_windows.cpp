@@ -11,8 +11,6 @@
 #include "core/speaker_port.h"
 #include "core/time_format.h"
 #include "core/window_placement.h"
-#include "data/calendar.h"
-#include "data/kept_events.h"
 #include "schedule/save_event.h"
 #include "schedule/schedule_dialog.h"
 #include "schedule/schedule_rules.h"
@@ -82,11 +80,6 @@ bool ScheduleWindows::OpenSchedule(std::optional<qint64> record, std::function<v
         m_openReporter.reset();
         return false;
       }
-      // A repeating reminder's rule lives with its kept event: the Repeat control shows it.
-      if (values->series.isEmpty() && !id.empty())
-        if (const auto kept =
-                KeptEvents::BesideTable(data::CalendarPath(m_state.AppFolder)).Get(QByteArray::fromStdString(id)))
-          values->series = kept->series;
     }
     m_open = true;
     m_saved = false;

@@ -1,13 +1,12 @@
 // The model test of repeating reminders: for random rules from random starts in three zones with
 // daylight saving (Lord Howe's clocks move by half an hour), the next 50 alarm moments the program
-// plans (PlanSeriesMove over icalendar::NextOccurrence, as the alarm service calls them) against
+// plans (PlanSeriesMove over NextSeriesOccurrence, as the alarm service calls them) against
 // python3-dateutil's rrule. series_reference.py draws the rules and says how dateutil's wall times
 // become moments across the changes of the clocks. CHIMEWISE_SERIES_MODEL_RULES sets how many
 // (default 1000), CHIMEWISE_SERIES_MODEL_SEED the seed; every difference is printed with its series.
 
 #include "alarms/alarm_rules.h"
-
-#include <icalendar/icalendar.h>
+#include "alarms/repeat_series.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -26,12 +25,6 @@ namespace {
 int EnvNumber(const char* name, int fallback) {
   const int n = qEnvironmentVariable(name).toInt();
   return n > 0 ? n : fallback;
-}
-
-std::optional<SeriesOccurrence> NextAsTheAlarmsDo(const QStringList& series, const QDateTime& after) {
-  const icalendar::ReadEvent e = icalendar::NextOccurrence(series, after.toUTC());
-  if (!e.refused.isEmpty() || e.past) return std::nullopt;
-  return SeriesOccurrence{e.allDay, e.date, e.start};
 }
 
 QString Said(std::optional<qint64> secs) {
@@ -85,8 +78,8 @@ TEST(SeriesModel, NextFiftyAlarmMomentsAgreeWithDateutil) {
       if (!w) break;
       std::optional<SeriesMove> move;
       if (k > 0) {
-        move = PlanSeriesMove(facts, series, now, &NextAsTheAlarmsDo);
-      } else if (const auto first = NextAsTheAlarmsDo(series, now)) {
+        move = PlanSeriesMove(facts, series, now, &NextSeriesOccurrence);
+      } else if (const auto first = NextSeriesOccurrence(series, now)) {
         move = SeriesMove{first->start.toLocalTime(), first->start.toLocalTime().addSecs(-lead)};
       }
       const std::optional<qint64> got = move ? std::optional<qint64>(move->activity.toSecsSinceEpoch()) : std::nullopt;
