@@ -317,14 +317,14 @@ ScheduleDialog::ScheduleDialog(const Clock& clock, const QString& timeFormat, QW
   repeatTo->setCurrentIndex(16);
   repeatFrom->setAccessibleName(QStringLiteral("Repeat from"));
   repeatTo->setAccessibleName(QStringLiteral("Repeat until"));
-  auto* toCaption = new QLabel(QStringLiteral("and"));
+  repeatAnd = new QLabel(QStringLiteral("and"));
   customLayout->addWidget(new QLabel(QStringLiteral("Every")));
   customLayout->addWidget(repeatEvery);
   customLayout->addWidget(repeatUnit);
   customLayout->addSpacing(12);
   customLayout->addWidget(repeatWindow);
   customLayout->addWidget(repeatFrom);
-  customLayout->addWidget(toCaption);
+  customLayout->addWidget(repeatAnd);
   customLayout->addWidget(repeatTo);
   customLayout->addStretch(1);
   repeatEnd = new QComboBox;
@@ -536,7 +536,8 @@ void ScheduleDialog::refreshRepeat() {
   repeatDaysRow->setVisible(c.kind == RepeatKind::Weekly);
   repeatCustomRow->setVisible(c.kind == RepeatKind::Custom && !kept);
   const bool withinDay = c.unit == RepeatUnit::Minutes || c.unit == RepeatUnit::Hours;
-  for (QWidget* w : std::initializer_list<QWidget*>{repeatWindow, repeatFrom, repeatTo}) w->setVisible(withinDay);
+  for (QWidget* w : std::initializer_list<QWidget*>{repeatWindow, repeatFrom, repeatAnd, repeatTo})
+    w->setVisible(withinDay);
   repeatFrom->setEnabled(c.window);
   repeatTo->setEnabled(c.window);
   repeatEnd->setEnabled(c.kind != RepeatKind::Never && !kept);

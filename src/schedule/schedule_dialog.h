@@ -63,6 +63,7 @@ class ScheduleDialog final : public QDialog {
   QComboBox* repeatUnit = nullptr;
   QCheckBox* repeatWindow = nullptr;
   QComboBox* repeatFrom = nullptr;
+  QLabel* repeatAnd = nullptr;  // between the two times of day
   QComboBox* repeatTo = nullptr;
   QComboBox* repeatEnd = nullptr;
   QDateEdit* repeatEndDate = nullptr;
