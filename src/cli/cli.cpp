@@ -306,13 +306,22 @@ int cmdAdd(Session& s, const Parsed& p, QTextStream& out) {
   in.remindDate = a.remind.date;
   in.remindTime = a.remind.time;
   in.repeat = a.when.repeat;
+  QString repeatText = a.when.repeatText;
+  if (given(p, "--repeat")) {
+    in.repeat = *readRepeat(value(p, "--repeat"), p.now);
+    repeatText = RepeatSummary(in.repeat);
+  }
   const QString timeFormat = s.alarms->options().timeFormat;
-  const QString reading =
-      QStringLiteral("\"%1\" \u2014 %2%3")
-          .arg(oneLine(in.activity), LongMomentText(a.when.moment, timeFormat),
-               a.when.repeatText.isEmpty() ? QString() : QStringLiteral(", repeats ") + a.when.repeatText);
+  // How the reminder reads: it stands at its repeat's first occurrence, as the save puts it.
+  const auto reading = [&](const QDateTime& at) {
+    return QStringLiteral("\"%1\" \u2014 %2%3")
+        .arg(oneLine(in.activity), LongMomentText(at, timeFormat),
+             repeatText.isEmpty() ? QString() : QStringLiteral(", repeats ") + repeatText);
+  };
   if (p.flags.contains(QStringLiteral("--dry-run"))) {
-    out << QStringLiteral("Would add ") << reading << Qt::endl;
+    const std::optional<QDateTime> first =
+        in.repeat.isEmpty() ? std::nullopt : FirstRepeatOccurrence(in.repeat, a.when.moment);
+    out << QStringLiteral("Would add ") << reading(first.value_or(a.when.moment)) << Qt::endl;
     if (a.remind.moment != a.when.moment)
       out << QStringLiteral("Reminder: ") << LongMomentText(a.remind.moment, timeFormat) << Qt::endl;
     return 0;
@@ -327,7 +336,6 @@ int cmdAdd(Session& s, const Parsed& p, QTextStream& out) {
     in.countdown = *parseInt(p.values.at(QStringLiteral("--countdown")), "--countdown", 1, 99999);
     in.countdownOn = true;
   }
-  if (given(p, "--repeat")) in.repeat = *readRepeat(value(p, "--repeat"), p.now);
   EventSaver saver(s.state, s.alarms->options(), s.clock, s.engine);
   const SaveResult r = saver.SaveEvent(in);
   if (!r.saved) {
@@ -335,7 +343,8 @@ int cmdAdd(Session& s, const Parsed& p, QTextStream& out) {
     return 1;
   }
   s.committed = true;
-  out << QStringLiteral("Added %1: ").arg(r.recno) << reading << Qt::endl;
+  const QDateTime saved(r.record.eventDate, QTime(0, 0).addSecs(r.record.startTime * 60));
+  out << QStringLiteral("Added %1: ").arg(r.recno) << reading(saved) << Qt::endl;
   // What failed after the record was stored is told before the next alarm's lookup's trouble.
   const Problem found = s.alarms->FindNextAlarm();
   s.warn(r.problem.ok() ? found : r.problem);

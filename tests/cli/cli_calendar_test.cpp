@@ -237,6 +237,9 @@ TEST_F(CalendarCliTest, RepeatsAreMadeListedSkippedAndWrittenOut) {
                 "app"),
             0)
       << errors.toStdString();
+  // Said as saved: at the rule's first occurrence, not the Tuesday typed.
+  EXPECT_EQ(lines.value(0).toStdString(),
+            "Added 1: \"Gym\" \u2014 Thursday 10 December 2026, 6:00 pm, repeats every Monday and Thursday");
   EXPECT_EQ(run(tuesday, {"add", "--text", "Bad", "--activity", "2026-12-08 18:00", "--repeat", "FREQ=DAILY;BYFOO=2"}),
             2);
   EXPECT_TRUE(errors.contains("BYFOO")) << errors.toStdString();
