@@ -150,6 +150,7 @@ struct Conversion {
   std::string from;              // the table's code page
   std::string header;            // the converted table's header, count aside
   std::vector<FieldRef> fields;  // the converted table's fields
+  std::vector<bool> bytes;       // per field: kept byte for byte (a key of bytes, not text)
   uint32_t record_length = 0;
 };
 
@@ -209,7 +210,8 @@ Status WritePackedTable(WorkAreaImpl& w, const std::string& new_dbf, const std::
           const FieldRef& f = old_fields[k];
           const FieldRef& to = conv->fields[k];
           std::string_view raw(rec.data() + 1 + f.offset, f.length);
-          const std::string t = f.type == 'C' ? ConvertedField(*conv, raw, to.length) : std::string(raw);
+          const std::string t =
+              f.type == 'C' && !conv->bytes[k] ? ConvertedField(*conv, raw, to.length) : std::string(raw);
           std::memcpy(out.data() + 1 + to.offset, t.data(), to.length);
         }
         // Bytes another writer keeps after the last field stay with the record.
@@ -405,9 +407,11 @@ Status CopyFile(Env* env, const std::string& from, const std::string& to) {
 
 // The converted table's layout: every character field as wide as the longest of its texts in
 // UTF-8 needs (never narrower than it was). NotSupported when one would need more than 254 bytes.
-Status PlanConversion(WorkAreaImpl& w, Conversion* c) {
+Status PlanConversion(WorkAreaImpl& w, const std::vector<std::string>& keep_bytes, Conversion* c) {
   c->from = w.code_page;
   c->fields = w.dbf->fields();
+  for (const FieldRef& f : c->fields)
+    c->bytes.push_back(std::find(keep_bytes.begin(), keep_bytes.end(), f.name) != keep_bytes.end());
   const uint32_t count = w.dbf->record_count();
   const uint32_t len = w.dbf->record_length();
   std::vector<uint32_t> need(c->fields.size(), 0);
@@ -420,7 +424,7 @@ Status PlanConversion(WorkAreaImpl& w, Conversion* c) {
       if (rec[0] == '*') continue;
       for (size_t k = 0; k < c->fields.size(); ++k) {
         const FieldRef& f = c->fields[k];
-        if (f.type != 'C') continue;
+        if (f.type != 'C' || c->bytes[k]) continue;
         std::string_view raw(rec + 1 + f.offset, f.length);
         while (!raw.empty() && raw.back() == ' ') raw.remove_suffix(1);
         need[k] = std::max<uint32_t>(need[k], static_cast<uint32_t>(DecodeText(c->from, raw).size()));
@@ -451,7 +455,8 @@ Status PlanConversion(WorkAreaImpl& w, Conversion* c) {
 
 }  // namespace
 
-Status WorkArea::ConvertToUtf8(const std::string& backup_path, std::vector<std::string>* widened) {
+Status WorkArea::ConvertToUtf8(const std::string& backup_path, std::vector<std::string>* widened,
+                               const std::vector<std::string>& keep_bytes) {
   WorkAreaImpl& w = *impl_;
   if (widened) widened->clear();
   if (w.mode != OpenMode::kExclusive) return Status::InvalidArgument("converting needs exclusive use of " + w.alias);
@@ -460,7 +465,7 @@ Status WorkArea::ConvertToUtf8(const std::string& backup_path, std::vector<std::
   XBASE_RETURN_IF_ERROR(w.dbf->RefreshCount());
   Env* env = w.env;
   Conversion conv;
-  XBASE_RETURN_IF_ERROR(PlanConversion(w, &conv));
+  XBASE_RETURN_IF_ERROR(PlanConversion(w, keep_bytes, &conv));
   if (widened) {
     for (size_t k = 0; k < conv.fields.size(); ++k)
       if (conv.fields[k].length != w.dbf->fields()[k].length) widened->push_back(conv.fields[k].name);

@@ -213,9 +213,11 @@ class WorkArea {
   // interrupted replacement. The converted table has the mark kMarkUtf8, a .cpg file saying
   // "UTF-8" and its tags rebuilt; every character field is widened as far as its longest text
   // now needs (their names go to *widened), memo texts are converted too, and every other byte
-  // stays. Needs exclusive use. OK without a change for a table already in UTF-8;
-  // NotSupported, changing nothing, when a text would need more than 254 bytes.
-  Status ConvertToUtf8(const std::string& backup_path, std::vector<std::string>* widened = nullptr);
+  // stays, and so do the bytes of the character fields named in `keep_bytes` (upper case: keys
+  // made of bytes rather than text). Needs exclusive use. OK without a change for a table already
+  // in UTF-8; NotSupported, changing nothing, when a text would need more than 254 bytes.
+  Status ConvertToUtf8(const std::string& backup_path, std::vector<std::string>* widened = nullptr,
+                       const std::vector<std::string>& keep_bytes = {});
 
   // Full consistency check: table, memo and index agree (a damaged record count, a memo
   // file's next-free pointer past its end and everything CheckIndex finds included).
