@@ -158,40 +158,30 @@ TEST_F(ForeignTable, HeadersItCannotReadAreNotSupportedOrCorruptionAndLeftAlone)
 }
 
 // Names and text in the table's own code page: the mark (dBase III Cyrillic, Big5 whose second bytes
-// may be ASCII letters), a .cpg file over it; a record longer than its fields is read and kept.
+// may be ASCII letters), a .cpg file over it; a record a byte longer than its fields is read and kept.
 TEST_F(ForeignTable, NamesAndTextAreReadInTheTablesOwnCodePage) {
   const struct {
     uint8_t mark;
-    const char* cpg;  // nullptr: no .cpg file
-    std::string name, text;
-    const char* page;
-    const char* name_utf8;
-    const char* text_utf8;
-  } cases[] = {
-      {0x26, nullptr, "\x88\xac\xef", "\x88\xa2\xa0\xad", "cp866", "Имя", "Иван"},
-      {0x78, nullptr, "\xa9m\xa6W",
-       "\xa6"
-       "a\xa7}",
-       "cp950", "姓名", "地址"},
-      {0x00, "ANSI 1251", "\xc8\xec\xff", "\xc8\xe2\xe0\xed", "cp1251", "Имя", "Иван"},
-      {0x03, "UTF-8\r\n", "\xd0\x98\xd0\xbc\xd1\x8f", "\xe2\x98\x95\xf0\x9f\x8e\x82", "utf-8", "Имя", "☕🎂"},
-  };
+    const char *cpg, *page;  // cpg nullptr: no .cpg file
+    std::string name, text, utf8;
+  } cases[] = {{0x26, nullptr, "cp866", "\x88\xac\xef", "\x88\xa2\xa0\xad", "Имя Иван"},
+               {0x78, nullptr, "cp950", "\xa9m\xa6W",
+                "\xa6"
+                "a\xa7}",
+                "姓名 地址"},
+               {0x00, "ANSI 1251", "cp1251", "\xc8\xec\xff", "\xc8\xe2\xe0\xed", "Имя Иван"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.page);
-    const std::string path = dir_.File("NAMES.DBF"), cpg = dir_.File("NAMES.CPG");
-    std::string bytes = RawTable(0x03, c.mark, {{c.name, 'C', 8}, {"N", 'N', 3}},
-                                 {" " + c.text + std::string(8 - c.text.size(), ' ') + "***-"});
-    PutLE(&bytes, 10, 2, 13);  // one byte more than the fields
+    const std::string path = dir_.File("NAMES.DBF");
+    std::string bytes = RawTable(0x03, c.mark, {{c.name, 'C', 8}, {"N", 'N', 3}}, {" " + c.text + "    ***-"});
+    PutLE(&bytes, 10, 2, 13);
     WriteAll(path, bytes);
-    std::filesystem::remove(cpg);
-    if (c.cpg) WriteAll(cpg, c.cpg);
+    if (c.cpg) WriteAll(dir_.File("NAMES.CPG"), c.cpg);
     WorkArea* wa = Open(path, OpenMode::kExclusive);
     ASSERT_TRUE(wa);
     EXPECT_EQ(wa->CodePage(), c.page);
-    EXPECT_EQ(DecodeText(wa->CodePage(), wa->Fields()[0].name), c.name_utf8);
-    EXPECT_EQ(DecodeText(wa->CodePage(), Trim(wa, c.name)), c.text_utf8);
+    EXPECT_EQ(DecodeText(c.page, wa->Fields()[0].name) + " " + DecodeText(c.page, Trim(wa, c.name)), c.utf8);
     ASSERT_OK(wa->Replace("N", "7"));
-    ASSERT_OK(wa->Commit());
     ASSERT_OK(engine_.CloseAll());
     EXPECT_EQ(ReadAll(path).substr(ReadAll(path).size() - 5), "  7-\x1A");
   }
