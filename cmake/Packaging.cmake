@@ -74,7 +74,9 @@ endif()
 # and the recogniser's English model. flite's voices are libraries of libflite1 and come with it.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "espeak-ng-data, pocketsphinx-en-us")
-# Checking the certificates of IMAP servers; a secret service to keep the mail password in.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ca-certificates, gnome-keyring | kwalletmanager | keepassxc")
+# Checking the certificates of IMAP servers; a secret service to keep the mail password in; fonts
+# for Chinese, Japanese and Korean text and colour emoji in reminders.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+    "ca-certificates, gnome-keyring | kwalletmanager | keepassxc, fonts-noto-cjk, fonts-noto-color-emoji")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -203,6 +203,19 @@ if [ -n "$icon" ]; then
   tray_menu
   xdotool key a
   shot "schedule-activity-dialog" 3
+  # Each Repeat choice in turn (Alt+R to the list, Down to the next choice).
+  for choice in every-day every-weekday every-week every-month-on-day every-month-on-weekday every-year custom; do
+    xdotool key alt+r Down
+    shot "schedule-repeat-$choice" 1
+  done
+  xdotool key Escape
+  sleep 1
+  # Quick Add: one line, and how it is read shown under it as it is typed.
+  tray_menu
+  xdotool key i
+  sleep 1
+  xdotool type --delay 40 "Water the plants every day at 8"
+  shot "quick-add" 1
   xdotool key Escape
   sleep 1
   tray_menu
@@ -238,4 +251,24 @@ start_program show
 shot "reminder-viewer-dark-16pt" 8
 stop_program
 unset QT_QPA_PLATFORMTHEME GTK_THEME
+
+# Every script: the word balloon saying Russian, Chinese, Arabic and emoji (the character on its own,
+# through agentctl; the picture once the whole text shows), then the viewer listing reminders in them.
+balloon() {  # balloon NAME TEXT
+  "$build/libs/agent/agentctl" show "$root/assets/characters/Hoot.ochar" --at 700,400 --say "$2\\Pau=8000\\" \
+    >/dev/null 2>&1 &
+  local said=$!
+  shot "balloon-$1" 7
+  wait "$said" || true
+}
+balloon russian "Reminder: Встреча с Анной в кафе «Пушкин». You are 3 minutes late."
+balloon chinese "Reminder: 和安娜在咖啡馆开会 3 点. You are 3 minutes late."
+balloon arabic "اجتماع مع أحمد في المكتب الساعة ٣."
+balloon emoji "Reminder: 🎂 Anna's birthday 🎉👍🏽 Café ☕ with Zoë. You are 3 minutes late."
+for text in "Встреча с Анной" "和安娜开会 3 点" "اجتماع مع أحمد" "🎂 Anna's birthday 🎉" "Συνάντηση με την Άννα"; do
+  cli add --text "$text" --activity "$tomorrow 07:00" || echo "the reminder table did not take: $text" >&2
+done
+start_program show
+shot "reminder-viewer-any-script" 8
+stop_program
 echo "pictures in $out"

@@ -1,5 +1,7 @@
 #include "alarms/alarm_service.h"
 
+#include "alarms/repeat_series.h"
+
 #include "core/app_paths.h"
 #include "core/clock.h"
 #include "core/prompts.h"
@@ -14,7 +16,6 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <xbase/engine.h>
-#include <icalendar/icalendar.h>
 
 #include <algorithm>
 #include <utility>
@@ -24,12 +25,6 @@ namespace chimewise {
 
 namespace {
 
-// The first occurrence of a calendar series not before `after` (libical, loaded on first use).
-std::optional<SeriesOccurrence> NextSeriesOccurrence(const QStringList& series, const QDateTime& after) {
-  const icalendar::ReadEvent e = icalendar::NextOccurrence(series, after.toUTC());
-  if (!e.refused.isEmpty() || e.past) return std::nullopt;
-  return SeriesOccurrence{e.allDay, e.date, e.start};
-}
 const QString kTimerAlias = QString::fromLatin1(data::kAliasTimer);
 const QString kAlarmAlias = QString::fromLatin1(data::kAliasAlarm);
 // A snooze asked for from outside the viewer (a desktop notification's action).
@@ -310,6 +305,16 @@ Problem AlarmService::ScanDueAlarms(ScanCounts* counts) {
   return problem;
 }
 
+std::optional<QStringList> AlarmService::seriesOf(xbase::WorkArea& wa) const {
+  // A series lives in the reminder's kept event: one small read, for a reminder falling due.
+  std::string id;
+  if (!wa.GetString("REC_NO", &id).ok()) return std::nullopt;
+  const std::optional<KeptEvent> kept =
+      KeptEvents::BesideTable(QString::fromStdString(wa.path())).Get(QByteArray::fromStdString(id));
+  if (!kept || RuleOfSeries(kept->series).isEmpty()) return std::nullopt;
+  return kept->series;
+}
+
 bool AlarmService::planOne(int area, qint64 recno, int readActivity, int readMemos, AnnounceMode mode, Planned* out) {
   if (recno < 1 || area < 1) return false;
   xbase::WorkArea* wa = m_engine.Area(area);
@@ -320,6 +325,11 @@ bool AlarmService::planOne(int area, qint64 recno, int readActivity, int readMem
   out->facts = ReadReminderFacts(*wa);
   const AnnounceSettings settings{m_options.remindOn ? 1 : 0, m_options.waitTime, m_options.timeFormat};
   out->plan = PlanAnnouncement(out->facts, settings, readActivity, readMemos, mode, m_clock.now());
+  // Occurrences of a series missed while away are said once, together.
+  if (mode == AnnounceMode::Alarm)
+    if (const std::optional<QStringList> lines = seriesOf(*wa))
+      if (const std::optional<AwayPlan> away = PlanAway(out->facts, *lines, m_clock.now(), m_options.waitTime))
+        out->plan.sayTexts = {AwayText(*away, out->facts.activityText, m_clock.now(), m_options.timeFormat)};
   return true;
 }
 
@@ -328,16 +338,30 @@ AlarmService::AlarmMove AlarmService::moveAlarm(xbase::WorkArea& wa, const Remin
   if (m_dryRun) return AlarmMove::None;
   const AnnounceSettings settings{m_options.remindOn ? 1 : 0, m_options.waitTime, m_options.timeFormat};
   std::optional<AlarmWrite> alarm = PlanAnnouncement(facts, settings, 1, 1, mode, when).alarm;
-  // A repeating reminder whose occurrence has gone by moves on to the next one.
+  // A repeating reminder whose occurrence has gone by is nagged until the next one replaces it;
+  // occurrences missed while away are said together, and it moves on past them.
   std::optional<SeriesMove> series;
+  bool ended = false;
   if (mode == AnnounceMode::Alarm) {
-    // A series lives in the reminder's kept event: one small read, for a reminder falling due.
-    std::string id;
-    const std::optional<KeptEvent> kept =
-        wa.GetString("REC_NO", &id).ok()
-            ? KeptEvents::BesideTable(QString::fromStdString(wa.path())).Get(QByteArray::fromStdString(id))
-            : std::nullopt;
-    if (kept) series = PlanSeriesMove(facts, kept->series, when, &NextSeriesOccurrence);
+    if (const std::optional<QStringList> lines = seriesOf(wa)) {
+      if (const std::optional<AwayPlan> away = PlanAway(facts, *lines, when, m_options.waitTime)) {
+        series = away->next;
+        ended = !away->next;
+      } else {
+        const std::optional<QDateTime> nag =
+            alarm ? std::optional(AlarmMoment(alarm->date, alarm->minutes)) : std::nullopt;
+        series = PlanSeriesAfterTelling(facts, *lines, nag, when);
+      }
+    }
+  }
+  if (ended) {
+    // No occurrence left: nothing pending.
+    xbase::Status s = wa.Replace("ALARMDATE", "");
+    if (s.ok()) s = wa.ReplaceInteger("ALARMTIME", 0);
+    const bool stored = s.ok() && CommitRecord(wa, &s);
+    if (!stored) wa.Discard().IgnoreError();
+    if (problem && !s.ok()) *problem = ProblemOf(s);
+    return stored ? AlarmMove::Stored : AlarmMove::Failed;
   }
   if (series) alarm = StoredAlarm(series->alarm, m_options.timeFormat);
   if (!alarm) return AlarmMove::None;
@@ -458,13 +482,27 @@ AlarmService::SnoozeOutcome AlarmService::Snooze(int area, qint64 recno, int cho
     return out;
   }
   const ReminderFacts facts = ReadReminderFacts(*wa);
-  const auto plan = PlanSnooze(choice, facts.activity, now);
+  auto plan = PlanSnooze(choice, facts.activity, now);
   if (!plan) return out;
+  std::optional<SeriesMove> onTo;
+  if (const std::optional<QStringList> lines = seriesOf(*wa)) {
+    // The occurrence is put off, never the series; one put off past the next occurrence's alarm
+    // gives way to it.
+    plan->moveActivity = false;
+    const std::optional<SeriesMove> next =
+        PlanSeriesMove(facts, *lines, std::max(now, facts.activity).addSecs(1), &NextSeriesOccurrence);
+    if (next && next->alarm <= plan->alarm) {
+      onTo = next;
+      plan->alarm = next->alarm;
+    }
+  }
   const AlarmWrite write = StoredAlarm(plan->alarm, m_options.timeFormat);
   const QString stamp = write.text;
   xbase::Status s = WriteAlarm(*wa, write);
   if (s.ok()) s = WriteEditStamp(*wa, now);
   if (s.ok() && plan->moveActivity) s = WriteActivityMoment(*wa, plan->alarm, stamp);
+  if (s.ok() && onTo)
+    s = WriteActivityMoment(*wa, onTo->activity, FormatDateTimeText(onTo->activity, m_options.timeFormat));
   if (!s.ok() || !CommitRecord(*wa, &s)) {
     wa->Discard().IgnoreError();
     out.problem = ProblemOf(s);
@@ -515,6 +553,86 @@ std::vector<std::optional<ReminderFacts>> AlarmService::ReadAnnounced(const std:
   for (const AnnouncedReminder& r : reminders)
     out.push_back(findRecord(*wa, r.recno, r.recordId) != 0 ? std::optional(ReadReminderFacts(*wa)) : std::nullopt);
   return out;
+}
+
+AlarmService::StepOutcome AlarmService::StepOccurrence(int area, qint64 recno, OccurrenceStep step) {
+  StepOutcome out;
+  xbase::WorkArea* wa = area > 0 ? m_engine.Area(area) : nullptr;
+  if (!wa || recno < 1 || recno > wa->RecCount() || !wa->Go(static_cast<uint32_t>(recno)).ok() || wa->Deleted()) {
+    out.problem = {ProblemKind::NoSuchReminder, {}, {}, recno};
+    return out;
+  }
+  std::string rawId;
+  if (!wa->GetString("REC_NO", &rawId).ok()) rawId.clear();
+  const KeptEvents store = KeptEvents::BesideTable(QString::fromStdString(wa->path()));
+  std::optional<KeptEvent> kept = store.Get(QByteArray::fromStdString(rawId));
+  const ReminderFacts facts = ReadReminderFacts(*wa);
+  const std::optional<OccurrenceChange> change =
+      kept ? PlanOccurrenceStep(facts, kept->series, step, m_clock.now()) : std::nullopt;
+  if (!change) {
+    out.notRepeating = true;
+    return out;
+  }
+  out.before = facts;
+  out.seriesBefore = kept->series;
+  // The reminder first: a series that lost an occurrence while the reminder still stands at it
+  // would have it announced all the same.
+  xbase::Status s;
+  if (change->move) {
+    s = WriteAlarm(*wa, StoredAlarm(change->move->alarm, m_options.timeFormat));
+    if (s.ok())
+      s = WriteActivityMoment(*wa, change->move->activity,
+                              FormatDateTimeText(change->move->activity, m_options.timeFormat));
+  } else {
+    // No occurrence left: nothing pending.
+    s = wa->Replace("ALARMDATE", "");
+    if (s.ok()) s = wa->ReplaceInteger("ALARMTIME", 0);
+  }
+  if (s.ok()) s = WriteEditStamp(*wa, m_clock.now());
+  if (!s.ok() || !CommitRecord(*wa, &s)) {
+    wa->Discard().IgnoreError();
+    out.problem = ProblemOf(s);
+    return out;
+  }
+  out.done = true;
+  out.excluded = change->excluded;
+  if (change->move) out.next = change->move->activity;
+  Problem after = ProblemOf(s.ok() ? wa->Unlock() : s);
+  if (change->series != kept->series) {
+    kept->series = change->series;
+    if (const Problem put = store.Put(QByteArray::fromStdString(rawId), *kept); !put.ok()) after = put;
+  }
+  if (Problem found = FindNextAlarm(); after.ok()) after = found;
+  out.problem = after;
+  return out;
+}
+
+Problem AlarmService::RestoreOccurrence(int area, qint64 recno, const ReminderFacts& before,
+                                        const QStringList& series) {
+  xbase::WorkArea* wa = area > 0 ? m_engine.Area(area) : nullptr;
+  if (!wa || recno < 1 || recno > wa->RecCount() || !wa->Go(static_cast<uint32_t>(recno)).ok() || wa->Deleted())
+    return {ProblemKind::NoSuchReminder, {}, {}, recno};
+  std::string id;
+  xbase::Status s = wa->GetString("REC_NO", &id);
+  if (s.ok())
+    s = before.alarmDate.isValid()
+            ? WriteAlarm(*wa, StoredAlarm(AlarmMoment(before.alarmDate, before.alarmTime), m_options.timeFormat))
+            : wa->Replace("ALARMDATE", "");
+  if (s.ok() && before.activity.isValid())
+    s = WriteActivityMoment(*wa, before.activity, FormatDateTimeText(before.activity, m_options.timeFormat));
+  if (!s.ok() || !CommitRecord(*wa, &s)) {
+    wa->Discard().IgnoreError();
+    return ProblemOf(s);
+  }
+  Problem after = ProblemOf(s.ok() ? wa->Unlock() : s);
+  const KeptEvents store = KeptEvents::BesideTable(QString::fromStdString(wa->path()));
+  std::optional<KeptEvent> kept = store.Get(QByteArray::fromStdString(id));
+  if (kept && kept->series != series) {
+    kept->series = series;
+    if (const Problem put = store.Put(QByteArray::fromStdString(id), *kept); !put.ok()) after = put;
+  }
+  if (Problem found = FindNextAlarm(); after.ok()) after = found;
+  return after;
 }
 
 Problem AlarmService::DeleteReminder(int area, qint64 recno, bool* deleted) {

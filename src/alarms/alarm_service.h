@@ -3,6 +3,7 @@
 // announcement of one reminder, the snooze and the delete, over the reminder table.
 
 #include "alarms/alarm_rules.h"
+#include "alarms/repeat_series.h"
 #include "core/ports.h"
 #include "core/problem.h"
 #include "core/program_options.h"
@@ -89,7 +90,9 @@ class AlarmService {
     bool dropFromList = false;  // the record leaves a current-reminders list
     Problem problem;            // with a new alarm: what failed after it was stored
   };
-  // Puts the record off by a snooze choice (0-8).
+  // Puts the record off by a snooze choice (0-8). A repeating reminder's occurrence is put off, not
+  // the series: its activity stays, and a snooze that would reach the next occurrence's alarm moves
+  // it on to that occurrence instead.
   SnoozeOutcome Snooze(int area, qint64 recno, int choice);
   // The same snooze for a reminder announced earlier, with the table opened here for it: the
   // record at `recno` when it still carries `recordId`, else the live record that does. A
@@ -98,6 +101,23 @@ class AlarmService {
   // Reminders announced earlier as they are stored now, each found as SnoozeAnnounced finds it:
   // nullopt for one deleted or gone. Empty when the table cannot be read now.
   std::vector<std::optional<ReminderFacts>> ReadAnnounced(const std::vector<AnnouncedReminder>& reminders);
+  struct StepOutcome {
+    bool done = false;          // stored (what failed after it is in `problem`)
+    bool notRepeating = false;  // the reminder has no repeat rule: nothing was done
+    QDateTime excluded;         // the occurrence taken out of the series (an EXDATE), if any
+    QDateTime next;             // the occurrence the reminder stands at now; invalid: none left
+    Problem problem;
+    // Where it stood before, for an undo (RestoreOccurrence).
+    ReminderFacts before;
+    QStringList seriesBefore;
+  };
+  // Deals with, skips or deletes one occurrence of the repeating reminder at `recno` of an open work
+  // area (see OccurrenceStep): the reminder moves on to its next occurrence (none left: no alarm
+  // pending) and an occurrence taken out is an EXDATE of its series, for export and sync to carry.
+  StepOutcome StepOccurrence(int area, qint64 recno, OccurrenceStep step);
+  // Puts a repeating reminder back where a StepOccurrence found it: its occurrence and alarm as in
+  // `before` (nothing pending when it had no alarm), its series lines `series`.
+  Problem RestoreOccurrence(int area, qint64 recno, const ReminderFacts& before, const QStringList& series);
   // Deletes the record: no alarm any more, marked deleted. *deleted (optional) says whether it is:
   // a problem that comes back with it set failed after the deletion was stored, and undoes nothing.
   Problem DeleteReminder(int area, qint64 recno, bool* deleted = nullptr);
@@ -146,6 +166,8 @@ class AlarmService {
   // Puts the work area on the live record carrying `recordId`, `recno` looked at first; 0 when none.
   static qint64 findRecord(xbase::WorkArea& wa, qint64 recno, const QString& recordId);
   bool planOne(int area, qint64 recno, int readActivity, int readMemos, AnnounceMode mode, Planned* out);
+  // The series lines of the repeating reminder the work area stands on; none for one that does not repeat.
+  std::optional<QStringList> seriesOf(xbase::WorkArea& wa) const;
   // Moves the alarm of the record the work area stands on as an announcement at `when` does (and a
   // repeating reminder on to its next occurrence), and commits it.
   AlarmMove moveAlarm(xbase::WorkArea& wa, const ReminderFacts& facts, AnnounceMode mode, const QDateTime& when,

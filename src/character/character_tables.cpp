@@ -29,11 +29,11 @@ QSize ScaledCharacterSize(int index, int originalWidth, int originalHeight) {
 
 // Every caption's access key is its own in the menu: "Tell a Joke or Quote" takes "a" (as "Q" is
 // Quit's), "Read Clipboard" takes "e" (as "l" is Listen's), "Read Mail" takes "M" and "Update Me"
-// "d" (as "u" is Turn Snoring's), "Add Reminder" "n" and "About" "b", as in the tray menu, so each
+// "d" (as "u" is Turn Snoring's), "Add Reminder" "n", "Quick Add" "i" and "About" "b", as in the tray menu, so each
 // letter chooses its entry at once instead of cycling between two.
-const std::array<CharacterCommand, 20>& CharacterCommands() {
+const std::array<CharacterCommand, 21>& CharacterCommands() {
   static const char* const sep = "__________________________";
-  static const std::array<CharacterCommand, 20> commands{{
+  static const std::array<CharacterCommand, 21> commands{{
       {"NoTalk", "Stop Tal&king", "(Stop | Shut up) [Talking]", true, true},
       {"Listen", "&Listen", nullptr, true, true},
       {"FileSep1", sep, "", false, true},
@@ -41,6 +41,7 @@ const std::array<CharacterCommand, 20>& CharacterCommands() {
       {"Joke", "Tell &a Joke or Quote", "[please] Tell a Joke [please]", true, true},
       {"Create", "&Create Mailcaster", "Create Email", true, true},
       {"Add", "Add Remi&nder", "Add [a] Reminder [Please]", true, true},
+      {"QuickAdd", "Qu&ick Add", "Quick Add [Please]", true, true},
       {"View", "&Reminder Viewer", "Reminder Viewer [Please]", true, true},
       {"Time", "Say &Time", "[Please] (Say | What is ) [the] Time [Please]", true, true},
       {"Clipboard", "R&ead Clipboard", "(Read | Say) Clipboard", true, true},

@@ -21,7 +21,7 @@ struct CharacterCommand {
 };
 
 // The command menu, in the order it is registered.
-const std::array<CharacterCommand, 20>& CharacterCommands();
+const std::array<CharacterCommand, 21>& CharacterCommands();
 
 struct ReminderSound {
   const char* name;      // as the sound list shows it

@@ -1,6 +1,7 @@
 #include "cli/cli.h"
 
 #include "alarms/alarm_service.h"
+#include "alarms/repeat_series.h"
 #include "character/transcript_speaker.h"
 #include "cli/cli_joke.h"
 #include "cli/cli_mail.h"
@@ -11,15 +12,18 @@
 #include "core/app_paths.h"
 #include "core/clock.h"
 #include "core/command_line.h"
+#include "core/moment_words.h"
 #include "core/ports.h"
 #include "core/problem.h"
 #include "core/prompts.h"
+#include "core/repeat_rule.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"
 #include "core/startup_settings.h"
 #include "core/time_format.h"
 #include "data/calendar.h"
 #include "data/calendar_memo.h"
+#include "data/kept_events.h"
 #include "data/reminder_record.h"
 #include "exchange/calendar_export.h"
 #include "exchange/calendar_import.h"
@@ -103,6 +107,7 @@ struct Parsed {
   std::map<QString, QString> values;
   QStringList flags;
   QStringList words;
+  QDateTime now;  // the moment the command runs at, for what is said relative to it
 };
 
 Checked<Parsed> parseArgs(const QStringList& args, const QStringList& valueOptions, const QStringList& flagOptions) {
@@ -128,13 +133,87 @@ Checked<Parsed> parseArgs(const QStringList& args, const QStringList& valueOptio
 bool given(const Parsed& p, const char* option) { return p.values.count(QString::fromLatin1(option)) > 0; }
 const QString& value(const Parsed& p, const char* option) { return p.values.at(QString::fromLatin1(option)); }
 
+// What add was told, read: the activity's words, its moment and reminder's, how it repeats, and
+// the phrases as they were understood.
+struct AddReading {
+  QString activity;
+  MomentReading when;
+  MomentReading remind;
+  QString phrase;  // the words read as the activity's time
+};
+
+// A moment given to --activity or --remind: the exact "YYYY-MM-DD HH:MM" or any phrase of when.
+Checked<MomentReading> readWhen(const QString& text, const QString& option, const QDateTime& now) {
+  const QString trimmed = text.trimmed();
+  const qsizetype blank = trimmed.indexOf(u' ');
+  const QDate date = QDate::fromString(trimmed.left(blank), QStringLiteral("yyyy-MM-dd"));
+  const QTime time = QTime::fromString(trimmed.mid(blank + 1), QStringLiteral("HH:mm"));
+  if (blank > 0 && date.isValid() && time.isValid()) {
+    // The exact form keeps its meaning of old: any moment, past ones too.
+    MomentReading r;
+    r.date = date;
+    r.time = time;
+    r.moment = AlarmMoment(date, MinuteOfDay(time));
+    return r;
+  }
+  const MomentReading r = ReadMoment(text, now, QLocale::system());
+  if (!r.ok()) return UsageError{QStringLiteral("%1 \"%2\": %3").arg(option, text, r.refusal)};
+  return r;
+}
+
+Checked<AddReading> readAdd(const Parsed& p) {
+  AddReading a;
+  const bool line = !p.words.isEmpty();
+  if (line && (given(p, "--text") || given(p, "--activity")))
+    return UsageError{
+        QStringLiteral("add takes the activity and its time either as one line or as --text and "
+                       "--activity, not both")};
+  if (line) {
+    const LineReading r = ReadMomentLine(p.words.front(), p.now, QLocale::system());
+    if (!r.moment.ok()) return UsageError{r.moment.refusal};
+    if (r.activity.isEmpty())
+      return UsageError{QStringLiteral("add needs the activity's words as well as when (\"%1\")").arg(r.phrase)};
+    a.activity = r.activity;
+    a.when = r.moment;
+    a.phrase = r.phrase;
+  } else {
+    if (!given(p, "--text") || value(p, "--text").trimmed().isEmpty())
+      return UsageError{
+          QStringLiteral("add needs --text with the activity's words, or one line such as "
+                         "\"Call mom tomorrow at 9\"")};
+    if (!given(p, "--activity")) return UsageError{QStringLiteral("add needs --activity")};
+    a.activity = value(p, "--text");
+    const Checked<MomentReading> when = readWhen(value(p, "--activity"), QStringLiteral("--activity"), p.now);
+    if (auto e = when.error()) return *e;
+    a.when = *when;
+    a.phrase = value(p, "--activity");
+  }
+  a.remind = a.when;
+  a.remind.repeat.clear();
+  if (given(p, "--remind")) {
+    const Checked<MomentReading> remind = readWhen(value(p, "--remind"), QStringLiteral("--remind"), p.now);
+    if (auto e = remind.error()) return *e;
+    if (!remind->repeat.isEmpty())
+      return UsageError{QStringLiteral("--remind takes one moment, not a repeat (\"%1\")").arg(value(p, "--remind"))};
+    a.remind = *remind;
+  }
+  return a;
+}
+
+// --repeat: an RRULE value, or a repeat in words ("every monday and thursday"), as an RRULE value.
+Checked<QString> readRepeat(const QString& text, const QDateTime& now) {
+  const RepeatRuleRead rule = ReadRepeatRule(text.trimmed());
+  if (rule.rule) return RepeatRuleText(*rule.rule);
+  const MomentReading words = ReadMoment(text, now, QLocale::system());
+  if (words.ok() && !words.repeat.isEmpty()) return words.repeat;
+  return UsageError{QStringLiteral("--repeat \"%1\" is neither a repeat rule (%2) nor a repeat in words (%3)")
+                        .arg(text, rule.error, words.ok() ? QStringLiteral("it names no repeat") : words.refusal)};
+}
+
 std::optional<UsageError> checkAdd(const Parsed& p) {
-  if (!given(p, "--text") || value(p, "--text").trimmed().isEmpty())
-    return UsageError{QStringLiteral("add needs --text with the activity's words")};
-  if (!given(p, "--activity")) return UsageError{QStringLiteral("add needs --activity")};
-  if (auto e = parseMoment(value(p, "--activity"), QStringLiteral("--activity"), false).error()) return e;
-  if (given(p, "--remind"))
-    if (auto e = parseMoment(value(p, "--remind"), QStringLiteral("--remind"), false).error()) return e;
+  if (auto e = readAdd(p).error()) return e;
+  if (given(p, "--repeat"))
+    if (auto e = readRepeat(value(p, "--repeat"), p.now).error()) return e;
   if (given(p, "--sound"))
     if (auto e = parseInt(value(p, "--sound"), "--sound", 0, 8).error()) return e;
   if (given(p, "--countdown"))
@@ -219,23 +298,25 @@ class Session {
 };
 
 int cmdAdd(Session& s, const Parsed& p, QTextStream& out) {
+  const AddReading a = *readAdd(p);
   EventInput in;
-  in.activity = p.values.at(QStringLiteral("--text"));
-  const QDateTime activity =
-      *parseMoment(p.values.at(QStringLiteral("--activity")), QStringLiteral("--activity"), false);
-  const QDateTime remind =
-      p.values.count(QStringLiteral("--remind"))
-          ? *parseMoment(p.values.at(QStringLiteral("--remind")), QStringLiteral("--remind"), false)
-          : activity;
-  const auto wall = [](const QString& text) {
-    const QString t = text.trimmed();
-    return std::pair{QDate::fromString(t.left(10), QStringLiteral("yyyy-MM-dd")),
-                     QTime::fromString(t.mid(11), QStringLiteral("HH:mm"))};
-  };
-  std::tie(in.activityDate, in.activityTime) = wall(p.values.at(QStringLiteral("--activity")));
-  std::tie(in.remindDate, in.remindTime) = p.values.count(QStringLiteral("--remind"))
-                                               ? wall(p.values.at(QStringLiteral("--remind")))
-                                               : std::pair{in.activityDate, in.activityTime};
+  in.activity = a.activity;
+  in.activityDate = a.when.date;
+  in.activityTime = a.when.time;
+  in.remindDate = a.remind.date;
+  in.remindTime = a.remind.time;
+  in.repeat = a.when.repeat;
+  const QString timeFormat = s.alarms->options().timeFormat;
+  const QString reading =
+      QStringLiteral("\"%1\" \u2014 %2%3")
+          .arg(oneLine(in.activity), LongMomentText(a.when.moment, timeFormat),
+               a.when.repeatText.isEmpty() ? QString() : QStringLiteral(", repeats ") + a.when.repeatText);
+  if (p.flags.contains(QStringLiteral("--dry-run"))) {
+    out << QStringLiteral("Would add ") << reading << Qt::endl;
+    if (a.remind.moment != a.when.moment)
+      out << QStringLiteral("Reminder: ") << LongMomentText(a.remind.moment, timeFormat) << Qt::endl;
+    return 0;
+  }
   if (p.values.count(QStringLiteral("--type"))) in.event = p.values.at(QStringLiteral("--type"));
   if (p.values.count(QStringLiteral("--memo"))) in.memo = p.values.at(QStringLiteral("--memo"));
   if (p.values.count(QStringLiteral("--sound")))
@@ -246,6 +327,7 @@ int cmdAdd(Session& s, const Parsed& p, QTextStream& out) {
     in.countdown = *parseInt(p.values.at(QStringLiteral("--countdown")), "--countdown", 1, 99999);
     in.countdownOn = true;
   }
+  if (given(p, "--repeat")) in.repeat = *readRepeat(value(p, "--repeat"), p.now);
   EventSaver saver(s.state, s.alarms->options(), s.clock, s.engine);
   const SaveResult r = saver.SaveEvent(in);
   if (!r.saved) {
@@ -253,7 +335,7 @@ int cmdAdd(Session& s, const Parsed& p, QTextStream& out) {
     return 1;
   }
   s.committed = true;
-  out << r.recno << Qt::endl;
+  out << QStringLiteral("Added %1: ").arg(r.recno) << reading << Qt::endl;
   // What failed after the record was stored is told before the next alarm's lookup's trouble.
   const Problem found = s.alarms->FindNextAlarm();
   s.warn(r.problem.ok() ? found : r.problem);
@@ -268,6 +350,15 @@ int cmdAdd(Session& s, const Parsed& p, QTextStream& out) {
   return 0;
 }
 
+// The repeat of the reminder at the work area's record in words; empty when it does not repeat.
+QString repeatSummary(Session& s, xbase::WorkArea& wa) {
+  std::string id;
+  if (!wa.GetString("REC_NO", &id).ok()) return {};
+  const std::optional<KeptEvent> kept =
+      KeptEvents::BesideTable(QString::fromStdString(wa.path())).Get(QByteArray::fromStdString(id));
+  return kept ? SeriesSummary(kept->series, s.options.timeFormat) : QString();
+}
+
 // The list's lines, read whole before any is printed.
 xbase::Status listLines(Session& s, int area, bool all, QStringList* lines) {
   lines->clear();
@@ -276,8 +367,11 @@ xbase::Status listLines(Session& s, int area, bool all, QStringList* lines) {
   if (st.ok() && !all) st = wa->Query(data::CurrentRemindersQuery(s.clock.now()).toStdString());
   if (st.ok()) st = wa->GoTop();
   for (; st.ok() && !wa->Eof(); st = wa->Skip(1)) {
-    *lines << QString::number(wa->RecNo()) + u'\t' + oneLine(TableText(*wa, "ALARMTEXT")) + u'\t' +
-                  oneLine(TableText(*wa, "APPT_TEXT")) + u'\t' + oneLine(TableText(*wa, "DATETEXT"));
+    QString line = QString::number(wa->RecNo()) + u'\t' + oneLine(TableText(*wa, "ALARMTEXT")) + u'\t' +
+                   oneLine(TableText(*wa, "APPT_TEXT")) + u'\t' + oneLine(TableText(*wa, "DATETEXT"));
+    // How it repeats, last, for a reminder that does.
+    if (const QString repeat = repeatSummary(s, *wa); !repeat.isEmpty()) line += u'\t' + oneLine(repeat);
+    *lines << line;
   }
   return st;
 }
@@ -346,11 +440,41 @@ int cmdShow(Session& s, const Parsed& p, QTextStream& out) {
                                               : oneLine(data::FromTableText(*wa, v));
     out << QString::fromStdString(f.name) << '\t' << text << Qt::endl;
   }
+  if (const std::optional<KeptEvent> kept = KeptEventAt(*wa))
+    if (const QString rule = RuleOfSeries(kept->series); !rule.isEmpty())
+      out << "REPEAT\t" << oneLine(SeriesSummary(kept->series, s.options.timeFormat)) << " (" << oneLine(rule) << ")"
+          << Qt::endl;
   return 0;
 }
 
-int cmdDelete(Session& s, const Parsed& p, QTextStream&) {
+// Skips, deletes or deals with one occurrence of a repeating reminder; prints where it stands now.
+int stepOccurrence(Session& s, qint64 recno, OccurrenceStep step, QTextStream& out) {
+  const int area = s.openViewerArea();
+  if (area < 1) return 1;
+  if (!goToLiveRecord(s, s.engine.Area(area), recno)) return 1;
+  const AlarmService::StepOutcome r = s.alarms->StepOccurrence(area, recno, step);
+  if (r.notRepeating) {
+    s.prompter.message(QStringLiteral("Reminder %1 does not repeat; nothing was changed.").arg(recno));
+    return 1;
+  }
+  if (!r.done) {
+    s.tell(r.problem);
+    return 1;
+  }
+  s.committed = true;
+  if (r.excluded.isValid()) out << QStringLiteral("taken out ") << momentText(r.excluded) << Qt::endl;
+  out << QStringLiteral("next ") << momentText(r.next) << Qt::endl;
+  s.warn(r.problem);
+  return 0;
+}
+
+int cmdSkip(Session& s, const Parsed& p, QTextStream& out) {
+  return stepOccurrence(s, *parseInt(p.words.at(0), "REC", 1, 0x7FFFFFF0), OccurrenceStep::Skip, out);
+}
+
+int cmdDelete(Session& s, const Parsed& p, QTextStream& out) {
   const qint64 recno = *parseInt(p.words.at(0), "REC", 1, 0x7FFFFFF0);
+  if (p.flags.contains(QStringLiteral("--occurrence"))) return stepOccurrence(s, recno, OccurrenceStep::DeleteOne, out);
   const int area = s.openViewerArea();
   if (area < 1) return 1;
   if (!goToLiveRecord(s, s.engine.Area(area), recno)) return 1;
@@ -513,6 +637,7 @@ struct Command {
   QStringList valueOptions;                                     // options written "--name value"
   QStringList flagOptions;                                      // options written "--name" alone
   int words = 0;                                                // the words it takes besides its options
+  int optionalWords = 0;                                        // and how many more it may take
   std::optional<UsageError> (*check)(const Parsed&) = nullptr;  // its values, read before anything is written
   int (*run)(Session&, const Parsed&, QTextStream& out) = nullptr;
   // It meets the calendar's index, so another program's index in its place is replaced first.
@@ -526,26 +651,48 @@ struct Command {
 // The commands in the order of the usage text.
 const std::vector<Command> kCommands = {
     {.name = "add",
-     .usage = "  add --text TEXT --activity \"YYYY-MM-DD HH:MM\" [--remind \"YYYY-MM-DD HH:MM\"] [--type TYPE]\n"
-              "      [--memo TEXT] [--sound 0-8] [--say-date] [--say-time] [--countdown MINUTES]\n",
-     .valueOptions = {"--text", "--activity", "--remind", "--type", "--memo", "--sound", "--countdown"},
-     .flagOptions = {"--say-date", "--say-time"},
+     .usage = "  add \"LINE\" | --text TEXT --activity WHEN   [--remind WHEN] [--type TYPE] [--memo TEXT]\n"
+              "      [--sound 0-8] [--say-date] [--say-time] [--countdown MINUTES] [--dry-run]\n"
+              "                      a reminder: LINE is the activity with when at its end or start (\"Call mom\n"
+              "                      tomorrow at 9\", \"in 20 minutes stretch\"); WHEN is \"YYYY-MM-DD HH:MM\" or\n"
+              "                      as people say it: now, +15, in 2 hours, at 9, 9:30 pm, noon, tonight,\n"
+              "                      tomorrow morning, friday at 5pm, next monday (the first Monday after\n"
+              "                      today), 24 Dec, 2026-12-24, every weekday at 9:30, every 2 hours from 9 to 5.\n"
+              "                      --dry-run: print how it was read and save nothing\n"
+              "      [--repeat RULE]     how it repeats: an iCalendar RRULE value (\"FREQ=WEEKLY;BYDAY=MO,TH\") or\n"
+              "                          words (\"every monday and thursday\", \"every 2 hours from 9 to 17\"),\n"
+              "                          counted from the activity, which moves to the first occurrence from then on\n",
+     .valueOptions = {"--text", "--activity", "--remind", "--type", "--memo", "--sound", "--countdown", "--repeat"},
+     .flagOptions = {"--say-date", "--say-time", "--dry-run"},
+     .optionalWords = 1,
      .check = checkAdd,
-     .run = cmdAdd},
+     .run = cmdAdd,
+     // A dry run writes nothing, not even a repaired index.
+     .meetsIndex = [](const Parsed& p) { return !p.flags.contains(QStringLiteral("--dry-run")); }},
     {.name = "list",
-     .usage = "  list [--all]        reminders in the viewer's order: record, Reminder, Activity, Activity Date\n",
+     .usage = "  list [--all]        reminders in the viewer's order: record, Reminder, Activity, Activity Date\n"
+              "                      and, for one that repeats, how (\"every day at 8:00 am\")\n",
      .flagOptions = {"--all"},
      .run = cmdList},
     {.name = "show",
-     .usage = "  show REC            every field of one record\n",
+     .usage = "  show REC            every field of one record, and REPEAT for one that repeats\n",
      .words = 1,
      .check = checkRecord,
      .run = cmdShow},
     {.name = "delete",
-     .usage = "  delete REC          delete a reminder\n",
+     .usage = "  delete REC [--occurrence]\n"
+              "                      delete a reminder (--occurrence: only the occurrence a repeating one stands\n"
+              "                      at; the series goes on)\n",
+     .flagOptions = {"--occurrence"},
      .words = 1,
      .check = checkRecord,
      .run = cmdDelete},
+    {.name = "skip",
+     .usage = "  skip REC            a repeating reminder's next occurrence will not happen; it moves on to the\n"
+              "                      one after\n",
+     .words = 1,
+     .check = checkRecord,
+     .run = cmdSkip},
     {.name = "snooze",
      .usage = "  snooze REC CHOICE   put a reminder off (0: 1 minute, 1: 5, 2: 10, 3: 30 minutes, 4: 1 hour,\n"
               "                      5: 3 hours, 6: 5 hours, 7: 1 day, 8: 1 week)\n",
@@ -605,16 +752,19 @@ QString usageText() {
 }
 
 // The options and words of a command, in the form it takes, its values checked.
-Checked<Parsed> readCommand(const Command& command, const QStringList& args) {
-  const Checked<Parsed> p = parseArgs(args, command.valueOptions, command.flagOptions);
-  if (p.error()) return p;
-  if (p->words.size() != command.words)
-    return UsageError{QStringLiteral("%1 takes %2 argument%3")
+Checked<Parsed> readCommand(const Command& command, const QStringList& args, const QDateTime& now) {
+  const Checked<Parsed> read = parseArgs(args, command.valueOptions, command.flagOptions);
+  if (read.error()) return read;
+  Parsed p = *read;
+  p.now = now;
+  if (p.words.size() < command.words || p.words.size() > command.words + command.optionalWords)
+    return UsageError{QStringLiteral("%1 takes %2%3 argument%4")
                           .arg(command.name)
-                          .arg(command.words)
-                          .arg(command.words == 1 ? "" : "s")};
+                          .arg(command.optionalWords > 0 ? QStringLiteral("at most ") : QString())
+                          .arg(command.words + command.optionalWords)
+                          .arg(command.words + command.optionalWords == 1 ? "" : "s")};
   if (command.check)
-    if (auto e = command.check(*p)) return *e;
+    if (auto e = command.check(p)) return *e;
   return p;
 }
 
@@ -628,8 +778,9 @@ bool takesValue(const QString& option) {
 }  // namespace
 
 int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err) {
+  // One line of what is wrong, and where the whole usage is.
   const auto usage = [&err](const UsageError& e) {
-    err << "chimewise-cli: " << e.text << Qt::endl << usageText();
+    err << "chimewise-cli: " << TerminalLine(e.text) << Qt::endl << "Try 'chimewise-cli --help'" << Qt::endl;
     return 2;
   };
   QStringList args = arguments;
@@ -681,7 +832,9 @@ int RunCli(const QStringList& arguments, QTextStream& out, QTextStream& err) {
     if (const auto e = code.error()) return usage(*e);
     return *code;
   }
-  const Checked<Parsed> read = readCommand(*command, args);
+  // One moment for the whole command: what is read relative to now and what the command does.
+  if (!now.isValid()) now = QDateTime::currentDateTime();
+  const Checked<Parsed> read = readCommand(*command, args, now);
   if (const auto e = read.error()) return usage(*e);
   const Parsed& p = *read;
 

@@ -12,6 +12,10 @@ Wording Describe(const Problem& p) {
       return {QStringLiteral("Error ") + p.detail + QStringLiteral(" #") + QString::number(p.number)};
     case ProblemKind::InvalidDate:
       return {QStringLiteral("Invalid Date Entered"), QStringLiteral("Enter Valid Date"), PromptIcon::Information};
+    case ProblemKind::RepeatRuleNotUnderstood:
+      return {QStringLiteral("The repeat rule \"%1\" cannot be followed: %2.\nThe reminder was not saved.")
+                  .arg(p.detail, p.subject),
+              QStringLiteral("Repeat Rule Not Understood"), PromptIcon::Information};
     case ProblemKind::InvalidTime:
       return {QStringLiteral("Invalid Time Entered"), QStringLiteral("Enter Valid Time"), PromptIcon::Information};
     case ProblemKind::EmptyActivity:

@@ -35,6 +35,9 @@ enum class ProblemKind {
   // A character file could not be loaded (missing, unreadable or damaged). detail: the loader's
   // message, which names the file and its fault.
   CharacterNotLoaded,
+  // A repeat rule that cannot be followed; nothing was saved. subject: the part not understood (or
+  // why the rule has no occurrence); detail: the rule as given.
+  RepeatRuleNotUnderstood,
 };
 
 struct [[nodiscard]] Problem {

@@ -102,9 +102,10 @@ ExportResult ExportCalendar(xbase::WorkArea& area, bool all, const QDateTime& no
         area.GetString("REC_NO", &id).ok() ? kept.Get(QByteArray::fromStdString(id)) : std::nullopt;
     if (event && event->hasSynced && !event->resource.isEmpty()) {
       const ReminderRecord record = ComposeReminderRecord(StoredReminder(area), QString());
-      icalendar::PatchResult patched = icalendar::PatchEvent(
-          event->resource,
-          ChangesSince(event->synced, ComparedRecord(record, event), event->series, event->hasUserAlarm, now));
+      icalendar::EventChanges changes =
+          ChangesSince(event->synced, ComparedRecord(record, event), event->series, event->hasUserAlarm, now);
+      AddSeriesChanges(event->resource, event->series, now, &changes);
+      icalendar::PatchResult patched = icalendar::PatchEvent(event->resource, changes);
       // The pending alarm is this file's own note, not a change to the event: no new stamps for it.
       icalendar::EventChanges note;
       if (!pending.second.isEmpty()) note.extras.push_back(pending);

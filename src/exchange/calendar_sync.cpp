@@ -372,12 +372,12 @@ std::vector<CalendarSync::Parsed> CalendarSync::ParseFetched(const caldav::Objec
       in.why = read.error.isEmpty() ? QStringLiteral("no event or to-do in it") : read.error;
     }
     if (in.event && !in.past) {
-      const EventInput input = ReminderFromEvent(*in.event, options, now, nullptr, true);
-      ReminderRecord record = ComposeReminderRecord(input, timeFormat);
+      in.input = ReminderFromEvent(*in.event, options, now, nullptr, true);
+      in.record = ComposeReminderRecord(*in.input, timeFormat);
+      ReminderRecord record = *in.record;
       // An alarm gone by is one dealt with: as a reminder here keeps none once it has gone off.
       if (AlarmMoment(record.alarmDate, record.alarmTime) < now) record.alarmDate = QDate();
-      p.fingerprint = ReminderFingerprint(record, input.series);
-      in.input = input;
+      p.fingerprint = ReminderFingerprint(record, in.input->series);
     } else {
       // Nothing to remind of: a fingerprint no reminder has, so that a change to it still shows.
       p.fingerprint =
@@ -440,8 +440,8 @@ void CalendarSync::Act() {
   if (m_next >= m_plan.actions.size()) return Finish();
   const SyncAction& a = m_plan.actions[m_next];
   switch (a.kind) {
-    case SyncActionKind::PullCreate: return PullCreate(a);
-    case SyncActionKind::PullUpdate: return PullUpdate(a);
+    case SyncActionKind::PullCreate:
+    case SyncActionKind::PullUpdate: return PullRun();
     case SyncActionKind::PullDelete: return PullDelete(a);
     case SyncActionKind::PushCreate: return PushCreate(a);
     case SyncActionKind::PushUpdate: return PushUpdate(a);
@@ -457,6 +457,13 @@ void CalendarSync::Act() {
 }
 
 void CalendarSync::Acted(const SyncAction& action, const SyncOutcome& outcome) {
+  Record(action, outcome);
+  SaveState(false);
+  ++m_next;
+  Then([this] { Act(); });
+}
+
+void CalendarSync::Record(const SyncAction& action, const SyncOutcome& outcome) {
   m_syncState = ApplyOutcome(m_syncState, action, outcome);
   if (outcome.result != SyncResult::Done) {
     m_allDone = false;
@@ -468,9 +475,6 @@ void CalendarSync::Acted(const SyncAction& action, const SyncOutcome& outcome) {
                                      ? QStringLiteral(": it changed meanwhile")
                                      : QString());
   }
-  SaveState(false);
-  ++m_next;
-  Then([this] { Act(); });
 }
 
 // A step that failed at the server: the pass ends when the server cannot be worked with any more.
@@ -706,38 +710,42 @@ EventInput CalendarSync::ConflictCopy(EventInput in) const {
 
 // ---- the steps ------------------------------------------------------------------------------
 
-void CalendarSync::PullCreate(const SyncAction& a) {
-  const std::optional<EventInput> in = ReminderOf(a.href, nullptr, true);
-  if (!in) {
-    // Nothing to remind of: not stored and not remembered; it is looked at again once it changes.
-    const auto it = m_fetched.find(a.href);
-    if (it != m_fetched.end() && m_report.notes.size() < kMaxNotes)
-      m_report.notes << QStringLiteral("%1 not taken: %2").arg(a.uid, it->second.why);
-    return Acted(a, Outcome(SyncResult::Done));
-  }
-  bool lasting = false;
-  const std::optional<qint64> recno = StoreReminder(*in, std::nullopt, &lasting);
-  if (!recno) return Acted(a, Outcome(lasting ? SyncResult::Done : SyncResult::Failed));
-  const std::optional<LocalView> now = KeepEvent(*recno, m_fetched[a.href].data, a.uid, true, &in->series);
-  SyncOutcome o = Outcome(SyncResult::Done);
-  o.item = SyncedItem{a.uid,  now ? now->recordId : QByteArray(),    a.href,
-                      a.etag, now ? now->fingerprint : QByteArray(), a.remoteFingerprint};
-  ++m_report.pulledNew;
-  Acted(a, o);
-}
-
-void CalendarSync::PullUpdate(const SyncAction& a) {
-  const std::optional<qint64> recno = FindLocal(a.recordId);
-  if (!recno) return Acted(a, Outcome(SyncResult::Failed));
-  if (FingerprintAt(*recno) != a.localFingerprint) return Acted(a, Outcome(SyncResult::PreconditionFailed));
+CalendarSync::Pull CalendarSync::PreparePull(const SyncAction& a, std::vector<EventWrite>* writes) {
+  Pull p{a, std::nullopt, std::nullopt, std::nullopt, 0};
   const auto it = m_fetched.find(a.href);
+  const QString why = it != m_fetched.end() ? it->second.why : QString();
+  if (a.kind == SyncActionKind::PullCreate) {
+    if (it == m_fetched.end() || !it->second.input) {
+      // Nothing to remind of: not stored and not remembered; it is looked at again once it changes.
+      if (it != m_fetched.end() && m_report.notes.size() < kMaxNotes)
+        m_report.notes << QStringLiteral("%1 not taken: %2").arg(a.uid, why);
+      p.outcome = Outcome(SyncResult::Done);
+      return p;
+    }
+    // Read in and composed once, at the fetch.
+    p.write = writes->size();
+    writes->push_back(EventWrite{*it->second.input, std::nullopt, {}, it->second.record});
+    return p;
+  }
+  const std::optional<qint64> recno = FindLocal(a.recordId);
+  if (!recno) {
+    p.outcome = Outcome(SyncResult::Failed);
+    return p;
+  }
+  if (FingerprintAt(*recno) != a.localFingerprint) {
+    p.outcome = Outcome(SyncResult::PreconditionFailed);
+    return p;
+  }
   if (it != m_fetched.end() && it->second.gone) {
     // Cancelled or done on the server: nothing is left to remind of here either.
-    if (!DeleteLocal(*recno)) return Acted(a, Outcome(SyncResult::Failed));
+    if (!DeleteLocal(*recno)) {
+      p.outcome = Outcome(SyncResult::Failed);
+      return p;
+    }
     ++m_report.pulledDeleted;
-    SyncAction forget = a;
-    forget.kind = SyncActionKind::PullDelete;
-    return Acted(forget, Outcome(SyncResult::Done));
+    p.action.kind = SyncActionKind::PullDelete;
+    p.outcome = Outcome(SyncResult::Done);
+    return p;
   }
   const std::optional<EventInput> before = StoredAt(*recno);
   // A reminder still waiting here (announced, and repeated until dealt with) takes the change
@@ -745,20 +753,90 @@ void CalendarSync::PullUpdate(const SyncAction& a) {
   const std::optional<EventInput> in =
       before ? ReminderOf(a.href, &*before, a.uid != RecordUid(a.recordId.toStdString()), before->remindDate.isValid())
              : std::nullopt;
-  SyncOutcome o = Outcome(SyncResult::Done);
-  o.item = SyncedItem{a.uid, a.recordId, a.href, a.etag, a.localFingerprint, a.remoteFingerprint};
   if (!in) {
     // Past or unreadable now: the reminder stays as it is, and the two count as agreed.
     if (it != m_fetched.end() && m_report.notes.size() < kMaxNotes)
-      m_report.notes << QStringLiteral("%1 changed on the server but was not taken: %2").arg(a.uid, it->second.why);
-    return Acted(a, o);
+      m_report.notes << QStringLiteral("%1 changed on the server but was not taken: %2").arg(a.uid, why);
+    p.outcome = Outcome(SyncResult::Done);
+    p.outcome->item = SyncedItem{a.uid, a.recordId, a.href, a.etag, a.localFingerprint, a.remoteFingerprint};
+    return p;
   }
-  bool lasting = false;
-  if (!StoreReminder(*in, recno, &lasting)) return Acted(a, Outcome(lasting ? SyncResult::Done : SyncResult::Failed));
-  const std::optional<LocalView> now = KeepEvent(*recno, it->second.data, a.uid, true, &in->series);
-  o.item.localFingerprint = now ? now->fingerprint : FingerprintAt(*recno);
-  ++m_report.pulledChanged;
-  Acted(a, o);
+  p.recno = *recno;
+  p.write = writes->size();
+  // Stored only while the record still holds this reminder.
+  writes->push_back(EventWrite{*in, *recno, a.recordId.toStdString(), std::nullopt});
+  return p;
+}
+
+void CalendarSync::PullRun() {
+  constexpr size_t kMostInRun = 500;  // the table is let go between runs (the program's windows wait meanwhile)
+  size_t end = m_next;
+  while (end < m_plan.actions.size() && end - m_next < kMostInRun &&
+         (m_plan.actions[end].kind == SyncActionKind::PullCreate ||
+          m_plan.actions[end].kind == SyncActionKind::PullUpdate))
+    ++end;
+  std::vector<Pull> pulls;
+  std::vector<EventWrite> writes;
+  {
+    // The run's reads share one opening of the table.
+    const data::TableHandle reading = data::TableHandle::Calendar(m_store.engine, m_store.state.AppFolder, kSyncAlias);
+    for (size_t i = m_next; i < end; ++i) pulls.push_back(PreparePull(m_plan.actions[i], &writes));
+  }
+  EventSaver saver(m_store.state, m_store.alarms.options(), m_store.clock, m_store.engine);
+  const std::vector<SaveResult> saved = writes.empty() ? std::vector<SaveResult>() : saver.SaveEvents(writes);
+  // The events of the reminders stored, kept in one write.
+  std::vector<std::pair<QByteArray, KeptEvent>> keeping;
+  for (Pull& p : pulls) {
+    if (!p.write) continue;
+    const SaveResult& s = saved[*p.write];
+    const EventInput& in = writes[*p.write].input;
+    if (!s.saved) {
+      // A value the table refuses is refused every time; a busy or broken table may do better later.
+      const bool lasting = s.refused != SaveField::None || s.problem.kind == ProblemKind::CharactersNotSupported;
+      if (m_report.notes.size() < kMaxNotes)
+        m_report.notes << QStringLiteral("\"%1\" could not be stored: %2").arg(in.activity, Describe(s.problem).text);
+      p.outcome = Outcome(lasting ? SyncResult::Done : SyncResult::Failed);
+      continue;
+    }
+    KeptEvent k;
+    k.uid = p.action.uid;
+    k.series = in.series;
+    k.resource = m_fetched[p.action.href].data;
+    k.hasSynced = true;
+    k.synced = s.record;  // its alarm is the event's
+    k.hasUserAlarm = k.synced.alarmDate.isValid();
+    k.userAlarmDate = k.synced.alarmDate;
+    k.userAlarmTime = k.synced.alarmTime;
+    k.savedAt = m_now;
+    p.kept = keeping.size();
+    keeping.emplace_back(QByteArray::fromStdString(s.recordId), std::move(k));
+  }
+  const Problem kept = keeping.empty() ? Problem() : m_kept.PutMany(keeping);
+  for (Pull& p : pulls) {
+    if (p.kept) {
+      const SaveResult& s = saved[*p.write];
+      const auto& [recordId, k] = keeping[*p.kept];
+      if (!p.recno) p.recno = s.recno;
+      QByteArray fingerprint = ReminderFingerprint(ComparedRecord(s.record, k), k.series);
+      if (!kept.ok()) {
+        if (m_report.notes.size() < kMaxNotes)
+          m_report.notes << QStringLiteral("the calendar event of \"%1\" could not be kept: %2")
+                                .arg(s.record.activityText.trimmed(), Describe(kept).text);
+        // As the reminder reads without it.
+        fingerprint = FingerprintAt(p.recno);
+      }
+      p.outcome = Outcome(SyncResult::Done);
+      p.outcome->item =
+          SyncedItem{p.action.uid, recordId, p.action.href, p.action.etag, fingerprint, p.action.remoteFingerprint};
+      ++(p.action.kind == SyncActionKind::PullCreate ? m_report.pulledNew : m_report.pulledChanged);
+    }
+    Record(p.action, *p.outcome);
+  }
+  // The state is saved as often as when the steps are carried out one by one.
+  m_unsaved += static_cast<int>(pulls.size()) - 1;
+  SaveState(false);
+  m_next = end;
+  Then([this] { Act(); });
 }
 
 void CalendarSync::PullDelete(const SyncAction& a) {

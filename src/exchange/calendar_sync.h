@@ -105,8 +105,10 @@ class CalendarSync {
     bool gone = false;  // cancelled, or a to-do done
     bool past = false;  // every occurrence is past (`why` says so)
     // The reminder `event` reads in as (ReminderFromEvent with its UID, no reminder before it):
-    // what a new reminder is stored as. None when it is past.
+    // what a new reminder is stored as, and its record as composed for the fingerprint, stored as
+    // it is. None when it is past.
     std::optional<EventInput> input;
+    std::optional<ReminderRecord> record;
   };
   // A reminder as a calendar resource, with what it is known by and its fingerprint.
   struct Outgoing {
@@ -153,6 +155,8 @@ class CalendarSync {
                                           const std::atomic<bool>& stop);
   void TakeParsed(std::vector<Parsed> parsed);
   void Act();
+  // The step's outcome taken into the state and the report (Acted also goes on to the next step).
+  void Record(const SyncAction& action, const SyncOutcome& outcome);
   void Acted(const SyncAction& action, const SyncOutcome& outcome);
   void ServerFailed(const SyncAction& action, const caldav::Status& status);
   // A put refused because the resource changed on the server since the plan (412): it is fetched
@@ -193,8 +197,20 @@ class CalendarSync {
   bool DeleteLocal(qint64 recno);
   EventInput ConflictCopy(EventInput in) const;
 
-  void PullCreate(const SyncAction& a);
-  void PullUpdate(const SyncAction& a);
+  // A pull of a run, before anything is stored: its outcome when that is known already (nothing
+  // to store, deleted, changed here meanwhile), else the write it adds to `writes`.
+  struct Pull {
+    SyncAction action;
+    std::optional<SyncOutcome> outcome;
+    std::optional<size_t> write;  // in the writes of the run
+    std::optional<size_t> kept;   // in the events kept, once stored
+    qint64 recno = 0;             // the reminder an update goes over
+  };
+  Pull PreparePull(const SyncAction& a, std::vector<EventWrite>* writes);
+  // The pulls in a row from the next step on (new and changed resources), carried out together:
+  // the reminders stored in one save of many, their events kept in one write, each pull checked
+  // and told as it would be alone.
+  void PullRun();
   void PullDelete(const SyncAction& a);
   void PushCreate(const SyncAction& a);
   void PushUpdate(const SyncAction& a);

@@ -29,8 +29,14 @@ bool IsSeries(const QStringList& series);
 icalendar::EventChanges ChangesSince(const ReminderRecord& base, const ReminderRecord& now, const QStringList& series,
                                      bool alarmKnown, const QDateTime& stamp);
 
-// The event of `resource` with the changes from `base` to `now` made; the resource itself when
-// nothing changed. Empty when the resource holds no event to change.
+// What the kept lines of a series (`series`) changed here from what `resource`'s event says, added
+// to `changes`: a rule changed (with its start, when that changed too), occurrences taken out (an
+// EXDATE each, those the event has already left as they are), the repeat cleared.
+void AddSeriesChanges(const QByteArray& resource, const QStringList& series, const QDateTime& now,
+                      icalendar::EventChanges* changes);
+
+// The event of `resource` with the changes from `base` to `now` made (its series' changes too); the resource itself
+// when nothing changed. Empty when the resource holds no event to change.
 QByteArray PatchedResource(const QByteArray& resource, const ReminderRecord& base, const ReminderRecord& now,
                            const QStringList& series, bool alarmKnown, const QDateTime& stamp);
 

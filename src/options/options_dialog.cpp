@@ -450,8 +450,8 @@ QWidget* OptionsDialog::buildSyncTab() {
 void OptionsDialog::keepSyncPassword() {
   // Without an address there is nothing to keep it for: the secret store is not touched (it may
   // ask to create a keyring), and the password stays typed.
-  if (syncPassword->text().isEmpty() || syncServer->text().trimmed().isEmpty() || !m_ctx.hooks.keepSyncPassword) return;
-  m_ctx.hooks.keepSyncPassword(syncServer->text().trimmed(), syncUser->text().trimmed(), syncPassword->text());
+  if (syncPassword->text().isEmpty() || syncServer->text().trimmed().isEmpty()) return;
+  emit syncPasswordTyped(syncServer->text().trimmed(), syncUser->text().trimmed(), syncPassword->text());
   syncPassword->clear();
 }
 
@@ -643,9 +643,9 @@ bool OptionsDialog::Apply() {
   const QString error = StoreOptions(v, m_ctx.settings, m_ctx.options);
   m_ctx.character.SetSoundEffects(!v.noSoundEffects);
   const bool viewer = viewerOpen();
-  if (viewer && m_ctx.hooks.applyShowFuture) m_ctx.hooks.applyShowFuture(v.showFuture);
-  if (m_ctx.hooks.scheduleNextAnnouncement) m_ctx.hooks.scheduleNextAnnouncement(v.interval);
-  if (m_ctx.hooks.scheduleNextMailCheck) m_ctx.hooks.scheduleNextMailCheck(NumericReading(v.mailInterval));
+  if (viewer) emit showFutureApplied(v.showFuture);
+  emit announcementIntervalApplied(v.interval);
+  emit mailIntervalApplied(NumericReading(v.mailInterval));
   // The size chosen is a preview: the stored one takes effect at the next start.
   m_ctx.character.SetCharacterSize(-10);
   if (!v.showOnStart && !viewer) m_ctx.character.hide();

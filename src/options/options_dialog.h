@@ -137,6 +137,18 @@ class OptionsDialog final : public QDialog {
   // Shows how the last sync went, as the lastSync hook tells it (after any sync, not only Sync Now).
   void ShowLastSync();
 
+ signals:
+  // Apply, while the Reminder Viewer is open: it is to list every reminder (true) or only the
+  // current ones, and tick its "View Future Events" to match.
+  void showFutureApplied(bool showFuture);
+  // Apply: the next time announcement is due from now at this interval (a position 0-6), and the
+  // next automatic mail check after this many minutes.
+  void announcementIntervalApplied(int intervalPosition);
+  void mailIntervalApplied(int minutes);
+  // Apply or Sync Now with a password typed in the Sync tab, and an address: it is to be kept for
+  // the user on the server (in the secret store, else for this session). The box is emptied.
+  void syncPasswordTyped(const QString& server, const QString& user, const QString& password);
+
  public slots:
   // Every close (OK, Cancel, Escape, the close box) comes through here.
   void done(int result) override;

@@ -16,6 +16,10 @@ void OptionsWindows::ShowOptions() {
   if (!m_dialog) {
     m_dialog = new OptionsDialog(m_ctx);
     m_dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(m_dialog, &OptionsDialog::showFutureApplied, this, &OptionsWindows::showFutureApplied);
+    connect(m_dialog, &OptionsDialog::announcementIntervalApplied, this, &OptionsWindows::announcementIntervalApplied);
+    connect(m_dialog, &OptionsDialog::mailIntervalApplied, this, &OptionsWindows::mailIntervalApplied);
+    connect(m_dialog, &OptionsDialog::syncPasswordTyped, this, &OptionsWindows::syncPasswordTyped);
   }
   if (m_dialog->isMinimized()) m_dialog->setWindowState(m_dialog->windowState() & ~Qt::WindowMinimized);
   m_dialog->show();

@@ -1,6 +1,7 @@
 #pragma once
 // The Options dialog as the rest of the program opens it: created when shown, not modal, and
-// destroyed when closed; a second request while it is open only brings it to the front.
+// destroyed when closed; a second request while it is open only brings it to the front. The open
+// dialog's news (OptionsDialog's signals) comes from here, whichever dialog it was.
 
 #include "options/options_dialog.h"
 
@@ -9,7 +10,8 @@
 
 namespace chimewise {
 
-class OptionsWindows final {
+class OptionsWindows final : public QObject {
+  Q_OBJECT
  public:
   // Everything in `context` is owned by the program and outlives this object.
   explicit OptionsWindows(OptionsContext context);
@@ -25,6 +27,13 @@ class OptionsWindows final {
   // The open dialog, null when none (for the tours and tests).
   OptionsDialog* dialog() const { return m_dialog.data(); }
   OptionsContext& context() { return m_ctx; }
+
+ signals:
+  // As OptionsDialog's of the same names.
+  void showFutureApplied(bool showFuture);
+  void announcementIntervalApplied(int intervalPosition);
+  void mailIntervalApplied(int minutes);
+  void syncPasswordTyped(const QString& server, const QString& user, const QString& password);
 
  private:
   OptionsContext m_ctx;

@@ -2,6 +2,7 @@
 
 #include "alarms/alarm_rules.h"
 #include "alarms/alarm_service.h"
+#include "alarms/repeat_series.h"
 #include "core/clock.h"
 #include "core/ports.h"
 #include "core/shared_state.h"
@@ -14,6 +15,7 @@
 #include "schedule/schedule_rules.h"
 
 #include <QRandomGenerator>
+#include <QTimeZone>
 #include <xbase/engine.h>
 
 #include <map>
@@ -65,8 +67,8 @@ std::optional<std::pair<SaveField, Problem>> RefusalBeforeTable(const EventInput
 
 // The texts of a reminder that Windows-1252 lacks a character of: the table may need to be made
 // able to hold them (data::MakeRoomForText) before they are checked against it.
-void BeyondWindows1252(const EventInput& in, QStringList* texts) {
-  for (const QString* text : {&in.activity, &in.event, &in.memo})
+void BeyondWindows1252(const ReminderRecord& r, QStringList* texts) {
+  for (const QString* text : {&r.activityText, &r.event, &r.memo})
     if (!data::CharactersOutsideTable(*text).isEmpty()) texts->append(*text);
 }
 
@@ -94,6 +96,51 @@ SaveResult Refused(SaveField field, Problem problem) {
   return result;
 }
 
+// A reminder made or changed here to repeat stands at its rule's first occurrence from the activity
+// on (a weekly Monday rule typed on a Tuesday starts on the Monday after), reminded as long before
+// it as was typed. A rule that cannot be followed, or that has no occurrence left, is refused.
+std::optional<Problem> StandAtFirstOccurrence(EventInput& in) {
+  if (in.repeat.trimmed().isEmpty() || !in.series.isEmpty()) return std::nullopt;
+  in.repeat = in.repeat.trimmed();
+  if (in.repeat.startsWith(QLatin1String("RRULE:"), Qt::CaseInsensitive)) in.repeat = in.repeat.mid(6);
+  if (const std::optional<QString> why = RepeatRuleProblem(in.repeat))
+    return Problem{ProblemKind::RepeatRuleNotUnderstood, *why, in.repeat};
+  const QDateTime activity = AlarmMoment(in.activityDate, MinuteOfDay(in.activityTime));
+  const std::optional<QDateTime> first = FirstRepeatOccurrence(in.repeat, activity);
+  if (!first)
+    return Problem{ProblemKind::RepeatRuleNotUnderstood, QStringLiteral("it has no occurrence from the activity on"),
+                   in.repeat};
+  if (*first != activity) {
+    const qint64 lead = AlarmMoment(in.remindDate, MinuteOfDay(in.remindTime)).secsTo(activity);
+    const QDateTime remind = first->addSecs(-lead);
+    in.activityDate = first->date();
+    in.activityTime = QTime(first->time().hour(), first->time().minute());
+    in.remindDate = remind.date();
+    in.remindTime = QTime(remind.time().hour(), remind.time().minute());
+  }
+  return std::nullopt;
+}
+
+// What the reminder saved as `record` from `in` keeps of its repeat from now on, given what it kept
+// (`was`); none when that stays as it is. A reminder whose series a calendar brought (its `series`
+// given) is the calendar code's to keep.
+std::optional<KeptEvent> RepeatKept(const EventInput& in, bool editing, const ReminderRecord& record,
+                                    const std::optional<KeptEvent>& was) {
+  if (!in.series.isEmpty() || (in.repeat.isEmpty() && !editing)) return std::nullopt;
+  const QDateTime activity = AlarmMoment(record.eventDate, record.startTime);
+  KeptEvent k = was.value_or(KeptEvent{});
+  if (!in.repeat.isEmpty()) {
+    const qint64 lead = AlarmMoment(record.alarmDate, record.alarmTime).secsTo(activity);
+    k.series = RepeatSeries(k.series, in.repeat, activity, lead, QString::fromUtf8(QTimeZone::systemTimeZoneId()));
+  } else if (was && !RuleOfSeries(was->series).isEmpty()) {
+    k.series = OneOffSeries(was->series, activity);  // cleared: it happens once
+  } else {
+    return std::nullopt;
+  }
+  if (was && k.series == was->series) return std::nullopt;
+  return k;
+}
+
 }  // namespace
 
 SaveResult EventSaver::SaveEvent(const EventInput& in, std::optional<qint64> editing, const std::string& editingId) {
@@ -109,21 +156,31 @@ std::vector<SaveResult> EventSaver::SaveEvents(const std::vector<EventWrite>& wr
   };
   // What is refused without the table is refused first, so it never waits for the table.
   std::vector<ReminderRecord> records(writes.size());
+  std::vector<EventInput> inputs(writes.size());
   SteadyDays steady;
   bool anyLeft = false;
   QStringList wider;
   std::vector<bool> needsRoom(writes.size(), false);
   for (size_t i = 0; i < writes.size(); ++i) {
-    const EventInput& in = writes[i].input;
+    EventInput& in = inputs[i] = writes[i].input;
     auto refused = RefusalBeforeTable(in);
+    // A rule the reminder keeps already (a calendar's, which may have parts not made here) is the
+    // series' own: it is neither checked again nor moved to another occurrence.
+    const bool ruleKept = !in.repeat.isEmpty() && writes[i].editing && !writes[i].editingId.empty() &&
+                          RuleOfSeries(KeptEvents(m_state.AppFolder)
+                                           .Get(QByteArray::fromStdString(writes[i].editingId))
+                                           .value_or(KeptEvent())
+                                           .series) == in.repeat.trimmed();
+    if (!refused && !ruleKept)
+      if (std::optional<Problem> rule = StandAtFirstOccurrence(in)) refused = {{SaveField::None, *rule}};
     if (refused) {
       results[i] = Refused(refused->first, refused->second);
       continue;
     }
+    records[i] = writes[i].composed ? *writes[i].composed : ComposeReminderRecord(in, m_options.timeFormat);
     const qsizetype before = wider.size();
-    BeyondWindows1252(in, &wider);
+    BeyondWindows1252(records[i], &wider);
     needsRoom[i] = wider.size() > before;
-    records[i] = ComposeReminderRecord(in, m_options.timeFormat);
     // A wall time typed in the hour the clocks repeat means the run nearer ahead (TypedMoment).
     ReminderRecord& record = records[i];
     for (auto [date, minutes, time] : {std::tuple(&record.alarmDate, &record.alarmTime, in.remindTime),
@@ -215,10 +272,11 @@ std::vector<SaveResult> EventSaver::SaveEvents(const std::vector<EventWrite>& wr
     if (const xbase::Status unlocked = wa->Unlock(); result.problem.ok()) result.problem = ProblemOf(unlocked);
     result.saved = true;
     result.recno = recno;
+    result.record = record;
     // The alarm saved is the user's: a calendar event the reminder belongs to changes with it,
     // never with an announcement or a snooze.
     notes.push_back({QByteArray::fromStdString(result.recordId), record, !alarmKept});
-    const QDate activityDate = writes[i].input.activityDate, remindDate = writes[i].input.remindDate;
+    const QDate activityDate = inputs[i].activityDate, remindDate = inputs[i].remindDate;
     result.activityTimeSkipped = !steady(activityDate) && WallTimeSkipped(activityDate, record.startTime);
     result.remindTimeSkipped = !steady(remindDate) && WallTimeSkipped(remindDate, record.alarmTime);
   }
@@ -226,9 +284,22 @@ std::vector<SaveResult> EventSaver::SaveEvents(const std::vector<EventWrite>& wr
   // rebuilt at the table's next opening.
   Problem ended = ProblemOf(wa->EndBatch());
   wa.Close();
-  // The events kept for the reminders saved note it in one write for all.
-  if (const Problem noted = KeptEvents(m_state.AppFolder).NoteSavedMany(notes, m_clock.now()); !noted.ok())
-    ended = noted;
+  // The repeats made, changed or cleared here, in one write for all; then the events kept for the
+  // reminders saved note it, in one write for all.
+  const KeptEvents kept(m_state.AppFolder);
+  std::vector<std::pair<QByteArray, KeptEvent>> repeats;
+  for (size_t i = 0; i < writes.size(); ++i) {
+    if (!results[i].saved) continue;
+    const QByteArray id = QByteArray::fromStdString(results[i].recordId);
+    const bool editing = writes[i].editing.has_value();
+    if (inputs[i].series.isEmpty() && (editing || !inputs[i].repeat.isEmpty()))
+      if (std::optional<KeptEvent> k =
+              RepeatKept(inputs[i], editing, records[i], editing ? kept.Get(id) : std::nullopt))
+        repeats.emplace_back(id, std::move(*k));
+  }
+  if (!repeats.empty())
+    if (const Problem put = kept.PutMany(repeats); !put.ok()) ended = put;
+  if (const Problem noted = kept.NoteSavedMany(notes, m_clock.now()); !noted.ok()) ended = noted;
   for (SaveResult& r : results)
     if (r.saved && r.problem.ok()) r.problem = ended;
   return results;

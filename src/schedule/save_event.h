@@ -3,6 +3,7 @@
 // Schedule Activity dialog (or the command-line tool) was given.
 
 #include "core/problem.h"
+#include "data/reminder_record.h"
 
 #include <QDate>
 #include <QString>
@@ -25,7 +26,6 @@ struct ProgramOptions;
 class SpeakerPort;
 class ViewerPort;
 struct SharedState;
-struct ReminderRecord;
 
 struct EventInput {
   QString event;       // activity type -> EVENT
@@ -79,6 +79,8 @@ struct SaveResult {
   bool remindTimeSkipped = false;
   // The saved record's identifier (its REC_NO).
   std::string recordId;
+  // The values written, when saved (as ComposeReminderRecord gave them, the wall times as stored).
+  ReminderRecord record;
 };
 
 // One reminder for SaveEvents: what to store, and the record it rewrites (none: a new one). With
@@ -89,6 +91,9 @@ struct EventWrite {
   EventInput input;
   std::optional<qint64> editing;
   std::string editingId;
+  // ComposeReminderRecord(input, the options' time format), when the caller has it already: it is
+  // stored as it is instead of being composed again.
+  std::optional<ReminderRecord> composed;
 };
 
 class EventSaver {

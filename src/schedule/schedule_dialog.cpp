@@ -1,6 +1,8 @@
 #include "schedule/schedule_dialog.h"
 
 #include "core/clock.h"
+#include "core/repeat_rule.h"
+#include "core/time_format.h"
 #include "schedule/schedule_rules.h"
 
 #include <QCheckBox>
@@ -17,6 +19,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QSpinBox>
 #include <QStyle>
 #include <QTimeEdit>
 #include <QToolButton>
@@ -140,7 +143,7 @@ class TimePicker final : public QTimeEdit {
   using QTimeEdit::QTimeEdit;
   QDateEdit* day = nullptr;  // the date picker this time belongs to
 
-  // Shows a count of minutes from now being typed ("+15") in place of the time.
+  // Shows what is being typed ("+15", "tomorrow at 9") in place of the time.
   void showTyped(const QString& text) { lineEdit()->setText(text); }
   // Shows the picker's time again.
   void showValue() { lineEdit()->setText(textFromDateTime(dateTime())); }
@@ -149,7 +152,8 @@ class TimePicker final : public QTimeEdit {
   bool focusNextPrevChild(bool next) override { return QWidget::focusNextPrevChild(next); }
 
   QValidator::State validate(QString& input, int& pos) const override {
-    if (input.startsWith(QLatin1Char('+'))) return QValidator::Intermediate;
+    if (input.startsWith(QLatin1Char('+')) || (!input.isEmpty() && input.front().isLetter()))
+      return QValidator::Intermediate;
     return QTimeEdit::validate(input, pos);
   }
 
@@ -187,7 +191,7 @@ QLabel* captionFor(const QString& text, QWidget* buddy) {
 }  // namespace
 
 ScheduleDialog::ScheduleDialog(const Clock& clock, const QString& timeFormat, QWidget* parent)
-    : QDialog(parent), m_clock(clock) {
+    : QDialog(parent), m_clock(clock), m_timeFormat(timeFormat) {
   setWindowTitle(QStringLiteral("Schedule Activity"));
   setObjectName(QStringLiteral("Schedule"));
 
@@ -274,6 +278,83 @@ ScheduleDialog::ScheduleDialog(const Clock& clock, const QString& timeFormat, QW
   frames->addWidget(remindBox);
   frames->addWidget(activityBox);
 
+  // Repeat, under the reminder's time: the choice and its end on one row, the days or the custom
+  // step below it, then the rule in words.
+  repeatChoice = new QComboBox;
+  repeatChoice->setAccessibleName(QStringLiteral("Repeat"));
+  for (int i = 0; i <= static_cast<int>(RepeatKind::Custom); ++i) repeatChoice->addItem(QString());
+  repeatDaysRow = new QWidget;
+  auto* daysLayout = new QHBoxLayout(repeatDaysRow);
+  daysLayout->setContentsMargins(0, 0, 0, 0);
+  for (int d = 1; d <= 7; ++d) {
+    auto* box = new QCheckBox(RepeatWeekdayName(d).left(3));
+    box->setAccessibleName(QStringLiteral("Repeat on ") + RepeatWeekdayName(d));
+    repeatDays << box;
+    daysLayout->addWidget(box);
+  }
+  daysLayout->addStretch(1);
+  repeatCustomRow = new QWidget;
+  auto* customLayout = new QHBoxLayout(repeatCustomRow);
+  customLayout->setContentsMargins(0, 0, 0, 0);
+  repeatEvery = new QSpinBox;
+  repeatEvery->setRange(1, 999);
+  repeatEvery->setAccessibleName(QStringLiteral("Repeat every"));
+  repeatUnit = new QComboBox;
+  repeatUnit->addItems({QStringLiteral("minutes"), QStringLiteral("hours"), QStringLiteral("days"),
+                        QStringLiteral("weeks"), QStringLiteral("months"), QStringLiteral("years")});
+  repeatUnit->setCurrentIndex(static_cast<int>(RepeatUnit::Days));
+  repeatUnit->setAccessibleName(QStringLiteral("Repeat every: unit"));
+  repeatWindow = new QCheckBox(QStringLiteral("Only &between"));
+  repeatWindow->setAccessibleName(QStringLiteral("Repeat only between two times of day"));
+  repeatFrom = new QComboBox;
+  repeatTo = new QComboBox;
+  for (int h = 0; h <= 24; ++h) {
+    const QString said = FormatTime(QTime(h % 24, 0), timeFormat);
+    if (h < 24) repeatFrom->addItem(said, h);
+    if (h > 0) repeatTo->addItem(said, h);
+  }
+  repeatFrom->setCurrentIndex(9);
+  repeatTo->setCurrentIndex(16);
+  repeatFrom->setAccessibleName(QStringLiteral("Repeat from"));
+  repeatTo->setAccessibleName(QStringLiteral("Repeat until"));
+  auto* toCaption = new QLabel(QStringLiteral("and"));
+  customLayout->addWidget(new QLabel(QStringLiteral("Every")));
+  customLayout->addWidget(repeatEvery);
+  customLayout->addWidget(repeatUnit);
+  customLayout->addSpacing(12);
+  customLayout->addWidget(repeatWindow);
+  customLayout->addWidget(repeatFrom);
+  customLayout->addWidget(toCaption);
+  customLayout->addWidget(repeatTo);
+  customLayout->addStretch(1);
+  repeatEnd = new QComboBox;
+  repeatEnd->addItems({QStringLiteral("never"), QStringLiteral("on"), QStringLiteral("after")});
+  repeatEnd->setAccessibleName(QStringLiteral("Repeat ends"));
+  repeatEndDate = makeDate();
+  repeatEndDate->setAccessibleName(QStringLiteral("Repeat ends on"));
+  repeatEndCount = new QSpinBox;
+  repeatEndCount->setRange(1, 9999);
+  repeatEndCount->setValue(10);
+  repeatEndCount->setSuffix(QStringLiteral(" times"));
+  repeatEndCount->setAccessibleName(QStringLiteral("Repeat ends after this many times"));
+  repeatSummary = new QLabel;
+  repeatSummary->setAccessibleName(QStringLiteral("Repeats"));
+  repeatSummary->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  auto* repeatGrid = new QGridLayout;
+  repeatGrid->addWidget(captionFor(QStringLiteral("&Repeat:"), repeatChoice), 0, 0);
+  repeatGrid->addWidget(repeatChoice, 0, 1);
+  auto* endRow = new QHBoxLayout;
+  endRow->addWidget(captionFor(QStringLiteral("En&ds:"), repeatEnd));
+  endRow->addWidget(repeatEnd);
+  endRow->addWidget(repeatEndDate);
+  endRow->addWidget(repeatEndCount);
+  endRow->addStretch(1);
+  repeatGrid->addLayout(endRow, 0, 2);
+  repeatGrid->addWidget(repeatDaysRow, 1, 1, 1, 2);
+  repeatGrid->addWidget(repeatCustomRow, 2, 1, 1, 2);
+  repeatGrid->addWidget(repeatSummary, 3, 1, 1, 2);
+  repeatGrid->setColumnStretch(2, 1);
+
   auto* soundRow = new QHBoxLayout;
   soundRow->addWidget(captionFor(QStringLiteral("So&und"), audio));
   soundRow->addWidget(audio);
@@ -291,6 +372,7 @@ ScheduleDialog::ScheduleDialog(const Clock& clock, const QString& timeFormat, QW
 
   auto* main = new QVBoxLayout(this);
   main->addLayout(frames);
+  main->addLayout(repeatGrid);
   main->addWidget(captionFor(QStringLiteral("Acti&vity"), activity));
   main->addWidget(activity);
   main->addWidget(captionFor(QStringLiteral("M&emo:"), memo));
@@ -299,15 +381,34 @@ ScheduleDialog::ScheduleDialog(const Clock& clock, const QString& timeFormat, QW
   main->addLayout(buttons);
 
   // Tab order: down the reminder frame, down the activity frame, then the rows below.
-  QWidget* order[] = {remindDate,    remindTime, sayDate,  sayTime,     activityDate, activityTime,
-                      type,          activity,   memo,     audio,       soundButton,  countdown,
-                      countdownList, helpButton, okButton, cancelButton};
-  for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+  // Repeat, below the frames, comes after them.
+  std::vector<QWidget*> order{remindDate, remindTime, sayDate, sayTime, activityDate, activityTime, type, repeatChoice};
+  order.insert(order.end(), repeatDays.begin(), repeatDays.end());
+  order.insert(order.end(),
+               {repeatEvery, repeatUnit, repeatWindow, repeatFrom, repeatTo, repeatEnd, repeatEndDate, repeatEndCount,
+                activity, memo, audio, soundButton, countdown, countdownList, helpButton, okButton, cancelButton});
+  for (std::size_t i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
   soundButton->setFocusPolicy(Qt::StrongFocus);
 
   const QDateTime now = m_clock.now();
   for (QDateEdit* d : {remindDate, activityDate}) d->setDate(now.date());
   for (QTimeEdit* t : {remindTime, activityTime}) t->setTime(now.time());
+
+  repeatEndDate->setDate(now.date().addMonths(1));
+  const auto edited = [this] { onRepeatEdited(); };
+  connect(repeatChoice, &QComboBox::currentIndexChanged, this, edited);
+  for (QCheckBox* box : repeatDays) connect(box, &QCheckBox::toggled, this, edited);
+  connect(repeatEvery, &QSpinBox::valueChanged, this, edited);
+  connect(repeatUnit, &QComboBox::currentIndexChanged, this, edited);
+  connect(repeatWindow, &QCheckBox::toggled, this, edited);
+  connect(repeatFrom, &QComboBox::currentIndexChanged, this, edited);
+  connect(repeatTo, &QComboBox::currentIndexChanged, this, edited);
+  connect(repeatEnd, &QComboBox::currentIndexChanged, this, edited);
+  connect(repeatEndDate, &QDateEdit::dateChanged, this, edited);
+  connect(repeatEndCount, &QSpinBox::valueChanged, this, edited);
+  connect(activityDate, &QDateEdit::dateChanged, this, [this] { refreshRepeat(); });
+  connect(activityTime, &QTimeEdit::timeChanged, this, [this] { refreshRepeat(); });
+  refreshRepeat();
 
   connect(remindDate, &QDateEdit::dateChanged, this, [this] { onRemindDateChanged(); });
   connect(remindTime, &QTimeEdit::timeChanged, this, [this] { onRemindTimeChanged(); });
@@ -332,6 +433,7 @@ EventInput ScheduleDialog::entry() const {
   in.sayTime = sayTime->isChecked() ? 1 : 0;
   in.countdown = CountdownMinutes(countdownList->currentText());
   in.countdownOn = countdown->isChecked();
+  in.repeat = m_keptRule.isEmpty() ? RepeatRuleOf(repeatValue(), repeatStart()) : m_keptRule;
   return in;
 }
 
@@ -353,6 +455,98 @@ void ScheduleDialog::fill(const EventInput& values) {
     countdownList->setCurrentIndex(position);
     countdown->setChecked(true);
   }
+  showRepeatRule(values.repeat.isEmpty() ? RepeatRuleLine(values.series) : values.repeat);
+}
+
+QDateTime ScheduleDialog::repeatStart() const { return QDateTime(activityDate->date(), activityTime->time()); }
+
+RepeatChoice ScheduleDialog::repeatValue() const {
+  RepeatChoice c;
+  c.kind = static_cast<RepeatKind>(std::max(0, repeatChoice->currentIndex()));
+  c.lastWeekday = c.kind == RepeatKind::MonthlyWeekday && m_lastWeekday;
+  for (int d = 1; d <= 7; ++d)
+    if (repeatDays[d - 1]->isChecked()) c.weekdays << d;
+  c.every = repeatEvery->value();
+  c.unit = static_cast<RepeatUnit>(std::max(0, repeatUnit->currentIndex()));
+  c.window = repeatWindow->isChecked();
+  c.windowFrom = repeatFrom->currentData().toInt();
+  c.windowTo = repeatTo->currentData().toInt();
+  c.end = static_cast<RepeatEnd>(std::max(0, repeatEnd->currentIndex()));
+  c.endDate = repeatEndDate->date();
+  c.endCount = repeatEndCount->value();
+  return c;
+}
+
+void ScheduleDialog::showRepeatChoice(const RepeatChoice& c) {
+  m_showingRepeat = true;
+  m_lastWeekday = c.lastWeekday;
+  repeatChoice->setCurrentIndex(static_cast<int>(c.kind));
+  for (int d = 1; d <= 7; ++d) repeatDays[d - 1]->setChecked(c.weekdays.contains(d));
+  repeatEvery->setValue(c.every);
+  repeatUnit->setCurrentIndex(static_cast<int>(c.unit));
+  repeatWindow->setChecked(c.window);
+  repeatFrom->setCurrentIndex(std::clamp(c.windowFrom, 0, 23));
+  repeatTo->setCurrentIndex(std::clamp(c.windowTo, 1, 24) - 1);
+  repeatEnd->setCurrentIndex(static_cast<int>(c.end));
+  if (c.endDate.isValid()) repeatEndDate->setDate(c.endDate);
+  repeatEndCount->setValue(c.endCount);
+  m_showingRepeat = false;
+}
+
+void ScheduleDialog::showRepeatRule(const QString& rule) {
+  m_keptRule = rule.trimmed();
+  if (m_keptRule.isEmpty()) {
+    showRepeatChoice({});
+  } else if (const std::optional<RepeatChoice> c = ChoiceOfRule(m_keptRule, repeatStart())) {
+    showRepeatChoice(*c);
+  } else {
+    // Shown as Custom, in its own words; the custom controls keep their defaults until used.
+    RepeatChoice shown;
+    shown.kind = RepeatKind::Custom;
+    showRepeatChoice(shown);
+  }
+  refreshRepeat();
+}
+
+void ScheduleDialog::onRepeatEdited() {
+  if (m_showingRepeat) return;
+  m_keptRule.clear();
+  refreshRepeat();
+}
+
+void ScheduleDialog::refreshRepeat() {
+  const QDate day = activityDate->date();
+  const QString dayWords = RepeatDateWords(day);
+  repeatChoice->setItemText(static_cast<int>(RepeatKind::Never), QStringLiteral("Never"));
+  repeatChoice->setItemText(static_cast<int>(RepeatKind::Daily), QStringLiteral("Every day"));
+  repeatChoice->setItemText(static_cast<int>(RepeatKind::Weekdays), QStringLiteral("Every weekday"));
+  repeatChoice->setItemText(static_cast<int>(RepeatKind::Weekly), QStringLiteral("Every week on"));
+  repeatChoice->setItemText(static_cast<int>(RepeatKind::MonthlyDay),
+                            QStringLiteral("Every month on day %1").arg(day.day()));
+  repeatChoice->setItemText(
+      static_cast<int>(RepeatKind::MonthlyWeekday),
+      QStringLiteral("Every month on the %1 %2")
+          .arg(RepeatOrdinalWord(WeekdayOrdinal(day, m_lastWeekday)), RepeatWeekdayName(day.dayOfWeek())));
+  repeatChoice->setItemText(static_cast<int>(RepeatKind::Yearly),
+                            QStringLiteral("Every year on ") + dayWords.left(dayWords.lastIndexOf(u' ')));
+  repeatChoice->setItemText(static_cast<int>(RepeatKind::Custom), QStringLiteral("Custom"));
+
+  const RepeatChoice c = repeatValue();
+  const bool kept = !m_keptRule.isEmpty() && !ChoiceOfRule(m_keptRule, repeatStart());
+  repeatDaysRow->setVisible(c.kind == RepeatKind::Weekly);
+  repeatCustomRow->setVisible(c.kind == RepeatKind::Custom && !kept);
+  const bool withinDay = c.unit == RepeatUnit::Minutes || c.unit == RepeatUnit::Hours;
+  for (QWidget* w : std::initializer_list<QWidget*>{repeatWindow, repeatFrom, repeatTo}) w->setVisible(withinDay);
+  repeatFrom->setEnabled(c.window);
+  repeatTo->setEnabled(c.window);
+  repeatEnd->setEnabled(c.kind != RepeatKind::Never && !kept);
+  repeatEndDate->setVisible(c.end == RepeatEnd::OnDate);
+  repeatEndCount->setVisible(c.end == RepeatEnd::AfterCount);
+  const QString rule = m_keptRule.isEmpty() ? RepeatRuleOf(c, repeatStart()) : m_keptRule;
+  QString words = rule.isEmpty() ? QStringLiteral("does not repeat")
+                                 : RepeatSummary(rule, RepeatWords{m_timeFormat, repeatStart()});
+  words[0] = words[0].toUpper();
+  repeatSummary->setText(words);
 }
 
 void ScheduleDialog::focusField(SaveField field) {
@@ -376,49 +570,51 @@ bool ScheduleDialog::eventFilter(QObject* watched, QEvent* event) {
     okButton->setDefault(event->type() == QEvent::FocusOut);
     return false;
   }
-  if (event->type() == QEvent::FocusOut && watched == m_fromNowPicker) {
-    // Leaving the picker takes what was typed after "+".
-    takeMinutesFromNow();
+  if (event->type() == QEvent::FocusOut && watched == m_typedPicker) {
+    // Leaving the picker takes what was typed.
+    takeTyped();
     return false;
   }
   if (event->type() == QEvent::KeyPress) {
     auto* key = static_cast<QKeyEvent*>(event);
     const bool plain = (key->modifiers() & (Qt::AltModifier | Qt::ControlModifier | Qt::MetaModifier)) == 0;
-    // "+" in a time picker starts a count of minutes from now ("+15"): digits add to it,
-    // Backspace takes one back, Escape drops it, Enter or leaving the picker takes it.
+    // "+" or a letter in a time picker starts a phrase of when ("+15", "tomorrow at 9"; "T" is
+    // now at once): what is typed adds to it, Backspace takes a character back, Escape drops it,
+    // Enter or leaving the picker takes it (TypedWhen).
     if (auto* t = qobject_cast<QTimeEdit*>(watched); t && plain) {
-      if (m_fromNowPicker == t) {
-        if (key->text().size() == 1 && key->text().at(0).isDigit() && m_fromNow.size() < 5) {
-          m_fromNow += key->text();
-          showMinutesFromNow();
+      if (m_typedPicker == t) {
+        if (key->text().size() == 1 && key->text().at(0).isPrint() && m_typed.size() < 60) {
+          m_typed += key->text();
+          showTyped();
           return true;
         }
         if (key->key() == Qt::Key_Backspace) {
-          m_fromNow.chop(1);
-          if (m_fromNow.isEmpty())
-            dropMinutesFromNow();
+          m_typed.chop(1);
+          if (m_typed.isEmpty())
+            dropTyped();
           else
-            showMinutesFromNow();
+            showTyped();
           return true;
         }
         if (key->key() == Qt::Key_Escape) {
-          dropMinutesFromNow();
+          dropTyped();
           return true;
         }
         if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
-          takeMinutesFromNow();
+          takeTyped();
           return false;  // Enter goes on to the dialog's default button
         }
-        // Other characters and steps are no part of a count; anything else (Tab, a click away)
-        // takes it first.
-        if ((key->text().size() == 1 && key->text().at(0).isPrint()) || key->key() == Qt::Key_Up ||
-            key->key() == Qt::Key_Down)
+        // Steps are no part of a phrase; anything else (Tab, a click away) takes it first.
+        if (key->key() == Qt::Key_Up || key->key() == Qt::Key_Down ||
+            (key->text().size() == 1 && key->text().at(0).isPrint()))
           return true;
-        takeMinutesFromNow();
-      } else if (key->text() == QStringLiteral("+")) {
-        m_fromNowPicker = t;
-        m_fromNow = QStringLiteral("+");
-        showMinutesFromNow();
+        takeTyped();
+      } else if (key->text() == QStringLiteral("+") || (key->text().size() == 1 && key->text().at(0).isLetter() &&
+                                                        t->currentSection() != QDateTimeEdit::AmPmSection)) {
+        if (key->text().compare(QLatin1String("t"), Qt::CaseInsensitive) == 0) t->setTime(m_clock.now().time());
+        m_typedPicker = t;
+        m_typed = key->text();
+        showTyped();
         return true;
       }
     }
@@ -429,34 +625,30 @@ bool ScheduleDialog::eventFilter(QObject* watched, QEvent* event) {
         if (auto* picker = dynamic_cast<DatePicker*>(d)) picker->showDate();
         return true;
       }
-      if (auto* t = qobject_cast<QTimeEdit*>(watched)) {
-        t->setTime(now.time());
-        return true;
-      }
     }
   }
   return QDialog::eventFilter(watched, event);
 }
 
-void ScheduleDialog::showMinutesFromNow() {
-  if (m_fromNowPicker) static_cast<TimePicker*>(m_fromNowPicker.data())->showTyped(m_fromNow);
+void ScheduleDialog::showTyped() {
+  if (m_typedPicker) static_cast<TimePicker*>(m_typedPicker.data())->showTyped(m_typed);
 }
 
-void ScheduleDialog::dropMinutesFromNow() {
-  QPointer<QTimeEdit> picker = m_fromNowPicker;
-  m_fromNowPicker = nullptr;
-  m_fromNow.clear();
+void ScheduleDialog::dropTyped() {
+  QPointer<QTimeEdit> picker = m_typedPicker;
+  m_typedPicker = nullptr;
+  m_typed.clear();
   if (picker) static_cast<TimePicker*>(picker.data())->showValue();
 }
 
-void ScheduleDialog::takeMinutesFromNow() {
-  QPointer<QTimeEdit> picker = m_fromNowPicker;
-  const auto when = MinutesFromNow(m_fromNow, m_clock.now());
-  dropMinutesFromNow();
+void ScheduleDialog::takeTyped() {
+  QPointer<QTimeEdit> picker = m_typedPicker;
+  const auto when = TypedWhen(m_typed, m_clock.now(), QLocale::system());
+  dropTyped();
   if (!picker || !when) return;
   QDateEdit* day = picker == remindTime ? remindDate : activityDate;
-  day->setDate(when->date());
-  picker->setTime(when->time());
+  day->setDate(when->date);
+  picker->setTime(when->time);
   static_cast<TimePicker*>(picker.data())->showValue();
 }
 

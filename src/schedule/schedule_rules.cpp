@@ -1,7 +1,10 @@
 #include "schedule/schedule_rules.h"
 
+#include "alarms/repeat_series.h"
+#include "core/moment_words.h"
 #include "core/time_format.h"
 #include "data/calendar.h"
+#include "data/kept_events.h"
 #include "data/reminder_record.h"
 #include "data/table_handle.h"
 
@@ -84,12 +87,14 @@ bool NamesNoDay(const QString& text) {
 
 QDate TypedPickerDate(const QString& text, const QDate& value) { return NamesNoDay(text) ? QDate() : value; }
 
-std::optional<QDateTime> MinutesFromNow(const QString& typed, const QDateTime& now) {
-  static const QRegularExpression plus(QStringLiteral("^\\+(\\d{1,4})$"));
-  const QRegularExpressionMatch m = plus.match(typed.trimmed());
-  if (!m.hasMatch() || !now.isValid()) return std::nullopt;
-  const QDateTime minute(now.date(), QTime(now.time().hour(), now.time().minute()));
-  return minute.addSecs(m.captured(1).toLongLong() * 60);
+std::optional<PickerMoment> TypedWhen(const QString& typed, const QDateTime& now, const QLocale& locale) {
+  if (!now.isValid()) return std::nullopt;
+  const QString text = typed.trimmed();
+  if (text.compare(QLatin1String("t"), Qt::CaseInsensitive) == 0)
+    return PickerMoment{now.date(), QTime(now.time().hour(), now.time().minute())};
+  const MomentReading r = ReadMoment(text, now, locale);
+  if (!r.ok() || !r.repeat.isEmpty()) return std::nullopt;
+  return PickerMoment{r.date, r.time};
 }
 
 PickerMoment SteppedTime(const QDate& date, const QTime& time, TimeStep unit, int steps) {
@@ -158,14 +163,19 @@ std::optional<EventInput> ReadEditEntry(xbase::Engine& engine, const QString& ap
     *problem = {ProblemKind::NoSuchReminder, {}, {}, recno};
     return std::nullopt;
   }
-  if (const xbase::Status s = recordId ? wa->GetString("REC_NO", recordId) : xbase::Status(); !s.ok()) {
+  std::string id;
+  if (const xbase::Status s = wa->GetString("REC_NO", &id); !s.ok()) {
     *problem = ProblemOf(s);
     return std::nullopt;
   }
+  if (recordId) *recordId = id;
   const ReminderFacts facts = ReadReminderFacts(*wa);
   EventInput in;
   in.event = TableText(*wa, "EVENT");
   wa.Close();
+  // How it repeats, as its kept series says.
+  if (const std::optional<KeptEvent> kept = KeptEvents(appFolder).Get(QByteArray::fromStdString(id)))
+    in.repeat = RuleOfSeries(kept->series);
 
   in.activity = facts.activityText;
   in.memo = facts.memo;

@@ -9,6 +9,7 @@
 
 #include <QDate>
 #include <QDateTime>
+#include <QLocale>
 #include <QString>
 #include <QStringList>
 #include <QTime>
@@ -75,10 +76,6 @@ QDate TypedPickerDate(const QString& text, const QDate& value);
 // Whether a text has the picker's full form but names no day of the calendar.
 bool NamesNoDay(const QString& text);
 
-// "+15" typed in a time picker: that many minutes (0 to 9999) from now, to the minute; nullopt
-// for any other text.
-std::optional<QDateTime> MinutesFromNow(const QString& typed, const QDateTime& now);
-
 // A step of a time picker's hours or minutes, carried the way a clock carries: minutes roll into
 // the hour (12:59 and one minute is 13:00) and hours into the day (23:59 and one minute is 0:00
 // of the next day), backwards alike. Wall-clock arithmetic on the date and time the pickers show;
@@ -90,6 +87,13 @@ struct PickerMoment {
   bool operator==(const PickerMoment&) const = default;
 };
 PickerMoment SteppedTime(const QDate& date, const QTime& time, TimeStep unit, int steps);
+
+// What is typed in a time picker, taken when the picker is left or Enter is pressed: "+15" (that
+// many minutes, 0 to 9999, from now), "T" (now) or any phrase of when (core/moment_words.h:
+// "tomorrow at 9", "in 2 hours", "friday 5pm"). The wall date and time it names, to the minute;
+// nullopt for what is not understood, for a repeat (a picker holds one moment) and for a moment
+// already past.
+std::optional<PickerMoment> TypedWhen(const QString& typed, const QDateTime& now, const QLocale& locale);
 
 // Whether OK is to ask "This time has already passed. Remind you now?" first: the entry would
 // otherwise be stored (its four moments valid, its activity line not blank) and its reminder lies

@@ -89,6 +89,7 @@ bool ScheduleWindows::OpenSchedule(std::optional<qint64> record, std::function<v
     dialog = new ScheduleDialog(m_clock, m_alarms.options().timeFormat);
     m_dialog = dialog;
     if (values) dialog->fill(*values);
+    if (!record && m_newValues) dialog->fill(*m_newValues);
     if (record) m_openedWith = dialog->entry();
     dialog->adjustSize();
     place(*dialog);
@@ -119,6 +120,13 @@ bool ScheduleWindows::OpenSchedule(std::optional<qint64> record, std::function<v
   // and their menus (Stop Talking, Go Away, Quit) answer while it is open.
   dialog->open();
   return true;
+}
+
+bool ScheduleWindows::OpenNewSchedule(const EventInput& values) {
+  m_newValues = values;
+  const bool opened = OpenSchedule(std::nullopt);
+  m_newValues.reset();
+  return opened;
 }
 
 void ScheduleWindows::onClosed(ScheduleDialog& dialog) {
@@ -187,6 +195,7 @@ EventInput ScheduleWindows::merged(const ScheduleDialog& dialog) {
     in.remindDate = stored->remindDate;
     in.remindTime = stored->remindTime;
   }
+  if (in.repeat == was.repeat) in.repeat = stored->repeat;
   if (in.sayDate == was.sayDate) in.sayDate = stored->sayDate;
   if (in.sayTime == was.sayTime) in.sayTime = stored->sayTime;
   if (in.countdownOn == was.countdownOn && in.countdown == was.countdown) {

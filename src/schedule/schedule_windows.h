@@ -48,6 +48,8 @@ class ScheduleWindows final : public SchedulePort {
   // tells why and opens nothing. While a dialog is open, another request only brings it to the
   // front. Both of those return false.
   bool OpenSchedule(std::optional<qint64> record, std::function<void(bool saved)> closed = {}) override;
+  // As OpenSchedule for a new reminder, the dialog filled with `values` (Quick Add's More...).
+  bool OpenNewSchedule(const EventInput& values);
   void CloseSchedule() override;
   bool ScheduleOpen() const override { return m_open; }
 
@@ -97,6 +99,7 @@ class ScheduleWindows final : public SchedulePort {
   std::optional<qint64> m_editing;
   std::string m_editingId;
   std::optional<EventInput> m_openedWith;
+  std::optional<EventInput> m_newValues;  // what a new reminder's dialog opens with (OpenNewSchedule)
   std::optional<ProblemReporter> m_openReporter;
   ProblemReporter m_closedReporter{m_prompter};
 };

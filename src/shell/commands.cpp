@@ -25,7 +25,7 @@ std::optional<Command> CharacterCommandFor(const QString& name) {
       {"GoAway", Command::GoAway},       {"Options", Command::Options},
       {"Optimize", Command::Optimize},   {"Quit", Command::Quit},
       {"ReadMail", Command::ReadMail},   {"Add", Command::AddReminder},
-      {"About", Command::About},
+      {"About", Command::About},         {"QuickAdd", Command::QuickAdd},
   };
   for (const auto& [n, command] : table)
     if (name == QLatin1String(n)) return command;
@@ -58,6 +58,7 @@ bool ProgramCommands::Available(Command command) const {
     case Command::Update: return bool(m_features.update);
     case Command::About: return bool(m_features.about);
     case Command::ReadMail: return bool(m_features.readMail);
+    case Command::QuickAdd: return bool(m_features.quickAdd);
     case Command::SayTime:
     case Command::ReadClipboard:
     case Command::Snoring:
@@ -93,6 +94,7 @@ bool ProgramCommands::Run(Command command) {
     case Command::Options: m_features.options.run(); break;
     case Command::Update: m_features.update.run(); break;
     case Command::About: m_features.about.run(); break;
+    case Command::QuickAdd: m_features.quickAdd.run(); break;
   }
   return true;
 }

@@ -38,6 +38,7 @@ enum class Command {
   StopTalking,  // only in the character's menu
   GoAway,       // only in the character's menu
   ReadMail,
+  QuickAdd,
 };
 
 // A feature behind a command: what runs it, and whether it can run now (unset: whenever it has a
@@ -64,6 +65,7 @@ struct CommandFeatures {
   CommandFeature update;
   CommandFeature about;
   CommandFeature readMail;
+  CommandFeature quickAdd;  // the one-line Quick Add window
 };
 
 // The command a name of the character's menu stands for ("View", "Time", "NoTalk" ...), compared

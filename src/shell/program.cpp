@@ -77,6 +77,11 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   m_schedule =
       std::make_unique<ScheduleWindows>(state, settings, prompter, clock, m_engine, *m_saver, *m_alarms, *m_character,
                                         *this, [this](const QString& page) { OpenDocument(page); });
+  m_quickAdd = std::make_unique<QuickAdd>(clock, *m_saver, *m_alarms, *m_character, *this, prompter,
+                                          [this](const EventInput& values) {
+                                            if (!m_schedule->ScheduleOpen()) m_character->QuietCharacter();
+                                            m_schedule->OpenNewSchedule(values);
+                                          });
   viewer::ViewerHooks viewerHooks;
   viewerHooks.quietCharacter = [this] { m_character->QuietCharacter(); };
   viewerHooks.optimize = [this] { RebuildDatabase(); };
@@ -152,14 +157,8 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   m_schedule->setTour([this](ScheduleDialog& dialog) { RunScheduleTour(dialog, *m_tours); });
   m_character->introductionTour = [this] { RunIntroduction(*m_tours, OpenViewerOf(*m_viewer)); };
   OptionsHooks optionsHooks;
-  optionsHooks.applyShowFuture = [this](bool on) { m_viewer->ApplyShowFuture(on); };
-  optionsHooks.scheduleNextAnnouncement = [this](int interval) { ScheduleNextAnnouncement(interval); };
-  optionsHooks.scheduleNextMailCheck = [this](int minutes) { ScheduleNextMailCheck(minutes); };
   optionsHooks.openDocument = [this](const QString& page) { OpenDocument(page); };
   optionsHooks.viewerOpen = [this] { return ViewerOpen(); };
-  optionsHooks.keepSyncPassword = [this](const QString& server, const QString& user, const QString& password) {
-    KeepSyncPassword(server, user, password);
-  };
   optionsHooks.syncNow = [this](std::function<void(const QString&)> done) {
     ++m_syncNowWaiting;
     m_sync->SyncNow([this, done](const SyncReport& report, const QString& told) {
@@ -171,6 +170,12 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   optionsHooks.runTour = [this](OptionsDialog& dialog, int section) { RunOptionsTour(dialog, section, *m_tours); };
   m_optionsWindows = std::make_unique<OptionsWindows>(OptionsContext{
       state, m_options, settings, prompter, clock, *m_character, m_setup.characterFolders, std::move(optionsHooks)});
+  connect(m_optionsWindows.get(), &OptionsWindows::showFutureApplied, this,
+          [this](bool on) { m_viewer->ApplyShowFuture(on); });
+  connect(m_optionsWindows.get(), &OptionsWindows::announcementIntervalApplied, this,
+          &Program::ScheduleNextAnnouncement);
+  connect(m_optionsWindows.get(), &OptionsWindows::mailIntervalApplied, this, &Program::ScheduleNextMailCheck);
+  connect(m_optionsWindows.get(), &OptionsWindows::syncPasswordTyped, this, &Program::KeepSyncPassword);
   // Quit ends a tour first: nothing of it is said or waited for any more.
   m_commands =
       std::make_unique<ProgramCommands>(state, settings, *m_character, *this, *this, *this, features(), [this] {
@@ -222,6 +227,7 @@ CommandFeatures Program::features() {
   // Voice commands: the character listens; a recognised phrase comes back as its command.
   f.listen = {[this] { m_character->Listen(); }, [this] { return m_character->character() != nullptr; }};
   f.readMail.run = [this] { mail().CheckNewMail(false, true); };
+  f.quickAdd.run = [this] { m_quickAdd->Open(); };
   f.update.run = [this] {
     m_character->QuietCharacter();
     CheckForUpdate();

@@ -15,6 +15,7 @@
 #include "mail/mail_account.h"
 #include "mail/mail_reader.h"
 #include "options/options_windows.h"
+#include "schedule/quick_add.h"
 #include "schedule/save_event.h"
 #include "schedule/schedule_windows.h"
 #include "shell/commands.h"
@@ -127,6 +128,7 @@ class Program final : public QObject,
     m_mailWindows.reset();
     m_optionsWindows->CloseOptions();
     m_schedule->CloseSchedule();
+    if (m_quickAdd && m_quickAdd->window()) m_quickAdd->window()->close();
     m_viewer->UnloadWindows();
   }
   QRect ViewerFrame() const override { return m_viewer->ViewerFrame(); }
@@ -162,6 +164,7 @@ class Program final : public QObject,
   std::unique_ptr<TalkingClock> m_talkingClock;
   std::unique_ptr<EventSaver> m_saver;
   std::unique_ptr<ScheduleWindows> m_schedule;
+  std::unique_ptr<QuickAdd> m_quickAdd;
   std::unique_ptr<ViewerWindows> m_viewer;
   // After the alarms and the viewer it acts on.
   std::unique_ptr<DesktopNotices> m_notices;

@@ -5,13 +5,14 @@
 
 namespace chimewise {
 
-const std::array<TrayEntry, 20>& TrayEntries() {
+const std::array<TrayEntry, 21>& TrayEntries() {
   // "&Read Clipboard" and "&Reminder Viewer", "T&urn Snoring" and "&Update Me", "&Add Reminder"
   // and an About on "A" would share their letters, and a shared letter only moves the highlight
   // between its entries: Read Clipboard is on "e", Update Me on "d" ("Read &Mail" has "M") and
   // About on "b".
-  static const std::array<TrayEntry, 20> entries{{
+  static const std::array<TrayEntry, 21> entries{{
       {Command::AddReminder, "&Add Reminder"},
+      {Command::QuickAdd, "Qu&ick Add..."},
       {Command::ReminderViewer, "&Reminder Viewer"},
       {Command::Listen, "&Listen"},
       {std::nullopt, "-"},

@@ -20,7 +20,7 @@ struct TrayEntry {
 
 // Every entry of the tray menu in order. "&" marks the access key, "&&" is a literal "&"; every
 // entry has a letter no other entry uses, so pressing it chooses the entry at once.
-const std::array<TrayEntry, 20>& TrayEntries();
+const std::array<TrayEntry, 21>& TrayEntries();
 
 // Fills `menu` with the entries, "&Add Reminder" as its bold default; an entry whose command is
 // not available is shown disabled. Choosing an entry runs its command.

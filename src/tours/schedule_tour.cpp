@@ -157,6 +157,11 @@ TourScript ScheduleTourScript(ScheduleDialog& d, const ProgramOptions& options) 
   t.speak(T(
       R"(Otherwise I will just read the information you enter in the \map="ac-tivity"="Activity"\ Text Box and Memo section.)"));
 
+  // Repeat.
+  t.beside(d.repeatChoice);
+  t.speak(T(
+      R"(With Repeat I remind you again every day, every weekday, every week, month or year, or on a rule of your own; the line under it says how.)"));
+
   // The activity line.
   t.beside(d.activity);
   t.play(T("GestureLeft"));

@@ -1,9 +1,13 @@
 #include "viewer/reminder_list_model.h"
 
+#include "alarms/repeat_series.h"
 #include "core/time_format.h"
 #include "data/calendar.h"
+#include "data/kept_events.h"
 #include "data/reminder_record.h"
 
+#include <QApplication>
+#include <QStyle>
 #include <xbase/engine.h>
 
 #include <algorithm>
@@ -105,14 +109,20 @@ const ReminderListModel::Block& ReminderListModel::block(int blockIndex) const {
   const int first = blockIndex * kBlockRows;
   const int last = std::min(rows(), first + kBlockRows);
   xbase::WorkArea* wa = m_area > 0 ? m_engine.Area(m_area) : nullptr;
+  const std::optional<KeptEvents> kept =
+      wa ? std::optional(KeptEvents::BesideTable(QString::fromStdString(wa->path()))) : std::nullopt;
   for (int row = first; row < last; ++row) {
-    std::array<QString, 3> texts;
+    Row r;
     // A record another program removed meanwhile shows empty until the next refresh.
     if (wa && wa->Go(m_recnos[static_cast<size_t>(row)]).ok()) {
       ++m_recordsRead;
-      for (int c = 0; c < 3; ++c) texts[static_cast<size_t>(c)] = TableText(*wa, kColumnFields[c]);
+      for (int c = 0; c < 3; ++c) r.texts[static_cast<size_t>(c)] = TableText(*wa, kColumnFields[c]);
+      std::string id;
+      if (wa->GetString("REC_NO", &id).ok())
+        if (const std::optional<KeptEvent> k = kept->Get(QByteArray::fromStdString(id)))
+          r.repeat = SeriesSummary(k->series, m_timeFormat);
     }
-    b.rows.push_back(std::move(texts));
+    b.rows.push_back(std::move(r));
   }
   m_blockAge.push_front(blockIndex);
   return m_blocks.emplace(blockIndex, std::move(b)).first->second;
@@ -120,9 +130,20 @@ const ReminderListModel::Block& ReminderListModel::block(int blockIndex) const {
 
 QVariant ReminderListModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= rows() || index.column() > 2) return {};
-  if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
   const Block& b = block(index.row() / kBlockRows);
-  return b.rows[static_cast<size_t>(index.row() % kBlockRows)][static_cast<size_t>(index.column())];
+  const Row& r = b.rows[static_cast<size_t>(index.row() % kBlockRows)];
+  const QString& text = r.texts[static_cast<size_t>(index.column())];
+  // A reminder that repeats is marked beside its activity, and says how it repeats.
+  const bool marked = index.column() == ActivityColumn && !r.repeat.isEmpty();
+  switch (role) {
+    case Qt::DisplayRole: return text;
+    case Qt::ToolTipRole: return marked ? text + QStringLiteral(" (repeats ") + r.repeat + u')' : text;
+    case Qt::DecorationRole:
+      return marked ? QVariant(QApplication::style()->standardIcon(QStyle::SP_BrowserReload)) : QVariant();
+    case Qt::AccessibleDescriptionRole: return marked ? QStringLiteral("Repeats ") + r.repeat : QVariant();
+    case RepeatRole: return r.repeat;
+    default: return {};
+  }
 }
 
 QVariant ReminderListModel::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -41,9 +41,13 @@ class ReminderListModel final : public QAbstractTableModel {
   Q_OBJECT
  public:
   enum Column { ReminderColumn = 0, ActivityColumn = 1, ActivityDateColumn = 2 };
+  // How a row's reminder repeats, in words (empty: it does not), on every column.
+  static constexpr int RepeatRole = Qt::UserRole + 1;
 
   ReminderListModel(xbase::Engine& engine, QObject* parent = nullptr);
 
+  // The time format repeats are told in.
+  void setTimeFormat(const QString& pattern) { m_timeFormat = pattern; }
   // The work area the list reads (0: none, the list is empty).
   void setArea(int area) { m_area = area; }
   int area() const { return m_area; }
@@ -67,14 +71,19 @@ class ReminderListModel final : public QAbstractTableModel {
  private:
   static constexpr int kBlockRows = 64;
   static constexpr size_t kMaxBlocks = 32;
+  struct Row {
+    std::array<QString, 3> texts;
+    QString repeat;  // how it repeats, in words; empty when it does not
+  };
   struct Block {
-    std::vector<std::array<QString, 3>> rows;
+    std::vector<Row> rows;
   };
   const Block& block(int blockIndex) const;
   void clearCache();
 
   xbase::Engine& m_engine;
   int m_area = 0;
+  QString m_timeFormat = QStringLiteral("h:mm am/pm");
   std::vector<uint32_t> m_recnos;
   mutable std::unordered_map<int, Block> m_blocks;
   mutable std::list<int> m_blockAge;  // most recently used first

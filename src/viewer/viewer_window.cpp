@@ -30,8 +30,10 @@
 #include <QIcon>
 #include <QImage>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
 #include <QPlainTextEdit>
@@ -140,6 +142,7 @@ ViewerWindow::ViewerWindow(ViewerContext& context, QWidget* parent)
   setWindowTitle(kProgramTitle);
 
   m_model = new ReminderListModel(m_ctx.engine, this);
+  m_model->setTimeFormat(m_ctx.alarms.options().timeFormat);
   m_pane = new ViewerPane([this] { layOut(); }, this);
   setCentralWidget(m_pane);
   m_banner = new BannerButton(m_pane);
@@ -169,6 +172,10 @@ ViewerWindow::ViewerWindow(ViewerContext& context, QWidget* parent)
   m_memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   m_memo->setPlaceholderText(QStringLiteral("Memo"));
   m_memo->setAccessibleName(QStringLiteral("Memo"));
+  m_repeatHeader = new QLabel(m_pane);
+  m_repeatHeader->setObjectName(QStringLiteral("RepeatHeader"));
+  m_repeatHeader->setAccessibleName(QStringLiteral("Repeats"));
+  m_repeatHeader->hide();
   setTabOrder(m_banner, m_grid);
   setTabOrder(m_grid, m_memo);
 
@@ -260,6 +267,10 @@ void ViewerWindow::buildMenus() {
   m_undoDelete->setShortcut(QKeySequence::Undo);
   // In the memo box Ctrl+Z undoes typing, as in every text box; everywhere else it is this.
   m_undoDelete->setShortcutContext(Qt::WindowShortcut);
+  reminder->addSeparator();
+  m_skipNext =
+      entry(reminder, "S&kip Next Occurrence", "mnuSkipNext", [this] { stepOccurrence(OccurrenceStep::Skip); });
+  m_done = entry(reminder, "D&one", "mnuDone", [this] { stepOccurrence(OccurrenceStep::Done); });
   reminder->addSeparator();
   m_future = reminder->addAction(QStringLiteral("&View Future Events"));
   m_future->setObjectName(QStringLiteral("mnuFuture"));
@@ -410,7 +421,10 @@ void ViewerWindow::layOut() {
   const ViewerLayout l =
       LayoutViewer(twips(m_pane->width()), twips(m_pane->height()), kBannerHeight, kBannerHeight, dateColumnNeed());
   m_grid->setGeometry(0, pixels(l.gridTop), pixels(l.width), pixels(l.gridHeight));
-  m_memo->setGeometry(0, pixels(l.memoTop), pixels(l.width), pixels(l.memoHeight));
+  // A repeating reminder's memo area is headed by how it repeats.
+  const int header = m_repeatHeader->isVisible() ? m_repeatHeader->sizeHint().height() : 0;
+  m_repeatHeader->setGeometry(4, pixels(l.memoTop), pixels(l.width) - 8, header);
+  m_memo->setGeometry(0, pixels(l.memoTop) + header, pixels(l.width), std::max(0, pixels(l.memoHeight) - header));
   for (int c = 0; c < 3; ++c) m_grid->setColumnWidth(c, pixels(l.columns[static_cast<size_t>(c)]));
 }
 
@@ -512,7 +526,15 @@ void ViewerWindow::updateCommands() {
   const bool on = RecordCommandsEnabled(m_model->rows());
   for (QAction* a : {m_read, m_properties, m_delete, m_toolProperties, m_toolDelete}) a->setEnabled(on);
   m_snoozeMenu->menuAction()->setEnabled(on);
-  m_undoDelete->setEnabled(!m_ctx.deleted.empty());
+  m_undoDelete->setEnabled(!m_ctx.deleted.empty() || !m_ctx.takenOccurrences.empty());
+  const QString repeat = on ? currentRepeat() : QString();
+  m_skipNext->setEnabled(!repeat.isEmpty());
+  m_done->setEnabled(!repeat.isEmpty());
+  if (m_repeatHeader->text() != QStringLiteral("Repeats ") + repeat || m_repeatHeader->isHidden() != repeat.isEmpty()) {
+    m_repeatHeader->setText(QStringLiteral("Repeats ") + repeat);
+    m_repeatHeader->setVisible(!repeat.isEmpty());
+    layOut();
+  }
   m_readButton->setEnabled(on);
   m_memo->setEnabled(on);
 }
@@ -609,7 +631,65 @@ void ViewerWindow::editReminder() {
   });
 }
 
+QString ViewerWindow::currentRepeat() const {
+  const int row = m_model->rowOf(m_currentRecno);
+  return row < 0 ? QString() : m_model->data(m_model->index(row, 0), ReminderListModel::RepeatRole).toString();
+}
+
 void ViewerWindow::deleteReminder() {
+  if (m_currentRecno < 1 || m_area < 1) return;
+  if (currentRepeat().isEmpty()) return deleteWhole();
+  SaveMemo();
+  // The question holds nothing up: its answer comes back here, for the reminder it was asked about.
+  const std::uint32_t recno = m_currentRecno;
+  xbase::WorkArea* wa = m_ctx.engine.Area(m_area);
+  const QString id = wa && wa->Go(recno).ok() ? TableText(*wa, "REC_NO") : QString();
+  auto* box =
+      new QMessageBox(QMessageBox::Question, kProgramTitle,
+                      QStringLiteral("Delete only this occurrence, or the whole series?"), QMessageBox::NoButton, this);
+  box->setObjectName(QStringLiteral("DeleteRepeatQuestion"));
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  QAbstractButton* one = box->addButton(QStringLiteral("Only This &Occurrence"), QMessageBox::AcceptRole);
+  QAbstractButton* all = box->addButton(QStringLiteral("The Whole &Series"), QMessageBox::DestructiveRole);
+  box->addButton(QMessageBox::Cancel);
+  box->setDefaultButton(qobject_cast<QPushButton*>(one));
+  QPointer<ViewerWindow> self(this);
+  connect(box, &QMessageBox::finished, this, [self, box, one, all, recno, id] {
+    if (!self || self->m_closed || self->m_area < 1) return;
+    xbase::WorkArea* area = self->m_ctx.engine.Area(self->m_area);
+    // Deleted or replaced meanwhile: nothing to do.
+    if (!area || !area->Go(recno).ok() || area->Deleted() || TableText(*area, "REC_NO") != id) return;
+    if (box->clickedButton() == one) self->deleteOccurrence(recno, id);
+    if (box->clickedButton() == all && self->m_currentRecno == recno) self->deleteWhole();
+  });
+  box->setWindowModality(Qt::WindowModal);
+  box->open();
+}
+
+void ViewerWindow::deleteOccurrence(std::uint32_t recno, const QString& recordId) {
+  const AlarmService::StepOutcome out = m_ctx.alarms.StepOccurrence(m_area, recno, OccurrenceStep::DeleteOne);
+  if (xbase::WorkArea* area = m_ctx.engine.Area(m_area)) area->Unlock().IgnoreError();
+  report(out.problem);
+  if (out.done) {
+    m_ctx.takenOccurrences.push_back({recno, recordId, out.before, out.seriesBefore, m_ctx.deleted.size()});
+    if (m_ctx.hooks.reminderHandled) m_ctx.hooks.reminderHandled(recno);
+  }
+  Refresh();
+}
+
+void ViewerWindow::stepOccurrence(OccurrenceStep step) {
+  if (m_currentRecno < 1 || m_area < 1) return;
+  SaveMemo();
+  const std::uint32_t recno = m_currentRecno;
+  const AlarmService::StepOutcome out = m_ctx.alarms.StepOccurrence(m_area, recno, step);
+  if (xbase::WorkArea* area = m_ctx.engine.Area(m_area)) area->Unlock().IgnoreError();
+  report(out.problem);
+  // Dealt with: the nagging stops, as after a snooze or a deletion.
+  if (out.done && m_ctx.hooks.reminderHandled) m_ctx.hooks.reminderHandled(recno);
+  Refresh();
+}
+
+void ViewerWindow::deleteWhole() {
   if (m_currentRecno < 1 || m_area < 1) return;
   SaveMemo();
   // The reminder as it is now, for "&Undo Delete": the deletion blanks its alarm.
@@ -629,6 +709,23 @@ void ViewerWindow::deleteReminder() {
 }
 
 void ViewerWindow::undoDelete() {
+  // An occurrence deleted after the last whole reminder comes back first.
+  if (!m_ctx.takenOccurrences.empty() && m_ctx.takenOccurrences.back().deletedBefore == m_ctx.deleted.size()) {
+    SaveMemo();
+    const ViewerContext::TakenOccurrence taken = m_ctx.takenOccurrences.back();
+    xbase::WorkArea* wa = m_area > 0 ? m_ctx.engine.Area(m_area) : nullptr;
+    std::uint32_t recno = 0;
+    for (std::uint32_t n = 1; wa && n <= wa->RecCount() && recno == 0; ++n)
+      if (wa->Go(n).ok() && !wa->Deleted() && TableText(*wa, "REC_NO") == taken.recordId) recno = n;
+    const Problem problem = recno > 0 ? m_ctx.alarms.RestoreOccurrence(m_area, recno, taken.before, taken.series)
+                                      : Problem{ProblemKind::NoSuchReminder, {}, {}, taken.recno};
+    if (wa) wa->Unlock().IgnoreError();
+    m_ctx.takenOccurrences.pop_back();
+    report(problem);
+    Refresh();
+    if (const int row = m_model->rowOf(recno); row >= 0) positionOn(row);
+    return;
+  }
   if (m_ctx.deleted.empty()) return;
   SaveMemo();
   // Through a work area of its own, as a save goes: the list's order and filter stay as they are.

@@ -7,6 +7,7 @@
 // when closed. While it is loaded its context says the viewer is open, and it keeps the reminder table
 // open under the alias CALENDAR; it closes that work area as it closes.
 
+#include "alarms/repeat_series.h"
 #include "core/ports.h"
 #include "core/problem.h"
 #include "data/reminder_record.h"
@@ -27,6 +28,7 @@
 #include <vector>
 
 class QAction;
+class QLabel;
 class QMenu;
 class QPlainTextEdit;
 class QProgressBar;
@@ -70,6 +72,16 @@ struct ViewerContext {
   // The reminders deleted in this run of the program, the latest last: "&Undo Delete" puts them
   // back one at a time. Kept here, so closing the viewer forgets none of them.
   std::vector<RecordImage> deleted = {};
+  // Occurrences of repeating reminders deleted in this run, the latest last, each with how many
+  // whole reminders had been deleted before it: "&Undo Delete" puts back whichever came last.
+  struct TakenOccurrence {
+    std::uint32_t recno = 0;
+    QString recordId;
+    ReminderFacts before;
+    QStringList series;
+    std::size_t deletedBefore = 0;
+  };
+  std::vector<TakenOccurrence> takenOccurrences = {};
   // A window is loaded: shown, and not closed since.
   bool open = false;
 };
@@ -125,6 +137,8 @@ class ViewerWindow final : public QMainWindow {
   // The parts, for tests and the program's tours.
   QTableView* grid() const { return m_grid; }
   QPlainTextEdit* memoBox() const { return m_memo; }
+  // The memo area's header: how the highlighted reminder repeats (hidden for one that does not).
+  QLabel* repeatHeader() const { return m_repeatHeader; }
   ReminderListModel* model() const { return m_model; }
   BannerButton* banner() const { return m_banner; }
   QToolBar* toolBar() const { return m_toolBar; }
@@ -163,6 +177,13 @@ class ViewerWindow final : public QMainWindow {
   // Once the Schedule Activity dialog has closed: `edited`, the record it edited (0: a new one).
   void afterSchedule(bool saved, std::uint32_t edited);
   void deleteReminder();
+  // The highlighted reminder deleted whole, or (a repeating one) only the occurrence it stands at.
+  void deleteWhole();
+  void deleteOccurrence(std::uint32_t recno, const QString& recordId);
+  // Skip Next Occurrence and Done on the highlighted repeating reminder.
+  void stepOccurrence(OccurrenceStep step);
+  // How the highlighted reminder repeats, in words; empty when it does not.
+  QString currentRepeat() const;
   void undoDelete();
   void snooze(int choice);
   void toggleFuture(bool checked);
@@ -193,6 +214,7 @@ class ViewerWindow final : public QMainWindow {
   BannerButton* m_banner = nullptr;
   QTableView* m_grid = nullptr;
   QPlainTextEdit* m_memo = nullptr;
+  QLabel* m_repeatHeader = nullptr;
   QToolBar* m_toolBar = nullptr;
   bool m_closed = false;
   // The user chose to drop a memo that cannot be stored: the next close goes on without it.
@@ -217,6 +239,8 @@ class ViewerWindow final : public QMainWindow {
   QAction* m_properties = nullptr;
   QAction* m_delete = nullptr;
   QAction* m_undoDelete = nullptr;
+  QAction* m_skipNext = nullptr;
+  QAction* m_done = nullptr;
   QAction* m_future = nullptr;
   QAction* m_tutorial = nullptr;
   QAction* m_help = nullptr;

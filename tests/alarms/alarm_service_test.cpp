@@ -1,5 +1,6 @@
 // The alarm side over a real reminder table: lookups, scans, saves, snoozes and deletes.
 #include "alarms/alarm_service.h"
+#include "alarms/repeat_series.h"
 #include "character/transcript_speaker.h"
 #include "core/clock.h"
 #include "core/program_options.h"
@@ -570,4 +571,112 @@ TEST_F(AlarmServiceTest, WhileAnotherProgramHoldsTheTableNothingIsLostOrWritten)
   EXPECT_EQ(alarms->nextAlarm(), at(10, 6));  // moved on by the wait time, as any late alarm
   ASSERT_TRUE(save(dentist).saved);
   EXPECT_EQ(liveRecords().size(), 3);
+}
+
+// A repeat starts at its rule's first occurrence from the activity on; a rule that cannot be
+// followed, or has no occurrence left, is refused with nothing saved.
+TEST_F(AlarmServiceTest, ARepeatStandsAtItsFirstOccurrenceOrIsRefused) {
+  const QDateTime tuesday(QDate(2026, 12, 8), QTime(12, 0));
+  const std::pair<const char*, QDateTime> cases[] = {
+      {"FREQ=WEEKLY;BYDAY=MO,TH", QDateTime(QDate(2026, 12, 10), QTime(12, 0))},
+      {"FREQ=DAILY;COUNT=3", tuesday},
+      {"FREQ=WEEKLY;INTERVAL=2", tuesday},
+      {"FREQ=MONTHLY;BYDAY=-1FR", QDateTime(QDate(2026, 12, 25), QTime(12, 0))},
+      {"FREQ=YEARLY;BYMONTH=3;BYMONTHDAY=14", QDateTime(QDate(2027, 3, 14), QTime(12, 0))},
+      {"FREQ=DAILY;UNTIL=20261201T000000Z", QDateTime()}};
+  for (const auto& [rule, first] : cases)
+    EXPECT_EQ(FirstRepeatOccurrence(rule, tuesday).value_or(QDateTime()), first) << rule;
+  for (const char* bad : {"FREQ=FORTNIGHTLY", "FREQ=DAILY;BYFOO=1", "FREQ=DAILY;UNTIL=20261201T000000Z"}) {
+    EventInput in = input("Bad", QTime(12, 0), QTime(12, 0));
+    in.repeat = bad;
+    const SaveResult r = save(in);
+    EXPECT_FALSE(r.saved);
+    EXPECT_EQ(r.problem.kind, ProblemKind::RepeatRuleNotUnderstood) << bad;
+  }
+  EXPECT_TRUE(liveRecords().isEmpty());
+  EXPECT_TRUE(RepeatRuleProblem("FREQ=FORTNIGHTLY").value_or("").contains("FREQ")) << "names the part";
+}
+
+// A repeat made here is a series of its own in the kept store; changing its rule keeps its UID and
+// exceptions; a save that changes nothing keeps its start; clearing it leaves a one-off reminder.
+TEST_F(AlarmServiceTest, ARepeatIsKeptAsASeriesChangedInPlaceAndCleared) {
+  EventInput in = input("Pills", QTime(8, 0), QTime(7, 50));
+  in.activityDate = in.remindDate = QDate(2026, 12, 7);  // a Monday
+  in.repeat = "FREQ=DAILY";
+  const SaveResult made = save(in);
+  ASSERT_TRUE(made.saved);
+  const KeptEvents store(state.AppFolder);
+  const QByteArray id = QByteArray::fromStdString(made.recordId);
+  const auto series = [&] { return store.Get(id).value_or(KeptEvent()).series; };
+  EXPECT_EQ(series(),
+            (QStringList{"DTSTART;TZID=Europe/Berlin:20261207T080000", "RRULE:FREQ=DAILY", "X-CHIMEWISE-LEAD:600"}));
+  EXPECT_EQ(SeriesSummary(series(), options.timeFormat), "every day at 8:00 am");
+  // The reminder moved on to Wednesday and one occurrence was taken out; the server's UID is kept.
+  KeptEvent k = *store.Get(id);
+  k.uid = "phone-uid";
+  k.series.insert(2, "EXDATE;TZID=Europe/Berlin:20261208T080000");
+  ASSERT_TRUE(store.Put(id, k).ok());
+  in.activityDate = in.remindDate = QDate(2026, 12, 9);
+  ASSERT_TRUE(save(in, made.recno).saved);
+  EXPECT_EQ(series(), k.series) << "nothing changed";
+  in.repeat = "FREQ=WEEKLY;BYDAY=WE,FR";
+  in.remindTime = QTime(7, 30);
+  ASSERT_TRUE(save(in, made.recno).saved);
+  EXPECT_EQ(series(), (QStringList{"DTSTART;TZID=Europe/Berlin:20261209T080000", "RRULE:FREQ=WEEKLY;BYDAY=WE,FR",
+                                   "EXDATE;TZID=Europe/Berlin:20261208T080000", "X-CHIMEWISE-LEAD:1800"}));
+  EXPECT_EQ(store.Get(id)->uid, "phone-uid");
+  // A calendar's rule with parts not made here is the series' own: kept as it is.
+  k = *store.Get(id);
+  k.series[1] = "RRULE:FREQ=YEARLY;BYWEEKNO=50;BYDAY=WE";
+  ASSERT_TRUE(store.Put(id, k).ok());
+  in.repeat = "FREQ=YEARLY;BYWEEKNO=50;BYDAY=WE";
+  in.memo = "edited";
+  ASSERT_TRUE(saver->SaveEvent(in, made.recno, made.recordId).saved);
+  EXPECT_EQ(series(), k.series);
+  in.repeat.clear();
+  ASSERT_TRUE(save(in, made.recno).saved);
+  EXPECT_EQ(series(), QStringList());
+  EXPECT_EQ(store.Get(id)->uid, "phone-uid");
+}
+
+// The real scan under a clock moved a minute at a time: a daily 08:00 is told at 08:00 on each of
+// three days across the change to summer time, once (then nagged about as late until the next
+// replaces it); occurrences slept through are said once together, and the series goes on.
+TEST_F(AlarmServiceTest, EachOccurrenceIsToldOnceAndThoseMissedAwayOnceTogether) {
+  const QDate saturday(2027, 3, 27);  // the clocks go forward in the night to Sunday
+  EventInput pills = input("Take the pills", QTime(8, 0), QTime(8, 0));
+  pills.activityDate = pills.remindDate = saturday;
+  pills.repeat = "FREQ=DAILY;COUNT=3";
+  clock.set(QDateTime(saturday, QTime(7, 0)));
+  ASSERT_TRUE(save(pills).saved);
+  ASSERT_TRUE(alarms->FindNextAlarm().ok());
+  QStringList told;  // "when: line" of every line that is not a late one
+  qsizetype heard = 0;
+  const auto runTo = [&](const QDateTime& from, const QDateTime& to) {
+    for (QDateTime t = from; t <= to; t = t.addSecs(60)) {
+      Problem p;
+      if (tick(t, &p)) {
+        EXPECT_TRUE(p.ok()) << Describe(p).text.toStdString();
+      }
+      for (; heard < speaker.lines.size(); ++heard)
+        if (!speaker.lines[heard].contains("late")) told << t.toString("MM-dd HH:mm t: ") + speaker.lines[heard];
+    }
+  };
+  runTo(QDateTime(saturday, QTime(7, 0, 30)), QDateTime(saturday.addDays(2), QTime(9, 30)));
+  EXPECT_EQ(told, (QStringList{"03-27 08:00 CET: Speak: Take the pills", "03-28 08:00 CEST: Speak: Take the pills",
+                               "03-29 08:00 CEST: Speak: Take the pills"}));
+
+  told.clear();
+  EventInput stretch = input("Stretch", QTime(10, 0), QTime(10, 0));
+  stretch.activityDate = stretch.remindDate = saturday.addDays(2);
+  stretch.repeat = "FREQ=HOURLY";
+  ASSERT_TRUE(save(stretch).saved);
+  ASSERT_TRUE(alarms->FindNextAlarm().ok());
+  const QDateTime monday(saturday.addDays(2), QTime(9, 31, 30));
+  runTo(monday, monday.addSecs(31 * 60));
+  runTo(monday.addSecs(3 * 3600 + 31 * 60), monday.addSecs(4 * 3600 + 30 * 60));  // three hours asleep from 10:02
+  EXPECT_EQ(told, (QStringList{"03-29 10:00 CEST: Speak: Stretch",
+                               "03-29 13:02 CEST: Speak: While you were away, 3 occurrences of Stretch went by; the "
+                               "next is today at 2:00 pm.",
+                               "03-29 14:00 CEST: Speak: Stretch"}));
 }

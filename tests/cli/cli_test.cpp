@@ -53,7 +53,7 @@ TEST_F(CliTest, AddComposesTheWholeRecord) {
                            "--say-date", "--say-time", "--countdown", "15"}),
             0)
       << errors.toStdString();
-  ASSERT_EQ(lines, QStringList{"1"});
+  ASSERT_EQ(lines, QStringList{"Added 1: \"Call the dentist\" \u2014 Friday 4 December 2026, 3:05 pm"});
   const QString id = field("1", "REC_NO");
   // 13 bytes, each printed as itself or as \xNN.
   EXPECT_TRUE(QRegularExpression(R"(^E([ -\[\]-~]|\\x[0-9A-F]{2}|\\\\){12}$)").match(id).hasMatch())
@@ -98,17 +98,31 @@ TEST_F(CliTest, ListAndShowPrintControlCharactersEscaped) {
   EXPECT_EQ(field("1", "REC_NO"), R"(E\\{\xC3\xA3\x7F\x01595591)");
 }
 
-// Refused lines exit 2 with the reason and the usage; nothing is written.
+// One line: the time is found at its end or start and taken out. A dry run says how it was read and
+// writes nothing; --remind takes a phrase too.
+TEST_F(CliTest, AddReadsOneLineAsPeopleSayIt) {
+  ASSERT_EQ(run(kMorning, {"add", "--dry-run", "Call mom every weekday at 9:30"}), 0);
+  EXPECT_EQ(lines, QStringList{"Would add \"Call mom\" \u2014 Monday 7 December 2026, 9:30 am, repeats every weekday"});
+  ASSERT_EQ(run(kMorning, {"add", "in 2 hours stretch", "--remind", "+15"}), 0) << errors.toStdString();
+  EXPECT_EQ(lines, QStringList{"Added 1: \"stretch\" \u2014 Friday 4 December 2026, 12:00 pm"});
+  EXPECT_EQ(field("1", "STARTTIME").trimmed(), "720");
+  EXPECT_EQ(field("1", "ALARMTIME").trimmed(), "615");
+}
+
+// Refused lines exit 2 with the reason on one line and where the usage is; nothing is written.
 TEST_F(CliTest, BadArgumentsWriteNothing) {
   const std::pair<QStringList, QString> bad[] = {
       {{"add", "--text", "x"}, "add needs --activity"},
-      {{"add", "--text", "x", "--activity", "tomorrow"}, "not \"tomorrow\""},
+      {{"add", "--text", "x", "--activity", "tomorrow soonish"},
+       "--activity \"tomorrow soonish\": not understood: \"soonish\""},
+      {{"add", "Call mom"}, "no time found in \"Call mom\""},
+      {{"add", "Call mom", "--activity", "+5"}, "either as one line or as --text"},
       {{"add", "--text", "x", "--activity", "2026-12-04 10:00", "--sound", "9"}, "from 0 to 8, not \"9\""},
       {{"snooze", "1"}, "snooze takes 2 arguments"},
       {{}, "no command given"}};
   for (const auto& [args, said] : bad) {
     EXPECT_EQ(run(kMorning, args), 2) << args.join(' ').toStdString();
-    EXPECT_TRUE(errors.section('\n', 0, 0).contains(said) && errors.contains("usage: chimewise-cli"))
+    EXPECT_TRUE(errors.section('\n', 0, 0).contains(said) && errors.section('\n', 1) == "Try 'chimewise-cli --help'\n")
         << errors.toStdString();
   }
   // Text the table cannot hold whole is refused, not cut; an absent record is an error.
@@ -191,4 +205,28 @@ TEST(TerminalText, NoControlCharacterReachesTheTerminalRaw) {
   const QString hostile = QString::fromUtf8("a\\b\x1b]0;t\x07\n\tc\x7f\xc2\x9b");
   EXPECT_EQ(TerminalText(hostile), "a\\b\\x1b]0;t\\x07\n\tc\\x7f\\x9b");
   EXPECT_EQ(TerminalLine(hostile), "a\\\\b\\x1b]0;t\\x07\\n\\tc\\x7f\\x9b");
+}
+
+// The command line is read as UTF-8 whatever the locale; a word that is not is refused, naming it.
+TEST(CliArguments, ReadAsUtf8AndRefusedWhenNot) {
+  const struct {
+    std::vector<const char*> argv;
+    const char* problem;  // empty: read as given
+  } cases[] = {
+      {{"cli", "add", "--text", "\xD0\x92\xD1\x81\xD1\x82\xD1\x80\xD0\xB5\xD1\x87\xD0\xB0 \xF0\x9F\x8E\x82"}, ""},
+      {{"cli", "add", "--text", "Caf\xE9"}, "--text is not valid UTF-8 (byte 0xE9 at position 4)"},
+      {{"cli", "add", "--text=ab\xC3"}, "--text is not valid UTF-8 (byte 0xC3 at position 3)"},
+      {{"cli", "show", "\xC0\xAF"}, "argument 2 is not valid UTF-8 (byte 0xC0 at position 1)"},        // overlong
+      {{"cli", "--memo", "x\xED\xA0\x80"}, "--memo is not valid UTF-8 (byte 0xA0 at position 3)"},     // surrogate
+      {{"cli", "--memo", "\xF4\x90\x80\x80"}, "--memo is not valid UTF-8 (byte 0x90 at position 2)"},  // > U+10FFFF
+      {{"cli", "--memo", "\xE2\x82"}, "--memo is not valid UTF-8 (byte 0xE2 at position 1)"},          // cut short
+  };
+  for (const auto& c : cases) {
+    QStringList words;
+    const std::optional<QString> problem = ReadArguments(int(c.argv.size()), c.argv.data(), &words);
+    EXPECT_EQ(problem.value_or(QString()), QString::fromUtf8(c.problem)) << c.problem;
+    if (!problem) {
+      EXPECT_EQ(words.last().toUtf8(), QByteArray(c.argv.back()));
+    }
+  }
 }

@@ -5,6 +5,7 @@
 // activity's text here changes its SUMMARY and nothing else.
 #include "exchange/real_sync_fixture.h"
 
+#include "alarms/alarm_service.h"
 #include "support/event_wait.h"
 
 #include <QStringList>
@@ -133,6 +134,48 @@ TEST_P(SyncKeepsEventsTest, PendingRemindersTakeChangesTheLaterChangeWinsAndMove
   ASSERT_EQ(r.pulledNew, 1) << Told(r);
   const EventInput review = table().at("Review").second;
   EXPECT_EQ(QDateTime(review.activityDate, review.activityTime), QDateTime(QDate(2027, 1, 13), QTime(18, 0)));
+}
+
+// A weekly series made on the phone, one occurrence moved and one cancelled: the reminder is told
+// at the moved time, never on the cancelled day, and an occurrence skipped here is one EXDATE more
+// on the server, every other line of the phone's as it was.
+TEST_P(SyncKeepsEventsTest, ASeriesWithAMovedAndACancelledOccurrenceIsFollowedAndSkippedHere) {
+  const QString href = QString::fromUtf8(
+      phone({"create"},
+            "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Example//Phone//EN\r\nBEGIN:VEVENT\r\nUID:weekly\r\n"
+            "DTSTAMP:20270101T100000Z\r\nDTSTART;TZID=Europe/Berlin:20270111T090000\r\nDURATION:PT30M\r\n"
+            "RRULE:FREQ=WEEKLY;COUNT=6\r\nEXDATE;TZID=Europe/Berlin:20270118T090000\r\nSUMMARY:Weekly\r\n"
+            "X-PHONE-COLOUR:teal\r\nEND:VEVENT\r\nBEGIN:VEVENT\r\nUID:weekly\r\nDTSTAMP:20270101T100000Z\r\n"
+            "RECURRENCE-ID;TZID=Europe/Berlin:20270125T090000\r\nDTSTART;TZID=Europe/Berlin:20270126T140000\r\n"
+            "DURATION:PT30M\r\nSUMMARY:Weekly\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n")
+          .trimmed());
+  ASSERT_EQ(sync().pulledNew, 1);
+  const QByteArray before = phone({"get", href});
+  // Each occurrence told is dealt with (Done); what is said at each moment.
+  int area = data::OpenTable(engine, data::CalendarPath(state.AppFolder), "CALENDAR", data::kModeShared);
+  ASSERT_GT(area, 0);
+  const qint64 recno = table().at("Weekly").first;
+  QStringList said;
+  for (const QDateTime& at :
+       {QDateTime(QDate(2027, 1, 11), QTime(9, 0, 30)), QDateTime(QDate(2027, 1, 18), QTime(9, 0, 30)),
+        QDateTime(QDate(2027, 1, 25), QTime(9, 0, 30)), QDateTime(QDate(2027, 1, 26), QTime(14, 0, 30))}) {
+    clock.set(at);
+    speaker.lines.clear();
+    ASSERT_TRUE(alarms.ScanDueAlarms().ok());
+    said << at.toString("dd HH:mm ") + speaker.lines.join(u'|');
+    if (!speaker.lines.isEmpty()) {
+      ASSERT_TRUE(alarms.StepOccurrence(area, recno, OccurrenceStep::Done).done);
+    }
+  }
+  EXPECT_EQ(said, (QStringList{"11 09:00 Speak: Weekly", "18 09:00 ", "25 09:00 ", "26 14:00 Speak: Weekly"}));
+  const AlarmService::StepOutcome skipped = alarms.StepOccurrence(area, recno, OccurrenceStep::Skip);
+  EXPECT_EQ(skipped.excluded, QDateTime(QDate(2027, 2, 1), QTime(9, 0)));
+  data::CloseTableIfOpen(engine, "CALENDAR");
+  const SyncReport r = sync();
+  EXPECT_EQ(r.pushedChanged, 1) << Told(r);
+  QStringList added = Lines(phone({"get", href}));
+  for (const QString& line : Lines(before)) EXPECT_TRUE(added.removeOne(line)) << "lost: " << line.toStdString();
+  EXPECT_EQ(added.join(u'|').trimmed().toStdString(), "EXDATE;TZID=Europe/Berlin:20270201T090000");
 }
 
 // The program reads what it fetched on a thread of its own: a pass is not over when Start()

@@ -109,6 +109,26 @@ TEST_P(RealSyncTest, AnUploadRefusedAsChangedMeanwhileIsDecidedAgainInThePass) {
   EXPECT_EQ(next.notes.filter("meanwhile").size(), 0) << Told(next);
 }
 
+// The events pulled in one run are stored together: one the table cannot hold is told and left out,
+// the others are stored, each keeping its own event, and the next sync moves nothing.
+TEST_P(RealSyncTest, APulledEventTheTableCannotHoldIsToldAndTheRestOfItsRunIsStored) {
+  phoneEvent("first@phone.example", "First");
+  phoneEvent("omega@phone.example", "\xce\xa9mega");
+  phoneEvent("third@phone.example", "Third");
+  const SyncReport first = sync();
+  EXPECT_TRUE(first.complete()) << Told(first);
+  EXPECT_EQ(first.pulledNew, 2) << Told(first);
+  EXPECT_EQ(first.notes.filter("could not be stored").size(), 1) << Told(first);
+  EXPECT_EQ(table().size(), 2u);
+  EXPECT_EQ(SyncSummary(sync()), SyncSummary(SyncReport()));
+  clock.advanceSecs(60);
+  edit("Third", [](EventInput& in) { in.memo = "Bring it"; });
+  const SyncReport edited = sync();
+  EXPECT_EQ(edited.pushedChanged, 1) << Told(edited);
+  EXPECT_TRUE(phone({"get", hrefOf("Third")}).contains("DESCRIPTION:Bring it"));
+  EXPECT_FALSE(phone({"get", hrefOf("First")}).contains("Bring it"));
+}
+
 // A sync that leaves something behind (an event too large to read this time) keeps the old sync
 // token: the next one lists everything again and takes it.
 TEST_P(RealSyncTest, ASyncLeftIncompleteListsAgainNextTime) {

@@ -52,9 +52,6 @@ class OptionsDialogTest : public ::testing::Test {
   void TearDown() override { windows.reset(); }
   OptionsHooks loggedHooks() {
     OptionsHooks h;
-    h.applyShowFuture = [this](bool on) { log << QStringLiteral("showFuture %1").arg(on); };
-    h.scheduleNextAnnouncement = [this](int i) { log << QStringLiteral("announce %1").arg(i); };
-    h.scheduleNextMailCheck = [this](int m) { log << QStringLiteral("mail %1").arg(m); };
     h.viewerOpen = [this] { return viewerOpen; };
     return h;
   }
@@ -62,6 +59,12 @@ class OptionsDialogTest : public ::testing::Test {
   OptionsDialog& open(OptionsHooks hooks) {
     windows = std::make_unique<OptionsWindows>(OptionsContext{
         state, options, settings, prompter, clock, *host, {userChars, installedChars}, std::move(hooks)});
+    QObject::connect(windows.get(), &OptionsWindows::showFutureApplied,
+                     [this](bool on) { log << QStringLiteral("showFuture %1").arg(on); });
+    QObject::connect(windows.get(), &OptionsWindows::announcementIntervalApplied,
+                     [this](int i) { log << QStringLiteral("announce %1").arg(i); });
+    QObject::connect(windows.get(), &OptionsWindows::mailIntervalApplied,
+                     [this](int m) { log << QStringLiteral("mail %1").arg(m); });
     windows->ShowOptions();
     OptionsDialog* d = windows->dialog();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(d));
@@ -158,9 +161,6 @@ TEST_F(OptionsDialogTest, SyncTabAppliesItsSettingsKeepsThePasswordAsideAndSyncN
   QStringList kept;
   std::function<void(const QString&)> pending;
   OptionsHooks hooks = loggedHooks();
-  hooks.keepSyncPassword = [&](const QString& server, const QString& user, const QString& password) {
-    kept << server + ' ' + user + ' ' + password;
-  };
   hooks.syncNow = [&](std::function<void(const QString&)> done) {
     log << "sync now with " + stored(settings::SyncServer);
     pending = std::move(done);
@@ -168,6 +168,10 @@ TEST_F(OptionsDialogTest, SyncTabAppliesItsSettingsKeepsThePasswordAsideAndSyncN
   std::optional<LastSync> last;
   hooks.lastSync = [&] { return last; };
   OptionsDialog& d = open(std::move(hooks));
+  QObject::connect(windows.get(), &OptionsWindows::syncPasswordTyped,
+                   [&](const QString& server, const QString& user, const QString& password) {
+                     kept << server + ' ' + user + ' ' + password;
+                   });
   EXPECT_EQ(d.lastSync->text(), "Not synced yet.");
   // No address: said, and nothing saved, kept or synced; the password stays typed.
   d.syncPassword->setText("s3cret");

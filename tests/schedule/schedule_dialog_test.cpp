@@ -3,8 +3,12 @@
 #include "schedule/schedule_rules.h"
 #include "schedule/schedule_windows.h"
 
+#include "core/repeat_rule.h"
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
+#include "data/calendar.h"
+#include "data/kept_events.h"
+#include "schedule/repeat_choice.h"
 #include "schedule/schedule_fixture.h"
 #include "support/access_keys.h"
 #include "support/accessible_names.h"
@@ -17,9 +21,12 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 #include <QTimeEdit>
 #include <QToolButton>
@@ -166,7 +173,7 @@ TEST_F(ScheduleDialogTest, AnEditSavesInPlaceAndCancelEscapeAndTheCloseBoxLeaveT
   EXPECT_EQ(settings->read(settings::LastSound), sound);
 }
 
-// The time pickers call their rule: "+N" counts from now when the picker is left.
+// The time pickers call their rule: "+N" or a phrase is taken when the picker is left.
 TEST_F(ScheduleDialogTest, ThePickersFollowTheReminderAndTakePlusMinutes) {
   run(std::nullopt, [&](ScheduleDialog& d) {
     folder->clock.set(QDateTime(QDate(2027, 3, 1), QTime(23, 50, 30)));
@@ -175,6 +182,11 @@ TEST_F(ScheduleDialogTest, ThePickersFollowTheReminderAndTakePlusMinutes) {
     QTest::keyClick(d.remindTime, Qt::Key_Tab);
     EXPECT_EQ(d.remindTime->time().toString("HH:mm"), "00:05");
     EXPECT_EQ(d.remindDate->date(), QDate(2027, 3, 2));
+    d.activityTime->setFocus();
+    QTest::keyClicks(d.activityTime, QStringLiteral("friday at 2"));
+    QTest::keyClick(d.activityTime, Qt::Key_Tab);
+    EXPECT_EQ(d.activityTime->time().toString("HH:mm"), "14:00");
+    EXPECT_EQ(d.activityDate->date(), QDate(2027, 3, 5));
   });
 }
 
@@ -233,17 +245,130 @@ TEST_F(ScheduleDialogTest, APastTimeAsksAndNoLeavesTheDialogOpenAndYesStoresItFo
 }
 
 // Every control has room for its text, a name of its own and a key of its own.
+// Every Repeat choice in turn (the last with custom minutes in a window, ending on a date): each
+// control with room and a name, the dialog on a 1366x768 screen, and the keyboard reaching what
+// shows. With CHIMEWISE_SCREENSHOT_DIR set, each choice is saved there as a picture.
 TEST_F(ScheduleDialogTest, EveryControlHasRoomANameAndAnAccessKey) {
   run(std::nullopt, [&](ScheduleDialog& d) {
     d.countdown->setChecked(true);
-    QApplication::processEvents();
-    EXPECT_TRUE(testsupport::NoProblems(testsupport::CutShort(&d)));
-    EXPECT_TRUE(testsupport::NoProblems(testsupport::NameProblems(&d)));
-    EXPECT_TRUE(testsupport::NoProblems(testsupport::CheckAccessKeys({&d}, {}, {d.okButton, d.cancelButton})));
+    d.activity->setText(QStringLiteral("Take the pills"));
+    const QString shots = qEnvironmentVariable("CHIMEWISE_SCREENSHOT_DIR");
+    for (int i = 0; i < d.repeatChoice->count(); ++i) {
+      d.repeatChoice->setCurrentIndex(i);
+      if (i == 3) d.repeatDays[0]->setChecked(true), d.repeatDays[3]->setChecked(true);
+      if (i == d.repeatChoice->count() - 1) {
+        d.repeatUnit->setCurrentIndex(0);
+        d.repeatEvery->setValue(30);
+        d.repeatWindow->setChecked(true);
+        d.repeatEnd->setCurrentIndex(1);
+      }
+      d.adjustSize();
+      QApplication::processEvents();
+      const QString name = d.repeatChoice->currentText();
+      EXPECT_TRUE(testsupport::NoProblems(testsupport::CutShort(&d))) << name.toStdString();
+      EXPECT_TRUE(testsupport::NoProblems(testsupport::NameProblems(&d))) << name.toStdString();
+      EXPECT_LE(d.frameGeometry().width(), 1366) << name.toStdString();
+      EXPECT_LE(d.frameGeometry().height(), 768 - 48) << name.toStdString();  // above a panel
+      if (!shots.isEmpty()) d.grab().save(QDir(shots).filePath(QStringLiteral("schedule-repeat-%1.png").arg(i)));
+    }
+    // The day boxes are reached with Tab (seven letters of their own are not to be had).
+    QList<QWidget*> exempt{d.okButton, d.cancelButton};
+    for (QCheckBox* box : d.repeatDays) exempt << box;
+    EXPECT_TRUE(testsupport::NoProblems(testsupport::CheckAccessKeys({&d}, {}, exempt)));
     EXPECT_TRUE(testsupport::NoProblems(testsupport::TabOrderProblems(
-        {d.remindDate, d.remindTime, d.sayDate, d.sayTime, d.activityDate, d.activityTime, d.type, d.activity, d.memo,
-         d.audio, d.soundButton, d.countdown, d.countdownList, d.helpButton, d.okButton, d.cancelButton})));
+        {d.remindDate,  d.remindTime,   d.sayDate,       d.sayTime,    d.activityDate, d.activityTime,
+         d.type,        d.repeatChoice, d.repeatEvery,   d.repeatUnit, d.repeatWindow, d.repeatFrom,
+         d.repeatTo,    d.repeatEnd,    d.repeatEndDate, d.activity,   d.memo,         d.audio,
+         d.soundButton, d.countdown,    d.countdownList, d.helpButton, d.okButton,     d.cancelButton})));
   });
+}
+
+// The dialog makes the rule its controls show, says it in words as they change, and shows the rule
+// of a reminder being edited from its kept event: one no choice can show as Custom in its own
+// words, given back unchanged until a Repeat control changes.
+TEST_F(ScheduleDialogTest, RepeatMakesItsRuleSaysItAndKeepsARuleItCannotShow) {
+  run(std::nullopt, [&](ScheduleDialog& d) {
+    d.fill(reminder(QStringLiteral("Stand-up")));  // the activity at 2:30 pm on Saturday 5 December
+    EXPECT_EQ(d.repeatSummary->text(), QStringLiteral("Does not repeat"));
+    EXPECT_EQ(d.entry().repeat, QString());
+    d.repeatChoice->setCurrentIndex(static_cast<int>(RepeatKind::Weekly));
+    d.repeatDays[3]->setChecked(true);
+    d.repeatDays[0]->setChecked(true);
+    EXPECT_EQ(d.repeatSummary->text(), QStringLiteral("Every Monday and Thursday at 2:30 pm"));
+    d.repeatEnd->setCurrentIndex(static_cast<int>(RepeatEnd::AfterCount));
+    EXPECT_EQ(d.entry().repeat, QStringLiteral("FREQ=WEEKLY;BYDAY=MO,TH;COUNT=10"));
+    d.activityTime->setTime(QTime(9, 5));
+    EXPECT_EQ(d.repeatSummary->text(), QStringLiteral("Every Monday and Thursday at 9:05 am, 10 times"));
+  });
+  EventInput in = reminder(QStringLiteral("Rota"));
+  const qint64 rec = folder->add(in);
+  std::string id;
+  folder->withRecord(rec, [&](xbase::WorkArea& wa) { ASSERT_TRUE(wa.GetString("REC_NO", &id).ok()); });
+  const auto keep = [&](const QString& rule) {
+    KeptEvent k;
+    k.series = QStringList{QStringLiteral("DTSTART;TZID=Europe/Berlin:20261205T143000"),
+                           QStringLiteral("RRULE:") + rule, QStringLiteral("X-CHIMEWISE-LEAD:1800")};
+    ASSERT_TRUE(KeptEvents::BesideTable(data::CalendarPath(folder->state.AppFolder))
+                    .Put(QByteArray::fromStdString(id), k)
+                    .ok());
+  };
+  const QString odd = QStringLiteral("FREQ=WEEKLY;INTERVAL=2;BYDAY=MO,TH;WKST=SU");
+  keep(odd);
+  run(rec, [&](ScheduleDialog& d) {
+    EXPECT_EQ(d.repeatChoice->currentIndex(), static_cast<int>(RepeatKind::Custom));
+    EXPECT_EQ(d.repeatSummary->text(), QStringLiteral("Every 2 weeks on Monday and Thursday at 2:30 pm"));
+    EXPECT_EQ(d.entry().repeat, odd);
+    d.repeatEvery->setValue(3);  // now the controls say what it is: every 3 days
+    EXPECT_EQ(d.entry().repeat, QStringLiteral("FREQ=DAILY;INTERVAL=3"));
+  });
+  keep(QStringLiteral("FREQ=MONTHLY;BYDAY=1SA;UNTIL=20270331T215959Z"));
+  run(rec, [&](ScheduleDialog& d) {
+    EXPECT_EQ(d.repeatChoice->currentText(), QStringLiteral("Every month on the 1st Saturday"));
+    EXPECT_EQ(d.repeatEndDate->date(), QDate(2027, 3, 31));
+    EXPECT_EQ(d.repeatSummary->text(),
+              QStringLiteral("On the 1st Saturday of every month at 2:30 pm, until 31 March 2027"));
+  });
+}
+
+// Each choice makes its rule (from a series starting on the first Friday of December) and reads
+// back from it; rules no choice makes are left to be kept as they are.
+TEST(ScheduleRules, RepeatChoicesAndTheirRules) {
+  const QDateTime start(QDate(2026, 12, 4), QTime(8, 0));
+  const auto choice = [](RepeatKind kind) {
+    RepeatChoice c;
+    c.kind = kind;
+    return c;
+  };
+  RepeatChoice weekly = choice(RepeatKind::Weekly), yearly = choice(RepeatKind::Yearly);
+  weekly.weekdays = {1, 4};
+  yearly.end = RepeatEnd::AfterCount;
+  RepeatChoice hours = choice(RepeatKind::Custom), minutes, days = choice(RepeatKind::Custom);
+  hours.unit = RepeatUnit::Hours, hours.every = 2, hours.window = true;
+  minutes = hours, minutes.unit = RepeatUnit::Minutes, minutes.every = 15;
+  days.every = 3, days.end = RepeatEnd::OnDate, days.endDate = QDate(2027, 3, 31);
+  const std::pair<RepeatChoice, const char*> made[] = {
+      {choice(RepeatKind::Daily), "FREQ=DAILY"},
+      {choice(RepeatKind::Weekdays), "FREQ=WEEKLY;BYDAY=MO,TU,WE,TH,FR"},
+      {weekly, "FREQ=WEEKLY;BYDAY=MO,TH"},
+      {choice(RepeatKind::MonthlyDay), "FREQ=MONTHLY"},
+      {choice(RepeatKind::MonthlyWeekday), "FREQ=MONTHLY;BYDAY=1FR"},
+      {yearly, "FREQ=YEARLY;COUNT=10"},
+      {hours, "FREQ=HOURLY;INTERVAL=2;BYHOUR=9,10,11,12,13,14,15,16,17"},
+      {minutes, "FREQ=MINUTELY;INTERVAL=15;BYHOUR=9,10,11,12,13,14,15,16"},
+      {days, "FREQ=DAILY;INTERVAL=3;UNTIL=20270331T215959Z"},  // the end of 31 March in Berlin
+  };
+  EXPECT_EQ(RepeatRuleOf(choice(RepeatKind::Never), start), QString());
+  for (const auto& [c, rule] : made) {
+    EXPECT_EQ(RepeatRuleOf(c, start), QLatin1String(rule));
+    EXPECT_EQ(ChoiceOfRule(QLatin1String(rule), start), c) << rule;
+  }
+  EXPECT_EQ(ChoiceOfRule("FREQ=MONTHLY;BYDAY=-1FR", QDateTime(QDate(2026, 12, 25), QTime(8, 0)))->kind,
+            RepeatKind::MonthlyWeekday);
+  for (const char* kept : {"FREQ=WEEKLY;INTERVAL=2;BYDAY=MO,TH", "FREQ=MONTHLY;BYMONTHDAY=15", "FREQ=DAILY;BYHOUR=8,20",
+                           "FREQ=MONTHLY;BYDAY=2FR", "FREQ=YEARLY;BYWEEKNO=1", "FREQ=HOURLY;BYHOUR=9,12", "nonsense"})
+    EXPECT_FALSE(ChoiceOfRule(QLatin1String(kept), start)) << kept;
+  EXPECT_EQ(RepeatRuleLine({"DTSTART;TZID=Europe/Berlin:20261204T080000", "RRULE:FREQ=DAILY;COUNT=3", "EXDATE:x"}),
+            QStringLiteral("FREQ=DAILY;COUNT=3"));
 }
 
 TEST(ScheduleRules, CountdownStepsTheirMinutesAndTheBox) {
@@ -283,13 +408,15 @@ TEST(ScheduleRules, TypedDatesAndPlusMinutes) {
     EXPECT_FALSE(NamesNoDay(QString::fromLatin1(text))) << text;
     EXPECT_EQ(TypedPickerDate(QString::fromLatin1(text), kDay), kDay) << text;
   }
-  EXPECT_EQ(MinutesFromNow(QStringLiteral("+15"), kNow), QDateTime(kDay, QTime(10, 15)));
-  EXPECT_EQ(MinutesFromNow(QStringLiteral("+0"), kNow), QDateTime(kDay, QTime(10, 0)));
-  EXPECT_EQ(MinutesFromNow(QStringLiteral("+90"), QDateTime(kDay, QTime(23, 0))),
-            QDateTime(kDay.addDays(1), QTime(0, 30)));
-  EXPECT_EQ(MinutesFromNow(QStringLiteral("+9999"), kNow), QDateTime(kDay, QTime(10, 0)).addSecs(9999 * 60));
-  for (const char* text : {"15", "+", "+12345", "-5", "+1a", "+ 5"})
-    EXPECT_EQ(MinutesFromNow(QString::fromLatin1(text), kNow), std::nullopt) << text;
+  // A time picker's typed text: "+N", "T" and the phrases of when; a repeat or a past moment is none.
+  const QLocale us(QStringLiteral("en_US"));
+  const QDateTime late(kDay, QTime(23, 0, 40));
+  EXPECT_EQ(TypedWhen(QStringLiteral("+15"), kNow, us), (PickerMoment{kDay, QTime(10, 15)}));
+  EXPECT_EQ(TypedWhen(QStringLiteral("+90"), late, us), (PickerMoment{kDay.addDays(1), QTime(0, 30)}));
+  EXPECT_EQ(TypedWhen(QStringLiteral("T"), late, us), (PickerMoment{kDay, QTime(23, 0)}));
+  EXPECT_EQ(TypedWhen(QStringLiteral("tomorrow at 9"), late, us), (PickerMoment{kDay.addDays(1), QTime(9, 0)}));
+  for (const char* text : {"15", "+", "+12345", "-5", "+1a", "+ 5", "every day at 8", "2020-01-01", "soon"})
+    EXPECT_EQ(TypedWhen(QString::fromLatin1(text), kNow, us), std::nullopt) << text;
 }
 
 TEST(ScheduleRules, TimeStepsCarryLikeAClock) {

@@ -133,12 +133,12 @@ TEST_F(DesktopSessionTest, TheTrayOnAStatusNotifierHostAndAReminderNobodyCanHear
   // A countdown reminder announced while its activity is ahead: its alarm comes back at 10:31.
   ASSERT_EQ(cli({"--now", "2026-12-06 10:00:56", "add", "--text", "Stand up and stretch", "--activity",
                  "2026-12-06 11:00", "--remind", "2026-12-06 10:01", "--countdown", "30"})
-                .trimmed(),
-            "1");
+                .section(u':', 0, 0),
+            "Added 1");
   ASSERT_EQ(cli({"--now", "2026-12-06 10:00:56", "add", "--text", "Water the plants", "--activity", "2026-12-06 11:00",
                  "--remind", "2026-12-06 10:01", "--countdown", "30"})
-                .trimmed(),
-            "2");
+                .section(u':', 0, 0),
+            "Added 2");
   const int withoutViewer = programWindows();
   ASSERT_TRUE(RunEventsUntil([&] { return !server->calls().empty(); }, 20000))
       << program.readAllStandardError().toStdString();

@@ -2,6 +2,7 @@
 // real key and pointer events from xdotool end a tour (Escape in the toured window, Escape sent to
 // it, a click on "Skip" while the character walks and talks) and open the character's menu while
 // the Schedule Activity dialog is open.
+#include "core/clock.h"
 #include "core/settings_keys.h"
 #include "schedule/schedule_dialog.h"
 #include "schedule/schedule_fixture.h"
@@ -13,6 +14,7 @@
 #include <QCursor>
 #include <QDialog>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QTest>
@@ -194,6 +196,20 @@ TEST_F(TourDesktopTest, TheCharactersMenuOpensWhileScheduleActivityIsOpen) {
   windows.OpenSchedule(std::nullopt, [&](bool) { closed = true; });
   ASSERT_TRUE(RunEventsUntil([&] { return closed; }, 30000));
   EXPECT_TRUE(opened);
+}
+
+// The Repeat control by keys alone, as they come from the window manager: Alt+R to the choice,
+// the arrows to "Every week on", Tab and Space through the day boxes, Alt+D to the end.
+TEST_F(TourDesktopTest, RepeatIsMadeWithKeysAlone) {
+  ManualClock clock(QDateTime(QDate(2026, 12, 4), QTime(8, 0)));
+  ScheduleDialog d(clock, QStringLiteral("h:mm am/pm"));
+  d.show();
+  ASSERT_TRUE(testsupport::WindowManagerDesktop::activate(d.winId(), [&] { return d.isActiveWindow(); }));
+  Xdotool({"key", "--clearmodifiers", "alt+r", "Down", "Down", "Down", "Tab", "space", "Tab", "Tab", "Tab", "space"});
+  Xdotool({"key", "--clearmodifiers", "alt+d", "Down", "Down"});
+  EXPECT_TRUE(RunEventsUntil([&] { return d.entry().repeat == "FREQ=WEEKLY;BYDAY=MO,TH;COUNT=10"; }, 3000))
+      << d.entry().repeat.toStdString();
+  EXPECT_EQ(d.repeatSummary->text(), QStringLiteral("Every Monday and Thursday at 8:00 am, 10 times"));
 }
 
 }  // namespace

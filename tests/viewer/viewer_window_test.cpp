@@ -1,5 +1,6 @@
 // The Reminder Viewer driven offscreen over a real table, and its rules without a window.
 #include "core/settings_keys.h"
+#include "data/kept_events.h"
 #include "support/access_keys.h"
 #include "support/accessible_names.h"
 #include "support/event_wait.h"
@@ -9,7 +10,9 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QLabel>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableView>
@@ -379,4 +382,66 @@ TEST_F(ViewerWindowTest, CancelStopsTheImportBetweenSlicesLeavingOnlyWholeRemind
   EXPECT_TRUE(read.ok()) << read.ToString();
   EXPECT_EQ(whole, 500);
   EXPECT_EQ(records, 500u);
+}
+
+// A repeating reminder is marked in the list and heads the memo area with its repeat. Delete asks,
+// without waiting, whether the occurrence or the series goes, and Undo Delete brings back either;
+// Done and Skip Next Occurrence move it on; a snooze puts off the occurrence, never the series.
+TEST_F(ViewerWindowTest, ARepeatingReminderIsMarkedAndDealtWithAnOccurrenceAtATime) {
+  EventInput in;
+  std::tie(in.activity, in.activityDate, in.activityTime, in.remindDate, in.remindTime, in.repeat) =
+      std::tuple("Pills", kViewerNow.date(), QTime(12, 0), kViewerNow.date(), QTime(12, 0), "FREQ=DAILY");
+  const SaveResult pills = saver->SaveEvent(in);
+  ASSERT_TRUE(pills.saved);
+  clock.set(kViewerNow.addSecs(1));  // an identifier of its own
+  add("Once", today(11, 0), today(11, 0));
+  clock.set(kViewerNow);
+  const KeptEvents kept(state.AppFolder);
+  const auto exdates = [&] {
+    return kept.Get(QByteArray::fromStdString(pills.recordId)).value_or(KeptEvent()).series.filter("EXDATE");
+  };
+  const auto day = [&] { return field(pills.recno, "EVENTDATE") + ' ' + field(pills.recno, "DELETED"); };
+  viewer::ViewerWindow& w = open();
+  const QModelIndex marked = w.model()->index(1, viewer::ReminderListModel::ActivityColumn);
+  EXPECT_EQ(marked.data(Qt::AccessibleDescriptionRole).toString(), "Repeats every day at 12:00 pm");
+  EXPECT_FALSE(marked.data(Qt::DecorationRole).isNull());
+  EXPECT_TRUE(w.model()->index(0, 1).data(Qt::DecorationRole).isNull());
+  EXPECT_FALSE(action(w, "mnuDone")->isEnabled());
+  w.grid()->setCurrentIndex(w.model()->index(1, 0));
+  EXPECT_EQ(w.repeatHeader()->isVisible() ? w.repeatHeader()->text() : "hidden", "Repeats every day at 12:00 pm");
+
+  const auto answerDelete = [&](const QString& button) {
+    const QString before = day();
+    action(w, "mnuDelete")->trigger();
+    auto* box = w.findChild<QMessageBox*>("DeleteRepeatQuestion");
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(day(), before) << "nothing happens before the answer";
+    for (QAbstractButton* b : box->buttons())
+      if (b->text() == button) b->click();
+    flushDeletes();
+  };
+  answerDelete("Only This &Occurrence");
+  EXPECT_EQ(day(), "20261205 no");
+  EXPECT_EQ(exdates(), QStringList{"EXDATE;TZID=Europe/Berlin:20261204T120000"});
+  answerDelete("The Whole &Series");
+  EXPECT_EQ(day(), "20261205 yes");
+  action(w, "mnuUndoDelete")->trigger();
+  EXPECT_EQ(day(), "20261205 no");
+  action(w, "mnuUndoDelete")->trigger();
+  EXPECT_EQ(day(), "20261204 no");
+  EXPECT_EQ(exdates(), QStringList());
+
+  w.Highlight(static_cast<std::uint32_t>(pills.recno));
+  action(w, "mnuDone")->trigger();
+  EXPECT_EQ(day(), "20261205 no");
+  w.Highlight(static_cast<std::uint32_t>(pills.recno));
+  action(w, "mnuSkipNext")->trigger();
+  EXPECT_EQ(day(), "20261206 no");
+  EXPECT_EQ(exdates(), QStringList{"EXDATE;TZID=Europe/Berlin:20261205T120000"});
+  w.Highlight(static_cast<std::uint32_t>(pills.recno));
+  action(w, "mnuSnoozeTimes4")->trigger();  // an hour: the occurrence stays
+  EXPECT_EQ(day() + field(pills.recno, "ALARMTIME"), "20261206 no 661");
+  action(w, "mnuSnoozeTimes8")->trigger();  // a week: the next occurrence comes first
+  EXPECT_EQ(day() + field(pills.recno, "ALARMTIME"), "20261207 no 720");
+  EXPECT_TRUE(prompter.asked.empty());
 }

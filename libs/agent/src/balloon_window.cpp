@@ -10,6 +10,8 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QScreen>
+#include <QTextBoundaryFinder>
+#include <QTextOption>
 
 #include <algorithm>
 #include <cmath>
@@ -196,10 +198,14 @@ void BalloonWindow::reveal(const QString& shownSoFar) {
     return fm.boundingRect(QRect(0, 0, area.width(), 100000), Qt::TextWordWrap, m_text.mid(from)).height() <=
            area.height();
   };
+  // Words end where a line may break: at spaces, and between the characters of scripts written
+  // without spaces (Chinese, Japanese).
+  QTextBoundaryFinder breaks(QTextBoundaryFinder::Line, m_text);
   while (m_start < m_text.size() && !fits(m_start)) {
-    const qsizetype space = m_text.indexOf(QLatin1Char(' '), m_start + 1);
-    if (space < 0) break;  // one word longer than the balloon: it is clipped
-    m_start = space + 1;
+    breaks.setPosition(m_start);
+    const qsizetype next = breaks.toNextBoundary();
+    if (next < 0 || next >= m_text.size()) break;  // one word longer than the balloon: it is clipped
+    m_start = next;
   }
   update();
 }
@@ -287,7 +293,15 @@ void BalloonWindow::paintEvent(QPaintEvent*) {
     p.setFont(font());
     p.setPen(Qt::black);
   }
-  p.drawText(textArea, Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop, shownText());
+  // Text that begins in a right-to-left script reads from the right edge; within a line, runs of
+  // either direction are ordered by the bidirectional algorithm. The whole text decides, so that
+  // the balloon does not turn while the words appear.
+  QTextOption option;
+  option.setWrapMode(QTextOption::WordWrap);
+  const bool rightToLeft = m_full.isRightToLeft();
+  option.setTextDirection(rightToLeft ? Qt::RightToLeft : Qt::LeftToRight);
+  option.setAlignment(Qt::AlignAbsolute | Qt::AlignTop | (rightToLeft ? Qt::AlignRight : Qt::AlignLeft));
+  p.drawText(textArea, shownText(), option);
 }
 
 }  // namespace agent

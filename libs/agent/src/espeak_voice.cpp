@@ -141,9 +141,13 @@ Utterance synthesize(const SpeechMarkup& markup, const QString& voiceName, int r
   }
   u.sampleRate = sampleRate;
   const QByteArray voiceName8 = voiceName.toUtf8();
-  if (espeak_SetVoiceByName(voiceName8.constData()) != EE_OK && espeak_SetVoiceByName("en-us") != EE_OK) {
-    u.error = QStringLiteral("no espeak-ng voice named %1 or en-us").arg(voiceName);
-    return u;
+  QString heard = QStringLiteral("espeak:") + voiceName;
+  if (espeak_SetVoiceByName(voiceName8.constData()) != EE_OK) {
+    if (espeak_SetVoiceByName("en-us") != EE_OK) {
+      u.error = QStringLiteral("no espeak-ng voice named %1 or en-us").arg(voiceName);
+      return u;
+    }
+    heard = QStringLiteral("espeak:en-us");
   }
   if (markup.ssml.isEmpty()) return u;  // nothing to say: the voice is ready
   espeak_SetParameter(espeakRATE, std::clamp(rate, 80, 450), 0);
@@ -186,6 +190,7 @@ Utterance synthesize(const SpeechMarkup& markup, const QString& voiceName, int r
     return u;
   }
   Utterance rest = takeChunk();
+  rest.voices = QStringList{heard};
   rest.synthesisUs = timer.nsecsElapsed() / 1000;
   const qint64 total = qint64(ctx.samples.size()) * 1000 / sampleRate;
   converter.finish(total, rest.events);

@@ -18,7 +18,7 @@ Utterance synthesize(const SpeechMarkup& markup, const QString& voice, int rate,
 
 // The module's table (espeak-ng and the sound libraries it links are loaded when an espeak-ng
 // voice first speaks). Raise kVersion whenever a member changes.
-inline constexpr int kVersion = 1;
+inline constexpr int kVersion = 2;
 
 struct Api {
   int version = kVersion;

@@ -7,7 +7,7 @@
 namespace agent::flitevoice {
 
 // Raised whenever a member is added, removed or changes its type.
-inline constexpr int kVersion = 1;
+inline constexpr int kVersion = 2;
 
 struct Api {
   int version = kVersion;

@@ -506,6 +506,7 @@ Utterance synthesize(const SpeechMarkup& markup, const QString& voiceName, int r
   Synthesis synthesis(voice, voiceName, rate, pitch, formants, cancelled, chunks);
   Utterance out = synthesis.speakAll(markup);
   if (out.error.isEmpty() && !out.cancelled) out.synthesisUs = timer.nsecsElapsed() / 1000;
+  out.voices = QStringList{QStringLiteral("flite:") + voiceName};
   return out;
 }
 

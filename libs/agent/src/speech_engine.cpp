@@ -1,5 +1,6 @@
 #include "agent/speech_engine.h"
 
+#include "agent/audio_output.h"
 #include "espeak_voice.h"
 #include "flite_voice.h"
 
@@ -64,10 +65,60 @@ struct SpeechEngine::Private {
   Utterance run(const SpeechMarkup& markup, const Voice& voice, const std::atomic<bool>* cancelled,
                 const std::function<void(Utterance)>& chunks = {}) {
     std::lock_guard lock(g_synthesisMutex);
+    const bool mixed = std::any_of(markup.items.begin(), markup.items.end(),
+                                   [](const SpokenItem& item) { return !item.language.isEmpty(); });
+    return mixed ? runMixed(markup, voice, cancelled, chunks) : runOne(markup, voice, cancelled, chunks);
+  }
+
+  static Utterance runOne(const SpeechMarkup& markup, const Voice& voice, const std::atomic<bool>* cancelled,
+                          const std::function<void(Utterance)>& chunks) {
     const VoiceChoice choice = resolveVoice(voice.name);
     if (choice.synthesizer == Synthesizer::Flite)
       return flitevoice::synthesize(markup, choice.voice, voice.rate, voice.pitch, voice.formants, cancelled, chunks);
     return espeakvoice::synthesize(markup, choice.voice, voice.rate, voice.pitch, cancelled, chunks);
+  }
+
+  // Speech in several languages: each part by its own voice, one after the other, as one
+  // utterance at the rate of the first part's voice, each part's events moved to where its
+  // audio begins.
+  static Utterance runMixed(const SpeechMarkup& markup, const Voice& voice, const std::atomic<bool>* cancelled,
+                            const std::function<void(Utterance)>& chunks) {
+    int rate = 0;
+    qint64 samples = 0;  // made so far, at `rate`
+    const auto adopt = [&](Utterance piece, qint64 baseMs) {
+      if (rate == 0) rate = piece.sampleRate;
+      Utterance out;
+      out.sampleRate = rate;
+      out.pcm = piece.sampleRate == rate ? std::move(piece.pcm) : resamplePcm16(piece.pcm, piece.sampleRate, rate);
+      out.events = std::move(piece.events);
+      for (SpeechEvent& e : out.events) e.ms += baseMs;
+      samples += out.pcm.size() / 2;
+      return out;
+    };
+    const std::vector<SpeechPart> parts = splitByLanguage(markup, voice);
+    Utterance whole;
+    qint64 synthesisUs = 0;
+    for (size_t k = 0; k < parts.size(); ++k) {
+      const SpeechPart& part = parts[k];
+      const qint64 baseMs = rate > 0 ? samples * 1000 / rate : 0;
+      std::function<void(Utterance)> forward;
+      if (chunks) forward = [&](Utterance piece) { chunks(adopt(std::move(piece), baseMs)); };
+      const Voice partVoice = part.language.isEmpty() ? voice : voiceForLanguage(part.language, voice);
+      Utterance u = runOne(part.markup, partVoice, cancelled, forward);
+      if (u.cancelled || !u.error.isEmpty()) return u;
+      whole.voices += u.voices;
+      synthesisUs += u.synthesisUs;
+      Utterance rest = adopt(std::move(u), baseMs);
+      if (chunks && k + 1 < parts.size()) {
+        chunks(std::move(rest));
+        continue;
+      }
+      whole.pcm += rest.pcm;
+      whole.events.insert(whole.events.end(), rest.events.begin(), rest.events.end());
+    }
+    whole.sampleRate = rate;
+    whole.synthesisUs = synthesisUs;
+    return whole;
   }
 
   void loop() {

@@ -1,8 +1,11 @@
 #include "agent/speech_markup.h"
 
+#include "spoken_text.h"
+
 #include <algorithm>
 #include <cmath>
 #include <optional>
+#include <utility>
 
 namespace agent {
 
@@ -200,12 +203,16 @@ std::optional<Tag> parseTag(const QString& text, qsizetype at) {
 
 class Builder {
  public:
-  explicit Builder(const Voice& voice) : m_voice(voice), m_rate(voice.rate), m_pitch(voice.pitch) {
+  explicit Builder(const Voice& voice)
+      : m_voice(voice),
+        m_asciiOnly(resolveVoice(voice.name).synthesizer == Synthesizer::Flite),
+        m_rate(voice.rate),
+        m_pitch(voice.pitch) {
     append(QStringLiteral("<speak>"));
   }
 
-  // Plain text, one span per word. Backslashes left over from malformed markup are shown,
-  // not read out.
+  // Plain text, one span per word (or per part of a word said by another voice). Backslashes
+  // left over from malformed markup are shown, not read out.
   void text(const QString& text) {
     qsizetype i = 0;
     while (i < text.size()) {
@@ -222,16 +229,7 @@ class Builder {
       if (m_address && looksLikeAddress(spoken)) spoken = spellAddress(spoken);
       showSeparator();
       m_out.shown += word;
-      if (spoken.isEmpty()) continue;
-      separate();
-      openEmphasis();
-      const int begin = m_codePoints;
-      append(escapeXml(spoken));
-      const int end = m_codePoints;
-      const bool emphasised = m_emphasisNext;
-      closeEmphasis();
-      m_out.words.push_back({begin, end, static_cast<int>(m_out.shown.size())});
-      spokenWord(spoken, emphasised);
+      say(spoken);
     }
   }
 
@@ -239,17 +237,7 @@ class Builder {
   void mapped(const QString& spoken, const QString& shown) {
     showSeparator();
     m_out.shown += shown;
-    const QString s = spoken.simplified();
-    if (s.isEmpty()) return;
-    separate();
-    openEmphasis();
-    const int begin = m_codePoints;
-    append(escapeXml(s));
-    const int end = m_codePoints;
-    const bool emphasised = m_emphasisNext;
-    closeEmphasis();
-    m_out.words.push_back({begin, end, static_cast<int>(m_out.shown.size())});
-    spokenWord(s, emphasised);
+    say(spoken.simplified());
   }
 
   void literalShown(const QString& shown) {
@@ -307,12 +295,51 @@ class Builder {
   SpeechMarkup finish() {
     if (m_prosodyOpen) append(QStringLiteral("</prosody>"));
     append(QStringLiteral("</speak>"));
+    joinNeutralWords();
     return std::move(m_out);
   }
 
  private:
-  void spokenWord(const QString& spoken, bool emphasised) {
+  // What is said for one word of the shown text (or one mapped text): one span per voice.
+  void say(const QString& spoken) {
+    const std::vector<SpokenPiece> pieces = spokenPieces(spoken, m_asciiOnly);
+    if (pieces.empty()) return;
+    separate();
+    openEmphasis();
+    const bool emphasised = m_emphasisNext;
+    for (const SpokenPiece& piece : pieces) {
+      if (&piece != &pieces.front()) append(QStringLiteral(" "));
+      const int begin = m_codePoints;
+      append(escapeXml(piece.text));
+      m_out.words.push_back({begin, m_codePoints, static_cast<int>(m_out.shown.size())});
+      spokenWord(piece.text, emphasised, piece.language);
+    }
+    closeEmphasis();
+  }
+
+  // Numbers and signs between two words of one other language are said in that language
+  // ("会议 3 点" in Mandarin).
+  void joinNeutralWords() {
+    auto& items = m_out.items;
+    const auto hasLetters = [](const QString& t) {
+      return std::any_of(t.begin(), t.end(), [](QChar c) { return c.isLetter(); });
+    };
+    QString previous;  // the language of the word before
+    for (size_t k = 0; k < items.size(); ++k) {
+      SpokenItem& item = items[k];
+      if (item.kind != SpokenItem::Word) continue;
+      if (item.language.isEmpty() && !previous.isEmpty() && !hasLetters(item.text)) {
+        auto next = std::find_if(items.begin() + qsizetype(k) + 1, items.end(),
+                                 [&](const SpokenItem& n) { return n.kind == SpokenItem::Word && hasLetters(n.text); });
+        if (next != items.end() && next->language == previous) item.language = previous;
+      }
+      previous = item.language;
+    }
+  }
+
+  void spokenWord(const QString& spoken, bool emphasised, const QString& language) {
     SpokenItem item;
+    item.language = language;
     item.text = spoken;
     item.shownEnd = static_cast<int>(m_out.shown.size());
     item.rate = m_rate;
@@ -354,6 +381,7 @@ class Builder {
   }
 
   const Voice& m_voice;
+  const bool m_asciiOnly;  // the voice reads ASCII only (flite)
   SpeechMarkup m_out;
   int m_codePoints = 0;
   int m_rate;
@@ -409,6 +437,98 @@ SpeechMarkup translateMarkup(const QString& text, const Voice& voice) {
   }
   flush();
   return b.finish();
+}
+
+namespace {
+
+// The SSML, word spans and bookmarks of a stretch of speech given as its spoken items.
+SpeechMarkup markupFromItems(std::vector<SpokenItem> items, const QString& shown, const Voice& voice) {
+  SpeechMarkup m;
+  m.shown = shown;
+  int points = 0;
+  const auto append = [&](const QString& s) {
+    m.ssml += s;
+    points += codePoints(s);
+  };
+  append(QStringLiteral("<speak>"));
+  int rate = voice.rate;
+  int pitchHz = 0;
+  bool prosodyOpen = false;
+  for (const SpokenItem& item : items) {
+    append(QStringLiteral(" "));
+    switch (item.kind) {
+      case SpokenItem::Word: {
+        if (item.rate != rate || item.pitchHz != pitchHz) {
+          rate = item.rate;
+          pitchHz = item.pitchHz;
+          if (prosodyOpen) append(QStringLiteral("</prosody>"));
+          const int percent = std::max(1, static_cast<int>(std::lround(100.0 * rate / std::max(1, voice.rate))));
+          append(QStringLiteral("<prosody rate=\"%1%\" pitch=\"%2\">")
+                     .arg(percent)
+                     .arg(pitchHz > 0 ? espeakPitchForHz(pitchHz) : voice.pitch));
+          prosodyOpen = true;
+        }
+        if (item.emphasis) append(QStringLiteral("<emphasis>"));
+        const int begin = points;
+        append(escapeXml(item.text));
+        m.words.push_back({begin, points, item.shownEnd});
+        if (item.emphasis) append(QStringLiteral("</emphasis>"));
+        break;
+      }
+      case SpokenItem::Pause: append(QStringLiteral("<break time=\"%1ms\"/>").arg(item.value)); break;
+      case SpokenItem::Mark:
+        m.bookmarkPositions.push_back(points);
+        m.bookmarks.push_back(item.value);
+        append(QStringLiteral("<mark name=\"%1\"/>").arg(item.value));
+        break;
+    }
+  }
+  if (prosodyOpen) append(QStringLiteral("</prosody>"));
+  append(QStringLiteral("</speak>"));
+  m.items = std::move(items);
+  return m;
+}
+
+}  // namespace
+
+Voice voiceForLanguage(const QString& language, const Voice& own) {
+  Voice v = own;
+  const VoiceChoice choice = resolveVoice(own.name);
+  QString variant;
+  if (choice.synthesizer == Synthesizer::Espeak) {
+    const qsizetype plus = choice.voice.indexOf(QLatin1Char('+'));
+    if (plus >= 0) variant = choice.voice.mid(plus);
+  } else if (choice.voice == QLatin1String("slt")) {
+    variant = QStringLiteral("+f3");
+  }
+  // espeak-ng's "cmn" voice turns Han into tone-numbered pinyin and reads that as English ("he two
+  // an one"); its pinyin voice says the same text in Mandarin.
+  const QString voiceName = language == QLatin1String("cmn") ? QStringLiteral("cmn-latn-pinyin") : language;
+  v.name = QStringLiteral("espeak:") + voiceName + variant;
+  v.formants = 100;
+  return v;
+}
+
+std::vector<SpeechPart> splitByLanguage(const SpeechMarkup& markup, const Voice& voice) {
+  std::vector<SpeechPart> parts;
+  std::vector<SpokenItem> current;
+  QString language;
+  bool anyWord = false;
+  const auto flush = [&] {
+    if (current.empty()) return;
+    const Voice v = language.isEmpty() ? voice : voiceForLanguage(language, voice);
+    parts.push_back({language, markupFromItems(std::exchange(current, {}), markup.shown, v)});
+  };
+  for (const SpokenItem& item : markup.items) {
+    if (item.kind == SpokenItem::Word) {
+      if (anyWord && item.language != language) flush();
+      language = item.language;
+      anyWord = true;
+    }
+    current.push_back(item);
+  }
+  flush();
+  return parts;
 }
 
 }  // namespace agent

@@ -3,40 +3,23 @@
 namespace caldav {
 
 CalDavClient::CalDavClient(Settings settings, QObject* parent)
-    : QObject(parent), m_session(std::make_unique<Session>(std::move(settings))) {
-  m_thread.setObjectName(QStringLiteral("caldav"));
-  m_worker = new QObject;
-  m_worker->moveToThread(&m_thread);
-  m_thread.start();
-}
+    : QObject(parent), m_session(std::make_unique<Session>(std::move(settings))) {}
 
 CalDavClient::~CalDavClient() {
-  // The running operation ends with Cancelled; the queued ones never start, since the worker's
-  // event loop stops after the event it is in. Results posted to this object meanwhile go with it.
+  // The running operation ends with Cancelled, the queued ones return at once without a request,
+  // and the queue joins its thread before the session goes. Nothing is handed back any more.
   m_session->abort();
-  m_thread.quit();
-  m_thread.wait();
-  delete m_worker;
 }
 
 template <typename Result>
 void CalDavClient::queue(std::function<Result(Session&)> operation, std::function<void(const Result&)> done) {
   ++m_pending;
-  Session* session = m_session.get();
-  QMetaObject::invokeMethod(
-      m_worker,
-      [this, session, operation = std::move(operation), done = std::move(done)] {
-        Result result = operation(*session);
-        // `this` outlives the worker's thread (the destructor joins it), so posting to it is safe.
-        QMetaObject::invokeMethod(
-            this,
-            [this, done, result = std::move(result)] {
-              --m_pending;
-              if (done) done(result);
-            },
-            Qt::QueuedConnection);
-      },
-      Qt::QueuedConnection);
+  m_queue.Run([session = m_session.get(), operation = std::move(operation)](
+                  const std::atomic<bool>& stop) { return stop.load() ? Result() : operation(*session); },
+              [this, done = std::move(done)](Result result) {
+                --m_pending;
+                if (done) done(result);
+              });
 }
 
 void CalDavClient::discover(std::function<void(const Discovery&)> done) {

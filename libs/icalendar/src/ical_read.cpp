@@ -5,6 +5,7 @@
 #include "ical_shape.h"
 #include "ical_util.h"
 #include "ical_zones.h"
+#include "recurrence.h"
 
 #include <algorithm>
 #include <map>
@@ -57,17 +58,42 @@ QString WallText(const Wall& w) {
   return QDateTime(w.date, w.time, QTimeZone::utc()).toString(QStringLiteral("yyyyMMdd'T'HHmmss"));
 }
 
+// The moment a wall time names in a zone with changes of the clocks: a wall time shown once is
+// that moment; one shown twice (the clocks went back) is its first run, so that a rule stepping by
+// the wall clock never gives the repeated hour twice; one the clocks skip is the first moment after
+// the gap, the change itself (several occurrences in one gap are then one moment). The offsets a
+// day before and a day after bracket any change near the wall time.
+QDateTime WallMoment(const QTimeZone& tz, const Wall& w) {
+  const qint64 naive = QDateTime(w.date, w.time, QTimeZone::utc()).toSecsSinceEpoch();
+  const auto offsetAt = [&](qint64 secs) {
+    return tz.offsetFromUtc(QDateTime::fromSecsSinceEpoch(secs, QTimeZone::utc()));
+  };
+  const int before = offsetAt(naive - 86400), after = offsetAt(naive + 86400);
+  std::optional<qint64> first;
+  for (const int offset : {before, after}) {
+    const qint64 candidate = naive - offset;
+    const QDateTime there = QDateTime::fromSecsSinceEpoch(candidate, QTimeZone::utc()).toTimeZone(tz);
+    if (there.date() == w.date && there.time() == w.time && (!first || candidate < *first)) first = candidate;
+  }
+  if (first) return QDateTime::fromSecsSinceEpoch(*first, QTimeZone::utc());
+  // Skipped: the change lies between the two readings.
+  const QTimeZone::OffsetData change =
+      tz.nextTransition(QDateTime::fromSecsSinceEpoch(naive - std::max(before, after) - 1, QTimeZone::utc()));
+  if (change.atUtc.isValid()) return change.atUtc.toUTC();
+  return QDateTime::fromSecsSinceEpoch(naive - before, QTimeZone::utc());
+}
+
 QDateTime ToUtc(const Zone& zone, const Wall& w) {
   switch (zone.kind) {
     case Zone::Utc: return QDateTime(w.date, w.time, QTimeZone::utc());
-    case Zone::Iana: return QDateTime(w.date, w.time, zone.tz).toUTC();
+    case Zone::Iana: return WallMoment(zone.tz, w);
     case Zone::Embedded: {
       const time_t secs = icaltime_as_timet_with_zone(IcalWall(w), zone.embedded);
       return QDateTime::fromSecsSinceEpoch(static_cast<qint64>(secs), QTimeZone::utc());
     }
     case Zone::Floating: break;
   }
-  return QDateTime(w.date, w.time, QTimeZone::systemTimeZone()).toUTC();
+  return WallMoment(QTimeZone::systemTimeZone(), w);
 }
 
 Wall WallIn(const Zone& zone, const QDateTime& moment) {
@@ -205,6 +231,51 @@ QString EndlessSteps(const icalrecurrencetype& r) {
                         (Listed(r.by_hour, ICAL_BY_HOUR_SIZE) || Listed(r.by_day, ICAL_BY_DAY_SIZE));
   return byDate || secondly ? QStringLiteral("a rule repeating within the hour or day that only some days let through")
                             : QString();
+}
+
+// RFC 5545 lets BYMONTHDAY of a yearly rule without BYMONTH name those days of every month;
+// libical takes them in DTSTART's month only. Naming every month says the same to both.
+void LetYearlyDaysOfMonthRunEveryMonth(icalrecurrencetype* r) {
+  if (r->freq != ICAL_YEARLY_RECURRENCE || !Listed(r->by_month_day, ICAL_BY_MONTHDAY_SIZE) ||
+      Listed(r->by_month, ICAL_BY_MONTH_SIZE) || Listed(r->by_year_day, ICAL_BY_YEARDAY_SIZE) ||
+      Listed(r->by_week_no, ICAL_BY_WEEKNO_SIZE))
+    return;
+  for (int i = 0; i < Listed(r->by_day, ICAL_BY_DAY_SIZE); ++i)
+    if (icalrecurrencetype_day_position(r->by_day[i]) != 0) return;  // numbered within the year
+  for (int m = 0; m < 12; ++m) r->by_month[m] = static_cast<short>(m + 1);
+  r->by_month[12] = ICAL_RECURRENCE_ARRAY_MAX;
+}
+
+// The rule as WallSteps reads it; none for what it does not (BYWEEKNO, a numbered weekday in a
+// rule neither monthly nor yearly).
+std::optional<RuleParts> PartsOf(const icalrecurrencetype& r) {
+  if (Listed(r.by_week_no, ICAL_BY_WEEKNO_SIZE) || r.freq == ICAL_NO_RECURRENCE) return std::nullopt;
+  RuleParts p;
+  p.freq = static_cast<RuleParts::Freq>(static_cast<int>(r.freq) - static_cast<int>(ICAL_SECONDLY_RECURRENCE));
+  p.interval = r.interval;
+  p.count = r.count;
+  const auto qtDay = [](icalrecurrencetype_weekday w) {
+    return w == ICAL_SUNDAY_WEEKDAY ? 7 : static_cast<int>(w) - 1;
+  };
+  p.weekStart = r.week_start == ICAL_NO_WEEKDAY ? 1 : qtDay(r.week_start);
+  for (int i = 0; i < Listed(r.by_day, ICAL_BY_DAY_SIZE); ++i) {
+    const int ordinal = icalrecurrencetype_day_position(r.by_day[i]);
+    if (ordinal != 0 && p.freq != RuleParts::Monthly && p.freq != RuleParts::Yearly) return std::nullopt;
+    p.byDay.push_back({ordinal, qtDay(icalrecurrencetype_day_day_of_week(r.by_day[i]))});
+  }
+  const auto list = [](const short* values, int size) {
+    std::vector<int> out;
+    for (int i = 0; i < Listed(values, size); ++i) out.push_back(values[i]);
+    return out;
+  };
+  p.byMonthDay = list(r.by_month_day, ICAL_BY_MONTHDAY_SIZE);
+  p.byYearDay = list(r.by_year_day, ICAL_BY_YEARDAY_SIZE);
+  p.byMonth = list(r.by_month, ICAL_BY_MONTH_SIZE);
+  p.bySetPos = list(r.by_set_pos, ICAL_BY_SETPOS_SIZE);
+  p.byHour = list(r.by_hour, ICAL_BY_HOUR_SIZE);
+  p.byMinute = list(r.by_minute, ICAL_BY_MINUTE_SIZE);
+  p.bySecond = list(r.by_second, ICAL_BY_SECOND_SIZE);
+  return p;
 }
 
 class ComponentReader {
@@ -476,6 +547,7 @@ class ComponentReader {
       if (rule.interval < 1) return refuse(QStringLiteral("an interval below 1"));
       if (icalcomponent_get_next_property(c, ICAL_RRULE_PROPERTY)) return refuse(QStringLiteral("more than one RRULE"));
       if (const QString endless = EndlessSteps(rule); !endless.isEmpty()) return refuse(endless);
+      LetYearlyDaysOfMonthRunEveryMonth(&rule);
     }
     QString why;
     Zone zone;
@@ -516,12 +588,26 @@ class ComponentReader {
                               w && zone.kind == Zone::Floating && !r.allDay ? &*w : nullptr, own);
     e->series << zoneLines;
 
+    // libical compares UNTIL with the floating wall times it steps through as if both were UTC:
+    // a series in any other zone would end hours early or late. The end is kept here instead, as a
+    // moment that an occurrence's moment must not pass.
+    std::optional<QDateTime> until;
+    if (!first.allDay && !icaltime_is_null_time(rule.until)) {
+      const icaltimetype u = rule.until;
+      if (u.is_date)
+        until = ToUtc(zone, Wall{DateOf(u), QTime(23, 59, 59)});
+      else
+        until = icaltime_is_utc(u) ? QDateTime(DateOf(u), QTime(u.hour, u.minute, u.second), QTimeZone::utc())
+                                   : ToUtc(zone, WallOfIcal(u));
+      rule.until = icaltime_null_time();
+    }
+
     const auto isExcluded = [&](const Moment& m) {
       return std::any_of(excluded.begin(), excluded.end(), [&](const auto& x) { return Same(m, x.first); });
     };
     std::optional<Moment> found;
     // DTSTART is the first occurrence, and each RDATE one more.
-    if (!Before(first, m_options.now) && !isExcluded(first)) found = first;
+    if (!Before(first, m_options.now) && !isExcluded(first) && !(until && first.utc > *until)) found = first;
     for (const auto& [r, wall] : *added) {
       if (Before(r, m_options.now) || isExcluded(r)) continue;
       if (!found || (r.allDay ? r.date < found->date : r.utc < found->utc)) found = r;
@@ -552,10 +638,17 @@ class ComponentReader {
                         : rule.freq == ICAL_HOURLY_RECURRENCE   ? 3600
                                                                 : 0;
     const bool moveStart = startNearNow && icaltime_compare(from, wallStart) > 0;
-    if (moveStart && unit > 0 && !first.allDay) {
+    // A timed series steps by the program's own reading of the rule (see recurrence.h); libical's
+    // iterator is left with what that does not read (BYWEEKNO) and all-day series.
+    std::optional<WallSteps> walls;
+    if (const std::optional<RuleParts> parts = first.allDay ? std::nullopt : PartsOf(rule)) {
+      walls.emplace(*parts, DateOf(wallStart), QTime(wallStart.hour, wallStart.minute, wallStart.second));
+      if (moveStart) walls->startNear(DateOf(from), QTime(from.hour, from.minute, from.second));
+    }
+    if (!walls && moveStart && unit > 0 && !first.allDay) {
       // libical's icalrecur_iterator_set_start loses the phase of a rule within the day with an
       // interval (every 7 minutes from 00:03 comes out at 00:00, 00:07...): such a rule starts
-      // instead from the last of its own steps before `from`, its wall times counted as libical
+      // instead from the last of its walls steps before `from`, its wall times counted as libical
       // counts them. That start is before now, whether or not the rule's BY parts let it through.
       const QDateTime a(DateOf(wallStart), QTime(wallStart.hour, wallStart.minute, wallStart.second), QTimeZone::utc());
       const QDateTime b(DateOf(from), QTime(from.hour, from.minute, from.second), QTimeZone::utc());
@@ -563,9 +656,9 @@ class ComponentReader {
       const qint64 k = a.secsTo(b) / step - 1;
       if (k > 0) wallStart = IcalWall(WallOfIcal(IcalUtc(a.addSecs(k * step))));
     }
-    icalrecur_iterator* it = icalrecur_iterator_new(rule, wallStart);
-    if (!it) return refuse(QString::fromUtf8(icalerror_strerror(icalerrno)));
-    if (moveStart && (unit == 0 || first.allDay) && !icalrecur_iterator_set_start(it, from)) {
+    icalrecur_iterator* it = walls ? nullptr : icalrecur_iterator_new(rule, wallStart);
+    if (!walls && !it) return refuse(QString::fromUtf8(icalerror_strerror(icalerrno)));
+    if (it && moveStart && (unit == 0 || first.allDay) && !icalrecur_iterator_set_start(it, from)) {
       icalrecur_iterator_free(it);
       return refuse(QStringLiteral("its occurrences cannot be followed from now"));
     }
@@ -576,9 +669,20 @@ class ComponentReader {
         overBound = true;
         break;
       }
-      ++steps;
-      ++*m_fileSteps;
-      const icaltimetype next = icalrecur_iterator_next(it);
+      icaltimetype next;
+      if (walls) {
+        int periods = 0;
+        const auto wall = walls->next(&periods);
+        steps += std::max(1, periods);
+        *m_fileSteps += std::max(1, periods);
+        if (!wall) break;
+        if (!wall->first.isValid()) continue;
+        next = IcalWall(Wall{wall->first, wall->second});
+      } else {
+        ++steps;
+        ++*m_fileSteps;
+        next = icalrecur_iterator_next(it);
+      }
       if (icaltime_is_null_time(next)) break;
       Moment m;
       if (next.is_date) {
@@ -586,14 +690,14 @@ class ComponentReader {
         m.date = DateOf(next);
       } else {
         m.utc = ToUtc(zone, WallOfIcal(next));
-        if (!m.utc.isValid()) break;
+        if (!m.utc.isValid() || (until && m.utc > *until)) break;
       }
       if (found && (m.allDay ? m.date >= found->date : m.utc >= found->utc)) break;
       if (isExcluded(m) || Before(m, m_options.now)) continue;
       found = m;
       break;
     }
-    icalrecur_iterator_free(it);
+    if (it) icalrecur_iterator_free(it);
     if (overBound && !found) {
       e->series.clear();
       e->refused = *m_fileSteps >= m_options.maxFileSteps

@@ -2,11 +2,14 @@
 #include "agent/agent_service.h"
 #include "agent/timer_clock.h"
 
+#include "balloon_window.h"
 #include "support/agt_agent.h"
+#include "support/qt_app.h"
 #include "support/speech_engine.h"
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QMouseEvent>
 #include <QSignalSpy>
 #include <QTest>
@@ -322,4 +325,51 @@ TEST(AgentSpeechEngine, ACancelCutsTheRunningSynthesisShort) {
                     [&](Utterance, bool last) { next = next || last; });
   EXPECT_TRUE(QTest::qWaitFor([&] { return next; }, 15000)) << "the cancelled text was synthesised to its end first";
   EXPECT_EQ(pieces, piecesAtCancel);
+}
+
+// Text that begins in a right-to-left script reads from the balloon's right edge, so a short last
+// line stands at the right; text that begins left to right keeps it at the left.
+TEST(AgentBalloon, RightToLeftTextStartsAtTheRightEdge) {
+  chimewise::testsupport::EnsureQtApp();
+  for (const bool rightToLeft : {true, false}) {
+    const QString words =
+        rightToLeft ? QString::fromUtf8("اجتماع مع أحمد في المكتب") : QStringLiteral("meeting with Anna");
+    const QString text =
+        words + QChar(QChar::LineSeparator) + (rightToLeft ? QString::fromUtf8("غدا") : QStringLiteral("then"));
+    BalloonWindow balloon;
+    balloon.begin(text, QRect(400, 400, 100, 100));
+    balloon.reveal(text);
+    const QImage image = balloon.grab().toImage();
+    // The ink of each line: how far left and right it reaches.
+    const int lineSpacing = QFontMetrics(balloon.font()).lineSpacing();
+    int top = -1;
+    QRect lines[2];
+    for (int y = 0; y < image.height(); ++y) {
+      for (int x = 0; x < image.width(); ++x) {
+        const QRgb p = image.pixel(x, y);
+        if (qAlpha(p) < 200 || qGray(p) > 40) continue;
+        if (top < 0) top = y;
+        lines[y - top < lineSpacing ? 0 : 1] |= QRect(x, y, 1, 1);
+      }
+    }
+    ASSERT_FALSE(lines[1].isNull()) << rightToLeft;
+    if (rightToLeft) {
+      EXPECT_NEAR(lines[1].right(), lines[0].right(), 6);
+      EXPECT_GT(lines[1].left(), lines[0].left() + 20);
+    } else {
+      EXPECT_NEAR(lines[1].left(), lines[0].left(), 6);
+      EXPECT_LT(lines[1].right(), lines[0].right() - 20);
+    }
+  }
+}
+
+// A long text scrolls to its latest words, also in a script written without spaces.
+TEST(AgentBalloon, LongTextWithoutSpacesScrollsToItsLatestWords) {
+  chimewise::testsupport::EnsureQtApp();
+  const QString text = QString::fromUtf8("会议在三点开始。").repeated(60);
+  BalloonWindow balloon;
+  balloon.begin(text, QRect(400, 400, 100, 100));
+  balloon.reveal(text);
+  EXPECT_LT(balloon.shownText().size(), text.size() / 2);
+  EXPECT_TRUE(text.endsWith(balloon.shownText()));
 }

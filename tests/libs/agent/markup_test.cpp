@@ -124,9 +124,45 @@ TEST(AgentMarkup, MalformedTagsAreSpokenAsTextWithoutBreakingTheDocument) {
   EXPECT_EQ(tr(QStringLiteral("\\bad \\Mrk=3\\ x")).bookmarks, std::vector<int>{3});
 }
 
+// Words in other scripts are said by espeak-ng's voice of their language, emoji by their names,
+// and a flite voice is given ASCII only; the balloon shows the text as written.
+TEST(AgentMarkup, EachWordIsSaidByTheVoiceOfItsScript) {
+  const struct {
+    const char* voice;
+    const char* text;
+    const char* said;  // each word item as "text|language", joined by " / "
+  } cases[] = {
+      {"en-us", "Reminder: Встреча с Анной. Late", "Reminder:| / Встреча|ru / с|ru / Анной.|ru / Late|"},
+      {"en-us", "会议 3 点 Room 3 Ωμέγα", "会议|cmn / 3|cmn / 点|cmn / Room| / 3| / Ωμέγα|el"},
+      {"en-us", "会議は 3 時", "会議|cmn / は|ja / 3| / 時|cmn"},
+      {"en-us", "🎂 Anna's 👍🏽 👨‍👩‍👧 🇩🇪 Встреча🎂",
+       "birthday cake| / Anna's| / thumbs up sign| / man woman girl| / flag| / Встреча|ru / birthday cake|"},
+      {"flite:slt", "Café ☕ with Zoë – “now” Straße",
+       "Cafe| / hot beverage| / with| / Zoe| / -| / \"now\"| / Strasse|"},
+      {"en-us", "བཀྲ་ཤིས Tashi", "Tashi|"},  // no voice knows the script: left out
+  };
+  for (const auto& c : cases) {
+    Voice voice;
+    voice.name = QString::fromUtf8(c.voice);
+    const SpeechMarkup m = translateMarkup(QString::fromUtf8(c.text), voice);
+    QStringList said;
+    for (const SpokenItem& item : m.items) said << item.text + u'|' + item.language;
+    EXPECT_EQ(said.join(QStringLiteral(" / ")), QString::fromUtf8(c.said)) << c.text;
+    EXPECT_EQ(m.shown, QString::fromUtf8(c.text));
+  }
+  // The parts of a mixed line: each with its own document, bookmarks where they stood.
+  const SpeechMarkup m = tr(QStringLiteral("Hi \\Mrk=1\\ Анна \\Mrk=2\\ bye"));
+  const std::vector<SpeechPart> parts = splitByLanguage(m, Voice{});
+  ASSERT_EQ(parts.size(), 3u);
+  EXPECT_EQ(parts[1].language, "ru");
+  EXPECT_EQ(parts[1].markup.bookmarks, std::vector<int>{2});
+  EXPECT_EQ(spokenWords(parts[1].markup), QStringList{"Анна"});
+  EXPECT_EQ(m.shown.left(parts[1].markup.words[0].shownEnd), "Hi Анна");
+}
+
 TEST(AgentMarkup, AnyTextGivesAWellFormedDocument) {
-  // Random texts of the characters that matter to the tag parser and to XML.
-  const QString alphabet = QStringLiteral("\\\\\\\"=MrkEmpSpdPitPauMapCtxRst0123456789 <>&'.x");
+  // Random texts of the characters that matter to the tag parser, to XML and to the voices.
+  const QString alphabet = QString::fromUtf8("\\\\\\\"=MrkEmpSpdPitPauMapCtxRst0123456789 <>&'.xЖж中🎂");
   quint32 seed = 12345;
   auto next = [&seed] { return (seed = seed * 1664525u + 1013904223u) >> 8; };
   for (int i = 0; i < 3000; ++i) {
@@ -139,5 +175,7 @@ TEST(AgentMarkup, AnyTextGivesAWellFormedDocument) {
       ASSERT_LE(w.shownEnd, m.shown.size());
     }
     ASSERT_EQ(m.bookmarks.size(), m.bookmarkPositions.size());
+    for (const SpeechPart& part : splitByLanguage(m, Voice{}))
+      ASSERT_TRUE(wellFormed(part.markup)) << text.toStdString() << "\n" << part.markup.ssml.toStdString();
   }
 }

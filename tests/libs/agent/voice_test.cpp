@@ -10,6 +10,8 @@
 
 #include <QFile>
 
+#include <cmath>
+
 using namespace agent;
 using chimewise::testsupport::AgentAsset;
 using chimewise::testsupport::TestSpeechEngine;
@@ -72,6 +74,56 @@ TEST(AgentVoice, VoiceNamesChooseTheSynthesiserAndUnknownOnesFallBackWithAReason
   const Utterance u = say(QStringLiteral("Hello there."), loaded.value()->voice);
   EXPECT_TRUE(u.error.isEmpty());
   EXPECT_GT(u.lengthMs(), 300);
+}
+
+// A reminder in another script is said by espeak-ng's voice of its language, in the character's
+// sentence: each part audible, of a length speech takes, with the mouth moving.
+TEST(AgentVoice, WordsInOtherScriptsAreSaidInTheirLanguageWithinTheSentence) {
+  const Voice hoot = characterVoice("Hoot.ochar");
+  Voice espeakCharacter;
+  espeakCharacter.name = QStringLiteral("espeak:en-us+f3");
+  const struct {
+    const char* words;
+    const char* language;
+    int syllables;  // as espeak-ng says them
+  } cases[] = {
+      {"Встреча с Анной", "ru", 4},      {"Συνάντηση με την Άννα", "el", 8}, {"和安娜开会", "cmn", 5},
+      {"アンナとかいぎ", "ja", 6},       {"안나와 회의", "ko", 5},           {"اجتماع مع آنا", "ar", 6},
+      {"פגישה עם אנה", "he", 5},         {"अन्ना के साथ बैठक", "hi", 6},        {"ประชุมกับแอนนา", "th", 6},
+      {"Հանդիպում Աննայի հետ", "hy", 7}, {"შეხვედრა ანასთან", "ka", 6},
+  };
+  for (const Voice& own : {hoot, espeakCharacter}) {
+    for (const auto& c : cases) {
+      const QString line = QStringLiteral("Reminder: %1. You are 3 minutes late.").arg(QString::fromUtf8(c.words));
+      const Utterance u = say(line, own);
+      ASSERT_TRUE(u.error.isEmpty()) << c.language << ": " << u.error.toStdString();
+      const QString ownVoice =
+          own.name.startsWith(QLatin1String("flite")) ? own.name : QStringLiteral("espeak:en-us+f3");
+      EXPECT_EQ(u.voices,
+                QStringList({ownVoice, voiceForLanguage(QString::fromLatin1(c.language), own).name, ownVoice}));
+      // The foreign words: from the first of them to the mouth's last move before "You", at a pace
+      // people speak (a reading of the letters' names, or of something else, takes far longer).
+      const int foreignFrom = int(QStringLiteral("Reminder:").size());
+      const int youEnd = int(line.indexOf(QLatin1String("You")) + 3);
+      qint64 from = -1, to = -1, lastMove = -1;
+      int mouthMoves = 0;
+      for (const SpeechEvent& e : u.events) {
+        if (e.kind == SpeechEvent::Word && e.value > foreignFrom && from < 0) from = e.ms;
+        if (e.kind == SpeechEvent::Word && e.value >= youEnd && to < 0) to = e.ms;
+        if (e.kind == SpeechEvent::Mouth && from >= 0 && to < 0) ++mouthMoves, lastMove = e.ms;
+      }
+      EXPECT_GT(lastMove - from, 100 * c.syllables) << c.language;
+      EXPECT_LT(lastMove - from, 330 * c.syllables) << c.language;
+      EXPECT_GE(mouthMoves, c.syllables) << c.language;
+      EXPECT_LE(mouthMoves, 4 * c.syllables) << c.language;
+      const auto* samples = reinterpret_cast<const qint16*>(u.pcm.constData());
+      double sum = 0;
+      const qint64 first = from * u.sampleRate / 1000,
+                   last = std::min<qint64>(to * u.sampleRate / 1000, u.pcm.size() / 2);
+      for (qint64 i = first; i < last; ++i) sum += double(samples[i]) * samples[i];
+      EXPECT_GT(std::sqrt(sum / double(std::max<qint64>(1, last - first))), 500.0) << c.language;
+    }
+  }
 }
 
 // ---- Voice grammars ------------------------------------------------------------------------

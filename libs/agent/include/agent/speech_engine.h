@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -34,12 +35,15 @@ struct Utterance {
   QString error;           // empty when synthesis worked
   qint64 synthesisUs = 0;  // how long the synthesis took
   bool cancelled = false;
+  QStringList voices;  // final piece: the voices that said it, in order ("flite:slt", "espeak:ru+f3")
   qint64 lengthMs() const { return sampleRate > 0 ? (qint64(pcm.size()) / 2) * 1000 / sampleRate : 0; }
 };
 
 // The synthesisers (flite and espeak-ng, each one per process and not thread-safe): every
 // synthesis runs on the engine's own thread, one at a time, in the order asked. The voice's
-// name chooses the synthesiser (see resolveVoice).
+// name chooses the synthesiser (see resolveVoice). Words in another language (see
+// translateMarkup) are said by espeak-ng's voice of that language within the same utterance:
+// their audio is brought to the character's sample rate and their events follow on.
 //
 // The engine has one owner (the character service, or a tool's main), made and destroyed on
 // the user-interface thread while QCoreApplication exists. Destroying it cuts the running

@@ -40,7 +40,8 @@ struct SpokenItem {
   int rate = 0;      // Word: words per minute
   int pitchHz = 0;   // Word: pitch target in Hz, 0 for the voice's own
   bool emphasis = false;
-  int value = 0;  // Pause: milliseconds; Mark: bookmark id
+  int value = 0;     // Pause: milliseconds; Mark: bookmark id
+  QString language;  // Word: the espeak-ng language that says it ("ru"); empty for the voice's own
 };
 
 // One stretch of the SSML document that espeak-ng will report as a word. When the audio
@@ -68,7 +69,27 @@ struct SpeechMarkup {
   std::vector<SpokenItem> items;       // the same speech as plain steps
 };
 
+//
+// Words in another script are said by an espeak-ng voice of their language (their items name
+// it; see spokenPieces in spoken_text.h); digits and signs between two words of one language go
+// with them. Emoji and other symbols are said by their names.
 SpeechMarkup translateMarkup(const QString& text, const Voice& voice);
+
+// A stretch of speech said by one voice: `language` empty for the character's own voice, else
+// the espeak-ng language. Its markup is complete (SSML, word spans and bookmarks of its own);
+// its shown positions are the whole speech's.
+struct SpeechPart {
+  QString language;
+  SpeechMarkup markup;
+};
+
+// The speech cut where the language of its words changes; bookmarks and pauses stay with the
+// words before them. `voice` gives the rate and pitch the parts' SSML is relative to.
+std::vector<SpeechPart> splitByLanguage(const SpeechMarkup& markup, const Voice& voice);
+
+// The espeak-ng voice that says `language` for a character with `own` voice: its rate and pitch,
+// and a female variant for a female voice.
+Voice voiceForLanguage(const QString& language, const Voice& own);
 
 // espeak-ng's pitch scale (0-100, the voice's own pitch at 50) for a pitch given in Hz.
 int espeakPitchForHz(int hz);

@@ -10,7 +10,7 @@
 #include "caldav/caldav_session.h"
 
 #include <QObject>
-#include <QThread>
+#include <offthread/off_thread.h>
 
 #include <functional>
 #include <memory>
@@ -94,9 +94,9 @@ class CalDavClient final : public QObject, public Client {
   void queue(std::function<Result(Session&)> operation, std::function<void(const Result&)> done);
 
   std::unique_ptr<Session> m_session;
-  QThread m_thread;
-  QObject* m_worker = nullptr;  // lives on m_thread; runs the operations
   int m_pending = 0;
+  // After the session: its thread, which uses the session, is joined before the session goes.
+  offthread::WorkQueue m_queue{this};
 };
 
 }  // namespace caldav
