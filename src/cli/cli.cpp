@@ -446,7 +446,7 @@ int cmdShow(Session& s, const Parsed& p, QTextStream& out) {
     xbase::Status st = f.type == 'M' ? wa->GetMemo(f.name, &v) : wa->GetTrimString(f.name, &v);
     const QString text = !st.ok()             ? QString::fromStdString("<" + st.ToString() + ">")
                          : f.name == "REC_NO" ? recordKeyText(v)
-                                              : oneLine(data::FromTableText(v));
+                                              : oneLine(data::FromTableText(*wa, v));
     out << QString::fromStdString(f.name) << '\t' << text << Qt::endl;
   }
   if (const std::optional<KeptEvent> kept = KeptEventAt(*wa))

@@ -21,6 +21,8 @@ struct ProgramOptions {
   bool timeRangeOn = true;
   QTime rangeStart = QTime(7, 0);
   QTime rangeEnd = QTime(21, 0);
+  // The reminder table keeps its code page; text it lacks is refused (see data::MakeRoomForText).
+  bool keepTableCodePage = false;
 };
 
 }  // namespace chimewise

@@ -35,6 +35,9 @@ inline constexpr SettingKey DesktopNotices{"Defaults", "Desktop Notices", "0"};
 // "1" once the user has been told (by a notification) that the desktop will not let the
 // character place itself.
 inline constexpr SettingKey PlacementLimitTold{"Defaults", "Placement Limit Told", "0"};
+// "1": the reminder table keeps its code page (a table another program shares), and text it lacks
+// is refused; "0": the table is converted to UTF-8 the first time a text needs it.
+inline constexpr SettingKey KeepTableCodePage{"Defaults", "Keep Table Code Page", "0"};
 
 // The Reminder Viewer.
 inline constexpr SettingKey ReadMemos{"ReminderView", "Read Memos", "1"};

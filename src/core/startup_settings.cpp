@@ -15,6 +15,7 @@ ProgramOptions ReadStartUpSettings(const SettingsStore& store) {
   options.remindOn = on(settings::RemindOn);
   options.waitTime = NumericReading(store.read(settings::WaitTime));
   options.timeFormat = store.read(settings::TimeFormat);
+  options.keepTableCodePage = on(settings::KeepTableCodePage);
   options.timeRangeOn = TruthReading(store.read(settings::TimeOn));
   // A time that cannot be read counts as the default time.
   const QString defaultStart = QString::fromUtf8(settings::StartTime.defaultText);

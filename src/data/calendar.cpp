@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QTime>
 
+#include <algorithm>
+
 namespace chimewise::data {
 
 QString CalendarPath(const QString& appFolder) { return appFolder + "/data/CALENDAR.DBF"; }
@@ -198,6 +200,76 @@ QString FromTableText(const std::string& bytes) {
       out.append(QChar(static_cast<char16_t>(u)));
   }
   return out;
+}
+
+std::string ToTableText(const xbase::WorkArea& area, const QString& text) {
+  const std::string& page = area.CodePage();
+  if (page == xbase::kWindows1252) return ToTableText(text);
+  if (page == xbase::kUtf8) return text.toStdString();
+  std::string out;
+  xbase::EncodeText(page, text.toStdString(), &out);
+  return out;
+}
+
+QString FromTableText(const xbase::WorkArea& area, const std::string& bytes) {
+  const std::string& page = area.CodePage();
+  if (page == xbase::kWindows1252) return FromTableText(bytes);
+  return QString::fromStdString(xbase::DecodeText(page, bytes));
+}
+
+QString CharactersOutsideTable(const xbase::WorkArea& area, const QString& text) {
+  const std::string& page = area.CodePage();
+  if (page == xbase::kWindows1252) return CharactersOutsideTable(text);
+  QStringList lacking;
+  std::string bytes;
+  for (const char32_t ucs : text.toUcs4()) {
+    const QString one = QString::fromUcs4(&ucs, 1);
+    if (!xbase::EncodeText(page, one.toStdString(), &bytes) && !lacking.contains(one)) lacking << one;
+  }
+  return lacking.join(u' ');
+}
+
+long long CharactersThatFit(const xbase::WorkArea& area, const QString& text, uint32_t bytes) {
+  long long n = 0;
+  uint32_t used = 0;
+  for (const char32_t ucs : text.toUcs4()) {
+    used += static_cast<uint32_t>(ToTableText(area, QString::fromUcs4(&ucs, 1)).size());
+    if (used > bytes) break;
+    ++n;
+  }
+  return n;
+}
+
+xbase::Status MakeRoomForText(xbase::Env* env, const QString& appFolder, const QStringList& texts, const TextRoom& room,
+                              bool* converted) {
+  if (converted) *converted = false;
+  if (room.keepCodePage) return xbase::Status::OK();
+  const QString path = CalendarPath(appFolder);
+  const auto holdsAll = [&](const xbase::WorkArea& area) {
+    return std::all_of(texts.begin(), texts.end(),
+                       [&](const QString& t) { return CharactersOutsideTable(area, t).isEmpty(); });
+  };
+  {
+    xbase::Engine look(env);
+    xbase::Status why;
+    if (OpenTable(look, path, QStringLiteral("LOOK"), kModeShared, &why) < 1) return why;
+    if (holdsAll(*look.Current())) return xbase::Status::OK();
+  }
+  xbase::Engine own(env);
+  ApplyStartupSettings(own);
+  xbase::Status why;
+  const int area = OpenTable(own, path, QString::fromLatin1(kAliasAlarm), kModeExclusive, &why);
+  if (area < 1) return why;
+  xbase::WorkArea& wa = *own.Area(area);
+  if (holdsAll(wa)) return xbase::Status::OK();  // converted by another user meanwhile
+  const QFileInfo table(QString::fromStdString(wa.path()));
+  const QString backup = table.dir().filePath(table.completeBaseName() + "_" + QString::fromStdString(wa.CodePage()) +
+                                              "." + table.suffix());
+  // REC_NO is the record's key, bytes of a stamp rather than text: it stays as it is, so every
+  // reminder keeps its identity (kept calendar events, identifiers on calendar servers).
+  XBASE_RETURN_IF_ERROR(wa.ConvertToUtf8(backup.toStdString(), nullptr, {"REC_NO"}));
+  if (converted) *converted = true;
+  return own.CloseAll();
 }
 
 }  // namespace chimewise::data

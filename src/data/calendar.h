@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <optional>
@@ -84,11 +85,37 @@ QString CurrentRemindersQuery(const QDateTime& now);
 // The same test against a wall-clock reading (see WallReading) instead of now's wall time.
 QString RemindersUpToQuery(const QDateTime& wallReading);
 
-// Table text is Windows-1252; these convert to and from it ('?' for what it lacks).
+// Text of a Windows-1252 table (the jokes table); these convert to and from it ('?' for what it
+// lacks).
 std::string ToTableText(const QString& text);
 // The distinct characters of `text` that Windows-1252 lacks, each once, in order of first
 // appearance, separated by blanks; empty when the table can hold the whole text.
 QString CharactersOutsideTable(const QString& text);
 QString FromTableText(const std::string& bytes);
+
+// Text of the table open in `area`, in the code page it declares (xbase::WorkArea::CodePage):
+// Windows-1252 for the program's tables until a text needs more, then UTF-8 (MakeRoomForText);
+// another program's code page as found. '?' for what the code page lacks.
+std::string ToTableText(const xbase::WorkArea& area, const QString& text);
+QString FromTableText(const xbase::WorkArea& area, const std::string& bytes);
+// As CharactersOutsideTable, for the code page of the table open in `area`.
+QString CharactersOutsideTable(const xbase::WorkArea& area, const QString& text);
+// How many characters of `text`, from its start, a field of `bytes` bytes of that table holds
+// whole (a character is never cut: in UTF-8 it may take up to four bytes).
+long long CharactersThatFit(const xbase::WorkArea& area, const QString& text, uint32_t bytes);
+
+// Whether the reminder table's code page is to stay whatever text comes (a table another
+// program shares): then text it lacks is refused.
+struct TextRoom {
+  bool keepCodePage = false;
+};
+// Makes the reminder table able to hold every text of `texts`. A table whose code page lacks a
+// character of them is converted to UTF-8 once (xbase::WorkArea::ConvertToUtf8), with an engine
+// of its own; the table as it was stays beside it as data/CALENDAR_<code page>.DBF (and .FPT),
+// REC_NO keeps its bytes (a key, not text), and the index is rebuilt. OK with nothing done when the table holds them,
+// or when room.keepCodePage (the caller then refuses what the table lacks); Busy, changing nothing, while another user
+// has the table open. *converted (optional) says the table was converted.
+xbase::Status MakeRoomForText(xbase::Env* env, const QString& appFolder, const QStringList& texts, const TextRoom& room,
+                              bool* converted = nullptr);
 
 }  // namespace chimewise::data

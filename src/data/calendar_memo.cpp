@@ -70,7 +70,7 @@ MemoMove MoveCalendarMemos(xbase::Engine& engine, const QString& appFolder) {
     for (; st.ok() && !wa->Eof(); st = wa->Skip(1)) {
       std::string memo;
       if (!wa->GetMemo("COMMENT", &memo).ok() || memo.find("[iCalendar]") == std::string::npos) continue;
-      CalendarMemo split = SplitCalendarMemo(data::FromTableText(memo));
+      CalendarMemo split = SplitCalendarMemo(data::FromTableText(*wa, memo));
       std::string id;
       if (!split.hasPart() || !wa->GetString("REC_NO", &id).ok() || QByteArray::fromStdString(id).trimmed().isEmpty())
         continue;
@@ -95,8 +95,8 @@ MemoMove MoveCalendarMemos(xbase::Engine& engine, const QString& appFolder) {
       std::string now;
       // Changed meanwhile (another program has the table too): left for the next time.
       if (!wa->Go(m.recno).ok() || !wa->GetMemo("COMMENT", &now).ok() || now != m.memo) continue;
-      // The text is the memo's own bytes before the part (one character a byte in the table).
-      st = wa->ReplaceMemo("COMMENT", m.memo.substr(0, static_cast<size_t>(m.split.text.size())));
+      // The text is the memo's own bytes before the part (as many as the text takes in the table's code page).
+      st = wa->ReplaceMemo("COMMENT", m.memo.substr(0, data::ToTableText(*wa, m.split.text).size()));
       if (!st.ok() || !CommitRecord(*wa, &st)) {
         wa->Discard().IgnoreError();
         break;

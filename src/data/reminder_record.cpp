@@ -20,7 +20,7 @@ QDate TableDate(xbase::WorkArea& area, const char* field) {
 QString TableText(xbase::WorkArea& area, const char* field, bool trimmed) {
   std::string raw;
   const xbase::Status s = trimmed ? area.GetTrimString(field, &raw) : area.GetString(field, &raw);
-  return s.ok() ? data::FromTableText(raw) : QString();
+  return s.ok() ? data::FromTableText(area, raw) : QString();
 }
 
 int TableInt(xbase::WorkArea& area, const char* field) {
@@ -31,7 +31,7 @@ int TableInt(xbase::WorkArea& area, const char* field) {
 
 QString TableMemo(xbase::WorkArea& area, const char* field) {
   std::string raw;
-  return area.GetMemo(field, &raw).ok() ? data::FromTableText(raw) : QString();
+  return area.GetMemo(field, &raw).ok() ? data::FromTableText(area, raw) : QString();
 }
 
 ReminderFacts ReadReminderFacts(xbase::WorkArea& area) {
@@ -55,7 +55,7 @@ ReminderFacts ReadReminderFacts(xbase::WorkArea& area) {
 xbase::Status WriteAlarm(xbase::WorkArea& area, const AlarmWrite& alarm) {
   XBASE_RETURN_IF_ERROR(area.Replace("ALARMDATE", alarm.date.toString(QStringLiteral("yyyyMMdd")).toStdString()));
   XBASE_RETURN_IF_ERROR(area.ReplaceInteger("ALARMTIME", alarm.minutes));
-  return area.Replace("ALARMTEXT", data::ToTableText(alarm.text));
+  return area.Replace("ALARMTEXT", data::ToTableText(area, alarm.text));
 }
 
 bool CommitRecord(xbase::WorkArea& area, xbase::Status* why) {
@@ -80,11 +80,20 @@ Problem FirstValueThatDoesNotFit(const xbase::WorkArea& area, const ReminderReco
   const std::map<std::string, long long> numbers = {
       {"STARTTIME", r.startTime}, {"ENDTIME", r.startTime}, {"EDITTIME", r.startTime}, {"ALARMTIME", r.alarmTime},
       {"SOUND", r.sound},         {"SAYDATE", r.sayDate},   {"SAYTIME", r.sayTime},    {"COUNTDOWN", r.countdown}};
+  // Text the table's code page lacks is refused, never stored as '?'.
+  for (const auto& [name, text] :
+       {std::pair("COMMENT", &r.memo), std::pair("EVENT", &r.event), std::pair("APPT_TEXT", &r.activityText)}) {
+    if (const QString lacking = data::CharactersOutsideTable(area, *text); !lacking.isEmpty()) {
+      if (field) *field = name;
+      return {ProblemKind::CharactersNotSupported, lacking};
+    }
+  }
   for (const xbase::FieldDef& f : area.Fields()) {
     if (const auto t = texts.find(f.name); t != texts.end()) {
-      if (data::ToTableText(t->second).size() > f.length) {
+      // Widths are bytes: the limit told is the characters of this text that fit whole.
+      if (data::ToTableText(area, t->second).size() > f.length) {
         if (field) *field = f.name;
-        return {ProblemKind::TextTooLong, t->second, {}, static_cast<long long>(f.length)};
+        return {ProblemKind::TextTooLong, t->second, {}, data::CharactersThatFit(area, t->second, f.length)};
       }
     } else if (const auto n = numbers.find(f.name); n != numbers.end()) {
       if (std::to_string(n->second).size() > f.length || n->second < 0) {
@@ -99,20 +108,20 @@ Problem FirstValueThatDoesNotFit(const xbase::WorkArea& area, const ReminderReco
 }
 
 xbase::Status WriteReminder(xbase::WorkArea& area, const ReminderRecord& r) {
-  XBASE_RETURN_IF_ERROR(area.ReplaceMemo("COMMENT", data::ToTableText(r.memo)));
+  XBASE_RETURN_IF_ERROR(area.ReplaceMemo("COMMENT", data::ToTableText(area, r.memo)));
   const std::string day = Ymd(r.eventDate);
   for (const char* f : {"EVENTDATE", "STARTDATE", "LASTEDIT", "ENDDATE"}) XBASE_RETURN_IF_ERROR(area.Replace(f, day));
   XBASE_RETURN_IF_ERROR(area.Replace("ALARMDATE", Ymd(r.alarmDate)));
-  XBASE_RETURN_IF_ERROR(area.Replace("EVENT", data::ToTableText(r.event)));
-  XBASE_RETURN_IF_ERROR(area.Replace("APPT_TEXT", data::ToTableText(r.activityText)));
+  XBASE_RETURN_IF_ERROR(area.Replace("EVENT", data::ToTableText(area, r.event)));
+  XBASE_RETURN_IF_ERROR(area.Replace("APPT_TEXT", data::ToTableText(area, r.activityText)));
   XBASE_RETURN_IF_ERROR(area.Replace("USERID", "  1"));
   XBASE_RETURN_IF_ERROR(area.Replace("STATUS", "S"));
   for (const char* f : {"STARTTIME", "ENDTIME", "EDITTIME"}) XBASE_RETURN_IF_ERROR(area.ReplaceInteger(f, r.startTime));
   XBASE_RETURN_IF_ERROR(area.ReplaceInteger("ALARMTIME", r.alarmTime));
   XBASE_RETURN_IF_ERROR(area.ReplaceInteger("SOUND", r.sound));
-  XBASE_RETURN_IF_ERROR(area.Replace("TIMETEXT", data::ToTableText(r.timeText)));
-  XBASE_RETURN_IF_ERROR(area.Replace("DATETEXT", data::ToTableText(r.dateText)));
-  XBASE_RETURN_IF_ERROR(area.Replace("ALARMTEXT", data::ToTableText(r.alarmText)));
+  XBASE_RETURN_IF_ERROR(area.Replace("TIMETEXT", data::ToTableText(area, r.timeText)));
+  XBASE_RETURN_IF_ERROR(area.Replace("DATETEXT", data::ToTableText(area, r.dateText)));
+  XBASE_RETURN_IF_ERROR(area.Replace("ALARMTEXT", data::ToTableText(area, r.alarmText)));
   XBASE_RETURN_IF_ERROR(area.ReplaceInteger("SAYDATE", r.sayDate));
   XBASE_RETURN_IF_ERROR(area.ReplaceInteger("SAYTIME", r.sayTime));
   return area.ReplaceInteger("COUNTDOWN", r.countdown);
@@ -127,7 +136,7 @@ xbase::Status WriteActivityMoment(xbase::WorkArea& area, const QDateTime& moment
   const StoredWall w = StoredWallTime(moment);  // the second run of a repeated hour has its own form
   XBASE_RETURN_IF_ERROR(area.Replace("EVENTDATE", Ymd(w.date)));
   XBASE_RETURN_IF_ERROR(area.ReplaceInteger("STARTTIME", w.minutes));
-  return area.Replace("DATETEXT", data::ToTableText(dateText));
+  return area.Replace("DATETEXT", data::ToTableText(area, dateText));
 }
 
 Problem CalendarPlaceProblem(const QString& appFolder) {

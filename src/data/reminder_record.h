@@ -104,8 +104,10 @@ struct ReminderRecord {
   QString alarmText;
 };
 
-// The first value of `record` the table cannot hold whole: text longer than its field (after the
-// conversion to the table's code page) or a number wider than its field. Checked before anything
+// The first value of `record` the table cannot hold whole: text with characters the table's code
+// page lacks (CharactersNotSupported; the memo's field is COMMENT), text longer than its field in
+// bytes of that code page (TextTooLong, telling how many of its characters fit) or a number
+// wider than its field. Checked before anything
 // is written, so a refused reminder leaves the table untouched. An ok Problem when all fit; the
 // field's name goes to *field.
 Problem FirstValueThatDoesNotFit(const xbase::WorkArea& area, const ReminderRecord& record, std::string* field);

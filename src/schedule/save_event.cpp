@@ -65,15 +65,11 @@ std::optional<std::pair<SaveField, Problem>> RefusalBeforeTable(const EventInput
   return std::nullopt;
 }
 
-// Text the table's code page cannot hold is refused, never stored as "?".
-std::optional<std::pair<SaveField, Problem>> RefusedText(const EventInput& in) {
-  const std::pair<const QString*, SaveField> entries[] = {
-      {&in.activity, SaveField::Activity}, {&in.event, SaveField::Event}, {&in.memo, SaveField::Memo}};
-  for (const auto& [text, field] : entries) {
-    const QString lacking = data::CharactersOutsideTable(*text);
-    if (!lacking.isEmpty()) return {{field, {ProblemKind::CharactersNotSupported, lacking}}};
-  }
-  return std::nullopt;
+// The texts of a reminder that Windows-1252 lacks a character of: the table may need to be made
+// able to hold them (data::MakeRoomForText) before they are checked against it.
+void BeyondWindows1252(const ReminderRecord& r, QStringList* texts) {
+  for (const QString* text : {&r.activityText, &r.event, &r.memo})
+    if (!data::CharactersOutsideTable(*text).isEmpty()) texts->append(*text);
 }
 
 // Whether the clocks keep one offset from two days before a date to three days after it: then each
@@ -163,10 +159,11 @@ std::vector<SaveResult> EventSaver::SaveEvents(const std::vector<EventWrite>& wr
   std::vector<EventInput> inputs(writes.size());
   SteadyDays steady;
   bool anyLeft = false;
+  QStringList wider;
+  std::vector<bool> needsRoom(writes.size(), false);
   for (size_t i = 0; i < writes.size(); ++i) {
     EventInput& in = inputs[i] = writes[i].input;
     auto refused = RefusalBeforeTable(in);
-    if (!refused) refused = RefusedText(in);
     // A rule the reminder keeps already (a calendar's, which may have parts not made here) is the
     // series' own: it is neither checked again nor moved to another occurrence.
     const bool ruleKept = !in.repeat.isEmpty() && writes[i].editing && !writes[i].editingId.empty() &&
@@ -181,6 +178,9 @@ std::vector<SaveResult> EventSaver::SaveEvents(const std::vector<EventWrite>& wr
       continue;
     }
     records[i] = writes[i].composed ? *writes[i].composed : ComposeReminderRecord(in, m_options.timeFormat);
+    const qsizetype before = wider.size();
+    BeyondWindows1252(records[i], &wider);
+    needsRoom[i] = wider.size() > before;
     // A wall time typed in the hour the clocks repeat means the run nearer ahead (TypedMoment).
     ReminderRecord& record = records[i];
     for (auto [date, minutes, time] : {std::tuple(&record.alarmDate, &record.alarmTime, in.remindTime),
@@ -196,6 +196,15 @@ std::vector<SaveResult> EventSaver::SaveEvents(const std::vector<EventWrite>& wr
   if (!anyLeft) return results;
 
   if (Problem place = CalendarPlaceProblem(m_state.AppFolder); !place.ok()) return refuseAll(place);
+  // Text the table's code page lacks: the table becomes UTF-8 once, unless it is to keep its code
+  // page (then the check below refuses the text, never storing it as '?').
+  if (!wider.isEmpty()) {
+    const xbase::Status room =
+        data::MakeRoomForText(m_engine.env(), m_state.AppFolder, wider, {m_options.keepTableCodePage});
+    // Those that need it are refused when the table cannot be made to hold them; the rest go on.
+    for (size_t i = 0; !room.ok() && i < writes.size(); ++i)
+      if (needsRoom[i] && results[i].problem.ok()) results[i] = Refused(SaveField::None, ProblemOf(room));
+  }
   data::TableHandle wa = data::TableHandle::Calendar(m_engine, m_state.AppFolder, kOneTime);
   if (!wa) return refuseAll(ProblemOf(wa.status()));
   if (const xbase::Status locked = wa->BeginBatch(); !locked.ok()) return refuseAll(ProblemOf(locked));
@@ -212,6 +221,7 @@ std::vector<SaveResult> EventSaver::SaveEvents(const std::vector<EventWrite>& wr
     if (Problem fit = FirstValueThatDoesNotFit(*wa, record, &tooLong); !fit.ok()) {
       const SaveField field = tooLong == "EVENT"       ? SaveField::Event
                               : tooLong == "APPT_TEXT" ? SaveField::Activity
+                              : tooLong == "COMMENT"   ? SaveField::Memo
                                                        : SaveField::None;
       result = Refused(field, fit);
       continue;

@@ -555,11 +555,6 @@ bool ViewerWindow::SaveMemo() {
   m_memoIdle.stop();
   if (!m_memoDirty || m_memoRecno == 0) return true;
   const QString text = m_memo->toPlainText();
-  if (const QString outside = data::CharactersOutsideTable(text); !outside.isEmpty()) {
-    // Kept in the box (and tried again) rather than stored with question marks.
-    report({ProblemKind::CharactersNotSupported, outside});
-    return false;
-  }
   xbase::WorkArea* wa = m_area > 0 ? m_ctx.engine.Area(m_area) : nullptr;
   if (!wa) {
     // The program ending closes every table before its windows: the table is opened again so
@@ -568,10 +563,15 @@ bool ViewerWindow::SaveMemo() {
     wa = m_area > 0 ? m_ctx.engine.Area(m_area) : nullptr;
     if (!wa) return false;
   }
+  if (const QString outside = data::CharactersOutsideTable(*wa, text); !outside.isEmpty()) {
+    // Kept in the box (and tried again) rather than stored with question marks.
+    report({ProblemKind::CharactersNotSupported, outside});
+    return false;
+  }
   // Only COMMENT is written: the record is read again under its lock before the memo goes in, so
   // what another program changed meanwhile in the other fields is kept.
   xbase::Status s = wa->Go(m_memoRecno);
-  if (s.ok()) s = wa->ReplaceMemo("COMMENT", data::ToTableText(text));
+  if (s.ok()) s = wa->ReplaceMemo("COMMENT", data::ToTableText(*wa, text));
   if (s.ok()) s = wa->Commit();
   if (s.ok()) s = wa->Unlock(m_memoRecno);
   if (!s.ok()) {

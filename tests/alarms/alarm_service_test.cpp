@@ -200,9 +200,13 @@ TEST_F(AlarmServiceTest, ASaveOfManyNotesItOnEachKeptEvent) {
   }
 }
 
-// Text outside the table's code page is refused with the characters named, never stored as "?".
-TEST_F(AlarmServiceTest, SaveRefusesTextTheTableCannotHold) {
-  SaveResult r = save(input(QString::fromUtf8("Συνάντηση at the caf\xC3\xA9"), QTime(11, 0), QTime(11, 0)));
+// A table kept in its code page refuses text outside it with the characters named, never storing
+// "?"; otherwise the table becomes UTF-8 at the first such text (the old one kept) and holds it whole,
+// refusing by its width in bytes a text too long, with the characters that fit.
+TEST_F(AlarmServiceTest, TextOutsideTheCodePageIsRefusedOrTheTableBecomesUtf8) {
+  options.keepTableCodePage = true;
+  const QString greek = QString::fromUtf8("Συνάντηση at the caf\xC3\xA9");
+  SaveResult r = save(input(greek, QTime(11, 0), QTime(11, 0)));
   EXPECT_EQ(r.refused, SaveField::Activity);
   EXPECT_EQ(r.problem.kind, ProblemKind::CharactersNotSupported);
   EXPECT_EQ(r.problem.subject, QString::fromUtf8("Σ υ ν ά τ η σ"));  // é is in the code page
@@ -212,6 +216,19 @@ TEST_F(AlarmServiceTest, SaveRefusesTextTheTableCannotHold) {
   EXPECT_EQ(r.refused, SaveField::Memo);
   EXPECT_EQ(r.problem.subject, QString::fromUtf8("\xF0\x9F\x8E\x82"));
   EXPECT_TRUE(liveRecords().isEmpty());
+
+  options.keepTableCodePage = false;
+  r = save(input(greek, QTime(11, 0), QTime(11, 0), QString::fromUtf8("\xF0\x9F\x8E\x82")));
+  ASSERT_TRUE(r.problem.ok()) << r.problem.detail.toStdString();
+  EXPECT_EQ(liveRecords(), QStringList{greek + "@660#13"});
+  EXPECT_TRUE(QFile::exists(state.AppFolder + "/data/CALENDAR_cp1252.DBF"));
+  // 120 bytes hold 40 characters of three bytes each, never 40 and a half.
+  const QString devanagari = QString(41, QChar(0x0915));
+  r = save(input(devanagari, QTime(11, 0), QTime(11, 0)));
+  EXPECT_EQ(std::tuple(r.refused, r.problem.kind, r.problem.number),
+            std::tuple(SaveField::Activity, ProblemKind::TextTooLong, 40LL));
+  ASSERT_TRUE(save(input(devanagari.left(40), QTime(11, 0), QTime(11, 0))).problem.ok());
+  EXPECT_EQ(liveRecords().last(), devanagari.left(40) + "@660#13");
 }
 
 // A save whose n-th write fails, for n = 0, 1, ... until one goes through, leaves no trace and is told.

@@ -166,6 +166,8 @@ Status DbfFile::Load(const std::string& path, std::unique_ptr<File> file, std::u
   char h[32];
   XBASE_RETURN_IF_ERROR(d->file_->ReadExact(0, 32, h));
   d->version_ = static_cast<uint8_t>(h[0]);
+  const char* page = CodePageOfMark(static_cast<uint8_t>(h[29]));
+  d->name_page_ = page ? page : kWindows1252;
   if (d->version_ != kVersionNoMemo && d->version_ != kVersionFoxMemo) {
     if (const char* what = ForeignVersion(d->version_)) {
       char buf[8];
@@ -197,8 +199,9 @@ Status DbfFile::Load(const std::string& path, std::unique_ptr<File> file, std::u
     size_t n = 0;
     while (n < 11 && fd[n] != '\0') ++n;
     // Names are bytes in the table's code page: other programs write letters beyond
-    // ASCII and characters such as '-'. Only ASCII letters change case.
-    f.name = UpperAscii(std::string_view(fd, n));
+    // ASCII and characters such as '-'. Only ASCII letters change case, and never the
+    // second byte of a two-byte character (Big5, GBK, Shift-JIS).
+    f.name = d->UpperName(std::string_view(fd, n));
     f.type = static_cast<char>(std::toupper(static_cast<unsigned char>(fd[11])));
     f.length = static_cast<uint8_t>(fd[16]);
     f.decimals = static_cast<uint8_t>(fd[17]);
@@ -237,7 +240,9 @@ Status DbfFile::Load(const std::string& path, std::unique_ptr<File> file, std::u
   if (!terminated) return Status::Corruption(path + ": field list has no terminator within the header");
   if (d->fields_.empty())
     return Status::NotSupported(path + ": the table has no fields, which this engine does not handle");
-  if (offset + 1 != d->record_length_) {
+  // Some writers leave bytes after the last field (a record a byte longer than its fields is
+  // common); they are read past and kept as they are.
+  if (offset + 1 > d->record_length_) {
     return Status::Corruption(path + ": record length " + std::to_string(d->record_length_) +
                               " does not match the fields (" + std::to_string(offset + 1) + ")");
   }
@@ -259,8 +264,20 @@ std::vector<FieldDef> DbfFile::specs() const {
   return r;
 }
 
+std::string DbfFile::UpperName(std::string_view name) const {
+  std::string u(name);
+  for (size_t i = 0; i < u.size(); ++i) {
+    const auto c = static_cast<unsigned char>(u[i]);
+    if (IsLeadByte(name_page_, c))
+      ++i;
+    else if (c >= 'a' && c <= 'z')
+      u[i] = static_cast<char>(c - 32);
+  }
+  return u;
+}
+
 int DbfFile::FieldIndex(std::string_view name) const {
-  std::string u = UpperAscii(name);
+  std::string u = UpperName(name);
   for (size_t i = 0; i < fields_.size(); ++i) {
     if (fields_[i].name == u) return shared_name_[i] ? kAmbiguousField : static_cast<int>(i);
   }

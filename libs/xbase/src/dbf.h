@@ -10,6 +10,7 @@
 #include "xbase/env.h"
 #include "xbase/expr.h"
 #include "xbase/schema.h"
+#include "xbase/text.h"
 
 namespace xbase {
 
@@ -41,6 +42,9 @@ class DbfFile {
   // position then).
   static constexpr int kAmbiguousField = -2;
   int FieldIndex(std::string_view name) const;
+  // A field name as the table keeps it: ASCII letters in upper case, two-byte characters of
+  // the mark's code page untouched.
+  std::string UpperName(std::string_view name) const;
   // The code page mark (header byte 29) as found; 0x00 when the writer set none.
   uint8_t code_page_mark() const { return static_cast<uint8_t>(raw_header_[29]); }
   bool has_memo() const { return has_memo_; }
@@ -76,6 +80,7 @@ class DbfFile {
   std::vector<FieldRef> fields_;
   std::vector<bool> shared_name_;  // per field: another field has the same name
   std::string raw_header_;         // header_length_ bytes as read
+  std::string name_page_;          // the code page the mark names (Windows-1252 for none)
   bool has_memo_ = false;
   uint8_t version_ = 0;
   uint32_t header_length_ = 0;

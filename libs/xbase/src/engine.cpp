@@ -110,6 +110,7 @@ Status Engine::Use(const std::string& path, std::string_view alias_in, OpenMode 
       s = env_->FileExists(w.memo_path) ? MemoFile::Open(env_, w.memo_path, mode == OpenMode::kReadOnly, &w.memo)
                                         : Status::NotFound(w.memo_path + ": memo file of the table is missing");
     }
+    if (s.ok()) s = w.ReadCodePage();
     if (s.ok()) s = w.OpenIndex();
     // A table that failed to load was closed with its handle, which let go of the lock.
     if (lock && w.dbf) w.dbf->file()->Unlock(kTableLock, 1).IgnoreError();

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "expr_internal.h"
+#include "xbase/text.h"
 
 namespace xbase {
 
@@ -241,6 +242,11 @@ void Eval(const Node& n, const RecordView& rec, Value* out) {
       out->s = out->s.substr(start, count);
       return;
     }
+    case Op::kUpperUnicode:
+    case Op::kLowerUnicode:
+      Eval(*n.kids[0], rec, out);
+      out->s = n.op == Op::kUpperUnicode ? UpperUtf8(out->s) : LowerUtf8(out->s);
+      return;
     case Op::kUpper:
     case Op::kLower:
       Eval(*n.kids[0], rec, out);

@@ -67,6 +67,8 @@ enum class Op {
   kSubstr,
   kUpper,
   kLower,
+  kUpperUnicode,  // upper() and lower() in a UTF-8 table
+  kLowerUnicode,
   kTrim,
   kLTrim,
   kAllTrim,

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "expr_internal.h"
+#include "xbase/text.h"
 
 namespace xbase {
 
@@ -372,11 +373,22 @@ Status ParseExpression(std::string_view text, const std::vector<FieldRef>& field
   return parser.Parse(out);
 }
 
+namespace {
+
+void UseUnicodeCase(Node* n) {
+  if (n->op == Op::kUpper) n->op = Op::kUpperUnicode;
+  if (n->op == Op::kLower) n->op = Op::kLowerUnicode;
+  for (auto& k : n->kids) UseUnicodeCase(k.get());
+}
+
+}  // namespace
+
 Status CompiledExpr::Compile(std::string_view text, const std::vector<FieldRef>& fields, std::string_view alias,
-                             const TagResolver& tags, std::unique_ptr<CompiledExpr>* out) {
+                             const TagResolver& tags, std::unique_ptr<CompiledExpr>* out, std::string_view code_page) {
   if (text.size() > 4096) return Status::InvalidArgument("expression longer than 4096 characters");
   std::unique_ptr<Node> root;
   XBASE_RETURN_IF_ERROR(ParseExpression(text, fields, alias, tags, &root));
+  if (code_page == kUtf8) UseUnicodeCase(root.get());
   std::unique_ptr<CompiledExpr> e(new CompiledExpr);
   e->type_ = root->type;
   e->root_ = std::move(root);

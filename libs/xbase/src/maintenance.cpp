@@ -13,7 +13,8 @@ std::string AsidePath(const std::string& p) { return p + ".packing"; }
 // A pack commits by creating the marker; from then on the new files replace the
 // old ones, and whoever opens the table next finishes an interrupted replacement.
 Status FinishPack(Env* env, const std::string& table, const std::string& memo_path, const std::string& index_path) {
-  for (const std::string& p : {memo_path, index_path, table}) {
+  // A conversion to UTF-8 brings the .cpg file that says so; it goes in before the table.
+  for (const std::string& p : {memo_path, index_path, CpgPath(env, table), table}) {
     if (p.empty()) continue;
     if (env->FileExists(AsidePath(p))) XBASE_RETURN_IF_ERROR(env->RenameFile(AsidePath(p), p));
   }
@@ -143,6 +144,25 @@ Status WorkArea::DropIndex() {
 namespace {
 
 // What went into the packed table, to hold it against what reads back.
+// A pack that also converts the table's text to UTF-8: the header and the record layout of the
+// converted table (character fields widened where their text needs more bytes).
+struct Conversion {
+  std::string from;              // the table's code page
+  std::string header;            // the converted table's header, count aside
+  std::vector<FieldRef> fields;  // the converted table's fields
+  std::vector<bool> bytes;       // per field: kept byte for byte (a key of bytes, not text)
+  uint32_t record_length = 0;
+};
+
+// A character field's text in `c.from`, as UTF-8 blank-padded to `width` (trailing blanks are
+// padding, not text).
+std::string ConvertedField(const Conversion& c, std::string_view raw, uint32_t width) {
+  while (!raw.empty() && raw.back() == ' ') raw.remove_suffix(1);
+  std::string t = DecodeText(c.from, raw);
+  t.resize(std::max<size_t>(width, t.size()), ' ');
+  return t;
+}
+
 struct PackedRecords {
   uint32_t live_read = 0;  // live records read from the table
   uint32_t kept = 0;       // records written to the packed table
@@ -155,9 +175,10 @@ struct PackedRecords {
 // version, the code page mark, the field list and anything another program keeps in the
 // header stay as they were; only the count and the date change.
 Status WritePackedTable(WorkAreaImpl& w, const std::string& new_dbf, const std::string& new_memo,
-                        PackedRecords* written) {
+                        PackedRecords* written, const Conversion* conv = nullptr) {
   Env* env = w.env;
   std::string header = w.dbf->HeaderWithCount(0);
+  if (conv) header = conv->header;
   // Except the structural-index flag: the index written beside the packed table is this
   // engine's, which FoxPro must not open as its own CDX.
   header[28] = static_cast<char>(header[28] & ~0x01);
@@ -182,13 +203,30 @@ Status WritePackedTable(WorkAreaImpl& w, const std::string& new_dbf, const std::
       if (rec[0] == '*') continue;
       ++written->live_read;
       rec[0] = ' ';
+      if (conv) {
+        std::string out(conv->record_length, ' ');
+        const auto& old_fields = w.dbf->fields();
+        for (size_t k = 0; k < old_fields.size(); ++k) {
+          const FieldRef& f = old_fields[k];
+          const FieldRef& to = conv->fields[k];
+          std::string_view raw(rec.data() + 1 + f.offset, f.length);
+          const std::string t =
+              f.type == 'C' && !conv->bytes[k] ? ConvertedField(*conv, raw, to.length) : std::string(raw);
+          std::memcpy(out.data() + 1 + to.offset, t.data(), to.length);
+        }
+        // Bytes another writer keeps after the last field stay with the record.
+        const uint32_t end = old_fields.back().offset + old_fields.back().length + 1;
+        out.replace(conv->fields.back().offset + conv->fields.back().length + 1, len - end, rec, end, len - end);
+        rec = std::move(out);
+      }
       if (w.memo) {
-        for (const FieldRef& f : w.dbf->fields()) {
+        for (const FieldRef& f : conv ? conv->fields : w.dbf->fields()) {
           if (f.type != 'M') continue;
           uint32_t block = 0;
           Status s = ParseMemoPointer(std::string_view(rec.data() + 1 + f.offset, f.length), &block);
           if (s.ok()) s = w.memo->Read(block, &text);
           if (!s.ok()) return s.WithContext("pack stopped, nothing changed: record " + std::to_string(r + i));
+          if (conv) text = DecodeText(conv->from, text);
           uint32_t nb = 0;
           if (!text.empty()) XBASE_RETURN_IF_ERROR(out_memo->Append(text, &nb));
           std::string ptr = FormatMemoPointer(nb, f.length);
@@ -205,6 +243,10 @@ Status WritePackedTable(WorkAreaImpl& w, const std::string& new_dbf, const std::
   }
   const char flags = header[28];
   header = w.dbf->HeaderWithCount(written->kept);
+  if (conv) {
+    header = conv->header;
+    EncodeLE32(&header[4], written->kept);
+  }
   header[28] = flags;
   XBASE_RETURN_IF_ERROR(out->Write(0, header));
   XBASE_RETURN_IF_ERROR(out->Write(pos, std::string_view("\x1A", 1)));
@@ -215,10 +257,12 @@ Status WritePackedTable(WorkAreaImpl& w, const std::string& new_dbf, const std::
 
 // The packed table must hold every live record read: a table with fewer is never put in
 // place, whatever went wrong on the way.
-Status CheckPackedTable(const WorkAreaImpl& w, const std::string& new_dbf, const PackedRecords& written) {
+Status CheckPackedTable(const WorkAreaImpl& w, const std::string& new_dbf, const PackedRecords& written,
+                        const Conversion* conv = nullptr) {
   std::unique_ptr<DbfFile> packed;
   XBASE_RETURN_IF_ERROR(DbfFile::Open(w.env, new_dbf, true, &packed));
-  const uint32_t len = w.dbf->record_length();
+  const uint32_t len = conv ? conv->record_length : w.dbf->record_length();
+  if (packed->record_length() != len) return Status::Corruption("pack stopped, nothing changed: wrong record length");
   uint32_t live_written = 0;
   uint64_t read_sum = 0;
   std::string buf;
@@ -327,13 +371,140 @@ Status ReopenPacked(WorkAreaImpl& w, std::unique_ptr<File> fresh) {
   w.dirty = w.change_failed = false;
   w.appended_uncommitted = 0;
   int order = w.order;
-  s = w.OpenIndex();
+  s = w.ReadCodePage();
+  if (s.ok()) s = w.OpenIndex();
   if (!s.ok()) return Committed(w, s, "opening the new index");
   w.order = order <= static_cast<int>(w.tags.size()) ? order : 0;
   return Status::OK();
 }
 
+// Removes what an earlier pack or conversion that stopped before its commit left aside (an aside
+// .cpg left behind would otherwise come in with the next pack).
+Status RemoveAside(const WorkAreaImpl& w) {
+  for (const std::string& p : {AsidePath(w.path), w.memo ? AsidePath(w.memo_path) : std::string(),
+                               AsidePath(w.index_path), AsidePath(CpgPath(w.env, w.path))}) {
+    if (!p.empty() && w.env->FileExists(p)) XBASE_RETURN_IF_ERROR(w.env->RemoveFile(p));
+  }
+  return Status::OK();
+}
+
+// Copies a file whole and syncs the copy.
+Status CopyFile(Env* env, const std::string& from, const std::string& to) {
+  std::unique_ptr<File> in, out;
+  XBASE_RETURN_IF_ERROR(env->OpenFile(from, OpenFlags::kReadOnly, &in));
+  XBASE_RETURN_IF_ERROR(env->OpenFile(to, OpenFlags::kCreateTruncate, &out));
+  uint64_t size = 0;
+  XBASE_RETURN_IF_ERROR(in->Size(&size));
+  std::string buf;
+  for (uint64_t pos = 0; pos < size;) {
+    buf.resize(static_cast<size_t>(std::min<uint64_t>(size - pos, 1 << 20)));
+    XBASE_RETURN_IF_ERROR(in->ReadExact(pos, buf.size(), buf.data()));
+    XBASE_RETURN_IF_ERROR(out->Write(pos, buf));
+    pos += buf.size();
+  }
+  return out->Sync();
+}
+
+// The converted table's layout: every character field as wide as the longest of its texts in
+// UTF-8 needs (never narrower than it was). NotSupported when one would need more than 254 bytes.
+Status PlanConversion(WorkAreaImpl& w, const std::vector<std::string>& keep_bytes, Conversion* c) {
+  c->from = w.code_page;
+  c->fields = w.dbf->fields();
+  for (const FieldRef& f : c->fields)
+    c->bytes.push_back(std::find(keep_bytes.begin(), keep_bytes.end(), f.name) != keep_bytes.end());
+  const uint32_t count = w.dbf->record_count();
+  const uint32_t len = w.dbf->record_length();
+  std::vector<uint32_t> need(c->fields.size(), 0);
+  std::string buf;
+  for (uint32_t r = 1; r <= count;) {
+    const uint32_t n = std::min(kChunk * 8, count - r + 1);
+    XBASE_RETURN_IF_ERROR(w.dbf->ReadRecords(r, n, &buf));
+    for (uint32_t i = 0; i < n; ++i) {
+      const char* rec = buf.data() + static_cast<size_t>(i) * len;
+      if (rec[0] == '*') continue;
+      for (size_t k = 0; k < c->fields.size(); ++k) {
+        const FieldRef& f = c->fields[k];
+        if (f.type != 'C' || c->bytes[k]) continue;
+        std::string_view raw(rec + 1 + f.offset, f.length);
+        while (!raw.empty() && raw.back() == ' ') raw.remove_suffix(1);
+        need[k] = std::max<uint32_t>(need[k], static_cast<uint32_t>(DecodeText(c->from, raw).size()));
+      }
+    }
+    r += n;
+  }
+  c->header = w.dbf->HeaderWithCount(0);
+  c->header[29] = static_cast<char>(kMarkUtf8);
+  uint32_t offset = 0;
+  for (size_t k = 0; k < c->fields.size(); ++k) {
+    FieldRef& f = c->fields[k];
+    if (need[k] > 254) {
+      return Status::NotSupported("field " + f.name + " would need " + std::to_string(need[k]) +
+                                  " bytes in UTF-8, more than a field holds; the table stays as it is");
+    }
+    f.length = std::max(f.length, need[k]);
+    f.offset = offset;
+    offset += f.length;
+    char* d = &c->header[32 + 32 * k];
+    EncodeLE32(d + 12, f.offset + 1);
+    d[16] = static_cast<char>(f.length);
+  }
+  c->record_length = len + offset + 1 - (w.dbf->fields().back().offset + w.dbf->fields().back().length + 1);
+  EncodeLE16(&c->header[10], static_cast<uint16_t>(c->record_length));
+  return Status::OK();
+}
+
 }  // namespace
+
+Status WorkArea::ConvertToUtf8(const std::string& backup_path, std::vector<std::string>* widened,
+                               const std::vector<std::string>& keep_bytes) {
+  WorkAreaImpl& w = *impl_;
+  if (widened) widened->clear();
+  if (w.mode != OpenMode::kExclusive) return Status::InvalidArgument("converting needs exclusive use of " + w.alias);
+  if (w.code_page == kUtf8) return Status::OK();
+  XBASE_RETURN_IF_ERROR(w.CommitIfDirty());
+  XBASE_RETURN_IF_ERROR(w.dbf->RefreshCount());
+  Env* env = w.env;
+  Conversion conv;
+  XBASE_RETURN_IF_ERROR(PlanConversion(w, keep_bytes, &conv));
+  if (widened) {
+    for (size_t k = 0; k < conv.fields.size(); ++k)
+      if (conv.fields[k].length != w.dbf->fields()[k].length) widened->push_back(conv.fields[k].name);
+  }
+  // The table as it was, kept beside it; written before anything else, so it is whole before
+  // the table changes.
+  XBASE_RETURN_IF_ERROR(CopyFile(env, w.path, backup_path));
+  if (w.memo) XBASE_RETURN_IF_ERROR(CopyFile(env, w.memo_path, CompanionPath(env, backup_path, "FPT")));
+  XBASE_RETURN_IF_ERROR(env->SyncDir(backup_path));
+
+  XBASE_RETURN_IF_ERROR(RemoveAside(w));
+  const std::string new_dbf = AsidePath(w.path);
+  const std::string new_memo = w.memo ? AsidePath(w.memo_path) : std::string();
+  const std::string new_index = AsidePath(w.index_path);
+  PackedRecords written;
+  XBASE_RETURN_IF_ERROR(WritePackedTable(w, new_dbf, new_memo, &written, &conv));
+  XBASE_RETURN_IF_ERROR(CheckPackedTable(w, new_dbf, written, &conv));
+  {
+    std::unique_ptr<File> cpg;
+    XBASE_RETURN_IF_ERROR(env->OpenFile(AsidePath(CpgPath(env, w.path)), OpenFlags::kCreateTruncate, &cpg));
+    XBASE_RETURN_IF_ERROR(cpg->Write(0, "UTF-8"));
+    XBASE_RETURN_IF_ERROR(cpg->Sync());
+  }
+  const std::vector<TagDef> defs = w.known_tag_defs;
+  if (!defs.empty()) {
+    // The tags are built on the converted text with the converted table's case mapping.
+    w.code_page = kUtf8;
+    const Status s = WritePackedIndex(w, defs, new_dbf, new_index, written.kept);
+    w.code_page = conv.from;
+    XBASE_RETURN_IF_ERROR(s);
+  }
+  std::unique_ptr<File> fresh;
+  XBASE_RETURN_IF_ERROR(LockPackedTable(env, new_dbf, &fresh));
+  const std::string marker = MarkerPath(w.path);
+  XBASE_RETURN_IF_ERROR(WriteCommitMarker(env, marker));
+  XBASE_RETURN_IF_ERROR(ReplaceWithPacked(w, marker, !defs.empty()));
+  XBASE_RETURN_IF_ERROR(ReopenPacked(w, std::move(fresh)));
+  return w.GoTop();
+}
 
 Status WorkArea::Pack() {
   WorkAreaImpl& w = *impl_;
@@ -344,9 +515,7 @@ Status WorkArea::Pack() {
   const std::string new_dbf = AsidePath(w.path);
   const std::string new_memo = w.memo ? AsidePath(w.memo_path) : std::string();
   const std::string new_index = AsidePath(w.index_path);
-  for (const std::string& p : {new_dbf, new_memo, new_index}) {
-    if (!p.empty() && env->FileExists(p)) XBASE_RETURN_IF_ERROR(env->RemoveFile(p));
-  }
+  XBASE_RETURN_IF_ERROR(RemoveAside(w));
   PackedRecords written;
   XBASE_RETURN_IF_ERROR(WritePackedTable(w, new_dbf, new_memo, &written));
   XBASE_RETURN_IF_ERROR(CheckPackedTable(w, new_dbf, written));

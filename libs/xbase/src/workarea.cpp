@@ -20,6 +20,7 @@ int WorkArea::FieldIndex(std::string_view name) const {
 }
 
 uint8_t WorkArea::CodePageMark() const { return impl_->dbf->code_page_mark(); }
+const std::string& WorkArea::CodePage() const { return impl_->code_page; }
 
 Status WorkArea::IndexStatus() const { return impl_->index_status; }
 
@@ -164,7 +165,7 @@ Status WorkArea::Query(std::string_view expr) {
   }
   std::unique_ptr<CompiledExpr> q;
   XBASE_RETURN_IF_ERROR(CompiledExpr::Compile(
-      expr, w.dbf->fields(), w.alias, [&w](std::string_view n) { return w.ResolveTag(n); }, &q));
+      expr, w.dbf->fields(), w.alias, [&w](std::string_view n) { return w.ResolveTag(n); }, &q, w.code_page));
   if (q->type() != ValueType::kLogical)
     return Status::InvalidArgument("query expression is not logical: " + std::string(expr));
   {

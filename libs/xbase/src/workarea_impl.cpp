@@ -80,9 +80,9 @@ Status WorkAreaImpl::LockRecord(uint32_t r) {
 
 Status WorkAreaImpl::CompileTag(const TagDef& def, Tag* t) const {
   t->def = def;
-  Status s = CompiledExpr::Compile(def.key_expr, dbf->fields(), alias, nullptr, &t->key);
+  Status s = CompiledExpr::Compile(def.key_expr, dbf->fields(), alias, nullptr, &t->key, code_page);
   if (s.ok() && !def.for_expr.empty()) {
-    s = CompiledExpr::Compile(def.for_expr, dbf->fields(), alias, nullptr, &t->cond);
+    s = CompiledExpr::Compile(def.for_expr, dbf->fields(), alias, nullptr, &t->cond, code_page);
     if (s.ok() && t->cond->type() != ValueType::kLogical) s = Status::InvalidArgument("FOR condition is not logical");
   }
   return s;
@@ -697,9 +697,9 @@ Status WorkAreaImpl::BuildTag(const std::string& name, std::string_view key_expr
       return Status::InvalidArgument("tag name " + name + " is not valid");
   }
   Tag t;
-  XBASE_RETURN_IF_ERROR(CompiledExpr::Compile(key_expr, dbf->fields(), alias, nullptr, &t.key));
+  XBASE_RETURN_IF_ERROR(CompiledExpr::Compile(key_expr, dbf->fields(), alias, nullptr, &t.key, code_page));
   if (!for_expr.empty()) {
-    XBASE_RETURN_IF_ERROR(CompiledExpr::Compile(for_expr, dbf->fields(), alias, nullptr, &t.cond));
+    XBASE_RETURN_IF_ERROR(CompiledExpr::Compile(for_expr, dbf->fields(), alias, nullptr, &t.cond, code_page));
     if (t.cond->type() != ValueType::kLogical)
       return Status::InvalidArgument("FOR condition of tag " + name + " is not logical");
   }
@@ -754,6 +754,21 @@ Status WorkAreaImpl::BuildTag(const std::string& name, std::string_view key_expr
   return Status::OK();
 }
 
+Status WorkAreaImpl::ReadCodePage() {
+  const char* marked = CodePageOfMark(dbf->code_page_mark());
+  code_page = marked ? marked : kWindows1252;
+  const std::string cpg = CpgPath(env, path);
+  if (!env->FileExists(cpg)) return Status::OK();
+  std::unique_ptr<File> f;
+  XBASE_RETURN_IF_ERROR(env->OpenFile(cpg, OpenFlags::kReadOnly, &f));
+  char buf[64];
+  size_t got = 0;
+  XBASE_RETURN_IF_ERROR(f->Read(0, sizeof buf, buf, &got));
+  // A .cpg naming nothing known leaves the mark to say it.
+  if (std::string named = CodePageOfCpg(std::string_view(buf, got)); !named.empty()) code_page = std::move(named);
+  return Status::OK();
+}
+
 Status WorkAreaImpl::OpenIndex() {
   index.reset();
   tags.clear();
@@ -784,7 +799,7 @@ Status WorkAreaImpl::OpenIndex() {
 Status WorkAreaImpl::RecompileQuery() {
   if (query_text.empty()) return Status::OK();
   Status s = CompiledExpr::Compile(
-      query_text, dbf->fields(), alias, [this](std::string_view n) { return ResolveTag(n); }, &query);
+      query_text, dbf->fields(), alias, [this](std::string_view n) { return ResolveTag(n); }, &query, code_page);
   if (!s.ok()) {
     query.reset();
     qbits.clear();

@@ -111,6 +111,8 @@ Status LockWithin(File* file, uint64_t start, uint64_t len, LockMode mode, int w
 std::string MarkerPath(const std::string& table);
 std::string AsidePath(const std::string& p);
 Status FinishPack(Env* env, const std::string& table, const std::string& memo_path, const std::string& index_path);
+// The .cpg file that names a table's encoding.
+inline std::string CpgPath(Env* env, const std::string& table) { return CompanionPath(env, table, "CPG"); }
 
 class WorkAreaImpl {
  public:
@@ -124,6 +126,11 @@ class WorkAreaImpl {
   Env* env = nullptr;
   int number = 0;
   std::string alias, path, memo_path, index_path;
+  // How the table's text is read (text.h): the .cpg file's encoding when it names one, the
+  // header mark's code page otherwise, Windows-1252 for neither.
+  std::string code_page = kWindows1252;
+  // Settles code_page from the .cpg file beside the table and the header's mark.
+  Status ReadCodePage();
   OpenMode mode = OpenMode::kShared;
   std::unique_ptr<DbfFile> dbf;
   std::unique_ptr<MemoFile> memo;

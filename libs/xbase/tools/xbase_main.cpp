@@ -4,6 +4,7 @@
 //   xbase check TABLE         table, memo and index agree (exit 2 when not)
 //   xbase pack TABLE          remove deleted records, rebuild the index
 //   xbase reindex TABLE       rebuild every tag of the index
+//   xbase utf8 TABLE          convert the table's text to UTF-8 (the old table kept beside it)
 //   xbase tags TABLE          the tags with their key and FOR expressions
 //   xbase create TABLE NAME:TYPE:LEN[:DEC] ...   a new empty table
 #include <cstdint>
@@ -12,30 +13,36 @@
 #include <string>
 #include <vector>
 
-#include "code_pages.h"
 #include "xbase/engine.h"
 
 namespace {
 
-// Windows-1252, bytes 0x80-0x9F; 0xA0-0xFF are the Latin-1 code points.
-constexpr uint16_t kWindows1252[32] = {0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                       0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x8D,   0x017D, 0x8F,
-                                       0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                       0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
-
-// The upper half of the code page a table's mark names; nullptr for Windows-1252, which
-// is also how a table without a mark (0x00) or with one this tool does not know is read.
-const uint16_t* HighHalf(uint8_t mark) {
-  for (const auto& page : xbase::tool::kCodePages) {
-    if (page.mark == mark) return page.high;
-  }
-  return nullptr;
-}
-
-// Text as a JSON string, bytes above 0x7F decoded with the table's code page.
-void JsonString(std::string* out, std::string_view s, const uint16_t* high = nullptr) {
+// Text as a JSON string: the table's bytes decoded with its code page, every character beyond
+// ASCII as \u escapes (a surrogate pair beyond U+FFFF).
+void JsonString(std::string* out, std::string_view bytes, const std::string& code_page) {
+  const std::string s = xbase::DecodeText(code_page, bytes);
   out->push_back('"');
-  for (unsigned char c : s) {
+  const auto escape = [out](unsigned code) {
+    char b[12];
+    std::snprintf(b, sizeof b, "\\u%04x", code);
+    *out += b;
+  };
+  for (size_t i = 0; i < s.size();) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c >= 0x80) {
+      const size_t n = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+      unsigned code = c & (0xFFu >> (n + 1));
+      for (size_t k = 1; k < n && i + k < s.size(); ++k) code = (code << 6) | (s[i + k] & 0x3F);
+      if (code >= 0x10000) {
+        escape(0xD800 + ((code - 0x10000) >> 10));
+        escape(0xDC00 + ((code - 0x10000) & 0x3FF));
+      } else {
+        escape(code);
+      }
+      i += n;
+      continue;
+    }
+    ++i;
     switch (c) {
       case '"': *out += "\\\""; break;
       case '\\': *out += "\\\\"; break;
@@ -43,18 +50,10 @@ void JsonString(std::string* out, std::string_view s, const uint16_t* high = nul
       case '\r': *out += "\\r"; break;
       case '\t': *out += "\\t"; break;
       default:
-        if (c < 0x20) {
-          char b[8];
-          std::snprintf(b, sizeof b, "\\u%04x", c);
-          *out += b;
-        } else if (c >= 0x80) {
-          const unsigned code = high ? high[c - 0x80] : c < 0xA0 ? kWindows1252[c - 0x80] : c;
-          char b[8];
-          std::snprintf(b, sizeof b, "\\u%04x", code);
-          *out += b;
-        } else {
+        if (c < 0x20)
+          escape(c);
+        else
           out->push_back(static_cast<char>(c));
-        }
     }
   }
   out->push_back('"');
@@ -67,7 +66,8 @@ int Fail(const xbase::Status& s) {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: xbase dump TABLE | keys TABLE TAG | check TABLE | pack TABLE | reindex TABLE | tags TABLE\n"
+               "usage: xbase dump TABLE | keys TABLE TAG | check TABLE | pack TABLE | reindex TABLE | utf8 TABLE |\n"
+               "       tags TABLE\n"
                "       xbase create TABLE NAME:TYPE:LEN[:DEC] ...\n");
   return 64;
 }
@@ -98,7 +98,7 @@ std::string NumberJson(std::string_view text) {
 
 int Dump(xbase::WorkArea* wa) {
   auto fields = wa->Fields();
-  const uint16_t* high = HighHalf(wa->CodePageMark());
+  const std::string& page = wa->CodePage();
   std::string line;
   for (uint32_t r = 1; r <= wa->RecCount(); ++r) {
     xbase::Status s = wa->Go(r);
@@ -108,14 +108,16 @@ int Dump(xbase::WorkArea* wa) {
     for (size_t i = 0; i < fields.size(); ++i) {
       const xbase::FieldDef& f = fields[i];
       line += ",";
-      JsonString(&line, f.name, high);
+      JsonString(&line, f.name, page);
       line += ":";
       std::string text;
       s = wa->GetStringAt(i, &text);
       if (!s.ok()) return Fail(s);
       bool blank = text.find_first_not_of(' ') == std::string::npos;
+      // A number too wide for its field is stored as asterisks: no value, as other readers take it.
+      if (f.type == 'N' && text.find_first_not_of(" *") == std::string::npos) blank = true;
       if (f.type == 'M') {
-        JsonString(&line, text, high);
+        JsonString(&line, text, page);
       } else if (f.type == 'N') {
         line += blank ? "null" : NumberJson(text);
       } else if (f.type == 'L') {
@@ -127,9 +129,9 @@ int Dump(xbase::WorkArea* wa) {
         if (blank)
           line += "null";
         else
-          JsonString(&line, text, high);
+          JsonString(&line, text, page);
       } else {
-        JsonString(&line, text, high);
+        JsonString(&line, text, page);
       }
     }
     line += "}\n";
@@ -164,7 +166,7 @@ int main(int argc, char** argv) {
     return s.ok() ? 0 : Fail(s);
   }
 
-  const bool exclusive = cmd == "pack" || cmd == "reindex";
+  const bool exclusive = cmd == "pack" || cmd == "reindex" || cmd == "utf8";
   int area = 0;
   xbase::Status s = engine.Use(path, "", exclusive ? xbase::OpenMode::kExclusive : xbase::OpenMode::kReadOnly, &area);
   if (!s.ok()) return Fail(s);
@@ -209,6 +211,17 @@ int main(int argc, char** argv) {
     s = wa->Pack();
     if (!s.ok()) return Fail(s);
     std::printf("packed: %u records\n", wa->RecCount());
+    return 0;
+  }
+  if (cmd == "utf8") {
+    // The table as it was goes beside it: NAME_cp1252.dbf (and its memo file).
+    const size_t dot = path.rfind('.');
+    const std::string backup = path.substr(0, dot) + "_cp1252" + (dot == std::string::npos ? "" : path.substr(dot));
+    std::vector<std::string> widened;
+    s = wa->ConvertToUtf8(backup, &widened);
+    if (!s.ok()) return Fail(s);
+    std::printf("converted to UTF-8; the table as it was: %s\n", backup.c_str());
+    for (const std::string& f : widened) std::printf("widened: %s\n", f.c_str());
     return 0;
   }
   if (cmd == "reindex") {

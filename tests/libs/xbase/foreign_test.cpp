@@ -144,7 +144,7 @@ TEST_F(ForeignTable, HeadersItCannotReadAreNotSupportedOrCorruptionAndLeftAlone)
       {changed(0, 0x47), true, ""},
       {good.substr(0, 20), true, "too short"},
       {good.substr(0, 50), true, ""},                      // cut inside the field list
-      {changed(10, good[10] + 1), true, "record length"},  // disagrees with the fields
+      {changed(10, good[10] - 1), true, "record length"},  // shorter than the fields
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.says);
@@ -154,6 +154,36 @@ TEST_F(ForeignTable, HeadersItCannotReadAreNotSupportedOrCorruptionAndLeftAlone)
     EXPECT_TRUE(c.corrupt ? s.IsCorruption() : s.IsNotSupported()) << s.ToString();
     EXPECT_NE(s.message().find(c.says), std::string::npos) << s.message();
     EXPECT_EQ(ReadAll(path), c.bytes);
+  }
+}
+
+// Names and text in the table's own code page: the mark (dBase III Cyrillic, Big5 whose second bytes
+// may be ASCII letters), a .cpg file over it; a record a byte longer than its fields is read and kept.
+TEST_F(ForeignTable, NamesAndTextAreReadInTheTablesOwnCodePage) {
+  const struct {
+    uint8_t mark;
+    const char *cpg, *page;  // cpg nullptr: no .cpg file
+    std::string name, text, utf8;
+  } cases[] = {{0x26, nullptr, "cp866", "\x88\xac\xef", "\x88\xa2\xa0\xad", "Имя Иван"},
+               {0x78, nullptr, "cp950", "\xa9m\xa6W",
+                "\xa6"
+                "a\xa7}",
+                "姓名 地址"},
+               {0x00, "ANSI 1251", "cp1251", "\xc8\xec\xff", "\xc8\xe2\xe0\xed", "Имя Иван"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.page);
+    const std::string path = dir_.File("NAMES.DBF");
+    std::string bytes = RawTable(0x03, c.mark, {{c.name, 'C', 8}, {"N", 'N', 3}}, {" " + c.text + "    ***-"});
+    PutLE(&bytes, 10, 2, 13);
+    WriteAll(path, bytes);
+    if (c.cpg) WriteAll(dir_.File("NAMES.CPG"), c.cpg);
+    WorkArea* wa = Open(path, OpenMode::kExclusive);
+    ASSERT_TRUE(wa);
+    EXPECT_EQ(wa->CodePage(), c.page);
+    EXPECT_EQ(DecodeText(c.page, wa->Fields()[0].name) + " " + DecodeText(c.page, Trim(wa, c.name)), c.utf8);
+    ASSERT_OK(wa->Replace("N", "7"));
+    ASSERT_OK(engine_.CloseAll());
+    EXPECT_EQ(ReadAll(path).substr(ReadAll(path).size() - 5), "  7-\x1A");
   }
 }
 

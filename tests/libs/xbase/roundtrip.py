@@ -37,8 +37,8 @@ def normal(value):
     return int(value) if isinstance(value, float) and value == int(value) else value
 
 
-def via_dbfread(path):
-    t = dbfread.DBF(path, encoding="cp1252", char_decode_errors="strict")
+def via_dbfread(path, encoding="cp1252"):
+    t = dbfread.DBF(path, encoding=encoding, char_decode_errors="strict")
     live, gone = [dict(r) for r in t.records], [dict(r) for r in t.deleted]
     memos = {f.name for f in t.fields if f.type == "M"}
     with open(path, "rb") as f:  # record order from the deletion flags in the file itself
@@ -63,6 +63,20 @@ with tempfile.TemporaryDirectory() as tmp:
     check(ours[5]["NAME"] == 'quote " \\ \u201ccurly\u201d \u20ac', "Windows-1252 text: %r" % ours[5]["NAME"])
     check(ours[0]["NOTES"] == "Bring the card. And the letter.", "rewritten memo")
     check(via_dbfread(path) == ours, "dbfread reads the engine's table:\n%s\n%s" % (via_dbfread(path), ours))
+
+    # Converted to UTF-8: the same text for us, for dbfread told the .cpg's encoding and for
+    # python3-dbf, which reads the header's mark.
+    subprocess.run([xbase, "utf8", path], check=True, capture_output=True)
+    with open(os.path.join(tmp, "MIXED.CPG")) as f:
+        declared = f.read().strip()
+    def records(rows):
+        return [{k: v for k, v in r.items() if k != "recno"} for r in rows]
+    check(declared == "UTF-8" and records(dump(path)) == records(r for r in ours if not r["deleted"])
+          and dump(path) == via_dbfread(path, declared), "the table converted to UTF-8")
+    converted = dbf.Table(path)
+    converted.open(dbf.READ_ONLY)
+    check([r.name.rstrip() for r in converted] == [r["NAME"] for r in dump(path)], "python3-dbf reads it as UTF-8")
+    converted.close()
 
     path = os.path.join(tmp, "PYTABLE.DBF")
     pt = dbf.Table(path, "name C(20); qty N(6,0); price N(8,2); day D; ok L; memo M", dbf_type="fp", codepage="cp1252")

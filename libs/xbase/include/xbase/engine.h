@@ -24,6 +24,7 @@
 #include "xbase/expr.h"
 #include "xbase/schema.h"
 #include "xbase/status.h"
+#include "xbase/text.h"
 
 namespace xbase {
 
@@ -73,6 +74,9 @@ class WorkArea {
   // The code page mark in the table's header (byte 29) as found: 0x03 Windows-1252 in
   // tables this engine creates, 0x00 when the writer set none. Every write keeps it.
   uint8_t CodePageMark() const;
+  // The code page the table's text is read in (text.h): what a .cpg file beside the table
+  // names, else what the mark names, else "cp1252".
+  const std::string& CodePage() const;
 
   // Set when the table's header was found damaged (see TableRepair); the program tells
   // the user and may pack the table to store a right header.
@@ -203,6 +207,17 @@ class WorkArea {
   // has committed it returns OK, or an error saying that it committed and what is left
   // (the next Use finishes an interrupted replacement); never Busy.
   Status Pack();
+  // Packs the table with its text converted to UTF-8, crash-safely as a pack: first the table
+  // and its memo file are copied whole to `backup_path` (and its .FPT); a process stopped at
+  // any moment leaves the old table or the converted one, whole, and the next Use finishes an
+  // interrupted replacement. The converted table has the mark kMarkUtf8, a .cpg file saying
+  // "UTF-8" and its tags rebuilt; every character field is widened as far as its longest text
+  // now needs (their names go to *widened), memo texts are converted too, and every other byte
+  // stays, and so do the bytes of the character fields named in `keep_bytes` (upper case: keys
+  // made of bytes rather than text). Needs exclusive use. OK without a change for a table already
+  // in UTF-8; NotSupported, changing nothing, when a text would need more than 254 bytes.
+  Status ConvertToUtf8(const std::string& backup_path, std::vector<std::string>* widened = nullptr,
+                       const std::vector<std::string>& keep_bytes = {});
 
   // Full consistency check: table, memo and index agree (a damaged record count, a memo
   // file's next-free pointer past its end and everything CheckIndex finds included).

@@ -57,8 +57,10 @@ class CompiledExpr {
   CompiledExpr& operator=(CompiledExpr&&) noexcept;
 
   // Parses and type-checks `text`. `alias` (may be empty) is accepted as a field prefix.
+  // `code_page` is the table's (see text.h): in a UTF-8 table upper() and lower() map every
+  // letter of Unicode (UpperUtf8), elsewhere ASCII letters only.
   static Status Compile(std::string_view text, const std::vector<FieldRef>& fields, std::string_view alias,
-                        const TagResolver& tags, std::unique_ptr<CompiledExpr>* out);
+                        const TagResolver& tags, std::unique_ptr<CompiledExpr>* out, std::string_view code_page = {});
 
   ValueType type() const { return type_; }
   const std::string& text() const { return text_; }
