@@ -43,6 +43,9 @@ class ViewerPort {
   virtual QRect ViewerFrame() const = 0;
   // Whether a viewer is loaded (shown, and not closed since).
   virtual bool ViewerOpen() const = 0;
+  // Lets go of the table for a change that needs it alone (a save that converts it to take new
+  // text): the open viewer stores its memo and closes the table; RefreshViewer opens it again.
+  virtual void LetGoOfTable() = 0;
 };
 
 class SchedulePort {
@@ -74,6 +77,7 @@ class NoWindows : public MainTimerPort, public ViewerPort {
   void UnloadWindows() override {}
   QRect ViewerFrame() const override { return {}; }
   bool ViewerOpen() const override { return false; }
+  void LetGoOfTable() override {}
 };
 
 }  // namespace chimewise

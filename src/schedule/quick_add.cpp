@@ -141,14 +141,16 @@ void QuickAdd::add(QuickAddWindow& window) {
     m_speaker.play(QStringLiteral("write"));
     m_speaker.play(QStringLiteral("blink"));
   }
+  // The save may need the table alone (to convert it for text its code page lacks).
+  if (m_viewer.ViewerOpen()) m_viewer.LetGoOfTable();
   const SaveResult saved = m_saver.SaveEvent(in);
+  if (m_viewer.ViewerOpen()) m_viewer.RefreshViewer();
   if (!saved.saved) {
     const Wording w = Describe(saved.problem);
     window.shown->setText(w.text);
     if (!w.text.isEmpty()) m_prompter.notice(w.text, w.title, w.icon);
     return;  // the window stays with the line as typed
   }
-  if (m_viewer.ViewerOpen()) m_viewer.RefreshViewer();
   ProblemReporter reporter(m_prompter);
   if (!saved.problem.ok()) reporter.Report(saved.problem);
   reporter.Report(m_alarms.FindNextAlarm());

@@ -227,7 +227,10 @@ void ScheduleWindows::store(ScheduleDialog& dialog, const EventInput& in) {
     m_speaker.play(QStringLiteral("write"));
     m_speaker.play(QStringLiteral("blink"));
   }
+  // The save may need the table alone (to convert it for text its code page lacks).
+  if (m_viewer.ViewerOpen()) m_viewer.LetGoOfTable();
   const SaveResult r = m_saver.SaveEvent(in, m_editing, m_editingId);
+  if (m_viewer.ViewerOpen()) m_viewer.RefreshViewer();
   if (!r.saved && m_editing && r.problem.kind == ProblemKind::NoSuchReminder) return offerToSaveAsNew(dialog, in);
   if (!r.saved) {
     Wording w = Describe(r.problem);
@@ -237,9 +240,7 @@ void ScheduleWindows::store(ScheduleDialog& dialog, const EventInput& in) {
     dialog.focusField(r.refused);
     return;  // the dialog stays open
   }
-  m_saved = true;
-  // The next alarm is looked up once the dialog closes.
-  if (m_viewer.ViewerOpen()) m_viewer.RefreshViewer();
+  m_saved = true;  // the next alarm is looked up once the dialog closes
   if (r.activityTimeSkipped) tellSkippedTime("activity", in.activityDate, in.activityTime);
   if (r.remindTimeSkipped) tellSkippedTime("reminder", in.remindDate, in.remindTime);
   // A failed lookup after a stored reminder is worth telling; the dialog closes all the same.

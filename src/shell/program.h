@@ -118,6 +118,7 @@ class Program final : public QObject,
   void CloseViewerAndHideCharacter() override { m_viewer->CloseViewerAndHideCharacter(); }
   bool CloseViewer() override { return m_viewer->CloseViewer(); }
   void ReopenViewer() override { m_viewer->ReopenViewer(); }
+  void LetGoOfTable() override { m_viewer->LetGoOfTable(); }
   void CloseDialogs() override {
     m_optionsWindows->CloseOptions();
     m_viewer->CloseDialogs();

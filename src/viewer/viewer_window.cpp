@@ -9,6 +9,7 @@
 #include "core/shared_state.h"
 #include "core/speaker_port.h"
 #include "core/time_format.h"
+#include "core/value_reading.h"
 #include "core/window_placement.h"
 #include "data/calendar.h"
 #include "data/reminder_record.h"
@@ -488,6 +489,15 @@ void ViewerWindow::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
+void ViewerWindow::LetGoOfTable() {
+  SaveMemo();
+  if (m_area == 0) return;
+  data::CloseTableIfOpen(m_ctx.engine, kCalendarAlias);
+  m_area = 0;
+  m_model->setArea(0);
+  m_openWhenFree = true;
+}
+
 void ViewerWindow::Refresh() {
   SaveMemo();
   // (Not while the window is being built: it has just tried.)
@@ -562,6 +572,21 @@ bool ViewerWindow::SaveMemo() {
     openTable();
     wa = m_area > 0 ? m_ctx.engine.Area(m_area) : nullptr;
     if (!wa) return false;
+  }
+  if (!data::CharactersOutsideTable(*wa, text).isEmpty()) {
+    // The table becomes UTF-8 once (unless it is to keep its code page), which needs it alone.
+    data::CloseTableIfOpen(m_ctx.engine, kCalendarAlias);
+    m_area = 0;
+    m_model->setArea(0);
+    const bool keep = NumericReading(m_ctx.settings.read(settings::KeepTableCodePage)) == 1;
+    const xbase::Status room = data::MakeRoomForText(m_ctx.engine.env(), m_ctx.state.AppFolder, {text}, {keep});
+    openTable();
+    wa = m_area > 0 ? m_ctx.engine.Area(m_area) : nullptr;
+    if (!wa) return false;
+    if (!room.ok()) {
+      report(ProblemOf(room));
+      return false;
+    }
   }
   if (const QString outside = data::CharactersOutsideTable(*wa, text); !outside.isEmpty()) {
     // Kept in the box (and tried again) rather than stored with question marks.

@@ -114,6 +114,8 @@ class ViewerWindow final : public QMainWindow {
   // Reads the list again (after the table changed), keeping the highlighted reminder highlighted
   // where it is still listed. A memo being typed is saved first.
   void Refresh();
+  // Stores the memo and closes the table until the next Refresh (ViewerPort::LetGoOfTable).
+  void LetGoOfTable();
   // Closed (its table let go): it deletes itself at the next turn of the event loop and is never
   // shown again.
   bool closed() const { return m_closed; }

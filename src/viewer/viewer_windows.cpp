@@ -91,6 +91,10 @@ void ViewerWindows::CloseDialogs() {
 
 void ViewerWindows::UnloadWindows() { closeNow(); }
 
+void ViewerWindows::LetGoOfTable() {
+  if (m_window) m_window->LetGoOfTable();
+}
+
 QRect ViewerWindows::ViewerFrame() const { return m_window ? m_window->frameGeometry() : QRect(); }
 
 void ViewerWindows::ApplyShowFuture(bool showFuture) {

@@ -41,6 +41,7 @@ class ViewerWindows final : public ViewerPort {
   void CloseDialogs() override;
   void UnloadWindows() override;
   QRect ViewerFrame() const override;
+  void LetGoOfTable() override;
 
   // The Options dialog's Apply: lists every reminder or only the current ones. The choice is
   // remembered by the open viewer when it closes; with no viewer open nothing happens.

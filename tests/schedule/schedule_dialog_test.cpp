@@ -8,6 +8,7 @@
 #include "core/settings_store.h"
 #include "data/calendar.h"
 #include "data/kept_events.h"
+#include "data/table_handle.h"
 #include "schedule/repeat_choice.h"
 #include "schedule/schedule_fixture.h"
 #include "support/access_keys.h"
@@ -217,6 +218,39 @@ TEST_F(ScheduleDialogTest, ASaveWhileAnotherProgramHoldsTheTableSaysSoAndKeepsWh
     EXPECT_EQ(TableText(wa, "APPT_TEXT"), QStringLiteral("Sign the contract"));
     EXPECT_EQ(TableMemo(wa, "COMMENT"), QStringLiteral("Bring the contract"));
   });
+}
+
+// The open viewer holds the table (as the program's does, in the same engine): a save whose text
+// the table's code page lacks needs it alone to convert it, so the viewer lets go first and reads
+// it again after.
+TEST_F(ScheduleDialogTest, TextInAnyScriptIsSavedWhileTheViewerHoldsTheTable) {
+  struct HoldingViewer final : NoWindows {
+    HoldingViewer(xbase::Engine& e, const QString& f) : engine(e), folder(f) { hold(); }
+    void hold() { area = data::TableHandle::Calendar(engine, folder, QStringLiteral("VIEWER")).Keep(); }
+    bool ViewerOpen() const override { return true; }
+    void LetGoOfTable() override { data::CloseTableIfOpen(engine, QStringLiteral("VIEWER")), area = 0; }
+    void RefreshViewer() override {
+      if (area == 0) hold();
+    }
+    xbase::Engine& engine;
+    QString folder;
+    int area = 0;
+  } viewer(folder->engine, folder->state.AppFolder);
+  ASSERT_GT(viewer.area, 0);
+  windows = std::make_unique<ScheduleWindows>(folder->state, *settings, prompter, folder->clock, folder->engine,
+                                              *folder->saver, *folder->alarms, folder->speaker, viewer,
+                                              [](const QString&) {});
+  const QString text = QString::fromUtf8("Встреча с Анной ☕");
+  EXPECT_TRUE(run(std::nullopt, [&](ScheduleDialog& d) {
+    d.remindDate->setDate(kDay.addDays(1));
+    d.activityDate->setDate(kDay.addDays(1));
+    d.activity->setText(text);
+    QTest::mouseClick(d.okButton, Qt::LeftButton);
+  })) << prompter.asked.size();
+  EXPECT_GT(viewer.area, 0) << "the viewer did not get the table back";
+  windows.reset();
+  ASSERT_EQ(folder->recordCount(), 1u);
+  folder->withRecord(1, [&](xbase::WorkArea& wa) { EXPECT_EQ(TableText(wa, "APPT_TEXT"), text); });
 }
 
 // A past time asks; No leaves the dialog open for correction, Yes stores the reminder for now.

@@ -155,8 +155,20 @@ TEST_F(ViewerWindowTest, AMemoIsSavedOnMovingIdlingAndClosingAndKeepsOtherProgra
   EXPECT_TRUE(prompter.asked.empty());
 }
 
-// A memo the table cannot hold is kept, told, dropped only when agreed, and never holds up the end.
+// A memo in a script the table's code page lacks converts the table the viewer holds, and is stored.
+TEST_F(ViewerWindowTest, AMemoInAnyScriptIsStored) {
+  const qint64 r = add("Trip", today(9, 0), today(8, 0), "memo");
+  viewer::ViewerWindow& w = open();
+  w.memoBox()->insertPlainText(QString::fromUtf8("会议 "));
+  EXPECT_TRUE(w.SaveMemo());
+  EXPECT_EQ(field(r, "COMMENT"), QString::fromUtf8("会议 memo"));
+  EXPECT_EQ(column(w, 1), QStringList{"Trip"});
+}
+
+// A memo a table kept in its code page cannot hold is kept, told, dropped only when agreed, and
+// never holds up the end.
 TEST_F(ViewerWindowTest, AMemoTheTableCannotHoldIsKeptToldAndDroppedOnlyWhenAgreed) {
+  settings.write(settings::KeepTableCodePage, QStringLiteral("1"));
   const qint64 r = add("Trip", today(9, 0), today(8, 0), "memo");
   add("Other", today(9, 0), today(8, 30));
   viewer::ViewerWindow& w = open();
