@@ -378,6 +378,18 @@ Status ReopenPacked(WorkAreaImpl& w, std::unique_ptr<File> fresh) {
   return Status::OK();
 }
 
+// 3 to 5 in a row: the table written beside (and its index, when `indexed`) takes the old one's
+// place, committed by the marker, and the work area goes on with it from its first record.
+Status SwapInPacked(WorkAreaImpl& w, const std::string& new_dbf, bool indexed) {
+  std::unique_ptr<File> fresh;
+  XBASE_RETURN_IF_ERROR(LockPackedTable(w.env, new_dbf, &fresh));
+  const std::string marker = MarkerPath(w.path);
+  XBASE_RETURN_IF_ERROR(WriteCommitMarker(w.env, marker));
+  XBASE_RETURN_IF_ERROR(ReplaceWithPacked(w, marker, indexed));
+  XBASE_RETURN_IF_ERROR(ReopenPacked(w, std::move(fresh)));
+  return w.GoTop();
+}
+
 // Removes what an earlier pack or conversion that stopped before its commit left aside (an aside
 // .cpg left behind would otherwise come in with the next pack).
 Status RemoveAside(const WorkAreaImpl& w) {
@@ -497,13 +509,7 @@ Status WorkArea::ConvertToUtf8(const std::string& backup_path, std::vector<std::
     w.code_page = conv.from;
     XBASE_RETURN_IF_ERROR(s);
   }
-  std::unique_ptr<File> fresh;
-  XBASE_RETURN_IF_ERROR(LockPackedTable(env, new_dbf, &fresh));
-  const std::string marker = MarkerPath(w.path);
-  XBASE_RETURN_IF_ERROR(WriteCommitMarker(env, marker));
-  XBASE_RETURN_IF_ERROR(ReplaceWithPacked(w, marker, !defs.empty()));
-  XBASE_RETURN_IF_ERROR(ReopenPacked(w, std::move(fresh)));
-  return w.GoTop();
+  return SwapInPacked(w, new_dbf, !defs.empty());
 }
 
 Status WorkArea::Pack() {
@@ -511,7 +517,6 @@ Status WorkArea::Pack() {
   if (w.mode != OpenMode::kExclusive) return Status::InvalidArgument("packing needs exclusive use of " + w.alias);
   XBASE_RETURN_IF_ERROR(w.CommitIfDirty());
   XBASE_RETURN_IF_ERROR(w.dbf->RefreshCount());
-  Env* env = w.env;
   const std::string new_dbf = AsidePath(w.path);
   const std::string new_memo = w.memo ? AsidePath(w.memo_path) : std::string();
   const std::string new_index = AsidePath(w.index_path);
@@ -521,13 +526,7 @@ Status WorkArea::Pack() {
   XBASE_RETURN_IF_ERROR(CheckPackedTable(w, new_dbf, written));
   const std::vector<TagDef> defs = w.known_tag_defs;
   if (!defs.empty()) XBASE_RETURN_IF_ERROR(WritePackedIndex(w, defs, new_dbf, new_index, written.kept));
-  std::unique_ptr<File> fresh;
-  XBASE_RETURN_IF_ERROR(LockPackedTable(env, new_dbf, &fresh));
-  const std::string marker = MarkerPath(w.path);
-  XBASE_RETURN_IF_ERROR(WriteCommitMarker(env, marker));
-  XBASE_RETURN_IF_ERROR(ReplaceWithPacked(w, marker, !defs.empty()));
-  XBASE_RETURN_IF_ERROR(ReopenPacked(w, std::move(fresh)));
-  return w.GoTop();
+  return SwapInPacked(w, new_dbf, !defs.empty());
 }
 
 namespace {
