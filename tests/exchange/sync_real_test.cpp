@@ -109,6 +109,25 @@ TEST_P(RealSyncTest, AnUploadRefusedAsChangedMeanwhileIsDecidedAgainInThePass) {
   EXPECT_EQ(next.notes.filter("meanwhile").size(), 0) << Told(next);
 }
 
+// Text in every script travels whole both ways: reminders made here reach the server as typed, and
+// events made on the phone come in as it wrote them; the next sync moves nothing.
+TEST_P(RealSyncTest, TextInEveryScriptTravelsBothWays) {
+  const QStringList here = {"Встреча с Анной", "会议 3 点", "موعد مع الطبيب", "회의 준비",
+                            "👩🏽‍💻 review 🇩🇪"};
+  const QStringList there = {"Συνάντηση", "פגישה עם דני", "बैठक", "ประชุมทีม", "かいぎ", "Հանդիպում", "შეხვედრა"};
+  for (int i = 0; i < here.size(); ++i) ASSERT_GT(add(here[i], 10 + i), 0) << here[i].toStdString();
+  for (int i = 0; i < there.size(); ++i) phoneEvent("s" + QByteArray::number(i) + "@phone.example", there[i].toUtf8());
+  const SyncReport first = sync();
+  EXPECT_TRUE(first.complete()) << Told(first);
+  const auto onServer = server();
+  const auto inTable = table();
+  for (const QString& text : here + there) {
+    EXPECT_EQ(onServer.count(text), 1u) << text.toStdString();
+    EXPECT_EQ(inTable.count(text), 1u) << text.toStdString();
+  }
+  EXPECT_EQ(SyncSummary(sync()), SyncSummary(SyncReport()));
+}
+
 // The events pulled in one run are stored together: one the table cannot hold (a table kept in its
 // code page, as one shared with another program is) is told and left out, the others are stored,
 // each keeping its own event, and the next sync moves nothing.

@@ -251,6 +251,9 @@ TEST_F(ScheduleDialogTest, TextInAnyScriptIsSavedWhileTheViewerHoldsTheTable) {
   windows.reset();
   ASSERT_EQ(folder->recordCount(), 1u);
   folder->withRecord(1, [&](xbase::WorkArea& wa) { EXPECT_EQ(TableText(wa, "APPT_TEXT"), text); });
+  const std::optional<EventInput> properties = read(1);  // what Properties opens with
+  ASSERT_TRUE(properties) << Describe(problem).text.toStdString();
+  EXPECT_EQ(properties->activity, text);
 }
 
 // A past time asks; No leaves the dialog open for correction, Yes stores the reminder for now.
