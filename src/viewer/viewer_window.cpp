@@ -482,19 +482,21 @@ void ViewerWindow::closeEvent(QCloseEvent* event) {
   m_ctx.open = false;
   if (HideCharacterWithViewer(m_ctx.settings.read(settings::ShowOnStart), m_keepCharacter)) m_ctx.speaker.hide();
   m_keepCharacter = false;
+  closeTable();
+  m_closed = true;
+  event->accept();
+}
+
+void ViewerWindow::closeTable() {
   data::CloseTableIfOpen(m_ctx.engine, kCalendarAlias);
   m_area = 0;
   m_model->setArea(0);
-  m_closed = true;
-  event->accept();
 }
 
 void ViewerWindow::LetGoOfTable() {
   SaveMemo();
   if (m_area == 0) return;
-  data::CloseTableIfOpen(m_ctx.engine, kCalendarAlias);
-  m_area = 0;
-  m_model->setArea(0);
+  closeTable();
   m_openWhenFree = true;
 }
 
@@ -575,9 +577,7 @@ bool ViewerWindow::SaveMemo() {
   }
   if (!data::CharactersOutsideTable(*wa, text).isEmpty()) {
     // The table becomes UTF-8 once (unless it is to keep its code page), which needs it alone.
-    data::CloseTableIfOpen(m_ctx.engine, kCalendarAlias);
-    m_area = 0;
-    m_model->setArea(0);
+    closeTable();
     const bool keep = NumericReading(m_ctx.settings.read(settings::KeepTableCodePage)) == 1;
     const xbase::Status room = data::MakeRoomForText(m_ctx.engine.env(), m_ctx.state.AppFolder, {text}, {keep});
     openTable();

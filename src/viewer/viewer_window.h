@@ -156,6 +156,8 @@ class ViewerWindow final : public QMainWindow {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // Gives the table back (m_area 0, the list empty until it is opened again).
+  void closeTable();
   void buildMenus();
   int dateColumnNeed() const;  // twips the widest reminder time takes in the list's font
   void buildToolBar();
