@@ -82,19 +82,20 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
                                             if (!m_schedule->ScheduleOpen()) m_character->QuietCharacter();
                                             m_schedule->OpenNewSchedule(values);
                                           });
-  viewer::ViewerHooks viewerHooks;
-  viewerHooks.quietCharacter = [this] { m_character->QuietCharacter(); };
-  viewerHooks.optimize = [this] { RebuildDatabase(); };
-  viewerHooks.about = [this] { ShowAbout(); };
-  viewerHooks.showOptions = [this] { m_optionsWindows->ShowOptions(); };
-  viewerHooks.update = [this] { CheckForUpdate(); };
-  viewerHooks.tutorial = [this] { RunIntroduction(*m_tours, OpenViewerOf(*m_viewer)); };
-  viewerHooks.openDocument = [this](const QString& page) { OpenDocument(page); };
-  viewerHooks.reminderHandled = [this](qint64 recno) {
-    if (m_notices) m_notices->ReminderHandled(recno);
-  };
   m_viewer = std::make_unique<ViewerWindows>(state, settings, prompter, clock, m_engine, *m_alarms, *m_character, *this,
-                                             *this, std::move(viewerHooks));
+                                             *this);
+  const viewer::ViewerCommands* commands = &m_viewer->commands();
+  using viewer::ViewerCommands;
+  connect(commands, &ViewerCommands::quietCharacter, this, [this] { m_character->QuietCharacter(); });
+  connect(commands, &ViewerCommands::optimize, this, [this] { RebuildDatabase(); });
+  connect(commands, &ViewerCommands::about, this, [this] { ShowAbout(); });
+  connect(commands, &ViewerCommands::showOptions, this, [this] { m_optionsWindows->ShowOptions(); });
+  connect(commands, &ViewerCommands::update, this, [this] { CheckForUpdate(); });
+  connect(commands, &ViewerCommands::tutorial, this, [this] { RunIntroduction(*m_tours, OpenViewerOf(*m_viewer)); });
+  connect(commands, &ViewerCommands::openDocument, this, [this](const QString& page) { OpenDocument(page); });
+  connect(commands, &ViewerCommands::reminderHandled, this, [this](qint64 recno) {
+    if (m_notices) m_notices->ReminderHandled(recno);
+  });
   if (m_setup.notificationBus) {
     m_notices = std::make_unique<DesktopNotices>(
         state, settings, clock, *m_alarms, *this,

@@ -233,15 +233,16 @@ void ViewerWindow::buildMenus() {
     return a;
   };
   // An entry whose command lives elsewhere is there only when that command exists.
-  auto hooked = [](QAction* a, const std::function<void()>& hook) { a->setEnabled(static_cast<bool>(hook)); };
+  const ViewerCommands& commands = m_ctx.commands;
+  auto hooked = [&commands](QAction* a, void (ViewerCommands::*command)()) { a->setEnabled(commands.offers(command)); };
 
   QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
   m_read = entry(file, "&Read Message", "mnuRead", [this] { readReminderAsSet(); });
   file->addSeparator();
-  m_options = entry(file, "&Options...", "mnuOptions", [this] { runLater(m_ctx.hooks.showOptions); });
-  hooked(m_options, m_ctx.hooks.showOptions);
+  m_options = entry(file, "&Options...", "mnuOptions", [this] { runLater(&ViewerCommands::showOptions); });
+  hooked(m_options, &ViewerCommands::showOptions);
   m_optimize = entry(file, "Optimi&ze Reminders", "mnuOptimize", [this] { optimize(); });
-  hooked(m_optimize, m_ctx.hooks.optimize);
+  hooked(m_optimize, &ViewerCommands::optimize);
   file->addSeparator();
   entry(file, "&Import Calendar...", "mnuImportCalendar", [this] { chooseCalendarFile(false); });
   entry(file, "&Export Calendar...", "mnuExportCalendar", [this] { chooseCalendarFile(true); });
@@ -279,14 +280,14 @@ void ViewerWindow::buildMenus() {
   connect(m_future, &QAction::triggered, this, [this](bool checked) { toggleFuture(checked); });
 
   QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
-  m_tutorial = entry(help, "&Tutorial", "mnuTutorial", [this] { runLater(m_ctx.hooks.tutorial); });
-  hooked(m_tutorial, m_ctx.hooks.tutorial);
+  m_tutorial = entry(help, "&Tutorial", "mnuTutorial", [this] { runLater(&ViewerCommands::tutorial); });
+  hooked(m_tutorial, &ViewerCommands::tutorial);
   m_help = entry(help, "&Program Help", "mnuProgramHelp", [this] { openHelp(); });
   help->addSeparator();
-  m_update = entry(help, "&Update Me", "mnuUpdate", [this] { runLater(m_ctx.hooks.update); });
-  hooked(m_update, m_ctx.hooks.update);
+  m_update = entry(help, "&Update Me", "mnuUpdate", [this] { runLater(&ViewerCommands::update); });
+  hooked(m_update, &ViewerCommands::update);
   m_about = entry(help, "&About Olm Chimewise...", "mnuAbout", [this] { about(); });
-  hooked(m_about, m_ctx.hooks.about);
+  hooked(m_about, &ViewerCommands::about);
 }
 
 void ViewerWindow::buildToolBar() {
@@ -335,8 +336,8 @@ void ViewerWindow::buildToolBar() {
   m_toolDelete =
       tool("Delete", "Delete This Reminder", "ToolDelete", QStyle::SP_TrashIcon, [this] { deleteReminder(); });
   m_toolOptions = tool("Options", "Set Reminder Options", "ToolOptions", QStyle::SP_FileDialogContentsView,
-                       [this] { runLater(m_ctx.hooks.showOptions); });
-  m_toolOptions->setEnabled(static_cast<bool>(m_ctx.hooks.showOptions));
+                       [this] { runLater(&ViewerCommands::showOptions); });
+  m_toolOptions->setEnabled(m_ctx.commands.offers(&ViewerCommands::showOptions));
   paintIcons();
 }
 
@@ -618,7 +619,7 @@ void ViewerWindow::readReminderAsSet() {
 void ViewerWindow::readReminder(int readActivity, int readMemos, int mode) {
   if (m_currentRecno < 1 || m_area < 1) return;
   SaveMemo();
-  if (m_ctx.hooks.quietCharacter) m_ctx.hooks.quietCharacter();
+  emit m_ctx.commands.quietCharacter();
   Problem problem;
   m_ctx.alarms.AnnounceReminder(m_area, m_currentRecno, readActivity, readMemos, static_cast<AnnounceMode>(mode),
                                 &problem);
@@ -639,7 +640,7 @@ void ViewerWindow::addReminder() {
 void ViewerWindow::afterSchedule(bool saved, std::uint32_t edited) {
   if (xbase::WorkArea* wa = m_area > 0 ? m_ctx.engine.Area(m_area) : nullptr) wa->Unlock().IgnoreError();
   if (!saved) return;
-  if (edited > 0 && m_ctx.hooks.reminderHandled) m_ctx.hooks.reminderHandled(edited);
+  if (edited > 0) emit m_ctx.commands.reminderHandled(edited);
   Refresh();
 }
 
@@ -697,7 +698,7 @@ void ViewerWindow::deleteOccurrence(std::uint32_t recno, const QString& recordId
   report(out.problem);
   if (out.done) {
     m_ctx.takenOccurrences.push_back({recno, recordId, out.before, out.seriesBefore, m_ctx.deleted.size()});
-    if (m_ctx.hooks.reminderHandled) m_ctx.hooks.reminderHandled(recno);
+    emit m_ctx.commands.reminderHandled(recno);
   }
   Refresh();
 }
@@ -710,7 +711,7 @@ void ViewerWindow::stepOccurrence(OccurrenceStep step) {
   if (xbase::WorkArea* area = m_ctx.engine.Area(m_area)) area->Unlock().IgnoreError();
   report(out.problem);
   // Dealt with: the nagging stops, as after a snooze or a deletion.
-  if (out.done && m_ctx.hooks.reminderHandled) m_ctx.hooks.reminderHandled(recno);
+  if (out.done) emit m_ctx.commands.reminderHandled(recno);
   Refresh();
 }
 
@@ -726,7 +727,7 @@ void ViewerWindow::deleteWhole() {
   if (xbase::WorkArea* area = m_ctx.engine.Area(m_area)) area->Unlock().IgnoreError();
   report(problem);
   if (deleted && imaged) m_ctx.deleted.push_back(std::move(image));
-  if (deleted && m_ctx.hooks.reminderHandled) m_ctx.hooks.reminderHandled(m_currentRecno);
+  if (deleted) emit m_ctx.commands.reminderHandled(m_currentRecno);
   // The deleted reminder may have been the next alarm.
   if (deleted) report(m_ctx.alarms.FindNextAlarm());
   m_memoRecno = 0;  // its memo box is not saved into a deleted record
@@ -787,7 +788,7 @@ void ViewerWindow::snooze(int choice) {
   // With nothing highlighted the snooze only plays its animations.
   if (recno < 1) return;
   report(out.problem);
-  if (out.alarm.isValid() && m_ctx.hooks.reminderHandled) m_ctx.hooks.reminderHandled(recno);
+  if (out.alarm.isValid()) emit m_ctx.commands.reminderHandled(recno);
   if (out.alarm.isValid() && out.dropFromList && !m_future->isChecked()) m_model->dropRecord(recno);
   Refresh();
 }
@@ -806,30 +807,29 @@ void ViewerWindow::toggleFuture(bool checked) {
 
 void ViewerWindow::openHelp() {
   const QString path = m_ctx.state.AppFolder + QStringLiteral("/helpfile/notify.htm");
-  if (m_ctx.hooks.openDocument)
-    m_ctx.hooks.openDocument(path);
+  if (m_ctx.commands.offers(&ViewerCommands::openDocument))
+    emit m_ctx.commands.openDocument(path);
   else
     QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
-void ViewerWindow::runLater(const std::function<void()>& command) {
-  if (!command) return;
+void ViewerWindow::runLater(void (ViewerCommands::*command)()) {
   // After the menu has closed: the command may close this window.
-  QTimer::singleShot(0, qApp, command);
+  QTimer::singleShot(0, &m_ctx.commands, command);
 }
 
 void ViewerWindow::optimize() {
-  if (!m_ctx.hooks.optimize) return;
+  if (!m_ctx.commands.offers(&ViewerCommands::optimize)) return;
   SaveMemo();
   m_ctx.state.events->EndSpeechWaits();
-  if (m_ctx.hooks.quietCharacter) m_ctx.hooks.quietCharacter();
-  runLater(m_ctx.hooks.optimize);
+  emit m_ctx.commands.quietCharacter();
+  runLater(&ViewerCommands::optimize);
 }
 
 void ViewerWindow::about() {
-  if (!m_ctx.hooks.about) return;
+  if (!m_ctx.commands.offers(&ViewerCommands::about)) return;
   m_ctx.timer.SetTimerEnabled(false);
-  m_ctx.hooks.about();
+  emit m_ctx.commands.about();
   m_ctx.timer.SetTimerEnabled(true);
 }
 

@@ -12,7 +12,7 @@
 #include "core/problem.h"
 #include "data/reminder_record.h"
 #include "exchange/calendar_import.h"
-#include "viewer/viewer_hooks.h"
+#include "viewer/viewer_commands.h"
 #include "viewer/viewer_import.h"
 
 #include <QAbstractButton>
@@ -68,7 +68,7 @@ struct ViewerContext {
   SpeakerPort& speaker;
   SchedulePort& schedule;
   MainTimerPort& timer;
-  ViewerHooks hooks;
+  ViewerCommands& commands;
   // The reminders deleted in this run of the program, the latest last: "&Undo Delete" puts them
   // back one at a time. Kept here, so closing the viewer forgets none of them.
   std::vector<RecordImage> deleted = {};
@@ -192,7 +192,7 @@ class ViewerWindow final : public QMainWindow {
   void snooze(int choice);
   void toggleFuture(bool checked);
   void openHelp();
-  void runLater(const std::function<void()>& command);
+  void runLater(void (ViewerCommands::*command)());
   void optimize();
   void about();
   // File > Import Calendar / Export Calendar: a file chosen in a window-modal dialog, then read

@@ -10,8 +10,8 @@ namespace chimewise {
 
 ViewerWindows::ViewerWindows(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock,
                              xbase::Engine& engine, AlarmService& alarms, SpeakerPort& speaker, SchedulePort& schedule,
-                             MainTimerPort& timer, viewer::ViewerHooks hooks)
-    : m_ctx{state, settings, prompter, clock, engine, alarms, speaker, schedule, timer, std::move(hooks)} {}
+                             MainTimerPort& timer)
+    : m_ctx{state, settings, prompter, clock, engine, alarms, speaker, schedule, timer, m_commands} {}
 
 ViewerWindows::~ViewerWindows() {
   closeNow();

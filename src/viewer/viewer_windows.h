@@ -4,7 +4,7 @@
 // while a viewer is loaded.
 
 #include "core/ports.h"
-#include "viewer/viewer_hooks.h"
+#include "viewer/viewer_commands.h"
 #include "viewer/viewer_window.h"
 
 #include <QList>
@@ -17,11 +17,10 @@ class ViewerWindows final : public ViewerPort {
  public:
   // Everything is owned by the program and outlives this object. `alarms` reads, snoozes and
   // deletes reminders; `schedule` opens the Schedule Activity dialog for Add and Properties;
-  // `timer` is stopped around the About window; `hooks` holds the commands built elsewhere (an
-  // unset one shows its entry disabled).
+  // `timer` is stopped around the About window. The commands built elsewhere are connected to
+  // commands() (one left unconnected shows its entry disabled).
   ViewerWindows(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock, xbase::Engine& engine,
-                AlarmService& alarms, SpeakerPort& speaker, SchedulePort& schedule, MainTimerPort& timer,
-                viewer::ViewerHooks hooks = {});
+                AlarmService& alarms, SpeakerPort& speaker, SchedulePort& schedule, MainTimerPort& timer);
   ~ViewerWindows() override;
   ViewerWindows(const ViewerWindows&) = delete;
   ViewerWindows& operator=(const ViewerWindows&) = delete;
@@ -47,6 +46,9 @@ class ViewerWindows final : public ViewerPort {
   // remembered by the open viewer when it closes; with no viewer open nothing happens.
   void ApplyShowFuture(bool showFuture);
 
+  // What the viewer asks of the program and tells it; connect before the first ShowViewer.
+  viewer::ViewerCommands& commands() { return m_commands; }
+
   // The open viewer, null when none (for the tours and tests).
   viewer::ViewerWindow* window() const { return m_window.data(); }
 
@@ -54,6 +56,7 @@ class ViewerWindows final : public ViewerPort {
   void forgetClosed();
   void closeNow();
 
+  viewer::ViewerCommands m_commands;
   viewer::ViewerContext m_ctx;
   QPointer<viewer::ViewerWindow> m_window;
   // Closed windows waiting for their deletion.

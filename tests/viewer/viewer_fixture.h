@@ -59,7 +59,7 @@ class ViewerFixture : public ::testing::Test {
   ViewerWindows& port() {
     if (!viewers)
       viewers = std::make_unique<ViewerWindows>(state, settings, prompter, clock, engine, *alarms, speaker, schedule,
-                                                noWindows, hooks);
+                                                noWindows);
     return *viewers;
   }
   viewer::ViewerWindow& open() {
@@ -122,7 +122,6 @@ class ViewerFixture : public ::testing::Test {
   xbase::Engine engine;
   NoWindows noWindows;
   NoSchedule schedule;
-  viewer::ViewerHooks hooks;
   std::unique_ptr<AlarmService> alarms;
   std::unique_ptr<EventSaver> saver;
   std::unique_ptr<ViewerWindows> viewers;
