@@ -15,6 +15,8 @@
 #include <QTemporaryDir>
 #include <xbase/schema.h>
 
+#include <algorithm>
+
 namespace chimewise {
 
 namespace {
@@ -33,8 +35,8 @@ xbase::Status readRecord(xbase::WorkArea& wa, JokeRecord* out) {
   std::string kind, text;
   XBASE_RETURN_IF_ERROR(wa.GetString("TYPE", &kind));
   XBASE_RETURN_IF_ERROR(wa.GetMemo("SAYWHAT", &text));
-  out->kind = data::FromTableText(kind).trimmed();
-  out->sayWhat = data::FromTableText(text);
+  out->kind = data::FromTableText(wa, kind).trimmed();
+  out->sayWhat = data::FromTableText(wa, text);
   return xbase::Status::OK();
 }
 
@@ -88,10 +90,6 @@ Problem ParseJokeSource(const QString& text, std::vector<JokeRecord>* records) {
       kindLine = number;
       continue;
     }
-    const QString lacking = data::CharactersOutsideTable(trimmed);
-    if (!lacking.isEmpty()) {
-      return lineError(number, QStringLiteral("the table cannot hold these characters: %1").arg(lacking));
-    }
     if (!current.sayWhat.isEmpty()) current.sayWhat += u' ';
     current.sayWhat += trimmed;
   }
@@ -109,26 +107,34 @@ xbase::Status WriteJokesTable(const QString& path, const std::vector<JokeRecord>
   int area = 0;
   XBASE_RETURN_IF_ERROR(engine.Use(table.toStdString(), "JOKES", xbase::OpenMode::kExclusive, &area));
   xbase::WorkArea* wa = engine.Area(area);
+  // Windows-1252, as other programs' jokes tables are, unless a text needs more: then UTF-8.
+  const bool wider = std::any_of(records.begin(), records.end(), [](const JokeRecord& r) {
+    return !data::CharactersOutsideTable(r.kind).isEmpty() || !data::CharactersOutsideTable(r.sayWhat).isEmpty();
+  });
+  if (wider) XBASE_RETURN_IF_ERROR(wa->ConvertToUtf8(aside.filePath(QStringLiteral("empty.dbf")).toStdString()));
   for (const JokeRecord& r : records) {
     if (r.kind.size() > kJokeKindWidth)
       return xbase::Status::InvalidArgument("the kind \"" + r.kind.toStdString() + "\" is too long");
     XBASE_RETURN_IF_ERROR(wa->AppendBlank());
-    XBASE_RETURN_IF_ERROR(wa->Replace("TYPE", data::ToTableText(r.kind)));
-    XBASE_RETURN_IF_ERROR(wa->ReplaceMemo("SAYWHAT", data::ToTableText(r.sayWhat)));
+    XBASE_RETURN_IF_ERROR(wa->Replace("TYPE", data::ToTableText(*wa, r.kind)));
+    XBASE_RETURN_IF_ERROR(wa->ReplaceMemo("SAYWHAT", data::ToTableText(*wa, r.sayWhat)));
     XBASE_RETURN_IF_ERROR(wa->Commit());
   }
   XBASE_RETURN_IF_ERROR(engine.CloseAll());
 
-  // Both files move into place; an old pair under other letter cases goes first.
+  // The files move into place (the code page file only with a UTF-8 table); old ones under other
+  // letter cases go first.
   const QString memo = QString::fromStdString(xbase::CompanionPath(engine.env(), table.toStdString(), "FPT"));
+  const QString cpg = QString::fromStdString(xbase::CompanionPath(engine.env(), table.toStdString(), "CPG"));
   const QDir folder = target.absoluteDir();
   for (const QString& name : folder.entryList(QDir::Files)) {
     const QString base = target.completeBaseName();
-    if (name.compare(base + QStringLiteral(".dbf"), Qt::CaseInsensitive) == 0 ||
-        name.compare(base + QStringLiteral(".fpt"), Qt::CaseInsensitive) == 0)
-      QFile::remove(folder.filePath(name));
+    for (const char* suffix : {".dbf", ".fpt", ".cpg"})
+      if (name.compare(base + QLatin1String(suffix), Qt::CaseInsensitive) == 0) QFile::remove(folder.filePath(name));
   }
-  for (const QString& from : {table, memo}) {
+  QStringList moving = {table, memo};
+  if (QFileInfo::exists(cpg)) moving << cpg;
+  for (const QString& from : moving) {
     const QString to = folder.filePath(QFileInfo(from).fileName());
     if (!QFile::rename(from, to)) return xbase::Status::IOError("cannot move the new table to " + to.toStdString());
   }
@@ -193,7 +199,7 @@ JokeOutcome TellJokeOrQuote(xbase::Engine& engine, SettingsStore& settings, Spea
     std::string kind;
     if (xbase::Status s = wa->GetString("TYPE", &kind); !s.ok()) return fail(s);
     // A deleted record is passed over like one of another kind: it was taken out of the collection.
-    if (!wa->Deleted() && isTold(data::FromTableText(kind))) break;
+    if (!wa->Deleted() && isTold(data::FromTableText(*wa, kind))) break;
     if (xbase::Status s = wa->Skip(1); !s.ok()) return fail(s);
   }
   std::int64_t recno = wa->RecNo();
