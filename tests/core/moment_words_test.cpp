@@ -28,6 +28,13 @@ QString cell(const MomentReading& r, const QDateTime& now) {
   return r.moment.toString(day);
 }
 
+// A table row's cells, trimmed.
+QStringList Cells(const char* row) {
+  QStringList cells = QString::fromUtf8(row).split(u'|');
+  for (QString& c : cells) c = c.trimmed();
+  return cells;
+}
+
 // "phrase | A | E | M | D | Y | L": the moment at each of kNows, "x" refused. A phrase starting
 // "US:" or "GB:" is read in that locale only, any other in both.
 const char* const kOnce[] = {
@@ -40,8 +47,7 @@ TEST(MomentWords, EachPhraseAtEachMomentInBothLocales) {
   const bool dump = qEnvironmentVariableIsSet("MOMENT_WORDS_DUMP");
   int phrases = 0;
   for (const char* row : kOnce) {
-    QStringList cells = QString::fromUtf8(row).split(u'|');
-    for (QString& c : cells) c = c.trimmed();
+    const QStringList cells = Cells(row);
     ASSERT_EQ(cells.size(), 7) << row;
     QString phrase = cells[0];
     QStringList locales{"en_US", "en_GB"};
@@ -101,8 +107,7 @@ const char* const kRepeats[] = {
 
 TEST(MomentWords, RepeatsGiveTheirRuleAndFirstMoment) {
   for (const char* row : kRepeats) {
-    QStringList cells = QString::fromUtf8(row).split(u'|');
-    for (QString& c : cells) c = c.trimmed();
+    const QStringList cells = Cells(row);
     ASSERT_EQ(cells.size(), 5) << row;
     for (int n = 0; n < 2; ++n) {
       const MomentReading r = ReadMoment(cells[0], kNows[n], QLocale(QStringLiteral("en_US")));
@@ -134,8 +139,7 @@ const char* const kLines[] = {
 
 TEST(MomentWords, ALineIsAnActivityAndATimeAtItsEndOrStart) {
   for (const char* row : kLines) {
-    QStringList cells = QString::fromUtf8(row).split(u'|');
-    for (QString& c : cells) c = c.trimmed();
+    const QStringList cells = Cells(row);
     ASSERT_EQ(cells.size(), 4) << row;
     const LineReading r = ReadMomentLine(cells[0], kNows[0], QLocale(QStringLiteral("en_GB")));
     EXPECT_EQ(r.moment.ok() ? r.activity : QStringLiteral("x"), cells[1]) << row;
