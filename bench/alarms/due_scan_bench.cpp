@@ -48,7 +48,7 @@ void BM_DueScan(benchmark::State& st) {
   xbase::Engine engine;
   data::ApplyStartupSettings(engine);
   NoWindows windows;
-  AlarmService alarms(state, options, clock, engine, speaker, windows, windows);
+  AlarmService alarms(state, options, clock, engine, speaker, windows);
   size_t spoken = 0;
   int problems = 0;
   for (auto _ : st) {
@@ -74,7 +74,7 @@ void BM_FindNextAlarm(benchmark::State& st) {
   xbase::Engine engine;
   data::ApplyStartupSettings(engine);
   NoWindows windows;
-  AlarmService alarms(state, options, clock, engine, speaker, windows, windows);
+  AlarmService alarms(state, options, clock, engine, speaker, windows);
   for (auto _ : st) benchmark::DoNotOptimize(alarms.FindNextAlarm());
   st.counters["found"] = alarms.nextAlarm() ? 1 : 0;
 }

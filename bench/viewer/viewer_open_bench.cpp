@@ -71,7 +71,7 @@ struct Program {
     settings.write(settings::ShowFuture, showFuture ? "1" : "0");
     settings.write("ReminderView", "Width", "10000");
     settings.write("ReminderView", "Height", "7000");
-    alarms = std::make_unique<AlarmService>(state, options, clock, engine, speaker, windows, windows);
+    alarms = std::make_unique<AlarmService>(state, options, clock, engine, speaker, windows);
     viewers =
         std::make_unique<ViewerWindows>(state, settings, prompter, clock, engine, *alarms, speaker, schedule, windows);
   }
@@ -88,7 +88,7 @@ void openAndPaint(benchmark::State& st, bool showFuture) {
     st.PauseTiming();
     rows = p.viewers->window()->model()->rowCount();
     read = p.viewers->window()->model()->recordsRead();
-    p.viewers->UnloadWindows();
+    p.viewers->Unload();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     st.ResumeTiming();
   }

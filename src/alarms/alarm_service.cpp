@@ -65,14 +65,8 @@ const QString kHeardAlias = QStringLiteral("HEARDDBF");
 }  // namespace
 
 AlarmService::AlarmService(SharedState& state, const ProgramOptions& options, Clock& clock, xbase::Engine& engine,
-                           SpeakerPort& speaker, MainTimerPort& timer, ViewerPort& viewer)
-    : m_state(state),
-      m_options(options),
-      m_clock(clock),
-      m_engine(engine),
-      m_speaker(speaker),
-      m_timer(timer),
-      m_viewer(viewer) {}
+                           SpeakerPort& speaker, MainTimerPort& timer)
+    : m_state(state), m_options(options), m_clock(clock), m_engine(engine), m_speaker(speaker), m_timer(timer) {}
 
 QString AlarmService::tablePath() const { return data::CalendarPath(m_state.AppFolder); }
 
@@ -180,7 +174,7 @@ Problem AlarmService::ScanDueAlarms(ScanCounts* counts) {
   if (!counts) counts = &ownCounts;
   *counts = {};
   setTimer(false);
-  const bool viewerWasOpen = m_viewer.ViewerOpen();
+  const bool viewerWasOpen = m_viewer->ViewerOpen();
   m_nextAlarm.reset();
   if (Problem place = CalendarPlaceProblem(m_state.AppFolder); !place.ok()) {
     setTimer(true);
@@ -297,9 +291,9 @@ Problem AlarmService::ScanDueAlarms(ScanCounts* counts) {
   // Also when nothing was selected, so a reminder never stops firing until a restart.
   if (Problem lookup = FindNextAlarm(); problem.ok()) problem = lookup;
   if (somethingDue) {
-    m_viewer.ShowAnnounced(lastSaid);
-  } else if (!list.records.empty() && m_viewer.ViewerOpen() && !viewerWasOpen) {
-    m_viewer.CloseViewerAndHideCharacter();
+    m_viewer->ShowAnnounced(lastSaid);
+  } else if (!list.records.empty() && m_viewer->ViewerOpen() && !viewerWasOpen) {
+    m_viewer->CloseViewerAndHideCharacter();
   }
   setTimer(true);
   return problem;

@@ -46,7 +46,14 @@ struct AnnouncedReminder {
 class AlarmService {
  public:
   AlarmService(SharedState& state, const ProgramOptions& options, Clock& clock, xbase::Engine& engine,
-               SpeakerPort& speaker, MainTimerPort& timer, ViewerPort& viewer);
+               SpeakerPort& speaker, MainTimerPort& timer);
+  AlarmService(const AlarmService&) = delete;
+  AlarmService& operator=(const AlarmService&) = delete;
+
+  // The viewer a scan brings announced reminders to (it is built after this service, which it
+  // uses). Until one is set, and after it is set to none (before that viewer goes), no viewer is
+  // ever open.
+  void setViewer(ViewerPort* viewer) { m_viewer = viewer ? viewer : &m_noViewer; }
 
   // The options the announcements follow (the read switches, the late-reminder wait, the time
   // format), as they are now.
@@ -190,7 +197,8 @@ class AlarmService {
   xbase::Engine& m_engine;
   SpeakerPort& m_speaker;
   MainTimerPort& m_timer;
-  ViewerPort& m_viewer;
+  NoWindows m_noViewer;
+  ViewerPort* m_viewer = &m_noViewer;
   std::optional<QDateTime> m_nextAlarm;
   bool m_dryRun = false;
   // A repair on the way replaced another program's index: the next lookup tells it.

@@ -257,7 +257,7 @@ class Session {
     state.AppFolder = appFolder;
     options = ReadStartUpSettings(settings);
     data::ApplyStartupSettings(engine);
-    alarms = std::make_unique<AlarmService>(state, options, clock, engine, speaker, windows, windows);
+    alarms = std::make_unique<AlarmService>(state, options, clock, engine, speaker, windows);
   }
   ~Session() { engine.CloseAll().IgnoreError(); }  // every command closes its tables itself
 

@@ -1,7 +1,9 @@
 #pragma once
 // The narrow interfaces through which the logic reaches the parts above it: the main timer and
-// the windows. The program implements them over its real parts; the command-line tool, which has
-// neither, implements them as absent; tests implement them to watch what the logic asks.
+// the windows. The parts above implement them (the viewer, the Schedule Activity dialog, the
+// program for its timer and its windows as a whole) and are handed to the logic directly; the
+// command-line tool, which has neither, implements them as absent; tests implement them to watch
+// what the logic asks.
 
 #include <QRect>
 #include <functional>
@@ -35,10 +37,6 @@ class ViewerPort {
   // Closes the viewer for the table's upkeep; true when it was open (ReopenViewer brings it back).
   virtual bool CloseViewer() = 0;
   virtual void ReopenViewer() = 0;
-  // Closes the dialogs that edit reminders or settings.
-  virtual void CloseDialogs() = 0;
-  // Unloads every window at shutdown.
-  virtual void UnloadWindows() = 0;
   // The open viewer's frame on the screen (dialogs are placed beside it); null when it is closed.
   virtual QRect ViewerFrame() const = 0;
   // Whether a viewer is loaded (shown, and not closed since).
@@ -61,9 +59,19 @@ class SchedulePort {
   virtual bool ScheduleOpen() const = 0;
 };
 
-// For callers without windows (the command-line tool, and the program until its windows exist):
-// no viewer is ever open, so there is nothing to show, refresh, close or reopen.
-class NoWindows : public MainTimerPort, public ViewerPort {
+// The program's windows as a whole, for the table's upkeep and the shutdown.
+class WindowsPort {
+ public:
+  virtual ~WindowsPort() = default;
+  // Closes the dialogs that edit settings, and stores the memo typed in an open viewer.
+  virtual void CloseDialogs() = 0;
+  // Unloads every window at shutdown.
+  virtual void UnloadWindows() = 0;
+};
+
+// For callers without windows (the command-line tool, and a part built before the viewer until
+// it is given one): no viewer is ever open, so there is nothing to show, refresh, close or reopen.
+class NoWindows : public MainTimerPort, public ViewerPort, public WindowsPort {
  public:
   void SetTimerEnabled(bool) override {}
   bool ViewerShowsFuture() const override { return false; }
@@ -73,11 +81,11 @@ class NoWindows : public MainTimerPort, public ViewerPort {
   void CloseViewerAndHideCharacter() override {}
   bool CloseViewer() override { return false; }
   void ReopenViewer() override {}
-  void CloseDialogs() override {}
-  void UnloadWindows() override {}
   QRect ViewerFrame() const override { return {}; }
   bool ViewerOpen() const override { return false; }
   void LetGoOfTable() override {}
+  void CloseDialogs() override {}
+  void UnloadWindows() override {}
 };
 
 }  // namespace chimewise

@@ -39,7 +39,7 @@ struct BusyCursor {
 
 ScheduleWindows::ScheduleWindows(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock,
                                  xbase::Engine& engine, EventSaver& saver, AlarmService& alarms, SpeakerPort& speaker,
-                                 ViewerPort& viewer, std::function<void(const QString& path)> openHelp)
+                                 std::function<void(const QString& path)> openHelp)
     : m_state(state),
       m_settings(settings),
       m_prompter(prompter),
@@ -48,7 +48,6 @@ ScheduleWindows::ScheduleWindows(SharedState& state, SettingsStore& settings, Pr
       m_saver(saver),
       m_alarms(alarms),
       m_speaker(speaker),
-      m_viewer(viewer),
       m_openHelp(std::move(openHelp)) {}
 
 ScheduleWindows::~ScheduleWindows() {
@@ -152,7 +151,7 @@ QString ScheduleWindows::helpPagePath() const {
 }
 
 void ScheduleWindows::place(ScheduleDialog& dialog) const {
-  const QRect viewer = m_viewer.ViewerOpen() ? m_viewer.ViewerFrame() : QRect();
+  const QRect viewer = m_viewer->ViewerOpen() ? m_viewer->ViewerFrame() : QRect();
   const QScreen* screen = viewer.isNull() ? nullptr : QGuiApplication::screenAt(viewer.center());
   if (!screen) screen = QGuiApplication::primaryScreen();
   if (!screen) return;
@@ -228,9 +227,9 @@ void ScheduleWindows::store(ScheduleDialog& dialog, const EventInput& in) {
     m_speaker.play(QStringLiteral("blink"));
   }
   // The save may need the table alone (to convert it for text its code page lacks).
-  if (m_viewer.ViewerOpen()) m_viewer.LetGoOfTable();
+  if (m_viewer->ViewerOpen()) m_viewer->LetGoOfTable();
   const SaveResult r = m_saver.SaveEvent(in, m_editing, m_editingId);
-  if (m_viewer.ViewerOpen()) m_viewer.RefreshViewer();
+  if (m_viewer->ViewerOpen()) m_viewer->RefreshViewer();
   if (!r.saved && m_editing && r.problem.kind == ProblemKind::NoSuchReminder) return offerToSaveAsNew(dialog, in);
   if (!r.saved) {
     Wording w = Describe(r.problem);

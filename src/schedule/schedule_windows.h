@@ -38,9 +38,16 @@ class ScheduleWindows final : public SchedulePort {
  public:
   // openHelp opens a help page (a path in the application folder) for the user to read.
   ScheduleWindows(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock, xbase::Engine& engine,
-                  EventSaver& saver, AlarmService& alarms, SpeakerPort& speaker, ViewerPort& viewer,
+                  EventSaver& saver, AlarmService& alarms, SpeakerPort& speaker,
                   std::function<void(const QString& path)> openHelp);
   ~ScheduleWindows() override;
+  ScheduleWindows(const ScheduleWindows&) = delete;
+  ScheduleWindows& operator=(const ScheduleWindows&) = delete;
+
+  // The viewer the dialog is placed beside and which lets go of the table for a save (it is built
+  // after this, which it opens). Until one is set, and after it is set to none (before that viewer
+  // goes), no viewer is open.
+  void setViewer(ViewerPort* viewer) { m_viewer = viewer ? viewer : &m_noViewer; }
 
   // Shows the dialog (window-modal and of no parent window, so it blocks no other window: the
   // tray, the character and their menus stay in use) for a new reminder or the one at `record`,
@@ -87,7 +94,8 @@ class ScheduleWindows final : public SchedulePort {
   EventSaver& m_saver;
   AlarmService& m_alarms;
   SpeakerPort& m_speaker;
-  ViewerPort& m_viewer;
+  NoWindows m_noViewer;
+  ViewerPort* m_viewer = &m_noViewer;
   std::function<void(const QString&)> m_openHelp;
   std::function<void(ScheduleDialog&)> m_tour;
   QPointer<ScheduleDialog> m_dialog;

@@ -49,7 +49,7 @@ void tolerant(const char* name, F&& step) {
 
 HiddenMainWindow::HiddenMainWindow(SharedState& state, ProgramOptions& options, SettingsStore& settings,
                                    Prompter& prompter, Clock& clock, CharacterPort& character, RoutinesPort& routines,
-                                   ViewerPort& windows, QWidget* parent)
+                                   WindowsPort& windows, QWidget* parent)
     : QWidget(parent),
       m_state(state),
       m_options(options),

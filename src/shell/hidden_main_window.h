@@ -84,7 +84,7 @@ class HiddenMainWindow : public QWidget {
   Q_OBJECT
  public:
   HiddenMainWindow(SharedState& state, ProgramOptions& options, SettingsStore& settings, Prompter& prompter,
-                   Clock& clock, CharacterPort& character, RoutinesPort& routines, ViewerPort& windows,
+                   Clock& clock, CharacterPort& character, RoutinesPort& routines, WindowsPort& windows,
                    QWidget* parent = nullptr);
   ~HiddenMainWindow() override;
 
@@ -147,7 +147,7 @@ class HiddenMainWindow : public QWidget {
   Clock& m_clock;
   CharacterPort& m_character;
   RoutinesPort& m_routines;
-  ViewerPort& m_windows;
+  WindowsPort& m_windows;
   QTimer m_timer1;
   QTimer m_trayWatch;
   QSystemTrayIcon* m_tray = nullptr;

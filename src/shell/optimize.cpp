@@ -19,17 +19,18 @@
 namespace chimewise {
 
 bool RebuildDatabase(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock,
-                     xbase::Engine& engine, SpeakerPort& speaker, ViewerPort& windows, SchedulePort& schedule) {
+                     xbase::Engine& engine, SpeakerPort& speaker, WindowsPort& windows, ViewerPort& viewer,
+                     SchedulePort& schedule) {
   if (QGuiApplication::instance()) QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
   speaker.SayText(QStringLiteral("Rebuilding your Reminder Database"));
   windows.CloseDialogs();
   schedule.CloseSchedule();
-  const bool viewerWasOpen = windows.CloseViewer();
+  const bool viewerWasOpen = viewer.CloseViewer();
   std::optional<xbase::TableRepair> repaired;
   bool foreignIndex = false;
   const xbase::Status s = data::RebuildDatabase(engine, state.AppFolder, &repaired, &foreignIndex);
   if (s.ok()) speaker.SayText(QStringLiteral("Your Reminder Database has been rebuilt and is ready to use."));
-  if (viewerWasOpen) windows.ReopenViewer();
+  if (viewerWasOpen) viewer.ReopenViewer();
   if (s.ok()) settings.write(settings::LastOptimize, FormatDateText(clock.now().addDays(20)));
   if (QGuiApplication::instance()) QGuiApplication::restoreOverrideCursor();
   if (repaired) {

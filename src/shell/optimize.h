@@ -14,6 +14,7 @@ class SchedulePort;
 class SettingsStore;
 class SpeakerPort;
 class ViewerPort;
+class WindowsPort;
 struct SharedState;
 
 // The character says it is rebuilding; the dialogs that edit reminders or settings close without
@@ -22,6 +23,7 @@ struct SharedState;
 // table was rebuilt, after the character has said so; a failure is told to the user, loses
 // nothing and leaves "LastOptimize" as it was, so the suggestion comes again at the next start.
 bool RebuildDatabase(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock,
-                     xbase::Engine& engine, SpeakerPort& speaker, ViewerPort& windows, SchedulePort& schedule);
+                     xbase::Engine& engine, SpeakerPort& speaker, WindowsPort& windows, ViewerPort& viewer,
+                     SchedulePort& schedule);
 
 }  // namespace chimewise

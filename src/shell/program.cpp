@@ -71,19 +71,22 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
       state, settings, prompter,
       CharacterHostOptions{m_setup.characterFolders, m_setup.windowsFolder, m_setup.silentAudio, nullptr, 120000,
                            qEnvironmentVariable("CHIMEWISE_TRANSCRIPT")});
-  m_alarms = std::make_unique<AlarmService>(state, m_options, clock, m_engine, *m_character, *this, *this);
+  m_alarms = std::make_unique<AlarmService>(state, m_options, clock, m_engine, *m_character, *this);
   m_talkingClock = std::make_unique<TalkingClock>(m_options, settings, clock, *m_character);
   m_saver = std::make_unique<EventSaver>(state, m_options, clock, m_engine);
-  m_schedule =
-      std::make_unique<ScheduleWindows>(state, settings, prompter, clock, m_engine, *m_saver, *m_alarms, *m_character,
-                                        *this, [this](const QString& page) { OpenDocument(page); });
-  m_quickAdd = std::make_unique<QuickAdd>(clock, *m_saver, *m_alarms, *m_character, *this, prompter,
+  // The viewer uses the alarm side and opens the schedule dialog; those two are given it once it
+  // exists (the viewer shows what the alarms announced, the dialog is placed beside it).
+  m_schedule = std::make_unique<ScheduleWindows>(state, settings, prompter, clock, m_engine, *m_saver, *m_alarms,
+                                                 *m_character, [this](const QString& page) { OpenDocument(page); });
+  m_viewer = std::make_unique<ViewerWindows>(state, settings, prompter, clock, m_engine, *m_alarms, *m_character,
+                                             *m_schedule, *this);
+  m_alarms->setViewer(m_viewer.get());
+  m_schedule->setViewer(m_viewer.get());
+  m_quickAdd = std::make_unique<QuickAdd>(clock, *m_saver, *m_alarms, *m_character, *m_viewer, prompter,
                                           [this](const EventInput& values) {
                                             if (!m_schedule->ScheduleOpen()) m_character->QuietCharacter();
                                             m_schedule->OpenNewSchedule(values);
                                           });
-  m_viewer = std::make_unique<ViewerWindows>(state, settings, prompter, clock, m_engine, *m_alarms, *m_character, *this,
-                                             *this);
   const viewer::ViewerCommands* commands = &m_viewer->commands();
   using viewer::ViewerCommands;
   connect(commands, &ViewerCommands::quietCharacter, this, [this] { m_character->QuietCharacter(); });
@@ -98,7 +101,7 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   });
   if (m_setup.notificationBus) {
     m_notices = std::make_unique<DesktopNotices>(
-        state, settings, clock, *m_alarms, *this,
+        state, settings, clock, *m_alarms, *m_viewer,
         [this] {
           NoticeConditions c;
           c.characterLoaded = m_character->character() != nullptr;
@@ -121,8 +124,8 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   connect(m_character.get(), &CharacterHost::clicked, this, [this] { m_character->setSentAway(false); });
   m_mainWindow = std::make_unique<HiddenMainWindow>(state, m_options, settings, prompter, clock, *this, *this, *this);
   // The calendar sync looks at its schedule on every tick; its transfers never hold the tick up.
-  m_sync = std::make_unique<CalendarSyncService>(ReminderStore{state, clock, m_engine, *m_character, *m_alarms, *this},
-                                                 settings);
+  m_sync = std::make_unique<CalendarSyncService>(
+      ReminderStore{state, clock, m_engine, *m_character, *m_alarms, *m_viewer}, settings);
   m_sync->password = [this](const QString& server, const QString& user) { return SyncPassword(server, user); };
   connect(&m_mainWindow->timer1(), &QTimer::timeout, m_sync.get(), [this] {
     if (!m_state.events->closing()) m_sync->Tick();
@@ -144,7 +147,7 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
       if (m_notices) m_notices->SyncEnded(report.ok(), told);
     }
     if (OptionsDialog* dialog = m_optionsWindows ? m_optionsWindows->dialog() : nullptr) dialog->ShowLastSync();
-    if (report.changedHere() && ViewerOpen()) m_viewer->RefreshViewer();
+    if (report.changedHere() && m_viewer->ViewerOpen()) m_viewer->RefreshViewer();
   });
   m_tours = std::make_unique<TourContext>(TourContext{state, m_options, settings, *m_character, clock});
   m_tours->installed = [this](const QString& program) {
@@ -159,7 +162,7 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   m_character->introductionTour = [this] { RunIntroduction(*m_tours, OpenViewerOf(*m_viewer)); };
   OptionsHooks optionsHooks;
   optionsHooks.openDocument = [this](const QString& page) { OpenDocument(page); };
-  optionsHooks.viewerOpen = [this] { return ViewerOpen(); };
+  optionsHooks.viewerOpen = [this] { return m_viewer->ViewerOpen(); };
   optionsHooks.syncNow = [this](std::function<void(const QString&)> done) {
     ++m_syncNowWaiting;
     m_sync->SyncNow([this, done](const SyncReport& report, const QString& told) {
@@ -178,11 +181,11 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   connect(m_optionsWindows.get(), &OptionsWindows::mailIntervalApplied, this, &Program::ScheduleNextMailCheck);
   connect(m_optionsWindows.get(), &OptionsWindows::syncPasswordTyped, this, &Program::KeepSyncPassword);
   // Quit ends a tour first: nothing of it is said or waited for any more.
-  m_commands =
-      std::make_unique<ProgramCommands>(state, settings, *m_character, *this, *this, *this, features(), [this] {
-        EndTour(*m_tours);
-        m_mainWindow->quit();
-      });
+  m_commands = std::make_unique<ProgramCommands>(state, settings, *m_character, *this, *m_schedule, *m_viewer,
+                                                 features(), [this] {
+                                                   EndTour(*m_tours);
+                                                   m_mainWindow->quit();
+                                                 });
   m_mainWindow->setCommands(m_commands.get());
   m_character->commandAvailable = [this](const QString& name) {
     const auto command = CharacterCommandFor(name);
@@ -211,6 +214,10 @@ Program::~Program() {
   m_update.reset();
   delete m_about.data();  // its hooks reach this program
   delete m_help.data();
+  // The viewer goes before the alarm side and the schedule dialog it was given to: neither
+  // reaches it any more.
+  m_alarms->setViewer(nullptr);
+  m_schedule->setViewer(nullptr);
 }
 
 CommandFeatures Program::features() {
@@ -304,7 +311,7 @@ bool Program::start() {
 void Program::handleCommandLine(const QString& line) {
   if (line.trimmed() == kRefreshCommand) {
     reportTableOutcome(m_alarms->FindNextAlarm());
-    if (ViewerOpen()) RefreshViewer();
+    if (m_viewer->ViewerOpen()) m_viewer->RefreshViewer();
     return;
   }
   if (ParseCommandLine(line, m_state.AppFolder).showViewer)
@@ -348,7 +355,8 @@ bool Program::IndexNeedsRebuild() {
 }
 
 void Program::RebuildDatabase() {
-  chimewise::RebuildDatabase(m_state, m_settings, m_prompter, m_clock, m_engine, *m_character, *this, *this);
+  chimewise::RebuildDatabase(m_state, m_settings, m_prompter, m_clock, m_engine, *m_character, *this, *m_viewer,
+                             *m_schedule);
 }
 
 // The table busy (another program packing or writing it) is not told at once: the alarm side has
@@ -395,7 +403,7 @@ MailReader& Program::mail() {
     m_mail = std::make_unique<MailReader>(m_state, m_settings, m_clock, *m_character, *m_mailAccount,
                                           MessageFiles(MessageFiles::DefaultFolder(m_state.AppFolder)));
     m_mail->stopAll = [this] { m_character->StopAll(); };
-    m_mail->viewerOpen = [this] { return ViewerOpen(); };
+    m_mail->viewerOpen = [this] { return m_viewer->ViewerOpen(); };
     m_mailWindows = std::make_unique<EmailWindows>(m_state, *m_character, *m_mail);
     m_mailWindows->characterGeometry = [this] {
       const agent::Character* c = m_character->character();
@@ -408,6 +416,23 @@ MailReader& Program::mail() {
     m_mail->list = [this]() -> MailList* { return m_mailWindows ? m_mailWindows->list() : nullptr; };
   }
   return *m_mail;
+}
+
+void Program::CloseDialogs() {
+  m_optionsWindows->CloseOptions();
+  // The viewer is no dialog: the upkeep closes it next and reopens it afterwards, keeping the
+  // character on screen. What the user typed in its memo box is stored now.
+  m_viewer->SaveMemo();
+}
+
+void Program::UnloadWindows() {
+  // A check in progress stops; it ends from the event loop, or goes with the program.
+  if (m_update) m_update->Abort();
+  m_mailWindows.reset();
+  m_optionsWindows->CloseOptions();
+  m_schedule->CloseSchedule();
+  if (m_quickAdd && m_quickAdd->window()) m_quickAdd->window()->close();
+  m_viewer->Unload();
 }
 
 void Program::SetTimerEnabled(bool on) {

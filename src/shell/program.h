@@ -1,7 +1,9 @@
 #pragma once
 // The running program put together: one data engine, the character, the alarm side, the talking
-// clock and the hidden main window. The program object is what the parts reach each other
-// through: it implements the ports they are given.
+// clock and the hidden main window. The parts are handed to each other directly (the viewer and the
+// Schedule Activity dialog are the ports the others are given); the program itself implements the
+// ports of what it does over several parts: the character, the routines, the main timer and the
+// windows as a whole.
 
 #include "alarms/alarm_service.h"
 #include "character/character_host.h"
@@ -55,8 +57,7 @@ class Program final : public QObject,
                       public CharacterPort,
                       public RoutinesPort,
                       public MainTimerPort,
-                      public SchedulePort,
-                      public ViewerPort {
+                      public WindowsPort {
   Q_OBJECT
  public:
   Program(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock, ProgramSetup setup);
@@ -102,38 +103,9 @@ class Program final : public QObject,
   std::optional<QDateTime> NextMailCheck() const override;
   // MainTimerPort
   void SetTimerEnabled(bool on) override;
-  // SchedulePort: the Schedule Activity dialog. The program passes itself where the dialog is
-  // wanted, so the viewer and the dialog (each of which opens or places the other) need not be
-  // built in a particular order.
-  bool OpenSchedule(std::optional<qint64> record, std::function<void(bool)> closed = {}) override {
-    return m_schedule->OpenSchedule(record, std::move(closed));
-  }
-  void CloseSchedule() override { m_schedule->CloseSchedule(); }
-  bool ScheduleOpen() const override { return m_schedule && m_schedule->ScheduleOpen(); }
-  // ViewerPort: the Reminder Viewer, which is built after the alarm side it needs.
-  bool ViewerShowsFuture() const override { return m_viewer->ViewerShowsFuture(); }
-  void ShowViewer() override { m_viewer->ShowViewer(); }
-  void RefreshViewer() override { m_viewer->RefreshViewer(); }
-  void ShowAnnounced(std::uint32_t recno) override { m_viewer->ShowAnnounced(recno); }
-  void CloseViewerAndHideCharacter() override { m_viewer->CloseViewerAndHideCharacter(); }
-  bool CloseViewer() override { return m_viewer->CloseViewer(); }
-  void ReopenViewer() override { m_viewer->ReopenViewer(); }
-  void LetGoOfTable() override { m_viewer->LetGoOfTable(); }
-  void CloseDialogs() override {
-    m_optionsWindows->CloseOptions();
-    m_viewer->CloseDialogs();
-  }
-  void UnloadWindows() override {
-    // A check in progress stops; it ends from the event loop, or goes with the program.
-    if (m_update) m_update->Abort();
-    m_mailWindows.reset();
-    m_optionsWindows->CloseOptions();
-    m_schedule->CloseSchedule();
-    if (m_quickAdd && m_quickAdd->window()) m_quickAdd->window()->close();
-    m_viewer->UnloadWindows();
-  }
-  QRect ViewerFrame() const override { return m_viewer->ViewerFrame(); }
-  bool ViewerOpen() const override { return m_viewer && m_viewer->ViewerOpen(); }
+  // WindowsPort
+  void CloseDialogs() override;
+  void UnloadWindows() override;
 
  private:
   // The commands' later features, each over the part that carries it out.
@@ -165,8 +137,10 @@ class Program final : public QObject,
   std::unique_ptr<TalkingClock> m_talkingClock;
   std::unique_ptr<EventSaver> m_saver;
   std::unique_ptr<ScheduleWindows> m_schedule;
-  std::unique_ptr<QuickAdd> m_quickAdd;
+  // The schedule dialog and the alarm side are given the viewer once it exists, and let go of it
+  // before it goes (see the destructor).
   std::unique_ptr<ViewerWindows> m_viewer;
+  std::unique_ptr<QuickAdd> m_quickAdd;
   // After the alarms and the viewer it acts on.
   std::unique_ptr<DesktopNotices> m_notices;
   // After the character: closing the dialog gives the character back its size.

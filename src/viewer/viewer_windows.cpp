@@ -82,14 +82,11 @@ bool ViewerWindows::CloseViewer() {
 
 void ViewerWindows::ReopenViewer() { ShowViewer(); }
 
-void ViewerWindows::CloseDialogs() {
-  // The viewer is no dialog: the upkeep closes it next, through CloseViewer, which keeps the
-  // character on screen and reopens it afterwards. Closing it here would lose both. What the
-  // user typed in its memo box is stored now, before the table is taken away.
+void ViewerWindows::SaveMemo() {
+  // The upkeep closes the viewer next, through CloseViewer, which keeps the character on screen
+  // and reopens it afterwards; what the user typed in its memo box is stored before that.
   if (m_window) m_window->SaveMemo();
 }
-
-void ViewerWindows::UnloadWindows() { closeNow(); }
 
 void ViewerWindows::LetGoOfTable() {
   if (m_window) m_window->LetGoOfTable();

@@ -36,11 +36,13 @@ class ViewerWindows final : public ViewerPort {
   void CloseViewerAndHideCharacter() override;
   bool CloseViewer() override;
   void ReopenViewer() override;
-  // Saves the memo being typed in the viewer; the viewer itself stays (see CloseViewer).
-  void CloseDialogs() override;
-  void UnloadWindows() override;
   QRect ViewerFrame() const override;
   void LetGoOfTable() override;
+
+  // Stores the memo being typed in the open viewer; the viewer itself stays (see CloseViewer).
+  void SaveMemo();
+  // Closes the viewer at shutdown.
+  void Unload() { closeNow(); }
 
   // The Options dialog's Apply: lists every reminder or only the current ones. The choice is
   // remembered by the open viewer when it closes; with no viewer open nothing happens.

@@ -55,7 +55,8 @@ class AlarmServiceTest : public ::testing::Test {
     EXPECT_TRUE(!engine || engine->CloseAll().ok());
     engine = std::make_unique<xbase::Engine>(env);
     data::ApplyStartupSettings(*engine);
-    alarms = std::make_unique<AlarmService>(state, options, clock, *engine, speaker, windows, windows);
+    alarms = std::make_unique<AlarmService>(state, options, clock, *engine, speaker, windows);
+    alarms->setViewer(&windows);
     saver = std::make_unique<EventSaver>(state, options, clock, *engine);
     saver->randomFraction = [] { return 0.25; };
   }
@@ -364,7 +365,8 @@ TEST_F(AlarmServiceTest, ScanAnnouncesDueRemindersInAlarmOrderThenShowsTheViewer
 // another fell due; a reminder falling due goes before everything queued (several in one minute as
 // one line), and the repeats of many late ones are one line.
 TEST_F(AlarmServiceTest, LateRemindersRepeatOnTheirOwnScheduleAndNewOnesAreHeardOnTime) {
-  AlarmService heard(state, options, clock, *engine, timed, windows, windows);
+  AlarmService heard(state, options, clock, *engine, timed, windows);
+  heard.setViewer(&windows);
   add("First", QTime(10, 0), QTime(10, 0));
   add("Second", QTime(10, 1), QTime(10, 1));
   add("Third", QTime(10, 2), QTime(10, 2));
@@ -398,7 +400,8 @@ TEST_F(AlarmServiceTest, LateRemindersRepeatOnTheirOwnScheduleAndNewOnesAreHeard
 // (one the voice failed to say, a few times in a row at most), one the user stopped is not, and one
 // the program never finished saying moves nothing, so the next start tells it at once.
 TEST_F(AlarmServiceTest, AReminderCountsAsToldOnceItWasHeard) {
-  auto heard = std::make_unique<AlarmService>(state, options, clock, *engine, timed, windows, windows);
+  auto heard = std::make_unique<AlarmService>(state, options, clock, *engine, timed, windows);
+  heard->setViewer(&windows);
   const qint64 plumber = add("Call the plumber about the leak under the sink", QTime(10, 0), QTime(10, 0));
   using H = SpeakerPort::Hearing;
   const auto toldAndStopped = [&](const QDateTime& told, H how) {
@@ -418,7 +421,8 @@ TEST_F(AlarmServiceTest, AReminderCountsAsToldOnceItWasHeard) {
   runTimed(*heard, at(10, 10).addSecs(-1), at(10, 10).addSecs(2));  // told as the program ends
   heard.reset();
   EXPECT_EQ(field(plumber, "ALARMTIME").trimmed(), "610");
-  heard = std::make_unique<AlarmService>(state, options, clock, *engine, timed, windows, windows);
+  heard = std::make_unique<AlarmService>(state, options, clock, *engine, timed, windows);
+  heard->setViewer(&windows);
   runTimed(*heard, at(10, 10).addSecs(30), at(10, 10).addSecs(30));
   EXPECT_EQ(heardAt("Call the plumber").back(), QTime(10, 10, 30));  // the next start tells it at once
 

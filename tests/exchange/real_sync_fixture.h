@@ -188,7 +188,7 @@ class RealSyncFixture : public ::testing::TestWithParam<const char*> {
   xbase::Engine engine;
   TranscriptSpeaker speaker;
   NoWindows windows;
-  AlarmService alarms{state, options, clock, engine, speaker, windows, windows};
+  AlarmService alarms{state, options, clock, engine, speaker, windows};
   EventSaver saver{state, options, clock, engine};
   std::unique_ptr<RadicaleServer> radicaleServer;
   std::unique_ptr<XandikosServer> xandikosServer;

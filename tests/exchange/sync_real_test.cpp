@@ -223,7 +223,7 @@ TEST(SyncEnds, ASlowOrRedirectingServerEndsThePassWithItsReason) {
     xbase::Engine engine;
     TranscriptSpeaker speaker;
     NoWindows windows;
-    AlarmService alarms{state, options, clock, engine, speaker, windows, windows};
+    AlarmService alarms{state, options, clock, engine, speaker, windows};
     caldav::Settings s;
     s.url = server.url("/cal/");
     s.passDeadlineMs = 500;

@@ -95,7 +95,7 @@ class SyncServiceTest : public ::testing::Test {
   xbase::Engine engine;
   TranscriptSpeaker speaker;
   NoWindows windows;
-  AlarmService alarms{state, options, clock, engine, speaker, windows, windows};
+  AlarmService alarms{state, options, clock, engine, speaker, windows};
   EventSaver saver{state, options, clock, engine};
   std::unique_ptr<RadicaleServer> server;
   QUrl collection;

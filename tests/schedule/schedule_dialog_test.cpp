@@ -48,9 +48,9 @@ class ScheduleDialogTest : public ::testing::Test {
     testsupport::EnsureQtApp();
     folder = std::make_unique<testsupport::CalendarFolder>(kNow);
     settings = std::make_unique<SettingsStore>(folder->dir.filePath("settings.ini"));
-    windows = std::make_unique<ScheduleWindows>(folder->state, *settings, prompter, folder->clock, folder->engine,
-                                                *folder->saver, *folder->alarms, folder->speaker, folder->viewer,
-                                                [](const QString&) {});
+    windows =
+        std::make_unique<ScheduleWindows>(folder->state, *settings, prompter, folder->clock, folder->engine,
+                                          *folder->saver, *folder->alarms, folder->speaker, [](const QString&) {});
   }
   // Runs `body` on the dialog for `record` (none: new) while shown, cancelling it after; whether a
   // reminder was saved once it has closed.
@@ -237,9 +237,7 @@ TEST_F(ScheduleDialogTest, TextInAnyScriptIsSavedWhileTheViewerHoldsTheTable) {
     int area = 0;
   } viewer(folder->engine, folder->state.AppFolder);
   ASSERT_GT(viewer.area, 0);
-  windows = std::make_unique<ScheduleWindows>(folder->state, *settings, prompter, folder->clock, folder->engine,
-                                              *folder->saver, *folder->alarms, folder->speaker, viewer,
-                                              [](const QString&) {});
+  windows->setViewer(&viewer);
   const QString text = QString::fromUtf8("Встреча с Анной ☕");
   EXPECT_TRUE(run(std::nullopt, [&](ScheduleDialog& d) {
     d.remindDate->setDate(kDay.addDays(1));

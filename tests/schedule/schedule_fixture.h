@@ -26,7 +26,7 @@ struct CalendarFolder {
     testsupport::CopyEmptyCalendar(dir.path());
     if (::testing::Test::HasFatalFailure()) return;
     data::ApplyStartupSettings(engine);
-    alarms = std::make_unique<AlarmService>(state, options, clock, engine, speaker, viewer, viewer);
+    alarms = std::make_unique<AlarmService>(state, options, clock, engine, speaker, viewer);
     saver = std::make_unique<EventSaver>(state, options, clock, engine);
     saver->randomFraction = [] { return 0.5; };
   }

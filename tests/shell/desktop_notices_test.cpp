@@ -41,7 +41,8 @@ class DesktopNoticesTest : public ::testing::Test {
     if (::testing::Test::HasFatalFailure()) return;
     data::ApplyStartupSettings(engine);
     speaker.hide();
-    alarms = std::make_unique<AlarmService>(state, options, clock, engine, speaker, windows, windows);
+    alarms = std::make_unique<AlarmService>(state, options, clock, engine, speaker, windows);
+    alarms->setViewer(&windows);
     saver = std::make_unique<EventSaver>(state, options, clock, engine);
     saver->randomFraction = [this] { return fraction += 0.01; };
     serverBus = std::make_unique<QDBusConnection>(bus.connect(QStringLiteral("server")));
@@ -242,7 +243,7 @@ TEST_F(DesktopNoticesTest, NotificationsFollowTheTableWhoeverWritesIt) {
   {
     xbase::Engine other;
     data::ApplyStartupSettings(other);
-    AlarmService tool(state, options, clock, other, speaker, windows, windows);
+    AlarmService tool(state, options, clock, other, speaker, windows);
     EventSaver toolSaver(state, options, clock, other);
     const int area = data::OpenTable(other, data::CalendarPath(state.AppFolder), "CALENDAR", data::kModeShared);
     ASSERT_TRUE(tool.DeleteReminder(area, gone).ok());

@@ -33,7 +33,9 @@ class OptimizeTest : public ::testing::Test {
     data::ApplyStartupSettings(engine);
     settings.write(settings::LastOptimize, kBefore);
   }
-  bool rebuild() { return RebuildDatabase(state, settings, prompter, clock, engine, speaker, windows, schedule); }
+  bool rebuild() {
+    return RebuildDatabase(state, settings, prompter, clock, engine, speaker, windows, windows, schedule);
+  }
   xbase::Status use(xbase::Engine& e, const char* alias) {
     int area = 0;
     return e.Use(data::CalendarPath(state.AppFolder).toStdString(), alias, xbase::OpenMode::kShared, &area);

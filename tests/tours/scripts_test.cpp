@@ -43,7 +43,7 @@ class ScriptTest : public testsupport::TourFixture {
     TourFixture::SetUp();
     testsupport::CopyEmptyCalendar(state.AppFolder);
     data::ApplyStartupSettings(engine);
-    alarms = std::make_unique<AlarmService>(state, options, clock, engine, *host, timer, noWindows);
+    alarms = std::make_unique<AlarmService>(state, options, clock, engine, *host, timer);
     viewers =
         std::make_unique<ViewerWindows>(state, settings, prompter, clock, engine, *alarms, *host, schedule, timer);
     mainWindow = std::make_unique<QWidget>();
@@ -68,7 +68,6 @@ class ScriptTest : public testsupport::TourFixture {
   }
 
   xbase::Engine engine;
-  NoWindows noWindows;
   NoSchedule schedule;
   std::unique_ptr<QWidget> mainWindow;  // the program's hidden main window
   std::unique_ptr<AlarmService> alarms;

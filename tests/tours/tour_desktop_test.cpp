@@ -120,7 +120,7 @@ TEST_F(TourDesktopTest, EscapeEndsTheTourInTheActiveWindowAndSentToIt) {
 TEST_F(TourDesktopTest, EscapeEndsTheScheduleDialogsOwnTour) {
   testsupport::CalendarFolder folder(QDateTime(QDate(2026, 12, 4), QTime(10, 0)));
   ScheduleWindows windows(folder.state, settings, prompter, folder.clock, folder.engine, *folder.saver, *folder.alarms,
-                          *host, folder.viewer, [](const QString&) {});
+                          *host, [](const QString&) {});
   windows.setTour([this](ScheduleDialog& d) { RunScheduleTour(d, *context); });
   settings.write(settings::ScheduleShowHelp, QStringLiteral("1"));
   bool ended = false;
@@ -177,7 +177,7 @@ TEST_F(TourDesktopTest, SkipStaysUnderThePointerAndAClickEndsTheTour) {
 TEST_F(TourDesktopTest, TheCharactersMenuOpensWhileScheduleActivityIsOpen) {
   testsupport::CalendarFolder folder(QDateTime(QDate(2026, 12, 4), QTime(10, 0)));
   ScheduleWindows windows(folder.state, settings, prompter, folder.clock, folder.engine, *folder.saver, *folder.alarms,
-                          *host, folder.viewer, [](const QString&) {});
+                          *host, [](const QString&) {});
   agent::Character* c = host->character();
   host->show();
   ASSERT_TRUE(RunEventsUntil([&] { return c->isVisible() && c->queuedRequests() == 0; }, 10000));

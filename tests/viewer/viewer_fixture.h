@@ -48,7 +48,7 @@ class ViewerFixture : public ::testing::Test {
     testsupport::CopyEmptyCalendar(dir.path());
     if (::testing::Test::HasFatalFailure()) return;
     data::ApplyStartupSettings(engine);
-    alarms = std::make_unique<AlarmService>(state, options, clock, engine, speaker, noWindows, noWindows);
+    alarms = std::make_unique<AlarmService>(state, options, clock, engine, speaker, noWindows);
     saver = std::make_unique<EventSaver>(state, options, clock, engine);
     saver->randomFraction = [] { return 0.5; };
   }

@@ -222,7 +222,7 @@ TEST_F(ViewerWindowTest, TheUpkeepKeepsTheMemoAndReopens) {
   add("Dentist", today(9, 0), today(8, 0));
   port().ShowViewer();
   QTest::keyClicks(port().window()->memoBox(), "typed before the upkeep");
-  port().CloseDialogs();
+  port().SaveMemo();
   EXPECT_EQ(field(1, "COMMENT"), "typed before the upkeep");
   EXPECT_TRUE(port().CloseViewer());
   EXPECT_FALSE(port().CloseViewer());  // nothing open any more
