@@ -12,7 +12,6 @@
 #include "support/scripted_prompter.h"
 #include "viewer/reminder_list_model.h"
 
-#include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -20,17 +19,6 @@
 #include <gtest/gtest.h>
 
 using namespace chimewise;
-
-namespace {
-
-template <class W>
-W* Shown() {
-  for (QWidget* w : QApplication::topLevelWidgets())
-    if (auto* found = qobject_cast<W*>(w); found && found->isVisible()) return found;
-  return nullptr;
-}
-
-}  // namespace
 
 TEST(Program, AnAnnouncedReminderOpensTheViewerAndAReminderSavedInTheDialogShowsInIt) {
   testsupport::EnsureQtApp();
@@ -46,11 +34,11 @@ TEST(Program, AnAnnouncedReminderOpensTheViewerAndAReminderSavedInTheDialogShows
   program.SetUpDataEngine();
   testsupport::AddReminder(program.saver(), {"Dentist", now.date(), QTime(10, 0), now.date(), QTime(10, 0)});
   program.ScanDueAlarms();
-  viewer::ViewerWindow* viewer = Shown<viewer::ViewerWindow>();
+  viewer::ViewerWindow* viewer = testsupport::Shown<viewer::ViewerWindow>();
   ASSERT_NE(viewer, nullptr) << "the announced reminder did not open the viewer";
   const int rows = viewer->model()->rowCount();
   ASSERT_TRUE(program.commands().Run(Command::AddReminder));
-  ScheduleDialog* dialog = Shown<ScheduleDialog>();
+  ScheduleDialog* dialog = testsupport::Shown<ScheduleDialog>();
   ASSERT_NE(dialog, nullptr);
   dialog->activityDate->setDate(now.date().addDays(1));
   dialog->remindDate->setDate(now.date().addDays(1));

@@ -19,4 +19,12 @@ inline QApplication& EnsureQtApp() {
   return *app;
 }
 
+// The first shown top-level window of type W; null when none.
+template <class W>
+W* Shown() {
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* found = qobject_cast<W*>(w); found && found->isVisible()) return found;
+  return nullptr;
+}
+
 }  // namespace chimewise::testsupport
