@@ -87,6 +87,16 @@ class FakeSiblings final : public SiblingWindows {
   bool m_found = false;
 };
 
+// The character: only what it says is watched.
+class SayingCharacter final : public Presenter {
+ public:
+  void stop() override {}
+  void show() override {}
+  void standOn(const QRect&) override {}
+  void say(const QString& text) override { said << text; }
+  QStringList said;
+};
+
 class UpdateCheckTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -104,12 +114,6 @@ class UpdateCheckTest : public ::testing::Test {
   }
 
   std::unique_ptr<UpdateCheck> checker(std::optional<double> ownVersion = std::nullopt) {
-    UpdateHooks h;
-    h.say = [this](const QString& text) { said << text; };
-    h.setMainWindowEnabled = [this](bool on) { mainEnabled << on; };
-    h.quit = [this] { ++quits; };
-    h.events = events.get();
-    h.finished = [this] { ++finishes; };
     UpdateOptions o;
     o.appFolder = state.AppFolder;
     o.publicKey = withoutKey ? QByteArray() : keys.publicKey;  // empty: the key built in, if any
@@ -125,7 +129,11 @@ class UpdateCheckTest : public ::testing::Test {
       if (!p.waitForFinished(20000) || p.exitCode() != 0) return Problem{ProblemKind::FileFault, {}, p.errorString()};
       return Problem{};
     };
-    return std::make_unique<UpdateCheck>(settings, prompter, view, siblings, h, o);
+    auto c = std::make_unique<UpdateCheck>(settings, prompter, view, siblings, character, events.get(), o);
+    QObject::connect(c.get(), &UpdateCheck::setMainWindowEnabled, [this](bool on) { mainEnabled << on; });
+    QObject::connect(c.get(), &UpdateCheck::quit, [this] { ++quits; });
+    QObject::connect(c.get(), &UpdateCheck::finished, [this] { ++finishes; });
+    return c;
   }
 
   // One whole check, run until it has told that it is over.
@@ -170,7 +178,8 @@ class UpdateCheckTest : public ::testing::Test {
   QString record = dir.filePath("installer-arguments.txt");
   WatchedView view;
   FakeSiblings siblings;
-  QStringList said;
+  SayingCharacter character;
+  QStringList& said = character.said;
   QList<bool> mainEnabled;
   QStringList installerRuns;
   int quits = 0, finishes = 0;
