@@ -217,6 +217,27 @@ TEST_F(UpdateCheckTest, UpToDateOrTheFirstNewerRowIsFetchedVerifiedAndInstalled)
   EXPECT_EQ(mainEnabled, QList<bool>({false}));  // the program is on its way out
 }
 
+// A slot may destroy the check at its end, whichever way it ended: what would have come after
+// is not emitted, and nothing of the check is touched (the sanitizer build sees it).
+TEST_F(UpdateCheckTest, ASlotThatDestroysTheCheckAtItsEndEndsItsSignalsThere) {
+  const QString server = startServer();
+  serve("105.exe", installer(), true);
+  for (const bool installs : {false, true}) {
+    SCOPED_TRACE(installs);
+    mainEnabled.clear();
+    auto c = checker(installs ? 10.6 : 200);
+    // The first signal of the end: the main window back in use, or (installing) finished.
+    QObject::connect(c.get(), &UpdateCheck::setMainWindowEnabled, [&c](bool on) { on ? c.reset() : void(); });
+    QObject::connect(c.get(), &UpdateCheck::finished, [&c] { c.reset(); });
+    const int before = finishes;
+    c->CheckForUpdate();
+    ASSERT_TRUE(RunEventsUntil([&] { return !c; }, 60000));
+    EXPECT_EQ(mainEnabled, installs ? QList<bool>({false}) : QList<bool>({false, true}));
+    EXPECT_EQ(std::tuple(finishes - before, quits, installerRuns.size()),
+              std::tuple(int(installs), 0, qsizetype(installs)));
+  }
+}
+
 // Bad or missing signatures, no key held, over the size limit, a planted link: nothing kept or run.
 TEST_F(UpdateCheckTest, UnsignedTamperedForeignOversizedOrPlantedFilesAreRefusedAndDeleted) {
   const QString server = startServer(), outside = dir.filePath("outside.txt");
