@@ -73,7 +73,6 @@ UpdateCheck::UpdateCheck(SettingsStore& settings, Prompter& prompter, UpdateView
       m_options(std::move(options)) {
   if (m_options.publicKey.isEmpty()) m_options.publicKey = BuiltInPublicKey();
   if (!m_options.startInstaller) m_options.startInstaller = &StartDetached;
-  m_view.onAbort = [this] { Abort(); };
   m_deadline.setSingleShot(true);
   QObject::connect(&m_deadline, &QTimer::timeout, &m_context, [this] { onDeadline(); });
   // Shutdown beginning (the program's waits are woken) stops a check in progress at once.
@@ -84,7 +83,6 @@ UpdateCheck::UpdateCheck(SettingsStore& settings, Prompter& prompter, UpdateView
 }
 
 UpdateCheck::~UpdateCheck() {
-  m_view.onAbort = nullptr;
   if (m_events) QObject::disconnect(m_events, nullptr, &m_context, nullptr);
   if (!m_running) return;
   if (m_step == Step::Siblings) m_siblings.cancel();

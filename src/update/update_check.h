@@ -65,8 +65,8 @@ class UpdateView {
   virtual void addRow(const QString& text) = 0;
   virtual void selectRow(int row) = 0;
   virtual void setProgressText(const QString& text) = 0;
-  // Called when the user clicks Abort or closes the window.
-  std::function<void()> onAbort;
+  // The window's Abort (its button, or closing it by hand) is connected to UpdateCheck::Abort by
+  // whoever makes both.
 };
 
 // The sibling programs' windows, closed before the installer starts.

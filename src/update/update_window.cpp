@@ -50,9 +50,7 @@ UpdateWindow::UpdateWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   buttons->addStretch();
   buttons->addWidget(m_abort);
   layout->addLayout(buttons);
-  connect(m_abort, &QPushButton::clicked, this, [this] {
-    if (onAbort) onAbort();
-  });
+  connect(m_abort, &QPushButton::clicked, this, &UpdateWindow::abortRequested);
 
   resize(420, 300);
 }
@@ -111,7 +109,7 @@ void UpdateWindow::showEvent(QShowEvent* event) {
 
 void UpdateWindow::closeEvent(QCloseEvent* event) {
   // Closing the window by hand is the same as Abort.
-  if (!m_closingByCheck && onAbort) onAbort();
+  if (!m_closingByCheck) emit abortRequested();
   event->accept();
 }
 
@@ -140,7 +138,9 @@ UpdateCommand::UpdateCommand(SettingsStore& settings, Prompter& prompter, Charac
       m_siblings(SystemSiblingWindows()),
       m_character(std::make_unique<HostPresenter>(character)),
       m_check(std::make_unique<UpdateCheck>(settings, prompter, *m_window, *m_siblings, *m_character, events,
-                                            std::move(options))) {}
+                                            std::move(options))) {
+  QObject::connect(m_window.get(), &UpdateWindow::abortRequested, m_check.get(), &UpdateCheck::Abort);
+}
 
 UpdateCommand::~UpdateCommand() = default;
 

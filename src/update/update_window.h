@@ -40,6 +40,10 @@ class UpdateWindow final : public QWidget, public UpdateView {
   QWidget* marker() const { return m_marker; }
   QLabel* stepLabel(int step) const { return m_steps[step]; }
 
+ signals:
+  // The user clicked Abort or closed the window.
+  void abortRequested();
+
  protected:
   void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;

@@ -34,11 +34,6 @@ using testsupport::Touch;
 // The real window, watched: every step and progress line the check shows.
 class WatchedView final : public UpdateView {
  public:
-  WatchedView() {
-    window.onAbort = [this] {
-      if (onAbort) onAbort();
-    };
-  }
   void open() override { ++opened, window.open(); }
   void close() override { ++closed, window.close(); }
   void bringToFront() override { window.bringToFront(); }
@@ -133,6 +128,7 @@ class UpdateCheckTest : public ::testing::Test {
     QObject::connect(c.get(), &UpdateCheck::setMainWindowEnabled, [this](bool on) { mainEnabled << on; });
     QObject::connect(c.get(), &UpdateCheck::quit, [this] { ++quits; });
     QObject::connect(c.get(), &UpdateCheck::finished, [this] { ++finishes; });
+    QObject::connect(&view.window, &UpdateWindow::abortRequested, c.get(), &UpdateCheck::Abort);
     return c;
   }
 
