@@ -60,9 +60,8 @@ TEST(SystemInformation, TheFirstProgramOfTheListOnPathIsStartedElseTheUserIsTold
     QStringList started;
     bool starts = true;
   } starter;
-  QStringList& started = starter.started;
   StartSysInfo(prompter, starter);
-  EXPECT_TRUE(started.isEmpty());
+  EXPECT_TRUE(starter.started.isEmpty());
   ASSERT_EQ(prompter.asked.size(), 1u);
   EXPECT_EQ(prompter.asked[0].text, "System Information Is Unavailable At This Time");
 
@@ -71,7 +70,8 @@ TEST(SystemInformation, TheFirstProgramOfTheListOnPathIsStartedElseTheUserIsTold
   makeProgram(bin.filePath("gnome-control-center"));
   makeProgram(bin.filePath("hardinfo"), "#!/bin/sh\n", false);
   StartSysInfo(prompter, starter);
-  EXPECT_EQ(started, QStringList{bin.filePath("gnome-control-center") + " info-overview in " + QDir::homePath()});
+  EXPECT_EQ(starter.started,
+            QStringList{bin.filePath("gnome-control-center") + " info-overview in " + QDir::homePath()});
   EXPECT_EQ(prompter.asked.size(), 1u);
   starter.starts = false;
   StartSysInfo(prompter, starter);

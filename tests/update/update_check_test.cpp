@@ -213,22 +213,19 @@ TEST_F(UpdateCheckTest, UpToDateOrTheFirstNewerRowIsFetchedVerifiedAndInstalled)
   EXPECT_EQ(mainEnabled, QList<bool>({false}));  // the program is on its way out
 }
 
-// A slot may destroy the check at its end, whichever way it ended: what would have come after
-// is not emitted, and nothing of the check is touched (the sanitizer build sees it).
+// A slot may destroy the check at its end, whichever way it ended: nothing more is emitted, and
+// nothing of the check is touched (the sanitizer build sees that).
 TEST_F(UpdateCheckTest, ASlotThatDestroysTheCheckAtItsEndEndsItsSignalsThere) {
-  const QString server = startServer();
+  startServer();
   serve("105.exe", installer(), true);
   for (const bool installs : {false, true}) {
-    SCOPED_TRACE(installs);
-    mainEnabled.clear();
     auto c = checker(installs ? 10.6 : 200);
-    // The first signal of the end: the main window back in use, or (installing) finished.
+    // The first signal of either end: the main window back in use, or (installing) finished.
     QObject::connect(c.get(), &UpdateCheck::setMainWindowEnabled, [&c](bool on) { on ? c.reset() : void(); });
     QObject::connect(c.get(), &UpdateCheck::finished, [&c] { c.reset(); });
     const int before = finishes;
     c->CheckForUpdate();
-    ASSERT_TRUE(RunEventsUntil([&] { return !c; }, 60000));
-    EXPECT_EQ(mainEnabled, installs ? QList<bool>({false}) : QList<bool>({false, true}));
+    ASSERT_TRUE(RunEventsUntil([&] { return !c; }, 60000)) << installs;
     EXPECT_EQ(std::tuple(finishes - before, quits, installerRuns.size()),
               std::tuple(int(installs), 0, qsizetype(installs)));
   }
