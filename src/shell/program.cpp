@@ -209,10 +209,10 @@ Program::~Program() {
     m_alarms->report = nullptr;
   }
   // The update check goes first: one still running at shutdown (aborted, its transfer not yet
-  // given up) must not reach, through its hooks, the parts destroyed before it. Its destructor
+  // given up) must not reach, through its signals, the parts destroyed before it. Its destructor
   // stops the transfer and calls nothing back.
   m_update.reset();
-  delete m_about.data();  // its hooks reach this program
+  delete m_about.data();  // its signal reaches this program
   delete m_help.data();
   // The viewer goes before the alarm side and the schedule dialog it was given to: neither
   // reaches it any more.
@@ -252,15 +252,14 @@ CommandFeatures Program::features() {
 void Program::CheckForUpdate() {
   if (!m_update) {
     // Made at the first check: the data folder it downloads into is known once the program runs.
-    update::UpdateHooks hooks;
-    // The check touches nothing of itself once this has run, so the shutdown may go ahead at once.
-    hooks.quit = [this] { m_mainWindow->quit(); };
-    hooks.setMainWindowEnabled = [this](bool on) { m_mainWindow->setEnabled(on); };
-    hooks.events = m_state.events.get();
     update::UpdateOptions options;
     options.appFolder = m_state.AppFolder;
-    m_update = std::make_unique<update::UpdateCommand>(m_settings, m_prompter, *m_character, std::move(hooks),
+    m_update = std::make_unique<update::UpdateCommand>(m_settings, m_prompter, *m_character, m_state.events.get(),
                                                        std::move(options));
+    const update::UpdateCheck* check = &m_update->check();
+    connect(check, &update::UpdateCheck::setMainWindowEnabled, m_mainWindow.get(), &QWidget::setEnabled);
+    // The check touches nothing of itself once this has run, so the shutdown may go ahead at once.
+    connect(check, &update::UpdateCheck::quit, m_mainWindow.get(), &HiddenMainWindow::quit);
   }
   m_update->CheckForUpdate();
 }
@@ -272,8 +271,8 @@ void Program::ShowAbout() {
     m_about->activateWindow();
     return;
   }
-  auto* about = new AboutDialog(m_state.AppFolder, m_prompter,
-                                AboutHooks{[this](const QString& page) { OpenDocument(page); }, {}});
+  auto* about = new AboutDialog(m_state.AppFolder, m_prompter);
+  connect(about, &AboutDialog::openDocument, this, &Program::OpenDocument);
   about->setAttribute(Qt::WA_DeleteOnClose);
   m_about = about;
   about->show();
