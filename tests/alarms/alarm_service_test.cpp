@@ -435,7 +435,8 @@ TEST_F(AlarmServiceTest, AnAnnouncedReminderIsSnoozedByItsIdAlsoAfterAPackMovedI
   double fraction = 0.1;
   saver->randomFraction = [&fraction] { return fraction += 0.1; };
   std::vector<AnnouncedReminder> heard;
-  alarms->announced = [&heard](const AnnouncedReminder& r) { heard.push_back(r); };
+  QObject::connect(alarms.get(), &AlarmService::announced,
+                   [&heard](const AnnouncedReminder& r) { heard.push_back(r); });
   const qint64 gone = add("Gone soon", QTime(11, 0), QTime(10, 30));
   const qint64 dentist = add("Dentist", QTime(10, 30), QTime(10, 0));
   EXPECT_TRUE(alarms->ScanDueAlarms().ok());

@@ -115,7 +115,10 @@ TEST_F(CharacterHostTest, LoadAppliesTheSettingsAndTheCommandsFollowTheCharacter
   settings.write(settings::ShowOnStart, "1");
   settings.write(settings::NoSoundEffects, "1");
   auto host = make();
-  host->commandAvailable = [](const QString& name) { return name != "Listen" && name != "Options"; };
+  struct : CharacterCommandsPort {
+    bool CommandAvailable(const QString& name) const override { return name != "Listen" && name != "Options"; }
+  } available;
+  host->setCommands(&available);
   QStringList chosen;
   QObject::connect(host.get(), &CharacterHost::commandChosen, [&](const QString& n) { chosen << n; });
   host->LoadCharacter("hoot.ochar", true);  // any letter case

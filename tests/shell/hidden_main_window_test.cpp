@@ -186,7 +186,7 @@ TEST_F(HiddenMainWindowTest, TheTrayAndTheTimerRunWhileTheIntroductionDoes) {
   auto r = make();
   std::vector<std::function<void()>> afterTour;
   r->setAfterTours([&](std::function<void()> work) { afterTour.push_back(std::move(work)); });
-  r->setBeforeAlarmScan([this] { log << "tour stands aside"; });
+  QObject::connect(r.get(), &HiddenMainWindow::aboutToScanAlarms, [this] { log << "tour stands aside"; });
   ASSERT_TRUE(r->load(folders()));
   EXPECT_TRUE(r->timer1().isActive());
   EXPECT_TRUE(log.contains("findNextAlarm"));
