@@ -256,6 +256,9 @@ TEST_F(DesktopNoticesTest, NotificationsFollowTheTableWhoeverWritesIt) {
                        renamed)
             .saved);
   }
+  // Snoozed from its notification before the notifications followed: nothing to put off, and that is told.
+  server->invokeAction(id["Gone"], kSnoozeAction);
+  ASSERT_TRUE(RunEventsUntil([&] { return !reported.isEmpty(); }, 10000));
   EXPECT_TRUE(alarms->FindNextAlarm().ok());  // as the program does when told the table changed
   ASSERT_TRUE(RunEventsUntil([&] { return server->closeCalls().size() == 3 && server->calls().size() == 5; }, 10000));
   RunEventsFor(200);
