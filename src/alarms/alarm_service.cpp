@@ -106,7 +106,7 @@ Problem AlarmService::FindNextAlarm() {
   const bool movesWaiting =
       std::any_of(m_onItsWay.begin(), m_onItsWay.end(), [](const auto& w) { return w.second.heardAt.has_value(); });
   if (movesWaiting && (!m_nextAlarm || *m_nextAlarm > m_clock.now())) m_nextAlarm = m_clock.now();
-  if (lookedUp) lookedUp();
+  emit lookedUp();
   return problem;
 }
 
@@ -215,8 +215,7 @@ Problem AlarmService::ScanDueAlarms(ScanCounts* counts) {
     if (i < list.repeatsFrom) ++repeatsFrom;
   }
   const auto tell = [&](const std::vector<const Planned*>& told) {
-    for (const Planned* p : told)
-      if (announced) announced(AnnouncedReminder{p->recno, p->recordId, p->facts});
+    for (const Planned* p : told) emit announced(AnnouncedReminder{p->recno, p->recordId, p->facts});
     endTelling(area, told, counts, &problem);
   };
   // Reminders from `from` to `to`, each on its own when alone; several are named in one line after
@@ -397,7 +396,7 @@ void AlarmService::endTelling(int area, const std::vector<const Planned*>& told,
     if (!wa || !wa->Go(static_cast<uint32_t>(p->recno)).ok()) continue;
     Problem one;
     const AlarmMove move = moveAlarm(*wa, p->facts, AnnounceMode::Alarm, now, &one);
-    if (move == AlarmMove::Stored && moved) moved(AnnouncedReminder{p->recno, p->recordId, ReadReminderFacts(*wa)});
+    if (move == AlarmMove::Stored) emit moved(AnnouncedReminder{p->recno, p->recordId, ReadReminderFacts(*wa)});
     if (move == AlarmMove::Stored) ++counts->stored;
     if (move == AlarmMove::Failed) ++counts->failed;
     if (problem->ok() || (move == AlarmMove::Failed && counts->failed == 1)) *problem = one;
@@ -423,7 +422,7 @@ void AlarmService::onHeard(const std::vector<qint64>& recnos, SpeakerPort::Heari
   }
   Problem problem = moveHeard();
   if (Problem lookup = FindNextAlarm(); problem.ok()) problem = lookup;
-  if (!problem.ok() && report) report(problem);
+  if (!problem.ok()) emit failedAfterHearing(problem);
 }
 
 Problem AlarmService::moveHeard() {
@@ -451,7 +450,7 @@ Problem AlarmService::moveHeard() {
         ++it;  // tried again at the next scan
         continue;
       }
-      if (moved) moved(AnnouncedReminder{found, w.recordId, ReadReminderFacts(*wa)});
+      emit moved(AnnouncedReminder{found, w.recordId, ReadReminderFacts(*wa)});
     }
     it = m_onItsWay.erase(it);
   }

@@ -430,12 +430,35 @@ TEST_F(AlarmServiceTest, AReminderCountsAsToldOnceItWasHeard) {
   EXPECT_EQ(heardAt("Call the plumber").size(), 7);
 }
 
+// What comes of a telling once it is heard has no caller: it is news. A move that waits for the
+// table (held by another program) is told as failed, then made at the next scan as stored.
+TEST_F(AlarmServiceTest, WhatFollowsOnceATellingIsHeardIsNews) {
+  engine->settings().lock_wait_ms = data::kInteractiveLockWaitMs;
+  AlarmService heard(state, options, clock, *engine, timed, windows, windows);
+  QStringList news;
+  QObject::connect(&heard, &AlarmService::moved, [&](const AnnouncedReminder& r) { news << r.facts.activityText; });
+  QObject::connect(&heard, &AlarmService::failedAfterHearing,
+                   [&](const Problem& p) { news << (p.kind == ProblemKind::TableBusy ? "busy" : "other"); });
+  const qint64 plumber = add("Call the plumber", QTime(10, 0), QTime(10, 0));
+  runTimed(heard, at(9, 59).addSecs(59), at(10, 0).addSecs(2));
+  testsupport::TableLockHolder holder(data::CalendarPath(state.AppFolder).toStdString());
+  ASSERT_TRUE(holder.holdTable());
+  clock.set(at(10, 0).addSecs(30));
+  timed.settle();
+  EXPECT_EQ(news, QStringList{"busy"});
+  holder.release();
+  runTimed(heard, clock.now().addSecs(3), clock.now().addSecs(3));
+  EXPECT_EQ(news, (QStringList{"busy", "Call the plumber"}));
+  EXPECT_EQ(field(plumber, "ALARMTIME").trimmed(), "605");
+}
+
 // Snoozed by its record identifier: found again after a pack moved it, left alone once deleted.
 TEST_F(AlarmServiceTest, AnAnnouncedReminderIsSnoozedByItsIdAlsoAfterAPackMovedIt) {
   double fraction = 0.1;
   saver->randomFraction = [&fraction] { return fraction += 0.1; };
   std::vector<AnnouncedReminder> heard;
-  alarms->announced = [&heard](const AnnouncedReminder& r) { heard.push_back(r); };
+  QObject::connect(alarms.get(), &AlarmService::announced,
+                   [&heard](const AnnouncedReminder& r) { heard.push_back(r); });
   const qint64 gone = add("Gone soon", QTime(11, 0), QTime(10, 30));
   const qint64 dentist = add("Dentist", QTime(10, 30), QTime(10, 0));
   EXPECT_TRUE(alarms->ScanDueAlarms().ok());

@@ -48,11 +48,13 @@ class DesktopNoticesTest : public ::testing::Test {
     notices = std::make_unique<DesktopNotices>(
         state, settings, clock, *alarms, windows, [this] { return conditions; },
         bus.connect(QStringLiteral("program")));
-    notices->report = [this](const Problem& p) { reported << Describe(p).text; };
-    alarms->announced = [this](const AnnouncedReminder& r) { sentNow += notices->ReminderAnnounced(r) ? 1 : 0; };
+    QObject::connect(notices.get(), &DesktopNotices::snoozeFailed,
+                     [this](const Problem& p) { reported << Describe(p).text; });
+    QObject::connect(alarms.get(), &AlarmService::announced, notices.get(),
+                     [this](const AnnouncedReminder& r) { sentNow += notices->ReminderAnnounced(r) ? 1 : 0; });
     // As the program has it.
-    alarms->moved = [this](const AnnouncedReminder& r) { notices->ReminderMoved(r); };
-    alarms->lookedUp = [this] { notices->ReconcileSoon(); };
+    QObject::connect(alarms.get(), &AlarmService::moved, notices.get(), &DesktopNotices::ReminderMoved);
+    QObject::connect(alarms.get(), &AlarmService::lookedUp, notices.get(), &DesktopNotices::ReconcileSoon);
   }
   void TearDown() override {
     server.reset();
@@ -254,6 +256,9 @@ TEST_F(DesktopNoticesTest, NotificationsFollowTheTableWhoeverWritesIt) {
                        renamed)
             .saved);
   }
+  // Snoozed from its notification before the notifications followed: nothing to put off, and that is told.
+  server->invokeAction(id["Gone"], kSnoozeAction);
+  ASSERT_TRUE(RunEventsUntil([&] { return !reported.isEmpty(); }, 10000));
   EXPECT_TRUE(alarms->FindNextAlarm().ok());  // as the program does when told the table changed
   ASSERT_TRUE(RunEventsUntil([&] { return server->closeCalls().size() == 3 && server->calls().size() == 5; }, 10000));
   RunEventsFor(200);
