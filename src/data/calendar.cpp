@@ -32,7 +32,6 @@ int OpenTable(xbase::Engine& engine, const QString& path, const QString& alias, 
     real = QDir(fi.absolutePath()).filePath(hits.first());
   }
   if (int open = engine.WorkAreaOf(a); open != 0) {
-    engine.Select(open).IgnoreError();  // an open area is always there to select
     if (why) *why = xbase::Status::OK();
     return open;
   }
@@ -74,7 +73,7 @@ xbase::Status CalendarIndexProblem(xbase::Engine& engine, const QString& tablePa
   int area = 0;
   xbase::Status s = probe.Use(tablePath.toStdString(), "INDEXPROBE", xbase::OpenMode::kReadOnly, &area);
   if (!s.ok()) return s;
-  xbase::WorkArea* wa = probe.Current();
+  xbase::WorkArea* wa = probe.Area(area);
   if (!wa->IndexStatus().ok()) return wa->IndexStatus();
   const auto tags = wa->Tags();
   const auto& want = CalendarTags();
@@ -134,7 +133,7 @@ bool IndexIsForeign(xbase::Engine& engine, const QString& tablePath) {
   int area = 0;
   const std::string path = tablePath.toStdString();
   return probe.Use(path, "INDEXPROBE", xbase::OpenMode::kReadOnly, &area).ok() &&
-         probe.Current()->IndexStatus().IsNotSupported() &&
+         probe.Area(area)->IndexStatus().IsNotSupported() &&
          xbase::IsFoxProIndexFile(engine.env(), xbase::CompanionPath(engine.env(), path, "CDX"));
 }
 
@@ -252,8 +251,9 @@ xbase::Status MakeRoomForText(xbase::Env* env, const QString& appFolder, const Q
   {
     xbase::Engine look(env);
     xbase::Status why;
-    if (OpenTable(look, path, QStringLiteral("LOOK"), kModeShared, &why) < 1) return why;
-    if (holdsAll(*look.Current())) return xbase::Status::OK();
+    const int area = OpenTable(look, path, QStringLiteral("LOOK"), kModeShared, &why);
+    if (area < 1) return why;
+    if (holdsAll(*look.Area(area))) return xbase::Status::OK();
   }
   xbase::Engine own(env);
   ApplyStartupSettings(own);

@@ -225,6 +225,21 @@ TEST_F(CalendarTable, HandleClosesWhatItOpenedOnEveryExitAndSeeksInItsOwnMode) {
   }
   EXPECT_EQ(engine_.WorkAreaOf(kAliasCalendar), held);
 
+  // The whole engine closed under a handle (the program ending) and its alias opened again by
+  // another: the handle's end leaves that one open. Afresh takes over an alias left open.
+  {
+    TableHandle h(engine_, CalendarPath(dir_.path()), kAliasOneTime, kModeShared);
+    ASSERT_OK(engine_.CloseAll());
+    EXPECT_EQ(h.get(), nullptr);
+    ASSERT_NE(OpenTable(engine_, CalendarPath(dir_.path()), kAliasOneTime, kModeShared), 0);
+  }
+  EXPECT_NE(engine_.WorkAreaOf(kAliasOneTime), 0);
+  {
+    TableHandle h = TableHandle::Afresh(engine_, CalendarPath(dir_.path()), kAliasOneTime, kModeShared);
+    EXPECT_TRUE(h);
+  }
+  EXPECT_EQ(engine_.WorkAreaOf(kAliasOneTime), 0);
+
   TableHandle missing(engine_, dir_.path() + "/nothing.dbf", kAliasOneTime, kModeShared);
   EXPECT_FALSE(missing);
   EXPECT_TRUE(missing.status().IsNotFound());

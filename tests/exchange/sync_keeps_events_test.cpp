@@ -76,10 +76,10 @@ TEST_P(SyncKeepsEventsTest, ASnoozeChangesNothingThereAndAnEditChangesOnlyItsSum
     clock.set(QDateTime(QDate(2027, 1, 12), QTime(14, 31)));
     ASSERT_TRUE(alarms.ScanDueAlarms().ok());
     const auto [recno, in] = table().at(e.summary);
-    int area = 0;
-    ASSERT_TRUE(OpenCalendar(engine, state.AppFolder, "SNOOZE", &area).ok());
-    const AlarmService::SnoozeOutcome snoozed = alarms.Snooze(area, recno, 0);
-    data::CloseTableIfOpen(engine, "SNOOZE");
+    data::TableHandle snoozing = data::TableHandle::Calendar(engine, state.AppFolder, "SNOOZE");
+    ASSERT_TRUE(snoozing.ok());
+    const AlarmService::SnoozeOutcome snoozed = alarms.Snooze(snoozing.area(), recno, 0);
+    snoozing.Close().IgnoreError();
     ASSERT_TRUE(snoozed.alarm.isValid()) << Describe(snoozed.problem).text.toStdString();
     const SyncReport afterSnooze = sync();
     EXPECT_TRUE(afterSnooze.ok()) << Told(afterSnooze);
