@@ -42,12 +42,6 @@ int OpenTable(xbase::Engine& engine, const QString& path, const QString& alias, 
   return s.ok() ? area : 0;
 }
 
-void CloseTableIfOpen(xbase::Engine& engine, const QString& alias) {
-  int area = engine.WorkAreaOf(alias.toStdString());
-  // The caller has committed or dropped its changes: closing has nothing left to write.
-  if (area != 0) engine.Close(area).IgnoreError();
-}
-
 const std::array<TagDefinition, 13>& CalendarTags() {
   static const std::array<TagDefinition, 13> kTags = {{
       {"UNIQUEID", "UNIQUEID+dtos(EVENTDATE)+str(STARTTIME,4,0)", "!DELETED().and.STATUS<>'H'"},

@@ -38,9 +38,9 @@ class CalendarTable : public ::testing::Test {
   }
   // Appends a reminder as the save does.
   void Add(const char* alarmDate, int alarmTime, const char* eventDate, int startTime, bool deleted = false) {
-    int area = OpenTable(engine_, CalendarPath(dir_.path()), kAliasOneTime, kModeShared);
-    ASSERT_NE(area, 0);
-    xbase::WorkArea* wa = engine_.Area(area);
+    const TableHandle table(engine_, CalendarPath(dir_.path()), kAliasOneTime, kModeShared);
+    ASSERT_TRUE(table.ok());
+    xbase::WorkArea* wa = table.get();
     ASSERT_OK(wa->AppendBlank());
     ASSERT_OK(wa->Replace("ONETIME->REC_NO", "E" + std::to_string(++n_)));
     ASSERT_OK(wa->Replace("ALARMDATE", alarmDate));
@@ -51,7 +51,6 @@ class CalendarTable : public ::testing::Test {
     if (deleted) ASSERT_OK(wa->Delete());
     ASSERT_OK(wa->Commit());
     ASSERT_OK(wa->Unlock(wa->RecNo()));
-    CloseTableIfOpen(engine_, kAliasOneTime);
   }
   QTemporaryDir dir_;
   xbase::Engine engine_;
