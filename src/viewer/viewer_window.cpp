@@ -208,7 +208,8 @@ ViewerWindow::ViewerWindow(ViewerContext& context, QWidget* parent)
   m_grid->setFocus();
 }
 
-// A window destroyed without a close (the program ending) still gives the table back: m_table.
+// A window destroyed without a close (the program ending) still gives the table back: its handle
+// closes it.
 ViewerWindow::~ViewerWindow() = default;
 
 int ViewerWindow::dateColumnNeed() const {
