@@ -158,7 +158,7 @@ class AlarmService final : public QObject {
     std::size_t firstInLine = 0;  // records before this fell due now
     std::size_t repeatsFrom = 0;  // records from this on are repeats
   };
-  xbase::Status collectDue(DueList* due, int* area);
+  xbase::Status collectDue(xbase::WorkArea& wa, DueList* due);
   enum class AlarmMove { None, Stored, Failed };
   // One reminder read for its announcement, its work area left on its record.
   struct Planned {

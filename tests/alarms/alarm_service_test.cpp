@@ -9,6 +9,7 @@
 #include "data/calendar.h"
 #include "data/kept_events.h"
 #include "data/reminder_record.h"
+#include "data/table_handle.h"
 #include "schedule/save_event.h"
 #include "support/add_reminder.h"
 #include "support/files.h"
@@ -107,11 +108,9 @@ class AlarmServiceTest : public ::testing::Test {
     return saver->SaveEvent(in, editing);
   }
   Problem deleteReminder(qint64 rec) {
-    const int area = data::OpenTable(*engine, data::CalendarPath(state.AppFolder), "CALENDAR", data::kModeShared);
-    EXPECT_GT(area, 0);
-    const Problem p = alarms->DeleteReminder(area, rec);
-    data::CloseTableIfOpen(*engine, "CALENDAR");
-    return p;
+    const data::TableHandle table(*engine, data::CalendarPath(state.AppFolder), "CALENDAR", data::kModeShared);
+    EXPECT_TRUE(table.ok());
+    return alarms->DeleteReminder(table.area(), rec);
   }
   // Ticks every 3 s from `from` to `to`, the character's lines heard as the clock moves.
   void runTimed(AlarmService& service, const QDateTime& from, const QDateTime& to) {
@@ -557,9 +556,10 @@ TEST_F(AlarmServiceTest, OnTheNightTheClocksGoBackTimesMeanTheRunTheyWereMeantFo
 
   // A snooze of one minute in the second run waits one minute.
   clock.set(utc(1, 40, 5));
-  const int area = data::OpenTable(*engine, data::CalendarPath(state.AppFolder), "CALENDAR", data::kModeShared);
-  EXPECT_EQ(alarms->Snooze(area, 1, 0).alarm, utc(1, 41));
-  data::CloseTableIfOpen(*engine, "CALENDAR");
+  {
+    const data::TableHandle table(*engine, data::CalendarPath(state.AppFolder), "CALENDAR", data::kModeShared);
+    EXPECT_EQ(alarms->Snooze(table.area(), 1, 0).alarm, utc(1, 41));
+  }
   EXPECT_EQ(alarms->nextAlarm(), utc(1, 41));
 }
 

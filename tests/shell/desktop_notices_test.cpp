@@ -9,6 +9,7 @@
 #include "core/settings_store.h"
 #include "data/calendar.h"
 #include "data/reminder_record.h"
+#include "data/table_handle.h"
 #include "support/add_reminder.h"
 #include "support/event_wait.h"
 #include "support/files.h"
@@ -246,10 +247,10 @@ TEST_F(DesktopNoticesTest, NotificationsFollowTheTableWhoeverWritesIt) {
     data::ApplyStartupSettings(other);
     AlarmService tool(state, options, clock, other, speaker, windows, windows);
     EventSaver toolSaver(state, options, clock, other);
-    const int area = data::OpenTable(other, data::CalendarPath(state.AppFolder), "CALENDAR", data::kModeShared);
-    ASSERT_TRUE(tool.DeleteReminder(area, gone).ok());
-    ASSERT_TRUE(tool.Snooze(area, putOff, 1).alarm.isValid());
-    data::CloseTableIfOpen(other, "CALENDAR");
+    data::TableHandle table(other, data::CalendarPath(state.AppFolder), "CALENDAR", data::kModeShared);
+    ASSERT_TRUE(tool.DeleteReminder(table.area(), gone).ok());
+    ASSERT_TRUE(tool.Snooze(table.area(), putOff, 1).alarm.isValid());
+    table.Close().IgnoreError();
     ASSERT_TRUE(
         toolSaver
             .SaveEvent({{}, at(10, 30).date(), QTime(10, 30), "Renamed at last", {}, 0, kNow.date(), QTime(10, 5)},
