@@ -111,15 +111,16 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
           return c;
         },
         *m_setup.notificationBus);
-    m_notices->report = [this](const Problem& problem) { m_reporter.Report(problem); };
-    m_alarms->announced = [this](const AnnouncedReminder& reminder) { m_notices->ReminderAnnounced(reminder); };
-    m_alarms->moved = [this](const AnnouncedReminder& reminder) { m_notices->ReminderMoved(reminder); };
+    connect(m_notices.get(), &DesktopNotices::snoozeFailed, this,
+            [this](const Problem& problem) { m_reporter.Report(problem); });
+    connect(m_alarms.get(), &AlarmService::announced, m_notices.get(), &DesktopNotices::ReminderAnnounced);
+    connect(m_alarms.get(), &AlarmService::moved, m_notices.get(), &DesktopNotices::ReminderMoved);
     // Whatever changed the table (a save here, another program's write, a scan), the notifications
     // follow it.
-    m_alarms->lookedUp = [this] { m_notices->ReconcileSoon(); };
+    connect(m_alarms.get(), &AlarmService::lookedUp, m_notices.get(), &DesktopNotices::ReconcileSoon);
   }
   // What fails once a reminder was heard has no caller to return to.
-  m_alarms->report = [this](const Problem& problem) { reportTableOutcome(problem); };
+  connect(m_alarms.get(), &AlarmService::failedAfterHearing, this, &Program::reportTableOutcome);
   // A click on the character calls it back after Go Away.
   connect(m_character.get(), &CharacterHost::clicked, this, [this] { m_character->setSentAway(false); });
   m_mainWindow = std::make_unique<HiddenMainWindow>(state, m_options, settings, prompter, clock, *this, *this, *this);
@@ -157,9 +158,10 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   // The start-up's questions wait for the first start's introduction; the timer does not.
   m_mainWindow->setAfterTours([this](std::function<void()> work) { RunWhenNoTourRuns(*m_tours, std::move(work)); });
   // A reminder falling due is heard at once: a tour stands aside for it.
-  m_mainWindow->setBeforeAlarmScan([this] { InterruptTour(*m_tours); });
+  connect(m_mainWindow.get(), &HiddenMainWindow::aboutToScanAlarms, this, [this] { InterruptTour(*m_tours); });
   m_schedule->setTour([this](ScheduleDialog& dialog) { RunScheduleTour(dialog, *m_tours); });
-  m_character->introductionTour = [this] { RunIntroduction(*m_tours, OpenViewerOf(*m_viewer)); };
+  connect(m_character.get(), &CharacterHost::introductionDue, this,
+          [this] { RunIntroduction(*m_tours, OpenViewerOf(*m_viewer)); });
   OptionsHooks optionsHooks;
   optionsHooks.openDocument = [this](const QString& page) { OpenDocument(page); };
   optionsHooks.viewerOpen = [this] { return m_viewer->ViewerOpen(); };
@@ -187,10 +189,7 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
                                                    m_mainWindow->quit();
                                                  });
   m_mainWindow->setCommands(m_commands.get());
-  m_character->commandAvailable = [this](const QString& name) {
-    const auto command = CharacterCommandFor(name);
-    return !command || m_commands->Available(*command);
-  };
+  m_character->setCommands(m_commands.get());
   connect(m_character.get(), &CharacterHost::listenUnavailable, this, [this](const QString& reason) {
     m_prompter.notice(QStringLiteral("Voice commands are unavailable: ") + reason, kProgramTitle,
                       PromptIcon::Information);
@@ -202,12 +201,7 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
 
 Program::~Program() {
   // Announcements made during the teardown (none are expected) reach no notification any more.
-  if (m_alarms) {
-    m_alarms->announced = nullptr;
-    m_alarms->moved = nullptr;
-    m_alarms->lookedUp = nullptr;
-    m_alarms->report = nullptr;
-  }
+  if (m_alarms) m_alarms->disconnect();
   // The update check goes first: one still running at shutdown (aborted, its transfer not yet
   // given up) must not reach, through its signals, the parts destroyed before it. Its destructor
   // stops the transfer and calls nothing back.
