@@ -56,7 +56,8 @@ class Program final : public QObject,
                       public RoutinesPort,
                       public MainTimerPort,
                       public SchedulePort,
-                      public ViewerPort {
+                      public ViewerPort,
+                      public OptionsPort {
   Q_OBJECT
  public:
   Program(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock, ProgramSetup setup);
@@ -134,6 +135,9 @@ class Program final : public QObject,
   }
   QRect ViewerFrame() const override { return m_viewer->ViewerFrame(); }
   bool ViewerOpen() const override { return m_viewer && m_viewer->ViewerOpen(); }
+  // OptionsPort (ViewerOpen above answers it too).
+  std::optional<LastSync> LastSyncOutcome() const override { return m_lastSync; }
+  void SyncNow(std::function<void(const QString& outcome)> done) override;
 
  private:
   // The commands' later features, each over the part that carries it out.
