@@ -18,6 +18,7 @@
 #include <QFile>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -275,7 +276,7 @@ TEST_F(MailReaderTest, ImapPasswordFromTheStoreOrAskedOncePerSession) {
 }
 
 // The window shows what a message's lines show, never the speech tags; opening a row marks it read;
-// Escape closes the window and its files go.
+// Escape closes the window and its files go. Its Options is disabled when nothing opens the options.
 TEST_F(MailReaderTest, TheWindowShowsTheTextOfTheMarkupAndEscapeClosesIt) {
   testsupport::EnsureQtApp();
   md.Deliver(EncodedWordsMessage(), Berlin(2026, 12, 4, 15, 46));
@@ -283,6 +284,7 @@ TEST_F(MailReaderTest, TheWindowShowsTheTextOfTheMarkupAndEscapeClosesIt) {
   reader->CheckNewMail(false, true);
   EmailWindow* window = windows.current();
   ASSERT_TRUE(window && window->isVisible() && window->rowCount() == 1);
+  EXPECT_FALSE(window->optionsButton()->isEnabled());  // nothing here opens the options
   EXPECT_EQ(md.Files("new").size(), 1);
   window->ReadRow(0);
   EXPECT_EQ(window->messageView()->toPlainText().trimmed().toStdString(),

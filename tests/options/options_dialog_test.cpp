@@ -21,8 +21,8 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFileInfo>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
