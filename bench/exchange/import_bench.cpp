@@ -6,6 +6,7 @@
 #include "cli/cli.h"
 #include "data/kept_events.h"
 #include "data/reminder_record.h"
+#include "data/table_handle.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -91,10 +92,10 @@ void BM_ReimportTenThousandUnchanged(benchmark::State& st) {
 
 std::vector<QByteArray> RecordIds(const QString& app) {
   xbase::Engine engine;
-  int area = 0;
   std::vector<QByteArray> ids;
-  if (!OpenCalendar(engine, app, "IDS", &area).ok()) Fail("cannot open the table");
-  xbase::WorkArea& wa = *engine.Area(area);
+  const data::TableHandle table = data::TableHandle::Calendar(engine, app, "IDS");
+  if (!table) Fail("cannot open the table");
+  xbase::WorkArea& wa = *table;
   for (xbase::Status s = wa.GoTop(); s.ok() && !wa.Eof(); s = wa.Skip(1)) {
     std::string id;
     if (wa.GetString("REC_NO", &id).ok()) ids.push_back(QByteArray::fromStdString(id));

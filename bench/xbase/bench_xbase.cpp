@@ -15,6 +15,7 @@
 #include <random>
 
 #include "data/calendar.h"
+#include "data/table_handle.h"
 #include "support/must.h"
 
 namespace fs = std::filesystem;
@@ -91,15 +92,14 @@ void BM_OpenAndFindLowestAlarm(benchmark::State& state) {
   for (auto _ : state) {
     xbase::Engine e;
     ApplyStartupSettings(e);
-    int area = OpenTable(e, f.appq + "/data/CALENDAR.DBF", kAliasTimer, kModeShared);
-    xbase::WorkArea* wa = e.Area(area);
+    const TableHandle table(e, f.appq + "/data/CALENDAR.DBF", kAliasTimer, kModeShared);
+    xbase::WorkArea* wa = table.get();
     Must(wa->SetOrder(wa->TagArea("ALARM")));
     Must(wa->GoTop());
     std::string date;
     Must(wa->GetTrimString("ALARMDATE", &date));
     benchmark::DoNotOptimize(date);
     if (date.size() != 8) state.SkipWithError("no alarm found");
-    CloseTableIfOpen(e, kAliasTimer);
   }
 }
 BENCHMARK(BM_OpenAndFindLowestAlarm)->Unit(benchmark::kMillisecond);
@@ -126,8 +126,8 @@ void BM_AppendWithCommitAndIndexUpkeep(benchmark::State& state) {
   ApplyStartupSettings(e);
   int i = 0;
   for (auto _ : state) {
-    int area = OpenTable(e, f.appq + "/data/CALENDAR.DBF", kAliasOneTime, kModeShared);
-    xbase::WorkArea* wa = e.Area(area);
+    const TableHandle table(e, f.appq + "/data/CALENDAR.DBF", kAliasOneTime, kModeShared);
+    xbase::WorkArea* wa = table.get();
     state.PauseTiming();
     state.ResumeTiming();
     Must(wa->AppendBlank());
@@ -144,7 +144,6 @@ void BM_AppendWithCommitAndIndexUpkeep(benchmark::State& state) {
     xbase::Status s = wa->Commit();
     if (!s.ok()) state.SkipWithError(s.ToString().c_str());
     Must(wa->Unlock(wa->RecNo()));
-    CloseTableIfOpen(e, kAliasOneTime);
   }
 }
 BENCHMARK(BM_AppendWithCommitAndIndexUpkeep)->Unit(benchmark::kMillisecond)->Iterations(200);

@@ -106,7 +106,7 @@ Problem AlarmService::FindNextAlarm() {
   const bool movesWaiting =
       std::any_of(m_onItsWay.begin(), m_onItsWay.end(), [](const auto& w) { return w.second.heardAt.has_value(); });
   if (movesWaiting && (!m_nextAlarm || *m_nextAlarm > m_clock.now())) m_nextAlarm = m_clock.now();
-  if (lookedUp) lookedUp();
+  emit lookedUp();
   return problem;
 }
 
@@ -132,11 +132,9 @@ Problem AlarmService::findNextAlarm() {
   return {};
 }
 
-xbase::Status AlarmService::collectDue(DueList* due, int* area) {
+xbase::Status AlarmService::collectDue(xbase::WorkArea& table, DueList* due) {
   *due = {};
-  XBASE_RETURN_IF_ERROR(
-      OpenCalendar(m_engine, m_state.AppFolder, kAlarmAlias, area, !m_dryRun, nullptr, &m_foreignIndex));
-  xbase::WorkArea* wa = m_engine.Area(*area);
+  xbase::WorkArea* wa = &table;
   // The query selects by wall time, up to a bound that misses nothing due; what it selects is
   // kept when its moment has come in real time, and announced in the order of the alarms' moments.
   const QDateTime now = m_clock.now();
@@ -168,10 +166,6 @@ xbase::Status AlarmService::collectDue(DueList* due, int* area) {
     if (f.turn == 0) ++due->firstInLine;
     if (f.turn < 2) ++due->repeatsFrom;
   }
-  if (!s.ok()) {
-    data::CloseTableIfOpen(m_engine, kAlarmAlias);
-    *area = 0;
-  }
   return s;
 }
 
@@ -189,12 +183,22 @@ Problem AlarmService::ScanDueAlarms(ScanCounts* counts) {
   // Reminders heard while the table was held are moved on first, so they are not told again.
   Problem problem = moveHeard();
   DueList list;
-  int area = 0;
-  xbase::Status s = collectDue(&list, &area);
+  // Held for the scan and let go before the next alarm is looked up; a read that failed lets go at once.
+  std::optional<data::TableHandle> table;
+  const auto collect = [&] {
+    list = {};
+    table.emplace(
+        data::TableHandle::Calendar(m_engine, m_state.AppFolder, kAlarmAlias, !m_dryRun, nullptr, &m_foreignIndex));
+    xbase::Status read = *table ? collectDue(**table, &list) : table->status();
+    if (!read.ok()) table.reset();
+    return read;
+  };
+  xbase::Status s = collect();
   if (IsIndexTrouble(s) && !m_dryRun) {
     s = RepairCalendarIndex(m_engine.env(), m_state.AppFolder, &m_foreignIndex);
-    if (s.ok()) s = collectDue(&list, &area);
+    if (s.ok()) s = collect();
   }
+  const int area = table ? table->area() : 0;
   if (!s.ok()) {
     // Keep the reminders coming even after a failed scan.
     static_cast<void>(FindNextAlarm());  // the scan's own trouble is the one told
@@ -215,8 +219,7 @@ Problem AlarmService::ScanDueAlarms(ScanCounts* counts) {
     if (i < list.repeatsFrom) ++repeatsFrom;
   }
   const auto tell = [&](const std::vector<const Planned*>& told) {
-    for (const Planned* p : told)
-      if (announced) announced(AnnouncedReminder{p->recno, p->recordId, p->facts});
+    for (const Planned* p : told) emit announced(AnnouncedReminder{p->recno, p->recordId, p->facts});
     endTelling(area, told, counts, &problem);
   };
   // Reminders from `from` to `to`, each on its own when alone; several are named in one line after
@@ -293,7 +296,7 @@ Problem AlarmService::ScanDueAlarms(ScanCounts* counts) {
       somethingDue = true;
       lastSaid = p.recno;
     }
-  data::CloseTableIfOpen(m_engine, kAlarmAlias);
+  table.reset();
   // Also when nothing was selected, so a reminder never stops firing until a restart.
   if (Problem lookup = FindNextAlarm(); problem.ok()) problem = lookup;
   if (somethingDue) {
@@ -397,7 +400,7 @@ void AlarmService::endTelling(int area, const std::vector<const Planned*>& told,
     if (!wa || !wa->Go(static_cast<uint32_t>(p->recno)).ok()) continue;
     Problem one;
     const AlarmMove move = moveAlarm(*wa, p->facts, AnnounceMode::Alarm, now, &one);
-    if (move == AlarmMove::Stored && moved) moved(AnnouncedReminder{p->recno, p->recordId, ReadReminderFacts(*wa)});
+    if (move == AlarmMove::Stored) emit moved(AnnouncedReminder{p->recno, p->recordId, ReadReminderFacts(*wa)});
     if (move == AlarmMove::Stored) ++counts->stored;
     if (move == AlarmMove::Failed) ++counts->failed;
     if (problem->ok() || (move == AlarmMove::Failed && counts->failed == 1)) *problem = one;
@@ -423,7 +426,7 @@ void AlarmService::onHeard(const std::vector<qint64>& recnos, SpeakerPort::Heari
   }
   Problem problem = moveHeard();
   if (Problem lookup = FindNextAlarm(); problem.ok()) problem = lookup;
-  if (!problem.ok() && report) report(problem);
+  if (!problem.ok()) emit failedAfterHearing(problem);
 }
 
 Problem AlarmService::moveHeard() {
@@ -451,7 +454,7 @@ Problem AlarmService::moveHeard() {
         ++it;  // tried again at the next scan
         continue;
       }
-      if (moved) moved(AnnouncedReminder{found, w.recordId, ReadReminderFacts(*wa)});
+      emit moved(AnnouncedReminder{found, w.recordId, ReadReminderFacts(*wa)});
     }
     it = m_onItsWay.erase(it);
   }

@@ -10,12 +10,12 @@
 #include "core/speaker_port.h"
 
 #include <QDateTime>
+#include <QObject>
 #include <QString>
 
 #include <xbase/status.h>
 
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -43,7 +43,8 @@ struct AnnouncedReminder {
   ReminderFacts facts;
 };
 
-class AlarmService {
+class AlarmService final : public QObject {
+  Q_OBJECT
  public:
   AlarmService(SharedState& state, const ProgramOptions& options, Clock& clock, xbase::Engine& engine,
                SpeakerPort& speaker, MainTimerPort& timer, ViewerPort& viewer);
@@ -127,20 +128,23 @@ class AlarmService {
   // repaired.
   void setDryRun(bool on) { m_dryRun = on; }
 
-  // Told of every reminder the scan announces, after its texts were queued.
-  std::function<void(const AnnouncedReminder&)> announced;
-  // Told of every reminder whose alarm moved on once it was heard, with its facts as stored now.
-  std::function<void(const AnnouncedReminder&)> moved;
-  // Told of what went wrong once a telling was heard (a move that failed, a lookup after it).
-  std::function<void(const Problem&)> report;
-  // Told after every lookup of the next alarm (a save, a delete, a scan, another program's write).
-  std::function<void()> lookedUp;
-
   // Missed reminders are named together in lines of at most this many.
   static constexpr std::size_t kMissedTogether = 4;
   // A telling the voice failed to say is told again at the next scan this many times in a row;
   // after that it counts as told (a voice that keeps failing must not repeat it every few seconds).
   static constexpr int kRetellsFailed = 3;
+
+ signals:
+  // Each is raised where it happens, and its receivers run before the routine goes on.
+  // A reminder the scan announces, after its texts were queued.
+  void announced(const AnnouncedReminder& reminder);
+  // A reminder whose alarm moved on once it was heard, with its facts as stored now.
+  void moved(const AnnouncedReminder& reminder);
+  // What went wrong once a telling was heard (a move that failed, a lookup after it): no caller is
+  // there to return it to.
+  void failedAfterHearing(const Problem& problem);
+  // The next alarm was looked up (after a save, a delete, a scan, another program's write).
+  void lookedUp();
 
  private:
   Problem findNextAlarm();
@@ -154,7 +158,7 @@ class AlarmService {
     std::size_t firstInLine = 0;  // records before this fell due now
     std::size_t repeatsFrom = 0;  // records from this on are repeats
   };
-  xbase::Status collectDue(DueList* due, int* area);
+  xbase::Status collectDue(xbase::WorkArea& wa, DueList* due);
   enum class AlarmMove { None, Stored, Failed };
   // One reminder read for its announcement, its work area left on its record.
   struct Planned {

@@ -247,7 +247,7 @@ void CharacterHost::LoadCharacter(const QString& fileName, bool atStartUp) {
   loaded->commands().removeAll();
   for (const CharacterCommand& cmd : CharacterCommands()) {
     const QString name = QString::fromUtf8(cmd.name);
-    const bool enabled = cmd.enabled && (!commandAvailable || commandAvailable(name));
+    const bool enabled = cmd.enabled && (!m_commands || m_commands->CommandAvailable(name));
     loaded->commands().add(name, QString::fromUtf8(cmd.caption), cmd.voice ? QString::fromUtf8(cmd.voice) : QString(),
                            enabled, cmd.visible);
   }
@@ -260,7 +260,7 @@ void CharacterHost::LoadCharacter(const QString& fileName, bool atStartUp) {
   if (atStartUp) {
     if (auto marker = FindPathNoCase(m_state.AppFolder, QStringLiteral("CHIMINST.DLL"))) {
       requestShow();
-      if (introductionTour) introductionTour();
+      emit introductionDue();
       QFile::remove(*marker);
     } else if (NumericReading(m_settings.read(settings::ShowOnStart)) == 1) {
       loaded->moveTo(screen.width() - loaded->width(), screen.height() - loaded->height());

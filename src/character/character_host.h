@@ -3,6 +3,7 @@
 // menu, speaks through it, waits for its speech, plays reminder sounds, and turns its bookmark,
 // hide and shutdown events into the end of a speech wait.
 
+#include "character/character_tables.h"
 #include "core/problem.h"
 #include "core/speaker_port.h"
 
@@ -130,12 +131,9 @@ class CharacterHost final : public QObject, public SpeakerPort {
   // run and the desktop has a sound output device.
   bool audible() const;
 
-  // Run on the first start after installation, with the character shown: it starts the
-  // introduction, which goes on from the event loop after the load has returned.
-  std::function<void()> introductionTour;
-  // Whether a command of the character's menu can be carried out in this program; one that cannot
-  // is registered disabled. Unset: every command is registered as the command table has it.
-  std::function<bool(const QString& name)> commandAvailable;
+  // What the program can carry out of the character's menu, asked as a character loads; it outlives
+  // this host. None: every command is registered as the command table has it.
+  void setCommands(const CharacterCommandsPort* commands) { m_commands = commands; }
   // Where the reminder sounds live ("<AppFolder>/sound").
   QString soundFolder() const;
 
@@ -167,6 +165,10 @@ class CharacterHost final : public QObject, public SpeakerPort {
   void listenUnavailable(const QString& reason);
   // The user chose one of the choices offered in the balloon.
   void choiceChosen(const QString& label);
+  // The first start after installation loaded its character and showed it: the introduction is to
+  // start now (a receiver starts it before the load goes on, and it runs on from the event loop
+  // after the load has returned).
+  void introductionDue();
 
  private:
   void connectEvents(agent::Character* c);
@@ -234,6 +236,7 @@ class CharacterHost final : public QObject, public SpeakerPort {
   std::unique_ptr<agent::Timer> m_releaseTimer;  // on the clock
   QList<QMetaObject::Connection> m_releaseWatch;
   std::unique_ptr<KeepClear> m_keepClear;
+  const CharacterCommandsPort* m_commands = nullptr;
 };
 
 }  // namespace chimewise

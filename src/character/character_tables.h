@@ -23,6 +23,15 @@ struct CharacterCommand {
 // The command menu, in the order it is registered.
 const std::array<CharacterCommand, 21>& CharacterCommands();
 
+// The program above, asked which commands of the menu it can carry out.
+class CharacterCommandsPort {
+ public:
+  virtual ~CharacterCommandsPort() = default;
+  // Whether the command of this registered name can be carried out; one that cannot is registered
+  // disabled.
+  virtual bool CommandAvailable(const QString& name) const = 0;
+};
+
 struct ReminderSound {
   const char* name;      // as the sound list shows it
   const char* fileName;  // in the sound folder; nullptr for "None"

@@ -25,6 +25,7 @@
 #include "data/calendar_memo.h"
 #include "data/kept_events.h"
 #include "data/reminder_record.h"
+#include "data/table_handle.h"
 #include "exchange/calendar_export.h"
 #include "exchange/calendar_import.h"
 #include "schedule/save_event.h"
@@ -276,11 +277,12 @@ class Session {
     prompter.warning(w.text, w.title);
   }
 
-  // Opens the table as the viewer does; 0 after telling why not.
-  int openViewerArea() {
-    if (!tell(CalendarPlaceProblem(state.AppFolder))) return 0;
-    int area = 0;
-    return tell(ProblemOf(OpenCalendar(engine, state.AppFolder, QStringLiteral("CALENDAR"), &area))) ? area : 0;
+  // The table opened as the viewer opens it, for the command; not open after telling why not.
+  std::optional<data::TableHandle> openViewerTable() {
+    if (!tell(CalendarPlaceProblem(state.AppFolder))) return std::nullopt;
+    data::TableHandle table = data::TableHandle::Calendar(engine, state.AppFolder, QStringLiteral("CALENDAR"));
+    if (!tell(ProblemOf(table.status()))) return std::nullopt;
+    return table;
   }
 
   QTextStream& err;
@@ -369,9 +371,9 @@ QString repeatSummary(Session& s, xbase::WorkArea& wa) {
 }
 
 // The list's lines, read whole before any is printed.
-xbase::Status listLines(Session& s, int area, bool all, QStringList* lines) {
+xbase::Status listLines(Session& s, xbase::WorkArea& table, bool all, QStringList* lines) {
   lines->clear();
-  xbase::WorkArea* wa = s.engine.Area(area);
+  xbase::WorkArea* wa = &table;
   xbase::Status st = wa->SetOrder(wa->TagArea("ALARM"));
   if (st.ok() && !all) st = wa->Query(data::CurrentRemindersQuery(s.clock.now()).toStdString());
   if (st.ok()) st = wa->GoTop();
@@ -386,20 +388,20 @@ xbase::Status listLines(Session& s, int area, bool all, QStringList* lines) {
 }
 
 int cmdList(Session& s, const Parsed& p, QTextStream& out) {
-  int area = s.openViewerArea();
-  if (area < 1) return 1;
+  std::optional<data::TableHandle> table = s.openViewerTable();
+  if (!table) return 1;
   const bool all = p.flags.contains(QStringLiteral("--all"));
   QStringList lines;
-  xbase::Status st = listLines(s, area, all, &lines);
+  xbase::Status st = listLines(s, **table, all, &lines);
   if (IsIndexTrouble(st)) {
     // Damage the opening did not show (keys out of order, say) is met as the list is read: the
     // index is rebuilt once, as the opening would have, and the list read again.
-    s.engine.CloseAll().IgnoreError();  // nothing was changed: there is nothing to write out
+    table.reset();  // nothing was changed: there is nothing to write out
     st = RepairCalendarIndex(s.engine.env(), s.state.AppFolder);
     if (st.ok()) {
-      area = s.openViewerArea();
-      if (area < 1) return 1;
-      st = listLines(s, area, all, &lines);
+      std::optional<data::TableHandle> again = s.openViewerTable();
+      if (!again) return 1;
+      st = listLines(s, **again, all, &lines);
     }
   }
   if (!st.ok()) {
@@ -437,9 +439,9 @@ QString recordKeyText(const std::string& bytes) {
 
 int cmdShow(Session& s, const Parsed& p, QTextStream& out) {
   const qint64 recno = *parseInt(p.words.at(0), "REC", 1, 0x7FFFFFF0);
-  const int area = s.openViewerArea();
-  if (area < 1) return 1;
-  xbase::WorkArea* wa = s.engine.Area(area);
+  const std::optional<data::TableHandle> table = s.openViewerTable();
+  if (!table) return 1;
+  xbase::WorkArea* wa = table->get();
   if (!goToLiveRecord(s, wa, recno)) return 1;
   for (const xbase::FieldDef& f : wa->Fields()) {
     std::string v;
@@ -458,10 +460,10 @@ int cmdShow(Session& s, const Parsed& p, QTextStream& out) {
 
 // Skips, deletes or deals with one occurrence of a repeating reminder; prints where it stands now.
 int stepOccurrence(Session& s, qint64 recno, OccurrenceStep step, QTextStream& out) {
-  const int area = s.openViewerArea();
-  if (area < 1) return 1;
-  if (!goToLiveRecord(s, s.engine.Area(area), recno)) return 1;
-  const AlarmService::StepOutcome r = s.alarms->StepOccurrence(area, recno, step);
+  const std::optional<data::TableHandle> table = s.openViewerTable();
+  if (!table) return 1;
+  if (!goToLiveRecord(s, table->get(), recno)) return 1;
+  const AlarmService::StepOutcome r = s.alarms->StepOccurrence(table->area(), recno, step);
   if (r.notRepeating) {
     s.prompter.message(QStringLiteral("Reminder %1 does not repeat; nothing was changed.").arg(recno));
     return 1;
@@ -484,18 +486,18 @@ int cmdSkip(Session& s, const Parsed& p, QTextStream& out) {
 int cmdDelete(Session& s, const Parsed& p, QTextStream& out) {
   const qint64 recno = *parseInt(p.words.at(0), "REC", 1, 0x7FFFFFF0);
   if (p.flags.contains(QStringLiteral("--occurrence"))) return stepOccurrence(s, recno, OccurrenceStep::DeleteOne, out);
-  const int area = s.openViewerArea();
-  if (area < 1) return 1;
-  if (!goToLiveRecord(s, s.engine.Area(area), recno)) return 1;
+  std::optional<data::TableHandle> table = s.openViewerTable();
+  if (!table) return 1;
+  if (!goToLiveRecord(s, table->get(), recno)) return 1;
   bool deleted = false;
-  const Problem problem = s.alarms->DeleteReminder(area, recno, &deleted);
+  const Problem problem = s.alarms->DeleteReminder(table->area(), recno, &deleted);
   if (!deleted) {
     s.tell(problem);
     return 1;
   }
   s.committed = true;
   s.warn(problem);
-  s.warn(ProblemOf(s.engine.CloseAll()));
+  s.warn(ProblemOf(table->Close()));
   s.warn(s.alarms->FindNextAlarm());
   return 0;
 }
@@ -503,10 +505,10 @@ int cmdDelete(Session& s, const Parsed& p, QTextStream& out) {
 int cmdSnooze(Session& s, const Parsed& p, QTextStream& out) {
   const qint64 recno = *parseInt(p.words.at(0), "REC", 1, 0x7FFFFFF0);
   const int choice = *parseInt(p.words.at(1), "CHOICE", 0, 8);
-  const int area = s.openViewerArea();
-  if (area < 1) return 1;
-  if (!goToLiveRecord(s, s.engine.Area(area), recno)) return 1;
-  const AlarmService::SnoozeOutcome snoozed = s.alarms->Snooze(area, recno, choice);
+  const std::optional<data::TableHandle> table = s.openViewerTable();
+  if (!table) return 1;
+  if (!goToLiveRecord(s, table->get(), recno)) return 1;
+  const AlarmService::SnoozeOutcome snoozed = s.alarms->Snooze(table->area(), recno, choice);
   if (!snoozed.alarm.isValid()) {
     s.tell(snoozed.problem);
     return 1;
@@ -546,9 +548,9 @@ int cmdDue(Session& s, const Parsed& p, QTextStream& out) {
 
 int cmdExport(Session& s, const Parsed& p, QTextStream& out) {
   if (!s.tell(MoveCalendarMemos(s.engine, s.state.AppFolder).problem)) return 1;  // a table of an earlier version
-  const int area = s.openViewerArea();
-  if (area < 1) return 1;
-  const ExportResult r = ExportCalendar(*s.engine.Area(area), p.flags.contains(QStringLiteral("--all")), s.clock.now());
+  const std::optional<data::TableHandle> table = s.openViewerTable();
+  if (!table) return 1;
+  const ExportResult r = ExportCalendar(**table, p.flags.contains(QStringLiteral("--all")), s.clock.now());
   if (!s.tell(r.problem)) return 1;
   if (!r.error.isEmpty()) {
     s.prompter.message(r.error);

@@ -32,7 +32,6 @@ int OpenTable(xbase::Engine& engine, const QString& path, const QString& alias, 
     real = QDir(fi.absolutePath()).filePath(hits.first());
   }
   if (int open = engine.WorkAreaOf(a); open != 0) {
-    engine.Select(open).IgnoreError();  // an open area is always there to select
     if (why) *why = xbase::Status::OK();
     return open;
   }
@@ -41,12 +40,6 @@ int OpenTable(xbase::Engine& engine, const QString& path, const QString& alias, 
                                mode == kModeExclusive ? xbase::OpenMode::kExclusive : xbase::OpenMode::kShared, &area);
   if (why) *why = s;
   return s.ok() ? area : 0;
-}
-
-void CloseTableIfOpen(xbase::Engine& engine, const QString& alias) {
-  int area = engine.WorkAreaOf(alias.toStdString());
-  // The caller has committed or dropped its changes: closing has nothing left to write.
-  if (area != 0) engine.Close(area).IgnoreError();
 }
 
 const std::array<TagDefinition, 13>& CalendarTags() {
@@ -74,7 +67,7 @@ xbase::Status CalendarIndexProblem(xbase::Engine& engine, const QString& tablePa
   int area = 0;
   xbase::Status s = probe.Use(tablePath.toStdString(), "INDEXPROBE", xbase::OpenMode::kReadOnly, &area);
   if (!s.ok()) return s;
-  xbase::WorkArea* wa = probe.Current();
+  xbase::WorkArea* wa = probe.Area(area);
   if (!wa->IndexStatus().ok()) return wa->IndexStatus();
   const auto tags = wa->Tags();
   const auto& want = CalendarTags();
@@ -134,7 +127,7 @@ bool IndexIsForeign(xbase::Engine& engine, const QString& tablePath) {
   int area = 0;
   const std::string path = tablePath.toStdString();
   return probe.Use(path, "INDEXPROBE", xbase::OpenMode::kReadOnly, &area).ok() &&
-         probe.Current()->IndexStatus().IsNotSupported() &&
+         probe.Area(area)->IndexStatus().IsNotSupported() &&
          xbase::IsFoxProIndexFile(engine.env(), xbase::CompanionPath(engine.env(), path, "CDX"));
 }
 
@@ -252,8 +245,9 @@ xbase::Status MakeRoomForText(xbase::Env* env, const QString& appFolder, const Q
   {
     xbase::Engine look(env);
     xbase::Status why;
-    if (OpenTable(look, path, QStringLiteral("LOOK"), kModeShared, &why) < 1) return why;
-    if (holdsAll(*look.Current())) return xbase::Status::OK();
+    const int area = OpenTable(look, path, QStringLiteral("LOOK"), kModeShared, &why);
+    if (area < 1) return why;
+    if (holdsAll(*look.Area(area))) return xbase::Status::OK();
   }
   xbase::Engine own(env);
   ApplyStartupSettings(own);

@@ -44,8 +44,6 @@ void ApplyStartupSettings(xbase::Engine& engine);
 // table (with its compound index) under `alias`. Returns 0 and opens nothing when
 // the file is missing or cannot be opened; *why (optional) tells the reason.
 int OpenTable(xbase::Engine& engine, const QString& path, const QString& alias, int mode, xbase::Status* why = nullptr);
-// Closes the alias's work area when it is open (committing pending changes).
-void CloseTableIfOpen(xbase::Engine& engine, const QString& alias);
 
 struct TagDefinition {
   const char* name;

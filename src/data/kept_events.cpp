@@ -505,7 +505,7 @@ int PruneKeptEvents(xbase::Engine& engine, const QString& appFolder) {
       if (wa.GetString("REC_NO", &id).ok()) live.insert(QByteArray::fromStdString(id));
     }
   }
-  table.Close();
+  table.Close().IgnoreError();  // only read
   // A table that could not be read whole says nothing of what is gone.
   return st.ok() ? kept.Prune(live) : 0;
 }

@@ -158,47 +158,6 @@ Problem ProblemOf(const xbase::Status& status) {
   return {ProblemKind::Engine, {}, QString::fromStdString(status.message()), static_cast<int>(status.kind())};
 }
 
-namespace {
-
-// Why the open work area's index cannot serve the program: not trusted, or without the tag the
-// lookups go by.
-xbase::Status IndexProblem(xbase::WorkArea& wa) {
-  if (!wa.IndexStatus().ok()) return wa.IndexStatus();
-  if (wa.TagArea("ALARM") == 0) return xbase::Status::Corruption(wa.path() + ": the index has no ALARM tag");
-  return wa.SetOrder(wa.TagArea("ALARM"));
-}
-
-xbase::Status OpenOnce(xbase::Engine& engine, const QString& appFolder, const QString& alias, int* area) {
-  *area = 0;
-  xbase::Status why;
-  const int open = data::OpenTable(engine, data::CalendarPath(appFolder), alias, data::kModeShared, &why);
-  if (open < 1) return why.ok() ? xbase::Status::IOError("the reminder table could not be opened") : why;
-  *area = open;
-  return xbase::Status::OK();
-}
-
-}  // namespace
-
-xbase::Status OpenCalendar(xbase::Engine& engine, const QString& appFolder, const QString& alias, int* area,
-                           bool mayRepair, bool* repaired, bool* foreignIndex) {
-  if (repaired) *repaired = false;
-  XBASE_RETURN_IF_ERROR(OpenOnce(engine, appFolder, alias, area));
-  xbase::Status problem = IndexProblem(*engine.Area(*area));
-  if (problem.ok()) return problem;
-  data::CloseTableIfOpen(engine, alias);
-  *area = 0;
-  if (!mayRepair) return problem;
-  XBASE_RETURN_IF_ERROR(RepairCalendarIndex(engine.env(), appFolder, foreignIndex));
-  if (repaired) *repaired = true;
-  XBASE_RETURN_IF_ERROR(OpenOnce(engine, appFolder, alias, area));
-  problem = IndexProblem(*engine.Area(*area));
-  if (!problem.ok()) {
-    data::CloseTableIfOpen(engine, alias);
-    *area = 0;
-  }
-  return problem;
-}
-
 bool IsIndexTrouble(const xbase::Status& status) {
   return status.kind() == xbase::Status::Kind::kCorruption || status.kind() == xbase::Status::Kind::kNotSupported;
 }

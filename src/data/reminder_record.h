@@ -59,17 +59,6 @@ xbase::Status WriteAlarm(xbase::WorkArea& area, const AlarmWrite& alarm);
 // says why, and the caller discards the changes.
 bool CommitRecord(xbase::WorkArea& area, xbase::Status* why);
 
-// Opens the reminder table under `alias` (or reuses the alias's open work area), ready for
-// lookups in the ALARM order (check CalendarPlaceProblem first to tell a missing table apart). An
-// index that is
-// missing, untrusted, damaged or without the calendar's tags is rebuilt once, as at start-up,
-// with the table packed, and the table opened again; *repaired (optional) says that happened.
-// When even that fails, the rebuild's Status is returned and nothing is open under `alias`.
-// With mayRepair false (a caller that must not write) the index trouble is returned instead.
-// *foreignIndex as for RepairCalendarIndex.
-xbase::Status OpenCalendar(xbase::Engine& engine, const QString& appFolder, const QString& alias, int* area,
-                           bool mayRepair = true, bool* repaired = nullptr, bool* foreignIndex = nullptr);
-
 // Whether a Status from an index operation (an order, a seek, a move in tag order, a query) means
 // the index cannot be trusted and must be rebuilt.
 bool IsIndexTrouble(const xbase::Status& status);

@@ -290,7 +290,7 @@ bool CalendarSync::ReadLocals() {
       m_locals.push_back(std::move(item));
     }
   }
-  table.Close();
+  table.Close().IgnoreError();  // only read
   if (!st.ok()) {
     FailTable(ProblemOf(st));
     return false;

@@ -9,6 +9,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMetaMethod>
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
@@ -44,8 +45,8 @@ QLabel* textLabel(const QString& name, const QString& text, QWidget* parent) {
 
 }  // namespace
 
-AboutDialog::AboutDialog(QString appFolder, Prompter& prompter, AboutHooks hooks, QWidget* parent)
-    : QDialog(parent), m_appFolder(std::move(appFolder)), m_prompter(prompter), m_hooks(std::move(hooks)) {
+AboutDialog::AboutDialog(QString appFolder, Prompter& prompter, ProgramLauncher& launcher, QWidget* parent)
+    : QDialog(parent), m_appFolder(std::move(appFolder)), m_prompter(prompter), m_launcher(launcher) {
   setObjectName(QStringLiteral("frmAbout"));
   setWindowTitle(AboutCaption());
   setWindowFlag(Qt::WindowContextHelpButtonHint, false);
@@ -127,7 +128,7 @@ AboutDialog::AboutDialog(QString appFolder, Prompter& prompter, AboutHooks hooks
   ok->setFocus();
 }
 
-void AboutDialog::StartSysInfo() { chimewise::StartSysInfo(m_prompter, m_hooks.startProgram); }
+void AboutDialog::StartSysInfo() { chimewise::StartSysInfo(m_prompter, m_launcher); }
 
 QString AboutDialog::helpPagePath() const {
   return FindPathNoCase(m_appFolder, kAboutHelpPage).value_or(m_appFolder + QLatin1Char('/') + kAboutHelpPage);
@@ -136,8 +137,8 @@ QString AboutDialog::helpPagePath() const {
 void AboutDialog::ShowDetailedInfo() {
   const QString path = helpPagePath();
   accept();
-  if (m_hooks.openDocument)
-    m_hooks.openDocument(path);
+  if (isSignalConnected(QMetaMethod::fromSignal(&AboutDialog::openDocument)))
+    emit openDocument(path);
   else
     QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }

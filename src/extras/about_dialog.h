@@ -5,7 +5,6 @@
 #include "extras/programs.h"
 
 #include <QDialog>
-#include <functional>
 
 class QLabel;
 class QPushButton;
@@ -14,17 +13,12 @@ namespace chimewise {
 
 class Prompter;
 
-struct AboutHooks {
-  // Opens a document (the help page) in the desktop's viewer. Unset: QDesktopServices.
-  std::function<void(const QString& path)> openDocument;
-  // Starts the system-information program. Unset: StartDetached in the home folder.
-  std::function<LaunchResult(const QString& program, const QStringList& arguments)> startProgram;
-};
-
 class AboutDialog final : public QDialog {
   Q_OBJECT
  public:
-  AboutDialog(QString appFolder, Prompter& prompter, AboutHooks hooks = {}, QWidget* parent = nullptr);
+  // The launcher starts the system-information program and must outlive the window.
+  AboutDialog(QString appFolder, Prompter& prompter, ProgramLauncher& launcher = SystemLauncher(),
+              QWidget* parent = nullptr);
 
   // "&System Info...": the first system-information program on PATH, or a message saying there is
   // none.
@@ -35,13 +29,17 @@ class AboutDialog final : public QDialog {
   // The help page's path (found without regard to letter case, else where it belongs).
   QString helpPagePath() const;
 
+ signals:
+  // Opens a document (the help page) in the desktop's viewer. Not connected: QDesktopServices.
+  void openDocument(const QString& path);
+
  protected:
   void showEvent(QShowEvent* event) override;
 
  private:
   QString m_appFolder;
   Prompter& m_prompter;
-  AboutHooks m_hooks;
+  ProgramLauncher& m_launcher;
   bool m_placed = false;
 };
 

@@ -173,8 +173,8 @@ JokeOutcome TellJokeOrQuote(xbase::Engine& engine, SettingsStore& settings, Spea
   const double stored = LeadingNumber(settings.read(tableName, settings::NextRecKey, settings::NextRecDefault));
   std::int64_t next = RoundToInt32(stored);
 
-  data::CloseTableIfOpen(engine, tableName);  // what an earlier run left open is read afresh
-  data::TableHandle wa(engine, path, tableName, data::kModeShared);
+  // What an earlier run left open is read afresh.
+  data::TableHandle wa = data::TableHandle::Afresh(engine, path, tableName, data::kModeShared);
   const auto fail = [&](const xbase::Status& s) {
     out.problem = {ProblemKind::Engine,
                    {},
@@ -223,7 +223,7 @@ JokeOutcome TellJokeOrQuote(xbase::Engine& engine, SettingsStore& settings, Spea
     goOnAfter(recno);
     return out;
   }
-  wa.Close();
+  wa.Close().IgnoreError();  // only read
 
   speaker.SayText(rec.sayWhat);
   out.told = true;

@@ -53,6 +53,16 @@ LaunchResult StartDetached(const QString& program, const QStringList& arguments,
   return r;
 }
 
+ProgramLauncher& SystemLauncher() {
+  struct System final : ProgramLauncher {
+    LaunchResult start(const QString& program, const QStringList& arguments, const QString& workingFolder) override {
+      return StartDetached(program, arguments, workingFolder);
+    }
+  };
+  static System system;
+  return system;
+}
+
 bool LaunchSiblingProgram(const QString& appFolder, const QString& baseName, Prompter& prompter) {
   const QString program = FindSiblingProgram(appFolder, baseName);
   if (program.isEmpty()) return false;
@@ -88,12 +98,11 @@ QString FindSystemInfoProgram(QStringList* arguments) {
   return {};
 }
 
-void StartSysInfo(Prompter& prompter, const std::function<LaunchResult(const QString&, const QStringList&)>& start) {
+void StartSysInfo(Prompter& prompter, ProgramLauncher& launcher) {
   QStringList arguments;
   const QString program = FindSystemInfoProgram(&arguments);
   bool started = false;
-  if (!program.isEmpty())
-    started = start ? start(program, arguments).started : StartDetached(program, arguments, QDir::homePath()).started;
+  if (!program.isEmpty()) started = launcher.start(program, arguments, QDir::homePath()).started;
   if (!started)
     prompter.notice(QStringLiteral("System Information Is Unavailable At This Time"),
                     QStringLiteral("System Information"), PromptIcon::None);

@@ -4,7 +4,6 @@
 
 #include <QString>
 #include <QStringList>
-#include <functional>
 #include <vector>
 
 namespace chimewise {
@@ -26,9 +25,19 @@ struct LaunchResult {
   QString description;  // what went wrong
 };
 
-// Starts a program detached from this one (it lives on when the program quits), with no
-// arguments and `workingFolder` as its working folder.
+// Starts a program detached from this one (it lives on when the program quits), with
+// `arguments` and `workingFolder` as its working folder.
 LaunchResult StartDetached(const QString& program, const QStringList& arguments, const QString& workingFolder);
+
+// What starts other programs; tests implement it to watch what would have been started.
+class ProgramLauncher {
+ public:
+  virtual ~ProgramLauncher() = default;
+  virtual LaunchResult start(const QString& program, const QStringList& arguments, const QString& workingFolder) = 0;
+};
+
+// StartDetached; lives as long as the program.
+ProgramLauncher& SystemLauncher();
 
 // Starts the sibling program `baseName` found in `appFolder`, with the folder as its working
 // folder. Returns false, having done nothing, when it is not installed; a failure to start it is
@@ -51,9 +60,8 @@ const std::vector<SystemInfoProgram>& SystemInfoPrograms();
 QString FindSystemInfoProgram(QStringList* arguments = nullptr);
 
 // Starts the system-information program; when none is found or it does not start, tells the user
-// "System Information Is Unavailable At This Time" (title "System Information"). The starter is
-// for tests; unset, StartDetached in the user's home folder.
-void StartSysInfo(Prompter& prompter,
-                  const std::function<LaunchResult(const QString&, const QStringList&)>& start = {});
+// "System Information Is Unavailable At This Time" (title "System Information"). It starts in the
+// user's home folder.
+void StartSysInfo(Prompter& prompter, ProgramLauncher& launcher = SystemLauncher());
 
 }  // namespace chimewise

@@ -283,7 +283,7 @@ std::vector<SaveResult> EventSaver::SaveEvents(const std::vector<EventWrite>& wr
   // The index's pages are written once for all; when that fails the records stay, and the index is
   // rebuilt at the table's next opening.
   Problem ended = ProblemOf(wa->EndBatch());
-  wa.Close();
+  wa.Close().IgnoreError();  // every record is committed: nothing is left to write
   // The repeats made, changed or cleared here, in one write for all; then the events kept for the
   // reminders saved note it, in one write for all.
   const KeptEvents kept(m_state.AppFolder);

@@ -172,7 +172,7 @@ std::optional<EventInput> ReadEditEntry(xbase::Engine& engine, const QString& ap
   const ReminderFacts facts = ReadReminderFacts(*wa);
   EventInput in;
   in.event = TableText(*wa, "EVENT");
-  wa.Close();
+  wa.Close().IgnoreError();  // only read
   // How it repeats, as its kept series says.
   if (const std::optional<KeptEvent> kept = KeptEvents(appFolder).Get(QByteArray::fromStdString(id)))
     in.repeat = RuleOfSeries(kept->series);

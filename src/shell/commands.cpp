@@ -99,6 +99,11 @@ bool ProgramCommands::Run(Command command) {
   return true;
 }
 
+bool ProgramCommands::CommandAvailable(const QString& name) const {
+  const auto command = CharacterCommandFor(name);
+  return !command || Available(*command);
+}
+
 void ProgramCommands::RunCharacterCommand(const QString& name) {
   if (const auto command = CharacterCommandFor(name)) Run(*command);
 }

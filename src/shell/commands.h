@@ -4,6 +4,8 @@
 // The handlers run on the user-interface thread, also inside another part's speech wait; a
 // command that starts new speech first quiets the character, which ends that wait.
 
+#include "character/character_tables.h"
+
 #include <QString>
 #include <functional>
 #include <optional>
@@ -72,7 +74,7 @@ struct CommandFeatures {
 // exactly, letter case included; nullopt for a separator or a name that is not a command.
 std::optional<Command> CharacterCommandFor(const QString& name);
 
-class ProgramCommands {
+class ProgramCommands final : public CharacterCommandsPort {
  public:
   // quit runs the shutdown (the main window's Quit).
   ProgramCommands(SharedState& state, SettingsStore& settings, CharacterHost& character, RoutinesPort& routines,
@@ -80,6 +82,9 @@ class ProgramCommands {
 
   // Whether the command can be carried out in this program.
   bool Available(Command command) const;
+  // A name of the character's menu: whether its command is available; a name that is no command
+  // is left as the menu has it.
+  bool CommandAvailable(const QString& name) const override;
   // For a command that switches something on and off, whether it is on now; else nothing.
   std::optional<bool> Checked(Command command) const;
   // Runs the command's handler; false (and nothing done) when it is not available.

@@ -171,7 +171,7 @@ void DesktopNotices::onAction(quint64 handle, const QString& key) {
       if (m_state.events->closing()) return;
       const AlarmService::SnoozeOutcome out = m_alarms.SnoozeAnnounced(sent.recno, sent.recordId, kNoticeSnoozeChoice);
       if (m_viewer.ViewerOpen() && out.alarm.isValid()) m_viewer.RefreshViewer();
-      if (!out.problem.ok() && report) report(out.problem);
+      if (!out.problem.ok()) emit snoozeFailed(out.problem);
     });
   } else if (key == kViewerAction) {
     QTimer::singleShot(0, this, [this] {

@@ -62,10 +62,11 @@ class DesktopNotices final : public QObject {
   // notification (true when it was sent); a sync that goes well ends the run.
   bool SyncEnded(bool ok, const QString& told);
 
-  // Told what a snooze from a notification could not do.
-  std::function<void(const Problem&)> report;
-
   notify::NotificationClient& client() { return *m_client; }
+
+ signals:
+  // What a snooze from a notification could not do (no caller is there to return it to).
+  void snoozeFailed(const Problem& problem);
 
  private:
   void onAction(quint64 handle, const QString& key);

@@ -225,7 +225,7 @@ void HiddenMainWindow::tick() {
   if (m_state.events->closing()) return;
   // The announcement may have spoken for a while: look at the alarms as they are now.
   if (DecideTick(inputs(), m_clock.now()).scanAlarms) {
-    if (m_beforeAlarmScan) m_beforeAlarmScan();
+    emit aboutToScanAlarms();
     if (m_state.events->closing()) return;
     m_routines.ScanDueAlarms();
   }

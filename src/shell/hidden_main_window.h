@@ -108,8 +108,6 @@ class HiddenMainWindow : public QWidget {
   // character loads): the start-up's questions wait for it, the tray and the timer do not. Unset,
   // the work runs at once.
   void setAfterTours(std::function<void(std::function<void()>)> defer) { m_afterTours = std::move(defer); }
-  // Called by a tick that finds an alarm due, before the scan announces it (a tour stands aside).
-  void setBeforeAlarmScan(std::function<void()> before) { m_beforeAlarmScan = std::move(before); }
 
   QTimer& timer1() { return m_timer1; }
   // How often a program started without a tray looks for one that appeared since.
@@ -123,6 +121,9 @@ class HiddenMainWindow : public QWidget {
  signals:
   // Shutdown has run; the application may quit.
   void unloaded();
+  // A tick found an alarm due; the scan that announces it follows once the receivers have run (a
+  // tour stands aside).
+  void aboutToScanAlarms();
 
  public slots:
   // The tray menu's Quit: sets Closing, stops the timers and unloads.
@@ -156,7 +157,6 @@ class HiddenMainWindow : public QWidget {
   ProgramCommands* m_commands = nullptr;
   std::function<bool()> m_trayAvailable;
   std::function<void(std::function<void()>)> m_afterTours;
-  std::function<void()> m_beforeAlarmScan;
   bool m_repairedAtStart = false;
   bool m_inTray = false;
   bool m_toldNoTray = false;

@@ -108,15 +108,16 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
           return c;
         },
         *m_setup.notificationBus);
-    m_notices->report = [this](const Problem& problem) { m_reporter.Report(problem); };
-    m_alarms->announced = [this](const AnnouncedReminder& reminder) { m_notices->ReminderAnnounced(reminder); };
-    m_alarms->moved = [this](const AnnouncedReminder& reminder) { m_notices->ReminderMoved(reminder); };
+    connect(m_notices.get(), &DesktopNotices::snoozeFailed, this,
+            [this](const Problem& problem) { m_reporter.Report(problem); });
+    connect(m_alarms.get(), &AlarmService::announced, m_notices.get(), &DesktopNotices::ReminderAnnounced);
+    connect(m_alarms.get(), &AlarmService::moved, m_notices.get(), &DesktopNotices::ReminderMoved);
     // Whatever changed the table (a save here, another program's write, a scan), the notifications
     // follow it.
-    m_alarms->lookedUp = [this] { m_notices->ReconcileSoon(); };
+    connect(m_alarms.get(), &AlarmService::lookedUp, m_notices.get(), &DesktopNotices::ReconcileSoon);
   }
   // What fails once a reminder was heard has no caller to return to.
-  m_alarms->report = [this](const Problem& problem) { reportTableOutcome(problem); };
+  connect(m_alarms.get(), &AlarmService::failedAfterHearing, this, &Program::reportTableOutcome);
   // A click on the character calls it back after Go Away.
   connect(m_character.get(), &CharacterHost::clicked, this, [this] { m_character->setSentAway(false); });
   m_mainWindow = std::make_unique<HiddenMainWindow>(state, m_options, settings, prompter, clock, *this, *this, *this);
@@ -154,9 +155,10 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   // The start-up's questions wait for the first start's introduction; the timer does not.
   m_mainWindow->setAfterTours([this](std::function<void()> work) { RunWhenNoTourRuns(*m_tours, std::move(work)); });
   // A reminder falling due is heard at once: a tour stands aside for it.
-  m_mainWindow->setBeforeAlarmScan([this] { InterruptTour(*m_tours); });
+  connect(m_mainWindow.get(), &HiddenMainWindow::aboutToScanAlarms, this, [this] { InterruptTour(*m_tours); });
   m_schedule->setTour([this](ScheduleDialog& dialog) { RunScheduleTour(dialog, *m_tours); });
-  m_character->introductionTour = [this] { RunIntroduction(*m_tours, OpenViewerOf(*m_viewer)); };
+  connect(m_character.get(), &CharacterHost::introductionDue, this,
+          [this] { RunIntroduction(*m_tours, OpenViewerOf(*m_viewer)); });
   m_optionsWindows = std::make_unique<OptionsWindows>(
       OptionsContext{state, m_options, settings, prompter, clock, *m_character, m_setup.characterFolders, this});
   connect(m_optionsWindows.get(), &OptionsWindows::openDocument, this, &Program::OpenDocument);
@@ -175,10 +177,7 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
         m_mainWindow->quit();
       });
   m_mainWindow->setCommands(m_commands.get());
-  m_character->commandAvailable = [this](const QString& name) {
-    const auto command = CharacterCommandFor(name);
-    return !command || m_commands->Available(*command);
-  };
+  m_character->setCommands(m_commands.get());
   connect(m_character.get(), &CharacterHost::listenUnavailable, this, [this](const QString& reason) {
     m_prompter.notice(QStringLiteral("Voice commands are unavailable: ") + reason, kProgramTitle,
                       PromptIcon::Information);
@@ -190,17 +189,12 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
 
 Program::~Program() {
   // Announcements made during the teardown (none are expected) reach no notification any more.
-  if (m_alarms) {
-    m_alarms->announced = nullptr;
-    m_alarms->moved = nullptr;
-    m_alarms->lookedUp = nullptr;
-    m_alarms->report = nullptr;
-  }
+  if (m_alarms) m_alarms->disconnect();
   // The update check goes first: one still running at shutdown (aborted, its transfer not yet
-  // given up) must not reach, through its hooks, the parts destroyed before it. Its destructor
+  // given up) must not reach, through its signals, the parts destroyed before it. Its destructor
   // stops the transfer and calls nothing back.
   m_update.reset();
-  delete m_about.data();  // its hooks reach this program
+  delete m_about.data();  // its signal reaches this program
   delete m_help.data();
 }
 
@@ -236,15 +230,14 @@ CommandFeatures Program::features() {
 void Program::CheckForUpdate() {
   if (!m_update) {
     // Made at the first check: the data folder it downloads into is known once the program runs.
-    update::UpdateHooks hooks;
-    // The check touches nothing of itself once this has run, so the shutdown may go ahead at once.
-    hooks.quit = [this] { m_mainWindow->quit(); };
-    hooks.setMainWindowEnabled = [this](bool on) { m_mainWindow->setEnabled(on); };
-    hooks.events = m_state.events.get();
     update::UpdateOptions options;
     options.appFolder = m_state.AppFolder;
-    m_update = std::make_unique<update::UpdateCommand>(m_settings, m_prompter, *m_character, std::move(hooks),
+    m_update = std::make_unique<update::UpdateCommand>(m_settings, m_prompter, *m_character, m_state.events.get(),
                                                        std::move(options));
+    const update::UpdateCheck* check = &m_update->check();
+    connect(check, &update::UpdateCheck::setMainWindowEnabled, m_mainWindow.get(), &QWidget::setEnabled);
+    // The check touches nothing of itself once this has run, so the shutdown may go ahead at once.
+    connect(check, &update::UpdateCheck::quit, m_mainWindow.get(), &HiddenMainWindow::quit);
   }
   m_update->CheckForUpdate();
 }
@@ -256,8 +249,8 @@ void Program::ShowAbout() {
     m_about->activateWindow();
     return;
   }
-  auto* about = new AboutDialog(m_state.AppFolder, m_prompter,
-                                AboutHooks{[this](const QString& page) { OpenDocument(page); }, {}});
+  auto* about = new AboutDialog(m_state.AppFolder, m_prompter);
+  connect(about, &AboutDialog::openDocument, this, &Program::OpenDocument);
   about->setAttribute(Qt::WA_DeleteOnClose);
   m_about = about;
   about->show();

@@ -63,28 +63,27 @@ QByteArray BuiltInPublicKey() {
 }
 
 UpdateCheck::UpdateCheck(SettingsStore& settings, Prompter& prompter, UpdateView& view, SiblingWindows& siblings,
-                         UpdateHooks hooks, UpdateOptions options)
+                         Presenter& character, ProgramEvents* events, UpdateOptions options)
     : m_settings(settings),
       m_prompter(prompter),
       m_view(view),
       m_siblings(siblings),
-      m_hooks(std::move(hooks)),
+      m_character(character),
+      m_events(events),
       m_options(std::move(options)) {
   if (m_options.publicKey.isEmpty()) m_options.publicKey = BuiltInPublicKey();
   if (!m_options.startInstaller) m_options.startInstaller = &StartDetached;
-  m_view.onAbort = [this] { Abort(); };
   m_deadline.setSingleShot(true);
   QObject::connect(&m_deadline, &QTimer::timeout, &m_context, [this] { onDeadline(); });
   // Shutdown beginning (the program's waits are woken) stops a check in progress at once.
-  if (m_hooks.events)
-    QObject::connect(m_hooks.events, &ProgramEvents::waitInterrupted, &m_context, [this] {
-      if (m_hooks.events->closing()) Abort();
+  if (m_events)
+    QObject::connect(m_events, &ProgramEvents::waitInterrupted, &m_context, [this] {
+      if (m_events->closing()) Abort();
     });
 }
 
 UpdateCheck::~UpdateCheck() {
-  m_view.onAbort = nullptr;
-  if (m_hooks.events) QObject::disconnect(m_hooks.events, nullptr, &m_context, nullptr);
+  if (m_events) QObject::disconnect(m_events, nullptr, &m_context, nullptr);
   if (!m_running) return;
   if (m_step == Step::Siblings) m_siblings.cancel();
   // Stops the transfer and waits for its worker, which closes the file it writes.
@@ -107,7 +106,7 @@ void UpdateCheck::Abort() {
   }
 }
 
-bool UpdateCheck::stopped() const { return m_aborted || (m_hooks.events && m_hooks.events->closing()); }
+bool UpdateCheck::stopped() const { return m_aborted || (m_events && m_events->closing()); }
 
 void UpdateCheck::removeDownload() const {
   QFile::remove(localFilePath());
@@ -180,15 +179,11 @@ void UpdateCheck::CheckForUpdate() {
   const QString tempFolder = m_options.appFolder + QStringLiteral("/TEMP");
   if (!QFileInfo(tempFolder).isDir()) QDir().mkpath(tempFolder);
 
-  call(m_hooks.stopCharacter);
-  if (m_hooks.setMainWindowEnabled) m_hooks.setMainWindowEnabled(false);
+  m_character.stop();
+  emit setMainWindowEnabled(false);
   m_view.open();
-  call(m_hooks.showCharacter);
-  if (m_hooks.moveCharacter) {
-    const QRect frame = m_view.frame();
-    const int height = m_hooks.characterHeight ? m_hooks.characterHeight() : 0;
-    m_hooks.moveCharacter(frame.left(), frame.top() - height);
-  }
+  m_character.show();
+  m_character.standOn(m_view.frame());
 
   // Connect.
   startOperation(Step::Probe, [](ftp::FtpClient& c) { return c.probe(); });
@@ -213,12 +208,12 @@ void UpdateCheck::afterProbe(const ftp::Result& result) {
   m_view.bringToFront();
   if (m_aborted) return finish(Outcome::Finished);
   if (result.code == ftp::kHostNotFound) {
-    say(kNoInternet);
+    m_character.say(kNoInternet);
     return finish(Outcome::Finished);
   }
   m_result = result;
   if (!result.ok()) return conclude();
-  say(kLetsGo);
+  m_character.say(kLetsGo);
   m_view.setStep(1);
   startOperation(Step::List, [](ftp::FtpClient& c) { return c.list(kRemoteFolder); });
 }
@@ -244,7 +239,7 @@ void UpdateCheck::afterSize(const ftp::Reply& size) {
   m_sizeText = size.result.ok() && size.size >= 0 ? FormatCount(size.size) : QString();
   m_view.setStep(2);
   m_view.setProgressText(QString());
-  say(kGoodNews);
+  m_character.say(kGoodNews);
   const QString remote = m_remote;
   const QString local = localFilePath();
   const qint64 max = m_options.maxUpdateBytes;
@@ -281,7 +276,7 @@ void UpdateCheck::onDeadline() {
 void UpdateCheck::conclude() {
   m_step = Step::Idle;
   m_deadline.stop();
-  if (!m_aborted && !m_newerFound && m_result.ok()) say(kUpToDate);
+  if (!m_aborted && !m_newerFound && m_result.ok()) m_character.say(kUpToDate);
   m_view.close();
 
   if (m_aborted) {
@@ -340,17 +335,16 @@ void UpdateCheck::finish(Outcome outcome) {
   m_showProgress = false;
   // Called from a queued reply or a sibling answer, never from inside the client's own signal.
   m_client.reset();
-  // The hooks may destroy this object: nothing of it is touched once they run.
-  const std::function<void()> finished = m_hooks.finished;
+  // A slot may destroy this check: once one has, nothing of it is touched.
+  const QPointer<UpdateCheck> alive(this);
   if (outcome == Outcome::Installing) {
-    const std::function<void()> quit = m_hooks.quit;
-    if (finished) finished();
-    if (quit) quit();
+    emit finished();
+    if (alive) emit quit();
     return;
   }
   m_view.close();
-  if (m_hooks.setMainWindowEnabled) m_hooks.setMainWindowEnabled(true);
-  if (finished) finished();
+  emit setMainWindowEnabled(true);
+  if (alive) emit finished();
 }
 
 bool UpdateCheck::verifyDownload(QString* why) const {

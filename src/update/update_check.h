@@ -3,7 +3,8 @@
 // with its signature into <AppFolder>/TEMP, and when the signature verifies against the key built
 // into the program, closes the sibling programs, starts the installer and asks the program to
 // quit so the installer can replace it. The update window shows the steps and the progress; the
-// character comments. Everything above this folder comes in through UpdateHooks.
+// character comments. What it asks of the program around it goes through the ports below (the
+// view, the sibling windows, the character); what it tells is UpdateCheck's signals.
 
 #include "core/problem.h"
 
@@ -64,8 +65,8 @@ class UpdateView {
   virtual void addRow(const QString& text) = 0;
   virtual void selectRow(int row) = 0;
   virtual void setProgressText(const QString& text) = 0;
-  // Called when the user clicks Abort or closes the window.
-  std::function<void()> onAbort;
+  // The window's Abort (its button, or closing it by hand) is connected to UpdateCheck::Abort by
+  // whoever makes both.
 };
 
 // The sibling programs' windows, closed before the installer starts.
@@ -84,24 +85,17 @@ class SiblingWindows {
 // Over the X11 window manager's client list; finds nothing without an X display.
 std::unique_ptr<SiblingWindows> SystemSiblingWindows();
 
-// What the check needs from the program around it. An unset hook is skipped.
-struct UpdateHooks {
-  // The main window (the program's other windows) taken out of use while the check runs.
-  std::function<void(bool enabled)> setMainWindowEnabled;
-  // Shuts the program down as the Quit command does, once the installer has started.
-  std::function<void()> quit;
-  // The program's events: once shutdown has begun, a check in progress stops as if aborted.
-  ProgramEvents* events = nullptr;
-  // The character: stop its queued actions, show it, move its top left corner, its height,
-  // and queue speech (returns at once).
-  std::function<void()> stopCharacter;
-  std::function<void()> showCharacter;
-  std::function<void(int x, int y)> moveCharacter;
-  std::function<int()> characterHeight;
-  std::function<void(const QString& text)> say;
-  // A check that started has ended: the window is closed, and the main window is back in use
-  // unless the installer started. Runs before `quit`.
-  std::function<void()> finished;
+// The character, as the check uses it: it comments on the check from the top of the window.
+class Presenter {
+ public:
+  virtual ~Presenter() = default;
+  // Stops its queued actions.
+  virtual void stop() = 0;
+  virtual void show() = 0;
+  // Stands on the top edge of `frame` (a window's frame on the screen), at its left end.
+  virtual void standOn(const QRect& frame) = 0;
+  // Queues speech and returns at once.
+  virtual void say(const QString& text) = 0;
 };
 
 struct UpdateOptions {
@@ -119,7 +113,7 @@ struct UpdateOptions {
   // The version number files are compared with; unset: this build's (OwnVersionNumber()).
   std::optional<double> ownVersion;
   // Starts the installer, not waiting for it; false with a reason when it could not start.
-  // Unset: a detached process.
+  // Unset: a detached process. A seam to the system for tests, not a way up: it stays a setting.
   std::function<Problem(const QString& program, const QStringList& arguments)> startInstaller;
 };
 
@@ -129,19 +123,21 @@ QByteArray BuiltInPublicKey();
 
 // Runs as a chain of steps, each started by the end of the one before (an FTP reply, the sibling
 // windows' answer); nothing in it waits in a nested event loop.
-class UpdateCheck final {
+class UpdateCheck final : public QObject {
+  Q_OBJECT
  public:
-  // The settings, prompter, view and sibling windows must outlive the check.
+  // The settings, prompter, view, sibling windows and character must outlive the check. Once
+  // shutdown has begun (`events`, when given, is closing), a check in progress stops as if aborted.
   UpdateCheck(SettingsStore& settings, Prompter& prompter, UpdateView& view, SiblingWindows& siblings,
-              UpdateHooks hooks, UpdateOptions options);
+              Presenter& character, ProgramEvents* events, UpdateOptions options);
   // A check in progress stops here as with Abort, its partial download removed, but nothing is
-  // called back: no hook, no view method, now or later.
+  // called back: no signal, no port, no view method, now or later.
   ~UpdateCheck();
   UpdateCheck(const UpdateCheck&) = delete;
   UpdateCheck& operator=(const UpdateCheck&) = delete;
 
   // Starts the whole check, from the server's address to the installer, and returns at once;
-  // the finished hook tells when it is over. Without a usable server address it only says so
+  // `finished` tells when it is over. Without a usable server address it only says so
   // and starts nothing. A second call while one runs only brings the window to the front.
   void CheckForUpdate();
   // Stops a check in progress (the window's Abort; also for shutdown): it ends at the next turn
@@ -150,6 +146,18 @@ class UpdateCheck final {
   bool running() const { return m_running; }
 
   QString localFilePath() const;
+
+ signals:
+  // The main window (the program's other windows) is taken out of use while the check runs
+  // (false), and back in use when it ends without the installer (true).
+  void setMainWindowEnabled(bool enabled);
+  // A check that started has ended: the window is closed, and the main window is back in use
+  // unless the installer started. Emitted last, or just before `quit`.
+  void finished();
+  // The installer has started: shut the program down as the Quit command does. Emitted last.
+  void quit();
+  // A slot may destroy the check; nothing more is emitted then (as Qt's own emission stops
+  // calling the slots of a sender destroyed by one of them), and nothing of it is touched.
 
  private:
   enum class Step { Idle, Probe, List, Size, Download, Signature, Siblings };
@@ -171,18 +179,13 @@ class UpdateCheck final {
   bool stopped() const;
   void removeDownload() const;
   bool verifyDownload(QString* why) const;
-  void say(const QString& text) const {
-    if (m_hooks.say) m_hooks.say(text);
-  }
-  void call(const std::function<void()>& f) const {
-    if (f) f();
-  }
 
   SettingsStore& m_settings;
   Prompter& m_prompter;
   UpdateView& m_view;
   SiblingWindows& m_siblings;
-  UpdateHooks m_hooks;
+  Presenter& m_character;
+  ProgramEvents* m_events;
   UpdateOptions m_options;
   std::unique_ptr<ftp::FtpClient> m_client;
   bool m_running = false;

@@ -50,9 +50,7 @@ UpdateWindow::UpdateWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   buttons->addStretch();
   buttons->addWidget(m_abort);
   layout->addLayout(buttons);
-  connect(m_abort, &QPushButton::clicked, this, [this] {
-    if (onAbort) onAbort();
-  });
+  connect(m_abort, &QPushButton::clicked, this, &UpdateWindow::abortRequested);
 
   resize(420, 300);
 }
@@ -111,29 +109,37 @@ void UpdateWindow::showEvent(QShowEvent* event) {
 
 void UpdateWindow::closeEvent(QCloseEvent* event) {
   // Closing the window by hand is the same as Abort.
-  if (!m_closingByCheck && onAbort) onAbort();
+  if (!m_closingByCheck) emit abortRequested();
   event->accept();
 }
 
-void BindCharacter(UpdateHooks& hooks, CharacterHost& host) {
-  hooks.stopCharacter = [&host] { host.StopAll(); };
-  hooks.showCharacter = [&host] { host.show(); };
-  hooks.moveCharacter = [&host](int x, int y) {
-    if (agent::Character* c = host.character()) c->moveTo(x, y);
-  };
-  hooks.characterHeight = [&host] {
-    agent::Character* c = host.character();
-    return c ? c->height() : 0;
-  };
-  hooks.say = [&host](const QString& text) { host.SayText(text); };
-}
+namespace {
 
-UpdateCommand::UpdateCommand(SettingsStore& settings, Prompter& prompter, CharacterHost& character, UpdateHooks hooks,
-                             UpdateOptions options)
-    : m_window(std::make_unique<UpdateWindow>()), m_siblings(SystemSiblingWindows()) {
-  BindCharacter(hooks, character);
-  m_check =
-      std::make_unique<UpdateCheck>(settings, prompter, *m_window, *m_siblings, std::move(hooks), std::move(options));
+// The program's character; it is moved only while one is loaded.
+class HostPresenter final : public Presenter {
+ public:
+  explicit HostPresenter(CharacterHost& host) : m_host(host) {}
+  void stop() override { m_host.StopAll(); }
+  void show() override { m_host.show(); }
+  void standOn(const QRect& frame) override {
+    if (agent::Character* c = m_host.character()) c->moveTo(frame.left(), frame.top() - c->height());
+  }
+  void say(const QString& text) override { m_host.SayText(text); }
+
+ private:
+  CharacterHost& m_host;
+};
+
+}  // namespace
+
+UpdateCommand::UpdateCommand(SettingsStore& settings, Prompter& prompter, CharacterHost& character,
+                             ProgramEvents* events, UpdateOptions options)
+    : m_window(std::make_unique<UpdateWindow>()),
+      m_siblings(SystemSiblingWindows()),
+      m_character(std::make_unique<HostPresenter>(character)),
+      m_check(std::make_unique<UpdateCheck>(settings, prompter, *m_window, *m_siblings, *m_character, events,
+                                            std::move(options))) {
+  QObject::connect(m_window.get(), &UpdateWindow::abortRequested, m_check.get(), &UpdateCheck::Abort);
 }
 
 UpdateCommand::~UpdateCommand() = default;

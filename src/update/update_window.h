@@ -40,6 +40,10 @@ class UpdateWindow final : public QWidget, public UpdateView {
   QWidget* marker() const { return m_marker; }
   QLabel* stepLabel(int step) const { return m_steps[step]; }
 
+ signals:
+  // The user clicked Abort or closed the window.
+  void abortRequested();
+
  protected:
   void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
@@ -56,20 +60,19 @@ class UpdateWindow final : public QWidget, public UpdateView {
   bool m_closingByCheck = false;
 };
 
-// Hooks for the program's character: stop, show, move and speak through the loaded character.
-void BindCharacter(UpdateHooks& hooks, CharacterHost& host);
-
-// The update command as the program runs it: the window, the sibling windows of the desktop and
-// the check, with the character's hooks bound. The program sets the remaining hooks (quit,
-// setMainWindowEnabled, closing) and calls CheckForUpdate from its menus and the character.
+// The update command as the program runs it: the window, the sibling windows of the desktop, the
+// loaded character and the check. The program connects to the check's signals and calls
+// CheckForUpdate from its menus and the character.
 class UpdateCommand final {
  public:
-  UpdateCommand(SettingsStore& settings, Prompter& prompter, CharacterHost& character, UpdateHooks hooks,
+  UpdateCommand(SettingsStore& settings, Prompter& prompter, CharacterHost& character, ProgramEvents* events,
                 UpdateOptions options);
   ~UpdateCommand();
   UpdateCommand(const UpdateCommand&) = delete;
   UpdateCommand& operator=(const UpdateCommand&) = delete;
 
+  // What the check tells (its signals).
+  UpdateCheck& check() { return *m_check; }
   // Starts a check and returns at once (see UpdateCheck::CheckForUpdate).
   void CheckForUpdate() { m_check->CheckForUpdate(); }
   // Ends a check in progress (at shutdown).
@@ -79,6 +82,7 @@ class UpdateCommand final {
  private:
   std::unique_ptr<UpdateWindow> m_window;
   std::unique_ptr<SiblingWindows> m_siblings;
+  std::unique_ptr<Presenter> m_character;
   std::unique_ptr<UpdateCheck> m_check;
 };
 

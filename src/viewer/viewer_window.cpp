@@ -208,10 +208,9 @@ ViewerWindow::ViewerWindow(ViewerContext& context, QWidget* parent)
   m_grid->setFocus();
 }
 
-ViewerWindow::~ViewerWindow() {
-  // A window destroyed without a close (the program ending) still gives the table back.
-  if (m_area > 0) data::CloseTableIfOpen(m_ctx.engine, kCalendarAlias);
-}
+// A window destroyed without a close (the program ending) still gives the table back: its handle
+// closes it.
+ViewerWindow::~ViewerWindow() = default;
 
 int ViewerWindow::dateColumnNeed() const {
   // The widest reminder time in the user's time format, in the list's own font (the user's: a
@@ -348,6 +347,7 @@ void ViewerWindow::paintIcons() {
 }
 
 void ViewerWindow::openTable() {
+  closeTable();  // what the whole engine's closing left behind
   if (Problem place = CalendarPlaceProblem(m_ctx.state.AppFolder); !place.ok()) {
     report(place);
     return;
@@ -363,8 +363,8 @@ void ViewerWindow::openTable() {
     report(ProblemOf(s));
     return;
   }
-  m_area = table.Keep();  // held while the window shows; closeEvent gives it back
-  m_model->setArea(m_area);
+  m_table.emplace(std::move(table));  // held while the window shows; closeEvent gives it back
+  m_model->setArea(m_table->area());
 }
 
 void ViewerWindow::report(const Problem& problem) {
@@ -489,14 +489,13 @@ void ViewerWindow::closeEvent(QCloseEvent* event) {
 }
 
 void ViewerWindow::closeTable() {
-  data::CloseTableIfOpen(m_ctx.engine, kCalendarAlias);
-  m_area = 0;
+  m_table.reset();
   m_model->setArea(0);
 }
 
 void ViewerWindow::LetGoOfTable() {
   SaveMemo();
-  if (m_area == 0) return;
+  if (area() == 0) return;
   closeTable();
   m_openWhenFree = true;
 }
@@ -504,7 +503,7 @@ void ViewerWindow::LetGoOfTable() {
 void ViewerWindow::Refresh() {
   SaveMemo();
   // (Not while the window is being built: it has just tried.)
-  if (m_area == 0 && m_openWhenFree && isVisible() && !m_closed) openTable();
+  if (area() == 0 && m_openWhenFree && isVisible() && !m_closed) openTable();
   const std::uint32_t previous = m_currentRecno;
   const int previousRow = m_model->rowOf(previous);
   report(ProblemOf(m_model->reload(m_showFuture, m_ctx.clock.now())));
@@ -554,7 +553,7 @@ void ViewerWindow::updateCommands() {
 
 void ViewerWindow::loadMemo() {
   QString text;
-  xbase::WorkArea* wa = m_area > 0 ? m_ctx.engine.Area(m_area) : nullptr;
+  xbase::WorkArea* wa = table();
   if (wa && m_currentRecno > 0 && wa->Go(m_currentRecno).ok()) text = TableMemo(*wa, "COMMENT");
   m_loadingMemo = true;
   m_memo->setPlainText(text);
@@ -568,12 +567,12 @@ bool ViewerWindow::SaveMemo() {
   m_memoIdle.stop();
   if (!m_memoDirty || m_memoRecno == 0) return true;
   const QString text = m_memo->toPlainText();
-  xbase::WorkArea* wa = m_area > 0 ? m_ctx.engine.Area(m_area) : nullptr;
+  xbase::WorkArea* wa = table();
   if (!wa) {
     // The program ending closes every table before its windows: the table is opened again so
     // the last words typed are stored all the same.
     openTable();
-    wa = m_area > 0 ? m_ctx.engine.Area(m_area) : nullptr;
+    wa = table();
     if (!wa) return false;
   }
   if (!data::CharactersOutsideTable(*wa, text).isEmpty()) {
@@ -582,7 +581,7 @@ bool ViewerWindow::SaveMemo() {
     const bool keep = NumericReading(m_ctx.settings.read(settings::KeepTableCodePage)) == 1;
     const xbase::Status room = data::MakeRoomForText(m_ctx.engine.env(), m_ctx.state.AppFolder, {text}, {keep});
     openTable();
-    wa = m_area > 0 ? m_ctx.engine.Area(m_area) : nullptr;
+    wa = table();
     if (!wa) return false;
     if (!room.ok()) {
       report(ProblemOf(room));
@@ -617,13 +616,13 @@ void ViewerWindow::readReminderAsSet() {
 }
 
 void ViewerWindow::readReminder(int readActivity, int readMemos, int mode) {
-  if (m_currentRecno < 1 || m_area < 1) return;
+  if (m_currentRecno < 1 || area() < 1) return;
   SaveMemo();
   emit m_ctx.commands.quietCharacter();
   Problem problem;
-  m_ctx.alarms.AnnounceReminder(m_area, m_currentRecno, readActivity, readMemos, static_cast<AnnounceMode>(mode),
+  m_ctx.alarms.AnnounceReminder(area(), m_currentRecno, readActivity, readMemos, static_cast<AnnounceMode>(mode),
                                 &problem);
-  if (xbase::WorkArea* wa = m_ctx.engine.Area(m_area)) wa->Unlock().IgnoreError();
+  if (xbase::WorkArea* wa = table()) wa->Unlock().IgnoreError();
   report(problem);
   // The announcement may have moved the reminder's alarm.
   Refresh();
@@ -638,15 +637,15 @@ void ViewerWindow::addReminder() {
 }
 
 void ViewerWindow::afterSchedule(bool saved, std::uint32_t edited) {
-  if (xbase::WorkArea* wa = m_area > 0 ? m_ctx.engine.Area(m_area) : nullptr) wa->Unlock().IgnoreError();
+  if (xbase::WorkArea* wa = table()) wa->Unlock().IgnoreError();
   if (!saved) return;
   if (edited > 0) emit m_ctx.commands.reminderHandled(edited);
   Refresh();
 }
 
 void ViewerWindow::editReminder() {
-  if (m_currentRecno < 1 || m_area < 1) return;
-  xbase::WorkArea* wa = m_ctx.engine.Area(m_area);
+  if (m_currentRecno < 1 || area() < 1) return;
+  xbase::WorkArea* wa = table();
   if (!wa || m_currentRecno > wa->RecCount()) return;
   // The dialog shows the memo as the table holds it: what was typed here goes in first.
   SaveMemo();
@@ -663,12 +662,12 @@ QString ViewerWindow::currentRepeat() const {
 }
 
 void ViewerWindow::deleteReminder() {
-  if (m_currentRecno < 1 || m_area < 1) return;
+  if (m_currentRecno < 1 || area() < 1) return;
   if (currentRepeat().isEmpty()) return deleteWhole();
   SaveMemo();
   // The question holds nothing up: its answer comes back here, for the reminder it was asked about.
   const std::uint32_t recno = m_currentRecno;
-  xbase::WorkArea* wa = m_ctx.engine.Area(m_area);
+  xbase::WorkArea* wa = table();
   const QString id = wa && wa->Go(recno).ok() ? TableText(*wa, "REC_NO") : QString();
   auto* box =
       new QMessageBox(QMessageBox::Question, kProgramTitle,
@@ -681,8 +680,8 @@ void ViewerWindow::deleteReminder() {
   box->setDefaultButton(qobject_cast<QPushButton*>(one));
   QPointer<ViewerWindow> self(this);
   connect(box, &QMessageBox::finished, this, [self, box, one, all, recno, id] {
-    if (!self || self->m_closed || self->m_area < 1) return;
-    xbase::WorkArea* area = self->m_ctx.engine.Area(self->m_area);
+    if (!self || self->m_closed || self->area() < 1) return;
+    xbase::WorkArea* area = self->table();
     // Deleted or replaced meanwhile: nothing to do.
     if (!area || !area->Go(recno).ok() || area->Deleted() || TableText(*area, "REC_NO") != id) return;
     if (box->clickedButton() == one) self->deleteOccurrence(recno, id);
@@ -693,8 +692,8 @@ void ViewerWindow::deleteReminder() {
 }
 
 void ViewerWindow::deleteOccurrence(std::uint32_t recno, const QString& recordId) {
-  const AlarmService::StepOutcome out = m_ctx.alarms.StepOccurrence(m_area, recno, OccurrenceStep::DeleteOne);
-  if (xbase::WorkArea* area = m_ctx.engine.Area(m_area)) area->Unlock().IgnoreError();
+  const AlarmService::StepOutcome out = m_ctx.alarms.StepOccurrence(area(), recno, OccurrenceStep::DeleteOne);
+  if (xbase::WorkArea* area = table()) area->Unlock().IgnoreError();
   report(out.problem);
   if (out.done) {
     m_ctx.takenOccurrences.push_back({recno, recordId, out.before, out.seriesBefore, m_ctx.deleted.size()});
@@ -704,11 +703,11 @@ void ViewerWindow::deleteOccurrence(std::uint32_t recno, const QString& recordId
 }
 
 void ViewerWindow::stepOccurrence(OccurrenceStep step) {
-  if (m_currentRecno < 1 || m_area < 1) return;
+  if (m_currentRecno < 1 || area() < 1) return;
   SaveMemo();
   const std::uint32_t recno = m_currentRecno;
-  const AlarmService::StepOutcome out = m_ctx.alarms.StepOccurrence(m_area, recno, step);
-  if (xbase::WorkArea* area = m_ctx.engine.Area(m_area)) area->Unlock().IgnoreError();
+  const AlarmService::StepOutcome out = m_ctx.alarms.StepOccurrence(area(), recno, step);
+  if (xbase::WorkArea* area = table()) area->Unlock().IgnoreError();
   report(out.problem);
   // Dealt with: the nagging stops, as after a snooze or a deletion.
   if (out.done) emit m_ctx.commands.reminderHandled(recno);
@@ -716,15 +715,15 @@ void ViewerWindow::stepOccurrence(OccurrenceStep step) {
 }
 
 void ViewerWindow::deleteWhole() {
-  if (m_currentRecno < 1 || m_area < 1) return;
+  if (m_currentRecno < 1 || area() < 1) return;
   SaveMemo();
   // The reminder as it is now, for "&Undo Delete": the deletion blanks its alarm.
   RecordImage image;
-  xbase::WorkArea* wa = m_ctx.engine.Area(m_area);
+  xbase::WorkArea* wa = table();
   const bool imaged = wa && wa->Go(m_currentRecno).ok() && !wa->Deleted() && TakeRecordImage(*wa, &image).ok();
   bool deleted = false;
-  const Problem problem = m_ctx.alarms.DeleteReminder(m_area, m_currentRecno, &deleted);
-  if (xbase::WorkArea* area = m_ctx.engine.Area(m_area)) area->Unlock().IgnoreError();
+  const Problem problem = m_ctx.alarms.DeleteReminder(area(), m_currentRecno, &deleted);
+  if (xbase::WorkArea* area = table()) area->Unlock().IgnoreError();
   report(problem);
   if (deleted && imaged) m_ctx.deleted.push_back(std::move(image));
   if (deleted) emit m_ctx.commands.reminderHandled(m_currentRecno);
@@ -739,11 +738,11 @@ void ViewerWindow::undoDelete() {
   if (!m_ctx.takenOccurrences.empty() && m_ctx.takenOccurrences.back().deletedBefore == m_ctx.deleted.size()) {
     SaveMemo();
     const ViewerContext::TakenOccurrence taken = m_ctx.takenOccurrences.back();
-    xbase::WorkArea* wa = m_area > 0 ? m_ctx.engine.Area(m_area) : nullptr;
+    xbase::WorkArea* wa = table();
     std::uint32_t recno = 0;
     for (std::uint32_t n = 1; wa && n <= wa->RecCount() && recno == 0; ++n)
       if (wa->Go(n).ok() && !wa->Deleted() && TableText(*wa, "REC_NO") == taken.recordId) recno = n;
-    const Problem problem = recno > 0 ? m_ctx.alarms.RestoreOccurrence(m_area, recno, taken.before, taken.series)
+    const Problem problem = recno > 0 ? m_ctx.alarms.RestoreOccurrence(area(), recno, taken.before, taken.series)
                                       : Problem{ProblemKind::NoSuchReminder, {}, {}, taken.recno};
     if (wa) wa->Unlock().IgnoreError();
     m_ctx.takenOccurrences.pop_back();
@@ -767,7 +766,7 @@ void ViewerWindow::undoDelete() {
   }
   std::uint32_t recno = 0;
   const Problem problem = RestoreRecordImage(*table, m_ctx.deleted.back(), &recno);
-  table.Close();
+  table.Close().IgnoreError();  // the record is committed or discarded
   if (recno > 0) m_ctx.deleted.pop_back();
   report(problem);
   if (recno == 0) {
@@ -783,8 +782,8 @@ void ViewerWindow::undoDelete() {
 void ViewerWindow::snooze(int choice) {
   SaveMemo();
   const std::uint32_t recno = m_currentRecno;
-  const AlarmService::SnoozeOutcome out = m_ctx.alarms.Snooze(m_area, recno, choice);
-  if (xbase::WorkArea* wa = m_area > 0 ? m_ctx.engine.Area(m_area) : nullptr) wa->Unlock().IgnoreError();
+  const AlarmService::SnoozeOutcome out = m_ctx.alarms.Snooze(area(), recno, choice);
+  if (xbase::WorkArea* wa = table()) wa->Unlock().IgnoreError();
   // With nothing highlighted the snooze only plays its animations.
   if (recno < 1) return;
   report(out.problem);

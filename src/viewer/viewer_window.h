@@ -11,6 +11,7 @@
 #include "core/ports.h"
 #include "core/problem.h"
 #include "data/reminder_record.h"
+#include "data/table_handle.h"
 #include "exchange/calendar_import.h"
 #include "viewer/viewer_commands.h"
 #include "viewer/viewer_import.h"
@@ -24,6 +25,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -156,8 +158,12 @@ class ViewerWindow final : public QMainWindow {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  // Gives the table back (m_area 0, the list empty until it is opened again).
+  // Gives the table back (the list empty until it is opened again).
   void closeTable();
+  // The table while the window holds it: its work area number (0 when not held) and work area
+  // (null when not held, or when the whole engine was closed under it).
+  int area() const { return m_table ? m_table->area() : 0; }
+  xbase::WorkArea* table() const { return m_table ? m_table->get() : nullptr; }
   void buildMenus();
   int dateColumnNeed() const;  // twips the widest reminder time takes in the list's font
   void buildToolBar();
@@ -204,7 +210,7 @@ class ViewerWindow final : public QMainWindow {
 
   ViewerContext& m_ctx;
   ProblemReporter m_reporter;
-  int m_area = 0;
+  std::optional<data::TableHandle> m_table;
   // The table could not be opened with the window because another program held it: the next
   // refresh opens it.
   bool m_openWhenFree = false;

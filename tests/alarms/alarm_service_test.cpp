@@ -9,6 +9,7 @@
 #include "data/calendar.h"
 #include "data/kept_events.h"
 #include "data/reminder_record.h"
+#include "data/table_handle.h"
 #include "schedule/save_event.h"
 #include "support/add_reminder.h"
 #include "support/files.h"
@@ -107,11 +108,9 @@ class AlarmServiceTest : public ::testing::Test {
     return saver->SaveEvent(in, editing);
   }
   Problem deleteReminder(qint64 rec) {
-    const int area = data::OpenTable(*engine, data::CalendarPath(state.AppFolder), "CALENDAR", data::kModeShared);
-    EXPECT_GT(area, 0);
-    const Problem p = alarms->DeleteReminder(area, rec);
-    data::CloseTableIfOpen(*engine, "CALENDAR");
-    return p;
+    const data::TableHandle table(*engine, data::CalendarPath(state.AppFolder), "CALENDAR", data::kModeShared);
+    EXPECT_TRUE(table.ok());
+    return alarms->DeleteReminder(table.area(), rec);
   }
   // Ticks every 3 s from `from` to `to`, the character's lines heard as the clock moves.
   void runTimed(AlarmService& service, const QDateTime& from, const QDateTime& to) {
@@ -430,12 +429,35 @@ TEST_F(AlarmServiceTest, AReminderCountsAsToldOnceItWasHeard) {
   EXPECT_EQ(heardAt("Call the plumber").size(), 7);
 }
 
+// What comes of a telling once it is heard has no caller: it is news. A move that waits for the
+// table (held by another program) is told as failed, then made at the next scan as stored.
+TEST_F(AlarmServiceTest, WhatFollowsOnceATellingIsHeardIsNews) {
+  engine->settings().lock_wait_ms = data::kInteractiveLockWaitMs;
+  AlarmService heard(state, options, clock, *engine, timed, windows, windows);
+  QStringList news;
+  QObject::connect(&heard, &AlarmService::moved, [&](const AnnouncedReminder& r) { news << r.facts.activityText; });
+  QObject::connect(&heard, &AlarmService::failedAfterHearing,
+                   [&](const Problem& p) { news << (p.kind == ProblemKind::TableBusy ? "busy" : "other"); });
+  const qint64 plumber = add("Call the plumber", QTime(10, 0), QTime(10, 0));
+  runTimed(heard, at(9, 59).addSecs(59), at(10, 0).addSecs(2));
+  testsupport::TableLockHolder holder(data::CalendarPath(state.AppFolder).toStdString());
+  ASSERT_TRUE(holder.holdTable());
+  clock.set(at(10, 0).addSecs(30));
+  timed.settle();
+  EXPECT_EQ(news, QStringList{"busy"});
+  holder.release();
+  runTimed(heard, clock.now().addSecs(3), clock.now().addSecs(3));
+  EXPECT_EQ(news, (QStringList{"busy", "Call the plumber"}));
+  EXPECT_EQ(field(plumber, "ALARMTIME").trimmed(), "605");
+}
+
 // Snoozed by its record identifier: found again after a pack moved it, left alone once deleted.
 TEST_F(AlarmServiceTest, AnAnnouncedReminderIsSnoozedByItsIdAlsoAfterAPackMovedIt) {
   double fraction = 0.1;
   saver->randomFraction = [&fraction] { return fraction += 0.1; };
   std::vector<AnnouncedReminder> heard;
-  alarms->announced = [&heard](const AnnouncedReminder& r) { heard.push_back(r); };
+  QObject::connect(alarms.get(), &AlarmService::announced,
+                   [&heard](const AnnouncedReminder& r) { heard.push_back(r); });
   const qint64 gone = add("Gone soon", QTime(11, 0), QTime(10, 30));
   const qint64 dentist = add("Dentist", QTime(10, 30), QTime(10, 0));
   EXPECT_TRUE(alarms->ScanDueAlarms().ok());
@@ -534,9 +556,10 @@ TEST_F(AlarmServiceTest, OnTheNightTheClocksGoBackTimesMeanTheRunTheyWereMeantFo
 
   // A snooze of one minute in the second run waits one minute.
   clock.set(utc(1, 40, 5));
-  const int area = data::OpenTable(*engine, data::CalendarPath(state.AppFolder), "CALENDAR", data::kModeShared);
-  EXPECT_EQ(alarms->Snooze(area, 1, 0).alarm, utc(1, 41));
-  data::CloseTableIfOpen(*engine, "CALENDAR");
+  {
+    const data::TableHandle table(*engine, data::CalendarPath(state.AppFolder), "CALENDAR", data::kModeShared);
+    EXPECT_EQ(alarms->Snooze(table.area(), 1, 0).alarm, utc(1, 41));
+  }
   EXPECT_EQ(alarms->nextAlarm(), utc(1, 41));
 }
 

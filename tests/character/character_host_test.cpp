@@ -109,13 +109,29 @@ TEST_F(CharacterHostTest, MissingOrDamagedCharactersAreToldAndAtStartUpAnInstall
   EXPECT_TRUE(told("Damaged Character", fault + "\n\nOlm Chimewise uses Hoot for now."));
 }
 
+// The first start after installation (its marker in the program's folder) shows the character, then
+// starts the introduction, once: the marker goes.
+TEST_F(CharacterHostTest, TheFirstStartAfterInstallationStartsTheIntroductionOnce) {
+  auto host = make();
+  std::vector<bool> shownWhenDue;
+  QObject::connect(host.get(), &CharacterHost::introductionDue, [&] { shownWhenDue.push_back(host->visible()); });
+  testsupport::Touch(state.AppFolder + "/CHIMINST.DLL");
+  host->LoadCharacter("Hoot.ochar", false);  // a load of the running program
+  host->LoadCharacter("Hoot.ochar", true);
+  host->LoadCharacter("Hoot.ochar", true);
+  EXPECT_EQ(shownWhenDue, std::vector<bool>{true});
+}
+
 // The settings are applied at load; the commands follow what can run and the character now loaded.
 TEST_F(CharacterHostTest, LoadAppliesTheSettingsAndTheCommandsFollowTheCharacterLoadedLast) {
   settings.write(settings::CharacterSize, "5");
   settings.write(settings::ShowOnStart, "1");
   settings.write(settings::NoSoundEffects, "1");
   auto host = make();
-  host->commandAvailable = [](const QString& name) { return name != "Listen" && name != "Options"; };
+  struct : CharacterCommandsPort {
+    bool CommandAvailable(const QString& name) const override { return name != "Listen" && name != "Options"; }
+  } available;
+  host->setCommands(&available);
   QStringList chosen;
   QObject::connect(host.get(), &CharacterHost::commandChosen, [&](const QString& n) { chosen << n; });
   host->LoadCharacter("hoot.ochar", true);  // any letter case

@@ -2,6 +2,7 @@
 
 #include "data/calendar.h"
 #include "data/kept_events.h"
+#include "data/table_handle.h"
 #include "libs/xbase/test_util.h"
 #include "support/files.h"
 
@@ -48,15 +49,14 @@ TEST(CalendarMemo, ThePartMovesToTheKeptEventsOnceAndSafely) {
   data::ApplyStartupSettings(engine);
   // Each record with what `each` does to it.
   const auto records = [&](const std::function<void(xbase::WorkArea&, size_t)>& each) {
-    const int area = data::OpenTable(engine, data::CalendarPath(dir.path()), "T", data::kModeShared);
-    ASSERT_NE(area, 0);
+    const data::TableHandle table(engine, data::CalendarPath(dir.path()), "T", data::kModeShared);
+    ASSERT_TRUE(table.ok());
     for (size_t i = 0; i < std::size(rows); ++i) {
-      xbase::WorkArea& wa = *engine.Area(area);
+      xbase::WorkArea& wa = *table;
       if (i >= wa.RecCount()) ASSERT_OK(wa.AppendBlank());
       ASSERT_OK(wa.Go(static_cast<uint32_t>(i + 1)));
       each(wa, i);
     }
-    data::CloseTableIfOpen(engine, "T");
   };
   records([&](xbase::WorkArea& wa, size_t i) {
     ASSERT_OK(wa.Replace("REC_NO", "E" + std::to_string(i)));

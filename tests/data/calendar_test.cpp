@@ -38,9 +38,9 @@ class CalendarTable : public ::testing::Test {
   }
   // Appends a reminder as the save does.
   void Add(const char* alarmDate, int alarmTime, const char* eventDate, int startTime, bool deleted = false) {
-    int area = OpenTable(engine_, CalendarPath(dir_.path()), kAliasOneTime, kModeShared);
-    ASSERT_NE(area, 0);
-    xbase::WorkArea* wa = engine_.Area(area);
+    const TableHandle table(engine_, CalendarPath(dir_.path()), kAliasOneTime, kModeShared);
+    ASSERT_TRUE(table.ok());
+    xbase::WorkArea* wa = table.get();
     ASSERT_OK(wa->AppendBlank());
     ASSERT_OK(wa->Replace("ONETIME->REC_NO", "E" + std::to_string(++n_)));
     ASSERT_OK(wa->Replace("ALARMDATE", alarmDate));
@@ -51,7 +51,6 @@ class CalendarTable : public ::testing::Test {
     if (deleted) ASSERT_OK(wa->Delete());
     ASSERT_OK(wa->Commit());
     ASSERT_OK(wa->Unlock(wa->RecNo()));
-    CloseTableIfOpen(engine_, kAliasOneTime);
   }
   QTemporaryDir dir_;
   xbase::Engine engine_;
@@ -224,6 +223,21 @@ TEST_F(CalendarTable, HandleClosesWhatItOpenedOnEveryExitAndSeeksInItsOwnMode) {
     EXPECT_EQ(h.area(), held);
   }
   EXPECT_EQ(engine_.WorkAreaOf(kAliasCalendar), held);
+
+  // The whole engine closed under a handle (the program ending) and its alias opened again by
+  // another: the handle's end leaves that one open. Afresh takes over an alias left open.
+  {
+    TableHandle h(engine_, CalendarPath(dir_.path()), kAliasOneTime, kModeShared);
+    ASSERT_OK(engine_.CloseAll());
+    EXPECT_EQ(h.get(), nullptr);
+    ASSERT_NE(OpenTable(engine_, CalendarPath(dir_.path()), kAliasOneTime, kModeShared), 0);
+  }
+  EXPECT_NE(engine_.WorkAreaOf(kAliasOneTime), 0);
+  {
+    TableHandle h = TableHandle::Afresh(engine_, CalendarPath(dir_.path()), kAliasOneTime, kModeShared);
+    EXPECT_TRUE(h);
+  }
+  EXPECT_EQ(engine_.WorkAreaOf(kAliasOneTime), 0);
 
   TableHandle missing(engine_, dir_.path() + "/nothing.dbf", kAliasOneTime, kModeShared);
   EXPECT_FALSE(missing);

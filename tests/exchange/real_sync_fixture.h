@@ -9,6 +9,7 @@
 #include "core/shared_state.h"
 #include "data/calendar.h"
 #include "data/reminder_record.h"
+#include "data/table_handle.h"
 #include "exchange/calendar_import.h"
 #include "exchange/calendar_sync.h"
 #include "schedule/save_event.h"
@@ -151,13 +152,12 @@ class RealSyncFixture : public ::testing::TestWithParam<const char*> {
   // Every reminder here by its activity text, with its record number.
   std::map<QString, std::pair<qint64, EventInput>> table() {
     std::map<QString, std::pair<qint64, EventInput>> byText;
-    int area = 0;
-    EXPECT_TRUE(OpenCalendar(engine, state.AppFolder, "SYNCTEST", &area).ok());
-    if (xbase::WorkArea* wa = engine.Area(area)) {
+    const data::TableHandle table = data::TableHandle::Calendar(engine, state.AppFolder, "SYNCTEST");
+    EXPECT_TRUE(table.ok());
+    if (xbase::WorkArea* wa = table.get()) {
       for (xbase::Status st = wa->GoTop(); st.ok() && !wa->Eof(); st = wa->Skip(1))
         if (!wa->Deleted()) byText[StoredReminder(*wa).activity] = {wa->RecNo(), StoredReminder(*wa)};
     }
-    data::CloseTableIfOpen(engine, "SYNCTEST");
     return byText;
   }
   void edit(const QString& text, const std::function<void(EventInput&)>& change) {

@@ -76,10 +76,10 @@ TEST_P(SyncKeepsEventsTest, ASnoozeChangesNothingThereAndAnEditChangesOnlyItsSum
     clock.set(QDateTime(QDate(2027, 1, 12), QTime(14, 31)));
     ASSERT_TRUE(alarms.ScanDueAlarms().ok());
     const auto [recno, in] = table().at(e.summary);
-    int area = 0;
-    ASSERT_TRUE(OpenCalendar(engine, state.AppFolder, "SNOOZE", &area).ok());
-    const AlarmService::SnoozeOutcome snoozed = alarms.Snooze(area, recno, 0);
-    data::CloseTableIfOpen(engine, "SNOOZE");
+    data::TableHandle snoozing = data::TableHandle::Calendar(engine, state.AppFolder, "SNOOZE");
+    ASSERT_TRUE(snoozing.ok());
+    const AlarmService::SnoozeOutcome snoozed = alarms.Snooze(snoozing.area(), recno, 0);
+    snoozing.Close().IgnoreError();
     ASSERT_TRUE(snoozed.alarm.isValid()) << Describe(snoozed.problem).text.toStdString();
     const SyncReport afterSnooze = sync();
     EXPECT_TRUE(afterSnooze.ok()) << Told(afterSnooze);
@@ -152,8 +152,9 @@ TEST_P(SyncKeepsEventsTest, ASeriesWithAMovedAndACancelledOccurrenceIsFollowedAn
   ASSERT_EQ(sync().pulledNew, 1);
   const QByteArray before = phone({"get", href});
   // Each occurrence told is dealt with (Done); what is said at each moment.
-  int area = data::OpenTable(engine, data::CalendarPath(state.AppFolder), "CALENDAR", data::kModeShared);
-  ASSERT_GT(area, 0);
+  data::TableHandle calendar(engine, data::CalendarPath(state.AppFolder), "CALENDAR", data::kModeShared);
+  ASSERT_TRUE(calendar.ok());
+  const int area = calendar.area();
   const qint64 recno = table().at("Weekly").first;
   QStringList said;
   for (const QDateTime& at :
@@ -170,7 +171,7 @@ TEST_P(SyncKeepsEventsTest, ASeriesWithAMovedAndACancelledOccurrenceIsFollowedAn
   EXPECT_EQ(said, (QStringList{"11 09:00 Speak: Weekly", "18 09:00 ", "25 09:00 ", "26 14:00 Speak: Weekly"}));
   const AlarmService::StepOutcome skipped = alarms.StepOccurrence(area, recno, OccurrenceStep::Skip);
   EXPECT_EQ(skipped.excluded, QDateTime(QDate(2027, 2, 1), QTime(9, 0)));
-  data::CloseTableIfOpen(engine, "CALENDAR");
+  calendar.Close().IgnoreError();
   const SyncReport r = sync();
   EXPECT_EQ(r.pushedChanged, 1) << Told(r);
   QStringList added = Lines(phone({"get", href}));

@@ -52,14 +52,16 @@ TEST(SystemInformation, TheFirstProgramOfTheListOnPathIsStartedElseTheUserIsTold
   const QByteArray path = qgetenv("PATH");
   qputenv("PATH", bin.path().toLocal8Bit());
   ScriptedPrompter prompter;
-  QStringList started;
-  bool starts = true;
-  const auto starter = [&](const QString& program, const QStringList& arguments) {
-    started << program + " " + arguments.join(' ');
-    return starts ? LaunchResult{true} : LaunchResult{};
-  };
+  struct Launcher final : ProgramLauncher {
+    LaunchResult start(const QString& program, const QStringList& arguments, const QString& folder) override {
+      started << program + " " + arguments.join(' ') + " in " + folder;
+      return starts ? LaunchResult{true} : LaunchResult{};
+    }
+    QStringList started;
+    bool starts = true;
+  } starter;
   StartSysInfo(prompter, starter);
-  EXPECT_TRUE(started.isEmpty());
+  EXPECT_TRUE(starter.started.isEmpty());
   ASSERT_EQ(prompter.asked.size(), 1u);
   EXPECT_EQ(prompter.asked[0].text, "System Information Is Unavailable At This Time");
 
@@ -68,9 +70,10 @@ TEST(SystemInformation, TheFirstProgramOfTheListOnPathIsStartedElseTheUserIsTold
   makeProgram(bin.filePath("gnome-control-center"));
   makeProgram(bin.filePath("hardinfo"), "#!/bin/sh\n", false);
   StartSysInfo(prompter, starter);
-  EXPECT_EQ(started, QStringList{bin.filePath("gnome-control-center") + " info-overview"});
+  EXPECT_EQ(starter.started,
+            QStringList{bin.filePath("gnome-control-center") + " info-overview in " + QDir::homePath()});
   EXPECT_EQ(prompter.asked.size(), 1u);
-  starts = false;
+  starter.starts = false;
   StartSysInfo(prompter, starter);
   EXPECT_EQ(prompter.asked.size(), 2u) << "a program that does not start is no system information";
   qputenv("PATH", path);

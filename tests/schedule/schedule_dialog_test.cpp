@@ -226,17 +226,17 @@ TEST_F(ScheduleDialogTest, ASaveWhileAnotherProgramHoldsTheTableSaysSoAndKeepsWh
 TEST_F(ScheduleDialogTest, TextInAnyScriptIsSavedWhileTheViewerHoldsTheTable) {
   struct HoldingViewer final : NoWindows {
     HoldingViewer(xbase::Engine& e, const QString& f) : engine(e), folder(f) { hold(); }
-    void hold() { area = data::TableHandle::Calendar(engine, folder, QStringLiteral("VIEWER")).Keep(); }
+    void hold() { table.emplace(data::TableHandle::Calendar(engine, folder, QStringLiteral("VIEWER"))); }
     bool ViewerOpen() const override { return true; }
-    void LetGoOfTable() override { data::CloseTableIfOpen(engine, QStringLiteral("VIEWER")), area = 0; }
+    void LetGoOfTable() override { table.reset(); }
     void RefreshViewer() override {
-      if (area == 0) hold();
+      if (!table) hold();
     }
     xbase::Engine& engine;
     QString folder;
-    int area = 0;
+    std::optional<data::TableHandle> table;
   } viewer(folder->engine, folder->state.AppFolder);
-  ASSERT_GT(viewer.area, 0);
+  ASSERT_TRUE(viewer.table && viewer.table->ok());
   windows = std::make_unique<ScheduleWindows>(folder->state, *settings, prompter, folder->clock, folder->engine,
                                               *folder->saver, *folder->alarms, folder->speaker, viewer,
                                               [](const QString&) {});
@@ -247,7 +247,7 @@ TEST_F(ScheduleDialogTest, TextInAnyScriptIsSavedWhileTheViewerHoldsTheTable) {
     d.activity->setText(text);
     QTest::mouseClick(d.okButton, Qt::LeftButton);
   })) << prompter.asked.size();
-  EXPECT_GT(viewer.area, 0) << "the viewer did not get the table back";
+  EXPECT_TRUE(viewer.table && viewer.table->ok()) << "the viewer did not get the table back";
   windows.reset();
   ASSERT_EQ(folder->recordCount(), 1u);
   folder->withRecord(1, [&](xbase::WorkArea& wa) { EXPECT_EQ(TableText(wa, "APPT_TEXT"), text); });

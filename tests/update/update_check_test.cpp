@@ -34,11 +34,6 @@ using testsupport::Touch;
 // The real window, watched: every step and progress line the check shows.
 class WatchedView final : public UpdateView {
  public:
-  WatchedView() {
-    window.onAbort = [this] {
-      if (onAbort) onAbort();
-    };
-  }
   void open() override { ++opened, window.open(); }
   void close() override { ++closed, window.close(); }
   void bringToFront() override { window.bringToFront(); }
@@ -87,6 +82,16 @@ class FakeSiblings final : public SiblingWindows {
   bool m_found = false;
 };
 
+// The character: only what it says is watched.
+class SayingCharacter final : public Presenter {
+ public:
+  void stop() override {}
+  void show() override {}
+  void standOn(const QRect&) override {}
+  void say(const QString& text) override { said << text; }
+  QStringList said;
+};
+
 class UpdateCheckTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -104,12 +109,6 @@ class UpdateCheckTest : public ::testing::Test {
   }
 
   std::unique_ptr<UpdateCheck> checker(std::optional<double> ownVersion = std::nullopt) {
-    UpdateHooks h;
-    h.say = [this](const QString& text) { said << text; };
-    h.setMainWindowEnabled = [this](bool on) { mainEnabled << on; };
-    h.quit = [this] { ++quits; };
-    h.events = events.get();
-    h.finished = [this] { ++finishes; };
     UpdateOptions o;
     o.appFolder = state.AppFolder;
     o.publicKey = withoutKey ? QByteArray() : keys.publicKey;  // empty: the key built in, if any
@@ -125,7 +124,12 @@ class UpdateCheckTest : public ::testing::Test {
       if (!p.waitForFinished(20000) || p.exitCode() != 0) return Problem{ProblemKind::FileFault, {}, p.errorString()};
       return Problem{};
     };
-    return std::make_unique<UpdateCheck>(settings, prompter, view, siblings, h, o);
+    auto c = std::make_unique<UpdateCheck>(settings, prompter, view, siblings, character, events.get(), o);
+    QObject::connect(c.get(), &UpdateCheck::setMainWindowEnabled, [this](bool on) { mainEnabled << on; });
+    QObject::connect(c.get(), &UpdateCheck::quit, [this] { ++quits; });
+    QObject::connect(c.get(), &UpdateCheck::finished, [this] { ++finishes; });
+    QObject::connect(&view.window, &UpdateWindow::abortRequested, c.get(), &UpdateCheck::Abort);
+    return c;
   }
 
   // One whole check, run until it has told that it is over.
@@ -170,7 +174,8 @@ class UpdateCheckTest : public ::testing::Test {
   QString record = dir.filePath("installer-arguments.txt");
   WatchedView view;
   FakeSiblings siblings;
-  QStringList said;
+  SayingCharacter character;
+  QStringList& said = character.said;
   QList<bool> mainEnabled;
   QStringList installerRuns;
   int quits = 0, finishes = 0;
@@ -206,6 +211,24 @@ TEST_F(UpdateCheckTest, UpToDateOrTheFirstNewerRowIsFetchedVerifiedAndInstalled)
   EXPECT_EQ(siblings.asked, QList<QStringList>({kJokesTitles, kMailTitles}));
   EXPECT_EQ(quits, 1);
   EXPECT_EQ(mainEnabled, QList<bool>({false}));  // the program is on its way out
+}
+
+// A slot may destroy the check at its end, whichever way it ended: nothing more is emitted, and
+// nothing of the check is touched (the sanitizer build sees that).
+TEST_F(UpdateCheckTest, ASlotThatDestroysTheCheckAtItsEndEndsItsSignalsThere) {
+  startServer();
+  serve("105.exe", installer(), true);
+  for (const bool installs : {false, true}) {
+    auto c = checker(installs ? 10.6 : 200);
+    // The first signal of either end: the main window back in use, or (installing) finished.
+    QObject::connect(c.get(), &UpdateCheck::setMainWindowEnabled, [&c](bool on) { on ? c.reset() : void(); });
+    QObject::connect(c.get(), &UpdateCheck::finished, [&c] { c.reset(); });
+    const int before = finishes;
+    c->CheckForUpdate();
+    ASSERT_TRUE(RunEventsUntil([&] { return !c; }, 60000)) << installs;
+    EXPECT_EQ(std::tuple(finishes - before, quits, installerRuns.size()),
+              std::tuple(int(installs), 0, qsizetype(installs)));
+  }
 }
 
 // Bad or missing signatures, no key held, over the size limit, a planted link: nothing kept or run.

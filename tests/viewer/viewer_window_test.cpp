@@ -1,6 +1,7 @@
 // The Reminder Viewer driven offscreen over a real table, and its rules without a window.
 #include "core/settings_keys.h"
 #include "data/kept_events.h"
+#include "data/table_handle.h"
 #include "support/access_keys.h"
 #include "support/accessible_names.h"
 #include "support/event_wait.h"
@@ -274,10 +275,11 @@ TEST_F(ViewerWindowTest, TheListHoldsPendingRemindersInAlarmOrderAndOnlyTheCurre
   ASSERT_TRUE(otherProgram(gone, [](xbase::WorkArea& wa) { return wa.Delete(); }).ok());
   ASSERT_TRUE(otherWrites(silent, "ALARMDATE", "").ok());
   viewer::ReminderListModel model(engine);
-  int area = 0;
-  ASSERT_TRUE(OpenCalendar(engine, state.AppFolder, QString::fromLatin1(data::kAliasCalendar), &area).ok());
-  ASSERT_TRUE(engine.Area(area)->SetOrder("ALARM").ok());
-  model.setArea(area);
+  const data::TableHandle table =
+      data::TableHandle::Calendar(engine, state.AppFolder, QString::fromLatin1(data::kAliasCalendar));
+  ASSERT_TRUE(table.ok());
+  ASSERT_TRUE(table->SetOrder("ALARM").ok());
+  model.setArea(table.area());
   const auto listed = [&](bool all, const QDateTime& now) {
     EXPECT_TRUE(model.reload(all, now).ok());
     QStringList out;
