@@ -40,24 +40,21 @@ namespace {
 
 const QDateTime kNow(QDate(2026, 12, 4), QTime(15, 5, 30));
 
-// The program as the dialog asks it: the viewer is open or not; a sync notes the calendar address
-// stored when it was asked for, and waits for its answer.
+// The program as the dialog asks it; a sync notes the calendar address stored as it was asked for.
 class ProgramAnswers final : public OptionsPort {
  public:
-  explicit ProgramAnswers(const SettingsStore& settings) : m_settings(settings) {}
+  explicit ProgramAnswers(const SettingsStore& settings) : store(settings) {}
   bool ViewerOpen() const override { return viewerOpen; }
   std::optional<LastSync> LastSyncOutcome() const override { return last; }
   void SyncNow(std::function<void(const QString&)> done) override {
-    syncedWith << m_settings.read(settings::SyncServer);
+    syncedWith << store.read(settings::SyncServer);
     pending = std::move(done);
   }
+  const SettingsStore& store;
   bool viewerOpen = false;
   std::optional<LastSync> last;
   QStringList syncedWith;
   std::function<void(const QString&)> pending;
-
- private:
-  const SettingsStore& m_settings;
 };
 
 class OptionsDialogTest : public ::testing::Test {
@@ -73,8 +70,7 @@ class OptionsDialogTest : public ::testing::Test {
     installedChars = qEnvironmentVariable("CHIMEWISE_SOURCE_DIR") + "/assets/characters";
   }
   void TearDown() override { windows.reset(); }
-  // Opens the dialog and waits until the character has been greeted beside it. `tours`: the program
-  // has the dialog's tour.
+  // Opens the dialog and waits until the character has been greeted beside it (`tours`: with a tour).
   OptionsDialog& open(bool tours = false) {
     windows = std::make_unique<OptionsWindows>(
         OptionsContext{state, options, settings, prompter, clock, *host, {userChars, installedChars}, &program});
@@ -201,9 +197,9 @@ TEST_F(OptionsDialogTest, SyncTabAppliesItsSettingsKeepsThePasswordAsideAndSyncN
   EXPECT_TRUE(d.syncPassword->text().isEmpty());
   EXPECT_FALSE(testsupport::Slurp(settings.filePath()).contains("s3cret"));
   ASSERT_TRUE(program.pending);
-  std::optional<LastSync>& last = program.last;
-  last = LastSync{QDateTime(QDate(2026, 12, 8), QTime(19, 10)), "Synced: nothing changed",
-                  QStringList{"\"Dentist\" changed on the server but was not taken: it is past"}};
+  std::optional<LastSync>& last = program.last =
+      LastSync{QDateTime(QDate(2026, 12, 8), QTime(19, 10)), "Synced: nothing changed",
+               QStringList{"\"Dentist\" changed on the server but was not taken: it is past"}};
   program.pending("The calendar server refused the user name or password");
   EXPECT_EQ(d.syncStatus->text(), "The calendar server refused the user name or password");
   // The last sync's time, outcome and notes, in the user's time format; at most ten notes.
@@ -237,8 +233,7 @@ TEST_F(OptionsDialogTest, TypedValuesAreCheckedAndOnesThatCannotBeUsedAreTold) {
   EXPECT_EQ(stored(settings::WaitTime) + " " + stored(settings::MailInterval), "30 1");
 }
 
-// Help answered Yes runs the tab's tour where the program has the tour (whose whole comes at the
-// first activation), else opens the help page.
+// Help's Yes runs the tab's tour where there is a tour (all of it at first activation), else its page.
 TEST_F(OptionsDialogTest, HelpRunsTheTabsTourWhereThereIsOneElseOpensTheHelpPage) {
   for (const bool tours : {false, true}) {
     log.clear();
