@@ -7,6 +7,7 @@
 // Run: build/bench/mail/bench_mail_check
 #include "character/transcript_speaker.h"
 #include "core/clock.h"
+#include "core/ports.h"
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"
@@ -76,8 +77,10 @@ void BM_MailCheckOnRequest(benchmark::State& st) {
     NoVault vault;
     MailAccount account(settings, vault);
     Rows rows;
-    MailReader reader(state, settings, clock, speaker, account, MessageFiles(dir.filePath(QStringLiteral("NewMail"))));
-    reader.list = [&rows]() -> MailList* { return &rows; };
+    NoWindows windows;
+    MailReader reader(state, settings, clock, speaker, windows, account,
+                      MessageFiles(dir.filePath(QStringLiteral("NewMail"))));
+    reader.setList(&rows);
     QEventLoop loop;
     QObject::connect(&reader, &MailReader::checkFinished, &loop, &QEventLoop::quit);
     QElapsedTimer sinceTick;

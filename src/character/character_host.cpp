@@ -531,6 +531,7 @@ void CharacterHost::hide() {
   if (m_character) m_character->hide();
 }
 bool CharacterHost::visible() const { return m_character && (m_character->isVisible() || m_pendingShow != 0); }
+QRect CharacterHost::screenGeometry() const { return m_character ? m_character->drawnGeometry() : QRect(); }
 bool CharacterHost::audible() const { return !m_options.silentAudio && agent::soundOutputExists(); }
 bool CharacterHost::soundEffectsOn() const { return m_character && m_character->soundEffectsOn(); }
 

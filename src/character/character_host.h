@@ -143,6 +143,7 @@ class CharacterHost final : public QObject, public SpeakerPort {
   void show() override;
   void hide() override;
   bool visible() const override;
+  QRect screenGeometry() const override;
   bool soundEffectsOn() const override;
   void SetFirstInLine(bool on) override;
   void BeginTelling() override;

@@ -4,6 +4,7 @@
 #include "cli/terminal_text.h"
 #include "core/app_paths.h"
 #include "core/clock.h"
+#include "core/ports.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"
 #include "mail/mail_account.h"
@@ -89,10 +90,11 @@ int RunMailCommand(const MailRequest& request, const QString& appFolder, const Q
     return 1;
   }
   CollectedRows rows;
-  MailReader reader(state, settings, clock, speaker, account, MessageFiles(files.path()));
+  NoWindows windows;
+  MailReader reader(state, settings, clock, speaker, windows, account, MessageFiles(files.path()));
   reader.setSynchronous(true);
   reader.setMailboxAddress(request.address);
-  reader.list = [&rows]() -> MailList* { return &rows; };
+  reader.setList(&rows);
   // As the timer starts it, or as a request from the menu does.
   reader.CheckNewMail(request.automatic, !request.automatic);
   for (const MailRow& row : rows.rows) reader.ReadMyMail(row);

@@ -2,6 +2,7 @@
 // What the program's spoken features ask of the character: a port. The running program speaks
 // through the loaded character (CharacterHost); the command-line tool prints the same requests.
 
+#include <QRect>
 #include <QString>
 #include <functional>
 
@@ -21,6 +22,9 @@ class SpeakerPort {
   virtual void show() = 0;
   virtual void hide() = 0;
   virtual bool visible() const = 0;
+  // Where the character is drawn on the screen, in pixels (a window is placed beside it); invalid
+  // when it is not drawn or that is unknown.
+  virtual QRect screenGeometry() const { return {}; }
   virtual bool soundEffectsOn() const = 0;
   virtual void SetSoundEffects(bool on) = 0;
   // While on, what is asked for goes ahead of everything queued before: it waits only for the line

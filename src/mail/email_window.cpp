@@ -1,8 +1,7 @@
 #include "mail/email_window.h"
 
 #include "character/gesture_tags.h"
-#include "core/program_events.h"
-#include "core/shared_state.h"
+#include "core/ports.h"
 #include "core/speaker_port.h"
 
 #include <QCloseEvent>
@@ -12,6 +11,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
+#include <QMetaMethod>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -39,8 +39,8 @@ QPoint EmailWindowPosition(const QRect& character, const QSize& window, const QR
   return {std::max(x, screen.left()), std::max(y, screen.top())};
 }
 
-EmailWindow::EmailWindow(SharedState& state, SpeakerPort& speaker, MailReader& reader, QWidget* parent)
-    : QWidget(parent, Qt::Window), m_state(state), m_speaker(speaker), m_reader(reader) {
+EmailWindow::EmailWindow(SpeakerPort& speaker, MailReader& reader, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_speaker(speaker), m_reader(reader) {
   setWindowTitle(QStringLiteral("Unread Email"));
   setObjectName(QStringLiteral("frmEmail"));
   m_list = new QListWidget(this);
@@ -94,12 +94,13 @@ void EmailWindow::AddRow(const MailRow& row) {
 }
 
 void EmailWindow::PlaceAndShow() {
-  const QRect character = characterGeometry ? characterGeometry() : QRect();
+  const QRect character = m_speaker.screenGeometry();
   QScreen* screen = QGuiApplication::primaryScreen();
   if (character.isValid() && screen) {
     const QRect area = screen->geometry();
     move(EmailWindowPosition(character, frameGeometry().size(), area));
   }
+  m_options->setEnabled(isSignalConnected(QMetaMethod::fromSignal(&EmailWindow::showOptions)));
   show();
   raise();
 }
@@ -117,9 +118,8 @@ void EmailWindow::ReadRow(int row) {
 }
 
 void EmailWindow::onOptions() {
-  m_state.events->EndSpeechWaits();
-  if (m_reader.stopAll) m_reader.stopAll();
-  if (showOptions) showOptions();
+  m_reader.Hush();
+  emit showOptions();
   m_speaker.SayText(QStringLiteral("\\pl=Blink\\Changes will not take effect until the next time you get email."));
 }
 
@@ -128,12 +128,17 @@ void EmailWindow::closeEvent(QCloseEvent* event) {
   m_rows.clear();
   m_list->clear();
   m_text->clear();
-  if (m_speaker.visible() && !(m_reader.viewerOpen && m_reader.viewerOpen()) && !m_wasVisible) m_speaker.hide();
+  if (m_speaker.visible() && !m_reader.viewer().ViewerOpen() && !m_wasVisible) m_speaker.hide();
   m_loaded = false;
   event->accept();
 }
 
+EmailWindows::EmailWindows(SpeakerPort& speaker, MailReader& reader) : m_speaker(speaker), m_reader(reader) {
+  m_reader.setList(this);
+}
+
 EmailWindows::~EmailWindows() {
+  if (m_reader.list() == this) m_reader.setList(nullptr);
   if (m_window) {
     m_window->close();
     delete m_window;
@@ -142,12 +147,10 @@ EmailWindows::~EmailWindows() {
 
 EmailWindow* EmailWindows::list() {
   if (!m_window) {
-    m_window = new EmailWindow(m_state, m_speaker, m_reader);
+    m_window = new EmailWindow(m_speaker, m_reader);
     m_window->setAttribute(Qt::WA_DeleteOnClose);
-    m_window->showOptions = [this] {
-      if (showOptions) showOptions();
-    };
-    m_window->characterGeometry = [this] { return characterGeometry ? characterGeometry() : QRect(); };
+    if (isSignalConnected(QMetaMethod::fromSignal(&EmailWindows::showOptions)))
+      connect(m_window, &EmailWindow::showOptions, this, &EmailWindows::showOptions);
   }
   return m_window;
 }

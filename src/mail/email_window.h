@@ -1,14 +1,13 @@
 #pragma once
 // The unread e-mail window ("Unread Email"): one row per message of a run on request, showing its
 // subject. A click has the character read that message; closing the window deletes the message
-// files. The Options button opens the options on their mail tab.
+// files. The Options button asks for the options on their mail tab (disabled when nothing answers).
 
 #include "mail/mail_reader.h"
 
 #include <QPointer>
 #include <QRect>
 #include <QWidget>
-#include <functional>
 #include <vector>
 
 class QListWidget;
@@ -18,7 +17,6 @@ class QPushButton;
 namespace chimewise {
 
 class SpeakerPort;
-struct SharedState;
 
 // Speech text as a window shows it: what the tags show ("\map=".at."=" at "\" shows " at "),
 // never the tags, gestures left out.
@@ -31,7 +29,7 @@ QPoint EmailWindowPosition(const QRect& character, const QSize& window, const QR
 class EmailWindow final : public QWidget, public MailList {
   Q_OBJECT
  public:
-  EmailWindow(SharedState& state, SpeakerPort& speaker, MailReader& reader, QWidget* parent = nullptr);
+  EmailWindow(SpeakerPort& speaker, MailReader& reader, QWidget* parent = nullptr);
 
   // MailList
   void Load() override;
@@ -48,10 +46,10 @@ class EmailWindow final : public QWidget, public MailList {
   QPushButton* optionsButton() const { return m_options; }
   QPushButton* closeButton() const { return m_close; }
 
-  // Opens the options dialog on its mail tab (wired by the program).
-  std::function<void()> showOptions;
-  // The character's place on the screen, in pixels; invalid when unknown.
-  std::function<QRect()> characterGeometry;
+ signals:
+  // The Options button: the options dialog is to open on its mail tab. Not connected when the
+  // window is shown: the button is disabled.
+  void showOptions();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -60,7 +58,6 @@ class EmailWindow final : public QWidget, public MailList {
  private:
   void onOptions();
 
-  SharedState& m_state;
   SpeakerPort& m_speaker;
   MailReader& m_reader;
   QListWidget* m_list = nullptr;
@@ -72,20 +69,27 @@ class EmailWindow final : public QWidget, public MailList {
   bool m_wasVisible = false;
 };
 
-// Makes the window on first use and again after it was closed; wire MailReader::list to list().
-class EmailWindows {
+// The unread e-mail window as the reader's list: made on first use and again after it was closed.
+// While this exists it is its reader's list.
+class EmailWindows final : public QObject, public MailList {
+  Q_OBJECT
  public:
-  EmailWindows(SharedState& state, SpeakerPort& speaker, MailReader& reader)
-      : m_state(state), m_speaker(speaker), m_reader(reader) {}
-  ~EmailWindows();
+  EmailWindows(SpeakerPort& speaker, MailReader& reader);
+  ~EmailWindows() override;
   EmailWindow* list();
   EmailWindow* current() const { return m_window; }
 
-  std::function<void()> showOptions;
-  std::function<QRect()> characterGeometry;
+  // MailList: the window's, made first when there is none.
+  void Load() override { list()->Load(); }
+  int rowCount() const override { return m_window ? m_window->rowCount() : 0; }
+  void AddRow(const MailRow& row) override { list()->AddRow(row); }
+  void PlaceAndShow() override { list()->PlaceAndShow(); }
+
+ signals:
+  // As EmailWindow's: passed on from each window when connected here as it is made.
+  void showOptions();
 
  private:
-  SharedState& m_state;
   SpeakerPort& m_speaker;
   MailReader& m_reader;
   QPointer<EmailWindow> m_window;

@@ -3,6 +3,7 @@
 #include <QPointer>
 
 #include "core/clock.h"
+#include "core/ports.h"
 #include "core/program_events.h"
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
@@ -27,12 +28,13 @@ MailItem ItemOf(const mailbox::MailMessage& m) {
 }  // namespace
 
 MailReader::MailReader(SharedState& state, SettingsStore& settings, Clock& clock, SpeakerPort& speaker,
-                       MailAccount& account, MessageFiles files, QObject* parent)
+                       const ViewerPort& viewer, MailAccount& account, MessageFiles files, QObject* parent)
     : QObject(parent),
       m_state(state),
       m_settings(settings),
       m_clock(clock),
       m_speaker(speaker),
+      m_viewer(viewer),
       m_account(account),
       m_files(std::move(files)),
       m_work(this) {
@@ -51,9 +53,13 @@ void MailReader::setSynchronous(bool on) {
 // Ends any speech wait, drops what the character still had queued and brings it out. The show
 // comes after the stop, so the stop cannot drop it.
 void MailReader::quiet() {
-  m_state.events->EndSpeechWaits();
-  if (stopAll) stopAll();
+  Hush();
   m_speaker.show();
+}
+
+void MailReader::Hush() {
+  m_state.events->EndSpeechWaits();
+  emit stopCharacter();
 }
 
 void MailReader::CheckNewMail(bool quietIfNone, bool onRequest) {
@@ -132,7 +138,7 @@ void MailReader::finish(const Run& run, Snapshot snap, std::shared_ptr<mailbox::
         if (m.received > lastCheck) ++count;
     }
     if (count >= 1 || !run.quietIfNone) {
-      MailList* window = count > 0 && run.onRequest && list ? list() : nullptr;
+      MailList* window = count > 0 && run.onRequest ? m_list : nullptr;
       if (window) window->Load();
       quiet();
       m_speaker.SayText(MailAnnouncement(count));
@@ -152,7 +158,7 @@ void MailReader::finish(const Run& run, Snapshot snap, std::shared_ptr<mailbox::
       }
     }
   }
-  if (!run.onRequest && !(viewerOpen && viewerOpen()) && m_speaker.visible() && !run.wasVisible) m_speaker.hide();
+  if (!run.onRequest && !m_viewer.ViewerOpen() && m_speaker.visible() && !run.wasVisible) m_speaker.hide();
   m_settings.write(settings::LastCheck, FormatDateText(lastCheck));
   ScheduleNextMailCheck();
   if (listing)
@@ -164,7 +170,7 @@ void MailReader::finish(const Run& run, Snapshot snap, std::shared_ptr<mailbox::
 void MailReader::listAndEnd(const Run& run, std::vector<mailbox::MailMessage> messages,
                             std::shared_ptr<mailbox::Mailbox> mb) {
   // Rows already listed keep their files: numbering goes on after them.
-  MailList* window = list ? list() : nullptr;
+  MailList* window = m_list;
   const int firstIndex = window ? window->rowCount() : 0;
   auto rows = std::make_shared<std::vector<MailRow>>();
   auto job = [this, run, firstIndex, rows, messages = std::move(messages), mb](const std::atomic<bool>&) mutable {
@@ -196,9 +202,9 @@ void MailReader::listAndEnd(const Run& run, std::vector<mailbox::MailMessage> me
 }
 
 void MailReader::addRows(std::shared_ptr<std::vector<MailRow>> rows, size_t from) {
-  // The window was loaded when the count was said; the list gives the one that is open now. A
+  // The window was loaded when the count was said (the list adds to the one that is open now). A
   // thousand rows a turn of the event loop, so that a mailbox of any size never holds it long.
-  MailList* window = list ? list() : nullptr;
+  MailList* window = m_list;
   constexpr size_t kRowsPerTurn = 1000;
   const size_t to = m_synchronous ? rows->size() : std::min(rows->size(), from + kRowsPerTurn);
   if (window)
@@ -268,8 +274,7 @@ void MailReader::markOpened(const QString& id) {
 }
 
 void MailReader::ListClosed(const std::vector<MailRow>& rows) {
-  m_state.events->EndSpeechWaits();
-  if (stopAll) stopAll();
+  Hush();
   for (const MailRow& row : rows) m_files.Remove(row.fileIndex);
 }
 

@@ -17,7 +17,6 @@
 #include <QDateTime>
 #include <QObject>
 #include <array>
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -29,6 +28,7 @@ struct MailboxChoice;
 class SettingsStore;
 class SpeakerPort;
 struct SharedState;
+class ViewerPort;
 
 // One row of the unread e-mail window.
 struct MailRow {
@@ -41,7 +41,8 @@ struct MailRow {
   bool markWhenOpened = false;  // marked read once the user opens it in the window ("MarkRead")
 };
 
-// The unread e-mail window as the reader uses it.
+// The unread e-mail window as the reader uses it (EmailWindows, which makes the window on first use
+// and again after it was closed).
 class MailList {
  public:
   virtual ~MailList() = default;
@@ -57,9 +58,10 @@ class MailList {
 class MailReader : public QObject {
   Q_OBJECT
  public:
-  // Removes the message files a earlier run may have left behind.
-  MailReader(SharedState& state, SettingsStore& settings, Clock& clock, SpeakerPort& speaker, MailAccount& account,
-             MessageFiles files, QObject* parent = nullptr);
+  // Removes the message files a earlier run may have left behind. While the Reminder Viewer is open
+  // (`viewer`), a check leaves the character shown.
+  MailReader(SharedState& state, SettingsStore& settings, Clock& clock, SpeakerPort& speaker, const ViewerPort& viewer,
+             MailAccount& account, MessageFiles files, QObject* parent = nullptr);
   ~MailReader() override;
 
   // quietIfNone: when nothing is new, say and show nothing. onRequest: the user asked; the manual
@@ -79,6 +81,8 @@ class MailReader : public QObject {
   void ReadMyMail(const MailRow& row);
   // The window closed: quiet the character and delete the files of its rows.
   void ListClosed(const std::vector<MailRow>& rows);
+  // Ends any speech wait and has the character drop everything it has queued (stopCharacter).
+  void Hush();
 
   bool busy() const { return m_busy; }
   // When the next automatic check is due; none when automatic checks are off.
@@ -89,17 +93,17 @@ class MailReader : public QObject {
   // Reads this mailbox (a folder or an imap(s):// address) instead of the one in the settings.
   void setMailboxAddress(const QString& address) { m_address = address; }
   const MessageFiles& files() const { return m_files; }
-
-  // Drops everything the character has queued (the lead wires the character's StopAll).
-  std::function<void()> stopAll;
-  // Whether the Reminder Viewer is open: a check then leaves the character shown. Unset: never.
-  std::function<bool()> viewerOpen;
-  // The unread e-mail window, loaded on first use.
-  std::function<MailList*()> list;
+  const ViewerPort& viewer() const { return m_viewer; }
+  // Where the rows of a check on request go; null: nowhere (they are still written and marked).
+  void setList(MailList* list) { m_list = list; }
+  MailList* list() const { return m_list; }
 
  signals:
   // A check has ended: spoken, listed, marked and rescheduled.
   void checkFinished();
+  // The character is to drop everything it has queued before it speaks for the mail (connected
+  // directly: it has stopped when the emission returns).
+  void stopCharacter();
 
  private:
   struct Run {
@@ -135,7 +139,9 @@ class MailReader : public QObject {
   SettingsStore& m_settings;
   Clock& m_clock;
   SpeakerPort& m_speaker;
+  const ViewerPort& m_viewer;
   MailAccount& m_account;
+  MailList* m_list = nullptr;
   MessageFiles m_files;
   std::optional<QDateTime> m_nextCheck;
   QString m_address;

@@ -31,6 +31,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMetaMethod>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
@@ -113,6 +114,11 @@ void Perform(CharacterHost& host, const std::vector<VoiceStep>& steps) {
 }
 
 }  // namespace
+
+template <typename Signal>
+bool OptionsDialog::offers(Signal signal) const {
+  return isSignalConnected(QMetaMethod::fromSignal(signal));
+}
 
 OptionsDialog::OptionsDialog(OptionsContext& context, QWidget* parent) : QDialog(parent), m_ctx(context) {
   setWindowTitle(QStringLiteral("Options"));
@@ -405,14 +411,14 @@ QWidget* OptionsDialog::buildSyncTab() {
   syncPassword->setToolTip(QStringLiteral("Typed only to change it: it is kept in the desktop's secret store"));
   syncNowButton = named(new QPushButton(QStringLiteral("Sync &Now")), "cmdSyncNow");
   syncNowButton->setToolTip(QStringLiteral("Apply the sync settings and sync the reminders now"));
-  syncNowButton->setEnabled(bool(m_ctx.hooks.syncNow));
+  syncNowButton->setEnabled(m_ctx.port != nullptr);
   syncStatus = named(new QLabel, "lblSyncStatus");
   syncStatus->setWordWrap(true);
   syncStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
   lastSync = named(new QLabel, "lblLastSync");
   lastSync->setWordWrap(true);
   lastSync->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  lastSync->setVisible(bool(m_ctx.hooks.lastSync));
+  lastSync->setVisible(m_ctx.port != nullptr);
   ShowLastSync();
 
   auto* box = new QGridLayout;
@@ -456,7 +462,7 @@ void OptionsDialog::keepSyncPassword() {
 }
 
 void OptionsDialog::syncNow() {
-  if (!m_ctx.hooks.syncNow) return;
+  if (!m_ctx.port) return;
   // Checked before anything is saved or kept.
   if (syncServer->text().trimmed().isEmpty()) {
     syncStatus->setText(kSyncAddressFirst);
@@ -473,7 +479,7 @@ void OptionsDialog::syncNow() {
   keepSyncPassword();
   syncNowButton->setEnabled(false);
   syncStatus->setText(QStringLiteral("Syncing..."));
-  m_ctx.hooks.syncNow([dialog = QPointer<OptionsDialog>(this)](const QString& outcome) {
+  m_ctx.port->SyncNow([dialog = QPointer<OptionsDialog>(this)](const QString& outcome) {
     if (!dialog) return;
     dialog->syncNowButton->setEnabled(true);
     dialog->syncStatus->setText(outcome);
@@ -482,7 +488,7 @@ void OptionsDialog::syncNow() {
 }
 
 void OptionsDialog::ShowLastSync() {
-  if (m_ctx.hooks.lastSync) lastSync->setText(LastSyncText(m_ctx.hooks.lastSync(), m_ctx.options.timeFormat));
+  if (m_ctx.port) lastSync->setText(LastSyncText(m_ctx.port->LastSyncOutcome(), m_ctx.options.timeFormat));
 }
 
 void OptionsDialog::load() {
@@ -707,12 +713,13 @@ void OptionsDialog::changeEvent(QEvent* event) {
   QDialog::changeEvent(event);
   if (event->type() != QEvent::ActivationChange || !isActiveWindow() || m_activatedOnce) return;
   m_activatedOnce = true;
-  if (!m_ctx.hooks.runTour || m_ctx.settings.read(settings::OptionsShowHelp) != QStringLiteral("1")) return;
+  if (!offers(&OptionsDialog::tourWanted) || m_ctx.settings.read(settings::OptionsShowHelp) != QStringLiteral("1"))
+    return;
   // After the activation has been handled: the tour disables, moves and raises the window, and
   // must not do that inside the window system's activation.
   QTimer::singleShot(0, this, [this] {
-    if (m_ctx.hooks.runTour && m_ctx.settings.read(settings::OptionsShowHelp) == QStringLiteral("1"))
-      m_ctx.hooks.runTour(*this, 0);
+    if (offers(&OptionsDialog::tourWanted) && m_ctx.settings.read(settings::OptionsShowHelp) == QStringLiteral("1"))
+      emit tourWanted(0);
   });
 }
 
@@ -799,15 +806,15 @@ void OptionsDialog::onRangeEndChanged() {
 
 void OptionsDialog::nextTab() { tabs->setCurrentIndex(NextTab(tabs->currentIndex(), tabs->count())); }
 
-bool OptionsDialog::viewerOpen() const { return m_ctx.hooks.viewerOpen && m_ctx.hooks.viewerOpen(); }
+bool OptionsDialog::viewerOpen() const { return m_ctx.port && m_ctx.port->ViewerOpen(); }
 
 void OptionsDialog::help() {
   QPointer<OptionsDialog> self(this);
   m_ctx.prompter.ask(kTutorialQuestion, QStringLiteral("Tutorial Help"), PromptIcon::None, [self](bool tour) {
     if (!self || !self->isVisible()) return;
     // The tour knows the first four tabs; the others have their help page.
-    if (tour && self->m_ctx.hooks.runTour && self->tabs->currentIndex() < 4) {
-      self->m_ctx.hooks.runTour(*self, self->tabs->currentIndex() + 1);
+    if (tour && self->offers(&OptionsDialog::tourWanted) && self->tabs->currentIndex() < 4) {
+      emit self->tourWanted(self->tabs->currentIndex() + 1);
       return;
     }
     self->openHelpPage(kOptionsPage);
@@ -821,8 +828,8 @@ void OptionsDialog::download() {
 
 void OptionsDialog::openHelpPage(const QString& page) {
   const QString path = HelpPagePath(m_ctx.state.AppFolder, TemplateFolder(), page);
-  if (m_ctx.hooks.openDocument)
-    m_ctx.hooks.openDocument(path);
+  if (offers(&OptionsDialog::openDocument))
+    emit openDocument(path);
   else
     QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
@@ -834,7 +841,6 @@ void OptionsDialog::browseMailbox() {
   const auto take = [this](const QString& chosen) {
     if (!chosen.isEmpty()) mailbox->setText(QDir::cleanPath(chosen));
   };
-  if (chooseFolder) return take(chooseFolder(start));
   // Window-modal, and the folder chosen arrives as a signal: nothing waits for the picker.
   auto* picker = new QFileDialog(this, QStringLiteral("Mailbox"), start);
   picker->setAttribute(Qt::WA_DeleteOnClose);

@@ -5,13 +5,12 @@
 // switches and the day, and gives the character back its own size. The controls are public so a
 // guided tour can point at them and tests can drive them.
 
-#include "options/options_hooks.h"
+#include "options/options_port.h"
 #include "options/options_rules.h"
 #include "options/options_store.h"
 
 #include <QDialog>
 #include <QStringList>
-#include <functional>
 #include <vector>
 
 class QCheckBox;
@@ -48,7 +47,8 @@ struct OptionsContext {
   // The folders whose character files the character list offers: the user's own, then the
   // installed ones. Empty: CharacterFolders().
   QStringList characterFolders;
-  OptionsHooks hooks;
+  // What the dialog asks of the program; null: the dialog stands alone (see OptionsPort).
+  OptionsPort* port = nullptr;
 };
 
 class OptionsDialog final : public QDialog {
@@ -68,9 +68,6 @@ class OptionsDialog final : public QDialog {
   // The performances of the two buttons, queued on the character; both return at once.
   void TestVoice();
   void Demo();
-
-  // Chooses a Maildir folder for the Mailbox box (tests answer it). Unset: a folder dialog.
-  std::function<QString(const QString& start)> chooseFolder;
 
   QTabWidget* tabs = nullptr;
   // "Characters"
@@ -134,7 +131,7 @@ class OptionsDialog final : public QDialog {
 
   // The character files the character list offers, in list order.
   const std::vector<CharacterEntry>& characterEntries() const { return m_entries; }
-  // Shows how the last sync went, as the lastSync hook tells it (after any sync, not only Sync Now).
+  // Shows how the last sync went, as the port tells it (after any sync, not only Sync Now).
   void ShowLastSync();
 
  signals:
@@ -148,6 +145,12 @@ class OptionsDialog final : public QDialog {
   // Apply or Sync Now with a password typed in the Sync tab, and an address: it is to be kept for
   // the user on the server (in the secret store, else for this session). The box is emptied.
   void syncPasswordTyped(const QString& server, const QString& user, const QString& password);
+  // The spoken tour of the dialog: section 0 runs them all (the first activation while the
+  // settings' "Options" / "ShowHelp" is "1"), 1-4 the tab of that number (Help, answered Yes).
+  // Not connected: there is no tour, and Help's Yes opens the help page.
+  void tourWanted(int section);
+  // Opens a document (a help page). Not connected: the desktop's viewer (QDesktopServices).
+  void openDocument(const QString& path);
 
  public slots:
   // Every close (OK, Cancel, Escape, the close box) comes through here.
@@ -182,6 +185,9 @@ class OptionsDialog final : public QDialog {
   void openHelpPage(const QString& page);
   void nextTab();
   bool viewerOpen() const;
+  // Whether something is connected to `signal` (a request nothing answers is left out).
+  template <typename Signal>
+  bool offers(Signal signal) const;
   QRect screenArea() const;
   double twipsPerPixel() const;
   QPoint characterFoot() const;

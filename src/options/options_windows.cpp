@@ -1,5 +1,7 @@
 #include "options/options_windows.h"
 
+#include <QMetaMethod>
+
 namespace chimewise {
 
 OptionsWindows::OptionsWindows(OptionsContext context) : m_ctx(std::move(context)) {}
@@ -20,6 +22,11 @@ void OptionsWindows::ShowOptions() {
     connect(m_dialog, &OptionsDialog::announcementIntervalApplied, this, &OptionsWindows::announcementIntervalApplied);
     connect(m_dialog, &OptionsDialog::mailIntervalApplied, this, &OptionsWindows::mailIntervalApplied);
     connect(m_dialog, &OptionsDialog::syncPasswordTyped, this, &OptionsWindows::syncPasswordTyped);
+    if (isSignalConnected(QMetaMethod::fromSignal(&OptionsWindows::tourWanted)))
+      connect(m_dialog, &OptionsDialog::tourWanted, this,
+              [this, dialog = m_dialog.data()](int section) { emit tourWanted(dialog, section); });
+    if (isSignalConnected(QMetaMethod::fromSignal(&OptionsWindows::openDocument)))
+      connect(m_dialog, &OptionsDialog::openDocument, this, &OptionsWindows::openDocument);
   }
   if (m_dialog->isMinimized()) m_dialog->setWindowState(m_dialog->windowState() & ~Qt::WindowMinimized);
   m_dialog->show();

@@ -1,12 +1,11 @@
 #pragma once
 // The Options dialog as the rest of the program opens it: created when shown, not modal, and
 // destroyed when closed; a second request while it is open only brings it to the front. The open
-// dialog's news (OptionsDialog's signals) comes from here, whichever dialog it was.
+// dialog's news and requests (OptionsDialog's signals) come from here, whichever dialog it was.
 
 #include "options/options_dialog.h"
 
 #include <QPointer>
-#include <functional>
 
 namespace chimewise {
 
@@ -34,6 +33,11 @@ class OptionsWindows final : public QObject {
   void announcementIntervalApplied(int intervalPosition);
   void mailIntervalApplied(int minutes);
   void syncPasswordTyped(const QString& server, const QString& user, const QString& password);
+  // As OptionsDialog's of the same names (the tour with the dialog it is to run over). Passed on
+  // only when connected here when the dialog opens: a dialog whose request nothing answers leaves
+  // it out (no tour; help pages open in the desktop's viewer).
+  void tourWanted(chimewise::OptionsDialog* dialog, int section);
+  void openDocument(const QString& path);
 
  private:
   OptionsContext m_ctx;

@@ -162,20 +162,11 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   m_schedule->setTour([this](ScheduleDialog& dialog) { RunScheduleTour(dialog, *m_tours); });
   connect(m_character.get(), &CharacterHost::introductionDue, this,
           [this] { RunIntroduction(*m_tours, OpenViewerOf(*m_viewer)); });
-  OptionsHooks optionsHooks;
-  optionsHooks.openDocument = [this](const QString& page) { OpenDocument(page); };
-  optionsHooks.viewerOpen = [this] { return m_viewer->ViewerOpen(); };
-  optionsHooks.syncNow = [this](std::function<void(const QString&)> done) {
-    ++m_syncNowWaiting;
-    m_sync->SyncNow([this, done](const SyncReport& report, const QString& told) {
-      --m_syncNowWaiting;
-      done(told.isEmpty() ? QStringLiteral("Synced: ") + SyncSummary(report) : told);
-    });
-  };
-  optionsHooks.lastSync = [this] { return m_lastSync; };
-  optionsHooks.runTour = [this](OptionsDialog& dialog, int section) { RunOptionsTour(dialog, section, *m_tours); };
-  m_optionsWindows = std::make_unique<OptionsWindows>(OptionsContext{
-      state, m_options, settings, prompter, clock, *m_character, m_setup.characterFolders, std::move(optionsHooks)});
+  m_optionsWindows = std::make_unique<OptionsWindows>(
+      OptionsContext{state, m_options, settings, prompter, clock, *m_character, m_setup.characterFolders, this});
+  connect(m_optionsWindows.get(), &OptionsWindows::openDocument, this, &Program::OpenDocument);
+  connect(m_optionsWindows.get(), &OptionsWindows::tourWanted, this,
+          [this](OptionsDialog* dialog, int section) { RunOptionsTour(*dialog, section, *m_tours); });
   connect(m_optionsWindows.get(), &OptionsWindows::showFutureApplied, this,
           [this](bool on) { m_viewer->ApplyShowFuture(on); });
   connect(m_optionsWindows.get(), &OptionsWindows::announcementIntervalApplied, this,
@@ -386,6 +377,14 @@ void Program::KeepSyncPassword(const QString& server, const QString& user, const
   vault().Keep(server, user, password);
 }
 
+void Program::SyncNow(std::function<void(const QString& outcome)> done) {
+  ++m_syncNowWaiting;
+  m_sync->SyncNow([this, done = std::move(done)](const SyncReport& report, const QString& told) {
+    --m_syncNowWaiting;
+    done(told.isEmpty() ? QStringLiteral("Synced: ") + SyncSummary(report) : told);
+  });
+}
+
 MailReader& Program::mail() {
   if (!m_mail) {
     // Made at the first use, once the data folder is known: it clears what a crash left there.
@@ -393,20 +392,14 @@ MailReader& Program::mail() {
     m_mailAccount->askPassword = [](const QString& server, const QString& user, MailAccount::PasswordAnswer answered) {
       AskMailPassword(server, user, std::move(answered));
     };
-    m_mail = std::make_unique<MailReader>(m_state, m_settings, m_clock, *m_character, *m_mailAccount,
+    m_mail = std::make_unique<MailReader>(m_state, m_settings, m_clock, *m_character, *m_viewer, *m_mailAccount,
                                           MessageFiles(MessageFiles::DefaultFolder(m_state.AppFolder)));
-    m_mail->stopAll = [this] { m_character->StopAll(); };
-    m_mail->viewerOpen = [this] { return m_viewer->ViewerOpen(); };
-    m_mailWindows = std::make_unique<EmailWindows>(m_state, *m_character, *m_mail);
-    m_mailWindows->characterGeometry = [this] {
-      const agent::Character* c = m_character->character();
-      return c ? c->drawnGeometry() : QRect();
-    };
-    m_mailWindows->showOptions = [this] {
+    connect(m_mail.get(), &MailReader::stopCharacter, m_character.get(), [this] { m_character->StopAll(); });
+    m_mailWindows = std::make_unique<EmailWindows>(*m_character, *m_mail);
+    connect(m_mailWindows.get(), &EmailWindows::showOptions, this, [this] {
       m_optionsWindows->ShowOptions();
       if (OptionsDialog* d = m_optionsWindows->dialog()) d->tabs->setCurrentIndex(3);  // "Email Options"
-    };
-    m_mail->list = [this]() -> MailList* { return m_mailWindows ? m_mailWindows->list() : nullptr; };
+    });
   }
   return *m_mail;
 }

@@ -57,7 +57,8 @@ class Program final : public QObject,
                       public CharacterPort,
                       public RoutinesPort,
                       public MainTimerPort,
-                      public WindowsPort {
+                      public WindowsPort,
+                      public OptionsPort {
   Q_OBJECT
  public:
   Program(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock, ProgramSetup setup);
@@ -106,6 +107,10 @@ class Program final : public QObject,
   // WindowsPort
   void CloseDialogs() override;
   void UnloadWindows() override;
+  // OptionsPort
+  bool ViewerOpen() const override { return m_viewer && m_viewer->ViewerOpen(); }
+  std::optional<LastSync> LastSyncOutcome() const override { return m_lastSync; }
+  void SyncNow(std::function<void(const QString& outcome)> done) override;
 
  private:
   // The commands' later features, each over the part that carries it out.

@@ -4,6 +4,7 @@
 
 #include "character/transcript_speaker.h"
 #include "core/clock.h"
+#include "core/ports.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"
 #include "mail/mail_account.h"
@@ -38,8 +39,9 @@ TEST(EmailWindowDesktop, EscapeTypedIntoTheWindowClosesIt) {
   TranscriptSpeaker speaker;
   NoVault vault;
   MailAccount account(settings, vault);
-  MailReader reader(state, settings, clock, speaker, account, MessageFiles(dir.filePath("NewMail")));
-  EmailWindow w(state, speaker, reader);
+  NoWindows windows;
+  MailReader reader(state, settings, clock, speaker, windows, account, MessageFiles(dir.filePath("NewMail")));
+  EmailWindow w(speaker, reader);
   w.Load();
   w.AddRow(MailRow{QStringLiteral("Lunch on Friday?")});
   w.PlaceAndShow();

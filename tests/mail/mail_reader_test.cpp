@@ -3,6 +3,7 @@
 
 #include "character/transcript_speaker.h"
 #include "core/clock.h"
+#include "core/ports.h"
 #include "core/settings_keys.h"
 #include "core/settings_store.h"
 #include "core/shared_state.h"
@@ -17,6 +18,7 @@
 #include <QFile>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -43,6 +45,13 @@ class MemoryVault final : public PasswordVault {
   std::map<QString, QString> kept;
 };
 
+// The Reminder Viewer, open or not.
+class Viewer final : public NoWindows {
+ public:
+  bool ViewerOpen() const override { return open; }
+  bool open = false;
+};
+
 // The rows the window would show.
 class RowList final : public MailList {
  public:
@@ -59,11 +68,11 @@ class MailReaderTest : public ::testing::Test {
   MailReaderTest() {
     settings.write(settings::Mailbox, md.folder());
     speaker.showAndHide = true;
-    reader =
-        std::make_unique<MailReader>(state, settings, clock, speaker, account, MessageFiles(dir.filePath("NewMail")));
+    reader = std::make_unique<MailReader>(state, settings, clock, speaker, viewer, account,
+                                          MessageFiles(dir.filePath("NewMail")));
     reader->setSynchronous(true);
-    reader->list = [this]() -> MailList* { return &rows; };
-    reader->stopAll = [this] { ++stops; };
+    reader->setList(&rows);
+    QObject::connect(reader.get(), &MailReader::stopCharacter, [this] { ++stops; });
   }
   // Three unread (one of them not a message) and one read.
   void DeliverFour() {
@@ -85,6 +94,7 @@ class MailReaderTest : public ::testing::Test {
   SettingsStore settings{dir.filePath("settings.ini")};
   ManualClock clock{QDateTime(QDate(2026, 12, 6), QTime(10, 41, 37))};
   TranscriptSpeaker speaker;
+  Viewer viewer;
   MemoryVault vault;
   MailAccount account{settings, vault};
   RowList rows;
@@ -159,7 +169,7 @@ TEST_F(MailReaderTest, AutomaticReadsOnlyWhatCameSinceTheLastCheckAndNeverMarks)
   EXPECT_EQ(speaker.lines.last(), "Hide");
   speaker.hide();
   speaker.lines.clear();
-  reader->viewerOpen = [] { return true; };
+  viewer.open = true;
   reader->CheckNewMail(true, false);
   EXPECT_NE(speaker.lines.last(), "Hide");
 }
@@ -266,15 +276,15 @@ TEST_F(MailReaderTest, ImapPasswordFromTheStoreOrAskedOncePerSession) {
 }
 
 // The window shows what a message's lines show, never the speech tags; opening a row marks it read;
-// Escape closes the window and its files go.
+// Escape closes the window and its files go. Its Options is disabled when nothing opens the options.
 TEST_F(MailReaderTest, TheWindowShowsTheTextOfTheMarkupAndEscapeClosesIt) {
   testsupport::EnsureQtApp();
   md.Deliver(EncodedWordsMessage(), Berlin(2026, 12, 4, 15, 46));
-  EmailWindows windows(state, speaker, *reader);
-  reader->list = [&]() -> MailList* { return windows.list(); };
+  EmailWindows windows(speaker, *reader);
   reader->CheckNewMail(false, true);
   EmailWindow* window = windows.current();
   ASSERT_TRUE(window && window->isVisible() && window->rowCount() == 1);
+  EXPECT_FALSE(window->optionsButton()->isEnabled());  // nothing here opens the options
   EXPECT_EQ(md.Files("new").size(), 1);
   window->ReadRow(0);
   EXPECT_EQ(window->messageView()->toPlainText().trimmed().toStdString(),

@@ -21,6 +21,8 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -29,6 +31,7 @@
 #include <QTest>
 #include <QTimeEdit>
 #include <QTimer>
+#include <QToolButton>
 #include <gtest/gtest.h>
 
 using namespace chimewise;
@@ -36,6 +39,23 @@ using namespace chimewise;
 namespace {
 
 const QDateTime kNow(QDate(2026, 12, 4), QTime(15, 5, 30));
+
+// The program as the dialog asks it; a sync notes the calendar address stored as it was asked for.
+class ProgramAnswers final : public OptionsPort {
+ public:
+  explicit ProgramAnswers(const SettingsStore& settings) : store(settings) {}
+  bool ViewerOpen() const override { return viewerOpen; }
+  std::optional<LastSync> LastSyncOutcome() const override { return last; }
+  void SyncNow(std::function<void(const QString&)> done) override {
+    syncedWith << store.read(settings::SyncServer);
+    pending = std::move(done);
+  }
+  const SettingsStore& store;
+  bool viewerOpen = false;
+  std::optional<LastSync> last;
+  QStringList syncedWith;
+  std::function<void(const QString&)> pending;
+};
 
 class OptionsDialogTest : public ::testing::Test {
  protected:
@@ -50,28 +70,27 @@ class OptionsDialogTest : public ::testing::Test {
     installedChars = qEnvironmentVariable("CHIMEWISE_SOURCE_DIR") + "/assets/characters";
   }
   void TearDown() override { windows.reset(); }
-  OptionsHooks loggedHooks() {
-    OptionsHooks h;
-    h.viewerOpen = [this] { return viewerOpen; };
-    return h;
-  }
-  // Opens the dialog and waits until the character has been greeted beside it.
-  OptionsDialog& open(OptionsHooks hooks) {
-    windows = std::make_unique<OptionsWindows>(OptionsContext{
-        state, options, settings, prompter, clock, *host, {userChars, installedChars}, std::move(hooks)});
+  // Opens the dialog and waits until the character has been greeted beside it (`tours`: with a tour).
+  OptionsDialog& open(bool tours = false) {
+    windows = std::make_unique<OptionsWindows>(
+        OptionsContext{state, options, settings, prompter, clock, *host, {userChars, installedChars}, &program});
     QObject::connect(windows.get(), &OptionsWindows::showFutureApplied,
                      [this](bool on) { log << QStringLiteral("showFuture %1").arg(on); });
     QObject::connect(windows.get(), &OptionsWindows::announcementIntervalApplied,
                      [this](int i) { log << QStringLiteral("announce %1").arg(i); });
     QObject::connect(windows.get(), &OptionsWindows::mailIntervalApplied,
                      [this](int m) { log << QStringLiteral("mail %1").arg(m); });
+    QObject::connect(windows.get(), &OptionsWindows::openDocument,
+                     [this](const QString& path) { log << "page " + QFileInfo(path).fileName(); });
+    if (tours)
+      QObject::connect(windows.get(), &OptionsWindows::tourWanted,
+                       [this](OptionsDialog*, int section) { log << QStringLiteral("tour %1").arg(section); });
     windows->ShowOptions();
     OptionsDialog* d = windows->dialog();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(d));
     drain();
     return *d;
   }
-  OptionsDialog& open() { return open(loggedHooks()); }
   agent::Character& character() { return *host->character(); }
   // Lets the character finish everything it was asked to do.
   void drain() {
@@ -83,8 +102,8 @@ class OptionsDialogTest : public ::testing::Test {
   QTemporaryDir dir;
   SharedState state;
   ProgramOptions options;
-  bool viewerOpen = false;  // what the viewer hook answers
   SettingsStore settings{dir.filePath("settings.ini")};
+  ProgramAnswers program{settings};
   ScriptedPrompter prompter;
   agent::ManualTimerClock agentClock;
   QTimer pump;
@@ -151,7 +170,7 @@ TEST_F(OptionsDialogTest, ApplyStoresTheControlsAndBringsTheProgramInLine) {
   EXPECT_TRUE(character().height() == character().originalHeight() && !character().soundEffectsOn());
   EXPECT_EQ(log, QStringList({"announce 3", "mail 10"}));
   log.clear();
-  viewerOpen = true;
+  program.viewerOpen = true;
   d.okButton->click();
   EXPECT_EQ(log, QStringList({"showFuture 0", "announce 3", "mail 10"}));
 }
@@ -159,15 +178,7 @@ TEST_F(OptionsDialogTest, ApplyStoresTheControlsAndBringsTheProgramInLine) {
 TEST_F(OptionsDialogTest, SyncTabAppliesItsSettingsKeepsThePasswordAsideAndSyncNowTellsTheOutcome) {
   settings.write(settings::SyncUser, "anna");
   QStringList kept;
-  std::function<void(const QString&)> pending;
-  OptionsHooks hooks = loggedHooks();
-  hooks.syncNow = [&](std::function<void(const QString&)> done) {
-    log << "sync now with " + stored(settings::SyncServer);
-    pending = std::move(done);
-  };
-  std::optional<LastSync> last;
-  hooks.lastSync = [&] { return last; };
-  OptionsDialog& d = open(std::move(hooks));
+  OptionsDialog& d = open();
   QObject::connect(windows.get(), &OptionsWindows::syncPasswordTyped,
                    [&](const QString& server, const QString& user, const QString& password) {
                      kept << server + ' ' + user + ' ' + password;
@@ -177,18 +188,19 @@ TEST_F(OptionsDialogTest, SyncTabAppliesItsSettingsKeepsThePasswordAsideAndSyncN
   d.syncPassword->setText("s3cret");
   d.syncNowButton->click();
   EXPECT_EQ(d.syncStatus->text(), kSyncAddressFirst);
-  EXPECT_TRUE(kept.isEmpty() && log.isEmpty());
+  EXPECT_TRUE(kept.isEmpty() && program.syncedWith.isEmpty());
   EXPECT_EQ(d.syncPassword->text(), "s3cret");
   d.syncServer->setText(" https://cloud.example.org/remote.php/dav/calendars/anna/personal/ ");
   d.syncNowButton->click();
-  EXPECT_TRUE(log.contains("sync now with https://cloud.example.org/remote.php/dav/calendars/anna/personal/"));
+  EXPECT_EQ(program.syncedWith, QStringList{"https://cloud.example.org/remote.php/dav/calendars/anna/personal/"});
   EXPECT_EQ(kept, QStringList{"https://cloud.example.org/remote.php/dav/calendars/anna/personal/ anna s3cret"});
   EXPECT_TRUE(d.syncPassword->text().isEmpty());
   EXPECT_FALSE(testsupport::Slurp(settings.filePath()).contains("s3cret"));
-  ASSERT_TRUE(pending);
-  last = LastSync{QDateTime(QDate(2026, 12, 8), QTime(19, 10)), "Synced: nothing changed",
-                  QStringList{"\"Dentist\" changed on the server but was not taken: it is past"}};
-  pending("The calendar server refused the user name or password");
+  ASSERT_TRUE(program.pending);
+  std::optional<LastSync>& last = program.last =
+      LastSync{QDateTime(QDate(2026, 12, 8), QTime(19, 10)), "Synced: nothing changed",
+               QStringList{"\"Dentist\" changed on the server but was not taken: it is past"}};
+  program.pending("The calendar server refused the user name or password");
   EXPECT_EQ(d.syncStatus->text(), "The calendar server refused the user name or password");
   // The last sync's time, outcome and notes, in the user's time format; at most ten notes.
   EXPECT_EQ(d.lastSync->text(),
@@ -209,10 +221,29 @@ TEST_F(OptionsDialogTest, TypedValuesAreCheckedAndOnesThatCannotBeUsedAreTold) {
   EXPECT_EQ(prompter.asked.size(), 1u);
   EXPECT_EQ(d.tabs->currentIndex(), 3);
   EXPECT_EQ(stored(settings::Mailbox) + stored(settings::WaitTime), "<absent><absent>");
-  d.mailbox->setText(dir.filePath("Maildir"));
+  // A folder chosen with Browse... is the mailbox.
+  d.mailboxBrowse->click();
+  auto* picker = d.findChild<QFileDialog*>();
+  ASSERT_NE(picker, nullptr);
+  emit picker->fileSelected(dir.filePath("Maildir/"));
+  picker->reject();
+  EXPECT_EQ(d.mailbox->text(), dir.filePath("Maildir"));
   d.mailInterval->setText("0");
   d.okButton->click();
   EXPECT_EQ(stored(settings::WaitTime) + " " + stored(settings::MailInterval), "30 1");
+}
+
+// Help's Yes runs the tab's tour where there is a tour (all of it at first activation), else its page.
+TEST_F(OptionsDialogTest, HelpRunsTheTabsTourWhereThereIsOneElseOpensTheHelpPage) {
+  for (const bool tours : {false, true}) {
+    log.clear();
+    OptionsDialog& d = open(tours);
+    d.tabs->setCurrentIndex(2);
+    prompter.answers = {true};
+    d.helpButton->click();
+    testsupport::RunEventsUntil([&] { return !log.isEmpty() && !log.last().startsWith("tour 0"); }, 5000);
+    EXPECT_EQ(log, tours ? QStringList({"tour 0", "tour 3"}) : QStringList{"page options.htm"});
+  }
 }
 
 // Every control on every tab has room, an access key of its own and a name of its own.

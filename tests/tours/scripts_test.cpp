@@ -140,7 +140,7 @@ TEST_F(ScriptTest, TheScheduleTourStandsBesideEveryControlAndPutsTheEntryBack) {
 
 TEST_F(ScriptTest, TheOptionsTourStandsBesideEveryControlOnEachTab) {
   settings.write(settings::OptionsShowHelp, "0");  // the dialog's own first-activation tour stays out of it
-  OptionsWindows windows(OptionsContext{state, options, settings, prompter, clock, *host, {}, {}});
+  OptionsWindows windows(OptionsContext{state, options, settings, prompter, clock, *host, {}});
   windows.ShowOptions();
   ASSERT_NE(windows.dialog(), nullptr);
   ASSERT_TRUE(QTest::qWaitForWindowExposed(windows.dialog()));
