@@ -5,8 +5,12 @@
 
 namespace chimewise {
 
-PasswordWindow::~PasswordWindow() {
+PasswordWindow::~PasswordWindow() { CloseWithoutAnswer(); }
+
+void PasswordWindow::CloseWithoutAnswer() {
+  // Deleted, not closed: a closed window would answer.
   for (const QPointer<QInputDialog>& dialog : m_open) delete dialog.data();
+  m_open.clear();
 }
 
 void PasswordWindow::AskPassword(const QString& server, const QString& user, Answer answered) {

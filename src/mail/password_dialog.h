@@ -11,8 +11,8 @@ class QInputDialog;
 namespace chimewise {
 
 // The password window: the question shows and the call returns at once; the answer comes from the
-// event loop, the password or nullopt when the user cancels. A window still open when its asker
-// goes (the program ends) closes without an answer.
+// event loop, the password or nullopt when the user cancels. A window still open when the program
+// ends (CloseWithoutAnswer, or the asker goes) closes without an answer.
 class PasswordWindow final : public PasswordAsker {
  public:
   PasswordWindow() = default;
@@ -21,6 +21,7 @@ class PasswordWindow final : public PasswordAsker {
   ~PasswordWindow() override;
 
   void AskPassword(const QString& server, const QString& user, Answer answered) override;
+  void CloseWithoutAnswer();
   // The window asking now, if any (the latest one asked).
   QInputDialog* current() const;
 

@@ -129,6 +129,7 @@ class Program final : public QObject,
     // A check in progress stops; it ends from the event loop, or goes with the program.
     if (m_update) m_update->Abort();
     m_mailWindows.reset();
+    m_passwordWindow.CloseWithoutAnswer();
     m_optionsWindows->CloseOptions();
     m_schedule->CloseSchedule();
     if (m_quickAdd && m_quickAdd->window()) m_quickAdd->window()->close();
