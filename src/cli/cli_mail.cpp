@@ -32,6 +32,18 @@ class CollectedRows final : public MailList {
   std::vector<MailRow> rows;
 };
 
+// Asks on the terminal and answers at once (no answer where the input is not a terminal).
+class TerminalPasswordAsker final : public PasswordAsker {
+ public:
+  explicit TerminalPasswordAsker(QTextStream& err) : m_err(err) {}
+  void AskPassword(const QString& server, const QString& user, Answer answered) override {
+    answered(AskPasswordOnTerminal(m_err, server, user));
+  }
+
+ private:
+  QTextStream& m_err;
+};
+
 // The message files of one run live in "chimewise-mail-<pid>-XXXXXX" in the temporary folder. A
 // run that was killed could not remove its own; the next run removes those whose process is
 // gone.
@@ -77,10 +89,8 @@ int RunMailCommand(const MailRequest& request, const QString& appFolder, const Q
   ManualClock clock(now.isValid() ? now : QDateTime::currentDateTime());
   TranscriptSpeaker speaker;
   SecretServiceVault vault;
-  MailAccount account(settings, vault);
-  account.askPassword = [&err](const QString& server, const QString& user, MailAccount::PasswordAnswer answered) {
-    answered(AskPasswordOnTerminal(err, server, user));
-  };
+  TerminalPasswordAsker asker(err);
+  MailAccount account(settings, vault, &asker);
   // The message files of this run live in a folder of its own and go with it, so a running
   // program's window keeps its own.
   RemoveLeftFolders();

@@ -63,23 +63,23 @@ MailboxChoice MailAccount::Choose(const QString& address) {
 
 void MailAccount::ChooseAsking(bool mayAsk, const QString& address, std::function<void(MailboxChoice)> chosen) {
   MailboxChoice c = Choose(address);
-  if (c.mailbox || !c.wantsPassword || !mayAsk || !askPassword) {
+  if (c.mailbox || !c.wantsPassword || !mayAsk || !m_asker) {
     chosen(std::move(c));
     return;
   }
   const QString server = m_server, user = m_user;
-  askPassword(server, user,
-              [this, alive = std::weak_ptr<bool>(m_alive), address, server, user,
-               chosen = std::move(chosen)](std::optional<QString> password) {
-                if (alive.expired()) return;
-                // An answer for an account the settings have moved away from meanwhile is not kept.
-                if (password && server == m_server && user == m_user) {
-                  m_refused = false;
-                  // The secret store keeps it across sessions; without one it lives in memory only.
-                  if (!m_vault.Keep(server, user, *password)) m_sessionPassword = password;
-                }
-                chosen(Choose(address));
-              });
+  m_asker->AskPassword(server, user,
+                       [this, alive = std::weak_ptr<bool>(m_alive), address, server, user,
+                        chosen = std::move(chosen)](std::optional<QString> password) {
+                         if (alive.expired()) return;
+                         // An answer for an account the settings have moved away from meanwhile is not kept.
+                         if (password && server == m_server && user == m_user) {
+                           m_refused = false;
+                           // The secret store keeps it across sessions; without one it lives in memory only.
+                           if (!m_vault.Keep(server, user, *password)) m_sessionPassword = password;
+                         }
+                         chosen(Choose(address));
+                       });
 }
 
 void MailAccount::PasswordRefused() {

@@ -40,14 +40,23 @@ struct MailboxChoice {
   bool wantsPassword = false;  // none is known: the user could give one
 };
 
+// Asks the user for the password of an account: the program with its password window, the
+// command-line tool on the terminal. Whoever makes the account owns it and keeps it while the
+// account lives.
+class PasswordAsker {
+ public:
+  using Answer = std::function<void(std::optional<QString>)>;
+  virtual ~PasswordAsker() = default;
+  // Hands the password to `answered` (nullopt when the user declines), at once or later from the
+  // event loop; an answer for an account that is gone by then is dropped by the account.
+  virtual void AskPassword(const QString& server, const QString& user, Answer answered) = 0;
+};
+
 class MailAccount {
  public:
-  // Asks the user for the password of an account and hands the answer to `answered` (nullopt when
-  // the user declines), at once or later from the event loop.
-  using PasswordAnswer = std::function<void(std::optional<QString>)>;
-  using PasswordAsker = std::function<void(const QString& server, const QString& user, PasswordAnswer answered)>;
-
-  MailAccount(const SettingsStore& settings, PasswordVault& vault) : m_settings(settings), m_vault(vault) {}
+  // Without an asker the user is never asked.
+  MailAccount(const SettingsStore& settings, PasswordVault& vault, PasswordAsker* asker = nullptr)
+      : m_settings(settings), m_vault(vault), m_asker(asker) {}
 
   // The mailbox named in the settings, or by `address` when given (a folder or an imap:// or
   // imaps:// address), with the password known for it; the user is not asked.
@@ -58,11 +67,10 @@ class MailAccount {
   // The server refused the password: it is asked again at the next request.
   void PasswordRefused();
 
-  PasswordAsker askPassword;
-
  private:
   const SettingsStore& m_settings;
   PasswordVault& m_vault;
+  PasswordAsker* m_asker;
   QString m_server, m_user;                                      // whose password is remembered
   std::optional<QString> m_sessionPassword;                      // kept in memory for this session
   bool m_refused = false;                                        // the stored password was refused: ask anew

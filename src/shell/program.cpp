@@ -18,7 +18,6 @@
 #include "extras/about_dialog.h"
 #include "extras/jokes.h"
 #include "extras/programs.h"
-#include "mail/password_dialog.h"
 #include "options/autostart.h"
 #include "options/options_windows.h"
 #include "shell/desktop_notices.h"
@@ -388,10 +387,7 @@ void Program::SyncNow(std::function<void(const QString& outcome)> done) {
 MailReader& Program::mail() {
   if (!m_mail) {
     // Made at the first use, once the data folder is known: it clears what a crash left there.
-    m_mailAccount = std::make_unique<MailAccount>(m_settings, vault());
-    m_mailAccount->askPassword = [](const QString& server, const QString& user, MailAccount::PasswordAnswer answered) {
-      AskMailPassword(server, user, std::move(answered));
-    };
+    m_mailAccount = std::make_unique<MailAccount>(m_settings, vault(), &m_passwordWindow);
     m_mail = std::make_unique<MailReader>(m_state, m_settings, m_clock, *m_character, *m_viewer, *m_mailAccount,
                                           MessageFiles(MessageFiles::DefaultFolder(m_state.AppFolder)));
     connect(m_mail.get(), &MailReader::stopCharacter, m_character.get(), [this] { m_character->StopAll(); });
@@ -415,6 +411,7 @@ void Program::UnloadWindows() {
   // A check in progress stops; it ends from the event loop, or goes with the program.
   if (m_update) m_update->Abort();
   m_mailWindows.reset();
+  m_passwordWindow.CloseWithoutAnswer();
   m_optionsWindows->CloseOptions();
   m_schedule->CloseSchedule();
   if (m_quickAdd && m_quickAdd->window()) m_quickAdd->window()->close();

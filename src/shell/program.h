@@ -16,6 +16,7 @@
 #include "mail/email_window.h"
 #include "mail/mail_account.h"
 #include "mail/mail_reader.h"
+#include "mail/password_dialog.h"
 #include "options/options_windows.h"
 #include "schedule/quick_add.h"
 #include "schedule/save_event.h"
@@ -155,6 +156,7 @@ class Program final : public QObject,
   QPointer<AboutDialog> m_about;  // open while shown; it deletes itself when closed
   // The mail reader, made once the data folder is known; its window goes before it.
   std::unique_ptr<SecretServiceVault> m_vault;
+  PasswordWindow m_passwordWindow;  // outlives the account that asks it; closes a window left open
   std::unique_ptr<MailAccount> m_mailAccount;
   std::unique_ptr<MailReader> m_mail;
   std::unique_ptr<EmailWindows> m_mailWindows;

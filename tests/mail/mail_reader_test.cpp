@@ -11,11 +11,13 @@
 #include "libs/mailbox/sample_messages.h"
 #include "mail/email_window.h"
 #include "mail/mail_account.h"
+#include "mail/password_dialog.h"
 #include "support/files.h"
 #include "support/qt_app.h"
 #include "support/qt_print.h"
 
 #include <QFile>
+#include <QInputDialog>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -43,6 +45,16 @@ class MemoryVault final : public PasswordVault {
   }
   bool available = true;
   std::map<QString, QString> kept;
+};
+
+// Keeps each question's answer for the test to give later, as the window gives it.
+class LaterAsker final : public PasswordAsker {
+ public:
+  void AskPassword(const QString& server, const QString& user, Answer answered) override {
+    EXPECT_EQ(server + "|" + user, "imaps://mail.example.org|alice");
+    asked.push_back(std::move(answered));
+  }
+  std::vector<Answer> asked;
 };
 
 // The Reminder Viewer, open or not.
@@ -96,7 +108,8 @@ class MailReaderTest : public ::testing::Test {
   TranscriptSpeaker speaker;
   Viewer viewer;
   MemoryVault vault;
-  MailAccount account{settings, vault};
+  LaterAsker asker;
+  MailAccount account{settings, vault, &asker};
   RowList rows;
   int stops = 0;
   std::unique_ptr<MailReader> reader;
@@ -234,8 +247,7 @@ TEST_F(MailReaderTest, InTheBackgroundTheAnswerComesLaterAndARequestMeanwhileFol
 
 // Asked once into the store, never by an automatic check; refused: asked anew; no store: in memory.
 TEST_F(MailReaderTest, ImapPasswordFromTheStoreOrAskedOncePerSession) {
-  // The answer is given later, as the window gives it.
-  std::vector<MailAccount::PasswordAnswer> asked;
+  std::vector<PasswordAsker::Answer>& asked = asker.asked;
   const auto asking = [&](MailAccount& a) {
     auto chosen = std::make_shared<std::optional<bool>>();
     a.ChooseAsking(true, {}, [chosen](MailboxChoice c) { *chosen = c.mailbox != nullptr; });
@@ -245,10 +257,6 @@ TEST_F(MailReaderTest, ImapPasswordFromTheStoreOrAskedOncePerSession) {
   settings.write(settings::Mailbox, "imaps://mail.example.org");
   EXPECT_EQ(account.Choose().problem, "no user name is set up for it");
   settings.write(settings::MailUser, "alice");
-  account.askPassword = [&](const QString& server, const QString& user, MailAccount::PasswordAnswer answered) {
-    EXPECT_EQ(server + "|" + user, "imaps://mail.example.org|alice");
-    asked.push_back(std::move(answered));
-  };
   EXPECT_EQ(account.Choose().problem, "no password is known for it");
   EXPECT_TRUE(asking(account));
   EXPECT_EQ(vault.kept["imaps://mail.example.org|alice"], "pw");
@@ -260,19 +268,37 @@ TEST_F(MailReaderTest, ImapPasswordFromTheStoreOrAskedOncePerSession) {
   EXPECT_EQ(asked.size(), 2u);
   vault.available = false;
   vault.kept.clear();
-  MailAccount other(settings, vault);
-  other.askPassword = account.askPassword;
+  MailAccount other(settings, vault, &asker);
   EXPECT_TRUE(asking(other));
   EXPECT_TRUE(asking(other));
   EXPECT_EQ(asked.size(), 3u);
   EXPECT_TRUE(vault.kept.empty());
   // An answer that comes after the account is gone is dropped, not used.
   {
-    MailAccount gone(settings, vault);
-    gone.askPassword = account.askPassword;
+    MailAccount gone(settings, vault, &asker);
     gone.ChooseAsking(true, {}, [](MailboxChoice) { ADD_FAILURE() << "answered after the account went"; });
   }
   asked.back()(QString("late"));
+}
+
+// The window answers what was typed (nothing typed too), nullopt on Cancel; one still open when
+// the program ends closes without an answer.
+TEST(PasswordWindowTest, AnswersWhatWasTypedNothingOnCancelAndClosesWithoutAnswerAtTheEnd) {
+  testsupport::EnsureQtApp();
+  std::vector<std::optional<QString>> answers;
+  PasswordWindow window;
+  const auto ask = [&](const QString& typed) {
+    window.AskPassword("imaps://mail.example.org", "alice", [&](std::optional<QString> p) { answers.push_back(p); });
+    window.current()->setTextValue(typed);
+    return window.current();
+  };
+  ask("pw")->accept();
+  ask("")->accept();
+  ask("pw")->reject();
+  const QPointer<QInputDialog> left = ask("pw");
+  window.CloseWithoutAnswer();
+  EXPECT_TRUE(left.isNull());
+  EXPECT_EQ(answers, (std::vector<std::optional<QString>>{"pw", "", std::nullopt}));
 }
 
 // The window shows what a message's lines show, never the speech tags; opening a row marks it read;
