@@ -192,7 +192,6 @@ Problem AlarmService::ScanDueAlarms(ScanCounts* counts) {
     s = RepairCalendarIndex(m_engine.env(), m_state.AppFolder, &m_foreignIndex);
     if (s.ok()) s = collect();
   }
-  const int area = table ? table->area() : 0;
   if (!s.ok()) {
     // Keep the reminders coming even after a failed scan.
     static_cast<void>(FindNextAlarm());  // the scan's own trouble is the one told
@@ -207,14 +206,15 @@ Problem AlarmService::ScanDueAlarms(ScanCounts* counts) {
   std::size_t repeatsFrom = 0;
   for (std::size_t i = 0; i < list.records.size(); ++i) {
     Planned p;
-    if (!planOne(area, list.records[i], readActivity, readMemos, AnnounceMode::Alarm, &p)) continue;
+    if (!planOne(table ? table->get() : nullptr, list.records[i], readActivity, readMemos, AnnounceMode::Alarm, &p))
+      continue;
     planned.push_back(std::move(p));
     if (i < list.firstInLine) ++firstInLine;
     if (i < list.repeatsFrom) ++repeatsFrom;
   }
   const auto tell = [&](const std::vector<const Planned*>& told) {
     for (const Planned* p : told) emit announced(AnnouncedReminder{p->recno, p->recordId, p->facts});
-    endTelling(area, told, counts, &problem);
+    endTelling(table ? table->get() : nullptr, told, counts, &problem);
   };
   // Reminders from `from` to `to`, each on its own when alone; several are named in one line after
   // one sound, so the last of them is not held back by the sounds and lines of the others, and what
@@ -312,10 +312,10 @@ std::optional<QStringList> AlarmService::seriesOf(xbase::WorkArea& wa) const {
   return kept->series;
 }
 
-bool AlarmService::planOne(int area, qint64 recno, int readActivity, int readMemos, AnnounceMode mode, Planned* out) {
-  if (recno < 1 || area < 1) return false;
-  xbase::WorkArea* wa = m_engine.Area(area);
-  if (!wa || recno > wa->RecCount()) return false;
+bool AlarmService::planOne(xbase::WorkArea* table, qint64 recno, int readActivity, int readMemos, AnnounceMode mode,
+                           Planned* out) {
+  xbase::WorkArea* wa = table;
+  if (!wa || recno < 1 || recno > wa->RecCount()) return false;
   if (!wa->Go(static_cast<uint32_t>(recno)).ok()) return false;
   out->recno = recno;
   out->recordId = TableText(*wa, "REC_NO");
@@ -376,7 +376,8 @@ void AlarmService::say(const AnnouncementPlan& plan) {
   for (const QString& text : plan.sayTexts) m_speaker.SayText(text);
 }
 
-void AlarmService::endTelling(int area, const std::vector<const Planned*>& told, ScanCounts* counts, Problem* problem) {
+void AlarmService::endTelling(xbase::WorkArea* table, const std::vector<const Planned*>& told, ScanCounts* counts,
+                              Problem* problem) {
   std::vector<qint64> recnos;
   for (const Planned* p : told) recnos.push_back(p->recno);
   const std::weak_ptr<char> alive = m_alive;
@@ -390,7 +391,7 @@ void AlarmService::endTelling(int area, const std::vector<const Planned*>& told,
   // Nothing to hear: told now.
   const QDateTime now = m_clock.now();
   for (const Planned* p : told) {
-    xbase::WorkArea* wa = m_engine.Area(area);
+    xbase::WorkArea* wa = table;
     if (!wa || !wa->Go(static_cast<uint32_t>(p->recno)).ok()) continue;
     Problem one;
     const AlarmMove move = moveAlarm(*wa, p->facts, AnnounceMode::Alarm, now, &one);
@@ -456,24 +457,24 @@ Problem AlarmService::moveHeard() {
   return problem;
 }
 
-bool AlarmService::AnnounceReminder(int area, qint64 recno, int readActivity, int readMemos, AnnounceMode mode,
-                                    Problem* problem) {
+bool AlarmService::AnnounceReminder(xbase::WorkArea* table, qint64 recno, int readActivity, int readMemos,
+                                    AnnounceMode mode, Problem* problem) {
   Planned p;
-  if (!planOne(area, recno, readActivity, readMemos, mode, &p)) return false;
+  if (!planOne(table, recno, readActivity, readMemos, mode, &p)) return false;
   // Read from the viewer: told as it is asked for.
-  moveAlarm(*m_engine.Area(area), p.facts, mode, m_clock.now(), problem);
+  moveAlarm(*table, p.facts, mode, m_clock.now(), problem);
   say(p.plan);
   return p.plan.due;
 }
 
-AlarmService::SnoozeOutcome AlarmService::Snooze(int area, qint64 recno, int choice) {
+AlarmService::SnoozeOutcome AlarmService::Snooze(xbase::WorkArea* table, qint64 recno, int choice) {
   SnoozeOutcome out;
   if (m_speaker.visible()) {
     m_speaker.play(QStringLiteral("write"));
     m_speaker.play(QStringLiteral("blink"));
   }
   const QDateTime now = m_clock.now();
-  xbase::WorkArea* wa = area > 0 ? m_engine.Area(area) : nullptr;
+  xbase::WorkArea* wa = table;
   if (!wa || recno < 1 || recno > wa->RecCount() || !wa->Go(static_cast<uint32_t>(recno)).ok()) {
     out.problem = {ProblemKind::NoSuchReminder, {}, {}, recno};
     return out;
@@ -526,7 +527,7 @@ AlarmService::SnoozeOutcome AlarmService::SnoozeAnnounced(qint64 recno, const QS
     out.problem = ProblemOf(table.status());
     return out;
   }
-  if (const qint64 found = findRecord(*table, recno, recordId); found != 0) out = Snooze(table.area(), found, choice);
+  if (const qint64 found = findRecord(*table, recno, recordId); found != 0) out = Snooze(table.get(), found, choice);
   table->Unlock().IgnoreError();
   return out;
 }
@@ -552,9 +553,9 @@ std::vector<std::optional<ReminderFacts>> AlarmService::ReadAnnounced(const std:
   return out;
 }
 
-AlarmService::StepOutcome AlarmService::StepOccurrence(int area, qint64 recno, OccurrenceStep step) {
+AlarmService::StepOutcome AlarmService::StepOccurrence(xbase::WorkArea* table, qint64 recno, OccurrenceStep step) {
   StepOutcome out;
-  xbase::WorkArea* wa = area > 0 ? m_engine.Area(area) : nullptr;
+  xbase::WorkArea* wa = table;
   if (!wa || recno < 1 || recno > wa->RecCount() || !wa->Go(static_cast<uint32_t>(recno)).ok() || wa->Deleted()) {
     out.problem = {ProblemKind::NoSuchReminder, {}, {}, recno};
     return out;
@@ -604,9 +605,9 @@ AlarmService::StepOutcome AlarmService::StepOccurrence(int area, qint64 recno, O
   return out;
 }
 
-Problem AlarmService::RestoreOccurrence(int area, qint64 recno, const ReminderFacts& before,
+Problem AlarmService::RestoreOccurrence(xbase::WorkArea* table, qint64 recno, const ReminderFacts& before,
                                         const QStringList& series) {
-  xbase::WorkArea* wa = area > 0 ? m_engine.Area(area) : nullptr;
+  xbase::WorkArea* wa = table;
   if (!wa || recno < 1 || recno > wa->RecCount() || !wa->Go(static_cast<uint32_t>(recno)).ok() || wa->Deleted())
     return {ProblemKind::NoSuchReminder, {}, {}, recno};
   std::string id;
@@ -632,9 +633,9 @@ Problem AlarmService::RestoreOccurrence(int area, qint64 recno, const ReminderFa
   return after;
 }
 
-Problem AlarmService::DeleteReminder(int area, qint64 recno, bool* deleted) {
+Problem AlarmService::DeleteReminder(xbase::WorkArea* table, qint64 recno, bool* deleted) {
   if (deleted) *deleted = false;
-  xbase::WorkArea* wa = area > 0 ? m_engine.Area(area) : nullptr;
+  xbase::WorkArea* wa = table;
   if (!wa || recno < 1 || recno > wa->RecCount() || !wa->Go(static_cast<uint32_t>(recno)).ok() || wa->Deleted())
     return {ProblemKind::NoSuchReminder, {}, {}, recno};
   xbase::Status s = wa->Replace("ALARMDATE", "");

@@ -87,9 +87,11 @@ class AlarmService final : public QObject {
   // program ended first moves nothing either, so the next start tells it at once.
   Problem ScanDueAlarms(ScanCounts* counts = nullptr);
 
+  // Methods taking `table` act on the reminder table's open work area (null: the table is not open,
+  // and the reminder is not found).
   // Announces the record of an open work area; true when its activity is now or past. A failed
   // move of its alarm goes to *problem, and so does what failed after the move was stored.
-  bool AnnounceReminder(int area, qint64 recno, int readActivity, int readMemos, AnnounceMode mode,
+  bool AnnounceReminder(xbase::WorkArea* table, qint64 recno, int readActivity, int readMemos, AnnounceMode mode,
                         Problem* problem = nullptr);
   struct SnoozeOutcome {
     QDateTime alarm;            // the new alarm; invalid when nothing was done
@@ -99,7 +101,7 @@ class AlarmService final : public QObject {
   // Puts the record off by a snooze choice (0-8). A repeating reminder's occurrence is put off, not
   // the series: its activity stays, and a snooze that would reach the next occurrence's alarm moves
   // it on to that occurrence instead.
-  SnoozeOutcome Snooze(int area, qint64 recno, int choice);
+  SnoozeOutcome Snooze(xbase::WorkArea* table, qint64 recno, int choice);
   // The same snooze for a reminder announced earlier, with the table opened here for it: the
   // record at `recno` when it still carries `recordId`, else the live record that does. A
   // reminder deleted or gone meanwhile is NoSuchReminder, and nothing is written.
@@ -120,13 +122,14 @@ class AlarmService final : public QObject {
   // Deals with, skips or deletes one occurrence of the repeating reminder at `recno` of an open work
   // area (see OccurrenceStep): the reminder moves on to its next occurrence (none left: no alarm
   // pending) and an occurrence taken out is an EXDATE of its series, for export and sync to carry.
-  StepOutcome StepOccurrence(int area, qint64 recno, OccurrenceStep step);
+  StepOutcome StepOccurrence(xbase::WorkArea* table, qint64 recno, OccurrenceStep step);
   // Puts a repeating reminder back where a StepOccurrence found it: its occurrence and alarm as in
   // `before` (nothing pending when it had no alarm), its series lines `series`.
-  Problem RestoreOccurrence(int area, qint64 recno, const ReminderFacts& before, const QStringList& series);
+  Problem RestoreOccurrence(xbase::WorkArea* table, qint64 recno, const ReminderFacts& before,
+                            const QStringList& series);
   // Deletes the record: no alarm any more, marked deleted. *deleted (optional) says whether it is:
   // a problem that comes back with it set failed after the deletion was stored, and undoes nothing.
-  Problem DeleteReminder(int area, qint64 recno, bool* deleted = nullptr);
+  Problem DeleteReminder(xbase::WorkArea* table, qint64 recno, bool* deleted = nullptr);
 
   QString tablePath() const;
   // A dry run reads only: announcements are planned and spoken, but no alarm moves and nothing is
@@ -174,7 +177,7 @@ class AlarmService final : public QObject {
   };
   // Puts the work area on the live record carrying `recordId`, `recno` looked at first; 0 when none.
   static qint64 findRecord(xbase::WorkArea& wa, qint64 recno, const QString& recordId);
-  bool planOne(int area, qint64 recno, int readActivity, int readMemos, AnnounceMode mode, Planned* out);
+  bool planOne(xbase::WorkArea* table, qint64 recno, int readActivity, int readMemos, AnnounceMode mode, Planned* out);
   // The series lines of the repeating reminder the work area stands on; none for one that does not repeat.
   std::optional<QStringList> seriesOf(xbase::WorkArea& wa) const;
   // Moves the alarm of the record the work area stands on as an announcement at `when` does (and a
@@ -184,7 +187,8 @@ class AlarmService final : public QObject {
   void say(const AnnouncementPlan& plan);
   // Ends a telling of `told`: on its way until heard, or told at once (the move made now) when
   // nothing of it is to be heard.
-  void endTelling(int area, const std::vector<const Planned*>& told, ScanCounts* counts, Problem* problem);
+  void endTelling(xbase::WorkArea* table, const std::vector<const Planned*>& told, ScanCounts* counts,
+                  Problem* problem);
   void onHeard(const std::vector<qint64>& recnos, SpeakerPort::Hearing hearing);
   // Whether the record the work area stands on is on its way to be heard.
   bool onItsWay(xbase::WorkArea& wa) const;

@@ -463,7 +463,7 @@ int stepOccurrence(Session& s, qint64 recno, OccurrenceStep step, QTextStream& o
   const std::optional<data::TableHandle> table = s.openViewerTable();
   if (!table) return 1;
   if (!goToLiveRecord(s, table->get(), recno)) return 1;
-  const AlarmService::StepOutcome r = s.alarms->StepOccurrence(table->area(), recno, step);
+  const AlarmService::StepOutcome r = s.alarms->StepOccurrence(table->get(), recno, step);
   if (r.notRepeating) {
     s.prompter.message(QStringLiteral("Reminder %1 does not repeat; nothing was changed.").arg(recno));
     return 1;
@@ -490,7 +490,7 @@ int cmdDelete(Session& s, const Parsed& p, QTextStream& out) {
   if (!table) return 1;
   if (!goToLiveRecord(s, table->get(), recno)) return 1;
   bool deleted = false;
-  const Problem problem = s.alarms->DeleteReminder(table->area(), recno, &deleted);
+  const Problem problem = s.alarms->DeleteReminder(table->get(), recno, &deleted);
   if (!deleted) {
     s.tell(problem);
     return 1;
@@ -508,7 +508,7 @@ int cmdSnooze(Session& s, const Parsed& p, QTextStream& out) {
   const std::optional<data::TableHandle> table = s.openViewerTable();
   if (!table) return 1;
   if (!goToLiveRecord(s, table->get(), recno)) return 1;
-  const AlarmService::SnoozeOutcome snoozed = s.alarms->Snooze(table->area(), recno, choice);
+  const AlarmService::SnoozeOutcome snoozed = s.alarms->Snooze(table->get(), recno, choice);
   if (!snoozed.alarm.isValid()) {
     s.tell(snoozed.problem);
     return 1;

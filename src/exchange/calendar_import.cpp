@@ -394,7 +394,7 @@ void CalendarImporter::Apply(const CalendarFile& file, const ImportPlan& plan, s
       if (!table) table.emplace(data::TableHandle::Calendar(m_store.engine, m_store.state.AppFolder, kImportAlias));
       bool deleted = false;
       Problem problem = ProblemOf(table->status());
-      if (problem.ok()) problem = m_store.alarms.DeleteReminder(table->area(), step.recno, &deleted);
+      if (problem.ok()) problem = m_store.alarms.DeleteReminder(table->get(), step.recno, &deleted);
       if (!deleted)
         skip(step,
              gone + QStringLiteral(", but the reminder could not be deleted: ") + chimewise::Describe(problem).text);

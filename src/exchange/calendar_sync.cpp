@@ -696,7 +696,7 @@ bool CalendarSync::DeleteLocal(qint64 recno) {
   bool deleted = false;
   if (data::TableHandle table = data::TableHandle::Calendar(m_store.engine, m_store.state.AppFolder, kSyncAlias)) {
     // What failed after the deletion was stored undoes nothing: the reminder is gone all the same.
-    const Problem after = m_store.alarms.DeleteReminder(table.area(), recno, &deleted);
+    const Problem after = m_store.alarms.DeleteReminder(table.get(), recno, &deleted);
     if (deleted && !after.ok() && m_report.notes.size() < kMaxNotes) m_report.notes << Describe(after).text;
   }
   return deleted;

@@ -495,7 +495,7 @@ void ViewerWindow::closeTable() {
 
 void ViewerWindow::LetGoOfTable() {
   SaveMemo();
-  if (area() == 0) return;
+  if (!table()) return;
   closeTable();
   m_openWhenFree = true;
 }
@@ -503,7 +503,7 @@ void ViewerWindow::LetGoOfTable() {
 void ViewerWindow::Refresh() {
   SaveMemo();
   // (Not while the window is being built: it has just tried.)
-  if (area() == 0 && m_openWhenFree && isVisible() && !m_closed) openTable();
+  if (!table() && m_openWhenFree && isVisible() && !m_closed) openTable();
   const std::uint32_t previous = m_currentRecno;
   const int previousRow = m_model->rowOf(previous);
   report(ProblemOf(m_model->reload(m_showFuture, m_ctx.clock.now())));
@@ -616,11 +616,11 @@ void ViewerWindow::readReminderAsSet() {
 }
 
 void ViewerWindow::readReminder(int readActivity, int readMemos, int mode) {
-  if (m_currentRecno < 1 || area() < 1) return;
+  if (m_currentRecno < 1 || !table()) return;
   SaveMemo();
   emit m_ctx.commands.quietCharacter();
   Problem problem;
-  m_ctx.alarms.AnnounceReminder(area(), m_currentRecno, readActivity, readMemos, static_cast<AnnounceMode>(mode),
+  m_ctx.alarms.AnnounceReminder(table(), m_currentRecno, readActivity, readMemos, static_cast<AnnounceMode>(mode),
                                 &problem);
   if (xbase::WorkArea* wa = table()) wa->Unlock().IgnoreError();
   report(problem);
@@ -644,7 +644,7 @@ void ViewerWindow::afterSchedule(bool saved, std::uint32_t edited) {
 }
 
 void ViewerWindow::editReminder() {
-  if (m_currentRecno < 1 || area() < 1) return;
+  if (m_currentRecno < 1 || !table()) return;
   xbase::WorkArea* wa = table();
   if (!wa || m_currentRecno > wa->RecCount()) return;
   // The dialog shows the memo as the table holds it: what was typed here goes in first.
@@ -662,7 +662,7 @@ QString ViewerWindow::currentRepeat() const {
 }
 
 void ViewerWindow::deleteReminder() {
-  if (m_currentRecno < 1 || area() < 1) return;
+  if (m_currentRecno < 1 || !table()) return;
   if (currentRepeat().isEmpty()) return deleteWhole();
   SaveMemo();
   // The question holds nothing up: its answer comes back here, for the reminder it was asked about.
@@ -680,7 +680,7 @@ void ViewerWindow::deleteReminder() {
   box->setDefaultButton(qobject_cast<QPushButton*>(one));
   QPointer<ViewerWindow> self(this);
   connect(box, &QMessageBox::finished, this, [self, box, one, all, recno, id] {
-    if (!self || self->m_closed || self->area() < 1) return;
+    if (!self || self->m_closed || !self->table()) return;
     xbase::WorkArea* area = self->table();
     // Deleted or replaced meanwhile: nothing to do.
     if (!area || !area->Go(recno).ok() || area->Deleted() || TableText(*area, "REC_NO") != id) return;
@@ -692,7 +692,7 @@ void ViewerWindow::deleteReminder() {
 }
 
 void ViewerWindow::deleteOccurrence(std::uint32_t recno, const QString& recordId) {
-  const AlarmService::StepOutcome out = m_ctx.alarms.StepOccurrence(area(), recno, OccurrenceStep::DeleteOne);
+  const AlarmService::StepOutcome out = m_ctx.alarms.StepOccurrence(table(), recno, OccurrenceStep::DeleteOne);
   if (xbase::WorkArea* area = table()) area->Unlock().IgnoreError();
   report(out.problem);
   if (out.done) {
@@ -703,10 +703,10 @@ void ViewerWindow::deleteOccurrence(std::uint32_t recno, const QString& recordId
 }
 
 void ViewerWindow::stepOccurrence(OccurrenceStep step) {
-  if (m_currentRecno < 1 || area() < 1) return;
+  if (m_currentRecno < 1 || !table()) return;
   SaveMemo();
   const std::uint32_t recno = m_currentRecno;
-  const AlarmService::StepOutcome out = m_ctx.alarms.StepOccurrence(area(), recno, step);
+  const AlarmService::StepOutcome out = m_ctx.alarms.StepOccurrence(table(), recno, step);
   if (xbase::WorkArea* area = table()) area->Unlock().IgnoreError();
   report(out.problem);
   // Dealt with: the nagging stops, as after a snooze or a deletion.
@@ -715,14 +715,14 @@ void ViewerWindow::stepOccurrence(OccurrenceStep step) {
 }
 
 void ViewerWindow::deleteWhole() {
-  if (m_currentRecno < 1 || area() < 1) return;
+  if (m_currentRecno < 1 || !table()) return;
   SaveMemo();
   // The reminder as it is now, for "&Undo Delete": the deletion blanks its alarm.
   RecordImage image;
   xbase::WorkArea* wa = table();
   const bool imaged = wa && wa->Go(m_currentRecno).ok() && !wa->Deleted() && TakeRecordImage(*wa, &image).ok();
   bool deleted = false;
-  const Problem problem = m_ctx.alarms.DeleteReminder(area(), m_currentRecno, &deleted);
+  const Problem problem = m_ctx.alarms.DeleteReminder(table(), m_currentRecno, &deleted);
   if (xbase::WorkArea* area = table()) area->Unlock().IgnoreError();
   report(problem);
   if (deleted && imaged) m_ctx.deleted.push_back(std::move(image));
@@ -742,7 +742,7 @@ void ViewerWindow::undoDelete() {
     std::uint32_t recno = 0;
     for (std::uint32_t n = 1; wa && n <= wa->RecCount() && recno == 0; ++n)
       if (wa->Go(n).ok() && !wa->Deleted() && TableText(*wa, "REC_NO") == taken.recordId) recno = n;
-    const Problem problem = recno > 0 ? m_ctx.alarms.RestoreOccurrence(area(), recno, taken.before, taken.series)
+    const Problem problem = recno > 0 ? m_ctx.alarms.RestoreOccurrence(table(), recno, taken.before, taken.series)
                                       : Problem{ProblemKind::NoSuchReminder, {}, {}, taken.recno};
     if (wa) wa->Unlock().IgnoreError();
     m_ctx.takenOccurrences.pop_back();
@@ -782,7 +782,7 @@ void ViewerWindow::undoDelete() {
 void ViewerWindow::snooze(int choice) {
   SaveMemo();
   const std::uint32_t recno = m_currentRecno;
-  const AlarmService::SnoozeOutcome out = m_ctx.alarms.Snooze(area(), recno, choice);
+  const AlarmService::SnoozeOutcome out = m_ctx.alarms.Snooze(table(), recno, choice);
   if (xbase::WorkArea* wa = table()) wa->Unlock().IgnoreError();
   // With nothing highlighted the snooze only plays its animations.
   if (recno < 1) return;

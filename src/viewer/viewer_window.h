@@ -162,7 +162,6 @@ class ViewerWindow final : public QMainWindow {
   void closeTable();
   // The table while the window holds it: its work area number (0 when not held) and work area
   // (null when not held, or when the whole engine was closed under it).
-  int area() const { return m_table ? m_table->area() : 0; }
   xbase::WorkArea* table() const { return m_table ? m_table->get() : nullptr; }
   void buildMenus();
   int dateColumnNeed() const;  // twips the widest reminder time takes in the list's font

@@ -111,7 +111,7 @@ class AlarmServiceTest : public ::testing::Test {
   Problem deleteReminder(qint64 rec) {
     const data::TableHandle table(*engine, data::CalendarPath(state.AppFolder), "CALENDAR", data::kModeShared);
     EXPECT_TRUE(table.ok());
-    return alarms->DeleteReminder(table.area(), rec);
+    return alarms->DeleteReminder(table.get(), rec);
   }
   // Ticks every 3 s from `from` to `to`, the character's lines heard as the clock moves.
   void runTimed(AlarmService& service, const QDateTime& from, const QDateTime& to) {
@@ -563,7 +563,7 @@ TEST_F(AlarmServiceTest, OnTheNightTheClocksGoBackTimesMeanTheRunTheyWereMeantFo
   clock.set(utc(1, 40, 5));
   {
     const data::TableHandle table(*engine, data::CalendarPath(state.AppFolder), "CALENDAR", data::kModeShared);
-    EXPECT_EQ(alarms->Snooze(table.area(), 1, 0).alarm, utc(1, 41));
+    EXPECT_EQ(alarms->Snooze(table.get(), 1, 0).alarm, utc(1, 41));
   }
   EXPECT_EQ(alarms->nextAlarm(), utc(1, 41));
 }

@@ -78,7 +78,7 @@ TEST_P(SyncKeepsEventsTest, ASnoozeChangesNothingThereAndAnEditChangesOnlyItsSum
     const auto [recno, in] = table().at(e.summary);
     data::TableHandle snoozing = data::TableHandle::Calendar(engine, state.AppFolder, "SNOOZE");
     ASSERT_TRUE(snoozing.ok());
-    const AlarmService::SnoozeOutcome snoozed = alarms.Snooze(snoozing.area(), recno, 0);
+    const AlarmService::SnoozeOutcome snoozed = alarms.Snooze(snoozing.get(), recno, 0);
     snoozing.Close().IgnoreError();
     ASSERT_TRUE(snoozed.alarm.isValid()) << Describe(snoozed.problem).text.toStdString();
     const SyncReport afterSnooze = sync();
@@ -154,7 +154,7 @@ TEST_P(SyncKeepsEventsTest, ASeriesWithAMovedAndACancelledOccurrenceIsFollowedAn
   // Each occurrence told is dealt with (Done); what is said at each moment.
   data::TableHandle calendar(engine, data::CalendarPath(state.AppFolder), "CALENDAR", data::kModeShared);
   ASSERT_TRUE(calendar.ok());
-  const int area = calendar.area();
+  xbase::WorkArea* const area = calendar.get();
   const qint64 recno = table().at("Weekly").first;
   QStringList said;
   for (const QDateTime& at :

@@ -249,8 +249,8 @@ TEST_F(DesktopNoticesTest, NotificationsFollowTheTableWhoeverWritesIt) {
     AlarmService tool(state, options, clock, other, speaker, windows);
     EventSaver toolSaver(state, options, clock, other);
     data::TableHandle table(other, data::CalendarPath(state.AppFolder), "CALENDAR", data::kModeShared);
-    ASSERT_TRUE(tool.DeleteReminder(table.area(), gone).ok());
-    ASSERT_TRUE(tool.Snooze(table.area(), putOff, 1).alarm.isValid());
+    ASSERT_TRUE(tool.DeleteReminder(table.get(), gone).ok());
+    ASSERT_TRUE(tool.Snooze(table.get(), putOff, 1).alarm.isValid());
     table.Close().IgnoreError();
     ASSERT_TRUE(
         toolSaver
