@@ -74,7 +74,7 @@ void CalendarSyncService::Begin() {
   caldav::Settings connection;
   connection.url = url;
   connection.user = user;
-  if (!user.isEmpty() && password) connection.password = password(server, user).value_or(QString());
+  if (!user.isEmpty() && m_passwords) connection.password = m_passwords->SyncPassword(server, user).value_or(QString());
   m_busy = true;
   m_sync = std::make_unique<CalendarSync>(m_store, std::make_unique<caldav::CalDavClient>(connection), url);
   m_sync->options = options;

@@ -32,15 +32,24 @@ struct SyncTiming {
   static QDateTime AfterChange(const QDateTime& due, const QDateTime& now, int failures);
 };
 
+// Where the sync's password comes from (the program's secret store, or what was typed this session).
+class SyncPasswordPort {
+ public:
+  virtual ~SyncPasswordPort() = default;
+  // The password for `user` on `server`; none when there is none to give (the sync then fails as
+  // a refused password would).
+  virtual std::optional<QString> SyncPassword(const QString& server, const QString& user) = 0;
+};
+
 class CalendarSyncService final : public QObject {
   Q_OBJECT
  public:
   CalendarSyncService(ReminderStore store, const SettingsStore& settings, QObject* parent = nullptr);
   ~CalendarSyncService() override;
 
-  // The password for `user` on `server`; none when there is none to give (the sync then fails as
-  // a refused password would). Unset: no password is sent.
-  std::function<std::optional<QString>(const QString& server, const QString& user)> password;
+  // Asked for the password of each sync with a user name; none set: no password is sent. It
+  // must outlive this service.
+  void setPasswords(SyncPasswordPort* passwords) { m_passwords = passwords; }
   // How events without an alarm and all-day events become reminders.
   ImportOptions options;
 
@@ -66,6 +75,7 @@ class CalendarSyncService final : public QObject {
   QString TableStamp() const;
 
   ReminderStore m_store;
+  SyncPasswordPort* m_passwords = nullptr;
   const SettingsStore& m_settings;
 
   QDateTime m_next;  // invalid: at the next tick (the start)

@@ -126,7 +126,7 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   // The calendar sync looks at its schedule on every tick; its transfers never hold the tick up.
   m_sync = std::make_unique<CalendarSyncService>(
       ReminderStore{state, clock, m_engine, *m_character, *m_alarms, *m_viewer}, settings);
-  m_sync->password = [this](const QString& server, const QString& user) { return SyncPassword(server, user); };
+  m_sync->setPasswords(this);
   connect(&m_mainWindow->timer1(), &QTimer::timeout, m_sync.get(), [this] {
     if (!m_state.events->closing()) m_sync->Tick();
   });

@@ -59,7 +59,8 @@ class Program final : public QObject,
                       public RoutinesPort,
                       public MainTimerPort,
                       public WindowsPort,
-                      public OptionsPort {
+                      public OptionsPort,
+                      public SyncPasswordPort {
   Q_OBJECT
  public:
   Program(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock, ProgramSetup setup);
@@ -112,6 +113,8 @@ class Program final : public QObject,
   bool ViewerOpen() const override { return m_viewer && m_viewer->ViewerOpen(); }
   std::optional<LastSync> LastSyncOutcome() const override { return m_lastSync; }
   void SyncNow(std::function<void(const QString& outcome)> done) override;
+  // SyncPasswordPort: the secret store's, or the one typed this session.
+  std::optional<QString> SyncPassword(const QString& server, const QString& user) override;
 
  private:
   // The commands' later features, each over the part that carries it out.
@@ -121,7 +124,6 @@ class Program final : public QObject,
   void CheckForUpdate();
   MailReader& mail();
   PasswordVault& vault();
-  std::optional<QString> SyncPassword(const QString& server, const QString& user);
   void KeepSyncPassword(const QString& server, const QString& user, const QString& password);
   // Reports what the alarm routines met, the table busy only when it lasts (see TableBusySpell).
   void reportTableOutcome(const Problem& outcome);

@@ -42,6 +42,13 @@ TEST(SyncTiming, EveryFewMinutesSoonAfterAChangeAndLaterAndLaterAfterFailures) {
   EXPECT_EQ(SyncTiming::AfterChange(kStart.addSecs(240), kStart, 3), kStart.addSecs(240));
 }
 
+// Anna's password, and no one else's.
+struct AnnasPassword : SyncPasswordPort {
+  std::optional<QString> SyncPassword(const QString&, const QString& user) override {
+    return user == "anna" ? std::optional<QString>("pw") : std::nullopt;
+  }
+};
+
 class SyncServiceTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -66,9 +73,7 @@ class SyncServiceTest : public ::testing::Test {
     settings.write(settings::SyncUser, "anna");
     service =
         std::make_unique<CalendarSyncService>(ReminderStore{state, clock, engine, speaker, alarms, windows}, settings);
-    service->password = [](const QString&, const QString& user) -> std::optional<QString> {
-      return user == "anna" ? std::optional<QString>("pw") : std::nullopt;
-    };
+    service->setPasswords(&passwords);
     QObject::connect(service.get(), &CalendarSyncService::synced, [this](const SyncReport& r, const QString& told) {
       reports.push_back(r);
       tolds << told;
@@ -100,6 +105,7 @@ class SyncServiceTest : public ::testing::Test {
   std::unique_ptr<RadicaleServer> server;
   QUrl collection;
   caldav::Settings admin;  // the other device
+  AnnasPassword passwords;
   std::unique_ptr<CalendarSyncService> service;
   std::vector<SyncReport> reports;
   QStringList tolds;
