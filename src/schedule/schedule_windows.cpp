@@ -17,6 +17,7 @@
 
 #include <QApplication>
 #include <QGuiApplication>
+#include <QMetaMethod>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
@@ -38,8 +39,7 @@ struct BusyCursor {
 }  // namespace
 
 ScheduleWindows::ScheduleWindows(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock,
-                                 xbase::Engine& engine, EventSaver& saver, AlarmService& alarms, SpeakerPort& speaker,
-                                 std::function<void(const QString& path)> openHelp)
+                                 xbase::Engine& engine, EventSaver& saver, AlarmService& alarms, SpeakerPort& speaker)
     : m_state(state),
       m_settings(settings),
       m_prompter(prompter),
@@ -47,8 +47,11 @@ ScheduleWindows::ScheduleWindows(SharedState& state, SettingsStore& settings, Pr
       m_engine(engine),
       m_saver(saver),
       m_alarms(alarms),
-      m_speaker(speaker),
-      m_openHelp(std::move(openHelp)) {}
+      m_speaker(speaker) {}
+
+bool ScheduleWindows::hasTour() const {
+  return isSignalConnected(QMetaMethod::fromSignal(&ScheduleWindows::tourWanted));
+}
 
 ScheduleWindows::~ScheduleWindows() {
   // A dialog still open goes with its windows, and nobody hears of its close.
@@ -100,11 +103,11 @@ bool ScheduleWindows::OpenSchedule(std::optional<qint64> record, std::function<v
   QObject::connect(dialog, &ScheduleDialog::soundClicked, dialog,
                    [this](int sound) { m_speaker.PlaySoundEffect(sound); });
   QObject::connect(dialog, &ScheduleDialog::activated, dialog, [this, dialog] {
-    if (!m_tour || m_settings.read(settings::ScheduleShowHelp) != QStringLiteral("1")) return;
+    if (!hasTour() || m_settings.read(settings::ScheduleShowHelp) != QStringLiteral("1")) return;
     // After the activation has been handled: the tour disables, moves and raises the window, and
     // must not do that inside the window system's activation.
     QTimer::singleShot(0, dialog, [this, dialog] {
-      if (m_tour && m_settings.read(settings::ScheduleShowHelp) == QStringLiteral("1")) m_tour(*dialog);
+      if (hasTour() && m_settings.read(settings::ScheduleShowHelp) == QStringLiteral("1")) emit tourWanted(dialog);
     });
   });
 
@@ -113,7 +116,7 @@ bool ScheduleWindows::OpenSchedule(std::optional<qint64> record, std::function<v
   QTimer::singleShot(0, dialog, [this, dialog] {
     if (!dialog->isVisible()) return;  // closed at once
     place(*dialog);
-    if (onShown) onShown(*dialog);
+    emit shown(dialog);
   });
   // Window-modal with no parent window, it blocks no other window: the tray icon, the character
   // and their menus (Stop Talking, Go Away, Quit) answer while it is open.
@@ -275,16 +278,19 @@ void ScheduleWindows::tellSkippedTime(const char* what, const QDate& date, const
 }
 
 void ScheduleWindows::help(ScheduleDialog& dialog) {
-  if (!m_tour) {
-    if (m_openHelp) m_openHelp(helpPagePath());
+  if (!hasTour()) {
+    emit openDocument(helpPagePath());
     return;
   }
   QPointer<ScheduleDialog> still(&dialog);
   m_prompter.ask(QStringLiteral("Would you like a tutorial on how to use this dialog?"),
                  QStringLiteral("Tutorial Help"), PromptIcon::None, [this, still](bool yes) {
                    if (!still || !still->isVisible()) return;
-                   if (yes && m_tour) return m_tour(*still);
-                   if (m_openHelp) m_openHelp(helpPagePath());
+                   if (yes && hasTour()) {
+                     emit tourWanted(still.data());
+                     return;
+                   }
+                   emit openDocument(helpPagePath());
                  });
 }
 

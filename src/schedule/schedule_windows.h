@@ -13,6 +13,7 @@
 #include "core/problem.h"
 #include "schedule/save_event.h"
 
+#include <QObject>
 #include <QPointer>
 #include <QString>
 #include <functional>
@@ -34,12 +35,11 @@ class SettingsStore;
 class SpeakerPort;
 struct SharedState;
 
-class ScheduleWindows final : public SchedulePort {
+class ScheduleWindows final : public QObject, public SchedulePort {
+  Q_OBJECT
  public:
-  // openHelp opens a help page (a path in the application folder) for the user to read.
   ScheduleWindows(SharedState& state, SettingsStore& settings, Prompter& prompter, Clock& clock, xbase::Engine& engine,
-                  EventSaver& saver, AlarmService& alarms, SpeakerPort& speaker,
-                  std::function<void(const QString& path)> openHelp);
+                  EventSaver& saver, AlarmService& alarms, SpeakerPort& speaker);
   ~ScheduleWindows() override;
   ScheduleWindows(const ScheduleWindows&) = delete;
   ScheduleWindows& operator=(const ScheduleWindows&) = delete;
@@ -60,18 +60,22 @@ class ScheduleWindows final : public SchedulePort {
   void CloseSchedule() override;
   bool ScheduleOpen() const override { return m_open; }
 
-  // The guided tour of the dialog. While one is set it runs on an activation when the settings'
-  // "Schedule" / "ShowHelp" is "1" (the tour itself writes "0" there), and the Help button offers
-  // it before the help page. Without one, Help opens the help page at once.
-  void setTour(std::function<void(ScheduleDialog&)> tour) { m_tour = std::move(tour); }
-
-  // Called with each dialog once it is shown and placed (tests drive the dialog from here).
-  std::function<void(ScheduleDialog&)> onShown;
-
   // The help page of the dialog under the application folder (letter case aside when it exists).
   QString helpPagePath() const;
 
+ signals:
+  // The guided tour of the dialog is wanted. While something is connected here, there is a tour: it
+  // runs on an activation when the settings' "Schedule" / "ShowHelp" is "1" (the tour itself writes
+  // "0" there), and the Help button offers it before the help page. With nothing connected, Help
+  // opens the help page at once.
+  void tourWanted(ScheduleDialog* dialog);
+  // A help page (a path in the application folder) for the user to read.
+  void openDocument(const QString& path);
+  // A dialog is shown and placed (tests drive it from here).
+  void shown(ScheduleDialog* dialog);
+
  private:
+  bool hasTour() const;
   void place(ScheduleDialog& dialog) const;
   void save(ScheduleDialog& dialog);
   // What the dialog holds, over the record as it is stored now (see m_openedWith).
@@ -96,8 +100,6 @@ class ScheduleWindows final : public SchedulePort {
   SpeakerPort& m_speaker;
   NoWindows m_noViewer;
   ViewerPort* m_viewer = &m_noViewer;
-  std::function<void(const QString&)> m_openHelp;
-  std::function<void(ScheduleDialog&)> m_tour;
   QPointer<ScheduleDialog> m_dialog;
   std::function<void(bool)> m_closed;
   bool m_saved = false;

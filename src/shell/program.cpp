@@ -20,6 +20,7 @@
 #include "extras/programs.h"
 #include "options/autostart.h"
 #include "options/options_windows.h"
+#include "schedule/schedule_dialog.h"
 #include "shell/desktop_notices.h"
 #include "shell/help_window.h"
 #include "shell/optimize.h"
@@ -75,8 +76,9 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   m_saver = std::make_unique<EventSaver>(state, m_options, clock, m_engine);
   // The viewer uses the alarm side and opens the schedule dialog; those two are given it once it
   // exists (the viewer shows what the alarms announced, the dialog is placed beside it).
-  m_schedule = std::make_unique<ScheduleWindows>(state, settings, prompter, clock, m_engine, *m_saver, *m_alarms,
-                                                 *m_character, [this](const QString& page) { OpenDocument(page); });
+  m_schedule =
+      std::make_unique<ScheduleWindows>(state, settings, prompter, clock, m_engine, *m_saver, *m_alarms, *m_character);
+  connect(m_schedule.get(), &ScheduleWindows::openDocument, this, &Program::OpenDocument);
   m_viewer = std::make_unique<ViewerWindows>(state, settings, prompter, clock, m_engine, *m_alarms, *m_character,
                                              *m_schedule, *this);
   m_alarms->setViewer(m_viewer.get());
@@ -158,7 +160,8 @@ Program::Program(SharedState& state, SettingsStore& settings, Prompter& prompter
   m_mainWindow->setAfterTours([this](std::function<void()> work) { RunWhenNoTourRuns(*m_tours, std::move(work)); });
   // A reminder falling due is heard at once: a tour stands aside for it.
   connect(m_mainWindow.get(), &HiddenMainWindow::aboutToScanAlarms, this, [this] { InterruptTour(*m_tours); });
-  m_schedule->setTour([this](ScheduleDialog& dialog) { RunScheduleTour(dialog, *m_tours); });
+  connect(m_schedule.get(), &ScheduleWindows::tourWanted, this,
+          [this](ScheduleDialog* dialog) { RunScheduleTour(*dialog, *m_tours); });
   connect(m_character.get(), &CharacterHost::introductionDue, this,
           [this] { RunIntroduction(*m_tours, OpenViewerOf(*m_viewer)); });
   m_optionsWindows = std::make_unique<OptionsWindows>(

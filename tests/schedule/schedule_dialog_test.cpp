@@ -48,25 +48,26 @@ class ScheduleDialogTest : public ::testing::Test {
     testsupport::EnsureQtApp();
     folder = std::make_unique<testsupport::CalendarFolder>(kNow);
     settings = std::make_unique<SettingsStore>(folder->dir.filePath("settings.ini"));
-    windows =
-        std::make_unique<ScheduleWindows>(folder->state, *settings, prompter, folder->clock, folder->engine,
-                                          *folder->saver, *folder->alarms, folder->speaker, [](const QString&) {});
+    windows = std::make_unique<ScheduleWindows>(folder->state, *settings, prompter, folder->clock, folder->engine,
+                                                *folder->saver, *folder->alarms, folder->speaker);
   }
   // Runs `body` on the dialog for `record` (none: new) while shown, cancelling it after; whether a
   // reminder was saved once it has closed.
   template <typename F>
   bool run(std::optional<qint64> record, F body) {
     bool ran = false, closed = false, saved = false;
-    windows->onShown = [&](ScheduleDialog& d) {
-      ran = true;
-      EXPECT_TRUE(QTest::qWaitForWindowActive(&d));
-      body(d);
-      if (d.isVisible()) d.reject();
-    };
+    const QMetaObject::Connection shown =
+        QObject::connect(windows.get(), &ScheduleWindows::shown, [&](ScheduleDialog* d) {
+          ran = true;
+          EXPECT_TRUE(QTest::qWaitForWindowActive(d));
+          body(*d);
+          if (d->isVisible()) d->reject();
+        });
     if (windows->OpenSchedule(record, [&](bool s) { closed = true, saved = s; })) {
       EXPECT_FALSE(ran) << "the dialog was waited for";
       EXPECT_TRUE(QTest::qWaitFor([&] { return closed; }));
     }
+    QObject::disconnect(shown);
     EXPECT_TRUE(ran || record);
     return saved;
   }

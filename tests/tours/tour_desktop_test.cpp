@@ -120,12 +120,14 @@ TEST_F(TourDesktopTest, EscapeEndsTheTourInTheActiveWindowAndSentToIt) {
 TEST_F(TourDesktopTest, EscapeEndsTheScheduleDialogsOwnTour) {
   testsupport::CalendarFolder folder(QDateTime(QDate(2026, 12, 4), QTime(10, 0)));
   ScheduleWindows windows(folder.state, settings, prompter, folder.clock, folder.engine, *folder.saver, *folder.alarms,
-                          *host, [](const QString&) {});
-  windows.setTour([this](ScheduleDialog& d) { RunScheduleTour(d, *context); });
+                          *host);
+  QObject::connect(&windows, &ScheduleWindows::tourWanted,
+                   [this](ScheduleDialog* d) { RunScheduleTour(*d, *context); });
   settings.write(settings::ScheduleShowHelp, QStringLiteral("1"));
   bool ended = false;
   int linesAfter = -1;
-  windows.onShown = [&](ScheduleDialog& d) {
+  QObject::connect(&windows, &ScheduleWindows::shown, [&](ScheduleDialog* shownDialog) {
+    ScheduleDialog& d = *shownDialog;
     ASSERT_TRUE(RunEventsUntil([&] { return context->busy && count(Kind::Speak) > 3; }, 10000));
     Xdotool({"windowactivate", "--sync", Number(int(d.winId()))});
     RunEventsFor(200);
@@ -135,7 +137,7 @@ TEST_F(TourDesktopTest, EscapeEndsTheScheduleDialogsOwnTour) {
     RunEventsFor(500);
     linesAfter = count(Kind::Speak) - seen.linesThen;
     d.reject();
-  };
+  });
   bool closed = false;
   windows.OpenSchedule(std::nullopt, [&](bool) { closed = true; });
   ASSERT_TRUE(RunEventsUntil([&] { return closed; }, 30000));
@@ -177,12 +179,13 @@ TEST_F(TourDesktopTest, SkipStaysUnderThePointerAndAClickEndsTheTour) {
 TEST_F(TourDesktopTest, TheCharactersMenuOpensWhileScheduleActivityIsOpen) {
   testsupport::CalendarFolder folder(QDateTime(QDate(2026, 12, 4), QTime(10, 0)));
   ScheduleWindows windows(folder.state, settings, prompter, folder.clock, folder.engine, *folder.saver, *folder.alarms,
-                          *host, [](const QString&) {});
+                          *host);
   agent::Character* c = host->character();
   host->show();
   ASSERT_TRUE(RunEventsUntil([&] { return c->isVisible() && c->queuedRequests() == 0; }, 10000));
   bool opened = false;
-  windows.onShown = [&](ScheduleDialog& d) {
+  QObject::connect(&windows, &ScheduleWindows::shown, [&](ScheduleDialog* shownDialog) {
+    ScheduleDialog& d = *shownDialog;
     EXPECT_TRUE(QTest::qWaitForWindowExposed(&d));
     RunEventsFor(300);  // the character has stepped aside from the dialog
     const QPoint on = c->drawnGeometry().center();
@@ -191,7 +194,7 @@ TEST_F(TourDesktopTest, TheCharactersMenuOpensWhileScheduleActivityIsOpen) {
     opened = RunEventsUntil([&] { return c->popupMenu() && c->popupMenu()->isVisible(); }, 3000);
     if (c->popupMenu()) c->popupMenu()->close();
     d.reject();
-  };
+  });
   bool closed = false;
   windows.OpenSchedule(std::nullopt, [&](bool) { closed = true; });
   ASSERT_TRUE(RunEventsUntil([&] { return closed; }, 30000));
